@@ -1,0 +1,111 @@
+# Entry points for building, testing and benchmarking Zuv.
+# CMake (with Ninja) does the real work; this file only picks build folders
+# and flags, and makes sure the machine has what the build needs.
+
+SHELL := /bin/bash
+.DEFAULT_GOAL := build
+
+NPROC      := $(shell nproc 2>/dev/null || echo 2)
+BUILD_DIR  := build
+ASAN_DIR   := build-asan
+CMAKE      ?= cmake
+CTEST      ?= ctest
+PYTHON     ?= python3
+
+# A hung test must not hold CI hostage; tests that need longer set their own
+# TIMEOUT property, which wins over this default.
+CTEST_TIMEOUT ?= 600
+CTEST_ARGS    ?=
+CTEST_FLAGS    = --output-on-failure -j$(NPROC) --timeout $(CTEST_TIMEOUT) --no-tests=ignore $(CTEST_ARGS)
+
+# Leak checking stays on so that leaks in the C++ runtime are caught; set
+# ASAN_LEAKS=0 if the runtime deliberately leaves memory behind at exit.
+# malloc must be allowed to fail: the runtime reports out-of-memory itself.
+ASAN_LEAKS ?= 1
+SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=$(ASAN_LEAKS):allocator_may_return_null=1:strict_string_checks=1 \
+                UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+# GC stress: every test under a large prime period, then the `stress1`-labelled
+# subset collecting at every allocation.
+STRESS_PERIOD ?= 1009
+
+PACKAGES := build-essential g++ cmake ninja-build ccache pkg-config python3 \
+            libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libzstd-dev \
+            libcurl4-openssl-dev libssl-dev libpng-dev libjpeg-dev libgif-dev \
+            libtiff-dev lua5.4 tmux clang-format
+
+FORMAT_DIRS := runtime datatypes interpreter lexer natives parse console io codecs \
+               view boot tests bench tools
+
+.PHONY: deps build build-asan configure configure-asan run test test-asan \
+        test-stress bench format clean help
+
+help:
+	@echo "make run         build and start the interactive console"
+	@echo "make test        build (release) and run every test"
+	@echo "make test-asan   build with ASan+UBSan into $(ASAN_DIR)/ and run every test"
+	@echo "make test-stress run the tests with ZUV_GC_STRESS set"
+	@echo "make bench       build and run the benchmarks"
+	@echo "make build | build-asan | deps | format | clean"
+
+# Only touches apt when something is actually missing, so it is cheap to run
+# before every build.
+deps:
+	@missing=$$(dpkg-query -W -f='$${Package} $${Status}\n' $(PACKAGES) 2>/dev/null \
+	              | awk '$$NF == "installed" { print $$1 }' \
+	              | sort -u | comm -13 - <(printf '%s\n' $(PACKAGES) | sort -u)); \
+	if [ -n "$$missing" ]; then \
+	    echo "deps: installing" $$missing; \
+	    sudo=""; [ "$$(id -u)" -eq 0 ] || sudo="sudo"; \
+	    $$sudo env DEBIAN_FRONTEND=noninteractive apt-get update -q && \
+	    $$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $$missing; \
+	fi
+
+# Configure only when the build folder lacks a Ninja build or was configured
+# with other settings; afterwards Ninja re-runs CMake by itself whenever a
+# CMakeLists.txt or a globbed folder changes.
+define configure
+	@want="$(2) $(3)"; \
+	have=$$(sed -n -e 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' -e 's/^ZUV_SANITIZE:BOOL=//p' \
+	            $(1)/CMakeCache.txt 2>/dev/null | paste -sd' '); \
+	if [ ! -f $(1)/build.ninja ] || [ "$$have" != "$$want" ]; then \
+	    if [ -f $(1)/CMakeCache.txt ] && [ ! -f $(1)/build.ninja ]; then rm -f $(1)/CMakeCache.txt; fi; \
+	    $(CMAKE) -S . -B $(1) -G Ninja -DCMAKE_BUILD_TYPE=$(2) -DZUV_SANITIZE=$(3); \
+	fi
+endef
+
+configure:
+	$(call configure,$(BUILD_DIR),Release,OFF)
+
+configure-asan:
+	$(call configure,$(ASAN_DIR),Debug,ON)
+
+build: deps configure
+	$(CMAKE) --build $(BUILD_DIR)
+
+build-asan: deps configure-asan
+	$(CMAKE) --build $(ASAN_DIR)
+
+run: build
+	@exec ./$(BUILD_DIR)/zuv
+
+test: build
+	$(CTEST) --test-dir $(BUILD_DIR) $(CTEST_FLAGS)
+
+test-asan: build-asan
+	$(SANITIZER_ENV) $(CTEST) --test-dir $(ASAN_DIR) $(CTEST_FLAGS)
+
+test-stress: build
+	ZUV_GC_STRESS=$(STRESS_PERIOD) $(CTEST) --test-dir $(BUILD_DIR) $(CTEST_FLAGS)
+	ZUV_GC_STRESS=1 $(CTEST) --test-dir $(BUILD_DIR) -L '^stress1$$' $(CTEST_FLAGS)
+
+bench: build
+	$(PYTHON) bench/run.py --zuv $(BUILD_DIR)/zuv
+	@if [ -x $(BUILD_DIR)/zuv_bench ]; then ./$(BUILD_DIR)/zuv_bench; fi
+
+format:
+	@files=$$(find $(FORMAT_DIRS) -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.hpp' \) 2>/dev/null); \
+	if [ -n "$$files" ]; then clang-format -i $$files; fi
+
+clean:
+	rm -rf $(BUILD_DIR) $(ASAN_DIR)

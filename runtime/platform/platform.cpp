@@ -1,0 +1,101 @@
+#include "runtime/platform/platform.h"
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace zuv::platform {
+
+void init() {
+    // A write to a closed pipe must come back as EPIPE so that write_all can
+    // end the process with its own status instead of dying by the signal.
+    signal(SIGPIPE, SIG_IGN);
+}
+
+void* virtual_alloc(size_t size, bool executable) {
+    int prot = PROT_READ | PROT_WRITE | (executable ? PROT_EXEC : 0);
+    void* p = mmap(nullptr, size, prot, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return p == MAP_FAILED ? nullptr : p;
+}
+
+bool virtual_free(void* address, size_t size) { return munmap(address, size) == 0; }
+
+std::string get_current_dir() {
+    std::unique_ptr<char, decltype(&free)> p(getcwd(nullptr, 0), &free);
+    return p ? std::string(p.get()) : std::string();
+}
+
+bool set_current_dir(const char* path) { return chdir(path) == 0; }
+
+int64_t wait_ms(double seconds) {
+    double ms = seconds * 1000.0;
+    if (!(ms >= 1.0)) ms = 1.0;  // also catches NaN
+    if (ms > static_cast<double>(INT64_MAX / 2)) ms = static_cast<double>(INT64_MAX / 2);
+    return static_cast<int64_t>(ms);
+}
+
+void wait(double seconds) {
+    int64_t ms = wait_ms(seconds);
+    timespec t{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+    while (nanosleep(&t, &t) == -1 && errno == EINTR) {
+    }
+}
+
+bool set_env(const char* name, const char* value) { return setenv(name, value, 1) == 0; }
+
+const char* get_env(const char* name) { return getenv(name); }
+
+double get_time(bool precise) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    double t = static_cast<double>(now.tv_sec % 86400);
+    if (precise) t += static_cast<double>(now.tv_nsec) / 1e9;
+    return t;
+}
+
+uint32_t pack_zone(int offset_minutes) {
+    // The sign goes with the offset, not with its whole hours, so that a zone
+    // less than an hour west of UTC still packs as west; the quarters are
+    // those of the offset's magnitude (-3:30 is 3 hours and 2 quarters west).
+    bool west = offset_minutes < 0;
+    int magnitude = west ? -offset_minutes : offset_minutes;
+    uint32_t hours = static_cast<uint32_t>(magnitude / 60) & 0x0F;
+    uint32_t quarters = static_cast<uint32_t>(magnitude % 60) / 15;
+    return ((hours | (west ? 0x10u : 0u)) << 2) | quarters;
+}
+
+uint32_t get_date(bool utc) {
+    time_t now = time(nullptr);
+    tm t{};
+    uint32_t zone = 0;
+    if (utc) {
+        gmtime_r(&now, &t);
+    } else {
+        localtime_r(&now, &t);
+        zone = pack_zone(static_cast<int>(t.tm_gmtoff / 60));
+    }
+    return (static_cast<uint32_t>(t.tm_year + 1900) << 17) | (static_cast<uint32_t>(t.tm_mon + 1) << 12) |
+           (static_cast<uint32_t>(t.tm_mday) << 7) | zone;
+}
+
+bool is_tty(int fd) { return isatty(fd) == 1; }
+
+void write_all(int fd, const char* bytes, size_t count) {
+    while (count > 0) {
+        ssize_t n = ::write(fd, bytes, count);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EPIPE) _exit(141);
+            return;  // nothing sensible is left to report a failed write to
+        }
+        bytes += n;
+        count -= static_cast<size_t>(n);
+    }
+}
+
+}  // namespace zuv::platform

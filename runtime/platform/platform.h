@@ -1,0 +1,54 @@
+// The operating-system layer.
+//
+// The runtime's core needs few services from the system: memory in large
+// blocks, the current folder, sleeping, the environment, the time of day and
+// the date with the local zone, and raw writes to the standard streams. Each
+// wrapper here makes at most one decision of its own (a rounding, a minimum,
+// a packing) so that callers can rely on a stated result.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace zuv::platform {
+
+void init();
+
+// Memory for the memory manager's frames: committed, read-write (and
+// executable when asked). nullptr when the system refuses.
+void* virtual_alloc(size_t size, bool executable);
+// false when the system refuses to take the block back.
+bool virtual_free(void* address, size_t size);
+
+// The current folder as UTF-8 text; empty on failure.
+std::string get_current_dir();
+bool set_current_dir(const char* path);
+
+// Sleeps for the given seconds, never less than 1 ms.
+void wait(double seconds);
+// The whole milliseconds that wait() sleeps for a request.
+int64_t wait_ms(double seconds);
+
+bool set_env(const char* name, const char* value);
+// nullptr when the variable is absent.
+const char* get_env(const char* name);
+
+// Seconds since midnight UTC; whole seconds unless precise, when the
+// fraction carries the nanoseconds.
+double get_time(bool precise);
+
+// The date packed in one word: year in bits 17-31, month 12-16, day 7-11,
+// zone 0-6 (bit 6 west of UTC, bits 2-5 whole hours, 0-1 quarter hours).
+uint32_t get_date(bool utc);
+// The zone field for an offset in minutes east of UTC.
+uint32_t pack_zone(int offset_minutes);
+
+// Whether a standard stream is a terminal.
+bool is_tty(int fd);
+
+// Writes all bytes to a standard stream. A closed pipe ends the process
+// quietly with status 141, as a shell reports a broken pipe.
+void write_all(int fd, const char* bytes, size_t count);
+
+}  // namespace zuv::platform

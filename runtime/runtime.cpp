@@ -1,0 +1,142 @@
+#include "runtime/runtime.h"
+
+#include <pthread.h>
+
+#include <cfenv>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+#include "interpreter/random.h"
+#include "runtime/alloc.h"
+#include "runtime/fire.h"
+#include "runtime/lowrt.h"
+#include "runtime/platform/platform.h"
+
+namespace zuv::runtime {
+
+int booting_q = 0;
+
+namespace {
+
+int saved_argc = 0;
+char** saved_argv = nullptr;
+
+void set_booting() { booting_q = 1; }
+
+void start_memory() { alloc::init(); }
+
+void first_frames() {
+    alloc::new_node_frame(alloc::NODES_PER_FRAME);
+    alloc::new_series_frame();
+}
+
+// The order is binding; see the header. nullptr marks a step whose module
+// has not landed yet.
+const init_step_t steps[] = {
+    {"booting", set_booting},
+    {"print hooks", nullptr},
+    {"platform", platform::init},
+    {"random", random::init},
+    {"memory manager", start_memory},
+    {"external resources", nullptr},
+    {"datatype tables", nullptr},
+    {"datatype registrations", nullptr},
+    {"actions", nullptr},
+    {"first frames", first_frames},
+    {"root block", nullptr},
+    {"global context", nullptr},
+    {"case folding", nullptr},
+    {"symbol index", nullptr},
+    {"predefined words", nullptr},
+    {"natives", nullptr},
+    {"parser", nullptr},
+    {"ownership", nullptr},
+    {"checksum, compress, call", nullptr},
+    {"stacks", nullptr},
+    {"lexer", nullptr},
+    {"boot load", nullptr},
+    {"interpreter", nullptr},
+    {"external cells", nullptr},
+    {"collector", nullptr},
+};
+
+}  // namespace
+
+const init_step_t* init_steps(int* count) {
+    *count = static_cast<int>(sizeof steps / sizeof steps[0]);
+    return steps;
+}
+
+void init() {
+    for (const init_step_t& step : steps)
+        if (step.run) step.run();
+}
+
+void shutdown() { alloc::free_all(); }
+
+namespace {
+
+constexpr size_t STACK_SIZE = size_t{512} << 20;
+constexpr size_t GUARD_SIZE = size_t{1} << 20;
+
+struct entry_t {
+    int argc;
+    char** argv;
+    void (*run)(int, char**);
+};
+
+void* run_entry(void* p) {
+    auto* entry = static_cast<entry_t*>(p);
+    void* stack_low = nullptr;
+    size_t size = 0;
+    pthread_attr_t attr;
+    if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+        pthread_attr_getstack(&attr, &stack_low, &size);
+        pthread_attr_destroy(&attr);
+    }
+    lowrt::init(stack_low, GUARD_SIZE);
+    entry->run(entry->argc, entry->argv);
+    lowrt::quit(0);
+}
+
+}  // namespace
+
+void enter(int argc, char** argv, void (*run)(int, char**)) {
+    static entry_t entry;
+    entry = entry_t{argc, argv, run};
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, STACK_SIZE);
+    pthread_attr_setguardsize(&attr, GUARD_SIZE);
+    pthread_t thread;
+    // Without room for the big stack, run on this one rather than not at all.
+    if (pthread_create(&thread, &attr, run_entry, &entry) != 0) run_entry(&entry);
+    pthread_join(thread, nullptr);
+    lowrt::quit(0);
+}
+
+int arg_count() { return saved_argc; }
+char** arg_values() { return saved_argv; }
+
+void start(int argc, char** argv) {
+    saved_argc = argc;
+    saved_argv = argv;
+    // Double precision, round to nearest, every exception masked: the
+    // defaults of SSE arithmetic, set again in case a library changed them.
+    fesetenv(FE_DFL_ENV);
+    try {
+        init();
+        // The library's top level and the console run here once they exist.
+    } catch (const raised_error& e) {
+        // Nothing can catch an error raised before the evaluator exists.
+        const err_info& info = errors::info(e.id);
+        char text[128];
+        int n = snprintf(text, sizeof text, "*** Error %d: %s\n", errors::code(e.id), info.word);
+        platform::write_all(STDOUT_FILENO, text, static_cast<size_t>(n));
+        lowrt::quit(254);
+    }
+    lowrt::quit(0);
+}
+
+}  // namespace zuv::runtime

@@ -1,0 +1,42 @@
+// Process start-up and runtime initialisation.
+//
+// runtime::init runs every module's initialiser once, in one fixed order:
+// later steps use what earlier ones made (the stacks need the root block,
+// the natives need the predefined words, the boot load needs all of it).
+// The order is the table in runtime.cpp; a module plugs its initialiser into
+// its step there, and a step with no module yet is skipped.
+#pragma once
+
+#include <cstdint>
+
+namespace zuv::runtime {
+
+// 1 while start-up runs: words, refinements and issues made now are also
+// kept in the root block. The library's top level sets it back to 0.
+extern int booting_q;
+
+struct init_step_t {
+    const char* name;
+    void (*run)();
+};
+
+// The steps in order, for tests and tools.
+const init_step_t* init_steps(int* count);
+
+void init();
+void shutdown();
+
+// The process entry's work on the runtime thread: start-up, the library's
+// top level, then the end of the process. Never returns.
+[[noreturn]] void start(int argc, char** argv);
+
+// Runs entry on the runtime thread, whose 512 MB stack makes the depth
+// budgets of recursive work (evaluation, molding, parsing) the limit long
+// before the stack is. Installs the fault handlers first. Never returns.
+[[noreturn]] void enter(int argc, char** argv, void (*entry)(int, char**));
+
+// What start() received, for the command-line services.
+int arg_count();
+char** arg_values();
+
+}  // namespace zuv::runtime
