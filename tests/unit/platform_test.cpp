@@ -2,6 +2,9 @@
 
 #include <cmath>
 
+#include <regex>
+
+#include "runtime/build_info.h"
 #include "runtime/lowrt.h"
 #include "runtime/platform/platform.h"
 
@@ -76,4 +79,10 @@ TEST(Lowrt, SignalsMapToRuntimeErrors) {
                  {SIGFPE, FPE_FLTDIV, false, 7},     {SIGFPE, 0, false, 33},          {SIGILL, ILL_ILLOPN, false, 23},
                  {SIGILL, ILL_BADSTK, false, 19},    {SIGBUS, BUS_ADRALN, false, 2},  {SIGBUS, 0, false, 34}};
     for (auto& c : cases) EXPECT_EQ(lowrt::signal_error(c.sig, c.code, c.guard), c.error) << c.sig << "/" << c.code;
+}
+
+TEST(Build, DateTextIsADateLiteral) {
+    std::string text = zuv::build::date_text();
+    // d-Mmm-yyyy/hh:mm:ss
+    EXPECT_TRUE(std::regex_match(text, std::regex(R"(\d{1,2}-[A-Z][a-z]{2}-\d{4}/\d\d:\d\d:\d\d)"))) << text;
 }

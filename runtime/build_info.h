@@ -1,0 +1,10 @@
+// When this executable was built.
+#pragma once
+
+namespace zuv::build {
+
+// The build date and time in the language's date literal form, such as
+// "29-Nov-2026/21:49:50".
+const char* date_text();
+
+}  // namespace zuv::build
