@@ -21,4 +21,30 @@ void collect_if_enabled();
 // frame's); it is freed once the collection ends.
 void add_dead_node(node_t node);
 
+// Scoped roots for C++ code: a node or a cell held in a C++ variable across
+// an allocation stays alive while its guard lives. Node handles never
+// change, so the variable itself stays valid; buffer addresses do not, and
+// must be read again through the node after any allocation.
+class root_node {
+public:
+    explicit root_node(node_t node);
+    ~root_node();
+    root_node(const root_node&) = delete;
+    root_node& operator=(const root_node&) = delete;
+
+private:
+    uint32_t slot_;
+};
+
+class root_cell {
+public:
+    explicit root_cell(const cell_t* cell);
+    ~root_cell();
+    root_cell(const root_cell&) = delete;
+    root_cell& operator=(const root_cell&) = delete;
+
+private:
+    uint32_t slot_;
+};
+
 }  // namespace zuv::collector
