@@ -3,16 +3,20 @@
 #include <array>
 #include <cstddef>
 
+#include "datatypes/error.h"
+#include "runtime/exits.h"
+#include "runtime/stack.h"
+
 namespace zuv {
 namespace {
 
 constexpr err_cat categories[] = {
-#define ZUV_ERROR(cat, ident, word) err_cat::cat,
+#define ZUV_ERROR(cat, ident, word, text) err_cat::cat,
 #include "runtime/errors.def"
 #undef ZUV_ERROR
 };
 constexpr const char* words[] = {
-#define ZUV_ERROR(cat, ident, word) word,
+#define ZUV_ERROR(cat, ident, word, text) word,
 #include "runtime/errors.def"
 #undef ZUV_ERROR
 };
@@ -35,6 +39,32 @@ constexpr std::array<err_info, error_count> table = build_table();
 
 const err_info& errors::info(err id) { return table[static_cast<size_t>(id)]; }
 
-void fire(err id, const cell_t*, const cell_t*, const cell_t*) { throw raised_error{id}; }
+fire_event_t fire_event = nullptr;
+
+namespace {
+// An error raised while fire builds one (no room left, say) cannot be built
+// in turn: it travels bare.
+bool building = false;
+}  // namespace
+
+void fire(err id, const cell_t* arg1, const cell_t* arg2, const cell_t* arg3) {
+    if (building || error::catalog() == nullptr || stack::bottom == nullptr) throw raised_error{id};
+    cell_t* e;
+    building = true;
+    try {
+        e = error::create(id, arg1, arg2, arg3);
+    } catch (...) {
+        building = false;
+        throw;
+    }
+    building = false;
+    if (fire_event != nullptr) {
+        uint32_t saved = exits::pending;
+        exits::pending = 0;
+        fire_event(e);
+        exits::pending = saved;
+    }
+    exits::throw_error(e);
+}
 
 }  // namespace zuv

@@ -7,11 +7,24 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/error.h"
+#include "datatypes/registry.h"
+#include "datatypes/symbol.h"
+#include "interpreter/actions.h"
 #include "interpreter/random.h"
 #include "runtime/alloc.h"
+#include "runtime/case_folding.h"
+#include "runtime/exits.h"
+#include "runtime/externals.h"
 #include "runtime/fire.h"
 #include "runtime/lowrt.h"
+#include "runtime/ownership.h"
 #include "runtime/platform/platform.h"
+#include "runtime/print_hooks.h"
+#include "runtime/stack.h"
+#include "runtime/words.h"
 
 namespace zuv::runtime {
 
@@ -26,6 +39,13 @@ void set_booting() { booting_q = 1; }
 
 void start_memory() { alloc::init(); }
 
+// The error catalog is built from the predefined words' step: errors can be
+// made from then on.
+void predefined_words() {
+    words::init();
+    error::init_catalog();
+}
+
 void first_frames() {
     alloc::new_node_frame(alloc::NODES_PER_FRAME);
     alloc::new_series_frame();
@@ -35,29 +55,29 @@ void first_frames() {
 // has not landed yet.
 const init_step_t steps[] = {
     {"booting", set_booting},
-    {"print hooks", nullptr},
+    {"print hooks", print_hooks::init},
     {"platform", platform::init},
     {"random", random::init},
     {"memory manager", start_memory},
-    {"external resources", nullptr},
-    {"datatype tables", nullptr},
-    {"datatype registrations", nullptr},
-    {"actions", nullptr},
+    {"external resources", externals::init},
+    {"datatype tables", datatype::init_tables},
+    {"datatype registrations", datatype::register_all},
+    {"actions", actions::init},
     {"first frames", first_frames},
-    {"root block", nullptr},
-    {"global context", nullptr},
-    {"case folding", nullptr},
-    {"symbol index", nullptr},
-    {"predefined words", nullptr},
+    {"root block", block::init_root},
+    {"global context", _context::init_global},
+    {"case folding", case_folding::init},
+    {"symbol index", symbol::init_table},
+    {"predefined words", predefined_words},
     {"natives", nullptr},
     {"parser", nullptr},
-    {"ownership", nullptr},
+    {"ownership", ownership::init},
     {"checksum, compress, call", nullptr},
-    {"stacks", nullptr},
+    {"stacks", stack::init},
     {"lexer", nullptr},
     {"boot load", nullptr},
     {"interpreter", nullptr},
-    {"external cells", nullptr},
+    {"external cells", ext_slots::init},
     {"collector", nullptr},
 };
 
@@ -125,16 +145,21 @@ void start(int argc, char** argv) {
     // Double precision, round to nearest, every exception masked: the
     // defaults of SSE arithmetic, set again in case a library changed them.
     fesetenv(FE_DFL_ENV);
+    exits::end_process_on_uncaught = true;
     try {
         init();
         // The library's top level and the console run here once they exist.
     } catch (const raised_error& e) {
-        // Nothing can catch an error raised before the evaluator exists.
+        // An error that nothing caught. One raised before the catalog and the
+        // stacks exist has no value: its id alone names it.
+        if (stack::bottom != nullptr && stack::top_slot > stack::bottom && stack::top_type() == TYPE_error)
+            exits::uncaught(stack::top());
         const err_info& info = errors::info(e.id);
         char text[128];
         int n = snprintf(text, sizeof text, "*** Error %d: %s\n", errors::code(e.id), info.word);
         platform::write_all(STDOUT_FILENO, text, static_cast<size_t>(n));
-        lowrt::quit(254);
+        lowrt::run_exit_hooks();
+        _exit(254);
     }
     lowrt::quit(0);
 }

@@ -4,6 +4,10 @@
 #include <cstring>
 
 #include "runtime/alloc.h"
+#include "runtime/exits.h"
+#include "runtime/fire.h"
+#include "runtime/stack.h"
+#include "runtime/words.h"
 #include "runtime/lowrt.h"
 #include "runtime/runtime.h"
 
@@ -28,6 +32,20 @@ __attribute__((no_sanitize("undefined"))) void provoke(int argc, char** argv) {
     if (!strcmp(what, "intdiv")) std::printf("%d\n", seven / zero);
     if (!strcmp(what, "oom")) zuv::lowrt::allocate(~size_t{0} >> 1);
     if (!strcmp(what, "stack")) std::printf("%d\n", recurse(0));
+    if (!strcmp(what, "error") || !strcmp(what, "throw")) {
+        // An error that nothing catches, raised inside a call of divide or
+        // by a throw that no catch receives.
+        zuv::exits::end_process_on_uncaught = true;
+        bool throwing = !strcmp(what, "throw");
+        zuv::cell_t w = zuv::words::word(throwing ? zuv::words::id::throw_ : zuv::words::id::divide);
+        zuv::stack::mark_native(&w);
+        if (throwing) {
+            zuv::cell_t five{zuv::TYPE_integer, 0, 5, 0};
+            zuv::stack::push(&five);
+            zuv::exits::throw_throw(zuv::exits::THROW_THROW);
+        }
+        zuv::fire(zuv::err::zero_divide);
+    }
     // Anything else: a normal end.
 }
 

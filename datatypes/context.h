@@ -1,0 +1,125 @@
+// Contexts and binding.
+//
+// A context maps words to value slots: the global words, every object's
+// fields, every function's arguments and locals. A context is a node whose
+// series holds two cells: the context! cell and the self value (the object or
+// function that owns it; unset! until its maker copies it in).
+//
+// The context! cell: header bits 11-12 the kind (0 global, 1 function, 2
+// object), bit 22 values on the argument stack, bit 24 has a self value; word
+// 1 the node of its symbols table (a kind-2 hash table over the word block,
+// hashed by the canonical symbol id); word 2 the node of the values series, or
+// for a stack context the cell index of the running call's first argument;
+// word 3 0.
+//
+// Words carry their context node and slot index, so reading a bound word is
+// one indexed access (value_of below); the symbols table is consulted only
+// when a word is bound or its index is unknown.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/alloc.h"
+#include "runtime/cell.h"
+#include "runtime/fire.h"
+#include "runtime/stack.h"
+
+namespace zuv::_context {
+
+constexpr int32_t GLOBAL_SIZE = 4000;
+
+constexpr uint32_t KIND_SHIFT = 11;
+constexpr uint32_t KIND_MASK = 3u << KIND_SHIFT;
+constexpr int32_t KIND_GLOBAL = 0, KIND_FUNCTION = 1, KIND_OBJECT = 2;
+constexpr uint32_t FLAG_ON_STACK = FLAG_STACK_VALUES;  // bit 22
+constexpr uint32_t FLAG_SELF = 1u << 24;
+// On a word of an object context's word block: the slot has been set.
+constexpr uint32_t FLAG_WORD_SET = 1u << 13;
+
+extern node_t global_node;
+
+inline cell_t* cell_of(node_t ctx) { return alloc::buffer(ctx)->head_cell(); }
+inline int32_t kind_of(const cell_t* ctx_cell) {
+    return static_cast<int32_t>((ctx_cell->header & KIND_MASK) >> KIND_SHIFT);
+}
+inline bool on_stack_q(const cell_t* ctx_cell) { return (ctx_cell->header & FLAG_ON_STACK) != 0; }
+
+// Every operation takes the context's node: a cell address inside a context
+// would not survive the allocations that adding words makes.
+
+// --- making ------------------------------------------------------------------
+// source: a context! cell whose table and word block are copied, or nullptr.
+node_t create(int32_t capacity, bool on_stack, bool self, const cell_t* source, int32_t kind);
+node_t make(const cell_t* spec, bool on_stack, bool self, int32_t kind);
+// holder's word 1 holds a context node; it gets the clone's node.
+node_t clone(cell_t* holder, int32_t kind);
+
+// --- the word block ------------------------------------------------------------
+node_t get_symbols_node(node_t ctx);
+series_buffer_t* get_symbols(node_t ctx);
+inline cell_t* get_symbol_word(node_t ctx, int32_t index) {
+    return get_symbols(ctx)->head_cell() + index;
+}
+inline int32_t word_count(node_t ctx) { return get_symbols(ctx)->used() / 16; }
+inline cell_t* get_self_value(node_t ctx) { return cell_of(ctx) + 1; }
+
+// --- finding and adding ----------------------------------------------------------
+int32_t find_word(node_t ctx, int32_t symbol, bool case_insensitive);
+// Adds when absent: -1 for an added word, the index otherwise; *index gets it either way.
+int32_t find_word_star(node_t ctx, int32_t symbol, bool case_insensitive, int32_t* index);
+int32_t add(node_t ctx, const cell_t* word);
+cell_t* add_value(node_t ctx, const cell_t* word, const cell_t* value);
+// nullptr when the word was there already.
+cell_t* add_word(node_t ctx, const cell_t* word, const cell_t* value);
+bool collect_set_words(node_t ctx, cell_t* block);
+// A word of the symbol bound in the global context (added, unset, when
+// absent). Case variants of a name share the canonical word's slot.
+cell_t* add_global(int32_t symbol, bool case_insensitive, bool keep_spelling, cell_t* out);
+inline cell_t add_global(int32_t symbol, bool case_insensitive, bool keep_spelling) {
+    cell_t w;
+    add_global(symbol, case_insensitive, keep_spelling, &w);
+    return w;
+}
+
+// --- values --------------------------------------------------------------------
+// The slot of a value by index; nullptr when the context has no values now
+// (a function context outside its call).
+inline cell_t* value_at(node_t ctx, int32_t index) {
+    cell_t* c = cell_of(ctx);
+    if (c->header & FLAG_ON_STACK)
+        return c->data2 == 0 ? nullptr : stack::cell_at(c->data2) + index;
+    return alloc::buffer(c->data2)->head_cell() + index;
+}
+// The cold paths of get: self, unbound words, a context without values.
+cell_t* get_slow(const cell_t* word);
+
+// The address of a word's value: the hot path of every word read.
+inline cell_t* get(const cell_t* word) {
+    int32_t index = static_cast<int32_t>(word->data3);
+    node_t ctx = word->data1;
+    if (index < 0 || ctx == 0) [[unlikely]]
+        return get_slow(word);
+    cell_t* c = cell_of(ctx);
+    if (!(c->header & FLAG_ON_STACK)) [[likely]]
+        return alloc::buffer(c->data2)->head_cell() + index;
+    if (c->data2 == 0) [[unlikely]]
+        return get_slow(word);
+    return stack::cell_at(c->data2) + index;
+}
+cell_t* set(cell_t* word, const cell_t* value);
+cell_t* set_in(cell_t* word, const cell_t* value, node_t ctx, bool fire_events);
+cell_t* get_in(int32_t symbol, node_t ctx);
+
+// --- binding -------------------------------------------------------------------
+int32_t bind_word(node_t ctx, cell_t* word);
+cell_t* bind(cell_t* block, node_t ctx, bool self);
+
+// Step "global context".
+void init_global();
+
+}  // namespace zuv::_context
+
+namespace zuv::context {
+// Registers context!, which has no actions of its own.
+void init();
+}  // namespace zuv::context

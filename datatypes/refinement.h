@@ -1,0 +1,23 @@
+// refinement! values: the word cell (datatypes/word.h) with its own mold (/a).
+#pragma once
+
+#include "datatypes/word.h"
+
+namespace zuv::refinement {
+
+inline cell_t load(const char* text) { return word::load_kind(text, TYPE_refinement); }
+// Appends to the root block a refinement! of the interned text, unbound.
+cell_t* load_in(const char* text);
+inline cell_t* push(const cell_t* w) { return word::push_kind(w, TYPE_refinement); }
+inline cell_t* push_local(node_t ctx, int32_t index) {
+    return word::push_local_kind(ctx, index, TYPE_refinement);
+}
+inline void set() { word::set_kind(); }
+inline void get() { word::get_kind(); }
+
+int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
+             int32_t limit, int32_t indent);
+
+void init();
+
+}  // namespace zuv::refinement

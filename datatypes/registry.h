@@ -1,0 +1,105 @@
+// The datatype registry and the action matrix.
+//
+// Every datatype id owns one row of the type-action table: one entry per
+// action number, the typed implementation of that action for that type, or
+// nullptr when the type does not support it. Types inherit entries from one
+// parent; inheritance is resolved once, when a type registers (the parent's
+// row is copied slot by slot where the record says INHERIT), so dispatch is
+// one indexed load and one indirect call and never walks a parent chain.
+//
+// Rows are written only by registration, parent first, in the one order of
+// datatype::registration_order (registry.cpp); afterwards they are read-only.
+//
+// How a datatype module registers (in its init(), plugged into its slot of
+// the order table in registry.cpp):
+//
+//     void integer::init() {
+//         datatype::record_t r(TYPE_integer, 0, "integer!");
+//         r.entries[ACT_make - 1] = own<ACT_make>(make);
+//         r.entries[ACT_random - 1] = own<ACT_random>(random);
+//         ...
+//         datatype::register_type(datatype::RECORD_COUNT, r);
+//     }
+//
+// An entry left nullptr is unsupported; datatype::INHERIT takes the parent's.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+
+#include "datatypes/action_types.h"
+#include "runtime/cell.h"
+
+namespace zuv {
+
+// The table is sized for ids 0..56 with 256 entries per row; entries 63..256
+// of a row are never used. Index: (type << 8) + action - 1.
+constexpr int ACTION_ROW = 256;
+extern action_entry_t type_action_table[TYPE_SLOTS * ACTION_ROW];
+
+namespace datatype {
+
+// Words in a registration record: id, parent, name and the 62 entries.
+constexpr int32_t RECORD_COUNT = 3 + ACTION_COUNT;
+
+// The "take the parent's entry" mark (all bits set).
+inline const action_entry_t INHERIT = reinterpret_cast<action_entry_t>(~uintptr_t{0});
+
+struct record_t {
+    int32_t id;
+    int32_t parent;  // 0: none
+    const char* name;  // with the final "!"
+    action_entry_t entries[ACTION_COUNT];  // index action - 1
+
+    record_t(int32_t id_, int32_t parent_, const char* name_)
+        : id(id_), parent(parent_), name(name_), entries{} {}
+
+    template <int N> void own(typename action_signature<N>::fn implementation) {
+        entries[N - 1] = zuv::own<N>(implementation);
+    }
+    void inherit(std::initializer_list<int> actions) {
+        for (int a : actions) entries[a - 1] = INHERIT;
+    }
+    // Inclusive range of action numbers, as the registration table writes them (e.g. 25-44).
+    void inherit_range(int first, int last) {
+        for (int a = first; a <= last; a++) entries[a - 1] = INHERIT;
+    }
+};
+
+struct name_entry_t {
+    const char* name;  // "integer!"
+    int32_t length;  // without the "!": 7
+    cell_t word;  // the word! of the full name in the global context; header 0 until symbols exist
+};
+
+extern name_entry_t name_table[TYPE_SLOTS];
+extern int32_t top_id;
+
+// Registers one type. A count other than RECORD_COUNT prints the datatype
+// error and ends the process (status 0); the name has already been stored.
+void register_type(int32_t count, const record_t& record);
+
+// Step "datatype tables": empties the name table and the matrix.
+void init_tables();
+// Step "datatype registrations": every type of the registration order whose
+// module has landed, parents first; an id without module gets its name and
+// an empty row.
+void register_all();
+// The types registered after start-up (event!), by the library's top level.
+void register_late();
+// Makes the word of every registered id (once the global context exists).
+void make_words();
+
+// The registration order, for tests and tools: count entries of {id, parent, init}.
+struct order_entry_t {
+    uint8_t id;
+    uint8_t parent;
+    void (*init)();  // nullptr: the type's module has not landed
+};
+const order_entry_t* registration_order(int* count);
+
+inline const char* name_of(int32_t id) { return name_table[id].name; }
+inline int32_t name_length(int32_t id) { return name_table[id].length; }
+
+}  // namespace datatype
+}  // namespace zuv

@@ -1,0 +1,136 @@
+// String form and mold: plain text, and the source form that the lexer reads
+// back as the same string (double quotes or braces, caret escapes, braces
+// kept balanced).
+#include <algorithm>
+
+#include "datatypes/string.h"
+
+namespace zuv::string {
+namespace {
+
+// The letter after a caret for code points 0-94; 0 when there is none.
+constexpr char ESCAPES[95] = {
+    '@', 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', '-', '/', 'K', 'L', 'M', 'N', 'O', 'P', 'Q', 'R', 'S',
+    'T', 'U', 'V', 'W', 'X', 'Y', 'Z', '[', '\\', ']', '^', '_', 0,   0,   '"', 0,   0,   0,   0,   0,
+    0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,
+    0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,
+    0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   '^',
+};
+
+// Whether the text must go between braces: three or more line feeds, any
+// double quote, or 50 characters or more from the head.
+constexpr int32_t BRACE_LENGTH = 50;
+constexpr int32_t BRACE_LINES = 3;
+
+}  // namespace
+
+int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit) {
+    int32_t length = rs_length_q(value);
+    concatenate(buffer, value, part ? limit : -1, 0, true, MODE_APPEND);
+    return limit - length;
+}
+
+void append_escaped_char(cell_t* buffer, uint32_t c, int mode, bool all) {
+    series_buffer_t* s = buffer_of(buffer);
+    if (c == 30 || (c >= 128 && c <= 159) || (all && c > 127)) {
+        s = append_char(s, '^');
+        s = append_char(s, '(');
+        hex_text h = to_hex(static_cast<int32_t>(c), true);
+        for (const char* p = h.text; *p; p++) s = append_char(s, static_cast<uint8_t>(*p));
+        append_char(s, ')');
+    } else if (mode == ESCAPE_CARET && c < 95 && ESCAPES[c]) {
+        s = append_char(s, '^');
+        append_char(s, static_cast<uint8_t>(ESCAPES[c]));
+    } else if (mode == ESCAPE_CARET && c == 127) {
+        s = append_char(s, '^');
+        append_char(s, '~');
+    } else {
+        append_char(s, c);
+    }
+}
+
+void count_quotes_lines(const uint8_t* start, const uint8_t* end, uint32_t unit, int32_t* quotes, int32_t* lines) {
+    for (; start < end; start += unit) {
+        uint32_t c = get_char(start, unit);
+        if (c == '"') ++*quotes;
+        else if (c == '\n') ++*lines;
+    }
+}
+
+bool brace_closes_q(const uint8_t* address, const uint8_t* end, uint32_t unit) {
+    int32_t depth = 0;
+    for (; address < end; address += unit) {
+        uint32_t c = get_char(address, unit);
+        if (c == '{') {
+            depth++;
+        } else if (c == '}') {
+            if (depth == 1) return true;
+            depth--;
+        }
+    }
+    return false;
+}
+
+int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool, bool part, int32_t limit, int32_t) {
+    // The value's characters are read by index, not by address: appending to
+    // the output may move any buffer, the value's own included.
+    int32_t length = rs_length_q(value);
+    int32_t region = length;
+    if (part && limit >= 0) region = std::min(region, limit);
+    uint32_t head = value->data1;
+
+    int32_t quotes = 0, lines = 0;
+    {
+        series_buffer_t* s = buffer_of(value);
+        const uint8_t* start = rs_head(value);
+        count_quotes_lines(start, start + static_cast<size_t>(region) * s->unit(), s->unit(), &quotes, &lines);
+    }
+    bool braces = lines >= BRACE_LINES || quotes > 0 || length >= BRACE_LENGTH;
+
+    series_buffer_t* out = append_char(buffer_of(buffer), braces ? '{' : '"');
+    int32_t depth = 0;
+    bool balance = true;
+    for (int32_t i = 0; i < region; i++) {
+        uint32_t c = rs_abs_at(value, static_cast<int32_t>(head) + i);
+        if (!braces) {
+            append_escaped_char(buffer, c, ESCAPE_CARET, all);
+            continue;
+        }
+        switch (c) {
+        case '{':
+            if (balance) {
+                series_buffer_t* s = buffer_of(value);
+                uint32_t unit = s->unit();
+                const uint8_t* at = s->head_ptr() + static_cast<size_t>(head + i) * unit;
+                const uint8_t* end = s->head_ptr() + static_cast<size_t>(head + region) * unit;
+                balance = brace_closes_q(at, end, unit);
+            }
+            if (balance) {
+                depth++;
+            } else {
+                out = append_char(buffer_of(buffer), '^');
+            }
+            out = append_char(buffer_of(buffer), '{');
+            break;
+        case '}':
+            if (depth > 0) {
+                depth--;
+            } else {
+                out = append_char(buffer_of(buffer), '^');
+            }
+            out = append_char(buffer_of(buffer), '}');
+            break;
+        case '"': out = append_char(buffer_of(buffer), '"'); break;
+        case '^':
+            out = append_char(buffer_of(buffer), '^');
+            out = append_char(buffer_of(buffer), '^');
+            break;
+        default: append_escaped_char(buffer, c, ESCAPE_CARET, all); break;
+        }
+    }
+    (void)out;
+    append_char(buffer_of(buffer), braces ? '}' : '"');
+    return limit - region - 2;
+}
+
+}  // namespace zuv::string

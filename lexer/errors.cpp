@@ -1,0 +1,102 @@
+// Syntax errors and callback events of a scan.
+//
+// In a scan-only mode a syntax error is not raised: it marks the scan's kind
+// as error! and stops the token loop. In load mode it becomes a syntax error
+// value whose text shows the line and the text near the fault.
+#include <string>
+
+#include "lexer/lexer.h"
+#include "runtime/fire.h"
+
+namespace zuv::lexer {
+
+std::string line_text(int32_t line) { return "(line " + std::to_string(line) + ")"; }
+
+std::string near_text(const uint8_t* input, int32_t input_end, int32_t start) {
+    std::string out;
+    if (start < 0) start = 0;
+    const uint8_t* p = input + start;
+    const uint8_t* end = input + input_end;
+    for (int chars = 0; p < end && chars < 30; ++chars) {
+        if (*p == '\n' || *p == '\r') break;
+        int32_t cp;
+        const uint8_t* next = decode_utf8(p, end, &cp);
+        if (!next) next = p + 1;  // a malformed byte still shows, as itself
+        out.append(reinterpret_cast<const char*>(p), static_cast<size_t>(next - p));
+        p = next;
+    }
+    return out;
+}
+
+bool fire_event(state_t& s, event_t event, int32_t kind, const cell_t* value, int32_t start,
+                int32_t end) {
+    if (!(s.event_mask & event)) return true;
+    if (s.hook) return s.hook(s, event, kind, value, start, end, s.hook_data);
+    // needs the evaluator: calling a Zuv function given to transcode/trace
+    return true;
+}
+
+namespace {
+
+bool is_path_kind(int32_t kind) {
+    return kind == TYPE_path || kind == TYPE_lit_path || kind == TYPE_set_path ||
+           kind == TYPE_get_path;
+}
+
+char expected_delimiter(int32_t nesting_kind, uint8_t found) {
+    switch (nesting_kind) {
+    case TYPE_block:
+    case TYPE_map: return found == ']' ? '[' : ']';
+    case TYPE_paren:
+    case TYPE_point2d:
+    case TYPE_point3d: return found == ')' ? '(' : ')';
+    default: return 0;
+    }
+}
+
+}  // namespace
+
+void throw_error(state_t& s, int32_t start, int32_t end, int32_t kind) {
+    if (start == NO_START) {
+        int32_t m = innermost_marker(s);
+        start = m >= 0 ? static_cast<int32_t>(value_at(m)->data3) : 0;
+    }
+    if (end < start) end = start;
+    s.error_kind = kind;
+    s.error.kind = kind;
+    s.error.start = start;
+    s.error.line = s.line;
+    if (!s.load) {
+        s.kind = TYPE_error;
+        throw lexer_stop{false};
+    }
+    if (s.has_callback()) {
+        int32_t reported = kind > 0             ? kind
+                           : s.nesting_kind > 0 ? s.nesting_kind
+                           : s.kind > 0         ? s.kind
+                                                : TYPE_error;
+        if (s.start_state == S_PATH_ELEMENT) close_container(s, start, end, TYPE_path, true);
+        if (!fire_event(s, EV_ERROR, reported, nullptr, start, end)) throw lexer_stop{true};
+    }
+    const uint8_t* input = s.bytes();
+    s.error.near = near_text(input, s.input_end, start);
+    s.error.line_text = line_text(s.line);
+    if (is_path_kind(s.nesting_kind)) kind = ERR_BAD_CHAR;
+    uint8_t found = start < s.input_end ? input[start] : 0;
+    s.error.expected = (kind == ERR_MISSING || kind == ERR_MISSING_AT_END)
+                           ? expected_delimiter(s.nesting_kind, found)
+                           : 0;
+    // Open containers are unwound by the scan's set-up, which drops this
+    // scan's cells before the error goes on.
+    // needs strings: the line text, the datatype and the near text become the
+    // error's arguments
+    switch (kind) {
+    case ERR_BAD_CHAR: fire(err::bad_char);
+    case ERR_BAD_CONSTRUCT: fire(err::malconstruct);
+    case ERR_MISSING:
+    case ERR_MISSING_AT_END: fire(err::missing);
+    default: fire(err::invalid);
+    }
+}
+
+}  // namespace zuv::lexer

@@ -1,0 +1,208 @@
+// The lexer: UTF-8 text to values.
+//
+// The state machine of lexer/tables.h finds token boundaries one byte at a
+// time; the token loop (lexer::scan_tokens) runs it and hands each finished
+// token to the handler pair of its final state: a scanner for structure
+// (containers, paths, brace strings, points, comments) and quick checks, and
+// a loader that validates a literal (load flag 0) or builds its value and
+// appends it to the shared value buffer (load flag 1).
+//
+// One scan's working state is a state_t record on the caller's C++ stack;
+// records of nested scans (a callback that scans again) are chained, and a
+// nested scan's values start above the outer scan's in the value buffer.
+//
+// The rule the rest depends on: nothing here keeps the address of the input
+// or of the value buffer across a handler call. Positions are byte offsets
+// from the input start and value-buffer places are cell indexes, because a
+// handler may allocate (moving a binary! input's buffer) or grow the value
+// buffer (moving every cell in it).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "lexer/tables.h"
+#include "runtime/cell.h"
+
+namespace zuv::lexer {
+
+// Kinds passed to throw_error besides datatype ids.
+constexpr int32_t ERR_BAD_CHAR = -1;
+constexpr int32_t ERR_BAD_CONSTRUCT = -2;
+constexpr int32_t ERR_MISSING = -3;
+constexpr int32_t ERR_MISSING_AT_END = -4;
+constexpr int32_t NO_START = -1;  // throw_error: start at the innermost opening
+
+// Callback events and their bits in the event mask.
+enum event_t : uint32_t {
+    EV_PRESCAN = 1,
+    EV_SCAN = 2,
+    EV_LOAD = 4,
+    EV_OPEN = 8,
+    EV_CLOSE = 16,
+    EV_ERROR = 32,
+    EV_ALL = 63,
+};
+
+struct state_t;
+
+// One token as the machine and its scanners found it.
+struct token_t {
+    int32_t final_state;  // 66..101
+    int32_t kind;  // datatype id after the scanners' refinement; 34 for an error
+    int32_t start;
+    int32_t end;
+    uint32_t flags;
+    int32_t line;
+};
+
+// A callback written in C++ (the console's checks and the tests use one; a
+// Zuv function given to transcode/trace is called through the same slot).
+// Answers true to go on. May move s.position to redirect scanning.
+using event_fn = bool (*)(state_t& s, event_t event, int32_t kind, const cell_t* value,
+                          int32_t start, int32_t end, void* data);
+
+// What a syntax error found; load mode turns it into the error value.
+struct syntax_error_t {
+    int32_t kind = 0;  // datatype id, or one of the ERR_ kinds
+    int32_t start = 0;  // byte offset the near text starts at
+    int32_t line = 0;
+    char expected = 0;  // for a missing delimiter: "]", "[", ")", "(" or 0
+    std::string near;  // at most 30 characters, never past a line end
+    std::string line_text;  // "(line N)"
+};
+
+struct state_t {
+    state_t* next = nullptr;
+    state_t* parent = nullptr;
+    // Value buffer, as cell indexes.
+    int32_t buffer_head = 0;
+    int32_t level_head = 0;
+    int32_t tail = 0;
+    // The input: bytes outside series memory (fixed), or a series buffer at
+    // a byte offset; read through bytes() after anything that may allocate.
+    const uint8_t* fixed = nullptr;
+    node_t node = 0;
+    int32_t node_offset = 0;
+    int32_t input_end = 0;  // byte count
+    int32_t position = 0;
+    int32_t token_start = 0;  // of the last token as reported (a whole brace string at its close)
+    int32_t token_end = 0;
+    int32_t line = 1;
+    int32_t token_lines = 0;
+    int32_t error_kind = -1;
+    int32_t kind = 0;
+    int32_t start_state = S_START;
+    int32_t previous_state = 0;
+    int32_t nesting_kind = 0;
+    int32_t previous_kind = 0;
+    int32_t brace_start = 0;
+    int32_t brace_depth = 0;
+    uint32_t brace_flags = 0;
+    // The callback: a C++ hook, or (later) the Zuv function in callback.
+    event_fn hook = nullptr;
+    void* hook_data = nullptr;
+    cell_t callback{};
+    int32_t callback_locals = 0;
+    uint32_t event_mask = 0;
+    cell_t input_value{};
+    int32_t load = 0;
+    syntax_error_t error;  // the last syntax error seen
+    std::vector<token_t>* log = nullptr;  // when set, every finished token is listed
+
+    const uint8_t* bytes() const;
+    bool has_callback() const { return hook != nullptr; }
+};
+
+// Raised to end the token loop without an error (a syntax error in a
+// scan-only mode, a callback that drops an error). With resume set the loop
+// goes on with the next token from s.position.
+struct lexer_stop {
+    bool resume;
+};
+
+using handler_fn = void (*)(state_t& s, int32_t start, int32_t end, uint32_t flags, int32_t load);
+
+struct handler_pair {
+    handler_fn scanner;
+    handler_fn loader;
+};
+
+// The 36 handler pairs, indexed by final state - 66.
+extern handler_pair handlers[FINAL_COUNT];
+
+// ---- The value buffer (lexer/value_buffer.cpp) -------------------------
+// Open-container markers are cells of type triple! in the buffer: data1 the
+// number of values of the enclosing level before it, data2 the container's
+// datatype id (low 16 bits) and its comma count (high 16), data3 the offset
+// of the opening character.
+constexpr uint8_t MARKER_TYPE = TYPE_triple;
+
+cell_t* value_at(int32_t index);
+// Appends an unset cell (with the new-line flag when the token began a new
+// line) and returns its index.
+int32_t push_value(state_t& s);
+bool is_marker(int32_t index);
+// Index of the innermost open marker of this scan, or -1.
+int32_t innermost_marker(const state_t& s);
+inline int32_t marker_kind(const cell_t* m) { return static_cast<int32_t>(m->data2 & 0xFFFFu); }
+inline int32_t marker_commas(const cell_t* m) { return static_cast<int32_t>(m->data2 >> 16); }
+// Links a record at the end of the chain of live scans and unlinks it.
+void link_state(state_t& s);
+void unlink_state(state_t& s);
+state_t* last_state();
+
+// ---- The token loop (lexer/scan_tokens.cpp) ----------------------------
+void scan_tokens(state_t& s, bool one_value, bool prescan);
+
+// ---- Containers, events and errors -------------------------------------
+void open_container(state_t& s, int32_t kind, int32_t start, int32_t end);
+void close_container(state_t& s, int32_t start, int32_t end, int32_t kind, bool silent);
+void close_all(state_t& s);
+// The path-close step after a path element (start state 59).
+void close_path_element(state_t& s);
+bool fire_event(state_t& s, event_t event, int32_t kind, const cell_t* value, int32_t start,
+                int32_t end);
+[[noreturn]] void throw_error(state_t& s, int32_t start, int32_t end, int32_t kind);
+// "(line N)" and the near text: at most 30 characters from start, never past
+// a line end or the input end.
+std::string line_text(int32_t line);
+std::string near_text(const uint8_t* input, int32_t input_end, int32_t start);
+
+// ---- Text helpers shared by scanners and loaders -----------------------
+// Decodes one UTF-8 character at p (p < end): returns the position after it
+// and sets *cp, or returns nullptr for a malformed, overlong or surrogate
+// sequence.
+const uint8_t* decode_utf8(const uint8_t* p, const uint8_t* end, int32_t* cp);
+// The code points that separate tokens besides the ASCII blanks.
+bool is_blank_code_point(int32_t cp);
+// Decodes the caret escape whose "^" is at p: returns the position after it
+// and sets *cp, or nullptr when the escape is malformed.
+const uint8_t* decode_escape(const uint8_t* p, const uint8_t* end, int32_t* cp);
+
+// ---- Token listing (lexer/tokens.cpp) ----------------------------------
+struct token_list_t {
+    std::vector<token_t> tokens;
+    int32_t kind = 0;  // kind of the last token; error! when the text has a syntax error
+    syntax_error_t error;  // meaningful when kind is error!
+};
+
+// Scans the whole text without building values: structure (containers,
+// paths, brace strings, points) is followed and checked, literals are
+// delimited. A syntax error ends the list with an error token.
+token_list_t tokens(const uint8_t* text, int32_t length);
+
+// ---- Literal scanners for conversions (lexer/scan_number.cpp) ----------
+// Text is (head, character count, unit size 1, 2 or 4).
+// 0 ok; -1 a character that is neither a digit nor "'"; -2 overflow.
+int32_t scan_integer(const void* text, int32_t count, int32_t unit, int32_t* error);
+// A quiet NaN and error -1 when the text is not a float literal.
+double scan_float(const void* text, int32_t count, int32_t unit, int32_t* error);
+// The components of a tuple (1 to 12, each 0-255) into bytes; returns the
+// count, or -1 when the text is not a tuple.
+int32_t scan_tuple_bytes(const void* text, int32_t count, int32_t unit, uint8_t bytes[12]);
+// The float syntax check of the float, percent and point literals.
+bool float_syntax_q(const uint8_t* text, int32_t count);
+
+}  // namespace zuv::lexer

@@ -1,0 +1,201 @@
+// The argument stack and the call-frame stack.
+//
+// Every call follows one protocol: a frame is marked on the call-frame stack
+// (which sets `arguments` to the current top), the arguments are pushed as
+// cells, the entry point runs and builds its result in the first argument
+// slot, and an unwind pops the frame, leaving that result as the caller's
+// last pushed cell. The argument stack is also the scratch area where actions
+// build their results.
+//
+// Layout. The argument stack is one fixed buffer of ARGUMENT_CELLS cells that
+// never moves, so `bottom`, `arguments` and `top_slot` are plain addresses
+// that stay valid for the life of the process:
+//
+//     bottom <= arguments <= top_slot < end
+//
+// `arguments` is the current call's base; the cell there is also its result
+// slot. `top_slot` is one past the last pushed cell. The frame stack is a
+// second fixed buffer of 20-byte call_frame_t records.
+//
+// Anything that outlives a C++ call in a 32-bit word (frame word 1, the values
+// word of a function context whose values live on the stack) holds a cell
+// INDEX counted from `bottom`, never an address: index_of / cell_at convert.
+//
+// Overflow of either stack lowers the top by a few cells (so building the
+// error value has room), empties the cycle stack and raises stack-overflow.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/cell.h"
+
+namespace zuv {
+
+// One call frame: five 32-bit words.
+struct call_frame_t {
+    uint32_t header;     // symbol id (bits 0-23), kind (24-27), exit target (28), interpreted (31)
+    uint32_t prev;       // the caller's arguments base, as a cell index from the bottom
+    node_t context;      // context node of the called word, 0 when unbound
+    node_t func_context; // mark_func only: the function's context node; else 0
+    uint32_t saved_values;  // mark_func only: that context's values word at the push; else 0
+};
+static_assert(sizeof(call_frame_t) == 20, "a call frame is five 32-bit words");
+
+namespace frame {
+// Header values (bits 24-31) written by the marking operations.
+constexpr uint32_t FUNC = 0x01000000u;
+constexpr uint32_t INTERP_FUNC = 0x81000000u;
+constexpr uint32_t NATIVE = 0x02000000u;
+constexpr uint32_t INTERP_NATIVE = 0x82000000u;
+constexpr uint32_t FUNC_BODY = 0x12000000u;
+constexpr uint32_t TRY = 0x04000000u;
+constexpr uint32_t TRY_ALL = 0x05000000u;
+constexpr uint32_t CATCH = 0x06000000u;
+constexpr uint32_t EVAL = 0x87000000u;
+constexpr uint32_t LOOP = 0x08000000u;
+constexpr uint32_t KIND_9 = 0x09000000u;
+
+constexpr uint32_t SYMBOL_MASK = 0x00FFFFFFu;
+constexpr uint32_t KIND_MASK = 0x0F000000u;
+constexpr uint32_t EXIT_TARGET = 1u << 28;
+constexpr uint32_t INTERPRETED = 1u << 31;
+
+// Kinds as small numbers (bits 24-27 shifted down).
+constexpr uint32_t KIND_FUNC = 1, KIND_NATIVE = 2, KIND_TRY = 4, KIND_TRY_ALL = 5, KIND_CATCH = 6, KIND_EVAL = 7,
+                   KIND_LOOP = 8;
+
+inline uint32_t kind_of(const call_frame_t* f) { return (f->header & KIND_MASK) >> 24; }
+inline uint32_t symbol_of(const call_frame_t* f) { return f->header & SYMBOL_MASK; }
+}  // namespace frame
+
+// Header bit 22 of a context! cell: its values live on the argument stack and
+// data word 2 is the cell index of the first one.
+constexpr uint32_t FLAG_STACK_VALUES = 1u << 22;
+
+namespace stack {
+
+constexpr int32_t ARGUMENT_CELLS = 20000;
+constexpr int32_t FRAME_CELLS = 15000;  // 240,000 bytes: 12,000 frames
+constexpr int32_t FRAME_COUNT = FRAME_CELLS * 16 / 20;
+// How far the overflow recovery lowers the top before raising the error.
+constexpr int32_t OVERFLOW_RESERVE = 5;
+
+// --- state -----------------------------------------------------------------
+extern cell_t* bottom;
+extern cell_t* end;
+extern cell_t* arguments;
+extern cell_t* top_slot;  // one past the last pushed cell
+
+extern call_frame_t* cbottom;
+extern call_frame_t* cend;
+extern call_frame_t* ctop;  // one past the innermost frame
+
+// Nodes of the two fixed buffers (for the root block and the collector).
+extern node_t argument_node;
+extern node_t frame_node;
+
+// Symbol ids of <body> and <anon>, read by init (0 until the symbol table exists).
+extern uint32_t body_symbol;
+extern uint32_t anon_symbol;
+
+// Makes both buffers (once) and empties both stacks.
+void init();
+
+// Cell index <-> address, for 32-bit words that refer into the stack.
+inline uint32_t index_of(const cell_t* c) { return static_cast<uint32_t>(c - bottom); }
+inline cell_t* cell_at(uint32_t index) { return bottom + index; }
+
+// Empties the cycle stack, lowers the top and raises stack-overflow.
+[[noreturn]] void overflow();
+
+// --- argument stack --------------------------------------------------------
+// Grants the cell at the top (contents as they were) while top + 1 stays below
+// the end.
+inline cell_t* push_slot() {
+    cell_t* c = top_slot;
+    if (c + 1 >= end) overflow();
+    top_slot = c + 1;
+    return c;
+}
+
+inline cell_t* push(const cell_t* value) {
+    cell_t* c = push_slot();
+    *c = *value;
+    return c;
+}
+
+inline void pop(int32_t n) { top_slot = (top_slot - bottom > n) ? top_slot - n : bottom; }
+
+// The last pushed cell, or the bottom when the stack is empty.
+inline cell_t* top() { return top_slot == bottom ? bottom : top_slot - 1; }
+inline uint8_t top_type() { return type_of(top()); }
+
+inline void set_last(const cell_t* value) { copy_cell(value, arguments); }
+inline cell_t* set_last_keep(const cell_t* value) {
+    top_slot = arguments + 1;
+    return copy_cell(value, arguments);
+}
+inline void clear_args() { top_slot = arguments; }
+inline void keep() { top_slot = arguments + 1; }
+// Keeps an error that was pushed last as the call's result.
+void reset();
+
+// Defined for completeness; nothing calls them.
+bool top_is_function_q();  // last pushed value is function! or routine!
+void push_down();          // moves the last pushed cell over the one beneath it, pops one
+void pop_frame_and_cell(); // pops a frame and lowers the top by one cell
+
+// --- marking frames --------------------------------------------------------
+// All take the word cell of the called word (nullptr: symbol 0, unbound) and
+// return the new arguments base.
+cell_t* mark(const cell_t* word, uint32_t header);
+inline cell_t* mark_native(const cell_t* word) { return mark(word, frame::NATIVE); }
+inline cell_t* mark_interp_native(const cell_t* word) { return mark(word, frame::INTERP_NATIVE); }
+inline cell_t* mark_interp_func(const cell_t* word) { return mark(word, frame::INTERP_FUNC); }
+inline cell_t* mark_try(const cell_t* word) { return mark(word, frame::TRY); }
+inline cell_t* mark_try_all(const cell_t* word) { return mark(word, frame::TRY_ALL); }
+inline cell_t* mark_catch(const cell_t* word) { return mark(word, frame::CATCH); }
+inline cell_t* mark_eval(const cell_t* word) { return mark(word, frame::EVAL); }
+inline cell_t* mark_loop(const cell_t* word) { return mark(word, frame::LOOP); }
+inline cell_t* mark_9(const cell_t* word) { return mark(word, frame::KIND_9); }
+// Saves the function context's values word in the frame (ctx 0: no context).
+cell_t* mark_func(const cell_t* word, node_t ctx);
+// Points the function context's values at the arguments just pushed, then
+// pushes the body frame (the return/exit target).
+cell_t* mark_func_body(const cell_t* word, node_t ctx);
+
+// The values word (data word 2) of the context cell held by a context node.
+uint32_t* values_word(node_t ctx);
+
+// --- frame flags -----------------------------------------------------------
+void set_exit_target(int flag);
+void set_interpreted();
+call_frame_t* mark_caller_exit_target();  // nullptr when already set
+void clear_exit_target(call_frame_t* f);
+bool marked_frame_q(call_frame_t* from, bool single);
+inline call_frame_t* get_ctop() { return ctop - 1; }
+inline void set_ctop(call_frame_t* f) { ctop = f; }
+void set_call_symbol(const cell_t* value);
+// Set by the non-local exits while a throw is in progress (its origin frame
+// top); set_call_symbol then renames the frame below it.
+extern call_frame_t* throw_origin;
+
+// The innermost frame, nullptr when there is none.
+inline call_frame_t* get_call() { return ctop > cbottom ? ctop - 1 : nullptr; }
+inline int32_t frame_depth() { return static_cast<int32_t>(ctop - cbottom); }
+
+// --- unwinding -------------------------------------------------------------
+void unwind();
+void unwind_func();
+void unwind_last();
+void unwind_func_last();
+void revert();
+void revert_func();
+void pop_frame();
+// kind: a header value with the kind in bits 24-27 (frame::FUNC, frame::LOOP...)
+void unroll(uint32_t kind, bool keep);
+void unroll_last(uint32_t kind);
+inline void unroll_loop(bool keep) { unroll(frame::LOOP, keep); }
+
+}  // namespace stack
+}  // namespace zuv

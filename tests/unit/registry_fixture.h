@@ -1,0 +1,75 @@
+// Shared set-up of the registry and word tests: a fresh memory manager, the
+// datatype registrations, the root block, the stacks, the global context and
+// the symbol index, in start-up order.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/registry.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/unset.h"
+#include "runtime/alloc.h"
+#include "runtime/case_folding.h"
+#include "runtime/fire.h"
+#include "runtime/lowrt.h"
+#include "runtime/stack.h"
+
+namespace zuv::test {
+
+class RegistryTest : public ::testing::Test {
+public:
+    void SetUp() override {
+        alloc::free_all();
+        datatype::init_tables();
+        datatype::register_all();
+        alloc::new_node_frame(alloc::NODES_PER_FRAME);
+        alloc::new_series_frame();
+        block::init_root();
+        _context::init_global();
+        case_folding::init();
+        symbol::init_table();
+        stack::init();
+    }
+    void TearDown() override {
+        // The root block and the two stack blocks are fixed buffers, which
+        // the runtime never releases itself.
+        lowrt::release(alloc::buffer(block::rs_abs_at(&block::root, block::ROOT_ARGUMENTS)->data2));
+        lowrt::release(alloc::buffer(block::rs_abs_at(&block::root, block::ROOT_FRAMES)->data2));
+        lowrt::release(alloc::buffer(block::root.data2));
+        alloc::free_all();
+    }
+
+    static std::string text_of(cell_t* s) {
+        std::string out;
+        series_buffer_t* b = string::buffer_of(s);
+        uint32_t unit = b->unit();
+        for (const uint8_t* p = string::rs_head(s); p < b->tail_ptr(); p += unit) {
+            uint32_t c = string::get_char(p, unit);
+            out.push_back(c < 128 ? static_cast<char>(c) : '?');
+        }
+        return out;
+    }
+    static cell_t new_string() {
+        cell_t s;
+        string::make_at(&s, 16);
+        return s;
+    }
+
+    // The id of the error that body raises; a test fails when none is raised.
+    template <typename F> static err raised(F body) {
+        try {
+            body();
+        } catch (const raised_error& e) {
+            return e.id;
+        }
+        ADD_FAILURE() << "no error raised";
+        return err{};
+    }
+};
+
+}  // namespace zuv::test

@@ -1,0 +1,75 @@
+// Shared set-up of the text tests: a fresh memory manager and argument
+// stack, and helpers that build strings of a chosen unit and read them back.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "runtime/alloc.h"
+#include "runtime/fire.h"
+#include "runtime/stack.h"
+
+namespace zuv::test {
+
+class TextTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        alloc::free_all();
+        alloc::new_node_frame(alloc::NODES_PER_FRAME);
+        alloc::new_series_frame();
+        // Another suite may have left a symbol table in the memory just freed.
+        symbol::index_node = symbol::block_node = 0;
+        stack::init();
+    }
+    void TearDown() override { alloc::free_all(); }
+
+    // A string! holding the code points, in a buffer of the given unit.
+    static cell_t text(const std::u32string& chars, int32_t unit = 1) {
+        cell_t c;
+        string::make_at_unit(&c, static_cast<int64_t>(chars.size()), unit);
+        series_buffer_t* s = string::buffer_of(&c);
+        for (char32_t ch : chars) {
+            string::put_char(alloc::alloc_tail_unit(s, unit), static_cast<uint32_t>(unit), ch);
+            s = string::buffer_of(&c);
+        }
+        return c;
+    }
+    static cell_t text(const char* ascii) {
+        std::u32string u;
+        for (const char* p = ascii; *p; p++) u.push_back(static_cast<unsigned char>(*p));
+        return text(u);
+    }
+    // The code points from the head to the tail.
+    static std::u32string chars(cell_t* c) {
+        std::u32string out;
+        series_buffer_t* s = string::buffer_of(c);
+        uint32_t unit = s->unit();
+        for (const uint8_t* p = string::rs_head(c); p < s->tail_ptr(); p += unit)
+            out.push_back(static_cast<char32_t>(string::get_char(p, unit)));
+        return out;
+    }
+    // The same, as ASCII/Latin-1 text for readable expectations.
+    static std::string narrow(cell_t* c) {
+        std::string out;
+        for (char32_t ch : chars(c)) out.push_back(ch < 256 ? static_cast<char>(ch) : '?');
+        return out;
+    }
+    static uint32_t unit_of(const cell_t* c) { return string::buffer_of(c)->unit(); }
+
+    // The id of the error that body raises; a test fails when none is raised.
+    template <typename F>
+    static err raised(F body) {
+        try {
+            body();
+        } catch (const raised_error& e) {
+            return e.id;
+        }
+        ADD_FAILURE() << "no error raised";
+        return err{};
+    }
+};
+
+}  // namespace zuv::test

@@ -1,0 +1,9 @@
+#include "view/backends/terminal/tui.h"
+
+namespace zuv::tui {
+
+// No terminal UI exists yet, so there is never an area to clear or redraw.
+void before_print() {}
+void after_print() {}
+
+}  // namespace zuv::tui
