@@ -8,6 +8,9 @@ SHELL := /bin/bash
 NPROC      := $(shell nproc 2>/dev/null || echo 2)
 BUILD_DIR  := build
 ASAN_DIR   := build-asan
+FUZZ_DIR   := build-fuzz
+# Seconds each fuzz target runs.
+FUZZ_TIME  ?= 60
 CMAKE      ?= cmake
 CTEST      ?= ctest
 PYTHON     ?= python3
@@ -32,13 +35,13 @@ STRESS_PERIOD ?= 1009
 PACKAGES := build-essential g++ cmake ninja-build ccache pkg-config python3 \
             libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libzstd-dev \
             libcurl4-openssl-dev libssl-dev libpng-dev libjpeg-dev libgif-dev \
-            libtiff-dev lua5.4 tmux clang-format
+            libtiff-dev lua5.4 tmux clang-format clang libclang-rt-14-dev
 
 FORMAT_DIRS := runtime datatypes interpreter lexer natives parse console io codecs \
                view boot tests bench tools
 
 .PHONY: deps build build-asan configure configure-asan run test test-asan \
-        test-stress bench format clean help
+        test-stress bench fuzz-lexer format clean help
 
 help:
 	@echo "make run         build and start the interactive console"
@@ -46,6 +49,7 @@ help:
 	@echo "make test-asan   build with ASan+UBSan into $(ASAN_DIR)/ and run every test"
 	@echo "make test-stress run the tests with ZUV_GC_STRESS set"
 	@echo "make bench       build and run the benchmarks"
+	@echo "make fuzz-lexer  fuzz the lexer for FUZZ_TIME seconds (clang, ASan+UBSan)"
 	@echo "make build | build-asan | deps | format | clean"
 
 # Only touches apt when something is actually missing, so it is cheap to run
@@ -103,9 +107,20 @@ bench: build
 	$(PYTHON) bench/run.py --zuv $(BUILD_DIR)/zuv
 	@if [ -x $(BUILD_DIR)/zuv_bench ]; then ./$(BUILD_DIR)/zuv_bench; fi
 
+# The fuzz build folder is configured with clang; new inputs found go to
+# build-fuzz/corpus/, the seeds stay in tests/fuzz/corpus/.
+fuzz-lexer: deps
+	@if [ ! -f $(FUZZ_DIR)/build.ninja ]; then \
+	    CC=clang CXX=clang++ $(CMAKE) -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZUV_FUZZ=ON; \
+	fi
+	$(CMAKE) --build $(FUZZ_DIR) --target lexer_fuzz
+	mkdir -p $(FUZZ_DIR)/corpus/lexer
+	$(SANITIZER_ENV) ./$(FUZZ_DIR)/lexer_fuzz -max_total_time=$(FUZZ_TIME) -max_len=4096 -timeout=10 \
+	    -rss_limit_mb=4096 -print_final_stats=1 $(FUZZ_DIR)/corpus/lexer tests/fuzz/corpus/lexer
+
 format:
 	@files=$$(find $(FORMAT_DIRS) -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.hpp' \) 2>/dev/null); \
 	if [ -n "$$files" ]; then clang-format -i $$files; fi
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR)

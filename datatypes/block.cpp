@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "datatypes/block_search.h"
+#include "datatypes/hash_type.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -109,7 +111,7 @@ void insert_value(cell_t* b, const cell_t* value, bool at_start, bool advance) {
     std::memmove(p + 1, p, static_cast<size_t>(s->used() - at * 16));
     *p = v;
     s->tail += 16;
-    // needs hashtable: a hash! indexes the new cell here
+    if (hash_type::hashed_q(b)) hash_type::cells_added(b, at, 1);
     if (advance) set_head_index(b, at + 1);
 }
 
@@ -383,7 +385,7 @@ cell_t* insert(cell_t* series, cell_t* value, int32_t part, bool only, int32_t d
     std::memmove(base + at + count, base + at, static_cast<size_t>(total - at) * 16);
     fill(s, at, src, dup);
     s->tail += static_cast<int32_t>(count * 16);
-    // needs hashtable: a hash! indexes the new cells or rebuilds its table
+    if (hash_type::hashed_q(&self)) hash_type::cells_added(&self, at, static_cast<int32_t>(count));
     if (owned) series::owner_signal(&self, append_ ? change_word::appended : change_word::inserted, value, at,
                                     static_cast<int32_t>(count));
     set_head_index(&self, append_ ? 0 : static_cast<int32_t>(std::min<int64_t>(at + count, abs_length(&self))));
@@ -417,7 +419,7 @@ cell_t* change(cell_t* series, cell_t* value, int32_t part, bool only, int32_t d
     std::memmove(base + h + added, base + h + replaced, static_cast<size_t>(total - h - replaced) * 16);
     if (added > 0) fill(s, h, src, dup);
     s->tail = s->head + static_cast<int32_t>(length * 16);
-    // needs hashtable: a hash! rebuilds its table
+    if (hash_type::hashed_q(&self)) hash_type::reindex(&self);
     if (owned) series::owner_signal(&self, change_word::changed, value, h, static_cast<int32_t>(added));
     set_head_index(&self, static_cast<int32_t>(std::min(h + added, length)));
     *series = self;
@@ -434,7 +436,7 @@ cell_t* put(cell_t* series, cell_t* key, cell_t* value, bool case_) {
         if (owned) series::owner_signal(&self, change_word::put, &v, at, 2);
         rs_append(&self, &k);
         rs_append(&self, &v);
-        // needs hashtable: a hash! indexes the key
+        if (hash_type::hashed_q(&self)) hash_type::cells_added(&self, at, 2);
         if (owned) series::owner_signal(&self, change_word::put_ed, &v, at, 2);
     } else {
         int32_t at = head_index(&found) + 1;
@@ -466,7 +468,8 @@ cell_t* swap(cell_t* series1, cell_t* series2) {
         cell_t* y = rs_head(&b);
         *x = *y;
         *y = t;
-        // needs hashtable: a hash! on either side re-indexes its cell
+        if (hash_type::hashed_q(&a)) hash_type::cells_replaced(&a, head_index(&a), 1);
+        if (hash_type::hashed_q(&b)) hash_type::cells_replaced(&b, head_index(&b), 1);
     }
     series::signal_owner(&a, change_word::swaped, &b, head_index(&a), 1);
     series::signal_owner(&b, change_word::swaped, &a, head_index(&b), 1);
@@ -681,8 +684,9 @@ void init() {
     r.own<ACT_swap>(swap);
     r.own<ACT_take>(take);
     r.own<ACT_trim>(trim);
-    // find, select and sort (31, 44, 45) belong to the block search module;
-    // it plugs its entries in here once it lands.
+    r.own<ACT_find>(find);
+    r.own<ACT_select>(select);
+    r.own<ACT_sort>(sort);
     r.inherit_range(2, 3);
     r.inherit_range(26, 27);
     r.inherit({29});

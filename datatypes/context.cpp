@@ -3,6 +3,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
+#include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/hashtable.h"
 
@@ -71,6 +72,7 @@ void bind_series(node_t series, int32_t head, node_t ctx, bool self, int32_t sel
 node_t create(int32_t capacity, bool on_stack, bool self, const cell_t* source, int32_t kind) {
     if (capacity < 1) capacity = 1;
     node_t ctx = alloc::alloc_cells(2);
+    collector::root_node keep_ctx(ctx);
     {
         series_buffer_t* s = alloc::buffer(ctx);
         cell_t* c = s->head_cell();
@@ -85,6 +87,7 @@ node_t create(int32_t capacity, bool on_stack, bool self, const cell_t* source, 
     } else {
         table = hashtable::init(capacity, nullptr, hashtable::KIND_SYMBOL, 2);
     }
+    collector::root_node keep_table(table, true);
     uint32_t values = 0;
     if (!on_stack) values = alloc::alloc_cells(capacity);
     cell_t* c = cell_of(ctx);

@@ -243,6 +243,7 @@ void do_math(int32_t code) {
     case TYPE_pair:
     case TYPE_point2d:
     case TYPE_point3d:
+    case TYPE_tuple:
         if (t1 == TYPE_time) integer::fire_invalid_type(value2);
         // The swap below computes value2 op value1: right only for the
         // operations that commute.

@@ -5,6 +5,7 @@
 
 #include "datatypes/action_types.h"
 #include "datatypes/datatype.h"
+#include "datatypes/date.h"
 #include "datatypes/float.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
@@ -323,8 +324,9 @@ cell_t* to(cell_t* proto, cell_t* spec, int32_t) {
         v = static_cast<int32_t>(negative ? -magnitude : magnitude);
         break;
     }
+    case TYPE_date: v = date::to_epoch(spec); break;
     default:
-        // money! and date! convert through their own modules once they exist.
+        // money! converts through its own module once it exists.
         fire_bad_to_arg(TYPE_integer, spec);
     }
     proto->header = TYPE_integer;

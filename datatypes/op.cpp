@@ -88,7 +88,8 @@ int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool flat, bool part
 void init() {
     datatype::record_t r(TYPE_op, TYPE_native, "op!");
     r.own<ACT_make>(make);
-    r.inherit({ACT_reflect, ACT_compare});
+    r.inherit({ACT_reflect});
+    r.own<ACT_compare>(native::compare);
     r.own<ACT_form>(form);
     r.own<ACT_mold>(mold);
     datatype::register_type(datatype::RECORD_COUNT, r);

@@ -5,31 +5,54 @@
 #include <cstdio>
 #include <cstring>
 
+#include "datatypes/action.h"
+#include "datatypes/binary.h"
+#include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/date.h"
+#include "datatypes/email.h"
 #include "datatypes/error.h"
+#include "datatypes/file.h"
 #include "datatypes/float.h"
+#include "datatypes/function.h"
 #include "datatypes/get_path.h"
 #include "datatypes/get_word.h"
+#include "datatypes/handle.h"
+#include "datatypes/hash_type.h"
 #include "datatypes/integer.h"
 #include "datatypes/issue.h"
 #include "datatypes/lit_path.h"
 #include "datatypes/lit_word.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
+#include "datatypes/native.h"
 #include "datatypes/none.h"
+#include "datatypes/object.h"
+#include "datatypes/op.h"
+#include "datatypes/pair.h"
 #include "datatypes/path.h"
+#include "datatypes/percent.h"
+#include "datatypes/port.h"
+#include "datatypes/point2d.h"
+#include "datatypes/point3d.h"
+#include "datatypes/ref.h"
 #include "datatypes/refinement.h"
+#include "datatypes/routine.h"
 #include "datatypes/series.h"
 #include "datatypes/set_path.h"
 #include "datatypes/set_word.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/tag.h"
 #include "datatypes/time.h"
 #include "datatypes/triple.h"
+#include "datatypes/tuple.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
+#include "datatypes/url.h"
 #include "datatypes/word.h"
 #include "runtime/lowrt.h"
 #include "runtime/platform/platform.h"
@@ -64,7 +87,7 @@ const order_entry_t order[] = {
     {TYPE_series,     0,              series::init},
     {TYPE_block,      TYPE_series,    block::init},
     {TYPE_string,     TYPE_series,    string::init},
-    {TYPE_binary,     TYPE_string,    nullptr},
+    {TYPE_binary,     TYPE_string,    binary::init},
     {TYPE_integer,    0,              integer::init},
     {TYPE_symbol,     0,              symbol::init},
     {TYPE_context,    0,              context::init},
@@ -74,41 +97,41 @@ const order_entry_t order[] = {
     {TYPE_get_word,   TYPE_word,      get_word::init},
     {TYPE_refinement, TYPE_word,      refinement::init},
     {TYPE_char_,      TYPE_integer,   char_::init},
-    {TYPE_native,     0,              nullptr},
-    {TYPE_action,     TYPE_native,    nullptr},
-    {TYPE_op,         TYPE_native,    nullptr},
+    {TYPE_native,     0,              native::init},
+    {TYPE_action,     TYPE_native,    action::init},
+    {TYPE_op,         TYPE_native,    op::init},
     {TYPE_path,       TYPE_block,     path::init},
     {TYPE_lit_path,   TYPE_path,      lit_path::init},
     {TYPE_set_path,   TYPE_path,      set_path::init},
     {TYPE_get_path,   TYPE_path,      get_path::init},
-    {TYPE_function,   TYPE_context,   nullptr},
-    {TYPE_routine,    TYPE_function,  nullptr},
+    {TYPE_function,   TYPE_context,   function::init},
+    {TYPE_routine,    TYPE_function,  routine::init},
     {TYPE_paren,      TYPE_block,     paren::init},
     {TYPE_issue,      TYPE_word,      issue::init},
-    {TYPE_url,        TYPE_string,    nullptr},
-    {TYPE_file,       TYPE_url,       nullptr},
-    {TYPE_object,     0,              nullptr},
-    {TYPE_bitset,     0,              nullptr},
+    {TYPE_url,        TYPE_string,    url::init},
+    {TYPE_file,       TYPE_url,       file::init},
+    {TYPE_object,     0,              object::init},
+    {TYPE_bitset,     0,              bitset::init},
     {TYPE_triple,     0,              triple::init},
     {TYPE_float_,     0,              float_::init},
     {TYPE_typeset,    0,              typeset::init},
     {TYPE_error,      TYPE_object,    error::init},
     {TYPE_vector,     TYPE_string,    nullptr},
-    {TYPE_map,        0,              nullptr},
-    {TYPE_hash,       TYPE_block,     nullptr},
-    {TYPE_pair,       0,              nullptr},
-    {TYPE_percent,    TYPE_float_,    nullptr},
-    {TYPE_tuple,      0,              nullptr},
+    {TYPE_map,        0,              map::init},
+    {TYPE_hash,       TYPE_block,     hash_type::init},
+    {TYPE_pair,       0,              pair::init},
+    {TYPE_percent,    TYPE_float_,    percent::init},
+    {TYPE_tuple,      0,              tuple::init},
     {TYPE_time,       TYPE_float_,    time::init},
-    {TYPE_tag,        TYPE_string,    nullptr},
-    {TYPE_email,      TYPE_string,    nullptr},
-    {TYPE_handle,     TYPE_integer,   nullptr},
-    {TYPE_date,       0,              nullptr},
-    {TYPE_port,       TYPE_object,    nullptr},
+    {TYPE_tag,        TYPE_string,    tag::init},
+    {TYPE_email,      TYPE_string,    email::init},
+    {TYPE_handle,     TYPE_integer,   handle::init},
+    {TYPE_date,       0,              date::init},
+    {TYPE_port,       TYPE_object,    port::init},
     {TYPE_money,      0,              nullptr},
-    {TYPE_ref,        TYPE_string,    nullptr},
-    {TYPE_point2d,    0,              nullptr},
-    {TYPE_point3d,    0,              nullptr},
+    {TYPE_ref,        TYPE_string,    ref::init},
+    {TYPE_point2d,    0,              point2d::init},
+    {TYPE_point3d,    0,              point3d::init},
     // The imaging backend starts here, just before image! (needs os-image).
     {TYPE_image,      TYPE_series,    nullptr},
     // Registered by the library's top level, not by start-up.

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "datatypes/action_types.h"
+#include "datatypes/binary.h"
+#include "datatypes/hash_type.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
@@ -185,12 +187,10 @@ cell_t* poke(cell_t* v, int32_t n, cell_t* index_cell, cell_t* value) {
     uint8_t t = type_of(&self);
     series_buffer_t* s = buffer_of(&self);
     if (s->unit() == 16) {
-        // needs hashtable: a hash! re-indexes the position
         copy_cell(value, reinterpret_cast<cell_t*>(unit_at(s, at)));
+        if (hash_type::hashed_q(&self)) hash_type::cells_replaced(&self, at, 1);
     } else if (t == TYPE_binary) {
-        uint8_t vt = type_of(value);
-        if (vt != TYPE_integer && vt != TYPE_char_) fire(err::invalid_arg, value);
-        *unit_at(s, at) = static_cast<uint8_t>(value->data2);
+        binary::set_value(unit_at(s, at), value);
     } else if (t == TYPE_vector) {
         fire(err::not_done);  // needs vector: storing in the element's width
     } else {
@@ -209,9 +209,9 @@ cell_t* clear(cell_t* v) {
         int32_t count = total - h;
         bool owned = owned_q(v);
         if (owned) owner_signal(v, change_word::clear, nullptr, h, count);
-        // needs hashtable: a hash! drops the entries of the cleared cells
         series_buffer_t* s = buffer_of(v);
         s->tail = s->head + (h << shift_of(s->unit()));
+        if (hash_type::hashed_q(v)) hash_type::reindex(v);
         if (owned) owner_signal(v, change_word::cleared, nullptr, h, count);
     }
     return v;
@@ -242,7 +242,7 @@ cell_t* remove(cell_t* v, cell_t* part, cell_t* key) {
         total = rs_abs_length_q(&self);
         k = std::min(k, total - start);
         if (k > 0) remove_units(&self, start, k);
-        // needs hashtable: a hash! drops and shifts its indexes here
+        if (hash_type::hashed_q(&self)) hash_type::reindex(&self);
         if (owned) owner_signal(&self, change_word::removed, nullptr, start, k);
     }
     set_head_index(&self, start);
@@ -309,14 +309,14 @@ cell_t* take(cell_t* v, cell_t* part, bool, bool last) {
         std::memcpy(n->data(), unit_at(s, start), static_cast<size_t>(k) * unit);
         n->tail = n->head + static_cast<int32_t>(k * unit);
         result = cell_t{type_of(&self), 0, node, type_of(&self) == TYPE_vector ? self.data3 : 0};
-        // needs hashtable: a hash! result gets a table of its own
+        if (type_of(&result) == TYPE_hash) hash_type::index_block(&result, static_cast<int32_t>(k));
     } else {
         // The element itself: nothing shared that a change handler could
         // overwrite before the caller reads it.
         element_at(&self, start, &result);
     }
     remove_units(&self, start, k);
-    // needs hashtable: a hash! source drops and shifts its indexes here
+    if (hash_type::hashed_q(&self)) hash_type::reindex(&self);
     *stack::arguments = result;
     if (owned) owner_signal(&self, change_word::taken, nullptr, start, k);
     return stack::arguments;
@@ -396,7 +396,7 @@ cell_t* reverse(cell_t* v, cell_t* part, cell_t* skip_arg) {
         lo += record;
         hi -= record;
     }
-    // needs hashtable: a hash! moves the entries of each swapped pair
+    if (hash_type::hashed_q(v)) hash_type::reindex(v);
     if (owned) owner_signal(v, change_word::reversed, nullptr, h, count);
     return v;
 }
@@ -458,7 +458,7 @@ cell_t* move(cell_t* origin, cell_t* target, cell_t* part) {
                     placed = t;
                 }
                 std::memcpy(unit_at(s, placed), temp.data(), run);
-                // needs hashtable: a hash! re-indexes the moved cells
+                if (hash_type::hashed_q(&dst)) hash_type::reindex(&dst);
                 if (owned_q(&dst)) owner_signal(&dst, change_word::moved, nullptr, placed, count);
             }
         }
@@ -500,7 +500,8 @@ cell_t* move(cell_t* origin, cell_t* target, cell_t* part) {
             d->tail += static_cast<int32_t>(run);
         }
         remove_units(&src, h, count);
-        // needs hashtable: hash! sources shift and targets index their cells
+        if (hash_type::hashed_q(&src)) hash_type::reindex(&src);
+        if (hash_type::hashed_q(&dst)) hash_type::reindex(&dst);
     }
     if (owned_q(&dst)) owner_signal(&dst, change_word::moved, nullptr, at, count);
     *stack::arguments = dst;
@@ -544,7 +545,7 @@ cell_t* random(cell_t* v, bool seed, bool secure, bool only) {
         std::memcpy(unit_at(s, i), unit_at(s, j), unit);
         std::memcpy(unit_at(s, j), temp, unit);
     }
-    // needs hashtable: a hash! rebuilds its table
+    if (hash_type::hashed_q(&self)) hash_type::reindex(&self);
     if (owned) owner_signal(&self, change_word::randomized, nullptr, h, length);
     *stack::arguments = self;
     return stack::arguments;

@@ -15,6 +15,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/string_search.h"
 #include "datatypes/symbol.h"
 #include "interpreter/actions.h"
 #include "runtime/case_folding.h"
@@ -509,8 +510,10 @@ void init() {
     r.own<ACT_insert>(insert);
     r.own<ACT_swap>(swap);
     r.own<ACT_take>(take);
-    // needs string find, select, sort and trim (string search module) for
-    // slots 31, 44, 45 and 51
+    r.own<ACT_find>(find);
+    r.own<ACT_select>(select);
+    r.own<ACT_sort>(sort);
+    r.own<ACT_trim>(trim);
     r.inherit({2, 3, 26, 27, 29, 30, 42, 43, 46, 48, 49, 55});
     r.inherit_range(32, 34);
     r.inherit_range(36, 40);

@@ -222,7 +222,7 @@ cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, 
     int32_t index = -1;
     if (type_of(element) == TYPE_integer) index = static_cast<int32_t>(element->data2);
     else if (word::any_word_q(type_of(element))) index = field_index(element, path);
-    if (index < 1 || index > 3) fire(err::invalid_path, element, path);
+    if (index < 1 || index > 3) fire(err::invalid_path, path, element);
     if (!value) return pick_field(parent, index);
     // The owner of the cell (an object field, an owned series) is told of
     // the change by the ownership module's notification once it exists.

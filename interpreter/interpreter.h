@@ -1,30 +1,161 @@
-// The evaluator's entry points as the runtime core calls them.
+// The interpreter: evaluation of blocks, expressions and calls.
 //
-// Datatype code runs user code in two ways only: an object spec block is
-// evaluated whole (eval), and a function value is called after its caller
-// has pushed a frame and the arguments (call_function). Both leave their
-// result in the current call's result slot. An exit that passes through
-// (break, return, throw to an outer catch) is left pending (runtime/exits.h):
-// callers test exits::pending_q() after each call and return at once.
+// A block is evaluated one expression at a time. Each expression leaves its
+// value either in the current frame's result slot ("store" mode: the slot is
+// overwritten and every cell above it dropped) or as one new cell on the
+// argument stack ("push" mode, used when gathering arguments). After every
+// expression the interpreter looks ahead for an infix operator word; operators
+// associate left to right with no precedence.
+//
+// Positions are cell INDEXES counted from the first cell of the code's
+// buffer, never addresses: any call may allocate and move the buffer, so the
+// current cell is re-read through the code's node after every call. The end
+// index is clamped to the buffer's live tail before each read, so code that
+// shortens the block it is running cannot make the interpreter read past it.
+// `code` arguments are cells that stay where they are for the whole call (an
+// argument-stack slot, or a C++ local holding a value reachable elsewhere).
+//
+// A call pushes the callee's value first (its slot receives the result, and
+// keeps the callee alive), marks a frame, gathers the arguments as the
+// callee's arguments cache prescribes, runs the callee and pops the frame.
+// The cache is a block made once per callee from its spec and kept in slot 1
+// of its more series (op! values share it with what they wrap).
+//
+// Non-local exits: errors are C++ exceptions (raised_error). break, continue,
+// return, exit and throw leave exits::pending set and return normally, with
+// their frames already unwound; every function here tests exits::pending
+// after each call it makes and returns at once, touching neither stack,
+// when it is set. A function call absorbs return and exit.
+//
+// Native entries: `check` (0 from the interpreter, which has tested the
+// types), then one refinement position per refinement in spec order: -1 when
+// unused, else the index (cells from stack::arguments) of its first argument.
+// Action entries (interpreter/action_entries.h) take the positions only.
 #pragma once
 
 #include <cstdint>
 
 #include "runtime/cell.h"
 
-namespace zuv::interpreter {
+namespace zuv {
 
-// Call flags that tell the called function why it runs.
-constexpr uint32_t CALL_ON_CHANGE = 8;
-constexpr uint32_t CALL_ON_DEEP_CHANGE = 16;
+using native_entry_t = void (*)(int32_t check, const int32_t* refinements);
 
-// Evaluates the whole block (flag 0) and leaves its last value in the
-// current result slot; errors raised inside propagate.
-void eval(cell_t* block, int32_t flag);
+namespace interpreter {
 
-// Runs fn (a function! or routine!) whose arguments and locals are already on
-// the argument stack, inside a frame the caller pushed (stack::mark_func with
-// ctx). word names the call. The result is left in the frame's result slot.
-void call_function(cell_t* fn, node_t ctx, const cell_t* word, uint32_t flags);
+// --- state ---------------------------------------------------------------------
+// The block under evaluation, its index at the current expression (error
+// reports copy it as their near). Both cells are roots for the collector.
+extern cell_t* position;
+// The user tracer (unset when none) and the switch tested before every event.
+extern cell_t* tracer;
+extern bool tracing;
+extern uint32_t trace_mask;
+// The natives' entries, slot number - 1; natives::init points it at its table.
+extern native_entry_t* native_table;
 
-}  // namespace zuv::interpreter
+// Trace events (the bits of the tracer's mask).
+namespace event {
+constexpr uint32_t INIT = 1, END = 2, PROLOG = 4, EPILOG = 8, ENTER = 16, EXIT = 32, OPEN = 64, RETURN = 128,
+                   FETCH = 256, PUSH = 512, SET = 1024, CALL = 2048, ERROR = 4096, THROW = 8192, CATCH = 16384,
+                   EXPR = 32768;
+}
+
+// The tracer's hook: event, code (a block, paren or path, or nullptr),
+// position (an index in code, -1 for none), reference and value (nullptr for
+// none). Installed by the tracing support; only reached while `tracing`.
+using trace_hook_t = void (*)(uint32_t event, const cell_t* code, int32_t pos, const cell_t* reference,
+                              const cell_t* value);
+extern trace_hook_t trace_hook;
+inline void fire_event(uint32_t ev, const cell_t* code, int32_t pos, const cell_t* reference, const cell_t* value) {
+    if ((trace_mask & ev) && trace_hook) trace_hook(ev, code, pos, reference, value);
+}
+
+// Callback kinds of call_function (the bits of system/state/callbacks/bits).
+namespace callback {
+constexpr uint32_t NONE = 0, LEXER = 1, PARSE = 2, SORT = 4, CHANGE = 8, DEEP = 16, PORT = 32;
+}
+constexpr uint32_t CALL_ON_CHANGE = callback::CHANGE;
+constexpr uint32_t CALL_ON_DEEP_CHANGE = callback::DEEP;
+// The bits of the callback kinds whose code is traced.
+extern uint32_t callback_bits;
+
+// fetch_args modes: ordinary evaluation, apply/all, plain apply, and /safer.
+namespace mode {
+constexpr int32_t EVAL = 0, APPLY_ALL = 1, APPLY = 2, SAFER = 4;
+}
+
+// Step "interpreter": the position and tracer cells in the root block, the
+// frame words, and the native stack's depth limit for this thread.
+void init();
+// Takes the calling thread's native stack for the depth limit (init does it
+// for the thread that starts the runtime).
+void init_stack_limit();
+
+// --- evaluation -----------------------------------------------------------------
+// Evaluates a whole block (or paren) from its index in a frame named <body>.
+// keep: the result goes to the current result slot (stack::arguments) and the
+// stack top is left just above it; else the result is left as one new cell
+// pushed on the stack. An empty block gives unset.
+void eval(const cell_t* block, bool keep);
+
+// One expression at pos (with the infix lookahead) inside a native frame named
+// <body>; push: the result is left pushed, else stored in the result slot.
+// Returns the index after the expression.
+int32_t eval_next(const cell_t* code, int32_t pos, int32_t end, bool push);
+
+// The expression at the block's index, result in the result slot (unset at
+// the tail); returns the new index from the buffer's head (do/next).
+int32_t do_next(const cell_t* block);
+
+// One expression at pos; returns the index after it. no_infix skips the
+// lookahead (right operands); as_value yields a function value standing in
+// the code instead of calling it.
+int32_t eval_expression(const cell_t* code, int32_t pos, int32_t end, bool no_infix, bool push, bool as_value);
+
+// --- calls ----------------------------------------------------------------------
+// Calls a native, action, function or routine whose arguments follow at pos.
+// word_pos: the index of the word naming the call (-1 or a non-word: <anon>).
+// infix: the left operand is the last pushed cell and the cell beneath it is
+// the callee's slot. path/ref_pos: the path whose elements from index ref_pos
+// on are refinements (nullptr: none). Returns the index after the arguments.
+int32_t eval_code(const cell_t* callee, const cell_t* code, int32_t pos, int32_t end, bool push, int32_t word_pos,
+                  bool infix, const cell_t* path = nullptr, int32_t ref_pos = 0);
+
+// Pushes the arguments of callee (a stable cell) into the current frame and,
+// for natives and actions, calls the entry. mode: see `mode`. Returns the
+// index after the last argument consumed.
+int32_t fetch_args(const cell_t* callee, const cell_t* code, int32_t pos, int32_t end, const cell_t* path,
+                   int32_t ref_pos, int32_t mode, bool infix);
+
+// Runs a function (or routine) whose arguments and locals are in place in the
+// current frame, which the caller marked (stack::mark_func or
+// mark_interp_func); the result is left in the frame's result slot. The
+// function's context reads the frame's arguments while it runs and gets its
+// previous values back afterwards, whether the call returns, exits or raises.
+// A pending return or exit is absorbed. obj_ctx: the object of a method (0
+// none); word: the call's word (nullptr: <anon>); callback_kind: why a native
+// or datatype calls it (callback::), 0 from the interpreter.
+void call_function(const cell_t* fn, node_t obj_ctx, const cell_t* word, uint32_t callback_kind);
+
+// Runs a routine whose arguments are in place in the current frame.
+void call_routine(const cell_t* routine);
+
+// --- paths ----------------------------------------------------------------------
+// Evaluates the path at pos in code (get: get-path semantics; set: the value
+// to store is the first argument of the current frame). Returns the index
+// after everything consumed.
+int32_t eval_path(const cell_t* path, const cell_t* code, int32_t pos, int32_t end, bool set, bool get, bool push,
+                  bool case_);
+
+// --- the arguments cache ---------------------------------------------------------
+// Kind of an argument entry, in bits 20-21 of its typeset's header.
+constexpr uint32_t ARG_KIND_SHIFT = 20;
+constexpr uint32_t ARG_KIND_MASK = 3u << ARG_KIND_SHIFT;
+constexpr uint32_t ARG_NORMAL = 0, ARG_GET = 1, ARG_LIT = 2, ARG_RETURN = 3;
+// The cache block of a callee (made on first use): a cell of its more series,
+// valid until the next allocation.
+cell_t* arguments_cache(const cell_t* callee);
+
+}  // namespace interpreter
+}  // namespace zuv

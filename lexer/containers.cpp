@@ -4,6 +4,7 @@
 // after it; closing turns the marker cell itself into the finished container
 // and drops the values above it.
 #include "lexer/lexer.h"
+#include "lexer/loaders.h"
 
 namespace zuv::lexer {
 namespace {
@@ -86,12 +87,17 @@ void close_container(state_t& s, int32_t start, int32_t end, int32_t kind, bool 
     if (s.log && is_path_kind(result))
         s.log->push_back(
             {F_PATH_OPEN, result, static_cast<int32_t>(marker->data3), s.position, 0, s.line});
-    s.level_head = m - static_cast<int32_t>(marker->data1);
-    // needs block: in load mode the values after the marker become a new
-    // series of the result kind written over the marker. Until then the
-    // marker becomes an empty placeholder of that kind.
-    marker->data1 = marker->data2 = marker->data3 = 0;
-    marker->header = (marker->header & FLAG_NEW_LINE) | static_cast<uint32_t>(result);
+    int32_t level_head = m - static_cast<int32_t>(marker->data1);
+    if (s.load) {
+        // The values after the marker become a new series of the result
+        // kind written over the marker.
+        finish_container(s, m, result, start, end);
+    } else {
+        // Scan-only: an empty placeholder of that kind.
+        marker->data1 = marker->data2 = marker->data3 = 0;
+        marker->header = (marker->header & FLAG_NEW_LINE) | static_cast<uint32_t>(result);
+    }
+    s.level_head = level_head;
     s.tail = m + 1;
     s.kind = result;
     int32_t outer = innermost_marker(s);

@@ -5,7 +5,12 @@
 // value whose text shows the line and the text near the fault.
 #include <string>
 
+#include "datatypes/char.h"
+#include "datatypes/datatype.h"
+#include "datatypes/string.h"
 #include "lexer/lexer.h"
+#include "lexer/loaders.h"
+#include "runtime/collector.h"
 #include "runtime/fire.h"
 
 namespace zuv::lexer {
@@ -32,7 +37,8 @@ bool fire_event(state_t& s, event_t event, int32_t kind, const cell_t* value, in
                 int32_t end) {
     if (!(s.event_mask & event)) return true;
     if (s.hook) return s.hook(s, event, kind, value, start, end, s.hook_data);
-    // needs the evaluator: calling a Zuv function given to transcode/trace
+    if (type_of(&s.callback) == TYPE_function || type_of(&s.callback) == TYPE_routine)
+        return call_callback(s, event, kind, value, start, end);
     return true;
 }
 
@@ -75,7 +81,13 @@ void throw_error(state_t& s, int32_t start, int32_t end, int32_t kind) {
                            : s.nesting_kind > 0 ? s.nesting_kind
                            : s.kind > 0         ? s.kind
                                                 : TYPE_error;
-        if (s.start_state == S_PATH_ELEMENT) close_container(s, start, end, TYPE_path, true);
+        if (s.start_state == S_PATH_ELEMENT) {
+            // Closed as the kind it was opened with: any other kind would be
+            // a mismatch, and raising that would come back here.
+            int32_t m = innermost_marker(s);
+            if (m >= 0 && is_path_kind(marker_kind(value_at(m))))
+                close_container(s, start, end, marker_kind(value_at(m)), true);
+        }
         if (!fire_event(s, EV_ERROR, reported, nullptr, start, end)) throw lexer_stop{true};
     }
     const uint8_t* input = s.bytes();
@@ -88,14 +100,26 @@ void throw_error(state_t& s, int32_t start, int32_t end, int32_t kind) {
                            : 0;
     // Open containers are unwound by the scan's set-up, which drops this
     // scan's cells before the error goes on.
-    // needs strings: the line text, the datatype and the near text become the
-    // error's arguments
+    raise_syntax_error(s.error, kind);
+}
+
+void raise_syntax_error(const syntax_error_t& e, int32_t kind) {
+    cell_t line{TYPE_unset, 0, 0, 0}, middle{TYPE_unset, 0, 0, 0}, near{TYPE_unset, 0, 0, 0};
+    collector::root_cell keep_line(&line), keep_middle(&middle), keep_near(&near);
+    string::load_at(reinterpret_cast<const uint8_t*>(e.line_text.data()),
+                    static_cast<int64_t>(e.line_text.size()), &line, string::ENCODING_UTF8);
+    string::load_at(reinterpret_cast<const uint8_t*>(e.near.data()), static_cast<int64_t>(e.near.size()),
+                    &near, string::ENCODING_UTF8);
     switch (kind) {
-    case ERR_BAD_CHAR: fire(err::bad_char);
-    case ERR_BAD_CONSTRUCT: fire(err::malconstruct);
+    case ERR_BAD_CHAR: fire(err::bad_char, &line, &near);
+    case ERR_BAD_CONSTRUCT: fire(err::malconstruct, &line, &near);
     case ERR_MISSING:
-    case ERR_MISSING_AT_END: fire(err::missing);
-    default: fire(err::invalid);
+    case ERR_MISSING_AT_END:
+        char_::make_at(&middle, static_cast<uint8_t>(e.expected));
+        fire(err::missing, &line, &middle, &near);
+    default:
+        datatype::make_at(&middle, kind > 0 && kind < TYPE_SLOTS ? kind : TYPE_error);
+        fire(err::invalid, &line, &middle, &near);
     }
 }
 

@@ -112,7 +112,8 @@ struct state_t {
     std::vector<token_t>* log = nullptr;  // when set, every finished token is listed
 
     const uint8_t* bytes() const;
-    bool has_callback() const { return hook != nullptr; }
+    // A C++ hook, or a callback function (the cell stays empty otherwise).
+    bool has_callback() const { return hook != nullptr || (callback.header & HEADER_TYPE_MASK) != 0; }
 };
 
 // Raised to end the token loop without an error (a syntax error in a
@@ -192,6 +193,52 @@ struct token_list_t {
 // paths, brace strings, points) is followed and checked, literals are
 // delimited. A syntax error ends the list with an error token.
 token_list_t tokens(const uint8_t* text, int32_t length);
+
+// ---- The driver (lexer/scan.cpp) ---------------------------------------
+// Scans length bytes of UTF-8 text. Returns the kind of the last token: a
+// datatype id, 0 when none, error! when a scan-only mode met a syntax error.
+// - one_value: stop after the first complete value.
+// - load: build values and raise syntax errors; else only check (scan-only).
+// - store: with load, write the result: in one-value mode without wrap the
+//   first value (or none when there is none) to out or appended to into;
+//   otherwise a new block of all values to out, or all values appended to
+//   into. Scan-only modes set out to none.
+// - consumed (may be nullptr): the position reached, in bytes, or in
+//   characters when input_value is a string!.
+// - callback: a function! or routine! called for the events (nullptr: none).
+// - input_value: the series scanned, handed to the callback; a binary! is
+//   read through its node (text is ignored then), never through an address
+//   that an allocation could move.
+// out and into must stay valid across allocations (argument-stack slots, or
+// rooted cells).
+int32_t scan(cell_t* out, const uint8_t* text, int32_t length, bool one_value, bool load, bool store,
+             bool wrap, int32_t* consumed, const cell_t* callback, const cell_t* input_value,
+             cell_t* into);
+// The same with a C++ hook for the events of event_mask instead of a
+// callback value (the console's checks, tests, tools).
+int32_t scan_hooked(cell_t* out, const uint8_t* text, int32_t length, bool one_value, bool load,
+                    bool store, bool wrap, int32_t* consumed, event_fn hook, void* hook_data,
+                    uint32_t event_mask, const cell_t* input_value, cell_t* into);
+// Scans count characters (-1: all) of any-string from its head, encoded to
+// UTF-8 in the scratch first; consumed counts characters.
+int32_t scan_string(cell_t* out, const cell_t* string, int32_t count, bool one_value, bool load,
+                    bool store, bool wrap, int32_t* consumed, const cell_t* callback, cell_t* into);
+// Loads one value from the whole string into out; false (out none) when the
+// string holds no value or more than one. Syntax errors are raised.
+bool scan_one_value_last(cell_t* out, const cell_t* string);
+
+// Step "lexer": the value buffer, the scratch, the event words.
+void init();
+// Collector hook: marks, for each live scan, its values, its input series
+// and its callback and input cells.
+void mark_states();
+// For the collector: calls cells(first, count) on every live scan's values
+// and kept cells, and node(n) on every input series node.
+void walk_states(void (*cells)(cell_t* first, int32_t count), void (*node)(node_t n));
+
+// Whether a datatype's module has registered it, so that its literals load;
+// a literal of a type that has not landed is an invalid-literal error.
+bool landed_q(int32_t type);
 
 // ---- Literal scanners for conversions (lexer/scan_number.cpp) ----------
 // Text is (head, character count, unit size 1, 2 or 4).

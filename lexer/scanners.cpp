@@ -5,6 +5,7 @@
 
 #include "lexer/lexer.h"
 #include "lexer/literal_checks.h"
+#include "lexer/loaders.h"
 
 namespace zuv::lexer {
 namespace {
@@ -93,11 +94,21 @@ void scan_brace_close(state_t& s, int32_t, int32_t end, uint32_t flags, int32_t 
     }
     s.start_state = S_START;
     s.token_start = s.brace_start;
-    check_string_text(s, s.brace_start, s.brace_start + 1, end, s.brace_flags, TYPE_string);
-    if (s.has_callback()) fire_event(s, EV_CLOSE, TYPE_string, nullptr, s.brace_start, s.position);
-    // needs string: with load 1 the text becomes a string! value
-    (void)load;
     s.kind = TYPE_string;
+    if (!load) {
+        check_string_text(s, s.brace_start, s.brace_start + 1, end, s.brace_flags, TYPE_string);
+        if (s.has_callback()) fire_event(s, EV_CLOSE, TYPE_string, nullptr, s.brace_start, s.position);
+        return;
+    }
+    // The close event comes first in every mode: a console that follows
+    // open and close sees the brace string as one unit.
+    if (s.has_callback() && !fire_event(s, EV_CLOSE, TYPE_string, nullptr, s.brace_start, s.position))
+        return;
+    int32_t before = s.tail;
+    load_string_text(s, s.brace_start, s.brace_start + 1, end, s.brace_flags, TYPE_string, 1);
+    if (s.has_callback() &&
+        !fire_event(s, EV_LOAD, TYPE_string, value_at(s.tail - 1), s.brace_start, s.position))
+        s.tail = before;
 }
 
 void scan_map_open(state_t& s, int32_t start, int32_t end, uint32_t, int32_t) {
@@ -106,13 +117,26 @@ void scan_map_open(state_t& s, int32_t start, int32_t end, uint32_t, int32_t) {
     open_container(s, TYPE_map, start, end + 1);
 }
 
-void scan_path_open(state_t& s, int32_t start, int32_t end, uint32_t, int32_t) {
+void scan_path_open(state_t& s, int32_t start, int32_t end, uint32_t, int32_t load) {
     uint8_t first = s.bytes()[start];
     int32_t kind = first == '\'' ? TYPE_lit_path : first == ':' ? TYPE_get_path : TYPE_path;
     s.position = end + 1;
+    // In load mode a path cannot end with its separator.
+    if (load && s.position >= s.input_end) throw_error(s, start, s.position, kind);
+    int32_t opened = s.level_head;
     open_container(s, kind, start, end + 1);
-    // needs words: the word before "/" (without its prefix) is loaded as the
-    // path's first element, with scan and load events
+    if (load && s.level_head != opened) {
+        // The word before "/", without its prefix, is the first element.
+        int32_t from = kind == TYPE_path ? start : start + 1;
+        if (from >= end) throw_error(s, start, end + 1, kind);
+        bool keep = !s.has_callback() || fire_event(s, EV_SCAN, TYPE_word, nullptr, from, end);
+        if (keep) {
+            int32_t before = s.tail;
+            append_word(s, from, end, TYPE_word);
+            if (s.has_callback() && !fire_event(s, EV_LOAD, TYPE_word, value_at(s.tail - 1), from, end))
+                s.tail = before;
+        }
+    }
     s.start_state = S_PATH_ELEMENT;
     s.kind = kind;
 }
@@ -128,7 +152,7 @@ bool same_text(const uint8_t* t, int32_t length, const char* name) {
     return true;
 }
 
-void scan_construct(state_t& s, int32_t start, int32_t end, uint32_t, int32_t) {
+void scan_construct(state_t& s, int32_t start, int32_t end, uint32_t, int32_t load) {
     const uint8_t* text = s.bytes() + start + 2;  // after "#(" or "#["
     int32_t length = end - start - 2;
     int32_t kind = 0;
@@ -139,9 +163,15 @@ void scan_construct(state_t& s, int32_t start, int32_t end, uint32_t, int32_t) {
 #include "datatypes/types.def"
 #undef ZUV_TYPE
     if (kind == 0) throw_error(s, start, end + 1, ERR_BAD_CONSTRUCT);
-    // needs logic, none, datatype: with load 1 the value is appended
     s.kind = kind;
     s.position = end + 1;
+    if (load) {
+        bool value = kind == TYPE_logic && same_text(text, length, "true");
+        int32_t before = s.tail;
+        append_construct(s, kind, value);
+        if (s.has_callback() && !fire_event(s, EV_LOAD, kind, value_at(s.tail - 1), start, s.position))
+            s.tail = before;
+    }
 }
 
 void scan_comment(state_t& s, int32_t start, int32_t end, uint32_t, int32_t) {
@@ -250,29 +280,29 @@ handler_pair handlers[FINAL_COUNT] = {
     {scan_construct, nullptr},     // F-construct
     {scan_comment, nullptr},       // F-comment
     {scan_comma, nullptr},         // F-comma
-    {scan_string, nullptr},        // F-string
-    {scan_word, nullptr},          // F-word
-    {scan_issue, nullptr},         // F-issue
-    {nullptr, nullptr},            // F-integer
-    {nullptr, nullptr},            // F-refinement
-    {nullptr, check_char},         // F-char
-    {nullptr, check_file},         // F-file
-    {nullptr, consume_closer},     // F-binary
-    {nullptr, consume_closer},     // F-percent
-    {nullptr, nullptr},            // F-float
-    {nullptr, nullptr},            // F-float-special
-    {nullptr, nullptr},            // F-tuple
-    {nullptr, nullptr},            // F-date
-    {nullptr, nullptr},            // F-pair
-    {nullptr, check_point},        // F-point
-    {nullptr, nullptr},            // F-time
-    {nullptr, nullptr},            // F-money
-    {nullptr, consume_closer},     // F-tag
-    {nullptr, nullptr},            // F-url
-    {nullptr, nullptr},            // F-email
-    {nullptr, check_hex},          // F-hex
-    {nullptr, check_raw_string},   // F-raw-string
-    {nullptr, nullptr},            // F-ref
+    {scan_string, load_string},    // F-string
+    {scan_word, load_word},        // F-word
+    {scan_issue, load_issue},      // F-issue
+    {nullptr, load_integer},       // F-integer
+    {nullptr, load_refinement},    // F-refinement
+    {nullptr, load_char},          // F-char
+    {nullptr, load_file},          // F-file
+    {nullptr, load_binary},        // F-binary
+    {nullptr, load_percent},       // F-percent
+    {nullptr, load_float},         // F-float
+    {nullptr, load_float_special}, // F-float-special
+    {nullptr, load_tuple},         // F-tuple
+    {nullptr, load_date},          // F-date
+    {nullptr, load_pair},          // F-pair
+    {nullptr, load_point},         // F-point
+    {nullptr, load_time},          // F-time
+    {nullptr, load_money},         // F-money
+    {nullptr, load_tag},           // F-tag
+    {nullptr, load_url},           // F-url
+    {nullptr, load_email},         // F-email
+    {nullptr, load_hex},           // F-hex
+    {nullptr, load_raw_string},    // F-raw-string
+    {nullptr, load_ref},           // F-ref
 };
 // clang-format on
 

@@ -70,9 +70,11 @@ series_buffer_t* move_series(series_buffer_t* s, int64_t new_size, series_buffer
     return n;
 }
 
-// A fixed buffer that a series outgrew is not in any frame: nothing else
-// would ever give its memory back.
+// The end of a buffer that a series outgrew. Under the collector's stress
+// mode its data is poisoned, so that a stale address reads garbage. A fixed
+// buffer is not in any frame: nothing else would ever give its memory back.
 void release_if_fixed(series_buffer_t* old) {
+    collector::poison(old->data(), static_cast<size_t>(old->size));
     if (old->flags & series_flag::FIXED) lowrt::release(old);
 }
 
@@ -227,6 +229,7 @@ series_frame_t* find_room(size_t bytes) {
 // --- buffers -----------------------------------------------------------------
 
 series_buffer_t* alloc_buffer(int64_t units, int32_t unit, int32_t head_offset) {
+    collector::count_allocation();
     uint32_t size = checked_size(units, unit);
     size_t total = size_t{size} + BUFFER_OVERHEAD;
     series_buffer_t* s;
@@ -449,6 +452,10 @@ void release_node_frames() {
 }
 
 void free_all() {
+    // Every root is gone with the memory: nothing may collect until the
+    // runtime is started again.
+    collector::active = false;
+    collector::stress_period = 0;
     while (memory.n_head) free_node_frame(memory.n_head);
     while (memory.s_head) free_series_frame(memory.s_head);
     while (memory.b_head) {

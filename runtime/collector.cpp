@@ -1,41 +1,512 @@
 #include "runtime/collector.h"
 
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/symbol.h"
 #include "runtime/alloc.h"
+#include "runtime/externals.h"
 #include "runtime/fire.h"
+#include "runtime/hashtable.h"
+#include "runtime/lowrt.h"
+#include "runtime/ownership.h"
+#include "runtime/platform/platform.h"
+#include "runtime/stack.h"
+#include "runtime/words.h"
 
 namespace zuv::collector {
 
 bool active = false;
 uint32_t cycles = 0;
+uint32_t evacuations = 0;
+uint32_t history_depth = 5;
+uint32_t stress_period = 0;
+uint32_t stress_countdown = 0;
 
-void collect_if_enabled() {
-    // Marking and compaction land with the collector itself; until then an
-    // allocation that finds no room simply takes a new frame.
-}
+marker_fn interpreter_marker = nullptr;
+marker_fn lexer_marker = nullptr;
+void (*image_marker)(node_t node) = nullptr;
 
 namespace {
 
+bool running = false;
+
+marker_fn markers[MAX_MARKERS];
+int marker_count = 0;
+
+// Nodes of dead buffers, given back to their frames in one go.
+constexpr int DEAD_NODES = 20000;
+node_t dead_nodes[DEAD_NODES];
+int dead_count = 0;
+
+// A growable array of 32-bit entries on the process heap: the mark stack and
+// the list of fixed buffers that marking reached.
+struct node_list {
+    uint32_t* items = nullptr;
+    size_t count = 0;
+    size_t capacity = 0;
+
+    void push(uint32_t v) {
+        if (count == capacity) {
+            capacity = capacity == 0 ? 4096 : capacity * 2;
+            items = static_cast<uint32_t*>(lowrt::resize(items, capacity * sizeof(uint32_t)));
+        }
+        items[count++] = v;
+    }
+};
+
+// Entries of the mark stack: a cell series to scan from head to tail, or
+// (with the tag) a context whose context cell and self slot are scanned.
+constexpr uint32_t CONTEXT_ENTRY = 1u << 31;
+node_list mark_stack;
+node_list fixed_marked;
+
+uint32_t self_symbol = 0;
+
+constexpr uint32_t NODE_LIMIT = 1u << 27;  // the node table's size in handles
+
+[[noreturn]] void corrupt(const char* what, node_t node) {
+    char text[160];
+    int n = snprintf(text, sizeof text, "*** collector: %s (node %u)\n", what, node);
+    platform::write_all(2, text, static_cast<size_t>(n));
+    abort();
+}
+
+// The buffer of a node that a value holds, or nullptr when the node is not
+// live. A value holding a freed node is a fault in the code that made it:
+// debug builds stop there; release builds leave the value alone.
+inline series_buffer_t* live_buffer(node_t node) {
+    if (node == 0) return nullptr;
+    if (node >= NODE_LIMIT) {
+#ifndef NDEBUG
+        corrupt("a value holds an impossible node", node);
+#else
+        return nullptr;
+#endif
+    }
+    uintptr_t slot = alloc::node_table[node];
+    if (slot <= 0xFFFFFFFFu) {
+#ifndef NDEBUG
+        corrupt("a value refers to a freed series", node);
+#else
+        return nullptr;
+#endif
+    }
+    return reinterpret_cast<series_buffer_t*>(slot);
+}
+
+inline bool mark_buffer(node_t node, series_buffer_t* s) {
+    if (s->flags & series_flag::MARK) return false;
+    s->flags |= series_flag::MARK;
+    if (s->flags & series_flag::FIXED) fixed_marked.push(node);
+    return true;
+}
+
+void mark_value(const cell_t* c);
+
+void scan_cells(series_buffer_t* s) {
+    int32_t head = s->head, tail = s->tail;
+    if (tail > s->size) tail = s->size;
+    if (head < 0 || head >= tail) return;
+    auto* c = reinterpret_cast<const cell_t*>(s->data() + head);
+    auto* end = reinterpret_cast<const cell_t*>(s->data() + tail);
+    for (; c + 1 <= end; c++) mark_value(c);
+}
+
+void scan_context(series_buffer_t* s) {
+    const cell_t* c = s->head_cell();
+    if (type_of(c) != TYPE_context || s->size - s->head < 32) {
+        scan_cells(s);
+        return;
+    }
+    mark_table(c->data1);
+    if (!(c->header & FLAG_STACK_VALUES)) mark_cells_node(c->data2);
+    mark_value(c + 1);
+}
+
+void drain() {
+    while (mark_stack.count > 0) {
+        uint32_t entry = mark_stack.items[--mark_stack.count];
+        series_buffer_t* s = alloc::buffer(entry & ~CONTEXT_ENTRY);
+        if (entry & CONTEXT_ENTRY) scan_context(s);
+        else scan_cells(s);
+    }
+}
+
+inline void mark_word_context(node_t ctx, uint32_t symbol) {
+    if (symbol == self_symbol) mark_cells_node(ctx);
+    else mark_context(ctx);
+}
+
+void mark_value(const cell_t* c) {
+    switch (type_of(c)) {
+    case TYPE_block:
+    case TYPE_paren:
+    case TYPE_path:
+    case TYPE_lit_path:
+    case TYPE_set_path:
+    case TYPE_get_path:
+    case TYPE_event:
+        if (type_of(c) == TYPE_event && !(c->header & (1u << 12))) break;
+        mark_cells_node(c->data2);
+        break;
+    case TYPE_string:
+    case TYPE_file:
+    case TYPE_url:
+    case TYPE_tag:
+    case TYPE_email:
+    case TYPE_ref:
+    case TYPE_symbol:
+        mark_node(c->data2);
+        mark_node(c->data3);
+        break;
+    case TYPE_context:
+        mark_table(c->data1);
+        if (!(c->header & FLAG_STACK_VALUES)) mark_cells_node(c->data2);
+        break;
+    case TYPE_word:
+    case TYPE_set_word:
+    case TYPE_lit_word:
+    case TYPE_get_word:
+    case TYPE_refinement:
+        if (c->data1) mark_word_context(c->data1, c->data2);
+        break;
+    case TYPE_native:
+    case TYPE_action:
+    case TYPE_op: {
+        mark_cells_node(c->data2);
+        mark_cells_node(c->data3);
+        uint32_t wrapped = (c->header >> 16) & 0xFF;
+        if (type_of(c) == TYPE_op && (wrapped == TYPE_function || wrapped == TYPE_routine)) mark_context(c->data1);
+        break;
+    }
+    case TYPE_function:
+    case TYPE_routine:
+        mark_context(c->data1);
+        mark_cells_node(c->data2);
+        mark_cells_node(c->data3);
+        break;
+    case TYPE_bitset:
+    case TYPE_vector:
+    case TYPE_binary:
+        mark_node(c->data2);
+        break;
+    case TYPE_object:
+    case TYPE_error:
+    case TYPE_port:
+        mark_context(c->data1);
+        mark_node(c->data3);
+        break;
+    case TYPE_hash:
+    case TYPE_map:
+        mark_cells_node(c->data2);
+        mark_table(c->data3);
+        break;
+    case TYPE_handle: {
+        auto index = static_cast<int32_t>(c->data3);
+        if (index >= 0 && index < externals::capacity() && !(externals::entry(index)->flags & externals::FREE))
+            externals::mark(index, 0);
+        break;
+    }
+    case TYPE_image:
+        if (c->data2 && mark_node(c->data2) && image_marker) image_marker(c->data2);
+        break;
+    default:
+        break;
+    }
+}
+
+void mark_table_node(node_t node, bool scan) {
+    if (scan) mark_cells_node(node);
+    else mark_node(node);
+}
+
+// --- roots -------------------------------------------------------------------
+
+void mark_frames() {
+    if (stack::cbottom == nullptr) return;
+    for (const call_frame_t* f = stack::cbottom; f < stack::ctop; f++) {
+        if (f->context) mark_word_context(f->context, frame::symbol_of(f));
+        if (f->func_context) {
+            mark_context(f->func_context);
+            series_buffer_t* s = live_buffer(f->func_context);
+            if (f->saved_values && s && !(s->head_cell()->header & FLAG_STACK_VALUES))
+                mark_cells_node(f->saved_values);
+        }
+    }
+}
+
+// The ownership table is weak: only its own buffers are kept; the entries
+// whose series died are swept afterwards.
+void mark_ownership_table() {
+    node_t table = ownership::table_node();
+    series_buffer_t* s = live_buffer(table);
+    if (!s) return;
+    mark_buffer(table, s);
+    const hashtable_t* t = hashtable::record(table);
+    mark_node(static_cast<node_t>(t->flags));
+    mark_node(static_cast<node_t>(t->keys));
+    mark_node(static_cast<node_t>(t->block));
+}
+
 // Guards nest strictly (they are scoped), so both lists are stacks.
-constexpr uint32_t MAX_GUARDS = 4096;
-node_t guarded_nodes[MAX_GUARDS];
-const cell_t* guarded_cells[MAX_GUARDS];
+constexpr uint32_t TABLE_GUARD = 1u << 31;
+node_t guarded_nodes[4096];
+const cell_t* guarded_cells[4096];
 uint32_t node_guards = 0;
 uint32_t cell_guards = 0;
 
+void mark_roots() {
+    self_symbol = words::symbol_of(words::id::self);
+    if (type_of(&block::root) == TYPE_block) mark_block(&block::root);
+    if (symbol::index_node) mark_table(symbol::index_node);
+    mark_ownership_table();
+    mark_node(stack::argument_node);
+    mark_node(stack::frame_node);
+    if (stack::bottom) mark_values(stack::bottom, stack::top_slot);
+    mark_frames();
+    mark_context(_context::global_node);
+    if (interpreter_marker) interpreter_marker();
+    if (lexer_marker) lexer_marker();
+    const cell_t* slots = ext_slots::block();
+    if (type_of(slots) == TYPE_block) mark_cells_node(slots->data2);
+    for (int i = 0; i < marker_count; i++)
+        if (markers[i]) markers[i]();
+    // In place of the native-stack scan: what C++ code holds under guards.
+    for (uint32_t i = 0; i < node_guards; i++) {
+        node_t node = guarded_nodes[i] & ~TABLE_GUARD;
+        if (guarded_nodes[i] & TABLE_GUARD) {
+            mark_table(node);
+            continue;
+        }
+        series_buffer_t* s = live_buffer(node);
+        if (s && mark_buffer(node, s) && s->unit() == sizeof(cell_t)) mark_stack.push(node);
+    }
+    for (uint32_t i = 0; i < cell_guards; i++) mark_value(guarded_cells[i]);
+    drain();
+}
+
+// --- compaction -------------------------------------------------------------
+
+inline size_t span_of(const series_buffer_t* s) { return alloc::BUFFER_OVERHEAD + static_cast<size_t>(s->size); }
+inline bool marked(const uint8_t* p) {
+    return (reinterpret_cast<const series_buffer_t*>(p)->flags & series_flag::MARK) != 0;
+}
+
+// Points the nodes of the buffers now in [from, to) at their new places and
+// clears their marks.
+void fix_nodes(uint8_t* from, uint8_t* to) {
+    while (from < to) {
+        auto* s = reinterpret_cast<series_buffer_t*>(from);
+        s->flags &= ~series_flag::MARK;
+        alloc::node_table[s->node] = reinterpret_cast<uintptr_t>(s);
+        from += span_of(s);
+    }
+}
+
+void bury(series_buffer_t* s) {
+    // A node whose slot names another buffer has been handed on already.
+    if (s->node != 0 && alloc::node_table[s->node] == reinterpret_cast<uintptr_t>(s)) add_dead_node(s->node);
+}
+
+// The room at the end of a frame that is worth filling.
+inline size_t usable_room(const series_frame_t* p) {
+    size_t room = static_cast<size_t>(p->end - p->heap);
+    return room < alloc::FRAME_FLOOR + 1 ? 0 : room;
+}
+
+void compact_frame(series_frame_t* f) {
+    series_frame_t* p = f->prev;
+    size_t room = p ? usable_room(p) : 0;
+    uint8_t* old_heap = f->heap;
+    uint8_t* dest = nullptr;  // the first hole, where the next run slides to
+    uint8_t* at = f->area();
+
+    while (at < old_heap) {
+        if (!marked(at)) {
+            auto* s = reinterpret_cast<series_buffer_t*>(at);
+            bury(s);
+            if (!dest) dest = at;
+            at += span_of(s);
+            continue;
+        }
+        uint8_t* run = at;
+        uint8_t* run_end = at;
+        while (run_end < old_heap && marked(run_end)) run_end += span_of(reinterpret_cast<series_buffer_t*>(run_end));
+
+        if (room > 0) {
+            // As much of the run as fits goes to the previous frame; what is
+            // left is visited again as a run of its own.
+            uint8_t* fit = run;
+            while (fit < run_end) {
+                size_t next = span_of(reinterpret_cast<series_buffer_t*>(fit));
+                if (static_cast<size_t>(fit + next - run) > room) break;
+                fit += next;
+            }
+            if (fit > run) {
+                size_t length = static_cast<size_t>(fit - run);
+                std::memcpy(p->heap, run, length);
+                fix_nodes(p->heap, p->heap + length);
+                p->heap += length;
+                room = usable_room(p);
+                if (!dest) dest = run;
+                at = fit;
+                continue;
+            }
+            // From the first run that neither fits nor has a hole before it,
+            // nothing more goes to the previous frame.
+            if (!dest) room = 0;
+        }
+        size_t length = static_cast<size_t>(run_end - run);
+        if (dest) {
+            std::memmove(dest, run, length);
+            fix_nodes(dest, dest + length);
+            dest += length;
+        } else {
+            fix_nodes(run, run_end);
+        }
+        at = run_end;
+    }
+    if (dest) f->heap = dest;
+    if (f->heap < old_heap) poison(f->heap, static_cast<size_t>(old_heap - f->heap));
+}
+
+void compact() {
+    series_frame_t* f = alloc::memory.s_head;
+    while (f) {
+        series_frame_t* next = f->next;
+        compact_frame(f);
+        if (f->prev && next && f->heap == f->area()) alloc::free_series_frame(f);
+        f = next;
+    }
+}
+
+void flush_dead_nodes() {
+    for (int i = 0; i < dead_count; i++) {
+        node_t node = dead_nodes[i];
+        alloc::free_node(alloc::frame_of(node), node);
+    }
+    dead_count = 0;
+}
+
 }  // namespace
 
-root_node::root_node(node_t node) : slot_(node_guards) {
-    if (node_guards == MAX_GUARDS) fire(err::stack_overflow);
-    guarded_nodes[node_guards++] = node;
+// --- public ------------------------------------------------------------------
+
+void init() {
+    cycles = 0;
+    evacuations = 0;
+    history_depth = 5;
+    stress_period = 0;
+    const char* stress = platform::get_env("ZUV_GC_STRESS");
+    if (stress != nullptr) {
+        long n = strtol(stress, nullptr, 10);
+        if (n > 0) {
+            // The stress mode collects from here on, without waiting for the
+            // library's top level to switch the collector on.
+            stress_period = static_cast<uint32_t>(n);
+            stress_countdown = stress_period;
+            active = true;
+        }
+    }
+}
+
+bool running_q() { return std::atomic_ref<bool>(running).load(); }
+
+uint32_t do_cycle() {
+    if (running) return cycles;
+    std::atomic_ref<bool>(running).store(true);
+    fixed_marked.count = 0;
+    mark_stack.count = 0;
+
+    mark_roots();
+
+    externals::sweep();
+    if (node_t table = ownership::table_node(); live_buffer(table)) hashtable::sweep(table);
+    compact();
+    alloc::sweep_big_frames();
+    flush_dead_nodes();
+    alloc::release_node_frames();
+    for (size_t i = 0; i < fixed_marked.count; i++) clear_mark(fixed_marked.items[i]);
+    fixed_marked.count = 0;
+
+    cycles++;
+    std::atomic_ref<bool>(running).store(false);
+    return cycles;
+}
+
+void collect_if_enabled() {
+    if (active) do_cycle();
+}
+
+void stress_tick() {
+    stress_countdown = stress_period;
+    if (active && !running) do_cycle();
+}
+
+void poison(void* start, size_t bytes) {
+    if (stress_period != 0) std::memset(start, POISON, bytes);
+}
+
+void add_dead_node(node_t node) {
+    if (node == 0) return;
+    if (dead_count == DEAD_NODES) flush_dead_nodes();
+    dead_nodes[dead_count++] = node;
+}
+
+void add_marker(marker_fn marker) {
+    if (marker_count < MAX_MARKERS) markers[marker_count++] = marker;
+}
+
+void remove_marker(marker_fn marker) {
+    for (int i = 0; i < marker_count; i++)
+        if (markers[i] == marker) markers[i] = nullptr;
+}
+
+bool mark_node(node_t node) {
+    series_buffer_t* s = live_buffer(node);
+    return s && mark_buffer(node, s);
+}
+
+void mark_cells_node(node_t node) {
+    series_buffer_t* s = live_buffer(node);
+    if (s && mark_buffer(node, s) && s->unit() == sizeof(cell_t)) mark_stack.push(node);
+}
+
+void mark_block(const cell_t* block) { mark_cells_node(block->data2); }
+
+void mark_context(node_t ctx) {
+    series_buffer_t* s = live_buffer(ctx);
+    if (s && mark_buffer(ctx, s)) mark_stack.push(ctx | CONTEXT_ENTRY);
+}
+
+void mark_values(const cell_t* first, const cell_t* end) {
+    for (; first < end; first++) mark_value(first);
+}
+
+void mark_table(node_t table) {
+    series_buffer_t* s = live_buffer(table);
+    if (s && !(s->flags & series_flag::MARK)) hashtable::mark(table, mark_table_node);
+}
+
+void clear_mark(node_t node) { alloc::buffer(node)->flags &= ~series_flag::MARK; }
+
+// --- scoped roots --------------------------------------------------------------
+
+root_node::root_node(node_t node, bool table) : slot_(node_guards) {
+    if (node_guards == sizeof guarded_nodes / sizeof guarded_nodes[0]) fire(err::stack_overflow);
+    guarded_nodes[node_guards++] = table ? node | TABLE_GUARD : node;
 }
 root_node::~root_node() { node_guards = slot_; }
 
 root_cell::root_cell(const cell_t* cell) : slot_(cell_guards) {
-    if (cell_guards == MAX_GUARDS) fire(err::stack_overflow);
+    if (cell_guards == sizeof guarded_cells / sizeof guarded_cells[0]) fire(err::stack_overflow);
     guarded_cells[cell_guards++] = cell;
 }
 root_cell::~root_cell() { cell_guards = slot_; }
-
-void add_dead_node(node_t node) { alloc::free_node(alloc::frame_of(node), node); }
 
 }  // namespace zuv::collector

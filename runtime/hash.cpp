@@ -156,8 +156,6 @@ bool identity_keyed_q(const cell_t* value) {
 
 // The sign bit of a money! header.
 constexpr uint32_t MONEY_SIGN = 1u << 14;
-// The length of a tuple! (header bits 19-22).
-inline uint32_t tuple_length(const cell_t* c) { return (c->header >> 19) & 0x0F; }
 
 uint32_t value(const cell_t* v, bool case_sensitive) {
     switch (type_of(v)) {
@@ -219,11 +217,11 @@ uint32_t value(const cell_t* v, bool case_sensitive) {
         case TYPE_date:
         case TYPE_point3d:
             return murmur3(&v->data1, 12);
-        case TYPE_tuple: {
-            uint32_t n = tuple_length(v);
-            if (n > 12) n = 12;
-            return murmur3(&v->data1, n);
-        }
+        case TYPE_tuple:
+            // All twelve bytes: tuples that differ only by trailing zeros
+            // (1.2.3 and 1.2.3.0) are equal, so they must hash alike; the
+            // bytes past a tuple's length are always zero.
+            return murmur3(&v->data1, 12);
         case TYPE_binary: {
             series_buffer_t* s = alloc::buffer(v->data2);
             int64_t head = v->data1;

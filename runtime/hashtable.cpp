@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "datatypes/map.h"
 #include "datatypes/symbol.h"
 #include "interpreter/actions.h"
 #include "runtime/alloc.h"
@@ -211,15 +212,17 @@ node_t init(int32_t size, const cell_t* block, int32_t kind, int32_t value_cells
     if (size < 4) size = 4;
 
     node_t table = alloc::alloc_bytes_filled(sizeof(hashtable_t), 0);
+    collector::root_node keep_table(table);
     alloc::buffer(table)->tail = alloc::buffer(table)->head + static_cast<int32_t>(sizeof(hashtable_t));
     int32_t buckets = static_cast<int32_t>(hash::round_up_pow2(static_cast<uint32_t>(size / LOAD_FACTOR)));
     node_t flags = new_flags(buckets);
+    collector::root_node keep_flags(flags);
     node_t keys = new_words(buckets, 0);
-    node_t indexes = 0, chains = 0;
-    if (kind == KIND_HASH) {
-        indexes = new_words(size, 0xFF);
-        chains = new_empty_words();
-    }
+    collector::root_node keep_keys(keys);
+    node_t indexes = kind == KIND_HASH ? new_words(size, 0xFF) : 0;
+    collector::root_node keep_indexes(indexes);
+    node_t chains = kind == KIND_HASH ? new_empty_words() : 0;
+    collector::root_node keep_chains(chains);
     node_t block_node;
     bool enter = false;
     if (kind >= KIND_INT || !block) {
@@ -246,9 +249,9 @@ node_t init(int32_t size, const cell_t* block, int32_t kind, int32_t value_cells
     if (enter) {
         // A collection while the values are entered must keep both the block
         // and the table: a hash! cell on the argument stack holds them.
-        bool rooted = kind == KIND_HASH && stack::bottom;
+        bool rooted = (kind == KIND_HASH || kind == KIND_MAP) && stack::bottom;
         if (rooted) {
-            cell_t holder{TYPE_hash, 0, block_node, table};
+            cell_t holder{static_cast<uint32_t>(kind == KIND_HASH ? TYPE_hash : TYPE_map), 0, block_node, table};
             stack::push(&holder);
         }
         add_block(table, static_cast<int32_t>(block->data1), kind == KIND_MAP ? 2 : 1);
@@ -259,6 +262,9 @@ node_t init(int32_t size, const cell_t* block, int32_t kind, int32_t value_cells
 
 node_t clone_into(node_t source) {
     node_t table = alloc::copy_series(alloc::buffer(source));
+    // The copied record names the source's series until each is replaced, so
+    // the whole table can be kept from the start.
+    collector::root_node keep(table, true);
     node_t flags = alloc::copy_series(alloc::buffer(static_cast<node_t>(record(source)->flags)));
     node_t keys = alloc::copy_series(alloc::buffer(static_cast<node_t>(record(source)->keys)));
     node_t block = alloc::copy_series(alloc::buffer(static_cast<node_t>(record(source)->block)));
@@ -271,6 +277,7 @@ node_t clone_into(node_t source) {
 
 node_t copy(node_t source, node_t new_block) {
     node_t table = alloc::copy_series(alloc::buffer(source));
+    collector::root_node keep(table, true);
     node_t flags = alloc::copy_series(alloc::buffer(static_cast<node_t>(record(source)->flags)));
     node_t keys = alloc::copy_series(alloc::buffer(static_cast<node_t>(record(source)->keys)));
     hashtable_t* t = record(table);
@@ -347,6 +354,7 @@ cell_t* put_with_status(node_t table, cell_t* value, int* status) {
                 if (key >= 0) {
                     // The bucket's single position becomes a chain of two.
                     node_t chain = new_empty_words();
+                    collector::root_node keep_chain(chain);
                     append_word(chain, static_cast<uint32_t>(key));
                     append_word(static_cast<node_t>(record(table)->chains), chain);
                     t = record(table);
@@ -404,8 +412,8 @@ void add_block(node_t table, int32_t start, int32_t step) {
             continue;
         }
         put(table, cells + p);
-        // needs map::preprocess_key(key cell) once map! lands: string keys
-        // become copies, word keys set-words.
+        // String keys become copies, word keys set-words.
+        map::preprocess_key_at(static_cast<node_t>(record(table)->block), p);
         p += step;
     }
 }
@@ -528,9 +536,14 @@ void remove_range(node_t table, int32_t position, int32_t count) {
         reset_arrays(table);
         return;
     }
-    t->alive -= count;
-    if (t->kind != KIND_HASH) return;
-    for (int32_t q = position; q < position + count; q++) release_position(table, q);
+    if (t->kind != KIND_HASH) {
+        t->alive -= count;
+        return;
+    }
+    // put counts one per entered cell, so only the cells actually entered
+    // lower the count (duplicates share no bucket of their own).
+    for (int32_t q = position; q < position + count; q++)
+        if (release_position(table, q)) record(table)->alive--;
 }
 
 int move(node_t table, int32_t shift, int32_t position, int32_t count, bool flag) {
@@ -598,6 +611,7 @@ void resize(node_t table, int32_t size) {
     for (int32_t i = 0; i < t->buckets; i++)
         if (state(flag_words(t), i) == BUCKET_LIVE) live.push_back(key_words(t)[i]);
     node_t flags = new_flags(f);
+    collector::root_node keep_flags(flags);
     if (alloc::buffer(static_cast<node_t>(record(table)->keys))->size < f * 4) {
         series_buffer_t* k = alloc::expand_series(alloc::buffer(static_cast<node_t>(record(table)->keys)), int64_t{f} * 4);
         k->tail = k->head + f * 4;
@@ -631,6 +645,7 @@ void rebuild(node_t table, int32_t size) {
     int32_t f = static_cast<int32_t>(hash::round_up_pow2(static_cast<uint32_t>(size * 1.5)));
     int32_t buckets = std::max(4, f);
     node_t flags = new_flags(buckets);
+    collector::root_node keep_flags(flags);
     node_t keys = new_words(buckets, 0);
     t = record(table);
     t->buckets = buckets;
@@ -644,7 +659,8 @@ void rebuild(node_t table, int32_t size) {
         series_buffer_t* i = alloc::buffer(static_cast<node_t>(t->indexes));
         std::memset(i->data(), 0xFF, static_cast<size_t>(i->size));
     }
-    add_block(table, 0, 1);
+    // A map's block alternates keys and values: only the keys are entered.
+    add_block(table, 0, t->kind == KIND_MAP ? 2 : 1);
     t = record(table);
     if (t->stamp != 0) t->stamp = static_cast<int32_t>(stamp);
 }
@@ -652,7 +668,8 @@ void rebuild(node_t table, int32_t size) {
 void refresh(node_t table) {
     hashtable_t* t = record(table);
     if (t->stamp == 0 || static_cast<uint32_t>(t->stamp) == cycle_stamp()) return;
-    // needs collector::running_q: nothing is re-indexed while a collection runs.
+    // Nothing is re-indexed while a collection runs (the sweep deletes keys).
+    if (collector::running_q()) return;
     if (t->kind >= KIND_INT)
         reindex_int_keys(table);
     else if (t->kind == KIND_HASH)
@@ -692,8 +709,11 @@ void rehash_int_keys(node_t table, int32_t size) {
     int32_t entry = t->indexes;
     int32_t value_cells = entry / 16 - 1;
     node_t old_block = static_cast<node_t>(t->block);
+    collector::root_node keep_old(old_block);  // read below after the table lets go of it
     node_t block = alloc::alloc_cells(std::max<int64_t>(1, int64_t{t->alive} * (value_cells + 1)));
+    collector::root_node keep_block(block);
     node_t flags = new_flags(buckets);
+    collector::root_node keep_flags(flags);
     node_t keys = new_words(buckets, 0);
     t = record(table);
     t->bound = static_cast<int32_t>(f * LOAD_FACTOR + 0.5);
@@ -772,7 +792,7 @@ cell_t* delete_int_key(node_t table, int32_t key) {
 void mark(node_t table, void (*mark_node)(node_t node, bool scan_cells)) {
     hashtable_t* t = record(table);
     mark_node(table, false);
-    if (t->kind == KIND_HASH) {
+    if (t->kind == KIND_HASH && t->chains != 0) {
         mark_node(static_cast<node_t>(t->indexes), false);
         mark_node(static_cast<node_t>(t->chains), false);
         for (int32_t k = 0, n = chain_count(t); k < n; k++)
@@ -780,17 +800,10 @@ void mark(node_t table, void (*mark_node)(node_t node, bool scan_cells)) {
     }
     mark_node(static_cast<node_t>(t->flags), false);
     mark_node(static_cast<node_t>(t->keys), false);
-    if (t->kind >= KIND_INT) {
-        int32_t used = alloc::buffer(static_cast<node_t>(t->block))->used();
-        for (int32_t offset = 0; offset + t->indexes <= used; offset += t->indexes) {
-            cell_t* e = entry_at(t, offset);
-            if (e->header != TYPE_unset || e->data1 == 0) continue;
-            node_t key = e->data1;
-            mark_node(key, alloc::buffer(key)->unit() == sizeof(cell_t));
-            t = record(table);
-        }
-    }
-    mark_node(static_cast<node_t>(record(table)->block), true);
+    // Integer keys are numbers, never nodes, even where they name a series:
+    // the ownership table is weak (its entries are swept when their series
+    // dies), so neither its keys nor its value cells keep anything alive.
+    mark_node(static_cast<node_t>(t->block), t->kind != KIND_OWNERSHIP);
 }
 
 void sweep(node_t table) {

@@ -180,4 +180,6 @@ bool check_slow(const cell_t* target, words::id action, const cell_t* new_value,
 
 int32_t count() { return table == 0 ? 0 : hashtable::record(table)->alive; }
 
+node_t table_node() { return table; }
+
 }  // namespace zuv::ownership

@@ -59,5 +59,8 @@ bool owned_q(const cell_t* value);
 
 // How many entries the table holds (for tests and the collector).
 int32_t count();
+// The table's node (0 before init), for the collector, which keeps only the
+// table's own buffers alive and sweeps the entries whose series died.
+node_t table_node();
 
 }  // namespace zuv::ownership

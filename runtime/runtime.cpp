@@ -7,15 +7,19 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "console/launch.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
 #include "interpreter/actions.h"
+#include "interpreter/interpreter.h"
 #include "interpreter/random.h"
+#include "lexer/lexer.h"
 #include "runtime/alloc.h"
 #include "runtime/case_folding.h"
+#include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/externals.h"
 #include "runtime/fire.h"
@@ -74,11 +78,11 @@ const init_step_t steps[] = {
     {"ownership", ownership::init},
     {"checksum, compress, call", nullptr},
     {"stacks", stack::init},
-    {"lexer", nullptr},
+    {"lexer", lexer::init},
     {"boot load", nullptr},
-    {"interpreter", nullptr},
+    {"interpreter", interpreter::init},
     {"external cells", ext_slots::init},
-    {"collector", nullptr},
+    {"collector", collector::init},
 };
 
 }  // namespace
@@ -149,6 +153,12 @@ void start(int argc, char** argv) {
     try {
         init();
         // The library's top level and the console run here once they exist.
+        int status = console::launch(argc, argv);
+        if (status > 0) {
+            // A script's failure was reported already: no runtime-error text.
+            lowrt::run_exit_hooks();
+            _exit(status);
+        }
     } catch (const raised_error& e) {
         // An error that nothing caught. One raised before the catalog and the
         // stacks exist has no value: its id alone names it.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "datatypes/binary.h"
 #include "datatypes/string.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
@@ -45,17 +46,7 @@ namespace {
     uint8_t bytes[4];
     int32_t n = static_cast<int32_t>(std::min<int64_t>(available, 4));
     std::memcpy(bytes, p, static_cast<size_t>(n));  // p may move once we allocate
-    node_t node = alloc::alloc_bytes(n);
-    series_buffer_t* s = alloc::buffer(node);
-    std::memcpy(s->data(), bytes, static_cast<size_t>(n));
-    s->tail = s->head + n;
-    cell_t* arg = stack::push_slot();
-    cell::begin(arg);
-    arg->data1 = 0;
-    arg->data2 = node;
-    arg->data3 = 0;
-    cell::set_type(arg, TYPE_binary);
-    fire(err::invalid_utf8, arg);
+    fire(err::invalid_utf8, binary::load(bytes, n));
 }
 
 inline uint32_t chars_of(const series_buffer_t* s) { return static_cast<uint32_t>(s->used()) / s->unit(); }

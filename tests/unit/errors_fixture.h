@@ -12,7 +12,9 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
+#include "gc_anchor.h"
 #include "runtime/alloc.h"
+#include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
 #include "runtime/runtime.h"
@@ -24,6 +26,7 @@ namespace zuv::test {
 class ErrorsTest : public ::testing::Test {
 public:
     void SetUp() override {
+        testing::drop_anchors();
         alloc::free_all();
         runtime::init();
         exits::pending = 0;
@@ -31,6 +34,7 @@ public:
     void TearDown() override {
         exits::pending = 0;
         error::stack_trace = 0;
+        testing::drop_anchors();
         alloc::free_all();
     }
 
@@ -59,6 +63,7 @@ public:
         cell_t s;
         cell::begin(&s);
         string::make_at(&s, 16);
+        testing::anchor(s);
         string::concatenate_literal(&s, t);
         return s;
     }
@@ -70,6 +75,7 @@ public:
         cell::begin(&out);
         string::make_at(&out, 64);
         cell_t copy = *e;
+        collector::root_cell keep_out(&out), keep_copy(&copy);
         error::form(&copy, &out, false, 0);
         return text_of(&out);
     }

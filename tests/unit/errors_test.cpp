@@ -15,13 +15,14 @@ using Errors = ErrorsTest;
 
 cell_t make_error(cell_t spec) {
     cell_t proto = cell_t{TYPE_none, 0, 0, 0};
-    return *error::make(&proto, &spec, TYPE_error);
+    return testing::anchor(*error::make(&proto, &spec, TYPE_error));
 }
 
 cell_t block_of(std::vector<cell_t> items) {
     cell_t b;
     cell::begin(&b);
     block::make_at(&b, 4);
+    testing::anchor(b);
     for (cell_t& c : items) block::rs_append(&b, &c);
     return b;
 }

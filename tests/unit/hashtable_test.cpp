@@ -184,7 +184,9 @@ TEST_F(Hashtable, IntKeysMatchUnorderedMapThroughAMillionOperations) {
             cell_t* v = hashtable::get_int_key(t, key);
             auto it = model.find(key);
             ASSERT_EQ(v != nullptr, it != model.end()) << "key " << key << " at op " << n;
-            if (v) ASSERT_EQ(static_cast<int32_t>(v->data2), it->second);
+            if (v) {
+                ASSERT_EQ(static_cast<int32_t>(v->data2), it->second);
+            }
         } else {
             ASSERT_EQ(hashtable::delete_int_key(t, key) != nullptr, model.erase(key) == 1) << "key " << key;
         }
@@ -216,7 +218,9 @@ TEST_F(Hashtable, HashIndexMatchesUnorderedMapThroughRandomOperations) {
             auto it = model.find(value);
             bool present = it != model.end() && !it->second.empty();
             ASSERT_EQ(found != nullptr, present) << value << " at op " << n;
-            if (found) ASSERT_EQ(found - at(&b, 0), it->second.front()) << value;
+            if (found) {
+                ASSERT_EQ(found - at(&b, 0), it->second.front()) << value;
+            }
         } else if (auto it = model.find(value); it != model.end() && !it->second.empty()) {
             int32_t p = it->second.front();
             hashtable::delete_(t, at(&b, p));

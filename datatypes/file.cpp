@@ -1,0 +1,102 @@
+// file!: mold, the local path conversions and the file actions.
+#include "datatypes/file.h"
+
+#include <algorithm>
+
+#include "datatypes/registry.h"
+#include "datatypes/series.h"
+#include "datatypes/string.h"
+#include "datatypes/url.h"
+#include "runtime/fire.h"
+#include "runtime/platform/platform.h"
+#include "runtime/stack.h"
+#include "runtime/unicode.h"
+
+namespace zuv::file {
+
+bool safe_q(uint32_t c) { return c < 128 && url::keeps_q(url::MODE_SAFE, static_cast<uint8_t>(c)); }
+
+// --- local paths ----------------------------------------------------------------------
+
+cell_t* get_current_dir() {
+    std::string dir = platform::get_current_dir();
+    if (dir.empty() || dir.back() != '/') dir.push_back('/');
+    return string::load(reinterpret_cast<const uint8_t*>(dir.data()), static_cast<int64_t>(dir.size()),
+                        string::ENCODING_UTF8);
+}
+
+void to_local_path(const cell_t* file, cell_t* target, bool full) {
+    cell_t* f = stack::push(file);
+    bool absolute = string::rs_length_q(f) > 0 && string::rs_abs_at(f, series::head_index(f)) == '/';
+    if (full && !absolute) {
+        cell_t* dir = get_current_dir();
+        string::concatenate(target, dir, -1, 0, false, string::MODE_APPEND);
+        stack::pop(1);
+    }
+    string::concatenate(target, f, -1, 0, false, string::MODE_APPEND);
+    stack::pop(1);
+}
+
+std::string to_os_path(const cell_t* file) { return unicode::to_utf8(file); }
+
+void from_local_path(cell_t*) {}
+
+// --- mold ------------------------------------------------------------------------------
+
+int32_t mold(cell_t* value, cell_t* buffer, bool, bool, bool, bool part, int32_t limit, int32_t) {
+    cell_t* self = stack::push(value);
+    int32_t length = string::rs_length_q(self);
+    int32_t head = series::head_index(self);
+    string::append_char(buffer, '%');
+    if (length == 0) {
+        string::concatenate_literal(buffer, "\"\"");
+        stack::pop(1);
+        return limit - 1;
+    }
+    int32_t count = length;
+    if (part) count = std::clamp(limit, 0, length);
+    bool quoted = false;
+    for (int32_t i = 0; i < count && !quoted; i++) {
+        uint32_t c = string::rs_abs_at(self, head + i);
+        quoted = c < 127 && !safe_q(c);
+    }
+    if (quoted) string::append_char(buffer, '"');
+    string::concatenate(buffer, self, count, 0, false, string::MODE_APPEND);
+    if (quoted) string::append_char(buffer, '"');
+    stack::pop(1);
+    return limit - count - 1;
+}
+
+// --- file actions ------------------------------------------------------------------------
+// needs simple-io: every file action goes through the file services of the
+// input/output layer, which have not landed; until then they raise not-done
+// after checking their own refinements.
+
+cell_t* delete_(cell_t*) { fire(err::not_done); }
+cell_t* query(cell_t*) { fire(err::not_done); }
+cell_t* rename(cell_t*, cell_t*) { fire(err::not_done); }
+
+cell_t* read(cell_t*, cell_t*, cell_t*, bool, bool, bool, cell_t*) { fire(err::not_done); }
+
+cell_t* write(cell_t*, cell_t*, bool, bool, bool, bool, cell_t*, cell_t*, cell_t*, cell_t*) {
+    fire(err::not_done);
+}
+
+// --- registration ---------------------------------------------------------------------------
+
+void init() {
+    datatype::record_t r(TYPE_file, TYPE_url, "file!");
+    r.own<ACT_mold>(mold);
+    r.own<ACT_delete_>(delete_);
+    r.own<ACT_query>(query);
+    r.own<ACT_read>(read);
+    r.own<ACT_rename>(rename);
+    r.own<ACT_write>(write);
+    r.inherit({1, 4, 5, 7, 9, 55});
+    r.inherit_range(25, 40);
+    r.inherit_range(42, 44);
+    r.inherit_range(46, 50);
+    datatype::register_type(datatype::RECORD_COUNT, r);
+}
+
+}  // namespace zuv::file

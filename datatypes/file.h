@@ -1,0 +1,41 @@
+// file!: a string naming a file or folder in the language's own path syntax.
+//
+// Local file names are POSIX paths: the language's path is the operating
+// system's path, "/" separates folders, and there are no drive letters and
+// no backslashes. The conversions below are therefore identities apart from
+// making a relative path absolute when asked.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "runtime/cell.h"
+
+namespace zuv::file {
+
+// Whether the character may stand in a molded file! without quotes.
+bool safe_q(uint32_t c);
+
+// Appends the operating system's form of the path to target (a string);
+// full: a relative path is prefixed with the current folder.
+void to_local_path(const cell_t* file, cell_t* target, bool full);
+// The operating system's form of the path as UTF-8, relative paths kept.
+std::string to_os_path(const cell_t* file);
+// Pushes the process's current folder as a string ending with "/".
+cell_t* get_current_dir();
+// A path from the operating system in place: nothing to change on POSIX.
+void from_local_path(cell_t* string);
+
+// --- action entries ------------------------------------------------------------
+int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent);
+cell_t* delete_(cell_t* file);
+cell_t* query(cell_t* file);
+cell_t* read(cell_t* source, cell_t* part, cell_t* seek, bool binary, bool lines, bool info, cell_t* as);
+cell_t* rename(cell_t* from, cell_t* to);
+cell_t* write(cell_t* destination, cell_t* data, bool binary, bool lines, bool info, bool append_, cell_t* part,
+              cell_t* seek, cell_t* allow, cell_t* as);
+
+// Registers file! (id 8, parent url!).
+void init();
+
+}  // namespace zuv::file

@@ -1,0 +1,102 @@
+#include "datatypes/handle.h"
+
+#include <cstring>
+
+#include "datatypes/action_types.h"
+#include "datatypes/registry.h"
+#include "datatypes/string.h"
+#include "runtime/alloc.h"
+#include "runtime/externals.h"
+#include "runtime/stack.h"
+
+namespace zuv::handle {
+
+namespace {
+
+inline void put(cell_t* c, uint32_t value, uint32_t kind, int32_t external) {
+    c->data1 = kind;
+    c->data2 = value;
+    c->data3 = static_cast<uint32_t>(external);
+    c->header = TYPE_handle;
+}
+
+}  // namespace
+
+const char* kind_name(uint32_t k) {
+    static const char* const names[] = {nullptr, "fd", "monitor", "window", "font", "rich-text"};
+    return k < sizeof names / sizeof names[0] ? names[k] : nullptr;
+}
+
+cell_t* make_in(cell_t* block, uint32_t value, uint32_t kind) {
+    cell_t* c = alloc::alloc_tail_value(block);
+    cell::begin(c);
+    put(c, value, kind, NO_EXTERNAL);
+    return c;
+}
+
+cell_t* box(uint32_t value, uint32_t kind) {
+    cell_t* c = stack::arguments;
+    put(c, value, kind, NO_EXTERNAL);
+    return c;
+}
+
+cell_t* push(uint32_t value, uint32_t kind) {
+    cell_t* c = stack::push_slot();
+    put(c, value, kind, NO_EXTERNAL);
+    return c;
+}
+
+cell_t* push_null() { return push(0, kind::NONE); }
+
+cell_t* make_external_at(cell_t* cell, uint32_t value, uint32_t kind, uintptr_t object,
+                         uint32_t ext_kind) {
+    int32_t index = externals::add(object, ext_kind);
+    cell::begin(cell);
+    put(cell, value, kind, index);
+    return cell;
+}
+
+void mark(const cell_t* cell) {
+    int32_t index = external_of(cell);
+    if (index >= 0 && index < externals::capacity()) externals::mark(index, 0);
+}
+
+int32_t form(cell_t* value, cell_t* buffer, bool, int32_t limit) {
+    string::hex_text hex = string::to_hex(static_cast<int32_t>(value_of(value)), false);
+    string::concatenate_literal(buffer, hex.text);
+    string::append_char(buffer, 'h');
+    return limit - 9;
+}
+
+int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool, bool part, int32_t limit,
+             int32_t) {
+    if (!all) {
+        string::concatenate_literal(buffer, "handle!");
+        return limit - 7;
+    }
+    string::concatenate_literal(buffer, "#[handle! ");
+    limit = form(value, buffer, part, limit - 10);
+    if (const char* name = kind_name(kind_of(value))) {
+        string::append_char(buffer, ' ');
+        string::concatenate_literal(buffer, name);
+        limit -= 1 + static_cast<int32_t>(std::strlen(name));
+    }
+    string::append_char(buffer, ']');
+    return limit - 1;
+}
+
+int32_t compare(cell_t* value1, cell_t* value2, int32_t) {
+    if (type_of(value2) != TYPE_handle) return 1;
+    int32_t a = static_cast<int32_t>(value_of(value1)), b = static_cast<int32_t>(value_of(value2));
+    return (a > b) - (a < b);
+}
+
+void init() {
+    datatype::record_t r(TYPE_handle, TYPE_integer, "handle!");
+    r.own<ACT_form>(form);
+    r.own<ACT_mold>(mold);
+    r.own<ACT_compare>(compare);
+    datatype::register_type(datatype::RECORD_COUNT, r);
+}
+
+}  // namespace zuv::handle

@@ -1,0 +1,292 @@
+#include "datatypes/port.h"
+
+#include "datatypes/action_types.h"
+#include "datatypes/context.h"
+#include "datatypes/function.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/none.h"
+#include "datatypes/object.h"
+#include "datatypes/registry.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "interpreter/interpreter.h"
+#include "runtime/collector.h"
+#include "runtime/cycles.h"
+#include "runtime/fire.h"
+#include "runtime/stack.h"
+
+namespace zuv::port {
+
+namespace {
+
+const char* const action_texts[ACTION_COUNT + 1] = {
+    "",
+#define ZUV_ACTION(num, ident, word) word,
+#include "datatypes/actions.def"
+#undef ZUV_ACTION
+};
+
+// Symbols are made on first use: ports register before the symbol table
+// exists. (The field word actor and the action words belong in the
+// predefined words list once it has them.)
+int32_t action_symbols[ACTION_COUNT + 1];
+int32_t actor_symbol = 0;
+
+cell_t action_word(int32_t action) {
+    if (action_symbols[action] == 0) action_symbols[action] = symbol::make(action_texts[action]);
+    return word::make_global(action_symbols[action]);
+}
+
+inline cell_t L(bool b) {
+    cell_t c;
+    logic::make_at(&c, b);
+    return c;
+}
+inline cell_t N() { return cell_t{TYPE_none, 0, 0, 0}; }
+inline cell_t V(const cell_t* c) { return c ? *c : N(); }
+inline cell_t I(int32_t v) {
+    cell_t c{};
+    integer::make_at(&c, v);
+    return c;
+}
+
+// The frame actions read their arguments from the current frame: the port
+// and, after it, the action's arguments and refinement slots in spec order,
+// which is the order the actor receives them in.
+template <int A> void forward_frame() {
+    cell_t* args = stack::arguments;
+    int32_t count = static_cast<int32_t>(stack::top_slot - args) - 1;
+    // Copies: the cells stay on the stack below the new frame.
+    forward(A, args, args + 1, count < 0 ? 0 : count);
+}
+
+}  // namespace
+
+cell_t* get_actor(const cell_t* port) {
+    if (actor_symbol == 0) actor_symbol = symbol::make("actor");
+    int32_t i = object::find_symbol(port, actor_symbol);
+    cell_t* actor = i < 0 ? nullptr : _context::value_at(object::context_of(port), i);
+    if (!actor || type_of(actor) != TYPE_object) fire(err::invalid_port);
+    return actor;
+}
+
+void call_actor(const cell_t* actor, const cell_t* action_word) {
+    cell_t* fn = object::select_word(actor, action_word);
+    if (type_of(fn) != TYPE_function) fire(err::no_port_action, action_word);
+    cell_t callee = *fn;
+    collector::root_cell guard(&callee);
+    interpreter::call_function(&callee, 0, action_word, interpreter::callback::PORT);
+}
+
+cell_t* forward(int32_t action, const cell_t* port, const cell_t* args, int32_t count) {
+    cell_t word = action_word(action);
+    cell_t* actor_cell = get_actor(port);
+    cell_t* fn = object::select_word(actor_cell, &word);
+    if (type_of(fn) != TYPE_function) fire(err::no_port_action, &word);
+    cell_t actor = *actor_cell;
+    node_t ctx = function::context_of(fn);
+    cell_t port_value = *port;
+    collector::root_cell g1(&actor), g2(&port_value);
+    stack::mark_func(&word, ctx);
+    stack::push(&port_value);
+    for (int32_t i = 0; i < count; i++) stack::push(args + i);
+    // Locals of the actor's function (the /local slot, then one per word).
+    int32_t pushed = count + 1;
+    int32_t slots = _context::word_count(ctx);
+    if (slots > pushed) function::init_locals(slots - pushed);
+    call_actor(&actor, &word);
+    stack::unwind_func_last();
+    return stack::arguments;
+}
+
+// --- typed forwarders -------------------------------------------------------------
+
+namespace {
+
+template <int A> cell_t* unary(cell_t* p) { return forward(A, p, nullptr, 0); }
+
+cell_t* insert_(cell_t* p, cell_t* value, int32_t part, bool only, int32_t dup, bool append_) {
+    cell_t a[] = {*value,  L(part >= 0), part >= 0 ? I(part) : N(),
+                  L(only), L(dup != 1),  dup != 1 ? I(dup) : N()};
+    return forward(append_ ? ACT_append : ACT_insert, p, a, 6);
+}
+cell_t* change_(cell_t* p, cell_t* value, int32_t part, bool only, int32_t dup) {
+    cell_t a[] = {*value,  L(part >= 0), part >= 0 ? I(part) : N(),
+                  L(only), L(dup != 1),  dup != 1 ? I(dup) : N()};
+    return forward(ACT_change, p, a, 6);
+}
+cell_t* copy_(cell_t* p, cell_t*, cell_t* part, bool deep, cell_t* types) {
+    cell_t a[] = {L(part), V(part), L(deep), L(types), V(types)};
+    return forward(ACT_copy, p, a, 5);
+}
+cell_t* find_(cell_t* p, cell_t* value, cell_t* part, bool only, bool case_, bool same, bool any,
+              cell_t* with, cell_t* skip, bool last, bool reverse, bool tail, bool match) {
+    cell_t a[] = {*value,  L(part), V(part), L(only), L(case_),   L(same), L(any),  L(with),
+                  V(with), L(skip), V(skip), L(last), L(reverse), L(tail), L(match)};
+    return forward(ACT_find, p, a, 15);
+}
+cell_t* select_(cell_t* p, cell_t* value, cell_t* part, bool only, bool case_, bool same, bool any,
+                cell_t* with, cell_t* skip, bool last, bool reverse) {
+    cell_t a[] = {*value,  L(part), V(part), L(only), L(case_), L(same),   L(any),
+                  L(with), V(with), L(skip), V(skip), L(last),  L(reverse)};
+    return forward(ACT_select, p, a, 13);
+}
+int32_t length_(cell_t* p) {
+    cell_t* r = forward(ACT_length_q, p, nullptr, 0);
+    return type_of(r) == TYPE_integer ? integer::get(r) : -1;
+}
+cell_t* move_(cell_t* p, cell_t* target, cell_t* part) {
+    cell_t a[] = {*target, L(part), V(part)};
+    return forward(ACT_move, p, a, 3);
+}
+cell_t* pick_(cell_t* p, int32_t, cell_t* index) { return forward(ACT_pick, p, index, 1); }
+cell_t* poke_(cell_t* p, int32_t, cell_t* index, cell_t* value) {
+    cell_t a[] = {*index, *value};
+    return forward(ACT_poke, p, a, 2);
+}
+cell_t* put_(cell_t* p, cell_t* key, cell_t* value, bool case_) {
+    cell_t a[] = {*key, *value, L(case_)};
+    return forward(ACT_put, p, a, 3);
+}
+cell_t* remove_(cell_t* p, cell_t* part, cell_t* key) {
+    cell_t a[] = {L(part), V(part), L(key), V(key)};
+    return forward(ACT_remove, p, a, 4);
+}
+cell_t* reverse_(cell_t* p, cell_t* part, cell_t* skip) {
+    cell_t a[] = {L(part), V(part), L(skip), V(skip)};
+    return forward(ACT_reverse, p, a, 4);
+}
+cell_t* sort_(cell_t* p, bool case_, cell_t* skip, cell_t* comparator, cell_t* part, bool all,
+              bool reverse, bool stable) {
+    cell_t a[] = {L(case_), L(skip), V(skip), L(comparator), V(comparator),
+                  L(part),  V(part), L(all),  L(reverse),    L(stable)};
+    return forward(ACT_sort, p, a, 10);
+}
+cell_t* swap_(cell_t* p, cell_t* other) { return forward(ACT_swap, p, other, 1); }
+cell_t* take_(cell_t* p, cell_t* part, bool deep, bool last) {
+    cell_t a[] = {L(part), V(part), L(deep), L(last)};
+    return forward(ACT_take, p, a, 4);
+}
+cell_t* trim_(cell_t* p, bool head, bool tail, bool auto_, bool lines, bool all, cell_t* with) {
+    cell_t a[] = {L(head), L(tail), L(auto_), L(lines), L(all), L(with), V(with)};
+    return forward(ACT_trim, p, a, 7);
+}
+cell_t* modify_(cell_t* p, cell_t* field, cell_t* value, bool case_) {
+    cell_t a[] = {*field, *value, L(case_)};
+    return forward(ACT_modify, p, a, 3);
+}
+cell_t* open_(cell_t* p, bool new_, bool read, bool write, bool seek, cell_t* allow) {
+    cell_t a[] = {L(new_), L(read), L(write), L(seek), L(allow), V(allow)};
+    return forward(ACT_open, p, a, 6);
+}
+cell_t* rename_(cell_t* p, cell_t* to) { return forward(ACT_rename, p, to, 1); }
+
+// Read: open for reading, copy the content, close; the copy is the result.
+cell_t* read_(cell_t* p, cell_t* part, cell_t* seek, bool, bool, bool, cell_t*) {
+    cell_t port_value = *p;
+    collector::root_cell guard(&port_value);
+    open_(&port_value, false, true, false, seek != nullptr, nullptr);
+    cell_t result = *copy_(&port_value, nullptr, part, false, nullptr);
+    collector::root_cell keep(&result);
+    forward(ACT_close, &port_value, nullptr, 0);
+    *stack::arguments = result;
+    return stack::arguments;
+}
+
+// Write: open for writing, insert the data at the seek position (-1
+// without one), copy the result, close.
+cell_t* write_(cell_t* p, cell_t* data, bool, bool, bool, bool, cell_t*, cell_t* seek, cell_t*,
+               cell_t*) {
+    cell_t port_value = *p, value = *data;
+    collector::root_cell g1(&port_value), g2(&value);
+    int32_t at = seek && type_of(seek) == TYPE_integer ? integer::get(seek) : -1;
+    open_(&port_value, false, false, true, seek != nullptr, nullptr);
+    cell_t a[] = {value, L(true), I(at)};
+    forward(ACT_insert, &port_value, a, 3);
+    cell_t result = *copy_(&port_value, nullptr, nullptr, false, nullptr);
+    collector::root_cell keep(&result);
+    forward(ACT_close, &port_value, nullptr, 0);
+    *stack::arguments = result;
+    return stack::arguments;
+}
+
+}  // namespace
+
+// --- make, form, mold -------------------------------------------------------------
+
+cell_t* make(cell_t*, cell_t* spec, int32_t) {
+    // A port is made from system/standard/port with the scheme found in
+    // system/schemes; until the system object exists no scheme can be
+    // found (needs system/standard and system/schemes).
+    if (type_of(spec) == TYPE_object) {
+        cell_t w = word::make_global(symbol::make("scheme"));
+        cell_t* scheme = object::select_word(spec, &w);
+        if (!word::any_word_q(type_of(scheme))) fire(err::no_scheme, spec);
+    }
+    fire(err::unknown_scheme, spec);
+}
+
+int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit) {
+    return mold(value, buffer, false, false, false, part, limit, 0);
+}
+
+int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
+             int32_t limit, int32_t indent) {
+    if (cycles::detect_q(value, buffer, &limit, true)) return limit;
+    cell_t obj = *value;
+    cycles::guard g(obj.data1);
+    string::concatenate_literal(buffer, "make port! [");
+    limit = object::serialize(&obj, buffer, only, all, flat, part, limit - 12, indent + 1, true);
+    string::append_char(buffer, ']');
+    return limit - 1;
+}
+
+void init() {
+    datatype::record_t r(TYPE_port, TYPE_object, "port!");
+    r.own<ACT_make>(make);
+    r.own<ACT_form>(form);
+    r.own<ACT_mold>(mold);
+    r.inherit({ACT_reflect, ACT_eval_path, ACT_compare});
+    r.own<ACT_append>(insert_);
+    r.own<ACT_insert>(insert_);
+    r.own<ACT_at>(forward_frame<ACT_at>);
+    r.own<ACT_back>(forward_frame<ACT_back>);
+    r.own<ACT_head>(forward_frame<ACT_head>);
+    r.own<ACT_head_q>(forward_frame<ACT_head_q>);
+    r.own<ACT_index_q>(forward_frame<ACT_index_q>);
+    r.own<ACT_next>(forward_frame<ACT_next>);
+    r.own<ACT_skip>(forward_frame<ACT_skip>);
+    r.own<ACT_tail>(forward_frame<ACT_tail>);
+    r.own<ACT_tail_q>(forward_frame<ACT_tail_q>);
+    r.own<ACT_change>(change_);
+    r.own<ACT_clear>(unary<ACT_clear>);
+    r.own<ACT_copy>(copy_);
+    r.own<ACT_find>(find_);
+    r.own<ACT_length_q>(length_);
+    r.own<ACT_move>(move_);
+    r.own<ACT_pick>(pick_);
+    r.own<ACT_poke>(poke_);
+    r.own<ACT_put>(put_);
+    r.own<ACT_remove>(remove_);
+    r.own<ACT_reverse>(reverse_);
+    r.own<ACT_select>(select_);
+    r.own<ACT_sort>(sort_);
+    r.own<ACT_swap>(swap_);
+    r.own<ACT_take>(take_);
+    r.own<ACT_trim>(trim_);
+    r.own<ACT_create>(unary<ACT_create>);
+    r.own<ACT_close>(unary<ACT_close>);
+    r.own<ACT_delete_>(unary<ACT_delete_>);
+    r.own<ACT_modify>(modify_);
+    r.own<ACT_open>(open_);
+    r.own<ACT_query>(unary<ACT_query>);
+    r.own<ACT_rename>(rename_);
+    r.own<ACT_update>(unary<ACT_update>);
+    r.own<ACT_read>(read_);
+    r.own<ACT_write>(write_);
+    datatype::register_type(datatype::RECORD_COUNT, r);
+}
+
+}  // namespace zuv::port

@@ -1,0 +1,950 @@
+#include "interpreter/interpreter.h"
+
+#include <pthread.h>
+
+#include <algorithm>
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/error.h"
+#include "datatypes/function.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/native.h"
+#include "datatypes/none.h"
+#include "datatypes/op.h"
+#include "datatypes/routine.h"
+#include "datatypes/series.h"
+#include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
+#include "datatypes/unset.h"
+#include "datatypes/word.h"
+#include "interpreter/action_entries.h"
+#include "runtime/alloc.h"
+#include "runtime/collector.h"
+#include "runtime/exits.h"
+#include "runtime/fire.h"
+#include "runtime/stack.h"
+#include "runtime/words.h"
+
+namespace zuv::interpreter {
+
+namespace {
+// The two interpreter-wide cells live in static storage rather than in the
+// root block: error::position keeps their address for good, and a memory
+// manager reset (tests do it) must never leave it pointing at a freed root
+// buffer. The collector marks both as roots.
+cell_t position_cell{TYPE_unset, 0, 0, 0};
+cell_t tracer_cell{TYPE_unset, 0, 0, 0};
+}  // namespace
+
+cell_t* position = &position_cell;
+cell_t* tracer = &tracer_cell;
+bool tracing = false;
+uint32_t trace_mask = 0;
+native_entry_t* native_table = nullptr;
+trace_hook_t trace_hook = nullptr;
+uint32_t callback_bits = 0;
+
+namespace {
+
+// Frame words of the calls that have no word of their own.
+cell_t body_word;
+cell_t anon_word;
+cell_t set_path_word;
+int32_t local_symbol = 0;   // canonical ids
+int32_t return_symbol = 0;
+int32_t system_symbol = 0;
+int32_t system_global_symbol = 0;
+
+// Below this native stack address an evaluation raises stack-overflow instead
+// of running into the guard page.
+uintptr_t stack_limit = 0;
+
+// Natives and actions have at most 11 refinements; a spec with more than
+// this many cannot name the extra ones.
+constexpr int32_t MAX_REFINEMENTS = 16;
+
+// --- code access ----------------------------------------------------------------
+
+inline cell_t* cells_of(const cell_t* code) { return alloc::buffer(code->data2)->head_cell(); }
+inline cell_t* cell_at(const cell_t* code, int32_t pos) { return cells_of(code) + pos; }
+// The end clamped to the block's live tail.
+inline int32_t live_end(const cell_t* code, int32_t end) {
+    int32_t n = alloc::buffer(code->data2)->used() >> 4;
+    return end < n ? end : n;
+}
+
+inline void emit(const cell_t* value, bool push) {
+    if (push)
+        stack::push(value);
+    else
+        stack::set_last_keep(value);
+}
+
+inline bool callable_q(uint8_t t) {
+    return t == TYPE_native || t == TYPE_action || t == TYPE_function || t == TYPE_routine;
+}
+
+inline void check_native_stack() {
+    if (reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < stack_limit) [[unlikely]]
+        stack::overflow();
+}
+
+// The value of a word for the infix lookahead: nullptr when the word is
+// unbound or its context has no values now (a function's words outside its
+// call), where a plain read would raise.
+inline const cell_t* peek_value(const cell_t* word) {
+    int32_t index = static_cast<int32_t>(word->data3);
+    node_t ctx = word->data1;
+    if (index < 0 || ctx == 0) return nullptr;
+    cell_t* c = _context::cell_of(ctx);
+    if (!(c->header & FLAG_STACK_VALUES)) return alloc::buffer(c->data2)->head_cell() + index;
+    if (c->data2 == 0) return nullptr;
+    return stack::cell_at(c->data2) + index;
+}
+
+// --- error reports (cold) ----------------------------------------------------------
+
+// The word of the innermost call frame.
+[[gnu::cold]] cell_t call_word() {
+    cell_t w;
+    call_frame_t* f = stack::get_call();
+    word::make_raw(&w, TYPE_word, f ? f->context : 0, f ? static_cast<int32_t>(frame::symbol_of(f)) : 0, -1);
+    return w;
+}
+
+// The spec word of the callee's arguments-cache entry `entry`, as a word!.
+[[gnu::cold]] cell_t argument_word(const cell_t* callee, int32_t entry) {
+    cell_t w;
+    word::make_raw(&w, TYPE_word, 0, static_cast<int32_t>(words::symbol_of(words::id::tag_anon)), -1);
+    cell_t spec;
+    block::init_value(&spec, TYPE_block, callee->data2);
+    int32_t n = block::abs_length(&spec);
+    int32_t k = 0;
+    bool locals = false;
+    for (int32_t i = 0; i < n; i++) {
+        cell_t* c = block::rs_abs_at(&spec, i);
+        uint8_t t = type_of(c);
+        if (t < TYPE_word || t > TYPE_refinement || t == TYPE_issue) continue;
+        if (locals && t != TYPE_set_word) continue;
+        locals = false;
+        if (t == TYPE_refinement && symbol::resolve(word::symbol_of(c)) == local_symbol) locals = true;
+        if (k++ == entry) {
+            w = *c;
+            cell::set_type(&w, TYPE_word);
+            w.header &= HEADER_TYPE_MASK;
+            return w;
+        }
+    }
+    return w;
+}
+
+[[noreturn, gnu::cold]] void fire_no_arg(const cell_t* callee, int32_t entry) {
+    cell_t fn = call_word();
+    cell_t arg = argument_word(callee, entry);
+    fire(err::no_arg, &fn, &arg);
+}
+
+[[noreturn, gnu::cold]] void fire_expect_arg(const cell_t* callee, int32_t entry, const cell_t* value) {
+    cell_t fn = call_word();
+    cell_t type;
+    datatype::make_at(&type, type_of(value));
+    cell_t arg = argument_word(callee, entry);
+    fire(err::expect_arg, &fn, &type, &arg);
+}
+
+// --- the arguments cache -----------------------------------------------------------
+
+void build_cache(const cell_t* callee) {
+    uint8_t t = type_of(callee);
+    bool native_like = t == TYPE_native || t == TYPE_action;
+    cell_t cache;
+    block::make_at(&cache, 8);
+    collector::root_cell keep(&cache);
+    cell_t spec;
+    block::init_value(&spec, TYPE_block, callee->data2);
+    collector::root_cell keep_spec(&spec);
+    node_t more = callee->data3;
+
+    int32_t n = block::abs_length(&spec);
+    int32_t refinements = 0;
+    int32_t slot = 0;
+    for (int32_t i = 0; i < n; i++) {
+        cell_t c = *block::rs_abs_at(&spec, i);
+        uint8_t ct = type_of(&c);
+        uint32_t kind;
+        switch (ct) {
+        case TYPE_word: kind = ARG_NORMAL; break;
+        case TYPE_get_word: kind = ARG_GET; break;
+        case TYPE_lit_word: kind = ARG_LIT; break;
+        case TYPE_set_word:
+            if (symbol::resolve(word::symbol_of(&c)) != return_symbol) fire(err::bad_func_def, &c);
+            kind = ARG_RETURN;
+            break;
+        case TYPE_refinement: {
+            if (symbol::resolve(word::symbol_of(&c)) == local_symbol) {
+                // /local and the words after it, up to a set-word or the end.
+                int32_t count = 1;
+                int32_t j = i + 1;
+                for (; j < n; j++) {
+                    uint8_t lt = type_of(block::rs_abs_at(&spec, j));
+                    if (lt == TYPE_set_word) break;
+                    if (lt == TYPE_word) count++;
+                }
+                cell_t locals{TYPE_unset, 0, 0, 0};
+                integer::make_at(&locals, count);
+                block::rs_append(&cache, &locals);
+                i = j - 1;
+                continue;
+            }
+            refinements++;
+            c.data3 = static_cast<uint32_t>(native_like ? refinements : slot);
+            c.header &= HEADER_TYPE_MASK;
+            block::rs_append(&cache, &c);
+            slot++;
+            continue;
+        }
+        default: continue;  // doc strings, the attribute block
+        }
+        if (i + 1 < n && type_of(block::rs_abs_at(&spec, i + 1)) == TYPE_block) {
+            cell_t types = *block::rs_abs_at(&spec, i + 1);
+            typeset::make_in_from_block(&cache, &types);
+            i++;
+        } else {
+            typeset::make_default_in(&cache);
+        }
+        cell_t* entry = block::rs_tail(&cache) - 1;
+        entry->header = (entry->header & ~ARG_KIND_MASK) | (kind << ARG_KIND_SHIFT);
+        if (kind != ARG_RETURN) slot++;
+    }
+    if (native_like && refinements > 0) {
+        cell_t count{TYPE_unset, 0, 0, 0};
+        integer::make_at(&count, refinements);
+        block::rs_append(&cache, &count);
+    }
+    alloc::buffer(more)->head_cell()[1] = cache;
+}
+
+// --- fetching one argument ---------------------------------------------------------
+
+// Pushes one argument of the given kind; returns the position after it.
+int32_t fetch_one(uint32_t kind, const cell_t* code, int32_t pos, int32_t end, bool infix) {
+    cell_t* c = cell_at(code, pos);
+    switch (kind) {
+    case ARG_GET:
+        if (tracing) [[unlikely]]
+            fire_event(event::FETCH, code, pos, nullptr, c);
+        stack::push(c);
+        if (tracing) [[unlikely]]
+            fire_event(event::PUSH, code, pos, nullptr, stack::top());
+        return pos + 1;
+    case ARG_LIT:
+        switch (type_of(c)) {
+        case TYPE_paren: {
+            stack::mark_interp_native(&anon_word);
+            eval(c, true);
+            if (exits::pending) return pos + 1;
+            stack::unwind();
+            return pos + 1;
+        }
+        case TYPE_get_word: stack::push(_context::get(c)); return pos + 1;
+        case TYPE_get_path: {
+            cell_t path = *c;
+            return eval_path(&path, code, pos, end, false, true, true, false);
+        }
+        default: stack::push(c); return pos + 1;
+        }
+    default: return eval_expression(code, pos, end, infix, true, false);
+    }
+}
+
+inline void check_arg(const cell_t* callee, int32_t entry, const cell_t* types, const cell_t* value) {
+    if (!typeset::has_q(types, type_of(value))) [[unlikely]]
+        fire_expect_arg(callee, entry, value);
+}
+
+// The cache entry of the refinement named by symbol; -1 when there is none.
+int32_t find_refinement(node_t cache, int32_t symbol) {
+    series_buffer_t* b = alloc::buffer(cache);
+    int32_t n = b->used() >> 4;
+    cell_t* e = b->head_cell();
+    for (int32_t i = 0; i < n; i++)
+        if (type_of(e + i) == TYPE_refinement && symbol::resolve(word::symbol_of(e + i)) == symbol) return i;
+    return -1;
+}
+
+// --- integer fast paths of the infix lookahead ------------------------------------
+
+enum fast_op : int32_t { FAST_NONE, FAST_ADD, FAST_SUBTRACT, FAST_MULTIPLY, FAST_AND, FAST_OR, FAST_XOR, FAST_EQUAL,
+                         FAST_NOT_EQUAL, FAST_STRICT_EQUAL, FAST_LESSER, FAST_GREATER, FAST_LESSER_EQUAL,
+                         FAST_GREATER_EQUAL };
+
+// The operation an op! stands for when both its operands are integers.
+inline fast_op fast_op_of(const cell_t* op) {
+    uint32_t index = op->data1;
+    switch (op::wrapped_type(op)) {
+    case TYPE_action:
+        switch (index + 1) {
+        case ACT_add: return FAST_ADD;
+        case ACT_subtract: return FAST_SUBTRACT;
+        case ACT_multiply: return FAST_MULTIPLY;
+        case ACT_and_t: return FAST_AND;
+        case ACT_or_t: return FAST_OR;
+        case ACT_xor_t: return FAST_XOR;
+        default: return FAST_NONE;
+        }
+    case TYPE_native:
+        // equal? (25) to greater-or-equal? (31)
+        if (index >= 24 && index <= 30) return static_cast<fast_op>(FAST_EQUAL + (index - 24));
+        return FAST_NONE;
+    default: return FAST_NONE;
+    }
+}
+
+// Computes left op right into left; false when the result does not fit (the
+// action then runs and gives its float).
+inline bool fast_compute(fast_op op, cell_t* left, int32_t r) {
+    int32_t l = integer::get(left);
+    int32_t v;
+    bool b;
+    switch (op) {
+    case FAST_ADD:
+        if (__builtin_add_overflow(l, r, &v)) return false;
+        integer::make_at(left, v);
+        return true;
+    case FAST_SUBTRACT:
+        if (__builtin_sub_overflow(l, r, &v)) return false;
+        integer::make_at(left, v);
+        return true;
+    case FAST_MULTIPLY:
+        if (__builtin_mul_overflow(l, r, &v)) return false;
+        integer::make_at(left, v);
+        return true;
+    case FAST_AND: integer::make_at(left, l & r); return true;
+    case FAST_OR: integer::make_at(left, l | r); return true;
+    case FAST_XOR: integer::make_at(left, l ^ r); return true;
+    case FAST_EQUAL:
+    case FAST_STRICT_EQUAL: b = l == r; break;
+    case FAST_NOT_EQUAL: b = l != r; break;
+    case FAST_LESSER: b = l < r; break;
+    case FAST_GREATER: b = l > r; break;
+    case FAST_LESSER_EQUAL: b = l <= r; break;
+    case FAST_GREATER_EQUAL: b = l >= r; break;
+    default: return false;
+    }
+    left->header = TYPE_logic;
+    left->data1 = b ? 1u : 0u;
+    return true;
+}
+
+// The infix lookahead after an expression whose value is the last pushed
+// cell. Returns the position after the last operator's right operand.
+int32_t infix_loop(const cell_t* code, int32_t pos, int32_t end, bool push) {
+    for (;;) {
+        end = live_end(code, end);
+        if (pos >= end) return pos;
+        cell_t* w = cell_at(code, pos);
+        if (type_of(w) != TYPE_word) return pos;
+        const cell_t* v = peek_value(w);
+        if (v == nullptr || type_of(v) != TYPE_op) return pos;
+        if (tracing) [[unlikely]]
+            fire_event(event::FETCH, code, pos, nullptr, v);
+
+        cell_t* left = stack::top_slot - 1;
+        // Both operands integers: no frame, no call.
+        if (!tracing && type_of(left) == TYPE_integer && pos + 1 < end) {
+            fast_op f = fast_op_of(v);
+            if (f != FAST_NONE) {
+                const cell_t* right = w + 1;
+                if (type_of(right) == TYPE_word) right = peek_value(right);
+                if (right != nullptr && type_of(right) == TYPE_integer && fast_compute(f, left, integer::get(right))) {
+                    pos += 2;
+                    continue;
+                }
+            }
+        }
+
+        // The callee goes under the left operand, which becomes the frame's
+        // first argument: the same layout as a prefix call.
+        cell_t callee = *v;
+        cell::set_type(&callee, op::wrapped_type(v));
+        callee.header &= ~(0xFFu << op::WRAPPED_SHIFT);
+        stack::push_slot();
+        left[1] = left[0];
+        left[0] = callee;
+        pos = eval_code(left, code, pos + 1, end, push, pos, true);
+        if (exits::pending) return pos;
+    }
+}
+
+// Pushes false then n - 1 nones: /local and the locals.
+inline void push_locals(int32_t n) {
+    if (n < 1) return;
+    cell_t* c = stack::push_slot();
+    c->header = TYPE_logic;
+    c->data1 = 0;
+    for (int32_t i = 1; i < n; i++) stack::push_slot()->header = TYPE_none;
+}
+
+}  // namespace
+
+// --- start-up ------------------------------------------------------------------------
+
+void init() {
+    unset::make_at(position);
+    unset::make_at(tracer);
+    tracing = false;
+    trace_mask = 0;
+    body_word = words::word(words::id::tag_body);
+    anon_word = words::word(words::id::tag_anon);
+    set_path_word = words::word(words::id::set_path);
+    local_symbol = symbol::resolve(static_cast<int32_t>(words::symbol_of(words::id::local)));
+    return_symbol = symbol::resolve(static_cast<int32_t>(words::symbol_of(words::id::return_)));
+    system_symbol = symbol::resolve(static_cast<int32_t>(words::symbol_of(words::id::system)));
+    system_global_symbol = symbol::resolve(static_cast<int32_t>(words::symbol_of(words::id::system_global)));
+    error::position = position;
+    error::evaluate = [](cell_t* block) {
+        eval(block, false);
+        if (!exits::pending) stack::pop(1);
+    };
+    init_stack_limit();
+}
+
+void init_stack_limit() {
+    pthread_attr_t attr;
+    if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+        void* low = nullptr;
+        size_t size = 0;
+        pthread_attr_getstack(&attr, &low, &size);
+        pthread_attr_destroy(&attr);
+        size_t margin = std::min<size_t>(size / 8, size_t{1} << 20);
+        stack_limit = reinterpret_cast<uintptr_t>(low) + margin;
+    }
+}
+
+// --- blocks ----------------------------------------------------------------------------
+
+void eval(const cell_t* block, bool keep) {
+    // The code cell rides on the stack under the frame: it keeps the block
+    // alive and gives every position a cell that does not move.
+    cell_t* code = stack::push(block);
+    cell_t saved = *position;
+    stack::mark_eval(&body_word);
+    int32_t head = block::head_index(code);
+    int32_t end = block::abs_length(code);
+    if (head < 0) head = 0;
+    if (tracing) [[unlikely]]
+        fire_event(event::ENTER, code, head, nullptr, nullptr);
+    if (head >= end) {
+        stack::set_last_keep(&unset_value);
+    } else {
+        *position = *code;
+        int32_t pos = head;
+        for (;;) {
+            position->data1 = static_cast<uint32_t>(pos);
+            pos = eval_expression(code, pos, end, false, false, false);
+            if (exits::pending) return;
+            end = live_end(code, end);
+            if (pos >= end) break;
+            stack::clear_args();
+        }
+    }
+    if (tracing) [[unlikely]]
+        fire_event(event::EXIT, code, end, nullptr, stack::arguments);
+    *position = saved;
+    // Pop the frame and the code cell under it.
+    cell_t* result = stack::arguments;
+    stack::unwind();
+    cell_t* target = keep ? stack::arguments : code;
+    *target = *result;
+    stack::top_slot = target + 1;
+}
+
+int32_t eval_next(const cell_t* code, int32_t pos, int32_t end, bool push) {
+    stack::mark_interp_native(&body_word);
+    pos = eval_expression(code, pos, end, false, true, false);
+    if (exits::pending) return pos;
+    if (push)
+        stack::unwind();
+    else
+        stack::unwind_last();
+    return pos;
+}
+
+int32_t do_next(const cell_t* block) {
+    cell_t code = *block;
+    int32_t head = block::head_index(&code);
+    int32_t end = block::abs_length(&code);
+    if (head >= end) {
+        stack::set_last(&unset_value);
+        return head < 0 ? 0 : head;
+    }
+    cell_t* stable = stack::push(&code);
+    int32_t pos = eval_next(stable, head, end, true);
+    if (exits::pending) return pos;
+    cell_t r = *stack::top();
+    stack::pop(2);
+    stack::set_last(&r);
+    return pos;
+}
+
+// --- expressions --------------------------------------------------------------------
+
+int32_t eval_expression(const cell_t* code, int32_t pos, int32_t end, bool no_infix, bool push, bool as_value) {
+    check_native_stack();
+    cell_t* c = cell_at(code, pos);
+    if (tracing) [[unlikely]]
+        fire_event(event::FETCH, code, pos, nullptr, c);
+    switch (type_of(c)) {
+    case TYPE_word: {
+        const cell_t* v = _context::get(c);
+        uint8_t vt = type_of(v);
+        if (callable_q(vt)) {
+            pos = eval_code(v, code, pos + 1, end, push, pos, false);
+            if (exits::pending) return pos;
+            break;
+        }
+        if (vt == TYPE_unset) [[unlikely]] {
+            cell_t w = *c;
+            fire(err::no_value, &w);
+        }
+        if (vt == TYPE_op) [[unlikely]] {
+            cell_t w = *c;
+            fire(err::no_op_arg, &w);
+        }
+        emit(v, push);
+        if (tracing) [[unlikely]]
+            fire_event(event::PUSH, code, pos, nullptr, stack::top());
+        pos++;
+        break;
+    }
+    case TYPE_set_word: {
+        stack::mark_interp_native(c);
+        stack::push(c);
+        if (tracing) [[unlikely]]
+            fire_event(event::PUSH, code, pos, nullptr, stack::arguments);
+        if (pos + 1 >= live_end(code, end)) {
+            cell_t w = *stack::arguments;
+            fire(err::need_value, &w);
+        }
+        pos = eval_expression(code, pos + 1, end, false, true, false);
+        if (exits::pending) return pos;
+        if (tracing) [[unlikely]]
+            fire_event(event::SET, code, pos, stack::arguments, stack::arguments + 1);
+        word::set_star();
+        if (push)
+            stack::unwind();
+        else
+            stack::unwind_last();
+        // The value has had its lookahead already.
+        if (tracing && !push) [[unlikely]]
+            fire_event(event::EXPR, code, pos, nullptr, stack::arguments);
+        return pos;
+    }
+    case TYPE_paren: {
+        stack::mark_interp_native(&body_word);
+        eval(c, true);
+        if (exits::pending) return pos;
+        if (push)
+            stack::unwind();
+        else
+            stack::unwind_last();
+        pos++;
+        break;
+    }
+    case TYPE_lit_word: {
+        emit(c, push);
+        cell_t* r = push ? stack::top() : stack::arguments;
+        cell::set_type(r, TYPE_word);
+        if (tracing) [[unlikely]]
+            fire_event(event::PUSH, code, pos, nullptr, r);
+        pos++;
+        break;
+    }
+    case TYPE_get_word:
+        emit(_context::get(c), push);
+        if (tracing) [[unlikely]]
+            fire_event(event::PUSH, code, pos, nullptr, stack::top());
+        pos++;
+        break;
+    case TYPE_issue: {
+        if (pos + 1 < live_end(code, end) && type_of(c + 1) == TYPE_block) {
+            int32_t s = symbol::resolve(word::symbol_of(c));
+            if (s == system_symbol || s == system_global_symbol) fire(err::zuv_system);
+        }
+        emit(c, push);
+        pos++;
+        break;
+    }
+    case TYPE_native:
+    case TYPE_action:
+    case TYPE_function:
+    case TYPE_routine:
+        if (as_value) {
+            emit(c, push);
+            pos++;
+            break;
+        }
+        pos = eval_code(c, code, pos + 1, end, push, -1, false);
+        if (exits::pending) return pos;
+        break;
+    case TYPE_op: fire(err::not_done);
+    case TYPE_path: {
+        cell_t path = *c;
+        pos = eval_path(&path, code, pos, end, false, false, push, false);
+        if (exits::pending) return pos;
+        break;
+    }
+    case TYPE_lit_path: {
+        emit(c, push);
+        cell_t* r = push ? stack::top() : stack::arguments;
+        cell::set_type(r, TYPE_path);
+        r->data3 = 0;
+        if (tracing) [[unlikely]]
+            fire_event(event::PUSH, code, pos, nullptr, r);
+        pos++;
+        break;
+    }
+    case TYPE_set_path: {
+        cell_t path = *c;
+        if (pos + 1 >= live_end(code, end)) fire(err::need_value, &path);
+        stack::mark_interp_native(&set_path_word);
+        pos = eval_expression(code, pos + 1, end, false, true, false);
+        if (exits::pending) return pos;
+        if (tracing) [[unlikely]]
+            fire_event(event::SET, code, pos, &path, stack::arguments);
+        eval_path(&path, code, pos, end, true, false, true, false);
+        if (exits::pending) return pos;
+        if (push)
+            stack::unwind();
+        else
+            stack::unwind_last();
+        return pos;
+    }
+    case TYPE_get_path: {
+        cell_t path = *c;
+        pos = eval_path(&path, code, pos, end, false, true, push, false);
+        if (exits::pending) return pos;
+        break;
+    }
+    default:
+        emit(c, push);
+        if (tracing) [[unlikely]]
+            fire_event(event::PUSH, code, pos, nullptr, stack::top());
+        pos++;
+        break;
+    }
+    if (!no_infix) {
+        pos = infix_loop(code, pos, end, push);
+        if (exits::pending) return pos;
+    }
+    if (tracing && !push) [[unlikely]]
+        fire_event(event::EXPR, code, pos, nullptr, stack::arguments);
+    return pos;
+}
+
+// --- calls ---------------------------------------------------------------------------
+
+int32_t eval_code(const cell_t* callee, const cell_t* code, int32_t pos, int32_t end, bool push, int32_t word_pos,
+                  bool infix, const cell_t* path, int32_t ref_pos) {
+    // The callee's slot receives the result; on the stack it also keeps the
+    // callee alive while its arguments are evaluated.
+    cell_t* slot = infix ? stack::top_slot - 2 : stack::push(callee);
+    const cell_t* w = &anon_word;
+    if (path != nullptr) {
+        cell_t* head = block::rs_abs_at(path, block::head_index(path));
+        if (type_of(head) == TYPE_word) w = head;
+    } else if (word_pos >= 0) {
+        cell_t* wc = cell_at(code, word_pos);
+        if (type_of(wc) == TYPE_word) w = wc;
+    }
+    if (tracing) [[unlikely]] {
+        cell_t name = *w;
+        if (infix) stack::top_slot++;
+        fire_event(event::OPEN, code, pos, nullptr, &name);
+        if (infix) stack::top_slot--;
+    }
+    uint8_t t = type_of(slot);
+    if (infix) stack::top_slot--;
+    if (t == TYPE_function)
+        stack::mark_interp_func(w);
+    else
+        stack::mark_interp_native(w);
+    if (infix) stack::top_slot++;
+
+    pos = fetch_args(slot, code, pos, end, path, ref_pos, mode::EVAL, infix);
+    if (exits::pending) return pos;
+    if (t == TYPE_function) {
+        call_function(slot, 0, nullptr, callback::NONE);
+        if (exits::pending) return pos;
+    } else if (t == TYPE_routine) {
+        call_routine(slot);
+        if (exits::pending) return pos;
+    }
+
+    cell_t* result = stack::arguments;
+    stack::unwind();
+    cell_t* target = push ? slot : stack::arguments;
+    *target = *result;
+    stack::top_slot = target + 1;
+    if (tracing) [[unlikely]] {
+        cell_t name = call_word();
+        fire_event(event::RETURN, code, pos, &name, target);
+    }
+    return pos;
+}
+
+int32_t fetch_args(const cell_t* callee, const cell_t* code, int32_t pos, int32_t end, const cell_t* path,
+                   int32_t ref_pos, int32_t mode, bool infix) {
+    uint8_t t = type_of(callee);
+    bool native_like = t == TYPE_native || t == TYPE_action;
+    bool applying = (mode & 3) != 0;
+    bool safer = (mode & mode::SAFER) != 0;
+    node_t cache = arguments_cache(callee)->data2;
+    int32_t count = alloc::buffer(cache)->used() >> 4;
+
+    // Every position starts unused, also past the spec's count: an entry
+    // made with a shorter spec than its own reads -1, never garbage.
+    int32_t refs[MAX_REFINEMENTS];
+    int32_t ref_count = 0;
+    if (native_like) {
+        for (int32_t& r : refs) r = -1;
+        if (count > 0) {
+            cell_t* last = alloc::buffer(cache)->head_cell() + count - 1;
+            if (type_of(last) == TYPE_integer) ref_count = std::min(integer::get(last), MAX_REFINEMENTS);
+        }
+    }
+
+    // Fetches (or, for an unused refinement's argument, skips) the argument
+    // of cache entry i. drop: the value is evaluated but not kept.
+    auto argument = [&](int32_t i, bool first_infix) {
+        cell_t* e = alloc::buffer(cache)->head_cell() + i;
+        uint32_t kind = (e->header & ARG_KIND_MASK) >> ARG_KIND_SHIFT;
+        if (first_infix) {
+            check_arg(callee, i, e, stack::top_slot - 1);
+            return;
+        }
+        int32_t limit = safer ? std::min(end, pos + 1) : end;
+        if (pos >= live_end(code, limit)) {
+            if (applying) {
+                stack::push_slot()->header = TYPE_none;
+                return;
+            }
+            if (kind == ARG_LIT && typeset::has_q(e, TYPE_unset)) {
+                stack::push_slot()->header = TYPE_unset;
+                return;
+            }
+            fire_no_arg(callee, i);
+        }
+        pos = fetch_one(kind, code, pos, limit, infix);
+        if (exits::pending) return;
+        e = alloc::buffer(cache)->head_cell() + i;
+        check_arg(callee, i, e, stack::top_slot - 1);
+    };
+
+    bool active = true;
+    bool first = infix;
+    int32_t ordinal = 0;
+    for (int32_t i = 0; i < count; i++) {
+        cell_t* e = alloc::buffer(cache)->head_cell() + i;
+        switch (type_of(e)) {
+        case TYPE_typeset:
+            if (((e->header & ARG_KIND_MASK) >> ARG_KIND_SHIFT) == ARG_RETURN) break;
+            if (active) {
+                argument(i, first);
+                first = false;
+                if (exits::pending) return pos;
+            } else if (!native_like) {
+                stack::push_slot()->header = TYPE_none;
+            }
+            break;
+        case TYPE_refinement:
+            ordinal++;
+            if ((mode & 3) == mode::APPLY_ALL) {
+                // The block gives each refinement's value; its arguments follow.
+                bool on = false;
+                if (pos < live_end(code, end)) {
+                    int32_t limit = safer ? std::min(end, pos + 1) : end;
+                    pos = eval_expression(code, pos, limit, false, true, false);
+                    if (exits::pending) return pos;
+                    on = logic::truthy(stack::top());
+                    stack::pop(1);
+                }
+                if (native_like) {
+                    if (on && ordinal <= ref_count) refs[ordinal - 1] = static_cast<int32_t>(stack::top_slot - stack::arguments);
+                } else {
+                    logic::make_at(stack::push_slot(), on);
+                }
+                // The arguments of a refinement that stays off are consumed
+                // and dropped (none for functions).
+                int32_t j = i + 1;
+                for (; j < count; j++) {
+                    cell_t* a = alloc::buffer(cache)->head_cell() + j;
+                    if (type_of(a) != TYPE_typeset) break;
+                    if (((a->header & ARG_KIND_MASK) >> ARG_KIND_SHIFT) == ARG_RETURN) continue;
+                    argument(j, false);
+                    if (exits::pending) return pos;
+                    if (!on) {
+                        if (native_like)
+                            stack::pop(1);
+                        else
+                            stack::top()->header = TYPE_none;
+                    }
+                }
+                i = j - 1;
+                break;
+            }
+            active = false;
+            if (!native_like) logic::make_at(stack::push_slot(), false);
+            break;
+        case TYPE_integer:
+            if (!native_like) push_locals(integer::get(e));
+            break;
+        default: break;
+        }
+    }
+
+    // Refinements named by the path, in the path's order.
+    if (path != nullptr && (mode & 3) != mode::APPLY_ALL) {
+        uint64_t seen[4] = {0, 0, 0, 0};
+        int32_t n = block::abs_length(path);
+        for (int32_t k = ref_pos; k < n; k++) {
+            cell_t element = *block::rs_abs_at(path, k);
+            bool on = true;
+            if (type_of(&element) == TYPE_get_word) {
+                on = logic::truthy(_context::get(&element));
+            } else if (type_of(&element) != TYPE_word) {
+                fire(err::bad_refine, &element);
+            }
+            int32_t r = find_refinement(cache, symbol::resolve(word::symbol_of(&element)));
+            if (r < 0) {
+                cell_t fn = call_word();
+                fire(err::no_refine, &fn, &element);
+            }
+            cell_t* e = alloc::buffer(cache)->head_cell() + r;
+            int32_t mark = static_cast<int32_t>(e->data3);  // ordinal (natives) or slot
+            if (r < 256) {
+                uint64_t bit = uint64_t{1} << (r & 63);
+                if (seen[r >> 6] & bit) {
+                    cell_t p = *path;
+                    fire(err::dup_refine, &p);
+                }
+                seen[r >> 6] |= bit;
+            }
+            if (native_like) {
+                if (mark > ref_count) {
+                    cell_t fn = call_word();
+                    fire(err::no_refine, &fn, &element);
+                }
+                if (on) refs[mark - 1] = static_cast<int32_t>(stack::top_slot - stack::arguments);
+            } else {
+                logic::make_at(stack::arguments + mark, on);
+            }
+            int32_t slot = mark + 1;
+            for (int32_t j = r + 1; j < count; j++) {
+                cell_t* a = alloc::buffer(cache)->head_cell() + j;
+                if (type_of(a) != TYPE_typeset) break;
+                if (((a->header & ARG_KIND_MASK) >> ARG_KIND_SHIFT) == ARG_RETURN) continue;
+                if (!on && safer) {
+                    if (pos < live_end(code, end)) pos++;
+                    continue;
+                }
+                argument(j, false);
+                if (exits::pending) return pos;
+                if (!native_like) {
+                    if (on) stack::arguments[slot] = *stack::top();
+                    stack::pop(1);
+                    slot++;
+                } else if (!on) {
+                    stack::pop(1);
+                }
+            }
+        }
+    }
+
+    if (tracing) [[unlikely]] {
+        cell_t name = call_word();
+        fire_event(event::CALL, code, pos, &name, callee);
+    }
+    if (t == TYPE_action) {
+        uint32_t index = callee->data1;
+        if (index >= static_cast<uint32_t>(ACTION_COUNT)) fire(err::not_done);
+        actions::table[index](refs);
+    } else if (t == TYPE_native) {
+        uint32_t index = callee->data1;
+        if (native_table == nullptr || index >= static_cast<uint32_t>(native::TABLE_SLOTS) ||
+            native_table[index] == nullptr)
+            fire(err::not_done);
+        native_table[index](0, refs);
+    }
+    return pos;
+}
+
+void call_function(const cell_t* fn, node_t obj_ctx, const cell_t* word, uint32_t callback_kind) {
+    (void)obj_ctx;
+    node_t ctx = function::context_of(fn);
+    bool saved_tracing = tracing;
+    uint32_t saved = 0;
+    if (type_of(fn) == TYPE_function) {
+        uint32_t* values = stack::values_word(ctx);
+        saved = *values;
+        *values = stack::index_of(stack::arguments);
+    }
+    try {
+        if (tracing && callback_kind != 0 && !(callback_bits & callback_kind)) tracing = false;
+        int32_t code = function::code_of(fn);
+        if (code != 0) {
+            routine::entry_t entry = routine::entry_at(code);
+            if (entry == nullptr) fire(err::not_done);
+            entry();
+        } else {
+            stack::set_exit_target(1);
+            if (fn->header & function::FLAG_NO_TRACE) tracing = false;
+            if ((fn->header & function::FLAG_TRACE) && type_of(tracer) != TYPE_unset) tracing = true;
+            cell_t body = *function::more(fn, function::MORE_BODY);
+            if (tracing) [[unlikely]]
+                fire_event(event::PROLOG, &body, -1, word, fn);
+            if (series::block_kind_q(type_of(&body))) {
+                eval(&body, true);
+            } else {
+                stack::set_last_keep(&unset_value);
+            }
+            if (!exits::pending) {
+                if (tracing) [[unlikely]]
+                    fire_event(event::EPILOG, &body, -1, word, fn);
+                stack::set_exit_target(0);
+            }
+        }
+    } catch (...) {
+        if (type_of(fn) == TYPE_function) *stack::values_word(ctx) = saved;
+        tracing = saved_tracing;
+        throw;
+    }
+    if (type_of(fn) == TYPE_function) *stack::values_word(ctx) = saved;
+    tracing = saved_tracing;
+    if (exits::pending == exits::THROW_RETURN || exits::pending == exits::THROW_EXIT) {
+        exits::take();
+        stack::set_exit_target(0);
+        stack::keep();
+    }
+}
+
+void call_routine(const cell_t* r) {
+    routine::entry_t entry = routine::entry_at(routine::code_of(r));
+    if (entry == nullptr) fire(err::not_done);
+    entry();
+}
+
+// --- the arguments cache -------------------------------------------------------------
+
+cell_t* arguments_cache(const cell_t* callee) {
+    cell_t* slot = alloc::buffer(callee->data3)->head_cell() + 1;
+    if (type_of(slot) == TYPE_block) [[likely]]
+        return slot;
+    build_cache(callee);
+    return alloc::buffer(callee->data3)->head_cell() + 1;
+}
+
+}  // namespace zuv::interpreter

@@ -1,0 +1,361 @@
+// The scan driver: sets up a state record for one input, runs the token loop
+// under a catch, checks for containers left open, stores the result, and
+// unwinds this scan's cells on every way out. Also the UTF-8 scratch for
+// string input, the callback calls, and the collector hook.
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "datatypes/block.h"
+#include "datatypes/datatype.h"
+#include "datatypes/function.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/none.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "interpreter/interpreter.h"
+#include "lexer/loaders.h"
+#include "runtime/collector.h"
+#include "runtime/exits.h"
+#include "runtime/fire.h"
+#include "runtime/stack.h"
+
+namespace zuv::lexer {
+namespace {
+
+constexpr int32_t SCRATCH_SIZE = 100000;
+uint8_t* scratch = nullptr;
+int32_t scratch_used = 0;
+
+// The words of the events, in bit order, and the callback frame's name.
+cell_t event_words[6];
+cell_t callback_word;
+bool words_made = false;
+
+int32_t event_index(event_t e) {
+    int32_t i = 0;
+    for (uint32_t bit = e; bit > 1; bit >>= 1) ++i;
+    return i;
+}
+
+void make_words() {
+    static const char* const names[6] = {"prescan", "scan", "load", "open", "close", "error"};
+    for (int i = 0; i < 6; ++i) event_words[i] = word::make_global(symbol::make(names[i]));
+    callback_word = word::make_global(symbol::make("<lexer-callback>"));
+    words_made = true;
+}
+
+// Characters (UTF-8 lead bytes) before byte offset `at` of the input.
+int32_t char_offset(const state_t& s, int32_t at) {
+    const uint8_t* t = s.bytes();
+    int32_t n = 0;
+    for (int32_t i = 0; i < at && i < s.input_end; ++i) n += (t[i] & 0xC0) != 0x80;
+    return n;
+}
+
+int32_t offset_in_input(const state_t& s, int32_t at) {
+    return type_of(&s.input_value) == TYPE_binary ? at : char_offset(s, at);
+}
+
+// The event mask of a callback: all events, unless its body begins with a
+// block of event words.
+uint32_t callback_mask(const cell_t* fn) {
+    if (type_of(fn) != TYPE_function) return EV_ALL;
+    cell_t* body = function::more(fn, function::MORE_BODY);
+    if (type_of(body) != TYPE_block || block::rs_tail_q(body)) return EV_ALL;
+    cell_t* first = block::rs_head(body);
+    if (type_of(first) != TYPE_block) return EV_ALL;
+    uint32_t mask = 0;
+    for (int32_t i = block::head_index(first); i < block::abs_length(first); ++i) {
+        cell_t* w = block::rs_abs_at(first, i);
+        if (type_of(w) != TYPE_word) continue;
+        for (int e = 0; e < 6; ++e)
+            if (symbol::resolve(word::symbol_of(w)) == symbol::resolve(word::symbol_of(&event_words[e])))
+                mask |= 1u << e;
+    }
+    return mask;
+}
+
+void set_up(state_t& s, int32_t length, bool load, bool store, const cell_t* input_value) {
+    s.input_end = length;
+    s.position = 0;
+    s.line = 1;
+    s.kind = 0;
+    s.start_state = S_START;
+    s.error_kind = -1;
+    s.load = load && store ? 1 : 0;
+    if (input_value) s.input_value = *input_value;
+    else s.input_value = cell_t{TYPE_none, 0, 0, 0};
+    if (type_of(&s.input_value) == TYPE_binary) {
+        s.fixed = nullptr;
+        s.node = s.input_value.data2;
+        s.node_offset = alloc::buffer(s.node)->head + static_cast<int32_t>(s.input_value.data1);
+    }
+}
+
+// Writes the values of this scan into out/into as asked.
+void store_result(state_t& s, cell_t* out, bool one_value, bool wrap, cell_t* into) {
+    int32_t count = s.tail - s.buffer_head;
+    if (one_value && !wrap) {
+        if (into) {
+            if (count > 0) block::rs_append(into, value_at(s.buffer_head));
+        } else if (count > 0) {
+            *out = *value_at(s.buffer_head);
+            cell::clear_new_line(out);
+        } else {
+            none::make_at(out);
+        }
+        return;
+    }
+    if (into) {
+        for (int32_t i = 0; i < count; ++i) block::rs_append(into, value_at(s.buffer_head + i));
+        return;
+    }
+    node_t node = alloc::alloc_cells(count > 0 ? count : 1);
+    series_buffer_t* b = alloc::buffer(node);
+    if (count > 0) std::memcpy(b->head_ptr(), value_at(s.buffer_head), static_cast<size_t>(count) * sizeof(cell_t));
+    b->tail = b->head + count * static_cast<int32_t>(sizeof(cell_t));
+    block::init_value(out, TYPE_block, node);
+}
+
+int32_t run_scan(state_t& s, cell_t* out, bool one_value, bool store, bool wrap, int32_t* consumed,
+                 cell_t* into) {
+    link_state(s);
+    try {
+        s.kind = 0;
+        scan_tokens(s, one_value, s.load == 0 && !store ? true : s.load == 0);
+        if (exits::pending_q()) {
+            // An exit from the callback passes through: nothing is stored.
+            s.tail = s.buffer_head;
+            unlink_state(s);
+            if (consumed) *consumed = offset_in_input(s, s.position);
+            return s.kind;
+        }
+        if (s.kind != TYPE_error && s.tail > s.buffer_head) {
+            close_all(s);
+            int32_t m = innermost_marker(s);
+            if (!s.load && s.start_state == S_PATH_ELEMENT && m >= 0) {
+                s.kind = marker_kind(value_at(m));
+            } else if (m >= 0) {
+                s.nesting_kind = marker_kind(value_at(m));
+                throw_error(s, static_cast<int32_t>(value_at(m)->data3), s.input_end, ERR_MISSING_AT_END);
+            }
+        }
+    } catch (const lexer_stop&) {
+        // a scan-only syntax error, or a stop asked by the callback
+    } catch (...) {
+        s.tail = s.buffer_head;
+        unlink_state(s);
+        throw;
+    }
+    if (store && s.load && s.kind != TYPE_error) {
+        try {
+            store_result(s, out, one_value, wrap, into);
+        } catch (...) {
+            s.tail = s.buffer_head;
+            unlink_state(s);
+            throw;
+        }
+    } else if (out && !into) {
+        none::make_at(out);
+    }
+    s.tail = s.buffer_head;
+    unlink_state(s);
+    if (consumed) *consumed = offset_in_input(s, s.position);
+    return s.kind;
+}
+
+// Encodes count characters of the string from its head into UTF-8; returns
+// the byte count. The text lives in the scratch (as a stack) or, when it
+// does not fit, in a buffer of its own that *owned receives.
+int32_t encode_string(const cell_t* string, int32_t count, uint8_t** text, uint8_t** owned) {
+    series_buffer_t* b = alloc::buffer(string->data2);
+    uint32_t unit = b->unit();
+    int32_t length = b->used() / static_cast<int32_t>(unit) - static_cast<int32_t>(string->data1);
+    if (length < 0) length = 0;
+    if (count < 0 || count > length) count = length;
+    int64_t room = int64_t{count} * (unit == 1 ? 2 : unit == 2 ? 3 : 4) + 1;
+    *owned = nullptr;
+    if (room <= SCRATCH_SIZE - scratch_used) {
+        *text = scratch + scratch_used;
+    } else {
+        *owned = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(room)));
+        if (!*owned) fire(err::no_memory);
+        *text = *owned;
+    }
+    b = alloc::buffer(string->data2);
+    const uint8_t* p = b->head_ptr() + static_cast<size_t>(string->data1) * unit;
+    uint8_t* o = *text;
+    for (int32_t i = 0; i < count; ++i, p += unit) {
+        uint32_t c = string::get_char(p, unit);
+        if (c < 0x80) {
+            *o++ = static_cast<uint8_t>(c);
+        } else if (c < 0x800) {
+            *o++ = static_cast<uint8_t>(0xC0 | c >> 6);
+            *o++ = static_cast<uint8_t>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            *o++ = static_cast<uint8_t>(0xE0 | c >> 12);
+            *o++ = static_cast<uint8_t>(0x80 | (c >> 6 & 0x3F));
+            *o++ = static_cast<uint8_t>(0x80 | (c & 0x3F));
+        } else {
+            *o++ = static_cast<uint8_t>(0xF0 | c >> 18);
+            *o++ = static_cast<uint8_t>(0x80 | (c >> 12 & 0x3F));
+            *o++ = static_cast<uint8_t>(0x80 | (c >> 6 & 0x3F));
+            *o++ = static_cast<uint8_t>(0x80 | (c & 0x3F));
+        }
+    }
+    *o = 0;
+    int32_t bytes = static_cast<int32_t>(o - *text);
+    if (!*owned) scratch_used += bytes + 1;
+    return bytes;
+}
+
+// Gives the scratch space (or the own buffer) of one scan back on every way
+// out.
+struct scratch_guard {
+    int32_t mark;
+    uint8_t* owned;
+    ~scratch_guard() {
+        scratch_used = mark;
+        std::free(owned);
+    }
+};
+
+}  // namespace
+
+int32_t scan(cell_t* out, const uint8_t* text, int32_t length, bool one_value, bool load, bool store,
+             bool wrap, int32_t* consumed, const cell_t* callback, const cell_t* input_value,
+             cell_t* into) {
+    state_t s;
+    s.fixed = text;
+    set_up(s, length, load, store, input_value);
+    if (callback && (type_of(callback) == TYPE_function || type_of(callback) == TYPE_routine)) {
+        s.callback = *callback;
+        s.event_mask = callback_mask(callback);
+        s.callback_locals = type_of(callback) == TYPE_function
+                                ? function::count_locals(function::spec_node(callback), 0, false)
+                                : 0;
+    }
+    return run_scan(s, out, one_value, store, wrap, consumed, into);
+}
+
+int32_t scan_hooked(cell_t* out, const uint8_t* text, int32_t length, bool one_value, bool load,
+                    bool store, bool wrap, int32_t* consumed, event_fn hook, void* hook_data,
+                    uint32_t event_mask, const cell_t* input_value, cell_t* into) {
+    state_t s;
+    s.fixed = text;
+    set_up(s, length, load, store, input_value);
+    s.hook = hook;
+    s.hook_data = hook_data;
+    s.event_mask = hook ? event_mask : 0;
+    return run_scan(s, out, one_value, store, wrap, consumed, into);
+}
+
+int32_t scan_string(cell_t* out, const cell_t* string, int32_t count, bool one_value, bool load,
+                    bool store, bool wrap, int32_t* consumed, const cell_t* callback, cell_t* into) {
+    if (!scratch) init();
+    uint8_t* text = nullptr;
+    scratch_guard guard{scratch_used, nullptr};
+    int32_t bytes = encode_string(string, count, &text, &guard.owned);
+    return scan(out, text, bytes, one_value, load, store, wrap, consumed, callback, string, into);
+}
+
+bool scan_one_value_last(cell_t* out, const cell_t* string) {
+    // The whole text is loaded; it must hold exactly one value.
+    cell_t all{TYPE_unset, 0, 0, 0};
+    collector::root_cell keep(&all);
+    scan_string(&all, string, -1, false, true, true, false, nullptr, nullptr, nullptr);
+    if (type_of(&all) != TYPE_block || block::rs_length_q(&all) != 1) {
+        none::make_at(out);
+        return false;
+    }
+    *out = *block::rs_head(&all);
+    cell::clear_new_line(out);
+    return true;
+}
+
+bool call_callback(state_t& s, event_t event, int32_t kind, const cell_t* value, int32_t start,
+                   int32_t end) {
+    if (!words_made) make_words();
+    // The callback cell stays in the record, which the collector marks.
+    const cell_t* fn = &s.callback;
+    node_t ctx = type_of(fn) == TYPE_function ? function::context_of(fn) : 0;
+    cell_t* base = stack::mark_func(&callback_word, ctx);
+    // event, input, type, line, token
+    stack::push(&event_words[event_index(event)]);
+    cell_t* input = stack::push(&s.input_value);
+    int32_t head_at = (event == EV_OPEN || (event == EV_PRESCAN && kind <= 0)) ? start : end;
+    bool has_input = type_of(&s.input_value) != TYPE_none;
+    int32_t base_head = has_input ? static_cast<int32_t>(s.input_value.data1) : 0;
+    int32_t given = base_head + offset_in_input(s, head_at);
+    if (has_input) input->data1 = static_cast<uint32_t>(given);
+    cell_t* type = stack::push_slot();
+    if (kind > 0 && kind < TYPE_SLOTS) datatype::make_at(type, kind);
+    else none::make_at(type);  // the exit-state names come with the library
+    cell_t* line = stack::push_slot();
+    line->header = TYPE_unset;
+    integer::make_at(line, s.line);
+    cell_t* token = stack::push_slot();
+    if (event == EV_LOAD && value) {
+        *token = *value;
+        cell::clear_new_line(token);
+    } else {
+        cell::begin(token);
+        token->data1 = 0;
+        token->data2 = static_cast<uint32_t>(offset_in_input(s, start) + 1);
+        token->data3 = static_cast<uint32_t>(offset_in_input(s, end) + 1);
+        token->header = TYPE_pair;
+    }
+    if (s.callback_locals > 0) function::init_locals(s.callback_locals);
+    interpreter::call_function(fn, 0, &callback_word, interpreter::callback::LEXER);
+    if (exits::pending_q()) throw lexer_stop{false};
+    // A moved head of the input argument moves the scan.
+    const cell_t* moved = base + 1;
+    if (has_input && type_of(moved) == type_of(&s.input_value) && moved->data2 == s.input_value.data2 &&
+        static_cast<int32_t>(moved->data1) != given) {
+        int32_t target = static_cast<int32_t>(moved->data1) - base_head;
+        if (type_of(&s.input_value) != TYPE_binary) {
+            // characters back to bytes
+            const uint8_t* t = s.bytes();
+            int32_t at = 0;
+            for (int32_t chars = 0; at < s.input_end && chars < target; ++chars) {
+                ++at;
+                while (at < s.input_end && (t[at] & 0xC0) == 0x80) ++at;
+            }
+            target = at;
+        }
+        s.position = target < 0 ? 0 : target > s.input_end ? s.input_end : target;
+    }
+    bool go_on = logic::truthy(base);
+    stack::unwind_func();
+    stack::pop(1);
+    return go_on;
+}
+
+void init() {
+    if (!scratch) {
+        scratch = static_cast<uint8_t*>(std::malloc(SCRATCH_SIZE));
+        if (!scratch) fire(err::no_memory);
+    }
+    scratch_used = 0;
+    make_words();
+    collector::lexer_marker = mark_states;
+}
+
+void walk_states(void (*cells)(cell_t* first, int32_t count), void (*node)(node_t n)) {
+    for (state_t* s = last_state(); s; s = s->parent) {
+        if (s->tail > s->buffer_head) cells(value_at(s->buffer_head), s->tail - s->buffer_head);
+        cells(&s->callback, 1);
+        cells(&s->input_value, 1);
+        if (s->node) node(s->node);
+    }
+}
+
+void mark_states() {
+    walk_states([](cell_t* first, int32_t count) { collector::mark_values(first, first + count); },
+                [](node_t n) { collector::mark_node(n); });
+}
+
+}  // namespace zuv::lexer

@@ -1,0 +1,76 @@
+// libFuzzer target: the lexer on arbitrary bytes. Every input is loaded (as
+// fixed memory and as a binary! read through its node, with a hook that
+// allocates between tokens), scanned without loading, and listed as tokens.
+// A syntax error is an expected outcome; a crash, a hang, a sanitizer report
+// or a leak is a fault.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "datatypes/block.h"
+#include "lexer/lexer.h"
+#include "runtime/alloc.h"
+#include "runtime/fire.h"
+#include "runtime/runtime.h"
+#include "runtime/stack.h"
+
+using namespace zuv;
+
+namespace {
+
+void reset_stacks() {
+    stack::arguments = stack::top_slot = stack::bottom;
+    stack::ctop = stack::cbottom;
+}
+
+bool churn(lexer::state_t&, lexer::event_t, int32_t, const cell_t*, int32_t, int32_t, void*) {
+    alloc::alloc_bytes(64);
+    return true;
+}
+
+void load(const uint8_t* data, int32_t size, const cell_t* input, bool one_value) {
+    reset_stacks();
+    cell_t* out = stack::push_slot();
+    out->header = TYPE_unset;
+    try {
+        if (input)
+            lexer::scan_hooked(out, nullptr, size, one_value, true, true, false, nullptr, churn, nullptr,
+                               lexer::EV_ALL, input, nullptr);
+        else
+            lexer::scan(out, data, size, one_value, true, true, false, nullptr, nullptr, nullptr, nullptr);
+    } catch (const raised_error&) {
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const bool started = [] {
+        runtime::init();
+        return true;
+    }();
+    (void)started;
+    if (size > (1u << 20)) return 0;
+    int32_t n = static_cast<int32_t>(size);
+
+    load(data, n, nullptr, false);
+    load(data, n, nullptr, true);
+
+    reset_stacks();
+    cell_t* bin = stack::push_slot();
+    bin->header = TYPE_unset;
+    node_t node = alloc::alloc_bytes(size);
+    series_buffer_t* b = alloc::buffer(node);
+    if (size) std::memcpy(b->head_ptr(), data, size);
+    b->tail = b->head + n;
+    block::init_value(bin, TYPE_binary, node);
+    cell_t copy = *bin;
+    load(nullptr, n, &copy, false);
+
+    reset_stacks();
+    cell_t* out = stack::push_slot();
+    lexer::scan(out, data, n, false, false, true, false, nullptr, nullptr, nullptr, nullptr);
+    lexer::tokens(data, n);
+    reset_stacks();
+    return 0;
+}
