@@ -261,14 +261,11 @@ void init_catalog() {
 void init() {
     datatype::record_t r(TYPE_error, TYPE_object, "error!");
     r.own<ACT_make>(make);
-    r.inherit({ACT_reflect});
+    r.inherit({ACT_reflect, ACT_copy, ACT_find, ACT_select});
     r.own<ACT_form>(form);
     r.own<ACT_mold>(mold);
     r.own<ACT_eval_path>(eval_path);
     r.own<ACT_compare>(compare);
-    r.own<ACT_copy>(object::copy);
-    r.own<ACT_find>(object::find);
-    r.own<ACT_select>(object::select);
     datatype::register_type(datatype::RECORD_COUNT, r);
 }
 

@@ -3,10 +3,13 @@
 
 #include <algorithm>
 
+#include "datatypes/logic.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/unset.h"
 #include "datatypes/url.h"
+#include "io/simple_io.h"
 #include "runtime/fire.h"
 #include "runtime/platform/platform.h"
 #include "runtime/stack.h"
@@ -68,18 +71,39 @@ int32_t mold(cell_t* value, cell_t* buffer, bool, bool, bool, bool part, int32_t
 }
 
 // --- file actions ------------------------------------------------------------------------
-// needs simple-io: every file action goes through the file services of the
-// input/output layer, which have not landed; until then they raise not-done
-// after checking their own refinements.
+// Each goes through the file services of io/simple_io.h.
 
-cell_t* delete_(cell_t*) { fire(err::not_done); }
-cell_t* query(cell_t*) { fire(err::not_done); }
-cell_t* rename(cell_t*, cell_t*) { fire(err::not_done); }
+cell_t* delete_(cell_t* file) {
+    bool ok = simple_io::delete_(file);
+    logic::make_at(stack::arguments, ok);
+    return stack::arguments;
+}
 
-cell_t* read(cell_t*, cell_t*, cell_t*, bool, bool, bool, cell_t*) { fire(err::not_done); }
+cell_t* query(cell_t* file) {
+    cell_t* result = simple_io::query(file);
+    stack::set_last(result);
+    return stack::arguments;
+}
 
-cell_t* write(cell_t*, cell_t*, bool, bool, bool, bool, cell_t*, cell_t*, cell_t*, cell_t*) {
-    fire(err::not_done);
+cell_t* rename(cell_t* from, cell_t* to) {
+    bool ok = simple_io::rename(from, to);
+    logic::make_at(stack::arguments, ok);
+    return stack::arguments;
+}
+
+cell_t* read(cell_t* source, cell_t* part, cell_t* seek, bool binary, bool lines, bool, cell_t* as) {
+    if (as != nullptr) fire(err::not_done);
+    cell_t* result = simple_io::read(source, part, seek, binary, lines);
+    stack::set_last(result);
+    return stack::arguments;
+}
+
+cell_t* write(cell_t* destination, cell_t* data, bool binary, bool lines, bool, bool append_, cell_t* part,
+              cell_t* seek, cell_t* allow, cell_t* as) {
+    if (allow != nullptr || as != nullptr) fire(err::not_done);
+    simple_io::write(destination, data, part, seek, binary, append_, lines);
+    stack::set_last(&unset_value);
+    return stack::arguments;
 }
 
 // --- registration ---------------------------------------------------------------------------

@@ -19,7 +19,9 @@ namespace {
 
 inline cell_t* arg(int32_t i) { return stack::arguments + i; }
 // The first argument cell of a refinement, nullptr when it is not used.
-inline cell_t* ref_arg(const int32_t* refs, int32_t k) { return refs[k] < 0 ? nullptr : stack::arguments + refs[k]; }
+inline cell_t* ref_arg(const int32_t* refs, int32_t k) {
+    return refs[k] < 0 ? nullptr : stack::arguments + refs[k];
+}
 inline bool used(const int32_t* refs, int32_t k) { return refs[k] >= 0; }
 inline void result(const cell_t* r) {
     if (r != nullptr) stack::set_last(r);
@@ -92,7 +94,8 @@ void insert_entry(const int32_t* refs, bool append_) {
         dup = type_of(count) == TYPE_integer ? integer::get(count) : 0;
         if (dup < 1) return;
     }
-    cell_t* r = append_ ? append(series, value, part, used(refs, 1), dup) : insert(series, value, part, used(refs, 1), dup);
+    cell_t* r = append_ ? append(series, value, part, used(refs, 1), dup)
+                        : insert(series, value, part, used(refs, 1), dup);
     result(r);
 }
 
@@ -103,7 +106,9 @@ void missing(const int32_t*) { fire(err::not_done); }
 // --- typed entries -------------------------------------------------------------
 
 void make_star(const int32_t*) { result(make(arg(0), arg(1))); }
-void random_star(const int32_t* refs) { result(random(arg(0), used(refs, 0), used(refs, 1), used(refs, 2))); }
+void random_star(const int32_t* refs) {
+    result(random(arg(0), used(refs, 0), used(refs, 1), used(refs, 2)));
+}
 void reflect_star(const int32_t*) {
     cell_t* field = arg(1);
     int32_t symbol = word::any_word_q(type_of(field)) ? symbol::resolve(word::symbol_of(field)) : 0;
@@ -129,7 +134,8 @@ void mold_star(const int32_t* refs) {
     cell_t* buffer = stack::push_slot();
     string::make_at(buffer, 16);
     if (limit_arg == nullptr || limit > 0) {
-        mold(arg(0), buffer, used(refs, 0), used(refs, 1), used(refs, 2), limit_arg != nullptr, limit, 0);
+        mold(arg(0), buffer, used(refs, 0), used(refs, 1), used(refs, 2), limit_arg != nullptr,
+             limit, 0);
         if (limit_arg != nullptr) string::truncate_to(string::buffer_of(buffer), limit);
     }
     stack::set_last(buffer);
@@ -138,13 +144,14 @@ void mold_star(const int32_t* refs) {
 void eval_path_star(const int32_t*) {
     cell_t* value = stack::top_slot > stack::arguments + 2 ? arg(2) : nullptr;
     if (value != nullptr && type_of(value) == TYPE_unset) value = nullptr;
-    result(eval_path(arg(0), arg(1), value, nullptr, nullptr, nullptr, 0, false, false, true, false));
+    result(
+        eval_path(arg(0), arg(1), value, nullptr, nullptr, nullptr, 0, false, false, true, false));
 }
 
 void negate_star(const int32_t*) { result(negate(arg(0))); }
 void round_star(const int32_t* refs) {
-    result(round(arg(0), ref_arg(refs, 0), used(refs, 1), used(refs, 2), used(refs, 3), used(refs, 4), used(refs, 5),
-                 used(refs, 6)));
+    result(round(arg(0), ref_arg(refs, 0), used(refs, 1), used(refs, 2), used(refs, 3),
+                 used(refs, 4), used(refs, 5), used(refs, 6)));
 }
 void even_q_star(const int32_t*) { logic::make_at(stack::arguments, even_q(arg(0))); }
 void odd_q_star(const int32_t*) { logic::make_at(stack::arguments, odd_q(arg(0))); }
@@ -165,7 +172,8 @@ void change_star(const int32_t* refs) {
         }
         if (type_of(range) == TYPE_integer) {
             part = integer::get(range);
-        } else if (type_of(range) == t && !port_like && series::series_q(t) && range->data2 == series->data2) {
+        } else if (type_of(range) == t && !port_like && series::series_q(t) &&
+                   range->data2 == series->data2) {
             part = series::head_index(range) - series::head_index(series);
         } else {
             invalid_refine_arg("part", range);
@@ -196,7 +204,8 @@ void copy_star(const int32_t* refs) {
     if (types != nullptr && type_of(types) != TYPE_datatype && type_of(types) != TYPE_typeset) {
         cell_t call = words::word(words::id::tag_not_found);
         if (call_frame_t* f = stack::get_call())
-            word::make_raw(&call, TYPE_word, f->context, static_cast<int32_t>(frame::symbol_of(f)), -1);
+            word::make_raw(&call, TYPE_word, f->context, static_cast<int32_t>(frame::symbol_of(f)),
+                           -1);
         cell_t kind;
         datatype::make_at(&kind, type_of(types));
         cell_t name;
@@ -207,16 +216,15 @@ void copy_star(const int32_t* refs) {
 }
 
 void find_star(const int32_t* refs) {
-    result(find(arg(0), arg(1), ref_arg(refs, 0), used(refs, 1), used(refs, 2), used(refs, 3), used(refs, 4),
-                ref_arg(refs, 5), ref_arg(refs, 6), used(refs, 7), used(refs, 8), used(refs, 9), used(refs, 10)));
+    result(find(arg(0), arg(1), ref_arg(refs, 0), used(refs, 1), used(refs, 2), used(refs, 3),
+                used(refs, 4), ref_arg(refs, 5), ref_arg(refs, 6), used(refs, 7), used(refs, 8),
+                used(refs, 9), used(refs, 10)));
 }
 
 void length_q_star(const int32_t*) {
     int32_t n = length_q(arg(0));
-    if (n < 0)
-        none::make_at(stack::arguments);
-    else
-        integer::make_at(stack::arguments, n);
+    if (n < 0) none::make_at(stack::arguments);
+    else integer::make_at(stack::arguments, n);
     stack::keep();
 }
 
@@ -227,39 +235,47 @@ void poke_star(const int32_t*) {
     stack::set_last(arg(2));
 }
 void put_star(const int32_t* refs) { result(put(arg(0), arg(1), arg(2), used(refs, 0))); }
-void remove_star(const int32_t* refs) { result(remove(arg(0), ref_arg(refs, 0), ref_arg(refs, 1))); }
-void reverse_star(const int32_t* refs) { result(reverse(arg(0), ref_arg(refs, 0), ref_arg(refs, 1))); }
+void remove_star(const int32_t* refs) {
+    result(remove(arg(0), ref_arg(refs, 0), ref_arg(refs, 1)));
+}
+void reverse_star(const int32_t* refs) {
+    result(reverse(arg(0), ref_arg(refs, 0), ref_arg(refs, 1)));
+}
 void select_star(const int32_t* refs) {
-    result(select(arg(0), arg(1), ref_arg(refs, 0), used(refs, 1), used(refs, 2), used(refs, 3), used(refs, 4),
-                  ref_arg(refs, 5), ref_arg(refs, 6), used(refs, 7), used(refs, 8)));
+    result(select(arg(0), arg(1), ref_arg(refs, 0), used(refs, 1), used(refs, 2), used(refs, 3),
+                  used(refs, 4), ref_arg(refs, 5), ref_arg(refs, 6), used(refs, 7), used(refs, 8)));
 }
 void sort_star(const int32_t* refs) {
-    result(sort(arg(0), used(refs, 0), ref_arg(refs, 1), ref_arg(refs, 2), ref_arg(refs, 3), used(refs, 4),
-                used(refs, 5), used(refs, 6)));
+    result(sort(arg(0), used(refs, 0), ref_arg(refs, 1), ref_arg(refs, 2), ref_arg(refs, 3),
+                used(refs, 4), used(refs, 5), used(refs, 6)));
 }
 void swap_star(const int32_t*) { result(swap(arg(0), arg(1))); }
-void take_star(const int32_t* refs) { result(take(arg(0), ref_arg(refs, 0), used(refs, 1), used(refs, 2))); }
+void take_star(const int32_t* refs) {
+    result(take(arg(0), ref_arg(refs, 0), used(refs, 1), used(refs, 2)));
+}
 void trim_star(const int32_t* refs) {
-    result(trim(arg(0), used(refs, 0), used(refs, 1), used(refs, 2), used(refs, 3), used(refs, 4), ref_arg(refs, 5)));
+    result(trim(arg(0), used(refs, 0), used(refs, 1), used(refs, 2), used(refs, 3), used(refs, 4),
+                ref_arg(refs, 5)));
 }
 void create_star(const int32_t*) { result(create(arg(0))); }
 void close_star(const int32_t*) { result(close(arg(0))); }
 void delete_star(const int32_t*) { result(delete_(arg(0))); }
 void modify_star(const int32_t* refs) { result(modify(arg(0), arg(1), arg(2), used(refs, 0))); }
 void open_star(const int32_t* refs) {
-    result(open(arg(0), used(refs, 0), used(refs, 1), used(refs, 2), used(refs, 3), ref_arg(refs, 4)));
+    result(
+        open(arg(0), used(refs, 0), used(refs, 1), used(refs, 2), used(refs, 3), ref_arg(refs, 4)));
 }
 void open_q_star(const int32_t*) { result(open_q(arg(0))); }
 void query_star(const int32_t*) { result(query(arg(0))); }
 void read_star(const int32_t* refs) {
-    result(read(arg(0), ref_arg(refs, 0), ref_arg(refs, 1), used(refs, 2), used(refs, 3), used(refs, 4),
-                ref_arg(refs, 5)));
+    result(read(arg(0), ref_arg(refs, 0), ref_arg(refs, 1), used(refs, 2), used(refs, 3),
+                used(refs, 4), ref_arg(refs, 5)));
 }
 void rename_star(const int32_t*) { result(rename(arg(0), arg(1))); }
 void update_star(const int32_t*) { result(update(arg(0))); }
 void write_star(const int32_t* refs) {
-    result(write(arg(0), arg(1), used(refs, 0), used(refs, 1), used(refs, 2), used(refs, 3), ref_arg(refs, 4),
-                 ref_arg(refs, 5), ref_arg(refs, 6), ref_arg(refs, 7)));
+    result(write(arg(0), arg(1), used(refs, 0), used(refs, 1), used(refs, 2), used(refs, 3),
+                 ref_arg(refs, 4), ref_arg(refs, 5), ref_arg(refs, 6), ref_arg(refs, 7)));
 }
 
 // --- frame entries -------------------------------------------------------------
@@ -288,15 +304,17 @@ void tail_q_star(const int32_t*) { tail_q(); }
 // routine, which takes its operands directly); an action! made with either
 // number raises an error when called instead of jumping nowhere.
 const stack_entry_t table[ACTION_COUNT] = {
-    make_star,     random_star,   reflect_star,   to_star,          form_star,      mold_star,     eval_path_star,
-    missing,       missing,       absolute_star,  add_star,         divide_star,    multiply_star, negate_star,
-    power_star,    remainder_star, round_star,    subtract_star,    even_q_star,    odd_q_star,    and_t_star,
-    complement_star, or_t_star,   xor_t_star,     append_star,      at_star,        back_star,     change_star,
-    clear_star,    copy_star,     find_star,      head_star,        head_q_star,    index_q_star,  insert_star,
-    length_q_star, move_star,     next_star,      pick_star,        poke_star,      put_star,      remove_star,
-    reverse_star,  select_star,   sort_star,      skip_star,        swap_star,      tail_star,     tail_q_star,
-    take_star,     trim_star,     create_star,    close_star,       delete_star,    modify_star,   open_star,
-    open_q_star,   query_star,    read_star,      rename_star,      update_star,    write_star,
+    make_star,      random_star, reflect_star, to_star,         form_star,   mold_star,
+    eval_path_star, missing,     missing,      absolute_star,   add_star,    divide_star,
+    multiply_star,  negate_star, power_star,   remainder_star,  round_star,  subtract_star,
+    even_q_star,    odd_q_star,  and_t_star,   complement_star, or_t_star,   xor_t_star,
+    append_star,    at_star,     back_star,    change_star,     clear_star,  copy_star,
+    find_star,      head_star,   head_q_star,  index_q_star,    insert_star, length_q_star,
+    move_star,      next_star,   pick_star,    poke_star,       put_star,    remove_star,
+    reverse_star,   select_star, sort_star,    skip_star,       swap_star,   tail_star,
+    tail_q_star,    take_star,   trim_star,    create_star,     close_star,  delete_star,
+    modify_star,    open_star,   open_q_star,  query_star,      read_star,   rename_star,
+    update_star,    write_star,
 };
 
 }  // namespace zuv::actions

@@ -35,7 +35,7 @@ namespace {
 // root block: error::position keeps their address for good, and a memory
 // manager reset (tests do it) must never leave it pointing at a freed root
 // buffer. The collector marks both as roots.
-cell_t position_cell{TYPE_unset, 0, 0, 0};
+cell_t position_cell{TYPE_none, 0, 0, 0};  // none until a block runs
 cell_t tracer_cell{TYPE_unset, 0, 0, 0};
 }  // namespace
 
@@ -53,7 +53,7 @@ namespace {
 cell_t body_word;
 cell_t anon_word;
 cell_t set_path_word;
-int32_t local_symbol = 0;   // canonical ids
+int32_t local_symbol = 0;  // canonical ids
 int32_t return_symbol = 0;
 int32_t system_symbol = 0;
 int32_t system_global_symbol = 0;
@@ -65,6 +65,14 @@ uintptr_t stack_limit = 0;
 // Natives and actions have at most 11 refinements; a spec with more than
 // this many cannot name the extra ones.
 constexpr int32_t MAX_REFINEMENTS = 16;
+// The positions of a call that uses no refinement.
+constexpr int32_t no_refinements[MAX_REFINEMENTS] = {-1, -1, -1, -1, -1, -1, -1, -1,
+                                                     -1, -1, -1, -1, -1, -1, -1, -1};
+
+// The plan summary (see plan_of).
+constexpr uint32_t PLAN_SIMPLE = 1u << 31;
+constexpr uint32_t PLAN_ARGS_MASK = 0xFFu;
+constexpr uint32_t PLAN_LOCALS_SHIFT = 8;
 
 // --- code access ----------------------------------------------------------------
 
@@ -77,10 +85,8 @@ inline int32_t live_end(const cell_t* code, int32_t end) {
 }
 
 inline void emit(const cell_t* value, bool push) {
-    if (push)
-        stack::push(value);
-    else
-        stack::set_last_keep(value);
+    if (push) stack::push(value);
+    else stack::set_last_keep(value);
 }
 
 inline bool callable_q(uint8_t t) {
@@ -111,14 +117,16 @@ inline const cell_t* peek_value(const cell_t* word) {
 [[gnu::cold]] cell_t call_word() {
     cell_t w;
     call_frame_t* f = stack::get_call();
-    word::make_raw(&w, TYPE_word, f ? f->context : 0, f ? static_cast<int32_t>(frame::symbol_of(f)) : 0, -1);
+    word::make_raw(&w, TYPE_word, f ? f->context : 0,
+                   f ? static_cast<int32_t>(frame::symbol_of(f)) : 0, -1);
     return w;
 }
 
 // The spec word of the callee's arguments-cache entry `entry`, as a word!.
 [[gnu::cold]] cell_t argument_word(const cell_t* callee, int32_t entry) {
     cell_t w;
-    word::make_raw(&w, TYPE_word, 0, static_cast<int32_t>(words::symbol_of(words::id::tag_anon)), -1);
+    word::make_raw(&w, TYPE_word, 0, static_cast<int32_t>(words::symbol_of(words::id::tag_anon)),
+                   -1);
     cell_t spec;
     block::init_value(&spec, TYPE_block, callee->data2);
     int32_t n = block::abs_length(&spec);
@@ -130,7 +138,8 @@ inline const cell_t* peek_value(const cell_t* word) {
         if (t < TYPE_word || t > TYPE_refinement || t == TYPE_issue) continue;
         if (locals && t != TYPE_set_word) continue;
         locals = false;
-        if (t == TYPE_refinement && symbol::resolve(word::symbol_of(c)) == local_symbol) locals = true;
+        if (t == TYPE_refinement && symbol::resolve(word::symbol_of(c)) == local_symbol)
+            locals = true;
         if (k++ == entry) {
             w = *c;
             cell::set_type(&w, TYPE_word);
@@ -147,7 +156,8 @@ inline const cell_t* peek_value(const cell_t* word) {
     fire(err::no_arg, &fn, &arg);
 }
 
-[[noreturn, gnu::cold]] void fire_expect_arg(const cell_t* callee, int32_t entry, const cell_t* value) {
+[[noreturn, gnu::cold]] void fire_expect_arg(const cell_t* callee, int32_t entry,
+                                             const cell_t* value) {
     cell_t fn = call_word();
     cell_t type;
     datatype::make_at(&type, type_of(value));
@@ -156,6 +166,32 @@ inline const cell_t* peek_value(const cell_t* word) {
 }
 
 // --- the arguments cache -----------------------------------------------------------
+
+// The summary of a plan that calls take without walking it: every entry a
+// normal argument (no refinement, get-word, lit-word or return), then at most
+// one run of locals. Kept in the cache cell's word 3, which a block leaves
+// unused; 0 when the plan is anything else.
+uint32_t plan_of(const cell_t* cache) {
+    int32_t n = block::abs_length(cache);
+    uint32_t args = 0;
+    uint32_t locals = 0;
+    for (int32_t i = 0; i < n; i++) {
+        const cell_t* e = block::rs_abs_at(cache, i);
+        switch (type_of(e)) {
+        case TYPE_typeset:
+            if (locals != 0 || ((e->header & ARG_KIND_MASK) >> ARG_KIND_SHIFT) != ARG_NORMAL) return 0;
+            args++;
+            break;
+        case TYPE_integer:
+            if (locals != 0 || integer::get(e) < 1 || integer::get(e) > 0xFFFF) return 0;
+            locals = static_cast<uint32_t>(integer::get(e));
+            break;
+        default: return 0;
+        }
+    }
+    if (args > PLAN_ARGS_MASK) return 0;
+    return PLAN_SIMPLE | args | (locals << PLAN_LOCALS_SHIFT);
+}
 
 void build_cache(const cell_t* callee) {
     uint8_t t = type_of(callee);
@@ -224,6 +260,7 @@ void build_cache(const cell_t* callee) {
         integer::make_at(&count, refinements);
         block::rs_append(&cache, &count);
     }
+    cache.data3 = plan_of(&cache);
     alloc::buffer(more)->head_cell()[1] = cache;
 }
 
@@ -242,13 +279,9 @@ int32_t fetch_one(uint32_t kind, const cell_t* code, int32_t pos, int32_t end, b
         return pos + 1;
     case ARG_LIT:
         switch (type_of(c)) {
-        case TYPE_paren: {
-            stack::mark_interp_native(&anon_word);
-            eval(c, true);
-            if (exits::pending) return pos + 1;
-            stack::unwind();
+        case TYPE_paren:
+            eval(c, false);
             return pos + 1;
-        }
         case TYPE_get_word: stack::push(_context::get(c)); return pos + 1;
         case TYPE_get_path: {
             cell_t path = *c;
@@ -260,7 +293,8 @@ int32_t fetch_one(uint32_t kind, const cell_t* code, int32_t pos, int32_t end, b
     }
 }
 
-inline void check_arg(const cell_t* callee, int32_t entry, const cell_t* types, const cell_t* value) {
+inline void check_arg(const cell_t* callee, int32_t entry, const cell_t* types,
+                      const cell_t* value) {
     if (!typeset::has_q(types, type_of(value))) [[unlikely]]
         fire_expect_arg(callee, entry, value);
 }
@@ -271,20 +305,34 @@ int32_t find_refinement(node_t cache, int32_t symbol) {
     int32_t n = b->used() >> 4;
     cell_t* e = b->head_cell();
     for (int32_t i = 0; i < n; i++)
-        if (type_of(e + i) == TYPE_refinement && symbol::resolve(word::symbol_of(e + i)) == symbol) return i;
+        if (type_of(e + i) == TYPE_refinement && symbol::resolve(word::symbol_of(e + i)) == symbol)
+            return i;
     return -1;
 }
 
 // --- integer fast paths of the infix lookahead ------------------------------------
 
-enum fast_op : int32_t { FAST_NONE, FAST_ADD, FAST_SUBTRACT, FAST_MULTIPLY, FAST_AND, FAST_OR, FAST_XOR, FAST_EQUAL,
-                         FAST_NOT_EQUAL, FAST_STRICT_EQUAL, FAST_LESSER, FAST_GREATER, FAST_LESSER_EQUAL,
-                         FAST_GREATER_EQUAL };
+enum fast_op : int32_t {
+    FAST_NONE,
+    FAST_ADD,
+    FAST_SUBTRACT,
+    FAST_MULTIPLY,
+    FAST_AND,
+    FAST_OR,
+    FAST_XOR,
+    FAST_EQUAL,
+    FAST_NOT_EQUAL,
+    FAST_STRICT_EQUAL,
+    FAST_LESSER,
+    FAST_GREATER,
+    FAST_LESSER_EQUAL,
+    FAST_GREATER_EQUAL
+};
 
-// The operation an op! stands for when both its operands are integers.
-inline fast_op fast_op_of(const cell_t* op) {
-    uint32_t index = op->data1;
-    switch (op::wrapped_type(op)) {
+// The operation an action or native stands for when both its arguments are
+// integers.
+inline fast_op fast_op_of(uint8_t type, uint32_t index) {
+    switch (type) {
     case TYPE_action:
         switch (index + 1) {
         case ACT_add: return FAST_ADD;
@@ -302,6 +350,7 @@ inline fast_op fast_op_of(const cell_t* op) {
     default: return FAST_NONE;
     }
 }
+inline fast_op fast_op_of(const cell_t* op) { return fast_op_of(op::wrapped_type(op), op->data1); }
 
 // Computes left op right into left; false when the result does not fit (the
 // action then runs and gives its float).
@@ -359,7 +408,8 @@ int32_t infix_loop(const cell_t* code, int32_t pos, int32_t end, bool push) {
             if (f != FAST_NONE) {
                 const cell_t* right = w + 1;
                 if (type_of(right) == TYPE_word) right = peek_value(right);
-                if (right != nullptr && type_of(right) == TYPE_integer && fast_compute(f, left, integer::get(right))) {
+                if (right != nullptr && type_of(right) == TYPE_integer &&
+                    fast_compute(f, left, integer::get(right))) {
                     pos += 2;
                     continue;
                 }
@@ -393,7 +443,7 @@ inline void push_locals(int32_t n) {
 // --- start-up ------------------------------------------------------------------------
 
 void init() {
-    unset::make_at(position);
+    none::make_at(position);
     unset::make_at(tracer);
     tracing = false;
     trace_mask = 0;
@@ -403,7 +453,8 @@ void init() {
     local_symbol = symbol::resolve(static_cast<int32_t>(words::symbol_of(words::id::local)));
     return_symbol = symbol::resolve(static_cast<int32_t>(words::symbol_of(words::id::return_)));
     system_symbol = symbol::resolve(static_cast<int32_t>(words::symbol_of(words::id::system)));
-    system_global_symbol = symbol::resolve(static_cast<int32_t>(words::symbol_of(words::id::system_global)));
+    system_global_symbol =
+        symbol::resolve(static_cast<int32_t>(words::symbol_of(words::id::system_global)));
     error::position = position;
     error::evaluate = [](cell_t* block) {
         eval(block, false);
@@ -466,10 +517,8 @@ int32_t eval_next(const cell_t* code, int32_t pos, int32_t end, bool push) {
     stack::mark_interp_native(&body_word);
     pos = eval_expression(code, pos, end, false, true, false);
     if (exits::pending) return pos;
-    if (push)
-        stack::unwind();
-    else
-        stack::unwind_last();
+    if (push) stack::unwind();
+    else stack::unwind_last();
     return pos;
 }
 
@@ -492,7 +541,8 @@ int32_t do_next(const cell_t* block) {
 
 // --- expressions --------------------------------------------------------------------
 
-int32_t eval_expression(const cell_t* code, int32_t pos, int32_t end, bool no_infix, bool push, bool as_value) {
+int32_t eval_expression(const cell_t* code, int32_t pos, int32_t end, bool no_infix, bool push,
+                        bool as_value) {
     check_native_stack();
     cell_t* c = cell_at(code, pos);
     if (tracing) [[unlikely]]
@@ -534,26 +584,20 @@ int32_t eval_expression(const cell_t* code, int32_t pos, int32_t end, bool no_in
         if (tracing) [[unlikely]]
             fire_event(event::SET, code, pos, stack::arguments, stack::arguments + 1);
         word::set_star();
-        if (push)
-            stack::unwind();
-        else
-            stack::unwind_last();
+        if (push) stack::unwind();
+        else stack::unwind_last();
         // The value has had its lookahead already.
         if (tracing && !push) [[unlikely]]
             fire_event(event::EXPR, code, pos, nullptr, stack::arguments);
         return pos;
     }
-    case TYPE_paren: {
-        stack::mark_interp_native(&body_word);
-        eval(c, true);
+    case TYPE_paren:
+        // eval's own frame is the paren's: keep stores into the result
+        // slot, else the value is pushed in place of the code cell.
+        eval(c, !push);
         if (exits::pending) return pos;
-        if (push)
-            stack::unwind();
-        else
-            stack::unwind_last();
         pos++;
         break;
-    }
     case TYPE_lit_word: {
         emit(c, push);
         cell_t* r = push ? stack::top() : stack::arguments;
@@ -617,10 +661,8 @@ int32_t eval_expression(const cell_t* code, int32_t pos, int32_t end, bool no_in
             fire_event(event::SET, code, pos, &path, stack::arguments);
         eval_path(&path, code, pos, end, true, false, true, false);
         if (exits::pending) return pos;
-        if (push)
-            stack::unwind();
-        else
-            stack::unwind_last();
+        if (push) stack::unwind();
+        else stack::unwind_last();
         return pos;
     }
     case TYPE_get_path: {
@@ -647,8 +689,8 @@ int32_t eval_expression(const cell_t* code, int32_t pos, int32_t end, bool no_in
 
 // --- calls ---------------------------------------------------------------------------
 
-int32_t eval_code(const cell_t* callee, const cell_t* code, int32_t pos, int32_t end, bool push, int32_t word_pos,
-                  bool infix, const cell_t* path, int32_t ref_pos) {
+int32_t eval_code(const cell_t* callee, const cell_t* code, int32_t pos, int32_t end, bool push,
+                  int32_t word_pos, bool infix, const cell_t* path, int32_t ref_pos) {
     // The callee's slot receives the result; on the stack it also keeps the
     // callee alive while its arguments are evaluated.
     cell_t* slot = infix ? stack::top_slot - 2 : stack::push(callee);
@@ -668,10 +710,8 @@ int32_t eval_code(const cell_t* callee, const cell_t* code, int32_t pos, int32_t
     }
     uint8_t t = type_of(slot);
     if (infix) stack::top_slot--;
-    if (t == TYPE_function)
-        stack::mark_interp_func(w);
-    else
-        stack::mark_interp_native(w);
+    if (t == TYPE_function) stack::mark_interp_func(w);
+    else stack::mark_interp_native(w);
     if (infix) stack::top_slot++;
 
     pos = fetch_args(slot, code, pos, end, path, ref_pos, mode::EVAL, infix);
@@ -696,9 +736,76 @@ int32_t eval_code(const cell_t* callee, const cell_t* code, int32_t pos, int32_t
     return pos;
 }
 
-int32_t fetch_args(const cell_t* callee, const cell_t* code, int32_t pos, int32_t end, const cell_t* path,
-                   int32_t ref_pos, int32_t mode, bool infix) {
+namespace {
+
+// Runs a native's or action's entry on the arguments in place.
+inline void run_entry(uint8_t t, const cell_t* callee, const int32_t* refs) {
+    uint32_t index = callee->data1;
+    if (t == TYPE_action) {
+        if (index >= static_cast<uint32_t>(ACTION_COUNT)) [[unlikely]]
+            fire(err::not_done);
+        actions::table[index](refs);
+    } else if (t == TYPE_native) {
+        if (native_table == nullptr || index >= static_cast<uint32_t>(native::TABLE_SLOTS) ||
+            native_table[index] == nullptr) [[unlikely]]
+            fire(err::not_done);
+        native_table[index](0, refs);
+    }
+}
+
+// The common call: no path, ordinary evaluation, a plan of normal arguments
+// only. Returns the position after the arguments.
+inline int32_t fetch_simple(uint32_t plan, uint8_t t, const cell_t* callee, const cell_t* code,
+                            int32_t pos, int32_t end, bool infix) {
+    int32_t n = static_cast<int32_t>(plan & PLAN_ARGS_MASK);
+    node_t cache = alloc::buffer(callee->data3)->head_cell()[1].data2;
+    int32_t i = 0;
+    if (infix && n > 0) {
+        check_arg(callee, 0, alloc::buffer(cache)->head_cell(), stack::top_slot - 1);
+        i = 1;
+    }
+    for (; i < n; i++) {
+        if (pos >= live_end(code, end)) [[unlikely]]
+            fire_no_arg(callee, i);
+        pos = eval_expression(code, pos, end, infix, true, false);
+        if (exits::pending) [[unlikely]]
+            return pos;
+        check_arg(callee, i, alloc::buffer(cache)->head_cell() + i, stack::top_slot - 1);
+    }
+    if (t == TYPE_function || t == TYPE_routine) {
+        push_locals(static_cast<int32_t>(plan >> PLAN_LOCALS_SHIFT));
+        if (tracing) [[unlikely]] {
+            cell_t name = call_word();
+            fire_event(event::CALL, code, pos, &name, callee);
+        }
+        return pos;
+    }
+    if (tracing) [[unlikely]] {
+        cell_t name = call_word();
+        fire_event(event::CALL, code, pos, &name, callee);
+    } else if (n == 2) {
+        // Integer arithmetic and comparison need no entry.
+        cell_t* a = stack::arguments;
+        if (type_of(a) == TYPE_integer && type_of(a + 1) == TYPE_integer) {
+            fast_op f = fast_op_of(t, callee->data1);
+            if (f != FAST_NONE && fast_compute(f, a, integer::get(a + 1))) {
+                stack::top_slot = a + 1;
+                return pos;
+            }
+        }
+    }
+    run_entry(t, callee, no_refinements);
+    return pos;
+}
+
+}  // namespace
+
+int32_t fetch_args(const cell_t* callee, const cell_t* code, int32_t pos, int32_t end,
+                   const cell_t* path, int32_t ref_pos, int32_t mode, bool infix) {
     uint8_t t = type_of(callee);
+    uint32_t plan = arguments_cache(callee)->data3;
+    if (getenv("NOFAST")==nullptr && (plan & PLAN_SIMPLE) && path == nullptr && mode == mode::EVAL) [[likely]]
+        return fetch_simple(plan, t, callee, code, pos, end, infix);
     bool native_like = t == TYPE_native || t == TYPE_action;
     bool applying = (mode & 3) != 0;
     bool safer = (mode & mode::SAFER) != 0;
@@ -713,7 +820,8 @@ int32_t fetch_args(const cell_t* callee, const cell_t* code, int32_t pos, int32_
         for (int32_t& r : refs) r = -1;
         if (count > 0) {
             cell_t* last = alloc::buffer(cache)->head_cell() + count - 1;
-            if (type_of(last) == TYPE_integer) ref_count = std::min(integer::get(last), MAX_REFINEMENTS);
+            if (type_of(last) == TYPE_integer)
+                ref_count = std::min(integer::get(last), MAX_REFINEMENTS);
         }
     }
 
@@ -773,7 +881,9 @@ int32_t fetch_args(const cell_t* callee, const cell_t* code, int32_t pos, int32_
                     stack::pop(1);
                 }
                 if (native_like) {
-                    if (on && ordinal <= ref_count) refs[ordinal - 1] = static_cast<int32_t>(stack::top_slot - stack::arguments);
+                    if (on && ordinal <= ref_count)
+                        refs[ordinal - 1] =
+                            static_cast<int32_t>(stack::top_slot - stack::arguments);
                 } else {
                     logic::make_at(stack::push_slot(), on);
                 }
@@ -787,10 +897,8 @@ int32_t fetch_args(const cell_t* callee, const cell_t* code, int32_t pos, int32_
                     argument(j, false);
                     if (exits::pending) return pos;
                     if (!on) {
-                        if (native_like)
-                            stack::pop(1);
-                        else
-                            stack::top()->header = TYPE_none;
+                        if (native_like) stack::pop(1);
+                        else stack::top()->header = TYPE_none;
                     }
                 }
                 i = j - 1;
@@ -868,61 +976,55 @@ int32_t fetch_args(const cell_t* callee, const cell_t* code, int32_t pos, int32_
         cell_t name = call_word();
         fire_event(event::CALL, code, pos, &name, callee);
     }
-    if (t == TYPE_action) {
-        uint32_t index = callee->data1;
-        if (index >= static_cast<uint32_t>(ACTION_COUNT)) fire(err::not_done);
-        actions::table[index](refs);
-    } else if (t == TYPE_native) {
-        uint32_t index = callee->data1;
-        if (native_table == nullptr || index >= static_cast<uint32_t>(native::TABLE_SLOTS) ||
-            native_table[index] == nullptr)
-            fire(err::not_done);
-        native_table[index](0, refs);
-    }
+    run_entry(t, callee, refs);
     return pos;
 }
 
 void call_function(const cell_t* fn, node_t obj_ctx, const cell_t* word, uint32_t callback_kind) {
     (void)obj_ctx;
-    node_t ctx = function::context_of(fn);
-    bool saved_tracing = tracing;
+    bool is_function = type_of(fn) == TYPE_function;
+    uint32_t* values = nullptr;
     uint32_t saved = 0;
-    if (type_of(fn) == TYPE_function) {
-        uint32_t* values = stack::values_word(ctx);
+    if (is_function) {
+        values = stack::values_word(function::context_of(fn));
         saved = *values;
         *values = stack::index_of(stack::arguments);
     }
+    bool saved_tracing = tracing;
+    const cell_t* code_cell = function::more(fn, function::MORE_CODE);
     try {
         if (tracing && callback_kind != 0 && !(callback_bits & callback_kind)) tracing = false;
-        int32_t code = function::code_of(fn);
-        if (code != 0) {
-            routine::entry_t entry = routine::entry_at(code);
+        if (type_of(code_cell) == TYPE_integer && integer::get(code_cell) != 0) [[unlikely]] {
+            routine::entry_t entry = routine::entry_at(integer::get(code_cell));
             if (entry == nullptr) fire(err::not_done);
             entry();
         } else {
             stack::set_exit_target(1);
-            if (fn->header & function::FLAG_NO_TRACE) tracing = false;
-            if ((fn->header & function::FLAG_TRACE) && type_of(tracer) != TYPE_unset) tracing = true;
+            if (fn->header & (function::FLAG_NO_TRACE | function::FLAG_TRACE)) [[unlikely]] {
+                if (fn->header & function::FLAG_NO_TRACE) tracing = false;
+                if ((fn->header & function::FLAG_TRACE) && type_of(tracer) != TYPE_unset) tracing = true;
+            }
             cell_t body = *function::more(fn, function::MORE_BODY);
             if (tracing) [[unlikely]]
                 fire_event(event::PROLOG, &body, -1, word, fn);
-            if (series::block_kind_q(type_of(&body))) {
+            if (series::block_kind_q(type_of(&body))) [[likely]] {
                 eval(&body, true);
             } else {
                 stack::set_last_keep(&unset_value);
             }
-            if (!exits::pending) {
+            if (!exits::pending) [[likely]] {
                 if (tracing) [[unlikely]]
                     fire_event(event::EPILOG, &body, -1, word, fn);
                 stack::set_exit_target(0);
             }
         }
     } catch (...) {
-        if (type_of(fn) == TYPE_function) *stack::values_word(ctx) = saved;
+        if (is_function) *stack::values_word(function::context_of(fn)) = saved;
         tracing = saved_tracing;
         throw;
     }
-    if (type_of(fn) == TYPE_function) *stack::values_word(ctx) = saved;
+    // The context's node may have been given a new buffer meanwhile.
+    if (is_function) *stack::values_word(function::context_of(fn)) = saved;
     tracing = saved_tracing;
     if (exits::pending == exits::THROW_RETURN || exits::pending == exits::THROW_EXIT) {
         exits::take();

@@ -56,18 +56,19 @@ extern native_entry_t* native_table;
 
 // Trace events (the bits of the tracer's mask).
 namespace event {
-constexpr uint32_t INIT = 1, END = 2, PROLOG = 4, EPILOG = 8, ENTER = 16, EXIT = 32, OPEN = 64, RETURN = 128,
-                   FETCH = 256, PUSH = 512, SET = 1024, CALL = 2048, ERROR = 4096, THROW = 8192, CATCH = 16384,
-                   EXPR = 32768;
+constexpr uint32_t INIT = 1, END = 2, PROLOG = 4, EPILOG = 8, ENTER = 16, EXIT = 32, OPEN = 64,
+                   RETURN = 128, FETCH = 256, PUSH = 512, SET = 1024, CALL = 2048, ERROR = 4096,
+                   THROW = 8192, CATCH = 16384, EXPR = 32768;
 }
 
 // The tracer's hook: event, code (a block, paren or path, or nullptr),
 // position (an index in code, -1 for none), reference and value (nullptr for
 // none). Installed by the tracing support; only reached while `tracing`.
-using trace_hook_t = void (*)(uint32_t event, const cell_t* code, int32_t pos, const cell_t* reference,
-                              const cell_t* value);
+using trace_hook_t = void (*)(uint32_t event, const cell_t* code, int32_t pos,
+                              const cell_t* reference, const cell_t* value);
 extern trace_hook_t trace_hook;
-inline void fire_event(uint32_t ev, const cell_t* code, int32_t pos, const cell_t* reference, const cell_t* value) {
+inline void fire_event(uint32_t ev, const cell_t* code, int32_t pos, const cell_t* reference,
+                       const cell_t* value) {
     if ((trace_mask & ev) && trace_hook) trace_hook(ev, code, pos, reference, value);
 }
 
@@ -111,7 +112,8 @@ int32_t do_next(const cell_t* block);
 // One expression at pos; returns the index after it. no_infix skips the
 // lookahead (right operands); as_value yields a function value standing in
 // the code instead of calling it.
-int32_t eval_expression(const cell_t* code, int32_t pos, int32_t end, bool no_infix, bool push, bool as_value);
+int32_t eval_expression(const cell_t* code, int32_t pos, int32_t end, bool no_infix, bool push,
+                        bool as_value);
 
 // --- calls ----------------------------------------------------------------------
 // Calls a native, action, function or routine whose arguments follow at pos.
@@ -119,14 +121,14 @@ int32_t eval_expression(const cell_t* code, int32_t pos, int32_t end, bool no_in
 // infix: the left operand is the last pushed cell and the cell beneath it is
 // the callee's slot. path/ref_pos: the path whose elements from index ref_pos
 // on are refinements (nullptr: none). Returns the index after the arguments.
-int32_t eval_code(const cell_t* callee, const cell_t* code, int32_t pos, int32_t end, bool push, int32_t word_pos,
-                  bool infix, const cell_t* path = nullptr, int32_t ref_pos = 0);
+int32_t eval_code(const cell_t* callee, const cell_t* code, int32_t pos, int32_t end, bool push,
+                  int32_t word_pos, bool infix, const cell_t* path = nullptr, int32_t ref_pos = 0);
 
 // Pushes the arguments of callee (a stable cell) into the current frame and,
 // for natives and actions, calls the entry. mode: see `mode`. Returns the
 // index after the last argument consumed.
-int32_t fetch_args(const cell_t* callee, const cell_t* code, int32_t pos, int32_t end, const cell_t* path,
-                   int32_t ref_pos, int32_t mode, bool infix);
+int32_t fetch_args(const cell_t* callee, const cell_t* code, int32_t pos, int32_t end,
+                   const cell_t* path, int32_t ref_pos, int32_t mode, bool infix);
 
 // Runs a function (or routine) whose arguments and locals are in place in the
 // current frame, which the caller marked (stack::mark_func or
@@ -145,8 +147,8 @@ void call_routine(const cell_t* routine);
 // Evaluates the path at pos in code (get: get-path semantics; set: the value
 // to store is the first argument of the current frame). Returns the index
 // after everything consumed.
-int32_t eval_path(const cell_t* path, const cell_t* code, int32_t pos, int32_t end, bool set, bool get, bool push,
-                  bool case_);
+int32_t eval_path(const cell_t* path, const cell_t* code, int32_t pos, int32_t end, bool set,
+                  bool get, bool push, bool case_);
 
 // --- the arguments cache ---------------------------------------------------------
 // Kind of an argument entry, in bits 20-21 of its typeset's header.

@@ -3,9 +3,24 @@
 // met on the way (outside get and set mode) is called with the remaining
 // elements as its refinements.
 //
-// The walk keeps the parent and grandparent in two cells pushed on the
-// argument stack, so that they stay alive and in place while paren elements
-// run arbitrary code; the path itself is re-read by index after every call.
+// The walk keeps the parent, the grandparent and the owner item in cells
+// pushed on the argument stack, so that they stay alive and in place while
+// paren elements run arbitrary code; the path itself is re-read by index
+// after every call. After a paren the parent is found again where it came
+// from (the head word, a cell of the grandparent series, a field of the
+// grandparent object), since the paren may have changed it.
+//
+// Path-access actions leave computed results (a pick past the tail, a
+// character of a string) in stack::arguments, as actions do in their own
+// frame. The walk runs inside someone else's frame, so it points
+// stack::arguments at a scratch cell of its own around each call: the
+// caller's first argument (a set-word's word, a native's argument) is never
+// overwritten.
+//
+// Fast path: a get of word/integer on a block or word/word on an object,
+// the forms loops use most, is read in place without pushing anything. An
+// object field element keeps the binding the object's path action gives it
+// (written back into the path), so the next walk finds the field by index.
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -26,7 +41,8 @@ inline bool callable_q(uint8_t t) {
     return t == TYPE_native || t == TYPE_action || t == TYPE_function || t == TYPE_routine;
 }
 
-[[noreturn, gnu::cold]] void fire_bad_path_type(const cell_t* path, const cell_t* parent, int32_t element) {
+[[noreturn, gnu::cold]] void fire_bad_path_type(const cell_t* path, const cell_t* parent,
+                                                int32_t element) {
     cell_t p = *path;
     cell_t type;
     datatype::make_at(&type, type_of(parent));
@@ -36,10 +52,57 @@ inline bool callable_q(uint8_t t) {
     fire(err::bad_path_type, &p, &type, &c);
 }
 
-}  // namespace
+// How the current parent can be found again after a paren element.
+enum class origin : uint8_t { head_word, series_cell, object_field, lost };
 
-int32_t eval_path(const cell_t* path, const cell_t* code, int32_t pos, int32_t end, bool set, bool get, bool push,
-                  bool case_) {
+// The value a get of the two-element path at cells reaches without any call,
+// nullptr when the general walk is needed.
+inline const cell_t* read_in_place(const cell_t* cells) {
+    if (type_of(cells) != TYPE_word) return nullptr;
+    const cell_t* v = _context::get(cells);
+    const cell_t* sel = cells + 1;
+    uint8_t vt = type_of(v), st = type_of(sel);
+    const cell_t* r = nullptr;
+    if (vt == TYPE_block && st == TYPE_integer) {
+        int32_t n = static_cast<int32_t>(sel->data2);
+        int64_t at = static_cast<int64_t>(static_cast<int32_t>(v->data1)) + n + (n < 0 ? 0 : -1);
+        series_buffer_t* s = alloc::buffer(v->data2);
+        r = (n == 0 || at < 0 || at >= (s->used() >> 4)) ? &none_value : s->head_cell() + at;
+    } else if (vt == TYPE_object && st == TYPE_word && sel->data1 == v->data1 &&
+               static_cast<int32_t>(sel->data3) >= 0) {
+        r = _context::value_at(v->data1, static_cast<int32_t>(sel->data3));
+        if (r == nullptr || type_of(r) == TYPE_unset) return nullptr;  // the action reports it
+    }
+    if (r == nullptr || callable_q(type_of(r))) return nullptr;
+    return r;
+}
+
+// Where the cell r, just reached from parent, lives: a cell of parent's
+// series or a field of parent's object (index in *at), else lost.
+origin locate(const cell_t* parent, const cell_t* r, int32_t* at) {
+    uint8_t t = type_of(parent);
+    if (series::block_kind_q(t)) {
+        series_buffer_t* s = alloc::buffer(parent->data2);
+        if (r >= s->head_cell() && r < s->tail_cell()) {
+            *at = static_cast<int32_t>(r - s->head_cell());
+            return origin::series_cell;
+        }
+    } else if (t == TYPE_object) {
+        node_t ctx = parent->data1;
+        cell_t* first = _context::value_at(ctx, 0);
+        int32_t count = _context::word_count(ctx);
+        if (first != nullptr && r >= first && r < first + count) {
+            *at = static_cast<int32_t>(r - first);
+            return origin::object_field;
+        }
+    }
+    return origin::lost;
+}
+
+// The general walk (kept out of eval_path so that the fast path stays a small
+// function without the walk's stack frame).
+[[gnu::noinline]] int32_t walk_path(const cell_t* path, const cell_t* code, int32_t pos, int32_t end,
+                                    bool set, bool get, bool push, bool case_) {
     cell_t p = *path;
     int32_t head = block::head_index(&p);
     int32_t n = block::abs_length(&p);
@@ -49,6 +112,8 @@ int32_t eval_path(const cell_t* path, const cell_t* code, int32_t pos, int32_t e
         fire_event(event::ENTER, &p, head, nullptr, nullptr);
 
     cell_t first = *block::rs_abs_at(&p, head);
+    if (tracing) [[unlikely]]
+        fire_event(event::FETCH, &p, head, &first, nullptr);
     if (type_of(&first) != TYPE_word) fire(err::word_first, &p);
     const cell_t* v = _context::get(&first);
     uint8_t vt = type_of(v);
@@ -62,6 +127,8 @@ int32_t eval_path(const cell_t* path, const cell_t* code, int32_t pos, int32_t e
             fire_event(event::EXIT, &p, n, nullptr, push ? stack::top() : stack::arguments);
         return pos;
     }
+    if (tracing) [[unlikely]]
+        fire_event(event::PUSH, &p, head, &first, v);
 
     // In set mode the value to store is the first argument of the set-path's frame.
     cell_t* value = set ? stack::arguments : nullptr;
@@ -69,34 +136,83 @@ int32_t eval_path(const cell_t* path, const cell_t* code, int32_t pos, int32_t e
     cell_t* parent = stack::push(v);
     cell_t* gparent = stack::push(&none_value);
     cell_t* item = stack::push(&first);
+    cell_t* scratch = stack::push(&none_value);
+    // A head word of an object's context makes that object the grandparent
+    // (the owner told of changes made through the path).
+    if (first.data1 != 0 && first.data1 != _context::global_node &&
+        _context::kind_of(_context::cell_of(first.data1)) == _context::KIND_OBJECT) {
+        cell_t self = *_context::get_self_value(first.data1);
+        if (type_of(&self) == TYPE_object) *gparent = self;
+    }
+    origin from = origin::head_word;
+    int32_t from_index = 0;
+
     for (int32_t k = head + 1; k < n; k++) {
         cell_t element = *block::rs_abs_at(&p, k);
-        if (type_of(&element) == TYPE_get_word) {
+        if (tracing) [[unlikely]]
+            fire_event(event::FETCH, &p, k, &element, nullptr);
+        uint8_t et = type_of(&element);
+        if (et == TYPE_get_word) {
             element = *_context::get(&element);
-        } else if (type_of(&element) == TYPE_paren) {
+        } else if (et == TYPE_paren) {
             eval(&element, false);
             if (exits::pending) return pos;
             element = *stack::top();
             stack::pop(1);
+            // The paren may have changed what the parent came from.
+            switch (from) {
+            case origin::head_word: {
+                const cell_t* again = _context::get(&first);
+                if (type_of(again) != TYPE_unset) *parent = *again;
+                break;
+            }
+            case origin::series_cell:
+                if (from_index < block::abs_length(gparent))
+                    *parent = *block::rs_abs_at(gparent, from_index);
+                break;
+            case origin::object_field:
+                if (const cell_t* f = _context::value_at(gparent->data1, from_index)) *parent = *f;
+                break;
+            default: break;
+            }
+            n = block::abs_length(&p);
         }
+        if (tracing) [[unlikely]]
+            fire_event(event::PUSH, &p, k, &element, parent);
         if (type_of(&element) == TYPE_unset) fire(err::invalid_path, &p, &element);
         uint8_t pt = type_of(parent);
-        if (type_action_table[(pt << 8) + ACT_eval_path - 1] == nullptr) fire_bad_path_type(&p, parent, k);
+        if (type_action_table[(pt << 8) + ACT_eval_path - 1] == nullptr)
+            fire_bad_path_type(&p, parent, k);
         bool last = k == n - 1;
-        bool owned = set && last && k - head >= 2 && series::block_kind_q(type_of(gparent));
-        cell_t* r = actions::eval_path(parent, &element, last ? value : nullptr, &p, gparent, item, k - 1 - head,
-                                       case_, get, last, owned);
+        uint8_t gt = type_of(gparent);
+        bool owned = set && last && k - head >= 2 &&
+                     (series::block_kind_q(gt) || (gt == TYPE_object && gparent->data3 != 0));
+        bool paren_next = k + 1 < n && type_of(block::rs_abs_at(&p, k + 1)) == TYPE_paren;
+
+        cell_t* callers = stack::arguments;
+        stack::arguments = scratch;
+        cell_t* r = actions::eval_path(parent, &element, last ? value : nullptr, &p, gparent, item,
+                                       k - 1 - head, case_, get, last, owned);
+        stack::arguments = callers;
         cell_t reached = *r;
+        if (paren_next) from = locate(parent, r, &from_index);
+
+        if (pt == TYPE_object && et == TYPE_word) {
+            // Keep the field's binding in the path for the next walk.
+            cell_t* pc = block::rs_abs_at(&p, k);
+            if (type_of(pc) == TYPE_word && pc->data2 == element.data2) {
+                pc->data1 = element.data1;
+                pc->data3 = element.data3;
+            }
+        }
         if (!get && !set && callable_q(type_of(&reached))) {
             cell_t* slot = stack::top_slot;
             pos = eval_code(&reached, code, pos + 1, end, true, -1, false, &p, k + 1);
             if (exits::pending) return pos;
             cell_t result = *slot;
             stack::top_slot = saved_top;
-            if (push)
-                stack::push(&result);
-            else
-                stack::set_last_keep(&result);
+            if (push) stack::push(&result);
+            else stack::set_last_keep(&result);
             return pos;
         }
         *gparent = *parent;
@@ -108,11 +224,28 @@ int32_t eval_path(const cell_t* path, const cell_t* code, int32_t pos, int32_t e
     if (tracing) [[unlikely]]
         fire_event(event::EXIT, &p, n, nullptr, &result);
     if (set) return pos;
-    if (push)
-        stack::push(&result);
-    else
-        stack::set_last_keep(&result);
+    if (push) stack::push(&result);
+    else stack::set_last_keep(&result);
     return pos + 1;
+}
+
+}  // namespace
+
+int32_t eval_path(const cell_t* path, const cell_t* code, int32_t pos, int32_t end, bool set,
+                  bool get, bool push, bool case_) {
+    if (!set && !tracing) [[likely]] {
+        series_buffer_t* s = alloc::buffer(path->data2);
+        int32_t h = static_cast<int32_t>(path->data1);
+        if (h >= 0 && (s->used() >> 4) - h == 2) {
+            if (const cell_t* r = read_in_place(s->head_cell() + h)) {
+                cell_t result = *r;
+                if (push) stack::push(&result);
+                else stack::set_last_keep(&result);
+                return pos + 1;
+            }
+        }
+    }
+    return walk_path(path, code, pos, end, set, get, push, case_);
 }
 
 }  // namespace zuv::interpreter

@@ -41,6 +41,17 @@ void from_day_number(int64_t n, int32_t* y, int32_t* m, int32_t* d) {
     *d = static_cast<int32_t>(ddd - (mi * 306 + 5) / 10 + 1);
 }
 
+// Digits to a number, saturating: a long run of digits is out of every range
+// the callers accept, never an exception.
+int32_t to_int(const std::string& digits) {
+    int64_t v = 0;
+    for (char c : digits) {
+        v = v * 10 + (c - '0');
+        if (v > 99999999) return 99999999;
+    }
+    return static_cast<int32_t>(v);
+}
+
 int32_t weekday(int64_t n) { return static_cast<int32_t>(((n + 2) % 7 + 7) % 7); }  // 0 = Monday
 
 struct reader_t {
@@ -114,9 +125,9 @@ bool compact(const std::string& t, date_fields_t* out) {
     if (tpos == std::string::npos || tpos < i + 5 || tpos > i + 8) return false;
     for (size_t k = i; k < tpos; ++k)
         if (!std::isdigit(static_cast<unsigned char>(t[k]))) return false;
-    out->year = std::stoi(t.substr(i, tpos - 4 - i)) * (i ? -1 : 1);
-    out->month = std::stoi(t.substr(tpos - 4, 2));
-    out->day = std::stoi(t.substr(tpos - 2, 2));
+    out->year = to_int(t.substr(i, tpos - 4 - i)) * (i ? -1 : 1);
+    out->month = to_int(t.substr(tpos - 4, 2));
+    out->day = to_int(t.substr(tpos - 2, 2));
     reader_t r{t, tpos + 1};
     int32_t n = 0;
     int64_t hh = r.number(2, &n);
@@ -159,8 +170,8 @@ bool iso_forms(const std::string& t, date_fields_t* out, bool* matched) {
             if (!std::isdigit(static_cast<unsigned char>(t[k]))) return false;
         if (!std::isdigit(static_cast<unsigned char>(t[6])) || !std::isdigit(static_cast<unsigned char>(t[7])))
             return false;
-        int32_t year = std::stoi(t.substr(0, 4));
-        int32_t week = std::stoi(t.substr(6, 2));
+        int32_t year = to_int(t.substr(0, 4));
+        int32_t week = to_int(t.substr(6, 2));
         int32_t day = 1;
         if (t.size() == 10 && t[8] == '-' && t[9] >= '1' && t[9] <= '7') day = t[9] - '0';
         else if (t.size() != 8) return false;
@@ -177,8 +188,8 @@ bool iso_forms(const std::string& t, date_fields_t* out, bool* matched) {
             if (k != dash && !std::isdigit(static_cast<unsigned char>(t[k]))) digits = false;
         if (!digits) return false;
         *matched = true;
-        int32_t year = std::stoi(t.substr(0, dash));
-        int32_t ordinal = std::stoi(t.substr(dash + 1));
+        int32_t year = to_int(t.substr(0, dash));
+        int32_t ordinal = to_int(t.substr(dash + 1));
         if (ordinal < 1 || ordinal > (leap_q(year) ? 366 : 365)) return false;
         from_day_number(day_number(year, 1, 1) + ordinal - 1, &out->year, &out->month, &out->day);
         return valid_q(*out);

@@ -86,7 +86,10 @@ void scan_tokens(state_t& s, bool one_value, bool prescan) {
                 s.token_start = start;
             }
 
-            bool go_on = s.load != 0;
+            // Scan-only modes validate tokens too: the loaders are what
+            // consume a token's closing delimiter (a point's ")", a char's
+            // quote), so skipping them would misread what follows.
+            bool go_on = true;
             if (s.has_callback()) {
                 if (s.start_state == S_BRACE_STRING) go_on = true;
                 else
@@ -145,6 +148,11 @@ void scan_tokens(state_t& s, bool one_value, bool prescan) {
         if ((one_value || prescan) && s.kind != 0 && s.start_state != S_PATH_ELEMENT &&
             s.start_state != S_BRACE_STRING && state != F_PATH_OPEN && one_value_done(s))
             break;
+
+        // A token that consumed nothing and left the start state as it was
+        // would be read again forever: the byte there cannot be read.
+        if (s.position == begin && s.start_state == token_start_state && state != F_EOF)
+            throw_error(s, begin, begin + 1, ERR_BAD_CHAR);
 
         s.previous_kind = s.kind;
         if (s.position >= s.input_end) {

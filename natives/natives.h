@@ -58,6 +58,9 @@ void table_append(int32_t count, const native_entry_t* entries);
 // step); the boot data takes this over once it exists.
 void define_words();
 
+// The word of native `number`, bound in the global context (frames record it).
+const cell_t* word_of(int32_t number);
+
 // The 32-cell block print and prin reduce a block into (a root block cell).
 extern cell_t* print_buffer;
 
@@ -90,15 +93,17 @@ bool eval_block(const cell_t* block);
 bool series_bounds(const cell_t* series, int32_t* index, int32_t* length);
 
 // --- loop steps (shared with C++ callers that run their own loops) -------------
-// The state of foreach and remove-each: at top - 2 a copy of the series, at
-// top - 1 the word or block of words (top: stack::top_slot).
+// foreach and remove-each keep two state cells on the argument stack: a copy
+// of the series (its index is the iteration position) and, in the next cell,
+// the word or block of words. `state` points at the first.
 // One step with a single word; false at the tail.
-bool foreach_next();
-// One step with n words; false at the tail (or n < 1).
-bool foreach_next_block(int32_t n);
+bool foreach_next(cell_t* state);
+// One step with n words (past the tail a word gets none); false at the tail
+// or when n < 1.
+bool foreach_next_block(cell_t* state, int32_t n);
 // After a remove-each body whose value is `result`: when truthy, removes the
 // n elements just visited and moves the series back over them.
-void remove_each_next(const cell_t* result, int32_t n);
+void remove_each_next(cell_t* state, const cell_t* result, int32_t n);
 // Reads the loop word's series (advancing it by one first when advance), and
 // answers whether it is at its end. saved: the series the loop began with
 // (bad-loop-series when the word now refers to another buffer).

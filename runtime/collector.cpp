@@ -385,11 +385,32 @@ void compact() {
     }
 }
 
-void flush_dead_nodes() {
-    for (int i = 0; i < dead_count; i++) {
-        node_t node = dead_nodes[i];
-        alloc::free_node(alloc::frame_of(node), node);
+// Under the stress mode a dead node is not handed out again at once: it
+// waits in quarantine with an empty slot, so that code still using it reads
+// through a null slot (and a value still holding it is reported by marking)
+// instead of quietly reaching the next series that got the node.
+constexpr size_t QUARANTINE = 50000;
+node_t* quarantine = nullptr;
+size_t quarantine_next = 0;
+
+void free_dead_node(node_t node) {
+    if (stress_period != 0) {
+        if (!quarantine) {
+            quarantine = static_cast<node_t*>(lowrt::allocate(QUARANTINE * sizeof(node_t)));
+            std::memset(quarantine, 0, QUARANTINE * sizeof(node_t));
+        }
+        if (quarantine_next >= QUARANTINE) quarantine_next = 0;
+        node_t old = quarantine[quarantine_next];
+        quarantine[quarantine_next++] = node;
+        alloc::node_table[node] = 0;
+        node = old;
+        if (node == 0) return;
     }
+    alloc::free_node(alloc::frame_of(node), node);
+}
+
+void flush_dead_nodes() {
+    for (int i = 0; i < dead_count; i++) free_dead_node(dead_nodes[i]);
     dead_count = 0;
 }
 
@@ -402,6 +423,9 @@ void init() {
     evacuations = 0;
     history_depth = 5;
     stress_period = 0;
+    // Quarantined nodes of an earlier memory manager mean nothing now.
+    if (quarantine) std::memset(quarantine, 0, QUARANTINE * sizeof(node_t));
+    quarantine_next = 0;
     const char* stress = platform::get_env("ZUV_GC_STRESS");
     if (stress != nullptr) {
         long n = strtol(stress, nullptr, 10);

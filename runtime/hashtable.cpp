@@ -265,30 +265,31 @@ node_t clone_into(node_t source) {
     // The copied record names the source's series until each is replaced, so
     // the whole table can be kept from the start.
     collector::root_node keep(table, true);
+    // Each copy goes into the record at once, where the guard keeps it.
     node_t flags = alloc::copy_series(alloc::buffer(static_cast<node_t>(record(source)->flags)));
+    record(table)->flags = static_cast<int32_t>(flags);
     node_t keys = alloc::copy_series(alloc::buffer(static_cast<node_t>(record(source)->keys)));
+    record(table)->keys = static_cast<int32_t>(keys);
     node_t block = alloc::copy_series(alloc::buffer(static_cast<node_t>(record(source)->block)));
-    hashtable_t* t = record(table);
-    t->flags = static_cast<int32_t>(flags);
-    t->keys = static_cast<int32_t>(keys);
-    t->block = static_cast<int32_t>(block);
+    record(table)->block = static_cast<int32_t>(block);
     return table;
 }
 
 node_t copy(node_t source, node_t new_block) {
     node_t table = alloc::copy_series(alloc::buffer(source));
     collector::root_node keep(table, true);
+    // Each copy goes into the record at once, where the guard keeps it.
     node_t flags = alloc::copy_series(alloc::buffer(static_cast<node_t>(record(source)->flags)));
+    record(table)->flags = static_cast<int32_t>(flags);
     node_t keys = alloc::copy_series(alloc::buffer(static_cast<node_t>(record(source)->keys)));
     hashtable_t* t = record(table);
-    t->flags = static_cast<int32_t>(flags);
     t->keys = static_cast<int32_t>(keys);
     t->block = static_cast<int32_t>(new_block);
     if (t->kind == KIND_HASH) {
         // The copy gets chains of its own: the two tables never share one.
         node_t indexes = alloc::copy_series(alloc::buffer(static_cast<node_t>(record(source)->indexes)));
-        node_t chains = alloc::copy_series(alloc::buffer(static_cast<node_t>(record(source)->chains)));
         record(table)->indexes = static_cast<int32_t>(indexes);
+        node_t chains = alloc::copy_series(alloc::buffer(static_cast<node_t>(record(source)->chains)));
         record(table)->chains = static_cast<int32_t>(chains);
         int32_t n = chain_count(record(table));
         for (int32_t k = 0; k < n; k++) {
@@ -634,8 +635,8 @@ void resize(node_t table, int32_t size) {
 }
 
 void rebuild(node_t table, int32_t size) {
-    // needs a switch of the collector's node-frame compaction: the rebuild
-    // runs with it off once the collector has one.
+    // Node handles never change (node frames are not evacuated), so nothing
+    // in the collector needs switching off while the table is rebuilt.
     hashtable_t* t = record(table);
     if (t->kind >= KIND_INT) {
         rehash_int_keys(table, size);

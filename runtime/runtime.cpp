@@ -17,6 +17,7 @@
 #include "interpreter/interpreter.h"
 #include "interpreter/random.h"
 #include "lexer/lexer.h"
+#include "natives/natives.h"
 #include "runtime/alloc.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
@@ -25,9 +26,11 @@
 #include "runtime/fire.h"
 #include "runtime/lowrt.h"
 #include "runtime/ownership.h"
+#include "parse/parser.h"
 #include "runtime/platform/platform.h"
 #include "runtime/print_hooks.h"
 #include "runtime/stack.h"
+#include "runtime/top_level.h"
 #include "runtime/words.h"
 
 namespace zuv::runtime {
@@ -73,13 +76,13 @@ const init_step_t steps[] = {
     {"case folding", case_folding::init},
     {"symbol index", symbol::init_table},
     {"predefined words", predefined_words},
-    {"natives", nullptr},
-    {"parser", nullptr},
+    {"natives", natives::init},
+    {"parser", parser::init},
     {"ownership", ownership::init},
     {"checksum, compress, call", nullptr},
     {"stacks", stack::init},
     {"lexer", lexer::init},
-    {"boot load", nullptr},
+    {"boot load", natives::define_words},
     {"interpreter", interpreter::init},
     {"external cells", ext_slots::init},
     {"collector", collector::init},
@@ -152,7 +155,8 @@ void start(int argc, char** argv) {
     exits::end_process_on_uncaught = true;
     try {
         init();
-        // The library's top level and the console run here once they exist.
+        console::define_routines();
+        top_level::run();
         int status = console::launch(argc, argv);
         if (status > 0) {
             // A script's failure was reported already: no runtime-error text.

@@ -105,22 +105,7 @@ void pop_frame_and_cell() {
     pop(1);
 }
 
-uint32_t* values_word(node_t ctx) { return &alloc::buffer(ctx)->head_cell()->data2; }
-
 namespace {
-
-inline call_frame_t* push_frame(const cell_t* word, uint32_t header) {
-    if (ctop >= cend) overflow();
-    call_frame_t* f = ctop;
-    f->header = (word ? (word->data2 & frame::SYMBOL_MASK) : 0) | header;
-    f->prev = index_of(arguments);
-    f->context = word ? word->data1 : 0;
-    f->func_context = 0;
-    f->saved_values = 0;
-    ctop = f + 1;
-    arguments = top_slot;
-    return f;
-}
 
 inline void restore_context(const call_frame_t* f) {
     if (f->func_context) *values_word(f->func_context) = f->saved_values;
@@ -130,11 +115,6 @@ inline void restore_context(const call_frame_t* f) {
 inline call_frame_t* pop_one() { return --ctop; }
 
 }  // namespace
-
-cell_t* mark(const cell_t* word, uint32_t header) {
-    push_frame(word, header);
-    return arguments;
-}
 
 cell_t* mark_func(const cell_t* word, node_t ctx) {
     call_frame_t* f = push_frame(word, frame::FUNC);
@@ -149,15 +129,6 @@ cell_t* mark_func_body(const cell_t* word, node_t ctx) {
     if (ctx) *values_word(ctx) = index_of(arguments);
     push_frame(word, frame::FUNC_BODY);
     return arguments;
-}
-
-void set_exit_target(int flag) {
-    call_frame_t* f = get_call();
-    if (!f) return;
-    if (flag)
-        f->header |= frame::EXIT_TARGET;
-    else
-        f->header &= ~frame::EXIT_TARGET;
 }
 
 void set_interpreted() {
@@ -221,7 +192,6 @@ inline void revert_frame(bool restore) {
 
 }  // namespace
 
-void unwind() { unwind_frame(false); }
 void unwind_func() { unwind_frame(true); }
 void unwind_last() {
     cell_t* result = unwind_frame(false);

@@ -27,6 +27,7 @@
 
 #include <cstdint>
 
+#include "runtime/alloc.h"
 #include "runtime/cell.h"
 
 namespace zuv {
@@ -146,9 +147,27 @@ void push_down();          // moves the last pushed cell over the one beneath it
 void pop_frame_and_cell(); // pops a frame and lowers the top by one cell
 
 // --- marking frames --------------------------------------------------------
+// Pushes a frame record whose base is the current top. Inline: every call of
+// the evaluator marks one.
+inline call_frame_t* push_frame(const cell_t* word, uint32_t header) {
+    call_frame_t* f = ctop;
+    if (f >= cend) [[unlikely]]
+        overflow();
+    f->header = (word ? (word->data2 & frame::SYMBOL_MASK) : 0) | header;
+    f->prev = index_of(arguments);
+    f->context = word ? word->data1 : 0;
+    f->func_context = 0;
+    f->saved_values = 0;
+    ctop = f + 1;
+    arguments = top_slot;
+    return f;
+}
 // All take the word cell of the called word (nullptr: symbol 0, unbound) and
 // return the new arguments base.
-cell_t* mark(const cell_t* word, uint32_t header);
+inline cell_t* mark(const cell_t* word, uint32_t header) {
+    push_frame(word, header);
+    return arguments;
+}
 inline cell_t* mark_native(const cell_t* word) { return mark(word, frame::NATIVE); }
 inline cell_t* mark_interp_native(const cell_t* word) { return mark(word, frame::INTERP_NATIVE); }
 inline cell_t* mark_interp_func(const cell_t* word) { return mark(word, frame::INTERP_FUNC); }
@@ -165,10 +184,15 @@ cell_t* mark_func(const cell_t* word, node_t ctx);
 cell_t* mark_func_body(const cell_t* word, node_t ctx);
 
 // The values word (data word 2) of the context cell held by a context node.
-uint32_t* values_word(node_t ctx);
+inline uint32_t* values_word(node_t ctx) { return &alloc::buffer(ctx)->head_cell()->data2; }
 
 // --- frame flags -----------------------------------------------------------
-void set_exit_target(int flag);
+inline void set_exit_target(int flag) {
+    if (ctop <= cbottom) [[unlikely]]
+        return;
+    if (flag) ctop[-1].header |= frame::EXIT_TARGET;
+    else ctop[-1].header &= ~frame::EXIT_TARGET;
+}
 void set_interpreted();
 call_frame_t* mark_caller_exit_target();  // nullptr when already set
 void clear_exit_target(call_frame_t* f);
@@ -185,7 +209,15 @@ inline call_frame_t* get_call() { return ctop > cbottom ? ctop - 1 : nullptr; }
 inline int32_t frame_depth() { return static_cast<int32_t>(ctop - cbottom); }
 
 // --- unwinding -------------------------------------------------------------
-void unwind();
+// Pops the innermost frame: the callee's result slot becomes the caller's
+// last pushed cell.
+inline void unwind() {
+    if (ctop <= cbottom) [[unlikely]]
+        return;  // nothing to unwind: leave the stack as it is
+    call_frame_t* f = --ctop;
+    top_slot = arguments + 1;
+    arguments = cell_at(f->prev);
+}
 void unwind_func();
 void unwind_last();
 void unwind_func_last();

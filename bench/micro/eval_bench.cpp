@@ -33,7 +33,8 @@ native_entry_t natives[native::TABLE_SLOTS];
 
 cell_t word_of(const std::string& name, uint8_t type = TYPE_word) {
     cell_t w;
-    _context::add_global(symbol::make_alt(name.c_str(), static_cast<int32_t>(name.size())), false, false, &w);
+    _context::add_global(symbol::make_alt(name.c_str(), static_cast<int32_t>(name.size())), false,
+                         false, &w);
     cell::set_type(&w, type);
     return w;
 }
@@ -109,7 +110,8 @@ void def_numbered(const std::string& name, const std::string& spec, int32_t numb
 void def_op(const std::string& name, const std::string& wrapped) {
     cell_t w = word_of(wrapped);
     cell_t v = *_context::get(&w);
-    set(name, in_frame([](void* p) { return op::make(nullptr, static_cast<cell_t*>(p), TYPE_op); }, &v));
+    set(name,
+        in_frame([](void* p) { return op::make(nullptr, static_cast<cell_t*>(p), TYPE_op); }, &v));
 }
 void def(const std::string& name, const std::string& spec_src, const std::string& body_src) {
     cell_t sb[2] = {load(spec_src), load(body_src)};
@@ -175,7 +177,8 @@ void BM_fib(benchmark::State& state) {
 
 void BM_while_arithmetic(benchmark::State& state) {
     setup();
-    cell_t code = load("i: 0 s: 0 while [ i < " + std::to_string(state.range(0)) + " ] [ j: i * 2 + 1 s: j - s i: i + 1 ]");
+    cell_t code = load("i: 0 s: 0 while [ i < " + std::to_string(state.range(0)) +
+                       " ] [ j: i * 2 + 1 s: j - s i: i + 1 ]");
     for (auto _ : state) run(code);
     state.SetItemsProcessed(state.iterations() * state.range(0));
     alloc::free_all();
@@ -184,7 +187,8 @@ void BM_while_arithmetic(benchmark::State& state) {
 void BM_calls_3_args(benchmark::State& state) {
     setup();
     def("f3", "a b c", "a + b + c");
-    cell_t code = load("i: 0 while [ i < " + std::to_string(state.range(0)) + " ] [ f3 i 1 2 i: i + 1 ]");
+    cell_t code =
+        load("i: 0 while [ i < " + std::to_string(state.range(0)) + " ] [ f3 i 1 2 i: i + 1 ]");
     for (auto _ : state) run(code);
     state.SetItemsProcessed(state.iterations() * state.range(0));
     alloc::free_all();

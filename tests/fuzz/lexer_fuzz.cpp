@@ -5,11 +5,13 @@
 // or a leak is a fault.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "datatypes/block.h"
 #include "lexer/lexer.h"
 #include "runtime/alloc.h"
+#include "runtime/collector.h"
 #include "runtime/fire.h"
 #include "runtime/runtime.h"
 #include "runtime/stack.h"
@@ -47,6 +49,11 @@ void load(const uint8_t* data, int32_t size, const cell_t* input, bool one_value
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const bool started = [] {
         runtime::init();
+        // With ZUV_FUZZ_COLLECT set, collections run as well: they keep
+        // memory flat over long runs and move buffers under the scans (a
+        // binary! input, the loaded values). Off by default while widening a
+        // string under the collector is still unsafe.
+        if (std::getenv("ZUV_FUZZ_COLLECT")) collector::active = true;
         return true;
     }();
     (void)started;

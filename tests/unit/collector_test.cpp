@@ -8,6 +8,7 @@
 #include "runtime/collector.h"
 #include "runtime/externals.h"
 #include "runtime/hashtable.h"
+#include "runtime/lowrt.h"
 #include "runtime/ownership.h"
 #include "runtime/stack.h"
 #include "runtime_fixture.h"
@@ -358,6 +359,8 @@ TEST_F(Collector, CellSeriesKeepsItsCellsValuesFromHeadToTail) {
 
 TEST_F(Collector, ArgumentStackAboveTheCallBaseIsARoot) {
     node_t pushed = bytes_filled(16, 's');
+    // The cells below stay from earlier tests: they are made harmless first.
+    stack::bottom[0] = stack::bottom[1] = cell_t{TYPE_unset, 0, 0, 0};
     stack::arguments = stack::top_slot = stack::bottom + 2;
     cell_t value{TYPE_string, 0, pushed, 0};
     stack::push(&value);
@@ -423,6 +426,9 @@ TEST_F(Collector, FixedBuffersLoseTheirMarksAfterACycle) {
     EXPECT_TRUE(alive(fixed));
     EXPECT_EQ(alloc::buffer(fixed)->flags & series_flag::MARK, 0u);
     EXPECT_EQ(alloc::buffer(stack::argument_node)->flags & series_flag::MARK, 0u);
+    // Nothing ever gives a fixed buffer back but its owner.
+    lowrt::release(alloc::buffer(fixed));
+    alloc::free_node(alloc::frame_of(fixed), fixed);
 }
 
 TEST_F(Collector, BigFramesAreKeptWhileReachedAndReleasedAfter) {

@@ -26,7 +26,7 @@ namespace zuv::test {
 class ErrorsTest : public ::testing::Test {
 public:
     void SetUp() override {
-        testing::drop_anchors();
+        drop_anchors();
         alloc::free_all();
         runtime::init();
         exits::pending = 0;
@@ -34,7 +34,7 @@ public:
     void TearDown() override {
         exits::pending = 0;
         error::stack_trace = 0;
-        testing::drop_anchors();
+        drop_anchors();
         alloc::free_all();
     }
 
@@ -63,7 +63,7 @@ public:
         cell_t s;
         cell::begin(&s);
         string::make_at(&s, 16);
-        testing::anchor(s);
+        anchor(s);
         string::concatenate_literal(&s, t);
         return s;
     }

@@ -15,14 +15,15 @@ using Errors = ErrorsTest;
 
 cell_t make_error(cell_t spec) {
     cell_t proto = cell_t{TYPE_none, 0, 0, 0};
-    return testing::anchor(*error::make(&proto, &spec, TYPE_error));
+    return anchor(*error::make(&proto, &spec, TYPE_error));
 }
 
 cell_t block_of(std::vector<cell_t> items) {
     cell_t b;
     cell::begin(&b);
     block::make_at(&b, 4);
-    testing::anchor(b);
+    anchor(b);
+    anchor(b);
     for (cell_t& c : items) block::rs_append(&b, &c);
     return b;
 }
@@ -151,9 +152,9 @@ TEST_F(Errors, FireBuildsTheErrorOnTheStack) {
 
 TEST_F(Errors, ScriptArgumentsAreMoldedSyntaxArgumentsFormed) {
     cell_t t = text("abc");
-    cell_t script = *error::create(err::invalid_arg, &t);
+    cell_t script = anchor(*error::create(err::invalid_arg, &t));
     EXPECT_EQ(formed(&script).substr(0, 42), "*** Script Error: invalid argument: \"abc\"\n");
-    cell_t syntax = *error::create(err::no_header, &t);
+    cell_t syntax = anchor(*error::create(err::no_header, &t));
     EXPECT_EQ(formed(&syntax).substr(0, 54),
               "*** Syntax Error: script is missing a Zuv header: abc\n");
 }
@@ -161,7 +162,7 @@ TEST_F(Errors, ScriptArgumentsAreMoldedSyntaxArgumentsFormed) {
 TEST_F(Errors, LongArgumentIsCutAt80) {
     std::string long_text(200, 'x');
     cell_t t = text(long_text.c_str());
-    cell_t e = *error::create(err::invalid_arg, &t);
+    cell_t e = anchor(*error::create(err::invalid_arg, &t));
     std::string f = formed(&e);
     std::string first = f.substr(0, f.find('\n'));
     // A long text molds in braces; either way 80 characters of it remain.
@@ -172,12 +173,13 @@ TEST_F(Errors, NearIsCutAt40) {
     cell_t b;
     cell::begin(&b);
     block::make_at(&b, 40);
+    anchor(b);
     for (int i = 0; i < 30; i++) {
         cell_t n = integer(1000 + i);
         block::rs_append(&b, &n);
     }
     error::position = &b;
-    cell_t e = *error::create(err::zero_divide);
+    cell_t e = anchor(*error::create(err::zero_divide));
     error::position = nullptr;
     std::string f = formed(&e);
     std::string near = f.substr(f.find("*** Near : ") + 11);
@@ -185,7 +187,7 @@ TEST_F(Errors, NearIsCutAt40) {
 }
 
 TEST_F(Errors, WhereIsTheWordOrUnknown) {
-    cell_t e = *error::create(err::zero_divide);
+    cell_t e = anchor(*error::create(err::zero_divide));
     EXPECT_NE(formed(&e).find("*** Where: ???"), std::string::npos);
     cell_t w = word("divide");
     error::set_where(stack::top(), &w);
@@ -196,12 +198,12 @@ TEST_F(Errors, WhereIsTheWordOrUnknown) {
 }
 
 TEST_F(Errors, MalformedErrorFormsAsInvalidError) {
-    cell_t e = *error::create(err::zero_divide);
+    cell_t e = anchor(*error::create(err::zero_divide));
     *error::field(&e, error::FIELD_TYPE) = word("weird");
     std::string f = formed(&e);
     EXPECT_EQ(f.substr(0, f.find('\n')),
               "*** Internal Error: invalid error object field value: weird");
-    cell_t e2 = *error::create(err::zero_divide);
+    cell_t e2 = anchor(*error::create(err::zero_divide));
     *error::field(&e2, error::FIELD_ID) = word("strange");
     f = formed(&e2);
     EXPECT_EQ(f.substr(0, f.find('\n')),
@@ -209,7 +211,7 @@ TEST_F(Errors, MalformedErrorFormsAsInvalidError) {
 }
 
 TEST_F(Errors, StackFieldRefusedThroughPaths) {
-    cell_t e = *error::create(err::zero_divide);
+    cell_t e = anchor(*error::create(err::zero_divide));
     cell_t path = word("e");  // stands for the path in reports
     for (const char* spelling : {"stack", "STACK", "Stack"}) {
         cell_t element = word(spelling);
@@ -238,7 +240,7 @@ TEST_F(Errors, StackFieldRefusedThroughPaths) {
 }
 
 TEST_F(Errors, Compare) {
-    cell_t e = *error::create(err::zero_divide);
+    cell_t e = anchor(*error::create(err::zero_divide));
     cell_t n = integer(1);
     EXPECT_EQ(error::compare(&e, &n, 0), -2);
     cell_t same = e;
@@ -247,10 +249,11 @@ TEST_F(Errors, Compare) {
 }
 
 TEST_F(Errors, Mold) {
-    cell_t e = *error::create(err::zero_divide);
+    cell_t e = anchor(*error::create(err::zero_divide));
     cell_t out;
     cell::begin(&out);
     string::make_at(&out, 64);
+    anchor(out);
     error::mold(&e, &out, false, false, true, false, 0, 0);
     std::string m = text_of(&out);
     EXPECT_EQ(m.substr(0, 30), "make error! [code: 400 type: '");

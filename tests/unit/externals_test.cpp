@@ -78,13 +78,14 @@ protected:
         ErrorsTest::SetUp();
         cell::begin(&owner);
         object::make_at(&owner, 4);
+        anchor(owner);
         field_word = word("items");
     }
     cell_t new_block() {
         cell_t b;
         cell::begin(&b);
         block::make_at(&b, 4);
-        return b;
+        return anchor(b);
     }
 };
 

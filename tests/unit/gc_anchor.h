@@ -13,7 +13,7 @@
 #include "runtime/cell.h"
 #include "runtime/collector.h"
 
-namespace zuv::testing {
+namespace zuv::test {
 
 inline std::vector<cell_t>& anchors() {
     static std::vector<cell_t> list;
@@ -40,4 +40,4 @@ inline cell_t anchor(const cell_t& value) {
 // nodes died with it.
 inline void drop_anchors() { anchors().clear(); }
 
-}  // namespace zuv::testing
+}  // namespace zuv::test

@@ -16,26 +16,21 @@ namespace {
 constexpr uint8_t TEST_TYPE = 56;
 int32_t last_action = 0;
 
-template <int N, typename F>
-struct stub;
-template <int N, typename R, typename... A>
-struct stub<N, R (*)(A...)> {
+template <int N, typename F> struct stub;
+template <int N, typename R, typename... A> struct stub<N, R (*)(A...)> {
     static R fn(A...) {
         last_action = N;
-        if constexpr (std::is_pointer_v<R>)
-            return stack::arguments;
-        else if constexpr (!std::is_void_v<R>)
-            return R{};
+        if constexpr (std::is_pointer_v<R>) return stack::arguments;
+        else if constexpr (!std::is_void_v<R>) return R{};
     }
 };
 
-template <int N>
-void install_one() {
+template <int N> void install_one() {
     if constexpr (N != ACT_set_path)
-        type_action_table[(TEST_TYPE << 8) + N - 1] = own<N>(&stub<N, typename action_signature<N>::fn>::fn);
+        type_action_table[(TEST_TYPE << 8) + N - 1] =
+            own<N>(&stub<N, typename action_signature<N>::fn>::fn);
 }
-template <size_t... I>
-void install(std::index_sequence<I...>) {
+template <size_t... I> void install(std::index_sequence<I...>) {
     (install_one<static_cast<int>(I) + 1>(), ...);
 }
 
@@ -52,8 +47,8 @@ public:
 
     // Calls action `number` on args with refinement positions refs (-1 unused)
     // in a frame named by `name`; returns the result slot.
-    static cell_t call(int32_t number, const std::vector<cell_t>& args, std::vector<int32_t> refs = {},
-                       const char* name = "act") {
+    static cell_t call(int32_t number, const std::vector<cell_t>& args,
+                       std::vector<int32_t> refs = {}, const char* name = "act") {
         refs.resize(16, -1);
         cell_t w = global_word(name);
         stack::mark_native(&w);
@@ -108,7 +103,8 @@ TEST_F(Actions, MissingEntriesRaiseErrors) {
         ADD_FAILURE() << "nothing was raised";
     } catch (const raised_error& e) {
         EXPECT_EQ(e.id, err::expect_arg);
-        EXPECT_EQ(formed(stack::top()).substr(0, 52), "*** Script Error: add does not allow block! for its ");
+        EXPECT_EQ(formed(stack::top()).substr(0, 52),
+                  "*** Script Error: add does not allow block! for its ");
     }
     stack::top_slot = stack::arguments = stack::bottom;
     stack::ctop = stack::cbottom;
@@ -125,7 +121,8 @@ TEST_F(Actions, MissingEntriesRaiseErrors) {
 }
 
 TEST_F(Actions, LengthOfNoneIsNone) {
-    type_action_table[(TEST_TYPE << 8) + ACT_length_q - 1] = own<ACT_length_q>([](cell_t*) { return -1; });
+    type_action_table[(TEST_TYPE << 8) + ACT_length_q - 1] =
+        own<ACT_length_q>([](cell_t*) { return -1; });
     cell_t value{TEST_TYPE, 0, 0, 0};
     cell_t r = call(ACT_length_q, {value});
     EXPECT_EQ(type_of(&r), TYPE_none);

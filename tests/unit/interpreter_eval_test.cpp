@@ -29,8 +29,8 @@ TEST_F(Eval, OperatorsRunLeftToRightWithoutPrecedence) {
         const char* src;
         int32_t expected;
     } cases[] = {
-        {"1 + 2 * 3", 9},      {"2 * 3 + 1", 7},       {"10 - 2 - 3", 5},  {"1 + (2 * 3)", 7},
-        {"x: 4 x * x - x", 12}, {"add 1 2 * 3", 7},     {"add 1 + 1 2", 4}, {"(1 + 2) * (3 + 4)", 21},
+        {"1 + 2 * 3", 9},       {"2 * 3 + 1", 7},   {"10 - 2 - 3", 5},  {"1 + (2 * 3)", 7},
+        {"x: 4 x * x - x", 12}, {"add 1 2 * 3", 7}, {"add 1 + 1 2", 4}, {"(1 + 2) * (3 + 4)", 21},
     };
     for (auto& c : cases) EXPECT_EQ(run_int(c.src), c.expected) << c.src;
     cell_t r = run("1 + 1 = 2");
@@ -210,7 +210,8 @@ TEST_F(Eval, FunctionValuesStandingInCode) {
 
 TEST_F(Eval, OptionalLitArgumentAtTheEnd) {
     static uint8_t got;
-    def_native("quote-opt", "'v [any-type!]", 42, [](int32_t, const int32_t*) { got = type_of(stack::arguments); });
+    def_native("quote-opt", "'v [any-type!]", 42,
+               [](int32_t, const int32_t*) { got = type_of(stack::arguments); });
     set("any-type!", [] {
         cell_t t{TYPE_typeset, ~0u, ~0u, ~0u};
         return t;
@@ -246,16 +247,17 @@ TEST_F(Eval, TracingReportsEventsOnlyWhenSwitchedOn) {
     standard_words();
     static std::vector<uint32_t> events;
     events.clear();
-    interpreter::trace_hook = [](uint32_t ev, const cell_t*, int32_t, const cell_t*, const cell_t*) {
-        events.push_back(ev);
-    };
+    interpreter::trace_hook = [](uint32_t ev, const cell_t*, int32_t, const cell_t*,
+                                 const cell_t*) { events.push_back(ev); };
     interpreter::trace_mask = 0x1FFFF;
     run("1 + 2");
     EXPECT_TRUE(events.empty());
     interpreter::tracing = true;
     run("1 + 2");
     interpreter::tracing = false;
-    auto has = [](uint32_t ev) { return std::find(events.begin(), events.end(), ev) != events.end(); };
+    auto has = [](uint32_t ev) {
+        return std::find(events.begin(), events.end(), ev) != events.end();
+    };
     EXPECT_TRUE(has(interpreter::event::ENTER));
     EXPECT_TRUE(has(interpreter::event::FETCH));
     EXPECT_TRUE(has(interpreter::event::PUSH));
@@ -285,7 +287,8 @@ TEST_F(Eval, CodeThatShortensItselfStopsAtTheNewTail) {
 
 TEST_F(Eval, ReturnEndsOnlyItsFunction) {
     standard_words();
-    def_native("return", "value", 60, [](int32_t, const int32_t*) { exits::throw_exit(true, false); });
+    def_native("return", "value", 60,
+               [](int32_t, const int32_t*) { exits::throw_exit(true, false); });
     def("f", "x", "either x > 0 [return x * 2] [0] 99");
     EXPECT_EQ(run_int("f 4"), 8);
     EXPECT_EQ(run_int("f 0"), 99);
@@ -310,12 +313,15 @@ TEST_F(Eval, RoutinesAndCompiledBodies) {
     standard_words();
     // A routine's C++ entry reads its arguments from the frame.
     int32_t code = routine::add_entry([] {
-        integer::make_at(stack::arguments, integer::get(stack::arguments) - integer::get(stack::arguments + 1));
+        integer::make_at(stack::arguments,
+                         integer::get(stack::arguments) - integer::get(stack::arguments + 1));
     });
     cell_t spec = load("a [integer!] b [integer!]");
-    set("minus", in_frame([&] { return routine::push(&spec, nullptr, code, TYPE_integer, false); }));
+    set("minus",
+        in_frame([&] { return routine::push(&spec, nullptr, code, TYPE_integer, false); }));
     EXPECT_EQ(run_int("minus 10 3 + 1"), 6);
-    EXPECT_EQ(message_of("minus 1 [2]"), "*** Script Error: minus does not allow block! for its b argument");
+    EXPECT_EQ(message_of("minus 1 [2]"),
+              "*** Script Error: minus does not allow block! for its b argument");
     // A function with a compiled body runs the entry instead of its body, with
     // its words reading the frame.
     static node_t ctx;
@@ -337,8 +343,7 @@ TEST_F(Eval, RoutinesAndCompiledBodies) {
 // --- recursion ---------------------------------------------------------------
 
 // Runs body on a thread with a large native stack, as the runtime does.
-template <typename F>
-void on_big_stack(F body) {
+template <typename F> void on_big_stack(F body) {
     struct ctx_t {
         F* body;
     } ctx{&body};

@@ -74,7 +74,8 @@ public:
     // --- reading -----------------------------------------------------------
     static cell_t global_word(const std::string& name, uint8_t type = TYPE_word) {
         cell_t w;
-        _context::add_global(symbol::make_alt(name.c_str(), static_cast<int32_t>(name.size())), false, false, &w);
+        _context::add_global(symbol::make_alt(name.c_str(), static_cast<int32_t>(name.size())),
+                             false, false, &w);
         cell::set_type(&w, type);
         return w;
     }
@@ -125,7 +126,8 @@ public:
             bool first = true;
             while (start <= body.size()) {
                 size_t slash = body.find('/', start);
-                std::string part = body.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+                std::string part = body.substr(start, slash == std::string::npos ? std::string::npos
+                                                                                 : slash - start);
                 cell_t e = integer_q(part) ? scalar(part)
                            : first         ? global_word(part)
                                            : unbound(part.c_str());
@@ -216,7 +218,8 @@ public:
         std::string out;
         series_buffer_t* b = string::buffer_of(s);
         uint32_t unit = b->unit();
-        for (int32_t i = static_cast<int32_t>(s->data1); i < b->used() / static_cast<int32_t>(unit); i++) {
+        for (int32_t i = static_cast<int32_t>(s->data1); i < b->used() / static_cast<int32_t>(unit);
+             i++) {
             uint32_t c = string::get_char(b->head_ptr() + static_cast<size_t>(i) * unit, unit);
             out.push_back(c < 128 ? static_cast<char>(c) : '?');
         }
@@ -253,7 +256,8 @@ public:
         return *_context::get(&w);
     }
 
-    static cell_t make_function(const std::string& spec_src, const std::string& body_src, uint32_t flags = 0) {
+    static cell_t make_function(const std::string& spec_src, const std::string& body_src,
+                                uint32_t flags = 0) {
         cell_t spec = load(spec_src);
         cell_t body = load(body_src);
         return in_frame([&] {
@@ -274,7 +278,8 @@ public:
             return native::make_numbered(&proto, &made, type);
         });
     }
-    static void def_native(const std::string& name, const std::string& spec, int32_t number, native_entry_t entry) {
+    static void def_native(const std::string& name, const std::string& spec, int32_t number,
+                           native_entry_t entry) {
         natives[number - 1] = entry;
         set(name, make_numbered(spec, number, TYPE_native));
     }
@@ -295,17 +300,21 @@ public:
         def_op("+", "add");
         def_op("-", "subtract");
         def_op("*", "multiply");
-        def_native("equal?", "value1 value2", 25, [](int32_t, const int32_t*) { actions::compare_args(actions::cmp::EQUAL); });
-        def_native("lesser?", "value1 value2", 28, [](int32_t, const int32_t*) { actions::compare_args(actions::cmp::LESSER); });
-        def_native("greater?", "value1 value2", 29, [](int32_t, const int32_t*) { actions::compare_args(actions::cmp::GREATER); });
+        def_native("equal?", "value1 value2", 25,
+                   [](int32_t, const int32_t*) { actions::compare_args(actions::cmp::EQUAL); });
+        def_native("lesser?", "value1 value2", 28,
+                   [](int32_t, const int32_t*) { actions::compare_args(actions::cmp::LESSER); });
+        def_native("greater?", "value1 value2", 29,
+                   [](int32_t, const int32_t*) { actions::compare_args(actions::cmp::GREATER); });
         def_op("=", "equal?");
         def_op("<", "lesser?");
         def_op(">", "greater?");
-        def_native("either", "cond true-blk [block!] false-blk [block!]", 3, [](int32_t, const int32_t*) {
-            cell_t* a = stack::arguments;
-            cell_t branch = logic::truthy(a) ? a[1] : a[2];
-            interpreter::eval(&branch, true);
-        });
+        def_native("either", "cond true-blk [block!] false-blk [block!]", 3,
+                   [](int32_t, const int32_t*) {
+                       cell_t* a = stack::arguments;
+                       cell_t branch = logic::truthy(a) ? a[1] : a[2];
+                       interpreter::eval(&branch, true);
+                   });
     }
 };
 

@@ -436,6 +436,13 @@ TEST_F(LexerLoad, OneValueAndScanOnly) {
                        nullptr, nullptr);
     EXPECT_EQ(kind, TYPE_error);
     EXPECT_EQ(type_of(out), TYPE_none);
+    // Scan-only still reads each literal whole: a point's ")" and a char's
+    // closing quote are not taken for tokens of their own (the point used
+    // to be read again forever).
+    const char* nested = "[(1, 2) #\"]\"]";
+    kind = lexer::scan(out, reinterpret_cast<const uint8_t*>(nested), static_cast<int32_t>(std::strlen(nested)),
+                       false, false, true, false, nullptr, nullptr, nullptr, nullptr);
+    EXPECT_EQ(kind, TYPE_block);
 }
 
 TEST_F(LexerLoad, StringInputCountsCharacters) {

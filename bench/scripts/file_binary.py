@@ -1,0 +1,12 @@
+# Write a 100 MB binary file and read it back.
+import os
+b = bytes(range(100))
+for _ in range(20):
+    b = b + b
+with open("bench-file-binary.bin", "wb") as f:
+    f.write(b)
+with open("bench-file-binary.bin", "rb") as f:
+    r = f.read()
+if len(r) != len(b):
+    print("length differs")
+os.remove("bench-file-binary.bin")

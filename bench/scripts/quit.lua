@@ -1,0 +1,2 @@
+-- Start-up and exit only.
+os.exit(0)

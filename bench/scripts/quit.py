@@ -1,0 +1,1 @@
+# Start-up and exit only.

@@ -1,0 +1,520 @@
+// Conditionals, do, and the natives that start and stop non-local exits.
+//
+// Branches are evaluated straight into the native's result slot: the block
+// argument is a cell of this native's frame on the argument stack, which
+// never moves, so it is a stable code cell for the whole evaluation.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/error.h"
+#include "datatypes/none.h"
+#include "datatypes/series.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/unset.h"
+#include "datatypes/word.h"
+#include "interpreter/actions.h"
+#include "interpreter/interpreter.h"
+#include "lexer/lexer.h"
+#include "natives/natives.h"
+#include "runtime/exits.h"
+#include "runtime/fire.h"
+#include "runtime/stack.h"
+
+namespace zuv::natives {
+
+namespace {
+
+inline void result_none() {
+    stack::arguments->header = TYPE_none;
+    stack::keep();
+}
+
+inline void result_unset() {
+    stack::arguments->header = TYPE_unset;
+    stack::keep();
+}
+
+// The block's live length (code may shorten the block it runs).
+inline int32_t live_length(const cell_t* b) { return block::abs_length(b); }
+
+// One expression of code at pos, its value pushed; the position after it.
+inline int32_t next_value(const cell_t* code, int32_t pos) {
+    return interpreter::eval_next(code, pos, live_length(code), true);
+}
+
+// Same frame as case's and do's: the value of a branch that is a block is the
+// block's last value, left in the result slot.
+inline void eval_branch(const cell_t* branch) { interpreter::eval(branch, true); }
+
+bool same_word_q(const cell_t* a, const cell_t* b) {
+    return symbol::resolve(word::symbol_of(a)) == symbol::resolve(word::symbol_of(b));
+}
+
+// --- do of files ------------------------------------------------------------------------
+
+bool read_file(const std::string& path, std::string* out) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    char chunk[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0) {
+            ::close(fd);
+            return false;
+        }
+        if (n == 0) break;
+        out->append(chunk, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return true;
+}
+
+// The UTF-8 text of a file! or url! value from its head.
+std::string utf8_of(const cell_t* s) {
+    std::string out;
+    series_buffer_t* b = alloc::buffer(s->data2);
+    uint32_t unit = b->unit();
+    int32_t n = b->used() / static_cast<int32_t>(unit);
+    for (int32_t i = series::head_index(s); i < n; i++) {
+        uint32_t c = string::get_char(b->head_ptr() + static_cast<size_t>(i) * unit, unit);
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+
+// Whether text from i starts a header: "Zuv", blanks, "[".
+bool header_at(const std::string& text, size_t i) {
+    if (text.compare(i, 3, "Zuv") != 0) return false;
+    size_t p = i + 3;
+    while (p < text.size() && (text[p] == ' ' || text[p] == '\t' || text[p] == '\r' || text[p] == '\n')) p++;
+    return p < text.size() && text[p] == '[';
+}
+
+// Reads a script, checks its header and evaluates what follows it. The
+// folder and system/script bookkeeping of the library's do-file join this
+// once the file and library modules exist.
+void do_file(cell_t* value) {
+    std::string path = utf8_of(value);
+    std::string text;
+    if (!read_file(path, &text)) {
+        cell_t v = *value;
+        fire(err::cannot_open, &v);
+    }
+    size_t at = std::string::npos;
+    for (size_t i = 0; i + 3 <= text.size(); i++)
+        if (header_at(text, i)) {
+            at = i;
+            break;
+        }
+    if (at == std::string::npos) {
+        cell_t v = *value;
+        fire(err::no_header, &v);
+    }
+    if (text.size() - at > 0x7FFFFFFF) fire(err::too_long);
+    cell_t* code = stack::push_slot();
+    code->header = TYPE_unset;
+    lexer::scan(code, reinterpret_cast<const uint8_t*>(text.data() + at), static_cast<int32_t>(text.size() - at),
+                false, true, true, true, nullptr, nullptr, nullptr, nullptr);
+    // Past the header word and its block.
+    block::set_head_index(code, block::head_index(code) + 2);
+    if (block::head_index(code) > block::abs_length(code)) block::set_head_index(code, block::abs_length(code));
+    eval_branch(code);
+}
+
+}  // namespace
+
+// --- conditionals -----------------------------------------------------------------------
+
+void if_(int32_t check, const int32_t* refinements) {
+    if (check) [[unlikely]]
+        check_args(1, refinements);
+    cell_t* a = stack::arguments;
+    if (truthy(a))
+        eval_branch(a + 1);
+    else
+        result_none();
+}
+
+void unless(int32_t check, const int32_t* refinements) {
+    if (check) [[unlikely]]
+        check_args(2, refinements);
+    cell_t* a = stack::arguments;
+    if (!truthy(a))
+        eval_branch(a + 1);
+    else
+        result_none();
+}
+
+void either(int32_t check, const int32_t* refinements) {
+    if (check) [[unlikely]]
+        check_args(3, refinements);
+    cell_t* a = stack::arguments;
+    eval_branch(truthy_strict(a) ? a + 1 : a + 2);
+}
+
+void any(int32_t check, const int32_t* refinements) {
+    if (check) [[unlikely]]
+        check_args(4, refinements);
+    cell_t* code = stack::arguments;
+    stack::keep();
+    int32_t pos = block::head_index(code);
+    while (pos < live_length(code)) {
+        pos = next_value(code, pos);
+        if (exits::pending) return;
+        if (truthy(stack::top())) {
+            stack::set_last_keep(stack::top());
+            return;
+        }
+        stack::pop(1);
+    }
+    result_none();
+}
+
+void all(int32_t check, const int32_t* refinements) {
+    if (check) [[unlikely]]
+        check_args(5, refinements);
+    cell_t* code = stack::arguments;
+    stack::keep();
+    int32_t pos = block::head_index(code);
+    if (pos >= live_length(code)) {
+        result_none();
+        return;
+    }
+    while (pos < live_length(code)) {
+        pos = next_value(code, pos);
+        if (exits::pending) return;
+        if (!truthy(stack::top())) {
+            result_none();
+            return;
+        }
+        if (pos < live_length(code)) stack::pop(1);
+    }
+    stack::set_last_keep(stack::top());
+}
+
+void switch_(int32_t check, const int32_t* refinements) {
+    if (check) [[unlikely]]
+        check_args(18, refinements);
+    cell_t* a = stack::arguments;
+    cell_t* value = a;
+    cell_t* cases = a + 1;
+    const cell_t* found = nullptr;
+    uint8_t t = type_of(value);
+    if (t != TYPE_block) {
+        int32_t n = live_length(cases);
+        for (int32_t i = block::head_index(cases); i < n; i++) {
+            cell_t* c = block::rs_abs_at(cases, i);
+            if (type_of(c) != t) continue;
+            if (!actions::compare(c, value, actions::cmp::EQUAL)) continue;
+            for (int32_t j = i + 1; j < live_length(cases); j++) {
+                cell_t* b = block::rs_abs_at(cases, j);
+                if (type_of(b) == TYPE_block) {
+                    found = b;
+                    break;
+                }
+            }
+            break;
+        }
+    }
+    if (found != nullptr) {
+        // Evaluated from a stack copy: the branch may change the cases block.
+        cell_t* branch = stack::push(found);
+        interpreter::eval(branch, true);
+        return;
+    }
+    if (refinements[0] >= 0) {
+        eval_branch(a + refinements[0]);
+        return;
+    }
+    result_none();
+}
+
+void case_(int32_t check, const int32_t* refinements) {
+    if (check) [[unlikely]]
+        check_args(19, refinements);
+    bool all_ = refinements[0] != -1;
+    cell_t* code = stack::arguments;
+    stack::keep();
+    int32_t pos = block::head_index(code);
+    if (pos >= live_length(code)) {
+        result_none();
+        return;
+    }
+    // Branch values land above the cases cell: the cases stay put as code.
+    cell_t* out = stack::push_slot();
+    out->header = TYPE_none;
+    bool matched = false;
+    while (pos < live_length(code)) {
+        if (all_) matched = false;
+        stack::top_slot = out + 1;
+        pos = next_value(code, pos);
+        if (exits::pending) return;
+        if (pos >= live_length(code)) {
+            cell_t cond = *stack::top();
+            fire(err::need_value, &cond);
+        }
+        bool yes = truthy_strict(stack::top());
+        stack::pop(1);
+        if (!yes) {
+            pos++;
+            continue;
+        }
+        cell_t* branch = block::rs_abs_at(code, pos);
+        if (type_of(branch) == TYPE_block) {
+            cell_t* b = stack::push(branch);
+            interpreter::eval(b, false);
+            if (exits::pending) return;
+            *out = *stack::top();
+            pos++;
+        } else {
+            pos = next_value(code, pos);
+            if (exits::pending) return;
+            *out = *stack::top();
+        }
+        if (!all_) {
+            stack::set_last_keep(out);
+            return;
+        }
+        matched = true;
+    }
+    if (matched)
+        stack::set_last_keep(out);
+    else
+        result_none();
+}
+
+// --- do ---------------------------------------------------------------------------------
+
+void do_(int32_t check, const int32_t* refinements) {
+    if (check) [[unlikely]]
+        check_args(20, refinements);
+    int32_t args_at = refinements[1];
+    int32_t next_at = refinements[2];
+    int32_t trace_at = refinements[3];
+    cell_t* value = stack::arguments;
+    if (trace_at >= 0) fire(err::not_done);  // needs the tracer installation of the tracing tools
+
+    switch (type_of(value)) {
+    case TYPE_block:
+    case TYPE_paren:
+    case TYPE_hash: {
+        int32_t n = block::abs_length(value);
+        if (block::head_index(value) > n) block::set_head_index(value, n);
+        if (next_at >= 0) {
+            cell_t* position = stack::arguments + next_at;
+            cell_t* code = stack::push(value);
+            int32_t after = interpreter::do_next(code);
+            if (exits::pending) return;
+            cell_t moved = *code;
+            block::set_head_index(&moved, after);
+            _context::set(position, &moved);
+            stack::keep();
+            return;
+        }
+        eval_branch(value);
+        return;
+    }
+    case TYPE_string: {
+        cell_t* code = stack::push_slot();
+        code->header = TYPE_unset;
+        lexer::scan_string(code, value, -1, false, true, true, true, nullptr, nullptr, nullptr);
+        if (next_at >= 0) {
+            cell_t* position = stack::arguments + next_at;
+            int32_t after = interpreter::do_next(code);
+            if (exits::pending) return;
+            cell_t moved = *code;
+            block::set_head_index(&moved, after);
+            _context::set(position, &moved);
+            stack::keep();
+            return;
+        }
+        eval_branch(code);
+        return;
+    }
+    case TYPE_file:
+    case TYPE_url:
+        (void)args_at;
+        do_file(value);
+        return;
+    case TYPE_path: {
+        cell_t* code = stack::push_slot();
+        block::make_at(code, 1);
+        block::rs_append(code, value);
+        eval_branch(code);
+        return;
+    }
+    case TYPE_error: {
+        cell_t e = *value;
+        exits::throw_error(&e);
+    }
+    case TYPE_word:
+    case TYPE_get_word:
+    case TYPE_native:
+    case TYPE_action:
+    case TYPE_function:
+    case TYPE_routine:
+    case TYPE_op:
+    case TYPE_set_word: {
+        // One expression whose input ends right after the value.
+        cell_t* code = stack::push_slot();
+        block::make_at(code, 1);
+        block::rs_append(code, value);
+        eval_branch(code);
+        return;
+    }
+    default: stack::keep(); return;
+    }
+}
+
+// --- exceptions and exits --------------------------------------------------------------
+
+void try_(int32_t check, const int32_t* refinements) {
+    if (check) [[unlikely]]
+        check_args(70, refinements);
+    bool all_ = refinements[0] != -1;
+    bool keep = refinements[1] != -1;
+    cell_t* base = stack::arguments;
+    call_frame_t* saved_ctop = stack::ctop;
+    cell_t block = *base;
+    cell_t* code = stack::push(&block);
+    if (all_)
+        stack::mark_try_all(word_of(70));
+    else
+        stack::mark_try(word_of(70));
+    try {
+        interpreter::eval(code, true);
+    } catch (const raised_error&) {
+        exits::pending = 0;
+        if (type_of(stack::top()) != TYPE_error) throw;
+        cell_t e = *stack::top();
+        stack::ctop = saved_ctop;
+        stack::arguments = base;
+        if (keep) error::capture_stack(&e);
+        stack::set_last_keep(&e);
+        return;
+    }
+    // A pending exit has passed through (a try-all frame turns every exit
+    // that would cross it into an error, so none passes there).
+    if (exits::pending) return;
+    stack::unwind_last();
+}
+
+void break_(int32_t check, const int32_t* refinements) {
+    if (check) [[unlikely]]
+        check_args(77, refinements);
+    exits::throw_break(refinements[0] != -1, false);
+}
+
+void continue_(int32_t check, const int32_t* refinements) {
+    if (check) [[unlikely]]
+        check_args(78, refinements);
+    exits::throw_break(false, true);
+}
+
+void exit(int32_t check, const int32_t* refinements) {
+    if (check) [[unlikely]]
+        check_args(79, refinements);
+    exits::throw_exit(false, false);
+}
+
+void return_(int32_t check, const int32_t* refinements) {
+    if (check) [[unlikely]]
+        check_args(80, refinements);
+    exits::throw_exit(true, false);
+}
+
+void throw_(int32_t check, const int32_t* refinements) {
+    if (check) [[unlikely]]
+        check_args(81, refinements);
+    if (interpreter::tracing) [[unlikely]]
+        interpreter::fire_event(interpreter::event::THROW, nullptr, -1, nullptr, stack::arguments);
+    if (refinements[0] == -1) {
+        stack::keep();
+        stack::push_slot()->header = TYPE_unset;
+    }
+    exits::throw_throw(exits::THROW_THROW);
+}
+
+void catch_(int32_t check, const int32_t* refinements) {
+    if (check) [[unlikely]]
+        check_args(82, refinements);
+    int32_t name_at = refinements[0];
+    cell_t* base = stack::arguments;
+    cell_t names = name_at >= 0 ? base[name_at] : cell_t{TYPE_none, 0, 0, 0};
+    cell_t* code = stack::push(base);
+    stack::push(&names);  // rooted while the block runs
+    stack::mark_catch(word_of(82));
+    interpreter::eval(code, true);
+    if (exits::pending == 0) {
+        stack::unwind_last();
+        return;
+    }
+    if (exits::pending != exits::THROW_THROW) return;
+
+    // The catch frame is innermost: the value at its base, the name above.
+    cell_t* landed = stack::arguments;
+    bool match = true;
+    if (name_at >= 0) {
+        const cell_t* name = landed + 1;
+        match = false;
+        if (type_of(name) == TYPE_word) {
+            names = *(code + 1);
+            if (type_of(&names) == TYPE_block) {
+                int32_t n = block::abs_length(&names);
+                for (int32_t i = block::head_index(&names); i < n; i++) {
+                    cell_t* w = block::rs_abs_at(&names, i);
+                    if (type_of(w) != TYPE_word) {
+                        cell_t catch_word = *word_of(82);
+                        cell_t bad = *w;
+                        fire(err::invalid_refine_arg, &catch_word, &bad);
+                    }
+                }
+                for (int32_t i = block::head_index(&names); i < n && !match; i++)
+                    match = same_word_q(block::rs_abs_at(&names, i), name);
+            } else {
+                match = same_word_q(&names, name);
+            }
+        }
+    }
+    if (!match) {
+        // On to the next catch frame, from this one.
+        exits::pending = 0;
+        exits::throw_throw(exits::THROW_THROW);
+        return;
+    }
+    exits::take();
+    stack::keep();
+    if (interpreter::tracing) [[unlikely]]
+        interpreter::fire_event(interpreter::event::CATCH, nullptr, -1, nullptr, stack::arguments);
+    stack::unwind_last();
+}
+
+void check_thrown(bool keep) {
+    cell_t e = *stack::top();
+    if (keep) error::capture_stack(&e);
+    int32_t throw_symbol = symbol::resolve(symbol::make("throw"));
+    if (symbol::resolve(error::get_type(&e)) == throw_symbol && symbol::resolve(error::get_id(&e)) == throw_symbol)
+        exits::throw_error(&e);
+    stack::set_last_keep(&e);
+}
+
+}  // namespace zuv::natives

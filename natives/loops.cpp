@@ -1,0 +1,453 @@
+// The loop natives and their step routines.
+//
+// Every loop marks a loop frame (the target of break and continue) right
+// above its own arguments and evaluates its body into that frame's base cell.
+// The arguments live on the argument stack, whose buffer never moves, so the
+// body and condition cells are fixed code cells for the whole loop: an
+// iteration re-derives nothing but what the evaluator reads through the
+// block's node.
+//
+// After each evaluation the loop tests exits::pending once: zero goes on;
+// continue and break are the loop's own (taken here); anything else (return,
+// exit, throw) has already unwound past the loop frame and passes on.
+#include <cmath>
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/integer.h"
+#include "datatypes/map.h"
+#include "datatypes/series.h"
+#include "datatypes/word.h"
+#include "interpreter/actions.h"
+#include "interpreter/interpreter.h"
+#include "natives/natives.h"
+#include "runtime/exits.h"
+#include "runtime/fire.h"
+#include "runtime/stack.h"
+
+namespace zuv::natives {
+
+namespace {
+
+enum class step { NEXT, BREAK, PASS };
+
+// The iteration check after a body: NEXT for nothing pending or continue,
+// BREAK for break, PASS for an exit that is not the loop's.
+inline step after_body() {
+    uint32_t p = exits::pending;
+    if (p == 0) [[likely]]
+        return step::NEXT;
+    if (p == exits::THROW_CONTINUE) {
+        exits::pending = 0;
+        return step::NEXT;
+    }
+    if (p == exits::THROW_BREAK) {
+        exits::pending = 0;
+        return step::BREAK;
+    }
+    return step::PASS;
+}
+
+// Marks the loop frame above the arguments; its base starts unset (the
+// value of a loop that runs no body).
+inline cell_t* mark_loop(int32_t number, cell_t* first_free) {
+    stack::top_slot = first_free;
+    cell_t* base = stack::mark_loop(word_of(number));
+    base->header = TYPE_unset;
+    return base;
+}
+
+inline void result_none() {
+    stack::arguments->header = TYPE_none;
+    stack::keep();
+}
+
+bool word_kind_q(uint8_t t) { return t == TYPE_word || t == TYPE_set_word || t == TYPE_get_word || t == TYPE_lit_word; }
+
+// The element at index i of a series that is not a block kind, as its pick
+// action gives it (a char, a byte as integer, a number...).
+cell_t pick_element(const cell_t* series, int32_t i) {
+    cell_t* saved_top = stack::top_slot;
+    cell_t* saved_args = stack::arguments;
+    call_frame_t* saved_ctop = stack::ctop;
+    stack::mark_native(nullptr);
+    cell_t* s = stack::push(series);
+    s->data1 = static_cast<uint32_t>(i);
+    cell_t* index = stack::push_slot();
+    cell::begin(index);
+    integer::make_at(index, 1);
+    cell_t r = *actions::pick(s, index);
+    stack::ctop = saved_ctop;
+    stack::arguments = saved_args;
+    stack::top_slot = saved_top;
+    return r;
+}
+
+// The element at i (none past the tail).
+cell_t element_at(const cell_t* series, int32_t i) {
+    if (i >= series::rs_abs_length_q(series)) return cell_t{TYPE_none, 0, 0, 0};
+    if (series::block_kind_q(type_of(series))) return *block::rs_abs_at(series, i);
+    return pick_element(series, i);
+}
+
+inline void set_word(cell_t* word, const cell_t* value) {
+    cell_t v = *value;
+    _context::set(word, &v);
+}
+
+[[noreturn, gnu::cold]] void fire_invalid(const cell_t* value) {
+    cell_t v = *value;
+    fire(err::invalid_arg, &v);
+}
+
+// The number of loop words: 1 for a word; a block must hold words only.
+int32_t word_count(const cell_t* words) {
+    if (type_of(words) != TYPE_block) return 1;
+    int32_t n = block::rs_length_q(words);
+    if (n < 1) fire_invalid(words);
+    int32_t head = block::head_index(words);
+    for (int32_t k = 0; k < n; k++)
+        if (!word_kind_q(type_of(block::rs_abs_at(words, head + k)))) fire_invalid(words);
+    return n;
+}
+
+// One step of foreach or remove-each over state (series copy, words).
+// map_position: the entry position for a map!.
+bool step_once(cell_t* state, int32_t n, int32_t* map_position) {
+    if (type_of(state) == TYPE_map) {
+        cell_t* words = state + 1;
+        return map::foreach_next(state, block::rs_abs_at(words, block::head_index(words)), n, map_position);
+    }
+    if (type_of(state + 1) == TYPE_block) return foreach_next_block(state, n);
+    return foreach_next(state);
+}
+
+}  // namespace
+
+// --- step routines ---------------------------------------------------------------
+
+bool foreach_next(cell_t* state) {
+    cell_t* series = state;
+    int32_t i = series::head_index(series);
+    if (i < 0) i = 0;
+    if (i >= series::rs_abs_length_q(series)) return false;
+    cell_t v = element_at(series, i);
+    state->data1 = static_cast<uint32_t>(i + 1);
+    set_word(state + 1, &v);
+    return true;
+}
+
+bool foreach_next_block(cell_t* state, int32_t n) {
+    int32_t i = series::head_index(state);
+    if (i < 0) i = 0;
+    if (n < 1 || i >= series::rs_abs_length_q(state)) return false;
+    bool block_kind = series::block_kind_q(type_of(state));
+    for (int32_t k = 0; k < n; k++) {
+        cell_t v = element_at(state, i + k);
+        if (block_kind && type_of(&v) == TYPE_unset) {
+            cell_t* words = state + 1;
+            cell_t w = *block::rs_abs_at(words, block::head_index(words) + k);
+            fire(err::need_value, &w);
+        }
+        // The words are read from the block each time: setting one may run
+        // code that changes it.
+        cell_t* words = state + 1;
+        cell_t w = *block::rs_abs_at(words, block::head_index(words) + k);
+        set_word(&w, &v);
+    }
+    state->data1 = static_cast<uint32_t>(i + n);
+    return true;
+}
+
+void remove_each_next(cell_t* state, const cell_t* result, int32_t n) {
+    if (!truthy(result)) return;
+    int32_t i = series::head_index(state) - n;
+    if (i < 0) i = 0;
+    state->data1 = static_cast<uint32_t>(i);
+    cell_t* saved_top = stack::top_slot;
+    cell_t* saved_args = stack::arguments;
+    call_frame_t* saved_ctop = stack::ctop;
+    stack::mark_native(nullptr);
+    cell_t* s = stack::push(state);
+    cell_t* part = nullptr;
+    if (n > 1) {
+        part = stack::push_slot();
+        cell::begin(part);
+        integer::make_at(part, n);
+    }
+    actions::remove(s, part, nullptr);
+    stack::ctop = saved_ctop;
+    stack::arguments = saved_args;
+    stack::top_slot = saved_top;
+}
+
+bool forall_next(const cell_t* word, const cell_t* saved, bool advance) {
+    cell_t* v = _context::get(word);
+    if (type_of(v) != type_of(saved) || v->data2 != saved->data2) {
+        cell_t bad = *v;
+        fire(err::bad_loop_series, &bad);
+    }
+    if (advance) v->data1 = static_cast<uint32_t>(series::head_index(v) + 1);
+    return !series_more_q(v);
+}
+
+void forall_end(const cell_t* word, const cell_t* saved) {
+    cell_t w = *word;
+    _context::set(&w, saved);
+}
+
+void forall_mark(const cell_t* word, cell_t* saved) { saved->data1 = _context::get(word)->data1; }
+
+void repeat_init(int32_t start) {
+    cell_t* counter = stack::arguments - 3;
+    cell::begin(counter);
+    integer::make_at(counter, start);
+}
+
+void repeat_next(const cell_t* word, int32_t i) {
+    cell_t w = *word;
+    cell_t v{TYPE_unset, 0, 0, 0};
+    integer::make_at(&v, i + 1);
+    _context::set(&w, &v);
+}
+
+int32_t loop_count_at(cell_t* count) {
+    if (type_of(count) == TYPE_integer) return integer::get(count);
+    double d = std::trunc(cell::get_float(count));
+    int32_t n = 0;
+    if (d >= 2147483647.0)
+        n = 2147483647;
+    else if (d <= -2147483648.0)
+        n = INT32_MIN;
+    else if (d == d)
+        n = static_cast<int32_t>(d);
+    cell::begin(count);
+    integer::make_at(count, n);
+    return n;
+}
+
+int32_t loop_count() { return loop_count_at(stack::arguments); }
+
+bool series_more_q(const cell_t* series) {
+    int32_t i = series::head_index(series);
+    if (i < 0) i = 0;
+    return i < series::rs_abs_length_q(series);
+}
+
+// --- the loops --------------------------------------------------------------------
+
+void while_(int32_t check, const int32_t* refinements) {
+    if (check) [[unlikely]]
+        check_args(6, refinements);
+    cell_t* cond = stack::arguments;
+    cell_t* body = cond + 1;
+    cell_t* base = mark_loop(6, cond + 2);
+    for (;;) {
+        stack::top_slot = base;
+        interpreter::eval(cond, true);
+        if (exits::pending) [[unlikely]] {
+            if (exits::pending == exits::THROW_BREAK || exits::pending == exits::THROW_CONTINUE) {
+                exits::pending = 0;
+                fire(err::while_cond);
+            }
+            return;
+        }
+        if (!truthy_strict(base)) break;
+        stack::top_slot = base;
+        interpreter::eval(body, true);
+        if (exits::pending) [[unlikely]] {
+            step s = after_body();
+            if (s == step::BREAK) break;
+            if (s == step::PASS) return;
+        }
+    }
+    stack::unwind();
+    stack::arguments->header = TYPE_unset;
+    stack::keep();
+}
+
+void until(int32_t check, const int32_t* refinements) {
+    if (check) [[unlikely]]
+        check_args(7, refinements);
+    cell_t* body = stack::arguments;
+    cell_t* base = mark_loop(7, body + 1);
+    for (;;) {
+        stack::top_slot = base;
+        interpreter::eval(body, true);
+        if (exits::pending) [[unlikely]] {
+            uint32_t p = exits::pending;
+            step s = after_body();
+            if (s == step::BREAK) break;
+            if (s == step::PASS) return;
+            if (p == exits::THROW_CONTINUE) continue;
+        }
+        if (truthy_strict(base)) break;
+    }
+    stack::unwind_last();
+}
+
+void loop(int32_t check, const int32_t* refinements) {
+    if (check) [[unlikely]]
+        check_args(8, refinements);
+    cell_t* count = stack::arguments;
+    cell_t* body = count + 1;
+    int32_t n = loop_count_at(count);
+    if (n < 1) {
+        result_none();
+        return;
+    }
+    cell_t* base = mark_loop(8, body + 1);
+    for (int32_t i = 0; i < n; i++) {
+        stack::top_slot = base;
+        interpreter::eval(body, true);
+        if (exits::pending) [[unlikely]] {
+            step s = after_body();
+            if (s == step::BREAK) break;
+            if (s == step::PASS) return;
+        }
+    }
+    stack::unwind_last();
+}
+
+void repeat(int32_t check, const int32_t* refinements) {
+    if (check) [[unlikely]]
+        check_args(9, refinements);
+    cell_t* word = stack::arguments;
+    cell_t* counter = word + 1;
+    cell_t* body = word + 2;
+    int32_t n = loop_count_at(counter);
+    if (n < 1) {
+        result_none();
+        return;
+    }
+    // The counter lives in its own cell: the body may set the word to
+    // anything without changing the number of iterations.
+    integer::make_at(counter, 1);
+    cell_t* base = mark_loop(9, body + 1);
+    for (;;) {
+        stack::top_slot = base;
+        _context::set(word, counter);
+        interpreter::eval(body, true);
+        if (exits::pending) [[unlikely]] {
+            step s = after_body();
+            if (s == step::BREAK) break;
+            if (s == step::PASS) return;
+        }
+        if (--n == 0) break;
+        counter->data2 += 1;
+    }
+    stack::unwind_last();
+}
+
+void forever(int32_t check, const int32_t* refinements) {
+    if (check) [[unlikely]]
+        check_args(10, refinements);
+    cell_t* body = stack::arguments;
+    cell_t* base = mark_loop(10, body + 1);
+    for (;;) {
+        stack::top_slot = base;
+        interpreter::eval(body, true);
+        if (exits::pending) [[unlikely]] {
+            step s = after_body();
+            if (s == step::BREAK) break;
+            if (s == step::PASS) return;
+        }
+    }
+    stack::unwind_last();
+}
+
+void foreach(int32_t check, const int32_t* refinements) {
+    if (check) [[unlikely]]
+        check_args(11, refinements);
+    cell_t* a = stack::arguments;
+    cell_t* body = a + 2;
+    // The loop steps on its own copy of the series: setting the variable
+    // that held it does not change the iteration.
+    stack::top_slot = a + 3;
+    cell_t* state = stack::push(a + 1);
+    stack::push(a);
+    int32_t n = word_count(a);
+    if (type_of(state) == TYPE_map) {
+        if (type_of(a) != TYPE_block || n != 2) fire_invalid(a);
+    }
+    int32_t map_position = 0;
+    cell_t* base = mark_loop(11, state + 2);
+    for (;;) {
+        if (!step_once(state, n, &map_position)) break;
+        stack::top_slot = base;
+        interpreter::eval(body, true);
+        if (exits::pending) [[unlikely]] {
+            step s = after_body();
+            if (s == step::BREAK) break;
+            if (s == step::PASS) return;
+        }
+    }
+    stack::unwind_last();
+}
+
+void forall(int32_t check, const int32_t* refinements) {
+    if (check) [[unlikely]]
+        check_args(12, refinements);
+    cell_t* word = stack::arguments;
+    cell_t* body = word + 1;
+    cell_t* v = _context::get(word);
+    uint8_t t = type_of(v);
+    if (!series::series_q(t)) {
+        cell_t fn = *word_of(12);
+        cell_t type;
+        datatype::make_at(&type, t);
+        cell_t w = *word;
+        fire(err::expect_arg, &fn, &type, &w);
+    }
+    stack::top_slot = body + 1;
+    cell_t* saved = stack::push(v);
+    cell_t* base = mark_loop(12, saved + 1);
+    bool ended = forall_next(word, saved, false);
+    while (!ended) {
+        stack::top_slot = base;
+        interpreter::eval(body, true);
+        if (exits::pending) [[unlikely]] {
+            step s = after_body();
+            if (s == step::BREAK) {
+                // The word stays where the break left it.
+                stack::unwind_last();
+                return;
+            }
+            if (s == step::PASS) return;
+        }
+        ended = forall_next(word, saved, true);
+    }
+    forall_end(word, saved);
+    stack::unwind_last();
+}
+
+void remove_each(int32_t check, const int32_t* refinements) {
+    if (check) [[unlikely]]
+        check_args(13, refinements);
+    cell_t* a = stack::arguments;
+    cell_t* body = a + 2;
+    stack::top_slot = a + 3;
+    cell_t* state = stack::push(a + 1);
+    stack::push(a);
+    int32_t n = word_count(a);
+    if (type_of(state) == TYPE_map) fire_invalid(a + 1);
+    cell_t* base = mark_loop(13, state + 2);
+    for (;;) {
+        if (!step_once(state, n, nullptr)) break;
+        stack::top_slot = base;
+        interpreter::eval(body, true);
+        if (exits::pending) [[unlikely]] {
+            uint32_t p = exits::pending;
+            step s = after_body();
+            if (s == step::BREAK) break;
+            if (s == step::PASS) return;
+            if (p == exits::THROW_CONTINUE) continue;
+        }
+        remove_each_next(state, base, n);
+    }
+    stack::unwind();
+    stack::set_last_keep(a + 1);
+}
+
+}  // namespace zuv::natives
