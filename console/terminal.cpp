@@ -61,13 +61,15 @@ bool exit_hook_added = false;
 // The signals that end the process while a read waits for a key: the
 // terminal gets its modes back before the signal takes its course.
 constexpr int ENDING_SIGNALS[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
-struct sigaction old_actions[sizeof ENDING_SIGNALS / sizeof ENDING_SIGNALS[0]];
+constexpr size_t ENDING_COUNT = sizeof ENDING_SIGNALS / sizeof ENDING_SIGNALS[0];
+struct sigaction old_actions[ENDING_COUNT];
+bool installed[ENDING_COUNT];
 struct sigaction old_winch;
 volatile sig_atomic_t window_changed = 0;
 
 void on_ending_signal(int sig) {
     restore_mode();
-    for (size_t i = 0; i < sizeof ENDING_SIGNALS / sizeof ENDING_SIGNALS[0]; ++i)
+    for (size_t i = 0; i < ENDING_COUNT; ++i)
         if (ENDING_SIGNALS[i] == sig) sigaction(sig, &old_actions[i], nullptr);
     // Delivered again once this handler returns, to the handler it had before.
     raise(sig);
@@ -100,13 +102,18 @@ bool enter_raw() {
 }
 
 // The handlers live only while a read waits, so that the rest of the
-// program keeps its own.
+// program keeps its own. A signal that is ignored or has a handler of the
+// program's own does not end the process and is left alone.
 void install_read_handlers() {
     struct sigaction sa {};
     sa.sa_handler = on_ending_signal;
     sigemptyset(&sa.sa_mask);
-    for (size_t i = 0; i < sizeof ENDING_SIGNALS / sizeof ENDING_SIGNALS[0]; ++i)
-        sigaction(ENDING_SIGNALS[i], &sa, &old_actions[i]);
+    for (size_t i = 0; i < ENDING_COUNT; ++i) {
+        sigaction(ENDING_SIGNALS[i], nullptr, &old_actions[i]);
+        installed[i] =
+            !(old_actions[i].sa_flags & SA_SIGINFO) && old_actions[i].sa_handler == SIG_DFL;
+        if (installed[i]) sigaction(ENDING_SIGNALS[i], &sa, nullptr);
+    }
     struct sigaction wa {};
     wa.sa_handler = on_winch;
     wa.sa_flags = SA_RESTART;  // poll is interrupted all the same
@@ -115,8 +122,8 @@ void install_read_handlers() {
 }
 
 void remove_read_handlers() {
-    for (size_t i = 0; i < sizeof ENDING_SIGNALS / sizeof ENDING_SIGNALS[0]; ++i)
-        sigaction(ENDING_SIGNALS[i], &old_actions[i], nullptr);
+    for (size_t i = 0; i < ENDING_COUNT; ++i)
+        if (installed[i]) sigaction(ENDING_SIGNALS[i], &old_actions[i], nullptr);
     sigaction(SIGWINCH, &old_winch, nullptr);
 }
 
@@ -166,12 +173,6 @@ public:
         return take_report();
     }
 
-    void reset() {
-        buffer_.clear();
-        pos_ = 0;
-        ended_ = false;
-    }
-
 private:
     // Reads what is there (waiting up to timeout_ms, -1 for ever); false when
     // nothing came.
@@ -187,7 +188,9 @@ private:
                 get_window_size();
                 editor.set_columns(columns_);
             }
-            struct pollfd p {STDIN_FILENO, POLLIN, 0};
+            struct pollfd p {
+                STDIN_FILENO, POLLIN, 0
+            };
             int r = poll(&p, 1, timeout_ms);
             if (r < 0) {
                 if (errno == EINTR) continue;
@@ -238,7 +241,10 @@ private:
     bool ended_ = false;
 };
 
+// Kept from read to read: the lines of a paste after the first wait here
+// for the reads that follow.
 tty_source source;
+key_reader keys(source);
 bool report_works = true;  // the terminal answered the cursor query before
 
 // --- Zuv values ----------------------------------------------------------------------------
@@ -249,7 +255,8 @@ std::u32string text_of(const cell_t* s, int32_t from) {
     int32_t n = string::rs_abs_length_q(s);
     if (from < 0) from = 0;
     text.reserve(static_cast<size_t>(n > from ? n - from : 0));
-    for (int32_t i = from; i < n; ++i) text.push_back(static_cast<char32_t>(string::rs_abs_at(s, i)));
+    for (int32_t i = from; i < n; ++i)
+        text.push_back(static_cast<char32_t>(string::rs_abs_at(s, i)));
     return text;
 }
 
@@ -261,7 +268,9 @@ void set_text(cell_t* s, const std::u32string& text) {
 // The history block as the editor sees it: entries from index 0, newest first.
 class block_history final : public history_t {
 public:
-    int32_t count() override { return type_of(&held_history) == TYPE_block ? block::abs_length(&held_history) : 0; }
+    int32_t count() override {
+        return type_of(&held_history) == TYPE_block ? block::abs_length(&held_history) : 0;
+    }
     std::u32string entry(int32_t index) override {
         if (index < 0 || index >= count()) return {};
         return text_of(block::rs_abs_at(&held_history, index), 0);
@@ -312,8 +321,9 @@ bool get_window_size() {
         rows_ = pair::get_y(size);
     }
     struct winsize ws {};
-    bool got = (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 || ioctl(STDIN_FILENO, TIOCGWINSZ, &ws) == 0) &&
-               ws.ws_col > 0;
+    bool got =
+        (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 || ioctl(STDIN_FILENO, TIOCGWINSZ, &ws) == 0) &&
+        ws.ws_col > 0;
     if (got) {
         columns_ = ws.ws_col;
         rows_ = ws.ws_row;
@@ -322,7 +332,8 @@ bool get_window_size() {
     }
     if (columns_ <= 0) {
         columns_ = 80;
-        if (size != nullptr && type_of(size) == TYPE_pair) write_console_size(80, pair::get_y(size));
+        if (size != nullptr && type_of(size) == TYPE_pair)
+            write_console_size(80, pair::get_y(size));
     }
     return false;
 }
@@ -344,7 +355,8 @@ void init(const cell_t* title) {
     }
     if (stdin_console_q()) get_window_size();
     cell_t* size = console_field("size");
-    if (size != nullptr && (type_of(size) != TYPE_pair || pair::get_x(size) == 0 || pair::get_y(size) == 0))
+    if (size != nullptr &&
+        (type_of(size) != TYPE_pair || pair::get_x(size) == 0 || pair::get_y(size) == 0))
         pair::make_at(size, 80, 50);
 }
 
@@ -355,7 +367,6 @@ void _set_buffer_history(const cell_t* line, const cell_t* hist) {
     }
     copy_cell(line, &held_line);
     copy_cell(hist, &held_history);
-    if (stdin_console_q()) enter_raw();
 }
 
 void _terminate_console() {}
@@ -374,7 +385,6 @@ int32_t _read_input(const cell_t* prompt, bool hidden) {
         read_guard guard;
         enter_raw();
         get_window_size();
-        source.reset();
         int32_t start = -1;
         if (report_works && isatty(STDOUT_FILENO)) {
             start = source.cursor_column();
@@ -383,9 +393,9 @@ int32_t _read_input(const cell_t* prompt, bool hidden) {
         editor.line = text_of(&held_line, 0);
         editor.cursor = static_cast<int32_t>(held_line.data1);
         editor.complete = complete_hook;
+        editor.out.clear();  // what a read that ended in an error left unsent
         editor.begin(prompt_text, hidden, columns_, start < 0 ? 0 : start, &history);
         write_out(editor.out);
-        key_reader keys(source);
         for (;;) {
             int32_t key = keys.read();
             // A terminal that hung up ends the console as Ctrl-C would.

@@ -27,8 +27,9 @@ namespace zuv::terminal {
 
 // --- the routines behind the console's Zuv code ------------------------------------
 // `_set-buffer-history`: the line (string!) the next read fills and the
-// history block (newest entry first) it browses and adds to; on a terminal,
-// raw mode starts here. Both values stay with the module until the next call.
+// history block (newest entry first) it browses and adds to. Both values stay
+// with the module until the next call. Raw mode waits for the read itself,
+// so that an error between the two calls never leaves the terminal raw.
 void _set_buffer_history(const cell_t* line, const cell_t* hist);
 
 // `_read-input`: reads one line into the line given to _set_buffer_history

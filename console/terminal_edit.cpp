@@ -50,8 +50,8 @@ bool history_takes_q(history_t& history, const std::u32string& line, bool hidden
     return history.count() == 0 || history.entry(0) != line;
 }
 
-void line_editor::begin(const std::u32string& prompt, bool hide, int32_t columns, int32_t start_column,
-                        history_t* history) {
+void line_editor::begin(const std::u32string& prompt, bool hide, int32_t columns,
+                        int32_t start_column, history_t* history) {
     prompt_ = prompt;
     hide_ = hide;
     columns_ = columns > 0 ? columns : 80;
@@ -68,7 +68,8 @@ void line_editor::begin(const std::u32string& prompt, bool hide, int32_t columns
         line = saved_line;
         cursor = saved_cursor;
     }
-    if (cursor < 0 || cursor > static_cast<int32_t>(line.size())) cursor = static_cast<int32_t>(line.size());
+    if (cursor < 0 || cursor > static_cast<int32_t>(line.size()))
+        cursor = static_cast<int32_t>(line.size());
     refresh();
 }
 
@@ -84,8 +85,8 @@ void line_editor::emit_char(char32_t c, bool hidden) {
     }
 }
 
-int32_t line_editor::emit(const std::u32string& s, size_t from, size_t to, int32_t off, bool draw, bool hidden,
-                          bool line_part) {
+int32_t line_editor::emit(const std::u32string& s, size_t from, size_t to, int32_t off, bool draw,
+                          bool hidden, bool line_part) {
     const int32_t cols = columns_;
     for (size_t i = from; i < to; ++i) {
         char32_t c = s[i];
@@ -129,8 +130,8 @@ int32_t line_editor::display_offset(int32_t index) const {
     int32_t o = offsets_.empty() ? start_ : offsets_[static_cast<size_t>(index)];
     // A wide character that cannot start in the last column is drawn on the
     // next row; the cursor stands on it there.
-    if (index < static_cast<int32_t>(line.size()) && !hide_ && cell_width(line[static_cast<size_t>(index)]) == 2 &&
-        o % columns_ == columns_ - 1)
+    if (index < static_cast<int32_t>(line.size()) && !hide_ &&
+        cell_width(line[static_cast<size_t>(index)]) == 2 && o % columns_ == columns_ - 1)
         return o + 1;
     return o;
 }

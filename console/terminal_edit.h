@@ -69,7 +69,8 @@ public:
 
     // Starts a read: draws the prompt and the line (or the saved line). The
     // terminal's cursor stands at start_column of its row.
-    void begin(const std::u32string& prompt, bool hide, int32_t columns, int32_t start_column, history_t* history);
+    void begin(const std::u32string& prompt, bool hide, int32_t columns, int32_t start_column,
+               history_t* history);
 
     // Acts on one key; answers false when the read has ended. The line is
     // then the answer (see _read_input) and out ends with the line end.
@@ -98,15 +99,15 @@ private:
     int32_t display_offset(int32_t index) const;
     // Emits s[from, to) from offset off (into out when draw); the line's
     // character offsets go to offsets_ when line_part. Returns the end offset.
-    int32_t emit(const std::u32string& s, size_t from, size_t to, int32_t off, bool draw, bool hidden,
-                 bool line_part);
+    int32_t emit(const std::u32string& s, size_t from, size_t to, int32_t off, bool draw,
+                 bool hidden, bool line_part);
     void emit_char(char32_t c, bool hidden);
 
     std::u32string prompt_;
     bool hide_ = false;
     int32_t columns_ = 80;
-    int32_t start_ = 0;          // offset where the prompt begins
-    int32_t term_ = 0;           // offset where the terminal's cursor stands
+    int32_t start_ = 0;  // offset where the prompt begins
+    int32_t term_ = 0;  // offset where the terminal's cursor stands
     bool first_refresh_ = true;  // nothing drawn yet in this read
     bool full_redraw_ = true;
     bool pending_wrap_ = false;  // the last cell drawn filled a row's last column

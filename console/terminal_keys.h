@@ -38,7 +38,7 @@ constexpr int32_t KEY_ESCAPE = 27;
 constexpr int32_t KEY_DEL_CHAR = 127;  // what most terminals send for Backspace
 
 // What read_byte answers besides a byte.
-constexpr int BYTE_END = -1;      // end of input or a failed read
+constexpr int BYTE_END = -1;  // end of input or a failed read
 constexpr int BYTE_TIMEOUT = -2;  // nothing came within the short wait
 
 // Where the decoder takes its bytes from. wait: false blocks until a byte

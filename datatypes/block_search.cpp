@@ -483,7 +483,7 @@ cell_t* do_set_op(bool case_, const cell_t* skip_cell, int32_t code) {
     cell_t* result = stack::push_slot();
     make_at(result, std::max(1, capacity));
     node_t result_table = hashtable::init(std::max(1, capacity), result, hashtable::KIND_HASH, 1);
-    collector::root_node keep_result_table(result_table);
+    collector::root_node keep_result_table(result_table, true);
 
     int32_t passes = (code == SET_UNION || code == SET_DIFFERENCE) ? 2 : 1;
     for (int32_t pass = 0; pass < passes; pass++) {
@@ -496,7 +496,7 @@ cell_t* do_set_op(bool case_, const cell_t* skip_cell, int32_t code) {
                               ? other->data3
                               : hashtable::init(std::max(1, rs_length_q(other)), other, hashtable::KIND_HASH, 1);
         }
-        collector::root_node keep_other_table(other_table);
+        collector::root_node keep_other_table(other_table, true);
         for (int32_t i = std::max(0, head_index(from)); i < abs_length(from); i += skip) {
             cell_t key = cell_at(from, i);
             if (test) {

@@ -228,7 +228,8 @@ cell_t* set(cell_t* word, const cell_t* value) { return set_in(word, value, word
 
 cell_t* get_in(int32_t symbol, node_t ctx) {
     if (on_stack_q(cell_of(ctx))) ctx = global_node;
-    return value_at(ctx, find_word(ctx, symbol, true));
+    int32_t index = find_word(ctx, symbol, true);
+    return index < 0 ? nullptr : value_at(ctx, index);
 }
 
 int32_t bind_word(node_t ctx, cell_t* word) {

@@ -108,6 +108,7 @@ inline cell_t* get(const cell_t* word) {
 }
 cell_t* set(cell_t* word, const cell_t* value);
 cell_t* set_in(cell_t* word, const cell_t* value, node_t ctx, bool fire_events);
+// The word's value in ctx, nullptr when ctx has no such word.
 cell_t* get_in(int32_t symbol, node_t ctx);
 
 // --- binding -------------------------------------------------------------------

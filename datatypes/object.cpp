@@ -439,6 +439,8 @@ int32_t serialize(const cell_t* obj, cell_t* buffer, bool only, bool all, bool f
     // The scratch cells live on the argument stack while values are molded.
     cell_t* w = stack::push_slot();
     cell_t* v = stack::push_slot();
+    // v holds whatever an earlier call left there until a field is read.
+    v->header = TYPE_unset;
     for (int32_t i = 0; i < n; i++) {
         *w = *get_word(ctx, i);
         if (!all && handler_word(w)) continue;

@@ -12,6 +12,7 @@
 #include "datatypes/symbol.h"
 #include "interpreter/actions.h"
 #include "interpreter/random.h"
+#include "runtime/collector.h"
 #include "runtime/fire.h"
 #include "runtime/hash.h"
 #include "runtime/ownership.h"
@@ -252,6 +253,8 @@ cell_t* remove(cell_t* v, cell_t* part, cell_t* key) {
 
 cell_t* take(cell_t* v, cell_t* part, bool, bool last) {
     cell_t self = *v;
+    // v is often the result slot, which is overwritten below.
+    collector::root_cell keep_self(&self);
     int32_t length = get_length(&self, false);
     if (length < 1) {
         set_none(stack::arguments);
@@ -295,7 +298,11 @@ cell_t* take(cell_t* v, cell_t* part, bool, bool last) {
     }
     k = std::min(k, total - start);
 
+    // The taken element is no longer in the series once it is removed, and
+    // reindexing allocates.
     cell_t result;
+    cell::begin(&result);
+    collector::root_cell keep_result(&result);
     if (part) {
         // A new series of the same type holding the taken units.
         series_buffer_t* s = buffer_of(&self);

@@ -69,6 +69,9 @@ constexpr int32_t MAX_REFINEMENTS = 16;
 constexpr int32_t no_refinements[MAX_REFINEMENTS] = {-1, -1, -1, -1, -1, -1, -1, -1,
                                                      -1, -1, -1, -1, -1, -1, -1, -1};
 
+// The table slot of the `return` native.
+constexpr uint32_t RETURN_SLOT = 79;
+
 // The plan summary (see plan_of).
 constexpr uint32_t PLAN_SIMPLE = 1u << 31;
 constexpr uint32_t PLAN_ARGS_MASK = 0xFFu;
@@ -477,18 +480,28 @@ void init_stack_limit() {
 
 // --- blocks ----------------------------------------------------------------------------
 
+namespace {
+// Gives the caller's position back on every way out of a block: the normal
+// end, an exit passing through and a raised error alike, so what runs next in
+// the caller reports its own code as near.
+struct position_guard {
+    cell_t saved;
+    ~position_guard() { *position = saved; }
+};
+}  // namespace
+
 void eval(const cell_t* block, bool keep) {
     // The code cell rides on the stack under the frame: it keeps the block
     // alive and gives every position a cell that does not move.
     cell_t* code = stack::push(block);
-    cell_t saved = *position;
+    position_guard guard{*position};
     stack::mark_eval(&body_word);
     int32_t head = block::head_index(code);
     int32_t end = block::abs_length(code);
     if (head < 0) head = 0;
     if (tracing) [[unlikely]]
         fire_event(event::ENTER, code, head, nullptr, nullptr);
-    if (head >= end) {
+    if (head >= end) [[unlikely]] {
         stack::set_last_keep(&unset_value);
     } else {
         *position = *code;
@@ -496,7 +509,8 @@ void eval(const cell_t* block, bool keep) {
         for (;;) {
             position->data1 = static_cast<uint32_t>(pos);
             pos = eval_expression(code, pos, end, false, false, false);
-            if (exits::pending) return;
+            if (exits::pending) [[unlikely]]
+                return;
             end = live_end(code, end);
             if (pos >= end) break;
             stack::clear_args();
@@ -504,7 +518,6 @@ void eval(const cell_t* block, bool keep) {
     }
     if (tracing) [[unlikely]]
         fire_event(event::EXIT, code, end, nullptr, stack::arguments);
-    *position = saved;
     // Pop the frame and the code cell under it.
     cell_t* result = stack::arguments;
     stack::unwind();
@@ -541,6 +554,33 @@ int32_t do_next(const cell_t* block) {
 
 // --- expressions --------------------------------------------------------------------
 
+namespace {
+
+inline uint32_t plan_of_callee(const cell_t* callee);
+
+// `return value`, the common case of a function's last expression: its frame
+// and its argument as any call has them, then straight to the exit, with
+// nothing built for a result that never comes back.
+int32_t eval_return(const cell_t* callee, const cell_t* word, const cell_t* code, int32_t pos,
+                    int32_t end) {
+    uint32_t plan = plan_of_callee(callee);
+    if (plan != (PLAN_SIMPLE | 1u)) [[unlikely]]
+        return eval_code(callee, code, pos, end, false, pos - 1, false);
+    stack::push(callee);
+    stack::mark_interp_native(word);
+    if (pos >= live_end(code, end)) [[unlikely]]
+        fire_no_arg(callee, 0);
+    pos = eval_expression(code, pos, end, false, true, false);
+    if (exits::pending) [[unlikely]]
+        return pos;
+    node_t cache = alloc::buffer(callee->data3)->head_cell()[1].data2;
+    check_arg(callee, 0, alloc::buffer(cache)->head_cell(), stack::top_slot - 1);
+    exits::throw_exit(true, false);
+    return pos;
+}
+
+}  // namespace
+
 int32_t eval_expression(const cell_t* code, int32_t pos, int32_t end, bool no_infix, bool push,
                         bool as_value) {
     check_native_stack();
@@ -551,6 +591,8 @@ int32_t eval_expression(const cell_t* code, int32_t pos, int32_t end, bool no_in
     case TYPE_word: {
         const cell_t* v = _context::get(c);
         uint8_t vt = type_of(v);
+        if (vt == TYPE_native && v->data1 == RETURN_SLOT && !tracing) [[unlikely]]
+            return eval_return(v, c, code, pos + 1, end);
         if (callable_q(vt)) {
             pos = eval_code(v, code, pos + 1, end, push, pos, false);
             if (exits::pending) return pos;
@@ -679,8 +721,12 @@ int32_t eval_expression(const cell_t* code, int32_t pos, int32_t end, bool no_in
         break;
     }
     if (!no_infix) {
-        pos = infix_loop(code, pos, end, push);
-        if (exits::pending) return pos;
+        // Only a word can be an operator: most expressions stop here.
+        end = live_end(code, end);
+        if (pos < end && type_of(cell_at(code, pos)) == TYPE_word) {
+            pos = infix_loop(code, pos, end, push);
+            if (exits::pending) return pos;
+        }
     }
     if (tracing && !push) [[unlikely]]
         fire_event(event::EXPR, code, pos, nullptr, stack::arguments);
@@ -688,53 +734,6 @@ int32_t eval_expression(const cell_t* code, int32_t pos, int32_t end, bool no_in
 }
 
 // --- calls ---------------------------------------------------------------------------
-
-int32_t eval_code(const cell_t* callee, const cell_t* code, int32_t pos, int32_t end, bool push,
-                  int32_t word_pos, bool infix, const cell_t* path, int32_t ref_pos) {
-    // The callee's slot receives the result; on the stack it also keeps the
-    // callee alive while its arguments are evaluated.
-    cell_t* slot = infix ? stack::top_slot - 2 : stack::push(callee);
-    const cell_t* w = &anon_word;
-    if (path != nullptr) {
-        cell_t* head = block::rs_abs_at(path, block::head_index(path));
-        if (type_of(head) == TYPE_word) w = head;
-    } else if (word_pos >= 0) {
-        cell_t* wc = cell_at(code, word_pos);
-        if (type_of(wc) == TYPE_word) w = wc;
-    }
-    if (tracing) [[unlikely]] {
-        cell_t name = *w;
-        if (infix) stack::top_slot++;
-        fire_event(event::OPEN, code, pos, nullptr, &name);
-        if (infix) stack::top_slot--;
-    }
-    uint8_t t = type_of(slot);
-    if (infix) stack::top_slot--;
-    if (t == TYPE_function) stack::mark_interp_func(w);
-    else stack::mark_interp_native(w);
-    if (infix) stack::top_slot++;
-
-    pos = fetch_args(slot, code, pos, end, path, ref_pos, mode::EVAL, infix);
-    if (exits::pending) return pos;
-    if (t == TYPE_function) {
-        call_function(slot, 0, nullptr, callback::NONE);
-        if (exits::pending) return pos;
-    } else if (t == TYPE_routine) {
-        call_routine(slot);
-        if (exits::pending) return pos;
-    }
-
-    cell_t* result = stack::arguments;
-    stack::unwind();
-    cell_t* target = push ? slot : stack::arguments;
-    *target = *result;
-    stack::top_slot = target + 1;
-    if (tracing) [[unlikely]] {
-        cell_t name = call_word();
-        fire_event(event::RETURN, code, pos, &name, target);
-    }
-    return pos;
-}
 
 namespace {
 
@@ -773,7 +772,7 @@ inline int32_t fetch_simple(uint32_t plan, uint8_t t, const cell_t* callee, cons
         check_arg(callee, i, alloc::buffer(cache)->head_cell() + i, stack::top_slot - 1);
     }
     if (t == TYPE_function || t == TYPE_routine) {
-        push_locals(static_cast<int32_t>(plan >> PLAN_LOCALS_SHIFT));
+        push_locals(static_cast<int32_t>((plan >> PLAN_LOCALS_SHIFT) & 0xFFFF));
         if (tracing) [[unlikely]] {
             cell_t name = call_word();
             fire_event(event::CALL, code, pos, &name, callee);
@@ -798,13 +797,72 @@ inline int32_t fetch_simple(uint32_t plan, uint8_t t, const cell_t* callee, cons
     return pos;
 }
 
+// The plan summary of a callee, its cache made on first use.
+inline uint32_t plan_of_callee(const cell_t* callee) {
+    cell_t* c = alloc::buffer(callee->data3)->head_cell() + 1;
+    if (type_of(c) != TYPE_block) [[unlikely]]
+        c = arguments_cache(callee);
+    return c->data3;
+}
+
 }  // namespace
+
+int32_t eval_code(const cell_t* callee, const cell_t* code, int32_t pos, int32_t end, bool push,
+                  int32_t word_pos, bool infix, const cell_t* path, int32_t ref_pos) {
+    // The callee's slot receives the result; on the stack it also keeps the
+    // callee alive while its arguments are evaluated.
+    cell_t* slot = infix ? stack::top_slot - 2 : stack::push(callee);
+    const cell_t* w = &anon_word;
+    if (path != nullptr) {
+        cell_t* head = block::rs_abs_at(path, block::head_index(path));
+        if (type_of(head) == TYPE_word) w = head;
+    } else if (word_pos >= 0) {
+        cell_t* wc = cell_at(code, word_pos);
+        if (type_of(wc) == TYPE_word) w = wc;
+    }
+    if (tracing) [[unlikely]] {
+        cell_t name = *w;
+        if (infix) stack::top_slot++;
+        fire_event(event::OPEN, code, pos, nullptr, &name);
+        if (infix) stack::top_slot--;
+    }
+    uint8_t t = type_of(slot);
+    if (infix) stack::top_slot--;
+    if (t == TYPE_function) stack::mark_interp_func(w);
+    else stack::mark_interp_native(w);
+    if (infix) stack::top_slot++;
+
+    uint32_t plan = plan_of_callee(slot);
+    if ((plan & PLAN_SIMPLE) && path == nullptr) [[likely]]
+        pos = fetch_simple(plan, t, slot, code, pos, end, infix);
+    else
+        pos = fetch_args(slot, code, pos, end, path, ref_pos, mode::EVAL, infix);
+    if (exits::pending) return pos;
+    if (t == TYPE_function) {
+        call_function(slot, 0, nullptr, callback::NONE);
+        if (exits::pending) return pos;
+    } else if (t == TYPE_routine) {
+        call_routine(slot);
+        if (exits::pending) return pos;
+    }
+
+    cell_t* result = stack::arguments;
+    stack::unwind();
+    cell_t* target = push ? slot : stack::arguments;
+    *target = *result;
+    stack::top_slot = target + 1;
+    if (tracing) [[unlikely]] {
+        cell_t name = call_word();
+        fire_event(event::RETURN, code, pos, &name, target);
+    }
+    return pos;
+}
 
 int32_t fetch_args(const cell_t* callee, const cell_t* code, int32_t pos, int32_t end,
                    const cell_t* path, int32_t ref_pos, int32_t mode, bool infix) {
     uint8_t t = type_of(callee);
-    uint32_t plan = arguments_cache(callee)->data3;
-    if (getenv("NOFAST")==nullptr && (plan & PLAN_SIMPLE) && path == nullptr && mode == mode::EVAL) [[likely]]
+    uint32_t plan = plan_of_callee(callee);
+    if ((plan & PLAN_SIMPLE) && path == nullptr && mode == mode::EVAL) [[likely]]
         return fetch_simple(plan, t, callee, code, pos, end, infix);
     bool native_like = t == TYPE_native || t == TYPE_action;
     bool applying = (mode & 3) != 0;
@@ -982,11 +1040,13 @@ int32_t fetch_args(const cell_t* callee, const cell_t* code, int32_t pos, int32_
 
 void call_function(const cell_t* fn, node_t obj_ctx, const cell_t* word, uint32_t callback_kind) {
     (void)obj_ctx;
+    // fn may be a stack cell that an exit passing through overwrites: take
+    // what the way out needs now.
     bool is_function = type_of(fn) == TYPE_function;
-    uint32_t* values = nullptr;
+    node_t ctx = function::context_of(fn);
     uint32_t saved = 0;
     if (is_function) {
-        values = stack::values_word(function::context_of(fn));
+        uint32_t* values = stack::values_word(ctx);
         saved = *values;
         *values = stack::index_of(stack::arguments);
     }
@@ -1019,12 +1079,12 @@ void call_function(const cell_t* fn, node_t obj_ctx, const cell_t* word, uint32_
             }
         }
     } catch (...) {
-        if (is_function) *stack::values_word(function::context_of(fn)) = saved;
+        if (is_function) *stack::values_word(ctx) = saved;
         tracing = saved_tracing;
         throw;
     }
-    // The context's node may have been given a new buffer meanwhile.
-    if (is_function) *stack::values_word(function::context_of(fn)) = saved;
+    // Through the node: the context may have been given a new buffer.
+    if (is_function) *stack::values_word(ctx) = saved;
     tracing = saved_tracing;
     if (exits::pending == exits::THROW_RETURN || exits::pending == exits::THROW_EXIT) {
         exits::take();

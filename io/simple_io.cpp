@@ -104,11 +104,42 @@ struct collector_hold {
     collector_hold& operator=(const collector_hold&) = delete;
 };
 
+// Whether every byte is below 0x80.
+bool ascii_q(const uint8_t* p, int64_t n) {
+    constexpr int64_t BLOCK = 4096;
+    for (int64_t at = 0; at < n; at += BLOCK) {
+        int64_t end = std::min(n, at + BLOCK);
+        uint8_t bits = 0;
+        for (int64_t i = at; i < end; i++) bits |= p[i];
+        if (bits & 0x80) return false;
+    }
+    return true;
+}
+
+// Whether the bytes are ASCII without CR: then they are the string's
+// characters as they stand, with nothing to decode, fold or skip.
+bool plain_ascii_q(const uint8_t* p, int64_t n) {
+    if (n > 0 && std::memchr(p, '\r', static_cast<size_t>(n)) != nullptr) return false;
+    return ascii_q(p, n);
+}
+
+// A new string! of 1-byte units holding the ASCII bytes, in cell.
+void make_ascii_at(cell_t* c, const uint8_t* bytes, int64_t count) {
+    string::make_at(c, count);
+    series_buffer_t* s = string::buffer_of(c);
+    std::memcpy(s->tail_ptr(), bytes, static_cast<size_t>(count));
+    s->tail += static_cast<int32_t>(count);
+}
+
 // A new string! from UTF-8 bytes, pushed; fold turns CR LF and lone CR into
 // LF (the byte-order mark is skipped in any case).
 cell_t* push_text(const uint8_t* bytes, int64_t count, bool fold) {
     cell_t* c = stack::push_slot();
     cell::begin(c);
+    if (plain_ascii_q(bytes, count)) {
+        make_ascii_at(c, bytes, count);
+        return c;
+    }
     node_t node = unicode::load_utf8(text_source::at(bytes), count, 0, nullptr, fold);
     c->data1 = 0;
     c->data2 = node;
@@ -142,7 +173,15 @@ cell_t* push_lines(const uint8_t* bytes, int64_t count) {
         const uint8_t* stop = lf ? lf : end;
         int64_t n = stop - start;
         if (lf && n > 0 && stop[-1] == '\r') n--;
-        string::load_in(start, n, block, string::ENCODING_UTF8);
+        if (plain_ascii_q(start, n)) {
+            cell_t* slot = stack::push_slot();
+            cell::begin(slot);
+            make_ascii_at(slot, start, n);
+            *alloc::alloc_tail(block::buffer_of(block)) = *slot;
+            stack::pop(1);
+        } else {
+            string::load_in(start, n, block, string::ENCODING_UTF8);
+        }
         if (!lf) break;
         start = lf + 1;
     }
@@ -220,8 +259,17 @@ void put_value(writer_t& w, const cell_t* value_at, int64_t part) {
         return;
     }
     if (string::any_string_q(t)) {
-        int32_t p = part < 0 ? -1 : static_cast<int32_t>(std::min<int64_t>(part, INT32_MAX));
-        w.put(unicode::to_utf8(&value, p, false));
+        int32_t length = string::rs_length_q(&value);
+        int64_t n = part < 0 ? length : std::min<int64_t>(part, length);
+        // ASCII in 1-byte units is its own UTF-8: written from where it lies.
+        if (string::buffer_of(&value)->unit() == 1) {
+            const uint8_t* head = string::rs_head(&value);
+            if (ascii_q(head, n)) {
+                w.put(head, static_cast<size_t>(n));
+                return;
+            }
+        }
+        w.put(unicode::to_utf8(&value, static_cast<int32_t>(n), false));
         return;
     }
     cell_t* held = stack::push(&value);
@@ -553,7 +601,9 @@ int64_t write(const cell_t* file, const cell_t* data, const cell_t* part, const 
     if (file != nullptr) {
         bool placed = true;
         if (s > 0) placed = seek_file(fd, s);
-        if (placed && append) placed = ::lseek(fd, 0, SEEK_END) >= 0;
+        // A pipe or terminal has no end to seek to: everything written to it
+        // already follows what came before.
+        if (placed && append) placed = ::lseek(fd, 0, SEEK_END) >= 0 || errno == ESPIPE;
         if (!placed) fire_cannot_open(file);
     }
 

@@ -16,6 +16,7 @@
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/none.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
@@ -24,6 +25,7 @@
 #include "datatypes/word.h"
 #include "lexer/literal_checks.h"
 #include "runtime/alloc.h"
+#include "runtime/collector.h"
 #include "runtime/dtoa.h"
 
 namespace zuv::lexer {
@@ -749,9 +751,18 @@ void finish_container(state_t& s, int32_t m, int32_t result, int32_t start, int3
         series_buffer_t* b = alloc::buffer(node);
         if (count > 0) std::memcpy(b->head_ptr(), value_at(first), static_cast<size_t>(count) * sizeof(cell_t));
         b->tail = b->head + count * static_cast<int32_t>(sizeof(cell_t));
-        // needs map: a map! checks its key count and key types and builds
-        // its hashtable here (map! has not landed: refused above).
-        block::init_value(&made, static_cast<uint32_t>(result), node);
+        if (result == TYPE_map) {
+            // A map literal holds key-value pairs whose keys can be keys;
+            // anything else is refused before a table is built over it.
+            bool ok = count % 2 == 0;
+            for (int32_t i = 0; ok && i < count; i += 2) ok = map::valid_key_q(type_of(value_at(first + i)));
+            if (!ok) throw_error(s, static_cast<int32_t>(value_at(m)->data3), end, TYPE_map);
+            collector::root_node keep(node);
+            cell_t entries{TYPE_block, 0, node, 0};
+            map::make_at(&made, &entries, 0);
+        } else {
+            block::init_value(&made, static_cast<uint32_t>(result), node);
+        }
     }
     (void)start;
     store(m, made);

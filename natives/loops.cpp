@@ -116,8 +116,8 @@ int32_t word_count(const cell_t* words) {
 // map_position: the entry position for a map!.
 bool step_once(cell_t* state, int32_t n, int32_t* map_position) {
     if (type_of(state) == TYPE_map) {
-        cell_t* words = state + 1;
-        return map::foreach_next(state, block::rs_abs_at(words, block::head_index(words)), n, map_position);
+        // The words block itself: the map's stepper reads its words from the head.
+        return map::foreach_next(state, state + 1, n, map_position);
     }
     if (type_of(state + 1) == TYPE_block) return foreach_next_block(state, n);
     return foreach_next(state);

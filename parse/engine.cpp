@@ -402,7 +402,6 @@ step_t engine_t::enter_block(const cell_t* block, int32_t parent_pos) {
             fire(err::parse_infinite, &b);
         }
     }
-    cell_t copy = *block;
     int32_t f = push_frame(kind::BLOCK, parent_pos, bf);
     cell_t* c = frame(f);
     put_triple(c + 1, ip, static_cast<int32_t>(inode), 0);
@@ -412,7 +411,6 @@ step_t engine_t::enter_block(const cell_t* block, int32_t parent_pos) {
     int32_t len = rule_tail();
     pos = head < 0 ? 0 : head > len ? len : head;
     event(EV_PUSH);
-    (void)copy;
     return step_t::SEQ;
 }
 
@@ -721,6 +719,7 @@ step_t engine_t::exec_keyword(kw_t k) {
         need_rule(at + 2, at);
         cell_t value = *_context::get(&w);
         uint8_t t = type_of(&value);
+        if (t == TYPE_unset) fire(err::no_value, &w);
         bool by_case = !(t == TYPE_none || (t == TYPE_logic && !logic::get(&value)));
         int32_t f = push_frame(kind::CASE, at + 2, ip);
         put_triple(frame(f) + 1, case_ ? 1 : 0, 0, 0);
@@ -764,6 +763,11 @@ step_t engine_t::exec_keyword(kw_t k) {
             p++;
         }
         need_rule(p, at);
+        if (rule_end(p) >= rule_tail()) {
+            // No value to put in after the rule.
+            cell_t kwc = *rule_at(at);
+            fire(err::parse_rule, &kwc);
+        }
         push_frame(only ? kind::CHANGE_ONLY : kind::CHANGE, p, ip);
         pos = p;
         return step_t::EXEC;
@@ -976,10 +980,6 @@ step_t engine_t::done() {
         pop_frame();
         if (!ok) {
             ip = ip0;
-            if (after >= rule_tail()) {
-                cell_t kwc = *rule_at(gp - (only ? 2 : 1));
-                fire(err::parse_end, &kwc);
-            }
             return settle(false, after + 1);
         }
         cell_t* base = stack::top_slot;
@@ -1007,7 +1007,7 @@ step_t engine_t::done() {
                 collect_add(slot, false);
             } else if (pick) {
                 for (int32_t i = ip0; i < to; i++) {
-                    cell_t one;
+                    cell_t one{TYPE_none, 0, 0, 0};
                     match::element(&one, &in, i);
                     *slot = one;
                     collect_add(slot, false);

@@ -8,6 +8,7 @@
 // address across these calls).
 #include "parse/match.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -32,6 +33,9 @@ namespace {
 // Lower case of the first 256 code points (all map inside that range), for
 // the one-byte-per-character paths.
 uint8_t fold8[256];
+// Whether some byte besides a lower-case character and its upper case folds
+// to it (then two memchr calls cannot find every occurrence).
+bool shared_fold[256];
 bool fold8_made = false;
 
 const uint8_t* fold_table() {
@@ -39,6 +43,12 @@ const uint8_t* fold_table() {
         for (uint32_t c = 0; c < 256; c++) {
             uint32_t l = case_folding::to_lower(c);
             fold8[c] = static_cast<uint8_t>(l < 256 ? l : c);
+        }
+        for (uint32_t l = 0; l < 256; l++) {
+            uint32_t u = case_folding::to_upper(l);
+            shared_fold[l] = false;
+            for (uint32_t c = 0; c < 256; c++)
+                if (fold8[c] == l && c != l && c != u) shared_fold[l] = true;
         }
         fold8_made = true;
     }
@@ -210,7 +220,7 @@ int32_t find_pattern(const view_t& in, int32_t i, int32_t end, const pattern_t& 
                 const void* hit = std::memchr(base + i, first, static_cast<size_t>(end - i));
                 return hit ? static_cast<int32_t>(static_cast<const uint8_t*>(hit) - base) : -1;
             }
-            uint8_t small[64];
+            uint8_t small[64] = {};
             std::vector<uint8_t> big;
             uint8_t* needle = small;
             if (n > 64) {
@@ -218,7 +228,8 @@ int32_t find_pattern(const view_t& in, int32_t i, int32_t end, const pattern_t& 
                 needle = big.data();
             }
             for (int32_t k = 0; k < n; k++) needle[k] = static_cast<uint8_t>(p.cp[k]);
-            const void* hit = memmem(base + i, static_cast<size_t>(end - i), needle, static_cast<size_t>(n));
+            size_t room = static_cast<size_t>(static_cast<uint32_t>(end - i));
+            const void* hit = memmem(base + i, room, needle, static_cast<size_t>(static_cast<uint32_t>(n)));
             return hit ? static_cast<int32_t>(static_cast<const uint8_t*>(hit) - base) : -1;
         }
         // Folding: the first character in either case, found with memchr.
@@ -227,36 +238,29 @@ int32_t find_pattern(const view_t& in, int32_t i, int32_t end, const pattern_t& 
         const uint8_t* f = fold_table();
         // Any other byte folding to the same character (rare outside ASCII)
         // rules out the two-memchr scan.
-        bool two_only = true;
-        for (uint32_t c = 0; c < 256; c++)
-            if (f[c] == first && c != first && c != alt) {
-                two_only = false;
-                break;
-            }
+        bool two_only = !shared_fold[first];
         if (!two_only) {
             for (int32_t at = i; at <= last; at++)
                 if (f[base[at]] == first && pattern_at(in, at, end, p, true)) return at;
             return -1;
         }
+        // Both cases are looked for in a window that doubles while it holds
+        // neither, so a case that never occurs costs no more than the
+        // distance to the next match.
         int32_t at = i;
-        const uint8_t* next_a = nullptr;  // cached memchr results
-        const uint8_t* next_b = nullptr;
-        bool done_a = false, done_b = alt == first;
+        size_t window = 64;
         while (at <= last) {
-            size_t room = static_cast<size_t>(last + 1 - at);
-            if (!done_a && (next_a == nullptr || next_a < base + at)) {
-                next_a = static_cast<const uint8_t*>(std::memchr(base + at, first, room));
-                if (!next_a) done_a = true;
+            size_t room = std::min(window, static_cast<size_t>(last + 1 - at));
+            const uint8_t* a = static_cast<const uint8_t*>(std::memchr(base + at, first, room));
+            const uint8_t* b =
+                alt != first ? static_cast<const uint8_t*>(std::memchr(base + at, alt, a ? a - (base + at) : room))
+                             : nullptr;
+            const uint8_t* hit = b ? b : a;
+            if (hit == nullptr) {
+                at += static_cast<int32_t>(room);
+                if (window < 65536) window *= 2;
+                continue;
             }
-            if (!done_b && (next_b == nullptr || next_b < base + at)) {
-                next_b = static_cast<const uint8_t*>(std::memchr(base + at, alt, room));
-                if (!next_b) done_b = true;
-            }
-            const uint8_t* hit;
-            if (done_a && done_b) return -1;
-            if (done_a) hit = next_b;
-            else if (done_b) hit = next_a;
-            else hit = next_a < next_b ? next_a : next_b;
             int32_t pos = static_cast<int32_t>(hit - base);
             if (pattern_at(in, pos, end, p, true)) return pos;
             at = pos + 1;
@@ -334,11 +338,8 @@ int32_t match_at(const cell_t* input, int32_t i, int32_t end, const cell_t* rule
     }
     pattern_t p;
     if (!make_pattern(rule, k, case_, p)) {
-        if (k == K_BINARY || type_of(rule) == TYPE_integer) {
-            // An integer counts bytes of a binary only; on texts its formed
-            // digits are matched below.
-            if (k == K_BINARY) return -1;
-        }
+        // Other values match a text by their formed text, a binary never.
+        if (k == K_BINARY) return -1;
         formed_pattern(rule, case_, p);
     }
     view_t in = view_of(input);
@@ -350,13 +351,11 @@ int32_t find(const cell_t* input, int32_t i, int32_t end, const cell_t* rule, bo
     input_kind k = kind_of(type_of(input));
     *length = 1;
     if (k == K_BLOCK) {
-        series_buffer_t* s = alloc::buffer(input->data2);
         for (int32_t at = i; at < end; at++) {
             // Comparisons allocate nothing, but read the cell afresh anyway.
             cell_t e = alloc::buffer(input->data2)->head_cell()[at];
             if (block_value_match(&e, rule, case_)) return at;
         }
-        (void)s;
         return -1;
     }
     if (type_of(rule) == TYPE_bitset) {
@@ -478,6 +477,7 @@ void element(cell_t* out, const cell_t* input, int32_t i) {
     }
     view_t v = view_of(input);
     uint32_t c = unit_at(v, i);
+    cell::begin(out);
     if (t == TYPE_binary) integer::make_at(out, static_cast<int32_t>(c));
     else char_::make_at(out, c);
 }

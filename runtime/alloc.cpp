@@ -236,7 +236,7 @@ series_buffer_t* alloc_buffer(int64_t units, int32_t unit, int32_t head_offset) 
     uint32_t flags = static_cast<uint32_t>(unit) | series_flag::ACTIVE | series_flag::NEW;
 
     if (total >= memory.s_max) {
-        collector::collect_if_enabled();
+        collector::collect_if_due();
         s = new_big_frame(total);
         flags |= series_flag::BIG;
     } else {
@@ -244,7 +244,7 @@ series_buffer_t* alloc_buffer(int64_t units, int32_t unit, int32_t head_offset) 
         if (frame == nullptr || frame->heap + total >= frame->end) {
             frame = find_room(total);
             if (frame == nullptr) {
-                collector::collect_if_enabled();
+                collector::collect_if_due();
                 frame = find_room(total);
                 if (frame == nullptr || static_cast<size_t>(frame->end - frame->heap) < FRAME_FLOOR) {
                     if (total >= memory.s_size) memory.s_size = memory.s_max;

@@ -1,5 +1,7 @@
 #include "runtime/collector.h"
 
+#include <algorithm>
+
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -463,8 +465,33 @@ uint32_t do_cycle() {
     return cycles;
 }
 
+namespace {
+
+// A collection costs as much as the live data it marks, so running one each
+// time a frame fills would make a growing heap quadratic. The heap may grow
+// by at least what was live after the last collection (and 8 MB) before the
+// next one runs: the work per allocated byte stays bounded.
+constexpr size_t MIN_GROWTH = size_t{8} << 20;
+size_t next_collection = 0;
+
+size_t live_bytes() {
+    size_t used = 0;
+    for (series_frame_t* f = alloc::memory.s_head; f; f = f->next) used += static_cast<size_t>(f->heap - f->area());
+    for (big_frame_t* b = alloc::memory.b_head; b; b = b->next) used += b->size;
+    return used;
+}
+
+}  // namespace
+
 void collect_if_enabled() {
-    if (active) do_cycle();
+    if (!active) return;
+    do_cycle();
+    next_collection = alloc::memory.total + std::max(live_bytes(), MIN_GROWTH);
+}
+
+void collect_if_due() {
+    if (stress_period == 0 && alloc::memory.total < next_collection) return;
+    collect_if_enabled();
 }
 
 void stress_tick() {

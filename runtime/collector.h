@@ -54,6 +54,10 @@ uint32_t do_cycle();
 
 // Runs a collection when the collector is switched on.
 void collect_if_enabled();
+// What allocation calls when no frame has room: a collection when the heap
+// has grown enough since the last one to make it worth its cost (always
+// under the stress mode), else nothing, and the caller takes a new frame.
+void collect_if_due();
 
 // True while a collection runs.
 bool running_q();

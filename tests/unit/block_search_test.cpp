@@ -26,6 +26,7 @@ public:
         cell_t out;
         string::make_at(&out, 64);
         cell_t copy = *v;
+        collector::root_cell keep_out(&out), keep_copy(&copy);
         actions::mold(&copy, &out, false, false, true, false, 0x7FFFFFFF, 0);
         return text_of(&out);
     }

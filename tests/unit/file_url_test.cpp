@@ -27,6 +27,7 @@ public:
     static cell_t value(const std::string& utf8, uint8_t type) {
         cell_t s;
         string::make_at(&s, 16);
+        anchor(s);
         string::append_utf8(&s, utf8.data(), static_cast<int64_t>(utf8.size()));
         cell::set_type(&s, type);
         return s;
@@ -35,6 +36,7 @@ public:
     static std::string molded(cell_t v, bool part = false, int32_t limit = -1, int32_t* left = nullptr) {
         cell_t out;
         string::make_at(&out, 16);
+        collector::root_cell keep_out(&out), keep_v(&v);
         int32_t r = actions::mold(&v, &out, false, false, false, part, limit, 0);
         if (left) *left = r;
         return utf8_of(&out);

@@ -15,8 +15,10 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
+#include "gc_anchor.h"
 #include "interpreter/actions.h"
 #include "runtime/alloc.h"
+#include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
@@ -28,6 +30,7 @@ namespace zuv::test {
 class FunctionTest : public ::testing::Test {
 public:
     void SetUp() override {
+        drop_anchors();
         alloc::free_all();
         runtime::init();
         exits::pending = 0;
@@ -46,6 +49,7 @@ public:
     void TearDown() override {
         exits::pending = 0;
         cycles::reset();
+        drop_anchors();
         alloc::free_all();
     }
 
@@ -72,12 +76,14 @@ public:
     static std::string molded(const cell_t* v, bool only = false, bool all = false, bool flat = false) {
         cell_t out, copy = *v;
         string::make_at(&out, 64);
+        collector::root_cell keep_out(&out), keep_copy(&copy);
         actions::mold(&copy, &out, only, all, flat, false, 0x7FFFFFFF, 0);
         return text_of(&out);
     }
     static std::string formed(const cell_t* v) {
         cell_t out, copy = *v;
         string::make_at(&out, 64);
+        collector::root_cell keep_out(&out), keep_copy(&copy);
         actions::form(&copy, &out, false, 0x7FFFFFFF);
         return text_of(&out);
     }
@@ -115,6 +121,7 @@ private:
     static cell_t read_block(const char*& p, char close) {
         cell_t b;
         block::make_at(&b, 8);
+        anchor(b);
         if (close == ')') cell::set_type(&b, TYPE_paren);
         for (;;) {
             skip_blanks(p);
@@ -136,6 +143,7 @@ private:
                 std::string t(start, p);
                 if (*p) p++;
                 string::make_at(&v, 16);
+                anchor(v);
                 string::concatenate_literal(&v, t.c_str());
             } else {
                 const char* start = p;

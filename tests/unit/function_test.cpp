@@ -26,7 +26,7 @@ cell_t make_function(const char* spec_and_body) {
     cell_t spec = FunctionTest::load(spec_and_body);
     stack::clear_args();
     stack::push(&spec);
-    return *actions::make(&proto, stack::arguments);
+    return anchor(*actions::make(&proto, stack::arguments));
 }
 
 int32_t field(words::id w) { return static_cast<int32_t>(words::symbol_of(w)); }
@@ -34,7 +34,7 @@ int32_t field(words::id w) { return static_cast<int32_t>(words::symbol_of(w)); }
 cell_t reflect(const cell_t& v, words::id w) {
     stack::clear_args();
     cell_t* slot = stack::push(&v);
-    return *actions::reflect(slot, field(w));
+    return anchor(*actions::reflect(slot, field(w)));
 }
 
 TEST_F(Functions, SpecValidation) {
@@ -146,10 +146,10 @@ TEST_F(Functions, MakeBuildsContextMoreSeriesAndBoundBody) {
         EXPECT_EQ(block::rs_abs_at(&words, i)->data3, static_cast<uint32_t>(i));
     }
     // The body is a bound deep copy; the more series has its five cells.
-    cell_t body = *function::more(&fn, function::MORE_BODY);
+    cell_t body = anchor(*function::more(&fn, function::MORE_BODY));
     EXPECT_EQ(molded(&body), "[a + b [c]]");
     EXPECT_EQ(block::rs_abs_at(&body, 0)->data1, ctx);
-    cell_t nested = *block::rs_abs_at(&body, 3);
+    cell_t nested = anchor(*block::rs_abs_at(&body, 3));
     EXPECT_EQ(block::rs_abs_at(&nested, 0)->data1, ctx);
     EXPECT_EQ(block::abs_length(&body) + 0, 4);
     EXPECT_EQ(alloc::buffer(function::more_node(&fn))->used(), function::MORE_COUNT * 16);
@@ -163,10 +163,10 @@ TEST_F(Functions, BodyIsCopiedSpecIsShared) {
     datatype::make_at(&proto, TYPE_function);
     stack::clear_args();
     stack::push(&source);
-    cell_t fn = *actions::make(&proto, stack::arguments);
+    cell_t fn = anchor(*actions::make(&proto, stack::arguments));
     // Changing the literal body, even a nested block of it, leaves the function's body.
-    cell_t literal_body = *block::rs_abs_at(&source, 1);
-    cell_t literal_nested = *block::rs_abs_at(&literal_body, 1);
+    cell_t literal_body = anchor(*block::rs_abs_at(&source, 1));
+    cell_t literal_nested = anchor(*block::rs_abs_at(&literal_body, 1));
     cell_t two = integer(2);
     block::rs_append(&literal_nested, &two);
     EXPECT_EQ(molded(function::more(&fn, function::MORE_BODY)), "[a [1]]");
@@ -185,7 +185,7 @@ TEST_F(Functions, SpecFromAnIndexIsCopied) {
     block::set_head_index(&spec, 2);
     stack::clear_args();
     function::push(&spec, nullptr, 0, 0, 0, 0);
-    cell_t fn = *stack::top();
+    cell_t fn = anchor(*stack::top());
     EXPECT_NE(function::spec_node(&fn), spec.data2);
     EXPECT_EQ(molded(&fn), "func [a b] none");
 }
@@ -214,7 +214,7 @@ TEST_F(Functions, FormMoldCompare) {
     stack::clear_args();
     cell_t spec = load("[a]");
     function::push(&spec, nullptr, 0, 0, 0, 0);
-    cell_t bodiless = *stack::top();
+    cell_t bodiless = anchor(*stack::top());
     EXPECT_EQ(molded(&bodiless), "func [a] none");
 
     EXPECT_EQ(actions::compare_value(&f, &f, actions::cmp::EQUAL), 0);
@@ -247,7 +247,7 @@ TEST_F(Functions, CollectWords) {
         cell_t spec = load(c.spec);
         cell_t body = load(c.body);
         stack::clear_args();
-        cell_t collected = *function::collect_words(&spec, &body);
+        cell_t collected = anchor(*function::collect_words(&spec, &body));
         EXPECT_EQ(molded(&collected), c.collected) << c.spec << " " << c.body;
         EXPECT_EQ(molded(&spec), c.spec_after) << c.spec << " " << c.body;
     }
@@ -268,7 +268,7 @@ TEST_F(Routines, PushCountsArityAndKeepsEntry) {
 
     cell_t spec = load("[a [integer!] b [string!] /ref x]");
     stack::clear_args();
-    cell_t r = *routine::push(&spec, nullptr, code, TYPE_integer, true);
+    cell_t r = anchor(*routine::push(&spec, nullptr, code, TYPE_integer, true));
     EXPECT_EQ(type_of(&r), TYPE_routine);
     EXPECT_EQ(routine::get_arity(&r), 3);
     EXPECT_NE(r.header & routine::FLAG_EXTRA, 0u);
@@ -278,7 +278,7 @@ TEST_F(Routines, PushCountsArityAndKeepsEntry) {
     EXPECT_EQ(molded(&r), "routine [a [integer!] b [string!] /ref x] none");
 
     cell_t body = load("[native code]");
-    cell_t plain = *routine::push(&spec, &body, code, -1, false);
+    cell_t plain = anchor(*routine::push(&spec, &body, code, -1, false));
     EXPECT_EQ(plain.header & routine::FLAG_EXTRA, 0u);
     EXPECT_EQ(molded(&plain), "routine [a [integer!] b [string!] /ref x][native code]");
     // Reflection is function!'s; the body is kept as given.
@@ -295,7 +295,7 @@ cell_t make_numbered(int32_t type, const char* spec) {
     cell_t s = FunctionTest::load(spec);
     stack::clear_args();
     stack::push(&s);
-    return *actions::make(&proto, stack::arguments);
+    return anchor(*actions::make(&proto, stack::arguments));
 }
 
 TEST_F(Natives, MakeNamesAnExistingEntry) {
@@ -360,7 +360,7 @@ cell_t make_op(const cell_t& wrapped) {
     datatype::make_at(&proto, TYPE_op);
     stack::clear_args();
     cell_t* spec = stack::push(&wrapped);
-    return *actions::make(&proto, spec);
+    return anchor(*actions::make(&proto, spec));
 }
 
 TEST_F(Ops, SpecRules) {

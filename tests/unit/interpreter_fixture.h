@@ -29,9 +29,11 @@
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
+#include "gc_anchor.h"
 #include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
 #include "runtime/alloc.h"
+#include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
 #include "runtime/lowrt.h"
@@ -45,6 +47,7 @@ public:
     static inline native_entry_t natives[native::TABLE_SLOTS] = {};
 
     void SetUp() override {
+        drop_anchors();
         alloc::free_all();
         runtime::init();
         exits::pending = 0;
@@ -68,6 +71,7 @@ public:
         lowrt::release(alloc::buffer(block::rs_abs_at(&block::root, block::ROOT_ARGUMENTS)->data2));
         lowrt::release(alloc::buffer(block::rs_abs_at(&block::root, block::ROOT_FRAMES)->data2));
         lowrt::release(alloc::buffer(block::root.data2));
+        drop_anchors();
         alloc::free_all();
     }
 
@@ -114,6 +118,7 @@ public:
             integer::make_at(&c, std::stoi(t));
         } else if (t[0] == '"') {
             string::make_at(&c, 16);
+            anchor(c);
             string::concatenate_literal(&c, t.substr(1, t.size() - 2).c_str());
         } else if (t.find('/') != std::string::npos && t.size() > 1 && t[0] != '/') {
             uint8_t type = TYPE_path;
@@ -122,6 +127,7 @@ public:
             else if (body[0] == '\'') type = TYPE_lit_path, body = body.substr(1);
             else if (body.back() == ':') type = TYPE_set_path, body.pop_back();
             block::make_at(&c, 4);
+            anchor(c);
             size_t start = 0;
             bool first = true;
             while (start <= body.size()) {
@@ -166,6 +172,7 @@ public:
             if (t == "[" || t == "(") {
                 cell_t inner;
                 block::make_at(&inner, 4);
+                anchor(inner);
                 read_into(&inner, toks, i);
                 if (t == "(") cell::set_type(&inner, TYPE_paren);
                 block::rs_append(b, &inner);
@@ -179,6 +186,7 @@ public:
     static cell_t load(const std::string& src) {
         cell_t b;
         block::make_at(&b, 8);
+        anchor(b);
         std::vector<std::string> toks = tokens(src);
         size_t i = 0;
         read_into(&b, toks, i);
@@ -191,7 +199,7 @@ public:
         cell_t b = load(src);
         cell_t* saved = stack::top_slot;
         interpreter::eval(&b, false);
-        cell_t r = *stack::top();
+        cell_t r = anchor(*stack::top());
         stack::top_slot = saved;
         return r;
     }
@@ -206,7 +214,7 @@ public:
         try {
             run(src);
         } catch (const raised_error&) {
-            cell_t e = *stack::top();
+            cell_t e = anchor(*stack::top());
             stack::top_slot = stack::arguments = stack::bottom;
             stack::ctop = stack::cbottom;
             return formed(&e);
@@ -229,6 +237,7 @@ public:
         cell_t out;
         string::make_at(&out, 64);
         cell_t copy = *e;
+        collector::root_cell keep_out(&out), keep_copy(&copy);
         actions::form(&copy, &out, false, 0x7FFFFFFF);
         return text_of(&out);
     }
@@ -243,7 +252,7 @@ public:
     static cell_t in_frame(const std::function<cell_t*()>& f) {
         stack::mark_native(nullptr);
         stack::push_slot()->header = TYPE_unset;
-        cell_t out = *f();
+        cell_t out = anchor(*f());
         stack::revert();
         return out;
     }

@@ -12,9 +12,11 @@
 #include "datatypes/word.h"
 #include "interpreter/actions.h"
 #include "interpreter/random.h"
+#include "runtime/collector.h"
 #include "runtime/fire.h"
 #include "runtime/hashtable.h"
 #include "runtime/words.h"
+#include "gc_anchor.h"
 #include "runtime_fixture.h"
 
 using namespace zuv;
@@ -28,7 +30,7 @@ protected:
     static cell_t new_string() {
         cell_t s;
         string::make_at(&s, 16);
-        return s;
+        return zuv::test::anchor(s);
     }
     static cell_t S(const char* ascii) {
         cell_t s = new_string();
@@ -46,17 +48,20 @@ protected:
     }
     static std::string molded(cell_t v, bool flat = false, int32_t indent = 0) {
         cell_t s = new_string();
+        collector::root_cell keep(&v);
         actions::mold(&v, &s, false, false, flat, false, -1, indent);
         return text_of(&s);
     }
     static std::string formed(cell_t v) {
         cell_t s = new_string();
+        collector::root_cell keep(&v);
         actions::form(&v, &s, false, -1);
         return text_of(&s);
     }
     static cell_t block_of(std::initializer_list<cell_t> items) {
         cell_t b;
         block::make_at(&b, 4);
+        zuv::test::anchor(b);
         for (const cell_t& c : items) block::rs_append(&b, &c);
         return b;
     }
@@ -66,8 +71,8 @@ protected:
         stack::arguments[0] = proto;
         stack::arguments[1] = spec;
         stack::top_slot = stack::arguments + 2;
-        return conversion ? *actions::to(stack::arguments, stack::arguments + 1)
-                          : *actions::make(stack::arguments, stack::arguments + 1);
+        return zuv::test::anchor(conversion ? *actions::to(stack::arguments, stack::arguments + 1)
+                                            : *actions::make(stack::arguments, stack::arguments + 1));
     }
     template <typename Body> static err raised(Body body) {
         try {
@@ -79,12 +84,12 @@ protected:
         return err{};
     }
     static cell_t select(cell_t m, cell_t key, bool case_ = false) {
-        return *actions::select(&m, &key, nullptr, false, case_, false, false, nullptr, nullptr,
-                                false, false);
+        return zuv::test::anchor(*actions::select(&m, &key, nullptr, false, case_, false, false, nullptr,
+                                                  nullptr, false, false));
     }
     static cell_t find(cell_t m, cell_t key, bool case_ = false) {
-        return *actions::find(&m, &key, nullptr, false, case_, false, false, nullptr, nullptr,
-                              false, false, false, false);
+        return zuv::test::anchor(*actions::find(&m, &key, nullptr, false, case_, false, false, nullptr,
+                                                nullptr, false, false, false, false));
     }
     static void put(cell_t m, cell_t key, cell_t value, bool case_ = false) {
         actions::put(&m, &key, &value, case_);
@@ -161,12 +166,12 @@ TEST_F(MapHash, MapRemoveRevivesAndReflect) {
 
     cell_t mm = m;
     cell_t words_of =
-        *actions::reflect(&mm, static_cast<int32_t>(words::symbol_of(words::id::words)));
+        zuv::test::anchor(*actions::reflect(&mm, static_cast<int32_t>(words::symbol_of(words::id::words))));
     EXPECT_EQ(molded(words_of), "[w \"abc\"]");
     cell_t values =
-        *actions::reflect(&mm, static_cast<int32_t>(words::symbol_of(words::id::values)));
+        zuv::test::anchor(*actions::reflect(&mm, static_cast<int32_t>(words::symbol_of(words::id::values))));
     EXPECT_EQ(molded(values), "[1 3]");
-    cell_t body = *actions::reflect(&mm, static_cast<int32_t>(words::symbol_of(words::id::body)));
+    cell_t body = zuv::test::anchor(*actions::reflect(&mm, static_cast<int32_t>(words::symbol_of(words::id::body))));
     EXPECT_EQ(molded(body), "[\n    w 1\n    \"abc\" 3\n]");
     EXPECT_EQ(raised([&] {
                   actions::reflect(&mm, static_cast<int32_t>(words::symbol_of(words::id::x)));
@@ -278,27 +283,29 @@ TEST_F(MapHash, HashMakeMoldCopy) {
     block::set_head_index(&at, 1);
     cell_t copied;
     actions::copy(&at, &copied, nullptr, false, nullptr);
+    zuv::test::anchor(copied);
     EXPECT_EQ(type_of(&copied), TYPE_hash);
     EXPECT_EQ(molded(copied), "make hash! [2]");
     cell_t two = I(2);
-    cell_t f = *actions::find(&copied, &two, nullptr, false, false, false, false, nullptr, nullptr,
-                              false, false, false, false);
+    cell_t f = zuv::test::anchor(*actions::find(&copied, &two, nullptr, false, false, false, false, nullptr, nullptr,
+                              false, false, false, false));
     EXPECT_EQ(type_of(&f), TYPE_hash);
     EXPECT_EQ(block::head_index(&f), 0);
     // The plain copy shares nothing with its source's index.
     cell_t whole;
     actions::copy(&h2, &whole, nullptr, false, nullptr);
+    zuv::test::anchor(whole);
     EXPECT_NE(whole.data3, h2.data3);
     cell_t three = I(3);
     actions::append(&whole, &three, -1, false, 1);
-    cell_t g = *actions::find(&h2, &three, nullptr, false, false, false, false, nullptr, nullptr,
-                              false, false, false, false);
+    cell_t g = zuv::test::anchor(*actions::find(&h2, &three, nullptr, false, false, false, false, nullptr, nullptr,
+                              false, false, false, false));
     EXPECT_EQ(type_of(&g), TYPE_none);
 }
 
 TEST_F(MapHash, HashSortKeepsIndex) {
     cell_t h = make(TYPE_hash, block_of({I(5), S("b"), I(3), S("a"), I(4)}));
-    cell_t sorted = *actions::sort(&h, false, nullptr, nullptr, nullptr, false, false, false);
+    cell_t sorted = zuv::test::anchor(*actions::sort(&h, false, nullptr, nullptr, nullptr, false, false, false));
     (void)sorted;
     EXPECT_EQ(molded(h), "make hash! [\"a\" \"b\" 3 4 5]");
     // Each value is found at its new place.
@@ -310,8 +317,8 @@ TEST_F(MapHash, HashSortKeepsIndex) {
         {S("a"), "\"b\""}, {S("B"), "3"}, {I(3), "4"}, {I(4), "5"}, {I(5), "none"}};
     for (const Case& c : cases) {
         cell_t key = c.key;
-        cell_t s = *actions::select(&h, &key, nullptr, false, false, false, false, nullptr, nullptr,
-                                    false, false);
+        cell_t s = zuv::test::anchor(*actions::select(&h, &key, nullptr, false, false, false, false, nullptr, nullptr,
+                                    false, false));
         EXPECT_EQ(molded(s), c.after) << molded(c.key);
     }
 }
@@ -323,9 +330,17 @@ TEST_F(MapHash, HashFindAgreesWithLinearScan) {
     cell_t* hold = stack::push(&h);  // keeps the hash! reachable
     random::srand(1234);
     const char* texts[] = {"ab", "AB", "x", "Ab"};
+    // The value lives in a stack slot: anchoring 10^5 of them would make
+    // every collection of a stress run walk them all.
+    cell_t* value_slot = stack::push(&h);
     auto random_value = [&](uint32_t r) {
-        if (r % 5 == 0) return S(texts[(r / 5) % 4]);
-        return I(static_cast<int32_t>(r % 97));
+        if (r % 5 == 0) {
+            string::make_at(value_slot, 16);
+            string::concatenate_literal(value_slot, texts[(r / 5) % 4]);
+        } else {
+            *value_slot = I(static_cast<int32_t>(r % 97));
+        }
+        return *value_slot;
     };
     auto next = [] { return static_cast<uint32_t>(random::rand()) & 0x7FFFFFFF; };
     for (int32_t op = 0; op < 100000; op++) {

@@ -27,7 +27,7 @@ cell_t construct(const char* spec, const cell_t* proto = nullptr, bool only = fa
     cell_t p = proto ? *proto : none_value;
     stack::clear_args();
     cell_t* out = object::construct(&s, proto ? &p : nullptr, only);
-    return *out;
+    return anchor(*out);
 }
 
 cell_t get(const cell_t& obj, const char* name) {
@@ -45,14 +45,14 @@ void set(const cell_t& obj, const char* name, const cell_t& value) {
 cell_t reflect(const cell_t& v, words::id w) {
     stack::clear_args();
     cell_t* slot = stack::push(&v);
-    return *actions::reflect(slot, field(w));
+    return anchor(*actions::reflect(slot, field(w)));
 }
 
 cell_t make_object(const cell_t& proto, const cell_t& spec) {
     stack::clear_args();
     cell_t* p = stack::push(&proto);
     cell_t* s = stack::push(&spec);
-    return *actions::make(p, s);
+    return anchor(*actions::make(p, s));
 }
 
 TEST_F(Objects, ConstructSetsRunsOfSetWordsAndLogicWords) {
@@ -192,8 +192,8 @@ TEST_F(Objects, Compare) {
 
 TEST_F(Objects, ErrorsCompareWithoutRetyping) {
     stack::clear_args();
-    cell_t e1 = *error::create(err::invalid_arg, &none_value);
-    cell_t e2 = *error::create(err::invalid_arg, &none_value);
+    cell_t e1 = anchor(*error::create(err::invalid_arg, &none_value));
+    cell_t e2 = anchor(*error::create(err::invalid_arg, &none_value));
     EXPECT_EQ(object::compare_fields(&e1, &e2, actions::cmp::EQUAL), 0);
     EXPECT_EQ(type_of(&e1), TYPE_error);
     EXPECT_EQ(type_of(&e2), TYPE_error);
@@ -237,12 +237,12 @@ TEST_F(Objects, CopyAndPaths) {
     cell_t o = construct("[a: 1 b: [x [y]] s: \"t\"]");
     stack::clear_args();
     cell_t* slot = stack::push(&o);
-    cell_t shallow = *actions::copy(slot, slot, nullptr, false, nullptr);
+    cell_t shallow = anchor(*actions::copy(slot, slot, nullptr, false, nullptr));
     EXPECT_NE(shallow.data1, o.data1);
     EXPECT_EQ(shallow.data2, o.data2);
     EXPECT_EQ(get(shallow, "b").data2, get(o, "b").data2);
     slot = stack::push(&o);
-    cell_t deep = *actions::copy(slot, slot, nullptr, true, nullptr);
+    cell_t deep = anchor(*actions::copy(slot, slot, nullptr, true, nullptr));
     EXPECT_NE(get(deep, "b").data2, get(o, "b").data2);
     EXPECT_NE(get(deep, "s").data2, get(o, "s").data2);
     EXPECT_EQ(molded(&deep, false, false, true), molded(&o, false, false, true));
@@ -292,7 +292,7 @@ std::vector<call_t> calls;
 void record_call() {
     call_t c;
     c.pushed = static_cast<int32_t>(stack::top_slot - stack::arguments);
-    for (int32_t i = 0; i < c.pushed; i++) c.args.push_back(stack::arguments[i]);
+    for (int32_t i = 0; i < c.pushed; i++) c.args.push_back(anchor(stack::arguments[i]));
     calls.push_back(c);
     *stack::arguments = unset_value;
 }
@@ -302,7 +302,7 @@ cell_t handler(const char* spec) {
     cell_t s = FunctionTest::load(spec);
     stack::clear_args();
     function::push(&s, nullptr, 0, routine::add_entry(record_call), 0, 0);
-    return *stack::top();
+    return anchor(*stack::top());
 }
 
 // An object with fields a, b, a block field and the handlers given (a
@@ -318,7 +318,7 @@ cell_t reactive(const cell_t* on_change, const cell_t* on_deep) {
     stack::clear_args();
     cell_t* slot = stack::push(&o);
     object::install_handlers(slot);
-    return *slot;
+    return anchor(*slot);
 }
 
 class Handlers : public FunctionTest {
@@ -516,11 +516,11 @@ TEST_F(Handlers, CopyRebuildsTheRecordAndFunctions) {
     cell_t body = load("[word]");
     stack::clear_args();
     function::push(&spec, &body, 0, routine::add_entry(record_call), 0, 0);
-    cell_t h = *stack::top();
+    cell_t h = anchor(*stack::top());
     cell_t o = reactive(&h, nullptr);
     stack::clear_args();
     cell_t* slot = stack::push(&o);
-    cell_t copy = *actions::copy(slot, slot, nullptr, false, nullptr);
+    cell_t copy = anchor(*actions::copy(slot, slot, nullptr, false, nullptr));
     EXPECT_NE(copy.data3, 0u);
     EXPECT_NE(copy.data3, o.data3);
     // The copy's handler is its own function, with its own context and body.

@@ -24,6 +24,7 @@ public:
     static cell_t text(const std::u32string& chars, int32_t unit = 1) {
         cell_t c;
         string::make_at_unit(&c, static_cast<int64_t>(chars.size()), unit);
+        anchor(c);
         for (char32_t ch : chars) {
             series_buffer_t* s = string::buffer_of(&c);
             string::put_char(alloc::alloc_tail_unit(s, unit), static_cast<uint32_t>(unit), ch);

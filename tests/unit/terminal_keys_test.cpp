@@ -30,24 +30,41 @@ struct key_case {
 
 TEST(TerminalKeys, SequencesOfXtermTmuxAndTheLinuxConsole) {
     const key_case cases[] = {
-        {"arrows (normal mode)", "\x1b[A\x1b[B\x1b[C\x1b[D", {KEY_UP, KEY_DOWN, KEY_RIGHT, KEY_LEFT}},
-        {"arrows (application mode)", "\x1bOA\x1bOB\x1bOC\x1bOD", {KEY_UP, KEY_DOWN, KEY_RIGHT, KEY_LEFT}},
+        {"arrows (normal mode)",
+         "\x1b[A\x1b[B\x1b[C\x1b[D",
+         {KEY_UP, KEY_DOWN, KEY_RIGHT, KEY_LEFT}},
+        {"arrows (application mode)",
+         "\x1bOA\x1bOB\x1bOC\x1bOD",
+         {KEY_UP, KEY_DOWN, KEY_RIGHT, KEY_LEFT}},
         {"home and end, xterm", "\x1b[H\x1b[F\x1bOH\x1bOF", {KEY_HOME, KEY_END, KEY_HOME, KEY_END}},
         {"home and end, tmux and screen", "\x1b[1~\x1b[4~", {KEY_HOME, KEY_END}},
         {"home and end, rxvt", "\x1b[7~\x1b[8~", {KEY_HOME, KEY_END}},
-        {"insert, delete, pages", "\x1b[2~\x1b[3~\x1b[5~\x1b[6~", {KEY_INSERT, KEY_DELETE, KEY_PAGE_UP, KEY_PAGE_DOWN}},
+        {"insert, delete, pages",
+         "\x1b[2~\x1b[3~\x1b[5~\x1b[6~",
+         {KEY_INSERT, KEY_DELETE, KEY_PAGE_UP, KEY_PAGE_DOWN}},
         {"modifiers are ignored", "\x1b[1;5C\x1b[1;2D\x1b[3;5~", {KEY_RIGHT, KEY_LEFT, KEY_DELETE}},
         {"F1-F4, xterm", "\x1bOP\x1bOQ\x1bOR\x1bOS", {-31, -32, -33, -34}},
         {"F1-F4, vt220", "\x1b[11~\x1b[12~\x1b[13~\x1b[14~", {-31, -32, -33, -34}},
         {"F1-F5, Linux console", "\x1b[[A\x1b[[E", {-31, -35}},
-        {"F5-F12", "\x1b[15~\x1b[17~\x1b[18~\x1b[19~\x1b[20~\x1b[21~\x1b[23~\x1b[24~",
+        {"F5-F12",
+         "\x1b[15~\x1b[17~\x1b[18~\x1b[19~\x1b[20~\x1b[21~\x1b[23~\x1b[24~",
          {-35, -36, -37, -38, -39, -40, -41, -42}},
         {"keypad Enter", "\x1bOM", {KEY_ENTER}},
-        {"unknown sequences are dropped whole", "\x1b[200~x\x1b[99~\x1b[?1;2c", {KEY_NONE, 'x', KEY_NONE, KEY_NONE}},
-        {"control keys", "\x01\x03\x04\x08\x09\x0b\x7f", {1, 3, 4, KEY_BACKSPACE, KEY_TAB, 11, KEY_DEL_CHAR}},
+        {"unknown sequences are dropped whole",
+         "\x1b[200~x\x1b[99~\x1b[?1;2c",
+         {KEY_NONE, 'x', KEY_NONE, KEY_NONE}},
+        {"control keys",
+         "\x01\x03\x04\x08\x09\x0b\x7f",
+         {1, 3, 4, KEY_BACKSPACE, KEY_TAB, 11, KEY_DEL_CHAR}},
         {"Enter as CR or LF", "\r\n", {KEY_ENTER, KEY_ENTER}},
-        {"Alt and a key gives the key", "\x1b" "b\x1b" "\x7f", {'b', KEY_DEL_CHAR}},
-        {"UTF-8 of 2, 3 and 4 bytes", "\xc3\xa9\xe4\xb8\xad\xf0\x9f\x98\x80", {0xE9, 0x4E2D, 0x1F600}},
+        {"Alt and a key gives the key",
+         "\x1b"
+         "b\x1b"
+         "\x7f",
+         {'b', KEY_DEL_CHAR}},
+        {"UTF-8 of 2, 3 and 4 bytes",
+         "\xc3\xa9\xe4\xb8\xad\xf0\x9f\x98\x80",
+         {0xE9, 0x4E2D, 0x1F600}},
     };
     for (const key_case& c : cases) EXPECT_EQ(keys_of(c.bytes), c.keys) << c.what;
 }
@@ -63,7 +80,8 @@ TEST(TerminalKeys, LoneEscapeIsToldFromASequenceByTheWait) {
 // A source that times out after a given byte, as a slow link would.
 class pausing_source final : public byte_source {
 public:
-    pausing_source(std::string bytes, size_t pause_after) : bytes_(std::move(bytes)), pause_(pause_after) {}
+    pausing_source(std::string bytes, size_t pause_after)
+        : bytes_(std::move(bytes)), pause_(pause_after) {}
     int read_byte(bool wait) override {
         if (wait && pos_ == pause_ && !paused_) {
             paused_ = true;
@@ -98,7 +116,9 @@ TEST(TerminalKeys, SequenceCutShortByTheWait) {
 
 TEST(TerminalKeys, BrokenInputGivesNoKeyAndLosesNothingAfterIt) {
     // A lead byte whose sequence breaks off: the breaking byte is the next key.
-    EXPECT_EQ(keys_of("\xc3" "a"), (std::vector<int32_t>{KEY_NONE, 'a'}));
+    EXPECT_EQ(keys_of("\xc3"
+                      "a"),
+              (std::vector<int32_t>{KEY_NONE, 'a'}));
     EXPECT_EQ(keys_of("\xe4\xb8\r"), (std::vector<int32_t>{KEY_NONE, KEY_ENTER}));
     // Bytes that start nothing, an overlong form, an encoded surrogate and a
     // code point past U+10FFFF.

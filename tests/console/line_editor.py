@@ -1,0 +1,509 @@
+#!/usr/bin/env python3
+"""The line editor in a terminal.
+
+    line_editor.py PROGRAM CASE
+
+Screen-level cases run PROGRAM in a private tmux server and read the pane
+(capture-pane) and its cursor; the byte-level cases run it in a bare
+pseudo-terminal and count what it writes. PROGRAM is the test driver
+(tests/console/line_editor_driver.cpp), or `zuv` itself for the zuv_* cases.
+Exit status 0 passes, 1 fails, 77 skips (no tmux).
+"""
+import os
+import pty
+import select
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import fcntl
+import termios
+
+DRIVER = None
+
+
+class Failure(Exception):
+    pass
+
+
+def check(cond, what):
+    if not cond:
+        raise Failure(what)
+
+
+# --- tmux ---------------------------------------------------------------------------------
+
+class Pane:
+    """A detached tmux session of its own server, running one shell command."""
+
+    def __init__(self, command, width=80, height=24):
+        self.dir = tempfile.mkdtemp(prefix="zuv-console-")
+        self.sock = os.path.join(self.dir, "tmux.sock")
+        self.tmux("-f", "/dev/null", "new-session", "-d", "-x", str(width), "-y", str(height),
+                  "-s", "t", "sh", "-c", command)
+        self.tmux("set-option", "-t", "t", "remain-on-exit", "on")
+
+    def tmux(self, *args):
+        return subprocess.run(["tmux", "-S", self.sock] + list(args), check=True,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              cwd=self.dir).stdout.decode()
+
+    def keys(self, *keys):
+        self.tmux("send-keys", "-t", "t", *keys)
+
+    def text(self, text):
+        self.tmux("send-keys", "-t", "t", "-l", text)
+
+    def rows(self):
+        return self.tmux("capture-pane", "-p", "-t", "t").split("\n")
+
+    def cursor(self):
+        x, y = self.tmux("display-message", "-p", "-t", "t", "#{cursor_x} #{cursor_y}").split()
+        return int(x), int(y)
+
+    def wait(self, predicate, what, timeout=10.0):
+        end = time.time() + timeout
+        while time.time() < end:
+            if predicate():
+                return
+            time.sleep(0.05)
+        raise Failure("timed out waiting for %s; screen:\n%s" % (what, "\n".join(self.rows())))
+
+    def wait_text(self, text, timeout=10.0):
+        self.wait(lambda: any(text in r for r in self.rows()), repr(text), timeout)
+
+    def wait_row(self, y, text, timeout=10.0):
+        self.wait(lambda: self.rows()[y].rstrip() == text, "row %d = %r" % (y, text), timeout)
+
+    def wait_cursor(self, xy, timeout=10.0):
+        self.wait(lambda: self.cursor() == xy, "cursor at %r (is %r)" % (xy, self.cursor()), timeout)
+
+    def file(self, name):
+        path = os.path.join(self.dir, name)
+        return open(path).read() if os.path.exists(path) else None
+
+    def close(self):
+        subprocess.run(["tmux", "-S", self.sock, "kill-server"], stderr=subprocess.DEVNULL)
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def shell_quote(s):
+    return "'" + s.replace("'", "'\\''") + "'"
+
+
+def run_pane(args="", runs=1, width=80, height=24):
+    """The driver under a shell that notes the terminal modes before and after."""
+    driver = shell_quote(DRIVER) + (" " + args if args else "")
+    body = "; ".join([driver] * runs)
+    command = ("stty -a > before.txt; %s; echo \"exit=$?\"; stty -a > after.txt; exec sleep 600" % body)
+    return Pane(command, width, height)
+
+
+def started(pane, prompt=">>"):
+    pane.wait_row(0, prompt)
+    return pane
+
+
+def expect_restored(pane, status):
+    pane.wait_text("exit=%d" % status)
+    pane.wait(lambda: pane.file("after.txt"), "stty after the exit")
+    before, after = pane.file("before.txt"), pane.file("after.txt")
+    check(before == after, "terminal modes not restored:\nbefore: %s\nafter: %s" % (before, after))
+
+
+# --- the cases in tmux --------------------------------------------------------------------
+
+def case_prompt():
+    with_pane(lambda p: (started(p), p.wait_cursor((3, 0))))
+
+
+def case_editing():
+    def body(p):
+        started(p)
+        p.text("hello world")
+        p.wait_row(0, ">> hello world")
+        p.keys("Left", "Left", "Left", "Left", "Left", "BSpace")
+        p.text("X")
+        p.wait_row(0, ">> helloXworld")
+        p.wait_cursor((9, 0))
+        p.keys("Home")
+        p.wait_cursor((3, 0))
+        p.keys("Delete")
+        p.wait_row(0, ">> elloXworld")
+        p.keys("End")
+        p.wait_cursor((13, 0))
+        p.keys("C-a", "C-f", "C-k")
+        p.wait_row(0, ">> e")
+        p.wait_cursor((4, 0))
+        p.keys("C-b", "C-d")
+        p.wait_row(0, ">>")
+        p.text("ok")
+        p.keys("Enter")
+        p.wait_text("got[2]: ok")
+    with_pane(body)
+
+
+def case_history():
+    def body(p):
+        started(p)
+        for line in ["one", "two", "two"]:
+            p.text(line)
+            p.keys("Enter")
+            p.wait_text("got[%d]: %s" % (len(line), line))
+        y = 6  # three lines read, each echoed
+        p.wait_row(y, ">>")
+        p.keys("Up")
+        p.wait_row(y, ">> two")
+        p.keys("Up")
+        p.wait_row(y, ">> one")  # "two" was entered twice and kept once
+        p.keys("Up")
+        p.wait_row(y, ">>")  # past the oldest
+        p.keys("Down")
+        p.wait_row(y, ">> two")
+        p.keys("Down")
+        p.wait_row(y, ">>")  # past the newest
+        p.wait_cursor((3, y))
+        p.keys("Up")
+        p.wait_row(y, ">> two")
+        p.wait_cursor((6, y))
+    with_pane(body)
+
+
+def case_escape():
+    def body(p):
+        started(p)
+        p.text("abc")
+        p.keys("Left", "Escape")
+        p.wait_text("(escape)")
+        rows = p.rows()
+        check(rows[1].rstrip() == "got[4]: abc^[", "escape line: %r" % rows[1])
+        p.wait_row(3, ">>")
+    with_pane(body)
+
+
+def case_wrap():
+    def body(p):
+        started(p)
+        p.text("x" * 85)
+        p.wait_row(1, "x" * 8)
+        check(p.rows()[0] == ">> " + "x" * 77, "first row: %r" % p.rows()[0])
+        p.wait_cursor((8, 1))
+        p.keys("Home")
+        p.wait_cursor((3, 0))
+        p.keys("End")
+        p.wait_cursor((8, 1))
+        p.keys("Home", "Right")
+        p.text("y")
+        p.wait_row(1, "x" * 9)
+        p.wait_cursor((5, 0))
+        p.keys("Enter")
+        p.wait_text("got[86]: x")
+    with_pane(body)
+
+
+def case_wide():
+    def body(p):
+        started(p)
+        p.text("a\u4e2db")
+        p.wait_row(0, ">> a\u4e2db")
+        p.wait_cursor((7, 0))
+        p.keys("Left")
+        p.wait_cursor((6, 0))
+        p.keys("Left")
+        p.wait_cursor((4, 0))
+        p.keys("Enter")
+        p.wait_text("got[3]: a\u4e2db")
+    with_pane(body)
+
+
+def case_hide():
+    def body(p):
+        started(p)
+        p.text("secret")
+        p.wait_row(0, ">> ******")
+        p.wait_cursor((9, 0))
+        p.keys("Enter")
+        p.wait_text("got[6]: secret")
+        p.wait_row(2, ">>")
+        p.keys("Up")  # nothing hidden went to the history
+        time.sleep(0.3)
+        check(p.rows()[2].rstrip() == ">>", "hidden line in the history: %r" % p.rows()[2])
+    with_pane(body, "--hide")
+
+
+def case_restore_quit():
+    def body(p):
+        started(p)
+        p.text("abc")
+        p.keys("C-c")  # Ctrl-C quits whatever the line holds
+        p.wait_text("bye")
+        p.wait_text("exit=0")
+    pane = run_pane("", runs=1)
+    try:
+        body(pane)
+        expect_restored(pane, 0)
+    finally:
+        pane.close()
+    # Ctrl-D on an empty line.
+    pane = run_pane("")
+    try:
+        started(pane)
+        pane.text("ab")
+        pane.keys("C-d")  # not at the end of an empty line: nothing
+        time.sleep(0.2)
+        pane.keys("C-u", "BSpace", "BSpace", "C-d")
+        expect_restored(pane, 0)
+    finally:
+        pane.close()
+
+
+def case_restore_signal():
+    command = ("stty -a > before.txt; sh -c 'echo $$ > pid.txt; exec %s'; echo \"exit=$?\"; "
+               "stty -a > after.txt; exec sleep 600" % shell_quote(DRIVER))
+    pane = Pane(command)
+    try:
+        started(pane)
+        pane.wait(lambda: pane.file("pid.txt"), "the driver's pid")
+        os.kill(int(pane.file("pid.txt")), 15)
+        expect_restored(pane, 143)
+    finally:
+        pane.close()
+
+
+def case_restore_fault():
+    pane = run_pane("--fault-on-tab")
+    try:
+        started(pane)
+        pane.text("a")
+        pane.keys("Tab")
+        pane.wait_text("Runtime Error 32")
+        expect_restored(pane, 32)
+    finally:
+        pane.close()
+
+
+def case_restore_error():
+    pane = run_pane("--error-on-tab")
+    try:
+        started(pane)
+        pane.keys("Tab")
+        pane.wait_text("error during the read")
+        expect_restored(pane, 3)
+    finally:
+        pane.close()
+
+
+def with_pane(body, args=""):
+    pane = run_pane(args)
+    try:
+        body(pane)
+        pane.keys("C-c")
+        expect_restored(pane, 0)
+    finally:
+        pane.close()
+
+
+# --- the console of zuv ---------------------------------------------------------------------
+
+def zuv_pane():
+    command = ("stty -a > before.txt; HOME=\"$PWD\" XDG_CACHE_HOME=\"$PWD/cache\" %s; echo \"exit=$?\"; "
+               "stty -a > after.txt; exec sleep 600" % shell_quote(DRIVER))
+    return Pane(command)
+
+
+def prompt_row(pane):
+    """The row of the last prompt on the screen."""
+    rows = [r.rstrip() for r in pane.rows()]
+    return max(i for i, r in enumerate(rows) if r.startswith(">>"))
+
+
+def with_zuv(body, end=("C-d",), status=0):
+    pane = zuv_pane()
+    try:
+        pane.wait_text("Type HELP")
+        pane.wait(lambda: pane.rows()[prompt_row(pane)].rstrip() == ">>", "the prompt")
+        body(pane)
+        pane.keys(*end)
+        expect_restored(pane, status)
+    finally:
+        pane.close()
+
+
+def case_zuv_prompt():
+    def body(p):
+        y = prompt_row(p)
+        p.wait_cursor((3, y))
+        p.text("1 + 2")
+        p.keys("Home", "Delete")
+        p.text("4")
+        p.keys("Enter")
+        p.wait_text("== 6")
+        p.wait_row(y + 2, ">>")
+        p.wait_cursor((3, y + 2))
+        p.keys("Up")
+        p.wait_row(y + 2, ">> 4 + 2")
+        p.keys("Down")
+        p.wait_row(y + 2, ">>")
+    with_zuv(body)
+
+
+def case_zuv_escape():
+    def body(p):
+        p.text("print [")
+        p.keys("Enter")
+        y = prompt_row(p) + 1
+        p.wait_row(y, "[")  # the cue: "[" and four blanks
+        p.wait_cursor((5, y))
+        p.text("1")
+        p.keys("Escape")
+        p.wait_text("(escape)")
+        y = prompt_row(p)
+        p.wait_row(y, ">>")
+    with_zuv(body)
+
+
+def case_zuv_hide():
+    def body(p):
+        p.text('s: ask/hide "Password: "')
+        p.keys("Enter")
+        p.wait_text("Password:")
+        p.text("tiger")
+        p.wait_text("Password: *****")
+        p.keys("Enter")
+        p.wait_text('== "tiger"')
+        y = prompt_row(p)
+        p.keys("Up")  # the password is not in the history
+        p.wait_row(y, '>> s: ask/hide "Password: "')
+    with_zuv(body, end=("C-c",))
+
+
+# --- the cases in a bare pty --------------------------------------------------------------
+
+class Pty:
+    """The driver in a pseudo-terminal of 80x24 that answers cursor queries."""
+
+    def __init__(self):
+        self.pid, self.fd = pty.fork()
+        if self.pid == 0:
+            fcntl.ioctl(0, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 80, 0, 0))
+            os.execv(DRIVER, [DRIVER])
+        self.output = b""
+
+    def pump(self, timeout):
+        r, _, _ = select.select([self.fd], [], [], timeout)
+        if not r:
+            return False
+        try:
+            data = os.read(self.fd, 65536)
+        except OSError:
+            return False
+        if b"\x1b[6n" in data:
+            os.write(self.fd, b"\x1b[1;1R")
+        self.output += data
+        return bool(data)
+
+    def read_until(self, marker, timeout=10.0):
+        end = time.time() + timeout
+        while marker not in self.output:
+            if time.time() > end:
+                raise Failure("timed out waiting for %r; got %r" % (marker, self.output[-200:]))
+            self.pump(0.1)
+
+    def quiet(self, wait=0.3):
+        """Everything written until the driver has been quiet for a while."""
+        start = len(self.output)
+        while self.pump(wait):
+            pass
+        return self.output[start:]
+
+    def send(self, data):
+        # Reading while writing: the driver's echo must not fill the pty and stall it.
+        view = memoryview(data)
+        while view:
+            _, w, _ = select.select([], [self.fd], [], 0.01)
+            if w:
+                n = os.write(self.fd, view[:1024])
+                view = view[n:]
+            self.pump(0)
+
+    def close(self):
+        try:
+            os.kill(self.pid, 9)
+        except OSError:
+            pass
+        os.waitpid(self.pid, 0)
+
+
+def case_echo():
+    t = Pty()
+    try:
+        t.read_until(b">> ")
+        t.quiet()
+        for ch in b"print":
+            mark = len(t.output)
+            t.send(bytes([ch]))
+            t.quiet(0.2)
+            got = t.output[mark:]
+            check(got == bytes([ch]), "typing %r at the end wrote %r" % (chr(ch), got))
+        mark = len(t.output)
+        t.send(b"\x1b[D")  # Left: a cursor move only
+        t.quiet(0.3)
+        got = t.output[mark:]
+        check(got == b"\x1b[D", "Left wrote %r" % got)
+    finally:
+        t.close()
+
+
+def case_paste():
+    t = Pty()
+    try:
+        t.read_until(b">> ")
+        t.quiet()
+        start = len(t.output)
+        text = bytes(ord("a") + i % 26 for i in range(10000))
+        t.send(text + b"\r")
+        t.read_until(b"got[10000]: ")
+        at = t.output.index(b"got[10000]: ", start)
+        written = at - start
+        check(written <= 2 * 10000, "pasting 10,000 characters wrote %d bytes" % written)
+        end = time.time() + 10
+        while b"\n" not in t.output[at:] and time.time() < end:
+            t.pump(0.1)
+        echoed = t.output[at + 12:].split(b"\n")[0].rstrip(b"\r")
+        check(echoed == text, "the pasted line came back changed (%d bytes)" % len(echoed))
+    finally:
+        t.close()
+
+
+def case_paste_lines():
+    t = Pty()
+    try:
+        t.read_until(b">> ")
+        t.send(b"one\rtwo\nthree\r")  # one write: the lines after the first wait for their reads
+        t.read_until(b"got[5]: three")
+        for line in (b"got[3]: one", b"got[3]: two"):
+            check(line in t.output, "%r lost from a pasted block" % line)
+    finally:
+        t.close()
+
+
+def main():
+    global DRIVER
+    DRIVER = os.path.abspath(sys.argv[1])
+    case = sys.argv[2]
+    if case not in ("echo", "paste", "paste_lines") and shutil.which("tmux") is None:
+        print("tmux is not installed")
+        return 77
+    try:
+        globals()["case_" + case]()
+    except Failure as f:
+        print("FAIL:", f)
+        return 1
+    print("ok")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
