@@ -19,6 +19,7 @@
 #include "runtime/fire.h"
 #include "runtime/platform/platform.h"
 #include "runtime/stack.h"
+#include "runtime/top_level.h"
 
 namespace zuv::console {
 namespace {
@@ -164,6 +165,9 @@ int launch(int argc, char** argv) {
     stack::push_slot()->header = TYPE_unset;
     lexer::scan(base, reinterpret_cast<const uint8_t*>(entry), static_cast<int32_t>(std::strlen(entry)), false,
                 true, true, false, nullptr, nullptr, nullptr, nullptr);
+    // The call is the runtime's own, as the console is: errors of a script
+    // report the script's code as near, not this line.
+    top_level::mark_library(base);
     interpreter::eval(base, true);
     exits::pending = 0;
     stack::unwind();

@@ -15,6 +15,7 @@
 #include "runtime/cycles.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
+#include "runtime/top_level.h"
 #include "runtime/words.h"
 
 namespace zuv::function {
@@ -103,6 +104,9 @@ node_t push(const cell_t* spec, const cell_t* body, node_t ctx, int32_t code, no
         body_copy = *stack::top();
         cell::set_type(&body_copy, TYPE_block);
         stack::pop(1);
+        // A function made from library code is library code too, wherever it
+        // is made (a method copied into a new object, a helper made at run time).
+        if (top_level::library_q(bp->data2)) top_level::mark_library(&body_copy);
     }
     cell_t* m = alloc::buffer(more_series)->head_cell();
     m[MORE_BODY] = body_copy;

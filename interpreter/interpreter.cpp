@@ -26,6 +26,7 @@
 #include "runtime/exits.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
+#include "runtime/top_level.h"
 #include "runtime/words.h"
 
 namespace zuv::interpreter {
@@ -480,21 +481,10 @@ void init_stack_limit() {
 
 // --- blocks ----------------------------------------------------------------------------
 
-namespace {
-// Gives the caller's position back on every way out of a block: the normal
-// end, an exit passing through and a raised error alike, so what runs next in
-// the caller reports its own code as near.
-struct position_guard {
-    cell_t saved;
-    ~position_guard() { *position = saved; }
-};
-}  // namespace
-
 void eval(const cell_t* block, bool keep) {
     // The code cell rides on the stack under the frame: it keeps the block
     // alive and gives every position a cell that does not move.
     cell_t* code = stack::push(block);
-    position_guard guard{*position};
     stack::mark_eval(&body_word);
     int32_t head = block::head_index(code);
     int32_t end = block::abs_length(code);
@@ -504,10 +494,18 @@ void eval(const cell_t* block, bool keep) {
     if (head >= end) [[unlikely]] {
         stack::set_last_keep(&unset_value);
     } else {
-        *position = *code;
+        // Library code runs as compiled code does: it leaves the position of
+        // the user's code that called it, which an error then reports as near.
+        // The whole position is set before each expression, since a call
+        // evaluated in between left its own there; after an exit or error the
+        // position stays where it happened, for a catcher's error to report.
+        bool track = !top_level::library_q(code->data2);
         int32_t pos = head;
         for (;;) {
-            position->data1 = static_cast<uint32_t>(pos);
+            if (track) {
+                *position = *code;
+                position->data1 = static_cast<uint32_t>(pos);
+            }
             pos = eval_expression(code, pos, end, false, false, false);
             if (exits::pending) [[unlikely]]
                 return;

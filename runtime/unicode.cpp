@@ -4,6 +4,7 @@
 
 #include "datatypes/binary.h"
 #include "datatypes/string.h"
+#include "runtime/collector.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
 
@@ -314,6 +315,8 @@ node_t load_utf8(text_source source, int64_t length, node_t target, int64_t* rem
     } else {
         node = alloc::alloc_series(n, 1, 0);
     }
+    // A new node is nobody's yet, and widening or growing allocates.
+    collector::root_node keep(node);
     series_buffer_t* s = alloc::buffer(node);
     s->tail = s->head;
     if (remaining) *remaining = 0;

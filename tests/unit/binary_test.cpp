@@ -487,6 +487,7 @@ TEST_F(Binary, EnbaseDebaseTable) {
     };
     for (auto& c : cases) {
         cell_t* out = stack::push_slot();
+        cell::begin(out);  // the slot may hold a stale value from earlier calls
         binary::debase(text(c.text), c.base, out);
         if (!c.hex) {
             EXPECT_EQ(type_of(out), TYPE_none) << c.base << " " << c.text;
@@ -505,6 +506,7 @@ TEST_F(Binary, EnbaseDebaseTable) {
     };
     for (auto& c : encodes) {
         cell_t* out = stack::push_slot();
+        cell::begin(out);  // the slot may hold a stale value from earlier calls
         binary::enbase(bin(c.hex), c.base, out);
         EXPECT_EQ(type_of(out), TYPE_string);
         EXPECT_EQ(narrow(out), c.text) << c.base << " " << c.hex;
@@ -513,8 +515,16 @@ TEST_F(Binary, EnbaseDebaseTable) {
     cell_t* s = text("\xC3\xA9");
     binary::enbase(s, 16, s);
     EXPECT_EQ(narrow(s), "C3A9");
-    EXPECT_EQ(raised([&] { binary::enbase(bin("01"), 32, stack::push_slot()); }), err::invalid_arg);
-    EXPECT_EQ(raised([&] { binary::debase(text("AA"), 10, stack::push_slot()); }), err::invalid_arg);
+    EXPECT_EQ(raised([&] {
+                  cell_t* out = stack::push_slot();
+                  cell::begin(out);
+                  binary::enbase(bin("01"), 32, out);
+              }), err::invalid_arg);
+    EXPECT_EQ(raised([&] {
+                  cell_t* out = stack::push_slot();
+                  cell::begin(out);
+                  binary::debase(text("AA"), 10, out);
+              }), err::invalid_arg);
 }
 
 // A base-58 encoder written apart from the codec: the number's digits in
@@ -571,11 +581,13 @@ TEST_F(Binary, EnbaseDebaseAgreeWithPython) {
 
     auto encoded = [&](cell_t* value, int32_t base) {
         cell_t* out = stack::push_slot();
+        cell::begin(out);  // the slot may hold a stale value from earlier calls
         binary::enbase(value, base, out);
         return narrow(out);
     };
     auto decoded = [&](const std::string& t, int32_t base) {
         cell_t* out = stack::push_slot();
+        cell::begin(out);  // the slot may hold a stale value from earlier calls
         binary::debase(text(t), base, out);
         return type_of(out) == TYPE_none ? std::string("none") : hex(out);
     };

@@ -1,5 +1,6 @@
 // bitset!: the spec dialect, inversion, the actions and the text form.
 #include "datatypes/bitset.h"
+#include "runtime/collector.h"
 #include "interpreter_fixture.h"
 
 namespace zuv::test {
@@ -24,6 +25,7 @@ public:
     static cell_t str(const char* t) {
         cell_t s;
         string::make_at(&s, 16);
+        anchor(s);
         string::concatenate_literal(&s, t);
         return s;
     }
@@ -54,6 +56,7 @@ public:
     static std::string formed_bits(cell_t* b, bool part = false, int32_t limit = -1) {
         cell_t out;
         string::make_at(&out, 64);
+        collector::root_cell keep_out(&out);
         bitset::form(b, &out, part, limit);
         return text_of(&out);
     }

@@ -263,6 +263,7 @@ TEST_F(BlockSearch, ComparatorFunctionsMeanTheSameOrderForBlocksAndStrings) {
             bool subtracts = std::string(c.body).find('-') != std::string::npos;
             cell_t s;
             string::make_at(&s, 8);
+            anchor(s);
             string::concatenate_literal(&s, "cadb");
             if (subtracts) cell::set_type(&s, TYPE_binary);
             in_frame([&] { return string::sort(&s, false, nullptr, &fn, nullptr, false, c.reverse, stable); });

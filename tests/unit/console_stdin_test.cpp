@@ -2,6 +2,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include <string>
 #include <vector>
 
@@ -21,15 +23,18 @@ class ConsoleStdin : public testing::Runtime {
 protected:
     int saved = -1;
 
-    // Standard input becomes a pipe holding bytes (then closed).
+    // Standard input becomes a file holding bytes (a file rather than a
+    // pipe: a pipe would block this writer on a long input).
     void feed(const std::string& bytes) {
-        int fds[2];
-        ASSERT_EQ(pipe(fds), 0);
-        ASSERT_EQ(write(fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-        close(fds[1]);
+        char name[] = "/tmp/zuv-stdin-XXXXXX";
+        int fd = mkstemp(name);
+        ASSERT_GE(fd, 0);
+        unlink(name);
+        ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        lseek(fd, 0, SEEK_SET);
         if (saved < 0) saved = dup(STDIN_FILENO);
-        dup2(fds[0], STDIN_FILENO);
-        close(fds[0]);
+        dup2(fd, STDIN_FILENO);
+        close(fd);
         terminal::reset_stdin();
     }
     void TearDown() override {

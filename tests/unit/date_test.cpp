@@ -26,9 +26,11 @@
 #include "datatypes/time.h"
 #include "datatypes/word.h"
 #include "interpreter/actions.h"
+#include "runtime/collector.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
 #include "runtime/words.h"
+#include "gc_anchor.h"
 #include "runtime_fixture.h"
 
 using namespace zuv;
@@ -88,18 +90,21 @@ protected:
     static std::string formed(cell_t v) {
         cell_t s;
         string::make_at(&s, 32);
+        collector::root_cell keep_s(&s), keep_v(&v);
         actions::form(&v, &s, false, -1);
         return text_of(&s);
     }
     static std::string molded(cell_t v, bool all = false) {
         cell_t s;
         string::make_at(&s, 32);
+        collector::root_cell keep_s(&s), keep_v(&v);
         actions::mold(&v, &s, false, all, false, false, -1, 0);
         return text_of(&s);
     }
     static cell_t block_of(std::initializer_list<cell_t> items) {
         cell_t b;
         block::make_at(&b, 8);
+        zuv::test::anchor(b);
         for (const cell_t& c : items) block::rs_append(&b, &c);
         return b;
     }
@@ -110,12 +115,12 @@ protected:
         args[1] = b;
         stack::top_slot = args + 2;
         action();
-        return args[0];
+        return zuv::test::anchor(args[0]);
     }
     static cell_t get_path(cell_t d, words::id w) {
         cell_t e = W(w);
-        return *date::eval_path(&d, &e, nullptr, nullptr, nullptr, nullptr, 1, false, false, true,
-                                false);
+        return zuv::test::anchor(*date::eval_path(&d, &e, nullptr, nullptr, nullptr, nullptr, 1, false, false,
+                                                  true, false));
     }
     static cell_t set_path(cell_t d, words::id w, cell_t v) {
         cell_t e = W(w);
@@ -458,6 +463,7 @@ TEST_F(Dates, FromBlocks) {
     for (auto& c : cases) {
         cell_t spec;
         block::make_at(&spec, 8);
+        zuv::test::anchor(spec);
         for (const cell_t& v : c.items) block::rs_append(&spec, &v);
         cell_t r;
         date::to(&r, &spec, TYPE_date);
@@ -477,6 +483,7 @@ TEST_F(Dates, FromBlocks) {
                        std::vector<cell_t>{T(0), I(1), I(2)}}) {
         cell_t spec;
         block::make_at(&spec, 8);
+        zuv::test::anchor(spec);
         for (const cell_t& v : items) block::rs_append(&spec, &v);
         cell_t r;
         EXPECT_EQ(raised([&] { date::to(&r, &spec, TYPE_date); }), err::bad_to_arg);
@@ -692,9 +699,11 @@ TEST_F(Dates, HandleFormsMoldsAndCompares) {
 cell_t port_with_actor(const cell_t* actor) {
     cell_t port;
     object::make_at(&port, 4);
+    zuv::test::anchor(port);
     cell_t value;
     if (actor) value = *actor;
     else object::make_at(&value, 4);
+    zuv::test::anchor(value);
     cell_t w = word::make_global(symbol::make("actor"));
     _context::add_value(object::context_of(&port), &w, &value);
     cell::set_type(&port, TYPE_port);
@@ -714,6 +723,7 @@ TEST_F(Dates, PortActionsGoToTheActorAndNeedAnActorFunction) {
     // make finds no scheme without one in the spec.
     cell_t spec, r;
     object::make_at(&spec, 4);
+    zuv::test::anchor(spec);
     cell_t w = word::make_global(symbol::make("scheme"));
     cell_t none = NONE_();
     _context::add_value(object::context_of(&spec), &w, &none);

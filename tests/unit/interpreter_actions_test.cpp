@@ -7,6 +7,7 @@
 
 #include "datatypes/block.h"
 #include "interpreter/action_entries.h"
+#include "runtime/collector.h"
 #include "interpreter_fixture.h"
 
 namespace zuv::test {
@@ -67,6 +68,7 @@ public:
         cell_t out;
         string::make_at(&out, 16);
         cell_t copy = v;
+        collector::root_cell keep_out(&out), keep_copy(&copy);
         actions::mold(&copy, &out, false, false, false, false, 0x7FFFFFFF, 0);
         return text_of(&out);
     }

@@ -380,9 +380,11 @@ TEST_F(Eval, UnboundedRecursionRaisesStackOverflow) {
     EXPECT_EQ(message, "*** Internal Error: stack overflow");
     // Deep nesting without calls, on this thread's ordinary stack.
     cell_t deep = load("1");
+    collector::root_cell keep_deep(&deep);
     for (int i = 0; i < 100000; i++) {
         cell_t outer;
         block::make_at(&outer, 1);
+        collector::root_cell keep_outer(&outer);
         cell::set_type(&deep, TYPE_paren);
         block::rs_append(&outer, &deep);
         deep = outer;

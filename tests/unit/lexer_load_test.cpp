@@ -385,6 +385,7 @@ TEST_F(LexerLoad, ErrorArguments) {
     };
     for (const auto& r : rows) {
         cell_t* out = stack::push_slot();
+        cell::begin(out);
         try {
             lexer::scan(out, reinterpret_cast<const uint8_t*>(r.text), static_cast<int32_t>(std::strlen(r.text)),
                         false, true, true, false, nullptr, nullptr, nullptr, nullptr);
@@ -412,6 +413,7 @@ TEST_F(LexerLoad, ErrorUnwindsTheScan) {
 
 TEST_F(LexerLoad, NewLineMarkers) {
     cell_t* out = stack::push_slot();
+    cell::begin(out);
     const char* text = "a\nb c";
     lexer::scan(out, reinterpret_cast<const uint8_t*>(text), 5, false, true, true, false, nullptr, nullptr,
                 nullptr, nullptr);
@@ -424,6 +426,7 @@ TEST_F(LexerLoad, NewLineMarkers) {
 
 TEST_F(LexerLoad, OneValueAndScanOnly) {
     cell_t* out = stack::push_slot();
+    cell::begin(out);
     int32_t consumed = 0;
     const char* text = "[1 2] 3";
     int32_t kind = lexer::scan(out, reinterpret_cast<const uint8_t*>(text), 7, true, true, true, false, &consumed,
@@ -447,10 +450,12 @@ TEST_F(LexerLoad, OneValueAndScanOnly) {
 
 TEST_F(LexerLoad, StringInputCountsCharacters) {
     cell_t* s = stack::push_slot();
+    cell::begin(s);
     const char* text = "\xC3\xA9t\xC3\xA9 abc";
     string::load_at(reinterpret_cast<const uint8_t*>(text), static_cast<int64_t>(std::strlen(text)), s,
                     string::ENCODING_UTF8);
     cell_t* out = stack::push_slot();
+    cell::begin(out);
     int32_t consumed = 0;
     lexer::scan_string(out, s, -1, true, true, true, false, &consumed, nullptr, nullptr);
     EXPECT_EQ(describe(out), "word! \xC3\xA9t\xC3\xA9");
@@ -463,6 +468,7 @@ TEST_F(LexerLoad, StringInputCountsCharacters) {
 // memory.
 TEST_F(LexerLoad, BinaryInputSurvivesAllocationInCallbacks) {
     cell_t* bin = stack::push_slot();
+    cell::begin(bin);
     const char* text = "abc [1 2] \"xyz\"";
     node_t node = alloc::alloc_bytes(static_cast<int64_t>(std::strlen(text)));
     series_buffer_t* b = alloc::buffer(node);
@@ -474,6 +480,7 @@ TEST_F(LexerLoad, BinaryInputSurvivesAllocationInCallbacks) {
         return true;
     };
     cell_t* out = stack::push_slot();
+    cell::begin(out);
     lexer::scan_hooked(out, nullptr, static_cast<int32_t>(std::strlen(text)), false, true, true, false, nullptr,
                        churn, nullptr, lexer::EV_ALL, bin, nullptr);
     EXPECT_EQ(describe(out), "block! [word! abc | block! [integer! 1 | integer! 2] | string! u1 xyz]");
@@ -505,6 +512,7 @@ TEST_F(LexerLoad, IncompleteInputEvents) {
     for (const auto& r : rows) {
         seen_t seen;
         cell_t* out = stack::push_slot();
+        cell::begin(out);
         lexer::scan_hooked(out, reinterpret_cast<const uint8_t*>(r.text), static_cast<int32_t>(std::strlen(r.text)),
                            false, true, true, false, nullptr, record, &seen,
                            lexer::EV_OPEN | lexer::EV_CLOSE | lexer::EV_ERROR, nullptr, nullptr);
@@ -522,6 +530,7 @@ TEST_F(LexerLoad, DroppedErrorResumes) {
         return false;
     };
     cell_t* out = stack::push_slot();
+    cell::begin(out);
     const char* text = "a } b";
     lexer::scan_hooked(out, reinterpret_cast<const uint8_t*>(text), 5, false, true, true, false, nullptr, skip,
                        nullptr, lexer::EV_ERROR, nullptr, nullptr);
@@ -538,7 +547,9 @@ TEST_F(LexerLoad, DroppedErrorResumes) {
 // answer false drops each loaded value.
 TEST_F(LexerLoad, CallbackFunctionFiltersAndDrops) {
     cell_t* spec = stack::push_slot();
+    cell::begin(spec);
     cell_t* body = stack::push_slot();
+    cell::begin(body);
     auto load_into = [](cell_t* out, const char* text) {
         lexer::scan(out, reinterpret_cast<const uint8_t*>(text), static_cast<int32_t>(std::strlen(text)), false,
                     true, true, false, nullptr, nullptr, nullptr, nullptr);
@@ -548,6 +559,7 @@ TEST_F(LexerLoad, CallbackFunctionFiltersAndDrops) {
     function::push(spec, body, 0, 0, 0, 0);
     cell_t* fn = stack::top();
     cell_t* out = stack::push_slot();
+    cell::begin(out);
     const char* text = "a [b {c}] 1";
     lexer::scan(out, reinterpret_cast<const uint8_t*>(text), static_cast<int32_t>(std::strlen(text)), false, true,
                 true, false, nullptr, fn, nullptr, nullptr);

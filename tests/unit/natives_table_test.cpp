@@ -14,6 +14,7 @@
 #include "datatypes/word.h"
 #include "interpreter/actions.h"
 #include "natives/natives.h"
+#include "runtime/collector.h"
 #include "runtime/stack.h"
 #include "tests/unit/runtime_fixture.h"
 
@@ -152,6 +153,7 @@ std::string molded(const cell_t* v) {
     cell_t out;
     string::make_at(&out, 64);
     cell_t copy = *v;
+    collector::root_cell keep_out(&out), keep_copy(&copy);
     actions::mold(&copy, &out, false, false, true, false, 0x7FFFFFFF, 0);
     return text_of(&out);
 }

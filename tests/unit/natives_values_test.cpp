@@ -16,6 +16,7 @@
 #include "runtime/exits.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
+#include "gc_anchor.h"
 #include "runtime_fixture.h"
 
 namespace zuv {
@@ -32,7 +33,7 @@ protected:
         lexer::scan(spec, reinterpret_cast<const uint8_t*>(src), static_cast<int32_t>(std::strlen(src)), true,
                     true, true, false, nullptr, nullptr, nullptr, nullptr);
         cell_t proto{TYPE_datatype, type, 0, 0};
-        cell_t made = *actions::make(&proto, spec);
+        cell_t made = test::anchor(*actions::make(&proto, spec));
         stack::arguments = stack::top_slot = stack::bottom;
         stack::ctop = stack::cbottom;
         return made;
@@ -44,7 +45,7 @@ protected:
             stack::mark_native(nullptr);
             for (const cell_t& a : args) stack::push(&a);
             entry(1, refs);
-            *out = *stack::arguments;
+            *out = test::anchor(*stack::arguments);
             stack::unwind();
             stack::arguments = stack::top_slot = stack::bottom;
             stack::ctop = stack::cbottom;
@@ -83,6 +84,7 @@ TEST_F(NativesValues, CheckedCallsTestTheirArguments) {
     cell_t one{TYPE_integer, 0, 1, 0};
     cell_t block;
     block::make_at(&block, 1);
+    test::anchor(block);
     cell_t r;
     // from C++ with check = 1 a bad argument raises expect-arg before anything runs
     EXPECT_EQ(call(natives::union_, {one, one}, none_refs, &r), err::expect_arg);

@@ -20,8 +20,10 @@
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
 #include "interpreter/actions.h"
+#include "runtime/collector.h"
 #include "runtime/fire.h"
 #include "runtime/words.h"
+#include "gc_anchor.h"
 #include "runtime_fixture.h"
 
 using namespace zuv;
@@ -59,7 +61,7 @@ protected:
     static cell_t new_string() {
         cell_t s;
         string::make_at(&s, 16);
-        return s;
+        return zuv::test::anchor(s);
     }
     static cell_t text(const char* ascii, uint8_t type = TYPE_string) {
         cell_t s = new_string();
@@ -77,17 +79,20 @@ protected:
     }
     static std::string molded(cell_t v) {
         cell_t s = new_string();
+        collector::root_cell keep(&v);
         actions::mold(&v, &s, false, false, false, false, -1, 0);
         return text_of(&s);
     }
     static std::string formed(cell_t v) {
         cell_t s = new_string();
+        collector::root_cell keep(&v);
         actions::form(&v, &s, false, -1);
         return text_of(&s);
     }
     static cell_t block_of(std::initializer_list<cell_t> items) {
         cell_t b;
         block::make_at(&b, 4);
+        zuv::test::anchor(b);
         for (const cell_t& c : items) block::rs_append(&b, &c);
         return b;
     }
@@ -103,7 +108,7 @@ protected:
         action_entry_t e = type_action_table[(type_of(&a) << 8) + code_action[code] - 1];
         EXPECT_NE(e, nullptr);
         reinterpret_cast<action_fn::frame_t>(e)();
-        return args[0];
+        return zuv::test::anchor(args[0]);
     }
     static cell_t make(int32_t type, cell_t spec) {
         cell_t proto;
@@ -111,7 +116,7 @@ protected:
         stack::arguments[0] = proto;
         stack::arguments[1] = spec;
         stack::top_slot = stack::arguments + 2;
-        return *actions::make(stack::arguments, stack::arguments + 1);
+        return zuv::test::anchor(*actions::make(stack::arguments, stack::arguments + 1));
     }
     static cell_t to(int32_t type, cell_t spec) {
         cell_t proto;
@@ -119,7 +124,7 @@ protected:
         stack::arguments[0] = proto;
         stack::arguments[1] = spec;
         stack::top_slot = stack::arguments + 2;
-        return *actions::to(stack::arguments, stack::arguments + 1);
+        return zuv::test::anchor(*actions::to(stack::arguments, stack::arguments + 1));
     }
     template <typename Body> static err raised(Body body) {
         try {
@@ -132,8 +137,9 @@ protected:
     }
     static cell_t path_get(cell_t value, cell_t element) {
         cell_t path = block_of({});
-        return *actions::eval_path(&value, &element, nullptr, &path, nullptr, nullptr, 1, false,
-                                   false, true, false);
+        collector::root_cell keep_value(&value), keep_element(&element);
+        return zuv::test::anchor(*actions::eval_path(&value, &element, nullptr, &path, nullptr, nullptr, 1,
+                                                     false, false, true, false));
     }
 };
 
@@ -446,6 +452,7 @@ TEST_F(SmallValues, TextKindsMoldAndForm) {
     EXPECT_EQ(formed(rf), "abc");
     cell_t loaded;
     tag::load_at(reinterpret_cast<const uint8_t*>("div"), 3, &loaded);
+    zuv::test::anchor(loaded);
     EXPECT_EQ(molded(loaded), "<div>");
     // Part budgets: a bracket costs one character.
     cell_t s = new_string();
