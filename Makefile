@@ -30,7 +30,7 @@ SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=$(ASAN_LEAKS):allocator_may_return_nul
 
 # GC stress: every test under a large prime period, then the `stress1`-labelled
 # subset collecting at every allocation.
-STRESS_PERIOD ?= 1009
+STRESS_PERIOD ?= 97
 
 PACKAGES := build-essential g++ cmake ninja-build ccache pkg-config python3 \
             libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libzstd-dev \

@@ -5,7 +5,8 @@ Every bench/scripts/NAME.zuv that has siblings NAME.py and NAME.lua is run
 with each of the three interpreters, several times; the table reports the
 median wall time and the peak resident memory of each, and Zuv's ratio to the
 other two. Zuv's start-up time (a script holding only its header) is reported
-on its own, since it is a fixed cost inside every other figure.
+on its own, since it is a fixed cost inside every other figure. A
+NAME.gen.py beside the scripts writes NAME's inputs before the runs.
 
 Usage: bench/run.py [--runs N] [--zuv PATH] [--python PATH] [--lua PATH] [NAME ...]
 """
@@ -168,6 +169,13 @@ def main():
     if not names:
         print("no scripts in bench/scripts (each needs NAME.zuv, NAME.py and NAME.lua)")
         return 0
+
+    # Inputs too big to keep in the repository come from NAME.gen.py, run here
+    # once and untimed; the generators skip files that already exist.
+    for name in names:
+        gen = os.path.join(SCRIPTS, name + ".gen.py")
+        if os.path.exists(gen):
+            subprocess.run([args.python or sys.executable, gen], cwd=SCRIPTS, check=True)
 
     header = ("%-20s %10s %10s %10s %8s %8s %9s %9s %9s %8s %8s"
               % ("benchmark", "zuv ms", "py ms", "lua ms", "zuv/py", "zuv/lua",

@@ -171,21 +171,30 @@ inline const cell_t* peek_value(const cell_t* word) {
 
 // --- the arguments cache -----------------------------------------------------------
 
-// The summary of a plan that calls take without walking it: every entry a
-// normal argument (no refinement, get-word, lit-word or return), then at most
-// one run of locals. Kept in the cache cell's word 3, which a block leaves
+// The summary of a plan that calls take without walking it: normal arguments
+// only (no refinement, get-word or lit-word), then return: entries and at
+// most one run of locals. Kept in the cache cell's word 3, which a block leaves
 // unused; 0 when the plan is anything else.
 uint32_t plan_of(const cell_t* cache) {
     int32_t n = block::abs_length(cache);
     uint32_t args = 0;
     uint32_t locals = 0;
+    uint32_t returns = 0;
     for (int32_t i = 0; i < n; i++) {
         const cell_t* e = block::rs_abs_at(cache, i);
         switch (type_of(e)) {
-        case TYPE_typeset:
-            if (locals != 0 || ((e->header & ARG_KIND_MASK) >> ARG_KIND_SHIFT) != ARG_NORMAL) return 0;
+        case TYPE_typeset: {
+            // A return: entry takes no argument; normal arguments after it
+            // would not sit at their own entry index, so they need the walk.
+            uint32_t kind = (e->header & ARG_KIND_MASK) >> ARG_KIND_SHIFT;
+            if (kind == ARG_RETURN) {
+                returns++;
+                break;
+            }
+            if (locals != 0 || returns != 0 || kind != ARG_NORMAL) return 0;
             args++;
             break;
+        }
         case TYPE_integer:
             if (locals != 0 || integer::get(e) < 1 || integer::get(e) > 0xFFFF) return 0;
             locals = static_cast<uint32_t>(integer::get(e));
@@ -460,6 +469,12 @@ void init() {
     system_global_symbol =
         symbol::resolve(static_cast<int32_t>(words::symbol_of(words::id::system_global)));
     error::position = position;
+    // Both cells live in C++ memory: the collector reaches what they hold
+    // (the code under evaluation, the tracer) through this marker.
+    collector::interpreter_marker = [] {
+        collector::mark_values(position, position + 1);
+        collector::mark_values(tracer, tracer + 1);
+    };
     error::evaluate = [](cell_t* block) {
         eval(block, false);
         if (!exits::pending) stack::pop(1);
@@ -481,11 +496,13 @@ void init_stack_limit() {
 
 // --- blocks ----------------------------------------------------------------------------
 
-void eval(const cell_t* block, bool keep) {
-    // The code cell rides on the stack under the frame: it keeps the block
-    // alive and gives every position a cell that does not move.
-    cell_t* code = stack::push(block);
-    stack::mark_eval(&body_word);
+namespace {
+
+// Runs the expressions of code (a cell that stays put and keeps its block
+// alive) in the <body> frame just marked. Returns false when an exit is
+// pending: its frames are unwound already. Otherwise the value is in the
+// frame's result slot, the frame still marked.
+inline bool run_frame(const cell_t* code) {
     int32_t head = block::head_index(code);
     int32_t end = block::abs_length(code);
     if (head < 0) head = 0;
@@ -508,7 +525,7 @@ void eval(const cell_t* block, bool keep) {
             }
             pos = eval_expression(code, pos, end, false, false, false);
             if (exits::pending) [[unlikely]]
-                return;
+                return false;
             end = live_end(code, end);
             if (pos >= end) break;
             stack::clear_args();
@@ -516,6 +533,17 @@ void eval(const cell_t* block, bool keep) {
     }
     if (tracing) [[unlikely]]
         fire_event(event::EXIT, code, end, nullptr, stack::arguments);
+    return true;
+}
+
+}  // namespace
+
+void eval(const cell_t* block, bool keep) {
+    // The code cell rides on the stack under the frame: it keeps the block
+    // alive and gives every position a cell that does not move.
+    cell_t* code = stack::push(block);
+    stack::mark_eval(&body_word);
+    if (!run_frame(code)) return;
     // Pop the frame and the code cell under it.
     cell_t* result = stack::arguments;
     stack::unwind();
@@ -735,6 +763,16 @@ int32_t eval_expression(const cell_t* code, int32_t pos, int32_t end, bool no_in
 
 namespace {
 
+// The types eval_expression passes through unchanged (its default case).
+constexpr uint64_t NOT_INERT =
+    (uint64_t{1} << TYPE_word) | (uint64_t{1} << TYPE_set_word) | (uint64_t{1} << TYPE_paren) |
+    (uint64_t{1} << TYPE_lit_word) | (uint64_t{1} << TYPE_get_word) | (uint64_t{1} << TYPE_issue) |
+    (uint64_t{1} << TYPE_native) | (uint64_t{1} << TYPE_action) | (uint64_t{1} << TYPE_function) |
+    (uint64_t{1} << TYPE_routine) | (uint64_t{1} << TYPE_op) | (uint64_t{1} << TYPE_path) |
+    (uint64_t{1} << TYPE_lit_path) | (uint64_t{1} << TYPE_set_path) | (uint64_t{1} << TYPE_get_path);
+static_assert(TYPE_COUNT <= 64, "the inert mask has one bit per type");
+inline bool inert_q(uint8_t t) { return t < 64 && !((NOT_INERT >> t) & 1); }
+
 // Runs a native's or action's entry on the arguments in place.
 inline void run_entry(uint8_t t, const cell_t* callee, const int32_t* refs) {
     uint32_t index = callee->data1;
@@ -762,11 +800,21 @@ inline int32_t fetch_simple(uint32_t plan, uint8_t t, const cell_t* callee, cons
         i = 1;
     }
     for (; i < n; i++) {
-        if (pos >= live_end(code, end)) [[unlikely]]
+        int32_t live = live_end(code, end);
+        if (pos >= live) [[unlikely]]
             fire_no_arg(callee, i);
-        pos = eval_expression(code, pos, end, infix, true, false);
-        if (exits::pending) [[unlikely]]
-            return pos;
+        // A value that stands for itself, with no operator after it, is
+        // pushed as it is: most arguments are literals or blocks.
+        const cell_t* c = cell_at(code, pos);
+        if (inert_q(type_of(c)) && !tracing &&
+            (infix || pos + 1 >= live || type_of(c + 1) != TYPE_word)) {
+            stack::push(c);
+            pos++;
+        } else {
+            pos = eval_expression(code, pos, end, infix, true, false);
+            if (exits::pending) [[unlikely]]
+                return pos;
+        }
         check_arg(callee, i, alloc::buffer(cache)->head_cell() + i, stack::top_slot - 1);
     }
     if (t == TYPE_function || t == TYPE_routine) {
@@ -803,6 +851,51 @@ inline uint32_t plan_of_callee(const cell_t* callee) {
     return c->data3;
 }
 
+// call_function for the interpreter's own calls of a function with an
+// interpreted body while nothing is traced: the same protocol with nothing
+// for callbacks or compiled bodies, and the body run from a copy of its cell
+// (fn, on the stack in its slot, keeps the body alive).
+inline void run_function(const cell_t* fn) {
+    cell_t* more = alloc::buffer(fn->data3)->head_cell();
+    const cell_t* compiled = more + function::MORE_CODE;
+    if (tracing || (fn->header & (function::FLAG_NO_TRACE | function::FLAG_TRACE)) ||
+        !series::block_kind_q(type_of(more + function::MORE_BODY)) ||
+        (type_of(compiled) == TYPE_integer && integer::get(compiled) != 0)) [[unlikely]] {
+        call_function(fn, 0, nullptr, callback::NONE);
+        return;
+    }
+    cell_t body = more[function::MORE_BODY];
+    node_t ctx = function::context_of(fn);
+    uint32_t* values = stack::values_word(ctx);
+    uint32_t saved = *values;
+    *values = stack::index_of(stack::arguments);
+    stack::set_exit_target(1);
+    try {
+        stack::mark_eval(&body_word);
+        if (run_frame(&body)) [[likely]] {
+            cell_t* result = stack::arguments;
+            stack::unwind();
+            *stack::arguments = *result;
+            stack::top_slot = stack::arguments + 1;
+            if (tracing) [[unlikely]]
+                fire_event(event::EPILOG, &body, -1, nullptr, fn);
+            stack::set_exit_target(0);
+        }
+    } catch (...) {
+        *stack::values_word(ctx) = saved;
+        tracing = false;
+        throw;
+    }
+    // Through the node: the context may have been given a new buffer.
+    *stack::values_word(ctx) = saved;
+    tracing = false;
+    if (exits::pending == exits::THROW_RETURN || exits::pending == exits::THROW_EXIT) {
+        exits::take();
+        stack::set_exit_target(0);
+        stack::keep();
+    }
+}
+
 }  // namespace
 
 int32_t eval_code(const cell_t* callee, const cell_t* code, int32_t pos, int32_t end, bool push,
@@ -837,7 +930,7 @@ int32_t eval_code(const cell_t* callee, const cell_t* code, int32_t pos, int32_t
         pos = fetch_args(slot, code, pos, end, path, ref_pos, mode::EVAL, infix);
     if (exits::pending) return pos;
     if (t == TYPE_function) {
-        call_function(slot, 0, nullptr, callback::NONE);
+        run_function(slot);
         if (exits::pending) return pos;
     } else if (t == TYPE_routine) {
         call_routine(slot);
@@ -881,9 +974,9 @@ int32_t fetch_args(const cell_t* callee, const cell_t* code, int32_t pos, int32_
         }
     }
 
-    // Fetches (or, for an unused refinement's argument, skips) the argument
-    // of cache entry i. drop: the value is evaluated but not kept.
-    auto argument = [&](int32_t i, bool first_infix) {
+    // Fetches the argument of cache entry i and checks its type (check
+    // false: an argument that is only consumed, its value dropped).
+    auto argument = [&](int32_t i, bool first_infix, bool check = true) {
         cell_t* e = alloc::buffer(cache)->head_cell() + i;
         uint32_t kind = (e->header & ARG_KIND_MASK) >> ARG_KIND_SHIFT;
         if (first_infix) {
@@ -903,7 +996,7 @@ int32_t fetch_args(const cell_t* callee, const cell_t* code, int32_t pos, int32_
             fire_no_arg(callee, i);
         }
         pos = fetch_one(kind, code, pos, limit, infix);
-        if (exits::pending) return;
+        if (exits::pending || !check) return;
         e = alloc::buffer(cache)->head_cell() + i;
         check_arg(callee, i, e, stack::top_slot - 1);
     };
@@ -944,13 +1037,20 @@ int32_t fetch_args(const cell_t* callee, const cell_t* code, int32_t pos, int32_
                     logic::make_at(stack::push_slot(), on);
                 }
                 // The arguments of a refinement that stays off are consumed
-                // and dropped (none for functions).
+                // and dropped (none for functions), whatever their type: the
+                // block must still give them, but nothing reads them. With
+                // /safer they are skipped unevaluated, as a path's are.
                 int32_t j = i + 1;
                 for (; j < count; j++) {
                     cell_t* a = alloc::buffer(cache)->head_cell() + j;
                     if (type_of(a) != TYPE_typeset) break;
                     if (((a->header & ARG_KIND_MASK) >> ARG_KIND_SHIFT) == ARG_RETURN) continue;
-                    argument(j, false);
+                    if (!on && safer) {
+                        if (pos < live_end(code, end)) pos++;
+                        if (!native_like) stack::push_slot()->header = TYPE_none;
+                        continue;
+                    }
+                    argument(j, false, on);
                     if (exits::pending) return pos;
                     if (!on) {
                         if (native_like) stack::pop(1);

@@ -126,14 +126,7 @@ int32_t run_scan(state_t& s, cell_t* out, bool one_value, bool store, bool wrap,
     try {
         s.kind = 0;
         scan_tokens(s, one_value, s.load == 0 && !store ? true : s.load == 0);
-        if (exits::pending_q()) {
-            // An exit from the callback passes through: nothing is stored.
-            s.tail = s.buffer_head;
-            unlink_state(s);
-            if (consumed) *consumed = offset_in_input(s, s.position);
-            return s.kind;
-        }
-        if (s.kind != TYPE_error && s.tail > s.buffer_head) {
+        if (!exits::pending_q() && s.kind != TYPE_error && s.tail > s.buffer_head) {
             close_all(s);
             int32_t m = innermost_marker(s);
             if (!s.load && s.start_state == S_PATH_ELEMENT && m >= 0) {
@@ -149,6 +142,15 @@ int32_t run_scan(state_t& s, cell_t* out, bool one_value, bool store, bool wrap,
         s.tail = s.buffer_head;
         unlink_state(s);
         throw;
+    }
+    if (exits::pending_q()) {
+        // An exit from the callback (also one from the error event at the
+        // end) passes through: nothing is stored, and out is left alone, as
+        // it now lies above the exit's target, where its value may be.
+        s.tail = s.buffer_head;
+        unlink_state(s);
+        if (consumed) *consumed = offset_in_input(s, s.position);
+        return s.kind;
     }
     if (store && s.load && s.kind != TYPE_error) {
         try {

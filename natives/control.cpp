@@ -502,6 +502,9 @@ void catch_(int32_t check, const int32_t* refinements) {
         return;
     }
     exits::take();
+    // The throw is over: the next error must look for its where from its own
+    // frame, not from where this throw started (frames long gone by then).
+    stack::throw_origin = nullptr;
     stack::keep();
     if (interpreter::tracing) [[unlikely]]
         interpreter::fire_event(interpreter::event::CATCH, nullptr, -1, nullptr, stack::arguments);

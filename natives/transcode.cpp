@@ -9,6 +9,7 @@
 #include "lexer/lexer.h"
 #include "natives/natives.h"
 #include "runtime/alloc.h"
+#include "runtime/exits.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
 
@@ -73,6 +74,9 @@ void transcode(int32_t check, const int32_t* refinements) {
         kind = lexer::scan_string(out, src, count, one_value, load, store, !one && !next, &consumed, callback,
                                   next ? nullptr : into);
     }
+    // A throw (or any other exit) from the callback has unwound the stacks to
+    // its target, which holds its value: writing a result would overwrite it.
+    if (exits::pending_q()) return;
 
     if (scan || prescan) {
         if (kind > 0 && kind < 256)

@@ -3,6 +3,8 @@
 #include "datatypes/string.h"
 #include "runtime/fire.h"
 #include "runtime/lowrt.h"
+#include "runtime/ownership.h"
+#include "runtime/words.h"
 
 #include <cstring>
 
@@ -73,7 +75,7 @@ cell_t* change_string(cell_t* value, const cell_t* part, bool upper) {
         else if (type_of(part) == type_of(value) && part->data2 == value->data2)
             n = static_cast<int32_t>(part->data1) - static_cast<int32_t>(value->data1);
         else {
-            cell_t word{TYPE_word, 0, 0, 0};  // needs words::symbol_of(words::id::part) once words land
+            cell_t word = words::word(words::id::part);
             fire(err::invalid_refine_arg, &word, part);
         }
         if (n < 0) n = 0;
@@ -90,8 +92,8 @@ cell_t* change_string(cell_t* value, const cell_t* part, bool upper) {
         // the position is recomputed from the index on the next turn.
         if (m != c) s = string::set_char(s, p, m);
     }
-    // needs ownership::check(value, uppercase/lowercase, ...) once the
-    // ownership module is in the build: an owner object hears of the change.
+    // An owner object hears of the change (its handler may run user code).
+    ownership::check(value, upper ? words::id::uppercase : words::id::lowercase, nullptr, index, count);
     return value;
 }
 

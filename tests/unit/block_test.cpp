@@ -6,6 +6,7 @@
 #include "datatypes/path.h"
 #include "datatypes/typeset.h"
 #include "runtime/cycles.h"
+#include "runtime/lowrt.h"
 
 namespace zuv::test {
 namespace {
@@ -291,6 +292,11 @@ TEST_F(Block, RootBlockHoldsTheFixedStacksAndTheSymbolBlock) {
     EXPECT_FALSE(block::buffer_of(symbols)->flags & series_flag::FIXED);
     EXPECT_EQ(block::buffer_of(symbols)->size, block::SYMBOL_CELLS * 16);
     EXPECT_EQ(stack::argument_node, args->data2);
+    // Fixed buffers are the runtime's for good: the memory manager's reset
+    // does not release them.
+    lowrt::release(alloc::buffer(block::rs_abs_at(&block::root, block::ROOT_ARGUMENTS)->data2));
+    lowrt::release(alloc::buffer(block::rs_abs_at(&block::root, block::ROOT_FRAMES)->data2));
+    lowrt::release(alloc::buffer(block::root.data2));
 }
 
 }  // namespace

@@ -29,8 +29,8 @@ TEST_F(Exits, BreakWithNoLoopOrThroughTryAll) {
     EXPECT_EQ(exits::pending, 0u);
 
     // A try-all between the break and its loop stops the search.
-    alloc::free_all();
-    runtime::init();
+    stack::arguments = stack::top_slot = stack::bottom;
+    stack::ctop = stack::cbottom;
     mark(frame::LOOP, "loop");
     mark(frame::TRY_ALL, "attempt");
     mark(frame::NATIVE, "break");
