@@ -119,7 +119,7 @@ void new_node_frame(int count) {
     frame->cycle_at_creation = collector::cycles;
     for (int i = 0; i < count; i++) {
         node_t h = frame->first + static_cast<uint32_t>(i);
-        node_table[h] = i + 1 < count ? h + 1 : 0;
+        node_table[h] = free_slot(i + 1 < count ? h + 1 : 0);
     }
     frame->free_head = frame->first;
     frames_by_index[index] = frame;
@@ -163,14 +163,14 @@ node_t alloc_node() {
         memory.n_active = frame;
     }
     node_t node = frame->free_head;
-    frame->free_head = static_cast<node_t>(node_table[node]);
+    frame->free_head = free_slot_next(node_table[node]);
     node_table[node] = 0;
     frame->used++;
     return node;
 }
 
 void free_node(node_frame_t* frame, node_t node) {
-    node_table[node] = frame->free_head;
+    node_table[node] = free_slot(frame->free_head);
     frame->free_head = node;
     frame->used--;
 }

@@ -116,6 +116,13 @@ extern uintptr_t* node_table;  // slot per handle: a buffer, or the next free ha
 
 inline series_buffer_t* buffer(node_t node) { return reinterpret_cast<series_buffer_t*>(node_table[node]); }
 
+// A free slot holds the next free handle shifted left, with bit 0 set; buffer
+// addresses are aligned, so bit 0 tells the two apart whatever addresses the
+// system hands out. A slot just taken and not yet linked holds 0.
+inline uintptr_t free_slot(node_t next) { return (uintptr_t{next} << 1) | 1; }
+inline node_t free_slot_next(uintptr_t slot) { return static_cast<node_t>(slot >> 1); }
+inline bool live_slot_q(uintptr_t slot) { return slot != 0 && (slot & 1) == 0; }
+
 void init();
 void free_all();
 

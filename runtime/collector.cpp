@@ -91,7 +91,7 @@ inline series_buffer_t* live_buffer(node_t node) {
 #endif
     }
     uintptr_t slot = alloc::node_table[node];
-    if (slot <= 0xFFFFFFFFu) {
+    if (!alloc::live_slot_q(slot)) {
 #ifndef NDEBUG
         corrupt("a value refers to a freed series", node);
 #else

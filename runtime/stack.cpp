@@ -32,7 +32,7 @@ namespace {
 // trusted, so init then makes buffers of its own.
 bool fixed_buffer_q(node_t node, int32_t bytes) {
     if (node == 0 || alloc::frame_of(node) == nullptr) return false;
-    if (alloc::node_table[node] <= 0xFFFFFFFFu) return false;  // a free slot holds a handle, not an address
+    if (!alloc::live_slot_q(alloc::node_table[node])) return false;
     series_buffer_t* s = alloc::buffer(node);
     return s->node == node && (s->flags & series_flag::FIXED) && s->size >= bytes;
 }

@@ -1,0 +1,129 @@
+// Text code under a running collector, and in-place case changes of strings.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "datatypes/error.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "runtime/case_folding.h"
+#include "runtime/collector.h"
+#include "runtime/fire.h"
+#include "runtime/stack.h"
+#include "runtime/unicode.h"
+#include "runtime_fixture.h"
+
+using namespace zuv;
+
+namespace {
+
+std::u32string chars_of_string(const cell_t* c) {
+    std::u32string out;
+    series_buffer_t* s = string::buffer_of(c);
+    uint32_t unit = s->unit();
+    for (int32_t i = static_cast<int32_t>(c->data1); i < s->used() / static_cast<int32_t>(unit); i++)
+        out.push_back(static_cast<char32_t>(string::get_char(s->head_ptr() + static_cast<size_t>(i) * unit, unit)));
+    return out;
+}
+
+// Every allocation collects and compacts, and the memory a buffer leaves is
+// poisoned: a buffer address kept across an allocation reads garbage.
+class CollectEveryAllocation : public zuv::testing::Runtime {
+protected:
+    void SetUp() override {
+        zuv::testing::Runtime::SetUp();
+        saved_active_ = collector::active;
+        saved_period_ = collector::stress_period;
+        collector::active = true;
+        collector::stress_period = collector::stress_countdown = 1;
+    }
+    void TearDown() override {
+        collector::active = saved_active_;
+        collector::stress_period = collector::stress_countdown = saved_period_;
+    }
+
+private:
+    bool saved_active_ = false;
+    uint32_t saved_period_ = 0;
+};
+
+TEST_F(CollectEveryAllocation, LoadingUtf8WidensANewStringThatNothingElseHolds) {
+    // Latin-1 first (1-byte units), then characters that need 2- and 4-byte
+    // units: each widening moves the new string's buffer.
+    const std::string text = "\xC3\xA9t\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 abc";
+    const std::u32string expected = U"\u00E9t\u00E9 \u20AC \U0001F600 abc";
+    for (int round = 0; round < 20; round++) {
+        cell_t* slot = stack::push_slot();
+        slot->header = TYPE_unset;
+        string::load_at(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int64_t>(text.size()), slot,
+                        string::ENCODING_UTF8);
+        ASSERT_EQ(type_of(slot), TYPE_string);
+        EXPECT_EQ(chars_of_string(slot), expected);
+        stack::pop(1);
+    }
+}
+
+class CaseChange : public zuv::testing::Runtime {};
+
+TEST_F(CaseChange, BadPartNamesThePartRefinementAndChangesNothing) {
+    cell_t* s = stack::push_slot();
+    s->header = TYPE_unset;
+    string::load_at(reinterpret_cast<const uint8_t*>("abc"), 3, s, string::ENCODING_UTF8);
+    cell_t* other = stack::push_slot();
+    other->header = TYPE_unset;
+    string::load_at(reinterpret_cast<const uint8_t*>("xyz"), 3, other, string::ENCODING_UTF8);
+    cell_t* error = nullptr;
+    try {
+        case_folding::change_string(s, other, true);
+    } catch (const raised_error&) {
+        error = stack::top();
+    }
+    ASSERT_NE(error, nullptr);
+    ASSERT_EQ(type_of(error), TYPE_error);
+    EXPECT_EQ(error::id_of(error), err::invalid_refine_arg);
+    const cell_t* word = error::field(error, error::FIELD_ARG1);
+    ASSERT_EQ(type_of(word), TYPE_word);
+    EXPECT_EQ(symbol::resolve(word::symbol_of(word)), symbol::resolve(symbol::make("part")));
+    EXPECT_EQ(chars_of_string(s), U"abc");
+}
+
+TEST_F(CaseChange, PartCountsAndPositions) {
+    struct {
+        const char* text;
+        int32_t head;
+        int32_t part;  // -1: no part; -2: a position two characters on
+        bool upper;
+        const char32_t* expected;
+    } cases[] = {
+        {"abcdef", 0, -1, true, U"ABCDEF"},
+        {"abcdef", 2, 2, true, U"CDef"},
+        {"abcdef", 4, 10, true, U"EF"},  // a count beyond the tail changes the rest only
+        {"abcdef", 1, 0, true, U"bcdef"},
+        {"ABCDEF", 1, -2, false, U"bcDEF"},
+        {"\xC3\xBF", 0, -1, true, U"\u0178"},  // widens a 1-byte string
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        cell_t* s = stack::push_slot();
+        s->header = TYPE_unset;
+        int64_t bytes = static_cast<int64_t>(std::char_traits<char>::length(c.text));
+        string::load_at(reinterpret_cast<const uint8_t*>(c.text), bytes, s, string::ENCODING_UTF8);
+        s->data1 = static_cast<uint32_t>(c.head);
+        cell_t* part = nullptr;
+        cell_t count{TYPE_unset, 0, 0, 0};
+        if (c.part >= 0) {
+            count = cell_t{TYPE_integer, 0, static_cast<uint32_t>(c.part), 0};
+            part = &count;
+        } else if (c.part == -2) {
+            count = *s;
+            count.data1 += 2;
+            part = &count;
+        }
+        case_folding::change_string(s, part, c.upper);
+        EXPECT_EQ(chars_of_string(s), std::u32string(c.expected));
+        stack::pop(1);
+    }
+}
+
+}  // namespace
