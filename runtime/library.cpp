@@ -84,7 +84,7 @@ struct action_spec_t {
 // their entries read them. Slots 7-9 have no word and no value.
 // clang-format off
 const action_spec_t action_specs[] = {
-    {ACT_make, R"~("Returns a new value made from a spec for that value's type" type [any-type!] "The datatype, an example or prototype value" spec [any-type!] "The specification of the new value" return: [any-type!] "Returns the specified datatype")~"},
+    {ACT_make, R"~("Returns a new value made from a spec for that value's type" type [any-type!] "The datatype, an example or prototype value" spec [any-type!] "The description of the new value" return: [any-type!] "Returns the specified datatype")~"},
     {ACT_random, R"~("Returns a random value of the same datatype; or shuffles series" value "Maximum value of result (modified when series)" /seed "Restart or randomize" /secure "Returns a cryptographically secure random number" /only "Pick a random value from a series" return: [any-type!])~"},
     {ACT_reflect, R"~("Returns internal details about a value via reflection" value [any-type!] field [word!] "spec, body, words, etc. Each datatype defines its own reflectors")~"},
     {ACT_to, R"~("Converts to a specified datatype" type [any-type!] "The datatype or example value" spec [any-type!] "The attributes of the new value")~"},
