@@ -14,10 +14,12 @@
 #include "datatypes/context.h"
 #include "datatypes/function.h"
 #include "datatypes/series.h"
+#include "datatypes/string.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
+#include "runtime/case_folding.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
@@ -349,6 +351,81 @@ void sort_by_function(cell_t* self, cell_t* fn, int32_t start, int32_t records, 
     stack::top_slot = fn_slot;
 }
 
+// Records whose key cells are all strings sort as (prefix, index) pairs: the
+// first four characters, folded as the comparison folds them, packed 16 bits
+// each so that the integer order of two prefixes is the order of the texts
+// whenever they differ. Most comparisons then never reach the strings'
+// buffers; equal prefixes fall back to the full comparison.
+struct text_key_t {
+    uint64_t prefix;
+    uint32_t index;
+    uint32_t unused;
+};
+static_assert(sizeof(text_key_t) == 16);
+
+struct text_order_t {
+    const cell_t* records;
+    int32_t skip;
+    int32_t op;
+    uint32_t flags;
+};
+
+// False when a character of the prefix does not fit in 16 bits.
+bool text_prefix(const cell_t* text, bool fold, uint64_t* prefix) {
+    int32_t n = std::min(string::rs_length_q(text), 4);
+    series_buffer_t* s = string::buffer_of(text);
+    uint32_t unit = s->unit();
+    const uint8_t* p = s->head_ptr() + static_cast<size_t>(text->data1) * unit;
+    uint64_t key = 0;
+    for (int32_t i = 0; i < 4; i++) {
+        uint32_t c = 0;
+        if (i < n) {
+            c = string::get_char(p + static_cast<size_t>(i) * unit, unit);
+            if (fold) c = case_folding::to_upper(c);
+            if (c > 0xFFFF) return false;
+        }
+        key = key << 16 | c;
+    }
+    *prefix = key;
+    return true;
+}
+
+int32_t text_keys_compare(const void* a, const void* b, uintptr_t user, uintptr_t) {
+    const auto* x = static_cast<const text_key_t*>(a);
+    const auto* y = static_cast<const text_key_t*>(b);
+    const auto* order = reinterpret_cast<const text_order_t*>(user);
+    if (x->prefix != y->prefix) {
+        int32_t r = x->prefix < y->prefix ? -1 : 1;
+        return (order->flags & SORT_REVERSE) ? -r : r;
+    }
+    return compare_records(order->records + static_cast<size_t>(x->index) * order->skip,
+                           order->records + static_cast<size_t>(y->index) * order->skip, order->op, order->flags);
+}
+
+// Sorts the records in copy by their string keys at offset; false (nothing
+// done) when some key has a character beyond 16 bits in its prefix.
+bool sort_texts(std::vector<cell_t>& copy, int32_t records, int32_t skip, int32_t offset, int32_t op, uint32_t flags,
+                bool stable) {
+    std::vector<text_key_t> keys(static_cast<size_t>(records));
+    bool fold = op != actions::cmp::SORT_CASE;
+    for (int32_t r = 0; r < records; r++) {
+        text_key_t& k = keys[static_cast<size_t>(r)];
+        k.index = static_cast<uint32_t>(r);
+        k.unused = 0;
+        if (!text_prefix(&copy[static_cast<size_t>(r) * skip + offset], fold, &k.prefix)) return false;
+    }
+    text_order_t order{copy.data(), skip, op, flags};
+    auto user = reinterpret_cast<uintptr_t>(&order);
+    if (stable) sort::mergesort(keys.data(), keys.size(), sizeof(text_key_t), user, 0, text_keys_compare);
+    else sort::qsort(keys.data(), keys.size(), sizeof(text_key_t), user, 0, text_keys_compare);
+    std::vector<cell_t> sorted(copy.size());
+    for (int32_t r = 0; r < records; r++)
+        std::memcpy(&sorted[static_cast<size_t>(r) * skip], &copy[static_cast<size_t>(keys[static_cast<size_t>(r)].index) * skip],
+                    static_cast<size_t>(skip) * sizeof(cell_t));
+    copy.swap(sorted);
+    return true;
+}
+
 // Sorts with the compare dispatch. The records are sorted in a C++ copy:
 // comparing texts or nested blocks may allocate and move the block's buffer
 // (the cells' own nodes stay valid: the block still holds them all).
@@ -361,9 +438,14 @@ void sort_by_value(cell_t* self, int32_t start, int32_t records, int32_t skip, i
     bool all_cells = (flags & SORT_ALL) != 0;
     int32_t offset = all_cells ? 0 : static_cast<int32_t>(flags >> SORT_SHIFT);
     bool integers = !all_cells || skip == 1;
+    bool texts = integers;
     for (size_t r = 0; integers && r < static_cast<size_t>(records); r++)
         integers = type_of(&copy[r * skip + offset]) == TYPE_integer;
-    if (integers) {
+    for (size_t r = 0; !integers && texts && r < static_cast<size_t>(records); r++)
+        texts = type_of(&copy[r * skip + offset]) == TYPE_string;
+    if (texts && !integers && records > 1 && sort_texts(copy, records, skip, offset, op, flags, stable)) {
+        // sorted by their keys
+    } else if (integers) {
         uintptr_t reverse = flags & SORT_REVERSE;
         if (stable) sort::mergesort(copy.data(), records, size, offset, reverse, integers_compare);
         else sort::qsort(copy.data(), records, size, offset, reverse, integers_compare);

@@ -98,7 +98,7 @@ inline void set_days(cell_t* c, int64_t days) {
 uint32_t zone_from_seconds(int64_t seconds) {
     int64_t magnitude = seconds < 0 ? -seconds : seconds;
     if (magnitude % 900 != 0 || magnitude > 15 * 3600 + 45 * 60) {
-        cell_t t;
+        cell_t t{};
         time::make_at(&t, static_cast<double>(seconds));
         fire(err::invalid_arg, &t);
     }
@@ -216,7 +216,7 @@ void normalize(cell_t* c, double t, bool local) {
 cell_t* make_at(cell_t* cell, int32_t year, int32_t month, int32_t day, double time,
                 int32_t zone_hours, int32_t zone_minutes, bool has_time) {
     if (year < MIN_YEAR || year > MAX_YEAR) {
-        cell_t y;
+        cell_t y{};
         integer::make_at(&y, year);
         fire(err::out_of_range, &y);
     }

@@ -40,7 +40,7 @@ cell_t action_word(int32_t action) {
 }
 
 inline cell_t L(bool b) {
-    cell_t c;
+    cell_t c{};
     logic::make_at(&c, b);
     return c;
 }

@@ -2,6 +2,7 @@
 // back as the same string (double quotes or braces, caret escapes, braces
 // kept balanced).
 #include <algorithm>
+#include <cstring>
 
 #include "datatypes/string.h"
 
@@ -21,6 +22,9 @@ constexpr char ESCAPES[95] = {
 // double quote, or 50 characters or more from the head.
 constexpr int32_t BRACE_LENGTH = 50;
 constexpr int32_t BRACE_LINES = 3;
+
+// Printable ASCII that needs no caret and no brace balancing.
+inline bool plain_q(uint8_t c) { return c >= 0x20 && c <= 0x7E && c != '^' && c != '{' && c != '}' && c != '"'; }
 
 }  // namespace
 
@@ -91,6 +95,19 @@ int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool, bool part, int
     int32_t depth = 0;
     bool balance = true;
     for (int32_t i = 0; i < region; i++) {
+        // A run of characters that mold as themselves in either notation is
+        // copied in one piece (byte texts only).
+        if (buffer_of(value)->unit() == 1 && buffer_of(buffer)->unit() == 1) {
+            const uint8_t* p = buffer_of(value)->head_ptr() + head + i;
+            int32_t n = 0;
+            while (i + n < region && plain_q(p[n])) n++;
+            if (n > 0) {
+                uint8_t* at = alloc::alloc_tail_unit(buffer_of(buffer), n);
+                std::memcpy(at, buffer_of(value)->head_ptr() + head + i, static_cast<size_t>(n));
+                i += n - 1;
+                continue;
+            }
+        }
         uint32_t c = rs_abs_at(value, static_cast<int32_t>(head) + i);
         if (!braces) {
             append_escaped_char(buffer, c, ESCAPE_CARET, all);

@@ -1,6 +1,7 @@
 #include "runtime/hashtable.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -433,6 +434,8 @@ cell_t* get(node_t table, const cell_t* key_cell, int32_t position, int32_t skip
     if (skip == 0) skip = 1;
     int32_t abs_skip = skip < 0 ? -skip : skip;
 
+    bool fast_integer = t->kind == KIND_MAP && type_of(&key) == TYPE_integer &&
+                        (code == actions::cmp::EQUAL || code == actions::cmp::STRICT_EQUAL || code == actions::cmp::SAME);
     uint32_t h = hash::value(&key, false);
     t = record(table);
     int32_t mask = t->buckets - 1;
@@ -447,7 +450,10 @@ cell_t* get(node_t table, const cell_t* key_cell, int32_t position, int32_t skip
             cell_t* cells = block_cells(t);
             if (t->kind != KIND_HASH) {
                 cell_t* stored = cells + k;
-                if ((type_of(stored) == type_of(&key) || type_of(&key) == hash::TYPE_STRING_PART) &&
+                if (fast_integer) {
+                    // Equal integers are equal under every equality code.
+                    if (type_of(stored) == TYPE_integer && stored->data2 == key.data2) return stored;
+                } else if ((type_of(stored) == type_of(&key) || type_of(&key) == hash::TYPE_STRING_PART) &&
                     equal(stored, &key, code))
                     return block_cells(record(table)) + k;
             } else if (equal(cells + first_position(t, k), &key, actions::cmp::EQUAL)) {
@@ -602,6 +608,24 @@ void move_range(node_t table, int32_t to, int32_t from, int32_t count) {
 
 // --- growing ---------------------------------------------------------------------
 
+namespace {
+
+// Sorts distinct non-negative positions in linear time (a bitmap over their
+// range), in place.
+void order_positions(std::vector<int32_t>& positions) {
+    if (positions.size() < 2) return;
+    int32_t high = *std::max_element(positions.begin(), positions.end());
+    std::vector<uint64_t> seen(static_cast<size_t>(high) / 64 + 1, 0);
+    for (int32_t p : positions) seen[static_cast<size_t>(p) / 64] |= uint64_t{1} << (p % 64);
+    size_t n = 0;
+    for (size_t w = 0; w < seen.size(); w++)
+        for (uint64_t bits = seen[w]; bits; bits &= bits - 1)
+            positions[n++] = static_cast<int32_t>(w * 64 + static_cast<size_t>(std::countr_zero(bits)));
+    positions.resize(n);
+}
+
+}  // namespace
+
 void resize(node_t table, int32_t size) {
     hashtable_t* t = record(table);
     int32_t f = std::max<int32_t>(4, static_cast<int32_t>(hash::round_up_pow2(static_cast<uint32_t>(size))));
@@ -611,6 +635,9 @@ void resize(node_t table, int32_t size) {
     live.reserve(static_cast<size_t>(t->alive));
     for (int32_t i = 0; i < t->buckets; i++)
         if (state(flag_words(t), i) == BUCKET_LIVE) live.push_back(key_words(t)[i]);
+    // Rehashing reads every key's cell: in bucket order those reads jump
+    // all over a large block, in position order they stream through it.
+    if (t->kind == KIND_MAP) order_positions(live);
     node_t flags = new_flags(f);
     collector::root_node keep_flags(flags);
     if (alloc::buffer(static_cast<node_t>(record(table)->keys))->size < f * 4) {

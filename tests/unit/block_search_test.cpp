@@ -214,6 +214,53 @@ TEST_F(BlockSearch, SortStableKeepsEqualRecordsInOrder) {
     }
 }
 
+// Texts sort by their first characters' keys when those differ, else by the
+// full comparison: the result must be the order of that comparison in every
+// mode, ties kept in input order by the stable sort.
+TEST_F(BlockSearch, SortTextsAgreesWithTheComparison) {
+    const char* texts[] = {"abcdz", "ABCDa", "abcd", "abc", "", "b", "Abcd", "abcde", "\u00E9t\u00E9", "\u00C9T\u00C9",
+                           "\u00FFa", "\u0178b", "\u03A9mega", "\u03C9MEGA", "\u00B5", "\u039C", "a^@b", "a^@a",
+                           "a", "zz", "ZZ", "abcD", "abC", "\U0001F600x"};
+    // Without the last text every prefix has 16-bit characters.
+    auto source = [&](bool unicode) {
+        std::string src;
+        int tag = 0;
+        for (int round = 0; round < 3; round++)
+            for (const char* t : texts)
+                if (unicode || t != texts[std::size(texts) - 1])
+                    src += "\"" + std::string(t) + "\" " + std::to_string(tag++) + " ";
+        return src;
+    };
+    for (bool case_ : {false, true})
+        for (bool reverse : {false, true})
+            for (bool unicode : {false, true}) {
+                SCOPED_TRACE(std::to_string(case_) + std::to_string(reverse) + std::to_string(unicode));
+                std::string s = source(unicode);
+                cell_t b = load(s);
+                cell_t skip = integer_cell(2);
+                in_frame([&] { return block::sort(&b, case_, &skip, nullptr, nullptr, false, reverse, true); });
+                int32_t n = block::rs_length_q(&b);
+                int32_t op = case_ ? actions::cmp::SORT_CASE : actions::cmp::SORT;
+                for (int32_t i = 2; i < n; i += 2) {
+                    cell_t x = *block::rs_abs_at(&b, i - 2), y = *block::rs_abs_at(&b, i);
+                    int32_t r = actions::compare_value(&x, &y, op);
+                    if (reverse) r = -r;
+                    ASSERT_LE(r, 0) << molded(&x) << " before " << molded(&y);
+                    if (r == 0) {
+                        ASSERT_LT(integer::get(block::rs_abs_at(&b, i - 1)), integer::get(block::rs_abs_at(&b, i + 1)));
+                    }
+                }
+            }
+}
+
+TEST_F(BlockSearch, SortTextsFromTheirHeads) {
+    cell_t b = load("\"xb\" \"ya\" \"zc\"");
+    for (int32_t i = 0; i < 3; i++) block::rs_abs_at(&b, i)->data1 = 1;
+    in_frame([&] { return block::sort(&b, false, nullptr, nullptr, nullptr, false, false, false); });
+    for (int32_t i = 0; i < 3; i++) block::rs_abs_at(&b, i)->data1 = 0;
+    EXPECT_EQ(molded(&b), "[\"ya\" \"xb\" \"zc\"]");
+}
+
 TEST_F(BlockSearch, SortArgumentErrors) {
     cell_t b = load("1 2 3 4 5 6");
     cell_t four = integer_cell(4), two = integer_cell(2), three = integer_cell(3), word = value("x");

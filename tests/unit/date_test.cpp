@@ -655,7 +655,7 @@ for line in open(sys.argv[1]):
 // --- percent! and handle! -------------------------------------------------------
 
 TEST_F(Dates, PercentFormsAndKeepsItsTypeInArithmetic) {
-    cell_t half, zero, p;
+    cell_t half{}, zero{}, p{};
     percent::make_at(&half, 0.5);
     percent::make_at(&zero, 0.0);
     EXPECT_EQ(formed(half), "50%");
@@ -673,7 +673,7 @@ TEST_F(Dates, PercentFormsAndKeepsItsTypeInArithmetic) {
 }
 
 TEST_F(Dates, HandleFormsMoldsAndCompares) {
-    cell_t h;
+    cell_t h{};
     handle::make_at(&h, 255, handle::kind::WINDOW);
     EXPECT_EQ(formed(h), "000000FFh");
     EXPECT_EQ(molded(h), "handle!");

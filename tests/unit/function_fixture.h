@@ -88,7 +88,7 @@ public:
         return text_of(&out);
     }
     static cell_t integer(int32_t v) {
-        cell_t c;
+        cell_t c{};
         cell::begin(&c);
         integer::make_at(&c, v);
         return c;

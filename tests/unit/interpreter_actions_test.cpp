@@ -76,7 +76,7 @@ public:
 
 TEST_F(Actions, EveryActionReachesItsTypesImplementation) {
     cell_t value{TEST_TYPE, 0, 0, 0};
-    cell_t type;
+    cell_t type{};
     datatype::make_at(&type, TEST_TYPE);
     for (int32_t n = 1; n <= ACTION_COUNT; n++) {
         if (n == ACT_set_path || n == ACT_compare) continue;

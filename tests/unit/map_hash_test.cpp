@@ -271,6 +271,24 @@ TEST_F(MapHash, MapPutRemoveLoopRunsInBoundedMemory) {
     for (int32_t i = 0; i < 50; i++) EXPECT_EQ(static_cast<int32_t>(select(m, I(-1 - i)).data2), i);
 }
 
+TEST_F(MapHash, MapIntegerKeysThroughGrowthAndRemovals) {
+    cell_t m = make(TYPE_map, block_of({}));
+    auto value_at = [&](cell_t key) {
+        cell_t r = select(m, key);
+        return type_of(&r) == TYPE_none ? -1 : static_cast<int32_t>(r.data2);
+    };
+    for (int32_t i = 0; i < 4000; i++) put(m, I(i * 7), I(i));
+    for (int32_t i = 0; i < 4000; i += 3) remove_key(m, I(i * 7));
+    // A char with an integer's code is another key.
+    cell_t question = cell_t{TYPE_char_, 0, 63, 0};
+    put(m, question, I(-5));
+    for (int32_t i = 4000; i < 9000; i++) put(m, I(i * 7), I(i));
+    for (int32_t i = 0; i < 9000; i++) ASSERT_EQ(value_at(I(i * 7)), i < 4000 && i % 3 == 0 ? -1 : i) << i;
+    EXPECT_EQ(value_at(question), -5);
+    EXPECT_EQ(value_at(I(63)), -1);
+    EXPECT_EQ(value_at(I(1)), -1);
+}
+
 // --- hash! -------------------------------------------------------------------------------
 
 TEST_F(MapHash, HashMakeMoldCopy) {

@@ -158,7 +158,7 @@ TEST_F(NativesMath, SignTestsRefuseOtherTypes) {
 }
 
 TEST_F(NativesMath, NaNOnlyInFloatCells) {
-    cell_t r;
+    cell_t r{};
     // an integer cell whose unused words happen to hold NaN bits is no NaN
     cell_t i = num(7);
     double nan = std::numeric_limits<double>::quiet_NaN();
