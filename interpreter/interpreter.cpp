@@ -72,6 +72,10 @@ constexpr int32_t no_refinements[MAX_REFINEMENTS] = {-1, -1, -1, -1, -1, -1, -1,
 
 // The table slot of the `return` native.
 constexpr uint32_t RETURN_SLOT = 79;
+// The table indexes of `if` and `either`, whose branches the interpreter runs
+// itself (see run_conditional).
+constexpr uint32_t IF_INDEX = 0;
+constexpr uint32_t EITHER_INDEX = 2;
 
 // The plan summary (see plan_of).
 constexpr uint32_t PLAN_SIMPLE = 1u << 31;
@@ -86,6 +90,14 @@ inline cell_t* cell_at(const cell_t* code, int32_t pos) { return cells_of(code) 
 inline int32_t live_end(const cell_t* code, int32_t end) {
     int32_t n = alloc::buffer(code->data2)->used() >> 4;
     return end < n ? end : n;
+}
+// Both at once, from one look-up of the buffer: the first cell, with end
+// clamped to the live tail.
+inline cell_t* live_cells(const cell_t* code, int32_t* end) {
+    series_buffer_t* b = alloc::buffer(code->data2);
+    int32_t n = b->used() >> 4;
+    if (n < *end) *end = n;
+    return b->head_cell();
 }
 
 inline void emit(const cell_t* value, bool push) {
@@ -405,9 +417,8 @@ inline bool fast_compute(fast_op op, cell_t* left, int32_t r) {
 // cell. Returns the position after the last operator's right operand.
 int32_t infix_loop(const cell_t* code, int32_t pos, int32_t end, bool push) {
     for (;;) {
-        end = live_end(code, end);
+        cell_t* w = live_cells(code, &end) + pos;
         if (pos >= end) return pos;
-        cell_t* w = cell_at(code, pos);
         if (type_of(w) != TYPE_word) return pos;
         const cell_t* v = peek_value(w);
         if (v == nullptr || type_of(v) != TYPE_op) return pos;
@@ -498,6 +509,8 @@ void init_stack_limit() {
 
 namespace {
 
+cell_t* run_in_place(const cell_t* code);
+
 // Runs the expressions of code (a cell that stays put and keeps its block
 // alive) in the <body> frame just marked. Returns false when an exit is
 // pending: its frames are unwound already. Otherwise the value is in the
@@ -552,6 +565,19 @@ void eval(const cell_t* block, bool keep) {
     stack::top_slot = target + 1;
 }
 
+void eval_here(const cell_t* block) {
+    if (tracing) [[unlikely]] {
+        // Traces show the <body> frame's enter and exit events.
+        eval(block, true);
+        return;
+    }
+    cell_t* r = run_in_place(block);
+    if (r == nullptr) [[unlikely]]
+        return;
+    *stack::arguments = *r;
+    stack::top_slot = stack::arguments + 1;
+}
+
 int32_t eval_next(const cell_t* code, int32_t pos, int32_t end, bool push) {
     stack::mark_interp_native(&body_word);
     pos = eval_expression(code, pos, end, false, true, false);
@@ -583,6 +609,31 @@ int32_t do_next(const cell_t* block) {
 namespace {
 
 inline uint32_t plan_of_callee(const cell_t* callee);
+
+// word::set_star for the set-word frame (the word, then its value): a word
+// bound to a global or function context with its values in place stores
+// straight into its slot; objects (their words' set flags), unbound words
+// and the rest take the general path.
+inline void store_set_word() {
+    cell_t* w = stack::arguments;
+    cell_t* value = w + 1;
+    int32_t index = static_cast<int32_t>(w->data3);
+    node_t ctx = w->data1;
+    if (index >= 0 && ctx != 0 && type_of(value) != TYPE_unset) [[likely]] {
+        cell_t* cc = _context::cell_of(ctx);
+        if (_context::kind_of(cc) != _context::KIND_OBJECT) [[likely]] {
+            cell_t* slot = nullptr;
+            if (!(cc->header & FLAG_STACK_VALUES)) slot = alloc::buffer(cc->data2)->head_cell() + index;
+            else if (cc->data2 != 0) slot = stack::cell_at(cc->data2) + index;
+            if (slot != nullptr) [[likely]] {
+                *slot = *value;
+                *w = *value;
+                return;
+            }
+        }
+    }
+    word::set_star();
+}
 
 // `return value`, the common case of a function's last expression: its frame
 // and its argument as any call has them, then straight to the exit, with
@@ -651,7 +702,7 @@ int32_t eval_expression(const cell_t* code, int32_t pos, int32_t end, bool no_in
         if (exits::pending) return pos;
         if (tracing) [[unlikely]]
             fire_event(event::SET, code, pos, stack::arguments, stack::arguments + 1);
-        word::set_star();
+        store_set_word();
         if (push) stack::unwind();
         else stack::unwind_last();
         // The value has had its lookahead already.
@@ -659,13 +710,28 @@ int32_t eval_expression(const cell_t* code, int32_t pos, int32_t end, bool no_in
             fire_event(event::EXPR, code, pos, nullptr, stack::arguments);
         return pos;
     }
-    case TYPE_paren:
-        // eval's own frame is the paren's: keep stores into the result
-        // slot, else the value is pushed in place of the code cell.
-        eval(c, !push);
-        if (exits::pending) return pos;
+    case TYPE_paren: {
+        if (tracing) [[unlikely]] {
+            // eval's own frame is the paren's: keep stores into the result
+            // slot, else the value is pushed in place of the code cell.
+            eval(c, !push);
+            if (exits::pending) return pos;
+            pos++;
+            break;
+        }
+        // The paren's cell rides on the stack while it runs (it keeps the
+        // block alive); its value then takes that cell's place, or the
+        // result slot's.
+        cell_t* held = stack::push(c);
+        cell_t* r = run_in_place(held);
+        if (r == nullptr) [[unlikely]]
+            return pos;
+        cell_t* target = push ? held : stack::arguments;
+        *target = *r;
+        stack::top_slot = target + 1;
         pos++;
         break;
+    }
     case TYPE_lit_word: {
         emit(c, push);
         cell_t* r = push ? stack::top() : stack::arguments;
@@ -748,8 +814,8 @@ int32_t eval_expression(const cell_t* code, int32_t pos, int32_t end, bool no_in
     }
     if (!no_infix) {
         // Only a word can be an operator: most expressions stop here.
-        end = live_end(code, end);
-        if (pos < end && type_of(cell_at(code, pos)) == TYPE_word) {
+        const cell_t* next = live_cells(code, &end) + pos;
+        if (pos < end && type_of(next) == TYPE_word) {
             pos = infix_loop(code, pos, end, push);
             if (exits::pending) return pos;
         }
@@ -788,6 +854,67 @@ inline void run_entry(uint8_t t, const cell_t* callee, const int32_t* refs) {
     }
 }
 
+// Runs code (a cell that stays put and keeps its block alive, below the top)
+// in the current frame, with no <body> frame of its own: reports leave <body>
+// out anyway. The values are pushed above the current top, one at a time;
+// returns the last one's cell (the top's), or nullptr when an exit is
+// pending. The same positions, errors and exits as run_frame's.
+cell_t* run_in_place(const cell_t* code) {
+    int32_t head = block::head_index(code);
+    int32_t end = block::abs_length(code);
+    if (head < 0) head = 0;
+    cell_t* base = stack::top_slot;
+    if (head >= end) [[unlikely]] {
+        stack::push_slot()->header = TYPE_unset;
+        return base;
+    }
+    bool track = !top_level::library_q(code->data2);
+    int32_t pos = head;
+    for (;;) {
+        if (track) {
+            *position = *code;
+            position->data1 = static_cast<uint32_t>(pos);
+        }
+        pos = eval_expression(code, pos, end, false, true, false);
+        if (exits::pending) [[unlikely]]
+            return nullptr;
+        end = live_end(code, end);
+        if (pos >= end) break;
+        stack::top_slot = base;
+    }
+    return base;
+}
+
+// A branch of `if` or `either` (one of the current frame's arguments): its
+// value becomes the frame's result.
+void run_branch(const cell_t* branch) {
+    cell_t* r = run_in_place(branch);
+    if (r == nullptr) [[unlikely]]
+        return;
+    *stack::arguments = *r;
+    stack::top_slot = stack::arguments + 1;
+}
+
+// `if` and `either` with their arguments in place and checked: the natives'
+// work without their entries.
+inline void run_conditional(uint32_t index) {
+    cell_t* a = stack::arguments;
+    uint8_t ct = type_of(a);
+    bool truthy = !(ct == TYPE_none || (ct == TYPE_logic && a->data1 == 0));
+    if (index == EITHER_INDEX) {
+        if (ct == TYPE_unset) [[unlikely]]
+            fire(err::no_return);
+        run_branch(truthy ? a + 1 : a + 2);
+        return;
+    }
+    if (!truthy) {
+        a->header = TYPE_none;
+        stack::top_slot = a + 1;
+        return;
+    }
+    run_branch(a + 1);
+}
+
 // The common call: no path, ordinary evaluation, a plan of normal arguments
 // only. Returns the position after the arguments.
 inline int32_t fetch_simple(uint32_t plan, uint8_t t, const cell_t* callee, const cell_t* code,
@@ -800,12 +927,12 @@ inline int32_t fetch_simple(uint32_t plan, uint8_t t, const cell_t* callee, cons
         i = 1;
     }
     for (; i < n; i++) {
-        int32_t live = live_end(code, end);
+        int32_t live = end;
+        const cell_t* c = live_cells(code, &live) + pos;
         if (pos >= live) [[unlikely]]
             fire_no_arg(callee, i);
         // A value that stands for itself, with no operator after it, is
         // pushed as it is: most arguments are literals or blocks.
-        const cell_t* c = cell_at(code, pos);
         if (inert_q(type_of(c)) && !tracing &&
             (infix || pos + 1 >= live || type_of(c + 1) != TYPE_word)) {
             stack::push(c);
@@ -828,6 +955,10 @@ inline int32_t fetch_simple(uint32_t plan, uint8_t t, const cell_t* callee, cons
     if (tracing) [[unlikely]] {
         cell_t name = call_word();
         fire_event(event::CALL, code, pos, &name, callee);
+    } else if (t == TYPE_native && (callee->data1 == EITHER_INDEX || callee->data1 == IF_INDEX) &&
+               native_table != nullptr && native_table[callee->data1] != nullptr) {
+        run_conditional(callee->data1);
+        return pos;
     } else if (n == 2) {
         // Integer arithmetic and comparison need no entry.
         cell_t* a = stack::arguments;
@@ -871,10 +1002,9 @@ inline void run_function(const cell_t* fn) {
     *values = stack::index_of(stack::arguments);
     stack::set_exit_target(1);
     try {
-        stack::mark_eval(&body_word);
-        if (run_frame(&body)) [[likely]] {
-            cell_t* result = stack::arguments;
-            stack::unwind();
+        // The body runs in the function's own frame, its values above the
+        // locals: that frame is the exit target return lands on anyway.
+        if (cell_t* result = run_in_place(&body)) [[likely]] {
             *stack::arguments = *result;
             stack::top_slot = stack::arguments + 1;
             if (tracing) [[unlikely]]

@@ -100,6 +100,13 @@ void init_stack_limit();
 // pushed on the stack. An empty block gives unset.
 void eval(const cell_t* block, bool keep);
 
+// eval(block, true) without a <body> frame of its own: block is a cell below
+// the top that stays put (an argument of the current frame) and keeps its
+// block alive; the values are pushed above the top, the last one becomes the
+// current frame's result (stack::arguments) with the top just above it.
+// For natives that run a block argument many times (loops).
+void eval_here(const cell_t* block);
+
 // One expression at pos (with the infix lookahead) inside a native frame named
 // <body>; push: the result is left pushed, else stored in the result slot.
 // Returns the index after the expression.

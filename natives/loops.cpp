@@ -245,7 +245,7 @@ void while_(int32_t check, const int32_t* refinements) {
     cell_t* base = mark_loop(6, cond + 2);
     for (;;) {
         stack::top_slot = base;
-        interpreter::eval(cond, true);
+        interpreter::eval_here(cond);
         if (exits::pending) [[unlikely]] {
             if (exits::pending == exits::THROW_BREAK || exits::pending == exits::THROW_CONTINUE) {
                 exits::pending = 0;
@@ -255,7 +255,7 @@ void while_(int32_t check, const int32_t* refinements) {
         }
         if (!truthy_strict(base)) break;
         stack::top_slot = base;
-        interpreter::eval(body, true);
+        interpreter::eval_here(body);
         if (exits::pending) [[unlikely]] {
             step s = after_body();
             if (s == step::BREAK) break;
@@ -274,7 +274,7 @@ void until(int32_t check, const int32_t* refinements) {
     cell_t* base = mark_loop(7, body + 1);
     for (;;) {
         stack::top_slot = base;
-        interpreter::eval(body, true);
+        interpreter::eval_here(body);
         if (exits::pending) [[unlikely]] {
             uint32_t p = exits::pending;
             step s = after_body();
@@ -300,7 +300,7 @@ void loop(int32_t check, const int32_t* refinements) {
     cell_t* base = mark_loop(8, body + 1);
     for (int32_t i = 0; i < n; i++) {
         stack::top_slot = base;
-        interpreter::eval(body, true);
+        interpreter::eval_here(body);
         if (exits::pending) [[unlikely]] {
             step s = after_body();
             if (s == step::BREAK) break;
@@ -347,7 +347,7 @@ void forever(int32_t check, const int32_t* refinements) {
     cell_t* base = mark_loop(10, body + 1);
     for (;;) {
         stack::top_slot = base;
-        interpreter::eval(body, true);
+        interpreter::eval_here(body);
         if (exits::pending) [[unlikely]] {
             step s = after_body();
             if (s == step::BREAK) break;
@@ -376,7 +376,7 @@ void foreach(int32_t check, const int32_t* refinements) {
     for (;;) {
         if (!step_once(state, n, &map_position)) break;
         stack::top_slot = base;
-        interpreter::eval(body, true);
+        interpreter::eval_here(body);
         if (exits::pending) [[unlikely]] {
             step s = after_body();
             if (s == step::BREAK) break;
@@ -406,7 +406,7 @@ void forall(int32_t check, const int32_t* refinements) {
     bool ended = forall_next(word, saved, false);
     while (!ended) {
         stack::top_slot = base;
-        interpreter::eval(body, true);
+        interpreter::eval_here(body);
         if (exits::pending) [[unlikely]] {
             step s = after_body();
             if (s == step::BREAK) {
@@ -436,7 +436,7 @@ void remove_each(int32_t check, const int32_t* refinements) {
     for (;;) {
         if (!step_once(state, n, nullptr)) break;
         stack::top_slot = base;
-        interpreter::eval(body, true);
+        interpreter::eval_here(body);
         if (exits::pending) [[unlikely]] {
             uint32_t p = exits::pending;
             step s = after_body();

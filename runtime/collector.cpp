@@ -71,12 +71,14 @@ uint32_t self_symbol = 0;
 
 constexpr uint32_t NODE_LIMIT = 1u << 27;  // the node table's size in handles
 
+#ifndef NDEBUG
 [[noreturn]] void corrupt(const char* what, node_t node) {
     char text[160];
     int n = snprintf(text, sizeof text, "*** collector: %s (node %u)\n", what, node);
     platform::write_all(2, text, static_cast<size_t>(n));
     abort();
 }
+#endif
 
 // The buffer of a node that a value holds, or nullptr when the node is not
 // live. A value holding a freed node is a fault in the code that made it:
