@@ -471,9 +471,10 @@ namespace {
 
 // A collection costs as much as the live data it marks, so running one each
 // time a frame fills would make a growing heap quadratic. The heap may grow
-// by at least what was live after the last collection (and 8 MB) before the
-// next one runs: the work per allocated byte stays bounded.
-constexpr size_t MIN_GROWTH = size_t{8} << 20;
+// by half of what was live after the last collection (and at least 4 MB)
+// before the next one runs: the work per allocated byte stays bounded, and
+// the peak stays within about one and a half times the live data.
+constexpr size_t MIN_GROWTH = size_t{4} << 20;
 size_t next_collection = 0;
 
 size_t live_bytes() {
@@ -488,7 +489,7 @@ size_t live_bytes() {
 void collect_if_enabled() {
     if (!active) return;
     do_cycle();
-    next_collection = alloc::memory.total + std::max(live_bytes(), MIN_GROWTH);
+    next_collection = alloc::memory.total + std::max(live_bytes() / 2, MIN_GROWTH);
 }
 
 void collect_if_due() {
