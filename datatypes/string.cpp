@@ -317,6 +317,21 @@ void concatenate(cell_t* target, cell_t* source, int32_t part, int32_t offset, b
     }
 }
 
+bool append_plain(cell_t* target, const cell_t* source) {
+    series_buffer_t* t = alloc::buffer(target->data2);
+    series_buffer_t* s = alloc::buffer(source->data2);
+    if (t->unit() != 1 || s->unit() != 1 || (t->flags & series_flag::OWNED)) return false;
+    int32_t head = static_cast<int32_t>(source->data1);
+    int32_t n = s->used() - head;
+    if (n <= 0) return true;
+    // Growing may collect and move both buffers (the caller roots the cells).
+    t = reserve(t, n);
+    s = alloc::buffer(source->data2);
+    std::memmove(t->tail_ptr(), s->head_ptr() + head, static_cast<size_t>(n));
+    t->tail += n;
+    return true;
+}
+
 void append_bytes(cell_t* target, const char* text, int64_t n) {
     series_buffer_t* s = buffer_of(target);
     bool ascii = true;

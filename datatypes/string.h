@@ -154,6 +154,10 @@ void concatenate(cell_t* target, cell_t* source, int32_t part, int32_t offset, b
 inline void overwrite(cell_t* target, cell_t* source, int32_t part, int32_t offset, bool keep_unit) {
     concatenate(target, source, part, offset, keep_unit, MODE_OVERWRITE);
 }
+// append's common case: source's text from its head onto target's tail when
+// both are one byte per character and nothing owns the target. Answers false,
+// having changed nothing, for anything else.
+bool append_plain(cell_t* target, const cell_t* source);
 // Appends each byte of C text as a code point.
 void concatenate_literal(cell_t* target, const char* text);
 void append_bytes(cell_t* target, const char* text, int64_t n);

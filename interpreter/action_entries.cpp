@@ -80,6 +80,12 @@ void insert_entry(const int32_t* refs, bool append_) {
     cell_t* series = arg(0);
     cell_t* value = arg(1);
     if (append_ && series::series_q(type_of(series))) series::set_head_index(series, 0);
+    // Text onto text with no refinements: straight onto the tail.
+    if (append_ && type_of(series) == TYPE_string && type_of(value) == TYPE_string && refs[0] < 0 &&
+        refs[1] < 0 && refs[2] < 0 && string::append_plain(series, value)) {
+        result(series);
+        return;
+    }
     int32_t part = -1;
     if (const cell_t* length = ref_arg(refs, 0)) {
         if (!part_source_q(type_of(value))) fire(err::invalid_part, length);

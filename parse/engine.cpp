@@ -172,7 +172,9 @@ struct engine_t {
 
     int32_t push_frame(int32_t kind, int32_t a, int32_t b) {
         if (rtop + FRAME_CELLS > STACK_LIMIT) fire(err::parse_stack);
-        for (int32_t i = 0; i < FRAME_CELLS; i++) alloc::alloc_tail(rule_buffer());
+        // One reservation for the frame; every cell is written below before
+        // anything else allocates.
+        alloc::alloc_tail_unit(rule_buffer(), FRAME_CELLS * static_cast<int32_t>(sizeof(cell_t)));
         int32_t f = rtop;
         rtop += FRAME_CELLS;
         cell_t* c = frame(f);
@@ -1037,6 +1039,13 @@ void engine_t::collect_add(const cell_t* value, bool pick) {
     cell_t target = c[3];
     uint8_t tt = type_of(&target);
     series_buffer_t* s = alloc::buffer(target.data2);
+    if (mode != 3 && tt == TYPE_block && !(pick && series::block_kind_q(type_of(value))) &&
+        !(s->flags & series_flag::OWNED)) {
+        // The common case, a value onto the tail of a plain block: what
+        // insert/only would do, without its generality.
+        *alloc::alloc_tail(s) = *value;
+        return;
+    }
     int32_t total = s->used() >> series::shift_of(s->unit());
     if (mode != 3) at = total;  // append
     at = std::clamp(at, 0, total);

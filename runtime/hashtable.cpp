@@ -24,16 +24,34 @@ constexpr uint32_t NO_INDEX = 0xFFFFFFFFu;
 // --- the arrays beside the record ---------------------------------------------
 // All are re-read through their nodes: anything that allocates may move them.
 
-inline uint32_t* flag_words(const hashtable_t* t) { return reinterpret_cast<uint32_t*>(alloc::buffer(t->flags)->data()); }
-inline int32_t* key_words(const hashtable_t* t) { return reinterpret_cast<int32_t*>(alloc::buffer(t->keys)->data()); }
+// Each bucket is two words: its key (a position, chain or entry offset) and
+// the key's hash, which doubles as the bucket's state (0 empty, 1 deleted; a
+// live hash is folded to 2 or more). Probes compare hashes before they touch
+// a key's cell, so a non-matching bucket costs no read of the block, and
+// growth rehashes without reading any key.
+struct slot_t {
+    int32_t key;
+    uint32_t hash;
+};
+constexpr uint32_t SLOT_EMPTY = 0, SLOT_DELETED = 1;
+
+// Every probe starts from a folded hash, so the stored hash also gives the
+// bucket when the table grows.
+inline uint32_t fold(uint32_t h) { return h < 2 ? h + 2 : h; }
+
+inline slot_t* slots(const hashtable_t* t) { return reinterpret_cast<slot_t*>(alloc::buffer(t->keys)->data()); }
 inline cell_t* block_cells(const hashtable_t* t) { return alloc::buffer(t->block)->head_cell(); }
 inline int32_t block_length(const hashtable_t* t) { return alloc::buffer(t->block)->used() / 16; }
 
-inline uint32_t state(const uint32_t* flags, int32_t i) { return (flags[i >> 4] >> ((i & 15) * 2)) & 3u; }
-inline void set_state(uint32_t* flags, int32_t i, uint32_t s) {
-    int shift = (i & 15) * 2;
-    flags[i >> 4] = (flags[i >> 4] & ~(3u << shift)) | (s << shift);
+inline uint32_t state(const slot_t* slot, int32_t i) {
+    uint32_t h = slot[i].hash;
+    return h == SLOT_EMPTY ? BUCKET_EMPTY : h == SLOT_DELETED ? BUCKET_DELETED : BUCKET_LIVE;
 }
+inline void set_live(slot_t* slot, int32_t i, int32_t key, uint32_t h) {
+    slot[i].key = key;
+    slot[i].hash = h;
+}
+inline void set_deleted(slot_t* slot, int32_t i) { slot[i].hash = SLOT_DELETED; }
 
 inline int32_t next_bucket(int32_t i, int32_t& step, int32_t mask) { return (i + ++step) & mask; }
 
@@ -55,14 +73,17 @@ node_t new_words(int32_t count, uint8_t fill) {
     return n;
 }
 
-node_t new_flags(int32_t buckets) {
-    // Whole 32-bit words, so that flag_words never reads past the data.
-    int32_t bytes = std::max<int32_t>(4, buckets / 4);
-    node_t n = alloc::alloc_bytes_filled(bytes, 0xAA);
+// The states live beside the keys now; the record still names a flags series
+// (a single word) so that its layout and what the collector keeps stay put.
+node_t new_flags() {
+    node_t n = alloc::alloc_bytes_filled(4, 0);
     series_buffer_t* s = alloc::buffer(n);
-    s->tail = s->head + bytes;
+    s->tail = s->head + 4;
     return n;
 }
+
+// A bucket array: two zero words (empty) per bucket.
+node_t new_slots(int32_t buckets) { return new_words(buckets * 2, 0); }
 
 node_t new_empty_words() {
     node_t n = alloc::alloc_bytes(16);
@@ -108,8 +129,7 @@ bool release_position(node_t table, int32_t p) {
     int32_t bucket = static_cast<int32_t>(idx[p]) - 1;
     if (bucket < 0) return false;
     idx[p] = NO_INDEX;
-    int32_t* keys = key_words(t);
-    int32_t key = keys[bucket];
+    int32_t key = slots(t)[bucket].key;
     if (key < 0) {
         node_t chain = chain_nodes(t)[-key - 1];
         int32_t* pos = chain_positions(chain);
@@ -123,7 +143,7 @@ bool release_position(node_t table, int32_t p) {
     } else if (key != p) {
         return false;
     }
-    set_state(flag_words(t), bucket, BUCKET_DELETED);
+    set_deleted(slots(t), bucket);
     return true;
 }
 
@@ -135,13 +155,13 @@ void remap_positions(node_t table, int32_t low, int32_t high, Map new_position) 
     int32_t cap = index_capacity(t);
     std::vector<uint8_t> done(static_cast<size_t>(t->kind == KIND_HASH ? chain_count(t) : 0), 0);
     uint32_t* idx = index_words(t);
-    int32_t* keys = key_words(t);
+    slot_t* slot = slots(t);
     for (int32_t q = low; q < high && q < cap; q++) {
         int32_t bucket = static_cast<int32_t>(idx[q]) - 1;
         if (bucket < 0) continue;
-        int32_t key = keys[bucket];
+        int32_t key = slot[bucket].key;
         if (key >= 0) {
-            if (key == q) keys[bucket] = new_position(key);
+            if (key == q) slot[bucket].key = new_position(key);
             continue;
         }
         if (done[-key - 1]) continue;
@@ -155,8 +175,8 @@ void remap_positions(node_t table, int32_t low, int32_t high, Map new_position) 
 
 void reset_arrays(node_t table) {
     hashtable_t* t = record(table);
-    series_buffer_t* f = alloc::buffer(t->flags);
-    std::memset(f->data(), 0xAA, static_cast<size_t>(f->size));
+    series_buffer_t* k = alloc::buffer(t->keys);
+    std::memset(k->data(), 0, static_cast<size_t>(k->size));
     if (t->kind == KIND_HASH) {
         series_buffer_t* i = alloc::buffer(t->indexes);
         std::memset(i->data(), 0xFF, static_cast<size_t>(i->size));
@@ -178,21 +198,22 @@ void rehash_int_keys(node_t table, int32_t size);
 // Probes for an integer key. Answers the live bucket holding it or -1; *empty
 // is the bucket where an insertion goes (the last deleted one met, else the
 // empty one that ended the search; -1 when none).
-int32_t find_int_key(const hashtable_t* t, int32_t key, int32_t* target) {
-    const uint32_t* flags = flag_words(t);
-    const int32_t* keys = key_words(t);
+inline uint32_t int_key_hash(int32_t key) { return fold(hash::mix(static_cast<uint32_t>(key))); }
+
+int32_t find_int_key(const hashtable_t* t, int32_t key, uint32_t h, int32_t* target) {
+    const slot_t* slot = slots(t);
     int32_t mask = t->buckets - 1;
-    int32_t i = static_cast<int32_t>(hash::mix(static_cast<uint32_t>(key)) & static_cast<uint32_t>(mask));
+    int32_t i = static_cast<int32_t>(h & static_cast<uint32_t>(mask));
     int32_t step = 0, deleted = -1;
     for (int32_t n = 0; n < t->buckets; n++) {
-        uint32_t s = state(flags, i);
-        if (s == BUCKET_EMPTY) {
+        uint32_t s = slot[i].hash;
+        if (s == SLOT_EMPTY) {
             if (target) *target = deleted >= 0 ? deleted : i;
             return -1;
         }
-        if (s == BUCKET_DELETED)
+        if (s == SLOT_DELETED)
             deleted = i;
-        else if (static_cast<int32_t>(entry_at(t, keys[i])->data1) == key)
+        else if (s == h && static_cast<int32_t>(entry_at(t, slot[i].key)->data1) == key)
             return i;
         i = next_bucket(i, step, mask);
     }
@@ -216,9 +237,9 @@ node_t init(int32_t size, const cell_t* block, int32_t kind, int32_t value_cells
     collector::root_node keep_table(table);
     alloc::buffer(table)->tail = alloc::buffer(table)->head + static_cast<int32_t>(sizeof(hashtable_t));
     int32_t buckets = static_cast<int32_t>(hash::round_up_pow2(static_cast<uint32_t>(size / LOAD_FACTOR)));
-    node_t flags = new_flags(buckets);
+    node_t flags = new_flags();
     collector::root_node keep_flags(flags);
-    node_t keys = new_words(buckets, 0);
+    node_t keys = new_slots(buckets);
     collector::root_node keep_keys(keys);
     node_t indexes = kind == KIND_HASH ? new_words(size, 0xFF) : 0;
     collector::root_node keep_indexes(indexes);
@@ -325,32 +346,35 @@ cell_t* put_with_status(node_t table, cell_t* value, int* status) {
         }
         resize(table, t->buckets + 1);
         t = record(table);
+        value = block_cells(t) + p;  // growing may have moved the block
     }
     if (t->kind == KIND_HASH && t->stamp == 0 && hash::identity_keyed_q(value))
         t->stamp = static_cast<int32_t>(cycle_stamp());
 
-    uint32_t h = hash::value(value, false);
+    uint32_t h = fold(hash::value(value, false));
     t = record(table);
     int32_t mask = t->buckets - 1;
     int32_t i = static_cast<int32_t>(h & static_cast<uint32_t>(mask));
     int32_t step = 0, deleted = -1, target = -1;
     for (int32_t n = 0; n < t->buckets; n++) {
-        uint32_t s = state(flag_words(t), i);
+        uint32_t s = state(slots(t), i);
         if (s == BUCKET_EMPTY) {
             target = deleted >= 0 ? deleted : i;
             break;
         }
         if (s == BUCKET_DELETED) {
             deleted = i;
+        } else if (slots(t)[i].hash != h) {
+            // A different hash: a different key, whatever its cell holds.
         } else if (t->kind == KIND_MAP) {
             cell_t* cells = block_cells(t);
-            if (equal(cells + key_words(t)[i], cells + p, actions::cmp::STRICT_EQUAL)) {
+            if (equal(cells + slots(t)[i].key, cells + p, actions::cmp::STRICT_EQUAL)) {
                 target = i;
                 break;
             }
         } else if (t->kind == KIND_HASH) {
             cell_t* cells = block_cells(t);
-            int32_t key = key_words(t)[i];
+            int32_t key = slots(t)[i].key;
             cell_t* first = cells + first_position(t, key);
             if (type_of(first) == type_of(cells + p) && equal(first, cells + p, actions::cmp::EQUAL)) {
                 if (key >= 0) {
@@ -361,7 +385,7 @@ cell_t* put_with_status(node_t table, cell_t* value, int* status) {
                     append_word(static_cast<node_t>(record(table)->chains), chain);
                     t = record(table);
                     key = -chain_count(t);
-                    key_words(t)[i] = key;
+                    slots(t)[i].key = key;
                 }
                 append_word(chain_nodes(t)[-key - 1], static_cast<uint32_t>(p));
                 t = record(table);
@@ -373,10 +397,9 @@ cell_t* put_with_status(node_t table, cell_t* value, int* status) {
     }
     if (target < 0) target = deleted;  // growth keeps an empty bucket, so this is a full probe of deleted ones
     t = record(table);
-    uint32_t s = state(flag_words(t), target);
+    uint32_t s = state(slots(t), target);
     if (s != BUCKET_LIVE) {
-        key_words(t)[target] = p;
-        set_state(flag_words(t), target, BUCKET_LIVE);
+        set_live(slots(t), target, p, h);
         t->alive++;
         if (s == BUCKET_EMPTY) t->occupied++;
     }
@@ -436,24 +459,38 @@ cell_t* get(node_t table, const cell_t* key_cell, int32_t position, int32_t skip
 
     bool fast_integer = t->kind == KIND_MAP && type_of(&key) == TYPE_integer &&
                         (code == actions::cmp::EQUAL || code == actions::cmp::STRICT_EQUAL || code == actions::cmp::SAME);
-    uint32_t h = hash::value(&key, false);
+    uint32_t h = fold(hash::value(&key, false));
     t = record(table);
     int32_t mask = t->buckets - 1;
     int32_t i = static_cast<int32_t>(h & static_cast<uint32_t>(mask));
     int32_t step = 0;
+    if (fast_integer) {
+        // Nothing below allocates or compares through an action: the arrays
+        // stay where they are.
+        const slot_t* slot = slots(t);
+        cell_t* cells = block_cells(t);
+        for (int32_t n = 0; n < t->buckets; n++) {
+            uint32_t s = slot[i].hash;
+            if (s == SLOT_EMPTY) return nullptr;
+            if (s == h) {
+                // Equal integers are equal under every equality code.
+                cell_t* stored = cells + slot[i].key;
+                if (type_of(stored) == TYPE_integer && stored->data2 == key.data2) return stored;
+            }
+            i = next_bucket(i, step, mask);
+        }
+        return nullptr;
+    }
     for (int32_t n = 0; n < t->buckets; n++) {
         t = record(table);
-        uint32_t s = state(flag_words(t), i);
-        if (s == BUCKET_EMPTY) return nullptr;
-        if (s == BUCKET_LIVE) {
-            int32_t k = key_words(t)[i];
+        uint32_t s = slots(t)[i].hash;
+        if (s == SLOT_EMPTY) return nullptr;
+        if (s == h) {
+            int32_t k = slots(t)[i].key;
             cell_t* cells = block_cells(t);
             if (t->kind != KIND_HASH) {
                 cell_t* stored = cells + k;
-                if (fast_integer) {
-                    // Equal integers are equal under every equality code.
-                    if (type_of(stored) == TYPE_integer && stored->data2 == key.data2) return stored;
-                } else if ((type_of(stored) == type_of(&key) || type_of(&key) == hash::TYPE_STRING_PART) &&
+                if ((type_of(stored) == type_of(&key) || type_of(&key) == hash::TYPE_STRING_PART) &&
                     equal(stored, &key, code))
                     return block_cells(record(table)) + k;
             } else if (equal(cells + first_position(t, k), &key, actions::cmp::EQUAL)) {
@@ -495,8 +532,9 @@ cell_t* get_next(node_t table, const cell_t* key_cell, int32_t* bucket, int32_t*
     cell_t key = *key_cell;
     int32_t mask = t->buckets - 1;
     int32_t i;
+    uint32_t h = fold(hash::value(&key, false));
     if (*bucket < 0) {
-        i = static_cast<int32_t>(hash::value(&key, false) & static_cast<uint32_t>(mask));
+        i = static_cast<int32_t>(h & static_cast<uint32_t>(mask));
         *start = i;
         *step = 0;
     } else {
@@ -505,13 +543,13 @@ cell_t* get_next(node_t table, const cell_t* key_cell, int32_t* bucket, int32_t*
     }
     for (;;) {
         t = record(table);
-        uint32_t s = state(flag_words(t), i);
-        if (s == BUCKET_EMPTY) return nullptr;
-        if (s == BUCKET_LIVE) {
-            cell_t* stored = block_cells(t) + key_words(t)[i];
+        uint32_t s = slots(t)[i].hash;
+        if (s == SLOT_EMPTY) return nullptr;
+        if (s == h) {
+            cell_t* stored = block_cells(t) + slots(t)[i].key;
             if (type_of(stored) == type_of(&key) && equal(stored, &key, actions::cmp::EQUAL)) {
                 *bucket = i;
-                return block_cells(record(table)) + key_words(record(table))[i];
+                return block_cells(record(table)) + slots(record(table))[i].key;
             }
         }
         i = next_bucket(i, *step, mask);
@@ -608,55 +646,28 @@ void move_range(node_t table, int32_t to, int32_t from, int32_t count) {
 
 // --- growing ---------------------------------------------------------------------
 
-namespace {
-
-// Sorts distinct non-negative positions in linear time (a bitmap over their
-// range), in place.
-void order_positions(std::vector<int32_t>& positions) {
-    if (positions.size() < 2) return;
-    int32_t high = *std::max_element(positions.begin(), positions.end());
-    std::vector<uint64_t> seen(static_cast<size_t>(high) / 64 + 1, 0);
-    for (int32_t p : positions) seen[static_cast<size_t>(p) / 64] |= uint64_t{1} << (p % 64);
-    size_t n = 0;
-    for (size_t w = 0; w < seen.size(); w++)
-        for (uint64_t bits = seen[w]; bits; bits &= bits - 1)
-            positions[n++] = static_cast<int32_t>(w * 64 + static_cast<size_t>(std::countr_zero(bits)));
-    positions.resize(n);
-}
-
-}  // namespace
-
 void resize(node_t table, int32_t size) {
     hashtable_t* t = record(table);
     int32_t f = std::max<int32_t>(4, static_cast<int32_t>(hash::round_up_pow2(static_cast<uint32_t>(size))));
     int32_t g = static_cast<int32_t>(f * LOAD_FACTOR + 0.5);
     if (t->alive >= g) return;
-    std::vector<int32_t> live;
+    // The stored hashes place every key again: no key cell is read.
+    std::vector<slot_t> live;
     live.reserve(static_cast<size_t>(t->alive));
+    const slot_t* old = slots(t);
     for (int32_t i = 0; i < t->buckets; i++)
-        if (state(flag_words(t), i) == BUCKET_LIVE) live.push_back(key_words(t)[i]);
-    // Rehashing reads every key's cell: in bucket order those reads jump
-    // all over a large block, in position order they stream through it.
-    if (t->kind == KIND_MAP) order_positions(live);
-    node_t flags = new_flags(f);
-    collector::root_node keep_flags(flags);
-    if (alloc::buffer(static_cast<node_t>(record(table)->keys))->size < f * 4) {
-        series_buffer_t* k = alloc::expand_series(alloc::buffer(static_cast<node_t>(record(table)->keys)), int64_t{f} * 4);
-        k->tail = k->head + f * 4;
-    }
+        if (state(old, i) == BUCKET_LIVE) live.push_back(old[i]);
+    node_t keys = new_slots(f);
     t = record(table);
-    t->flags = static_cast<int32_t>(flags);
+    t->keys = static_cast<int32_t>(keys);
     t->buckets = f;
     t->bound = g;
-    uint32_t* fw = flag_words(t);
-    int32_t* keys = key_words(t);
+    slot_t* slot = slots(t);
     int32_t mask = f - 1;
-    for (int32_t key : live) {
-        uint32_t h = t->kind >= KIND_INT ? hash::mix(entry_at(t, key)->data1) : hash::value(block_cells(t) + key, false);
-        int32_t i = static_cast<int32_t>(h & static_cast<uint32_t>(mask)), step = 0;
-        while (state(fw, i) != BUCKET_EMPTY) i = next_bucket(i, step, mask);
-        keys[i] = key;
-        set_state(fw, i, BUCKET_LIVE);
+    for (const slot_t& e : live) {
+        int32_t i = static_cast<int32_t>(e.hash & static_cast<uint32_t>(mask)), step = 0;
+        while (slot[i].hash != SLOT_EMPTY) i = next_bucket(i, step, mask);
+        slot[i] = e;
     }
     if (t->kind != KIND_MAP) t->occupied = t->alive;
 }
@@ -672,14 +683,11 @@ void rebuild(node_t table, int32_t size) {
     uint32_t stamp = cycle_stamp();
     int32_t f = static_cast<int32_t>(hash::round_up_pow2(static_cast<uint32_t>(size * 1.5)));
     int32_t buckets = std::max(4, f);
-    node_t flags = new_flags(buckets);
-    collector::root_node keep_flags(flags);
-    node_t keys = new_words(buckets, 0);
+    node_t keys = new_slots(buckets);
     t = record(table);
     t->buckets = buckets;
     t->bound = static_cast<int32_t>(f * LOAD_FACTOR);
     t->alive = t->occupied = t->stamp = 0;
-    t->flags = static_cast<int32_t>(flags);
     t->keys = static_cast<int32_t>(keys);
     if (t->kind == KIND_HASH) {
         series_buffer_t* c = alloc::buffer(static_cast<node_t>(t->chains));
@@ -710,20 +718,19 @@ namespace {
 
 void reindex_int_keys(node_t table) {
     hashtable_t* t = record(table);
-    series_buffer_t* f = alloc::buffer(static_cast<node_t>(t->flags));
-    std::memset(f->data(), 0xAA, static_cast<size_t>(f->size));
+    series_buffer_t* k = alloc::buffer(static_cast<node_t>(t->keys));
+    std::memset(k->data(), 0, static_cast<size_t>(k->size));
     t->alive = t->occupied = 0;
-    uint32_t* fw = flag_words(t);
-    int32_t* keys = key_words(t);
+    slot_t* slot = slots(t);
     int32_t mask = t->buckets - 1;
     int32_t used = alloc::buffer(static_cast<node_t>(t->block))->used();
     for (int32_t offset = 0; offset + t->indexes <= used; offset += t->indexes) {
         cell_t* e = entry_at(t, offset);
         if (e->header != TYPE_unset) continue;
-        int32_t i = static_cast<int32_t>(hash::mix(e->data1) & static_cast<uint32_t>(mask)), step = 0;
-        while (state(fw, i) != BUCKET_EMPTY) i = next_bucket(i, step, mask);
-        keys[i] = offset;
-        set_state(fw, i, BUCKET_LIVE);
+        uint32_t h = int_key_hash(static_cast<int32_t>(e->data1));
+        int32_t i = static_cast<int32_t>(h & static_cast<uint32_t>(mask)), step = 0;
+        while (slot[i].hash != SLOT_EMPTY) i = next_bucket(i, step, mask);
+        set_live(slot, i, offset, h);
         t->alive++;
         t->occupied++;
     }
@@ -740,14 +747,11 @@ void rehash_int_keys(node_t table, int32_t size) {
     collector::root_node keep_old(old_block);  // read below after the table lets go of it
     node_t block = alloc::alloc_cells(std::max<int64_t>(1, int64_t{t->alive} * (value_cells + 1)));
     collector::root_node keep_block(block);
-    node_t flags = new_flags(buckets);
-    collector::root_node keep_flags(flags);
-    node_t keys = new_words(buckets, 0);
+    node_t keys = new_slots(buckets);
     t = record(table);
     t->bound = static_cast<int32_t>(f * LOAD_FACTOR + 0.5);
     t->buckets = buckets;
     t->alive = t->occupied = 0;
-    t->flags = static_cast<int32_t>(flags);
     t->keys = static_cast<int32_t>(keys);
     t->block = static_cast<int32_t>(block);
     t->stamp = static_cast<int32_t>(cycle_stamp());
@@ -771,12 +775,13 @@ cell_t* put_int_key(node_t table, int32_t key) {
         t = record(table);
     }
     int32_t target = -1;
-    int32_t found = find_int_key(t, key, &target);
+    uint32_t h = int_key_hash(key);
+    int32_t found = find_int_key(t, key, h, &target);
     int32_t offset;
     if (found >= 0) {
-        offset = key_words(t)[found];
+        offset = slots(t)[found].key;
     } else {
-        uint32_t s = state(flag_words(t), target);
+        uint32_t s = state(slots(t), target);
         if (s == BUCKET_EMPTY) {
             series_buffer_t* b = alloc::buffer(static_cast<node_t>(t->block));
             offset = b->tail - b->head;
@@ -784,10 +789,9 @@ cell_t* put_int_key(node_t table, int32_t key) {
             t = record(table);
             t->occupied++;
         } else {
-            offset = key_words(t)[target];
+            offset = slots(t)[target].key;
         }
-        key_words(t)[target] = offset;
-        set_state(flag_words(t), target, BUCKET_LIVE);
+        set_live(slots(t), target, offset, h);
         t->alive++;
     }
     cell_t* e = entry_at(t, offset);
@@ -799,18 +803,18 @@ cell_t* put_int_key(node_t table, int32_t key) {
 cell_t* get_int_key(node_t table, int32_t key) {
     refresh(table);
     hashtable_t* t = record(table);
-    int32_t found = find_int_key(t, key, nullptr);
-    return found < 0 ? nullptr : entry_at(t, key_words(t)[found]) + 1;
+    int32_t found = find_int_key(t, key, int_key_hash(key), nullptr);
+    return found < 0 ? nullptr : entry_at(t, slots(t)[found].key) + 1;
 }
 
 cell_t* delete_int_key(node_t table, int32_t key) {
     refresh(table);
     hashtable_t* t = record(table);
-    int32_t found = find_int_key(t, key, nullptr);
+    int32_t found = find_int_key(t, key, int_key_hash(key), nullptr);
     if (found < 0) return nullptr;
-    set_state(flag_words(t), found, BUCKET_DELETED);
+    set_deleted(slots(t), found);
     t->alive--;
-    cell_t* e = entry_at(t, key_words(t)[found]);
+    cell_t* e = entry_at(t, slots(t)[found].key);
     e->header = 0;
     return e + 1;
 }
@@ -858,7 +862,7 @@ int32_t put_string_key(node_t table, const char* text, int32_t length, bool case
         resize(table, 16 * (2 * t->alive < t->buckets ? t->buckets - 1 : t->buckets + 1));
         t = record(table);
     }
-    uint32_t h = hash::ascii_lower(text, static_cast<size_t>(length));
+    uint32_t h = fold(hash::ascii_lower(text, static_cast<size_t>(length)));
     int32_t mask = t->buckets - 1;
     auto name_equal = [&](int32_t index, bool fold) {
         series_buffer_t* s = alloc::buffer(block_cells(record(table))[index].data3);
@@ -876,12 +880,13 @@ int32_t put_string_key(node_t table, const char* text, int32_t length, bool case
     int32_t start = static_cast<int32_t>(h & static_cast<uint32_t>(mask));
     int32_t i = start, step = 0, end = -1;
     for (int32_t n = 0; n < t->buckets; n++) {
-        uint32_t s = state(flag_words(t), i);
+        uint32_t s = state(slots(t), i);
         if (s == BUCKET_EMPTY) {
             end = i;
             break;
         }
-        if (s == BUCKET_LIVE && name_equal(key_words(t)[i], case_insensitive)) return key_words(t)[i] + 1;
+        if (s == BUCKET_LIVE && slots(t)[i].hash == h && name_equal(slots(t)[i].key, case_insensitive))
+            return slots(t)[i].key + 1;
         i = next_bucket(i, step, mask);
     }
     int32_t alias = -1;
@@ -889,10 +894,10 @@ int32_t put_string_key(node_t table, const char* text, int32_t length, bool case
         i = start;
         step = 0;
         for (int32_t n = 0; n < t->buckets; n++) {
-            uint32_t s = state(flag_words(t), i);
+            uint32_t s = state(slots(t), i);
             if (s == BUCKET_EMPTY) break;
-            if (s == BUCKET_LIVE && name_equal(key_words(t)[i], true)) {
-                int32_t found = key_words(t)[i] + 1;
+            if (s == BUCKET_LIVE && slots(t)[i].hash == h && name_equal(slots(t)[i].key, true)) {
+                int32_t found = slots(t)[i].key + 1;
                 int32_t a = static_cast<int32_t>(block_cells(t)[found - 1].data1);
                 alias = a > 0 ? a : found;
                 break;
@@ -914,8 +919,7 @@ int32_t put_string_key(node_t table, const char* text, int32_t length, bool case
     c->header = TYPE_symbol;
     t = record(table);
     int32_t index = block_length(t) - 1;
-    key_words(t)[end] = index;
-    set_state(flag_words(t), end, BUCKET_LIVE);
+    set_live(slots(t), end, index, h);
     t->alive++;
     t->occupied++;
     return index + 1;
@@ -929,16 +933,17 @@ int32_t get_symbol(node_t table, int32_t sym, bool case_insensitive, node_t cont
     }
     int32_t canon = canonical(sym);
     int32_t mask = t->buckets - 1;
-    int32_t i = static_cast<int32_t>(hash::mix(static_cast<uint32_t>(canon)) & static_cast<uint32_t>(mask));
+    uint32_t h = fold(hash::mix(static_cast<uint32_t>(canon)));
+    int32_t i = static_cast<int32_t>(h & static_cast<uint32_t>(mask));
     int32_t step = 0, empty = -1;
     for (int32_t n = 0; n < t->buckets; n++) {
-        uint32_t s = state(flag_words(t), i);
+        uint32_t s = state(slots(t), i);
         if (s == BUCKET_EMPTY) {
             empty = i;
             break;
         }
-        if (s == BUCKET_LIVE) {
-            int32_t slot = key_words(t)[i];
+        if (s == BUCKET_LIVE && slots(t)[i].hash == h) {
+            int32_t slot = slots(t)[i].key;
             auto word_symbol = static_cast<int32_t>(block_cells(t)[slot].data2);
             if (word_symbol == sym || (case_insensitive && canonical(word_symbol) == canon)) {
                 if (index) *index = slot;
@@ -956,8 +961,7 @@ int32_t get_symbol(node_t table, int32_t sym, bool case_insensitive, node_t cont
     w->data3 = static_cast<uint32_t>(n);
     w->header = TYPE_word;
     t = record(table);
-    key_words(t)[empty] = n;
-    set_state(flag_words(t), empty, BUCKET_LIVE);
+    set_live(slots(t), empty, n, h);
     t->alive++;
     t->occupied++;
     if (index) *index = n;
@@ -968,10 +972,10 @@ void dump(node_t table) {
     hashtable_t* t = record(table);
     std::printf("== Deleted keys ==\n");
     for (int32_t i = 0; i < t->buckets; i++)
-        if (state(flag_words(t), i) == BUCKET_DELETED) std::printf("%d: %d\n", i, key_words(t)[i]);
+        if (state(slots(t), i) == BUCKET_DELETED) std::printf("%d: %d\n", i, slots(t)[i].key);
     std::printf("== Alive keys ==\n");
     for (int32_t i = 0; i < t->buckets; i++)
-        if (state(flag_words(t), i) == BUCKET_LIVE) std::printf("%d: %d\n", i, key_words(t)[i]);
+        if (state(slots(t), i) == BUCKET_LIVE) std::printf("%d: %d\n", i, slots(t)[i].key);
 }
 
 }  // namespace zuv::hashtable

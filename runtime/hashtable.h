@@ -8,9 +8,11 @@
 //
 // Buckets hold only 32-bit positions (cell indexes from the block's start) or
 // byte offsets; the values stay in their block, so a hash! is an ordinary
-// block with an index beside it. Each bucket has two flag bits (empty 2,
-// deleted 1, live 0); probing visits h, h+1, h+3, h+6, ... (triangular
-// offsets), which reaches every bucket of a power-of-two table once. A table
+// block with an index beside it. Each bucket pairs its position with the
+// key's 32-bit hash, which also tells its state (empty, deleted, live), so a
+// probe passes non-matching buckets without reading their keys. Probing
+// visits h, h+1, h+3, h+6, ... (triangular offsets), which reaches every
+// bucket of a power-of-two table once. A table
 // grows when its occupied buckets (live + deleted) reach 0.77 of the buckets.
 //
 // Every function takes the table's node and re-reads the record through it
@@ -27,8 +29,8 @@ struct hashtable_t {
     int32_t alive;     // live entries
     int32_t indexes;   // kind 0: node of bucket+1 per block position; kinds 3+: entry size in bytes
     int32_t chains;    // kind 0: node of the chains store (a node per chain list, 0 when released)
-    int32_t flags;     // node: two bits per bucket
-    int32_t keys;      // node: a 32-bit position / chain (-k) / entry offset per bucket
+    int32_t flags;     // node: one word, unused (states sit beside the keys)
+    int32_t keys;      // node: per bucket a 32-bit position / chain (-k) / entry offset, then its hash
     int32_t block;     // node of the cell series holding the values (or the entries)
     int32_t occupied;  // live + deleted buckets
     int32_t buckets;   // a power of two, at least 4

@@ -150,10 +150,12 @@ std::string text_of(const cell_t* s) {
 }
 
 std::string molded(const cell_t* v) {
+    // Copied before anything allocates: a collection may move the block v lies in.
+    cell_t copy = *v;
+    collector::root_cell keep_copy(&copy);
     cell_t out;
     string::make_at(&out, 64);
-    cell_t copy = *v;
-    collector::root_cell keep_out(&out), keep_copy(&copy);
+    collector::root_cell keep_out(&out);
     actions::mold(&copy, &out, false, false, true, false, 0x7FFFFFFF, 0);
     return text_of(&out);
 }
