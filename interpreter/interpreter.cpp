@@ -415,7 +415,7 @@ inline bool fast_compute(fast_op op, cell_t* left, int32_t r) {
 
 // The infix lookahead after an expression whose value is the last pushed
 // cell. Returns the position after the last operator's right operand.
-int32_t infix_loop(const cell_t* code, int32_t pos, int32_t end, bool push) {
+[[gnu::always_inline]] inline int32_t infix_loop(const cell_t* code, int32_t pos, int32_t end, bool push) {
     for (;;) {
         cell_t* w = live_cells(code, &end) + pos;
         if (pos >= end) return pos;
@@ -609,6 +609,10 @@ int32_t do_next(const cell_t* block) {
 namespace {
 
 inline uint32_t plan_of_callee(const cell_t* callee);
+inline int32_t fetch_normal(const cell_t* callee, int32_t i, const cell_t* code, int32_t pos,
+                            int32_t end, bool infix);
+int32_t call_simple(const cell_t* fn, const cell_t* word, uint32_t plan, const cell_t* code,
+                    int32_t pos, int32_t end, bool push);
 
 // word::set_star for the set-word frame (the word, then its value): a word
 // bound to a global or function context with its values in place stores
@@ -643,15 +647,15 @@ int32_t eval_return(const cell_t* callee, const cell_t* word, const cell_t* code
     uint32_t plan = plan_of_callee(callee);
     if (plan != (PLAN_SIMPLE | 1u)) [[unlikely]]
         return eval_code(callee, code, pos, end, false, pos - 1, false);
-    stack::push(callee);
+    // callee points into a context's values, which the argument may move:
+    // from here on only its copy in the slot is read.
+    cell_t* slot = stack::push(callee);
     stack::mark_interp_native(word);
-    if (pos >= live_end(code, end)) [[unlikely]]
-        fire_no_arg(callee, 0);
-    pos = eval_expression(code, pos, end, false, true, false);
+    pos = fetch_normal(slot, 0, code, pos, end, false);
     if (exits::pending) [[unlikely]]
         return pos;
-    node_t cache = alloc::buffer(callee->data3)->head_cell()[1].data2;
-    check_arg(callee, 0, alloc::buffer(cache)->head_cell(), stack::top_slot - 1);
+    node_t cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
+    check_arg(slot, 0, alloc::buffer(cache)->head_cell(), stack::top_slot - 1);
     exits::throw_exit(true, false);
     return pos;
 }
@@ -670,6 +674,16 @@ int32_t eval_expression(const cell_t* code, int32_t pos, int32_t end, bool no_in
         uint8_t vt = type_of(v);
         if (vt == TYPE_native && v->data1 == RETURN_SLOT && !tracing) [[unlikely]]
             return eval_return(v, c, code, pos + 1, end);
+        if (vt == TYPE_function && !tracing) {
+            // Its plan read without building it: nothing here may allocate
+            // while v and c still point into buffers.
+            const cell_t* cache = alloc::buffer(v->data3)->head_cell() + 1;
+            if (type_of(cache) == TYPE_block && (cache->data3 & PLAN_SIMPLE)) [[likely]] {
+                pos = call_simple(v, c, cache->data3, code, pos + 1, end, push);
+                if (exits::pending) return pos;
+                break;
+            }
+        }
         if (callable_q(vt)) {
             pos = eval_code(v, code, pos + 1, end, push, pos, false);
             if (exits::pending) return pos;
@@ -915,6 +929,62 @@ inline void run_conditional(uint32_t index) {
     run_branch(a + 1);
 }
 
+// Runs a native or action whose n normal arguments are in place, while
+// nothing is traced: if and either run their branch here, integer arithmetic
+// and comparison need no entry.
+inline void run_simple_entry(uint8_t t, const cell_t* callee, int32_t n) {
+    if (t == TYPE_native && (callee->data1 == EITHER_INDEX || callee->data1 == IF_INDEX) &&
+        native_table != nullptr && native_table[callee->data1] != nullptr) {
+        run_conditional(callee->data1);
+        return;
+    }
+    if (n == 2) {
+        cell_t* a = stack::arguments;
+        if (type_of(a) == TYPE_integer && type_of(a + 1) == TYPE_integer) {
+            fast_op f = fast_op_of(t, callee->data1);
+            if (f != FAST_NONE && fast_compute(f, a, integer::get(a + 1))) {
+                stack::top_slot = a + 1;
+                return;
+            }
+        }
+    }
+    run_entry(t, callee, no_refinements);
+}
+
+// Pushes the normal argument at pos (entry i of callee, for the report when
+// it is missing); returns the position after it. Values that stand for
+// themselves, and words holding such values, skip eval_expression: nothing
+// between reading the cell and pushing its value can allocate.
+[[gnu::always_inline]] inline int32_t fetch_normal(const cell_t* callee, int32_t i, const cell_t* code, int32_t pos,
+                            int32_t end, bool infix) {
+    int32_t live = end;
+    const cell_t* c = live_cells(code, &live) + pos;
+    if (pos >= live) [[unlikely]]
+        fire_no_arg(callee, i);
+    if (!tracing) [[likely]] {
+        uint8_t ct = type_of(c);
+        bool word_next = pos + 1 < live && type_of(c + 1) == TYPE_word;
+        // A value that stands for itself, with no operator after it, is
+        // pushed as it is: most arguments are literals or blocks.
+        if (inert_q(ct) && (infix || !word_next)) {
+            stack::push(c);
+            return pos + 1;
+        }
+        if (ct == TYPE_word) {
+            const cell_t* v = peek_value(c);
+            if (v != nullptr) {
+                uint8_t vt = type_of(v);
+                if (!callable_q(vt) && vt != TYPE_unset && vt != TYPE_op) {
+                    stack::push(v);
+                    if (infix || !word_next) return pos + 1;
+                    return infix_loop(code, pos + 1, end, true);
+                }
+            }
+        }
+    }
+    return eval_expression(code, pos, end, infix, true, false);
+}
+
 // The common call: no path, ordinary evaluation, a plan of normal arguments
 // only. Returns the position after the arguments.
 inline int32_t fetch_simple(uint32_t plan, uint8_t t, const cell_t* callee, const cell_t* code,
@@ -927,21 +997,9 @@ inline int32_t fetch_simple(uint32_t plan, uint8_t t, const cell_t* callee, cons
         i = 1;
     }
     for (; i < n; i++) {
-        int32_t live = end;
-        const cell_t* c = live_cells(code, &live) + pos;
-        if (pos >= live) [[unlikely]]
-            fire_no_arg(callee, i);
-        // A value that stands for itself, with no operator after it, is
-        // pushed as it is: most arguments are literals or blocks.
-        if (inert_q(type_of(c)) && !tracing &&
-            (infix || pos + 1 >= live || type_of(c + 1) != TYPE_word)) {
-            stack::push(c);
-            pos++;
-        } else {
-            pos = eval_expression(code, pos, end, infix, true, false);
-            if (exits::pending) [[unlikely]]
-                return pos;
-        }
+        pos = fetch_normal(callee, i, code, pos, end, infix);
+        if (exits::pending) [[unlikely]]
+            return pos;
         check_arg(callee, i, alloc::buffer(cache)->head_cell() + i, stack::top_slot - 1);
     }
     if (t == TYPE_function || t == TYPE_routine) {
@@ -955,22 +1013,10 @@ inline int32_t fetch_simple(uint32_t plan, uint8_t t, const cell_t* callee, cons
     if (tracing) [[unlikely]] {
         cell_t name = call_word();
         fire_event(event::CALL, code, pos, &name, callee);
-    } else if (t == TYPE_native && (callee->data1 == EITHER_INDEX || callee->data1 == IF_INDEX) &&
-               native_table != nullptr && native_table[callee->data1] != nullptr) {
-        run_conditional(callee->data1);
+        run_entry(t, callee, no_refinements);
         return pos;
-    } else if (n == 2) {
-        // Integer arithmetic and comparison need no entry.
-        cell_t* a = stack::arguments;
-        if (type_of(a) == TYPE_integer && type_of(a + 1) == TYPE_integer) {
-            fast_op f = fast_op_of(t, callee->data1);
-            if (f != FAST_NONE && fast_compute(f, a, integer::get(a + 1))) {
-                stack::top_slot = a + 1;
-                return pos;
-            }
-        }
     }
-    run_entry(t, callee, no_refinements);
+    run_simple_entry(t, callee, n);
     return pos;
 }
 
@@ -1024,6 +1070,34 @@ inline void run_function(const cell_t* fn) {
         stack::set_exit_target(0);
         stack::keep();
     }
+}
+
+// eval_code for a function! named by a word, its plan of normal arguments
+// only, nothing traced: the same frame, arguments and result with none of
+// the other cases' tests. (Natives through here cost every other expression
+// more than they save: eval_expression grows.)
+int32_t call_simple(const cell_t* fn, const cell_t* word, uint32_t plan, const cell_t* code,
+                    int32_t pos, int32_t end, bool push) {
+    cell_t* slot = stack::push(fn);
+    stack::mark_interp_func(word);
+    int32_t n = static_cast<int32_t>(plan & PLAN_ARGS_MASK);
+    for (int32_t i = 0; i < n; i++) {
+        pos = fetch_normal(slot, i, code, pos, end, false);
+        if (exits::pending) [[unlikely]]
+            return pos;
+        // Through the nodes again: the argument may have allocated.
+        node_t cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
+        check_arg(slot, i, alloc::buffer(cache)->head_cell() + i, stack::top_slot - 1);
+    }
+    push_locals(static_cast<int32_t>((plan >> PLAN_LOCALS_SHIFT) & 0xFFFF));
+    run_function(slot);
+    if (exits::pending) return pos;
+    cell_t* result = stack::arguments;
+    stack::unwind();
+    cell_t* target = push ? slot : stack::arguments;
+    *target = *result;
+    stack::top_slot = target + 1;
+    return pos;
 }
 
 }  // namespace
