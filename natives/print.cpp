@@ -6,11 +6,14 @@
 #include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
 #include "natives/natives.h"
+#include "natives/values.h"
 #include "runtime/exits.h"
 #include "runtime/print_hooks.h"
 #include "runtime/stack.h"
 
 namespace zuv::natives {
+
+int32_t last_lf = 1;
 
 namespace {
 
@@ -49,6 +52,7 @@ void output(bool newline) {
         actions::form(value, text, false, 0x7FFFFFFF);
     }
     print_hooks::call(text, newline);
+    last_lf = newline ? 1 : 0;
     stack::arguments->header = TYPE_unset;
     stack::keep();
 }

@@ -28,6 +28,7 @@
 #include "io/platform_io.h"
 #include "io/simple_io.h"
 #include "lexer/lexer.h"
+#include "natives/values.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
@@ -275,10 +276,7 @@ void shift_right() { integer::make_at(arg(0), shift(integer::get(arg(0)), intege
 void shift_left() { integer::make_at(arg(0), shift(integer::get(arg(0)), integer::get(arg(1)), true, false)); }
 void shift_logical() { integer::make_at(arg(0), shift(integer::get(arg(0)), integer::get(arg(1)), false, true)); }
 
-void last_lf_q() {
-    // needs natives::last_lf (the print natives' line-feed flag)
-    logic::make_at(arg(0), true);
-}
+void last_lf_q() { logic::make_at(arg(0), natives::last_lf != 0); }
 
 void get_current_dir() {
     cell_t dir = *file::get_current_dir();
