@@ -137,7 +137,7 @@ const action_spec_t action_specs[] = {
     {ACT_close, R"~("Closes a port" port [port!])~"},
     {ACT_delete_, R"~("Deletes the specified file or empties the target" file [any-type!])~"},
     {ACT_modify, R"~("Change mode for target aggregate value" target [object! series!] field [word!] value [any-type!] /case "Perform a case-sensitive lookup")~"},
-    {ACT_open, R"~("Opens a port; makes a new port from a specification if necessary" port [port! file! url! any-block!] /new "Create new file - if it exists, deletes it" /read "Open for read access" /write "Open for write access" /seek "Optimize for random access" /allow "Specificies right access attributes" access [block!])~"},
+    {ACT_open, R"~("Opens a port; makes a new port from a spec if necessary" port [port! file! url! any-block!] /new "Create new file - if it exists, deletes it" /read "Open for read access" /write "Open for write access" /seek "Optimize for random access" /allow "Specifies right access attributes" access [block!])~"},
     {ACT_open_q, R"~("Returns TRUE if port is open" port [port!])~"},
     {ACT_query, R"~("Returns information about a file" target [port! file! url!])~"},
     {ACT_read, R"~("Reads from a file, URL, or other port" source [file! url! port!] /part "Partial read a given number of units (source relative)" length [number!] /seek "Read from a specific position (source relative)" index [number!] /binary "Preserves contents exactly" /lines "Convert to block of strings" /info /as "Read with the specified encoding, default is 'UTF-8" encoding [word!])~"},
