@@ -81,6 +81,9 @@ constexpr uint32_t EITHER_INDEX = 2;
 constexpr uint32_t PLAN_SIMPLE = 1u << 31;
 constexpr uint32_t PLAN_ARGS_MASK = 0xFFu;
 constexpr uint32_t PLAN_LOCALS_SHIFT = 8;
+// Every normal argument's typeset takes every value but unset: only an unset
+// argument needs its typeset read.
+constexpr uint32_t PLAN_ANY_TYPES = 1u << 30;
 
 // --- code access ----------------------------------------------------------------
 
@@ -186,15 +189,20 @@ inline const cell_t* peek_value(const cell_t* word) {
 // The summary of a plan that calls take without walking it: normal arguments
 // only (no refinement, get-word or lit-word), then return: entries and at
 // most one run of locals. Kept in the cache cell's word 3, which a block leaves
-// unused; 0 when the plan is anything else.
-uint32_t plan_of(const cell_t* cache) {
+// unused; 0 when the plan is anything else. A native or action whose
+// refinements all follow its normal arguments has a simple plan too: a call
+// with no path takes none of them, and their arguments are never fetched.
+uint32_t plan_of(const cell_t* cache, bool native_like) {
     int32_t n = block::abs_length(cache);
     uint32_t args = 0;
     uint32_t locals = 0;
     uint32_t returns = 0;
+    bool any_types = true;
     for (int32_t i = 0; i < n; i++) {
         const cell_t* e = block::rs_abs_at(cache, i);
-        switch (type_of(e)) {
+        uint8_t et = type_of(e);
+        if (et == TYPE_refinement && native_like && locals == 0) break;
+        switch (et) {
         case TYPE_typeset: {
             // A return: entry takes no argument; normal arguments after it
             // would not sit at their own entry index, so they need the walk.
@@ -204,6 +212,8 @@ uint32_t plan_of(const cell_t* cache) {
                 break;
             }
             if (locals != 0 || returns != 0 || kind != ARG_NORMAL) return 0;
+            for (int32_t id = 1; id <= TYPE_COUNT && any_types; id++)
+                if (id != TYPE_unset && !typeset::has_q(e, id)) any_types = false;
             args++;
             break;
         }
@@ -215,7 +225,7 @@ uint32_t plan_of(const cell_t* cache) {
         }
     }
     if (args > PLAN_ARGS_MASK) return 0;
-    return PLAN_SIMPLE | args | (locals << PLAN_LOCALS_SHIFT);
+    return PLAN_SIMPLE | (any_types ? PLAN_ANY_TYPES : 0) | args | (locals << PLAN_LOCALS_SHIFT);
 }
 
 void build_cache(const cell_t* callee) {
@@ -285,7 +295,7 @@ void build_cache(const cell_t* callee) {
         integer::make_at(&count, refinements);
         block::rs_append(&cache, &count);
     }
-    cache.data3 = plan_of(&cache);
+    cache.data3 = plan_of(&cache, native_like);
     alloc::buffer(more)->head_cell()[1] = cache;
 }
 
@@ -645,7 +655,7 @@ inline void store_set_word() {
 int32_t eval_return(const cell_t* callee, const cell_t* word, const cell_t* code, int32_t pos,
                     int32_t end) {
     uint32_t plan = plan_of_callee(callee);
-    if (plan != (PLAN_SIMPLE | 1u)) [[unlikely]]
+    if ((plan & ~PLAN_ANY_TYPES) != (PLAN_SIMPLE | 1u)) [[unlikely]]
         return eval_code(callee, code, pos, end, false, pos - 1, false);
     // callee points into a context's values, which the argument may move:
     // from here on only its copy in the slot is read.
@@ -1000,7 +1010,8 @@ inline int32_t fetch_simple(uint32_t plan, uint8_t t, const cell_t* callee, cons
         pos = fetch_normal(callee, i, code, pos, end, infix);
         if (exits::pending) [[unlikely]]
             return pos;
-        check_arg(callee, i, alloc::buffer(cache)->head_cell() + i, stack::top_slot - 1);
+        if (!(plan & PLAN_ANY_TYPES) || type_of(stack::top_slot - 1) == TYPE_unset) [[unlikely]]
+            check_arg(callee, i, alloc::buffer(cache)->head_cell() + i, stack::top_slot - 1);
     }
     if (t == TYPE_function || t == TYPE_routine) {
         push_locals(static_cast<int32_t>((plan >> PLAN_LOCALS_SHIFT) & 0xFFFF));
@@ -1085,9 +1096,11 @@ int32_t call_simple(const cell_t* fn, const cell_t* word, uint32_t plan, const c
         pos = fetch_normal(slot, i, code, pos, end, false);
         if (exits::pending) [[unlikely]]
             return pos;
-        // Through the nodes again: the argument may have allocated.
-        node_t cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
-        check_arg(slot, i, alloc::buffer(cache)->head_cell() + i, stack::top_slot - 1);
+        if (!(plan & PLAN_ANY_TYPES) || type_of(stack::top_slot - 1) == TYPE_unset) [[unlikely]] {
+            // Through the nodes again: the argument may have allocated.
+            node_t cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
+            check_arg(slot, i, alloc::buffer(cache)->head_cell() + i, stack::top_slot - 1);
+        }
     }
     push_locals(static_cast<int32_t>((plan >> PLAN_LOCALS_SHIFT) & 0xFFFF));
     run_function(slot);
