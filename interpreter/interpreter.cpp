@@ -314,9 +314,7 @@ int32_t fetch_one(uint32_t kind, const cell_t* code, int32_t pos, int32_t end, b
         return pos + 1;
     case ARG_LIT:
         switch (type_of(c)) {
-        case TYPE_paren:
-            eval(c, false);
-            return pos + 1;
+        case TYPE_paren: eval(c, false); return pos + 1;
         case TYPE_get_word: stack::push(_context::get(c)); return pos + 1;
         case TYPE_get_path: {
             cell_t path = *c;
@@ -423,9 +421,13 @@ inline bool fast_compute(fast_op op, cell_t* left, int32_t r) {
     return true;
 }
 
+int32_t call_infix(cell_t* slot, const cell_t* word, uint32_t plan, const cell_t* code, int32_t pos,
+                   int32_t end, bool push);
+
 // The infix lookahead after an expression whose value is the last pushed
 // cell. Returns the position after the last operator's right operand.
-[[gnu::always_inline]] inline int32_t infix_loop(const cell_t* code, int32_t pos, int32_t end, bool push) {
+[[gnu::always_inline]] inline int32_t infix_loop(const cell_t* code, int32_t pos, int32_t end,
+                                                 bool push) {
     for (;;) {
         cell_t* w = live_cells(code, &end) + pos;
         if (pos >= end) return pos;
@@ -458,7 +460,12 @@ inline bool fast_compute(fast_op op, cell_t* left, int32_t r) {
         stack::push_slot();
         left[1] = left[0];
         left[0] = callee;
-        pos = eval_code(left, code, pos + 1, end, push, pos, true);
+        uint8_t ct = type_of(&callee);
+        const cell_t* cache = alloc::buffer(callee.data3)->head_cell() + 1;
+        if (!tracing && (ct == TYPE_native || ct == TYPE_action) && type_of(cache) == TYPE_block &&
+            (cache->data3 & (PLAN_SIMPLE | PLAN_ARGS_MASK)) == (PLAN_SIMPLE | 2u)) [[likely]]
+            pos = call_infix(left, w, cache->data3, code, pos + 1, end, push);
+        else pos = eval_code(left, code, pos + 1, end, push, pos, true);
         if (exits::pending) return pos;
     }
 }
@@ -520,6 +527,9 @@ void init_stack_limit() {
 namespace {
 
 cell_t* run_in_place(const cell_t* code);
+[[gnu::always_inline]] inline int32_t eval_operand(const cell_t* c, int32_t live,
+                                                   const cell_t* code, int32_t pos, int32_t end,
+                                                   bool infix);
 
 // Runs the expressions of code (a cell that stays put and keeps its block
 // alive) in the <body> frame just marked. Returns false when an exit is
@@ -623,6 +633,8 @@ inline int32_t fetch_normal(const cell_t* callee, int32_t i, const cell_t* code,
                             int32_t end, bool infix);
 int32_t call_simple(const cell_t* fn, const cell_t* word, uint32_t plan, const cell_t* code,
                     int32_t pos, int32_t end, bool push);
+int32_t call_native(const cell_t* fn, const cell_t* word, uint32_t plan, const cell_t* code,
+                    int32_t pos, int32_t end, bool push);
 
 // word::set_star for the set-word frame (the word, then its value): a word
 // bound to a global or function context with its values in place stores
@@ -637,7 +649,8 @@ inline void store_set_word() {
         cell_t* cc = _context::cell_of(ctx);
         if (_context::kind_of(cc) != _context::KIND_OBJECT) [[likely]] {
             cell_t* slot = nullptr;
-            if (!(cc->header & FLAG_STACK_VALUES)) slot = alloc::buffer(cc->data2)->head_cell() + index;
+            if (!(cc->header & FLAG_STACK_VALUES))
+                slot = alloc::buffer(cc->data2)->head_cell() + index;
             else if (cc->data2 != 0) slot = stack::cell_at(cc->data2) + index;
             if (slot != nullptr) [[likely]] {
                 *slot = *value;
@@ -682,19 +695,22 @@ int32_t eval_expression(const cell_t* code, int32_t pos, int32_t end, bool no_in
     case TYPE_word: {
         const cell_t* v = _context::get(c);
         uint8_t vt = type_of(v);
-        if (vt == TYPE_native && v->data1 == RETURN_SLOT && !tracing) [[unlikely]]
-            return eval_return(v, c, code, pos + 1, end);
-        if (vt == TYPE_function && !tracing) {
-            // Its plan read without building it: nothing here may allocate
-            // while v and c still point into buffers.
-            const cell_t* cache = alloc::buffer(v->data3)->head_cell() + 1;
-            if (type_of(cache) == TYPE_block && (cache->data3 & PLAN_SIMPLE)) [[likely]] {
-                pos = call_simple(v, c, cache->data3, code, pos + 1, end, push);
-                if (exits::pending) return pos;
-                break;
-            }
-        }
         if (callable_q(vt)) {
+            if (!tracing) [[likely]] {
+                if (vt == TYPE_native && v->data1 == RETURN_SLOT) [[unlikely]]
+                    return eval_return(v, c, code, pos + 1, end);
+                // Its plan read without building it: nothing here may allocate
+                // while v and c still point into buffers.
+                const cell_t* cache = alloc::buffer(v->data3)->head_cell() + 1;
+                if (type_of(cache) == TYPE_block && (cache->data3 & PLAN_SIMPLE) &&
+                    vt != TYPE_routine) [[likely]] {
+                    pos = vt == TYPE_function
+                              ? call_simple(v, c, cache->data3, code, pos + 1, end, push)
+                              : call_native(v, c, cache->data3, code, pos + 1, end, push);
+                    if (exits::pending) return pos;
+                    break;
+                }
+            }
             pos = eval_code(v, code, pos + 1, end, push, pos, false);
             if (exits::pending) return pos;
             break;
@@ -859,7 +875,8 @@ constexpr uint64_t NOT_INERT =
     (uint64_t{1} << TYPE_lit_word) | (uint64_t{1} << TYPE_get_word) | (uint64_t{1} << TYPE_issue) |
     (uint64_t{1} << TYPE_native) | (uint64_t{1} << TYPE_action) | (uint64_t{1} << TYPE_function) |
     (uint64_t{1} << TYPE_routine) | (uint64_t{1} << TYPE_op) | (uint64_t{1} << TYPE_path) |
-    (uint64_t{1} << TYPE_lit_path) | (uint64_t{1} << TYPE_set_path) | (uint64_t{1} << TYPE_get_path);
+    (uint64_t{1} << TYPE_lit_path) | (uint64_t{1} << TYPE_set_path) |
+    (uint64_t{1} << TYPE_get_path);
 static_assert(TYPE_COUNT <= 64, "the inert mask has one bit per type");
 inline bool inert_q(uint8_t t) { return t < 64 && !((NOT_INERT >> t) & 1); }
 
@@ -884,25 +901,27 @@ inline void run_entry(uint8_t t, const cell_t* callee, const int32_t* refs) {
 // returns the last one's cell (the top's), or nullptr when an exit is
 // pending. The same positions, errors and exits as run_frame's.
 cell_t* run_in_place(const cell_t* code) {
-    int32_t head = block::head_index(code);
-    int32_t end = block::abs_length(code);
-    if (head < 0) head = 0;
+    series_buffer_t* b = alloc::buffer(code->data2);
+    int32_t end = b->used() >> 4;
+    int32_t pos = block::head_index(code);
+    if (pos < 0) pos = 0;
     cell_t* base = stack::top_slot;
-    if (head >= end) [[unlikely]] {
+    if (pos >= end) [[unlikely]] {
         stack::push_slot()->header = TYPE_unset;
         return base;
     }
-    bool track = !top_level::library_q(code->data2);
-    int32_t pos = head;
+    bool track = !(b->flags & top_level::LIBRARY_SERIES);
     for (;;) {
         if (track) {
             *position = *code;
             position->data1 = static_cast<uint32_t>(pos);
         }
-        pos = eval_expression(code, pos, end, false, true, false);
+        pos = eval_operand(b->head_cell() + pos, end, code, pos, end, false);
         if (exits::pending) [[unlikely]]
             return nullptr;
-        end = live_end(code, end);
+        b = alloc::buffer(code->data2);
+        int32_t live = b->used() >> 4;
+        if (live < end) end = live;
         if (pos >= end) break;
         stack::top_slot = base;
     }
@@ -961,21 +980,20 @@ inline void run_simple_entry(uint8_t t, const cell_t* callee, int32_t n) {
     run_entry(t, callee, no_refinements);
 }
 
-// Pushes the normal argument at pos (entry i of callee, for the report when
-// it is missing); returns the position after it. Values that stand for
-// themselves, and words holding such values, skip eval_expression: nothing
-// between reading the cell and pushing its value can allocate.
-[[gnu::always_inline]] inline int32_t fetch_normal(const cell_t* callee, int32_t i, const cell_t* code, int32_t pos,
-                            int32_t end, bool infix) {
-    int32_t live = end;
-    const cell_t* c = live_cells(code, &live) + pos;
-    if (pos >= live) [[unlikely]]
-        fire_no_arg(callee, i);
+// Pushes the value of the expression at pos (c, with live the end clamped to
+// the block's tail) and returns the position after it; infix: the right
+// operand of an operator, which takes no lookahead of its own. While nothing
+// is traced the common forms skip eval_expression: a value that stands for
+// itself, a word holding one, and a word naming a function, native or action
+// whose plan is simple. Nothing between reading a cell and pushing its value
+// (or marking the call's frame) can allocate.
+[[gnu::always_inline]] inline int32_t eval_operand(const cell_t* c, int32_t live,
+                                                   const cell_t* code, int32_t pos, int32_t end,
+                                                   bool infix) {
     if (!tracing) [[likely]] {
         uint8_t ct = type_of(c);
         bool word_next = pos + 1 < live && type_of(c + 1) == TYPE_word;
-        // A value that stands for itself, with no operator after it, is
-        // pushed as it is: most arguments are literals or blocks.
+        // Most arguments are literals or blocks.
         if (inert_q(ct) && (infix || !word_next)) {
             stack::push(c);
             return pos + 1;
@@ -984,15 +1002,42 @@ inline void run_simple_entry(uint8_t t, const cell_t* callee, int32_t n) {
             const cell_t* v = peek_value(c);
             if (v != nullptr) {
                 uint8_t vt = type_of(v);
-                if (!callable_q(vt) && vt != TYPE_unset && vt != TYPE_op) {
-                    stack::push(v);
-                    if (infix || !word_next) return pos + 1;
-                    return infix_loop(code, pos + 1, end, true);
+                if (!callable_q(vt)) {
+                    if (vt != TYPE_unset && vt != TYPE_op) {
+                        stack::push(v);
+                        if (infix || !word_next) return pos + 1;
+                        return infix_loop(code, pos + 1, end, true);
+                    }
+                } else if (vt != TYPE_routine && !(vt == TYPE_native && v->data1 == RETURN_SLOT)) {
+                    const cell_t* cache = alloc::buffer(v->data3)->head_cell() + 1;
+                    if (type_of(cache) == TYPE_block && (cache->data3 & PLAN_SIMPLE)) [[likely]] {
+                        pos = vt == TYPE_function
+                                  ? call_simple(v, c, cache->data3, code, pos + 1, end, true)
+                                  : call_native(v, c, cache->data3, code, pos + 1, end, true);
+                        if (exits::pending || infix) return pos;
+                        int32_t after = end;
+                        const cell_t* next = live_cells(code, &after) + pos;
+                        if (pos < after && type_of(next) == TYPE_word)
+                            return infix_loop(code, pos, end, true);
+                        return pos;
+                    }
                 }
             }
         }
     }
     return eval_expression(code, pos, end, infix, true, false);
+}
+
+// Pushes the normal argument at pos (entry i of callee, for the report when
+// it is missing); returns the position after it.
+[[gnu::always_inline]] inline int32_t fetch_normal(const cell_t* callee, int32_t i,
+                                                   const cell_t* code, int32_t pos, int32_t end,
+                                                   bool infix) {
+    int32_t live = end;
+    const cell_t* c = live_cells(code, &live) + pos;
+    if (pos >= live) [[unlikely]]
+        fire_no_arg(callee, i);
+    return eval_operand(c, live, code, pos, end, infix);
 }
 
 // The common call: no path, ordinary evaluation, a plan of normal arguments
@@ -1089,6 +1134,7 @@ inline void run_function(const cell_t* fn) {
 // more than they save: eval_expression grows.)
 int32_t call_simple(const cell_t* fn, const cell_t* word, uint32_t plan, const cell_t* code,
                     int32_t pos, int32_t end, bool push) {
+    check_native_stack();
     cell_t* slot = stack::push(fn);
     stack::mark_interp_func(word);
     int32_t n = static_cast<int32_t>(plan & PLAN_ARGS_MASK);
@@ -1104,6 +1150,61 @@ int32_t call_simple(const cell_t* fn, const cell_t* word, uint32_t plan, const c
     }
     push_locals(static_cast<int32_t>((plan >> PLAN_LOCALS_SHIFT) & 0xFFFF));
     run_function(slot);
+    if (exits::pending) return pos;
+    cell_t* result = stack::arguments;
+    stack::unwind();
+    cell_t* target = push ? slot : stack::arguments;
+    *target = *result;
+    stack::top_slot = target + 1;
+    return pos;
+}
+
+// eval_code for a native or action named by a word, its plan simple, nothing
+// traced: no path, no infix shuffle, no events.
+[[gnu::noinline]] int32_t call_native(const cell_t* fn, const cell_t* word, uint32_t plan,
+                                      const cell_t* code, int32_t pos, int32_t end, bool push) {
+    check_native_stack();
+    cell_t* slot = stack::push(fn);
+    stack::mark_interp_native(word);
+    int32_t n = static_cast<int32_t>(plan & PLAN_ARGS_MASK);
+    for (int32_t i = 0; i < n; i++) {
+        pos = fetch_normal(slot, i, code, pos, end, false);
+        if (exits::pending) [[unlikely]]
+            return pos;
+        if (!(plan & PLAN_ANY_TYPES) || type_of(stack::top_slot - 1) == TYPE_unset) {
+            node_t cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
+            check_arg(slot, i, alloc::buffer(cache)->head_cell() + i, stack::top_slot - 1);
+        }
+    }
+    run_simple_entry(type_of(slot), slot, n);
+    if (exits::pending) return pos;
+    cell_t* result = stack::arguments;
+    stack::unwind();
+    cell_t* target = push ? slot : stack::arguments;
+    *target = *result;
+    stack::top_slot = target + 1;
+    return pos;
+}
+
+// The operator call of the infix lookahead, its callee at slot with the left
+// operand above it, for a native or action with a simple plan of two
+// arguments while nothing is traced.
+[[gnu::noinline]] int32_t call_infix(cell_t* slot, const cell_t* word, uint32_t plan,
+                                     const cell_t* code, int32_t pos, int32_t end, bool push) {
+    stack::top_slot = slot + 1;
+    stack::mark_interp_native(word);
+    stack::top_slot = slot + 2;
+    node_t cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
+    if (!(plan & PLAN_ANY_TYPES) || type_of(slot + 1) == TYPE_unset)
+        check_arg(slot, 0, alloc::buffer(cache)->head_cell(), slot + 1);
+    pos = fetch_normal(slot, 1, code, pos, end, true);
+    if (exits::pending) [[unlikely]]
+        return pos;
+    if (!(plan & PLAN_ANY_TYPES) || type_of(stack::top_slot - 1) == TYPE_unset) {
+        cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
+        check_arg(slot, 1, alloc::buffer(cache)->head_cell() + 1, stack::top_slot - 1);
+    }
+    run_simple_entry(type_of(slot), slot, 2);
     if (exits::pending) return pos;
     cell_t* result = stack::arguments;
     stack::unwind();
@@ -1143,8 +1244,7 @@ int32_t eval_code(const cell_t* callee, const cell_t* code, int32_t pos, int32_t
     uint32_t plan = plan_of_callee(slot);
     if ((plan & PLAN_SIMPLE) && path == nullptr) [[likely]]
         pos = fetch_simple(plan, t, slot, code, pos, end, infix);
-    else
-        pos = fetch_args(slot, code, pos, end, path, ref_pos, mode::EVAL, infix);
+    else pos = fetch_args(slot, code, pos, end, path, ref_pos, mode::EVAL, infix);
     if (exits::pending) return pos;
     if (t == TYPE_function) {
         run_function(slot);
@@ -1377,7 +1477,8 @@ void call_function(const cell_t* fn, node_t obj_ctx, const cell_t* word, uint32_
             stack::set_exit_target(1);
             if (fn->header & (function::FLAG_NO_TRACE | function::FLAG_TRACE)) [[unlikely]] {
                 if (fn->header & function::FLAG_NO_TRACE) tracing = false;
-                if ((fn->header & function::FLAG_TRACE) && type_of(tracer) != TYPE_unset) tracing = true;
+                if ((fn->header & function::FLAG_TRACE) && type_of(tracer) != TYPE_unset)
+                    tracing = true;
             }
             cell_t body = *function::more(fn, function::MORE_BODY);
             if (tracing) [[unlikely]]
