@@ -677,8 +677,10 @@ int32_t eval_return(const cell_t* callee, const cell_t* word, const cell_t* code
     pos = fetch_normal(slot, 0, code, pos, end, false);
     if (exits::pending) [[unlikely]]
         return pos;
-    node_t cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
-    check_arg(slot, 0, alloc::buffer(cache)->head_cell(), stack::top_slot - 1);
+    if (!(plan & PLAN_ANY_TYPES) || type_of(stack::top_slot - 1) == TYPE_unset) {
+        node_t cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
+        check_arg(slot, 0, alloc::buffer(cache)->head_cell(), stack::top_slot - 1);
+    }
     exits::throw_exit(true, false);
     return pos;
 }
@@ -980,6 +982,26 @@ inline void run_simple_entry(uint8_t t, const cell_t* callee, int32_t n) {
     run_entry(t, callee, no_refinements);
 }
 
+// A paren as eval_expression runs it while nothing is traced: its cell rides
+// on the stack while it runs (it keeps the block alive), then its value takes
+// that cell's place.
+[[gnu::noinline]] int32_t eval_paren(const cell_t* c, const cell_t* code, int32_t pos, int32_t end,
+                                     bool infix) {
+    check_native_stack();
+    cell_t* held = stack::push(c);
+    cell_t* r = run_in_place(held);
+    if (r == nullptr) [[unlikely]]
+        return pos;
+    *held = *r;
+    stack::top_slot = held + 1;
+    pos++;
+    if (infix) return pos;
+    int32_t after = end;
+    const cell_t* next = live_cells(code, &after) + pos;
+    if (pos < after && type_of(next) == TYPE_word) return infix_loop(code, pos, end, true);
+    return pos;
+}
+
 // Pushes the value of the expression at pos (c, with live the end clamped to
 // the block's tail) and returns the position after it; infix: the right
 // operand of an operator, which takes no lookahead of its own. While nothing
@@ -1008,7 +1030,9 @@ inline void run_simple_entry(uint8_t t, const cell_t* callee, int32_t n) {
                         if (infix || !word_next) return pos + 1;
                         return infix_loop(code, pos + 1, end, true);
                     }
-                } else if (vt != TYPE_routine && !(vt == TYPE_native && v->data1 == RETURN_SLOT)) {
+                } else if (vt == TYPE_native && v->data1 == RETURN_SLOT) {
+                    return eval_return(v, c, code, pos + 1, end);
+                } else if (vt != TYPE_routine) {
                     const cell_t* cache = alloc::buffer(v->data3)->head_cell() + 1;
                     if (type_of(cache) == TYPE_block && (cache->data3 & PLAN_SIMPLE)) [[likely]] {
                         pos = vt == TYPE_function
@@ -1023,6 +1047,8 @@ inline void run_simple_entry(uint8_t t, const cell_t* callee, int32_t n) {
                     }
                 }
             }
+        } else if (ct == TYPE_paren) {
+            return eval_paren(c, code, pos, end, infix);
         }
     }
     return eval_expression(code, pos, end, infix, true, false);
