@@ -681,6 +681,19 @@ int32_t eval_return(const cell_t* callee, const cell_t* word, const cell_t* code
         node_t cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
         check_arg(slot, 0, alloc::buffer(cache)->head_cell(), stack::top_slot - 1);
     }
+    // Straight in the function's body, the frame under return's own is the
+    // exit target: land there without the general walk.
+    call_frame_t* own = stack::ctop - 1;
+    call_frame_t* target = own - 1;
+    if (target > stack::cbottom && (target->header & frame::EXIT_TARGET)) [[likely]] {
+        cell_t* base = stack::cell_at(own->prev);
+        *base = stack::top_slot[-1];
+        stack::ctop = own;
+        stack::arguments = base;
+        stack::top_slot = base;
+        exits::pending = exits::THROW_RETURN;
+        return pos;
+    }
     exits::throw_exit(true, false);
     return pos;
 }
