@@ -945,7 +945,7 @@ cell_t* run_in_place(const cell_t* code) {
 
 // A branch of `if` or `either` (one of the current frame's arguments): its
 // value becomes the frame's result.
-void run_branch(const cell_t* branch) {
+[[gnu::always_inline]] inline void run_branch(const cell_t* branch) {
     cell_t* r = run_in_place(branch);
     if (r == nullptr) [[unlikely]]
         return;
@@ -955,7 +955,7 @@ void run_branch(const cell_t* branch) {
 
 // `if` and `either` with their arguments in place and checked: the natives'
 // work without their entries.
-inline void run_conditional(uint32_t index) {
+[[gnu::always_inline]] inline void run_conditional(uint32_t index) {
     cell_t* a = stack::arguments;
     uint8_t ct = type_of(a);
     bool truthy = !(ct == TYPE_none || (ct == TYPE_logic && a->data1 == 0));
@@ -976,7 +976,7 @@ inline void run_conditional(uint32_t index) {
 // Runs a native or action whose n normal arguments are in place, while
 // nothing is traced: if and either run their branch here, integer arithmetic
 // and comparison need no entry.
-inline void run_simple_entry(uint8_t t, const cell_t* callee, int32_t n) {
+[[gnu::always_inline]] inline void run_simple_entry(uint8_t t, const cell_t* callee, int32_t n) {
     if (t == TYPE_native && (callee->data1 == EITHER_INDEX || callee->data1 == IF_INDEX) &&
         native_table != nullptr && native_table[callee->data1] != nullptr) {
         run_conditional(callee->data1);
@@ -1127,7 +1127,7 @@ inline uint32_t plan_of_callee(const cell_t* callee) {
 // interpreted body while nothing is traced: the same protocol with nothing
 // for callbacks or compiled bodies, and the body run from a copy of its cell
 // (fn, on the stack in its slot, keeps the body alive).
-inline void run_function(const cell_t* fn) {
+[[gnu::always_inline]] inline void run_function(const cell_t* fn) {
     cell_t* more = alloc::buffer(fn->data3)->head_cell();
     const cell_t* compiled = more + function::MORE_CODE;
     if (tracing || (fn->header & (function::FLAG_NO_TRACE | function::FLAG_TRACE)) ||
@@ -1171,8 +1171,8 @@ inline void run_function(const cell_t* fn) {
 // only, nothing traced: the same frame, arguments and result with none of
 // the other cases' tests. (Natives through here cost every other expression
 // more than they save: eval_expression grows.)
-int32_t call_simple(const cell_t* fn, const cell_t* word, uint32_t plan, const cell_t* code,
-                    int32_t pos, int32_t end, bool push) {
+[[gnu::noinline]] int32_t call_simple(const cell_t* fn, const cell_t* word, uint32_t plan,
+                                      const cell_t* code, int32_t pos, int32_t end, bool push) {
     check_native_stack();
     cell_t* slot = stack::push(fn);
     stack::mark_interp_func(word);
@@ -1205,15 +1205,16 @@ int32_t call_simple(const cell_t* fn, const cell_t* word, uint32_t plan, const c
     check_native_stack();
     cell_t* slot = stack::push(fn);
     stack::mark_interp_native(word);
+    // A handle stays the same when its buffer moves: read once, it serves
+    // every argument's check.
+    node_t cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
     int32_t n = static_cast<int32_t>(plan & PLAN_ARGS_MASK);
     for (int32_t i = 0; i < n; i++) {
         pos = fetch_normal(slot, i, code, pos, end, false);
         if (exits::pending) [[unlikely]]
             return pos;
-        if (!(plan & PLAN_ANY_TYPES) || type_of(stack::top_slot - 1) == TYPE_unset) {
-            node_t cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
+        if (!(plan & PLAN_ANY_TYPES) || type_of(stack::top_slot - 1) == TYPE_unset)
             check_arg(slot, i, alloc::buffer(cache)->head_cell() + i, stack::top_slot - 1);
-        }
     }
     run_simple_entry(type_of(slot), slot, n);
     if (exits::pending) return pos;
