@@ -255,6 +255,40 @@ void put_value(cell_t* map, cell_t* key, cell_t* value, bool case_) {
     cell::clear_new_line(entries(block_of(map)) + at);
 }
 
+void put_integer(cell_t* map, const cell_t* key, const cell_t* value) {
+    node_t table = table_of(map);
+    hashtable::free_bucket_t room;
+    if (cell_t* found = hashtable::find_map_integer(table, integer::get(key), &room)) {
+        if (removed_q(found + 1)) hashtable::record(table)->alive++;
+        found[1] = *value;
+        cell::clear_new_line(found + 1);
+        return;
+    }
+    hashtable_t* t = hashtable::record(table);
+    if (room.bucket < 0 || t->occupied >= t->bound) [[unlikely]] {
+        // The table grows (and may drop removed entries first): the general way.
+        cell_t k = *key, v = *value;
+        collector::root_cell keep(&v);
+        put_value(map, &k, &v, false);
+        return;
+    }
+    cell_t pair[2] = {*key, *value};  // the caller keeps value's series alive
+    cell::clear_new_line(&pair[0]);
+    cell::clear_new_line(&pair[1]);
+    node_t block = block_of(map);
+    series_buffer_t* s = alloc::buffer(block);
+    uint8_t* at;
+    if (s->tail + static_cast<int32_t>(sizeof pair) <= s->size) [[likely]] {
+        at = s->tail_ptr();
+        s->tail += static_cast<int32_t>(sizeof pair);
+    } else {
+        at = alloc::alloc_tail_unit(s, static_cast<int32_t>(sizeof pair));
+        s = alloc::buffer(block);
+    }
+    std::memcpy(at, pair, sizeof pair);
+    hashtable::enter_map_integer(table, room, s->used() / static_cast<int32_t>(sizeof(cell_t)) - 2);
+}
+
 cell_t* extend(cell_t* map, cell_t* block, bool case_) {
     cell_t b = *block;
     collector::root_cell keep(&b);

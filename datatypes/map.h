@@ -17,6 +17,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/hashtable.h"
 
 namespace zuv::map {
 
@@ -56,6 +57,15 @@ bool foreach_next(cell_t* map, cell_t* words, int32_t count, int32_t* position);
 cell_t* find_value(cell_t* map, const cell_t* key, int32_t code);
 // Stores value under key (appending a new entry or reviving a removed one).
 void put_value(cell_t* map, cell_t* key, cell_t* value, bool case_);
+
+// find_value and put_value for an integer! key, the common case kept short:
+// every comparison code finds the same entry of an integer. put_integer's
+// caller keeps value rooted (an argument cell, say) while it runs.
+inline cell_t* find_integer_value(const cell_t* map, int32_t key) {
+    cell_t* k = hashtable::find_map_integer(table_of(map), key, nullptr);
+    return k && k[1].header != 0 ? k + 1 : nullptr;
+}
+void put_integer(cell_t* map, const cell_t* key, const cell_t* value);
 
 // --- action entries ---
 cell_t* make(cell_t* proto, cell_t* spec, int32_t type);

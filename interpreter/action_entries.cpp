@@ -3,6 +3,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/none.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -240,7 +241,28 @@ void poke_star(const int32_t*) {
     poke(arg(0), arg(1), arg(2));
     stack::set_last(arg(2));
 }
-void put_star(const int32_t* refs) { result(put(arg(0), arg(1), arg(2), used(refs, 0))); }
+namespace {
+// The general paths of put and select, apart so that the map! integer-key
+// paths save no registers for them.
+[[gnu::noinline]] void put_any(const int32_t* refs) {
+    result(put(arg(0), arg(1), arg(2), used(refs, 0)));
+}
+[[gnu::noinline]] void select_any(const int32_t* refs) {
+    result(select(arg(0), arg(1), ref_arg(refs, 0), used(refs, 1), used(refs, 2), used(refs, 3),
+                  used(refs, 4), ref_arg(refs, 5), ref_arg(refs, 6), used(refs, 7), used(refs, 8)));
+}
+}  // namespace
+
+void put_star(const int32_t* refs) {
+    cell_t* a = stack::arguments;
+    // An integer key of a map!: /case changes nothing.
+    if (type_of(a) == TYPE_map && type_of(a + 1) == TYPE_integer) {
+        map::put_integer(a, a + 1, a + 2);
+        *a = a[2];
+        return;
+    }
+    put_any(refs);
+}
 void remove_star(const int32_t* refs) {
     result(remove(arg(0), ref_arg(refs, 0), ref_arg(refs, 1)));
 }
@@ -248,8 +270,14 @@ void reverse_star(const int32_t* refs) {
     result(reverse(arg(0), ref_arg(refs, 0), ref_arg(refs, 1)));
 }
 void select_star(const int32_t* refs) {
-    result(select(arg(0), arg(1), ref_arg(refs, 0), used(refs, 1), used(refs, 2), used(refs, 3),
-                  used(refs, 4), ref_arg(refs, 5), ref_arg(refs, 6), used(refs, 7), used(refs, 8)));
+    cell_t* a = stack::arguments;
+    // An integer key of a map!: no refinement changes what is found.
+    if (type_of(a) == TYPE_map && type_of(a + 1) == TYPE_integer) {
+        const cell_t* v = map::find_integer_value(a, integer::get(a + 1));
+        *a = v ? *v : cell_t{TYPE_none, 0, 0, 0};
+        return;
+    }
+    select_any(refs);
 }
 void sort_star(const int32_t* refs) {
     result(sort(arg(0), used(refs, 0), ref_arg(refs, 1), ref_arg(refs, 2), ref_arg(refs, 3),

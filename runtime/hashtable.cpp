@@ -39,7 +39,9 @@ constexpr uint32_t SLOT_EMPTY = 0, SLOT_DELETED = 1;
 // bucket when the table grows.
 inline uint32_t fold(uint32_t h) { return h < 2 ? h + 2 : h; }
 
-inline slot_t* slots(const hashtable_t* t) { return reinterpret_cast<slot_t*>(alloc::buffer(t->keys)->data()); }
+inline slot_t* slots(const hashtable_t* t) {
+    return reinterpret_cast<slot_t*>(alloc::buffer(t->keys)->data());
+}
 inline cell_t* block_cells(const hashtable_t* t) { return alloc::buffer(t->block)->head_cell(); }
 inline int32_t block_length(const hashtable_t* t) { return alloc::buffer(t->block)->used() / 16; }
 
@@ -56,14 +58,20 @@ inline void set_deleted(slot_t* slot, int32_t i) { slot[i].hash = SLOT_DELETED; 
 inline int32_t next_bucket(int32_t i, int32_t& step, int32_t mask) { return (i + ++step) & mask; }
 
 // Kind 0 keeps, per block position, the bucket + 1 holding it.
-inline uint32_t* index_words(const hashtable_t* t) { return reinterpret_cast<uint32_t*>(alloc::buffer(t->indexes)->data()); }
+inline uint32_t* index_words(const hashtable_t* t) {
+    return reinterpret_cast<uint32_t*>(alloc::buffer(t->indexes)->data());
+}
 inline int32_t index_capacity(const hashtable_t* t) { return alloc::buffer(t->indexes)->size / 4; }
 
 // The chains store: one node per chain (0 once released), its used bytes
 // give the chain count. A chain is a series of 32-bit positions.
-inline node_t* chain_nodes(const hashtable_t* t) { return reinterpret_cast<node_t*>(alloc::buffer(t->chains)->data()); }
+inline node_t* chain_nodes(const hashtable_t* t) {
+    return reinterpret_cast<node_t*>(alloc::buffer(t->chains)->data());
+}
 inline int32_t chain_count(const hashtable_t* t) { return alloc::buffer(t->chains)->used() / 4; }
-inline int32_t* chain_positions(node_t chain) { return reinterpret_cast<int32_t*>(alloc::buffer(chain)->data()); }
+inline int32_t* chain_positions(node_t chain) {
+    return reinterpret_cast<int32_t*>(alloc::buffer(chain)->data());
+}
 inline int32_t chain_length(node_t chain) { return alloc::buffer(chain)->used() / 4; }
 
 node_t new_words(int32_t count, uint8_t fill) {
@@ -104,7 +112,9 @@ inline uint32_t cycle_stamp() { return collector::cycles + 1; }
 // table exists).
 inline int32_t canonical(int32_t id) { return symbol::ready_q() ? symbol::resolve(id) : id; }
 
-inline bool equal(cell_t* stored, cell_t* key, int32_t code) { return actions::compare(stored, key, code); }
+inline bool equal(cell_t* stored, cell_t* key, int32_t code) {
+    return actions::compare(stored, key, code);
+}
 
 // The position of a kind-0 bucket's first value.
 inline int32_t first_position(const hashtable_t* t, int32_t key) {
@@ -211,10 +221,8 @@ int32_t find_int_key(const hashtable_t* t, int32_t key, uint32_t h, int32_t* tar
             if (target) *target = deleted >= 0 ? deleted : i;
             return -1;
         }
-        if (s == SLOT_DELETED)
-            deleted = i;
-        else if (s == h && static_cast<int32_t>(entry_at(t, slot[i].key)->data1) == key)
-            return i;
+        if (s == SLOT_DELETED) deleted = i;
+        else if (s == h && static_cast<int32_t>(entry_at(t, slot[i].key)->data1) == key) return i;
         i = next_bucket(i, step, mask);
     }
     if (target) *target = deleted;
@@ -223,20 +231,25 @@ int32_t find_int_key(const hashtable_t* t, int32_t key, uint32_t h, int32_t* tar
 
 }  // namespace
 
-hashtable_t* record(node_t table) { return reinterpret_cast<hashtable_t*>(alloc::buffer(table)->data()); }
+hashtable_t* record(node_t table) {
+    return reinterpret_cast<hashtable_t*>(alloc::buffer(table)->data());
+}
 
 // --- making ----------------------------------------------------------------------
 
 node_t init(int32_t size, const cell_t* block, int32_t kind, int32_t value_cells) {
-    if (kind == KIND_SYMBOL && value_cells == 2 && block && type_of(block) == TYPE_context && block->data1)
+    if (kind == KIND_SYMBOL && value_cells == 2 && block && type_of(block) == TYPE_context &&
+        block->data1)
         return clone_into(block->data1);
     if (kind == KIND_SYMBOL && size >= 4000) size *= 2;
     if (size < 4) size = 4;
 
     node_t table = alloc::alloc_bytes_filled(sizeof(hashtable_t), 0);
     collector::root_node keep_table(table);
-    alloc::buffer(table)->tail = alloc::buffer(table)->head + static_cast<int32_t>(sizeof(hashtable_t));
-    int32_t buckets = static_cast<int32_t>(hash::round_up_pow2(static_cast<uint32_t>(size / LOAD_FACTOR)));
+    alloc::buffer(table)->tail =
+        alloc::buffer(table)->head + static_cast<int32_t>(sizeof(hashtable_t));
+    int32_t buckets =
+        static_cast<int32_t>(hash::round_up_pow2(static_cast<uint32_t>(size / LOAD_FACTOR)));
     node_t flags = new_flags();
     collector::root_node keep_flags(flags);
     node_t keys = new_slots(buckets);
@@ -248,7 +261,8 @@ node_t init(int32_t size, const cell_t* block, int32_t kind, int32_t value_cells
     node_t block_node;
     bool enter = false;
     if (kind >= KIND_INT || !block) {
-        block_node = alloc::alloc_cells(kind >= KIND_INT ? int64_t{size} * (value_cells + 1) : size);
+        block_node =
+            alloc::alloc_cells(kind >= KIND_INT ? int64_t{size} * (value_cells + 1) : size);
     } else {
         block_node = block->data2;
         enter = true;
@@ -273,7 +287,8 @@ node_t init(int32_t size, const cell_t* block, int32_t kind, int32_t value_cells
         // and the table: a hash! cell on the argument stack holds them.
         bool rooted = (kind == KIND_HASH || kind == KIND_MAP) && stack::bottom;
         if (rooted) {
-            cell_t holder{static_cast<uint32_t>(kind == KIND_HASH ? TYPE_hash : TYPE_map), 0, block_node, table};
+            cell_t holder{static_cast<uint32_t>(kind == KIND_HASH ? TYPE_hash : TYPE_map), 0,
+                          block_node, table};
             stack::push(&holder);
         }
         add_block(table, static_cast<int32_t>(block->data1), kind == KIND_MAP ? 2 : 1);
@@ -309,9 +324,11 @@ node_t copy(node_t source, node_t new_block) {
     t->block = static_cast<int32_t>(new_block);
     if (t->kind == KIND_HASH) {
         // The copy gets chains of its own: the two tables never share one.
-        node_t indexes = alloc::copy_series(alloc::buffer(static_cast<node_t>(record(source)->indexes)));
+        node_t indexes =
+            alloc::copy_series(alloc::buffer(static_cast<node_t>(record(source)->indexes)));
         record(table)->indexes = static_cast<int32_t>(indexes);
-        node_t chains = alloc::copy_series(alloc::buffer(static_cast<node_t>(record(source)->chains)));
+        node_t chains =
+            alloc::copy_series(alloc::buffer(static_cast<node_t>(record(source)->chains)));
         record(table)->chains = static_cast<int32_t>(chains);
         int32_t n = chain_count(record(table));
         for (int32_t k = 0; k < n; k++) {
@@ -376,7 +393,8 @@ cell_t* put_with_status(node_t table, cell_t* value, int* status) {
             cell_t* cells = block_cells(t);
             int32_t key = slots(t)[i].key;
             cell_t* first = cells + first_position(t, key);
-            if (type_of(first) == type_of(cells + p) && equal(first, cells + p, actions::cmp::EQUAL)) {
+            if (type_of(first) == type_of(cells + p) &&
+                equal(first, cells + p, actions::cmp::EQUAL)) {
                 if (key >= 0) {
                     // The bucket's single position becomes a chain of two.
                     node_t chain = new_empty_words();
@@ -395,7 +413,8 @@ cell_t* put_with_status(node_t table, cell_t* value, int* status) {
         }
         i = next_bucket(i, step, mask);
     }
-    if (target < 0) target = deleted;  // growth keeps an empty bucket, so this is a full probe of deleted ones
+    if (target < 0)
+        target = deleted;  // growth keeps an empty bucket, so this is a full probe of deleted ones
     t = record(table);
     uint32_t s = state(slots(t), target);
     if (s != BUCKET_LIVE) {
@@ -432,7 +451,8 @@ void add_block(node_t table, int32_t start, int32_t step) {
             int32_t length = block_length(t);
             if (p + 1 < length) copy_cell(cells + p + 1, found + 1);
             int32_t drop = std::min(2, length - p);
-            std::memmove(cells + p, cells + p + drop, static_cast<size_t>(length - p - drop) * sizeof(cell_t));
+            std::memmove(cells + p, cells + p + drop,
+                         static_cast<size_t>(length - p - drop) * sizeof(cell_t));
             alloc::buffer(static_cast<node_t>(t->block))->tail -= drop * 16;
             continue;
         }
@@ -445,20 +465,26 @@ void add_block(node_t table, int32_t start, int32_t step) {
 
 // --- looking up ------------------------------------------------------------------
 
-cell_t* get(node_t table, const cell_t* key_cell, int32_t position, int32_t skip, int code, bool last, bool reverse) {
-    refresh(table);
+cell_t* get(node_t table, const cell_t* key_cell, int32_t position, int32_t skip, int code,
+            bool last, bool reverse) {
     hashtable_t* t = record(table);
+    if (t->stamp != 0) {
+        refresh(table);
+        t = record(table);
+    }
     cell_t key = *key_cell;
     if (t->kind == KIND_MAP) {
         uint8_t kt = type_of(&key);
-        if (kt == TYPE_word || kt == TYPE_lit_word || kt == TYPE_get_word) cell::set_type(&key, TYPE_set_word);
+        if (kt == TYPE_word || kt == TYPE_lit_word || kt == TYPE_get_word)
+            cell::set_type(&key, TYPE_set_word);
     }
     if (reverse) last = true;
     if (skip == 0) skip = 1;
     int32_t abs_skip = skip < 0 ? -skip : skip;
 
     bool fast_integer = t->kind == KIND_MAP && type_of(&key) == TYPE_integer &&
-                        (code == actions::cmp::EQUAL || code == actions::cmp::STRICT_EQUAL || code == actions::cmp::SAME);
+                        (code == actions::cmp::EQUAL || code == actions::cmp::STRICT_EQUAL ||
+                         code == actions::cmp::SAME);
     uint32_t h = fold(hash::value(&key, false));
     t = record(table);
     int32_t mask = t->buckets - 1;
@@ -501,7 +527,8 @@ cell_t* get(node_t table, const cell_t* key_cell, int32_t position, int32_t skip
                     positions.push_back(k);
                 } else {
                     node_t chain = chain_nodes(t)[-k - 1];
-                    positions.assign(chain_positions(chain), chain_positions(chain) + chain_length(chain));
+                    positions.assign(chain_positions(chain),
+                                     chain_positions(chain) + chain_length(chain));
                 }
                 int32_t none = last ? -1 : block_length(t);
                 int32_t best = none;
@@ -527,7 +554,8 @@ cell_t* get(node_t table, const cell_t* key_cell, int32_t position, int32_t skip
     return nullptr;
 }
 
-cell_t* get_next(node_t table, const cell_t* key_cell, int32_t* bucket, int32_t* start, int32_t* step) {
+cell_t* get_next(node_t table, const cell_t* key_cell, int32_t* bucket, int32_t* start,
+                 int32_t* step) {
     hashtable_t* t = record(table);
     cell_t key = *key_cell;
     int32_t mask = t->buckets - 1;
@@ -555,6 +583,42 @@ cell_t* get_next(node_t table, const cell_t* key_cell, int32_t* bucket, int32_t*
         i = next_bucket(i, *step, mask);
         if (i == *start) return nullptr;
     }
+}
+
+cell_t* find_map_integer(node_t table, int32_t key, free_bucket_t* room) {
+    // Map tables are never hashed by address (nothing to refresh), and
+    // nothing here allocates: the arrays stay where they are.
+    const hashtable_t* t = record(table);
+    const slot_t* slot = slots(t);
+    cell_t* cells = block_cells(t);
+    uint32_t h = fold(hash::mix(static_cast<uint32_t>(key)));  // as hash::value of an integer! cell
+    uint32_t mask = static_cast<uint32_t>(t->buckets) - 1;
+    uint32_t i = h & mask;
+    int32_t deleted = -1;
+    for (uint32_t step = 0; step <= mask;) {
+        uint32_t s = slot[i].hash;
+        if (s == h) {
+            cell_t* stored = cells + slot[i].key;
+            if (type_of(stored) == TYPE_integer && stored->data2 == static_cast<uint32_t>(key))
+                return stored;
+        } else if (s == SLOT_EMPTY) {
+            if (room) *room = {deleted >= 0 ? deleted : static_cast<int32_t>(i), h};
+            return nullptr;
+        } else if (s == SLOT_DELETED) {
+            deleted = static_cast<int32_t>(i);
+        }
+        i = (i + ++step) & mask;
+    }
+    if (room) *room = {deleted, h};
+    return nullptr;
+}
+
+void enter_map_integer(node_t table, const free_bucket_t& room, int32_t p) {
+    hashtable_t* t = record(table);
+    slot_t* slot = slots(t);
+    if (slot[room.bucket].hash == SLOT_EMPTY) t->occupied++;
+    set_live(slot, room.bucket, p, room.hash);
+    t->alive++;
 }
 
 // --- removing --------------------------------------------------------------------
@@ -598,7 +662,8 @@ int move(node_t table, int32_t shift, int32_t position, int32_t count, bool flag
     remap_positions(table, position, position + count, [shift](int32_t q) { return q + shift; });
     if (!flag || shift == 0) return 0;
     if (shift < 0) {
-        for (int32_t q = std::max(0, position + shift); q < position; q++) release_position(table, q);
+        for (int32_t q = std::max(0, position + shift); q < position; q++)
+            release_position(table, q);
     } else {
         grow_indexes(table, position + count + shift);
     }
@@ -648,27 +713,28 @@ void move_range(node_t table, int32_t to, int32_t from, int32_t count) {
 
 void resize(node_t table, int32_t size) {
     hashtable_t* t = record(table);
-    int32_t f = std::max<int32_t>(4, static_cast<int32_t>(hash::round_up_pow2(static_cast<uint32_t>(size))));
+    int32_t f = std::max<int32_t>(
+        4, static_cast<int32_t>(hash::round_up_pow2(static_cast<uint32_t>(size))));
     int32_t g = static_cast<int32_t>(f * LOAD_FACTOR + 0.5);
     if (t->alive >= g) return;
-    // The stored hashes place every key again: no key cell is read.
-    std::vector<slot_t> live;
-    live.reserve(static_cast<size_t>(t->alive));
-    const slot_t* old = slots(t);
-    for (int32_t i = 0; i < t->buckets; i++)
-        if (state(old, i) == BUCKET_LIVE) live.push_back(old[i]);
+    // The stored hashes place every key again: no key cell is read. The old
+    // array stays in the record (and so alive) until the new one is filled.
+    int32_t old_buckets = t->buckets;
+    node_t old_keys = static_cast<node_t>(t->keys);
     node_t keys = new_slots(f);
+    const slot_t* old = reinterpret_cast<const slot_t*>(alloc::buffer(old_keys)->data());
+    slot_t* slot = reinterpret_cast<slot_t*>(alloc::buffer(keys)->data());
+    uint32_t mask = static_cast<uint32_t>(f) - 1;
+    for (int32_t b = 0; b < old_buckets; b++) {
+        if (state(old, b) != BUCKET_LIVE) continue;
+        uint32_t i = old[b].hash & mask, step = 0;
+        while (slot[i].hash != SLOT_EMPTY) i = (i + ++step) & mask;
+        slot[i] = old[b];
+    }
     t = record(table);
     t->keys = static_cast<int32_t>(keys);
     t->buckets = f;
     t->bound = g;
-    slot_t* slot = slots(t);
-    int32_t mask = f - 1;
-    for (const slot_t& e : live) {
-        int32_t i = static_cast<int32_t>(e.hash & static_cast<uint32_t>(mask)), step = 0;
-        while (slot[i].hash != SLOT_EMPTY) i = next_bucket(i, step, mask);
-        slot[i] = e;
-    }
     if (t->kind != KIND_MAP) t->occupied = t->alive;
 }
 
@@ -706,10 +772,8 @@ void refresh(node_t table) {
     if (t->stamp == 0 || static_cast<uint32_t>(t->stamp) == cycle_stamp()) return;
     // Nothing is re-indexed while a collection runs (the sweep deletes keys).
     if (collector::running_q()) return;
-    if (t->kind >= KIND_INT)
-        reindex_int_keys(table);
-    else if (t->kind == KIND_HASH)
-        rebuild(table, block_length(t));
+    if (t->kind >= KIND_INT) reindex_int_keys(table);
+    else if (t->kind == KIND_HASH) rebuild(table, block_length(t));
 }
 
 // --- integer keys ------------------------------------------------------------------
@@ -841,7 +905,9 @@ void mark(node_t table, void (*mark_node)(node_t node, bool scan_cells)) {
 void sweep(node_t table) {
     hashtable_t* t = record(table);
     int32_t used = alloc::buffer(static_cast<node_t>(t->block))->used();
-    auto unmarked = [](node_t n) { return n != 0 && !(alloc::buffer(n)->flags & series_flag::MARK); };
+    auto unmarked = [](node_t n) {
+        return n != 0 && !(alloc::buffer(n)->flags & series_flag::MARK);
+    };
     for (int32_t offset = 0; offset + t->indexes <= used; offset += t->indexes) {
         cell_t* e = entry_at(t, offset);
         if (e->header != TYPE_unset) continue;
@@ -885,7 +951,8 @@ int32_t put_string_key(node_t table, const char* text, int32_t length, bool case
             end = i;
             break;
         }
-        if (s == BUCKET_LIVE && slots(t)[i].hash == h && name_equal(slots(t)[i].key, case_insensitive))
+        if (s == BUCKET_LIVE && slots(t)[i].hash == h &&
+            name_equal(slots(t)[i].key, case_insensitive))
             return slots(t)[i].key + 1;
         i = next_bucket(i, step, mask);
     }
@@ -925,7 +992,8 @@ int32_t put_string_key(node_t table, const char* text, int32_t length, bool case
     return index + 1;
 }
 
-int32_t get_symbol(node_t table, int32_t sym, bool case_insensitive, node_t context, int32_t* index) {
+int32_t get_symbol(node_t table, int32_t sym, bool case_insensitive, node_t context,
+                   int32_t* index) {
     hashtable_t* t = record(table);
     if (context && t->occupied >= t->bound) {
         resize(table, 16 * (2 * t->alive < t->buckets ? t->buckets - 1 : t->buckets + 1));

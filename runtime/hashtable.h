@@ -26,23 +26,29 @@
 namespace zuv {
 
 struct hashtable_t {
-    int32_t alive;     // live entries
-    int32_t indexes;   // kind 0: node of bucket+1 per block position; kinds 3+: entry size in bytes
-    int32_t chains;    // kind 0: node of the chains store (a node per chain list, 0 when released)
-    int32_t flags;     // node: one word, unused (states sit beside the keys)
-    int32_t keys;      // node: per bucket a 32-bit position / chain (-k) / entry offset, then its hash
-    int32_t block;     // node of the cell series holding the values (or the entries)
+    int32_t alive;  // live entries
+    int32_t indexes;  // kind 0: node of bucket+1 per block position; kinds 3+: entry size in bytes
+    int32_t chains;  // kind 0: node of the chains store (a node per chain list, 0 when released)
+    int32_t flags;  // node: one word, unused (states sit beside the keys)
+    int32_t keys;  // node: per bucket a 32-bit position / chain (-k) / entry offset, then its hash
+    int32_t block;  // node of the cell series holding the values (or the entries)
     int32_t occupied;  // live + deleted buckets
-    int32_t buckets;   // a power of two, at least 4
-    int32_t bound;     // occupied count at which the table grows
+    int32_t buckets;  // a power of two, at least 4
+    int32_t bound;  // occupied count at which the table grows
     int32_t kind;
-    int32_t stamp;     // 0, or collector cycles + 1 when last indexed with address hashes
+    int32_t stamp;  // 0, or collector cycles + 1 when last indexed with address hashes
 };
 static_assert(sizeof(hashtable_t) == 44, "the record is eleven 32-bit fields");
 
 namespace hashtable {
 
-enum kind_t : int32_t { KIND_HASH = 0, KIND_MAP = 1, KIND_SYMBOL = 2, KIND_INT = 3, KIND_OWNERSHIP = 4 };
+enum kind_t : int32_t {
+    KIND_HASH = 0,
+    KIND_MAP = 1,
+    KIND_SYMBOL = 2,
+    KIND_INT = 3,
+    KIND_OWNERSHIP = 4
+};
 
 constexpr double LOAD_FACTOR = 0.77;
 
@@ -66,9 +72,25 @@ cell_t* put_with_status(node_t table, cell_t* value, int* status);
 
 // The matching cell of the block or nullptr. position and skip (records)
 // restrict hash! searches; comparison codes as actions::compare.
-cell_t* get(node_t table, const cell_t* key, int32_t position, int32_t skip, int code, bool last, bool reverse);
+cell_t* get(node_t table, const cell_t* key, int32_t position, int32_t skip, int code, bool last,
+            bool reverse);
 // Further equal keys of a map!: *bucket -1 starts a new search.
 cell_t* get_next(node_t table, const cell_t* key, int32_t* bucket, int32_t* start, int32_t* step);
+
+// map! tables with an integer key, the common case kept short: equal integers
+// are equal under every comparison code and a map holds each integer once.
+// find_map_integer answers the key cell of its entry (removed or not), or
+// nullptr and in *room (when given) where a new entry of the key goes.
+// enter_map_integer indexes the new key cell at block position p there; the
+// caller checked that the table need not grow (occupied below bound) and that
+// a bucket was found. Nothing that allocates moves a map's key to another
+// bucket, so a free bucket stays valid until the table grows.
+struct free_bucket_t {
+    int32_t bucket;  // -1 when the probe met no free bucket
+    uint32_t hash;
+};
+cell_t* find_map_integer(node_t table, int32_t key, free_bucket_t* room);
+void enter_map_integer(node_t table, const free_bucket_t& room, int32_t p);
 
 void delete_(node_t table, cell_t* value);
 void remove_range(node_t table, int32_t position, int32_t count);
@@ -103,7 +125,8 @@ void sweep(node_t table);
 // (1-based). Context tables: the word's slot index, or -1; with a context
 // node an absent symbol is added (its new index in *index).
 int32_t put_string_key(node_t table, const char* text, int32_t length, bool case_insensitive);
-int32_t get_symbol(node_t table, int32_t symbol, bool case_insensitive, node_t context, int32_t* index);
+int32_t get_symbol(node_t table, int32_t symbol, bool case_insensitive, node_t context,
+                   int32_t* index);
 // A kind-2 table that shares nothing with its source (new record, flags,
 // keys and word block).
 node_t clone_into(node_t source);
