@@ -113,7 +113,15 @@ inline bool callable_q(uint8_t t) {
 }
 
 inline void check_native_stack() {
-    if (reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < stack_limit) [[unlikely]]
+    // The stack pointer itself: asking for the frame address would make every
+    // caller set up a frame pointer.
+#if defined(__x86_64__)
+    uintptr_t sp;
+    asm("mov %%rsp, %0" : "=r"(sp));
+#else
+    auto sp = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+#endif
+    if (sp < stack_limit) [[unlikely]]
         stack::overflow();
 }
 
