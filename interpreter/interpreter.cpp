@@ -436,9 +436,12 @@ int32_t call_infix(cell_t* slot, const cell_t* word, uint32_t plan, const cell_t
 // cell. Returns the position after the last operator's right operand.
 [[gnu::always_inline]] inline int32_t infix_loop(const cell_t* code, int32_t pos, int32_t end,
                                                  bool push) {
+    // An integer computed in place moves nothing: the cells are read again
+    // only after an operator call.
+    const cell_t* cells = live_cells(code, &end);
     for (;;) {
-        cell_t* w = live_cells(code, &end) + pos;
         if (pos >= end) return pos;
+        const cell_t* w = cells + pos;
         if (type_of(w) != TYPE_word) return pos;
         const cell_t* v = peek_value(w);
         if (v == nullptr || type_of(v) != TYPE_op) return pos;
@@ -475,6 +478,7 @@ int32_t call_infix(cell_t* slot, const cell_t* word, uint32_t plan, const cell_t
             pos = call_infix(left, w, cache->data3, code, pos + 1, end, push);
         else pos = eval_code(left, code, pos + 1, end, push, pos, true);
         if (exits::pending) return pos;
+        cells = live_cells(code, &end);
     }
 }
 
