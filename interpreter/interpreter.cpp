@@ -395,7 +395,7 @@ inline fast_op fast_op_of(const cell_t* op) { return fast_op_of(op::wrapped_type
 
 // Computes left op right into left; false when the result does not fit (the
 // action then runs and gives its float).
-inline bool fast_compute(fast_op op, cell_t* left, int32_t r) {
+[[gnu::always_inline]] inline bool fast_compute(fast_op op, cell_t* left, int32_t r) {
     int32_t l = integer::get(left);
     int32_t v;
     bool b;
@@ -1027,6 +1027,20 @@ cell_t* run_in_place(const cell_t* code) {
     return pos;
 }
 
+// A set-word with a value after it, as eval_expression runs it while nothing
+// is traced: the word's frame, its value through the operand path, the store.
+[[gnu::noinline]] int32_t eval_set_word(const cell_t* c, int32_t live, const cell_t* code,
+                                        int32_t pos, int32_t end) {
+    check_native_stack();
+    stack::mark_interp_native(c);
+    stack::push(c);
+    pos = eval_operand(c + 1, live, code, pos + 1, end, false);
+    if (exits::pending) return pos;
+    store_set_word();
+    stack::unwind();
+    return pos;
+}
+
 // Pushes the value of the expression at pos (c, with live the end clamped to
 // the block's tail) and returns the position after it; infix: the right
 // operand of an operator, which takes no lookahead of its own. While nothing
@@ -1074,6 +1088,8 @@ cell_t* run_in_place(const cell_t* code) {
             }
         } else if (ct == TYPE_paren) {
             return eval_paren(c, code, pos, end, infix);
+        } else if (ct == TYPE_set_word && pos + 1 < live) {
+            return eval_set_word(c, live, code, pos, end);
         }
     }
     return eval_expression(code, pos, end, infix, true, false);
