@@ -482,6 +482,17 @@ int32_t call_infix(cell_t* slot, const cell_t* word, uint32_t plan, const cell_t
     }
 }
 
+// Pops a call's frame and leaves its result in the callee's slot (push) or
+// in the caller's result slot; returns where it went.
+inline cell_t* finish_call(cell_t* slot, bool push) {
+    cell_t* result = stack::arguments;
+    stack::unwind();
+    cell_t* target = push ? slot : stack::arguments;
+    *target = *result;
+    stack::top_slot = target + 1;
+    return target;
+}
+
 // Pushes false then n - 1 nones: /local and the locals.
 inline void push_locals(int32_t n) {
     if (n < 1) return;
@@ -590,11 +601,7 @@ void eval(const cell_t* block, bool keep) {
     stack::mark_eval(&body_word);
     if (!run_frame(code)) return;
     // Pop the frame and the code cell under it.
-    cell_t* result = stack::arguments;
-    stack::unwind();
-    cell_t* target = keep ? stack::arguments : code;
-    *target = *result;
-    stack::top_slot = target + 1;
+    finish_call(code, !keep);
 }
 
 void eval_here(const cell_t* block) {
@@ -1218,11 +1225,7 @@ inline uint32_t plan_of_callee(const cell_t* callee) {
     push_locals(static_cast<int32_t>((plan >> PLAN_LOCALS_SHIFT) & 0xFFFF));
     run_function(slot);
     if (exits::pending) return pos;
-    cell_t* result = stack::arguments;
-    stack::unwind();
-    cell_t* target = push ? slot : stack::arguments;
-    *target = *result;
-    stack::top_slot = target + 1;
+    finish_call(slot, push);
     return pos;
 }
 
@@ -1246,11 +1249,7 @@ inline uint32_t plan_of_callee(const cell_t* callee) {
     }
     run_simple_entry(type_of(slot), slot, n);
     if (exits::pending) return pos;
-    cell_t* result = stack::arguments;
-    stack::unwind();
-    cell_t* target = push ? slot : stack::arguments;
-    *target = *result;
-    stack::top_slot = target + 1;
+    finish_call(slot, push);
     return pos;
 }
 
@@ -1274,11 +1273,7 @@ inline uint32_t plan_of_callee(const cell_t* callee) {
     }
     run_simple_entry(type_of(slot), slot, 2);
     if (exits::pending) return pos;
-    cell_t* result = stack::arguments;
-    stack::unwind();
-    cell_t* target = push ? slot : stack::arguments;
-    *target = *result;
-    stack::top_slot = target + 1;
+    finish_call(slot, push);
     return pos;
 }
 
@@ -1322,11 +1317,7 @@ int32_t eval_code(const cell_t* callee, const cell_t* code, int32_t pos, int32_t
         if (exits::pending) return pos;
     }
 
-    cell_t* result = stack::arguments;
-    stack::unwind();
-    cell_t* target = push ? slot : stack::arguments;
-    *target = *result;
-    stack::top_slot = target + 1;
+    cell_t* target = finish_call(slot, push);
     if (tracing) [[unlikely]] {
         cell_t name = call_word();
         fire_event(event::RETURN, code, pos, &name, target);
