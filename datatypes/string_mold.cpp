@@ -11,11 +11,11 @@ namespace {
 
 // The letter after a caret for code points 0-94; 0 when there is none.
 constexpr char ESCAPES[95] = {
-    '@', 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', '-', '/', 'K', 'L', 'M', 'N', 'O', 'P', 'Q', 'R', 'S',
-    'T', 'U', 'V', 'W', 'X', 'Y', 'Z', '[', '\\', ']', '^', '_', 0,   0,   '"', 0,   0,   0,   0,   0,
-    0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,
-    0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,
-    0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   '^',
+    '@', 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', '-',  '/', 'K', 'L', 'M', 'N', 'O', 'P', 'Q', 'R',
+    'S', 'T', 'U', 'V', 'W', 'X', 'Y', 'Z', '[', '\\', ']', '^', '_', 0,   0,   '"', 0,   0,   0,
+    0,   0,   0,   0,   0,   0,   0,   0,   0,   0,    0,   0,   0,   0,   0,   0,   0,   0,   0,
+    0,   0,   0,   0,   0,   0,   0,   0,   0,   0,    0,   0,   0,   0,   0,   0,   0,   0,   0,
+    0,   0,   0,   0,   0,   0,   0,   0,   0,   0,    0,   0,   0,   0,   0,   0,   0,   0,   '^',
 };
 
 // Whether the text must go between braces: three or more line feeds, any
@@ -24,7 +24,9 @@ constexpr int32_t BRACE_LENGTH = 50;
 constexpr int32_t BRACE_LINES = 3;
 
 // Printable ASCII that needs no caret and no brace balancing.
-inline bool plain_q(uint8_t c) { return c >= 0x20 && c <= 0x7E && c != '^' && c != '{' && c != '}' && c != '"'; }
+inline bool plain_q(uint8_t c) {
+    return c >= 0x20 && c <= 0x7E && c != '^' && c != '{' && c != '}' && c != '"';
+}
 
 }  // namespace
 
@@ -53,7 +55,8 @@ void append_escaped_char(cell_t* buffer, uint32_t c, int mode, bool all) {
     }
 }
 
-void count_quotes_lines(const uint8_t* start, const uint8_t* end, uint32_t unit, int32_t* quotes, int32_t* lines) {
+void count_quotes_lines(const uint8_t* start, const uint8_t* end, uint32_t unit, int32_t* quotes,
+                        int32_t* lines) {
     for (; start < end; start += unit) {
         uint32_t c = get_char(start, unit);
         if (c == '"') ++*quotes;
@@ -75,7 +78,31 @@ bool brace_closes_q(const uint8_t* address, const uint8_t* end, uint32_t unit) {
     return false;
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool, bool part, int32_t limit, int32_t) {
+namespace {
+
+// The index (from start) of the first "{" that no "}" closes before end, or
+// the count of characters when every one is closed: brace_closes_q's answer
+// for every brace at once. Asking it brace by brace costs time quadratic in
+// the nesting.
+int32_t first_unclosed_brace(const uint8_t* start, const uint8_t* end, uint32_t unit) {
+    int32_t depth = 0;
+    int32_t opened = 0;  // the brace that took the depth from 0 to 1
+    int32_t i = 0;
+    for (const uint8_t* p = start; p < end; p += unit, i++) {
+        uint32_t c = get_char(p, unit);
+        if (c == '{') {
+            if (depth++ == 0) opened = i;
+        } else if (c == '}' && depth > 0) {
+            depth--;
+        }
+    }
+    return depth > 0 ? opened : i;
+}
+
+}  // namespace
+
+int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool, bool part, int32_t limit,
+             int32_t) {
     // The value's characters are read by index, not by address: appending to
     // the output may move any buffer, the value's own included.
     int32_t length = rs_length_q(value);
@@ -84,10 +111,14 @@ int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool, bool part, int
     uint32_t head = value->data1;
 
     int32_t quotes = 0, lines = 0;
+    int32_t unclosed = region;  // braces before it are balanced
     {
         series_buffer_t* s = buffer_of(value);
         const uint8_t* start = rs_head(value);
-        count_quotes_lines(start, start + static_cast<size_t>(region) * s->unit(), s->unit(), &quotes, &lines);
+        const uint8_t* end = start + static_cast<size_t>(region) * s->unit();
+        count_quotes_lines(start, end, s->unit(), &quotes, &lines);
+        if (lines >= BRACE_LINES || quotes > 0 || length >= BRACE_LENGTH)
+            unclosed = first_unclosed_brace(start, end, s->unit());
     }
     bool braces = lines >= BRACE_LINES || quotes > 0 || length >= BRACE_LENGTH;
 
@@ -115,13 +146,8 @@ int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool, bool part, int
         }
         switch (c) {
         case '{':
-            if (balance) {
-                series_buffer_t* s = buffer_of(value);
-                uint32_t unit = s->unit();
-                const uint8_t* at = s->head_ptr() + static_cast<size_t>(head + i) * unit;
-                const uint8_t* end = s->head_ptr() + static_cast<size_t>(head + region) * unit;
-                balance = brace_closes_q(at, end, unit);
-            }
+            // Once a brace is left open, every later one is escaped too.
+            if (balance) balance = i < unclosed;
             if (balance) {
                 depth++;
             } else {

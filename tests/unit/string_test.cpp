@@ -150,17 +150,21 @@ TEST_F(StringStorage, HexText) {
         int32_t value;
         bool trim;
         const char* expect;
-    } cases[] = {{255, true, "FF"},  {255, false, "000000FF"}, {-2, false, "FFFFFFFE"}, {0, true, "00"},
-                 {-1, true, ""},     {0, false, "00000000"},   {30, true, "1E"},         {0x20AC, true, "20AC"},
-                 {-16, true, "0"},   {INT32_MIN, false, "80000000"}};
-    for (auto& c : cases) EXPECT_STREQ(string::to_hex(c.value, c.trim).c_str(), c.expect) << c.value;
+    } cases[] = {{255, true, "FF"},       {255, false, "000000FF"},
+                 {-2, false, "FFFFFFFE"}, {0, true, "00"},
+                 {-1, true, ""},          {0, false, "00000000"},
+                 {30, true, "1E"},        {0x20AC, true, "20AC"},
+                 {-16, true, "0"},        {INT32_MIN, false, "80000000"}};
+    for (auto& c : cases)
+        EXPECT_STREQ(string::to_hex(c.value, c.trim).c_str(), c.expect) << c.value;
     EXPECT_STREQ(string::byte_to_hex(10).c_str(), "0A");
     EXPECT_STREQ(string::byte_to_hex(255).c_str(), "FF");
 }
 
 TEST_F(StringStorage, SwapRangesExchangesAroundAGap) {
     char text_[] = "AAAgBBBBB";
-    string::swap_ranges(reinterpret_cast<uint8_t*>(text_), 3, reinterpret_cast<uint8_t*>(text_ + 4), 5, 1);
+    string::swap_ranges(reinterpret_cast<uint8_t*>(text_), 3, reinterpret_cast<uint8_t*>(text_ + 4),
+                        5, 1);
     EXPECT_STREQ(text_, "BBBBBgAAA");
 }
 
@@ -179,7 +183,8 @@ TEST_F(StringStorage, LoadAtMakesAString) {
 class StringMold : public TextTest {
 protected:
     // The molded text and the remaining limit.
-    std::u32string molded(const std::u32string& in, bool all = false, int32_t limit = -1, int32_t* left = nullptr) {
+    std::u32string molded(const std::u32string& in, bool all = false, int32_t limit = -1,
+                          int32_t* left = nullptr) {
         cell_t v = text(in, in.find_first_of(U"\u20AC") != std::u32string::npos ? 2 : 1);
         cell_t out;
         string::make_at(&out, 0);
@@ -210,8 +215,24 @@ TEST_F(StringMold, ChoosesQuotesOrBraces) {
         {"after one unmatched, every open brace", U"\"{ {}", U"{\"^{ ^{^}}"},
         {"unmatched close brace in braces", U"\"}a", U"{\"^}a}"},
         {"unmatched close brace in quotes", U"}a", U"\"}a\""},
+        {"an open outer brace escapes the closed inner ones", U"\"{{a}", U"{\"^{^{a^}}"},
+        {"closed braces before the open one stay", U"\"{a}}{b", U"{\"{a}^}^{b}"},
     };
     for (auto& c : cases) EXPECT_TRUE(molded(c.in) == c.expect) << c.what;
+}
+
+TEST_F(StringMold, DeeplyNestedBraces) {
+    // Deep enough that asking brace by brace whether each one closes would
+    // take minutes.
+    std::u32string in = U"\"" + std::u32string(200000, U'{') + std::u32string(200000, U'}');
+    EXPECT_TRUE(molded(in) == U"{" + in + U"}");
+    // One brace left open at the end: only it is escaped.
+    EXPECT_TRUE(molded(in + U"{") == U"{" + in + U"^{}");
+    // One left open at the start: every brace after it is escaped too.
+    std::u32string escaped = U"\"^{";
+    for (int i = 0; i < 200000; i++) escaped += U"^{";
+    for (int i = 0; i < 200000; i++) escaped += U"^}";
+    EXPECT_TRUE(molded(U"\"{" + in.substr(1)) == U"{" + escaped + U"}");
 }
 
 TEST_F(StringMold, EscapesCharacters) {
@@ -220,14 +241,17 @@ TEST_F(StringMold, EscapesCharacters) {
         bool all;
         std::u32string expect;  // between the quotes
     } cases[] = {
-        {0, false, U"^@"},       {7, false, U"^G"},        {27, false, U"^["},       {127, false, U"^~"},
-        {30, false, U"^(1E)"},   {31, false, U"^_"},       {28, false, U"^\\"},      {133, false, U"^(85)"},
-        {159, false, U"^(9F)"},  {233, false, U"\u00E9"},  {233, true, U"^(E9)"},    {0x20AC, false, U"\u20AC"},
-        {0x20AC, true, U"^(20AC)"}, {'a', true, U"a"},     {10, false, U"^/"},       {9, false, U"^-"},
+        {0, false, U"^@"},          {7, false, U"^G"},      {27, false, U"^["},
+        {127, false, U"^~"},        {30, false, U"^(1E)"},  {31, false, U"^_"},
+        {28, false, U"^\\"},        {133, false, U"^(85)"}, {159, false, U"^(9F)"},
+        {233, false, U"\u00E9"},    {233, true, U"^(E9)"},  {0x20AC, false, U"\u20AC"},
+        {0x20AC, true, U"^(20AC)"}, {'a', true, U"a"},      {10, false, U"^/"},
+        {9, false, U"^-"},
     };
     for (auto& c : cases) {
         std::u32string in(1, c.c);
-        EXPECT_TRUE(molded(in, c.all) == U"\"" + c.expect + U"\"") << "code point " << static_cast<uint32_t>(c.c);
+        EXPECT_TRUE(molded(in, c.all) == U"\"" + c.expect + U"\"")
+            << "code point " << static_cast<uint32_t>(c.c);
     }
 }
 
