@@ -328,7 +328,7 @@ void repeat(int32_t check, const int32_t* refinements) {
     for (;;) {
         stack::top_slot = base;
         _context::set(word, counter);
-        interpreter::eval(body, true);
+        interpreter::eval_here(body);
         if (exits::pending) [[unlikely]] {
             step s = after_body();
             if (s == step::BREAK) break;
