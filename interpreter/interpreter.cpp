@@ -340,6 +340,12 @@ inline void check_arg(const cell_t* callee, int32_t entry, const cell_t* types,
         fire_expect_arg(callee, entry, value);
 }
 
+// Whether an argument of a simple plan must have its typeset read: always
+// for an unset value, else only when some argument does not take every type.
+inline bool check_needed(uint32_t plan, const cell_t* value) {
+    return !(plan & PLAN_ANY_TYPES) || type_of(value) == TYPE_unset;
+}
+
 // The cache entry of the refinement named by symbol; -1 when there is none.
 int32_t find_refinement(node_t cache, int32_t symbol) {
     series_buffer_t* b = alloc::buffer(cache);
@@ -429,6 +435,18 @@ inline fast_op fast_op_of(const cell_t* op) { return fast_op_of(op::wrapped_type
     return true;
 }
 
+// The operator at pos once its fetch has been traced: the hook runs code
+// that may move the block and the operator's context, so both are read
+// again. nullptr when the word there no longer holds an operator.
+[[gnu::cold, gnu::noinline]] const cell_t* traced_operator(const cell_t* code, int32_t pos,
+                                                           int32_t* end, const cell_t** cells) {
+    fire_event(event::FETCH, code, pos, nullptr, peek_value(cell_at(code, pos)));
+    *cells = live_cells(code, end);
+    if (pos >= *end || type_of(*cells + pos) != TYPE_word) return nullptr;
+    const cell_t* v = peek_value(*cells + pos);
+    return v != nullptr && type_of(v) == TYPE_op ? v : nullptr;
+}
+
 int32_t call_infix(cell_t* slot, const cell_t* word, uint32_t plan, const cell_t* code, int32_t pos,
                    int32_t end, bool push);
 
@@ -445,8 +463,11 @@ int32_t call_infix(cell_t* slot, const cell_t* word, uint32_t plan, const cell_t
         if (type_of(w) != TYPE_word) return pos;
         const cell_t* v = peek_value(w);
         if (v == nullptr || type_of(v) != TYPE_op) return pos;
-        if (tracing) [[unlikely]]
-            fire_event(event::FETCH, code, pos, nullptr, v);
+        if (tracing) [[unlikely]] {
+            v = traced_operator(code, pos, &end, &cells);
+            if (v == nullptr) return pos;
+            w = cells + pos;
+        }
 
         cell_t* left = stack::top_slot - 1;
         // Both operands integers: no frame, no call.
@@ -491,6 +512,15 @@ inline cell_t* finish_call(cell_t* slot, bool push) {
     *target = *result;
     stack::top_slot = target + 1;
     return target;
+}
+
+// The infix lookahead after a pushed value, when a word follows it: only a
+// word can be an operator.
+[[gnu::always_inline]] inline int32_t lookahead(const cell_t* code, int32_t pos, int32_t end) {
+    int32_t after = end;
+    const cell_t* next = live_cells(code, &after) + pos;
+    if (pos < after && type_of(next) == TYPE_word) return infix_loop(code, pos, end, true);
+    return pos;
 }
 
 // Pushes false then n - 1 nones: /local and the locals.
@@ -696,7 +726,7 @@ int32_t eval_return(const cell_t* callee, const cell_t* word, const cell_t* code
     pos = fetch_normal(slot, 0, code, pos, end, false);
     if (exits::pending) [[unlikely]]
         return pos;
-    if (!(plan & PLAN_ANY_TYPES) || type_of(stack::top_slot - 1) == TYPE_unset) {
+    if (check_needed(plan, stack::top_slot - 1)) {
         node_t cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
         check_arg(slot, 0, alloc::buffer(cache)->head_cell(), stack::top_slot - 1);
     }
@@ -1027,11 +1057,7 @@ cell_t* run_in_place(const cell_t* code) {
     *held = *r;
     stack::top_slot = held + 1;
     pos++;
-    if (infix) return pos;
-    int32_t after = end;
-    const cell_t* next = live_cells(code, &after) + pos;
-    if (pos < after && type_of(next) == TYPE_word) return infix_loop(code, pos, end, true);
-    return pos;
+    return infix ? pos : lookahead(code, pos, end);
 }
 
 // A set-word with a value after it, as eval_expression runs it while nothing
@@ -1085,11 +1111,7 @@ cell_t* run_in_place(const cell_t* code) {
                                   ? call_simple(v, c, cache->data3, code, pos + 1, end, true)
                                   : call_native(v, c, cache->data3, code, pos + 1, end, true);
                         if (exits::pending || infix) return pos;
-                        int32_t after = end;
-                        const cell_t* next = live_cells(code, &after) + pos;
-                        if (pos < after && type_of(next) == TYPE_word)
-                            return infix_loop(code, pos, end, true);
-                        return pos;
+                        return lookahead(code, pos, end);
                     }
                 }
             }
@@ -1129,7 +1151,7 @@ inline int32_t fetch_simple(uint32_t plan, uint8_t t, const cell_t* callee, cons
         pos = fetch_normal(callee, i, code, pos, end, infix);
         if (exits::pending) [[unlikely]]
             return pos;
-        if (!(plan & PLAN_ANY_TYPES) || type_of(stack::top_slot - 1) == TYPE_unset) [[unlikely]]
+        if (check_needed(plan, stack::top_slot - 1)) [[unlikely]]
             check_arg(callee, i, alloc::buffer(cache)->head_cell() + i, stack::top_slot - 1);
     }
     if (t == TYPE_function || t == TYPE_routine) {
@@ -1216,7 +1238,7 @@ inline uint32_t plan_of_callee(const cell_t* callee) {
         pos = fetch_normal(slot, i, code, pos, end, false);
         if (exits::pending) [[unlikely]]
             return pos;
-        if (!(plan & PLAN_ANY_TYPES) || type_of(stack::top_slot - 1) == TYPE_unset) [[unlikely]] {
+        if (check_needed(plan, stack::top_slot - 1)) [[unlikely]] {
             // Through the nodes again: the argument may have allocated.
             node_t cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
             check_arg(slot, i, alloc::buffer(cache)->head_cell() + i, stack::top_slot - 1);
@@ -1244,7 +1266,7 @@ inline uint32_t plan_of_callee(const cell_t* callee) {
         pos = fetch_normal(slot, i, code, pos, end, false);
         if (exits::pending) [[unlikely]]
             return pos;
-        if (!(plan & PLAN_ANY_TYPES) || type_of(stack::top_slot - 1) == TYPE_unset)
+        if (check_needed(plan, stack::top_slot - 1))
             check_arg(slot, i, alloc::buffer(cache)->head_cell() + i, stack::top_slot - 1);
     }
     run_simple_entry(type_of(slot), slot, n);
@@ -1262,12 +1284,12 @@ inline uint32_t plan_of_callee(const cell_t* callee) {
     stack::mark_interp_native(word);
     stack::top_slot = slot + 2;
     node_t cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
-    if (!(plan & PLAN_ANY_TYPES) || type_of(slot + 1) == TYPE_unset)
+    if (check_needed(plan, slot + 1))
         check_arg(slot, 0, alloc::buffer(cache)->head_cell(), slot + 1);
     pos = fetch_normal(slot, 1, code, pos, end, true);
     if (exits::pending) [[unlikely]]
         return pos;
-    if (!(plan & PLAN_ANY_TYPES) || type_of(stack::top_slot - 1) == TYPE_unset) {
+    if (check_needed(plan, stack::top_slot - 1)) {
         cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
         check_arg(slot, 1, alloc::buffer(cache)->head_cell() + 1, stack::top_slot - 1);
     }
