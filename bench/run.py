@@ -6,7 +6,8 @@ with each of the three interpreters, several times; the table reports the
 median wall time and the peak resident memory of each, and Zuv's ratio to the
 other two. Zuv's start-up time (a script holding only its header) is reported
 on its own, since it is a fixed cost inside every other figure. A
-NAME.gen.py beside the scripts writes NAME's inputs before the runs.
+NAME.gen.py beside the scripts writes NAME's inputs before the runs. The
+three programs' runs alternate, each after a sync of the file system.
 
 Usage: bench/run.py [--runs N] [--zuv PATH] [--python PATH] [--lua PATH] [NAME ...]
 """
@@ -80,16 +81,39 @@ class Runner:
         return "exit status %d: %s" % (code, message)
 
 
+def settle():
+    """Flushes dirty pages, so that writeback of files one run wrote is not
+    billed to the next run (the file benchmarks write 100 MB each)."""
+    if hasattr(os, "sync"):
+        os.sync()
+
+
 def series(runner, argv, cwd, runs):
     """Median wall time (ms) and median peak RSS (KiB) over runs, or an error."""
-    times, peaks = [], []
+    return interleaved(runner, [argv], cwd, runs)[0]
+
+
+def interleaved(runner, argvs, cwd, runs):
+    """series() for several programs whose runs alternate (a b c a b c ...),
+    so that a slow drift of the machine touches each of them alike. One
+    (result, why) per program; None stands for a program not found."""
+    times = [[] for _ in argvs]
+    peaks = [[] for _ in argvs]
+    why = ["" if argv[0] else "interpreter not found" for argv in argvs]
     for _ in range(runs):
-        ok, wall, rss, why = runner(argv, cwd)
-        if not ok:
-            return None, why
-        times.append(wall * 1000.0)
-        peaks.append(rss)
-    return (statistics.median(times), statistics.median(peaks)), ""
+        for i, argv in enumerate(argvs):
+            if why[i]:
+                continue
+            settle()
+            ok, wall, rss, reason = runner(argv, cwd)
+            if not ok:
+                why[i] = reason
+                continue
+            times[i].append(wall * 1000.0)
+            peaks[i].append(rss)
+    return [(None, why[i]) if why[i] else
+            ((statistics.median(times[i]), statistics.median(peaks[i])), "")
+            for i in range(len(argvs))]
 
 
 def ratio(a, b):
@@ -184,14 +208,9 @@ def main():
     print("-" * len(header))
     failures = []
     for name in names:
-        def run(argv):
-            if argv[0] is None:
-                return None, "interpreter not found"
-            return series(runner, argv, SCRIPTS, runs)
-
-        z, zwhy = run([zuv, name + ".zuv"])
-        p, pwhy = run([args.python, name + ".py"])
-        l, lwhy = run([args.lua, name + ".lua"])
+        (z, zwhy), (p, pwhy), (l, lwhy) = interleaved(
+            runner, [[zuv, name + ".zuv"], [args.python, name + ".py"],
+                     [args.lua, name + ".lua"]], SCRIPTS, runs)
         for who, res, why in (("zuv", z, zwhy), ("python", p, pwhy), ("lua", l, lwhy)):
             if res is None:
                 failures.append("%s/%s: %s" % (name, who, why))
