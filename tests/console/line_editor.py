@@ -314,16 +314,32 @@ def zuv_pane():
 
 
 def prompt_row(pane):
-    """The row of the last prompt on the screen."""
+    """The row of the last prompt on the screen, -1 while there is none."""
     rows = [r.rstrip() for r in pane.rows()]
-    return max(i for i, r in enumerate(rows) if r.startswith(">>"))
+    return max((i for i, r in enumerate(rows) if r.startswith(">>")), default=-1)
+
+
+def fresh_prompt(pane, after):
+    """Waits for an empty prompt below the last row holding `after`, and
+    answers its row. The console prints its answer before the next prompt:
+    reading the last prompt as soon as the answer shows could still find the
+    one that was answered."""
+    def row():
+        rows = [r.rstrip() for r in pane.rows()]
+        marks = [i for i, r in enumerate(rows) if after in r]
+        if not marks:
+            return -1
+        return next((i for i in range(marks[-1] + 1, len(rows)) if rows[i] == ">>"), -1)
+    pane.wait(lambda: row() >= 0, "an empty prompt after %r" % after)
+    return row()
 
 
 def with_zuv(body, end=("C-d",), status=0):
     pane = zuv_pane()
     try:
         pane.wait_text("Type HELP")
-        pane.wait(lambda: pane.rows()[prompt_row(pane)].rstrip() == ">>", "the prompt")
+        pane.wait(lambda: prompt_row(pane) >= 0 and
+                  pane.rows()[prompt_row(pane)].rstrip() == ">>", "the prompt")
         body(pane)
         pane.keys(*end)
         expect_restored(pane, status)
@@ -359,8 +375,7 @@ def case_zuv_escape():
         p.text("1")
         p.keys("Escape")
         p.wait_text("(escape)")
-        y = prompt_row(p)
-        p.wait_row(y, ">>")
+        fresh_prompt(p, "(escape)")
     with_zuv(body)
 
 
@@ -373,7 +388,7 @@ def case_zuv_hide():
         p.wait_text("Password: *****")
         p.keys("Enter")
         p.wait_text('== "tiger"')
-        y = prompt_row(p)
+        y = fresh_prompt(p, '== "tiger"')
         p.keys("Up")  # the password is not in the history
         p.wait_row(y, '>> s: ask/hide "Password: "')
     with_zuv(body, end=("C-c",))
