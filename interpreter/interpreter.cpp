@@ -21,6 +21,8 @@
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "interpreter/action_entries.h"
+#include "interpreter/fast_ops.h"
+#include "interpreter/plan.h"
 #include "runtime/alloc.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
@@ -55,7 +57,6 @@ cell_t body_word;
 cell_t anon_word;
 cell_t set_path_word;
 int32_t local_symbol = 0;  // canonical ids
-int32_t return_symbol = 0;
 int32_t system_symbol = 0;
 int32_t system_global_symbol = 0;
 
@@ -76,14 +77,6 @@ constexpr uint32_t RETURN_SLOT = 79;
 // itself (see run_conditional).
 constexpr uint32_t IF_INDEX = 0;
 constexpr uint32_t EITHER_INDEX = 2;
-
-// The plan summary (see plan_of).
-constexpr uint32_t PLAN_SIMPLE = 1u << 31;
-constexpr uint32_t PLAN_ARGS_MASK = 0xFFu;
-constexpr uint32_t PLAN_LOCALS_SHIFT = 8;
-// Every normal argument's typeset takes every value but unset: only an unset
-// argument needs its typeset read.
-constexpr uint32_t PLAN_ANY_TYPES = 1u << 30;
 
 // --- code access ----------------------------------------------------------------
 
@@ -192,121 +185,6 @@ inline const cell_t* peek_value(const cell_t* word) {
     fire(err::expect_arg, &fn, &type, &arg);
 }
 
-// --- the arguments cache -----------------------------------------------------------
-
-// The summary of a plan that calls take without walking it: normal arguments
-// only (no refinement, get-word or lit-word), then return: entries and at
-// most one run of locals. Kept in the cache cell's word 3, which a block leaves
-// unused; 0 when the plan is anything else. A native or action whose
-// refinements all follow its normal arguments has a simple plan too: a call
-// with no path takes none of them, and their arguments are never fetched.
-uint32_t plan_of(const cell_t* cache, bool native_like) {
-    int32_t n = block::abs_length(cache);
-    uint32_t args = 0;
-    uint32_t locals = 0;
-    uint32_t returns = 0;
-    bool any_types = true;
-    for (int32_t i = 0; i < n; i++) {
-        const cell_t* e = block::rs_abs_at(cache, i);
-        uint8_t et = type_of(e);
-        if (et == TYPE_refinement && native_like && locals == 0) break;
-        switch (et) {
-        case TYPE_typeset: {
-            // A return: entry takes no argument; normal arguments after it
-            // would not sit at their own entry index, so they need the walk.
-            uint32_t kind = (e->header & ARG_KIND_MASK) >> ARG_KIND_SHIFT;
-            if (kind == ARG_RETURN) {
-                returns++;
-                break;
-            }
-            if (locals != 0 || returns != 0 || kind != ARG_NORMAL) return 0;
-            for (int32_t id = 1; id <= TYPE_COUNT && any_types; id++)
-                if (id != TYPE_unset && !typeset::has_q(e, id)) any_types = false;
-            args++;
-            break;
-        }
-        case TYPE_integer:
-            if (locals != 0 || integer::get(e) < 1 || integer::get(e) > 0xFFFF) return 0;
-            locals = static_cast<uint32_t>(integer::get(e));
-            break;
-        default: return 0;
-        }
-    }
-    if (args > PLAN_ARGS_MASK) return 0;
-    return PLAN_SIMPLE | (any_types ? PLAN_ANY_TYPES : 0) | args | (locals << PLAN_LOCALS_SHIFT);
-}
-
-void build_cache(const cell_t* callee) {
-    uint8_t t = type_of(callee);
-    bool native_like = t == TYPE_native || t == TYPE_action;
-    cell_t cache;
-    block::make_at(&cache, 8);
-    collector::root_cell keep(&cache);
-    cell_t spec;
-    block::init_value(&spec, TYPE_block, callee->data2);
-    collector::root_cell keep_spec(&spec);
-    node_t more = callee->data3;
-
-    int32_t n = block::abs_length(&spec);
-    int32_t refinements = 0;
-    int32_t slot = 0;
-    for (int32_t i = 0; i < n; i++) {
-        cell_t c = *block::rs_abs_at(&spec, i);
-        uint8_t ct = type_of(&c);
-        uint32_t kind;
-        switch (ct) {
-        case TYPE_word: kind = ARG_NORMAL; break;
-        case TYPE_get_word: kind = ARG_GET; break;
-        case TYPE_lit_word: kind = ARG_LIT; break;
-        case TYPE_set_word:
-            if (symbol::resolve(word::symbol_of(&c)) != return_symbol) fire(err::bad_func_def, &c);
-            kind = ARG_RETURN;
-            break;
-        case TYPE_refinement: {
-            if (symbol::resolve(word::symbol_of(&c)) == local_symbol) {
-                // /local and the words after it, up to a set-word or the end.
-                int32_t count = 1;
-                int32_t j = i + 1;
-                for (; j < n; j++) {
-                    uint8_t lt = type_of(block::rs_abs_at(&spec, j));
-                    if (lt == TYPE_set_word) break;
-                    if (lt == TYPE_word) count++;
-                }
-                cell_t locals{TYPE_unset, 0, 0, 0};
-                integer::make_at(&locals, count);
-                block::rs_append(&cache, &locals);
-                i = j - 1;
-                continue;
-            }
-            refinements++;
-            c.data3 = static_cast<uint32_t>(native_like ? refinements : slot);
-            c.header &= HEADER_TYPE_MASK;
-            block::rs_append(&cache, &c);
-            slot++;
-            continue;
-        }
-        default: continue;  // doc strings, the attribute block
-        }
-        if (i + 1 < n && type_of(block::rs_abs_at(&spec, i + 1)) == TYPE_block) {
-            cell_t types = *block::rs_abs_at(&spec, i + 1);
-            typeset::make_in_from_block(&cache, &types);
-            i++;
-        } else {
-            typeset::make_default_in(&cache);
-        }
-        cell_t* entry = block::rs_tail(&cache) - 1;
-        entry->header = (entry->header & ~ARG_KIND_MASK) | (kind << ARG_KIND_SHIFT);
-        if (kind != ARG_RETURN) slot++;
-    }
-    if (native_like && refinements > 0) {
-        cell_t count{TYPE_unset, 0, 0, 0};
-        integer::make_at(&count, refinements);
-        block::rs_append(&cache, &count);
-    }
-    cache.data3 = plan_of(&cache, native_like);
-    alloc::buffer(more)->head_cell()[1] = cache;
-}
-
 // --- fetching one argument ---------------------------------------------------------
 
 // Pushes one argument of the given kind; returns the position after it.
@@ -355,84 +233,6 @@ int32_t find_refinement(node_t cache, int32_t symbol) {
         if (type_of(e + i) == TYPE_refinement && symbol::resolve(word::symbol_of(e + i)) == symbol)
             return i;
     return -1;
-}
-
-// --- integer fast paths of the infix lookahead ------------------------------------
-
-enum fast_op : int32_t {
-    FAST_NONE,
-    FAST_ADD,
-    FAST_SUBTRACT,
-    FAST_MULTIPLY,
-    FAST_AND,
-    FAST_OR,
-    FAST_XOR,
-    FAST_EQUAL,
-    FAST_NOT_EQUAL,
-    FAST_STRICT_EQUAL,
-    FAST_LESSER,
-    FAST_GREATER,
-    FAST_LESSER_EQUAL,
-    FAST_GREATER_EQUAL
-};
-
-// The operation an action or native stands for when both its arguments are
-// integers.
-inline fast_op fast_op_of(uint8_t type, uint32_t index) {
-    switch (type) {
-    case TYPE_action:
-        switch (index + 1) {
-        case ACT_add: return FAST_ADD;
-        case ACT_subtract: return FAST_SUBTRACT;
-        case ACT_multiply: return FAST_MULTIPLY;
-        case ACT_and_t: return FAST_AND;
-        case ACT_or_t: return FAST_OR;
-        case ACT_xor_t: return FAST_XOR;
-        default: return FAST_NONE;
-        }
-    case TYPE_native:
-        // equal? (25) to greater-or-equal? (31)
-        if (index >= 24 && index <= 30) return static_cast<fast_op>(FAST_EQUAL + (index - 24));
-        return FAST_NONE;
-    default: return FAST_NONE;
-    }
-}
-inline fast_op fast_op_of(const cell_t* op) { return fast_op_of(op::wrapped_type(op), op->data1); }
-
-// Computes left op right into left; false when the result does not fit (the
-// action then runs and gives its float).
-[[gnu::always_inline]] inline bool fast_compute(fast_op op, cell_t* left, int32_t r) {
-    int32_t l = integer::get(left);
-    int32_t v;
-    bool b;
-    switch (op) {
-    case FAST_ADD:
-        if (__builtin_add_overflow(l, r, &v)) return false;
-        integer::make_at(left, v);
-        return true;
-    case FAST_SUBTRACT:
-        if (__builtin_sub_overflow(l, r, &v)) return false;
-        integer::make_at(left, v);
-        return true;
-    case FAST_MULTIPLY:
-        if (__builtin_mul_overflow(l, r, &v)) return false;
-        integer::make_at(left, v);
-        return true;
-    case FAST_AND: integer::make_at(left, l & r); return true;
-    case FAST_OR: integer::make_at(left, l | r); return true;
-    case FAST_XOR: integer::make_at(left, l ^ r); return true;
-    case FAST_EQUAL:
-    case FAST_STRICT_EQUAL: b = l == r; break;
-    case FAST_NOT_EQUAL: b = l != r; break;
-    case FAST_LESSER: b = l < r; break;
-    case FAST_GREATER: b = l > r; break;
-    case FAST_LESSER_EQUAL: b = l <= r; break;
-    case FAST_GREATER_EQUAL: b = l >= r; break;
-    default: return false;
-    }
-    left->header = TYPE_logic;
-    left->data1 = b ? 1u : 0u;
-    return true;
 }
 
 // The operator at pos once its fetch has been traced: the hook runs code
@@ -545,7 +345,6 @@ void init() {
     anon_word = words::word(words::id::tag_anon);
     set_path_word = words::word(words::id::set_path);
     local_symbol = symbol::resolve(static_cast<int32_t>(words::symbol_of(words::id::local)));
-    return_symbol = symbol::resolve(static_cast<int32_t>(words::symbol_of(words::id::return_)));
     system_symbol = symbol::resolve(static_cast<int32_t>(words::symbol_of(words::id::system)));
     system_global_symbol =
         symbol::resolve(static_cast<int32_t>(words::symbol_of(words::id::system_global)));
@@ -1594,16 +1393,6 @@ void call_routine(const cell_t* r) {
     routine::entry_t entry = routine::entry_at(routine::code_of(r));
     if (entry == nullptr) fire(err::not_done);
     entry();
-}
-
-// --- the arguments cache -------------------------------------------------------------
-
-cell_t* arguments_cache(const cell_t* callee) {
-    cell_t* slot = alloc::buffer(callee->data3)->head_cell() + 1;
-    if (type_of(slot) == TYPE_block) [[likely]]
-        return slot;
-    build_cache(callee);
-    return alloc::buffer(callee->data3)->head_cell() + 1;
 }
 
 }  // namespace zuv::interpreter

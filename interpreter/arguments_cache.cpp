@@ -1,0 +1,148 @@
+// The arguments cache: one block per callee, made from its spec on first
+// use, that tells a call what to fetch. Entries in spec order: a typeset per
+// argument (its kind in the header, see interpreter.h), a refinement! per
+// refinement (word 3: its ordinal for natives and actions, its slot for
+// functions), an integer! for a run of locals, and for natives and actions
+// with refinements a closing integer! counting them. Word 3 of the cache
+// cell holds the plan summary (interpreter/plan.h).
+#include "datatypes/block.h"
+#include "datatypes/integer.h"
+#include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
+#include "datatypes/word.h"
+#include "interpreter/interpreter.h"
+#include "interpreter/plan.h"
+#include "runtime/alloc.h"
+#include "runtime/collector.h"
+#include "runtime/fire.h"
+#include "runtime/words.h"
+
+namespace zuv::interpreter {
+
+namespace {
+
+int32_t canonical(words::id w) {
+    return symbol::resolve(static_cast<int32_t>(words::symbol_of(w)));
+}
+
+// The plan summary of a cache (interpreter/plan.h).
+uint32_t plan_of(const cell_t* cache, bool native_like) {
+    int32_t n = block::abs_length(cache);
+    uint32_t args = 0;
+    uint32_t locals = 0;
+    uint32_t returns = 0;
+    bool any_types = true;
+    for (int32_t i = 0; i < n; i++) {
+        const cell_t* e = block::rs_abs_at(cache, i);
+        uint8_t et = type_of(e);
+        if (et == TYPE_refinement && native_like && locals == 0) break;
+        switch (et) {
+        case TYPE_typeset: {
+            // A return: entry takes no argument; normal arguments after it
+            // would not sit at their own entry index, so they need the walk.
+            uint32_t kind = (e->header & ARG_KIND_MASK) >> ARG_KIND_SHIFT;
+            if (kind == ARG_RETURN) {
+                returns++;
+                break;
+            }
+            if (locals != 0 || returns != 0 || kind != ARG_NORMAL) return 0;
+            for (int32_t id = 1; id <= TYPE_COUNT && any_types; id++)
+                if (id != TYPE_unset && !typeset::has_q(e, id)) any_types = false;
+            args++;
+            break;
+        }
+        case TYPE_integer:
+            if (locals != 0 || integer::get(e) < 1 || integer::get(e) > 0xFFFF) return 0;
+            locals = static_cast<uint32_t>(integer::get(e));
+            break;
+        default: return 0;
+        }
+    }
+    if (args > PLAN_ARGS_MASK) return 0;
+    return PLAN_SIMPLE | (any_types ? PLAN_ANY_TYPES : 0) | args | (locals << PLAN_LOCALS_SHIFT);
+}
+
+void build_cache(const cell_t* callee) {
+    uint8_t t = type_of(callee);
+    bool native_like = t == TYPE_native || t == TYPE_action;
+    cell_t cache;
+    block::make_at(&cache, 8);
+    collector::root_cell keep(&cache);
+    cell_t spec;
+    block::init_value(&spec, TYPE_block, callee->data2);
+    collector::root_cell keep_spec(&spec);
+    node_t more = callee->data3;
+    const int32_t local = canonical(words::id::local);
+    const int32_t return_ = canonical(words::id::return_);
+
+    int32_t n = block::abs_length(&spec);
+    int32_t refinements = 0;
+    int32_t slot = 0;
+    for (int32_t i = 0; i < n; i++) {
+        cell_t c = *block::rs_abs_at(&spec, i);
+        uint8_t ct = type_of(&c);
+        uint32_t kind;
+        switch (ct) {
+        case TYPE_word: kind = ARG_NORMAL; break;
+        case TYPE_get_word: kind = ARG_GET; break;
+        case TYPE_lit_word: kind = ARG_LIT; break;
+        case TYPE_set_word:
+            if (symbol::resolve(word::symbol_of(&c)) != return_) fire(err::bad_func_def, &c);
+            kind = ARG_RETURN;
+            break;
+        case TYPE_refinement: {
+            if (symbol::resolve(word::symbol_of(&c)) == local) {
+                // /local and the words after it, up to a set-word or the end.
+                int32_t count = 1;
+                int32_t j = i + 1;
+                for (; j < n; j++) {
+                    uint8_t lt = type_of(block::rs_abs_at(&spec, j));
+                    if (lt == TYPE_set_word) break;
+                    if (lt == TYPE_word) count++;
+                }
+                cell_t locals{TYPE_unset, 0, 0, 0};
+                integer::make_at(&locals, count);
+                block::rs_append(&cache, &locals);
+                i = j - 1;
+                continue;
+            }
+            refinements++;
+            c.data3 = static_cast<uint32_t>(native_like ? refinements : slot);
+            c.header &= HEADER_TYPE_MASK;
+            block::rs_append(&cache, &c);
+            slot++;
+            continue;
+        }
+        default: continue;  // doc strings, the attribute block
+        }
+        if (i + 1 < n && type_of(block::rs_abs_at(&spec, i + 1)) == TYPE_block) {
+            cell_t types = *block::rs_abs_at(&spec, i + 1);
+            typeset::make_in_from_block(&cache, &types);
+            i++;
+        } else {
+            typeset::make_default_in(&cache);
+        }
+        cell_t* entry = block::rs_tail(&cache) - 1;
+        entry->header = (entry->header & ~ARG_KIND_MASK) | (kind << ARG_KIND_SHIFT);
+        if (kind != ARG_RETURN) slot++;
+    }
+    if (native_like && refinements > 0) {
+        cell_t count{TYPE_unset, 0, 0, 0};
+        integer::make_at(&count, refinements);
+        block::rs_append(&cache, &count);
+    }
+    cache.data3 = plan_of(&cache, native_like);
+    alloc::buffer(more)->head_cell()[1] = cache;
+}
+
+}  // namespace
+
+cell_t* arguments_cache(const cell_t* callee) {
+    cell_t* slot = alloc::buffer(callee->data3)->head_cell() + 1;
+    if (type_of(slot) == TYPE_block) [[likely]]
+        return slot;
+    build_cache(callee);
+    return alloc::buffer(callee->data3)->head_cell() + 1;
+}
+
+}  // namespace zuv::interpreter
