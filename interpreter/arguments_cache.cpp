@@ -32,6 +32,8 @@ uint32_t plan_of(const cell_t* cache, bool native_like) {
     uint32_t locals = 0;
     uint32_t returns = 0;
     bool any_types = true;
+    bool later_blocks = true;
+    bool first_any = true;
     for (int32_t i = 0; i < n; i++) {
         const cell_t* e = block::rs_abs_at(cache, i);
         uint8_t et = type_of(e);
@@ -46,8 +48,12 @@ uint32_t plan_of(const cell_t* cache, bool native_like) {
                 break;
             }
             if (locals != 0 || returns != 0 || kind != ARG_NORMAL) return 0;
-            for (int32_t id = 1; id <= TYPE_COUNT && any_types; id++)
-                if (id != TYPE_unset && !typeset::has_q(e, id)) any_types = false;
+            bool takes_all = true;
+            for (int32_t id = 1; id <= TYPE_COUNT && takes_all; id++)
+                if (id != TYPE_unset && !typeset::has_q(e, id)) takes_all = false;
+            if (!takes_all) any_types = false;
+            if (args == 0) first_any = takes_all;
+            if (args > 0 && !typeset::has_q(e, TYPE_block)) later_blocks = false;
             args++;
             break;
         }
@@ -59,7 +65,8 @@ uint32_t plan_of(const cell_t* cache, bool native_like) {
         }
     }
     if (args > PLAN_ARGS_MASK) return 0;
-    return PLAN_SIMPLE | (any_types ? PLAN_ANY_TYPES : 0) | args | (locals << PLAN_LOCALS_SHIFT);
+    return PLAN_SIMPLE | (any_types ? PLAN_ANY_TYPES : 0) | (later_blocks ? PLAN_LATER_BLOCKS : 0) |
+           (first_any ? PLAN_FIRST_ANY : 0) | args | (locals << PLAN_LOCALS_SHIFT);
 }
 
 void build_cache(const cell_t* callee) {

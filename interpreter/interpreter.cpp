@@ -224,6 +224,13 @@ inline bool check_needed(uint32_t plan, const cell_t* value) {
     return !(plan & PLAN_ANY_TYPES) || type_of(value) == TYPE_unset;
 }
 
+// check_arg for the argument just pushed as entry i of the callee at slot,
+// its cache read through the nodes: fetching the argument may have allocated.
+inline void check_argument(const cell_t* slot, int32_t i) {
+    node_t cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
+    check_arg(slot, i, alloc::buffer(cache)->head_cell() + i, stack::top_slot - 1);
+}
+
 // The cache entry of the refinement named by symbol; -1 when there is none.
 int32_t find_refinement(node_t cache, int32_t symbol) {
     series_buffer_t* b = alloc::buffer(cache);
@@ -483,6 +490,20 @@ int32_t call_simple(const cell_t* fn, const cell_t* word, uint32_t plan, const c
                     int32_t pos, int32_t end, bool push);
 int32_t call_native(const cell_t* fn, const cell_t* word, uint32_t plan, const cell_t* code,
                     int32_t pos, int32_t end, bool push);
+int32_t call_conditional(const cell_t* fn, const cell_t* word, uint32_t plan, const cell_t* code,
+                         int32_t pos, int32_t end, bool push);
+
+// The direct call of a function, native or action of type vt, named by a
+// word, whose plan is simple, while nothing is traced.
+[[gnu::always_inline]] inline int32_t call_direct(uint8_t vt, const cell_t* fn, const cell_t* word,
+                                                  uint32_t plan, const cell_t* code, int32_t pos,
+                                                  int32_t end, bool push) {
+    if (vt == TYPE_function) return call_simple(fn, word, plan, code, pos, end, push);
+    if (vt == TYPE_native && (fn->data1 == IF_INDEX || fn->data1 == EITHER_INDEX) &&
+        (plan & PLAN_ARGS_MASK) != 0)
+        return call_conditional(fn, word, plan, code, pos, end, push);
+    return call_native(fn, word, plan, code, pos, end, push);
+}
 
 // word::set_star for the set-word frame (the word, then its value): a word
 // bound to a global or function context with its values in place stores
@@ -567,9 +588,7 @@ int32_t eval_expression(const cell_t* code, int32_t pos, int32_t end, bool no_in
                 const cell_t* cache = alloc::buffer(v->data3)->head_cell() + 1;
                 if (type_of(cache) == TYPE_block && (cache->data3 & PLAN_SIMPLE) &&
                     vt != TYPE_routine) [[likely]] {
-                    pos = vt == TYPE_function
-                              ? call_simple(v, c, cache->data3, code, pos + 1, end, push)
-                              : call_native(v, c, cache->data3, code, pos + 1, end, push);
+                    pos = call_direct(vt, v, c, cache->data3, code, pos + 1, end, push);
                     if (exits::pending) return pos;
                     break;
                 }
@@ -906,9 +925,7 @@ cell_t* run_in_place(const cell_t* code) {
                 } else if (vt != TYPE_routine) {
                     const cell_t* cache = alloc::buffer(v->data3)->head_cell() + 1;
                     if (type_of(cache) == TYPE_block && (cache->data3 & PLAN_SIMPLE)) [[likely]] {
-                        pos = vt == TYPE_function
-                                  ? call_simple(v, c, cache->data3, code, pos + 1, end, true)
-                                  : call_native(v, c, cache->data3, code, pos + 1, end, true);
+                        pos = call_direct(vt, v, c, cache->data3, code, pos + 1, end, true);
                         if (exits::pending || infix) return pos;
                         return lookahead(code, pos, end);
                     }
@@ -1037,14 +1054,54 @@ inline uint32_t plan_of_callee(const cell_t* callee) {
         pos = fetch_normal(slot, i, code, pos, end, false);
         if (exits::pending) [[unlikely]]
             return pos;
-        if (check_needed(plan, stack::top_slot - 1)) [[unlikely]] {
-            // Through the nodes again: the argument may have allocated.
-            node_t cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
-            check_arg(slot, i, alloc::buffer(cache)->head_cell() + i, stack::top_slot - 1);
-        }
+        if (check_needed(plan, stack::top_slot - 1)) [[unlikely]]
+            check_argument(slot, i);
     }
     push_locals(static_cast<int32_t>((plan >> PLAN_LOCALS_SHIFT) & 0xFFFF));
     run_function(slot);
+    if (exits::pending) return pos;
+    finish_call(slot, push);
+    return pos;
+}
+
+// Whether the cell after c (at pos + 1, live the end) would start the infix
+// lookahead of the value at c: a word holding an operator.
+inline bool operator_follows(const cell_t* c, int32_t pos, int32_t live) {
+    if (pos + 1 >= live || type_of(c + 1) != TYPE_word) return false;
+    const cell_t* v = peek_value(c + 1);
+    return v != nullptr && type_of(v) == TYPE_op;
+}
+
+// call_native for `if` and `either`: a branch written as a block is pushed
+// as it stands, with neither the operand path nor a type check when the
+// spec takes blocks there. Anything else there takes the usual way.
+[[gnu::noinline]] int32_t call_conditional(const cell_t* fn, const cell_t* word, uint32_t plan,
+                                           const cell_t* code, int32_t pos, int32_t end,
+                                           bool push) {
+    check_native_stack();
+    cell_t* slot = stack::push(fn);
+    stack::mark_interp_native(word);
+    int32_t n = static_cast<int32_t>(plan & PLAN_ARGS_MASK);
+    pos = fetch_normal(slot, 0, code, pos, end, false);
+    if (exits::pending) [[unlikely]]
+        return pos;
+    if (!(plan & PLAN_FIRST_ANY) || type_of(stack::top_slot - 1) == TYPE_unset)
+        check_argument(slot, 0);
+    for (int32_t i = 1; i < n; i++) {
+        int32_t live = end;
+        const cell_t* c = live_cells(code, &live) + pos;
+        if ((plan & PLAN_LATER_BLOCKS) && pos < live && type_of(c) == TYPE_block &&
+            !operator_follows(c, pos, live)) [[likely]] {
+            stack::push(c);
+            pos++;
+            continue;
+        }
+        pos = fetch_normal(slot, i, code, pos, end, false);
+        if (exits::pending) [[unlikely]]
+            return pos;
+        if (check_needed(plan, stack::top_slot - 1)) check_argument(slot, i);
+    }
+    run_simple_entry(TYPE_native, slot, n);
     if (exits::pending) return pos;
     finish_call(slot, push);
     return pos;
@@ -1088,10 +1145,7 @@ inline uint32_t plan_of_callee(const cell_t* callee) {
     pos = fetch_normal(slot, 1, code, pos, end, true);
     if (exits::pending) [[unlikely]]
         return pos;
-    if (check_needed(plan, stack::top_slot - 1)) {
-        cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
-        check_arg(slot, 1, alloc::buffer(cache)->head_cell() + 1, stack::top_slot - 1);
-    }
+    if (check_needed(plan, stack::top_slot - 1)) check_argument(slot, 1);
     run_simple_entry(type_of(slot), slot, 2);
     if (exits::pending) return pos;
     finish_call(slot, push);

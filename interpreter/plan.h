@@ -19,5 +19,10 @@ constexpr uint32_t PLAN_LOCALS_SHIFT = 8;
 // Every normal argument's typeset takes every value but unset: only an unset
 // argument needs its typeset read.
 constexpr uint32_t PLAN_ANY_TYPES = 1u << 30;
+// Every normal argument after the first takes a block!: the branches of `if`
+// and `either` written as blocks need no check.
+constexpr uint32_t PLAN_LATER_BLOCKS = 1u << 29;
+// The first normal argument's typeset takes every value but unset.
+constexpr uint32_t PLAN_FIRST_ANY = 1u << 28;
 
 }  // namespace zuv::interpreter
