@@ -15,6 +15,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "runtime/cycles.h"
 #include "runtime/fire.h"
 #include "runtime/ownership.h"
 #include "runtime/stack.h"
@@ -216,6 +217,7 @@ int64_t process(const cell_t* spec, cell_t* b, int op, int mode) {
         spec_error(&v, mode);
     }
     case TYPE_block: {
+        cycles::guard walk(v.data2);  // a block holding itself ends in too-deep
         int64_t highest = -1;
         int32_t head = std::max(0, series::head_index(&v));
         // Read by index at every step: growing the bitset may move the block.
@@ -281,7 +283,7 @@ cell_t* make_bitset(cell_t* spec_in, bool to_flag) {
             bits = integer_of(&spec);
         } else {
             double d = std::trunc(cell::get_float(&spec));
-            bits = std::isnan(d) ? -1 : d > static_cast<double>(MAX_BIT) ? MAX_BIT + 1 : static_cast<int64_t>(d);
+            bits = !(d >= 0) ? -1 : d > static_cast<double>(MAX_BIT) ? MAX_BIT + 1 : static_cast<int64_t>(d);
         }
         if (bits < 0 || bits > MAX_BIT) fire(err::out_of_range, &spec);
         make_at(out, static_cast<int32_t>((bits + 7) / 8));
@@ -517,7 +519,12 @@ cell_t* find(cell_t* series, cell_t* value, cell_t*, bool, bool, bool, bool, cel
     return stack::arguments;
 }
 
-int32_t length_q(cell_t* value) { return byte_count(value) * 8; }
+int32_t length_q(cell_t* value) {
+    // Bit 2147483647 can be set, but a count of 2^31 bits is no integer!.
+    int64_t bits = int64_t{byte_count(value)} * 8;
+    if (bits > INT32_MAX) fire(err::overflow);
+    return static_cast<int32_t>(bits);
+}
 
 cell_t* pick(cell_t* series, int32_t, cell_t* index_cell) {
     cell_t self = *series;

@@ -14,6 +14,7 @@
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "interpreter/actions.h"
+#include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
@@ -428,6 +429,8 @@ cell_t* change(cell_t* series, cell_t* value, int32_t part, bool only, int32_t d
 
 cell_t* put(cell_t* series, cell_t* key, cell_t* value, bool case_) {
     cell_t self = *series, k = *key, v = *value;
+    // find leaves its answer in the argument that held the series.
+    collector::root_cell keep(&self);
     cell_t found = *actions::find(&self, &k, nullptr, false, case_, false, false, nullptr, nullptr, false, false,
                                   false, false);
     bool owned = series::owned_q(&self);
@@ -505,9 +508,12 @@ cell_t* trim(cell_t* series, bool, bool, bool, bool, bool, cell_t*) {
 cell_t* copy(cell_t* value, cell_t* result, cell_t* part, bool deep, cell_t* types) {
     if (!deep && !types) return series::copy(value, result, part, false, nullptr);
     cell_t self = *value;
+    // The result cell may be the argument that held the original.
+    collector::root_cell keep(&self);
     node_t node = self.data2;
     if (deep && cycles::find_q(node)) fire(err::no_cycle);
     series::copy(&self, result, part, false, nullptr);
+    collector::root_cell keep_result(result);  // callers may pass a C++ local
     if (type_of(&self) == TYPE_hash) cell::set_type(result, TYPE_block);
     if (!deep) {
         deep_copy_cells(result, 0, abs_length(result), 1, false, types);
@@ -527,7 +533,7 @@ cell_t* make(cell_t*, cell_t* spec, int32_t type) {
         stack::pop(1);
     } else if (t == TYPE_integer || t == TYPE_float_) {
         double n = t == TYPE_integer ? static_cast<int32_t>(sp.data2) : cell::get_float(&sp);
-        int32_t capacity = n < 1 ? 1 : n > MAX_CELLS ? static_cast<int32_t>(MAX_CELLS) : static_cast<int32_t>(n);
+        int32_t capacity = !(n >= 1) ? 1 : n > MAX_CELLS ? static_cast<int32_t>(MAX_CELLS) : static_cast<int32_t>(n);
         r = *push_only_star(capacity);
         stack::pop(1);
     } else if (t == TYPE_object || t == TYPE_map) {

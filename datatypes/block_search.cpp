@@ -184,7 +184,8 @@ int32_t search(cell_t* series, cell_t* value, cell_t* part, bool only, bool case
     }
 
     if (!last && !reverse) {
-        for (int32_t pos = head; pos <= limit; pos += step) {
+        for (int64_t at = head; at <= limit; at += step) {  // 64 bits: a huge step must not wrap
+            auto pos = static_cast<int32_t>(at);
             if (match_at(s, pos, end)) return pos;
             if (match) break;
         }
@@ -216,8 +217,8 @@ cell_t* find(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_,
     }
     if (tail) {
         bool backward = last || reverse;
-        pos += length > 1 ? length : backward ? 1 : step;
-        pos = std::min(pos, abs_length(&result));
+        int64_t past = int64_t{pos} + (length > 1 ? length : backward ? 1 : step);
+        pos = static_cast<int32_t>(std::min<int64_t>(past, abs_length(&result)));
     }
     set_head_index(&result, pos);
     *stack::arguments = result;
@@ -579,7 +580,9 @@ cell_t* do_set_op(bool case_, const cell_t* skip_cell, int32_t code) {
                               : hashtable::init(std::max(1, rs_length_q(other)), other, hashtable::KIND_HASH, 1);
         }
         collector::root_node keep_other_table(other_table, true);
-        for (int32_t i = std::max(0, head_index(from)); i < abs_length(from); i += skip) {
+        // 64 bits: a huge /skip steps past the end, not around to a negative index.
+        for (int64_t step = std::max(0, head_index(from)); step < abs_length(from); step += skip) {
+            auto i = static_cast<int32_t>(step);
             cell_t key = cell_at(from, i);
             if (test) {
                 bool in = member_q(other, other_table, &key, skip, code_cmp);

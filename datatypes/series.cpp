@@ -231,7 +231,7 @@ cell_t* remove(cell_t* v, cell_t* part, cell_t* key) {
             return stack::arguments;
         }
         start = head_index(found);
-        k++;
+        if (k < INT32_MAX) k++;  // the key too; a larger count is cut to the tail below anyway
     }
     int32_t total = rs_abs_length_q(&self);
     if (start < 0) start = 0;
@@ -492,8 +492,12 @@ cell_t* move(cell_t* origin, cell_t* target, cell_t* part) {
         uint32_t su = buffer_of(&src)->unit(), du = buffer_of(&dst)->unit();
         if (su != du) {
             if (st == TYPE_binary || st == TYPE_vector || tt == TYPE_binary || tt == TYPE_vector) move_bad();
-            // Texts of different widths: the string module converts.
-            string::concatenate(&dst, &src, count, 0, false, string::MODE_INSERT);
+            // Texts of different widths: the string module converts. It reads
+            // and inserts at the cells' own heads, which may lie past a tail.
+            cell_t into = dst, from = src;
+            into.data1 = static_cast<uint32_t>(at);
+            from.data1 = static_cast<uint32_t>(h);
+            string::concatenate(&into, &from, count, 0, false, string::MODE_INSERT);
         } else {
             series_buffer_t* s = buffer_of(&src);
             int32_t shift = shift_of(su);

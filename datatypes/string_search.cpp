@@ -163,7 +163,8 @@ found_t search(cell_t* series, cell_t* value, cell_t* part, bool case_, bool sam
         // An empty pattern finds nothing, as an empty block does.
     } else if (!last && !reverse) {
         int32_t end = count < 0 ? total : static_cast<int32_t>(std::min<int64_t>(int64_t{head} + count, total));
-        for (int32_t pos = head; pos + span <= end; pos += step) {
+        for (int64_t at = head; at + span <= end; at += step) {
+            auto pos = static_cast<int32_t>(at);
             if (matches_at(s, pos, n, folding)) {
                 result.pos = pos;
                 break;
@@ -204,7 +205,9 @@ cell_t* find(cell_t* series, cell_t* value, cell_t* part, bool, bool case_, bool
         return stack::arguments;
     }
     int32_t pos = f.pos;
-    if (tail) pos = std::min(pos + (f.pattern ? f.span : f.backward ? 1 : f.step), rs_abs_length_q(&self));
+    if (tail)
+        pos = static_cast<int32_t>(
+            std::min<int64_t>(int64_t{pos} + (f.pattern ? f.span : f.backward ? 1 : f.step), rs_abs_length_q(&self)));
     self.data1 = static_cast<uint32_t>(pos);
     *stack::arguments = self;
     return stack::arguments;
@@ -515,8 +518,8 @@ bool occurs_q(const cell_t* v, uint32_t c, int32_t skip, bool folding) {
     int32_t h = static_cast<int32_t>(v->data1);
     int32_t n = rs_abs_length_q(v);
     c = fold(c, folding);
-    for (int32_t i = h; i < n; i += skip)
-        if (fold(char_at(s, i), folding) == c) return true;
+    for (int64_t i = h; i < n; i += skip)
+        if (fold(char_at(s, static_cast<int32_t>(i)), folding) == c) return true;
     return false;
 }
 
@@ -543,7 +546,9 @@ cell_t* do_set_op(bool case_, const cell_t* skip_cell, int32_t code) {
     for (int32_t pass = 0; pass < passes; pass++) {
         cell_t* from = pass == 0 ? set1 : set2;
         cell_t* other = pass == 0 ? set2 : set1;
-        for (int32_t i = static_cast<int32_t>(from->data1); i < rs_abs_length_q(from); i += skip) {
+        // 64 bits: a huge /skip steps past the end, not around to a negative index.
+        for (int64_t step = from->data1; step < rs_abs_length_q(from); step += skip) {
+            auto i = static_cast<int32_t>(step);
             uint32_t c = rs_abs_at(from, i);
             if (test) {
                 bool in = occurs_q(other, c, skip, folding);
