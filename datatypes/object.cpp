@@ -143,7 +143,8 @@ void call_handler(node_t obj_ctx, const cell_t* handler, words::id name, const c
     for (int32_t i = 0; i < count; i++) stack::push(&args[i]);
     if (locals > 0) function::init_locals(locals);
     interpreter::call_function(&fn, obj_ctx, &frame_word, flags);
-    if (exits::pending_q()) return;
+    // The handler broke or threw: the change that called it cannot finish.
+    if (exits::pending_q()) throw exits::escape{};
     stack::unwind_func();
     stack::top_slot = saved_top;
 }

@@ -463,7 +463,11 @@ void catch_(int32_t check, const int32_t* refinements) {
     cell_t* code = stack::push(base);
     stack::push(&names);  // rooted while the block runs
     stack::mark_catch(word_of(82));
-    interpreter::eval(code, true);
+    try {
+        interpreter::eval(code, true);
+    } catch (const exits::escape&) {
+        // A change handler threw: the throw is pending, as after eval.
+    }
     if (exits::pending == 0) {
         stack::unwind_last();
         return;

@@ -49,6 +49,32 @@ inline step after_body() {
     return step::PASS;
 }
 
+// Runs f, which runs user code: a body or condition, or a step of the loop
+// whose change may call an object's change handler. Answers whether an exit
+// is pending afterwards. A handler that breaks or throws ends the action
+// that called it with exits::escape, and its exit is pending here as after
+// any evaluation.
+template <typename F> inline bool exit_after(F&& f) {
+    try {
+        f();
+    } catch (const exits::escape&) {
+    }
+    return exits::pending != 0;
+}
+
+// A step of the loop (setting the word of forall, removing the entries of
+// remove-each) through exit_after: break or continue from a handler it ran
+// ends the loop, as break does; any other exit passes on.
+template <typename F> inline step guarded_step(F&& f) {
+    if (!exit_after(f)) [[likely]]
+        return step::NEXT;
+    if (exits::pending == exits::THROW_BREAK || exits::pending == exits::THROW_CONTINUE) {
+        exits::pending = 0;
+        return step::BREAK;
+    }
+    return step::PASS;
+}
+
 // Marks the loop frame above the arguments; its base starts unset (the
 // value of a loop that runs no body).
 inline cell_t* mark_loop(int32_t number, cell_t* first_free) {
@@ -245,8 +271,7 @@ void while_(int32_t check, const int32_t* refinements) {
     cell_t* base = mark_loop(6, cond + 2);
     for (;;) {
         stack::top_slot = base;
-        interpreter::eval_here(cond);
-        if (exits::pending) [[unlikely]] {
+        if (exit_after([&] { interpreter::eval_here(cond); })) [[unlikely]] {
             if (exits::pending == exits::THROW_BREAK || exits::pending == exits::THROW_CONTINUE) {
                 exits::pending = 0;
                 fire(err::while_cond);
@@ -255,8 +280,7 @@ void while_(int32_t check, const int32_t* refinements) {
         }
         if (!truthy_strict(base)) break;
         stack::top_slot = base;
-        interpreter::eval_here(body);
-        if (exits::pending) [[unlikely]] {
+        if (exit_after([&] { interpreter::eval_here(body); })) [[unlikely]] {
             step s = after_body();
             if (s == step::BREAK) break;
             if (s == step::PASS) return;
@@ -274,8 +298,7 @@ void until(int32_t check, const int32_t* refinements) {
     cell_t* base = mark_loop(7, body + 1);
     for (;;) {
         stack::top_slot = base;
-        interpreter::eval_here(body);
-        if (exits::pending) [[unlikely]] {
+        if (exit_after([&] { interpreter::eval_here(body); })) [[unlikely]] {
             uint32_t p = exits::pending;
             step s = after_body();
             if (s == step::BREAK) break;
@@ -300,8 +323,7 @@ void loop(int32_t check, const int32_t* refinements) {
     cell_t* base = mark_loop(8, body + 1);
     for (int32_t i = 0; i < n; i++) {
         stack::top_slot = base;
-        interpreter::eval_here(body);
-        if (exits::pending) [[unlikely]] {
+        if (exit_after([&] { interpreter::eval_here(body); })) [[unlikely]] {
             step s = after_body();
             if (s == step::BREAK) break;
             if (s == step::PASS) return;
@@ -328,8 +350,7 @@ void repeat(int32_t check, const int32_t* refinements) {
     for (;;) {
         stack::top_slot = base;
         _context::set(word, counter);
-        interpreter::eval_here(body);
-        if (exits::pending) [[unlikely]] {
+        if (exit_after([&] { interpreter::eval_here(body); })) [[unlikely]] {
             step s = after_body();
             if (s == step::BREAK) break;
             if (s == step::PASS) return;
@@ -347,8 +368,7 @@ void forever(int32_t check, const int32_t* refinements) {
     cell_t* base = mark_loop(10, body + 1);
     for (;;) {
         stack::top_slot = base;
-        interpreter::eval_here(body);
-        if (exits::pending) [[unlikely]] {
+        if (exit_after([&] { interpreter::eval_here(body); })) [[unlikely]] {
             step s = after_body();
             if (s == step::BREAK) break;
             if (s == step::PASS) return;
@@ -376,8 +396,7 @@ void foreach(int32_t check, const int32_t* refinements) {
     for (;;) {
         if (!step_once(state, n, &map_position)) break;
         stack::top_slot = base;
-        interpreter::eval_here(body);
-        if (exits::pending) [[unlikely]] {
+        if (exit_after([&] { interpreter::eval_here(body); })) [[unlikely]] {
             step s = after_body();
             if (s == step::BREAK) break;
             if (s == step::PASS) return;
@@ -403,11 +422,16 @@ void forall(int32_t check, const int32_t* refinements) {
     stack::top_slot = body + 1;
     cell_t* saved = stack::push(v);
     cell_t* base = mark_loop(12, saved + 1);
-    bool ended = forall_next(word, saved, false);
+    bool ended = false;
+    step first = guarded_step([&] { ended = forall_next(word, saved, false); });
+    if (first == step::PASS) return;
+    if (first == step::BREAK) {
+        stack::unwind_last();
+        return;
+    }
     while (!ended) {
         stack::top_slot = base;
-        interpreter::eval_here(body);
-        if (exits::pending) [[unlikely]] {
+        if (exit_after([&] { interpreter::eval_here(body); })) [[unlikely]] {
             step s = after_body();
             if (s == step::BREAK) {
                 // The word stays where the break left it.
@@ -416,9 +440,14 @@ void forall(int32_t check, const int32_t* refinements) {
             }
             if (s == step::PASS) return;
         }
-        ended = forall_next(word, saved, true);
+        step s = guarded_step([&] { ended = forall_next(word, saved, true); });
+        if (s == step::PASS) return;
+        if (s == step::BREAK) {
+            stack::unwind_last();
+            return;
+        }
     }
-    forall_end(word, saved);
+    if (guarded_step([&] { forall_end(word, saved); }) == step::PASS) return;
     stack::unwind_last();
 }
 
@@ -436,15 +465,16 @@ void remove_each(int32_t check, const int32_t* refinements) {
     for (;;) {
         if (!step_once(state, n, nullptr)) break;
         stack::top_slot = base;
-        interpreter::eval_here(body);
-        if (exits::pending) [[unlikely]] {
+        if (exit_after([&] { interpreter::eval_here(body); })) [[unlikely]] {
             uint32_t p = exits::pending;
             step s = after_body();
             if (s == step::BREAK) break;
             if (s == step::PASS) return;
             if (p == exits::THROW_CONTINUE) continue;
         }
-        remove_each_next(state, base, n);
+        step s = guarded_step([&] { remove_each_next(state, base, n); });
+        if (s == step::BREAK) break;
+        if (s == step::PASS) return;
     }
     stack::unwind();
     stack::set_last_keep(a + 1);

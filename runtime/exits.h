@@ -67,6 +67,15 @@ inline uint32_t take() {
     return code;
 }
 
+// Thrown by C++ code that ran user code in the middle of its own work (an
+// object's change handler, called by the action or assignment whose change
+// it reports) when that code left an exit pending: the work cannot go on
+// and has no way to return half-done. The frames are unwound already. The
+// targets of break, continue and throw (the loops and catch) stop it and
+// handle the exit as pending after any call; between them and the thrower
+// it passes as an error would.
+struct escape {};
+
 // --- raising ---------------------------------------------------------------
 // The error value is a cell anywhere (normally the one fire made on the
 // argument stack). Sets its where and stack fields, unrolls the frames to the
