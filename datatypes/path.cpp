@@ -29,7 +29,7 @@ cell_t* make(cell_t* proto, cell_t* spec, int32_t type) {
     uint8_t t = type_of(spec);
     if (t == TYPE_integer || t == TYPE_float_ || t == TYPE_percent) {
         double n = t == TYPE_integer ? static_cast<int32_t>(spec->data2) : cell::get_float(spec);
-        int32_t capacity = n < 1 ? 1 : n >= block::MAX_CELLS ? static_cast<int32_t>(block::MAX_CELLS) : static_cast<int32_t>(n);
+        int32_t capacity = !(n >= 1) ? 1 : n >= block::MAX_CELLS ? static_cast<int32_t>(block::MAX_CELLS) : static_cast<int32_t>(n);
         cell_t r = *block::push_only_star(capacity);
         stack::pop(1);
         r.header = static_cast<uint32_t>(type);

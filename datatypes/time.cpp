@@ -86,11 +86,13 @@ cell_t* push(double seconds) {
 int32_t get_hours(double seconds) { return integer::from_float(std::trunc(seconds / SECONDS_PER_HOUR)); }
 
 int32_t get_minutes(double seconds) {
+    if (!std::isfinite(seconds)) return 0;  // as the text form writes it
     return static_cast<int32_t>(std::floor(std::fmod(std::fabs(seconds), SECONDS_PER_HOUR) / SECONDS_PER_MINUTE));
 }
 
 int32_t serialize(double t, cell_t* buffer, int32_t limit) {
-    char text[96];
+    // Room for the hours of the largest double (309 digits) and the rest.
+    char text[384];
     int n = 0;
     if (t < 0) {
         text[n++] = '-';
@@ -103,7 +105,7 @@ int32_t serialize(double t, cell_t* buffer, int32_t limit) {
         n += h.length;
     } else {
         // Hours past the integer range (or not finite) still get written.
-        n += std::snprintf(text + n, 48, "%.0f", hours);
+        n += std::snprintf(text + n, sizeof text - 64, "%.0f", hours);
     }
     int32_t minutes = std::isfinite(t) ? static_cast<int32_t>(std::floor(std::fmod(t, SECONDS_PER_HOUR) / 60.0)) : 0;
     n += std::snprintf(text + n, 8, ":%02d:", minutes);

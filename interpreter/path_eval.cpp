@@ -21,6 +21,8 @@
 // the forms loops use most, is read in place without pushing anything. An
 // object field element keeps the binding the object's path action gives it
 // (written back into the path), so the next walk finds the field by index.
+#include <cstring>
+
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -97,6 +99,30 @@ origin locate(const cell_t* parent, const cell_t* r, int32_t* at) {
         }
     }
     return origin::lost;
+}
+
+// A set of a part of a value held in its cell (a date's year, a pair's x, a
+// tuple's byte) changed the parent, which is a copy: the changed value goes
+// back where the parent was read from. A parent computed on the way (the
+// time of a date) has no home, and the change is lost with it.
+void store_back(const cell_t* parent, origin from, int32_t at, const cell_t* gparent,
+                const cell_t* head_word) {
+    cell_t* home = nullptr;
+    switch (from) {
+    case origin::head_word: home = _context::get(head_word); break;
+    case origin::series_cell:
+        if (series::block_kind_q(type_of(gparent)) && at < block::abs_length(gparent))
+            home = block::rs_abs_at(gparent, at);
+        break;
+    case origin::object_field:
+        if (type_of(gparent) == TYPE_object) home = _context::value_at(gparent->data1, at);
+        break;
+    default: break;
+    }
+    if (home == nullptr) return;
+    uint32_t line = home->header & FLAG_NEW_LINE;  // where the value sits, not what it is
+    *home = *parent;
+    home->header = (home->header & ~FLAG_NEW_LINE) | line;
 }
 
 // The general walk (kept out of eval_path so that the fast path stays a small
@@ -189,13 +215,17 @@ origin locate(const cell_t* parent, const cell_t* r, int32_t* at) {
                      (series::block_kind_q(gt) || (gt == TYPE_object && gparent->data3 != 0));
         bool paren_next = k + 1 < n && type_of(block::rs_abs_at(&p, k + 1)) == TYPE_paren;
 
+        cell_t before = *parent;
         cell_t* callers = stack::arguments;
         stack::arguments = scratch;
         cell_t* r = actions::eval_path(parent, &element, last ? value : nullptr, &p, gparent, item,
                                        k - 1 - head, case_, get, last, owned);
         stack::arguments = callers;
+        if (set && last && std::memcmp(&before, parent, sizeof before) != 0)
+            store_back(parent, from, from_index, gparent, &first);
         cell_t reached = *r;
-        if (paren_next) from = locate(parent, r, &from_index);
+        // store_back needs to know where the last element's parent came from.
+        if (paren_next || (set && k == n - 2)) from = locate(parent, r, &from_index);
 
         if (pt == TYPE_object && et == TYPE_word) {
             // Keep the field's binding in the path for the next walk.
