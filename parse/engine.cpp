@@ -259,6 +259,7 @@ struct engine_t {
     step_t match_type(const cell_t* types, int32_t after);
     void drop_frame();
     int32_t rule_end(int32_t p);
+    bool insert_position(int32_t p, cell_t* out);
     bool governed_literal(int32_t gp, cell_t* out);
     cell_t* eval_paren(const cell_t* paren);
     cell_t* rule_value(int32_t p, int32_t keyword_pos);
@@ -310,8 +311,11 @@ bool engine_t::call_back(uint32_t ev) {
     block::init_value(stack::push_slot(), TYPE_block, rnode, pos);
     cell_t in = input();
     stack::push(&in);
+    // The callback gets a copy of the rule stack: the frames hold the
+    // engine's own state (node handles, indexes), so a callback that changed
+    // or kept the live stack could corrupt this parse or a later one.
     cell_t rs = *rule_stack;
-    stack::push(&rs);
+    block::clone(&rs, false, false);
     if (callback_locals > 0) function::init_locals(callback_locals);
     interpreter::call_function(fn, 0, &callback_word, interpreter::callback::PARSE);
     if (exits::pending_q()) throw stop_t{};
@@ -575,6 +579,9 @@ bool engine_t::governed_literal(int32_t gp, cell_t* out) {
 
 step_t engine_t::begin_loop(int32_t k, int32_t min, int32_t max, int32_t gp, int32_t keyword_pos) {
     need_rule(gp, keyword_pos);
+    // "0 rule" (and "0 0 rule") repeats nothing: the governed rule must not
+    // run at all, or it would consume input and fire its parens.
+    if (max == 0) return settle(true, rule_end(gp));
     cell_t lit;
     if (governed_literal(gp, &lit)) {
         cell_t in = input();
@@ -737,17 +744,13 @@ step_t engine_t::exec_keyword(kw_t k) {
             p++;
         }
         int32_t where = ip;
-        bool positioned = false;
-        if (p + 1 < rule_tail() && type_of(rule_at(p)) == TYPE_word && keyword_of(rule_at(p)) == KW_NOT_A_KEYWORD) {
-            cell_t w = *rule_at(p);
-            cell_t value = *_context::get(&w);
-            if (series::series_q(type_of(&value)) && value.data2 == inode) {
-                int32_t n = length();
-                int32_t i = static_cast<int32_t>(value.data1);
-                where = i < 0 ? 0 : i > n ? n : i;
-                positioned = true;
-                p++;
-            }
+        cell_t position;
+        bool positioned = insert_position(p, &position);
+        if (positioned) {
+            int32_t n = length();
+            int32_t i = static_cast<int32_t>(position.data1);
+            where = i < 0 ? 0 : i > n ? n : i;
+            p++;
         }
         cell_t* base = stack::top_slot;
         cell_t* value = rule_value(p, at);
@@ -1161,6 +1164,18 @@ void engine_t::drop_frame() {
     pop_frame();
 }
 
+// Whether the rule at p (after insert and its only) names the place to
+// insert at: a plain word, with a value after it, whose value is a position
+// in the current input (written to out).
+bool engine_t::insert_position(int32_t p, cell_t* out) {
+    if (p + 1 >= rule_tail() || type_of(rule_at(p)) != TYPE_word ||
+        keyword_of(rule_at(p)) != KW_NOT_A_KEYWORD)
+        return false;
+    cell_t w = *rule_at(p);
+    *out = *_context::get(&w);
+    return series::series_q(type_of(out)) && out->data2 == inode;
+}
+
 // The index after the rule expression starting at p in the current block.
 int32_t engine_t::rule_end(int32_t p) {
     int32_t tail = rule_tail();
@@ -1202,6 +1217,13 @@ int32_t engine_t::rule_end(int32_t p) {
             if (p < tail && keyword_of(rule_at(p)) == KW_ONLY) p++;
             trailing++;
             continue;
+        case KW_INSERT: {
+            p++;
+            if (p < tail && keyword_of(rule_at(p)) == KW_ONLY) p++;
+            cell_t position;
+            if (insert_position(p, &position)) p++;
+            return std::min(tail, p + 1 + trailing);
+        }
         case KW_IF:
         case KW_QUOTE: return std::min(tail, p + 2 + trailing);
         default: return std::min(tail, p + 1 + trailing);
