@@ -457,9 +457,14 @@ cell_t* read_file(const char* path, int64_t part, int64_t seek, bool binary, boo
 
     if (size == 0) {
         // No size known: read through to the end (a pipe cannot be read
-        // twice), then apply seek and part to what came.
+        // twice), then apply seek and part to what came. With a part, no
+        // more than seek + part bytes are needed: an endless source
+        // (/dev/zero, /dev/urandom) is read only that far.
+        int64_t want = -1;
+        if (part >= 0 && part <= MAX_VALUE_BYTES && seek <= MAX_VALUE_BYTES) want = std::max<int64_t>(seek, 0) + part;
         int64_t capacity = 0;
         for (;;) {
+            if (want >= 0 && count >= want) break;
             if (count == capacity) {
                 if (capacity >= MAX_VALUE_BYTES) fire(err::no_memory);
                 capacity = capacity == 0 ? CHUNK : std::min(capacity * 2, MAX_VALUE_BYTES);
@@ -468,7 +473,9 @@ cell_t* read_file(const char* path, int64_t part, int64_t seek, bool binary, boo
                 bytes.release();
                 bytes.reset(static_cast<uint8_t*>(grown));
             }
-            int64_t n = read_some(fd, bytes.get() + count, capacity - count);
+            int64_t room = capacity - count;
+            if (want >= 0) room = std::min(room, want - count);
+            int64_t n = read_some(fd, bytes.get() + count, room);
             if (n < 0) return nullptr;
             if (n == 0) break;
             count += n;
@@ -638,7 +645,12 @@ int64_t size_q(const cell_t* file) {
     if (dir_q(file)) return -1;
     std::string path;
     if (!os_path(file, &path)) return -1;
-    int32_t fd = open_file(path.c_str(), MODE_READ);
+    // Without O_NONBLOCK, opening a FIFO waits for a writer that may never
+    // come; its size is known without one.
+    int32_t fd;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
     if (fd < 0) return -1;
     handle_guard guard(fd);
     struct stat st;

@@ -4,8 +4,10 @@
 // argument is a cell of this native's frame on the argument stack, which
 // never moves, so it is a stable code cell for the whole evaluation.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <string>
 
 #include "datatypes/block.h"
@@ -57,17 +59,37 @@ bool same_word_q(const cell_t* a, const cell_t* b) {
 
 // --- do of files ------------------------------------------------------------------------
 
+// The lexer takes fewer than 2^31 bytes; a longer file (or an endless one,
+// /dev/zero) stops being read there.
+constexpr size_t MAX_SCRIPT_BYTES = 0x7FFFFFFF;
+
+// False when the file cannot be opened or read; too-long past the limit.
 bool read_file(const std::string& path, std::string* out) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // A NUL would cut the path short and open another file.
+    if (path.find('\0') != std::string::npos) return false;
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
     if (fd < 0) return false;
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) > MAX_SCRIPT_BYTES) {
+        ::close(fd);
+        fire(err::too_long);
+    }
     char chunk[65536];
     for (;;) {
         ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             ::close(fd);
             return false;
         }
         if (n == 0) break;
+        if (out->size() + static_cast<size_t>(n) > MAX_SCRIPT_BYTES) {
+            ::close(fd);
+            fire(err::too_long);
+        }
         out->append(chunk, static_cast<size_t>(n));
     }
     ::close(fd);

@@ -432,5 +432,11 @@ TEST_F(IoFiles, SizeOfAFile) {
     EXPECT_EQ(simple_io::size_q(file(dir)), -1);
 }
 
+// Opening a FIFO for reading waits for a writer; asking its size must not.
+TEST_F(IoFiles, SizeOfAFifoWithoutWriterDoesNotWait) {
+    ASSERT_EQ(::mkfifo((dir + "fifo").c_str(), 0600), 0);
+    EXPECT_EQ(simple_io::size_q(file(dir + "fifo")), 0);
+}
+
 }  // namespace
 }  // namespace zuv::testing
