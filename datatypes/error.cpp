@@ -15,6 +15,7 @@
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "interpreter/actions.h"
+#include "runtime/cycles.h"
 #include "runtime/exits.h"
 #include "runtime/platform/platform.h"
 #include "runtime/print_hooks.h"
@@ -538,6 +539,14 @@ int32_t form(cell_t* value, cell_t* buffer, bool, int32_t limit) {
 
 int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
              int32_t limit, int32_t indent) {
+    // An error may hold itself in a field (e/arg1: e); without the cycle
+    // stack that recursion runs on until the stack overflows.
+    node_t ctx = value->data1;
+    if (cycles::find_q(ctx)) {
+        append_text(buffer, "make error! [...]");
+        return limit - 17;
+    }
+    cycles::guard g(ctx);
     if (!only) {
         append_text(buffer, "make error! [");
         limit -= 13;
