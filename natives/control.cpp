@@ -13,6 +13,8 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
+#include "datatypes/function.h"
+#include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -131,9 +133,8 @@ bool header_at(const std::string& text, size_t i) {
     return p < text.size() && text[p] == '[';
 }
 
-// Reads a script, checks its header and evaluates what follows it. The
-// folder and system/script bookkeeping of the library's do-file join this
-// once the file and library modules exist.
+// Reads a script, checks its header and evaluates what follows it: do of a
+// file before the library's do-file exists (start-up, bare runtimes).
 void do_file(cell_t* value) {
     std::string path = utf8_of(value);
     std::string text;
@@ -160,6 +161,40 @@ void do_file(cell_t* value) {
     block::set_head_index(code, block::head_index(code) + 2);
     if (block::head_index(code) > block::abs_length(code)) block::set_head_index(code, block::abs_length(code));
     eval_branch(code);
+}
+
+// do of a file! or url!: the library's do-file runs the script, which gives
+// it its header, its folder as the current one, system/script, its
+// directives expanded and the halt request. args: the /args value (nullptr:
+// none). The result goes to the result slot.
+void run_script(cell_t* value, const cell_t* args) {
+    int32_t symbol = symbol::make_alt("do-file", 7);
+    cell_t* fn = _context::get_in(symbol, _context::global_node);
+    if (fn == nullptr || type_of(fn) != TYPE_function) {
+        do_file(value);
+        return;
+    }
+    cell_t word;
+    word::make_raw(&word, TYPE_word, _context::global_node, symbol,
+                   _context::find_word(_context::global_node, symbol, false));
+    cell_t* slot = stack::push(fn);  // keeps the function alive for the call
+    node_t ctx = function::context_of(slot);
+    stack::mark_func(&word, ctx);
+    stack::push(value);
+    stack::push(&none_value);
+    stack::push(args ? args : &none_value);
+    // The rest of the frame: refinements off, their arguments and the locals
+    // none, one slot per word of the function's context after the three.
+    int32_t words = _context::word_count(ctx);
+    for (int32_t i = 3; i < words; i++) {
+        bool refinement = type_of(_context::get_symbol_word(ctx, i)) == TYPE_refinement;
+        stack::push(refinement ? &false_value : &none_value);
+    }
+    interpreter::call_function(slot, 0, &word, interpreter::callback::NONE);
+    if (exits::pending) return;
+    cell_t result = *stack::arguments;
+    stack::unwind_func();
+    stack::set_last_keep(&result);
 }
 
 }  // namespace
@@ -374,8 +409,7 @@ void do_(int32_t check, const int32_t* refinements) {
     }
     case TYPE_file:
     case TYPE_url:
-        (void)args_at;
-        do_file(value);
+        run_script(value, args_at >= 0 ? stack::arguments + args_at : nullptr);
         return;
     case TYPE_path: {
         cell_t* code = stack::push_slot();
