@@ -105,6 +105,8 @@ node_t make(const cell_t* spec, bool on_stack, bool self, int32_t kind) {
     node_t block = spec->data2;
     int32_t head = static_cast<int32_t>(spec->data1);
     node_t ctx = create(length, on_stack, self, nullptr, kind);
+    // Nothing else holds the context yet, and a word added may grow its table.
+    collector::root_node keep_ctx(ctx);
     for (int32_t i = 0; i < length; i++) {
         cell_t item = alloc::buffer(block)->head_cell()[head + i];
         uint8_t t = type_of(&item);

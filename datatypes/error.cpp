@@ -15,6 +15,7 @@
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "interpreter/actions.h"
+#include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/exits.h"
 #include "runtime/platform/platform.h"
@@ -64,6 +65,16 @@ cell_t* prototype_cell = nullptr;
 
 // err id per code, for id_of.
 int32_t first_of_category[CATEGORY_COUNT + 1];
+
+// The category objects made at start-up. Words of an error are bound to the
+// catalog (e/type) and can unset or replace a category: the runtime still
+// has to name its errors then.
+cell_t startup_categories[CATEGORY_COUNT];
+bool startup_marker_added = false;
+
+void mark_startup_categories() {
+    collector::mark_values(startup_categories, startup_categories + CATEGORY_COUNT);
+}
 
 cell_t* keep(const cell_t* value, int32_t i) {
     if (type_of(&block::root) == TYPE_block) return block::rs_append(&block::root, value);
@@ -249,6 +260,11 @@ void init_catalog() {
             add_field(ctx, ids[i].word, &value);
         }
         add_field(errors_obj.data1, category_info[c].name, &cat);
+        startup_categories[c] = cat;
+    }
+    if (!startup_marker_added) {
+        startup_marker_added = true;
+        collector::add_marker(mark_startup_categories);
     }
     cell_t proto;
     cell::begin(&proto);
@@ -271,7 +287,10 @@ void init() {
 }
 
 cell_t* catalog() { return catalog_cell; }
-cell_t* category(int32_t index) { return _context::value_at(catalog_cell->data1, index); }
+cell_t* category(int32_t index) {
+    cell_t* c = _context::value_at(catalog_cell->data1, index);
+    return type_of(c) == TYPE_object ? c : &startup_categories[index];
+}
 cell_t* prototype() { return prototype_cell; }
 
 cell_t* field(const cell_t* error, int32_t index) {

@@ -139,8 +139,31 @@ void call_handler(node_t obj_ctx, const cell_t* handler, words::id name, const c
     cell_t frame_word = words::word(name);
     cell_t* saved_top = stack::top_slot;
     node_t ctx = function::context_of(&fn);
-    stack::mark_func(&frame_word, ctx);
+    cell_t* first = stack::mark_func(&frame_word, ctx);
     for (int32_t i = 0; i < count; i++) stack::push(&args[i]);
+    // The frame follows the handler's own spec, which need not take the
+    // values offered: its leading arguments keep them (none when it takes
+    // more, the rest dropped when it takes fewer) and its refinements are
+    // off. A frame shorter than the spec would read stale stack cells. The
+    // values are pushed first: making the cache may collect, and the old
+    // value may be held nowhere else.
+    cell_t cache = *interpreter::arguments_cache(&fn);
+    int32_t kept = 0;
+    bool active = true;
+    stack::top_slot = first;
+    for (int32_t i = 0; i < block::abs_length(&cache); i++) {
+        const cell_t* e = block::rs_abs_at(&cache, i);
+        if (type_of(e) == TYPE_refinement) {
+            stack::push(&false_value);
+            active = false;
+        } else if (type_of(e) == TYPE_typeset) {
+            if (((e->header & interpreter::ARG_KIND_MASK) >> interpreter::ARG_KIND_SHIFT) ==
+                interpreter::ARG_RETURN)
+                continue;
+            if (active && kept < count) stack::top_slot = first + ++kept;
+            else stack::push(&none_value);
+        }
+    }
     if (locals > 0) function::init_locals(locals);
     interpreter::call_function(&fn, obj_ctx, &frame_word, flags);
     // The handler broke or threw: the change that called it cannot finish.
@@ -588,6 +611,14 @@ void fire_on_set_word(cell_t* word, cell_t* old_value, cell_t* new_value) {
 
 void fire_on_deep_change(cell_t* owner, cell_t* word, cell_t* target, cell_t* action,
                          const cell_t* new_value, int32_t index, int32_t part) {
+    // The owner was recorded when its series were bound, and the record it
+    // named then may have been replaced since (make builds the record again
+    // after the body ran), and collected: the self value has the live one.
+    if (owner->data1 != 0) {
+        const cell_t* self = _context::get_self_value(owner->data1);
+        if (type_of(self) == type_of(owner) && self->data1 == owner->data1 && self->data3 != 0)
+            owner->data3 = self->data3;
+    }
     node_t record = owner->data3;
     if (record == 0) fire(err::invalid_obj_evt, owner);
     uint32_t slot = slot_of(record_cells(record) + 1);

@@ -580,6 +580,8 @@ cell_t* modify(cell_t* v, cell_t* field, cell_t* value, bool) {
     if (type_of(value) == TYPE_none) ownership::unset_owner(v);
     else if (type_of(value) == TYPE_block && get_length(value, false) >= 2) {
         cell_t owner = *rs_head_cell(value), word = *(rs_head_cell(value) + 1);
+        // Only an object can own: its context is marked as an owner.
+        if (type_of(&owner) != TYPE_object) fire(err::invalid_arg, value);
         ownership::bind(v, &owner, &word);
     }
     return value;

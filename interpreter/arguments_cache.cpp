@@ -6,6 +6,8 @@
 // with refinements a closing integer! counting them. Word 3 of the cache
 // cell holds the plan summary (interpreter/plan.h).
 #include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
@@ -138,7 +140,15 @@ void build_cache(const cell_t* callee) {
         integer::make_at(&count, refinements);
         block::rs_append(&cache, &count);
     }
-    cache.data3 = plan_of(&cache, native_like);
+    uint32_t plan = plan_of(&cache, native_like);
+    // A spec changed before the first call gives a frame that does not fill
+    // the function's context: such calls take the general path, which pads it.
+    if (t == TYPE_function && (plan & PLAN_SIMPLE)) {
+        int32_t frame =
+            static_cast<int32_t>((plan & PLAN_ARGS_MASK) + ((plan >> PLAN_LOCALS_SHIFT) & 0xFFFF));
+        if (frame != _context::word_count(function::context_of(callee))) plan = 0;
+    }
+    cache.data3 = plan;
     alloc::buffer(more)->head_cell()[1] = cache;
 }
 
@@ -150,6 +160,18 @@ cell_t* arguments_cache(const cell_t* callee) {
         return slot;
     build_cache(callee);
     return alloc::buffer(callee->data3)->head_cell() + 1;
+}
+
+void prepare_caches() {
+    // Their entries read the arguments where their own spec puts them, but
+    // spec-of gives that very block: a cache first made after a script had
+    // changed it would hand them cells of other types, or none at all.
+    node_t ctx = _context::global_node;
+    for (int32_t i = 0; i < _context::word_count(ctx); i++) {
+        cell_t v = *_context::value_at(ctx, i);
+        uint8_t t = type_of(&v);
+        if (t == TYPE_native || t == TYPE_action || t == TYPE_routine) arguments_cache(&v);
+    }
 }
 
 }  // namespace zuv::interpreter

@@ -709,6 +709,8 @@ int32_t eval_expression(const cell_t* code, int32_t pos, int32_t end, bool no_in
     }
     case TYPE_set_path: {
         cell_t path = *c;
+        // Evaluating the value may drop the path from the code.
+        collector::root_cell keep_path(&path);
         if (pos + 1 >= live_end(code, end)) fire(err::need_value, &path);
         stack::mark_interp_native(&set_path_word);
         pos = eval_expression(code, pos + 1, end, false, true, false);
@@ -996,6 +998,18 @@ inline uint32_t plan_of_callee(const cell_t* callee) {
     return c->data3;
 }
 
+// A frame shorter than the function's context would have the words past it
+// read stack cells above the top: a spec changed after the function was made
+// (spec-of gives the function's own block), or a caller that pushes a fixed
+// number of values for a callback that takes more. Those slots are none.
+// call_simple needs none of this: a plan is simple only when its frame
+// fills the context (build_cache).
+inline void complete_frame(node_t ctx) {
+    int32_t missing =
+        _context::word_count(ctx) - static_cast<int32_t>(stack::top_slot - stack::arguments);
+    for (; missing > 0; missing--) stack::push_slot()->header = TYPE_none;
+}
+
 // call_function for the interpreter's own calls of a function with an
 // interpreted body while nothing is traced: the same protocol with nothing
 // for callbacks or compiled bodies, and the body run from a copy of its cell
@@ -1185,6 +1199,7 @@ int32_t eval_code(const cell_t* callee, const cell_t* code, int32_t pos, int32_t
     else pos = fetch_args(slot, code, pos, end, path, ref_pos, mode::EVAL, infix);
     if (exits::pending) return pos;
     if (t == TYPE_function) {
+        complete_frame(function::context_of(slot));
         run_function(slot);
         if (exits::pending) return pos;
     } else if (t == TYPE_routine) {
@@ -1238,6 +1253,12 @@ int32_t fetch_args(const cell_t* callee, const cell_t* code, int32_t pos, int32_
         if (pos >= live_end(code, limit)) {
             if (applying) {
                 stack::push_slot()->header = TYPE_none;
+                // Entry points trust their argument types: a none they do
+                // not take (apply :if [1]) must stop here, not reach them.
+                if (t != TYPE_function && check) {
+                    e = alloc::buffer(cache)->head_cell() + i;
+                    check_arg(callee, i, e, stack::top_slot - 1);
+                }
                 return;
             }
             if (kind == ARG_LIT && typeset::has_q(e, TYPE_unset)) {
@@ -1395,6 +1416,7 @@ void call_function(const cell_t* fn, node_t obj_ctx, const cell_t* word, uint32_
     node_t ctx = function::context_of(fn);
     uint32_t saved = 0;
     if (is_function) {
+        complete_frame(ctx);
         uint32_t* values = stack::values_word(ctx);
         saved = *values;
         *values = stack::index_of(stack::arguments);

@@ -165,6 +165,9 @@ constexpr uint32_t ARG_NORMAL = 0, ARG_GET = 1, ARG_LIT = 2, ARG_RETURN = 3;
 // The cache block of a callee (made on first use): a cell of its more series,
 // valid until the next allocation.
 cell_t* arguments_cache(const cell_t* callee);
+// Makes the caches of the natives, actions and routines of the global
+// context, before any script runs.
+void prepare_caches();
 
 }  // namespace interpreter
 }  // namespace zuv

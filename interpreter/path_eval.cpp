@@ -31,6 +31,7 @@
 #include "datatypes/unset.h"
 #include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
+#include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
@@ -130,6 +131,9 @@ void store_back(const cell_t* parent, origin from, int32_t at, const cell_t* gpa
 [[gnu::noinline]] int32_t walk_path(const cell_t* path, const cell_t* code, int32_t pos, int32_t end,
                                     bool set, bool get, bool push, bool case_) {
     cell_t p = *path;
+    // The code may drop the path while it runs (an argument or a change
+    // handler that clears the block), and the walk still reads it.
+    collector::root_cell keep_path(&p);
     int32_t head = block::head_index(&p);
     int32_t n = block::abs_length(&p);
     if (head < 0) head = 0;

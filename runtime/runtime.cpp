@@ -157,6 +157,7 @@ void start(int argc, char** argv) {
         init();
         console::define_routines();
         top_level::run();
+        interpreter::prepare_caches();
         int status = console::launch(argc, argv);
         if (status > 0) {
             // A script's failure was reported already: no runtime-error text.
