@@ -110,6 +110,10 @@ struct state_t {
     int32_t load = 0;
     syntax_error_t error;  // the last syntax error seen
     std::vector<token_t>* log = nullptr;  // when set, every finished token is listed
+    // The last byte offset turned into a character offset, and its answer:
+    // the callback's events come in order, so each count goes on from there.
+    int32_t counted_bytes = 0;
+    int32_t counted_chars = 0;
 
     const uint8_t* bytes() const;
     // A C++ hook, or a callback function (the cell stays empty otherwise).
