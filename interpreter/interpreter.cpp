@@ -537,7 +537,9 @@ inline void store_set_word() {
 int32_t eval_return(const cell_t* callee, const cell_t* word, const cell_t* code, int32_t pos,
                     int32_t end) {
     uint32_t plan = plan_of_callee(callee);
-    if ((plan & ~PLAN_ANY_TYPES) != (PLAN_SIMPLE | 1u)) [[unlikely]]
+    // One argument and no locals; the bits about types do not matter.
+    if ((plan & (PLAN_SIMPLE | PLAN_ARGS_MASK | PLAN_LOCALS_MASK)) != (PLAN_SIMPLE | 1u))
+        [[unlikely]]
         return eval_code(callee, code, pos, end, false, pos - 1, false);
     // callee points into a context's values, which the argument may move:
     // from here on only its copy in the slot is read.

@@ -16,6 +16,7 @@ constexpr uint32_t PLAN_SIMPLE = 1u << 31;
 constexpr uint32_t PLAN_ARGS_MASK = 0xFFu;
 // The number of locals (/local counted), in bits 8-23.
 constexpr uint32_t PLAN_LOCALS_SHIFT = 8;
+constexpr uint32_t PLAN_LOCALS_MASK = 0xFFFFu << PLAN_LOCALS_SHIFT;
 // Every normal argument's typeset takes every value but unset: only an unset
 // argument needs its typeset read.
 constexpr uint32_t PLAN_ANY_TYPES = 1u << 30;
