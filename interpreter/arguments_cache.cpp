@@ -5,10 +5,13 @@
 // functions), an integer! for a run of locals, and for natives and actions
 // with refinements a closing integer! counting them. Word 3 of the cache
 // cell holds the plan summary (interpreter/plan.h).
+#include "datatypes/action.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
+#include "datatypes/native.h"
+#include "datatypes/none.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
@@ -22,6 +25,31 @@
 namespace zuv::interpreter {
 
 namespace {
+
+// The caches of the natives and actions of the global context as start-up
+// made them, by table index. Their entries read the arguments where their
+// own spec puts them and trust their types: a native or action value made
+// later (make native! with any spec) calls through its entry's cache, and
+// the spec it was given serves reflection only.
+cell_t native_caches[native::TABLE_SLOTS];
+cell_t action_caches[action::COUNT];
+
+void mark_entry_caches() {
+    collector::mark_values(native_caches, native_caches + native::TABLE_SLOTS);
+    collector::mark_values(action_caches, action_caches + action::COUNT);
+}
+
+// The start-up cache of the native or action callee calls, nullptr when
+// there is none.
+const cell_t* entry_cache(const cell_t* callee) {
+    uint32_t index = callee->data1;
+    const cell_t* c = nullptr;
+    if (type_of(callee) == TYPE_native && index < static_cast<uint32_t>(native::TABLE_SLOTS))
+        c = native_caches + index;
+    else if (type_of(callee) == TYPE_action && index < static_cast<uint32_t>(action::COUNT))
+        c = action_caches + index;
+    return c != nullptr && type_of(c) == TYPE_block ? c : nullptr;
+}
 
 int32_t canonical(words::id w) {
     return symbol::resolve(static_cast<int32_t>(words::symbol_of(w)));
@@ -74,6 +102,10 @@ uint32_t plan_of(const cell_t* cache, bool native_like) {
 void build_cache(const cell_t* callee) {
     uint8_t t = type_of(callee);
     bool native_like = t == TYPE_native || t == TYPE_action;
+    if (const cell_t* made = native_like ? entry_cache(callee) : nullptr) {
+        alloc::buffer(callee->data3)->head_cell()[1] = *made;
+        return;
+    }
     cell_t cache;
     block::make_at(&cache, 8);
     collector::root_cell keep(&cache);
@@ -166,11 +198,25 @@ void prepare_caches() {
     // Their entries read the arguments where their own spec puts them, but
     // spec-of gives that very block: a cache first made after a script had
     // changed it would hand them cells of other types, or none at all.
+    static bool marked = false;
+    if (!marked) {
+        marked = true;
+        collector::add_marker(mark_entry_caches);
+    }
+    for (cell_t& c : native_caches) c = none_value;
+    for (cell_t& c : action_caches) c = none_value;
     node_t ctx = _context::global_node;
     for (int32_t i = 0; i < _context::word_count(ctx); i++) {
         cell_t v = *_context::value_at(ctx, i);
         uint8_t t = type_of(&v);
-        if (t == TYPE_native || t == TYPE_action || t == TYPE_routine) arguments_cache(&v);
+        if (t != TYPE_native && t != TYPE_action && t != TYPE_routine) continue;
+        cell_t cache = *arguments_cache(&v);
+        cell_t* keep = t == TYPE_native && v.data1 < static_cast<uint32_t>(native::TABLE_SLOTS)
+                           ? native_caches + v.data1
+                       : t == TYPE_action && v.data1 < static_cast<uint32_t>(action::COUNT)
+                           ? action_caches + v.data1
+                           : nullptr;
+        if (keep != nullptr && type_of(keep) != TYPE_block) *keep = cache;
     }
 }
 
