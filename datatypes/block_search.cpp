@@ -40,13 +40,7 @@ int32_t call_comparator(const cell_t* fn, const cell_t* first, const cell_t* sec
     stack::mark_func(nullptr, ctx);
     stack::push(first);
     stack::push(second);
-    // The rest of the frame: refinements off, their arguments and the locals
-    // none, one slot per word of the function's context after the two.
-    int32_t words = _context::word_count(ctx);
-    for (int32_t i = 2; i < words; i++) {
-        bool refinement = type_of(_context::get_symbol_word(ctx, i)) == TYPE_refinement;
-        stack::push(refinement ? &false_value : &none_value);
-    }
+    function::fill_frame(ctx, 2);
     interpreter::call_function(slot, 0, nullptr, interpreter::callback::SORT);
     // The frames are already unwound for an exit in flight: leave both
     // stacks alone and let it pass.

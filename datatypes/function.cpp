@@ -217,6 +217,14 @@ void init_locals(int32_t n) {
     for (int32_t i = 1; i < n; i++) stack::push(&none_value);
 }
 
+void fill_frame(node_t ctx, int32_t given) {
+    int32_t words = _context::word_count(ctx);
+    for (int32_t i = given; i < words; i++) {
+        bool refinement = type_of(_context::get_symbol_word(ctx, i)) == TYPE_refinement;
+        stack::push(refinement ? &false_value : &none_value);
+    }
+}
+
 namespace {
 
 // Whether the known words (a block) hold a word of that name.

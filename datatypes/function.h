@@ -58,6 +58,10 @@ uint32_t validate_spec(const cell_t* spec);
 int32_t count_locals(node_t spec, int32_t start, bool must_have);
 // Pushes logic false then n - 1 nones (the /local slot and the locals).
 void init_locals(int32_t n);
+// For a call from C++ that has pushed the first `given` values of a frame:
+// pushes the rest, one slot per word of the function's context ctx, false
+// for a refinement (off) and none for the others (their arguments, locals).
+void fill_frame(node_t ctx, int32_t given);
 
 // For the function native: pushes and returns the block of locals collected
 // from the body's set-words (and loop words), appending them to the spec

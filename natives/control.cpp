@@ -14,7 +14,6 @@
 #include "datatypes/context.h"
 #include "datatypes/error.h"
 #include "datatypes/function.h"
-#include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -183,13 +182,7 @@ void run_script(cell_t* value, const cell_t* args) {
     stack::push(value);
     stack::push(&none_value);
     stack::push(args ? args : &none_value);
-    // The rest of the frame: refinements off, their arguments and the locals
-    // none, one slot per word of the function's context after the three.
-    int32_t words = _context::word_count(ctx);
-    for (int32_t i = 3; i < words; i++) {
-        bool refinement = type_of(_context::get_symbol_word(ctx, i)) == TYPE_refinement;
-        stack::push(refinement ? &false_value : &none_value);
-    }
+    function::fill_frame(ctx, 3);
     interpreter::call_function(slot, 0, &word, interpreter::callback::NONE);
     if (exits::pending) return;
     cell_t result = *stack::arguments;
