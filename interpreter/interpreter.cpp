@@ -1003,13 +1003,11 @@ inline uint32_t plan_of_callee(const cell_t* callee) {
 // A frame shorter than the function's context would have the words past it
 // read stack cells above the top: a spec changed after the function was made
 // (spec-of gives the function's own block), or a caller that pushes a fixed
-// number of values for a callback that takes more. Those slots are none.
-// call_simple needs none of this: a plan is simple only when its frame
-// fills the context (build_cache).
+// number of values for a callback that takes more. The missing slots are
+// filled as for a call from C++. call_simple needs none of this: a plan is
+// simple only when its frame fills the context (build_cache).
 inline void complete_frame(node_t ctx) {
-    int32_t missing =
-        _context::word_count(ctx) - static_cast<int32_t>(stack::top_slot - stack::arguments);
-    for (; missing > 0; missing--) stack::push_slot()->header = TYPE_none;
+    function::fill_frame(ctx, static_cast<int32_t>(stack::top_slot - stack::arguments));
 }
 
 // call_function for the interpreter's own calls of a function with an
