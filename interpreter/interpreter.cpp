@@ -385,16 +385,49 @@ void init_stack_limit() {
 
 namespace {
 
+// With check_origin (a function's body, a block a native runs: code that may
+// come from elsewhere), the calls mark follows the block's origin first.
+// Parens and branches written in the code need no check: they come from the
+// same source as the code around them.
+template <bool check_origin = false>
 cell_t* run_in_place(const cell_t* code);
 [[gnu::always_inline]] inline int32_t eval_operand(const cell_t* c, int32_t live,
                                                    const cell_t* code, int32_t pos, int32_t end,
                                                    bool infix);
+
+// While a block runs, the calls it makes are marked as the interpreter's or,
+// for library code, as compiled calls. The mark changes only where user code
+// and library code meet, so a block whose origin matches the current mark
+// runs with no change; otherwise a cold wrapper sets the mark and puts the
+// caller's back however the block is left.
+struct code_origin {
+    uint32_t saved = stack::interpreted_mark;
+    explicit code_origin(bool library) { stack::interpreted_mark = library ? 0 : frame::INTERPRETED; }
+    ~code_origin() { stack::interpreted_mark = saved; }
+    code_origin(const code_origin&) = delete;
+    code_origin& operator=(const code_origin&) = delete;
+};
+
+inline bool origin_fits(bool library) { return (stack::interpreted_mark == 0) == library; }
+
+inline bool run_frame(const cell_t* code);
+[[gnu::noinline, gnu::cold]] bool run_frame_from_other_origin(const cell_t* code, bool library) {
+    code_origin origin(library);
+    return run_frame(code);
+}
+[[gnu::noinline, gnu::cold]] cell_t* run_in_place_from_other_origin(const cell_t* code, bool library) {
+    code_origin origin(library);
+    return run_in_place(code);
+}
 
 // Runs the expressions of code (a cell that stays put and keeps its block
 // alive) in the <body> frame just marked. Returns false when an exit is
 // pending: its frames are unwound already. Otherwise the value is in the
 // frame's result slot, the frame still marked.
 inline bool run_frame(const cell_t* code) {
+    bool library = top_level::library_q(code->data2);
+    if (!origin_fits(library)) [[unlikely]]
+        return run_frame_from_other_origin(code, library);
     int32_t head = block::head_index(code);
     int32_t end = block::abs_length(code);
     if (head < 0) head = 0;
@@ -408,7 +441,7 @@ inline bool run_frame(const cell_t* code) {
         // The whole position is set before each expression, since a call
         // evaluated in between left its own there; after an exit or error the
         // position stays where it happened, for a catcher's error to report.
-        bool track = !top_level::library_q(code->data2);
+        bool track = !library;
         int32_t pos = head;
         for (;;) {
             if (track) {
@@ -446,7 +479,7 @@ void eval_here(const cell_t* block) {
         eval(block, true);
         return;
     }
-    cell_t* r = run_in_place(block);
+    cell_t* r = run_in_place<true>(block);
     if (r == nullptr) [[unlikely]]
         return;
     *stack::arguments = *r;
@@ -786,6 +819,7 @@ inline void run_entry(uint8_t t, const cell_t* callee, const int32_t* refs) {
 // out anyway. The values are pushed above the current top, one at a time;
 // returns the last one's cell (the top's), or nullptr when an exit is
 // pending. The same positions, errors and exits as run_frame's.
+template <bool check_origin>
 cell_t* run_in_place(const cell_t* code) {
     series_buffer_t* b = alloc::buffer(code->data2);
     int32_t end = b->used() >> 4;
@@ -797,6 +831,10 @@ cell_t* run_in_place(const cell_t* code) {
         return base;
     }
     bool track = !(b->flags & top_level::LIBRARY_SERIES);
+    if constexpr (check_origin) {
+        if (!origin_fits(!track)) [[unlikely]]
+            return run_in_place_from_other_origin(code, !track);
+    }
     for (;;) {
         if (track) {
             *position = *code;
@@ -1032,7 +1070,7 @@ inline void complete_frame(node_t ctx) {
     try {
         // The body runs in the function's own frame, its values above the
         // locals: that frame is the exit target return lands on anyway.
-        if (cell_t* result = run_in_place(&body)) [[likely]] {
+        if (cell_t* result = run_in_place<true>(&body)) [[likely]] {
             *stack::arguments = *result;
             stack::top_slot = stack::arguments + 1;
             if (tracing) [[unlikely]]

@@ -17,6 +17,7 @@ call_frame_t* cbottom = nullptr;
 call_frame_t* cend = nullptr;
 call_frame_t* ctop = nullptr;
 call_frame_t* throw_origin = nullptr;
+uint32_t interpreted_mark = 0;
 
 node_t argument_node = 0;
 node_t frame_node = 0;

@@ -96,6 +96,12 @@ extern node_t argument_node;
 extern node_t frame_node;
 
 // Symbol ids of <body> and <anon>, read by init (0 until the symbol table exists).
+// frame::INTERPRETED while the interpreter runs user code, 0 while it runs
+// library code or C++ calls: calls made from the library count as compiled
+// calls, so `interpreted?` sees only the frames that user code pushed and the
+// frames of `do` (an eval frame always counts as the interpreter's).
+extern uint32_t interpreted_mark;
+
 extern uint32_t body_symbol;
 extern uint32_t anon_symbol;
 
@@ -169,8 +175,8 @@ inline cell_t* mark(const cell_t* word, uint32_t header) {
     return arguments;
 }
 inline cell_t* mark_native(const cell_t* word) { return mark(word, frame::NATIVE); }
-inline cell_t* mark_interp_native(const cell_t* word) { return mark(word, frame::INTERP_NATIVE); }
-inline cell_t* mark_interp_func(const cell_t* word) { return mark(word, frame::INTERP_FUNC); }
+inline cell_t* mark_interp_native(const cell_t* word) { return mark(word, frame::NATIVE | interpreted_mark); }
+inline cell_t* mark_interp_func(const cell_t* word) { return mark(word, frame::FUNC | interpreted_mark); }
 inline cell_t* mark_try(const cell_t* word) { return mark(word, frame::TRY); }
 inline cell_t* mark_try_all(const cell_t* word) { return mark(word, frame::TRY_ALL); }
 inline cell_t* mark_catch(const cell_t* word) { return mark(word, frame::CATCH); }

@@ -19,8 +19,13 @@ protected:
         alloc::new_series_frame();
         stack::init();
         cycles::reset();
+        // As while the interpreter runs user code: its calls are marked.
+        stack::interpreted_mark = frame::INTERPRETED;
     }
-    void TearDown() override { alloc::free_all(); }
+    void TearDown() override {
+        stack::interpreted_mark = 0;
+        alloc::free_all();
+    }
 
     static cell_t integer(int32_t v) { return cell_t{TYPE_integer, 0, static_cast<uint32_t>(v), 0}; }
     static int32_t depth() { return static_cast<int32_t>(stack::top_slot - stack::bottom); }
