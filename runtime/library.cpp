@@ -12,6 +12,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/file.h"
+#include "datatypes/float.h"
 #include "datatypes/handle.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
@@ -262,6 +263,17 @@ void set_quiet() {
     stack::set_last(&value);
 }
 
+// The runtime's float text flags follow system/options/float: word names
+// the field, value its new value (any value; its truth counts).
+void set_float_flag() {
+    const cell_t* w = arg(0);
+    if (type_of(w) != TYPE_word) return;
+    bool on = logic::truthy(arg(1));
+    int32_t id = symbol::resolve(word::symbol_of(w));
+    if (id == symbol::resolve(symbol::make("pretty?"))) float_::pretty = on;
+    else if (id == symbol::resolve(symbol::make("full?"))) float_::full = on;
+}
+
 void set_slot_quiet() {
     cell_t* s = arg(0);
     uint8_t t = type_of(s);
@@ -427,6 +439,7 @@ const routine_def_t internal_defs[] = {
     {"__gc-series-cycles", R"~(return: [integer!])~", "[collector/cycles]", gc_series_cycles, TYPE_integer},
     {"__gc-nodes-cycles", R"~(return: [integer!])~", "[collector/node-cycles]", gc_nodes_cycles, TYPE_integer},
     {"__command-line", R"~("Returns the raw command line" return: [string!])~", "[platform/command-line]", command_line, -1},
+    {"__set-float-flag", R"~(word [word!] value)~", "[float/set-flag word value]", set_float_flag, -1},
 };
 // clang-format on
 
