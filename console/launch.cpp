@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "console/completion.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
@@ -160,6 +161,7 @@ int launch(int argc, char** argv) {
     const char entry[] = "cli-console-ctx/launch";
     cell_t* ctx = _context::get_in(symbol::make_alt("cli-console-ctx", 15), _context::global_node);
     if (ctx == nullptr || type_of(ctx) != TYPE_object) return run_without_console(argc, argv);
+    install_completion();
     // The code stays in the frame's result slot, rooted, while it runs.
     cell_t* base = stack::mark_native(nullptr);
     stack::push_slot()->header = TYPE_unset;

@@ -394,6 +394,101 @@ def case_zuv_hide():
     with_zuv(body, end=("C-c",))
 
 
+def words_starting(prefix):
+    """The global words with a value that begin with prefix, sorted, as a
+    script run of zuv lists them."""
+    script = ('Zuv [] r: copy [] foreach w words-of system/words '
+              '[if all [value? w find/match mold w %s] [append r mold w]] '
+              'foreach w sort r [prin w prin " "]' % ('"' + prefix + '"'))
+    with tempfile.NamedTemporaryFile("w", suffix=".zuv", delete=False) as f:
+        f.write(script)
+    try:
+        return subprocess.run([DRIVER, f.name], stdout=subprocess.PIPE, check=True,
+                              stdin=subprocess.DEVNULL).stdout.decode().strip()
+    finally:
+        os.unlink(f.name)
+
+
+def next_line(p):
+    """Drops the line with Esc and answers the row of the fresh prompt."""
+    p.keys("Escape")
+    return fresh_prompt(p, "(escape)")
+
+
+def case_zuv_complete_word():
+    def body(p):
+        y = prompt_row(p)
+        p.text("to-intege")
+        p.keys("Tab")
+        p.wait_row(y, ">> to-integer")
+        p.wait_cursor((13, y))
+        # A word with several candidates lists them where the line was; the
+        # next prompt holds their common part.
+        y = next_line(p)
+        p.text("to-i")
+        p.keys("Tab")
+        p.wait_row(y, ">> " + words_starting("to-i"))
+        p.wait_row(y + 1, ">> to-i")
+        p.wait_cursor((7, y + 1))
+        # In the middle of a line the text after the cursor stays.
+        y = next_line(p)
+        p.text("print to-intege 5")
+        p.keys("Left", "Left", "Tab")
+        p.wait_row(y, ">> print to-integer 5")
+        p.wait_cursor((19, y))
+        # A complete word with no longer candidate: the Tab goes in.
+        y = next_line(p)
+        p.text("print")
+        p.keys("Tab")
+        p.text(" 1")
+        p.keys("Enter")
+        p.wait_row(y + 1, "1")
+    with_zuv(body)
+
+
+def case_zuv_complete_path():
+    def body(p):
+        y = prompt_row(p)
+        p.text("system/conso")
+        p.keys("Tab")
+        p.wait_row(y, ">> system/console")
+        y = next_line(p)
+        p.text("append/")
+        p.keys("Tab")
+        p.wait_row(y, ">> dup only part")
+        p.wait_row(y + 1, ">> append/")
+        # Esc after a listing drops the line.
+        next_line(p)
+    with_zuv(body)
+
+
+def case_zuv_complete_file():
+    def body(p):
+        folder = os.path.join(p.dir, "f")
+        os.makedirs(os.path.join(folder, "alpine"))
+        for name in ("alpha.txt", "beta.txt"):
+            open(os.path.join(folder, name), "w").close()
+        p.text("change-dir %f/")
+        p.keys("Enter")
+        y = fresh_prompt(p, "change-dir")
+        p.text("%b")
+        p.keys("Tab")
+        p.wait_row(y, ">> %beta.txt")
+        y = next_line(p)
+        p.text("%al")
+        p.keys("Tab")
+        p.wait_row(y, ">> alpha.txt alpine/")
+        p.wait_row(y + 1, ">> %alp")
+        # A folder that does not exist completes nothing: the Tab goes in.
+        y = next_line(p)
+        p.text("%nope/x")
+        p.keys("Tab")
+        p.wait(lambda: p.cursor()[0] > 10, "the Tab in the line")
+        p.wait_row(y, ">> %nope/x")
+        next_line(p)
+    with_zuv(body)
+
+
 # --- the cases in a bare pty --------------------------------------------------------------
 
 class Pty:
