@@ -78,6 +78,7 @@ void prepare_output(const cell_t* target, redirect_t& r) {
 }  // namespace
 
 void init() {
+    unignore_child_signal();
     scratch = alloc::alloc_tail_value(&block::root);
     string::make_at(scratch, SCRATCH_UNITS);
 }

@@ -69,6 +69,16 @@ void install() {
 
 }  // namespace
 
+void unignore_child_signal() {
+    struct sigaction current {};
+    if (sigaction(SIGCHLD, nullptr, &current) != 0) return;
+    bool ignored = !(current.sa_flags & SA_SIGINFO) && current.sa_handler == SIG_IGN;
+    if (!ignored && !(current.sa_flags & SA_NOCLDWAIT)) return;
+    if (ignored) current.sa_handler = SIG_DFL;
+    current.sa_flags &= ~SA_NOCLDWAIT;
+    sigaction(SIGCHLD, &current, nullptr);
+}
+
 void adopt(pid_t pid) {
     install();
     bool recorded = false;

@@ -18,6 +18,10 @@
 
 namespace zuv::call {
 
+// Start-up: a SIGCHLD that whoever started us left ignored makes the
+// system reap every child at once, and no waited call could take its
+// status; it is set back to the default.
+void unignore_child_signal();
 // Records a started child that nobody will wait for: it is reaped once it
 // has ended. Installs the SIGCHLD handler on first use.
 void adopt(pid_t pid);

@@ -3,6 +3,7 @@
 // leaves behind.
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -399,6 +400,18 @@ TEST_F(IoCall, UnwaitedChildIsReapedAndOthersKeepTheirStatus) {
     ASSERT_EQ(::waitpid(own, &status, 0), own);
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 5);
+}
+
+TEST_F(IoCall, AnIgnoredChildSignalIsUndoneAtStartUp) {
+    // Ignored, the signal makes the system reap every child at once.
+    struct sigaction saved {};
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(sigaction(SIGCHLD, &ignore, &saved), 0);
+    call::unignore_child_signal();
+    int32_t status = call("exit 7");
+    sigaction(SIGCHLD, &saved, nullptr);
+    EXPECT_EQ(status, 7);
 }
 
 TEST_F(IoCall, ManyCallsLeaveNoDescriptorOrChild) {
