@@ -16,6 +16,7 @@
 #include "interpreter/actions.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/random.h"
+#include "io/call.h"
 #include "lexer/lexer.h"
 #include "natives/natives.h"
 #include "runtime/alloc.h"
@@ -53,6 +54,9 @@ void predefined_words() {
     error::init_catalog();
 }
 
+// Each module of the step makes what it keeps for the life of the process.
+void checksum_compress_call() { call::init(); }
+
 void first_frames() {
     alloc::new_node_frame(alloc::NODES_PER_FRAME);
     alloc::new_series_frame();
@@ -79,7 +83,7 @@ const init_step_t steps[] = {
     {"natives", natives::init},
     {"parser", parser::init},
     {"ownership", ownership::init},
-    {"checksum, compress, call", nullptr},
+    {"checksum, compress, call", checksum_compress_call},
     {"stacks", stack::init},
     {"lexer", lexer::init},
     {"boot load", natives::define_words},

@@ -88,16 +88,6 @@ protected:
         }
         return out;
     }
-    template <typename F>
-    static err raised(F body) {
-        try {
-            body();
-        } catch (const raised_error& e) {
-            return e.id;
-        }
-        ADD_FAILURE() << "no error raised";
-        return err{};
-    }
 };
 
 // --- reading ---------------------------------------------------------------------------

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "runtime/fire.h"
 #include "runtime/runtime.h"
 #include "runtime/stack.h"
 
@@ -19,6 +20,17 @@ inline void start_runtime_once() {
         return true;
     }();
     (void)started;
+}
+
+// The id of the error that body raises; a test fails when none is raised.
+template <typename F> err raised(F body) {
+    try {
+        body();
+    } catch (const raised_error& e) {
+        return e.id;
+    }
+    ADD_FAILURE() << "no error raised";
+    return err{};
 }
 
 class Runtime : public ::testing::Test {
