@@ -57,6 +57,14 @@ struct token_t {
     int32_t line;
 };
 
+// A Zuv callback is called through the interpreter's call-back, which the
+// interpreter installs here (the lexer sits below it): callee, frame word,
+// the arguments (their final values come back in them), count, and the
+// result; false when an exit is pending.
+using call_back_fn = bool (*)(const cell_t* callee, const cell_t* frame_word, cell_t* args, int32_t count,
+                              cell_t* result);
+extern call_back_fn call_back_hook;
+
 // A callback written in C++ (the console's checks and the tests use one; a
 // Zuv function given to transcode/trace is called through the same slot).
 // Answers true to go on. May move s.position to redirect scanning.
@@ -104,7 +112,6 @@ struct state_t {
     event_fn hook = nullptr;
     void* hook_data = nullptr;
     cell_t callback{};
-    int32_t callback_locals = 0;
     uint32_t event_mask = 0;
     cell_t input_value{};
     int32_t load = 0;

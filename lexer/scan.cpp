@@ -15,7 +15,6 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "interpreter/interpreter.h"
 #include "lexer/loaders.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
@@ -23,6 +22,8 @@
 #include "runtime/stack.h"
 
 namespace zuv::lexer {
+
+call_back_fn call_back_hook = nullptr;
 namespace {
 
 constexpr int32_t SCRATCH_SIZE = 100000;
@@ -248,9 +249,6 @@ int32_t scan(cell_t* out, const uint8_t* text, int32_t length, bool one_value, b
     if (callback && (type_of(callback) == TYPE_function || type_of(callback) == TYPE_routine)) {
         s.callback = *callback;
         s.event_mask = callback_mask(callback);
-        s.callback_locals = type_of(callback) == TYPE_function
-                                ? function::count_locals(function::spec_node(callback), 0, false)
-                                : 0;
     }
     return run_scan(s, out, one_value, store, wrap, consumed, into);
 }
@@ -293,25 +291,20 @@ bool scan_one_value_last(cell_t* out, const cell_t* string) {
 bool call_callback(state_t& s, event_t event, int32_t kind, const cell_t* value, int32_t start,
                    int32_t end) {
     if (!words_made) make_words();
-    // The callback cell stays in the record, which the collector marks.
-    const cell_t* fn = &s.callback;
-    node_t ctx = type_of(fn) == TYPE_function ? function::context_of(fn) : 0;
-    cell_t* base = stack::mark_func(&callback_word, ctx);
-    // event, input, type, line, token
-    stack::push(&event_words[event_index(event)]);
-    cell_t* input = stack::push(&s.input_value);
+    // event, input, type, line, token; nothing here allocates before the
+    // call takes them onto the stack.
+    cell_t args[5];
+    args[0] = event_words[event_index(event)];
+    args[1] = s.input_value;
     int32_t head_at = (event == EV_OPEN || (event == EV_PRESCAN && kind <= 0)) ? start : end;
     bool has_input = type_of(&s.input_value) != TYPE_none;
     int32_t base_head = has_input ? static_cast<int32_t>(s.input_value.data1) : 0;
     int32_t given = base_head + offset_in_input(s, head_at);
-    if (has_input) input->data1 = static_cast<uint32_t>(given);
-    cell_t* type = stack::push_slot();
-    if (kind > 0 && kind < TYPE_SLOTS) datatype::make_at(type, kind);
-    else none::make_at(type);  // the exit-state names come with the library
-    cell_t* line = stack::push_slot();
-    line->header = TYPE_unset;
-    integer::make_at(line, s.line);
-    cell_t* token = stack::push_slot();
+    if (has_input) args[1].data1 = static_cast<uint32_t>(given);
+    if (kind > 0 && kind < TYPE_SLOTS) datatype::make_at(&args[2], kind);
+    else none::make_at(&args[2]);  // the exit-state names come with the library
+    integer::make_at(&args[3], s.line);
+    cell_t* token = &args[4];
     if (event == EV_LOAD && value) {
         *token = *value;
         cell::clear_new_line(token);
@@ -322,11 +315,10 @@ bool call_callback(state_t& s, event_t event, int32_t kind, const cell_t* value,
         token->data3 = static_cast<uint32_t>(offset_in_input(s, end) + 1);
         token->header = TYPE_pair;
     }
-    if (s.callback_locals > 0) function::init_locals(s.callback_locals);
-    interpreter::call_function(fn, 0, &callback_word, interpreter::callback::LEXER);
-    if (exits::pending_q()) throw lexer_stop{false};
+    cell_t result;
+    if (!call_back_hook(&s.callback, &callback_word, args, 5, &result)) throw lexer_stop{false};
     // A moved head of the input argument moves the scan.
-    const cell_t* moved = base + 1;
+    const cell_t* moved = &args[1];
     if (has_input && type_of(moved) == type_of(&s.input_value) && moved->data2 == s.input_value.data2 &&
         static_cast<int32_t>(moved->data1) != given) {
         int32_t target = static_cast<int32_t>(moved->data1) - base_head;
@@ -342,10 +334,7 @@ bool call_callback(state_t& s, event_t event, int32_t kind, const cell_t* value,
         }
         s.position = target < 0 ? 0 : target > s.input_end ? s.input_end : target;
     }
-    bool go_on = logic::truthy(base);
-    stack::unwind_func();
-    stack::pop(1);
-    return go_on;
+    return logic::truthy(&result);
 }
 
 void init() {
