@@ -30,6 +30,7 @@
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
+#include "runtime/platform/platform.h"
 #include "runtime/stack.h"
 #include "runtime/top_level.h"
 #include "runtime/words.h"
@@ -346,7 +347,10 @@ inline void push_locals(int32_t n) {
 
 // --- start-up ------------------------------------------------------------------------
 
+bool general_path_only = false;
+
 void init() {
+    general_path_only = platform::get_env("ZUV_NO_FAST_PATHS") != nullptr;
     lexer::call_back_hook = [](const cell_t* callee, const cell_t* frame_word, cell_t* args, int32_t count,
                                cell_t* result) {
         return call_back(callee, frame_word, args, count, callback::LEXER, result);

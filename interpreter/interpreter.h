@@ -86,6 +86,11 @@ namespace mode {
 constexpr int32_t EVAL = 0, APPLY_ALL = 1, APPLY = 2, SAFER = 4;
 }
 
+// True when ZUV_NO_FAST_PATHS was set at start-up: no callee gets a plan,
+// so every call takes the general path (a check that the general path still
+// gives what the fast paths give).
+extern bool general_path_only;
+
 // Step "interpreter": the position and tracer cells in the root block, the
 // frame words, and the native stack's depth limit for this thread.
 void init();
