@@ -143,6 +143,9 @@ void throw_throw(uint32_t code) {
 }
 
 void uncaught(cell_t* error) {
+    // The frames of the error are popped but still whole: its trace is taken
+    // now, as a catch that keeps it would.
+    error::capture_stack(error);
     error::print(error);
     // Not lowrt::quit: its runtime-error lines must not follow the text.
     lowrt::run_exit_hooks();
@@ -172,29 +175,48 @@ void collect_calls(cell_t* out) {
     }
 }
 
-void trace(int32_t level, cell_t* out, call_frame_t* end) {
-    for (call_frame_t* f = cbottom; f < end && f < ctop; f++) {
+int32_t push_trace(int32_t level, const call_frame_t* end) {
+    // Nothing here allocates: frames above the top are kept by no one, and a
+    // collection in between could free a context that one of them names.
+    int32_t count = 0;
+    for (const call_frame_t* f = cbottom; f < end && f < stack::cend; f++) {
         if (internal_frame(f)) continue;
-        cell_t w =
-            *word::in_context_or_global(f->context, static_cast<int32_t>(frame::symbol_of(f)));
-        if (level > 1 || function_q(&w)) block::rs_append(out, &w);
+        int32_t symbol = static_cast<int32_t>(frame::symbol_of(f));
+        cell_t w;
+        int32_t index = f->context != 0 ? _context::find_word(f->context, symbol, false) : -1;
+        if (index >= 0) {
+            w = *word::at(f->context, index);
+        } else if ((index = _context::find_word(_context::global_node, symbol, false)) >= 0) {
+            w = *word::at(_context::global_node, index);
+        } else {
+            word::make_raw(&w, TYPE_word, 0, symbol, 0);
+        }
+        if (level <= 1 && !function_q(&w)) continue;
+        stack::push(&w);
+        count++;
     }
+    return count;
+}
+
+void trace(int32_t level, cell_t* out, call_frame_t* end) {
+    int32_t count = push_trace(level, end);
+    for (cell_t* w = stack::top_slot - count; w < stack::top_slot; w++) block::rs_append(out, w);
+    stack::pop(count);
 }
 
 int32_t trace_form(int32_t level, const cell_t* stack_field, cell_t* out, int32_t budget) {
+    // Frames popped since the throw may name contexts that are gone by now:
+    // the form stops at the current top. A catch that keeps the trace
+    // (try/keep) takes it while they are still whole.
     call_frame_t* end = cbottom + static_cast<int32_t>(stack_field->data2);
-    cell_t* scratch = stack::push_slot();
-    cell::begin(scratch);
-    for (call_frame_t* f = cbottom; f < end && f < stack::cend; f++) {
-        if (internal_frame(f)) continue;
-        *scratch =
-            *word::in_context_or_global(f->context, static_cast<int32_t>(frame::symbol_of(f)));
-        if (level <= 1 && !function_q(scratch)) continue;
-        budget = word::form(scratch, out, true, budget);
+    if (end > ctop) end = ctop;
+    int32_t count = push_trace(level, end);
+    for (cell_t* w = stack::top_slot - count; w < stack::top_slot && budget > 0; w++) {
+        budget = word::form(w, out, true, budget);
         string::concatenate_literal(out, " ");
         budget -= 1;
     }
-    stack::pop(1);
+    stack::pop(count);
     return budget;
 }
 
