@@ -33,6 +33,7 @@
 #include "runtime/collector.h"
 #include "runtime/fire.h"
 #include "runtime/platform/console_output.h"
+#include "runtime/platform/platform.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
 
@@ -223,9 +224,9 @@ struct writer_t {
     void send(const uint8_t* bytes, size_t n) {
         int64_t r = write_data(fd, bytes, static_cast<int64_t>(n));
         if (r < 0) {
-            // A closed pipe on standard output ends the process quietly, as
-            // every other writer to it does.
-            if (fd == STDOUT_FILENO && errno == EPIPE) _exit(141);
+            // Standard output that cannot be written ends the process, as
+            // for every other writer to it.
+            if (fd == STDOUT_FILENO) platform::output_failed(errno);
             failed = true;
             return;
         }
