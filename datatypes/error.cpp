@@ -383,16 +383,15 @@ void capture_stack(cell_t* value) {
     int32_t level = stack_trace_level();
     if (level == 0) level = 1;
     call_frame_t* end = stack::cbottom + integer::get(s);
-    // The words first, before the block's allocation could collect what the
-    // popped frames name.
-    int32_t count = exits::push_trace(level, end);
-    cell_t* words = stack::top_slot - count;
+    // The frames are read after the block is made: no collection may run in
+    // between, which could free what only the popped frames name.
+    collector::hold_off hold;
     cell_t* trace = stack::push_slot();
     cell::begin(trace);
-    block::make_at(trace, count > 20 ? count : 20);
-    for (int32_t i = 0; i < count; i++) block::rs_append(trace, words + i);
+    block::make_at(trace, 20);
+    exits::trace(level, trace, end);
     cell_t done = *trace;
-    stack::pop(count + 1);
+    stack::pop(1);
     *field(value, FIELD_STACK) = done;
 }
 

@@ -93,18 +93,6 @@ cell_t* push_empty(bool binary) {
     return c;
 }
 
-// Switches the collector off for a scope (when asked), restoring its state
-// on every way out.
-struct collector_hold {
-    bool saved;
-    explicit collector_hold(bool hold) : saved(collector::active) {
-        if (hold) collector::active = false;
-    }
-    ~collector_hold() { collector::active = saved; }
-    collector_hold(const collector_hold&) = delete;
-    collector_hold& operator=(const collector_hold&) = delete;
-};
-
 // Whether every byte is below 0x80.
 bool ascii_q(const uint8_t* p, int64_t n) {
     constexpr int64_t BLOCK = 4096;
@@ -167,7 +155,7 @@ cell_t* push_lines(const uint8_t* bytes, int64_t count) {
     // far: for a large file that is quadratic. The collector is held off
     // until the block is complete (small files keep it, and with it the
     // checks of the stress mode).
-    collector_hold hold(lines > 4096);
+    collector::hold_off hold(lines > 4096);
     const uint8_t* start = bytes;
     while (start < end) {
         const uint8_t* lf = static_cast<const uint8_t*>(std::memchr(start, '\n', static_cast<size_t>(end - start)));

@@ -7,6 +7,7 @@
 #include "datatypes/error.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
+#include "runtime/collector.h"
 #include "runtime/fire.h"
 #include "runtime/lowrt.h"
 #include "runtime/stack.h"
@@ -64,6 +65,19 @@ bool function_q(const cell_t* w) {
     if (w->data1 == 0 || index < 0) return false;
     const cell_t* v = _context::value_at(w->data1, index);
     return v != nullptr && type_of(v) == TYPE_function;
+}
+
+// The word of a frame, read without allocating: the frame's context's word
+// for its symbol, else the global context's, else an unbound word.
+cell_t frame_word(const call_frame_t* f) {
+    int32_t symbol = static_cast<int32_t>(frame::symbol_of(f));
+    cell_t w;
+    int32_t index = f->context != 0 ? _context::find_word(f->context, symbol, false) : -1;
+    if (index >= 0) return *word::at(f->context, index);
+    index = _context::find_word(_context::global_node, symbol, false);
+    if (index >= 0) return *word::at(_context::global_node, index);
+    word::make_raw(&w, TYPE_word, 0, symbol, 0);
+    return w;
 }
 
 }  // namespace
@@ -175,48 +189,34 @@ void collect_calls(cell_t* out) {
     }
 }
 
-int32_t push_trace(int32_t level, const call_frame_t* end) {
-    // Nothing here allocates: frames above the top are kept by no one, and a
-    // collection in between could free a context that one of them names.
-    int32_t count = 0;
+void trace(int32_t level, cell_t* out, call_frame_t* end) {
+    // Frames above the top are kept by no one: a collection while they are
+    // read could free a context that only one of them names.
+    collector::hold_off hold;
     for (const call_frame_t* f = cbottom; f < end && f < stack::cend; f++) {
         if (internal_frame(f)) continue;
-        int32_t symbol = static_cast<int32_t>(frame::symbol_of(f));
-        cell_t w;
-        int32_t index = f->context != 0 ? _context::find_word(f->context, symbol, false) : -1;
-        if (index >= 0) {
-            w = *word::at(f->context, index);
-        } else if ((index = _context::find_word(_context::global_node, symbol, false)) >= 0) {
-            w = *word::at(_context::global_node, index);
-        } else {
-            word::make_raw(&w, TYPE_word, 0, symbol, 0);
-        }
-        if (level <= 1 && !function_q(&w)) continue;
-        stack::push(&w);
-        count++;
+        cell_t w = frame_word(f);
+        if (level > 1 || function_q(&w)) block::rs_append(out, &w);
     }
-    return count;
-}
-
-void trace(int32_t level, cell_t* out, call_frame_t* end) {
-    int32_t count = push_trace(level, end);
-    for (cell_t* w = stack::top_slot - count; w < stack::top_slot; w++) block::rs_append(out, w);
-    stack::pop(count);
 }
 
 int32_t trace_form(int32_t level, const cell_t* stack_field, cell_t* out, int32_t budget) {
     // Frames popped since the throw may name contexts that are gone by now:
-    // the form stops at the current top. A catch that keeps the trace
-    // (try/keep) takes it while they are still whole.
+    // the form stops at the current top, below which every frame is live. A
+    // catch that keeps the trace (try/keep) takes it while they are whole.
     call_frame_t* end = cbottom + static_cast<int32_t>(stack_field->data2);
     if (end > ctop) end = ctop;
-    int32_t count = push_trace(level, end);
-    for (cell_t* w = stack::top_slot - count; w < stack::top_slot && budget > 0; w++) {
-        budget = word::form(w, out, true, budget);
+    cell_t* scratch = stack::push_slot();
+    cell::begin(scratch);
+    for (const call_frame_t* f = cbottom; f < end && budget > 0; f++) {
+        if (internal_frame(f)) continue;
+        *scratch = frame_word(f);
+        if (level <= 1 && !function_q(scratch)) continue;
+        budget = word::form(scratch, out, true, budget);
         string::concatenate_literal(out, " ");
         budget -= 1;
     }
-    stack::pop(count);
+    stack::pop(1);
     return budget;
 }
 

@@ -123,11 +123,9 @@ void collect_calls(cell_t* block);
 
 // From the bottom frame up to (not including) end: appends the word of each
 // frame whose word's value is a function!, or of every frame when level > 1.
-// The frames may lie above the top (popped by the throw, still whole).
+// The frames may lie above the top (popped by the throw, still whole): no
+// collection runs meanwhile.
 void trace(int32_t level, cell_t* block, call_frame_t* end);
-// The same words pushed on the argument stack, without allocating; returns
-// their count.
-int32_t push_trace(int32_t level, const call_frame_t* end);
 
 // The text after "*** Stack: ": frames up to the frame top recorded in the
 // error's stack field (an integer!), but not above the current top, formed as
