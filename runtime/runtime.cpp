@@ -7,6 +7,7 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "codecs/checksum.h"
 #include "console/launch.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -58,6 +59,10 @@ void first_frames() {
     alloc::new_series_frame();
 }
 
+void checksum_compress_call() {
+    checksum::init();
+}
+
 // The order is binding; see the header. nullptr marks a step whose module
 // has not landed yet.
 const init_step_t steps[] = {
@@ -79,7 +84,7 @@ const init_step_t steps[] = {
     {"natives", natives::init},
     {"parser", parser::init},
     {"ownership", ownership::init},
-    {"checksum, compress, call", nullptr},
+    {"checksum, compress, call", checksum_compress_call},
     {"stacks", stack::init},
     {"lexer", lexer::init},
     {"boot load", natives::define_words},
