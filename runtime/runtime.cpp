@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "codecs/checksum.h"
+#include "codecs/compress.h"
 #include "console/launch.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -61,6 +62,7 @@ void first_frames() {
 
 void checksum_compress_call() {
     checksum::init();
+    compress::init();
 }
 
 // The order is binding; see the header. nullptr marks a step whose module
