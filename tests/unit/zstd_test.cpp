@@ -164,6 +164,24 @@ TEST(Zstd, ForgedContentSizes) {
     EXPECT_EQ(zstd::decompress_limit(uint64_t{1} << 40), compress::SIZE_LIMIT);
 }
 
+// Without a declared size, a 10-byte frame of one 100-byte block is counted;
+// the window it declares must then be one the input could fill, or 8 MB.
+TEST(Zstd, CountingPassRefusesHugeWindowsOnShortInput) {
+    struct {
+        uint8_t window;
+        int expected;
+    } cases[] = {{0x68 /* 2^23 */, MORE_ROOM}, {0x88 /* 2^27 */, BAD}};
+    for (auto& c : cases) {
+        bytes frame = {0x28, 0xB5, 0x2F, 0xFD, 0x00, c.window, 0x23, 0x03, 0x00, 'a'};
+        uint32_t cap = 0;
+        EXPECT_EQ(zstd::decompress(nullptr, &cap, frame.data(), frame.size()), c.expected)
+            << int{c.window};
+        if (c.expected == MORE_ROOM) {
+            EXPECT_EQ(cap, 100u);
+        }
+    }
+}
+
 TEST(Zstd, AllocatingDecoder) {
     bytes data = text_bytes(100000, 25);
     for (const bytes& frame : {*compress_as_native(zstd_codec, data), frame_without_size(data)}) {
