@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <new>
 
 #include "codecs/compress.h"
 
@@ -57,7 +58,8 @@ int count(const uint8_t* src, size_t len, uint64_t limit, uint64_t* total) {
                                                        window_log_max(limit))))
         return BAD;
     const size_t scratch_size = ZSTD_DStreamOutSize();
-    std::unique_ptr<uint8_t[]> scratch(new uint8_t[scratch_size]);
+    std::unique_ptr<uint8_t[]> scratch(new (std::nothrow) uint8_t[scratch_size]);
+    if (!scratch) return BAD;
     ZSTD_inBuffer in{src, len, 0};
     *total = 0;
     for (;;) {
