@@ -57,8 +57,6 @@ void predefined_words() {
 }
 
 // Each module of the step makes what it keeps for the life of the process.
-void checksum_compress_call() { call::init(); }
-
 void first_frames() {
     alloc::new_node_frame(alloc::NODES_PER_FRAME);
     alloc::new_series_frame();
@@ -67,6 +65,7 @@ void first_frames() {
 void checksum_compress_call() {
     checksum::init();
     compress::init();
+    call::init();
 }
 
 // The order is binding; see the header. nullptr marks a step whose module
