@@ -28,6 +28,7 @@
 #include "datatypes/lit_word.h"
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
+#include "datatypes/money.h"
 #include "datatypes/native.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
@@ -128,7 +129,7 @@ const order_entry_t order[] = {
     {TYPE_handle,     TYPE_integer,   handle::init},
     {TYPE_date,       0,              date::init},
     {TYPE_port,       TYPE_object,    port::init},
-    {TYPE_money,      0,              nullptr},
+    {TYPE_money,      0,              money::init},
     {TYPE_ref,        TYPE_string,    ref::init},
     {TYPE_point2d,    0,              point2d::init},
     {TYPE_point3d,    0,              point3d::init},
