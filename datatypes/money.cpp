@@ -125,7 +125,8 @@ struct operand_t {
 };
 
 operand_t read(const cell_t* c) {
-    return {get_amount(c), sign_q(c) && get_amount(c) != 0, currency_of(c)};
+    amount_t v = get_amount(c);
+    return {v, sign_q(c) && v != 0, currency_of(c)};
 }
 
 // Any operand type the arithmetic takes, converted; invalid-type otherwise.
@@ -185,27 +186,51 @@ bool currency_text(int32_t index, char out[4]) {
 // --- the cell ----------------------------------------------------------------------------
 
 amount_t get_amount(const cell_t* c) {
+    // Eight digits at a time in 32 bits, then the 18 leading digits in 64.
     const uint8_t* d = digits_of(c);
-    uint64_t high = 0;
-    for (int32_t i = 0; i < 9; i++) high = high * 100 + bcd.value[d[i]];
-    uint64_t low = bcd.value[d[9]] * 100u + bcd.value[d[10]];
+    auto eight = [d](int32_t i) {
+        return ((bcd.value[d[i]] * 100u + bcd.value[d[i + 1]]) * 100u + bcd.value[d[i + 2]]) *
+                   100u +
+               bcd.value[d[i + 3]];
+    };
+    uint64_t high = (bcd.value[d[0]] * 100000000ULL + eight(1)) * 100000000ULL + eight(5);
+    uint32_t low = bcd.value[d[9]] * 100u + bcd.value[d[10]];
     return static_cast<amount_t>(high) * TEN4 + low;
 }
 
+namespace {
+
+// Each value 0-99 as its packed byte.
+struct pack_table {
+    uint8_t byte[100];
+    constexpr pack_table() : byte() {
+        for (int i = 0; i < 100; i++) byte[i] = static_cast<uint8_t>((i / 10) << 4 | i % 10);
+    }
+};
+constexpr pack_table pack;
+
+// Eight digits (below 10^8) into four packed bytes.
+inline void pack8(uint8_t* d, uint32_t v) {
+    uint32_t high = v / 10000, low = v % 10000;
+    d[0] = pack.byte[high / 100];
+    d[1] = pack.byte[high % 100];
+    d[2] = pack.byte[low / 100];
+    d[3] = pack.byte[low % 100];
+}
+
+}  // namespace
+
 void put_amount(cell_t* c, amount_t amount) {
+    // Digits 1-2, 3-10, 11-18 and 19-22, in 64 and 32 bits.
     uint8_t* d = digits_of(c);
     uint64_t high = static_cast<uint64_t>(divide_small(amount, TEN4));
-    uint64_t low = static_cast<uint64_t>(amount - static_cast<amount_t>(high) * TEN4);
-    for (int32_t i = 10; i >= 9; i--) {
-        uint64_t two = low % 100;
-        low /= 100;
-        d[i] = static_cast<uint8_t>((two / 10) << 4 | two % 10);
-    }
-    for (int32_t i = 8; i >= 0; i--) {
-        uint64_t two = high % 100;
-        high /= 100;
-        d[i] = static_cast<uint8_t>((two / 10) << 4 | two % 10);
-    }
+    uint32_t low = static_cast<uint32_t>(amount - static_cast<amount_t>(high) * TEN4);
+    uint64_t top = high / 100000000ULL;
+    pack8(d + 5, static_cast<uint32_t>(high % 100000000ULL));
+    pack8(d + 1, static_cast<uint32_t>(top % 100000000ULL));
+    d[0] = pack.byte[top / 100000000ULL];
+    d[9] = pack.byte[low / 100];
+    d[10] = pack.byte[low % 100];
 }
 
 int32_t signum(const cell_t* value) {

@@ -24,7 +24,7 @@ def run(zuv, cases, prelude=""):
             f.write(PRELUDE + prelude)
             for c in cases:
                 f.write("t [%s]\n" % c)
-        proc = subprocess.run([zuv, path], capture_output=True, text=True, cwd=folder,
+        proc = subprocess.run([os.path.abspath(zuv), path], capture_output=True, text=True, cwd=folder,
                               stdin=subprocess.DEVNULL, timeout=100)
     lines = proc.stdout.split("\n")
     if proc.returncode != 0 or len(lines) < len(cases):
