@@ -10,6 +10,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/money.h"
+#include "datatypes/vector.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
@@ -264,10 +265,11 @@ void do_math(int32_t code) {
         if (t1 == TYPE_time || code > math_op::REMAINDER) integer::fire_invalid_type(value2);
         money::do_math(code);
         return;
-    default:
-        // vector! takes a float operand through its own arithmetic once it
-        // exists.
-        integer::fire_invalid_type(value2);
+    case TYPE_vector:
+        if (t1 == TYPE_time) integer::fire_invalid_type(value2);
+        vector::do_math(code);
+        return;
+    default: integer::fire_invalid_type(value2);
     }
 
     double left = number_of(value1);

@@ -8,6 +8,7 @@
 #include "datatypes/date.h"
 #include "datatypes/float.h"
 #include "datatypes/money.h"
+#include "datatypes/vector.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
@@ -236,10 +237,7 @@ void do_math(int32_t code) {
         if (code > math_op::REMAINDER) fire_invalid_type(value2);
         money::do_math(code);
         return;
-    case TYPE_vector:
-        // Its arithmetic takes an integer first operand as it stands; it
-        // arrives with vector's scalar arithmetic.
-        fire_invalid_type(value2);
+    case TYPE_vector: vector::do_math(code); return;
     default: fire_invalid_type(value2);
     }
 }

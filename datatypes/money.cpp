@@ -58,7 +58,7 @@ struct bcd_table {
 constexpr bcd_table bcd;
 
 cell_t datatype_cell(int32_t type) {
-    cell_t c;
+    cell_t c{};
     datatype::make_at(&c, type);
     return c;
 }

@@ -54,6 +54,7 @@
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/url.h"
+#include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "runtime/lowrt.h"
 #include "runtime/platform/platform.h"
@@ -117,7 +118,7 @@ const order_entry_t order[] = {
     {TYPE_float_,     0,              float_::init},
     {TYPE_typeset,    0,              typeset::init},
     {TYPE_error,      TYPE_object,    error::init},
-    {TYPE_vector,     TYPE_string,    nullptr},
+    {TYPE_vector,     TYPE_string,    vector::init},
     {TYPE_map,        0,              map::init},
     {TYPE_hash,       TYPE_block,     hash_type::init},
     {TYPE_pair,       0,              pair::init},

@@ -15,6 +15,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/vector.h"
 #include "interpreter/actions.h"
 #include "runtime/case_folding.h"
 #include "runtime/exits.h"
@@ -56,6 +57,8 @@ enum class what : uint8_t { one_char, charset, pattern };
 
 struct needle_t {
     what kind;
+    bool raw;  // a vector's: elements compared by their stored bytes
+    uint8_t bytes[8];  // raw one_char: the element as stored
     uint32_t c;  // one_char: the (folded) code point or byte
     cell_t value;  // charset: the bitset; pattern: the text
     int32_t length;  // pattern: characters from its head
@@ -67,6 +70,23 @@ needle_t make_needle(const cell_t* series, cell_t* v, bool folding, int32_t* pus
     needle_t n{};
     uint8_t st = type_of(series), vt = type_of(v);
     bool bytes = st == TYPE_binary;
+    if (st == TYPE_vector) {
+        // Elements match exactly: a value of the element type, or a run of
+        // elements of a vector of the same type and size.
+        n.raw = true;
+        if (vt == vector::element_type(series)) {
+            n.kind = what::one_char;
+            vector::set_value(n.bytes, vector::element_size(series), v);
+            return n;
+        }
+        if (vt != TYPE_vector || vector::element_type(v) != vector::element_type(series) ||
+            vector::element_size(v) != vector::element_size(series))
+            fire(err::invalid_arg, v);
+        n.kind = what::pattern;
+        n.value = *v;
+        n.length = vector::rs_length_q(v);
+        return n;
+    }
     if (vt == TYPE_char_) {
         n.kind = what::one_char;
         n.c = fold(v->data2, folding);
@@ -105,6 +125,12 @@ needle_t make_needle(const cell_t* series, cell_t* v, bool folding, int32_t* pus
 }
 
 bool matches_at(series_buffer_t* s, int32_t pos, const needle_t& n, bool folding) {
+    if (n.raw) {
+        uint32_t unit = s->unit();
+        const uint8_t* at = s->head_ptr() + static_cast<size_t>(pos) * unit;
+        if (n.kind == what::one_char) return std::memcmp(at, n.bytes, unit) == 0;
+        return std::memcmp(at, vector::rs_at(&n.value, 0), static_cast<size_t>(n.length) * unit) == 0;
+    }
     uint32_t c = char_at(s, pos);
     switch (n.kind) {
     case what::one_char: return fold(c, folding) == n.c;
@@ -234,6 +260,7 @@ constexpr uint32_t SORT_REVERSE = 1, SORT_ALL = 2;
 
 struct char_order_t {
     uint32_t unit;
+    uint8_t element;  // a vector's element type: its elements compare as numbers
     bool folding;
     uint32_t flags;  // reverse, all
     int32_t offset;  // the character compared (without all)
@@ -252,6 +279,12 @@ int32_t chars_compare(const void* a, const void* b, uintptr_t user, uintptr_t) {
     int32_t first = (o->flags & SORT_ALL) ? 0 : o->offset;
     int32_t last = (o->flags & SORT_ALL) ? o->length : o->offset + 1;
     for (int32_t i = first; i < last; i++) {
+        if (o->element) {
+            int32_t r = vector::compare_elements(p + static_cast<size_t>(i) * o->unit,
+                                                 q + static_cast<size_t>(i) * o->unit, o->element, o->unit);
+            if (r != 0) return (o->flags & SORT_REVERSE) ? -r : r;
+            continue;
+        }
         uint32_t c = sort_fold(get_char(p + static_cast<size_t>(i) * o->unit, o->unit), o->folding);
         uint32_t d = sort_fold(get_char(q + static_cast<size_t>(i) * o->unit, o->unit), o->folding);
         if (c != d) {
@@ -367,6 +400,9 @@ cell_t* sort(cell_t* series, bool case_, cell_t* skip_cell, cell_t* comparator, 
     bool by_function = false;
     if (comparator) {
         if (type_of(comparator) == TYPE_function) {
+            // The function receives characters of a text; a vector's
+            // elements have no such copy yet.
+            if (type_of(self) == TYPE_vector) fire(err::not_done);
             by_function = true;
         } else if (type_of(comparator) == TYPE_integer) {
             if (all || !skip_cell) fire(err::bad_refines);
@@ -389,7 +425,8 @@ cell_t* sort(cell_t* series, bool case_, cell_t* skip_cell, cell_t* comparator, 
     } else {
         // Read after the event: its handler may have widened the text.
         series_buffer_t* s = buffer_of(self);
-        char_order_t order{s->unit(), any_string_q(type_of(self)) && !case_,
+        uint8_t element = type_of(self) == TYPE_vector ? vector::element_type(self) : 0;
+        char_order_t order{s->unit(), element, any_string_q(type_of(self)) && !case_,
                            (reverse ? SORT_REVERSE : 0u) | (all ? SORT_ALL : 0u), offset, skip};
         // Only identical records compare equal under these: any order of
         // them is stable.
