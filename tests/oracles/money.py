@@ -179,9 +179,45 @@ def conversions(cases):
         cases.append(("form %s" % money_text(d), '"%s"' % text))
 
 
+def comparisons(cases):
+    """Ordering and equality: by exact value, a float beyond the money range
+    included; a float in range with more than five places is refused."""
+    kinds = [("m", "m"), ("m", "i"), ("i", "m"), ("m", "f"), ("f", "m")]
+    for _ in range(2000):
+        ka, kb = rng.choice(kinds)
+        a, b = operand(ka), operand(kb)
+        if rng.random() < 0.2:
+            b = a if kb == ka else b  # equal pairs
+        op = rng.choice(["lesser?", "greater-or-equal?", "equal?", "not-equal?"])
+        values = []
+        for kind, text, _ in (a, b):
+            if kind == "f":
+                f = float(text)
+                if not math.isfinite(f):
+                    values = None
+                    break
+                d = Decimal(repr(f))
+                if abs(d) < LIMIT and d != d.quantize(PLACE, rounding=ROUND_DOWN) and f != 0 and abs(f) >= 1e-5:
+                    values = "bad-make-arg"
+                    break
+                values.append(d)
+            else:
+                values.append(Decimal(text.replace("$", "")))
+        if values is None:
+            continue
+        if isinstance(values, str):
+            want = values
+        else:
+            x, y = values
+            want = {"lesser?": x < y, "greater-or-equal?": x >= y, "equal?": x == y, "not-equal?": x != y}[op]
+            want = "true" if want else "false"
+        cases.append(("%s %s %s" % (op, a[1], b[1]), want))
+
+
 def main():
     cases = []
     arithmetic(cases)
+    comparisons(cases)
     rounding(cases)
     conversions(cases)
     answers = oracle_run.run(sys.argv[1], [c for c, _ in cases])
