@@ -664,6 +664,9 @@ cell_t* random(cell_t* value, bool seed, bool secure, bool) {
         int32_t digit;
         if (free) {
             digit = draw(10);
+        } else if (current == 0) {
+            // Nothing lies below a zero digit: redrawing could only spin.
+            digit = 0;
         } else {
             // Drawing the digit itself again keeps the amount's leading
             // digits; mostly it is redrawn, so that lower amounts win.
