@@ -143,6 +143,18 @@ void write_values(cell_t* v, int32_t at, const std::vector<cell_t>& values, int3
     alloc::fill_pattern(p, static_cast<int32_t>(values.size() * size), dup);
 }
 
+// The replaced elements from at become count elements (not yet written):
+// the rest moves up or down and the tail with it.
+void resize_range(cell_t* v, int32_t at, int64_t replaced, int64_t count) {
+    uint32_t size = element_size(v);
+    int64_t grow = (count - replaced) * size;
+    series_buffer_t* s = grow > 0 ? ensure_room(v, grow) : buffer_of(v);
+    uint8_t* p = s->head_ptr() + static_cast<int64_t>(at) * size;
+    size_t after = static_cast<size_t>(s->used() - (static_cast<int64_t>(at) + replaced) * size);
+    std::memmove(p + count * size, p + replaced * size, after);
+    s->tail += static_cast<int32_t>(grow);
+}
+
 int64_t checked_bytes(int64_t count, int32_t dup, uint32_t size) {
     int64_t total = count * dup;
     if (total > static_cast<int64_t>(alloc::SERIES_LIMIT) / static_cast<int64_t>(size))
@@ -561,11 +573,7 @@ cell_t* insert(cell_t* series, cell_t* value, int32_t part, bool, int32_t dup, b
     }
     int32_t total = static_cast<int32_t>(bytes / size);
     if (bytes > 0) {
-        series_buffer_t* s = ensure_room(&self, bytes);
-        uint8_t* p = s->head_ptr() + static_cast<int64_t>(at) * size;
-        std::memmove(p + bytes, p,
-                     static_cast<size_t>(s->used() - static_cast<int64_t>(at) * size));
-        s->tail += static_cast<int32_t>(bytes);
+        resize_range(&self, at, 0, total);
         write_values(&self, at, values, dup);
     }
     if (owned)
@@ -598,23 +606,7 @@ cell_t* change(cell_t* series, cell_t* value, int32_t part, bool, int32_t dup) {
         left = series::rs_abs_length_q(&self) - at;
     }
     int64_t replaced = part >= 0 ? std::min<int64_t>(part, left) : std::min<int64_t>(total, left);
-    int64_t grow = (total - replaced) * size;
-    series_buffer_t* s = buffer_of(&self);
-    uint8_t* p;
-    if (grow > 0) {
-        s = ensure_room(&self, grow);
-        p = s->head_ptr() + static_cast<int64_t>(at) * size;
-        size_t after =
-            static_cast<size_t>(s->used() - (static_cast<int64_t>(at) + replaced) * size);
-        std::memmove(p + total * size, p + replaced * size, after);
-        s->tail += static_cast<int32_t>(grow);
-    } else if (grow < 0) {
-        p = s->head_ptr() + static_cast<int64_t>(at) * size;
-        size_t after =
-            static_cast<size_t>(s->used() - (static_cast<int64_t>(at) + replaced) * size);
-        std::memmove(p + total * size, p + replaced * size, after);
-        s->tail += static_cast<int32_t>(grow);
-    }
+    resize_range(&self, at, replaced, total);
     write_values(&self, at, values, dup);
     if (owned)
         series::owner_signal(&self, series::change_word::changed, value, at,
