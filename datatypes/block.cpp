@@ -10,6 +10,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/vector.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
@@ -538,8 +539,10 @@ cell_t* make(cell_t*, cell_t* spec, int32_t type) {
         stack::pop(1);
     } else if (t == TYPE_object || t == TYPE_map) {
         r = *actions::reflect(&sp, static_cast<int32_t>(words::symbol_of(words::id::body)));
+    } else if (t == TYPE_vector) {
+        vector::to_block(&sp, stack::arguments);
+        r = *stack::arguments;
     } else {
-        // needs vector: a block of the vector's values
         cell_t dt = datatype_cell(type);
         fire(err::bad_make_arg, &dt, spec);
     }
@@ -561,8 +564,11 @@ cell_t* to(cell_t* proto, cell_t* spec, int32_t type) {
     } else if (t == TYPE_typeset) {
         typeset::to_block(&sp, stack::arguments);
         r = *stack::arguments;
-    } else if (t == TYPE_string || t == TYPE_vector) {
-        // needs lexer (a string is scanned into values) and vector
+    } else if (t == TYPE_vector) {
+        vector::to_block(&sp, stack::arguments);
+        r = *stack::arguments;
+    } else if (t == TYPE_string) {
+        // needs lexer (a string is scanned into values)
         fire(err::not_done);
     } else {
         r = *push_only_star(1);

@@ -29,8 +29,10 @@ namespace series {
 inline series_buffer_t* buffer_of(const cell_t* v) { return alloc::buffer(v->data2); }
 inline int32_t head_index(const cell_t* v) { return static_cast<int32_t>(v->data1); }
 inline void set_head_index(cell_t* v, int32_t i) { v->data1 = static_cast<uint32_t>(i); }
-// log2 of a unit of 1, 2, 4 or 16 bytes.
-inline int32_t shift_of(uint32_t unit) { return unit == 16 ? 4 : unit == 4 ? 2 : static_cast<int32_t>(unit >> 1); }
+// log2 of a unit of 1, 2, 4, 8 (vector! of 64-bit floats) or 16 bytes.
+inline int32_t shift_of(uint32_t unit) {
+    return unit == 16 ? 4 : unit == 8 ? 3 : unit == 4 ? 2 : static_cast<int32_t>(unit >> 1);
+}
 // Address of the unit at absolute index i.
 inline uint8_t* unit_at(series_buffer_t* s, int32_t i) {
     return s->head_ptr() + (static_cast<int64_t>(i) << shift_of(s->unit()));
