@@ -23,7 +23,6 @@ void unescape(cell_t* str) {
     int32_t length = string::rs_abs_length_q(str);
     int32_t read = static_cast<int32_t>(str->data1);
     if (read >= length) return;
-    int32_t write = read;
 
     auto at = [&](int32_t i) {
         return string::get_char(s->head_ptr() + static_cast<size_t>(i) * s->unit(), s->unit());
@@ -39,6 +38,10 @@ void unescape(cell_t* str) {
         }
         return code;
     };
+
+    // Nothing moves before the first escape.
+    while (read < length && at(read) != '\\') read++;
+    int32_t write = read;
 
     while (read < length) {
         uint32_t c = at(read++);
