@@ -19,7 +19,7 @@ import io
 import random
 import sys
 
-from zuv_driver import fail, run, zuv_string
+from zuv_driver import fail, run_parts, zuv_string
 
 COUNT = 3000
 SEED = 20261210
@@ -66,7 +66,7 @@ def main():
     seed = int(sys.argv[3]) if len(sys.argv) > 3 else SEED
     rng = random.Random(seed)
     cases = []
-    lines = [SCRIPT_HEAD]
+    lines = []
     for i in range(count):
         d, q, how = DIALECTS[i % len(DIALECTS)]
         rows = random_table(rng)
@@ -82,11 +82,7 @@ def main():
         lines.append("t: %s\nout t %s %s %s\nin %d [%s] t %s %s\n" % (
             zuv_table(rows), zuv_string(how), zuv_string(d), "#" + zuv_string(q), i,
             " ".join(zuv_string(t) for t in texts), zuv_string(d), "#" + zuv_string(q)))
-    lines.append('print "^/end"\n')
-    out = run(zuv, "".join(lines)).decode("utf-8")
-    if not out.endswith("\nend\n"):
-        fail("the script did not finish:\n" + out[-2000:])
-    body = out[:-len("\nend\n")]
+    body = run_parts(zuv, SCRIPT_HEAD, lines).decode("utf-8")
     bad = [line for line in body.split("\n") if line.startswith("mismatch")]
     if bad:
         fail("\n".join(bad[:20]))

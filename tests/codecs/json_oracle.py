@@ -20,7 +20,7 @@ import json
 import random
 import sys
 
-from zuv_driver import fail, run, zuv_string
+from zuv_driver import fail, run_parts, zuv_string
 
 COUNT = 10000
 SEED = 20261210
@@ -143,18 +143,14 @@ def main():
     seed = int(sys.argv[3]) if len(sys.argv) > 3 else SEED
     rng = random.Random(seed)
     values = [random_value(rng, 0) for _ in range(count)]
-    lines = [SCRIPT_HEAD]
+    lines = []
     for i, v in enumerate(values):
         expr = zuv_expr(v)
         texts = [json.dumps(v, ensure_ascii=a, indent=ind) for a in (True, False) for ind in (None, 2)]
         lines.append("v: %s\nout :v %s\nin %d [%s] :v\n" % (
             expr, "true" if i % 10 == 0 else "false", i, " ".join(zuv_string(t) for t in texts)))
-    lines.append('print "end"\n')
-    out = run(zuv, "".join(lines))
-    rows = out.split(b"\n")
-    if rows[-1] != b"" or rows[-2] != b"end":
-        fail("the script did not finish:\n" + out[-2000:].decode("utf-8", "replace"))
-    rows = [r.decode("utf-8") for r in rows[:-2]]
+    out = run_parts(zuv, SCRIPT_HEAD, lines)
+    rows = [r.decode("utf-8") for r in out.split(b"\n")[:-1]]
     bad = [r for r in rows if r.startswith("mismatch")]
     k = 0
     for i, v in enumerate(values):

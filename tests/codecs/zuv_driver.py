@@ -67,3 +67,17 @@ def zuv_string(text):
             out.append("^(%X)" % c)
     out.append('"')
     return "".join(out)
+
+
+def run_parts(zuv, head, parts, per_run=1000):
+    """Runs the parts of a script in groups of per_run, each group after
+    the same head, and returns their outputs joined. Short runs keep the
+    heap small, which matters under collector stress. Each run must reach
+    its end."""
+    out = []
+    for at in range(0, len(parts), per_run):
+        got = run(zuv, head + "".join(parts[at:at + per_run]) + 'prin "^(1D)"\n')
+        if not got.endswith(b"\x1d"):
+            fail("a run did not finish:\n" + got[-2000:].decode("utf-8", "replace"))
+        out.append(got[:-1])
+    return b"".join(out)
