@@ -10,8 +10,8 @@ beside them. The files are committed so that the tests need no network; run
 this again only to refresh them.
 
 The package stores the cases as JavaScript strings, so a case meant to hold
-invalid UTF-8 holds U+FFFD instead; the raw-byte cases are hand-made files
-elsewhere.
+invalid UTF-8 holds U+FFFD instead; tests/codecs/json_suite.py writes its
+own raw-byte cases for that.
 """
 
 import json
