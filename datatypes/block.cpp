@@ -14,6 +14,7 @@
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "interpreter/actions.h"
+#include "lexer/lexer.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/fire.h"
@@ -561,8 +562,12 @@ cell_t* to(cell_t* proto, cell_t* spec, int32_t type) {
     } else if (t == TYPE_typeset) {
         typeset::to_block(&sp, stack::arguments);
         r = *stack::arguments;
-    } else if (t == TYPE_string || t == TYPE_vector) {
-        // needs lexer (a string is scanned into values) and vector
+    } else if (t == TYPE_string) {
+        r.header = TYPE_unset;
+        collector::root_cell keep(&r);
+        lexer::scan_string(&r, &sp, -1, false, true, true, false, nullptr, nullptr, nullptr);
+    } else if (t == TYPE_vector) {
+        // needs vector
         fire(err::not_done);
     } else {
         r = *push_only_star(1);
