@@ -54,6 +54,17 @@ bool rs_skip(cell_t* v, int32_t n);
 // as 0) to the tail. A head beyond the tail is set to the tail, answering 0.
 int32_t get_length(cell_t* v, bool from_start);
 
+// A stretch of count units from absolute index start.
+struct run_t {
+    int32_t start;
+    int32_t count;
+};
+// Drops the units of every run in one pass (runs in increasing order, not
+// overlapping; the parts beyond the tail are ignored) and keeps a hash!'s
+// index. No owner is told: callers that need the signals remove one by
+// one. Answers how many units before index went, for a position to follow.
+int32_t rs_remove_runs(cell_t* v, const run_t* runs, int32_t count, int32_t index);
+
 // Block kinds: block!, paren!, the path kinds, hash!.
 inline bool block_kind_q(uint8_t t) {
     return t == TYPE_block || t == TYPE_paren || (t >= TYPE_path && t <= TYPE_get_path) || t == TYPE_hash;
