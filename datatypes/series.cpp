@@ -89,29 +89,6 @@ bool rs_skip(cell_t* v, int32_t n) {
     return (static_cast<int64_t>(head_index(v)) << shift) >= s->used();
 }
 
-int32_t rs_remove_runs(cell_t* v, const run_t* runs, int32_t count, int32_t index) {
-    if (count < 1) return 0;
-    series_buffer_t* s = buffer_of(v);
-    int32_t shift = shift_of(s->unit());
-    int32_t total = s->used() >> shift;
-    uint8_t* base = s->head_ptr();
-    int32_t to = std::min(runs[0].start, total);
-    int32_t before = 0;
-    for (int32_t j = 0; j < count; j++) {
-        int32_t start = std::clamp(runs[j].start, to, total);
-        int32_t end = std::min(start + runs[j].count, total);
-        int32_t next = j + 1 < count ? std::clamp(runs[j + 1].start, end, total) : total;
-        before += std::max(std::min(end, index) - start, 0);
-        if (to < end && next > end)
-            std::memmove(base + (static_cast<int64_t>(to) << shift), base + (static_cast<int64_t>(end) << shift),
-                         static_cast<size_t>(next - end) << shift);
-        to += next - end;
-    }
-    s->tail = s->head + (to << shift);
-    if (hash_type::hashed_q(v)) hash_type::reindex(v);
-    return before;
-}
-
 int32_t get_length(cell_t* v, bool from_start) {
     int32_t total = rs_abs_length_q(v);
     int32_t h = head_index(v);

@@ -97,9 +97,7 @@ bool word_kind_q(uint8_t t) { return t == TYPE_word || t == TYPE_set_word || t =
 // The element at index i of a series that is not a block kind, as its pick
 // action gives it (a char, a byte as integer, a number...).
 cell_t pick_element(const cell_t* series, int32_t i) {
-    cell_t* saved_top = stack::top_slot;
-    cell_t* saved_args = stack::arguments;
-    call_frame_t* saved_ctop = stack::ctop;
+    stack::tops_t saved = stack::tops();
     stack::mark_native(nullptr);
     cell_t* s = stack::push(series);
     s->data1 = static_cast<uint32_t>(i);
@@ -107,9 +105,7 @@ cell_t pick_element(const cell_t* series, int32_t i) {
     cell::begin(index);
     integer::make_at(index, 1);
     cell_t r = *actions::pick(s, index);
-    stack::ctop = saved_ctop;
-    stack::arguments = saved_args;
-    stack::top_slot = saved_top;
+    stack::restore_tops(saved);
     return r;
 }
 
@@ -194,9 +190,7 @@ void remove_each_next(cell_t* state, const cell_t* result, int32_t n) {
     int32_t i = series::head_index(state) - n;
     if (i < 0) i = 0;
     state->data1 = static_cast<uint32_t>(i);
-    cell_t* saved_top = stack::top_slot;
-    cell_t* saved_args = stack::arguments;
-    call_frame_t* saved_ctop = stack::ctop;
+    stack::tops_t saved = stack::tops();
     stack::mark_native(nullptr);
     cell_t* s = stack::push(state);
     cell_t* part = nullptr;
@@ -206,9 +200,7 @@ void remove_each_next(cell_t* state, const cell_t* result, int32_t n) {
         integer::make_at(part, n);
     }
     actions::remove(s, part, nullptr);
-    stack::ctop = saved_ctop;
-    stack::arguments = saved_args;
-    stack::top_slot = saved_top;
+    stack::restore_tops(saved);
 }
 
 bool forall_next(const cell_t* word, const cell_t* saved, bool advance) {
