@@ -82,11 +82,18 @@ namespace routines {
 // when done; false, with nothing changed, when the series is of another
 // kind, owned, or size is below 1.
 void replace_all();
+// series marks replacement: the parse engine of replace/all in one pass.
+// marks holds pairs of positions, where a match starts and where it ends, in
+// series or the lists inside it; each becomes replacement's units. True
+// when done (or, marks none, when it could be); false, with nothing changed,
+// when a series marked is owned or of another kind than replacement.
+void replace_runs();
 }  // namespace routines
 
 // Block kinds: block!, paren!, the path kinds, hash!.
 inline bool block_kind_q(uint8_t t) {
-    return t == TYPE_block || t == TYPE_paren || (t >= TYPE_path && t <= TYPE_get_path) || t == TYPE_hash;
+    return t == TYPE_block || t == TYPE_paren || (t >= TYPE_path && t <= TYPE_get_path) ||
+           t == TYPE_hash;
 }
 inline bool any_string_q(uint8_t t) {
     return t == TYPE_string || t == TYPE_file || t == TYPE_url || t == TYPE_tag || t == TYPE_email ||

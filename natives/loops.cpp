@@ -466,13 +466,13 @@ public:
     void add(int32_t start, int32_t count) {
         if (!runs_.empty() && runs_.back().start + runs_.back().count == start)
             runs_.back().count += count;
-        else
-            runs_.push_back({start, count});
+        else runs_.push_back({start, count});
     }
 
     // Cuts out the runs when the series changed under the body.
     void follow(cell_t* state) {
-        if (series::rs_abs_length_q(state) != length_ || series::buffer_of(state)->unit() != unit_) apply(state);
+        if (series::rs_abs_length_q(state) != length_ || series::buffer_of(state)->unit() != unit_)
+            apply(state);
     }
 
     // Cuts out the runs and moves the iteration position (state) back over
@@ -482,7 +482,8 @@ public:
         if (!runs_.empty()) {
             collector::root_cell keep(&series_);  // a hash! reindexes, which allocates
             int32_t index = state ? series::head_index(state) : 0;
-            int32_t before = series::rs_remove_runs(&series_, runs_.data(), static_cast<int32_t>(runs_.size()), index);
+            int32_t before = series::rs_remove_runs(&series_, runs_.data(),
+                                                    static_cast<int32_t>(runs_.size()), index);
             runs_.clear();
             if (state) state->data1 = static_cast<uint32_t>(index - before);
         }
