@@ -50,10 +50,6 @@ inline int32_t run_start(const run_t& run, int32_t floor, int32_t total) {
     return std::clamp(run.start, floor, total);
 }
 
-}  // namespace
-
-namespace {
-
 // Writes the units from the first run on into base, the replacement in place
 // of every run, reading unit i at source + ((i - origin) << shift): the
 // buffer itself (origin 0) when no unit written passes one still to read.
