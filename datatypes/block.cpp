@@ -14,7 +14,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "lexer/lexer.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"

@@ -15,7 +15,7 @@
 #include "runtime/cycles.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
-#include "runtime/top_level.h"
+#include "startup/top_level.h"
 #include "runtime/words.h"
 
 namespace zuv::function {

@@ -16,7 +16,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/vector.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "runtime/case_folding.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"

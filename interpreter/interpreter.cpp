@@ -22,7 +22,7 @@
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "interpreter/action_entries.h"
+#include "datatypes/action_entries.h"
 #include "interpreter/fast_ops.h"
 #include "interpreter/plan.h"
 #include "lexer/lexer.h"
@@ -32,7 +32,7 @@
 #include "runtime/fire.h"
 #include "runtime/platform/platform.h"
 #include "runtime/stack.h"
-#include "runtime/top_level.h"
+#include "startup/top_level.h"
 #include "runtime/words.h"
 
 namespace zuv::interpreter {

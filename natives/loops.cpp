@@ -21,7 +21,7 @@
 #include "datatypes/map.h"
 #include "datatypes/series.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "interpreter/interpreter.h"
 #include "natives/natives.h"
 #include "runtime/collector.h"

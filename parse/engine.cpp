@@ -32,7 +32,7 @@
 #include "datatypes/triple.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "interpreter/interpreter.h"
 #include "lexer/lexer.h"
 #include "parse/match.h"

@@ -1,5 +1,5 @@
 // The library's values made from C++ tables (see library.h).
-#include "runtime/library.h"
+#include "startup/library.h"
 
 #include <cstring>
 #include <string>
