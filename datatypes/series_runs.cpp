@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "datatypes/logic.h"
 #include "datatypes/hash_type.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -190,8 +191,7 @@ void replace_all() {
     const cell_t* pattern = series + 1;
     const cell_t* replacement = series + 2;
     int32_t size = static_cast<int32_t>(series[3].data2);
-    bool case_ = !(type_of(series + 4) == TYPE_none ||
-                   (type_of(series + 4) == TYPE_logic && series[4].data1 == 0));
+    bool case_ = logic::truthy(series + 4);
     bool done = false;
     if (same_kind_q(type_of(series), type_of(replacement)) && size > 0 && !owned_q(series)) {
         std::vector<run_t> runs;

@@ -878,7 +878,7 @@ cell_t* run_in_place(const cell_t* code) {
 [[gnu::always_inline]] inline void run_conditional(uint32_t index) {
     cell_t* a = stack::arguments;
     uint8_t ct = type_of(a);
-    bool truthy = !(ct == TYPE_none || (ct == TYPE_logic && a->data1 == 0));
+    bool truthy = logic::truthy(a);
     if (index == EITHER_INDEX) {
         if (ct == TYPE_unset) [[unlikely]]
             fire(err::no_return);

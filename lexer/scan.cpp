@@ -72,23 +72,11 @@ int32_t offset_in_input(state_t& s, int32_t at) {
     return type_of(&s.input_value) == TYPE_binary ? at : char_offset(s, at);
 }
 
-// The event mask of a callback: all events, unless its body begins with a
-// block of event words.
+// The events a callback takes (its leading block of event words).
 uint32_t callback_mask(const cell_t* fn) {
-    if (type_of(fn) != TYPE_function) return EV_ALL;
-    cell_t* body = function::more(fn, function::MORE_BODY);
-    if (type_of(body) != TYPE_block || block::rs_tail_q(body)) return EV_ALL;
-    cell_t* first = block::rs_head(body);
-    if (type_of(first) != TYPE_block) return EV_ALL;
-    uint32_t mask = 0;
-    for (int32_t i = block::head_index(first); i < block::abs_length(first); ++i) {
-        cell_t* w = block::rs_abs_at(first, i);
-        if (type_of(w) != TYPE_word) continue;
-        for (int e = 0; e < 6; ++e)
-            if (symbol::resolve(word::symbol_of(w)) == symbol::resolve(word::symbol_of(&event_words[e])))
-                mask |= 1u << e;
-    }
-    return mask;
+    int32_t symbols[6];
+    for (int e = 0; e < 6; ++e) symbols[e] = symbol::resolve(word::symbol_of(&event_words[e]));
+    return function::event_mask(fn, symbols, 6, EV_ALL);
 }
 
 void set_up(state_t& s, int32_t length, bool load, bool store, const cell_t* input_value) {
