@@ -19,6 +19,7 @@
 #include "datatypes/symbol.h"
 #include "io/simple_io.h"
 #include "lexer/lexer.h"
+#include "runtime/exits.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
 
@@ -80,6 +81,45 @@ void console_init() {
     stack::set_last(&unset_value);
 }
 
+// The console's check of the text it gathers: where its last trace may be
+// taken up, and the text (node, head, length in characters) it was made for.
+lexer::resume_t resume;
+node_t resume_node = 0;
+int32_t resume_head = 0;
+int32_t resume_length = 0;
+
+// `_trace-delimiters buffer open callback more?`: traces the buffer with the
+// callback as transcode/trace does. With more? (the buffer is the one traced
+// last, with text appended since), the trace takes up where the last one
+// left a place to, the open delimiters as it left them; otherwise, or when
+// there is no such place, open is emptied and the trace starts at the head.
+void trace_delimiters() {
+    cell_t* buffer = arg(0);
+    cell_t* open = arg(1);
+    int32_t head = static_cast<int32_t>(buffer->data1);
+    int32_t length = string::rs_abs_length_q(buffer) - head;
+    bool more = type_of(arg(3)) == TYPE_logic && logic::get(arg(3));
+    bool take_up = more && resume.from >= 0 && resume_node == buffer->data2 &&
+                   resume_head == head && resume_length <= length &&
+                   block::rs_length_q(open) == static_cast<int32_t>(resume.kinds.size());
+    if (!take_up) {
+        resume = lexer::resume_t{};
+        block::rs_clear(open);
+    }
+    resume_node = buffer->data2;
+    resume_head = head;
+    resume_length = length;
+    cell_t* out = stack::push_slot();
+    out->header = TYPE_none;
+    if (!lexer::trace_resumable(out, buffer, arg(2), resume)) {
+        block::rs_clear(open);
+        lexer::trace_resumable(out, buffer, arg(2), resume);
+    }
+    // A throw from the callback has put its value where it goes.
+    if (exits::pending_q()) return;
+    stack::set_last(&unset_value);
+}
+
 // --- the table ---------------------------------------------------------------------------
 
 struct routine_def_t {
@@ -98,6 +138,7 @@ const routine_def_t routine_defs[] = {
     {"input-stdin", R"~("Temporary function, internal use only" return: [string!])~", "[terminal/stdin-readline stack/arguments]", input_stdin, TYPE_string},
     {"read-stdin", R"~("Temporary function, internal use only" buffer [binary!] buflen [integer!])~", "[simple-io/read-data stdin buffer buflen]", read_stdin, -1},
     {"_input-ended?", R"~("Internal Use Only" return: [logic!])~", "[terminal/stdin-ended?]", input_ended_q, TYPE_logic},
+    {"_trace-delimiters", R"~("Internal Use Only" buffer [string!] open [block!] callback [function!] more? [logic!])~", "[console/trace-delimiters buffer open callback more?]", trace_delimiters, -1},
     {"__console-init", R"~("Internal Use Only" str [string!])~", "[terminal/init str]", console_init, -1},
 };
 // clang-format on

@@ -11,6 +11,7 @@
 #include "lexer/lexer.h"
 #include "lexer/loaders.h"
 #include "runtime/collector.h"
+#include "runtime/exits.h"
 #include "runtime/fire.h"
 
 namespace zuv::lexer {
@@ -63,6 +64,10 @@ char expected_delimiter(int32_t nesting_kind, uint8_t found) {
 }  // namespace
 
 void throw_error(state_t& s, int32_t start, int32_t end, int32_t kind) {
+    throw lexer_stop{report_error(s, start, end, kind)};
+}
+
+bool report_error(state_t& s, int32_t start, int32_t end, int32_t kind) {
     if (start == NO_START) {
         int32_t m = innermost_marker(s);
         start = m >= 0 ? static_cast<int32_t>(value_at(m)->data3) : 0;
@@ -74,7 +79,7 @@ void throw_error(state_t& s, int32_t start, int32_t end, int32_t kind) {
     s.error.line = s.line;
     if (!s.load) {
         s.kind = TYPE_error;
-        throw lexer_stop{false};
+        return false;
     }
     if (s.has_callback()) {
         int32_t reported = kind > 0             ? kind
@@ -88,7 +93,7 @@ void throw_error(state_t& s, int32_t start, int32_t end, int32_t kind) {
             if (m >= 0 && is_path_kind(marker_kind(value_at(m))))
                 close_container(s, start, end, marker_kind(value_at(m)), true);
         }
-        if (!fire_event(s, EV_ERROR, reported, nullptr, start, end)) throw lexer_stop{true};
+        if (!fire_event(s, EV_ERROR, reported, nullptr, start, end)) return !exits::pending_q();
     }
     const uint8_t* input = s.bytes();
     s.error.near = near_text(input, s.input_end, start);

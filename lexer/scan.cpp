@@ -107,6 +107,16 @@ void set_up(state_t& s, int32_t length, bool load, bool store, const cell_t* inp
     }
 }
 
+void set_callback(state_t& s, const cell_t* callback) {
+    if (callback && (type_of(callback) == TYPE_function || type_of(callback) == TYPE_routine)) {
+        s.callback = *callback;
+        s.event_mask = callback_mask(callback);
+        s.callback_locals = type_of(callback) == TYPE_function
+                                ? function::count_locals(function::spec_node(callback), 0, false)
+                                : 0;
+    }
+}
+
 // Writes the values of this scan into out/into as asked.
 void store_result(state_t& s, cell_t* out, bool one_value, bool wrap, cell_t* into) {
     int32_t count = s.tail - s.buffer_head;
@@ -132,11 +142,37 @@ void store_result(state_t& s, cell_t* out, bool one_value, bool wrap, cell_t* in
     block::init_value(out, TYPE_block, node);
 }
 
+// Notes in s.resume where a scan of this text with more appended can take
+// up (see resume_t), when it can.
+void note_resume(state_t& s) {
+    resume_t& r = *s.resume;
+    if (s.eof_begin < 0 || s.start_state != S_START || s.brace_depth != 0) return;
+    if (s.input_end == 0 || s.bytes()[s.input_end - 1] != '\n') return;
+    std::vector<int32_t> kinds;
+    // From the innermost marker out: each one's level begins data1 cells
+    // before it, just after the marker that holds it.
+    for (int32_t m = innermost_marker(s); m >= s.buffer_head;
+         m -= static_cast<int32_t>(value_at(m)->data1) + 1) {
+        int32_t kind = marker_kind(value_at(m));
+        if (kind != TYPE_block && kind != TYPE_paren) return;
+        kinds.push_back(kind);
+    }
+    r.kinds.assign(kinds.rbegin(), kinds.rend());
+    r.line = s.eof_line;
+    r.from = s.char_base + offset_in_input(s, s.eof_begin);
+}
+
 int32_t run_scan(state_t& s, cell_t* out, bool one_value, bool store, bool wrap, int32_t* consumed,
                  cell_t* into) {
     link_state(s);
     try {
         s.kind = 0;
+        if (s.seed) {
+            // Taking up where an earlier scan stopped: its containers are
+            // open, and their openings lie before this input.
+            for (int32_t kind : *s.seed) push_marker(s, kind, 0);
+            s.seeded = static_cast<int32_t>(s.seed->size());
+        }
         scan_tokens(s, one_value, s.load == 0 && !store ? true : s.load == 0);
         if (!exits::pending_q() && s.kind != TYPE_error && s.tail > s.buffer_head) {
             close_all(s);
@@ -144,8 +180,14 @@ int32_t run_scan(state_t& s, cell_t* out, bool one_value, bool store, bool wrap,
             if (!s.load && s.start_state == S_PATH_ELEMENT && m >= 0) {
                 s.kind = marker_kind(value_at(m));
             } else if (m >= 0) {
+                if (s.resume) note_resume(s);
                 s.nesting_kind = marker_kind(value_at(m));
-                throw_error(s, static_cast<int32_t>(value_at(m)->data3), s.input_end, ERR_MISSING_AT_END);
+                // The console's check of gathered text ends here at every
+                // line: a C++ throw out of the callback would cost more than
+                // the rest of the line's scan.
+                s.exits_return = true;
+                report_error(s, static_cast<int32_t>(value_at(m)->data3), s.input_end,
+                             ERR_MISSING_AT_END);
             }
         }
     } catch (const lexer_stop&) {
@@ -245,13 +287,7 @@ int32_t scan(cell_t* out, const uint8_t* text, int32_t length, bool one_value, b
     state_t s;
     s.fixed = text;
     set_up(s, length, load, store, input_value);
-    if (callback && (type_of(callback) == TYPE_function || type_of(callback) == TYPE_routine)) {
-        s.callback = *callback;
-        s.event_mask = callback_mask(callback);
-        s.callback_locals = type_of(callback) == TYPE_function
-                                ? function::count_locals(function::spec_node(callback), 0, false)
-                                : 0;
-    }
+    set_callback(s, callback);
     return run_scan(s, out, one_value, store, wrap, consumed, into);
 }
 
@@ -274,6 +310,35 @@ int32_t scan_string(cell_t* out, const cell_t* string, int32_t count, bool one_v
     scratch_guard guard{scratch_used, nullptr};
     int32_t bytes = encode_string(string, count, &text, &guard.owned);
     return scan(out, text, bytes, one_value, load, store, wrap, consumed, callback, string, into);
+}
+
+bool trace_resumable(cell_t* out, const cell_t* string, const cell_t* callback, resume_t& resume) {
+    if (!scratch) init();
+    resume_t seed = std::move(resume);
+    resume = resume_t{};
+    int32_t from = seed.from > 0 ? seed.from : 0;
+    cell_t input = *string;
+    input.data1 += static_cast<uint32_t>(from);
+    uint8_t* text = nullptr;
+    scratch_guard guard{scratch_used, nullptr};
+    int32_t bytes = encode_string(&input, -1, &text, &guard.owned);
+    state_t s;
+    s.fixed = text;
+    set_up(s, bytes, true, true, &input);
+    set_callback(s, callback);
+    s.resume = &resume;
+    if (seed.from >= 0) {
+        s.char_base = from;
+        s.line = seed.line;
+        s.seed = &seed.kinds;
+    }
+    try {
+        run_scan(s, out, false, true, true, nullptr, nullptr);
+    } catch (const lexer_restart&) {
+        resume = resume_t{};
+        return false;
+    }
+    return true;
 }
 
 bool scan_one_value_last(cell_t* out, const cell_t* string) {
@@ -318,13 +383,16 @@ bool call_callback(state_t& s, event_t event, int32_t kind, const cell_t* value,
     } else {
         cell::begin(token);
         token->data1 = 0;
-        token->data2 = static_cast<uint32_t>(offset_in_input(s, start) + 1);
-        token->data3 = static_cast<uint32_t>(offset_in_input(s, end) + 1);
+        token->data2 = static_cast<uint32_t>(s.char_base + offset_in_input(s, start) + 1);
+        token->data3 = static_cast<uint32_t>(s.char_base + offset_in_input(s, end) + 1);
         token->header = TYPE_pair;
     }
     if (s.callback_locals > 0) function::init_locals(s.callback_locals);
     interpreter::call_function(fn, 0, &callback_word, interpreter::callback::LEXER);
-    if (exits::pending_q()) throw lexer_stop{false};
+    if (exits::pending_q()) {
+        if (s.exits_return) return false;
+        throw lexer_stop{false};
+    }
     // A moved head of the input argument moves the scan.
     const cell_t* moved = base + 1;
     if (has_input && type_of(moved) == type_of(&s.input_value) && moved->data2 == s.input_value.data2 &&

@@ -182,6 +182,9 @@ void scan_comma(state_t& s, int32_t start, int32_t end, uint32_t, int32_t) {
     int32_t m = innermost_marker(s);
     int32_t kind = m >= 0 ? marker_kind(value_at(m)) : 0;
     if (kind == TYPE_paren) {
+        // A point checks the values it holds, and a paren opened before a
+        // scan took up holds none of those before the place.
+        if (m < s.buffer_head + s.seeded) throw lexer_restart{};
         value_at(m)->data2 = TYPE_point2d | (1u << 16);
     } else if (kind == TYPE_point2d) {
         value_at(m)->data2 += 1u << 16;

@@ -1,0 +1,129 @@
+// Taking up a traced scan where the last one left off: which texts leave a
+// place to take up from, and what a scan from there does with the text
+// appended since.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "datatypes/string.h"
+#include "lexer/lexer.h"
+#include "runtime/fire.h"
+#include "runtime_fixture.h"
+
+namespace {
+
+using namespace zuv;
+
+class LexerResume : public zuv::testing::Runtime {
+protected:
+    cell_t* buffer = nullptr;
+
+    void SetUp() override {
+        Runtime::SetUp();
+        buffer = string::load(reinterpret_cast<const uint8_t*>(""), 0, 0);
+    }
+
+    // Appends the text to the buffer and traces it (no callback: an error
+    // is raised, after the place is noted); answers the error's id, or -1
+    // (-2 when the scan stopped to be run again from the head).
+    int add(const char* text, lexer::resume_t& r) {
+        string::append_utf8(buffer, text, static_cast<int64_t>(std::strlen(text)));
+        cell_t* out = stack::push_slot();
+        out->header = TYPE_none;
+        int id = -1;
+        try {
+            if (!lexer::trace_resumable(out, buffer, nullptr, r)) id = -2;
+        } catch (const raised_error& e) {
+            id = static_cast<int>(e.id);
+        }
+        return id;
+    }
+};
+
+// Only a text that ends in a line feed, with nothing but blocks and parens
+// open, leaves a place: every container that checks its values when it
+// closes (map, point, path), a brace string and any other error does not.
+TEST_F(LexerResume, WhereAPlaceIsLeft) {
+    struct row_t {
+        const char* text;
+        int32_t from;  // -1: no place
+        int32_t line;
+        std::vector<int32_t> kinds;
+    };
+    const row_t rows[] = {
+        {"[1 2\n", 4, 1, {TYPE_block}},
+        {"x: [(1\n", 6, 1, {TYPE_block, TYPE_paren}},
+        {"[\n\n1 \t \n", 4, 3, {TYPE_block}},  // from the blanks after the last value
+        {"[1 ; ] (\n", 8, 1, {TYPE_block}},  // the comment ends at the line feed
+        {"[{a\nb} [c]\n", 10, 2, {TYPE_block}},  // a brace string closed before
+        {"[é\n", 2, 1, {TYPE_block}},  // counted in characters
+        {"[1 2", -1, 0, {}},  // more text could go on with "2"
+        {"[1 2 ", -1, 0, {}},
+        {"[1]\n", -1, 0, {}},  // complete
+        {"#[a 1\n", -1, 0, {}},  // a map checks its keys
+        {"[(1,\n", -1, 0, {}},  // a paren that became a point
+        {"[a/(\n", -1, 0, {}},  // a path
+        {"[{x\n", -1, 0, {}},  // a brace string open
+        {"[<a\n", -1, 0, {}},
+        {"[1 2)\n", -1, 0, {}},  // an error before the end
+    };
+    for (const row_t& row : rows) {
+        SetUp();
+        lexer::resume_t r;
+        add(row.text, r);
+        EXPECT_EQ(r.from, row.from) << row.text;
+        if (row.from < 0) continue;
+        EXPECT_EQ(r.line, row.line) << row.text;
+        EXPECT_EQ(r.kinds, row.kinds) << row.text;
+    }
+}
+
+// A scan that takes up has the containers of the place open: the text after
+// may close them, and goes on leaving places of its own.
+TEST_F(LexerResume, TakingUp) {
+    lexer::resume_t r;
+    EXPECT_EQ(add("x: [1 (2\n", r), static_cast<int>(err::missing));
+    ASSERT_EQ(r.from, 8);
+    EXPECT_EQ(add("3) [4\n", r), static_cast<int>(err::missing));
+    EXPECT_EQ(r.from, 14);
+    EXPECT_EQ(r.line, 2);
+    EXPECT_EQ(r.kinds, (std::vector<int32_t>{TYPE_block, TYPE_block}));
+    EXPECT_EQ(add("]]\n", r), -1);
+    EXPECT_EQ(r.from, -1);
+}
+
+// A wrong close of a container opened before the place is still an error,
+// and a scan without a place starts at the head.
+TEST_F(LexerResume, ErrorsAfterThePlace) {
+    lexer::resume_t r;
+    add("[1\n", r);
+    ASSERT_EQ(r.from, 2);
+    EXPECT_EQ(add("2)\n", r), static_cast<int>(err::missing));
+    EXPECT_EQ(r.from, -1);
+    // The whole text again: "[1 2)" is still wrong.
+    EXPECT_EQ(add("", r), static_cast<int>(err::missing));
+    SetUp();
+    add("[1\n", r);
+    r = lexer::resume_t{};
+    EXPECT_EQ(add("2]\n", r), -1);
+}
+
+// A comma after the place makes a paren opened before it a point, which
+// checks values the scan does not have: it stops, to be run from the head.
+TEST_F(LexerResume, APointBegunBeforeThePlace) {
+    lexer::resume_t r;
+    add("[(1\n", r);
+    ASSERT_EQ(r.from, 3);
+    EXPECT_EQ(add(", 2)\n", r), -2);
+    EXPECT_EQ(r.from, -1);
+    EXPECT_EQ(add("", r), static_cast<int>(err::missing));  // (1, 2) is a point: "]" is missing
+    EXPECT_EQ(r.from, 8);
+    // A comma in a block opened before the place is an error either way.
+    SetUp();
+    add("[1\n", r);
+    EXPECT_EQ(add(", 2\n", r), static_cast<int>(err::invalid));
+}
+
+}  // namespace
