@@ -11,6 +11,7 @@
 #include "console/terminal.h"
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
+#include "datatypes/char.h"
 #include "datatypes/context.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
@@ -88,11 +89,27 @@ node_t resume_node = 0;
 int32_t resume_head = 0;
 int32_t resume_length = 0;
 
+// Whether the open delimiters begin with those of the containers open at
+// the place, and hold at most one more (the tag, binary or brace string left
+// open at the end): the trace takes up with the ones of the place.
+bool open_as_at_place(cell_t* open, const std::vector<int32_t>& kinds) {
+    int32_t n = static_cast<int32_t>(kinds.size());
+    int32_t have = block::rs_length_q(open);
+    if (have < n || have > n + 1) return false;
+    const cell_t* entry = block::rs_head(open);
+    for (int32_t i = 0; i < n; ++i, ++entry) {
+        uint32_t c = kinds[static_cast<size_t>(i)] == TYPE_block ? '[' : '(';
+        if (type_of(entry) != TYPE_char_ || char_::get(entry) != c) return false;
+    }
+    return true;
+}
+
 // `_trace-delimiters buffer open callback more?`: traces the buffer with the
 // callback as transcode/trace does. With more? (the buffer is the one traced
 // last, with text appended since), the trace takes up where the last one
-// left a place to, the open delimiters as it left them; otherwise, or when
-// there is no such place, open is emptied and the trace starts at the head.
+// left a place to, the open delimiters as they were there; otherwise, or
+// when there is no such place, open is emptied and the trace starts at the
+// head.
 void trace_delimiters() {
     cell_t* buffer = arg(0);
     cell_t* open = arg(1);
@@ -101,8 +118,11 @@ void trace_delimiters() {
     bool more = type_of(arg(3)) == TYPE_logic && logic::get(arg(3));
     bool take_up = more && resume.from >= 0 && resume_node == buffer->data2 &&
                    resume_head == head && resume_length <= length &&
-                   block::rs_length_q(open) == static_cast<int32_t>(resume.kinds.size());
-    if (!take_up) {
+                   open_as_at_place(open, resume.kinds);
+    if (take_up) {
+        block::truncate_at(open,
+                           block::head_index(open) + static_cast<int32_t>(resume.kinds.size()));
+    } else {
         resume = lexer::resume_t{};
         block::rs_clear(open);
     }

@@ -119,10 +119,13 @@ struct state_t {
     // offsets the callback gets, so that a scan taking up where another
     // stopped reports offsets as a scan from the head would.
     int32_t char_base = 0;
-    // Where the last turn of the token loop began, and its line, when it read
-    // only blanks to the end from the start state; -1 otherwise.
-    int32_t eof_begin = -1;
-    int32_t eof_line = 0;
+    // Where the current turn of the token loop began and its line, when it
+    // began in the start state (-1 otherwise); the same for the turn that
+    // opened the brace string now open.
+    int32_t turn_begin = -1;
+    int32_t turn_line = 0;
+    int32_t brace_turn_begin = -1;
+    int32_t brace_turn_line = 0;
     // When set, a scan that ends with containers open notes here where a
     // scan of the same text with more appended can take up (see resume_t).
     resume_t* resume = nullptr;
@@ -206,6 +209,9 @@ bool report_error(state_t& s, int32_t start, int32_t end, int32_t kind);
 std::string line_text(int32_t line);
 std::string near_text(const uint8_t* input, int32_t input_end, int32_t start);
 
+// Characters of the input before byte offset at (bytes for a binary!).
+int32_t offset_in_input(state_t& s, int32_t at);
+
 // ---- Text helpers shared by scanners and loaders -----------------------
 // Decodes one UTF-8 character at p (p < end): returns the position after it
 // and sets *cp, or returns nullptr for a malformed, overlong or surrogate
@@ -219,15 +225,17 @@ const uint8_t* decode_escape(const uint8_t* p, const uint8_t* end, int32_t* cp);
 
 // ---- Taking up a traced scan where an earlier one stopped -------------
 // The console checks the text it gathers after every line; scanning it all
-// again each time costs the square of its length. A scan that reaches the
-// end with only blocks and parens open notes where the last turn of the
-// token loop began (in the start state, with nothing but blanks and a final
-// line feed after it), its line and the open containers' kinds. A scan of
-// the same text with more appended can start there with those containers
-// open: every scanner looks no further than a line feed, so the tokens
-// before it end as they would with more text after. A map, point or path
-// checks the values it holds when it closes, and those are not kept, so
-// none of them may be open there.
+// again each time costs the square of its length. A traced scan of a text
+// that ends in a line feed, ending with a syntax error (a container, brace
+// string, tag or binary left open) while only blocks and parens are open,
+// notes where the turn of the token loop that met it began (for a brace
+// string, the turn that opened it), when that turn began in the start
+// state: the place, its line and the open containers' kinds. A scan of the
+// same text with more appended can start there with those containers open:
+// every scanner looks no further than a line feed, so the tokens before the
+// place end as they would with more text after. A map, point or path checks
+// the values it holds when it closes, and those are not kept, so none of
+// them may be open there.
 struct resume_t {
     int32_t from = -1;  // characters of the input before the place; -1: none
     int32_t line = 1;

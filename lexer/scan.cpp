@@ -67,10 +67,6 @@ int32_t char_offset(state_t& s, int32_t at) {
     return n;
 }
 
-int32_t offset_in_input(state_t& s, int32_t at) {
-    return type_of(&s.input_value) == TYPE_binary ? at : char_offset(s, at);
-}
-
 // The event mask of a callback: all events, unless its body begins with a
 // block of event words.
 uint32_t callback_mask(const cell_t* fn) {
@@ -142,26 +138,6 @@ void store_result(state_t& s, cell_t* out, bool one_value, bool wrap, cell_t* in
     block::init_value(out, TYPE_block, node);
 }
 
-// Notes in s.resume where a scan of this text with more appended can take
-// up (see resume_t), when it can.
-void note_resume(state_t& s) {
-    resume_t& r = *s.resume;
-    if (s.eof_begin < 0 || s.start_state != S_START || s.brace_depth != 0) return;
-    if (s.input_end == 0 || s.bytes()[s.input_end - 1] != '\n') return;
-    std::vector<int32_t> kinds;
-    // From the innermost marker out: each one's level begins data1 cells
-    // before it, just after the marker that holds it.
-    for (int32_t m = innermost_marker(s); m >= s.buffer_head;
-         m -= static_cast<int32_t>(value_at(m)->data1) + 1) {
-        int32_t kind = marker_kind(value_at(m));
-        if (kind != TYPE_block && kind != TYPE_paren) return;
-        kinds.push_back(kind);
-    }
-    r.kinds.assign(kinds.rbegin(), kinds.rend());
-    r.line = s.eof_line;
-    r.from = s.char_base + offset_in_input(s, s.eof_begin);
-}
-
 int32_t run_scan(state_t& s, cell_t* out, bool one_value, bool store, bool wrap, int32_t* consumed,
                  cell_t* into) {
     link_state(s);
@@ -180,7 +156,6 @@ int32_t run_scan(state_t& s, cell_t* out, bool one_value, bool store, bool wrap,
             if (!s.load && s.start_state == S_PATH_ELEMENT && m >= 0) {
                 s.kind = marker_kind(value_at(m));
             } else if (m >= 0) {
-                if (s.resume) note_resume(s);
                 s.nesting_kind = marker_kind(value_at(m));
                 // The console's check of gathered text ends here at every
                 // line: a C++ throw out of the callback would cost more than
@@ -280,6 +255,10 @@ struct scratch_guard {
 };
 
 }  // namespace
+
+int32_t offset_in_input(state_t& s, int32_t at) {
+    return type_of(&s.input_value) == TYPE_binary ? at : char_offset(s, at);
+}
 
 int32_t scan(cell_t* out, const uint8_t* text, int32_t length, bool one_value, bool load, bool store,
              bool wrap, int32_t* consumed, const cell_t* callback, const cell_t* input_value,

@@ -66,8 +66,8 @@ void scan_tokens(state_t& s, bool one_value, bool prescan) {
         s.token_lines = s.line - line_before;
         s.previous_state = previous;
         s.kind = kinds[state];
-        s.eof_begin = state == F_EOF && token_start_state == S_START ? begin : -1;
-        s.eof_line = line_before;
+        s.turn_begin = token_start_state == S_START ? begin : -1;
+        s.turn_line = line_before;
         int32_t index = state - FIRST_FINAL;
         const handler_pair& h = handlers[index];
 

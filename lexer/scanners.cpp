@@ -75,6 +75,8 @@ void scan_brace_open(state_t& s, int32_t, int32_t end, uint32_t flags, int32_t) 
         if (s.has_callback()) fire_event(s, EV_OPEN, TYPE_string, nullptr, end, end + 1);
         s.brace_start = end;
         s.brace_flags = 0;
+        s.brace_turn_begin = s.turn_begin;
+        s.brace_turn_line = s.turn_line;
     }
     ++s.brace_depth;
     s.brace_flags |= flags;

@@ -42,9 +42,12 @@ protected:
     }
 };
 
-// Only a text that ends in a line feed, with nothing but blocks and parens
-// open, leaves a place: every container that checks its values when it
-// closes (map, point, path), a brace string and any other error does not.
+// A text that ends in a line feed and in a syntax error (a container, a
+// brace string, a tag left open...) leaves a place at the turn that met the
+// error (for a brace string, the one that opened it), when only blocks and
+// parens are open: every container that checks its values when it closes
+// (map, point, path) does not, nor a text that could go on with its last
+// token.
 TEST_F(LexerResume, WhereAPlaceIsLeft) {
     struct row_t {
         const char* text;
@@ -65,9 +68,12 @@ TEST_F(LexerResume, WhereAPlaceIsLeft) {
         {"#[a 1\n", -1, 0, {}},  // a map checks its keys
         {"[(1,\n", -1, 0, {}},  // a paren that became a point
         {"[a/(\n", -1, 0, {}},  // a path
-        {"[{x\n", -1, 0, {}},  // a brace string open
-        {"[<a\n", -1, 0, {}},
-        {"[1 2)\n", -1, 0, {}},  // an error before the end
+        {"[1 {x\ny\n", 2, 1, {TYPE_block}},  // where the brace string began
+        {"[1 {x {y}\n", 2, 1, {TYPE_block}},
+        {"[<a\n", 1, 1, {TYPE_block}},  // a tag
+        {"(#{00\n", 1, 1, {TYPE_paren}},  // a binary
+        {"[1 2)\n", 4, 1, {TYPE_block}},  // where the error is met
+        {"[a/(1 {b\n", -1, 0, {}},  // a brace string in a path's paren
     };
     for (const row_t& row : rows) {
         SetUp();
@@ -101,13 +107,29 @@ TEST_F(LexerResume, ErrorsAfterThePlace) {
     add("[1\n", r);
     ASSERT_EQ(r.from, 2);
     EXPECT_EQ(add("2)\n", r), static_cast<int>(err::missing));
-    EXPECT_EQ(r.from, -1);
-    // The whole text again: "[1 2)" is still wrong.
-    EXPECT_EQ(add("", r), static_cast<int>(err::missing));
+    EXPECT_EQ(r.from, 4);
+    EXPECT_EQ(add("", r), static_cast<int>(err::missing));  // from ")" again
+    r = lexer::resume_t{};
+    EXPECT_EQ(add("", r), static_cast<int>(err::missing));  // from the head
     SetUp();
     add("[1\n", r);
     r = lexer::resume_t{};
     EXPECT_EQ(add("2]\n", r), -1);
+}
+
+// A brace string open over lines is scanned again from its opening, and
+// what follows it from the end of the line that closes it.
+TEST_F(LexerResume, BraceStringOverLines) {
+    lexer::resume_t r;
+    add("[1 {a\n", r);
+    ASSERT_EQ(r.from, 2);
+    add("b {c\n", r);
+    EXPECT_EQ(r.from, 2);
+    EXPECT_EQ(add("d}}\n", r), static_cast<int>(err::missing));
+    EXPECT_EQ(r.from, 14);
+    EXPECT_EQ(r.line, 3);
+    EXPECT_EQ(r.kinds, std::vector<int32_t>{TYPE_block});
+    EXPECT_EQ(add("]\n", r), -1);
 }
 
 // A comma after the place makes a paren opened before it a point, which
