@@ -148,4 +148,48 @@ TEST_F(LexerResume, APointBegunBeforeThePlace) {
     EXPECT_EQ(add(", 2\n", r), static_cast<int>(err::invalid));
 }
 
+// Lines of fragments appended one at a time: each scan taking up where the
+// last left off meets the error a scan of the whole text meets, and leaves
+// the same place.
+TEST_F(LexerResume, TakingUpAnswersAsTheWholeText) {
+    const char* fragments[] = {"[",  "]",   "(",   ")",  "1",  "2,",    ", 3", "{a",
+                               "b}", "^}",  "<t",  "u>", "#{", "00}",   "%{",  "}%",
+                               ";c", "x/(", "y/z", "#[", "é",  "\"s\"", "1x2", "#\"]\"",
+                               "'w", ":g",  "{}",  "a:", "(1", "3)"};
+    const size_t count = sizeof fragments / sizeof fragments[0];
+    uint32_t seed = 12345;
+    auto next = [&seed](uint32_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) % n;
+    };
+    for (int text = 0; text < 600; ++text) {
+        lexer::resume_t taking_up;
+        std::string whole;
+        SetUp();
+        cell_t* gathered = buffer;
+        int lines = 1 + static_cast<int>(next(8));
+        for (int l = 0; l < lines; ++l) {
+            std::string line;
+            for (uint32_t k = next(4); k > 0; --k) {
+                line += fragments[next(static_cast<uint32_t>(count))];
+                line += ' ';
+            }
+            line += '\n';
+            whole += line;
+            buffer = gathered;
+            int got = add(line.c_str(), taking_up);
+            if (got == -2) got = add("", taking_up);  // run again from the head
+            // The whole text, from the head, in a buffer of its own.
+            buffer = string::load(reinterpret_cast<const uint8_t*>(""), 0, 0);
+            lexer::resume_t fresh;
+            int want = add(whole.c_str(), fresh);
+            SCOPED_TRACE(whole);
+            EXPECT_EQ(got, want);
+            EXPECT_EQ(taking_up.from, fresh.from);
+            EXPECT_EQ(taking_up.line, fresh.line);
+            EXPECT_EQ(taking_up.kinds, fresh.kinds);
+        }
+    }
+}
+
 }  // namespace
