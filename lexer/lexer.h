@@ -126,8 +126,8 @@ struct state_t {
     int32_t turn_line = 0;
     int32_t brace_turn_begin = -1;
     int32_t brace_turn_line = 0;
-    // When set, a scan that ends with containers open notes here where a
-    // scan of the same text with more appended can take up (see resume_t).
+    // When set, a syntax error notes here where a scan of the same text with
+    // more appended can take up (see resume_t).
     resume_t* resume = nullptr;
     // The containers to open, outermost first, before a scan taking up;
     // their markers are the first `seeded` cells of the scan's values.
@@ -249,10 +249,10 @@ struct resume_t {
 // string with more appended can start (from -1: at the head). Answers
 // false, having stopped early, when the text after the place depends on
 // values before it (a point begun there): the caller undoes what the
-// callback did and scans again from the head. What the
-// callback is given matches a scan from the head, but for errors at a
-// container opened before the place (their start is the place) and the
-// values it sees loaded (the ones before the place are missing).
+// callback did and scans again from the head. What the callback is given
+// matches a scan from the head, but for errors at a container opened
+// before the place (their start is the place) and the values it sees
+// loaded (the ones before the place are missing).
 bool trace_resumable(cell_t* out, const cell_t* string, const cell_t* callback, resume_t& resume);
 
 // ---- Token listing (lexer/tokens.cpp) ----------------------------------
