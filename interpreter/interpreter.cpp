@@ -351,6 +351,7 @@ bool general_path_only = false;
 
 void init() {
     general_path_only = platform::get_env("ZUV_NO_FAST_PATHS") != nullptr;
+    forget_caches();
     lexer::call_back_hook = [](const cell_t* callee, const cell_t* frame_word, cell_t* args, int32_t count,
                                cell_t* result) {
         return call_back(callee, frame_word, args, count, callback::LEXER, result);

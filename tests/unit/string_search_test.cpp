@@ -166,7 +166,7 @@ TEST_F(StringSearch, SortForms) {
         {U"\u00c9\u00e0\u00e9", 2, false, 0, 0, 0, false, false, true, U"\u00e0\u00c9\u00e9"},
     };
     for (auto& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(std::string(c.series.begin(), c.series.end())));
+        SCOPED_TRACE(::testing::PrintToString(std::string(c.series.begin(), c.series.end())));
         cell_t s = text(c.series, c.unit);
         cell_t skip = integer_cell(c.skip), cmp = integer_cell(c.compare), part = integer_cell(c.part);
         in_frame([&] {
@@ -235,7 +235,7 @@ TEST_F(StringSearch, Trim) {
         in_frame([&] { return string::trim(&s, c.head, c.tail, false, c.lines, c.all, c.with ? &w : nullptr); });
         std::u32string got;
         for (int32_t i = 0; i < string::rs_abs_length_q(&s); i++) got.push_back(string::rs_abs_at(&s, i));
-        EXPECT_TRUE(got == c.expected) << testing::PrintToString(std::string(got.begin(), got.end()));
+        EXPECT_TRUE(got == c.expected) << ::testing::PrintToString(std::string(got.begin(), got.end()));
     }
     cell_t s = text("a-b-c");
     cell_t dash = char_cell('-');
