@@ -109,16 +109,6 @@ public:
         return stack::push(&series);
     }
 
-    template <typename F>
-    static err raised(F body) {
-        try {
-            body();
-        } catch (const raised_error& e) {
-            return e.id;
-        }
-        ADD_FAILURE() << "no error raised";
-        return err{};
-    }
 
 private:
     series::owner_signal_t saved_signal = series::owner_signal;

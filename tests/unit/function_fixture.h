@@ -98,16 +98,6 @@ public:
     static std::string word_text(const cell_t* w) { return symbol::get_utf8(word::symbol_of(w)); }
 
     // The id of the error that body raises; a test fails when none is.
-    template <typename F>
-    static err raised(F body) {
-        try {
-            body();
-        } catch (const raised_error& e) {
-            return e.id;
-        }
-        ADD_FAILURE() << "nothing was raised";
-        return err::not_done;
-    }
 
 private:
     static void skip_blanks(const char*& p) {

@@ -41,16 +41,6 @@ public:
         return s;
     }
 
-    // The id of the error that body raises; a test fails when none is raised.
-    template <typename F> static err raised(F body) {
-        try {
-            body();
-        } catch (const raised_error& e) {
-            return e.id;
-        }
-        ADD_FAILURE() << "no error raised";
-        return err{};
-    }
 };
 
 }  // namespace zuv::test

@@ -55,6 +55,20 @@ template <typename F> err raised(F body) {
     return err{};
 }
 
+// The same, for tests that go on with empty stacks after the error (which
+// leaves its value and the frames it unwound to).
+template <typename F> err raised_clearing_stacks(F body) {
+    try {
+        body();
+    } catch (const raised_error& e) {
+        stack::top_slot = stack::arguments = stack::bottom;
+        stack::ctop = stack::cbottom;
+        return e.id;
+    }
+    ADD_FAILURE() << "no error raised";
+    return err{};
+}
+
 // For tests of one module below the datatypes (memory, stacks, hashing):
 // the memory manager started again from nothing, with nothing left of the
 // runtime an earlier test started.
@@ -82,3 +96,8 @@ protected:
 };
 
 }  // namespace zuv::testing
+
+namespace zuv::test {
+using testing::raised;
+using testing::raised_clearing_stacks;
+}  // namespace zuv::test

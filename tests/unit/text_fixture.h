@@ -52,17 +52,6 @@ protected:
     }
     static uint32_t unit_of(const cell_t* c) { return string::buffer_of(c)->unit(); }
 
-    // The id of the error that body raises; a test fails when none is raised.
-    template <typename F>
-    static err raised(F body) {
-        try {
-            body();
-        } catch (const raised_error& e) {
-            return e.id;
-        }
-        ADD_FAILURE() << "no error raised";
-        return err{};
-    }
 };
 
 }  // namespace zuv::test
