@@ -599,6 +599,16 @@ cell_t* random(cell_t* value, bool seed, bool secure, bool) {
 
 int32_t form(cell_t* value, cell_t* buffer, bool, int32_t limit) {
     uint32_t d = get(value);
+    double local = has_time_q(d) ? time::written(to_local(get_time(value), zone_of(d))) : 0.0;
+    if (local >= DAY_SECONDS) {
+        // The seconds round up into the next day: write that day at midnight,
+        // which loads back as the same instant.
+        int32_t days = to_days(d) + 1;
+        if (days <= LAST_DAY) {
+            d = from_days(days, zone_of(d), true);
+            local = 0.0;
+        }
+    }
     int32_t year = year_of(d);
     int32_t month = month_of(d);
     if (month < 1 || month > 12) fire(err::invalid_months);
@@ -614,7 +624,7 @@ int32_t form(cell_t* value, cell_t* buffer, bool, int32_t limit) {
     limit -= n;
     if (!has_time_q(d)) return limit;
     uint32_t zone = zone_of(d);
-    limit = time::serialize(to_local(get_time(value), zone), buffer, limit);
+    limit = time::serialize(local, buffer, limit);
     if ((zone & ~ZONE_WEST) != 0) {
         n = std::snprintf(text, sizeof text, "%c%02u:%02u", (zone & ZONE_WEST) ? '-' : '+',
                           (zone >> 2) & 0x0F, (zone & 3) * 15);

@@ -26,7 +26,6 @@
 namespace zuv::error {
 
 const cell_t* position = nullptr;
-int32_t stack_trace = 0;
 void (*evaluate)(cell_t* block) = nullptr;
 
 namespace {
@@ -357,6 +356,20 @@ void set_where(cell_t* error, const cell_t* value) {
     if (type_of(w) == TYPE_none) *w = *value;
 }
 
+int32_t stack_trace_level() {
+    auto field_of = [](const cell_t* object, words::id name) -> const cell_t* {
+        if (object == nullptr || type_of(object) != TYPE_object) return nullptr;
+        return _context::get_in(static_cast<int32_t>(words::symbol_of(name)), object->data1);
+    };
+    if (_context::global_node == 0) return 0;
+    const cell_t* system =
+        _context::get_in(static_cast<int32_t>(words::symbol_of(words::id::system)), _context::global_node);
+    const cell_t* level = field_of(field_of(system, words::id::state), words::id::stack_trace);
+    if (level == nullptr || type_of(level) != TYPE_integer) return 0;
+    int32_t n = integer::get(level);
+    return n > 0 ? n : 0;
+}
+
 cell_t get_call_argument(int32_t) {
     // The spec of the running function, native or action is read here once
     // function values exist; until then the argument is anonymous.
@@ -367,8 +380,12 @@ void capture_stack(cell_t* value) {
     if (type_of(value) != TYPE_error) return;
     cell_t* s = field(value, FIELD_STACK);
     if (type_of(s) != TYPE_integer) return;
-    int32_t level = stack_trace > 0 ? stack_trace : 1;
+    int32_t level = stack_trace_level();
+    if (level == 0) level = 1;
     call_frame_t* end = stack::cbottom + integer::get(s);
+    // The frames are read after the block is made: no collection may run in
+    // between, which could free what only the popped frames name.
+    collector::hold_off hold;
     cell_t* trace = stack::push_slot();
     cell::begin(trace);
     block::make_at(trace, 20);
@@ -534,11 +551,11 @@ int32_t form(cell_t* value, cell_t* buffer, bool, int32_t limit) {
     limit = actions::mold(scratch, buffer, true, false, true, true, NEAR_LIMIT, 0);
     if (limit < 0) string::truncate_to(string::buffer_of(buffer), before + NEAR_LIMIT);
 
-    if (stack_trace > 0) {
+    if (int32_t level = stack_trace_level(); level > 0) {
         *scratch = *field(e, FIELD_STACK);
         if (type_of(scratch) == TYPE_integer) {
             append_text(buffer, "\n*** Stack: ");
-            limit = exits::trace_form(stack_trace, scratch, buffer, limit);
+            limit = exits::trace_form(level, scratch, buffer, limit);
         } else if (type_of(scratch) == TYPE_block) {
             append_text(buffer, "\n*** Stack: ");
             limit = actions::form(scratch, buffer, false, limit);

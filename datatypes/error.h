@@ -60,9 +60,10 @@ extern const cell_t* position;
 // Until then a set-word spec is read as set-words each followed by a literal
 // value (a lit-word standing for its word).
 extern void (*evaluate)(cell_t* block);
-// The stack-trace level of the text form (0: no Stack line), until the
-// library's system object holds it.
-extern int32_t stack_trace;
+// The trace level of text forms and captured traces: system/state/stack-trace
+// when that is a positive integer, else 0 (no Stack line). Read at each use,
+// since a script may change it at any time.
+int32_t stack_trace_level();
 
 // A field of an error (or of any object with those fields).
 cell_t* field(const cell_t* error, int32_t index);

@@ -200,6 +200,14 @@ cell_t* take(cell_t* series, cell_t* part, bool deep, bool last);
 
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
 int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent);
+// The caret escape that mold writes for c: "^(hex)" for 30 and 128-159 (and
+// for everything above 127 when all is set); "^" and a letter for a control
+// character, a double quote or a caret; "^~" for 127. Empty for a character
+// that molds as itself.
+struct caret_text {
+    char text[12];
+};
+caret_text caret_escape(uint32_t c, bool all);
 void append_escaped_char(cell_t* buffer, uint32_t c, int mode, bool all);
 void count_quotes_lines(const uint8_t* start, const uint8_t* end, uint32_t unit, int32_t* quotes, int32_t* lines);
 bool brace_closes_q(const uint8_t* address, const uint8_t* end, uint32_t unit);

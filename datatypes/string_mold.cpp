@@ -36,20 +36,32 @@ int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit) {
     return limit - length;
 }
 
+caret_text caret_escape(uint32_t c, bool all) {
+    caret_text e{};
+    char* out = e.text;
+    if (c == 30 || (c >= 128 && c <= 159) || (all && c > 127)) {
+        *out++ = '^';
+        *out++ = '(';
+        hex_text h = to_hex(static_cast<int32_t>(c), true);
+        for (const char* p = h.text; *p; p++) *out++ = *p;
+        *out = ')';
+    } else if (c < 95 && ESCAPES[c]) {
+        e.text[0] = '^';
+        e.text[1] = ESCAPES[c];
+    } else if (c == 127) {
+        e.text[0] = '^';
+        e.text[1] = '~';
+    }
+    return e;
+}
+
 void append_escaped_char(cell_t* buffer, uint32_t c, int mode, bool all) {
     series_buffer_t* s = buffer_of(buffer);
-    if (c == 30 || (c >= 128 && c <= 159) || (all && c > 127)) {
-        s = append_char(s, '^');
-        s = append_char(s, '(');
-        hex_text h = to_hex(static_cast<int32_t>(c), true);
-        for (const char* p = h.text; *p; p++) s = append_char(s, static_cast<uint8_t>(*p));
-        append_char(s, ')');
-    } else if (mode == ESCAPE_CARET && c < 95 && ESCAPES[c]) {
-        s = append_char(s, '^');
-        append_char(s, static_cast<uint8_t>(ESCAPES[c]));
-    } else if (mode == ESCAPE_CARET && c == 127) {
-        s = append_char(s, '^');
-        append_char(s, '~');
+    caret_text e = caret_escape(c, all);
+    // The parenthesised form is written in every mode, a caret letter only
+    // when asked for.
+    if (e.text[0] != 0 && (e.text[1] == '(' || mode == ESCAPE_CARET)) {
+        for (const char* p = e.text; *p; p++) s = append_char(s, static_cast<uint8_t>(*p));
     } else {
         append_char(s, c);
     }

@@ -90,10 +90,24 @@ int32_t get_minutes(double seconds) {
     return static_cast<int32_t>(std::floor(std::fmod(std::fabs(seconds), SECONDS_PER_HOUR) / SECONDS_PER_MINUTE));
 }
 
+double written(double t) {
+    double m = std::fabs(t);
+    if (!std::isfinite(m)) return t;
+    double s = std::fmod(m, SECONDS_PER_MINUTE);
+    if (s < TINY) return t;
+    float_::text_t f = float_::form_float(s, float_::form_kind::SECONDS);
+    // Six digits of 59.9999995 and above read "60": such seconds would load
+    // back as a whole minute more, so they are written as that minute.
+    if (f.length < 2 || f.text[0] != '6' || f.text[1] != '0') return t;
+    m = (std::floor(m / SECONDS_PER_MINUTE) + 1.0) * SECONDS_PER_MINUTE;
+    return t < 0 ? -m : m;
+}
+
 int32_t serialize(double t, cell_t* buffer, int32_t limit) {
     // Room for the hours of the largest double (309 digits) and the rest.
     char text[384];
     int n = 0;
+    t = written(t);
     if (t < 0) {
         text[n++] = '-';
         t = std::fabs(t);

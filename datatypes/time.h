@@ -28,7 +28,11 @@ cell_t* push(double seconds);
 
 int32_t get_hours(double seconds);
 int32_t get_minutes(double seconds);
-// Appends "h:mm:ss[.fff]" and returns limit less what was written.
+// The time that the text form writes for t: t itself, or the next whole
+// minute when the seconds, cut to six digits, round up to 60.
+double written(double seconds);
+// Appends "h:mm:ss[.fff]" (the text of written(seconds)) and returns limit
+// less what was written.
 int32_t serialize(double seconds, cell_t* buffer, int32_t limit);
 
 // 1, 2, 3 for the words hour, minute, second (any case). Another word raises

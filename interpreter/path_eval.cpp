@@ -104,8 +104,9 @@ origin locate(const cell_t* parent, const cell_t* r, int32_t* at) {
 
 // A set of a part of a value held in its cell (a date's year, a pair's x, a
 // tuple's byte) changed the parent, which is a copy: the changed value goes
-// back where the parent was read from. A parent computed on the way (the
-// time of a date) has no home, and the change is lost with it.
+// back where the parent was read from. A parent computed on the way from a
+// date (its time, zone or date) has no home of its own: the walk sets it
+// back into the date and stores that instead.
 void store_back(const cell_t* parent, origin from, int32_t at, const cell_t* gparent,
                 const cell_t* head_word) {
     cell_t* home = nullptr;
@@ -166,6 +167,10 @@ void store_back(const cell_t* parent, origin from, int32_t at, const cell_t* gpa
     cell_t* parent = stack::push(v);
     cell_t* gparent = stack::push(&none_value);
     cell_t* item = stack::push(&first);
+    // In set mode, the grandparent's own container and the element that led
+    // from the grandparent to the last parent (for a part of a date's time).
+    cell_t* ggparent = stack::push(&none_value);
+    cell_t* outer = stack::push(&none_value);
     cell_t* scratch = stack::push(&none_value);
     // A head word of an object's context makes that object the grandparent
     // (the owner told of changes made through the path).
@@ -176,6 +181,8 @@ void store_back(const cell_t* parent, origin from, int32_t at, const cell_t* gpa
     }
     origin from = origin::head_word;
     int32_t from_index = 0;
+    origin gfrom = origin::lost;
+    int32_t gfrom_index = 0;
 
     for (int32_t k = head + 1; k < n; k++) {
         cell_t element = *block::rs_abs_at(&p, k);
@@ -225,11 +232,26 @@ void store_back(const cell_t* parent, origin from, int32_t at, const cell_t* gpa
         cell_t* r = actions::eval_path(parent, &element, last ? value : nullptr, &p, gparent, item,
                                        k - 1 - head, case_, get, last, owned);
         stack::arguments = callers;
-        if (set && last && std::memcmp(&before, parent, sizeof before) != 0)
-            store_back(parent, from, from_index, gparent, &first);
+        if (set && last && std::memcmp(&before, parent, sizeof before) != 0) {
+            if (from == origin::lost && type_of(gparent) == TYPE_date && k - head >= 2) {
+                cell_t g = *gparent;
+                stack::arguments = scratch;
+                actions::eval_path(&g, outer, parent, &p, ggparent, item, k - 2 - head, case_, false, true, false);
+                stack::arguments = callers;
+                if (std::memcmp(&g, gparent, sizeof g) != 0) store_back(&g, gfrom, gfrom_index, ggparent, &first);
+            } else {
+                store_back(parent, from, from_index, gparent, &first);
+            }
+        }
         cell_t reached = *r;
-        // store_back needs to know where the last element's parent came from.
-        if (paren_next || (set && k == n - 2)) from = locate(parent, r, &from_index);
+        if (set && k == n - 2) {
+            gfrom = from;
+            gfrom_index = from_index;
+            *ggparent = *gparent;
+            *outer = element;
+        }
+        // store_back needs to know where the last two elements' parents came from.
+        if (paren_next || (set && k >= n - 3)) from = locate(parent, r, &from_index);
 
         if (pt == TYPE_object && et == TYPE_word) {
             // Keep the field's binding in the path for the next walk.

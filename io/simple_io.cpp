@@ -33,6 +33,7 @@
 #include "runtime/collector.h"
 #include "runtime/fire.h"
 #include "runtime/platform/console_output.h"
+#include "runtime/platform/platform.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
 
@@ -91,18 +92,6 @@ cell_t* push_empty(bool binary) {
     }
     return c;
 }
-
-// Switches the collector off for a scope (when asked), restoring its state
-// on every way out.
-struct collector_hold {
-    bool saved;
-    explicit collector_hold(bool hold) : saved(collector::active) {
-        if (hold) collector::active = false;
-    }
-    ~collector_hold() { collector::active = saved; }
-    collector_hold(const collector_hold&) = delete;
-    collector_hold& operator=(const collector_hold&) = delete;
-};
 
 // Whether every byte is below 0x80.
 bool ascii_q(const uint8_t* p, int64_t n) {
@@ -166,7 +155,7 @@ cell_t* push_lines(const uint8_t* bytes, int64_t count) {
     // far: for a large file that is quadratic. The collector is held off
     // until the block is complete (small files keep it, and with it the
     // checks of the stress mode).
-    collector_hold hold(lines > 4096);
+    collector::hold_off hold(lines > 4096);
     const uint8_t* start = bytes;
     while (start < end) {
         const uint8_t* lf = static_cast<const uint8_t*>(std::memchr(start, '\n', static_cast<size_t>(end - start)));
@@ -223,9 +212,9 @@ struct writer_t {
     void send(const uint8_t* bytes, size_t n) {
         int64_t r = write_data(fd, bytes, static_cast<int64_t>(n));
         if (r < 0) {
-            // A closed pipe on standard output ends the process quietly, as
-            // every other writer to it does.
-            if (fd == STDOUT_FILENO && errno == EPIPE) _exit(141);
+            // Standard output that cannot be written ends the process, as
+            // for every other writer to it.
+            if (fd == STDOUT_FILENO) platform::output_failed(errno);
             failed = true;
             return;
         }

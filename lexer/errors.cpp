@@ -103,23 +103,49 @@ void throw_error(state_t& s, int32_t start, int32_t end, int32_t kind) {
     raise_syntax_error(s.error, kind);
 }
 
+std::string escape_controls(const std::string& text) {
+    std::string out;
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(text.data());
+    const uint8_t* end = p + text.size();
+    while (p < end) {
+        int32_t cp;
+        const uint8_t* next = decode_utf8(p, end, &cp);
+        if (!next) next = p + 1;
+        else if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F)) {
+            out += string::caret_escape(static_cast<uint32_t>(cp), false).text;
+            p = next;
+            continue;
+        }
+        out.append(reinterpret_cast<const char*>(p), static_cast<size_t>(next - p));
+        p = next;
+    }
+    return out;
+}
+
 void raise_syntax_error(const syntax_error_t& e, int32_t kind) {
-    cell_t line{TYPE_unset, 0, 0, 0}, middle{TYPE_unset, 0, 0, 0}, near{TYPE_unset, 0, 0, 0};
-    collector::root_cell keep_line(&line), keep_middle(&middle), keep_near(&near);
-    string::load_at(reinterpret_cast<const uint8_t*>(e.line_text.data()),
-                    static_cast<int64_t>(e.line_text.size()), &line, string::ENCODING_UTF8);
-    string::load_at(reinterpret_cast<const uint8_t*>(e.near.data()), static_cast<int64_t>(e.near.size()),
-                    &near, string::ENCODING_UTF8);
+    // The message shows the near text with its control characters escaped,
+    // so that a NUL or an escape sequence in the input never reaches the
+    // terminal; near holds the text itself, which mold escapes alike.
+    cell_t line{TYPE_unset, 0, 0, 0}, middle{TYPE_unset, 0, 0, 0}, shown{TYPE_unset, 0, 0, 0},
+        near{TYPE_unset, 0, 0, 0};
+    collector::root_cell keep_line(&line), keep_middle(&middle), keep_shown(&shown), keep_near(&near);
+    auto load = [](const std::string& text, cell_t* out) {
+        string::load_at(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int64_t>(text.size()), out,
+                        string::ENCODING_UTF8);
+    };
+    load(e.line_text, &line);
+    load(escape_controls(e.near), &shown);
+    load(e.near, &near);
     switch (kind) {
-    case ERR_BAD_CHAR: fire(err::bad_char, &line, &near);
-    case ERR_BAD_CONSTRUCT: fire(err::malconstruct, &line, &near);
+    case ERR_BAD_CHAR: fire_near(&near, err::bad_char, &line, &shown);
+    case ERR_BAD_CONSTRUCT: fire_near(&near, err::malconstruct, &line, &shown);
     case ERR_MISSING:
     case ERR_MISSING_AT_END:
         char_::make_at(&middle, static_cast<uint8_t>(e.expected));
-        fire(err::missing, &line, &middle, &near);
+        fire_near(&near, err::missing, &line, &middle, &shown);
     default:
         datatype::make_at(&middle, kind > 0 && kind < TYPE_SLOTS ? kind : TYPE_error);
-        fire(err::invalid, &line, &middle, &near);
+        fire_near(&near, err::invalid, &line, &middle, &shown);
     }
 }
 

@@ -174,6 +174,9 @@ bool fire_event(state_t& s, event_t event, int32_t kind, const cell_t* value, in
 // a line end or the input end.
 std::string line_text(int32_t line);
 std::string near_text(const uint8_t* input, int32_t input_end, int32_t start);
+// The text with its control characters (below 32, 127-159) written as mold
+// writes them in a string ("^@", "^-", "^(80)").
+std::string escape_controls(const std::string& text);
 
 // ---- Text helpers shared by scanners and loaders -----------------------
 // Decodes one UTF-8 character at p (p < end): returns the position after it

@@ -13,6 +13,7 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
+#include "datatypes/file.h"
 #include "datatypes/function.h"
 #include "datatypes/none.h"
 #include "datatypes/series.h"
@@ -64,6 +65,12 @@ bool same_word_q(const cell_t* a, const cell_t* b) {
 // /dev/zero) stops being read there.
 constexpr size_t MAX_SCRIPT_BYTES = 0x7FFFFFFF;
 
+// A regular file longer than the lexer takes is refused before any of it is
+// read: reading it whole first would only run out of memory.
+bool too_long_q(const struct stat& st) {
+    return S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) > MAX_SCRIPT_BYTES;
+}
+
 // False when the file cannot be opened or read; too-long past the limit.
 bool read_file(const std::string& path, std::string* out) {
     // A NUL would cut the path short and open another file.
@@ -74,7 +81,7 @@ bool read_file(const std::string& path, std::string* out) {
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return false;
     struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) > MAX_SCRIPT_BYTES) {
+    if (::fstat(fd, &st) == 0 && too_long_q(st)) {
         ::close(fd);
         fire(err::too_long);
     }
@@ -167,6 +174,12 @@ void do_file(cell_t* value) {
 // directives expanded and the halt request. args: the /args value (nullptr:
 // none). The result goes to the result slot.
 void run_script(cell_t* value, const cell_t* args) {
+    if (type_of(value) == TYPE_file) {
+        std::string path = file::to_os_path(value);
+        struct stat st;
+        if (path.find('\0') == std::string::npos && ::stat(path.c_str(), &st) == 0 && too_long_q(st))
+            fire(err::too_long);
+    }
     int32_t symbol = symbol::make_alt("do-file", 7);
     cell_t* fn = _context::get_in(symbol, _context::global_node);
     if (fn == nullptr || type_of(fn) != TYPE_function) {

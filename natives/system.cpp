@@ -174,18 +174,6 @@ cell_t* push_info() {
     return info;
 }
 
-// Switches the collector off for its lifetime.
-class collector_off {
-public:
-    collector_off() : saved_(collector::active) { collector::active = false; }
-    ~collector_off() { collector::active = saved_; }
-    collector_off(const collector_off&) = delete;
-    collector_off& operator=(const collector_off&) = delete;
-
-private:
-    bool saved_;
-};
-
 inline bool callable_q(uint8_t t) {
     return t == TYPE_function || t == TYPE_native || t == TYPE_action || t == TYPE_op || t == TYPE_routine;
 }
@@ -309,14 +297,14 @@ void stats(int32_t check, const int32_t* refinements) {
     if (check) check_args(37, refinements);
     bool show = refinements[0] >= 0, info = refinements[1] >= 0;
     if (!show && !info) {
-        collector_off off;
+        collector::hold_off off;
         make_figure(stack::arguments, memory_in_use());
         stack::keep();
         return;
     }
     cell_t* block;
     {
-        collector_off off;
+        collector::hold_off off;
         block = push_info();
     }
     if (!show) {

@@ -131,4 +131,20 @@ private:
     uint32_t slot_;
 };
 
+// Switches the collector off for its lifetime (when asked), restoring the
+// switch on every way out; allocation meanwhile takes new frames. For code
+// that reads what no root keeps.
+class hold_off {
+public:
+    explicit hold_off(bool hold = true) : saved_(active) {
+        if (hold) active = false;
+    }
+    ~hold_off() { active = saved_; }
+    hold_off(const hold_off&) = delete;
+    hold_off& operator=(const hold_off&) = delete;
+
+private:
+    bool saved_;
+};
+
 }  // namespace zuv::collector

@@ -7,6 +7,7 @@
 #include "datatypes/error.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
+#include "runtime/collector.h"
 #include "runtime/fire.h"
 #include "runtime/lowrt.h"
 #include "runtime/stack.h"
@@ -64,6 +65,19 @@ bool function_q(const cell_t* w) {
     if (w->data1 == 0 || index < 0) return false;
     const cell_t* v = _context::value_at(w->data1, index);
     return v != nullptr && type_of(v) == TYPE_function;
+}
+
+// The word of a frame, read without allocating: the frame's context's word
+// for its symbol, else the global context's, else an unbound word.
+cell_t frame_word(const call_frame_t* f) {
+    int32_t symbol = static_cast<int32_t>(frame::symbol_of(f));
+    cell_t w;
+    int32_t index = f->context != 0 ? _context::find_word(f->context, symbol, false) : -1;
+    if (index >= 0) return *word::at(f->context, index);
+    index = _context::find_word(_context::global_node, symbol, false);
+    if (index >= 0) return *word::at(_context::global_node, index);
+    word::make_raw(&w, TYPE_word, 0, symbol, 0);
+    return w;
 }
 
 }  // namespace
@@ -143,6 +157,9 @@ void throw_throw(uint32_t code) {
 }
 
 void uncaught(cell_t* error) {
+    // The frames of the error are popped but still whole: its trace is taken
+    // now, as a catch that keeps it would.
+    error::capture_stack(error);
     error::print(error);
     // Not lowrt::quit: its runtime-error lines must not follow the text.
     lowrt::run_exit_hooks();
@@ -173,22 +190,27 @@ void collect_calls(cell_t* out) {
 }
 
 void trace(int32_t level, cell_t* out, call_frame_t* end) {
-    for (call_frame_t* f = cbottom; f < end && f < ctop; f++) {
+    // Frames above the top are kept by no one: a collection while they are
+    // read could free a context that only one of them names.
+    collector::hold_off hold;
+    for (const call_frame_t* f = cbottom; f < end && f < stack::cend; f++) {
         if (internal_frame(f)) continue;
-        cell_t w =
-            *word::in_context_or_global(f->context, static_cast<int32_t>(frame::symbol_of(f)));
+        cell_t w = frame_word(f);
         if (level > 1 || function_q(&w)) block::rs_append(out, &w);
     }
 }
 
 int32_t trace_form(int32_t level, const cell_t* stack_field, cell_t* out, int32_t budget) {
+    // Frames popped since the throw may name contexts that are gone by now:
+    // the form stops at the current top, below which every frame is live. A
+    // catch that keeps the trace (try/keep) takes it while they are whole.
     call_frame_t* end = cbottom + static_cast<int32_t>(stack_field->data2);
+    if (end > ctop) end = ctop;
     cell_t* scratch = stack::push_slot();
     cell::begin(scratch);
-    for (call_frame_t* f = cbottom; f < end && f < stack::cend; f++) {
+    for (const call_frame_t* f = cbottom; f < end && budget > 0; f++) {
         if (internal_frame(f)) continue;
-        *scratch =
-            *word::in_context_or_global(f->context, static_cast<int32_t>(frame::symbol_of(f)));
+        *scratch = frame_word(f);
         if (level <= 1 && !function_q(scratch)) continue;
         budget = word::form(scratch, out, true, budget);
         string::concatenate_literal(out, " ");

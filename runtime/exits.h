@@ -123,11 +123,14 @@ void collect_calls(cell_t* block);
 
 // From the bottom frame up to (not including) end: appends the word of each
 // frame whose word's value is a function!, or of every frame when level > 1.
+// The frames may lie above the top (popped by the throw, still whole): no
+// collection runs meanwhile.
 void trace(int32_t level, cell_t* block, call_frame_t* end);
 
 // The text after "*** Stack: ": frames up to the frame top recorded in the
-// error's stack field (an integer!), formed as in trace, each followed by a
-// blank. Returns the remaining budget.
+// error's stack field (an integer!), but not above the current top, formed as
+// in trace, each followed by a blank, until the budget is spent (the last
+// word may be cut). Returns the remaining budget.
 int32_t trace_form(int32_t level, const cell_t* stack_field, cell_t* out, int32_t budget);
 
 }  // namespace exits

@@ -45,9 +45,9 @@ namespace {
 // An error raised while fire builds one (no room left, say) cannot be built
 // in turn: it travels bare.
 bool building = false;
-}  // namespace
 
-void fire(err id, const cell_t* arg1, const cell_t* arg2, const cell_t* arg3) {
+[[noreturn]] void raise(const cell_t* near, err id, const cell_t* arg1, const cell_t* arg2,
+                        const cell_t* arg3) {
     if (building || error::catalog() == nullptr || stack::bottom == nullptr) throw raised_error{id};
     cell_t* e;
     building = true;
@@ -58,6 +58,7 @@ void fire(err id, const cell_t* arg1, const cell_t* arg2, const cell_t* arg3) {
         throw;
     }
     building = false;
+    if (near != nullptr) *error::field(e, error::FIELD_NEAR) = *near;
     if (fire_event != nullptr) {
         uint32_t saved = exits::pending;
         exits::pending = 0;
@@ -65,6 +66,16 @@ void fire(err id, const cell_t* arg1, const cell_t* arg2, const cell_t* arg3) {
         exits::pending = saved;
     }
     exits::throw_error(e);
+}
+
+}  // namespace
+
+void fire(err id, const cell_t* arg1, const cell_t* arg2, const cell_t* arg3) {
+    raise(nullptr, id, arg1, arg2, arg3);
+}
+
+void fire_near(const cell_t* near, err id, const cell_t* arg1, const cell_t* arg2, const cell_t* arg3) {
+    raise(near, id, arg1, arg2, arg3);
 }
 
 }  // namespace zuv

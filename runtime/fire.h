@@ -68,5 +68,10 @@ extern fire_event_t fire_event;
 
 [[noreturn]] void fire(err id, const cell_t* arg1 = nullptr, const cell_t* arg2 = nullptr,
                        const cell_t* arg3 = nullptr);
+// The same for a fault found in source text rather than in code under
+// evaluation: the error's near is the given value (the text at the fault),
+// not the interpreter's position.
+[[noreturn]] void fire_near(const cell_t* near, err id, const cell_t* arg1 = nullptr,
+                            const cell_t* arg2 = nullptr, const cell_t* arg3 = nullptr);
 
 }  // namespace zuv

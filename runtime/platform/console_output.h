@@ -9,7 +9,8 @@
 // itself, and a file or pipe receives them as text. Each print is gathered
 // whole and written with one system call, so concurrent writers to the same
 // pipe never interleave inside a line. A closed pipe ends the process quietly
-// with status 141 (platform::write_all).
+// with status 141, any other failed write with a message and status 74
+// (platform::output_failed).
 //
 // Text is gathered in one process-wide output buffer and written before each
 // writer returns. Should an error (a character above U+10FFFF) interrupt the

@@ -6,16 +6,58 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <memory>
+#include <string>
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include "runtime/lowrt.h"
+
 namespace zuv::platform {
+namespace {
+
+// Set once standard output is lost: what is still written to it on the way
+// out (the exit hooks' flush) is dropped.
+bool output_lost = false;
+
+}  // namespace
 
 void init() {
     // A write to a closed pipe must come back as EPIPE so that write_all can
     // end the process with its own status instead of dying by the signal.
     signal(SIGPIPE, SIG_IGN);
+    // A standard stream that was closed gets a stand-in facing the wrong way
+    // (/dev/null opened for reading on output, for writing on input): a file
+    // opened later would otherwise take its number and receive the prints,
+    // while the stand-in fails every transfer as the closed stream did.
+    for (int fd = 0; fd <= 2; fd++) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        int stand_in = open("/dev/null", (fd == 0 ? O_WRONLY : O_RDONLY) | O_CLOEXEC);
+        if (stand_in >= 0 && stand_in != fd) {
+            dup2(stand_in, fd);
+            close(stand_in);
+        }
+    }
+}
+
+void output_failed(int error) {
+    if (error == EPIPE) _exit(141);
+    output_lost = true;
+    // Standard error may be lost as well: then nothing more can be shown and
+    // the status alone tells.
+    std::string line = std::string("*** Write Error: standard output: ") + std::strerror(error) + "\n";
+    const char* p = line.data();
+    size_t left = line.size();
+    while (left > 0) {
+        ssize_t n = ::write(STDERR_FILENO, p, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    lowrt::run_exit_hooks();
+    _exit(OUTPUT_LOST_STATUS);
 }
 
 void* virtual_alloc(size_t size, bool executable) {
@@ -98,12 +140,14 @@ uint32_t get_date(bool utc) {
 bool is_tty(int fd) { return isatty(fd) == 1; }
 
 void write_all(int fd, const char* bytes, size_t count) {
+    if (fd == STDOUT_FILENO && output_lost) return;
     while (count > 0) {
         ssize_t n = ::write(fd, bytes, count);
         if (n < 0) {
             if (errno == EINTR) continue;
+            if (fd == STDOUT_FILENO) output_failed(errno);
             if (errno == EPIPE) _exit(141);
-            return;  // nothing sensible is left to report a failed write to
+            return;  // standard error: nothing is left to report its failure to
         }
         bytes += n;
         count -= static_cast<size_t>(n);

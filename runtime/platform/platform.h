@@ -49,8 +49,18 @@ uint32_t pack_zone(int offset_minutes);
 // Whether a standard stream is a terminal.
 bool is_tty(int fd);
 
-// Writes all bytes to a standard stream. A closed pipe ends the process
-// quietly with status 141, as a shell reports a broken pipe.
+// Writes all bytes to a standard stream. A failed write to standard output
+// ends the process (output_failed); one to standard error is dropped, but a
+// closed pipe there too ends the process with 141.
 void write_all(int fd, const char* bytes, size_t count);
+
+// The status after output that could not be written (EX_IOERR).
+constexpr int OUTPUT_LOST_STATUS = 74;
+// Ends the process after a write to standard output failed with the given
+// errno: a closed pipe quietly with status 141, as a shell reports a broken
+// pipe; anything else (a full disk, a closed or read-only stream) with the
+// line "*** Write Error: standard output: " and the system's reason on
+// standard error, the exit hooks run, and status 74.
+[[noreturn]] void output_failed(int error);
 
 }  // namespace zuv::platform

@@ -33,7 +33,6 @@ public:
     }
     void TearDown() override {
         exits::pending = 0;
-        error::stack_trace = 0;
         drop_anchors();
         alloc::free_all();
     }

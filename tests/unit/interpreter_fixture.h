@@ -65,7 +65,6 @@ public:
         exits::pending = 0;
         interpreter::tracing = false;
         interpreter::trace_hook = nullptr;
-        error::stack_trace = 0;
         // The root block and the two stack blocks are fixed buffers, which
         // the runtime never releases itself.
         lowrt::release(alloc::buffer(block::rs_abs_at(&block::root, block::ROOT_ARGUMENTS)->data2));

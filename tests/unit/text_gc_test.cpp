@@ -2,14 +2,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 #include <random>
 #include <string>
 
+#include "datatypes/block.h"
 #include "datatypes/error.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
+#include "lexer/lexer.h"
+#include "runtime/alloc.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
 #include "runtime/fire.h"
@@ -65,6 +69,60 @@ TEST_F(CollectEveryAllocation, LoadingUtf8WidensANewStringThatNothingElseHolds) 
         EXPECT_EQ(chars_of_string(slot), expected);
         stack::pop(1);
     }
+}
+
+bool allocate_between_tokens(lexer::state_t&, lexer::event_t, int32_t, const cell_t*, int32_t, int32_t, void*) {
+    alloc::alloc_bytes(64);
+    return true;
+}
+
+TEST_F(CollectEveryAllocation, LexerLoadsAndReportsWideTextWhileBuffersMove) {
+    // The lexer's strings and the near text of its syntax errors are decoded
+    // Latin-1 first and widened when a wider character comes. Each text is
+    // loaded from fixed memory and from a binary! read through its node
+    // (with a hook that allocates between tokens).
+    struct {
+        std::string text;
+        bool fails;
+        std::u32string expected;  // the first value's characters, or the near text
+    } rows[] = {
+        {"\"\xC3\xA9t\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80\" 1", false, U"\u00E9t\u00E9 \u20AC \U0001F600"},
+        {"{\xC3\xA9 {\xE2\x82\xAC} \xF0\x9F\x98\x80} x", false, U"\u00E9 {\u20AC} \U0001F600"},
+        {"<\xC3\xA9\xE2\x82\xAC> x", false, U"\u00E9\u20AC"},
+        {"x [\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80 1", true, U"[\u00E9\u20AC\U0001F600 1"},
+        {"x \"\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", true, U"\"\u00E9 \u20AC \U0001F600"},
+    };
+    for (const auto& r : rows) {
+        for (bool through_node : {false, true}) {
+            stack::arguments = stack::top_slot = stack::bottom;
+            int32_t n = static_cast<int32_t>(r.text.size());
+            cell_t* input = stack::push_slot();
+            input->header = TYPE_unset;
+            node_t node = alloc::alloc_bytes(n);
+            series_buffer_t* b = alloc::buffer(node);
+            std::memcpy(b->head_ptr(), r.text.data(), r.text.size());
+            b->tail = b->head + n;
+            block::init_value(input, TYPE_binary, node);
+            cell_t* out = stack::push_slot();
+            out->header = TYPE_unset;
+            const uint8_t* text = reinterpret_cast<const uint8_t*>(r.text.data());
+            std::u32string got;
+            try {
+                if (through_node)
+                    lexer::scan_hooked(out, nullptr, n, false, true, true, false, nullptr, allocate_between_tokens,
+                                       nullptr, lexer::EV_ALL, input, nullptr);
+                else
+                    lexer::scan(out, text, n, false, true, true, false, nullptr, nullptr, nullptr, nullptr);
+                ASSERT_FALSE(r.fails) << r.text;
+                got = chars_of_string(block::rs_head(out));
+            } catch (const raised_error&) {
+                ASSERT_TRUE(r.fails) << r.text;
+                got = chars_of_string(error::field(stack::top(), error::FIELD_ARG3));
+            }
+            EXPECT_EQ(got, r.expected) << r.text << (through_node ? " (binary!)" : "");
+        }
+    }
+    stack::arguments = stack::top_slot = stack::bottom;
 }
 
 class CaseChange : public zuv::testing::Runtime {};
