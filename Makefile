@@ -35,13 +35,13 @@ STRESS_PERIOD ?= 97
 PACKAGES := build-essential g++ cmake ninja-build ccache pkg-config python3 \
             libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libzstd-dev \
             libcurl4-openssl-dev libssl-dev libpng-dev libjpeg-dev libgif-dev \
-            libtiff-dev lua5.4 tmux clang-format clang libclang-rt-14-dev
+            libtiff-dev lua5.4 tmux clang-format clang libclang-rt-14-dev zstd
 
 FORMAT_DIRS := runtime datatypes interpreter lexer natives parse console io codecs \
                view boot tests bench tools
 
 .PHONY: deps build build-asan configure configure-asan run test test-asan \
-        test-stress bench fuzz-lexer format clean help
+        test-stress bench configure-fuzz fuzz-lexer fuzz-decompress format clean help
 
 help:
 	@echo "make run         build and start the interactive console"
@@ -50,6 +50,7 @@ help:
 	@echo "make test-stress run the tests with ZUV_GC_STRESS set"
 	@echo "make bench       build and run the benchmarks"
 	@echo "make fuzz-lexer  fuzz the lexer for FUZZ_TIME seconds (clang, ASan+UBSan)"
+	@echo "make fuzz-decompress  the same for the four decompressors"
 	@echo "make build | build-asan | deps | format | clean"
 
 # Only touches apt when something is actually missing, so it is cheap to run
@@ -109,14 +110,24 @@ bench: build
 
 # The fuzz build folder is configured with clang; new inputs found go to
 # build-fuzz/corpus/, the seeds stay in tests/fuzz/corpus/.
-fuzz-lexer: deps
+configure-fuzz: deps
 	@if [ ! -f $(FUZZ_DIR)/build.ninja ]; then \
 	    CC=clang CXX=clang++ $(CMAKE) -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZUV_FUZZ=ON; \
 	fi
+
+fuzz-lexer: configure-fuzz
 	$(CMAKE) --build $(FUZZ_DIR) --target lexer_fuzz
 	mkdir -p $(FUZZ_DIR)/corpus/lexer
 	$(SANITIZER_ENV) ./$(FUZZ_DIR)/lexer_fuzz -max_total_time=$(FUZZ_TIME) -max_len=4096 -timeout=10 \
 	    -rss_limit_mb=4096 -print_final_stats=1 $(FUZZ_DIR)/corpus/lexer tests/fuzz/corpus/lexer
+
+# The decompressors' seeds are made by other implementations at run time.
+fuzz-decompress: configure-fuzz
+	$(CMAKE) --build $(FUZZ_DIR) --target decompress_fuzz
+	mkdir -p $(FUZZ_DIR)/corpus/decompress
+	$(PYTHON) tests/fuzz/decompress_seeds.py $(FUZZ_DIR)/decompress-seeds
+	$(SANITIZER_ENV) ./$(FUZZ_DIR)/decompress_fuzz -max_total_time=$(FUZZ_TIME) -max_len=4096 -timeout=10 \
+	    -rss_limit_mb=4096 -print_final_stats=1 $(FUZZ_DIR)/corpus/decompress $(FUZZ_DIR)/decompress-seeds
 
 format:
 	@files=$$(find $(FORMAT_DIRS) -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.hpp' \) 2>/dev/null); \

@@ -1,7 +1,6 @@
 #include "interpreter/random.h"
 
-#include <sys/random.h>
-
+#include "codecs/crypto.h"
 #include "runtime/hash.h"
 
 namespace zuv::random {
@@ -59,12 +58,7 @@ int32_t rand() {
 
 int32_t rand_secure() {
     uint32_t v = 0;
-    uint8_t* p = reinterpret_cast<uint8_t*>(&v);
-    size_t got = 0;
-    while (got < sizeof v) {
-        ssize_t n = getrandom(p + got, sizeof v - got, 0);
-        if (n > 0) got += static_cast<size_t>(n);
-    }
+    crypto::gen_random(&v, sizeof v);
     return static_cast<int32_t>(v & 0x7FFFFFFFu);
 }
 

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "codecs/checksum.h"
+#include "codecs/compress.h"
 #include "console/launch.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -55,11 +57,15 @@ void predefined_words() {
 }
 
 // Each module of the step makes what it keeps for the life of the process.
-void checksum_compress_call() { call::init(); }
-
 void first_frames() {
     alloc::new_node_frame(alloc::NODES_PER_FRAME);
     alloc::new_series_frame();
+}
+
+void checksum_compress_call() {
+    checksum::init();
+    compress::init();
+    call::init();
 }
 
 // The order is binding; see the header. nullptr marks a step whose module

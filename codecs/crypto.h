@@ -1,0 +1,50 @@
+// Digests and secure random bytes.
+//
+// MD5 and the SHA digests come from OpenSSL's EVP interface; the random bytes
+// from the kernel (getrandom, or /dev/urandom where that call is missing).
+// Neither keeps a handle open: there is nothing to acquire at start-up.
+//
+// A failure never hands back stale bytes as a result: it raises internal
+// `feature-na`.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace zuv::crypto {
+
+constexpr int32_t DIGEST_MAX = 64;
+
+// A digest in its first size bytes.
+struct digest_t {
+    uint8_t bytes[DIGEST_MAX];
+    int32_t size;
+};
+
+// The digest of a checksum method id (2 to 6, see codecs/checksum.h); any
+// other id raises script `invalid-arg` with the id.
+digest_t get_digest(const uint8_t* data, size_t length, int32_t id);
+
+// One digest fed in several pieces, as HMAC needs.
+class digest_stream_t {
+public:
+    explicit digest_stream_t(int32_t id);
+    ~digest_stream_t();
+    digest_stream_t(const digest_stream_t&) = delete;
+    digest_stream_t& operator=(const digest_stream_t&) = delete;
+
+    void add(const uint8_t* data, size_t length);
+    digest_t finish();
+
+private:
+    void* context_;
+};
+
+// Fills the buffer with random bytes from the kernel's secure source.
+void gen_random(void* buffer, size_t length);
+
+// The fallback source: reads the whole length from a device file; false when
+// it cannot be opened or read to the end.
+bool read_random_device(const char* path, void* buffer, size_t length);
+
+}  // namespace zuv::crypto

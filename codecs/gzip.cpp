@@ -1,0 +1,105 @@
+// The gzip framing (RFC 1952) over the DEFLATE engine: one member, a 10-byte
+// header and a trailer of the CRC-32 and the length, both little-endian.
+#include <cstring>
+
+#include "codecs/checksum.h"
+#include "codecs/compress.h"
+#include "codecs/deflate_engine.h"
+
+namespace zuv::compress {
+
+namespace {
+
+constexpr uint8_t FHCRC = 2, FEXTRA = 4, FNAME = 8, FCOMMENT = 16;
+constexpr uint64_t HEADER = 10, TRAILER = 8;
+
+bool gzip_magic_q(const uint8_t* p) { return p[0] == 0x1F && p[1] == 0x8B && p[2] == 0x08; }
+
+uint32_t read_le32(const uint8_t* p) {
+    return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+
+void write_le32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; i++) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// The end of the header's optional fields within src[0, end); 0 when they
+// run past it or the header CRC does not match.
+uint64_t header_end(const uint8_t* src, uint64_t end) {
+    uint8_t flags = src[3];
+    uint64_t pos = HEADER;
+    if (flags & FEXTRA) {
+        uint64_t extra = uint64_t{src[10]} | uint64_t{src[11]} << 8;
+        pos += 2 + extra;
+        if (pos > end) return 0;
+    }
+    for (uint8_t field : {FNAME, FCOMMENT}) {
+        if (!(flags & field)) continue;
+        const void* nul = std::memchr(src + pos, 0, end - pos);
+        if (!nul) return 0;
+        pos = static_cast<uint64_t>(static_cast<const uint8_t*>(nul) - src) + 1;
+    }
+    if (flags & FHCRC) {
+        if (pos + 2 > end) return 0;
+        uint32_t stored = uint32_t{src[pos]} | uint32_t{src[pos + 1]} << 8;
+        if ((checksum::crc32(src, pos) & 0xFFFF) != stored) return 0;
+        pos += 2;
+    }
+    return pos;
+}
+
+}  // namespace
+
+int gzip_compress(uint8_t* dst, uint32_t* cap, const uint8_t* src, size_t len, int level) {
+    if (len > SIZE_LIMIT) return BAD;
+    uint64_t room = dst ? *cap : 0;
+    if (len > 2 && gzip_magic_q(src)) {
+        *cap = static_cast<uint32_t>(len);
+        if (room < len) return MORE_ROOM;
+        std::memcpy(dst, src, len);
+        return DONE;
+    }
+    if (room < HEADER + TRAILER) {
+        *cap = static_cast<uint32_t>(len + HEADER + TRAILER);
+        return BAD;
+    }
+    const uint8_t header[HEADER] = {
+        0x1F, 0x8B, 0x08, 0, 0, 0, 0, 0, static_cast<uint8_t>(level <= 1 ? 4 : level >= 9 ? 2 : 0),
+        4};
+    std::memcpy(dst, header, HEADER);
+    uint64_t out = 0;
+    int r = deflate_engine::deflate(dst + HEADER, room - HEADER, src, len, level, &out);
+    if (r == BAD) return BAD;
+    uint64_t total = out + HEADER + TRAILER;
+    if (total > SIZE_LIMIT) return BAD;
+    *cap = static_cast<uint32_t>(total);
+    if (r == MORE_ROOM || total > room) return MORE_ROOM;
+    write_le32(dst + HEADER + out, checksum::crc32(src, len));
+    write_le32(dst + HEADER + out + 4, static_cast<uint32_t>(len));
+    return DONE;
+}
+
+int gzip_decompress(uint8_t* dst, uint32_t* cap, const uint8_t* src, size_t len) {
+    if (len < HEADER + TRAILER || len > SIZE_LIMIT || !gzip_magic_q(src) || src[3] >= 32)
+        return BAD;
+    uint64_t body_end = len - TRAILER;
+    uint64_t start = header_end(src, body_end);
+    if (start == 0) return BAD;
+    uint64_t body = body_end - start;
+    uint64_t size = read_le32(src + len - 4);
+    if (size > inflate_limit(body)) return BAD;
+    uint64_t room = dst ? *cap : 0;
+    if (room < size) {
+        *cap = static_cast<uint32_t>(size);
+        return MORE_ROOM;
+    }
+    // Output beyond the trailer's size is as wrong as output short of it.
+    uint64_t out = 0;
+    if (deflate_engine::inflate(dst, size, src + start, body, size, &out) != DONE || out != size)
+        return BAD;
+    if (checksum::crc32(dst, size) != read_le32(src + body_end)) return BAD;
+    *cap = static_cast<uint32_t>(size);
+    return DONE;
+}
+
+}  // namespace zuv::compress
