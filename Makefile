@@ -41,13 +41,14 @@ FORMAT_DIRS := runtime datatypes interpreter lexer natives parse console io code
                view boot tests bench tools
 
 .PHONY: deps build build-asan configure configure-asan run test test-asan \
-        test-stress bench configure-fuzz fuzz-lexer fuzz-decompress format clean help
+        test-stress test-general bench configure-fuzz fuzz-lexer fuzz-decompress format clean help
 
 help:
 	@echo "make run         build and start the interactive console"
 	@echo "make test        build (release) and run every test"
 	@echo "make test-asan   build with ASan+UBSan into $(ASAN_DIR)/ and run every test"
 	@echo "make test-stress run the tests with ZUV_GC_STRESS set"
+	@echo "make test-general run the scripts with every call on the general path"
 	@echo "make bench       build and run the benchmarks"
 	@echo "make fuzz-lexer  fuzz the lexer for FUZZ_TIME seconds (clang, ASan+UBSan)"
 	@echo "make fuzz-decompress  the same for the four decompressors"
@@ -103,6 +104,11 @@ test-asan: build-asan
 test-stress: build
 	ZUV_GC_STRESS=$(STRESS_PERIOD) $(CTEST) --test-dir $(BUILD_DIR) $(CTEST_FLAGS)
 	ZUV_GC_STRESS=1 $(CTEST) --test-dir $(BUILD_DIR) -L '^stress1$$' $(CTEST_FLAGS)
+
+# The script suite with every call on the interpreter's general path, so
+# that path stays tested while fast paths and plans grow.
+test-general: build
+	ZUV_NO_FAST_PATHS=1 $(CTEST) --test-dir $(BUILD_DIR) -L '^script$$' $(CTEST_FLAGS)
 
 bench: build
 	$(PYTHON) bench/run.py --zuv $(BUILD_DIR)/zuv

@@ -23,7 +23,7 @@
 #include "datatypes/symbol.h"
 #include "runtime/collector.h"
 #include "runtime/lowrt.h"
-#include "runtime/platform/console_output.h"
+#include "runtime/console_output.h"
 #include "runtime/platform/platform.h"
 #include "runtime/unicode.h"
 

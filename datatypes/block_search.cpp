@@ -17,7 +17,7 @@
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "interpreter/interpreter.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
@@ -35,19 +35,10 @@ namespace zuv {
 namespace search {
 
 int32_t call_comparator(const cell_t* fn, const cell_t* first, const cell_t* second) {
-    cell_t* slot = stack::push(fn);  // keeps the function alive for the call
-    node_t ctx = function::context_of(slot);
-    stack::mark_func(nullptr, ctx);
-    stack::push(first);
-    stack::push(second);
-    function::fill_frame(ctx, 2);
-    interpreter::call_function(slot, 0, nullptr, interpreter::callback::SORT);
-    // The frames are already unwound for an exit in flight: leave both
-    // stacks alone and let it pass.
-    if (exits::pending_q()) throw exit_pending{};
-    cell_t result = *stack::arguments;
-    stack::unwind_func();
-    stack::top_slot = slot;
+    cell_t args[2] = {*first, *second};
+    cell_t result;
+    // An exit in flight has unwound the frames already: let it pass.
+    if (!interpreter::call_back(fn, nullptr, args, 2, interpreter::callback::SORT, &result)) throw exit_pending{};
     switch (type_of(&result)) {
     case TYPE_logic: return result.data1 ? 1 : -1;
     case TYPE_integer: {

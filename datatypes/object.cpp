@@ -14,7 +14,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "interpreter/interpreter.h"
 #include "runtime/collector.h"
 #include "runtime/compiled.h"
@@ -117,59 +117,12 @@ node_t new_record(int32_t on_change, int32_t change_locals, node_t change_spec, 
     return record;
 }
 
-// The handler in the slot the record cell names, with its locals counted
-// again when the slot now holds another function than the one counted.
-int32_t handler_locals(node_t record, int32_t which, const cell_t* handler) {
-    cell_t* c = record_cells(record) + which;
-    if (c->data3 != handler->data2) {
-        int32_t n = function::count_locals(handler->data2, 0, false);
-        c = record_cells(record) + which;
-        c->data2 = (c->data2 & 0xFFFF0000u) | (static_cast<uint32_t>(n) & 0xFFFF);
-        c->data3 = handler->data2;
-    }
-    return locals_of(c);
-}
-
-// Pushes a function frame for the handler word, the arguments, the locals,
-// and calls it. An exit that passes through stays pending; otherwise the
-// stack is left as it was.
-void call_handler(node_t obj_ctx, const cell_t* handler, words::id name, const cell_t* args, int32_t count,
-                  int32_t locals, uint32_t flags) {
-    cell_t fn = *handler;
+// Calls a change handler. An exit that passes through (the handler broke
+// or threw) ends the change that called it.
+void call_handler(const cell_t* handler, words::id name, cell_t* args, int32_t count, uint32_t kind) {
     cell_t frame_word = words::word(name);
-    cell_t* saved_top = stack::top_slot;
-    node_t ctx = function::context_of(&fn);
-    cell_t* first = stack::mark_func(&frame_word, ctx);
-    for (int32_t i = 0; i < count; i++) stack::push(&args[i]);
-    // The frame follows the handler's own spec, which need not take the
-    // values offered: its leading arguments keep them (none when it takes
-    // more, the rest dropped when it takes fewer) and its refinements are
-    // off. A frame shorter than the spec would read stale stack cells. The
-    // values are pushed first: making the cache may collect, and the old
-    // value may be held nowhere else.
-    cell_t cache = *interpreter::arguments_cache(&fn);
-    int32_t kept = 0;
-    bool active = true;
-    stack::top_slot = first;
-    for (int32_t i = 0; i < block::abs_length(&cache); i++) {
-        const cell_t* e = block::rs_abs_at(&cache, i);
-        if (type_of(e) == TYPE_refinement) {
-            stack::push(&false_value);
-            active = false;
-        } else if (type_of(e) == TYPE_typeset) {
-            if (((e->header & interpreter::ARG_KIND_MASK) >> interpreter::ARG_KIND_SHIFT) ==
-                interpreter::ARG_RETURN)
-                continue;
-            if (active && kept < count) stack::top_slot = first + ++kept;
-            else stack::push(&none_value);
-        }
-    }
-    if (locals > 0) function::init_locals(locals);
-    interpreter::call_function(&fn, obj_ctx, &frame_word, flags);
-    // The handler broke or threw: the change that called it cannot finish.
-    if (exits::pending_q()) throw exits::escape{};
-    stack::unwind_func();
-    stack::top_slot = saved_top;
+    cell_t result;
+    if (!interpreter::call_back(handler, &frame_word, args, count, kind, &result)) throw exits::escape{};
 }
 
 }  // namespace
@@ -586,14 +539,13 @@ void fire_on_set(cell_t* obj, cell_t* word, cell_t* old_value, cell_t* new_value
     node_t ctx = obj->data1;
     cell_t handler = *_context::value_at(ctx, static_cast<int32_t>(slot));
     if (type_of(&handler) != TYPE_function) fire(err::invalid_obj_evt, &handler);
-    int32_t locals = handler_locals(record, 0, &handler);
     cell_t args[3] = {*word, *old_value, *new_value};
     // The handler always receives a word of the object.
     if (args[0].data1 != ctx) {
         args[0].data3 = static_cast<uint32_t>(-1);
         _context::bind_word(ctx, &args[0]);
     }
-    call_handler(ctx, &handler, words::id::on_change_star, args, 3, locals, interpreter::CALL_ON_CHANGE);
+    call_handler(&handler, words::id::on_change_star, args, 3, interpreter::CALL_ON_CHANGE);
 }
 
 void fire_on_set_star(cell_t* obj, cell_t* word) {
@@ -625,10 +577,9 @@ void fire_on_deep_change(cell_t* owner, cell_t* word, cell_t* target, cell_t* ac
     if (slot == NO_HANDLER) return;
     cell_t handler = *_context::value_at(owner->data1, static_cast<int32_t>(slot));
     if (type_of(&handler) != TYPE_function) return;
-    int32_t locals = handler_locals(record, 1, &handler);
     cell_t args[7] = {*owner, *word, *target, *action, new_value ? *new_value : none_value, integer_cell(index),
                       integer_cell(part)};
-    call_handler(owner->data1, &handler, words::id::on_deep_change_star, args, 7, locals, interpreter::CALL_ON_DEEP_CHANGE);
+    call_handler(&handler, words::id::on_deep_change_star, args, 7, interpreter::CALL_ON_DEEP_CHANGE);
 }
 
 void set_many(cell_t* obj, cell_t* value, bool any, bool only, bool some) {

@@ -72,32 +72,19 @@ cell_t* get_actor(const cell_t* port) {
     return actor;
 }
 
-void call_actor(const cell_t* actor, const cell_t* action_word) {
-    cell_t* fn = object::select_word(actor, action_word);
-    if (type_of(fn) != TYPE_function) fire(err::no_port_action, action_word);
-    cell_t callee = *fn;
-    collector::root_cell guard(&callee);
-    interpreter::call_function(&callee, 0, action_word, interpreter::callback::PORT);
-}
-
 cell_t* forward(int32_t action, const cell_t* port, const cell_t* args, int32_t count) {
     cell_t word = action_word(action);
-    cell_t* actor_cell = get_actor(port);
-    cell_t* fn = object::select_word(actor_cell, &word);
+    cell_t* fn = object::select_word(get_actor(port), &word);
     if (type_of(fn) != TYPE_function) fire(err::no_port_action, &word);
-    cell_t actor = *actor_cell;
-    node_t ctx = function::context_of(fn);
-    cell_t port_value = *port;
-    collector::root_cell g1(&actor), g2(&port_value);
-    stack::mark_func(&word, ctx);
-    stack::push(&port_value);
-    for (int32_t i = 0; i < count; i++) stack::push(args + i);
-    // Locals of the actor's function (the /local slot, then one per word).
-    int32_t pushed = count + 1;
-    int32_t slots = _context::word_count(ctx);
-    if (slots > pushed) function::init_locals(slots - pushed);
-    call_actor(&actor, &word);
-    stack::unwind_func_last();
+    cell_t callee = *fn;
+    // The actor receives the port first, then the action's arguments.
+    cell_t values[MAX_FORWARDED + 1];
+    if (count > MAX_FORWARDED) count = MAX_FORWARDED;
+    values[0] = *port;
+    for (int32_t i = 0; i < count; i++) values[i + 1] = args[i];
+    cell_t result;
+    if (interpreter::call_back(&callee, &word, values, count + 1, interpreter::callback::PORT, &result))
+        *stack::arguments = result;
     return stack::arguments;
 }
 

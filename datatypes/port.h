@@ -21,12 +21,13 @@ constexpr int32_t CLASS_ID = 2;
 
 // The port's actor field; access invalid-port unless it holds an object!.
 cell_t* get_actor(const cell_t* port);
-// Calls the actor's function named by action_word on the arguments already
-// pushed in the current function frame (marked for that function); access
-// no-port-action with the word when the actor has no function of that name.
-void call_actor(const cell_t* actor, const cell_t* action_word);
-// Opens the frame, pushes port and args, calls the actor, and returns the
-// result (in stack::arguments of the caller's frame: the call's result slot).
+// The most values an action hands its actor after the port: its arguments
+// and refinement slots (find has the most, 15).
+constexpr int32_t MAX_FORWARDED = 24;
+// Calls the actor's function named after the action with the port and args;
+// access no-port-action with the word when the actor has no such function.
+// Returns the result (in stack::arguments of the caller's frame: the call's
+// result slot).
 cell_t* forward(int32_t action, const cell_t* port, const cell_t* args, int32_t count);
 
 // --- action entries ---

@@ -55,8 +55,10 @@ int32_t canonical(words::id w) {
     return symbol::resolve(static_cast<int32_t>(words::symbol_of(w)));
 }
 
-// The plan summary of a cache (interpreter/plan.h).
+// The plan summary of a cache (interpreter/plan.h). With the fast paths
+// off every cache has none, so every call takes the general path.
 uint32_t plan_of(const cell_t* cache, bool native_like) {
+    if (general_path_only) return 0;
     int32_t n = block::abs_length(cache);
     uint32_t args = 0;
     uint32_t locals = 0;

@@ -1,5 +1,7 @@
 #include "interpreter/interpreter.h"
 
+#include "lexer/lexer.h"
+
 #include <pthread.h>
 
 #include <algorithm>
@@ -20,15 +22,17 @@
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "interpreter/action_entries.h"
+#include "datatypes/action_entries.h"
 #include "interpreter/fast_ops.h"
 #include "interpreter/plan.h"
+#include "lexer/lexer.h"
 #include "runtime/alloc.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
+#include "runtime/platform/platform.h"
 #include "runtime/stack.h"
-#include "runtime/top_level.h"
+#include "startup/top_level.h"
 #include "runtime/words.h"
 
 namespace zuv::interpreter {
@@ -343,7 +347,14 @@ inline void push_locals(int32_t n) {
 
 // --- start-up ------------------------------------------------------------------------
 
+bool general_path_only = false;
+
 void init() {
+    general_path_only = platform::get_env("ZUV_NO_FAST_PATHS") != nullptr;
+    lexer::call_back_hook = [](const cell_t* callee, const cell_t* frame_word, cell_t* args, int32_t count,
+                               cell_t* result) {
+        return call_back(callee, frame_word, args, count, callback::LEXER, result);
+    };
     none::make_at(position);
     unset::make_at(tracer);
     tracing = false;
@@ -867,7 +878,7 @@ cell_t* run_in_place(const cell_t* code) {
 [[gnu::always_inline]] inline void run_conditional(uint32_t index) {
     cell_t* a = stack::arguments;
     uint8_t ct = type_of(a);
-    bool truthy = !(ct == TYPE_none || (ct == TYPE_logic && a->data1 == 0));
+    bool truthy = logic::truthy(a);
     if (index == EITHER_INDEX) {
         if (ct == TYPE_unset) [[unlikely]]
             fire(err::no_return);
@@ -1058,7 +1069,7 @@ inline void complete_frame(node_t ctx) {
     if (tracing || (fn->header & (function::FLAG_NO_TRACE | function::FLAG_TRACE)) ||
         !series::block_kind_q(type_of(more + function::MORE_BODY)) ||
         (type_of(compiled) == TYPE_integer && integer::get(compiled) != 0)) [[unlikely]] {
-        call_function(fn, 0, nullptr, callback::NONE);
+        call_function(fn, nullptr, callback::NONE);
         return;
     }
     cell_t body = more[function::MORE_BODY];
@@ -1446,8 +1457,7 @@ int32_t fetch_args(const cell_t* callee, const cell_t* code, int32_t pos, int32_
     return pos;
 }
 
-void call_function(const cell_t* fn, node_t obj_ctx, const cell_t* word, uint32_t callback_kind) {
-    (void)obj_ctx;
+void call_function(const cell_t* fn, const cell_t* word, uint32_t callback_kind) {
     // fn may be a stack cell that an exit passing through overwrites: take
     // what the way out needs now.
     bool is_function = type_of(fn) == TYPE_function;
@@ -1501,6 +1511,49 @@ void call_function(const cell_t* fn, node_t obj_ctx, const cell_t* word, uint32_
         stack::set_exit_target(0);
         stack::keep();
     }
+}
+
+bool call_back(const cell_t* callee, const cell_t* frame_word, cell_t* args, int32_t count, uint32_t kind,
+               cell_t* result) {
+    cell_t* saved_top = stack::top_slot;
+    cell_t* slot = stack::push(callee);  // keeps the callee alive for the call
+    node_t ctx = type_of(slot) == TYPE_function ? function::context_of(slot) : 0;
+    cell_t* first = stack::mark_func(frame_word, ctx);
+    // The values go on the stack first: making the cache may collect, and a
+    // value may be held nowhere else.
+    for (int32_t i = 0; i < count; i++) stack::push(&args[i]);
+    int32_t kept = count;
+    if (ctx != 0) {
+        // The frame as the spec lays it out: the leading arguments keep the
+        // values (none past them), every refinement is off, locals none.
+        cell_t cache = *arguments_cache(slot);
+        stack::top_slot = first;
+        kept = 0;
+        bool active = true;
+        for (int32_t i = 0; i < block::abs_length(&cache); i++) {
+            const cell_t* e = block::rs_abs_at(&cache, i);
+            switch (type_of(e)) {
+            case TYPE_refinement:
+                stack::push(&false_value);
+                active = false;
+                break;
+            case TYPE_typeset:
+                if (((e->header & ARG_KIND_MASK) >> ARG_KIND_SHIFT) == ARG_RETURN) break;
+                if (active && kept < count) stack::top_slot = first + ++kept;
+                else stack::push(&none_value);
+                break;
+            case TYPE_integer: push_locals(integer::get(e)); break;
+            default: break;
+            }
+        }
+    }
+    call_function(slot, frame_word, kind);
+    if (exits::pending_q()) return false;
+    *result = *stack::arguments;
+    for (int32_t i = 0; i < kept; i++) args[i] = first[i];
+    stack::unwind_func();
+    stack::top_slot = saved_top;
+    return true;
 }
 
 void call_routine(const cell_t* r) {

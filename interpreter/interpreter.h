@@ -86,6 +86,11 @@ namespace mode {
 constexpr int32_t EVAL = 0, APPLY_ALL = 1, APPLY = 2, SAFER = 4;
 }
 
+// True when ZUV_NO_FAST_PATHS was set at start-up: no callee gets a plan,
+// so every call takes the general path (a check that the general path still
+// gives what the fast paths give).
+extern bool general_path_only;
+
 // Step "interpreter": the position and tracer cells in the root block, the
 // frame words, and the native stack's depth limit for this thread.
 void init();
@@ -142,10 +147,25 @@ int32_t fetch_args(const cell_t* callee, const cell_t* code, int32_t pos, int32_
 // mark_interp_func); the result is left in the frame's result slot. The
 // function's context reads the frame's arguments while it runs and gets its
 // previous values back afterwards, whether the call returns, exits or raises.
-// A pending return or exit is absorbed. obj_ctx: the object of a method (0
-// none); word: the call's word (nullptr: <anon>); callback_kind: why a native
-// or datatype calls it (callback::), 0 from the interpreter.
-void call_function(const cell_t* fn, node_t obj_ctx, const cell_t* word, uint32_t callback_kind);
+// A pending return or exit is absorbed. word: the call's word (nullptr:
+// <anon>); callback_kind: why a native or datatype calls it (callback::), 0
+// from the interpreter.
+void call_function(const cell_t* fn, const cell_t* word, uint32_t callback_kind);
+
+// Calls back into Zuv from C++: the one way datatypes, the lexer, parse and
+// natives run a Zuv function (change handlers, sort comparators, port
+// actors, lexer and parse callbacks, do-file). The frame follows the
+// callee's spec: its leading arguments take args (none where fewer are
+// given; extra values are dropped), its refinements are off and its locals
+// none. frame_word names the frame in reports (nullptr: <anon>); kind says
+// why the callback is made (callback::), which decides whether a tracer sees
+// it. Returns true when the callee returned: result holds its value and args
+// the final values of the arguments it took (a lexer callback moves its
+// input so). Returns false when it left with an exit bound for outside (break,
+// continue, throw, or a return or exit with no target inside): the frames it
+// crossed are unwound and the exit stays pending for the caller to carry on.
+bool call_back(const cell_t* callee, const cell_t* frame_word, cell_t* args, int32_t count, uint32_t kind,
+               cell_t* result);
 
 // Runs a routine whose arguments are in place in the current frame.
 void call_routine(const cell_t* routine);

@@ -26,26 +26,6 @@ int32_t accepted_close(int32_t open, int32_t close) {
     return 0;
 }
 
-// A byte after a path element that ends the path (else it separates).
-bool ends_path(uint8_t byte) {
-    switch (class_of(byte)) {
-    case C_BLANK:
-    case C_LINE:
-    case C_BLOCK_OPEN:
-    case C_BLOCK_CLOSE:
-    case C_PAREN_OPEN:
-    case C_PAREN_CLOSE:
-    case C_BRACE_OPEN:
-    case C_DQUOTE:
-    case C_COLON:
-    case C_LESS:
-    case C_SEMICOLON:
-    case C_WORD_CHAR:
-    case C_BAD_LEAD:
-    case C_END: return true;
-    default: return false;
-    }
-}
 
 }  // namespace
 

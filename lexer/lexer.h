@@ -57,6 +57,14 @@ struct token_t {
     int32_t line;
 };
 
+// A Zuv callback is called through the interpreter's call-back, which the
+// interpreter installs here (the lexer sits below it): callee, frame word,
+// the arguments (their final values come back in them), count, and the
+// result; false when an exit is pending.
+using call_back_fn = bool (*)(const cell_t* callee, const cell_t* frame_word, cell_t* args, int32_t count,
+                              cell_t* result);
+extern call_back_fn call_back_hook;
+
 // A callback written in C++ (the console's checks and the tests use one; a
 // Zuv function given to transcode/trace is called through the same slot).
 // Answers true to go on. May move s.position to redirect scanning.
@@ -104,7 +112,6 @@ struct state_t {
     event_fn hook = nullptr;
     void* hook_data = nullptr;
     cell_t callback{};
-    int32_t callback_locals = 0;
     uint32_t event_mask = 0;
     cell_t input_value{};
     int32_t load = 0;
@@ -256,6 +263,19 @@ double scan_float(const void* text, int32_t count, int32_t unit, int32_t* error)
 // The components of a tuple (1 to 12, each 0-255) into bytes; returns the
 // count, or -1 when the text is not a tuple.
 int32_t scan_tuple_bytes(const void* text, int32_t count, int32_t unit, uint8_t bytes[12]);
+// The parts of a money literal: optional sign, optional 3-letter currency
+// code, "$", integer digits (apostrophes between them; leading zeros
+// dropped, at most 17 others), then "." or "," and 1 to 5 fraction digits.
+struct money_text_t {
+    bool negative;
+    char code[4];  // "" for none
+    char whole[18];
+    int32_t whole_count;
+    char fraction[6];
+    int32_t fraction_count;
+};
+// false when the text is no money literal.
+bool split_money(const void* text, int32_t count, int32_t unit, money_text_t* out);
 // The float syntax check of the float, percent and point literals.
 bool float_syntax_q(const uint8_t* text, int32_t count);
 

@@ -15,7 +15,6 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "interpreter/interpreter.h"
 #include "lexer/loaders.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
@@ -23,6 +22,8 @@
 #include "runtime/stack.h"
 
 namespace zuv::lexer {
+
+call_back_fn call_back_hook = nullptr;
 namespace {
 
 constexpr int32_t SCRATCH_SIZE = 100000;
@@ -71,23 +72,11 @@ int32_t offset_in_input(state_t& s, int32_t at) {
     return type_of(&s.input_value) == TYPE_binary ? at : char_offset(s, at);
 }
 
-// The event mask of a callback: all events, unless its body begins with a
-// block of event words.
+// The events a callback takes (its leading block of event words).
 uint32_t callback_mask(const cell_t* fn) {
-    if (type_of(fn) != TYPE_function) return EV_ALL;
-    cell_t* body = function::more(fn, function::MORE_BODY);
-    if (type_of(body) != TYPE_block || block::rs_tail_q(body)) return EV_ALL;
-    cell_t* first = block::rs_head(body);
-    if (type_of(first) != TYPE_block) return EV_ALL;
-    uint32_t mask = 0;
-    for (int32_t i = block::head_index(first); i < block::abs_length(first); ++i) {
-        cell_t* w = block::rs_abs_at(first, i);
-        if (type_of(w) != TYPE_word) continue;
-        for (int e = 0; e < 6; ++e)
-            if (symbol::resolve(word::symbol_of(w)) == symbol::resolve(word::symbol_of(&event_words[e])))
-                mask |= 1u << e;
-    }
-    return mask;
+    int32_t symbols[6];
+    for (int e = 0; e < 6; ++e) symbols[e] = symbol::resolve(word::symbol_of(&event_words[e]));
+    return function::event_mask(fn, symbols, 6, EV_ALL);
 }
 
 void set_up(state_t& s, int32_t length, bool load, bool store, const cell_t* input_value) {
@@ -248,9 +237,6 @@ int32_t scan(cell_t* out, const uint8_t* text, int32_t length, bool one_value, b
     if (callback && (type_of(callback) == TYPE_function || type_of(callback) == TYPE_routine)) {
         s.callback = *callback;
         s.event_mask = callback_mask(callback);
-        s.callback_locals = type_of(callback) == TYPE_function
-                                ? function::count_locals(function::spec_node(callback), 0, false)
-                                : 0;
     }
     return run_scan(s, out, one_value, store, wrap, consumed, into);
 }
@@ -293,25 +279,20 @@ bool scan_one_value_last(cell_t* out, const cell_t* string) {
 bool call_callback(state_t& s, event_t event, int32_t kind, const cell_t* value, int32_t start,
                    int32_t end) {
     if (!words_made) make_words();
-    // The callback cell stays in the record, which the collector marks.
-    const cell_t* fn = &s.callback;
-    node_t ctx = type_of(fn) == TYPE_function ? function::context_of(fn) : 0;
-    cell_t* base = stack::mark_func(&callback_word, ctx);
-    // event, input, type, line, token
-    stack::push(&event_words[event_index(event)]);
-    cell_t* input = stack::push(&s.input_value);
+    // event, input, type, line, token; nothing here allocates before the
+    // call takes them onto the stack.
+    cell_t args[5];
+    args[0] = event_words[event_index(event)];
+    args[1] = s.input_value;
     int32_t head_at = (event == EV_OPEN || (event == EV_PRESCAN && kind <= 0)) ? start : end;
     bool has_input = type_of(&s.input_value) != TYPE_none;
     int32_t base_head = has_input ? static_cast<int32_t>(s.input_value.data1) : 0;
     int32_t given = base_head + offset_in_input(s, head_at);
-    if (has_input) input->data1 = static_cast<uint32_t>(given);
-    cell_t* type = stack::push_slot();
-    if (kind > 0 && kind < TYPE_SLOTS) datatype::make_at(type, kind);
-    else none::make_at(type);  // the exit-state names come with the library
-    cell_t* line = stack::push_slot();
-    line->header = TYPE_unset;
-    integer::make_at(line, s.line);
-    cell_t* token = stack::push_slot();
+    if (has_input) args[1].data1 = static_cast<uint32_t>(given);
+    if (kind > 0 && kind < TYPE_SLOTS) datatype::make_at(&args[2], kind);
+    else none::make_at(&args[2]);  // the exit-state names come with the library
+    integer::make_at(&args[3], s.line);
+    cell_t* token = &args[4];
     if (event == EV_LOAD && value) {
         *token = *value;
         cell::clear_new_line(token);
@@ -322,11 +303,10 @@ bool call_callback(state_t& s, event_t event, int32_t kind, const cell_t* value,
         token->data3 = static_cast<uint32_t>(offset_in_input(s, end) + 1);
         token->header = TYPE_pair;
     }
-    if (s.callback_locals > 0) function::init_locals(s.callback_locals);
-    interpreter::call_function(fn, 0, &callback_word, interpreter::callback::LEXER);
-    if (exits::pending_q()) throw lexer_stop{false};
+    cell_t result;
+    if (!call_back_hook(&s.callback, &callback_word, args, 5, &result)) throw lexer_stop{false};
     // A moved head of the input argument moves the scan.
-    const cell_t* moved = base + 1;
+    const cell_t* moved = &args[1];
     if (has_input && type_of(moved) == type_of(&s.input_value) && moved->data2 == s.input_value.data2 &&
         static_cast<int32_t>(moved->data1) != given) {
         int32_t target = static_cast<int32_t>(moved->data1) - base_head;
@@ -342,10 +322,7 @@ bool call_callback(state_t& s, event_t event, int32_t kind, const cell_t* value,
         }
         s.position = target < 0 ? 0 : target > s.input_end ? s.input_end : target;
     }
-    bool go_on = logic::truthy(base);
-    stack::unwind_func();
-    stack::pop(1);
-    return go_on;
+    return logic::truthy(&result);
 }
 
 void init() {

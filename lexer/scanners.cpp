@@ -196,25 +196,6 @@ void scan_string(state_t& s, int32_t start, int32_t end, uint32_t flags, int32_t
     s.position = end + 1;
 }
 
-bool ends_path(uint8_t byte) {
-    switch (class_of(byte)) {
-    case C_BLANK:
-    case C_LINE:
-    case C_BLOCK_OPEN:
-    case C_BLOCK_CLOSE:
-    case C_PAREN_OPEN:
-    case C_PAREN_CLOSE:
-    case C_BRACE_OPEN:
-    case C_DQUOTE:
-    case C_COLON:
-    case C_LESS:
-    case C_SEMICOLON:
-    case C_WORD_CHAR:
-    case C_BAD_LEAD:
-    case C_END: return true;
-    default: return false;
-    }
-}
 
 void scan_word(state_t& s, int32_t start, int32_t end, uint32_t flags, int32_t) {
     const uint8_t* t = s.bytes();

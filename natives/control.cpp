@@ -21,7 +21,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "interpreter/interpreter.h"
 #include "lexer/lexer.h"
 #include "natives/natives.h"
@@ -189,17 +189,9 @@ void run_script(cell_t* value, const cell_t* args) {
     cell_t word;
     word::make_raw(&word, TYPE_word, _context::global_node, symbol,
                    _context::find_word(_context::global_node, symbol, false));
-    cell_t* slot = stack::push(fn);  // keeps the function alive for the call
-    node_t ctx = function::context_of(slot);
-    stack::mark_func(&word, ctx);
-    stack::push(value);
-    stack::push(&none_value);
-    stack::push(args ? args : &none_value);
-    function::fill_frame(ctx, 3);
-    interpreter::call_function(slot, 0, &word, interpreter::callback::NONE);
-    if (exits::pending) return;
-    cell_t result = *stack::arguments;
-    stack::unwind_func();
+    cell_t given[3] = {*value, none_value, args ? *args : none_value};
+    cell_t result;
+    if (!interpreter::call_back(fn, &word, given, 3, interpreter::callback::NONE, &result)) return;
     stack::set_last_keep(&result);
 }
 

@@ -380,7 +380,7 @@ void apply(int32_t check, const int32_t* refinements) {
     interpreter::fetch_args(slot, args, pos, end, path, ref_pos, mode, false);
     if (exits::pending) return;
     if (kind == TYPE_function) {
-        interpreter::call_function(slot, 0, nullptr, interpreter::callback::NONE);
+        interpreter::call_function(slot, nullptr, interpreter::callback::NONE);
         if (exits::pending) return;
     } else if (kind == TYPE_routine) {
         interpreter::call_routine(slot);

@@ -32,7 +32,7 @@
 #include "datatypes/triple.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "interpreter/interpreter.h"
 #include "lexer/lexer.h"
 #include "parse/match.h"
@@ -160,7 +160,6 @@ struct engine_t {
     cell_t callback{TYPE_none, 0, 0, 0};
     bool has_callback = false;
     uint32_t mask = 0;
-    int32_t callback_locals = 0;
     bool stopped = false;
     // The result slot and whether a top-level collect has filled it.
     cell_t* out = nullptr;
@@ -277,20 +276,9 @@ struct stop_t {};
 // --- trace -------------------------------------------------------------------------
 
 uint32_t callback_mask(const cell_t* fn) {
-    if (type_of(fn) != TYPE_function) return EV_ALL;
-    cell_t* body = function::more(fn, function::MORE_BODY);
-    if (type_of(body) != TYPE_block || block::rs_tail_q(body)) return EV_ALL;
-    cell_t* first = block::rs_head(body);
-    if (type_of(first) != TYPE_block) return EV_ALL;
-    uint32_t mask = 0;
-    for (int32_t i = block::head_index(first); i < block::abs_length(first); ++i) {
-        cell_t* w = block::rs_abs_at(first, i);
-        if (type_of(w) != TYPE_word) continue;
-        int32_t sym = symbol::resolve(word::symbol_of(w));
-        for (int e = 0; e < 7; ++e)
-            if (sym == symbol::resolve(static_cast<int32_t>(words::symbol_of(event_words[e])))) mask |= 1u << e;
-    }
-    return mask;
+    int32_t symbols[7];
+    for (int e = 0; e < 7; ++e) symbols[e] = symbol::resolve(static_cast<int32_t>(words::symbol_of(event_words[e])));
+    return function::event_mask(fn, symbols, 7, EV_ALL);
 }
 
 inline bool engine_t::event(uint32_t ev) {
@@ -302,26 +290,23 @@ bool engine_t::call_back(uint32_t ev) {
     int e = 0;
     while ((1u << e) != ev) e++;
     cell_t callback_word = words::word(words::id::tag_parse_callback);
-    const cell_t* fn = &callback;  // a copy of a rooted cell: node handles never change
-    node_t ctx = type_of(fn) == TYPE_function ? function::context_of(fn) : 0;
-    cell_t* base = stack::mark_func(&callback_word, ctx);
-    cell_t w = words::word(event_words[e]);
-    stack::push(&w);
-    logic::make_at(stack::push_slot(), r);
-    block::init_value(stack::push_slot(), TYPE_block, rnode, pos);
-    cell_t in = input();
-    stack::push(&in);
-    // The callback gets a copy of the rule stack: the frames hold the
-    // engine's own state (node handles, indexes), so a callback that changed
-    // or kept the live stack could corrupt this parse or a later one.
-    cell_t rs = *rule_stack;
-    block::clone(&rs, false, false);
-    if (callback_locals > 0) function::init_locals(callback_locals);
-    interpreter::call_function(fn, 0, &callback_word, interpreter::callback::PARSE);
-    if (exits::pending_q()) throw stop_t{};
-    bool go_on = logic::truthy(base);
-    stack::unwind_func();
+    // event, match?, rule, input, stack. The callback gets a copy of the
+    // rule stack: the frames hold the engine's own state (node handles,
+    // indexes), so a callback that changed or kept the live stack could
+    // corrupt this parse or a later one. The copy stays pushed, rooted, for
+    // the call.
+    cell_t* copy = block::clone(rule_stack, false, false);
+    cell_t args[5];
+    args[0] = words::word(event_words[e]);
+    logic::make_at(&args[1], r);
+    block::init_value(&args[2], TYPE_block, rnode, pos);
+    args[3] = input();
+    args[4] = *copy;
+    cell_t result;
+    bool returned = interpreter::call_back(&callback, &callback_word, args, 5, interpreter::callback::PARSE, &result);
+    if (!returned) throw stop_t{};
     stack::pop(1);
+    bool go_on = logic::truthy(&result);
     // A nested parse in the callback has cut the stacks back to ours.
     set_cells(rule_buffer(), rtop);
     set_cells(input_buffer(), itop);
@@ -1258,9 +1243,6 @@ void parse(cell_t* out, const cell_t* input, const cell_t* rules, bool case_, in
         e.callback = *callback;
         e.has_callback = true;
         e.mask = callback_mask(callback);
-        e.callback_locals = type_of(callback) == TYPE_function
-                                ? function::count_locals(function::spec_node(callback), 0, false)
-                                : 0;
     }
     cell_t rule_block = *rules;
     try {
