@@ -33,6 +33,11 @@ void open_container(state_t& s, int32_t kind, int32_t start, int32_t end) {
     int32_t m = innermost_marker(s);
     if (m >= 0 && is_point_kind(marker_kind(value_at(m)))) throw_error(s, start, end, TYPE_point2d);
     if (s.has_callback() && !fire_event(s, EV_OPEN, kind, nullptr, start, end)) return;
+    push_marker(s, kind, start);
+    s.start_state = S_START;
+}
+
+void push_marker(state_t& s, int32_t kind, int32_t start) {
     int32_t index = push_value(s);
     cell_t* marker = value_at(index);
     marker->data1 = static_cast<uint32_t>(index - s.level_head);
@@ -40,7 +45,6 @@ void open_container(state_t& s, int32_t kind, int32_t start, int32_t end) {
     marker->data3 = static_cast<uint32_t>(start);
     marker->header = (marker->header & ~HEADER_TYPE_MASK) | MARKER_TYPE;
     s.level_head = index + 1;
-    s.start_state = S_START;
 }
 
 void close_container(state_t& s, int32_t start, int32_t end, int32_t kind, bool silent) {
