@@ -11,6 +11,7 @@
 #include "datatypes/date.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
+#include "datatypes/money.h"
 #include "datatypes/none.h"
 #include "datatypes/op.h"
 #include "datatypes/pair.h"
@@ -242,6 +243,26 @@ void as_point3D(int32_t check, const int32_t* refinements) {
     cell_t* a = stack::arguments;
     point3d::make_at(a, coordinate(a), coordinate(a + 1), coordinate(a + 2));
     stack::keep();
+}
+
+// The amount as the arithmetic converts it: places past the fifth are
+// dropped, as 0.1 + 0.2 shows they must be for floats.
+void as_money(int32_t check, const int32_t* refinements) {
+    if (check) check_args(id::as_money, refinements);
+    cell_t* a = stack::arguments;
+    int32_t currency = money::find_currency(word::symbol_of(a));
+    if (currency < 1) {
+        cell_t w = *a;
+        fire(err::bad_denom, &w);
+    }
+    const cell_t* amount = a + 1;
+    cell_t m{};
+    if (type_of(amount) == TYPE_integer)
+        money::from_integer(&m, integer::get(amount));
+    else
+        money::from_float(&m, float_::get(amount), false);
+    money::set_currency(&m, currency);
+    stack::set_last_keep(&m);
 }
 
 // --- clock --------------------------------------------------------------------------------
