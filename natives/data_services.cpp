@@ -186,9 +186,9 @@ void checksum(int32_t check, const int32_t* refinements) {
         stack::keep();
         return;
     }
-    int32_t id = checksum::method_id(symbol);
+    int32_t digest_id = checksum::method_id(symbol);
     if (!with) {
-        set_digest(crypto::get_digest(bytes.data(), bytes.size(), id));
+        set_digest(crypto::get_digest(bytes.data(), bytes.size(), digest_id));
         return;
     }
     if (type_of(with) != TYPE_string && type_of(with) != TYPE_binary)
