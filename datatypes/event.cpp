@@ -1,7 +1,5 @@
 #include "datatypes/event.h"
 
-#include <cstring>
-
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/context.h"
