@@ -25,6 +25,7 @@
 #include "interpreter/action_entries.h"
 #include "interpreter/fast_ops.h"
 #include "interpreter/plan.h"
+#include "interpreter/trace.h"
 #include "lexer/lexer.h"
 #include "runtime/alloc.h"
 #include "runtime/collector.h"
@@ -141,8 +142,9 @@ inline const cell_t* peek_value(const cell_t* word) {
 [[gnu::cold]] cell_t call_word() {
     cell_t w;
     call_frame_t* f = stack::get_call();
-    word::make_raw(&w, TYPE_word, f ? f->context : 0,
-                   f ? static_cast<int32_t>(frame::symbol_of(f)) : 0, -1);
+    // A frame marked without a word (a callback's) is <anon>.
+    if (f == nullptr || frame::symbol_of(f) == 0) return anon_word;
+    word::make_raw(&w, TYPE_word, f->context, static_cast<int32_t>(frame::symbol_of(f)), -1);
     return w;
 }
 
@@ -196,8 +198,10 @@ int32_t fetch_one(uint32_t kind, const cell_t* code, int32_t pos, int32_t end, b
     cell_t* c = cell_at(code, pos);
     switch (kind) {
     case ARG_GET:
-        if (tracing) [[unlikely]]
+        if (tracing) [[unlikely]] {
             fire_event(event::FETCH, code, pos, nullptr, c);
+            c = cell_at(code, pos);  // the tracer may have moved the code
+        }
         stack::push(c);
         if (tracing) [[unlikely]]
             fire_event(event::PUSH, code, pos, nullptr, stack::top());
@@ -251,7 +255,7 @@ int32_t find_refinement(node_t cache, int32_t symbol) {
 // again. nullptr when the word there no longer holds an operator.
 [[gnu::cold, gnu::noinline]] const cell_t* traced_operator(const cell_t* code, int32_t pos,
                                                            int32_t* end, const cell_t** cells) {
-    fire_event(event::FETCH, code, pos, nullptr, peek_value(cell_at(code, pos)));
+    fire_event(event::FETCH, code, pos, nullptr, cell_at(code, pos));
     *cells = live_cells(code, end);
     if (pos >= *end || type_of(*cells + pos) != TYPE_word) return nullptr;
     const cell_t* v = peek_value(*cells + pos);
@@ -411,10 +415,27 @@ cell_t* run_in_place(const cell_t* code);
 // and library code meet, so a block whose origin matches the current mark
 // runs with no change; otherwise a cold wrapper sets the mark and puts the
 // caller's back however the block is left.
+// Library code is silent for a tracer: it runs with tracing off, and the
+// user blocks it evaluates run with the state of the user code that called
+// it.
 struct code_origin {
     uint32_t saved = stack::interpreted_mark;
-    explicit code_origin(bool library) { stack::interpreted_mark = library ? 0 : frame::INTERPRETED; }
-    ~code_origin() { stack::interpreted_mark = saved; }
+    bool saved_tracing = tracing;
+    bool saved_caller = library_caller_tracing;
+    explicit code_origin(bool library) {
+        stack::interpreted_mark = library ? 0 : frame::INTERPRETED;
+        if (library) {
+            library_caller_tracing = tracing;
+            tracing = false;
+        } else {
+            tracing = tracing || library_caller_tracing;
+        }
+    }
+    ~code_origin() {
+        stack::interpreted_mark = saved;
+        tracing = saved_tracing;
+        library_caller_tracing = saved_caller;
+    }
     code_origin(const code_origin&) = delete;
     code_origin& operator=(const code_origin&) = delete;
 };
@@ -619,8 +640,16 @@ int32_t eval_expression(const cell_t* code, int32_t pos, int32_t end, bool no_in
                         bool as_value) {
     check_native_stack();
     cell_t* c = cell_at(code, pos);
-    if (tracing) [[unlikely]]
+    if (tracing) [[unlikely]] {
         fire_event(event::FETCH, code, pos, nullptr, c);
+        // The tracer may have moved the code, or cut it short: then the
+        // expression is gone and gives unset.
+        if (pos >= live_end(code, end)) [[unlikely]] {
+            emit(&unset_value, push);
+            return pos + 1;
+        }
+        c = cell_at(code, pos);
+    }
     switch (type_of(c)) {
     case TYPE_word: {
         const cell_t* v = _context::get(c);
@@ -1230,8 +1259,10 @@ int32_t eval_code(const cell_t* callee, const cell_t* code, int32_t pos, int32_t
         cell_t* wc = cell_at(code, word_pos);
         if (type_of(wc) == TYPE_word) w = wc;
     }
+    // The call's word, kept for its return event: w points into code that
+    // may move.
+    cell_t name = *w;
     if (tracing) [[unlikely]] {
-        cell_t name = *w;
         if (infix) stack::top_slot++;
         fire_event(event::OPEN, code, pos, nullptr, &name);
         if (infix) stack::top_slot--;
@@ -1257,10 +1288,8 @@ int32_t eval_code(const cell_t* callee, const cell_t* code, int32_t pos, int32_t
     }
 
     cell_t* target = finish_call(slot, push);
-    if (tracing) [[unlikely]] {
-        cell_t name = call_word();
+    if (tracing) [[unlikely]]
         fire_event(event::RETURN, code, pos, &name, target);
-    }
     return pos;
 }
 
@@ -1470,9 +1499,26 @@ void call_function(const cell_t* fn, const cell_t* word, uint32_t callback_kind)
         *values = stack::index_of(stack::arguments);
     }
     bool saved_tracing = tracing;
+    bool saved_caller = library_caller_tracing;
     const cell_t* code_cell = function::more(fn, function::MORE_CODE);
     try {
-        if (tracing && callback_kind != 0 && !(callback_bits & callback_kind)) tracing = false;
+        // A callback is traced only when its kind is switched on, and then
+        // shows its call and return.
+        bool traced_callback = false;
+        if (callback_kind != callback::NONE && tracing_anywhere()) [[unlikely]] {
+            if (callback_traced_q(callback_kind)) {
+                traced_callback = tracing;
+            } else {
+                tracing = false;
+                library_caller_tracing = false;
+            }
+        }
+        cell_t name;
+        if (tracing) [[unlikely]] {
+            name = word != nullptr ? *word : call_word();
+            word = &name;
+            if (traced_callback) fire_call(word, fn);
+        }
         if (type_of(code_cell) == TYPE_integer && integer::get(code_cell) != 0) [[unlikely]] {
             routine::entry_t entry = routine::entry_at(integer::get(code_cell));
             if (entry == nullptr) fire(err::not_done);
@@ -1481,11 +1527,20 @@ void call_function(const cell_t* fn, const cell_t* word, uint32_t callback_kind)
             stack::set_exit_target(1);
             if (fn->header & (function::FLAG_NO_TRACE | function::FLAG_TRACE)) [[unlikely]] {
                 if (fn->header & function::FLAG_NO_TRACE) tracing = false;
-                if ((fn->header & function::FLAG_TRACE) && type_of(tracer) != TYPE_unset)
+                if ((fn->header & function::FLAG_TRACE) && tracer_installed && !tracer_running) {
                     tracing = true;
+                    if (word == nullptr) {
+                        name = call_word();
+                        word = &name;
+                    }
+                }
             }
             cell_t body = *function::more(fn, function::MORE_BODY);
-            if (tracing) [[unlikely]]
+            // A library function's body is compiled code: no prolog or
+            // epilog, and nothing from inside it.
+            bool body_traced = tracing && !top_level::library_q(
+                series::block_kind_q(type_of(&body)) ? body.data2 : 0);
+            if (body_traced) [[unlikely]]
                 fire_event(event::PROLOG, &body, -1, word, fn);
             if (series::block_kind_q(type_of(&body))) [[likely]] {
                 eval(&body, true);
@@ -1493,19 +1548,23 @@ void call_function(const cell_t* fn, const cell_t* word, uint32_t callback_kind)
                 stack::set_last_keep(&unset_value);
             }
             if (!exits::pending) [[likely]] {
-                if (tracing) [[unlikely]]
+                if (body_traced && tracing) [[unlikely]]
                     fire_event(event::EPILOG, &body, -1, word, fn);
                 stack::set_exit_target(0);
             }
         }
+        if (traced_callback && !exits::pending && tracing) [[unlikely]]
+            fire_return(word, stack::arguments);
     } catch (...) {
         if (is_function) *stack::values_word(ctx) = saved;
         tracing = saved_tracing;
+        library_caller_tracing = saved_caller;
         throw;
     }
     // Through the node: the context may have been given a new buffer.
     if (is_function) *stack::values_word(ctx) = saved;
     tracing = saved_tracing;
+    library_caller_tracing = saved_caller;
     if (exits::pending == exits::THROW_RETURN || exits::pending == exits::THROW_EXIT) {
         exits::take();
         stack::set_exit_target(0);

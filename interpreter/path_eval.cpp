@@ -144,7 +144,7 @@ void store_back(const cell_t* parent, origin from, int32_t at, const cell_t* gpa
 
     cell_t first = *block::rs_abs_at(&p, head);
     if (tracing) [[unlikely]]
-        fire_event(event::FETCH, &p, head, &first, nullptr);
+        fire_event(event::FETCH, &p, head, nullptr, &first);
     if (type_of(&first) != TYPE_word) fire(err::word_first, &p);
     const cell_t* v = _context::get(&first);
     uint8_t vt = type_of(v);
@@ -158,8 +158,11 @@ void store_back(const cell_t* parent, origin from, int32_t at, const cell_t* gpa
             fire_event(event::EXIT, &p, n, nullptr, push ? stack::top() : stack::arguments);
         return pos;
     }
-    if (tracing) [[unlikely]]
-        fire_event(event::PUSH, &p, head, &first, v);
+    if (tracing) [[unlikely]] {
+        fire_event(event::PUSH, &p, head, nullptr, v);
+        // The tracer may have moved the context's values.
+        v = _context::get(&first);
+    }
 
     // In set mode the value to store is the first argument of the set-path's frame.
     cell_t* value = set ? stack::arguments : nullptr;
@@ -187,7 +190,7 @@ void store_back(const cell_t* parent, origin from, int32_t at, const cell_t* gpa
     for (int32_t k = head + 1; k < n; k++) {
         cell_t element = *block::rs_abs_at(&p, k);
         if (tracing) [[unlikely]]
-            fire_event(event::FETCH, &p, k, &element, nullptr);
+            fire_event(event::FETCH, &p, k, nullptr, &element);
         uint8_t et = type_of(&element);
         if (et == TYPE_get_word) {
             element = *_context::get(&element);
@@ -215,7 +218,7 @@ void store_back(const cell_t* parent, origin from, int32_t at, const cell_t* gpa
             n = block::abs_length(&p);
         }
         if (tracing) [[unlikely]]
-            fire_event(event::PUSH, &p, k, &element, parent);
+            fire_event(event::PUSH, &p, k, nullptr, &element);
         if (type_of(&element) == TYPE_unset) fire(err::invalid_path, &p, &element);
         uint8_t pt = type_of(parent);
         if (type_action_table[(pt << 8) + ACT_eval_path - 1] == nullptr)
