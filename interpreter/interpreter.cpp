@@ -126,7 +126,7 @@ inline void check_native_stack() {
 // The value of a word for the infix lookahead: nullptr when the word is
 // unbound or its context has no values now (a function's words outside its
 // call), where a plain read would raise.
-inline const cell_t* peek_value(const cell_t* word) {
+[[gnu::always_inline]] inline const cell_t* peek_value(const cell_t* word) {
     int32_t index = static_cast<int32_t>(word->data3);
     node_t ctx = word->data1;
     if (index < 0 || ctx == 0) return nullptr;
@@ -135,6 +135,17 @@ inline const cell_t* peek_value(const cell_t* word) {
     if (c->data2 == 0) return nullptr;
     return stack::cell_at(c->data2) + index;
 }
+
+// The types eval_expression passes through unchanged (its default case).
+constexpr uint64_t NOT_INERT =
+    (uint64_t{1} << TYPE_word) | (uint64_t{1} << TYPE_set_word) | (uint64_t{1} << TYPE_paren) |
+    (uint64_t{1} << TYPE_lit_word) | (uint64_t{1} << TYPE_get_word) | (uint64_t{1} << TYPE_issue) |
+    (uint64_t{1} << TYPE_native) | (uint64_t{1} << TYPE_action) | (uint64_t{1} << TYPE_function) |
+    (uint64_t{1} << TYPE_routine) | (uint64_t{1} << TYPE_op) | (uint64_t{1} << TYPE_path) |
+    (uint64_t{1} << TYPE_lit_path) | (uint64_t{1} << TYPE_set_path) |
+    (uint64_t{1} << TYPE_get_path);
+static_assert(TYPE_COUNT <= 64, "the inert mask has one bit per type");
+inline bool inert_q(uint8_t t) { return t < 64 && !((NOT_INERT >> t) & 1); }
 
 // --- error reports (cold) ----------------------------------------------------------
 
@@ -265,6 +276,27 @@ int32_t find_refinement(node_t cache, int32_t symbol) {
 int32_t call_infix(cell_t* slot, const cell_t* word, uint32_t plan, const cell_t* code, int32_t pos,
                    int32_t end, bool push);
 
+// The operator w (its fast-path code f) on the last pushed cell and the
+// operand after w, through its routine, when that operand needs no
+// evaluation: right is the cell itself, or the value of the word there.
+// False when the operand must be evaluated: the call then takes the usual
+// way.
+[[gnu::noinline, gnu::cold]] bool fast_routine(fast_op f, const cell_t* op, const cell_t* w,
+                                               const cell_t* right) {
+    // The routines call what start-up defined (a runtime made without the
+    // library has none of it).
+    if (start_up_value(op::wrapped_type(op), op->data1) == nullptr) return false;
+    if (type_of(w + 1) == TYPE_word) {
+        uint8_t rt = type_of(right);
+        if (callable_q(rt) || rt == TYPE_unset || rt == TYPE_op) return false;
+    } else if (!inert_q(type_of(right))) {
+        return false;
+    }
+    if (fast_math_q(f)) actions::math_op_top(actions::routine_code(f), w, right);
+    else actions::compare_op_top(actions::routine_code(f), w, right);
+    return true;
+}
+
 // The infix lookahead after an expression whose value is the last pushed
 // cell. Returns the position after the last operator's right operand.
 [[gnu::always_inline]] inline int32_t infix_loop(const cell_t* code, int32_t pos, int32_t end,
@@ -285,16 +317,26 @@ int32_t call_infix(cell_t* slot, const cell_t* word, uint32_t plan, const cell_t
         }
 
         cell_t* left = stack::top_slot - 1;
-        // Both operands integers: no frame, no call.
-        if (!tracing && type_of(left) == TYPE_integer && pos + 1 < end) {
+        // An arithmetic or comparison operator whose right operand needs no
+        // evaluation (a value standing for itself, or a word holding a
+        // plain value): the fast-path routine, inline here for integers and
+        // floats; the routine makes the call itself for the other cases.
+        if (!tracing && pos + 1 < end) {
             fast_op f = fast_op_of(v);
             if (f != FAST_NONE) {
                 const cell_t* right = w + 1;
                 if (type_of(right) == TYPE_word) right = peek_value(right);
-                if (right != nullptr && type_of(right) == TYPE_integer &&
-                    fast_compute(f, left, integer::get(right))) {
-                    pos += 2;
-                    continue;
+                if (right != nullptr) [[likely]] {
+                    if (fast_compute(f, left, right)) [[likely]] {
+                        pos += 2;
+                        continue;
+                    }
+                    if (!callable_q(type_of(right)) && fast_routine(f, v, w, right)) {
+                        // The routine's call may have moved the code.
+                        cells = live_cells(code, &end);
+                        pos += 2;
+                        continue;
+                    }
                 }
             }
         }
@@ -828,17 +870,6 @@ int32_t eval_expression(const cell_t* code, int32_t pos, int32_t end, bool no_in
 
 namespace {
 
-// The types eval_expression passes through unchanged (its default case).
-constexpr uint64_t NOT_INERT =
-    (uint64_t{1} << TYPE_word) | (uint64_t{1} << TYPE_set_word) | (uint64_t{1} << TYPE_paren) |
-    (uint64_t{1} << TYPE_lit_word) | (uint64_t{1} << TYPE_get_word) | (uint64_t{1} << TYPE_issue) |
-    (uint64_t{1} << TYPE_native) | (uint64_t{1} << TYPE_action) | (uint64_t{1} << TYPE_function) |
-    (uint64_t{1} << TYPE_routine) | (uint64_t{1} << TYPE_op) | (uint64_t{1} << TYPE_path) |
-    (uint64_t{1} << TYPE_lit_path) | (uint64_t{1} << TYPE_set_path) |
-    (uint64_t{1} << TYPE_get_path);
-static_assert(TYPE_COUNT <= 64, "the inert mask has one bit per type");
-inline bool inert_q(uint8_t t) { return t < 64 && !((NOT_INERT >> t) & 1); }
-
 // Runs a native's or action's entry on the arguments in place.
 inline void run_entry(uint8_t t, const cell_t* callee, const int32_t* refs) {
     uint32_t index = callee->data1;
@@ -933,12 +964,10 @@ cell_t* run_in_place(const cell_t* code) {
     }
     if (n == 2) {
         cell_t* a = stack::arguments;
-        if (type_of(a) == TYPE_integer && type_of(a + 1) == TYPE_integer) {
-            fast_op f = fast_op_of(t, callee->data1);
-            if (f != FAST_NONE && fast_compute(f, a, integer::get(a + 1))) {
-                stack::top_slot = a + 1;
-                return;
-            }
+        fast_op f = fast_op_of(t, callee->data1);
+        if (f != FAST_NONE && fast_compute(f, a, a + 1)) {
+            stack::top_slot = a + 1;
+            return;
         }
     }
     run_entry(t, callee, no_refinements);
@@ -1613,6 +1642,13 @@ bool call_back(const cell_t* callee, const cell_t* frame_word, cell_t* args, int
     stack::unwind_func();
     stack::top_slot = saved_top;
     return true;
+}
+
+void run_checked(const cell_t* slot, int32_t n) {
+    node_t cache = arguments_cache(slot)->data2;
+    for (int32_t i = 0; i < n; i++)
+        check_arg(slot, i, alloc::buffer(cache)->head_cell() + i, stack::arguments + i);
+    run_entry(type_of(slot), slot, no_refinements);
 }
 
 void call_routine(const cell_t* r) {

@@ -8,9 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include "console/launch.h"
+#include "interpreter/interpreter.h"
 #include "runtime/fire.h"
 #include "runtime/runtime.h"
 #include "runtime/stack.h"
+#include "runtime/top_level.h"
 
 namespace zuv::testing {
 
@@ -39,6 +42,22 @@ protected:
     void SetUp() override {
         stack::arguments = stack::top_slot = stack::bottom;
         stack::ctop = stack::cbottom;
+    }
+};
+
+// The runtime with the library loaded, as scripts see it: its routines,
+// the boot code and the start-up caches of the natives and actions.
+class LibraryRuntime : public Runtime {
+protected:
+    static void SetUpTestSuite() {
+        Runtime::SetUpTestSuite();
+        static const bool library = [] {
+            console::define_routines();
+            top_level::run();
+            interpreter::prepare_caches();
+            return true;
+        }();
+        (void)library;
     }
 };
 
