@@ -113,7 +113,9 @@ TEST_F(FastOps, MathVariantsGiveWhatTheActionGives) {
             std::string expected = evaluated(std::string(o.action) + " " + p[0] + " " + p[1]);
             SCOPED_TRACE(std::string(o.action) + " " + p[0] + " " + p[1]);
             cell_t left = value_of(p[0]);
+            collector::root_cell keep_left(&left);
             cell_t right = value_of(p[1]);
+            collector::root_cell keep_right(&right);
             EXPECT_EQ(outcome([&] { return *actions::math_op(o.op, &word, &left, &right); }),
                       expected);
             EXPECT_EQ(outcome([&] {
@@ -143,7 +145,9 @@ TEST_F(FastOps, CompareVariantsGiveWhatTheNativeGives) {
             std::string expected = evaluated(std::string(natives[op]) + " " + p[0] + " " + p[1]);
             SCOPED_TRACE(std::string(natives[op]) + " " + p[0] + " " + p[1]);
             cell_t left = value_of(p[0]);
+            collector::root_cell keep_left(&left);
             cell_t right = value_of(p[1]);
+            collector::root_cell keep_right(&right);
             auto as_logic = [](bool b) {
                 cell_t c;
                 logic::make_at(&c, b);
@@ -209,6 +213,7 @@ TEST_F(FastOps, NavigationAtTheEndsGivesWhatTheActionGives) {
             SCOPED_TRACE(text);
             std::string expected = evaluated(text);
             cell_t v = value_of(s);
+            collector::root_cell keep(&v);
             EXPECT_EQ(outcome([&] { return *actions::series_nav(code, &word, &v); }), expected);
         }
     }
@@ -224,6 +229,7 @@ TEST_F(FastOps, PicksGiveWhatPathEvaluationGives) {
             SCOPED_TRACE(text);
             std::string expected = evaluated(text);
             cell_t value = value_of(v);
+            collector::root_cell keep(&value);
             EXPECT_EQ(outcome([&] { return *actions::path_pick(&word, &value, i); }), expected);
         }
     }
