@@ -1530,10 +1530,11 @@ void call_function(const cell_t* fn, const cell_t* word, uint32_t callback_kind)
     bool saved_tracing = tracing;
     bool saved_caller = library_caller_tracing;
     const cell_t* code_cell = function::more(fn, function::MORE_CODE);
+    // A callback is traced only when its kind is switched on, and then shows
+    // its call and return.
+    bool traced_callback = false;
+    cell_t name;
     try {
-        // A callback is traced only when its kind is switched on, and then
-        // shows its call and return.
-        bool traced_callback = false;
         if (callback_kind != callback::NONE && tracing_anywhere()) [[unlikely]] {
             if (callback_traced_q(callback_kind)) {
                 traced_callback = tracing;
@@ -1542,7 +1543,6 @@ void call_function(const cell_t* fn, const cell_t* word, uint32_t callback_kind)
                 library_caller_tracing = false;
             }
         }
-        cell_t name;
         if (tracing) [[unlikely]] {
             name = word != nullptr ? *word : call_word();
             word = &name;
@@ -1582,8 +1582,6 @@ void call_function(const cell_t* fn, const cell_t* word, uint32_t callback_kind)
                 stack::set_exit_target(0);
             }
         }
-        if (traced_callback && !exits::pending && tracing) [[unlikely]]
-            fire_return(word, stack::arguments);
     } catch (...) {
         if (is_function) *stack::values_word(ctx) = saved;
         tracing = saved_tracing;
@@ -1599,6 +1597,8 @@ void call_function(const cell_t* fn, const cell_t* word, uint32_t callback_kind)
         stack::set_exit_target(0);
         stack::keep();
     }
+    if (traced_callback && !exits::pending && tracing) [[unlikely]]
+        fire_return(word, stack::arguments);
 }
 
 bool call_back(const cell_t* callee, const cell_t* frame_word, cell_t* args, int32_t count, uint32_t kind,
