@@ -104,8 +104,16 @@ void fire_traced(uint32_t ev, const cell_t* code, int32_t pos, const cell_t* ref
     else args[4].header = TYPE_none;
     pair::make_at(&args[5], base_depth, top_depth);
 
+    // The frame belongs to the object the tracer is a method of, else to
+    // the global context.
+    node_t owner = _context::global_node;
+    if (type_of(tracer) == TYPE_function) {
+        const cell_t* o = function::more(tracer, function::MORE_OWNER);
+        if (type_of(o) == TYPE_integer && integer::get(o) != 0)
+            owner = static_cast<node_t>(integer::get(o));
+    }
     cell_t frame_word;
-    word::make_raw(&frame_word, TYPE_word, 0, callback_symbol, -1);
+    word::make_raw(&frame_word, TYPE_word, owner, callback_symbol, -1);
     // The tracer's code moves the position that errors report as near.
     cell_t saved_position = *position;
     bool saved_tracing = tracing;
