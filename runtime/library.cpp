@@ -6,6 +6,7 @@
 #include <array>
 #include <utility>
 
+#include "codecs/zuvbin.h"
 #include "datatypes/action.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -440,6 +441,8 @@ const routine_def_t internal_defs[] = {
     {"__gc-nodes-cycles", R"~(return: [integer!])~", "[collector/node-cycles]", gc_nodes_cycles, TYPE_integer},
     {"__command-line", R"~("Returns the raw command line" return: [string!])~", "[platform/command-line]", command_line, -1},
     {"__set-float-flag", R"~(word [word!] value)~", "[float/set-flag word value]", set_float_flag, -1},
+    {"__zuvbin-encode*", R"~(data [any-type!] compact? [logic!] return: [binary!])~", "[either compact? [zuvbin/encode-cp data] [zuvbin/encode data]]", zuvbin::encode_star_routine, -1},
+    {"__zuvbin-decode", R"~(payload [any-type!])~", "[zuvbin/decode payload]", zuvbin::decode_routine, -1},
 };
 // clang-format on
 
