@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 #include "codecs/zstd.h"
 #include "codecs/zuvbin.h"
@@ -68,6 +69,8 @@ private:
     const uint8_t* offsets_ = nullptr;
     const uint8_t* names_ = nullptr;
     std::vector<int32_t> symbol_ids_;
+    // Codec mode: each class id of the stream gets one new class id.
+    std::unordered_map<int32_t, int32_t> classes_;
     int32_t depth_ = 0;
 
     // --- bytes ---
@@ -303,7 +306,6 @@ void reader::read_record(node_t into, int32_t slot) {
                     sh == shape::binary || sh == shape::bitset || sh == shape::object ||
                     sh == shape::function || sh == shape::word || sh == shape::error;
     if (shared && !sharable) fault(tag_at);
-    if (!compact_ && !codec_ && sh == shape::word) form = false;  // boot form: read below
 
     int32_t idx = place(into, slot);
     cell_t v{TYPE_unset, 0, 0, 0};
@@ -666,7 +668,10 @@ void reader::read_object(node_t into, int32_t idx, bool form, bool shared, const
     cell_t obj;
     {
         collector::root_node keep(ctx);
-        if (codec_) class_id = object::new_class_id();
+        if (codec_) {
+            auto it = classes_.find(class_id);
+            class_id = it != classes_.end() ? it->second : classes_[class_id] = object::new_class_id();
+        }
         object::init_value(&obj, TYPE_object, ctx, class_id, 0);
         if (as_word) {
             cell_t w = *as_word;
