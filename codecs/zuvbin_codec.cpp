@@ -10,7 +10,7 @@
 #include "datatypes/block.h"
 #include "datatypes/error.h"
 #include "datatypes/logic.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "runtime/collector.h"
 #include "runtime/fire.h"
 #include "runtime/lowrt.h"

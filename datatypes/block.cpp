@@ -10,10 +10,12 @@
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/vector.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
+#include "lexer/lexer.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/fire.h"
@@ -538,8 +540,10 @@ cell_t* make(cell_t*, cell_t* spec, int32_t type) {
         stack::pop(1);
     } else if (t == TYPE_object || t == TYPE_map) {
         r = *actions::reflect(&sp, static_cast<int32_t>(words::symbol_of(words::id::body)));
+    } else if (t == TYPE_vector) {
+        vector::to_block(&sp, stack::arguments);
+        r = *stack::arguments;
     } else {
-        // needs vector: a block of the vector's values
         cell_t dt = datatype_cell(type);
         fire(err::bad_make_arg, &dt, spec);
     }
@@ -561,9 +565,13 @@ cell_t* to(cell_t* proto, cell_t* spec, int32_t type) {
     } else if (t == TYPE_typeset) {
         typeset::to_block(&sp, stack::arguments);
         r = *stack::arguments;
-    } else if (t == TYPE_string || t == TYPE_vector) {
-        // needs lexer (a string is scanned into values) and vector
-        fire(err::not_done);
+    } else if (t == TYPE_vector) {
+        vector::to_block(&sp, stack::arguments);
+        r = *stack::arguments;
+    } else if (t == TYPE_string) {
+        r.header = TYPE_unset;
+        collector::root_cell keep(&r);
+        lexer::scan_string(&r, &sp, -1, false, true, true, false, nullptr, nullptr, nullptr);
     } else {
         r = *push_only_star(1);
         rs_append(&r, &sp);

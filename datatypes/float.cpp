@@ -9,10 +9,12 @@
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
+#include "datatypes/money.h"
+#include "datatypes/vector.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "interpreter/random.h"
+#include "runtime/random.h"
 #include "runtime/alloc.h"
 #include "runtime/dtoa.h"
 #include "runtime/fire.h"
@@ -259,10 +261,15 @@ void do_math(int32_t code) {
         }
         integer::run_type_math(t2, code, value1);
         return;
-    default:
-        // tuple!, money! and vector! take a float operand through their own
-        // arithmetic once those modules exist.
-        integer::fire_invalid_type(value2);
+    case TYPE_money:
+        if (t1 == TYPE_time || code > math_op::REMAINDER) integer::fire_invalid_type(value2);
+        money::do_math(code);
+        return;
+    case TYPE_vector:
+        if (t1 == TYPE_time) integer::fire_invalid_type(value2);
+        vector::do_math(code);
+        return;
+    default: integer::fire_invalid_type(value2);
     }
 
     double left = number_of(value1);
@@ -359,9 +366,8 @@ cell_t* make(cell_t* proto, cell_t* spec, int32_t type) {
         d = number_of(items) * std::pow(10.0, std::trunc(number_of(items + 1)));
         break;
     }
-    default:
-        // money! converts through its own module once it exists.
-        integer::fire_bad_to_arg(type, spec);
+    case TYPE_money: d = money::to_float(spec); break;
+    default: integer::fire_bad_to_arg(type, spec);
     }
     proto->header = static_cast<uint32_t>(type);
     cell::put_float(proto, d);
@@ -400,9 +406,12 @@ int32_t compare(cell_t* value1, cell_t* value2, int32_t op) {
     case TYPE_float_:
     case TYPE_percent:
     case TYPE_time: b = number_of(value2); break;
-    default:
-        // money! compares through money's own comparison once it exists.
-        return -2;
+    case TYPE_money: {
+        if (type_of(value1) != TYPE_float_) return -2;
+        int32_t r = money::compare(value2, value1, op);
+        return r == -2 ? -2 : -r;
+    }
+    default: return -2;
     }
     switch (op) {
     case 0:

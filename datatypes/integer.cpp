@@ -7,11 +7,13 @@
 #include "datatypes/datatype.h"
 #include "datatypes/date.h"
 #include "datatypes/float.h"
+#include "datatypes/money.h"
+#include "datatypes/vector.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "interpreter/random.h"
+#include "runtime/random.h"
 #include "runtime/alloc.h"
 #include "runtime/fire.h"
 #include "runtime/lowrt.h"
@@ -232,11 +234,10 @@ void do_math(int32_t code) {
         run_type_math(TYPE_date, code, value1);
         return;
     case TYPE_money:
-    case TYPE_vector:
-        // Their arithmetic takes an integer first operand as it stands; it
-        // arrives with those modules (money::do_math, vector's scalar
-        // arithmetic).
-        fire_invalid_type(value2);
+        if (code > math_op::REMAINDER) fire_invalid_type(value2);
+        money::do_math(code);
+        return;
+    case TYPE_vector: vector::do_math(code); return;
     default: fire_invalid_type(value2);
     }
 }
@@ -325,9 +326,8 @@ cell_t* to(cell_t* proto, cell_t* spec, int32_t) {
         break;
     }
     case TYPE_date: v = date::to_epoch(spec); break;
-    default:
-        // money! converts through its own module once it exists.
-        fire_bad_to_arg(TYPE_integer, spec);
+    case TYPE_money: v = money::to_integer(spec); break;
+    default: fire_bad_to_arg(TYPE_integer, spec);
     }
     proto->header = TYPE_integer;
     proto->data2 = static_cast<uint32_t>(v);
@@ -383,9 +383,11 @@ int32_t compare(cell_t* value1, cell_t* value2, int32_t op) {
         float_::make_at(&as_float, static_cast<double>(get(value1)));
         return float_::compare(&as_float, value2, op);
     }
-    default:
-        // money! compares through money's own comparison once it exists.
-        return -2;
+    case TYPE_money: {
+        int32_t r = money::compare(value2, value1, op);
+        return r == -2 ? -2 : -r;
+    }
+    default: return -2;
     }
 }
 

@@ -28,6 +28,7 @@
 #include "datatypes/lit_word.h"
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
+#include "datatypes/money.h"
 #include "datatypes/native.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
@@ -53,6 +54,7 @@
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/url.h"
+#include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "runtime/lowrt.h"
 #include "runtime/platform/platform.h"
@@ -116,7 +118,7 @@ const order_entry_t order[] = {
     {TYPE_float_,     0,              float_::init},
     {TYPE_typeset,    0,              typeset::init},
     {TYPE_error,      TYPE_object,    error::init},
-    {TYPE_vector,     TYPE_string,    nullptr},
+    {TYPE_vector,     TYPE_string,    vector::init},
     {TYPE_map,        0,              map::init},
     {TYPE_hash,       TYPE_block,     hash_type::init},
     {TYPE_pair,       0,              pair::init},
@@ -128,7 +130,7 @@ const order_entry_t order[] = {
     {TYPE_handle,     TYPE_integer,   handle::init},
     {TYPE_date,       0,              date::init},
     {TYPE_port,       TYPE_object,    port::init},
-    {TYPE_money,      0,              nullptr},
+    {TYPE_money,      0,              money::init},
     {TYPE_ref,        TYPE_string,    ref::init},
     {TYPE_point2d,    0,              point2d::init},
     {TYPE_point3d,    0,              point3d::init},

@@ -9,9 +9,10 @@
 #include "datatypes/hash_type.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
+#include "datatypes/vector.h"
 #include "datatypes/symbol.h"
-#include "interpreter/actions.h"
-#include "interpreter/random.h"
+#include "datatypes/actions.h"
+#include "runtime/random.h"
 #include "runtime/collector.h"
 #include "runtime/fire.h"
 #include "runtime/hash.h"
@@ -120,8 +121,7 @@ cell_t* element_at(cell_t* v, int32_t i, cell_t* out) {
         set_integer(out, *unit_at(s, i));
         return out;
     }
-    // needs vector: element values by the vector's element type
-    if (t == TYPE_vector) fire(err::not_done);
+    if (t == TYPE_vector) return vector::get_value(unit_at(s, i), vector::element_type(v), s->unit(), out);
     *out = cell_t{TYPE_char_, 0, string::get_char(unit_at(s, i), s->unit()), 0};
     return out;
 }
@@ -193,7 +193,8 @@ cell_t* poke(cell_t* v, int32_t n, cell_t* index_cell, cell_t* value) {
     } else if (t == TYPE_binary) {
         binary::set_value(unit_at(s, at), value);
     } else if (t == TYPE_vector) {
-        fire(err::not_done);  // needs vector: storing in the element's width
+        if (type_of(value) != vector::element_type(&self)) fire(err::invalid_arg, value);
+        vector::set_value(unit_at(s, at), s->unit(), value);
     } else {
         if (type_of(value) != TYPE_char_) fire(err::invalid_arg, value);
         string::overwrite_char(s, at, value->data2);

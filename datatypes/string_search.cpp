@@ -15,7 +15,8 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "interpreter/actions.h"
+#include "datatypes/vector.h"
+#include "datatypes/actions.h"
 #include "runtime/case_folding.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
@@ -56,6 +57,8 @@ enum class what : uint8_t { one_char, charset, pattern };
 
 struct needle_t {
     what kind;
+    bool raw;  // a vector's: elements compared by their stored bytes
+    uint8_t bytes[8];  // raw one_char: the element as stored
     uint32_t c;  // one_char: the (folded) code point or byte
     cell_t value;  // charset: the bitset; pattern: the text
     int32_t length;  // pattern: characters from its head
@@ -67,6 +70,23 @@ needle_t make_needle(const cell_t* series, cell_t* v, bool folding, int32_t* pus
     needle_t n{};
     uint8_t st = type_of(series), vt = type_of(v);
     bool bytes = st == TYPE_binary;
+    if (st == TYPE_vector) {
+        // Elements match exactly: a value of the element type, or a run of
+        // elements of a vector of the same type and size.
+        n.raw = true;
+        if (vt == vector::element_type(series)) {
+            n.kind = what::one_char;
+            vector::set_value(n.bytes, vector::element_size(series), v);
+            return n;
+        }
+        if (vt != TYPE_vector || vector::element_type(v) != vector::element_type(series) ||
+            vector::element_size(v) != vector::element_size(series))
+            fire(err::invalid_arg, v);
+        n.kind = what::pattern;
+        n.value = *v;
+        n.length = vector::rs_length_q(v);
+        return n;
+    }
     if (vt == TYPE_char_) {
         n.kind = what::one_char;
         n.c = fold(v->data2, folding);
@@ -105,6 +125,12 @@ needle_t make_needle(const cell_t* series, cell_t* v, bool folding, int32_t* pus
 }
 
 bool matches_at(series_buffer_t* s, int32_t pos, const needle_t& n, bool folding) {
+    if (n.raw) {
+        uint32_t unit = s->unit();
+        const uint8_t* at = s->head_ptr() + static_cast<size_t>(pos) * unit;
+        if (n.kind == what::one_char) return std::memcmp(at, n.bytes, unit) == 0;
+        return std::memcmp(at, vector::rs_at(&n.value, 0), static_cast<size_t>(n.length) * unit) == 0;
+    }
     uint32_t c = char_at(s, pos);
     switch (n.kind) {
     case what::one_char: return fold(c, folding) == n.c;
@@ -116,6 +142,28 @@ bool matches_at(series_buffer_t* s, int32_t pos, const needle_t& n, bool folding
             if (fold(char_at(s, pos + i), folding) != fold(char_at(p, ph + i), folding)) return false;
         return true;
     }
+    }
+}
+
+// The first match of a pattern at or after from that ends by end, or -1.
+// Positions whose first character differs are passed over in a loop made
+// for the unit, which is most of the time a search spends.
+template <uint32_t UNIT>
+int32_t scan_pattern(series_buffer_t* s, int32_t from, int32_t end, const needle_t& n, bool folding) {
+    uint32_t first = fold(char_at(buffer_of(&n.value), static_cast<int32_t>(n.value.data1)), folding);
+    const uint8_t* base = s->head_ptr();
+    for (int32_t pos = from, last = end - n.length; pos <= last; pos++) {
+        uint32_t c = get_char(base + static_cast<size_t>(pos) * UNIT, UNIT);
+        if ((c == first || (folding && fold(c, true) == first)) && matches_at(s, pos, n, folding)) return pos;
+    }
+    return -1;
+}
+
+int32_t scan_pattern(series_buffer_t* s, int32_t from, int32_t end, const needle_t& n, bool folding) {
+    switch (s->unit()) {
+    case 1: return scan_pattern<1>(s, from, end, n, folding);
+    case 2: return scan_pattern<2>(s, from, end, n, folding);
+    default: return scan_pattern<4>(s, from, end, n, folding);
     }
 }
 
@@ -163,13 +211,17 @@ found_t search(cell_t* series, cell_t* value, cell_t* part, bool case_, bool sam
         // An empty pattern finds nothing, as an empty block does.
     } else if (!last && !reverse) {
         int32_t end = count < 0 ? total : static_cast<int32_t>(std::min<int64_t>(int64_t{head} + count, total));
-        for (int64_t at = head; at + span <= end; at += step) {
-            auto pos = static_cast<int32_t>(at);
-            if (matches_at(s, pos, n, folding)) {
-                result.pos = pos;
-                break;
+        if (n.kind == what::pattern && step == 1 && !match) {
+            result.pos = scan_pattern(s, head, end, n, folding);
+        } else {
+            for (int64_t at = head; at + span <= end; at += step) {
+                auto pos = static_cast<int32_t>(at);
+                if (matches_at(s, pos, n, folding)) {
+                    result.pos = pos;
+                    break;
+                }
+                if (match) break;
             }
-            if (match) break;
         }
     } else if (!(reverse && match)) {
         result.backward = true;
@@ -234,6 +286,7 @@ constexpr uint32_t SORT_REVERSE = 1, SORT_ALL = 2;
 
 struct char_order_t {
     uint32_t unit;
+    uint8_t element;  // a vector's element type: its elements compare as numbers
     bool folding;
     uint32_t flags;  // reverse, all
     int32_t offset;  // the character compared (without all)
@@ -252,6 +305,12 @@ int32_t chars_compare(const void* a, const void* b, uintptr_t user, uintptr_t) {
     int32_t first = (o->flags & SORT_ALL) ? 0 : o->offset;
     int32_t last = (o->flags & SORT_ALL) ? o->length : o->offset + 1;
     for (int32_t i = first; i < last; i++) {
+        if (o->element) {
+            int32_t r = vector::compare_elements(p + static_cast<size_t>(i) * o->unit,
+                                                 q + static_cast<size_t>(i) * o->unit, o->element, o->unit);
+            if (r != 0) return (o->flags & SORT_REVERSE) ? -r : r;
+            continue;
+        }
         uint32_t c = sort_fold(get_char(p + static_cast<size_t>(i) * o->unit, o->unit), o->folding);
         uint32_t d = sort_fold(get_char(q + static_cast<size_t>(i) * o->unit, o->unit), o->folding);
         if (c != d) {
@@ -264,27 +323,43 @@ int32_t chars_compare(const void* a, const void* b, uintptr_t user, uintptr_t) {
 
 struct text_call_t {
     cell_t* fn;
-    const std::vector<uint32_t>* chars;
+    const std::vector<uint8_t>* units;  // the records' units as stored
     uint8_t type;  // the series' type: what the function receives
+    uint8_t element;  // a vector's element type, else 0
+    uint32_t unit;
     int32_t skip;
     bool all;
     bool reverse;
 };
 
-// One record as a value: a character (an integer for a binary), or with
-// /all a new text of the series' kind.
+// One unit as a value: a character, an integer for a binary, an element of
+// a vector.
+cell_t unit_value(const text_call_t& o, size_t at) {
+    const uint8_t* p = o.units->data() + at * o.unit;
+    cell_t v;
+    if (o.element) return *vector::get_value(p, o.element, o.unit, &v);
+    uint32_t c = get_char(p, o.unit);
+    return o.type == TYPE_binary ? cell_t{TYPE_integer, 0, c, 0} : cell_t{TYPE_char_, 0, c, 0};
+}
+
+// One record as a value: its unit, or with /all a new series of the
+// series' kind holding the record.
 cell_t record_value(const text_call_t& o, uint32_t index) {
     size_t at = static_cast<size_t>(index) * o.skip;
-    if (!o.all) {
-        uint32_t c = (*o.chars)[at];
-        if (o.type == TYPE_binary) return cell_t{TYPE_integer, 0, c, 0};
-        return cell_t{TYPE_char_, 0, c, 0};
+    if (!o.all) return unit_value(o, at);
+    cell_t* record = stack::push_slot();
+    if (o.element) {
+        vector::make_at(record, o.skip, o.element, o.unit);
+        for (int32_t i = 0; i < o.skip; i++) {
+            cell_t v = unit_value(o, at + static_cast<size_t>(i));
+            vector::rs_append(record, &v);
+        }
+        return *record;
     }
-    cell_t* text = stack::push_slot();
-    make_at(text, o.skip);
-    for (int32_t i = 0; i < o.skip; i++) append_char(text, (*o.chars)[at + static_cast<size_t>(i)]);
-    cell::set_type(text, o.type);
-    cell_t v = *text;
+    make_at(record, o.skip);
+    for (int32_t i = 0; i < o.skip; i++) append_char(record, unit_value(o, at + static_cast<size_t>(i)).data2);
+    cell::set_type(record, o.type);
+    cell_t v = *record;
     return v;
 }
 
@@ -298,28 +373,35 @@ int32_t text_function_compare(const void* a, const void* b, uintptr_t user, uint
     return r;
 }
 
-// The function comparator sorts indexes of a C++ copy of the characters and
-// writes the order back: the function may allocate and move the buffer.
+// The function comparator sorts indexes of a C++ copy of the units and
+// writes the records back in that order: the function may allocate and
+// move the buffer.
 void sort_by_function(cell_t* self, cell_t* fn, int32_t start, int32_t records, int32_t skip, bool all,
                       bool reverse, bool stable) {
     cell_t* fn_slot = stack::push(fn);
-    std::vector<uint32_t> chars(static_cast<size_t>(records) * skip);
-    {
-        series_buffer_t* s = buffer_of(self);
-        for (size_t i = 0; i < chars.size(); i++) chars[i] = char_at(s, start + static_cast<int32_t>(i));
-    }
+    uint32_t unit = buffer_of(self)->unit();
+    size_t record_bytes = static_cast<size_t>(skip) * unit;
+    std::vector<uint8_t> units(static_cast<size_t>(records) * record_bytes);
+    std::memcpy(units.data(), buffer_of(self)->head_ptr() + static_cast<size_t>(start) * unit, units.size());
     std::vector<uint32_t> index(static_cast<size_t>(records));
     for (int32_t i = 0; i < records; i++) index[static_cast<size_t>(i)] = static_cast<uint32_t>(i);
-    text_call_t order{fn_slot, &chars, type_of(self), skip, all, reverse};
+    uint8_t element = type_of(self) == TYPE_vector ? vector::element_type(self) : 0;
+    text_call_t order{fn_slot, &units, type_of(self), element, unit, skip, all, reverse};
     auto user = reinterpret_cast<uintptr_t>(&order);
     if (stable) sort::mergesort(index.data(), index.size(), sizeof(uint32_t), user, 0, text_function_compare);
     else sort::qsort(index.data(), index.size(), sizeof(uint32_t), user, 0, text_function_compare);
+    // The function may have changed the series meanwhile: write back only
+    // records that still fit, in units of the width the series has now.
     series_buffer_t* s = buffer_of(self);
     int32_t room = std::max(0, rs_abs_length_q(self) - start) / skip;
-    for (int32_t i = 0; i < std::min(records, room); i++)
-        for (int32_t j = 0; j < skip; j++)
-            put_char(s->head_ptr() + static_cast<size_t>(start + i * skip + j) * s->unit(), s->unit(),
-                     chars[static_cast<size_t>(index[static_cast<size_t>(i)]) * skip + static_cast<size_t>(j)]);
+    for (int32_t i = 0; i < std::min(records, room); i++) {
+        const uint8_t* from = units.data() + index[static_cast<size_t>(i)] * record_bytes;
+        for (int32_t j = 0; j < skip; j++) {
+            uint8_t* to = s->head_ptr() + static_cast<size_t>(start + i * skip + j) * s->unit();
+            if (s->unit() == unit) std::memcpy(to, from + static_cast<size_t>(j) * unit, unit);
+            else put_char(to, s->unit(), get_char(from + static_cast<size_t>(j) * unit, unit));
+        }
+    }
     stack::top_slot = fn_slot;
 }
 
@@ -389,7 +471,8 @@ cell_t* sort(cell_t* series, bool case_, cell_t* skip_cell, cell_t* comparator, 
     } else {
         // Read after the event: its handler may have widened the text.
         series_buffer_t* s = buffer_of(self);
-        char_order_t order{s->unit(), any_string_q(type_of(self)) && !case_,
+        uint8_t element = type_of(self) == TYPE_vector ? vector::element_type(self) : 0;
+        char_order_t order{s->unit(), element, any_string_q(type_of(self)) && !case_,
                            (reverse ? SORT_REVERSE : 0u) | (all ? SORT_ALL : 0u), offset, skip};
         // Only identical records compare equal under these: any order of
         // them is stable.

@@ -29,10 +29,10 @@
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "runtime/collector.h"
 #include "runtime/fire.h"
-#include "runtime/platform/console_output.h"
+#include "runtime/console_output.h"
 #include "runtime/platform/platform.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
@@ -121,15 +121,25 @@ void make_ascii_at(cell_t* c, const uint8_t* bytes, int64_t count) {
 }
 
 // A new string! from UTF-8 bytes, pushed; fold turns CR LF and lone CR into
-// LF (the byte-order mark is skipped in any case).
-cell_t* push_text(const uint8_t* bytes, int64_t count, bool fold) {
+// LF (the byte-order mark is skipped in any case). whole: the bytes are all
+// of the text, so a sequence cut at their end is invalid; a part of a text
+// may end inside one, and the cut character is left out.
+cell_t* push_text(const uint8_t* bytes, int64_t count, bool fold, bool whole) {
     cell_t* c = stack::push_slot();
     cell::begin(c);
     if (plain_ascii_q(bytes, count)) {
         make_ascii_at(c, bytes, count);
         return c;
     }
-    node_t node = unicode::load_utf8(text_source::at(bytes), count, 0, nullptr, fold);
+    int64_t rest = 0;
+    node_t node = unicode::load_utf8(text_source::at(bytes), count, 0, &rest, fold);
+    // Dropping the cut sequence would lose those bytes unseen.
+    if (rest > 0 && whole) {
+        uint8_t cut[4];
+        int64_t n = std::min<int64_t>(rest, 4);
+        std::memcpy(cut, bytes + count - rest, static_cast<size_t>(n));
+        fire(err::invalid_utf8, binary::load(cut, n));
+    }
     c->data1 = 0;
     c->data2 = node;
     c->data3 = 0;
@@ -513,7 +523,7 @@ cell_t* read_file(const char* path, int64_t part, int64_t seek, bool binary, boo
     const uint8_t* p = bytes.get() + offset;
     if (binary) return binary::load(p, count);
     if (lines) return push_lines(p, count);
-    return push_text(p, count, true);
+    return push_text(p, count, true, part < 0);
 }
 
 cell_t* read(const cell_t* file, const cell_t* part, const cell_t* seek, bool binary, bool lines) {

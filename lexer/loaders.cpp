@@ -17,6 +17,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
+#include "datatypes/money.h"
 #include "datatypes/none.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
@@ -619,35 +620,17 @@ void load_time(state_t& s, int32_t start, int32_t end, uint32_t flags, int32_t l
 
 void load_money(state_t& s, int32_t start, int32_t end, uint32_t, int32_t load) {
     std::string t = copy_text(s, start, end);
-    size_t i = 0;
-    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
-    size_t dollar = t.find('$', i);
-    bool ok = dollar != std::string::npos && (dollar == i || dollar == i + 3);
-    for (size_t k = i; ok && k < dollar; ++k) ok = (t[k] | 0x20) >= 'a' && (t[k] | 0x20) <= 'z';
-    size_t point = ok ? t.find_first_of(".,", dollar) : std::string::npos;
-    int64_t whole = 0;
-    int32_t digits = 0;
-    if (ok) {
-        size_t to = point == std::string::npos ? t.size() : point;
-        ok = read_digits(t, dollar + 1, to, &whole, &digits) && t[to - 1] != '\'';
-        // Leading zeros do not count toward the 17 digits.
-        size_t first = dollar + 1;
-        while (first < to && (t[first] == '0' || t[first] == '\'')) ++first;
-        int32_t significant = 0;
-        for (size_t k = first; k < to; ++k) significant += is_digit(static_cast<uint8_t>(t[k]));
-        if (significant > 17) ok = false;
-    }
-    if (ok && point != std::string::npos) {
-        size_t n = t.size() - point - 1;
-        ok = n >= 1 && n <= 5;
-        for (size_t k = point + 1; ok && k < t.size(); ++k) ok = is_digit(static_cast<uint8_t>(t[k]));
-    }
-    if (!ok) throw_error(s, start, end, TYPE_money);
+    money_text_t parts;
+    if (!split_money(t.data(), static_cast<int32_t>(t.size()), 1, &parts)) throw_error(s, start, end, TYPE_money);
     if (!load) return;
-    // needs money: the value is built by money::from_text (sign, currency
-    // code, digits, point position); until money! lands the literal is
-    // refused as invalid.
-    throw_error(s, start, end, TYPE_money);
+    need_type(s, start, end, TYPE_money);
+    cell_t c{};
+    // An unknown currency code is as invalid as a malformed amount.
+    if (!money::from_text(&c, parts.negative, parts.code[0] ? parts.code : nullptr, parts.whole, parts.whole_count,
+                          parts.fraction, parts.fraction_count))
+        throw_error(s, start, end, TYPE_money);
+    int32_t index = push_value(s);
+    store(index, c);
 }
 
 void load_tag(state_t& s, int32_t start, int32_t end, uint32_t, int32_t load) {

@@ -126,4 +126,46 @@ int32_t scan_tuple_bytes(const void* text, int32_t count, int32_t unit, uint8_t 
     return n;
 }
 
+bool split_money(const void* text, int32_t count, int32_t unit, money_text_t* out) {
+    *out = money_text_t{};
+    int32_t i = 0;
+    auto at = [&](int32_t k) { return k < count ? char_at(text, k, unit) : 0u; };
+    if (at(0) == '+' || at(0) == '-') out->negative = at(i++) == '-';
+    if (at(i) != '$') {
+        for (int32_t k = 0; k < 3; k++) {
+            uint32_t c = at(i + k) | 0x20;
+            if (c < 'a' || c > 'z') return false;
+            out->code[k] = static_cast<char>(at(i + k));
+        }
+        i += 3;
+    }
+    if (at(i++) != '$') return false;
+    // Integer digits: a "'" only between two digits.
+    bool digit_before = false;
+    int32_t digits = 0;
+    for (; i < count; i++) {
+        uint32_t c = at(i);
+        if (c == '\'') {
+            if (!digit_before || !(at(i + 1) >= '0' && at(i + 1) <= '9')) return false;
+            digit_before = false;
+            continue;
+        }
+        if (c < '0' || c > '9') break;
+        digit_before = true;
+        digits++;
+        if (out->whole_count == 0 && c == '0') continue;
+        if (out->whole_count == 17) return false;
+        out->whole[out->whole_count++] = static_cast<char>(c);
+    }
+    if (digits == 0) return false;
+    if (i == count) return true;
+    if (at(i) != '.' && at(i) != ',') return false;
+    for (i++; i < count; i++) {
+        uint32_t c = at(i);
+        if (c < '0' || c > '9' || out->fraction_count == 5) return false;
+        out->fraction[out->fraction_count++] = static_cast<char>(c);
+    }
+    return out->fraction_count > 0;
+}
+
 }  // namespace zuv::lexer

@@ -14,12 +14,13 @@
 #include "datatypes/integer.h"
 #include "datatypes/issue.h"
 #include "datatypes/logic.h"
+#include "datatypes/money.h"
 #include "datatypes/pair.h"
 #include "datatypes/point2d.h"
 #include "datatypes/point3d.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "natives/natives.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
@@ -75,7 +76,7 @@ int32_t sign_of(int32_t number, const cell_t* value) {
         double d = float_::get(value);
         return (d > 0.0) - (d < 0.0);
     }
-    // money! answers its own sign once it exists; until then it is refused.
+    if (t == TYPE_money) return money::signum(value);
     fire_expect(number, value, "number");
 }
 
@@ -279,6 +280,7 @@ void zero_q(int32_t check, const int32_t* refinements) {
     case TYPE_time: zero = float_::get(v) == 0.0; break;
     case TYPE_pair: zero = pair::get_x(v) == 0 && pair::get_y(v) == 0; break;
     case TYPE_tuple: zero = tuple::zero_q(v); break;
+    case TYPE_money: zero = money::zero_q(v); break;
     case TYPE_point2d: zero = point2d::get_x(v) == 0.0f && point2d::get_y(v) == 0.0f; break;
     case TYPE_point3d:
         zero = point3d::get_x(v) == 0.0f && point3d::get_y(v) == 0.0f && point3d::get_z(v) == 0.0f;

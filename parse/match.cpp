@@ -21,7 +21,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "runtime/alloc.h"
 #include "runtime/case_folding.h"
 #include "runtime/stack.h"
@@ -335,6 +335,14 @@ int32_t match_at(const cell_t* input, int32_t i, int32_t end, const cell_t* rule
         if (i >= end) return -1;
         view_t in = view_of(input);
         return bits_t(rule).has(unit_at(in, i)) ? 1 : -1;
+    }
+    // One character against a text, the commonest literal: compared as the
+    // pattern below would compare it, without building one.
+    if (type_of(rule) == TYPE_char_ && k == K_STRING) {
+        if (i >= end) return -1;
+        uint32_t c = char_::get(rule);
+        uint32_t u = unit_at(view_of(input), i);
+        return (case_ ? u == c : fold(u) == fold(c)) ? 1 : -1;
     }
     pattern_t p;
     if (!make_pattern(rule, k, case_, p)) {

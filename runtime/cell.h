@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <cstring>
 
 namespace zuv {
@@ -34,7 +35,24 @@ enum type_id : uint8_t {
 #include "datatypes/types.def"
 #undef ZUV_TYPE
 };
-constexpr int TYPE_COUNT = 54;  // ids 1..54
+// The number of datatypes: the list's entries, numbered 1 up without gaps.
+constexpr int TYPE_COUNT = 0
+#define ZUV_TYPE(id, ident, name) +1
+#include "datatypes/types.def"
+#undef ZUV_TYPE
+    ;
+constexpr bool numbered_from_one(std::initializer_list<int> ids) {
+    int expected = 1;
+    for (int id : ids)
+        if (id != expected++) return false;
+    return true;
+}
+static_assert(numbered_from_one({
+#define ZUV_TYPE(id, ident, name) id,
+#include "datatypes/types.def"
+#undef ZUV_TYPE
+              }),
+              "types.def numbers the datatypes 1 up, in order");
 constexpr int TYPE_SLOTS = 57;  // tables are sized for ids 0..56
 
 // Action numbers, from the one list in datatypes/actions.def.
@@ -43,7 +61,17 @@ enum action_id : uint8_t {
 #include "datatypes/actions.def"
 #undef ZUV_ACTION
 };
-constexpr int ACTION_COUNT = 62;
+constexpr int ACTION_COUNT = 0
+#define ZUV_ACTION(num, ident, word) +1
+#include "datatypes/actions.def"
+#undef ZUV_ACTION
+    ;
+static_assert(numbered_from_one({
+#define ZUV_ACTION(num, ident, word) num,
+#include "datatypes/actions.def"
+#undef ZUV_ACTION
+              }),
+              "actions.def numbers the actions 1 up, in order");
 
 // Header bits that the runtime core itself reads; a datatype's own bits are
 // defined beside it.

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "datatypes/money.h"
 #include "datatypes/symbol.h"
 #include "runtime/alloc.h"
 #include "runtime/case_folding.h"
@@ -229,9 +230,11 @@ uint32_t value(const cell_t* v, bool case_sensitive) {
             return murmur3(s->head_ptr() + head, n > 0 ? static_cast<size_t>(n) : 0);
         }
         case TYPE_money: {
-            // Only the sign among the header's flags is part of the value.
+            // Only the sign among the header's flags is part of the value,
+            // and only for a non-zero amount: -$0 equals $0.
             cell_t c = *v;
             c.header &= HEADER_TYPE_MASK | MONEY_SIGN;
+            if (money::zero_q(&c)) c.header &= HEADER_TYPE_MASK;
             return murmur3(&c, sizeof c);
         }
         default:

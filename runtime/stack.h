@@ -43,27 +43,31 @@ struct call_frame_t {
 static_assert(sizeof(call_frame_t) == 20, "a call frame is five 32-bit words");
 
 namespace frame {
-// Header values (bits 24-31) written by the marking operations.
-constexpr uint32_t FUNC = 0x01000000u;
-constexpr uint32_t INTERP_FUNC = 0x81000000u;
-constexpr uint32_t NATIVE = 0x02000000u;
-constexpr uint32_t INTERP_NATIVE = 0x82000000u;
-constexpr uint32_t FUNC_BODY = 0x12000000u;
-constexpr uint32_t TRY = 0x04000000u;
-constexpr uint32_t TRY_ALL = 0x05000000u;
-constexpr uint32_t CATCH = 0x06000000u;
-constexpr uint32_t EVAL = 0x87000000u;
-constexpr uint32_t LOOP = 0x08000000u;
-constexpr uint32_t KIND_9 = 0x09000000u;
+// Kinds (header bits 24-27).
+constexpr uint32_t KIND_FUNC = 1, KIND_NATIVE = 2, KIND_TRY = 4, KIND_TRY_ALL = 5, KIND_CATCH = 6, KIND_EVAL = 7,
+                   KIND_LOOP = 8, KIND_9 = 9;
 
 constexpr uint32_t SYMBOL_MASK = 0x00FFFFFFu;
 constexpr uint32_t KIND_MASK = 0x0F000000u;
 constexpr uint32_t EXIT_TARGET = 1u << 28;
 constexpr uint32_t INTERPRETED = 1u << 31;
 
-// Kinds as small numbers (bits 24-27 shifted down).
-constexpr uint32_t KIND_FUNC = 1, KIND_NATIVE = 2, KIND_TRY = 4, KIND_TRY_ALL = 5, KIND_CATCH = 6, KIND_EVAL = 7,
-                   KIND_LOOP = 8;
+constexpr uint32_t header_of(uint32_t kind) { return kind << 24; }
+
+// Header values (bits 24-31) written by the marking operations.
+constexpr uint32_t FUNC = header_of(KIND_FUNC);
+constexpr uint32_t INTERP_FUNC = FUNC | INTERPRETED;
+constexpr uint32_t NATIVE = header_of(KIND_NATIVE);
+constexpr uint32_t INTERP_NATIVE = NATIVE | INTERPRETED;
+// A function body run as a native frame that is its own exit target.
+constexpr uint32_t FUNC_BODY = NATIVE | EXIT_TARGET;
+constexpr uint32_t TRY = header_of(KIND_TRY);
+constexpr uint32_t TRY_ALL = header_of(KIND_TRY_ALL);
+constexpr uint32_t CATCH = header_of(KIND_CATCH);
+// An eval frame always counts as the interpreter's.
+constexpr uint32_t EVAL = header_of(KIND_EVAL) | INTERPRETED;
+constexpr uint32_t LOOP = header_of(KIND_LOOP);
+constexpr uint32_t FRAME_9 = header_of(KIND_9);
 
 inline uint32_t kind_of(const call_frame_t* f) { return (f->header & KIND_MASK) >> 24; }
 inline uint32_t symbol_of(const call_frame_t* f) { return f->header & SYMBOL_MASK; }
@@ -175,6 +179,19 @@ inline cell_t* mark(const cell_t* word, uint32_t header) {
     return arguments;
 }
 inline cell_t* mark_native(const cell_t* word) { return mark(word, frame::NATIVE); }
+// The three tops, kept by C++ code that calls an action on a native frame of
+// its own and drops that frame afterwards (an error leaves them to its catcher).
+struct tops_t {
+    cell_t* top_slot;
+    cell_t* arguments;
+    call_frame_t* ctop;
+};
+inline tops_t tops() { return {top_slot, arguments, ctop}; }
+inline void restore_tops(const tops_t& t) {
+    ctop = t.ctop;
+    arguments = t.arguments;
+    top_slot = t.top_slot;
+}
 inline cell_t* mark_interp_native(const cell_t* word) { return mark(word, frame::NATIVE | interpreted_mark); }
 inline cell_t* mark_interp_func(const cell_t* word) { return mark(word, frame::FUNC | interpreted_mark); }
 inline cell_t* mark_try(const cell_t* word) { return mark(word, frame::TRY); }
@@ -182,7 +199,7 @@ inline cell_t* mark_try_all(const cell_t* word) { return mark(word, frame::TRY_A
 inline cell_t* mark_catch(const cell_t* word) { return mark(word, frame::CATCH); }
 inline cell_t* mark_eval(const cell_t* word) { return mark(word, frame::EVAL); }
 inline cell_t* mark_loop(const cell_t* word) { return mark(word, frame::LOOP); }
-inline cell_t* mark_9(const cell_t* word) { return mark(word, frame::KIND_9); }
+inline cell_t* mark_9(const cell_t* word) { return mark(word, frame::FRAME_9); }
 // Saves the function context's values word in the frame (ctx 0: no context).
 cell_t* mark_func(const cell_t* word, node_t ctx);
 // Points the function context's values at the arguments just pushed, then

@@ -22,9 +22,9 @@
 #include "datatypes/block.h"
 #include "datatypes/string.h"
 #include "runtime/fire.h"
-#include "runtime/runtime.h"
+#include "startup/runtime.h"
 #include "runtime/stack.h"
-#include "runtime/top_level.h"
+#include "startup/top_level.h"
 
 using namespace zuv;
 

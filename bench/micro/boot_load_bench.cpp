@@ -10,9 +10,9 @@
 #include "codecs/zuvbin_format.h"
 #include "datatypes/block.h"
 #include "runtime/collector.h"
-#include "runtime/runtime.h"
+#include "startup/runtime.h"
 #include "runtime/stack.h"
-#include "runtime/top_level.h"
+#include "startup/top_level.h"
 
 using namespace zuv;
 

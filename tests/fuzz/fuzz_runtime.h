@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "runtime/collector.h"
-#include "runtime/runtime.h"
+#include "startup/runtime.h"
 #include "runtime/stack.h"
 
 namespace zuv::fuzz {

@@ -14,6 +14,7 @@
 #include "datatypes/block.h"
 #include "datatypes/error.h"
 #include "datatypes/function.h"
+#include "datatypes/money.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
@@ -122,6 +123,17 @@ std::string describe(const cell_t* c) {
         }
         return name + out;
     }
+    case TYPE_money: {
+        // Currency index, sign and the count of hundred-thousandths.
+        int32_t currency = money::currency_of(c);
+        std::string digits;
+        money::amount_t v = money::get_amount(c);
+        do {
+            digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(v % 10)));
+            v /= 10;
+        } while (v != 0);
+        return name + (currency ? std::to_string(currency) + ":" : "") + (money::sign_q(c) ? "-" : "") + digits;
+    }
     case TYPE_block:
     case TYPE_paren:
     case TYPE_path:
@@ -164,9 +176,8 @@ std::string load(const std::string& text) {
     return describe(out);
 }
 
-// Types that load only once their module has registered (money! also needs
-// its text constructor).
-bool loads_q(int32_t type) { return type != TYPE_money && lexer::landed_q(type); }
+// Types that load only once their module has registered.
+bool loads_q(int32_t type) { return lexer::landed_q(type); }
 
 struct row_t {
     const char* text;
@@ -225,8 +236,12 @@ TEST_F(LexerLoad, Numbers) {
         {"-1:30", "time! -5400"},
         {"1:30.5", "time! 90.5"},
         {"1:2:3:4", "!invalid time!"},
-        {"$1.50", "money! ", TYPE_money},
-        {"USD$1'000.50", "money! ", TYPE_money},
+        {"$1.50", "money! 150000", TYPE_money},
+        {"-$1'000.5", "money! -100050000", TYPE_money},
+        {"$00000000000000000012345678901234567.1", "money! 1234567890123456710000", TYPE_money},
+        {"$123456789012345678", "!invalid money!"},
+        // The unit runtime has no system object, hence no currency list.
+        {"USD$1'000.50", "!invalid money!"},
         {"$1.123456", "!invalid money!"},
         {"$1''0", "!invalid money!"},
     };

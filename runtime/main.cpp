@@ -1,4 +1,0 @@
-// The process entry: everything runs on the runtime thread (runtime::enter).
-#include "runtime/runtime.h"
-
-int main(int argc, char** argv) { zuv::runtime::enter(argc, argv, zuv::runtime::start); }

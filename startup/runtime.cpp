@@ -1,0 +1,192 @@
+#include "startup/runtime.h"
+
+#include <pthread.h>
+
+#include <cfenv>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+#include "codecs/checksum.h"
+#include "codecs/compress.h"
+#include "console/launch.h"
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/error.h"
+#include "datatypes/registry.h"
+#include "datatypes/symbol.h"
+#include "datatypes/actions.h"
+#include "interpreter/interpreter.h"
+#include "runtime/random.h"
+#include "io/call.h"
+#include "lexer/lexer.h"
+#include "natives/natives.h"
+#include "runtime/alloc.h"
+#include "runtime/case_folding.h"
+#include "runtime/collector.h"
+#include "runtime/exits.h"
+#include "runtime/externals.h"
+#include "runtime/fire.h"
+#include "runtime/lowrt.h"
+#include "runtime/ownership.h"
+#include "parse/parser.h"
+#include "runtime/platform/platform.h"
+#include "runtime/print_hooks.h"
+#include "runtime/stack.h"
+#include "startup/top_level.h"
+#include "runtime/words.h"
+
+namespace zuv::runtime {
+
+int booting_q = 0;
+
+namespace {
+
+int saved_argc = 0;
+char** saved_argv = nullptr;
+
+void set_booting() { booting_q = 1; }
+
+void start_memory() { alloc::init(); }
+
+// The error catalog is built from the predefined words' step: errors can be
+// made from then on.
+void predefined_words() {
+    words::init();
+    error::init_catalog();
+}
+
+// Each module of the step makes what it keeps for the life of the process.
+void first_frames() {
+    alloc::new_node_frame(alloc::NODES_PER_FRAME);
+    alloc::new_series_frame();
+}
+
+void checksum_compress_call() {
+    checksum::init();
+    compress::init();
+    call::init();
+}
+
+// The order is binding; see the header. nullptr marks a step whose module
+// has not landed yet.
+const init_step_t steps[] = {
+    {"booting", set_booting},
+    {"print hooks", print_hooks::init},
+    {"platform", platform::init},
+    {"random", random::init},
+    {"memory manager", start_memory},
+    {"external resources", externals::init},
+    {"datatype tables", datatype::init_tables},
+    {"datatype registrations", datatype::register_all},
+    {"actions", actions::init},
+    {"first frames", first_frames},
+    {"root block", block::init_root},
+    {"global context", _context::init_global},
+    {"case folding", case_folding::init},
+    {"symbol index", symbol::init_table},
+    {"predefined words", predefined_words},
+    {"natives", natives::init},
+    {"parser", parser::init},
+    {"ownership", ownership::init},
+    {"checksum, compress, call", checksum_compress_call},
+    {"stacks", stack::init},
+    {"lexer", lexer::init},
+    {"boot load", natives::define_words},
+    {"interpreter", interpreter::init},
+    {"external cells", ext_slots::init},
+    {"collector", collector::init},
+};
+
+}  // namespace
+
+const init_step_t* init_steps(int* count) {
+    *count = static_cast<int>(sizeof steps / sizeof steps[0]);
+    return steps;
+}
+
+void init() {
+    for (const init_step_t& step : steps)
+        if (step.run) step.run();
+}
+
+void shutdown() { alloc::free_all(); }
+
+namespace {
+
+constexpr size_t STACK_SIZE = size_t{512} << 20;
+constexpr size_t GUARD_SIZE = size_t{1} << 20;
+
+struct entry_t {
+    int argc;
+    char** argv;
+    void (*run)(int, char**);
+};
+
+void* run_entry(void* p) {
+    auto* entry = static_cast<entry_t*>(p);
+    void* stack_low = nullptr;
+    size_t size = 0;
+    pthread_attr_t attr;
+    if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+        pthread_attr_getstack(&attr, &stack_low, &size);
+        pthread_attr_destroy(&attr);
+    }
+    lowrt::init(stack_low, GUARD_SIZE);
+    entry->run(entry->argc, entry->argv);
+    lowrt::quit(0);
+}
+
+}  // namespace
+
+void enter(int argc, char** argv, void (*run)(int, char**)) {
+    static entry_t entry;
+    entry = entry_t{argc, argv, run};
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, STACK_SIZE);
+    pthread_attr_setguardsize(&attr, GUARD_SIZE);
+    pthread_t thread;
+    // Without room for the big stack, run on this one rather than not at all.
+    if (pthread_create(&thread, &attr, run_entry, &entry) != 0) run_entry(&entry);
+    pthread_join(thread, nullptr);
+    lowrt::quit(0);
+}
+
+int arg_count() { return saved_argc; }
+char** arg_values() { return saved_argv; }
+
+void start(int argc, char** argv) {
+    saved_argc = argc;
+    saved_argv = argv;
+    // Double precision, round to nearest, every exception masked: the
+    // defaults of SSE arithmetic, set again in case a library changed them.
+    fesetenv(FE_DFL_ENV);
+    exits::end_process_on_uncaught = true;
+    try {
+        init();
+        console::define_routines();
+        top_level::run();
+        interpreter::prepare_caches();
+        int status = console::launch(argc, argv);
+        if (status > 0) {
+            // A script's failure was reported already: no runtime-error text.
+            lowrt::run_exit_hooks();
+            _exit(status);
+        }
+    } catch (const raised_error& e) {
+        // An error that nothing caught. One raised before the catalog and the
+        // stacks exist has no value: its id alone names it.
+        if (stack::bottom != nullptr && stack::top_slot > stack::bottom && stack::top_type() == TYPE_error)
+            exits::uncaught(stack::top());
+        const err_info& info = errors::info(e.id);
+        char text[128];
+        int n = snprintf(text, sizeof text, "*** Error %d: %s\n", errors::code(e.id), info.word);
+        platform::write_all(STDOUT_FILENO, text, static_cast<size_t>(n));
+        lowrt::run_exit_hooks();
+        _exit(254);
+    }
+    lowrt::quit(0);
+}
+
+}  // namespace zuv::runtime

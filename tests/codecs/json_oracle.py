@@ -1,0 +1,192 @@
+#!/usr/bin/env python3
+"""Python's json module as the oracle of to-json and load-json.
+
+Usage: json_oracle.py ZUV [COUNT] [SEED]
+
+Random nested values (maps with word and string keys, strings with every
+escape and characters above U+FFFF, integers, floats, logic, none) are
+built in Zuv and written with to-json and to-json/ascii (every tenth also
+with /pretty): json.loads must give the value back. The other way,
+json.dumps of each value (ASCII on and off, indented and not) goes through
+load-json, which must give the same value: Zuv compares it with ==.
+
+Left out on purpose: floats that need more than 12 digits or lie below
+1e-15 (to-json writes the formed text, which rounds such floats), integers outside 32 bits (they load as
+floats), U+FFFE
+(not taken by this runtime's UTF-8 decoder) and surrogate code points.
+"""
+
+import json
+import random
+import sys
+
+from zuv_driver import fail, run_parts, zuv_string
+
+COUNT = 10000
+SEED = 20261210
+
+# Characters strings are drawn from: every character JSON escapes, the
+# edges of the ranges, and some characters beyond U+FFFF.
+SPECIAL = [chr(c) for c in range(0x20)] + list('"\\/ \x7f\xa0\xe9\u00ff\u0100\u2028\u2029\uffff') + [
+    "\U00010000", "\U0001F600", "\U0010FFFF", "\U00020000"]
+WORD_FIRST = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+# Few letters, so that a map often holds names that differ only in case.
+SHORT_WORDS = ["a", "A", "ab", "aB", "Ab", "AB"]
+WORD_REST = WORD_FIRST + "0123456789-_?!*"
+
+
+def random_char(rng):
+    r = rng.random()
+    if r < 0.5:
+        return chr(rng.randrange(0x20, 0x7f))
+    if r < 0.8:
+        return rng.choice(SPECIAL)
+    while True:
+        c = rng.randrange(0x80, 0x110000)
+        if not (0xD800 <= c <= 0xDFFF) and c != 0xFFFE:
+            return chr(c)
+
+
+def random_string(rng):
+    return "".join(random_char(rng) for _ in range(rng.randrange(0, 12)))
+
+
+def random_float(rng):
+    digits = rng.randrange(1, 13)
+    mantissa = rng.randrange(10 ** (digits - 1), 10 ** digits) * rng.choice((1, -1))
+    return float("%de%d" % (mantissa, rng.randrange(-15, 30) - digits + 1))
+
+
+def random_key(rng, word):
+    if word:
+        if rng.random() < 0.2:
+            return rng.choice(SHORT_WORDS)
+        return rng.choice(WORD_FIRST) + "".join(rng.choice(WORD_REST) for _ in range(rng.randrange(0, 8)))
+    # Never word syntax: a blank inside, or a digit or apostrophe first.
+    s = random_string(rng)
+    return rng.choice((" ", "1", "'")) + s if rng.random() < 0.5 else s + " " + s
+
+
+def random_value(rng, depth):
+    kinds = ["int", "float", "str", "true", "false", "none"]
+    if depth < 4:
+        kinds += ["list", "map"] * 2
+    kind = rng.choice(kinds)
+    if kind == "int":
+        return rng.randrange(-2 ** 31, 2 ** 31)
+    if kind == "float":
+        return random_float(rng)
+    if kind == "str":
+        return random_string(rng)
+    if kind == "list":
+        return [random_value(rng, depth + 1) for _ in range(rng.randrange(0, 5))]
+    if kind == "map":
+        out, words = {}, {}
+        for _ in range(rng.randrange(0, 5)):
+            word = rng.random() < 0.5
+            key = random_key(rng, word)
+            if key in out:
+                continue
+            out[key] = random_value(rng, depth + 1)
+            words[key] = word
+        return Keyed(out, words)
+    return {"true": True, "false": False, "none": None}[kind]
+
+
+class Keyed(dict):
+    """A dict that remembers which keys are words in Zuv."""
+
+    def __init__(self, items, words):
+        super().__init__(items)
+        self.words = words
+
+
+def zuv_expr(v):
+    """Zuv code that evaluates to the value."""
+    if v is None:
+        return "none"
+    if v is True:
+        return "true"
+    if v is False:
+        return "false"
+    if isinstance(v, int):
+        return str(v)
+    if isinstance(v, float):
+        return repr(v)
+    if isinstance(v, str):
+        return zuv_string(v)
+    if isinstance(v, list):
+        return "reduce [" + " ".join(zuv_expr(x) for x in v) + "]"
+    parts = []
+    for k, x in v.items():
+        parts.append("'" + k if v.words[k] else zuv_string(k))
+        parts.append(zuv_expr(x))
+    return "make map! reduce [" + " ".join(parts) + "]"
+
+
+SCRIPT_HEAD = """Zuv []
+; Writing: each value with to-json and to-json/ascii, one text a line.
+out: func [v pretty?] [
+	print to-json :v
+	print to-json/ascii :v
+	if pretty? [print replace/all to-json/pretty :v "  " "^/" "^(1E)"]
+]
+; Reading: each text of json.dumps must load as the expected value.
+in: func [i texts [block!] v] [
+	foreach t texts [
+		r: load-json t
+		unless :r == :v [print ["mismatch" i mold t mold :r]]
+	]
+]
+"""
+
+
+def main():
+    zuv = sys.argv[1]
+    count = int(sys.argv[2]) if len(sys.argv) > 2 else COUNT
+    seed = int(sys.argv[3]) if len(sys.argv) > 3 else SEED
+    rng = random.Random(seed)
+    values = [random_value(rng, 0) for _ in range(count)]
+    lines = []
+    for i, v in enumerate(values):
+        expr = zuv_expr(v)
+        texts = [json.dumps(v, ensure_ascii=a, indent=ind) for a in (True, False) for ind in (None, 2)]
+        lines.append("v: %s\nout :v %s\nin %d [%s] :v\n" % (
+            expr, "true" if i % 10 == 0 else "false", i, " ".join(zuv_string(t) for t in texts)))
+    out = run_parts(zuv, SCRIPT_HEAD, lines)
+    rows = [r.decode("utf-8") for r in out.split(b"\n")[:-1]]
+    bad = [r for r in rows if r.startswith("mismatch")]
+    k = 0
+    for i, v in enumerate(values):
+        written = ["to-json", "to-json/ascii"] + (["to-json/pretty"] if i % 10 == 0 else [])
+        for how in written:
+            if k >= len(rows):
+                fail("output ends early at value %d" % i)
+            text = rows[k]
+            k += 1
+            if how == "to-json/pretty":
+                # Printed with its line feeds as ^(1E).
+                text = text.replace("\x1e", "\n")
+                # The same lines as json.dumps/indent, each as far indented.
+                shape = [len(r) - len(r.lstrip(" ")) for r in text.split("\n")]
+                want = [len(r) - len(r.lstrip(" ")) for r in json.dumps(v, indent=2).split("\n")]
+                if shape != want:
+                    bad.append("%s of value %d: %r is not laid out as %r" % (how, i, text, json.dumps(v, indent=2)))
+            if how == "to-json/ascii" and not text.isascii():
+                bad.append("%s of value %d is not ASCII: %r" % (how, i, text))
+            try:
+                back = json.loads(text)
+            except ValueError as e:
+                bad.append("%s of value %d: %r is no JSON (%s)" % (how, i, text, e))
+                continue
+            if back != v or json.dumps(back) != json.dumps(v):
+                bad.append("%s of value %d: %r gives %r, not %r" % (how, i, text, back, v))
+        if len(bad) > 20:
+            break
+    if bad:
+        fail("\n".join(bad[:20]))
+    print("ok: %d values, seed %d" % (count, seed))
+
+
+if __name__ == "__main__":
+    main()
