@@ -6,11 +6,11 @@
 
 #include "codecs/zuvbin.h"
 #include "codecs/zuvbin_format.h"
+#include "datatypes/actions.h"
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/error.h"
 #include "datatypes/logic.h"
-#include "datatypes/actions.h"
 #include "runtime/collector.h"
 #include "runtime/fire.h"
 #include "runtime/lowrt.h"

@@ -25,6 +25,7 @@
 #include "datatypes/hash_type.h"
 #include "datatypes/integer.h"
 #include "datatypes/map.h"
+#include "datatypes/money.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
 #include "datatypes/op.h"
@@ -32,6 +33,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/tuple.h"
 #include "datatypes/unset.h"
+#include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "runtime/collector.h"
 #include "runtime/fire.h"
@@ -292,6 +294,7 @@ void reader::read_record(node_t into, int32_t slot) {
         }
         if (type == TYPE_object) form = (header & P_HANDLERS) != 0;
         if (type == TYPE_bitset) form = (header & P_BITSET_NEGATED) != 0;
+        if (type == TYPE_money) form = (header & P_MONEY_NEGATIVE) != 0;
     }
     if (type == 0 || type > 255) fault(tag_at);
     if (define && (type < TYPE_word || type > TYPE_issue || slot >= 0)) fault(tag_at);
@@ -303,8 +306,9 @@ void reader::read_record(node_t into, int32_t slot) {
     }
     if (sh == shape::invalid) fault(tag_at);
     bool sharable = sh == shape::block || sh == shape::map || sh == shape::string ||
-                    sh == shape::binary || sh == shape::bitset || sh == shape::object ||
-                    sh == shape::function || sh == shape::word || sh == shape::error;
+                    sh == shape::binary || sh == shape::vector || sh == shape::bitset ||
+                    sh == shape::object || sh == shape::function || sh == shape::word ||
+                    sh == shape::error;
     if (shared && !sharable) fault(tag_at);
 
     int32_t idx = place(into, slot);
@@ -400,6 +404,18 @@ void reader::read_record(node_t into, int32_t slot) {
         if (type == TYPE_tuple) tuple::set_length(&v, n);
         break;
     }
+    case shape::money: {
+        const uint8_t* a = p_;
+        const uint8_t* b = data(MONEY_BYTES, a);
+        std::memcpy(reinterpret_cast<uint8_t*>(&v) + MONEY_AT, b, MONEY_BYTES);
+        for (int32_t i = 1; i < MONEY_BYTES; i++)
+            if ((b[i] >> 4) > 9 || (b[i] & 15) > 9) fault(a + i);
+        // The currency list exists once the library has made it.
+        cell_t code;
+        if (codec_ && b[0] != 0 && !money::currency_word(b[0], &code)) fault(a);
+        v.header = type | (form ? money::SIGN_FLAG : 0);
+        break;
+    }
     case shape::issue: word::make_raw(&v, TYPE_issue, _context::global_node, symbol(), -1); break;
     case shape::word:
         read_word(into, idx, type, form, define, shared, tag_at);
@@ -409,6 +425,7 @@ void reader::read_record(node_t into, int32_t slot) {
     case shape::map:
     case shape::string:
     case shape::binary:
+    case shape::vector:
     case shape::bitset:
         read_series(into, idx, type, form, header, shared, tag_at);
         made = false;
@@ -472,6 +489,8 @@ void reader::read_series(node_t into, int32_t idx, uint32_t type, bool form, uin
             v = cell_t{type, 0, found.data2, 0};
         } else if (series::any_string_q(static_cast<uint8_t>(type)) && series::any_string_q(t)) {
             v = cell_t{type, 0, found.data2, 0};
+        } else if (type == TYPE_binary && t == TYPE_binary) {
+            v.data3 = 0;
         } else if (t != type) {
             fault(a);
         }
@@ -502,10 +521,23 @@ void reader::read_series(node_t into, int32_t idx, uint32_t type, bool form, uin
     const uint8_t* a = p_;
     int64_t units;
     uint32_t unit = 1;
-    if (series::any_string_q(static_cast<uint8_t>(type))) {
+    uint32_t element = 0;
+    if (type == TYPE_vector) {
+        if (compact_) {
+            uint8_t b = u8();
+            element = b >> 2;
+            unit = code_unit(b & 3);
+            units = count();
+        } else {
+            unit = (header >> P_UNIT_SHIFT) & 0xFF;
+            units = count();
+            element = count();
+        }
+        if (!vector_element_q(element, unit)) fault(a);
+    } else if (series::any_string_q(static_cast<uint8_t>(type))) {
         if (compact_) {
             uint32_t v = varint();
-            if ((v & 3) == 3) fault(a);
+            if ((v & 3) > STRING_CODE_MAX) fault(a);
             unit = code_unit(v & 3);
             units = v >> 2;
         } else {
@@ -525,7 +557,7 @@ void reader::read_series(node_t into, int32_t idx, uint32_t type, bool form, uin
     std::memcpy(s->head_ptr(), bytes, static_cast<size_t>(n));
     s->tail = s->head + static_cast<int32_t>(n);
     if (type == TYPE_bitset && form) alloc::set_flag(node, bitset::FLAG_INVERTED);
-    *at(into, idx) = cell_t{type, static_cast<uint32_t>(head), node, 0};
+    *at(into, idx) = cell_t{type, static_cast<uint32_t>(head), node, element};
 }
 
 void reader::read_word(node_t into, int32_t idx, uint32_t type, bool form, bool define, bool shared,
@@ -670,7 +702,8 @@ void reader::read_object(node_t into, int32_t idx, bool form, bool shared, const
         collector::root_node keep(ctx);
         if (codec_) {
             auto it = classes_.find(class_id);
-            class_id = it != classes_.end() ? it->second : classes_[class_id] = object::new_class_id();
+            class_id =
+                it != classes_.end() ? it->second : classes_[class_id] = object::new_class_id();
         }
         object::init_value(&obj, TYPE_object, ctx, class_id, 0);
         if (as_word) {

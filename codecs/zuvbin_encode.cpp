@@ -16,12 +16,14 @@
 #include "datatypes/date.h"
 #include "datatypes/error.h"
 #include "datatypes/function.h"
+#include "datatypes/money.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
 #include "datatypes/op.h"
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "datatypes/tuple.h"
+#include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
@@ -195,7 +197,8 @@ void writer::series(const cell_t* v, bool nl) {
     bool form = has_head ? head != 0 : false;
     series_buffer_t* s = alloc::buffer(node);
     uint32_t plain_bits = 0;
-    if (zuv::series::any_string_q(static_cast<uint8_t>(t))) plain_bits = s->unit() << P_UNIT_SHIFT;
+    if (zuv::series::any_string_q(static_cast<uint8_t>(t)) || t == TYPE_vector)
+        plain_bits = s->unit() << P_UNIT_SHIFT;
     if (t == TYPE_bitset && bitset::inverted_q(v)) {
         form = true;
         plain_bits = P_BITSET_NEGATED;
@@ -226,6 +229,17 @@ void writer::series(const cell_t* v, bool nl) {
             count(static_cast<uint32_t>(cells));
             for (int32_t i = 0; i < cells; i++) record(alloc::buffer(node)->head_cell() + i);
         }
+    } else if (t == TYPE_vector) {
+        uint32_t unit = s->unit();
+        uint32_t units = static_cast<uint32_t>(s->used()) / unit;
+        if (compact_) {
+            byte(static_cast<uint8_t>(vector::element_type(v) << 2 | unit_code(unit)));
+            count(units);
+        } else {
+            count(units);
+            count(vector::element_type(v));
+        }
+        bytes(s->head_ptr(), static_cast<size_t>(s->used()));
     } else if (t == TYPE_binary || t == TYPE_bitset) {
         count(static_cast<uint32_t>(s->used()));
         bytes(s->head_ptr(), static_cast<size_t>(s->used()));
@@ -460,6 +474,19 @@ void writer::record(const cell_t* v) {
         out_.insert(out_.end(), b, b + n);
         break;
     }
+    case shape::money: {
+        bool negative = money::sign_q(v);
+        begin(t, nl, false, negative, negative ? P_MONEY_NEGATIVE : 0);
+        if (compact_) {
+            const uint8_t* b = reinterpret_cast<const uint8_t*>(v) + MONEY_AT;
+            out_.insert(out_.end(), b, b + MONEY_BYTES);
+        } else {
+            word32(v->data1);
+            word32(v->data2);
+            word32(v->data3);
+        }
+        break;
+    }
     case shape::issue:
         begin(t, nl, false, false);
         count(symbol_index(word::symbol_of(v)));
@@ -469,6 +496,7 @@ void writer::record(const cell_t* v) {
     case shape::map:
     case shape::string:
     case shape::binary:
+    case shape::vector:
     case shape::bitset: series(v, nl); break;
     case shape::object: object(v, nl); break;
     case shape::function: function(v, nl); break;

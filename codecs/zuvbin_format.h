@@ -62,9 +62,20 @@ constexpr uint8_t CTX_ON_STACK = 4;
 constexpr uint8_t CTX_SELF = 8;
 constexpr uint8_t CTX_VALUES = 16;
 
-// Unit codes of string records: 1, 2 or 4 bytes; 3 is invalid.
-inline uint32_t unit_code(uint32_t unit) { return unit == 4 ? 2 : unit == 2 ? 1 : 0; }
+// Unit codes of string and vector records: 1, 2 or 4 bytes; 3 stands for
+// the 8-byte elements of float vectors and is invalid in a string record.
+inline uint32_t unit_code(uint32_t unit) {
+    return unit == 8 ? 3 : unit == 4 ? 2 : unit == 2 ? 1 : 0;
+}
 inline uint32_t code_unit(uint32_t code) { return 1u << code; }
+constexpr uint32_t STRING_CODE_MAX = 2;
+
+// The element types and sizes a vector record may carry.
+inline bool vector_element_q(uint32_t type, uint32_t size) {
+    if (type == TYPE_char_ || type == TYPE_integer) return size == 1 || size == 2 || size == 4;
+    if (type == TYPE_float_ || type == TYPE_percent) return size == 4 || size == 8;
+    return false;
+}
 
 // --- plain layout ----------------------------------------------------------
 constexpr uint32_t P_NEW_LINE = 1u << 31;
@@ -91,6 +102,8 @@ constexpr int32_t IMAGE_MAX_SIDE = 65535;
 constexpr int32_t TUPLE_MIN = 1;  // as the stream allows; the datatype wants 3
 constexpr int32_t TUPLE_MAX = 12;
 constexpr int32_t TYPESET_BYTES = 12;
+constexpr int32_t MONEY_BYTES = 12;  // the currency byte and 11 bytes of digits
+constexpr int32_t MONEY_AT = 4;  // its cell offset: the currency byte, then the digits
 constexpr int32_t ACTION_MAX = 62;
 // Data of 10 bytes or less is no stream for the codec.
 constexpr int64_t CODEC_MIN_SIZE = 11;
@@ -176,15 +189,15 @@ inline shape shape_of(uint32_t type) {
     case TYPE_action: return shape::native;
     case TYPE_op: return shape::op;
     case TYPE_error: return shape::error;
-    // Not built yet: vector!, money! and image! records come with their
-    // datatypes; until then they are refused like the types below.
+    case TYPE_vector: return shape::vector;
+    case TYPE_money: return shape::money;
+    // image! records come with the image datatype; until then images are
+    // refused like the types below.
     case TYPE_routine:
     case TYPE_triple:
     case TYPE_handle:
     case TYPE_port:
     case TYPE_event:
-    case TYPE_vector:
-    case TYPE_money:
     case TYPE_image: return shape::none;
     default: return shape::invalid;
     }
