@@ -278,7 +278,8 @@ void reader::read_record(node_t into, int32_t slot) {
         } while (header == 0);
         type = header & 0xFF;
         nl = (header & P_NEW_LINE) != 0;
-        shared = (header & P_SHARED) != 0;
+        // An op!'s wrapped type (bits 16-23) covers the shared bit.
+        shared = (header & P_SHARED) != 0 && (header & 0xFF) != TYPE_op;
         if (type == P_REFERENCE) {
             cell_t v = walk(true);
             int32_t idx = place(into, slot);
