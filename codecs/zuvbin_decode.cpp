@@ -35,9 +35,11 @@
 #include "datatypes/unset.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
+#include "natives/natives.h"
 #include "runtime/collector.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
+#include "startup/library.h"
 
 namespace zuv::zuvbin {
 
@@ -810,6 +812,18 @@ void reader::read_native(node_t into, int32_t idx, uint32_t type) {
     int32_t last = alloc::buffer(scratch_)->used() / 16 - 1;
     cell_t spec = *at(scratch_, last);
     if (type_of(&spec) != TYPE_block) fault(spec_at);
+    if (codec_) {
+        // Scripts get the runtime's own value: a native or action called
+        // through a spec other than its own would read arguments that its
+        // frame does not hold.
+        const cell_t* own = type == TYPE_native
+                                ? natives::value_of(static_cast<int32_t>(number))
+                                : library::action_value(static_cast<int32_t>(number));
+        if (!own) fault(a);
+        *at(into, idx) = *own;
+        drop_last(scratch_, 1);
+        return;
+    }
     node_t more = alloc::alloc_unset_cells(2);
     collector::root_node keep_more(more);
     alloc::buffer(more)->tail = alloc::buffer(more)->head + 2 * 16;

@@ -477,7 +477,18 @@ int32_t shift(int32_t data, int32_t bits, bool left, bool logical) {
     return data >> bits;
 }
 
+// The actions as made, by number - 1 (a root block cell).
+cell_t* action_values = nullptr;
+
+const cell_t* action_value(int32_t number) {
+    if (action_values == nullptr || number < 1 || number > block::abs_length(action_values)) return nullptr;
+    const cell_t* v = block::rs_abs_at(action_values, number - 1);
+    return type_of(v) == TYPE_action ? v : nullptr;
+}
+
 void define_actions() {
+    action_values = block::make_in(&block::root, action::COUNT);
+    for (int32_t i = 0; i < action::COUNT; i++) block::rs_append(action_values, &unset_value);
     for (const action_spec_t& a : action_specs) {
         // [spec number] on the stack, as make action! takes it.
         stack::mark_native(nullptr);
@@ -495,7 +506,7 @@ void define_actions() {
         cell_t value = *action::make(&proto, made, TYPE_action);
         stack::unwind();
         stack::pop(1);
-        collector::root_cell keep(&value);  // the word's lookup may allocate
+        *block::rs_abs_at(action_values, a.number - 1) = value;
         set_global(action_words[a.number - 1], &value);
     }
 }
