@@ -6,6 +6,7 @@
 // first) and builds cells in place: each new series is stored in its rooted
 // place before anything else allocates, and cells are addressed by node and
 // index, never by an address kept across an allocation.
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -918,10 +919,15 @@ void reader::run(bool symbols) {
 }
 
 [[noreturn]] void invalid(const cell_t* argument, const uint8_t* data, int64_t length) {
-    cell_t arg;
-    if (argument) arg = *argument;
-    else binary::load_at(data, length < 0 ? 0 : length, &arg);
-    fire(err::invalid_data, &arg);
+    if (argument) {
+        cell_t arg = *argument;
+        fire(err::invalid_data, &arg);
+    }
+    // The binary made here stays on the stack while the error is made.
+    cell_t* arg = stack::push_slot();
+    arg->header = TYPE_unset;
+    binary::load_at(data, length < 0 ? 0 : std::min<int64_t>(length, alloc::SERIES_LIMIT - 1), arg);
+    fire(err::invalid_data, arg);
 }
 
 }  // namespace

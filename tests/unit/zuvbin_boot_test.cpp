@@ -4,12 +4,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "codecs/zuvbin.h"
+#include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/error.h"
 #include "datatypes/integer.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
@@ -146,6 +149,20 @@ TEST_F(ZuvbinBoot, BadRootPositionsAreRecordFaults) {
                       [&] { zuvbin::decode(s.data(), static_cast<int64_t>(s.size()), t, false); }),
                   err::rb_invalid_record);
     }
+}
+
+TEST_F(ZuvbinBoot, InvalidDataNamesTheBytesWhenNoArgumentIsGiven) {
+    cell_t* t = target();
+    bytes s = {'Z', 'U', 'V', 'B', 'I', 'N', 2, 3, 4, 0, 0, 0, 9, 9, 9, 9};
+    EXPECT_EQ(zuv::testing::raised(
+                  [&] { zuvbin::decode(s.data(), static_cast<int64_t>(s.size()), t, true); }),
+              err::invalid_data);
+    const cell_t* e = stack::top();
+    ASSERT_EQ(type_of(e), TYPE_error);
+    const cell_t* arg = error::field(e, error::FIELD_ARG1);
+    ASSERT_EQ(type_of(arg), TYPE_binary);
+    ASSERT_EQ(binary::rs_length_q(arg), static_cast<int32_t>(s.size()));
+    EXPECT_EQ(std::memcmp(binary::rs_head(arg), s.data(), s.size()), 0);
 }
 
 // Runs the boot load in a child process; its standard output and status.
