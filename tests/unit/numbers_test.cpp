@@ -32,12 +32,6 @@ const double nan_ = std::numeric_limits<double>::quiet_NaN();
 
 class Numbers : public test::RegistryTest {
 protected:
-    void SetUp() override {
-        RegistryTest::SetUp();
-        words::init();
-        // fire builds real error values from the catalog.
-        error::init_catalog();
-    }
 
     // Runs a two-argument frame action on a and b; the result slot.
     static cell_t run(void (*action)(), cell_t a, cell_t b) {

@@ -18,12 +18,20 @@
 #include "runtime/fire.h"
 #include "runtime/lowrt.h"
 #include "runtime/stack.h"
+#include "runtime/collector.h"
 #include "tests/unit/runtime_fixture.h"
 
 namespace zuv::test {
 
 class RegistryTest : public testing::FreshRuntime {
 public:
+    void SetUp() override {
+        FreshRuntime::SetUp();
+        // Its tests keep values in C++ variables across allocations, as they
+        // did when this fixture started no collector: the collector stays off.
+        collector::stress_period = 0;
+        collector::active = false;
+    }
 
     static std::string text_of(cell_t* s) {
         std::string out;

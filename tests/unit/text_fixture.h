@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "runtime/collector.h"
 #include "tests/unit/runtime_fixture.h"
 
 #include <string>
@@ -17,8 +18,16 @@
 namespace zuv::test {
 
 class TextTest : public testing::FreshRuntime {
-protected:
+public:
+    void SetUp() override {
+        FreshRuntime::SetUp();
+        // Its tests keep values in C++ variables across allocations, as they
+        // did when this fixture started no collector: the collector stays off.
+        collector::stress_period = 0;
+        collector::active = false;
+    }
 
+protected:
     // A string! holding the code points, in a buffer of the given unit.
     static cell_t text(const std::u32string& chars, int32_t unit = 1) {
         cell_t c;
