@@ -17,7 +17,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "runtime/collector.h"
 #include "runtime/compiled.h"
 #include "runtime/cycles.h"

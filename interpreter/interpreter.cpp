@@ -22,7 +22,7 @@
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "interpreter/action_entries.h"
+#include "datatypes/action_entries.h"
 #include "interpreter/fast_ops.h"
 #include "interpreter/plan.h"
 #include "lexer/lexer.h"
@@ -32,7 +32,7 @@
 #include "runtime/fire.h"
 #include "runtime/platform/platform.h"
 #include "runtime/stack.h"
-#include "runtime/top_level.h"
+#include "startup/top_level.h"
 #include "runtime/words.h"
 
 namespace zuv::interpreter {
@@ -878,7 +878,7 @@ cell_t* run_in_place(const cell_t* code) {
 [[gnu::always_inline]] inline void run_conditional(uint32_t index) {
     cell_t* a = stack::arguments;
     uint8_t ct = type_of(a);
-    bool truthy = !(ct == TYPE_none || (ct == TYPE_logic && a->data1 == 0));
+    bool truthy = logic::truthy(a);
     if (index == EITHER_INDEX) {
         if (ct == TYPE_unset) [[unlikely]]
             fire(err::no_return);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/actions.h"
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/integer.h"
@@ -18,7 +19,6 @@
 #include "datatypes/symbol.h"
 #include "datatypes/url.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
 #include "io/simple_io.h"
 #include "runtime/collector.h"
 #include "runtime/fire.h"

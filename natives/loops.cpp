@@ -10,7 +10,9 @@
 // After each evaluation the loop tests exits::pending once: zero goes on;
 // continue and break are the loop's own (taken here); anything else (return,
 // exit, throw) has already unwound past the loop frame and passes on.
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -19,9 +21,10 @@
 #include "datatypes/map.h"
 #include "datatypes/series.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "interpreter/interpreter.h"
 #include "natives/natives.h"
+#include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
@@ -94,9 +97,7 @@ bool word_kind_q(uint8_t t) { return t == TYPE_word || t == TYPE_set_word || t =
 // The element at index i of a series that is not a block kind, as its pick
 // action gives it (a char, a byte as integer, a number...).
 cell_t pick_element(const cell_t* series, int32_t i) {
-    cell_t* saved_top = stack::top_slot;
-    cell_t* saved_args = stack::arguments;
-    call_frame_t* saved_ctop = stack::ctop;
+    stack::tops_t saved = stack::tops();
     stack::mark_native(nullptr);
     cell_t* s = stack::push(series);
     s->data1 = static_cast<uint32_t>(i);
@@ -104,9 +105,7 @@ cell_t pick_element(const cell_t* series, int32_t i) {
     cell::begin(index);
     integer::make_at(index, 1);
     cell_t r = *actions::pick(s, index);
-    stack::ctop = saved_ctop;
-    stack::arguments = saved_args;
-    stack::top_slot = saved_top;
+    stack::restore_tops(saved);
     return r;
 }
 
@@ -191,9 +190,7 @@ void remove_each_next(cell_t* state, const cell_t* result, int32_t n) {
     int32_t i = series::head_index(state) - n;
     if (i < 0) i = 0;
     state->data1 = static_cast<uint32_t>(i);
-    cell_t* saved_top = stack::top_slot;
-    cell_t* saved_args = stack::arguments;
-    call_frame_t* saved_ctop = stack::ctop;
+    stack::tops_t saved = stack::tops();
     stack::mark_native(nullptr);
     cell_t* s = stack::push(state);
     cell_t* part = nullptr;
@@ -203,9 +200,7 @@ void remove_each_next(cell_t* state, const cell_t* result, int32_t n) {
         integer::make_at(part, n);
     }
     actions::remove(s, part, nullptr);
-    stack::ctop = saved_ctop;
-    stack::arguments = saved_args;
-    stack::top_slot = saved_top;
+    stack::restore_tops(saved);
 }
 
 bool forall_next(const cell_t* word, const cell_t* saved, bool advance) {
@@ -451,6 +446,64 @@ void forall(int32_t check, const int32_t* refinements) {
     stack::unwind_last();
 }
 
+namespace {
+
+// The removals remove-each has decided but not yet made: removing each at
+// once would move the rest of the series every time. The body goes on
+// seeing the series as it was; the runs are cut out together when the loop
+// ends or is left, or as soon as the body changes the series' length or
+// unit, after which their positions could drift.
+class pending_removals {
+public:
+    explicit pending_removals(const cell_t* series) : series_(*series) { remember(); }
+
+    // An owned series tells its owner of each removal as it happens, and an
+    // image is not cut into runs: both keep removing one by one.
+    bool deferred_q(const cell_t* state) const {
+        return type_of(state) != TYPE_image && !series::owned_q(state);
+    }
+
+    void add(int32_t start, int32_t count) {
+        if (!runs_.empty() && runs_.back().start + runs_.back().count == start)
+            runs_.back().count += count;
+        else runs_.push_back({start, count});
+    }
+
+    // Cuts out the runs when the series changed under the body.
+    void follow(cell_t* state) {
+        if (series::rs_abs_length_q(state) != length_ || series::buffer_of(state)->unit() != unit_)
+            apply(state);
+    }
+
+    // Cuts out the runs and moves the iteration position (state) back over
+    // those before it. After an exit the stack's top may lie below state:
+    // then state is nullptr, and the loop's own copy names the series.
+    void apply(cell_t* state) {
+        if (!runs_.empty()) {
+            collector::root_cell keep(&series_);  // a hash! reindexes, which allocates
+            int32_t index = state ? series::head_index(state) : 0;
+            int32_t before = series::rs_remove_runs(&series_, runs_.data(),
+                                                    static_cast<int32_t>(runs_.size()), index);
+            runs_.clear();
+            if (state) state->data1 = static_cast<uint32_t>(index - before);
+        }
+        remember();
+    }
+
+private:
+    void remember() {
+        length_ = series::rs_abs_length_q(&series_);
+        unit_ = series::buffer_of(&series_)->unit();
+    }
+
+    cell_t series_;
+    std::vector<series::run_t> runs_;
+    int32_t length_ = 0;
+    uint32_t unit_ = 0;
+};
+
+}  // namespace
+
 void remove_each(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
         check_args(13, refinements);
@@ -462,20 +515,41 @@ void remove_each(int32_t check, const int32_t* refinements) {
     int32_t n = word_count(a);
     if (type_of(state) == TYPE_map) fire_invalid(a + 1);
     cell_t* base = mark_loop(13, state + 2);
-    for (;;) {
-        if (!step_once(state, n, nullptr)) break;
-        stack::top_slot = base;
-        if (exit_after([&] { interpreter::eval_here(body); })) [[unlikely]] {
-            uint32_t p = exits::pending;
-            step s = after_body();
+    pending_removals removals(state);
+    try {
+        for (;;) {
+            if (!step_once(state, n, nullptr)) break;
+            stack::top_slot = base;
+            if (exit_after([&] { interpreter::eval_here(body); })) [[unlikely]] {
+                uint32_t p = exits::pending;
+                step s = after_body();
+                if (s == step::BREAK) break;
+                if (s == step::PASS) {
+                    removals.apply(nullptr);
+                    return;
+                }
+                if (p == exits::THROW_CONTINUE) {
+                    removals.follow(state);
+                    continue;
+                }
+            }
+            removals.follow(state);
+            if (!truthy(base)) continue;
+            if (removals.deferred_q(state)) {
+                int32_t i = std::max(series::head_index(state) - n, 0);
+                removals.add(i, n);
+                continue;
+            }
+            removals.apply(state);
+            step s = guarded_step([&] { remove_each_next(state, base, n); });
             if (s == step::BREAK) break;
             if (s == step::PASS) return;
-            if (p == exits::THROW_CONTINUE) continue;
         }
-        step s = guarded_step([&] { remove_each_next(state, base, n); });
-        if (s == step::BREAK) break;
-        if (s == step::PASS) return;
+    } catch (...) {
+        removals.apply(nullptr);
+        throw;
     }
+    removals.apply(state);
     stack::unwind();
     stack::set_last_keep(a + 1);
 }

@@ -21,6 +21,7 @@
 
 #include <cstdint>
 
+#include "datatypes/logic.h"
 #include "interpreter/interpreter.h"
 #include "runtime/cell.h"
 
@@ -77,10 +78,7 @@ extern cell_t* print_buffer;
 void check_args(int32_t number, const int32_t* refinements);
 
 // The lenient truth test: false only for none and false (unset is true).
-inline bool truthy(const cell_t* value) {
-    uint8_t t = type_of(value);
-    return !(t == TYPE_none || (t == TYPE_logic && value->data1 == 0));
-}
+inline bool truthy(const cell_t* value) { return logic::truthy(value); }
 // The strict test: unset raises no-return.
 bool truthy_strict(const cell_t* value);
 

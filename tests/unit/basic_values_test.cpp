@@ -6,8 +6,8 @@
 #include "datatypes/none.h"
 #include "datatypes/triple.h"
 #include "datatypes/unset.h"
-#include "interpreter/actions.h"
-#include "interpreter/random.h"
+#include "datatypes/actions.h"
+#include "runtime/random.h"
 #include "registry_fixture.h"
 
 namespace zuv::test {

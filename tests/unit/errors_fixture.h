@@ -17,7 +17,7 @@
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
-#include "runtime/runtime.h"
+#include "startup/runtime.h"
 #include "runtime/stack.h"
 #include "runtime/words.h"
 

@@ -16,13 +16,13 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "gc_anchor.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "runtime/alloc.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
-#include "runtime/runtime.h"
+#include "startup/runtime.h"
 #include "runtime/stack.h"
 
 namespace zuv::test {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "datatypes/registry.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "runtime/alloc.h"
 #include "runtime/case_folding.h"
 #include "runtime/hash.h"

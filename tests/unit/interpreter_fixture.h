@@ -30,14 +30,14 @@
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "gc_anchor.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "interpreter/interpreter.h"
 #include "runtime/alloc.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
 #include "runtime/lowrt.h"
-#include "runtime/runtime.h"
+#include "startup/runtime.h"
 #include "runtime/stack.h"
 
 namespace zuv::test {

@@ -12,7 +12,7 @@
 
 #include "runtime/fire.h"
 #include "runtime/lowrt.h"
-#include "runtime/platform/console_output.h"
+#include "runtime/console_output.h"
 #include "runtime/platform/platform.h"
 #include "gtest/gtest.h"
 

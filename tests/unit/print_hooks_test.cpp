@@ -7,7 +7,7 @@
 #include <csignal>
 #include <string>
 
-#include "runtime/platform/console_output.h"
+#include "runtime/console_output.h"
 #include "runtime/print_hooks.h"
 #include "text_fixture.h"
 

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "runtime/fire.h"
-#include "runtime/runtime.h"
+#include "startup/runtime.h"
 #include "runtime/stack.h"
 
 namespace zuv::testing {

@@ -2,7 +2,7 @@
 #include <vector>
 
 #include "datatypes/registry.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "runtime/case_folding.h"
 #include "text_fixture.h"
 
