@@ -86,22 +86,59 @@ std::vector<std::string> header_lines(const cell_t* headers_at) {
     return lines;
 }
 
-// What the transfer callbacks gather.
+// What the transfer callbacks gather. A binary body of announced length is
+// received straight into its binary! value (direct: a cell on the argument
+// stack); anything else into body, from which the value is built after.
 struct response_t {
     std::string headers;
     std::vector<uint8_t> body;
+    cell_t* direct = nullptr;  // nullptr unless binary mode
+    int64_t capacity = 0;  // of the direct value; 0 while it is none
+    int64_t filled = 0;
     bool too_large = false;
+    bool no_memory = false;
+
+    // The direct value's bytes go to body: the body outgrew it.
+    void spill() {
+        if (capacity == 0) return;
+        const uint8_t* head = binary::rs_head(direct);
+        body.insert(body.end(), head, head + filled);
+        none::make_at(direct);
+        capacity = filled = 0;
+    }
 };
 
 size_t on_body(char* data, size_t size, size_t count, void* user) {
     auto* r = static_cast<response_t*>(user);
     size_t n = size * count;
+    if (r->capacity > 0 && r->filled + static_cast<int64_t>(n) <= r->capacity) {
+        // Nothing allocates between taking the address and the copy.
+        std::memcpy(binary::rs_head(r->direct) + r->filled, data, n);
+        r->filled += static_cast<int64_t>(n);
+        return n;
+    }
+    r->spill();
     if (r->body.size() + n > MAX_BODY) {
         r->too_large = true;
         return 0;  // aborts the transfer
     }
     r->body.insert(r->body.end(), data, data + n);
     return n;
+}
+
+// Makes the direct value for an announced length. Nothing may be thrown
+// through libcurl: a failure is noted and aborts the transfer.
+bool make_direct(response_t* r, int64_t length) {
+    try {
+        binary::make_at(r->direct, length);
+    } catch (...) {
+        none::make_at(r->direct);
+        r->no_memory = true;
+        return false;
+    }
+    r->capacity = length;
+    r->filled = 0;
+    return true;
 }
 
 // Each header line as it arrives. A status line starts a new response (a
@@ -111,15 +148,25 @@ size_t on_header(char* data, size_t size, size_t count, void* user) {
     size_t n = size * count;
     if (n >= 5 && std::memcmp(data, "HTTP/", 5) == 0) {
         r->headers.clear();
+        r->body.clear();
+        if (r->direct) none::make_at(r->direct);
+        r->capacity = r->filled = 0;
         return n;
     }
     r->headers.append(data, n);
-    // The announced length, so the body grows once rather than by doubling.
+    // The announced length: the body is made once at its size.
     static constexpr char LENGTH[] = "content-length:";
     if (n > sizeof LENGTH && strncasecmp(data, LENGTH, sizeof LENGTH - 1) == 0) {
         unsigned long long length = std::strtoull(
             std::string(data + sizeof LENGTH - 1, n - (sizeof LENGTH - 1)).c_str(), nullptr, 10);
-        if (length > 0 && length <= MAX_BODY) r->body.reserve(static_cast<size_t>(length));
+        if (length > 0 && length <= MAX_BODY) {
+            if (r->direct == nullptr) {
+                r->body.reserve(static_cast<size_t>(length));
+            } else if (r->capacity == 0 && r->body.empty() &&
+                       !make_direct(r, static_cast<int64_t>(length))) {
+                return 0;
+            }
+        }
     }
     return n;
 }
@@ -245,6 +292,10 @@ cell_t* request_http(const cell_t* method, const cell_t* url, const cell_t* head
         list.reset(grown);
     }
     response_t response;
+    // The body's value, when it is received in place.
+    cell_t* held = stack::push_slot();
+    none::make_at(held);
+    if (binary && !lines && verb != "HEAD") response.direct = held;
     CURL* c = curl.get();
     curl_easy_setopt(c, CURLOPT_URL, target.c_str());
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
@@ -272,16 +323,29 @@ cell_t* request_http(const cell_t* method, const cell_t* url, const cell_t* head
         if (verb != "POST") curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, verb.c_str());
     }
     CURLcode code = curl_easy_perform(c);
-    if (response.too_large) fire(err::no_memory);
-    if (code != CURLE_OK) return nullptr;
+    if (response.too_large || response.no_memory) fire(err::no_memory);
+    if (code != CURLE_OK) {
+        stack::pop(1);
+        return nullptr;
+    }
     long status = 0;
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
     curl.reset();
     list.reset();
 
-    if (!info)
-        return push_content(response.body.data(), static_cast<int64_t>(response.body.size()),
-                            binary, lines);
+    // The body's value in held: the direct value cut to what came (a body
+    // shorter than announced), or one built from the gathered bytes.
+    if (response.capacity > 0) {
+        series_buffer_t* b = binary::buffer_of(held);
+        b->tail = b->head + static_cast<int32_t>(response.filled);
+    } else {
+        push_content(response.body.data(), static_cast<int64_t>(response.body.size()), binary,
+                     lines);
+        *held = *(stack::top_slot - 1);
+        stack::pop(1);
+        std::vector<uint8_t>().swap(response.body);
+    }
+    if (!info) return held;
     cell_t* result = stack::push_slot();
     cell::begin(result);
     block::make_at(result, 3);
@@ -291,13 +355,11 @@ cell_t* request_http(const cell_t* method, const cell_t* url, const cell_t* head
     map::make_at(map, nullptr, 20);
     parse_headers(response.headers.data(), response.headers.size(), map);
     block::rs_append(result, map);
-    stack::pop(1);
-    // The headers' text goes before the body is copied into a value.
-    std::string().swap(response.headers);
-    push_content(response.body.data(), static_cast<int64_t>(response.body.size()), binary, lines);
-    block::rs_append(result, stack::top_slot - 1);
-    stack::pop(1);
-    return result;
+    block::rs_append(result, held);
+    cell_t made = *result;
+    stack::pop(3);
+    *held = made;
+    return held;
 }
 
 }  // namespace zuv::simple_io
