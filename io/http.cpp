@@ -299,6 +299,10 @@ cell_t* request_http(const cell_t* method, const cell_t* url, const cell_t* head
     CURL* c = curl.get();
     curl_easy_setopt(c, CURLOPT_URL, target.c_str());
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    // Only HTTP, also where a redirect leads: a server must not make a
+    // read open a local file.
+    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(c, CURLOPT_MAXREDIRS, MAX_REDIRECTS);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, CONNECT_TIMEOUT_S);

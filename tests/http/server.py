@@ -90,6 +90,11 @@ class Handler(BaseHTTPRequestHandler):
             self.send_header("Location", "/text")
             self.send_header("Content-Length", "0")
             self.end_headers()
+        elif path == "/to-file":
+            self.send_response(302)
+            self.send_header("Location", "file:///dev/null")
+            self.send_header("Content-Length", "0")
+            self.end_headers()
         elif path == "/script.zuv":
             self.reply(200, SCRIPT)
         elif path == "/data.json":
@@ -98,8 +103,10 @@ class Handler(BaseHTTPRequestHandler):
             n = int(self.path.split("=")[1])
             self.reply(200, big_body(n), content_type="application/octet-stream")
         elif path == "/stop":
+            # Gone before the next request can come.
             self.reply(200, b"bye")
-            threading.Thread(target=self.server.shutdown_all, daemon=True).start()
+            self.wfile.flush()
+            os._exit(0)
         else:
             self.reply(200, b"ok")
 
@@ -108,9 +115,6 @@ class Handler(BaseHTTPRequestHandler):
 
 class Server(ThreadingHTTPServer):
     daemon_threads = True
-
-    def shutdown_all(self):
-        os._exit(0)
 
 
 def main(argv):
