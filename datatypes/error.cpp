@@ -285,6 +285,8 @@ void init() {
     datatype::register_type(datatype::RECORD_COUNT, r);
 }
 
+void forget() { catalog_cell = prototype_cell = nullptr; }
+
 cell_t* catalog() { return catalog_cell; }
 cell_t* category(int32_t index) {
     cell_t* c = _context::value_at(catalog_cell->data1, index);

@@ -33,17 +33,18 @@ namespace zuv::natives {
 
 namespace {
 
-enum class step { NEXT, BREAK, PASS };
+enum class step { NEXT, CONTINUE, BREAK, PASS };
 
-// The iteration check after a body: NEXT for nothing pending or continue,
-// BREAK for break, PASS for an exit that is not the loop's.
+// The iteration check after a body: NEXT for nothing pending, CONTINUE for
+// continue (a loop that tests after its body skips the test), BREAK for
+// break, PASS for an exit that is not the loop's.
 inline step after_body() {
     uint32_t p = exits::pending;
     if (p == 0) [[likely]]
         return step::NEXT;
     if (p == exits::THROW_CONTINUE) {
         exits::pending = 0;
-        return step::NEXT;
+        return step::CONTINUE;
     }
     if (p == exits::THROW_BREAK) {
         exits::pending = 0;
@@ -76,6 +77,15 @@ template <typename F> inline step guarded_step(F&& f) {
         return step::BREAK;
     }
     return step::PASS;
+}
+
+// Runs the loop's body once over the base: the iteration check of what it
+// left pending (after_body).
+inline step run_body(cell_t* base, const cell_t* body) {
+    stack::top_slot = base;
+    if (!exit_after([&] { interpreter::eval_here(body); })) [[likely]]
+        return step::NEXT;
+    return after_body();
 }
 
 // Marks the loop frame above the arguments; its base starts unset (the
@@ -274,12 +284,9 @@ void while_(int32_t check, const int32_t* refinements) {
             return;
         }
         if (!truthy_strict(base)) break;
-        stack::top_slot = base;
-        if (exit_after([&] { interpreter::eval_here(body); })) [[unlikely]] {
-            step s = after_body();
-            if (s == step::BREAK) break;
-            if (s == step::PASS) return;
-        }
+        step s = run_body(base, body);
+        if (s == step::BREAK) break;
+        if (s == step::PASS) return;
     }
     stack::unwind();
     stack::arguments->header = TYPE_unset;
@@ -292,14 +299,10 @@ void until(int32_t check, const int32_t* refinements) {
     cell_t* body = stack::arguments;
     cell_t* base = mark_loop(7, body + 1);
     for (;;) {
-        stack::top_slot = base;
-        if (exit_after([&] { interpreter::eval_here(body); })) [[unlikely]] {
-            uint32_t p = exits::pending;
-            step s = after_body();
-            if (s == step::BREAK) break;
-            if (s == step::PASS) return;
-            if (p == exits::THROW_CONTINUE) continue;
-        }
+        step s = run_body(base, body);
+        if (s == step::BREAK) break;
+        if (s == step::PASS) return;
+        if (s == step::CONTINUE) continue;
         if (truthy_strict(base)) break;
     }
     stack::unwind_last();
@@ -317,12 +320,9 @@ void loop(int32_t check, const int32_t* refinements) {
     }
     cell_t* base = mark_loop(8, body + 1);
     for (int32_t i = 0; i < n; i++) {
-        stack::top_slot = base;
-        if (exit_after([&] { interpreter::eval_here(body); })) [[unlikely]] {
-            step s = after_body();
-            if (s == step::BREAK) break;
-            if (s == step::PASS) return;
-        }
+        step s = run_body(base, body);
+        if (s == step::BREAK) break;
+        if (s == step::PASS) return;
     }
     stack::unwind_last();
 }
@@ -343,13 +343,10 @@ void repeat(int32_t check, const int32_t* refinements) {
     integer::make_at(counter, 1);
     cell_t* base = mark_loop(9, body + 1);
     for (;;) {
-        stack::top_slot = base;
         _context::set(word, counter);
-        if (exit_after([&] { interpreter::eval_here(body); })) [[unlikely]] {
-            step s = after_body();
-            if (s == step::BREAK) break;
-            if (s == step::PASS) return;
-        }
+        step s = run_body(base, body);
+        if (s == step::BREAK) break;
+        if (s == step::PASS) return;
         if (--n == 0) break;
         counter->data2 += 1;
     }
@@ -362,12 +359,9 @@ void forever(int32_t check, const int32_t* refinements) {
     cell_t* body = stack::arguments;
     cell_t* base = mark_loop(10, body + 1);
     for (;;) {
-        stack::top_slot = base;
-        if (exit_after([&] { interpreter::eval_here(body); })) [[unlikely]] {
-            step s = after_body();
-            if (s == step::BREAK) break;
-            if (s == step::PASS) return;
-        }
+        step s = run_body(base, body);
+        if (s == step::BREAK) break;
+        if (s == step::PASS) return;
     }
     stack::unwind_last();
 }
@@ -390,12 +384,9 @@ void foreach(int32_t check, const int32_t* refinements) {
     cell_t* base = mark_loop(11, state + 2);
     for (;;) {
         if (!step_once(state, n, &map_position)) break;
-        stack::top_slot = base;
-        if (exit_after([&] { interpreter::eval_here(body); })) [[unlikely]] {
-            step s = after_body();
-            if (s == step::BREAK) break;
-            if (s == step::PASS) return;
-        }
+        step s = run_body(base, body);
+        if (s == step::BREAK) break;
+        if (s == step::PASS) return;
     }
     stack::unwind_last();
 }
@@ -425,16 +416,13 @@ void forall(int32_t check, const int32_t* refinements) {
         return;
     }
     while (!ended) {
-        stack::top_slot = base;
-        if (exit_after([&] { interpreter::eval_here(body); })) [[unlikely]] {
-            step s = after_body();
-            if (s == step::BREAK) {
-                // The word stays where the break left it.
-                stack::unwind_last();
-                return;
-            }
-            if (s == step::PASS) return;
+        step done = run_body(base, body);
+        if (done == step::BREAK) {
+            // The word stays where the break left it.
+            stack::unwind_last();
+            return;
         }
+        if (done == step::PASS) return;
         step s = guarded_step([&] { ended = forall_next(word, saved, true); });
         if (s == step::PASS) return;
         if (s == step::BREAK) {
@@ -519,22 +507,14 @@ void remove_each(int32_t check, const int32_t* refinements) {
     try {
         for (;;) {
             if (!step_once(state, n, nullptr)) break;
-            stack::top_slot = base;
-            if (exit_after([&] { interpreter::eval_here(body); })) [[unlikely]] {
-                uint32_t p = exits::pending;
-                step s = after_body();
-                if (s == step::BREAK) break;
-                if (s == step::PASS) {
-                    removals.apply(nullptr);
-                    return;
-                }
-                if (p == exits::THROW_CONTINUE) {
-                    removals.follow(state);
-                    continue;
-                }
+            step done = run_body(base, body);
+            if (done == step::BREAK) break;
+            if (done == step::PASS) {
+                removals.apply(nullptr);
+                return;
             }
             removals.follow(state);
-            if (!truthy(base)) continue;
+            if (done == step::CONTINUE || !truthy(base)) continue;
             if (removals.deferred_q(state)) {
                 int32_t i = std::max(series::head_index(state) - n, 0);
                 removals.add(i, n);

@@ -15,6 +15,7 @@
 #include "runtime/words.h"
 
 using namespace zuv;
+using zuv::testing::raised;
 
 namespace {
 
