@@ -19,6 +19,8 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 LIFETIME = 60.0
 log_lock = threading.Lock()
+# Requests seen per path, for /count/PATH.
+counts = {}
 
 BYTES = bytes(range(256))
 SCRIPT = b'Zuv []\nprint "served script"\n6 * 7\n'
@@ -68,6 +70,8 @@ class Handler(BaseHTTPRequestHandler):
         path = self.path.split("?")[0]
         if path != "/big":
             self.record(body)
+        with log_lock:
+            counts[path] = counts.get(path, 0) + 1
         if path == "/text":
             self.reply(200, b"one\r\ntwo\r\nthree")
         elif path == "/bom":
@@ -102,6 +106,10 @@ class Handler(BaseHTTPRequestHandler):
         elif path == "/big":
             n = int(self.path.split("=")[1])
             self.reply(200, big_body(n), content_type="application/octet-stream")
+        elif path.startswith("/count/"):
+            with log_lock:
+                seen = counts.get(path[len("/count"):], 0)
+            self.reply(200, str(seen).encode())
         elif path == "/stop":
             # Gone before the next request can come.
             self.reply(200, b"bye")
