@@ -1,6 +1,7 @@
 #include "datatypes/port.h"
 
 #include "datatypes/action_types.h"
+#include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
@@ -14,8 +15,12 @@
 #include "interpreter/interpreter.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
+#include "runtime/exits.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
+#include "runtime/unicode.h"
+
+#include <string>
 
 namespace zuv::port {
 
@@ -203,16 +208,151 @@ cell_t* write_(cell_t* p, cell_t* data, bool, bool, bool, bool, cell_t*, cell_t*
 
 // --- make, form, mold -------------------------------------------------------------
 
-cell_t* make(cell_t*, cell_t* spec, int32_t) {
-    // A port is made from system/standard/port with the scheme found in
-    // system/schemes; until the system object exists no scheme can be
-    // found (needs system/standard and system/schemes).
-    if (type_of(spec) == TYPE_object) {
-        cell_t w = word::make_global(symbol::make("scheme"));
-        cell_t* scheme = object::select_word(spec, &w);
-        if (!word::any_word_q(type_of(scheme))) fire(err::no_scheme, spec);
+namespace {
+
+// Symbols of the fields and system paths a port is made from, made on
+// first use like the action words.
+int32_t sym(int32_t& slot, const char* text) {
+    if (slot == 0) slot = symbol::make(text);
+    return slot;
+}
+int32_t system_sym, standard_sym, port_sym, url_parts_sym, schemes_sym, scheme_sym, spec_sym, ref_sym,
+    decode_url_sym;
+
+// A field of an object, nullptr when the value is no object or lacks it.
+cell_t* field(const cell_t* obj, int32_t symbol) {
+    if (obj == nullptr || (type_of(obj) != TYPE_object && type_of(obj) != TYPE_port)) return nullptr;
+    return _context::get_in(symbol, object::context_of(obj));
+}
+
+cell_t* global(int32_t symbol) {
+    return _context::global_node == 0 ? nullptr : _context::get_in(symbol, _context::global_node);
+}
+
+// system/standard/<name>, copied out; none before the system object exists.
+cell_t standard(int32_t symbol) {
+    cell_t* v = field(field(global(sym(system_sym, "system")), sym(standard_sym, "standard")), symbol);
+    return v && type_of(v) == TYPE_object ? *v : N();
+}
+
+// The spec object of a URL: what decode-url makes of it; a URL that does
+// not parse keeps its scheme (the text before the first colon) and itself
+// as ref, so that a scheme may read URLs of its own syntax.
+void spec_of_url(const cell_t* url, cell_t* out) {
+    cell_t u = *url;
+    collector::root_cell keep(&u);
+    cell_t* decode = global(sym(decode_url_sym, "decode-url"));
+    if (decode && type_of(decode) == TYPE_function) {
+        cell_t callee = *decode;
+        cell_t word = word::make_global(decode_url_sym);
+        cell_t arg = u;
+        cell_t result;
+        collector::root_cell keep_result(&result);
+        if (!interpreter::call_back(&callee, &word, &arg, 1, interpreter::callback::NONE, &result)) return;
+        if (type_of(&result) == TYPE_object) {
+            *out = result;
+            return;
+        }
     }
-    fire(err::unknown_scheme, spec);
+    cell_t parts = standard(sym(url_parts_sym, "url-parts"));
+    if (type_of(&parts) != TYPE_object) fire(err::unknown_scheme, &u);
+    object::copy_into(&parts, out, false);
+    int32_t length = string::rs_length_q(&u);
+    int32_t head = static_cast<int32_t>(u.data1);
+    int32_t colon = -1;
+    for (int32_t i = 0; i < length && colon < 0; i++)
+        if (string::rs_abs_at(&u, head + i) == ':') colon = i;
+    if (colon > 0) {
+        std::string name = unicode::to_utf8(&u, colon, false);
+        cell_t w = word::make_global(symbol::make(name.c_str()));
+        if (cell_t* slot = field(out, sym(scheme_sym, "scheme"))) *slot = w;
+    }
+    if (cell_t* slot = field(out, sym(ref_sym, "ref"))) *slot = u;
+}
+
+// The scheme object registered under the word in system/schemes (a block of
+// name/object pairs), nullptr when there is none.
+cell_t* find_scheme(const cell_t* name) {
+    cell_t* schemes = field(global(sym(system_sym, "system")), sym(schemes_sym, "schemes"));
+    if (schemes == nullptr || type_of(schemes) != TYPE_block) return nullptr;
+    int32_t wanted = symbol::resolve(word::symbol_of(name));
+    int32_t end = block::abs_length(schemes);
+    for (int32_t i = block::head_index(schemes); i + 1 < end; i += 2) {
+        cell_t* key = block::rs_abs_at(schemes, i);
+        if (word::any_word_q(type_of(key)) && symbol::resolve(word::symbol_of(key)) == wanted) return key + 1;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+cell_t* make(cell_t*, cell_t* spec_in, int32_t) {
+    cell_t given = *spec_in;
+    collector::root_cell keep_given(&given);
+    // The spec object: a copy of an object, a URL's parts, or
+    // system/standard/url-parts made with the spec.
+    cell_t* spec = stack::push_slot();
+    cell::begin(spec);
+    switch (type_of(&given)) {
+    case TYPE_object: object::copy_into(&given, spec, false); break;
+    case TYPE_url:
+        spec_of_url(&given, spec);
+        if (exits::pending_q()) return stack::arguments;
+        break;
+    default: {
+        cell_t parts = standard(sym(url_parts_sym, "url-parts"));
+        if (type_of(&parts) != TYPE_object) fire(err::unknown_scheme, &given);
+        object::make(&parts, &given, TYPE_object);
+        if (exits::pending_q()) return stack::arguments;
+        *spec = *stack::arguments;
+        break;
+    }
+    }
+    cell_t* scheme = field(spec, sym(scheme_sym, "scheme"));
+    if (scheme == nullptr || !word::any_word_q(type_of(scheme))) fire(err::no_scheme, spec);
+    cell_t name = *scheme;
+    cell_t proto = standard(sym(port_sym, "port"));
+    if (type_of(&proto) != TYPE_object) fire(err::unknown_scheme, spec);
+    cell_t* port = stack::push_slot();
+    cell::begin(port);
+    object::copy_into(&proto, port, false);
+    object::init_value(port, TYPE_port, object::context_of(port), CLASS_ID, port->data3);
+    if (cell_t* slot = field(port, sym(spec_sym, "spec"))) *slot = *spec;
+    if (cell_t* slot = field(port, sym(scheme_sym, "scheme"))) *slot = name;
+    cell_t* found = find_scheme(&name);
+    if (found == nullptr || type_of(found) != TYPE_object) fire(err::unknown_scheme, spec);
+    cell_t* actor = field(found, sym(actor_symbol, "actor"));
+    if (actor == nullptr || (type_of(actor) != TYPE_object && type_of(actor) != TYPE_handle))
+        fire(err::invalid_actor);
+    cell_t a = *actor;
+    if (cell_t* slot = field(port, actor_symbol)) *slot = a;
+    cell_t made = *port;
+    stack::pop(2);
+    *stack::arguments = made;
+    return stack::arguments;
+}
+
+cell_t* make_from(const cell_t* spec) {
+    cell_t s = *spec;
+    cell_t* slot = stack::push(&s);
+    cell_t type{TYPE_datatype, TYPE_port, 0, 0};
+    // make leaves the port in the current result slot: it is moved to the
+    // pushed one and the result slot given back.
+    cell_t saved = *stack::arguments;
+    collector::root_cell keep(&saved);
+    make(&type, slot, TYPE_port);
+    if (exits::pending_q()) return nullptr;
+    *slot = *stack::arguments;
+    *stack::arguments = saved;
+    return slot;
+}
+
+cell_t* open(cell_t* port, bool read, bool write) { return open_(port, false, read, write, false, nullptr); }
+
+cell_t* read(cell_t* port, cell_t* part, cell_t* seek) { return read_(port, part, seek, false, false, false, nullptr); }
+
+cell_t* write(cell_t* port, cell_t* data, cell_t* seek) {
+    return write_(port, data, false, false, false, false, nullptr, seek, nullptr, nullptr);
 }
 
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit) {

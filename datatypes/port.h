@@ -30,6 +30,16 @@ constexpr int32_t MAX_FORWARDED = 24;
 // result slot).
 cell_t* forward(int32_t action, const cell_t* port, const cell_t* args, int32_t count);
 
+// Pushes a new port made from spec as make port! makes it (a URL, a block
+// or an object), leaving the result slot as it was; nullptr when an exit
+// left the spec's evaluation.
+cell_t* make_from(const cell_t* spec);
+// open (read or write mode), read and write of a port, as the actions do
+// them; the result is left in the result slot.
+cell_t* open(cell_t* port, bool read, bool write);
+cell_t* read(cell_t* port, cell_t* part, cell_t* seek);
+cell_t* write(cell_t* port, cell_t* data, cell_t* seek);
+
 // --- action entries ---
 cell_t* make(cell_t* proto, cell_t* spec, int32_t type);
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);

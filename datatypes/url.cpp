@@ -6,10 +6,15 @@
 #include <cstring>
 #include <string>
 
+#include "datatypes/block.h"
+#include "datatypes/port.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/actions.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "io/http.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
@@ -236,29 +241,78 @@ cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, 
 // --- ports and I/O ------------------------------------------------------------------------
 
 namespace {
+
 inline bool http_q(cell_t* u) { return string::starts_with_q(u, "http"); }
+
+[[noreturn]] void fire_no_connect(const cell_t* url) {
+    cell_t u = *url;
+    fire(err::no_connect, &u);
+}
+
+cell_t method_word(const char* name) { return word::make_global(symbol::make(name)); }
+
+// A port of the URL's scheme, pushed; nullptr when an exit is pending.
+cell_t* port_of(cell_t* u) {
+    cell_t* p = port::make_from(u);
+    return p;
+}
+
 }  // namespace
 
-cell_t* open(cell_t*, bool, bool, bool, bool, cell_t*) {
-    // needs port! and the library's parse-url to make the port
-    fire(err::not_done);
+cell_t* open(cell_t* source, bool, bool read_, bool write_, bool, cell_t*) {
+    cell_t* p = port_of(source);
+    if (p == nullptr) return stack::arguments;
+    return port::open(p, read_ || !write_, write_);
 }
 
-cell_t* read(cell_t* source, cell_t* part, cell_t* seek, bool, bool, bool, cell_t* as) {
-    if (http_q(source) && (part || seek || as)) fire(err::not_done);
-    // needs simple-io (the HTTP request) and port! for the other schemes
-    fire(err::not_done);
-}
-
-cell_t* write(cell_t* destination, cell_t* data, bool, bool, bool, bool, cell_t*, cell_t* seek, cell_t* allow,
-              cell_t* as) {
-    if (http_q(destination)) {
-        if (seek || allow || as) fire(err::not_done);
-        uint8_t t = type_of(data);
-        if (t != TYPE_none && t != TYPE_block && t != TYPE_string && t != TYPE_binary) fire(err::invalid_arg, data);
+cell_t* read(cell_t* source, cell_t* part, cell_t* seek, bool binary, bool lines, bool info, cell_t* as) {
+    if (http_q(source)) {
+        if (part || seek || as) fire(err::not_done);
+        cell_t get = method_word("get");
+        cell_t* r = simple_io::request_http(&get, source, nullptr, nullptr, binary, lines, info);
+        if (r == nullptr) fire_no_connect(source);
+        *stack::arguments = *r;
+        return stack::arguments;
     }
-    // needs simple-io (the HTTP request) and port! for the other schemes
-    fire(err::not_done);
+    cell_t* p = port_of(source);
+    if (p == nullptr) return stack::arguments;
+    return port::read(p, part, seek);
+}
+
+cell_t* write(cell_t* destination, cell_t* data, bool binary, bool lines, bool info, bool, cell_t*, cell_t* seek,
+              cell_t* allow, cell_t* as) {
+    if (!http_q(destination)) {
+        cell_t* p = port_of(destination);
+        if (p == nullptr) return stack::arguments;
+        return port::write(p, data, seek);
+    }
+    if (seek || allow || as) fire(err::not_done);
+    uint8_t t = type_of(data);
+    if (t != TYPE_none && t != TYPE_block && t != TYPE_string && t != TYPE_binary) fire(err::invalid_arg, data);
+    // A block: the method word (get when empty), an optional header block,
+    // an optional body. Anything else is posted as the body.
+    cell_t method = method_word("post");
+    cell_t* headers = nullptr;
+    cell_t* body = data;
+    if (t == TYPE_block) {
+        cell_t spec = *data;
+        int32_t at = block::head_index(&spec), end = block::abs_length(&spec);
+        body = nullptr;
+        if (at >= end) {
+            method = method_word("get");
+        } else {
+            cell_t first = *block::rs_abs_at(&spec, at);
+            if (!word::any_word_q(type_of(&first))) fire(err::invalid_arg, data);
+            method = first;
+            at++;
+            if (at < end && type_of(block::rs_abs_at(&spec, at)) == TYPE_block) headers = stack::push(block::rs_abs_at(&spec, at++));
+            if (at < end) body = stack::push(block::rs_abs_at(&spec, at));
+        }
+    }
+    cell_t* r = simple_io::request_http(&method, destination, headers, body, binary, lines, info);
+    if (r == nullptr) fire_no_connect(destination);
+    *stack::arguments = *r;
+    return stack::arguments;
 }
 
 // --- registration ------------------------------------------------------------------------

@@ -1329,8 +1329,9 @@ int32_t eval_code(const cell_t* callee, const cell_t* code, int32_t pos, int32_t
     }
     uint8_t t = type_of(slot);
     if (infix) stack::top_slot--;
-    if (t == TYPE_function) stack::mark_interp_func(w);
-    else stack::mark_interp_native(w);
+    // name, not w: the tracer's open event may have moved the code.
+    if (t == TYPE_function) stack::mark_interp_func(&name);
+    else stack::mark_interp_native(&name);
     if (infix) stack::top_slot++;
 
     uint32_t plan = plan_of_callee(slot);

@@ -526,6 +526,14 @@ cell_t* read_file(const char* path, int64_t part, int64_t seek, bool binary, boo
     return push_text(p, count, true, part < 0);
 }
 
+cell_t* push_content(const uint8_t* bytes, int64_t count, bool binary, bool lines) {
+    if (count > MAX_VALUE_BYTES) fire(err::no_memory);
+    if (count == 0) return lines ? push_lines(bytes, 0) : push_empty(binary);
+    if (binary) return binary::load(bytes, count);
+    if (lines) return push_lines(bytes, count);
+    return push_text(bytes, count, true, true);
+}
+
 cell_t* read(const cell_t* file, const cell_t* part, const cell_t* seek, bool binary, bool lines) {
     if (dir_q(file)) return read_dir(file);
     int64_t p = number_arg(part);

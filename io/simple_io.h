@@ -68,6 +68,10 @@ cell_t* query(const cell_t* file);
 // the file cannot be opened, sized or read. A seek at or past the end gives
 // the empty value.
 cell_t* read_file(const char* path, int64_t part, int64_t seek, bool binary, bool lines);
+// Pushes the value a file of these bytes reads as (binary!, lines or
+// string!, as read_file builds it). The bytes must not lie in a series
+// buffer.
+cell_t* push_content(const uint8_t* bytes, int64_t count, bool binary, bool lines);
 // The front of the read action: a folder is listed; otherwise read_file on
 // the path; failure raises access cannot-open with the file. part and seek
 // may be nullptr; a number that is not an integer! is truncated, a negative

@@ -19,6 +19,7 @@
 #include "interpreter/interpreter.h"
 #include "runtime/random.h"
 #include "io/call.h"
+#include "io/http.h"
 #include "lexer/lexer.h"
 #include "natives/natives.h"
 #include "runtime/alloc.h"
@@ -47,6 +48,12 @@ char** saved_argv = nullptr;
 
 void set_booting() { booting_q = 1; }
 
+// The HTTP transport belongs to the platform's services.
+void start_platform() {
+    platform::init();
+    simple_io::init_http();
+}
+
 void start_memory() { alloc::init(); }
 
 // The error catalog is built from the predefined words' step: errors can be
@@ -73,7 +80,7 @@ void checksum_compress_call() {
 const init_step_t steps[] = {
     {"booting", set_booting},
     {"print hooks", print_hooks::init},
-    {"platform", platform::init},
+    {"platform", start_platform},
     {"random", random::init},
     {"memory manager", start_memory},
     {"external resources", externals::init},

@@ -1,0 +1,52 @@
+// Response header lines into the headers map of an HTTP answer.
+#include <string>
+
+#include "datatypes/map.h"
+#include "interpreter_fixture.h"
+#include "io/http.h"
+#include "runtime/unicode.h"
+
+namespace zuv::test {
+namespace {
+
+class HttpHeaders : public InterpreterTest {
+public:
+    // The map the lines make, molded on one line.
+    static std::string parsed(const std::string& lines) {
+        cell_t* map = stack::push_slot();
+        cell::begin(map);
+        map::make_at(map, nullptr, 20);
+        simple_io::parse_headers(lines.data(), lines.size(), map);
+        cell_t out;
+        string::make_at(&out, 64);
+        collector::root_cell keep(&out);
+        actions::mold(map, &out, false, false, true, false, -1, 0);
+        stack::pop(1);
+        return unicode::to_utf8(&out);
+    }
+};
+
+TEST_F(HttpHeaders, ValuesStartAfterTheColonAndBlanks) {
+    struct {
+        const char* lines;
+        const char* expected;
+    } cases[] = {
+        {"X-A: 1\r\n", "#[X-A: \"1\"]"},
+        {"X-A:1\r\n", "#[X-A: \"1\"]"},
+        {"X-A:\t  1 2\r\n", "#[X-A: \"1 2\"]"},
+        {"X-A:\r\n", "#[X-A: \"\"]"},
+        {"X-A: 1\n", "#[X-A: \"1\"]"},          // LF alone ends a line too
+        {"X-A: 1", "#[X-A: \"1\"]"},            // the last line needs no end
+        {"X-A: a:b\r\n", "#[X-A: \"a:b\"]"},    // the first colon ends the name
+        {"\r\nno colon\r\n: x\r\n", "#[]"},     // blank, colon-less and nameless lines
+        {"X-A: caf\xc3\xa9\r\n", "#[X-A: \"caf\xc3\xa9\"]"},
+    };
+    for (auto& c : cases) EXPECT_EQ(parsed(c.lines), c.expected) << c.lines;
+}
+
+TEST_F(HttpHeaders, RepeatedNamesGatherTheirValuesInOrder) {
+    EXPECT_EQ(parsed("X-D: 1\r\nY: y\r\nx-d: 2\r\nX-D: 3\r\n"), "#[X-D: [\"1\" \"2\" \"3\"] Y: \"y\"]");
+}
+
+}  // namespace
+}  // namespace zuv::test
