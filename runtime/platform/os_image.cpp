@@ -13,6 +13,12 @@ namespace {
 
 uint32_t kind = 0;
 
+// Bitmaps live outside the language's memory, so their bytes do not bring a
+// collection closer. After this many bytes of new bitmaps, one runs before
+// the next is made, so that dead images give theirs back.
+constexpr size_t COLLECT_AFTER = size_t{256} << 20;
+size_t made_since = 0;
+
 void release_bitmap(uintptr_t object) { delete reinterpret_cast<bitmap_t*>(object); }
 
 void mark(node_t node) {
@@ -41,6 +47,11 @@ int32_t height_q(node_t node) { return static_cast<int32_t>(record(node)->size >
 void set_changed(node_t node) { record(node)->flags |= CHANGED; }
 
 node_t make_node(bitmap_t&& pixels) {
+    made_since += pixels.pixels.size() * 4;
+    if (made_since > COLLECT_AFTER) {
+        made_since = 0;
+        collector::collect_if_enabled();
+    }
     // The record's series first: allocating it may collect, and the bitmap
     // is not reachable from anything yet.
     node_t node = alloc::alloc_bytes(sizeof(node_record_t));

@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "datatypes/block.h"
+#include "fuzz_runtime.h"
 #include "lexer/lexer.h"
 #include "runtime/alloc.h"
 #include "runtime/collector.h"
@@ -24,13 +25,9 @@
 #include "runtime/stack.h"
 
 using namespace zuv;
+using fuzz::reset_stacks;
 
 namespace {
-
-void reset_stacks() {
-    stack::arguments = stack::top_slot = stack::bottom;
-    stack::ctop = stack::cbottom;
-}
 
 bool churn(lexer::state_t&, lexer::event_t, int32_t, const cell_t*, int32_t, int32_t, void*) {
     alloc::alloc_bytes(64);
@@ -60,12 +57,7 @@ bool stressed_q(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const bool started = [] {
-        runtime::init();
-        collector::active = true;
-        return true;
-    }();
-    (void)started;
+    fuzz::start_runtime_once();
     if (size > (1u << 20)) return 0;
     int32_t n = static_cast<int32_t>(size);
     bool stress = stressed_q(data, size);
