@@ -273,7 +273,8 @@ foreach fmt [png bmp tiff gif jpeg] [
     print [fmt enbase/base save/as none img fmt 16]
 ]
 few: make image! [%dx%d #{%s} #{%s}]
-print ["gif256" enbase/base save/as none few 'gif 16]
+print ["gif255" enbase/base save/as none few 'gif 16]
+print ["gif256" enbase/base save/as none make image! [16x16 #{%s}] 'gif 16]
 print ["gif-many" enbase/base save/as none make image! [64x64 #{%s}] 'gif 16]
 save %%t.png img
 print ["round-trip" (load %%t.png) = img]
@@ -290,15 +291,17 @@ def check_encoding(zuv):
     few.putdata([((i * 7) % 256, i, 255 - i, 0 if i == 255 else 255) for i in range(256)])
     few_rgb = few.convert("RGB").tobytes()
     few_alpha = bytes(255 - a for a in few.tobytes()[3::4])
+    # 256 opaque colours: exact too, with no index spared for transparency.
+    full = bytes(c for i in range(256) for c in (i, 255 - i, (i * 3) % 256))
     many = bytes((x * 4 + y) % 256 for y in range(64) for x in range(64) for _ in range(3))
     out = run(zuv, ENCODE_SCRIPT % (W, H, rgb.hex(), alpha.hex(), 16, 16, few_rgb.hex(), few_alpha.hex(),
-                                    many.hex())).decode()
+                                    full.hex(), many.hex())).decode()
     results = dict(line.split(" ", 1) for line in out.splitlines())
     want = rgba.tobytes()
     with tempfile.TemporaryDirectory() as d:
-        for fmt in ["png", "bmp", "tiff", "gif", "jpeg", "gif256", "gif-many"]:
+        for fmt in ["png", "bmp", "tiff", "gif", "jpeg", "gif255", "gif256", "gif-many"]:
             data = bytes.fromhex(results[fmt])
-            path = os.path.join(d, "x." + fmt.split("-")[0].rstrip("256"))
+            path = os.path.join(d, "x." + re.sub(r"[-0-9].*", "", fmt))
             with open(path, "wb") as f:
                 f.write(data)
             done = subprocess.run([IDENTIFY, path], capture_output=True)
@@ -319,11 +322,14 @@ def check_encoding(zuv):
                     if not ok:
                         fail("gif: pixel %d is %s, written %s" % (i // 4, got[i:i + 4].hex(), want[i:i + 4].hex()))
             elif fmt == "gif256":
+                if im.convert("RGB").tobytes() != full:
+                    fail("gif256: 256 colours did not keep their values")
+            elif fmt == "gif255":
                 fw = few.tobytes()
                 for i in range(0, len(fw), 4):
                     exp = (0,) if fw[i + 3] == 0 else tuple(fw[i:i + 3]) + (255,)
                     if (fw[i + 3] == 0 and got[i + 3] != 0) or (fw[i + 3] and tuple(got[i:i + 4]) != exp):
-                        fail("gif256: pixel %d is %s" % (i // 4, got[i:i + 4].hex()))
+                        fail("gif255: pixel %d is %s" % (i // 4, got[i:i + 4].hex()))
             elif fmt == "gif-many":
                 # Through the colour cube: every channel within half a step.
                 g = im.convert("RGB").tobytes()
