@@ -60,8 +60,7 @@ bool is_word(const cell_t* w, words::id id) {
 
 // The owner of an owned image hears of every change of its pixels.
 void signal(cell_t* image, words::id action, const cell_t* value, int32_t index, int32_t count) {
-    if (image->header & ownership::FLAG_OWNED_IMAGE)
-        ownership::check(image, action, value, index, count);
+    ownership::check(image, action, value, index, count);
 }
 
 // Allocation failures of the C++ heap become the language's no-memory.
@@ -214,7 +213,12 @@ cell_t* extract_data(const cell_t* image, int32_t mode, cell_t* out) {
     return binary::load_at(bytes.data(), count * unit, out);
 }
 
-void set_data(cell_t* image, const cell_t* value, int32_t mode) {
+void set_data(cell_t* target, const cell_t* source, int32_t mode) {
+    // Rooted copies: the owner's handler may run code that moves buffers.
+    cell_t self = *target, data = *source;
+    collector::root_cell keep_image(&self), keep_data(&data);
+    cell_t* image = &self;
+    const cell_t* value = &data;
     uint8_t t = type_of(value);
     if (t != TYPE_binary && t != TYPE_tuple && t != TYPE_integer) fire(err::invalid_arg, value);
     int64_t count = node_of(image) ? count_of(image) : 0;
@@ -511,8 +515,10 @@ cell_t* pick(cell_t* value, int32_t index, cell_t* index_cell) {
     return stack::push(&v);
 }
 
-cell_t* poke(cell_t* value, int32_t index, cell_t* index_cell, cell_t* data) {
+cell_t* poke(cell_t* target, int32_t index, cell_t* index_cell, cell_t* data) {
     if (type_of(data) != TYPE_tuple) fire(err::invalid_arg, data);
+    cell_t self = *target;  // the owner's handler may move the cell's block
+    cell_t* value = &self;
     int64_t i = selected(value, index, index_cell);
     if (i < 0 || !node_of(value)) fire(err::out_of_range, index_cell);
     auto at = static_cast<int32_t>(i);
@@ -536,6 +542,9 @@ cell_t* change(cell_t* series, cell_t* value, int32_t part, bool, int32_t dup) {
         signal(&self, words::id::changed, value, head, 1);
         self.data1 = static_cast<uint32_t>(head + 1);
     } else if (t == TYPE_image) {
+        cell_t source = *value;
+        collector::root_cell keep(&source);
+        value = &source;
         int32_t head = head_of(&self), w = width_of(&self), h = height_of(&self);
         if (head >= 0 && head < count_of(&self) && node_of(&self) && node_of(value)) {
             int32_t x0 = head % w, y0 = head / w;
