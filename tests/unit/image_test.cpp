@@ -10,6 +10,7 @@
 #include "codecs/image_codecs.h"
 #include "datatypes/image.h"
 #include "datatypes/pair.h"
+#include "runtime/platform/os_image.h"
 #include "runtime/platform/pixels.h"
 #include "runtime/stack.h"
 #include "runtime_fixture.h"
@@ -243,6 +244,44 @@ TEST_F(ImageTransform, CornersGiveAnImageEvenWhenTheQuadIsDegenerate) {
     image::transform(img, crop, at, 1, &out);
     EXPECT_EQ(image::width_of(&out), 2);
     EXPECT_EQ(image::height_of(&out), 2);
+}
+
+}  // namespace
+}  // namespace zuv::testing
+
+namespace zuv::testing {
+namespace {
+
+class ImageResize : public Runtime {};
+
+TEST_F(ImageResize, NearestNeighbour) {
+    cell_t* img = stack::push_slot();
+    image::make_sized(img, 4, 2, 0);
+    uint32_t* px = os_image::pixels(image::node_of(img));
+    for (uint32_t i = 0; i < 8; i++) px[i] = i;
+    struct {
+        int32_t w, h;
+        std::vector<uint32_t> want;
+    } cases[] = {
+        {2, 1, {0, 2}},
+        {4, 2, {0, 1, 2, 3, 4, 5, 6, 7}},
+        {8, 1, {0, 0, 1, 1, 2, 2, 3, 3}},
+        {1, 4, {0, 0, 4, 4}},
+        {0, 3, {}},
+    };
+    for (const auto& c : cases) {
+        cell_t* out = stack::push_slot();
+        image::resize(img, c.w, c.h, out);
+        EXPECT_EQ(image::width_of(out), c.want.empty() ? 0 : c.w);
+        std::vector<uint32_t> got;
+        if (image::node_of(out)) {
+            const uint32_t* p = os_image::pixels(image::node_of(out));
+            got.assign(p, p + c.w * c.h);
+        }
+        EXPECT_EQ(got, c.want) << c.w << "x" << c.h;
+    }
+    cell_t* out = stack::push_slot();
+    EXPECT_EQ(raised([&] { image::resize(img, 70000, 1, out); }), err::out_of_range);
 }
 
 }  // namespace
