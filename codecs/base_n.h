@@ -49,6 +49,10 @@ std::optional<bytes_t> decode_2(const void* text, size_t length, uint32_t unit);
 std::optional<bytes_t> decode_16(const void* text, size_t length, uint32_t unit);
 std::optional<bytes_t> decode_58(const void* text, size_t length, uint32_t unit);
 std::optional<bytes_t> decode_64(const void* text, size_t length, uint32_t unit);
+// Into a caller's buffer of decoded_size_64(length) bytes: the count of
+// bytes written, or nothing when the text is not base 64.
+constexpr size_t decoded_size_64(size_t length) { return length / 4 * 3 + 3; }
+std::optional<size_t> decode_64(const void* text, size_t length, uint32_t unit, uint8_t* out);
 
 // One byte per code point.
 inline std::optional<bytes_t> decode_2(std::string_view text) {

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "datatypes/symbol.h"
-#include "runtime/platform/console_output.h"
+#include "runtime/console_output.h"
 
 namespace zuv::checksum {
 

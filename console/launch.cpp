@@ -20,7 +20,7 @@
 #include "runtime/fire.h"
 #include "runtime/platform/platform.h"
 #include "runtime/stack.h"
-#include "runtime/top_level.h"
+#include "startup/top_level.h"
 
 namespace zuv::console {
 namespace {

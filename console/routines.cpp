@@ -11,6 +11,7 @@
 #include "console/terminal.h"
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
+#include "datatypes/char.h"
 #include "datatypes/context.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
@@ -19,6 +20,7 @@
 #include "datatypes/symbol.h"
 #include "io/simple_io.h"
 #include "lexer/lexer.h"
+#include "runtime/exits.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
 
@@ -80,6 +82,64 @@ void console_init() {
     stack::set_last(&unset_value);
 }
 
+// The console's check of the text it gathers: where its last trace may be
+// taken up, and the text (node, head, length in characters) it was made for.
+lexer::resume_t resume;
+node_t resume_node = 0;
+int32_t resume_head = 0;
+int32_t resume_length = 0;
+
+// Whether the open delimiters begin with those of the containers open at
+// the place, and hold at most one more (the tag, binary or brace string left
+// open at the end): the trace takes up with the ones of the place.
+bool open_as_at_place(cell_t* open, const std::vector<int32_t>& kinds) {
+    int32_t n = static_cast<int32_t>(kinds.size());
+    int32_t have = block::rs_length_q(open);
+    if (have < n || have > n + 1) return false;
+    const cell_t* entry = block::rs_head(open);
+    for (int32_t i = 0; i < n; ++i, ++entry) {
+        uint32_t c = kinds[static_cast<size_t>(i)] == TYPE_block ? '[' : '(';
+        if (type_of(entry) != TYPE_char_ || char_::get(entry) != c) return false;
+    }
+    return true;
+}
+
+// `_trace-delimiters buffer open callback more?`: traces the buffer with the
+// callback as transcode/trace does. With more? (the buffer is the one traced
+// last, with text appended since), the trace takes up where the last one
+// left a place to, the open delimiters as they were there; otherwise, or
+// when there is no such place, open is emptied and the trace starts at the
+// head.
+void trace_delimiters() {
+    cell_t* buffer = arg(0);
+    cell_t* open = arg(1);
+    int32_t head = static_cast<int32_t>(buffer->data1);
+    int32_t length = string::rs_abs_length_q(buffer) - head;
+    bool more = type_of(arg(3)) == TYPE_logic && logic::get(arg(3));
+    bool take_up = more && resume.from >= 0 && resume_node == buffer->data2 &&
+                   resume_head == head && resume_length <= length &&
+                   open_as_at_place(open, resume.kinds);
+    if (take_up) {
+        block::truncate_at(open,
+                           block::head_index(open) + static_cast<int32_t>(resume.kinds.size()));
+    } else {
+        resume = lexer::resume_t{};
+        block::rs_clear(open);
+    }
+    resume_node = buffer->data2;
+    resume_head = head;
+    resume_length = length;
+    cell_t* out = stack::push_slot();
+    out->header = TYPE_none;
+    if (!lexer::trace_resumable(out, buffer, arg(2), resume)) {
+        block::rs_clear(open);
+        lexer::trace_resumable(out, buffer, arg(2), resume);
+    }
+    // A throw from the callback has put its value where it goes.
+    if (exits::pending_q()) return;
+    stack::set_last(&unset_value);
+}
+
 // --- the table ---------------------------------------------------------------------------
 
 struct routine_def_t {
@@ -98,6 +158,7 @@ const routine_def_t routine_defs[] = {
     {"input-stdin", R"~("Temporary function, internal use only" return: [string!])~", "[terminal/stdin-readline stack/arguments]", input_stdin, TYPE_string},
     {"read-stdin", R"~("Temporary function, internal use only" buffer [binary!] buflen [integer!])~", "[simple-io/read-data stdin buffer buflen]", read_stdin, -1},
     {"_input-ended?", R"~("Internal Use Only" return: [logic!])~", "[terminal/stdin-ended?]", input_ended_q, TYPE_logic},
+    {"_trace-delimiters", R"~("Internal Use Only" buffer [string!] open [block!] callback [function!] more? [logic!])~", "[console/trace-delimiters buffer open callback more?]", trace_delimiters, -1},
     {"__console-init", R"~("Internal Use Only" str [string!])~", "[terminal/init str]", console_init, -1},
 };
 // clang-format on

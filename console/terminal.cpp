@@ -23,7 +23,7 @@
 #include "datatypes/symbol.h"
 #include "runtime/collector.h"
 #include "runtime/lowrt.h"
-#include "runtime/platform/console_output.h"
+#include "runtime/console_output.h"
 #include "runtime/platform/platform.h"
 #include "runtime/unicode.h"
 
@@ -400,8 +400,14 @@ int32_t _read_input(const cell_t* prompt, bool hidden) {
             int32_t key = keys.read();
             // A terminal that hung up ends the console as Ctrl-C would.
             if (key == KEY_FAILED) key = 3;
+            // Keys already waiting (a paste) are edited before the line is
+            // drawn, once.
+            editor.defer = source.buffered_q();
             bool more = editor.key(key);
-            if (!more || !source.buffered_q()) write_out(editor.out);
+            if (!more || !source.buffered_q()) {
+                editor.settle();
+                write_out(editor.out);
+            }
             if (!more) break;
         }
         head = editor.result_head();

@@ -63,6 +63,8 @@ void line_editor::begin(const std::u32string& prompt, bool hide, int32_t columns
     result_head_ = 0;
     first_refresh_ = true;
     full_redraw_ = true;
+    owed_ = false;
+    defer = false;
     pending_wrap_ = false;
     if (!saved_line.empty()) {
         line = saved_line;
@@ -172,7 +174,13 @@ void line_editor::refresh() {
     if (first_refresh_) {
         first_refresh_ = false;
         redraw();
-    } else if (full_redraw_) {
+    } else if (full_redraw_ || owed_) {
+        if (defer) {
+            // The terminal's cursor stays where the screen has it.
+            owed_ = true;
+            return;
+        }
+        owed_ = false;
         move_to(start_);
         clear_below();
         redraw();
@@ -180,7 +188,15 @@ void line_editor::refresh() {
     move_to(display_offset(cursor));
 }
 
+void line_editor::settle() {
+    defer = false;
+    if (owed_) refresh();
+}
+
 void line_editor::set_columns(int32_t columns) {
+    // A line owed is drawn at the width it was edited at, as it would have
+    // been before the change.
+    settle();
     columns_ = columns > 0 ? columns : 80;
     if (start_ >= columns_) start_ = 0;
     // The terminal rewraps the text its own way; the offsets follow the new
@@ -195,7 +211,7 @@ void line_editor::set_columns(int32_t columns) {
 
 void line_editor::insert(char32_t c) {
     size_t n = line.size();
-    if (static_cast<size_t>(cursor) == n) {
+    if (static_cast<size_t>(cursor) == n && !owed_) {
         // At the end: only the new character goes out.
         int32_t off = offsets_.back();
         move_to(off);
@@ -235,7 +251,8 @@ int32_t line_editor::complete_line() {
         return 1;
     }
     // The candidates take the line's place on the screen; the next read
-    // starts from the line with their common part.
+    // starts from the line with their common part. They are drawn now: the
+    // read ends with them.
     saved_line = answer[0].first;
     saved_cursor = clamp(saved_line, answer[0].second);
     line.clear();
@@ -244,6 +261,7 @@ int32_t line_editor::complete_line() {
         line += U' ';
     }
     cursor = static_cast<int32_t>(line.size());
+    defer = false;
     refresh();
     line.clear();
     cursor = 0;
@@ -267,6 +285,10 @@ void line_editor::finish(int32_t head) {
 bool line_editor::key(int32_t k) {
     full_redraw_ = true;
     const int32_t length = static_cast<int32_t>(line.size());
+    // A key that ends the read finds the line on the screen: the end of the
+    // read is placed by its offsets, and the line it answers ("q" for
+    // Ctrl-C) is never drawn.
+    if (k == KEY_ENTER || k == KEY_ESCAPE || k == 3 || (k == 4 && length == 0)) settle();
     if (k == KEY_TAB && complete != nullptr) {
         int32_t n = complete_line();
         if (n > 1) return false;  // the candidates are listed: the read ends with an empty line
@@ -284,7 +306,7 @@ bool line_editor::key(int32_t k) {
         if (cursor > 0) {
             cursor--;
             line.erase(static_cast<size_t>(cursor), 1);
-            bool at_end = cursor == length - 1;
+            bool at_end = cursor == length - 1 && !owed_;
             if (at_end) {
                 full_redraw_ = false;
                 offsets_.pop_back();

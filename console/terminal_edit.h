@@ -21,7 +21,10 @@
 // and Backspace at the end only move the cursor (and blank what follows);
 // every other edit redraws prompt and line in one piece of output. The cell
 // offset of every character is kept from one key to the next, so the cheap
-// paths cost no measuring of the line.
+// paths cost no measuring of the line. While more keys are waiting (a paste)
+// an edit that would redraw leaves the screen as it is, and the line is
+// drawn once when they are all in: a paste into the middle of a line costs
+// one redraw, not one per character.
 #pragma once
 
 #include <cstdint>
@@ -66,6 +69,9 @@ public:
     std::string out;
     // The Tab completion (nullptr: Tab is an ordinary character).
     complete_hook_t complete = nullptr;
+    // Set by the caller before a key when more keys are already waiting:
+    // edits that would redraw the line only note that it is owed.
+    bool defer = false;
 
     // Starts a read: draws the prompt and the line (or the saved line). The
     // terminal's cursor stands at start_column of its row.
@@ -78,6 +84,10 @@ public:
 
     // After the read: where the line's head goes (the cursor after Esc, else 0).
     int32_t result_head() const { return result_head_; }
+
+    // The waiting keys are in: draws the line if deferred edits left it
+    // owing, and ends deferring.
+    void settle();
 
     // The window width changed (SIGWINCH); used from the next redraw on.
     void set_columns(int32_t columns);
@@ -110,6 +120,7 @@ private:
     int32_t term_ = 0;  // offset where the terminal's cursor stands
     bool first_refresh_ = true;  // nothing drawn yet in this read
     bool full_redraw_ = true;
+    bool owed_ = false;  // the screen shows an older line; offsets_ are stale
     bool pending_wrap_ = false;  // the last cell drawn filled a row's last column
     history_t* history_ = nullptr;
     int32_t index_ = -1;  // history entry shown, -1 none

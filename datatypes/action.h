@@ -1,6 +1,6 @@
 // action!: one of the 62 polymorphic actions as a value (datatypes/native.h
 // describes the cell, which it shares with native!). Its namespace is
-// `action`; the dispatch of actions is interpreter/actions.h (`actions`).
+// `action`; the dispatch of actions is datatypes/actions.h (`actions`).
 #pragma once
 
 #include <cstdint>

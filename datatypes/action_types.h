@@ -2,7 +2,7 @@
 //
 // A datatype's row in the action matrix holds, per action number, the entry
 // that implements the action for that type; the matrix stores them all as
-// action_entry_t and the dispatcher (interpreter/actions.h) casts an entry
+// action_entry_t and the dispatcher (datatypes/actions.h) casts an entry
 // back to the signature of its action, below. A datatype's implementation
 // must have exactly its action's signature.
 //

@@ -14,7 +14,8 @@
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
+#include "lexer/lexer.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/fire.h"
@@ -568,8 +569,9 @@ cell_t* to(cell_t* proto, cell_t* spec, int32_t type) {
         vector::to_block(&sp, stack::arguments);
         r = *stack::arguments;
     } else if (t == TYPE_string) {
-        // needs lexer (a string is scanned into values)
-        fire(err::not_done);
+        r.header = TYPE_unset;
+        collector::root_cell keep(&r);
+        lexer::scan_string(&r, &sp, -1, false, true, true, false, nullptr, nullptr, nullptr);
     } else {
         r = *push_only_star(1);
         rs_append(&r, &sp);

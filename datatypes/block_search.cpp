@@ -17,7 +17,7 @@
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "interpreter/interpreter.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"

@@ -15,7 +15,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
 #include "datatypes/word.h"
-#include "interpreter/random.h"
+#include "runtime/random.h"
 #include "runtime/alloc.h"
 #include "runtime/fire.h"
 #include "runtime/platform/platform.h"

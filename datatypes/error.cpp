@@ -14,7 +14,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/exits.h"
@@ -284,6 +284,8 @@ void init() {
     r.own<ACT_compare>(compare);
     datatype::register_type(datatype::RECORD_COUNT, r);
 }
+
+void forget() { catalog_cell = prototype_cell = nullptr; }
 
 cell_t* catalog() { return catalog_cell; }
 cell_t* category(int32_t index) {

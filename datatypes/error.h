@@ -46,6 +46,9 @@ constexpr int32_t NEAR_LIMIT = 40;
 void init_catalog();
 // Registers error! (parent object!).
 void init();
+// Forgets the catalog and prototype, as a memory manager started again from
+// nothing (tests of single modules do) no longer holds them.
+void forget();
 
 // The catalog object, a category object (nullptr before init_catalog), and
 // the prototype.

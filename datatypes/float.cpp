@@ -14,7 +14,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "interpreter/random.h"
+#include "runtime/random.h"
 #include "runtime/alloc.h"
 #include "runtime/dtoa.h"
 #include "runtime/fire.h"

@@ -15,7 +15,7 @@
 #include "runtime/cycles.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
-#include "runtime/top_level.h"
+#include "startup/top_level.h"
 #include "runtime/words.h"
 
 namespace zuv::function {
@@ -215,6 +215,23 @@ int32_t count_locals(node_t spec, int32_t start, bool must_have) {
 void init_locals(int32_t n) {
     stack::push(&false_value);
     for (int32_t i = 1; i < n; i++) stack::push(&none_value);
+}
+
+uint32_t event_mask(const cell_t* fn, const int32_t* event_symbols, int32_t count, uint32_t all) {
+    if (type_of(fn) != TYPE_function) return all;
+    cell_t* body = more(fn, MORE_BODY);
+    if (type_of(body) != TYPE_block || block::rs_tail_q(body)) return all;
+    cell_t* first = block::rs_head(body);
+    if (type_of(first) != TYPE_block) return all;
+    uint32_t mask = 0;
+    for (int32_t i = block::head_index(first); i < block::abs_length(first); ++i) {
+        const cell_t* w = block::rs_abs_at(first, i);
+        if (type_of(w) != TYPE_word) continue;
+        int32_t symbol = symbol::resolve(word::symbol_of(w));
+        for (int32_t e = 0; e < count; ++e)
+            if (symbol == event_symbols[e]) mask |= 1u << e;
+    }
+    return mask;
 }
 
 void fill_frame(node_t ctx, int32_t given) {

@@ -38,6 +38,11 @@ inline node_t spec_node(const cell_t* fn) { return fn->data2; }
 inline node_t more_node(const cell_t* fn) { return fn->data3; }
 // A cell of the more series; valid until the next allocation.
 inline cell_t* more(const cell_t* fn, int32_t index) { return alloc::buffer(fn->data3)->head_cell() + index; }
+
+// The events a callback takes (a lexer, parse or trace callback): all, unless
+// the function's body begins with a block of event words; then bit e for each
+// event_symbols[e] (canonical symbol ids) that the block names.
+uint32_t event_mask(const cell_t* fn, const int32_t* event_symbols, int32_t count, uint32_t all);
 // The compiled body's entry index, 0 when the function has none.
 int32_t code_of(const cell_t* fn);
 

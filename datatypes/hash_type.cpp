@@ -8,7 +8,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "runtime/alloc.h"
 #include "runtime/collector.h"
 #include "runtime/fire.h"

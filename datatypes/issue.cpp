@@ -8,7 +8,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "runtime/runtime.h"
+#include "startup/runtime.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
 

@@ -2,8 +2,8 @@
 
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
-#include "interpreter/actions.h"
-#include "interpreter/random.h"
+#include "datatypes/actions.h"
+#include "runtime/random.h"
 #include "runtime/alloc.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"

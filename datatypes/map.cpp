@@ -14,7 +14,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "runtime/alloc.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"

@@ -16,7 +16,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "interpreter/random.h"
+#include "runtime/random.h"
 #include "lexer/lexer.h"
 #include "runtime/alloc.h"
 #include "runtime/dtoa.h"

@@ -14,7 +14,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "interpreter/interpreter.h"
 #include "runtime/collector.h"
 #include "runtime/compiled.h"

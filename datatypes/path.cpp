@@ -7,7 +7,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "runtime/cycles.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"

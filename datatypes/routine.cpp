@@ -9,7 +9,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "runtime/collector.h"
 #include "runtime/stack.h"
 

@@ -56,9 +56,46 @@ bool rs_skip(cell_t* v, int32_t n);
 // as 0) to the tail. A head beyond the tail is set to the tail, answering 0.
 int32_t get_length(cell_t* v, bool from_start);
 
+// --- runs (datatypes/series_runs.cpp) ----------------------------------------
+// Editing many places of a series in one pass, where one edit at a time would
+// move the rest of the series each time. No owner is told: callers whose
+// series is owned edit one place at a time, so that the owner hears of each.
+
+// A stretch of count units from absolute index start.
+struct run_t {
+    int32_t start;
+    int32_t count;
+};
+// Replaces the units of every run by the units of replacement (a series of
+// v's kind from its head; nullptr: nothing), widening a text to hold them.
+// Runs come in increasing order without overlapping; the parts beyond the
+// tail are ignored. Either every run is at least as long as the replacement,
+// or none is longer. A hash! keeps its index.
+void rs_replace_runs(cell_t* v, const run_t* runs, int32_t count, const cell_t* replacement);
+// rs_replace_runs with nothing; answers how many units before index went,
+// for a position to follow.
+int32_t rs_remove_runs(cell_t* v, const run_t* runs, int32_t count, int32_t index);
+
+namespace routines {
+// series pattern replacement size case: the find engine of replace/all in
+// one pass, for a text, binary! or block kind that has no owner: every match
+// of pattern (as find, or find/case, gives it, each search starting after the
+// last match) and the size units from it become replacement's units. True
+// when done; false, with nothing changed, when the series is of another
+// kind, owned, or size is below 1.
+void replace_all();
+// series marks replacement: the parse engine of replace/all in one pass.
+// marks holds pairs of positions, where a match starts and where it ends, in
+// series or the lists inside it; each becomes replacement's units. True
+// when done (or, marks none, when it could be); false, with nothing changed,
+// when a series marked is owned or of another kind than replacement.
+void replace_runs();
+}  // namespace routines
+
 // Block kinds: block!, paren!, the path kinds, hash!.
 inline bool block_kind_q(uint8_t t) {
-    return t == TYPE_block || t == TYPE_paren || (t >= TYPE_path && t <= TYPE_get_path) || t == TYPE_hash;
+    return t == TYPE_block || t == TYPE_paren || (t >= TYPE_path && t <= TYPE_get_path) ||
+           t == TYPE_hash;
 }
 inline bool any_string_q(uint8_t t) {
     return t == TYPE_string || t == TYPE_file || t == TYPE_url || t == TYPE_tag || t == TYPE_email ||

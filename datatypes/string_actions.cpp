@@ -17,7 +17,7 @@
 #include "datatypes/string.h"
 #include "datatypes/string_search.h"
 #include "datatypes/symbol.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "runtime/case_folding.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"

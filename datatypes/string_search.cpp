@@ -16,7 +16,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/vector.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "runtime/case_folding.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
@@ -145,6 +145,28 @@ bool matches_at(series_buffer_t* s, int32_t pos, const needle_t& n, bool folding
     }
 }
 
+// The first match of a pattern at or after from that ends by end, or -1.
+// Positions whose first character differs are passed over in a loop made
+// for the unit, which is most of the time a search spends.
+template <uint32_t UNIT>
+int32_t scan_pattern(series_buffer_t* s, int32_t from, int32_t end, const needle_t& n, bool folding) {
+    uint32_t first = fold(char_at(buffer_of(&n.value), static_cast<int32_t>(n.value.data1)), folding);
+    const uint8_t* base = s->head_ptr();
+    for (int32_t pos = from, last = end - n.length; pos <= last; pos++) {
+        uint32_t c = get_char(base + static_cast<size_t>(pos) * UNIT, UNIT);
+        if ((c == first || (folding && fold(c, true) == first)) && matches_at(s, pos, n, folding)) return pos;
+    }
+    return -1;
+}
+
+int32_t scan_pattern(series_buffer_t* s, int32_t from, int32_t end, const needle_t& n, bool folding) {
+    switch (s->unit()) {
+    case 1: return scan_pattern<1>(s, from, end, n, folding);
+    case 2: return scan_pattern<2>(s, from, end, n, folding);
+    default: return scan_pattern<4>(s, from, end, n, folding);
+    }
+}
+
 struct found_t {
     int32_t pos;  // -1: none
     int32_t span;  // characters matched
@@ -189,13 +211,17 @@ found_t search(cell_t* series, cell_t* value, cell_t* part, bool case_, bool sam
         // An empty pattern finds nothing, as an empty block does.
     } else if (!last && !reverse) {
         int32_t end = count < 0 ? total : static_cast<int32_t>(std::min<int64_t>(int64_t{head} + count, total));
-        for (int64_t at = head; at + span <= end; at += step) {
-            auto pos = static_cast<int32_t>(at);
-            if (matches_at(s, pos, n, folding)) {
-                result.pos = pos;
-                break;
+        if (n.kind == what::pattern && step == 1 && !match) {
+            result.pos = scan_pattern(s, head, end, n, folding);
+        } else {
+            for (int64_t at = head; at + span <= end; at += step) {
+                auto pos = static_cast<int32_t>(at);
+                if (matches_at(s, pos, n, folding)) {
+                    result.pos = pos;
+                    break;
+                }
+                if (match) break;
             }
-            if (match) break;
         }
     } else if (!(reverse && match)) {
         result.backward = true;

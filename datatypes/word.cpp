@@ -9,8 +9,8 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "interpreter/actions.h"
-#include "runtime/runtime.h"
+#include "datatypes/actions.h"
+#include "startup/runtime.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
 

@@ -196,6 +196,11 @@ cell_t* arguments_cache(const cell_t* callee) {
     return alloc::buffer(callee->data3)->head_cell() + 1;
 }
 
+void forget_caches() {
+    for (cell_t& c : native_caches) c = none_value;
+    for (cell_t& c : action_caches) c = none_value;
+}
+
 void prepare_caches() {
     // Their entries read the arguments where their own spec puts them, but
     // spec-of gives that very block: a cache first made after a script had
@@ -205,8 +210,7 @@ void prepare_caches() {
         marked = true;
         collector::add_marker(mark_entry_caches);
     }
-    for (cell_t& c : native_caches) c = none_value;
-    for (cell_t& c : action_caches) c = none_value;
+    forget_caches();
     node_t ctx = _context::global_node;
     for (int32_t i = 0; i < _context::word_count(ctx); i++) {
         cell_t v = *_context::value_at(ctx, i);

@@ -22,7 +22,7 @@
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "interpreter/action_entries.h"
+#include "datatypes/action_entries.h"
 #include "interpreter/fast_ops.h"
 #include "interpreter/plan.h"
 #include "lexer/lexer.h"
@@ -32,7 +32,7 @@
 #include "runtime/fire.h"
 #include "runtime/platform/platform.h"
 #include "runtime/stack.h"
-#include "runtime/top_level.h"
+#include "startup/top_level.h"
 #include "runtime/words.h"
 
 namespace zuv::interpreter {
@@ -351,6 +351,7 @@ bool general_path_only = false;
 
 void init() {
     general_path_only = platform::get_env("ZUV_NO_FAST_PATHS") != nullptr;
+    forget_caches();
     lexer::call_back_hook = [](const cell_t* callee, const cell_t* frame_word, cell_t* args, int32_t count,
                                cell_t* result) {
         return call_back(callee, frame_word, args, count, callback::LEXER, result);
@@ -878,7 +879,7 @@ cell_t* run_in_place(const cell_t* code) {
 [[gnu::always_inline]] inline void run_conditional(uint32_t index) {
     cell_t* a = stack::arguments;
     uint8_t ct = type_of(a);
-    bool truthy = !(ct == TYPE_none || (ct == TYPE_logic && a->data1 == 0));
+    bool truthy = logic::truthy(a);
     if (index == EITHER_INDEX) {
         if (ct == TYPE_unset) [[unlikely]]
             fire(err::no_return);
@@ -1063,6 +1064,46 @@ inline void complete_frame(node_t ctx) {
 // interpreted body while nothing is traced: the same protocol with nothing
 // for callbacks or compiled bodies, and the body run from a copy of its cell
 // (fn, on the stack in its slot, keeps the body alive).
+// While a function runs, its context reads its values from the current
+// frame; the values it read before, and the tracing state, come back however
+// the call ends (the context is found again through its node, which may
+// have a new buffer by then). The interpreter's own calls (general false)
+// always have a context and start untraced; call_function's may be routines
+// (no context) and traced.
+template <bool general> class function_run {
+public:
+    explicit function_run(node_t ctx) : ctx_(ctx) {
+        if constexpr (general) {
+            saved_tracing_ = tracing;
+            if (ctx_ == 0) return;
+        }
+        uint32_t* values = stack::values_word(ctx_);
+        saved_values_ = *values;
+        *values = stack::index_of(stack::arguments);
+    }
+    ~function_run() {
+        if (!general || ctx_ != 0) *stack::values_word(ctx_) = saved_values_;
+        tracing = general ? saved_tracing_ : false;
+    }
+    function_run(const function_run&) = delete;
+    function_run& operator=(const function_run&) = delete;
+
+private:
+    node_t ctx_;
+    uint32_t saved_values_ = 0;
+    bool saved_tracing_ = false;
+};
+
+// A return or exit that ended the function lands here: its value is the
+// call's result.
+inline void absorb_return() {
+    if (exits::pending == exits::THROW_RETURN || exits::pending == exits::THROW_EXIT) {
+        exits::take();
+        stack::set_exit_target(0);
+        stack::keep();
+    }
+}
+
 [[gnu::always_inline]] inline void run_function(const cell_t* fn) {
     cell_t* more = alloc::buffer(fn->data3)->head_cell();
     const cell_t* compiled = more + function::MORE_CODE;
@@ -1073,12 +1114,9 @@ inline void complete_frame(node_t ctx) {
         return;
     }
     cell_t body = more[function::MORE_BODY];
-    node_t ctx = function::context_of(fn);
-    uint32_t* values = stack::values_word(ctx);
-    uint32_t saved = *values;
-    *values = stack::index_of(stack::arguments);
-    stack::set_exit_target(1);
-    try {
+    {
+        function_run<false> run(function::context_of(fn));
+        stack::set_exit_target(1);
         // The body runs in the function's own frame, its values above the
         // locals: that frame is the exit target return lands on anyway.
         if (cell_t* result = run_in_place<true>(&body)) [[likely]] {
@@ -1088,19 +1126,8 @@ inline void complete_frame(node_t ctx) {
                 fire_event(event::EPILOG, &body, -1, nullptr, fn);
             stack::set_exit_target(0);
         }
-    } catch (...) {
-        *stack::values_word(ctx) = saved;
-        tracing = false;
-        throw;
     }
-    // Through the node: the context may have been given a new buffer.
-    *stack::values_word(ctx) = saved;
-    tracing = false;
-    if (exits::pending == exits::THROW_RETURN || exits::pending == exits::THROW_EXIT) {
-        exits::take();
-        stack::set_exit_target(0);
-        stack::keep();
-    }
+    absorb_return();
 }
 
 // eval_code for a function! named by a word, its plan of normal arguments
@@ -1460,18 +1487,14 @@ int32_t fetch_args(const cell_t* callee, const cell_t* code, int32_t pos, int32_
 void call_function(const cell_t* fn, const cell_t* word, uint32_t callback_kind) {
     // fn may be a stack cell that an exit passing through overwrites: take
     // what the way out needs now.
-    bool is_function = type_of(fn) == TYPE_function;
-    node_t ctx = function::context_of(fn);
-    uint32_t saved = 0;
-    if (is_function) {
+    node_t ctx = 0;
+    if (type_of(fn) == TYPE_function) {
+        ctx = function::context_of(fn);
         complete_frame(ctx);
-        uint32_t* values = stack::values_word(ctx);
-        saved = *values;
-        *values = stack::index_of(stack::arguments);
     }
-    bool saved_tracing = tracing;
     const cell_t* code_cell = function::more(fn, function::MORE_CODE);
-    try {
+    {
+        function_run<true> run(ctx);
         if (tracing && callback_kind != 0 && !(callback_bits & callback_kind)) tracing = false;
         if (type_of(code_cell) == TYPE_integer && integer::get(code_cell) != 0) [[unlikely]] {
             routine::entry_t entry = routine::entry_at(integer::get(code_cell));
@@ -1498,19 +1521,8 @@ void call_function(const cell_t* fn, const cell_t* word, uint32_t callback_kind)
                 stack::set_exit_target(0);
             }
         }
-    } catch (...) {
-        if (is_function) *stack::values_word(ctx) = saved;
-        tracing = saved_tracing;
-        throw;
     }
-    // Through the node: the context may have been given a new buffer.
-    if (is_function) *stack::values_word(ctx) = saved;
-    tracing = saved_tracing;
-    if (exits::pending == exits::THROW_RETURN || exits::pending == exits::THROW_EXIT) {
-        exits::take();
-        stack::set_exit_target(0);
-        stack::keep();
-    }
+    absorb_return();
 }
 
 bool call_back(const cell_t* callee, const cell_t* frame_word, cell_t* args, int32_t count, uint32_t kind,

@@ -188,6 +188,9 @@ cell_t* arguments_cache(const cell_t* callee);
 // Makes the caches of the natives, actions and routines of the global
 // context, before any script runs.
 void prepare_caches();
+// Drops them: a runtime started again (tests do) has none until it makes
+// them again.
+void forget_caches();
 
 }  // namespace interpreter
 }  // namespace zuv

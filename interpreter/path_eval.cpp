@@ -29,7 +29,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/unset.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "interpreter/interpreter.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"

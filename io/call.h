@@ -89,6 +89,12 @@ int32_t run(const cell_t* cmd, bool wait, bool show, bool console, bool shell, c
 int32_t spawn(const std::string& command, const flags_t& flags, redirect_t& in, redirect_t& out,
               redirect_t& err);
 
+// Hands a URL or a local file name to the desktop's opener, `xdg-open`,
+// found on PATH and given the text as its one argument: no shell sees it.
+// Nobody waits for the opener; it is reaped when it ends. False when it
+// cannot be started (not on PATH, not executable, a NUL in the text).
+bool open_with_desktop(const std::string& target);
+
 // Appends captured bytes to the target: a binary! gets them as they are, a
 // string! gets them decoded as UTF-8 (whatever the shell or console flags;
 // a leading byte-order mark dropped).

@@ -304,4 +304,15 @@ int32_t spawn(const std::string& command, const flags_t& flags, redirect_t& in, 
     return wait_for(pid);
 }
 
+bool open_with_desktop(const std::string& target) {
+    if (target.find('\0') != std::string::npos) return false;
+    spawn_setup_t setup;
+    if (!setup.ready || !setup.clean_signals() || !setup.close_rest()) return false;
+    char* argv[] = {const_cast<char*>("xdg-open"), const_cast<char*>(target.c_str()), nullptr};
+    pid_t pid;
+    if (posix_spawnp(&pid, "xdg-open", &setup.actions, &setup.attr, argv, environ) != 0) return false;
+    adopt(pid);
+    return true;
+}
+
 }  // namespace zuv::call

@@ -26,26 +26,6 @@ int32_t accepted_close(int32_t open, int32_t close) {
     return 0;
 }
 
-// A byte after a path element that ends the path (else it separates).
-bool ends_path(uint8_t byte) {
-    switch (class_of(byte)) {
-    case C_BLANK:
-    case C_LINE:
-    case C_BLOCK_OPEN:
-    case C_BLOCK_CLOSE:
-    case C_PAREN_OPEN:
-    case C_PAREN_CLOSE:
-    case C_BRACE_OPEN:
-    case C_DQUOTE:
-    case C_COLON:
-    case C_LESS:
-    case C_SEMICOLON:
-    case C_WORD_CHAR:
-    case C_BAD_LEAD:
-    case C_END: return true;
-    default: return false;
-    }
-}
 
 }  // namespace
 
@@ -53,6 +33,11 @@ void open_container(state_t& s, int32_t kind, int32_t start, int32_t end) {
     int32_t m = innermost_marker(s);
     if (m >= 0 && is_point_kind(marker_kind(value_at(m)))) throw_error(s, start, end, TYPE_point2d);
     if (s.has_callback() && !fire_event(s, EV_OPEN, kind, nullptr, start, end)) return;
+    push_marker(s, kind, start);
+    s.start_state = S_START;
+}
+
+void push_marker(state_t& s, int32_t kind, int32_t start) {
     int32_t index = push_value(s);
     cell_t* marker = value_at(index);
     marker->data1 = static_cast<uint32_t>(index - s.level_head);
@@ -60,7 +45,6 @@ void open_container(state_t& s, int32_t kind, int32_t start, int32_t end) {
     marker->data3 = static_cast<uint32_t>(start);
     marker->header = (marker->header & ~HEADER_TYPE_MASK) | MARKER_TYPE;
     s.level_head = index + 1;
-    s.start_state = S_START;
 }
 
 void close_container(state_t& s, int32_t start, int32_t end, int32_t kind, bool silent) {

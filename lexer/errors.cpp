@@ -4,6 +4,7 @@
 // as error! and stops the token loop. In load mode it becomes a syntax error
 // value whose text shows the line and the text near the fault.
 #include <string>
+#include <vector>
 
 #include "datatypes/char.h"
 #include "datatypes/datatype.h"
@@ -11,6 +12,7 @@
 #include "lexer/lexer.h"
 #include "lexer/loaders.h"
 #include "runtime/collector.h"
+#include "runtime/exits.h"
 #include "runtime/fire.h"
 
 namespace zuv::lexer {
@@ -63,6 +65,36 @@ char expected_delimiter(int32_t nesting_kind, uint8_t found) {
 }  // namespace
 
 void throw_error(state_t& s, int32_t start, int32_t end, int32_t kind) {
+    throw lexer_stop{report_error(s, start, end, kind)};
+}
+
+namespace {
+
+// Notes in s.resume the place a scan of this text with more appended can
+// take up from (see resume_t), when there is one.
+void note_resume(state_t& s) {
+    bool in_brace = s.start_state == S_BRACE_STRING || s.brace_depth > 0;
+    int32_t begin = in_brace ? s.brace_turn_begin : s.turn_begin;
+    if (begin < 0 || s.input_end == 0 || s.bytes()[s.input_end - 1] != '\n') return;
+    std::vector<int32_t> kinds;
+    // From the innermost marker out: each one's level begins data1 cells
+    // before it, just after the marker that holds it.
+    for (int32_t m = innermost_marker(s); m >= s.buffer_head;
+         m -= static_cast<int32_t>(value_at(m)->data1) + 1) {
+        int32_t kind = marker_kind(value_at(m));
+        if (kind != TYPE_block && kind != TYPE_paren) return;
+        kinds.push_back(kind);
+    }
+    resume_t& r = *s.resume;
+    r.kinds.assign(kinds.rbegin(), kinds.rend());
+    r.line = in_brace ? s.brace_turn_line : s.turn_line;
+    r.from = s.char_base + offset_in_input(s, begin);
+}
+
+}  // namespace
+
+bool report_error(state_t& s, int32_t start, int32_t end, int32_t kind) {
+    if (s.resume) note_resume(s);
     if (start == NO_START) {
         int32_t m = innermost_marker(s);
         start = m >= 0 ? static_cast<int32_t>(value_at(m)->data3) : 0;
@@ -74,7 +106,7 @@ void throw_error(state_t& s, int32_t start, int32_t end, int32_t kind) {
     s.error.line = s.line;
     if (!s.load) {
         s.kind = TYPE_error;
-        throw lexer_stop{false};
+        return false;
     }
     if (s.has_callback()) {
         int32_t reported = kind > 0             ? kind
@@ -88,7 +120,7 @@ void throw_error(state_t& s, int32_t start, int32_t end, int32_t kind) {
             if (m >= 0 && is_path_kind(marker_kind(value_at(m))))
                 close_container(s, start, end, marker_kind(value_at(m)), true);
         }
-        if (!fire_event(s, EV_ERROR, reported, nullptr, start, end)) throw lexer_stop{true};
+        if (!fire_event(s, EV_ERROR, reported, nullptr, start, end)) return !exits::pending_q();
     }
     const uint8_t* input = s.bytes();
     s.error.near = near_text(input, s.input_end, start);

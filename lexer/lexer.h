@@ -46,6 +46,7 @@ enum event_t : uint32_t {
 };
 
 struct state_t;
+struct resume_t;
 
 // One token as the machine and its scanners found it.
 struct token_t {
@@ -121,11 +122,37 @@ struct state_t {
     // the callback's events come in order, so each count goes on from there.
     int32_t counted_bytes = 0;
     int32_t counted_chars = 0;
+    // Characters of the input before the scan's start: added to the token
+    // offsets the callback gets, so that a scan taking up where another
+    // stopped reports offsets as a scan from the head would.
+    int32_t char_base = 0;
+    // Where the current turn of the token loop began and its line, when it
+    // began in the start state (-1 otherwise); the same for the turn that
+    // opened the brace string now open.
+    int32_t turn_begin = -1;
+    int32_t turn_line = 0;
+    int32_t brace_turn_begin = -1;
+    int32_t brace_turn_line = 0;
+    // When set, a syntax error notes here where a scan of the same text with
+    // more appended can take up (see resume_t).
+    resume_t* resume = nullptr;
+    // The containers to open, outermost first, before a scan taking up;
+    // their markers are the first `seeded` cells of the scan's values.
+    const std::vector<int32_t>* seed = nullptr;
+    int32_t seeded = 0;
+    // A callback that leaves by an exit makes its event answer false
+    // instead of unwinding the token loop (set once the loop has ended).
+    bool exits_return = false;
 
     const uint8_t* bytes() const;
     // A C++ hook, or a callback function (the cell stays empty otherwise).
     bool has_callback() const { return hook != nullptr || (callback.header & HEADER_TYPE_MASK) != 0; }
 };
+
+// Raised when a scan that took up meets what depends on the values before
+// its place (a comma that makes a paren opened there a point): the text
+// must be scanned from the head.
+struct lexer_restart {};
 
 // Raised to end the token loop without an error (a syntax error in a
 // scan-only mode, a callback that drops an error). With resume set the loop
@@ -170,6 +197,8 @@ void scan_tokens(state_t& s, bool one_value, bool prescan);
 
 // ---- Containers, events and errors -------------------------------------
 void open_container(state_t& s, int32_t kind, int32_t start, int32_t end);
+// The marker of a container opening at start, without an event.
+void push_marker(state_t& s, int32_t kind, int32_t start);
 void close_container(state_t& s, int32_t start, int32_t end, int32_t kind, bool silent);
 void close_all(state_t& s);
 // The path-close step after a path element (start state 59).
@@ -177,6 +206,11 @@ void close_path_element(state_t& s);
 bool fire_event(state_t& s, event_t event, int32_t kind, const cell_t* value, int32_t start,
                 int32_t end);
 [[noreturn]] void throw_error(state_t& s, int32_t start, int32_t end, int32_t kind);
+// What throw_error does but for ending the token loop: raises the error,
+// or answers whether the loop may go on (a callback that drops the error)
+// or not (a scan-only mode, a callback that leaves by an exit: the latter
+// returns here only with s.exits_return set).
+bool report_error(state_t& s, int32_t start, int32_t end, int32_t kind);
 // "(line N)" and the near text: at most 30 characters from start, never past
 // a line end or the input end.
 std::string line_text(int32_t line);
@@ -184,6 +218,9 @@ std::string near_text(const uint8_t* input, int32_t input_end, int32_t start);
 // The text with its control characters (below 32, 127-159) written as mold
 // writes them in a string ("^@", "^-", "^(80)").
 std::string escape_controls(const std::string& text);
+
+// Characters of the input before byte offset at (bytes for a binary!).
+int32_t offset_in_input(state_t& s, int32_t at);
 
 // ---- Text helpers shared by scanners and loaders -----------------------
 // Decodes one UTF-8 character at p (p < end): returns the position after it
@@ -195,6 +232,38 @@ bool is_blank_code_point(int32_t cp);
 // Decodes the caret escape whose "^" is at p: returns the position after it
 // and sets *cp, or nullptr when the escape is malformed.
 const uint8_t* decode_escape(const uint8_t* p, const uint8_t* end, int32_t* cp);
+
+// ---- Taking up a traced scan where an earlier one stopped -------------
+// The console checks the text it gathers after every line; scanning it all
+// again each time costs the square of its length. A traced scan of a text
+// that ends in a line feed, ending with a syntax error (a container, brace
+// string, tag or binary left open) while only blocks and parens are open,
+// notes where the turn of the token loop that met it began (for a brace
+// string, the turn that opened it), when that turn began in the start
+// state: the place, its line and the open containers' kinds. A scan of the
+// same text with more appended can start there with those containers open:
+// every scanner looks no further than a line feed, so the tokens before the
+// place end as they would with more text after. A map, point or path checks
+// the values it holds when it closes, and those are not kept, so none of
+// them may be open there.
+struct resume_t {
+    int32_t from = -1;  // characters of the input before the place; -1: none
+    int32_t line = 1;
+    std::vector<int32_t> kinds;  // outermost first
+};
+
+// Scans the string as transcode/trace does (load mode; the values are
+// dropped, and out gets them as transcode would). When resume.from is set
+// (by a scan of the same string, to which text has only been appended
+// since) the scan starts there; afterwards resume says where a scan of the
+// string with more appended can start (from -1: at the head). Answers
+// false, having stopped early, when the text after the place depends on
+// values before it (a point begun there): the caller undoes what the
+// callback did and scans again from the head. What the callback is given
+// matches a scan from the head, but for errors at a container opened
+// before the place (their start is the place) and the values it sees
+// loaded (the ones before the place are missing).
+bool trace_resumable(cell_t* out, const cell_t* string, const cell_t* callback, resume_t& resume);
 
 // ---- Token listing (lexer/tokens.cpp) ----------------------------------
 struct token_list_t {

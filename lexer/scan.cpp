@@ -68,27 +68,11 @@ int32_t char_offset(state_t& s, int32_t at) {
     return n;
 }
 
-int32_t offset_in_input(state_t& s, int32_t at) {
-    return type_of(&s.input_value) == TYPE_binary ? at : char_offset(s, at);
-}
-
-// The event mask of a callback: all events, unless its body begins with a
-// block of event words.
+// The events a callback takes (its leading block of event words).
 uint32_t callback_mask(const cell_t* fn) {
-    if (type_of(fn) != TYPE_function) return EV_ALL;
-    cell_t* body = function::more(fn, function::MORE_BODY);
-    if (type_of(body) != TYPE_block || block::rs_tail_q(body)) return EV_ALL;
-    cell_t* first = block::rs_head(body);
-    if (type_of(first) != TYPE_block) return EV_ALL;
-    uint32_t mask = 0;
-    for (int32_t i = block::head_index(first); i < block::abs_length(first); ++i) {
-        cell_t* w = block::rs_abs_at(first, i);
-        if (type_of(w) != TYPE_word) continue;
-        for (int e = 0; e < 6; ++e)
-            if (symbol::resolve(word::symbol_of(w)) == symbol::resolve(word::symbol_of(&event_words[e])))
-                mask |= 1u << e;
-    }
-    return mask;
+    int32_t symbols[6];
+    for (int e = 0; e < 6; ++e) symbols[e] = symbol::resolve(word::symbol_of(&event_words[e]));
+    return function::event_mask(fn, symbols, 6, EV_ALL);
 }
 
 void set_up(state_t& s, int32_t length, bool load, bool store, const cell_t* input_value) {
@@ -105,6 +89,13 @@ void set_up(state_t& s, int32_t length, bool load, bool store, const cell_t* inp
         s.fixed = nullptr;
         s.node = s.input_value.data2;
         s.node_offset = alloc::buffer(s.node)->head + static_cast<int32_t>(s.input_value.data1);
+    }
+}
+
+void set_callback(state_t& s, const cell_t* callback) {
+    if (callback && (type_of(callback) == TYPE_function || type_of(callback) == TYPE_routine)) {
+        s.callback = *callback;
+        s.event_mask = callback_mask(callback);
     }
 }
 
@@ -138,6 +129,12 @@ int32_t run_scan(state_t& s, cell_t* out, bool one_value, bool store, bool wrap,
     link_state(s);
     try {
         s.kind = 0;
+        if (s.seed) {
+            // Taking up where an earlier scan stopped: its containers are
+            // open, and their openings lie before this input.
+            for (int32_t kind : *s.seed) push_marker(s, kind, 0);
+            s.seeded = static_cast<int32_t>(s.seed->size());
+        }
         scan_tokens(s, one_value, s.load == 0 && !store ? true : s.load == 0);
         if (!exits::pending_q() && s.kind != TYPE_error && s.tail > s.buffer_head) {
             close_all(s);
@@ -146,7 +143,12 @@ int32_t run_scan(state_t& s, cell_t* out, bool one_value, bool store, bool wrap,
                 s.kind = marker_kind(value_at(m));
             } else if (m >= 0) {
                 s.nesting_kind = marker_kind(value_at(m));
-                throw_error(s, static_cast<int32_t>(value_at(m)->data3), s.input_end, ERR_MISSING_AT_END);
+                // The console's check of gathered text ends here at every
+                // line: a C++ throw out of the callback would cost more than
+                // the rest of the line's scan.
+                s.exits_return = true;
+                report_error(s, static_cast<int32_t>(value_at(m)->data3), s.input_end,
+                             ERR_MISSING_AT_END);
             }
         }
     } catch (const lexer_stop&) {
@@ -240,16 +242,17 @@ struct scratch_guard {
 
 }  // namespace
 
+int32_t offset_in_input(state_t& s, int32_t at) {
+    return type_of(&s.input_value) == TYPE_binary ? at : char_offset(s, at);
+}
+
 int32_t scan(cell_t* out, const uint8_t* text, int32_t length, bool one_value, bool load, bool store,
              bool wrap, int32_t* consumed, const cell_t* callback, const cell_t* input_value,
              cell_t* into) {
     state_t s;
     s.fixed = text;
     set_up(s, length, load, store, input_value);
-    if (callback && (type_of(callback) == TYPE_function || type_of(callback) == TYPE_routine)) {
-        s.callback = *callback;
-        s.event_mask = callback_mask(callback);
-    }
+    set_callback(s, callback);
     return run_scan(s, out, one_value, store, wrap, consumed, into);
 }
 
@@ -272,6 +275,35 @@ int32_t scan_string(cell_t* out, const cell_t* string, int32_t count, bool one_v
     scratch_guard guard{scratch_used, nullptr};
     int32_t bytes = encode_string(string, count, &text, &guard.owned);
     return scan(out, text, bytes, one_value, load, store, wrap, consumed, callback, string, into);
+}
+
+bool trace_resumable(cell_t* out, const cell_t* string, const cell_t* callback, resume_t& resume) {
+    if (!scratch) init();
+    resume_t seed = std::move(resume);
+    resume = resume_t{};
+    int32_t from = seed.from > 0 ? seed.from : 0;
+    cell_t input = *string;
+    input.data1 += static_cast<uint32_t>(from);
+    uint8_t* text = nullptr;
+    scratch_guard guard{scratch_used, nullptr};
+    int32_t bytes = encode_string(&input, -1, &text, &guard.owned);
+    state_t s;
+    s.fixed = text;
+    set_up(s, bytes, true, true, &input);
+    set_callback(s, callback);
+    s.resume = &resume;
+    if (seed.from >= 0) {
+        s.char_base = from;
+        s.line = seed.line;
+        s.seed = &seed.kinds;
+    }
+    try {
+        run_scan(s, out, false, true, true, nullptr, nullptr);
+    } catch (const lexer_restart&) {
+        resume = resume_t{};
+        return false;
+    }
+    return true;
 }
 
 bool scan_one_value_last(cell_t* out, const cell_t* string) {
@@ -311,12 +343,15 @@ bool call_callback(state_t& s, event_t event, int32_t kind, const cell_t* value,
     } else {
         cell::begin(token);
         token->data1 = 0;
-        token->data2 = static_cast<uint32_t>(offset_in_input(s, start) + 1);
-        token->data3 = static_cast<uint32_t>(offset_in_input(s, end) + 1);
+        token->data2 = static_cast<uint32_t>(s.char_base + offset_in_input(s, start) + 1);
+        token->data3 = static_cast<uint32_t>(s.char_base + offset_in_input(s, end) + 1);
         token->header = TYPE_pair;
     }
     cell_t result;
-    if (!call_back_hook(&s.callback, &callback_word, args, 5, &result)) throw lexer_stop{false};
+    if (!call_back_hook(&s.callback, &callback_word, args, 5, &result)) {
+        if (s.exits_return) return false;
+        throw lexer_stop{false};
+    }
     // A moved head of the input argument moves the scan.
     const cell_t* moved = &args[1];
     if (has_input && type_of(moved) == type_of(&s.input_value) && moved->data2 == s.input_value.data2 &&

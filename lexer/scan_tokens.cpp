@@ -30,7 +30,6 @@ bool one_value_done(const state_t& s) {
 }  // namespace
 
 void scan_tokens(state_t& s, bool one_value, bool prescan) {
-    s.line = 1;
     for (;;) {
         uint32_t flags = 0;
         int32_t state = s.start_state;
@@ -67,6 +66,8 @@ void scan_tokens(state_t& s, bool one_value, bool prescan) {
         s.token_lines = s.line - line_before;
         s.previous_state = previous;
         s.kind = kinds[state];
+        s.turn_begin = token_start_state == S_START ? begin : -1;
+        s.turn_line = line_before;
         int32_t index = state - FIRST_FINAL;
         const handler_pair& h = handlers[index];
 

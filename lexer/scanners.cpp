@@ -75,6 +75,8 @@ void scan_brace_open(state_t& s, int32_t, int32_t end, uint32_t flags, int32_t) 
         if (s.has_callback()) fire_event(s, EV_OPEN, TYPE_string, nullptr, end, end + 1);
         s.brace_start = end;
         s.brace_flags = 0;
+        s.brace_turn_begin = s.turn_begin;
+        s.brace_turn_line = s.turn_line;
     }
     ++s.brace_depth;
     s.brace_flags |= flags;
@@ -182,6 +184,9 @@ void scan_comma(state_t& s, int32_t start, int32_t end, uint32_t, int32_t) {
     int32_t m = innermost_marker(s);
     int32_t kind = m >= 0 ? marker_kind(value_at(m)) : 0;
     if (kind == TYPE_paren) {
+        // A point checks the values it holds, and a paren opened before a
+        // scan took up holds none of those before the place.
+        if (m < s.buffer_head + s.seeded) throw lexer_restart{};
         value_at(m)->data2 = TYPE_point2d | (1u << 16);
     } else if (kind == TYPE_point2d) {
         value_at(m)->data2 += 1u << 16;
@@ -196,25 +201,6 @@ void scan_string(state_t& s, int32_t start, int32_t end, uint32_t flags, int32_t
     s.position = end + 1;
 }
 
-bool ends_path(uint8_t byte) {
-    switch (class_of(byte)) {
-    case C_BLANK:
-    case C_LINE:
-    case C_BLOCK_OPEN:
-    case C_BLOCK_CLOSE:
-    case C_PAREN_OPEN:
-    case C_PAREN_CLOSE:
-    case C_BRACE_OPEN:
-    case C_DQUOTE:
-    case C_COLON:
-    case C_LESS:
-    case C_SEMICOLON:
-    case C_WORD_CHAR:
-    case C_BAD_LEAD:
-    case C_END: return true;
-    default: return false;
-    }
-}
 
 void scan_word(state_t& s, int32_t start, int32_t end, uint32_t flags, int32_t) {
     const uint8_t* t = s.bytes();

@@ -216,4 +216,25 @@ inline uint8_t class_of(uint8_t byte) {
 }
 inline int hex_value(uint32_t c) { return c < 128 ? hex_digits[c] : 255; }
 
+// A byte after a path element that ends the path (else it separates).
+inline bool ends_path(uint8_t byte) {
+    switch (class_of(byte)) {
+    case C_BLANK:
+    case C_LINE:
+    case C_BLOCK_OPEN:
+    case C_BLOCK_CLOSE:
+    case C_PAREN_OPEN:
+    case C_PAREN_CLOSE:
+    case C_BRACE_OPEN:
+    case C_DQUOTE:
+    case C_COLON:
+    case C_LESS:
+    case C_SEMICOLON:
+    case C_WORD_CHAR:
+    case C_BAD_LEAD:
+    case C_END: return true;
+    default: return false;
+    }
+}
+
 }  // namespace zuv::lexer

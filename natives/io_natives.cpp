@@ -61,7 +61,7 @@ void set_env(int32_t check, const int32_t* refinements) {
     cell_t* value = stack::arguments + 1;
     bool ok;
     if (type_of(value) == TYPE_none) {
-        ok = ::unsetenv(name.c_str()) == 0;
+        ok = platform::unset_env(name.c_str());
     } else {
         std::string text = unicode::to_utf8(value);
         if (text.find('\0') != std::string::npos) {

@@ -10,7 +10,9 @@
 // After each evaluation the loop tests exits::pending once: zero goes on;
 // continue and break are the loop's own (taken here); anything else (return,
 // exit, throw) has already unwound past the loop frame and passes on.
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -20,9 +22,10 @@
 #include "datatypes/map.h"
 #include "datatypes/series.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "interpreter/interpreter.h"
 #include "natives/natives.h"
+#include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
@@ -31,17 +34,18 @@ namespace zuv::natives {
 
 namespace {
 
-enum class step { NEXT, BREAK, PASS };
+enum class step { NEXT, CONTINUE, BREAK, PASS };
 
-// The iteration check after a body: NEXT for nothing pending or continue,
-// BREAK for break, PASS for an exit that is not the loop's.
+// The iteration check after a body: NEXT for nothing pending, CONTINUE for
+// continue (a loop that tests after its body skips the test), BREAK for
+// break, PASS for an exit that is not the loop's.
 inline step after_body() {
     uint32_t p = exits::pending;
     if (p == 0) [[likely]]
         return step::NEXT;
     if (p == exits::THROW_CONTINUE) {
         exits::pending = 0;
-        return step::NEXT;
+        return step::CONTINUE;
     }
     if (p == exits::THROW_BREAK) {
         exits::pending = 0;
@@ -76,6 +80,15 @@ template <typename F> inline step guarded_step(F&& f) {
     return step::PASS;
 }
 
+// Runs the loop's body once over the base: the iteration check of what it
+// left pending (after_body).
+inline step run_body(cell_t* base, const cell_t* body) {
+    stack::top_slot = base;
+    if (!exit_after([&] { interpreter::eval_here(body); })) [[likely]]
+        return step::NEXT;
+    return after_body();
+}
+
 // Marks the loop frame above the arguments; its base starts unset (the
 // value of a loop that runs no body).
 inline cell_t* mark_loop(int32_t number, cell_t* first_free) {
@@ -95,9 +108,7 @@ bool word_kind_q(uint8_t t) { return t == TYPE_word || t == TYPE_set_word || t =
 // The element at index i of a series that is not a block kind, as its pick
 // action gives it (a char, a byte as integer, a number...).
 cell_t pick_element(const cell_t* series, int32_t i) {
-    cell_t* saved_top = stack::top_slot;
-    cell_t* saved_args = stack::arguments;
-    call_frame_t* saved_ctop = stack::ctop;
+    stack::tops_t saved = stack::tops();
     stack::mark_native(nullptr);
     cell_t* s = stack::push(series);
     s->data1 = static_cast<uint32_t>(i);
@@ -105,9 +116,7 @@ cell_t pick_element(const cell_t* series, int32_t i) {
     cell::begin(index);
     integer::make_at(index, 1);
     cell_t r = *actions::pick(s, index);
-    stack::ctop = saved_ctop;
-    stack::arguments = saved_args;
-    stack::top_slot = saved_top;
+    stack::restore_tops(saved);
     return r;
 }
 
@@ -193,9 +202,7 @@ void remove_each_next(cell_t* state, const cell_t* result, int32_t n) {
     int32_t i = series::head_index(state) - n;
     if (i < 0) i = 0;
     state->data1 = static_cast<uint32_t>(i);
-    cell_t* saved_top = stack::top_slot;
-    cell_t* saved_args = stack::arguments;
-    call_frame_t* saved_ctop = stack::ctop;
+    stack::tops_t saved = stack::tops();
     stack::mark_native(nullptr);
     cell_t* s = stack::push(state);
     cell_t* part = nullptr;
@@ -205,9 +212,7 @@ void remove_each_next(cell_t* state, const cell_t* result, int32_t n) {
         integer::make_at(part, n);
     }
     actions::remove(s, part, nullptr);
-    stack::ctop = saved_ctop;
-    stack::arguments = saved_args;
-    stack::top_slot = saved_top;
+    stack::restore_tops(saved);
 }
 
 bool forall_next(const cell_t* word, const cell_t* saved, bool advance) {
@@ -281,12 +286,9 @@ void while_(int32_t check, const int32_t* refinements) {
             return;
         }
         if (!truthy_strict(base)) break;
-        stack::top_slot = base;
-        if (exit_after([&] { interpreter::eval_here(body); })) [[unlikely]] {
-            step s = after_body();
-            if (s == step::BREAK) break;
-            if (s == step::PASS) return;
-        }
+        step s = run_body(base, body);
+        if (s == step::BREAK) break;
+        if (s == step::PASS) return;
     }
     stack::unwind();
     stack::arguments->header = TYPE_unset;
@@ -299,14 +301,10 @@ void until(int32_t check, const int32_t* refinements) {
     cell_t* body = stack::arguments;
     cell_t* base = mark_loop(7, body + 1);
     for (;;) {
-        stack::top_slot = base;
-        if (exit_after([&] { interpreter::eval_here(body); })) [[unlikely]] {
-            uint32_t p = exits::pending;
-            step s = after_body();
-            if (s == step::BREAK) break;
-            if (s == step::PASS) return;
-            if (p == exits::THROW_CONTINUE) continue;
-        }
+        step s = run_body(base, body);
+        if (s == step::BREAK) break;
+        if (s == step::PASS) return;
+        if (s == step::CONTINUE) continue;
         if (truthy_strict(base)) break;
     }
     stack::unwind_last();
@@ -324,12 +322,9 @@ void loop(int32_t check, const int32_t* refinements) {
     }
     cell_t* base = mark_loop(8, body + 1);
     for (int32_t i = 0; i < n; i++) {
-        stack::top_slot = base;
-        if (exit_after([&] { interpreter::eval_here(body); })) [[unlikely]] {
-            step s = after_body();
-            if (s == step::BREAK) break;
-            if (s == step::PASS) return;
-        }
+        step s = run_body(base, body);
+        if (s == step::BREAK) break;
+        if (s == step::PASS) return;
     }
     stack::unwind_last();
 }
@@ -350,13 +345,10 @@ void repeat(int32_t check, const int32_t* refinements) {
     integer::make_at(counter, 1);
     cell_t* base = mark_loop(9, body + 1);
     for (;;) {
-        stack::top_slot = base;
         _context::set(word, counter);
-        if (exit_after([&] { interpreter::eval_here(body); })) [[unlikely]] {
-            step s = after_body();
-            if (s == step::BREAK) break;
-            if (s == step::PASS) return;
-        }
+        step s = run_body(base, body);
+        if (s == step::BREAK) break;
+        if (s == step::PASS) return;
         if (--n == 0) break;
         counter->data2 += 1;
     }
@@ -369,12 +361,9 @@ void forever(int32_t check, const int32_t* refinements) {
     cell_t* body = stack::arguments;
     cell_t* base = mark_loop(10, body + 1);
     for (;;) {
-        stack::top_slot = base;
-        if (exit_after([&] { interpreter::eval_here(body); })) [[unlikely]] {
-            step s = after_body();
-            if (s == step::BREAK) break;
-            if (s == step::PASS) return;
-        }
+        step s = run_body(base, body);
+        if (s == step::BREAK) break;
+        if (s == step::PASS) return;
     }
     stack::unwind_last();
 }
@@ -397,12 +386,9 @@ void foreach(int32_t check, const int32_t* refinements) {
     cell_t* base = mark_loop(11, state + 2);
     for (;;) {
         if (!step_once(state, n, &map_position)) break;
-        stack::top_slot = base;
-        if (exit_after([&] { interpreter::eval_here(body); })) [[unlikely]] {
-            step s = after_body();
-            if (s == step::BREAK) break;
-            if (s == step::PASS) return;
-        }
+        step s = run_body(base, body);
+        if (s == step::BREAK) break;
+        if (s == step::PASS) return;
     }
     stack::unwind_last();
 }
@@ -432,16 +418,13 @@ void forall(int32_t check, const int32_t* refinements) {
         return;
     }
     while (!ended) {
-        stack::top_slot = base;
-        if (exit_after([&] { interpreter::eval_here(body); })) [[unlikely]] {
-            step s = after_body();
-            if (s == step::BREAK) {
-                // The word stays where the break left it.
-                stack::unwind_last();
-                return;
-            }
-            if (s == step::PASS) return;
+        step done = run_body(base, body);
+        if (done == step::BREAK) {
+            // The word stays where the break left it.
+            stack::unwind_last();
+            return;
         }
+        if (done == step::PASS) return;
         step s = guarded_step([&] { ended = forall_next(word, saved, true); });
         if (s == step::PASS) return;
         if (s == step::BREAK) {
@@ -452,6 +435,64 @@ void forall(int32_t check, const int32_t* refinements) {
     if (guarded_step([&] { forall_end(word, saved); }) == step::PASS) return;
     stack::unwind_last();
 }
+
+namespace {
+
+// The removals remove-each has decided but not yet made: removing each at
+// once would move the rest of the series every time. The body goes on
+// seeing the series as it was; the runs are cut out together when the loop
+// ends or is left, or as soon as the body changes the series' length or
+// unit, after which their positions could drift.
+class pending_removals {
+public:
+    explicit pending_removals(const cell_t* series) : series_(*series) { remember(); }
+
+    // An owned series tells its owner of each removal as it happens, and an
+    // image is not cut into runs: both keep removing one by one.
+    bool deferred_q(const cell_t* state) const {
+        return type_of(state) != TYPE_image && !series::owned_q(state);
+    }
+
+    void add(int32_t start, int32_t count) {
+        if (!runs_.empty() && runs_.back().start + runs_.back().count == start)
+            runs_.back().count += count;
+        else runs_.push_back({start, count});
+    }
+
+    // Cuts out the runs when the series changed under the body.
+    void follow(cell_t* state) {
+        if (series::rs_abs_length_q(state) != length_ || series::buffer_of(state)->unit() != unit_)
+            apply(state);
+    }
+
+    // Cuts out the runs and moves the iteration position (state) back over
+    // those before it. After an exit the stack's top may lie below state:
+    // then state is nullptr, and the loop's own copy names the series.
+    void apply(cell_t* state) {
+        if (!runs_.empty()) {
+            collector::root_cell keep(&series_);  // a hash! reindexes, which allocates
+            int32_t index = state ? series::head_index(state) : 0;
+            int32_t before = series::rs_remove_runs(&series_, runs_.data(),
+                                                    static_cast<int32_t>(runs_.size()), index);
+            runs_.clear();
+            if (state) state->data1 = static_cast<uint32_t>(index - before);
+        }
+        remember();
+    }
+
+private:
+    void remember() {
+        length_ = series::rs_abs_length_q(&series_);
+        unit_ = series::buffer_of(&series_)->unit();
+    }
+
+    cell_t series_;
+    std::vector<series::run_t> runs_;
+    int32_t length_ = 0;
+    uint32_t unit_ = 0;
+};
+
+}  // namespace
 
 void remove_each(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
@@ -464,20 +505,33 @@ void remove_each(int32_t check, const int32_t* refinements) {
     int32_t n = word_count(a);
     if (type_of(state) == TYPE_map) fire_invalid(a + 1);
     cell_t* base = mark_loop(13, state + 2);
-    for (;;) {
-        if (!step_once(state, n, nullptr)) break;
-        stack::top_slot = base;
-        if (exit_after([&] { interpreter::eval_here(body); })) [[unlikely]] {
-            uint32_t p = exits::pending;
-            step s = after_body();
+    pending_removals removals(state);
+    try {
+        for (;;) {
+            if (!step_once(state, n, nullptr)) break;
+            step done = run_body(base, body);
+            if (done == step::BREAK) break;
+            if (done == step::PASS) {
+                removals.apply(nullptr);
+                return;
+            }
+            removals.follow(state);
+            if (done == step::CONTINUE || !truthy(base)) continue;
+            if (removals.deferred_q(state)) {
+                int32_t i = std::max(series::head_index(state) - n, 0);
+                removals.add(i, n);
+                continue;
+            }
+            removals.apply(state);
+            step s = guarded_step([&] { remove_each_next(state, base, n); });
             if (s == step::BREAK) break;
             if (s == step::PASS) return;
-            if (p == exits::THROW_CONTINUE) continue;
         }
-        step s = guarded_step([&] { remove_each_next(state, base, n); });
-        if (s == step::BREAK) break;
-        if (s == step::PASS) return;
+    } catch (...) {
+        removals.apply(nullptr);
+        throw;
     }
+    removals.apply(state);
     stack::unwind();
     stack::set_last_keep(a + 1);
 }

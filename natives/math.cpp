@@ -20,7 +20,7 @@
 #include "datatypes/point3d.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "natives/natives.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"

@@ -328,7 +328,7 @@ bool truthy_strict(const cell_t* value) {
     uint8_t t = type_of(value);
     if (t == TYPE_unset) [[unlikely]]
         fire(err::no_return);
-    return !(t == TYPE_none || (t == TYPE_logic && value->data1 == 0));
+    return logic::truthy(value);
 }
 
 bool eval_block(const cell_t* block) {

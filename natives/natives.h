@@ -21,6 +21,7 @@
 
 #include <cstdint>
 
+#include "datatypes/logic.h"
 #include "interpreter/interpreter.h"
 #include "runtime/cell.h"
 
@@ -29,6 +30,16 @@ namespace zuv::natives {
 // --- the table -------------------------------------------------------------
 constexpr int32_t COUNT = 107;
 constexpr int32_t TABLE_SLOTS = 120;
+
+// Each native's number by its entry's name (natives::id::call is 99), so
+// that code refers to a native without writing its number again.
+namespace id {
+#define ZUV_NATIVE(number, name, word, spec) constexpr int32_t name = number;
+#define ZUV_PLANNED(number, name, word, spec) constexpr int32_t name = number;
+#include "natives/natives.def"
+#undef ZUV_NATIVE
+#undef ZUV_PLANNED
+}  // namespace id
 
 // Slot number - 1 holds the entry of native `number` (nullptr: not built yet).
 extern native_entry_t* table;
@@ -77,10 +88,7 @@ extern cell_t* print_buffer;
 void check_args(int32_t number, const int32_t* refinements);
 
 // The lenient truth test: false only for none and false (unset is true).
-inline bool truthy(const cell_t* value) {
-    uint8_t t = type_of(value);
-    return !(t == TYPE_none || (t == TYPE_logic && value->data1 == 0));
-}
+inline bool truthy(const cell_t* value) { return logic::truthy(value); }
 // The strict test: unset raises no-return.
 bool truthy_strict(const cell_t* value);
 

@@ -3,7 +3,7 @@
 // between its values.
 #include "datatypes/block.h"
 #include "datatypes/string.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "interpreter/interpreter.h"
 #include "natives/natives.h"
 #include "natives/values.h"

@@ -9,7 +9,7 @@
 #include "datatypes/string_search.h"
 #include "datatypes/time.h"
 #include "datatypes/typeset.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "natives/natives.h"
 #include "natives/values.h"
 #include "runtime/fire.h"

@@ -3,12 +3,15 @@
 // the memory statistics and the collector switch, and apply.
 #include <cmath>
 #include <cstdint>
+#include <initializer_list>
+#include <vector>
 
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/date.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
+#include "datatypes/money.h"
 #include "datatypes/none.h"
 #include "datatypes/op.h"
 #include "datatypes/pair.h"
@@ -28,6 +31,7 @@
 #include "runtime/platform/platform.h"
 #include "runtime/stack.h"
 #include "runtime/words.h"
+#include "view/backends/terminal/tui.h"
 
 namespace zuv::natives {
 
@@ -88,9 +92,14 @@ struct frame_figures {
     int64_t free, used, total;
 };
 
+// A node in use costs its slot in the node table: 8 bytes on a 64-bit
+// build, where a slot holds a buffer's address.
+constexpr int64_t NODE_BYTES = sizeof(*alloc::node_table);
+
 int64_t memory_in_use() {
     int64_t sum = 0;
-    for (node_frame_t* f = alloc::memory.n_head; f != nullptr; f = f->next) sum += static_cast<int64_t>(f->used) * 4;
+    for (node_frame_t* f = alloc::memory.n_head; f != nullptr; f = f->next)
+        sum += static_cast<int64_t>(f->used) * NODE_BYTES;
     for (series_frame_t* f = alloc::memory.s_head; f != nullptr; f = f->next) sum += f->heap - f->area();
     for (big_frame_t* f = alloc::memory.b_head; f != nullptr; f = f->next) sum += static_cast<int64_t>(f->size);
     return sum;
@@ -122,35 +131,47 @@ void append_frame(cell_t* list, frame_figures f) {
     stack::pop(1);
 }
 
-// The stats/info block, pushed. The collector must be off: the frames are
-// walked between allocations that would otherwise move them.
+// The figures of stats/info, read in one walk before anything is made, so
+// that the total is the sum of the figures shown (building the blocks
+// allocates, and would otherwise count itself into some of them).
+struct memory_figures {
+    std::vector<frame_figures> nodes, series;
+    std::vector<int64_t> big;
+    int64_t total;
+};
+
+memory_figures read_figures() {
+    memory_figures m;
+    for (node_frame_t* f = alloc::memory.n_head; f != nullptr; f = f->next)
+        m.nodes.push_back({f->capacity - f->used, f->used, f->capacity});
+    for (series_frame_t* f = alloc::memory.s_head; f != nullptr; f = f->next)
+        m.series.push_back({f->end - f->heap, f->heap - f->area(), f->end - f->area()});
+    for (big_frame_t* f = alloc::memory.b_head; f != nullptr; f = f->next) m.big.push_back(static_cast<int64_t>(f->size));
+    m.total = memory_in_use();
+    return m;
+}
+
+// The stats/info block, pushed.
 cell_t* push_info() {
+    memory_figures m = read_figures();
+    int64_t heap = static_cast<int64_t>(alloc::memory.total);
     cell_t* info = stack::push_slot();
     info->header = TYPE_unset;
     block::make_at(info, 5);
     cell_t* list = stack::push_slot();
-
+    for (const std::vector<frame_figures>* frames : {&m.nodes, &m.series}) {
+        list->header = TYPE_unset;
+        block::make_at(list, 4);
+        for (const frame_figures& f : *frames) append_frame(list, f);
+        block::rs_append(info, list);
+    }
     list->header = TYPE_unset;
     block::make_at(list, 4);
-    for (node_frame_t* f = alloc::memory.n_head; f != nullptr; f = f->next)
-        append_frame(list, {f->capacity - f->used, f->used, f->capacity});
+    for (int64_t size : m.big) append_figure(list, size);
     block::rs_append(info, list);
-
-    list->header = TYPE_unset;
-    block::make_at(list, 4);
-    for (series_frame_t* f = alloc::memory.s_head; f != nullptr; f = f->next)
-        append_frame(list, {f->end - f->heap, f->heap - f->area(), f->end - f->area()});
-    block::rs_append(info, list);
-
-    list->header = TYPE_unset;
-    block::make_at(list, 4);
-    for (big_frame_t* f = alloc::memory.b_head; f != nullptr; f = f->next)
-        append_figure(list, static_cast<int64_t>(f->size));
-    block::rs_append(info, list);
-
     stack::pop(1);
-    append_figure(info, memory_in_use());
-    append_figure(info, static_cast<int64_t>(alloc::memory.total));
+    append_figure(info, m.total);
+    append_figure(info, heap);
     return info;
 }
 
@@ -224,6 +245,26 @@ void as_point3D(int32_t check, const int32_t* refinements) {
     stack::keep();
 }
 
+// The amount as the arithmetic converts it: places past the fifth are
+// dropped, as 0.1 + 0.2 shows they must be for floats.
+void as_money(int32_t check, const int32_t* refinements) {
+    if (check) check_args(id::as_money, refinements);
+    cell_t* a = stack::arguments;
+    int32_t currency = money::find_currency(word::symbol_of(a));
+    if (currency < 1) {
+        cell_t w = *a;
+        fire(err::bad_denom, &w);
+    }
+    const cell_t* amount = a + 1;
+    cell_t m{};
+    if (type_of(amount) == TYPE_integer)
+        money::from_integer(&m, integer::get(amount));
+    else
+        money::from_float(&m, float_::get(amount), false);
+    money::set_currency(&m, currency);
+    stack::set_last_keep(&m);
+}
+
 // --- clock --------------------------------------------------------------------------------
 
 void now(int32_t check, const int32_t* refinements) {
@@ -268,7 +309,7 @@ void wait(int32_t check, const int32_t* refinements) {
     none::make_at(v);
     stack::keep();
     platform::wait(seconds);
-    // needs the terminal UI's event loop: one pass here once it exists.
+    tui::poll_events();
 }
 
 // --- memory ------------------------------------------------------------------------------

@@ -16,7 +16,7 @@
 #include "datatypes/tuple.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "interpreter/interpreter.h"
 #include "natives/natives.h"
 #include "natives/values.h"

@@ -32,7 +32,7 @@
 #include "datatypes/triple.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "interpreter/interpreter.h"
 #include "lexer/lexer.h"
 #include "parse/match.h"
@@ -276,20 +276,9 @@ struct stop_t {};
 // --- trace -------------------------------------------------------------------------
 
 uint32_t callback_mask(const cell_t* fn) {
-    if (type_of(fn) != TYPE_function) return EV_ALL;
-    cell_t* body = function::more(fn, function::MORE_BODY);
-    if (type_of(body) != TYPE_block || block::rs_tail_q(body)) return EV_ALL;
-    cell_t* first = block::rs_head(body);
-    if (type_of(first) != TYPE_block) return EV_ALL;
-    uint32_t mask = 0;
-    for (int32_t i = block::head_index(first); i < block::abs_length(first); ++i) {
-        cell_t* w = block::rs_abs_at(first, i);
-        if (type_of(w) != TYPE_word) continue;
-        int32_t sym = symbol::resolve(word::symbol_of(w));
-        for (int e = 0; e < 7; ++e)
-            if (sym == symbol::resolve(static_cast<int32_t>(words::symbol_of(event_words[e])))) mask |= 1u << e;
-    }
-    return mask;
+    int32_t symbols[7];
+    for (int e = 0; e < 7; ++e) symbols[e] = symbol::resolve(static_cast<int32_t>(words::symbol_of(event_words[e])));
+    return function::event_mask(fn, symbols, 7, EV_ALL);
 }
 
 inline bool engine_t::event(uint32_t ev) {

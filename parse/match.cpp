@@ -21,7 +21,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "runtime/alloc.h"
 #include "runtime/case_folding.h"
 #include "runtime/stack.h"

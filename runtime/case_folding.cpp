@@ -38,12 +38,70 @@ uint32_t* build(const pair_list_t& list) {
     return table;
 }
 
+// Text of 1-byte units (code points up to 255) is changed a byte at a time
+// from these, without the 65,536-entry tables: [0] lower case, [1] upper.
+// WIDENS marks the two whose upper case lies beyond 255 (micro sign, y with
+// diaeresis): the text needs wider units from there on.
+constexpr int16_t WIDENS = -1;
+int16_t latin[2][256];
+
+void build_latin() {
+    for (int c = 0; c < 256; c++) {
+        for (int upper = 0; upper < 2; upper++) {
+            uint32_t m = (upper ? upper_table : lower_table)[c];
+            if (m == 0) m = static_cast<uint32_t>(c);
+            latin[upper][c] = m > 0xFF ? WIDENS : static_cast<int16_t>(m);
+        }
+    }
+}
+
+// Eight ASCII letters at once: bit 7 of each byte of `in_range` is set for
+// the bytes from `first` to `last`, whose case bit (0x20) then flips. Only
+// valid when no byte of w has bit 7 set, so that no sum carries across.
+inline uint64_t flip_ascii(uint64_t w, uint8_t first, uint8_t last) {
+    constexpr uint64_t ONES = 0x0101010101010101u;
+    uint64_t at_least_first = w + ONES * (0x80 - first);
+    uint64_t above_last = w + ONES * (0x80 - last - 1);
+    uint64_t in_range = (at_least_first ^ above_last) & (ONES * 0x80);
+    return w ^ (in_range >> 2);
+}
+
+// Changes count bytes in place; returns how many were changed before the
+// first that needs a wider unit (count when none does).
+int32_t change_bytes(uint8_t* p, int32_t count, bool upper) {
+    constexpr uint64_t HIGH = 0x8080808080808080u;
+    const int16_t* table = latin[upper ? 1 : 0];
+    uint8_t first = upper ? 'a' : 'A', last = upper ? 'z' : 'Z';
+    int32_t i = 0;
+    while (i < count) {
+        if (count - i >= 8) {
+            uint64_t w;
+            std::memcpy(&w, p + i, 8);
+            if ((w & HIGH) == 0) {
+                w = flip_ascii(w, first, last);
+                std::memcpy(p + i, &w, 8);
+                i += 8;
+                continue;
+            }
+        }
+        // A chunk with a byte beyond ASCII, or the last few bytes.
+        int32_t end = count - i >= 8 ? i + 8 : count;
+        for (; i < end; i++) {
+            int16_t m = table[p[i]];
+            if (m == WIDENS) return i;
+            p[i] = static_cast<uint8_t>(m);
+        }
+    }
+    return count;
+}
+
 }  // namespace
 
 void init() {
     if (upper_table) return;  // the tables never change once built
     upper_table = build(bmp_upper);
     lower_table = build(bmp_lower);
+    build_latin();
 }
 
 uint32_t change_supplementary(uint32_t cp, bool upper) {
@@ -83,7 +141,8 @@ cell_t* change_string(cell_t* value, const cell_t* part, bool upper) {
     }
     series_buffer_t* s = string::buffer_of(value);
     int32_t index = static_cast<int32_t>(value->data1);
-    for (int32_t i = index; i < index + count; i++) {
+    int32_t done = s->unit() == 1 ? change_bytes(s->head_ptr() + index, count, upper) : 0;
+    for (int32_t i = index + done; i < index + count; i++) {
         uint32_t unit = s->unit();
         uint8_t* p = s->head_ptr() + static_cast<size_t>(i) * unit;
         uint32_t c = string::get_char(p, unit);

@@ -8,7 +8,7 @@
 #include "datatypes/error.h"
 #include "datatypes/object.h"
 #include "datatypes/string.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "runtime/exits.h"
 #include "runtime/stack.h"
 #include "runtime/words.h"

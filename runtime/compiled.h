@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "datatypes/logic.h"
 #include "runtime/cell.h"
 #include "runtime/fire.h"
 
@@ -63,10 +64,7 @@ cell_t* get_ctx(node_t ctx, int32_t index);
 
 // --- refinements -----------------------------------------------------------------
 // Truth without the unset check: only none and false are false.
-inline bool truthy(const cell_t* value) {
-    uint8_t t = type_of(value);
-    return t != TYPE_none && !(t == TYPE_logic && value->data1 == 0);
-}
+inline bool truthy(const cell_t* value) { return logic::truthy(value); }
 // The refinement at arguments base + slot becomes true when value is truthy;
 // otherwise the count cells after it become none.
 void set_refinement(const cell_t* value, int32_t slot, int32_t count);

@@ -8,7 +8,7 @@
 
 #include "datatypes/map.h"
 #include "datatypes/symbol.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "runtime/alloc.h"
 #include "runtime/collector.h"
 #include "runtime/hash.h"

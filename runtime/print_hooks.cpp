@@ -5,7 +5,7 @@
 
 #include "datatypes/string.h"
 #include "runtime/lowrt.h"
-#include "runtime/platform/console_output.h"
+#include "runtime/console_output.h"
 #include "view/backends/terminal/tui.h"
 
 namespace zuv::print_hooks {

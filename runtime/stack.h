@@ -179,6 +179,19 @@ inline cell_t* mark(const cell_t* word, uint32_t header) {
     return arguments;
 }
 inline cell_t* mark_native(const cell_t* word) { return mark(word, frame::NATIVE); }
+// The three tops, kept by C++ code that calls an action on a native frame of
+// its own and drops that frame afterwards (an error leaves them to its catcher).
+struct tops_t {
+    cell_t* top_slot;
+    cell_t* arguments;
+    call_frame_t* ctop;
+};
+inline tops_t tops() { return {top_slot, arguments, ctop}; }
+inline void restore_tops(const tops_t& t) {
+    ctop = t.ctop;
+    arguments = t.arguments;
+    top_slot = t.top_slot;
+}
 inline cell_t* mark_interp_native(const cell_t* word) { return mark(word, frame::NATIVE | interpreted_mark); }
 inline cell_t* mark_interp_func(const cell_t* word) { return mark(word, frame::FUNC | interpreted_mark); }
 inline cell_t* mark_try(const cell_t* word) { return mark(word, frame::TRY); }

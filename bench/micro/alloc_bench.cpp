@@ -12,7 +12,7 @@
 #include "datatypes/block.h"
 #include "runtime/alloc.h"
 #include "runtime/collector.h"
-#include "runtime/runtime.h"
+#include "startup/runtime.h"
 #include "runtime/stack.h"
 
 using namespace zuv;

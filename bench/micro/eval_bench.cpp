@@ -18,11 +18,11 @@
 #include "datatypes/native.h"
 #include "datatypes/op.h"
 #include "datatypes/symbol.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "interpreter/interpreter.h"
 #include "runtime/alloc.h"
 #include "runtime/exits.h"
-#include "runtime/runtime.h"
+#include "startup/runtime.h"
 #include "runtime/stack.h"
 
 using namespace zuv;

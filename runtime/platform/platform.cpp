@@ -89,7 +89,18 @@ void wait(double seconds) {
     }
 }
 
-bool set_env(const char* name, const char* value) { return setenv(name, value, 1) == 0; }
+namespace {
+// localtime_r reads TZ only once: a zone set or removed later must be read
+// again, or now would keep the zone the process started with.
+bool changed(const char* name, bool ok) {
+    if (ok && std::strcmp(name, "TZ") == 0) tzset();
+    return ok;
+}
+}  // namespace
+
+bool set_env(const char* name, const char* value) { return changed(name, setenv(name, value, 1) == 0); }
+
+bool unset_env(const char* name) { return changed(name, unsetenv(name) == 0); }
 
 const char* get_env(const char* name) { return getenv(name); }
 

@@ -30,7 +30,9 @@ void wait(double seconds);
 // The whole milliseconds that wait() sleeps for a request.
 int64_t wait_ms(double seconds);
 
+// Setting or removing TZ makes the clock read the zone again.
 bool set_env(const char* name, const char* value);
+bool unset_env(const char* name);
 // nullptr when the variable is absent.
 const char* get_env(const char* name);
 

@@ -218,6 +218,34 @@ def case_wide():
     with_pane(body)
 
 
+def case_paste_middle():
+    """A paste into the middle of a line (one write of many keys) ends on the
+    screen that typing it would leave."""
+    def body(p):
+        started(p)
+        p.text("hello world")
+        p.keys("Left", "Left", "Left", "Left", "Left")
+        p.wait_cursor((9, 0))
+        p.text("there ")
+        p.wait_row(0, ">> hello there world")
+        p.wait_cursor((15, 0))
+        # Over the last column: three rows, the cursor before ")".
+        p.keys("C-a", "C-k")
+        p.wait_row(0, ">>")
+        p.text("()")
+        p.keys("Left")
+        pasted = "".join(chr(ord("a") + i % 26) for i in range(200))
+        p.text(pasted)
+        shown = ">> (" + pasted + ")"
+        p.wait_row(2, shown[160:])
+        check(p.rows()[0] == shown[:80], "first row: %r" % p.rows()[0])
+        check(p.rows()[1] == shown[80:160], "second row: %r" % p.rows()[1])
+        p.wait_cursor((204 - 160, 2))
+        p.keys("Enter")
+        p.wait_text("got[202]: (abc")
+    with_pane(body)
+
+
 def case_hide():
     def body(p):
         started(p)
@@ -587,6 +615,26 @@ def case_paste():
         t.close()
 
 
+def case_paste_middle_bytes():
+    t = Pty()
+    try:
+        t.read_until(b">> ")
+        t.send(b"()\x1b[D")
+        t.quiet()
+        start = len(t.output)
+        text = bytes(ord("a") + i % 26 for i in range(10000))
+        t.send(text + b"\r")
+        t.read_until(b"got[10002]: ")
+        written = t.output.index(b"got[10002]: ", start) - start
+        # Drawn once per read that drains the waiting bytes: the test writes
+        # them 1,024 at a time, so at most about ten redraws of the growing
+        # line (some 60,000 bytes); one redraw per character wrote some 50
+        # million.
+        check(written <= 20 * 10000, "pasting 10,000 characters into a line wrote %d bytes" % written)
+    finally:
+        t.close()
+
+
 def case_paste_lines():
     t = Pty()
     try:
@@ -603,7 +651,7 @@ def main():
     global DRIVER
     DRIVER = os.path.abspath(sys.argv[1])
     case = sys.argv[2]
-    if case not in ("echo", "paste", "paste_lines") and shutil.which("tmux") is None:
+    if case not in ("echo", "paste", "paste_lines", "paste_middle_bytes") and shutil.which("tmux") is None:
         print("tmux is not installed")
         return 77
     try:

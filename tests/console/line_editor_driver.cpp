@@ -19,7 +19,7 @@
 #include "runtime/fire.h"
 #include "runtime/lowrt.h"
 #include "runtime/platform/platform.h"
-#include "runtime/runtime.h"
+#include "startup/runtime.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
 

@@ -9,7 +9,7 @@
 #include "runtime/stack.h"
 #include "runtime/words.h"
 #include "runtime/lowrt.h"
-#include "runtime/runtime.h"
+#include "startup/runtime.h"
 
 namespace {
 

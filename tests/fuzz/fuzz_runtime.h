@@ -3,7 +3,7 @@
 #pragma once
 
 #include "runtime/collector.h"
-#include "runtime/runtime.h"
+#include "startup/runtime.h"
 #include "runtime/stack.h"
 
 namespace zuv::fuzz {

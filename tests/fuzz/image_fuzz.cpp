@@ -18,7 +18,6 @@
 #include "runtime/collector.h"
 #include "runtime/fire.h"
 #include "runtime/platform/os_image.h"
-#include "runtime/runtime.h"
 #include "runtime/stack.h"
 
 using namespace zuv;

@@ -21,7 +21,7 @@
 #include "runtime/alloc.h"
 #include "runtime/collector.h"
 #include "runtime/fire.h"
-#include "runtime/runtime.h"
+#include "startup/runtime.h"
 #include "runtime/stack.h"
 
 using namespace zuv;

@@ -1,6 +1,8 @@
 // The memory manager: sizes, frames, growth and the failures it must refuse.
 #include <gtest/gtest.h>
 
+#include "tests/unit/runtime_fixture.h"
+
 #include "runtime/alloc.h"
 #include "runtime/fire.h"
 #include "runtime/lowrt.h"
@@ -14,9 +16,7 @@ namespace {
 class Alloc : public ::testing::Test {
 protected:
     void SetUp() override {
-        alloc::free_all();
-        alloc::new_node_frame(alloc::NODES_PER_FRAME);
-        alloc::new_series_frame();
+        zuv::testing::start_bare_memory();
     }
     void TearDown() override { alloc::free_all(); }
 };

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "tests/unit/runtime_fixture.h"
+
 #include "runtime/array.h"
 
 using namespace zuv;
@@ -9,9 +11,7 @@ namespace {
 class Array : public ::testing::Test {
 protected:
     void SetUp() override {
-        alloc::free_all();
-        alloc::new_node_frame(alloc::NODES_PER_FRAME);
-        alloc::new_series_frame();
+        zuv::testing::start_bare_memory();
     }
 };
 

@@ -6,8 +6,8 @@
 #include "datatypes/none.h"
 #include "datatypes/triple.h"
 #include "datatypes/unset.h"
-#include "interpreter/actions.h"
-#include "interpreter/random.h"
+#include "datatypes/actions.h"
+#include "runtime/random.h"
 #include "registry_fixture.h"
 
 namespace zuv::test {
@@ -90,8 +90,11 @@ TEST_F(BasicValues, TruthRule) {
     cell_t u = unset_value;
     EXPECT_EQ(raised([&] { logic::true_q(&u, true, nullptr); }), err::no_value);
 
+    // An error raised leaves its value on the stack: start from an empty one.
+    stack::arguments = stack::top_slot = stack::bottom;
     *stack::push_slot() = unset_value;
     EXPECT_EQ(raised([] { logic::top_true_q(); }), err::no_return);
+    stack::top_slot = stack::arguments + 1;  // without the error value the raise left
     EXPECT_FALSE(logic::top_false_q());  // unset counts as true here
     *stack::arguments = none_value;
     EXPECT_TRUE(logic::top_false_q());

@@ -16,7 +16,7 @@
 #include "datatypes/issue.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "runtime/fire.h"
 #include "runtime_fixture.h"
 

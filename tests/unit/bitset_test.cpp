@@ -8,18 +8,6 @@ namespace {
 
 class Bitsets : public InterpreterTest {
 public:
-    template <typename F>
-    static err raised(F body) {
-        try {
-            body();
-        } catch (const raised_error& e) {
-            stack::top_slot = stack::arguments = stack::bottom;
-            stack::ctop = stack::cbottom;
-            return e.id;
-        }
-        ADD_FAILURE() << "no error raised";
-        return err{};
-    }
     static cell_t integer_cell(int32_t n) { return cell_t{TYPE_integer, 0, static_cast<uint32_t>(n), 0}; }
     static cell_t char_cell(uint32_t c) { return cell_t{TYPE_char_, 0, c, 0}; }
     static cell_t str(const char* t) {
@@ -112,13 +100,13 @@ TEST_F(Bitsets, DialectErrors) {
         {"-1", err::out_of_range},
         {"1.5x", err::bad_make_arg},
     };
-    for (auto& c : cases) EXPECT_EQ(raised([&] { charset(c.spec); }), c.expected) << c.spec;
+    for (auto& c : cases) EXPECT_EQ(raised_clearing_stacks([&] { charset(c.spec); }), c.expected) << c.spec;
     cell_t proto{TYPE_datatype, TYPE_bitset, 0, 0};
     cell_t minus = integer_cell(-1), eight = integer_cell(8), none{TYPE_none, 0, 0, 0};
-    EXPECT_EQ(raised([&] { bitset::make(&proto, &minus, TYPE_bitset); }), err::out_of_range);
-    EXPECT_EQ(raised([&] { bitset::to(&proto, &eight, TYPE_bitset); }), err::bad_to_arg);
-    EXPECT_EQ(raised([&] { bitset::make(&proto, &none, TYPE_bitset); }), err::bad_make_arg);
-    EXPECT_EQ(raised([&] { bitset::to(&proto, &none, TYPE_bitset); }), err::bad_to_arg);
+    EXPECT_EQ(raised_clearing_stacks([&] { bitset::make(&proto, &minus, TYPE_bitset); }), err::out_of_range);
+    EXPECT_EQ(raised_clearing_stacks([&] { bitset::to(&proto, &eight, TYPE_bitset); }), err::bad_to_arg);
+    EXPECT_EQ(raised_clearing_stacks([&] { bitset::make(&proto, &none, TYPE_bitset); }), err::bad_make_arg);
+    EXPECT_EQ(raised_clearing_stacks([&] { bitset::to(&proto, &none, TYPE_bitset); }), err::bad_to_arg);
 }
 
 TEST_F(Bitsets, TextForm) {
@@ -161,11 +149,11 @@ TEST_F(Bitsets, PokeAppendRemoveAndClear) {
     in_frame([&] { return bitset::insert(&inv, &far, -1, false, 1, true); });
     EXPECT_EQ(bitset::length_q(&inv), before);
     EXPECT_TRUE(picked(&inv, far));
-    EXPECT_EQ(raised([&] { bitset::remove(&s, nullptr, nullptr); }), err::missing_arg);
+    EXPECT_EQ(raised_clearing_stacks([&] { bitset::remove(&s, nullptr, nullptr); }), err::missing_arg);
     cell_t bin;
     string::make_at(&bin, 4);
     cell::set_type(&bin, TYPE_binary);
-    EXPECT_EQ(raised([&] { bitset::insert(&s, &bin, -1, false, 1, true); }), err::not_done);
+    EXPECT_EQ(raised_clearing_stacks([&] { bitset::insert(&s, &bin, -1, false, 1, true); }), err::not_done);
 }
 
 // Every operation keeps to the membership of an inverted set: a stored 1 is
@@ -217,7 +205,7 @@ TEST_F(Bitsets, InvertedSetsBehaveAsComplements) {
             }
     cell_t a = sets[0];
     EXPECT_EQ(bitwise(a, sets[1], 8).data2, a.data2);
-    EXPECT_EQ(raised([&] { bitwise(a, integer_cell(1), 5); }), err::invalid_type);
+    EXPECT_EQ(raised_clearing_stacks([&] { bitwise(a, integer_cell(1), 5); }), err::invalid_type);
 }
 
 TEST_F(Bitsets, Comparison) {
@@ -243,15 +231,15 @@ TEST_F(Bitsets, ModifyAndPaths) {
     cell_t s = charset("\"a\"");
     cell_t owned = global_word("owned"), other = global_word("other"), none{TYPE_none, 0, 0, 0};
     cell_t n = integer_cell(3);
-    EXPECT_EQ(raised([&] { bitset::modify(&s, &owned, &n, false); }), err::invalid_arg);
-    EXPECT_EQ(raised([&] { bitset::modify(&s, &other, &none, false); }), err::invalid_arg);
+    EXPECT_EQ(raised_clearing_stacks([&] { bitset::modify(&s, &owned, &n, false); }), err::invalid_arg);
+    EXPECT_EQ(raised_clearing_stacks([&] { bitset::modify(&s, &other, &none, false); }), err::invalid_arg);
     cell_t r = in_frame([&] { return bitset::modify(&s, &owned, &none, false); });
     EXPECT_EQ(type_of(&r), TYPE_none);
     cell_t element = char_cell('a');
     r = in_frame([&] { return bitset::eval_path(&s, &element, nullptr, nullptr, nullptr, nullptr, 0, false, false, false, false); });
     EXPECT_EQ(r.data1, 1u);
     cell_t bad = str("a");
-    EXPECT_EQ(raised([&] { bitset::eval_path(&s, &bad, nullptr, nullptr, nullptr, nullptr, 0, false, false, false, false); }),
+    EXPECT_EQ(raised_clearing_stacks([&] { bitset::eval_path(&s, &bad, nullptr, nullptr, nullptr, nullptr, 0, false, false, false, false); }),
               err::invalid_type);
 }
 

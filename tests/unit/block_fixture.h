@@ -12,27 +12,23 @@
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "runtime/alloc.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
+#include "tests/unit/runtime_fixture.h"
 
 namespace zuv::test {
 
-class BlockTest : public ::testing::Test {
+class BlockTest : public testing::FreshRuntime {
 public:
     void SetUp() override {
-        alloc::free_all();
-        alloc::new_node_frame(alloc::NODES_PER_FRAME);
-        alloc::new_series_frame();
-        stack::init();
-        datatype::init_tables();
-        datatype::register_all();
+        FreshRuntime::SetUp();
         install_integer_text();
     }
     void TearDown() override {
         series::owner_signal = saved_signal;
-        alloc::free_all();
+        FreshRuntime::TearDown();
     }
 
     // Integers are the simplest values to mold; until the integer module is
@@ -113,16 +109,6 @@ public:
         return stack::push(&series);
     }
 
-    template <typename F>
-    static err raised(F body) {
-        try {
-            body();
-        } catch (const raised_error& e) {
-            return e.id;
-        }
-        ADD_FAILURE() << "no error raised";
-        return err{};
-    }
 
 private:
     series::owner_signal_t saved_signal = series::owner_signal;

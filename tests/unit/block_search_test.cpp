@@ -10,18 +10,6 @@ namespace {
 
 class BlockSearch : public InterpreterTest {
 public:
-    template <typename F>
-    static err raised(F body) {
-        try {
-            body();
-        } catch (const raised_error& e) {
-            stack::top_slot = stack::arguments = stack::bottom;
-            stack::ctop = stack::cbottom;
-            return e.id;
-        }
-        ADD_FAILURE() << "no error raised";
-        return err{};
-    }
     static std::string molded(const cell_t* v) {
         cell_t out;
         string::make_at(&out, 64);
@@ -111,11 +99,11 @@ TEST_F(BlockSearch, FindArgumentErrors) {
     cell_t b = load("1 2 3");
     cell_t v = integer_cell(2), zero = integer_cell(0), word = value("x");
     cell_t other = load("1 2");
-    EXPECT_EQ(raised([&] { block::find(&b, &v, nullptr, false, false, false, false, nullptr, &zero, false, false, false, false); }),
+    EXPECT_EQ(raised_clearing_stacks([&] { block::find(&b, &v, nullptr, false, false, false, false, nullptr, &zero, false, false, false, false); }),
               err::out_of_range);
-    EXPECT_EQ(raised([&] { block::find(&b, &v, nullptr, false, false, false, false, nullptr, &word, false, false, false, false); }),
+    EXPECT_EQ(raised_clearing_stacks([&] { block::find(&b, &v, nullptr, false, false, false, false, nullptr, &word, false, false, false, false); }),
               err::invalid_refine_arg);
-    EXPECT_EQ(raised([&] { block::find(&b, &v, &other, false, false, false, false, nullptr, nullptr, false, false, false, false); }),
+    EXPECT_EQ(raised_clearing_stacks([&] { block::find(&b, &v, &other, false, false, false, false, nullptr, nullptr, false, false, false, false); }),
               err::invalid_refine_arg);
     // A position of the same block ends the range before it.
     cell_t at = b;
@@ -264,15 +252,15 @@ TEST_F(BlockSearch, SortTextsFromTheirHeads) {
 TEST_F(BlockSearch, SortArgumentErrors) {
     cell_t b = load("1 2 3 4 5 6");
     cell_t four = integer_cell(4), two = integer_cell(2), three = integer_cell(3), word = value("x");
-    EXPECT_EQ(raised([&] { block::sort(&b, false, &four, nullptr, nullptr, false, false, false); }),
+    EXPECT_EQ(raised_clearing_stacks([&] { block::sort(&b, false, &four, nullptr, nullptr, false, false, false); }),
               err::invalid_refine_arg);
-    EXPECT_EQ(raised([&] { block::sort(&b, false, nullptr, nullptr, nullptr, true, false, false); }), err::bad_refines);
-    EXPECT_EQ(raised([&] { block::sort(&b, false, nullptr, &two, nullptr, false, false, false); }), err::bad_refines);
-    EXPECT_EQ(raised([&] { block::sort(&b, false, &two, &two, nullptr, true, false, false); }), err::bad_refines);
-    EXPECT_EQ(raised([&] { block::sort(&b, false, &two, &three, nullptr, false, false, false); }), err::out_of_range);
-    EXPECT_EQ(raised([&] { block::sort(&b, false, nullptr, &word, nullptr, false, false, false); }),
+    EXPECT_EQ(raised_clearing_stacks([&] { block::sort(&b, false, nullptr, nullptr, nullptr, true, false, false); }), err::bad_refines);
+    EXPECT_EQ(raised_clearing_stacks([&] { block::sort(&b, false, nullptr, &two, nullptr, false, false, false); }), err::bad_refines);
+    EXPECT_EQ(raised_clearing_stacks([&] { block::sort(&b, false, &two, &two, nullptr, true, false, false); }), err::bad_refines);
+    EXPECT_EQ(raised_clearing_stacks([&] { block::sort(&b, false, &two, &three, nullptr, false, false, false); }), err::out_of_range);
+    EXPECT_EQ(raised_clearing_stacks([&] { block::sort(&b, false, nullptr, &word, nullptr, false, false, false); }),
               err::invalid_refine_arg);
-    EXPECT_EQ(raised([&] { block::sort(&b, false, nullptr, nullptr, &word, false, false, false); }),
+    EXPECT_EQ(raised_clearing_stacks([&] { block::sort(&b, false, nullptr, nullptr, &word, false, false, false); }),
               err::invalid_refine_arg);
     EXPECT_EQ(molded(&b), "[1 2 3 4 5 6]");
 }
@@ -335,7 +323,7 @@ TEST_F(BlockSearch, ComparatorErrorLeavesEveryElement) {
     // Subtracting a word raises once the sort meets it.
     cell_t fn = make_function("a b", "a - b");
     cell_t b = load("3 1 x 4 2");
-    EXPECT_NE(raised([&] { in_frame([&] { return block::sort(&b, false, nullptr, &fn, nullptr, false, false, false); }); }),
+    EXPECT_NE(raised_clearing_stacks([&] { in_frame([&] { return block::sort(&b, false, nullptr, &fn, nullptr, false, false, false); }); }),
               err{});
     std::string m = molded(&b);
     for (const char* e : {"1", "2", "3", "4", "x"}) EXPECT_NE(m.find(e), std::string::npos) << m;
@@ -404,7 +392,7 @@ TEST_F(BlockSearch, SetOperations) {
     }
     cell_t word = value("x");
     cell_t x = load("1 2"), y = load("2");
-    EXPECT_EQ(raised([&] {
+    EXPECT_EQ(raised_clearing_stacks([&] {
                   in_frame([&] {
                       *stack::arguments = x;
                       stack::push(&y);

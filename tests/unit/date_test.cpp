@@ -3,6 +3,8 @@
 // dates and zones against Python's datetime.
 #include <gtest/gtest.h>
 
+#include "tests/unit/runtime_fixture.h"
+
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -25,7 +27,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "runtime/collector.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
@@ -34,6 +36,7 @@
 #include "runtime_fixture.h"
 
 using namespace zuv;
+using zuv::testing::raised;
 
 namespace {
 
@@ -68,15 +71,6 @@ int32_t INT(cell_t c) { return integer::get(&c); }
 
 class Dates : public zuv::testing::Runtime {
 protected:
-    template <typename B> static err raised(B body) {
-        try {
-            body();
-        } catch (const raised_error& e) {
-            return e.id;
-        }
-        ADD_FAILURE() << "nothing was raised";
-        return err{};
-    }
     static std::string text_of(cell_t* s) {
         std::string out;
         series_buffer_t* b = string::buffer_of(s);

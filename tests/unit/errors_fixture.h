@@ -17,25 +17,15 @@
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
-#include "runtime/runtime.h"
+#include "startup/runtime.h"
+#include "tests/unit/runtime_fixture.h"
 #include "runtime/stack.h"
 #include "runtime/words.h"
 
 namespace zuv::test {
 
-class ErrorsTest : public ::testing::Test {
+class ErrorsTest : public testing::FreshRuntime {
 public:
-    void SetUp() override {
-        drop_anchors();
-        alloc::free_all();
-        runtime::init();
-        exits::pending = 0;
-    }
-    void TearDown() override {
-        exits::pending = 0;
-        drop_anchors();
-        alloc::free_all();
-    }
 
     static std::string text_of(const cell_t* s) {
         std::string out;

@@ -6,7 +6,7 @@
 #include "datatypes/context.h"
 #include "datatypes/object.h"
 #include "errors_fixture.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 
 namespace zuv::test {
 namespace {

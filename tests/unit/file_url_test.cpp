@@ -11,18 +11,6 @@ namespace {
 
 class FilesAndUrls : public InterpreterTest {
 public:
-    template <typename F>
-    static err raised(F body) {
-        try {
-            body();
-        } catch (const raised_error& e) {
-            stack::top_slot = stack::arguments = stack::bottom;
-            stack::ctop = stack::cbottom;
-            return e.id;
-        }
-        ADD_FAILURE() << "no error raised";
-        return err{};
-    }
     // A text of the type from UTF-8.
     static cell_t value(const std::string& utf8, uint8_t type) {
         cell_t s;
@@ -114,7 +102,7 @@ TEST_F(FilesAndUrls, PercentCoding) {
     // A complete escaped sequence that is not UTF-8 is an error.
     cell_t bad = value("%C3%28", TYPE_string);
     cell_t out = value("", TYPE_string);
-    EXPECT_EQ(raised([&] { url::decode(&bad, &out); }), err::invalid_utf8);
+    EXPECT_EQ(raised_clearing_stacks([&] { url::decode(&bad, &out); }), err::invalid_utf8);
 }
 
 TEST_F(FilesAndUrls, UrlFromBlocks) {
@@ -136,7 +124,7 @@ TEST_F(FilesAndUrls, UrlFromBlocks) {
         EXPECT_EQ(utf8_of(&r), c.expected) << c.block;
     }
     cell_t empty = load("");
-    EXPECT_EQ(raised([&] { url::to(&proto, &empty, TYPE_url); }), err::bad_to_arg);
+    EXPECT_EQ(raised_clearing_stacks([&] { url::to(&proto, &empty, TYPE_url); }), err::bad_to_arg);
     // Any other spec is a string conversion.
     cell_t text = value("http://x", TYPE_string);
     cell_t r = in_frame([&] { return url::make(&proto, &text, TYPE_url); });
@@ -167,7 +155,7 @@ TEST_F(FilesAndUrls, PathJoinsKeepOneSlash) {
     }
     cell_t p = value("http://h", TYPE_url), e = value("a", TYPE_string), v = value("x", TYPE_string);
     cell_t path = load("u/a");
-    EXPECT_EQ(raised([&] { url::eval_path(&p, &e, &v, &path, nullptr, nullptr, 1, false, false, true, false); }),
+    EXPECT_EQ(raised_clearing_stacks([&] { url::eval_path(&p, &e, &v, &path, nullptr, nullptr, 1, false, false, true, false); }),
               err::bad_path_set);
 }
 
@@ -193,9 +181,9 @@ TEST_F(FilesAndUrls, LocalPathsArePosix) {
 TEST_F(FilesAndUrls, UnsupportedRefinementsOfReadAndWrite) {
     cell_t u = value("https://example.com", TYPE_url);
     cell_t n{TYPE_integer, 0, 1, 0};
-    EXPECT_EQ(raised([&] { url::read(&u, &n, nullptr, false, false, false, nullptr); }), err::not_done);
+    EXPECT_EQ(raised_clearing_stacks([&] { url::read(&u, &n, nullptr, false, false, false, nullptr); }), err::not_done);
     cell_t f = value("x.txt", TYPE_file);
-    EXPECT_EQ(raised([&] { file::read(&f, nullptr, nullptr, false, false, false, &n); }), err::not_done);
+    EXPECT_EQ(raised_clearing_stacks([&] { file::read(&f, nullptr, nullptr, false, false, false, &n); }), err::not_done);
 }
 
 }  // namespace

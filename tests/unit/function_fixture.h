@@ -16,24 +16,22 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "gc_anchor.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "runtime/alloc.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
-#include "runtime/runtime.h"
+#include "startup/runtime.h"
+#include "tests/unit/runtime_fixture.h"
 #include "runtime/stack.h"
 
 namespace zuv::test {
 
-class FunctionTest : public ::testing::Test {
+class FunctionTest : public testing::FreshRuntime {
 public:
     void SetUp() override {
-        drop_anchors();
-        alloc::free_all();
-        runtime::init();
-        exits::pending = 0;
+        FreshRuntime::SetUp();
         // Type blocks name types through the words the library defines.
         const struct {
             const char* name;
@@ -47,10 +45,8 @@ public:
         }
     }
     void TearDown() override {
-        exits::pending = 0;
         cycles::reset();
-        drop_anchors();
-        alloc::free_all();
+        FreshRuntime::TearDown();
     }
 
     // Reads "[a b: 'c :d /e "text" 12 [nested] (paren)]" into a block!.
@@ -102,16 +98,6 @@ public:
     static std::string word_text(const cell_t* w) { return symbol::get_utf8(word::symbol_of(w)); }
 
     // The id of the error that body raises; a test fails when none is.
-    template <typename F>
-    static err raised(F body) {
-        try {
-            body();
-        } catch (const raised_error& e) {
-            return e.id;
-        }
-        ADD_FAILURE() << "nothing was raised";
-        return err::not_done;
-    }
 
 private:
     static void skip_blanks(const char*& p) {

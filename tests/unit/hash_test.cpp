@@ -2,6 +2,8 @@
 // of cells by datatype.
 #include <gtest/gtest.h>
 
+#include "tests/unit/runtime_fixture.h"
+
 #include <string>
 
 #include "runtime/alloc.h"
@@ -15,9 +17,7 @@ namespace {
 class Hash : public ::testing::Test {
 protected:
     void SetUp() override {
-        alloc::free_all();
-        alloc::new_node_frame(alloc::NODES_PER_FRAME);
-        alloc::new_series_frame();
+        zuv::testing::start_bare_memory();
         case_folding::init();
     }
     void TearDown() override { alloc::free_all(); }

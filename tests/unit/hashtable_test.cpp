@@ -2,12 +2,14 @@
 // checked against std::unordered_map through long random runs.
 #include <gtest/gtest.h>
 
+#include "tests/unit/runtime_fixture.h"
+
 #include <random>
 #include <unordered_map>
 #include <vector>
 
 #include "datatypes/registry.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "runtime/alloc.h"
 #include "runtime/case_folding.h"
 #include "runtime/hash.h"
@@ -28,9 +30,7 @@ int32_t compare_integers(cell_t* a, cell_t* b, int32_t) {
 class Hashtable : public ::testing::Test {
 protected:
     void SetUp() override {
-        alloc::free_all();
-        alloc::new_node_frame(alloc::NODES_PER_FRAME);
-        alloc::new_series_frame();
+        zuv::testing::start_bare_memory();
         case_folding::init();
         stack::init();
         datatype::init_tables();

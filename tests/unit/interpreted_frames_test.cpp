@@ -10,7 +10,7 @@
 #include "interpreter/interpreter.h"
 #include "lexer/lexer.h"
 #include "runtime/stack.h"
-#include "runtime/top_level.h"
+#include "startup/top_level.h"
 #include "tests/unit/runtime_fixture.h"
 
 namespace zuv {

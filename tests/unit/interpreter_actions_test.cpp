@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "datatypes/block.h"
-#include "interpreter/action_entries.h"
+#include "datatypes/action_entries.h"
 #include "runtime/collector.h"
 #include "interpreter_fixture.h"
 

@@ -30,27 +30,25 @@
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "gc_anchor.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "interpreter/interpreter.h"
 #include "runtime/alloc.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
 #include "runtime/lowrt.h"
-#include "runtime/runtime.h"
+#include "startup/runtime.h"
+#include "tests/unit/runtime_fixture.h"
 #include "runtime/stack.h"
 
 namespace zuv::test {
 
-class InterpreterTest : public ::testing::Test {
+class InterpreterTest : public testing::FreshRuntime {
 public:
     static inline native_entry_t natives[native::TABLE_SLOTS] = {};
 
     void SetUp() override {
-        drop_anchors();
-        alloc::free_all();
-        runtime::init();
-        exits::pending = 0;
+        FreshRuntime::SetUp();
         for (auto& n : natives) n = nullptr;
         interpreter::native_table = natives;
         // Type words read by argument type blocks.
@@ -62,16 +60,9 @@ public:
         }
     }
     void TearDown() override {
-        exits::pending = 0;
         interpreter::tracing = false;
         interpreter::trace_hook = nullptr;
-        // The root block and the two stack blocks are fixed buffers, which
-        // the runtime never releases itself.
-        lowrt::release(alloc::buffer(block::rs_abs_at(&block::root, block::ROOT_ARGUMENTS)->data2));
-        lowrt::release(alloc::buffer(block::rs_abs_at(&block::root, block::ROOT_FRAMES)->data2));
-        lowrt::release(alloc::buffer(block::root.data2));
-        drop_anchors();
-        alloc::free_all();
+        FreshRuntime::TearDown();
     }
 
     // --- reading -----------------------------------------------------------

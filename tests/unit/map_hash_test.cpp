@@ -1,6 +1,8 @@
 // map! and hash!.
 #include <gtest/gtest.h>
 
+#include "tests/unit/runtime_fixture.h"
+
 #include <string>
 #include <vector>
 
@@ -10,8 +12,8 @@
 #include "datatypes/map.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
-#include "interpreter/random.h"
+#include "datatypes/actions.h"
+#include "runtime/random.h"
 #include "runtime/collector.h"
 #include "runtime/fire.h"
 #include "runtime/hashtable.h"
@@ -20,6 +22,7 @@
 #include "runtime_fixture.h"
 
 using namespace zuv;
+using zuv::testing::raised;
 
 namespace {
 
@@ -73,15 +76,6 @@ protected:
         stack::top_slot = stack::arguments + 2;
         return zuv::test::anchor(conversion ? *actions::to(stack::arguments, stack::arguments + 1)
                                             : *actions::make(stack::arguments, stack::arguments + 1));
-    }
-    template <typename Body> static err raised(Body body) {
-        try {
-            body();
-        } catch (const raised_error& e) {
-            return e.id;
-        }
-        ADD_FAILURE() << "no error raised";
-        return err{};
     }
     static cell_t select(cell_t m, cell_t key, bool case_ = false) {
         return zuv::test::anchor(*actions::select(&m, &key, nullptr, false, case_, false, false, nullptr,

@@ -20,6 +20,7 @@
 #include "runtime/fire.h"
 #include "runtime/stack.h"
 #include "runtime_fixture.h"
+#include "view/backends/terminal/tui.h"
 
 namespace zuv {
 namespace {
@@ -264,6 +265,54 @@ TEST_F(NativesMath, RecycleSwitchAndStatsInfo) {
               integer::get(block::rs_abs_at(first, 2)));
     EXPECT_EQ(type_of(block::rs_abs_at(&r, 3)), TYPE_integer);
     collector::active = saved;
+}
+
+// A node costs its slot in the node table (8 bytes here), and stats,
+// called just before stats/info, gives the total that stats/info adds up
+// from its own figures.
+TEST_F(NativesMath, StatsCountsNodesAtTheirSlotSize) {
+    bool saved = collector::active;
+    collector::active = false;
+    cell_t n, r;
+    ASSERT_EQ(call(natives::stats, {}, {OFF, OFF}, &n), err{});
+    ASSERT_EQ(call(natives::stats, {}, {OFF, 1}, &r), err{});
+    ASSERT_EQ(type_of(&n), TYPE_integer);
+    ASSERT_EQ(type_of(block::rs_abs_at(&r, 3)), TYPE_integer);
+    EXPECT_EQ(integer::get(block::rs_abs_at(&r, 3)), integer::get(&n));
+
+    int64_t sum = 0;
+    auto used_in = [&](int32_t list, int64_t unit) {
+        const cell_t* frames = block::rs_abs_at(&r, list);
+        for (int32_t i = 0; i < block::rs_length_q(frames); i++)
+            sum += unit * integer::get(block::rs_abs_at(block::rs_abs_at(frames, i), 1));
+    };
+    used_in(0, sizeof(uintptr_t));
+    used_in(1, 1);
+    const cell_t* big = block::rs_abs_at(&r, 2);
+    for (int32_t i = 0; i < block::rs_length_q(big); i++) sum += integer::get(block::rs_abs_at(big, i));
+    EXPECT_EQ(sum, integer::get(&n));
+    collector::active = saved;
+}
+
+int polls = 0;
+void count_poll() { polls++; }
+
+// wait runs one pass of the terminal UI's loop after each pause, and none
+// when its argument is refused.
+TEST_F(NativesMath, WaitRunsOnePollPass) {
+    tui::poll_hook_t saved = tui::poll_hook;
+    tui::poll_hook = count_poll;
+    polls = 0;
+    cell_t r{};
+    EXPECT_EQ(call(natives::wait, {num(0)}, {}, &r), err{});
+    EXPECT_EQ(type_of(&r), TYPE_none);
+    EXPECT_EQ(polls, 1);
+    EXPECT_EQ(call(natives::wait, {flt(0.001)}, {}, &r), err{});
+    EXPECT_EQ(polls, 2);
+    cell_t none_arg{TYPE_none, 0, 0, 0};
+    EXPECT_EQ(call(natives::wait, {none_arg}, {}, &r), err::invalid_arg);
+    EXPECT_EQ(polls, 2);
+    tui::poll_hook = saved;
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "natives/natives.h"
 #include "runtime/collector.h"
 #include "runtime/stack.h"

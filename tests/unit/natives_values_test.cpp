@@ -8,7 +8,7 @@
 #include "datatypes/block.h"
 #include "datatypes/logic.h"
 #include "datatypes/string.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "interpreter/interpreter.h"
 #include "lexer/lexer.h"
 #include "natives/natives.h"

@@ -10,11 +10,12 @@
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/time.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "registry_fixture.h"
 #include "runtime/words.h"
 
 using namespace zuv;
+using zuv::testing::raised;
 
 namespace {
 

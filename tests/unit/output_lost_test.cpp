@@ -12,15 +12,22 @@
 
 #include "runtime/fire.h"
 #include "runtime/lowrt.h"
-#include "runtime/platform/console_output.h"
+#include "runtime/console_output.h"
 #include "runtime/platform/platform.h"
 #include "gtest/gtest.h"
+#include "tests/unit/runtime_fixture.h"
 
 using namespace zuv;
 
 namespace {
 
 constexpr int CLOSED = -1;
+
+// The children write before any runtime exists, as at start-up.
+class OutputLost : public ::testing::Test {
+protected:
+    void SetUp() override { zuv::testing::start_bare_memory(); }
+};
 
 struct child_end {
     int status = -1;  // exit status, or -1 when the child did not exit
@@ -62,7 +69,7 @@ void print_line() {
     platform::write_text(line, 4, 1, true);
 }
 
-TEST(OutputLost, FailedWriteEndsWith74AndSaysWhy) {
+TEST_F(OutputLost, FailedWriteEndsWith74AndSaysWhy) {
     int full = open("/dev/full", O_WRONLY);
     int read_only = open("/dev/null", O_RDONLY);
     ASSERT_GE(full, 0);
@@ -90,7 +97,7 @@ TEST(OutputLost, FailedWriteEndsWith74AndSaysWhy) {
 
 // Text gathered but not yet written (a bad character interrupted the print)
 // goes out at exit; when that fails, the end is the same.
-TEST(OutputLost, FlushAtExitThatFailsEndsWith74) {
+TEST_F(OutputLost, FlushAtExitThatFailsEndsWith74) {
     int full = open("/dev/full", O_WRONLY);
     ASSERT_GE(full, 0);
     child_end r = run_child(full, false, [] {
@@ -109,7 +116,7 @@ TEST(OutputLost, FlushAtExitThatFailsEndsWith74) {
 
 // With standard output closed at start, a file opened later must not take
 // descriptor 1 (prints would land in it); writes to 1 still fail.
-TEST(OutputLost, ClosedStreamGetsAStandIn) {
+TEST_F(OutputLost, ClosedStreamGetsAStandIn) {
     child_end r = run_child(CLOSED, false, [] {
         platform::init();
         int file = open("/dev/null", O_WRONLY);

@@ -7,11 +7,12 @@
 #include <csignal>
 #include <string>
 
-#include "runtime/platform/console_output.h"
+#include "runtime/console_output.h"
 #include "runtime/print_hooks.h"
 #include "text_fixture.h"
 
 using namespace zuv;
+using zuv::testing::raised;
 using zuv::test::TextTest;
 
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "interpreter/random.h"
+#include "runtime/random.h"
 #include "runtime/hash.h"
 
 using namespace zuv;

@@ -18,31 +18,12 @@
 #include "runtime/fire.h"
 #include "runtime/lowrt.h"
 #include "runtime/stack.h"
+#include "tests/unit/runtime_fixture.h"
 
 namespace zuv::test {
 
-class RegistryTest : public ::testing::Test {
+class RegistryTest : public testing::FreshRuntime {
 public:
-    void SetUp() override {
-        alloc::free_all();
-        datatype::init_tables();
-        datatype::register_all();
-        alloc::new_node_frame(alloc::NODES_PER_FRAME);
-        alloc::new_series_frame();
-        block::init_root();
-        _context::init_global();
-        case_folding::init();
-        symbol::init_table();
-        stack::init();
-    }
-    void TearDown() override {
-        // The root block and the two stack blocks are fixed buffers, which
-        // the runtime never releases itself.
-        lowrt::release(alloc::buffer(block::rs_abs_at(&block::root, block::ROOT_ARGUMENTS)->data2));
-        lowrt::release(alloc::buffer(block::rs_abs_at(&block::root, block::ROOT_FRAMES)->data2));
-        lowrt::release(alloc::buffer(block::root.data2));
-        alloc::free_all();
-    }
 
     static std::string text_of(cell_t* s) {
         std::string out;
@@ -60,16 +41,6 @@ public:
         return s;
     }
 
-    // The id of the error that body raises; a test fails when none is raised.
-    template <typename F> static err raised(F body) {
-        try {
-            body();
-        } catch (const raised_error& e) {
-            return e.id;
-        }
-        ADD_FAILURE() << "no error raised";
-        return err{};
-    }
 };
 
 }  // namespace zuv::test

@@ -8,7 +8,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/triple.h"
 #include "datatypes/unset.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "registry_fixture.h"
 
 namespace zuv::test {

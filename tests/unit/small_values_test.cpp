@@ -1,6 +1,8 @@
 // pair!, point2D!, point3D!, tuple!, tag!, email! and ref!.
 #include <gtest/gtest.h>
 
+#include "tests/unit/runtime_fixture.h"
+
 #include <cmath>
 #include <limits>
 #include <string>
@@ -19,7 +21,7 @@
 #include "datatypes/tag.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "runtime/collector.h"
 #include "runtime/fire.h"
 #include "runtime/words.h"
@@ -27,6 +29,7 @@
 #include "runtime_fixture.h"
 
 using namespace zuv;
+using zuv::testing::raised;
 
 namespace {
 
@@ -125,15 +128,6 @@ protected:
         stack::arguments[1] = spec;
         stack::top_slot = stack::arguments + 2;
         return zuv::test::anchor(*actions::to(stack::arguments, stack::arguments + 1));
-    }
-    template <typename Body> static err raised(Body body) {
-        try {
-            body();
-        } catch (const raised_error& e) {
-            return e.id;
-        }
-        ADD_FAILURE() << "no error raised";
-        return err{};
     }
     static cell_t path_get(cell_t value, cell_t element) {
         cell_t path = block_of({});

@@ -2,6 +2,8 @@
 // on the two stacks.
 #include <gtest/gtest.h>
 
+#include "tests/unit/runtime_fixture.h"
+
 #include "runtime/alloc.h"
 #include "runtime/cycles.h"
 #include "runtime/fire.h"
@@ -14,9 +16,7 @@ namespace {
 class Stack : public ::testing::Test {
 protected:
     void SetUp() override {
-        alloc::free_all();
-        alloc::new_node_frame(alloc::NODES_PER_FRAME);
-        alloc::new_series_frame();
+        zuv::testing::start_bare_memory();
         stack::init();
         cycles::reset();
         // As while the interpreter runs user code: its calls are marked.

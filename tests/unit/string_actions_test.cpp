@@ -2,11 +2,12 @@
 #include <vector>
 
 #include "datatypes/registry.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "runtime/case_folding.h"
 #include "text_fixture.h"
 
 using namespace zuv;
+using zuv::testing::raised;
 using zuv::test::TextTest;
 
 namespace {

@@ -8,18 +8,6 @@ namespace {
 
 class StringSearch : public InterpreterTest {
 public:
-    template <typename F>
-    static err raised(F body) {
-        try {
-            body();
-        } catch (const raised_error& e) {
-            stack::top_slot = stack::arguments = stack::bottom;
-            stack::ctop = stack::cbottom;
-            return e.id;
-        }
-        ADD_FAILURE() << "no error raised";
-        return err{};
-    }
     // A string! of the code points in a buffer of the given unit.
     static cell_t text(const std::u32string& chars, int32_t unit = 1) {
         cell_t c;
@@ -118,13 +106,13 @@ TEST_F(StringSearch, FindErrors) {
     cell_t v = char_cell('a'), zero = integer_cell(0), other = text("abc");
     cell_t bin = text("a");
     cell::set_type(&bin, TYPE_binary);
-    EXPECT_EQ(raised([&] { string::find(&s, &v, nullptr, false, false, false, true, nullptr, nullptr, false, false, false, false); }),
+    EXPECT_EQ(raised_clearing_stacks([&] { string::find(&s, &v, nullptr, false, false, false, true, nullptr, nullptr, false, false, false, false); }),
               err::not_done);
-    EXPECT_EQ(raised([&] { string::find(&s, &v, nullptr, false, false, false, false, nullptr, &zero, false, false, false, false); }),
+    EXPECT_EQ(raised_clearing_stacks([&] { string::find(&s, &v, nullptr, false, false, false, false, nullptr, &zero, false, false, false, false); }),
               err::out_of_range);
-    EXPECT_EQ(raised([&] { string::find(&s, &v, &other, false, false, false, false, nullptr, nullptr, false, false, false, false); }),
+    EXPECT_EQ(raised_clearing_stacks([&] { string::find(&s, &v, &other, false, false, false, false, nullptr, nullptr, false, false, false, false); }),
               err::invalid_refine_arg);
-    EXPECT_EQ(raised([&] { string::find(&s, &bin, nullptr, false, false, false, false, nullptr, nullptr, false, false, false, false); }),
+    EXPECT_EQ(raised_clearing_stacks([&] { string::find(&s, &bin, nullptr, false, false, false, false, nullptr, nullptr, false, false, false, false); }),
               err::invalid_arg);
 }
 
@@ -166,7 +154,7 @@ TEST_F(StringSearch, SortForms) {
         {U"\u00c9\u00e0\u00e9", 2, false, 0, 0, 0, false, false, true, U"\u00e0\u00c9\u00e9"},
     };
     for (auto& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(std::string(c.series.begin(), c.series.end())));
+        SCOPED_TRACE(::testing::PrintToString(std::string(c.series.begin(), c.series.end())));
         cell_t s = text(c.series, c.unit);
         cell_t skip = integer_cell(c.skip), cmp = integer_cell(c.compare), part = integer_cell(c.part);
         in_frame([&] {
@@ -182,14 +170,14 @@ TEST_F(StringSearch, SortForms) {
 TEST_F(StringSearch, SortErrorsComeBeforeAnyChange) {
     cell_t s = text("bbaa");
     cell_t three = integer_cell(3), two = integer_cell(2), word = global_word("x");
-    EXPECT_EQ(raised([&] { string::sort(&s, false, &three, nullptr, nullptr, false, false, false); }),
+    EXPECT_EQ(raised_clearing_stacks([&] { string::sort(&s, false, &three, nullptr, nullptr, false, false, false); }),
               err::invalid_refine_arg);
-    EXPECT_EQ(raised([&] { string::sort(&s, false, nullptr, nullptr, nullptr, true, false, false); }), err::bad_refines);
-    EXPECT_EQ(raised([&] { string::sort(&s, false, nullptr, &two, nullptr, false, false, false); }), err::bad_refines);
-    EXPECT_EQ(raised([&] { string::sort(&s, false, &two, &three, nullptr, false, false, false); }), err::out_of_range);
-    EXPECT_EQ(raised([&] { string::sort(&s, false, nullptr, &word, nullptr, false, false, false); }),
+    EXPECT_EQ(raised_clearing_stacks([&] { string::sort(&s, false, nullptr, nullptr, nullptr, true, false, false); }), err::bad_refines);
+    EXPECT_EQ(raised_clearing_stacks([&] { string::sort(&s, false, nullptr, &two, nullptr, false, false, false); }), err::bad_refines);
+    EXPECT_EQ(raised_clearing_stacks([&] { string::sort(&s, false, &two, &three, nullptr, false, false, false); }), err::out_of_range);
+    EXPECT_EQ(raised_clearing_stacks([&] { string::sort(&s, false, nullptr, &word, nullptr, false, false, false); }),
               err::invalid_refine_arg);
-    EXPECT_EQ(raised([&] { string::sort(&s, false, nullptr, nullptr, &word, false, false, false); }),
+    EXPECT_EQ(raised_clearing_stacks([&] { string::sort(&s, false, nullptr, nullptr, &word, false, false, false); }),
               err::invalid_refine_arg);
     EXPECT_EQ(text_of(&s), "bbaa");
 }
@@ -235,13 +223,13 @@ TEST_F(StringSearch, Trim) {
         in_frame([&] { return string::trim(&s, c.head, c.tail, false, c.lines, c.all, c.with ? &w : nullptr); });
         std::u32string got;
         for (int32_t i = 0; i < string::rs_abs_length_q(&s); i++) got.push_back(string::rs_abs_at(&s, i));
-        EXPECT_TRUE(got == c.expected) << testing::PrintToString(std::string(got.begin(), got.end()));
+        EXPECT_TRUE(got == c.expected) << ::testing::PrintToString(std::string(got.begin(), got.end()));
     }
     cell_t s = text("a-b-c");
     cell_t dash = char_cell('-');
     in_frame([&] { return string::trim(&s, false, false, false, false, false, &dash); });
     EXPECT_EQ(text_of(&s), "abc");
-    EXPECT_EQ(raised([&] { string::trim(&s, false, false, true, false, false, nullptr); }), err::not_done);
+    EXPECT_EQ(raised_clearing_stacks([&] { string::trim(&s, false, false, true, false, false, nullptr); }), err::not_done);
 }
 
 TEST_F(StringSearch, SetOperations) {

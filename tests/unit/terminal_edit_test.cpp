@@ -536,6 +536,116 @@ TEST_F(TerminalEditor, TabWithSeveralCandidatesListsThemAndTheNextReadGoesOn) {
     EXPECT_TRUE(ed.saved_line.empty());
 }
 
+// A paste arrives as keys already waiting: the editor edits them all and
+// draws the line once, and the screen ends as it would after drawing every
+// key (the editor fed one key at a time beside it on a screen of its own).
+TEST_F(TerminalEditor, PasteWithKeysWaitingEndsOnTheSameScreen) {
+    const std::u32string wide = U"\u4e2d";
+    struct paste_case {
+        const char* what;
+        std::u32string typed;  // before the paste, one key at a time
+        std::vector<int32_t> before;  // keys then, one at a time
+        std::u32string pasted;
+        std::vector<int32_t> keys;  // pasted after the text
+        bool hide = false;
+        complete_hook_t complete = nullptr;
+    };
+    const paste_case cases[] = {
+        {"into the middle", U"abcd", {KEY_LEFT, KEY_LEFT}, U"0123456789", {}},
+        {"into the middle of a wrapped line",
+         std::u32string(30, U'x'),
+         {KEY_HOME, KEY_RIGHT},
+         U"pasted text that wraps twice over",
+         {}},
+        {"at the start, then on at the end", U"tail", {KEY_HOME}, U"head ", {KEY_END, '!'}},
+        {"with moves and deletions in it",
+         U"abc",
+         {KEY_LEFT},
+         U"xyz",
+         {KEY_LEFT, KEY_BACKSPACE, KEY_HOME, KEY_DELETE, 11, KEY_END, KEY_BACKSPACE}},
+        {"wide characters across the last column",
+         U"ab",
+         {KEY_LEFT},
+         wide + wide + wide + wide + wide + wide + wide + wide + wide,
+         {}},
+        {"hidden", U"pw", {KEY_LEFT}, U"secret", {}, true},
+        {"ended by Enter", U"ab", {KEY_LEFT}, U"xyz", {KEY_ENTER}},
+        {"ended by Esc", U"ab", {KEY_LEFT}, U"xyz", {KEY_ESCAPE}},
+        {"ended by Ctrl-C", U"ab", {KEY_LEFT}, U"xyz", {3}},
+        {"history in it", U"ab", {KEY_LEFT}, U"x", {KEY_UP, 'y', KEY_DOWN, 'z'}},
+        {"a Tab completing", U"ab", {KEY_LEFT}, U"x", {KEY_TAB, 'y'}, false, complete_one},
+        {"a Tab listing candidates", U"ab", {KEY_LEFT}, U"x", {KEY_TAB}, false, complete_many},
+    };
+    for (const paste_case& c : cases) {
+        SCOPED_TRACE(c.what);
+        history.entries = {U"an older line"};
+        std::vector<int32_t> paste(c.pasted.begin(), c.pasted.end());
+        paste.insert(paste.end(), c.keys.begin(), c.keys.end());
+        screen shown[2] = {screen(20, 12), screen(20, 12)};
+        line_editor eds[2];
+        bool went_on[2] = {true, true};
+        for (int waiting = 0; waiting < 2; ++waiting) {
+            line_editor& e = eds[waiting];
+            e.complete = c.complete;
+            e.begin(U">> ", c.hide, 20, 0, &history);
+            for (char32_t ch : c.typed) e.key(static_cast<int32_t>(ch));
+            for (int32_t k : c.before) e.key(k);
+            shown[waiting].feed(e.out);
+            e.out.clear();
+            for (size_t i = 0; i < paste.size() && went_on[waiting]; ++i) {
+                e.defer = waiting && i + 1 < paste.size();
+                went_on[waiting] = e.key(paste[i]);
+            }
+            e.settle();
+            shown[waiting].feed(e.out);
+        }
+        EXPECT_EQ(went_on[1], went_on[0]);
+        EXPECT_EQ(eds[1].line, eds[0].line);
+        for (int32_t r = 0; r < 12; ++r) EXPECT_EQ(shown[1].row(r), shown[0].row(r)) << "row " << r;
+        EXPECT_EQ(shown[1].x(), shown[0].x());
+        EXPECT_EQ(shown[1].y(), shown[0].y());
+        EXPECT_EQ(shown[1].scrolled(), shown[0].scrolled());
+    }
+}
+
+// Drawn once, a paste of 10,000 characters into the middle of a line costs
+// output in proportion to the line (one redraw per character wrote about
+// 50 million bytes).
+TEST_F(TerminalEditor, PasteIntoTheMiddleDrawsTheLineOnce) {
+    start();
+    type(U"()");
+    keys({KEY_LEFT});
+    for (int i = 0; i < 10000; ++i) {
+        ed.defer = i + 1 < 10000;
+        ed.key('a' + i % 26);
+    }
+    ed.settle();
+    EXPECT_EQ(ed.line.size(), 10002u);
+    EXPECT_LE(ed.out.size(), 10002u * 2);
+    flush();
+    // 10,005 cells: the last row holds the paste's last four and ")", the
+    // cursor on ")".
+    EXPECT_EQ(term->row(23), U"mnop)");
+    EXPECT_EQ(term->x(), 4);
+    EXPECT_EQ(term->y(), 23);
+}
+
+// A new width while a line is owed: the line is drawn at the width it was
+// edited at first, and the offsets follow the new one.
+TEST_F(TerminalEditor, NewWidthDrawsAnOwedLineFirst) {
+    start(U">> ", false, 20);
+    type(std::u32string(25, U'k'));
+    keys({KEY_HOME});
+    ed.defer = true;
+    ed.key('j');
+    EXPECT_EQ(flush(), "");
+    ed.set_columns(10);
+    flush();
+    EXPECT_EQ(term->row(0), U">> j" + std::u32string(16, U'k'));
+    EXPECT_EQ(ed.end_offset(), 29);
+    EXPECT_EQ(ed.cursor_offset(), 4);
+}
+
 TEST_F(TerminalEditor, NewWidthReflowsTheOffsets) {
     start(U">> ", false, 20);
     type(std::u32string(25, U'k'));

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/unit/runtime_fixture.h"
+
 #include <string>
 
 #include "datatypes/string.h"
@@ -14,17 +16,8 @@
 
 namespace zuv::test {
 
-class TextTest : public ::testing::Test {
+class TextTest : public testing::FreshRuntime {
 protected:
-    void SetUp() override {
-        alloc::free_all();
-        alloc::new_node_frame(alloc::NODES_PER_FRAME);
-        alloc::new_series_frame();
-        // Another suite may have left a symbol table in the memory just freed.
-        symbol::index_node = symbol::block_node = 0;
-        stack::init();
-    }
-    void TearDown() override { alloc::free_all(); }
 
     // A string! holding the code points, in a buffer of the given unit.
     static cell_t text(const std::u32string& chars, int32_t unit = 1) {
@@ -59,17 +52,6 @@ protected:
     }
     static uint32_t unit_of(const cell_t* c) { return string::buffer_of(c)->unit(); }
 
-    // The id of the error that body raises; a test fails when none is raised.
-    template <typename F>
-    static err raised(F body) {
-        try {
-            body();
-        } catch (const raised_error& e) {
-            return e.id;
-        }
-        ADD_FAILURE() << "no error raised";
-        return err{};
-    }
 };
 
 }  // namespace zuv::test

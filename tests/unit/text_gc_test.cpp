@@ -1,7 +1,10 @@
 // Text code under a running collector, and in-place case changes of strings.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <random>
 #include <string>
 
 #include "datatypes/block.h"
@@ -180,6 +183,49 @@ TEST_F(CaseChange, PartCountsAndPositions) {
         }
         case_folding::change_string(s, part, c.upper);
         EXPECT_EQ(chars_of_string(s), std::u32string(c.expected));
+        stack::pop(1);
+    }
+}
+
+// 1-byte text changes eight ASCII bytes at a time and the rest a byte at a
+// time, and hands over to the general path at the first character whose
+// case needs a wider unit. Random text over all 256 code points (mostly
+// letters around the ASCII range's edges), at random heads and parts, must
+// come out as the character mapping says.
+TEST_F(CaseChange, OneByteTextMatchesTheCharacterMapping) {
+    std::mt19937 rng(7);
+    const char32_t edges[] = {'@', 'A', 'Z', '[', '`', 'a', 'z', '{', 0x7F, 0x80, 0xB5, 0xC0, 0xDE, 0xDF, 0xE0, 0xF7, 0xFE, 0xFF};
+    for (int round = 0; round < 3000; round++) {
+        int32_t length = static_cast<int32_t>(rng() % 41);
+        std::u32string text;
+        for (int32_t i = 0; i < length; i++) {
+            uint32_t pick = rng() % 8;
+            char32_t c = pick < 3 ? static_cast<char32_t>(rng() % 256)
+                                  : (pick < 5 ? edges[rng() % std::size(edges)] : static_cast<char32_t>('a' + rng() % 26 - (pick == 5 ? 32 : 0)));
+            text.push_back(c);
+        }
+        int32_t head = length ? static_cast<int32_t>(rng() % (length + 1)) : 0;
+        int32_t part = rng() % 3 == 0 ? static_cast<int32_t>(rng() % 45) : -1;
+        bool upper = rng() % 2 == 0;
+
+        cell_t* s = stack::push_slot();
+        s->header = TYPE_unset;
+        string::make_at(s, length);
+        // Latin-1 characters are stored straight into the 1-byte units, as
+        // set_char stores them (append_char would widen the text at once).
+        for (size_t i = 0; i < text.size(); i++) string::append_char(string::buffer_of(s), 'x');
+        series_buffer_t* b = string::buffer_of(s);
+        ASSERT_EQ(b->unit(), 1u);
+        for (size_t i = 0; i < text.size(); i++) string::put_char(b->head_ptr() + i, 1, text[i]);
+        s->data1 = static_cast<uint32_t>(head);
+        cell_t count{TYPE_integer, 0, static_cast<uint32_t>(part), 0};
+        case_folding::change_string(s, part >= 0 ? &count : nullptr, upper);
+
+        std::u32string expected = text.substr(static_cast<size_t>(head));
+        size_t changed = part >= 0 ? std::min(static_cast<size_t>(part), expected.size()) : expected.size();
+        for (size_t i = 0; i < changed; i++) expected[i] = case_folding::change(expected[i], upper);
+        ASSERT_EQ(chars_of_string(s), expected) << "round " << round << " head " << head << " part " << part
+                                                << (upper ? " upper" : " lower");
         stack::pop(1);
     }
 }

@@ -7,6 +7,7 @@
 #include "text_fixture.h"
 
 using namespace zuv;
+using zuv::testing::raised;
 using zuv::test::TextTest;
 
 namespace {

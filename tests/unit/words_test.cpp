@@ -6,7 +6,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/issue.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "registry_fixture.h"
 #include "runtime/hashtable.h"
 

@@ -6,4 +6,12 @@ namespace zuv::tui {
 void before_print() {}
 void after_print() {}
 
+namespace {
+void no_window() {}
+}  // namespace
+
+poll_hook_t poll_hook = no_window;
+
+void poll_events() { poll_hook(); }
+
 }  // namespace zuv::tui

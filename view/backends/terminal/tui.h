@@ -1,4 +1,5 @@
-// The terminal UI: the steps the print path calls around every write.
+// The terminal UI: the steps the print path calls around every write, and
+// the pass of its event loop that `wait` runs.
 //
 // When the terminal UI is drawn inline in the console, printed text must not
 // land inside it: before_print clears the drawn area, after_print has it drawn
@@ -9,5 +10,12 @@ namespace zuv::tui {
 
 void before_print();
 void after_print();
+
+// One pass of the UI's event loop, so that a script that waits while a
+// window is shown keeps the window responsive. It runs poll_hook, which is
+// empty while no terminal UI exists; the backend (or a test) sets it.
+using poll_hook_t = void (*)();
+extern poll_hook_t poll_hook;
+void poll_events();
 
 }  // namespace zuv::tui

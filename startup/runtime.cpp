@@ -1,4 +1,4 @@
-#include "runtime/runtime.h"
+#include "startup/runtime.h"
 
 #include <pthread.h>
 
@@ -15,9 +15,9 @@
 #include "datatypes/error.h"
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "interpreter/interpreter.h"
-#include "interpreter/random.h"
+#include "runtime/random.h"
 #include "io/call.h"
 #include "lexer/lexer.h"
 #include "natives/natives.h"
@@ -33,7 +33,7 @@
 #include "runtime/platform/platform.h"
 #include "runtime/print_hooks.h"
 #include "runtime/stack.h"
-#include "runtime/top_level.h"
+#include "startup/top_level.h"
 #include "runtime/words.h"
 
 namespace zuv::runtime {

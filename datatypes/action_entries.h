@@ -14,7 +14,7 @@
 // to the first argument's implementation. The typed entries turn the frame
 // into explicit arguments (value cells, a flag per refinement, the cell of
 // each refinement argument or nullptr), call the typed dispatch wrapper of
-// interpreter/actions.h and copy what it returns into the result slot; a few
+// datatypes/actions.h and copy what it returns into the result slot; a few
 // normalise their refinements first (form/mold /part, append/insert/change
 // /part and /dup, copy /types, pick/poke index, length? none, even?/odd?).
 #pragma once

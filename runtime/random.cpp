@@ -1,4 +1,4 @@
-#include "interpreter/random.h"
+#include "runtime/random.h"
 
 #include "codecs/crypto.h"
 #include "runtime/hash.h"

@@ -1,4 +1,4 @@
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"

@@ -1,5 +1,5 @@
 // The library's values made from C++ tables (see library.h).
-#include "runtime/library.h"
+#include "startup/library.h"
 
 #include <cstring>
 #include <string>
@@ -20,6 +20,7 @@
 #include "datatypes/object.h"
 #include "datatypes/registry.h"
 #include "datatypes/routine.h"
+#include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/tuple.h"
@@ -445,6 +446,8 @@ const routine_def_t internal_defs[] = {
     {"__set-float-flag", R"~(word [word!] value)~", "[float/set-flag word value]", set_float_flag, -1},
     {"__image-encode", R"~("Encodes an image to a file format" img [image!] where index [integer!] return: [binary!])~", "[image/encode img where index]", image::routines::encode, -1},
     {"__image-decode", R"~("Decodes binary data or a file into an image" data return: [image!])~", "[image/decode data]", image::routines::decode, -1},
+    {"__replace-runs", R"~("Replaces the runs between marks in one pass; FALSE when it cannot" series marks replacement return: [logic!])~", "[series/replace-runs series marks replacement]", series::routines::replace_runs, TYPE_logic},
+    {"__replace-all", R"~("Replaces every match in one pass; FALSE when it cannot" series pattern replacement size [integer!] case return: [logic!])~", "[series/replace-all series pattern replacement size case]", series::routines::replace_all, TYPE_logic},
 };
 // clang-format on
 

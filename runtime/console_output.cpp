@@ -1,4 +1,4 @@
-#include "runtime/platform/console_output.h"
+#include "runtime/console_output.h"
 
 #include <cstdio>
 #include <string>

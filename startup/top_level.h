@@ -1,6 +1,6 @@
 // The top level of the library: the start-up after runtime::init.
 //
-// run() makes the values that come from C++ tables (runtime/library.h),
+// run() makes the values that come from C++ tables (startup/library.h),
 // then evaluates the library's Zuv sources (boot/*.zuv, embedded in file
 // name order, which is the load order), registers event! and switches the
 // collector on. Any error while it runs is an error nothing catches: the

@@ -1,4 +1,4 @@
-#include "interpreter/action_entries.h"
+#include "datatypes/action_entries.h"
 
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
@@ -9,7 +9,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "interpreter/actions.h"
+#include "datatypes/actions.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
 #include "runtime/words.h"

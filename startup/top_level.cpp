@@ -1,5 +1,5 @@
 // The top level of the library (see top_level.h).
-#include "runtime/top_level.h"
+#include "startup/top_level.h"
 
 #include <unistd.h>
 
@@ -20,9 +20,9 @@
 #include "runtime/cycles.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
-#include "runtime/library.h"
+#include "startup/library.h"
 #include "runtime/platform/platform.h"
-#include "runtime/runtime.h"
+#include "startup/runtime.h"
 #include "runtime/stack.h"
 
 namespace zuv::top_level {
@@ -105,7 +105,7 @@ void mark_library(const cell_t* block) {
 
 void run() {
     // Made from C++ tables before any library source: the source itself
-    // needs them (see runtime/library.h).
+    // needs them (see startup/library.h).
     library::define_actions();
     library::define_literals();
     library::define_routines();
