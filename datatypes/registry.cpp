@@ -15,6 +15,7 @@
 #include "datatypes/date.h"
 #include "datatypes/email.h"
 #include "datatypes/error.h"
+#include "datatypes/event.h"
 #include "datatypes/file.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
@@ -138,7 +139,7 @@ const order_entry_t order[] = {
     // The imaging backend starts here, just before image! (needs os-image).
     {TYPE_image,      TYPE_series,    image::init},
     // Registered by the library's top level, not by start-up.
-    {TYPE_event,      0,              nullptr},
+    {TYPE_event,      0,              event::init},
 };
 // clang-format on
 constexpr int ORDER_COUNT = sizeof order / sizeof order[0];

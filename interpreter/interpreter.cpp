@@ -1,6 +1,7 @@
 #include "interpreter/interpreter.h"
 
 #include "lexer/lexer.h"
+#include "natives/ids.h"
 
 #include <pthread.h>
 
@@ -76,11 +77,11 @@ constexpr int32_t no_refinements[MAX_REFINEMENTS] = {-1, -1, -1, -1, -1, -1, -1,
                                                      -1, -1, -1, -1, -1, -1, -1, -1};
 
 // The table slot of the `return` native.
-constexpr uint32_t RETURN_SLOT = 79;
+constexpr uint32_t RETURN_SLOT = natives::slot_of(natives::id::return_);
 // The table indexes of `if` and `either`, whose branches the interpreter runs
 // itself (see run_conditional).
-constexpr uint32_t IF_INDEX = 0;
-constexpr uint32_t EITHER_INDEX = 2;
+constexpr uint32_t IF_INDEX = natives::slot_of(natives::id::if_);
+constexpr uint32_t EITHER_INDEX = natives::slot_of(natives::id::either);
 
 // --- code access ----------------------------------------------------------------
 

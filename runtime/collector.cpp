@@ -154,9 +154,12 @@ void mark_value(const cell_t* c) {
     case TYPE_lit_path:
     case TYPE_set_path:
     case TYPE_get_path:
-    case TYPE_event:
-        if (type_of(c) == TYPE_event && !(c->header & (1u << 12))) break;
         mark_cells_node(c->data2);
+        break;
+    case TYPE_event:
+        // A scripted event's extra fields or a backend event's record; 0
+        // when a scripted event has none.
+        if (c->data2 != 0) mark_cells_node(c->data2);
         break;
     case TYPE_string:
     case TYPE_file:

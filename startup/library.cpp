@@ -39,6 +39,7 @@
 #include "runtime/lowrt.h"
 #include "runtime/platform/platform.h"
 #include "runtime/stack.h"
+#include "view/backends/terminal/flags.h"
 
 #include <unistd.h>
 
@@ -124,7 +125,7 @@ const action_spec_t action_specs[] = {
     {ACT_length_q, R"~("Returns the number of values in the series, from the current index to the tail" series [series! port! bitset! map! tuple! none!] return: [integer! none!])~"},
     {ACT_move, R"~("Moves one or more elements from one series to another position or series" origin [series! port!] target [series! port!] /part "Limit the number of values inserted" length [integer!] return: [series! port!])~"},
     {ACT_next, R"~("Returns a series at the next index" series [series! port!] return: [series! port!])~"},
-    {ACT_pick, R"~("Returns the series value at a given index" series [series! port! bitset! pair! tuple! any-point! date! time! money!] index [scalar! any-string! any-word! block! logic! time!] return: [any-type!])~"},
+    {ACT_pick, R"~("Returns the series value at a given index" series [series! port! bitset! pair! tuple! any-point! date! time! money! external!] index [scalar! any-string! any-word! block! logic! time!] return: [any-type!])~"},
     {ACT_poke, R"~("Replaces the series value at a given index, and returns the new value" series [series! port! bitset!] index [scalar! any-string! any-word! block! logic!] value [any-type!] return: [series! port! bitset!])~"},
     {ACT_put, R"~("Replaces the value following a key, and returns the new value" series [series! port! map! object!] key [scalar! any-string! any-word! binary!] value [any-type!] /case "Perform a case-sensitive search" return: [series! port! map! object!])~"},
     {ACT_remove, R"~("Returns the series at the same index after removing a value" series [series! port! bitset! map! none!] /part "Removes a number of values, or values up to the given series index" length [number! char! series!] /key "Removes a key in map" key-arg [scalar! any-string! any-word! binary! block!] return: [series! port! bitset! map! none!])~"},
@@ -201,6 +202,12 @@ int32_t type_id_of(const std::string& name) {
     return 0;
 }
 
+const char* type_name_of(int32_t id) {
+    for (const auto& t : type_names)
+        if (t.id == id) return t.name;
+    return "";
+}
+
 // --- routines: the type predicates ----------------------------------------------------
 
 // The datatype predicates, in definition order.
@@ -211,9 +218,10 @@ constexpr uint8_t predicate_types[] = {
     TYPE_string, TYPE_tag, TYPE_time, TYPE_typeset, TYPE_tuple, TYPE_unset, TYPE_url, TYPE_word,
     TYPE_image, TYPE_date, TYPE_money, TYPE_ref, TYPE_point2d, TYPE_point3d, TYPE_handle, TYPE_error,
     TYPE_action, TYPE_native, TYPE_datatype, TYPE_function, TYPE_object, TYPE_op, TYPE_routine, TYPE_vector,
+    TYPE_event,
 };
 constexpr int32_t DATATYPE_PREDICATES = sizeof predicate_types;
-static_assert(DATATYPE_PREDICATES == 48, "one predicate per datatype of interest");
+static_assert(DATATYPE_PREDICATES == 49, "one predicate per datatype of interest");
 
 // The typeset predicates, in definition order.
 const char* const predicate_typesets[] = {
@@ -414,6 +422,7 @@ const routine_def_t routine_defs[] = {
     {"last-lf?", R"~("Internal Use Only" return: [logic!])~", "[natives/last-lf?]", last_lf_q, TYPE_logic},
     {"get-current-dir", R"~("Returns the platform's current directory for the process")~", "[platform/get-current-dir]", get_current_dir, -1},
     {"set-current-dir", R"~("Sets the platform's current process directory" path [file!])~", "[platform/set-current-dir path]", set_current_dir, -1},
+    {"find-flag?", R"~("Returns true if a face's flags hold the flag" flags [any-type!] flag [any-word!] return: [logic!])~", "[gui/find-flag? flags flag]", tui::routines::find_flag_q, TYPE_logic},
     {"create-dir", R"~("Create the given directory" path [file!])~", "[simple-io/make-dir path]", simple_io::routines::create_dir, -1},
     {"exists?", R"~("Returns TRUE if the file exists" path [file!] return: [logic!])~", "[simple-io/file-exists? path]", simple_io::routines::exists_q, TYPE_logic},
     {"os-info", R"~("Returns detailed operating system version information")~", "[__get-OS-info]", platform::routines::os_info, -1},
@@ -539,9 +548,11 @@ void define_routines() {
     static constexpr auto datatype_table = datatype_entries(std::make_integer_sequence<int, DATATYPE_PREDICATES>{});
     static constexpr auto typeset_table = typeset_entries(std::make_integer_sequence<int, TYPESET_PREDICATES>{});
     for (int32_t i = 0; i < DATATYPE_PREDICATES; i++) {
-        std::string name = datatype::name_table[predicate_types[i]].name;
+        // From the list, not the registry: event! registers after the routines are made.
+        const std::string type_name = type_name_of(predicate_types[i]);
+        std::string name = type_name;
         name.back() = '?';
-        std::string body = "[" + std::string(datatype::name_table[predicate_types[i]].name) + " = type? :value]";
+        std::string body = "[" + type_name + " = type? :value]";
         define_routine(name.c_str(), R"~("Returns true if the value is this type" value [any-type!] return: [logic!])~",
                        body.c_str(), datatype_table[static_cast<size_t>(i)], TYPE_logic);
     }

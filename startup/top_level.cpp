@@ -10,6 +10,7 @@
 #include "boot/sources.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/datatype.h"
 #include "datatypes/function.h"
 #include "datatypes/object.h"
 #include "datatypes/registry.h"
@@ -95,6 +96,14 @@ void register_event() {
     datatype::register_late();
     if (datatype::top_id != before) datatype::make_words();
     runtime::booting_q = 0;
+    // The datatype words got their values before these types existed.
+    for (int32_t id = before + 1; id <= datatype::top_id; id++) {
+        if (datatype::name_table[id].name == nullptr) continue;
+        cell_t type;
+        datatype::make_at(&type, id);
+        cell_t w = datatype::name_table[id].word;
+        _context::set(&w, &type);
+    }
 }
 
 }  // namespace

@@ -316,7 +316,8 @@ TEST_F(Collector, ValuesKeepWhatTheyReferTo) {
         {TYPE_paren, 0, false, true, false, false, true, false},
         {TYPE_set_path, 0, false, true, false, false, true, false},
         {TYPE_native, 0, true, true, true, false, true, true},
-        {TYPE_event, 0, false, true, false, false, false, false},
+        // Backend and scripted events alike: word 2 is always a node.
+        {TYPE_event, 0, false, true, false, false, true, false},
         {TYPE_event, 1u << 12, false, true, false, false, true, false},
         {TYPE_integer, 0, true, true, true, false, false, false},
         {TYPE_image, 0, false, true, false, false, true, false},
