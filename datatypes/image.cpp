@@ -58,11 +58,6 @@ bool is_word(const cell_t* w, words::id id) {
            symbol::resolve(static_cast<int32_t>(words::symbol_of(id)));
 }
 
-// The owner of an owned image hears of every change of its pixels.
-void signal(cell_t* image, words::id action, const cell_t* value, int32_t index, int32_t count) {
-    ownership::check(image, action, value, index, count);
-}
-
 // Allocation failures of the C++ heap become the language's no-memory.
 template <typename F> node_t guarded(F make) {
     try {
@@ -222,7 +217,7 @@ void set_data(cell_t* target, const cell_t* source, int32_t mode) {
     uint8_t t = type_of(value);
     if (t != TYPE_binary && t != TYPE_tuple && t != TYPE_integer) fire(err::invalid_arg, value);
     int64_t count = node_of(image) ? count_of(image) : 0;
-    signal(image, words::id::change, value, 0, static_cast<int32_t>(count));
+    ownership::check(image, words::id::change, value, 0, static_cast<int32_t>(count));
     if (count) {
         uint32_t* px = pixels_of(image);
         if (t == TYPE_binary) {
@@ -262,7 +257,7 @@ void set_data(cell_t* target, const cell_t* source, int32_t mode) {
         }
         os_image::set_changed(node_of(image));
     }
-    signal(image, words::id::changed, value, 0, static_cast<int32_t>(count));
+    ownership::check(image, words::id::changed, value, 0, static_cast<int32_t>(count));
 }
 
 cell_t* resize(const cell_t* image, int32_t width, int32_t height, cell_t* out) {
@@ -522,10 +517,10 @@ cell_t* poke(cell_t* target, int32_t index, cell_t* index_cell, cell_t* data) {
     int64_t i = selected(value, index, index_cell);
     if (i < 0 || !node_of(value)) fire(err::out_of_range, index_cell);
     auto at = static_cast<int32_t>(i);
-    signal(value, words::id::poke, data, at, 1);
+    ownership::check(value, words::id::poke, data, at, 1);
     pixels_of(value)[at] = tuple_to_pixel(data);
     os_image::set_changed(node_of(value));
-    signal(value, words::id::poked, data, at, 1);
+    ownership::check(value, words::id::poked, data, at, 1);
     return data;
 }
 
@@ -536,10 +531,10 @@ cell_t* change(cell_t* series, cell_t* value, int32_t part, bool, int32_t dup) {
     if (t == TYPE_tuple) {
         int32_t head = head_of(&self);
         if (head < 0 || head >= count_of(&self) || !node_of(&self)) fire(err::out_of_range, value);
-        signal(&self, words::id::change, value, head, 1);
+        ownership::check(&self, words::id::change, value, head, 1);
         pixels_of(&self)[head] = tuple_to_pixel(value);
         os_image::set_changed(node_of(&self));
-        signal(&self, words::id::changed, value, head, 1);
+        ownership::check(&self, words::id::changed, value, head, 1);
         self.data1 = static_cast<uint32_t>(head + 1);
     } else if (t == TYPE_image) {
         cell_t source = *value;
@@ -550,7 +545,7 @@ cell_t* change(cell_t* series, cell_t* value, int32_t part, bool, int32_t dup) {
             int32_t x0 = head % w, y0 = head / w;
             int32_t sw = width_of(value), sh = height_of(value);
             int32_t cw = std::min(sw, w - x0), ch = std::min(sh, h - y0);
-            signal(&self, words::id::change, value, head, cw * ch);
+            ownership::check(&self, words::id::change, value, head, cw * ch);
             // Copied through a buffer: the source may be the target itself.
             std::vector<uint32_t> src(pixels_of(value),
                                       pixels_of(value) + static_cast<size_t>(sw) * sh);
@@ -560,7 +555,7 @@ cell_t* change(cell_t* series, cell_t* value, int32_t part, bool, int32_t dup) {
                             dst + static_cast<size_t>(y0 + row) * static_cast<size_t>(w) +
                                 static_cast<size_t>(x0));
             os_image::set_changed(node_of(&self));
-            signal(&self, words::id::changed, value, head, cw * ch);
+            ownership::check(&self, words::id::changed, value, head, cw * ch);
             self.data1 = static_cast<uint32_t>((y0 + ch - 1) * w + std::min(x0 + sw, w));
         }
     } else {
