@@ -42,7 +42,7 @@ FORMAT_DIRS := runtime datatypes interpreter lexer natives parse console io code
                view boot tests bench tools
 
 .PHONY: deps build build-asan configure configure-asan run test test-asan \
-        test-stress test-general bench configure-fuzz fuzz-lexer fuzz-decompress fuzz-image format clean help
+        test-stress test-general bench configure-fuzz fuzz-lexer fuzz-decompress fuzz-image fuzz-zuvbin format clean help
 
 help:
 	@echo "make run         build and start the interactive console"
@@ -54,6 +54,7 @@ help:
 	@echo "make fuzz-lexer  fuzz the lexer for FUZZ_TIME seconds (clang, ASan+UBSan)"
 	@echo "make fuzz-decompress  the same for the four decompressors"
 	@echo "make fuzz-image  the same for the image decoders"
+	@echo "make fuzz-zuvbin  the same for the Zuvbin decoder"
 	@echo "make build | build-asan | deps | format | clean"
 
 # Only touches apt when something is actually missing, so it is cheap to run
@@ -144,6 +145,11 @@ fuzz-image: configure-fuzz
 	/usr/bin/python3 tests/fuzz/image_seeds.py $(FUZZ_DIR)/image-seeds
 	$(SANITIZER_ENV) ./$(FUZZ_DIR)/image_fuzz -max_total_time=$(FUZZ_TIME) -max_len=65536 -timeout=10 \
 	    -rss_limit_mb=4096 -malloc_limit_mb=4096 -print_final_stats=1 $(FUZZ_DIR)/corpus/image $(FUZZ_DIR)/image-seeds
+fuzz-zuvbin: configure-fuzz
+	$(CMAKE) --build $(FUZZ_DIR) --target zuvbin_fuzz
+	mkdir -p $(FUZZ_DIR)/corpus/zuvbin
+	$(SANITIZER_ENV) ./$(FUZZ_DIR)/zuvbin_fuzz -max_total_time=$(FUZZ_TIME) -max_len=4096 -timeout=10 \
+	    -rss_limit_mb=4096 -print_final_stats=1 $(FUZZ_DIR)/corpus/zuvbin tests/fuzz/corpus/zuvbin
 
 format:
 	@files=$$(find $(FORMAT_DIRS) -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.hpp' \) 2>/dev/null); \

@@ -23,6 +23,7 @@
 #include "datatypes/word.h"
 #include "datatypes/actions.h"
 #include "interpreter/interpreter.h"
+#include "interpreter/trace.h"
 #include "lexer/lexer.h"
 #include "natives/natives.h"
 #include "runtime/exits.h"
@@ -359,15 +360,10 @@ void case_(int32_t check, const int32_t* refinements) {
 
 // --- do ---------------------------------------------------------------------------------
 
-void do_(int32_t check, const int32_t* refinements) {
-    if (check) [[unlikely]]
-        check_args(id::do_, refinements);
-    int32_t args_at = refinements[1];
-    int32_t next_at = refinements[2];
-    int32_t trace_at = refinements[3];
-    cell_t* value = stack::arguments;
-    if (trace_at >= 0) fire(err::not_done);  // needs the tracer installation of the tracing tools
+namespace {
 
+// do without /trace: value is the first argument.
+void do_value(cell_t* value, int32_t args_at, int32_t next_at) {
     switch (type_of(value)) {
     case TYPE_block:
     case TYPE_paren:
@@ -439,6 +435,53 @@ void do_(int32_t check, const int32_t* refinements) {
     }
 }
 
+}  // namespace
+
+void do_(int32_t check, const int32_t* refinements) {
+    if (check) [[unlikely]]
+        check_args(id::do_, refinements);
+    int32_t args_at = refinements[1];
+    int32_t next_at = refinements[2];
+    int32_t trace_at = refinements[3];
+    cell_t* value = stack::arguments;
+    if (trace_at < 0 || !interpreter::start_trace(stack::arguments + trace_at)) [[likely]] {
+        do_value(value, args_at, next_at);
+        return;
+    }
+    // The run ends here however the evaluation leaves: exit and return stop
+    // at this do, any other exit passes on after the end event.
+    stack::set_exit_target(1);
+    try {
+        do_value(value, args_at, next_at);
+    } catch (const raised_error&) {
+        // The error value is the last pushed cell: the end event runs above it.
+        interpreter::end_trace();
+        throw;
+    } catch (...) {
+        interpreter::drop_trace();
+        throw;
+    }
+    uint32_t code = exits::pending;
+    bool landed = code == exits::THROW_RETURN || code == exits::THROW_EXIT;
+    // An exit that landed here left its value in the result slot, above the
+    // top: the end event must not overwrite it.
+    if (landed) stack::keep();
+    interpreter::end_trace();
+    if (!landed) return;
+    // The run is over: the exit goes on to the function it was meant for,
+    // or ends here when there is none.
+    exits::take();
+    stack::set_exit_target(0);
+    for (call_frame_t* f = stack::ctop - 1; f > stack::cbottom;) {
+        f--;
+        if (frame::kind_of(f) == frame::KIND_TRY_ALL) return;
+        if (f->header & frame::EXIT_TARGET) {
+            exits::throw_exit(code == exits::THROW_RETURN, false);
+            return;
+        }
+    }
+}
+
 // --- exceptions and exits --------------------------------------------------------------
 
 void try_(int32_t check, const int32_t* refinements) {
@@ -499,8 +542,7 @@ void return_(int32_t check, const int32_t* refinements) {
 void throw_(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
         check_args(id::throw_, refinements);
-    if (interpreter::tracing) [[unlikely]]
-        interpreter::fire_event(interpreter::event::THROW, nullptr, -1, nullptr, stack::arguments);
+    interpreter::fire_throw();
     if (refinements[0] == -1) {
         stack::keep();
         stack::push_slot()->header = TYPE_unset;
@@ -564,8 +606,7 @@ void catch_(int32_t check, const int32_t* refinements) {
     // frame, not from where this throw started (frames long gone by then).
     stack::throw_origin = nullptr;
     stack::keep();
-    if (interpreter::tracing) [[unlikely]]
-        interpreter::fire_event(interpreter::event::CATCH, nullptr, -1, nullptr, stack::arguments);
+    interpreter::fire_catch();
     stack::unwind_last();
 }
 

@@ -60,6 +60,9 @@ void table_append(int32_t count, const native_entry_t* entries);
 // step); the boot data takes this over once it exists.
 void define_words();
 
+// The native! value of native `number` as start-up made it (nullptr before).
+const cell_t* value_of(int32_t number);
+
 // The word of native `number`, bound in the global context (frames record it).
 const cell_t* word_of(int32_t number);
 

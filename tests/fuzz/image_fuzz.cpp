@@ -33,7 +33,7 @@ constexpr size_t TIFF_AT = 4;
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    fuzz::start_runtime_once();
+    fuzz::start_once();
     if (size < 1 || size > (1u << 20)) return 0;
     size_t pick = data[0] % SIGNATURES;
     std::vector<uint8_t> input(signatures[pick], signatures[pick] + std::strlen(signatures[pick]));
