@@ -188,6 +188,10 @@ cell_t* encode(const cell_t* image, int32_t format, cell_t* out) {
     return binary::load_at(bytes.data(), static_cast<int64_t>(bytes.size()), out);
 }
 
+const uint8_t* raw_pixels(const cell_t* image) {
+    return node_of(image) ? reinterpret_cast<const uint8_t*>(pixels_of(image)) : nullptr;
+}
+
 cell_t* extract_data(const cell_t* image, int32_t mode, cell_t* out) {
     int64_t count = node_of(image) ? count_of(image) : 0;
     int64_t unit = mode == ALPHA ? 1 : mode == RGB ? 3 : 4;

@@ -47,6 +47,9 @@ cell_t* load_file(const cell_t* file, cell_t* out);
 // Codec entries: a binary! or a file!; encoding to a format index.
 cell_t* decode(const cell_t* data, cell_t* out);
 cell_t* encode(const cell_t* image, int32_t format, cell_t* out);
+// The raw plane (mode RAW, bytes B, G, R, A per pixel) in place, without a
+// copy; nullptr for an image without a bitmap.
+const uint8_t* raw_pixels(const cell_t* image);
 // A new binary! of a plane (mode above) of all pixels from the first.
 cell_t* extract_data(const cell_t* image, int32_t mode, cell_t* out);
 // Writes a plane from a binary!, tuple! or integer! and tells the owner.
