@@ -28,6 +28,11 @@ ASAN_LEAKS ?= 1
 SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=$(ASAN_LEAKS):allocator_may_return_null=1:strict_string_checks=1 \
                 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
+# Warnings are errors in CI (CI=true there); the micro-benchmarks are built
+# only for `make bench`.
+ZUV_WERROR ?= $(if $(filter true,$(CI)),ON,OFF)
+ZUV_BENCH  ?= OFF
+
 # GC stress: every test under a large prime period, then the `stress1`-labelled
 # subset collecting at every allocation.
 STRESS_PERIOD ?= 97
@@ -35,7 +40,7 @@ STRESS_PERIOD ?= 97
 PACKAGES := build-essential g++ cmake ninja-build ccache pkg-config python3 \
             libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libzstd-dev \
             libcurl4-openssl-dev libssl-dev libpng-dev libjpeg-dev libgif-dev \
-            libtiff-dev lua5.4 tmux clang-format clang libclang-rt-14-dev zstd \
+            libtiff-dev lua5.4 tmux clang-format clang libclang-rt-dev zstd \
             imagemagick python3-pil
 
 FORMAT_DIRS := runtime datatypes interpreter lexer natives parse console io codecs \
@@ -74,20 +79,22 @@ deps:
 # with other settings; afterwards Ninja re-runs CMake by itself whenever a
 # CMakeLists.txt or a globbed folder changes.
 define configure
-	@want="$(2) $(3)"; \
+	@want="$(2) $(3) $(ZUV_WERROR) $(4)"; \
 	have=$$(sed -n -e 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' -e 's/^ZUV_SANITIZE:BOOL=//p' \
+	            -e 's/^ZUV_WERROR:BOOL=//p' -e 's/^ZUV_BENCH:BOOL=//p' \
 	            $(1)/CMakeCache.txt 2>/dev/null | paste -sd' '); \
 	if [ ! -f $(1)/build.ninja ] || [ "$$have" != "$$want" ]; then \
 	    if [ -f $(1)/CMakeCache.txt ] && [ ! -f $(1)/build.ninja ]; then rm -f $(1)/CMakeCache.txt; fi; \
-	    $(CMAKE) -S . -B $(1) -G Ninja -DCMAKE_BUILD_TYPE=$(2) -DZUV_SANITIZE=$(3); \
+	    $(CMAKE) -S . -B $(1) -G Ninja -DCMAKE_BUILD_TYPE=$(2) -DZUV_SANITIZE=$(3) \
+	        -DZUV_WERROR=$(ZUV_WERROR) -DZUV_BENCH=$(4); \
 	fi
 endef
 
 configure:
-	$(call configure,$(BUILD_DIR),Release,OFF)
+	$(call configure,$(BUILD_DIR),Release,OFF,$(ZUV_BENCH))
 
 configure-asan:
-	$(call configure,$(ASAN_DIR),Debug,ON)
+	$(call configure,$(ASAN_DIR),Debug,ON,OFF)
 
 build: deps configure
 	$(CMAKE) --build $(BUILD_DIR)
@@ -113,6 +120,7 @@ test-stress: build
 test-general: build
 	ZUV_NO_FAST_PATHS=1 $(CTEST) --test-dir $(BUILD_DIR) -L '^script$$' $(CTEST_FLAGS)
 
+bench: ZUV_BENCH = ON
 bench: build
 	$(PYTHON) bench/run.py --zuv $(BUILD_DIR)/zuv
 	@if [ -x $(BUILD_DIR)/zuv_bench ]; then ./$(BUILD_DIR)/zuv_bench; fi

@@ -14,6 +14,6 @@ void define_routines();
 // script run without --catch: 0); a script that fails, `quit` and the end of
 // piped input end the process from inside. An error that escapes is left to
 // the caller (status 254).
-int launch(int argc, char** argv);
+int launch();
 
 }  // namespace zuv::console

@@ -77,11 +77,7 @@ cell_t* compare_fallback(int32_t op, const cell_t* word, const cell_t* left, con
     return call_through_frame(TYPE_native, compare_native(op) - 1, word, left, right);
 }
 
-inline cell_t int_cell(int32_t v) {
-    cell_t c;
-    integer::make_at(&c, v);
-    return c;
-}
+inline cell_t int_cell(int32_t v) { return cell_t{TYPE_integer, 0, static_cast<uint32_t>(v), 0}; }
 
 inline cell_t* push_logic(bool truth) {
     cell_t* c = stack::push_slot();

@@ -255,7 +255,6 @@ void mark_ownership_table() {
     if (!s) return;
     mark_buffer(table, s);
     const hashtable_t* t = hashtable::record(table);
-    mark_node(static_cast<node_t>(t->flags));
     mark_node(static_cast<node_t>(t->keys));
     mark_node(static_cast<node_t>(t->block));
 }

@@ -81,15 +81,6 @@ node_t new_words(int32_t count, uint8_t fill) {
     return n;
 }
 
-// The states live beside the keys now; the record still names a flags series
-// (a single word) so that its layout and what the collector keeps stay put.
-node_t new_flags() {
-    node_t n = alloc::alloc_bytes_filled(4, 0);
-    series_buffer_t* s = alloc::buffer(n);
-    s->tail = s->head + 4;
-    return n;
-}
-
 // A bucket array: two zero words (empty) per bucket.
 node_t new_slots(int32_t buckets) { return new_words(buckets * 2, 0); }
 
@@ -250,8 +241,6 @@ node_t init(int32_t size, const cell_t* block, int32_t kind, int32_t value_cells
         alloc::buffer(table)->head + static_cast<int32_t>(sizeof(hashtable_t));
     int32_t buckets =
         static_cast<int32_t>(hash::round_up_pow2(static_cast<uint32_t>(size / LOAD_FACTOR)));
-    node_t flags = new_flags();
-    collector::root_node keep_flags(flags);
     node_t keys = new_slots(buckets);
     collector::root_node keep_keys(keys);
     node_t indexes = kind == KIND_HASH ? new_words(size, 0xFF) : 0;
@@ -271,7 +260,7 @@ node_t init(int32_t size, const cell_t* block, int32_t kind, int32_t value_cells
     t->kind = kind;
     t->buckets = buckets;
     t->bound = static_cast<int32_t>(buckets * LOAD_FACTOR);
-    t->flags = static_cast<int32_t>(flags);
+    t->unused = 0;
     t->keys = static_cast<int32_t>(keys);
     t->block = static_cast<int32_t>(block_node);
     if (kind == KIND_HASH) {
@@ -303,8 +292,6 @@ node_t clone_into(node_t source) {
     // the whole table can be kept from the start.
     collector::root_node keep(table, true);
     // Each copy goes into the record at once, where the guard keeps it.
-    node_t flags = alloc::copy_series(alloc::buffer(static_cast<node_t>(record(source)->flags)));
-    record(table)->flags = static_cast<int32_t>(flags);
     node_t keys = alloc::copy_series(alloc::buffer(static_cast<node_t>(record(source)->keys)));
     record(table)->keys = static_cast<int32_t>(keys);
     node_t block = alloc::copy_series(alloc::buffer(static_cast<node_t>(record(source)->block)));
@@ -316,8 +303,6 @@ node_t copy(node_t source, node_t new_block) {
     node_t table = alloc::copy_series(alloc::buffer(source));
     collector::root_node keep(table, true);
     // Each copy goes into the record at once, where the guard keeps it.
-    node_t flags = alloc::copy_series(alloc::buffer(static_cast<node_t>(record(source)->flags)));
-    record(table)->flags = static_cast<int32_t>(flags);
     node_t keys = alloc::copy_series(alloc::buffer(static_cast<node_t>(record(source)->keys)));
     hashtable_t* t = record(table);
     t->keys = static_cast<int32_t>(keys);
@@ -894,7 +879,6 @@ void mark(node_t table, void (*mark_node)(node_t node, bool scan_cells)) {
         for (int32_t k = 0, n = chain_count(t); k < n; k++)
             if (node_t chain = chain_nodes(t)[k]) mark_node(chain, false);
     }
-    mark_node(static_cast<node_t>(t->flags), false);
     mark_node(static_cast<node_t>(t->keys), false);
     // Integer keys are numbers, never nodes, even where they name a series:
     // the ownership table is weak (its entries are swept when their series

@@ -168,7 +168,7 @@ void start(int argc, char** argv) {
         console::define_routines();
         top_level::run();
         interpreter::prepare_caches();
-        int status = console::launch(argc, argv);
+        int status = console::launch();
         if (status > 0) {
             // A script's failure was reported already: no runtime-error text.
             lowrt::run_exit_hooks();

@@ -379,15 +379,15 @@ TEST_F(Collector, ContextKeepsItsTableValuesAndSelf) {
     *_context::get_self_value(ctx) = cell_t{TYPE_string, 0, self_text, 0};
     const cell_t* c = _context::cell_of(ctx);
     node_t table = c->data1, values = c->data2;
-    node_t flags = static_cast<node_t>(hashtable::record(table)->flags);
+    node_t keys = static_cast<node_t>(hashtable::record(table)->keys);
     cell_t object{TYPE_object, ctx, 0, 0};
     {
         collector::root_cell keep(&object);
         collector::do_cycle();
-        EXPECT_TRUE(alive(ctx) && alive(table) && alive(values) && alive(flags) && alive(self_text));
+        EXPECT_TRUE(alive(ctx) && alive(table) && alive(values) && alive(keys) && alive(self_text));
     }
     collector::do_cycle();
-    EXPECT_FALSE(alive(ctx) || alive(table) || alive(values) || alive(flags) || alive(self_text));
+    EXPECT_FALSE(alive(ctx) || alive(table) || alive(values) || alive(keys) || alive(self_text));
 }
 
 TEST_F(Collector, IntegerKeysAreNotNodes) {

@@ -1,7 +1,0 @@
-#include "runtime/root.h"
-
-namespace zuv::root {
-
-cell_t* first = nullptr;
-
-}  // namespace zuv::root
