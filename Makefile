@@ -40,13 +40,14 @@ STRESS_PERIOD ?= 97
 PACKAGES := build-essential g++ cmake ninja-build ccache pkg-config python3 \
             libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libzstd-dev \
             libcurl4-openssl-dev libssl-dev libpng-dev libjpeg-dev libgif-dev \
-            libtiff-dev lua5.4 tmux clang-format clang libclang-rt-dev zstd
+            libtiff-dev lua5.4 tmux clang-format clang libclang-rt-dev zstd \
+            imagemagick python3-pil
 
 FORMAT_DIRS := runtime datatypes interpreter lexer natives parse console io codecs \
                view boot tests bench tools
 
 .PHONY: deps build build-asan configure configure-asan run test test-asan \
-        test-stress test-general bench configure-fuzz fuzz-lexer fuzz-decompress fuzz-zuvbin format clean help
+        test-stress test-general bench configure-fuzz fuzz-lexer fuzz-decompress fuzz-image fuzz-zuvbin format clean help
 
 help:
 	@echo "make run         build and start the interactive console"
@@ -57,6 +58,7 @@ help:
 	@echo "make bench       build and run the benchmarks"
 	@echo "make fuzz-lexer  fuzz the lexer for FUZZ_TIME seconds (clang, ASan+UBSan)"
 	@echo "make fuzz-decompress  the same for the four decompressors"
+	@echo "make fuzz-image  the same for the image decoders"
 	@echo "make fuzz-zuvbin  the same for the Zuvbin decoder"
 	@echo "make build | build-asan | deps | format | clean"
 
@@ -144,6 +146,13 @@ fuzz-decompress: configure-fuzz
 	$(SANITIZER_ENV) ./$(FUZZ_DIR)/decompress_fuzz -max_total_time=$(FUZZ_TIME) -max_len=4096 -timeout=10 \
 	    -rss_limit_mb=4096 -print_final_stats=1 $(FUZZ_DIR)/corpus/decompress $(FUZZ_DIR)/decompress-seeds
 
+# Image seeds are made by PIL (Debian's python3) at run time.
+fuzz-image: configure-fuzz
+	$(CMAKE) --build $(FUZZ_DIR) --target image_fuzz
+	mkdir -p $(FUZZ_DIR)/corpus/image
+	/usr/bin/python3 tests/fuzz/image_seeds.py $(FUZZ_DIR)/image-seeds
+	$(SANITIZER_ENV) ./$(FUZZ_DIR)/image_fuzz -max_total_time=$(FUZZ_TIME) -max_len=65536 -timeout=10 \
+	    -rss_limit_mb=4096 -malloc_limit_mb=4096 -print_final_stats=1 $(FUZZ_DIR)/corpus/image $(FUZZ_DIR)/image-seeds
 fuzz-zuvbin: configure-fuzz
 	$(CMAKE) --build $(FUZZ_DIR) --target zuvbin_fuzz
 	mkdir -p $(FUZZ_DIR)/corpus/zuvbin

@@ -19,19 +19,15 @@ the pure-Python scanner: the bar is a ratio of at most 1.
 Usage: bench/codecs.py [--runs N] [--zuv PATH] [--python PATH]
 """
 
-import argparse
 import json
 import os
 import random
-import statistics
-import subprocess
 import sys
-import tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 DATA = os.path.join(ROOT, "bench", "data")
 sys.path.insert(0, os.path.join(ROOT, "bench"))
-from run import Runner  # noqa: E402
+from side_by_side import arguments, time_programs  # noqa: E402
 
 TARGET = 10 * 1024 * 1024
 WORDS = ["alpha", "beta", "gamma", "delta", "epsilon", "zeta", "theta", "kappa",
@@ -99,42 +95,14 @@ def write_csv(path, rng):
 
 
 def main():
-    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument("--runs", type=int, default=5)
-    ap.add_argument("--zuv", default=os.path.join(ROOT, "build", "zuv"))
-    ap.add_argument("--python", default="/usr/bin/python3")
-    args = ap.parse_args()
-
-    os.makedirs(DATA, exist_ok=True)
+    args = arguments(__doc__)
     rng = random.Random(44)
     for name, writer in (("codecs.json", write_json), ("codecs.csv", write_csv)):
         path = os.path.join(DATA, name)
         if not os.path.exists(path):
             writer(path, rng)
 
-    measure = os.path.join(os.path.dirname(os.path.abspath(args.zuv)), "zuv_measure")
-    run = Runner(measure if os.path.exists(measure) else None, 600)
-    results = {name: [] for name, _, _ in PROGRAMS}
-    with tempfile.TemporaryDirectory() as tmp:
-        argvs = {}
-        for i, (name, kind, code) in enumerate(PROGRAMS):
-            path = os.path.join(tmp, "p%d.%s" % (i, "zuv" if kind == "zuv" else "py"))
-            with open(path, "w", encoding="utf-8") as f:
-                f.write(code.replace("@DATA@", DATA))
-            argvs[name] = [args.zuv if kind == "zuv" else args.python, path]
-        for _ in range(args.runs):
-            for name, _, _ in PROGRAMS:
-                subprocess.run(["sync"])
-                ok, wall, rss, why = run(argvs[name], DATA)
-                if not ok:
-                    sys.exit("%s failed: %s" % (name, why))
-                results[name].append((wall, rss))
-
-    print("%-18s %10s %10s" % ("program", "median s", "peak MiB"))
-    med = {}
-    for name, _, _ in PROGRAMS:
-        med[name] = statistics.median(w for w, _ in results[name])
-        print("%-18s %10.3f %10.1f" % (name, med[name], max(r for _, r in results[name]) / 1024))
+    med = time_programs(PROGRAMS, args.zuv, args.python, args.runs, sync=True)
     print("load-json / pure scanner: %.2f" % (med["zuv load-json"] / med["py pure scanner"]))
     print("load-json / json.loads:   %.2f" % (med["zuv load-json"] / med["py json.loads"]))
     print("load-csv / csv.reader:    %.2f" % (med["zuv load-csv"] / med["py csv.reader"]))

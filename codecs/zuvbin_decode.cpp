@@ -24,6 +24,7 @@
 #include "datatypes/error.h"
 #include "datatypes/function.h"
 #include "datatypes/hash_type.h"
+#include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/map.h"
 #include "datatypes/money.h"
@@ -39,6 +40,7 @@
 #include "natives/natives.h"
 #include "runtime/collector.h"
 #include "runtime/fire.h"
+#include "runtime/platform/os_image.h"
 #include "runtime/stack.h"
 #include "startup/library.h"
 
@@ -118,6 +120,15 @@ private:
         if (n > 0x7FFFFFFF || n * unit > left()) fault(at);
         return n;
     }
+    // A series or image head index: always there in the plain layout, with
+    // the form flag in the compact one; 0 when absent.
+    int32_t head_index(bool form) {
+        if (!form && compact_) return 0;
+        const uint8_t* a = p_;
+        uint32_t h = count();
+        if (h > 0x7FFFFFFF) fault(a);
+        return static_cast<int32_t>(h);
+    }
     // Raw data of n bytes (plain: padded to 4).
     const uint8_t* data(int64_t n, const uint8_t* at) {
         int64_t padded = compact_ ? n : (n + 3) & ~int64_t{3};
@@ -143,6 +154,7 @@ private:
 
     cell_t walk(bool headed = false);
     void read_record(node_t into, int32_t slot);
+    void read_image(node_t into, int32_t idx, bool form, bool shared);
     void read_series(node_t into, int32_t idx, uint32_t type, bool form, uint32_t header,
                      bool shared, const uint8_t* tag_at);
     void read_word(node_t into, int32_t idx, uint32_t type, bool form, bool define, bool shared,
@@ -312,7 +324,7 @@ void reader::read_record(node_t into, int32_t slot) {
     bool sharable = sh == shape::block || sh == shape::map || sh == shape::string ||
                     sh == shape::binary || sh == shape::vector || sh == shape::bitset ||
                     sh == shape::object || sh == shape::function || sh == shape::word ||
-                    sh == shape::error;
+                    sh == shape::error || sh == shape::image;
     if (shared && !sharable) fault(tag_at);
 
     int32_t idx = place(into, slot);
@@ -454,6 +466,10 @@ void reader::read_record(node_t into, int32_t slot) {
         read_error(into, idx, shared);
         made = false;
         break;
+    case shape::image:
+        read_image(into, idx, form, shared);
+        made = false;
+        break;
     default: fault(tag_at);
     }
     if (made) *at(into, idx) = v;
@@ -473,13 +489,7 @@ void reader::read_record(node_t into, int32_t slot) {
 void reader::read_series(node_t into, int32_t idx, uint32_t type, bool form, uint32_t header,
                          bool shared, const uint8_t* tag_at) {
     bool has_head = type != TYPE_map && type != TYPE_bitset;
-    int32_t head = 0;
-    if (has_head && (form || !compact_)) {
-        const uint8_t* a = p_;
-        uint32_t h = count();
-        if (h > 0x7FFFFFFF) fault(a);
-        head = static_cast<int32_t>(h);
-    }
+    int32_t head = has_head ? head_index(form) : 0;
     if (shared) {
         const uint8_t* a = p_;
         cell_t found = walk();
@@ -562,6 +572,37 @@ void reader::read_series(node_t into, int32_t idx, uint32_t type, bool form, uin
     s->tail = s->head + static_cast<int32_t>(n);
     if (type == TYPE_bitset && form) alloc::set_flag(node, bitset::FLAG_INVERTED);
     *at(into, idx) = cell_t{type, static_cast<uint32_t>(head), node, element};
+}
+
+void reader::read_image(node_t into, int32_t idx, bool form, bool shared) {
+    int32_t head = head_index(form);
+    if (shared) {
+        const uint8_t* a = p_;
+        cell_t found = walk();
+        if (type_of(&found) != TYPE_image) fault(a);
+        found.data1 = static_cast<uint32_t>(head);
+        *at(into, idx) = found;
+        return;
+    }
+    const uint8_t* a = p_;
+    uint32_t width, height;
+    if (compact_) {
+        width = varint();
+        height = varint();
+    } else {
+        uint32_t size = u32();
+        width = size & 0xFFFF;
+        height = size >> 16;
+    }
+    if (width > IMAGE_MAX_SIDE || height > IMAGE_MAX_SIDE) fault(a);
+    int64_t n = int64_t{4} * width * height;
+    const uint8_t* bytes = data(n, a);
+    // The input is not language memory: making the bitmap cannot move it.
+    cell_t v{TYPE_unset, 0, 0, 0};
+    image::make_sized(&v, static_cast<int32_t>(width), static_cast<int32_t>(height), 0);
+    if (n) std::memcpy(os_image::pixels(image::node_of(&v)), bytes, static_cast<size_t>(n));
+    v.data1 = static_cast<uint32_t>(head);
+    *at(into, idx) = v;
 }
 
 void reader::read_word(node_t into, int32_t idx, uint32_t type, bool form, bool define, bool shared,

@@ -16,6 +16,7 @@
 #include "datatypes/date.h"
 #include "datatypes/error.h"
 #include "datatypes/function.h"
+#include "datatypes/image.h"
 #include "datatypes/money.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
@@ -116,6 +117,7 @@ private:
     void function(const cell_t* v, bool nl);
     void native(const cell_t* v, bool nl);
     void error(const cell_t* v, bool nl);
+    void image(const cell_t* v, bool nl);
     void block_of_node(node_t node, uint32_t type, bool nl);
 };
 
@@ -181,6 +183,33 @@ void writer::real(const cell_t* v, bool nl) {
     std::memcpy(&bits, &d, 8);
     word32(static_cast<uint32_t>(bits >> 32));
     word32(static_cast<uint32_t>(bits));
+}
+
+// An image: head index (compact: with the form flag only), width and
+// height (plain: the size word), and the bitmap's bytes, the ARGB words of
+// its raw plane. An image without a bitmap is never shared.
+void writer::image(const cell_t* v, bool nl) {
+    node_t node = image::node_of(v);
+    int32_t head = image::head_of(v);
+    bool form = head != 0;
+    uint32_t at;
+    bool shared = node != 0 && known(node, &at);
+    begin(TYPE_image, nl, shared, form);
+    if (form || !compact_) count(static_cast<uint32_t>(head));
+    if (shared) {
+        put_path(at);
+        return;
+    }
+    if (node) enter(node);
+    if (compact_) {
+        varint(static_cast<uint32_t>(image::width_of(v)));
+        varint(static_cast<uint32_t>(image::height_of(v)));
+    } else {
+        word32(v->data3);
+    }
+    if (const uint8_t* pixels = image::raw_pixels(v))
+        bytes(pixels, static_cast<size_t>(image::count_of(v)) * 4);
+    if (node) leave();
 }
 
 void writer::block_of_node(node_t node, uint32_t type, bool nl) {
@@ -513,6 +542,7 @@ void writer::record(const cell_t* v) {
         break;
     }
     case shape::error: error(v, nl); break;
+    case shape::image: image(v, nl); break;
     default: no_codec(v);
     }
     counter_++;

@@ -191,14 +191,12 @@ inline shape shape_of(uint32_t type) {
     case TYPE_error: return shape::error;
     case TYPE_vector: return shape::vector;
     case TYPE_money: return shape::money;
-    // image! records come with the image datatype; until then images are
-    // refused like the types below.
+    case TYPE_image: return shape::image;
     case TYPE_routine:
     case TYPE_triple:
     case TYPE_handle:
     case TYPE_port:
-    case TYPE_event:
-    case TYPE_image: return shape::none;
+    case TYPE_event: return shape::none;
     default: return shape::invalid;
     }
 }

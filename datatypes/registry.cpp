@@ -23,6 +23,7 @@
 #include "datatypes/get_word.h"
 #include "datatypes/handle.h"
 #include "datatypes/hash_type.h"
+#include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/issue.h"
 #include "datatypes/lit_path.h"
@@ -136,7 +137,7 @@ const order_entry_t order[] = {
     {TYPE_point2d,    0,              point2d::init},
     {TYPE_point3d,    0,              point3d::init},
     // The imaging backend starts here, just before image! (needs os-image).
-    {TYPE_image,      TYPE_series,    nullptr},
+    {TYPE_image,      TYPE_series,    image::init},
     // Registered by the library's top level, not by start-up.
     {TYPE_event,      0,              event::init},
 };

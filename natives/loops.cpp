@@ -17,6 +17,7 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/map.h"
 #include "datatypes/series.h"
@@ -154,6 +155,7 @@ bool step_once(cell_t* state, int32_t n, int32_t* map_position) {
         // The words block itself: the map's stepper reads its words from the head.
         return map::foreach_next(state, state + 1, n, map_position);
     }
+    if (type_of(state) == TYPE_image) return image::foreach_next(state, n) > 0;
     if (type_of(state + 1) == TYPE_block) return foreach_next_block(state, n);
     return foreach_next(state);
 }

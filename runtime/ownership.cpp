@@ -27,13 +27,11 @@ int32_t key_of(const cell_t* value) {
     return static_cast<int32_t>(type_of(value) == TYPE_object ? value->data1 : value->data2);
 }
 
-// Tests and sets the owned mark; answers whether it was set before.
-bool test_and_mark(const cell_t* value, cell_t* holder) {
-    if (type_of(value) == TYPE_image) {
-        bool was = (holder->header & FLAG_OWNED_IMAGE) != 0;
-        holder->header |= FLAG_OWNED_IMAGE;
-        return was;
-    }
+// Tests and sets the owned mark; answers whether it was set before. An
+// image marks the series of its node record; one without a bitmap cannot
+// change, so it counts as marked.
+bool test_and_mark(const cell_t* value) {
+    if (type_of(value) == TYPE_image && value->data2 == 0) return true;
     series_buffer_t* s = alloc::buffer(value->data2);
     bool was = (s->flags & series_flag::OWNED) != 0;
     s->flags |= series_flag::OWNED;
@@ -56,7 +54,7 @@ bool owner_object_q(const cell_t* value) {
 void set_owner_in(cell_t* value, const cell_t* owner, const cell_t* word) {
     uint8_t t = type_of(value);
     if (series_kind(t) || t == TYPE_image || t == TYPE_bitset) {
-        if (test_and_mark(value, value)) return;
+        if (test_and_mark(value)) return;
         record(value, owner, word);
         if (!block_kind(t)) return;
         node_t node = value->data2;
@@ -86,7 +84,7 @@ void set_owner_in(cell_t* value, const cell_t* owner, const cell_t* word) {
 
 void unset_owner_in(cell_t* value) {
     uint8_t t = type_of(value);
-    if (series_kind(t) || t == TYPE_bitset) {
+    if (series_kind(t) || t == TYPE_bitset || (t == TYPE_image && value->data2 != 0)) {
         alloc::buffer(value->data2)->flags &= ~series_flag::OWNED;
         cell_t* slots = hashtable::get_int_key(table, key_of(value));
         if (slots == nullptr) return;
@@ -100,8 +98,6 @@ void unset_owner_in(cell_t* value) {
             cell_t item = s->head_cell()[i];
             unset_owner_in(&item);
         }
-    } else if (t == TYPE_image) {
-        value->header &= ~FLAG_OWNED_IMAGE;
     } else if (t == TYPE_object) {
         node_t ctx = value->data1;
         if (owner_object_q(value) || cycles::find_q(ctx)) return;
@@ -153,8 +149,8 @@ cell_t* get_owner(node_t node) {
 
 bool owned_q(const cell_t* value) {
     uint8_t t = type_of(value);
-    if (t == TYPE_image) return (value->header & FLAG_OWNED_IMAGE) != 0;
-    if (series_kind(t) || t == TYPE_bitset)
+    if (t == TYPE_image && value->data2 == 0) return false;
+    if (series_kind(t) || t == TYPE_bitset || t == TYPE_image)
         return (alloc::buffer(value->data2)->flags & series_flag::OWNED) != 0;
     return false;
 }

@@ -4,7 +4,7 @@
 // holds, however deep. ownership::set_owner records, in one table keyed by
 // series node (by context node for objects), the owner object and the field
 // word under which each owned series is reached, and marks the series'
-// buffer (series_flag::OWNED; an image! marks its cell header instead).
+// buffer (series_flag::OWNED; an image! the series of its node record).
 //
 // Every in-place change of a series calls ownership::check twice: before the
 // change with the action's word (words::id::append, ::insert, ::change, ...)
@@ -21,10 +21,8 @@
 
 namespace zuv::ownership {
 
-// Header bit 16: on an object's context! cell, the object is an owner; on an
-// image! cell, the image is owned.
+// Header bit 16 of an object's context! cell: the object is an owner.
 constexpr uint32_t FLAG_OWNER = 1u << 16;
-constexpr uint32_t FLAG_OWNED_IMAGE = 1u << 16;
 
 // Table capacity at start-up, and value cells per entry (owned value, owner
 // object, field word).
@@ -54,7 +52,7 @@ bool check_slow(const cell_t* target, words::id action, const cell_t* new_value,
 bool check(const cell_t* target, words::id action, const cell_t* new_value, int32_t index,
            int32_t part);
 
-// Whether the value is marked owned (series buffer flag, image header bit).
+// Whether the value is marked owned (the flag of its series buffer).
 bool owned_q(const cell_t* value);
 
 // How many entries the table holds (for tests and the collector).

@@ -29,6 +29,7 @@
 #include "datatypes/word.h"
 #include "interpreter/interpreter.h"
 #include "codecs/json.h"
+#include "datatypes/image.h"
 #include "io/platform_io.h"
 #include "io/simple_io.h"
 #include "lexer/lexer.h"
@@ -453,6 +454,8 @@ const routine_def_t internal_defs[] = {
     {"__gc-nodes-cycles", R"~(return: [integer!])~", "[collector/node-cycles]", gc_nodes_cycles, TYPE_integer},
     {"__command-line", R"~("Returns the raw command line" return: [string!])~", "[platform/command-line]", command_line, -1},
     {"__set-float-flag", R"~(word [word!] value)~", "[float/set-flag word value]", set_float_flag, -1},
+    {"__image-encode", R"~("Encodes an image to a file format" img [image!] where index [integer!] return: [binary!])~", "[image/encode img where index]", image::routines::encode, -1},
+    {"__image-decode", R"~("Decodes binary data or a file into an image" data return: [image!])~", "[image/decode data]", image::routines::decode, -1},
     {"__replace-runs", R"~("Replaces the runs between marks in one pass; FALSE when it cannot" series marks replacement return: [logic!])~", "[series/replace-runs series marks replacement]", series::routines::replace_runs, TYPE_logic},
     {"__replace-all", R"~("Replaces every match in one pass; FALSE when it cannot" series pattern replacement size [integer!] case return: [logic!])~", "[series/replace-all series pattern replacement size case]", series::routines::replace_all, TYPE_logic},
     {"__zuvbin-encode*", R"~(data [any-type!] compact? [logic!] return: [binary!])~", "[either compact? [zuvbin/encode-cp data] [zuvbin/encode data]]", zuvbin::encode_star_routine, -1},
