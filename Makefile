@@ -41,7 +41,7 @@ FORMAT_DIRS := runtime datatypes interpreter lexer natives parse console io code
                view boot tests bench tools
 
 .PHONY: deps build build-asan configure configure-asan run test test-asan \
-        test-stress test-general bench configure-fuzz fuzz-lexer fuzz-decompress format clean help
+        test-stress test-general bench configure-fuzz fuzz-lexer fuzz-decompress fuzz-zuvbin format clean help
 
 help:
 	@echo "make run         build and start the interactive console"
@@ -52,6 +52,7 @@ help:
 	@echo "make bench       build and run the benchmarks"
 	@echo "make fuzz-lexer  fuzz the lexer for FUZZ_TIME seconds (clang, ASan+UBSan)"
 	@echo "make fuzz-decompress  the same for the four decompressors"
+	@echo "make fuzz-zuvbin  the same for the Zuvbin decoder"
 	@echo "make build | build-asan | deps | format | clean"
 
 # Only touches apt when something is actually missing, so it is cheap to run
@@ -134,6 +135,12 @@ fuzz-decompress: configure-fuzz
 	$(PYTHON) tests/fuzz/decompress_seeds.py $(FUZZ_DIR)/decompress-seeds
 	$(SANITIZER_ENV) ./$(FUZZ_DIR)/decompress_fuzz -max_total_time=$(FUZZ_TIME) -max_len=4096 -timeout=10 \
 	    -rss_limit_mb=4096 -print_final_stats=1 $(FUZZ_DIR)/corpus/decompress $(FUZZ_DIR)/decompress-seeds
+
+fuzz-zuvbin: configure-fuzz
+	$(CMAKE) --build $(FUZZ_DIR) --target zuvbin_fuzz
+	mkdir -p $(FUZZ_DIR)/corpus/zuvbin
+	$(SANITIZER_ENV) ./$(FUZZ_DIR)/zuvbin_fuzz -max_total_time=$(FUZZ_TIME) -max_len=4096 -timeout=10 \
+	    -rss_limit_mb=4096 -print_final_stats=1 $(FUZZ_DIR)/corpus/zuvbin tests/fuzz/corpus/zuvbin
 
 format:
 	@files=$$(find $(FORMAT_DIRS) -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.hpp' \) 2>/dev/null); \

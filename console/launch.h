@@ -7,7 +7,7 @@ namespace zuv::console {
 
 // Makes the console's routines (input, piped input, the console start) and
 // binds them to their global words. Runs once, before the library's Zuv
-// sources, which call them; later calls do nothing.
+// sources, which call them; later calls in the same runtime do nothing.
 void define_routines();
 
 // Calls `cli-console-ctx/launch`. Returns the exit status when it returns (a

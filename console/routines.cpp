@@ -184,13 +184,12 @@ void define_routine(const routine_def_t& r) {
     stack::pop(3);
 }
 
-bool defined = false;
-
 }  // namespace
 
 void define_routines() {
-    if (defined) return;
-    defined = true;
+    // Once per runtime: a runtime started again (tests do) gets them again.
+    const cell_t* first = _context::get_in(symbol_of_text(routine_defs[0].word), _context::global_node);
+    if (first != nullptr && type_of(first) == TYPE_routine) return;
     for (const routine_def_t& r : routine_defs) define_routine(r);
 }
 

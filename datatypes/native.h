@@ -13,6 +13,7 @@
 
 #include <cstdint>
 
+#include "natives/ids.h"
 #include "runtime/cell.h"
 
 namespace zuv {
@@ -20,7 +21,7 @@ namespace zuv {
 namespace native {
 
 // The natives that exist (a native! must name one of them), and the table's slots.
-constexpr int32_t COUNT = 107;
+constexpr int32_t COUNT = natives::COUNT;
 constexpr int32_t TABLE_SLOTS = 120;
 
 // The 1-based number of a native! or action! (or of an op! wrapping one).

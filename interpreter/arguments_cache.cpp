@@ -33,10 +33,15 @@ namespace {
 // the spec it was given serves reflection only.
 cell_t native_caches[native::TABLE_SLOTS];
 cell_t action_caches[action::COUNT];
+// The values themselves, for the fast paths' fallbacks.
+cell_t native_values[native::TABLE_SLOTS];
+cell_t action_values[action::COUNT];
 
 void mark_entry_caches() {
     collector::mark_values(native_caches, native_caches + native::TABLE_SLOTS);
     collector::mark_values(action_caches, action_caches + action::COUNT);
+    collector::mark_values(native_values, native_values + native::TABLE_SLOTS);
+    collector::mark_values(action_values, action_values + action::COUNT);
 }
 
 // The start-up cache of the native or action callee calls, nullptr when
@@ -199,6 +204,8 @@ cell_t* arguments_cache(const cell_t* callee) {
 void forget_caches() {
     for (cell_t& c : native_caches) c = none_value;
     for (cell_t& c : action_caches) c = none_value;
+    for (cell_t& c : native_values) c = none_value;
+    for (cell_t& c : action_values) c = none_value;
 }
 
 void prepare_caches() {
@@ -222,8 +229,20 @@ void prepare_caches() {
                        : t == TYPE_action && v.data1 < static_cast<uint32_t>(action::COUNT)
                            ? action_caches + v.data1
                            : nullptr;
-        if (keep != nullptr && type_of(keep) != TYPE_block) *keep = cache;
+        if (keep != nullptr && type_of(keep) != TYPE_block) {
+            *keep = cache;
+            (t == TYPE_native ? native_values : action_values)[v.data1] = v;
+        }
     }
+}
+
+const cell_t* start_up_value(uint8_t type, uint32_t index) {
+    const cell_t* c = nullptr;
+    if (type == TYPE_native && index < static_cast<uint32_t>(native::TABLE_SLOTS))
+        c = native_values + index;
+    else if (type == TYPE_action && index < static_cast<uint32_t>(action::COUNT))
+        c = action_values + index;
+    return c != nullptr && type_of(c) == type ? c : nullptr;
 }
 
 }  // namespace zuv::interpreter

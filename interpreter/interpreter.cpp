@@ -1,6 +1,7 @@
 #include "interpreter/interpreter.h"
 
 #include "lexer/lexer.h"
+#include "natives/ids.h"
 
 #include <pthread.h>
 
@@ -25,6 +26,7 @@
 #include "datatypes/action_entries.h"
 #include "interpreter/fast_ops.h"
 #include "interpreter/plan.h"
+#include "interpreter/trace.h"
 #include "lexer/lexer.h"
 #include "runtime/alloc.h"
 #include "runtime/collector.h"
@@ -76,11 +78,11 @@ constexpr int32_t no_refinements[MAX_REFINEMENTS] = {-1, -1, -1, -1, -1, -1, -1,
                                                      -1, -1, -1, -1, -1, -1, -1, -1};
 
 // The table slot of the `return` native.
-constexpr uint32_t RETURN_SLOT = 79;
+constexpr uint32_t RETURN_SLOT = natives::slot_of(natives::id::return_);
 // The table indexes of `if` and `either`, whose branches the interpreter runs
 // itself (see run_conditional).
-constexpr uint32_t IF_INDEX = 0;
-constexpr uint32_t EITHER_INDEX = 2;
+constexpr uint32_t IF_INDEX = natives::slot_of(natives::id::if_);
+constexpr uint32_t EITHER_INDEX = natives::slot_of(natives::id::either);
 
 // --- code access ----------------------------------------------------------------
 
@@ -125,7 +127,7 @@ inline void check_native_stack() {
 // The value of a word for the infix lookahead: nullptr when the word is
 // unbound or its context has no values now (a function's words outside its
 // call), where a plain read would raise.
-inline const cell_t* peek_value(const cell_t* word) {
+[[gnu::always_inline]] inline const cell_t* peek_value(const cell_t* word) {
     int32_t index = static_cast<int32_t>(word->data3);
     node_t ctx = word->data1;
     if (index < 0 || ctx == 0) return nullptr;
@@ -135,14 +137,26 @@ inline const cell_t* peek_value(const cell_t* word) {
     return stack::cell_at(c->data2) + index;
 }
 
+// The types eval_expression passes through unchanged (its default case).
+constexpr uint64_t NOT_INERT =
+    (uint64_t{1} << TYPE_word) | (uint64_t{1} << TYPE_set_word) | (uint64_t{1} << TYPE_paren) |
+    (uint64_t{1} << TYPE_lit_word) | (uint64_t{1} << TYPE_get_word) | (uint64_t{1} << TYPE_issue) |
+    (uint64_t{1} << TYPE_native) | (uint64_t{1} << TYPE_action) | (uint64_t{1} << TYPE_function) |
+    (uint64_t{1} << TYPE_routine) | (uint64_t{1} << TYPE_op) | (uint64_t{1} << TYPE_path) |
+    (uint64_t{1} << TYPE_lit_path) | (uint64_t{1} << TYPE_set_path) |
+    (uint64_t{1} << TYPE_get_path);
+static_assert(TYPE_COUNT <= 64, "the inert mask has one bit per type");
+inline bool inert_q(uint8_t t) { return t < 64 && !((NOT_INERT >> t) & 1); }
+
 // --- error reports (cold) ----------------------------------------------------------
 
 // The word of the innermost call frame.
 [[gnu::cold]] cell_t call_word() {
     cell_t w;
     call_frame_t* f = stack::get_call();
-    word::make_raw(&w, TYPE_word, f ? f->context : 0,
-                   f ? static_cast<int32_t>(frame::symbol_of(f)) : 0, -1);
+    // A frame marked without a word (a callback's) is <anon>.
+    if (f == nullptr || frame::symbol_of(f) == 0) return anon_word;
+    word::make_raw(&w, TYPE_word, f->context, static_cast<int32_t>(frame::symbol_of(f)), -1);
     return w;
 }
 
@@ -196,8 +210,10 @@ int32_t fetch_one(uint32_t kind, const cell_t* code, int32_t pos, int32_t end, b
     cell_t* c = cell_at(code, pos);
     switch (kind) {
     case ARG_GET:
-        if (tracing) [[unlikely]]
+        if (tracing) [[unlikely]] {
             fire_event(event::FETCH, code, pos, nullptr, c);
+            c = cell_at(code, pos);  // the tracer may have moved the code
+        }
         stack::push(c);
         if (tracing) [[unlikely]]
             fire_event(event::PUSH, code, pos, nullptr, stack::top());
@@ -251,7 +267,7 @@ int32_t find_refinement(node_t cache, int32_t symbol) {
 // again. nullptr when the word there no longer holds an operator.
 [[gnu::cold, gnu::noinline]] const cell_t* traced_operator(const cell_t* code, int32_t pos,
                                                            int32_t* end, const cell_t** cells) {
-    fire_event(event::FETCH, code, pos, nullptr, peek_value(cell_at(code, pos)));
+    fire_event(event::FETCH, code, pos, nullptr, cell_at(code, pos));
     *cells = live_cells(code, end);
     if (pos >= *end || type_of(*cells + pos) != TYPE_word) return nullptr;
     const cell_t* v = peek_value(*cells + pos);
@@ -260,6 +276,27 @@ int32_t find_refinement(node_t cache, int32_t symbol) {
 
 int32_t call_infix(cell_t* slot, const cell_t* word, uint32_t plan, const cell_t* code, int32_t pos,
                    int32_t end, bool push);
+
+// The operator w (its fast-path code f) on the last pushed cell and the
+// operand after w, through its routine, when that operand needs no
+// evaluation: right is the cell itself, or the value of the word there.
+// False when the operand must be evaluated: the call then takes the usual
+// way.
+[[gnu::noinline, gnu::cold]] bool fast_routine(fast_op f, const cell_t* op, const cell_t* w,
+                                               const cell_t* right) {
+    // The routines call what start-up defined (a runtime made without the
+    // library has none of it).
+    if (start_up_value(op::wrapped_type(op), op->data1) == nullptr) return false;
+    if (type_of(w + 1) == TYPE_word) {
+        uint8_t rt = type_of(right);
+        if (callable_q(rt) || rt == TYPE_unset || rt == TYPE_op) return false;
+    } else if (!inert_q(type_of(right))) {
+        return false;
+    }
+    if (fast_math_q(f)) actions::math_op_top(actions::routine_code(f), w, right);
+    else actions::compare_op_top(actions::routine_code(f), w, right);
+    return true;
+}
 
 // The infix lookahead after an expression whose value is the last pushed
 // cell. Returns the position after the last operator's right operand.
@@ -281,16 +318,26 @@ int32_t call_infix(cell_t* slot, const cell_t* word, uint32_t plan, const cell_t
         }
 
         cell_t* left = stack::top_slot - 1;
-        // Both operands integers: no frame, no call.
-        if (!tracing && type_of(left) == TYPE_integer && pos + 1 < end) {
+        // An arithmetic or comparison operator whose right operand needs no
+        // evaluation (a value standing for itself, or a word holding a
+        // plain value): the fast-path routine, inline here for integers and
+        // floats; the routine makes the call itself for the other cases.
+        if (!tracing && pos + 1 < end) {
             fast_op f = fast_op_of(v);
             if (f != FAST_NONE) {
                 const cell_t* right = w + 1;
                 if (type_of(right) == TYPE_word) right = peek_value(right);
-                if (right != nullptr && type_of(right) == TYPE_integer &&
-                    fast_compute(f, left, integer::get(right))) {
-                    pos += 2;
-                    continue;
+                if (right != nullptr) [[likely]] {
+                    if (fast_compute(f, left, right)) [[likely]] {
+                        pos += 2;
+                        continue;
+                    }
+                    if (!callable_q(type_of(right)) && fast_routine(f, v, w, right)) {
+                        // The routine's call may have moved the code.
+                        cells = live_cells(code, &end);
+                        pos += 2;
+                        continue;
+                    }
                 }
             }
         }
@@ -412,10 +459,27 @@ cell_t* run_in_place(const cell_t* code);
 // and library code meet, so a block whose origin matches the current mark
 // runs with no change; otherwise a cold wrapper sets the mark and puts the
 // caller's back however the block is left.
+// Library code is silent for a tracer: it runs with tracing off, and the
+// user blocks it evaluates run with the state of the user code that called
+// it.
 struct code_origin {
     uint32_t saved = stack::interpreted_mark;
-    explicit code_origin(bool library) { stack::interpreted_mark = library ? 0 : frame::INTERPRETED; }
-    ~code_origin() { stack::interpreted_mark = saved; }
+    bool saved_tracing = tracing;
+    bool saved_caller = library_caller_tracing;
+    explicit code_origin(bool library) {
+        stack::interpreted_mark = library ? 0 : frame::INTERPRETED;
+        if (library) {
+            library_caller_tracing = tracing;
+            tracing = false;
+        } else {
+            tracing = tracing || library_caller_tracing;
+        }
+    }
+    ~code_origin() {
+        stack::interpreted_mark = saved;
+        tracing = saved_tracing;
+        library_caller_tracing = saved_caller;
+    }
     code_origin(const code_origin&) = delete;
     code_origin& operator=(const code_origin&) = delete;
 };
@@ -620,8 +684,16 @@ int32_t eval_expression(const cell_t* code, int32_t pos, int32_t end, bool no_in
                         bool as_value) {
     check_native_stack();
     cell_t* c = cell_at(code, pos);
-    if (tracing) [[unlikely]]
+    if (tracing) [[unlikely]] {
         fire_event(event::FETCH, code, pos, nullptr, c);
+        // The tracer may have moved the code, or cut it short: then the
+        // expression is gone and gives unset.
+        if (pos >= live_end(code, end)) [[unlikely]] {
+            emit(&unset_value, push);
+            return pos + 1;
+        }
+        c = cell_at(code, pos);
+    }
     switch (type_of(c)) {
     case TYPE_word: {
         const cell_t* v = _context::get(c);
@@ -800,17 +872,6 @@ int32_t eval_expression(const cell_t* code, int32_t pos, int32_t end, bool no_in
 
 namespace {
 
-// The types eval_expression passes through unchanged (its default case).
-constexpr uint64_t NOT_INERT =
-    (uint64_t{1} << TYPE_word) | (uint64_t{1} << TYPE_set_word) | (uint64_t{1} << TYPE_paren) |
-    (uint64_t{1} << TYPE_lit_word) | (uint64_t{1} << TYPE_get_word) | (uint64_t{1} << TYPE_issue) |
-    (uint64_t{1} << TYPE_native) | (uint64_t{1} << TYPE_action) | (uint64_t{1} << TYPE_function) |
-    (uint64_t{1} << TYPE_routine) | (uint64_t{1} << TYPE_op) | (uint64_t{1} << TYPE_path) |
-    (uint64_t{1} << TYPE_lit_path) | (uint64_t{1} << TYPE_set_path) |
-    (uint64_t{1} << TYPE_get_path);
-static_assert(TYPE_COUNT <= 64, "the inert mask has one bit per type");
-inline bool inert_q(uint8_t t) { return t < 64 && !((NOT_INERT >> t) & 1); }
-
 // Runs a native's or action's entry on the arguments in place.
 inline void run_entry(uint8_t t, const cell_t* callee, const int32_t* refs) {
     uint32_t index = callee->data1;
@@ -905,12 +966,10 @@ cell_t* run_in_place(const cell_t* code) {
     }
     if (n == 2) {
         cell_t* a = stack::arguments;
-        if (type_of(a) == TYPE_integer && type_of(a + 1) == TYPE_integer) {
-            fast_op f = fast_op_of(t, callee->data1);
-            if (f != FAST_NONE && fast_compute(f, a, integer::get(a + 1))) {
-                stack::top_slot = a + 1;
-                return;
-            }
+        fast_op f = fast_op_of(t, callee->data1);
+        if (f != FAST_NONE && fast_compute(f, a, a + 1)) {
+            stack::top_slot = a + 1;
+            return;
         }
     }
     run_entry(t, callee, no_refinements);
@@ -1075,6 +1134,7 @@ public:
     explicit function_run(node_t ctx) : ctx_(ctx) {
         if constexpr (general) {
             saved_tracing_ = tracing;
+            saved_caller_ = library_caller_tracing;
             if (ctx_ == 0) return;
         }
         uint32_t* values = stack::values_word(ctx_);
@@ -1084,6 +1144,7 @@ public:
     ~function_run() {
         if (!general || ctx_ != 0) *stack::values_word(ctx_) = saved_values_;
         tracing = general ? saved_tracing_ : false;
+        if constexpr (general) library_caller_tracing = saved_caller_;
     }
     function_run(const function_run&) = delete;
     function_run& operator=(const function_run&) = delete;
@@ -1092,6 +1153,7 @@ private:
     node_t ctx_;
     uint32_t saved_values_ = 0;
     bool saved_tracing_ = false;
+    bool saved_caller_ = false;
 };
 
 // A return or exit that ended the function lands here: its value is the
@@ -1257,8 +1319,10 @@ int32_t eval_code(const cell_t* callee, const cell_t* code, int32_t pos, int32_t
         cell_t* wc = cell_at(code, word_pos);
         if (type_of(wc) == TYPE_word) w = wc;
     }
+    // The call's word, kept for its return event: w points into code that
+    // may move.
+    cell_t name = *w;
     if (tracing) [[unlikely]] {
-        cell_t name = *w;
         if (infix) stack::top_slot++;
         fire_event(event::OPEN, code, pos, nullptr, &name);
         if (infix) stack::top_slot--;
@@ -1284,10 +1348,8 @@ int32_t eval_code(const cell_t* callee, const cell_t* code, int32_t pos, int32_t
     }
 
     cell_t* target = finish_call(slot, push);
-    if (tracing) [[unlikely]] {
-        cell_t name = call_word();
+    if (tracing) [[unlikely]]
         fire_event(event::RETURN, code, pos, &name, target);
-    }
     return pos;
 }
 
@@ -1493,9 +1555,25 @@ void call_function(const cell_t* fn, const cell_t* word, uint32_t callback_kind)
         complete_frame(ctx);
     }
     const cell_t* code_cell = function::more(fn, function::MORE_CODE);
+    // A callback is traced only when its kind is switched on, and then shows
+    // its call and return.
+    bool traced_callback = false;
+    cell_t name;
     {
         function_run<true> run(ctx);
-        if (tracing && callback_kind != 0 && !(callback_bits & callback_kind)) tracing = false;
+        if (callback_kind != callback::NONE && tracing_anywhere()) [[unlikely]] {
+            if (callback_traced_q(callback_kind)) {
+                traced_callback = tracing;
+            } else {
+                tracing = false;
+                library_caller_tracing = false;
+            }
+        }
+        if (tracing) [[unlikely]] {
+            name = word != nullptr ? *word : call_word();
+            word = &name;
+            if (traced_callback) fire_call(word, fn);
+        }
         if (type_of(code_cell) == TYPE_integer && integer::get(code_cell) != 0) [[unlikely]] {
             routine::entry_t entry = routine::entry_at(integer::get(code_cell));
             if (entry == nullptr) fire(err::not_done);
@@ -1504,11 +1582,20 @@ void call_function(const cell_t* fn, const cell_t* word, uint32_t callback_kind)
             stack::set_exit_target(1);
             if (fn->header & (function::FLAG_NO_TRACE | function::FLAG_TRACE)) [[unlikely]] {
                 if (fn->header & function::FLAG_NO_TRACE) tracing = false;
-                if ((fn->header & function::FLAG_TRACE) && type_of(tracer) != TYPE_unset)
+                if ((fn->header & function::FLAG_TRACE) && tracer_installed && !tracer_running) {
                     tracing = true;
+                    if (word == nullptr) {
+                        name = call_word();
+                        word = &name;
+                    }
+                }
             }
             cell_t body = *function::more(fn, function::MORE_BODY);
-            if (tracing) [[unlikely]]
+            // A library function's body is compiled code: no prolog or
+            // epilog, and nothing from inside it.
+            bool body_traced = tracing && !top_level::library_q(
+                series::block_kind_q(type_of(&body)) ? body.data2 : 0);
+            if (body_traced) [[unlikely]]
                 fire_event(event::PROLOG, &body, -1, word, fn);
             if (series::block_kind_q(type_of(&body))) [[likely]] {
                 eval(&body, true);
@@ -1516,13 +1603,15 @@ void call_function(const cell_t* fn, const cell_t* word, uint32_t callback_kind)
                 stack::set_last_keep(&unset_value);
             }
             if (!exits::pending) [[likely]] {
-                if (tracing) [[unlikely]]
+                if (body_traced && tracing) [[unlikely]]
                     fire_event(event::EPILOG, &body, -1, word, fn);
                 stack::set_exit_target(0);
             }
         }
     }
     absorb_return();
+    if (traced_callback && !exits::pending && tracing) [[unlikely]]
+        fire_return(word, stack::arguments);
 }
 
 bool call_back(const cell_t* callee, const cell_t* frame_word, cell_t* args, int32_t count, uint32_t kind,
@@ -1566,6 +1655,13 @@ bool call_back(const cell_t* callee, const cell_t* frame_word, cell_t* args, int
     stack::unwind_func();
     stack::top_slot = saved_top;
     return true;
+}
+
+void run_checked(const cell_t* slot, int32_t n) {
+    node_t cache = arguments_cache(slot)->data2;
+    for (int32_t i = 0; i < n; i++)
+        check_arg(slot, i, alloc::buffer(cache)->head_cell() + i, stack::arguments + i);
+    run_entry(type_of(slot), slot, no_refinements);
 }
 
 void call_routine(const cell_t* r) {

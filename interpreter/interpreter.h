@@ -170,6 +170,21 @@ bool call_back(const cell_t* callee, const cell_t* frame_word, cell_t* args, int
 // Runs a routine whose arguments are in place in the current frame.
 void call_routine(const cell_t* routine);
 
+// Runs the native or action at slot, its frame marked just above it with
+// its n normal arguments pushed: their types checked as a call checks them,
+// then the entry with no refinement. The result is in the frame's result slot.
+void run_checked(const cell_t* slot, int32_t n);
+
+// The native or action value the global context held for a table index at
+// start-up (kept alive), nullptr when there was none: what the fast paths
+// call when they fall back.
+const cell_t* start_up_value(uint8_t type, uint32_t index);
+
+// value/index through the path-access action in get mode, in a native frame
+// named by word: the fallback of a pick that is not of a block. The result
+// is pushed and returned.
+cell_t* pick_through_path(const cell_t* word, const cell_t* value, int32_t index);
+
 // --- paths ----------------------------------------------------------------------
 // Evaluates the path at pos in code (get: get-path semantics; set: the value
 // to store is the first argument of the current frame). Returns the index

@@ -30,6 +30,7 @@
 #include "datatypes/series.h"
 #include "datatypes/unset.h"
 #include "datatypes/actions.h"
+#include "interpreter/fast_ops.h"
 #include "interpreter/interpreter.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
@@ -67,10 +68,7 @@ inline const cell_t* read_in_place(const cell_t* cells) {
     uint8_t vt = type_of(v), st = type_of(sel);
     const cell_t* r = nullptr;
     if (vt == TYPE_block && st == TYPE_integer) {
-        int32_t n = static_cast<int32_t>(sel->data2);
-        int64_t at = static_cast<int64_t>(static_cast<int32_t>(v->data1)) + n + (n < 0 ? 0 : -1);
-        series_buffer_t* s = alloc::buffer(v->data2);
-        r = (n == 0 || at < 0 || at >= (s->used() >> 4)) ? &none_value : s->head_cell() + at;
+        r = actions::pick_inline(v, integer::get(sel));
     } else if (vt == TYPE_object && st == TYPE_word && sel->data1 == v->data1 &&
                static_cast<int32_t>(sel->data3) >= 0) {
         r = _context::value_at(v->data1, static_cast<int32_t>(sel->data3));
@@ -144,7 +142,7 @@ void store_back(const cell_t* parent, origin from, int32_t at, const cell_t* gpa
 
     cell_t first = *block::rs_abs_at(&p, head);
     if (tracing) [[unlikely]]
-        fire_event(event::FETCH, &p, head, &first, nullptr);
+        fire_event(event::FETCH, &p, head, nullptr, &first);
     if (type_of(&first) != TYPE_word) fire(err::word_first, &p);
     const cell_t* v = _context::get(&first);
     uint8_t vt = type_of(v);
@@ -158,8 +156,11 @@ void store_back(const cell_t* parent, origin from, int32_t at, const cell_t* gpa
             fire_event(event::EXIT, &p, n, nullptr, push ? stack::top() : stack::arguments);
         return pos;
     }
-    if (tracing) [[unlikely]]
-        fire_event(event::PUSH, &p, head, &first, v);
+    if (tracing) [[unlikely]] {
+        fire_event(event::PUSH, &p, head, nullptr, v);
+        // The tracer may have moved the context's values.
+        v = _context::get(&first);
+    }
 
     // In set mode the value to store is the first argument of the set-path's frame.
     cell_t* value = set ? stack::arguments : nullptr;
@@ -187,7 +188,7 @@ void store_back(const cell_t* parent, origin from, int32_t at, const cell_t* gpa
     for (int32_t k = head + 1; k < n; k++) {
         cell_t element = *block::rs_abs_at(&p, k);
         if (tracing) [[unlikely]]
-            fire_event(event::FETCH, &p, k, &element, nullptr);
+            fire_event(event::FETCH, &p, k, nullptr, &element);
         uint8_t et = type_of(&element);
         if (et == TYPE_get_word) {
             element = *_context::get(&element);
@@ -215,7 +216,7 @@ void store_back(const cell_t* parent, origin from, int32_t at, const cell_t* gpa
             n = block::abs_length(&p);
         }
         if (tracing) [[unlikely]]
-            fire_event(event::PUSH, &p, k, &element, parent);
+            fire_event(event::PUSH, &p, k, nullptr, &element);
         if (type_of(&element) == TYPE_unset) fire(err::invalid_path, &p, &element);
         uint8_t pt = type_of(parent);
         if (type_action_table[(pt << 8) + ACT_eval_path - 1] == nullptr)
@@ -286,6 +287,38 @@ void store_back(const cell_t* parent, origin from, int32_t at, const cell_t* gpa
 }
 
 }  // namespace
+
+cell_t* pick_through_path(const cell_t* word, const cell_t* value, int32_t index) {
+    cell_t name = *word;
+    cell_t v = *value;
+    cell_t* slot = stack::push_slot();
+    slot->header = TYPE_none;
+    stack::mark_interp_native(&name);
+    cell_t* parent = stack::push(&v);
+    cell_t* element = stack::push_slot();
+    integer::make_at(element, index);
+    cell_t* gparent = stack::push(&none_value);
+    cell_t* item = stack::push(element);
+    cell_t* scratch = stack::push(&none_value);
+    // The path the action reports in its errors: word/index.
+    cell_t* path = stack::push(&none_value);
+    block::make_at(path, 2);
+    block::rs_append(path, &name);
+    block::rs_append(path, element);
+    cell::set_type(path, TYPE_path);
+    if (type_action_table[(type_of(parent) << 8) + ACT_eval_path - 1] == nullptr)
+        fire_bad_path_type(path, parent, 1);
+    cell_t* callers = stack::arguments;
+    stack::arguments = scratch;
+    cell_t* r = actions::eval_path(parent, element, nullptr, path, gparent, item, 0, false, true,
+                                   true, false);
+    stack::arguments = callers;
+    *stack::arguments = *r;
+    stack::unwind();
+    *slot = slot[1];
+    stack::top_slot = slot + 1;
+    return slot;
+}
 
 int32_t eval_path(const cell_t* path, const cell_t* code, int32_t pos, int32_t end, bool set,
                   bool get, bool push, bool case_) {

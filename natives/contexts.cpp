@@ -79,7 +79,7 @@ node_t context_for_bind(const cell_t* v) {
 }  // namespace
 
 void bind(int32_t check, const int32_t* refinements) {
-    if (check) check_args(38, refinements);
+    if (check) check_args(id::bind, refinements);
     cell_t* target = stack::arguments;
     cell_t* context = stack::arguments + 1;
     node_t ctx = context_for_bind(context);
@@ -102,7 +102,7 @@ void bind(int32_t check, const int32_t* refinements) {
 }
 
 void in(int32_t check, const int32_t* refinements) {
-    if (check) check_args(39, refinements);
+    if (check) check_args(id::in, refinements);
     cell_t* holder = stack::arguments;
     uint8_t t = type_of(holder);
     node_t ctx = 0;
@@ -120,7 +120,7 @@ void in(int32_t check, const int32_t* refinements) {
 }
 
 void construct(int32_t check, const int32_t* refinements) {
-    if (check) check_args(68, refinements);
+    if (check) check_args(id::construct, refinements);
     cell_t* proto = refinements[0] >= 0 ? stack::arguments + refinements[0] : nullptr;
     bool only = refinements[1] >= 0;
     cell_t* made = object::construct(stack::arguments, proto, only);
@@ -129,7 +129,7 @@ void construct(int32_t check, const int32_t* refinements) {
 }
 
 void value_q(int32_t check, const int32_t* refinements) {
-    if (check) check_args(69, refinements);
+    if (check) check_args(id::value_q, refinements);
     cell_t* v = stack::arguments;
     uint8_t t = type_of(v);
     if (t >= TYPE_word && t <= TYPE_get_word) v = _context::get(v);
@@ -138,7 +138,7 @@ void value_q(int32_t check, const int32_t* refinements) {
 }
 
 void unset(int32_t check, const int32_t* refinements) {
-    if (check) check_args(88, refinements);
+    if (check) check_args(id::unset, refinements);
     cell_t* arg = stack::arguments;
     if (type_of(arg) == TYPE_word) {
         _context::set(arg, &unset_value);
@@ -152,7 +152,7 @@ void unset(int32_t check, const int32_t* refinements) {
 }
 
 void extend(int32_t check, const int32_t* refinements) {
-    if (check) check_args(83, refinements);
+    if (check) check_args(id::extend, refinements);
     cell_t* target = stack::arguments;
     if (type_of(target) != TYPE_map) fire(err::not_done);
     map::extend(target, stack::arguments + 1, refinements[0] >= 0);
@@ -161,7 +161,7 @@ void extend(int32_t check, const int32_t* refinements) {
 }
 
 void new_line(int32_t check, const int32_t* refinements) {
-    if (check) check_args(89, refinements);
+    if (check) check_args(id::new_line, refinements);
     cell_t* position = stack::arguments;
     bool mark = logic::truthy(stack::arguments + 1);
     bool all = refinements[0] >= 0, skip = refinements[1] >= 0;
@@ -195,7 +195,7 @@ void new_line(int32_t check, const int32_t* refinements) {
 }
 
 void new_line_q(int32_t check, const int32_t* refinements) {
-    if (check) check_args(90, refinements);
+    if (check) check_args(id::new_line_q, refinements);
     cell_t* position = stack::arguments;
     int32_t head = block::head_index(position);
     bool r = head >= 0 && head < block::abs_length(position) &&
@@ -205,7 +205,7 @@ void new_line_q(int32_t check, const int32_t* refinements) {
 }
 
 void context_q(int32_t check, const int32_t* refinements) {
-    if (check) check_args(92, refinements);
+    if (check) check_args(id::context_q, refinements);
     node_t ctx = stack::arguments->data1;
     cell_t self = none_value;
     if (ctx != 0) {
@@ -227,7 +227,7 @@ inline int32_t family_of(uint8_t t) {
 }  // namespace
 
 void as(int32_t check, const int32_t* refinements) {
-    if (check) check_args(98, refinements);
+    if (check) check_args(id::as, refinements);
     cell_t* type = stack::arguments;
     cell_t spec = stack::arguments[1];
     uint8_t target = type_of(type) == TYPE_datatype ? static_cast<uint8_t>(type->data1) : type_of(type);

@@ -23,6 +23,7 @@
 #include "datatypes/word.h"
 #include "datatypes/actions.h"
 #include "interpreter/interpreter.h"
+#include "interpreter/trace.h"
 #include "lexer/lexer.h"
 #include "natives/natives.h"
 #include "runtime/exits.h"
@@ -201,7 +202,7 @@ void run_script(cell_t* value, const cell_t* args) {
 
 void if_(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
-        check_args(1, refinements);
+        check_args(id::if_, refinements);
     cell_t* a = stack::arguments;
     if (truthy(a))
         eval_branch(a + 1);
@@ -211,7 +212,7 @@ void if_(int32_t check, const int32_t* refinements) {
 
 void unless(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
-        check_args(2, refinements);
+        check_args(id::unless, refinements);
     cell_t* a = stack::arguments;
     if (!truthy(a))
         eval_branch(a + 1);
@@ -221,14 +222,14 @@ void unless(int32_t check, const int32_t* refinements) {
 
 void either(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
-        check_args(3, refinements);
+        check_args(id::either, refinements);
     cell_t* a = stack::arguments;
     eval_branch(truthy_strict(a) ? a + 1 : a + 2);
 }
 
 void any(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
-        check_args(4, refinements);
+        check_args(id::any, refinements);
     cell_t* code = stack::arguments;
     stack::keep();
     int32_t pos = block::head_index(code);
@@ -246,7 +247,7 @@ void any(int32_t check, const int32_t* refinements) {
 
 void all(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
-        check_args(5, refinements);
+        check_args(id::all, refinements);
     cell_t* code = stack::arguments;
     stack::keep();
     int32_t pos = block::head_index(code);
@@ -268,7 +269,7 @@ void all(int32_t check, const int32_t* refinements) {
 
 void switch_(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
-        check_args(18, refinements);
+        check_args(id::switch_, refinements);
     cell_t* a = stack::arguments;
     cell_t* value = a;
     cell_t* cases = a + 1;
@@ -305,7 +306,7 @@ void switch_(int32_t check, const int32_t* refinements) {
 
 void case_(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
-        check_args(19, refinements);
+        check_args(id::case_, refinements);
     bool all_ = refinements[0] != -1;
     cell_t* code = stack::arguments;
     stack::keep();
@@ -359,15 +360,10 @@ void case_(int32_t check, const int32_t* refinements) {
 
 // --- do ---------------------------------------------------------------------------------
 
-void do_(int32_t check, const int32_t* refinements) {
-    if (check) [[unlikely]]
-        check_args(20, refinements);
-    int32_t args_at = refinements[1];
-    int32_t next_at = refinements[2];
-    int32_t trace_at = refinements[3];
-    cell_t* value = stack::arguments;
-    if (trace_at >= 0) fire(err::not_done);  // needs the tracer installation of the tracing tools
+namespace {
 
+// do without /trace: value is the first argument.
+void do_value(cell_t* value, int32_t args_at, int32_t next_at) {
     switch (type_of(value)) {
     case TYPE_block:
     case TYPE_paren:
@@ -439,11 +435,58 @@ void do_(int32_t check, const int32_t* refinements) {
     }
 }
 
+}  // namespace
+
+void do_(int32_t check, const int32_t* refinements) {
+    if (check) [[unlikely]]
+        check_args(id::do_, refinements);
+    int32_t args_at = refinements[1];
+    int32_t next_at = refinements[2];
+    int32_t trace_at = refinements[3];
+    cell_t* value = stack::arguments;
+    if (trace_at < 0 || !interpreter::start_trace(stack::arguments + trace_at)) [[likely]] {
+        do_value(value, args_at, next_at);
+        return;
+    }
+    // The run ends here however the evaluation leaves: exit and return stop
+    // at this do, any other exit passes on after the end event.
+    stack::set_exit_target(1);
+    try {
+        do_value(value, args_at, next_at);
+    } catch (const raised_error&) {
+        // The error value is the last pushed cell: the end event runs above it.
+        interpreter::end_trace();
+        throw;
+    } catch (...) {
+        interpreter::drop_trace();
+        throw;
+    }
+    uint32_t code = exits::pending;
+    bool landed = code == exits::THROW_RETURN || code == exits::THROW_EXIT;
+    // An exit that landed here left its value in the result slot, above the
+    // top: the end event must not overwrite it.
+    if (landed) stack::keep();
+    interpreter::end_trace();
+    if (!landed) return;
+    // The run is over: the exit goes on to the function it was meant for,
+    // or ends here when there is none.
+    exits::take();
+    stack::set_exit_target(0);
+    for (call_frame_t* f = stack::ctop - 1; f > stack::cbottom;) {
+        f--;
+        if (frame::kind_of(f) == frame::KIND_TRY_ALL) return;
+        if (f->header & frame::EXIT_TARGET) {
+            exits::throw_exit(code == exits::THROW_RETURN, false);
+            return;
+        }
+    }
+}
+
 // --- exceptions and exits --------------------------------------------------------------
 
 void try_(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
-        check_args(70, refinements);
+        check_args(id::try_, refinements);
     bool all_ = refinements[0] != -1;
     bool keep = refinements[1] != -1;
     cell_t* base = stack::arguments;
@@ -451,9 +494,9 @@ void try_(int32_t check, const int32_t* refinements) {
     cell_t block = *base;
     cell_t* code = stack::push(&block);
     if (all_)
-        stack::mark_try_all(word_of(70));
+        stack::mark_try_all(word_of(id::try_));
     else
-        stack::mark_try(word_of(70));
+        stack::mark_try(word_of(id::try_));
     try {
         interpreter::eval(code, true);
     } catch (const raised_error&) {
@@ -474,33 +517,32 @@ void try_(int32_t check, const int32_t* refinements) {
 
 void break_(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
-        check_args(77, refinements);
+        check_args(id::break_, refinements);
     exits::throw_break(refinements[0] != -1, false);
 }
 
 void continue_(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
-        check_args(78, refinements);
+        check_args(id::continue_, refinements);
     exits::throw_break(false, true);
 }
 
 void exit(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
-        check_args(79, refinements);
+        check_args(id::exit, refinements);
     exits::throw_exit(false, false);
 }
 
 void return_(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
-        check_args(80, refinements);
+        check_args(id::return_, refinements);
     exits::throw_exit(true, false);
 }
 
 void throw_(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
-        check_args(81, refinements);
-    if (interpreter::tracing) [[unlikely]]
-        interpreter::fire_event(interpreter::event::THROW, nullptr, -1, nullptr, stack::arguments);
+        check_args(id::throw_, refinements);
+    interpreter::fire_throw();
     if (refinements[0] == -1) {
         stack::keep();
         stack::push_slot()->header = TYPE_unset;
@@ -510,13 +552,13 @@ void throw_(int32_t check, const int32_t* refinements) {
 
 void catch_(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
-        check_args(82, refinements);
+        check_args(id::catch_, refinements);
     int32_t name_at = refinements[0];
     cell_t* base = stack::arguments;
     cell_t names = name_at >= 0 ? base[name_at] : cell_t{TYPE_none, 0, 0, 0};
     cell_t* code = stack::push(base);
     stack::push(&names);  // rooted while the block runs
-    stack::mark_catch(word_of(82));
+    stack::mark_catch(word_of(id::catch_));
     try {
         interpreter::eval(code, true);
     } catch (const exits::escape&) {
@@ -541,7 +583,7 @@ void catch_(int32_t check, const int32_t* refinements) {
                 for (int32_t i = block::head_index(&names); i < n; i++) {
                     cell_t* w = block::rs_abs_at(&names, i);
                     if (type_of(w) != TYPE_word) {
-                        cell_t catch_word = *word_of(82);
+                        cell_t catch_word = *word_of(id::catch_);
                         cell_t bad = *w;
                         fire(err::invalid_refine_arg, &catch_word, &bad);
                     }
@@ -564,8 +606,7 @@ void catch_(int32_t check, const int32_t* refinements) {
     // frame, not from where this throw started (frames long gone by then).
     stack::throw_origin = nullptr;
     stack::keep();
-    if (interpreter::tracing) [[unlikely]]
-        interpreter::fire_event(interpreter::event::CATCH, nullptr, -1, nullptr, stack::arguments);
+    interpreter::fire_catch();
     stack::unwind_last();
 }
 

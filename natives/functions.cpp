@@ -35,12 +35,12 @@ void make_function(cell_t* spec, cell_t* body) {
 }  // namespace
 
 void func(int32_t check, const int32_t* refinements) {
-    if (check) check_args(14, refinements);
+    if (check) check_args(id::func, refinements);
     make_function(stack::arguments, stack::arguments + 1);
 }
 
 void function(int32_t check, const int32_t* refinements) {
-    if (check) check_args(15, refinements);
+    if (check) check_args(id::function, refinements);
     cell_t* spec = stack::arguments;
     clamp_head(spec);
     // The words are collected into a copy: the caller's spec stays as it was.
@@ -50,7 +50,7 @@ void function(int32_t check, const int32_t* refinements) {
 }
 
 void does(int32_t check, const int32_t* refinements) {
-    if (check) check_args(16, refinements);
+    if (check) check_args(id::does, refinements);
     cell_t* body = stack::arguments;
     cell_t* b = stack::push(body);
     cell_t* spec = stack::push_slot();
@@ -60,7 +60,7 @@ void does(int32_t check, const int32_t* refinements) {
 }
 
 void has(int32_t check, const int32_t* refinements) {
-    if (check) check_args(17, refinements);
+    if (check) check_args(id::has, refinements);
     cell_t* vars = stack::arguments;
     clamp_head(vars);
     cell_t* spec = block::clone(vars, false, false);

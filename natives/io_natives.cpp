@@ -41,7 +41,7 @@ std::string env_name(const cell_t* var, bool for_setting) {
 }  // namespace
 
 void get_env(int32_t check, const int32_t* refinements) {
-    if (check) check_args(94, refinements);
+    if (check) check_args(id::get_env, refinements);
     std::string name = env_name(stack::arguments, false);
     const char* value = name.empty() ? nullptr : platform::get_env(name.c_str());
     if (value == nullptr) {
@@ -56,7 +56,7 @@ void get_env(int32_t check, const int32_t* refinements) {
 }
 
 void set_env(int32_t check, const int32_t* refinements) {
-    if (check) check_args(93, refinements);
+    if (check) check_args(id::set_env, refinements);
     std::string name = env_name(stack::arguments, true);
     cell_t* value = stack::arguments + 1;
     bool ok;
@@ -78,13 +78,13 @@ void set_env(int32_t check, const int32_t* refinements) {
 }
 
 void list_env(int32_t check, const int32_t* refinements) {
-    if (check) check_args(95, refinements);
+    if (check) check_args(id::list_env, refinements);
     cell_t* map = platform::list_env();
     stack::set_last_keep(map);
 }
 
 void to_local_file(int32_t check, const int32_t* refinements) {
-    if (check) check_args(85, refinements);
+    if (check) check_args(id::to_local_file, refinements);
     bool full = refinements[0] != -1;
     cell_t* target = stack::push_slot();
     cell::begin(target);
@@ -94,7 +94,7 @@ void to_local_file(int32_t check, const int32_t* refinements) {
 }
 
 void size_q(int32_t check, const int32_t* refinements) {
-    if (check) check_args(101, refinements);
+    if (check) check_args(id::size_q, refinements);
     int64_t size = simple_io::size_q(stack::arguments);
     if (size < 0) {
         none::make_at(stack::arguments);

@@ -270,10 +270,10 @@ bool series_more_q(const cell_t* series) {
 
 void while_(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
-        check_args(6, refinements);
+        check_args(id::while_, refinements);
     cell_t* cond = stack::arguments;
     cell_t* body = cond + 1;
-    cell_t* base = mark_loop(6, cond + 2);
+    cell_t* base = mark_loop(id::while_, cond + 2);
     for (;;) {
         stack::top_slot = base;
         if (exit_after([&] { interpreter::eval_here(cond); })) [[unlikely]] {
@@ -295,9 +295,9 @@ void while_(int32_t check, const int32_t* refinements) {
 
 void until(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
-        check_args(7, refinements);
+        check_args(id::until, refinements);
     cell_t* body = stack::arguments;
-    cell_t* base = mark_loop(7, body + 1);
+    cell_t* base = mark_loop(id::until, body + 1);
     for (;;) {
         step s = run_body(base, body);
         if (s == step::BREAK) break;
@@ -310,7 +310,7 @@ void until(int32_t check, const int32_t* refinements) {
 
 void loop(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
-        check_args(8, refinements);
+        check_args(id::loop, refinements);
     cell_t* count = stack::arguments;
     cell_t* body = count + 1;
     int32_t n = loop_count_at(count);
@@ -318,7 +318,7 @@ void loop(int32_t check, const int32_t* refinements) {
         result_none();
         return;
     }
-    cell_t* base = mark_loop(8, body + 1);
+    cell_t* base = mark_loop(id::loop, body + 1);
     for (int32_t i = 0; i < n; i++) {
         step s = run_body(base, body);
         if (s == step::BREAK) break;
@@ -329,7 +329,7 @@ void loop(int32_t check, const int32_t* refinements) {
 
 void repeat(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
-        check_args(9, refinements);
+        check_args(id::repeat, refinements);
     cell_t* word = stack::arguments;
     cell_t* counter = word + 1;
     cell_t* body = word + 2;
@@ -341,7 +341,7 @@ void repeat(int32_t check, const int32_t* refinements) {
     // The counter lives in its own cell: the body may set the word to
     // anything without changing the number of iterations.
     integer::make_at(counter, 1);
-    cell_t* base = mark_loop(9, body + 1);
+    cell_t* base = mark_loop(id::repeat, body + 1);
     for (;;) {
         _context::set(word, counter);
         step s = run_body(base, body);
@@ -355,9 +355,9 @@ void repeat(int32_t check, const int32_t* refinements) {
 
 void forever(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
-        check_args(10, refinements);
+        check_args(id::forever, refinements);
     cell_t* body = stack::arguments;
-    cell_t* base = mark_loop(10, body + 1);
+    cell_t* base = mark_loop(id::forever, body + 1);
     for (;;) {
         step s = run_body(base, body);
         if (s == step::BREAK) break;
@@ -368,7 +368,7 @@ void forever(int32_t check, const int32_t* refinements) {
 
 void foreach(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
-        check_args(11, refinements);
+        check_args(id::foreach, refinements);
     cell_t* a = stack::arguments;
     cell_t* body = a + 2;
     // The loop steps on its own copy of the series: setting the variable
@@ -381,7 +381,7 @@ void foreach(int32_t check, const int32_t* refinements) {
         if (type_of(a) != TYPE_block || n != 2) fire_invalid(a);
     }
     int32_t map_position = 0;
-    cell_t* base = mark_loop(11, state + 2);
+    cell_t* base = mark_loop(id::foreach, state + 2);
     for (;;) {
         if (!step_once(state, n, &map_position)) break;
         step s = run_body(base, body);
@@ -393,13 +393,13 @@ void foreach(int32_t check, const int32_t* refinements) {
 
 void forall(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
-        check_args(12, refinements);
+        check_args(id::forall, refinements);
     cell_t* word = stack::arguments;
     cell_t* body = word + 1;
     cell_t* v = _context::get(word);
     uint8_t t = type_of(v);
     if (!series::series_q(t)) {
-        cell_t fn = *word_of(12);
+        cell_t fn = *word_of(id::forall);
         cell_t type;
         datatype::make_at(&type, t);
         cell_t w = *word;
@@ -407,7 +407,7 @@ void forall(int32_t check, const int32_t* refinements) {
     }
     stack::top_slot = body + 1;
     cell_t* saved = stack::push(v);
-    cell_t* base = mark_loop(12, saved + 1);
+    cell_t* base = mark_loop(id::forall, saved + 1);
     bool ended = false;
     step first = guarded_step([&] { ended = forall_next(word, saved, false); });
     if (first == step::PASS) return;
@@ -494,7 +494,7 @@ private:
 
 void remove_each(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
-        check_args(13, refinements);
+        check_args(id::remove_each, refinements);
     cell_t* a = stack::arguments;
     cell_t* body = a + 2;
     stack::top_slot = a + 3;
@@ -502,7 +502,7 @@ void remove_each(int32_t check, const int32_t* refinements) {
     stack::push(a);
     int32_t n = word_count(a);
     if (type_of(state) == TYPE_map) fire_invalid(a + 1);
-    cell_t* base = mark_loop(13, state + 2);
+    cell_t* base = mark_loop(id::remove_each, state + 2);
     pending_removals removals(state);
     try {
         for (;;) {

@@ -254,22 +254,22 @@ int32_t shift_value(int32_t data, int32_t bits, bool left, bool logical) {
 // --- sign tests ---------------------------------------------------------------------
 
 void negative_q(int32_t check, const int32_t* refinements) {
-    if (check) check_args(49, refinements);
+    if (check) check_args(id::negative_q, refinements);
     set_logic(sign_of(49, stack::arguments) < 0);
 }
 
 void positive_q(int32_t check, const int32_t* refinements) {
-    if (check) check_args(50, refinements);
+    if (check) check_args(id::positive_q, refinements);
     set_logic(sign_of(50, stack::arguments) > 0);
 }
 
 void sign_q(int32_t check, const int32_t* refinements) {
-    if (check) check_args(97, refinements);
+    if (check) check_args(id::sign_q, refinements);
     set_integer(sign_of(97, stack::arguments));
 }
 
 void zero_q(int32_t check, const int32_t* refinements) {
-    if (check) check_args(100, refinements);
+    if (check) check_args(id::zero_q, refinements);
     const cell_t* v = stack::arguments;
     bool zero = false;
     switch (type_of(v)) {
@@ -291,7 +291,7 @@ void zero_q(int32_t check, const int32_t* refinements) {
 }
 
 void NaN_q(int32_t check, const int32_t* refinements) {
-    if (check) check_args(62, refinements);
+    if (check) check_args(id::NaN_q, refinements);
     // Only the float-holding types carry a double; an integer is never NaN
     // (its cell's other words are not part of its value).
     const cell_t* v = stack::arguments;
@@ -301,25 +301,25 @@ void NaN_q(int32_t check, const int32_t* refinements) {
 // --- max, min -----------------------------------------------------------------------
 
 void max(int32_t check, const int32_t* refinements) {
-    if (check) check_args(51, refinements);
+    if (check) check_args(id::max, refinements);
     max_min(true);
 }
 
 void min(int32_t check, const int32_t* refinements) {
-    if (check) check_args(52, refinements);
+    if (check) check_args(id::min, refinements);
     max_min(false);
 }
 
 // --- bits -----------------------------------------------------------------------------
 
 void shift(int32_t check, const int32_t* refinements) {
-    if (check) check_args(53, refinements);
+    if (check) check_args(id::shift, refinements);
     cell_t* a = stack::arguments;
     set_integer(shift_value(integer::get(a), integer::get(a + 1), refinements[0] >= 0, refinements[1] >= 0));
 }
 
 void to_hex(int32_t check, const int32_t* refinements) {
-    if (check) check_args(54, refinements);
+    if (check) check_args(id::to_hex, refinements);
     static constexpr char DIGITS[] = "0123456789ABCDEF";
     uint32_t v = static_cast<uint32_t>(integer::get(stack::arguments));
     char text[9];
@@ -345,17 +345,17 @@ void to_hex(int32_t check, const int32_t* refinements) {
 // --- trigonometry -----------------------------------------------------------------------
 
 void sine(int32_t check, const int32_t* refinements) {
-    if (check) check_args(55, refinements);
+    if (check) check_args(id::sine, refinements);
     set_float(snap_zero(std::sin(angle_arg(refinements, fold::SINE))));
 }
 
 void cosine(int32_t check, const int32_t* refinements) {
-    if (check) check_args(56, refinements);
+    if (check) check_args(id::cosine, refinements);
     set_float(snap_zero(std::cos(angle_arg(refinements, fold::COSINE))));
 }
 
 void tangent(int32_t check, const int32_t* refinements) {
-    if (check) check_args(57, refinements);
+    if (check) check_args(id::tangent, refinements);
     double x = angle_arg(refinements, fold::TANGENT);
     constexpr double HALF_PI = PI / 2.0;
     double inf = std::numeric_limits<double>::infinity();
@@ -363,22 +363,22 @@ void tangent(int32_t check, const int32_t* refinements) {
 }
 
 void arcsine(int32_t check, const int32_t* refinements) {
-    if (check) check_args(58, refinements);
+    if (check) check_args(id::arcsine, refinements);
     inverse_result(std::asin(float_arg(stack::arguments)), refinements);
 }
 
 void arccosine(int32_t check, const int32_t* refinements) {
-    if (check) check_args(59, refinements);
+    if (check) check_args(id::arccosine, refinements);
     inverse_result(std::acos(float_arg(stack::arguments)), refinements);
 }
 
 void arctangent(int32_t check, const int32_t* refinements) {
-    if (check) check_args(60, refinements);
+    if (check) check_args(id::arctangent, refinements);
     inverse_result(std::atan(float_arg(stack::arguments)), refinements);
 }
 
 void arctangent2(int32_t check, const int32_t* refinements) {
-    if (check) check_args(61, refinements);
+    if (check) check_args(id::arctangent2, refinements);
     double y = float_arg(stack::arguments);
     double x = float_arg(stack::arguments + 1);
     inverse_result(std::atan2(y, x), refinements);
@@ -387,27 +387,27 @@ void arctangent2(int32_t check, const int32_t* refinements) {
 // --- logarithms and powers -------------------------------------------------------------------
 
 void log_2(int32_t check, const int32_t* refinements) {
-    if (check) check_args(63, refinements);
+    if (check) check_args(id::log_2, refinements);
     set_float(std::log(float_arg(stack::arguments)) / LN_2);
 }
 
 void log_10(int32_t check, const int32_t* refinements) {
-    if (check) check_args(64, refinements);
+    if (check) check_args(id::log_10, refinements);
     set_float(std::log10(float_arg(stack::arguments)));
 }
 
 void log_e(int32_t check, const int32_t* refinements) {
-    if (check) check_args(65, refinements);
+    if (check) check_args(id::log_e, refinements);
     set_float(std::log(float_arg(stack::arguments)));
 }
 
 void exp(int32_t check, const int32_t* refinements) {
-    if (check) check_args(66, refinements);
+    if (check) check_args(id::exp, refinements);
     set_float(std::pow(E, float_arg(stack::arguments)));
 }
 
 void square_root(int32_t check, const int32_t* refinements) {
-    if (check) check_args(67, refinements);
+    if (check) check_args(id::square_root, refinements);
     set_float(std::sqrt(float_arg(stack::arguments)));
 }
 

@@ -270,6 +270,12 @@ void define_words() {
     define_library_stand_ins();
 }
 
+const cell_t* value_of(int32_t number) {
+    if (values == nullptr || number < 1 || number > block::abs_length(values)) return nullptr;
+    const cell_t* v = block::rs_abs_at(values, number - 1);
+    return type_of(v) == TYPE_native ? v : nullptr;
+}
+
 // --- argument checks (callers that have not tested the types) -------------------
 
 namespace {

@@ -23,23 +23,14 @@
 
 #include "datatypes/logic.h"
 #include "interpreter/interpreter.h"
+#include "natives/ids.h"
 #include "runtime/cell.h"
 
 namespace zuv::natives {
 
 // --- the table -------------------------------------------------------------
-constexpr int32_t COUNT = 107;
 constexpr int32_t TABLE_SLOTS = 120;
-
-// Each native's number by its entry's name (natives::id::call is 99), so
-// that code refers to a native without writing its number again.
-namespace id {
-#define ZUV_NATIVE(number, name, word, spec) constexpr int32_t name = number;
-#define ZUV_PLANNED(number, name, word, spec) constexpr int32_t name = number;
-#include "natives/natives.def"
-#undef ZUV_NATIVE
-#undef ZUV_PLANNED
-}  // namespace id
+static_assert(COUNT < TABLE_SLOTS, "the table has room for every native and the appended ones");
 
 // Slot number - 1 holds the entry of native `number` (nullptr: not built yet).
 extern native_entry_t* table;
@@ -68,6 +59,9 @@ void table_append(int32_t count, const native_entry_t* entries);
 // word to it. Needs the lexer and the stacks (it runs after start-up's lexer
 // step); the boot data takes this over once it exists.
 void define_words();
+
+// The native! value of native `number` as start-up made it (nullptr before).
+const cell_t* value_of(int32_t number);
 
 // The word of native `number`, bound in the global context (frames record it).
 const cell_t* word_of(int32_t number);

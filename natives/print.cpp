@@ -61,13 +61,13 @@ void output(bool newline) {
 
 void print(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
-        check_args(23, refinements);
+        check_args(id::print, refinements);
     output(true);
 }
 
 void prin(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
-        check_args(24, refinements);
+        check_args(id::prin, refinements);
     output(false);
 }
 

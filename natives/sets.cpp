@@ -59,32 +59,32 @@ void set_operation(int32_t native_number, bool case_, const cell_t* skip, int32_
 }
 
 void union_(int32_t check, const int32_t* refinements) {
-    if (check) check_args(41, refinements);
+    if (check) check_args(id::union_, refinements);
     run(41, refinements, block::SET_UNION);
 }
 
 void intersect(int32_t check, const int32_t* refinements) {
-    if (check) check_args(42, refinements);
+    if (check) check_args(id::intersect, refinements);
     run(42, refinements, block::SET_INTERSECT);
 }
 
 void unique(int32_t check, const int32_t* refinements) {
-    if (check) check_args(43, refinements);
+    if (check) check_args(id::unique, refinements);
     run(43, refinements, block::SET_UNIQUE);
 }
 
 void difference(int32_t check, const int32_t* refinements) {
-    if (check) check_args(44, refinements);
+    if (check) check_args(id::difference, refinements);
     run(44, refinements, block::SET_DIFFERENCE);
 }
 
 void exclude(int32_t check, const int32_t* refinements) {
-    if (check) check_args(45, refinements);
+    if (check) check_args(id::exclude, refinements);
     run(45, refinements, block::SET_EXCLUDE);
 }
 
 void complement_q(int32_t check, const int32_t* refinements) {
-    if (check) check_args(46, refinements);
+    if (check) check_args(id::complement_q, refinements);
     cell_t* bits = stack::arguments;
     if (type_of(bits) != TYPE_bitset) actions::fire_expect_arg(bits, 0);
     logic::box(bitset::inverted_q(bits));

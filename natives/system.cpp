@@ -188,7 +188,7 @@ void uppercase(int32_t check, const int32_t* refinements) { change_case(71, true
 void lowercase(int32_t check, const int32_t* refinements) { change_case(72, false, check, refinements); }
 
 void dehex(int32_t check, const int32_t* refinements) {
-    if (check) check_args(47, refinements);
+    if (check) check_args(id::dehex, refinements);
     cell_t* target = stack::push_slot();
     cell::begin(target);
     string::make_at(target, string::rs_length_q(stack::arguments) + 1);
@@ -197,7 +197,7 @@ void dehex(int32_t check, const int32_t* refinements) {
 }
 
 void enhex(int32_t check, const int32_t* refinements) {
-    if (check) check_args(48, refinements);
+    if (check) check_args(id::enhex, refinements);
     int mode = type_of(stack::arguments) == TYPE_string ? url::MODE_UNRESERVED : url::MODE_SAFE;
     cell_t* target = stack::push_slot();
     cell::begin(target);
@@ -207,13 +207,13 @@ void enhex(int32_t check, const int32_t* refinements) {
 }
 
 void enbase(int32_t check, const int32_t* refinements) {
-    if (check) check_args(91, refinements);
+    if (check) check_args(id::enbase, refinements);
     binary::enbase(stack::arguments, base_arg(refinements), stack::arguments);
     stack::keep();
 }
 
 void debase(int32_t check, const int32_t* refinements) {
-    if (check) check_args(84, refinements);
+    if (check) check_args(id::debase, refinements);
     binary::debase(stack::arguments, base_arg(refinements), stack::arguments);
     stack::keep();
 }
@@ -221,7 +221,7 @@ void debase(int32_t check, const int32_t* refinements) {
 // --- value makers ------------------------------------------------------------------------
 
 void as_pair(int32_t check, const int32_t* refinements) {
-    if (check) check_args(73, refinements);
+    if (check) check_args(id::as_pair, refinements);
     int32_t xy[2];
     for (int i = 0; i < 2; i++) {
         const cell_t* c = stack::arguments + i;
@@ -232,14 +232,14 @@ void as_pair(int32_t check, const int32_t* refinements) {
 }
 
 void as_point2D(int32_t check, const int32_t* refinements) {
-    if (check) check_args(74, refinements);
+    if (check) check_args(id::as_point2D, refinements);
     cell_t* a = stack::arguments;
     point2d::make_at(a, coordinate(a), coordinate(a + 1));
     stack::keep();
 }
 
 void as_point3D(int32_t check, const int32_t* refinements) {
-    if (check) check_args(75, refinements);
+    if (check) check_args(id::as_point3D, refinements);
     cell_t* a = stack::arguments;
     point3d::make_at(a, coordinate(a), coordinate(a + 1), coordinate(a + 2));
     stack::keep();
@@ -268,7 +268,7 @@ void as_money(int32_t check, const int32_t* refinements) {
 // --- clock --------------------------------------------------------------------------------
 
 void now(int32_t check, const int32_t* refinements) {
-    if (check) check_args(96, refinements);
+    if (check) check_args(id::now, refinements);
     enum { YEAR, MONTH, DAY, TIME, ZONE, DATE, WEEKDAY, YEARDAY, PRECISE, UTC };
     auto on = [&](int r) { return refinements[r] >= 0; };
     int used = 0;
@@ -297,7 +297,7 @@ void now(int32_t check, const int32_t* refinements) {
 }
 
 void wait(int32_t check, const int32_t* refinements) {
-    if (check) check_args(86, refinements);
+    if (check) check_args(id::wait, refinements);
     cell_t* v = stack::arguments;
     double seconds;
     switch (type_of(v)) {
@@ -315,7 +315,7 @@ void wait(int32_t check, const int32_t* refinements) {
 // --- memory ------------------------------------------------------------------------------
 
 void stats(int32_t check, const int32_t* refinements) {
-    if (check) check_args(37, refinements);
+    if (check) check_args(id::stats, refinements);
     bool show = refinements[0] >= 0, info = refinements[1] >= 0;
     if (!show && !info) {
         collector::hold_off off;
@@ -345,7 +345,7 @@ void stats(int32_t check, const int32_t* refinements) {
 }
 
 void recycle(int32_t check, const int32_t* refinements) {
-    if (check) check_args(105, refinements);
+    if (check) check_args(id::recycle, refinements);
     if (refinements[0] >= 0 || refinements[1] >= 0) {
         collector::active = refinements[0] >= 0;  // /on wins when both are given
         set_unset();
@@ -359,7 +359,7 @@ void recycle(int32_t check, const int32_t* refinements) {
 // --- apply ---------------------------------------------------------------------------------
 
 void apply(int32_t check, const int32_t* refinements) {
-    if (check) check_args(107, refinements);
+    if (check) check_args(id::apply, refinements);
     stack::set_interpreted();
     cell_t* func = stack::arguments;
     cell_t* args = stack::arguments + 1;

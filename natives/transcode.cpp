@@ -17,7 +17,7 @@ namespace zuv::natives {
 
 void transcode(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
-        check_args(106, refinements);
+        check_args(id::transcode, refinements);
     bool next = refinements[0] != -1;
     bool one = refinements[1] != -1;
     bool prescan = refinements[2] != -1;

@@ -134,7 +134,7 @@ bool compose_into(const cell_t* block, cell_t* target, bool deep, bool only, boo
 }
 
 void reduce(int32_t check, const int32_t* refinements) {
-    if (check) check_args(35, refinements);
+    if (check) check_args(id::reduce, refinements);
     cell_t* value = stack::arguments;
     bool into = refinements[0] >= 0;
     cell_t* target;
@@ -176,7 +176,7 @@ void reduce(int32_t check, const int32_t* refinements) {
 }
 
 void compose(int32_t check, const int32_t* refinements) {
-    if (check) check_args(36, refinements);
+    if (check) check_args(id::compose, refinements);
     cell_t* value = stack::arguments;
     if (type_of(value) != TYPE_block) {
         cell_t expected, got;
@@ -252,7 +252,7 @@ void set_many(const cell_t* words, const cell_t* value, bool any, bool only, boo
 }
 
 void get(int32_t check, const int32_t* refinements) {
-    if (check) check_args(21, refinements);
+    if (check) check_args(id::get, refinements);
     bool any = refinements[0] >= 0, case_ = refinements[1] >= 0;
     cell_t* arg = stack::arguments;
     uint8_t t = type_of(arg);
@@ -275,7 +275,7 @@ void get(int32_t check, const int32_t* refinements) {
 }
 
 void set(int32_t check, const int32_t* refinements) {
-    if (check) check_args(22, refinements);
+    if (check) check_args(id::set, refinements);
     bool any = refinements[0] >= 0, case_ = refinements[1] >= 0, only = refinements[2] >= 0,
          some = refinements[3] >= 0;
     cell_t* target = stack::arguments;
@@ -363,20 +363,20 @@ bool same_q(const cell_t* a, const cell_t* b) {
 }
 
 void same_q(int32_t check, const int32_t* refinements) {
-    if (check) check_args(32, refinements);
+    if (check) check_args(id::same_q, refinements);
     bool r = same_q(stack::arguments, stack::arguments + 1);
     logic::box(r);
     stack::keep();
 }
 
 void not_(int32_t check, const int32_t* refinements) {
-    if (check) check_args(33, refinements);
+    if (check) check_args(id::not_, refinements);
     logic::box(!truthy(stack::arguments));
     stack::keep();
 }
 
 void type_q(int32_t check, const int32_t* refinements) {
-    if (check) check_args(34, refinements);
+    if (check) check_args(id::type_q, refinements);
     uint8_t t = type_of(stack::arguments);
     if (refinements[0] >= 0) {
         cell_t w = datatype::name_table[t].word;

@@ -17,7 +17,7 @@ namespace zuv::natives {
 
 void parse(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
-        check_args(40, refinements);
+        check_args(id::parse, refinements);
     cell_t* input = stack::arguments;
     cell_t* rules = stack::arguments + 1;
     bool case_ = refinements[0] != -1;

@@ -6,6 +6,7 @@
 #include <array>
 #include <utility>
 
+#include "codecs/zuvbin.h"
 #include "datatypes/action.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -454,6 +455,8 @@ const routine_def_t internal_defs[] = {
     {"__set-float-flag", R"~(word [word!] value)~", "[float/set-flag word value]", set_float_flag, -1},
     {"__replace-runs", R"~("Replaces the runs between marks in one pass; FALSE when it cannot" series marks replacement return: [logic!])~", "[series/replace-runs series marks replacement]", series::routines::replace_runs, TYPE_logic},
     {"__replace-all", R"~("Replaces every match in one pass; FALSE when it cannot" series pattern replacement size [integer!] case return: [logic!])~", "[series/replace-all series pattern replacement size case]", series::routines::replace_all, TYPE_logic},
+    {"__zuvbin-encode*", R"~(data [any-type!] compact? [logic!] return: [binary!])~", "[either compact? [zuvbin/encode-cp data] [zuvbin/encode data]]", zuvbin::encode_star_routine, -1},
+    {"__zuvbin-decode", R"~(payload [any-type!])~", "[zuvbin/decode payload]", zuvbin::decode_routine, -1},
 };
 // clang-format on
 
@@ -483,7 +486,18 @@ int32_t shift(int32_t data, int32_t bits, bool left, bool logical) {
     return data >> bits;
 }
 
+// The actions as made, by number - 1 (a root block cell).
+cell_t* action_values = nullptr;
+
+const cell_t* action_value(int32_t number) {
+    if (action_values == nullptr || number < 1 || number > block::abs_length(action_values)) return nullptr;
+    const cell_t* v = block::rs_abs_at(action_values, number - 1);
+    return type_of(v) == TYPE_action ? v : nullptr;
+}
+
 void define_actions() {
+    action_values = block::make_in(&block::root, action::COUNT);
+    for (int32_t i = 0; i < action::COUNT; i++) block::rs_append(action_values, &unset_value);
     for (const action_spec_t& a : action_specs) {
         // [spec number] on the stack, as make action! takes it.
         stack::mark_native(nullptr);
@@ -501,7 +515,7 @@ void define_actions() {
         cell_t value = *action::make(&proto, made, TYPE_action);
         stack::unwind();
         stack::pop(1);
-        collector::root_cell keep(&value);  // the word's lookup may allocate
+        *block::rs_abs_at(action_values, a.number - 1) = value;
         set_global(action_words[a.number - 1], &value);
     }
 }

@@ -21,6 +21,8 @@ namespace zuv::library {
 
 // The action! value of every action with a word, bound to that word.
 void define_actions();
+// Action `number` as define_actions made it; nullptr when it has none.
+const cell_t* action_value(int32_t number);
 
 // The values the library holds as literals: the typesets, in definition
 // order (each made from datatypes and the typesets before it), and

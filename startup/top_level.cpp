@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "boot/image.h"
 #include "boot/sources.h"
+#include "codecs/zuvbin.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -25,6 +27,10 @@
 #include "runtime/platform/platform.h"
 #include "startup/runtime.h"
 #include "runtime/stack.h"
+
+namespace zuv::boot {
+image_t image{nullptr, 0, nullptr, 0};
+}  // namespace zuv::boot
 
 namespace zuv::top_level {
 namespace {
@@ -75,13 +81,14 @@ void mark_function_bodies() {
     }
 }
 
-// Loads and evaluates one library source in a frame of its own. The code
-// stays in the frame's result slot, rooted, while it runs.
-void run_source(const boot::source_t& src) {
+// Evaluates one library source in a frame of its own: lexed from its text,
+// or (code given) the block decoded from the boot image. The code stays in
+// the frame's result slot, rooted, while it runs.
+void run_source(const boot::source_t& src, const cell_t* code) {
     cell_t* base = stack::mark_native(nullptr);
     stack::push_slot()->header = TYPE_unset;
-    lexer::scan(base, reinterpret_cast<const uint8_t*>(src.text), static_cast<int32_t>(src.size), false, true, true,
-                false, nullptr, nullptr, nullptr, nullptr);
+    if (code) *base = *code;
+    else lex_source(src.text, src.size, base);
     mark_library(base);
     interpreter::eval(base, true);
     // A stray exit at a source's top level ends that source only.
@@ -108,6 +115,11 @@ void register_event() {
 
 }  // namespace
 
+void lex_source(const char* text, unsigned long size, cell_t* out) {
+    lexer::scan(out, reinterpret_cast<const uint8_t*>(text), static_cast<int32_t>(size), false, true, true, false,
+                nullptr, nullptr, nullptr, nullptr);
+}
+
 void mark_library(const cell_t* block) {
     if (code_kind_q(type_of(block)) && block->data2 != 0) mark_nodes(block->data2);
 }
@@ -122,15 +134,26 @@ void run() {
     runtime::booting_q = 0;
     collector::active = true;
 
+    // The image's blocks stay in the root block, after its cells so far.
+    bool from_image = boot::image.data != nullptr;
+    int32_t first = 0;
+    if (from_image) first = zuvbin::boot_load(boot::image.data, static_cast<int64_t>(boot::image.size), false);
+    unsigned long count = from_image ? boot::image.count : boot::source_count;
+
     bool event_registered = false;
-    for (unsigned long i = 0; i < boot::source_count; i++) {
-        const boot::source_t& src = boot::sources[i];
+    for (unsigned long i = 0; i < count; i++) {
+        boot::source_t src = from_image ? boot::source_t{boot::image.names[i], nullptr, 0} : boot::sources[i];
         if (!event_registered && std::strcmp(src.name, EVENT_BOUNDARY) >= 0) {
             register_event();
             event_registered = true;
         }
         try {
-            run_source(src);
+            if (from_image) {
+                cell_t code = *block::rs_abs_at(&block::root, first + static_cast<int32_t>(i));
+                run_source(src, &code);
+            } else {
+                run_source(src, nullptr);
+            }
         } catch (const raised_error&) {
             std::string say = std::string("*** while starting the library: ") + src.name + "\n";
             platform::write_all(STDERR_FILENO, say.data(), say.size());

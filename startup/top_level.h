@@ -29,8 +29,13 @@ inline bool library_q(node_t node) { return node != 0 && (alloc::buffer(node)->f
 // is registered; the ones before it build the base library and `system`.
 constexpr const char* EVENT_BOUNDARY = "60";
 
-// Runs the library's start-up once; see above.
+// Runs the library's start-up once; see above. With a boot image
+// (boot/image.h) the sources come decoded from it, else they are lexed.
 void run();
+
+// Lexes the library source text into out (a rooted cell) exactly as the
+// source boot does; the boot image tool makes its image from these blocks.
+void lex_source(const char* text, unsigned long size, cell_t* out);
 
 // Sets LIBRARY_SERIES on a block's series and on every block, paren and
 // path inside it.

@@ -23,14 +23,12 @@
 #include "startup/runtime.h"
 #include "runtime/stack.h"
 
+#include "fuzz_runtime.h"
+
 using namespace zuv;
+using fuzz::reset_stacks;
 
 namespace {
-
-void reset_stacks() {
-    stack::arguments = stack::top_slot = stack::bottom;
-    stack::ctop = stack::cbottom;
-}
 
 bool churn(lexer::state_t&, lexer::event_t, int32_t, const cell_t*, int32_t, int32_t, void*) {
     alloc::alloc_bytes(64);
@@ -51,24 +49,13 @@ void load(const uint8_t* data, int32_t size, const cell_t* input, bool one_value
     }
 }
 
-bool stressed_q(const uint8_t* data, size_t size) {
-    uint32_t h = 2166136261u;  // FNV-1a
-    for (size_t i = 0; i < size; i++) h = (h ^ data[i]) * 16777619u;
-    return h % 16 == 0;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const bool started = [] {
-        runtime::init();
-        collector::active = true;
-        return true;
-    }();
-    (void)started;
+    fuzz::start_once();
     if (size > (1u << 20)) return 0;
     int32_t n = static_cast<int32_t>(size);
-    bool stress = stressed_q(data, size);
+    bool stress = fuzz::stressed_q(data, size);
     collector::stress_period = collector::stress_countdown = stress ? 1 : 0;
 
     load(data, n, nullptr, false);

@@ -16,19 +16,8 @@
 namespace zuv {
 namespace {
 
-class InterpretedFrames : public testing::Runtime {
+class InterpretedFrames : public testing::LibraryRuntime {
 protected:
-    static void SetUpTestSuite() {
-        testing::Runtime::SetUpTestSuite();
-        static const bool library = [] {
-            console::define_routines();
-            top_level::run();
-            interpreter::prepare_caches();
-            return true;
-        }();
-        (void)library;
-    }
-
     // Runs text as a block in place, as a branch runs: no eval frame of its
     // own, so only the frames the code pushes count.
     static bool eval(const char* text, bool library) {

@@ -51,7 +51,7 @@ protected:
 
 TEST_F(NativesCall, UnusedRefinementIgnoresCellsThatFollow) {
     // case with /all off: the cell after the cases block is not an argument.
-    stack::mark_native(natives::word_of(19));
+    stack::mark_native(natives::word_of(natives::id::case_));
     push_loaded("true [1] true [2]");
     push_int(99);
     int32_t refs[1] = {-1};
@@ -62,7 +62,7 @@ TEST_F(NativesCall, UnusedRefinementIgnoresCellsThatFollow) {
     stack::unwind();
 
     // switch without /default: the block after the cases is not evaluated.
-    stack::mark_native(natives::word_of(18));
+    stack::mark_native(natives::word_of(natives::id::switch_));
     push_int(5);
     push_loaded("1 [10]");
     push_loaded("20");
@@ -72,7 +72,7 @@ TEST_F(NativesCall, UnusedRefinementIgnoresCellsThatFollow) {
     stack::unwind();
 
     // With the refinement its argument is read at the given position.
-    stack::mark_native(natives::word_of(18));
+    stack::mark_native(natives::word_of(natives::id::switch_));
     push_int(5);
     push_loaded("1 [10]");
     push_loaded("20");
@@ -83,7 +83,7 @@ TEST_F(NativesCall, UnusedRefinementIgnoresCellsThatFollow) {
 }
 
 TEST_F(NativesCall, UncheckedCallersGetExpectArg) {
-    stack::mark_native(natives::word_of(8));
+    stack::mark_native(natives::word_of(natives::id::loop));
     push_loaded("a");  // loop wants integer! or float!
     push_loaded("1");
     int32_t refs[1] = {-1};

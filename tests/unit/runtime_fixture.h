@@ -11,14 +11,17 @@
 
 #include <gtest/gtest.h>
 
+#include "console/launch.h"
 #include "datatypes/block.h"
 #include "datatypes/error.h"
+#include "interpreter/interpreter.h"
 #include "runtime/alloc.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
 #include "runtime/lowrt.h"
 #include "runtime/stack.h"
 #include "startup/runtime.h"
+#include "startup/top_level.h"
 #include "tests/unit/gc_anchor.h"
 
 namespace zuv::testing {
@@ -93,6 +96,19 @@ class FreshRuntime : public ::testing::Test {
 protected:
     void SetUp() override { start_fresh_runtime(); }
     void TearDown() override { stop_runtime(); }
+};
+
+// The runtime with the library loaded, as scripts see it: its routines,
+// the boot code and the start-up caches of the natives and actions, made
+// again for each suite on the fresh runtime.
+class LibraryRuntime : public Runtime {
+protected:
+    static void SetUpTestSuite() {
+        Runtime::SetUpTestSuite();
+        console::define_routines();
+        top_level::run();
+        interpreter::prepare_caches();
+    }
 };
 
 }  // namespace zuv::testing
