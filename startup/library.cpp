@@ -39,6 +39,7 @@
 #include "runtime/platform/platform.h"
 #include "runtime/stack.h"
 #include "view/backends/terminal/flags.h"
+#include "view/backends/terminal/widget.h"
 
 #include <unistd.h>
 
@@ -453,6 +454,9 @@ const routine_def_t internal_defs[] = {
     {"__command-line", R"~("Returns the raw command line" return: [string!])~", "[platform/command-line]", command_line, -1},
     {"__set-float-flag", R"~(word [word!] value)~", "[float/set-flag word value]", set_float_flag, -1},
     {"__replace-runs", R"~("Replaces the runs between marks in one pass; FALSE when it cannot" series marks replacement return: [logic!])~", "[series/replace-runs series marks replacement]", series::routines::replace_runs, TYPE_logic},
+    {"__tui-focused?", R"~("Whether the face's widget has the keyboard focus" face return: [logic!])~", "[gui/has-focus? face]", tui::routines::focused_q, TYPE_logic},
+    {"__tui-widget-data", R"~("The per-kind data of the face's widget" face return: [integer!])~", "[gui/widget-data face]", tui::routines::widget_data, TYPE_integer},
+    {"__tui-set-face-ui", R"~("Gives the face's widget the text it shows" face ui [string!])~", "[gui/set-widget-ui face ui]", tui::routines::set_face_ui, -1},
     {"__replace-all", R"~("Replaces every match in one pass; FALSE when it cannot" series pattern replacement size [integer!] case return: [logic!])~", "[series/replace-all series pattern replacement size case]", series::routines::replace_all, TYPE_logic},
 };
 // clang-format on
