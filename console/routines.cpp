@@ -184,13 +184,16 @@ void define_routine(const routine_def_t& r) {
     stack::pop(3);
 }
 
-bool defined = false;
+// Once per runtime: a runtime started again (as unit tests do) has none.
+bool defined_q() {
+    int32_t i = _context::find_word(_context::global_node, symbol_of_text(routine_defs[0].word), false);
+    return i >= 0 && type_of(_context::value_at(_context::global_node, i)) == TYPE_routine;
+}
 
 }  // namespace
 
 void define_routines() {
-    if (defined) return;
-    defined = true;
+    if (defined_q()) return;
     for (const routine_def_t& r : routine_defs) define_routine(r);
 }
 

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "tests/unit/tui_rows.h"
 #include "view/backends/terminal/colour.h"
 #include "view/backends/terminal/text_cells.h"
 
@@ -15,15 +16,7 @@ screen_t grid(int32_t w, int32_t h) {
     return s;
 }
 
-// The grid's row as text: a space for 0, "~" for a wide tail.
-std::u32string row_text(const screen_t& s, int32_t y) {
-    std::u32string out;
-    for (int32_t x = 0; x < s.width(); ++x) {
-        const tui_cell_t* c = s.at(x, y);
-        out += (c->attrs & attr::WIDE_TAIL) ? U'~' : c->code == 0 ? U' ' : char32_t(c->code);
-    }
-    return out;
-}
+using test::row_text;
 
 TEST(TuiText, Measures) {
     struct measure_case {

@@ -35,10 +35,20 @@ constexpr int32_t TYPE = 0, OFFSET = 1, SIZE = 2, TEXT = 3, IMAGE = 4, COLOR = 5
 }
 
 struct widget_t;
+struct clip_box_t;
+
+// What a widget's own handler learns of an event.
+struct widget_event_t {
+    int32_t x = 0, y = 0;  // cells, relative to the widget
+    int32_t datum = 0;  // the key (a code point or a negative key code)
+    uint32_t flags = 0;
+};
+
 using widget_update_fn = void (*)(widget_t* w);
-using widget_render_fn = void (*)(int32_t x, int32_t y, widget_t* w);
+// Draws at absolute cell (x, y) within the parent's clip box.
+using widget_render_fn = void (*)(int32_t x, int32_t y, widget_t* w, const clip_box_t& parent);
 // Answers 0, or 2 when the event must go no further.
-using widget_event_fn = int32_t (*)(int32_t type, widget_t* w, const cell_t* event);
+using widget_event_fn = int32_t (*)(int32_t type, widget_t* w, const widget_event_t& e);
 
 struct widget_t {
     int32_t kind = 0;  // symbol of the face's type word
@@ -54,6 +64,10 @@ struct widget_t {
     cell_t face;
     cell_t last_data;
     uint32_t handle = 0;  // the value of its handle!
+    // Fields: the cursor as a character index and a column, the text's
+    // width in columns; editing is set while the field changes its own text.
+    int32_t cursor_index = 0, cursor_col = 0, text_width = 0;
+    int32_t editing = 0;
 };
 
 // A new widget in a free slot (none in its cells).

@@ -1,0 +1,196 @@
+// Widgets made from library faces, drawn into the cell screen.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "datatypes/block.h"
+#include "datatypes/integer.h"
+#include "datatypes/string.h"
+#include "datatypes/unset.h"
+#include "tests/unit/library_fixture.h"
+#include "tests/unit/tui_rows.h"
+#include "view/backends/terminal/event_types.h"
+#include "view/backends/terminal/output.h"
+#include "view/backends/terminal/ui_state.h"
+#include "view/backends/terminal/widget_tree.h"
+
+namespace zuv::tui {
+namespace {
+
+using test::row_text;
+
+class TuiWidgets : public testing::Library {
+protected:
+    static void SetUpTestSuite() {
+        Library::SetUpTestSuite();
+        // No backend: showing a face does nothing.
+        eval("show: func [face /with parent /nested] [true]");
+    }
+    void SetUp() override {
+        Library::SetUp();
+        screen().term_width = 80;
+        screen().term_height = 24;
+    }
+    void TearDown() override {
+        if (type_of(&window) == TYPE_object) destroy_widget(&window);
+        window = none_value;
+    }
+
+    // Makes the window face that text evaluates to (kept in the word `win`)
+    // and the widgets of its panes, parents first.
+    widget_t* show_window(const char* text) {
+        std::string code = std::string("win: ") + text;
+        window = eval(code.c_str());
+        widget_t* w = make_view(&window, nullptr);
+        make_pane(&window, w);
+        return w;
+    }
+
+    // Making a widget allocates: the pane is looked up again each time.
+    void make_pane(cell_t* face, widget_t* parent) {
+        for (int32_t i = 0;; ++i) {
+            cell_t pane = *face_facet(face, facet::PANE);
+            if (type_of(&pane) != TYPE_block || i >= block::rs_length_q(&pane)) return;
+            cell_t child = *(block::rs_head(&pane) + i);
+            widget_t* w = make_view(&child, parent);
+            make_pane(&child, w);
+        }
+    }
+
+    // The widget of the face a word holds.
+    static widget_t* widget(const char* word) {
+        cell_t face = eval(word);
+        return face_handle_q(&face);
+    }
+
+    static uint8_t type_of_value(const char* code) {
+        cell_t v = eval(code);
+        return type_of(&v);
+    }
+    static int32_t integer_of(const char* code) {
+        cell_t v = eval(code);
+        return type_of(&v) == TYPE_integer ? integer::get(&v) : -999;
+    }
+    static std::u32string text_of_value(const char* code) {
+        cell_t v = eval(code);
+        return text_of(&v);
+    }
+
+    static std::u32string row(int32_t y) { return row_text(screen(), y); }
+
+    static std::string text_facet(const char* word) {
+        std::string code = std::string("mold ") + word + "/text";
+        cell_t s = eval(code.c_str());
+        std::u32string t = text_of(&s);
+        return std::string(t.begin(), t.end());
+    }
+
+    cell_t window = none_value;
+};
+
+TEST_F(TuiWidgets, LabelsExistOnceMade) {
+    show_window(R"(make face! [type: 'window size: 14x5 pane: reduce [
+        make face! [type: 'progress offset: 0x0 size: 12x1 data: 0.5]
+        make face! [type: 'progress offset: 0x1 size: 12x1 data: 0]
+        make face! [type: 'progress offset: 0x2 size: 12x1 data: -1]
+        make face! [type: 'check offset: 0x3 size: 8x1 text: "Yes"]
+        make face! [type: 'radio offset: 0x4 size: 8x1 text: "A" data: true]
+    ]])");
+    draw_active_window();
+    EXPECT_EQ(row(0), U"[#####     ]  ");
+    EXPECT_EQ(row(1), U"[          ]  ");
+    EXPECT_EQ(row(2), U"[          ]  ");
+    EXPECT_EQ(row(3), U"☐ Yes         ");
+    EXPECT_EQ(row(4), U"◉ A           ");
+}
+
+TEST_F(TuiWidgets, CheckAndRadioReactToSpace) {
+    show_window(R"(make face! [type: 'window size: 10x2 pane: reduce [
+        c: make face! [type: 'check offset: 0x0 size: 8x1 text: "Yes"]
+        r: make face! [type: 'radio offset: 0x1 size: 8x1 text: "A"]
+    ]])");
+    const widget_event_t space{0, 0, ' ', 0};
+    send_widget_event(widget("c"), event_type::key, space);
+    send_widget_event(widget("r"), event_type::key, space);
+    draw_active_window();
+    EXPECT_EQ(row(0), U"🞕 Yes     ");
+    EXPECT_EQ(row(1), U"◉ A       ");
+    EXPECT_EQ(type_of_value("c/data"), TYPE_logic);
+    send_widget_event(widget("c"), event_type::click);
+    draw_active_window();
+    EXPECT_EQ(row(0), U"☐ Yes     ");
+}
+
+TEST_F(TuiWidgets, FocusedTextListInReverseVideo) {
+    show_window(R"(make face! [type: 'window size: 6x4 pane: reduce [
+        l: make face! [type: 'text-list offset: 0x0 size: 6x4 flags: 'focusable
+            data: ["a" "b" "c"] selected: 5]
+    ]])");
+    EXPECT_TRUE(ui().focused == widget("l"));
+    EXPECT_EQ(integer_of("l/selected"), 3);
+    draw_active_window();
+    EXPECT_EQ(row(0), U"a     ");
+    EXPECT_EQ(row(2), U"c     ");
+    EXPECT_EQ(screen().at(0, 2)->attrs & attr::INVERSE, attr::INVERSE);
+    EXPECT_EQ(screen().at(0, 1)->attrs & attr::INVERSE, 0u);
+
+    // Up moves the selection; a click below the last item does nothing.
+    send_widget_event(widget("l"), event_type::key, {0, 0, -20, 0});
+    EXPECT_EQ(integer_of("l/selected"), 2);
+    send_widget_event(widget("l"), event_type::click, {0, 3, 0, 0});
+    EXPECT_EQ(integer_of("l/selected"), 2);
+    send_widget_event(widget("l"), event_type::click, {0, 0, 0, 0});
+    EXPECT_EQ(integer_of("l/selected"), 1);
+}
+
+TEST_F(TuiWidgets, FieldEditing) {
+    show_window(R"(make face! [type: 'window size: 10x2 pane: reduce [
+        full: make face! [type: 'field offset: 0x0 size: 10x1 text: "0123456789"]
+        f: make face! [type: 'field offset: 0x1 size: 10x1 text: "ab"]
+    ]])");
+    send_widget_event(widget("full"), event_type::key, {0, 0, 'x', 0});
+    EXPECT_EQ(text_facet("full"), "\"0123456789\"");
+
+    widget_t* f = widget("f");
+    EXPECT_EQ(f->cursor_index, 2);
+    send_widget_event(f, event_type::key, {0, 0, 'c', 0});
+    send_widget_event(f, event_type::key, {0, 0, -23, 0});  // left
+    send_widget_event(f, event_type::key, {0, 0, 127, 0});  // backspace
+    send_widget_event(f, event_type::key, {0, 0, 27, 0});  // a control key: ignored
+    EXPECT_EQ(text_facet("f"), "\"ac\"");
+    EXPECT_EQ(f->cursor_index, 1);
+    EXPECT_EQ(text_of_value("f/data"), U"");  // the data follows as the text is no scalar
+
+    // Text set from outside puts the cursor at its end.
+    eval("f/text: \"hello\"");
+    cell_t face = eval("f");
+    update_view(&face);
+    EXPECT_EQ(f->cursor_index, 5);
+    EXPECT_EQ(f->cursor_col, 5);
+}
+
+TEST_F(TuiWidgets, RateTimersAndFocus) {
+    show_window(R"(make face! [type: 'window size: 10x3 pane: reduce [
+        t: make face! [type: 'base offset: 0x0 size: 4x1 rate: 4]
+        b1: make face! [type: 'button offset: 0x1 size: 4x1 flags: [focusable] text: "one"]
+        b2: make face! [type: 'button offset: 0x2 size: 4x1 flags: [focusable] text: "two"]
+    ]])");
+    EXPECT_EQ(timer_interval(widget("t")), 250);
+    EXPECT_TRUE(ui().focused == widget("b1"));
+    draw_active_window();
+    EXPECT_EQ(screen().at(0, 1)->attrs & attr::INVERSE, attr::INVERSE);
+    EXPECT_EQ(screen().at(0, 2)->attrs & attr::INVERSE, 0u);
+
+    eval("t/rate: 0:0:0.5");
+    cell_t face = eval("t");
+    update_view(&face);
+    EXPECT_EQ(timer_interval(widget("t")), 500);
+
+    eval("z: make face! [type: 'base size: 1x1 rate: 0]");
+    cell_t zero = eval("z");
+    EXPECT_EQ(zuv::testing::raised_clearing_stacks([&] { make_view(&zero, widget("t")); }),
+              err::invalid_facet_type);
+}
+
+}  // namespace
+}  // namespace zuv::tui
