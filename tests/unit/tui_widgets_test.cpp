@@ -1,6 +1,10 @@
 // Widgets made from library faces, drawn into the cell screen.
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <pty.h>
+#include <unistd.h>
+
 #include <string>
 
 #include "datatypes/block.h"
@@ -9,6 +13,8 @@
 #include "datatypes/unset.h"
 #include "tests/unit/library_fixture.h"
 #include "tests/unit/tui_rows.h"
+#include "view/backends/terminal/colour.h"
+#include "view/backends/terminal/console_mode.h"
 #include "view/backends/terminal/event_types.h"
 #include "view/backends/terminal/output.h"
 #include "view/backends/terminal/ui_state.h"
@@ -190,6 +196,86 @@ TEST_F(TuiWidgets, RateTimersAndFocus) {
     cell_t zero = eval("z");
     EXPECT_EQ(zuv::testing::raised_clearing_stacks([&] { make_view(&zero, widget("t")); }),
               err::invalid_facet_type);
+}
+
+TEST_F(TuiWidgets, FramesPasswordsAndHints) {
+    show_window(R"(make face! [type: 'window size: 8x6 pane: reduce [
+        make face! [type: 'group-box offset: 0x0 size: 8x3 text: "Go"
+            options: [border-corners round border-color 255.0.0]]
+        make face! [type: 'field offset: 0x3 size: 8x1 text: "secret" flags: 'password]
+        make face! [type: 'field offset: 0x4 size: 8x1 options: [hint "name"]]
+        make face! [type: 'panel offset: 0x5 size: 8x1 pane: reduce [
+            make face! [type: 'text offset: 6x0 size: 4x1 text: "clipped"]
+        ]]
+    ]])");
+    draw_active_window();
+    // The window covers its widgets: 10 wide for the text in the panel.
+    EXPECT_EQ(row(0), U"╭Go────╮  ");
+    EXPECT_EQ(row(1), U"│      │  ");
+    EXPECT_EQ(row(2), U"╰──────╯  ");
+    EXPECT_EQ(screen().at(0, 0)->fg, rgb_to_256(0x0000FF));
+    EXPECT_EQ(row(3).substr(0, 6), U"secret");
+    EXPECT_EQ(screen().at(0, 3)->attrs & attr::MASKED, attr::MASKED);
+    EXPECT_EQ(row(4), U"name      ");
+    EXPECT_EQ(screen().at(0, 4)->attrs & attr::DIM, attr::DIM);
+    EXPECT_EQ(row(5), U"      cl  ");  // cut by the panel's edge
+}
+
+TEST_F(TuiWidgets, HiddenWindowsGiveWayAndDestroyedOnesGo) {
+    show_window(R"(make face! [type: 'window size: 4x1 pane: reduce [
+        make face! [type: 'text offset: 0x0 size: 4x1 text: "one"]
+    ]])");
+    cell_t first = window;
+    widget_t* one = face_handle_q(&first);
+    show_window(R"(make face! [type: 'window size: 4x1 pane: reduce [
+        make face! [type: 'text offset: 0x0 size: 4x1 text: "two"]
+    ]])");
+    pick_active_window();
+    draw_active_window();
+    EXPECT_EQ(row(0), U"two ");
+
+    eval("win/visible?: false");
+    update_view(&window);
+    EXPECT_TRUE(ui().active_window == window_of(one));
+    draw_active_window();
+    EXPECT_EQ(row(0), U"one ");
+
+    destroy_widget(&first);
+    EXPECT_EQ(face_handle_q(&first), nullptr);
+    EXPECT_EQ(widget_of_handle(one->handle), nullptr);
+    EXPECT_EQ(ui().windows.size(), 1u);
+}
+
+TEST_F(TuiWidgets, RenderWritesOnceAndPlacesTheCaret) {
+    int master = -1, slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    ASSERT_TRUE(activate(slave, slave));
+    show_window(R"(make face! [type: 'window size: 5x2 pane: reduce [
+        make face! [type: 'field offset: 0x1 size: 5x1 text: "ab" flags: 'focusable]
+    ]])");
+    screen().cursor_row = 0;
+    ui().redraw = true;
+    render();
+    std::string out;
+    char buf[4096];
+    struct pollfd pfd {
+        master, POLLIN, 0
+    };
+    while (poll(&pfd, 1, 100) > 0) {
+        ssize_t n = read(master, buf, sizeof buf);
+        if (n <= 0) break;
+        out.append(buf, static_cast<size_t>(n));
+    }
+    deactivate();
+    close(master);
+    close(slave);
+    // The area, then the cursor back on the field's row after "ab"; the
+    // cursor was never hidden, so nothing shows it again.
+    EXPECT_EQ(out, "\r\x1b[0J     \x1b[49m\r\r\nab   \r\x1b[2C");
+    EXPECT_EQ(screen().cursor_row, 1);
+    // Nothing changed: no repaint.
+    render();
+    EXPECT_FALSE(screen().redraw);
 }
 
 }  // namespace

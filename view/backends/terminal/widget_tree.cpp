@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "datatypes/block.h"
 #include "datatypes/handle.h"
@@ -17,6 +18,7 @@
 #include "datatypes/word.h"
 #include "runtime/fire.h"
 #include "view/backends/terminal/colour.h"
+#include "view/backends/terminal/console_mode.h"
 #include "view/backends/terminal/flags.h"
 #include "view/backends/terminal/output.h"
 #include "view/backends/terminal/ui_state.h"
@@ -402,6 +404,19 @@ void draw_active_window() {
     sc.caret_col = sc.caret_row = -1;
     sc.caret_shown = ui().focused != nullptr && (ui().focused->flags & widget_flag::SHOWS_CARET);
     draw_tree(win->widget, 0, 0, nullptr);
+}
+
+void render() {
+    screen_t& sc = screen();
+    if (!ui().redraw && !sc.redraw) return;
+    sc.place_inline();
+    draw_active_window();
+    bool caret = sc.caret_shown && (sc.caret_col >= 0 || sc.caret_row >= 0);
+    if (!caret && active_q()) show_cursor(false);
+    std::fflush(stdout);
+    flush_screen();
+    if (caret) show_cursor(true);
+    ui().redraw = false;
 }
 
 void draw_face(int32_t x, int32_t y, widget_t* w, uint32_t draw_flags, const clip_box_t& parent) {

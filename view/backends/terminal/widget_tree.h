@@ -29,6 +29,11 @@ void pick_active_window();
 // Draws the active window into the screen's grid (sized to it).
 void draw_active_window();
 
+// The frame's repaint, when one was asked for: the active window drawn and
+// written in one write, the cursor hidden unless the focused widget shows
+// a caret.
+void render();
+
 // The common renderer: background, styled runs, label, then the text
 // (or the hint) aligned in the box, within clip.
 void draw_face(int32_t x, int32_t y, widget_t* w, uint32_t draw_flags, const clip_box_t& clip);
