@@ -246,6 +246,40 @@ TEST_F(TuiWidgets, HiddenWindowsGiveWayAndDestroyedOnesGo) {
     EXPECT_EQ(ui().windows.size(), 1u);
 }
 
+TEST_F(TuiWidgets, RichTextRunsAreClampedToTheText) {
+    show_window(R"(make face! [type: 'window size: 11x1 pane: reduce [
+        make face! [type: 'rich-text offset: 0x0 size: 11x1 text: "hello world" data: [
+            1x5 bold 255.0.0
+            7x99 backdrop 0.0.255
+            0x3 italic
+            -5x2 strike
+            10x1 underline 0.0.0 'wavy "Mono" 12 border
+        ]]
+    ]])");
+    draw_active_window();
+    EXPECT_EQ(row(0), U"hello world");
+    uint32_t red = rgb_to_256(0x0000FF), blue = rgb_to_256(0xFF0000);
+    struct cell_case {
+        int32_t x;
+        uint32_t fg, bg, attrs;
+    };
+    const cell_case cases[] = {
+        {0, red, 0, attr::BOLD | attr::ITALIC},  // 0x3 starts before the text: 2 left
+        {1, red, 0, attr::BOLD | attr::ITALIC},
+        {2, red, 0, attr::BOLD},
+        {5, 0, 0, 0},
+        {6, 0, blue, 0},
+        {9, 0, blue, attr::UNDERLINE},  // the tuple and lit-word after underline are skipped
+        {10, 0, blue, 0},  // 7x99 ends with the text
+    };
+    for (const auto& c : cases) {
+        const tui_cell_t* cell = screen().at(c.x, 0);
+        EXPECT_EQ(cell->fg, c.fg) << c.x;
+        EXPECT_EQ(cell->bg, c.bg) << c.x;
+        EXPECT_EQ(cell->attrs, c.attrs) << c.x;
+    }
+}
+
 TEST_F(TuiWidgets, RenderWritesOnceAndPlacesTheCaret) {
     int master = -1, slave = -1;
     ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);

@@ -18,6 +18,7 @@
 #include "view/backends/terminal/colour.h"
 #include "view/backends/terminal/event_types.h"
 #include "view/backends/terminal/output.h"
+#include "view/backends/terminal/rich_text.h"
 #include "view/backends/terminal/ui_state.h"
 #include "view/backends/terminal/widget_tree.h"
 
@@ -374,6 +375,15 @@ void render_group_box(int32_t x, int32_t y, widget_t* w, const clip_box_t& paren
     }
 }
 
+// --- rich text ----------------------------------------------------------------------------
+
+void update_rich_text(widget_t* w) { layout_styled_text(w->styled, &w->face); }
+
+// The runs hold the text: drawn plain, the text would cover their styles.
+void render_rich_text(int32_t x, int32_t y, widget_t* w, const clip_box_t& parent) {
+    draw_face(x, y, w, w->styled.empty() ? 0 : draw_flag::NO_TEXT, parent);
+}
+
 }  // namespace
 
 void reset_edit_state(widget_t* w) {
@@ -416,6 +426,9 @@ void init_kind(widget_t* w) {
         w->handle_event = list_event;
     } else if (w->kind == sym("group-box")) {
         w->render = render_group_box;
+    } else if (w->kind == sym("rich-text")) {
+        w->update = update_rich_text;
+        w->render = render_rich_text;
     }
 }
 
