@@ -6,6 +6,7 @@
 #include "tests/unit/tui_rows.h"
 #include "view/backends/terminal/colour.h"
 #include "view/backends/terminal/text_cells.h"
+#include "view/backends/terminal/text_metrics.h"
 
 namespace zuv::tui {
 namespace {
@@ -269,6 +270,39 @@ TEST(TuiText, ClipBoxAndFill) {
     EXPECT_EQ(s.at(9, 4)->code, 0);
     EXPECT_EQ(s.at(9, 4)->bg, blue);
     EXPECT_EQ(s.at(7, 4)->bg, 0u);
+}
+
+TEST(TuiText, CaretsAndCellPositions) {
+    // "ab中" then a line feed and "cd"; wrapped at 3 the wide character moves
+    // to the second line.
+    const std::u32string text = U"ab中\ncd";
+    struct caret_case {
+        int32_t wrap, index;
+        cell_pos_t pos;
+    };
+    const caret_case carets[] = {
+        {0, 1, {0, 0}},  {0, 3, {2, 0}},  {0, 4, {4, 0}}, {0, 5, {0, 1}}, {0, 7, {2, 1}},
+        {0, 99, {2, 1}}, {0, -4, {0, 0}}, {3, 3, {0, 1}}, {3, 5, {0, 2}},
+    };
+    for (const auto& c : carets) {
+        cell_pos_t p = caret_to_offset(text, c.wrap, c.index);
+        EXPECT_EQ(p.col, c.pos.col) << c.wrap << " " << c.index;
+        EXPECT_EQ(p.line, c.pos.line) << c.wrap << " " << c.index;
+    }
+    struct offset_case {
+        int32_t col, line;
+        bool char_mode;
+        int32_t index;
+    };
+    const offset_case offsets[] = {
+        {0, 0, false, 1}, {1, 0, false, 2}, {3, 0, false, 3},  // the right half of 中
+        {9, 0, false, 4},  // past the end: before the line feed
+        {1, 1, false, 6}, {5, 1, false, 7}, {0, 7, false, 5},  // lines past the last: the last
+        {1, 0, true, 1},  {0, 0, true, 1},
+    };
+    for (const auto& c : offsets)
+        EXPECT_EQ(offset_to_caret(text, 0, c.col, c.line, c.char_mode), c.index)
+            << c.col << "x" << c.line << (c.char_mode ? " char" : "");
 }
 
 }  // namespace

@@ -5,10 +5,13 @@
 #include <pty.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 
 #include "datatypes/block.h"
+#include "datatypes/float.h"
 #include "datatypes/integer.h"
+#include "datatypes/point2d.h"
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
 #include "tests/unit/library_fixture.h"
@@ -17,6 +20,7 @@
 #include "view/backends/terminal/console_mode.h"
 #include "view/backends/terminal/event_types.h"
 #include "view/backends/terminal/output.h"
+#include "view/backends/terminal/text_metrics.h"
 #include "view/backends/terminal/ui_state.h"
 #include "view/backends/terminal/widget_tree.h"
 
@@ -278,6 +282,43 @@ TEST_F(TuiWidgets, RichTextRunsAreClampedToTheText) {
         EXPECT_EQ(cell->bg, c.bg) << c.x;
         EXPECT_EQ(cell->attrs, c.attrs) << c.x;
     }
+}
+
+TEST_F(TuiWidgets, TextBoxMetricsOfRichText) {
+    cell_t face = eval(R"(rt: make face! [type: 'rich-text size: 3x2 text: "ab中^/cd"])");
+    cell_t index;
+    integer::make_at(&index, 3);
+    struct metric_case {
+        int32_t kind;
+        uint8_t type;
+        double x, y;  // a point's coordinates, or the number in x
+    };
+    const metric_case cases[] = {
+        {metric::CARET_TO_OFFSET, TYPE_point2d, 0, 1},
+        {metric::CARET_TO_OFFSET_LOWER, TYPE_point2d, 0, 2},
+        {metric::SIZE, TYPE_point2d, 2, 3},  // 中 wraps to the second line
+        {metric::LINE_COUNT, TYPE_integer, 3, 0},
+        {metric::LINE_HEIGHT, TYPE_float_, 1.0, 0},
+        {99, TYPE_none, 0, 0},
+    };
+    for (const auto& c : cases) {
+        cell_t got = *push_text_box_metrics(&face, &index, c.kind);
+        ASSERT_EQ(type_of(&got), c.type) << c.kind;
+        if (c.type == TYPE_point2d) {
+            EXPECT_EQ(point2d::get_x(&got), c.x) << c.kind;
+            EXPECT_EQ(point2d::get_y(&got), c.y) << c.kind;
+        } else if (c.type == TYPE_integer) {
+            EXPECT_EQ(integer::get(&got), c.x) << c.kind;
+        } else if (c.type == TYPE_float_) {
+            EXPECT_EQ(float_::get(&got), c.x) << c.kind;
+        }
+    }
+    cell_t point;
+    point2d::make_at(&point, 1.0f, 2.0f);
+    cell_t caret = *push_text_box_metrics(&face, &point, metric::OFFSET_TO_CARET);
+    EXPECT_EQ(integer::get(&caret), 6);  // before "d", at column 1 of the third line
+    eval("set-quiet in rt (quote text) none");
+    EXPECT_EQ(type_of(push_text_box_metrics(&face, &index, metric::SIZE)), TYPE_none);
 }
 
 TEST_F(TuiWidgets, RenderWritesOnceAndPlacesTheCaret) {

@@ -31,7 +31,7 @@ constexpr uint32_t CARET_HOLDER = 0x80000000;
 namespace facet {
 constexpr int32_t TYPE = 0, OFFSET = 1, SIZE = 2, TEXT = 3, IMAGE = 4, COLOR = 5, DATA = 7,
                   ENABLED = 8, VISIBLE = 9, SELECTED = 10, FLAGS = 11, OPTIONS = 12, PARENT = 13,
-                  PANE = 14, STATE = 15, RATE = 16, PARA = 18, FONT = 19, DRAW = 22;
+                  PANE = 14, STATE = 15, RATE = 16, PARA = 18, FONT = 19, EXTRA = 21, DRAW = 22;
 }
 
 struct widget_t;
