@@ -321,6 +321,34 @@ TEST_F(TuiWidgets, TextBoxMetricsOfRichText) {
     EXPECT_EQ(type_of(push_text_box_metrics(&face, &index, metric::SIZE)), TYPE_none);
 }
 
+TEST_F(TuiWidgets, EventsReachActors) {
+    show_window(R"(make face! [type: 'window size: 6x2 pane: reduce [
+        b: make face! [type: 'button offset: 0x0 size: 6x1 text: "ok" rate: 4
+            actors: object [
+                on-click: func [face event] [append log 'click]
+                on-time: func [face event] [append log 'time]
+                on-key: func [face event] [append log 'key either event/key = #"d" ['done] [1 / 0]]
+            ]]
+    ]])");
+    eval("log: copy []");
+    widget_t* b = widget("b");
+    // The button's own handler clicks, then the key goes on to the actors
+    // (whose error ends in dispatch).
+    send_widget_event(b, event_type::key, {0, 0, ' ', 0});
+    timers_tick(100);
+    timers_tick(150);  // 250 ms: the rate's interval
+    timers_tick(100);
+    EXPECT_EQ(text_of_value("mold log"), U"[click key time]");
+    // An actor's answer `done` is 1; an error in an actor ends in dispatch.
+    EXPECT_EQ(dispatch(event_type::key, b, 0, 0, 'd', 0.0, 0), 1);
+    EXPECT_EQ(dispatch(event_type::key, b, 0, 0, 'e', 0.0, 0), 0);
+    EXPECT_EQ(text_of_value("mold log"), U"[click key time key key]");
+    // A disabled widget gets nothing.
+    b->flags |= widget_flag::DISABLED;
+    EXPECT_EQ(send_widget_event(b, event_type::click), 0);
+    EXPECT_EQ(text_of_value("mold length? log"), U"5");
+}
+
 TEST_F(TuiWidgets, RenderWritesOnceAndPlacesTheCaret) {
     int master = -1, slave = -1;
     ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
