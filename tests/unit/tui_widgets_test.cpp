@@ -244,9 +244,10 @@ TEST_F(TuiWidgets, HiddenWindowsGiveWayAndDestroyedOnesGo) {
     draw_active_window();
     EXPECT_EQ(row(0), U"one ");
 
+    uint32_t handle = one->handle;
     destroy_widget(&first);
     EXPECT_EQ(face_handle_q(&first), nullptr);
-    EXPECT_EQ(widget_of_handle(one->handle), nullptr);
+    EXPECT_EQ(widget_of_handle(handle), nullptr);
     EXPECT_EQ(ui().windows.size(), 1u);
 }
 
