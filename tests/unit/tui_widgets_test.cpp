@@ -350,6 +350,28 @@ TEST_F(TuiWidgets, EventsReachActors) {
     EXPECT_EQ(text_of_value("mold length? log"), U"5");
 }
 
+// The Draw dialect's entry runs for faces with a non-empty draw block, on
+// the clipped box.
+int draw_calls = 0;
+clip_box_t drawn_clip{};
+void record_draw(widget_t*, const clip_box_t& clip, int32_t, int32_t) {
+    ++draw_calls;
+    drawn_clip = clip;
+}
+
+TEST_F(TuiWidgets, DrawBlocksGoToTheDrawEntry) {
+    draw_block_hook = record_draw;
+    show_window(R"(make face! [type: 'window size: 4x3 pane: reduce [
+        make face! [type: 'base offset: 1x1 size: 9x1 draw: [line 0x0 1x1]]
+        make face! [type: 'base offset: 0x0 size: 2x1 draw: []]
+        make face! [type: 'group-box offset: 0x2 size: 2x1 draw: [box 0x0 1x1]]
+    ]])");
+    draw_active_window();
+    draw_block_hook = [](widget_t*, const clip_box_t&, int32_t, int32_t) {};
+    EXPECT_EQ(draw_calls, 2);
+    EXPECT_EQ(drawn_clip.y1, 2);
+}
+
 TEST_F(TuiWidgets, RenderWritesOnceAndPlacesTheCaret) {
     int master = -1, slave = -1;
     ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);

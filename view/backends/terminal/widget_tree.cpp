@@ -202,7 +202,17 @@ cell_t* option(const cell_t* face, const char* key) {
     return nullptr;
 }
 
+void no_draw_block(widget_t*, const clip_box_t&, int32_t, int32_t) {}
+
+void run_draw_block(widget_t* w, const clip_box_t& clip, int32_t x, int32_t y) {
+    cell_t* draw = face_facet(&w->face, facet::DRAW);
+    if (draw != nullptr && type_of(draw) == TYPE_block && block::rs_length_q(draw) > 0)
+        draw_block_hook(w, clip, x, y);
+}
+
 }  // namespace
+
+draw_block_fn draw_block_hook = no_draw_block;
 
 int32_t symbol_of_word(const cell_t* value) {
     if (!word::any_word_q(type_of(value))) return 0;
@@ -447,7 +457,10 @@ void draw_face(int32_t x, int32_t y, widget_t* w, uint32_t draw_flags, const cli
         label_style.flags &= ~draw_flag::NO_TEXT;  // that flag is about `text`
         draw_text(screen(), label, x + off.x, y + off.y, clip, label_style);
     }
-    if (draw_flags & draw_flag::NO_TEXT) return;
+    if (draw_flags & draw_flag::NO_TEXT) {
+        run_draw_block(w, clip, x, y);
+        return;
+    }
     cell_t* text = face_facet(face, facet::TEXT);
     text_style_t text_style = style;
     text_style.flags &= ~draw_flag::NO_TEXT;
@@ -459,9 +472,11 @@ void draw_face(int32_t x, int32_t y, widget_t* w, uint32_t draw_flags, const cli
         shown = text_of(hint);
         text_style.flags |= draw_flag::DIM;
     }
-    if (shown.empty()) return;
-    offset_t off = align_text(shown, wd, ht, text_style.para);
-    draw_text(screen(), shown, x + off.x, y + off.y, clip, text_style);
+    if (!shown.empty()) {
+        offset_t off = align_text(shown, wd, ht, text_style.para);
+        draw_text(screen(), shown, x + off.x, y + off.y, clip, text_style);
+    }
+    run_draw_block(w, clip, x, y);
 }
 
 }  // namespace zuv::tui

@@ -38,6 +38,11 @@ void render();
 // (or the hint) aligned in the box, within clip.
 void draw_face(int32_t x, int32_t y, widget_t* w, uint32_t draw_flags, const clip_box_t& clip);
 
+// Runs a face's `draw` block on the cells of its widget's box; set by the
+// Draw dialect, nothing until then.
+using draw_block_fn = void (*)(widget_t* w, const clip_box_t& clip, int32_t x, int32_t y);
+extern draw_block_fn draw_block_hook;
+
 // Text of a string cell (its characters from its position), empty for
 // anything else.
 std::u32string text_of(const cell_t* value);
