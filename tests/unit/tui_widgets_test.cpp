@@ -157,7 +157,14 @@ TEST_F(TuiWidgets, FieldEditing) {
     show_window(R"(make face! [type: 'window size: 10x2 pane: reduce [
         full: make face! [type: 'field offset: 0x0 size: 10x1 text: "0123456789"]
         f: make face! [type: 'field offset: 0x1 size: 10x1 text: "ab"]
+        wide: make face! [type: 'field offset: 0x2 size: 4x1 text: "中"]
     ]])");
+    // Widths count in columns: a second wide character fills the field.
+    widget_t* wide = widget("wide");
+    send_widget_event(wide, event_type::key, {0, 0, 0x4E2D, 0});
+    send_widget_event(wide, event_type::key, {0, 0, 'x', 0});
+    EXPECT_EQ(text_of_value("wide/text"), U"中中");
+    EXPECT_EQ(wide->cursor_col, 4);
     send_widget_event(widget("full"), event_type::key, {0, 0, 'x', 0});
     EXPECT_EQ(text_facet("full"), "\"0123456789\"");
 
@@ -170,6 +177,14 @@ TEST_F(TuiWidgets, FieldEditing) {
     EXPECT_EQ(text_facet("f"), "\"ac\"");
     EXPECT_EQ(f->cursor_index, 1);
     EXPECT_EQ(text_of_value("f/data"), U"");  // the data follows as the text is no scalar
+
+    // A click places the cursor by columns; typing goes in there.
+    send_widget_event(f, event_type::click, {1, 0, 0, 0});
+    EXPECT_EQ(f->cursor_index, 1);
+    send_widget_event(f, event_type::key, {0, 0, 'b', 0});
+    EXPECT_EQ(text_facet("f"), "\"abc\"");
+    send_widget_event(f, event_type::click, {40, 0, 0, 0});
+    EXPECT_EQ(f->cursor_index, 3);
 
     // Text set from outside puts the cursor at its end.
     eval("f/text: \"hello\"");
