@@ -184,12 +184,16 @@ void define_routine(const routine_def_t& r) {
     stack::pop(3);
 }
 
+// Once per runtime: a runtime started again (as unit tests do) has none.
+bool defined_q() {
+    int32_t i = _context::find_word(_context::global_node, symbol_of_text(routine_defs[0].word), false);
+    return i >= 0 && type_of(_context::value_at(_context::global_node, i)) == TYPE_routine;
+}
+
 }  // namespace
 
 void define_routines() {
-    // Once per runtime: a runtime started again (tests do) gets them again.
-    const cell_t* first = _context::get_in(symbol_of_text(routine_defs[0].word), _context::global_node);
-    if (first != nullptr && type_of(first) == TYPE_routine) return;
+    if (defined_q()) return;
     for (const routine_def_t& r : routine_defs) define_routine(r);
 }
 

@@ -41,6 +41,7 @@
 #include "runtime/platform/platform.h"
 #include "runtime/stack.h"
 #include "view/backends/terminal/flags.h"
+#include "view/backends/terminal/widget.h"
 
 #include <unistd.h>
 
@@ -457,6 +458,9 @@ const routine_def_t internal_defs[] = {
     {"__image-encode", R"~("Encodes an image to a file format" img [image!] where index [integer!] return: [binary!])~", "[image/encode img where index]", image::routines::encode, -1},
     {"__image-decode", R"~("Decodes binary data or a file into an image" data return: [image!])~", "[image/decode data]", image::routines::decode, -1},
     {"__replace-runs", R"~("Replaces the runs between marks in one pass; FALSE when it cannot" series marks replacement return: [logic!])~", "[series/replace-runs series marks replacement]", series::routines::replace_runs, TYPE_logic},
+    {"__tui-focused?", R"~("Whether the face's widget has the keyboard focus" face return: [logic!])~", "[gui/has-focus? face]", tui::routines::focused_q, TYPE_logic},
+    {"__tui-widget-data", R"~("The per-kind data of the face's widget" face return: [integer!])~", "[gui/widget-data face]", tui::routines::widget_data, TYPE_integer},
+    {"__tui-set-face-ui", R"~("Gives the face's widget the text it shows" face ui [string!])~", "[gui/set-widget-ui face ui]", tui::routines::set_face_ui, -1},
     {"__replace-all", R"~("Replaces every match in one pass; FALSE when it cannot" series pattern replacement size [integer!] case return: [logic!])~", "[series/replace-all series pattern replacement size case]", series::routines::replace_all, TYPE_logic},
     {"__zuvbin-encode*", R"~(data [any-type!] compact? [logic!] return: [binary!])~", "[either compact? [zuvbin/encode-cp data] [zuvbin/encode data]]", zuvbin::encode_star_routine, -1},
     {"__zuvbin-decode", R"~(payload [any-type!])~", "[zuvbin/decode payload]", zuvbin::decode_routine, -1},

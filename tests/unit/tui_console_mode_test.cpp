@@ -1,0 +1,134 @@
+// Console mode on a pseudo-terminal: the modes while active, their return
+// at deactivation, and the bytes that reach the terminal.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "view/backends/terminal/console_mode.h"
+#include "view/backends/terminal/output.h"
+#include "view/backends/terminal/tui.h"
+
+namespace zuv::tui {
+namespace {
+
+struct TuiConsoleMode : ::testing::Test {
+    int master = -1, slave = -1;
+
+    void SetUp() override {
+        struct winsize ws {};
+        ws.ws_col = 100;
+        ws.ws_row = 30;
+        ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, &ws), 0);
+    }
+    void TearDown() override {
+        deactivate();
+        close(master);
+        close(slave);
+    }
+
+    // `stty -g` of the pty, as a shell sees it.
+    std::string stty() {
+        std::string cmd = std::string("stty -g < ") + ttyname(slave);
+        FILE* p = popen(cmd.c_str(), "r");
+        std::string out;
+        char buf[512];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+        pclose(p);
+        return out;
+    }
+
+    // Everything the terminal received so far.
+    std::string received() {
+        std::string out;
+        char buf[4096];
+        while (true) {
+            struct pollfd pfd {
+                master, POLLIN, 0
+            };
+            if (poll(&pfd, 1, 100) <= 0) break;
+            ssize_t n = read(master, buf, sizeof buf);
+            if (n <= 0) break;
+            out.append(buf, static_cast<size_t>(n));
+        }
+        return out;
+    }
+};
+
+TEST_F(TuiConsoleMode, ModesComeBackAfterDeactivation) {
+    std::string before = stty();
+    ASSERT_FALSE(before.empty());
+    ASSERT_TRUE(activate(slave, slave));
+    EXPECT_TRUE(active_q());
+    struct termios mode {};
+    ASSERT_EQ(tcgetattr(slave, &mode), 0);
+    EXPECT_EQ(mode.c_lflag & (ICANON | ECHO | IEXTEN | ISIG), 0u);
+    EXPECT_EQ(mode.c_iflag & (IXON | ICRNL), 0u);
+    EXPECT_NE(mode.c_oflag & OPOST, 0u);
+    EXPECT_EQ(mode.c_cc[VMIN], 0);
+    EXPECT_EQ(mode.c_cc[VTIME], 0);
+    EXPECT_NE(stty(), before);
+    EXPECT_EQ(screen().term_width, 100);
+    EXPECT_EQ(screen().term_height, 30);
+    // A second activation keeps the first saved modes.
+    EXPECT_TRUE(activate(slave, slave));
+    deactivate();
+    EXPECT_FALSE(active_q());
+    EXPECT_EQ(stty(), before);
+    deactivate();  // twice is harmless
+    EXPECT_EQ(stty(), before);
+}
+
+TEST_F(TuiConsoleMode, NoTerminalNoActivation) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    EXPECT_FALSE(activate(fds[0], slave));
+    EXPECT_FALSE(activate(slave, fds[1]));
+    EXPECT_FALSE(active_q());
+    close(fds[0]);
+    close(fds[1]);
+}
+
+TEST_F(TuiConsoleMode, RepaintIsOneWriteAndPrintingMovesAround) {
+    ASSERT_TRUE(activate(slave, slave));
+    received();
+    screen_t& s = screen();
+    s.fullscreen = false;
+    s.cursor_row = 0;
+    s.size_to(2, 2);
+    s.at(0, 0)->code = 'a';
+    s.at(1, 1)->code = 'b';
+    flush_screen();
+    // Output processing is kept, so the line feed arrives as CR LF.
+    EXPECT_EQ(received(), "\r\x1b[0Ja \x1b[49m\r\r\n b");
+    EXPECT_TRUE(s.drawn);
+    EXPECT_FALSE(s.redraw);
+
+    before_print();
+    EXPECT_EQ(received(), "\r\x1b[1A\x1b[0J");
+    EXPECT_FALSE(s.drawn);
+    EXPECT_EQ(s.cursor_row, 0);
+    after_print();
+    EXPECT_EQ(received(), "\x1b[6n");
+    EXPECT_TRUE(s.redraw);
+
+    // Nothing was drawn since: nothing to erase.
+    before_print();
+    EXPECT_EQ(received(), "");
+
+    deactivate();
+    before_print();
+    after_print();
+    EXPECT_EQ(received(), "");
+}
+
+}  // namespace
+}  // namespace zuv::tui

@@ -1,0 +1,89 @@
+// The cell screen: everything the terminal UI shows is drawn into a grid of
+// cells the size of the active window, then written to the terminal in one
+// write as UTF-8 text with escape sequences.
+//
+// The writer sends attribute and colour sequences only where they change
+// along a row, so a row in the default colours costs its characters and one
+// line end. Inline (below the prompt) the area is redrawn from its top row;
+// fullscreen it starts at the home position of the alternate screen.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zuv::tui {
+
+// Attribute bits of a cell. Blink and conceal come from escape sequences in
+// drawn text and are not sent to the terminal.
+namespace attr {
+constexpr uint32_t BLINK = 0x1;
+constexpr uint32_t BOLD = 0x2;
+constexpr uint32_t DIM = 0x4;
+constexpr uint32_t INVERSE = 0x8;
+constexpr uint32_t UNDERLINE = 0x10;
+constexpr uint32_t STRIKE = 0x40;
+constexpr uint32_t ITALIC = 0x100;
+constexpr uint32_t CONCEAL = 0x200;
+constexpr uint32_t WIDE_TAIL = 0x400;  // right half of a double-width character
+constexpr uint32_t MASKED = 0x800;  // written as "*"
+}  // namespace attr
+
+struct tui_cell_t {
+    int32_t code;  // 0 shows as a space
+    uint32_t bg;
+    uint32_t fg;
+    uint32_t attrs;
+};
+static_assert(sizeof(tui_cell_t) == 16);
+
+class screen_t {
+public:
+    // The terminal's size in cells.
+    int32_t term_width = 80;
+    int32_t term_height = 24;
+
+    // Set by the focused widget's renderer; -1 when it shows none.
+    int32_t caret_col = -1;
+    int32_t caret_row = -1;
+    bool caret_shown = false;
+
+    // The row of the drawn area on which the terminal cursor was left.
+    int32_t cursor_row = 0;
+    // Top row of the inline area on the terminal (from the cursor report).
+    int32_t origin_row = 0;
+
+    bool fullscreen = false;
+    bool drawn = false;
+    bool redraw = true;
+
+    int32_t width() const { return width_; }
+    int32_t height() const { return height_; }
+
+    // Sizes the grid to a window of w x h cells, clipped to the terminal,
+    // and clears every cell. Memory is only taken anew when the grid grows.
+    void size_to(int32_t w, int32_t h);
+    void clear();
+
+    // The cell at (x, y), nullptr outside the grid.
+    tui_cell_t* at(int32_t x, int32_t y);
+    const tui_cell_t* at(int32_t x, int32_t y) const;
+
+    // Keeps the inline area on the terminal: when it would run past the
+    // bottom, it moves up. Fullscreen it stays at the top.
+    void place_inline();
+
+    // The bytes that bring the terminal up to date with the grid (nothing
+    // for an empty grid); sets cursor_row to where the cursor is left.
+    void write_into(std::string& out);
+
+private:
+    std::vector<tui_cell_t> cells_;
+    int32_t width_ = 0;
+    int32_t height_ = 0;
+};
+
+// Appends code point cp as UTF-8 (an invalid one as U+FFFD).
+void append_utf8(std::string& out, uint32_t cp);
+
+}  // namespace zuv::tui

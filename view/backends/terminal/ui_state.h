@@ -1,0 +1,63 @@
+// The terminal UI's state: shown windows in stacking order, the focus, the
+// widgets under the pointer, the redraw request and the timers; and the one
+// way events reach a face's actors (dispatch, through `awake`).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "runtime/cell.h"
+#include "view/backends/terminal/widget.h"
+
+namespace zuv::tui {
+
+// One shown window: the box its widgets cover, the widget it focuses (kept
+// while another window is active) and how many of its widgets show a caret.
+struct window_t {
+    float x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+    widget_t* widget = nullptr;
+    widget_t* focused = nullptr;
+    int32_t caret_count = 0;
+};
+
+struct ui_state_t {
+    std::vector<window_t*> windows;  // the last is the topmost
+    window_t* active_window = nullptr;
+    widget_t* focused = nullptr;
+    widget_t* hover = nullptr;
+    widget_t* captured = nullptr;
+    widget_t* last_made = nullptr;
+    std::vector<widget_t*> pressed;
+    bool redraw = false;
+};
+
+ui_state_t& ui();
+
+// The window record of the widget's nearest window ancestor (or its own).
+window_t* window_of(widget_t* w);
+
+// Asks for a repaint when the widget's window is the active one (nullptr:
+// the focused widget's).
+void mark_redraw(widget_t* w);
+
+// Moves the focus to the widget; when its window is not active the widget
+// is only remembered as that window's focus.
+void set_focus(widget_t* w, window_t* window = nullptr);
+
+// Hands an event to `awake`: 0 go on, 1 an actor answered `done`, 2 the
+// target is no longer its face's widget (an actor destroyed or rebuilt it).
+// Errors and exits that leave the actors end here.
+int32_t dispatch(int32_t type, widget_t* target, int32_t x, int32_t y, int32_t datum,
+                 double float_datum, uint32_t flags);
+// The widget's own reaction first, then its face's actors; nothing for a
+// disabled widget.
+int32_t send_widget_event(widget_t* w, int32_t type, const widget_event_t& e = {});
+
+// Repeating timers that send `time` to their widget.
+void timer_add(widget_t* w, int32_t interval_ms);
+void timer_remove(widget_t* w);
+void timers_tick(int32_t elapsed_ms);
+// The interval of the widget's timer, -1 without one.
+int32_t timer_interval(const widget_t* w);
+
+}  // namespace zuv::tui

@@ -1,0 +1,58 @@
+// The widget tree: widgets made from faces (parents first), face changes
+// applied to them, their destruction, and the repaint of the active window
+// into the cell screen.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "runtime/cell.h"
+#include "view/backends/terminal/text_cells.h"
+#include "view/backends/terminal/widget.h"
+
+namespace zuv::tui {
+
+// Makes the face's widget under parent (nullptr for a window) and puts its
+// handle first in the face's `state`. Its update runs once, so that labels
+// and edit states exist before the first repaint.
+widget_t* make_view(cell_t* face, widget_t* parent);
+
+// Applies the face's pending change bits (state/2) and clears them.
+void update_view(cell_t* face);
+
+// Removes the face's widget and those of its pane's faces.
+void destroy_widget(cell_t* face);
+
+// Makes the topmost visible window the active one.
+void pick_active_window();
+
+// Draws the active window into the screen's grid (sized to it).
+void draw_active_window();
+
+// The frame's repaint, when one was asked for: the active window drawn and
+// written in one write, the cursor hidden unless the focused widget shows
+// a caret.
+void render();
+
+// The common renderer: background, styled runs, label, then the text
+// (or the hint) aligned in the box, within clip.
+void draw_face(int32_t x, int32_t y, widget_t* w, uint32_t draw_flags, const clip_box_t& clip);
+
+// Runs a face's `draw` block on the cells of its widget's box; set by the
+// Draw dialect, nothing until then.
+using draw_block_fn = void (*)(widget_t* w, const clip_box_t& clip, int32_t x, int32_t y);
+extern draw_block_fn draw_block_hook;
+
+// Text of a string cell (its characters from its position), empty for
+// anything else.
+std::u32string text_of(const cell_t* value);
+
+// The canonical symbol of a word cell, 0 for anything else.
+int32_t symbol_of_word(const cell_t* value);
+
+// Per-kind set-up (widget_kinds.cpp): behaviours and kind data.
+void init_kind(widget_t* w);
+// A field's edit state from its text, the cursor after the text.
+void reset_edit_state(widget_t* w);
+
+}  // namespace zuv::tui
