@@ -43,11 +43,11 @@ PACKAGES := build-essential g++ cmake ninja-build ccache pkg-config python3 \
             libtiff-dev lua5.4 tmux clang-format clang libclang-rt-dev zstd \
             imagemagick python3-pil
 
-FORMAT_DIRS := runtime datatypes interpreter lexer natives parse console io codecs \
+FORMAT_DIRS := runtime startup datatypes interpreter lexer natives parse console io codecs \
                view boot tests bench tools
 
 .PHONY: deps build build-asan configure configure-asan run test test-asan \
-        test-stress test-general bench configure-fuzz fuzz-lexer fuzz-decompress fuzz-image fuzz-zuvbin format clean help
+        test-stress test-general format-check bench configure-fuzz fuzz-lexer fuzz-decompress fuzz-image fuzz-zuvbin format clean help
 
 help:
 	@echo "make run         build and start the interactive console"
@@ -162,6 +162,12 @@ fuzz-zuvbin: configure-fuzz
 format:
 	@files=$$(find $(FORMAT_DIRS) -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.hpp' \) 2>/dev/null); \
 	if [ -n "$$files" ]; then clang-format -i $$files; fi
+
+# Fails when a C++ source is not as clang-format leaves it (CI's first step).
+format-check: deps
+	@files=$$(find $(FORMAT_DIRS) -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.hpp' \) 2>/dev/null); \
+	if [ -n "$$files" ]; then clang-format --dry-run -Werror $$files; fi
+	@echo "format: clean"
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR)

@@ -6,13 +6,13 @@
 namespace zuv::boot {
 
 struct source_t {
-    const char* name;   // file name without folder, e.g. "base.zuv"
-    const char* text;   // file bytes, NUL-terminated for convenience
-    unsigned long size; // byte count, not counting the terminating NUL
+    const char* name;  // file name without folder, e.g. "base.zuv"
+    const char* text;  // file bytes, NUL-terminated for convenience
+    unsigned long size;  // byte count, not counting the terminating NUL
 };
 
 // sources[source_count] is a sentinel whose members are all null/zero.
 extern const source_t sources[];
 extern const unsigned long source_count;
 
-} // namespace zuv::boot
+}  // namespace zuv::boot

@@ -259,7 +259,8 @@ constexpr struct digits_64_t {
     int8_t value[256];
 } DIGITS_64 = [] {
     digits_64_t t{};
-    for (int c = 0; c < 256; c++) t.value[c] = c < 128 && TABLE_64.value[c] >= 0 ? TABLE_64.value[c] : -1;
+    for (int c = 0; c < 256; c++)
+        t.value[c] = c < 128 && TABLE_64.value[c] >= 0 ? TABLE_64.value[c] : -1;
     return t;
 }();
 

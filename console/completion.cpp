@@ -28,7 +28,8 @@ void make_line(cell_t* cell, const std::u32string& line, int32_t cursor) {
 std::pair<std::u32string, int32_t> read_line(const cell_t* value) {
     std::u32string text;
     int32_t n = string::rs_abs_length_q(value);
-    for (int32_t i = 0; i < n; ++i) text.push_back(static_cast<char32_t>(string::rs_abs_at(value, i)));
+    for (int32_t i = 0; i < n; ++i)
+        text.push_back(static_cast<char32_t>(string::rs_abs_at(value, i)));
     return {text, static_cast<int32_t>(value->data1)};
 }
 

@@ -35,8 +35,9 @@ int launch() {
     // The code stays in the frame's result slot, rooted, while it runs.
     cell_t* base = stack::mark_native(nullptr);
     stack::push_slot()->header = TYPE_unset;
-    lexer::scan(base, reinterpret_cast<const uint8_t*>(entry), static_cast<int32_t>(std::strlen(entry)), false,
-                true, true, false, nullptr, nullptr, nullptr, nullptr);
+    lexer::scan(base, reinterpret_cast<const uint8_t*>(entry),
+                static_cast<int32_t>(std::strlen(entry)), false, true, true, false, nullptr,
+                nullptr, nullptr, nullptr);
     // The call is the runtime's own, as the console is: errors of a script
     // report the script's code as near, not this line.
     top_level::mark_library(base);

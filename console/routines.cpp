@@ -29,7 +29,9 @@ namespace {
 
 inline cell_t* arg(int32_t i) { return stack::arguments + i; }
 
-int32_t symbol_of_text(const char* name) { return symbol::make_alt(name, static_cast<int32_t>(std::strlen(name))); }
+int32_t symbol_of_text(const char* name) {
+    return symbol::make_alt(name, static_cast<int32_t>(std::strlen(name)));
+}
 
 // --- the routines ------------------------------------------------------------------------
 
@@ -166,8 +168,9 @@ const routine_def_t routine_defs[] = {
 cell_t* push_loaded(const char* text) {
     cell_t* out = stack::push_slot();
     out->header = TYPE_unset;
-    lexer::scan(out, reinterpret_cast<const uint8_t*>(text), static_cast<int32_t>(std::strlen(text)), false, true,
-                true, false, nullptr, nullptr, nullptr, nullptr);
+    lexer::scan(out, reinterpret_cast<const uint8_t*>(text),
+                static_cast<int32_t>(std::strlen(text)), false, true, true, false, nullptr, nullptr,
+                nullptr, nullptr);
     return out;
 }
 
@@ -186,7 +189,8 @@ void define_routine(const routine_def_t& r) {
 
 // Once per runtime: a runtime started again (as unit tests do) has none.
 bool defined_q() {
-    int32_t i = _context::find_word(_context::global_node, symbol_of_text(routine_defs[0].word), false);
+    int32_t i =
+        _context::find_word(_context::global_node, symbol_of_text(routine_defs[0].word), false);
     return i >= 0 && type_of(_context::value_at(_context::global_node, i)) == TYPE_routine;
 }
 

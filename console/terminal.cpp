@@ -22,8 +22,8 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "runtime/collector.h"
-#include "runtime/lowrt.h"
 #include "runtime/console_output.h"
+#include "runtime/lowrt.h"
 #include "runtime/platform/platform.h"
 #include "runtime/unicode.h"
 

@@ -6,14 +6,17 @@
 
 namespace zuv::action {
 
-cell_t* make(cell_t* proto, cell_t* spec, int32_t) { return native::make_numbered(proto, spec, TYPE_action); }
+cell_t* make(cell_t* proto, cell_t* spec, int32_t) {
+    return native::make_numbered(proto, spec, TYPE_action);
+}
 
 int32_t form(cell_t*, cell_t* buffer, bool, int32_t limit) {
     string::concatenate_literal(buffer, "?action?");
     return limit - 8;
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool flat, bool part, int32_t limit, int32_t indent) {
+int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool flat, bool part, int32_t limit,
+             int32_t indent) {
     return native::mold_spec(value, buffer, "make action! [", all, flat, part, limit, indent);
 }
 

@@ -15,7 +15,8 @@ constexpr int32_t COUNT = 62;
 
 cell_t* make(cell_t* proto, cell_t* spec, int32_t type);
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
+             int32_t limit, int32_t indent);
 
 void init();  // registers action! (parent native!)
 

@@ -1,5 +1,6 @@
 #include "datatypes/action_entries.h"
 
+#include "datatypes/actions.h"
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
@@ -9,7 +10,6 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "datatypes/actions.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
 #include "runtime/words.h"

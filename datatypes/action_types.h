@@ -37,32 +37,37 @@ using reflect_t = cell_t* (*)(cell_t* value, int32_t field);
 // form and mold append to buffer (a string cell) and return the limit less
 // what they wrote; negative means the caller cuts the text back.
 using form_t = int32_t (*)(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-using mold_t = int32_t (*)(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part, int32_t limit,
-                           int32_t indent);
+using mold_t = int32_t (*)(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
+                           int32_t limit, int32_t indent);
 // Path access: value is the value to set, nullptr for a read; index counts
 // the path's head as 0; case_ asks for case-sensitive keys, get for get-path
 // semantics, tail for the path's last step, evt whether owners are told.
-using eval_path_t = cell_t* (*)(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, cell_t* gparent,
-                                cell_t* p_item, int32_t index, bool case_, bool get, bool tail, bool evt);
+using eval_path_t = cell_t* (*)(cell_t* parent, cell_t* element, cell_t* value, cell_t* path,
+                                cell_t* gparent, cell_t* p_item, int32_t index, bool case_,
+                                bool get, bool tail, bool evt);
 // Three-way result: -1, 0, 1, or -2 when the values cannot be compared
 // under the comparison code op (0-12).
 using compare_t = int32_t (*)(cell_t* value1, cell_t* value2, int32_t op);
 using frame_t = void (*)();
-using unary_t = cell_t* (*)(cell_t* value);  // negate, clear, complement, create, close, delete, open?, query, update
+using unary_t = cell_t* (*)(cell_t* value);  // negate, clear, complement, create, close, delete,
+                                             // open?, query, update
 using predicate_t = bool (*)(cell_t* number);  // even?, odd?
-using round_t = cell_t* (*)(cell_t* value, cell_t* scale, bool even, bool down, bool half_down, bool floor,
-                            bool ceiling, bool half_ceiling);
+using round_t = cell_t* (*)(cell_t* value, cell_t* scale, bool even, bool down, bool half_down,
+                            bool floor, bool ceiling, bool half_ceiling);
 // append and insert share one implementation. The action layer has already
 // turned /part into a count (-1: the whole value) and /dup into a count
 // (1 without /dup); append_ says append mode.
-using insert_t = cell_t* (*)(cell_t* series, cell_t* value, int32_t part, bool only, int32_t dup, bool append_);
+using insert_t = cell_t* (*)(cell_t* series, cell_t* value, int32_t part, bool only, int32_t dup,
+                             bool append_);
 using change_t = cell_t* (*)(cell_t* series, cell_t* value, int32_t part, bool only, int32_t dup);
 // copy into result (a cell the caller provides; may be value itself).
 using copy_t = cell_t* (*)(cell_t* value, cell_t* result, cell_t* part, bool deep, cell_t* types);
-using find_t = cell_t* (*)(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_, bool same, bool any,
-                           cell_t* with, cell_t* skip, bool last, bool reverse, bool tail, bool match);
-using select_t = cell_t* (*)(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_, bool same, bool any,
-                             cell_t* with, cell_t* skip, bool last, bool reverse);
+using find_t = cell_t* (*)(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_,
+                           bool same, bool any, cell_t* with, cell_t* skip, bool last, bool reverse,
+                           bool tail, bool match);
+using select_t = cell_t* (*)(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_,
+                             bool same, bool any, cell_t* with, cell_t* skip, bool last,
+                             bool reverse);
 // -1 stands for none.
 using length_t = int32_t (*)(cell_t* series);
 using move_t = cell_t* (*)(cell_t* origin, cell_t* target, cell_t* part);
@@ -73,29 +78,27 @@ using poke_t = cell_t* (*)(cell_t* series, int32_t index, cell_t* index_cell, ce
 using put_t = cell_t* (*)(cell_t* series, cell_t* key, cell_t* value, bool case_);
 using remove_t = cell_t* (*)(cell_t* series, cell_t* part, cell_t* key);
 using reverse_t = cell_t* (*)(cell_t* series, cell_t* part, cell_t* skip);
-using sort_t = cell_t* (*)(cell_t* series, bool case_, cell_t* skip, cell_t* comparator, cell_t* part, bool all,
-                           bool reverse, bool stable);
+using sort_t = cell_t* (*)(cell_t* series, bool case_, cell_t* skip, cell_t* comparator,
+                           cell_t* part, bool all, bool reverse, bool stable);
 using swap_t = cell_t* (*)(cell_t* series1, cell_t* series2);
 using take_t = cell_t* (*)(cell_t* series, cell_t* part, bool deep, bool last);
-using trim_t = cell_t* (*)(cell_t* series, bool head, bool tail, bool auto_, bool lines, bool all, cell_t* with);
+using trim_t = cell_t* (*)(cell_t* series, bool head, bool tail, bool auto_, bool lines, bool all,
+                           cell_t* with);
 using modify_t = cell_t* (*)(cell_t* target, cell_t* field, cell_t* value, bool case_);
-using open_t = cell_t* (*)(cell_t* port, bool new_, bool read, bool write, bool seek, cell_t* allow);
-using read_t = cell_t* (*)(cell_t* source, cell_t* part, cell_t* seek, bool binary, bool lines, bool info,
-                           cell_t* as);
+using open_t = cell_t* (*)(cell_t* port, bool new_, bool read, bool write, bool seek,
+                           cell_t* allow);
+using read_t = cell_t* (*)(cell_t* source, cell_t* part, cell_t* seek, bool binary, bool lines,
+                           bool info, cell_t* as);
 using rename_t = cell_t* (*)(cell_t* from, cell_t* to);
-using write_t = cell_t* (*)(cell_t* destination, cell_t* data, bool binary, bool lines, bool info, bool append_,
-                            cell_t* part, cell_t* seek, cell_t* allow, cell_t* as);
+using write_t = cell_t* (*)(cell_t* destination, cell_t* data, bool binary, bool lines, bool info,
+                            bool append_, cell_t* part, cell_t* seek, cell_t* allow, cell_t* as);
 
 }  // namespace action_fn
 
 // The signature of action number N, for code that dispatches generically.
-template <int N>
-struct action_signature;
-#define ZUV_SIGNATURE(n, type)              \
-    template <>                             \
-    struct action_signature<n> {            \
-        using fn = action_fn::type;         \
-    };
+template <int N> struct action_signature;
+#define ZUV_SIGNATURE(n, type)                                                                     \
+    template <> struct action_signature<n> { using fn = action_fn::type; };
 ZUV_SIGNATURE(1, make_t)
 ZUV_SIGNATURE(2, random_t)
 ZUV_SIGNATURE(3, reflect_t)
@@ -161,8 +164,7 @@ ZUV_SIGNATURE(62, write_t)
 
 // Stores an implementation in a registration record, checking at compile
 // time that it has its action's signature.
-template <int N>
-inline action_entry_t own(typename action_signature<N>::fn implementation) {
+template <int N> inline action_entry_t own(typename action_signature<N>::fn implementation) {
     return reinterpret_cast<action_entry_t>(implementation);
 }
 

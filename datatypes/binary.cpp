@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "codecs/base_n.h"
+#include "datatypes/actions.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "datatypes/actions.h"
 #include "runtime/collector.h"
 #include "runtime/compiled.h"
 #include "runtime/cycles.h"
@@ -80,7 +80,8 @@ series_buffer_t* ensure_room(cell_t* value, int64_t total) {
     int64_t need = static_cast<int64_t>(s->tail) + total;
     if (need > static_cast<int64_t>(alloc::SERIES_LIMIT)) fire(err::no_memory);
     if (need > s->size) {
-        int64_t grown = std::min<int64_t>(2 * static_cast<int64_t>(s->size) + total, alloc::SERIES_LIMIT);
+        int64_t grown =
+            std::min<int64_t>(2 * static_cast<int64_t>(s->size) + total, alloc::SERIES_LIMIT);
         s = alloc::expand_series_copy(s, grown);
     }
     return s;
@@ -90,7 +91,8 @@ series_buffer_t* ensure_room(cell_t* value, int64_t total) {
 
 void text_bytes(const cell_t* text, bytes_t& out) {
     series_buffer_t* s = string::buffer_of(text);
-    int32_t head = std::clamp(static_cast<int32_t>(text->data1), 0, static_cast<int32_t>(s->used() / s->unit()));
+    int32_t head = std::clamp(static_cast<int32_t>(text->data1), 0,
+                              static_cast<int32_t>(s->used() / s->unit()));
     const uint8_t* start = s->head_ptr() + static_cast<size_t>(head) * s->unit();
     int64_t n = unicode::utf8_byte_count(start, s->tail_ptr(), s->unit());
     size_t at = out.size();
@@ -102,7 +104,8 @@ void text_bytes(const cell_t* text, bytes_t& out) {
 void tuple_bytes(const cell_t* t, bytes_t& out) {
     int32_t n = static_cast<int32_t>((t->header >> 19) & 0xF);
     uint32_t words[3] = {t->data1, t->data2, t->data3};
-    for (int32_t i = 0; i < n && i < 12; i++) out.push_back(static_cast<uint8_t>(words[i / 4] >> (8 * (i % 4))));
+    for (int32_t i = 0; i < n && i < 12; i++)
+        out.push_back(static_cast<uint8_t>(words[i / 4] >> (8 * (i % 4))));
 }
 
 // Appends the bytes of v to out. change_mode: an unsupported value gives the
@@ -180,8 +183,9 @@ void write_repeated(cell_t* value, int32_t at, const uint8_t* src, int32_t k, in
 // --- compare -------------------------------------------------------------------------
 
 inline bool equality_q(int32_t op) {
-    return op == actions::cmp::EQUAL || op == actions::cmp::NOT_EQUAL || op == actions::cmp::STRICT_EQUAL ||
-           op == actions::cmp::FIND || op == actions::cmp::FIND_LIT || op == actions::cmp::FIND_LIT_NOCASE;
+    return op == actions::cmp::EQUAL || op == actions::cmp::NOT_EQUAL ||
+           op == actions::cmp::STRICT_EQUAL || op == actions::cmp::FIND ||
+           op == actions::cmp::FIND_LIT || op == actions::cmp::FIND_LIT_NOCASE;
 }
 
 // --- bitwise ---------------------------------------------------------------------------
@@ -249,7 +253,8 @@ void with_set(cell_t* with, bool set[256]) {
 using decoder_t = std::optional<base_n::bytes_t> (*)(const void*, size_t, uint32_t);
 
 bool decode_into(decoder_t decoder, const void* text, int32_t length, uint32_t unit, cell_t* out) {
-    std::optional<base_n::bytes_t> bytes = decoder(text, length < 0 ? 0 : static_cast<size_t>(length), unit);
+    std::optional<base_n::bytes_t> bytes =
+        decoder(text, length < 0 ? 0 : static_cast<size_t>(length), unit);
     if (!bytes) return false;
     load_at(bytes->data(), static_cast<int64_t>(bytes->size()), out);
     return true;
@@ -333,8 +338,8 @@ void rs_overwrite(cell_t* value, int32_t offset, const uint8_t* data, int32_t n)
 
 void append_int32_be(cell_t* value, int32_t n) {
     uint32_t u = static_cast<uint32_t>(n);
-    uint8_t b[4] = {static_cast<uint8_t>(u >> 24), static_cast<uint8_t>(u >> 16), static_cast<uint8_t>(u >> 8),
-                    static_cast<uint8_t>(u)};
+    uint8_t b[4] = {static_cast<uint8_t>(u >> 24), static_cast<uint8_t>(u >> 16),
+                    static_cast<uint8_t>(u >> 8), static_cast<uint8_t>(u)};
     rs_append(value, b, 4);
 }
 
@@ -389,7 +394,9 @@ int32_t compare_bytes(const cell_t* value1, const cell_t* value2, int32_t op, bo
 
 // --- base-N codecs -----------------------------------------------------------------------------
 
-char* encode_2(const uint8_t* data, int32_t n, char* out) { return base_n::encode_2(data, static_cast<size_t>(n), out); }
+char* encode_2(const uint8_t* data, int32_t n, char* out) {
+    return base_n::encode_2(data, static_cast<size_t>(n), out);
+}
 char* encode_16(const uint8_t* data, int32_t n, char* out) {
     return base_n::encode_16(data, static_cast<size_t>(n), out);
 }
@@ -473,7 +480,8 @@ void debase(cell_t* value, int32_t base, cell_t* out) {
     node_t node = alloc::alloc_bytes(static_cast<int64_t>(room));
     collector::root_node keep(node);
     series_buffer_t* s = alloc::buffer(node);
-    std::optional<size_t> n = base_n::decode_64(text(), static_cast<size_t>(length), unit, s->data());
+    std::optional<size_t> n =
+        base_n::decode_64(text(), static_cast<size_t>(length), unit, s->data());
     if (!n) {
         set_none(out);
         return;
@@ -496,8 +504,8 @@ cell_t* to(cell_t*, cell_t* spec, int32_t) {
     switch (st) {
     case TYPE_integer: {
         uint32_t u = spec->data2;
-        uint8_t b[4] = {static_cast<uint8_t>(u >> 24), static_cast<uint8_t>(u >> 16), static_cast<uint8_t>(u >> 8),
-                        static_cast<uint8_t>(u)};
+        uint8_t b[4] = {static_cast<uint8_t>(u >> 24), static_cast<uint8_t>(u >> 16),
+                        static_cast<uint8_t>(u >> 8), static_cast<uint8_t>(u)};
         load_at(b, 4, out);
         break;
     }
@@ -519,7 +527,8 @@ cell_t* to(cell_t*, cell_t* spec, int32_t) {
     }
     case TYPE_issue: {
         int32_t id = static_cast<int32_t>(spec->data2);
-        if (!decode_16(symbol::get_utf8(id), symbol::utf8_length(id), 1, out)) fire(err::invalid_data, spec);
+        if (!decode_16(symbol::get_utf8(id), symbol::utf8_length(id), 1, out))
+            fire(err::invalid_data, spec);
         break;
     }
     case TYPE_bitset: {
@@ -549,19 +558,22 @@ cell_t* to(cell_t*, cell_t* spec, int32_t) {
 
 // --- form and mold ------------------------------------------------------------------------------
 
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool, bool flat, bool part, int32_t limit, int32_t indent) {
+int32_t mold(cell_t* value, cell_t* buffer, bool only, bool, bool flat, bool part, int32_t limit,
+             int32_t indent) {
     int32_t n = rs_length_q(value);
     int32_t head = clamped_head(value);
     bool lines = !flat && n > FLAT_LIMIT;
     std::string text;
-    text.reserve(static_cast<size_t>(n) * 2 + (lines ? static_cast<size_t>(n / LINE_BYTES + 2) * (5 + 4 * indent) : 0) +
-                 3);
+    text.reserve(static_cast<size_t>(n) * 2 +
+                 (lines ? static_cast<size_t>(n / LINE_BYTES + 2) * (5 + 4 * indent) : 0) + 3);
     auto line_break = [&](int32_t level) {
         text.push_back('\n');
         text.append(static_cast<size_t>(4 * std::max(level, 0)), ' ');
         limit -= 1 + 4 * std::max(level, 0);
     };
-    auto flush = [&]() { string::append_bytes(buffer, text.data(), static_cast<int64_t>(text.size())); };
+    auto flush = [&]() {
+        string::append_bytes(buffer, text.data(), static_cast<int64_t>(text.size()));
+    };
     if (!only) {
         text += "#{";
         limit -= 2;
@@ -605,7 +617,8 @@ int32_t compare_action(cell_t* value1, cell_t* value2, int32_t op) {
     return compare_bytes(value1, value2, op, false);
 }
 
-// --- bitwise ---------------------------------------------------------------------------------------
+// --- bitwise
+// ---------------------------------------------------------------------------------------
 
 void and_t() { bitwise(bit_op::and_); }
 void or_t() { bitwise(bit_op::or_); }
@@ -631,7 +644,8 @@ cell_t* insert(cell_t* series, cell_t* value, int32_t part, bool, int32_t dup, b
     int32_t at = append_ ? buffer_of(&self)->used() : static_cast<int32_t>(self.data1);
     bool owned = series::owned_q(&self);
     if (owned) {
-        series::owner_signal(&self, append_ ? change_word::append : change_word::insert, value, at, 0);
+        series::owner_signal(&self, append_ ? change_word::append : change_word::insert, value, at,
+                             0);
         self.data1 = static_cast<uint32_t>(clamped_head(&self));
         at = append_ ? buffer_of(&self)->used() : static_cast<int32_t>(self.data1);
     }
@@ -669,8 +683,9 @@ cell_t* insert(cell_t* series, cell_t* value, int32_t part, bool, int32_t dup, b
         open_gap(&self, at, total);
         write_repeated(&self, at, direct ? rs_head(value) : src, static_cast<int32_t>(k), dup);
     }
-    if (owned) series::owner_signal(&self, append_ ? change_word::appended : change_word::inserted, value, at,
-                                    static_cast<int32_t>(total));
+    if (owned)
+        series::owner_signal(&self, append_ ? change_word::appended : change_word::inserted, value,
+                             at, static_cast<int32_t>(total));
     self.data1 = append_ ? 0 : static_cast<uint32_t>(at + total);
     *stack::arguments = self;
     return stack::arguments;
@@ -709,13 +724,15 @@ cell_t* change(cell_t* series, cell_t* value, int32_t part, bool, int32_t dup) {
         s->tail += static_cast<int32_t>(grow);
     }
     if (total > 0) write_repeated(&self, at, bytes.data(), static_cast<int32_t>(k), dup);
-    if (owned) series::owner_signal(&self, change_word::changed, value, at, static_cast<int32_t>(total));
+    if (owned)
+        series::owner_signal(&self, change_word::changed, value, at, static_cast<int32_t>(total));
     self.data1 = static_cast<uint32_t>(std::min<int64_t>(at + total, buffer_of(&self)->used()));
     *stack::arguments = self;
     return stack::arguments;
 }
 
-// --- trim ----------------------------------------------------------------------------------------------
+// --- trim
+// ----------------------------------------------------------------------------------------------
 
 cell_t* trim(cell_t* series, bool head, bool tail, bool auto_, bool lines, bool all, cell_t* with) {
     if (auto_ || lines) fire(err::not_done);
@@ -752,12 +769,15 @@ cell_t* trim(cell_t* series, bool head, bool tail, bool auto_, bool lines, bool 
         if (first > 0) std::memmove(p, p + first, static_cast<size_t>(s->used() - at - first));
         s->tail -= first + (n - last);
     }
-    if (owned) series::owner_signal(&self, change_word::trimmed, nullptr, at, buffer_of(&self)->used() - at);
+    if (owned)
+        series::owner_signal(&self, change_word::trimmed, nullptr, at,
+                             buffer_of(&self)->used() - at);
     *stack::arguments = self;
     return stack::arguments;
 }
 
-// --- registration ------------------------------------------------------------------------------------------
+// --- registration
+// ------------------------------------------------------------------------------------------
 
 void init() {
     datatype::record_t r(TYPE_binary, TYPE_string, "binary!");

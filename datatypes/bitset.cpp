@@ -35,9 +35,13 @@ inline int32_t integer_of(const cell_t* c) { return static_cast<int32_t>(c->data
 
 // The cells of a block value, by absolute index (read afresh at each use).
 inline int32_t block_length(const cell_t* v) { return alloc::buffer(v->data2)->used() / 16; }
-inline const cell_t* block_at(const cell_t* v, int32_t i) { return alloc::buffer(v->data2)->head_cell() + i; }
+inline const cell_t* block_at(const cell_t* v, int32_t i) {
+    return alloc::buffer(v->data2)->head_cell() + i;
+}
 
-inline uint8_t fill_of(const series_buffer_t* s) { return (s->flags & FLAG_INVERTED) ? 0xFF : 0x00; }
+inline uint8_t fill_of(const series_buffer_t* s) {
+    return (s->flags & FLAG_INVERTED) ? 0xFF : 0x00;
+}
 
 [[noreturn]] void spec_error(const cell_t* spec, int mode) {
     cell_t type = datatype_cell(TYPE_bitset);
@@ -56,7 +60,9 @@ int64_t bit_number(const cell_t* v, int op) {
         double d = cell::get_float(v);
         if (std::isnan(d)) fire(err::out_of_range, v);
         d = std::trunc(d);
-        n = d < -1.0 ? -1 : d > static_cast<double>(MAX_BIT) ? MAX_BIT + 1 : static_cast<int64_t>(d);
+        n = d < -1.0                           ? -1
+            : d > static_cast<double>(MAX_BIT) ? MAX_BIT + 1
+                                               : static_cast<int64_t>(d);
     }
     if (n < 0 && op != OP_TEST) fire(err::out_of_range, v);
     if (n > MAX_BIT) fire(err::out_of_range, v);
@@ -178,7 +184,8 @@ bool process_string(const cell_t* string, cell_t* b, int op) {
     if (n == 0 || op == OP_SIZE) return true;
     if (needs_growth(b, op)) {
         uint32_t highest = 0;
-        for (int32_t i = 0; i < n; i++) highest = std::max(highest, string::rs_abs_at(&text, head + i));
+        for (int32_t i = 0; i < n; i++)
+            highest = std::max(highest, string::rs_abs_at(&text, head + i));
         ensure_bit(b, highest);
     }
     // Nothing allocates from here on: both buffers stay where they are.
@@ -266,7 +273,8 @@ cell_t* make_bitset(cell_t* spec_in, bool to_flag) {
                     symbol::resolve(static_cast<int32_t>(words::symbol_of(words::id::not_)))) {
                 inverted = true;
                 series::set_head_index(&spec, head + 1);
-                if (head + 1 < block_length(&spec) && type_of(block_at(&spec, head + 1)) == TYPE_binary)
+                if (head + 1 < block_length(&spec) &&
+                    type_of(block_at(&spec, head + 1)) == TYPE_binary)
                     spec = *block_at(&spec, head + 1);
             }
         }
@@ -283,7 +291,9 @@ cell_t* make_bitset(cell_t* spec_in, bool to_flag) {
             bits = integer_of(&spec);
         } else {
             double d = std::trunc(cell::get_float(&spec));
-            bits = !(d >= 0) ? -1 : d > static_cast<double>(MAX_BIT) ? MAX_BIT + 1 : static_cast<int64_t>(d);
+            bits = !(d >= 0)                          ? -1
+                   : d > static_cast<double>(MAX_BIT) ? MAX_BIT + 1
+                                                      : static_cast<int64_t>(d);
         }
         if (bits < 0 || bits > MAX_BIT) fire(err::out_of_range, &spec);
         make_at(out, static_cast<int32_t>((bits + 7) / 8));
@@ -356,10 +366,12 @@ cell_t* modify(cell_t* target, cell_t* field, cell_t* value, bool) {
         ownership::unset_owner(target);
         return value;
     }
-    if (type_of(value) != TYPE_block || series::get_length(value, false) < 2) fire(err::invalid_arg, value);
+    if (type_of(value) != TYPE_block || series::get_length(value, false) < 2)
+        fire(err::invalid_arg, value);
     int32_t head = series::head_index(value);
     cell_t owner = *block_at(value, head), word = *block_at(value, head + 1);
-    if (type_of(&owner) != TYPE_object || !(type_of(&word) >= TYPE_word && type_of(&word) <= TYPE_refinement))
+    if (type_of(&owner) != TYPE_object ||
+        !(type_of(&word) >= TYPE_word && type_of(&word) <= TYPE_refinement))
         fire(err::invalid_arg, value);
     ownership::bind(target, &owner, &word);
     return value;
@@ -483,8 +495,10 @@ void xor_t() { do_bitwise(7); }
 cell_t* insert(cell_t* series, cell_t* value, int32_t, bool, int32_t, bool append_) {
     cell_t* self = stack::push(series);
     cell_t* v = stack::push(value);
-    series::change_word before = append_ ? series::change_word::append : series::change_word::insert;
-    series::change_word after = append_ ? series::change_word::appended : series::change_word::inserted;
+    series::change_word before =
+        append_ ? series::change_word::append : series::change_word::insert;
+    series::change_word after =
+        append_ ? series::change_word::appended : series::change_word::inserted;
     series::signal_owner(self, before, v, 0, 0);
     act_on(self, v, OP_SET);
     series::signal_owner(self, after, v, 0, 0);
@@ -510,8 +524,8 @@ cell_t* copy(cell_t* value, cell_t* result, cell_t*, bool, cell_t*) {
     return result;
 }
 
-cell_t* find(cell_t* series, cell_t* value, cell_t*, bool, bool, bool, bool, cell_t*, cell_t*, bool, bool, bool,
-             bool) {
+cell_t* find(cell_t* series, cell_t* value, cell_t*, bool, bool, bool, bool, cell_t*, cell_t*, bool,
+             bool, bool, bool) {
     cell_t self = *series;
     bool found = act_on(&self, value, OP_TEST);
     if (found) set_logic(stack::arguments, true);
@@ -537,7 +551,8 @@ cell_t* poke(cell_t* series, int32_t, cell_t* index_cell, cell_t* value) {
     cell_t* index = stack::push(index_cell);
     cell_t* v = stack::push(value);
     uint8_t t = type_of(v);
-    bool clears = t == TYPE_none || (t == TYPE_logic && v->data1 == 0) || (t == TYPE_integer && integer_of(v) == 0) ||
+    bool clears = t == TYPE_none || (t == TYPE_logic && v->data1 == 0) ||
+                  (t == TYPE_integer && integer_of(v) == 0) ||
                   (t == TYPE_float_ && cell::get_float(v) == 0.0);
     series::signal_owner(self, series::change_word::poke, v, 0, 0);
     act_on(self, index, clears ? OP_CLEAR : OP_SET);
@@ -560,8 +575,8 @@ cell_t* remove(cell_t* series, cell_t*, cell_t* key) {
     return stack::arguments;
 }
 
-cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t*, cell_t*, cell_t*, int32_t, bool, bool,
-                  bool, bool) {
+cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t*, cell_t*, cell_t*,
+                  int32_t, bool, bool, bool, bool) {
     uint8_t t = type_of(element);
     if (t != TYPE_integer && t != TYPE_char_) {
         cell_t type = datatype_cell(t);

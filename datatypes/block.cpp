@@ -5,16 +5,16 @@
 #include <cstring>
 #include <vector>
 
+#include "datatypes/actions.h"
 #include "datatypes/block_search.h"
 #include "datatypes/hash_type.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "datatypes/vector.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
-#include "datatypes/actions.h"
+#include "datatypes/vector.h"
 #include "lexer/lexer.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
@@ -208,8 +208,12 @@ namespace {
 using series::change_word;
 
 inline bool word_kind_q(uint8_t t) { return t >= TYPE_word && t <= TYPE_refinement; }
-inline bool number_q(uint8_t t) { return t == TYPE_integer || t == TYPE_float_ || t == TYPE_percent; }
-inline cell_t datatype_cell(int32_t type) { return cell_t{TYPE_datatype, static_cast<uint32_t>(type), 0, 0}; }
+inline bool number_q(uint8_t t) {
+    return t == TYPE_integer || t == TYPE_float_ || t == TYPE_percent;
+}
+inline cell_t datatype_cell(int32_t type) {
+    return cell_t{TYPE_datatype, static_cast<uint32_t>(type), 0, 0};
+}
 inline bool path_kind_q(uint8_t t) { return t >= TYPE_path && t <= TYPE_get_path; }
 
 int32_t emit(cell_t* buffer, const char* text, int32_t limit) {
@@ -278,14 +282,17 @@ void fill(series_buffer_t* s, int32_t at, const source_t& src, int32_t dup) {
 
 // Replaces every series among the cells [first, end) of b (a rooted cell)
 // that passes the filter by its deep copy.
-void deep_copy_cells(cell_t* b, int32_t first, int32_t end, int32_t step, bool deep, const cell_t* types) {
+void deep_copy_cells(cell_t* b, int32_t first, int32_t end, int32_t step, bool deep,
+                     const cell_t* types) {
     for (int32_t i = first; i < end && i < abs_length(b); i += step) {
         cell_t c = *rs_abs_at(b, i);
         uint8_t t = type_of(&c);
         if (types) {
-            bool in = type_of(types) == TYPE_datatype ? types->data1 == t : typeset::has_q(types, t);
+            bool in =
+                type_of(types) == TYPE_datatype ? types->data1 == t : typeset::has_q(types, t);
             if (!in) continue;
-            if (!series::series_q(t) && t != TYPE_object && t != TYPE_map && t != TYPE_bitset) continue;
+            if (!series::series_q(t) && t != TYPE_object && t != TYPE_map && t != TYPE_bitset)
+                continue;
         } else if (!series::series_q(t)) continue;
         cell_t* slot = stack::push(&c);
         actions::copy(slot, slot, nullptr, deep, const_cast<cell_t*>(types));
@@ -296,7 +303,8 @@ void deep_copy_cells(cell_t* b, int32_t first, int32_t end, int32_t step, bool d
 
 }  // namespace
 
-void copy_nested(cell_t* b, int32_t first, int32_t end, int32_t step, bool deep, const cell_t* types) {
+void copy_nested(cell_t* b, int32_t first, int32_t end, int32_t step, bool deep,
+                 const cell_t* types) {
     deep_copy_cells(b, first, end, step < 1 ? 1 : step, deep, types);
 }
 
@@ -304,7 +312,9 @@ cell_t* clone(const cell_t* b, bool deep, bool copy_parens) {
     cell_t src = *b;
     int32_t n = rs_length_q(&src);
     cell_t* slot = push_only_star(n);
-    if (n > 0) std::memcpy(first_cell(slot), rs_abs_at(&src, head_index(&src)), static_cast<size_t>(n) * 16);
+    if (n > 0)
+        std::memcpy(first_cell(slot), rs_abs_at(&src, head_index(&src)),
+                    static_cast<size_t>(n) * 16);
     buffer_of(slot)->tail += n * 16;
     slot->header = type_of(&src);
     if (!deep) return slot;
@@ -325,7 +335,8 @@ cell_t* select_value(cell_t* b, cell_t* value) {
     int32_t total = abs_length(b);
     auto cmp = reinterpret_cast<action_fn::compare_t>(actions::get_action_ptr(value, ACT_compare));
     for (int32_t i = std::max(0, head_index(b)); i < total; i++) {
-        if (cmp(value, rs_abs_at(b, i), actions::cmp::FIND) == 0) return i + 1 < total ? rs_abs_at(b, i + 1) : &none_value;
+        if (cmp(value, rs_abs_at(b, i), actions::cmp::FIND) == 0)
+            return i + 1 < total ? rs_abs_at(b, i + 1) : &none_value;
     }
     return &none_value;
 }
@@ -353,7 +364,8 @@ cell_t* select_word(cell_t* b, const cell_t* word, bool strict) {
         uint8_t t = type_of(c);
         if (t < TYPE_word || t > TYPE_get_word) continue;
         int32_t sym = static_cast<int32_t>(c->data2);
-        if ((strict ? sym : symbol::resolve(sym)) == want) return i + 1 < total ? c + 1 : &none_value;
+        if ((strict ? sym : symbol::resolve(sym)) == want)
+            return i + 1 < total ? c + 1 : &none_value;
     }
     return &none_value;
 }
@@ -369,7 +381,8 @@ cell_t* insert(cell_t* series, cell_t* value, int32_t part, bool only, int32_t d
     int32_t h = std::clamp(head_index(&self), 0, total);
     set_head_index(&self, h);
     int64_t count = static_cast<int64_t>(src.count) * dup;
-    if (count >= MAX_CELLS || (static_cast<int64_t>(total) + count) * 16 > INT32_MAX) fire(err::no_memory);
+    if (count >= MAX_CELLS || (static_cast<int64_t>(total) + count) * 16 > INT32_MAX)
+        fire(err::no_memory);
     int32_t at = append_ ? total : h;
     change_word before = append_ ? change_word::append : change_word::insert;
     bool owned = series::owned_q(&self);
@@ -389,9 +402,12 @@ cell_t* insert(cell_t* series, cell_t* value, int32_t part, bool only, int32_t d
     fill(s, at, src, dup);
     s->tail += static_cast<int32_t>(count * 16);
     if (hash_type::hashed_q(&self)) hash_type::cells_added(&self, at, static_cast<int32_t>(count));
-    if (owned) series::owner_signal(&self, append_ ? change_word::appended : change_word::inserted, value, at,
-                                    static_cast<int32_t>(count));
-    set_head_index(&self, append_ ? 0 : static_cast<int32_t>(std::min<int64_t>(at + count, abs_length(&self))));
+    if (owned)
+        series::owner_signal(&self, append_ ? change_word::appended : change_word::inserted, value,
+                             at, static_cast<int32_t>(count));
+    set_head_index(
+        &self,
+        append_ ? 0 : static_cast<int32_t>(std::min<int64_t>(at + count, abs_length(&self))));
     *series = self;
     return series;
 }
@@ -419,11 +435,13 @@ cell_t* change(cell_t* series, cell_t* value, int32_t part, bool only, int32_t d
     src.set_aside_if(&self);
     series_buffer_t* s = room_for(&self, std::max<int64_t>(length, total), 2 * length);
     cell_t* base = s->head_cell();
-    std::memmove(base + h + added, base + h + replaced, static_cast<size_t>(total - h - replaced) * 16);
+    std::memmove(base + h + added, base + h + replaced,
+                 static_cast<size_t>(total - h - replaced) * 16);
     if (added > 0) fill(s, h, src, dup);
     s->tail = s->head + static_cast<int32_t>(length * 16);
     if (hash_type::hashed_q(&self)) hash_type::reindex(&self);
-    if (owned) series::owner_signal(&self, change_word::changed, value, h, static_cast<int32_t>(added));
+    if (owned)
+        series::owner_signal(&self, change_word::changed, value, h, static_cast<int32_t>(added));
     set_head_index(&self, static_cast<int32_t>(std::min(h + added, length)));
     *series = self;
     return series;
@@ -433,8 +451,8 @@ cell_t* put(cell_t* series, cell_t* key, cell_t* value, bool case_) {
     cell_t self = *series, k = *key, v = *value;
     // find leaves its answer in the argument that held the series.
     collector::root_cell keep(&self);
-    cell_t found = *actions::find(&self, &k, nullptr, false, case_, false, false, nullptr, nullptr, false, false,
-                                  false, false);
+    cell_t found = *actions::find(&self, &k, nullptr, false, case_, false, false, nullptr, nullptr,
+                                  false, false, false, false);
     bool owned = series::owned_q(&self);
     if (type_of(&found) == TYPE_none) {
         int32_t at = abs_length(&self);
@@ -535,7 +553,9 @@ cell_t* make(cell_t*, cell_t* spec, int32_t type) {
         stack::pop(1);
     } else if (t == TYPE_integer || t == TYPE_float_) {
         double n = t == TYPE_integer ? static_cast<int32_t>(sp.data2) : cell::get_float(&sp);
-        int32_t capacity = !(n >= 1) ? 1 : n > MAX_CELLS ? static_cast<int32_t>(MAX_CELLS) : static_cast<int32_t>(n);
+        int32_t capacity = !(n >= 1)       ? 1
+                           : n > MAX_CELLS ? static_cast<int32_t>(MAX_CELLS)
+                                           : static_cast<int32_t>(n);
         r = *push_only_star(capacity);
         stack::pop(1);
     } else if (t == TYPE_object || t == TYPE_map) {
@@ -556,7 +576,8 @@ cell_t* to(cell_t* proto, cell_t* spec, int32_t type) {
     cell_t sp = *spec;
     uint8_t t = type_of(&sp);
     cell_t r;
-    if (t == TYPE_object || t == TYPE_map || series::block_kind_q(t) || t == TYPE_integer || t == TYPE_float_) {
+    if (t == TYPE_object || t == TYPE_map || series::block_kind_q(t) || t == TYPE_integer ||
+        t == TYPE_float_) {
         if (t == TYPE_integer || t == TYPE_float_) {
             r = *push_only_star(1);
             stack::pop(1);
@@ -582,18 +603,20 @@ cell_t* to(cell_t* proto, cell_t* spec, int32_t type) {
     return stack::arguments;
 }
 
-cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, cell_t*, cell_t*, int32_t, bool case_,
-                  bool, bool, bool) {
+cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, cell_t*, cell_t*,
+                  int32_t, bool case_, bool, bool, bool) {
     bool integer = type_of(element) == TYPE_integer;
     int32_t n = static_cast<int32_t>(element->data2);
     if (value == nullptr) {
         if (integer) return actions::typed<ACT_pick>(parent)(parent, n, element);
-        if (type_of(element) == TYPE_word && type_of(parent) != TYPE_hash) return select_word(parent, element, false);
-        return actions::select(parent, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false);
+        if (type_of(element) == TYPE_word && type_of(parent) != TYPE_hash)
+            return select_word(parent, element, false);
+        return actions::select(parent, element, nullptr, false, case_, false, false, nullptr,
+                               nullptr, false, false);
     }
     if (integer) return actions::typed<ACT_poke>(parent)(parent, n, element, value);
-    cell_t found = *actions::find(parent, element, nullptr, false, case_, false, false, nullptr, nullptr, false,
-                                  false, false, false);
+    cell_t found = *actions::find(parent, element, nullptr, false, case_, false, false, nullptr,
+                                  nullptr, false, false, false, false);
     if (type_of(&found) == TYPE_none) fire(err::bad_path_set, path, element);
     cell_t two{TYPE_integer, 0, 2, 0};
     return actions::typed<ACT_poke>(&found)(&found, 2, &two, value);
@@ -602,8 +625,10 @@ cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, 
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op) {
     uint8_t t1 = type_of(value1), t2 = type_of(value2);
     if (t1 != t2) {
-        bool paths = (t1 == TYPE_path && t2 == TYPE_lit_path) || (t1 == TYPE_lit_path && t2 == TYPE_path);
-        if (!(paths && (op == actions::cmp::FIND_LIT || op == actions::cmp::FIND_LIT_NOCASE))) return -2;
+        bool paths =
+            (t1 == TYPE_path && t2 == TYPE_lit_path) || (t1 == TYPE_lit_path && t2 == TYPE_path);
+        if (!(paths && (op == actions::cmp::FIND_LIT || op == actions::cmp::FIND_LIT_NOCASE)))
+            return -2;
     }
     if (value1->data2 == value2->data2 && head_index(value1) == head_index(value2)) return 0;
     if (op == actions::cmp::SAME) return -1;
@@ -644,8 +669,8 @@ int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit) {
     return limit;
 }
 
-int32_t mold_delimited(cell_t* value, cell_t* buffer, const char* open, const char* close, bool only, bool all,
-                       bool flat, bool part, int32_t limit, int32_t indent) {
+int32_t mold_delimited(cell_t* value, cell_t* buffer, const char* open, const char* close,
+                       bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent) {
     if (cycles::detect_q(value, buffer, &limit, true)) return limit;
     if (!only) limit = emit(buffer, open, limit);
     cell_t self = *value;
@@ -678,7 +703,8 @@ int32_t mold_delimited(cell_t* value, cell_t* buffer, const char* open, const ch
     return limit;
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent) {
+int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
+             int32_t limit, int32_t indent) {
     return mold_delimited(value, buffer, "[", "]", only, all, flat, part, limit, indent);
 }
 
@@ -715,7 +741,8 @@ void init() {
 
 namespace paren {
 
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent) {
+int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
+             int32_t limit, int32_t indent) {
     return block::mold_delimited(value, buffer, "(", ")", only, all, flat, part, limit, indent);
 }
 

@@ -30,8 +30,8 @@ constexpr int32_t ROOT_CELLS = 8792;
 constexpr int32_t SYMBOL_CELLS = 4000;
 // Cells of the root block made by init_root.
 constexpr int32_t ROOT_ARGUMENTS = 0;  // the argument stack block (fixed)
-constexpr int32_t ROOT_FRAMES = 1;     // the call-frame stack block (fixed)
-constexpr int32_t ROOT_SYMBOLS = 2;    // the symbol block
+constexpr int32_t ROOT_FRAMES = 1;  // the call-frame stack block (fixed)
+constexpr int32_t ROOT_SYMBOLS = 2;  // the symbol block
 // Start-up step "root block".
 void init_root();
 // Registers block! (id 5) in the datatype registry.
@@ -107,7 +107,8 @@ cell_t* clone(const cell_t* b, bool deep, bool copy_parens);
 // filter (a datatype! or typeset!), replaces a series, object!, map! or
 // bitset! by its copy (deep when asked). Cells are addressed by index in the
 // block b so that copying (which allocates) never leaves a stale address.
-void copy_nested(cell_t* b, int32_t first, int32_t end, int32_t step, bool deep, const cell_t* types);
+void copy_nested(cell_t* b, int32_t first, int32_t end, int32_t step, bool deep,
+                 const cell_t* types);
 
 // --- constructors ---------------------------------------------------------
 // c becomes an empty block with room for capacity cells (at least 1).
@@ -136,13 +137,14 @@ void append_arg_star();
 cell_t* make(cell_t* proto, cell_t* spec, int32_t type);
 cell_t* to(cell_t* proto, cell_t* spec, int32_t type);
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
+             int32_t limit, int32_t indent);
 // The molding of every block kind, between the delimiters open and close
 // (written unless only): parens, functions and hash! share it.
-int32_t mold_delimited(cell_t* value, cell_t* buffer, const char* open, const char* close, bool only, bool all,
-                       bool flat, bool part, int32_t limit, int32_t indent);
-cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, cell_t* gparent, cell_t* p_item,
-                  int32_t index, bool case_, bool get, bool tail, bool evt);
+int32_t mold_delimited(cell_t* value, cell_t* buffer, const char* open, const char* close,
+                       bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent);
+cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, cell_t* gparent,
+                  cell_t* p_item, int32_t index, bool case_, bool get, bool tail, bool evt);
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op);
 cell_t* insert(cell_t* series, cell_t* value, int32_t part, bool only, int32_t dup, bool append_);
 cell_t* change(cell_t* series, cell_t* value, int32_t part, bool only, int32_t dup);
@@ -160,7 +162,8 @@ extern int32_t mold_depth;
 namespace paren {
 // Registers paren! (id 6).
 void init();
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
+             int32_t limit, int32_t indent);
 // Pushes a copy of value with header paren!.
 cell_t* push(const cell_t* value);
 }  // namespace paren

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/function.h"
@@ -17,7 +18,6 @@
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
-#include "datatypes/actions.h"
 #include "interpreter/interpreter.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
@@ -38,7 +38,8 @@ int32_t call_comparator(const cell_t* fn, const cell_t* first, const cell_t* sec
     cell_t args[2] = {*first, *second};
     cell_t result;
     // An exit in flight has unwound the frames already: let it pass.
-    if (!interpreter::call_back(fn, nullptr, args, 2, interpreter::callback::SORT, &result)) throw exit_pending{};
+    if (!interpreter::call_back(fn, nullptr, args, 2, interpreter::callback::SORT, &result))
+        throw exit_pending{};
     switch (type_of(&result)) {
     case TYPE_logic: return result.data1 ? 1 : -1;
     case TYPE_integer: {
@@ -82,15 +83,16 @@ struct search_t {
     int32_t code;
     bool only;
     bool kind_match;  // datatype!/typeset! matched by type
-    bool sequence;    // a block kind matched cell by cell
-    int32_t length;   // cells matched at each position
+    bool sequence;  // a block kind matched cell by cell
+    int32_t length;  // cells matched at each position
 };
 
 // Whether the cells at pos match. The range [pos, end) must hold them.
 bool match_at(search_t& s, int32_t pos, int32_t end) {
     if (s.kind_match) {
         cell_t c = cell_at(&s.series, pos);
-        if (type_of(&s.value) == TYPE_datatype) return type_of(&c) == static_cast<uint8_t>(s.value.data1);
+        if (type_of(&s.value) == TYPE_datatype)
+            return type_of(&c) == static_cast<uint8_t>(s.value.data1);
         return typeset::has_q(&s.value, type_of(&c));
     }
     if (!s.sequence) {
@@ -108,8 +110,9 @@ bool match_at(search_t& s, int32_t pos, int32_t end) {
 }
 
 // The position of the match, -1 for none; *length the cells it spans.
-int32_t search(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_, bool same, cell_t* skip_cell,
-               bool last, bool reverse, bool match, int32_t* length, int32_t* step_out) {
+int32_t search(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_, bool same,
+               cell_t* skip_cell, bool last, bool reverse, bool match, int32_t* length,
+               int32_t* step_out) {
     search_t s{};
     s.series = *series;
     s.value = *value;
@@ -191,11 +194,12 @@ int32_t search(cell_t* series, cell_t* value, cell_t* part, bool only, bool case
 
 }  // namespace
 
-cell_t* find(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_, bool same, bool, cell_t*,
-             cell_t* skip, bool last, bool reverse, bool tail, bool match) {
+cell_t* find(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_, bool same, bool,
+             cell_t*, cell_t* skip, bool last, bool reverse, bool tail, bool match) {
     cell_t result = *series;
     int32_t length = 1, step = 1;
-    int32_t pos = search(series, value, part, only, case_, same, skip, last, reverse, match, &length, &step);
+    int32_t pos =
+        search(series, value, part, only, case_, same, skip, last, reverse, match, &length, &step);
     if (pos < 0) {
         set_none(stack::arguments);
         return stack::arguments;
@@ -210,11 +214,12 @@ cell_t* find(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_,
     return stack::arguments;
 }
 
-cell_t* select(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_, bool same, bool, cell_t*,
-               cell_t* skip, bool last, bool reverse) {
+cell_t* select(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_, bool same, bool,
+               cell_t*, cell_t* skip, bool last, bool reverse) {
     cell_t self = *series;
     int32_t length = 1, step = 1;
-    int32_t pos = search(series, value, part, only, case_, same, skip, last, reverse, false, &length, &step);
+    int32_t pos =
+        search(series, value, part, only, case_, same, skip, last, reverse, false, &length, &step);
     if (pos < 0 || pos + length >= abs_length(&self)) {
         set_none(stack::arguments);
         return stack::arguments;
@@ -245,8 +250,8 @@ namespace {
 // the comparators below get their addresses there, never in a managed
 // buffer.
 int32_t records_compare(const void* a, const void* b, uintptr_t op, uintptr_t flags) {
-    return compare_records(static_cast<const cell_t*>(a), static_cast<const cell_t*>(b), static_cast<int32_t>(op),
-                           static_cast<uint32_t>(flags));
+    return compare_records(static_cast<const cell_t*>(a), static_cast<const cell_t*>(b),
+                           static_cast<int32_t>(op), static_cast<uint32_t>(flags));
 }
 
 // Records whose key cells are all integers compare without dispatch.
@@ -301,15 +306,16 @@ int32_t function_compare(const void* a, const void* b, uintptr_t user, uintptr_t
 // function comparator. The records are copied into a block that only this
 // sort sees, their indexes are sorted, and the order is written back at the
 // end: user code may allocate, collect and even change the block meanwhile.
-void sort_by_function(cell_t* self, cell_t* fn, int32_t start, int32_t records, int32_t skip, uint32_t flags,
-                      bool stable) {
+void sort_by_function(cell_t* self, cell_t* fn, int32_t start, int32_t records, int32_t skip,
+                      uint32_t flags, bool stable) {
     cell_t* fn_slot = stack::push(fn);
     cell_t* copy_slot = stack::push_slot();
     make_at(copy_slot, records * skip);
     {
         series_buffer_t* from = buffer_of(self);
         series_buffer_t* to = buffer_of(copy_slot);
-        std::memcpy(to->head_cell(), from->head_cell() + start, static_cast<size_t>(records) * skip * 16);
+        std::memcpy(to->head_cell(), from->head_cell() + start,
+                    static_cast<size_t>(records) * skip * 16);
         to->tail = to->head + records * skip * 16;
     }
     cell_t* pass_a = nullptr;
@@ -324,7 +330,8 @@ void sort_by_function(cell_t* self, cell_t* fn, int32_t start, int32_t records, 
     std::vector<uint32_t> index(static_cast<size_t>(records));
     for (int32_t i = 0; i < records; i++) index[static_cast<size_t>(i)] = static_cast<uint32_t>(i);
     auto user = reinterpret_cast<uintptr_t>(&order);
-    if (stable) sort::mergesort(index.data(), index.size(), sizeof(uint32_t), user, 0, function_compare);
+    if (stable)
+        sort::mergesort(index.data(), index.size(), sizeof(uint32_t), user, 0, function_compare);
     else sort::qsort(index.data(), index.size(), sizeof(uint32_t), user, 0, function_compare);
     // Written back by index: a function that shrank the block gets only
     // what still fits.
@@ -385,28 +392,32 @@ int32_t text_keys_compare(const void* a, const void* b, uintptr_t user, uintptr_
         return (order->flags & SORT_REVERSE) ? -r : r;
     }
     return compare_records(order->records + static_cast<size_t>(x->index) * order->skip,
-                           order->records + static_cast<size_t>(y->index) * order->skip, order->op, order->flags);
+                           order->records + static_cast<size_t>(y->index) * order->skip, order->op,
+                           order->flags);
 }
 
 // Sorts the records in copy by their string keys at offset; false (nothing
 // done) when some key has a character beyond 16 bits in its prefix.
-bool sort_texts(std::vector<cell_t>& copy, int32_t records, int32_t skip, int32_t offset, int32_t op, uint32_t flags,
-                bool stable) {
+bool sort_texts(std::vector<cell_t>& copy, int32_t records, int32_t skip, int32_t offset,
+                int32_t op, uint32_t flags, bool stable) {
     std::vector<text_key_t> keys(static_cast<size_t>(records));
     bool fold = op != actions::cmp::SORT_CASE;
     for (int32_t r = 0; r < records; r++) {
         text_key_t& k = keys[static_cast<size_t>(r)];
         k.index = static_cast<uint32_t>(r);
         k.unused = 0;
-        if (!text_prefix(&copy[static_cast<size_t>(r) * skip + offset], fold, &k.prefix)) return false;
+        if (!text_prefix(&copy[static_cast<size_t>(r) * skip + offset], fold, &k.prefix))
+            return false;
     }
     text_order_t order{copy.data(), skip, op, flags};
     auto user = reinterpret_cast<uintptr_t>(&order);
-    if (stable) sort::mergesort(keys.data(), keys.size(), sizeof(text_key_t), user, 0, text_keys_compare);
+    if (stable)
+        sort::mergesort(keys.data(), keys.size(), sizeof(text_key_t), user, 0, text_keys_compare);
     else sort::qsort(keys.data(), keys.size(), sizeof(text_key_t), user, 0, text_keys_compare);
     std::vector<cell_t> sorted(copy.size());
     for (int32_t r = 0; r < records; r++)
-        std::memcpy(&sorted[static_cast<size_t>(r) * skip], &copy[static_cast<size_t>(keys[static_cast<size_t>(r)].index) * skip],
+        std::memcpy(&sorted[static_cast<size_t>(r) * skip],
+                    &copy[static_cast<size_t>(keys[static_cast<size_t>(r)].index) * skip],
                     static_cast<size_t>(skip) * sizeof(cell_t));
     copy.swap(sorted);
     return true;
@@ -415,8 +426,8 @@ bool sort_texts(std::vector<cell_t>& copy, int32_t records, int32_t skip, int32_
 // Sorts with the compare dispatch. The records are sorted in a C++ copy:
 // comparing texts or nested blocks may allocate and move the block's buffer
 // (the cells' own nodes stay valid: the block still holds them all).
-void sort_by_value(cell_t* self, int32_t start, int32_t records, int32_t skip, int32_t op, uint32_t flags,
-                   bool stable) {
+void sort_by_value(cell_t* self, int32_t start, int32_t records, int32_t skip, int32_t op,
+                   uint32_t flags, bool stable) {
     size_t cells = static_cast<size_t>(records) * skip;
     std::vector<cell_t> copy(cells);
     std::memcpy(copy.data(), buffer_of(self)->head_cell() + start, cells * 16);
@@ -429,7 +440,8 @@ void sort_by_value(cell_t* self, int32_t start, int32_t records, int32_t skip, i
         integers = type_of(&copy[r * skip + offset]) == TYPE_integer;
     for (size_t r = 0; !integers && texts && r < static_cast<size_t>(records); r++)
         texts = type_of(&copy[r * skip + offset]) == TYPE_string;
-    if (texts && !integers && records > 1 && sort_texts(copy, records, skip, offset, op, flags, stable)) {
+    if (texts && !integers && records > 1 &&
+        sort_texts(copy, records, skip, offset, op, flags, stable)) {
         // sorted by their keys
     } else if (integers) {
         uintptr_t reverse = flags & SORT_REVERSE;
@@ -447,8 +459,8 @@ void sort_by_value(cell_t* self, int32_t start, int32_t records, int32_t skip, i
 
 }  // namespace
 
-cell_t* sort(cell_t* series, bool case_, cell_t* skip_cell, cell_t* comparator, cell_t* part, bool all, bool reverse,
-             bool stable) {
+cell_t* sort(cell_t* series, bool case_, cell_t* skip_cell, cell_t* comparator, cell_t* part,
+             bool all, bool reverse, bool stable) {
     cell_t* self = stack::push(series);
     *stack::arguments = *self;
     int32_t head = head_index(self);
@@ -526,9 +538,11 @@ bool member_q(cell_t* other, node_t table, const cell_t* key, int32_t skip, int3
         cell_t step = cell_t{TYPE_integer, 0, static_cast<uint32_t>(skip), 0};
         cell_t o = *other;
         int32_t length = 1, s = 1;
-        return search(&o, &k, nullptr, true, false, false, &step, false, false, false, &length, &s) >= 0;
+        return search(&o, &k, nullptr, true, false, false, &step, false, false, false, &length,
+                      &s) >= 0;
     }
-    return hashtable::get(table, &k, std::max(0, head_index(other)), skip, code, false, false) != nullptr;
+    return hashtable::get(table, &k, std::max(0, head_index(other)), skip, code, false, false) !=
+           nullptr;
 }
 
 }  // namespace
@@ -536,7 +550,8 @@ bool member_q(cell_t* other, node_t table, const cell_t* key, int32_t skip, int3
 cell_t* do_set_op(bool case_, const cell_t* skip_cell, int32_t code) {
     int32_t skip = 1;
     if (skip_cell) {
-        if (type_of(skip_cell) != TYPE_integer || integer_of(skip_cell) < 1) refine_error(words::id::skip, skip_cell);
+        if (type_of(skip_cell) != TYPE_integer || integer_of(skip_cell) < 1)
+            refine_error(words::id::skip, skip_cell);
         skip = integer_of(skip_cell);
     }
     cell_t* set1 = &stack::arguments[0];
@@ -562,7 +577,8 @@ cell_t* do_set_op(bool case_, const cell_t* skip_cell, int32_t code) {
         if (test) {
             other_table = type_of(other) == TYPE_hash && other->data3 != 0
                               ? other->data3
-                              : hashtable::init(std::max(1, rs_length_q(other)), other, hashtable::KIND_HASH, 1);
+                              : hashtable::init(std::max(1, rs_length_q(other)), other,
+                                                hashtable::KIND_HASH, 1);
         }
         collector::root_node keep_other_table(other_table, true);
         // 64 bits: a huge /skip steps past the end, not around to a negative index.
@@ -580,7 +596,8 @@ cell_t* do_set_op(bool case_, const cell_t* skip_cell, int32_t code) {
                 cell_t c = cell_at(from, i + j);
                 rs_append(result, &c);
             }
-            if (!series::block_kind_q(type_of(&key))) hashtable::put(result_table, rs_abs_at(result, at));
+            if (!series::block_kind_q(type_of(&key)))
+                hashtable::put(result_table, rs_abs_at(result, at));
         }
     }
     cell_t out = *result;

@@ -26,14 +26,15 @@ constexpr uint32_t SORT_ALL = 2;
 constexpr int32_t SORT_SHIFT = 2;
 
 // Set-operation codes (the set natives' own).
-constexpr int32_t SET_UNIQUE = 8, SET_UNION = 9, SET_INTERSECT = 10, SET_EXCLUDE = 11, SET_DIFFERENCE = 12;
+constexpr int32_t SET_UNIQUE = 8, SET_UNION = 9, SET_INTERSECT = 10, SET_EXCLUDE = 11,
+                  SET_DIFFERENCE = 12;
 
-cell_t* find(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_, bool same, bool any, cell_t* with,
-             cell_t* skip, bool last, bool reverse, bool tail, bool match);
-cell_t* select(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_, bool same, bool any, cell_t* with,
-               cell_t* skip, bool last, bool reverse);
-cell_t* sort(cell_t* series, bool case_, cell_t* skip, cell_t* comparator, cell_t* part, bool all, bool reverse,
-             bool stable);
+cell_t* find(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_, bool same,
+             bool any, cell_t* with, cell_t* skip, bool last, bool reverse, bool tail, bool match);
+cell_t* select(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_, bool same,
+               bool any, cell_t* with, cell_t* skip, bool last, bool reverse);
+cell_t* sort(cell_t* series, bool case_, cell_t* skip, cell_t* comparator, cell_t* part, bool all,
+             bool reverse, bool stable);
 
 // Orders two records of cells under a comparison code (7 or 8) and flags.
 int32_t compare_records(const cell_t* a, const cell_t* b, int32_t op, uint32_t flags);

@@ -81,7 +81,8 @@ void do_math(int32_t code) {
     }
     int32_t left = static_cast<int32_t>(value1->data2);
     cell_t scratch = {TYPE_integer, 0, 0, 0};
-    int32_t r = integer::do_math_op(left, right, code, code == math_op::DIVIDE ? nullptr : &scratch);
+    int32_t r =
+        integer::do_math_op(left, right, code, code == math_op::DIVIDE ? nullptr : &scratch);
     if (type_of(&scratch) != TYPE_integer || r < 0 || static_cast<uint32_t>(r) > MAX_CODE_POINT)
         fire(err::overflow);
     value1->data2 = static_cast<uint32_t>(r);
@@ -148,7 +149,8 @@ int32_t compare(cell_t* value1, cell_t* value2, int32_t op) {
     if ((op == 2 || op == 12) && t2 != TYPE_char_) return 1;
     if (t2 != TYPE_char_ && t2 != TYPE_integer) return -2;
     int64_t a = get(value1);
-    int64_t b = t2 == TYPE_char_ ? static_cast<int64_t>(value2->data2) : static_cast<int32_t>(value2->data2);
+    int64_t b = t2 == TYPE_char_ ? static_cast<int64_t>(value2->data2)
+                                 : static_cast<int32_t>(value2->data2);
     return (a > b) - (a < b);
 }
 

@@ -15,10 +15,10 @@
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
 #include "datatypes/word.h"
-#include "runtime/random.h"
 #include "runtime/alloc.h"
 #include "runtime/fire.h"
 #include "runtime/platform/platform.h"
+#include "runtime/random.h"
 #include "runtime/stack.h"
 #include "runtime/words.h"
 

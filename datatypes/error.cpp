@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -14,7 +15,6 @@
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "datatypes/actions.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/exits.h"
@@ -364,8 +364,8 @@ int32_t stack_trace_level() {
         return _context::get_in(static_cast<int32_t>(words::symbol_of(name)), object->data1);
     };
     if (_context::global_node == 0) return 0;
-    const cell_t* system =
-        _context::get_in(static_cast<int32_t>(words::symbol_of(words::id::system)), _context::global_node);
+    const cell_t* system = _context::get_in(
+        static_cast<int32_t>(words::symbol_of(words::id::system)), _context::global_node);
     const cell_t* level = field_of(field_of(system, words::id::state), words::id::stack_trace);
     if (level == nullptr || type_of(level) != TYPE_integer) return 0;
     int32_t n = integer::get(level);

@@ -1,5 +1,6 @@
 #include "datatypes/event.h"
 
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/context.h"
@@ -12,7 +13,6 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "datatypes/actions.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
 #include "runtime/words.h"

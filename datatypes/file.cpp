@@ -24,13 +24,14 @@ bool safe_q(uint32_t c) { return c < 128 && url::keeps_q(url::MODE_SAFE, static_
 cell_t* get_current_dir() {
     std::string dir = platform::get_current_dir();
     if (dir.empty() || dir.back() != '/') dir.push_back('/');
-    return string::load(reinterpret_cast<const uint8_t*>(dir.data()), static_cast<int64_t>(dir.size()),
-                        string::ENCODING_UTF8);
+    return string::load(reinterpret_cast<const uint8_t*>(dir.data()),
+                        static_cast<int64_t>(dir.size()), string::ENCODING_UTF8);
 }
 
 void to_local_path(const cell_t* file, cell_t* target, bool full) {
     cell_t* f = stack::push(file);
-    bool absolute = string::rs_length_q(f) > 0 && string::rs_abs_at(f, series::head_index(f)) == '/';
+    bool absolute =
+        string::rs_length_q(f) > 0 && string::rs_abs_at(f, series::head_index(f)) == '/';
     if (full && !absolute) {
         cell_t* dir = get_current_dir();
         string::concatenate(target, dir, -1, 0, false, string::MODE_APPEND);
@@ -91,15 +92,16 @@ cell_t* rename(cell_t* from, cell_t* to) {
     return stack::arguments;
 }
 
-cell_t* read(cell_t* source, cell_t* part, cell_t* seek, bool binary, bool lines, bool, cell_t* as) {
+cell_t* read(cell_t* source, cell_t* part, cell_t* seek, bool binary, bool lines, bool,
+             cell_t* as) {
     if (as != nullptr) fire(err::not_done);
     cell_t* result = simple_io::read(source, part, seek, binary, lines);
     stack::set_last(result);
     return stack::arguments;
 }
 
-cell_t* write(cell_t* destination, cell_t* data, bool binary, bool lines, bool, bool append_, cell_t* part,
-              cell_t* seek, cell_t* allow, cell_t* as) {
+cell_t* write(cell_t* destination, cell_t* data, bool binary, bool lines, bool, bool append_,
+              cell_t* part, cell_t* seek, cell_t* allow, cell_t* as) {
     if (allow != nullptr || as != nullptr) fire(err::not_done);
     simple_io::write(destination, data, part, seek, binary, append_, lines);
     stack::set_last(&unset_value);

@@ -27,13 +27,15 @@ cell_t* get_current_dir();
 void from_local_path(cell_t* string);
 
 // --- action entries ------------------------------------------------------------
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
+             int32_t limit, int32_t indent);
 cell_t* delete_(cell_t* file);
 cell_t* query(cell_t* file);
-cell_t* read(cell_t* source, cell_t* part, cell_t* seek, bool binary, bool lines, bool info, cell_t* as);
+cell_t* read(cell_t* source, cell_t* part, cell_t* seek, bool binary, bool lines, bool info,
+             cell_t* as);
 cell_t* rename(cell_t* from, cell_t* to);
-cell_t* write(cell_t* destination, cell_t* data, bool binary, bool lines, bool info, bool append_, cell_t* part,
-              cell_t* seek, cell_t* allow, cell_t* as);
+cell_t* write(cell_t* destination, cell_t* data, bool binary, bool lines, bool info, bool append_,
+              cell_t* part, cell_t* seek, cell_t* allow, cell_t* as);
 
 // Registers file! (id 8, parent url!).
 void init();

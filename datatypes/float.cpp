@@ -10,14 +10,14 @@
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/money.h"
-#include "datatypes/vector.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
+#include "datatypes/vector.h"
 #include "datatypes/word.h"
-#include "runtime/random.h"
 #include "runtime/alloc.h"
 #include "runtime/dtoa.h"
 #include "runtime/fire.h"
+#include "runtime/random.h"
 #include "runtime/stack.h"
 
 namespace zuv::float_ {
@@ -181,7 +181,8 @@ text_t form_float(double d, int32_t kind) {
         if (length <= needed) break;
         const char* last2 = s + length - 2;
         if (!((last2[0] == '0' && last2[1] == '1') || (last2[0] == '9' && last2[1] == '9'))) break;
-        bool short_kind = kind == form_kind::SINGLE || kind == form_kind::SECONDS || kind == form_kind::COORDINATE;
+        bool short_kind = kind == form_kind::SINGLE || kind == form_kind::SECONDS ||
+                          kind == form_kind::COORDINATE;
         n = print(short_kind ? 5 : 14);
     }
 
@@ -199,7 +200,8 @@ text_t form_float(double d, int32_t kind) {
     if (percent) {
         s[n++] = '%';
         s[n] = '\0';
-    } else if ((kind == form_kind::SINGLE || kind == form_kind::FLOAT) && !std::memchr(s, '.', static_cast<size_t>(n))) {
+    } else if ((kind == form_kind::SINGLE || kind == form_kind::FLOAT) &&
+               !std::memchr(s, '.', static_cast<size_t>(n))) {
         char* at = static_cast<char*>(std::memchr(s, 'e', static_cast<size_t>(n)));
         if (!at) at = s + n;
         std::memmove(at + 2, at, static_cast<size_t>(s + n - at) + 1);
@@ -321,7 +323,8 @@ cell_t* make(cell_t* proto, cell_t* spec, int32_t type) {
         }
         int32_t i = 0, digits = 0;
         if (n > 0 && (text[0] == '+' || text[0] == '-')) i++;
-        while (i < n && (std::isdigit(static_cast<unsigned char>(text[i])) || (digits && text[i] == '\''))) {
+        while (i < n &&
+               (std::isdigit(static_cast<unsigned char>(text[i])) || (digits && text[i] == '\''))) {
             digits += text[i] != '\'';
             i++;
         }
@@ -361,7 +364,8 @@ cell_t* make(cell_t* proto, cell_t* spec, int32_t type) {
         cell_t* items = block::rs_head(spec);
         for (int i = 0; i < 2; i++) {
             uint8_t t = type_of(items + i);
-            if (t != TYPE_integer && t != TYPE_float_) integer::fire_bad_to_arg(TYPE_float_, items + i);
+            if (t != TYPE_integer && t != TYPE_float_)
+                integer::fire_bad_to_arg(TYPE_float_, items + i);
         }
         d = number_of(items) * std::pow(10.0, std::trunc(number_of(items + 1)));
         break;
@@ -460,8 +464,8 @@ void power() {
     cell::put_float(base, std::pow(cell::get_float(base), number_of(exponent)));
 }
 
-cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-              bool half_ceiling) {
+cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down, bool floor,
+              bool ceiling, bool half_ceiling) {
     bool percent = type_of(value) == TYPE_percent;
     double s = percent ? 0.01 : 1.0;
     if (scale) {

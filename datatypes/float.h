@@ -21,11 +21,12 @@ namespace zuv::float_ {
 
 // The float options (system/options/float); their change handler sets them.
 extern bool pretty;  // pretty?: zero snap and the shorter-precision retry (default true)
-extern bool full;    // full?: stored only
+extern bool full;  // full?: stored only
 
 // Form kinds of form_float.
 namespace form_kind {
-constexpr int32_t SINGLE = 0, FLOAT = 1, SINGLE_PERCENT = 2, PERCENT = 3, SECONDS = 4, COORDINATE = 5;
+constexpr int32_t SINGLE = 0, FLOAT = 1, SINGLE_PERCENT = 2, PERCENT = 3, SECONDS = 4,
+                  COORDINATE = 5;
 }
 
 // A formatted number, by value.
@@ -74,7 +75,8 @@ inline int32_t order(double a, double b) {
 cell_t* make(cell_t* proto, cell_t* spec, int32_t type);  // also to
 cell_t* random(cell_t* value, bool seed, bool secure, bool only);
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
+             int32_t limit, int32_t indent);
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op);
 void absolute();
 void add();
@@ -84,8 +86,8 @@ void divide();
 void remainder();
 cell_t* negate(cell_t* value);
 void power();
-cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-              bool half_ceiling);
+cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down, bool floor,
+              bool ceiling, bool half_ceiling);
 bool even_q(cell_t* value);
 bool odd_q(cell_t* value);
 

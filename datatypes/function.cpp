@@ -15,26 +15,30 @@
 #include "runtime/cycles.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
-#include "startup/top_level.h"
 #include "runtime/words.h"
+#include "startup/top_level.h"
 
 namespace zuv::function {
 namespace {
 
 int32_t canonical(int32_t symbol) { return symbol::resolve(symbol); }
 int32_t canonical_of(words::id w) { return canonical(static_cast<int32_t>(words::symbol_of(w))); }
-bool is_word_q(const cell_t* c, words::id w) { return canonical(word::symbol_of(c)) == canonical_of(w); }
+bool is_word_q(const cell_t* c, words::id w) {
+    return canonical(word::symbol_of(c)) == canonical_of(w);
+}
 
 bool word_like_q(uint8_t t) { return t >= TYPE_word && t <= TYPE_refinement; }
-bool argument_word_q(uint8_t t) { return t == TYPE_word || t == TYPE_lit_word || t == TYPE_get_word; }
+bool argument_word_q(uint8_t t) {
+    return t == TYPE_word || t == TYPE_lit_word || t == TYPE_get_word;
+}
 
 int32_t emit(cell_t* buffer, const char* text, int32_t limit) {
     string::concatenate_literal(buffer, text);
     return limit - static_cast<int32_t>(std::strlen(text));
 }
 
-int32_t mold_block(node_t node, cell_t* buffer, bool only, bool all, bool flat, bool part, int32_t limit,
-                   int32_t indent) {
+int32_t mold_block(node_t node, cell_t* buffer, bool only, bool all, bool flat, bool part,
+                   int32_t limit, int32_t indent) {
     cell_t b;
     block::init_value(&b, TYPE_block, node);
     return block::mold(&b, buffer, only, all, flat, part, limit, indent);
@@ -67,7 +71,8 @@ int32_t code_of(const cell_t* fn) {
     return type_of(c) == TYPE_integer ? integer::get(c) : 0;
 }
 
-node_t push(const cell_t* spec, const cell_t* body, node_t ctx, int32_t code, node_t object_ctx, uint32_t flags) {
+node_t push(const cell_t* spec, const cell_t* body, node_t ctx, int32_t code, node_t object_ctx,
+            uint32_t flags) {
     // Every value made here is kept on the argument stack until the function
     // cell holds it, so a collection in between keeps it alive.
     cell_t* out = stack::push_slot();
@@ -82,7 +87,8 @@ node_t push(const cell_t* spec, const cell_t* body, node_t ctx, int32_t code, no
     }
     bool has_body = body != nullptr && series::block_kind_q(type_of(body));
     cell_t* bp = stack::push(has_body ? body : &none_value);
-    if (has_body && block::head_index(bp) > block::abs_length(bp)) block::set_head_index(bp, block::abs_length(bp));
+    if (has_body && block::head_index(bp) > block::abs_length(bp))
+        block::set_head_index(bp, block::abs_length(bp));
 
     node_t more_series = alloc::alloc_unset_cells(MORE_COUNT);
     collector::root_node keep_more(more_series);
@@ -146,7 +152,9 @@ uint32_t validate_spec(const cell_t* spec) {
     while (i < end) {
         cell_t v = *at(i);
         uint8_t t = type_of(&v);
-        auto next_type = [&](int32_t k) -> int32_t { return i + k < end ? type_of(at(i + k)) : -1; };
+        auto next_type = [&](int32_t k) -> int32_t {
+            return i + k < end ? type_of(at(i + k)) : -1;
+        };
         if (argument_word_q(t)) {
             if (local_mode && t != TYPE_word) fail();
             if (next_type(1) == TYPE_string && next_type(2) == TYPE_block) fail();
@@ -203,7 +211,8 @@ int32_t count_locals(node_t spec, int32_t start, bool must_have) {
     const cell_t* c = s->head_cell();
     int32_t local = canonical_of(words::id::local);
     for (int32_t i = start < 0 ? 0 : start; i < end; i++) {
-        if (type_of(&c[i]) != TYPE_refinement || canonical(word::symbol_of(&c[i])) != local) continue;
+        if (type_of(&c[i]) != TYPE_refinement || canonical(word::symbol_of(&c[i])) != local)
+            continue;
         int32_t n = 1;
         for (int32_t j = i + 1; j < end; j++)
             if (type_of(&c[j]) == TYPE_word) n++;
@@ -324,7 +333,8 @@ cell_t* collect_words(cell_t* spec, cell_t* body) {
     for (int32_t i = 0; i < block::abs_length(known); i++) {
         cell_t* c = block::rs_abs_at(known, i);
         uint8_t t = type_of(c);
-        if (t == TYPE_set_word || t == TYPE_lit_word || t == TYPE_get_word || t == TYPE_refinement) {
+        if (t == TYPE_set_word || t == TYPE_lit_word || t == TYPE_get_word ||
+            t == TYPE_refinement) {
             cell::set_type(c, TYPE_word);
         } else if (at_extern >= 0 && t != TYPE_word && t != TYPE_block && t != TYPE_string) {
             cell_t bad = *c;
@@ -338,11 +348,13 @@ cell_t* collect_words(cell_t* spec, cell_t* body) {
         bool has_local = false;
         for (int32_t i = block::head_index(spec); i < block::abs_length(spec); i++) {
             const cell_t* c = block::rs_abs_at(spec, i);
-            if (type_of(c) == TYPE_refinement && canonical(word::symbol_of(c)) == local_sym) has_local = true;
+            if (type_of(c) == TYPE_refinement && canonical(word::symbol_of(c)) == local_sym)
+                has_local = true;
         }
         if (!has_local) {
             cell_t local;
-            word::make_raw(&local, TYPE_refinement, 0, static_cast<int32_t>(words::symbol_of(words::id::local)), -1);
+            word::make_raw(&local, TYPE_refinement, 0,
+                           static_cast<int32_t>(words::symbol_of(words::id::local)), -1);
             block::rs_append(spec, &local);
         }
         for (int32_t i = 0; i < block::abs_length(result); i++) {
@@ -366,7 +378,8 @@ cell_t* make(cell_t* proto, cell_t* spec, int32_t) {
     (void)proto;
     if (type_of(spec) != TYPE_block || block::rs_length_q(spec) < 2) fire(err::bad_func_def, spec);
     cell_t* items = block::rs_head(spec);
-    if (type_of(&items[0]) != TYPE_block || type_of(&items[1]) != TYPE_block) fire(err::bad_func_def, spec);
+    if (type_of(&items[0]) != TYPE_block || type_of(&items[1]) != TYPE_block)
+        fire(err::bad_func_def, spec);
     cell_t fn_spec = items[0], body = items[1];
     uint32_t flags = validate_spec(&fn_spec);
     push(&fn_spec, &body, 0, 0, 0, flags);
@@ -403,9 +416,12 @@ cell_t* reflect(cell_t* value, int32_t field) {
     return stack::arguments;
 }
 
-int32_t form(cell_t*, cell_t* buffer, bool, int32_t limit) { return emit(buffer, "?function?", limit); }
+int32_t form(cell_t*, cell_t* buffer, bool, int32_t limit) {
+    return emit(buffer, "?function?", limit);
+}
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool flat, bool part, int32_t limit, int32_t indent) {
+int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool flat, bool part, int32_t limit,
+             int32_t indent) {
     cell_t fn = *value;
     limit = emit(buffer, "func ", limit);
     limit = mold_block(spec_node(&fn), buffer, false, all, flat, part, limit, indent);
@@ -417,7 +433,13 @@ int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool flat, bool part
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op) {
     if (type_of(value2) != type_of(value1)) return -2;
     switch (op) {
-    case 0: case 1: case 2: case 7: case 8: case 9: case 12: {
+    case 0:
+    case 1:
+    case 2:
+    case 7:
+    case 8:
+    case 9:
+    case 12: {
         int32_t a = static_cast<int32_t>(value1->data3), b = static_cast<int32_t>(value2->data3);
         return a < b ? -1 : a > b ? 1 : 0;
     }

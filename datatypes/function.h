@@ -30,14 +30,16 @@ constexpr uint32_t FLAG_TRACE = 1u << 10;
 constexpr int32_t MORE_COUNT = 5;
 constexpr int32_t MORE_BODY = 0;  // deep copy of the body, or none
 constexpr int32_t MORE_CODE = 2;  // integer!: compiled body's entry index; unset when none
-constexpr int32_t MORE_OP = 3;    // for a function wrapped by an op!: a copy of the function
+constexpr int32_t MORE_OP = 3;  // for a function wrapped by an op!: a copy of the function
 constexpr int32_t MORE_OWNER = 4;  // integer!: node of the object context it belongs to; else unset
 
 inline node_t context_of(const cell_t* fn) { return fn->data1; }
 inline node_t spec_node(const cell_t* fn) { return fn->data2; }
 inline node_t more_node(const cell_t* fn) { return fn->data3; }
 // A cell of the more series; valid until the next allocation.
-inline cell_t* more(const cell_t* fn, int32_t index) { return alloc::buffer(fn->data3)->head_cell() + index; }
+inline cell_t* more(const cell_t* fn, int32_t index) {
+    return alloc::buffer(fn->data3)->head_cell() + index;
+}
 
 // The events a callback takes (a lexer, parse or trace callback): all, unless
 // the function's body begins with a block of event words; then bit e for each
@@ -51,7 +53,8 @@ int32_t code_of(const cell_t* fn);
 // from there); body: a block cell or nullptr/none; ctx 0 makes a context from
 // the spec and binds the body to it; code 0: no compiled body; object_ctx 0:
 // no owning object.
-node_t push(const cell_t* spec, const cell_t* body, node_t ctx, int32_t code, node_t object_ctx, uint32_t flags);
+node_t push(const cell_t* spec, const cell_t* body, node_t ctx, int32_t code, node_t object_ctx,
+            uint32_t flags);
 
 // Checks a spec block; returns its attribute flags (FLAG_TRACE, FLAG_NO_TRACE)
 // or raises bad-func-def, invalid-type-spec or dup-vars. Never changes the
@@ -77,7 +80,8 @@ cell_t* collect_words(cell_t* spec, cell_t* body);
 cell_t* make(cell_t* proto, cell_t* spec, int32_t type);
 cell_t* reflect(cell_t* value, int32_t field);
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
+             int32_t limit, int32_t indent);
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op);
 
 // Registers function! (parent context!).

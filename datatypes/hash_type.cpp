@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cmath>
 
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
-#include "datatypes/actions.h"
 #include "runtime/alloc.h"
 #include "runtime/collector.h"
 #include "runtime/fire.h"

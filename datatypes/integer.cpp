@@ -8,15 +8,15 @@
 #include "datatypes/date.h"
 #include "datatypes/float.h"
 #include "datatypes/money.h"
-#include "datatypes/vector.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/vector.h"
 #include "datatypes/word.h"
-#include "runtime/random.h"
 #include "runtime/alloc.h"
 #include "runtime/fire.h"
 #include "runtime/lowrt.h"
+#include "runtime/random.h"
 #include "runtime/stack.h"
 
 namespace zuv::integer {
@@ -26,8 +26,8 @@ namespace {
 constexpr int RUNTIME_ERROR_BAD_OPERATION = 101;
 
 // The frame action that carries each operation code.
-constexpr uint8_t code_action[] = {ACT_add, ACT_subtract, ACT_multiply, ACT_divide,
-                                   ACT_remainder, ACT_or_t, ACT_and_t, ACT_xor_t};
+constexpr uint8_t code_action[] = {ACT_add,       ACT_subtract, ACT_multiply, ACT_divide,
+                                   ACT_remainder, ACT_or_t,     ACT_and_t,    ACT_xor_t};
 
 cell_t datatype_cell(int32_t type) {
     cell_t c;
@@ -115,7 +115,9 @@ cell_t* box(int32_t value) {
 
 int32_t get_star() { return get(stack::arguments); }
 
-int32_t get_or_zero_star() { return type_of(stack::arguments) == TYPE_integer ? get(stack::arguments) : 0; }
+int32_t get_or_zero_star() {
+    return type_of(stack::arguments) == TYPE_integer ? get(stack::arguments) : 0;
+}
 
 int32_t abs(int32_t value) {
     if (value == INT32_MIN) fire(err::overflow);
@@ -140,7 +142,8 @@ number_text form_signed(int32_t value) {
     number_text r;
     char digits[12];
     int n = 0;
-    uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+    uint32_t magnitude =
+        value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
     do {
         digits[n++] = static_cast<char>('0' + magnitude % 10);
         magnitude /= 10;
@@ -321,7 +324,8 @@ cell_t* to(cell_t* proto, cell_t* spec, int32_t) {
                 ok = false;
             }
         }
-        if (!ok || !digits || (!negative && magnitude > INT32_MAX)) fire_bad_to_arg(TYPE_integer, spec);
+        if (!ok || !digits || (!negative && magnitude > INT32_MAX))
+            fire_bad_to_arg(TYPE_integer, spec);
         v = static_cast<int32_t>(negative ? -magnitude : magnitude);
         break;
     }
@@ -435,8 +439,8 @@ void power() {
     float_::power();
 }
 
-cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-              bool half_ceiling) {
+cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down, bool floor,
+              bool ceiling, bool half_ceiling) {
     if (scale && type_of(scale) == TYPE_money) fire_not_related(TYPE_money);
     int32_t n = get(value);
     if (n == INT32_MIN) return value;

@@ -23,7 +23,8 @@ namespace zuv {
 
 // Operation codes of the arithmetic workers, shared by every numeric type.
 namespace math_op {
-constexpr int32_t ADD = 0, SUBTRACT = 1, MULTIPLY = 2, DIVIDE = 3, REMAINDER = 4, OR = 5, AND = 6, XOR = 7;
+constexpr int32_t ADD = 0, SUBTRACT = 1, MULTIPLY = 2, DIVIDE = 3, REMAINDER = 4, OR = 5, AND = 6,
+                  XOR = 7;
 }
 
 namespace integer {
@@ -45,7 +46,7 @@ inline int32_t get(const cell_t* cell) { return static_cast<int32_t>(cell->data2
 cell_t* make_in(cell_t* block, int32_t value);
 cell_t* push(int32_t value);
 cell_t* box(int32_t value);  // the current call's result slot, header written whole
-int32_t get_star();          // word 2 of the first argument slot
+int32_t get_star();  // word 2 of the first argument slot
 int32_t get_or_zero_star();  // the same when that slot holds an integer!, else 0
 
 inline int32_t sign(int32_t value) { return (value > 0) - (value < 0); }
@@ -72,7 +73,8 @@ cell_t* make(cell_t* proto, cell_t* spec, int32_t type);
 cell_t* to(cell_t* proto, cell_t* spec, int32_t type);
 cell_t* random(cell_t* value, bool seed, bool secure, bool only);
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
+             int32_t limit, int32_t indent);
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op);
 void absolute();
 void add();
@@ -81,8 +83,8 @@ void multiply();
 cell_t* negate(cell_t* value);
 void power();
 void remainder();
-cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-              bool half_ceiling);
+cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down, bool floor,
+              bool ceiling, bool half_ceiling);
 void subtract();
 bool even_q(cell_t* value);
 bool odd_q(cell_t* value);
@@ -92,7 +94,7 @@ void or_t();
 void xor_t();
 
 // Shared by the numeric types. The called word is the current frame's.
-[[noreturn]] void fire_not_related(int32_t type);       // not-related: the called word, type's datatype
+[[noreturn]] void fire_not_related(int32_t type);  // not-related: the called word, type's datatype
 [[noreturn]] void fire_invalid_type(const cell_t* value);  // invalid-type: value's datatype
 [[noreturn]] void fire_bad_to_arg(int32_t type, const cell_t* spec);
 // Runs the frame action of code from the row of type (the operands are

@@ -8,9 +8,9 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "startup/runtime.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
+#include "startup/runtime.h"
 
 namespace zuv::issue {
 

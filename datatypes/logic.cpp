@@ -1,11 +1,11 @@
 #include "datatypes/logic.h"
 
+#include "datatypes/actions.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
-#include "datatypes/actions.h"
-#include "runtime/random.h"
 #include "runtime/alloc.h"
 #include "runtime/fire.h"
+#include "runtime/random.h"
 #include "runtime/stack.h"
 
 namespace zuv::logic {

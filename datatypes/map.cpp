@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -14,7 +15,6 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "datatypes/actions.h"
 #include "runtime/alloc.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"

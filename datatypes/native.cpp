@@ -25,7 +25,9 @@ int32_t emit(cell_t* buffer, const char* text, int32_t limit) {
     return limit - static_cast<int32_t>(std::strlen(text));
 }
 
-int32_t canonical_of(words::id w) { return symbol::resolve(static_cast<int32_t>(words::symbol_of(w))); }
+int32_t canonical_of(words::id w) {
+    return symbol::resolve(static_cast<int32_t>(words::symbol_of(w)));
+}
 
 }  // namespace
 
@@ -33,10 +35,12 @@ cell_t* make_numbered(cell_t* proto, cell_t* spec, int32_t type) {
     // A number that names no entry would make a value that crashes when
     // called: only the entries that exist are accepted.
     int32_t limit = type == TYPE_action ? action::COUNT : COUNT;
-    if (type_of(spec) != TYPE_block || block::rs_length_q(spec) != 2) compiled::fire_2_args(proto, spec);
+    if (type_of(spec) != TYPE_block || block::rs_length_q(spec) != 2)
+        compiled::fire_2_args(proto, spec);
     cell_t* items = block::rs_head(spec);
     cell_t fn_spec = items[0], number = items[1];
-    if (type_of(&fn_spec) != TYPE_block || type_of(&number) != TYPE_integer) compiled::fire_2_args(proto, spec);
+    if (type_of(&fn_spec) != TYPE_block || type_of(&number) != TYPE_integer)
+        compiled::fire_2_args(proto, spec);
     int32_t n = integer::get(&number);
     if (n < 1 || n > limit) compiled::fire_2_args(proto, spec);
 
@@ -59,7 +63,9 @@ cell_t* make_numbered(cell_t* proto, cell_t* spec, int32_t type) {
     return stack::arguments;
 }
 
-cell_t* make(cell_t* proto, cell_t* spec, int32_t) { return make_numbered(proto, spec, TYPE_native); }
+cell_t* make(cell_t* proto, cell_t* spec, int32_t) {
+    return make_numbered(proto, spec, TYPE_native);
+}
 
 cell_t* reflect(cell_t* value, int32_t field) {
     cell_t v = *value;
@@ -82,10 +88,12 @@ cell_t* reflect(cell_t* value, int32_t field) {
     return stack::arguments;
 }
 
-int32_t form(cell_t*, cell_t* buffer, bool, int32_t limit) { return emit(buffer, "?native?", limit); }
+int32_t form(cell_t*, cell_t* buffer, bool, int32_t limit) {
+    return emit(buffer, "?native?", limit);
+}
 
-int32_t mold_spec(cell_t* value, cell_t* buffer, const char* open, bool all, bool flat, bool part, int32_t limit,
-                  int32_t indent) {
+int32_t mold_spec(cell_t* value, cell_t* buffer, const char* open, bool all, bool flat, bool part,
+                  int32_t limit, int32_t indent) {
     cell_t spec;
     block::init_value(&spec, TYPE_block, spec_node(value));
     limit = emit(buffer, open, limit);
@@ -93,14 +101,21 @@ int32_t mold_spec(cell_t* value, cell_t* buffer, const char* open, bool all, boo
     return emit(buffer, "]", limit);
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool flat, bool part, int32_t limit, int32_t indent) {
+int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool flat, bool part, int32_t limit,
+             int32_t indent) {
     return mold_spec(value, buffer, "make native! [", all, flat, part, limit, indent);
 }
 
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op) {
     if (type_of(value2) != type_of(value1)) return -2;
     switch (op) {
-    case 0: case 1: case 2: case 7: case 8: case 9: case 12: {
+    case 0:
+    case 1:
+    case 2:
+    case 7:
+    case 8:
+    case 9:
+    case 12: {
         int32_t a = static_cast<int32_t>(value1->data1), b = static_cast<int32_t>(value2->data1);
         return a < b ? -1 : a > b ? 1 : 0;
     }

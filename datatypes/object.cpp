@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -14,7 +15,6 @@
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "datatypes/actions.h"
 #include "interpreter/interpreter.h"
 #include "runtime/collector.h"
 #include "runtime/compiled.h"
@@ -40,8 +40,8 @@ bool deep_copied(uint8_t t) {
 
 // Series values that an object made from a prototype gets its own copy of.
 bool owned_series(uint8_t t) {
-    return series::block_kind_q(t) || series::any_string_q(t) || t == TYPE_vector || t == TYPE_binary ||
-           t == TYPE_image;
+    return series::block_kind_q(t) || series::any_string_q(t) || t == TYPE_vector ||
+           t == TYPE_binary || t == TYPE_image;
 }
 
 int32_t canonical_of(words::id w) {
@@ -119,10 +119,12 @@ node_t new_record(int32_t on_change, int32_t change_locals, node_t change_spec, 
 
 // Calls a change handler. An exit that passes through (the handler broke
 // or threw) ends the change that called it.
-void call_handler(const cell_t* handler, words::id name, cell_t* args, int32_t count, uint32_t kind) {
+void call_handler(const cell_t* handler, words::id name, cell_t* args, int32_t count,
+                  uint32_t kind) {
     cell_t frame_word = words::word(name);
     cell_t result;
-    if (!interpreter::call_back(handler, &frame_word, args, count, kind, &result)) throw exits::escape{};
+    if (!interpreter::call_back(handler, &frame_word, args, count, kind, &result))
+        throw exits::escape{};
 }
 
 }  // namespace
@@ -291,13 +293,13 @@ void construct_values(cell_t* obj, cell_t* spec, bool only) {
         while (j < end && type_of(&alloc::buffer(node)->head_cell()[j]) == TYPE_set_word) j++;
         cell_t v = j < end ? at(j) : none_value;
         if (!only && type_of(&v) == TYPE_word) {
-            if (is_word_q(&v, words::id::true_) || is_word_q(&v, words::id::yes) || is_word_q(&v, words::id::on))
+            if (is_word_q(&v, words::id::true_) || is_word_q(&v, words::id::yes) ||
+                is_word_q(&v, words::id::on))
                 v = true_value;
             else if (is_word_q(&v, words::id::false_) || is_word_q(&v, words::id::no) ||
                      is_word_q(&v, words::id::off))
                 v = false_value;
-            else if (is_word_q(&v, words::id::none))
-                v = none_value;
+            else if (is_word_q(&v, words::id::none)) v = none_value;
         }
         _context::add_value(ctx, &w, &v);
     }
@@ -323,10 +325,8 @@ cell_t* make(cell_t* proto, cell_t* spec, int32_t) {
     cell_t p = *proto, s = *spec;
     cell_t* out = stack::push_slot();
     cell::begin(out);
-    if (from_object)
-        copy_into(&p, out, false);
-    else
-        make_at(out, 4);
+    if (from_object) copy_into(&p, out, false);
+    else make_at(out, 4);
     node_t ctx = out->data1;
     bool added;
     if (type_of(&s) == TYPE_object) {
@@ -462,8 +462,8 @@ int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit) {
     return serialize(&obj, buffer, true, false, false, part, limit, 0, false);
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part, int32_t limit,
-             int32_t indent) {
+int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
+             int32_t limit, int32_t indent) {
     if (cycles::detect_q(value, buffer, &limit, true)) return limit;
     cell_t obj = *value;
     cycles::guard g(obj.data1);
@@ -484,7 +484,8 @@ int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool
 void install_on_set(int32_t on_change, int32_t on_change_locals, int32_t on_deep_change,
                     int32_t on_deep_change_locals) {
     cell_t* obj = stack::top();
-    node_t record = new_record(on_change, on_change_locals, 0, on_deep_change, on_deep_change_locals, 0);
+    node_t record =
+        new_record(on_change, on_change_locals, 0, on_deep_change, on_deep_change_locals, 0);
     obj->data3 = record;
     if (on_deep_change != -1) {
         cell_t w = *get_word(obj->data1, on_deep_change);
@@ -496,8 +497,10 @@ void install_on_set(int32_t on_change, int32_t on_change_locals, int32_t on_deep
 
 void install_handlers(cell_t* obj) {
     node_t ctx = obj->data1;
-    int32_t change = find_symbol(obj, static_cast<int32_t>(words::symbol_of(words::id::on_change_star)));
-    int32_t deep = find_symbol(obj, static_cast<int32_t>(words::symbol_of(words::id::on_deep_change_star)));
+    int32_t change =
+        find_symbol(obj, static_cast<int32_t>(words::symbol_of(words::id::on_change_star)));
+    int32_t deep =
+        find_symbol(obj, static_cast<int32_t>(words::symbol_of(words::id::on_deep_change_star)));
     if (change < 0 && deep < 0) {
         obj->data3 = 0;
         *_context::get_self_value(ctx) = *obj;
@@ -577,9 +580,15 @@ void fire_on_deep_change(cell_t* owner, cell_t* word, cell_t* target, cell_t* ac
     if (slot == NO_HANDLER) return;
     cell_t handler = *_context::value_at(owner->data1, static_cast<int32_t>(slot));
     if (type_of(&handler) != TYPE_function) return;
-    cell_t args[7] = {*owner, *word, *target, *action, new_value ? *new_value : none_value, integer_cell(index),
+    cell_t args[7] = {*owner,
+                      *word,
+                      *target,
+                      *action,
+                      new_value ? *new_value : none_value,
+                      integer_cell(index),
                       integer_cell(part)};
-    call_handler(&handler, words::id::on_deep_change_star, args, 7, interpreter::CALL_ON_DEEP_CHANGE);
+    call_handler(&handler, words::id::on_deep_change_star, args, 7,
+                 interpreter::CALL_ON_DEEP_CHANGE);
 }
 
 void set_many(cell_t* obj, cell_t* value, bool any, bool only, bool some) {
@@ -746,7 +755,9 @@ int32_t compare_fields(const cell_t* value1, const cell_t* value2, int32_t op) {
     if (na == 0) return 0;
     cycles::guard ga(a);
     cycles::guard gb(b);
-    auto number = [](uint8_t t) { return t == TYPE_integer || t == TYPE_float_ || t == TYPE_percent; };
+    auto number = [](uint8_t t) {
+        return t == TYPE_integer || t == TYPE_float_ || t == TYPE_percent;
+    };
     for (int32_t i = 0; i < na; i++) {
         int32_t sa = symbol::resolve(word::symbol_of(get_word(a, i)));
         int32_t sb = symbol::resolve(word::symbol_of(get_word(b, i)));

@@ -113,7 +113,8 @@ void fire_on_deep_change(cell_t* owner, cell_t* word, cell_t* target, cell_t* ac
 cell_t* make(cell_t* proto, cell_t* spec, int32_t type);
 cell_t* reflect(cell_t* value, int32_t field);
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
+             int32_t limit, int32_t indent);
 cell_t* put(cell_t* series, cell_t* key, cell_t* value, bool case_);
 cell_t* modify(cell_t* target, cell_t* field, cell_t* value, bool case_);
 cell_t* copy(cell_t* value, cell_t* result, cell_t* part, bool deep, cell_t* types);

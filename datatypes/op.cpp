@@ -21,7 +21,9 @@ int32_t emit(cell_t* buffer, const char* text, int32_t limit) {
     return limit - static_cast<int32_t>(std::strlen(text));
 }
 
-int32_t canonical_of(words::id w) { return symbol::resolve(static_cast<int32_t>(words::symbol_of(w))); }
+int32_t canonical_of(words::id w) {
+    return symbol::resolve(static_cast<int32_t>(words::symbol_of(w)));
+}
 
 }  // namespace
 
@@ -68,7 +70,8 @@ cell_t* make(cell_t*, cell_t* spec, int32_t) {
 
 int32_t form(cell_t*, cell_t* buffer, bool, int32_t limit) { return emit(buffer, "?op?", limit); }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool flat, bool part, int32_t limit, int32_t indent) {
+int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool flat, bool part, int32_t limit,
+             int32_t indent) {
     cell_t v = *value;
     bool is_function = wrapped_type(&v) == TYPE_function;
     limit = emit(buffer, "make op! ", limit);

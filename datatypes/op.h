@@ -13,7 +13,9 @@ namespace zuv {
 namespace op {
 
 constexpr uint32_t WRAPPED_SHIFT = 16;
-inline uint8_t wrapped_type(const cell_t* v) { return static_cast<uint8_t>((v->header >> WRAPPED_SHIFT) & 0xFF); }
+inline uint8_t wrapped_type(const cell_t* v) {
+    return static_cast<uint8_t>((v->header >> WRAPPED_SHIFT) & 0xFF);
+}
 
 // Whether the spec block (by node, from index 0) has exactly two arguments,
 // no lit/get-word on the left and no refinement but /local or /extern.
@@ -21,7 +23,8 @@ bool check_spec(node_t spec);
 
 cell_t* make(cell_t* proto, cell_t* spec, int32_t type);
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
+             int32_t limit, int32_t indent);
 
 void init();  // registers op! (parent native!)
 

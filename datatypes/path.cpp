@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "datatypes/actions.h"
 #include "runtime/cycles.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
@@ -29,7 +29,9 @@ cell_t* make(cell_t* proto, cell_t* spec, int32_t type) {
     uint8_t t = type_of(spec);
     if (t == TYPE_integer || t == TYPE_float_ || t == TYPE_percent) {
         double n = t == TYPE_integer ? static_cast<int32_t>(spec->data2) : cell::get_float(spec);
-        int32_t capacity = !(n >= 1) ? 1 : n >= block::MAX_CELLS ? static_cast<int32_t>(block::MAX_CELLS) : static_cast<int32_t>(n);
+        int32_t capacity = !(n >= 1)               ? 1
+                           : n >= block::MAX_CELLS ? static_cast<int32_t>(block::MAX_CELLS)
+                                                   : static_cast<int32_t>(n);
         cell_t r = *block::push_only_star(capacity);
         stack::pop(1);
         r.header = static_cast<uint32_t>(type);
@@ -55,8 +57,8 @@ cell_t* to(cell_t* proto, cell_t* spec, int32_t type) {
     return block::to(proto, spec, type);
 }
 
-int32_t write(cell_t* value, cell_t* buffer, bool mold, const char* prefix, const char* suffix, bool all, bool flat,
-              bool part, int32_t limit) {
+int32_t write(cell_t* value, cell_t* buffer, bool mold, const char* prefix, const char* suffix,
+              bool all, bool flat, bool part, int32_t limit) {
     if (cycles::detect_q(value, buffer, &limit, mold)) return limit;
     if (*prefix) {
         string::concatenate_literal(buffer, prefix);
@@ -87,7 +89,8 @@ int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit) {
     return write(value, buffer, false, "", "", false, false, part, limit);
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool flat, bool part, int32_t limit, int32_t) {
+int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool flat, bool part, int32_t limit,
+             int32_t) {
     return write(value, buffer, true, "", "", all, flat, part, limit);
 }
 

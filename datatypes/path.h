@@ -21,12 +21,13 @@ cell_t* push(cell_t* cell);
 cell_t* make(cell_t* proto, cell_t* spec, int32_t type);
 cell_t* to(cell_t* proto, cell_t* spec, int32_t type);
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
+             int32_t limit, int32_t indent);
 cell_t* copy(cell_t* value, cell_t* result, cell_t* part, bool deep, cell_t* types);
 // The walk shared by the four kinds: each value molded (or formed) with "/"
 // between, prefix before and suffix after (either may be empty).
-int32_t write(cell_t* value, cell_t* buffer, bool mold, const char* prefix, const char* suffix, bool all, bool flat,
-              bool part, int32_t limit);
+int32_t write(cell_t* value, cell_t* buffer, bool mold, const char* prefix, const char* suffix,
+              bool all, bool flat, bool part, int32_t limit);
 
 // Registers path! (id 25).
 void init();
@@ -35,19 +36,22 @@ void init();
 
 namespace lit_path {
 cell_t* push(cell_t* cell);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
+             int32_t limit, int32_t indent);
 void init();
 }  // namespace lit_path
 
 namespace set_path {
 cell_t* push(cell_t* cell);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
+             int32_t limit, int32_t indent);
 void init();
 }  // namespace set_path
 
 namespace get_path {
 cell_t* push(cell_t* cell);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
+             int32_t limit, int32_t indent);
 void init();
 }  // namespace get_path
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
@@ -13,11 +14,10 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "datatypes/actions.h"
-#include "runtime/random.h"
 #include "runtime/alloc.h"
 #include "runtime/fire.h"
 #include "runtime/hash.h"
+#include "runtime/random.h"
 #include "runtime/stack.h"
 #include "runtime/words.h"
 

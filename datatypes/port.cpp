@@ -88,7 +88,8 @@ cell_t* forward(int32_t action, const cell_t* port, const cell_t* args, int32_t 
     values[0] = *port;
     for (int32_t i = 0; i < count; i++) values[i + 1] = args[i];
     cell_t result;
-    if (interpreter::call_back(&callee, &word, values, count + 1, interpreter::callback::PORT, &result))
+    if (interpreter::call_back(&callee, &word, values, count + 1, interpreter::callback::PORT,
+                               &result))
         *stack::arguments = result;
     return stack::arguments;
 }
@@ -216,12 +217,13 @@ int32_t sym(int32_t& slot, const char* text) {
     if (slot == 0) slot = symbol::make(text);
     return slot;
 }
-int32_t system_sym, standard_sym, port_sym, url_parts_sym, schemes_sym, scheme_sym, spec_sym, ref_sym,
-    decode_url_sym;
+int32_t system_sym, standard_sym, port_sym, url_parts_sym, schemes_sym, scheme_sym, spec_sym,
+    ref_sym, decode_url_sym;
 
 // A field of an object, nullptr when the value is no object or lacks it.
 cell_t* field(const cell_t* obj, int32_t symbol) {
-    if (obj == nullptr || (type_of(obj) != TYPE_object && type_of(obj) != TYPE_port)) return nullptr;
+    if (obj == nullptr || (type_of(obj) != TYPE_object && type_of(obj) != TYPE_port))
+        return nullptr;
     return _context::get_in(symbol, object::context_of(obj));
 }
 
@@ -231,7 +233,8 @@ cell_t* global(int32_t symbol) {
 
 // system/standard/<name>, copied out; none before the system object exists.
 cell_t standard(int32_t symbol) {
-    cell_t* v = field(field(global(sym(system_sym, "system")), sym(standard_sym, "standard")), symbol);
+    cell_t* v =
+        field(field(global(sym(system_sym, "system")), sym(standard_sym, "standard")), symbol);
     return v && type_of(v) == TYPE_object ? *v : N();
 }
 
@@ -248,7 +251,8 @@ void spec_of_url(const cell_t* url, cell_t* out) {
         cell_t arg = u;
         cell_t result;
         collector::root_cell keep_result(&result);
-        if (!interpreter::call_back(&callee, &word, &arg, 1, interpreter::callback::NONE, &result)) return;
+        if (!interpreter::call_back(&callee, &word, &arg, 1, interpreter::callback::NONE, &result))
+            return;
         if (type_of(&result) == TYPE_object) {
             *out = result;
             return;
@@ -279,7 +283,8 @@ cell_t* find_scheme(const cell_t* name) {
     int32_t end = block::abs_length(schemes);
     for (int32_t i = block::head_index(schemes); i + 1 < end; i += 2) {
         cell_t* key = block::rs_abs_at(schemes, i);
-        if (word::any_word_q(type_of(key)) && symbol::resolve(word::symbol_of(key)) == wanted) return key + 1;
+        if (word::any_word_q(type_of(key)) && symbol::resolve(word::symbol_of(key)) == wanted)
+            return key + 1;
     }
     return nullptr;
 }
@@ -347,9 +352,13 @@ cell_t* make_from(const cell_t* spec) {
     return slot;
 }
 
-cell_t* open(cell_t* port, bool read, bool write) { return open_(port, false, read, write, false, nullptr); }
+cell_t* open(cell_t* port, bool read, bool write) {
+    return open_(port, false, read, write, false, nullptr);
+}
 
-cell_t* read(cell_t* port, cell_t* part, cell_t* seek) { return read_(port, part, seek, false, false, false, nullptr); }
+cell_t* read(cell_t* port, cell_t* part, cell_t* seek) {
+    return read_(port, part, seek, false, false, false, nullptr);
+}
 
 cell_t* write(cell_t* port, cell_t* data, cell_t* seek) {
     return write_(port, data, false, false, false, false, nullptr, seek, nullptr, nullptr);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/function.h"
@@ -9,7 +10,6 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
-#include "datatypes/actions.h"
 #include "runtime/collector.h"
 #include "runtime/stack.h"
 
@@ -36,7 +36,9 @@ int32_t add_entry(entry_t entry) {
     return entry_count;
 }
 
-entry_t entry_at(int32_t index) { return index > 0 && index <= entry_count ? entries[index] : nullptr; }
+entry_t entry_at(int32_t index) {
+    return index > 0 && index <= entry_count ? entries[index] : nullptr;
+}
 
 int32_t code_of(const cell_t* r) { return function::code_of(r); }
 
@@ -64,26 +66,33 @@ cell_t* push(const cell_t* spec, const cell_t* body, int32_t code, int32_t retur
     out->data1 = ctx;
     out->data2 = sp->data2;
     out->data3 = more_series;
-    out->header = TYPE_routine | (flag ? FLAG_EXTRA : 0) | (static_cast<uint32_t>(arity & 0x1F) << ARITY_SHIFT);
+    out->header = TYPE_routine | (flag ? FLAG_EXTRA : 0) |
+                  (static_cast<uint32_t>(arity & 0x1F) << ARITY_SHIFT);
     stack::pop(2);
     return out;
 }
 
-int32_t form(cell_t*, cell_t* buffer, bool, int32_t limit) { return emit(buffer, "?routine?", limit); }
+int32_t form(cell_t*, cell_t* buffer, bool, int32_t limit) {
+    return emit(buffer, "?routine?", limit);
+}
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool flat, bool part, int32_t limit, int32_t indent) {
+int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool flat, bool part, int32_t limit,
+             int32_t indent) {
     cell_t r = *value;
     limit = emit(buffer, "routine ", limit);
     cell_t spec;
     block::init_value(&spec, TYPE_block, r.data2);
     limit = block::mold(&spec, buffer, false, all, flat, part, limit, indent);
     cell_t body = *function::more(&r, function::MORE_BODY);
-    if (type_of(&body) == TYPE_block) return block::mold(&body, buffer, false, all, flat, part, limit, indent);
+    if (type_of(&body) == TYPE_block)
+        return block::mold(&body, buffer, false, all, flat, part, limit, indent);
     limit = emit(buffer, " ", limit);
     return actions::mold(&body, buffer, false, all, flat, part, limit, indent);
 }
 
-int32_t compare(cell_t* value1, cell_t* value2, int32_t op) { return function::compare(value1, value2, op); }
+int32_t compare(cell_t* value1, cell_t* value2, int32_t op) {
+    return function::compare(value1, value2, op);
+}
 
 void init() {
     datatype::record_t r(TYPE_routine, TYPE_function, "routine!");

@@ -30,7 +30,9 @@ int32_t add_entry(entry_t entry);
 // The entry at index, nullptr when there is none.
 entry_t entry_at(int32_t index);
 
-inline int32_t get_arity(const cell_t* r) { return static_cast<int32_t>((r->header & ARITY_MASK) >> ARITY_SHIFT); }
+inline int32_t get_arity(const cell_t* r) {
+    return static_cast<int32_t>((r->header & ARITY_MASK) >> ARITY_SHIFT);
+}
 // The entry index of a routine.
 int32_t code_of(const cell_t* r);
 
@@ -41,7 +43,8 @@ cell_t* push(const cell_t* spec, const cell_t* body, int32_t code, int32_t retur
 
 // Actions (make is not supported; reflect is function!'s).
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
+             int32_t limit, int32_t indent);
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op);
 
 // Registers routine! (parent function!).

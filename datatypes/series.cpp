@@ -5,20 +5,20 @@
 #include <vector>
 
 #include "datatypes/action_types.h"
+#include "datatypes/actions.h"
 #include "datatypes/binary.h"
 #include "datatypes/hash_type.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
-#include "datatypes/vector.h"
 #include "datatypes/symbol.h"
-#include "datatypes/actions.h"
-#include "runtime/random.h"
+#include "datatypes/vector.h"
 #include "runtime/collector.h"
 #include "runtime/fire.h"
 #include "runtime/hash.h"
 #include "runtime/ownership.h"
-#include "runtime/words.h"
+#include "runtime/random.h"
 #include "runtime/stack.h"
+#include "runtime/words.h"
 
 namespace zuv {
 namespace series {
@@ -44,7 +44,9 @@ void default_signal(cell_t* v, change_word w, cell_t* value, int32_t index, int3
 inline void set_none(cell_t* c) { *c = cell_t{TYPE_none, 0, 0, 0}; }
 inline void set_unset(cell_t* c) { *c = cell_t{TYPE_unset, 0, 0, 0}; }
 inline void set_logic(cell_t* c, bool b) { *c = cell_t{TYPE_logic, b ? 1u : 0u, 0, 0}; }
-inline void set_integer(cell_t* c, int32_t v) { *c = cell_t{TYPE_integer, 0, static_cast<uint32_t>(v), 0}; }
+inline void set_integer(cell_t* c, int32_t v) {
+    *c = cell_t{TYPE_integer, 0, static_cast<uint32_t>(v), 0};
+}
 inline int32_t integer_of(const cell_t* c) { return static_cast<int32_t>(c->data2); }
 inline cell_t datatype_cell(uint8_t type) { return cell_t{TYPE_datatype, type, 0, 0}; }
 
@@ -63,14 +65,17 @@ inline cell_t* rs_head_cell(const cell_t* block) {
     return reinterpret_cast<cell_t*>(unit_at(buffer_of(block), head_index(block)));
 }
 
-inline int32_t clamped_head(const cell_t* v, int32_t total) { return std::clamp(head_index(v), 0, total); }
+inline int32_t clamped_head(const cell_t* v, int32_t total) {
+    return std::clamp(head_index(v), 0, total);
+}
 
 // Drops k units at absolute index start; the units after move down.
 void remove_units(const cell_t* v, int32_t start, int32_t k) {
     series_buffer_t* s = buffer_of(v);
     int32_t shift = shift_of(s->unit());
     int32_t from = (start + k) << shift;
-    if (from < s->used()) std::memmove(s->head_ptr() + (start << shift), s->head_ptr() + from, s->used() - from);
+    if (from < s->used())
+        std::memmove(s->head_ptr() + (start << shift), s->head_ptr() + from, s->used() - from);
     s->tail -= k << shift;
 }
 
@@ -121,7 +126,8 @@ cell_t* element_at(cell_t* v, int32_t i, cell_t* out) {
         set_integer(out, *unit_at(s, i));
         return out;
     }
-    if (t == TYPE_vector) return vector::get_value(unit_at(s, i), vector::element_type(v), s->unit(), out);
+    if (t == TYPE_vector)
+        return vector::get_value(unit_at(s, i), vector::element_type(v), s->unit(), out);
     *out = cell_t{TYPE_char_, 0, string::get_char(unit_at(s, i), s->unit()), 0};
     return out;
 }
@@ -169,7 +175,8 @@ cell_t* pick(cell_t* v, int32_t n, cell_t*) {
         set_none(stack::arguments);
         return stack::arguments;
     }
-    if (buffer_of(v)->unit() == 16) return reinterpret_cast<cell_t*>(unit_at(buffer_of(v), static_cast<int32_t>(p)));
+    if (buffer_of(v)->unit() == 16)
+        return reinterpret_cast<cell_t*>(unit_at(buffer_of(v), static_cast<int32_t>(p)));
     cell_t out;
     element_at(v, static_cast<int32_t>(p), &out);
     *stack::arguments = out;
@@ -225,8 +232,8 @@ cell_t* remove(cell_t* v, cell_t* part, cell_t* key) {
     if (k < 1) return v;
     int32_t start = head_index(&self);
     if (key) {
-        cell_t* found = actions::find(&self, key, nullptr, false, true, false, false, nullptr, nullptr, false, false,
-                                      false, false);
+        cell_t* found = actions::find(&self, key, nullptr, false, true, false, false, nullptr,
+                                      nullptr, false, false, false, false);
         if (type_of(found) == TYPE_none) {
             set_none(stack::arguments);
             return stack::arguments;
@@ -312,7 +319,8 @@ cell_t* take(cell_t* v, cell_t* part, bool, bool last) {
         node_t node = alloc::alloc_series(k, static_cast<int32_t>(unit), 0);
         s = buffer_of(&self);
         series_buffer_t* n = alloc::buffer(node);
-        n->flags = (s->flags & ~(series_flag::OWNED | series_flag::BIG | series_flag::FIXED | series_flag::MARK)) |
+        n->flags = (s->flags & ~(series_flag::OWNED | series_flag::BIG | series_flag::FIXED |
+                                 series_flag::MARK)) |
                    (n->flags & series_flag::BIG);
         std::memcpy(n->data(), unit_at(s, start), static_cast<size_t>(k) * unit);
         n->tail = n->head + static_cast<int32_t>(k * unit);
@@ -362,9 +370,12 @@ cell_t* copy(cell_t* v, cell_t* result, cell_t* part, bool, cell_t*) {
     node_t node = alloc::alloc_series(k, static_cast<int32_t>(unit), 0);
     s = buffer_of(&self);
     series_buffer_t* n = alloc::buffer(node);
-    n->flags = (s->flags & ~(series_flag::OWNED | series_flag::BIG | series_flag::FIXED | series_flag::MARK)) |
+    n->flags = (s->flags &
+                ~(series_flag::OWNED | series_flag::BIG | series_flag::FIXED | series_flag::MARK)) |
                (n->flags & series_flag::BIG);
-    if (k > 0) std::memcpy(n->data(), unit_at(s, static_cast<int32_t>(start)), static_cast<size_t>(k) * unit);
+    if (k > 0)
+        std::memcpy(n->data(), unit_at(s, static_cast<int32_t>(start)),
+                    static_cast<size_t>(k) * unit);
     n->tail = n->head + static_cast<int32_t>(k * unit);
     result->data1 = 0;
     result->data2 = node;
@@ -459,10 +470,12 @@ cell_t* move(cell_t* origin, cell_t* target, cell_t* part) {
                     // Forward: the units after the run, up to and including
                     // the one at t (or all of them, to the tail), move down.
                     int32_t last = t == total ? total : t + 1;
-                    std::memmove(unit_at(s, h), unit_at(s, h + count), static_cast<size_t>(last - h - count) << shift);
+                    std::memmove(unit_at(s, h), unit_at(s, h + count),
+                                 static_cast<size_t>(last - h - count) << shift);
                     placed = last - count;
                 } else {
-                    std::memmove(unit_at(s, t + count), unit_at(s, t), static_cast<size_t>(h - t) << shift);
+                    std::memmove(unit_at(s, t + count), unit_at(s, t),
+                                 static_cast<size_t>(h - t) << shift);
                     placed = t;
                 }
                 std::memcpy(unit_at(s, placed), temp.data(), run);
@@ -492,7 +505,8 @@ cell_t* move(cell_t* origin, cell_t* target, cell_t* part) {
     if (count > 0) {
         uint32_t su = buffer_of(&src)->unit(), du = buffer_of(&dst)->unit();
         if (su != du) {
-            if (st == TYPE_binary || st == TYPE_vector || tt == TYPE_binary || tt == TYPE_vector) move_bad();
+            if (st == TYPE_binary || st == TYPE_vector || tt == TYPE_binary || tt == TYPE_vector)
+                move_bad();
             // Texts of different widths: the string module converts. It reads
             // and inserts at the cells' own heads, which may lie past a tail.
             cell_t into = dst, from = src;
@@ -506,8 +520,10 @@ cell_t* move(cell_t* origin, cell_t* target, cell_t* part) {
             std::vector<uint8_t> temp(unit_at(s, h), unit_at(s, h) + run);
             series_buffer_t* d = buffer_of(&dst);
             if (static_cast<int64_t>(d->tail) + static_cast<int64_t>(run) > d->size)
-                d = alloc::expand_series_copy(d, 2 * (static_cast<int64_t>(d->used()) + static_cast<int64_t>(run)));
-            std::memmove(unit_at(d, at + count), unit_at(d, at), static_cast<size_t>(d->used() - (at << shift)));
+                d = alloc::expand_series_copy(
+                    d, 2 * (static_cast<int64_t>(d->used()) + static_cast<int64_t>(run)));
+            std::memmove(unit_at(d, at + count), unit_at(d, at),
+                         static_cast<size_t>(d->used() - (at << shift)));
             std::memcpy(unit_at(d, at), temp.data(), run);
             d->tail += static_cast<int32_t>(run);
         }
@@ -525,7 +541,8 @@ cell_t* random(cell_t* v, bool seed, bool secure, bool only) {
     if (seed) {
         series_buffer_t* s = buffer_of(&self);
         int32_t length = get_length(&self, false);
-        uint32_t h = hash::murmur3(unit_at(s, head_index(&self)), static_cast<size_t>(length) << shift_of(s->unit()));
+        uint32_t h = hash::murmur3(unit_at(s, head_index(&self)), static_cast<size_t>(length)
+                                                                      << shift_of(s->unit()));
         random::srand(static_cast<int32_t>(h));
         set_unset(stack::arguments);
         return stack::arguments;
@@ -564,7 +581,8 @@ cell_t* random(cell_t* v, bool seed, bool secure, bool only) {
 }
 
 cell_t* reflect(cell_t* v, int32_t field) {
-    if (symbol::resolve(field) != symbol::resolve(static_cast<int32_t>(words::symbol_of(words::id::owned))))
+    if (symbol::resolve(field) !=
+        symbol::resolve(static_cast<int32_t>(words::symbol_of(words::id::owned))))
         fire(err::not_done);
     cell_t* owner = ownership::get_owner(v->data2);
     if (owner) *stack::arguments = *owner;
@@ -574,9 +592,10 @@ cell_t* reflect(cell_t* v, int32_t field) {
 
 cell_t* modify(cell_t* v, cell_t* field, cell_t* value, bool) {
     uint8_t ft = type_of(field);
-    bool owned_field = ft >= TYPE_word && ft <= TYPE_refinement &&
-                       symbol::resolve(static_cast<int32_t>(field->data2)) ==
-                           symbol::resolve(static_cast<int32_t>(words::symbol_of(words::id::owned)));
+    bool owned_field =
+        ft >= TYPE_word && ft <= TYPE_refinement &&
+        symbol::resolve(static_cast<int32_t>(field->data2)) ==
+            symbol::resolve(static_cast<int32_t>(words::symbol_of(words::id::owned)));
     if (!owned_field) return value;
     if (type_of(value) == TYPE_none) ownership::unset_owner(v);
     else if (type_of(value) == TYPE_block && get_length(value, false) >= 2) {

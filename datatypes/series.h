@@ -98,23 +98,27 @@ inline bool block_kind_q(uint8_t t) {
            t == TYPE_hash;
 }
 inline bool any_string_q(uint8_t t) {
-    return t == TYPE_string || t == TYPE_file || t == TYPE_url || t == TYPE_tag || t == TYPE_email ||
-           t == TYPE_ref;
+    return t == TYPE_string || t == TYPE_file || t == TYPE_url || t == TYPE_tag ||
+           t == TYPE_email || t == TYPE_ref;
 }
 inline bool series_q(uint8_t t) {
-    return block_kind_q(t) || any_string_q(t) || t == TYPE_binary || t == TYPE_vector || t == TYPE_image;
+    return block_kind_q(t) || any_string_q(t) || t == TYPE_binary || t == TYPE_vector ||
+           t == TYPE_image;
 }
 
 // --- ownership signals ------------------------------------------------------
 // The words of in-place changes: each action's word before the change, and
 // the one after it (put-ed and swaped are spelled so).
-#define ZUV_CHANGE_WORDS(X)                                                                                  \
-    X(append, "append") X(appended, "appended") X(insert, "insert") X(inserted, "inserted")                 \
-    X(change, "change") X(changed, "changed") X(clear, "clear") X(cleared, "cleared") X(poke, "poke")        \
-    X(poked, "poked") X(put, "put") X(put_ed, "put-ed") X(remove, "remove") X(removed, "removed")           \
-    X(random, "random") X(randomized, "randomized") X(reverse, "reverse") X(reversed, "reversed")            \
-    X(sort, "sort") X(sorted, "sorted") X(swap, "swap") X(swaped, "swaped") X(take, "take") X(taken, "taken") \
+// clang-format off
+#define ZUV_CHANGE_WORDS(X)                                                                         \
+    X(append, "append") X(appended, "appended") X(insert, "insert") X(inserted, "inserted")        \
+    X(change, "change") X(changed, "changed") X(clear, "clear") X(cleared, "cleared")              \
+    X(poke, "poke") X(poked, "poked") X(put, "put") X(put_ed, "put-ed")                            \
+    X(remove, "remove") X(removed, "removed") X(random, "random") X(randomized, "randomized")       \
+    X(reverse, "reverse") X(reversed, "reversed") X(sort, "sort") X(sorted, "sorted")              \
+    X(swap, "swap") X(swaped, "swaped") X(take, "take") X(taken, "taken")                          \
     X(move, "move") X(moved, "moved") X(trim, "trim") X(trimmed, "trimmed")
+// clang-format on
 
 enum class change_word : uint8_t {
 #define ZUV_CHANGE_ID(ident, text) ident,
@@ -127,7 +131,8 @@ const char* change_text(change_word w);
 // the new value (nullptr when the change brings none), the start index and
 // the count. The default hands it to the ownership module; tests put a
 // recorder here.
-using owner_signal_t = void (*)(cell_t* series, change_word word, cell_t* value, int32_t index, int32_t count);
+using owner_signal_t = void (*)(cell_t* series, change_word word, cell_t* value, int32_t index,
+                                int32_t count);
 extern owner_signal_t owner_signal;
 
 // Whether the series is owned, so that the signal after the change can be

@@ -6,11 +6,11 @@
 #include <unordered_map>
 #include <vector>
 
-#include "datatypes/logic.h"
+#include "datatypes/actions.h"
 #include "datatypes/hash_type.h"
+#include "datatypes/logic.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "datatypes/actions.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
 

@@ -79,7 +79,9 @@ cell_t* load_at(const uint8_t* bytes, int64_t count, cell_t* cell, int encoding)
     return cell;
 }
 
-cell_t* load(const uint8_t* bytes, int64_t count, int encoding) { return load_at(bytes, count, nullptr, encoding); }
+cell_t* load(const uint8_t* bytes, int64_t count, int encoding) {
+    return load_at(bytes, count, nullptr, encoding);
+}
 
 cell_t* load_in(const uint8_t* bytes, int64_t count, cell_t* block, int encoding) {
     // The block's node is stable; its buffer is re-read after the decode.
@@ -110,7 +112,9 @@ uint8_t* rs_head(cell_t* value) {
     return s->head_ptr() + static_cast<size_t>(value->data1) * unit;
 }
 
-bool rs_tail_q(const cell_t* value) { return static_cast<int32_t>(value->data1) >= rs_abs_length_q(value); }
+bool rs_tail_q(const cell_t* value) {
+    return static_cast<int32_t>(value->data1) >= rs_abs_length_q(value);
+}
 
 void rs_reset(cell_t* value) {
     series_buffer_t* s = buffer_of(value);
@@ -131,7 +135,8 @@ int32_t rs_find_char(cell_t* value, uint32_t c) {
 
 void truncate_to(series_buffer_t* s, int32_t n) {
     int64_t bytes = static_cast<int64_t>(n) * s->unit();
-    if (s->size >= bytes && s->tail > s->head + bytes) s->tail = static_cast<int32_t>(s->head + bytes);
+    if (s->size >= bytes && s->tail > s->head + bytes)
+        s->tail = static_cast<int32_t>(s->head + bytes);
 }
 
 void remove_part(cell_t* value, int32_t index, int32_t n) {
@@ -175,10 +180,13 @@ series_buffer_t* overwrite_char(series_buffer_t* s, int32_t index, uint32_t c) {
     uint32_t need = store_unit(c);
     if (need > s->unit()) s = widen_to(s, need);
     uint32_t unit = s->unit();
-    int64_t end = checked_bytes(static_cast<int64_t>(s->head) + (static_cast<int64_t>(index) + 1) * unit);
-    if (end > s->size) s = alloc::expand_series_copy(s, std::min<int64_t>(2 * end, alloc::SERIES_LIMIT));
+    int64_t end =
+        checked_bytes(static_cast<int64_t>(s->head) + (static_cast<int64_t>(index) + 1) * unit);
+    if (end > s->size)
+        s = alloc::expand_series_copy(s, std::min<int64_t>(2 * end, alloc::SERIES_LIMIT));
     put_char(s->head_ptr() + static_cast<size_t>(index) * unit, unit, c);
-    if (s->head + static_cast<int64_t>(index) * unit >= s->tail) s->tail = static_cast<int32_t>(end);
+    if (s->head + static_cast<int64_t>(index) * unit >= s->tail)
+        s->tail = static_cast<int32_t>(end);
     return s;
 }
 
@@ -220,8 +228,9 @@ series_buffer_t* append_char(series_buffer_t* s, uint32_t c) {
     }
 }
 
-series_buffer_t* widen_copy(series_buffer_t* source, series_buffer_t* target, int64_t size, uint32_t target_unit,
-                            int32_t source_offset, int32_t target_offset, int32_t byte_limit, bool keep) {
+series_buffer_t* widen_copy(series_buffer_t* source, series_buffer_t* target, int64_t size,
+                            uint32_t target_unit, int32_t source_offset, int32_t target_offset,
+                            int32_t byte_limit, bool keep) {
     uint32_t source_unit = source->unit();
     std::vector<uint8_t> old;  // the source's units when the source itself moves
     const uint8_t* from;
@@ -236,10 +245,12 @@ series_buffer_t* widen_copy(series_buffer_t* source, series_buffer_t* target, in
         limit = old.data() + (byte_limit < 1 ? tail : std::min(byte_limit, tail));
     } else {
         from = source->head_ptr() + source_offset;
-        limit = byte_limit < 1 ? source->tail_ptr() : std::min(source->head_ptr() + byte_limit, source->tail_ptr());
+        limit = byte_limit < 1 ? source->tail_ptr()
+                               : std::min(source->head_ptr() + byte_limit, source->tail_ptr());
     }
     uint8_t* to = target->head_ptr() + target_offset;
-    for (; from < limit; from += source_unit, to += target_unit) put_char(to, target_unit, get_char(from, source_unit));
+    for (; from < limit; from += source_unit, to += target_unit)
+        put_char(to, target_unit, get_char(from, source_unit));
     if (!keep) {
         target->tail = static_cast<int32_t>(to - target->data());
         target->flags = (target->flags & ~series_flag::UNIT_MASK) | target_unit;
@@ -269,7 +280,8 @@ void move_chars(cell_t* source, cell_t* target, int32_t bytes) {
     remove_part(source, static_cast<int32_t>(source->data1), count);
 }
 
-void concatenate(cell_t* target, cell_t* source, int32_t part, int32_t offset, bool keep_unit, int mode) {
+void concatenate(cell_t* target, cell_t* source, int32_t part, int32_t offset, bool keep_unit,
+                 int mode) {
     // needs symbol::cache_string for a symbol! target or source
     node_t tnode = target->data2;
     node_t snode = source->data2;
@@ -302,13 +314,15 @@ void concatenate(cell_t* target, cell_t* source, int32_t part, int32_t offset, b
         at = t->tail_ptr();
     } else {
         at = t->head_ptr() + (static_cast<size_t>(target->data1) + offset) * tunit;
-        if (mode == MODE_INSERT) std::memmove(at + bytes, at, static_cast<size_t>(t->tail_ptr() - at));
+        if (mode == MODE_INSERT)
+            std::memmove(at + bytes, at, static_cast<size_t>(t->tail_ptr() - at));
     }
     if (sunit == tunit) {
         std::memmove(at, from, static_cast<size_t>(bytes));
     } else {
         uint8_t* to = at;
-        for (int32_t i = 0; i < n; i++, from += sunit, to += tunit) put_char(to, tunit, get_char(from, sunit));
+        for (int32_t i = 0; i < n; i++, from += sunit, to += tunit)
+            put_char(to, tunit, get_char(from, sunit));
     }
     if (mode == MODE_OVERWRITE) {
         t->tail = std::max<int32_t>(old_tail, static_cast<int32_t>(at + bytes - t->data()));
@@ -391,7 +405,8 @@ hex_text to_hex(int32_t value, bool trim) {
     char digits[8];
     int n = 0;
     int32_t stop = value < 0 ? -1 : 0;
-    for (int32_t v = value; v != stop && n < 8; v >>= 4) digits[n++] = HEX_DIGITS[v & 15];  // arithmetic shift
+    for (int32_t v = value; v != stop && n < 8; v >>= 4)
+        digits[n++] = HEX_DIGITS[v & 15];  // arithmetic shift
     hex_text h{};
     int at = 0;
     if (trim && value == 0) {

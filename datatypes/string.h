@@ -47,8 +47,8 @@ constexpr int ESCAPE_CARET = 253;
 
 // True for the any-string types: string!, file!, url!, tag!, email!, ref!.
 inline bool any_string_q(uint8_t type) {
-    return type == TYPE_string || type == TYPE_file || type == TYPE_url || type == TYPE_tag || type == TYPE_email ||
-           type == TYPE_ref;
+    return type == TYPE_string || type == TYPE_file || type == TYPE_url || type == TYPE_tag ||
+           type == TYPE_email || type == TYPE_ref;
 }
 
 inline series_buffer_t* buffer_of(const cell_t* value) { return alloc::buffer(value->data2); }
@@ -101,7 +101,8 @@ inline void put_char(uint8_t* address, uint32_t unit, uint32_t c) {
 // Characters from the head to the tail (0 when the head lies past the tail).
 inline int32_t rs_length_q(const cell_t* value) {
     series_buffer_t* s = buffer_of(value);
-    int32_t n = static_cast<int32_t>(s->used() / static_cast<int32_t>(s->unit())) - static_cast<int32_t>(value->data1);
+    int32_t n = static_cast<int32_t>(s->used() / static_cast<int32_t>(s->unit())) -
+                static_cast<int32_t>(value->data1);
     return n < 0 ? 0 : n;
 }
 // Characters in the whole buffer.
@@ -138,11 +139,14 @@ series_buffer_t* set_char(series_buffer_t* s, uint8_t* address, uint32_t c);
 series_buffer_t* overwrite_char(series_buffer_t* s, int32_t index, uint32_t c);
 series_buffer_t* poke_char(series_buffer_t* s, int32_t index, uint32_t c);
 series_buffer_t* append_char(series_buffer_t* s, uint32_t c);
-inline series_buffer_t* append_char(cell_t* value, uint32_t c) { return append_char(buffer_of(value), c); }
+inline series_buffer_t* append_char(cell_t* value, uint32_t c) {
+    return append_char(buffer_of(value), c);
+}
 series_buffer_t* widen_to(series_buffer_t* s, uint32_t unit);
 // Copies units from a narrower source into a wider target (see string.cpp).
-series_buffer_t* widen_copy(series_buffer_t* source, series_buffer_t* target, int64_t size, uint32_t target_unit,
-                            int32_t source_offset, int32_t target_offset, int32_t byte_limit, bool keep);
+series_buffer_t* widen_copy(series_buffer_t* source, series_buffer_t* target, int64_t size,
+                            uint32_t target_unit, int32_t source_offset, int32_t target_offset,
+                            int32_t byte_limit, bool keep);
 // Exchanges two byte ranges in place: B ends up at a, A at a + length_b + gap.
 void swap_ranges(uint8_t* a, int32_t length_a, uint8_t* b, int32_t length_b, int32_t gap);
 void move_chars(cell_t* source, cell_t* target, int32_t bytes);
@@ -150,8 +154,10 @@ void move_chars(cell_t* source, cell_t* target, int32_t bytes);
 // Joins source onto target: part < 0 means all of the source from its head;
 // offset counts characters from the target's head (modes insert, overwrite);
 // keep_unit leaves the source's buffer at its own unit.
-void concatenate(cell_t* target, cell_t* source, int32_t part, int32_t offset, bool keep_unit, int mode);
-inline void overwrite(cell_t* target, cell_t* source, int32_t part, int32_t offset, bool keep_unit) {
+void concatenate(cell_t* target, cell_t* source, int32_t part, int32_t offset, bool keep_unit,
+                 int mode);
+inline void overwrite(cell_t* target, cell_t* source, int32_t part, int32_t offset,
+                      bool keep_unit) {
     concatenate(target, source, part, offset, keep_unit, MODE_OVERWRITE);
 }
 // append's common case: source's text from its head onto target's tail when
@@ -199,7 +205,8 @@ cell_t* take(cell_t* series, cell_t* part, bool deep, bool last);
 // --- form and mold ------------------------------------------------------------
 
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
+             int32_t limit, int32_t indent);
 // The caret escape that mold writes for c: "^(hex)" for 30 and 128-159 (and
 // for everything above 127 when all is set); "^" and a letter for a control
 // character, a double quote or a caret; "^~" for 127. Empty for a character
@@ -209,7 +216,8 @@ struct caret_text {
 };
 caret_text caret_escape(uint32_t c, bool all);
 void append_escaped_char(cell_t* buffer, uint32_t c, int mode, bool all);
-void count_quotes_lines(const uint8_t* start, const uint8_t* end, uint32_t unit, int32_t* quotes, int32_t* lines);
+void count_quotes_lines(const uint8_t* start, const uint8_t* end, uint32_t unit, int32_t* quotes,
+                        int32_t* lines);
 bool brace_closes_q(const uint8_t* address, const uint8_t* end, uint32_t unit);
 
 // Registers string! (through the registry) and allocates the scratch buffer.

@@ -12,12 +12,12 @@
 #include <algorithm>
 #include <cmath>
 
+#include "datatypes/actions.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/string_search.h"
 #include "datatypes/symbol.h"
-#include "datatypes/actions.h"
 #include "runtime/case_folding.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
@@ -56,7 +56,8 @@ cell_t* finish(cell_t* pushed) {
 // Forms a value at target's tail: strings directly (no dispatch needed),
 // anything else through its form action.
 int32_t form_value(cell_t* target, cell_t* value, bool part, int32_t limit) {
-    if (any_string_q(type_of(value)) && type_of(value) != TYPE_tag) return form(value, target, part, limit);
+    if (any_string_q(type_of(value)) && type_of(value) != TYPE_tag)
+        return form(value, target, part, limit);
     return actions::form(value, target, part, limit);
 }
 
@@ -153,7 +154,8 @@ void repeat_tail(cell_t* target, int32_t first, int32_t dup) {
 
 // Appends v (d times) at the tail and removes it again when forming fails.
 // Returns the characters added.
-int32_t append_guarded(cell_t* target, cell_t* v, int32_t p, bool only, int32_t dup, bool insert_mode) {
+int32_t append_guarded(cell_t* target, cell_t* v, int32_t p, bool only, int32_t dup,
+                       bool insert_mode) {
     int32_t before = rs_abs_length_q(target);
     try {
         append_text(target, v, p, only, insert_mode);
@@ -187,7 +189,8 @@ cell_t as_text(cell_t* v) {
 }
 
 int32_t view_length(const cell_t* v) {
-    if (type_of(v) == TYPE_STRING_VIEW && static_cast<int32_t>(v->data3) >= 0) return static_cast<int32_t>(v->data3);
+    if (type_of(v) == TYPE_STRING_VIEW && static_cast<int32_t>(v->data3) >= 0)
+        return static_cast<int32_t>(v->data3);
     return rs_length_q(v);
 }
 
@@ -198,8 +201,8 @@ int32_t view_length(const cell_t* v) {
 int32_t compare_strings(cell_t* a, cell_t* b, int32_t op, bool match) {
     if (op == actions::cmp::SAME) return (a->data2 == b->data2 && a->data1 == b->data1) ? 0 : -1;
     if (a->data2 == b->data2 && a->data1 == b->data1 &&
-        (op == actions::cmp::EQUAL || op == actions::cmp::NOT_EQUAL || op == actions::cmp::STRICT_EQUAL ||
-         op == actions::cmp::FIND))
+        (op == actions::cmp::EQUAL || op == actions::cmp::NOT_EQUAL ||
+         op == actions::cmp::STRICT_EQUAL || op == actions::cmp::FIND))
         return 0;
     cell_t x = as_text(a);
     cell_t y = as_text(b);
@@ -244,7 +247,8 @@ int32_t compare_strings(cell_t* a, cell_t* b, int32_t op, bool match) {
 
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op) {
     if (type_of(value1) != type_of(value2) &&
-        !(any_string_q(type_of(value2)) && (op == actions::cmp::EQUAL || op == actions::cmp::NOT_EQUAL)))
+        !(any_string_q(type_of(value2)) &&
+          (op == actions::cmp::EQUAL || op == actions::cmp::NOT_EQUAL)))
         return -2;
     return compare_strings(value1, value2, op, false);
 }
@@ -335,7 +339,8 @@ cell_t* to(cell_t*, cell_t* spec, int32_t type) {
             int32_t from = offset + static_cast<int32_t>(length - remaining);
             node_t node = alloc::alloc_bytes(remaining);
             series_buffer_t* r = alloc::buffer(node);
-            std::memcpy(r->data(), alloc::buffer(spec->data2)->data() + from, static_cast<size_t>(remaining));
+            std::memcpy(r->data(), alloc::buffer(spec->data2)->data() + from,
+                        static_cast<size_t>(remaining));
             r->tail = r->head + static_cast<int32_t>(remaining);
             cell_t* arg = stack::push_slot();
             *arg = cell_t{TYPE_binary, 0, node, 0};
@@ -368,7 +373,8 @@ cell_t* make(cell_t* proto, cell_t* spec, int32_t type) {
     }
     if (type == TYPE_binary) {
         if (st == TYPE_money) fire_with_type(err::bad_make_arg, TYPE_binary, spec);
-        auto fn = reinterpret_cast<action_fn::to_t>(actions::get_action(TYPE_binary, proto, ACT_to));
+        auto fn =
+            reinterpret_cast<action_fn::to_t>(actions::get_action(TYPE_binary, proto, ACT_to));
         return fn(proto, spec, type);
     }
     return to(proto, spec, type);
@@ -376,18 +382,20 @@ cell_t* make(cell_t* proto, cell_t* spec, int32_t type) {
 
 // --- path access -------------------------------------------------------------------
 
-static cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, cell_t*, cell_t*, int32_t,
-                         bool case_, bool, bool, bool) {
+static cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, cell_t*,
+                         cell_t*, int32_t, bool case_, bool, bool, bool) {
     uint8_t et = type_of(element);
     if (et == TYPE_integer) {
-        if (value == nullptr || type_of(value) == TYPE_none) return series::pick(parent, int_of(element), element);
+        if (value == nullptr || type_of(value) == TYPE_none)
+            return series::pick(parent, int_of(element), element);
         return series::poke(parent, int_of(element), element, value);
     }
     if (et == TYPE_word) fire(err::invalid_path, path, element);
     if (value == nullptr || type_of(value) == TYPE_none)
-        return actions::select(parent, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false);
-    cell_t* found = actions::find(parent, element, nullptr, false, case_, false, false, nullptr, nullptr, false,
-                                  false, false, false);
+        return actions::select(parent, element, nullptr, false, case_, false, false, nullptr,
+                               nullptr, false, false);
+    cell_t* found = actions::find(parent, element, nullptr, false, case_, false, false, nullptr,
+                                  nullptr, false, false, false, false);
     if (type_of(found) == TYPE_none) fire(err::bad_path_set, path, element);
     cell_t at = *found;
     cell_t* index = stack::push_slot();
@@ -482,8 +490,10 @@ cell_t* swap(cell_t* series1, cell_t* series2) {
             set_char(buffer_of(&a), rs_head(&a), cb);
             set_char(buffer_of(&b), rs_head(&b), ca);
         }
-        if (owned_a) series::signal_owner(&a, change_word::swaped, &b, static_cast<int32_t>(a.data1), 1);
-        if (owned_b) series::signal_owner(&b, change_word::swaped, &a, static_cast<int32_t>(b.data1), 1);
+        if (owned_a)
+            series::signal_owner(&a, change_word::swaped, &b, static_cast<int32_t>(a.data1), 1);
+        if (owned_b)
+            series::signal_owner(&b, change_word::swaped, &a, static_cast<int32_t>(b.data1), 1);
     }
     *stack::arguments = a;
     return stack::arguments;

@@ -10,13 +10,13 @@
 #include <cstring>
 #include <vector>
 
+#include "datatypes/actions.h"
 #include "datatypes/bitset.h"
 #include "datatypes/block_search.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/vector.h"
-#include "datatypes/actions.h"
 #include "runtime/case_folding.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
@@ -108,8 +108,8 @@ needle_t make_needle(const cell_t* series, cell_t* v, bool folding, int32_t* pus
         n.value = *v;
     } else if (vt == TYPE_word) {
         int32_t id = static_cast<int32_t>(v->data2);
-        cell_t* text = load(reinterpret_cast<const uint8_t*>(symbol::get_utf8(id)), symbol::utf8_length(id),
-                            ENCODING_UTF8);
+        cell_t* text = load(reinterpret_cast<const uint8_t*>(symbol::get_utf8(id)),
+                            symbol::utf8_length(id), ENCODING_UTF8);
         n.value = *text;
         (*pushed)++;
     } else {
@@ -129,7 +129,8 @@ bool matches_at(series_buffer_t* s, int32_t pos, const needle_t& n, bool folding
         uint32_t unit = s->unit();
         const uint8_t* at = s->head_ptr() + static_cast<size_t>(pos) * unit;
         if (n.kind == what::one_char) return std::memcmp(at, n.bytes, unit) == 0;
-        return std::memcmp(at, vector::rs_at(&n.value, 0), static_cast<size_t>(n.length) * unit) == 0;
+        return std::memcmp(at, vector::rs_at(&n.value, 0), static_cast<size_t>(n.length) * unit) ==
+               0;
     }
     uint32_t c = char_at(s, pos);
     switch (n.kind) {
@@ -139,7 +140,8 @@ bool matches_at(series_buffer_t* s, int32_t pos, const needle_t& n, bool folding
         series_buffer_t* p = buffer_of(&n.value);
         int32_t ph = static_cast<int32_t>(n.value.data1);
         for (int32_t i = 0; i < n.length; i++)
-            if (fold(char_at(s, pos + i), folding) != fold(char_at(p, ph + i), folding)) return false;
+            if (fold(char_at(s, pos + i), folding) != fold(char_at(p, ph + i), folding))
+                return false;
         return true;
     }
     }
@@ -149,17 +151,21 @@ bool matches_at(series_buffer_t* s, int32_t pos, const needle_t& n, bool folding
 // Positions whose first character differs are passed over in a loop made
 // for the unit, which is most of the time a search spends.
 template <uint32_t UNIT>
-int32_t scan_pattern(series_buffer_t* s, int32_t from, int32_t end, const needle_t& n, bool folding) {
-    uint32_t first = fold(char_at(buffer_of(&n.value), static_cast<int32_t>(n.value.data1)), folding);
+int32_t scan_pattern(series_buffer_t* s, int32_t from, int32_t end, const needle_t& n,
+                     bool folding) {
+    uint32_t first =
+        fold(char_at(buffer_of(&n.value), static_cast<int32_t>(n.value.data1)), folding);
     const uint8_t* base = s->head_ptr();
     for (int32_t pos = from, last = end - n.length; pos <= last; pos++) {
         uint32_t c = get_char(base + static_cast<size_t>(pos) * UNIT, UNIT);
-        if ((c == first || (folding && fold(c, true) == first)) && matches_at(s, pos, n, folding)) return pos;
+        if ((c == first || (folding && fold(c, true) == first)) && matches_at(s, pos, n, folding))
+            return pos;
     }
     return -1;
 }
 
-int32_t scan_pattern(series_buffer_t* s, int32_t from, int32_t end, const needle_t& n, bool folding) {
+int32_t scan_pattern(series_buffer_t* s, int32_t from, int32_t end, const needle_t& n,
+                     bool folding) {
     switch (s->unit()) {
     case 1: return scan_pattern<1>(s, from, end, n, folding);
     case 2: return scan_pattern<2>(s, from, end, n, folding);
@@ -175,8 +181,8 @@ struct found_t {
     bool pattern;
 };
 
-found_t search(cell_t* series, cell_t* value, cell_t* part, bool case_, bool same, bool any, cell_t* with,
-               cell_t* skip, bool last, bool reverse, bool match) {
+found_t search(cell_t* series, cell_t* value, cell_t* part, bool case_, bool same, bool any,
+               cell_t* with, cell_t* skip, bool last, bool reverse, bool match) {
     found_t none{-1, 0, 1, false, false};
     cell_t self = *series;
     int32_t total = rs_abs_length_q(&self);
@@ -210,7 +216,9 @@ found_t search(cell_t* series, cell_t* value, cell_t* part, bool case_, bool sam
     if (n.kind == what::pattern && span == 0) {
         // An empty pattern finds nothing, as an empty block does.
     } else if (!last && !reverse) {
-        int32_t end = count < 0 ? total : static_cast<int32_t>(std::min<int64_t>(int64_t{head} + count, total));
+        int32_t end = count < 0
+                          ? total
+                          : static_cast<int32_t>(std::min<int64_t>(int64_t{head} + count, total));
         if (n.kind == what::pattern && step == 1 && !match) {
             result.pos = scan_pattern(s, head, end, n, folding);
         } else {
@@ -231,7 +239,10 @@ found_t search(cell_t* series, cell_t* value, cell_t* part, bool case_, bool sam
             from = head - 1;
         } else {
             bound = head;
-            from = (count < 0 ? total : static_cast<int32_t>(std::min<int64_t>(int64_t{head} + count, total))) - 1;
+            from = (count < 0
+                        ? total
+                        : static_cast<int32_t>(std::min<int64_t>(int64_t{head} + count, total))) -
+                   1;
         }
         // Backward, the pattern ends at the position.
         for (int32_t pos = from - (span - 1); pos >= bound; pos -= step) {
@@ -248,8 +259,8 @@ found_t search(cell_t* series, cell_t* value, cell_t* part, bool case_, bool sam
 
 }  // namespace
 
-cell_t* find(cell_t* series, cell_t* value, cell_t* part, bool, bool case_, bool same, bool any, cell_t* with,
-             cell_t* skip, bool last, bool reverse, bool tail, bool match) {
+cell_t* find(cell_t* series, cell_t* value, cell_t* part, bool, bool case_, bool same, bool any,
+             cell_t* with, cell_t* skip, bool last, bool reverse, bool tail, bool match) {
     cell_t self = *series;
     found_t f = search(series, value, part, case_, same, any, with, skip, last, reverse, match);
     if (f.pos < 0) {
@@ -258,15 +269,17 @@ cell_t* find(cell_t* series, cell_t* value, cell_t* part, bool, bool case_, bool
     }
     int32_t pos = f.pos;
     if (tail)
-        pos = static_cast<int32_t>(
-            std::min<int64_t>(int64_t{pos} + (f.pattern ? f.span : f.backward ? 1 : f.step), rs_abs_length_q(&self)));
+        pos = static_cast<int32_t>(std::min<int64_t>(int64_t{pos} + (f.pattern    ? f.span
+                                                                     : f.backward ? 1
+                                                                                  : f.step),
+                                                     rs_abs_length_q(&self)));
     self.data1 = static_cast<uint32_t>(pos);
     *stack::arguments = self;
     return stack::arguments;
 }
 
-cell_t* select(cell_t* series, cell_t* value, cell_t* part, bool, bool case_, bool same, bool any, cell_t* with,
-               cell_t* skip, bool last, bool reverse) {
+cell_t* select(cell_t* series, cell_t* value, cell_t* part, bool, bool case_, bool same, bool any,
+               cell_t* with, cell_t* skip, bool last, bool reverse) {
     cell_t self = *series;
     found_t f = search(series, value, part, case_, same, any, with, skip, last, reverse, false);
     // The element after the match: past the text matched.
@@ -296,7 +309,9 @@ struct char_order_t {
 // Case folds to lower case at every unit width, so that the order of
 // characters that lie between the two cases (such as "_") never depends on
 // how wide the text happens to be stored.
-inline uint32_t sort_fold(uint32_t c, bool folding) { return folding ? case_folding::to_lower(c) : c; }
+inline uint32_t sort_fold(uint32_t c, bool folding) {
+    return folding ? case_folding::to_lower(c) : c;
+}
 
 int32_t chars_compare(const void* a, const void* b, uintptr_t user, uintptr_t) {
     const auto* o = reinterpret_cast<const char_order_t*>(user);
@@ -306,8 +321,9 @@ int32_t chars_compare(const void* a, const void* b, uintptr_t user, uintptr_t) {
     int32_t last = (o->flags & SORT_ALL) ? o->length : o->offset + 1;
     for (int32_t i = first; i < last; i++) {
         if (o->element) {
-            int32_t r = vector::compare_elements(p + static_cast<size_t>(i) * o->unit,
-                                                 q + static_cast<size_t>(i) * o->unit, o->element, o->unit);
+            int32_t r =
+                vector::compare_elements(p + static_cast<size_t>(i) * o->unit,
+                                         q + static_cast<size_t>(i) * o->unit, o->element, o->unit);
             if (r != 0) return (o->flags & SORT_REVERSE) ? -r : r;
             continue;
         }
@@ -357,7 +373,8 @@ cell_t record_value(const text_call_t& o, uint32_t index) {
         return *record;
     }
     make_at(record, o.skip);
-    for (int32_t i = 0; i < o.skip; i++) append_char(record, unit_value(o, at + static_cast<size_t>(i)).data2);
+    for (int32_t i = 0; i < o.skip; i++)
+        append_char(record, unit_value(o, at + static_cast<size_t>(i)).data2);
     cell::set_type(record, o.type);
     cell_t v = *record;
     return v;
@@ -368,7 +385,8 @@ int32_t text_function_compare(const void* a, const void* b, uintptr_t user, uint
     cell_t* mark = stack::top_slot;
     cell_t x = record_value(*o, *static_cast<const uint32_t*>(a));
     cell_t y = record_value(*o, *static_cast<const uint32_t*>(b));
-    int32_t r = o->reverse ? search::call_comparator(o->fn, &x, &y) : search::call_comparator(o->fn, &y, &x);
+    int32_t r = o->reverse ? search::call_comparator(o->fn, &x, &y)
+                           : search::call_comparator(o->fn, &y, &x);
     stack::top_slot = mark;
     return r;
 }
@@ -376,19 +394,22 @@ int32_t text_function_compare(const void* a, const void* b, uintptr_t user, uint
 // The function comparator sorts indexes of a C++ copy of the units and
 // writes the records back in that order: the function may allocate and
 // move the buffer.
-void sort_by_function(cell_t* self, cell_t* fn, int32_t start, int32_t records, int32_t skip, bool all,
-                      bool reverse, bool stable) {
+void sort_by_function(cell_t* self, cell_t* fn, int32_t start, int32_t records, int32_t skip,
+                      bool all, bool reverse, bool stable) {
     cell_t* fn_slot = stack::push(fn);
     uint32_t unit = buffer_of(self)->unit();
     size_t record_bytes = static_cast<size_t>(skip) * unit;
     std::vector<uint8_t> units(static_cast<size_t>(records) * record_bytes);
-    std::memcpy(units.data(), buffer_of(self)->head_ptr() + static_cast<size_t>(start) * unit, units.size());
+    std::memcpy(units.data(), buffer_of(self)->head_ptr() + static_cast<size_t>(start) * unit,
+                units.size());
     std::vector<uint32_t> index(static_cast<size_t>(records));
     for (int32_t i = 0; i < records; i++) index[static_cast<size_t>(i)] = static_cast<uint32_t>(i);
     uint8_t element = type_of(self) == TYPE_vector ? vector::element_type(self) : 0;
     text_call_t order{fn_slot, &units, type_of(self), element, unit, skip, all, reverse};
     auto user = reinterpret_cast<uintptr_t>(&order);
-    if (stable) sort::mergesort(index.data(), index.size(), sizeof(uint32_t), user, 0, text_function_compare);
+    if (stable)
+        sort::mergesort(index.data(), index.size(), sizeof(uint32_t), user, 0,
+                        text_function_compare);
     else sort::qsort(index.data(), index.size(), sizeof(uint32_t), user, 0, text_function_compare);
     // The function may have changed the series meanwhile: write back only
     // records that still fit, in units of the width the series has now.
@@ -407,8 +428,8 @@ void sort_by_function(cell_t* self, cell_t* fn, int32_t start, int32_t records, 
 
 }  // namespace
 
-cell_t* sort(cell_t* series, bool case_, cell_t* skip_cell, cell_t* comparator, cell_t* part, bool all, bool reverse,
-             bool stable) {
+cell_t* sort(cell_t* series, bool case_, cell_t* skip_cell, cell_t* comparator, cell_t* part,
+             bool all, bool reverse, bool stable) {
     cell_t* self = stack::push(series);
     int32_t total = rs_abs_length_q(self);
     int32_t head = clamp_head(self);
@@ -472,15 +493,20 @@ cell_t* sort(cell_t* series, bool case_, cell_t* skip_cell, cell_t* comparator, 
         // Read after the event: its handler may have widened the text.
         series_buffer_t* s = buffer_of(self);
         uint8_t element = type_of(self) == TYPE_vector ? vector::element_type(self) : 0;
-        char_order_t order{s->unit(), element, any_string_q(type_of(self)) && !case_,
-                           (reverse ? SORT_REVERSE : 0u) | (all ? SORT_ALL : 0u), offset, skip};
+        char_order_t order{s->unit(),
+                           element,
+                           any_string_q(type_of(self)) && !case_,
+                           (reverse ? SORT_REVERSE : 0u) | (all ? SORT_ALL : 0u),
+                           offset,
+                           skip};
         // Only identical records compare equal under these: any order of
         // them is stable.
         if (stable && !order.folding && !(skip >= 2 && !all)) stable = false;
         uint8_t* base = s->head_ptr() + static_cast<size_t>(head) * s->unit();
         size_t size = static_cast<size_t>(skip) * s->unit();
         auto user = reinterpret_cast<uintptr_t>(&order);
-        if (stable) sort::mergesort(base, static_cast<size_t>(records), size, user, 0, chars_compare);
+        if (stable)
+            sort::mergesort(base, static_cast<size_t>(records), size, user, 0, chars_compare);
         else sort::qsort(base, static_cast<size_t>(records), size, user, 0, chars_compare);
     }
     series::signal_owner(self, change_word::sorted, nullptr, head, count);
@@ -492,8 +518,9 @@ cell_t* sort(cell_t* series, bool case_, cell_t* skip_cell, cell_t* comparator, 
 // --- trim ---------------------------------------------------------------------------------
 
 bool trim_blank_q(uint32_t c) {
-    return c == ' ' || c == '\t' || c == 133 || c == 160 || c == 5760 || c == 6158 || (c >= 8192 && c <= 8202) ||
-           c == 8232 || c == 8233 || c == 8239 || c == 8287 || c == 12288;
+    return c == ' ' || c == '\t' || c == 133 || c == 160 || c == 5760 || c == 6158 ||
+           (c >= 8192 && c <= 8202) || c == 8232 || c == 8233 || c == 8239 || c == 8287 ||
+           c == 12288;
 }
 
 bool trim_space_q(uint32_t c) { return (c >= 1 && c <= 32) || trim_blank_q(c); }
@@ -508,13 +535,15 @@ std::vector<uint32_t> trim_set(const cell_t* with) {
         std::vector<uint32_t> set;
         series_buffer_t* s = buffer_of(with);
         int32_t n = rs_length_q(with);
-        for (int32_t i = 0; i < n; i++) set.push_back(char_at(s, static_cast<int32_t>(with->data1) + i));
+        for (int32_t i = 0; i < n; i++)
+            set.push_back(char_at(s, static_cast<int32_t>(with->data1) + i));
         return set;
     }
     fire(err::invalid_arg, with);
 }
 
-std::vector<uint32_t> trim_chars(const std::vector<uint32_t>& in, bool head, bool tail, bool lines) {
+std::vector<uint32_t> trim_chars(const std::vector<uint32_t>& in, bool head, bool tail,
+                                 bool lines) {
     size_t b = 0, e = in.size();
     if (lines) {
         std::vector<uint32_t> out;
@@ -539,8 +568,9 @@ std::vector<uint32_t> trim_chars(const std::vector<uint32_t>& in, bool head, boo
             if (in[e - 1] == '\n') dropped_line_feed = true;
             e--;
         }
-    if (head || tail) return std::vector<uint32_t>(in.begin() + static_cast<ptrdiff_t>(b),
-                                                   in.begin() + static_cast<ptrdiff_t>(e));
+    if (head || tail)
+        return std::vector<uint32_t>(in.begin() + static_cast<ptrdiff_t>(b),
+                                     in.begin() + static_cast<ptrdiff_t>(e));
     // Neither: every line loses its leading and trailing blanks.
     std::vector<uint32_t> out;
     size_t i = b;
@@ -550,7 +580,8 @@ std::vector<uint32_t> trim_chars(const std::vector<uint32_t>& in, bool head, boo
         size_t lb = i, le = line_end;
         while (lb < le && trim_blank_q(in[lb])) lb++;
         while (le > lb && trim_blank_q(in[le - 1])) le--;
-        out.insert(out.end(), in.begin() + static_cast<ptrdiff_t>(lb), in.begin() + static_cast<ptrdiff_t>(le));
+        out.insert(out.end(), in.begin() + static_cast<ptrdiff_t>(lb),
+                   in.begin() + static_cast<ptrdiff_t>(le));
         if (line_end < e) out.push_back('\n');
         i = line_end + 1;
     }
@@ -611,7 +642,8 @@ bool occurs_q(const cell_t* v, uint32_t c, int32_t skip, bool folding) {
 cell_t* do_set_op(bool case_, const cell_t* skip_cell, int32_t code) {
     int32_t skip = 1;
     if (skip_cell) {
-        if (type_of(skip_cell) != TYPE_integer || int_of(skip_cell) < 1) refine_error(words::id::skip, skip_cell);
+        if (type_of(skip_cell) != TYPE_integer || int_of(skip_cell) < 1)
+            refine_error(words::id::skip, skip_cell);
         skip = int_of(skip_cell);
     }
     cell_t* set1 = &stack::arguments[0];
@@ -625,7 +657,8 @@ cell_t* do_set_op(bool case_, const cell_t* skip_cell, int32_t code) {
     cell_t* result = stack::push_slot();
     make_at_unit(result, std::max(1, capacity), static_cast<int32_t>(unit));
     int32_t passes = (code == block::SET_UNION || code == block::SET_DIFFERENCE) ? 2 : 1;
-    bool test = code == block::SET_INTERSECT || code == block::SET_EXCLUDE || code == block::SET_DIFFERENCE;
+    bool test =
+        code == block::SET_INTERSECT || code == block::SET_EXCLUDE || code == block::SET_DIFFERENCE;
     for (int32_t pass = 0; pass < passes; pass++) {
         cell_t* from = pass == 0 ? set1 : set2;
         cell_t* other = pass == 0 ? set2 : set1;

@@ -66,7 +66,9 @@ bool scan_time(const char* text, double* seconds) {
     return true;
 }
 
-inline bool same_symbol(int32_t a, words::id w) { return symbol::resolve(a) == symbol::resolve(words::symbol_of(w)); }
+inline bool same_symbol(int32_t a, words::id w) {
+    return symbol::resolve(a) == symbol::resolve(words::symbol_of(w));
+}
 
 }  // namespace
 
@@ -83,11 +85,14 @@ cell_t* push(double seconds) {
     return c;
 }
 
-int32_t get_hours(double seconds) { return integer::from_float(std::trunc(seconds / SECONDS_PER_HOUR)); }
+int32_t get_hours(double seconds) {
+    return integer::from_float(std::trunc(seconds / SECONDS_PER_HOUR));
+}
 
 int32_t get_minutes(double seconds) {
     if (!std::isfinite(seconds)) return 0;  // as the text form writes it
-    return static_cast<int32_t>(std::floor(std::fmod(std::fabs(seconds), SECONDS_PER_HOUR) / SECONDS_PER_MINUTE));
+    return static_cast<int32_t>(
+        std::floor(std::fmod(std::fabs(seconds), SECONDS_PER_HOUR) / SECONDS_PER_MINUTE));
 }
 
 double written(double t) {
@@ -121,7 +126,9 @@ int32_t serialize(double t, cell_t* buffer, int32_t limit) {
         // Hours past the integer range (or not finite) still get written.
         n += std::snprintf(text + n, sizeof text - 64, "%.0f", hours);
     }
-    int32_t minutes = std::isfinite(t) ? static_cast<int32_t>(std::floor(std::fmod(t, SECONDS_PER_HOUR) / 60.0)) : 0;
+    int32_t minutes = std::isfinite(t)
+                          ? static_cast<int32_t>(std::floor(std::fmod(t, SECONDS_PER_HOUR) / 60.0))
+                          : 0;
     n += std::snprintf(text + n, 8, ":%02d:", minutes);
     double s = std::isfinite(t) ? std::fmod(t, SECONDS_PER_MINUTE) : 0.0;
     if (s < TINY) {
@@ -161,7 +168,8 @@ cell_t* pick_field(const cell_t* value, int32_t index) {
 double set_field(double t, int32_t index, const cell_t* v) {
     uint8_t tv = type_of(v);
     if (tv != TYPE_integer && !(index == 3 && tv == TYPE_float_)) fire(err::invalid_arg, v);
-    double x = tv == TYPE_integer ? static_cast<double>(static_cast<int32_t>(v->data2)) : cell::get_float(v);
+    double x = tv == TYPE_integer ? static_cast<double>(static_cast<int32_t>(v->data2))
+                                  : cell::get_float(v);
     // A negative time changes its magnitude's part and stays negative; the
     // parts of a negative time read as negative hours and seconds, so their
     // new values count as magnitudes too.
@@ -170,7 +178,10 @@ double set_field(double t, int32_t index, const cell_t* v) {
     if (negative && index != 2) x = std::fabs(x);
     switch (index) {
     case 1: m -= (std::floor(m / SECONDS_PER_HOUR) - x) * SECONDS_PER_HOUR; break;
-    case 2: m -= (std::floor(std::fmod(m, SECONDS_PER_HOUR) / SECONDS_PER_MINUTE) - x) * SECONDS_PER_MINUTE; break;
+    case 2:
+        m -= (std::floor(std::fmod(m, SECONDS_PER_HOUR) / SECONDS_PER_MINUTE) - x) *
+             SECONDS_PER_MINUTE;
+        break;
     default: m -= std::fmod(m, SECONDS_PER_MINUTE) - x; break;
     }
     return negative ? -m : m;
@@ -195,7 +206,8 @@ cell_t* make(cell_t* proto, cell_t* spec, int32_t) {
         bool negative = false;
         for (int32_t i = 0; i < n; i++) {
             uint8_t t = type_of(items + i);
-            if (t != TYPE_integer && !(i == 2 && t == TYPE_float_)) integer::fire_bad_to_arg(TYPE_time, spec);
+            if (t != TYPE_integer && !(i == 2 && t == TYPE_float_))
+                integer::fire_bad_to_arg(TYPE_time, spec);
             double x = t == TYPE_integer ? static_cast<double>(static_cast<int32_t>(items[i].data2))
                                          : cell::get_float(items + i);
             if (x < 0) {
@@ -233,8 +245,8 @@ int32_t mold(cell_t* value, cell_t* buffer, bool, bool, bool, bool, int32_t limi
     return serialize(cell::get_float(value), buffer, limit);
 }
 
-cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, cell_t*, cell_t*, int32_t, bool, bool,
-                  bool, bool) {
+cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, cell_t*, cell_t*,
+                  int32_t, bool, bool, bool, bool) {
     int32_t index = -1;
     if (type_of(element) == TYPE_integer) index = static_cast<int32_t>(element->data2);
     else if (word::any_word_q(type_of(element))) index = field_index(element, path);
@@ -275,8 +287,8 @@ void divide() {
     if (by_time) cell::set_type(stack::arguments, TYPE_float_);
 }
 
-cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-              bool half_ceiling) {
+cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down, bool floor,
+              bool ceiling, bool half_ceiling) {
     if (scale && type_of(scale) == TYPE_money) integer::fire_not_related(TYPE_money);
     float_::round(value, scale, even, down, half_down, floor, ceiling, half_ceiling);
     if (type_of(value) == TYPE_integer) cell::put_float(value, static_cast<int32_t>(value->data2));

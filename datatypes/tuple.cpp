@@ -13,10 +13,10 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "runtime/random.h"
 #include "lexer/lexer.h"
 #include "runtime/alloc.h"
 #include "runtime/fire.h"
+#include "runtime/random.h"
 #include "runtime/stack.h"
 #include "runtime/words.h"
 

@@ -140,9 +140,12 @@ int32_t write(cell_t* value, cell_t* buffer, bool only, bool part, int32_t limit
 
 }  // namespace
 
-int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit) { return write(value, buffer, true, part, limit); }
+int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit) {
+    return write(value, buffer, true, part, limit);
+}
 
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool, bool, bool part, int32_t limit, int32_t) {
+int32_t mold(cell_t* value, cell_t* buffer, bool only, bool, bool, bool part, int32_t limit,
+             int32_t) {
     return write(value, buffer, only, part, limit);
 }
 
@@ -154,8 +157,10 @@ int32_t compare(cell_t* value1, cell_t* value2, int32_t op) {
     case 2:
     case 9:
     case 12:
-        return value1->data1 == value2->data1 && value1->data2 == value2->data2 && value1->data3 == value2->data3 ? 0
-                                                                                                                  : 1;
+        return value1->data1 == value2->data1 && value1->data2 == value2->data2 &&
+                       value1->data3 == value2->data3
+                   ? 0
+                   : 1;
     case 7:
     case 8: {
         int32_t a = count(value1), b = count(value2);
@@ -169,7 +174,8 @@ void do_bitwise(int32_t op) {
     cell_t* args = stack::arguments;
     if (op == 8) return;  // unique: the set itself
     cell_t v1 = args[0], v2 = args[1];
-    if (type_of(&v2) != TYPE_typeset && type_of(&v2) != TYPE_datatype) fire(err::invalid_arg, &args[1]);
+    if (type_of(&v2) != TYPE_typeset && type_of(&v2) != TYPE_datatype)
+        fire(err::invalid_arg, &args[1]);
     cell_t r = fresh();
     if (type_of(&v2) == TYPE_datatype) {
         set_bit(&r, static_cast<int32_t>(v2.data1));
@@ -177,12 +183,20 @@ void do_bitwise(int32_t op) {
     }
     switch (op) {
     case 5:
-    case 9: r = cell_t{TYPE_typeset, v1.data1 | v2.data1, v1.data2 | v2.data2, v1.data3 | v2.data3}; break;
+    case 9:
+        r = cell_t{TYPE_typeset, v1.data1 | v2.data1, v1.data2 | v2.data2, v1.data3 | v2.data3};
+        break;
     case 6:
-    case 10: r = cell_t{TYPE_typeset, v1.data1 & v2.data1, v1.data2 & v2.data2, v1.data3 & v2.data3}; break;
+    case 10:
+        r = cell_t{TYPE_typeset, v1.data1 & v2.data1, v1.data2 & v2.data2, v1.data3 & v2.data3};
+        break;
     case 7:
-    case 12: r = cell_t{TYPE_typeset, v1.data1 ^ v2.data1, v1.data2 ^ v2.data2, v1.data3 ^ v2.data3}; break;
-    case 11: r = cell_t{TYPE_typeset, v1.data1 & ~v2.data1, v1.data2 & ~v2.data2, v1.data3 & ~v2.data3}; break;
+    case 12:
+        r = cell_t{TYPE_typeset, v1.data1 ^ v2.data1, v1.data2 ^ v2.data2, v1.data3 ^ v2.data3};
+        break;
+    case 11:
+        r = cell_t{TYPE_typeset, v1.data1 & ~v2.data1, v1.data2 & ~v2.data2, v1.data3 & ~v2.data3};
+        break;
     default: break;
     }
     *stack::arguments = r;
@@ -197,8 +211,8 @@ cell_t* complement(cell_t* value) {
     return stack::push(&t);
 }
 
-cell_t* find(cell_t* series, cell_t* value, cell_t*, bool, bool, bool, bool, cell_t*, cell_t*, bool, bool, bool,
-             bool) {
+cell_t* find(cell_t* series, cell_t* value, cell_t*, bool, bool, bool, bool, cell_t*, cell_t*, bool,
+             bool, bool, bool) {
     if (type_of(value) != TYPE_datatype) fire(err::invalid_arg, value);
     bool in = has_q(series, static_cast<int32_t>(value->data1));
     *stack::arguments = cell_t{TYPE_logic, in ? 1u : 0u, 0, 0};

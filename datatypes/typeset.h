@@ -15,8 +15,12 @@ namespace zuv::typeset {
 
 inline uint8_t* bytes(cell_t* t) { return reinterpret_cast<uint8_t*>(&t->data1); }
 inline const uint8_t* bytes(const cell_t* t) { return reinterpret_cast<const uint8_t*>(&t->data1); }
-inline bool has_q(const cell_t* t, int32_t id) { return (bytes(t)[id >> 3] & (0x80 >> (id & 7))) != 0; }
-inline void set_bit(cell_t* t, int32_t id) { bytes(t)[id >> 3] |= static_cast<uint8_t>(0x80 >> (id & 7)); }
+inline bool has_q(const cell_t* t, int32_t id) {
+    return (bytes(t)[id >> 3] & (0x80 >> (id & 7))) != 0;
+}
+inline void set_bit(cell_t* t, int32_t id) {
+    bytes(t)[id >> 3] |= static_cast<uint8_t>(0x80 >> (id & 7));
+}
 
 // The three bit words become 0 (the header is left as it is).
 inline void clear(cell_t* t) { t->data1 = t->data2 = t->data3 = 0; }
@@ -38,14 +42,15 @@ void do_bitwise(int32_t op);
 // Action entries.
 cell_t* make(cell_t* proto, cell_t* spec, int32_t type);
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
+             int32_t limit, int32_t indent);
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op);
 void and_t();
 void or_t();
 void xor_t();
 cell_t* complement(cell_t* value);
-cell_t* find(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_, bool same, bool any, cell_t* with,
-             cell_t* skip, bool last, bool reverse, bool tail, bool match);
+cell_t* find(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_, bool same,
+             bool any, cell_t* with, cell_t* skip, bool last, bool reverse, bool tail, bool match);
 
 // Registers typeset! (id 33).
 void init();

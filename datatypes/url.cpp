@@ -6,12 +6,12 @@
 #include <cstring>
 #include <string>
 
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/port.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "datatypes/actions.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "io/http.h"
@@ -101,7 +101,8 @@ void decode_bytes(const uint8_t* p, const uint8_t* end, cell_t* target) {
             }
             uint8_t sequence[4] = {c, 0, 0, 0};
             bool complete = true;
-            for (int j = 1; j < k && complete; j++) complete = hex_byte_q(p + 3 * j, end, &sequence[j]);
+            for (int j = 1; j < k && complete; j++)
+                complete = hex_byte_q(p + 3 * j, end, &sequence[j]);
             if (complete) {
                 int64_t count = k;
                 int32_t cp = unicode::decode_utf8_char(sequence, &count);
@@ -212,8 +213,8 @@ int32_t mold(cell_t* value, cell_t* buffer, bool, bool, bool, bool part, int32_t
 
 // --- path access ----------------------------------------------------------------------
 
-cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, cell_t*, cell_t*, int32_t, bool,
-                  bool, bool, bool) {
+cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, cell_t*, cell_t*,
+                  int32_t, bool, bool, bool, bool) {
     if (value != nullptr) fire(err::bad_path_set, path, element);
     cell_t* p = stack::push(parent);
     cell_t* e = stack::push(element);
@@ -229,7 +230,8 @@ cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, 
     bool parent_slash = plen > 0 && string::rs_abs_at(p, series::head_index(p) + plen - 1) == '/';
     int32_t flen = string::rs_length_q(formed);
     bool element_slash = flen > 0 && string::rs_abs_at(formed, 0) == '/';
-    string::concatenate(out, p, parent_slash && element_slash ? plen - 1 : plen, 0, false, string::MODE_APPEND);
+    string::concatenate(out, p, parent_slash && element_slash ? plen - 1 : plen, 0, false,
+                        string::MODE_APPEND);
     if (!parent_slash && !element_slash) string::append_char(out, '/');
     string::concatenate(out, formed, -1, 0, false, string::MODE_APPEND);
     cell::set_type(out, type_of(parent));
@@ -265,7 +267,8 @@ cell_t* open(cell_t* source, bool, bool read_, bool write_, bool, cell_t*) {
     return port::open(p, read_ || !write_, write_);
 }
 
-cell_t* read(cell_t* source, cell_t* part, cell_t* seek, bool binary, bool lines, bool info, cell_t* as) {
+cell_t* read(cell_t* source, cell_t* part, cell_t* seek, bool binary, bool lines, bool info,
+             cell_t* as) {
     if (http_q(source)) {
         if (part || seek || as) fire(err::not_done);
         cell_t get = method_word("get");
@@ -279,8 +282,8 @@ cell_t* read(cell_t* source, cell_t* part, cell_t* seek, bool binary, bool lines
     return port::read(p, part, seek);
 }
 
-cell_t* write(cell_t* destination, cell_t* data, bool binary, bool lines, bool info, bool, cell_t*, cell_t* seek,
-              cell_t* allow, cell_t* as) {
+cell_t* write(cell_t* destination, cell_t* data, bool binary, bool lines, bool info, bool, cell_t*,
+              cell_t* seek, cell_t* allow, cell_t* as) {
     if (!http_q(destination)) {
         cell_t* p = port_of(destination);
         if (p == nullptr) return stack::arguments;
@@ -288,7 +291,8 @@ cell_t* write(cell_t* destination, cell_t* data, bool binary, bool lines, bool i
     }
     if (seek || allow || as) fire(err::not_done);
     uint8_t t = type_of(data);
-    if (t != TYPE_none && t != TYPE_block && t != TYPE_string && t != TYPE_binary) fire(err::invalid_arg, data);
+    if (t != TYPE_none && t != TYPE_block && t != TYPE_string && t != TYPE_binary)
+        fire(err::invalid_arg, data);
     // A block: the method word (get when empty), an optional header block,
     // an optional body. Anything else is posted as the body.
     cell_t method = method_word("post");
@@ -305,7 +309,8 @@ cell_t* write(cell_t* destination, cell_t* data, bool binary, bool lines, bool i
             if (!word::any_word_q(type_of(&first))) fire(err::invalid_arg, data);
             method = first;
             at++;
-            if (at < end && type_of(block::rs_abs_at(&spec, at)) == TYPE_block) headers = stack::push(block::rs_abs_at(&spec, at++));
+            if (at < end && type_of(block::rs_abs_at(&spec, at)) == TYPE_block)
+                headers = stack::push(block::rs_abs_at(&spec, at++));
             if (at < end) body = stack::push(block::rs_abs_at(&spec, at));
         }
     }

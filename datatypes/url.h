@@ -11,7 +11,7 @@ namespace zuv::url {
 
 // Modes of encode and encode_byte: which bytes stay as they are.
 constexpr int MODE_UNRESERVED = 254;  // - . 0-9 A-Z _ a-z ~
-constexpr int MODE_SAFE = 255;        // the unreserved ones and ! # $ & ' ( ) * + , / : = ? @
+constexpr int MODE_SAFE = 255;  // the unreserved ones and ! # $ & ' ( ) * + , / : = ? @
 
 // Whether the ASCII code c stays unencoded under the mode.
 bool keeps_q(int mode, uint8_t c);
@@ -40,14 +40,16 @@ void decode_bytes(const uint8_t* p, const uint8_t* end, cell_t* target);
 // --- action entries ------------------------------------------------------------
 cell_t* make(cell_t* proto, cell_t* spec, int32_t type);
 cell_t* to(cell_t* proto, cell_t* spec, int32_t type);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
+             int32_t limit, int32_t indent);
 // Path access of url! and file!: joins the element's form with one slash.
-cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, cell_t* gparent, cell_t* p_item,
-                  int32_t index, bool case_, bool get, bool tail, bool evt);
+cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, cell_t* gparent,
+                  cell_t* p_item, int32_t index, bool case_, bool get, bool tail, bool evt);
 cell_t* open(cell_t* port, bool new_, bool read, bool write, bool seek, cell_t* allow);
-cell_t* read(cell_t* source, cell_t* part, cell_t* seek, bool binary, bool lines, bool info, cell_t* as);
-cell_t* write(cell_t* destination, cell_t* data, bool binary, bool lines, bool info, bool append_, cell_t* part,
-              cell_t* seek, cell_t* allow, cell_t* as);
+cell_t* read(cell_t* source, cell_t* part, cell_t* seek, bool binary, bool lines, bool info,
+             cell_t* as);
+cell_t* write(cell_t* destination, cell_t* data, bool binary, bool lines, bool info, bool append_,
+              cell_t* part, cell_t* seek, cell_t* allow, cell_t* as);
 
 // Registers url! (id 9, parent string!).
 void init();

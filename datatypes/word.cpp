@@ -3,16 +3,16 @@
 #include <cstring>
 #include <string>
 
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "datatypes/actions.h"
-#include "startup/runtime.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
+#include "startup/runtime.h"
 
 namespace zuv::word {
 

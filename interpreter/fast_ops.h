@@ -16,10 +16,10 @@
 
 #include <cstdint>
 
+#include "datatypes/actions.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
 #include "datatypes/op.h"
-#include "datatypes/actions.h"
 #include "runtime/alloc.h"
 #include "runtime/cell.h"
 

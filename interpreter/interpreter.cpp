@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "datatypes/action_entries.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -23,7 +24,6 @@
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "datatypes/action_entries.h"
 #include "interpreter/fast_ops.h"
 #include "interpreter/plan.h"
 #include "interpreter/trace.h"
@@ -34,8 +34,8 @@
 #include "runtime/fire.h"
 #include "runtime/platform/platform.h"
 #include "runtime/stack.h"
-#include "startup/top_level.h"
 #include "runtime/words.h"
+#include "startup/top_level.h"
 
 namespace zuv::interpreter {
 
@@ -399,8 +399,8 @@ bool general_path_only = false;
 void init() {
     general_path_only = platform::get_env("ZUV_NO_FAST_PATHS") != nullptr;
     forget_caches();
-    lexer::call_back_hook = [](const cell_t* callee, const cell_t* frame_word, cell_t* args, int32_t count,
-                               cell_t* result) {
+    lexer::call_back_hook = [](const cell_t* callee, const cell_t* frame_word, cell_t* args,
+                               int32_t count, cell_t* result) {
         return call_back(callee, frame_word, args, count, callback::LEXER, result);
     };
     none::make_at(position);
@@ -448,8 +448,7 @@ namespace {
 // come from elsewhere), the calls mark follows the block's origin first.
 // Parens and branches written in the code need no check: they come from the
 // same source as the code around them.
-template <bool check_origin = false>
-cell_t* run_in_place(const cell_t* code);
+template <bool check_origin = false> cell_t* run_in_place(const cell_t* code);
 [[gnu::always_inline]] inline int32_t eval_operand(const cell_t* c, int32_t live,
                                                    const cell_t* code, int32_t pos, int32_t end,
                                                    bool infix);
@@ -491,7 +490,8 @@ inline bool run_frame(const cell_t* code);
     code_origin origin(library);
     return run_frame(code);
 }
-[[gnu::noinline, gnu::cold]] cell_t* run_in_place_from_other_origin(const cell_t* code, bool library) {
+[[gnu::noinline, gnu::cold]] cell_t* run_in_place_from_other_origin(const cell_t* code,
+                                                                    bool library) {
     code_origin origin(library);
     return run_in_place(code);
 }
@@ -892,8 +892,7 @@ inline void run_entry(uint8_t t, const cell_t* callee, const int32_t* refs) {
 // out anyway. The values are pushed above the current top, one at a time;
 // returns the last one's cell (the top's), or nullptr when an exit is
 // pending. The same positions, errors and exits as run_frame's.
-template <bool check_origin>
-cell_t* run_in_place(const cell_t* code) {
+template <bool check_origin> cell_t* run_in_place(const cell_t* code) {
     series_buffer_t* b = alloc::buffer(code->data2);
     int32_t end = b->used() >> 4;
     int32_t pos = block::head_index(code);
@@ -1594,8 +1593,9 @@ void call_function(const cell_t* fn, const cell_t* word, uint32_t callback_kind)
             cell_t body = *function::more(fn, function::MORE_BODY);
             // A library function's body is compiled code: no prolog or
             // epilog, and nothing from inside it.
-            bool body_traced = tracing && !top_level::library_q(
-                series::block_kind_q(type_of(&body)) ? body.data2 : 0);
+            bool body_traced =
+                tracing &&
+                !top_level::library_q(series::block_kind_q(type_of(&body)) ? body.data2 : 0);
             if (body_traced) [[unlikely]]
                 fire_event(event::PROLOG, &body, -1, word, fn);
             if (series::block_kind_q(type_of(&body))) [[likely]] {
@@ -1615,8 +1615,8 @@ void call_function(const cell_t* fn, const cell_t* word, uint32_t callback_kind)
         fire_return(word, stack::arguments);
 }
 
-bool call_back(const cell_t* callee, const cell_t* frame_word, cell_t* args, int32_t count, uint32_t kind,
-               cell_t* result) {
+bool call_back(const cell_t* callee, const cell_t* frame_word, cell_t* args, int32_t count,
+               uint32_t kind, cell_t* result) {
     cell_t* saved_top = stack::top_slot;
     cell_t* slot = stack::push(callee);  // keeps the callee alive for the call
     node_t ctx = type_of(slot) == TYPE_function ? function::context_of(slot) : 0;

@@ -164,8 +164,8 @@ void call_function(const cell_t* fn, const cell_t* word, uint32_t callback_kind)
 // input so). Returns false when it left with an exit bound for outside (break,
 // continue, throw, or a return or exit with no target inside): the frames it
 // crossed are unwound and the exit stays pending for the caller to carry on.
-bool call_back(const cell_t* callee, const cell_t* frame_word, cell_t* args, int32_t count, uint32_t kind,
-               cell_t* result);
+bool call_back(const cell_t* callee, const cell_t* frame_word, cell_t* args, int32_t count,
+               uint32_t kind, cell_t* result);
 
 // Runs a routine whose arguments are in place in the current frame.
 void call_routine(const cell_t* routine);

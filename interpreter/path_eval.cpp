@@ -23,13 +23,13 @@
 // (written back into the path), so the next walk finds the field by index.
 #include <cstring>
 
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/unset.h"
-#include "datatypes/actions.h"
 #include "interpreter/fast_ops.h"
 #include "interpreter/interpreter.h"
 #include "runtime/collector.h"
@@ -127,8 +127,8 @@ void store_back(const cell_t* parent, origin from, int32_t at, const cell_t* gpa
 
 // The general walk (kept out of eval_path so that the fast path stays a small
 // function without the walk's stack frame).
-[[gnu::noinline]] int32_t walk_path(const cell_t* path, const cell_t* code, int32_t pos, int32_t end,
-                                    bool set, bool get, bool push, bool case_) {
+[[gnu::noinline]] int32_t walk_path(const cell_t* path, const cell_t* code, int32_t pos,
+                                    int32_t end, bool set, bool get, bool push, bool case_) {
     cell_t p = *path;
     // The code may drop the path while it runs (an argument or a change
     // handler that clears the block), and the walk still reads it.
@@ -237,9 +237,11 @@ void store_back(const cell_t* parent, origin from, int32_t at, const cell_t* gpa
             if (from == origin::lost && type_of(gparent) == TYPE_date && k - head >= 2) {
                 cell_t g = *gparent;
                 stack::arguments = scratch;
-                actions::eval_path(&g, outer, parent, &p, ggparent, item, k - 2 - head, case_, false, true, false);
+                actions::eval_path(&g, outer, parent, &p, ggparent, item, k - 2 - head, case_,
+                                   false, true, false);
                 stack::arguments = callers;
-                if (std::memcmp(&g, gparent, sizeof g) != 0) store_back(&g, gfrom, gfrom_index, ggparent, &first);
+                if (std::memcmp(&g, gparent, sizeof g) != 0)
+                    store_back(&g, gfrom, gfrom_index, ggparent, &first);
             } else {
                 store_back(parent, from, from_index, gparent, &first);
             }

@@ -310,7 +310,8 @@ bool open_with_desktop(const std::string& target) {
     if (!setup.ready || !setup.clean_signals() || !setup.close_rest()) return false;
     char* argv[] = {const_cast<char*>("xdg-open"), const_cast<char*>(target.c_str()), nullptr};
     pid_t pid;
-    if (posix_spawnp(&pid, "xdg-open", &setup.actions, &setup.attr, argv, environ) != 0) return false;
+    if (posix_spawnp(&pid, "xdg-open", &setup.actions, &setup.attr, argv, environ) != 0)
+        return false;
     adopt(pid);
     return true;
 }

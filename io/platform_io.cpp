@@ -48,7 +48,8 @@ std::string program_path(const std::vector<std::string>& args) {
     for (;;) {
         ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
         if (n < 0) return args.empty() ? std::string() : args[0];
-        if (static_cast<size_t>(n) < buffer.size()) return std::string(buffer.data(), static_cast<size_t>(n));
+        if (static_cast<size_t>(n) < buffer.size())
+            return std::string(buffer.data(), static_cast<size_t>(n));
         buffer.resize(buffer.size() * 2);
     }
 }
@@ -61,8 +62,8 @@ void append_quoted(std::string& line, const std::string& arg) {
 }
 
 cell_t* push_utf8(const std::string& text) {
-    return string::load(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int64_t>(text.size()),
-                        string::ENCODING_UTF8);
+    return string::load(reinterpret_cast<const uint8_t*>(text.data()),
+                        static_cast<int64_t>(text.size()), string::ENCODING_UTF8);
 }
 
 // Sets field `name` of the object's context to the value (a stable cell).
@@ -106,8 +107,8 @@ cell_t* list_env() {
         // may change environ meanwhile, but keep no pointer into it anyway.
         std::string name_text(entry, name_length);
         std::string value_text(value);
-        string::load_in(reinterpret_cast<const uint8_t*>(name_text.data()), static_cast<int64_t>(name_text.size()),
-                        block, string::ENCODING_UTF8);
+        string::load_in(reinterpret_cast<const uint8_t*>(name_text.data()),
+                        static_cast<int64_t>(name_text.size()), block, string::ENCODING_UTF8);
         string::load_in(reinterpret_cast<const uint8_t*>(value_text.data()),
                         static_cast<int64_t>(value_text.size()), block, string::ENCODING_UTF8);
     }
@@ -138,7 +139,8 @@ const char* arch_name(const char* machine) {
     if (std::strcmp(machine, "x86_64") == 0 || std::strcmp(machine, "amd64") == 0) return "x86-64";
     if (std::strcmp(machine, "aarch64") == 0 || std::strcmp(machine, "arm64") == 0) return "ARM64";
     if (std::strcmp(machine, "ia64") == 0) return "IA-64";
-    if (machine[0] == 'i' && machine[1] >= '3' && machine[1] <= '6' && std::strcmp(machine + 2, "86") == 0)
+    if (machine[0] == 'i' && machine[1] >= '3' && machine[1] <= '6' &&
+        std::strcmp(machine + 2, "86") == 0)
         return "x86-32";
     if (std::strncmp(machine, "arm", 3) == 0) return "ARM";
     return "Unknown";

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/actions.h"
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/date.h"
@@ -29,10 +30,9 @@
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "datatypes/actions.h"
 #include "runtime/collector.h"
-#include "runtime/fire.h"
 #include "runtime/console_output.h"
+#include "runtime/fire.h"
 #include "runtime/platform/platform.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
@@ -168,7 +168,8 @@ cell_t* push_lines(const uint8_t* bytes, int64_t count) {
     collector::hold_off hold(lines > 4096);
     const uint8_t* start = bytes;
     while (start < end) {
-        const uint8_t* lf = static_cast<const uint8_t*>(std::memchr(start, '\n', static_cast<size_t>(end - start)));
+        const uint8_t* lf =
+            static_cast<const uint8_t*>(std::memchr(start, '\n', static_cast<size_t>(end - start)));
         const uint8_t* stop = lf ? lf : end;
         int64_t n = stop - start;
         if (lf && n > 0 && stop[-1] == '\r') n--;
@@ -216,7 +217,8 @@ struct writer_t {
     std::string pending;
 
     void flush() {
-        if (!pending.empty() && !failed) send(reinterpret_cast<const uint8_t*>(pending.data()), pending.size());
+        if (!pending.empty() && !failed)
+            send(reinterpret_cast<const uint8_t*>(pending.data()), pending.size());
         pending.clear();
     }
     void send(const uint8_t* bytes, size_t n) {
@@ -300,8 +302,8 @@ cell_t* push_date(const timespec& t) {
     if (year < date::MIN_YEAR || year > date::MAX_YEAR) return nullptr;
     cell_t* c = stack::push_slot();
     cell::begin(c);
-    date::make_at_hms(c, year, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec,
-                      static_cast<int32_t>(t.tv_nsec));
+    date::make_at_hms(c, year, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min,
+                      parts.tm_sec, static_cast<int32_t>(t.tv_nsec));
     return c;
 }
 
@@ -334,11 +336,14 @@ int64_t file_size_q(int32_t handle) {
     return st.st_size;
 }
 
-bool seek_file(int32_t handle, int64_t offset) { return ::lseek(handle, offset, SEEK_SET) == offset; }
+bool seek_file(int32_t handle, int64_t offset) {
+    return ::lseek(handle, offset, SEEK_SET) == offset;
+}
 
 int64_t read_some(int32_t handle, uint8_t* buffer, int64_t count) {
     for (;;) {
-        ssize_t n = ::read(handle, buffer, static_cast<size_t>(std::min<int64_t>(count, 0x7FFFF000)));
+        ssize_t n =
+            ::read(handle, buffer, static_cast<size_t>(std::min<int64_t>(count, 0x7FFFF000)));
         if (n >= 0) return n;
         if (errno == EINTR) continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
@@ -364,7 +369,8 @@ int64_t read_data(int32_t handle, uint8_t* buffer, int64_t count) {
 int64_t write_data(int32_t handle, const uint8_t* buffer, int64_t count) {
     int64_t total = 0;
     while (total < count) {
-        ssize_t n = ::write(handle, buffer + total, static_cast<size_t>(std::min<int64_t>(count - total, 0x7FFFF000)));
+        ssize_t n = ::write(handle, buffer + total,
+                            static_cast<size_t>(std::min<int64_t>(count - total, 0x7FFFF000)));
         if (n > 0) {
             total += n;
             continue;
@@ -400,10 +406,10 @@ bool dir_q(const cell_t* file) {
     uint32_t last = at(n - 1);
     if (last == '/') return true;
     if (last != '.') return false;
-    if (n == 1) return true;                    // .
-    if (at(n - 2) == '/') return true;          // a/.
-    if (at(n - 2) != '.') return false;         // a.
-    return n == 2 || at(n - 3) == '/';          // .. or a/..
+    if (n == 1) return true;  // .
+    if (at(n - 2) == '/') return true;  // a/.
+    if (at(n - 2) != '.') return false;  // a.
+    return n == 2 || at(n - 3) == '/';  // .. or a/..
 }
 
 bool delete_(const cell_t* file) {
@@ -460,7 +466,8 @@ cell_t* read_file(const char* path, int64_t part, int64_t seek, bool binary, boo
         // more than seek + part bytes are needed: an endless source
         // (/dev/zero, /dev/urandom) is read only that far.
         int64_t want = -1;
-        if (part >= 0 && part <= MAX_VALUE_BYTES && seek <= MAX_VALUE_BYTES) want = std::max<int64_t>(seek, 0) + part;
+        if (part >= 0 && part <= MAX_VALUE_BYTES && seek <= MAX_VALUE_BYTES)
+            want = std::max<int64_t>(seek, 0) + part;
         int64_t capacity = 0;
         for (;;) {
             if (want >= 0 && count >= want) break;
@@ -574,15 +581,16 @@ cell_t* read_dir(const cell_t* dir) {
     cell::begin(block);
     block::make_at(block, static_cast<int32_t>(names.size()));
     for (const std::string& name : names) {
-        cell_t* f = string::load_in(reinterpret_cast<const uint8_t*>(name.data()), static_cast<int64_t>(name.size()),
-                                    block, string::ENCODING_UTF8);
+        cell_t* f =
+            string::load_in(reinterpret_cast<const uint8_t*>(name.data()),
+                            static_cast<int64_t>(name.size()), block, string::ENCODING_UTF8);
         cell::set_type(f, TYPE_file);
     }
     return block;
 }
 
-int64_t write(const cell_t* file, const cell_t* data, const cell_t* part, const cell_t* seek, bool binary,
-              bool append, bool lines) {
+int64_t write(const cell_t* file, const cell_t* data, const cell_t* part, const cell_t* seek,
+              bool binary, bool append, bool lines) {
     (void)binary;  // text and binary write the same bytes: line ends are LF here
     int64_t p = -1;
     if (part != nullptr) {
@@ -643,7 +651,8 @@ int64_t write(const cell_t* file, const cell_t* data, const cell_t* part, const 
     }
     if (file != nullptr) {
         guard.fd = -1;
-        if (::close(fd) != 0 && errno != EINTR) fire_cannot_open(file);  // e.g. a full disk seen at close
+        if (::close(fd) != 0 && errno != EINTR)
+            fire_cannot_open(file);  // e.g. a full disk seen at close
     }
     return w.written;
 }
@@ -680,7 +689,9 @@ bool exists_q(const cell_t* path) {
     return os_path(path, &p) && !p.empty() && file_exists_q(p.c_str());
 }
 
-void write_stdout(const cell_t* data) { write(nullptr, data, nullptr, nullptr, false, false, false); }
+void write_stdout(const cell_t* data) {
+    write(nullptr, data, nullptr, nullptr, false, false, false);
+}
 
 int64_t read_stdin(cell_t* buffer, int64_t buflen) {
     if (buflen <= 0) return 0;

@@ -87,8 +87,8 @@ cell_t* read_dir(const cell_t* dir);
 // a negative part writes nothing and returns -1. Returns the byte count of
 // the last write; raises cannot-open when the file cannot be opened or
 // written.
-int64_t write(const cell_t* file, const cell_t* data, const cell_t* part, const cell_t* seek, bool binary,
-              bool append, bool lines);
+int64_t write(const cell_t* file, const cell_t* data, const cell_t* part, const cell_t* seek,
+              bool binary, bool append, bool lines);
 
 // The file's size, -1 when it cannot be opened or sized, or names a folder.
 int64_t size_q(const cell_t* file);
@@ -106,10 +106,10 @@ void write_stdout(const cell_t* data);
 int64_t read_stdin(cell_t* buffer, int64_t buflen);
 
 namespace routines {
-void create_dir();    // path [file!]
-void exists_q();      // path [file!] -> logic!
+void create_dir();  // path [file!]
+void exists_q();  // path [file!] -> logic!
 void write_stdout();  // data
-void read_stdin();    // buffer [binary!] buflen [integer!]
+void read_stdin();  // buffer [binary!] buflen [integer!]
 }  // namespace routines
 
 }  // namespace zuv::simple_io

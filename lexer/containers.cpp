@@ -26,7 +26,6 @@ int32_t accepted_close(int32_t open, int32_t close) {
     return 0;
 }
 
-
 }  // namespace
 
 void open_container(state_t& s, int32_t kind, int32_t start, int32_t end) {

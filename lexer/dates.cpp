@@ -10,8 +10,9 @@
 namespace zuv::lexer {
 namespace {
 
-const char* const month_names[12] = {"january", "february", "march",     "april",   "may",      "june",
-                                     "july",    "august",   "september", "october", "november", "december"};
+const char* const month_names[12] = {"january",   "february", "march",    "april",
+                                     "may",       "june",     "july",     "august",
+                                     "september", "october",  "november", "december"};
 
 bool leap_q(int32_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
@@ -25,12 +26,14 @@ int64_t floor_div(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 
 // Days from 1 March of year 0.
 int64_t day_number(int64_t y, int64_t m, int64_t d) {
     if (m < 3) y -= 1, m += 12;
-    return 365 * y + floor_div(y, 4) - floor_div(y, 100) + floor_div(y, 400) + (153 * (m - 3) + 2) / 5 + d - 1;
+    return 365 * y + floor_div(y, 4) - floor_div(y, 100) + floor_div(y, 400) +
+           (153 * (m - 3) + 2) / 5 + d - 1;
 }
 
 void from_day_number(int64_t n, int32_t* y, int32_t* m, int32_t* d) {
     int64_t year = floor_div(10000 * n + 14780, 3652425);
-    int64_t ddd = n - (365 * year + floor_div(year, 4) - floor_div(year, 100) + floor_div(year, 400));
+    int64_t ddd =
+        n - (365 * year + floor_div(year, 4) - floor_div(year, 100) + floor_div(year, 400));
     if (ddd < 0) {
         --year;
         ddd = n - (365 * year + floor_div(year, 4) - floor_div(year, 100) + floor_div(year, 400));
@@ -63,7 +66,8 @@ struct reader_t {
     int64_t number(int32_t max, int32_t* count = nullptr) {
         int64_t v = 0;
         int32_t n = 0;
-        while (!at_end() && std::isdigit(static_cast<unsigned char>(t[i])) && n < max) v = v * 10 + (t[i++] - '0'), ++n;
+        while (!at_end() && std::isdigit(static_cast<unsigned char>(t[i])) && n < max)
+            v = v * 10 + (t[i++] - '0'), ++n;
         if (count) *count = n;
         return n ? v : -1;
     }
@@ -80,7 +84,9 @@ bool read_time_and_zone(reader_t& r, date_fields_t* out) {
     if (r.peek() == ':') {
         ++r.i;
         size_t from = r.i;
-        while (!r.at_end() && (std::isdigit(static_cast<unsigned char>(r.peek())) || r.peek() == '.')) ++r.i;
+        while (!r.at_end() &&
+               (std::isdigit(static_cast<unsigned char>(r.peek())) || r.peek() == '.'))
+            ++r.i;
         std::string s = r.t.substr(from, r.i - from);
         if (s.empty() || s.find('.') != s.rfind('.') || s[0] == '.') return false;
         sec = std::strtod(s.c_str(), nullptr);
@@ -137,7 +143,9 @@ bool compact(const std::string& t, date_fields_t* out) {
     double sec = 0;
     if (std::isdigit(static_cast<unsigned char>(r.peek()))) {
         size_t from = r.i;
-        while (!r.at_end() && (std::isdigit(static_cast<unsigned char>(r.peek())) || r.peek() == '.')) ++r.i;
+        while (!r.at_end() &&
+               (std::isdigit(static_cast<unsigned char>(r.peek())) || r.peek() == '.'))
+            ++r.i;
         std::string s = t.substr(from, r.i - from);
         if (s.find('.') != s.rfind('.')) return false;
         sec = std::strtod(s.c_str(), nullptr);
@@ -168,7 +176,8 @@ bool iso_forms(const std::string& t, date_fields_t* out, bool* matched) {
         *matched = true;
         for (int k = 0; k < 4; ++k)
             if (!std::isdigit(static_cast<unsigned char>(t[k]))) return false;
-        if (!std::isdigit(static_cast<unsigned char>(t[6])) || !std::isdigit(static_cast<unsigned char>(t[7])))
+        if (!std::isdigit(static_cast<unsigned char>(t[6])) ||
+            !std::isdigit(static_cast<unsigned char>(t[7])))
             return false;
         int32_t year = to_int(t.substr(0, 4));
         int32_t week = to_int(t.substr(6, 2));
@@ -216,7 +225,8 @@ bool general(const std::string& t, date_fields_t* out) {
         if (name.size() < 3 || name.size() > 9) return false;
         for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         for (int k = 0; k < 12 && !month; ++k)
-            if (std::strncmp(month_names[k], name.c_str(), name.size()) == 0 && std::strlen(month_names[k]) >= name.size())
+            if (std::strncmp(month_names[k], name.c_str(), name.size()) == 0 &&
+                std::strlen(month_names[k]) >= name.size())
                 month = k + 1;
         if (!month) return false;
     }
@@ -256,7 +266,8 @@ bool parse_date(const uint8_t* p, int32_t length, date_fields_t* out) {
     if (iso_forms(t, out, &matched) || matched) return matched && valid_q(*out);
     size_t sep = t.find_first_of("-/", 1);
     size_t tpos = t.find_first_of("Tt");
-    if (tpos != std::string::npos && (sep == std::string::npos || sep > tpos)) return compact(t, out);
+    if (tpos != std::string::npos && (sep == std::string::npos || sep > tpos))
+        return compact(t, out);
     return general(t, out);
 }
 
@@ -270,7 +281,8 @@ void build_date(cell_t* cell, const date_fields_t& d) {
         packed |= 1u << 16;
         packed |= (zone < 0 ? 1u : 0u) << 6 | static_cast<uint32_t>(magnitude / 60) << 2 |
                   static_cast<uint32_t>((magnitude % 60) / 15);
-        stored = d.seconds - (zone < 0 ? -1 : 1) * ((magnitude / 60) * 3600.0 + ((magnitude % 60) / 15) * 900.0);
+        stored = d.seconds - (zone < 0 ? -1 : 1) *
+                                 ((magnitude / 60) * 3600.0 + ((magnitude % 60) / 15) * 900.0);
     }
     cell::begin(cell);
     cell->data1 = packed;

@@ -160,10 +160,11 @@ void raise_syntax_error(const syntax_error_t& e, int32_t kind) {
     // terminal; near holds the text itself, which mold escapes alike.
     cell_t line{TYPE_unset, 0, 0, 0}, middle{TYPE_unset, 0, 0, 0}, shown{TYPE_unset, 0, 0, 0},
         near{TYPE_unset, 0, 0, 0};
-    collector::root_cell keep_line(&line), keep_middle(&middle), keep_shown(&shown), keep_near(&near);
+    collector::root_cell keep_line(&line), keep_middle(&middle), keep_shown(&shown),
+        keep_near(&near);
     auto load = [](const std::string& text, cell_t* out) {
-        string::load_at(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int64_t>(text.size()), out,
-                        string::ENCODING_UTF8);
+        string::load_at(reinterpret_cast<const uint8_t*>(text.data()),
+                        static_cast<int64_t>(text.size()), out, string::ENCODING_UTF8);
     };
     load(e.line_text, &line);
     load(escape_controls(e.near), &shown);

@@ -62,8 +62,8 @@ struct token_t {
 // interpreter installs here (the lexer sits below it): callee, frame word,
 // the arguments (their final values come back in them), count, and the
 // result; false when an exit is pending.
-using call_back_fn = bool (*)(const cell_t* callee, const cell_t* frame_word, cell_t* args, int32_t count,
-                              cell_t* result);
+using call_back_fn = bool (*)(const cell_t* callee, const cell_t* frame_word, cell_t* args,
+                              int32_t count, cell_t* result);
 extern call_back_fn call_back_hook;
 
 // A callback written in C++ (the console's checks and the tests use one; a
@@ -146,7 +146,9 @@ struct state_t {
 
     const uint8_t* bytes() const;
     // A C++ hook, or a callback function (the cell stays empty otherwise).
-    bool has_callback() const { return hook != nullptr || (callback.header & HEADER_TYPE_MASK) != 0; }
+    bool has_callback() const {
+        return hook != nullptr || (callback.header & HEADER_TYPE_MASK) != 0;
+    }
 };
 
 // Raised when a scan that took up meets what depends on the values before
@@ -294,9 +296,9 @@ token_list_t tokens(const uint8_t* text, int32_t length);
 //   that an allocation could move.
 // out and into must stay valid across allocations (argument-stack slots, or
 // rooted cells).
-int32_t scan(cell_t* out, const uint8_t* text, int32_t length, bool one_value, bool load, bool store,
-             bool wrap, int32_t* consumed, const cell_t* callback, const cell_t* input_value,
-             cell_t* into);
+int32_t scan(cell_t* out, const uint8_t* text, int32_t length, bool one_value, bool load,
+             bool store, bool wrap, int32_t* consumed, const cell_t* callback,
+             const cell_t* input_value, cell_t* into);
 // The same with a C++ hook for the events of event_mask instead of a
 // callback value (the console's checks, tests, tools).
 int32_t scan_hooked(cell_t* out, const uint8_t* text, int32_t length, bool one_value, bool load,

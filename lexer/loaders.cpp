@@ -94,7 +94,8 @@ bool read_digits(const std::string& t, size_t from, size_t to, int64_t* value, i
 // when it does not read.
 double read_float(const std::string& text, int32_t extra_exponent) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    if (!float_syntax_q(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int32_t>(text.size())))
+    if (!float_syntax_q(reinterpret_cast<const uint8_t*>(text.data()),
+                        static_cast<int32_t>(text.size())))
         return nan;
     std::string digits;
     digits.reserve(text.size());
@@ -187,7 +188,8 @@ uint32_t string_unit(const uint8_t* p, const uint8_t* end, uint32_t flags) {
     return unit;
 }
 
-void append_text_value(state_t& s, const std::vector<uint32_t>& codes, uint32_t unit, uint8_t type) {
+void append_text_value(state_t& s, const std::vector<uint32_t>& codes, uint32_t unit,
+                       uint8_t type) {
     int32_t index = push_value(s);
     int64_t n = static_cast<int64_t>(codes.size());
     cell_t made;
@@ -287,7 +289,8 @@ void load_integer(state_t& s, int32_t start, int32_t end, uint32_t, int32_t load
     bool negative = t[0] == '-';
     int64_t magnitude = 0;
     int32_t digits = 0;
-    if (!read_digits(t, from, t.size(), &magnitude, &digits)) throw_error(s, start, end, TYPE_integer);
+    if (!read_digits(t, from, t.size(), &magnitude, &digits))
+        throw_error(s, start, end, TYPE_integer);
     if (!load) return;
     int32_t index = push_value(s);
     cell_t c{};
@@ -337,8 +340,8 @@ void load_file(state_t& s, int32_t start, int32_t end, uint32_t flags, int32_t l
         bool ok = name.find('%') != std::string::npos
                       ? percent_decode(name, codes)
                       : decode_text(reinterpret_cast<const uint8_t*>(name.data()),
-                                    reinterpret_cast<const uint8_t*>(name.data()) + name.size(), false,
-                                    codes);
+                                    reinterpret_cast<const uint8_t*>(name.data()) + name.size(),
+                                    false, codes);
         if (!ok) throw_error(s, start, end, TYPE_file);
         unit = unit_for(codes);
     }
@@ -558,7 +561,8 @@ void load_point(state_t& s, int32_t start, int32_t end, uint32_t flags, int32_t 
         while (a < b && (t[a] == ' ' || t[a] == '\t')) ++a;
         while (b > a && (t[b - 1] == ' ' || t[b - 1] == '\t')) --b;
         int32_t kind = n >= 2 ? TYPE_point3d : TYPE_point2d;
-        if (n == 3 || !read_coordinate(t.substr(a, b - a), &v[n])) throw_error(s, start - 1, end + 1, kind);
+        if (n == 3 || !read_coordinate(t.substr(a, b - a), &v[n]))
+            throw_error(s, start - 1, end + 1, kind);
         ++n;
         if (comma == std::string::npos) break;
         from = comma + 1;
@@ -581,7 +585,8 @@ void load_time(state_t& s, int32_t start, int32_t end, uint32_t flags, int32_t l
     if (ok && (t[0] == '+' || t[0] == '-')) negative = t[i++] == '-';
     size_t c1 = t.find(':', i);
     size_t c2 = ok && c1 != std::string::npos ? t.find(':', c1 + 1) : std::string::npos;
-    if (c1 == std::string::npos || (c2 != std::string::npos && t.find(':', c2 + 1) != std::string::npos))
+    if (c1 == std::string::npos ||
+        (c2 != std::string::npos && t.find(':', c2 + 1) != std::string::npos))
         ok = false;
     double seconds = 0;
     if (ok) {
@@ -590,7 +595,8 @@ void load_time(state_t& s, int32_t start, int32_t end, uint32_t flags, int32_t l
         size_t dot = t.find('.', c1 + 1);
         bool fraction_in_second = c2 == std::string::npos && dot != std::string::npos;
         if (fraction_in_second) second_end = dot;
-        ok = read_digits(t, i, c1, &first, nullptr) && read_digits(t, c1 + 1, second_end, &second, nullptr);
+        ok = read_digits(t, i, c1, &first, nullptr) &&
+             read_digits(t, c1 + 1, second_end, &second, nullptr);
         if (ok && fraction_in_second) {
             // minutes:seconds.fraction
             double s2 = read_float(t.substr(c1 + 1), 0);
@@ -621,13 +627,14 @@ void load_time(state_t& s, int32_t start, int32_t end, uint32_t flags, int32_t l
 void load_money(state_t& s, int32_t start, int32_t end, uint32_t, int32_t load) {
     std::string t = copy_text(s, start, end);
     money_text_t parts;
-    if (!split_money(t.data(), static_cast<int32_t>(t.size()), 1, &parts)) throw_error(s, start, end, TYPE_money);
+    if (!split_money(t.data(), static_cast<int32_t>(t.size()), 1, &parts))
+        throw_error(s, start, end, TYPE_money);
     if (!load) return;
     need_type(s, start, end, TYPE_money);
     cell_t c{};
     // An unknown currency code is as invalid as a malformed amount.
-    if (!money::from_text(&c, parts.negative, parts.code[0] ? parts.code : nullptr, parts.whole, parts.whole_count,
-                          parts.fraction, parts.fraction_count))
+    if (!money::from_text(&c, parts.negative, parts.code[0] ? parts.code : nullptr, parts.whole,
+                          parts.whole_count, parts.fraction, parts.fraction_count))
         throw_error(s, start, end, TYPE_money);
     int32_t index = push_value(s);
     store(index, c);
@@ -651,7 +658,7 @@ void load_url(state_t& s, int32_t start, int32_t end, uint32_t, int32_t load) {
     if (text[0] == '\'') throw_error(s, start, end, TYPE_lit_word);
     const uint8_t* p = reinterpret_cast<const uint8_t*>(text.data());
     bool ok = text.find('%') != std::string::npos ? percent_decode(text, codes)
-                                                    : decode_text(p, p + text.size(), false, codes);
+                                                  : decode_text(p, p + text.size(), false, codes);
     if (!ok) throw_error(s, start, end, TYPE_url);
     if (!load) return;
     need_type(s, start, end, TYPE_url);
@@ -702,7 +709,8 @@ void load_raw_string(state_t& s, int32_t start, int32_t end, uint32_t flags, int
     s.token_start = start;
     if (!load) return;
     t = s.bytes();
-    if (!decode_text(t + from, t + to, false, codes)) throw_error(s, start, s.position, TYPE_string);
+    if (!decode_text(t + from, t + to, false, codes))
+        throw_error(s, start, s.position, TYPE_string);
     uint32_t raw_flags = 0;
     for (const uint8_t* p = t + from; p < t + to; ++p) raw_flags |= byte_classes[*p];
     append_text_value(s, codes, unit_of(raw_flags), TYPE_string);
@@ -729,16 +737,20 @@ void finish_container(state_t& s, int32_t m, int32_t result, int32_t start, int3
         need_type(s, static_cast<int32_t>(value_at(m)->data3), end, result);
         make_point(&made, v, n);
     } else {
-        if (result == TYPE_map) need_type(s, static_cast<int32_t>(value_at(m)->data3), end, TYPE_map);
+        if (result == TYPE_map)
+            need_type(s, static_cast<int32_t>(value_at(m)->data3), end, TYPE_map);
         node_t node = alloc::alloc_cells(count > 0 ? count : 1);
         series_buffer_t* b = alloc::buffer(node);
-        if (count > 0) std::memcpy(b->head_ptr(), value_at(first), static_cast<size_t>(count) * sizeof(cell_t));
+        if (count > 0)
+            std::memcpy(b->head_ptr(), value_at(first),
+                        static_cast<size_t>(count) * sizeof(cell_t));
         b->tail = b->head + count * static_cast<int32_t>(sizeof(cell_t));
         if (result == TYPE_map) {
             // A map literal holds key-value pairs whose keys can be keys;
             // anything else is refused before a table is built over it.
             bool ok = count % 2 == 0;
-            for (int32_t i = 0; ok && i < count; i += 2) ok = map::valid_key_q(type_of(value_at(first + i)));
+            for (int32_t i = 0; ok && i < count; i += 2)
+                ok = map::valid_key_q(type_of(value_at(first + i)));
             if (!ok) throw_error(s, static_cast<int32_t>(value_at(m)->data3), end, TYPE_map);
             collector::root_node keep(node);
             cell_t entries{TYPE_block, 0, node, 0};

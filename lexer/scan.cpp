@@ -119,7 +119,9 @@ void store_result(state_t& s, cell_t* out, bool one_value, bool wrap, cell_t* in
     }
     node_t node = alloc::alloc_cells(count > 0 ? count : 1);
     series_buffer_t* b = alloc::buffer(node);
-    if (count > 0) std::memcpy(b->head_ptr(), value_at(s.buffer_head), static_cast<size_t>(count) * sizeof(cell_t));
+    if (count > 0)
+        std::memcpy(b->head_ptr(), value_at(s.buffer_head),
+                    static_cast<size_t>(count) * sizeof(cell_t));
     b->tail = b->head + count * static_cast<int32_t>(sizeof(cell_t));
     block::init_value(out, TYPE_block, node);
 }
@@ -246,9 +248,9 @@ int32_t offset_in_input(state_t& s, int32_t at) {
     return type_of(&s.input_value) == TYPE_binary ? at : char_offset(s, at);
 }
 
-int32_t scan(cell_t* out, const uint8_t* text, int32_t length, bool one_value, bool load, bool store,
-             bool wrap, int32_t* consumed, const cell_t* callback, const cell_t* input_value,
-             cell_t* into) {
+int32_t scan(cell_t* out, const uint8_t* text, int32_t length, bool one_value, bool load,
+             bool store, bool wrap, int32_t* consumed, const cell_t* callback,
+             const cell_t* input_value, cell_t* into) {
     state_t s;
     s.fixed = text;
     set_up(s, length, load, store, input_value);
@@ -269,7 +271,8 @@ int32_t scan_hooked(cell_t* out, const uint8_t* text, int32_t length, bool one_v
 }
 
 int32_t scan_string(cell_t* out, const cell_t* string, int32_t count, bool one_value, bool load,
-                    bool store, bool wrap, int32_t* consumed, const cell_t* callback, cell_t* into) {
+                    bool store, bool wrap, int32_t* consumed, const cell_t* callback,
+                    cell_t* into) {
     if (!scratch) init();
     uint8_t* text = nullptr;
     scratch_guard guard{scratch_used, nullptr};
@@ -354,8 +357,8 @@ bool call_callback(state_t& s, event_t event, int32_t kind, const cell_t* value,
     }
     // A moved head of the input argument moves the scan.
     const cell_t* moved = &args[1];
-    if (has_input && type_of(moved) == type_of(&s.input_value) && moved->data2 == s.input_value.data2 &&
-        static_cast<int32_t>(moved->data1) != given) {
+    if (has_input && type_of(moved) == type_of(&s.input_value) &&
+        moved->data2 == s.input_value.data2 && static_cast<int32_t>(moved->data1) != given) {
         int32_t target = static_cast<int32_t>(moved->data1) - base_head;
         if (type_of(&s.input_value) != TYPE_binary) {
             // characters back to bytes

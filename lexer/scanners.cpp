@@ -99,12 +99,14 @@ void scan_brace_close(state_t& s, int32_t, int32_t end, uint32_t flags, int32_t 
     s.kind = TYPE_string;
     if (!load) {
         check_string_text(s, s.brace_start, s.brace_start + 1, end, s.brace_flags, TYPE_string);
-        if (s.has_callback()) fire_event(s, EV_CLOSE, TYPE_string, nullptr, s.brace_start, s.position);
+        if (s.has_callback())
+            fire_event(s, EV_CLOSE, TYPE_string, nullptr, s.brace_start, s.position);
         return;
     }
     // The close event comes first in every mode: a console that follows
     // open and close sees the brace string as one unit.
-    if (s.has_callback() && !fire_event(s, EV_CLOSE, TYPE_string, nullptr, s.brace_start, s.position))
+    if (s.has_callback() &&
+        !fire_event(s, EV_CLOSE, TYPE_string, nullptr, s.brace_start, s.position))
         return;
     int32_t before = s.tail;
     load_string_text(s, s.brace_start, s.brace_start + 1, end, s.brace_flags, TYPE_string, 1);
@@ -135,7 +137,8 @@ void scan_path_open(state_t& s, int32_t start, int32_t end, uint32_t, int32_t lo
         if (keep) {
             int32_t before = s.tail;
             append_word(s, from, end, TYPE_word);
-            if (s.has_callback() && !fire_event(s, EV_LOAD, TYPE_word, value_at(s.tail - 1), from, end))
+            if (s.has_callback() &&
+                !fire_event(s, EV_LOAD, TYPE_word, value_at(s.tail - 1), from, end))
                 s.tail = before;
         }
     }
@@ -171,7 +174,8 @@ void scan_construct(state_t& s, int32_t start, int32_t end, uint32_t, int32_t lo
         bool value = kind == TYPE_logic && same_text(text, length, "true");
         int32_t before = s.tail;
         append_construct(s, kind, value);
-        if (s.has_callback() && !fire_event(s, EV_LOAD, kind, value_at(s.tail - 1), start, s.position))
+        if (s.has_callback() &&
+            !fire_event(s, EV_LOAD, kind, value_at(s.tail - 1), start, s.position))
             s.tail = before;
     }
 }
@@ -200,7 +204,6 @@ void scan_string(state_t& s, int32_t start, int32_t end, uint32_t flags, int32_t
     check_string_text(s, start, start + 1, end, flags, TYPE_string);
     s.position = end + 1;
 }
-
 
 void scan_word(state_t& s, int32_t start, int32_t end, uint32_t flags, int32_t) {
     const uint8_t* t = s.bytes();

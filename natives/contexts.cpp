@@ -22,7 +22,9 @@ namespace zuv::natives {
 
 namespace {
 
-inline bool object_kind_q(uint8_t t) { return t == TYPE_object || t == TYPE_error || t == TYPE_port; }
+inline bool object_kind_q(uint8_t t) {
+    return t == TYPE_object || t == TYPE_error || t == TYPE_port;
+}
 
 // What bind/copy copies: nested blocks, parens and paths.
 inline bool cloned_kind_q(uint8_t t) {
@@ -41,13 +43,15 @@ struct copy_link {
     int32_t head;  // the source index the copy starts at
 };
 
-void clone_nested(cell_t* b, node_t source_node, int32_t source_head, std::vector<copy_link>& path) {
+void clone_nested(cell_t* b, node_t source_node, int32_t source_head,
+                  std::vector<copy_link>& path) {
     cycles::guard guard(source_node);
     path.push_back({source_node, b->data2, source_head});
     for (int32_t i = 0; i < block::abs_length(b); i++) {
         cell_t c = *block::rs_abs_at(b, i);
         if (!cloned_kind_q(type_of(&c))) continue;
-        auto seen = std::find_if(path.begin(), path.end(), [&](const copy_link& l) { return l.source == c.data2; });
+        auto seen = std::find_if(path.begin(), path.end(),
+                                 [&](const copy_link& l) { return l.source == c.data2; });
         if (seen != path.end()) {
             c.data2 = seen->copy;
             c.data1 = static_cast<uint32_t>(std::max(block::head_index(&c) - seen->head, 0));
@@ -219,7 +223,8 @@ namespace {
 
 inline int32_t family_of(uint8_t t) {
     if (t == TYPE_block || t == TYPE_paren || (t >= TYPE_path && t <= TYPE_get_path)) return 1;
-    if (t == TYPE_string || t == TYPE_file || t == TYPE_url || t == TYPE_tag || t == TYPE_email || t == TYPE_ref)
+    if (t == TYPE_string || t == TYPE_file || t == TYPE_url || t == TYPE_tag || t == TYPE_email ||
+        t == TYPE_ref)
         return 2;
     return 0;
 }
@@ -230,7 +235,8 @@ void as(int32_t check, const int32_t* refinements) {
     if (check) check_args(id::as, refinements);
     cell_t* type = stack::arguments;
     cell_t spec = stack::arguments[1];
-    uint8_t target = type_of(type) == TYPE_datatype ? static_cast<uint8_t>(type->data1) : type_of(type);
+    uint8_t target =
+        type_of(type) == TYPE_datatype ? static_cast<uint8_t>(type->data1) : type_of(type);
     int32_t family = family_of(target);
     if (family == 0 || family != family_of(type_of(&spec))) {
         cell_t to, from;

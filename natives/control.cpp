@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <string>
 
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
@@ -21,7 +22,6 @@
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "datatypes/actions.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/trace.h"
 #include "lexer/lexer.h"
@@ -136,7 +136,9 @@ std::string utf8_of(const cell_t* s) {
 bool header_at(const std::string& text, size_t i) {
     if (text.compare(i, 3, "Zuv") != 0) return false;
     size_t p = i + 3;
-    while (p < text.size() && (text[p] == ' ' || text[p] == '\t' || text[p] == '\r' || text[p] == '\n')) p++;
+    while (p < text.size() &&
+           (text[p] == ' ' || text[p] == '\t' || text[p] == '\r' || text[p] == '\n'))
+        p++;
     return p < text.size() && text[p] == '[';
 }
 
@@ -162,11 +164,13 @@ void do_file(cell_t* value) {
     if (text.size() - at > 0x7FFFFFFF) fire(err::too_long);
     cell_t* code = stack::push_slot();
     code->header = TYPE_unset;
-    lexer::scan(code, reinterpret_cast<const uint8_t*>(text.data() + at), static_cast<int32_t>(text.size() - at),
-                false, true, true, true, nullptr, nullptr, nullptr, nullptr);
+    lexer::scan(code, reinterpret_cast<const uint8_t*>(text.data() + at),
+                static_cast<int32_t>(text.size() - at), false, true, true, true, nullptr, nullptr,
+                nullptr, nullptr);
     // Past the header word and its block.
     block::set_head_index(code, block::head_index(code) + 2);
-    if (block::head_index(code) > block::abs_length(code)) block::set_head_index(code, block::abs_length(code));
+    if (block::head_index(code) > block::abs_length(code))
+        block::set_head_index(code, block::abs_length(code));
     eval_branch(code);
 }
 
@@ -178,7 +182,8 @@ void run_script(cell_t* value, const cell_t* args) {
     if (type_of(value) == TYPE_file) {
         std::string path = file::to_os_path(value);
         struct stat st;
-        if (path.find('\0') == std::string::npos && ::stat(path.c_str(), &st) == 0 && too_long_q(st))
+        if (path.find('\0') == std::string::npos && ::stat(path.c_str(), &st) == 0 &&
+            too_long_q(st))
             fire(err::too_long);
     }
     int32_t symbol = symbol::make_alt("do-file", 7);
@@ -204,20 +209,16 @@ void if_(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
         check_args(id::if_, refinements);
     cell_t* a = stack::arguments;
-    if (truthy(a))
-        eval_branch(a + 1);
-    else
-        result_none();
+    if (truthy(a)) eval_branch(a + 1);
+    else result_none();
 }
 
 void unless(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
         check_args(id::unless, refinements);
     cell_t* a = stack::arguments;
-    if (!truthy(a))
-        eval_branch(a + 1);
-    else
-        result_none();
+    if (!truthy(a)) eval_branch(a + 1);
+    else result_none();
 }
 
 void either(int32_t check, const int32_t* refinements) {
@@ -352,10 +353,8 @@ void case_(int32_t check, const int32_t* refinements) {
         }
         matched = true;
     }
-    if (matched)
-        stack::set_last_keep(out);
-    else
-        result_none();
+    if (matched) stack::set_last_keep(out);
+    else result_none();
 }
 
 // --- do ---------------------------------------------------------------------------------
@@ -402,9 +401,7 @@ void do_value(cell_t* value, int32_t args_at, int32_t next_at) {
         return;
     }
     case TYPE_file:
-    case TYPE_url:
-        run_script(value, args_at >= 0 ? stack::arguments + args_at : nullptr);
-        return;
+    case TYPE_url: run_script(value, args_at >= 0 ? stack::arguments + args_at : nullptr); return;
     case TYPE_path: {
         cell_t* code = stack::push_slot();
         block::make_at(code, 1);
@@ -493,10 +490,8 @@ void try_(int32_t check, const int32_t* refinements) {
     call_frame_t* saved_ctop = stack::ctop;
     cell_t block = *base;
     cell_t* code = stack::push(&block);
-    if (all_)
-        stack::mark_try_all(word_of(id::try_));
-    else
-        stack::mark_try(word_of(id::try_));
+    if (all_) stack::mark_try_all(word_of(id::try_));
+    else stack::mark_try(word_of(id::try_));
     try {
         interpreter::eval(code, true);
     } catch (const raised_error&) {
@@ -614,7 +609,8 @@ void check_thrown(bool keep) {
     cell_t e = *stack::top();
     if (keep) error::capture_stack(&e);
     int32_t throw_symbol = symbol::resolve(symbol::make("throw"));
-    if (symbol::resolve(error::get_type(&e)) == throw_symbol && symbol::resolve(error::get_id(&e)) == throw_symbol)
+    if (symbol::resolve(error::get_type(&e)) == throw_symbol &&
+        symbol::resolve(error::get_id(&e)) == throw_symbol)
         exits::throw_error(&e);
     stack::set_last_keep(&e);
 }

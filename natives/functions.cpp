@@ -65,7 +65,8 @@ void has(int32_t check, const int32_t* refinements) {
     clamp_head(vars);
     cell_t* spec = block::clone(vars, false, false);
     cell_t local;
-    word::make_raw(&local, TYPE_refinement, 0, static_cast<int32_t>(words::symbol_of(words::id::local)), -1);
+    word::make_raw(&local, TYPE_refinement, 0,
+                   static_cast<int32_t>(words::symbol_of(words::id::local)), -1);
     block::insert_value(spec, &local, true, false);
     make_function(spec, stack::arguments + 1);
 }

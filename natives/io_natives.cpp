@@ -50,8 +50,8 @@ void get_env(int32_t check, const int32_t* refinements) {
         return;
     }
     std::string text(value);  // decoding allocates; keep no pointer into the environment
-    cell_t* s = string::load(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int64_t>(text.size()),
-                             string::ENCODING_UTF8);
+    cell_t* s = string::load(reinterpret_cast<const uint8_t*>(text.data()),
+                             static_cast<int64_t>(text.size()), string::ENCODING_UTF8);
     stack::set_last_keep(s);
 }
 

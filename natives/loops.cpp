@@ -14,6 +14,7 @@
 #include <cmath>
 #include <vector>
 
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -22,7 +23,6 @@
 #include "datatypes/map.h"
 #include "datatypes/series.h"
 #include "datatypes/word.h"
-#include "datatypes/actions.h"
 #include "interpreter/interpreter.h"
 #include "natives/natives.h"
 #include "runtime/collector.h"
@@ -103,7 +103,9 @@ inline void result_none() {
     stack::keep();
 }
 
-bool word_kind_q(uint8_t t) { return t == TYPE_word || t == TYPE_set_word || t == TYPE_get_word || t == TYPE_lit_word; }
+bool word_kind_q(uint8_t t) {
+    return t == TYPE_word || t == TYPE_set_word || t == TYPE_get_word || t == TYPE_lit_word;
+}
 
 // The element at index i of a series that is not a block kind, as its pick
 // action gives it (a char, a byte as integer, a number...).
@@ -249,12 +251,9 @@ int32_t loop_count_at(cell_t* count) {
     if (type_of(count) == TYPE_integer) return integer::get(count);
     double d = std::trunc(cell::get_float(count));
     int32_t n = 0;
-    if (d >= 2147483647.0)
-        n = 2147483647;
-    else if (d <= -2147483648.0)
-        n = INT32_MIN;
-    else if (d == d)
-        n = static_cast<int32_t>(d);
+    if (d >= 2147483647.0) n = 2147483647;
+    else if (d <= -2147483648.0) n = INT32_MIN;
+    else if (d == d) n = static_cast<int32_t>(d);
     cell::begin(count);
     integer::make_at(count, n);
     return n;
@@ -368,7 +367,7 @@ void forever(int32_t check, const int32_t* refinements) {
     stack::unwind_last();
 }
 
-void foreach(int32_t check, const int32_t* refinements) {
+void foreach (int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
         check_args(id::foreach, refinements);
     cell_t* a = stack::arguments;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "datatypes/actions.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
@@ -20,7 +21,6 @@
 #include "datatypes/point3d.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
-#include "datatypes/actions.h"
 #include "natives/natives.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
@@ -34,8 +34,12 @@ constexpr double LN_2 = 0.6931471805599453;
 constexpr double E = 2.718281828459045;
 constexpr double EPSILON = 2.220446049250313e-16;
 
-inline bool float_row_q(uint8_t t) { return t == TYPE_float_ || t == TYPE_percent || t == TYPE_time; }
-inline bool plain_number_q(uint8_t t) { return t == TYPE_integer || t == TYPE_float_ || t == TYPE_percent; }
+inline bool float_row_q(uint8_t t) {
+    return t == TYPE_float_ || t == TYPE_percent || t == TYPE_time;
+}
+inline bool plain_number_q(uint8_t t) {
+    return t == TYPE_integer || t == TYPE_float_ || t == TYPE_percent;
+}
 
 [[noreturn, gnu::cold]] void fire_expect(int32_t number, const cell_t* value, const char* arg) {
     cell_t fn = *word_of(number);
@@ -63,7 +67,8 @@ inline void set_float(double value) {
 // An integer! becomes a float! of the same value; a percent! keeps its
 // stored value and becomes a float!.
 inline double float_arg(cell_t* cell) {
-    if (type_of(cell) == TYPE_integer) float_::make_at(cell, static_cast<double>(integer::get(cell)));
+    if (type_of(cell) == TYPE_integer)
+        float_::make_at(cell, static_cast<double>(integer::get(cell)));
     else cell::set_type(cell, TYPE_float_);
     return float_::get(cell);
 }
@@ -91,7 +96,9 @@ inline bool compound_q(uint8_t t) {
     return t == TYPE_pair || t == TYPE_point2d || t == TYPE_point3d || t == TYPE_tuple;
 }
 
-inline int32_t pick_int(int32_t a, int32_t b, bool max) { return max ? (a < b ? b : a) : (b < a ? b : a); }
+inline int32_t pick_int(int32_t a, int32_t b, bool max) {
+    return max ? (a < b ? b : a) : (b < a ? b : a);
+}
 
 // Single precision; a NaN in b wins.
 inline float pick_float(float a, float b, bool max) {
@@ -101,7 +108,8 @@ inline float pick_float(float a, float b, bool max) {
 
 // The coordinate a number gives a point: single precision.
 float number_as_float(const cell_t* c) {
-    return type_of(c) == TYPE_integer ? static_cast<float>(integer::get(c)) : static_cast<float>(float_::get(c));
+    return type_of(c) == TYPE_integer ? static_cast<float>(integer::get(c))
+                                      : static_cast<float>(float_::get(c));
 }
 
 // Combines compound a with b in place; false when the pair of types has no
@@ -113,7 +121,8 @@ bool combine(cell_t* a, const cell_t* b, bool max) {
             double d = float_::get(b);
             if (!integer::float_out_of_range_q(b) && std::isfinite(d)) {
                 int32_t n = static_cast<int32_t>(d);  // truncated toward zero
-                pair::make_at(a, pick_int(pair::get_x(a), n, max), pick_int(pair::get_y(a), n, max));
+                pair::make_at(a, pick_int(pair::get_x(a), n, max),
+                              pick_int(pair::get_y(a), n, max));
                 return true;
             }
             // Too big for a pair: combined as a point of that float on both axes.
@@ -171,12 +180,14 @@ bool combine(cell_t* a, const cell_t* b, bool max) {
         if (plain_number_q(tb)) {
             int32_t v = tb == TYPE_integer ? integer::get(b) : integer::from_float(float_::get(b));
             v = v < 0 ? 0 : (v > 255 ? 255 : v);
-            for (int32_t i = 0; i < n; i++) bytes[i] = static_cast<uint8_t>(pick_int(bytes[i], v, max));
+            for (int32_t i = 0; i < n; i++)
+                bytes[i] = static_cast<uint8_t>(pick_int(bytes[i], v, max));
             return true;
         }
         if (tb == TYPE_tuple && tuple::length_of(b) == n) {
             const uint8_t* other = tuple::bytes_of(b);
-            for (int32_t i = 0; i < n; i++) bytes[i] = static_cast<uint8_t>(pick_int(bytes[i], other[i], max));
+            for (int32_t i = 0; i < n; i++)
+                bytes[i] = static_cast<uint8_t>(pick_int(bytes[i], other[i], max));
             return true;
         }
     }
@@ -315,7 +326,8 @@ void min(int32_t check, const int32_t* refinements) {
 void shift(int32_t check, const int32_t* refinements) {
     if (check) check_args(id::shift, refinements);
     cell_t* a = stack::arguments;
-    set_integer(shift_value(integer::get(a), integer::get(a + 1), refinements[0] >= 0, refinements[1] >= 0));
+    set_integer(shift_value(integer::get(a), integer::get(a + 1), refinements[0] >= 0,
+                            refinements[1] >= 0));
 }
 
 void to_hex(int32_t check, const int32_t* refinements) {

@@ -80,7 +80,8 @@ void init() {
     print_buffer = block::make_in(&block::root, 32);
     values = block::make_in(&block::root, COUNT);
     for (int32_t i = 0; i < COUNT; i++)
-        words[i] = word::make_global(symbol::make_alt(infos[i].word, static_cast<int32_t>(std::strlen(infos[i].word))));
+        words[i] = word::make_global(
+            symbol::make_alt(infos[i].word, static_cast<int32_t>(std::strlen(infos[i].word))));
     native_entry_t entries[COUNT];
     for (int32_t i = 0; i < COUNT; i++) entries[i] = infos[i].entry;
     table_append(COUNT, entries);
@@ -92,7 +93,8 @@ namespace {
 // A global word's value cell, the word added when new.
 cell_t* global_value(const char* text) {
     cell_t w;
-    _context::add_global(symbol::make_alt(text, static_cast<int32_t>(std::strlen(text))), false, false, &w);
+    _context::add_global(symbol::make_alt(text, static_cast<int32_t>(std::strlen(text))), false,
+                         false, &w);
     return _context::get(&w);
 }
 
@@ -124,14 +126,17 @@ void define_type_words() {
         datatype::make_at(&dt, id);
         set_global_if_unset(datatype::name_table[id].name, &dt);
     }
-    cell_t any_word = typeset_of({TYPE_word, TYPE_set_word, TYPE_lit_word, TYPE_get_word, TYPE_refinement, TYPE_issue});
+    cell_t any_word = typeset_of(
+        {TYPE_word, TYPE_set_word, TYPE_lit_word, TYPE_get_word, TYPE_refinement, TYPE_issue});
     cell_t any_list = typeset_of({TYPE_block, TYPE_paren, TYPE_hash});
     cell_t any_path = typeset_of({TYPE_path, TYPE_lit_path, TYPE_set_path, TYPE_get_path});
     cell_t any_block = any_list;
     merge(&any_block, any_path);
-    cell_t any_function = typeset_of({TYPE_native, TYPE_action, TYPE_op, TYPE_function, TYPE_routine});
+    cell_t any_function =
+        typeset_of({TYPE_native, TYPE_action, TYPE_op, TYPE_function, TYPE_routine});
     cell_t any_object = typeset_of({TYPE_object, TYPE_error, TYPE_port});
-    cell_t any_string = typeset_of({TYPE_string, TYPE_file, TYPE_url, TYPE_tag, TYPE_email, TYPE_ref});
+    cell_t any_string =
+        typeset_of({TYPE_string, TYPE_file, TYPE_url, TYPE_tag, TYPE_email, TYPE_ref});
     cell_t series = any_block;
     merge(&series, any_string);
     merge(&series, typeset_of({TYPE_binary, TYPE_vector, TYPE_image}));
@@ -139,15 +144,18 @@ void define_type_words() {
     cell_t any_point = typeset_of({TYPE_point2d, TYPE_point3d});
     cell_t scalar = number;
     merge(&scalar, any_point);
-    merge(&scalar, typeset_of({TYPE_char_, TYPE_pair, TYPE_tuple, TYPE_time, TYPE_date, TYPE_money}));
+    merge(&scalar,
+          typeset_of({TYPE_char_, TYPE_pair, TYPE_tuple, TYPE_time, TYPE_date, TYPE_money}));
     cell_t any_type{TYPE_typeset, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu};
     const struct {
         const char* name;
         const cell_t* value;
-    } sets[] = {{"any-word!", &any_word},       {"any-list!", &any_list},     {"any-path!", &any_path},
-                {"any-block!", &any_block},     {"any-function!", &any_function}, {"any-object!", &any_object},
-                {"any-string!", &any_string},   {"number!", &number},         {"any-point!", &any_point},
-                {"scalar!", &scalar},           {"any-type!", &any_type}};
+    } sets[] = {{"any-word!", &any_word},         {"any-list!", &any_list},
+                {"any-path!", &any_path},         {"any-block!", &any_block},
+                {"any-function!", &any_function}, {"any-object!", &any_object},
+                {"any-string!", &any_string},     {"number!", &number},
+                {"any-point!", &any_point},       {"scalar!", &scalar},
+                {"any-type!", &any_type}};
     for (const auto& s : sets) set_global_if_unset(s.name, s.value);
     // series! is also an abstract datatype's name; the typeset is what specs mean.
     cell_t* slot = global_value("series!");
@@ -162,8 +170,9 @@ void make_numbered(cell_t* out, const char* spec_text, int32_t number, uint8_t t
     block::make_at(made, 2);
     cell_t* spec = stack::push_slot();
     spec->header = TYPE_unset;
-    lexer::scan(spec, reinterpret_cast<const uint8_t*>(spec_text), static_cast<int32_t>(std::strlen(spec_text)),
-                false, true, true, true, nullptr, nullptr, nullptr, nullptr);
+    lexer::scan(spec, reinterpret_cast<const uint8_t*>(spec_text),
+                static_cast<int32_t>(std::strlen(spec_text)), false, true, true, true, nullptr,
+                nullptr, nullptr, nullptr);
     block::rs_append(made, spec);
     cell_t n{TYPE_unset, 0, 0, 0};
     integer::make_at(&n, number);
@@ -183,7 +192,8 @@ void define_library_stand_ins() {
     const struct {
         const char* name;
         const cell_t* value;
-    } constants[] = {{"true", &t}, {"false", &f}, {"on", &t}, {"off", &f}, {"yes", &t}, {"no", &f}, {"none", &none}};
+    } constants[] = {{"true", &t}, {"false", &f}, {"on", &t},     {"off", &f},
+                     {"yes", &t},  {"no", &f},    {"none", &none}};
     for (const auto& c : constants) set_global_if_unset(c.name, &c.value[0]);
 
     const struct {
@@ -233,9 +243,10 @@ void define_library_stand_ins() {
     const struct {
         const char* name;
         const char* wraps;
-    } ops[] = {{"+", "add"},           {"-", "subtract"},    {"*", "multiply"},         {"/", "divide"},
-               {"//", "remainder"},    {"=", "equal?"},      {"<>", "not-equal?"},      {"==", "strict-equal?"},
-               {"<", "lesser?"},       {">", "greater?"},    {"<=", "lesser-or-equal?"}, {">=", "greater-or-equal?"}};
+    } ops[] = {{"+", "add"},         {"-", "subtract"},          {"*", "multiply"},
+               {"/", "divide"},      {"//", "remainder"},        {"=", "equal?"},
+               {"<>", "not-equal?"}, {"==", "strict-equal?"},    {"<", "lesser?"},
+               {">", "greater?"},    {"<=", "lesser-or-equal?"}, {">=", "greater-or-equal?"}};
     for (const auto& o : ops) {
         cell_t* slot = global_value(o.name);
         if (type_of(slot) != TYPE_unset) continue;
@@ -315,7 +326,8 @@ void check_args(int32_t number, const int32_t* refinements) {
             entry++;
             continue;
         }
-        if (t != TYPE_word && t != TYPE_lit_word && t != TYPE_get_word && t != TYPE_set_word) continue;
+        if (t != TYPE_word && t != TYPE_lit_word && t != TYPE_get_word && t != TYPE_set_word)
+            continue;
         const cell_t* types = alloc::buffer(cache)->head_cell() + entry++;
         if (t == TYPE_set_word) continue;  // return:
         if (!active) continue;

@@ -40,8 +40,8 @@ extern int32_t next_number;
 // What the list says of one native.
 struct info_t {
     int32_t number;
-    const char* word;   // e.g. "remove-each"
-    const char* spec;   // the spec block's text without its brackets
+    const char* word;  // e.g. "remove-each"
+    const char* spec;  // the spec block's text without its brackets
     native_entry_t entry;
 };
 // Native `number` (1 to COUNT).

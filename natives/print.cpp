@@ -1,9 +1,9 @@
 // print and prin: the value's text form handed to the print hooks. A block
 // is reduced first (each expression evaluated), then formed with one space
 // between its values.
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/string.h"
-#include "datatypes/actions.h"
 #include "interpreter/interpreter.h"
 #include "natives/natives.h"
 #include "natives/values.h"

@@ -1,6 +1,7 @@
 // The set natives: union, intersect, unique, difference, exclude (one shared
 // routine that checks that the two sets agree and hands them to the set
 // operation of their datatype) and complement?.
+#include "datatypes/actions.h"
 #include "datatypes/bitset.h"
 #include "datatypes/block_search.h"
 #include "datatypes/datatype.h"
@@ -9,7 +10,6 @@
 #include "datatypes/string_search.h"
 #include "datatypes/time.h"
 #include "datatypes/typeset.h"
-#include "datatypes/actions.h"
 #include "natives/natives.h"
 #include "natives/values.h"
 #include "runtime/fire.h"

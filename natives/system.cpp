@@ -42,9 +42,7 @@ namespace {
     fire(err::invalid_arg, &v);
 }
 
-inline void set_unset() {
-    stack::set_last_keep(&unset_value);
-}
+inline void set_unset() { stack::set_last_keep(&unset_value); }
 
 // --- text ---------------------------------------------------------------------------
 
@@ -83,7 +81,8 @@ int32_t base_arg(const int32_t* refinements) {
 // --- numbers of the value makers ----------------------------------------------------------
 
 inline float coordinate(const cell_t* c) {
-    return type_of(c) == TYPE_integer ? static_cast<float>(integer::get(c)) : static_cast<float>(float_::get(c));
+    return type_of(c) == TYPE_integer ? static_cast<float>(integer::get(c))
+                                      : static_cast<float>(float_::get(c));
 }
 
 // --- memory ---------------------------------------------------------------------------------
@@ -100,8 +99,10 @@ int64_t memory_in_use() {
     int64_t sum = 0;
     for (node_frame_t* f = alloc::memory.n_head; f != nullptr; f = f->next)
         sum += static_cast<int64_t>(f->used) * NODE_BYTES;
-    for (series_frame_t* f = alloc::memory.s_head; f != nullptr; f = f->next) sum += f->heap - f->area();
-    for (big_frame_t* f = alloc::memory.b_head; f != nullptr; f = f->next) sum += static_cast<int64_t>(f->size);
+    for (series_frame_t* f = alloc::memory.s_head; f != nullptr; f = f->next)
+        sum += f->heap - f->area();
+    for (big_frame_t* f = alloc::memory.b_head; f != nullptr; f = f->next)
+        sum += static_cast<int64_t>(f->size);
     return sum;
 }
 
@@ -146,7 +147,8 @@ memory_figures read_figures() {
         m.nodes.push_back({f->capacity - f->used, f->used, f->capacity});
     for (series_frame_t* f = alloc::memory.s_head; f != nullptr; f = f->next)
         m.series.push_back({f->end - f->heap, f->heap - f->area(), f->end - f->area()});
-    for (big_frame_t* f = alloc::memory.b_head; f != nullptr; f = f->next) m.big.push_back(static_cast<int64_t>(f->size));
+    for (big_frame_t* f = alloc::memory.b_head; f != nullptr; f = f->next)
+        m.big.push_back(static_cast<int64_t>(f->size));
     m.total = memory_in_use();
     return m;
 }
@@ -176,16 +178,21 @@ cell_t* push_info() {
 }
 
 inline bool callable_q(uint8_t t) {
-    return t == TYPE_function || t == TYPE_native || t == TYPE_action || t == TYPE_op || t == TYPE_routine;
+    return t == TYPE_function || t == TYPE_native || t == TYPE_action || t == TYPE_op ||
+           t == TYPE_routine;
 }
 
 }  // namespace
 
 // --- text ---------------------------------------------------------------------------------------
 
-void uppercase(int32_t check, const int32_t* refinements) { change_case(71, true, check, refinements); }
+void uppercase(int32_t check, const int32_t* refinements) {
+    change_case(71, true, check, refinements);
+}
 
-void lowercase(int32_t check, const int32_t* refinements) { change_case(72, false, check, refinements); }
+void lowercase(int32_t check, const int32_t* refinements) {
+    change_case(72, false, check, refinements);
+}
 
 void dehex(int32_t check, const int32_t* refinements) {
     if (check) check_args(id::dehex, refinements);
@@ -225,7 +232,8 @@ void as_pair(int32_t check, const int32_t* refinements) {
     int32_t xy[2];
     for (int i = 0; i < 2; i++) {
         const cell_t* c = stack::arguments + i;
-        xy[i] = type_of(c) == TYPE_integer ? integer::get(c) : pair::coordinate_from_float(float_::get(c), c);
+        xy[i] = type_of(c) == TYPE_integer ? integer::get(c)
+                                           : pair::coordinate_from_float(float_::get(c), c);
     }
     pair::make_at(stack::arguments, xy[0], xy[1]);
     stack::keep();
@@ -257,10 +265,8 @@ void as_money(int32_t check, const int32_t* refinements) {
     }
     const cell_t* amount = a + 1;
     cell_t m{};
-    if (type_of(amount) == TYPE_integer)
-        money::from_integer(&m, integer::get(amount));
-    else
-        money::from_float(&m, float_::get(amount), false);
+    if (type_of(amount) == TYPE_integer) money::from_integer(&m, integer::get(amount));
+    else money::from_float(&m, float_::get(amount), false);
     money::set_currency(&m, currency);
     stack::set_last_keep(&m);
 }
@@ -286,7 +292,8 @@ void now(int32_t check, const int32_t* refinements) {
     // Field numbers of date::get_field, in the order the selectors are tried.
     static constexpr struct {
         int refinement, field;
-    } SELECTORS[] = {{YEAR, 2}, {MONTH, 3}, {DAY, 4}, {ZONE, 5}, {TIME, 6}, {WEEKDAY, 10}, {YEARDAY, 11}};
+    } SELECTORS[] = {{YEAR, 2}, {MONTH, 3},    {DAY, 4},     {ZONE, 5},
+                     {TIME, 6}, {WEEKDAY, 10}, {YEARDAY, 11}};
     for (const auto& s : SELECTORS) {
         if (!on(s.refinement)) continue;
         cell_t* field = date::get_field(d, s.field);
@@ -374,7 +381,8 @@ void apply(int32_t check, const int32_t* refinements) {
     if (t == TYPE_path || t == TYPE_word) {
         if (t == TYPE_path) {
             int32_t head = block::head_index(func);
-            const cell_t* h = head < block::abs_length(func) ? block::rs_abs_at(func, head) : nullptr;
+            const cell_t* h =
+                head < block::abs_length(func) ? block::rs_abs_at(func, head) : nullptr;
             if (h == nullptr || type_of(h) != TYPE_word) fire_invalid(func);
             word = *h;
             path = func;

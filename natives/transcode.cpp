@@ -68,21 +68,19 @@ void transcode(int32_t check, const int32_t* refinements) {
     int32_t consumed = 0;
     int32_t kind;
     if (binary) {
-        kind = lexer::scan(out, nullptr, count, one_value, load, store, !one && !next, &consumed, callback, src,
-                           next ? nullptr : into);
+        kind = lexer::scan(out, nullptr, count, one_value, load, store, !one && !next, &consumed,
+                           callback, src, next ? nullptr : into);
     } else {
-        kind = lexer::scan_string(out, src, count, one_value, load, store, !one && !next, &consumed, callback,
-                                  next ? nullptr : into);
+        kind = lexer::scan_string(out, src, count, one_value, load, store, !one && !next, &consumed,
+                                  callback, next ? nullptr : into);
     }
     // A throw (or any other exit) from the callback has unwound the stacks to
     // its target, which holds its value: writing a result would overwrite it.
     if (exits::pending_q()) return;
 
     if (scan || prescan) {
-        if (kind > 0 && kind < 256)
-            datatype::make_at(src, kind);
-        else
-            none::make_at(src);
+        if (kind > 0 && kind < 256) datatype::make_at(src, kind);
+        else none::make_at(src);
         stack::keep();
         return;
     }

@@ -6,6 +6,7 @@
 // block being walked included.
 #include <algorithm>
 
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -16,7 +17,6 @@
 #include "datatypes/tuple.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "datatypes/actions.h"
 #include "interpreter/interpreter.h"
 #include "natives/natives.h"
 #include "natives/values.h"
@@ -30,7 +30,8 @@ namespace zuv::natives {
 namespace {
 
 inline bool function_kind_q(uint8_t t) {
-    return t == TYPE_function || t == TYPE_native || t == TYPE_action || t == TYPE_op || t == TYPE_routine;
+    return t == TYPE_function || t == TYPE_native || t == TYPE_action || t == TYPE_op ||
+           t == TYPE_routine;
 }
 
 inline bool settable_word_q(uint8_t t) {
@@ -261,7 +262,8 @@ void get(int32_t check, const int32_t* refinements) {
         return;
     }
     if (t == TYPE_object) {
-        cell_t* r = actions::reflect(arg, static_cast<int32_t>(words::symbol_of(words::id::values)));
+        cell_t* r =
+            actions::reflect(arg, static_cast<int32_t>(words::symbol_of(words::id::values)));
         cell_t values = *r;
         stack::set_last_keep(&values);
         return;
@@ -304,11 +306,11 @@ void set(int32_t check, const int32_t* refinements) {
 
 // --- comparisons and tests ------------------------------------------------------------
 
-#define ZUV_COMPARISON(name, number, op)                      \
-    void name(int32_t check, const int32_t* refinements) {   \
-        if (check) check_args(number, refinements);           \
-        actions::compare_args(op);                            \
-        stack::keep();                                        \
+#define ZUV_COMPARISON(name, number, op)                                                           \
+    void name(int32_t check, const int32_t* refinements) {                                         \
+        if (check) check_args(number, refinements);                                                \
+        actions::compare_args(op);                                                                 \
+        stack::keep();                                                                             \
     }
 ZUV_COMPARISON(equal_q, 25, actions::cmp::EQUAL)
 ZUV_COMPARISON(not_equal_q, 26, actions::cmp::NOT_EQUAL)
@@ -350,8 +352,8 @@ bool same_q(const cell_t* a, const cell_t* b) {
     case TYPE_pair:
     case TYPE_time: return a->data2 == b->data2 && a->data3 == b->data3;
     case TYPE_tuple:
-        return tuple::length_of(a) == tuple::length_of(b) && a->data1 == b->data1 && a->data2 == b->data2 &&
-               a->data3 == b->data3;
+        return tuple::length_of(a) == tuple::length_of(b) && a->data1 == b->data1 &&
+               a->data2 == b->data2 && a->data3 == b->data3;
     case TYPE_none:
     case TYPE_unset: return true;
     case TYPE_action:

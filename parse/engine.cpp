@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "datatypes/actions.h"
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -32,7 +33,6 @@
 #include "datatypes/triple.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
-#include "datatypes/actions.h"
 #include "interpreter/interpreter.h"
 #include "lexer/lexer.h"
 #include "parse/match.h"
@@ -94,19 +94,20 @@ void make_keyword_table() {
     const struct {
         id w;
         kw_t k;
-    } list[] = {{id::any, KW_ANY},         {id::break_, KW_BREAK},   {id::copy, KW_COPY},
-                {id::end, KW_END},         {id::fail, KW_FAIL},      {id::into, KW_INTO},
-                {id::opt, KW_OPT},         {id::not_, KW_NOT},       {id::quote, KW_QUOTE},
-                {id::case_, KW_CASE},      {id::reject, KW_REJECT},  {id::set, KW_SET},
-                {id::skip, KW_SKIP},       {id::some, KW_SOME},      {id::thru, KW_THRU},
-                {id::to, KW_TO},           {id::none, KW_NONE},      {id::bar, KW_BAR},
-                {id::if_, KW_IF},          {id::remove, KW_REMOVE},  {id::while_, KW_WHILE},
-                {id::insert, KW_INSERT},   {id::only, KW_ONLY},      {id::collect, KW_COLLECT},
-                {id::keep, KW_KEEP},       {id::pick, KW_PICK},      {id::ahead, KW_AHEAD},
-                {id::after, KW_AFTER},     {id::change, KW_CHANGE}};
+    } list[] = {{id::any, KW_ANY},       {id::break_, KW_BREAK},  {id::copy, KW_COPY},
+                {id::end, KW_END},       {id::fail, KW_FAIL},     {id::into, KW_INTO},
+                {id::opt, KW_OPT},       {id::not_, KW_NOT},      {id::quote, KW_QUOTE},
+                {id::case_, KW_CASE},    {id::reject, KW_REJECT}, {id::set, KW_SET},
+                {id::skip, KW_SKIP},     {id::some, KW_SOME},     {id::thru, KW_THRU},
+                {id::to, KW_TO},         {id::none, KW_NONE},     {id::bar, KW_BAR},
+                {id::if_, KW_IF},        {id::remove, KW_REMOVE}, {id::while_, KW_WHILE},
+                {id::insert, KW_INSERT}, {id::only, KW_ONLY},     {id::collect, KW_COLLECT},
+                {id::keep, KW_KEEP},     {id::pick, KW_PICK},     {id::ahead, KW_AHEAD},
+                {id::after, KW_AFTER},   {id::change, KW_CHANGE}};
     keyword_table.clear();
     for (const auto& e : list) {
-        uint32_t sym = static_cast<uint32_t>(symbol::resolve(static_cast<int32_t>(words::symbol_of(e.w))));
+        uint32_t sym =
+            static_cast<uint32_t>(symbol::resolve(static_cast<int32_t>(words::symbol_of(e.w))));
         if (sym >= keyword_table.size()) keyword_table.resize(sym + 1, KW_NOT_A_KEYWORD);
         keyword_table[sym] = e.k;
     }
@@ -119,10 +120,19 @@ inline kw_t keyword_of(const cell_t* c) {
 }
 
 // Trace events: bit, and the word passed to the callback.
-enum event_t : uint32_t { EV_PUSH = 1, EV_POP = 2, EV_FETCH = 4, EV_MATCH = 8, EV_ITERATE = 16, EV_PAREN = 32,
-                          EV_END = 64, EV_ALL = 127 };
-constexpr words::id event_words[] = {words::id::push,    words::id::pop,   words::id::fetch, words::id::match,
-                                     words::id::iterate, words::id::paren, words::id::end};
+enum event_t : uint32_t {
+    EV_PUSH = 1,
+    EV_POP = 2,
+    EV_FETCH = 4,
+    EV_MATCH = 8,
+    EV_ITERATE = 16,
+    EV_PAREN = 32,
+    EV_END = 64,
+    EV_ALL = 127
+};
+constexpr words::id event_words[] = {words::id::push,  words::id::pop,     words::id::fetch,
+                                     words::id::match, words::id::iterate, words::id::paren,
+                                     words::id::end};
 
 // --- stacks -----------------------------------------------------------------------
 
@@ -277,7 +287,8 @@ struct stop_t {};
 
 uint32_t callback_mask(const cell_t* fn) {
     int32_t symbols[7];
-    for (int e = 0; e < 7; ++e) symbols[e] = symbol::resolve(static_cast<int32_t>(words::symbol_of(event_words[e])));
+    for (int e = 0; e < 7; ++e)
+        symbols[e] = symbol::resolve(static_cast<int32_t>(words::symbol_of(event_words[e])));
     return function::event_mask(fn, symbols, 7, EV_ALL);
 }
 
@@ -303,7 +314,8 @@ bool engine_t::call_back(uint32_t ev) {
     args[3] = input();
     args[4] = *copy;
     cell_t result;
-    bool returned = interpreter::call_back(&callback, &callback_word, args, 5, interpreter::callback::PARSE, &result);
+    bool returned = interpreter::call_back(&callback, &callback_word, args, 5,
+                                           interpreter::callback::PARSE, &result);
     if (!returned) throw stop_t{};
     stack::pop(1);
     bool go_on = logic::truthy(&result);
@@ -387,8 +399,8 @@ step_t engine_t::enter_block(const cell_t* block, int32_t parent_pos) {
     // would be entered again forever.
     for (int32_t f = rule_base; f < rtop; f += FRAME_CELLS) {
         cell_t* c = frame(f);
-        if (t1(c) == kind::BLOCK && c[2].data2 == node && static_cast<int32_t>(c[2].data1) == head &&
-            t1(c + 1) == ip && c[1].data2 == inode) {
+        if (t1(c) == kind::BLOCK && c[2].data2 == node &&
+            static_cast<int32_t>(c[2].data1) == head && t1(c + 1) == ip && c[1].data2 == inode) {
             cell_t b = *block;
             fire(err::parse_infinite, &b);
         }
@@ -446,7 +458,8 @@ step_t engine_t::exec() {
     }
     case TYPE_get_word: {
         cell_t value = *_context::get(&v);
-        if (!series::series_q(type_of(&value)) || value.data2 != inode) fire(err::parse_invalid_ref, &v);
+        if (!series::series_q(type_of(&value)) || value.data2 != inode)
+            fire(err::parse_invalid_ref, &v);
         int32_t i = static_cast<int32_t>(value.data1);
         int32_t n = length();
         ip = i < 0 ? 0 : i > n ? n : i;
@@ -513,10 +526,12 @@ step_t engine_t::match_type(const cell_t* types, int32_t after) {
     cell_t* out = stack::push_slot();
     none::make_at(out);
     int32_t consumed = 0;
-    int32_t kind = lexer::scan(out, nullptr, e - ip, true, false, false, false, &consumed, nullptr, source, nullptr);
+    int32_t kind = lexer::scan(out, nullptr, e - ip, true, false, false, false, &consumed, nullptr,
+                               source, nullptr);
     stack::top_slot = base;
     bool ok = kind > 0 && kind != TYPE_error &&
-              (type_of(&t) == TYPE_datatype ? static_cast<int32_t>(t.data1) == kind : typeset::has_q(&t, kind));
+              (type_of(&t) == TYPE_datatype ? static_cast<int32_t>(t.data1) == kind
+                                            : typeset::has_q(&t, kind));
     if (ok) ip += consumed;
     return settle(ok, after);
 }
@@ -555,7 +570,8 @@ bool engine_t::governed_literal(int32_t gp, cell_t* out) {
         g = *_context::get(&g);
     }
     uint8_t t = type_of(&g);
-    if (match::literal_q(&g, ik) || (ik == match::K_BLOCK && (t == TYPE_datatype || t == TYPE_typeset))) {
+    if (match::literal_q(&g, ik) ||
+        (ik == match::K_BLOCK && (t == TYPE_datatype || t == TYPE_typeset))) {
         *out = g;
         return true;
     }
@@ -648,7 +664,10 @@ step_t engine_t::exec_keyword(kw_t k) {
     case KW_NOT:
     case KW_REMOVE: {
         need_rule(at + 1, at);
-        push_frame(k == KW_AHEAD ? kind::AHEAD : k == KW_NOT ? kind::NOT : kind::REMOVE, at + 1, ip);
+        push_frame(k == KW_AHEAD ? kind::AHEAD
+                   : k == KW_NOT ? kind::NOT
+                                 : kind::REMOVE,
+                   at + 1, ip);
         pos = at + 1;
         return step_t::EXEC;
     }
@@ -665,7 +684,8 @@ step_t engine_t::exec_keyword(kw_t k) {
         cell_t kwc = *rule_at(at);
         if (at + 2 >= rule_tail()) fire(err::parse_end, &kwc);
         cell_t w = *rule_at(at + 1);
-        if (!word::any_word_q(type_of(&w)) || type_of(&w) == TYPE_refinement || type_of(&w) == TYPE_issue)
+        if (!word::any_word_q(type_of(&w)) || type_of(&w) == TYPE_refinement ||
+            type_of(&w) == TYPE_issue)
             fire(err::parse_rule, &w);
         need_rule(at + 2, at);
         int32_t f = push_frame(k == KW_COPY ? kind::COPY : kind::SET, at + 2, ip);
@@ -695,7 +715,8 @@ step_t engine_t::exec_keyword(kw_t k) {
     }
     case KW_IF: {
         cell_t kwc = *rule_at(at);
-        if (at + 1 >= rule_tail() || type_of(rule_at(at + 1)) != TYPE_paren) fire(err::parse_end, &kwc);
+        if (at + 1 >= rule_tail() || type_of(rule_at(at + 1)) != TYPE_paren)
+            fire(err::parse_end, &kwc);
         cell_t p = *rule_at(at + 1);
         cell_t* base = stack::top_slot;
         cell_t* result = eval_paren(&p);
@@ -934,7 +955,8 @@ step_t engine_t::done() {
         none::make_at(slot);
         cell_t in = input();
         int32_t n = length();
-        if (k == kind::COPY) match::copy_part(slot, &in, std::min(ip0, n), std::min(std::max(to, ip0), n));
+        if (k == kind::COPY)
+            match::copy_part(slot, &in, std::min(ip0, n), std::min(std::max(to, ip0), n));
         else if (to > ip0 && ip0 < n) match::element(slot, &in, ip0);
         _context::set(&w, slot);
         stack::pop(1);

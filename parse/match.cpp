@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "datatypes/actions.h"
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
@@ -21,7 +22,6 @@
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
-#include "datatypes/actions.h"
 #include "runtime/alloc.h"
 #include "runtime/case_folding.h"
 #include "runtime/stack.h"
@@ -73,7 +73,8 @@ inline view_t view_of(const cell_t* series) {
 inline uint32_t unit_at(const view_t& v, int32_t i) {
     switch (v.unit) {
     case 1: return v.base[i];
-    case 2: return static_cast<uint32_t>(v.base[2 * i]) | static_cast<uint32_t>(v.base[2 * i + 1]) << 8;
+    case 2:
+        return static_cast<uint32_t>(v.base[2 * i]) | static_cast<uint32_t>(v.base[2 * i + 1]) << 8;
     default: {
         uint32_t c;
         std::memcpy(&c, v.base + 4 * static_cast<size_t>(i), 4);
@@ -155,7 +156,8 @@ bool make_pattern(const cell_t* rule, input_kind k, bool case_, pattern_t& p) {
             for (uint32_t& c : p.cp) c = fold(c);
     } else if (t == TYPE_binary) {
         view_t v = view_of(rule);
-        for (int32_t i = static_cast<int32_t>(rule->data1); i < v.length; i++) p.cp.push_back(v.base[i]);
+        for (int32_t i = static_cast<int32_t>(rule->data1); i < v.length; i++)
+            p.cp.push_back(v.base[i]);
     } else if (t == TYPE_integer && k == K_BINARY) {
         int32_t n = integer::get(rule);
         if (n < 0 || n > 255) return false;
@@ -182,7 +184,8 @@ void formed_pattern(const cell_t* rule, bool case_, pattern_t& p) {
         if (c > 255) p.bytes_only = false;
 }
 
-inline bool pattern_at(const view_t& in, int32_t i, int32_t end, const pattern_t& p, bool fold_input) {
+inline bool pattern_at(const view_t& in, int32_t i, int32_t end, const pattern_t& p,
+                       bool fold_input) {
     int32_t n = static_cast<int32_t>(p.cp.size());
     if (end - i < n) return false;
     if (in.unit == 1) {
@@ -206,7 +209,8 @@ inline bool pattern_at(const view_t& in, int32_t i, int32_t end, const pattern_t
 
 // First match of a pattern in [i, end): memchr on the first byte (both of its
 // cases when folding), memcmp/verify for the rest.
-int32_t find_pattern(const view_t& in, int32_t i, int32_t end, const pattern_t& p, bool fold_input) {
+int32_t find_pattern(const view_t& in, int32_t i, int32_t end, const pattern_t& p,
+                     bool fold_input) {
     int32_t n = static_cast<int32_t>(p.cp.size());
     if (n == 0) return i <= end ? i : -1;
     if (end - i < n) return -1;
@@ -229,7 +233,8 @@ int32_t find_pattern(const view_t& in, int32_t i, int32_t end, const pattern_t& 
             }
             for (int32_t k = 0; k < n; k++) needle[k] = static_cast<uint8_t>(p.cp[k]);
             size_t room = static_cast<size_t>(static_cast<uint32_t>(end - i));
-            const void* hit = memmem(base + i, room, needle, static_cast<size_t>(static_cast<uint32_t>(n)));
+            const void* hit =
+                memmem(base + i, room, needle, static_cast<size_t>(static_cast<uint32_t>(n)));
             return hit ? static_cast<int32_t>(static_cast<const uint8_t*>(hit) - base) : -1;
         }
         // Folding: the first character in either case, found with memchr.
@@ -252,9 +257,9 @@ int32_t find_pattern(const view_t& in, int32_t i, int32_t end, const pattern_t& 
         while (at <= last) {
             size_t room = std::min(window, static_cast<size_t>(last + 1 - at));
             const uint8_t* a = static_cast<const uint8_t*>(std::memchr(base + at, first, room));
-            const uint8_t* b =
-                alt != first ? static_cast<const uint8_t*>(std::memchr(base + at, alt, a ? a - (base + at) : room))
-                             : nullptr;
+            const uint8_t* b = alt != first ? static_cast<const uint8_t*>(std::memchr(
+                                                  base + at, alt, a ? a - (base + at) : room))
+                                            : nullptr;
             const uint8_t* hit = b ? b : a;
             if (hit == nullptr) {
                 at += static_cast<int32_t>(room);
@@ -282,7 +287,8 @@ inline bool block_value_match(const cell_t* element, const cell_t* rule, bool ca
     }
     if (rt == TYPE_datatype || rt == TYPE_typeset) {
         int32_t et = type_of(element);
-        return rt == TYPE_datatype ? static_cast<int32_t>(rule->data1) == et : typeset::has_q(rule, et);
+        return rt == TYPE_datatype ? static_cast<int32_t>(rule->data1) == et
+                                   : typeset::has_q(rule, et);
     }
     cell_t a = *element, b = *rule;
     return actions::compare(&a, &b, case_ ? actions::cmp::STRICT_EQUAL : actions::cmp::FIND);
@@ -313,7 +319,8 @@ bool literal_q(const cell_t* rule, input_kind k) {
         default: return true;
         }
     }
-    if (t == TYPE_char_ || t == TYPE_bitset || t == TYPE_binary || string::any_string_q(t)) return true;
+    if (t == TYPE_char_ || t == TYPE_bitset || t == TYPE_binary || string::any_string_q(t))
+        return true;
     return false;
 }
 
@@ -321,7 +328,8 @@ bool type_match_q(const cell_t* input, int32_t i, const cell_t* types) {
     series_buffer_t* s = alloc::buffer(input->data2);
     const cell_t* e = s->head_cell() + i;
     int32_t et = type_of(e);
-    return type_of(types) == TYPE_datatype ? static_cast<int32_t>(types->data1) == et : typeset::has_q(types, et);
+    return type_of(types) == TYPE_datatype ? static_cast<int32_t>(types->data1) == et
+                                           : typeset::has_q(types, et);
 }
 
 int32_t match_at(const cell_t* input, int32_t i, int32_t end, const cell_t* rule, bool case_) {
@@ -355,7 +363,8 @@ int32_t match_at(const cell_t* input, int32_t i, int32_t end, const cell_t* rule
     return pattern_at(in, i, end, p, fold_input) ? static_cast<int32_t>(p.cp.size()) : -1;
 }
 
-int32_t find(const cell_t* input, int32_t i, int32_t end, const cell_t* rule, bool case_, int32_t* length) {
+int32_t find(const cell_t* input, int32_t i, int32_t end, const cell_t* rule, bool case_,
+             int32_t* length) {
     input_kind k = kind_of(type_of(input));
     *length = 1;
     if (k == K_BLOCK) {
@@ -389,8 +398,8 @@ int32_t find(const cell_t* input, int32_t i, int32_t end, const cell_t* rule, bo
     return find_pattern(in, i, end, p, k == K_STRING && !case_);
 }
 
-int32_t count(const cell_t* input, int32_t i, int32_t end, const cell_t* rule, bool case_, int32_t max,
-              int32_t* count) {
+int32_t count(const cell_t* input, int32_t i, int32_t end, const cell_t* rule, bool case_,
+              int32_t max, int32_t* count) {
     input_kind k = kind_of(type_of(input));
     int32_t n = 0;
     uint32_t limit = max < 0 ? 0xFFFFFFFFu : static_cast<uint32_t>(max);
@@ -462,7 +471,9 @@ void copy_part(cell_t* out, const cell_t* input, int32_t from, int32_t to) {
     if (series::block_kind_q(t)) {
         node_t node = alloc::alloc_cells(n < 1 ? 1 : n);
         series_buffer_t* d = alloc::buffer(node);
-        if (n > 0) std::memcpy(d->head_ptr(), alloc::buffer(source)->head_cell() + from, static_cast<size_t>(n) * 16);
+        if (n > 0)
+            std::memcpy(d->head_ptr(), alloc::buffer(source)->head_cell() + from,
+                        static_cast<size_t>(n) * 16);
         d->tail = d->head + n * 16;
         // A path kind copies as a path; a hash! as a block (its table is not copied).
         block::init_value(out, t == TYPE_hash ? static_cast<uint32_t>(TYPE_block) : t, node);

@@ -31,13 +31,14 @@ int32_t match_at(const cell_t* input, int32_t i, int32_t end, const cell_t* rule
 
 // The first index from i on (before end) where the rule matches, -1 when
 // none; *length the elements it spans there.
-int32_t find(const cell_t* input, int32_t i, int32_t end, const cell_t* rule, bool case_, int32_t* length);
+int32_t find(const cell_t* input, int32_t i, int32_t end, const cell_t* rule, bool case_,
+             int32_t* length);
 
 // Consecutive matches from i on, at most max (-1: no maximum); returns the
 // index after the last one and sets *count. A rule matching nothing counts
 // once (it makes no progress).
-int32_t count(const cell_t* input, int32_t i, int32_t end, const cell_t* rule, bool case_, int32_t max,
-              int32_t* count);
+int32_t count(const cell_t* input, int32_t i, int32_t end, const cell_t* rule, bool case_,
+              int32_t max, int32_t* count);
 
 // Whether the element at i of a block input has the type the datatype! or
 // typeset! names.

@@ -35,7 +35,8 @@ void parse(int32_t check, const int32_t* refinements) {
             end = int64_t{head} + integer::get(part);
         } else if (pt == TYPE_float_) {
             double d = cell::get_float(part);
-            end = std::isfinite(d) ? int64_t{head} + static_cast<int64_t>(std::clamp(d, -2e9, 2e9)) : head;
+            end = std::isfinite(d) ? int64_t{head} + static_cast<int64_t>(std::clamp(d, -2e9, 2e9))
+                                   : head;
         } else if (series::series_q(pt) && part->data2 == input->data2) {
             end = series::head_index(part);
         } else {

@@ -37,9 +37,9 @@ constexpr int32_t INPUT_STACK_START = 100;
 // Kind codes of state frames (the trace names them by their keywords).
 namespace kind {
 constexpr int32_t BLOCK = 0;  // a rule block entered
-constexpr int32_t ITERATE = -1, TO = -2, THRU = -3, COPY = -4, SET = -5, NOT = -6, INTO = -7, OPT = -8,
-                  REMOVE = -9, WHILE = -11, COLLECT = -12, KEEP = -13, KEEP_PAREN = -14, AHEAD = -16,
-                  CHANGE = -17, CHANGE_ONLY = -18, CASE = -19;
+constexpr int32_t ITERATE = -1, TO = -2, THRU = -3, COPY = -4, SET = -5, NOT = -6, INTO = -7,
+                  OPT = -8, REMOVE = -9, WHILE = -11, COLLECT = -12, KEEP = -13, KEEP_PAREN = -14,
+                  AHEAD = -16, CHANGE = -17, CHANGE_ONLY = -18, CASE = -19;
 }  // namespace kind
 
 // The two stacks: cells of the root block, which never moves.

@@ -246,7 +246,8 @@ series_buffer_t* alloc_buffer(int64_t units, int32_t unit, int32_t head_offset) 
             if (frame == nullptr) {
                 collector::collect_if_due();
                 frame = find_room(total);
-                if (frame == nullptr || static_cast<size_t>(frame->end - frame->heap) < FRAME_FLOOR) {
+                if (frame == nullptr ||
+                    static_cast<size_t>(frame->end - frame->heap) < FRAME_FLOOR) {
                     if (total >= memory.s_size) memory.s_size = memory.s_max;
                     frame = make_series_frame();
                 }
@@ -279,7 +280,8 @@ node_t alloc_series(int64_t units, int32_t unit, int32_t head_offset) {
 node_t alloc_fixed_series(int64_t units, int32_t unit, int32_t head_offset) {
     uint32_t size = checked_size(units, unit);
     auto* s = static_cast<series_buffer_t*>(lowrt::allocate(sizeof(series_buffer_t) + size));
-    s->flags = static_cast<uint32_t>(unit) | series_flag::ACTIVE | series_flag::NEW | series_flag::FIXED;
+    s->flags =
+        static_cast<uint32_t>(unit) | series_flag::ACTIVE | series_flag::NEW | series_flag::FIXED;
     s->size = static_cast<int32_t>(size);
     s->head = head_offset;
     s->tail = head_offset;
@@ -299,7 +301,9 @@ node_t alloc_unset_cells(int64_t count) {
 
 node_t alloc_bytes(int64_t count) { return alloc_series(count == 0 ? 16 : count, 1, 0); }
 
-node_t alloc_units(int64_t count, int32_t unit) { return alloc_series(count == 0 ? 16 / unit : count, unit, 0); }
+node_t alloc_units(int64_t count, int32_t unit) {
+    return alloc_series(count == 0 ? 16 / unit : count, unit, 0);
+}
 
 node_t alloc_bytes_filled(int64_t count, uint8_t byte) {
     node_t node = alloc_bytes(count);
@@ -330,7 +334,8 @@ series_buffer_t* expand_series_copy(series_buffer_t* s, int64_t new_size) {
 series_buffer_t* expand_series_filled(series_buffer_t* s, int64_t new_size, uint8_t byte) {
     int32_t old_size = s->size;
     series_buffer_t* n = expand_series_copy(s, new_size);
-    if (n->size > old_size) std::memset(n->head_ptr() + old_size, byte, static_cast<size_t>(n->size - old_size));
+    if (n->size > old_size)
+        std::memset(n->head_ptr() + old_size, byte, static_cast<size_t>(n->size - old_size));
     return n;
 }
 
@@ -352,7 +357,8 @@ node_t copy_string_part(node_t source, int32_t start, int32_t count) {
     node_t node = alloc_bytes(static_cast<int64_t>(count) * unit);
     series_buffer_t* s = buffer(source);
     series_buffer_t* n = buffer(node);
-    n->flags = (s->flags & ~(series_flag::OWNED | series_flag::BIG | series_flag::FIXED | series_flag::MARK)) |
+    n->flags = (s->flags &
+                ~(series_flag::OWNED | series_flag::BIG | series_flag::FIXED | series_flag::MARK)) |
                (n->flags & series_flag::BIG);
     size_t bytes = static_cast<size_t>(count) * unit;
     if (bytes > 0) std::memcpy(n->data(), s->head_ptr() + static_cast<size_t>(start) * unit, bytes);
@@ -372,7 +378,8 @@ cell_t* alloc_tail_value(cell_t* block) { return alloc_tail(buffer(block->data2)
 
 uint8_t* alloc_tail_unit(series_buffer_t* s, int32_t bytes) {
     if (static_cast<int64_t>(s->tail) + bytes > s->size) {
-        int64_t grown = s->size < bytes ? 2 * static_cast<int64_t>(bytes) : 2 * static_cast<int64_t>(s->size);
+        int64_t grown =
+            s->size < bytes ? 2 * static_cast<int64_t>(bytes) : 2 * static_cast<int64_t>(s->size);
         if (grown > static_cast<int64_t>(SERIES_LIMIT)) grown = SERIES_LIMIT;
         if (static_cast<int64_t>(s->tail) + bytes > grown) fire(err::no_memory);
         s = expand_series_copy(s, grown);
@@ -440,7 +447,8 @@ void release_node_frames() {
         if (frame->used == 0 || frame->evacuate) {
             free_node_frame(frame);
         } else {
-            frame->history = (frame->history << 1) | (frame->used == frame->used_at_last_cycle ? 1u : 0u);
+            frame->history =
+                (frame->history << 1) | (frame->used == frame->used_at_last_cycle ? 1u : 0u);
             frame->used_at_last_cycle = frame->used;
             if (!activated && frame->free_head != 0) {
                 memory.n_active = frame;

@@ -114,7 +114,9 @@ constexpr uint32_t BUFFER_OVERHEAD = sizeof(series_buffer_t) + 4;
 extern memory_state_t memory;
 extern uintptr_t* node_table;  // slot per handle: a buffer, or the next free handle
 
-inline series_buffer_t* buffer(node_t node) { return reinterpret_cast<series_buffer_t*>(node_table[node]); }
+inline series_buffer_t* buffer(node_t node) {
+    return reinterpret_cast<series_buffer_t*>(node_table[node]);
+}
 
 // A free slot holds the next free handle shifted left, with bit 0 set; buffer
 // addresses are aligned, so bit 0 tells the two apart whatever addresses the
@@ -163,7 +165,9 @@ uint8_t* alloc_tail_unit(series_buffer_t* s, int32_t bytes);
 
 void fill(uint8_t* start, uint8_t* end, uint8_t byte);
 void zero_words(uint32_t* first, uint32_t* last);
-inline uint64_t round_up(uint64_t value, uint64_t alignment) { return (value + alignment - 1) & ~(alignment - 1); }
+inline uint64_t round_up(uint64_t value, uint64_t alignment) {
+    return (value + alignment - 1) & ~(alignment - 1);
+}
 
 series_buffer_t* new_big_frame(size_t total);
 void free_big_frame(series_buffer_t* buffer);

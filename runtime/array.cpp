@@ -30,14 +30,18 @@ node_t copy(node_t array) { return alloc::copy_series(alloc::buffer(array)); }
 
 uint32_t get_flags(node_t array) { return alloc::buffer(array)->flags; }
 
-void append_byte(node_t array, uint8_t byte) { *alloc::alloc_tail_unit(alloc::buffer(array), 1) = byte; }
+void append_byte(node_t array, uint8_t byte) {
+    *alloc::alloc_tail_unit(alloc::buffer(array), 1) = byte;
+}
 
 void append_bytes(node_t array, const uint8_t* source, int32_t n) {
     uint8_t* p = alloc::alloc_tail_unit(alloc::buffer(array), n);
     std::memcpy(p, source, static_cast<size_t>(n));
 }
 
-uint8_t pick_byte(node_t array, int32_t index) { return alloc::buffer(array)->head_ptr()[index - 1]; }
+uint8_t pick_byte(node_t array, int32_t index) {
+    return alloc::buffer(array)->head_ptr()[index - 1];
+}
 
 void append_int(node_t array, int32_t value) {
     uint8_t* p = alloc::alloc_tail_unit(alloc::buffer(array), 4);

@@ -29,10 +29,18 @@ int32_t find_int(node_t array, int32_t value);  // byte offset, or -1
 void insert_int(node_t array, int32_t value, int32_t index);  // before the 0-based index
 
 // "Pointers" are 32-bit handles here (nodes, table indexes), never addresses.
-inline void append_pointer(node_t array, uint32_t value) { append_int(array, static_cast<int32_t>(value)); }
-inline uint32_t pick_pointer(node_t array, int32_t index) { return static_cast<uint32_t>(pick_int(array, index)); }
-inline void poke_pointer(node_t array, int32_t index, uint32_t value) { poke_int(array, index, static_cast<int32_t>(value)); }
-inline int32_t find_pointer(node_t array, uint32_t value) { return find_int(array, static_cast<int32_t>(value)); }
+inline void append_pointer(node_t array, uint32_t value) {
+    append_int(array, static_cast<int32_t>(value));
+}
+inline uint32_t pick_pointer(node_t array, int32_t index) {
+    return static_cast<uint32_t>(pick_int(array, index));
+}
+inline void poke_pointer(node_t array, int32_t index, uint32_t value) {
+    poke_int(array, index, static_cast<int32_t>(value));
+}
+inline int32_t find_pointer(node_t array, uint32_t value) {
+    return find_int(array, static_cast<int32_t>(value));
+}
 void remove_pointer(node_t array, uint32_t value);
 
 void remove_at(node_t array, int32_t offset, int32_t count);

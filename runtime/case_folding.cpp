@@ -14,8 +14,7 @@ namespace case_folding {
 namespace {
 #include "runtime/case_folding_tables.inc"
 
-template <size_t N>
-constexpr pair_list_t list_of(const pair_t (&pairs)[N]) {
+template <size_t N> constexpr pair_list_t list_of(const pair_t (&pairs)[N]) {
     return pair_list_t{pairs, static_cast<int32_t>(N)};
 }
 }  // namespace
@@ -128,8 +127,7 @@ cell_t* change_string(cell_t* value, const cell_t* part, bool upper) {
     int32_t count = string::rs_length_q(value);
     if (part) {
         int32_t n;
-        if (type_of(part) == TYPE_integer)
-            n = static_cast<int32_t>(part->data2);
+        if (type_of(part) == TYPE_integer) n = static_cast<int32_t>(part->data2);
         else if (type_of(part) == type_of(value) && part->data2 == value->data2)
             n = static_cast<int32_t>(part->data1) - static_cast<int32_t>(value->data1);
         else {
@@ -152,7 +150,8 @@ cell_t* change_string(cell_t* value, const cell_t* part, bool upper) {
         if (m != c) s = string::set_char(s, p, m);
     }
     // An owner object hears of the change (its handler may run user code).
-    ownership::check(value, upper ? words::id::uppercase : words::id::lowercase, nullptr, index, count);
+    ownership::check(value, upper ? words::id::uppercase : words::id::lowercase, nullptr, index,
+                     count);
     return value;
 }
 
@@ -163,8 +162,7 @@ namespace terminal {
 using case_folding::range_list_t;
 
 namespace {
-template <size_t N>
-constexpr range_list_t ranges_of(const case_folding::range_t (&ranges)[N]) {
+template <size_t N> constexpr range_list_t ranges_of(const case_folding::range_t (&ranges)[N]) {
     return range_list_t{ranges, static_cast<int32_t>(N)};
 }
 }  // namespace

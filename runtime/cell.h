@@ -13,8 +13,8 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
 #include <cstring>
+#include <initializer_list>
 
 namespace zuv {
 
@@ -78,7 +78,9 @@ static_assert(numbered_from_one({
 constexpr uint32_t HEADER_TYPE_MASK = 0xFFu;
 constexpr uint32_t FLAG_NEW_LINE = 1u << 30;
 
-inline uint8_t type_of(const cell_t* c) { return static_cast<uint8_t>(c->header & HEADER_TYPE_MASK); }
+inline uint8_t type_of(const cell_t* c) {
+    return static_cast<uint8_t>(c->header & HEADER_TYPE_MASK);
+}
 
 // Copies the four words; copying a cell onto itself writes nothing.
 inline cell_t* copy_cell(const cell_t* source, cell_t* target) {
@@ -90,7 +92,9 @@ namespace cell {
 
 // Replaces the type bits and keeps every flag; a type value with bits above
 // 7 adds those bits.
-inline void set_type(cell_t* c, uint32_t type) { c->header = (c->header & ~HEADER_TYPE_MASK) | type; }
+inline void set_type(cell_t* c, uint32_t type) {
+    c->header = (c->header & ~HEADER_TYPE_MASK) | type;
+}
 
 inline void clear_new_line(cell_t* c) { c->header &= ~FLAG_NEW_LINE; }
 

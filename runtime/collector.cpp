@@ -153,9 +153,7 @@ void mark_value(const cell_t* c) {
     case TYPE_path:
     case TYPE_lit_path:
     case TYPE_set_path:
-    case TYPE_get_path:
-        mark_cells_node(c->data2);
-        break;
+    case TYPE_get_path: mark_cells_node(c->data2); break;
     case TYPE_event:
         // A scripted event's extra fields or a backend event's record; 0
         // when a scripted event has none.
@@ -188,7 +186,8 @@ void mark_value(const cell_t* c) {
         mark_cells_node(c->data2);
         mark_cells_node(c->data3);
         uint32_t wrapped = (c->header >> 16) & 0xFF;
-        if (type_of(c) == TYPE_op && (wrapped == TYPE_function || wrapped == TYPE_routine)) mark_context(c->data1);
+        if (type_of(c) == TYPE_op && (wrapped == TYPE_function || wrapped == TYPE_routine))
+            mark_context(c->data1);
         break;
     }
     case TYPE_function:
@@ -199,9 +198,7 @@ void mark_value(const cell_t* c) {
         break;
     case TYPE_bitset:
     case TYPE_vector:
-    case TYPE_binary:
-        mark_node(c->data2);
-        break;
+    case TYPE_binary: mark_node(c->data2); break;
     case TYPE_object:
     case TYPE_error:
     case TYPE_port:
@@ -215,15 +212,15 @@ void mark_value(const cell_t* c) {
         break;
     case TYPE_handle: {
         auto index = static_cast<int32_t>(c->data3);
-        if (index >= 0 && index < externals::capacity() && !(externals::entry(index)->flags & externals::FREE))
+        if (index >= 0 && index < externals::capacity() &&
+            !(externals::entry(index)->flags & externals::FREE))
             externals::mark(index, 0);
         break;
     }
     case TYPE_image:
         if (c->data2 && mark_node(c->data2) && image_marker) image_marker(c->data2);
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -298,7 +295,9 @@ void mark_roots() {
 
 // --- compaction -------------------------------------------------------------
 
-inline size_t span_of(const series_buffer_t* s) { return alloc::BUFFER_OVERHEAD + static_cast<size_t>(s->size); }
+inline size_t span_of(const series_buffer_t* s) {
+    return alloc::BUFFER_OVERHEAD + static_cast<size_t>(s->size);
+}
 inline bool marked(const uint8_t* p) {
     return (reinterpret_cast<const series_buffer_t*>(p)->flags & series_flag::MARK) != 0;
 }
@@ -316,7 +315,8 @@ void fix_nodes(uint8_t* from, uint8_t* to) {
 
 void bury(series_buffer_t* s) {
     // A node whose slot names another buffer has been handed on already.
-    if (s->node != 0 && alloc::node_table[s->node] == reinterpret_cast<uintptr_t>(s)) add_dead_node(s->node);
+    if (s->node != 0 && alloc::node_table[s->node] == reinterpret_cast<uintptr_t>(s))
+        add_dead_node(s->node);
 }
 
 // The room at the end of a frame that is worth filling.
@@ -342,7 +342,8 @@ void compact_frame(series_frame_t* f) {
         }
         uint8_t* run = at;
         uint8_t* run_end = at;
-        while (run_end < old_heap && marked(run_end)) run_end += span_of(reinterpret_cast<series_buffer_t*>(run_end));
+        while (run_end < old_heap && marked(run_end))
+            run_end += span_of(reinterpret_cast<series_buffer_t*>(run_end));
 
         if (room > 0) {
             // As much of the run as fits goes to the previous frame; what is
@@ -481,7 +482,8 @@ size_t next_collection = 0;
 
 size_t live_bytes() {
     size_t used = 0;
-    for (series_frame_t* f = alloc::memory.s_head; f; f = f->next) used += static_cast<size_t>(f->heap - f->area());
+    for (series_frame_t* f = alloc::memory.s_head; f; f = f->next)
+        used += static_cast<size_t>(f->heap - f->area());
     for (big_frame_t* b = alloc::memory.b_head; b; b = b->next) used += b->size;
     return used;
 }

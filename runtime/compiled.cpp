@@ -3,12 +3,12 @@
 #include <cmath>
 #include <cstring>
 
+#include "datatypes/actions.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/object.h"
 #include "datatypes/string.h"
-#include "datatypes/actions.h"
 #include "runtime/exits.h"
 #include "runtime/stack.h"
 #include "runtime/words.h"

@@ -27,8 +27,7 @@ void write_pending() {
 }
 
 // Formats a number and writes it like prin_cstring.
-template <typename T>
-void prin_format(const char* format, T value) {
+template <typename T> void prin_format(const char* format, T value) {
     char text[64];
     int n = std::snprintf(text, sizeof text, format, value);
     if (n < 0) return;

@@ -41,11 +41,11 @@ inline void print_ucs4(const uint8_t* text, size_t bytes) { write_text(text, byt
 void prin_cstring(const char* text);
 
 // The number writers; each then calls the raw output hooks with its text.
-void prin_int(int64_t value);     // "%i"
-void prin_2hex(uint32_t value);   // "%02X"
-void prin_hex(uint32_t value);    // "%08X"
-void prin_float(double value);    // "%.16g"
-void prin_float32(float value);   // "%.7g"
+void prin_int(int64_t value);  // "%i"
+void prin_2hex(uint32_t value);  // "%02X"
+void prin_hex(uint32_t value);  // "%08X"
+void prin_float(double value);  // "%.16g"
+void prin_float32(float value);  // "%.7g"
 
 // Writes out whatever is gathered (the exit hook; also safe to call anytime).
 void flush_console_output();

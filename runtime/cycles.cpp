@@ -34,17 +34,12 @@ bool find_q(node_t node) {
 const char* marker(uint8_t type, bool mold) {
     if (!mold) return "...";
     switch (type) {
-        case TYPE_block:
-        case TYPE_hash:
-            return "[...]";
-        case TYPE_paren:
-            return "(...)";
-        case TYPE_map:
-            return "#[...]";
-        case TYPE_object:
-            return "make object! [...]";
-        default:
-            return "...";
+    case TYPE_block:
+    case TYPE_hash: return "[...]";
+    case TYPE_paren: return "(...)";
+    case TYPE_map: return "#[...]";
+    case TYPE_object: return "make object! [...]";
+    default: return "...";
     }
 }
 
@@ -60,19 +55,17 @@ void append_ascii(cell_t* out, const char* text, int32_t length) {
     for (int32_t i = 0; i < length; i++) {
         auto c = static_cast<uint8_t>(text[i]);
         switch (unit) {
-            case 1:
-                p[i] = c;
-                break;
-            case 2: {
-                uint16_t u = c;
-                std::memcpy(p + 2 * i, &u, 2);
-                break;
-            }
-            default: {
-                uint32_t u = c;
-                std::memcpy(p + 4 * i, &u, 4);
-                break;
-            }
+        case 1: p[i] = c; break;
+        case 2: {
+            uint16_t u = c;
+            std::memcpy(p + 2 * i, &u, 2);
+            break;
+        }
+        default: {
+            uint32_t u = c;
+            std::memcpy(p + 4 * i, &u, 4);
+            break;
+        }
         }
     }
 }

@@ -29,7 +29,9 @@ extern node_t* end;
 void init();
 
 // The node a walk records for a value.
-inline node_t node_of(const cell_t* value) { return type_of(value) == TYPE_object ? value->data1 : value->data2; }
+inline node_t node_of(const cell_t* value) {
+    return type_of(value) == TYPE_object ? value->data1 : value->data2;
+}
 
 void push(node_t node);  // raises too-deep (after emptying) when full
 inline void pop() {

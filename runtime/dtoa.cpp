@@ -72,7 +72,8 @@ double strtod(const char* start, const char* end, int32_t extra_exponent, int32_
             double special = 0.0;
             int used = 0;
             if (lower(*q) == 'i') {
-                special = negative ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
+                special = negative ? -std::numeric_limits<double>::infinity()
+                                   : std::numeric_limits<double>::infinity();
                 used = match_word(q, end, "inf");
             } else if (lower(*q) == 'n') {
                 special = std::numeric_limits<double>::quiet_NaN();
@@ -152,9 +153,10 @@ digits_t dtoa(double d, int32_t precision, bool point) {
     char sci[48];
     double magnitude = std::fabs(d);
     int digits_wanted = precision > 30 ? 30 : precision;
-    auto res = precision <= 0 ? std::to_chars(sci, sci + sizeof sci, magnitude, std::chars_format::scientific)
-                              : std::to_chars(sci, sci + sizeof sci, magnitude, std::chars_format::scientific,
-                                              digits_wanted - 1);
+    auto res = precision <= 0
+                   ? std::to_chars(sci, sci + sizeof sci, magnitude, std::chars_format::scientific)
+                   : std::to_chars(sci, sci + sizeof sci, magnitude, std::chars_format::scientific,
+                                   digits_wanted - 1);
     const char* p = sci;
     char* out = r.buffer + 1;
     int n = 0;

@@ -20,7 +20,7 @@ namespace zuv::dtoa {
 
 // Decimal exponents that no finite double has, marking a special result.
 constexpr int32_t EXPONENT_SPECIAL = 9999;  // an infinity or NaN
-constexpr int32_t EXPONENT_ZERO = 9998;     // +0.0 or -0.0
+constexpr int32_t EXPONENT_ZERO = 9998;  // +0.0 or -0.0
 
 // The digits d1...dn of a double, with value = 0.d1...dn x 10^exponent.
 // buffer[0] is "-" so that a negative result can be shown by stepping back
@@ -54,7 +54,8 @@ struct text_t {
 // text needs no terminator; the caller has checked its syntax. unused, when
 // given, receives the count of characters after the last one read. A
 // negative zero result reads as +0.0.
-double strtod(const char* start, const char* end, int32_t extra_exponent, int32_t* unused = nullptr);
+double strtod(const char* start, const char* end, int32_t extra_exponent,
+              int32_t* unused = nullptr);
 
 // The digits of d: precision <= 0 gives the shortest digits that read back
 // to d, precision > 0 at most that many significant digits (rounded to

@@ -74,7 +74,8 @@ void fire(err id, const cell_t* arg1, const cell_t* arg2, const cell_t* arg3) {
     raise(nullptr, id, arg1, arg2, arg3);
 }
 
-void fire_near(const cell_t* near, err id, const cell_t* arg1, const cell_t* arg2, const cell_t* arg3) {
+void fire_near(const cell_t* near, err id, const cell_t* arg1, const cell_t* arg2,
+               const cell_t* arg3) {
     raise(near, id, arg1, arg2, arg3);
 }
 

@@ -38,7 +38,8 @@ inline uint8_t lower(uint8_t c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; }
 
 // Before the symbol table exists every symbol is its own canonical one.
 inline uint32_t canonical_symbol(uint32_t id) {
-    return symbol::ready_q() ? static_cast<uint32_t>(symbol::resolve(static_cast<int32_t>(id))) : id;
+    return symbol::ready_q() ? static_cast<uint32_t>(symbol::resolve(static_cast<int32_t>(id)))
+                             : id;
 }
 
 }  // namespace
@@ -54,14 +55,9 @@ uint32_t murmur3_seeded(const void* bytes, size_t length, uint32_t h) {
     const uint8_t* t = p + 4 * blocks;
     uint32_t k = 0;
     switch (length & 3) {
-        case 3:
-            k ^= uint32_t{t[2]} << 16;
-            [[fallthrough]];
-        case 2:
-            k ^= uint32_t{t[1]} << 8;
-            [[fallthrough]];
-        case 1:
-            k ^= t[0];
+    case 3: k ^= uint32_t{t[2]} << 16; [[fallthrough]];
+    case 2: k ^= uint32_t{t[1]} << 8; [[fallthrough]];
+    case 1: k ^= t[0];
     }
     return finish(h, k, length & 3, length);
 }
@@ -79,14 +75,9 @@ uint32_t ascii_lower(const char* text, size_t length) {
     const uint8_t* t = p + 4 * blocks;
     uint32_t k = 0;
     switch (length & 3) {
-        case 3:
-            k ^= uint32_t{lower(t[2])} << 16;
-            [[fallthrough]];
-        case 2:
-            k ^= uint32_t{lower(t[1])} << 8;
-            [[fallthrough]];
-        case 1:
-            k ^= lower(t[0]);
+    case 3: k ^= uint32_t{lower(t[2])} << 16; [[fallthrough]];
+    case 2: k ^= uint32_t{lower(t[1])} << 8; [[fallthrough]];
+    case 1: k ^= lower(t[0]);
     }
     return finish(h, k, length & 3, length);
 }
@@ -106,18 +97,14 @@ uint32_t string(const cell_t* value, bool case_sensitive) {
     for (int64_t i = 0; i < count; i++) {
         uint32_t cp;
         switch (unit) {
-            case 1:
-                cp = p[i];
-                break;
-            case 2: {
-                uint16_t u;
-                std::memcpy(&u, p + 2 * i, 2);
-                cp = u;
-                break;
-            }
-            default:
-                std::memcpy(&cp, p + 4 * i, 4);
-                break;
+        case 1: cp = p[i]; break;
+        case 2: {
+            uint16_t u;
+            std::memcpy(&u, p + 2 * i, 2);
+            cp = u;
+            break;
+        }
+        default: std::memcpy(&cp, p + 4 * i, 4); break;
         }
         if (!case_sensitive) cp = case_folding::change(cp, true);
         h = round(h, cp);
@@ -127,31 +114,30 @@ uint32_t string(const cell_t* value, bool case_sensitive) {
 
 uint32_t symbol(const cell_t* value) {
     series_buffer_t* s = alloc::buffer(value->data3);
-    return ascii_lower(reinterpret_cast<const char*>(s->head_ptr()), static_cast<size_t>(s->used()));
+    return ascii_lower(reinterpret_cast<const char*>(s->head_ptr()),
+                       static_cast<size_t>(s->used()));
 }
 
 bool identity_keyed_q(const cell_t* value) {
     switch (type_of(value)) {
-        case TYPE_block:
-        case TYPE_paren:
-        case TYPE_native:
-        case TYPE_action:
-        case TYPE_op:
-        case TYPE_function:
-        case TYPE_path:
-        case TYPE_lit_path:
-        case TYPE_set_path:
-        case TYPE_get_path:
-        case TYPE_object:
-        case TYPE_error:
-        case TYPE_hash:
-        case TYPE_map:
-        case TYPE_port:
-        case TYPE_image:
-        case TYPE_event:
-            return true;
-        default:
-            return false;
+    case TYPE_block:
+    case TYPE_paren:
+    case TYPE_native:
+    case TYPE_action:
+    case TYPE_op:
+    case TYPE_function:
+    case TYPE_path:
+    case TYPE_lit_path:
+    case TYPE_set_path:
+    case TYPE_get_path:
+    case TYPE_object:
+    case TYPE_error:
+    case TYPE_hash:
+    case TYPE_map:
+    case TYPE_port:
+    case TYPE_image:
+    case TYPE_event: return true;
+    default: return false;
     }
 }
 
@@ -160,85 +146,73 @@ constexpr uint32_t MONEY_SIGN = 1u << 14;
 
 uint32_t value(const cell_t* v, bool case_sensitive) {
     switch (type_of(v)) {
-        case TYPE_unset:
-            return static_cast<uint32_t>(-2);
-        case TYPE_none:
-            return static_cast<uint32_t>(-1);
-        case TYPE_datatype:
-        case TYPE_logic:
-        case TYPE_object:
-        case TYPE_error:
-        case TYPE_port:
-            return mix(v->data1);
-        case TYPE_char_:
-        case TYPE_integer:
-        case TYPE_map:
-        case TYPE_handle:
-        case TYPE_event:
-            return mix(v->data2);
-        case TYPE_native:
-        case TYPE_action:
-            return mix(v->data3);
-        case TYPE_word:
-        case TYPE_set_word:
-        case TYPE_lit_word:
-        case TYPE_get_word:
-        case TYPE_refinement:
-        case TYPE_issue:
-            return mix(canonical_symbol(v->data2));
-        case TYPE_symbol:
-            return symbol(v);
-        case TYPE_string:
-        case TYPE_file:
-        case TYPE_url:
-        case TYPE_tag:
-        case TYPE_email:
-        case TYPE_ref:
-        case TYPE_STRING_PART:
-            return string(v, case_sensitive);
-        case TYPE_block:
-        case TYPE_paren:
-        case TYPE_path:
-        case TYPE_lit_path:
-        case TYPE_set_path:
-        case TYPE_get_path:
-        case TYPE_hash:
-        case TYPE_image:
-        case TYPE_point2d:
-            return murmur3(&v->data1, 8);
-        case TYPE_float_:
-        case TYPE_pair:
-        case TYPE_percent:
-        case TYPE_time:
-            return murmur3(&v->data2, 8);
-        case TYPE_op:
-        case TYPE_function:
-        case TYPE_triple:
-        case TYPE_typeset:
-        case TYPE_date:
-        case TYPE_point3d:
-            return murmur3(&v->data1, 12);
-        case TYPE_tuple:
-            // All twelve bytes: tuples that differ only by trailing zeros
-            // (1.2.3 and 1.2.3.0) are equal, so they must hash alike; the
-            // bytes past a tuple's length are always zero.
-            return murmur3(&v->data1, 12);
-        case TYPE_binary: {
-            series_buffer_t* s = alloc::buffer(v->data2);
-            int64_t head = v->data1;
-            int64_t n = s->used() - head;
-            return murmur3(s->head_ptr() + head, n > 0 ? static_cast<size_t>(n) : 0);
-        }
-        case TYPE_money: {
-            // Only the sign among the header's flags is part of the value,
-            // and only for a non-zero amount: -$0 equals $0.
-            cell_t c = *v;
-            c.header &= HEADER_TYPE_MASK | MONEY_SIGN;
-            if (money::zero_q(&c)) c.header &= HEADER_TYPE_MASK;
-            return murmur3(&c, sizeof c);
-        }
-        default:
-            return 0;
+    case TYPE_unset: return static_cast<uint32_t>(-2);
+    case TYPE_none: return static_cast<uint32_t>(-1);
+    case TYPE_datatype:
+    case TYPE_logic:
+    case TYPE_object:
+    case TYPE_error:
+    case TYPE_port: return mix(v->data1);
+    case TYPE_char_:
+    case TYPE_integer:
+    case TYPE_map:
+    case TYPE_handle:
+    case TYPE_event: return mix(v->data2);
+    case TYPE_native:
+    case TYPE_action: return mix(v->data3);
+    case TYPE_word:
+    case TYPE_set_word:
+    case TYPE_lit_word:
+    case TYPE_get_word:
+    case TYPE_refinement:
+    case TYPE_issue: return mix(canonical_symbol(v->data2));
+    case TYPE_symbol: return symbol(v);
+    case TYPE_string:
+    case TYPE_file:
+    case TYPE_url:
+    case TYPE_tag:
+    case TYPE_email:
+    case TYPE_ref:
+    case TYPE_STRING_PART: return string(v, case_sensitive);
+    case TYPE_block:
+    case TYPE_paren:
+    case TYPE_path:
+    case TYPE_lit_path:
+    case TYPE_set_path:
+    case TYPE_get_path:
+    case TYPE_hash:
+    case TYPE_image:
+    case TYPE_point2d: return murmur3(&v->data1, 8);
+    case TYPE_float_:
+    case TYPE_pair:
+    case TYPE_percent:
+    case TYPE_time: return murmur3(&v->data2, 8);
+    case TYPE_op:
+    case TYPE_function:
+    case TYPE_triple:
+    case TYPE_typeset:
+    case TYPE_date:
+    case TYPE_point3d: return murmur3(&v->data1, 12);
+    case TYPE_tuple:
+        // All twelve bytes: tuples that differ only by trailing zeros
+        // (1.2.3 and 1.2.3.0) are equal, so they must hash alike; the
+        // bytes past a tuple's length are always zero.
+        return murmur3(&v->data1, 12);
+    case TYPE_binary: {
+        series_buffer_t* s = alloc::buffer(v->data2);
+        int64_t head = v->data1;
+        int64_t n = s->used() - head;
+        return murmur3(s->head_ptr() + head, n > 0 ? static_cast<size_t>(n) : 0);
+    }
+    case TYPE_money: {
+        // Only the sign among the header's flags is part of the value,
+        // and only for a non-zero amount: -$0 equals $0.
+        cell_t c = *v;
+        c.header &= HEADER_TYPE_MASK | MONEY_SIGN;
+        if (money::zero_q(&c)) c.header &= HEADER_TYPE_MASK;
+        return murmur3(&c, sizeof c);
+    }
+    default: return 0;
     }
 }
 

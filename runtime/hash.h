@@ -33,7 +33,9 @@ inline uint32_t mix(uint32_t h) {
 }
 
 uint32_t murmur3_seeded(const void* bytes, size_t length, uint32_t seed);
-inline uint32_t murmur3(const void* bytes, size_t length) { return murmur3_seeded(bytes, length, seed); }
+inline uint32_t murmur3(const void* bytes, size_t length) {
+    return murmur3_seeded(bytes, length, seed);
+}
 
 // MurmurHash3 of the bytes with ASCII A-Z lowered (names of symbols).
 uint32_t ascii_lower(const char* text, size_t length);

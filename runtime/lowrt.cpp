@@ -131,7 +131,8 @@ int signal_error(int sig, int code, bool in_guard) {
 }
 
 void format_error(int code, uint32_t address, char* out, size_t size) {
-    snprintf(out, size, "\n*** Runtime Error %d: %s\n*** at: %08Xh\n", code, message(code), address);
+    snprintf(out, size, "\n*** Runtime Error %d: %s\n*** at: %08Xh\n", code, message(code),
+             address);
 }
 
 void init(const void* stack_low, size_t guard_size) {

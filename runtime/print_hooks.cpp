@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "datatypes/string.h"
-#include "runtime/lowrt.h"
 #include "runtime/console_output.h"
+#include "runtime/lowrt.h"
 #include "view/backends/terminal/tui.h"
 
 namespace zuv::print_hooks {
@@ -25,7 +25,8 @@ void make_list(list_t* list) {
 void add_to(list_t* list, void* hook) {
     make_list(list);
     if (list->count == list->capacity) {
-        auto** grown = static_cast<void**>(lowrt::allocate(sizeof(void*) * (list->capacity + GROWTH)));
+        auto** grown =
+            static_cast<void**>(lowrt::allocate(sizeof(void*) * (list->capacity + GROWTH)));
         std::memcpy(grown, list->entries, sizeof(void*) * list->count);
         lowrt::release(list->entries);
         list->entries = grown;
@@ -37,7 +38,8 @@ void add_to(list_t* list, void* hook) {
 void remove_from(list_t* list, void* hook) {
     for (int32_t i = 0; i < list->count; i++) {
         if (list->entries[i] == hook) {
-            std::memmove(list->entries + i, list->entries + i + 1, sizeof(void*) * (list->count - i - 1));
+            std::memmove(list->entries + i, list->entries + i + 1,
+                         sizeof(void*) * (list->count - i - 1));
             list->count--;
             return;
         }
@@ -65,12 +67,14 @@ void remove(print_hook_t print, raw_hook_t raw) {
 
 void call(cell_t* string, bool newline) {
     int32_t n = print_list.count;
-    for (int32_t i = 0; i < n; i++) reinterpret_cast<print_hook_t>(print_list.entries[i])(string, newline);
+    for (int32_t i = 0; i < n; i++)
+        reinterpret_cast<print_hook_t>(print_list.entries[i])(string, newline);
 }
 
 void call_raw(const char* text, int32_t length, int32_t zero) {
     int32_t n = raw_list.count;
-    for (int32_t i = 0; i < n; i++) reinterpret_cast<raw_hook_t>(raw_list.entries[i])(text, length, zero);
+    for (int32_t i = 0; i < n; i++)
+        reinterpret_cast<raw_hook_t>(raw_list.entries[i])(text, length, zero);
 }
 
 void console_printer(cell_t* string, bool newline) {

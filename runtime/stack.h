@@ -34,18 +34,18 @@ namespace zuv {
 
 // One call frame: five 32-bit words.
 struct call_frame_t {
-    uint32_t header;     // symbol id (bits 0-23), kind (24-27), exit target (28), interpreted (31)
-    uint32_t prev;       // the caller's arguments base, as a cell index from the bottom
-    node_t context;      // context node of the called word, 0 when unbound
-    node_t func_context; // mark_func only: the function's context node; else 0
+    uint32_t header;  // symbol id (bits 0-23), kind (24-27), exit target (28), interpreted (31)
+    uint32_t prev;  // the caller's arguments base, as a cell index from the bottom
+    node_t context;  // context node of the called word, 0 when unbound
+    node_t func_context;  // mark_func only: the function's context node; else 0
     uint32_t saved_values;  // mark_func only: that context's values word at the push; else 0
 };
 static_assert(sizeof(call_frame_t) == 20, "a call frame is five 32-bit words");
 
 namespace frame {
 // Kinds (header bits 24-27).
-constexpr uint32_t KIND_FUNC = 1, KIND_NATIVE = 2, KIND_TRY = 4, KIND_TRY_ALL = 5, KIND_CATCH = 6, KIND_EVAL = 7,
-                   KIND_LOOP = 8, KIND_9 = 9;
+constexpr uint32_t KIND_FUNC = 1, KIND_NATIVE = 2, KIND_TRY = 4, KIND_TRY_ALL = 5, KIND_CATCH = 6,
+                   KIND_EVAL = 7, KIND_LOOP = 8, KIND_9 = 9;
 
 constexpr uint32_t SYMBOL_MASK = 0x00FFFFFFu;
 constexpr uint32_t KIND_MASK = 0x0F000000u;
@@ -153,8 +153,8 @@ void reset();
 
 // Defined for completeness; nothing calls them.
 bool top_is_function_q();  // last pushed value is function! or routine!
-void push_down();          // moves the last pushed cell over the one beneath it, pops one
-void pop_frame_and_cell(); // pops a frame and lowers the top by one cell
+void push_down();  // moves the last pushed cell over the one beneath it, pops one
+void pop_frame_and_cell();  // pops a frame and lowers the top by one cell
 
 // --- marking frames --------------------------------------------------------
 // Pushes a frame record whose base is the current top. Inline: every call of
@@ -192,8 +192,12 @@ inline void restore_tops(const tops_t& t) {
     arguments = t.arguments;
     top_slot = t.top_slot;
 }
-inline cell_t* mark_interp_native(const cell_t* word) { return mark(word, frame::NATIVE | interpreted_mark); }
-inline cell_t* mark_interp_func(const cell_t* word) { return mark(word, frame::FUNC | interpreted_mark); }
+inline cell_t* mark_interp_native(const cell_t* word) {
+    return mark(word, frame::NATIVE | interpreted_mark);
+}
+inline cell_t* mark_interp_func(const cell_t* word) {
+    return mark(word, frame::FUNC | interpreted_mark);
+}
 inline cell_t* mark_try(const cell_t* word) { return mark(word, frame::TRY); }
 inline cell_t* mark_try_all(const cell_t* word) { return mark(word, frame::TRY_ALL); }
 inline cell_t* mark_catch(const cell_t* word) { return mark(word, frame::CATCH); }

@@ -50,7 +50,9 @@ namespace {
     fire(err::invalid_utf8, binary::load(bytes, n));
 }
 
-inline uint32_t chars_of(const series_buffer_t* s) { return static_cast<uint32_t>(s->used()) / s->unit(); }
+inline uint32_t chars_of(const series_buffer_t* s) {
+    return static_cast<uint32_t>(s->used()) / s->unit();
+}
 
 // Characters of a string from its head, limited by part (-1: all).
 inline int64_t export_count(const cell_t* string, int32_t part) {
@@ -72,7 +74,9 @@ series_buffer_t* ensure_size(series_buffer_t* s, int64_t bytes) {
     return alloc::expand_series_copy(s, bytes);
 }
 
-void set_unit(series_buffer_t* s, uint32_t unit) { s->flags = (s->flags & ~series_flag::UNIT_MASK) | unit; }
+void set_unit(series_buffer_t* s, uint32_t unit) {
+    s->flags = (s->flags & ~series_flag::UNIT_MASK) | unit;
+}
 
 }  // namespace
 
@@ -299,7 +303,8 @@ int32_t decode_utf8_char(const uint8_t* p, int64_t* count) {
         if ((p[i] & 0xC0) != 0x80) invalid_utf8(p, *count);
         cp = cp << 6 | (p[i] & 0x3F);
     }
-    if (cp < least || (cp >= 0xD800 && cp <= 0xDFFF) || cp == 0xFFFE || cp > static_cast<uint32_t>(MAX_CODE_POINT))
+    if (cp < least || (cp >= 0xD800 && cp <= 0xDFFF) || cp == 0xFFFE ||
+        cp > static_cast<uint32_t>(MAX_CODE_POINT))
         invalid_utf8(p, *count);
     *count = need;
     return static_cast<int32_t>(cp);
@@ -356,7 +361,8 @@ node_t load_utf8(text_source source, int64_t length, node_t target, int64_t* rem
         }
         if (out + unit > s->size) {
             s->tail = static_cast<int32_t>(out);
-            int64_t more = unit == 2 ? std::max<int64_t>(length / 4, 16) : std::max<int64_t>(length, 16);
+            int64_t more =
+                unit == 2 ? std::max<int64_t>(length / 4, 16) : std::max<int64_t>(length, 16);
             s = ensure_size(s, std::max<int64_t>(out + unit, s->size + more));
             src = source.bytes();
         }
@@ -400,14 +406,17 @@ node_t load_utf16le(text_source source, int64_t count, cell_t* string, bool drop
     s->flags |= 0x40000u;
     const uint8_t* src = source.bytes();
     uint8_t* out = s->head_ptr();
-    auto unit_at = [src](int64_t i) { return static_cast<uint32_t>(src[2 * i] | src[2 * i + 1] << 8); };
+    auto unit_at = [src](int64_t i) {
+        return static_cast<uint32_t>(src[2 * i] | src[2 * i + 1] << 8);
+    };
     int64_t stored = 0;
     for (int64_t i = 0; i < count; i++) {
         uint32_t u = unit_at(i);
         if (drop_cr && u == '\r') continue;
         if (width == 4 && u >= 0xD800 && u <= 0xDFFF) {
             // a surrogate stands only as the high half of a pair
-            if (u >= 0xDC00 || i + 1 >= count || unit_at(i + 1) < 0xDC00 || unit_at(i + 1) > 0xDFFF) {
+            if (u >= 0xDC00 || i + 1 >= count || unit_at(i + 1) < 0xDC00 ||
+                unit_at(i + 1) > 0xDFFF) {
                 s->tail = s->head + static_cast<int32_t>(stored * width);
                 invalid_utf8(src + 2 * i, std::min<int64_t>(count - i, 2) * 2);
             }

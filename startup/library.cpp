@@ -1,11 +1,12 @@
 // The library's values made from C++ tables (see library.h).
 #include "startup/library.h"
 
+#include <array>
 #include <cstring>
 #include <string>
-#include <array>
 #include <utility>
 
+#include "codecs/json.h"
 #include "codecs/zuvbin.h"
 #include "datatypes/action.h"
 #include "datatypes/block.h"
@@ -15,6 +16,7 @@
 #include "datatypes/file.h"
 #include "datatypes/float.h"
 #include "datatypes/handle.h"
+#include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/native.h"
@@ -28,8 +30,6 @@
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "interpreter/interpreter.h"
-#include "codecs/json.h"
-#include "datatypes/image.h"
 #include "io/platform_io.h"
 #include "io/simple_io.h"
 #include "lexer/lexer.h"
@@ -51,7 +51,8 @@ namespace {
 // --- helpers -----------------------------------------------------------------------
 
 cell_t global_word(const char* name) {
-    return _context::add_global(symbol::make_alt(name, static_cast<int32_t>(std::strlen(name))), false, false);
+    return _context::add_global(symbol::make_alt(name, static_cast<int32_t>(std::strlen(name))),
+                                false, false);
 }
 
 void set_global(const char* name, const cell_t* value) {
@@ -63,15 +64,19 @@ void set_global(const char* name, const cell_t* value) {
 cell_t* push_loaded(const char* text) {
     cell_t* out = stack::push_slot();
     out->header = TYPE_unset;
-    lexer::scan(out, reinterpret_cast<const uint8_t*>(text), static_cast<int32_t>(std::strlen(text)), false, true,
-                true, false, nullptr, nullptr, nullptr, nullptr);
+    lexer::scan(out, reinterpret_cast<const uint8_t*>(text),
+                static_cast<int32_t>(std::strlen(text)), false, true, true, false, nullptr, nullptr,
+                nullptr, nullptr);
     return out;
 }
 
 // The word naming a routine or argument in an error report.
-cell_t error_word(const char* name) { return word::make_global(symbol::make_alt(name, static_cast<int32_t>(std::strlen(name)))); }
+cell_t error_word(const char* name) {
+    return word::make_global(symbol::make_alt(name, static_cast<int32_t>(std::strlen(name))));
+}
 
-[[noreturn]] void fire_expect(const char* routine_name, int32_t expected_type, const cell_t* given, const char* arg) {
+[[noreturn]] void fire_expect(const char* routine_name, int32_t expected_type, const cell_t* given,
+                              const char* arg) {
     cell_t fn = error_word(routine_name);
     cell_t type;
     datatype::make_at(&type, expected_type ? expected_type : type_of(given));
@@ -214,12 +219,14 @@ const char* type_name_of(int32_t id) {
 
 // The datatype predicates, in definition order.
 constexpr uint8_t predicate_types[] = {
-    TYPE_bitset, TYPE_binary, TYPE_block, TYPE_char_, TYPE_email, TYPE_file, TYPE_float_, TYPE_get_path,
-    TYPE_get_word, TYPE_hash, TYPE_integer, TYPE_issue, TYPE_lit_path, TYPE_lit_word, TYPE_logic, TYPE_map,
-    TYPE_none, TYPE_pair, TYPE_paren, TYPE_path, TYPE_percent, TYPE_refinement, TYPE_set_path, TYPE_set_word,
-    TYPE_string, TYPE_tag, TYPE_time, TYPE_typeset, TYPE_tuple, TYPE_unset, TYPE_url, TYPE_word,
-    TYPE_image, TYPE_date, TYPE_money, TYPE_ref, TYPE_point2d, TYPE_point3d, TYPE_handle, TYPE_error,
-    TYPE_action, TYPE_native, TYPE_datatype, TYPE_function, TYPE_object, TYPE_op, TYPE_routine, TYPE_vector,
+    TYPE_bitset,   TYPE_binary,   TYPE_block,    TYPE_char_,      TYPE_email,    TYPE_file,
+    TYPE_float_,   TYPE_get_path, TYPE_get_word, TYPE_hash,       TYPE_integer,  TYPE_issue,
+    TYPE_lit_path, TYPE_lit_word, TYPE_logic,    TYPE_map,        TYPE_none,     TYPE_pair,
+    TYPE_paren,    TYPE_path,     TYPE_percent,  TYPE_refinement, TYPE_set_path, TYPE_set_word,
+    TYPE_string,   TYPE_tag,      TYPE_time,     TYPE_typeset,    TYPE_tuple,    TYPE_unset,
+    TYPE_url,      TYPE_word,     TYPE_image,    TYPE_date,       TYPE_money,    TYPE_ref,
+    TYPE_point2d,  TYPE_point3d,  TYPE_handle,   TYPE_error,      TYPE_action,   TYPE_native,
+    TYPE_datatype, TYPE_function, TYPE_object,   TYPE_op,         TYPE_routine,  TYPE_vector,
     TYPE_event,
 };
 constexpr int32_t DATATYPE_PREDICATES = sizeof predicate_types;
@@ -227,8 +234,9 @@ static_assert(DATATYPE_PREDICATES == 49, "one predicate per datatype of interest
 
 // The typeset predicates, in definition order.
 const char* const predicate_typesets[] = {
-    "any-list!", "any-block!", "any-function!", "any-object!", "any-path!", "any-string!", "any-word!",
-    "series!", "number!", "immediate!", "scalar!", "all-word!", "any-point!", "planar!",
+    "any-list!",   "any-block!", "any-function!", "any-object!", "any-path!",
+    "any-string!", "any-word!",  "series!",       "number!",     "immediate!",
+    "scalar!",     "all-word!",  "any-point!",    "planar!",
 };
 constexpr int32_t TYPESET_PREDICATES = sizeof predicate_typesets / sizeof predicate_typesets[0];
 static_assert(TYPESET_PREDICATES == 14, "one predicate per typeset of interest");
@@ -290,16 +298,22 @@ void set_float_flag() {
 void set_slot_quiet() {
     cell_t* s = arg(0);
     uint8_t t = type_of(s);
-    if (t != TYPE_block && t != TYPE_paren && t != TYPE_path && t != TYPE_lit_path && t != TYPE_set_path &&
-        t != TYPE_get_path)
+    if (t != TYPE_block && t != TYPE_paren && t != TYPE_path && t != TYPE_lit_path &&
+        t != TYPE_set_path && t != TYPE_get_path)
         fire_expect("set-slot-quiet", TYPE_block, s, "series");
     int32_t i = block::head_index(s);
     if (i >= 0 && i < block::abs_length(s)) *block::rs_abs_at(s, i) = *arg(1);
 }
 
-void shift_right() { integer::make_at(arg(0), shift(integer::get(arg(0)), integer::get(arg(1)), false, false)); }
-void shift_left() { integer::make_at(arg(0), shift(integer::get(arg(0)), integer::get(arg(1)), true, false)); }
-void shift_logical() { integer::make_at(arg(0), shift(integer::get(arg(0)), integer::get(arg(1)), false, true)); }
+void shift_right() {
+    integer::make_at(arg(0), shift(integer::get(arg(0)), integer::get(arg(1)), false, false));
+}
+void shift_left() {
+    integer::make_at(arg(0), shift(integer::get(arg(0)), integer::get(arg(1)), true, false));
+}
+void shift_logical() {
+    integer::make_at(arg(0), shift(integer::get(arg(0)), integer::get(arg(1)), false, true));
+}
 
 void last_lf_q() { logic::make_at(arg(0), natives::last_lf != 0); }
 
@@ -345,7 +359,9 @@ void count_chars() {
     integer::make_at(arg(0), n);
 }
 
-void stack_size_q() { integer::make_at(arg(0), static_cast<int32_t>(stack::top_slot - stack::bottom)); }
+void stack_size_q() {
+    integer::make_at(arg(0), static_cast<int32_t>(stack::top_slot - stack::bottom));
+}
 
 void pick_stack() {
     int32_t i = integer::get(arg(0));
@@ -354,7 +370,9 @@ void pick_stack() {
     stack::set_last(&v);
 }
 
-void frame_index_q() { integer::make_at(arg(0), static_cast<int32_t>(stack::arguments - stack::bottom)); }
+void frame_index_q() {
+    integer::make_at(arg(0), static_cast<int32_t>(stack::arguments - stack::bottom));
+}
 
 void collect_calls() {
     cell_t blk = *arg(0);
@@ -467,8 +485,8 @@ const routine_def_t internal_defs[] = {
 };
 // clang-format on
 
-void define_routine(const char* name, const char* spec_text, const char* body_text, routine::entry_t entry,
-                    int32_t return_type) {
+void define_routine(const char* name, const char* spec_text, const char* body_text,
+                    routine::entry_t entry, int32_t return_type) {
     cell_t* spec = push_loaded(spec_text);
     cell_t* body = push_loaded(body_text);
     cell_t* made = body;
@@ -497,7 +515,8 @@ int32_t shift(int32_t data, int32_t bits, bool left, bool logical) {
 cell_t* action_values = nullptr;
 
 const cell_t* action_value(int32_t number) {
-    if (action_values == nullptr || number < 1 || number > block::abs_length(action_values)) return nullptr;
+    if (action_values == nullptr || number < 1 || number > block::abs_length(action_values))
+        return nullptr;
     const cell_t* v = block::rs_abs_at(action_values, number - 1);
     return type_of(v) == TYPE_action ? v : nullptr;
 }
@@ -540,7 +559,8 @@ void define_literals() {
             // A typeset defined above wins over a datatype of the same name
             // (series! is both).
             bool is_typeset = false;
-            for (const typeset_def_t* e = typeset_defs; e != &d; e++) is_typeset = is_typeset || name == e->name;
+            for (const typeset_def_t* e = typeset_defs; e != &d; e++)
+                is_typeset = is_typeset || name == e->name;
             int32_t id = is_typeset ? 0 : type_id_of(name);
             if (id != 0) {
                 typeset::set_bit(&t, id);
@@ -560,29 +580,36 @@ void define_literals() {
 }
 
 void define_routines() {
-    for (const routine_def_t& r : routine_defs) define_routine(r.word, r.spec, r.body, r.entry, r.return_type);
-    for (const routine_def_t& r : internal_defs) define_routine(r.word, r.spec, r.body, r.entry, r.return_type);
+    for (const routine_def_t& r : routine_defs)
+        define_routine(r.word, r.spec, r.body, r.entry, r.return_type);
+    for (const routine_def_t& r : internal_defs)
+        define_routine(r.word, r.spec, r.body, r.entry, r.return_type);
 
-    static constexpr auto datatype_table = datatype_entries(std::make_integer_sequence<int, DATATYPE_PREDICATES>{});
-    static constexpr auto typeset_table = typeset_entries(std::make_integer_sequence<int, TYPESET_PREDICATES>{});
+    static constexpr auto datatype_table =
+        datatype_entries(std::make_integer_sequence<int, DATATYPE_PREDICATES>{});
+    static constexpr auto typeset_table =
+        typeset_entries(std::make_integer_sequence<int, TYPESET_PREDICATES>{});
     for (int32_t i = 0; i < DATATYPE_PREDICATES; i++) {
         // From the list, not the registry: event! registers after the routines are made.
         const std::string type_name = type_name_of(predicate_types[i]);
         std::string name = type_name;
         name.back() = '?';
         std::string body = "[" + type_name + " = type? :value]";
-        define_routine(name.c_str(), R"~("Returns true if the value is this type" value [any-type!] return: [logic!])~",
-                       body.c_str(), datatype_table[static_cast<size_t>(i)], TYPE_logic);
+        define_routine(
+            name.c_str(),
+            R"~("Returns true if the value is this type" value [any-type!] return: [logic!])~",
+            body.c_str(), datatype_table[static_cast<size_t>(i)], TYPE_logic);
     }
     for (int32_t i = 0; i < TYPESET_PREDICATES; i++) {
         std::string set = predicate_typesets[i];
         typeset_words[i] = global_word(set.c_str());
         std::string name = set;
         name.back() = '?';
-        std::string spec = "\"Returns true if the value is any type of " + set.substr(0, set.size() - 1) +
-                           "\" value [any-type!] return: [logic!]";
+        std::string spec = "\"Returns true if the value is any type of " +
+                           set.substr(0, set.size() - 1) + "\" value [any-type!] return: [logic!]";
         std::string body = "[to logic! find " + set + " type? :value]";
-        define_routine(name.c_str(), spec.c_str(), body.c_str(), typeset_table[static_cast<size_t>(i)], TYPE_logic);
+        define_routine(name.c_str(), spec.c_str(), body.c_str(),
+                       typeset_table[static_cast<size_t>(i)], TYPE_logic);
     }
 }
 

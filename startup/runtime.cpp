@@ -10,18 +10,18 @@
 #include "codecs/checksum.h"
 #include "codecs/compress.h"
 #include "console/launch.h"
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
-#include "datatypes/actions.h"
 #include "interpreter/interpreter.h"
-#include "runtime/random.h"
 #include "io/call.h"
 #include "io/http.h"
 #include "lexer/lexer.h"
 #include "natives/natives.h"
+#include "parse/parser.h"
 #include "runtime/alloc.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
@@ -30,12 +30,12 @@
 #include "runtime/fire.h"
 #include "runtime/lowrt.h"
 #include "runtime/ownership.h"
-#include "parse/parser.h"
 #include "runtime/platform/platform.h"
 #include "runtime/print_hooks.h"
+#include "runtime/random.h"
 #include "runtime/stack.h"
-#include "startup/top_level.h"
 #include "runtime/words.h"
+#include "startup/top_level.h"
 
 namespace zuv::runtime {
 
@@ -184,7 +184,8 @@ void start(int argc, char** argv) {
     } catch (const raised_error& e) {
         // An error that nothing caught. One raised before the catalog and the
         // stacks exist has no value: its id alone names it.
-        if (stack::bottom != nullptr && stack::top_slot > stack::bottom && stack::top_type() == TYPE_error)
+        if (stack::bottom != nullptr && stack::top_slot > stack::bottom &&
+            stack::top_type() == TYPE_error)
             exits::uncaught(stack::top());
         const err_info& info = errors::info(e.id);
         char text[128];

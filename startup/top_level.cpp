@@ -23,10 +23,10 @@
 #include "runtime/cycles.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
-#include "startup/library.h"
 #include "runtime/platform/platform.h"
-#include "startup/runtime.h"
 #include "runtime/stack.h"
+#include "startup/library.h"
+#include "startup/runtime.h"
 
 namespace zuv::boot {
 image_t image{nullptr, 0, nullptr, 0};
@@ -35,7 +35,9 @@ image_t image{nullptr, 0, nullptr, 0};
 namespace zuv::top_level {
 namespace {
 
-bool code_kind_q(uint8_t t) { return t == TYPE_block || t == TYPE_paren || (t >= TYPE_path && t <= TYPE_get_path); }
+bool code_kind_q(uint8_t t) {
+    return t == TYPE_block || t == TYPE_paren || (t >= TYPE_path && t <= TYPE_get_path);
+}
 
 // An explicit work list: nesting depth costs heap, never C++ stack.
 void mark_nodes(node_t first) {
@@ -116,8 +118,8 @@ void register_event() {
 }  // namespace
 
 void lex_source(const char* text, unsigned long size, cell_t* out) {
-    lexer::scan(out, reinterpret_cast<const uint8_t*>(text), static_cast<int32_t>(size), false, true, true, false,
-                nullptr, nullptr, nullptr, nullptr);
+    lexer::scan(out, reinterpret_cast<const uint8_t*>(text), static_cast<int32_t>(size), false,
+                true, true, false, nullptr, nullptr, nullptr, nullptr);
 }
 
 void mark_library(const cell_t* block) {
@@ -137,12 +139,14 @@ void run() {
     // The image's blocks stay in the root block, after its cells so far.
     bool from_image = boot::image.data != nullptr;
     int32_t first = 0;
-    if (from_image) first = zuvbin::boot_load(boot::image.data, static_cast<int64_t>(boot::image.size), false);
+    if (from_image)
+        first = zuvbin::boot_load(boot::image.data, static_cast<int64_t>(boot::image.size), false);
     unsigned long count = from_image ? boot::image.count : boot::source_count;
 
     bool event_registered = false;
     for (unsigned long i = 0; i < count; i++) {
-        boot::source_t src = from_image ? boot::source_t{boot::image.names[i], nullptr, 0} : boot::sources[i];
+        boot::source_t src =
+            from_image ? boot::source_t{boot::image.names[i], nullptr, 0} : boot::sources[i];
         if (!event_registered && std::strcmp(src.name, EVENT_BOUNDARY) >= 0) {
             register_event();
             event_registered = true;

@@ -23,7 +23,9 @@ namespace zuv::top_level {
 // Series flag bit of library code (a bit the memory manager leaves free).
 constexpr uint32_t LIBRARY_SERIES = 1u << 21;
 
-inline bool library_q(node_t node) { return node != 0 && (alloc::buffer(node)->flags & LIBRARY_SERIES) != 0; }
+inline bool library_q(node_t node) {
+    return node != 0 && (alloc::buffer(node)->flags & LIBRARY_SERIES) != 0;
+}
 
 // Library sources whose name sorts at or after this prefix run after event!
 // is registered; the ones before it build the base library and `system`.

@@ -22,8 +22,8 @@
 #include "datatypes/block.h"
 #include "datatypes/string.h"
 #include "runtime/fire.h"
-#include "startup/runtime.h"
 #include "runtime/stack.h"
+#include "startup/runtime.h"
 #include "startup/top_level.h"
 
 using namespace zuv;

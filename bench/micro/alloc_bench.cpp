@@ -12,8 +12,8 @@
 #include "datatypes/block.h"
 #include "runtime/alloc.h"
 #include "runtime/collector.h"
-#include "startup/runtime.h"
 #include "runtime/stack.h"
+#include "startup/runtime.h"
 
 using namespace zuv;
 
@@ -68,7 +68,8 @@ void BM_series_alloc_collected(benchmark::State& state) {
     for (auto _ : state) {
         for (int i = 0; i < BATCH; i++) {
             node_t n = alloc::alloc_bytes(s[i]);
-            if (i % 100 == 0) alloc::buffer(kept)->head_cell()[i / 100] = cell_t{TYPE_string, 0, n, 0};
+            if (i % 100 == 0)
+                alloc::buffer(kept)->head_cell()[i / 100] = cell_t{TYPE_string, 0, n, 0};
         }
     }
     state.SetItemsProcessed(state.iterations() * BATCH);

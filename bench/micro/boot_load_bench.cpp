@@ -10,8 +10,8 @@
 #include "codecs/zuvbin_format.h"
 #include "datatypes/block.h"
 #include "runtime/collector.h"
-#include "startup/runtime.h"
 #include "runtime/stack.h"
+#include "startup/runtime.h"
 #include "startup/top_level.h"
 
 using namespace zuv;

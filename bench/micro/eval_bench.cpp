@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -18,12 +19,11 @@
 #include "datatypes/native.h"
 #include "datatypes/op.h"
 #include "datatypes/symbol.h"
-#include "datatypes/actions.h"
 #include "interpreter/interpreter.h"
 #include "runtime/alloc.h"
 #include "runtime/exits.h"
-#include "startup/runtime.h"
 #include "runtime/stack.h"
+#include "startup/runtime.h"
 
 using namespace zuv;
 

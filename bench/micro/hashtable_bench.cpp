@@ -50,7 +50,8 @@ void BM_IntKeys_Hashtable(benchmark::State& state) {
         fresh_memory();
         state.ResumeTiming();
         node_t t = hashtable::init(0, nullptr, hashtable::KIND_INT, 1);
-        for (int32_t i = 0; i < COUNT; i++) hashtable::put_int_key(t, keys[i])->data2 = static_cast<uint32_t>(i);
+        for (int32_t i = 0; i < COUNT; i++)
+            hashtable::put_int_key(t, keys[i])->data2 = static_cast<uint32_t>(i);
         uint64_t sum = 0;
         for (int32_t i = 0; i < COUNT; i++) sum += hashtable::get_int_key(t, keys[i])->data2;
         benchmark::DoNotOptimize(sum);
@@ -80,11 +81,12 @@ void BM_StringKeys_Hashtable(benchmark::State& state) {
         state.ResumeTiming();
         node_t t = hashtable::init(0, nullptr, hashtable::KIND_SYMBOL, 1);
         for (int32_t i = 0; i < COUNT; i++)
-            hashtable::put_string_key(t, keys[i].data(), static_cast<int32_t>(keys[i].size()), false);
+            hashtable::put_string_key(t, keys[i].data(), static_cast<int32_t>(keys[i].size()),
+                                      false);
         uint64_t sum = 0;
         for (int32_t i = 0; i < COUNT; i++)
-            sum += static_cast<uint32_t>(
-                hashtable::put_string_key(t, keys[i].data(), static_cast<int32_t>(keys[i].size()), false));
+            sum += static_cast<uint32_t>(hashtable::put_string_key(
+                t, keys[i].data(), static_cast<int32_t>(keys[i].size()), false));
         benchmark::DoNotOptimize(sum);
     }
     state.SetItemsProcessed(state.iterations() * COUNT * 2);

@@ -46,7 +46,8 @@ void output_failed(int error) {
     output_lost = true;
     // Standard error may be lost as well: then nothing more can be shown and
     // the status alone tells.
-    std::string line = std::string("*** Write Error: standard output: ") + std::strerror(error) + "\n";
+    std::string line =
+        std::string("*** Write Error: standard output: ") + std::strerror(error) + "\n";
     const char* p = line.data();
     size_t left = line.size();
     while (left > 0) {
@@ -98,7 +99,9 @@ bool changed(const char* name, bool ok) {
 }
 }  // namespace
 
-bool set_env(const char* name, const char* value) { return changed(name, setenv(name, value, 1) == 0); }
+bool set_env(const char* name, const char* value) {
+    return changed(name, setenv(name, value, 1) == 0);
+}
 
 bool unset_env(const char* name) { return changed(name, unsetenv(name) == 0); }
 
@@ -133,8 +136,9 @@ uint32_t get_date(bool utc) {
         localtime_r(&now, &t);
         zone = pack_zone(static_cast<int>(t.tm_gmtoff / 60));
     }
-    return (static_cast<uint32_t>(t.tm_year + 1900) << 17) | (static_cast<uint32_t>(t.tm_mon + 1) << 12) |
-           (static_cast<uint32_t>(t.tm_mday) << 7) | zone;
+    return (static_cast<uint32_t>(t.tm_year + 1900) << 17) |
+           (static_cast<uint32_t>(t.tm_mon + 1) << 12) | (static_cast<uint32_t>(t.tm_mday) << 7) |
+           zone;
 }
 
 bool is_tty(int fd) { return isatty(fd) == 1; }

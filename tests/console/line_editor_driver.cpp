@@ -19,9 +19,9 @@
 #include "runtime/fire.h"
 #include "runtime/lowrt.h"
 #include "runtime/platform/platform.h"
-#include "startup/runtime.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
+#include "startup/runtime.h"
 
 namespace {
 

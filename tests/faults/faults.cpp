@@ -6,9 +6,9 @@
 #include "runtime/alloc.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
+#include "runtime/lowrt.h"
 #include "runtime/stack.h"
 #include "runtime/words.h"
-#include "runtime/lowrt.h"
 #include "startup/runtime.h"
 
 namespace {
@@ -37,7 +37,8 @@ __attribute__((no_sanitize("undefined"))) void provoke(int argc, char** argv) {
         // by a throw that no catch receives.
         zuv::exits::end_process_on_uncaught = true;
         bool throwing = !strcmp(what, "throw");
-        zuv::cell_t w = zuv::words::word(throwing ? zuv::words::id::throw_ : zuv::words::id::divide);
+        zuv::cell_t w =
+            zuv::words::word(throwing ? zuv::words::id::throw_ : zuv::words::id::divide);
         zuv::stack::mark_native(&w);
         if (throwing) {
             zuv::cell_t five{zuv::TYPE_integer, 0, 5, 0};

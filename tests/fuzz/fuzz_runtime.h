@@ -7,8 +7,8 @@
 #include <cstdint>
 
 #include "runtime/collector.h"
-#include "startup/runtime.h"
 #include "runtime/stack.h"
+#include "startup/runtime.h"
 
 namespace zuv::fuzz {
 

@@ -20,8 +20,8 @@
 #include "runtime/alloc.h"
 #include "runtime/collector.h"
 #include "runtime/fire.h"
-#include "startup/runtime.h"
 #include "runtime/stack.h"
+#include "startup/runtime.h"
 
 #include "fuzz_runtime.h"
 
@@ -41,10 +41,11 @@ void load(const uint8_t* data, int32_t size, const cell_t* input, bool one_value
     out->header = TYPE_unset;
     try {
         if (input)
-            lexer::scan_hooked(out, nullptr, size, one_value, true, true, false, nullptr, churn, nullptr,
-                               lexer::EV_ALL, input, nullptr);
+            lexer::scan_hooked(out, nullptr, size, one_value, true, true, false, nullptr, churn,
+                               nullptr, lexer::EV_ALL, input, nullptr);
         else
-            lexer::scan(out, data, size, one_value, true, true, false, nullptr, nullptr, nullptr, nullptr);
+            lexer::scan(out, data, size, one_value, true, true, false, nullptr, nullptr, nullptr,
+                        nullptr);
     } catch (const raised_error&) {
     }
 }

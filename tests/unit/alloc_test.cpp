@@ -15,9 +15,7 @@ namespace {
 // start-up makes.
 class Alloc : public ::testing::Test {
 protected:
-    void SetUp() override {
-        zuv::testing::start_bare_memory();
-    }
+    void SetUp() override { zuv::testing::start_bare_memory(); }
     void TearDown() override { alloc::free_all(); }
 };
 
@@ -32,7 +30,8 @@ TEST_F(Alloc, SizesRoundUpToSixteenBytes) {
         int64_t units;
         int32_t unit;
         int32_t size;
-    } cases[] = {{0, 1, 16}, {3, 4, 16}, {16, 1, 16}, {17, 1, 32}, {2, 16, 32}, {0, 2, 16}, {0, 4, 16}};
+    } cases[] = {{0, 1, 16},  {3, 4, 16}, {16, 1, 16}, {17, 1, 32},
+                 {2, 16, 32}, {0, 2, 16}, {0, 4, 16}};
     for (auto& c : cases) {
         node_t n = c.unit == 1 ? alloc::alloc_bytes(c.units) : alloc::alloc_units(c.units, c.unit);
         series_buffer_t* s = alloc::buffer(n);
@@ -121,7 +120,8 @@ TEST_F(Alloc, NearlyFullFrameIsReusedOnlyBeforeACollection) {
     // finds none, and what is left is below the floor: a new frame.
     alloc::alloc_bytes(60000);
     ASSERT_EQ(frame_count(), 2);
-    series_frame_t* second = alloc::memory.s_head == first ? alloc::memory.s_tail : alloc::memory.s_head;
+    series_frame_t* second =
+        alloc::memory.s_head == first ? alloc::memory.s_tail : alloc::memory.s_head;
     EXPECT_EQ(alloc::memory.s_active, second);
     // A small request that the active frame cannot take goes to the first
     // frame that has room, however little: the floor only applies after a
@@ -201,7 +201,8 @@ TEST_F(Alloc, FixedBuffersDoNotLiveInFrames) {
     EXPECT_TRUE(s->flags & series_flag::FIXED);
     EXPECT_EQ(s->size, 1600);
     for (series_frame_t* f = alloc::memory.s_head; f; f = f->next) {
-        EXPECT_FALSE(reinterpret_cast<uint8_t*>(s) >= f->area() && reinterpret_cast<uint8_t*>(s) < f->end);
+        EXPECT_FALSE(reinterpret_cast<uint8_t*>(s) >= f->area() &&
+                     reinterpret_cast<uint8_t*>(s) < f->end);
     }
     lowrt::release(s);  // fixed buffers are never released by the runtime itself
 }

@@ -10,9 +10,7 @@ namespace {
 
 class Array : public ::testing::Test {
 protected:
-    void SetUp() override {
-        zuv::testing::start_bare_memory();
-    }
+    void SetUp() override { zuv::testing::start_bare_memory(); }
 };
 
 TEST_F(Array, FindAndRemovePointers) {

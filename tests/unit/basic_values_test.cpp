@@ -1,14 +1,14 @@
 // datatype!, unset!, none!, logic! and triple!: text forms, comparison,
 // conversion and the truth rule.
 
+#include "datatypes/actions.h"
 #include "datatypes/datatype.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/triple.h"
 #include "datatypes/unset.h"
-#include "datatypes/actions.h"
-#include "runtime/random.h"
 #include "registry_fixture.h"
+#include "runtime/random.h"
 
 namespace zuv::test {
 namespace {

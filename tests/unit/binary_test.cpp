@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/actions.h"
 #include "datatypes/binary.h"
 #include "datatypes/issue.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "datatypes/actions.h"
 #include "runtime/fire.h"
 #include "runtime_fixture.h"
 
@@ -28,7 +28,8 @@ using bytes_t = std::vector<uint8_t>;
 
 bytes_t from_hex(const std::string& hex) {
     bytes_t out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
     return out;
 }
 
@@ -55,11 +56,13 @@ protected:
         return binary::load(b.data(), static_cast<int64_t>(b.size()));
     }
     static cell_t* text(const std::string& utf8) {
-        return string::load(reinterpret_cast<const uint8_t*>(utf8.data()), static_cast<int64_t>(utf8.size()),
-                            string::ENCODING_UTF8);
+        return string::load(reinterpret_cast<const uint8_t*>(utf8.data()),
+                            static_cast<int64_t>(utf8.size()), string::ENCODING_UTF8);
     }
     static cell_t* push(cell_t c) { return stack::push(&c); }
-    static cell_t* integer(int32_t i) { return push(cell_t{TYPE_integer, 0, static_cast<uint32_t>(i), 0}); }
+    static cell_t* integer(int32_t i) {
+        return push(cell_t{TYPE_integer, 0, static_cast<uint32_t>(i), 0});
+    }
     static cell_t* ch(uint32_t c) { return push(cell_t{TYPE_char_, 0, c, 0}); }
     static cell_t* block(std::vector<cell_t*> items) {
         node_t node = alloc::alloc_cells(static_cast<int64_t>(items.size()) + 1);
@@ -87,8 +90,7 @@ protected:
         return out;
     }
 
-    template <typename F>
-    static std::optional<err> raised(F body) {
+    template <typename F> static std::optional<err> raised(F body) {
         try {
             body();
         } catch (const raised_error& e) {
@@ -101,8 +103,8 @@ protected:
         cell_t proto{TYPE_datatype, TYPE_binary, 0, 0};
         return binary::to(&proto, spec, TYPE_binary);
     }
-    static std::string mold(cell_t* v, bool only = false, bool flat = false, int32_t indent = 0, bool part = false,
-                            int32_t limit = -1, int32_t* left = nullptr) {
+    static std::string mold(cell_t* v, bool only = false, bool flat = false, int32_t indent = 0,
+                            bool part = false, int32_t limit = -1, int32_t* left = nullptr) {
         cell_t* out = stack::push_slot();
         string::make_at(out, 16);
         int32_t r = binary::mold(v, out, only, false, flat, part, limit, indent);
@@ -151,8 +153,9 @@ TEST_F(Binary, ToFromScalarsAndTexts) {
     EXPECT_EQ(hex(to_binary(push(bits))), "0040FF");
 
     // A tuple shorter than 3 cannot exist; a 12-byte one gives all 12.
-    EXPECT_EQ(hex(to_binary(push(cell_t{TYPE_tuple | (12u << 19), 0x04030201, 0x08070605, 0x0C0B0A09}))),
-              "0102030405060708090A0B0C");
+    EXPECT_EQ(
+        hex(to_binary(push(cell_t{TYPE_tuple | (12u << 19), 0x04030201, 0x08070605, 0x0C0B0A09}))),
+        "0102030405060708090A0B0C");
 }
 
 TEST_F(Binary, ToFromBlocksAndFailures) {
@@ -160,10 +163,14 @@ TEST_F(Binary, ToFromBlocksAndFailures) {
     EXPECT_EQ(hex(to_binary(b)), "01616263FFFE");
     EXPECT_EQ(hex(to_binary(block({}))), "");
     // Nested blocks are walked too.
-    EXPECT_EQ(hex(to_binary(block({integer(1), block({integer(2), block({integer(3)})})}))), "010203");
+    EXPECT_EQ(hex(to_binary(block({integer(1), block({integer(2), block({integer(3)})})}))),
+              "010203");
 
     EXPECT_EQ(raised([&] { to_binary(push(cell_t{TYPE_none, 0, 0, 0})); }), err::bad_to_arg);
-    EXPECT_EQ(raised([&] { to_binary(block({integer(1), push(cell_t{TYPE_none, 0, 0, 0})})); }), err::bad_to_arg);
+    EXPECT_EQ(raised([&] {
+                  to_binary(block({integer(1), push(cell_t{TYPE_none, 0, 0, 0})}));
+              }),
+              err::bad_to_arg);
     EXPECT_EQ(raised([&] { to_binary(block({integer(256)})); }), err::invalid_arg);
     EXPECT_EQ(raised([&] { to_binary(issue::load("0G")); }), err::invalid_data);
 
@@ -187,7 +194,8 @@ TEST_F(Binary, InsertAndAppend) {
     } cases[] = {
         {"0102", 1, integer(-1), -1, 1, false, "01FF02", 2},
         {"0102", 1, integer(-128), -1, 1, false, "018002", 2},
-        {"0102", 1, integer(255), -1, 1, true, "0102FF", 0},  // append: index 0 though not at the head
+        {"0102", 1, integer(255), -1, 1, true, "0102FF",
+         0},  // append: index 0 though not at the head
         {"0102", 0, text("ab"), -1, 1, false, "61620102", 2},
         {"0102", 0, ch(0xE9), -1, 1, true, "0102C3A9", 0},
         {"0102", 0, bin("AABBCC"), 2, 1, false, "AABB0102", 2},  // part cuts the value's bytes
@@ -209,11 +217,17 @@ TEST_F(Binary, InsertAndAppend) {
 
 TEST_F(Binary, InsertFailuresLeaveTheTargetAlone) {
     cell_t* t = bin("0102");
-    EXPECT_EQ(raised([&] { binary::insert(t, integer(256), -1, false, 1, false); }), err::invalid_arg);
-    EXPECT_EQ(raised([&] { binary::insert(t, integer(-129), -1, false, 1, true); }), err::invalid_arg);
-    EXPECT_EQ(raised([&] { binary::insert(t, push(cell_t{TYPE_none, 0, 0, 0}), -1, false, 1, true); }),
+    EXPECT_EQ(raised([&] { binary::insert(t, integer(256), -1, false, 1, false); }),
+              err::invalid_arg);
+    EXPECT_EQ(raised([&] { binary::insert(t, integer(-129), -1, false, 1, true); }),
+              err::invalid_arg);
+    EXPECT_EQ(raised([&] {
+                  binary::insert(t, push(cell_t{TYPE_none, 0, 0, 0}), -1, false, 1, true);
+              }),
               err::bad_to_arg);
-    EXPECT_EQ(raised([&] { binary::insert(t, block({integer(1), integer(300)}), -1, false, 1, false); }),
+    EXPECT_EQ(raised([&] {
+                  binary::insert(t, block({integer(1), integer(300)}), -1, false, 1, false);
+              }),
               err::invalid_arg);
     EXPECT_EQ(whole(*t), "0102");
 }
@@ -298,8 +312,10 @@ TEST_F(Binary, Trim) {
     t->data1 = 1;
     binary::trim(t, false, false, false, false, false, nullptr);
     EXPECT_EQ(whole(*t), "0001");
-    EXPECT_EQ(raised([&] { binary::trim(t, false, false, true, false, false, nullptr); }), err::not_done);
-    EXPECT_EQ(raised([&] { binary::trim(t, false, false, false, true, false, nullptr); }), err::not_done);
+    EXPECT_EQ(raised([&] { binary::trim(t, false, false, true, false, false, nullptr); }),
+              err::not_done);
+    EXPECT_EQ(raised([&] { binary::trim(t, false, false, false, true, false, nullptr); }),
+              err::not_done);
 }
 
 // --- comparison, bitwise ------------------------------------------------------------------
@@ -311,13 +327,18 @@ TEST_F(Binary, Compare) {
         const char* b;
         int32_t op, expect;
     } cases[] = {
-        {"0102", "0102", cmp::EQUAL, 0},      {"0102", "010203", cmp::EQUAL, 1},
-        {"0102", "010203", cmp::LESSER, -1},  {"0103", "010203", cmp::LESSER, 1},
-        {"FF", "01", cmp::GREATER, 1},        {"", "", cmp::STRICT_EQUAL, 0},
-        {"", "00", cmp::SORT, -1},            {"0102", "0102", cmp::SAME, -1},  // equal bytes, not the same
+        {"0102", "0102", cmp::EQUAL, 0},
+        {"0102", "010203", cmp::EQUAL, 1},
+        {"0102", "010203", cmp::LESSER, -1},
+        {"0103", "010203", cmp::LESSER, 1},
+        {"FF", "01", cmp::GREATER, 1},
+        {"", "", cmp::STRICT_EQUAL, 0},
+        {"", "00", cmp::SORT, -1},
+        {"0102", "0102", cmp::SAME, -1},  // equal bytes, not the same
     };
     for (auto& c : cases)
-        EXPECT_EQ(binary::compare_action(bin(c.a), bin(c.b), c.op), c.expect) << c.a << " vs " << c.b;
+        EXPECT_EQ(binary::compare_action(bin(c.a), bin(c.b), c.op), c.expect)
+            << c.a << " vs " << c.b;
     cell_t* a = bin("0102");
     cell_t* same = push(*a);
     EXPECT_EQ(binary::compare_action(a, same, cmp::SAME), 0);
@@ -335,8 +356,10 @@ TEST_F(Binary, BitwiseAndComplement) {
         const char* b;
         const char* expect;
     } cases[] = {
-        {binary::or_t, "0F0F", "F0F0AABB", "FFFFAABB"},  {binary::and_t, "0F0F", "F0FFAABB", "000F0000"},
-        {binary::xor_t, "FFFF0102", "0F0F", "F0F00102"}, {binary::or_t, "", "", ""},
+        {binary::or_t, "0F0F", "F0F0AABB", "FFFFAABB"},
+        {binary::and_t, "0F0F", "F0FFAABB", "000F0000"},
+        {binary::xor_t, "FFFF0102", "0F0F", "F0F00102"},
+        {binary::or_t, "", "", ""},
     };
     for (auto& c : cases) {
         // The frame: the two operands in the first two argument slots.
@@ -370,12 +393,13 @@ TEST_F(Binary, MoldLayout) {
     EXPECT_EQ(mold(bin("")), "#{}");
     EXPECT_EQ(mold(bin(h30)), "#{" + h30 + "}");
     EXPECT_EQ(mold(bin(h31)), "#{\n    " + h31 + "\n}");
-    EXPECT_EQ(mold(bin(h64)), "#{\n    " + h64.substr(0, 64) + "\n    " + h64.substr(64) + "\n    }");
-    EXPECT_EQ(mold(bin(h70), false, false, 1),
-              "#{\n        " + h70.substr(0, 64) + "\n        " + h70.substr(64, 64) + "\n        " + h70.substr(128) +
-                  "\n    }");
+    EXPECT_EQ(mold(bin(h64)),
+              "#{\n    " + h64.substr(0, 64) + "\n    " + h64.substr(64) + "\n    }");
+    EXPECT_EQ(mold(bin(h70), false, false, 1), "#{\n        " + h70.substr(0, 64) + "\n        " +
+                                                   h70.substr(64, 64) + "\n        " +
+                                                   h70.substr(128) + "\n    }");
     EXPECT_EQ(mold(bin(h70), false, true), "#{" + h70 + "}");  // flat
-    EXPECT_EQ(mold(bin("0A0B"), true), "0A0B");                // only
+    EXPECT_EQ(mold(bin("0A0B"), true), "0A0B");  // only
     cell_t* v = bin(h31);
     v->data1 = 1;  // 30 bytes from the head: one line
     EXPECT_EQ(mold(v), "#{" + h31.substr(2) + "}");
@@ -402,11 +426,11 @@ TEST_F(Binary, PokeStoresOnlyBytes) {
         std::optional<err> error;
         const char* whole;
     } cases[] = {
-        {integer(255), std::nullopt, "00FF"},  {integer(-1), std::nullopt, "00FF"},
-        {integer(-128), std::nullopt, "0080"}, {ch(0xE9), std::nullopt, "00E9"},
+        {integer(255), std::nullopt, "00FF"},      {integer(-1), std::nullopt, "00FF"},
+        {integer(-128), std::nullopt, "0080"},     {ch(0xE9), std::nullopt, "00E9"},
         {integer(256), err::invalid_arg, "0000"},  // once stored as 00
         {integer(-129), err::invalid_arg, "0000"}, {integer(0x141), err::invalid_arg, "0000"},
-        {ch(0x141), err::invalid_arg, "0000"},     // once stored as 41
+        {ch(0x141), err::invalid_arg, "0000"},  // once stored as 41
         {text("a"), err::invalid_arg, "0000"},
     };
     for (auto& c : cases) {
@@ -447,7 +471,10 @@ TEST_F(Binary, RawRoutines) {
     EXPECT_FALSE(binary::match_bitset_q(bin("FF"), bits));  // beyond the bits, not inverted
 
     cell_t* s = bin("C3A96162");
-    EXPECT_TRUE(binary::match_value_q(s, text("\xC3\xA9" "a"), actions::cmp::EQUAL));
+    EXPECT_TRUE(binary::match_value_q(s,
+                                      text("\xC3\xA9"
+                                           "a"),
+                                      actions::cmp::EQUAL));
     EXPECT_FALSE(binary::match_value_q(s, text("a"), actions::cmp::EQUAL));
     EXPECT_TRUE(binary::match_value_q(s, bin("C3"), actions::cmp::EQUAL));
     EXPECT_TRUE(binary::match_value_q(s, ch(0xC3), actions::cmp::EQUAL));
@@ -483,7 +510,10 @@ TEST_F(Binary, EnbaseDebaseTable) {
         {16, "414", "41"},  // a final unpaired digit is dropped
         {16, "", ""},
         {16, "4G", std::nullopt},
-        {16, "\xC5\x81" "1", std::nullopt},  // U+0141 never reads as the hex digit A
+        {16,
+         "\xC5\x81"
+         "1",
+         std::nullopt},  // U+0141 never reads as the hex digit A
     };
     for (auto& c : cases) {
         cell_t* out = stack::push_slot();
@@ -500,9 +530,9 @@ TEST_F(Binary, EnbaseDebaseTable) {
         const char* hex;
         const char* text;
     } encodes[] = {
-        {64, "41", "QQ=="}, {64, "4142", "QUI="}, {64, "414243", "QUJD"}, {64, "", ""},
-        {58, "0000", "11"}, {58, "00", "1"},      {58, "", ""},           {16, "0AFF", "0AFF"},
-        {2, "81", "10000001"},
+        {64, "41", "QQ=="}, {64, "4142", "QUI="}, {64, "414243", "QUJD"},
+        {64, "", ""},       {58, "0000", "11"},   {58, "00", "1"},
+        {58, "", ""},       {16, "0AFF", "0AFF"}, {2, "81", "10000001"},
     };
     for (auto& c : encodes) {
         cell_t* out = stack::push_slot();
@@ -519,12 +549,14 @@ TEST_F(Binary, EnbaseDebaseTable) {
                   cell_t* out = stack::push_slot();
                   cell::begin(out);
                   binary::enbase(bin("01"), 32, out);
-              }), err::invalid_arg);
+              }),
+              err::invalid_arg);
     EXPECT_EQ(raised([&] {
                   cell_t* out = stack::push_slot();
                   cell::begin(out);
                   binary::debase(text("AA"), 10, out);
-              }), err::invalid_arg);
+              }),
+              err::invalid_arg);
 }
 
 // A base-58 encoder written apart from the codec: the number's digits in
@@ -598,7 +630,8 @@ TEST_F(Binary, EnbaseDebaseAgreeWithPython) {
     while (std::getline(lines, line)) {
         std::vector<std::string> f;
         std::istringstream fields(line);
-        for (std::string s; std::getline(fields, s, '\t');) f.push_back(s.substr(1));  // drop the 'x' guard
+        for (std::string s; std::getline(fields, s, '\t');)
+            f.push_back(s.substr(1));  // drop the 'x' guard
         ASSERT_EQ(f.size(), 6u) << line;
         std::string wrapped = f[2];
         for (char& c : wrapped) c = c == '~' ? '\n' : c;

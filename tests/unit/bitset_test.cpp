@@ -1,14 +1,16 @@
 // bitset!: the spec dialect, inversion, the actions and the text form.
 #include "datatypes/bitset.h"
-#include "runtime/collector.h"
 #include "interpreter_fixture.h"
+#include "runtime/collector.h"
 
 namespace zuv::test {
 namespace {
 
 class Bitsets : public InterpreterTest {
 public:
-    static cell_t integer_cell(int32_t n) { return cell_t{TYPE_integer, 0, static_cast<uint32_t>(n), 0}; }
+    static cell_t integer_cell(int32_t n) {
+        return cell_t{TYPE_integer, 0, static_cast<uint32_t>(n), 0};
+    }
     static cell_t char_cell(uint32_t c) { return cell_t{TYPE_char_, 0, c, 0}; }
     static cell_t str(const char* t) {
         cell_t s;
@@ -36,8 +38,8 @@ public:
     }
     static bool found(cell_t* b, cell_t value) {
         cell_t r = in_frame([&] {
-            return bitset::find(b, &value, nullptr, false, false, false, false, nullptr, nullptr, false, false, false,
-                                false);
+            return bitset::find(b, &value, nullptr, false, false, false, false, nullptr, nullptr,
+                                false, false, false, false);
         });
         return type_of(&r) == TYPE_logic;
     }
@@ -94,19 +96,22 @@ TEST_F(Bitsets, DialectErrors) {
         const char* spec;
         err expected;
     } cases[] = {
-        {"#\"c - #\"a", err::past_end},
-        {"#\"a -", err::past_end},
-        {"#\"a - 100", err::invalid_arg},
-        {"-1", err::out_of_range},
+        {"#\"c - #\"a", err::past_end},   {"#\"a -", err::past_end},
+        {"#\"a - 100", err::invalid_arg}, {"-1", err::out_of_range},
         {"1.5x", err::bad_make_arg},
     };
-    for (auto& c : cases) EXPECT_EQ(raised_clearing_stacks([&] { charset(c.spec); }), c.expected) << c.spec;
+    for (auto& c : cases)
+        EXPECT_EQ(raised_clearing_stacks([&] { charset(c.spec); }), c.expected) << c.spec;
     cell_t proto{TYPE_datatype, TYPE_bitset, 0, 0};
     cell_t minus = integer_cell(-1), eight = integer_cell(8), none{TYPE_none, 0, 0, 0};
-    EXPECT_EQ(raised_clearing_stacks([&] { bitset::make(&proto, &minus, TYPE_bitset); }), err::out_of_range);
-    EXPECT_EQ(raised_clearing_stacks([&] { bitset::to(&proto, &eight, TYPE_bitset); }), err::bad_to_arg);
-    EXPECT_EQ(raised_clearing_stacks([&] { bitset::make(&proto, &none, TYPE_bitset); }), err::bad_make_arg);
-    EXPECT_EQ(raised_clearing_stacks([&] { bitset::to(&proto, &none, TYPE_bitset); }), err::bad_to_arg);
+    EXPECT_EQ(raised_clearing_stacks([&] { bitset::make(&proto, &minus, TYPE_bitset); }),
+              err::out_of_range);
+    EXPECT_EQ(raised_clearing_stacks([&] { bitset::to(&proto, &eight, TYPE_bitset); }),
+              err::bad_to_arg);
+    EXPECT_EQ(raised_clearing_stacks([&] { bitset::make(&proto, &none, TYPE_bitset); }),
+              err::bad_make_arg);
+    EXPECT_EQ(raised_clearing_stacks([&] { bitset::to(&proto, &none, TYPE_bitset); }),
+              err::bad_to_arg);
 }
 
 TEST_F(Bitsets, TextForm) {
@@ -149,11 +154,13 @@ TEST_F(Bitsets, PokeAppendRemoveAndClear) {
     in_frame([&] { return bitset::insert(&inv, &far, -1, false, 1, true); });
     EXPECT_EQ(bitset::length_q(&inv), before);
     EXPECT_TRUE(picked(&inv, far));
-    EXPECT_EQ(raised_clearing_stacks([&] { bitset::remove(&s, nullptr, nullptr); }), err::missing_arg);
+    EXPECT_EQ(raised_clearing_stacks([&] { bitset::remove(&s, nullptr, nullptr); }),
+              err::missing_arg);
     cell_t bin;
     string::make_at(&bin, 4);
     cell::set_type(&bin, TYPE_binary);
-    EXPECT_EQ(raised_clearing_stacks([&] { bitset::insert(&s, &bin, -1, false, 1, true); }), err::not_done);
+    EXPECT_EQ(raised_clearing_stacks([&] { bitset::insert(&s, &bin, -1, false, 1, true); }),
+              err::not_done);
 }
 
 // Every operation keeps to the membership of an inverted set: a stored 1 is
@@ -184,7 +191,8 @@ TEST_F(Bitsets, InvertedSetsBehaveAsComplements) {
     EXPECT_FALSE(found(&not_c, test));
     // The bitwise operations, on every mix of plain and inverted operands,
     // against membership computed bit by bit.
-    cell_t sets[] = {charset("\"ab\""), charset("not \"bc\""), charset("\"xyz\""), charset("not \"a\"")};
+    cell_t sets[] = {charset("\"ab\""), charset("not \"bc\""), charset("\"xyz\""),
+                     charset("not \"a\"")};
     struct {
         int32_t code;
         bool (*op)(bool, bool);
@@ -198,9 +206,11 @@ TEST_F(Bitsets, InvertedSetsBehaveAsComplements) {
         for (auto& a : sets)
             for (auto& b : sets) {
                 cell_t r = bitwise(a, b, o.code);
-                for (uint32_t c : {uint32_t{'a'}, uint32_t{'b'}, uint32_t{'c'}, uint32_t{'x'}, uint32_t{'y'}, uint32_t{'z'}, uint32_t{'q'}, 5000u}) {
+                for (uint32_t c : {uint32_t{'a'}, uint32_t{'b'}, uint32_t{'c'}, uint32_t{'x'},
+                                   uint32_t{'y'}, uint32_t{'z'}, uint32_t{'q'}, 5000u}) {
                     bool expected = o.op(picked(&a, char_cell(c)), picked(&b, char_cell(c)));
-                    EXPECT_EQ(picked(&r, char_cell(c)), expected) << "code " << o.code << " char " << c;
+                    EXPECT_EQ(picked(&r, char_cell(c)), expected)
+                        << "code " << o.code << " char " << c;
                 }
             }
     cell_t a = sets[0];
@@ -215,7 +225,8 @@ TEST_F(Bitsets, Comparison) {
     EXPECT_EQ(bitset::compare(&a, &a, 9), 0);
     // The same members in a larger buffer: unequal, the sizes decide.
     cell_t grown = charset("\"a\"");
-    cell_t far = integer_cell(300), on = cell_t{TYPE_logic, 1, 0, 0}, off = cell_t{TYPE_logic, 0, 0, 0};
+    cell_t far = integer_cell(300), on = cell_t{TYPE_logic, 1, 0, 0},
+           off = cell_t{TYPE_logic, 0, 0, 0};
     in_frame([&] { return bitset::poke(&grown, 0, &far, &on); });
     in_frame([&] { return bitset::poke(&grown, 0, &far, &off); });
     EXPECT_NE(bitset::compare(&a, &grown, 0), 0);
@@ -231,15 +242,23 @@ TEST_F(Bitsets, ModifyAndPaths) {
     cell_t s = charset("\"a\"");
     cell_t owned = global_word("owned"), other = global_word("other"), none{TYPE_none, 0, 0, 0};
     cell_t n = integer_cell(3);
-    EXPECT_EQ(raised_clearing_stacks([&] { bitset::modify(&s, &owned, &n, false); }), err::invalid_arg);
-    EXPECT_EQ(raised_clearing_stacks([&] { bitset::modify(&s, &other, &none, false); }), err::invalid_arg);
+    EXPECT_EQ(raised_clearing_stacks([&] { bitset::modify(&s, &owned, &n, false); }),
+              err::invalid_arg);
+    EXPECT_EQ(raised_clearing_stacks([&] { bitset::modify(&s, &other, &none, false); }),
+              err::invalid_arg);
     cell_t r = in_frame([&] { return bitset::modify(&s, &owned, &none, false); });
     EXPECT_EQ(type_of(&r), TYPE_none);
     cell_t element = char_cell('a');
-    r = in_frame([&] { return bitset::eval_path(&s, &element, nullptr, nullptr, nullptr, nullptr, 0, false, false, false, false); });
+    r = in_frame([&] {
+        return bitset::eval_path(&s, &element, nullptr, nullptr, nullptr, nullptr, 0, false, false,
+                                 false, false);
+    });
     EXPECT_EQ(r.data1, 1u);
     cell_t bad = str("a");
-    EXPECT_EQ(raised_clearing_stacks([&] { bitset::eval_path(&s, &bad, nullptr, nullptr, nullptr, nullptr, 0, false, false, false, false); }),
+    EXPECT_EQ(raised_clearing_stacks([&] {
+                  bitset::eval_path(&s, &bad, nullptr, nullptr, nullptr, nullptr, 0, false, false,
+                                    false, false);
+              }),
               err::invalid_type);
 }
 

@@ -8,11 +8,11 @@
 #include <initializer_list>
 #include <string>
 
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "datatypes/actions.h"
 #include "runtime/alloc.h"
 #include "runtime/collector.h"
 #include "runtime/fire.h"
@@ -41,12 +41,12 @@ public:
     static void install_integer_text() {
         action_entry_t* row = &type_action_table[TYPE_integer << 8];
         if (row[ACT_mold - 1] == nullptr)
-            row[ACT_mold - 1] = own<ACT_mold>([](cell_t* v, cell_t* buf, bool, bool, bool, bool, int32_t limit,
-                                                  int32_t) {
-                std::string t = std::to_string(static_cast<int32_t>(v->data2));
-                string::concatenate_literal(buf, t.c_str());
-                return limit - static_cast<int32_t>(t.size());
-            });
+            row[ACT_mold - 1] = own<ACT_mold>(
+                [](cell_t* v, cell_t* buf, bool, bool, bool, bool, int32_t limit, int32_t) {
+                    std::string t = std::to_string(static_cast<int32_t>(v->data2));
+                    string::concatenate_literal(buf, t.c_str());
+                    return limit - static_cast<int32_t>(t.size());
+                });
         if (row[ACT_form - 1] == nullptr)
             row[ACT_form - 1] = own<ACT_form>([](cell_t* v, cell_t* buf, bool, int32_t limit) {
                 std::string t = std::to_string(static_cast<int32_t>(v->data2));
@@ -61,7 +61,9 @@ public:
             });
     }
 
-    static cell_t integer(int32_t v) { return cell_t{TYPE_integer, 0, static_cast<uint32_t>(v), 0}; }
+    static cell_t integer(int32_t v) {
+        return cell_t{TYPE_integer, 0, static_cast<uint32_t>(v), 0};
+    }
 
     // A block! of the integers, head at index head.
     static cell_t ints(std::initializer_list<int32_t> values, int32_t head = 0) {
@@ -113,7 +115,6 @@ public:
         stack::clear_args();
         return stack::push(&series);
     }
-
 
 private:
     series::owner_signal_t saved_signal = series::owner_signal;

@@ -18,7 +18,9 @@ public:
         actions::mold(&copy, &out, false, false, true, false, 0x7FFFFFFF, 0);
         return text_of(&out);
     }
-    static cell_t integer_cell(int32_t n) { return cell_t{TYPE_integer, 0, static_cast<uint32_t>(n), 0}; }
+    static cell_t integer_cell(int32_t n) {
+        return cell_t{TYPE_integer, 0, static_cast<uint32_t>(n), 0};
+    }
     // 1-based index of a find result, 0 for none.
     static int32_t index_of(const cell_t* r) {
         return type_of(r) == TYPE_none ? 0 : static_cast<int32_t>(r->data1) + 1;
@@ -28,8 +30,8 @@ public:
         cell_t b = load(src);
         return *block::rs_abs_at(&b, 0);
     }
-    static cell_t set_op(const std::string& a, const std::string& b, int32_t code, bool case_ = false,
-                         int32_t skip = 0) {
+    static cell_t set_op(const std::string& a, const std::string& b, int32_t code,
+                         bool case_ = false, int32_t skip = 0) {
         cell_t x = load(a), y = load(b);
         cell_t s = integer_cell(skip);
         return in_frame([&] {
@@ -82,8 +84,9 @@ TEST_F(BlockSearch, FindRefinements) {
         if (type_of(&v) == TYPE_word) v = get(c.value);  // a datatype word: its value
         cell_t skip = integer_cell(c.skip), part = integer_cell(c.part);
         cell_t r = in_frame([&] {
-            return block::find(&b, &v, c.part ? &part : nullptr, c.only, false, false, false, nullptr,
-                               c.skip ? &skip : nullptr, c.last, c.reverse, c.tail, c.match);
+            return block::find(&b, &v, c.part ? &part : nullptr, c.only, false, false, false,
+                               nullptr, c.skip ? &skip : nullptr, c.last, c.reverse, c.tail,
+                               c.match);
         });
         EXPECT_EQ(index_of(&r), c.expected);
     }
@@ -91,7 +94,10 @@ TEST_F(BlockSearch, FindRefinements) {
     cell_t b = load("a 3 x");
     cell_t dt = get("integer!");
     *block::rs_abs_at(&b, 2) = dt;
-    cell_t r = in_frame([&] { return block::find(&b, &dt, nullptr, true, false, false, false, nullptr, nullptr, false, false, false, false); });
+    cell_t r = in_frame([&] {
+        return block::find(&b, &dt, nullptr, true, false, false, false, nullptr, nullptr, false,
+                           false, false, false);
+    });
     EXPECT_EQ(index_of(&r), 3);
 }
 
@@ -99,19 +105,34 @@ TEST_F(BlockSearch, FindArgumentErrors) {
     cell_t b = load("1 2 3");
     cell_t v = integer_cell(2), zero = integer_cell(0), word = value("x");
     cell_t other = load("1 2");
-    EXPECT_EQ(raised_clearing_stacks([&] { block::find(&b, &v, nullptr, false, false, false, false, nullptr, &zero, false, false, false, false); }),
+    EXPECT_EQ(raised_clearing_stacks([&] {
+                  block::find(&b, &v, nullptr, false, false, false, false, nullptr, &zero, false,
+                              false, false, false);
+              }),
               err::out_of_range);
-    EXPECT_EQ(raised_clearing_stacks([&] { block::find(&b, &v, nullptr, false, false, false, false, nullptr, &word, false, false, false, false); }),
+    EXPECT_EQ(raised_clearing_stacks([&] {
+                  block::find(&b, &v, nullptr, false, false, false, false, nullptr, &word, false,
+                              false, false, false);
+              }),
               err::invalid_refine_arg);
-    EXPECT_EQ(raised_clearing_stacks([&] { block::find(&b, &v, &other, false, false, false, false, nullptr, nullptr, false, false, false, false); }),
+    EXPECT_EQ(raised_clearing_stacks([&] {
+                  block::find(&b, &v, &other, false, false, false, false, nullptr, nullptr, false,
+                              false, false, false);
+              }),
               err::invalid_refine_arg);
     // A position of the same block ends the range before it.
     cell_t at = b;
     block::set_head_index(&at, 1);
-    cell_t r = in_frame([&] { return block::find(&b, &v, &at, false, false, false, false, nullptr, nullptr, false, false, false, false); });
+    cell_t r = in_frame([&] {
+        return block::find(&b, &v, &at, false, false, false, false, nullptr, nullptr, false, false,
+                           false, false);
+    });
     EXPECT_EQ(type_of(&r), TYPE_none);
     block::set_head_index(&at, 2);
-    r = in_frame([&] { return block::find(&b, &v, &at, false, false, false, false, nullptr, nullptr, false, false, false, false); });
+    r = in_frame([&] {
+        return block::find(&b, &v, &at, false, false, false, false, nullptr, nullptr, false, false,
+                           false, false);
+    });
     EXPECT_EQ(index_of(&r), 2);
 }
 
@@ -129,7 +150,10 @@ TEST_F(BlockSearch, Select) {
     for (auto& c : cases) {
         cell_t b = load(c.block);
         cell_t v = value(c.value);
-        cell_t r = in_frame([&] { return block::select(&b, &v, nullptr, false, false, false, false, nullptr, nullptr, false, false); });
+        cell_t r = in_frame([&] {
+            return block::select(&b, &v, nullptr, false, false, false, false, nullptr, nullptr,
+                                 false, false);
+        });
         if (std::string(c.expected) == "none") {
             EXPECT_EQ(type_of(&r), TYPE_none) << c.block;
         } else {
@@ -145,7 +169,7 @@ struct sort_case {
     bool case_;
     int32_t skip;
     int32_t compare;  // integer comparator, 0 none
-    int32_t part;     // 0 none
+    int32_t part;  // 0 none
     bool all, reverse, stable;
     const char* expected;
 };
@@ -154,8 +178,10 @@ TEST_F(BlockSearch, SortForms) {
     sort_case cases[] = {
         {"3 1 2", false, 0, 0, 0, false, false, false, "[1 2 3]"},
         {"3 1 2", false, 0, 0, 0, false, true, false, "[3 2 1]"},
-        {"\"b\" \"A\" \"a\" \"B\"", false, 0, 0, 0, false, false, true, "[\"A\" \"a\" \"b\" \"B\"]"},
-        {"\"b\" \"A\" \"a\" \"B\"", true, 0, 0, 0, false, false, false, "[\"A\" \"B\" \"a\" \"b\"]"},
+        {"\"b\" \"A\" \"a\" \"B\"", false, 0, 0, 0, false, false, true,
+         "[\"A\" \"a\" \"b\" \"B\"]"},
+        {"\"b\" \"A\" \"a\" \"B\"", true, 0, 0, 0, false, false, false,
+         "[\"A\" \"B\" \"a\" \"b\"]"},
         {"1 z 0 y 1 x 0 w", false, 2, 0, 0, false, false, true, "[0 y 0 w 1 z 1 x]"},
         {"1 z 0 y 1 x 0 w", false, 2, 2, 0, false, false, false, "[0 w 1 x 0 y 1 z]"},
         {"1 z 0 y 1 x 0 w", false, 2, 0, 0, true, false, false, "[0 w 0 y 1 x 1 z]"},
@@ -165,7 +191,8 @@ TEST_F(BlockSearch, SortForms) {
     for (auto& c : cases) {
         SCOPED_TRACE(c.block);
         cell_t b = load(c.block);
-        cell_t skip = integer_cell(c.skip), cmp = integer_cell(c.compare), part = integer_cell(c.part);
+        cell_t skip = integer_cell(c.skip), cmp = integer_cell(c.compare),
+               part = integer_cell(c.part);
         in_frame([&] {
             return block::sort(&b, c.case_, c.skip ? &skip : nullptr, c.compare ? &cmp : nullptr,
                                c.part ? &part : nullptr, c.all, c.reverse, c.stable);
@@ -192,7 +219,8 @@ TEST_F(BlockSearch, SortStableKeepsEqualRecordsInOrder) {
     in_frame([&] { return block::sort(&b, false, &skip, nullptr, nullptr, false, false, true); });
     int32_t last_key = -1, last_tag = -1;
     for (int32_t i = 0; i < 400; i += 2) {
-        int32_t key = integer::get(block::rs_abs_at(&b, i)), tag = integer::get(block::rs_abs_at(&b, i + 1));
+        int32_t key = integer::get(block::rs_abs_at(&b, i)),
+                tag = integer::get(block::rs_abs_at(&b, i + 1));
         ASSERT_GE(key, last_key);
         if (key == last_key) {
             ASSERT_GT(tag, last_tag);
@@ -206,9 +234,30 @@ TEST_F(BlockSearch, SortStableKeepsEqualRecordsInOrder) {
 // full comparison: the result must be the order of that comparison in every
 // mode, ties kept in input order by the stable sort.
 TEST_F(BlockSearch, SortTextsAgreesWithTheComparison) {
-    const char* texts[] = {"abcdz", "ABCDa", "abcd", "abc", "", "b", "Abcd", "abcde", "\u00E9t\u00E9", "\u00C9T\u00C9",
-                           "\u00FFa", "\u0178b", "\u03A9mega", "\u03C9MEGA", "\u00B5", "\u039C", "a^@b", "a^@a",
-                           "a", "zz", "ZZ", "abcD", "abC", "\U0001F600x"};
+    const char* texts[] = {"abcdz",
+                           "ABCDa",
+                           "abcd",
+                           "abc",
+                           "",
+                           "b",
+                           "Abcd",
+                           "abcde",
+                           "\u00E9t\u00E9",
+                           "\u00C9T\u00C9",
+                           "\u00FFa",
+                           "\u0178b",
+                           "\u03A9mega",
+                           "\u03C9MEGA",
+                           "\u00B5",
+                           "\u039C",
+                           "a^@b",
+                           "a^@a",
+                           "a",
+                           "zz",
+                           "ZZ",
+                           "abcD",
+                           "abC",
+                           "\U0001F600x"};
     // Without the last text every prefix has 16-bit characters.
     auto source = [&](bool unicode) {
         std::string src;
@@ -222,11 +271,14 @@ TEST_F(BlockSearch, SortTextsAgreesWithTheComparison) {
     for (bool case_ : {false, true})
         for (bool reverse : {false, true})
             for (bool unicode : {false, true}) {
-                SCOPED_TRACE(std::to_string(case_) + std::to_string(reverse) + std::to_string(unicode));
+                SCOPED_TRACE(std::to_string(case_) + std::to_string(reverse) +
+                             std::to_string(unicode));
                 std::string s = source(unicode);
                 cell_t b = load(s);
                 cell_t skip = integer_cell(2);
-                in_frame([&] { return block::sort(&b, case_, &skip, nullptr, nullptr, false, reverse, true); });
+                in_frame([&] {
+                    return block::sort(&b, case_, &skip, nullptr, nullptr, false, reverse, true);
+                });
                 int32_t n = block::rs_length_q(&b);
                 int32_t op = case_ ? actions::cmp::SORT_CASE : actions::cmp::SORT;
                 for (int32_t i = 2; i < n; i += 2) {
@@ -235,7 +287,8 @@ TEST_F(BlockSearch, SortTextsAgreesWithTheComparison) {
                     if (reverse) r = -r;
                     ASSERT_LE(r, 0) << molded(&x) << " before " << molded(&y);
                     if (r == 0) {
-                        ASSERT_LT(integer::get(block::rs_abs_at(&b, i - 1)), integer::get(block::rs_abs_at(&b, i + 1)));
+                        ASSERT_LT(integer::get(block::rs_abs_at(&b, i - 1)),
+                                  integer::get(block::rs_abs_at(&b, i + 1)));
                     }
                 }
             }
@@ -244,23 +297,36 @@ TEST_F(BlockSearch, SortTextsAgreesWithTheComparison) {
 TEST_F(BlockSearch, SortTextsFromTheirHeads) {
     cell_t b = load("\"xb\" \"ya\" \"zc\"");
     for (int32_t i = 0; i < 3; i++) block::rs_abs_at(&b, i)->data1 = 1;
-    in_frame([&] { return block::sort(&b, false, nullptr, nullptr, nullptr, false, false, false); });
+    in_frame(
+        [&] { return block::sort(&b, false, nullptr, nullptr, nullptr, false, false, false); });
     for (int32_t i = 0; i < 3; i++) block::rs_abs_at(&b, i)->data1 = 0;
     EXPECT_EQ(molded(&b), "[\"ya\" \"xb\" \"zc\"]");
 }
 
 TEST_F(BlockSearch, SortArgumentErrors) {
     cell_t b = load("1 2 3 4 5 6");
-    cell_t four = integer_cell(4), two = integer_cell(2), three = integer_cell(3), word = value("x");
-    EXPECT_EQ(raised_clearing_stacks([&] { block::sort(&b, false, &four, nullptr, nullptr, false, false, false); }),
+    cell_t four = integer_cell(4), two = integer_cell(2), three = integer_cell(3),
+           word = value("x");
+    EXPECT_EQ(raised_clearing_stacks(
+                  [&] { block::sort(&b, false, &four, nullptr, nullptr, false, false, false); }),
               err::invalid_refine_arg);
-    EXPECT_EQ(raised_clearing_stacks([&] { block::sort(&b, false, nullptr, nullptr, nullptr, true, false, false); }), err::bad_refines);
-    EXPECT_EQ(raised_clearing_stacks([&] { block::sort(&b, false, nullptr, &two, nullptr, false, false, false); }), err::bad_refines);
-    EXPECT_EQ(raised_clearing_stacks([&] { block::sort(&b, false, &two, &two, nullptr, true, false, false); }), err::bad_refines);
-    EXPECT_EQ(raised_clearing_stacks([&] { block::sort(&b, false, &two, &three, nullptr, false, false, false); }), err::out_of_range);
-    EXPECT_EQ(raised_clearing_stacks([&] { block::sort(&b, false, nullptr, &word, nullptr, false, false, false); }),
+    EXPECT_EQ(raised_clearing_stacks(
+                  [&] { block::sort(&b, false, nullptr, nullptr, nullptr, true, false, false); }),
+              err::bad_refines);
+    EXPECT_EQ(raised_clearing_stacks(
+                  [&] { block::sort(&b, false, nullptr, &two, nullptr, false, false, false); }),
+              err::bad_refines);
+    EXPECT_EQ(raised_clearing_stacks(
+                  [&] { block::sort(&b, false, &two, &two, nullptr, true, false, false); }),
+              err::bad_refines);
+    EXPECT_EQ(raised_clearing_stacks(
+                  [&] { block::sort(&b, false, &two, &three, nullptr, false, false, false); }),
+              err::out_of_range);
+    EXPECT_EQ(raised_clearing_stacks(
+                  [&] { block::sort(&b, false, nullptr, &word, nullptr, false, false, false); }),
               err::invalid_refine_arg);
-    EXPECT_EQ(raised_clearing_stacks([&] { block::sort(&b, false, nullptr, nullptr, &word, false, false, false); }),
+    EXPECT_EQ(raised_clearing_stacks(
+                  [&] { block::sort(&b, false, nullptr, nullptr, &word, false, false, false); }),
               err::invalid_refine_arg);
     EXPECT_EQ(molded(&b), "[1 2 3 4 5 6]");
 }
@@ -292,7 +358,9 @@ TEST_F(BlockSearch, ComparatorFunctionsMeanTheSameOrderForBlocksAndStrings) {
         for (bool stable : {false, true}) {
             cell_t b = load("3 1 4 2");
             cell_t* top = stack::top_slot;
-            in_frame([&] { return block::sort(&b, false, nullptr, &fn, nullptr, false, c.reverse, stable); });
+            in_frame([&] {
+                return block::sort(&b, false, nullptr, &fn, nullptr, false, c.reverse, stable);
+            });
             EXPECT_EQ(molded(&b), c.block_expected);
             EXPECT_EQ(stack::top_slot, top);
             bool subtracts = std::string(c.body).find('-') != std::string::npos;
@@ -301,7 +369,9 @@ TEST_F(BlockSearch, ComparatorFunctionsMeanTheSameOrderForBlocksAndStrings) {
             anchor(s);
             string::concatenate_literal(&s, "cadb");
             if (subtracts) cell::set_type(&s, TYPE_binary);
-            in_frame([&] { return string::sort(&s, false, nullptr, &fn, nullptr, false, c.reverse, stable); });
+            in_frame([&] {
+                return string::sort(&s, false, nullptr, &fn, nullptr, false, c.reverse, stable);
+            });
             EXPECT_EQ(text_of(&s), c.text_expected);
         }
     }
@@ -323,7 +393,11 @@ TEST_F(BlockSearch, ComparatorErrorLeavesEveryElement) {
     // Subtracting a word raises once the sort meets it.
     cell_t fn = make_function("a b", "a - b");
     cell_t b = load("3 1 x 4 2");
-    EXPECT_NE(raised_clearing_stacks([&] { in_frame([&] { return block::sort(&b, false, nullptr, &fn, nullptr, false, false, false); }); }),
+    EXPECT_NE(raised_clearing_stacks([&] {
+                  in_frame([&] {
+                      return block::sort(&b, false, nullptr, &fn, nullptr, false, false, false);
+                  });
+              }),
               err{});
     std::string m = molded(&b);
     for (const char* e : {"1", "2", "3", "4", "x"}) EXPECT_NE(m.find(e), std::string::npos) << m;
@@ -335,7 +409,8 @@ TEST_F(BlockSearch, ComparatorThatAllocatesKeepsEveryElement) {
     def_action("copy", "value", ACT_copy);
     def_action("append", "series value", ACT_append);
     // Each comparison builds garbage: a copied block grown a little.
-    cell_t fn = make_function("a b /local t", "t: copy [1 2 3 4 5 6 7 8] append t t append t t a - b");
+    cell_t fn =
+        make_function("a b /local t", "t: copy [1 2 3 4 5 6 7 8] append t t append t t a - b");
     std::string src;
     for (int i = 0; i < 300; i++) src += std::to_string((i * 7919) % 300) + " ";
     cell_t b = load(src);
@@ -348,10 +423,13 @@ TEST_F(BlockSearch, ComparatorThatAllocatesKeepsEveryElement) {
     collector::active = true;
     collector::stress_period = collector::stress_countdown = 5;
     for (bool stable : {true, false}) {
-        in_frame([&] { return block::sort(keep, false, nullptr, f, nullptr, false, false, stable); });
+        in_frame(
+            [&] { return block::sort(keep, false, nullptr, f, nullptr, false, false, stable); });
         EXPECT_EQ(block::abs_length(keep), 300);
-        for (int32_t i = 0; i < std::min(300, block::abs_length(keep)); i++) EXPECT_EQ(integer::get(block::rs_abs_at(keep, i)), i);
-        in_frame([&] { return block::sort(keep, false, nullptr, f, nullptr, false, true, stable); });
+        for (int32_t i = 0; i < std::min(300, block::abs_length(keep)); i++)
+            EXPECT_EQ(integer::get(block::rs_abs_at(keep, i)), i);
+        in_frame(
+            [&] { return block::sort(keep, false, nullptr, f, nullptr, false, true, stable); });
     }
     collector::stress_period = collector::stress_countdown = 0;
     collector::active = was_active;

@@ -111,7 +111,8 @@ TEST_F(Block, AppendInsertAndChangeResults) {
         int32_t part, dup;
         const char* expected;
         int32_t head;
-    } changes[] = {{-1, 1, "1 7 8 4", 3}, {1, 1, "1 7 8 3 4", 3}, {3, 1, "1 7 8", 3}, {-1, 2, "1 7 8 7 8", 5}};
+    } changes[] = {
+        {-1, 1, "1 7 8 4", 3}, {1, 1, "1 7 8 3 4", 3}, {3, 1, "1 7 8", 3}, {-1, 2, "1 7 8 7 8", 5}};
     for (auto& ch : changes) {
         cell_t d = ints({1, 2, 3, 4}, 1);
         block::change(&d, &two, ch.part, false, ch.dup);
@@ -178,7 +179,9 @@ TEST_F(Block, CompareOrdersByCellsThenLength) {
         {ints({1}), ints({1}), actions::cmp::SAME, -1},
         {block_of({it(n(1))}), block_of({it(cell_t{TYPE_none, 0, 0, 0})}), actions::cmp::SORT, 1},
     };
-    for (auto& c : cases) EXPECT_EQ(block::compare(&c.a, &c.b, c.op), c.expected) << molded(&c.a) << " " << molded(&c.b);
+    for (auto& c : cases)
+        EXPECT_EQ(block::compare(&c.a, &c.b, c.op), c.expected)
+            << molded(&c.a) << " " << molded(&c.b);
     cell_t p = ints({1});
     p.header = TYPE_paren;
     cell_t b = ints({1});
@@ -224,7 +227,10 @@ TEST_F(Block, PathsMoldWithTheirMarks) {
     struct {
         uint32_t type;
         const char* expected;
-    } cases[] = {{TYPE_path, "1/2"}, {TYPE_lit_path, "'1/2"}, {TYPE_set_path, "1/2:"}, {TYPE_get_path, ":1/2"}};
+    } cases[] = {{TYPE_path, "1/2"},
+                 {TYPE_lit_path, "'1/2"},
+                 {TYPE_set_path, "1/2:"},
+                 {TYPE_get_path, ":1/2"}};
     for (auto& c : cases) {
         p.header = c.type;
         EXPECT_EQ(molded(&p), c.expected);
@@ -288,7 +294,8 @@ TEST_F(Block, RootBlockHoldsTheFixedStacksAndTheSymbolBlock) {
     cell_t* args = block::rs_abs_at(&block::root, block::ROOT_ARGUMENTS);
     EXPECT_TRUE(block::buffer_of(args)->flags & series_flag::FIXED);
     EXPECT_EQ(block::buffer_of(args)->size, stack::ARGUMENT_CELLS * 16);
-    EXPECT_EQ(block::buffer_of(block::rs_abs_at(&block::root, block::ROOT_FRAMES))->size, stack::FRAME_CELLS * 16);
+    EXPECT_EQ(block::buffer_of(block::rs_abs_at(&block::root, block::ROOT_FRAMES))->size,
+              stack::FRAME_CELLS * 16);
     cell_t* symbols = block::rs_abs_at(&block::root, block::ROOT_SYMBOLS);
     EXPECT_FALSE(block::buffer_of(symbols)->flags & series_flag::FIXED);
     EXPECT_EQ(block::buffer_of(symbols)->size, block::SYMBOL_CELLS * 16);

@@ -7,9 +7,9 @@
 #include "codecs/checksum.h"
 #include "codecs/crypto.h"
 #include "datatypes/symbol.h"
-#include "runtime/random.h"
-#include "runtime/fire.h"
 #include "runtime/console_output.h"
+#include "runtime/fire.h"
+#include "runtime/random.h"
 #include "runtime_fixture.h"
 
 using namespace zuv;

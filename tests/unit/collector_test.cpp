@@ -17,7 +17,9 @@ namespace zuv {
 namespace {
 
 bool alive(node_t node) { return alloc::live_slot_q(alloc::node_table[node]); }
-size_t span(node_t node) { return alloc::BUFFER_OVERHEAD + static_cast<size_t>(alloc::buffer(node)->size); }
+size_t span(node_t node) {
+    return alloc::BUFFER_OVERHEAD + static_cast<size_t>(alloc::buffer(node)->size);
+}
 uint8_t* at(node_t node) { return reinterpret_cast<uint8_t*>(alloc::buffer(node)); }
 bool inside(series_frame_t* f, node_t node) { return at(node) >= f->area() && at(node) < f->end; }
 

@@ -69,7 +69,8 @@ TEST_F(ConsoleStdin, LinesAndLineEnds) {
         {"cr lf\r\nnext\r\n", {"cr lf", "next"}},
         {"\n\n", {"", ""}},
         {"lone\rcr\n", {"lone\rcr"}},
-        {"\xc3\xa9t\xc3\xa9 \xe2\x9c\x93 \xf0\x9f\x98\x80\n", {"\xc3\xa9t\xc3\xa9 \xe2\x9c\x93 \xf0\x9f\x98\x80"}},
+        {"\xc3\xa9t\xc3\xa9 \xe2\x9c\x93 \xf0\x9f\x98\x80\n",
+         {"\xc3\xa9t\xc3\xa9 \xe2\x9c\x93 \xf0\x9f\x98\x80"}},
     };
     for (auto& c : cases) {
         feed(c.input);

@@ -42,8 +42,12 @@ TEST_F(Cycles, MarkersByTypeAndMode) {
     struct {
         uint8_t type;
         const char* mold;
-    } cases[] = {{TYPE_block, "[...]"},       {TYPE_hash, "[...]"}, {TYPE_paren, "(...)"},
-                 {TYPE_map, "#[...]"},        {TYPE_path, "..."},   {TYPE_set_path, "..."},
+    } cases[] = {{TYPE_block, "[...]"},
+                 {TYPE_hash, "[...]"},
+                 {TYPE_paren, "(...)"},
+                 {TYPE_map, "#[...]"},
+                 {TYPE_path, "..."},
+                 {TYPE_set_path, "..."},
                  {TYPE_object, "make object! [...]"}};
     for (auto& c : cases) {
         EXPECT_STREQ(cycles::marker(c.type, true), c.mold) << int(c.type);

@@ -14,6 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/date.h"
@@ -27,12 +28,11 @@
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
 #include "datatypes/word.h"
-#include "datatypes/actions.h"
+#include "gc_anchor.h"
 #include "runtime/collector.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
 #include "runtime/words.h"
-#include "gc_anchor.h"
 #include "runtime_fixture.h"
 
 using namespace zuv;
@@ -113,8 +113,8 @@ protected:
     }
     static cell_t get_path(cell_t d, words::id w) {
         cell_t e = W(w);
-        return zuv::test::anchor(*date::eval_path(&d, &e, nullptr, nullptr, nullptr, nullptr, 1, false, false,
-                                                  true, false));
+        return zuv::test::anchor(*date::eval_path(&d, &e, nullptr, nullptr, nullptr, nullptr, 1,
+                                                  false, false, true, false));
     }
     static cell_t set_path(cell_t d, words::id w, cell_t v) {
         cell_t e = W(w);

@@ -92,11 +92,18 @@ TEST(Dtoa, BoundedPrecisionRoundsHalfToEvenAndDropsTrailingZeros) {
         int precision;
         const char* text;
     } cases[] = {
-        {0.125, 2, "0.12"},       {0.375, 2, "0.38"}, {2.0 / 3.0, 6, "0.666667"}, {1.5, 6, "1.5"},
-        {45.5, 6, "45.5"},        {1e23, 6, "1e23"},  {123456789.0, 6, "123457000"}, {59.9999999, 6, "60"},
+        {0.125, 2, "0.12"},
+        {0.375, 2, "0.38"},
+        {2.0 / 3.0, 6, "0.666667"},
+        {1.5, 6, "1.5"},
+        {45.5, 6, "45.5"},
+        {1e23, 6, "1e23"},
+        {123456789.0, 6, "123457000"},
+        {59.9999999, 6, "60"},
         {0.1, 22, "0.1000000000000000055511"},
     };
-    for (auto& c : cases) EXPECT_STREQ(dtoa::format(c.value, c.precision, false).c_str(), c.text) << c.value;
+    for (auto& c : cases)
+        EXPECT_STREQ(dtoa::format(c.value, c.precision, false).c_str(), c.text) << c.value;
 }
 
 TEST(Dtoa, StrtodValues) {
@@ -242,8 +249,7 @@ TEST(Dtoa, OracleRoundTripAndPythonRepr) {
             b |= 0x7FE0000000000000ull;
             b &= 0xFFEFFFFFFFFFFFFFull;
             break;
-        default:
-            break;
+        default: break;
         }
         double d = from_bits(b);
         if (!std::isfinite(d) || (d == 0.0 && std::signbit(d))) continue;
@@ -258,14 +264,16 @@ TEST(Dtoa, OracleRoundTripAndPythonRepr) {
         ours[i] = t.c_str();
     }
 
-    if (access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "no /usr/bin/python3 for the repr comparison";
+    if (access("/usr/bin/python3", X_OK) != 0)
+        GTEST_SKIP() << "no /usr/bin/python3 for the repr comparison";
     char dir[] = "/tmp/zuv_dtoa_XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
     std::string in = std::string(dir) + "/values.bin";
     std::string out = std::string(dir) + "/repr.txt";
     {
         std::ofstream f(in, std::ios::binary);
-        f.write(reinterpret_cast<const char*>(values.data()), static_cast<std::streamsize>(values.size() * 8));
+        f.write(reinterpret_cast<const char*>(values.data()),
+                static_cast<std::streamsize>(values.size() * 8));
     }
     std::string cmd = "/usr/bin/python3 -c \"import sys,array; a=array.array('d'); "
                       "a.frombytes(open(sys.argv[1],'rb').read()); "

@@ -17,16 +17,15 @@
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
-#include "startup/runtime.h"
-#include "tests/unit/runtime_fixture.h"
 #include "runtime/stack.h"
 #include "runtime/words.h"
+#include "startup/runtime.h"
+#include "tests/unit/runtime_fixture.h"
 
 namespace zuv::test {
 
 class ErrorsTest : public testing::FreshRuntime {
 public:
-
     static std::string text_of(const cell_t* s) {
         std::string out;
         series_buffer_t* b = string::buffer_of(s);

@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/actions.h"
 #include "datatypes/context.h"
 #include "datatypes/object.h"
 #include "errors_fixture.h"
-#include "datatypes/actions.h"
 
 namespace zuv::test {
 namespace {

@@ -7,11 +7,11 @@
 #include <gtest/gtest.h>
 
 #include "console/launch.h"
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/string.h"
-#include "datatypes/actions.h"
 #include "interpreter/fast_ops.h"
 #include "interpreter/interpreter.h"
 #include "lexer/lexer.h"

@@ -21,7 +21,8 @@ public:
         return s;
     }
     static std::string utf8_of(const cell_t* s) { return unicode::to_utf8(s); }
-    static std::string molded(cell_t v, bool part = false, int32_t limit = -1, int32_t* left = nullptr) {
+    static std::string molded(cell_t v, bool part = false, int32_t limit = -1,
+                              int32_t* left = nullptr) {
         cell_t out;
         string::make_at(&out, 16);
         collector::root_cell keep_out(&out), keep_v(&v);
@@ -148,14 +149,20 @@ TEST_F(FilesAndUrls, PathJoinsKeepOneSlash) {
     for (auto& c : cases) {
         cell_t p = value(c.parent, c.type);
         cell_t e = value(c.element, TYPE_string);
-        cell_t r = in_frame([&] { return url::eval_path(&p, &e, nullptr, nullptr, nullptr, nullptr, 1, false, false, true, false); });
+        cell_t r = in_frame([&] {
+            return url::eval_path(&p, &e, nullptr, nullptr, nullptr, nullptr, 1, false, false, true,
+                                  false);
+        });
         EXPECT_EQ(type_of(&r), c.type);
         EXPECT_EQ(utf8_of(&r), c.expected) << c.parent << " + " << c.element;
         EXPECT_EQ(utf8_of(&p), c.parent);
     }
-    cell_t p = value("http://h", TYPE_url), e = value("a", TYPE_string), v = value("x", TYPE_string);
+    cell_t p = value("http://h", TYPE_url), e = value("a", TYPE_string),
+           v = value("x", TYPE_string);
     cell_t path = load("u/a");
-    EXPECT_EQ(raised_clearing_stacks([&] { url::eval_path(&p, &e, &v, &path, nullptr, nullptr, 1, false, false, true, false); }),
+    EXPECT_EQ(raised_clearing_stacks([&] {
+                  url::eval_path(&p, &e, &v, &path, nullptr, nullptr, 1, false, false, true, false);
+              }),
               err::bad_path_set);
 }
 
@@ -181,9 +188,13 @@ TEST_F(FilesAndUrls, LocalPathsArePosix) {
 TEST_F(FilesAndUrls, UnsupportedRefinementsOfReadAndWrite) {
     cell_t u = value("https://example.com", TYPE_url);
     cell_t n{TYPE_integer, 0, 1, 0};
-    EXPECT_EQ(raised_clearing_stacks([&] { url::read(&u, &n, nullptr, false, false, false, nullptr); }), err::not_done);
+    EXPECT_EQ(
+        raised_clearing_stacks([&] { url::read(&u, &n, nullptr, false, false, false, nullptr); }),
+        err::not_done);
     cell_t f = value("x.txt", TYPE_file);
-    EXPECT_EQ(raised_clearing_stacks([&] { file::read(&f, nullptr, nullptr, false, false, false, &n); }), err::not_done);
+    EXPECT_EQ(
+        raised_clearing_stacks([&] { file::read(&f, nullptr, nullptr, false, false, false, &n); }),
+        err::not_done);
 }
 
 }  // namespace

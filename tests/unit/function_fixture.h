@@ -8,6 +8,7 @@
 #include <cctype>
 #include <string>
 
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -16,15 +17,14 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "gc_anchor.h"
-#include "datatypes/actions.h"
 #include "runtime/alloc.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
+#include "runtime/stack.h"
 #include "startup/runtime.h"
 #include "tests/unit/runtime_fixture.h"
-#include "runtime/stack.h"
 
 namespace zuv::test {
 
@@ -63,13 +63,15 @@ public:
         std::string out;
         series_buffer_t* b = string::buffer_of(s);
         uint32_t unit = b->unit();
-        for (int32_t i = static_cast<int32_t>(s->data1); i < b->used() / static_cast<int32_t>(unit); i++) {
+        for (int32_t i = static_cast<int32_t>(s->data1); i < b->used() / static_cast<int32_t>(unit);
+             i++) {
             uint32_t c = string::get_char(b->head_ptr() + static_cast<size_t>(i) * unit, unit);
             out.push_back(c < 128 ? static_cast<char>(c) : '?');
         }
         return out;
     }
-    static std::string molded(const cell_t* v, bool only = false, bool all = false, bool flat = false) {
+    static std::string molded(const cell_t* v, bool only = false, bool all = false,
+                              bool flat = false) {
         cell_t out, copy = *v;
         string::make_at(&out, 64);
         collector::root_cell keep_out(&out), keep_copy(&copy);
@@ -135,7 +137,8 @@ private:
                 const char* start = p;
                 while (*p && *p != ' ' && *p != '\n' && *p != ']' && *p != ')' && *p != '[') p++;
                 std::string t(start, p);
-                if (std::isdigit(static_cast<unsigned char>(t[0])) || (t[0] == '-' && t.size() > 1)) {
+                if (std::isdigit(static_cast<unsigned char>(t[0])) ||
+                    (t[0] == '-' && t.size() > 1)) {
                     v = integer(std::stoi(t));
                 } else if (t[0] == '\'') {
                     v = word(t.c_str() + 1, TYPE_lit_word);

@@ -238,7 +238,8 @@ TEST_F(Functions, CollectWords) {
         {"[a]", "[print a]", "[]", "[a]"},
         {"[a /extern x]", "[x: 1 y: 2]", "[y]", "[a /local y]"},
         {"[a /extern x /local z]", "[q: 1]", "[z q]", "[a /local z q]"},
-        {"[a]", "[foreach [k :v] s [] repeat i 3 [] remove-each r s []]", "[k v i r]", "[a /local k v i r]"},
+        {"[a]", "[foreach [k :v] s [] repeat i 3 [] remove-each r s []]", "[k v i r]",
+         "[a /local k v i r]"},
         {"[a]", "[foreach w: s [] repeat a 3 []]", "[w]", "[a /local w]"},
         {"[a]", "[local: 1 b: 2]", "[b]", "[a /local b]"},
         {"[a /ref b return: [integer!]]", "[b: ref: a: 1]", "[]", "[a /ref b return: [integer!]]"},
@@ -304,12 +305,12 @@ TEST_F(Natives, MakeNamesAnExistingEntry) {
         const char* spec;
         bool ok;
     } cases[] = {
-        {TYPE_native, "[[a b] 1]", true},       {TYPE_native, "[[a b] 107]", true},
-        {TYPE_native, "[[a b] 0]", false},      {TYPE_native, "[[a b] 108]", false},
-        {TYPE_native, "[[a b] 121]", false},    {TYPE_native, "[[a b] -1]", false},
-        {TYPE_native, "[[a b] 5 6]", false},    {TYPE_native, "[[a b]]", false},
-        {TYPE_native, "[a 5]", false},          {TYPE_native, "[[a b] x]", false},
-        {TYPE_action, "[[value] 62]", true},    {TYPE_action, "[[value] 63]", false},
+        {TYPE_native, "[[a b] 1]", true},    {TYPE_native, "[[a b] 107]", true},
+        {TYPE_native, "[[a b] 0]", false},   {TYPE_native, "[[a b] 108]", false},
+        {TYPE_native, "[[a b] 121]", false}, {TYPE_native, "[[a b] -1]", false},
+        {TYPE_native, "[[a b] 5 6]", false}, {TYPE_native, "[[a b]]", false},
+        {TYPE_native, "[a 5]", false},       {TYPE_native, "[[a b] x]", false},
+        {TYPE_action, "[[value] 62]", true}, {TYPE_action, "[[value] 63]", false},
         {TYPE_action, "[[value] 0]", false},
     };
     for (const Case& c : cases) {
@@ -368,10 +369,17 @@ TEST_F(Ops, SpecRules) {
         const char* spec;
         bool ok;
     } cases[] = {
-        {"[a b]", true},          {"[a b x]", false},         {"[:a b]", false},
-        {"['a b]", false},        {"[a :b]", true},           {"[a 'b]", true},
-        {"[a b /local x]", true}, {"[a b /only]", false},     {"[a]", false},
-        {"[a b /extern c]", true}, {"[\"doc\" a [integer!] b return: [integer!]]", true},
+        {"[a b]", true},
+        {"[a b x]", false},
+        {"[:a b]", false},
+        {"['a b]", false},
+        {"[a :b]", true},
+        {"[a 'b]", true},
+        {"[a b /local x]", true},
+        {"[a b /only]", false},
+        {"[a]", false},
+        {"[a b /extern c]", true},
+        {"[\"doc\" a [integer!] b return: [integer!]]", true},
     };
     for (const Case& c : cases) {
         std::string text = std::string("[") + c.spec + " [a]]";

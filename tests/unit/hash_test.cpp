@@ -75,7 +75,8 @@ TEST_F(Hash, StringIsMurmurOfFoldedUtf32) {
 }
 
 TEST_F(Hash, CaseVariantsAndUnitsHashAlike) {
-    cell_t lower = text(U"hello world"), upper = text(U"HELLO WORLD"), wide = text(U"Hello World", TYPE_string, 4);
+    cell_t lower = text(U"hello world"), upper = text(U"HELLO WORLD"),
+           wide = text(U"Hello World", TYPE_string, 4);
     EXPECT_EQ(hash::value(&lower, false), hash::value(&upper, false));
     EXPECT_EQ(hash::value(&lower, false), hash::value(&wide, false));
     EXPECT_NE(hash::string(&lower, true), hash::string(&upper, true));
@@ -105,22 +106,25 @@ TEST_F(Hash, ValuesByType) {
 
     // A tuple by its bytes: 1.2.3 and 1.2.3.0 compare equal, so they hash
     // alike; header flags do not count.
-    cell_t t1{TYPE_tuple | (3u << 19), 0x00030201, 0, 0}, t2{TYPE_tuple | (3u << 19) | FLAG_NEW_LINE, 0x00030201, 0, 0};
-    cell_t t3{TYPE_tuple | (4u << 19), 0x00030201, 0, 0}, t4{TYPE_tuple | (4u << 19), 0x04030201, 0, 0};
+    cell_t t1{TYPE_tuple | (3u << 19), 0x00030201, 0, 0},
+        t2{TYPE_tuple | (3u << 19) | FLAG_NEW_LINE, 0x00030201, 0, 0};
+    cell_t t3{TYPE_tuple | (4u << 19), 0x00030201, 0, 0},
+        t4{TYPE_tuple | (4u << 19), 0x04030201, 0, 0};
     EXPECT_EQ(hash::value(&t1, false), hash::value(&t2, false));
     EXPECT_EQ(hash::value(&t1, false), hash::value(&t3, false));
     EXPECT_NE(hash::value(&t1, false), hash::value(&t4, false));
 
     // Money: the sign counts, other flags do not.
     constexpr uint32_t sign = 1u << 14;
-    cell_t m1{TYPE_money, 1, 2, 3}, m2{TYPE_money | FLAG_NEW_LINE, 1, 2, 3}, m3{TYPE_money | sign, 1, 2, 3};
+    cell_t m1{TYPE_money, 1, 2, 3}, m2{TYPE_money | FLAG_NEW_LINE, 1, 2, 3},
+        m3{TYPE_money | sign, 1, 2, 3};
     EXPECT_EQ(hash::value(&m1, false), hash::value(&m2, false));
     EXPECT_NE(hash::value(&m1, false), hash::value(&m3, false));
 }
 
 TEST_F(Hash, IdentityKeyed) {
-    for (uint8_t t : {TYPE_block, TYPE_paren, TYPE_native, TYPE_get_path, TYPE_object, TYPE_error, TYPE_hash,
-                      TYPE_map, TYPE_port, TYPE_image, TYPE_event}) {
+    for (uint8_t t : {TYPE_block, TYPE_paren, TYPE_native, TYPE_get_path, TYPE_object, TYPE_error,
+                      TYPE_hash, TYPE_map, TYPE_port, TYPE_image, TYPE_event}) {
         cell_t c{t, 0, 0, 0};
         EXPECT_TRUE(hash::identity_keyed_q(&c)) << int(t);
     }

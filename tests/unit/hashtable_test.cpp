@@ -8,8 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "datatypes/registry.h"
 #include "datatypes/actions.h"
+#include "datatypes/registry.h"
 #include "runtime/alloc.h"
 #include "runtime/case_folding.h"
 #include "runtime/hash.h"
@@ -43,7 +43,9 @@ protected:
     }
     void TearDown() override { alloc::free_all(); }
 
-    static cell_t integer(int32_t v) { return cell_t{TYPE_integer, 0, static_cast<uint32_t>(v), 0}; }
+    static cell_t integer(int32_t v) {
+        return cell_t{TYPE_integer, 0, static_cast<uint32_t>(v), 0};
+    }
     static cell_t text(const char* ascii) {
         size_t n = std::strlen(ascii);
         node_t node = alloc::alloc_bytes(static_cast<int64_t>(n));
@@ -53,13 +55,17 @@ protected:
         return cell_t{TYPE_string, 0, node, 0};
     }
     // An empty block of the given type.
-    static cell_t block(uint8_t type, int32_t capacity = 4) { return cell_t{type, 0, alloc::alloc_cells(capacity), 0}; }
+    static cell_t block(uint8_t type, int32_t capacity = 4) {
+        return cell_t{type, 0, alloc::alloc_cells(capacity), 0};
+    }
     static cell_t* append(cell_t* b, const cell_t& value) {
         cell_t* c = alloc::alloc_tail_value(b);
         *c = value;
         return c;
     }
-    static cell_t* at(const cell_t* b, int32_t i) { return alloc::buffer(b->data2)->head_cell() + i; }
+    static cell_t* at(const cell_t* b, int32_t i) {
+        return alloc::buffer(b->data2)->head_cell() + i;
+    }
     static hashtable_t* rec(node_t t) { return hashtable::record(t); }
 };
 
@@ -67,12 +73,16 @@ TEST_F(Hashtable, SizesOfNewTables) {
     struct {
         int32_t size, kind, buckets, bound;
     } cases[] = {
-        {0, hashtable::KIND_MAP, 8, 6},      {1, hashtable::KIND_MAP, 8, 6},       {4, hashtable::KIND_INT, 8, 6},
-        {100, hashtable::KIND_INT, 256, 197}, {4000, hashtable::KIND_SYMBOL, 16384, 12615},
+        {0, hashtable::KIND_MAP, 8, 6},
+        {1, hashtable::KIND_MAP, 8, 6},
+        {4, hashtable::KIND_INT, 8, 6},
+        {100, hashtable::KIND_INT, 256, 197},
+        {4000, hashtable::KIND_SYMBOL, 16384, 12615},
     };
     for (auto& c : cases) {
         cell_t b = block(TYPE_block);
-        node_t t = hashtable::init(c.size, c.kind == hashtable::KIND_SYMBOL ? &b : nullptr, c.kind, 1);
+        node_t t =
+            hashtable::init(c.size, c.kind == hashtable::KIND_SYMBOL ? &b : nullptr, c.kind, 1);
         EXPECT_EQ(rec(t)->buckets, c.buckets) << "size " << c.size;
         EXPECT_EQ(rec(t)->bound, c.bound) << "size " << c.size;
         EXPECT_EQ(rec(t)->kind, c.kind);
@@ -108,13 +118,16 @@ TEST_F(Hashtable, EqualValuesShareOneBucketThroughAChain) {
         bool last, reverse;
         int32_t expected;  // -1: not found
     } cases[] = {
-        {0, 1, false, false, 0}, {1, 1, false, false, 2}, {3, 1, false, false, -1}, {0, 1, true, false, 2},
-        {3, 1, true, true, 2},   {2, 1, true, true, 0},   {0, 2, false, false, 0},  {1, 2, false, false, -1},
+        {0, 1, false, false, 0}, {1, 1, false, false, 2},  {3, 1, false, false, -1},
+        {0, 1, true, false, 2},  {3, 1, true, true, 2},    {2, 1, true, true, 0},
+        {0, 2, false, false, 0}, {1, 2, false, false, -1},
     };
     for (auto& c : cases) {
-        cell_t* found = hashtable::get(t, &key, c.position, c.skip, actions::cmp::EQUAL, c.last, c.reverse);
+        cell_t* found =
+            hashtable::get(t, &key, c.position, c.skip, actions::cmp::EQUAL, c.last, c.reverse);
         EXPECT_EQ(found, c.expected < 0 ? nullptr : at(&b, c.expected))
-            << "at " << c.position << " skip " << c.skip << (c.last ? " last" : "") << (c.reverse ? " reverse" : "");
+            << "at " << c.position << " skip " << c.skip << (c.last ? " last" : "")
+            << (c.reverse ? " reverse" : "");
     }
     // Deleting one of the two keeps the bucket live for the other.
     hashtable::delete_(t, at(&b, 0));
@@ -188,7 +201,8 @@ TEST_F(Hashtable, IntKeysMatchUnorderedMapThroughAMillionOperations) {
                 ASSERT_EQ(static_cast<int32_t>(v->data2), it->second);
             }
         } else {
-            ASSERT_EQ(hashtable::delete_int_key(t, key) != nullptr, model.erase(key) == 1) << "key " << key;
+            ASSERT_EQ(hashtable::delete_int_key(t, key) != nullptr, model.erase(key) == 1)
+                << "key " << key;
         }
     }
     EXPECT_EQ(rec(t)->alive, static_cast<int32_t>(model.size()));

@@ -35,17 +35,18 @@ TEST_F(HttpHeaders, ValuesStartAfterTheColonAndBlanks) {
         {"X-A:1\r\n", "#[X-A: \"1\"]"},
         {"X-A:\t  1 2\r\n", "#[X-A: \"1 2\"]"},
         {"X-A:\r\n", "#[X-A: \"\"]"},
-        {"X-A: 1\n", "#[X-A: \"1\"]"},          // LF alone ends a line too
-        {"X-A: 1", "#[X-A: \"1\"]"},            // the last line needs no end
-        {"X-A: a:b\r\n", "#[X-A: \"a:b\"]"},    // the first colon ends the name
-        {"\r\nno colon\r\n: x\r\n", "#[]"},     // blank, colon-less and nameless lines
+        {"X-A: 1\n", "#[X-A: \"1\"]"},  // LF alone ends a line too
+        {"X-A: 1", "#[X-A: \"1\"]"},  // the last line needs no end
+        {"X-A: a:b\r\n", "#[X-A: \"a:b\"]"},  // the first colon ends the name
+        {"\r\nno colon\r\n: x\r\n", "#[]"},  // blank, colon-less and nameless lines
         {"X-A: caf\xc3\xa9\r\n", "#[X-A: \"caf\xc3\xa9\"]"},
     };
     for (auto& c : cases) EXPECT_EQ(parsed(c.lines), c.expected) << c.lines;
 }
 
 TEST_F(HttpHeaders, RepeatedNamesGatherTheirValuesInOrder) {
-    EXPECT_EQ(parsed("X-D: 1\r\nY: y\r\nx-d: 2\r\nX-D: 3\r\n"), "#[X-D: [\"1\" \"2\" \"3\"] Y: \"y\"]");
+    EXPECT_EQ(parsed("X-D: 1\r\nY: y\r\nx-d: 2\r\nX-D: 3\r\n"),
+              "#[X-D: [\"1\" \"2\" \"3\"] Y: \"y\"]");
 }
 
 }  // namespace

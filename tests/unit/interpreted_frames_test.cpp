@@ -23,8 +23,9 @@ protected:
     static bool eval(const char* text, bool library) {
         cell_t* code = stack::push_slot();
         code->header = TYPE_unset;
-        lexer::scan(code, reinterpret_cast<const uint8_t*>(text), static_cast<int32_t>(std::strlen(text)), false,
-                    true, true, false, nullptr, nullptr, nullptr, nullptr);
+        lexer::scan(code, reinterpret_cast<const uint8_t*>(text),
+                    static_cast<int32_t>(std::strlen(text)), false, true, true, false, nullptr,
+                    nullptr, nullptr, nullptr);
         if (library) top_level::mark_library(code);
         interpreter::eval_here(code);
         cell_t* result = stack::top();

@@ -5,10 +5,10 @@
 #include <utility>
 #include <vector>
 
-#include "datatypes/block.h"
 #include "datatypes/action_entries.h"
-#include "runtime/collector.h"
+#include "datatypes/block.h"
 #include "interpreter_fixture.h"
+#include "runtime/collector.h"
 
 namespace zuv::test {
 namespace {

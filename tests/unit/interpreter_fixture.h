@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -30,16 +31,15 @@
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "gc_anchor.h"
-#include "datatypes/actions.h"
 #include "interpreter/interpreter.h"
 #include "runtime/alloc.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
 #include "runtime/lowrt.h"
+#include "runtime/stack.h"
 #include "startup/runtime.h"
 #include "tests/unit/runtime_fixture.h"
-#include "runtime/stack.h"
 
 namespace zuv::test {
 

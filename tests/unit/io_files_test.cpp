@@ -54,14 +54,14 @@ protected:
     }
     // A file! pushed on the argument stack.
     static cell_t* file(const std::string& path) {
-        cell_t* f = string::load(reinterpret_cast<const uint8_t*>(path.data()), static_cast<int64_t>(path.size()),
-                                 string::ENCODING_UTF8);
+        cell_t* f = string::load(reinterpret_cast<const uint8_t*>(path.data()),
+                                 static_cast<int64_t>(path.size()), string::ENCODING_UTF8);
         cell::set_type(f, TYPE_file);
         return f;
     }
     static cell_t* text(const std::string& utf8) {
-        return string::load(reinterpret_cast<const uint8_t*>(utf8.data()), static_cast<int64_t>(utf8.size()),
-                            string::ENCODING_UTF8);
+        return string::load(reinterpret_cast<const uint8_t*>(utf8.data()),
+                            static_cast<int64_t>(utf8.size()), string::ENCODING_UTF8);
     }
     static cell_t* integer_cell(int32_t n) {
         cell_t* c = stack::push_slot();
@@ -96,7 +96,7 @@ TEST_F(IoFiles, ReadsTextLinesAndBinary) {
     struct row {
         const char* name;
         std::string bytes;
-        std::string text;   // as one string
+        std::string text;  // as one string
         std::string lines;  // as lines, each in brackets
     };
     const row rows[] = {
@@ -104,11 +104,15 @@ TEST_F(IoFiles, ReadsTextLinesAndBinary) {
         {"lines with CR LF and an empty line", "x\r\ny\n\nz", "x\ny\n\nz", "[x][y][][z]"},
         {"one line ending with LF", "x\n", "x\n", "[x]"},
         {"no final LF", "a\nb", "a\nb", "[a][b]"},
-        {"byte-order mark skipped", "\xEF\xBB\xBF" "a\r\nb\r\n", "a\nb\n", "[a][b]"},
+        {"byte-order mark skipped",
+         "\xEF\xBB\xBF"
+         "a\r\nb\r\n",
+         "a\nb\n", "[a][b]"},
         {"only a byte-order mark", "\xEF\xBB\xBF", "", "[]"},
         {"lone CR", "a\rb\r", "a\nb\n", "[a\rb\r]"},
         {"CR at the very end stays in the last line", "a\nb\r", "a\nb\n", "[a][b\r]"},
-        {"UTF-8", "\xC3\xA9t\xC3\xA9\n\xE2\x82\xAC", "\xC3\xA9t\xC3\xA9\n\xE2\x82\xAC", "[\xC3\xA9t\xC3\xA9][\xE2\x82\xAC]"},
+        {"UTF-8", "\xC3\xA9t\xC3\xA9\n\xE2\x82\xAC", "\xC3\xA9t\xC3\xA9\n\xE2\x82\xAC",
+         "[\xC3\xA9t\xC3\xA9][\xE2\x82\xAC]"},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.name);
@@ -140,9 +144,18 @@ TEST_F(IoFiles, PartAndSeek) {
         const char* want;
     };
     const row rows[] = {
-        {0, -1, ""},          {3, -1, "012"},   {100, -1, "0123456789"}, {-5, -1, "0123456789"},
-        {-1, 4, "456789"},    {2, 4, "45"},     {100, 7, "789"},         {-1, 9, "9"},
-        {-1, 10, ""},         {-1, 1000, ""},   {0, 3, ""},              {-1, 0, "0123456789"},
+        {0, -1, ""},
+        {3, -1, "012"},
+        {100, -1, "0123456789"},
+        {-5, -1, "0123456789"},
+        {-1, 4, "456789"},
+        {2, 4, "45"},
+        {100, 7, "789"},
+        {-1, 9, "9"},
+        {-1, 10, ""},
+        {-1, 1000, ""},
+        {0, 3, ""},
+        {-1, 0, "0123456789"},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(std::to_string(r.part) + " " + std::to_string(r.seek));
@@ -160,13 +173,17 @@ TEST_F(IoFiles, ReadFailures) {
     // A folder named without its final slash cannot be read as a file.
     EXPECT_EQ(simple_io::read_file(dir.c_str(), -1, -1, true, false), nullptr);
     std::string missing = dir + "missing";
-    EXPECT_EQ(raised([&] { simple_io::read(file(missing), nullptr, nullptr, false, false); }), err::cannot_open);
+    EXPECT_EQ(raised([&] { simple_io::read(file(missing), nullptr, nullptr, false, false); }),
+              err::cannot_open);
     EXPECT_EQ(raised([&] { simple_io::read(file(dir + "nope/"), nullptr, nullptr, false, false); }),
               err::cannot_open);
     // Bytes that are not UTF-8 are refused in text mode, kept in binary mode.
-    put(dir + "bad", "a\xFF" "b");
-    EXPECT_EQ(raised([&] { simple_io::read(file(dir + "bad"), nullptr, nullptr, false, false); }), err::invalid_utf8);
-    EXPECT_EQ(bytes_of(simple_io::read(file(dir + "bad"), nullptr, nullptr, true, false)), "a\xFF" "b");
+    put(dir + "bad", "a\xFF"
+                     "b");
+    EXPECT_EQ(raised([&] { simple_io::read(file(dir + "bad"), nullptr, nullptr, false, false); }),
+              err::invalid_utf8);
+    EXPECT_EQ(bytes_of(simple_io::read(file(dir + "bad"), nullptr, nullptr, true, false)), "a\xFF"
+                                                                                           "b");
 }
 
 TEST_F(IoFiles, ReadsAFileOfUnreportedSizeFromAPipe) {
@@ -258,8 +275,12 @@ TEST_F(IoFiles, AppendSeekAndPart) {
     EXPECT_EQ(slurp(path), "ab");
 
     cell_t* t = text("x");
-    EXPECT_EQ(raised([&] { simple_io::write(f, t, t, nullptr, false, false, false); }), err::invalid_refine_arg);
-    EXPECT_EQ(raised([&] { simple_io::write(file(dir + "no/such/file"), t, nullptr, nullptr, false, false, false); }),
+    EXPECT_EQ(raised([&] { simple_io::write(f, t, t, nullptr, false, false, false); }),
+              err::invalid_refine_arg);
+    EXPECT_EQ(raised([&] {
+                  simple_io::write(file(dir + "no/such/file"), t, nullptr, nullptr, false, false,
+                                   false);
+              }),
               err::cannot_open);
 }
 
@@ -277,7 +298,8 @@ TEST_F(IoFiles, WritesEverythingThroughAPipeThatTakesLittleAtATime) {
         ssize_t n;
         while ((n = ::read(fds[0], buf, sizeof buf)) > 0) {
             got.append(buf, static_cast<size_t>(n));
-            if (got.size() % (256 * 1024) < 4096) ::usleep(1000);  // let the writer run into a full pipe
+            if (got.size() % (256 * 1024) < 4096)
+                ::usleep(1000);  // let the writer run into a full pipe
         }
     });
     int64_t n = simple_io::write_data(fds[1], reinterpret_cast<const uint8_t*>(payload.data()),
@@ -328,9 +350,9 @@ TEST_F(IoFiles, DirByText) {
         const char* path;
         bool dir;
     };
-    const row rows[] = {{"a/", true},   {".", true},   {"..", true}, {"a/.", true},  {"a/..", true},
-                        {"/", true},    {"", false},   {"a.", false}, {"a..b", false}, {"x..", false},
-                        {"a", false},   {"./a", false}};
+    const row rows[] = {{"a/", true},    {".", true},    {"..", true}, {"a/.", true},
+                        {"a/..", true},  {"/", true},    {"", false},  {"a.", false},
+                        {"a..b", false}, {"x..", false}, {"a", false}, {"./a", false}};
     for (const row& r : rows) {
         SCOPED_TRACE(r.path);
         EXPECT_EQ(simple_io::dir_q(file(r.path)), r.dir);
@@ -350,7 +372,8 @@ TEST_F(IoFiles, ListsInNameOrder) {
 
     // "." names the folder itself; the root is listed as any folder.
     ASSERT_EQ(::chdir(dir.c_str()), 0);
-    EXPECT_EQ(lines_of(simple_io::read(file("."), nullptr, nullptr, false, false)), lines_of(listing));
+    EXPECT_EQ(lines_of(simple_io::read(file("."), nullptr, nullptr, false, false)),
+              lines_of(listing));
     cell_t* root = simple_io::read(file("/"), nullptr, nullptr, false, false);
     EXPECT_NE(lines_of(root).find("[tmp/]"), std::string::npos);
 }
@@ -358,7 +381,8 @@ TEST_F(IoFiles, ListsInNameOrder) {
 TEST_F(IoFiles, QueryGivesTheModificationTimeInUtc) {
     std::string path = dir + "q.txt";
     put(path, "x");
-    timespec times[2] = {{0, UTIME_OMIT}, {1700000000, 123456789}};  // 14-Nov-2023 22:13:20.123456789 UTC
+    timespec times[2] = {{0, UTIME_OMIT},
+                         {1700000000, 123456789}};  // 14-Nov-2023 22:13:20.123456789 UTC
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
     cell_t* d = simple_io::query(file(path));
     ASSERT_EQ(type_of(d), TYPE_date);

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/context.h"
 #include "datatypes/map.h"
 #include "datatypes/object.h"
-#include "datatypes/context.h"
 #include "datatypes/symbol.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
@@ -32,10 +32,14 @@ TEST_F(IoPlatform, KernelReleaseBecomesAClampedTuple) {
         const char* release;
         uint8_t a, b, c;
     };
-    const row rows[] = {{"6.1.0-18-amd64", 6, 1, 0}, {"5.15.153.1-microsoft-standard-WSL2", 5, 15, 153},
-                        {"4.19", 4, 19, 0},           {"300.1000.256", 255, 255, 255},
-                        {"7", 7, 0, 0},               {"", 0, 0, 0},
-                        {"x.1", 0, 0, 0},             {"99999999999999999999.2.3", 255, 2, 3}};
+    const row rows[] = {{"6.1.0-18-amd64", 6, 1, 0},
+                        {"5.15.153.1-microsoft-standard-WSL2", 5, 15, 153},
+                        {"4.19", 4, 19, 0},
+                        {"300.1000.256", 255, 255, 255},
+                        {"7", 7, 0, 0},
+                        {"", 0, 0, 0},
+                        {"x.1", 0, 0, 0},
+                        {"99999999999999999999.2.3", 255, 2, 3}};
     for (const row& r : rows) {
         SCOPED_TRACE(r.release);
         uint8_t out[3];
@@ -48,7 +52,7 @@ TEST_F(IoPlatform, KernelReleaseBecomesAClampedTuple) {
 
 TEST_F(IoPlatform, ArchitectureWords) {
     const std::pair<const char*, const char*> rows[] = {
-        {"x86_64", "x86-64"}, {"i686", "x86-32"}, {"i386", "x86-32"}, {"aarch64", "ARM64"},
+        {"x86_64", "x86-64"}, {"i686", "x86-32"}, {"i386", "x86-32"},     {"aarch64", "ARM64"},
         {"armv7l", "ARM"},    {"ia64", "IA-64"},  {"riscv64", "Unknown"}, {"", "Unknown"}};
     for (auto [machine, arch] : rows) EXPECT_STREQ(platform::arch_name(machine), arch) << machine;
 }

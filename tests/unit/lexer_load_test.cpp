@@ -30,7 +30,8 @@ using namespace zuv;
 std::string type_name(int32_t id) {
     switch (id) {
 #define ZUV_TYPE(n, ident, name)                                                                   \
-    case n: return name;
+    case n:                                                                                        \
+        return name;
 #include "datatypes/types.def"
 #undef ZUV_TYPE
     default: return "?";
@@ -114,8 +115,8 @@ std::string describe(const cell_t* c) {
     }
     case TYPE_date: {
         uint32_t p = c->data1;
-        std::string out = std::to_string(static_cast<int32_t>(p) >> 17) + "-" + std::to_string(p >> 12 & 15) +
-                          "-" + std::to_string(p >> 7 & 31);
+        std::string out = std::to_string(static_cast<int32_t>(p) >> 17) + "-" +
+                          std::to_string(p >> 12 & 15) + "-" + std::to_string(p >> 7 & 31);
         if (p & (1u << 16)) {
             out += "/" + number(cell::get_float(c));
             int32_t zone = static_cast<int32_t>((p >> 2 & 15) * 60 + (p & 3) * 15);
@@ -132,7 +133,8 @@ std::string describe(const cell_t* c) {
             digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(v % 10)));
             v /= 10;
         } while (v != 0);
-        return name + (currency ? std::to_string(currency) + ":" : "") + (money::sign_q(c) ? "-" : "") + digits;
+        return name + (currency ? std::to_string(currency) + ":" : "") +
+               (money::sign_q(c) ? "-" : "") + digits;
     }
     case TYPE_block:
     case TYPE_paren:
@@ -167,12 +169,14 @@ std::string load(const std::string& text) {
     cell_t* out = stack::push_slot();
     out->header = TYPE_unset;
     try {
-        lexer::scan(out, reinterpret_cast<const uint8_t*>(text.data()), static_cast<int32_t>(text.size()), false,
-                    true, true, false, nullptr, nullptr, nullptr, nullptr);
+        lexer::scan(out, reinterpret_cast<const uint8_t*>(text.data()),
+                    static_cast<int32_t>(text.size()), false, true, true, false, nullptr, nullptr,
+                    nullptr, nullptr);
     } catch (const raised_error& e) {
         return describe_error(e);
     }
-    if (type_of(out) == TYPE_block && block::rs_length_q(out) == 1) return describe(block::rs_head(out));
+    if (type_of(out) == TYPE_block && block::rs_length_q(out) == 1)
+        return describe(block::rs_head(out));
     return describe(out);
 }
 
@@ -341,7 +345,9 @@ TEST_F(LexerLoad, WordsAndConstructions) {
         {"<", "word! <"},
         {"=", "word! ="},
         {"'a:", "!invalid lit-word!"},
-        {"\xC2\xA0" "abc", "word! abc"},
+        {"\xC2\xA0"
+         "abc",
+         "word! abc"},
         {"\xE3\x80\x80", "block! []"},
         {"#(true)", "logic! true"},
         {"#(FALSE)", "logic! false"},
@@ -397,15 +403,17 @@ TEST_F(LexerLoad, ErrorArguments) {
         cell_t* out = stack::push_slot();
         cell::begin(out);
         try {
-            lexer::scan(out, reinterpret_cast<const uint8_t*>(r.text), static_cast<int32_t>(std::strlen(r.text)),
-                        false, true, true, false, nullptr, nullptr, nullptr, nullptr);
+            lexer::scan(out, reinterpret_cast<const uint8_t*>(r.text),
+                        static_cast<int32_t>(std::strlen(r.text)), false, true, true, false,
+                        nullptr, nullptr, nullptr, nullptr);
             ADD_FAILURE() << "no error for " << r.text;
         } catch (const raised_error& e) {
             EXPECT_EQ(e.id, r.id) << r.text;
             cell_t* error = stack::top();
             ASSERT_EQ(type_of(error), TYPE_error);
             EXPECT_EQ(text_of(error::field(error, error::FIELD_ARG1)), r.line) << r.text;
-            cell_t* near = error::field(error, e.id == err::missing ? error::FIELD_ARG3 : error::FIELD_ARG3);
+            cell_t* near =
+                error::field(error, e.id == err::missing ? error::FIELD_ARG3 : error::FIELD_ARG3);
             EXPECT_EQ(text_of(near), r.near) << r.text;
         }
         stack::arguments = stack::top_slot = stack::bottom;
@@ -425,8 +433,8 @@ TEST_F(LexerLoad, NewLineMarkers) {
     cell_t* out = stack::push_slot();
     cell::begin(out);
     const char* text = "a\nb c";
-    lexer::scan(out, reinterpret_cast<const uint8_t*>(text), 5, false, true, true, false, nullptr, nullptr,
-                nullptr, nullptr);
+    lexer::scan(out, reinterpret_cast<const uint8_t*>(text), 5, false, true, true, false, nullptr,
+                nullptr, nullptr, nullptr);
     ASSERT_EQ(block::rs_length_q(out), 3);
     cell_t* first = block::rs_head(out);
     EXPECT_FALSE(first[0].header & FLAG_NEW_LINE);
@@ -439,22 +447,23 @@ TEST_F(LexerLoad, OneValueAndScanOnly) {
     cell::begin(out);
     int32_t consumed = 0;
     const char* text = "[1 2] 3";
-    int32_t kind = lexer::scan(out, reinterpret_cast<const uint8_t*>(text), 7, true, true, true, false, &consumed,
-                               nullptr, nullptr, nullptr);
+    int32_t kind = lexer::scan(out, reinterpret_cast<const uint8_t*>(text), 7, true, true, true,
+                               false, &consumed, nullptr, nullptr, nullptr);
     EXPECT_EQ(kind, TYPE_block);
     EXPECT_EQ(describe(out), "block! [integer! 1 | integer! 2]");
     EXPECT_EQ(consumed, 5);
     // Scan-only: a syntax error is reported by kind, nothing is raised.
-    kind = lexer::scan(out, reinterpret_cast<const uint8_t*>("[1 2"), 4, false, false, true, false, nullptr, nullptr,
-                       nullptr, nullptr);
+    kind = lexer::scan(out, reinterpret_cast<const uint8_t*>("[1 2"), 4, false, false, true, false,
+                       nullptr, nullptr, nullptr, nullptr);
     EXPECT_EQ(kind, TYPE_error);
     EXPECT_EQ(type_of(out), TYPE_none);
     // Scan-only still reads each literal whole: a point's ")" and a char's
     // closing quote are not taken for tokens of their own (the point used
     // to be read again forever).
     const char* nested = "[(1, 2) #\"]\"]";
-    kind = lexer::scan(out, reinterpret_cast<const uint8_t*>(nested), static_cast<int32_t>(std::strlen(nested)),
-                       false, false, true, false, nullptr, nullptr, nullptr, nullptr);
+    kind = lexer::scan(out, reinterpret_cast<const uint8_t*>(nested),
+                       static_cast<int32_t>(std::strlen(nested)), false, false, true, false,
+                       nullptr, nullptr, nullptr, nullptr);
     EXPECT_EQ(kind, TYPE_block);
 }
 
@@ -462,8 +471,8 @@ TEST_F(LexerLoad, StringInputCountsCharacters) {
     cell_t* s = stack::push_slot();
     cell::begin(s);
     const char* text = "\xC3\xA9t\xC3\xA9 abc";
-    string::load_at(reinterpret_cast<const uint8_t*>(text), static_cast<int64_t>(std::strlen(text)), s,
-                    string::ENCODING_UTF8);
+    string::load_at(reinterpret_cast<const uint8_t*>(text), static_cast<int64_t>(std::strlen(text)),
+                    s, string::ENCODING_UTF8);
     cell_t* out = stack::push_slot();
     cell::begin(out);
     int32_t consumed = 0;
@@ -485,15 +494,17 @@ TEST_F(LexerLoad, BinaryInputSurvivesAllocationInCallbacks) {
     std::memcpy(b->head_ptr(), text, std::strlen(text));
     b->tail = b->head + static_cast<int32_t>(std::strlen(text));
     block::init_value(bin, TYPE_binary, node);
-    auto churn = [](lexer::state_t&, lexer::event_t, int32_t, const cell_t*, int32_t, int32_t, void*) {
+    auto churn = [](lexer::state_t&, lexer::event_t, int32_t, const cell_t*, int32_t, int32_t,
+                    void*) {
         for (int i = 0; i < 50; ++i) alloc::alloc_bytes(256);
         return true;
     };
     cell_t* out = stack::push_slot();
     cell::begin(out);
-    lexer::scan_hooked(out, nullptr, static_cast<int32_t>(std::strlen(text)), false, true, true, false, nullptr,
-                       churn, nullptr, lexer::EV_ALL, bin, nullptr);
-    EXPECT_EQ(describe(out), "block! [word! abc | block! [integer! 1 | integer! 2] | string! u1 xyz]");
+    lexer::scan_hooked(out, nullptr, static_cast<int32_t>(std::strlen(text)), false, true, true,
+                       false, nullptr, churn, nullptr, lexer::EV_ALL, bin, nullptr);
+    EXPECT_EQ(describe(out),
+              "block! [word! abc | block! [integer! 1 | integer! 2] | string! u1 xyz]");
 }
 
 // The events a console follows to tell incomplete input from errors.
@@ -501,10 +512,14 @@ struct seen_t {
     std::string log;
 };
 
-bool record(lexer::state_t&, lexer::event_t event, int32_t kind, const cell_t*, int32_t, int32_t, void* data) {
+bool record(lexer::state_t&, lexer::event_t event, int32_t kind, const cell_t*, int32_t, int32_t,
+            void* data) {
     auto* seen = static_cast<seen_t*>(data);
-    const char* name = event == lexer::EV_OPEN ? "open" : event == lexer::EV_CLOSE ? "close" : "error";
-    seen->log += std::string(seen->log.empty() ? "" : " ") + name + ":" + (kind > 0 ? type_name(kind) : "-");
+    const char* name = event == lexer::EV_OPEN    ? "open"
+                       : event == lexer::EV_CLOSE ? "close"
+                                                  : "error";
+    seen->log +=
+        std::string(seen->log.empty() ? "" : " ") + name + ":" + (kind > 0 ? type_name(kind) : "-");
     return event != lexer::EV_ERROR;  // errors are dropped, the scan stops
 }
 
@@ -523,8 +538,9 @@ TEST_F(LexerLoad, IncompleteInputEvents) {
         seen_t seen;
         cell_t* out = stack::push_slot();
         cell::begin(out);
-        lexer::scan_hooked(out, reinterpret_cast<const uint8_t*>(r.text), static_cast<int32_t>(std::strlen(r.text)),
-                           false, true, true, false, nullptr, record, &seen,
+        lexer::scan_hooked(out, reinterpret_cast<const uint8_t*>(r.text),
+                           static_cast<int32_t>(std::strlen(r.text)), false, true, true, false,
+                           nullptr, record, &seen,
                            lexer::EV_OPEN | lexer::EV_CLOSE | lexer::EV_ERROR, nullptr, nullptr);
         EXPECT_EQ(seen.log, r.log) << r.text;
     }
@@ -533,8 +549,8 @@ TEST_F(LexerLoad, IncompleteInputEvents) {
 // A hook that drops an error and moves the position past the bad byte lets
 // the scan go on.
 TEST_F(LexerLoad, DroppedErrorResumes) {
-    auto skip = [](lexer::state_t& s, lexer::event_t event, int32_t, const cell_t*, int32_t start, int32_t,
-                   void*) {
+    auto skip = [](lexer::state_t& s, lexer::event_t event, int32_t, const cell_t*, int32_t start,
+                   int32_t, void*) {
         if (event != lexer::EV_ERROR) return true;
         s.position = start + 1;
         return false;
@@ -542,14 +558,14 @@ TEST_F(LexerLoad, DroppedErrorResumes) {
     cell_t* out = stack::push_slot();
     cell::begin(out);
     const char* text = "a } b";
-    lexer::scan_hooked(out, reinterpret_cast<const uint8_t*>(text), 5, false, true, true, false, nullptr, skip,
-                       nullptr, lexer::EV_ERROR, nullptr, nullptr);
+    lexer::scan_hooked(out, reinterpret_cast<const uint8_t*>(text), 5, false, true, true, false,
+                       nullptr, skip, nullptr, lexer::EV_ERROR, nullptr, nullptr);
     EXPECT_EQ(describe(out), "block! [word! a | word! b]");
     // An error inside a get-path closes the path as the kind it opened with
     // (closing it as path! was a mismatch that raised again, endlessly).
     const char* path = ":ba/b//3";
-    lexer::scan_hooked(out, reinterpret_cast<const uint8_t*>(path), 8, false, true, true, false, nullptr, skip,
-                       nullptr, lexer::EV_ERROR, nullptr, nullptr);
+    lexer::scan_hooked(out, reinterpret_cast<const uint8_t*>(path), 8, false, true, true, false,
+                       nullptr, skip, nullptr, lexer::EV_ERROR, nullptr, nullptr);
     EXPECT_EQ(type_of(out), TYPE_block);
 }
 
@@ -561,8 +577,9 @@ TEST_F(LexerLoad, CallbackFunctionFiltersAndDrops) {
     cell_t* body = stack::push_slot();
     cell::begin(body);
     auto load_into = [](cell_t* out, const char* text) {
-        lexer::scan(out, reinterpret_cast<const uint8_t*>(text), static_cast<int32_t>(std::strlen(text)), false,
-                    true, true, false, nullptr, nullptr, nullptr, nullptr);
+        lexer::scan(out, reinterpret_cast<const uint8_t*>(text),
+                    static_cast<int32_t>(std::strlen(text)), false, true, true, false, nullptr,
+                    nullptr, nullptr, nullptr);
     };
     load_into(spec, "event input type line token");
     load_into(body, "[load] #(false)");
@@ -571,8 +588,9 @@ TEST_F(LexerLoad, CallbackFunctionFiltersAndDrops) {
     cell_t* out = stack::push_slot();
     cell::begin(out);
     const char* text = "a [b {c}] 1";
-    lexer::scan(out, reinterpret_cast<const uint8_t*>(text), static_cast<int32_t>(std::strlen(text)), false, true,
-                true, false, nullptr, fn, nullptr, nullptr);
+    lexer::scan(out, reinterpret_cast<const uint8_t*>(text),
+                static_cast<int32_t>(std::strlen(text)), false, true, true, false, nullptr, fn,
+                nullptr, nullptr);
     EXPECT_EQ(describe(out), "block! [block! []]");
 }
 

@@ -187,8 +187,8 @@ TEST(LexerTokens, EscapedNearTextWritesControlCharactersAsMoldDoes) {
         {"\t|\x1B[31m", "^-|^[[31m"},
         {"\x7F \x1E", "^~ ^(1E)"},
         {"\xC2\x80\xC2\x9F\xC2\xA0", "^(80)^(9F)\xC2\xA0"},  // C1 controls; U+00A0 is not one
-        {"\"^{}\xC3\xA9", "\"^{}\xC3\xA9"},                   // only controls are escaped
-        {"\xFF\x01", "\xFF^A"},                                 // a malformed byte stays itself
+        {"\"^{}\xC3\xA9", "\"^{}\xC3\xA9"},  // only controls are escaped
+        {"\xFF\x01", "\xFF^A"},  // a malformed byte stays itself
     };
     for (const auto& c : cases) EXPECT_EQ(escape_controls(c.text), c.shown) << c.shown;
 }

@@ -6,19 +6,19 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/hash_type.h"
 #include "datatypes/map.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "datatypes/actions.h"
-#include "runtime/random.h"
+#include "gc_anchor.h"
 #include "runtime/collector.h"
 #include "runtime/fire.h"
 #include "runtime/hashtable.h"
+#include "runtime/random.h"
 #include "runtime/words.h"
-#include "gc_anchor.h"
 #include "runtime_fixture.h"
 
 using namespace zuv;
@@ -74,16 +74,17 @@ protected:
         stack::arguments[0] = proto;
         stack::arguments[1] = spec;
         stack::top_slot = stack::arguments + 2;
-        return zuv::test::anchor(conversion ? *actions::to(stack::arguments, stack::arguments + 1)
-                                            : *actions::make(stack::arguments, stack::arguments + 1));
+        return zuv::test::anchor(conversion
+                                     ? *actions::to(stack::arguments, stack::arguments + 1)
+                                     : *actions::make(stack::arguments, stack::arguments + 1));
     }
     static cell_t select(cell_t m, cell_t key, bool case_ = false) {
-        return zuv::test::anchor(*actions::select(&m, &key, nullptr, false, case_, false, false, nullptr,
-                                                  nullptr, false, false));
+        return zuv::test::anchor(*actions::select(&m, &key, nullptr, false, case_, false, false,
+                                                  nullptr, nullptr, false, false));
     }
     static cell_t find(cell_t m, cell_t key, bool case_ = false) {
-        return zuv::test::anchor(*actions::find(&m, &key, nullptr, false, case_, false, false, nullptr,
-                                                nullptr, false, false, false, false));
+        return zuv::test::anchor(*actions::find(&m, &key, nullptr, false, case_, false, false,
+                                                nullptr, nullptr, false, false, false, false));
     }
     static void put(cell_t m, cell_t key, cell_t value, bool case_ = false) {
         actions::put(&m, &key, &value, case_);
@@ -159,13 +160,14 @@ TEST_F(MapHash, MapRemoveRevivesAndReflect) {
         block::abs_length(&(stack::arguments[4] = cell_t{TYPE_block, 0, map::block_of(&m), 0})), 4);
 
     cell_t mm = m;
-    cell_t words_of =
-        zuv::test::anchor(*actions::reflect(&mm, static_cast<int32_t>(words::symbol_of(words::id::words))));
+    cell_t words_of = zuv::test::anchor(
+        *actions::reflect(&mm, static_cast<int32_t>(words::symbol_of(words::id::words))));
     EXPECT_EQ(molded(words_of), "[w \"abc\"]");
-    cell_t values =
-        zuv::test::anchor(*actions::reflect(&mm, static_cast<int32_t>(words::symbol_of(words::id::values))));
+    cell_t values = zuv::test::anchor(
+        *actions::reflect(&mm, static_cast<int32_t>(words::symbol_of(words::id::values))));
     EXPECT_EQ(molded(values), "[1 3]");
-    cell_t body = zuv::test::anchor(*actions::reflect(&mm, static_cast<int32_t>(words::symbol_of(words::id::body))));
+    cell_t body = zuv::test::anchor(
+        *actions::reflect(&mm, static_cast<int32_t>(words::symbol_of(words::id::body))));
     EXPECT_EQ(molded(body), "[\n    w 1\n    \"abc\" 3\n]");
     EXPECT_EQ(raised([&] {
                   actions::reflect(&mm, static_cast<int32_t>(words::symbol_of(words::id::x)));
@@ -277,7 +279,8 @@ TEST_F(MapHash, MapIntegerKeysThroughGrowthAndRemovals) {
     cell_t question = cell_t{TYPE_char_, 0, 63, 0};
     put(m, question, I(-5));
     for (int32_t i = 4000; i < 9000; i++) put(m, I(i * 7), I(i));
-    for (int32_t i = 0; i < 9000; i++) ASSERT_EQ(value_at(I(i * 7)), i < 4000 && i % 3 == 0 ? -1 : i) << i;
+    for (int32_t i = 0; i < 9000; i++)
+        ASSERT_EQ(value_at(I(i * 7)), i < 4000 && i % 3 == 0 ? -1 : i) << i;
     EXPECT_EQ(value_at(question), -5);
     EXPECT_EQ(value_at(I(63)), -1);
     EXPECT_EQ(value_at(I(1)), -1);
@@ -299,8 +302,8 @@ TEST_F(MapHash, HashMakeMoldCopy) {
     EXPECT_EQ(type_of(&copied), TYPE_hash);
     EXPECT_EQ(molded(copied), "make hash! [2]");
     cell_t two = I(2);
-    cell_t f = zuv::test::anchor(*actions::find(&copied, &two, nullptr, false, false, false, false, nullptr, nullptr,
-                              false, false, false, false));
+    cell_t f = zuv::test::anchor(*actions::find(&copied, &two, nullptr, false, false, false, false,
+                                                nullptr, nullptr, false, false, false, false));
     EXPECT_EQ(type_of(&f), TYPE_hash);
     EXPECT_EQ(block::head_index(&f), 0);
     // The plain copy shares nothing with its source's index.
@@ -310,14 +313,15 @@ TEST_F(MapHash, HashMakeMoldCopy) {
     EXPECT_NE(whole.data3, h2.data3);
     cell_t three = I(3);
     actions::append(&whole, &three, -1, false, 1);
-    cell_t g = zuv::test::anchor(*actions::find(&h2, &three, nullptr, false, false, false, false, nullptr, nullptr,
-                              false, false, false, false));
+    cell_t g = zuv::test::anchor(*actions::find(&h2, &three, nullptr, false, false, false, false,
+                                                nullptr, nullptr, false, false, false, false));
     EXPECT_EQ(type_of(&g), TYPE_none);
 }
 
 TEST_F(MapHash, HashSortKeepsIndex) {
     cell_t h = make(TYPE_hash, block_of({I(5), S("b"), I(3), S("a"), I(4)}));
-    cell_t sorted = zuv::test::anchor(*actions::sort(&h, false, nullptr, nullptr, nullptr, false, false, false));
+    cell_t sorted = zuv::test::anchor(
+        *actions::sort(&h, false, nullptr, nullptr, nullptr, false, false, false));
     (void)sorted;
     EXPECT_EQ(molded(h), "make hash! [\"a\" \"b\" 3 4 5]");
     // Each value is found at its new place.
@@ -329,8 +333,8 @@ TEST_F(MapHash, HashSortKeepsIndex) {
         {S("a"), "\"b\""}, {S("B"), "3"}, {I(3), "4"}, {I(4), "5"}, {I(5), "none"}};
     for (const Case& c : cases) {
         cell_t key = c.key;
-        cell_t s = zuv::test::anchor(*actions::select(&h, &key, nullptr, false, false, false, false, nullptr, nullptr,
-                                    false, false));
+        cell_t s = zuv::test::anchor(*actions::select(&h, &key, nullptr, false, false, false, false,
+                                                      nullptr, nullptr, false, false));
         EXPECT_EQ(molded(s), c.after) << molded(c.key);
     }
 }

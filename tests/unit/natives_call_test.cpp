@@ -28,8 +28,9 @@ protected:
     static cell_t* push_loaded(const char* text) {
         cell_t* out = stack::push_slot();
         out->header = TYPE_unset;
-        lexer::scan(out, reinterpret_cast<const uint8_t*>(text), static_cast<int32_t>(std::strlen(text)), false, true,
-                    true, true, nullptr, nullptr, nullptr, nullptr);
+        lexer::scan(out, reinterpret_cast<const uint8_t*>(text),
+                    static_cast<int32_t>(std::strlen(text)), false, true, true, true, nullptr,
+                    nullptr, nullptr, nullptr);
         return out;
     }
     static cell_t* push_int(int32_t v) {

@@ -128,7 +128,8 @@ TEST_F(NativesMathOracle, SameBitsAsPythonMath) {
             for (int i = 0; i < SAMPLES; i++) {
                 double x = cases[c].draw(rng), y = cases[c].two_args ? cases[c].draw(rng) : 0.0;
                 args[c].push_back({x, y});
-                fprintf(f, "%zu %016" PRIx64 " %016" PRIx64 "\n", c, std::bit_cast<uint64_t>(x), std::bit_cast<uint64_t>(y));
+                fprintf(f, "%zu %016" PRIx64 " %016" PRIx64 "\n", c, std::bit_cast<uint64_t>(x),
+                        std::bit_cast<uint64_t>(y));
             }
         }
         fclose(f);
@@ -157,7 +158,8 @@ TEST_F(NativesMathOracle, SameBitsAsPythonMath) {
             read++;
             double expected = std::bit_cast<double>(std::strtoull(line, nullptr, 16));
             double ours = run(cases[c].entry, x, y, cases[c].two_args, cases[c].radians);
-            if (std::bit_cast<uint64_t>(ours) != std::bit_cast<uint64_t>(expected) && ++mismatches <= 10)
+            if (std::bit_cast<uint64_t>(ours) != std::bit_cast<uint64_t>(expected) &&
+                ++mismatches <= 10)
                 ADD_FAILURE() << cases[c].name << " of " << x
                               << (cases[c].two_args ? " and " + std::to_string(y) : "") << ": ours "
                               << ours << ", Python " << expected;
@@ -203,7 +205,9 @@ TEST_F(NativesMathOracle, OutsideTheDomains) {
     for (const auto& c : cases) {
         double r = run(c.entry, c.x, 0.0, false, true);
         if (std::isnan(c.expected)) EXPECT_TRUE(std::isnan(r)) << c.name << " gave " << r;
-        else EXPECT_EQ(std::bit_cast<uint64_t>(r), std::bit_cast<uint64_t>(c.expected)) << c.name << " gave " << r;
+        else
+            EXPECT_EQ(std::bit_cast<uint64_t>(r), std::bit_cast<uint64_t>(c.expected))
+                << c.name << " gave " << r;
     }
 }
 

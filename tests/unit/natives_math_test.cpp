@@ -32,8 +32,8 @@ class NativesMath : public testing::Runtime {
 protected:
     // Calls an entry on the given arguments (refinement arguments follow them);
     // the raised error id, or err{} with the result in *out.
-    static err call(native_entry_t entry, std::initializer_list<cell_t> args, std::initializer_list<int32_t> refs,
-                    cell_t* out, int32_t check = 0) {
+    static err call(native_entry_t entry, std::initializer_list<cell_t> args,
+                    std::initializer_list<int32_t> refs, cell_t* out, int32_t check = 0) {
         int32_t r[16];
         for (int32_t& x : r) x = OFF;
         int32_t i = 0;
@@ -77,17 +77,29 @@ TEST_F(NativesMath, DegreeArgumentsAreExactOnTheAxes) {
         native_entry_t entry;
         double degrees, expected;
     } cases[] = {
-        {natives::sine, 180, 0.0},     {natives::sine, -180, 0.0},   {natives::sine, 360, 0.0},
-        {natives::sine, 90, 1.0},      {natives::sine, 270, -1.0},   {natives::sine, 30, std::sin(PI / 6)},
-        {natives::sine, 390, std::sin(PI / 6)},                      {natives::sine, 150, std::sin(PI / 6)},
-        {natives::cosine, 90, 0.0},    {natives::cosine, -90, 0.0},  {natives::cosine, 270, 0.0},
-        {natives::cosine, 180, -1.0},  {natives::cosine, 0, 1.0},    {natives::tangent, 90, inf},
-        {natives::tangent, -90, -inf}, {natives::tangent, 270, -inf}, {natives::tangent, 180, 0.0},
+        {natives::sine, 180, 0.0},
+        {natives::sine, -180, 0.0},
+        {natives::sine, 360, 0.0},
+        {natives::sine, 90, 1.0},
+        {natives::sine, 270, -1.0},
+        {natives::sine, 30, std::sin(PI / 6)},
+        {natives::sine, 390, std::sin(PI / 6)},
+        {natives::sine, 150, std::sin(PI / 6)},
+        {natives::cosine, 90, 0.0},
+        {natives::cosine, -90, 0.0},
+        {natives::cosine, 270, 0.0},
+        {natives::cosine, 180, -1.0},
+        {natives::cosine, 0, 1.0},
+        {natives::tangent, 90, inf},
+        {natives::tangent, -90, -inf},
+        {natives::tangent, 270, -inf},
+        {natives::tangent, 180, 0.0},
         {natives::tangent, 45, std::tan(PI / 4)},
     };
     for (const auto& c : cases) {
         double got = float_result(c.entry, c.degrees, false);
-        EXPECT_TRUE(same_bits(got, c.expected)) << c.degrees << " gave " << got << ", expected " << c.expected;
+        EXPECT_TRUE(same_bits(got, c.expected))
+            << c.degrees << " gave " << got << ", expected " << c.expected;
     }
     // Radians are taken as they are, and a result below the epsilon still snaps.
     EXPECT_EQ(float_result(natives::sine, 30, true), std::sin(30.0));
@@ -122,21 +134,16 @@ TEST_F(NativesMath, Shift) {
         bool left, logical;
         int32_t expected;
     } cases[] = {
-        {-8, 40, false, false, -1},
-        {8, 40, false, false, 0},
-        {-8, 1, false, false, -4},
-        {-8, 28, false, true, 15},
-        {-8, 32, false, true, 0},
-        {1, 31, true, false, INT32_MIN},
-        {1, 32, true, false, 0},
-        {1, 32, true, true, 0},  // /left wins over /logical
-        {3, 1, true, true, 6},
-        {5, -3, false, false, 5},  // a negative count is no shift
+        {-8, 40, false, false, -1}, {8, 40, false, false, 0}, {-8, 1, false, false, -4},
+        {-8, 28, false, true, 15},  {-8, 32, false, true, 0}, {1, 31, true, false, INT32_MIN},
+        {1, 32, true, false, 0},    {1, 32, true, true, 0},  // /left wins over /logical
+        {3, 1, true, true, 6},      {5, -3, false, false, 5},  // a negative count is no shift
         {5, -3, true, false, 5},
     };
     for (const auto& c : cases) {
         cell_t r;
-        ASSERT_EQ(call(natives::shift, {num(c.data), num(c.bits)}, {c.left ? 1 : OFF, c.logical ? 1 : OFF}, &r),
+        ASSERT_EQ(call(natives::shift, {num(c.data), num(c.bits)},
+                       {c.left ? 1 : OFF, c.logical ? 1 : OFF}, &r),
                   err{});
         EXPECT_EQ(integer::get(&r), c.expected) << c.data << " by " << c.bits;
     }
@@ -186,7 +193,8 @@ TEST_F(NativesMath, MaxMinCompounds) {
     ASSERT_EQ(call(natives::max, {pair, flt(1e12)}, {}, &r), err{});
     ASSERT_EQ(type_of(&r), TYPE_point2d);
     EXPECT_EQ(point2d::get_x(&r), 1e12f);
-    ASSERT_EQ(call(natives::min, {flt(std::numeric_limits<double>::quiet_NaN()), pair}, {}, &r), err{});
+    ASSERT_EQ(call(natives::min, {flt(std::numeric_limits<double>::quiet_NaN()), pair}, {}, &r),
+              err{});
     ASSERT_EQ(type_of(&r), TYPE_point2d);
     EXPECT_TRUE(std::isnan(point2d::get_x(&r)));
     // a tuple with a float beyond the 32-bit range
@@ -289,7 +297,8 @@ TEST_F(NativesMath, StatsCountsNodesAtTheirSlotSize) {
     used_in(0, sizeof(uintptr_t));
     used_in(1, 1);
     const cell_t* big = block::rs_abs_at(&r, 2);
-    for (int32_t i = 0; i < block::rs_length_q(big); i++) sum += integer::get(block::rs_abs_at(big, i));
+    for (int32_t i = 0; i < block::rs_length_q(big); i++)
+        sum += integer::get(block::rs_abs_at(big, i));
     EXPECT_EQ(sum, integer::get(&n));
     collector::active = saved;
 }

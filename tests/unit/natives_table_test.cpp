@@ -6,13 +6,13 @@
 #include <cstring>
 #include <string>
 
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/native.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "datatypes/actions.h"
 #include "lexer/lexer.h"
 #include "natives/natives.h"
 #include "runtime/collector.h"
@@ -26,8 +26,10 @@ std::string text_of(const cell_t* s) {
     std::string out;
     series_buffer_t* b = string::buffer_of(s);
     uint32_t unit = b->unit();
-    for (int32_t i = static_cast<int32_t>(s->data1); i < b->used() / static_cast<int32_t>(unit); i++)
-        out.push_back(static_cast<char>(string::get_char(b->head_ptr() + static_cast<size_t>(i) * unit, unit)));
+    for (int32_t i = static_cast<int32_t>(s->data1); i < b->used() / static_cast<int32_t>(unit);
+         i++)
+        out.push_back(static_cast<char>(
+            string::get_char(b->head_ptr() + static_cast<size_t>(i) * unit, unit)));
     return out;
 }
 
@@ -54,7 +56,8 @@ TEST_F(NativesTable, EveryNativeHasItsListedSpec) {
         const natives::info_t& info = natives::info(n);
         SCOPED_TRACE(info.word);
         EXPECT_EQ(info.number, n);
-        cell_t w = word::make_global(symbol::make_alt(info.word, static_cast<int32_t>(std::strlen(info.word))));
+        cell_t w = word::make_global(
+            symbol::make_alt(info.word, static_cast<int32_t>(std::strlen(info.word))));
         const cell_t* v = _context::get(&w);
         ASSERT_EQ(type_of(v), TYPE_native);
         EXPECT_EQ(native::number_of(v), n);
@@ -64,8 +67,9 @@ TEST_F(NativesTable, EveryNativeHasItsListedSpec) {
         block::init_value(&spec, TYPE_block, native::spec_node(v));
         cell_t* listed = stack::push_slot();
         listed->header = TYPE_unset;
-        lexer::scan(listed, reinterpret_cast<const uint8_t*>(info.spec), static_cast<int32_t>(std::strlen(info.spec)),
-                    false, true, true, false, nullptr, nullptr, nullptr, nullptr);
+        lexer::scan(listed, reinterpret_cast<const uint8_t*>(info.spec),
+                    static_cast<int32_t>(std::strlen(info.spec)), false, true, true, false, nullptr,
+                    nullptr, nullptr, nullptr);
         EXPECT_EQ(molded(&spec), molded(listed));
 
         int32_t length = block::abs_length(&spec);
@@ -73,8 +77,9 @@ TEST_F(NativesTable, EveryNativeHasItsListedSpec) {
         EXPECT_EQ(type_of(block::rs_abs_at(&spec, 0)), TYPE_string) << "the title comes first";
         for (int32_t i = 1; i < length; i++) {
             uint8_t t = type_of(block::rs_abs_at(&spec, i));
-            EXPECT_TRUE(t == TYPE_word || t == TYPE_lit_word || t == TYPE_get_word || t == TYPE_block ||
-                        t == TYPE_refinement || t == TYPE_set_word || t == TYPE_string)
+            EXPECT_TRUE(t == TYPE_word || t == TYPE_lit_word || t == TYPE_get_word ||
+                        t == TYPE_block || t == TYPE_refinement || t == TYPE_set_word ||
+                        t == TYPE_string)
                 << "item " << i;
         }
         stack::pop(1);
@@ -86,7 +91,8 @@ TEST_F(NativesTable, SlotsByNumber) {
     EXPECT_EQ(natives::table[natives::slot_of(natives::id::if_)], &natives::if_);
     EXPECT_EQ(natives::table[natives::slot_of(natives::id::while_)], &natives::while_);
     EXPECT_EQ(natives::table[natives::slot_of(natives::id::transcode)], &natives::transcode);
-    for (int32_t i = natives::COUNT; i < natives::TABLE_SLOTS; i++) EXPECT_EQ(natives::table[i], nullptr);
+    for (int32_t i = natives::COUNT; i < natives::TABLE_SLOTS; i++)
+        EXPECT_EQ(natives::table[i], nullptr);
     EXPECT_EQ(interpreter::native_table, natives::table);
     // The list is indexed by number, not by the order the words are read in.
     EXPECT_STREQ(natives::info(natives::id::debase).word, "debase");

@@ -4,11 +4,12 @@
 
 #include <cstring>
 
+#include "datatypes/actions.h"
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/logic.h"
 #include "datatypes/string.h"
-#include "datatypes/actions.h"
+#include "gc_anchor.h"
 #include "interpreter/interpreter.h"
 #include "lexer/lexer.h"
 #include "natives/natives.h"
@@ -16,7 +17,6 @@
 #include "runtime/exits.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
-#include "gc_anchor.h"
 #include "runtime_fixture.h"
 
 namespace zuv {
@@ -30,8 +30,9 @@ protected:
         stack::push_slot()->header = TYPE_unset;
         cell_t* spec = stack::push_slot();
         spec->header = TYPE_unset;
-        lexer::scan(spec, reinterpret_cast<const uint8_t*>(src), static_cast<int32_t>(std::strlen(src)), true,
-                    true, true, false, nullptr, nullptr, nullptr, nullptr);
+        lexer::scan(spec, reinterpret_cast<const uint8_t*>(src),
+                    static_cast<int32_t>(std::strlen(src)), true, true, true, false, nullptr,
+                    nullptr, nullptr, nullptr);
         cell_t proto{TYPE_datatype, type, 0, 0};
         cell_t made = test::anchor(*actions::make(&proto, spec));
         stack::arguments = stack::top_slot = stack::bottom;
@@ -40,7 +41,8 @@ protected:
     }
     // Calls a native entry with check = 1 on the given arguments; returns the
     // raised error id, or err{} with the result in *out.
-    static err call(native_entry_t entry, std::initializer_list<cell_t> args, const int32_t* refs, cell_t* out) {
+    static err call(native_entry_t entry, std::initializer_list<cell_t> args, const int32_t* refs,
+                    cell_t* out) {
         try {
             stack::mark_native(nullptr);
             for (const cell_t& a : args) stack::push(&a);
@@ -56,7 +58,8 @@ protected:
             return e.id;
         }
     }
-    static constexpr int32_t none_refs[16] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+    static constexpr int32_t none_refs[16] = {-1, -1, -1, -1, -1, -1, -1, -1,
+                                              -1, -1, -1, -1, -1, -1, -1, -1};
 };
 
 TEST_F(NativesValues, BitsetSetsAndComplement) {
@@ -66,7 +69,8 @@ TEST_F(NativesValues, BitsetSetsAndComplement) {
     cell_t r;
     ASSERT_EQ(call(natives::union_, {a, b}, none_refs, &r), err{});
     ASSERT_EQ(type_of(&r), TYPE_bitset);
-    EXPECT_TRUE(bitset::member_q(&r, 'a') && bitset::member_q(&r, 'b') && bitset::member_q(&r, 'c'));
+    EXPECT_TRUE(bitset::member_q(&r, 'a') && bitset::member_q(&r, 'b') &&
+                bitset::member_q(&r, 'c'));
     ASSERT_EQ(call(natives::intersect, {a, b}, none_refs, &r), err{});
     EXPECT_TRUE(bitset::member_q(&r, 'b'));
     EXPECT_FALSE(bitset::member_q(&r, 'a') || bitset::member_q(&r, 'c'));

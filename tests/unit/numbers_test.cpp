@@ -4,13 +4,13 @@
 #include <limits>
 #include <string>
 
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/error.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/time.h"
-#include "datatypes/actions.h"
 #include "registry_fixture.h"
 #include "runtime/words.h"
 
@@ -32,7 +32,6 @@ const double nan_ = std::numeric_limits<double>::quiet_NaN();
 
 class Numbers : public test::RegistryTest {
 protected:
-
     // Runs a two-argument frame action on a and b; the result slot.
     static cell_t run(void (*action)(), cell_t a, cell_t b) {
         cell_t* args = stack::arguments;
@@ -42,10 +41,7 @@ protected:
         action();
         return args[0];
     }
-    template <typename F>
-    static err fails(F body) {
-        return raised(body);
-    }
+    template <typename F> static err fails(F body) { return raised(body); }
     std::string formed(cell_t v) {
         cell_t s = new_string();
         actions::form(&v, &s, false, -1);
@@ -138,9 +134,10 @@ TEST_F(Numbers, IntegerMixedOperandsThatDoNotCommuteAreRefused) {
         void (*action)();
         cell_t value2;
     } refused[] = {
-        {integer::divide, pair},    {integer::remainder, pair}, {integer::and_t, pair}, {integer::xor_t, pair},
-        {integer::subtract, tuple}, {integer::divide, tuple},   {integer::remainder, tuple},
-        {integer::or_t, tuple},     {integer::subtract, date},  {integer::remainder, date},
+        {integer::divide, pair},     {integer::remainder, pair}, {integer::and_t, pair},
+        {integer::xor_t, pair},      {integer::subtract, tuple}, {integer::divide, tuple},
+        {integer::remainder, tuple}, {integer::or_t, tuple},     {integer::subtract, date},
+        {integer::remainder, date},
     };
     for (auto& c : refused) {
         cell_t before = I(5);
@@ -149,7 +146,10 @@ TEST_F(Numbers, IntegerMixedOperandsThatDoNotCommuteAreRefused) {
         EXPECT_EQ(stack::arguments[0].header, before.header);
         EXPECT_EQ(stack::arguments[0].data2, before.data2);
     }
-    EXPECT_EQ(fails([] { run(integer::add, I(1), cell_t{TYPE_none, 0, 0, 0}); }), err::invalid_type);
+    EXPECT_EQ(fails([] {
+                  run(integer::add, I(1), cell_t{TYPE_none, 0, 0, 0});
+              }),
+              err::invalid_type);
     // A time! second operand goes to the float arithmetic: the result is a time.
     cell_t r = run(integer::add, I(1), T(1.0));
     EXPECT_EQ(type_of(&r), TYPE_time);
@@ -165,7 +165,10 @@ TEST_F(Numbers, IntegerPowerFallsBackToFloat) {
     expect_int(run(integer::power, I(0), I(0)), 1);
     expect_int(run(integer::power, I(-3), I(3)), -27);
     expect_float(run(integer::power, I(4), F(0.5)), 2.0);
-    EXPECT_EQ(fails([] { run(integer::power, I(2), cell_t{TYPE_none, 0, 0, 0}); }), err::expect_arg);
+    EXPECT_EQ(fails([] {
+                  run(integer::power, I(2), cell_t{TYPE_none, 0, 0, 0});
+              }),
+              err::expect_arg);
 }
 
 TEST_F(Numbers, IntegerRoundTable) {
@@ -173,17 +176,22 @@ TEST_F(Numbers, IntegerRoundTable) {
     struct {
         int32_t value, scale, flags, result;
     } cases[] = {
-        {15, 10, 0, 20},           {-15, 10, 0, -20},    {25, 10, EVEN, 20},         {35, 10, EVEN, 40},
-        {15, 10, HALF_DOWN, 10},   {-11, 10, FLOOR, -20}, {-11, 10, CEILING, -10},   {-11, 10, DOWN | FLOOR, -10},
-        {17, 0, 0, 17},            {INT32_MIN, 10, 0, INT32_MIN},                     {14, 10, 0, 10},
-        {-15, 10, HALF_CEILING, -10}, {15, -10, 0, 20},  {11, 10, CEILING, 20},       {11, 10, FLOOR, 10},
+        {15, 10, 0, 20},         {-15, 10, 0, -20},
+        {25, 10, EVEN, 20},      {35, 10, EVEN, 40},
+        {15, 10, HALF_DOWN, 10}, {-11, 10, FLOOR, -20},
+        {-11, 10, CEILING, -10}, {-11, 10, DOWN | FLOOR, -10},
+        {17, 0, 0, 17},          {INT32_MIN, 10, 0, INT32_MIN},
+        {14, 10, 0, 10},         {-15, 10, HALF_CEILING, -10},
+        {15, -10, 0, 20},        {11, 10, CEILING, 20},
+        {11, 10, FLOOR, 10},
     };
     for (auto& c : cases) {
         cell_t v = I(c.value);
         cell_t s = I(c.scale);
         integer::round(&v, &s, c.flags & EVEN, c.flags & DOWN, c.flags & HALF_DOWN, c.flags & FLOOR,
                        c.flags & CEILING, c.flags & HALF_CEILING);
-        EXPECT_EQ(integer::get(&v), c.result) << c.value << " to " << c.scale << " flags " << c.flags;
+        EXPECT_EQ(integer::get(&v), c.result)
+            << c.value << " to " << c.scale << " flags " << c.flags;
     }
     // 5 with a float! scale runs the float rounding.
     cell_t v = I(5);
@@ -264,7 +272,10 @@ TEST_F(Numbers, CharacterArithmeticStaysInRange) {
     EXPECT_EQ(fails([] { run(char_::multiply, C(0x10000), I(0x10000)); }), err::overflow);
     EXPECT_EQ(fails([] { run(char_::add, C('a'), F(1e300)); }), err::overflow);
     EXPECT_EQ(fails([] { run(char_::divide, C('a'), I(0)); }), err::zero_divide);
-    EXPECT_EQ(fails([] { run(char_::add, C('a'), cell_t{TYPE_none, 0, 0, 0}); }), err::invalid_type);
+    EXPECT_EQ(fails([] {
+                  run(char_::add, C('a'), cell_t{TYPE_none, 0, 0, 0});
+              }),
+              err::invalid_type);
 }
 
 TEST_F(Numbers, ToChar) {
@@ -289,12 +300,12 @@ TEST_F(Numbers, CharacterFormAndEscapes) {
         bool all;
         const char* mold;
     } cases[] = {
-        {'a', false, "#\"a\""},      {'^', false, "#\"^^\""},   {'"', false, "#\"^\"\""},
-        {30, false, "#\"^(1E)\""},   {127, false, "#\"^~\""},   {9, false, "#\"^-\""},
-        {10, false, "#\"^/\""},      {0, false, "#\"^@\""},     {1, false, "#\"^A\""},
-        {27, false, "#\"^[\""},      {28, false, "#\"^\\\""},   {29, false, "#\"^]\""},
-        {31, false, "#\"^_\""},      {26, false, "#\"^Z\""},    {128, false, "#\"^(80)\""},
-        {159, false, "#\"^(9F)\""},  {0xC8, true, "#\"^(C8)\""}, {0x1F600, true, "#\"^(1F600)\""},
+        {'a', false, "#\"a\""},     {'^', false, "#\"^^\""},    {'"', false, "#\"^\"\""},
+        {30, false, "#\"^(1E)\""},  {127, false, "#\"^~\""},    {9, false, "#\"^-\""},
+        {10, false, "#\"^/\""},     {0, false, "#\"^@\""},      {1, false, "#\"^A\""},
+        {27, false, "#\"^[\""},     {28, false, "#\"^\\\""},    {29, false, "#\"^]\""},
+        {31, false, "#\"^_\""},     {26, false, "#\"^Z\""},     {128, false, "#\"^(80)\""},
+        {159, false, "#\"^(9F)\""}, {0xC8, true, "#\"^(C8)\""}, {0x1F600, true, "#\"^(1F600)\""},
     };
     for (auto& c : cases) EXPECT_EQ(molded(C(c.c), c.all), c.mold) << c.c;
     EXPECT_EQ(formed(C('x')), "x");
@@ -358,11 +369,23 @@ TEST_F(Numbers, FloatEqualityIsTolerantStrictEqualityIsNot) {
         double a, b;
         int32_t op, result;
     } cases[] = {
-        {0.1 + 0.2, 0.3, 0, 0},  {0.1 + 0.2, 0.3, 2, 1}, {nan_, nan_, 0, 1},      {nan_, nan_, 2, 1},
-        {nan_, 1.0, 3, 1},       {nan_, 1.0, 5, -1},     {nan_, 1.0, 4, 1},        {nan_, 1.0, 6, -1},
-        {1.0, 1.0 + 1e-9, 0, 1}, {0.0, -0.0, 9, 1},      {0.0, -0.0, 2, 0},        {1.0, 2.0, 3, -1},
+        {0.1 + 0.2, 0.3, 0, 0},
+        {0.1 + 0.2, 0.3, 2, 1},
+        {nan_, nan_, 0, 1},
+        {nan_, nan_, 2, 1},
+        {nan_, 1.0, 3, 1},
+        {nan_, 1.0, 5, -1},
+        {nan_, 1.0, 4, 1},
+        {nan_, 1.0, 6, -1},
+        {1.0, 1.0 + 1e-9, 0, 1},
+        {0.0, -0.0, 9, 1},
+        {0.0, -0.0, 2, 0},
+        {1.0, 2.0, 3, -1},
         // Searching and sorting: NaN is equal only to NaN and orders last.
-        {nan_, 1.0, 12, 1},      {1.0, nan_, 12, -1},    {nan_, nan_, 12, 0},      {nan_, -inf, 7, 1},
+        {nan_, 1.0, 12, 1},
+        {1.0, nan_, 12, -1},
+        {nan_, nan_, 12, 0},
+        {nan_, -inf, 7, 1},
         {inf, nan_, 10, -1},
     };
     for (auto& c : cases) {
@@ -384,7 +407,8 @@ TEST_F(Numbers, FloatArithmetic) {
     expect_float(run(float_::remainder, F(5.5), F(2.0)), 1.5);
     expect_float(run(float_::remainder, F(-5.5), F(2.0)), -1.5);
     expect_float(run(float_::remainder, F(5.5), F(inf)), 5.5);
-    EXPECT_TRUE(std::isnan(cell::get_float(&stack::arguments[0]) * 0 + float_::do_math_op(inf, 2.0, 4)));
+    EXPECT_TRUE(
+        std::isnan(cell::get_float(&stack::arguments[0]) * 0 + float_::do_math_op(inf, 2.0, 4)));
     expect_float(run(float_::divide, F(1.0), F(0.0)), inf);
     expect_float(run(float_::add, F(0.5), I(1)), 1.5);
     cell_t r = run(float_::add, F(0.1, TYPE_percent), I(1));
@@ -411,16 +435,18 @@ TEST_F(Numbers, FloatRoundTable) {
         int flags;
         double result;
     } cases[] = {
-        {2.5, 0, 0, 3.0},          {-2.5, 0, 0, -3.0},        {2.5, 0, EVEN, 2.0},     {3.5, 0, EVEN, 4.0},
-        {2.5, 0, HALF_DOWN, 2.0},  {-2.5, 0, HALF_CEILING, -2.0}, {-2.1, 0, FLOOR, -3.0}, {-2.7, 0, DOWN, -2.0},
-        {1.2345, 0.01, 0, 1.23},   {1e300, 0, 0, 1e300},      {2.4, 0, 0, 2.0},         {2.6, 0, CEILING, 3.0},
+        {2.5, 0, 0, 3.0},       {-2.5, 0, 0, -3.0},       {2.5, 0, EVEN, 2.0},
+        {3.5, 0, EVEN, 4.0},    {2.5, 0, HALF_DOWN, 2.0}, {-2.5, 0, HALF_CEILING, -2.0},
+        {-2.1, 0, FLOOR, -3.0}, {-2.7, 0, DOWN, -2.0},    {1.2345, 0.01, 0, 1.23},
+        {1e300, 0, 0, 1e300},   {2.4, 0, 0, 2.0},         {2.6, 0, CEILING, 3.0},
         {7.0, 5.0, 0, 5.0},
     };
     for (auto& c : cases) {
         cell_t v = F(c.value);
         cell_t s = F(c.scale);
-        float_::round(&v, c.scale != 0 ? &s : nullptr, c.flags & EVEN, c.flags & DOWN, c.flags & HALF_DOWN,
-                      c.flags & FLOOR, c.flags & CEILING, c.flags & HALF_CEILING);
+        float_::round(&v, c.scale != 0 ? &s : nullptr, c.flags & EVEN, c.flags & DOWN,
+                      c.flags & HALF_DOWN, c.flags & FLOOR, c.flags & CEILING,
+                      c.flags & HALF_CEILING);
         EXPECT_DOUBLE_EQ(cell::get_float(&v), c.result) << c.value << " flags " << c.flags;
     }
     // A subnormal scale goes through the exponent split and stays close.
@@ -447,8 +473,8 @@ TEST_F(Numbers, FloatEvenOddOfHugeValues) {
     struct {
         double value;
         bool even;
-    } cases[] = {{2.0, true}, {3.7, false}, {-3.2, false}, {2147483649.0, false}, {4294967296.0, true},
-                 {1e300, true}, {-0.5, true}};
+    } cases[] = {{2.0, true},          {3.7, false},  {-3.2, false}, {2147483649.0, false},
+                 {4294967296.0, true}, {1e300, true}, {-0.5, true}};
     for (auto& c : cases) {
         cell_t v = F(c.value);
         EXPECT_EQ(float_::even_q(&v), c.even) << c.value;
@@ -502,9 +528,9 @@ TEST_F(Numbers, TimeText) {
         double seconds;
         const char* text;
     } cases[] = {
-        {3600, "1:00:00"},      {5445.5, "1:30:45.5"}, {0.25, "0:00:00.25"}, {-90, "-0:01:30"},
-        {360000, "100:00:00"},  {1e-7, "0:00:00"},     {5.5, "0:00:05.5"},   {45296, "12:34:56"},
-        {1e13, "2777777777:46:40"},
+        {3600, "1:00:00"},  {5445.5, "1:30:45.5"}, {0.25, "0:00:00.25"},
+        {-90, "-0:01:30"},  {360000, "100:00:00"}, {1e-7, "0:00:00"},
+        {5.5, "0:00:05.5"}, {45296, "12:34:56"},   {1e13, "2777777777:46:40"},
     };
     for (auto& c : cases) {
         EXPECT_EQ(formed(T(c.seconds)), c.text) << c.seconds;
@@ -526,8 +552,8 @@ TEST_F(Numbers, ToTime) {
     EXPECT_EQ(to(block_of({I(0), I(0), F(1.5)})), 1.5);
     EXPECT_EQ(to(text("1:30:45.5")), 5445.5);
     EXPECT_EQ(to(text("-0:01:30")), -90.0);
-    for (cell_t bad : {block_of({I(1), I(-30)}), block_of({I(1), I(2), I(3), I(4)}), block_of({F(1.5)}),
-                       text("12"), text("1:x"), cell_t{TYPE_none, 0, 0, 0}})
+    for (cell_t bad : {block_of({I(1), I(-30)}), block_of({I(1), I(2), I(3), I(4)}),
+                       block_of({F(1.5)}), text("12"), text("1:x"), cell_t{TYPE_none, 0, 0, 0}})
         EXPECT_EQ(fails([&] { to(bad); }), err::bad_to_arg);
 }
 
@@ -540,7 +566,10 @@ TEST_F(Numbers, TimeArithmetic) {
     EXPECT_EQ(type_of(&r), TYPE_time);
     EXPECT_EQ(cell::get_float(&r), 11.0);
     EXPECT_EQ(fails([] { run(time::multiply, T(3600), T(3600)); }), err::not_related);
-    EXPECT_EQ(fails([] { run(time::subtract, T(3600), cell_t{TYPE_date, 0, 0, 0}); }), err::not_related);
+    EXPECT_EQ(fails([] {
+                  run(time::subtract, T(3600), cell_t{TYPE_date, 0, 0, 0});
+              }),
+              err::not_related);
     cell_t v = T(3600.6);
     time::round(&v, nullptr, false, false, false, false, false, false);
     EXPECT_EQ(cell::get_float(&v), 3601.0);
@@ -581,11 +610,17 @@ TEST_F(Numbers, TimeParts) {
         cell_t v;
         double result;
     } sets[] = {
-        {5445, 2, I(5), 3945},   {5445, 1, I(25), 91845}, {5445, 3, F(1.5), 5401.5},
+        {5445, 2, I(5), 3945},
+        {5445, 1, I(25), 91845},
+        {5445, 3, F(1.5), 5401.5},
         // A negative time keeps its sign.
-        {-90, 1, I(0), -90},     {-5400, 1, I(2), -9000}, {-90, 2, I(2), -150},  {-90, 3, F(-10.0), -70},
+        {-90, 1, I(0), -90},
+        {-5400, 1, I(2), -9000},
+        {-90, 2, I(2), -150},
+        {-90, 3, F(-10.0), -70},
     };
-    for (auto& s : sets) EXPECT_EQ(time::set_field(s.t, s.index, &s.v), s.result) << s.t << " part " << s.index;
+    for (auto& s : sets)
+        EXPECT_EQ(time::set_field(s.t, s.index, &s.v), s.result) << s.t << " part " << s.index;
     EXPECT_EQ(fails([] {
                   cell_t x = text("x");
                   time::set_field(1.0, 3, &x);
@@ -601,9 +636,15 @@ TEST_F(Numbers, TimeParts) {
     EXPECT_EQ(time::field_index(&day, &path), -1);
 
     cell_t four = I(4);
-    EXPECT_EQ(fails([&] { time::eval_path(&t, &four, nullptr, &path, nullptr, nullptr, 1, false, false, true, false); }),
+    EXPECT_EQ(fails([&] {
+                  time::eval_path(&t, &four, nullptr, &path, nullptr, nullptr, 1, false, false,
+                                  true, false);
+              }),
               err::invalid_path);
-    EXPECT_EQ(fails([&] { time::eval_path(&t, &day, nullptr, &path, nullptr, nullptr, 1, false, false, true, false); }),
+    EXPECT_EQ(fails([&] {
+                  time::eval_path(&t, &day, nullptr, &path, nullptr, nullptr, 1, false, false, true,
+                                  false);
+              }),
               err::invalid_path);
     EXPECT_EQ(fails([&] { time::pick(&t, 4, &four); }), err::out_of_range);
     EXPECT_EQ(fails([&] { time::pick(&t, 0, &day); }), err::cannot_use);

@@ -127,8 +127,10 @@ TEST_F(Objects, MoldNestedCyclicAndFlat) {
     cell_t inner = construct("[c: 2]");
     cell_t outer = construct("[a: 1 b: none s: \"t\" w: x]");
     set(outer, "b", inner);
-    EXPECT_EQ(molded(&outer), "make object! [\n    a: 1\n    b: make object! [\n        c: 2\n    ]\n    s: \"t\"\n    w: 'x\n]");
-    EXPECT_EQ(molded(&outer, false, false, true), "make object! [a: 1 b: make object! [c: 2] s: \"t\" w: 'x]");
+    EXPECT_EQ(molded(&outer), "make object! [\n    a: 1\n    b: make object! [\n        c: 2\n    "
+                              "]\n    s: \"t\"\n    w: 'x\n]");
+    EXPECT_EQ(molded(&outer, false, false, true),
+              "make object! [a: 1 b: make object! [c: 2] s: \"t\" w: 'x]");
     EXPECT_EQ(molded(&outer, true, false, true), "a: 1 b: make object! [c: 2] s: \"t\" w: 'x");
     EXPECT_EQ(formed(&inner), "c: 2");
 
@@ -141,7 +143,8 @@ TEST_F(Objects, MoldNestedCyclicAndFlat) {
     cell_t y = construct("[x: none]");
     set(x, "y", y);
     set(y, "x", x);
-    EXPECT_EQ(molded(&x, false, false, true), "make object! [y: make object! [x: make object! [...]]]");
+    EXPECT_EQ(molded(&x, false, false, true),
+              "make object! [y: make object! [x: make object! [...]]]");
     EXPECT_EQ(cycles::depth(), 0);
 
     cell_t empty = construct("[]");
@@ -247,22 +250,32 @@ TEST_F(Objects, CopyAndPaths) {
     EXPECT_NE(get(deep, "s").data2, get(o, "s").data2);
     EXPECT_EQ(molded(&deep, false, false, true), molded(&o, false, false, true));
     cell_t n = integer(1);
-    EXPECT_EQ(raised([&] { actions::copy(&o, &deep, &n, false, nullptr); }), err::invalid_refine_arg);
+    EXPECT_EQ(raised([&] { actions::copy(&o, &deep, &n, false, nullptr); }),
+              err::invalid_refine_arg);
 
     cell_t a = word("A");
-    cell_t* v = object::eval_path(&o, &a, nullptr, &a, nullptr, nullptr, 1, false, false, true, true);
+    cell_t* v =
+        object::eval_path(&o, &a, nullptr, &a, nullptr, nullptr, 1, false, false, true, true);
     EXPECT_EQ(integer::get(v), 1);
     EXPECT_EQ(a.data1, o.data1);  // the element is bound on the way
     cell_t missing = word("nope");
-    EXPECT_EQ(raised([&] { object::eval_path(&o, &missing, nullptr, &missing, nullptr, nullptr, 1, false, false,
-                                             false, true); }),
+    EXPECT_EQ(raised([&] {
+                  object::eval_path(&o, &missing, nullptr, &missing, nullptr, nullptr, 1, false,
+                                    false, false, true);
+              }),
               err::unset_path);
-    EXPECT_EQ(raised([&] { object::eval_path(&o, &missing, nullptr, &missing, nullptr, nullptr, 1, false, false,
-                                             true, true); }),
+    EXPECT_EQ(raised([&] {
+                  object::eval_path(&o, &missing, nullptr, &missing, nullptr, nullptr, 1, false,
+                                    false, true, true);
+              }),
               err::invalid_path);
-    EXPECT_EQ(object::eval_path(&o, &missing, nullptr, &missing, nullptr, nullptr, 1, false, true, true, true),
+    EXPECT_EQ(object::eval_path(&o, &missing, nullptr, &missing, nullptr, nullptr, 1, false, true,
+                                true, true),
               &unset_value);
-    EXPECT_EQ(raised([&] { object::eval_path(&o, &n, nullptr, &n, nullptr, nullptr, 1, false, false, true, true); }),
+    EXPECT_EQ(raised([&] {
+                  object::eval_path(&o, &n, nullptr, &n, nullptr, nullptr, 1, false, false, true,
+                                    true);
+              }),
               err::invalid_path);
 
     // put takes word keys only; select any word kind.
@@ -274,10 +287,13 @@ TEST_F(Objects, CopyAndPaths) {
     EXPECT_EQ(raised([&] { object::put(&o, &n, &nine, false); }), err::invalid_key_type);
     EXPECT_EQ(raised([&] { object::put(&o, &missing, &nine, false); }), err::unset_path);
     cell_t lit = word("s", TYPE_lit_word);
-    cell_t* found = object::select(&o, &lit, nullptr, false, false, false, false, nullptr, nullptr, false, false);
+    cell_t* found = object::select(&o, &lit, nullptr, false, false, false, false, nullptr, nullptr,
+                                   false, false);
     EXPECT_EQ(type_of(found), TYPE_string);
-    EXPECT_EQ(raised([&] { object::select(&o, &n, nullptr, false, false, false, false, nullptr, nullptr, false,
-                                          false); }),
+    EXPECT_EQ(raised([&] {
+                  object::select(&o, &n, nullptr, false, false, false, false, nullptr, nullptr,
+                                 false, false);
+              }),
               err::invalid_type);
 }
 
@@ -405,7 +421,8 @@ TEST_F(Handlers, SetRules) {
         bool some;
         const char* expected;
     } cases[] = {
-        {"short block gives none", "[a: 1 b: 2 c: 3]", "[7]", false, "make object! [a: 7 b: none c: none]"},
+        {"short block gives none", "[a: 1 b: 2 c: 3]", "[7]", false,
+         "make object! [a: 7 b: none c: none]"},
         {"some keeps the rest", "[a: 1 b: 2 c: 3]", "[7]", true, "make object! [a: 7 b: 2 c: 3]"},
         {"some skips none", "[a: 1 b: 2]", "[none 5]", true, "make object! [a: 1 b: 5]"},
         {"object: shared words only", "[a: 1 b: 2 c: 3]", "obj:[c: 9 z: 0 a: 8]", false,
@@ -422,7 +439,8 @@ TEST_F(Handlers, SetRules) {
             v = load(c.value);
             // The reader makes words; set takes none as the none value.
             for (int32_t i = 0; i < block::abs_length(&v); i++)
-                if (type_of(block::rs_abs_at(&v, i)) == TYPE_word) *block::rs_abs_at(&v, i) = none_value;
+                if (type_of(block::rs_abs_at(&v, i)) == TYPE_word)
+                    *block::rs_abs_at(&v, i) = none_value;
         } else {
             v = integer(std::stoi(text));
         }
@@ -526,7 +544,8 @@ TEST_F(Handlers, CopyRebuildsTheRecordAndFunctions) {
     cell_t hc = get(copy, "on-change*");
     ASSERT_EQ(type_of(&hc), TYPE_function);
     EXPECT_NE(hc.data1, h.data1);
-    EXPECT_EQ(integer::get(function::more(&hc, function::MORE_OWNER)), static_cast<int32_t>(copy.data1));
+    EXPECT_EQ(integer::get(function::more(&hc, function::MORE_OWNER)),
+              static_cast<int32_t>(copy.data1));
     cell_t* copied_body = function::more(&hc, function::MORE_BODY);
     EXPECT_EQ(block::rs_abs_at(copied_body, 0)->data1, hc.data1);
     cell_t a = word("a"), old = integer(1), now = integer(2);
@@ -538,7 +557,8 @@ TEST_F(Handlers, CopyRebuildsTheRecordAndFunctions) {
     cell_t bodiless = handler("[word old new]");
     cell_t p = reactive(&bodiless, nullptr);
     slot = stack::push(&p);
-    EXPECT_EQ(raised([&] { actions::copy(slot, slot, nullptr, false, nullptr); }), err::bad_func_def);
+    EXPECT_EQ(raised([&] { actions::copy(slot, slot, nullptr, false, nullptr); }),
+              err::bad_func_def);
 }
 
 }  // namespace

@@ -10,12 +10,12 @@
 #include <functional>
 #include <string>
 
+#include "runtime/console_output.h"
 #include "runtime/fire.h"
 #include "runtime/lowrt.h"
-#include "runtime/console_output.h"
 #include "runtime/platform/platform.h"
-#include "gtest/gtest.h"
 #include "tests/unit/runtime_fixture.h"
+#include "gtest/gtest.h"
 
 using namespace zuv;
 

@@ -33,8 +33,9 @@ protected:
         try {
             cell_t* code = stack::push_slot();
             none::make_at(code);
-            lexer::scan(code, reinterpret_cast<const uint8_t*>(source), static_cast<int32_t>(std::strlen(source)),
-                        false, true, true, false, nullptr, nullptr, nullptr, nullptr);
+            lexer::scan(code, reinterpret_cast<const uint8_t*>(source),
+                        static_cast<int32_t>(std::strlen(source)), false, true, true, false,
+                        nullptr, nullptr, nullptr, nullptr);
             interpreter::eval(code, false);
             if (exits::pending_q()) {
                 exits::pending = 0;
@@ -86,8 +87,8 @@ class ParseMatch : public testing::Runtime {
 protected:
     static cell_t text(const char* utf8) {
         cell_t c;
-        string::load_at(reinterpret_cast<const uint8_t*>(utf8), static_cast<int64_t>(std::strlen(utf8)), &c,
-                        string::ENCODING_UTF8);
+        string::load_at(reinterpret_cast<const uint8_t*>(utf8),
+                        static_cast<int64_t>(std::strlen(utf8)), &c, string::ENCODING_UTF8);
         return c;
     }
 };
@@ -99,10 +100,10 @@ TEST_F(ParseMatch, FindAgreesOnEveryUnit) {
         bool case_;
         int32_t at;  // expected index, -1 none
     } cases[] = {
-        {"xxABCx", "abc", false, 2},  {"xxABCx", "abc", true, -1},  {"xxabcx", "abc", true, 2},
-        {"ab", "abc", false, -1},     {"aab", "ab", false, 1},      {"", "a", false, -1},
-        {"éxÉa", "éa", false, 2},     {"éxÉa", "Éa", true, 2},      {"x€€y", "€y", false, 2},
-        {"a😀b😀c", "😀c", false, 3}, {"abc", "", false, 0},
+        {"xxABCx", "abc", false, 2}, {"xxABCx", "abc", true, -1}, {"xxabcx", "abc", true, 2},
+        {"ab", "abc", false, -1},    {"aab", "ab", false, 1},     {"", "a", false, -1},
+        {"éxÉa", "éa", false, 2},    {"éxÉa", "Éa", true, 2},     {"x€€y", "€y", false, 2},
+        {"a😀b😀c", "😀c", false, 3},   {"abc", "", false, 0},
     };
     for (const auto& c : cases) {
         cell_t in = text(c.input);
@@ -110,7 +111,8 @@ TEST_F(ParseMatch, FindAgreesOnEveryUnit) {
         cell_t rule = text(c.rule);
         int32_t len = 0;
         int32_t end = string::rs_length_q(rooted);
-        EXPECT_EQ(parser::match::find(rooted, 0, end, &rule, c.case_, &len), c.at) << c.input << " / " << c.rule;
+        EXPECT_EQ(parser::match::find(rooted, 0, end, &rule, c.case_, &len), c.at)
+            << c.input << " / " << c.rule;
         stack::pop(1);
     }
 }

@@ -24,8 +24,8 @@ TEST(Platform, ZonePacking) {
         int minutes;
         uint32_t hours, quarters;
         bool west;
-    } cases[] = {{330, 5, 2, false}, {-210, 3, 2, true}, {0, 0, 0, false}, {-480, 8, 0, true}, {345, 5, 3, false},
-                 {-45, 0, 3, true}};
+    } cases[] = {{330, 5, 2, false}, {-210, 3, 2, true}, {0, 0, 0, false},
+                 {-480, 8, 0, true}, {345, 5, 3, false}, {-45, 0, 3, true}};
     for (auto& c : cases) {
         uint32_t z = platform::pack_zone(c.minutes);
         EXPECT_EQ((z >> 2) & 0x0F, c.hours) << c.minutes;
@@ -76,10 +76,17 @@ TEST(Lowrt, SignalsMapToRuntimeErrors) {
         int sig, code;
         bool guard;
         int error;
-    } cases[] = {{SIGSEGV, SEGV_MAPERR, false, 32}, {SIGSEGV, SEGV_ACCERR, true, 19}, {SIGFPE, FPE_INTDIV, false, 13},
-                 {SIGFPE, FPE_FLTDIV, false, 7},     {SIGFPE, 0, false, 33},          {SIGILL, ILL_ILLOPN, false, 23},
-                 {SIGILL, ILL_BADSTK, false, 19},    {SIGBUS, BUS_ADRALN, false, 2},  {SIGBUS, 0, false, 34}};
-    for (auto& c : cases) EXPECT_EQ(lowrt::signal_error(c.sig, c.code, c.guard), c.error) << c.sig << "/" << c.code;
+    } cases[] = {{SIGSEGV, SEGV_MAPERR, false, 32},
+                 {SIGSEGV, SEGV_ACCERR, true, 19},
+                 {SIGFPE, FPE_INTDIV, false, 13},
+                 {SIGFPE, FPE_FLTDIV, false, 7},
+                 {SIGFPE, 0, false, 33},
+                 {SIGILL, ILL_ILLOPN, false, 23},
+                 {SIGILL, ILL_BADSTK, false, 19},
+                 {SIGBUS, BUS_ADRALN, false, 2},
+                 {SIGBUS, 0, false, 34}};
+    for (auto& c : cases)
+        EXPECT_EQ(lowrt::signal_error(c.sig, c.code, c.guard), c.error) << c.sig << "/" << c.code;
 }
 
 TEST(Build, DateTextIsADateLiteral) {
@@ -87,8 +94,11 @@ TEST(Build, DateTextIsADateLiteral) {
     // d-Mmm-yyyy/hh:mm:ss
     int day = 0, year = 0, h = -1, m = -1, s = -1;
     char month[4] = {};
-    ASSERT_EQ(std::sscanf(text.c_str(), "%d-%3[A-Za-z]-%d/%d:%d:%d", &day, month, &year, &h, &m, &s), 6) << text;
-    EXPECT_TRUE(day >= 1 && day <= 31 && year >= 2024 && h >= 0 && h < 24 && m >= 0 && m < 60 && s >= 0 && s < 60)
+    ASSERT_EQ(
+        std::sscanf(text.c_str(), "%d-%3[A-Za-z]-%d/%d:%d:%d", &day, month, &year, &h, &m, &s), 6)
+        << text;
+    EXPECT_TRUE(day >= 1 && day <= 31 && year >= 2024 && h >= 0 && h < 24 && m >= 0 && m < 60 &&
+                s >= 0 && s < 60)
         << text;
     EXPECT_TRUE(std::isupper(static_cast<unsigned char>(month[0]))) << text;
 }

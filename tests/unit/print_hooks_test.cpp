@@ -12,8 +12,8 @@
 #include "text_fixture.h"
 
 using namespace zuv;
-using zuv::testing::raised;
 using zuv::test::TextTest;
+using zuv::testing::raised;
 
 namespace {
 
@@ -119,7 +119,9 @@ void hook_c(cell_t*, bool) { heard += "C"; }
 void hook_d(cell_t*, bool) { heard += "D"; }
 void hook_e(cell_t*, bool) { heard += "E"; }
 void hook_f(cell_t*, bool) { heard += "F"; }
-void raw_hook(const char* text, int32_t length, int32_t) { heard += "[" + std::string(text, length) + "]"; }
+void raw_hook(const char* text, int32_t length, int32_t) {
+    heard += "[" + std::string(text, length) + "]";
+}
 
 class PrintHooks : public ConsoleOutput {
 protected:

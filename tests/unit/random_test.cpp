@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "runtime/random.h"
 #include "runtime/hash.h"
+#include "runtime/random.h"
 
 using namespace zuv;
 
@@ -26,7 +26,8 @@ TEST(Random, UniformRanges) {
     random::srand(7);
     struct {
         int32_t n, lo, hi;
-    } cases[] = {{0, 0, 0}, {1, 1, 1}, {-1, -1, -1}, {6, 1, 6}, {-5, -5, -1}, {INT32_MAX, 1, INT32_MAX}};
+    } cases[] = {{0, 0, 0}, {1, 1, 1},    {-1, -1, -1},
+                 {6, 1, 6}, {-5, -5, -1}, {INT32_MAX, 1, INT32_MAX}};
     for (auto& c : cases)
         for (bool secure : {false, true})
             for (int i = 0; i < 200; i++) {

@@ -15,10 +15,10 @@
 #include "datatypes/unset.h"
 #include "runtime/alloc.h"
 #include "runtime/case_folding.h"
+#include "runtime/collector.h"
 #include "runtime/fire.h"
 #include "runtime/lowrt.h"
 #include "runtime/stack.h"
-#include "runtime/collector.h"
 #include "tests/unit/runtime_fixture.h"
 
 namespace zuv::test {
@@ -48,7 +48,6 @@ public:
         string::make_at(&s, 16);
         return s;
     }
-
 };
 
 }  // namespace zuv::test

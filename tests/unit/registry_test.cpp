@@ -5,10 +5,10 @@
 #include <set>
 #include <sstream>
 
+#include "datatypes/actions.h"
 #include "datatypes/datatype.h"
 #include "datatypes/triple.h"
 #include "datatypes/unset.h"
-#include "datatypes/actions.h"
 #include "registry_fixture.h"
 
 namespace zuv::test {

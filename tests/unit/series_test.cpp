@@ -15,15 +15,16 @@ TEST_F(Series, AtAndSkipFollowTheIndexRuleAndClamp) {
         bool skip;
         int32_t expected;
     } cases[] = {
-        {0, 1, false, 0},  {0, 0, false, 0},  {2, 0, false, 2},   {2, 1, false, 2},  {2, -1, false, 1},
-        {2, 3, false, 4},  {0, 9, false, 5},  {1, -5, false, 0},  {2, 0, true, 2},   {2, 1, true, 3},
-        {2, -1, true, 1},  {2, 10, true, 5},  {2, -10, true, 0},
+        {0, 1, false, 0}, {0, 0, false, 0}, {2, 0, false, 2},  {2, 1, false, 2}, {2, -1, false, 1},
+        {2, 3, false, 4}, {0, 9, false, 5}, {1, -5, false, 0}, {2, 0, true, 2},  {2, 1, true, 3},
+        {2, -1, true, 1}, {2, 10, true, 5}, {2, -10, true, 0},
     };
     for (auto& c : cases) {
         cell_t b = ints({1, 2, 3, 4, 5}, c.head);
         cell_t n = integer(c.n);
         cell_t r = call_frame(b, &n, c.skip ? series::skip : series::at);
-        EXPECT_EQ(block::head_index(&r), c.expected) << (c.skip ? "skip" : "at") << " head " << c.head << " n " << c.n;
+        EXPECT_EQ(block::head_index(&r), c.expected)
+            << (c.skip ? "skip" : "at") << " head " << c.head << " n " << c.n;
     }
     cell_t b = ints({1});
     cell_t word{TYPE_none, 0, 0, 0};
@@ -54,8 +55,11 @@ TEST_F(Series, PickAndPokePositions) {
         cell_t b = ints({10, 20, 30, 40}, c.head);
         cell_t n = integer(c.n);
         cell_t r = *series::pick(slot(b), c.n, &n);
-        if (c.expected == 0) EXPECT_EQ(type_of(&r), TYPE_none) << "pick " << c.n << " at " << c.head;
-        else EXPECT_EQ(static_cast<int32_t>(r.data2), c.expected) << "pick " << c.n << " at " << c.head;
+        if (c.expected == 0)
+            EXPECT_EQ(type_of(&r), TYPE_none) << "pick " << c.n << " at " << c.head;
+        else
+            EXPECT_EQ(static_cast<int32_t>(r.data2), c.expected)
+                << "pick " << c.n << " at " << c.head;
     }
     cell_t b = ints({10, 20, 30}, 1);
     cell_t v = integer(99), zero = integer(0), five = integer(5), back = integer(-1);
@@ -264,16 +268,29 @@ TEST_F(Series, OwnerHearsEveryChange) {
         const char* after;
         int32_t index, count;
     } cases[] = {
-        {"append", [](cell_t* b, cell_t* v, cell_t*) { block::insert(b, v, -1, false, 1, true); }, "append", "appended", 4, 1},
-        {"insert dup", [](cell_t* b, cell_t* v, cell_t*) { block::insert(b, v, -1, false, 3, false); }, "insert", "inserted", 1, 3},
-        {"change", [](cell_t* b, cell_t* v, cell_t*) { block::change(b, v, -1, false, 1); }, "change", "changed", 1, 1},
+        {"append", [](cell_t* b, cell_t* v, cell_t*) { block::insert(b, v, -1, false, 1, true); },
+         "append", "appended", 4, 1},
+        {"insert dup",
+         [](cell_t* b, cell_t* v, cell_t*) { block::insert(b, v, -1, false, 3, false); }, "insert",
+         "inserted", 1, 3},
+        {"change", [](cell_t* b, cell_t* v, cell_t*) { block::change(b, v, -1, false, 1); },
+         "change", "changed", 1, 1},
         {"clear", [](cell_t* b, cell_t*, cell_t*) { series::clear(b); }, "clear", "cleared", 1, 3},
-        {"poke", [](cell_t* b, cell_t* v, cell_t* two) { series::poke(b, 2, two, v); }, "poke", "poked", 2, 1},
-        {"remove", [](cell_t* b, cell_t*, cell_t* two) { series::remove(b, two, nullptr); }, "remove", "removed", 1, 2},
-        {"take", [](cell_t* b, cell_t*, cell_t* two) { block::take(b, two, false, true); }, "take", "taken", 2, 2},
-        {"reverse", [](cell_t* b, cell_t*, cell_t*) { series::reverse(b, nullptr, nullptr); }, "reverse", "reversed", 1, 3},
-        {"random", [](cell_t* b, cell_t*, cell_t*) { series::random(b, false, false, false); }, "random", "randomized", 1, 3},
-        {"trim", [](cell_t* b, cell_t*, cell_t*) { block::trim(b, false, false, false, false, false, nullptr); }, "trim", "trimmed", 1, 3},
+        {"poke", [](cell_t* b, cell_t* v, cell_t* two) { series::poke(b, 2, two, v); }, "poke",
+         "poked", 2, 1},
+        {"remove", [](cell_t* b, cell_t*, cell_t* two) { series::remove(b, two, nullptr); },
+         "remove", "removed", 1, 2},
+        {"take", [](cell_t* b, cell_t*, cell_t* two) { block::take(b, two, false, true); }, "take",
+         "taken", 2, 2},
+        {"reverse", [](cell_t* b, cell_t*, cell_t*) { series::reverse(b, nullptr, nullptr); },
+         "reverse", "reversed", 1, 3},
+        {"random", [](cell_t* b, cell_t*, cell_t*) { series::random(b, false, false, false); },
+         "random", "randomized", 1, 3},
+        {"trim",
+         [](cell_t* b, cell_t*, cell_t*) {
+             block::trim(b, false, false, false, false, false, nullptr);
+         },
+         "trim", "trimmed", 1, 3},
     };
     for (auto& c : cases) {
         recorded.clear();

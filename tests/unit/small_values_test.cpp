@@ -7,6 +7,7 @@
 #include <limits>
 #include <string>
 
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/email.h"
@@ -21,11 +22,10 @@
 #include "datatypes/tag.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
-#include "datatypes/actions.h"
+#include "gc_anchor.h"
 #include "runtime/collector.h"
 #include "runtime/fire.h"
 #include "runtime/words.h"
-#include "gc_anchor.h"
 #include "runtime_fixture.h"
 
 using namespace zuv;
@@ -132,8 +132,8 @@ protected:
     static cell_t path_get(cell_t value, cell_t element) {
         cell_t path = block_of({});
         collector::root_cell keep_value(&value), keep_element(&element);
-        return zuv::test::anchor(*actions::eval_path(&value, &element, nullptr, &path, nullptr, nullptr, 1,
-                                                     false, false, true, false));
+        return zuv::test::anchor(*actions::eval_path(&value, &element, nullptr, &path, nullptr,
+                                                     nullptr, 1, false, false, true, false));
     }
 };
 

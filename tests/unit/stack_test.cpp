@@ -27,7 +27,9 @@ protected:
         alloc::free_all();
     }
 
-    static cell_t integer(int32_t v) { return cell_t{TYPE_integer, 0, static_cast<uint32_t>(v), 0}; }
+    static cell_t integer(int32_t v) {
+        return cell_t{TYPE_integer, 0, static_cast<uint32_t>(v), 0};
+    }
     static int32_t depth() { return static_cast<int32_t>(stack::top_slot - stack::bottom); }
     static int32_t base() { return static_cast<int32_t>(stack::arguments - stack::bottom); }
     // A word cell of the given symbol, unbound.
@@ -133,10 +135,8 @@ TEST_F(Stack, UnwindLeavesOneResultRevertNone) {
         int32_t cells_left;
         const char* name;
     } cases[] = {
-        {stack::unwind, 2, "unwind"},
-        {stack::unwind_func, 2, "unwind-func"},
-        {stack::revert, 1, "revert"},
-        {stack::revert_func, 1, "revert-func"},
+        {stack::unwind, 2, "unwind"},       {stack::unwind_func, 2, "unwind-func"},
+        {stack::revert, 1, "revert"},       {stack::revert_func, 1, "revert-func"},
         {stack::pop_frame, 1, "pop-frame"},
     };
     for (auto& c : cases) {

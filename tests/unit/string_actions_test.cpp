@@ -1,14 +1,14 @@
 // string!'s actions: make and to, comparison, append, insert, change, swap.
 #include <vector>
 
-#include "datatypes/registry.h"
 #include "datatypes/actions.h"
+#include "datatypes/registry.h"
 #include "runtime/case_folding.h"
 #include "text_fixture.h"
 
 using namespace zuv;
-using zuv::testing::raised;
 using zuv::test::TextTest;
+using zuv::testing::raised;
 
 namespace {
 
@@ -74,19 +74,26 @@ TEST_F(StringActions, CompareWithAndWithoutCase) {
         int32_t op;
         int32_t expect;
     } cases[] = {
-        {"abc", "ABC", actions::cmp::EQUAL, 0},         {"abc", "ABC", actions::cmp::STRICT_EQUAL, 1},
-        {"abc", "abc", actions::cmp::STRICT_EQUAL, 0},  {"ab", "abc", actions::cmp::LESSER, -1},
-        {"abc", "ab", actions::cmp::GREATER, 1},        {"ab", "abc", actions::cmp::EQUAL, 1},
-        {"", "", actions::cmp::EQUAL, 0},               {"b", "A", actions::cmp::LESSER, 1},
-        {"b", "A", actions::cmp::SORT_CASE, 1},         {"a", "B", actions::cmp::SORT_CASE, 1},
+        {"abc", "ABC", actions::cmp::EQUAL, 0},
+        {"abc", "ABC", actions::cmp::STRICT_EQUAL, 1},
+        {"abc", "abc", actions::cmp::STRICT_EQUAL, 0},
+        {"ab", "abc", actions::cmp::LESSER, -1},
+        {"abc", "ab", actions::cmp::GREATER, 1},
+        {"ab", "abc", actions::cmp::EQUAL, 1},
+        {"", "", actions::cmp::EQUAL, 0},
+        {"b", "A", actions::cmp::LESSER, 1},
+        {"b", "A", actions::cmp::SORT_CASE, 1},
+        {"a", "B", actions::cmp::SORT_CASE, 1},
         {"B", "a", actions::cmp::SORT_CASE, -1},
     };
     for (auto& c : cases) {
         cell_t a = text(c.a), b = text(c.b);
-        EXPECT_EQ(string::compare(&a, &b, c.op), c.expect) << c.a << " vs " << c.b << " code " << c.op;
+        EXPECT_EQ(string::compare(&a, &b, c.op), c.expect)
+            << c.a << " vs " << c.b << " code " << c.op;
     }
     cell_t wide = text(U"\u00C9t\u00E9", 2), narrow_ = text(U"\u00E9T\u00C9");
-    EXPECT_EQ(string::compare(&wide, &narrow_, actions::cmp::EQUAL), 0) << "folding beyond ASCII, mixed units";
+    EXPECT_EQ(string::compare(&wide, &narrow_, actions::cmp::EQUAL), 0)
+        << "folding beyond ASCII, mixed units";
     cell_t s = text("a");
     cell_t url = s;
     url.header = TYPE_url;
@@ -158,13 +165,16 @@ TEST_F(StringActions, Append) {
         {"part of a string", text("abc"), 2, false, 1, "xab"},
         {"part 0 adds nothing", text("abc"), 0, false, 1, "x"},
         {"block, part counts values", block({text("aaa"), text("bbb")}), 1, false, 1, "xaaa"},
-        {"block, /only part counts characters", block({text("aaa"), text("bbb")}), 4, true, 1, "xaaab"},
+        {"block, /only part counts characters", block({text("aaa"), text("bbb")}), 4, true, 1,
+         "xaaab"},
         {"block, whole", block({text("aaa"), ch('-'), text("bbb")}), -1, false, 1, "xaaa-bbb"},
-        {"tag keeps its brackets", [] {
+        {"tag keeps its brackets",
+         [] {
              cell_t t = text("b");
              t.header = TYPE_tag;
              return t;
-         }(), -1, false, 1, "x<b>"},
+         }(),
+         -1, false, 1, "x<b>"},
         {"char dup", ch('z'), -1, false, 2, "xzz"},
     };
     for (auto& c : cases) {

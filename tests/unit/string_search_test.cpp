@@ -24,7 +24,9 @@ public:
         for (const char* p = ascii; *p; p++) u.push_back(static_cast<unsigned char>(*p));
         return text(u, unit);
     }
-    static cell_t integer_cell(int32_t n) { return cell_t{TYPE_integer, 0, static_cast<uint32_t>(n), 0}; }
+    static cell_t integer_cell(int32_t n) {
+        return cell_t{TYPE_integer, 0, static_cast<uint32_t>(n), 0};
+    }
     static cell_t char_cell(uint32_t c) { return cell_t{TYPE_char_, 0, c, 0}; }
     static int32_t index_of(const cell_t* r) {
         return type_of(r) == TYPE_none ? 0 : static_cast<int32_t>(r->data1) + 1;
@@ -64,11 +66,13 @@ TEST_F(StringSearch, FindRefinements) {
         SCOPED_TRACE(std::string(c.series) + " / " + c.pattern);
         cell_t s = text(c.series);
         s.data1 = static_cast<uint32_t>(c.head);
-        cell_t v = std::strlen(c.pattern) == 1 ? char_cell(static_cast<unsigned char>(c.pattern[0])) : text(c.pattern);
+        cell_t v = std::strlen(c.pattern) == 1 ? char_cell(static_cast<unsigned char>(c.pattern[0]))
+                                               : text(c.pattern);
         cell_t skip = integer_cell(c.skip), part = integer_cell(c.part);
         cell_t r = in_frame([&] {
-            return string::find(&s, &v, c.part ? &part : nullptr, false, c.case_, false, false, nullptr,
-                                c.skip ? &skip : nullptr, c.last, c.reverse, c.tail, c.match);
+            return string::find(&s, &v, c.part ? &part : nullptr, false, c.case_, false, false,
+                                nullptr, c.skip ? &skip : nullptr, c.last, c.reverse, c.tail,
+                                c.match);
         });
         EXPECT_EQ(index_of(&r), c.expected);
     }
@@ -78,26 +82,41 @@ TEST_F(StringSearch, FindPatternsOfOtherUnitsAndKinds) {
     // A wide series, a narrow pattern and the other way round.
     cell_t wide = text(U"x\u00e9\u4e2dab", 4);
     cell_t narrow = text("AB");
-    cell_t r = in_frame([&] { return string::find(&wide, &narrow, nullptr, false, false, false, false, nullptr, nullptr, false, false, false, false); });
+    cell_t r = in_frame([&] {
+        return string::find(&wide, &narrow, nullptr, false, false, false, false, nullptr, nullptr,
+                            false, false, false, false);
+    });
     EXPECT_EQ(index_of(&r), 4);
     cell_t plain = text("xxABx");
     cell_t pattern = text("ab", 2);
-    r = in_frame([&] { return string::find(&plain, &pattern, nullptr, false, false, false, false, nullptr, nullptr, false, false, false, false); });
+    r = in_frame([&] {
+        return string::find(&plain, &pattern, nullptr, false, false, false, false, nullptr, nullptr,
+                            false, false, false, false);
+    });
     EXPECT_EQ(index_of(&r), 3);
     // A word searches for its name; an integer for its form.
     cell_t s = text("say hello 42");
     cell_t w = global_word("hello");
-    r = in_frame([&] { return string::find(&s, &w, nullptr, false, false, false, false, nullptr, nullptr, false, false, false, false); });
+    r = in_frame([&] {
+        return string::find(&s, &w, nullptr, false, false, false, false, nullptr, nullptr, false,
+                            false, false, false);
+    });
     EXPECT_EQ(index_of(&r), 5);
     cell_t n = integer_cell(42);
-    r = in_frame([&] { return string::find(&s, &n, nullptr, false, false, false, false, nullptr, nullptr, false, false, false, false); });
+    r = in_frame([&] {
+        return string::find(&s, &n, nullptr, false, false, false, false, nullptr, nullptr, false,
+                            false, false, false);
+    });
     EXPECT_EQ(index_of(&r), 11);
     // Folding is for texts only: a binary compares exactly.
     cell_t bin = text("abAB");
     cell::set_type(&bin, TYPE_binary);
     cell_t upper = text("AB");
     cell::set_type(&upper, TYPE_binary);
-    r = in_frame([&] { return string::find(&bin, &upper, nullptr, false, false, false, false, nullptr, nullptr, false, false, false, false); });
+    r = in_frame([&] {
+        return string::find(&bin, &upper, nullptr, false, false, false, false, nullptr, nullptr,
+                            false, false, false, false);
+    });
     EXPECT_EQ(index_of(&r), 3);
 }
 
@@ -106,25 +125,46 @@ TEST_F(StringSearch, FindErrors) {
     cell_t v = char_cell('a'), zero = integer_cell(0), other = text("abc");
     cell_t bin = text("a");
     cell::set_type(&bin, TYPE_binary);
-    EXPECT_EQ(raised_clearing_stacks([&] { string::find(&s, &v, nullptr, false, false, false, true, nullptr, nullptr, false, false, false, false); }),
+    EXPECT_EQ(raised_clearing_stacks([&] {
+                  string::find(&s, &v, nullptr, false, false, false, true, nullptr, nullptr, false,
+                               false, false, false);
+              }),
               err::not_done);
-    EXPECT_EQ(raised_clearing_stacks([&] { string::find(&s, &v, nullptr, false, false, false, false, nullptr, &zero, false, false, false, false); }),
+    EXPECT_EQ(raised_clearing_stacks([&] {
+                  string::find(&s, &v, nullptr, false, false, false, false, nullptr, &zero, false,
+                               false, false, false);
+              }),
               err::out_of_range);
-    EXPECT_EQ(raised_clearing_stacks([&] { string::find(&s, &v, &other, false, false, false, false, nullptr, nullptr, false, false, false, false); }),
+    EXPECT_EQ(raised_clearing_stacks([&] {
+                  string::find(&s, &v, &other, false, false, false, false, nullptr, nullptr, false,
+                               false, false, false);
+              }),
               err::invalid_refine_arg);
-    EXPECT_EQ(raised_clearing_stacks([&] { string::find(&s, &bin, nullptr, false, false, false, false, nullptr, nullptr, false, false, false, false); }),
+    EXPECT_EQ(raised_clearing_stacks([&] {
+                  string::find(&s, &bin, nullptr, false, false, false, false, nullptr, nullptr,
+                               false, false, false, false);
+              }),
               err::invalid_arg);
 }
 
 TEST_F(StringSearch, Select) {
     cell_t s = text("abc");
     cell_t a = char_cell('a'), c = char_cell('c'), ab = text("ab");
-    cell_t r = in_frame([&] { return string::select(&s, &a, nullptr, false, false, false, false, nullptr, nullptr, false, false); });
+    cell_t r = in_frame([&] {
+        return string::select(&s, &a, nullptr, false, false, false, false, nullptr, nullptr, false,
+                              false);
+    });
     EXPECT_EQ(type_of(&r), TYPE_char_);
     EXPECT_EQ(r.data2, 'b');
-    r = in_frame([&] { return string::select(&s, &c, nullptr, false, false, false, false, nullptr, nullptr, false, false); });
+    r = in_frame([&] {
+        return string::select(&s, &c, nullptr, false, false, false, false, nullptr, nullptr, false,
+                              false);
+    });
     EXPECT_EQ(type_of(&r), TYPE_none);
-    r = in_frame([&] { return string::select(&s, &ab, nullptr, false, false, false, false, nullptr, nullptr, false, false); });
+    r = in_frame([&] {
+        return string::select(&s, &ab, nullptr, false, false, false, false, nullptr, nullptr, false,
+                              false);
+    });
     EXPECT_EQ(r.data2, 'c');
 }
 
@@ -156,13 +196,15 @@ TEST_F(StringSearch, SortForms) {
     for (auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(std::string(c.series.begin(), c.series.end())));
         cell_t s = text(c.series, c.unit);
-        cell_t skip = integer_cell(c.skip), cmp = integer_cell(c.compare), part = integer_cell(c.part);
+        cell_t skip = integer_cell(c.skip), cmp = integer_cell(c.compare),
+               part = integer_cell(c.part);
         in_frame([&] {
             return string::sort(&s, c.case_, c.skip ? &skip : nullptr, c.compare ? &cmp : nullptr,
                                 c.part ? &part : nullptr, c.all, c.reverse, c.stable);
         });
         std::u32string got;
-        for (int32_t i = 0; i < string::rs_abs_length_q(&s); i++) got.push_back(string::rs_abs_at(&s, i));
+        for (int32_t i = 0; i < string::rs_abs_length_q(&s); i++)
+            got.push_back(string::rs_abs_at(&s, i));
         EXPECT_TRUE(got == c.expected);
     }
 }
@@ -170,14 +212,23 @@ TEST_F(StringSearch, SortForms) {
 TEST_F(StringSearch, SortErrorsComeBeforeAnyChange) {
     cell_t s = text("bbaa");
     cell_t three = integer_cell(3), two = integer_cell(2), word = global_word("x");
-    EXPECT_EQ(raised_clearing_stacks([&] { string::sort(&s, false, &three, nullptr, nullptr, false, false, false); }),
+    EXPECT_EQ(raised_clearing_stacks(
+                  [&] { string::sort(&s, false, &three, nullptr, nullptr, false, false, false); }),
               err::invalid_refine_arg);
-    EXPECT_EQ(raised_clearing_stacks([&] { string::sort(&s, false, nullptr, nullptr, nullptr, true, false, false); }), err::bad_refines);
-    EXPECT_EQ(raised_clearing_stacks([&] { string::sort(&s, false, nullptr, &two, nullptr, false, false, false); }), err::bad_refines);
-    EXPECT_EQ(raised_clearing_stacks([&] { string::sort(&s, false, &two, &three, nullptr, false, false, false); }), err::out_of_range);
-    EXPECT_EQ(raised_clearing_stacks([&] { string::sort(&s, false, nullptr, &word, nullptr, false, false, false); }),
+    EXPECT_EQ(raised_clearing_stacks(
+                  [&] { string::sort(&s, false, nullptr, nullptr, nullptr, true, false, false); }),
+              err::bad_refines);
+    EXPECT_EQ(raised_clearing_stacks(
+                  [&] { string::sort(&s, false, nullptr, &two, nullptr, false, false, false); }),
+              err::bad_refines);
+    EXPECT_EQ(raised_clearing_stacks(
+                  [&] { string::sort(&s, false, &two, &three, nullptr, false, false, false); }),
+              err::out_of_range);
+    EXPECT_EQ(raised_clearing_stacks(
+                  [&] { string::sort(&s, false, nullptr, &word, nullptr, false, false, false); }),
               err::invalid_refine_arg);
-    EXPECT_EQ(raised_clearing_stacks([&] { string::sort(&s, false, nullptr, nullptr, &word, false, false, false); }),
+    EXPECT_EQ(raised_clearing_stacks(
+                  [&] { string::sort(&s, false, nullptr, nullptr, &word, false, false, false); }),
               err::invalid_refine_arg);
     EXPECT_EQ(text_of(&s), "bbaa");
 }
@@ -186,13 +237,15 @@ TEST_F(StringSearch, SortNegativePartMovesTheHeadBack) {
     cell_t s = text("dcbaz");
     s.data1 = 4;
     cell_t part = integer_cell(-3);
-    cell_t r = in_frame([&] { return string::sort(&s, false, nullptr, nullptr, &part, false, false, false); });
+    cell_t r = in_frame(
+        [&] { return string::sort(&s, false, nullptr, nullptr, &part, false, false, false); });
     EXPECT_EQ(r.data1, 1u);
     s.data1 = 0;
     EXPECT_EQ(text_of(&s), "dabcz");
     part = integer_cell(-9);
     s.data1 = 2;
-    r = in_frame([&] { return string::sort(&s, false, nullptr, nullptr, &part, false, false, false); });
+    r = in_frame(
+        [&] { return string::sort(&s, false, nullptr, nullptr, &part, false, false, false); });
     EXPECT_EQ(r.data1, 0u);
     s.data1 = 0;
     EXPECT_EQ(text_of(&s), "dabcz");
@@ -220,16 +273,22 @@ TEST_F(StringSearch, Trim) {
     for (auto& c : cases) {
         cell_t s = text(c.in, 4);
         cell_t w = c.with ? text(c.with) : cell_t{};
-        in_frame([&] { return string::trim(&s, c.head, c.tail, false, c.lines, c.all, c.with ? &w : nullptr); });
+        in_frame([&] {
+            return string::trim(&s, c.head, c.tail, false, c.lines, c.all, c.with ? &w : nullptr);
+        });
         std::u32string got;
-        for (int32_t i = 0; i < string::rs_abs_length_q(&s); i++) got.push_back(string::rs_abs_at(&s, i));
-        EXPECT_TRUE(got == c.expected) << ::testing::PrintToString(std::string(got.begin(), got.end()));
+        for (int32_t i = 0; i < string::rs_abs_length_q(&s); i++)
+            got.push_back(string::rs_abs_at(&s, i));
+        EXPECT_TRUE(got == c.expected)
+            << ::testing::PrintToString(std::string(got.begin(), got.end()));
     }
     cell_t s = text("a-b-c");
     cell_t dash = char_cell('-');
     in_frame([&] { return string::trim(&s, false, false, false, false, false, &dash); });
     EXPECT_EQ(text_of(&s), "abc");
-    EXPECT_EQ(raised_clearing_stacks([&] { string::trim(&s, false, false, true, false, false, nullptr); }), err::not_done);
+    EXPECT_EQ(raised_clearing_stacks(
+                  [&] { string::trim(&s, false, false, true, false, false, nullptr); }),
+              err::not_done);
 }
 
 TEST_F(StringSearch, SetOperations) {

@@ -60,7 +60,6 @@ protected:
         return out;
     }
     static uint32_t unit_of(const cell_t* c) { return string::buffer_of(c)->unit(); }
-
 };
 
 }  // namespace zuv::test

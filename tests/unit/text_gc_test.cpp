@@ -29,8 +29,10 @@ std::u32string chars_of_string(const cell_t* c) {
     std::u32string out;
     series_buffer_t* s = string::buffer_of(c);
     uint32_t unit = s->unit();
-    for (int32_t i = static_cast<int32_t>(c->data1); i < s->used() / static_cast<int32_t>(unit); i++)
-        out.push_back(static_cast<char32_t>(string::get_char(s->head_ptr() + static_cast<size_t>(i) * unit, unit)));
+    for (int32_t i = static_cast<int32_t>(c->data1); i < s->used() / static_cast<int32_t>(unit);
+         i++)
+        out.push_back(static_cast<char32_t>(
+            string::get_char(s->head_ptr() + static_cast<size_t>(i) * unit, unit)));
     return out;
 }
 
@@ -63,15 +65,16 @@ TEST_F(CollectEveryAllocation, LoadingUtf8WidensANewStringThatNothingElseHolds) 
     for (int round = 0; round < 20; round++) {
         cell_t* slot = stack::push_slot();
         slot->header = TYPE_unset;
-        string::load_at(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int64_t>(text.size()), slot,
-                        string::ENCODING_UTF8);
+        string::load_at(reinterpret_cast<const uint8_t*>(text.data()),
+                        static_cast<int64_t>(text.size()), slot, string::ENCODING_UTF8);
         ASSERT_EQ(type_of(slot), TYPE_string);
         EXPECT_EQ(chars_of_string(slot), expected);
         stack::pop(1);
     }
 }
 
-bool allocate_between_tokens(lexer::state_t&, lexer::event_t, int32_t, const cell_t*, int32_t, int32_t, void*) {
+bool allocate_between_tokens(lexer::state_t&, lexer::event_t, int32_t, const cell_t*, int32_t,
+                             int32_t, void*) {
     alloc::alloc_bytes(64);
     return true;
 }
@@ -86,7 +89,8 @@ TEST_F(CollectEveryAllocation, LexerLoadsAndReportsWideTextWhileBuffersMove) {
         bool fails;
         std::u32string expected;  // the first value's characters, or the near text
     } rows[] = {
-        {"\"\xC3\xA9t\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80\" 1", false, U"\u00E9t\u00E9 \u20AC \U0001F600"},
+        {"\"\xC3\xA9t\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80\" 1", false,
+         U"\u00E9t\u00E9 \u20AC \U0001F600"},
         {"{\xC3\xA9 {\xE2\x82\xAC} \xF0\x9F\x98\x80} x", false, U"\u00E9 {\u20AC} \U0001F600"},
         {"<\xC3\xA9\xE2\x82\xAC> x", false, U"\u00E9\u20AC"},
         {"x [\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80 1", true, U"[\u00E9\u20AC\U0001F600 1"},
@@ -109,10 +113,12 @@ TEST_F(CollectEveryAllocation, LexerLoadsAndReportsWideTextWhileBuffersMove) {
             std::u32string got;
             try {
                 if (through_node)
-                    lexer::scan_hooked(out, nullptr, n, false, true, true, false, nullptr, allocate_between_tokens,
-                                       nullptr, lexer::EV_ALL, input, nullptr);
+                    lexer::scan_hooked(out, nullptr, n, false, true, true, false, nullptr,
+                                       allocate_between_tokens, nullptr, lexer::EV_ALL, input,
+                                       nullptr);
                 else
-                    lexer::scan(out, text, n, false, true, true, false, nullptr, nullptr, nullptr, nullptr);
+                    lexer::scan(out, text, n, false, true, true, false, nullptr, nullptr, nullptr,
+                                nullptr);
                 ASSERT_FALSE(r.fails) << r.text;
                 got = chars_of_string(block::rs_head(out));
             } catch (const raised_error&) {
@@ -157,11 +163,9 @@ TEST_F(CaseChange, PartCountsAndPositions) {
         bool upper;
         const char32_t* expected;
     } cases[] = {
-        {"abcdef", 0, -1, true, U"ABCDEF"},
-        {"abcdef", 2, 2, true, U"CDef"},
+        {"abcdef", 0, -1, true, U"ABCDEF"},   {"abcdef", 2, 2, true, U"CDef"},
         {"abcdef", 4, 10, true, U"EF"},  // a count beyond the tail changes the rest only
-        {"abcdef", 1, 0, true, U"bcdef"},
-        {"ABCDEF", 1, -2, false, U"bcDEF"},
+        {"abcdef", 1, 0, true, U"bcdef"},     {"ABCDEF", 1, -2, false, U"bcDEF"},
         {"\xC3\xBF", 0, -1, true, U"\u0178"},  // widens a 1-byte string
     };
     for (auto& c : cases) {
@@ -194,14 +198,18 @@ TEST_F(CaseChange, PartCountsAndPositions) {
 // come out as the character mapping says.
 TEST_F(CaseChange, OneByteTextMatchesTheCharacterMapping) {
     std::mt19937 rng(7);
-    const char32_t edges[] = {'@', 'A', 'Z', '[', '`', 'a', 'z', '{', 0x7F, 0x80, 0xB5, 0xC0, 0xDE, 0xDF, 0xE0, 0xF7, 0xFE, 0xFF};
+    const char32_t edges[] = {'@',  'A',  'Z',  '[',  '`',  'a',  'z',  '{',  0x7F,
+                              0x80, 0xB5, 0xC0, 0xDE, 0xDF, 0xE0, 0xF7, 0xFE, 0xFF};
     for (int round = 0; round < 3000; round++) {
         int32_t length = static_cast<int32_t>(rng() % 41);
         std::u32string text;
         for (int32_t i = 0; i < length; i++) {
             uint32_t pick = rng() % 8;
-            char32_t c = pick < 3 ? static_cast<char32_t>(rng() % 256)
-                                  : (pick < 5 ? edges[rng() % std::size(edges)] : static_cast<char32_t>('a' + rng() % 26 - (pick == 5 ? 32 : 0)));
+            char32_t c =
+                pick < 3
+                    ? static_cast<char32_t>(rng() % 256)
+                    : (pick < 5 ? edges[rng() % std::size(edges)]
+                                : static_cast<char32_t>('a' + rng() % 26 - (pick == 5 ? 32 : 0)));
             text.push_back(c);
         }
         int32_t head = length ? static_cast<int32_t>(rng() % (length + 1)) : 0;
@@ -222,10 +230,11 @@ TEST_F(CaseChange, OneByteTextMatchesTheCharacterMapping) {
         case_folding::change_string(s, part >= 0 ? &count : nullptr, upper);
 
         std::u32string expected = text.substr(static_cast<size_t>(head));
-        size_t changed = part >= 0 ? std::min(static_cast<size_t>(part), expected.size()) : expected.size();
+        size_t changed =
+            part >= 0 ? std::min(static_cast<size_t>(part), expected.size()) : expected.size();
         for (size_t i = 0; i < changed; i++) expected[i] = case_folding::change(expected[i], upper);
-        ASSERT_EQ(chars_of_string(s), expected) << "round " << round << " head " << head << " part " << part
-                                                << (upper ? " upper" : " lower");
+        ASSERT_EQ(chars_of_string(s), expected) << "round " << round << " head " << head << " part "
+                                                << part << (upper ? " upper" : " lower");
         stack::pop(1);
     }
 }

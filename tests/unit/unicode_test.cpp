@@ -7,8 +7,8 @@
 #include "text_fixture.h"
 
 using namespace zuv;
-using zuv::testing::raised;
 using zuv::test::TextTest;
+using zuv::testing::raised;
 
 namespace {
 
@@ -18,8 +18,8 @@ class Unicode : public TextTest {
 protected:
     // Loads UTF-8 into a new string; remaining receives the undecoded count.
     cell_t load(const bytes& in, bool fold = false, int64_t* remaining = nullptr) {
-        node_t node = unicode::load_utf8(text_source::at(in.data()), static_cast<int64_t>(in.size()), 0, remaining,
-                                         fold);
+        node_t node = unicode::load_utf8(text_source::at(in.data()),
+                                         static_cast<int64_t>(in.size()), 0, remaining, fold);
         return cell_t{TYPE_string, 0, node, 0};
     }
     cell_t load16(const std::vector<uint16_t>& units, bool drop_cr = false) {
@@ -28,8 +28,8 @@ protected:
             in.push_back(static_cast<uint8_t>(u));
             in.push_back(static_cast<uint8_t>(u >> 8));
         }
-        node_t node = unicode::load_utf16le(text_source::at(in.data()), static_cast<int64_t>(units.size()), nullptr,
-                                            drop_cr);
+        node_t node = unicode::load_utf16le(text_source::at(in.data()),
+                                            static_cast<int64_t>(units.size()), nullptr, drop_cr);
         return cell_t{TYPE_string, 0, node, 0};
     }
 };
@@ -76,21 +76,21 @@ TEST_F(Unicode, LoadWidensOnlyAsFarAsTheTextNeeds) {
 // by the strict decoder; the shortest forms next to them must pass.
 TEST_F(Unicode, StrictDecoderRejectsOverlongAndSurrogates) {
     const bytes rejected[] = {
-        {0xC0, 0x80},             // overlong U+0000
-        {0xC1, 0xBF},             // overlong U+007F
-        {0xE0, 0x80, 0x80},       // overlong U+0000
-        {0xE0, 0x9F, 0xBF},       // overlong U+07FF
-        {0xF0, 0x80, 0x80, 0x80}, // overlong U+0000
-        {0xF0, 0x8F, 0xBF, 0xBF}, // overlong U+FFFF
-        {0xED, 0xA0, 0x80},       // U+D800
-        {0xED, 0xAF, 0xBF},       // U+DBFF
-        {0xED, 0xB0, 0x80},       // U+DC00
-        {0xED, 0xBF, 0xBF},       // U+DFFF
-        {0xEF, 0xBF, 0xBE},       // U+FFFE
-        {0xF4, 0x90, 0x80, 0x80}, // above U+10FFFF
-        {0x80},                   // stray continuation
-        {0xC3, 0x41},             // bad continuation
-        {0xF8, 0x88, 0x80, 0x80}, // no such lead
+        {0xC0, 0x80},  // overlong U+0000
+        {0xC1, 0xBF},  // overlong U+007F
+        {0xE0, 0x80, 0x80},  // overlong U+0000
+        {0xE0, 0x9F, 0xBF},  // overlong U+07FF
+        {0xF0, 0x80, 0x80, 0x80},  // overlong U+0000
+        {0xF0, 0x8F, 0xBF, 0xBF},  // overlong U+FFFF
+        {0xED, 0xA0, 0x80},  // U+D800
+        {0xED, 0xAF, 0xBF},  // U+DBFF
+        {0xED, 0xB0, 0x80},  // U+DC00
+        {0xED, 0xBF, 0xBF},  // U+DFFF
+        {0xEF, 0xBF, 0xBE},  // U+FFFE
+        {0xF4, 0x90, 0x80, 0x80},  // above U+10FFFF
+        {0x80},  // stray continuation
+        {0xC3, 0x41},  // bad continuation
+        {0xF8, 0x88, 0x80, 0x80},  // no such lead
         {0xFF},
     };
     for (const bytes& in : rejected) {
@@ -124,7 +124,10 @@ TEST_F(Unicode, FastDecoderStaysInsideItsEnd) {
     struct {
         bytes in;
         int64_t chars;
-    } cases[] = {{{0x61, 0x80, 0x62}, 3}, {{0xE2, 0x82}, 1}, {{0xF0}, 1}, {{0xE2, 0x82, 0xAC, 0xC3}, 2},
+    } cases[] = {{{0x61, 0x80, 0x62}, 3},
+                 {{0xE2, 0x82}, 1},
+                 {{0xF0}, 1},
+                 {{0xE2, 0x82, 0xAC, 0xC3}, 2},
                  {{0xC3, 0x41}, 2}};
     for (auto& c : cases) {
         auto* copy = new uint8_t[c.in.size()];
@@ -134,7 +137,8 @@ TEST_F(Unicode, FastDecoderStaysInsideItsEnd) {
     }
     int32_t cp;
     const uint8_t bad[] = {0xE2, 0x41};
-    EXPECT_EQ(unicode::fast_decode_utf8_char(bad, bad + 2, &cp), bad + 1) << "the offending byte starts the next";
+    EXPECT_EQ(unicode::fast_decode_utf8_char(bad, bad + 2, &cp), bad + 1)
+        << "the offending byte starts the next";
     EXPECT_EQ(cp, -1);
 }
 
@@ -164,7 +168,8 @@ TEST_F(Unicode, LoadsUtf16le) {
 // Bad UTF-16LE input is an error the script can catch, not the end of the
 // process.
 TEST_F(Unicode, InvalidUtf16leRaisesInvalidUtf8) {
-    const std::vector<uint16_t> bad[] = {{0xD83D, 'A'}, {'x', 0xD83D}, {0xDE00, 'A'}, {0xD83D, 0xD83D, 0xDE00}};
+    const std::vector<uint16_t> bad[] = {
+        {0xD83D, 'A'}, {'x', 0xD83D}, {0xDE00, 'A'}, {0xD83D, 0xD83D, 0xDE00}};
     for (auto& units : bad) EXPECT_EQ(raised([&] { load16(units); }), err::invalid_utf8);
 }
 
@@ -252,10 +257,11 @@ TEST_F(Unicode, AgreesWithPythonCodecsOnEveryCodePoint) {
     EXPECT_TRUE(std::memcmp(mine16.data(), py16.data(), py16.size()) == 0);
 
     // Decoding UTF-16LE: all of it.
-    cell_t back16 = cell_t{TYPE_string, 0,
-                           unicode::load_utf16le(text_source::at(py16.data()),
-                                                 static_cast<int64_t>(py16.size() / 2), nullptr, false),
-                           0};
+    cell_t back16 =
+        cell_t{TYPE_string, 0,
+               unicode::load_utf16le(text_source::at(py16.data()),
+                                     static_cast<int64_t>(py16.size() / 2), nullptr, false),
+               0};
     EXPECT_TRUE(chars(&back16) == all);
 
     // Decoding UTF-8: all of it except U+FFFE, which the strict decoder
@@ -281,15 +287,16 @@ TEST_F(Unicode, AgreesWithPythonCodecsOnEveryCodePoint) {
 
 // The sequences the strict decoder refuses are refused by Python too.
 TEST_F(Unicode, PythonAlsoRejectsWhatTheStrictDecoderRejects) {
-    bytes verdicts = python(
-        "import sys\n"
-        "cases = [b\"\\xc0\\x80\", b\"\\xe0\\x80\\x80\", b\"\\xf0\\x80\\x80\\x80\", b\"\\xed\\xa0\\x80\", "
-        "b\"\\xed\\xb0\\x80\", b\"\\xf4\\x90\\x80\\x80\", b\"\\x80\", b\"\\xc3\\x41\"]\n"
-        "for c in cases:\n"
-        "    try:\n"
-        "        c.decode(\"utf-8\"); sys.stdout.write(\"1\")\n"
-        "    except UnicodeDecodeError:\n"
-        "        sys.stdout.write(\"0\")\n");
+    bytes verdicts =
+        python("import sys\n"
+               "cases = [b\"\\xc0\\x80\", b\"\\xe0\\x80\\x80\", b\"\\xf0\\x80\\x80\\x80\", "
+               "b\"\\xed\\xa0\\x80\", "
+               "b\"\\xed\\xb0\\x80\", b\"\\xf4\\x90\\x80\\x80\", b\"\\x80\", b\"\\xc3\\x41\"]\n"
+               "for c in cases:\n"
+               "    try:\n"
+               "        c.decode(\"utf-8\"); sys.stdout.write(\"1\")\n"
+               "    except UnicodeDecodeError:\n"
+               "        sys.stdout.write(\"0\")\n");
     if (verdicts.empty()) GTEST_SKIP() << "python3 is not available";
     EXPECT_EQ(std::string(verdicts.begin(), verdicts.end()), "00000000");
 }

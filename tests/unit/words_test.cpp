@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/actions.h"
 #include "datatypes/datatype.h"
 #include "datatypes/issue.h"
 #include "datatypes/word.h"
-#include "datatypes/actions.h"
 #include "registry_fixture.h"
 #include "runtime/hashtable.h"
 

@@ -96,7 +96,7 @@ cell_t* push_text_box_metrics(const cell_t* face, const cell_t* argument, int32_
         py = static_cast<int32_t>(point2d::get_y(argument));
     }
     int32_t index = type_of(argument) == TYPE_integer ? integer::get(argument) : 1;
-    cell_t out;
+    cell_t out{};
     switch (kind) {
     case metric::CARET_TO_OFFSET:
     case metric::CARET_TO_OFFSET_LOWER: {

@@ -97,7 +97,7 @@ int32_t dispatch(int32_t type, widget_t* target, int32_t x, int32_t y, int32_t d
     uint32_t handle = target->handle;
     cell_t face = target->face;
     cell_t callee = *awake;
-    cell_t offset;
+    cell_t offset{};
     pair::make_at(&offset, x, y);
     cell_t* base = stack::arguments;
     cell_t* top = stack::top_slot;

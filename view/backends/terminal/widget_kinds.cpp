@@ -125,7 +125,7 @@ void render_field(int32_t x, int32_t y, widget_t* w, const clip_box_t& parent) {
 cell_t* field_text(widget_t* w) {
     cell_t* text = face_facet(&w->face, facet::TEXT);
     if (text != nullptr && type_of(text) == TYPE_string) return text;
-    cell_t made;
+    cell_t made{};
     string::make_at(&made, 16);
     cell_t* kept = stack::push(&made);
     ++w->editing;
@@ -210,18 +210,18 @@ int32_t button_event(int32_t type, widget_t* w, const widget_event_t& e) {
 // --- progress, check, radio ---------------------------------------------------------------
 
 void update_progress(widget_t* w) {
-    cell_t result;
+    cell_t result{};
     call_helper("make-progress-ui", w, &result);
 }
 
 void update_check(widget_t* w) {
-    cell_t result;
+    cell_t result{};
     call_helper("make-checkbox-ui", w, &result);
     if (string::any_string_q(type_of(&result))) w->label = result;
 }
 
 void update_radio(widget_t* w) {
-    cell_t result;
+    cell_t result{};
     call_helper("make-radio-ui", w, &result);
     if (string::any_string_q(type_of(&result))) w->label = result;
 }
@@ -242,7 +242,7 @@ int32_t mark_event(int32_t type, widget_t* w, const widget_event_t& e) {
     if (!space && type != event_type::click) return 0;
     bool radio = w->kind == sym("radio");
     cell_t* data = face_facet(&w->face, facet::DATA);
-    cell_t now;
+    cell_t now{};
     if (radio) logic::make_at(&now, true);
     else if (type_of(data) == TYPE_none) logic::make_at(&now, true);
     else if (type_of(data) == TYPE_logic) logic::make_at(&now, !logic::get(data));
@@ -276,7 +276,7 @@ void prepare_list(widget_t* w) {
         w->kind_data = 0;
     }
     if (w->kind_data >= list_count(data)) w->kind_data = 0;
-    cell_t result;
+    cell_t result{};
     call_helper("make-text-list-ui", w, &result);
 }
 
@@ -312,7 +312,7 @@ int32_t list_event(int32_t type, widget_t* w, const widget_event_t& e) {
     int32_t r = dispatch(event_type::select, w, e.x, e.y, now, 0.0, 0);
     if (r == 2 || widget_of_handle(handle) != w) return 2;
     if (selected_of(w) != old) return 0;
-    cell_t value;
+    cell_t value{};
     integer::make_at(&value, now);
     set_facet(w, facet::SELECTED, &value);
     if (widget_of_handle(handle) != w) return 2;

@@ -120,11 +120,11 @@ void install_handle(cell_t* face, widget_t* w) {
         handle::make_at(cells, w->handle, handle::kind::WINDOW);
         return;
     }
-    cell_t made;
+    cell_t made{};
     block::make_at(&made, 4);
     cell_t* kept = stack::push(&made);
     handle::make_in(kept, w->handle, handle::kind::WINDOW);
-    cell_t zero;
+    cell_t zero{};
     integer::make_at(&zero, 0);
     block::rs_append(kept, &zero);
     block::rs_append(kept, &none_value);
