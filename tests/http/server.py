@@ -30,6 +30,24 @@ JSON = b'{"a": null, "b": [1]}'
 big_bodies = {}
 
 
+def tiny_png():
+    """A 2x1 RGBA PNG: one red pixel and one half-transparent blue one."""
+    import struct
+    import zlib
+
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
+
+    header = struct.pack(">IIBBBBB", 2, 1, 8, 6, 0, 0, 0)
+    rows = b"\x00" + bytes([255, 0, 0, 255, 0, 0, 255, 128])
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows))
+            + chunk(b"IEND", b""))
+
+
+PNG = tiny_png()
+
+
 def big_body(n):
     # Made once per size: the benchmarks time the transfer, not this.
     if n not in big_bodies:
@@ -103,6 +121,8 @@ class Handler(BaseHTTPRequestHandler):
             self.reply(200, SCRIPT)
         elif path == "/data.json":
             self.reply(200, JSON, content_type="application/json")
+        elif path == "/image.png":
+            self.reply(200, PNG, content_type="image/png")
         elif path == "/big":
             n = int(self.path.split("=")[1])
             self.reply(200, big_body(n), content_type="application/octet-stream")
