@@ -577,6 +577,10 @@ cell_t* read_dir(const cell_t* dir) {
         if (failed) fire_cannot_open(dir);
     }
     std::sort(names.begin(), names.end());
+    return push_files(names);
+}
+
+cell_t* push_files(const std::vector<std::string>& names) {
     cell_t* block = stack::push_slot();
     cell::begin(block);
     block::make_at(block, static_cast<int32_t>(names.size()));

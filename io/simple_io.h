@@ -16,6 +16,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "runtime/cell.h"
 
@@ -81,6 +83,8 @@ cell_t* read(const cell_t* file, const cell_t* part, const cell_t* seek, bool bi
 // (byte order of the UTF-8 names), "." and ".." left out. Raises cannot-open
 // when the folder cannot be listed.
 cell_t* read_dir(const cell_t* dir);
+// Pushes a new block of file! values, one per UTF-8 name, in order.
+cell_t* push_files(const std::vector<std::string>& names);
 
 // The front of the write action and of write-stdout (file nullptr: standard
 // output, not closed). part must be an integer! (else invalid-refine-arg);

@@ -30,6 +30,7 @@
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "interpreter/interpreter.h"
+#include "io/clipboard.h"
 #include "io/platform_io.h"
 #include "io/simple_io.h"
 #include "lexer/lexer.h"
@@ -455,8 +456,8 @@ const routine_def_t routine_defs[] = {
     {"frame-index?", R"~(return: [integer!])~", "[stack/arguments - stack/bottom]", frame_index_q, TYPE_integer},
     {"collect-calls", R"~(blk [block!])~", "[stack/collect-calls blk]", collect_calls, -1},
     {"tracing?", R"~(return: [logic!])~", "[interpreter/tracing?]", tracing_q, TYPE_logic},
-    {"read-clipboard", R"~("Return the contents of the system clipboard" return: [logic! none! string! block! image!] "false on failure, none if empty, otherwise: string!, block! of files!, or an image!")~", "[clipboard/read]", nullptr, -1},
-    {"write-clipboard", R"~("Write content to the system clipboard" data [string! block! image! none!] "string!, block! of files!, an image! or none!" return: [logic!] "indicates success")~", "[clipboard/write data]", nullptr, TYPE_logic},
+    {"read-clipboard", R"~("Return the contents of the system clipboard" return: [logic! none! string! block! image!] "false on failure, none if empty, otherwise: string!, block! of files!, or an image!")~", "[clipboard/read]", clipboard::routines::read, -1},
+    {"write-clipboard", R"~("Write content to the system clipboard" data [string! block! image! none!] "string!, block! of files!, an image! or none!" return: [logic!] "indicates success")~", "[clipboard/write data]", clipboard::routines::write, TYPE_logic},
     {"unescape", R"~("Decodes the JSON escapes of a string in place" str [string!] return: [string!])~", "[json/unescape str]", json::routines::unescape, -1},
     {"write-stdout", R"~("Write data to STDOUT" data [any-type!])~", "[simple-io/write-stdout data]", simple_io::routines::write_stdout, -1},
 };

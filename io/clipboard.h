@@ -1,0 +1,25 @@
+// The clipboard: text, lists of files and images exchanged between scripts.
+//
+// The clipboard of record lives in the process: the last value written (a
+// copy), so a script reads back what it wrote with or without a desktop.
+#pragma once
+
+#include "runtime/cell.h"
+
+namespace zuv::clipboard {
+
+// Pushes the clipboard's value: a string!, a block of file!, an image!, none
+// when it is empty, or false when it cannot be read.
+cell_t* read();
+// Takes a string!, a block of file!, an image! or none (which empties);
+// invalid-arg for any other value, or for a block with a value other than a
+// file!. An image of zero pixels empties the clipboard.
+bool write(const cell_t* value);
+
+// The library's routines (entries read stack::arguments, leave the result there).
+namespace routines {
+void read();  // -> string! block! image! none! logic!
+void write();  // data [string! block! image! none!] -> logic!
+}  // namespace routines
+
+}  // namespace zuv::clipboard
