@@ -2,6 +2,11 @@
 //
 // The clipboard of record lives in the process: the last value written (a
 // copy), so a script reads back what it wrote with or without a desktop.
+// When a desktop tool is at hand (clipboard_tools.h), a write also goes to
+// the desktop and a read asks the desktop: text as UTF-8 with LF line ends
+// (CR LF folded on reading), files as a text/uri-list of file:// URIs of
+// their absolute paths, images as PNG (JPEG, GIF and BMP also read).
+// Failures are results (false), never errors.
 #pragma once
 
 #include "runtime/cell.h"
