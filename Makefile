@@ -41,7 +41,7 @@ PACKAGES := build-essential g++ cmake ninja-build ccache pkg-config python3 \
             libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libzstd-dev \
             libcurl4-openssl-dev libssl-dev libpng-dev libjpeg-dev libgif-dev \
             libtiff-dev lua5.4 tmux clang-format clang libclang-rt-dev zstd \
-            imagemagick python3-pil
+            imagemagick python3-pil xvfb xauth xclip
 
 FORMAT_DIRS := runtime startup datatypes interpreter lexer natives parse console io codecs \
                view boot tests bench tools
