@@ -42,6 +42,7 @@
 #include "runtime/platform/platform.h"
 #include "runtime/stack.h"
 #include "view/backends/terminal/flags.h"
+#include "view/backends/terminal/platform_routines.h"
 #include "view/backends/terminal/widget.h"
 
 #include <unistd.h>
@@ -480,6 +481,16 @@ const routine_def_t internal_defs[] = {
     {"__tui-focused?", R"~("Whether the face's widget has the keyboard focus" face return: [logic!])~", "[gui/has-focus? face]", tui::routines::focused_q, TYPE_logic},
     {"__tui-widget-data", R"~("The per-kind data of the face's widget" face return: [integer!])~", "[gui/widget-data face]", tui::routines::widget_data, TYPE_integer},
     {"__tui-set-face-ui", R"~("Gives the face's widget the text it shows" face ui [string!])~", "[gui/set-widget-ui face ui]", tui::routines::set_face_ui, -1},
+    {"__tui-make-view", R"~("Makes the face's widget and returns its handle" face [object!] parent [handle!] return: [handle!])~", "[gui/OS-make-view face parent]", tui::routines::make_view, -1},
+    {"__tui-update-view", R"~("Applies the pending changes of a face or a block of faces" face)~", "[gui/OS-update-view face]", tui::routines::update_view, -1},
+    {"__tui-destroy-view", R"~("Removes the widgets of a face and its pane" face [object!] empty? [logic!])~", "[gui/OS-destroy-view face empty?]", tui::routines::destroy_view, -1},
+    {"__tui-redraw", R"~("Asks for a repaint when the face's window is active" face [object!])~", "[gui/OS-redraw face]", tui::routines::redraw, -1},
+    {"__tui-refresh-window", R"~("Asks for a repaint when the window is active" h [handle!])~", "[gui/OS-refresh-window h]", tui::routines::refresh_window, -1},
+    {"__tui-show-window", R"~("Brings a window up when nothing above it is active" id [handle!])~", "[gui/OS-show-window id]", tui::routines::show_window, -1},
+    {"__tui-screen-size", R"~("The terminal's size in cells" id [integer!] return: [pair!])~", "[gui/get-screen-size id]", tui::routines::get_screen_size, -1},
+    {"__tui-size-text", R"~("The columns and lines of a text, or of the face's text" face [object!] value [any-type!])~", "[gui/get-text-size face value]", tui::routines::size_text, -1},
+    {"__tui-text-box-metrics", R"~("Where characters of a rich-text face sit" box [object!] arg0 type [integer!])~", "[gui/OS-text-box-metrics box arg0 type]", tui::routines::text_box_metrics, -1},
+    {"__tui-set-colour-mode", R"~("Sets how image pixels are coloured: 4 true colour, else 256 colours" mode [integer!])~", "[tui/set-colour-mode mode]", tui::routines::set_colour_mode, -1},
     {"__replace-all", R"~("Replaces every match in one pass; FALSE when it cannot" series pattern replacement size [integer!] case return: [logic!])~", "[series/replace-all series pattern replacement size case]", series::routines::replace_all, TYPE_logic},
     {"__zuvbin-encode*", R"~(data [any-type!] compact? [logic!] return: [binary!])~", "[either compact? [zuvbin/encode-cp data] [zuvbin/encode data]]", zuvbin::encode_star_routine, -1},
     {"__zuvbin-decode", R"~(payload [any-type!])~", "[zuvbin/decode payload]", zuvbin::decode_routine, -1},

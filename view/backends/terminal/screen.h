@@ -42,6 +42,8 @@ public:
     // The terminal's size in cells.
     int32_t term_width = 80;
     int32_t term_height = 24;
+    // 4: image pixels in true colour; anything else: in 256 colours.
+    int32_t colour_mode = 4;
 
     // Set by the focused widget's renderer; -1 when it shows none.
     int32_t caret_col = -1;
