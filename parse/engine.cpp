@@ -396,11 +396,13 @@ step_t engine_t::enter_block(const cell_t* block, int32_t parent_pos) {
     node_t node = block->data2;
     int32_t head = static_cast<int32_t>(block->data1);
     // The same block at the same place of the same input, already open,
-    // would be entered again forever.
-    for (int32_t f = rule_base; f < rtop; f += FRAME_CELLS) {
+    // would be entered again forever. Only block frames can be that, and
+    // they link to each other, so the loops and the like between them are
+    // never looked at: this runs for every block a rule enters.
+    for (int32_t f = bf; f >= rule_base; f = t3(frame(f))) {
         cell_t* c = frame(f);
-        if (t1(c) == kind::BLOCK && c[2].data2 == node &&
-            static_cast<int32_t>(c[2].data1) == head && t1(c + 1) == ip && c[1].data2 == inode) {
+        if (c[2].data2 == node && static_cast<int32_t>(c[2].data1) == head && t1(c + 1) == ip &&
+            c[1].data2 == inode) {
             cell_t b = *block;
             fire(err::parse_infinite, &b);
         }
