@@ -48,9 +48,11 @@ terminal::completion_t complete(const std::u32string& line, int32_t cursor) {
         block::make_at(code, 3);
         cell_t word = word::load("zuv-complete-input");
         block::rs_append(code, &word);
-        cell_t text;
-        make_line(&text, line, cursor);
-        block::rs_append(code, &text);
+        // The line grows on the stack, where the collector sees it.
+        cell_t* text = stack::push_slot();
+        text->header = TYPE_unset;
+        make_line(text, line, cursor);
+        block::rs_append(code, text);
         cell_t yes;
         logic::make_at(&yes, true);
         block::rs_append(code, &yes);
