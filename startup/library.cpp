@@ -30,6 +30,7 @@
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "interpreter/interpreter.h"
+#include "interpreter/trace.h"
 #include "io/clipboard.h"
 #include "io/platform_io.h"
 #include "io/simple_io.h"
@@ -382,7 +383,9 @@ void collect_calls() {
     stack::set_last(&unset_value);
 }
 
-void tracing_q() { logic::make_at(arg(0), interpreter::tracing); }
+// Library tools ask on behalf of the traced code that called them, which
+// runs with tracing while the library itself runs silent.
+void tracing_q() { logic::make_at(arg(0), interpreter::tracing_anywhere()); }
 
 // --- routines: internal (the library's start-up only) ------------------------------------
 

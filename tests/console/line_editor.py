@@ -393,6 +393,26 @@ def case_zuv_prompt():
     with_zuv(body)
 
 
+def case_zuv_debug_history():
+    # The commands typed at "debug> " leave the history when the run ends:
+    # Up recalls the line that started it.
+    def body(p):
+        p.text("debug [1 + 2]")
+        p.keys("Enter")
+        p.wait_text("debug>")
+        p.text("n")
+        p.keys("Enter")
+        p.wait_text("-----> PUSH 1")
+        p.text("c")
+        p.keys("Enter")
+        y = fresh_prompt(p, "-----> PUSH 1")
+        p.keys("Up")
+        p.wait_row(y, ">> debug [1 + 2]")
+        p.keys("Down")
+        p.wait_row(y, ">>")
+    with_zuv(body)
+
+
 def case_zuv_escape():
     def body(p):
         p.text("print [")
