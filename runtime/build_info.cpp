@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "git_info.h"
+
 namespace zuv::build {
 
 const char* date_text() {
@@ -16,5 +18,7 @@ const char* date_text() {
     }
     return text;
 }
+
+const char* git_text() { return ZUV_GIT_INFO; }
 
 }  // namespace zuv::build

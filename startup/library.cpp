@@ -36,6 +36,7 @@
 #include "io/simple_io.h"
 #include "lexer/lexer.h"
 #include "natives/values.h"
+#include "runtime/build_info.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
@@ -320,6 +321,14 @@ void shift_logical() {
 
 void last_lf_q() { logic::make_at(arg(0), natives::last_lf != 0); }
 
+// The build date and the commit record, as text for the library to load.
+void build_info() {
+    std::string text = std::string(zuv::build::date_text()) + " " + zuv::build::git_text();
+    cell_t* value = string::load(reinterpret_cast<const uint8_t*>(text.data()),
+                                 static_cast<int64_t>(text.size()), string::ENCODING_UTF8);
+    stack::set_last_keep(value);
+}
+
 void get_current_dir() {
     cell_t dir = *file::get_current_dir();
     stack::set_last(&dir);
@@ -450,6 +459,7 @@ const routine_def_t routine_defs[] = {
     {"find-flag?", R"~("Returns true if a face's flags hold the flag" flags [any-type!] flag [any-word!] return: [logic!])~", "[gui/find-flag? flags flag]", tui::routines::find_flag_q, TYPE_logic},
     {"create-dir", R"~("Create the given directory" path [file!])~", "[simple-io/make-dir path]", simple_io::routines::create_dir, -1},
     {"exists?", R"~("Returns TRUE if the file exists" path [file!] return: [logic!])~", "[simple-io/file-exists? path]", simple_io::routines::exists_q, TYPE_logic},
+    {"__build-info", R"~("Internal Use Only" return: [string!])~", "[build/info]", build_info, -1},
     {"os-info", R"~("Returns detailed operating system version information")~", "[__get-OS-info]", platform::routines::os_info, -1},
     {"as-color", R"~("Combine R, G and B values into a tuple" r [integer!] g [integer!] b [integer!])~", "[tuple/make-rgba r g b]", as_color, -1},
     {"as-ipv4", R"~("Combine a, b, c and d values into a tuple" a [integer!] b [integer!] c [integer!] d [integer!])~", "[tuple/make-rgba a b c d]", as_ipv4, -1},
