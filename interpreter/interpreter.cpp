@@ -1130,7 +1130,7 @@ inline void complete_frame(node_t ctx) {
 // (no context) and traced.
 template <bool general> class function_run {
 public:
-    explicit function_run(node_t ctx) : ctx_(ctx) {
+    explicit function_run(node_t ctx) : ctx_(ctx), from_user_(stack::interpreted_mark != 0) {
         if constexpr (general) {
             saved_tracing_ = tracing;
             saved_caller_ = library_caller_tracing;
@@ -1142,7 +1142,13 @@ public:
     }
     ~function_run() {
         if (!general || ctx_ != 0) *stack::values_word(ctx_) = saved_values_;
-        tracing = general ? saved_tracing_ : false;
+        bool restored = general ? saved_tracing_ : false;
+        // A library call from user code hands back the state `trace` asked for.
+        if (caller_tracing_request >= 0 && from_user_) [[unlikely]] {
+            restored = caller_tracing_request != 0;
+            caller_tracing_request = -1;
+        }
+        tracing = restored;
         if constexpr (general) library_caller_tracing = saved_caller_;
     }
     function_run(const function_run&) = delete;
@@ -1150,6 +1156,7 @@ public:
 
 private:
     node_t ctx_;
+    bool from_user_;
     uint32_t saved_values_ = 0;
     bool saved_tracing_ = false;
     bool saved_caller_ = false;

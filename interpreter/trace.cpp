@@ -19,6 +19,7 @@ namespace zuv::interpreter {
 bool tracer_installed = false;
 bool tracer_running = false;
 bool library_caller_tracing = false;
+int8_t caller_tracing_request = -1;
 
 namespace {
 

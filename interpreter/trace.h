@@ -32,6 +32,17 @@ extern bool tracer_running;
 // now; user code that the library evaluates runs with it.
 extern bool library_caller_tracing;
 
+// `trace true` and `trace false` from library code: the tracing state that
+// the user code which called it gets back when the call returns (-1: none
+// asked). Library code cannot set `tracing` itself, which its guards put back
+// on the way out.
+extern int8_t caller_tracing_request;
+// Asks for tracing in the calling user code: on only while a tracer is
+// installed.
+inline void request_caller_tracing(bool on) {
+    caller_tracing_request = on && tracer_installed ? 1 : 0;
+}
+
 // The mask a tracer asks for: the event words of the block its body begins
 // with, else every event.
 uint32_t trace_mask_from_block(const cell_t* fn);

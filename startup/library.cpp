@@ -396,6 +396,13 @@ void collect_calls() {
 // runs with tracing while the library itself runs silent.
 void tracing_q() { logic::make_at(arg(0), interpreter::tracing_anywhere()); }
 
+// `trace true`/`trace false`: the calling user code's tracing, on only while
+// a tracer is installed.
+void set_tracing() {
+    interpreter::request_caller_tracing(logic::truthy(arg(0)));
+    stack::set_last(&unset_value);
+}
+
 // --- routines: internal (the library's start-up only) ------------------------------------
 
 // system/words: an object over the global context, also kept as the global
@@ -479,6 +486,7 @@ const routine_def_t routine_defs[] = {
 // Routines that only the library's start-up calls; their words are unset
 // once it is done.
 const routine_def_t internal_defs[] = {
+    {"__set-tracing", R"~("Internal Use Only" on [logic!])~", "[interpreter/tracing?: on]", set_tracing, -1},
     {"__words-object", R"~("Returns the object of the global context" return: [object!])~", "[system/make-words-object]", words_object, -1},
     {"__error-catalog", R"~("Returns the error catalog object" return: [object!])~", "[error/catalog]", error_catalog, -1},
     {"__error-prototype", R"~("Returns the prototype object of error values" return: [object!])~", "[error/prototype]", error_prototype, -1},
