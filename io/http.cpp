@@ -1,6 +1,9 @@
 // HTTP requests over libcurl.
 #include "io/http.h"
 
+#include <dlfcn.h>
+
+#define CURL_DISABLE_TYPECHECK
 #include <curl/curl.h>
 
 #include <cstdlib>
@@ -29,6 +32,44 @@
 namespace zuv::simple_io {
 
 namespace {
+
+// libcurl, and the two dozen libraries it brings (TLS, Kerberos, LDAP, SSH),
+// are loaded at the first request rather than linked: loading them cost every
+// start-up about 4 ms, which most scripts never use.
+struct curl_api {
+    decltype(&::curl_global_init) global_init;
+    decltype(&::curl_easy_init) easy_init;
+    decltype(&::curl_easy_setopt) easy_setopt;
+    decltype(&::curl_easy_perform) easy_perform;
+    decltype(&::curl_easy_getinfo) easy_getinfo;
+    decltype(&::curl_easy_cleanup) easy_cleanup;
+    decltype(&::curl_slist_append) slist_append;
+    decltype(&::curl_slist_free_all) slist_free_all;
+};
+
+template <typename F> bool load(void* library, const char* name, F* slot) {
+    *slot = reinterpret_cast<F>(dlsym(library, name));
+    return *slot != nullptr;
+}
+
+// The loaded library, nullptr when it cannot be had (then no request can go).
+const curl_api* curl_lib() {
+    static curl_api api{};
+    static const bool loaded = [] {
+        void* library = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+        if (library == nullptr) return false;
+        bool all = load(library, "curl_global_init", &api.global_init) &&
+                   load(library, "curl_easy_init", &api.easy_init) &&
+                   load(library, "curl_easy_setopt", &api.easy_setopt) &&
+                   load(library, "curl_easy_perform", &api.easy_perform) &&
+                   load(library, "curl_easy_getinfo", &api.easy_getinfo) &&
+                   load(library, "curl_easy_cleanup", &api.easy_cleanup) &&
+                   load(library, "curl_slist_append", &api.slist_append) &&
+                   load(library, "curl_slist_free_all", &api.slist_free_all);
+        return all && api.global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    }();
+    return loaded ? &api : nullptr;
+}
 
 constexpr long MAX_REDIRECTS = 10;
 constexpr long CONNECT_TIMEOUT_S = 60;
@@ -172,10 +213,10 @@ size_t on_header(char* data, size_t size, size_t count, void* user) {
 }
 
 struct easy_deleter {
-    void operator()(CURL* c) const { curl_easy_cleanup(c); }
+    void operator()(CURL* c) const { curl_lib()->easy_cleanup(c); }
 };
 struct slist_deleter {
-    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+    void operator()(curl_slist* l) const { curl_lib()->slist_free_all(l); }
 };
 
 // The environment's no-proxy list with the loopback hosts added.
@@ -212,8 +253,6 @@ void add_header(cell_t* map, cell_t* key, cell_t* value) {
 }
 
 }  // namespace
-
-void init_http() { curl_global_init(CURL_GLOBAL_DEFAULT); }
 
 void parse_headers(const char* text, size_t length, cell_t* map) {
     const char* end = text + length;
@@ -282,11 +321,13 @@ cell_t* request_http(const cell_t* method, const cell_t* url, const cell_t* head
     lines_out.emplace_back("Expect:");
     std::string no_proxy = no_proxy_list();
 
-    std::unique_ptr<CURL, easy_deleter> curl(curl_easy_init());
+    const curl_api* lib = curl_lib();
+    if (lib == nullptr) return nullptr;
+    std::unique_ptr<CURL, easy_deleter> curl(lib->easy_init());
     if (!curl) return nullptr;
     std::unique_ptr<curl_slist, slist_deleter> list;
     for (const std::string& l : lines_out) {
-        curl_slist* grown = curl_slist_append(list.get(), l.c_str());
+        curl_slist* grown = lib->slist_append(list.get(), l.c_str());
         if (grown == nullptr) return nullptr;
         list.release();
         list.reset(grown);
@@ -297,43 +338,43 @@ cell_t* request_http(const cell_t* method, const cell_t* url, const cell_t* head
     none::make_at(held);
     if (binary && !lines && verb != "HEAD") response.direct = held;
     CURL* c = curl.get();
-    curl_easy_setopt(c, CURLOPT_URL, target.c_str());
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    lib->easy_setopt(c, CURLOPT_URL, target.c_str());
+    lib->easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     // Only HTTP, also where a redirect leads: a server must not make a
     // read open a local file.
-    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(c, CURLOPT_MAXREDIRS, MAX_REDIRECTS);
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, CONNECT_TIMEOUT_S);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, STALL_TIMEOUT_S);
-    curl_easy_setopt(c, CURLOPT_NOPROXY, no_proxy.c_str());
-    curl_easy_setopt(c, CURLOPT_BUFFERSIZE, RECEIVE_BUFFER);
-    curl_easy_setopt(c, CURLOPT_HTTPHEADER, list.get());
-    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, on_body);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, &response);
-    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, on_header);
-    curl_easy_setopt(c, CURLOPT_HEADERDATA, &response);
+    lib->easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+    lib->easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    lib->easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+    lib->easy_setopt(c, CURLOPT_MAXREDIRS, MAX_REDIRECTS);
+    lib->easy_setopt(c, CURLOPT_CONNECTTIMEOUT, CONNECT_TIMEOUT_S);
+    lib->easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    lib->easy_setopt(c, CURLOPT_LOW_SPEED_TIME, STALL_TIMEOUT_S);
+    lib->easy_setopt(c, CURLOPT_NOPROXY, no_proxy.c_str());
+    lib->easy_setopt(c, CURLOPT_BUFFERSIZE, RECEIVE_BUFFER);
+    lib->easy_setopt(c, CURLOPT_HTTPHEADER, list.get());
+    lib->easy_setopt(c, CURLOPT_WRITEFUNCTION, on_body);
+    lib->easy_setopt(c, CURLOPT_WRITEDATA, &response);
+    lib->easy_setopt(c, CURLOPT_HEADERFUNCTION, on_header);
+    lib->easy_setopt(c, CURLOPT_HEADERDATA, &response);
     if (verb == "GET") {
-        curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+        lib->easy_setopt(c, CURLOPT_HTTPGET, 1L);
     } else if (verb == "HEAD") {
-        curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
+        lib->easy_setopt(c, CURLOPT_NOBODY, 1L);
     } else {
         if (has_body || verb == "POST") {
-            curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-            curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.data());
+            lib->easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+            lib->easy_setopt(c, CURLOPT_POSTFIELDS, body.data());
         }
-        if (verb != "POST") curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, verb.c_str());
+        if (verb != "POST") lib->easy_setopt(c, CURLOPT_CUSTOMREQUEST, verb.c_str());
     }
-    CURLcode code = curl_easy_perform(c);
+    CURLcode code = lib->easy_perform(c);
     if (response.too_large || response.no_memory) fire(err::no_memory);
     if (code != CURLE_OK) {
         stack::pop(1);
         return nullptr;
     }
     long status = 0;
-    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+    lib->easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
     curl.reset();
     list.reset();
 

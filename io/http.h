@@ -16,9 +16,6 @@
 
 namespace zuv::simple_io {
 
-// Once, at platform start-up.
-void init_http();
-
 // Performs one request and pushes the result: the body (binary!, a block of
 // lines or string!, as a file's content is read), or with info a block of
 // the status integer!, the response headers map! and the body. Returns the

@@ -18,7 +18,6 @@
 #include "datatypes/symbol.h"
 #include "interpreter/interpreter.h"
 #include "io/call.h"
-#include "io/http.h"
 #include "lexer/lexer.h"
 #include "natives/natives.h"
 #include "parse/parser.h"
@@ -48,11 +47,7 @@ char** saved_argv = nullptr;
 
 void set_booting() { booting_q = 1; }
 
-// The HTTP transport belongs to the platform's services.
-void start_platform() {
-    platform::init();
-    simple_io::init_http();
-}
+void start_platform() { platform::init(); }
 
 void start_memory() { alloc::init(); }
 
