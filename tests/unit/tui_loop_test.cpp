@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/none.h"
 #include "datatypes/string.h"
+#include "runtime/fire.h"
 #include "tests/unit/library_fixture.h"
 #include "view/backends/terminal/event_loop.h"
 #include "view/backends/terminal/output.h"
@@ -218,6 +220,63 @@ TEST_F(TuiLoop, NestedLoopsAndCtrlC) {
     // With no loop running, exit-event-loop does nothing.
     eval("stop-events");
     EXPECT_EQ(ui().loop_depth, 0);
+}
+
+TEST_F(TuiLoop, HoverAndCaptureFollowThePointer) {
+    eval(R"(log: copy []
+        a: make face! [type: 'base offset: 0x1 size: 4x1 actors: object [
+            on-over: func [f e] [append log reduce ['a e/away?]]]]
+        b: make face! [type: 'base offset: 6x1 size: 4x1 actors: object [
+            on-over: func [f e] [append log reduce ['b e/away?]]]]
+        view/no-wait make face! [type: 'window size: 12x3 pane: reduce [a b]])");
+    // Over a, then over b; a press on b dragged back over a and released.
+    fake.input = {{1, mouse(35, 1, 1, false)},
+                  {2, mouse(35, 7, 1, false)},
+                  {3, mouse(0, 7, 1, false)},
+                  {4, mouse(32, 1, 1, false)},
+                  {5, mouse(0, 1, 1, true)}};
+    fake.stop_at = 7;
+    eval("do-events");
+    EXPECT_EQ(log(), "a false a true b false b true a false a false");
+    EXPECT_EQ(ui().captured, nullptr);
+}
+
+TEST_F(TuiLoop, TheWheelGoesToTheDeepestEnabledFace) {
+    eval(R"(log: copy []
+        a: make face! [type: 'base offset: 0x0 size: 4x1 enabled?: false
+            actors: object [on-wheel: func [f e] [append log reduce ['a e/picked]]]]
+        b: make face! [type: 'base offset: 0x1 size: 4x1
+            actors: object [on-wheel: func [f e] [append log reduce ['b e/picked]]]]
+        view/no-wait make face! [type: 'window size: 6x2 pane: reduce [a b] actors: object [
+            on-wheel: func [f e] [append log reduce ['w e/picked]]]])");
+    fake.input = {{1, mouse(64, 1, 0, false)}, {2, mouse(65, 1, 1, false)}};
+    fake.stop_at = 4;
+    eval("do-events");
+    // b answers nothing that stops bubbling: its window hears it as well.
+    EXPECT_EQ(log(), "w 1.0 b -1.0 w -1.0");
+}
+
+// A Draw block that fails: printed once, then skipped until `draw` changes.
+int32_t draw_calls = 0;
+void failing_draw(widget_t*, const clip_box_t&, int32_t, int32_t) {
+    ++draw_calls;
+    fire(err::not_here, &none_value);
+}
+
+TEST_F(TuiLoop, ABadDrawBlockIsSkippedUntilItChanges) {
+    draw_block_fn saved_hook = draw_block_hook;
+    draw_block_hook = failing_draw;
+    draw_calls = 0;
+    eval(R"(d: make face! [type: 'base size: 4x1 draw: [box 0x0 1x1]]
+        view/no-wait make face! [type: 'window size: 6x2 pane: reduce [d]])");
+    draw_active_window();
+    draw_active_window();
+    EXPECT_EQ(draw_calls, 1);
+    eval("d/draw: [box 0x0 2x1]");
+    draw_active_window();
+    draw_active_window();
+    EXPECT_EQ(draw_calls, 2);
+    draw_block_hook = saved_hook;
 }
 
 // Timers that go during a tick: a removed one never fires again.
