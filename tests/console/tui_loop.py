@@ -15,6 +15,7 @@ import os
 import pty
 import select
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -88,14 +89,20 @@ def mouse(pane, cb, x, y, release=False):
     pane.text("\x1b[<%d;%d;%d%s" % (cb, x + 1, y + 1, "m" if release else "M"))
 
 
+def mode_flags(pane):
+    """Any-motion, button and click reporting, SGR and UTF-8 encodings, the
+    alternate screen, the cursor shown: "0000001" is the shell's terminal."""
+    return pane.tmux("display-message", "-p", "-t", "t",
+                     "#{mouse_any_flag}#{mouse_button_flag}#{mouse_standard_flag}"
+                     "#{mouse_sgr_flag}#{mouse_utf8_flag}#{alternate_on}#{cursor_flag}").strip()
+
+
 def expect_restored(pane, status):
     pane.wait_text("exit=%d" % status, timeout=15)
     pane.wait(lambda: pane.file("after.txt"), "stty after the exit")
     before, after = pane.file("before.txt"), pane.file("after.txt")
     check(before == after, "terminal modes not restored:\nbefore: %s\nafter: %s" % (before, after))
-    flags = pane.tmux("display-message", "-p", "-t", "t",
-                      "#{mouse_any_flag}#{mouse_button_flag}#{mouse_standard_flag}"
-                      "#{mouse_sgr_flag}#{mouse_utf8_flag}#{alternate_on}#{cursor_flag}").strip()
+    flags = mode_flags(pane)
     check(flags == "0000001", "mouse, screen or cursor modes left on (flags %s)" % flags)
 
 
@@ -271,6 +278,43 @@ def case_restore_runtime_error():
         status = int(next(r for r in pane.rows() if "exit=" in r).split("exit=")[1].split()[0])
         check(status not in (0, 139), "exit status %d" % status)
         expect_restored(pane, status)
+    finally:
+        pane.close()
+
+
+def case_stop_and_continue():
+    """SIGTSTP gives the shell its terminal back; after `fg` the UI is back,
+    repainted and answering keys. Run from an interactive bash, whose jobs
+    can stop."""
+    bash = shutil.which("bash")
+    if bash is None:
+        raise Failure("bash is not installed")
+    pane = Pane("%s --norc --noprofile -i" % shell_quote(bash))
+    try:
+        with open(os.path.join(pane.dir, "t.zuv"), "w") as f:
+            f.write(PRELUDE + INPUT_WINDOW + "view win\n")
+        run_zuv = "echo $$ > pid.txt; TERM=xterm-256color HOME=\"$PWD\" exec %s t.zuv" % \
+            shell_quote(ZUV)
+        # A stopped job ends the command line it is on: each is typed alone.
+        pane.text("cd %s; unset COLORTERM; stty -g > before.txt" % shell_quote(pane.dir))
+        pane.keys("Enter")
+        pane.text("sh -c %s" % shell_quote(run_zuv))
+        pane.keys("Enter")
+        marker_row(pane)
+        pane.wait(lambda: pane.file("pid.txt"), "the pid")
+        os.kill(int(pane.file("pid.txt")), signal.SIGTSTP)
+        pane.wait_text("Stopped")
+        check(mode_flags(pane) == "0000001", "modes left on while stopped: %s" % mode_flags(pane))
+        pane.text("fg")
+        pane.keys("Enter")
+        pane.wait(lambda: mode_flags(pane)[3] == "1", "SGR mouse reporting on again")
+        pane.text("a")
+        wait_log(pane, "key #\"a\" false")
+        pane.text("q")
+        pane.wait(lambda: mode_flags(pane) == "0000001", "the UI's end")
+        pane.text("echo \"exit=$?\"; stty -g > after.txt")
+        pane.keys("Enter")
+        expect_restored(pane, 0)
     finally:
         pane.close()
 
