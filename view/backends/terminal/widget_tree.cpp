@@ -263,8 +263,8 @@ widget_t* make_view(cell_t* face, widget_t* parent) {
             // A face the layout named for the focus (the window's `selected`)
             // takes it when its widget is made; otherwise the first focusable
             // widget does.
-            if (face_handle_q(face_facet(&win->widget->face, facet::SELECTED)) == w)
-                set_focus(w, win);
+            const cell_t* selected = face_facet(&win->widget->face, facet::SELECTED);
+            if (selected != nullptr && face_handle_q(selected) == w) set_focus(w, win);
             else if ((w->flags & widget_flag::FOCUSABLE) &&
                      (win->focused == nullptr || win->focused == win->widget))
                 set_focus(w, win);
