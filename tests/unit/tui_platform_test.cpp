@@ -252,8 +252,16 @@ TEST_F(TuiPlatform, SmallRoutines) {
     EXPECT_TRUE(
         truth("f: make font! [] f/state: 1 system/view/platform/update-font f 2 none? f/state"));
     EXPECT_TRUE(truth("f/state: 1 system/view/platform/update-font f 3 f/state = 1"));
-    // No requester helpers yet: none.
-    EXPECT_TRUE(truth("none? system/view/platform/request-file \"t\" none none false false"));
+    // The requester routines hand their arguments to TUI-helpers (whose
+    // dialogs would wait for keys here).
+    eval("kept: reduce [:TUI-helpers/request-file :TUI-helpers/request-dir] "
+         "TUI-helpers/request-file: func [t n f s m] [reduce ['file t n f s m]] "
+         "TUI-helpers/request-dir: func [t d f k m] [reduce ['dir t d f k m]]");
+    EXPECT_TRUE(truth("(reduce ['file \"t\" %n none true false]) = "
+                      "system/view/platform/request-file \"t\" %n none true false"));
+    EXPECT_TRUE(truth("(reduce ['dir none %d [\"*\"] false true]) = "
+                      "system/view/platform/request-dir none %d [\"*\"] false true"));
+    eval("TUI-helpers/request-file: first kept TUI-helpers/request-dir: second kept");
     // With no loop running, ending one changes nothing.
     eval("system/view/platform/exit-event-loop");
     EXPECT_EQ(ui().loop_depth, 0);
