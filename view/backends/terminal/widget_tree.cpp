@@ -19,6 +19,7 @@
 #include "runtime/fire.h"
 #include "view/backends/terminal/colour.h"
 #include "view/backends/terminal/console_mode.h"
+#include "view/backends/terminal/draw.h"
 #include "view/backends/terminal/flags.h"
 #include "view/backends/terminal/output.h"
 #include "view/backends/terminal/ui_state.h"
@@ -158,6 +159,8 @@ void draw_tree(widget_t* w, int32_t x, int32_t y, const clip_box_t* parent_clip)
     }
 }
 
+}  // namespace
+
 uint32_t para_bits(const cell_t* para) {
     if (type_of(para) != TYPE_object) return 0;
     uint32_t bits = 0;
@@ -179,6 +182,8 @@ uint32_t para_bits(const cell_t* para) {
     return bits;
 }
 
+namespace {
+
 uint32_t colour_of(const cell_t* c) {
     if (type_of(c) != TYPE_tuple) return 0;
     return rgb_to_256(tuple_rgb(tuple::bytes_of(c), static_cast<size_t>(tuple::length_of(c))));
@@ -197,8 +202,6 @@ cell_t* option(const cell_t* face, const char* key) {
     return nullptr;
 }
 
-void no_draw_block(widget_t*, const clip_box_t&, int32_t, int32_t) {}
-
 void run_draw_block(widget_t* w, const clip_box_t& clip, int32_t x, int32_t y) {
     cell_t* draw = face_facet(&w->face, facet::DRAW);
     if (draw != nullptr && type_of(draw) == TYPE_block && block::rs_length_q(draw) > 0)
@@ -207,7 +210,7 @@ void run_draw_block(widget_t* w, const clip_box_t& clip, int32_t x, int32_t y) {
 
 }  // namespace
 
-draw_block_fn draw_block_hook = no_draw_block;
+draw_block_fn draw_block_hook = draw_widget;
 
 int32_t symbol_of_word(const cell_t* value) {
     if (!word::any_word_q(type_of(value))) return 0;
