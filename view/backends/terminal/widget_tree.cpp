@@ -21,6 +21,7 @@
 #include "view/backends/terminal/console_mode.h"
 #include "view/backends/terminal/draw.h"
 #include "view/backends/terminal/flags.h"
+#include "view/backends/terminal/image_cells.h"
 #include "view/backends/terminal/output.h"
 #include "view/backends/terminal/ui_state.h"
 
@@ -267,6 +268,7 @@ widget_t* make_view(cell_t* face, widget_t* parent) {
                 (win->focused == nullptr || win->focused == win->widget))
                 set_focus(w, win);
         }
+        if (type_of(face_facet(face, facet::IMAGE)) == TYPE_image) convert_image(w);
     }
     uint32_t handle = w->handle;
     if (type_of(face_facet(face, facet::RATE)) != TYPE_none) set_rate(w, face);
@@ -321,6 +323,10 @@ void update_view(cell_t* face) {
         w->flags = (w->flags & ~(widget_flag::ALL_OVER | widget_flag::PASSWORD)) |
                    (now & (widget_flag::ALL_OVER | widget_flag::PASSWORD));
     }
+    // A new size scales the image anew: its cells fill the box row by row.
+    if ((bits & bit(facet::IMAGE)) ||
+        ((bits & bit(facet::SIZE)) && type_of(face_facet(face, facet::IMAGE)) == TYPE_image))
+        convert_image(w);
     if (bits & bit(facet::TEXT)) {
         // Text set other than by editing: the edit state starts again.
         const int32_t field_sym = sym("field");
