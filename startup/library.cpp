@@ -43,7 +43,6 @@
 #include "runtime/lowrt.h"
 #include "runtime/platform/platform.h"
 #include "runtime/stack.h"
-#include "view/backends/terminal/draw.h"
 #include "view/backends/terminal/flags.h"
 #include "view/backends/terminal/platform_routines.h"
 #include "view/backends/terminal/widget.h"
@@ -511,9 +510,9 @@ const routine_def_t internal_defs[] = {
     {"__tui-show-window", R"~("Brings a window up when nothing above it is active" id [handle!])~", "[gui/OS-show-window id]", tui::routines::show_window, -1},
     {"__tui-screen-size", R"~("The terminal's size in cells" id [integer!] return: [pair!])~", "[gui/get-screen-size id]", tui::routines::get_screen_size, -1},
     {"__tui-size-text", R"~("The columns and lines of a text, or of the face's text" face [object!] value [any-type!])~", "[gui/get-text-size face value]", tui::routines::size_text, -1},
-    {"__tui-draw-image", R"~("Renders Draw commands into the image" image [image!] cmds [block!])~", "[gui/OS-do-draw image cmds]", tui::routines::draw_image, -1},
     {"__tui-text-box-metrics", R"~("Where characters of a rich-text face sit" box [object!] arg0 type [integer!])~", "[gui/OS-text-box-metrics box arg0 type]", tui::routines::text_box_metrics, -1},
     {"__tui-set-colour-mode", R"~("Sets how image pixels are coloured: 4 true colour, else 256 colours" mode [integer!])~", "[tui/set-colour-mode mode]", tui::routines::set_colour_mode, -1},
+    {"__tui-draw-image", R"~("Runs Draw commands on an image" image [image!] cmds [block!])~", "[gui/OS-do-draw image cmds]", tui::routines::draw_image, -1},
     {"__replace-all", R"~("Replaces every match in one pass; FALSE when it cannot" series pattern replacement size [integer!] case return: [logic!])~", "[series/replace-all series pattern replacement size case]", series::routines::replace_all, TYPE_logic},
     {"__zuvbin-encode*", R"~(data [any-type!] compact? [logic!] return: [binary!])~", "[either compact? [zuvbin/encode-cp data] [zuvbin/encode data]]", zuvbin::encode_star_routine, -1},
     {"__zuvbin-decode", R"~(payload [any-type!])~", "[zuvbin/decode payload]", zuvbin::decode_routine, -1},

@@ -47,7 +47,7 @@ protected:
         s.ox = ox;
         s.oy = oy;
         s.clip = clip.x2 == 0 ? clip_box_t{0, 0, w, h} : clip;
-        draw_block(s, &cmds, nullptr);
+        draw::run_block(s, &cmds, nullptr);
     }
 
     // The error a block raises, or "none".

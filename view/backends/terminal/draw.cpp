@@ -20,16 +20,14 @@
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
 #include "runtime/fire.h"
-#include "runtime/ownership.h"
 #include "runtime/platform/os_image.h"
-#include "runtime/stack.h"
 #include "view/backends/terminal/colour.h"
 #include "view/backends/terminal/output.h"
 #include "view/backends/terminal/rich_text.h"
 #include "view/backends/terminal/widget.h"
 #include "view/backends/terminal/widget_tree.h"
 
-namespace zuv::tui {
+namespace zuv::tui::draw {
 
 namespace {
 
@@ -591,11 +589,11 @@ private:
 
 }  // namespace
 
-void draw_block(const draw_surface_t& surface, const cell_t* commands, widget_t* within) {
+void run_block(const draw_surface_t& surface, const cell_t* commands, widget_t* within) {
     drawer_t(surface, within).run(commands);
 }
 
-void draw_widget(widget_t* w, const clip_box_t& clip, int32_t x, int32_t y) {
+void draw_block(widget_t* w, const clip_box_t& clip, int32_t x, int32_t y) {
     const cell_t* draw = face_facet(&w->face, facet::DRAW);
     if (draw == nullptr || type_of(draw) != TYPE_block) return;
     cell_t commands = *draw;
@@ -604,10 +602,10 @@ void draw_widget(widget_t* w, const clip_box_t& clip, int32_t x, int32_t y) {
     s.ox = x;
     s.oy = y;
     s.clip = clip;
-    draw_block(s, &commands, w);
+    run_block(s, &commands, w);
 }
 
-void draw_image(const cell_t* image_value, const cell_t* commands) {
+void draw_image(cell_t* image_value, cell_t* commands) {
     cell_t img = *image_value;
     int32_t w = image::width_of(&img), h = image::height_of(&img);
     if (w <= 0 || h <= 0 || image::node_of(&img) == 0) return;
@@ -615,19 +613,8 @@ void draw_image(const cell_t* image_value, const cell_t* commands) {
     s.pixels = os_image::pixels(image::node_of(&img));
     s.width = w;
     s.clip = {0, 0, w, h};
-    draw_block(s, commands, nullptr);
+    run_block(s, commands, nullptr);
     os_image::set_changed(image::node_of(&img));
-    ownership::check(&img, words::id::poke, &img, -1, w * h);
 }
 
-namespace routines {
-
-void draw_image() {
-    cell_t* a = stack::arguments;
-    tui::draw_image(a, a + 1);
-    stack::set_last(&none_value);
-}
-
-}  // namespace routines
-
-}  // namespace zuv::tui
+}  // namespace zuv::tui::draw

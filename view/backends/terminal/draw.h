@@ -20,23 +20,22 @@
 #include "view/backends/terminal/text_cells.h"
 
 namespace zuv::tui {
-
 struct widget_t;
+}
+
+namespace zuv::tui::draw {
 
 // The one Draw entry: runs commands on a surface. within is the widget
 // whose face is drawn (its para aligns `text`), nullptr for an image.
-void draw_block(const draw_surface_t& surface, const cell_t* commands, widget_t* within);
+void run_block(const draw_surface_t& surface, const cell_t* commands, widget_t* within);
 
-// The face renderer's call: the face's `draw` block on the cells of the
-// widget at absolute (x, y), cut to clip.
-void draw_widget(widget_t* w, const clip_box_t& clip, int32_t x, int32_t y);
+// The face renderer's call: the face's `draw` block of w on the cells of its
+// box at absolute (x, y), cut to clip. An error in the block is raised to
+// the caller.
+void draw_block(widget_t* w, const clip_box_t& clip, int32_t x, int32_t y);
 
-// Commands on an image's pixels, one cell per pixel; nothing for an image
-// with a side of 0. The image's owner is told of the change.
-void draw_image(const cell_t* image, const cell_t* commands);
+// Commands on an image's pixels, one pixel for a cell; nothing for an
+// image with a side of 0. Telling the image's owner is the caller's part.
+void draw_image(cell_t* image, cell_t* commands);
 
-namespace routines {
-void draw_image();  // image cmds
-}  // namespace routines
-
-}  // namespace zuv::tui
+}  // namespace zuv::tui::draw

@@ -5,6 +5,7 @@
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/handle.h"
+#include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
@@ -13,8 +14,10 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "runtime/fire.h"
+#include "runtime/ownership.h"
 #include "runtime/stack.h"
 #include "view/backends/terminal/console_mode.h"
+#include "view/backends/terminal/draw.h"
 #include "view/backends/terminal/output.h"
 #include "view/backends/terminal/screen.h"
 #include "view/backends/terminal/text_cells.h"
@@ -145,6 +148,15 @@ void text_box_metrics() {
 
 void set_colour_mode() {
     screen().colour_mode = integer::get(stack::arguments);
+    stack::set_last(&none_value);
+}
+
+void draw_image() {
+    cell_t* a = stack::arguments;
+    if (type_of(a) == TYPE_image && image::width_of(a) > 0 && image::height_of(a) > 0) {
+        draw::draw_image(a, a + 1);
+        ownership::check(a, words::id::poke, &none_value, -1, 0);
+    }
     stack::set_last(&none_value);
 }
 

@@ -14,5 +14,6 @@ void get_screen_size();  // id -> pair!
 void size_text();  // face text -> point2D! or none
 void text_box_metrics();  // face argument kind
 void set_colour_mode();  // mode
+void draw_image();  // image commands
 
 }  // namespace zuv::tui::routines

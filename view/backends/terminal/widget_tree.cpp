@@ -211,7 +211,7 @@ void run_draw_block(widget_t* w, const clip_box_t& clip, int32_t x, int32_t y) {
 
 }  // namespace
 
-draw_block_fn draw_block_hook = draw_widget;
+draw_block_fn draw_block_hook = draw::draw_block;
 
 int32_t symbol_of_word(const cell_t* value) {
     if (!word::any_word_q(type_of(value))) return 0;

@@ -39,7 +39,7 @@ void render();
 void draw_face(int32_t x, int32_t y, widget_t* w, uint32_t draw_flags, const clip_box_t& clip);
 
 // Runs a face's `draw` block on the cells of its widget's box (the Draw
-// dialect's draw_widget).
+// dialect's draw::draw_block).
 using draw_block_fn = void (*)(widget_t* w, const clip_box_t& clip, int32_t x, int32_t y);
 extern draw_block_fn draw_block_hook;
 
