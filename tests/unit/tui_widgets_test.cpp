@@ -117,12 +117,23 @@ TEST_F(TuiWidgets, LabelsExistOnceMade) {
 // Two pixels a cell: the upper one the background, the lower one the
 // foreground of a lower half block; transparent pixels leave their half.
 TEST_F(TuiWidgets, ImagesInCells) {
+    // Four opaque columns: four lower half blocks.
+    eval("img: make image! [4x2 #{FF0000FF0000FF0000FF00000000FF0000FF0000FF0000FF}]");
+    screen().colour_mode = 1;
+    show_window(R"(make face! [type: 'window size: 4x1 pane: reduce [
+        make face! [type: 'base offset: 0x0 size: 4x1 image: img]
+    ]])");
+    draw_active_window();
+    EXPECT_EQ(row(0), U"▄▄▄▄");
+    EXPECT_EQ(screen().at(3, 0)->bg, colour_word(colour_kind::INDEXED, 196));
+    EXPECT_EQ(screen().at(3, 0)->fg, colour_word(colour_kind::INDEXED, 21));
+    destroy_widget(&window);
+
     eval(R"(img: make image! 4x2
         img/1: 255.0.0  img/5: 0.0.255
         img/2: 0.0.0.255  img/6: 0.0.0.255
         img/3: 0.255.0  img/7: 0.0.0.255
         img/4: 0.0.0.255  img/8: 0.255.0)");
-    screen().colour_mode = 1;
     show_window(R"(make face! [type: 'window size: 4x1 pane: reduce [
         pic: make face! [type: 'base offset: 0x0 size: 4x1 image: img]
     ]])");
