@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "datatypes/block.h"
+#include "datatypes/error.h"
 #include "datatypes/handle.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
@@ -16,7 +17,9 @@
 #include "datatypes/tuple.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
+#include "runtime/exits.h"
 #include "runtime/fire.h"
+#include "runtime/stack.h"
 #include "view/backends/terminal/colour.h"
 #include "view/backends/terminal/console_mode.h"
 #include "view/backends/terminal/draw.h"
@@ -203,15 +206,58 @@ cell_t* option(const cell_t* face, const char* key) {
     return nullptr;
 }
 
+// A bad Draw block would fail at every frame: its error is printed once and
+// the block skipped until `draw` holds another block (or the same at
+// another position).
 void run_draw_block(widget_t* w, const clip_box_t& clip, int32_t x, int32_t y) {
     cell_t* draw = face_facet(&w->face, facet::DRAW);
-    if (draw != nullptr && type_of(draw) == TYPE_block && block::rs_length_q(draw) > 0)
+    if (draw == nullptr || type_of(draw) != TYPE_block || block::rs_length_q(draw) <= 0) return;
+    if (w->bad_draw_node != 0 && w->bad_draw_node == draw->data2 &&
+        w->bad_draw_index == draw->data1)
+        return;
+    w->bad_draw_node = 0;
+    cell_t* base = stack::arguments;
+    cell_t* top = stack::top_slot;
+    call_frame_t* frames = stack::ctop;
+    uint32_t handle = w->handle;
+    try {
         draw_block_hook(w, clip, x, y);
+    } catch (...) {
+        cell_t error = none_value;
+        if (stack::top_slot > stack::bottom && stack::top_type() == TYPE_error)
+            error = *stack::top();
+        exits::pending = 0;
+        stack::ctop = frames;
+        stack::arguments = base;
+        stack::top_slot = top;
+        if (widget_of_handle(handle) != w) return;
+        draw = face_facet(&w->face, facet::DRAW);
+        if (draw != nullptr && type_of(draw) == TYPE_block) {
+            w->bad_draw_node = draw->data2;
+            w->bad_draw_index = draw->data1;
+        }
+        if (type_of(&error) == TYPE_error) {
+            cell_t* kept = stack::push(&error);
+            error::print(kept);
+            stack::top_slot = top;
+        }
+    }
 }
 
 }  // namespace
 
 draw_block_fn draw_block_hook = draw::draw_block;
+
+void set_facet(const cell_t* face_value, int32_t index, const cell_t* value) {
+    cell_t face = *face_value;
+    cell_t* slot = face_facet(&face, index);
+    if (slot == nullptr) return;
+    cell_t old = *slot;
+    cell_t now = *value;
+    *slot = now;
+    cell_t word = *object::get_word(object::context_of(&face), index);
+    object::fire_on_set(&face, &word, &old, &now);
+}
 
 int32_t symbol_of_word(const cell_t* value) {
     if (!word::any_word_q(type_of(value))) return 0;

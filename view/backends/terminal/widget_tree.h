@@ -43,6 +43,9 @@ void draw_face(int32_t x, int32_t y, widget_t* w, uint32_t draw_flags, const cli
 using draw_block_fn = void (*)(widget_t* w, const clip_box_t& clip, int32_t x, int32_t y);
 extern draw_block_fn draw_block_hook;
 
+// Sets a facet through the face's change handler, as an assignment would.
+void set_facet(const cell_t* face, int32_t index, const cell_t* value);
+
 // Text of a string cell (its characters from its position), empty for
 // anything else.
 std::u32string text_of(const cell_t* value);
