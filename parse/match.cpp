@@ -99,43 +99,84 @@ struct bits_t {
     }
 };
 
-// A text rule as code points (or bytes for binary input).
+// A text rule as the units compared. The common rule, a text of one byte
+// per character (or a binary) matched against a text or binary of one byte
+// per unit, is read in place from its own buffer: nothing is copied or
+// allocated per match, and a rule series changed between matches is seen at
+// once. Other rules (tags, wide texts, text against binary, formed values)
+// are built as code points, in the inline room unless they are long. A
+// pattern read in place is valid while nothing allocates.
 struct pattern_t {
-    std::vector<uint32_t> cp;
+    static constexpr int32_t ROOM = 32;
+    const uint8_t* bytes = nullptr;  // in place, when set
+    uint32_t* cp = room;             // built, when bytes is null
+    int32_t n = 0;
+    bool fold = false;       // in-place bytes are folded when compared
     bool bytes_only = true;  // every element below 256
+    uint32_t room[ROOM];
+    std::vector<uint32_t> heap;
+
+    pattern_t() = default;
+    pattern_t(const pattern_t&) = delete;
+    pattern_t& operator=(const pattern_t&) = delete;
+
+    inline uint32_t at(int32_t k) const;
+    void push(uint32_t c) {
+        if (n == ROOM && cp == room) heap.assign(room, room + ROOM);
+        if (n >= ROOM) {
+            heap.push_back(c);
+            cp = heap.data();
+        } else {
+            room[n] = c;
+        }
+        n++;
+    }
 };
 
-void add_utf8(std::vector<uint32_t>& out, uint32_t c) {
+inline uint32_t pattern_t::at(int32_t k) const {
+    if (bytes) return fold ? fold_table()[bytes[k]] : bytes[k];
+    return cp[k];
+}
+
+void add_utf8(pattern_t& out, uint32_t c) {
     if (c < 0x80) {
-        out.push_back(c);
+        out.push(c);
     } else if (c < 0x800) {
-        out.push_back(0xC0 | (c >> 6));
-        out.push_back(0x80 | (c & 0x3F));
+        out.push(0xC0 | (c >> 6));
+        out.push(0x80 | (c & 0x3F));
     } else if (c < 0x10000) {
-        out.push_back(0xE0 | (c >> 12));
-        out.push_back(0x80 | ((c >> 6) & 0x3F));
-        out.push_back(0x80 | (c & 0x3F));
+        out.push(0xE0 | (c >> 12));
+        out.push(0x80 | ((c >> 6) & 0x3F));
+        out.push(0x80 | (c & 0x3F));
     } else {
-        out.push_back(0xF0 | (c >> 18));
-        out.push_back(0x80 | ((c >> 12) & 0x3F));
-        out.push_back(0x80 | ((c >> 6) & 0x3F));
-        out.push_back(0x80 | (c & 0x3F));
+        out.push(0xF0 | (c >> 18));
+        out.push(0x80 | ((c >> 12) & 0x3F));
+        out.push(0x80 | ((c >> 6) & 0x3F));
+        out.push(0x80 | (c & 0x3F));
     }
 }
 
 // The characters of a text value from its head; tags come with "<" and ">".
-void text_units(const cell_t* text, std::vector<uint32_t>& out, bool utf8) {
+void text_units(const cell_t* text, pattern_t& out, bool utf8) {
     view_t v = view_of(text);
     int32_t head = static_cast<int32_t>(text->data1);
     if (head < 0) head = 0;
     bool tag = type_of(text) == TYPE_tag;
     auto put = [&](uint32_t c) {
         if (utf8) add_utf8(out, c);
-        else out.push_back(c);
+        else out.push(c);
     };
     if (tag) put('<');
     for (int32_t i = head; i < v.length; i++) put(unit_at(v, i));
     if (tag) put('>');
+}
+
+// Whether the units [head, length) of a one-byte series are all ASCII (the
+// same bytes in UTF-8).
+bool ascii_q(const view_t& v, int32_t head) {
+    for (int32_t i = head; i < v.length; i++)
+        if (v.base[i] >= 0x80) return false;
+    return true;
 }
 
 // Builds the pattern of a literal rule for a text or binary input; false
@@ -146,27 +187,39 @@ bool make_pattern(const cell_t* rule, input_kind k, bool case_, pattern_t& p) {
         uint32_t c = char_::get(rule);
         if (k == K_BINARY) {
             if (c > 255) return false;  // never matches a byte
-            p.cp.push_back(c);
+            p.push(c);
         } else {
-            p.cp.push_back(case_ ? c : fold(c));
+            p.push(case_ ? c : fold(c));
         }
     } else if (string::any_string_q(t)) {
-        text_units(rule, p.cp, k == K_BINARY);
+        view_t v = view_of(rule);
+        int32_t head = static_cast<int32_t>(rule->data1);
+        if (head < 0) head = 0;
+        if (v.unit == 1 && t != TYPE_tag && (k == K_STRING || ascii_q(v, head))) {
+            p.bytes = v.base + std::min(head, v.length);
+            p.n = std::max(0, v.length - head);
+            p.fold = k == K_STRING && !case_;
+            return true;
+        }
+        text_units(rule, p, k == K_BINARY);
         if (k == K_STRING && !case_)
-            for (uint32_t& c : p.cp) c = fold(c);
+            for (int32_t i = 0; i < p.n; i++) p.cp[i] = fold(p.cp[i]);
     } else if (t == TYPE_binary) {
         view_t v = view_of(rule);
-        for (int32_t i = static_cast<int32_t>(rule->data1); i < v.length; i++)
-            p.cp.push_back(v.base[i]);
+        int32_t head = static_cast<int32_t>(rule->data1);
+        if (head < 0) head = 0;
+        p.bytes = v.base + std::min(head, v.length);
+        p.n = std::max(0, v.length - head);
+        return true;
     } else if (t == TYPE_integer && k == K_BINARY) {
         int32_t n = integer::get(rule);
         if (n < 0 || n > 255) return false;
-        p.cp.push_back(static_cast<uint32_t>(n));
+        p.push(static_cast<uint32_t>(n));
     } else {
         return false;
     }
-    for (uint32_t c : p.cp)
-        if (c > 255) p.bytes_only = false;
+    for (int32_t i = 0; i < p.n; i++)
+        if (p.cp[i] > 255) p.bytes_only = false;
     return true;
 }
 
@@ -176,33 +229,41 @@ void formed_pattern(const cell_t* rule, bool case_, pattern_t& p) {
     string::make_at(buffer, 16);
     cell_t copy = *rule;
     actions::form(&copy, buffer, false, 0x7FFFFFFF);
-    text_units(buffer, p.cp, false);
+    text_units(buffer, p, false);
     stack::pop(1);
     if (!case_)
-        for (uint32_t& c : p.cp) c = fold(c);
-    for (uint32_t c : p.cp)
-        if (c > 255) p.bytes_only = false;
+        for (int32_t i = 0; i < p.n; i++) p.cp[i] = fold(p.cp[i]);
+    for (int32_t i = 0; i < p.n; i++)
+        if (p.cp[i] > 255) p.bytes_only = false;
 }
 
 inline bool pattern_at(const view_t& in, int32_t i, int32_t end, const pattern_t& p,
                        bool fold_input) {
-    int32_t n = static_cast<int32_t>(p.cp.size());
+    int32_t n = p.n;
     if (end - i < n) return false;
     if (in.unit == 1) {
         const uint8_t* s = in.base + i;
+        if (p.bytes && !p.fold) {
+            if (!fold_input) return std::memcmp(s, p.bytes, static_cast<size_t>(n)) == 0;
+        } else if (p.bytes) {
+            const uint8_t* f = fold_table();
+            for (int32_t k = 0; k < n; k++)
+                if (f[s[k]] != f[p.bytes[k]]) return false;
+            return true;
+        }
         if (fold_input) {
             const uint8_t* f = fold_table();
             for (int32_t k = 0; k < n; k++)
-                if (f[s[k]] != p.cp[k]) return false;
+                if (f[s[k]] != p.at(k)) return false;
         } else {
             for (int32_t k = 0; k < n; k++)
-                if (s[k] != p.cp[k]) return false;
+                if (s[k] != p.at(k)) return false;
         }
         return true;
     }
     for (int32_t k = 0; k < n; k++) {
         uint32_t c = unit_at(in, i + k);
-        if ((fold_input ? fold(c) : c) != p.cp[k]) return false;
+        if ((fold_input ? fold(c) : c) != p.at(k)) return false;
     }
     return true;
 }
@@ -211,14 +272,14 @@ inline bool pattern_at(const view_t& in, int32_t i, int32_t end, const pattern_t
 // cases when folding), memcmp/verify for the rest.
 int32_t find_pattern(const view_t& in, int32_t i, int32_t end, const pattern_t& p,
                      bool fold_input) {
-    int32_t n = static_cast<int32_t>(p.cp.size());
+    int32_t n = p.n;
     if (n == 0) return i <= end ? i : -1;
     if (end - i < n) return -1;
     if (in.unit == 1) {
         if (!p.bytes_only) return -1;
         const uint8_t* base = in.base;
         int32_t last = end - n;  // the last possible start
-        uint8_t first = static_cast<uint8_t>(p.cp[0]);
+        uint8_t first = static_cast<uint8_t>(p.at(0));
         if (!fold_input) {
             if (n == 1) {
                 const void* hit = std::memchr(base + i, first, static_cast<size_t>(end - i));
@@ -226,12 +287,16 @@ int32_t find_pattern(const view_t& in, int32_t i, int32_t end, const pattern_t& 
             }
             uint8_t small[64] = {};
             std::vector<uint8_t> big;
-            uint8_t* needle = small;
-            if (n > 64) {
-                big.resize(static_cast<size_t>(n));
-                needle = big.data();
+            const uint8_t* needle = p.bytes;
+            if (needle == nullptr) {
+                uint8_t* built = small;
+                if (n > 64) {
+                    big.resize(static_cast<size_t>(n));
+                    built = big.data();
+                }
+                for (int32_t k = 0; k < n; k++) built[k] = static_cast<uint8_t>(p.cp[k]);
+                needle = built;
             }
-            for (int32_t k = 0; k < n; k++) needle[k] = static_cast<uint8_t>(p.cp[k]);
             size_t room = static_cast<size_t>(static_cast<uint32_t>(end - i));
             const void* hit =
                 memmem(base + i, room, needle, static_cast<size_t>(static_cast<uint32_t>(n)));
@@ -360,7 +425,7 @@ int32_t match_at(const cell_t* input, int32_t i, int32_t end, const cell_t* rule
     }
     view_t in = view_of(input);
     bool fold_input = k == K_STRING && !case_;
-    return pattern_at(in, i, end, p, fold_input) ? static_cast<int32_t>(p.cp.size()) : -1;
+    return pattern_at(in, i, end, p, fold_input) ? p.n : -1;
 }
 
 int32_t find(const cell_t* input, int32_t i, int32_t end, const cell_t* rule, bool case_,
@@ -393,7 +458,7 @@ int32_t find(const cell_t* input, int32_t i, int32_t end, const cell_t* rule, bo
         if (k == K_BINARY) return -1;
         formed_pattern(rule, case_, p);
     }
-    *length = static_cast<int32_t>(p.cp.size());
+    *length = p.n;
     view_t in = view_of(input);
     return find_pattern(in, i, end, p, k == K_STRING && !case_);
 }
@@ -437,7 +502,7 @@ int32_t count(const cell_t* input, int32_t i, int32_t end, const cell_t* rule, b
         in = view_of(input);
     }
     bool fold_input = k == K_STRING && !case_;
-    int32_t len = static_cast<int32_t>(p.cp.size());
+    int32_t len = p.n;
     if (len == 0) {
         *count = max == 0 ? 0 : 1;
         return i;
@@ -445,7 +510,7 @@ int32_t count(const cell_t* input, int32_t i, int32_t end, const cell_t* rule, b
     if (len == 1 && in.unit == 1) {
         int32_t stop = (max >= 0 && static_cast<int64_t>(i) + max < end) ? i + max : end;
         const uint8_t* b = in.base;
-        uint32_t c = p.cp[0];
+        uint32_t c = p.at(0);
         int32_t at = i;
         if (fold_input) {
             const uint8_t* f = fold_table();
