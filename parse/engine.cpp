@@ -332,11 +332,12 @@ bool engine_t::call_back(uint32_t ev) {
 // --- parens and rule values ---------------------------------------------------------
 
 // Evaluates a paren; its result is the last pushed cell (the caller pops it).
+// eval pushes the paren under its frame before anything can move, so the
+// paren needs no slot of its own here.
 cell_t* engine_t::eval_paren(const cell_t* paren) {
-    cell_t copy = *paren;
-    cell_t* slot = stack::push(&copy);
-    interpreter::eval(slot, false);
-    if (exits::pending_q()) throw stop_t{};
+    interpreter::eval(paren, false);
+    if (exits::pending_q()) [[unlikely]]
+        throw stop_t{};
     set_cells(rule_buffer(), rtop);
     set_cells(input_buffer(), itop);
     return stack::top();

@@ -109,9 +109,9 @@ struct bits_t {
 struct pattern_t {
     static constexpr int32_t ROOM = 32;
     const uint8_t* bytes = nullptr;  // in place, when set
-    uint32_t* cp = room;             // built, when bytes is null
+    uint32_t* cp = room;  // built, when bytes is null
     int32_t n = 0;
-    bool fold = false;       // in-place bytes are folded when compared
+    bool fold = false;  // in-place bytes are folded when compared
     bool bytes_only = true;  // every element below 256
     uint32_t room[ROOM];
     std::vector<uint32_t> heap;
@@ -268,6 +268,26 @@ inline bool pattern_at(const view_t& in, int32_t i, int32_t end, const pattern_t
     return true;
 }
 
+// First occurrence of needle (n > 1 bytes) in base[i, end). memchr on the
+// first byte and a compare of the rest is cheapest per call when matches
+// are near; an input that keeps offering false starts goes to memmem, whose
+// time stays linear.
+int32_t find_bytes(const uint8_t* base, int32_t i, int32_t end, const uint8_t* needle, int32_t n) {
+    int32_t last = end - n;
+    size_t rest = static_cast<size_t>(n - 1);
+    for (int misses = 0; i <= last && misses < 16; misses++) {
+        const void* hit = std::memchr(base + i, needle[0], static_cast<size_t>(last + 1 - i));
+        if (hit == nullptr) return -1;
+        int32_t pos = static_cast<int32_t>(static_cast<const uint8_t*>(hit) - base);
+        if (std::memcmp(base + pos + 1, needle + 1, rest) == 0) return pos;
+        i = pos + 1;
+    }
+    if (i > last) return -1;
+    const void* hit =
+        memmem(base + i, static_cast<size_t>(end - i), needle, static_cast<size_t>(n));
+    return hit ? static_cast<int32_t>(static_cast<const uint8_t*>(hit) - base) : -1;
+}
+
 // First match of a pattern in [i, end): memchr on the first byte (both of its
 // cases when folding), memcmp/verify for the rest.
 int32_t find_pattern(const view_t& in, int32_t i, int32_t end, const pattern_t& p,
@@ -285,22 +305,16 @@ int32_t find_pattern(const view_t& in, int32_t i, int32_t end, const pattern_t& 
                 const void* hit = std::memchr(base + i, first, static_cast<size_t>(end - i));
                 return hit ? static_cast<int32_t>(static_cast<const uint8_t*>(hit) - base) : -1;
             }
+            if (p.bytes) return find_bytes(base, i, end, p.bytes, n);
             uint8_t small[64] = {};
             std::vector<uint8_t> big;
-            const uint8_t* needle = p.bytes;
-            if (needle == nullptr) {
-                uint8_t* built = small;
-                if (n > 64) {
-                    big.resize(static_cast<size_t>(n));
-                    built = big.data();
-                }
-                for (int32_t k = 0; k < n; k++) built[k] = static_cast<uint8_t>(p.cp[k]);
-                needle = built;
+            uint8_t* built = small;
+            if (n > 64) {
+                big.resize(static_cast<size_t>(n));
+                built = big.data();
             }
-            size_t room = static_cast<size_t>(static_cast<uint32_t>(end - i));
-            const void* hit =
-                memmem(base + i, room, needle, static_cast<size_t>(static_cast<uint32_t>(n)));
-            return hit ? static_cast<int32_t>(static_cast<const uint8_t*>(hit) - base) : -1;
+            for (int32_t k = 0; k < n; k++) built[k] = static_cast<uint8_t>(p.cp[k]);
+            return find_bytes(base, i, end, built, n);
         }
         // Folding: the first character in either case, found with memchr.
         uint32_t upper = case_folding::to_upper(first);
