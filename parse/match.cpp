@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "datatypes/actions.h"
@@ -36,6 +37,8 @@ uint8_t fold8[256];
 // Whether some byte besides a lower-case character and its upper case folds
 // to it (then two memchr calls cannot find every occurrence).
 bool shared_fold[256];
+// Upper case of a folded byte (itself when it has none below 256).
+uint8_t upper8[256];
 bool fold8_made = false;
 
 const uint8_t* fold_table() {
@@ -46,6 +49,7 @@ const uint8_t* fold_table() {
         }
         for (uint32_t l = 0; l < 256; l++) {
             uint32_t u = case_folding::to_upper(l);
+            upper8[l] = static_cast<uint8_t>(u < 256 ? u : l);
             shared_fold[l] = false;
             for (uint32_t c = 0; c < 256; c++)
                 if (fold8[c] == l && c != l && c != u) shared_fold[l] = true;
@@ -67,7 +71,7 @@ struct view_t {
 inline view_t view_of(const cell_t* series) {
     series_buffer_t* s = alloc::buffer(series->data2);
     uint32_t unit = s->unit();
-    return {s->head_ptr(), unit, static_cast<int32_t>(s->used() / static_cast<int32_t>(unit))};
+    return {s->head_ptr(), unit, s->used() >> series::shift_of(unit)};
 }
 
 inline uint32_t unit_at(const view_t& v, int32_t i) {
@@ -114,7 +118,8 @@ struct pattern_t {
     bool fold = false;  // in-place bytes are folded when compared
     bool bytes_only = true;  // every element below 256
     uint32_t room[ROOM];
-    std::vector<uint32_t> heap;
+    std::unique_ptr<uint32_t[]> heap;  // past ROOM units
+    int32_t capacity = ROOM;
 
     pattern_t() = default;
     pattern_t(const pattern_t&) = delete;
@@ -122,14 +127,14 @@ struct pattern_t {
 
     inline uint32_t at(int32_t k) const;
     void push(uint32_t c) {
-        if (n == ROOM && cp == room) heap.assign(room, room + ROOM);
-        if (n >= ROOM) {
-            heap.push_back(c);
-            cp = heap.data();
-        } else {
-            room[n] = c;
+        if (n == capacity) {
+            std::unique_ptr<uint32_t[]> more(new uint32_t[static_cast<size_t>(capacity) * 2]);
+            std::memcpy(more.get(), cp, static_cast<size_t>(n) * sizeof(uint32_t));
+            heap = std::move(more);
+            cp = heap.get();
+            capacity *= 2;
         }
-        n++;
+        cp[n++] = c;
     }
 };
 
@@ -288,6 +293,77 @@ int32_t find_bytes(const uint8_t* base, int32_t i, int32_t end, const uint8_t* n
     return hit ? static_cast<int32_t>(static_cast<const uint8_t*>(hit) - base) : -1;
 }
 
+// First place in base[i, end) where the input, folded, holds the n > 0
+// folded units unit(0..n-1) (each below 256). The first unit's two cases
+// are found with memchr, in a window that doubles while it holds neither,
+// so a case that never occurs costs no more than the distance to the next
+// match. Any other byte folding to the same character (rare outside ASCII)
+// rules out the two-memchr scan.
+template <typename unit_fn>
+int32_t find_folded(const uint8_t* base, int32_t i, int32_t end, int32_t n, unit_fn unit) {
+    const uint8_t* f = fold_table();
+    int32_t last = end - n;  // the last possible start
+    uint8_t first = static_cast<uint8_t>(unit(0));
+    auto matches_at = [&](int32_t pos) {
+        for (int32_t k = 0; k < n; k++)
+            if (f[base[pos + k]] != unit(k)) return false;
+        return true;
+    };
+    if (shared_fold[first]) {
+        for (int32_t at = i; at <= last; at++)
+            if (f[base[at]] == first && matches_at(at)) return at;
+        return -1;
+    }
+    uint8_t alt = upper8[first];
+    int32_t at = i;
+    size_t window = 64;
+    while (at <= last) {
+        size_t room = std::min(window, static_cast<size_t>(last + 1 - at));
+        const uint8_t* a = static_cast<const uint8_t*>(std::memchr(base + at, first, room));
+        const uint8_t* b =
+            alt != first ? static_cast<const uint8_t*>(std::memchr(
+                               base + at, alt, a ? static_cast<size_t>(a - (base + at)) : room))
+                         : nullptr;
+        const uint8_t* hit = b ? b : a;
+        if (hit == nullptr) {
+            at += static_cast<int32_t>(room);
+            if (window < 65536) window *= 2;
+            continue;
+        }
+        int32_t pos = static_cast<int32_t>(hit - base);
+        if (matches_at(pos)) return pos;
+        at = pos + 1;
+    }
+    return -1;
+}
+
+// The commonest search written out: a text rule of one byte per character
+// in a text of one byte per character, read straight from both buffers.
+// -2 when the rule or the input is not of that kind.
+int32_t find_text_in_text(const cell_t* input, int32_t i, int32_t end, const cell_t* rule,
+                          bool case_, int32_t* length) {
+    uint8_t t = type_of(rule);
+    if (t == TYPE_tag || !string::any_string_q(t)) return -2;
+    series_buffer_t* rs = alloc::buffer(rule->data2);
+    series_buffer_t* in = alloc::buffer(input->data2);
+    if (rs->unit() != 1 || in->unit() != 1) return -2;
+    int32_t used = rs->used();
+    int32_t head = std::clamp(static_cast<int32_t>(rule->data1), 0, used);
+    const uint8_t* needle = rs->head_ptr() + head;
+    int32_t n = used - head;
+    *length = n;
+    if (n == 0) return i <= end ? i : -1;
+    if (end - i < n) return -1;
+    const uint8_t* base = in->head_ptr();
+    if (!case_) {
+        const uint8_t* f = fold_table();
+        return find_folded(base, i, end, n, [f, needle](int32_t k) { return f[needle[k]]; });
+    }
+    if (n > 1) return find_bytes(base, i, end, needle, n);
+    const void* hit = std::memchr(base + i, needle[0], static_cast<size_t>(end - i));
+    return hit ? static_cast<int32_t>(static_cast<const uint8_t*>(hit) - base) : -1;
+}
+
 // First match of a pattern in [i, end): memchr on the first byte (both of its
 // cases when folding), memcmp/verify for the rest.
 int32_t find_pattern(const view_t& in, int32_t i, int32_t end, const pattern_t& p,
@@ -298,7 +374,6 @@ int32_t find_pattern(const view_t& in, int32_t i, int32_t end, const pattern_t& 
     if (in.unit == 1) {
         if (!p.bytes_only) return -1;
         const uint8_t* base = in.base;
-        int32_t last = end - n;  // the last possible start
         uint8_t first = static_cast<uint8_t>(p.at(0));
         if (!fold_input) {
             if (n == 1) {
@@ -316,40 +391,7 @@ int32_t find_pattern(const view_t& in, int32_t i, int32_t end, const pattern_t& 
             for (int32_t k = 0; k < n; k++) built[k] = static_cast<uint8_t>(p.cp[k]);
             return find_bytes(base, i, end, built, n);
         }
-        // Folding: the first character in either case, found with memchr.
-        uint32_t upper = case_folding::to_upper(first);
-        uint8_t alt = static_cast<uint8_t>(upper < 256 ? upper : first);
-        const uint8_t* f = fold_table();
-        // Any other byte folding to the same character (rare outside ASCII)
-        // rules out the two-memchr scan.
-        bool two_only = !shared_fold[first];
-        if (!two_only) {
-            for (int32_t at = i; at <= last; at++)
-                if (f[base[at]] == first && pattern_at(in, at, end, p, true)) return at;
-            return -1;
-        }
-        // Both cases are looked for in a window that doubles while it holds
-        // neither, so a case that never occurs costs no more than the
-        // distance to the next match.
-        int32_t at = i;
-        size_t window = 64;
-        while (at <= last) {
-            size_t room = std::min(window, static_cast<size_t>(last + 1 - at));
-            const uint8_t* a = static_cast<const uint8_t*>(std::memchr(base + at, first, room));
-            const uint8_t* b = alt != first ? static_cast<const uint8_t*>(std::memchr(
-                                                  base + at, alt, a ? a - (base + at) : room))
-                                            : nullptr;
-            const uint8_t* hit = b ? b : a;
-            if (hit == nullptr) {
-                at += static_cast<int32_t>(room);
-                if (window < 65536) window *= 2;
-                continue;
-            }
-            int32_t pos = static_cast<int32_t>(hit - base);
-            if (pattern_at(in, pos, end, p, true)) return pos;
-            at = pos + 1;
-        }
-        return -1;
+        return find_folded(base, i, end, n, [&p](int32_t k) { return p.at(k); });
     }
     for (int32_t at = i; at <= end - n; at++)
         if (pattern_at(in, at, end, p, fold_input)) return at;
@@ -466,6 +508,10 @@ int32_t find(const cell_t* input, int32_t i, int32_t end, const cell_t* rule, bo
         for (int32_t at = i; at < end; at++)
             if (bits.has(unit_at(in, at))) return at;
         return -1;
+    }
+    if (k == K_STRING) {
+        int32_t at = find_text_in_text(input, i, end, rule, case_, length);
+        if (at != -2) return at;
     }
     pattern_t p;
     if (!make_pattern(rule, k, case_, p)) {
