@@ -24,6 +24,7 @@
 #include "view/backends/terminal/console_mode.h"
 #include "view/backends/terminal/draw.h"
 #include "view/backends/terminal/flags.h"
+#include "view/backends/terminal/image_cells.h"
 #include "view/backends/terminal/output.h"
 #include "view/backends/terminal/ui_state.h"
 
@@ -162,6 +163,8 @@ void draw_tree(widget_t* w, int32_t x, int32_t y, const clip_box_t* parent_clip)
     }
 }
 
+}  // namespace
+
 uint32_t para_bits(const cell_t* para) {
     if (type_of(para) != TYPE_object) return 0;
     uint32_t bits = 0;
@@ -182,6 +185,8 @@ uint32_t para_bits(const cell_t* para) {
     if (cell_t* wr = field("wrap?"); wr != nullptr && is_true(wr)) bits |= para_bit::WRAP;
     return bits;
 }
+
+namespace {
 
 uint32_t colour_of(const cell_t* c) {
     if (type_of(c) != TYPE_tuple) return 0;
@@ -314,6 +319,7 @@ widget_t* make_view(cell_t* face, widget_t* parent) {
                      (win->focused == nullptr || win->focused == win->widget))
                 set_focus(w, win);
         }
+        if (type_of(face_facet(face, facet::IMAGE)) == TYPE_image) convert_image(w);
     }
     uint32_t handle = w->handle;
     if (type_of(face_facet(face, facet::RATE)) != TYPE_none) set_rate(w, face);
@@ -368,6 +374,10 @@ void update_view(cell_t* face) {
         w->flags = (w->flags & ~(widget_flag::ALL_OVER | widget_flag::PASSWORD)) |
                    (now & (widget_flag::ALL_OVER | widget_flag::PASSWORD));
     }
+    // A new size scales the image anew: its cells fill the box row by row.
+    if ((bits & bit(facet::IMAGE)) ||
+        ((bits & bit(facet::SIZE)) && type_of(face_facet(face, facet::IMAGE)) == TYPE_image))
+        convert_image(w);
     if (bits & bit(facet::TEXT)) {
         // Text set other than by editing: the edit state starts again.
         const int32_t field_sym = sym("field");
