@@ -260,8 +260,13 @@ widget_t* make_view(cell_t* face, widget_t* parent) {
         grow_window_box(win, w);
         if (win != nullptr) {
             if (w->flags & widget_flag::SHOWS_CARET) ++win->caret_count;
-            if ((w->flags & widget_flag::FOCUSABLE) &&
-                (win->focused == nullptr || win->focused == win->widget))
+            // A face the layout named for the focus (the window's `selected`)
+            // takes it when its widget is made; otherwise the first focusable
+            // widget does.
+            const cell_t* selected = face_facet(&win->widget->face, facet::SELECTED);
+            if (selected != nullptr && face_handle_q(selected) == w) set_focus(w, win);
+            else if ((w->flags & widget_flag::FOCUSABLE) &&
+                     (win->focused == nullptr || win->focused == win->widget))
                 set_focus(w, win);
         }
     }
