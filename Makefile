@@ -47,7 +47,7 @@ FORMAT_DIRS := runtime startup datatypes interpreter lexer natives parse console
                view boot tests bench tools
 
 .PHONY: deps build build-asan configure configure-asan run test test-asan \
-        test-stress test-general format-check bench configure-fuzz fuzz-lexer fuzz-decompress fuzz-image fuzz-zuvbin format clean help
+        test-stress test-general format-check bench configure-fuzz fuzz-lexer fuzz-decompress fuzz-image fuzz-zuvbin fuzz-input format clean help
 
 help:
 	@echo "make run         build and start the interactive console"
@@ -60,6 +60,7 @@ help:
 	@echo "make fuzz-decompress  the same for the four decompressors"
 	@echo "make fuzz-image  the same for the image decoders"
 	@echo "make fuzz-zuvbin  the same for the Zuvbin decoder"
+	@echo "make fuzz-input  the same for the terminal UI's input decoder"
 	@echo "make build | build-asan | deps | format | clean"
 
 # Only touches apt when something is actually missing, so it is cheap to run
@@ -158,6 +159,12 @@ fuzz-zuvbin: configure-fuzz
 	mkdir -p $(FUZZ_DIR)/corpus/zuvbin
 	$(SANITIZER_ENV) ./$(FUZZ_DIR)/zuvbin_fuzz -max_total_time=$(FUZZ_TIME) -max_len=4096 -timeout=10 \
 	    -rss_limit_mb=4096 -print_final_stats=1 $(FUZZ_DIR)/corpus/zuvbin tests/fuzz/corpus/zuvbin
+
+fuzz-input: configure-fuzz
+	$(CMAKE) --build $(FUZZ_DIR) --target input_fuzz
+	mkdir -p $(FUZZ_DIR)/corpus/input
+	$(SANITIZER_ENV) ./$(FUZZ_DIR)/input_fuzz -max_total_time=$(FUZZ_TIME) -max_len=65536 -timeout=10 \
+	    -rss_limit_mb=4096 -print_final_stats=1 $(FUZZ_DIR)/corpus/input tests/fuzz/corpus/input
 
 format:
 	@files=$$(find $(FORMAT_DIRS) -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.hpp' \) 2>/dev/null); \

@@ -332,11 +332,12 @@ bool engine_t::call_back(uint32_t ev) {
 // --- parens and rule values ---------------------------------------------------------
 
 // Evaluates a paren; its result is the last pushed cell (the caller pops it).
+// eval pushes the paren under its frame before anything can move, so the
+// paren needs no slot of its own here.
 cell_t* engine_t::eval_paren(const cell_t* paren) {
-    cell_t copy = *paren;
-    cell_t* slot = stack::push(&copy);
-    interpreter::eval(slot, false);
-    if (exits::pending_q()) throw stop_t{};
+    interpreter::eval(paren, false);
+    if (exits::pending_q()) [[unlikely]]
+        throw stop_t{};
     set_cells(rule_buffer(), rtop);
     set_cells(input_buffer(), itop);
     return stack::top();
@@ -476,15 +477,18 @@ step_t engine_t::exec() {
 
 // A rule value read at `at` (directly, or as the value of the word there).
 step_t engine_t::exec_value(const cell_t* value, int32_t at) {
-    switch (type_of(value)) {
-    case TYPE_block: return enter_block(value, at);
-    case TYPE_paren: {
+    // Blocks and parens, which loops alternate between, are told apart by
+    // plain tests: one jump table for both mispredicts at every switch.
+    uint8_t t = type_of(value);
+    if (t == TYPE_block) return enter_block(value, at);
+    if (t == TYPE_paren) {
         cell_t* base = stack::top_slot;
         eval_paren(value);
         stack::top_slot = base;
         event(EV_PAREN);
         return settle(true, at + 1);
     }
+    switch (t) {
     case TYPE_integer: return counts(integer::get(value), at);
     case TYPE_datatype:
     case TYPE_typeset: return match_type(value, at + 1);

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "datatypes/actions.h"
@@ -36,6 +37,8 @@ uint8_t fold8[256];
 // Whether some byte besides a lower-case character and its upper case folds
 // to it (then two memchr calls cannot find every occurrence).
 bool shared_fold[256];
+// Upper case of a folded byte (itself when it has none below 256).
+uint8_t upper8[256];
 bool fold8_made = false;
 
 const uint8_t* fold_table() {
@@ -46,6 +49,7 @@ const uint8_t* fold_table() {
         }
         for (uint32_t l = 0; l < 256; l++) {
             uint32_t u = case_folding::to_upper(l);
+            upper8[l] = static_cast<uint8_t>(u < 256 ? u : l);
             shared_fold[l] = false;
             for (uint32_t c = 0; c < 256; c++)
                 if (fold8[c] == l && c != l && c != u) shared_fold[l] = true;
@@ -67,7 +71,7 @@ struct view_t {
 inline view_t view_of(const cell_t* series) {
     series_buffer_t* s = alloc::buffer(series->data2);
     uint32_t unit = s->unit();
-    return {s->head_ptr(), unit, static_cast<int32_t>(s->used() / static_cast<int32_t>(unit))};
+    return {s->head_ptr(), unit, s->used() >> series::shift_of(unit)};
 }
 
 inline uint32_t unit_at(const view_t& v, int32_t i) {
@@ -99,43 +103,85 @@ struct bits_t {
     }
 };
 
-// A text rule as code points (or bytes for binary input).
+// A text rule as the units compared. The common rule, a text of one byte
+// per character (or a binary) matched against a text or binary of one byte
+// per unit, is read in place from its own buffer: nothing is copied or
+// allocated per match, and a rule series changed between matches is seen at
+// once. Other rules (tags, wide texts, text against binary, formed values)
+// are built as code points, in the inline room unless they are long. A
+// pattern read in place is valid while nothing allocates.
 struct pattern_t {
-    std::vector<uint32_t> cp;
+    static constexpr int32_t ROOM = 32;
+    const uint8_t* bytes = nullptr;  // in place, when set
+    uint32_t* cp = room;  // built, when bytes is null
+    int32_t n = 0;
+    bool fold = false;  // in-place bytes are folded when compared
     bool bytes_only = true;  // every element below 256
+    uint32_t room[ROOM];
+    std::unique_ptr<uint32_t[]> heap;  // past ROOM units
+    int32_t capacity = ROOM;
+
+    pattern_t() = default;
+    pattern_t(const pattern_t&) = delete;
+    pattern_t& operator=(const pattern_t&) = delete;
+
+    inline uint32_t at(int32_t k) const;
+    void push(uint32_t c) {
+        if (n == capacity) {
+            std::unique_ptr<uint32_t[]> more(new uint32_t[static_cast<size_t>(capacity) * 2]);
+            std::memcpy(more.get(), cp, static_cast<size_t>(n) * sizeof(uint32_t));
+            heap = std::move(more);
+            cp = heap.get();
+            capacity *= 2;
+        }
+        cp[n++] = c;
+    }
 };
 
-void add_utf8(std::vector<uint32_t>& out, uint32_t c) {
+inline uint32_t pattern_t::at(int32_t k) const {
+    if (bytes) return fold ? fold_table()[bytes[k]] : bytes[k];
+    return cp[k];
+}
+
+void add_utf8(pattern_t& out, uint32_t c) {
     if (c < 0x80) {
-        out.push_back(c);
+        out.push(c);
     } else if (c < 0x800) {
-        out.push_back(0xC0 | (c >> 6));
-        out.push_back(0x80 | (c & 0x3F));
+        out.push(0xC0 | (c >> 6));
+        out.push(0x80 | (c & 0x3F));
     } else if (c < 0x10000) {
-        out.push_back(0xE0 | (c >> 12));
-        out.push_back(0x80 | ((c >> 6) & 0x3F));
-        out.push_back(0x80 | (c & 0x3F));
+        out.push(0xE0 | (c >> 12));
+        out.push(0x80 | ((c >> 6) & 0x3F));
+        out.push(0x80 | (c & 0x3F));
     } else {
-        out.push_back(0xF0 | (c >> 18));
-        out.push_back(0x80 | ((c >> 12) & 0x3F));
-        out.push_back(0x80 | ((c >> 6) & 0x3F));
-        out.push_back(0x80 | (c & 0x3F));
+        out.push(0xF0 | (c >> 18));
+        out.push(0x80 | ((c >> 12) & 0x3F));
+        out.push(0x80 | ((c >> 6) & 0x3F));
+        out.push(0x80 | (c & 0x3F));
     }
 }
 
 // The characters of a text value from its head; tags come with "<" and ">".
-void text_units(const cell_t* text, std::vector<uint32_t>& out, bool utf8) {
+void text_units(const cell_t* text, pattern_t& out, bool utf8) {
     view_t v = view_of(text);
     int32_t head = static_cast<int32_t>(text->data1);
     if (head < 0) head = 0;
     bool tag = type_of(text) == TYPE_tag;
     auto put = [&](uint32_t c) {
         if (utf8) add_utf8(out, c);
-        else out.push_back(c);
+        else out.push(c);
     };
     if (tag) put('<');
     for (int32_t i = head; i < v.length; i++) put(unit_at(v, i));
     if (tag) put('>');
+}
+
+// Whether the units [head, length) of a one-byte series are all ASCII (the
+// same bytes in UTF-8).
+bool ascii_q(const view_t& v, int32_t head) {
+    for (int32_t i = head; i < v.length; i++)
+        if (v.base[i] >= 0x80) return false;
+    return true;
 }
 
 // Builds the pattern of a literal rule for a text or binary input; false
@@ -146,27 +192,39 @@ bool make_pattern(const cell_t* rule, input_kind k, bool case_, pattern_t& p) {
         uint32_t c = char_::get(rule);
         if (k == K_BINARY) {
             if (c > 255) return false;  // never matches a byte
-            p.cp.push_back(c);
+            p.push(c);
         } else {
-            p.cp.push_back(case_ ? c : fold(c));
+            p.push(case_ ? c : fold(c));
         }
     } else if (string::any_string_q(t)) {
-        text_units(rule, p.cp, k == K_BINARY);
+        view_t v = view_of(rule);
+        int32_t head = static_cast<int32_t>(rule->data1);
+        if (head < 0) head = 0;
+        if (v.unit == 1 && t != TYPE_tag && (k == K_STRING || ascii_q(v, head))) {
+            p.bytes = v.base + std::min(head, v.length);
+            p.n = std::max(0, v.length - head);
+            p.fold = k == K_STRING && !case_;
+            return true;
+        }
+        text_units(rule, p, k == K_BINARY);
         if (k == K_STRING && !case_)
-            for (uint32_t& c : p.cp) c = fold(c);
+            for (int32_t i = 0; i < p.n; i++) p.cp[i] = fold(p.cp[i]);
     } else if (t == TYPE_binary) {
         view_t v = view_of(rule);
-        for (int32_t i = static_cast<int32_t>(rule->data1); i < v.length; i++)
-            p.cp.push_back(v.base[i]);
+        int32_t head = static_cast<int32_t>(rule->data1);
+        if (head < 0) head = 0;
+        p.bytes = v.base + std::min(head, v.length);
+        p.n = std::max(0, v.length - head);
+        return true;
     } else if (t == TYPE_integer && k == K_BINARY) {
         int32_t n = integer::get(rule);
         if (n < 0 || n > 255) return false;
-        p.cp.push_back(static_cast<uint32_t>(n));
+        p.push(static_cast<uint32_t>(n));
     } else {
         return false;
     }
-    for (uint32_t c : p.cp)
-        if (c > 255) p.bytes_only = false;
+    for (int32_t i = 0; i < p.n; i++)
+        if (p.cp[i] > 255) p.bytes_only = false;
     return true;
 }
 
@@ -176,101 +234,164 @@ void formed_pattern(const cell_t* rule, bool case_, pattern_t& p) {
     string::make_at(buffer, 16);
     cell_t copy = *rule;
     actions::form(&copy, buffer, false, 0x7FFFFFFF);
-    text_units(buffer, p.cp, false);
+    text_units(buffer, p, false);
     stack::pop(1);
     if (!case_)
-        for (uint32_t& c : p.cp) c = fold(c);
-    for (uint32_t c : p.cp)
-        if (c > 255) p.bytes_only = false;
+        for (int32_t i = 0; i < p.n; i++) p.cp[i] = fold(p.cp[i]);
+    for (int32_t i = 0; i < p.n; i++)
+        if (p.cp[i] > 255) p.bytes_only = false;
 }
 
 inline bool pattern_at(const view_t& in, int32_t i, int32_t end, const pattern_t& p,
                        bool fold_input) {
-    int32_t n = static_cast<int32_t>(p.cp.size());
+    int32_t n = p.n;
     if (end - i < n) return false;
     if (in.unit == 1) {
         const uint8_t* s = in.base + i;
+        if (p.bytes && !p.fold) {
+            if (!fold_input) return std::memcmp(s, p.bytes, static_cast<size_t>(n)) == 0;
+        } else if (p.bytes) {
+            const uint8_t* f = fold_table();
+            for (int32_t k = 0; k < n; k++)
+                if (f[s[k]] != f[p.bytes[k]]) return false;
+            return true;
+        }
         if (fold_input) {
             const uint8_t* f = fold_table();
             for (int32_t k = 0; k < n; k++)
-                if (f[s[k]] != p.cp[k]) return false;
+                if (f[s[k]] != p.at(k)) return false;
         } else {
             for (int32_t k = 0; k < n; k++)
-                if (s[k] != p.cp[k]) return false;
+                if (s[k] != p.at(k)) return false;
         }
         return true;
     }
     for (int32_t k = 0; k < n; k++) {
         uint32_t c = unit_at(in, i + k);
-        if ((fold_input ? fold(c) : c) != p.cp[k]) return false;
+        if ((fold_input ? fold(c) : c) != p.at(k)) return false;
     }
     return true;
+}
+
+// First occurrence of needle (n > 1 bytes) in base[i, end). memchr on the
+// first byte and a compare of the rest is cheapest per call when matches
+// are near; an input that keeps offering false starts goes to memmem, whose
+// time stays linear.
+int32_t find_bytes(const uint8_t* base, int32_t i, int32_t end, const uint8_t* needle, int32_t n) {
+    int32_t last = end - n;
+    size_t rest = static_cast<size_t>(n - 1);
+    for (int misses = 0; i <= last && misses < 16; misses++) {
+        const void* hit = std::memchr(base + i, needle[0], static_cast<size_t>(last + 1 - i));
+        if (hit == nullptr) return -1;
+        int32_t pos = static_cast<int32_t>(static_cast<const uint8_t*>(hit) - base);
+        if (std::memcmp(base + pos + 1, needle + 1, rest) == 0) return pos;
+        i = pos + 1;
+    }
+    if (i > last) return -1;
+    const void* hit =
+        memmem(base + i, static_cast<size_t>(end - i), needle, static_cast<size_t>(n));
+    return hit ? static_cast<int32_t>(static_cast<const uint8_t*>(hit) - base) : -1;
+}
+
+// First place in base[i, end) where the input, folded, holds the n > 0
+// folded units unit(0..n-1) (each below 256). The first unit's two cases
+// are found with memchr, in a window that doubles while it holds neither,
+// so a case that never occurs costs no more than the distance to the next
+// match. Any other byte folding to the same character (rare outside ASCII)
+// rules out the two-memchr scan.
+template <typename unit_fn>
+int32_t find_folded(const uint8_t* base, int32_t i, int32_t end, int32_t n, unit_fn unit) {
+    const uint8_t* f = fold_table();
+    int32_t last = end - n;  // the last possible start
+    uint8_t first = static_cast<uint8_t>(unit(0));
+    auto matches_at = [&](int32_t pos) {
+        for (int32_t k = 0; k < n; k++)
+            if (f[base[pos + k]] != unit(k)) return false;
+        return true;
+    };
+    if (shared_fold[first]) {
+        for (int32_t at = i; at <= last; at++)
+            if (f[base[at]] == first && matches_at(at)) return at;
+        return -1;
+    }
+    uint8_t alt = upper8[first];
+    int32_t at = i;
+    size_t window = 64;
+    while (at <= last) {
+        size_t room = std::min(window, static_cast<size_t>(last + 1 - at));
+        const uint8_t* a = static_cast<const uint8_t*>(std::memchr(base + at, first, room));
+        const uint8_t* b =
+            alt != first ? static_cast<const uint8_t*>(std::memchr(
+                               base + at, alt, a ? static_cast<size_t>(a - (base + at)) : room))
+                         : nullptr;
+        const uint8_t* hit = b ? b : a;
+        if (hit == nullptr) {
+            at += static_cast<int32_t>(room);
+            if (window < 65536) window *= 2;
+            continue;
+        }
+        int32_t pos = static_cast<int32_t>(hit - base);
+        if (matches_at(pos)) return pos;
+        at = pos + 1;
+    }
+    return -1;
+}
+
+// The commonest search written out: a text rule of one byte per character
+// in a text of one byte per character, read straight from both buffers.
+// -2 when the rule or the input is not of that kind.
+int32_t find_text_in_text(const cell_t* input, int32_t i, int32_t end, const cell_t* rule,
+                          bool case_, int32_t* length) {
+    uint8_t t = type_of(rule);
+    if (t == TYPE_tag || !string::any_string_q(t)) return -2;
+    series_buffer_t* rs = alloc::buffer(rule->data2);
+    series_buffer_t* in = alloc::buffer(input->data2);
+    if (rs->unit() != 1 || in->unit() != 1) return -2;
+    int32_t used = rs->used();
+    int32_t head = std::clamp(static_cast<int32_t>(rule->data1), 0, used);
+    const uint8_t* needle = rs->head_ptr() + head;
+    int32_t n = used - head;
+    *length = n;
+    if (n == 0) return i <= end ? i : -1;
+    if (end - i < n) return -1;
+    const uint8_t* base = in->head_ptr();
+    if (!case_) {
+        const uint8_t* f = fold_table();
+        return find_folded(base, i, end, n, [f, needle](int32_t k) { return f[needle[k]]; });
+    }
+    if (n > 1) return find_bytes(base, i, end, needle, n);
+    const void* hit = std::memchr(base + i, needle[0], static_cast<size_t>(end - i));
+    return hit ? static_cast<int32_t>(static_cast<const uint8_t*>(hit) - base) : -1;
 }
 
 // First match of a pattern in [i, end): memchr on the first byte (both of its
 // cases when folding), memcmp/verify for the rest.
 int32_t find_pattern(const view_t& in, int32_t i, int32_t end, const pattern_t& p,
                      bool fold_input) {
-    int32_t n = static_cast<int32_t>(p.cp.size());
+    int32_t n = p.n;
     if (n == 0) return i <= end ? i : -1;
     if (end - i < n) return -1;
     if (in.unit == 1) {
         if (!p.bytes_only) return -1;
         const uint8_t* base = in.base;
-        int32_t last = end - n;  // the last possible start
-        uint8_t first = static_cast<uint8_t>(p.cp[0]);
+        uint8_t first = static_cast<uint8_t>(p.at(0));
         if (!fold_input) {
             if (n == 1) {
                 const void* hit = std::memchr(base + i, first, static_cast<size_t>(end - i));
                 return hit ? static_cast<int32_t>(static_cast<const uint8_t*>(hit) - base) : -1;
             }
+            if (p.bytes) return find_bytes(base, i, end, p.bytes, n);
             uint8_t small[64] = {};
             std::vector<uint8_t> big;
-            uint8_t* needle = small;
+            uint8_t* built = small;
             if (n > 64) {
                 big.resize(static_cast<size_t>(n));
-                needle = big.data();
+                built = big.data();
             }
-            for (int32_t k = 0; k < n; k++) needle[k] = static_cast<uint8_t>(p.cp[k]);
-            size_t room = static_cast<size_t>(static_cast<uint32_t>(end - i));
-            const void* hit =
-                memmem(base + i, room, needle, static_cast<size_t>(static_cast<uint32_t>(n)));
-            return hit ? static_cast<int32_t>(static_cast<const uint8_t*>(hit) - base) : -1;
+            for (int32_t k = 0; k < n; k++) built[k] = static_cast<uint8_t>(p.cp[k]);
+            return find_bytes(base, i, end, built, n);
         }
-        // Folding: the first character in either case, found with memchr.
-        uint32_t upper = case_folding::to_upper(first);
-        uint8_t alt = static_cast<uint8_t>(upper < 256 ? upper : first);
-        const uint8_t* f = fold_table();
-        // Any other byte folding to the same character (rare outside ASCII)
-        // rules out the two-memchr scan.
-        bool two_only = !shared_fold[first];
-        if (!two_only) {
-            for (int32_t at = i; at <= last; at++)
-                if (f[base[at]] == first && pattern_at(in, at, end, p, true)) return at;
-            return -1;
-        }
-        // Both cases are looked for in a window that doubles while it holds
-        // neither, so a case that never occurs costs no more than the
-        // distance to the next match.
-        int32_t at = i;
-        size_t window = 64;
-        while (at <= last) {
-            size_t room = std::min(window, static_cast<size_t>(last + 1 - at));
-            const uint8_t* a = static_cast<const uint8_t*>(std::memchr(base + at, first, room));
-            const uint8_t* b = alt != first ? static_cast<const uint8_t*>(std::memchr(
-                                                  base + at, alt, a ? a - (base + at) : room))
-                                            : nullptr;
-            const uint8_t* hit = b ? b : a;
-            if (hit == nullptr) {
-                at += static_cast<int32_t>(room);
-                if (window < 65536) window *= 2;
-                continue;
-            }
-            int32_t pos = static_cast<int32_t>(hit - base);
-            if (pattern_at(in, pos, end, p, true)) return pos;
-            at = pos + 1;
-        }
-        return -1;
+        return find_folded(base, i, end, n, [&p](int32_t k) { return p.at(k); });
     }
     for (int32_t at = i; at <= end - n; at++)
         if (pattern_at(in, at, end, p, fold_input)) return at;
@@ -360,7 +481,7 @@ int32_t match_at(const cell_t* input, int32_t i, int32_t end, const cell_t* rule
     }
     view_t in = view_of(input);
     bool fold_input = k == K_STRING && !case_;
-    return pattern_at(in, i, end, p, fold_input) ? static_cast<int32_t>(p.cp.size()) : -1;
+    return pattern_at(in, i, end, p, fold_input) ? p.n : -1;
 }
 
 int32_t find(const cell_t* input, int32_t i, int32_t end, const cell_t* rule, bool case_,
@@ -388,12 +509,16 @@ int32_t find(const cell_t* input, int32_t i, int32_t end, const cell_t* rule, bo
             if (bits.has(unit_at(in, at))) return at;
         return -1;
     }
+    if (k == K_STRING) {
+        int32_t at = find_text_in_text(input, i, end, rule, case_, length);
+        if (at != -2) return at;
+    }
     pattern_t p;
     if (!make_pattern(rule, k, case_, p)) {
         if (k == K_BINARY) return -1;
         formed_pattern(rule, case_, p);
     }
-    *length = static_cast<int32_t>(p.cp.size());
+    *length = p.n;
     view_t in = view_of(input);
     return find_pattern(in, i, end, p, k == K_STRING && !case_);
 }
@@ -437,7 +562,7 @@ int32_t count(const cell_t* input, int32_t i, int32_t end, const cell_t* rule, b
         in = view_of(input);
     }
     bool fold_input = k == K_STRING && !case_;
-    int32_t len = static_cast<int32_t>(p.cp.size());
+    int32_t len = p.n;
     if (len == 0) {
         *count = max == 0 ? 0 : 1;
         return i;
@@ -445,7 +570,7 @@ int32_t count(const cell_t* input, int32_t i, int32_t end, const cell_t* rule, b
     if (len == 1 && in.unit == 1) {
         int32_t stop = (max >= 0 && static_cast<int64_t>(i) + max < end) ? i + max : end;
         const uint8_t* b = in.base;
-        uint32_t c = p.cp[0];
+        uint32_t c = p.at(0);
         int32_t at = i;
         if (fold_input) {
             const uint8_t* f = fold_table();

@@ -100,10 +100,23 @@ TEST_F(ParseMatch, FindAgreesOnEveryUnit) {
         bool case_;
         int32_t at;  // expected index, -1 none
     } cases[] = {
-        {"xxABCx", "abc", false, 2}, {"xxABCx", "abc", true, -1}, {"xxabcx", "abc", true, 2},
-        {"ab", "abc", false, -1},    {"aab", "ab", false, 1},     {"", "a", false, -1},
-        {"éxÉa", "éa", false, 2},    {"éxÉa", "Éa", true, 2},     {"x€€y", "€y", false, 2},
-        {"a😀b😀c", "😀c", false, 3},   {"abc", "", false, 0},
+        {"xxABCx", "abc", false, 2},
+        {"xxABCx", "abc", true, -1},
+        {"xxabcx", "abc", true, 2},
+        {"ab", "abc", false, -1},
+        {"aab", "ab", false, 1},
+        {"", "a", false, -1},
+        {"éxÉa", "éa", false, 2},
+        {"éxÉa", "Éa", true, 2},
+        {"x€€y", "€y", false, 2},
+        {"a😀b😀c", "😀c", false, 3},
+        {"abc", "", false, 0},
+        // Many false starts before the match (or none): the search leaves
+        // the first-byte scan for a linear one.
+        {"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaab", "aab", true, 34},
+        {"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", "aab", true, -1},
+        {"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaab", "aAb", false, 34},
+        {"xyzxyzxyzxyzxyzxyzxyzxyzxyzxyzxyzxyzxyzxyzxyzxyzxyzxyzxyzxyzxyzXYZxyq", "xyq", true, 66},
     };
     for (const auto& c : cases) {
         cell_t in = text(c.input);

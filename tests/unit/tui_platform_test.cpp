@@ -226,5 +226,38 @@ TEST_F(TuiPlatform, TheScreenFaceHasTheTerminalSize) {
     EXPECT_EQ(pair::get_y(&size), 30);
 }
 
+TEST_F(TuiPlatform, RemovalsKeepATextListsScrollInRange) {
+    // Assigned, the data is the face's own and its changes are heard.
+    eval(R"(l: make face! [type: 'text-list size: 10x3 selected: 10]
+        l/data: ["a" "b" "c" "d" "e" "f" "g" "h" "i" "j"]
+        view/no-wait make face! [type: 'window size: 12x3 pane: reduce [l]])");
+    widget_t* w = widget("l");
+    ASSERT_NE(w, nullptr);
+    w->kind_data = 7;  // the first shown line
+    eval("remove/part at l/data 5 6");
+    EXPECT_EQ(w->kind_data, 3);
+    cell_t selected = eval("l/selected");
+    ASSERT_EQ(type_of(&selected), TYPE_integer);
+    EXPECT_EQ(integer::get(&selected), 4);
+    eval("clear l/data");
+    EXPECT_EQ(w->kind_data, 0);
+    EXPECT_TRUE(truth("none? l/selected"));
+}
+
+TEST_F(TuiPlatform, SmallRoutines) {
+    view_sample();
+    // A paragraph change is pending for the face; a font drops its state.
+    eval("p/state/2: 0 system/view/platform/update-para p 0");
+    EXPECT_TRUE(truth("p/state/2 = shift-left 1 18"));
+    EXPECT_TRUE(
+        truth("f: make font! [] f/state: 1 system/view/platform/update-font f 2 none? f/state"));
+    EXPECT_TRUE(truth("f/state: 1 system/view/platform/update-font f 3 f/state = 1"));
+    // No requester helpers yet: none.
+    EXPECT_TRUE(truth("none? system/view/platform/request-file \"t\" none none false false"));
+    // With no loop running, ending one changes nothing.
+    eval("system/view/platform/exit-event-loop");
+    EXPECT_EQ(ui().loop_depth, 0);
+}
+
 }  // namespace
 }  // namespace zuv::tui

@@ -114,6 +114,58 @@ TEST_F(TuiWidgets, LabelsExistOnceMade) {
     EXPECT_EQ(row(4), U"◉ A           ");
 }
 
+// Two pixels a cell: the upper one the background, the lower one the
+// foreground of a lower half block; transparent pixels leave their half.
+TEST_F(TuiWidgets, ImagesInCells) {
+    // Four opaque columns: four lower half blocks.
+    eval("img: make image! [4x2 #{FF0000FF0000FF0000FF00000000FF0000FF0000FF0000FF}]");
+    screen().colour_mode = 1;
+    show_window(R"(make face! [type: 'window size: 4x1 pane: reduce [
+        make face! [type: 'base offset: 0x0 size: 4x1 image: img]
+    ]])");
+    draw_active_window();
+    EXPECT_EQ(row(0), U"▄▄▄▄");
+    EXPECT_EQ(screen().at(3, 0)->bg, colour_word(colour_kind::INDEXED, 196));
+    EXPECT_EQ(screen().at(3, 0)->fg, colour_word(colour_kind::INDEXED, 21));
+    destroy_widget(&window);
+
+    eval(R"(img: make image! 4x2
+        img/1: 255.0.0  img/5: 0.0.255
+        img/2: 0.0.0.255  img/6: 0.0.0.255
+        img/3: 0.255.0  img/7: 0.0.0.255
+        img/4: 0.0.0.255  img/8: 0.255.0)");
+    show_window(R"(make face! [type: 'window size: 4x1 pane: reduce [
+        pic: make face! [type: 'base offset: 0x0 size: 4x1 image: img]
+    ]])");
+    draw_active_window();
+    EXPECT_EQ(row(0), U"▄ ▀▄");
+    const uint32_t red = colour_word(colour_kind::INDEXED, 196),
+                   blue = colour_word(colour_kind::INDEXED, 21),
+                   green = colour_word(colour_kind::INDEXED, 46);
+    EXPECT_EQ(screen().at(0, 0)->bg, red);
+    EXPECT_EQ(screen().at(0, 0)->fg, blue);
+    EXPECT_EQ(screen().at(1, 0)->code, ' ');
+    EXPECT_EQ(screen().at(2, 0)->fg, green);
+    EXPECT_EQ(screen().at(3, 0)->fg, green);
+    EXPECT_EQ(screen().at(3, 0)->bg, 0u);
+
+    // A new image is shown anew; in true colour the pixels keep their colours.
+    screen().colour_mode = 4;
+    eval("pic/image: make image! [2x2 #{FF000000FF00FF000000FF00}]");
+    cell_t face = eval("pic");
+    update_view(&face);
+    draw_active_window();
+    EXPECT_EQ(row(0), U"▄▄▄▄");
+    EXPECT_EQ(screen().at(0, 0)->bg, colour_word(colour_kind::TRUE_COLOUR, 0xFF0000));
+    EXPECT_EQ(screen().at(0, 0)->fg, colour_word(colour_kind::TRUE_COLOUR, 0xFF0000));
+    EXPECT_EQ(screen().at(3, 0)->bg, colour_word(colour_kind::TRUE_COLOUR, 0x00FF00));
+
+    eval("pic/image: none");
+    update_view(&face);
+    draw_active_window();
+    EXPECT_EQ(row(0), U"    ");
+}
+
 TEST_F(TuiWidgets, CheckAndRadioReactToSpace) {
     show_window(R"(make face! [type: 'window size: 10x2 pane: reduce [
         c: make face! [type: 'check offset: 0x0 size: 8x1 text: "Yes"]

@@ -15,6 +15,8 @@ namespace zuv::tui {
 namespace {
 
 struct termios saved_mode;
+struct termios ui_mode;
+volatile sig_atomic_t suspended = 0;
 int input_fd = STDIN_FILENO;
 int out_fd_ = STDOUT_FILENO;
 volatile sig_atomic_t active = 0;
@@ -43,6 +45,7 @@ bool activate(int in_fd, int out_fd) {
     mode.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL);
     mode.c_cc[VMIN] = 0;
     mode.c_cc[VTIME] = 0;
+    ui_mode = mode;
     input_fd = in_fd;
     out_fd_ = out_fd;
     active = 1;  // before the change, so that an end in between still restores
@@ -61,6 +64,19 @@ void deactivate() {
 }
 
 bool active_q() { return active != 0; }
+
+void suspend() {
+    if (!active) return;
+    restore_on_exit();
+    suspended = 1;
+}
+
+void resume() {
+    if (!suspended) return;
+    suspended = 0;
+    active = 1;
+    tcsetattr(input_fd, TCSADRAIN, &ui_mode);
+}
 
 int output_fd() { return out_fd_; }
 

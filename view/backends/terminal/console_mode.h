@@ -15,6 +15,10 @@ bool activate(int in_fd, int out_fd);
 // Puts the saved modes back; nothing when not active.
 void deactivate();
 bool active_q();
+// The shell's modes while the process is stopped, the UI's again after;
+// both safe in a signal handler.
+void suspend();
+void resume();
 
 // The fd the UI writes to (standard output until activated elsewhere).
 int output_fd();

@@ -1,5 +1,6 @@
 #include "view/backends/terminal/output.h"
 
+#include <csignal>
 #include <cstdio>
 
 #include "runtime/platform/platform.h"
@@ -11,8 +12,8 @@ namespace {
 
 screen_t the_screen;
 std::string out_buffer;
-bool cursor_hidden = false;
-bool alternate_entered = false;
+volatile sig_atomic_t cursor_hidden = 0;
+volatile sig_atomic_t alternate_entered = 0;
 
 void send_csi(int n, const char* tail) {
     std::string seq = "\x1b[" + std::to_string(n) + tail;
@@ -41,22 +42,30 @@ void cursor_down(int n) {
 
 void show_cursor(bool shown) {
     if (shown == !cursor_hidden) return;
-    cursor_hidden = !shown;
+    cursor_hidden = shown ? 0 : 1;
     if (shown) set_mode(25);
     else reset_mode(25);
 }
 
 void enter_fullscreen() {
     if (alternate_entered) return;
-    alternate_entered = true;
+    alternate_entered = 1;
     set_mode(1049);
     write("\x1b[2J", 4);
 }
 
 void leave_fullscreen() {
     if (!alternate_entered) return;
-    alternate_entered = false;
+    alternate_entered = 0;
     reset_mode(1049);
+}
+
+bool cursor_hidden_q() { return cursor_hidden != 0; }
+bool fullscreen_entered_q() { return alternate_entered != 0; }
+
+void forget_terminal_modes() {
+    cursor_hidden = 0;
+    alternate_entered = 0;
 }
 
 void clear_screen() {

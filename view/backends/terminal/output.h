@@ -27,6 +27,12 @@ void show_cursor(bool shown);
 // The alternate screen: entered once (and cleared), left at the end.
 void enter_fullscreen();
 void leave_fullscreen();
+// What a restore must undo (read from signal handlers too).
+bool cursor_hidden_q();
+bool fullscreen_entered_q();
+// After a restore that wrote its own sequences: the cursor is shown and the
+// alternate screen left.
+void forget_terminal_modes();
 void clear_screen();
 
 // Writes the screen's grid in one write; the screen is then drawn and no

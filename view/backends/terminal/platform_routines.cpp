@@ -5,7 +5,9 @@
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/handle.h"
+#include "datatypes/image.h"
 #include "datatypes/integer.h"
+#include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/pair.h"
@@ -13,8 +15,11 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "runtime/fire.h"
+#include "runtime/ownership.h"
 #include "runtime/stack.h"
 #include "view/backends/terminal/console_mode.h"
+#include "view/backends/terminal/draw.h"
+#include "view/backends/terminal/event_loop.h"
 #include "view/backends/terminal/output.h"
 #include "view/backends/terminal/screen.h"
 #include "view/backends/terminal/text_cells.h"
@@ -42,6 +47,8 @@ bool face_is(const cell_t* face, const char* type) {
     datatype::make_at(&t, type_of(value));
     fire(err::invalid_type, &t);
 }
+
+int32_t symbol_of_word_text(const char* text) { return symbol::resolve(symbol::make(text)); }
 
 bool state_is_block(const cell_t* face) {
     const cell_t* state = face_facet(face, facet::STATE);
@@ -77,7 +84,9 @@ void update_view() {
 
 void destroy_view() {
     cell_t* a = stack::arguments;
+    bool empty = type_of(a + 1) == TYPE_logic && logic::get(a + 1);
     destroy_widget(a);
+    if (empty) tui::exit_event_loop();
     if (!ui().windows.empty()) ui().redraw = true;
     stack::set_last(&none_value);
 }
@@ -145,6 +154,99 @@ void text_box_metrics() {
 
 void set_colour_mode() {
     screen().colour_mode = integer::get(stack::arguments);
+    stack::set_last(&none_value);
+}
+
+void init() {
+    ui_state_t& s = ui();
+    s.windows.reserve(4);
+    s.pressed.reserve(16);
+    init_event_loop();
+    set_colour_mode();
+}
+
+void do_event_loop() {
+    cell_t* a = stack::arguments;
+    bool one_pass = type_of(a) == TYPE_logic && logic::get(a);
+    bool got = do_events(one_pass);
+    logic::make_at(stack::arguments, got);
+}
+
+void exit_event_loop() {
+    tui::exit_event_loop();
+    stack::set_last(&none_value);
+}
+
+// Which changes of a text list's data move its first shown line: the
+// removals, after they happened.
+void on_change_facet() {
+    cell_t* a = stack::arguments;
+    cell_t* owner = a;
+    int32_t word = symbol_of_word(a + 1);
+    int32_t action = symbol_of_word(a + 3);
+    int32_t index = type_of(a + 5) == TYPE_integer ? integer::get(a + 5) : 0;
+    int32_t part = type_of(a + 6) == TYPE_integer ? integer::get(a + 6) : 0;
+    widget_t* w = face_handle_q(owner);
+    if (w != nullptr && word == symbol_of_word_text("data")) {
+        cell_t* data = face_facet(owner, facet::DATA);
+        if (w->kind == symbol_of_word_text("text-list") && type_of(data) == TYPE_block &&
+            (action == symbol_of_word_text("removed") || action == symbol_of_word_text("cleared") ||
+             action == symbol_of_word_text("taken"))) {
+            int32_t count = block::rs_length_q(data);
+            int32_t from = std::max(index - static_cast<int32_t>(data->data1), 0);
+            if (from < w->kind_data) w->kind_data = from;
+            if (from == 0 && count == 0) w->kind_data = 0;
+            if (w->kind_data > 0 && w->kind_data >= count) w->kind_data = std::max(count - 1, 0);
+            cell_t* selected = face_facet(owner, facet::SELECTED);
+            if (selected != nullptr && type_of(selected) == TYPE_integer &&
+                integer::get(selected) > count) {
+                if (count > 0) integer::make_at(selected, count);
+                else *selected = none_value;
+            }
+        } else if ((w->kind == symbol_of_word_text("drop-list") ||
+                    w->kind == symbol_of_word_text("drop-down")) &&
+                   part == 0) {
+            stack::set_last(&none_value);
+            return;
+        }
+    }
+    if (type_of(owner) == TYPE_object && state_is_block(owner)) tui::update_view(owner);
+    stack::set_last(&none_value);
+}
+
+void update_font() {
+    cell_t* a = stack::arguments;
+    int32_t flags = type_of(a + 1) == TYPE_integer ? integer::get(a + 1) : -1;
+    if (flags == 0 || flags == 1 || flags == 2 || flags == 4 || flags == 6) {
+        if (cell_t* state = object_field(a, "state")) *state = none_value;
+    }
+    stack::set_last(&none_value);
+}
+
+void update_para() {
+    cell_t* a = stack::arguments;
+    cell_t* state = face_facet(a, facet::STATE);
+    if (state != nullptr && type_of(state) == TYPE_block && block::rs_length_q(state) >= 2) {
+        cell_t b = *state;
+        cell_t* changes = block::rs_head(&b) + 1;
+        if (type_of(changes) == TYPE_integer)
+            integer::make_at(changes, integer::get(changes) | (1 << facet::PARA));
+    }
+    stack::set_last(&none_value);
+}
+
+void draw_image() {
+    cell_t* a = stack::arguments;
+    if (type_of(a) == TYPE_image && image::width_of(a) > 0 && image::height_of(a) > 0) {
+        draw::draw_image(a, a + 1);
+        ownership::check(a, words::id::poke, &none_value, -1, 0);
+    }
+    stack::set_last(&none_value);
+}
+
+void detach_image() {
+    cell_t* a = stack::arguments;
+    if (type_of(a) == TYPE_image && a->data2 != 0) ownership::unset_owner(a);
     stack::set_last(&none_value);
 }
 

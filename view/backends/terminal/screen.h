@@ -54,6 +54,10 @@ public:
     int32_t cursor_row = 0;
     // Top row of the inline area on the terminal (from the cursor report).
     int32_t origin_row = 0;
+    // Cursor position reports asked for and received: a report still due
+    // when the UI ends is awaited, lest it reach the shell as typed text.
+    int32_t reports_asked = 0;
+    int32_t reports_seen = 0;
 
     bool fullscreen = false;
     bool drawn = false;

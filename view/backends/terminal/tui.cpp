@@ -28,6 +28,7 @@ void before_print() {
 void after_print() {
     if (!active_q()) return;
     screen().redraw = true;
+    ++screen().reports_asked;
     write("\x1b[6n", 4);
 }
 

@@ -26,8 +26,16 @@ struct timer_t {
     int32_t elapsed = 0;
     int32_t interval = 0;
     uint32_t widget = 0;  // handle value: a destroyed widget's timer finds nothing
+    uint64_t id = 0;  // never reused: a tick finds a timer again only by it
 };
 std::vector<timer_t> timers;
+uint64_t next_timer_id = 1;
+
+timer_t* timer_by_id(uint64_t id) {
+    for (timer_t& t : timers)
+        if (t.id == id) return &t;
+    return nullptr;
+}
 
 cell_t* field_of(node_t ctx, const char* name) {
     int32_t i = _context::find_word(ctx, symbol::make(name), true);
@@ -36,18 +44,24 @@ cell_t* field_of(node_t ctx, const char* name) {
 
 // system/view/awake, the face model's entry for events.
 cell_t* awake_function() {
-    if (_context::global_node == 0) return nullptr;
-    cell_t* system = field_of(_context::global_node, "system");
-    if (system == nullptr || type_of(system) != TYPE_object) return nullptr;
-    cell_t* view = field_of(object::context_of(system), "view");
-    if (view == nullptr || type_of(view) != TYPE_object) return nullptr;
-    cell_t* awake = field_of(object::context_of(view), "awake");
+    cell_t* awake = view_field("awake");
     return awake != nullptr && type_of(awake) == TYPE_function ? awake : nullptr;
 }
 
 }  // namespace
 
 ui_state_t& ui() { return state; }
+
+cell_t* object_field(const cell_t* object, const char* name) {
+    if (object == nullptr || type_of(object) != TYPE_object) return nullptr;
+    return field_of(object::context_of(object), name);
+}
+
+cell_t* view_field(const char* name) {
+    if (_context::global_node == 0) return nullptr;
+    cell_t* system = field_of(_context::global_node, "system");
+    return object_field(object_field(system, "view"), name);
+}
 
 window_t* window_of(widget_t* w) {
     const int32_t window_sym = symbol::make("window");
@@ -117,9 +131,13 @@ int32_t dispatch(int32_t type, widget_t* target, int32_t x, int32_t y, int32_t d
     stack::top_slot = top;
     const int32_t done_sym = symbol::make("done");
     int32_t answer = 0;
-    if (returned && type_of(&result) == TYPE_word &&
-        symbol::resolve(word::symbol_of(&result)) == symbol::resolve(done_sym))
-        answer = 1;
+    // `stop` ends the event as `done` does: a Tab that the tab function
+    // used must not reach the old face as a key.
+    const int32_t stop_sym = symbol::make("stop");
+    if (returned && type_of(&result) == TYPE_word) {
+        int32_t said = symbol::resolve(word::symbol_of(&result));
+        if (said == symbol::resolve(done_sym) || said == symbol::resolve(stop_sym)) answer = 1;
+    }
     widget_t* now = face_handle_q(&face);
     if (now == nullptr || now->handle != handle) answer = 2;
     return answer;
@@ -127,32 +145,37 @@ int32_t dispatch(int32_t type, widget_t* target, int32_t x, int32_t y, int32_t d
 
 // The widget's own handler runs Zuv code too (the face's change handlers):
 // what escapes it ends here, as for actors.
+int32_t send_own_event(widget_t* w, int32_t type, const widget_event_t& e) {
+    if (w == nullptr || (w->flags & widget_flag::DISABLED)) return 0;
+    if (w->handle_event == nullptr) return 0;
+    uint32_t handle = w->handle;
+    cell_t* base = stack::arguments;
+    cell_t* top = stack::top_slot;
+    call_frame_t* frames = stack::ctop;
+    int32_t r = 0;
+    try {
+        r = w->handle_event(type, w, e);
+    } catch (...) {
+        exits::pending = 0;
+        stack::ctop = frames;
+        stack::arguments = base;
+        stack::top_slot = top;
+    }
+    return r == 2 || widget_of_handle(handle) != w ? 2 : 0;
+}
+
 int32_t send_widget_event(widget_t* w, int32_t type, const widget_event_t& e) {
     if (w == nullptr || (w->flags & widget_flag::DISABLED)) return 0;
-    uint32_t handle = w->handle;
-    if (w->handle_event != nullptr) {
-        cell_t* base = stack::arguments;
-        cell_t* top = stack::top_slot;
-        call_frame_t* frames = stack::ctop;
-        int32_t r = 0;
-        try {
-            r = w->handle_event(type, w, e);
-        } catch (...) {
-            exits::pending = 0;
-            stack::ctop = frames;
-            stack::arguments = base;
-            stack::top_slot = top;
-        }
-        if (r == 2 || widget_of_handle(handle) != w) return 2;
-    }
+    if (send_own_event(w, type, e) == 2) return 2;
     if (type_of(&w->face) != TYPE_object) return 0;
-    return dispatch(type, w, e.x, e.y, e.datum, 0.0, e.flags);
+    return dispatch(type, w, e.x, e.y, e.datum, e.wheel, e.flags);
 }
 
 void timer_add(widget_t* w, int32_t interval_ms) {
     timer_t t;
     t.interval = interval_ms;
     t.widget = w->handle;
+    t.id = next_timer_id++;
     timers.push_back(t);
 }
 
@@ -170,18 +193,26 @@ int32_t timer_interval(const widget_t* w) {
     return -1;
 }
 
-// A timer's widget may go while an earlier timer's event runs, and the list
-// may change: each round looks its timer up again by position and handle.
+// A timer's event runs actors, which may remove timers (their own or
+// others) and add new ones: the round visits the timers listed when it
+// began, each found again by its id, so a removed timer is never touched
+// and one added during the round waits for the next.
 void timers_tick(int32_t elapsed_ms) {
-    for (size_t i = 0; i < timers.size(); ++i) {
-        timer_t& t = timers[i];
-        t.elapsed += elapsed_ms;
-        if (t.fired || t.elapsed < t.interval) continue;
-        uint32_t handle = t.widget;
-        t.elapsed = 0;
-        if (t.one_shot) t.fired = true;
+    std::vector<uint64_t> round;
+    round.reserve(timers.size());
+    for (const timer_t& t : timers) round.push_back(t.id);
+    for (uint64_t id : round) {
+        timer_t* t = timer_by_id(id);
+        if (t == nullptr) continue;
+        t->elapsed += elapsed_ms;
+        if (t->fired || t->elapsed < t->interval) continue;
+        uint32_t handle = t->widget;
+        t->elapsed = 0;
+        if (t->one_shot) t->fired = true;
         if (widget_t* w = widget_of_handle(handle)) send_widget_event(w, event_type::time);
     }
 }
+
+size_t timer_count() { return timers.size(); }
 
 }  // namespace zuv::tui

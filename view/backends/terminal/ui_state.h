@@ -29,9 +29,24 @@ struct ui_state_t {
     widget_t* last_made = nullptr;
     std::vector<widget_t*> pressed;
     bool redraw = false;
+    // Nesting of running event loops; exit_event_loop lowers it.
+    int32_t loop_depth = 0;
+    // The pointer's last place, relative to the hover widget.
+    float hover_x = 0, hover_y = 0;
+    // 0 idle, 2 a click happened (a second may make a double click), 10 a
+    // double click was just sent; click_timer counts the ms since the click.
+    int32_t click_state = 0;
+    int32_t click_timer = 0;
+    // Ctrl-C: the running loop leaves its innermost run.
+    bool halt = false;
 };
 
 ui_state_t& ui();
+
+// A field of an object (nullptr when it is no object or has no such word),
+// and a field of system/view.
+cell_t* object_field(const cell_t* object, const char* name);
+cell_t* view_field(const char* name);
 
 // The window record of the widget's nearest window ancestor (or its own).
 window_t* window_of(widget_t* w);
@@ -52,6 +67,9 @@ int32_t dispatch(int32_t type, widget_t* target, int32_t x, int32_t y, int32_t d
 // The widget's own reaction first, then its face's actors; nothing for a
 // disabled widget.
 int32_t send_widget_event(widget_t* w, int32_t type, const widget_event_t& e = {});
+// The widget's own reaction alone (an event whose face has its actors run
+// elsewhere); 2 when the widget went or asked to stop.
+int32_t send_own_event(widget_t* w, int32_t type, const widget_event_t& e = {});
 
 // Repeating timers that send `time` to their widget.
 void timer_add(widget_t* w, int32_t interval_ms);
@@ -59,5 +77,6 @@ void timer_remove(widget_t* w);
 void timers_tick(int32_t elapsed_ms);
 // The interval of the widget's timer, -1 without one.
 int32_t timer_interval(const widget_t* w);
+size_t timer_count();
 
 }  // namespace zuv::tui

@@ -42,6 +42,7 @@ struct widget_event_t {
     int32_t x = 0, y = 0;  // cells, relative to the widget
     int32_t datum = 0;  // the key (a code point or a negative key code)
     uint32_t flags = 0;
+    double wheel = 0;  // the wheel's turn, +1 or -1
 };
 
 using widget_update_fn = void (*)(widget_t* w);
@@ -68,6 +69,8 @@ struct widget_t {
     // width in columns; editing is set while the field changes its own text.
     int32_t cursor_index = 0, cursor_col = 0, text_width = 0;
     int32_t editing = 0;
+    // The `draw` block (node, index) that failed: skipped until it changes.
+    uint32_t bad_draw_node = 0, bad_draw_index = 0;
 };
 
 // A new widget in a free slot (none in its cells).

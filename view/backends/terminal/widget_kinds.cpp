@@ -47,16 +47,9 @@ void call_helper(const char* name, widget_t* w, cell_t* result) {
     interpreter::call_back(&fn, nullptr, args, 1, 0, result);
 }
 
-// Sets a facet through the face's change handler, as an assignment would.
 void set_facet(widget_t* w, int32_t index, const cell_t* value) {
     cell_t face = w->face;
-    cell_t* slot = face_facet(&face, index);
-    if (slot == nullptr) return;
-    cell_t old = *slot;
-    cell_t now = *value;
-    *slot = now;
-    cell_t word = *object::get_word(object::context_of(&face), index);
-    object::fire_on_set(&face, &word, &old, &now);
+    tui::set_facet(&face, index, value);
 }
 
 // --- common renderers ---------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "datatypes/block.h"
+#include "datatypes/error.h"
 #include "datatypes/handle.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
@@ -16,10 +17,14 @@
 #include "datatypes/tuple.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
+#include "runtime/exits.h"
 #include "runtime/fire.h"
+#include "runtime/stack.h"
 #include "view/backends/terminal/colour.h"
 #include "view/backends/terminal/console_mode.h"
+#include "view/backends/terminal/draw.h"
 #include "view/backends/terminal/flags.h"
+#include "view/backends/terminal/image_cells.h"
 #include "view/backends/terminal/output.h"
 #include "view/backends/terminal/ui_state.h"
 
@@ -158,6 +163,8 @@ void draw_tree(widget_t* w, int32_t x, int32_t y, const clip_box_t* parent_clip)
     }
 }
 
+}  // namespace
+
 uint32_t para_bits(const cell_t* para) {
     if (type_of(para) != TYPE_object) return 0;
     uint32_t bits = 0;
@@ -179,6 +186,8 @@ uint32_t para_bits(const cell_t* para) {
     return bits;
 }
 
+namespace {
+
 uint32_t colour_of(const cell_t* c) {
     if (type_of(c) != TYPE_tuple) return 0;
     return rgb_to_256(tuple_rgb(tuple::bytes_of(c), static_cast<size_t>(tuple::length_of(c))));
@@ -197,17 +206,58 @@ cell_t* option(const cell_t* face, const char* key) {
     return nullptr;
 }
 
-void no_draw_block(widget_t*, const clip_box_t&, int32_t, int32_t) {}
-
+// A bad Draw block would fail at every frame: its error is printed once and
+// the block skipped until `draw` holds another block (or the same at
+// another position).
 void run_draw_block(widget_t* w, const clip_box_t& clip, int32_t x, int32_t y) {
     cell_t* draw = face_facet(&w->face, facet::DRAW);
-    if (draw != nullptr && type_of(draw) == TYPE_block && block::rs_length_q(draw) > 0)
+    if (draw == nullptr || type_of(draw) != TYPE_block || block::rs_length_q(draw) <= 0) return;
+    if (w->bad_draw_node != 0 && w->bad_draw_node == draw->data2 &&
+        w->bad_draw_index == draw->data1)
+        return;
+    w->bad_draw_node = 0;
+    cell_t* base = stack::arguments;
+    cell_t* top = stack::top_slot;
+    call_frame_t* frames = stack::ctop;
+    uint32_t handle = w->handle;
+    try {
         draw_block_hook(w, clip, x, y);
+    } catch (...) {
+        cell_t error = none_value;
+        if (stack::top_slot > stack::bottom && stack::top_type() == TYPE_error)
+            error = *stack::top();
+        exits::pending = 0;
+        stack::ctop = frames;
+        stack::arguments = base;
+        stack::top_slot = top;
+        if (widget_of_handle(handle) != w) return;
+        draw = face_facet(&w->face, facet::DRAW);
+        if (draw != nullptr && type_of(draw) == TYPE_block) {
+            w->bad_draw_node = draw->data2;
+            w->bad_draw_index = draw->data1;
+        }
+        if (type_of(&error) == TYPE_error) {
+            cell_t* kept = stack::push(&error);
+            error::print(kept);
+            stack::top_slot = top;
+        }
+    }
 }
 
 }  // namespace
 
-draw_block_fn draw_block_hook = no_draw_block;
+draw_block_fn draw_block_hook = draw::draw_block;
+
+void set_facet(const cell_t* face_value, int32_t index, const cell_t* value) {
+    cell_t face = *face_value;
+    cell_t* slot = face_facet(&face, index);
+    if (slot == nullptr) return;
+    cell_t old = *slot;
+    cell_t now = *value;
+    *slot = now;
+    cell_t word = *object::get_word(object::context_of(&face), index);
+    object::fire_on_set(&face, &word, &old, &now);
+}
 
 int32_t symbol_of_word(const cell_t* value) {
     if (!word::any_word_q(type_of(value))) return 0;
@@ -269,6 +319,7 @@ widget_t* make_view(cell_t* face, widget_t* parent) {
                      (win->focused == nullptr || win->focused == win->widget))
                 set_focus(w, win);
         }
+        if (type_of(face_facet(face, facet::IMAGE)) == TYPE_image) convert_image(w);
     }
     uint32_t handle = w->handle;
     if (type_of(face_facet(face, facet::RATE)) != TYPE_none) set_rate(w, face);
@@ -323,6 +374,10 @@ void update_view(cell_t* face) {
         w->flags = (w->flags & ~(widget_flag::ALL_OVER | widget_flag::PASSWORD)) |
                    (now & (widget_flag::ALL_OVER | widget_flag::PASSWORD));
     }
+    // A new size scales the image anew: its cells fill the box row by row.
+    if ((bits & bit(facet::IMAGE)) ||
+        ((bits & bit(facet::SIZE)) && type_of(face_facet(face, facet::IMAGE)) == TYPE_image))
+        convert_image(w);
     if (bits & bit(facet::TEXT)) {
         // Text set other than by editing: the edit state starts again.
         const int32_t field_sym = sym("field");

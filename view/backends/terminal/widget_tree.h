@@ -38,14 +38,20 @@ void render();
 // (or the hint) aligned in the box, within clip.
 void draw_face(int32_t x, int32_t y, widget_t* w, uint32_t draw_flags, const clip_box_t& clip);
 
-// Runs a face's `draw` block on the cells of its widget's box; set by the
-// Draw dialect, nothing until then.
+// Runs a face's `draw` block on the cells of its widget's box (the Draw
+// dialect's draw::draw_block).
 using draw_block_fn = void (*)(widget_t* w, const clip_box_t& clip, int32_t x, int32_t y);
 extern draw_block_fn draw_block_hook;
+
+// Sets a facet through the face's change handler, as an assignment would.
+void set_facet(const cell_t* face, int32_t index, const cell_t* value);
 
 // Text of a string cell (its characters from its position), empty for
 // anything else.
 std::u32string text_of(const cell_t* value);
+
+// The para bits (text_cells.h) of a face's para object; 0 for anything else.
+uint32_t para_bits(const cell_t* para);
 
 // The canonical symbol of a word cell, 0 for anything else.
 int32_t symbol_of_word(const cell_t* value);

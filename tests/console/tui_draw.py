@@ -1,0 +1,108 @@
+#!/usr/bin/env python3
+"""The Draw dialect and rich text in a terminal.
+
+    tui_draw.py ZUV CASE
+
+Each case shows a VID window in a private tmux server (TERM=xterm-256color,
+COLORTERM unset) and reads the cells with their colours from the pane;
+`q` closes the window, and the terminal must be as it was.
+Exit status 0 passes, 1 fails, 77 skips (no tmux; under CI=true a missing tmux fails).
+"""
+import os
+import re
+import shutil
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import tui_loop  # noqa: E402
+from line_editor import Failure, check  # noqa: E402
+
+SGR = re.compile(r"\x1b\[([0-9;]*)m")
+
+
+def cells(line):
+    """The cells of a captured row: (character, foreground, background), the
+    colours as 256-colour indexes, None for the default."""
+    out, fg, bg, at = [], None, None, 0
+    for m in SGR.finditer(line + "\x1b[m"):
+        out.extend((ch, fg, bg) for ch in line[at:m.start()])
+        at = m.end()
+        params = [int(p) if p else 0 for p in m.group(1).split(";")]
+        i = 0
+        while i < len(params):
+            p = params[i]
+            if p == 0:
+                fg = bg = None
+            elif p in (38, 48) and i + 2 < len(params) and params[i + 1] == 5:
+                if p == 38:
+                    fg = params[i + 2]
+                else:
+                    bg = params[i + 2]
+                i += 2
+            elif p == 39:
+                fg = None
+            elif p == 49:
+                bg = None
+            i += 1
+    return out
+
+
+def coloured_rows(pane):
+    return [cells(r) for r in pane.tmux("capture-pane", "-e", "-p", "-t", "t").split("\n")]
+
+
+# A base drawn with a red frame and, inside it, a box filled with blue;
+# a text above it marks the window's place.
+DRAW_WINDOW = """
+win: layout [
+    below
+    text "MARK-UI"
+    base 20x5 draw [pen 255.0.0 box 0x0 19x4 fill-pen 0.0.255 box 2x1 5x3]
+]
+win/actors: object [on-key: func [f e] [if e/key = #"q" [unview]]]
+view win
+"""
+
+
+def case_base_draw():
+    def body(p):
+        mark = tui_loop.marker_row(p)
+        p.wait(lambda: any("┌" in r for r in p.rows()[mark:]), "the frame")
+        top = next(y for y, r in enumerate(p.rows()) if y > mark and "┌" in r)
+        rows = coloured_rows(p)
+        left = [c for c, _, _ in rows[top]].index("┌")
+        frame = "".join(c for c, _, _ in rows[top][left:left + 20])
+        check(frame == "┌" + "─" * 18 + "┐", "top edge %r" % frame)
+        bottom = "".join(c for c, _, _ in rows[top + 4][left:left + 20])
+        check(bottom == "└" + "─" * 18 + "┘", "bottom edge %r" % bottom)
+        for y in range(top, top + 5):
+            for x in (left, left + 19):
+                check(rows[y][x][1] == 196, "frame colour at %d,%d: %r" % (x, y, rows[y][x]))
+        # The inner box: columns 2-5, rows 1-3 of the base, filled with 21.
+        for y in range(top + 1, top + 4):
+            for x in range(left + 2, left + 6):
+                check(rows[y][x][2] == 21, "fill at %d,%d: %r" % (x, y, rows[y][x]))
+        check(rows[top + 2][left + 1][2] != 21, "fill outside the inner box")
+        inner = "".join(c for c, _, _ in rows[top + 1][left + 2:left + 6])
+        check(inner == "┌──┐", "inner box %r" % inner)
+        p.text("q")
+    tui_loop.run(DRAW_WINDOW, body)
+
+
+def main():
+    tui_loop.ZUV = os.path.abspath(sys.argv[1])
+    case = sys.argv[2]
+    if shutil.which("tmux") is None:
+        print("tmux is not installed")
+        return 1 if os.environ.get("CI") == "true" else 77
+    try:
+        globals()["case_" + case]()
+    except Failure as f:
+        print("FAIL:", f)
+        return 1
+    print("ok")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

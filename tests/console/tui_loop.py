@@ -1,0 +1,388 @@
+#!/usr/bin/env python3
+"""The terminal UI's event loop in a terminal.
+
+    tui_loop.py ZUV CASE
+
+Each case runs a Zuv script that shows windows made from face! in a private
+tmux server (TERM=xterm-256color, COLORTERM unset), types keys and mouse
+reports into it, and reads what the actors noted in log.txt. After the
+program ends the terminal must be as it was: the same stty modes, no mouse
+reporting left on (a click would print its bytes at the shell), the normal
+screen and a visible cursor.
+Exit status 0 passes, 1 fails, 77 skips (no tmux; under CI=true a missing tmux fails).
+"""
+import os
+import pty
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from line_editor import Failure, Pane, check, shell_quote  # noqa: E402
+
+ZUV = None
+
+# Notes what actors see, one line each, in log.txt.
+PRELUDE = """Zuv []
+note: func [items] [write/append %log.txt rejoin [form reduce items "^/"]]
+"""
+
+# A button-like base over a window; keys, clicks and the wheel noted.
+INPUT_WINDOW = """
+b: make face! [type: 'base offset: 2x1 size: 8x1 text: "MARK-UI"
+    actors: object [
+        on-down: func [f e] [note ['down e/offset e/shift? e/ctrl?]]
+        on-up: func [f e] [note ['up e/offset]]
+        on-click: func [f e] [note ['click e/offset]]
+        on-wheel: func [f e] [note ['wheel e/picked]]
+    ]]
+win: make face! [type: 'window size: 20x3 pane: reduce [b]
+    actors: object [
+        on-key: func [f e] [
+            note ['key mold e/key e/shift?]
+            case [
+                e/key = #"q" [unview]
+                e/key = #"!" [do make error! "from an actor"]
+                e/key = #"Q" [quit/return 3]
+            ]
+        ]
+    ]]
+"""
+
+
+def zuv_pane(script, width=80, height=24, note_pid=False):
+    """zuv running script in a pane; the shell notes the terminal before
+    and after, and the exit status (and zuv's pid in pid.txt)."""
+    pane = Pane("sleep 600", width, height)
+    with open(os.path.join(pane.dir, "t.zuv"), "w") as f:
+        f.write(PRELUDE + script)
+    run_zuv = "TERM=xterm-256color HOME=\"$PWD\" XDG_CACHE_HOME=\"$PWD/cache\" exec %s t.zuv" % \
+        shell_quote(ZUV)
+    if note_pid:
+        run_zuv = "echo $$ > pid.txt; " + run_zuv
+    command = ("cd %s; stty -g > before.txt; unset COLORTERM; sh -c %s; echo \"exit=$?\"; "
+               "stty -g > after.txt; exec sleep 600" % (shell_quote(pane.dir), shell_quote(run_zuv)))
+    pane.tmux("respawn-pane", "-k", "-t", "t", "sh", "-c", command)
+    return pane
+
+
+def log_lines(pane):
+    text = pane.file("log.txt")
+    return text.splitlines() if text else []
+
+
+def wait_log(pane, line, timeout=10.0):
+    pane.wait(lambda: line in log_lines(pane), "log line %r (log: %r)" % (line, log_lines(pane)),
+              timeout)
+
+
+def marker_row(pane, marker="MARK-UI"):
+    pane.wait_text(marker)
+    return next(i for i, r in enumerate(pane.rows()) if marker in r)
+
+
+def mouse(pane, cb, x, y, release=False):
+    """An SGR mouse report at cell (x, y) of the pane, 0-based."""
+    pane.text("\x1b[<%d;%d;%d%s" % (cb, x + 1, y + 1, "m" if release else "M"))
+
+
+def mode_flags(pane):
+    """Any-motion, button and click reporting, SGR and UTF-8 encodings, the
+    alternate screen, the cursor shown: "0000001" is the shell's terminal."""
+    return pane.tmux("display-message", "-p", "-t", "t",
+                     "#{mouse_any_flag}#{mouse_button_flag}#{mouse_standard_flag}"
+                     "#{mouse_sgr_flag}#{mouse_utf8_flag}#{alternate_on}#{cursor_flag}").strip()
+
+
+def expect_restored(pane, status):
+    pane.wait_text("exit=%d" % status, timeout=15)
+    pane.wait(lambda: pane.file("after.txt"), "stty after the exit")
+    before, after = pane.file("before.txt"), pane.file("after.txt")
+    check(before == after, "terminal modes not restored:\nbefore: %s\nafter: %s" % (before, after))
+    flags = mode_flags(pane)
+    check(flags == "0000001", "mouse, screen or cursor modes left on (flags %s)" % flags)
+
+
+def run(script, body, status=0, **kw):
+    pane = zuv_pane(script, **kw)
+    try:
+        body(pane)
+        expect_restored(pane, status)
+    finally:
+        pane.close()
+
+
+# --- the cases -----------------------------------------------------------------------------
+
+def case_keys_mouse():
+    def body(p):
+        y = marker_row(p)  # the base's row; the window starts one above
+        p.text("a")
+        p.keys("Up")
+        p.keys("BTab")
+        wait_log(p, "key #\"a\" false")
+        wait_log(p, "key up false")
+        wait_log(p, "key #\"^-\" true")
+        mouse(p, 4, 3, y)  # shift held
+        mouse(p, 0, 3, y, release=True)
+        wait_log(p, "down 1x0 true false")
+        wait_log(p, "up 1x0")
+        wait_log(p, "click 1x0")
+        mouse(p, 65, 4, y)
+        p.wait(lambda: any(l.startswith("wheel -1") for l in log_lines(p)), "the wheel")
+        p.text("q")
+    run(INPUT_WINDOW + "view win\n", body)
+
+
+def case_on_time_close():
+    script = """
+n: 0
+view make face! [type: 'window size: 10x1 rate: 20 text: "MARK-UI" actors: object [
+    on-time: func [f e] [n: n + 1 if n = 3 [unview/only f]]
+]]
+note ["closed after" n]
+print "END"
+"""
+    def body(p):
+        p.wait_text("END")
+        check(log_lines(p) == ["closed after 3"], "log: %r" % log_lines(p))
+    run(script, body)
+
+
+def case_resize():
+    script = INPUT_WINDOW + """
+win/actors: make win/actors [
+    on-resize: func [f e] [note ['resize system/view/screens/1/size]]
+]
+view win
+"""
+    def body(p):
+        marker_row(p)
+        p.tmux("resize-window", "-t", "t", "-x", "70", "-y", "20")
+        wait_log(p, "resize 70x20")
+        p.text("q")
+    run(script, body)
+
+
+def case_nested():
+    script = INPUT_WINDOW + """
+win/actors: make win/actors [
+    on-key: func [f e] [
+        note ['key mold e/key]
+        if e/key = #"n" [
+            view make face! [type: 'window size: 12x1 pane: reduce [
+                make face! [type: 'base size: 10x1 text: "MARK-TWO"]
+            ] actors: object [
+                on-key: func [f e] [note ['inner mold e/key] if e/key = #"x" [unview]]
+            ]]
+            note ['back]
+        ]
+        if e/key = #"s" [do-events note ['nested 'out]]
+        if e/key = #"e" [stop-events]
+        if e/key = #"q" [unview]
+    ]
+]
+view win
+print "END"
+"""
+    def body(p):
+        marker_row(p)
+        p.text("n")
+        wait_log(p, "key #\"n\"")
+        p.wait_text("MARK-TWO")
+        p.text("y")
+        wait_log(p, "inner #\"y\"")
+        p.text("x")
+        wait_log(p, "back")
+        # exit-event-loop ends only the innermost loop.
+        p.text("s")
+        wait_log(p, "key #\"s\"")
+        p.text("e")
+        wait_log(p, "nested out")
+        p.text("q")
+        p.wait_text("END")
+    run(script, body)
+
+
+def case_ctrl_c():
+    def body(p):
+        marker_row(p)
+        p.keys("C-c")
+        p.wait_text("AFTER")
+    run(INPUT_WINDOW + "view win\nprint \"AFTER\"\n", body)
+
+
+def case_restore_error():
+    def body(p):
+        marker_row(p)
+        p.text("!")
+        p.wait_text("from an actor")  # printed, and the loop goes on
+        p.text("q")
+        p.wait_text("END")
+    run(INPUT_WINDOW + "view win\nprint \"END\"\n", body)
+
+
+def case_restore_quit():
+    def body(p):
+        marker_row(p)
+        p.text("Q")
+    run(INPUT_WINDOW + "view win\n", body, status=3)
+
+
+def case_restore_fullscreen():
+    script = INPUT_WINDOW.replace("size: 20x3 pane", "size: 20x3 flags: [fullscreen] pane") + \
+        "view win\n"
+    def body(p):
+        marker_row(p)
+        check(p.tmux("display-message", "-p", "-t", "t", "#{alternate_on}").strip() == "1",
+              "not on the alternate screen")
+        p.text("q")
+    run(script, body)
+
+
+def signal_case(sig):
+    """Sends sig to zuv while its window is shown; answers the pane."""
+    pane = zuv_pane(INPUT_WINDOW + "view win\n", note_pid=True)
+    marker_row(pane)
+    pane.wait(lambda: pane.file("pid.txt"), "the pid")
+    os.kill(int(pane.file("pid.txt")), sig)
+    return pane
+
+
+def case_restore_sigterm():
+    pane = signal_case(15)
+    try:
+        expect_restored(pane, 143)
+    finally:
+        pane.close()
+
+
+def case_restore_sigint():
+    pane = signal_case(2)
+    try:
+        expect_restored(pane, 130)
+    finally:
+        pane.close()
+
+
+def case_restore_runtime_error():
+    # A fault ends the program with its runtime error, the terminal first
+    # given back.
+    pane = signal_case(11)
+    try:
+        pane.wait_text("Runtime Error")
+        pane.wait_text("exit=")
+        status = int(next(r for r in pane.rows() if "exit=" in r).split("exit=")[1].split()[0])
+        check(status not in (0, 139), "exit status %d" % status)
+        expect_restored(pane, status)
+    finally:
+        pane.close()
+
+
+def case_stop_and_continue():
+    """SIGTSTP gives the shell its terminal back; after `fg` the UI is back,
+    repainted and answering keys. Run from an interactive bash, whose jobs
+    can stop."""
+    bash = shutil.which("bash")
+    if bash is None:
+        raise Failure("bash is not installed")
+    pane = Pane("%s --norc --noprofile -i" % shell_quote(bash))
+    try:
+        with open(os.path.join(pane.dir, "t.zuv"), "w") as f:
+            f.write(PRELUDE + INPUT_WINDOW + "view win\n")
+        run_zuv = "echo $$ > pid.txt; TERM=xterm-256color HOME=\"$PWD\" exec %s t.zuv" % \
+            shell_quote(ZUV)
+        # A stopped job ends the command line it is on: each is typed alone.
+        pane.text("cd %s; unset COLORTERM; stty -g > before.txt" % shell_quote(pane.dir))
+        pane.keys("Enter")
+        pane.text("sh -c %s" % shell_quote(run_zuv))
+        pane.keys("Enter")
+        marker_row(pane)
+        pane.wait(lambda: pane.file("pid.txt"), "the pid")
+        os.kill(int(pane.file("pid.txt")), signal.SIGTSTP)
+        pane.wait_text("Stopped")
+        check(mode_flags(pane) == "0000001", "modes left on while stopped: %s" % mode_flags(pane))
+        pane.text("fg")
+        pane.keys("Enter")
+        pane.wait(lambda: mode_flags(pane)[3] == "1", "SGR mouse reporting on again")
+        pane.text("a")
+        wait_log(pane, "key #\"a\" false")
+        pane.text("q")
+        pane.wait(lambda: mode_flags(pane) == "0000001", "the UI's end")
+        pane.text("echo \"exit=$?\"; stty -g > after.txt")
+        pane.keys("Enter")
+        expect_restored(pane, 0)
+    finally:
+        pane.close()
+
+
+def case_piped_input():
+    """Input that is no terminal: timers only, nothing written."""
+    script = PRELUDE + """
+n: 0
+view make face! [type: 'window size: 10x1 rate: 20 text: "MARK-UI" actors: object [
+    on-time: func [f e] [n: n + 1 if n = 3 [unview/only f]]
+]]
+print ["END" n]
+"""
+    folder = os.path.dirname(os.path.abspath(ZUV))
+    path = os.path.join(folder, "tui-piped-%d.zuv" % os.getpid())
+    with open(path, "w") as f:
+        f.write(script)
+    master, slave = pty.openpty()
+    try:
+        env = dict(os.environ, TERM="xterm-256color")
+        env.pop("COLORTERM", None)
+        proc = subprocess.Popen([ZUV, path], stdin=subprocess.PIPE, stdout=slave, stderr=slave,
+                                cwd=folder, env=env)
+        os.close(slave)
+        proc.stdin.write(b"\n")
+        proc.stdin.close()
+        out = b""
+        end = time.time() + 20
+        while time.time() < end:
+            r, _, _ = select.select([master], [], [], 0.2)
+            if r:
+                try:
+                    chunk = os.read(master, 4096)
+                except OSError:
+                    break
+                if not chunk:
+                    break
+                out += chunk
+            elif proc.poll() is not None:
+                break
+        status = proc.wait(timeout=10)
+        check(status == 0, "exit status %d; output %r" % (status, out))
+        check(b"END 3" in out, "output %r" % out)
+        # The console names its terminal's window; the UI writes nothing.
+        out = out.replace(b"\x1b]0;Zuv Console\x07", b"")
+        check(b"\x1b" not in out, "escape sequences written: %r" % out)
+    finally:
+        os.close(master)
+        for name in (path, os.path.join(folder, "log.txt")):
+            if os.path.exists(name):
+                os.unlink(name)
+
+
+def main():
+    global ZUV
+    ZUV = os.path.abspath(sys.argv[1])
+    case = sys.argv[2]
+    if case != "piped_input" and shutil.which("tmux") is None:
+        print("tmux is not installed")
+        return 1 if os.environ.get("CI") == "true" else 77
+    try:
+        globals()["case_" + case]()
+    except Failure as f:
+        print("FAIL:", f)
+        return 1
+    print("ok")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,458 @@
+#include "view/backends/terminal/event_loop.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+
+#include "datatypes/logic.h"
+#include "runtime/lowrt.h"
+#include "view/backends/terminal/console_mode.h"
+#include "view/backends/terminal/frame_clock.h"
+#include "view/backends/terminal/input.h"
+#include "view/backends/terminal/output.h"
+#include "view/backends/terminal/routing.h"
+#include "view/backends/terminal/tui.h"
+#include "view/backends/terminal/ui_state.h"
+#include "view/backends/terminal/widget_tree.h"
+
+namespace zuv::tui {
+
+namespace {
+
+constexpr int32_t FRAME_MS = 33;
+// Input is read in chunks of this size, at most READ_LIMIT bytes a frame,
+// so that a flood of input cannot stall the frame.
+constexpr size_t READ_CHUNK = 4096;
+constexpr size_t READ_LIMIT = 64 * 1024;
+// How long a cursor report still due may take once the UI ends.
+constexpr int32_t REPORT_DRAIN_MS = 100;
+
+// The mouse modes: clicks, drags, the extended and the SGR encodings.
+constexpr int MOUSE_MODES[] = {1000, 1002, 1015, 1006};
+constexpr int MOTION_MODE = 1003;  // any motion, only while mouse-event? is true
+
+int32_t current_frame = 0;
+// The outermost loop runs and its input is a terminal (or a test's).
+bool input_live = false;
+bool terminal_owned = false;  // the outermost loop set the terminal's modes
+
+// Read from signal handlers.
+volatile sig_atomic_t mouse_on = 0;
+volatile sig_atomic_t motion_on = 0;
+volatile sig_atomic_t winch = 0;
+volatile sig_atomic_t resumed = 0;
+int wake_pipe[2] = {-1, -1};
+
+// --- the restore that every end of the process runs ---------------------------------------
+
+void raw_write(const char* text, size_t n) {
+    while (n > 0) {
+        ssize_t w = ::write(output_fd(), text, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return;
+        text += w;
+        n -= static_cast<size_t>(w);
+    }
+}
+
+void raw_write(const char* text) {
+    size_t n = 0;
+    while (text[n] != 0) ++n;
+    raw_write(text, n);
+}
+
+// "ESC [ n B" without the library's formatting, for signal handlers.
+void raw_cursor_down(int32_t n) {
+    if (n < 1) return;
+    char text[16] = "\x1b[";
+    char digits[12];
+    int k = 0;
+    for (; n > 0 && k < 11; n /= 10) digits[k++] = static_cast<char>('0' + n % 10);
+    int at = 2;
+    while (k > 0) text[at++] = digits[--k];
+    text[at++] = 'B';
+    raw_write(text, static_cast<size_t>(at));
+}
+
+// Undoes what UI mode set, in the order it was set up; only system calls,
+// so that signal handlers may run it.
+void restore_terminal() {
+    if (!terminal_owned) return;
+    terminal_owned = false;
+    screen_t& sc = screen();
+    if (!sc.fullscreen && sc.drawn) {
+        raw_cursor_down(sc.height() - 1 - sc.cursor_row);
+        raw_write("\r\n");
+    }
+    if (motion_on) raw_write("\x1b[?1003l");
+    if (mouse_on) raw_write("\x1b[?1006l\x1b[?1015l\x1b[?1002l\x1b[?1000l");
+    mouse_on = 0;
+    motion_on = 0;
+    if (fullscreen_entered_q()) raw_write("\x1b[?1049l");
+    if (cursor_hidden_q()) raw_write("\x1b[?25h");
+    forget_terminal_modes();
+    deactivate();
+}
+
+// --- signals -------------------------------------------------------------------------------
+
+constexpr int ENDING_SIGNALS[] = {SIGHUP, SIGINT, SIGTERM};
+constexpr size_t ENDING_COUNT = sizeof ENDING_SIGNALS / sizeof ENDING_SIGNALS[0];
+struct sigaction old_ending[ENDING_COUNT];
+struct sigaction old_winch, old_tstp;
+bool handlers_installed = false;
+
+void wake() {
+    if (wake_pipe[1] >= 0) {
+        char b = 1;
+        ssize_t r = ::write(wake_pipe[1], &b, 1);
+        (void)r;
+    }
+}
+
+void on_ending_signal(int sig) {
+    restore_terminal();
+    // Ctrl-C from outside ends the program as an interrupted evaluation does.
+    if (sig == SIGINT) _exit(130);
+    for (size_t i = 0; i < ENDING_COUNT; ++i)
+        if (ENDING_SIGNALS[i] == sig) sigaction(sig, &old_ending[i], nullptr);
+    raise(sig);
+}
+
+void on_winch(int) {
+    winch = 1;
+    wake();
+}
+
+// Stops with the shell's modes back; continues in UI mode, repainted.
+void on_tstp(int) {
+    int saved_errno = errno;
+    bool had_mouse = mouse_on, had_motion = motion_on;
+    bool had_alternate = fullscreen_entered_q(), had_hidden = cursor_hidden_q();
+    if (had_motion) raw_write("\x1b[?1003l");
+    if (had_mouse) raw_write("\x1b[?1006l\x1b[?1015l\x1b[?1002l\x1b[?1000l");
+    if (had_alternate) raw_write("\x1b[?1049l");
+    if (had_hidden) raw_write("\x1b[?25h");
+    suspend();
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    sigemptyset(&dfl.sa_mask);
+    struct sigaction mine {};
+    sigaction(SIGTSTP, &dfl, &mine);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTSTP);
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    raise(SIGTSTP);
+    // Continued.
+    sigaction(SIGTSTP, &mine, nullptr);
+    resume();
+    if (had_alternate) raw_write("\x1b[?1049h\x1b[2J");
+    if (had_mouse) raw_write("\x1b[?1000h\x1b[?1002h\x1b[?1015h\x1b[?1006h");
+    if (had_motion) raw_write("\x1b[?1003h");
+    if (had_hidden) raw_write("\x1b[?25l");
+    resumed = 1;
+    wake();
+    errno = saved_errno;
+}
+
+// Signals that would end or stop the process find the terminal restored;
+// one that is ignored or has a handler of the program's own is left alone.
+void install_handlers() {
+    if (handlers_installed) return;
+    handlers_installed = true;
+    struct sigaction sa {};
+    sa.sa_handler = on_ending_signal;
+    sigemptyset(&sa.sa_mask);
+    for (size_t i = 0; i < ENDING_COUNT; ++i) {
+        sigaction(ENDING_SIGNALS[i], nullptr, &old_ending[i]);
+        if (!(old_ending[i].sa_flags & SA_SIGINFO) && old_ending[i].sa_handler == SIG_DFL)
+            sigaction(ENDING_SIGNALS[i], &sa, nullptr);
+    }
+    struct sigaction wa {};
+    wa.sa_handler = on_winch;
+    wa.sa_flags = SA_RESTART;
+    sigemptyset(&wa.sa_mask);
+    sigaction(SIGWINCH, &wa, &old_winch);
+    struct sigaction ta {};
+    ta.sa_handler = on_tstp;
+    ta.sa_flags = SA_RESTART;
+    sigemptyset(&ta.sa_mask);
+    sigaction(SIGTSTP, nullptr, &old_tstp);
+    if (!(old_tstp.sa_flags & SA_SIGINFO) && old_tstp.sa_handler == SIG_DFL)
+        sigaction(SIGTSTP, &ta, nullptr);
+}
+
+void remove_handlers() {
+    if (!handlers_installed) return;
+    handlers_installed = false;
+    for (size_t i = 0; i < ENDING_COUNT; ++i) sigaction(ENDING_SIGNALS[i], &old_ending[i], nullptr);
+    sigaction(SIGWINCH, &old_winch, nullptr);
+    sigaction(SIGTSTP, &old_tstp, nullptr);
+}
+
+// --- the terminal's input and time ---------------------------------------------------------
+
+bool terminal_enter() { return activate(STDIN_FILENO, STDOUT_FILENO); }
+
+void terminal_leave() { deactivate(); }
+
+void drain_wake_pipe() {
+    char scratch[64];
+    while (wake_pipe[0] >= 0 && ::read(wake_pipe[0], scratch, sizeof scratch) > 0) {
+    }
+}
+
+// Without a terminal only the wake-up pipe is watched: a redirected input
+// at its end would end every wait at once.
+void terminal_wait(int32_t ms) {
+    struct pollfd fds[2];
+    nfds_t n = 0;
+    if (wake_pipe[0] >= 0) fds[n++] = {wake_pipe[0], POLLIN, 0};
+    if (active_q()) fds[n++] = {STDIN_FILENO, POLLIN, 0};
+    if (n == 0) {
+        if (ms > 0) usleep(static_cast<useconds_t>(ms) * 1000);
+        return;
+    }
+    poll(fds, n, ms);
+    drain_wake_pipe();
+}
+
+size_t terminal_read(char* buffer, size_t room) {
+    if (!active_q()) return 0;
+    for (;;) {
+        ssize_t n = ::read(STDIN_FILENO, buffer, room);
+        if (n < 0 && errno == EINTR) continue;
+        return n > 0 ? static_cast<size_t>(n) : 0;
+    }
+}
+
+// --- one frame -----------------------------------------------------------------------------
+
+class loop_sink final : public input_sink {
+public:
+    void key(int32_t key, uint32_t flags) override { send_key(nullptr, key, flags); }
+    void button(int32_t type, int32_t x, int32_t y, uint32_t flags) override {
+        if (window_t* win = ui().active_window)
+            mouse_button(type, win->widget, static_cast<float>(x), static_cast<float>(y), flags);
+    }
+    void motion(int32_t x, int32_t y, uint32_t flags) override {
+        if (window_t* win = ui().active_window)
+            mouse_over(win->widget, static_cast<float>(x), static_cast<float>(y), flags, true);
+    }
+    void wheel(int32_t delta, int32_t x, int32_t y, uint32_t flags) override {
+        if (window_t* win = ui().active_window)
+            mouse_wheel(delta, win->widget, static_cast<float>(x), static_cast<float>(y), flags);
+    }
+    void halt() override { ui().halt = true; }
+    void report(int32_t row, int32_t) override {
+        screen().origin_row = row;
+        ++screen().reports_seen;
+    }
+};
+
+// Reads what waits, in bounded chunks; the number of bytes read.
+size_t read_input() {
+    if (winch) {
+        winch = 0;
+        terminal_resized();
+    }
+    if (resumed) {
+        resumed = 0;
+        ui().redraw = true;
+        screen().redraw = true;
+        screen().drawn = false;
+    }
+    if (!input_live) return 0;
+    char chunk[READ_CHUNK];
+    size_t total = 0;
+    while (total < READ_LIMIT) {
+        size_t n = loop_io.read(chunk, sizeof chunk);
+        if (n == 0) break;
+        input().append(chunk, n);
+        total += n;
+    }
+    return total;
+}
+
+bool mouse_event_q() {
+    cell_t* flag = object_field(view_field("platform"), "mouse-event?");
+    return flag != nullptr && type_of(flag) == TYPE_logic && logic::get(flag);
+}
+
+// Any motion is reported only while a script asks for it.
+void follow_mouse_event_flag() {
+    if (!terminal_owned || !mouse_on) return;
+    bool want = mouse_event_q();
+    if (want == (motion_on != 0)) return;
+    motion_on = want ? 1 : 0;
+    if (want) set_mode(MOTION_MODE);
+    else reset_mode(MOTION_MODE);
+}
+
+void ask_cursor_report() {
+    ++screen().reports_asked;
+    write("\x1b[6n", 4);
+}
+
+void enter_ui_mode() {
+    input_live = loop_io.enter();
+    if (!active_q()) return;
+    terminal_owned = true;
+    install_handlers();
+    screen_t& sc = screen();
+    if (sc.fullscreen) enter_fullscreen();
+    else ask_cursor_report();
+    for (int mode : MOUSE_MODES) set_mode(mode);
+    mouse_on = 1;
+    follow_mouse_event_flag();
+}
+
+// A report asked for and not yet come would reach the shell as typed text.
+void drain_reports() {
+    screen_t& sc = screen();
+    int64_t start = now_ms();
+    char chunk[256];
+    while (sc.reports_seen < sc.reports_asked) {
+        int64_t left = REPORT_DRAIN_MS - (now_ms() - start);
+        if (left <= 0) break;
+        struct pollfd p {
+            STDIN_FILENO, POLLIN, 0
+        };
+        if (poll(&p, 1, static_cast<int>(left)) <= 0) break;
+        ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
+        if (n <= 0) break;
+        for (ssize_t i = 0; i < n; ++i)
+            if (chunk[i] == 'R') ++sc.reports_seen;
+    }
+    while (::read(STDIN_FILENO, chunk, sizeof chunk) > 0) {
+    }
+    sc.reports_seen = sc.reports_asked = 0;
+}
+
+void shutdown() {
+    ui_state_t& s = ui();
+    s.hover = s.captured = s.focused = nullptr;
+    s.last_made = nullptr;
+    s.active_window = nullptr;
+    s.pressed.clear();
+    s.click_state = s.click_timer = 0;
+    s.halt = false;
+    screen_t& sc = screen();
+    sc.fullscreen = false;
+    sc.size_to(0, 0);
+}
+
+void leave_ui_mode() {
+    if (terminal_owned) {
+        drain_reports();
+        restore_terminal();
+        remove_handlers();
+    } else if (input_live) {
+        loop_io.leave();
+    }
+    input_live = false;
+    input().clear();
+    screen().drawn = false;
+    if (ui().windows.empty()) shutdown();
+}
+
+// The outermost run gives the terminal back however it ends; every run
+// leaves the depth no deeper than it found it.
+struct run_guard {
+    int32_t entry;
+    bool outermost;
+    ~run_guard() {
+        if (ui().loop_depth > entry) ui().loop_depth = entry;
+        if (outermost) leave_ui_mode();
+    }
+};
+
+void poll_pass() {
+    if (input_live) do_events(true);
+}
+
+}  // namespace
+
+loop_io_t loop_io = terminal_io();
+
+loop_io_t terminal_io() {
+    return loop_io_t{terminal_enter, terminal_leave, now_ms, terminal_wait, terminal_read};
+}
+
+int32_t frame_time() { return current_frame; }
+
+bool do_events(bool one_pass) {
+    ui_state_t& s = ui();
+    const bool nested = one_pass || input_live || s.loop_depth > 0;
+    const int32_t entry = s.loop_depth;
+    if (!one_pass) ++s.loop_depth;
+    run_guard guard{entry, !nested};
+    if (!nested) {
+        enter_ui_mode();
+        mark_redraw(nullptr);
+        s.redraw = true;
+    } else if (!one_pass) {
+        input().clear();
+    }
+    loop_sink sink;
+    bool got = false;
+    int32_t frame = 0;
+    for (;;) {
+        got = read_input() > 0;
+        if (one_pass && !got) break;
+        int32_t t = frame;
+        if (frame <= FRAME_MS) {
+            loop_io.wait(FRAME_MS - frame);
+            t = FRAME_MS;
+        }
+        int64_t start = loop_io.now_ms();
+        current_frame = t;
+        timers_tick(t);
+        follow_mouse_event_flag();
+        if (terminal_owned && active_q()) render();
+        screen_t& sc = screen();
+        input().origin_row = sc.fullscreen ? 0 : sc.origin_row;
+        input().decode(sink);
+        if (s.click_state == 2 && s.click_timer < 800) s.click_timer += FRAME_MS;
+        frame = static_cast<int32_t>(loop_io.now_ms() - start);
+        if (s.halt) {
+            s.halt = false;
+            if (s.loop_depth > 0) --s.loop_depth;
+        }
+        if (one_pass || s.loop_depth <= entry) break;
+    }
+    if (nested && !one_pass) {
+        char scratch[READ_CHUNK];
+        if (input_live)
+            while (loop_io.read(scratch, sizeof scratch) > 0) {
+            }
+        input().clear();
+    }
+    return got;
+}
+
+void exit_event_loop() {
+    if (ui().loop_depth > 0) --ui().loop_depth;
+}
+
+void init_event_loop() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    if (pipe(wake_pipe) == 0) {
+        for (int fd : wake_pipe) {
+            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+            fcntl(fd, F_SETFD, FD_CLOEXEC);
+        }
+    } else {
+        wake_pipe[0] = wake_pipe[1] = -1;
+    }
+    lowrt::add_exit_hook(restore_terminal);
+    poll_hook = poll_pass;
+}
+
+}  // namespace zuv::tui

@@ -1,0 +1,51 @@
+// The terminal UI's frame loop: about 30 frames a second, each reading the
+// terminal's input, ticking the timers, repainting when something changed
+// and turning input into events.
+//
+// The outermost loop owns the terminal: it enters UI mode (raw input,
+// mouse reporting, the alternate screen for a fullscreen window) and gives
+// every bit of it back however it ends: a normal return, an error unwinding
+// the loop, an exit of the process from an actor, a runtime error, or a
+// signal (SIGTERM, SIGHUP, SIGINT). Nested loops (a modal requester, the
+// one pass that `wait` runs) leave the terminal as they found it.
+//
+// Waiting is done in poll on the input, so that a key ends the wait at
+// once; SIGWINCH wakes it through a self-pipe.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace zuv::tui {
+
+// Runs the loop until exit_event_loop brings the depth back to where this
+// run began; one_pass: a single frame, none at all when no input waits.
+// Answers whether the last frame read input.
+bool do_events(bool one_pass);
+
+// Ends the innermost running loop; nothing when none runs.
+void exit_event_loop();
+
+// What the loop reads time and input through; tests put a fake terminal
+// and a fake clock in its place.
+struct loop_io_t {
+    // Enters console mode; false when the input is no terminal.
+    bool (*enter)();
+    void (*leave)();
+    int64_t (*now_ms)();
+    // Waits up to ms for input or a wake-up.
+    void (*wait)(int32_t ms);
+    // Reads what input waits, without blocking, into buffer; 0 for none.
+    size_t (*read)(char* buffer, size_t room);
+};
+extern loop_io_t loop_io;
+// The terminal's own.
+loop_io_t terminal_io();
+
+// The frame time the current frame's timers were ticked with.
+int32_t frame_time();
+
+// The backend's start-up: the pass that `wait` runs is hooked up.
+void init_event_loop();
+
+}  // namespace zuv::tui
