@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """A VID window in a terminal, run by the standard event functions.
 
-    gui_window.py ZUV
+    gui_window.py ZUV window
 
 One fullscreen window made by `layout`: a button, a field, a text list, a
 check, a radio pair, a loose base and a status text that every actor
@@ -11,7 +11,6 @@ dragging are the work of the event functions in system/view/handlers.
 Exit status 0 passes, 1 fails, 77 skips (no tmux; under CI=true a missing tmux fails).
 """
 import os
-import shutil
 import sys
 import time
 
@@ -152,19 +151,5 @@ def case_window():
     run(SCRIPT, body)
 
 
-def main():
-    tui_loop.ZUV = os.path.abspath(sys.argv[1])
-    if shutil.which("tmux") is None:
-        print("tmux is not installed")
-        return 1 if os.environ.get("CI") == "true" else 77
-    try:
-        case_window()
-    except Failure as f:
-        print("FAIL:", f)
-        return 1
-    print("ok")
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(tui_loop.main(globals()))
