@@ -1,0 +1,52 @@
+// Function-body plans: building, guards, verify mode and counters (the
+// layout is in interpreter/plan.h; the interpreter runs them).
+#pragma once
+
+#include <cstdint>
+
+#include "interpreter/plan.h"
+#include "runtime/alloc.h"
+#include "runtime/cell.h"
+#include "runtime/stamp.h"
+
+namespace zuv::interpreter::plan {
+
+// Whether calls build and run plans (ZUV_NO_PLANS and ZUV_NO_FAST_PATHS
+// switch them off), whether every planned block run is checked against its
+// snapshot (ZUV_PLAN_VERIFY), and whether the counters are kept and printed
+// at exit (ZUV_PLAN_COUNTS).
+extern bool enabled;
+extern bool verify;
+extern bool counting;
+
+// The modification stamp (runtime/stamp.h): a plan runs only while the
+// stamp it was checked at is current.
+using stamp::epoch;
+
+// Reads the switches (interpreter::init).
+void init();
+
+// The plan of the function at slot (a stable cell), nullptr when it has none
+// to run now: its first call only counts, its second builds the plan; a
+// plan whose blocks were changed is dropped for good.
+const pnode_t* of_function(const cell_t* slot);
+
+// Verify mode: the block's cells against the plan's snapshot; a difference
+// under an unchanged stamp is a write path that forgot the stamp, and stops
+// the process with a message.
+void verify_block(const pnode_t* head, const pnode_t* block, const cell_t* code);
+
+// Counters (only while `counting`).
+enum counter : int32_t { C_BUILD, C_NOT_PLANNED, C_INVALID, C_RUN, C_COUNT };
+extern uint64_t counters[C_COUNT];
+extern uint64_t fallbacks[K_COUNT];
+inline void count(counter c) {
+    if (counting) [[unlikely]]
+        counters[c]++;
+}
+inline void count_fallback(const pnode_t* n) {
+    if (counting) [[unlikely]]
+        fallbacks[n->kind()]++;
+}
+
+}  // namespace zuv::interpreter::plan
