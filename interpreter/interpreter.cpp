@@ -1173,7 +1173,16 @@ cell_t* run_planned_body(const plan::pnode_t* head, const cell_t* body);
     }
     cell_t body = more[function::MORE_BODY];
     // Its plan, built on the second call (which may allocate).
-    const plan::pnode_t* p = plan::enabled ? plan::of_function(fn) : nullptr;
+    const plan::pnode_t* p = nullptr;
+    if (plan::enabled) {
+        const cell_t* m = more + function::MORE_PLAN;
+        const plan::pnode_t* head = nullptr;
+        if (type_of(m) == TYPE_block) [[likely]]
+            head = reinterpret_cast<const plan::pnode_t*>(alloc::buffer(m->data2)->head_cell());
+        if (head != nullptr && static_cast<uint32_t>(head->end) == plan::epoch) [[likely]]
+            p = head;
+        else p = plan::of_function(fn);
+    }
     {
         function_run<false> run(function::context_of(fn));
         stack::set_exit_target(1);
@@ -1322,8 +1331,9 @@ struct plan_run {
 
 inline bool plan_holds(const plan_run& x) { return plan::epoch == x.epoch && !tracing; }
 
-int32_t run_node(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos, int32_t end,
-                 bool infix);
+[[gnu::always_inline]] inline int32_t run_node(const plan_run& x, const pnode_t* n,
+                                               const cell_t* code, int32_t pos, int32_t end,
+                                               bool infix);
 cell_t* run_planned(const plan_run& x, const pnode_t* block, const cell_t* code);
 
 // The interpreter's own path for the expression at pos.
@@ -1386,6 +1396,15 @@ cell_t* run_planned(const plan_run& x, const pnode_t* block, const cell_t* code)
         return nullptr;
     return v;
 }
+
+int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
+                  int32_t end, bool infix);
+int32_t plan_conditional(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
+                         int32_t end, bool infix);
+int32_t plan_infix(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
+                   int32_t end);
+int32_t plan_other(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
+                   int32_t end, bool infix);
 
 // Argument i of the call at slot: its node when the walk is on it, else the
 // interpreter's fetch.
@@ -1460,7 +1479,12 @@ inline bool op_at(const cell_t* code, int32_t pos) {
     bool planned = true;
     for (int32_t i = 1; i < count; i++) {
         const pnode_t* b = branches + i - 1;
-        if (b->pos == pos && plan_holds(x) && !(b->probe() && op_at(code, pos + 1))) [[likely]] {
+        if (b->pos == pos && !b->probe() && plan_holds(x)) [[likely]] {
+            stack::push(&b->value);
+            pos++;
+            continue;
+        }
+        if (b->pos == pos && plan_holds(x) && !op_at(code, pos + 1)) {
             stack::push(&b->value);
             pos++;
             continue;
@@ -1581,21 +1605,11 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
     return pos;
 }
 
-int32_t run_node(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos, int32_t end,
-                 bool infix) {
+// A paren, a set-word and return: the code of eval_paren, eval_set_word and
+// eval_return with planned contents.
+[[gnu::noinline]] int32_t plan_other(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                     int32_t pos, int32_t end, bool infix) {
     switch (n->kind()) {
-    case plan::K_LIT:
-        stack::push(&n->value);
-        return infix ? pos + 1 : plan_lookahead(x, n, code, pos + 1, end);
-    case plan::K_LOCAL:
-    case plan::K_WORD: {
-        const cell_t* v = n->kind() == plan::K_LOCAL ? x.frame + n->aux : peek_value(&n->value);
-        uint8_t vt = v != nullptr ? type_of(v) : static_cast<uint8_t>(TYPE_unset);
-        if (callable_q(vt) || vt == TYPE_unset || vt == TYPE_op) [[unlikely]]
-            return plan_fallback(n, code, pos, end, infix);
-        stack::push(v);
-        return infix ? pos + 1 : plan_lookahead(x, n, code, pos + 1, end);
-    }
     case plan::K_PAREN: {
         check_native_stack();
         cell_t* held = stack::push(&n->value);
@@ -1618,18 +1632,37 @@ int32_t run_node(const plan_run& x, const pnode_t* n, const cell_t* code, int32_
         stack::unwind();
         return pos;
     }
-    case plan::K_CALL:
-    case plan::K_NATIVE: return plan_call(x, n, code, pos, end, infix);
-    case plan::K_COND: return plan_conditional(x, n, code, pos, end, infix);
     case plan::K_RETURN: {
         const cell_t* v = plan_callee(n);
         if (v == nullptr) [[unlikely]]
             return plan_fallback(n, code, pos, end, infix);
         return eval_return(v, &n[1].value, code, pos + 1, end);
     }
-    case plan::K_INFIX: return plan_infix(x, n, code, pos, end);
     default: return plan_fallback(n, code, pos, end, infix);
     }
+}
+
+// One node: values inline, everything else in its own routine.
+[[gnu::always_inline]] inline int32_t run_node(const plan_run& x, const pnode_t* n,
+                                               const cell_t* code, int32_t pos, int32_t end,
+                                               bool infix) {
+    uint8_t kind = n->kind();
+    if (kind == plan::K_LOCAL || kind == plan::K_WORD || kind == plan::K_LIT) {
+        const cell_t* v = &n->value;
+        if (kind == plan::K_LOCAL) v = x.frame + n->aux;
+        else if (kind == plan::K_WORD) v = peek_value(&n->value);
+        if (kind != plan::K_LIT) {
+            uint8_t vt = v != nullptr ? type_of(v) : static_cast<uint8_t>(TYPE_unset);
+            if (callable_q(vt) || vt == TYPE_unset || vt == TYPE_op) [[unlikely]]
+                return plan_fallback(n, code, pos, end, infix);
+        }
+        stack::push(v);
+        return infix ? pos + 1 : plan_lookahead(x, n, code, pos + 1, end);
+    }
+    if (kind == plan::K_INFIX) return plan_infix(x, n, code, pos, end);
+    if (kind == plan::K_CALL || kind == plan::K_NATIVE) return plan_call(x, n, code, pos, end, infix);
+    if (kind == plan::K_COND) return plan_conditional(x, n, code, pos, end, infix);
+    return plan_other(x, n, code, pos, end, infix);
 }
 
 // run_in_place on a planned block.

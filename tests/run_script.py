@@ -24,7 +24,7 @@ Each run gets a fresh working folder holding a copy of the script, with HOME,
 XDG_CACHE_HOME and TMPDIR pointing into private folders beside it. The environment
 is rebuilt from scratch so that results do not depend on who runs the test;
 ZUV_GC_STRESS, the switches of the interpreter's fast paths and plans
-(ZUV_NO_FAST_PATHS, ZUV_NO_PLANS, ZUV_PLAN_VERIFY) and the sanitizer option
+(ZUV_NO_FAST_PATHS, ZUV_PLANS, ZUV_PLAN_VERIFY) and the sanitizer option
 variables are passed through.
 
 Environment of the runner itself:
@@ -43,7 +43,7 @@ import sys
 import tempfile
 
 DEFAULT_TIMEOUT = 60.0
-PASS_THROUGH = ("ZUV_GC_STRESS", "ZUV_NO_FAST_PATHS", "ZUV_NO_PLANS", "ZUV_PLAN_VERIFY",
+PASS_THROUGH = ("ZUV_GC_STRESS", "ZUV_NO_FAST_PATHS", "ZUV_PLANS", "ZUV_PLAN_VERIFY",
                 "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS",
                 "ASAN_SYMBOLIZER_PATH")
 NOSCRIPT = "@NOSCRIPT"
