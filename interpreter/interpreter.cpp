@@ -1397,8 +1397,8 @@ cell_t* run_planned(const plan_run& x, const pnode_t* block, const cell_t* code)
     return v;
 }
 
-int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
-                  int32_t end, bool infix);
+int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos, int32_t end,
+                  bool infix);
 int32_t plan_conditional(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
                          int32_t end, bool infix);
 int32_t plan_infix(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
@@ -1642,6 +1642,39 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
     }
 }
 
+// The value of a leaf node (a literal or a word); nullptr when a word has
+// none to read.
+[[gnu::always_inline]] inline const cell_t* plan_leaf(const plan_run& x, const pnode_t* n) {
+    if (n->kind() == plan::K_LOCAL) return x.frame + n->aux;
+    if (n->kind() == plan::K_WORD) return peek_value(&n->value);
+    return &n->value;
+}
+
+// left op right with two leaves and an operator computed in place, as
+// eval_operand and infix_loop take it. Nothing runs between reading the
+// operands and computing, so the guards are read before the push.
+[[gnu::always_inline]] inline int32_t plan_simple_infix(const plan_run& x, const pnode_t* n,
+                                                        const cell_t* code, int32_t pos,
+                                                        int32_t end) {
+    const pnode_t* s = n + 2;
+    const cell_t* left = plan_leaf(x, n + 1);
+    const cell_t* op = peek_value(&s[1].value);
+    const cell_t* right = plan_leaf(x, n + 4);
+    uint8_t lt = left != nullptr ? type_of(left) : static_cast<uint8_t>(TYPE_unset);
+    if (callable_q(lt) || lt == TYPE_unset || lt == TYPE_op || right == nullptr || op == nullptr ||
+        std::memcmp(op, &s->value, sizeof(cell_t)) != 0) [[unlikely]]
+        return plan_fallback(n, code, pos, end, false);
+    stack::push(left);
+    if (!fast_compute(static_cast<fast_op>(s->small()), stack::top_slot - 1, right)) [[unlikely]] {
+        plan::count_fallback(s);
+        return plan_infix_generic(code, s->pos, end);
+    }
+    pos = n->end;
+    if (n->probe() && op_at(code, pos)) [[unlikely]]
+        return plan_infix_generic(code, pos, end);
+    return pos;
+}
+
 // One node: values inline, everything else in its own routine.
 [[gnu::always_inline]] inline int32_t run_node(const plan_run& x, const pnode_t* n,
                                                const cell_t* code, int32_t pos, int32_t end,
@@ -1659,8 +1692,10 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
         stack::push(v);
         return infix ? pos + 1 : plan_lookahead(x, n, code, pos + 1, end);
     }
+    if (n->header & plan::SIMPLE_INFIX) return plan_simple_infix(x, n, code, pos, end);
     if (kind == plan::K_INFIX) return plan_infix(x, n, code, pos, end);
-    if (kind == plan::K_CALL || kind == plan::K_NATIVE) return plan_call(x, n, code, pos, end, infix);
+    if (kind == plan::K_CALL || kind == plan::K_NATIVE)
+        return plan_call(x, n, code, pos, end, infix);
     if (kind == plan::K_COND) return plan_conditional(x, n, code, pos, end, infix);
     return plan_other(x, n, code, pos, end, infix);
 }

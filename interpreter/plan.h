@@ -84,17 +84,22 @@ enum kind : uint8_t {
     K_INFIX,  // left op right ...: small the step count; the left subtree, then per
               // step K_OP and the right operand's subtree
     K_OP,  // small the fast operation (0: none, the operator is called); pos the
-           // operator's position; value the op! expected; then K_WORDREF
+           // operator's position; value the op! expected; then K_WORDREF (aux 2)
     K_WORDREF,  // value: the word that names a call (its frame's name, its guard)
     K_GENERIC,  // the interpreter's own path for this expression (end -1: not known)
     K_COUNT
 };
 
-// Header bit of an expression node: a word follows it that must be checked
-// for an operator (the lookahead) before the plan goes on.
+// Header bits. PROBE: a word follows the expression that must be checked
+// for an operator (the lookahead) before the plan goes on. COMPOUND: the
+// node's subtree takes aux nodes (else one). SIMPLE_INFIX: a K_INFIX of one
+// fast step whose operands are a literal or a word each.
+constexpr uint32_t COMPOUND = 1u << 31;
 constexpr uint32_t PROBE = 1u << 30;
+constexpr uint32_t SIMPLE_INFIX = 1u << 28;
 constexpr uint32_t SMALL_SHIFT = 16;
-constexpr uint32_t SMALL_MASK = 0x3FFFu << SMALL_SHIFT;
+constexpr uint32_t SMALL_LIMIT = 0xFFFu;
+constexpr uint32_t SMALL_MASK = SMALL_LIMIT << SMALL_SHIFT;
 
 struct pnode_t {
     uint32_t header;
@@ -109,19 +114,7 @@ struct pnode_t {
 };
 static_assert(sizeof(pnode_t) == 32, "a node is two cells");
 
-// Nodes of the subtree at n (n itself included).
-inline int32_t size_of(const pnode_t* n) {
-    switch (n->kind()) {
-    case K_SET:
-    case K_CALL:
-    case K_NATIVE:
-    case K_COND:
-    case K_RETURN:
-    case K_INFIX: return n->aux;
-    case K_OP:
-    case K_BLOCK: return 2;
-    default: return 1;
-    }
-}
+// Nodes of the subtree at n (n itself included; not for K_BLOCK).
+inline int32_t size_of(const pnode_t* n) { return (n->header & COMPOUND) ? n->aux : 1; }
 
 }  // namespace zuv::interpreter::plan

@@ -46,6 +46,8 @@ namespace {
 constexpr uint32_t RETURN_SLOT = natives::slot_of(natives::id::return_);
 constexpr uint32_t IF_INDEX = natives::slot_of(natives::id::if_);
 constexpr uint32_t EITHER_INDEX = natives::slot_of(natives::id::either);
+static_assert(IF_INDEX <= SMALL_LIMIT && EITHER_INDEX <= SMALL_LIMIT,
+              "a conditional's node names its native in the small field");
 
 // Bodies deeper or longer than this are left to the interpreter.
 constexpr int32_t MAX_NODES = 4096;
@@ -305,8 +307,15 @@ struct builder {
             nodes[step].end = p;
             steps++;
         }
-        if (p < 0 || steps > 0x3FFF) return -1;
+        if (p < 0 || steps > SMALL_LIMIT) return -1;
         nodes[head].header |= steps << SMALL_SHIFT;
+        // left op right, both leaves, computed in place: run inline.
+        auto leaf = [](const pnode_t& n) {
+            return n.kind() == K_LIT || n.kind() == K_LOCAL || n.kind() == K_WORD;
+        };
+        if (steps == 1 && nodes.size() == static_cast<size_t>(head) + 5 && leaf(nodes[head + 1]) &&
+            nodes[head + 2].small() != 0 && leaf(nodes[head + 4]))
+            nodes[head].header |= SIMPLE_INFIX;
         nodes[head].aux = static_cast<int32_t>(nodes.size()) - head;
         nodes[head].end = p;
         if (p < end && type_of(cells + p) == TYPE_word) nodes[head].header |= PROBE;
@@ -362,6 +371,18 @@ const pnode_t* build(const cell_t* slot) {
         b.block(&p.code);
     }
     if (b.failed) return nullptr;
+    for (pnode_t& n : b.nodes) {
+        switch (n.kind()) {
+        case K_OP: n.aux = 2; [[fallthrough]];
+        case K_SET:
+        case K_CALL:
+        case K_NATIVE:
+        case K_COND:
+        case K_RETURN:
+        case K_INFIX: n.header |= COMPOUND; break;
+        default: break;
+        }
+    }
     auto count = static_cast<int32_t>(b.nodes.size());
     b.nodes[0].aux = count;
     b.nodes[0].end = static_cast<int32_t>(epoch);
