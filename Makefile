@@ -34,11 +34,10 @@ ZUV_WERROR ?= $(if $(filter true,$(CI)),ON,OFF)
 ZUV_BENCH  ?= OFF
 
 # GC stress: every test under a large prime period, then the `stress1`-labelled
-# subset collecting at every allocation. Both runs, and the sanitizer run, have
-# the interpreter's plans on and every planned block checked against its
-# snapshot (docs/evaluator.md); `make test` runs with plans off.
+# subset collecting at every allocation. Both runs, and the sanitizer run,
+# check every planned block against its snapshot (docs/evaluator.md).
 STRESS_PERIOD ?= 97
-PLANS_ENV = ZUV_PLANS=1 ZUV_PLAN_VERIFY=1
+PLANS_ENV = ZUV_PLAN_VERIFY=1
 
 PACKAGES := build-essential g++ cmake ninja-build ccache pkg-config python3 \
             libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libzstd-dev \
@@ -56,7 +55,7 @@ help:
 	@echo "make run         build and start the interactive console"
 	@echo "make test        build (release) and run every test"
 	@echo "make test-asan   build with ASan+UBSan into $(ASAN_DIR)/ and run every test"
-	@echo "make test-stress run the tests with ZUV_GC_STRESS set (plans on, verified)"
+	@echo "make test-stress run the tests with ZUV_GC_STRESS set (plans verified)"
 	@echo "make test-general run the scripts with every call on the general path"
 	@echo "make bench       build and run the benchmarks"
 	@echo "make fuzz-lexer  fuzz the lexer for FUZZ_TIME seconds (clang, ASan+UBSan)"

@@ -628,6 +628,8 @@ inline void store_set_word() {
     word::set_star();
 }
 
+inline void return_fetched(const cell_t* slot, uint32_t plan);
+
 // `return value`, the common case of a function's last expression: its frame
 // and its argument as any call has them, then straight to the exit, with
 // nothing built for a result that never comes back.
@@ -645,6 +647,12 @@ int32_t eval_return(const cell_t* callee, const cell_t* word, const cell_t* code
     pos = fetch_normal(slot, 0, code, pos, end, false);
     if (exits::pending) [[unlikely]]
         return pos;
+    return_fetched(slot, plan);
+    return pos;
+}
+
+// return's argument is in place: checked, then straight to the exit.
+inline void return_fetched(const cell_t* slot, uint32_t plan) {
     if (check_needed(plan, stack::top_slot - 1)) {
         node_t cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
         check_arg(slot, 0, alloc::buffer(cache)->head_cell(), stack::top_slot - 1);
@@ -660,10 +668,9 @@ int32_t eval_return(const cell_t* callee, const cell_t* word, const cell_t* code
         stack::arguments = base;
         stack::top_slot = base;
         exits::pending = exits::THROW_RETURN;
-        return pos;
+        return;
     }
     exits::throw_exit(true, false);
-    return pos;
 }
 
 }  // namespace
@@ -1334,7 +1341,8 @@ inline bool plan_holds(const plan_run& x) { return plan::epoch == x.epoch && !tr
 [[gnu::always_inline]] inline int32_t run_node(const plan_run& x, const pnode_t* n,
                                                const cell_t* code, int32_t pos, int32_t end,
                                                bool infix);
-cell_t* run_planned(const plan_run& x, const pnode_t* block, const cell_t* code);
+[[gnu::always_inline]] inline cell_t* run_planned(const plan_run& x, const pnode_t* block,
+                                                  const cell_t* code);
 
 // The interpreter's own path for the expression at pos.
 [[gnu::noinline]] int32_t plan_fallback(const pnode_t* n, const cell_t* code, int32_t pos,
@@ -1404,6 +1412,8 @@ int32_t plan_conditional(const plan_run& x, const pnode_t* n, const cell_t* code
 int32_t plan_infix(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
                    int32_t end);
 int32_t plan_other(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
+                   int32_t end, bool infix);
+int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
                    int32_t end, bool infix);
 
 // Argument i of the call at slot: its node when the walk is on it, else the
@@ -1605,21 +1615,24 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
     return pos;
 }
 
-// A paren, a set-word and return: the code of eval_paren, eval_set_word and
-// eval_return with planned contents.
+// eval_paren with a planned paren.
+[[gnu::noinline]] int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                     int32_t pos, int32_t end, bool infix) {
+    check_native_stack();
+    cell_t* held = stack::push(&n->value);
+    cell_t* r = run_planned(x, x.head + n->aux, held);
+    if (r == nullptr) [[unlikely]]
+        return pos;
+    *held = *r;
+    stack::top_slot = held + 1;
+    return infix ? pos + 1 : plan_lookahead(x, n, code, pos + 1, end);
+}
+
+// A set-word and return: the code of eval_set_word and eval_return with
+// planned contents.
 [[gnu::noinline]] int32_t plan_other(const plan_run& x, const pnode_t* n, const cell_t* code,
                                      int32_t pos, int32_t end, bool infix) {
     switch (n->kind()) {
-    case plan::K_PAREN: {
-        check_native_stack();
-        cell_t* held = stack::push(&n->value);
-        cell_t* r = run_planned(x, x.head + n->aux, held);
-        if (r == nullptr) [[unlikely]]
-            return pos;
-        *held = *r;
-        stack::top_slot = held + 1;
-        return infix ? pos + 1 : plan_lookahead(x, n, code, pos + 1, end);
-    }
     case plan::K_SET: {
         check_native_stack();
         stack::mark_interp_native(&n->value);
@@ -1633,10 +1646,17 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
         return pos;
     }
     case plan::K_RETURN: {
+        // eval_return with a planned argument.
         const cell_t* v = plan_callee(n);
         if (v == nullptr) [[unlikely]]
             return plan_fallback(n, code, pos, end, infix);
-        return eval_return(v, &n[1].value, code, pos + 1, end);
+        cell_t* slot = stack::push(v);
+        stack::mark_interp_native(&n[1].value);
+        pos = plan_argument(x, n + 2, slot, 0, code, pos + 1, end, false);
+        if (exits::pending) [[unlikely]]
+            return pos;
+        return_fetched(slot, static_cast<uint32_t>(n[1].aux));
+        return pos;
     }
     default: return plan_fallback(n, code, pos, end, infix);
     }
@@ -1697,11 +1717,13 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
     if (kind == plan::K_CALL || kind == plan::K_NATIVE)
         return plan_call(x, n, code, pos, end, infix);
     if (kind == plan::K_COND) return plan_conditional(x, n, code, pos, end, infix);
+    if (kind == plan::K_PAREN) return plan_paren(x, n, code, pos, end, infix);
     return plan_other(x, n, code, pos, end, infix);
 }
 
 // run_in_place on a planned block.
-cell_t* run_planned(const plan_run& x, const pnode_t* block, const cell_t* code) {
+[[gnu::always_inline]] inline cell_t* run_planned(const plan_run& x, const pnode_t* block,
+                                                  const cell_t* code) {
     if (!plan_holds(x)) [[unlikely]]
         return run_in_place(code);
     if (plan::verify) [[unlikely]]
@@ -1737,7 +1759,7 @@ cell_t* run_planned(const plan_run& x, const pnode_t* block, const cell_t* code)
     return base;
 }
 
-cell_t* run_planned_body(const pnode_t* head, const cell_t* body) {
+[[gnu::noinline]] cell_t* run_planned_body(const pnode_t* head, const cell_t* body) {
     const pnode_t* block = head + 1;
     // The plan is of this body, as the function holds it now, and of user
     // code run from user code.

@@ -406,10 +406,8 @@ const pnode_t* build(const cell_t* slot) {
 }  // namespace
 
 void init() {
-    // Off unless asked for: as built, plans cost about what they save (see
-    // docs/evaluator.md), so they stay an option until they pay.
     const char* on = platform::get_env("ZUV_PLANS");
-    enabled = !general_path_only && on != nullptr && std::strcmp(on, "0") != 0;
+    enabled = !general_path_only && (on == nullptr || std::strcmp(on, "0") != 0);
     verify = platform::get_env("ZUV_PLAN_VERIFY") != nullptr;
     bool was_counting = counting;
     counting = platform::get_env("ZUV_PLAN_COUNTS") != nullptr;

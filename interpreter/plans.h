@@ -11,8 +11,8 @@
 
 namespace zuv::interpreter::plan {
 
-// Whether calls build and run plans (ZUV_PLANS set to anything but 0, and
-// no ZUV_NO_FAST_PATHS), whether every planned block run is checked against its
+// Whether calls build and run plans (unless ZUV_PLANS is 0 or
+// ZUV_NO_FAST_PATHS is set), whether every planned block run is checked against its
 // snapshot (ZUV_PLAN_VERIFY), and whether the counters are kept and printed
 // at exit (ZUV_PLAN_COUNTS).
 extern bool enabled;

@@ -88,6 +88,19 @@ CASES = [
      "print mold do/trace [trace false u 3 t 4 u 5] :tracer\n"
      "w: func [x] [trace true x + zz]\nw 1 w 1\ndo/trace [trace false w 1] :tracer\n",
      "zz has no value"),
+    ("writes_to_planned_body",
+     "f: func [] [1 + 2 3 4 5]\nt: does [f f print mold f]\n"
+     "t b: body-of :f b/3: 10 t\npoke body-of :f 4 20 t\n"
+     "swap at body-of :f 4 at body-of :f 5 t\nreverse at body-of :f 4 t\n"
+     "sort at body-of :f 4 t\nremove-each x at body-of :f 4 [x = 10] t\n"
+     "replace body-of :f 2 7 t\nalter body-of :f 99 t\nalter body-of :f 99 t\n"
+     "change/part body-of :f [5] 3 t\ntrim body-of :f t\ntake/last body-of :f t\n"
+     "insert body-of :f [9] t\nrandom/seed 1 random body-of :f t\n"
+     "move at body-of :f 1 at body-of :f 3 t\nunique body-of :f t\n"
+     "clear body-of :f t\nappend body-of :f [2 + 2] t\n"
+     "bind body-of :f context [x: 1] t\nnew-line body-of :f true t\n"
+     "new-line/all body-of :f false t\n",
+     "unset"),
     ("set_word_errors",
      "g: func [x /local y] [y: x * 2 y: y + x]\nprint [g 1 g 2]\n"
      "h: func [x] [y: x]\nh 1 h 2\nh ()\n",

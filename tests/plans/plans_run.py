@@ -24,6 +24,8 @@ def run(zuv, path, plans):
     if plans:
         env["ZUV_PLANS"] = "1"
         env["ZUV_PLAN_VERIFY"] = "1"
+    else:
+        env["ZUV_PLANS"] = "0"
     p = subprocess.run([zuv, path], env=env, stdin=subprocess.DEVNULL, capture_output=True,
                        timeout=TIMEOUT, cwd=os.path.dirname(path))
     return p.returncode, p.stdout, p.stderr
