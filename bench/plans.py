@@ -101,14 +101,19 @@ def main():
         ]:
             runners = [(m, env, args.zuv, zuv_text, ".zuv") for m, env in modes]
             runners.append(("python3", base, args.python, py_text, ".py"))
+            # Wall-clock runs alternate between the runners: a busy machine
+            # then slows all of them alike.
+            times = {name: [] for name, _, _, _, _ in runners}
+            for i in range(0 if args.no_time else args.runs):
+                for name, env, exe, text, ext in runners:
+                    path = write("full%d%s" % (i, ext), text % big)
+                    times[name].append(wall([exe, path], env, 1))
             for name, env, exe, text, ext in runners:
                 lo = write("lo" + ext, text % small)
                 hi = write("hi" + ext, text % ibig)
                 per = (instructions([exe, hi], env) - instructions([exe, lo], env)) / (
                     calls(ibig) - calls(small))
-                secs = float("nan")
-                if not args.no_time:
-                    secs = wall([exe, write("full" + ext, text % big)], env, args.runs)
+                secs = statistics.median(times[name]) if times[name] else float("nan")
                 print("%-16s %-16s %14.0f %12.3f" % (label, name, per, secs))
 
         print()
