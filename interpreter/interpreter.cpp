@@ -1185,8 +1185,9 @@ cell_t* run_planned_body(const plan::pnode_t* head, const cell_t* body);
         const cell_t* m = more + function::MORE_PLAN;
         const plan::pnode_t* head = nullptr;
         if (type_of(m) == TYPE_block) [[likely]]
-            head = reinterpret_cast<const plan::pnode_t*>(alloc::buffer(m->data2)->head_cell());
-        if (head != nullptr && static_cast<uint32_t>(head->end) == plan::epoch) [[likely]]
+            head = plan::held_plan(m);
+        if (head != nullptr && static_cast<uint32_t>(head->end) == plan::epoch && head->pos >= 0)
+            [[likely]]
             p = head;
         else p = plan::of_function(fn);
     }

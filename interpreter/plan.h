@@ -54,18 +54,20 @@ constexpr uint32_t PLAN_FIRST_ANY = 1u << 28;
 // own code for that expression (a generic node, or a fallback when a guard
 // fails). See docs/evaluator.md.
 //
-// A plan is a fixed cell series (it never moves) in the function's
-// more[MORE_PLAN], so it lives exactly as long as the function. Its cells
-// come in pairs, one node each: the first an integer! cell whose header
-// carries the node's kind (bits 8-15) and a small operand (bits 16-29) and
-// whose words are the node's position, end and aux field; the second a real
-// value (a literal, an expected callee, a word), which the collector marks.
-// After the nodes come the snapshots of the planned blocks' cells.
+// A plan is memory of its own (it never moves), registered as an external
+// resource whose handle sits in a block in the function's more[MORE_PLAN]:
+// it lives exactly as long as the function. Its nodes take two cells each:
+// the first an integer! cell whose header carries the node's kind (bits
+// 8-15) and a small operand (bits 16-27) and whose words are the node's
+// position, end and aux field; the second a value (a literal, an expected
+// callee, a word), of which the block holds a copy for the collector to
+// mark. After the nodes come the snapshots of the planned blocks' cells.
 
 namespace zuv::interpreter::plan {
 
 enum kind : uint8_t {
-    K_HEAD,  // the plan's first node: aux the node count, end the epoch it was checked at
+    K_HEAD,  // the plan's first node: aux the node count, end the stamp it was checked
+             // at, pos -1 once dropped
     K_BLOCK,  // a block: pos its head, end its length, aux its expressions' node count;
               // value the block cell; the next node (K_SNAP) says where its snapshot is
     K_SNAP,  // pos the snapshot's first cell (from the series head), end its cell count

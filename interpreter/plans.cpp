@@ -23,6 +23,7 @@
 #include "natives/ids.h"
 #include "runtime/alloc.h"
 #include "runtime/collector.h"
+#include "runtime/externals.h"
 #include "runtime/lowrt.h"
 #include "runtime/platform/platform.h"
 #include "runtime/stack.h"
@@ -51,6 +52,12 @@ static_assert(IF_INDEX <= SMALL_LIMIT && EITHER_INDEX <= SMALL_LIMIT,
 
 // Bodies deeper or longer than this are left to the interpreter.
 constexpr int32_t MAX_NODES = 4096;
+
+// The externals kind of plans: a plan's memory goes back when the function
+// holding it is collected.
+uint32_t plan_kind = 0;
+
+void release_plan(uintptr_t plan) { lowrt::release(reinterpret_cast<void*>(plan)); }
 
 const char* const kind_names[K_COUNT] = {"head",   "block", "snap", "literal", "local",  "word",
                                          "paren",  "set",   "call", "native",  "cond",   "branch",
@@ -389,18 +396,26 @@ const pnode_t* build(const cell_t* slot) {
     int32_t snap_base = count * 2;
     for (pnode_t& n : b.nodes)
         if (n.kind() == K_SNAP) n.pos += snap_base;
-    int64_t cells = int64_t{count} * 2 + static_cast<int64_t>(b.snapshots.size());
-    // Everything the plan's cells refer to is reachable from the body or
-    // the contexts while the series is made.
-    node_t series = alloc::alloc_fixed_series(cells, sizeof(cell_t), 0);
-    series_buffer_t* sb = alloc::buffer(series);
-    std::memcpy(sb->head_cell(), b.nodes.data(), static_cast<size_t>(count) * 32);
+    // The block first (it may collect): then nothing allocates until the
+    // plan is registered and the function holds the block.
+    node_t keep = alloc::alloc_unset_cells(int64_t{count} + 2);
+    size_t bytes = static_cast<size_t>(count) * 32 + b.snapshots.size() * 16;
+    auto* plan = static_cast<uint8_t*>(lowrt::allocate(bytes));
+    std::memcpy(plan, b.nodes.data(), static_cast<size_t>(count) * 32);
     if (!b.snapshots.empty())
-        std::memcpy(sb->head_cell() + snap_base, b.snapshots.data(), b.snapshots.size() * 16);
-    sb->tail = sb->head + static_cast<int32_t>(cells * 16);
-    cell_t* m = function::more(slot, function::MORE_PLAN);
-    *m = cell_t{TYPE_block, 0, series, 0};
-    return reinterpret_cast<const pnode_t*>(sb->head_cell());
+        std::memcpy(plan + static_cast<size_t>(count) * 32, b.snapshots.data(),
+                    b.snapshots.size() * 16);
+    int32_t entry = externals::add(reinterpret_cast<uintptr_t>(plan), plan_kind);
+    series_buffer_t* kb = alloc::buffer(keep);
+    cell_t* k = kb->head_cell();
+    k[0] = cell_t{TYPE_handle, 0, 0, static_cast<uint32_t>(entry)};
+    auto address = reinterpret_cast<uintptr_t>(plan);
+    k[1] = cell_t{TYPE_integer, static_cast<uint32_t>(address),
+                  static_cast<uint32_t>(address >> 32), 0};
+    for (int32_t i = 0; i < count; i++) k[i + 2] = b.nodes[static_cast<size_t>(i)].value;
+    kb->tail = kb->head + (count + 2) * 16;
+    *function::more(slot, function::MORE_PLAN) = cell_t{TYPE_block, 0, keep, 0};
+    return reinterpret_cast<const pnode_t*>(plan);
 }
 
 }  // namespace
@@ -412,13 +427,15 @@ void init() {
     bool was_counting = counting;
     counting = platform::get_env("ZUV_PLAN_COUNTS") != nullptr;
     if (counting && !was_counting) lowrt::add_exit_hook(print_counters);
+    plan_kind = static_cast<uint32_t>(externals::register_kind(0, release_plan));
 }
 
 const pnode_t* of_function(const cell_t* slot) {
     cell_t* m = function::more(slot, function::MORE_PLAN);
     uint8_t t = type_of(m);
     if (t == TYPE_block) [[likely]] {
-        auto* head = reinterpret_cast<pnode_t*>(alloc::buffer(m->data2)->head_cell());
+        pnode_t* head = held_plan(m);
+        if (head->pos < 0) return nullptr;
         if (static_cast<uint32_t>(head->end) == epoch) [[likely]]
             return head;
         // Some planned block was written: this plan holds if its own blocks
@@ -427,8 +444,10 @@ const pnode_t* of_function(const cell_t* slot) {
             head->end = static_cast<int32_t>(epoch);
             return head;
         }
+        // Dropped for good, but kept while the function lives: a run of it
+        // further up the stack may still be walking it.
         count(C_INVALID);
-        *function::more(slot, function::MORE_PLAN) = cell_t{TYPE_none, 0, 0, 0};
+        head->pos = -1;
         return nullptr;
     }
     if (t == TYPE_unset) {

@@ -26,9 +26,18 @@ using stamp::epoch;
 // Reads the switches (interpreter::init).
 void init();
 
+// The plan a function's more[MORE_PLAN] block holds (cell 0 its externals
+// handle, cell 1 its address, then copies of the nodes' values, which keep
+// what the plan expects alive).
+inline pnode_t* held_plan(const cell_t* more_plan) {
+    const cell_t* c = alloc::buffer(more_plan->data2)->head_cell() + 1;
+    return reinterpret_cast<pnode_t*>(uintptr_t{c->data1} | (uintptr_t{c->data2} << 32));
+}
+
 // The plan of the function at slot (a stable cell), nullptr when it has none
 // to run now: its first call only counts, its second builds the plan; a
-// plan whose blocks were changed is dropped for good.
+// plan whose blocks were changed is dropped for good (marked so: its memory
+// goes with the function).
 const pnode_t* of_function(const cell_t* slot);
 
 // Verify mode: the block's cells against the plan's snapshot; a difference
