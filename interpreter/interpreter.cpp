@@ -1569,6 +1569,7 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
 [[gnu::noinline]] int32_t plan_infix(const plan_run& x, const pnode_t* n, const cell_t* code,
                                      int32_t pos, int32_t end) {
     const pnode_t* left = n + 1;
+    if (left->kind() == plan::K_LIT) check_native_stack();  // as eval_expression does
     pos = run_node(x, left, code, pos, end, true);
     if (exits::pending) [[unlikely]]
         return pos;
@@ -1678,6 +1679,7 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
                                                         const cell_t* code, int32_t pos,
                                                         int32_t end) {
     const pnode_t* s = n + 2;
+    if (n[1].kind() == plan::K_LIT) check_native_stack();  // as eval_expression does
     const cell_t* left = plan_leaf(x, n + 1);
     const cell_t* op = peek_value(&s[1].value);
     const cell_t* right = plan_leaf(x, n + 4);
@@ -1709,6 +1711,10 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
             uint8_t vt = v != nullptr ? type_of(v) : static_cast<uint8_t>(TYPE_unset);
             if (callable_q(vt) || vt == TYPE_unset || vt == TYPE_op) [[unlikely]]
                 return plan_fallback(n, code, pos, end, infix);
+        } else if (!infix && n->probe()) {
+            // eval_operand hands a literal with a word after it to
+            // eval_expression, which checks the depth.
+            check_native_stack();
         }
         stack::push(v);
         return infix ? pos + 1 : plan_lookahead(x, n, code, pos + 1, end);
