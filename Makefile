@@ -34,8 +34,10 @@ ZUV_WERROR ?= $(if $(filter true,$(CI)),ON,OFF)
 ZUV_BENCH  ?= OFF
 
 # GC stress: every test under a large prime period, then the `stress1`-labelled
-# subset collecting at every allocation.
+# subset collecting at every allocation. Both runs, and the sanitizer run,
+# check every planned block against its snapshot (docs/evaluator.md).
 STRESS_PERIOD ?= 97
+PLANS_ENV = ZUV_PLAN_VERIFY=1
 
 PACKAGES := build-essential g++ cmake ninja-build ccache pkg-config python3 \
             libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libzstd-dev \
@@ -53,7 +55,7 @@ help:
 	@echo "make run         build and start the interactive console"
 	@echo "make test        build (release) and run every test"
 	@echo "make test-asan   build with ASan+UBSan into $(ASAN_DIR)/ and run every test"
-	@echo "make test-stress run the tests with ZUV_GC_STRESS set"
+	@echo "make test-stress run the tests with ZUV_GC_STRESS set (plans verified)"
 	@echo "make test-general run the scripts with every call on the general path"
 	@echo "make bench       build and run the benchmarks"
 	@echo "make fuzz-lexer  fuzz the lexer for FUZZ_TIME seconds (clang, ASan+UBSan)"
@@ -110,11 +112,11 @@ test: build
 	$(CTEST) --test-dir $(BUILD_DIR) $(CTEST_FLAGS)
 
 test-asan: build-asan
-	$(SANITIZER_ENV) $(CTEST) --test-dir $(ASAN_DIR) $(CTEST_FLAGS)
+	$(SANITIZER_ENV) $(PLANS_ENV) $(CTEST) --test-dir $(ASAN_DIR) $(CTEST_FLAGS)
 
 test-stress: build
-	ZUV_GC_STRESS=$(STRESS_PERIOD) $(CTEST) --test-dir $(BUILD_DIR) $(CTEST_FLAGS)
-	ZUV_GC_STRESS=1 $(CTEST) --test-dir $(BUILD_DIR) -L '^stress1$$' $(CTEST_FLAGS)
+	$(PLANS_ENV) ZUV_GC_STRESS=$(STRESS_PERIOD) $(CTEST) --test-dir $(BUILD_DIR) $(CTEST_FLAGS)
+	$(PLANS_ENV) ZUV_GC_STRESS=1 $(CTEST) --test-dir $(BUILD_DIR) -L '^stress1$$' $(CTEST_FLAGS)
 
 # The script suite with every call on the interpreter's general path, so
 # that path stays tested while fast paths and plans grow.

@@ -20,6 +20,7 @@
 #include "runtime/cycles.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
+#include "runtime/stamp.h"
 #include "runtime/words.h"
 
 namespace zuv {
@@ -49,6 +50,7 @@ cell_t* rs_head(cell_t* b) {
 
 void rs_clear(cell_t* b) {
     series_buffer_t* s = buffer_of(b);
+    stamp::written(s);
     int32_t h = head_index(b);
     if (h < 0) h = 0;
     if (static_cast<int64_t>(h) * 16 < s->used()) s->tail = s->head + h * 16;
@@ -56,6 +58,7 @@ void rs_clear(cell_t* b) {
 
 void truncate_at(cell_t* b, int32_t i) {
     series_buffer_t* s = buffer_of(b);
+    stamp::written(s);
     if (i < 0) i = 0;
     if (static_cast<int64_t>(i) * 16 < s->used()) s->tail = s->head + i * 16;
 }
@@ -63,6 +66,7 @@ void truncate_at(cell_t* b, int32_t i) {
 cell_t* rs_append(cell_t* b, const cell_t* value) {
     cell_t v = *value;  // value may live in b's own buffer, which may move
     cell_t* slot = alloc::alloc_tail_value(b);
+    stamp::written(buffer_of(b));
     slot->data1 = v.data1;
     slot->data2 = v.data2;
     slot->data3 = v.data3;
@@ -72,6 +76,7 @@ cell_t* rs_append(cell_t* b, const cell_t* value) {
 
 void rs_remove_last(cell_t* b) {
     series_buffer_t* s = buffer_of(b);
+    stamp::written(s);
     if (s->used() < 16) return;
     s->tail -= 16;
     int32_t total = s->used() >> 4;
@@ -95,6 +100,7 @@ cell_t* append_block(cell_t* b, const cell_t* source) {
     int32_t count = rs_length_q(&src);
     if (count == 0) return b;
     series_buffer_t* s = reserve(b, count);
+    stamp::written(s);
     // The source is read after the growth: it may be b's own buffer.
     const cell_t* from = first_cell(&src) + head_index(&src);
     std::memmove(s->tail_cell(), from, static_cast<size_t>(count) * 16);
@@ -109,6 +115,7 @@ void insert_value(cell_t* b, const cell_t* value, bool at_start, bool advance) {
         if (s->used() / 16 + 1 >= MAX_CELLS) fire(err::no_memory);
         s = alloc::expand_series_copy(s, 2 * (static_cast<int64_t>(s->used()) + 16));
     }
+    stamp::written(s);
     int32_t at = at_start ? 0 : std::clamp(head_index(b), 0, s->used() >> 4);
     cell_t* p = s->head_cell() + at;
     std::memmove(p + 1, p, static_cast<size_t>(s->used() - at * 16));
@@ -347,6 +354,7 @@ int32_t remove_value(cell_t* b, cell_t* value) {
     for (int32_t i = std::max(0, head_index(b)); i < total; i++) {
         if (cmp(value, rs_abs_at(b, i), actions::cmp::FIND) != 0) continue;
         series_buffer_t* s = buffer_of(b);
+        stamp::written(s);
         cell_t* p = s->head_cell() + i;
         std::memmove(p, p + 1, static_cast<size_t>(total - i - 1) * 16);
         s->tail -= 16;

@@ -6,6 +6,7 @@
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/hashtable.h"
+#include "runtime/stamp.h"
 
 namespace zuv {
 
@@ -47,6 +48,7 @@ bool descend_q(uint8_t type) {
 void bind_series(node_t series, int32_t head, node_t ctx, bool self, int32_t self_sym) {
     if (cycles::find_q(series)) return;
     cycles::guard guard(series);
+    stamp::written(series);
     // Binding allocates nothing, but re-reading the buffer per cell costs
     // little and keeps this safe should that change.
     for (int32_t i = head;; i++) {

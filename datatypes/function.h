@@ -4,7 +4,7 @@
 // documentation), a body block and a context that holds the arguments and
 // locals while it runs. The cell: word 1 the context node (whose self value
 // holds a copy of this cell), word 2 the spec node (head always 0), word 3
-// the "more" node: a series of five cells (MORE_*). A function of the
+// the "more" node: a series of six cells (MORE_*). A function of the
 // library may also carry compiled code: an index into the table of C++ entry
 // points (datatypes/routine.h) kept in more[MORE_CODE]; a call runs that
 // instead of interpreting the body.
@@ -27,11 +27,15 @@ constexpr uint32_t FLAG_NO_TRACE = 1u << 9;
 constexpr uint32_t FLAG_TRACE = 1u << 10;
 
 // The more series.
-constexpr int32_t MORE_COUNT = 5;
+constexpr int32_t MORE_COUNT = 6;
 constexpr int32_t MORE_BODY = 0;  // deep copy of the body, or none
 constexpr int32_t MORE_CODE = 2;  // integer!: compiled body's entry index; unset when none
 constexpr int32_t MORE_OP = 3;  // for a function wrapped by an op!: a copy of the function
 constexpr int32_t MORE_OWNER = 4;  // integer!: node of the object context it belongs to; else unset
+// The interpreter's plan of the body (interpreter/plans.h): unset before the
+// first call, integer! 1 after it, then the plan's block (a fixed series), or
+// none when the body has no plan.
+constexpr int32_t MORE_PLAN = 5;
 
 inline node_t context_of(const cell_t* fn) { return fn->data1; }
 inline node_t spec_node(const cell_t* fn) { return fn->data2; }

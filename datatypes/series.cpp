@@ -18,6 +18,7 @@
 #include "runtime/ownership.h"
 #include "runtime/random.h"
 #include "runtime/stack.h"
+#include "runtime/stamp.h"
 #include "runtime/words.h"
 
 namespace zuv {
@@ -38,7 +39,10 @@ const words::id change_ids[] = {
 };
 
 void default_signal(cell_t* v, change_word w, cell_t* value, int32_t index, int32_t count) {
-    ownership::check(v, change_ids[static_cast<int>(w)], value, index, count);
+    series_buffer_t* b = buffer_of(v);
+    stamp::written(b);
+    if (b->flags & series_flag::OWNED)
+        ownership::check(v, change_ids[static_cast<int>(w)], value, index, count);
 }
 
 inline void set_none(cell_t* c) { *c = cell_t{TYPE_none, 0, 0, 0}; }

@@ -135,9 +135,12 @@ using owner_signal_t = void (*)(cell_t* series, change_word word, cell_t* value,
                                 int32_t count);
 extern owner_signal_t owner_signal;
 
-// Whether the series is owned, so that the signal after the change can be
-// skipped without a second lookup.
-inline bool owned_q(const cell_t* v) { return (buffer_of(v)->flags & series_flag::OWNED) != 0; }
+// Whether the series is owned or planned (runtime/stamp.h): whether its
+// changes are signalled. Callers test it once, so that the signal after the
+// change can be skipped without a second lookup.
+inline bool owned_q(const cell_t* v) {
+    return (buffer_of(v)->flags & (series_flag::OWNED | series_flag::PLANNED)) != 0;
+}
 inline void signal_owner(cell_t* v, change_word w, cell_t* value, int32_t index, int32_t count) {
     if (owned_q(v)) owner_signal(v, w, value, index, count);
 }

@@ -6,6 +6,7 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "datatypes/action_entries.h"
 #include "datatypes/block.h"
@@ -26,6 +27,7 @@
 #include "datatypes/word.h"
 #include "interpreter/fast_ops.h"
 #include "interpreter/plan.h"
+#include "interpreter/plans.h"
 #include "interpreter/trace.h"
 #include "lexer/lexer.h"
 #include "runtime/alloc.h"
@@ -107,10 +109,6 @@ inline void emit(const cell_t* value, bool push) {
     else stack::set_last_keep(value);
 }
 
-inline bool callable_q(uint8_t t) {
-    return t == TYPE_native || t == TYPE_action || t == TYPE_function || t == TYPE_routine;
-}
-
 inline void check_native_stack() {
     // The stack pointer itself: asking for the frame address would make every
     // caller set up a frame pointer.
@@ -136,17 +134,6 @@ inline void check_native_stack() {
     if (c->data2 == 0) return nullptr;
     return stack::cell_at(c->data2) + index;
 }
-
-// The types eval_expression passes through unchanged (its default case).
-constexpr uint64_t NOT_INERT =
-    (uint64_t{1} << TYPE_word) | (uint64_t{1} << TYPE_set_word) | (uint64_t{1} << TYPE_paren) |
-    (uint64_t{1} << TYPE_lit_word) | (uint64_t{1} << TYPE_get_word) | (uint64_t{1} << TYPE_issue) |
-    (uint64_t{1} << TYPE_native) | (uint64_t{1} << TYPE_action) | (uint64_t{1} << TYPE_function) |
-    (uint64_t{1} << TYPE_routine) | (uint64_t{1} << TYPE_op) | (uint64_t{1} << TYPE_path) |
-    (uint64_t{1} << TYPE_lit_path) | (uint64_t{1} << TYPE_set_path) |
-    (uint64_t{1} << TYPE_get_path);
-static_assert(TYPE_COUNT <= 64, "the inert mask has one bit per type");
-inline bool inert_q(uint8_t t) { return t < 64 && !((NOT_INERT >> t) & 1); }
 
 // --- error reports (cold) ----------------------------------------------------------
 
@@ -426,6 +413,7 @@ void init() {
         if (!exits::pending) stack::pop(1);
     };
     init_stack_limit();
+    plan::init();
 }
 
 void init_stack_limit() {
@@ -640,6 +628,8 @@ inline void store_set_word() {
     word::set_star();
 }
 
+inline void return_fetched(const cell_t* slot, uint32_t plan);
+
 // `return value`, the common case of a function's last expression: its frame
 // and its argument as any call has them, then straight to the exit, with
 // nothing built for a result that never comes back.
@@ -657,6 +647,12 @@ int32_t eval_return(const cell_t* callee, const cell_t* word, const cell_t* code
     pos = fetch_normal(slot, 0, code, pos, end, false);
     if (exits::pending) [[unlikely]]
         return pos;
+    return_fetched(slot, plan);
+    return pos;
+}
+
+// return's argument is in place: checked, then straight to the exit.
+inline void return_fetched(const cell_t* slot, uint32_t plan) {
     if (check_needed(plan, stack::top_slot - 1)) {
         node_t cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
         check_arg(slot, 0, alloc::buffer(cache)->head_cell(), stack::top_slot - 1);
@@ -672,10 +668,9 @@ int32_t eval_return(const cell_t* callee, const cell_t* word, const cell_t* code
         stack::arguments = base;
         stack::top_slot = base;
         exits::pending = exits::THROW_RETURN;
-        return pos;
+        return;
     }
     exits::throw_exit(true, false);
-    return pos;
 }
 
 }  // namespace
@@ -1172,6 +1167,8 @@ inline void absorb_return() {
     }
 }
 
+cell_t* run_planned_body(const plan::pnode_t* head, const cell_t* body);
+
 [[gnu::always_inline]] inline void run_function(const cell_t* fn) {
     cell_t* more = alloc::buffer(fn->data3)->head_cell();
     const cell_t* compiled = more + function::MORE_CODE;
@@ -1182,12 +1179,25 @@ inline void absorb_return() {
         return;
     }
     cell_t body = more[function::MORE_BODY];
+    // Its plan, built on the second call (which may allocate).
+    const plan::pnode_t* p = nullptr;
+    if (plan::enabled) {
+        const cell_t* m = more + function::MORE_PLAN;
+        const plan::pnode_t* head = nullptr;
+        if (type_of(m) == TYPE_block) [[likely]]
+            head = plan::held_plan(m);
+        if (head != nullptr && static_cast<uint32_t>(head->end) == plan::epoch && head->pos >= 0)
+            [[likely]]
+            p = head;
+        else p = plan::of_function(fn);
+    }
     {
         function_run<false> run(function::context_of(fn));
         stack::set_exit_target(1);
         // The body runs in the function's own frame, its values above the
         // locals: that frame is the exit target return lands on anyway.
-        if (cell_t* result = run_in_place<true>(&body)) [[likely]] {
+        cell_t* result = p != nullptr ? run_planned_body(p, &body) : run_in_place<true>(&body);
+        if (result != nullptr) [[likely]] {
             *stack::arguments = *result;
             stack::top_slot = stack::arguments + 1;
             if (tracing) [[unlikely]]
@@ -1308,6 +1318,464 @@ inline bool operator_follows(const cell_t* c, int32_t pos, int32_t live) {
     if (exits::pending) return pos;
     finish_call(slot, push);
     return pos;
+}
+
+// --- plans ---------------------------------------------------------------------------
+// The runner of function-body plans (interpreter/plan.h). Each node does what
+// the code above does for its expression, in the same order: the same
+// frames, pushes, checks, position stores and depth checks. A node runs only
+// where the walk stands at its position with the stamp unchanged and nothing
+// traced; anywhere else, and when a word no longer holds what the plan
+// expects, the expression goes through eval_operand or fetch_normal, and a
+// block whose walk left the plan finishes on the interpreter's own path.
+
+using plan::pnode_t;
+
+struct plan_run {
+    const pnode_t* head;
+    cell_t* frame;  // the function's arguments: its words' values
+    uint32_t epoch;
+};
+
+inline bool plan_holds(const plan_run& x) { return plan::epoch == x.epoch && !tracing; }
+
+[[gnu::always_inline]] inline int32_t run_node(const plan_run& x, const pnode_t* n,
+                                               const cell_t* code, int32_t pos, int32_t end,
+                                               bool infix);
+[[gnu::always_inline]] inline cell_t* run_planned(const plan_run& x, const pnode_t* block,
+                                                  const cell_t* code);
+
+// The interpreter's own path for the expression at pos.
+[[gnu::noinline]] int32_t plan_fallback(const pnode_t* n, const cell_t* code, int32_t pos,
+                                        int32_t end, bool infix) {
+    plan::count_fallback(n);
+    int32_t live = end;
+    const cell_t* c = live_cells(code, &live) + pos;
+    return eval_operand(c, live, code, pos, end, infix);
+}
+
+// The interpreter's lookahead and operator loop, out of the planned code.
+[[gnu::noinline, gnu::cold]] int32_t plan_lookahead_generic(const cell_t* code, int32_t pos,
+                                                            int32_t end) {
+    return lookahead(code, pos, end);
+}
+[[gnu::noinline, gnu::cold]] int32_t plan_infix_generic(const cell_t* code, int32_t pos,
+                                                        int32_t end) {
+    return infix_loop(code, pos, end, true);
+}
+// The rest of a block that left its plan: run_in_place's loop from pos, the
+// value of the expression just run on top.
+[[gnu::noinline]] cell_t* plan_block_generic(const cell_t* code, int32_t pos, int32_t end,
+                                             cell_t* base) {
+    for (;;) {
+        int32_t live = alloc::buffer(code->data2)->used() >> 4;
+        if (live < end) end = live;
+        if (pos >= end) return base;
+        stack::top_slot = base;
+        *position = *code;
+        position->data1 = static_cast<uint32_t>(pos);
+        pos = eval_operand(cell_at(code, pos), end, code, pos, end, false);
+        if (exits::pending) [[unlikely]]
+            return nullptr;
+    }
+}
+
+// The lookahead after the value of node n, which ended at pos.
+[[gnu::always_inline]] inline int32_t plan_lookahead(const plan_run& x, const pnode_t* n,
+                                                     const cell_t* code, int32_t pos, int32_t end) {
+    if (pos != n->end || plan::epoch != x.epoch) [[unlikely]]
+        return plan_lookahead_generic(code, pos, end);
+    if (!n->probe()) return pos;
+    const cell_t* v = peek_value(cell_at(code, pos));
+    if (v != nullptr && type_of(v) == TYPE_op) [[unlikely]]
+        return plan_infix_generic(code, pos, end);
+    return pos;
+}
+
+// The callee a call node expects, when its word still holds it (with the
+// same arguments plan); nullptr otherwise.
+[[gnu::always_inline]] inline const cell_t* plan_callee(const pnode_t* n) {
+    const pnode_t* ref = n + 1;
+    const cell_t* v = peek_value(&ref->value);
+    if (v == nullptr || std::memcmp(v, &n->value, sizeof(cell_t)) != 0) [[unlikely]]
+        return nullptr;
+    const cell_t* cache = alloc::buffer(v->data3)->head_cell() + 1;
+    if (type_of(cache) != TYPE_block || cache->data3 != static_cast<uint32_t>(ref->aux))
+        [[unlikely]]
+        return nullptr;
+    return v;
+}
+
+int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos, int32_t end,
+                  bool infix);
+int32_t plan_conditional(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
+                         int32_t end, bool infix);
+int32_t plan_infix(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
+                   int32_t end);
+int32_t plan_other(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
+                   int32_t end, bool infix);
+int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
+                   int32_t end, bool infix);
+
+// Argument i of the call at slot: its node when the walk is on it, else the
+// interpreter's fetch.
+[[gnu::always_inline]] inline int32_t plan_argument(const plan_run& x, const pnode_t* a,
+                                                    const cell_t* slot, int32_t i,
+                                                    const cell_t* code, int32_t pos, int32_t end,
+                                                    bool infix) {
+    if (a->pos == pos && plan_holds(x)) [[likely]]
+        return run_node(x, a, code, pos, end, infix);
+    return fetch_normal(slot, i, code, pos, end, infix);
+}
+
+// call_simple and call_native with planned arguments.
+[[gnu::noinline]] int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                    int32_t pos, int32_t end, bool infix) {
+    const cell_t* v = plan_callee(n);
+    if (v == nullptr) [[unlikely]]
+        return plan_fallback(n, code, pos, end, infix);
+    check_native_stack();
+    cell_t* slot = stack::push(v);
+    bool fn = n->kind() == plan::K_CALL;
+    if (fn) stack::mark_interp_func(&n[1].value);
+    else stack::mark_interp_native(&n[1].value);
+    auto plan = static_cast<uint32_t>(n[1].aux);
+    auto count = static_cast<int32_t>(n->small());
+    const pnode_t* a = n + 2;
+    pos++;
+    for (int32_t i = 0; i < count; i++) {
+        pos = plan_argument(x, a, slot, i, code, pos, end, false);
+        if (exits::pending) [[unlikely]]
+            return pos;
+        if (check_needed(plan, stack::top_slot - 1)) [[unlikely]]
+            check_argument(slot, i);
+        a += plan::size_of(a);
+    }
+    if (fn) {
+        push_locals(static_cast<int32_t>((plan >> PLAN_LOCALS_SHIFT) & 0xFFFF));
+        run_function(slot);
+    } else {
+        run_simple_entry(type_of(slot), slot, count);
+    }
+    if (exits::pending) return pos;
+    finish_call(slot, true);
+    if (infix) return pos;
+    return plan_lookahead(x, n, code, pos, end);
+}
+
+// Whether the cell at pos is a word holding an operator now.
+inline bool op_at(const cell_t* code, int32_t pos) {
+    const cell_t* v = peek_value(cell_at(code, pos));
+    return v != nullptr && type_of(v) == TYPE_op;
+}
+
+// call_conditional with a planned condition and branches.
+[[gnu::noinline]] int32_t plan_conditional(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                           int32_t pos, int32_t end, bool infix) {
+    const cell_t* v = plan_callee(n);
+    if (v == nullptr) [[unlikely]]
+        return plan_fallback(n, code, pos, end, infix);
+    check_native_stack();
+    cell_t* slot = stack::push(v);
+    stack::mark_interp_native(&n[1].value);
+    auto plan = static_cast<uint32_t>(n[1].aux);
+    auto count = static_cast<int32_t>(plan & PLAN_ARGS_MASK);
+    const pnode_t* a = n + 2;
+    pos = plan_argument(x, a, slot, 0, code, pos + 1, end, false);
+    if (exits::pending) [[unlikely]]
+        return pos;
+    if (!(plan & PLAN_FIRST_ANY) || type_of(stack::top_slot - 1) == TYPE_unset)
+        check_argument(slot, 0);
+    const pnode_t* branches = a + plan::size_of(a);
+    bool planned = true;
+    for (int32_t i = 1; i < count; i++) {
+        const pnode_t* b = branches + i - 1;
+        if (b->pos == pos && !b->probe() && plan_holds(x)) [[likely]] {
+            stack::push(&b->value);
+            pos++;
+            continue;
+        }
+        if (b->pos == pos && plan_holds(x) && !op_at(code, pos + 1)) {
+            stack::push(&b->value);
+            pos++;
+            continue;
+        }
+        planned = false;
+        int32_t live = end;
+        const cell_t* c = live_cells(code, &live) + pos;
+        if ((plan & PLAN_LATER_BLOCKS) && pos < live && type_of(c) == TYPE_block &&
+            !operator_follows(c, pos, live)) {
+            stack::push(c);
+            pos++;
+            continue;
+        }
+        pos = fetch_normal(slot, i, code, pos, end, false);
+        if (exits::pending) [[unlikely]]
+            return pos;
+        if (check_needed(plan, stack::top_slot - 1)) check_argument(slot, i);
+    }
+    if (planned && plan_holds(x)) [[likely]] {
+        cell_t* args = stack::arguments;
+        bool truthy = logic::truthy(args);
+        int32_t k = 0;
+        if (n->small() == EITHER_INDEX) {
+            if (type_of(args) == TYPE_unset) [[unlikely]]
+                fire(err::no_return);
+            k = truthy ? 0 : 1;
+        } else if (!truthy) {
+            k = -1;
+        }
+        if (k < 0) {
+            args->header = TYPE_none;
+            stack::top_slot = args + 1;
+        } else {
+            cell_t* r = run_planned(x, x.head + branches[k].aux, args + 1 + k);
+            if (r == nullptr) [[unlikely]]
+                return pos;
+            *stack::arguments = *r;
+            stack::top_slot = stack::arguments + 1;
+        }
+    } else {
+        run_simple_entry(TYPE_native, slot, count);
+    }
+    if (exits::pending) return pos;
+    finish_call(slot, true);
+    if (infix) return pos;
+    return plan_lookahead(x, n, code, pos, end);
+}
+
+// call_infix with a planned right operand.
+int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const cell_t* word,
+                        uint32_t plan, const cell_t* code, int32_t pos, int32_t end) {
+    stack::top_slot = slot + 1;
+    stack::mark_interp_native(word);
+    stack::top_slot = slot + 2;
+    node_t cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
+    if (check_needed(plan, slot + 1))
+        check_arg(slot, 0, alloc::buffer(cache)->head_cell(), slot + 1);
+    pos = plan_argument(x, r, slot, 1, code, pos, end, true);
+    if (exits::pending) [[unlikely]]
+        return pos;
+    if (check_needed(plan, stack::top_slot - 1)) check_argument(slot, 1);
+    run_simple_entry(type_of(slot), slot, 2);
+    if (exits::pending) return pos;
+    finish_call(slot, true);
+    return pos;
+}
+
+// An operator chain: the left operand, then each step as the lookahead
+// takes it (infix_loop); a step off the plan hands the rest of the chain to
+// infix_loop.
+[[gnu::noinline]] int32_t plan_infix(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                     int32_t pos, int32_t end) {
+    const pnode_t* left = n + 1;
+    if (left->kind() == plan::K_LIT) check_native_stack();  // as eval_expression does
+    pos = run_node(x, left, code, pos, end, true);
+    if (exits::pending) [[unlikely]]
+        return pos;
+    const pnode_t* s = left + plan::size_of(left);
+    for (uint32_t k = n->small(); k > 0; k--) {
+        if (s->pos != pos || !plan_holds(x)) [[unlikely]]
+            return plan_infix_generic(code, pos, end);
+        const cell_t* v = peek_value(&s[1].value);
+        if (v == nullptr || std::memcmp(v, &s->value, sizeof(cell_t)) != 0) [[unlikely]] {
+            plan::count_fallback(s);
+            return plan_infix_generic(code, pos, end);
+        }
+        const pnode_t* r = s + 2;
+        if (s->small() != 0) {
+            const cell_t* right = &r->value;
+            if (r->kind() == plan::K_LOCAL) right = x.frame + r->aux;
+            else if (r->kind() == plan::K_WORD) right = peek_value(&r->value);
+            if (right == nullptr || !fast_compute(static_cast<fast_op>(s->small()),
+                                                  stack::top_slot - 1, right)) [[unlikely]] {
+                plan::count_fallback(s);
+                return plan_infix_generic(code, pos, end);
+            }
+            pos = s->end;
+        } else {
+            cell_t* l = stack::top_slot - 1;
+            cell_t callee = *v;
+            cell::set_type(&callee, op::wrapped_type(v));
+            callee.header &= ~(0xFFu << op::WRAPPED_SHIFT);
+            stack::push_slot();
+            l[1] = l[0];
+            l[0] = callee;
+            const cell_t* cache = alloc::buffer(callee.data3)->head_cell() + 1;
+            if (type_of(cache) == TYPE_block &&
+                (cache->data3 & (PLAN_SIMPLE | PLAN_ARGS_MASK)) == (PLAN_SIMPLE | 2u)) [[likely]]
+                pos = plan_call_infix(x, r, l, &s[1].value, cache->data3, code, pos + 1, end);
+            else pos = eval_code(l, code, pos + 1, end, true, pos, true);
+            if (exits::pending) return pos;
+        }
+        s = r + plan::size_of(r);
+    }
+    if (pos != n->end || !plan_holds(x)) [[unlikely]]
+        return plan_infix_generic(code, pos, end);
+    if (n->probe() && op_at(code, pos)) [[unlikely]]
+        return plan_infix_generic(code, pos, end);
+    return pos;
+}
+
+// eval_paren with a planned paren.
+[[gnu::noinline]] int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                     int32_t pos, int32_t end, bool infix) {
+    check_native_stack();
+    cell_t* held = stack::push(&n->value);
+    cell_t* r = run_planned(x, x.head + n->aux, held);
+    if (r == nullptr) [[unlikely]]
+        return pos;
+    *held = *r;
+    stack::top_slot = held + 1;
+    return infix ? pos + 1 : plan_lookahead(x, n, code, pos + 1, end);
+}
+
+// A set-word and return: the code of eval_set_word and eval_return with
+// planned contents.
+[[gnu::noinline]] int32_t plan_other(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                     int32_t pos, int32_t end, bool infix) {
+    switch (n->kind()) {
+    case plan::K_SET: {
+        check_native_stack();
+        stack::mark_interp_native(&n->value);
+        stack::push(&n->value);
+        const pnode_t* a = n + 1;
+        if (a->pos == pos + 1 && plan_holds(x)) pos = run_node(x, a, code, pos + 1, end, false);
+        else pos = plan_fallback(a, code, pos + 1, end, false);
+        if (exits::pending) return pos;
+        store_set_word();
+        stack::unwind();
+        return pos;
+    }
+    case plan::K_RETURN: {
+        // eval_return with a planned argument.
+        const cell_t* v = plan_callee(n);
+        if (v == nullptr) [[unlikely]]
+            return plan_fallback(n, code, pos, end, infix);
+        cell_t* slot = stack::push(v);
+        stack::mark_interp_native(&n[1].value);
+        pos = plan_argument(x, n + 2, slot, 0, code, pos + 1, end, false);
+        if (exits::pending) [[unlikely]]
+            return pos;
+        return_fetched(slot, static_cast<uint32_t>(n[1].aux));
+        return pos;
+    }
+    default: return plan_fallback(n, code, pos, end, infix);
+    }
+}
+
+// The value of a leaf node (a literal or a word); nullptr when a word has
+// none to read.
+[[gnu::always_inline]] inline const cell_t* plan_leaf(const plan_run& x, const pnode_t* n) {
+    if (n->kind() == plan::K_LOCAL) return x.frame + n->aux;
+    if (n->kind() == plan::K_WORD) return peek_value(&n->value);
+    return &n->value;
+}
+
+// left op right with two leaves and an operator computed in place, as
+// eval_operand and infix_loop take it. Nothing runs between reading the
+// operands and computing, so the guards are read before the push.
+[[gnu::always_inline]] inline int32_t plan_simple_infix(const plan_run& x, const pnode_t* n,
+                                                        const cell_t* code, int32_t pos,
+                                                        int32_t end) {
+    const pnode_t* s = n + 2;
+    if (n[1].kind() == plan::K_LIT) check_native_stack();  // as eval_expression does
+    const cell_t* left = plan_leaf(x, n + 1);
+    const cell_t* op = peek_value(&s[1].value);
+    const cell_t* right = plan_leaf(x, n + 4);
+    uint8_t lt = left != nullptr ? type_of(left) : static_cast<uint8_t>(TYPE_unset);
+    if (callable_q(lt) || lt == TYPE_unset || lt == TYPE_op || right == nullptr || op == nullptr ||
+        std::memcmp(op, &s->value, sizeof(cell_t)) != 0) [[unlikely]]
+        return plan_fallback(n, code, pos, end, false);
+    stack::push(left);
+    if (!fast_compute(static_cast<fast_op>(s->small()), stack::top_slot - 1, right)) [[unlikely]] {
+        plan::count_fallback(s);
+        return plan_infix_generic(code, s->pos, end);
+    }
+    pos = n->end;
+    if (n->probe() && op_at(code, pos)) [[unlikely]]
+        return plan_infix_generic(code, pos, end);
+    return pos;
+}
+
+// One node: values inline, everything else in its own routine.
+[[gnu::always_inline]] inline int32_t run_node(const plan_run& x, const pnode_t* n,
+                                               const cell_t* code, int32_t pos, int32_t end,
+                                               bool infix) {
+    uint8_t kind = n->kind();
+    if (kind == plan::K_LOCAL || kind == plan::K_WORD || kind == plan::K_LIT) {
+        const cell_t* v = &n->value;
+        if (kind == plan::K_LOCAL) v = x.frame + n->aux;
+        else if (kind == plan::K_WORD) v = peek_value(&n->value);
+        if (kind != plan::K_LIT) {
+            uint8_t vt = v != nullptr ? type_of(v) : static_cast<uint8_t>(TYPE_unset);
+            if (callable_q(vt) || vt == TYPE_unset || vt == TYPE_op) [[unlikely]]
+                return plan_fallback(n, code, pos, end, infix);
+        } else if (!infix && n->probe()) {
+            // eval_operand hands a literal with a word after it to
+            // eval_expression, which checks the depth.
+            check_native_stack();
+        }
+        stack::push(v);
+        return infix ? pos + 1 : plan_lookahead(x, n, code, pos + 1, end);
+    }
+    if (n->header & plan::SIMPLE_INFIX) return plan_simple_infix(x, n, code, pos, end);
+    if (kind == plan::K_INFIX) return plan_infix(x, n, code, pos, end);
+    if (kind == plan::K_CALL || kind == plan::K_NATIVE)
+        return plan_call(x, n, code, pos, end, infix);
+    if (kind == plan::K_COND) return plan_conditional(x, n, code, pos, end, infix);
+    if (kind == plan::K_PAREN) return plan_paren(x, n, code, pos, end, infix);
+    return plan_other(x, n, code, pos, end, infix);
+}
+
+// run_in_place on a planned block.
+[[gnu::always_inline]] inline cell_t* run_planned(const plan_run& x, const pnode_t* block,
+                                                  const cell_t* code) {
+    if (!plan_holds(x)) [[unlikely]]
+        return run_in_place(code);
+    if (plan::verify) [[unlikely]]
+        plan::verify_block(x.head, block, code);
+    int32_t end = alloc::buffer(code->data2)->used() >> 4;
+    int32_t pos = block->pos;
+    cell_t* base = stack::top_slot;
+    if (pos >= end) [[unlikely]] {
+        stack::push_slot()->header = TYPE_unset;
+        return base;
+    }
+    const pnode_t* n = block + 2;
+    const pnode_t* stop = n + block->aux;
+    for (;;) {
+        *position = *code;
+        position->data1 = static_cast<uint32_t>(pos);
+        if (n >= stop || n->pos != pos || !plan_holds(x)) [[unlikely]] {
+            pos = plan_fallback(n < stop ? n : block, code, pos, end, false);
+            if (exits::pending) [[unlikely]]
+                return nullptr;
+            return plan_block_generic(code, pos, end, base);
+        }
+        const pnode_t* current = n;
+        n += plan::size_of(n);
+        pos = run_node(x, current, code, pos, end, false);
+        if (exits::pending) [[unlikely]]
+            return nullptr;
+        int32_t live = alloc::buffer(code->data2)->used() >> 4;
+        if (live < end) end = live;
+        if (pos >= end) break;
+        stack::top_slot = base;
+    }
+    return base;
+}
+
+[[gnu::noinline]] cell_t* run_planned_body(const pnode_t* head, const cell_t* body) {
+    const pnode_t* block = head + 1;
+    // The plan is of this body, as the function holds it now, and of user
+    // code run from user code.
+    if (body->data2 != block->value.data2 || body->data1 != block->value.data1 ||
+        !origin_fits(false)) [[unlikely]]
+        return run_in_place<true>(body);
+    plan::count(plan::C_RUN);
+    plan_run x{head, stack::arguments, plan::epoch};
+    return run_planned(x, block, body);
 }
 
 }  // namespace

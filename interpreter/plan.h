@@ -9,7 +9,24 @@
 
 #include <cstdint>
 
+#include "runtime/cell.h"
+
 namespace zuv::interpreter {
+
+inline bool callable_q(uint8_t t) {
+    return t == TYPE_native || t == TYPE_action || t == TYPE_function || t == TYPE_routine;
+}
+
+// The types eval_expression passes through unchanged (its default case).
+constexpr uint64_t NOT_INERT =
+    (uint64_t{1} << TYPE_word) | (uint64_t{1} << TYPE_set_word) | (uint64_t{1} << TYPE_paren) |
+    (uint64_t{1} << TYPE_lit_word) | (uint64_t{1} << TYPE_get_word) | (uint64_t{1} << TYPE_issue) |
+    (uint64_t{1} << TYPE_native) | (uint64_t{1} << TYPE_action) | (uint64_t{1} << TYPE_function) |
+    (uint64_t{1} << TYPE_routine) | (uint64_t{1} << TYPE_op) | (uint64_t{1} << TYPE_path) |
+    (uint64_t{1} << TYPE_lit_path) | (uint64_t{1} << TYPE_set_path) |
+    (uint64_t{1} << TYPE_get_path);
+static_assert(TYPE_COUNT <= 64, "the inert mask has one bit per type");
+inline bool inert_q(uint8_t t) { return t < 64 && !((NOT_INERT >> t) & 1); }
 
 constexpr uint32_t PLAN_SIMPLE = 1u << 31;
 // The number of normal arguments.
@@ -27,3 +44,79 @@ constexpr uint32_t PLAN_LATER_BLOCKS = 1u << 29;
 constexpr uint32_t PLAN_FIRST_ANY = 1u << 28;
 
 }  // namespace zuv::interpreter
+
+// --- function-body plans -----------------------------------------------------------
+// A plan is an internal form of a function's body, built on its second call
+// and run in place of the body while nothing is traced: the same frames,
+// positions, exits, results and errors as the body's own run, with the
+// dispatch on cell types, the word look-ups and the lookahead probes decided
+// once. Everything a plan cannot run itself goes through the interpreter's
+// own code for that expression (a generic node, or a fallback when a guard
+// fails). See docs/evaluator.md.
+//
+// A plan is memory of its own (it never moves), registered as an external
+// resource whose handle sits in a block in the function's more[MORE_PLAN]:
+// it lives exactly as long as the function. Its nodes take two cells each:
+// the first an integer! cell whose header carries the node's kind (bits
+// 8-15) and a small operand (bits 16-27) and whose words are the node's
+// position, end and aux field; the second a value (a literal, an expected
+// callee, a word), of which the block holds a copy for the collector to
+// mark. After the nodes come the snapshots of the planned blocks' cells.
+
+namespace zuv::interpreter::plan {
+
+enum kind : uint8_t {
+    K_HEAD,  // the plan's first node: aux the node count, end the stamp it was checked
+             // at, pos -1 once dropped
+    K_BLOCK,  // a block: pos its head, end its length, aux its expressions' node count;
+              // value the block cell; the next node (K_SNAP) says where its snapshot is
+    K_SNAP,  // pos the snapshot's first cell (from the series head), end its cell count
+    K_LIT,  // a value that stands for itself
+    K_LOCAL,  // a word of the function's own context: aux its frame slot; value the word
+    K_WORD,  // another word, read through its context; value the word
+    K_PAREN,  // aux the node index of the paren's K_BLOCK; value the paren
+    K_SET,  // a set-word, its value's subtree next; aux the subtree's node count
+    K_CALL,  // a function call (small: argument count); value the callee expected;
+             // then K_WORDREF (the word), then the arguments' subtrees
+    K_NATIVE,  // the same for a native or action with a simple plan
+    K_COND,  // if or either (small: the native's slot), then K_WORDREF, the
+             // condition's subtree and K_BRANCH per branch
+    K_BRANCH,  // aux the node index of the branch's K_BLOCK; value the block cell
+    K_RETURN,  // return (value the native expected), K_WORDREF, the argument's subtree
+    K_INFIX,  // left op right ...: small the step count; the left subtree, then per
+              // step K_OP and the right operand's subtree
+    K_OP,  // small the fast operation (0: none, the operator is called); pos the
+           // operator's position; value the op! expected; then K_WORDREF (aux 2)
+    K_WORDREF,  // value: the word that names a call (its frame's name, its guard)
+    K_GENERIC,  // the interpreter's own path for this expression (end -1: not known)
+    K_COUNT
+};
+
+// Header bits. PROBE: a word follows the expression that must be checked
+// for an operator (the lookahead) before the plan goes on. COMPOUND: the
+// node's subtree takes aux nodes (else one). SIMPLE_INFIX: a K_INFIX of one
+// fast step whose operands are a literal or a word each.
+constexpr uint32_t COMPOUND = 1u << 31;
+constexpr uint32_t PROBE = 1u << 30;
+constexpr uint32_t SIMPLE_INFIX = 1u << 28;
+constexpr uint32_t SMALL_SHIFT = 16;
+constexpr uint32_t SMALL_LIMIT = 0xFFFu;
+constexpr uint32_t SMALL_MASK = SMALL_LIMIT << SMALL_SHIFT;
+
+struct pnode_t {
+    uint32_t header;
+    int32_t pos;
+    int32_t end;
+    int32_t aux;
+    cell_t value;
+
+    uint8_t kind() const { return static_cast<uint8_t>(header >> 8); }
+    uint32_t small() const { return (header & SMALL_MASK) >> SMALL_SHIFT; }
+    bool probe() const { return (header & PROBE) != 0; }
+};
+static_assert(sizeof(pnode_t) == 32, "a node is two cells");
+
+// Nodes of the subtree at n (n itself included; not for K_BLOCK).
+inline int32_t size_of(const pnode_t* n) { return (n->header & COMPOUND) ? n->aux : 1; }
+
+}  // namespace zuv::interpreter::plan

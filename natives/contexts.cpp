@@ -17,6 +17,7 @@
 #include "runtime/cycles.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
+#include "runtime/stamp.h"
 
 namespace zuv::natives {
 
@@ -171,6 +172,8 @@ void new_line(int32_t check, const int32_t* refinements) {
     bool all = refinements[0] >= 0, skip = refinements[1] >= 0;
     int32_t head = std::max(block::head_index(position), 0);
     int32_t n = block::abs_length(position);
+    // The marks are part of the cells a plan copies.
+    stamp::written(position->data2);
     if (!all && !skip) {
         if (head < n) {
             cell_t* c = block::rs_abs_at(position, head);

@@ -49,6 +49,10 @@ int32_t find_prev(int32_t index) {
 }  // namespace
 
 void init() {
+    // Objects a runtime started before left behind go back to their kinds,
+    // which are still registered, before the table is made anew.
+    for (int32_t i = live_head; entries != nullptr && i >= 0; i = entries[i].next)
+        release(entries[i].flags, entries[i].object);
     lowrt::release(entries);
     kind_count = 0;
     entry_capacity = INITIAL_ENTRIES;

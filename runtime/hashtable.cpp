@@ -963,6 +963,8 @@ int32_t put_string_key(node_t table, const char* text, int32_t length, bool case
     std::memcpy(ns->data(), text, static_cast<size_t>(length));
     ns->data()[length] = 0;
     ns->tail = ns->head + length;
+    // Nothing refers to the name yet: growing the symbol block may collect.
+    collector::root_node keep_name(name);
     cell_t* c = alloc::alloc_tail(alloc::buffer(static_cast<node_t>(record(table)->block)));
     c->data1 = static_cast<uint32_t>(alias);
     c->data2 = 0;

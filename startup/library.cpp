@@ -43,6 +43,7 @@
 #include "runtime/lowrt.h"
 #include "runtime/platform/platform.h"
 #include "runtime/stack.h"
+#include "view/backends/terminal/event_fields.h"
 #include "view/backends/terminal/flags.h"
 #include "view/backends/terminal/platform_routines.h"
 #include "view/backends/terminal/widget.h"
@@ -463,6 +464,7 @@ const routine_def_t routine_defs[] = {
     {"last-lf?", R"~("Internal Use Only" return: [logic!])~", "[natives/last-lf?]", last_lf_q, TYPE_logic},
     {"get-current-dir", R"~("Returns the platform's current directory for the process")~", "[platform/get-current-dir]", get_current_dir, -1},
     {"set-current-dir", R"~("Sets the platform's current process directory" path [file!])~", "[platform/set-current-dir path]", set_current_dir, -1},
+    {"send-event-os", R"~("Hands an event to the windowing system; false when it was not delivered" evt [event!] queued? [logic!] return: [logic!])~", "[gui/OS-send-event evt queued?]", tui::routines::send_event_os, TYPE_logic},
     {"find-flag?", R"~("Returns true if a face's flags hold the flag" flags [any-type!] flag [any-word!] return: [logic!])~", "[gui/find-flag? flags flag]", tui::routines::find_flag_q, TYPE_logic},
     {"create-dir", R"~("Create the given directory" path [file!])~", "[simple-io/make-dir path]", simple_io::routines::create_dir, -1},
     {"exists?", R"~("Returns TRUE if the file exists" path [file!] return: [logic!])~", "[simple-io/file-exists? path]", simple_io::routines::exists_q, TYPE_logic},

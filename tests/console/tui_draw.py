@@ -10,12 +10,11 @@ Exit status 0 passes, 1 fails, 77 skips (no tmux; under CI=true a missing tmux f
 """
 import os
 import re
-import shutil
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import tui_loop  # noqa: E402
-from line_editor import Failure, check  # noqa: E402
+from line_editor import check  # noqa: E402
 
 SGR = re.compile(r"\x1b\[([0-9;]*)m")
 
@@ -89,20 +88,5 @@ def case_base_draw():
     tui_loop.run(DRAW_WINDOW, body)
 
 
-def main():
-    tui_loop.ZUV = os.path.abspath(sys.argv[1])
-    case = sys.argv[2]
-    if shutil.which("tmux") is None:
-        print("tmux is not installed")
-        return 1 if os.environ.get("CI") == "true" else 77
-    try:
-        globals()["case_" + case]()
-    except Failure as f:
-        print("FAIL:", f)
-        return 1
-    print("ok")
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(tui_loop.main(globals()))

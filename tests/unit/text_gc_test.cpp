@@ -6,6 +6,8 @@
 #include <iterator>
 #include <random>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "datatypes/block.h"
 #include "datatypes/error.h"
@@ -129,6 +131,17 @@ TEST_F(CollectEveryAllocation, LexerLoadsAndReportsWideTextWhileBuffersMove) {
         }
     }
     stack::arguments = stack::top_slot = stack::bottom;
+}
+
+TEST_F(CollectEveryAllocation, NewSymbolsKeepTheirNamesWhileTheSymbolBlockGrows) {
+    // Enough new symbols that the symbol block grows: the collection its
+    // growth runs must not take the new symbol's name.
+    std::vector<std::pair<int32_t, std::string>> made;
+    for (int i = 0; i < 5000; i++) {
+        std::string name = "grown-symbol-" + std::to_string(i);
+        made.emplace_back(symbol::make(name.c_str()), name);
+    }
+    for (const auto& [id, name] : made) ASSERT_STREQ(symbol::get_utf8(id), name.c_str());
 }
 
 class CaseChange : public zuv::testing::Runtime {};

@@ -89,4 +89,8 @@ cell_t* push_event_field(const cell_t* event, int32_t index) {
     }
 }
 
+namespace routines {
+void send_event_os() { logic::make_at(stack::arguments, false); }
+}  // namespace routines
+
 }  // namespace zuv::tui

@@ -32,4 +32,10 @@ constexpr flag_word_t flag_words[] = {
 // Pushes the value of field index (1..15) of an event.
 cell_t* push_event_field(const cell_t* event, int32_t index);
 
+namespace routines {
+// send-event-os event queued?: a terminal has no window system to post
+// events to, so nothing is delivered and the answer is false.
+void send_event_os();
+}  // namespace routines
+
 }  // namespace zuv::tui

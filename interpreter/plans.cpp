@@ -1,0 +1,483 @@
+// Building plans from function bodies, and their guards: the stamp check,
+// verify mode and the counters.
+//
+// The builder reads the body as the interpreter would run it now: a word's
+// current value decides whether it is a call (and of how many arguments), a
+// plain value or an operator. Those are the plan's assumptions; the runner
+// re-reads every such word and compares before it relies on one, and the
+// stamp says whether the cells are still the ones the plan was built from.
+#include "interpreter/plans.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/function.h"
+#include "datatypes/integer.h"
+#include "datatypes/op.h"
+#include "interpreter/fast_ops.h"
+#include "interpreter/interpreter.h"
+#include "natives/ids.h"
+#include "runtime/alloc.h"
+#include "runtime/collector.h"
+#include "runtime/externals.h"
+#include "runtime/lowrt.h"
+#include "runtime/platform/platform.h"
+#include "runtime/stack.h"
+#include "startup/top_level.h"
+
+namespace zuv {
+namespace stamp {
+uint32_t epoch = 1;
+}
+
+namespace interpreter::plan {
+
+bool enabled = true;
+bool verify = false;
+bool counting = false;
+uint64_t counters[C_COUNT];
+uint64_t fallbacks[K_COUNT];
+
+namespace {
+
+constexpr uint32_t RETURN_SLOT = natives::slot_of(natives::id::return_);
+constexpr uint32_t IF_INDEX = natives::slot_of(natives::id::if_);
+constexpr uint32_t EITHER_INDEX = natives::slot_of(natives::id::either);
+static_assert(IF_INDEX <= SMALL_LIMIT && EITHER_INDEX <= SMALL_LIMIT,
+              "a conditional's node names its native in the small field");
+
+// Bodies deeper or longer than this are left to the interpreter.
+constexpr int32_t MAX_NODES = 4096;
+
+// The externals kind of plans: a plan's memory goes back when the function
+// holding it is collected.
+uint32_t plan_kind = 0;
+
+void release_plan(uintptr_t plan) { lowrt::release(reinterpret_cast<void*>(plan)); }
+
+const char* const kind_names[K_COUNT] = {"head",   "block", "snap", "literal", "local",  "word",
+                                         "paren",  "set",   "call", "native",  "cond",   "branch",
+                                         "return", "infix", "op",   "wordref", "generic"};
+
+void print_counters() {
+    std::fprintf(stderr, "plans: built %llu, not planned %llu, invalidated %llu, runs %llu\n",
+                 static_cast<unsigned long long>(counters[C_BUILD]),
+                 static_cast<unsigned long long>(counters[C_NOT_PLANNED]),
+                 static_cast<unsigned long long>(counters[C_INVALID]),
+                 static_cast<unsigned long long>(counters[C_RUN]));
+    std::fprintf(stderr, "plans: fallbacks");
+    for (int32_t k = 0; k < K_COUNT; k++)
+        if (fallbacks[k] != 0)
+            std::fprintf(stderr, " %s %llu", kind_names[k],
+                         static_cast<unsigned long long>(fallbacks[k]));
+    std::fprintf(stderr, "\n");
+}
+
+pnode_t make(uint8_t kind, int32_t pos, int32_t end, int32_t aux, const cell_t* value,
+             uint32_t small = 0) {
+    pnode_t n{};
+    n.header = TYPE_integer | (uint32_t{kind} << 8) | ((small << SMALL_SHIFT) & SMALL_MASK);
+    n.pos = pos;
+    n.end = end;
+    n.aux = aux;
+    if (value != nullptr) n.value = *value;
+    else n.value = cell_t{TYPE_none, 0, 0, 0};
+    return n;
+}
+
+// The current value of a word bound outside a function's frame; nullptr
+// when it has none to read now.
+const cell_t* global_value(const cell_t* w) {
+    auto index = static_cast<int32_t>(w->data3);
+    node_t ctx = w->data1;
+    if (index < 0 || ctx == 0) return nullptr;
+    cell_t* c = _context::cell_of(ctx);
+    if (c->header & FLAG_STACK_VALUES) return nullptr;
+    return alloc::buffer(c->data2)->head_cell() + index;
+}
+
+bool plain_q(const cell_t* v) {
+    uint8_t t = type_of(v);
+    return !callable_q(t) && t != TYPE_unset && t != TYPE_op;
+}
+
+// The plan summary of a callee's arguments cache; 0 when it has none yet.
+uint32_t summary_of(const cell_t* callee) {
+    const cell_t* cache = alloc::buffer(callee->data3)->head_cell() + 1;
+    return type_of(cache) == TYPE_block ? cache->data3 : 0;
+}
+
+struct builder {
+    node_t fn_ctx;
+    std::vector<pnode_t> nodes;
+    std::vector<cell_t> snapshots;
+    // Blocks still to plan: the node whose aux takes their K_BLOCK's index.
+    struct pending_t {
+        int32_t node;
+        cell_t code;
+    };
+    std::vector<pending_t> pending;
+    bool failed = false;
+
+    int32_t emit(const pnode_t& n) {
+        nodes.push_back(n);
+        if (static_cast<int32_t>(nodes.size()) > MAX_NODES) failed = true;
+        return static_cast<int32_t>(nodes.size()) - 1;
+    }
+
+    // Whether the cell is a word holding an operator now.
+    static const cell_t* op_value(const cell_t* c) {
+        if (type_of(c) != TYPE_word) return nullptr;
+        const cell_t* v = global_value(c);
+        return v != nullptr && type_of(v) == TYPE_op ? v : nullptr;
+    }
+
+    void word_node(const cell_t* c, int32_t pos) {
+        if (c->data1 == fn_ctx && static_cast<int32_t>(c->data3) >= 0)
+            emit(make(K_LOCAL, pos, pos + 1, static_cast<int32_t>(c->data3), c));
+        else emit(make(K_WORD, pos, pos + 1, 0, c));
+    }
+
+    // A call's word and its expected value.
+    void call_head(uint8_t kind, const cell_t* c, const cell_t* v, int32_t pos, uint32_t summary,
+                   uint32_t small) {
+        emit(make(kind, pos, -1, 0, v, small));
+        emit(make(K_WORDREF, pos, pos + 1, static_cast<int32_t>(summary), c));
+    }
+
+    // The expression at pos of cells (end cells), as eval_operand takes it
+    // (infix: a right operand, with no lookahead). Returns the position
+    // after it, or -1 when that is not known before running it.
+    int32_t expression(const cell_t* cells, int32_t pos, int32_t end, bool infix) {
+        if (failed) return -1;
+        int32_t first = static_cast<int32_t>(nodes.size());
+        const cell_t* c = cells + pos;
+        uint8_t t = type_of(c);
+        int32_t after = -1;
+        if (inert_q(t)) {
+            emit(make(K_LIT, pos, pos + 1, 0, c));
+            after = pos + 1;
+        } else if (t == TYPE_paren) {
+            int32_t n = emit(make(K_PAREN, pos, pos + 1, 0, c));
+            pending.push_back({n, *c});
+            after = pos + 1;
+        } else if (t == TYPE_set_word && pos + 1 < end) {
+            int32_t n = emit(make(K_SET, pos, -1, 0, c));
+            after = expression(cells, pos + 1, end, false);
+            nodes[n].aux = static_cast<int32_t>(nodes.size()) - n;
+            nodes[n].end = after;
+            return after;  // the value had its lookahead
+        } else if (t == TYPE_word) {
+            after = word_expression(cells, pos, end);
+        }
+        if (after < 0) {
+            nodes.resize(first);
+            emit(make(K_GENERIC, pos, -1, 0, c));
+            return -1;
+        }
+        if (infix) return after;
+        int32_t r = lookahead(cells, first, after, end);
+        if (r < 0) {
+            nodes.resize(first);
+            emit(make(K_GENERIC, pos, -1, 0, c));
+        }
+        return r;
+    }
+
+    int32_t word_expression(const cell_t* cells, int32_t pos, int32_t end) {
+        const cell_t* c = cells + pos;
+        auto index = static_cast<int32_t>(c->data3);
+        if (index < 0 || c->data1 == 0) return -1;
+        if (c->data1 == fn_ctx || (_context::cell_of(c->data1)->header & FLAG_STACK_VALUES)) {
+            word_node(c, pos);
+            return pos + 1;
+        }
+        const cell_t* v = global_value(c);
+        if (v == nullptr) return -1;
+        if (plain_q(v)) {
+            word_node(c, pos);
+            return pos + 1;
+        }
+        uint8_t vt = type_of(v);
+        if (vt == TYPE_op || vt == TYPE_unset || vt == TYPE_routine) return -1;
+        uint32_t summary = summary_of(v);
+        if (!(summary & PLAN_SIMPLE)) return -1;
+        auto n = static_cast<int32_t>(summary & PLAN_ARGS_MASK);
+        cell_t expected = *v;
+        int32_t head = static_cast<int32_t>(nodes.size());
+        int32_t p = pos + 1;
+        if (vt == TYPE_native && expected.data1 == RETURN_SLOT) {
+            if ((summary & (PLAN_SIMPLE | PLAN_ARGS_MASK | PLAN_LOCALS_MASK)) != (PLAN_SIMPLE | 1u))
+                return -1;
+            call_head(K_RETURN, c, &expected, pos, summary, 1);
+        } else if (vt == TYPE_native &&
+                   (expected.data1 == IF_INDEX || expected.data1 == EITHER_INDEX)) {
+            if (n == 0 || !(summary & PLAN_LATER_BLOCKS) || native_table == nullptr ||
+                native_table[expected.data1] == nullptr)
+                return -1;
+            call_head(K_COND, c, &expected, pos, summary, expected.data1);
+            if (p >= end) return -1;
+            p = expression(cells, p, end, false);
+            for (int32_t i = 1; i < n && p >= 0; i++) {
+                if (p >= end || type_of(cells + p) != TYPE_block || op_value_after(cells, p, end))
+                    return -1;
+                int32_t b = emit(make(K_BRANCH, p, p + 1, 0, cells + p));
+                if (p + 1 < end && type_of(cells + p + 1) == TYPE_word) nodes[b].header |= PROBE;
+                pending.push_back({b, cells[p]});
+                p++;
+            }
+            nodes[head].aux = static_cast<int32_t>(nodes.size()) - head;
+            nodes[head].end = p;
+            return p;
+        } else if (vt == TYPE_function) {
+            call_head(K_CALL, c, &expected, pos, summary, static_cast<uint32_t>(n));
+        } else {
+            call_head(K_NATIVE, c, &expected, pos, summary, static_cast<uint32_t>(n));
+        }
+        for (int32_t i = 0; i < n && p >= 0; i++) {
+            if (p >= end) return -1;  // a missing argument: the interpreter's error
+            p = expression(cells, p, end, false);
+        }
+        nodes[head].aux = static_cast<int32_t>(nodes.size()) - head;
+        nodes[head].end = p;
+        return p;
+    }
+
+    // Whether a word holding an operator follows the cell at p.
+    static bool op_value_after(const cell_t* cells, int32_t p, int32_t end) {
+        return p + 1 < end && op_value(cells + p + 1) != nullptr;
+    }
+
+    // The infix lookahead after the value whose nodes start at first and
+    // end at after: an operator chain becomes a K_INFIX around them, any
+    // other word there a probe.
+    int32_t lookahead(const cell_t* cells, int32_t first, int32_t after, int32_t end) {
+        if (after < 0 || after >= end || type_of(cells + after) != TYPE_word) return after;
+        if (op_value(cells + after) == nullptr) {
+            nodes[first].header |= PROBE;
+            return after;
+        }
+        std::vector<pnode_t> left(nodes.begin() + first, nodes.end());
+        nodes.resize(first);
+        int32_t head = emit(make(K_INFIX, left[0].pos, -1, 0, nullptr));
+        for (const pnode_t& n : left) emit(n);
+        // The left operand's nodes moved up by one: so do the blocks they wait for.
+        for (pending_t& q : pending)
+            if (q.node >= first) q.node++;
+        int32_t p = after;
+        uint32_t steps = 0;
+        while (p >= 0 && p < end) {
+            const cell_t* w = cells + p;
+            const cell_t* v = op_value(w);
+            if (v == nullptr) break;
+            if (p + 1 >= end) return -1;
+            fast_op f = fast_op_of(v);
+            const cell_t* right = cells + p + 1;
+            bool fast = false;
+            if (f != FAST_NONE && start_up_value(op::wrapped_type(v), v->data1) != nullptr) {
+                if (inert_q(type_of(right))) fast = true;
+                else if (type_of(right) == TYPE_word) {
+                    if (right->data1 == fn_ctx ||
+                        (right->data1 != 0 &&
+                         (_context::cell_of(right->data1)->header & FLAG_STACK_VALUES))) {
+                        fast = true;
+                    } else {
+                        const cell_t* rv = global_value(right);
+                        fast = rv != nullptr && plain_q(rv);
+                    }
+                }
+            }
+            if (!fast) {
+                // The operator is called: a native or action of two normal
+                // arguments, as the lookahead calls it.
+                uint8_t ct = op::wrapped_type(v);
+                cell_t callee = *v;
+                callee.header = ct;
+                if ((ct != TYPE_native && ct != TYPE_action) ||
+                    (summary_of(&callee) & (PLAN_SIMPLE | PLAN_ARGS_MASK)) != (PLAN_SIMPLE | 2u))
+                    return -1;
+            }
+            emit(make(K_OP, p, -1, 0, v, fast ? static_cast<uint32_t>(f) : 0));
+            emit(make(K_WORDREF, p, p + 1, 0, w));
+            int32_t step = static_cast<int32_t>(nodes.size()) - 2;
+            if (fast) {
+                if (type_of(right) == TYPE_word) word_node(right, p + 1);
+                else emit(make(K_LIT, p + 1, p + 2, 0, right));
+                p += 2;
+            } else {
+                p = expression(cells, p + 1, end, true);
+            }
+            nodes[step].end = p;
+            steps++;
+        }
+        if (p < 0 || steps > SMALL_LIMIT) return -1;
+        nodes[head].header |= steps << SMALL_SHIFT;
+        // left op right, both leaves, computed in place: run inline.
+        auto leaf = [](const pnode_t& n) {
+            return n.kind() == K_LIT || n.kind() == K_LOCAL || n.kind() == K_WORD;
+        };
+        if (steps == 1 && nodes.size() == static_cast<size_t>(head) + 5 && leaf(nodes[head + 1]) &&
+            nodes[head + 2].small() != 0 && leaf(nodes[head + 4]))
+            nodes[head].header |= SIMPLE_INFIX;
+        nodes[head].aux = static_cast<int32_t>(nodes.size()) - head;
+        nodes[head].end = p;
+        if (p < end && type_of(cells + p) == TYPE_word) nodes[head].header |= PROBE;
+        return p;
+    }
+
+    // A block's nodes: K_BLOCK, K_SNAP, then its expressions as far as
+    // their positions are known.
+    void block(const cell_t* code) {
+        series_buffer_t* b = alloc::buffer(code->data2);
+        b->flags |= series_flag::PLANNED;
+        if (b->flags & top_level::LIBRARY_SERIES) failed = true;
+        int32_t end = b->used() >> 4;
+        int32_t head = block::head_index(code);
+        if (head < 0) head = 0;
+        int32_t bi = emit(make(K_BLOCK, head, end, 0, code));
+        emit(make(K_SNAP, static_cast<int32_t>(snapshots.size()), end, 0, nullptr));
+        const cell_t* cells = b->head_cell();
+        snapshots.insert(snapshots.end(), cells, cells + end);
+        int32_t pos = head;
+        while (pos >= 0 && pos < end && !failed) pos = expression(cells, pos, end, false);
+        nodes[bi].aux = static_cast<int32_t>(nodes.size()) - bi - 2;
+    }
+};
+
+// Compares the plan's blocks with their snapshots.
+bool blocks_unchanged(const pnode_t* head) {
+    const auto* cells = reinterpret_cast<const cell_t*>(head);
+    for (int32_t i = 1; i < head->aux; i++) {
+        const pnode_t* n = head + i;
+        if (n->kind() != K_BLOCK) continue;
+        const pnode_t* s = n + 1;
+        series_buffer_t* b = alloc::buffer(n->value.data2);
+        if ((b->used() >> 4) != s->end) return false;
+        if (std::memcmp(b->head_cell(), cells + s->pos, static_cast<size_t>(s->end) * 16) != 0)
+            return false;
+    }
+    return true;
+}
+
+// Builds the plan of the function at slot into its more series; nullptr
+// when the body gives none.
+const pnode_t* build(const cell_t* slot) {
+    cell_t body = *function::more(slot, function::MORE_BODY);
+    if (type_of(&body) != TYPE_block || top_level::library_q(body.data2)) return nullptr;
+    builder b;
+    b.fn_ctx = function::context_of(slot);
+    b.emit(make(K_HEAD, 0, 0, 0, nullptr));
+    b.pending.push_back({-1, body});
+    for (size_t i = 0; i < b.pending.size() && !b.failed; i++) {
+        builder::pending_t p = b.pending[i];
+        if (p.node >= 0) b.nodes[p.node].aux = static_cast<int32_t>(b.nodes.size());
+        b.block(&p.code);
+    }
+    if (b.failed) return nullptr;
+    for (pnode_t& n : b.nodes) {
+        switch (n.kind()) {
+        case K_OP: n.aux = 2; [[fallthrough]];
+        case K_SET:
+        case K_CALL:
+        case K_NATIVE:
+        case K_COND:
+        case K_RETURN:
+        case K_INFIX: n.header |= COMPOUND; break;
+        default: break;
+        }
+    }
+    auto count = static_cast<int32_t>(b.nodes.size());
+    b.nodes[0].aux = count;
+    b.nodes[0].end = static_cast<int32_t>(epoch);
+    int32_t snap_base = count * 2;
+    for (pnode_t& n : b.nodes)
+        if (n.kind() == K_SNAP) n.pos += snap_base;
+    // The block first (it may collect): then nothing allocates until the
+    // plan is registered and the function holds the block.
+    node_t keep = alloc::alloc_unset_cells(int64_t{count} + 2);
+    size_t bytes = static_cast<size_t>(count) * 32 + b.snapshots.size() * 16;
+    auto* plan = static_cast<uint8_t*>(lowrt::allocate(bytes));
+    std::memcpy(plan, b.nodes.data(), static_cast<size_t>(count) * 32);
+    if (!b.snapshots.empty())
+        std::memcpy(plan + static_cast<size_t>(count) * 32, b.snapshots.data(),
+                    b.snapshots.size() * 16);
+    int32_t entry = externals::add(reinterpret_cast<uintptr_t>(plan), plan_kind);
+    series_buffer_t* kb = alloc::buffer(keep);
+    cell_t* k = kb->head_cell();
+    k[0] = cell_t{TYPE_handle, 0, 0, static_cast<uint32_t>(entry)};
+    auto address = reinterpret_cast<uintptr_t>(plan);
+    k[1] = cell_t{TYPE_integer, static_cast<uint32_t>(address),
+                  static_cast<uint32_t>(address >> 32), 0};
+    for (int32_t i = 0; i < count; i++) k[i + 2] = b.nodes[static_cast<size_t>(i)].value;
+    kb->tail = kb->head + (count + 2) * 16;
+    *function::more(slot, function::MORE_PLAN) = cell_t{TYPE_block, 0, keep, 0};
+    return reinterpret_cast<const pnode_t*>(plan);
+}
+
+}  // namespace
+
+void init() {
+    const char* on = platform::get_env("ZUV_PLANS");
+    enabled = !general_path_only && (on == nullptr || std::strcmp(on, "0") != 0);
+    verify = platform::get_env("ZUV_PLAN_VERIFY") != nullptr;
+    bool was_counting = counting;
+    counting = platform::get_env("ZUV_PLAN_COUNTS") != nullptr;
+    if (counting && !was_counting) lowrt::add_exit_hook(print_counters);
+    plan_kind = static_cast<uint32_t>(externals::register_kind(0, release_plan));
+}
+
+const pnode_t* of_function(const cell_t* slot) {
+    cell_t* m = function::more(slot, function::MORE_PLAN);
+    uint8_t t = type_of(m);
+    if (t == TYPE_block) [[likely]] {
+        pnode_t* head = held_plan(m);
+        if (head->pos < 0) return nullptr;
+        if (static_cast<uint32_t>(head->end) == epoch) [[likely]]
+            return head;
+        // Some planned block was written: this plan holds if its own blocks
+        // are as it saw them.
+        if (blocks_unchanged(head)) {
+            head->end = static_cast<int32_t>(epoch);
+            return head;
+        }
+        // Dropped for good, but kept while the function lives: a run of it
+        // further up the stack may still be walking it.
+        count(C_INVALID);
+        head->pos = -1;
+        return nullptr;
+    }
+    if (t == TYPE_unset) {
+        *m = cell_t{TYPE_integer, 0, 1, 0};
+        return nullptr;
+    }
+    if (t != TYPE_integer) return nullptr;
+    const pnode_t* p = build(slot);
+    if (p == nullptr) {
+        count(C_NOT_PLANNED);
+        *function::more(slot, function::MORE_PLAN) = cell_t{TYPE_none, 0, 0, 0};
+        return nullptr;
+    }
+    count(C_BUILD);
+    return p;
+}
+
+void verify_block(const pnode_t* head, const pnode_t* block, const cell_t* code) {
+    const auto* cells = reinterpret_cast<const cell_t*>(head);
+    const pnode_t* s = block + 1;
+    series_buffer_t* b = alloc::buffer(code->data2);
+    bool same = code->data2 == block->value.data2 && (b->used() >> 4) == s->end &&
+                std::memcmp(b->head_cell(), cells + s->pos, static_cast<size_t>(s->end) * 16) == 0;
+    if (same) return;
+    std::fprintf(stderr,
+                 "plan verify: a planned block changed without its stamp (block at %d, %d "
+                 "cells planned, %d now)\n",
+                 block->pos, s->end, b->used() >> 4);
+    std::abort();
+}
+
+}  // namespace interpreter::plan
+}  // namespace zuv

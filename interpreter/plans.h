@@ -1,0 +1,61 @@
+// Function-body plans: building, guards, verify mode and counters (the
+// layout is in interpreter/plan.h; the interpreter runs them).
+#pragma once
+
+#include <cstdint>
+
+#include "interpreter/plan.h"
+#include "runtime/alloc.h"
+#include "runtime/cell.h"
+#include "runtime/stamp.h"
+
+namespace zuv::interpreter::plan {
+
+// Whether calls build and run plans (unless ZUV_PLANS is 0 or
+// ZUV_NO_FAST_PATHS is set), whether every planned block run is checked against its
+// snapshot (ZUV_PLAN_VERIFY), and whether the counters are kept and printed
+// at exit (ZUV_PLAN_COUNTS).
+extern bool enabled;
+extern bool verify;
+extern bool counting;
+
+// The modification stamp (runtime/stamp.h): a plan runs only while the
+// stamp it was checked at is current.
+using stamp::epoch;
+
+// Reads the switches (interpreter::init).
+void init();
+
+// The plan a function's more[MORE_PLAN] block holds (cell 0 its externals
+// handle, cell 1 its address, then copies of the nodes' values, which keep
+// what the plan expects alive).
+inline pnode_t* held_plan(const cell_t* more_plan) {
+    const cell_t* c = alloc::buffer(more_plan->data2)->head_cell() + 1;
+    return reinterpret_cast<pnode_t*>(uintptr_t{c->data1} | (uintptr_t{c->data2} << 32));
+}
+
+// The plan of the function at slot (a stable cell), nullptr when it has none
+// to run now: its first call only counts, its second builds the plan; a
+// plan whose blocks were changed is dropped for good (marked so: its memory
+// goes with the function).
+const pnode_t* of_function(const cell_t* slot);
+
+// Verify mode: the block's cells against the plan's snapshot; a difference
+// under an unchanged stamp is a write path that forgot the stamp, and stops
+// the process with a message.
+void verify_block(const pnode_t* head, const pnode_t* block, const cell_t* code);
+
+// Counters (only while `counting`).
+enum counter : int32_t { C_BUILD, C_NOT_PLANNED, C_INVALID, C_RUN, C_COUNT };
+extern uint64_t counters[C_COUNT];
+extern uint64_t fallbacks[K_COUNT];
+inline void count(counter c) {
+    if (counting) [[unlikely]]
+        counters[c]++;
+}
+inline void count_fallback(const pnode_t* n) {
+    if (counting) [[unlikely]]
+        fallbacks[n->kind()]++;
+}
+
+}  // namespace zuv::interpreter::plan

@@ -1,0 +1,137 @@
+#!/usr/bin/python3
+"""Errors raised inside planned function bodies report the same text, Where,
+Near and Stack lines with plans on as with plans off; exits through planned
+code land where they did.
+
+Every function is called twice before the case (its plan is built on the
+second call), then the case runs. Each case also names a text its report
+must hold, so that it tests what it says, and checks that a plan was built.
+
+Usage: errors.py ZUV
+"""
+
+import os
+import re
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import plans_run  # noqa: E402
+
+# name, program, a text the output must hold.
+CASES = [
+    ("no_value_in_branch",
+     "g: func [x] [either x > 0 [x + y] [0]]\ng 0 g 0\ng 1\n",
+     "y has no value"),
+    ("expect_arg_add",
+     "g: func [x] [x + 1]\ng 1 g 2\ng \"a\"\n",
+     "*** Where: +"),
+    ("expect_arg_call",
+     "h: func [x [integer!]] [x]\ng: func [x] [h x]\ng 1 g 2\ng 1.5\n",
+     "*** Where: h"),
+    ("overflow_to_float",
+     "g: func [x] [x * 65536]\nk: func [x] [2147483647 + x]\n"
+     "print [g 1 g 2 g 65536 k 1 k 0 k 2 type? k 1]\nprint 1 / (g 0)\n",
+     "*** Where: /"),
+    ("deep_recursion",
+     "d: func [n] [either n = 0 [0] [1 + d n - 1]]\nprint d 10 print d 20\nd 1000000\n",
+     "stack overflow"),
+    ("paren_recursion",
+     "d: func [n] [if n > 0 [(d n - 1)] n]\nd 3 d 3\nd 1000000\n",
+     "stack overflow"),
+    ("return_through",
+     "f: func [x] [if x > 1 [return x * 2] x + 100]\n"
+     "g: func [x] [loop 3 [if x > 0 [return f x]] 0]\n"
+     "print [f 1 f 5 g 0 g 1 g 7]\nprint f zz\n",
+     "zz has no value"),
+    ("exit_through",
+     "f: func [x] [if x [exit] 5]\nprint [mold f false mold f true mold f false]\n"
+     "f: func [x] [either x [exit] [qq]]\nf true f true\nf false\n",
+     "qq has no value"),
+    ("break_through",
+     "b: func [x] [either x > 2 [break] [x]]\n"
+     "loop 2 [r: copy [] repeat i 5 [append r b i] print mold r]\n"
+     "repeat i 2 [b i] b 5\n",
+     "*** Where:"),
+    ("throw_through",
+     "t: func [x] [if x > 2 [throw x * 10] x]\n"
+     "print catch [loop 3 [t 1 t 2 t 3]]\nprint catch [t 2 t 4]\nt 1 t 5\n",
+     "*** Where:"),
+    ("block_changed_while_running",
+     "g: func [] [append body-of :g [+ 5] 1]\nprint [g g g]\n"
+     "h: func [] [clear skip body-of :h 6 1 2 3]\nprint [h h]\n"
+     "k: func [x] [append body-of :k [+ qqq] x]\nprint k 1\nk 2\n",
+     "qqq has no value"),
+    ("body_changed_between_calls",
+     "f: func [x] [x + 1]\nprint [f 1 f 2]\nappend body-of :f [* 10]\nprint [f 1 f 2]\n"
+     "change body-of :f [2]\nprint [f 1 f 2]\n"
+     "insert body-of :f [w]\nf 3\n",
+     "w has no value"),
+    ("native_rebound_between_calls",
+     "g: func [x] [either x > 0 [x] [0 - x]]\nprint [g 1 g -2]\n"
+     "saved: :either\neither: func [c a b] [print \"mine\" 42]\nprint [g 1 g -3]\n"
+     "either: :saved\nprint [g 1 g -4]\n"
+     "h: func [x] [x + 2]\nprint [h 1 h 2]\n+: :-\nprint [h 1 h 2]\n"
+     "k: func [x] [add x 1]\nprint [k 1 k 2]\nadd: :multiply\nprint [k 3]\n"
+     "add: func [a] [a + zz]\nk 1\n",
+     "*** Where:"),
+    ("word_rebound_to_function",
+     "n: 10\ng: func [x] [x + n]\nprint [g 1 g 2]\nn: func [] [100]\nprint g 1\n"
+     "n: :print\ng 1\n",
+     "*** Where:"),
+    ("trace_inside_planned_function",
+     "tracer: func [event code offset value ref frame] [\n"
+     "    [set call return error]\n"
+     "    print [event mold/flat :code offset mold :ref]\n]\n"
+     "t: func [x] [trace true y: x + 1 trace false y * 2]\n"
+     "u: func [x] [y: x + 1 t y]\n"
+     "print [t 1 u 1 t 2 u 2]\n"
+     "print mold do/trace [trace false u 3 t 4 u 5] :tracer\n"
+     "w: func [x] [trace true x + zz]\nw 1 w 1\ndo/trace [trace false w 1] :tracer\n",
+     "zz has no value"),
+    ("writes_to_planned_body",
+     "f: func [] [1 + 2 3 4 5]\nt: does [f f print mold f]\n"
+     "t b: body-of :f b/3: 10 t\npoke body-of :f 4 20 t\n"
+     "swap at body-of :f 4 at body-of :f 5 t\nreverse at body-of :f 4 t\n"
+     "sort at body-of :f 4 t\nremove-each x at body-of :f 4 [x = 10] t\n"
+     "replace body-of :f 2 7 t\nalter body-of :f 99 t\nalter body-of :f 99 t\n"
+     "change/part body-of :f [5] 3 t\ntrim body-of :f t\ntake/last body-of :f t\n"
+     "insert body-of :f [9] t\nrandom/seed 1 random body-of :f t\n"
+     "move at body-of :f 1 at body-of :f 3 t\nunique body-of :f t\n"
+     "clear body-of :f t\nappend body-of :f [2 + 2] t\n"
+     "bind body-of :f context [x: 1] t\nnew-line body-of :f true t\n"
+     "new-line/all body-of :f false t\n",
+     "unset"),
+    ("set_word_errors",
+     "g: func [x /local y] [y: x * 2 y: y + x]\nprint [g 1 g 2]\n"
+     "h: func [x] [y: x]\nh 1 h 2\nh ()\n",
+     "*** Where:"),
+]
+
+
+def check_built(zuv):
+    """The cases do run planned code: ZUV_PLAN_COUNTS reports builds."""
+    failed = 0
+    import subprocess
+    import tempfile
+    with tempfile.TemporaryDirectory(prefix="zuv-plans-") as tmp:
+        for name, source, text in CASES:
+            path = os.path.join(tmp, name + ".zuv")
+            with open(path, "w", encoding="utf-8") as f:
+                f.write("Zuv []\n" + source)
+            env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "LANG": "C.UTF-8",
+                   "ZUV_PLANS": "1", "ZUV_PLAN_COUNTS": "1"}
+            p = subprocess.run([zuv, path], env=env, stdin=subprocess.DEVNULL,
+                               capture_output=True, timeout=plans_run.TIMEOUT, cwd=tmp)
+            out = (p.stdout + p.stderr).decode("utf-8", "replace")
+            m = re.search(r"plans: built (\d+)", out)
+            if text not in out:
+                failed += 1
+                print("%s: the output lacks %r:\n%s" % (name, text, out[-2000:]))
+            if m is None or int(m.group(1)) == 0:
+                failed += 1
+                print("%s: no plan was built" % name)
+    return failed
+
+
+if __name__ == "__main__":
+    plans_run.main([(n, s) for n, s, _ in CASES], check_built)

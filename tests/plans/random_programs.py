@@ -1,0 +1,144 @@
+#!/usr/bin/python3
+"""Seeded random programs give the same output and status with plans on and
+off.
+
+Each program defines a few functions whose bodies mix the forms plans run
+themselves (literals, arguments, locals, globals, set-words, parens,
+operators, if and either with block branches, calls, return) with forms
+they leave to the interpreter (paths, loops, get-words, errors), calls them
+several times (a plan is built on the second call), and between calls may
+rebind a global word, an operator or a function, or change a body. Errors
+are caught and printed with their Where and Near, and a program may end on
+an uncaught one.
+
+Usage: random_programs.py ZUV [COUNT [FIRST_SEED]]
+"""
+
+import os
+import random
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import plans_run  # noqa: E402
+
+OPS = ["+", "-", "*", "+", "-", "<", ">", "=", "<>", "<=", "and", "or"]
+
+
+class Program:
+    def __init__(self, rng):
+        self.rng = rng
+        self.functions = []  # (name, arity)
+        self.globals = ["g1", "g2"]
+
+    def value(self, names, depth):
+        """A value expression: no operator after it (the caller adds them)."""
+        r = self.rng
+        # Mostly integers and words, so that most bodies run to their end.
+        k = r.choice([0, 0, 0, 1, 1, 1, 2, 4, 5, 6, 7, 7, 8, 8, 9, 10, 11, 3]
+                     if depth > 0 else [0, 0, 1, 1, 2, 4, 3])
+        if k == 0:
+            return str(r.choice([0, 1, 2, 3, -1, 7, 100, 65536, 2147483647, -2147483648]))
+        if k == 1 and names:
+            return r.choice(names)
+        if k == 2:
+            return r.choice(self.globals)
+        if k == 3:
+            return r.choice(["1.5", "true", "none", '"ab"', "#\"c\"", "2x3"])
+        if k == 4 and names:
+            return r.choice(names)
+        if k in (5, 6):
+            return "(" + self.expression(names, depth - 1) + ")"
+        if k == 7 and self.functions:
+            name, arity = r.choice(self.functions)
+            args = [self.expression(names, depth - 1) for _ in range(arity)]
+            return " ".join([name] + args)
+        if k == 8:
+            cond = self.expression(names, depth - 1)
+            if r.randrange(3) == 0:
+                return "if %s [%s]" % (cond, self.body(names, depth - 1))
+            return "either %s [%s] [%s]" % (cond, self.body(names, depth - 1),
+                                              self.body(names, depth - 1))
+        if k == 9:
+            return r.choice(["first [5 6]", "pick [7 8] 2", "length? \"abc\"", "abs -3",
+                             "negate 4", "max 2 9", ":g1", "'w", "to integer! \"12\""])
+        if k == 10 and names:
+            return "%s: %s" % (r.choice(names), self.expression(names, depth - 1))
+        return str(r.randrange(-5, 10))
+
+    def expression(self, names, depth):
+        e = self.value(names, depth)
+        for _ in range(self.rng.choice([0, 0, 1, 1, 2])):
+            e += " %s %s" % (self.rng.choice(OPS), self.value(names, 0))
+        return e
+
+    def body(self, names, depth):
+        r = self.rng
+        parts = []
+        for _ in range(r.randrange(1, 4)):
+            k = r.randrange(10)
+            if k == 0 and depth > 0:
+                parts.append("loop 2 [%s]" % self.body(names, depth - 1))
+            elif k == 1:
+                parts.append("if %s [return %s]" % (self.expression(names, 0),
+                                                     self.expression(names, 0)))
+            elif k == 2 and names:
+                parts.append("%s: %s" % (r.choice(names), self.expression(names, depth)))
+            elif k == 3:
+                parts.append("g2: %s" % self.expression(names, 0))
+            else:
+                parts.append(self.expression(names, depth))
+        return " ".join(parts)
+
+    def function(self, index):
+        r = self.rng
+        arity = r.randrange(0, 4)
+        args = ["a%d" % i for i in range(arity)]
+        local = ["l%d" % i for i in range(r.randrange(0, 2))]
+        spec = " ".join(args + (["/local"] + local if local else []))
+        body = self.body(args + local, 2)
+        name = "f%d" % index
+        self.functions.append((name, arity))
+        return "%s: func [%s] [%s]" % (name, spec, body), name, arity
+
+    def call(self, name, arity):
+        args = [self.value([], 1) for _ in range(arity)]
+        return " ".join([name] + args)
+
+    def source(self):
+        r = self.rng
+        lines = ["g1: 3", "g2: 4",
+                 "show: func [b] [either error? set/any 'e try b "
+                 "[print [\"error\" e/id mold e/where mold/flat e/near]] "
+                 "[print mold/flat :e]]"]
+        for i in range(r.randrange(2, 6)):
+            text, name, arity = self.function(i)
+            lines.append(text)
+            for _ in range(r.randrange(2, 5)):
+                lines.append("show [%s]" % self.call(name, arity))
+            k = r.randrange(8)
+            if k == 0:
+                lines.append("g1: %s" % r.choice(["10", "\"s\"", "func [] [5]", "none", "2.5"]))
+            elif k == 1:
+                lines.append("append body-of :%s [%s]" % (name, self.value([], 0)))
+            elif k == 2:
+                lines.append("saved: :either either: func [c a b] [if c [do a]] ")
+            elif k == 3:
+                lines.append("either: :saved" if "saved:" in "\n".join(lines) else "g2: 1")
+            for _ in range(r.randrange(1, 3)):
+                lines.append("show [%s]" % self.call(name, arity))
+        if r.randrange(4) == 0:
+            name, arity = r.choice(self.functions)
+            lines.append(self.call(name, arity))
+        return "\n".join(lines) + "\n"
+
+
+def programs(count, first):
+    return [("seed%d" % s, Program(random.Random(s)).source())
+            for s in range(first, first + count)]
+
+
+if __name__ == "__main__":
+    count = int(sys.argv[2]) if len(sys.argv) > 2 else 60
+    first = int(sys.argv[3]) if len(sys.argv) > 3 else 1
+    sys.argv = sys.argv[:2]
+    plans_run.main(programs(count, first))
