@@ -667,21 +667,27 @@ def case_paste_lines():
         t.close()
 
 
-def main():
-    global DRIVER
-    DRIVER = os.path.abspath(sys.argv[1])
-    case = sys.argv[2]
-    if case not in ("echo", "paste", "paste_lines", "paste_middle_bytes") and shutil.which("tmux") is None:
+def run_case(case, needs_tmux=True):
+    """Runs one case function; the exit status of the test."""
+    if needs_tmux and shutil.which("tmux") is None:
         print("tmux is not installed")
         # CI installs it: a skip there would hide a missing install step.
         return 1 if os.environ.get("CI") == "true" else 77
     try:
-        globals()["case_" + case]()
+        case()
     except Failure as f:
         print("FAIL:", f)
         return 1
     print("ok")
     return 0
+
+
+def main():
+    global DRIVER
+    DRIVER = os.path.abspath(sys.argv[1])
+    case = sys.argv[2]
+    return run_case(globals()["case_" + case],
+                    case not in ("echo", "paste", "paste_lines", "paste_middle_bytes"))
 
 
 if __name__ == "__main__":
