@@ -478,7 +478,9 @@ namespace {
 // before the next one runs: the work per allocated byte stays bounded, and
 // the peak stays within about one and a half times the live data.
 constexpr size_t MIN_GROWTH = size_t{4} << 20;
-size_t next_collection = 0;
+// Start-up builds the library, which is nearly all live data: a collection
+// before the first MIN_GROWTH bytes would only mark it and find nothing.
+size_t next_collection = MIN_GROWTH;
 
 size_t live_bytes() {
     size_t used = 0;
