@@ -76,6 +76,12 @@ private:
     const uint8_t* offsets_ = nullptr;
     const uint8_t* names_ = nullptr;
     std::vector<int32_t> symbol_ids_;
+    // The global word each symbol of the stream names, found once: a boot
+    // image names the same few thousand words tens of thousands of times.
+    // Global words are only ever added, so an index stays right for the
+    // whole read.
+    std::vector<int32_t> global_index_;
+    uint32_t last_symbol_ = 0;
     // Codec mode: each class id of the stream gets one new class id.
     std::unordered_map<int32_t, int32_t> classes_;
     int32_t depth_ = 0;
@@ -139,6 +145,7 @@ private:
     }
 
     int32_t symbol();
+    void global_word(int32_t sym, uint32_t type, cell_t* out);
 
     // --- cells ---
     static cell_t* at(node_t into, int32_t i) { return alloc::buffer(into)->head_cell() + i; }
@@ -182,6 +189,7 @@ int32_t reader::symbol() {
     const uint8_t* at = p_;
     uint32_t i = count();
     if (i >= symbol_count_) fault(at);
+    last_symbol_ = i;
     if (symbol_ids_[i]) return symbol_ids_[i];
     uint32_t off = load32(offsets_ + 4 * static_cast<size_t>(i));
     if ((off & 0x80000000u) || off >= names_size_) fault(at);
@@ -189,6 +197,18 @@ int32_t reader::symbol() {
     size_t n = strnlen(name, names_size_ - off);
     if (n == 0 || n == names_size_ - off) fault(at);
     return symbol_ids_[i] = symbol::make_alt(name, static_cast<int32_t>(n));
+}
+
+// The word of the global context for the symbol symbol() just read.
+void reader::global_word(int32_t sym, uint32_t type, cell_t* out) {
+    int32_t& index = global_index_[last_symbol_];
+    if (index >= 0) {
+        word::make_raw(out, static_cast<uint8_t>(type), _context::global_node, sym, index);
+        return;
+    }
+    _context::add_global(sym, true, false, out);
+    cell::set_type(out, type);
+    index = static_cast<int32_t>(out->data3);
 }
 
 // Follows a reference path from the target block; the value found.
@@ -626,8 +646,7 @@ void reader::read_word(node_t into, int32_t idx, uint32_t type, bool form, bool 
         }
         if (shared) fault(tag_at);
         if (position < 0) {
-            _context::add_global(sym, true, false, &w);
-            cell::set_type(&w, type);
+            global_word(sym, type, &w);
         } else {
             int64_t root = int64_t{root_base_} + position;
             if (root >= alloc::buffer(target_)->used() / 16) fault(tag_at);
@@ -648,8 +667,7 @@ void reader::read_word(node_t into, int32_t idx, uint32_t type, bool form, bool 
     }
     if (!form) {
         if (!compact_) u32();  // the index, unused for the global context
-        _context::add_global(sym, true, false, &w);
-        cell::set_type(&w, type);
+        global_word(sym, type, &w);
         *at(into, idx) = w;
         return;
     }
@@ -953,6 +971,7 @@ void reader::run(bool symbols) {
         p_ += names_size_;
         if (names_size_ > 0 && names_[names_size_ - 1] != 0) fault(p_ - 1);
         symbol_ids_.assign(symbol_count_, 0);
+        global_index_.assign(symbol_count_, -1);
     }
     if (record_size > 0x7FFFFFFF || int64_t{record_size} > left()) fault(a);
     end_ = p_ + record_size;
