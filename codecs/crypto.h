@@ -1,11 +1,11 @@
 // Digests and secure random bytes.
 //
-// MD5 and the SHA digests come from OpenSSL's EVP interface; the random bytes
-// from the kernel (getrandom, or /dev/urandom where that call is missing).
-// Neither keeps a handle open: there is nothing to acquire at start-up.
+// MD5 and the SHA digests come from OpenSSL's EVP interface, libcrypto loaded
+// at the first digest; the random bytes from the kernel (getrandom, or
+// /dev/urandom where that call is missing). Nothing is acquired at start-up.
 //
-// A failure never hands back stale bytes as a result: it raises internal
-// `feature-na`.
+// A failure, a libcrypto that cannot be loaded among them, never hands back
+// stale bytes as a result: it raises internal `feature-na`.
 #pragma once
 
 #include <cstddef>

@@ -1,8 +1,6 @@
 // HTTP requests over libcurl.
 #include "io/http.h"
 
-#include <dlfcn.h>
-
 #define CURL_DISABLE_TYPECHECK
 #include <curl/curl.h>
 
@@ -25,6 +23,7 @@
 #include "io/simple_io.h"
 #include "runtime/collector.h"
 #include "runtime/fire.h"
+#include "runtime/platform/dynamic_library.h"
 #include "runtime/platform/platform.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
@@ -47,25 +46,21 @@ struct curl_api {
     decltype(&::curl_slist_free_all) slist_free_all;
 };
 
-template <typename F> bool load(void* library, const char* name, F* slot) {
-    *slot = reinterpret_cast<F>(dlsym(library, name));
-    return *slot != nullptr;
-}
-
 // The loaded library, nullptr when it cannot be had (then no request can go).
 const curl_api* curl_lib() {
     static curl_api api{};
     static const bool loaded = [] {
-        void* library = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+        void* library = platform::open_library("libcurl.so.4");
         if (library == nullptr) return false;
-        bool all = load(library, "curl_global_init", &api.global_init) &&
-                   load(library, "curl_easy_init", &api.easy_init) &&
-                   load(library, "curl_easy_setopt", &api.easy_setopt) &&
-                   load(library, "curl_easy_perform", &api.easy_perform) &&
-                   load(library, "curl_easy_getinfo", &api.easy_getinfo) &&
-                   load(library, "curl_easy_cleanup", &api.easy_cleanup) &&
-                   load(library, "curl_slist_append", &api.slist_append) &&
-                   load(library, "curl_slist_free_all", &api.slist_free_all);
+        using platform::bind_function;
+        bool all = bind_function(library, "curl_global_init", &api.global_init) &&
+                   bind_function(library, "curl_easy_init", &api.easy_init) &&
+                   bind_function(library, "curl_easy_setopt", &api.easy_setopt) &&
+                   bind_function(library, "curl_easy_perform", &api.easy_perform) &&
+                   bind_function(library, "curl_easy_getinfo", &api.easy_getinfo) &&
+                   bind_function(library, "curl_easy_cleanup", &api.easy_cleanup) &&
+                   bind_function(library, "curl_slist_append", &api.slist_append) &&
+                   bind_function(library, "curl_slist_free_all", &api.slist_free_all);
         return all && api.global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
     }();
     return loaded ? &api : nullptr;

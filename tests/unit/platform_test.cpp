@@ -4,9 +4,11 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 
 #include "runtime/build_info.h"
 #include "runtime/lowrt.h"
+#include "runtime/platform/dynamic_library.h"
 #include "runtime/platform/platform.h"
 
 using namespace zuv;
@@ -59,6 +61,18 @@ TEST(Platform, CurrentDirRoundTrip) {
     EXPECT_EQ(platform::get_current_dir(), "/");
     EXPECT_TRUE(platform::set_current_dir(here.c_str()));
     EXPECT_FALSE(platform::set_current_dir("/no/such/folder/here"));
+}
+
+TEST(Platform, LibrariesLoadedAtFirstUse) {
+    EXPECT_EQ(platform::open_library("libzuv-absent.so.0"), nullptr);
+    void* libc = platform::open_library("libc.so.6");
+    ASSERT_NE(libc, nullptr);
+    decltype(&::strlen) length = nullptr;
+    ASSERT_TRUE(platform::bind_function(libc, "strlen", &length));
+    EXPECT_EQ(length("four"), 4u);
+    // A missing function leaves no stale pointer behind.
+    EXPECT_FALSE(platform::bind_function(libc, "zuv_absent_function", &length));
+    EXPECT_EQ(length, nullptr);
 }
 
 TEST(Lowrt, RuntimeErrorBlock) {
