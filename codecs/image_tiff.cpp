@@ -20,59 +20,26 @@ namespace {
 // about 3.6M instructions, which most scripts never use.
 static_assert(TIFFLIB_AT_LEAST(4, 5, 0), "the headers must describe libtiff.so.6");
 
+// clang-format off
+#define ZUV_TIFF_FUNCTIONS(X)                                                                       \
+    X(TIFFSetErrorHandler) X(TIFFSetWarningHandler) X(TIFFOpenOptionsAlloc)                         \
+    X(TIFFOpenOptionsSetErrorHandlerExtR) X(TIFFOpenOptionsSetWarningHandlerExtR)                   \
+    X(TIFFOpenOptionsSetMaxSingleMemAlloc) X(TIFFClientOpenExt) X(TIFFOpenOptionsFree)              \
+    X(TIFFScanlineSize) X(TIFFReadScanline) X(TIFFReadRGBAImageOriented) X(TIFFGetField)            \
+    X(TIFFGetFieldDefaulted) X(TIFFIsTiled) X(TIFFClose) X(TIFFSetField) X(TIFFDefaultStripSize)    \
+    X(TIFFWriteScanline)
+// clang-format on
+
 struct tiff_api {
-    decltype(&::TIFFSetErrorHandler) set_error_handler;
-    decltype(&::TIFFSetWarningHandler) set_warning_handler;
-    decltype(&::TIFFOpenOptionsAlloc) open_options_alloc;
-    decltype(&::TIFFOpenOptionsSetErrorHandlerExtR) open_options_set_error_handler_ext_r;
-    decltype(&::TIFFOpenOptionsSetWarningHandlerExtR) open_options_set_warning_handler_ext_r;
-    decltype(&::TIFFOpenOptionsSetMaxSingleMemAlloc) open_options_set_max_single_mem_alloc;
-    decltype(&::TIFFClientOpenExt) client_open_ext;
-    decltype(&::TIFFOpenOptionsFree) open_options_free;
-    decltype(&::TIFFScanlineSize) scanline_size;
-    decltype(&::TIFFReadScanline) read_scanline;
-    decltype(&::TIFFReadRGBAImageOriented) read_rgba_image_oriented;
-    decltype(&::TIFFGetField) get_field;
-    decltype(&::TIFFGetFieldDefaulted) get_field_defaulted;
-    decltype(&::TIFFIsTiled) is_tiled;
-    decltype(&::TIFFClose) close;
-    decltype(&::TIFFSetField) set_field;
-    decltype(&::TIFFDefaultStripSize) default_strip_size;
-    decltype(&::TIFFWriteScanline) write_scanline;
+    ZUV_TIFF_FUNCTIONS(ZUV_LIBRARY_SLOT)
+
+    static constexpr const char* SONAME = "libtiff.so.6";
+    bool bind(void* library) { return true ZUV_TIFF_FUNCTIONS(ZUV_LIBRARY_BIND); }
 };
 
 // The loaded library, nullptr when it cannot be had (then no TIFF is read or
 // written, as for bytes it refuses).
-const tiff_api* tiff_lib() {
-    static tiff_api api{};
-    static const bool loaded = [] {
-        void* library = platform::open_library("libtiff.so.6");
-        if (library == nullptr) return false;
-        using platform::bind_function;
-        return bind_function(library, "TIFFSetErrorHandler", &api.set_error_handler) &&
-               bind_function(library, "TIFFSetWarningHandler", &api.set_warning_handler) &&
-               bind_function(library, "TIFFOpenOptionsAlloc", &api.open_options_alloc) &&
-               bind_function(library, "TIFFOpenOptionsSetErrorHandlerExtR",
-                             &api.open_options_set_error_handler_ext_r) &&
-               bind_function(library, "TIFFOpenOptionsSetWarningHandlerExtR",
-                             &api.open_options_set_warning_handler_ext_r) &&
-               bind_function(library, "TIFFOpenOptionsSetMaxSingleMemAlloc",
-                             &api.open_options_set_max_single_mem_alloc) &&
-               bind_function(library, "TIFFClientOpenExt", &api.client_open_ext) &&
-               bind_function(library, "TIFFOpenOptionsFree", &api.open_options_free) &&
-               bind_function(library, "TIFFScanlineSize", &api.scanline_size) &&
-               bind_function(library, "TIFFReadScanline", &api.read_scanline) &&
-               bind_function(library, "TIFFReadRGBAImageOriented", &api.read_rgba_image_oriented) &&
-               bind_function(library, "TIFFGetField", &api.get_field) &&
-               bind_function(library, "TIFFGetFieldDefaulted", &api.get_field_defaulted) &&
-               bind_function(library, "TIFFIsTiled", &api.is_tiled) &&
-               bind_function(library, "TIFFClose", &api.close) &&
-               bind_function(library, "TIFFSetField", &api.set_field) &&
-               bind_function(library, "TIFFDefaultStripSize", &api.default_strip_size) &&
-               bind_function(library, "TIFFWriteScanline", &api.write_scanline);
-    }();
-    return loaded ? &api : nullptr;
-}
+const tiff_api* tiff_lib() { return platform::load_library<tiff_api>(); }
 
 struct memory_t {
     const uint8_t* data;  // reading
@@ -121,16 +88,16 @@ int quiet(TIFF*, void*, const char*, const char*, va_list) { return 1; }
 
 TIFF* open(const tiff_api& lib, memory_t& m, const char* mode) {
     // Some messages come before the handle exists, through the global handlers.
-    lib.set_error_handler(nullptr);
-    lib.set_warning_handler(nullptr);
-    TIFFOpenOptions* options = lib.open_options_alloc();
-    lib.open_options_set_error_handler_ext_r(options, quiet, nullptr);
-    lib.open_options_set_warning_handler_ext_r(options, quiet, nullptr);
+    lib.TIFFSetErrorHandler(nullptr);
+    lib.TIFFSetWarningHandler(nullptr);
+    TIFFOpenOptions* options = lib.TIFFOpenOptionsAlloc();
+    lib.TIFFOpenOptionsSetErrorHandlerExtR(options, quiet, nullptr);
+    lib.TIFFOpenOptionsSetWarningHandlerExtR(options, quiet, nullptr);
     // No single buffer of the library may outgrow the largest image.
-    lib.open_options_set_max_single_mem_alloc(options, MAX_SIDE * MAX_SIDE * 4);
-    TIFF* t = lib.client_open_ext("memory", mode, &m, read_proc, write_proc, seek_proc, close_proc,
-                                  size_proc, map_proc, unmap_proc, options);
-    lib.open_options_free(options);
+    lib.TIFFOpenOptionsSetMaxSingleMemAlloc(options, MAX_SIDE * MAX_SIDE * 4);
+    TIFF* t = lib.TIFFClientOpenExt("memory", mode, &m, read_proc, write_proc, seek_proc,
+                                    close_proc, size_proc, map_proc, unmap_proc, options);
+    lib.TIFFOpenOptionsFree(options);
     return t;
 }
 
@@ -142,11 +109,11 @@ inline uint32_t unpremultiply(uint32_t c, uint32_t a) {
 // the rows as stored.
 bool read_rows(const tiff_api& lib, TIFF* t, raster_t& out, uint16_t samples, bool grey,
                bool alpha) {
-    tmsize_t line = lib.scanline_size(t);
+    tmsize_t line = lib.TIFFScanlineSize(t);
     if (line < static_cast<tmsize_t>(out.width) * samples) return false;
     std::vector<uint8_t> row(static_cast<size_t>(line));
     for (int32_t y = 0; y < out.height; y++) {
-        if (lib.read_scanline(t, row.data(), static_cast<uint32_t>(y), 0) < 0) return false;
+        if (lib.TIFFReadScanline(t, row.data(), static_cast<uint32_t>(y), 0) < 0) return false;
         uint32_t* dst = &out.pixels[static_cast<size_t>(y) * static_cast<size_t>(out.width)];
         const uint8_t* s = row.data();
         for (int32_t x = 0; x < out.width; x++, s += samples) {
@@ -158,9 +125,9 @@ bool read_rows(const tiff_api& lib, TIFF* t, raster_t& out, uint16_t samples, bo
 }
 
 bool read_rgba(const tiff_api& lib, TIFF* t, raster_t& out) {
-    if (!lib.read_rgba_image_oriented(t, static_cast<uint32_t>(out.width),
-                                      static_cast<uint32_t>(out.height), out.pixels.data(),
-                                      ORIENTATION_TOPLEFT, 0))
+    if (!lib.TIFFReadRGBAImageOriented(t, static_cast<uint32_t>(out.width),
+                                       static_cast<uint32_t>(out.height), out.pixels.data(),
+                                       ORIENTATION_TOPLEFT, 0))
         return false;
     // The library's words hold R in the low byte; alpha is premultiplied.
     for (uint32_t& p : out.pixels) {
@@ -183,13 +150,13 @@ bool decode_tiff(const uint8_t* data, size_t size, raster_t& out) {
     uint32_t width = 0, height = 0;
     uint16_t bits = 0, samples = 0, photometric = 0, planar = PLANARCONFIG_CONTIG, extra_count = 0;
     uint16_t* extra = nullptr;
-    lib.get_field(t, TIFFTAG_IMAGEWIDTH, &width);
-    lib.get_field(t, TIFFTAG_IMAGELENGTH, &height);
-    lib.get_field_defaulted(t, TIFFTAG_BITSPERSAMPLE, &bits);
-    lib.get_field_defaulted(t, TIFFTAG_SAMPLESPERPIXEL, &samples);
-    lib.get_field_defaulted(t, TIFFTAG_PLANARCONFIG, &planar);
-    lib.get_field_defaulted(t, TIFFTAG_EXTRASAMPLES, &extra_count, &extra);
-    bool has_photometric = lib.get_field(t, TIFFTAG_PHOTOMETRIC, &photometric) == 1;
+    lib.TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &width);
+    lib.TIFFGetField(t, TIFFTAG_IMAGELENGTH, &height);
+    lib.TIFFGetFieldDefaulted(t, TIFFTAG_BITSPERSAMPLE, &bits);
+    lib.TIFFGetFieldDefaulted(t, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    lib.TIFFGetFieldDefaulted(t, TIFFTAG_PLANARCONFIG, &planar);
+    lib.TIFFGetFieldDefaulted(t, TIFFTAG_EXTRASAMPLES, &extra_count, &extra);
+    bool has_photometric = lib.TIFFGetField(t, TIFFTAG_PHOTOMETRIC, &photometric) == 1;
     bool ok = size_ok(width, height, static_cast<int64_t>(size), MAX_PIXELS_PER_BYTE);
     if (ok) {
         allocate(out, static_cast<int32_t>(width), static_cast<int32_t>(height));
@@ -197,13 +164,13 @@ bool decode_tiff(const uint8_t* data, size_t size, raster_t& out) {
         bool rgb = photometric == PHOTOMETRIC_RGB;
         bool unassociated = extra_count == 1 && extra && extra[0] == EXTRASAMPLE_UNASSALPHA;
         bool plain = has_photometric && bits == 8 && planar == PLANARCONFIG_CONTIG &&
-                     !lib.is_tiled(t) &&
+                     !lib.TIFFIsTiled(t) &&
                      ((rgb && (samples == 3 || (samples == 4 && unassociated))) ||
                       (grey && (samples == 1 || (samples == 2 && unassociated))));
         ok = plain ? read_rows(lib, t, out, samples, grey, samples == 4 || samples == 2)
                    : read_rgba(lib, t, out);
     }
-    lib.close(t);
+    lib.TIFFClose(t);
     if (!ok) out = raster_t{};
     return ok;
 }
@@ -216,16 +183,16 @@ bool encode_tiff(const uint32_t* pixels, int32_t width, int32_t height, std::vec
     TIFF* t = open(lib, m, "w");
     if (!t) return false;
     uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
-    lib.set_field(t, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(width));
-    lib.set_field(t, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(height));
-    lib.set_field(t, TIFFTAG_BITSPERSAMPLE, 8);
-    lib.set_field(t, TIFFTAG_SAMPLESPERPIXEL, 4);
-    lib.set_field(t, TIFFTAG_EXTRASAMPLES, 1, extra);
-    lib.set_field(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-    lib.set_field(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    lib.set_field(t, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
-    lib.set_field(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
-    lib.set_field(t, TIFFTAG_ROWSPERSTRIP, lib.default_strip_size(t, 0));
+    lib.TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(width));
+    lib.TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(height));
+    lib.TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
+    lib.TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 4);
+    lib.TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, extra);
+    lib.TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    lib.TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    lib.TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+    lib.TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+    lib.TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, lib.TIFFDefaultStripSize(t, 0));
     std::vector<uint8_t> row(static_cast<size_t>(width) * 4);
     bool ok = true;
     for (int32_t y = 0; ok && y < height; y++) {
@@ -238,9 +205,9 @@ bool encode_tiff(const uint32_t* pixels, int32_t width, int32_t height, std::vec
             d[2] = static_cast<uint8_t>(p);
             d[3] = static_cast<uint8_t>(p >> 24);
         }
-        ok = lib.write_scanline(t, row.data(), static_cast<uint32_t>(y), 0) >= 0;
+        ok = lib.TIFFWriteScanline(t, row.data(), static_cast<uint32_t>(y), 0) >= 0;
     }
-    lib.close(t);
+    lib.TIFFClose(t);
     return ok;
 }
 

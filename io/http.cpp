@@ -35,36 +35,24 @@ namespace {
 // libcurl, and the two dozen libraries it brings (TLS, Kerberos, LDAP, SSH),
 // are loaded at the first request rather than linked: loading them cost every
 // start-up about 4 ms, which most scripts never use.
+// clang-format off
+#define ZUV_CURL_FUNCTIONS(X)                                                                       \
+    X(curl_global_init) X(curl_easy_init) X(curl_easy_setopt) X(curl_easy_perform)                  \
+    X(curl_easy_getinfo) X(curl_easy_cleanup) X(curl_slist_append) X(curl_slist_free_all)
+// clang-format on
+
 struct curl_api {
-    decltype(&::curl_global_init) global_init;
-    decltype(&::curl_easy_init) easy_init;
-    decltype(&::curl_easy_setopt) easy_setopt;
-    decltype(&::curl_easy_perform) easy_perform;
-    decltype(&::curl_easy_getinfo) easy_getinfo;
-    decltype(&::curl_easy_cleanup) easy_cleanup;
-    decltype(&::curl_slist_append) slist_append;
-    decltype(&::curl_slist_free_all) slist_free_all;
+    ZUV_CURL_FUNCTIONS(ZUV_LIBRARY_SLOT)
+
+    static constexpr const char* SONAME = "libcurl.so.4";
+    bool bind(void* library) {
+        if (!(true ZUV_CURL_FUNCTIONS(ZUV_LIBRARY_BIND))) return false;
+        return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    }
 };
 
 // The loaded library, nullptr when it cannot be had (then no request can go).
-const curl_api* curl_lib() {
-    static curl_api api{};
-    static const bool loaded = [] {
-        void* library = platform::open_library("libcurl.so.4");
-        if (library == nullptr) return false;
-        using platform::bind_function;
-        bool all = bind_function(library, "curl_global_init", &api.global_init) &&
-                   bind_function(library, "curl_easy_init", &api.easy_init) &&
-                   bind_function(library, "curl_easy_setopt", &api.easy_setopt) &&
-                   bind_function(library, "curl_easy_perform", &api.easy_perform) &&
-                   bind_function(library, "curl_easy_getinfo", &api.easy_getinfo) &&
-                   bind_function(library, "curl_easy_cleanup", &api.easy_cleanup) &&
-                   bind_function(library, "curl_slist_append", &api.slist_append) &&
-                   bind_function(library, "curl_slist_free_all", &api.slist_free_all);
-        return all && api.global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    }();
-    return loaded ? &api : nullptr;
-}
+const curl_api* curl_lib() { return platform::load_library<curl_api>(); }
 
 constexpr long MAX_REDIRECTS = 10;
 constexpr long CONNECT_TIMEOUT_S = 60;
@@ -208,10 +196,10 @@ size_t on_header(char* data, size_t size, size_t count, void* user) {
 }
 
 struct easy_deleter {
-    void operator()(CURL* c) const { curl_lib()->easy_cleanup(c); }
+    void operator()(CURL* c) const { curl_lib()->curl_easy_cleanup(c); }
 };
 struct slist_deleter {
-    void operator()(curl_slist* l) const { curl_lib()->slist_free_all(l); }
+    void operator()(curl_slist* l) const { curl_lib()->curl_slist_free_all(l); }
 };
 
 // The environment's no-proxy list with the loopback hosts added.
@@ -318,11 +306,11 @@ cell_t* request_http(const cell_t* method, const cell_t* url, const cell_t* head
 
     const curl_api* lib = curl_lib();
     if (lib == nullptr) return nullptr;
-    std::unique_ptr<CURL, easy_deleter> curl(lib->easy_init());
+    std::unique_ptr<CURL, easy_deleter> curl(lib->curl_easy_init());
     if (!curl) return nullptr;
     std::unique_ptr<curl_slist, slist_deleter> list;
     for (const std::string& l : lines_out) {
-        curl_slist* grown = lib->slist_append(list.get(), l.c_str());
+        curl_slist* grown = lib->curl_slist_append(list.get(), l.c_str());
         if (grown == nullptr) return nullptr;
         list.release();
         list.reset(grown);
@@ -333,43 +321,44 @@ cell_t* request_http(const cell_t* method, const cell_t* url, const cell_t* head
     none::make_at(held);
     if (binary && !lines && verb != "HEAD") response.direct = held;
     CURL* c = curl.get();
-    lib->easy_setopt(c, CURLOPT_URL, target.c_str());
-    lib->easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    lib->curl_easy_setopt(c, CURLOPT_URL, target.c_str());
+    lib->curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     // Only HTTP, also where a redirect leads: a server must not make a
     // read open a local file.
-    lib->easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-    lib->easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    lib->easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-    lib->easy_setopt(c, CURLOPT_MAXREDIRS, MAX_REDIRECTS);
-    lib->easy_setopt(c, CURLOPT_CONNECTTIMEOUT, CONNECT_TIMEOUT_S);
-    lib->easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    lib->easy_setopt(c, CURLOPT_LOW_SPEED_TIME, STALL_TIMEOUT_S);
-    lib->easy_setopt(c, CURLOPT_NOPROXY, no_proxy.c_str());
-    lib->easy_setopt(c, CURLOPT_BUFFERSIZE, RECEIVE_BUFFER);
-    lib->easy_setopt(c, CURLOPT_HTTPHEADER, list.get());
-    lib->easy_setopt(c, CURLOPT_WRITEFUNCTION, on_body);
-    lib->easy_setopt(c, CURLOPT_WRITEDATA, &response);
-    lib->easy_setopt(c, CURLOPT_HEADERFUNCTION, on_header);
-    lib->easy_setopt(c, CURLOPT_HEADERDATA, &response);
+    lib->curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+    lib->curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    lib->curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+    lib->curl_easy_setopt(c, CURLOPT_MAXREDIRS, MAX_REDIRECTS);
+    lib->curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, CONNECT_TIMEOUT_S);
+    lib->curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    lib->curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, STALL_TIMEOUT_S);
+    lib->curl_easy_setopt(c, CURLOPT_NOPROXY, no_proxy.c_str());
+    lib->curl_easy_setopt(c, CURLOPT_BUFFERSIZE, RECEIVE_BUFFER);
+    lib->curl_easy_setopt(c, CURLOPT_HTTPHEADER, list.get());
+    lib->curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, on_body);
+    lib->curl_easy_setopt(c, CURLOPT_WRITEDATA, &response);
+    lib->curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, on_header);
+    lib->curl_easy_setopt(c, CURLOPT_HEADERDATA, &response);
     if (verb == "GET") {
-        lib->easy_setopt(c, CURLOPT_HTTPGET, 1L);
+        lib->curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
     } else if (verb == "HEAD") {
-        lib->easy_setopt(c, CURLOPT_NOBODY, 1L);
+        lib->curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
     } else {
         if (has_body || verb == "POST") {
-            lib->easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-            lib->easy_setopt(c, CURLOPT_POSTFIELDS, body.data());
+            lib->curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE,
+                                  static_cast<curl_off_t>(body.size()));
+            lib->curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.data());
         }
-        if (verb != "POST") lib->easy_setopt(c, CURLOPT_CUSTOMREQUEST, verb.c_str());
+        if (verb != "POST") lib->curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, verb.c_str());
     }
-    CURLcode code = lib->easy_perform(c);
+    CURLcode code = lib->curl_easy_perform(c);
     if (response.too_large || response.no_memory) fire(err::no_memory);
     if (code != CURLE_OK) {
         stack::pop(1);
         return nullptr;
     }
     long status = 0;
-    lib->easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+    lib->curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
     curl.reset();
     list.reset();
 

@@ -20,4 +20,23 @@ template <typename F> bool bind_function(void* library, const char* name, F* slo
     return *slot != nullptr;
 }
 
+// A table is written from one list of the library's functions, X(name) for each
+// under the name it is declared with: ZUV_LIBRARY_SLOT declares its member,
+// typed after that declaration, and bind(library) returns `true` followed by
+// ZUV_LIBRARY_BIND of each.
+#define ZUV_LIBRARY_SLOT(name) decltype(&::name) name;
+#define ZUV_LIBRARY_BIND(name) &&::zuv::platform::bind_function(library, #name, &name)
+
+// The table of a library's functions, loaded once, at the first call: Api
+// names the library in SONAME and fills itself in bind(library), false when
+// something is missing. nullptr from then on when the library cannot be had.
+template <typename Api> const Api* load_library() {
+    static Api api{};
+    static const bool loaded = [] {
+        void* library = open_library(Api::SONAME);
+        return library != nullptr && api.bind(library);
+    }();
+    return loaded ? &api : nullptr;
+}
+
 }  // namespace zuv::platform

@@ -63,15 +63,29 @@ TEST(Platform, CurrentDirRoundTrip) {
     EXPECT_FALSE(platform::set_current_dir("/no/such/folder/here"));
 }
 
+// A library table as the loaders write it: one function of a soname.
+template <const char* Soname, const char* Function> struct one_function_api {
+    decltype(&::strlen) length;
+    static constexpr const char* SONAME = Soname;
+    bool bind(void* library) { return platform::bind_function(library, Function, &length); }
+};
+constexpr char LIBC[] = "libc.so.6", ABSENT_LIBRARY[] = "libzuv-absent.so.0";
+constexpr char STRLEN[] = "strlen", ABSENT_FUNCTION[] = "zuv_absent_function";
+
 TEST(Platform, LibrariesLoadedAtFirstUse) {
-    EXPECT_EQ(platform::open_library("libzuv-absent.so.0"), nullptr);
-    void* libc = platform::open_library("libc.so.6");
+    using libc_api = one_function_api<LIBC, STRLEN>;
+    using no_library_api = one_function_api<ABSENT_LIBRARY, STRLEN>;
+    using no_function_api = one_function_api<LIBC, ABSENT_FUNCTION>;
+    const libc_api* libc = platform::load_library<libc_api>();
     ASSERT_NE(libc, nullptr);
-    decltype(&::strlen) length = nullptr;
-    ASSERT_TRUE(platform::bind_function(libc, "strlen", &length));
-    EXPECT_EQ(length("four"), 4u);
+    EXPECT_EQ(libc->length("four"), 4u);
+    EXPECT_EQ(platform::load_library<libc_api>(), libc);
+    // Neither a missing library nor a missing function gives a table.
+    EXPECT_EQ(platform::load_library<no_library_api>(), nullptr);
+    EXPECT_EQ(platform::load_library<no_function_api>(), nullptr);
     // A missing function leaves no stale pointer behind.
-    EXPECT_FALSE(platform::bind_function(libc, "zuv_absent_function", &length));
+    decltype(&::strlen) length = &::strlen;
+    EXPECT_FALSE(platform::bind_function(platform::open_library(LIBC), ABSENT_FUNCTION, &length));
     EXPECT_EQ(length, nullptr);
 }
 
