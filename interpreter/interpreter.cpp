@@ -1380,14 +1380,33 @@ inline bool plan_holds(const plan_run& x) { return plan::epoch == x.epoch && !tr
     }
 }
 
+// Whether the cell at pos is a word holding an operator now.
+inline bool op_at(const cell_t* code, int32_t pos) {
+    const cell_t* v = peek_value(cell_at(code, pos));
+    return v != nullptr && type_of(v) == TYPE_op;
+}
+
+// The probe of node n: whether the word at pos, after it, holds an operator
+// now. A word of the function's own context is read from the frame, where
+// its context reads it while the body runs.
+[[gnu::always_inline]] inline bool op_after(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                            int32_t pos) {
+    if (n->header & plan::PROBE_LOCAL) {
+        const pnode_t* holder = n;
+        if (n->kind() == plan::K_INFIX) holder = n + 1 + plan::size_of(n + 1) + 1;
+        else if (n->header & plan::COMPOUND) holder = n + 1;
+        return type_of(x.frame + holder->small()) == TYPE_op;
+    }
+    return op_at(code, pos);
+}
+
 // The lookahead after the value of node n, which ended at pos.
 [[gnu::always_inline]] inline int32_t plan_lookahead(const plan_run& x, const pnode_t* n,
                                                      const cell_t* code, int32_t pos, int32_t end) {
     if (pos != n->end || plan::epoch != x.epoch) [[unlikely]]
         return plan_lookahead_generic(code, pos, end);
     if (!n->probe()) return pos;
-    const cell_t* v = peek_value(cell_at(code, pos));
-    if (v != nullptr && type_of(v) == TYPE_op) [[unlikely]]
+    if (op_after(x, n, code, pos)) [[unlikely]]
         return plan_infix_generic(code, pos, end);
     return pos;
 }
@@ -1463,12 +1482,6 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     return plan_lookahead(x, n, code, pos, end);
 }
 
-// Whether the cell at pos is a word holding an operator now.
-inline bool op_at(const cell_t* code, int32_t pos) {
-    const cell_t* v = peek_value(cell_at(code, pos));
-    return v != nullptr && type_of(v) == TYPE_op;
-}
-
 // call_conditional with a planned condition and branches.
 [[gnu::noinline]] int32_t plan_conditional(const plan_run& x, const pnode_t* n, const cell_t* code,
                                            int32_t pos, int32_t end, bool infix) {
@@ -1495,7 +1508,7 @@ inline bool op_at(const cell_t* code, int32_t pos) {
             pos++;
             continue;
         }
-        if (b->pos == pos && plan_holds(x) && !op_at(code, pos + 1)) {
+        if (b->pos == pos && plan_holds(x) && !op_after(x, b, code, pos + 1)) {
             stack::push(&b->value);
             pos++;
             continue;
@@ -1612,7 +1625,7 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
     }
     if (pos != n->end || !plan_holds(x)) [[unlikely]]
         return plan_infix_generic(code, pos, end);
-    if (n->probe() && op_at(code, pos)) [[unlikely]]
+    if (n->probe() && op_after(x, n, code, pos)) [[unlikely]]
         return plan_infix_generic(code, pos, end);
     return pos;
 }
@@ -1683,8 +1696,7 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
     const cell_t* left = plan_leaf(x, n + 1);
     const cell_t* op = peek_value(&s[1].value);
     const cell_t* right = plan_leaf(x, n + 4);
-    uint8_t lt = left != nullptr ? type_of(left) : static_cast<uint8_t>(TYPE_unset);
-    if (callable_q(lt) || lt == TYPE_unset || lt == TYPE_op || right == nullptr || op == nullptr ||
+    if (left == nullptr || !plain_value_q(type_of(left)) || right == nullptr || op == nullptr ||
         std::memcmp(op, &s->value, sizeof(cell_t)) != 0) [[unlikely]]
         return plan_fallback(n, code, pos, end, false);
     stack::push(left);
@@ -1693,7 +1705,7 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
         return plan_infix_generic(code, s->pos, end);
     }
     pos = n->end;
-    if (n->probe() && op_at(code, pos)) [[unlikely]]
+    if (n->probe() && op_after(x, n, code, pos)) [[unlikely]]
         return plan_infix_generic(code, pos, end);
     return pos;
 }
@@ -1708,8 +1720,7 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
         if (kind == plan::K_LOCAL) v = x.frame + n->aux;
         else if (kind == plan::K_WORD) v = peek_value(&n->value);
         if (kind != plan::K_LIT) {
-            uint8_t vt = v != nullptr ? type_of(v) : static_cast<uint8_t>(TYPE_unset);
-            if (callable_q(vt) || vt == TYPE_unset || vt == TYPE_op) [[unlikely]]
+            if (v == nullptr || !plain_value_q(type_of(v))) [[unlikely]]
                 return plan_fallback(n, code, pos, end, infix);
         } else if (!infix && n->probe()) {
             // eval_operand hands a literal with a word after it to
@@ -1735,7 +1746,10 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
         return run_in_place(code);
     if (plan::verify) [[unlikely]]
         plan::verify_block(x.head, block, code);
-    int32_t end = alloc::buffer(code->data2)->used() >> 4;
+    // Under the stamp the plan holds at, the block has the length it had
+    // when it was planned; only a stamp moved while a node ran may have
+    // shortened it.
+    int32_t end = block->end;
     int32_t pos = block->pos;
     cell_t* base = stack::top_slot;
     if (pos >= end) [[unlikely]] {
@@ -1758,8 +1772,8 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
         pos = run_node(x, current, code, pos, end, false);
         if (exits::pending) [[unlikely]]
             return nullptr;
-        int32_t live = alloc::buffer(code->data2)->used() >> 4;
-        if (live < end) end = live;
+        if (plan::epoch != x.epoch) [[unlikely]]
+            end = live_end(code, end);
         if (pos >= end) break;
         stack::top_slot = base;
     }
