@@ -1447,6 +1447,16 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     return fetch_normal(slot, i, code, pos, end, infix);
 }
 
+// finish_call(slot, true) for a frame the plan pushed itself (so there is
+// one to pop).
+[[gnu::always_inline]] inline void finish_planned(cell_t* slot) {
+    cell_t* result = stack::arguments;
+    call_frame_t* f = --stack::ctop;
+    stack::arguments = stack::cell_at(f->prev);
+    *slot = *result;
+    stack::top_slot = slot + 1;
+}
+
 // call_simple and call_native with planned arguments.
 [[gnu::noinline]] int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code,
                                     int32_t pos, int32_t end, bool infix) {
@@ -1477,7 +1487,7 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
         run_simple_entry(type_of(slot), slot, count);
     }
     if (exits::pending) return pos;
-    finish_call(slot, true);
+    finish_planned(slot);
     if (infix) return pos;
     return plan_lookahead(x, n, code, pos, end);
 }
@@ -1500,20 +1510,20 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     if (!(plan & PLAN_FIRST_ANY) || type_of(stack::top_slot - 1) == TYPE_unset)
         check_argument(slot, 0);
     const pnode_t* branches = a + plan::size_of(a);
-    bool planned = true;
-    for (int32_t i = 1; i < count; i++) {
-        const pnode_t* b = branches + i - 1;
-        if (b->pos == pos && !b->probe() && plan_holds(x)) [[likely]] {
+    // The branches as the plan has them, while the walk is on the first:
+    // pushing them runs nothing, so the guards read once serve them all.
+    int32_t i = 1;
+    if (branches->pos == pos && plan_holds(x)) [[likely]] {
+        for (; i < count; i++) {
+            const pnode_t* b = branches + i - 1;
+            if (b->probe() && op_after(x, b, code, pos + 1)) [[unlikely]]
+                break;
             stack::push(&b->value);
             pos++;
-            continue;
         }
-        if (b->pos == pos && plan_holds(x) && !op_after(x, b, code, pos + 1)) {
-            stack::push(&b->value);
-            pos++;
-            continue;
-        }
-        planned = false;
+    }
+    bool planned = i == count;
+    for (; i < count; i++) {
         int32_t live = end;
         const cell_t* c = live_cells(code, &live) + pos;
         if ((plan & PLAN_LATER_BLOCKS) && pos < live && type_of(c) == TYPE_block &&
@@ -1527,7 +1537,7 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
             return pos;
         if (check_needed(plan, stack::top_slot - 1)) check_argument(slot, i);
     }
-    if (planned && plan_holds(x)) [[likely]] {
+    if (planned) [[likely]] {
         cell_t* args = stack::arguments;
         bool truthy = logic::truthy(args);
         int32_t k = 0;
@@ -1552,7 +1562,7 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
         run_simple_entry(TYPE_native, slot, count);
     }
     if (exits::pending) return pos;
-    finish_call(slot, true);
+    finish_planned(slot);
     if (infix) return pos;
     return plan_lookahead(x, n, code, pos, end);
 }
@@ -1572,7 +1582,7 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
     if (check_needed(plan, stack::top_slot - 1)) check_argument(slot, 1);
     run_simple_entry(type_of(slot), slot, 2);
     if (exits::pending) return pos;
-    finish_call(slot, true);
+    finish_planned(slot);
     return pos;
 }
 
@@ -1728,7 +1738,11 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
             check_native_stack();
         }
         stack::push(v);
-        return infix ? pos + 1 : plan_lookahead(x, n, code, pos + 1, end);
+        // The caller read the guards just before this node: a leaf ends
+        // where its node does, and pushing it ran nothing.
+        if (!infix && n->probe() && op_after(x, n, code, pos + 1)) [[unlikely]]
+            return plan_infix_generic(code, pos + 1, end);
+        return pos + 1;
     }
     if (n->header & plan::SIMPLE_INFIX) return plan_simple_infix(x, n, code, pos, end);
     if (kind == plan::K_INFIX) return plan_infix(x, n, code, pos, end);
@@ -1758,26 +1772,33 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
     }
     const pnode_t* n = block + 2;
     const pnode_t* stop = n + block->aux;
+    // The guards are read on entry and after each node (nothing runs
+    // between that and the next node).
     for (;;) {
         *position = *code;
         position->data1 = static_cast<uint32_t>(pos);
-        if (n >= stop || n->pos != pos || !plan_holds(x)) [[unlikely]] {
-            pos = plan_fallback(n < stop ? n : block, code, pos, end, false);
-            if (exits::pending) [[unlikely]]
-                return nullptr;
-            return plan_block_generic(code, pos, end, base);
-        }
+        if (n >= stop || n->pos != pos) [[unlikely]]
+            break;
         const pnode_t* current = n;
         n += plan::size_of(n);
         pos = run_node(x, current, code, pos, end, false);
         if (exits::pending) [[unlikely]]
             return nullptr;
-        if (plan::epoch != x.epoch) [[unlikely]]
+        if (!plan_holds(x)) [[unlikely]] {
             end = live_end(code, end);
-        if (pos >= end) break;
+            if (pos >= end) return base;
+            stack::top_slot = base;
+            *position = *code;
+            position->data1 = static_cast<uint32_t>(pos);
+            break;
+        }
+        if (pos >= end) return base;
         stack::top_slot = base;
     }
-    return base;
+    pos = plan_fallback(n < stop ? n : block, code, pos, end, false);
+    if (exits::pending) [[unlikely]]
+        return nullptr;
+    return plan_block_generic(code, pos, end, base);
 }
 
 [[gnu::noinline]] cell_t* run_planned_body(const pnode_t* head, const cell_t* body) {
