@@ -1413,11 +1413,19 @@ inline bool op_at(const cell_t* code, int32_t pos) {
     return pos;
 }
 
+// peek_value for a word the plan's builder found bound, in a context whose
+// values live in a series (a call's or an operator's word): a context keeps
+// that from its making, and the plan keeps the word's context alive.
+[[gnu::always_inline]] inline const cell_t* peek_global(const cell_t* word) {
+    const cell_t* c = _context::cell_of(word->data1);
+    return alloc::buffer(c->data2)->head_cell() + word->data3;
+}
+
 // The callee a call node expects, when its word still holds it (with the
 // same arguments plan); nullptr otherwise.
 [[gnu::always_inline]] inline const cell_t* plan_callee(const pnode_t* n) {
     const pnode_t* ref = n + 1;
-    const cell_t* v = peek_value(&ref->value);
+    const cell_t* v = peek_global(&ref->value);
     if (v == nullptr || std::memcmp(v, &n->value, sizeof(cell_t)) != 0) [[unlikely]]
         return nullptr;
     const cell_t* cache = alloc::buffer(v->data3)->head_cell() + 1;
@@ -1602,7 +1610,7 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
     for (uint32_t k = n->small(); k > 0; k--) {
         if (s->pos != pos || !plan_holds(x)) [[unlikely]]
             return plan_infix_generic(code, pos, end);
-        const cell_t* v = peek_value(&s[1].value);
+        const cell_t* v = peek_global(&s[1].value);
         if (v == nullptr || std::memcmp(v, &s->value, sizeof(cell_t)) != 0) [[unlikely]] {
             plan::count_fallback(s);
             return plan_infix_generic(code, pos, end);
@@ -1706,7 +1714,7 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
     const pnode_t* s = n + 2;
     if (n[1].kind() == plan::K_LIT) check_native_stack();  // as eval_expression does
     const cell_t* left = plan_leaf(x, n + 1);
-    const cell_t* op = peek_value(&s[1].value);
+    const cell_t* op = peek_global(&s[1].value);
     const cell_t* right = plan_leaf(x, n + 4);
     if (left == nullptr || !plain_value_q(type_of(left)) || right == nullptr || op == nullptr ||
         std::memcmp(op, &s->value, sizeof(cell_t)) != 0) [[unlikely]]
