@@ -1345,7 +1345,7 @@ inline bool plan_holds(const plan_run& x) { return plan::epoch == x.epoch && !tr
                                                const cell_t* code, int32_t pos, int32_t end,
                                                bool infix);
 [[gnu::always_inline]] inline cell_t* run_planned(const plan_run& x, const pnode_t* block,
-                                                  const cell_t* code);
+                                                  const cell_t* code, bool guards_read);
 
 // The interpreter's own path for the expression at pos.
 [[gnu::noinline]] int32_t plan_fallback(const pnode_t* n, const cell_t* code, int32_t pos,
@@ -1447,12 +1447,14 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
                    int32_t end, bool infix);
 
 // Argument i of the call at slot: its node when the walk is on it, else the
-// interpreter's fetch.
+// interpreter's fetch. first: the argument right after the call's word,
+// whose node the walk is on with the guards its caller read (pushing the
+// callee and its frame ran nothing).
 [[gnu::always_inline]] inline int32_t plan_argument(const plan_run& x, const pnode_t* a,
                                                     const cell_t* slot, int32_t i,
                                                     const cell_t* code, int32_t pos, int32_t end,
-                                                    bool infix) {
-    if (a->pos == pos && plan_holds(x)) [[likely]]
+                                                    bool infix, bool first) {
+    if (first || (a->pos == pos && plan_holds(x))) [[likely]]
         return run_node(x, a, code, pos, end, infix);
     return fetch_normal(slot, i, code, pos, end, infix);
 }
@@ -1483,7 +1485,7 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     const pnode_t* a = n + 2;
     pos++;
     for (int32_t i = 0; i < count; i++) {
-        pos = plan_argument(x, a, slot, i, code, pos, end, false);
+        pos = plan_argument(x, a, slot, i, code, pos, end, false, i == 0);
         if (exits::pending) [[unlikely]]
             return pos;
         if (check_needed(plan, stack::top_slot - 1)) [[unlikely]]
@@ -1514,7 +1516,7 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     auto plan = static_cast<uint32_t>(n[1].aux);
     auto count = static_cast<int32_t>(plan & PLAN_ARGS_MASK);
     const pnode_t* a = n + 2;
-    pos = plan_argument(x, a, slot, 0, code, pos + 1, end, false);
+    pos = plan_argument(x, a, slot, 0, code, pos + 1, end, false, true);
     if (exits::pending) [[unlikely]]
         return pos;
     if (!(plan & PLAN_FIRST_ANY) || type_of(stack::top_slot - 1) == TYPE_unset)
@@ -1562,7 +1564,7 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
             args->header = TYPE_none;
             stack::top_slot = args + 1;
         } else {
-            cell_t* r = run_planned(x, x.head + branches[k].aux, args + 1 + k);
+            cell_t* r = run_planned(x, x.head + branches[k].aux, args + 1 + k, true);
             if (r == nullptr) [[unlikely]]
                 return pos;
             *stack::arguments = *r;
@@ -1586,7 +1588,7 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
     node_t cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
     if (check_needed(plan, slot + 1))
         check_arg(slot, 0, alloc::buffer(cache)->head_cell(), slot + 1);
-    pos = plan_argument(x, r, slot, 1, code, pos, end, true);
+    pos = plan_argument(x, r, slot, 1, code, pos, end, true, false);
     if (exits::pending) [[unlikely]]
         return pos;
     if (check_needed(plan, stack::top_slot - 1)) check_argument(slot, 1);
@@ -1655,7 +1657,7 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
                                      int32_t pos, int32_t end, bool infix) {
     check_native_stack();
     cell_t* held = stack::push(&n->value);
-    cell_t* r = run_planned(x, x.head + n->aux, held);
+    cell_t* r = run_planned(x, x.head + n->aux, held, true);
     if (r == nullptr) [[unlikely]]
         return pos;
     *held = *r;
@@ -1672,9 +1674,8 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
         check_native_stack();
         stack::mark_interp_native(&n->value);
         stack::push(&n->value);
-        const pnode_t* a = n + 1;
-        if (a->pos == pos + 1 && plan_holds(x)) pos = run_node(x, a, code, pos + 1, end, false);
-        else pos = plan_fallback(a, code, pos + 1, end, false);
+        // Its value's node follows, with the guards run_node's caller read.
+        pos = run_node(x, n + 1, code, pos + 1, end, false);
         if (exits::pending) return pos;
         store_set_word();
         stack::unwind();
@@ -1687,7 +1688,7 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
             return plan_fallback(n, code, pos, end, infix);
         cell_t* slot = stack::push(v);
         stack::mark_interp_native(&n[1].value);
-        pos = plan_argument(x, n + 2, slot, 0, code, pos + 1, end, false);
+        pos = plan_argument(x, n + 2, slot, 0, code, pos + 1, end, false, true);
         if (exits::pending) [[unlikely]]
             return pos;
         return_fetched(slot, static_cast<uint32_t>(n[1].aux));
@@ -1763,10 +1764,11 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
     return plan_other(x, n, code, pos, end, infix);
 }
 
-// run_in_place on a planned block.
+// run_in_place on a planned block. guards_read: the caller read the guards
+// and nothing ran since (a paren's node, a branch of a planned conditional).
 [[gnu::always_inline]] inline cell_t* run_planned(const plan_run& x, const pnode_t* block,
-                                                  const cell_t* code) {
-    if (!plan_holds(x)) [[unlikely]]
+                                                  const cell_t* code, bool guards_read) {
+    if (!guards_read && !plan_holds(x)) [[unlikely]]
         return run_in_place(code);
     if (plan::verify) [[unlikely]]
         plan::verify_block(x.head, block, code);
@@ -1821,7 +1823,7 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
         return run_in_place<true>(body);
     plan::count(plan::C_RUN);
     plan_run x{head, stack::arguments, plan::epoch};
-    return run_planned(x, block, body);
+    return run_planned(x, block, body, false);
 }
 
 }  // namespace
