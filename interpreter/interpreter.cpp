@@ -1167,7 +1167,8 @@ inline void absorb_return() {
     }
 }
 
-cell_t* run_planned_body(const plan::pnode_t* head, const cell_t* body);
+[[gnu::always_inline]] inline cell_t* run_planned_body(const plan::pnode_t* head,
+                                                       const cell_t* body);
 
 [[gnu::always_inline]] inline void run_function(const cell_t* fn) {
     cell_t* more = alloc::buffer(fn->data3)->head_cell();
@@ -1193,7 +1194,8 @@ cell_t* run_planned_body(const plan::pnode_t* head, const cell_t* body);
     }
     {
         function_run<false> run(function::context_of(fn));
-        stack::set_exit_target(1);
+        // Every caller marked the function's frame: it is the innermost.
+        stack::ctop[-1].header |= frame::EXIT_TARGET;
         // The body runs in the function's own frame, its values above the
         // locals: that frame is the exit target return lands on anyway.
         cell_t* result = p != nullptr ? run_planned_body(p, &body) : run_in_place<true>(&body);
@@ -1202,7 +1204,7 @@ cell_t* run_planned_body(const plan::pnode_t* head, const cell_t* body);
             stack::top_slot = stack::arguments + 1;
             if (tracing) [[unlikely]]
                 fire_event(event::EPILOG, &body, -1, nullptr, fn);
-            stack::set_exit_target(0);
+            stack::ctop[-1].header &= ~frame::EXIT_TARGET;
         }
     }
     absorb_return();
@@ -1343,7 +1345,7 @@ inline bool plan_holds(const plan_run& x) { return plan::epoch == x.epoch && !tr
                                                const cell_t* code, int32_t pos, int32_t end,
                                                bool infix);
 [[gnu::always_inline]] inline cell_t* run_planned(const plan_run& x, const pnode_t* block,
-                                                  const cell_t* code);
+                                                  const cell_t* code, bool guards_read);
 
 // The interpreter's own path for the expression at pos.
 [[gnu::noinline]] int32_t plan_fallback(const pnode_t* n, const cell_t* code, int32_t pos,
@@ -1380,23 +1382,50 @@ inline bool plan_holds(const plan_run& x) { return plan::epoch == x.epoch && !tr
     }
 }
 
+// Whether the cell at pos is a word holding an operator now.
+inline bool op_at(const cell_t* code, int32_t pos) {
+    const cell_t* v = peek_value(cell_at(code, pos));
+    return v != nullptr && type_of(v) == TYPE_op;
+}
+
+// The probe of node n: whether the word at pos, after it, holds an operator
+// now. A word of the function's own context is read from the frame, where
+// its context reads it while the body runs.
+[[gnu::always_inline]] inline bool op_after(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                            int32_t pos) {
+    if (n->header & plan::PROBE_LOCAL) {
+        const pnode_t* holder = n;
+        if (n->kind() == plan::K_INFIX) holder = n + 1 + plan::size_of(n + 1) + 1;
+        else if (n->header & plan::COMPOUND) holder = n + 1;
+        return type_of(x.frame + holder->small()) == TYPE_op;
+    }
+    return op_at(code, pos);
+}
+
 // The lookahead after the value of node n, which ended at pos.
 [[gnu::always_inline]] inline int32_t plan_lookahead(const plan_run& x, const pnode_t* n,
                                                      const cell_t* code, int32_t pos, int32_t end) {
     if (pos != n->end || plan::epoch != x.epoch) [[unlikely]]
         return plan_lookahead_generic(code, pos, end);
     if (!n->probe()) return pos;
-    const cell_t* v = peek_value(cell_at(code, pos));
-    if (v != nullptr && type_of(v) == TYPE_op) [[unlikely]]
+    if (op_after(x, n, code, pos)) [[unlikely]]
         return plan_infix_generic(code, pos, end);
     return pos;
+}
+
+// peek_value for a word the plan's builder found bound, in a context whose
+// values live in a series (a call's or an operator's word): a context keeps
+// that from its making, and the plan keeps the word's context alive.
+[[gnu::always_inline]] inline const cell_t* peek_global(const cell_t* word) {
+    const cell_t* c = _context::cell_of(word->data1);
+    return alloc::buffer(c->data2)->head_cell() + word->data3;
 }
 
 // The callee a call node expects, when its word still holds it (with the
 // same arguments plan); nullptr otherwise.
 [[gnu::always_inline]] inline const cell_t* plan_callee(const pnode_t* n) {
     const pnode_t* ref = n + 1;
-    const cell_t* v = peek_value(&ref->value);
+    const cell_t* v = peek_global(&ref->value);
     if (v == nullptr || std::memcmp(v, &n->value, sizeof(cell_t)) != 0) [[unlikely]]
         return nullptr;
     const cell_t* cache = alloc::buffer(v->data3)->head_cell() + 1;
@@ -1418,14 +1447,26 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
                    int32_t end, bool infix);
 
 // Argument i of the call at slot: its node when the walk is on it, else the
-// interpreter's fetch.
+// interpreter's fetch. first: the argument right after the call's word,
+// whose node the walk is on with the guards its caller read (pushing the
+// callee and its frame ran nothing).
 [[gnu::always_inline]] inline int32_t plan_argument(const plan_run& x, const pnode_t* a,
                                                     const cell_t* slot, int32_t i,
                                                     const cell_t* code, int32_t pos, int32_t end,
-                                                    bool infix) {
-    if (a->pos == pos && plan_holds(x)) [[likely]]
+                                                    bool infix, bool first) {
+    if (first || (a->pos == pos && plan_holds(x))) [[likely]]
         return run_node(x, a, code, pos, end, infix);
     return fetch_normal(slot, i, code, pos, end, infix);
+}
+
+// finish_call(slot, true) for a frame the plan pushed itself (so there is
+// one to pop).
+[[gnu::always_inline]] inline void finish_planned(cell_t* slot) {
+    cell_t* result = stack::arguments;
+    call_frame_t* f = --stack::ctop;
+    stack::arguments = stack::cell_at(f->prev);
+    *slot = *result;
+    stack::top_slot = slot + 1;
 }
 
 // call_simple and call_native with planned arguments.
@@ -1444,7 +1485,7 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     const pnode_t* a = n + 2;
     pos++;
     for (int32_t i = 0; i < count; i++) {
-        pos = plan_argument(x, a, slot, i, code, pos, end, false);
+        pos = plan_argument(x, a, slot, i, code, pos, end, false, i == 0);
         if (exits::pending) [[unlikely]]
             return pos;
         if (check_needed(plan, stack::top_slot - 1)) [[unlikely]]
@@ -1458,15 +1499,9 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
         run_simple_entry(type_of(slot), slot, count);
     }
     if (exits::pending) return pos;
-    finish_call(slot, true);
+    finish_planned(slot);
     if (infix) return pos;
     return plan_lookahead(x, n, code, pos, end);
-}
-
-// Whether the cell at pos is a word holding an operator now.
-inline bool op_at(const cell_t* code, int32_t pos) {
-    const cell_t* v = peek_value(cell_at(code, pos));
-    return v != nullptr && type_of(v) == TYPE_op;
 }
 
 // call_conditional with a planned condition and branches.
@@ -1481,26 +1516,26 @@ inline bool op_at(const cell_t* code, int32_t pos) {
     auto plan = static_cast<uint32_t>(n[1].aux);
     auto count = static_cast<int32_t>(plan & PLAN_ARGS_MASK);
     const pnode_t* a = n + 2;
-    pos = plan_argument(x, a, slot, 0, code, pos + 1, end, false);
+    pos = plan_argument(x, a, slot, 0, code, pos + 1, end, false, true);
     if (exits::pending) [[unlikely]]
         return pos;
     if (!(plan & PLAN_FIRST_ANY) || type_of(stack::top_slot - 1) == TYPE_unset)
         check_argument(slot, 0);
     const pnode_t* branches = a + plan::size_of(a);
-    bool planned = true;
-    for (int32_t i = 1; i < count; i++) {
-        const pnode_t* b = branches + i - 1;
-        if (b->pos == pos && !b->probe() && plan_holds(x)) [[likely]] {
+    // The branches as the plan has them, while the walk is on the first:
+    // pushing them runs nothing, so the guards read once serve them all.
+    int32_t i = 1;
+    if (branches->pos == pos && plan_holds(x)) [[likely]] {
+        for (; i < count; i++) {
+            const pnode_t* b = branches + i - 1;
+            if (b->probe() && op_after(x, b, code, pos + 1)) [[unlikely]]
+                break;
             stack::push(&b->value);
             pos++;
-            continue;
         }
-        if (b->pos == pos && plan_holds(x) && !op_at(code, pos + 1)) {
-            stack::push(&b->value);
-            pos++;
-            continue;
-        }
-        planned = false;
+    }
+    bool planned = i == count;
+    for (; i < count; i++) {
         int32_t live = end;
         const cell_t* c = live_cells(code, &live) + pos;
         if ((plan & PLAN_LATER_BLOCKS) && pos < live && type_of(c) == TYPE_block &&
@@ -1514,7 +1549,7 @@ inline bool op_at(const cell_t* code, int32_t pos) {
             return pos;
         if (check_needed(plan, stack::top_slot - 1)) check_argument(slot, i);
     }
-    if (planned && plan_holds(x)) [[likely]] {
+    if (planned) [[likely]] {
         cell_t* args = stack::arguments;
         bool truthy = logic::truthy(args);
         int32_t k = 0;
@@ -1529,7 +1564,7 @@ inline bool op_at(const cell_t* code, int32_t pos) {
             args->header = TYPE_none;
             stack::top_slot = args + 1;
         } else {
-            cell_t* r = run_planned(x, x.head + branches[k].aux, args + 1 + k);
+            cell_t* r = run_planned(x, x.head + branches[k].aux, args + 1 + k, true);
             if (r == nullptr) [[unlikely]]
                 return pos;
             *stack::arguments = *r;
@@ -1539,7 +1574,7 @@ inline bool op_at(const cell_t* code, int32_t pos) {
         run_simple_entry(TYPE_native, slot, count);
     }
     if (exits::pending) return pos;
-    finish_call(slot, true);
+    finish_planned(slot);
     if (infix) return pos;
     return plan_lookahead(x, n, code, pos, end);
 }
@@ -1553,13 +1588,13 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
     node_t cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
     if (check_needed(plan, slot + 1))
         check_arg(slot, 0, alloc::buffer(cache)->head_cell(), slot + 1);
-    pos = plan_argument(x, r, slot, 1, code, pos, end, true);
+    pos = plan_argument(x, r, slot, 1, code, pos, end, true, false);
     if (exits::pending) [[unlikely]]
         return pos;
     if (check_needed(plan, stack::top_slot - 1)) check_argument(slot, 1);
     run_simple_entry(type_of(slot), slot, 2);
     if (exits::pending) return pos;
-    finish_call(slot, true);
+    finish_planned(slot);
     return pos;
 }
 
@@ -1577,7 +1612,7 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
     for (uint32_t k = n->small(); k > 0; k--) {
         if (s->pos != pos || !plan_holds(x)) [[unlikely]]
             return plan_infix_generic(code, pos, end);
-        const cell_t* v = peek_value(&s[1].value);
+        const cell_t* v = peek_global(&s[1].value);
         if (v == nullptr || std::memcmp(v, &s->value, sizeof(cell_t)) != 0) [[unlikely]] {
             plan::count_fallback(s);
             return plan_infix_generic(code, pos, end);
@@ -1612,7 +1647,7 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
     }
     if (pos != n->end || !plan_holds(x)) [[unlikely]]
         return plan_infix_generic(code, pos, end);
-    if (n->probe() && op_at(code, pos)) [[unlikely]]
+    if (n->probe() && op_after(x, n, code, pos)) [[unlikely]]
         return plan_infix_generic(code, pos, end);
     return pos;
 }
@@ -1622,7 +1657,7 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
                                      int32_t pos, int32_t end, bool infix) {
     check_native_stack();
     cell_t* held = stack::push(&n->value);
-    cell_t* r = run_planned(x, x.head + n->aux, held);
+    cell_t* r = run_planned(x, x.head + n->aux, held, true);
     if (r == nullptr) [[unlikely]]
         return pos;
     *held = *r;
@@ -1639,9 +1674,8 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
         check_native_stack();
         stack::mark_interp_native(&n->value);
         stack::push(&n->value);
-        const pnode_t* a = n + 1;
-        if (a->pos == pos + 1 && plan_holds(x)) pos = run_node(x, a, code, pos + 1, end, false);
-        else pos = plan_fallback(a, code, pos + 1, end, false);
+        // Its value's node follows, with the guards run_node's caller read.
+        pos = run_node(x, n + 1, code, pos + 1, end, false);
         if (exits::pending) return pos;
         store_set_word();
         stack::unwind();
@@ -1654,7 +1688,7 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
             return plan_fallback(n, code, pos, end, infix);
         cell_t* slot = stack::push(v);
         stack::mark_interp_native(&n[1].value);
-        pos = plan_argument(x, n + 2, slot, 0, code, pos + 1, end, false);
+        pos = plan_argument(x, n + 2, slot, 0, code, pos + 1, end, false, true);
         if (exits::pending) [[unlikely]]
             return pos;
         return_fetched(slot, static_cast<uint32_t>(n[1].aux));
@@ -1681,10 +1715,9 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
     const pnode_t* s = n + 2;
     if (n[1].kind() == plan::K_LIT) check_native_stack();  // as eval_expression does
     const cell_t* left = plan_leaf(x, n + 1);
-    const cell_t* op = peek_value(&s[1].value);
+    const cell_t* op = peek_global(&s[1].value);
     const cell_t* right = plan_leaf(x, n + 4);
-    uint8_t lt = left != nullptr ? type_of(left) : static_cast<uint8_t>(TYPE_unset);
-    if (callable_q(lt) || lt == TYPE_unset || lt == TYPE_op || right == nullptr || op == nullptr ||
+    if (left == nullptr || !plain_value_q(type_of(left)) || right == nullptr || op == nullptr ||
         std::memcmp(op, &s->value, sizeof(cell_t)) != 0) [[unlikely]]
         return plan_fallback(n, code, pos, end, false);
     stack::push(left);
@@ -1693,7 +1726,7 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
         return plan_infix_generic(code, s->pos, end);
     }
     pos = n->end;
-    if (n->probe() && op_at(code, pos)) [[unlikely]]
+    if (n->probe() && op_after(x, n, code, pos)) [[unlikely]]
         return plan_infix_generic(code, pos, end);
     return pos;
 }
@@ -1708,8 +1741,7 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
         if (kind == plan::K_LOCAL) v = x.frame + n->aux;
         else if (kind == plan::K_WORD) v = peek_value(&n->value);
         if (kind != plan::K_LIT) {
-            uint8_t vt = v != nullptr ? type_of(v) : static_cast<uint8_t>(TYPE_unset);
-            if (callable_q(vt) || vt == TYPE_unset || vt == TYPE_op) [[unlikely]]
+            if (v == nullptr || !plain_value_q(type_of(v))) [[unlikely]]
                 return plan_fallback(n, code, pos, end, infix);
         } else if (!infix && n->probe()) {
             // eval_operand hands a literal with a word after it to
@@ -1717,7 +1749,11 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
             check_native_stack();
         }
         stack::push(v);
-        return infix ? pos + 1 : plan_lookahead(x, n, code, pos + 1, end);
+        // The caller read the guards just before this node: a leaf ends
+        // where its node does, and pushing it ran nothing.
+        if (!infix && n->probe() && op_after(x, n, code, pos + 1)) [[unlikely]]
+            return plan_infix_generic(code, pos + 1, end);
+        return pos + 1;
     }
     if (n->header & plan::SIMPLE_INFIX) return plan_simple_infix(x, n, code, pos, end);
     if (kind == plan::K_INFIX) return plan_infix(x, n, code, pos, end);
@@ -1728,14 +1764,18 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
     return plan_other(x, n, code, pos, end, infix);
 }
 
-// run_in_place on a planned block.
+// run_in_place on a planned block. guards_read: the caller read the guards
+// and nothing ran since (a paren's node, a branch of a planned conditional).
 [[gnu::always_inline]] inline cell_t* run_planned(const plan_run& x, const pnode_t* block,
-                                                  const cell_t* code) {
-    if (!plan_holds(x)) [[unlikely]]
+                                                  const cell_t* code, bool guards_read) {
+    if (!guards_read && !plan_holds(x)) [[unlikely]]
         return run_in_place(code);
     if (plan::verify) [[unlikely]]
         plan::verify_block(x.head, block, code);
-    int32_t end = alloc::buffer(code->data2)->used() >> 4;
+    // Under the stamp the plan holds at, the block has the length it had
+    // when it was planned; only a stamp moved while a node ran may have
+    // shortened it.
+    int32_t end = block->end;
     int32_t pos = block->pos;
     cell_t* base = stack::top_slot;
     if (pos >= end) [[unlikely]] {
@@ -1744,29 +1784,37 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
     }
     const pnode_t* n = block + 2;
     const pnode_t* stop = n + block->aux;
+    // The guards are read on entry and after each node (nothing runs
+    // between that and the next node).
     for (;;) {
         *position = *code;
         position->data1 = static_cast<uint32_t>(pos);
-        if (n >= stop || n->pos != pos || !plan_holds(x)) [[unlikely]] {
-            pos = plan_fallback(n < stop ? n : block, code, pos, end, false);
-            if (exits::pending) [[unlikely]]
-                return nullptr;
-            return plan_block_generic(code, pos, end, base);
-        }
+        if (n >= stop || n->pos != pos) [[unlikely]]
+            break;
         const pnode_t* current = n;
         n += plan::size_of(n);
         pos = run_node(x, current, code, pos, end, false);
         if (exits::pending) [[unlikely]]
             return nullptr;
-        int32_t live = alloc::buffer(code->data2)->used() >> 4;
-        if (live < end) end = live;
-        if (pos >= end) break;
+        if (!plan_holds(x)) [[unlikely]] {
+            end = live_end(code, end);
+            if (pos >= end) return base;
+            stack::top_slot = base;
+            *position = *code;
+            position->data1 = static_cast<uint32_t>(pos);
+            break;
+        }
+        if (pos >= end) return base;
         stack::top_slot = base;
     }
-    return base;
+    pos = plan_fallback(n < stop ? n : block, code, pos, end, false);
+    if (exits::pending) [[unlikely]]
+        return nullptr;
+    return plan_block_generic(code, pos, end, base);
 }
 
-[[gnu::noinline]] cell_t* run_planned_body(const pnode_t* head, const cell_t* body) {
+// Inline in each call site: one C++ frame less per planned call.
+[[gnu::always_inline]] inline cell_t* run_planned_body(const pnode_t* head, const cell_t* body) {
     const pnode_t* block = head + 1;
     // The plan is of this body, as the function holds it now, and of user
     // code run from user code.
@@ -1775,7 +1823,7 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
         return run_in_place<true>(body);
     plan::count(plan::C_RUN);
     plan_run x{head, stack::arguments, plan::epoch};
-    return run_planned(x, block, body);
+    return run_planned(x, block, body, false);
 }
 
 }  // namespace

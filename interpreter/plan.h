@@ -28,6 +28,13 @@ constexpr uint64_t NOT_INERT =
 static_assert(TYPE_COUNT <= 64, "the inert mask has one bit per type");
 inline bool inert_q(uint8_t t) { return t < 64 && !((NOT_INERT >> t) & 1); }
 
+// The types a word's value may not have to be pushed as it stands: callables
+// (a call), op! (an operator) and unset! (an error). One test of a mask.
+constexpr uint64_t NOT_PLAIN = (uint64_t{1} << TYPE_native) | (uint64_t{1} << TYPE_action) |
+                               (uint64_t{1} << TYPE_function) | (uint64_t{1} << TYPE_routine) |
+                               (uint64_t{1} << TYPE_unset) | (uint64_t{1} << TYPE_op);
+inline bool plain_value_q(uint8_t t) { return !((NOT_PLAIN >> (t & 63)) & 1); }
+
 constexpr uint32_t PLAN_SIMPLE = 1u << 31;
 // The number of normal arguments.
 constexpr uint32_t PLAN_ARGS_MASK = 0xFFu;
@@ -99,6 +106,11 @@ enum kind : uint8_t {
 constexpr uint32_t COMPOUND = 1u << 31;
 constexpr uint32_t PROBE = 1u << 30;
 constexpr uint32_t SIMPLE_INFIX = 1u << 28;
+// With PROBE: the word that follows is one of the function's own, its frame
+// slot in the small field (of the node; of its K_WORDREF for a call or a
+// conditional; of its first step's K_WORDREF for an operator chain): the
+// probe reads the frame instead of looking the word up.
+constexpr uint32_t PROBE_LOCAL = 1u << 29;
 constexpr uint32_t SMALL_SHIFT = 16;
 constexpr uint32_t SMALL_LIMIT = 0xFFFu;
 constexpr uint32_t SMALL_MASK = SMALL_LIMIT << SMALL_SHIFT;

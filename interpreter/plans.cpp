@@ -226,7 +226,7 @@ struct builder {
                 if (p >= end || type_of(cells + p) != TYPE_block || op_value_after(cells, p, end))
                     return -1;
                 int32_t b = emit(make(K_BRANCH, p, p + 1, 0, cells + p));
-                if (p + 1 < end && type_of(cells + p + 1) == TYPE_word) nodes[b].header |= PROBE;
+                if (p + 1 < end && type_of(cells + p + 1) == TYPE_word) probe(b, cells + p + 1);
                 pending.push_back({b, cells[p]});
                 p++;
             }
@@ -247,6 +247,22 @@ struct builder {
         return p;
     }
 
+    // Marks node i to probe the word w after it for an operator (first_ref:
+    // an operator chain's first K_WORDREF).
+    void probe(int32_t i, const cell_t* w, int32_t first_ref = -1) {
+        nodes[i].header |= PROBE;
+        auto index = static_cast<uint32_t>(w->data3);
+        if (w->data1 != fn_ctx || index > SMALL_LIMIT) return;
+        uint8_t k = nodes[i].kind();
+        int32_t holder = i;
+        if (k == K_CALL || k == K_NATIVE || k == K_COND) holder = i + 1;  // its K_WORDREF
+        else if (k == K_INFIX) holder = first_ref;
+        else if (k != K_LIT && k != K_LOCAL && k != K_WORD && k != K_PAREN && k != K_BRANCH) return;
+        if (holder < 0) return;
+        nodes[i].header |= PROBE_LOCAL;
+        nodes[holder].header |= index << SMALL_SHIFT;
+    }
+
     // Whether a word holding an operator follows the cell at p.
     static bool op_value_after(const cell_t* cells, int32_t p, int32_t end) {
         return p + 1 < end && op_value(cells + p + 1) != nullptr;
@@ -258,7 +274,7 @@ struct builder {
     int32_t lookahead(const cell_t* cells, int32_t first, int32_t after, int32_t end) {
         if (after < 0 || after >= end || type_of(cells + after) != TYPE_word) return after;
         if (op_value(cells + after) == nullptr) {
-            nodes[first].header |= PROBE;
+            probe(first, cells + after);
             return after;
         }
         std::vector<pnode_t> left(nodes.begin() + first, nodes.end());
@@ -270,6 +286,7 @@ struct builder {
             if (q.node >= first) q.node++;
         int32_t p = after;
         uint32_t steps = 0;
+        int32_t first_ref = -1;
         while (p >= 0 && p < end) {
             const cell_t* w = cells + p;
             const cell_t* v = op_value(w);
@@ -304,6 +321,7 @@ struct builder {
             emit(make(K_OP, p, -1, 0, v, fast ? static_cast<uint32_t>(f) : 0));
             emit(make(K_WORDREF, p, p + 1, 0, w));
             int32_t step = static_cast<int32_t>(nodes.size()) - 2;
+            if (first_ref < 0) first_ref = step + 1;
             if (fast) {
                 if (type_of(right) == TYPE_word) word_node(right, p + 1);
                 else emit(make(K_LIT, p + 1, p + 2, 0, right));
@@ -325,7 +343,7 @@ struct builder {
             nodes[head].header |= SIMPLE_INFIX;
         nodes[head].aux = static_cast<int32_t>(nodes.size()) - head;
         nodes[head].end = p;
-        if (p < end && type_of(cells + p) == TYPE_word) nodes[head].header |= PROBE;
+        if (p < end && type_of(cells + p) == TYPE_word) probe(head, cells + p, first_ref);
         return p;
     }
 

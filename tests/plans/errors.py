@@ -101,6 +101,16 @@ CASES = [
      "bind body-of :f context [x: 1] t\nnew-line body-of :f true t\n"
      "new-line/all body-of :f false t\n",
      "unset"),
+    ("local_becomes_operator",
+     # The probe after a value reads a local from the frame: the same word
+     # holding an operator on a later call makes the chain infix.
+     "h: func [x] [x]\n"
+     "g: func [a o] [b1: a o 2 b2: 1 o 2 b3: (a) o 2 b4: h a o 2 b5: a + 1 o 2 "
+     "reduce [b1 b2 b3 b4 b5]]\n"
+     "print mold g 1 10 print mold g 2 20\nprint mold g 1 :+\nprint mold g 3 :*\n"
+     "k: func [a o] [b7: if a > 0 [a] o 3 b8: either a > 0 [a] [a] o 3]\n"
+     "print [k 1 5 k 1 5]\nk 1 :+\n",
+     "[3 3 3 3 4]"),
     ("set_word_errors",
      "g: func [x /local y] [y: x * 2 y: y + x]\nprint [g 1 g 2]\n"
      "h: func [x] [y: x]\nh 1 h 2\nh ()\n",
