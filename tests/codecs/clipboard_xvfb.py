@@ -13,13 +13,27 @@ import subprocess
 import sys
 import tempfile
 
+# xclip -i returns before its background copy has told the X server that it
+# owns the selection, so on a loaded machine a reader that starts at once can
+# find no owner yet. Each step waits until the selection is offered (at most
+# five seconds) before the next program reads it.
 SHELL = r"""
 set -e
+offered() {
+    for i in $(seq 50); do
+        xclip -selection clipboard -t TARGETS -o 2>/dev/null | grep -qx "$1" && return 0
+        sleep 0.1
+    done
+    return 1
+}
 "$ZUV" write.zuv
+offered UTF8_STRING || offered STRING
 xclip -selection clipboard -o > from-zuv.txt
 printf 'from xclip\nline two' | xclip -selection clipboard -i
+offered UTF8_STRING || offered STRING
 "$ZUV" read-text.zuv > text.out
 xclip -selection clipboard -t image/png -i picture.png
+offered image/png
 "$ZUV" read-image.zuv > image.out
 """
 
