@@ -10,6 +10,7 @@
 #include "runtime/fire.h"
 #include "tests/unit/library_fixture.h"
 #include "tests/unit/tui_rows.h"
+#include "tests/unit/tui_screen_fixture.h"
 #include "view/backends/terminal/colour.h"
 #include "view/backends/terminal/draw.h"
 #include "view/backends/terminal/output.h"
@@ -23,18 +24,8 @@ using test::row_text;
 constexpr uint32_t RED = colour_word(colour_kind::INDEXED, 196);
 constexpr uint32_t BLUE = colour_word(colour_kind::INDEXED, 21);
 
-class TuiDraw : public testing::Library {
+class TuiDraw : public test::ScreenLibrary {
 protected:
-    void SetUp() override {
-        Library::SetUp();
-        screen().term_width = 80;
-        screen().term_height = 24;
-    }
-    void TearDown() override {
-        if (type_of(&window) == TYPE_object) destroy_widget(&window);
-        window = none_value;
-    }
-
     // Runs the block that text evaluates to on a clear w x h grid, with the
     // given origin and clip box (the whole grid when none is given).
     static void draw(const char* text, int32_t w, int32_t h, int32_t ox = 0, int32_t oy = 0,
@@ -71,8 +62,6 @@ protected:
             if (row(y) != std::u32string(static_cast<size_t>(screen().width()), U' ')) return false;
         return true;
     }
-
-    cell_t window = none_value;
 };
 
 TEST_F(TuiDraw, LineAndBox) {

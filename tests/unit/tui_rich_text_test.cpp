@@ -5,6 +5,7 @@
 #include "datatypes/none.h"
 #include "tests/unit/library_fixture.h"
 #include "tests/unit/tui_rows.h"
+#include "tests/unit/tui_screen_fixture.h"
 #include "view/backends/terminal/colour.h"
 #include "view/backends/terminal/output.h"
 #include "view/backends/terminal/screen.h"
@@ -15,18 +16,8 @@ namespace {
 
 using test::row_text;
 
-class TuiRichText : public testing::Library {
+class TuiRichText : public test::ScreenLibrary {
 protected:
-    void SetUp() override {
-        Library::SetUp();
-        screen().term_width = 80;
-        screen().term_height = 24;
-    }
-    void TearDown() override {
-        if (type_of(&window) == TYPE_object) destroy_widget(&window);
-        window = none_value;
-    }
-
     // The window a layout block gives, with the widgets of its pane.
     void show_layout(const char* vid) {
         window = eval((std::string("win: layout ") + vid).c_str());
@@ -38,8 +29,6 @@ protected:
             make_view(&child, w);
         }
     }
-
-    cell_t window = none_value;
 };
 
 TEST_F(TuiRichText, RunsFromTheDialect) {

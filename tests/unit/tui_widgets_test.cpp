@@ -16,6 +16,7 @@
 #include "datatypes/unset.h"
 #include "tests/unit/library_fixture.h"
 #include "tests/unit/tui_rows.h"
+#include "tests/unit/tui_screen_fixture.h"
 #include "view/backends/terminal/colour.h"
 #include "view/backends/terminal/console_mode.h"
 #include "view/backends/terminal/event_types.h"
@@ -29,21 +30,12 @@ namespace {
 
 using test::row_text;
 
-class TuiWidgets : public testing::Library {
+class TuiWidgets : public test::ScreenLibrary {
 protected:
     static void SetUpTestSuite() {
         Library::SetUpTestSuite();
         // No backend: showing a face does nothing.
         eval("show: func [face /with parent /nested] [true]");
-    }
-    void SetUp() override {
-        Library::SetUp();
-        screen().term_width = 80;
-        screen().term_height = 24;
-    }
-    void TearDown() override {
-        if (type_of(&window) == TYPE_object) destroy_widget(&window);
-        window = none_value;
     }
 
     // Makes the window face that text evaluates to (kept in the word `win`)
@@ -94,8 +86,6 @@ protected:
         std::u32string t = text_of(&s);
         return std::string(t.begin(), t.end());
     }
-
-    cell_t window = none_value;
 };
 
 TEST_F(TuiWidgets, LabelsExistOnceMade) {
