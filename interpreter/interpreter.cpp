@@ -1242,6 +1242,29 @@ inline bool operator_follows(const cell_t* c, int32_t pos, int32_t live) {
     return v != nullptr && type_of(v) == TYPE_op;
 }
 
+// The arguments of a conditional from the one at index i on: a branch
+// written as a block is pushed as it stands, anything else takes the operand
+// path and its type check. Stops at a pending exit.
+[[gnu::always_inline]] inline int32_t fetch_branches(cell_t* slot, int32_t i, int32_t count,
+                                                     uint32_t plan, const cell_t* code, int32_t pos,
+                                                     int32_t end) {
+    for (; i < count; i++) {
+        int32_t live = end;
+        const cell_t* c = live_cells(code, &live) + pos;
+        if ((plan & PLAN_LATER_BLOCKS) && pos < live && type_of(c) == TYPE_block &&
+            !operator_follows(c, pos, live)) [[likely]] {
+            stack::push(c);
+            pos++;
+            continue;
+        }
+        pos = fetch_normal(slot, i, code, pos, end, false);
+        if (exits::pending) [[unlikely]]
+            return pos;
+        if (check_needed(plan, stack::top_slot - 1)) check_argument(slot, i);
+    }
+    return pos;
+}
+
 // call_native for `if` and `either`: a branch written as a block is pushed
 // as it stands, with neither the operand path nor a type check when the
 // spec takes blocks there. Anything else there takes the usual way.
@@ -1257,20 +1280,9 @@ inline bool operator_follows(const cell_t* c, int32_t pos, int32_t live) {
         return pos;
     if (!(plan & PLAN_FIRST_ANY) || type_of(stack::top_slot - 1) == TYPE_unset)
         check_argument(slot, 0);
-    for (int32_t i = 1; i < n; i++) {
-        int32_t live = end;
-        const cell_t* c = live_cells(code, &live) + pos;
-        if ((plan & PLAN_LATER_BLOCKS) && pos < live && type_of(c) == TYPE_block &&
-            !operator_follows(c, pos, live)) [[likely]] {
-            stack::push(c);
-            pos++;
-            continue;
-        }
-        pos = fetch_normal(slot, i, code, pos, end, false);
-        if (exits::pending) [[unlikely]]
-            return pos;
-        if (check_needed(plan, stack::top_slot - 1)) check_argument(slot, i);
-    }
+    pos = fetch_branches(slot, 1, n, plan, code, pos, end);
+    if (exits::pending) [[unlikely]]
+        return pos;
     run_simple_entry(TYPE_native, slot, n);
     if (exits::pending) return pos;
     finish_call(slot, push);
@@ -1535,20 +1547,9 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
         }
     }
     bool planned = i == count;
-    for (; i < count; i++) {
-        int32_t live = end;
-        const cell_t* c = live_cells(code, &live) + pos;
-        if ((plan & PLAN_LATER_BLOCKS) && pos < live && type_of(c) == TYPE_block &&
-            !operator_follows(c, pos, live)) {
-            stack::push(c);
-            pos++;
-            continue;
-        }
-        pos = fetch_normal(slot, i, code, pos, end, false);
-        if (exits::pending) [[unlikely]]
-            return pos;
-        if (check_needed(plan, stack::top_slot - 1)) check_argument(slot, i);
-    }
+    pos = fetch_branches(slot, i, count, plan, code, pos, end);
+    if (exits::pending) [[unlikely]]
+        return pos;
     if (planned) [[likely]] {
         cell_t* args = stack::arguments;
         bool truthy = logic::truthy(args);
