@@ -149,14 +149,19 @@ int32_t send_on_path(widget_t* w, bool deepest, int32_t type, const widget_event
     return deepest ? send_widget_event(w, type, e) : send_own_event(w, type, e);
 }
 
-void release_capture() {
+// at_x and at_y: where the release happened, in screen cells, when no motion
+// report told the captured widget it was left (else the last hover place).
+void release_capture(bool at_release, float at_x, float at_y) {
     ui_state_t& s = ui();
     if (widget_t* c = s.captured; c != nullptr && (c->flags & widget_flag::AWAY)) {
         float ox, oy;
         origin_of(c, ox, oy);
         // The pointer's place is known relative to the hover widget only.
         float hx = s.hover_x, hy = s.hover_y;
-        if (s.hover != nullptr) {
+        if (at_release) {
+            hx = at_x;
+            hy = at_y;
+        } else if (s.hover != nullptr) {
             float px, py;
             origin_of(s.hover, px, py);
             hx += px;
@@ -243,6 +248,18 @@ void mouse_button(int32_t type, widget_t* w, float x, float y, uint32_t flags) {
     std::vector<step_t> path;
     if (!(up && s.captured != nullptr && (s.captured->flags & widget_flag::AWAY)))
         path = path_down(w, x, y);
+    // A release off the captured widget with no motion report between (a
+    // terminal that reports no drags, input that jumps): it was left all the
+    // same, and is released as one left by motion, so it never keeps a press
+    // without its release.
+    bool left_unseen = false;
+    if (up && s.captured != nullptr && !path.empty() &&
+        std::none_of(path.begin(), path.end(),
+                     [&](const step_t& st) { return st.handle == s.captured->handle; })) {
+        s.captured->flags |= widget_flag::AWAY;
+        path.clear();
+        left_unseen = true;
+    }
     bool stopped = false;
     if (!path.empty() && type == event_type::down) {
         if (widget_t* d = live(path.front())) {
@@ -266,7 +283,9 @@ void mouse_button(int32_t type, widget_t* w, float x, float y, uint32_t flags) {
     }
     if (!up) return;  // middle and right buttons: no capture, no clicks
     send_clicks(path, flags);
-    release_capture();
+    float wx = 0, wy = 0;
+    if (left_unseen) origin_of(w, wx, wy);
+    release_capture(left_unseen, wx + x, wy + y);
 }
 
 void mouse_wheel(int32_t delta, widget_t* w, float x, float y, uint32_t flags) {
