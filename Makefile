@@ -135,38 +135,33 @@ configure-fuzz: deps
 	    CC=clang CXX=clang++ $(CMAKE) -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZUV_FUZZ=ON; \
 	fi
 
+# $(call fuzz,NAME,MAX_LEN,SEED_DIR[,EXTRA]): builds NAME_fuzz and runs it
+# for FUZZ_TIME seconds over its corpus and seeds.
+define fuzz
+	$(CMAKE) --build $(FUZZ_DIR) --target $(1)_fuzz
+	mkdir -p $(FUZZ_DIR)/corpus/$(1)
+	$(SANITIZER_ENV) ./$(FUZZ_DIR)/$(1)_fuzz -max_total_time=$(FUZZ_TIME) -max_len=$(2) -timeout=10 \
+	    -rss_limit_mb=4096 $(4) -print_final_stats=1 $(FUZZ_DIR)/corpus/$(1) $(3)
+endef
+
 fuzz-lexer: configure-fuzz
-	$(CMAKE) --build $(FUZZ_DIR) --target lexer_fuzz
-	mkdir -p $(FUZZ_DIR)/corpus/lexer
-	$(SANITIZER_ENV) ./$(FUZZ_DIR)/lexer_fuzz -max_total_time=$(FUZZ_TIME) -max_len=4096 -timeout=10 \
-	    -rss_limit_mb=4096 -print_final_stats=1 $(FUZZ_DIR)/corpus/lexer tests/fuzz/corpus/lexer
+	$(call fuzz,lexer,4096,tests/fuzz/corpus/lexer)
 
 # The decompressors' seeds are made by other implementations at run time.
 fuzz-decompress: configure-fuzz
-	$(CMAKE) --build $(FUZZ_DIR) --target decompress_fuzz
-	mkdir -p $(FUZZ_DIR)/corpus/decompress
 	$(PYTHON) tests/fuzz/decompress_seeds.py $(FUZZ_DIR)/decompress-seeds
-	$(SANITIZER_ENV) ./$(FUZZ_DIR)/decompress_fuzz -max_total_time=$(FUZZ_TIME) -max_len=4096 -timeout=10 \
-	    -rss_limit_mb=4096 -print_final_stats=1 $(FUZZ_DIR)/corpus/decompress $(FUZZ_DIR)/decompress-seeds
+	$(call fuzz,decompress,4096,$(FUZZ_DIR)/decompress-seeds)
 
 # Image seeds are made by PIL (Debian's python3) at run time.
 fuzz-image: configure-fuzz
-	$(CMAKE) --build $(FUZZ_DIR) --target image_fuzz
-	mkdir -p $(FUZZ_DIR)/corpus/image
 	/usr/bin/python3 tests/fuzz/image_seeds.py $(FUZZ_DIR)/image-seeds
-	$(SANITIZER_ENV) ./$(FUZZ_DIR)/image_fuzz -max_total_time=$(FUZZ_TIME) -max_len=65536 -timeout=10 \
-	    -rss_limit_mb=4096 -malloc_limit_mb=4096 -print_final_stats=1 $(FUZZ_DIR)/corpus/image $(FUZZ_DIR)/image-seeds
+	$(call fuzz,image,65536,$(FUZZ_DIR)/image-seeds,-malloc_limit_mb=4096)
+
 fuzz-zuvbin: configure-fuzz
-	$(CMAKE) --build $(FUZZ_DIR) --target zuvbin_fuzz
-	mkdir -p $(FUZZ_DIR)/corpus/zuvbin
-	$(SANITIZER_ENV) ./$(FUZZ_DIR)/zuvbin_fuzz -max_total_time=$(FUZZ_TIME) -max_len=4096 -timeout=10 \
-	    -rss_limit_mb=4096 -print_final_stats=1 $(FUZZ_DIR)/corpus/zuvbin tests/fuzz/corpus/zuvbin
+	$(call fuzz,zuvbin,4096,tests/fuzz/corpus/zuvbin)
 
 fuzz-input: configure-fuzz
-	$(CMAKE) --build $(FUZZ_DIR) --target input_fuzz
-	mkdir -p $(FUZZ_DIR)/corpus/input
-	$(SANITIZER_ENV) ./$(FUZZ_DIR)/input_fuzz -max_total_time=$(FUZZ_TIME) -max_len=65536 -timeout=10 \
-	    -rss_limit_mb=4096 -print_final_stats=1 $(FUZZ_DIR)/corpus/input tests/fuzz/corpus/input
+	$(call fuzz,input,65536,tests/fuzz/corpus/input)
 
 format:
 	@files=$$(find $(FORMAT_DIRS) -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.hpp' \) 2>/dev/null); \
