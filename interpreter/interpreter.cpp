@@ -1278,8 +1278,7 @@ inline bool operator_follows(const cell_t* c, int32_t pos, int32_t live) {
     pos = fetch_normal(slot, 0, code, pos, end, false);
     if (exits::pending) [[unlikely]]
         return pos;
-    if (!(plan & PLAN_FIRST_ANY) || type_of(stack::top_slot - 1) == TYPE_unset)
-        check_argument(slot, 0);
+    if (first_check_needed(plan, stack::top_slot - 1)) check_argument(slot, 0);
     pos = fetch_branches(slot, 1, n, plan, code, pos, end);
     if (exits::pending) [[unlikely]]
         return pos;
@@ -1531,8 +1530,7 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     pos = plan_argument(x, a, slot, 0, code, pos + 1, end, false, true);
     if (exits::pending) [[unlikely]]
         return pos;
-    if (!(plan & PLAN_FIRST_ANY) || type_of(stack::top_slot - 1) == TYPE_unset)
-        check_argument(slot, 0);
+    if (first_check_needed(plan, stack::top_slot - 1)) check_argument(slot, 0);
     const pnode_t* branches = a + plan::size_of(a);
     // The branches as the plan has them, while the walk is on the first:
     // pushing them runs nothing, so the guards read once serve them all.

@@ -47,8 +47,15 @@ constexpr uint32_t PLAN_ANY_TYPES = 1u << 30;
 // Every normal argument after the first takes a block!: the branches of `if`
 // and `either` written as blocks need no check.
 constexpr uint32_t PLAN_LATER_BLOCKS = 1u << 29;
-// The first normal argument's typeset takes every value but unset.
+// The first normal argument's typeset takes every type outside FIRST_SELDOM
+// (`any-type!`, the condition of `if` and `either`, leaves out triple! and
+// series!): only a value of those types has its typeset read.
 constexpr uint32_t PLAN_FIRST_ANY = 1u << 28;
+constexpr uint64_t FIRST_SELDOM =
+    (uint64_t{1} << TYPE_unset) | (uint64_t{1} << TYPE_triple) | (uint64_t{1} << TYPE_series);
+inline bool first_check_needed(uint32_t plan, const cell_t* value) {
+    return !(plan & PLAN_FIRST_ANY) || ((FIRST_SELDOM >> (type_of(value) & 63)) & 1);
+}
 
 }  // namespace zuv::interpreter
 
