@@ -87,11 +87,9 @@ uint32_t plan_of(const cell_t* cache, bool native_like) {
             if (locals != 0 || returns != 0 || kind != ARG_NORMAL) return 0;
             bool takes_all = true;
             for (int32_t id = 1; id <= TYPE_COUNT && takes_all; id++)
-                if (id != TYPE_unset && !typeset::has_q(e, id)) takes_all = false;
+                if (!((SELDOM_TYPES >> id) & 1) && !typeset::has_q(e, id)) takes_all = false;
             if (!takes_all) any_types = false;
-            if (args == 0)
-                for (int32_t id = 1; id <= TYPE_COUNT && first_any; id++)
-                    if (!((FIRST_SELDOM >> id) & 1) && !typeset::has_q(e, id)) first_any = false;
+            if (args == 0) first_any = takes_all;
             if (args > 0 && !typeset::has_q(e, TYPE_block)) later_blocks = false;
             args++;
             break;

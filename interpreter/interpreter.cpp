@@ -226,9 +226,10 @@ inline void check_arg(const cell_t* callee, int32_t entry, const cell_t* types,
 }
 
 // Whether an argument of a simple plan must have its typeset read: always
-// for an unset value, else only when some argument does not take every type.
+// for a value of a seldom type, else only when some argument does not take
+// every type.
 inline bool check_needed(uint32_t plan, const cell_t* value) {
-    return !(plan & PLAN_ANY_TYPES) || type_of(value) == TYPE_unset;
+    return !(plan & PLAN_ANY_TYPES) || seldom_q(value);
 }
 
 // check_arg for the argument just pushed as entry i of the callee at slot,
@@ -1278,7 +1279,7 @@ inline bool operator_follows(const cell_t* c, int32_t pos, int32_t live) {
     pos = fetch_normal(slot, 0, code, pos, end, false);
     if (exits::pending) [[unlikely]]
         return pos;
-    if (first_check_needed(plan, stack::top_slot - 1)) check_argument(slot, 0);
+    if (!(plan & PLAN_FIRST_ANY) || seldom_q(stack::top_slot - 1)) check_argument(slot, 0);
     pos = fetch_branches(slot, 1, n, plan, code, pos, end);
     if (exits::pending) [[unlikely]]
         return pos;
@@ -1530,7 +1531,7 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     pos = plan_argument(x, a, slot, 0, code, pos + 1, end, false, true);
     if (exits::pending) [[unlikely]]
         return pos;
-    if (first_check_needed(plan, stack::top_slot - 1)) check_argument(slot, 0);
+    if (!(plan & PLAN_FIRST_ANY) || seldom_q(stack::top_slot - 1)) check_argument(slot, 0);
     const pnode_t* branches = a + plan::size_of(a);
     // The branches as the plan has them, while the walk is on the first:
     // pushing them runs nothing, so the guards read once serve them all.

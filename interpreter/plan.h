@@ -41,21 +41,19 @@ constexpr uint32_t PLAN_ARGS_MASK = 0xFFu;
 // The number of locals (/local counted), in bits 8-23.
 constexpr uint32_t PLAN_LOCALS_SHIFT = 8;
 constexpr uint32_t PLAN_LOCALS_MASK = 0xFFFFu << PLAN_LOCALS_SHIFT;
-// Every normal argument's typeset takes every value but unset: only an unset
-// argument needs its typeset read.
+// Every normal argument's typeset takes every type outside SELDOM_TYPES: only
+// an argument of those types needs its typeset read.
 constexpr uint32_t PLAN_ANY_TYPES = 1u << 30;
 // Every normal argument after the first takes a block!: the branches of `if`
 // and `either` written as blocks need no check.
 constexpr uint32_t PLAN_LATER_BLOCKS = 1u << 29;
-// The first normal argument's typeset takes every type outside FIRST_SELDOM
-// (`any-type!`, the condition of `if` and `either`, leaves out triple! and
-// series!): only a value of those types has its typeset read.
+// The first normal argument's typeset takes every type outside SELDOM_TYPES.
 constexpr uint32_t PLAN_FIRST_ANY = 1u << 28;
-constexpr uint64_t FIRST_SELDOM =
+// The types "takes every value" leaves aside: unset, and triple! and series!,
+// which `any-type!` (the type of most natives' arguments) leaves out.
+constexpr uint64_t SELDOM_TYPES =
     (uint64_t{1} << TYPE_unset) | (uint64_t{1} << TYPE_triple) | (uint64_t{1} << TYPE_series);
-inline bool first_check_needed(uint32_t plan, const cell_t* value) {
-    return !(plan & PLAN_FIRST_ANY) || ((FIRST_SELDOM >> (type_of(value) & 63)) & 1);
-}
+inline bool seldom_q(const cell_t* value) { return (SELDOM_TYPES >> (type_of(value) & 63)) & 1; }
 
 }  // namespace zuv::interpreter
 
