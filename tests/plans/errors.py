@@ -28,6 +28,12 @@ CASES = [
     ("expect_arg_call",
      "h: func [x [integer!]] [x]\ng: func [x] [h x]\ng 1 g 2\ng 1.5\n",
      "*** Where: h"),
+    ("unset_condition",
+     # The condition of if and either has its typeset read only for a seldom
+     # type such as unset.
+     "a: true\ng: func [w] [print if get/any w [1] either get/any w [1] [2]]\n"
+     "g 'a g 'a\ng 'never-set-word\n",
+     "*** Where: either"),
     ("overflow_to_float",
      "g: func [x] [x * 65536]\nk: func [x] [2147483647 + x]\n"
      "print [g 1 g 2 g 65536 k 1 k 0 k 2 type? k 1]\nprint 1 / (g 0)\n",
