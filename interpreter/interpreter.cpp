@@ -1579,21 +1579,30 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     return plan_lookahead(x, n, code, pos, end);
 }
 
-// call_infix with a planned right operand.
+// call_infix with a planned right operand. f: the operation the operator
+// stands for on the fast paths. Every such operation's arguments take
+// integer!, so an integer operand needs no typeset read, and two integers
+// are computed in place as run_simple_entry computes them.
 int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const cell_t* word,
-                        uint32_t plan, const cell_t* code, int32_t pos, int32_t end) {
+                        uint32_t plan, fast_op f, const cell_t* code, int32_t pos, int32_t end) {
     stack::top_slot = slot + 1;
     stack::mark_interp_native(word);
     stack::top_slot = slot + 2;
-    node_t cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
-    if (check_needed(plan, slot + 1))
-        check_arg(slot, 0, alloc::buffer(cache)->head_cell(), slot + 1);
+    cell_t* left = slot + 1;
+    bool integers = f != FAST_NONE && type_of(left) == TYPE_integer;
+    if (!integers && check_needed(plan, left)) {
+        node_t cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
+        check_arg(slot, 0, alloc::buffer(cache)->head_cell(), left);
+    }
     pos = plan_argument(x, r, slot, 1, code, pos, end, true, false);
     if (exits::pending) [[unlikely]]
         return pos;
-    if (check_needed(plan, stack::top_slot - 1)) check_argument(slot, 1);
-    run_simple_entry(type_of(slot), slot, 2);
-    if (exits::pending) return pos;
+    const cell_t* right = stack::top_slot - 1;
+    if (!integers || type_of(right) != TYPE_integer || !fast_compute(f, left, right)) {
+        if (check_needed(plan, right)) check_argument(slot, 1);
+        run_simple_entry(type_of(slot), slot, 2);
+        if (exits::pending) return pos;
+    }
     finish_planned(slot);
     return pos;
 }
@@ -1639,7 +1648,8 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
             const cell_t* cache = alloc::buffer(callee.data3)->head_cell() + 1;
             if (type_of(cache) == TYPE_block &&
                 (cache->data3 & (PLAN_SIMPLE | PLAN_ARGS_MASK)) == (PLAN_SIMPLE | 2u)) [[likely]]
-                pos = plan_call_infix(x, r, l, &s[1].value, cache->data3, code, pos + 1, end);
+                pos = plan_call_infix(x, r, l, &s[1].value, cache->data3,
+                                      static_cast<fast_op>(s[1].aux), code, pos + 1, end);
             else pos = eval_code(l, code, pos + 1, end, true, pos, true);
             if (exits::pending) return pos;
         }
@@ -1783,13 +1793,12 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
         return base;
     }
     const pnode_t* n = block + 2;
-    const pnode_t* stop = n + block->aux;
     // The guards are read on entry and after each node (nothing runs
     // between that and the next node).
     for (;;) {
         *position = *code;
         position->data1 = static_cast<uint32_t>(pos);
-        if (n >= stop || n->pos != pos) [[unlikely]]
+        if (n->pos != pos) [[unlikely]]  // K_END after the last node matches no position
             break;
         const pnode_t* current = n;
         n += plan::size_of(n);
@@ -1807,7 +1816,7 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
         if (pos >= end) return base;
         stack::top_slot = base;
     }
-    pos = plan_fallback(n < stop ? n : block, code, pos, end, false);
+    pos = plan_fallback(n->kind() != plan::K_END ? n : block, code, pos, end, false);
     if (exits::pending) [[unlikely]]
         return nullptr;
     return plan_block_generic(code, pos, end, base);

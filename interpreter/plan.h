@@ -80,7 +80,8 @@ namespace zuv::interpreter::plan {
 enum kind : uint8_t {
     K_HEAD,  // the plan's first node: aux the node count, end the stamp it was checked
              // at, pos -1 once dropped
-    K_BLOCK,  // a block: pos its head, end its length, aux its expressions' node count;
+    K_BLOCK,  // a block: pos its head, end its length, aux its expressions' node count
+              // (K_END after them not counted);
               // value the block cell; the next node (K_SNAP) says where its snapshot is
     K_SNAP,  // pos the snapshot's first cell (from the series head), end its cell count
     K_LIT,  // a value that stands for itself
@@ -98,9 +99,11 @@ enum kind : uint8_t {
     K_INFIX,  // left op right ...: small the step count; the left subtree, then per
               // step K_OP and the right operand's subtree
     K_OP,  // small the fast operation (0: none, the operator is called); pos the
-           // operator's position; value the op! expected; then K_WORDREF (aux 2)
+           // operator's position; value the op! expected; then K_WORDREF (its aux
+           // the operation the operator stands for on the fast paths)
     K_WORDREF,  // value: the word that names a call (its frame's name, its guard)
     K_GENERIC,  // the interpreter's own path for this expression (end -1: not known)
+    K_END,  // after a block's expressions: pos -2, which no walk position matches
     K_COUNT
 };
 

@@ -61,7 +61,7 @@ void release_plan(uintptr_t plan) { lowrt::release(reinterpret_cast<void*>(plan)
 
 const char* const kind_names[K_COUNT] = {"head",   "block", "snap", "literal", "local",  "word",
                                          "paren",  "set",   "call", "native",  "cond",   "branch",
-                                         "return", "infix", "op",   "wordref", "generic"};
+                                         "return", "infix", "op",   "wordref", "generic", "end"};
 
 void print_counters() {
     std::fprintf(stderr, "plans: built %llu, not planned %llu, invalidated %llu, runs %llu\n",
@@ -319,7 +319,9 @@ struct builder {
                     return -1;
             }
             emit(make(K_OP, p, -1, 0, v, fast ? static_cast<uint32_t>(f) : 0));
-            emit(make(K_WORDREF, p, p + 1, 0, w));
+            // A called operator's word keeps the operation too: its result
+            // is computed in place when both operands are integers.
+            emit(make(K_WORDREF, p, p + 1, static_cast<int32_t>(f), w));
             int32_t step = static_cast<int32_t>(nodes.size()) - 2;
             if (first_ref < 0) first_ref = step + 1;
             if (fast) {
@@ -348,7 +350,7 @@ struct builder {
     }
 
     // A block's nodes: K_BLOCK, K_SNAP, then its expressions as far as
-    // their positions are known.
+    // their positions are known, then K_END.
     void block(const cell_t* code) {
         series_buffer_t* b = alloc::buffer(code->data2);
         b->flags |= series_flag::PLANNED;
@@ -363,6 +365,9 @@ struct builder {
         int32_t pos = head;
         while (pos >= 0 && pos < end && !failed) pos = expression(cells, pos, end, false);
         nodes[bi].aux = static_cast<int32_t>(nodes.size()) - bi - 2;
+        // The walk compares each node's position with its own: the
+        // sentinel ends the block's nodes without a count to test.
+        emit(make(K_END, -2, -2, 0, nullptr));
     }
 };
 
