@@ -1774,6 +1774,34 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
     return plan_other(x, n, code, pos, end, infix);
 }
 
+// A literal or a word of the function's own context as a statement of a
+// block, pushed when it is all the statement is: a plain value with no
+// operator after it (the word probed after it reads as run_node's probe
+// does). False, having pushed nothing, for anything else.
+[[gnu::always_inline]] inline bool plan_quiet_leaf(const plan_run& x, const pnode_t* n,
+                                                   const cell_t* code, int32_t pos) {
+    uint8_t kind = n->kind();
+    const cell_t* v;
+    if (kind == plan::K_LOCAL) {
+        v = x.frame + n->aux;
+        if (!plain_value_q(type_of(v))) return false;
+    } else if (kind == plan::K_LIT) {
+        v = &n->value;
+    } else {
+        return false;
+    }
+    if (n->probe()) {
+        bool op = (n->header & plan::PROBE_LOCAL) ? type_of(x.frame + n->small()) == TYPE_op
+                                                  : op_at(code, pos + 1);
+        if (op) return false;
+        // eval_operand hands a literal with a word after it to
+        // eval_expression, which checks the depth.
+        if (kind == plan::K_LIT) check_native_stack();
+    }
+    stack::push(v);
+    return true;
+}
+
 // run_in_place on a planned block. guards_read: the caller read the guards
 // and nothing ran since (a paren's node, a branch of a planned conditional).
 [[gnu::always_inline]] inline cell_t* run_planned(const plan_run& x, const pnode_t* block,
@@ -1800,21 +1828,30 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
         position->data1 = static_cast<uint32_t>(pos);
         if (n->pos != pos) [[unlikely]]  // K_END after the last node matches no position
             break;
-        const pnode_t* current = n;
-        n += plan::size_of(n);
-        pos = run_node(x, current, code, pos, end, false);
+        if (plan_quiet_leaf(x, n, code, pos)) {
+            // Pushing it ran nothing: no exit is pending, the guards hold.
+            if (++pos >= end) return base;
+            stack::top_slot = base;
+            n++;
+            continue;
+        }
+        pos = run_node(x, n, code, pos, end, false);
         if (exits::pending) [[unlikely]]
             return nullptr;
+        // The next node is found only when there is one to run: most
+        // planned blocks hold one expression.
         if (!plan_holds(x)) [[unlikely]] {
             end = live_end(code, end);
             if (pos >= end) return base;
             stack::top_slot = base;
             *position = *code;
             position->data1 = static_cast<uint32_t>(pos);
+            n += plan::size_of(n);
             break;
         }
         if (pos >= end) return base;
         stack::top_slot = base;
+        n += plan::size_of(n);
     }
     pos = plan_fallback(n->kind() != plan::K_END ? n : block, code, pos, end, false);
     if (exits::pending) [[unlikely]]
