@@ -1457,6 +1457,9 @@ int32_t plan_other(const plan_run& x, const pnode_t* n, const cell_t* code, int3
                    int32_t end, bool infix);
 int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
                    int32_t end, bool infix);
+[[gnu::always_inline]] inline int32_t plan_paren_inline(const plan_run& x, const pnode_t* n,
+                                                        const cell_t* code, int32_t pos,
+                                                        int32_t end, bool infix);
 
 // Argument i of the call at slot: its node when the walk is on it, else the
 // interpreter's fetch. first: the argument right after the call's word,
@@ -1583,8 +1586,10 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
 // stands for on the fast paths. Every such operation's arguments take
 // integer!, so an integer operand needs no typeset read, and two integers
 // are computed in place as run_simple_entry computes them.
-int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const cell_t* word,
-                        uint32_t plan, fast_op f, const cell_t* code, int32_t pos, int32_t end) {
+[[gnu::always_inline]] inline int32_t plan_call_infix(const plan_run& x, const pnode_t* r,
+                                                      cell_t* slot, const cell_t* word,
+                                                      uint32_t plan, fast_op f, const cell_t* code,
+                                                      int32_t pos, int32_t end) {
     stack::top_slot = slot + 1;
     stack::mark_interp_native(word);
     stack::top_slot = slot + 2;
@@ -1614,7 +1619,9 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
                                      int32_t pos, int32_t end) {
     const pnode_t* left = n + 1;
     if (left->kind() == plan::K_LIT) check_native_stack();  // as eval_expression does
-    pos = run_node(x, left, code, pos, end, true);
+    // A paren on the left, as in (f a) + ..., runs here: one C++ frame less.
+    if (left->kind() == plan::K_PAREN) pos = plan_paren_inline(x, left, code, pos, end, true);
+    else pos = run_node(x, left, code, pos, end, true);
     if (exits::pending) [[unlikely]]
         return pos;
     const pnode_t* s = left + plan::size_of(left);
@@ -1663,8 +1670,9 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
 }
 
 // eval_paren with a planned paren.
-[[gnu::noinline]] int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code,
-                                     int32_t pos, int32_t end, bool infix) {
+[[gnu::always_inline]] inline int32_t plan_paren_inline(const plan_run& x, const pnode_t* n,
+                                                        const cell_t* code, int32_t pos,
+                                                        int32_t end, bool infix) {
     check_native_stack();
     cell_t* held = stack::push(&n->value);
     cell_t* r = run_planned(x, x.head + n->aux, held, true);
@@ -1673,6 +1681,11 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
     *held = *r;
     stack::top_slot = held + 1;
     return infix ? pos + 1 : plan_lookahead(x, n, code, pos + 1, end);
+}
+
+[[gnu::noinline]] int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                     int32_t pos, int32_t end, bool infix) {
+    return plan_paren_inline(x, n, code, pos, end, infix);
 }
 
 // A set-word and return: the code of eval_set_word and eval_return with

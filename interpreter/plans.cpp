@@ -59,8 +59,8 @@ uint32_t plan_kind = 0;
 
 void release_plan(uintptr_t plan) { lowrt::release(reinterpret_cast<void*>(plan)); }
 
-const char* const kind_names[K_COUNT] = {"head",   "block", "snap", "literal", "local",  "word",
-                                         "paren",  "set",   "call", "native",  "cond",   "branch",
+const char* const kind_names[K_COUNT] = {"head",   "block", "snap", "literal", "local",   "word",
+                                         "paren",  "set",   "call", "native",  "cond",    "branch",
                                          "return", "infix", "op",   "wordref", "generic", "end"};
 
 void print_counters() {
