@@ -1516,31 +1516,21 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     return plan_lookahead(x, n, code, pos, end);
 }
 
-// call_conditional with a planned condition and branches.
-[[gnu::noinline]] int32_t plan_conditional(const plan_run& x, const pnode_t* n, const cell_t* code,
-                                           int32_t pos, int32_t end, bool infix) {
-    const cell_t* v = plan_callee(n);
-    if (v == nullptr) [[unlikely]]
-        return plan_fallback(n, code, pos, end, infix);
-    check_native_stack();
-    cell_t* slot = stack::push(v);
-    stack::mark_interp_native(&n[1].value);
+// The branches of a planned conditional past its condition, when they do
+// not all take the planned way (the walk is off them, a guard moved, the
+// stack is full, an operator follows the last): pushed as the plan has them
+// while it can, the rest fetched as call_conditional does.
+[[gnu::noinline]] int32_t conditional_rest(const plan_run& x, const pnode_t* n, cell_t* slot,
+                                           const cell_t* code, int32_t pos, int32_t end,
+                                           bool infix) {
     auto plan = static_cast<uint32_t>(n[1].aux);
     auto count = static_cast<int32_t>(plan & PLAN_ARGS_MASK);
-    const pnode_t* a = n + 2;
-    pos = plan_argument(x, a, slot, 0, code, pos + 1, end, false, true);
-    if (exits::pending) [[unlikely]]
-        return pos;
-    if (!(plan & PLAN_FIRST_ANY) || seldom_q(stack::top_slot - 1)) check_argument(slot, 0);
-    const pnode_t* branches = a + plan::size_of(a);
-    // The branches as the plan has them, while the walk is on the first:
-    // pushing them runs nothing, so the guards read once serve them all.
+    const pnode_t* branches = n + 2 + plan::size_of(n + 2);
     int32_t i = 1;
-    if (branches->pos == pos && plan_holds(x)) [[likely]] {
+    if (branches->pos == pos && plan_holds(x)) {
         for (; i < count; i++) {
             const pnode_t* b = branches + i - 1;
-            if (b->probe() && op_after(x, b, code, pos + 1)) [[unlikely]]
-                break;
+            if (b->probe() && op_after(x, b, code, pos + 1)) break;
             stack::push(&b->value);
             pos++;
         }
@@ -1549,13 +1539,12 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     pos = fetch_branches(slot, i, count, plan, code, pos, end);
     if (exits::pending) [[unlikely]]
         return pos;
-    if (planned) [[likely]] {
+    if (planned) {
         cell_t* args = stack::arguments;
         bool truthy = logic::truthy(args);
         int32_t k = 0;
         if (n->small() == EITHER_INDEX) {
-            if (type_of(args) == TYPE_unset) [[unlikely]]
-                fire(err::no_return);
+            if (type_of(args) == TYPE_unset) fire(err::no_return);
             k = truthy ? 0 : 1;
         } else if (!truthy) {
             k = -1;
@@ -1565,8 +1554,7 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
             stack::top_slot = args + 1;
         } else {
             cell_t* r = run_planned(x, x.head + branches[k].aux, args + 1 + k, true);
-            if (r == nullptr) [[unlikely]]
-                return pos;
+            if (r == nullptr) return pos;
             *stack::arguments = *r;
             stack::top_slot = stack::arguments + 1;
         }
@@ -1577,6 +1565,65 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     finish_planned(slot);
     if (infix) return pos;
     return plan_lookahead(x, n, code, pos, end);
+}
+
+// call_conditional with a planned condition and branches. The builder made
+// `if` two arguments and `either` three, the branches blocks that only the
+// last may have a word after (the others have a block after them).
+[[gnu::noinline]] int32_t plan_conditional(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                           int32_t pos, int32_t end, bool infix) {
+    const cell_t* v = plan_callee(n);
+    if (v == nullptr) [[unlikely]]
+        return plan_fallback(n, code, pos, end, infix);
+    check_native_stack();
+    cell_t* slot = stack::push(v);
+    stack::mark_interp_native(&n[1].value);
+    auto plan = static_cast<uint32_t>(n[1].aux);
+    const pnode_t* a = n + 2;
+    pos = plan_argument(x, a, slot, 0, code, pos + 1, end, false, true);
+    if (exits::pending) [[unlikely]]
+        return pos;
+    if (!(plan & PLAN_FIRST_ANY) || seldom_q(stack::top_slot - 1)) check_argument(slot, 0);
+    // The branches as the plan has them, while the walk is on the first:
+    // pushing them runs nothing, so the guards read once serve them all.
+    const pnode_t* first = a + plan::size_of(a);
+    auto count = plan & PLAN_ARGS_MASK;
+    const pnode_t* last = first + count - 2;
+    cell_t* top = stack::top_slot;
+    if (first->pos != pos || !plan_holds(x) || count - 2 > 1 || top + count - 1 >= stack::end ||
+        (last->probe() && op_after(x, last, code, pos + static_cast<int32_t>(count) - 1)))
+        [[unlikely]]
+        return conditional_rest(x, n, slot, code, pos, end, infix);
+    // Both writes land on the one cell when there is one branch.
+    top[0] = first->value;
+    top[count - 2] = last->value;
+    stack::top_slot = top + count - 1;
+    cell_t* args = slot + 1;
+    uint8_t t = type_of(args);
+    bool truthy = !(t == TYPE_none || (t == TYPE_logic && args->data1 != 1));
+    const pnode_t* branch = first;
+    if (n->small() == EITHER_INDEX) {
+        if (t == TYPE_unset) [[unlikely]]
+            fire(err::no_return);
+        if (!truthy) branch = last;
+    } else if (!truthy) {
+        args->header = TYPE_none;
+        stack::top_slot = args + 1;
+        finish_planned(slot);
+        return infix ? n->end : plan_lookahead(x, n, code, n->end, end);
+    }
+    cell_t* r = run_planned(x, x.head + branch->aux, args + (branch - first) + 1, true);
+    if (r == nullptr) [[unlikely]]
+        return n->end;
+    // The branch's value goes to the callee's slot as finish_planned leaves
+    // it, the frame popped: the slot is the cell under the frame's arguments.
+    slot = stack::arguments - 1;
+    *slot = *r;
+    call_frame_t* f = --stack::ctop;
+    stack::arguments = stack::cell_at(f->prev);
+    stack::top_slot = slot + 1;
+    if (infix) return n->end;
+    return plan_lookahead(x, n, code, n->end, end);
 }
 
 // call_infix with a planned right operand.
