@@ -1516,6 +1516,38 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     return plan_lookahead(x, n, code, pos, end);
 }
 
+// The rest of a branch block after its one node ended before the block's
+// end (a stamp moved while it ran): as run_planned goes on from there.
+[[gnu::noinline]] cell_t* plan_branch_rest(const pnode_t* block, const cell_t* code, int32_t pos,
+                                           int32_t end, cell_t* base) {
+    end = live_end(code, end);
+    if (pos >= end) return base;
+    plan::count_fallback(block);
+    return plan_block_generic(code, pos, end, base);
+}
+
+// run_planned for a planned conditional's branch (the guards read): a block
+// of one expression, the common branch, runs without the block loop. After
+// its node the block is over wherever the stamp stands, so the guards need
+// no reading there.
+[[gnu::always_inline]] inline cell_t* plan_branch(const plan_run& x, const pnode_t* block,
+                                                  const cell_t* code) {
+    const pnode_t* n = block + 2;
+    if (block->aux <= 0 || plan::size_of(n) != block->aux || plan::verify) [[unlikely]]
+        return run_planned(x, block, code, true);
+    int32_t pos = block->pos;
+    int32_t end = block->end;
+    cell_t* base = stack::top_slot;
+    *position = *code;
+    position->data1 = static_cast<uint32_t>(pos);
+    pos = run_node(x, n, code, pos, end, false);
+    if (exits::pending) [[unlikely]]
+        return nullptr;
+    if (pos >= end) [[likely]]
+        return base;
+    return plan_branch_rest(block, code, pos, end, base);
+}
+
 // The branches of a planned conditional past its condition, when they do
 // not all take the planned way (the walk is off them, a guard moved, the
 // stack is full, an operator follows the last): pushed as the plan has them
@@ -1612,7 +1644,7 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
         finish_planned(slot);
         return infix ? n->end : plan_lookahead(x, n, code, n->end, end);
     }
-    cell_t* r = run_planned(x, x.head + branch->aux, args + (branch - first) + 1, true);
+    cell_t* r = plan_branch(x, x.head + branch->aux, args + (branch - first) + 1);
     if (r == nullptr) [[unlikely]]
         return n->end;
     // The branch's value goes to the callee's slot as finish_planned leaves
