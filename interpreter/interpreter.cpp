@@ -1533,7 +1533,7 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
 [[gnu::always_inline]] inline cell_t* plan_branch(const plan_run& x, const pnode_t* block,
                                                   const cell_t* code) {
     const pnode_t* n = block + 2;
-    if (block->aux <= 0 || plan::size_of(n) != block->aux || plan::verify) [[unlikely]]
+    if (!(block->header & plan::ONE_EXPRESSION) || plan::verify) [[unlikely]]
         return run_planned(x, block, code, true);
     int32_t pos = block->pos;
     int32_t end = block->end;
@@ -1618,23 +1618,23 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     if (!(plan & PLAN_FIRST_ANY) || seldom_q(stack::top_slot - 1)) check_argument(slot, 0);
     // The branches as the plan has them, while the walk is on the first:
     // pushing them runs nothing, so the guards read once serve them all.
-    const pnode_t* first = a + plan::size_of(a);
-    auto count = plan & PLAN_ARGS_MASK;
-    const pnode_t* last = first + count - 2;
+    // The last branch ends the conditional's nodes.
+    bool either = n->small() == EITHER_INDEX;
+    const pnode_t* last = n + n->aux - 1;
+    const pnode_t* first = last - (either ? 1 : 0);
     cell_t* top = stack::top_slot;
-    if (first->pos != pos || !plan_holds(x) || count - 2 > 1 || top + count - 1 >= stack::end ||
-        (last->probe() && op_after(x, last, code, pos + static_cast<int32_t>(count) - 1)))
-        [[unlikely]]
+    if (first->pos != pos || !plan_holds(x) || top + 2 >= stack::end ||
+        (last->probe() && op_after(x, last, code, last->end))) [[unlikely]]
         return conditional_rest(x, n, slot, code, pos, end, infix);
-    // Both writes land on the one cell when there is one branch.
+    // With one branch the second write lands above the top, unused.
     top[0] = first->value;
-    top[count - 2] = last->value;
-    stack::top_slot = top + count - 1;
+    top[1] = last->value;
+    stack::top_slot = top + (either ? 2 : 1);
     cell_t* args = slot + 1;
     uint8_t t = type_of(args);
     bool truthy = !(t == TYPE_none || (t == TYPE_logic && args->data1 != 1));
     const pnode_t* branch = first;
-    if (n->small() == EITHER_INDEX) {
+    if (either) {
         if (t == TYPE_unset) [[unlikely]]
             fire(err::no_return);
         if (!truthy) branch = last;
