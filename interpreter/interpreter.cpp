@@ -1358,6 +1358,7 @@ inline bool plan_holds(const plan_run& x) { return plan::epoch == x.epoch && !tr
                                                bool infix);
 [[gnu::always_inline]] inline cell_t* run_planned(const plan_run& x, const pnode_t* block,
                                                   const cell_t* code, bool guards_read);
+[[gnu::always_inline]] inline const cell_t* plan_leaf(const plan_run& x, const pnode_t* n);
 
 // The interpreter's own path for the expression at pos.
 [[gnu::noinline]] int32_t plan_fallback(const pnode_t* n, const cell_t* code, int32_t pos,
@@ -1623,7 +1624,7 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     const pnode_t* last = n + n->aux - 1;
     const pnode_t* first = last - (either ? 1 : 0);
     cell_t* top = stack::top_slot;
-    if (first->pos != pos || !plan_holds(x) || top + 2 >= stack::end ||
+    if (first->pos != pos || !plan_holds(x) || top + 3 >= stack::end ||
         (last->probe() && op_after(x, last, code, last->end))) [[unlikely]]
         return conditional_rest(x, n, slot, code, pos, end, infix);
     // With one branch the second write lands above the top, unused.
@@ -1644,7 +1645,28 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
         finish_planned(slot);
         return infix ? n->end : plan_lookahead(x, n, code, n->end, end);
     }
-    cell_t* r = plan_branch(x, x.head + branch->aux, args + (branch - first) + 1);
+    const pnode_t* block = x.head + branch->aux;
+    const cell_t* branch_code = args + (branch - first) + 1;
+    const pnode_t* e = block + 2;
+    if ((block->header & plan::ONE_EXPRESSION) && !plan::verify &&
+        (e->kind() == plan::K_LOCAL || e->kind() == plan::K_WORD || e->kind() == plan::K_LIT)) {
+        // A branch of one value: run_node's leaf, its push and the result's
+        // copy made one, nothing run (the stack's room checked above).
+        const cell_t* value = plan_leaf(x, e);
+        if (value != nullptr && plain_value_q(type_of(value))) [[likely]] {
+            *position = *branch_code;
+            position->data1 = static_cast<uint32_t>(block->pos);
+            *slot = *value;
+            call_frame_t* f = --stack::ctop;
+            stack::arguments = stack::cell_at(f->prev);
+            stack::top_slot = slot + 1;
+            // Since the last branch's probe nothing ran: the word after the
+            // conditional, the one it probed, holds no operator.
+            if (infix || !n->probe() || last->probe()) return n->end;
+            return plan_lookahead(x, n, code, n->end, end);
+        }
+    }
+    cell_t* r = plan_branch(x, block, branch_code);
     if (r == nullptr) [[unlikely]]
         return n->end;
     // The branch's value goes to the callee's slot as finish_planned leaves
