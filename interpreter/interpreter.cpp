@@ -1600,6 +1600,22 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     return plan_lookahead(x, n, code, pos, end);
 }
 
+// The value of a planned conditional into the callee's slot (the cell under
+// the frame's arguments), as finish_planned leaves it, then the lookahead.
+// probed: the last branch when nothing ran since its probe, which read the
+// same word as the lookahead's (and found no operator there).
+[[gnu::always_inline]] inline int32_t conditional_value(const plan_run& x, const pnode_t* n,
+                                                        const cell_t* code, int32_t end, bool infix,
+                                                        cell_t* slot, const cell_t* value,
+                                                        const pnode_t* probed) {
+    *slot = *value;
+    call_frame_t* f = --stack::ctop;
+    stack::arguments = stack::cell_at(f->prev);
+    stack::top_slot = slot + 1;
+    if (infix || (probed != nullptr && (!n->probe() || probed->probe()))) return n->end;
+    return plan_lookahead(x, n, code, n->end, end);
+}
+
 // call_conditional with a planned condition and branches. The builder made
 // `if` two arguments and `either` three, the branches blocks that only the
 // last may have a word after (the others have a block after them).
@@ -1641,9 +1657,7 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
         if (!truthy) branch = last;
     } else if (!truthy) {
         args->header = TYPE_none;
-        stack::top_slot = args + 1;
-        finish_planned(slot);
-        return infix ? n->end : plan_lookahead(x, n, code, n->end, end);
+        return conditional_value(x, n, code, end, infix, slot, args, last);
     }
     const pnode_t* block = x.head + branch->aux;
     const cell_t* branch_code = args + (branch - first) + 1;
@@ -1656,28 +1670,13 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
         if (value != nullptr && plain_value_q(type_of(value))) [[likely]] {
             *position = *branch_code;
             position->data1 = static_cast<uint32_t>(block->pos);
-            *slot = *value;
-            call_frame_t* f = --stack::ctop;
-            stack::arguments = stack::cell_at(f->prev);
-            stack::top_slot = slot + 1;
-            // Since the last branch's probe nothing ran: the word after the
-            // conditional, the one it probed, holds no operator.
-            if (infix || !n->probe() || last->probe()) return n->end;
-            return plan_lookahead(x, n, code, n->end, end);
+            return conditional_value(x, n, code, end, infix, slot, value, last);
         }
     }
     cell_t* r = plan_branch(x, block, branch_code);
     if (r == nullptr) [[unlikely]]
         return n->end;
-    // The branch's value goes to the callee's slot as finish_planned leaves
-    // it, the frame popped: the slot is the cell under the frame's arguments.
-    slot = stack::arguments - 1;
-    *slot = *r;
-    call_frame_t* f = --stack::ctop;
-    stack::arguments = stack::cell_at(f->prev);
-    stack::top_slot = slot + 1;
-    if (infix) return n->end;
-    return plan_lookahead(x, n, code, n->end, end);
+    return conditional_value(x, n, code, end, infix, stack::arguments - 1, r, nullptr);
 }
 
 // call_infix with a planned right operand.
