@@ -1650,17 +1650,17 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     cell_t* args = slot + 1;
     uint8_t t = type_of(args);
     bool truthy = !(t == TYPE_none || (t == TYPE_logic && args->data1 != 1));
-    const pnode_t* branch = first;
+    int32_t k = 0;  // the branch taken
     if (either) {
         if (t == TYPE_unset) [[unlikely]]
             fire(err::no_return);
-        if (!truthy) branch = last;
+        k = truthy ? 0 : 1;
     } else if (!truthy) {
         args->header = TYPE_none;
         return conditional_value(x, n, code, end, infix, slot, args, last);
     }
-    const pnode_t* block = x.head + branch->aux;
-    const cell_t* branch_code = args + (branch - first) + 1;
+    const pnode_t* block = x.head + first[k].aux;
+    const cell_t* branch_code = args + 1 + k;
     const pnode_t* e = block + 2;
     if ((block->header & plan::ONE_EXPRESSION) && !plan::verify &&
         (e->kind() == plan::K_LOCAL || e->kind() == plan::K_WORD || e->kind() == plan::K_LIT)) {
