@@ -1358,6 +1358,7 @@ inline bool plan_holds(const plan_run& x) { return plan::epoch == x.epoch && !tr
                                                bool infix);
 [[gnu::always_inline]] inline cell_t* run_planned(const plan_run& x, const pnode_t* block,
                                                   const cell_t* code, bool guards_read);
+[[gnu::always_inline]] inline const cell_t* plan_leaf(const plan_run& x, const pnode_t* n);
 
 // The interpreter's own path for the expression at pos.
 [[gnu::noinline]] int32_t plan_fallback(const pnode_t* n, const cell_t* code, int32_t pos,
@@ -1519,31 +1520,53 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     return plan_lookahead(x, n, code, pos, end);
 }
 
-// call_conditional with a planned condition and branches.
-[[gnu::noinline]] int32_t plan_conditional(const plan_run& x, const pnode_t* n, const cell_t* code,
-                                           int32_t pos, int32_t end, bool infix) {
-    const cell_t* v = plan_callee(n);
-    if (v == nullptr) [[unlikely]]
-        return plan_fallback(n, code, pos, end, infix);
-    check_native_stack();
-    cell_t* slot = stack::push(v);
-    stack::mark_interp_native(&n[1].value);
+// The rest of a branch block after its one node ended before the block's
+// end (a stamp moved while it ran): as run_planned goes on from there.
+[[gnu::noinline]] cell_t* plan_branch_rest(const pnode_t* block, const cell_t* code, int32_t pos,
+                                           int32_t end, cell_t* base) {
+    end = live_end(code, end);
+    if (pos >= end) return base;
+    plan::count_fallback(block);
+    return plan_block_generic(code, pos, end, base);
+}
+
+// run_planned for a planned conditional's branch (the guards read): a block
+// of one expression, the common branch, runs without the block loop. After
+// its node the block is over wherever the stamp stands, so the guards need
+// no reading there.
+[[gnu::always_inline]] inline cell_t* plan_branch(const plan_run& x, const pnode_t* block,
+                                                  const cell_t* code) {
+    const pnode_t* n = block + 2;
+    if (!(block->header & plan::ONE_EXPRESSION) || plan::verify) [[unlikely]]
+        return run_planned(x, block, code, true);
+    int32_t pos = block->pos;
+    int32_t end = block->end;
+    cell_t* base = stack::top_slot;
+    *position = *code;
+    position->data1 = static_cast<uint32_t>(pos);
+    pos = run_node(x, n, code, pos, end, false);
+    if (exits::pending) [[unlikely]]
+        return nullptr;
+    if (pos >= end) [[likely]]
+        return base;
+    return plan_branch_rest(block, code, pos, end, base);
+}
+
+// The branches of a planned conditional past its condition, when they do
+// not all take the planned way (the walk is off them, a guard moved, the
+// stack is full, an operator follows the last): pushed as the plan has them
+// while it can, the rest fetched as call_conditional does.
+[[gnu::noinline]] int32_t conditional_rest(const plan_run& x, const pnode_t* n, cell_t* slot,
+                                           const cell_t* code, int32_t pos, int32_t end,
+                                           bool infix) {
     auto plan = static_cast<uint32_t>(n[1].aux);
     auto count = static_cast<int32_t>(plan & PLAN_ARGS_MASK);
-    const pnode_t* a = n + 2;
-    pos = plan_argument(x, a, slot, 0, code, pos + 1, end, false, true);
-    if (exits::pending) [[unlikely]]
-        return pos;
-    if (!(plan & PLAN_FIRST_ANY) || seldom_q(stack::top_slot - 1)) check_argument(slot, 0);
-    const pnode_t* branches = a + plan::size_of(a);
-    // The branches as the plan has them, while the walk is on the first:
-    // pushing them runs nothing, so the guards read once serve them all.
+    const pnode_t* branches = n + 2 + plan::size_of(n + 2);
     int32_t i = 1;
-    if (branches->pos == pos && plan_holds(x)) [[likely]] {
+    if (branches->pos == pos && plan_holds(x)) {
         for (; i < count; i++) {
             const pnode_t* b = branches + i - 1;
-            if (b->probe() && op_after(x, b, code, pos + 1)) [[unlikely]]
-                break;
+            if (b->probe() && op_after(x, b, code, pos + 1)) break;
             stack::push(&b->value);
             pos++;
         }
@@ -1552,13 +1575,12 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     pos = fetch_branches(slot, i, count, plan, code, pos, end);
     if (exits::pending) [[unlikely]]
         return pos;
-    if (planned) [[likely]] {
+    if (planned) {
         cell_t* args = stack::arguments;
         bool truthy = logic::truthy(args);
         int32_t k = 0;
         if (n->small() == EITHER_INDEX) {
-            if (type_of(args) == TYPE_unset) [[unlikely]]
-                fire(err::no_return);
+            if (type_of(args) == TYPE_unset) fire(err::no_return);
             k = truthy ? 0 : 1;
         } else if (!truthy) {
             k = -1;
@@ -1568,8 +1590,7 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
             stack::top_slot = args + 1;
         } else {
             cell_t* r = run_planned(x, x.head + branches[k].aux, args + 1 + k, true);
-            if (r == nullptr) [[unlikely]]
-                return pos;
+            if (r == nullptr) return pos;
             *stack::arguments = *r;
             stack::top_slot = stack::arguments + 1;
         }
@@ -1580,6 +1601,85 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     finish_planned(slot);
     if (infix) return pos;
     return plan_lookahead(x, n, code, pos, end);
+}
+
+// The value of a planned conditional into the callee's slot (the cell under
+// the frame's arguments), as finish_planned leaves it, then the lookahead.
+// probed: the last branch when nothing ran since its probe, which read the
+// same word as the lookahead's (and found no operator there).
+[[gnu::always_inline]] inline int32_t conditional_value(const plan_run& x, const pnode_t* n,
+                                                        const cell_t* code, int32_t end, bool infix,
+                                                        cell_t* slot, const cell_t* value,
+                                                        const pnode_t* probed) {
+    *slot = *value;
+    call_frame_t* f = --stack::ctop;
+    stack::arguments = stack::cell_at(f->prev);
+    stack::top_slot = slot + 1;
+    if (infix || (probed != nullptr && (!n->probe() || probed->probe()))) return n->end;
+    return plan_lookahead(x, n, code, n->end, end);
+}
+
+// call_conditional with a planned condition and branches. The builder made
+// `if` two arguments and `either` three, the branches blocks that only the
+// last may have a word after (the others have a block after them).
+[[gnu::noinline]] int32_t plan_conditional(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                           int32_t pos, int32_t end, bool infix) {
+    const cell_t* v = plan_callee(n);
+    if (v == nullptr) [[unlikely]]
+        return plan_fallback(n, code, pos, end, infix);
+    check_native_stack();
+    cell_t* slot = stack::push(v);
+    stack::mark_interp_native(&n[1].value);
+    auto plan = static_cast<uint32_t>(n[1].aux);
+    const pnode_t* a = n + 2;
+    pos = plan_argument(x, a, slot, 0, code, pos + 1, end, false, true);
+    if (exits::pending) [[unlikely]]
+        return pos;
+    if (!(plan & PLAN_FIRST_ANY) || seldom_q(stack::top_slot - 1)) check_argument(slot, 0);
+    // The branches as the plan has them, while the walk is on the first:
+    // pushing them runs nothing, so the guards read once serve them all.
+    // The last branch ends the conditional's nodes.
+    bool either = n->small() == EITHER_INDEX;
+    const pnode_t* last = n + n->aux - 1;
+    const pnode_t* first = last - (either ? 1 : 0);
+    cell_t* top = stack::top_slot;
+    if (first->pos != pos || !plan_holds(x) || top + 3 >= stack::end ||
+        (last->probe() && op_after(x, last, code, last->end))) [[unlikely]]
+        return conditional_rest(x, n, slot, code, pos, end, infix);
+    // With one branch the second write lands above the top, unused.
+    top[0] = first->value;
+    top[1] = last->value;
+    stack::top_slot = top + (either ? 2 : 1);
+    cell_t* args = slot + 1;
+    uint8_t t = type_of(args);
+    bool truthy = !(t == TYPE_none || (t == TYPE_logic && args->data1 != 1));
+    int32_t k = 0;  // the branch taken
+    if (either) {
+        if (t == TYPE_unset) [[unlikely]]
+            fire(err::no_return);
+        k = truthy ? 0 : 1;
+    } else if (!truthy) {
+        args->header = TYPE_none;
+        return conditional_value(x, n, code, end, infix, slot, args, last);
+    }
+    const pnode_t* block = x.head + first[k].aux;
+    const cell_t* branch_code = args + 1 + k;
+    const pnode_t* e = block + 2;
+    if ((block->header & plan::ONE_EXPRESSION) && !plan::verify &&
+        (e->kind() == plan::K_LOCAL || e->kind() == plan::K_WORD || e->kind() == plan::K_LIT)) {
+        // A branch of one value: run_node's leaf, its push and the result's
+        // copy made one, nothing run (the stack's room checked above).
+        const cell_t* value = plan_leaf(x, e);
+        if (value != nullptr && plain_value_q(type_of(value))) [[likely]] {
+            *position = *branch_code;
+            position->data1 = static_cast<uint32_t>(block->pos);
+            return conditional_value(x, n, code, end, infix, slot, value, last);
+        }
+    }
+    cell_t* r = plan_branch(x, block, branch_code);
+    if (r == nullptr) [[unlikely]]
+        return n->end;
+    return conditional_value(x, n, code, end, infix, stack::arguments - 1, r, nullptr);
 }
 
 // call_infix with a planned right operand. f: the operation the operator

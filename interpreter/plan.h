@@ -81,8 +81,8 @@ enum kind : uint8_t {
     K_HEAD,  // the plan's first node: aux the node count, end the stamp it was checked
              // at, pos -1 once dropped
     K_BLOCK,  // a block: pos its head, end its length, aux its expressions' node count
-              // (K_END after them not counted);
-              // value the block cell; the next node (K_SNAP) says where its snapshot is
+              // (K_END after them not counted); value the block cell; the next node
+              // (K_SNAP) says where its snapshot is; small ONE_EXPRESSION's bit
     K_SNAP,  // pos the snapshot's first cell (from the series head), end its cell count
     K_LIT,  // a value that stands for itself
     K_LOCAL,  // a word of the function's own context: aux its frame slot; value the word
@@ -122,6 +122,9 @@ constexpr uint32_t PROBE_LOCAL = 1u << 29;
 constexpr uint32_t SMALL_SHIFT = 16;
 constexpr uint32_t SMALL_LIMIT = 0xFFFu;
 constexpr uint32_t SMALL_MASK = SMALL_LIMIT << SMALL_SHIFT;
+// A K_BLOCK's small field: 1 when its nodes are those of one expression
+// (a branch runs it without the block loop).
+constexpr uint32_t ONE_EXPRESSION = 1u << SMALL_SHIFT;
 
 struct pnode_t {
     uint32_t header;

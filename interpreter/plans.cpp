@@ -216,8 +216,10 @@ struct builder {
             call_head(K_RETURN, c, &expected, pos, summary, 1);
         } else if (vt == TYPE_native &&
                    (expected.data1 == IF_INDEX || expected.data1 == EITHER_INDEX)) {
-            if (n == 0 || !(summary & PLAN_LATER_BLOCKS) || native_table == nullptr ||
-                native_table[expected.data1] == nullptr)
+            // `if` takes a condition and a branch, `either` two branches: the
+            // runner counts on that.
+            if (n != (expected.data1 == EITHER_INDEX ? 3 : 2) || !(summary & PLAN_LATER_BLOCKS) ||
+                native_table == nullptr || native_table[expected.data1] == nullptr)
                 return -1;
             call_head(K_COND, c, &expected, pos, summary, expected.data1);
             if (p >= end) return -1;
@@ -363,8 +365,11 @@ struct builder {
         const cell_t* cells = b->head_cell();
         snapshots.insert(snapshots.end(), cells, cells + end);
         int32_t pos = head;
-        while (pos >= 0 && pos < end && !failed) pos = expression(cells, pos, end, false);
+        int32_t expressions = 0;
+        for (; pos >= 0 && pos < end && !failed; expressions++)
+            pos = expression(cells, pos, end, false);
         nodes[bi].aux = static_cast<int32_t>(nodes.size()) - bi - 2;
+        if (expressions == 1) nodes[bi].header |= ONE_EXPRESSION;
         // The walk compares each node's position with its own: the
         // sentinel ends the block's nodes without a count to test.
         emit(make(K_END, -2, -2, 0, nullptr));

@@ -117,6 +117,22 @@ CASES = [
      "k: func [a o] [b7: if a > 0 [a] o 3 b8: either a > 0 [a] [a] o 3]\n"
      "print [k 1 5 k 1 5]\nk 1 :+\n",
      "[3 3 3 3 4]"),
+    ("branch_goes_on_after_its_node",
+     # A branch whose first expression the plan leaves to the interpreter
+     # (a path) goes on past it, its later expressions unplanned.
+     "o: context [a: 1]\n"
+     "g: func [x] [either x > 0 [o/a print x x + y] [if x < 0 [o/a x + y]]]\n"
+     "y: 1 print [g 1 g -1 g 0] unset 'y\ng -2\n",
+     "y has no value"),
+    ("branch_values",
+     # A branch of one value: a local holding a function calls it, a word
+     # with no value raises in the branch; a branch that makes the word after
+     # the conditional an operator continues the expression with it.
+     "f: func [] [print \"called\" 7]\ng: func [x y] [either x [y] [nope]]\n"
+     "print [g true 1 g true 2]\nprint g true :f\n"
+     "o: 5\nk: func [x] [r: either x [o: :+ 1] [2] o 3 r]\n"
+     "print [k false k false]\nprint k true\no: 5\nprint k false\ng false 1\n",
+     "nope has no value"),
     ("set_word_errors",
      "g: func [x /local y] [y: x * 2 y: y + x]\nprint [g 1 g 2]\n"
      "h: func [x] [y: x]\nh 1 h 2\nh ()\n",
