@@ -393,7 +393,7 @@ void init() {
     };
     none::make_at(position);
     unset::make_at(tracer);
-    tracing = false;
+    set_tracing(false);
     trace_mask = 0;
     body_word = words::word(words::id::tag_body);
     anon_word = words::word(words::id::tag_anon);
@@ -458,14 +458,14 @@ struct code_origin {
         stack::interpreted_mark = library ? 0 : frame::INTERPRETED;
         if (library) {
             library_caller_tracing = tracing;
-            tracing = false;
+            set_tracing(false);
         } else {
-            tracing = tracing || library_caller_tracing;
+            set_tracing(tracing || library_caller_tracing);
         }
     }
     ~code_origin() {
         stack::interpreted_mark = saved;
-        tracing = saved_tracing;
+        set_tracing(saved_tracing);
         library_caller_tracing = saved_caller;
     }
     code_origin(const code_origin&) = delete;
@@ -1144,7 +1144,9 @@ public:
             restored = caller_tracing_request != 0;
             caller_tracing_request = -1;
         }
-        tracing = restored;
+        // Mostly as it was: the guard word is written only on a change.
+        if (tracing != restored) [[unlikely]]
+            set_tracing(restored);
         if constexpr (general) library_caller_tracing = saved_caller_;
     }
     function_run(const function_run&) = delete;
@@ -1348,10 +1350,11 @@ using plan::pnode_t;
 struct plan_run {
     const pnode_t* head;
     cell_t* frame;  // the function's arguments: its words' values
-    uint32_t epoch;
+    uint64_t guard;  // stamp::guard as the run started, untraced
 };
 
-inline bool plan_holds(const plan_run& x) { return plan::epoch == x.epoch && !tracing; }
+// The stamp unchanged and nothing traced, in one compare.
+inline bool plan_holds(const plan_run& x) { return stamp::guard == x.guard; }
 
 [[gnu::always_inline]] inline int32_t run_node(const plan_run& x, const pnode_t* n,
                                                const cell_t* code, int32_t pos, int32_t end,
@@ -1417,7 +1420,7 @@ inline bool op_at(const cell_t* code, int32_t pos) {
 // The lookahead after the value of node n, which ended at pos.
 [[gnu::always_inline]] inline int32_t plan_lookahead(const plan_run& x, const pnode_t* n,
                                                      const cell_t* code, int32_t pos, int32_t end) {
-    if (pos != n->end || plan::epoch != x.epoch) [[unlikely]]
+    if (pos != n->end || !plan_holds(x)) [[unlikely]]
         return plan_lookahead_generic(code, pos, end);
     if (!n->probe()) return pos;
     if (op_after(x, n, code, pos)) [[unlikely]]
@@ -1822,7 +1825,8 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
         !origin_fits(false)) [[unlikely]]
         return run_in_place<true>(body);
     plan::count(plan::C_RUN);
-    plan_run x{head, stack::arguments, plan::epoch};
+    // run_function found tracing off, and nothing ran since.
+    plan_run x{head, stack::arguments, stamp::guard};
     return run_planned(x, block, body, false);
 }
 
@@ -2088,7 +2092,7 @@ void call_function(const cell_t* fn, const cell_t* word, uint32_t callback_kind)
             if (callback_traced_q(callback_kind)) {
                 traced_callback = tracing;
             } else {
-                tracing = false;
+                set_tracing(false);
                 library_caller_tracing = false;
             }
         }
@@ -2104,9 +2108,9 @@ void call_function(const cell_t* fn, const cell_t* word, uint32_t callback_kind)
         } else {
             stack::set_exit_target(1);
             if (fn->header & (function::FLAG_NO_TRACE | function::FLAG_TRACE)) [[unlikely]] {
-                if (fn->header & function::FLAG_NO_TRACE) tracing = false;
+                if (fn->header & function::FLAG_NO_TRACE) set_tracing(false);
                 if ((fn->header & function::FLAG_TRACE) && tracer_installed && !tracer_running) {
-                    tracing = true;
+                    set_tracing(true);
                     if (word == nullptr) {
                         name = call_word();
                         word = &name;

@@ -32,7 +32,8 @@
 namespace zuv {
 namespace stamp {
 uint32_t epoch = 1;
-}
+uint64_t guard = 0;
+}  // namespace stamp
 
 namespace interpreter::plan {
 
