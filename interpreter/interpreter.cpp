@@ -1144,7 +1144,7 @@ public:
             restored = caller_tracing_request != 0;
             caller_tracing_request = -1;
         }
-        // Mostly as it was: the guard word is written only on a change.
+        // Mostly unchanged: the guard byte is written only on a change.
         if (tracing != restored) [[unlikely]]
             set_tracing(restored);
         if constexpr (general) library_caller_tracing = saved_caller_;
@@ -1347,14 +1347,24 @@ inline bool operator_follows(const cell_t* c, int32_t pos, int32_t live) {
 
 using plan::pnode_t;
 
+// A run of a function's plan, from its body's start to its end, which holds
+// while the guard byte is zero. It starts untraced (run_function tested
+// tracing just before: verify mode checks it), so it clears the byte, and
+// hands back the stamp's bit it found however it is left: each run sees the
+// stamp's moves since its own start.
 struct plan_run {
     const pnode_t* head;
     cell_t* frame;  // the function's arguments: its words' values
-    uint64_t guard;  // stamp::guard as the run started, untraced
+    uint8_t outer = stamp::guard;
+
+    plan_run(const pnode_t* h, cell_t* f) : head(h), frame(f) { stamp::guard = 0; }
+    ~plan_run() { stamp::guard |= outer; }
+    plan_run(const plan_run&) = delete;
+    plan_run& operator=(const plan_run&) = delete;
 };
 
-// The stamp unchanged and nothing traced, in one compare.
-inline bool plan_holds(const plan_run& x) { return stamp::guard == x.guard; }
+// The stamp unchanged and nothing traced: one compare.
+inline bool plan_holds(const plan_run&) { return stamp::guard == 0; }
 
 [[gnu::always_inline]] inline int32_t run_node(const plan_run& x, const pnode_t* n,
                                                const cell_t* code, int32_t pos, int32_t end,
@@ -1825,8 +1835,7 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
         !origin_fits(false)) [[unlikely]]
         return run_in_place<true>(body);
     plan::count(plan::C_RUN);
-    // run_function found tracing off, and nothing ran since.
-    plan_run x{head, stack::arguments, stamp::guard};
+    plan_run x(head, stack::arguments);
     return run_planned(x, block, body, false);
 }
 

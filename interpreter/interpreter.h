@@ -52,11 +52,12 @@ extern cell_t* position;
 extern cell_t* tracer;
 extern bool tracing;
 extern uint32_t trace_mask;
-// Every write of `tracing` goes through here: plan runs read it in the
-// stamp's guard word (runtime/stamp.h).
+// Every write of `tracing` goes through here: planned runs read it in the
+// stamp's guard byte (runtime/stamp.h).
 inline void set_tracing(bool on) {
     tracing = on;
-    stamp::guard = (stamp::guard & ~uint64_t{1}) | uint64_t{on};
+    stamp::guard = static_cast<uint8_t>((stamp::guard & ~stamp::GUARD_TRACING) |
+                                        (on ? stamp::GUARD_TRACING : 0));
 }
 // The natives' entries, slot number - 1; natives::init points it at its table.
 extern native_entry_t* native_table;

@@ -105,6 +105,13 @@ CASES = [
      "either x > 5 [f w + zz] [f w]]\n"
      "print [g 1 g 2]\nprint mold do/trace [g 3 f 1] :tracer\nprint g 4\ng 6\n",
      "zz has no value"),
+    ("stamp_moved_around_nested_runs",
+     # w writes f's body inside g's node, then k's planned run starts and
+     # leaves by an error: f's run must still see the write (f's last value).
+     "n: 0\nw: func [] [n: n + 1 change at body-of :f 3 n]\nh: func [x] [x + 1]\n"
+     "k: func [x] [h x x + zz]\ng: func [x] [w h x attempt [k x] x]\n"
+     "f: func [] [g 10 0]\nprint [f f f f]\nk 1\n",
+     "zz has no value"),
     ("writes_to_planned_body",
      "f: func [] [1 + 2 3 4 5]\nt: does [f f print mold f]\n"
      "t b: body-of :f b/3: 10 t\npoke body-of :f 4 20 t\n"
