@@ -393,7 +393,7 @@ void init() {
     };
     none::make_at(position);
     unset::make_at(tracer);
-    tracing = false;
+    set_tracing(false);
     trace_mask = 0;
     body_word = words::word(words::id::tag_body);
     anon_word = words::word(words::id::tag_anon);
@@ -458,14 +458,14 @@ struct code_origin {
         stack::interpreted_mark = library ? 0 : frame::INTERPRETED;
         if (library) {
             library_caller_tracing = tracing;
-            tracing = false;
+            set_tracing(false);
         } else {
-            tracing = tracing || library_caller_tracing;
+            set_tracing(tracing || library_caller_tracing);
         }
     }
     ~code_origin() {
         stack::interpreted_mark = saved;
-        tracing = saved_tracing;
+        set_tracing(saved_tracing);
         library_caller_tracing = saved_caller;
     }
     code_origin(const code_origin&) = delete;
@@ -1144,7 +1144,9 @@ public:
             restored = caller_tracing_request != 0;
             caller_tracing_request = -1;
         }
-        tracing = restored;
+        // Mostly unchanged: the guard byte is written only on a change.
+        if (tracing != restored) [[unlikely]]
+            set_tracing(restored);
         if constexpr (general) library_caller_tracing = saved_caller_;
     }
     function_run(const function_run&) = delete;
@@ -1345,13 +1347,24 @@ inline bool operator_follows(const cell_t* c, int32_t pos, int32_t live) {
 
 using plan::pnode_t;
 
+// A run of a function's plan, from its body's start to its end, which holds
+// while the guard byte is zero. It starts untraced (run_function tested
+// tracing just before: verify mode checks it), so it clears the byte, and
+// hands back the stamp's bit it found however it is left: each run sees the
+// stamp's moves since its own start.
 struct plan_run {
     const pnode_t* head;
     cell_t* frame;  // the function's arguments: its words' values
-    uint32_t epoch;
+    uint8_t outer = stamp::guard;
+
+    plan_run(const pnode_t* h, cell_t* f) : head(h), frame(f) { stamp::guard = 0; }
+    ~plan_run() { stamp::guard |= outer; }
+    plan_run(const plan_run&) = delete;
+    plan_run& operator=(const plan_run&) = delete;
 };
 
-inline bool plan_holds(const plan_run& x) { return plan::epoch == x.epoch && !tracing; }
+// The stamp unchanged and nothing traced: one compare.
+inline bool plan_holds(const plan_run&) { return stamp::guard == 0; }
 
 [[gnu::always_inline]] inline int32_t run_node(const plan_run& x, const pnode_t* n,
                                                const cell_t* code, int32_t pos, int32_t end,
@@ -1418,7 +1431,7 @@ inline bool op_at(const cell_t* code, int32_t pos) {
 // The lookahead after the value of node n, which ended at pos.
 [[gnu::always_inline]] inline int32_t plan_lookahead(const plan_run& x, const pnode_t* n,
                                                      const cell_t* code, int32_t pos, int32_t end) {
-    if (pos != n->end || plan::epoch != x.epoch) [[unlikely]]
+    if (pos != n->end || !plan_holds(x)) [[unlikely]]
         return plan_lookahead_generic(code, pos, end);
     if (!n->probe()) return pos;
     if (op_after(x, n, code, pos)) [[unlikely]]
@@ -1981,7 +1994,7 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
         !origin_fits(false)) [[unlikely]]
         return run_in_place<true>(body);
     plan::count(plan::C_RUN);
-    plan_run x{head, stack::arguments, plan::epoch};
+    plan_run x(head, stack::arguments);
     return run_planned(x, block, body, false);
 }
 
@@ -2247,7 +2260,7 @@ void call_function(const cell_t* fn, const cell_t* word, uint32_t callback_kind)
             if (callback_traced_q(callback_kind)) {
                 traced_callback = tracing;
             } else {
-                tracing = false;
+                set_tracing(false);
                 library_caller_tracing = false;
             }
         }
@@ -2263,9 +2276,9 @@ void call_function(const cell_t* fn, const cell_t* word, uint32_t callback_kind)
         } else {
             stack::set_exit_target(1);
             if (fn->header & (function::FLAG_NO_TRACE | function::FLAG_TRACE)) [[unlikely]] {
-                if (fn->header & function::FLAG_NO_TRACE) tracing = false;
+                if (fn->header & function::FLAG_NO_TRACE) set_tracing(false);
                 if ((fn->header & function::FLAG_TRACE) && tracer_installed && !tracer_running) {
-                    tracing = true;
+                    set_tracing(true);
                     if (word == nullptr) {
                         name = call_word();
                         word = &name;

@@ -36,6 +36,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/stamp.h"
 
 namespace zuv {
 
@@ -51,6 +52,13 @@ extern cell_t* position;
 extern cell_t* tracer;
 extern bool tracing;
 extern uint32_t trace_mask;
+// Every write of `tracing` goes through here: planned runs read it in the
+// stamp's guard byte (runtime/stamp.h).
+inline void set_tracing(bool on) {
+    tracing = on;
+    stamp::guard = static_cast<uint8_t>((stamp::guard & ~stamp::GUARD_TRACING) |
+                                        (on ? stamp::GUARD_TRACING : 0));
+}
 // The natives' entries, slot number - 1; natives::init points it at its table.
 extern native_entry_t* native_table;
 

@@ -32,7 +32,8 @@
 namespace zuv {
 namespace stamp {
 uint32_t epoch = 1;
-}
+uint8_t guard = 0;
+}  // namespace stamp
 
 namespace interpreter::plan {
 
@@ -499,6 +500,11 @@ void verify_block(const pnode_t* head, const pnode_t* block, const cell_t* code)
     series_buffer_t* b = alloc::buffer(code->data2);
     bool same = code->data2 == block->value.data2 && (b->used() >> 4) == s->end &&
                 std::memcmp(b->head_cell(), cells + s->pos, static_cast<size_t>(s->end) * 16) == 0;
+    // A write of tracing that bypassed set_tracing lets a plan run traced.
+    if (tracing) [[unlikely]] {
+        std::fprintf(stderr, "plan verify: a plan ran while tracing\n");
+        std::abort();
+    }
     if (same) return;
     std::fprintf(stderr,
                  "plan verify: a planned block changed without its stamp (block at %d, %d "

@@ -41,8 +41,9 @@ inline pnode_t* held_plan(const cell_t* more_plan) {
 const pnode_t* of_function(const cell_t* slot);
 
 // Verify mode: the block's cells against the plan's snapshot; a difference
-// under an unchanged stamp is a write path that forgot the stamp, and stops
-// the process with a message.
+// under an unchanged stamp is a write path that forgot the stamp, and a plan
+// run while tracing is a write of tracing that forgot the guard byte: either
+// stops the process with a message.
 void verify_block(const pnode_t* head, const pnode_t* block, const cell_t* code);
 
 // Counters (only while `counting`).

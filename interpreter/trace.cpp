@@ -119,7 +119,7 @@ void fire_traced(uint32_t ev, const cell_t* code, int32_t pos, const cell_t* ref
     cell_t saved_position = *position;
     bool saved_tracing = tracing;
     bool saved_library = library_caller_tracing;
-    tracing = false;
+    set_tracing(false);
     library_caller_tracing = false;
     tracer_running = true;
     cell_t result;
@@ -135,7 +135,7 @@ void fire_traced(uint32_t ev, const cell_t* code, int32_t pos, const cell_t* ref
     // already, and the traced code cannot go on where it was.
     if (!returned) throw exits::escape{};
     *position = saved_position;
-    tracing = saved_tracing;
+    set_tracing(saved_tracing);
     library_caller_tracing = saved_library;
     stack::top_slot = saved_top;
     stack::ctop = saved_ctop;
@@ -149,7 +149,7 @@ bool start_trace(const cell_t* fn) {
     trace_hook = fire_traced;
     zuv::fire_event = error_event;
     tracer_installed = true;
-    tracing = true;
+    set_tracing(true);
     library_caller_tracing = true;
     fire_init();
     return true;
@@ -159,7 +159,7 @@ void drop_trace() {
     unset::make_at(tracer);
     tracer_running = false;
     tracer_installed = false;
-    tracing = false;
+    set_tracing(false);
     library_caller_tracing = false;
     trace_hook = nullptr;
     zuv::fire_event = nullptr;

@@ -94,6 +94,24 @@ CASES = [
      "print mold do/trace [trace false u 3 t 4 u 5] :tracer\n"
      "w: func [x] [trace true x + zz]\nw 1 w 1\ndo/trace [trace false w 1] :tracer\n",
      "zz has no value"),
+    ("tracing_switched_by_other_paths",
+     # Inside a planned body, tracing goes on and off through do/trace,
+     # functions marked trace and no-trace, and library code calling user code.
+     "tracer: func [event code offset value ref frame] [\n"
+     "    [call return]\n"
+     "    print [event mold :ref mold/flat :value]\n]\n"
+     "f: func [x] [x + 1]\nq: func [[no-trace] x] [f x]\nr: func [[trace] x] [f x]\n"
+     "g: func [x] [y: f x do/trace [r y] :tracer z: attempt [q y] w: r z "
+     "either x > 5 [f w + zz] [f w]]\n"
+     "print [g 1 g 2]\nprint mold do/trace [g 3 f 1] :tracer\nprint g 4\ng 6\n",
+     "zz has no value"),
+    ("stamp_moved_around_nested_runs",
+     # w writes f's body inside g's node, then k's planned run starts and
+     # leaves by an error: f's run must still see the write (f's last value).
+     "n: 0\nw: func [] [n: n + 1 change at body-of :f 3 n]\nh: func [x] [x + 1]\n"
+     "k: func [x] [h x x + zz]\ng: func [x] [w h x attempt [k x] x]\n"
+     "f: func [] [g 10 0]\nprint [f f f f]\nk 1\n",
+     "zz has no value"),
     ("writes_to_planned_body",
      "f: func [] [1 + 2 3 4 5]\nt: does [f f print mold f]\n"
      "t b: body-of :f b/3: 10 t\npoke body-of :f 4 20 t\n"

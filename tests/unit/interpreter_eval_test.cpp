@@ -252,9 +252,9 @@ TEST_F(Eval, TracingReportsEventsOnlyWhenSwitchedOn) {
     interpreter::trace_mask = 0x1FFFF;
     run("1 + 2");
     EXPECT_TRUE(events.empty());
-    interpreter::tracing = true;
+    interpreter::set_tracing(true);
     run("1 + 2");
-    interpreter::tracing = false;
+    interpreter::set_tracing(false);
     auto has = [](uint32_t ev) {
         return std::find(events.begin(), events.end(), ev) != events.end();
     };

@@ -60,7 +60,7 @@ public:
         }
     }
     void TearDown() override {
-        interpreter::tracing = false;
+        interpreter::set_tracing(false);
         interpreter::trace_hook = nullptr;
         FreshRuntime::TearDown();
     }
