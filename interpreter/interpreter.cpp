@@ -1433,22 +1433,20 @@ inline bool op_at(const cell_t* code, int32_t pos) {
     return alloc::buffer(c->data2)->head_cell() + word->data3;
 }
 
-// The callee a call node expects, when its word still holds it (with the
-// same arguments plan); nullptr otherwise.
+// The callee a call node expects, when its word still holds it; nullptr
+// otherwise. The same cell has the same arguments plan: a callee's arguments
+// cache, once made (the builder saw it made), is never made again.
 [[gnu::always_inline]] inline const cell_t* plan_callee(const pnode_t* n) {
-    const pnode_t* ref = n + 1;
-    const cell_t* v = peek_global(&ref->value);
-    if (v == nullptr || std::memcmp(v, &n->value, sizeof(cell_t)) != 0) [[unlikely]]
-        return nullptr;
-    const cell_t* cache = alloc::buffer(v->data3)->head_cell() + 1;
-    if (type_of(cache) != TYPE_block || cache->data3 != static_cast<uint32_t>(ref->aux))
-        [[unlikely]]
+    const cell_t* v = peek_global(&n[1].value);
+    if (std::memcmp(v, &n->value, sizeof(cell_t)) != 0) [[unlikely]]
         return nullptr;
     return v;
 }
 
 int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos, int32_t end,
                   bool infix);
+int32_t plan_native(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
+                    int32_t end, bool infix);
 int32_t plan_conditional(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
                          int32_t end, bool infix);
 int32_t plan_infix(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
@@ -1481,21 +1479,11 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     stack::top_slot = slot + 1;
 }
 
-// call_simple and call_native with planned arguments.
-[[gnu::noinline]] int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code,
-                                    int32_t pos, int32_t end, bool infix) {
-    const cell_t* v = plan_callee(n);
-    if (v == nullptr) [[unlikely]]
-        return plan_fallback(n, code, pos, end, infix);
-    check_native_stack();
-    cell_t* slot = stack::push(v);
-    bool fn = n->kind() == plan::K_CALL;
-    if (fn) stack::mark_interp_func(&n[1].value);
-    else stack::mark_interp_native(&n[1].value);
-    auto plan = static_cast<uint32_t>(n[1].aux);
-    auto count = static_cast<int32_t>(n->small());
-    const pnode_t* a = n + 2;
-    pos++;
+// The arguments of the call at slot from its first argument's node a on,
+// each checked as the interpreter's fetch does. Stops at a pending exit.
+[[gnu::always_inline]] inline int32_t plan_arguments(const plan_run& x, const pnode_t* a,
+                                                     cell_t* slot, int32_t count, uint32_t plan,
+                                                     const cell_t* code, int32_t pos, int32_t end) {
     for (int32_t i = 0; i < count; i++) {
         pos = plan_argument(x, a, slot, i, code, pos, end, false, i == 0);
         if (exits::pending) [[unlikely]]
@@ -1504,12 +1492,72 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
             check_argument(slot, i);
         a += plan::size_of(a);
     }
-    if (fn) {
-        push_locals(static_cast<int32_t>((plan >> PLAN_LOCALS_SHIFT) & 0xFFFF));
-        run_function(slot);
-    } else {
-        run_simple_entry(type_of(slot), slot, count);
+    return pos;
+}
+
+// run_function for a recursive call, its frame filled: the callee is the
+// function whose plan runs, so that plan serves it while the stamp holds
+// (its body and compiled code never change, and its trace flags passed
+// when the running call began).
+[[gnu::always_inline]] inline void run_self(const plan_run& x, cell_t* slot) {
+    {
+        function_run<false> run(function::context_of(slot));
+        stack::ctop[-1].header |= frame::EXIT_TARGET;
+        plan::count(plan::C_RUN);
+        const pnode_t* block = x.head + 1;
+        plan_run y{x.head, stack::arguments, x.epoch};
+        cell_t* result = run_planned(y, block, &block->value, true);
+        if (result != nullptr) [[likely]] {
+            *stack::arguments = *result;
+            stack::top_slot = stack::arguments + 1;
+            if (tracing) [[unlikely]]
+                fire_event(event::EPILOG, &block->value, -1, nullptr, slot);
+            stack::ctop[-1].header &= ~frame::EXIT_TARGET;
+        }
     }
+    absorb_return();
+}
+
+// call_simple with planned arguments.
+[[gnu::noinline]] int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                    int32_t pos, int32_t end, bool infix) {
+    const cell_t* v = plan_callee(n);
+    if (v == nullptr) [[unlikely]]
+        return plan_fallback(n, code, pos, end, infix);
+    check_native_stack();
+    cell_t* slot = stack::push(v);
+    const pnode_t* ref = n + 1;
+    stack::mark_interp_func(&ref->value);
+    auto plan = static_cast<uint32_t>(ref->aux);
+    pos =
+        plan_arguments(x, n + 2, slot, static_cast<int32_t>(n->small()), plan, code, pos + 1, end);
+    if (exits::pending) [[unlikely]]
+        return pos;
+    push_locals(static_cast<int32_t>((plan >> PLAN_LOCALS_SHIFT) & 0xFFFF));
+    if ((ref->header & plan::SELF_CALL) && plan_holds(x) && origin_fits(false)) [[likely]]
+        run_self(x, slot);
+    else run_function(slot);
+    if (exits::pending) return pos;
+    finish_planned(slot);
+    if (infix) return pos;
+    return plan_lookahead(x, n, code, pos, end);
+}
+
+// call_native with planned arguments.
+[[gnu::noinline]] int32_t plan_native(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                      int32_t pos, int32_t end, bool infix) {
+    const cell_t* v = plan_callee(n);
+    if (v == nullptr) [[unlikely]]
+        return plan_fallback(n, code, pos, end, infix);
+    check_native_stack();
+    cell_t* slot = stack::push(v);
+    stack::mark_interp_native(&n[1].value);
+    auto count = static_cast<int32_t>(n->small());
+    pos =
+        plan_arguments(x, n + 2, slot, count, static_cast<uint32_t>(n[1].aux), code, pos + 1, end);
+    if (exits::pending) [[unlikely]]
+        return pos;
+    run_simple_entry(type_of(slot), slot, count);
     if (exits::pending) return pos;
     finish_planned(slot);
     if (infix) return pos;
@@ -1757,8 +1805,10 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
     }
     if (n->header & plan::SIMPLE_INFIX) return plan_simple_infix(x, n, code, pos, end);
     if (kind == plan::K_INFIX) return plan_infix(x, n, code, pos, end);
-    if (kind == plan::K_CALL || kind == plan::K_NATIVE)
-        return plan_call(x, n, code, pos, end, infix);
+    if (kind == plan::K_CALL || kind == plan::K_NATIVE) {
+        if (kind == plan::K_CALL) return plan_call(x, n, code, pos, end, infix);
+        return plan_native(x, n, code, pos, end, infix);
+    }
     if (kind == plan::K_COND) return plan_conditional(x, n, code, pos, end, infix);
     if (kind == plan::K_PAREN) return plan_paren(x, n, code, pos, end, infix);
     return plan_other(x, n, code, pos, end, infix);

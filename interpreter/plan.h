@@ -111,6 +111,11 @@ enum kind : uint8_t {
 constexpr uint32_t COMPOUND = 1u << 31;
 constexpr uint32_t PROBE = 1u << 30;
 constexpr uint32_t SIMPLE_INFIX = 1u << 28;
+// On a K_CALL's K_WORDREF: the callee expected is the very function the plan
+// is of (a recursive call), so the callee's plan is the one running; a plan
+// is never replaced for its function, only marked dropped, which moves the
+// stamp first.
+constexpr uint32_t SELF_CALL = 1u << 28;
 // With PROBE: the word that follows is one of the function's own, its frame
 // slot in the small field (of the node; of its K_WORDREF for a call or a
 // conditional; of its first step's K_WORDREF for an operator chain): the

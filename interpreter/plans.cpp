@@ -113,6 +113,7 @@ uint32_t summary_of(const cell_t* callee) {
 
 struct builder {
     node_t fn_ctx;
+    cell_t fn;  // the function planned
     std::vector<pnode_t> nodes;
     std::vector<cell_t> snapshots;
     // Blocks still to plan: the node whose aux takes their K_BLOCK's index.
@@ -235,6 +236,8 @@ struct builder {
             return p;
         } else if (vt == TYPE_function) {
             call_head(K_CALL, c, &expected, pos, summary, static_cast<uint32_t>(n));
+            if (std::memcmp(&expected, &fn, sizeof(cell_t)) == 0)
+                nodes[head + 1].header |= SELF_CALL;
         } else {
             call_head(K_NATIVE, c, &expected, pos, summary, static_cast<uint32_t>(n));
         }
@@ -388,6 +391,7 @@ const pnode_t* build(const cell_t* slot) {
     if (type_of(&body) != TYPE_block || top_level::library_q(body.data2)) return nullptr;
     builder b;
     b.fn_ctx = function::context_of(slot);
+    b.fn = *slot;
     b.emit(make(K_HEAD, 0, 0, 0, nullptr));
     b.pending.push_back({-1, body});
     for (size_t i = 0; i < b.pending.size() && !b.failed; i++) {

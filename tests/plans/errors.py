@@ -117,6 +117,21 @@ CASES = [
      "k: func [a o] [b7: if a > 0 [a] o 3 b8: either a > 0 [a] [a] o 3]\n"
      "print [k 1 5 k 1 5]\nk 1 :+\n",
      "[3 3 3 3 4]"),
+    ("recursive_call",
+     # A call of the function whose plan runs takes that plan: not once its
+     # arguments changed its body (10 comes to its end), nor under a trace
+     # an argument switched on, nor when the word names another function.
+     "m: func [n] [if n = 3 [append body-of :r [10]] n]\n"
+     "r: func [n] [either n > 0 [1 + r m n - 1] [0]]\n"
+     "print [r 1 r 1]\nprint r 5\nprint r 5\n"
+     "tracer: func [event code offset value ref frame] [\n"
+     "    [call return]\n"
+     "    print [event mold :ref]\n]\n"
+     "s: func [n] [either n > 0 [1 + s (if n = 2 [trace true] n - 1)] [0]]\n"
+     "print [s 1 s 1]\nprint mold do/trace [trace false s 2] :tracer\n"
+     "q: func [n] [either n > 0 [1 + q n - 1] [0]]\n"
+     "print [q 2 q 2]\np: :q\nq: func [n] [n * 100]\nprint p 2\n",
+     "101"),
     ("set_word_errors",
      "g: func [x /local y] [y: x * 2 y: y + x]\nprint [g 1 g 2]\n"
      "h: func [x] [y: x]\nh 1 h 2\nh ()\n",
