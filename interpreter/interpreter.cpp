@@ -1479,20 +1479,37 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     stack::top_slot = slot + 1;
 }
 
+// The arguments after the first, whose node is a.
+[[gnu::noinline]] int32_t plan_later_arguments(const plan_run& x, const pnode_t* a, cell_t* slot,
+                                               int32_t count, uint32_t plan, const cell_t* code,
+                                               int32_t pos, int32_t end) {
+    for (int32_t i = 1; i < count; i++) {
+        a += plan::size_of(a);
+        pos = plan_argument(x, a, slot, i, code, pos, end, false, false);
+        if (exits::pending) [[unlikely]]
+            return pos;
+        if (check_needed(plan, stack::top_slot - 1)) [[unlikely]]
+            check_argument(slot, i);
+    }
+    return pos;
+}
+
 // The arguments of the call at slot from its first argument's node a on,
 // each checked as the interpreter's fetch does. Stops at a pending exit.
 [[gnu::always_inline]] inline int32_t plan_arguments(const plan_run& x, const pnode_t* a,
                                                      cell_t* slot, int32_t count, uint32_t plan,
                                                      const cell_t* code, int32_t pos, int32_t end) {
-    for (int32_t i = 0; i < count; i++) {
-        pos = plan_argument(x, a, slot, i, code, pos, end, false, i == 0);
-        if (exits::pending) [[unlikely]]
-            return pos;
-        if (check_needed(plan, stack::top_slot - 1)) [[unlikely]]
-            check_argument(slot, i);
-        a += plan::size_of(a);
-    }
-    return pos;
+    if (count == 0) return pos;
+    // The first apart: most calls take one argument, and the loop's values
+    // need not live across it.
+    pos = run_node(x, a, code, pos, end, false);
+    if (exits::pending) [[unlikely]]
+        return pos;
+    if (check_needed(plan, stack::top_slot - 1)) [[unlikely]]
+        check_argument(slot, 0);
+    if (count == 1) [[likely]]
+        return pos;
+    return plan_later_arguments(x, a, slot, count, plan, code, pos, end);
 }
 
 // run_function for a recursive call, its frame filled: the callee is the
