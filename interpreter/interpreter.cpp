@@ -1124,9 +1124,11 @@ inline void complete_frame(node_t ctx) {
 // have a new buffer by then). The interpreter's own calls (general false)
 // always have a context and start untraced; call_function's may be routines
 // (no context) and traced.
-template <bool general> class function_run {
+// user: the caller is known to run user code (the interpreted mark is set).
+template <bool general, bool user = false> class function_run {
 public:
-    explicit function_run(node_t ctx) : ctx_(ctx), from_user_(stack::interpreted_mark != 0) {
+    explicit function_run(node_t ctx)
+        : ctx_(ctx), from_user_(user || stack::interpreted_mark != 0) {
         if constexpr (general) {
             saved_tracing_ = tracing;
             saved_caller_ = library_caller_tracing;
@@ -1171,12 +1173,16 @@ inline void absorb_return() {
 [[gnu::always_inline]] inline cell_t* run_planned_body(const plan::pnode_t* head,
                                                        const cell_t* body);
 
-[[gnu::always_inline]] inline void run_function(const cell_t* fn) {
+// plain: the callee's cell was seen with a body block, no compiled code and
+// no trace flags (a plan's builder saw it): the same cell keeps them, as a
+// function's more series is written only while it is made.
+template <bool plain = false> [[gnu::always_inline]] inline void run_function(const cell_t* fn) {
     cell_t* more = alloc::buffer(fn->data3)->head_cell();
     const cell_t* compiled = more + function::MORE_CODE;
-    if (tracing || (fn->header & (function::FLAG_NO_TRACE | function::FLAG_TRACE)) ||
-        !series::block_kind_q(type_of(more + function::MORE_BODY)) ||
-        (type_of(compiled) == TYPE_integer && integer::get(compiled) != 0)) [[unlikely]] {
+    if (tracing || (!plain && ((fn->header & (function::FLAG_NO_TRACE | function::FLAG_TRACE)) ||
+                               !series::block_kind_q(type_of(more + function::MORE_BODY)) ||
+                               (type_of(compiled) == TYPE_integer && integer::get(compiled) != 0))))
+        [[unlikely]] {
         call_function(fn, nullptr, callback::NONE);
         return;
     }
@@ -1185,11 +1191,10 @@ inline void absorb_return() {
     const plan::pnode_t* p = nullptr;
     if (plan::enabled) {
         const cell_t* m = more + function::MORE_PLAN;
-        const plan::pnode_t* head = nullptr;
-        if (type_of(m) == TYPE_block) [[likely]]
-            head = plan::held_plan(m);
-        if (head != nullptr && static_cast<uint32_t>(head->end) == plan::epoch && head->pos >= 0)
-            [[likely]]
+        const plan::pnode_t* head;
+        if (type_of(m) == TYPE_block &&
+            (head = plan::held_plan(m),
+             static_cast<uint32_t>(head->end) == plan::epoch && head->pos >= 0)) [[likely]]
             p = head;
         else p = plan::of_function(fn);
     }
@@ -1518,7 +1523,7 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
 // when the running call began).
 [[gnu::always_inline]] inline void run_self(const plan_run& x, cell_t* slot) {
     {
-        function_run<false> run(function::context_of(slot));
+        function_run<false, true> run(function::context_of(slot));
         stack::ctop[-1].header |= frame::EXIT_TARGET;
         plan::count(plan::C_RUN);
         const pnode_t* block = x.head + 1;
@@ -1553,6 +1558,7 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     push_locals(static_cast<int32_t>((plan >> PLAN_LOCALS_SHIFT) & 0xFFFF));
     if ((ref->header & plan::SELF_CALL) && plan_holds(x) && origin_fits(false)) [[likely]]
         run_self(x, slot);
+    else if (ref->header & plan::PLAIN_CALL) run_function<true>(slot);
     else run_function(slot);
     if (exits::pending) return pos;
     finish_planned(slot);

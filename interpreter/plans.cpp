@@ -18,6 +18,7 @@
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/op.h"
+#include "datatypes/series.h"
 #include "interpreter/fast_ops.h"
 #include "interpreter/interpreter.h"
 #include "natives/ids.h"
@@ -109,6 +110,14 @@ bool plain_q(const cell_t* v) {
 uint32_t summary_of(const cell_t* callee) {
     const cell_t* cache = alloc::buffer(callee->data3)->head_cell() + 1;
     return type_of(cache) == TYPE_block ? cache->data3 : 0;
+}
+
+// Whether run_function may take the function's body as it stands: a block,
+// no compiled code, no trace flags.
+bool plain_function_q(const cell_t* fn) {
+    if (fn->header & (function::FLAG_NO_TRACE | function::FLAG_TRACE)) return false;
+    const cell_t* more = function::more(fn, 0);
+    return series::block_kind_q(type_of(more + function::MORE_BODY)) && function::code_of(fn) == 0;
 }
 
 struct builder {
@@ -238,6 +247,7 @@ struct builder {
             call_head(K_CALL, c, &expected, pos, summary, static_cast<uint32_t>(n));
             if (std::memcmp(&expected, &fn, sizeof(cell_t)) == 0)
                 nodes[head + 1].header |= SELF_CALL;
+            if (plain_function_q(&expected)) nodes[head + 1].header |= PLAIN_CALL;
         } else {
             call_head(K_NATIVE, c, &expected, pos, summary, static_cast<uint32_t>(n));
         }
