@@ -132,6 +132,17 @@ CASES = [
      "q: func [n] [either n > 0 [1 + q n - 1] [0]]\n"
      "print [q 2 q 2]\np: :q\nq: func [n] [n * 100]\nprint p 2\n",
      "101"),
+    ("trace_flags_of_callee",
+     # A planned call of a function with trace flags still takes them: a
+     # [trace] callee shows its events, a [no-trace] one stays silent.
+     "log: copy []\n"
+     "logger: func [event code offset value ref frame] [\n"
+     "    [call prolog epilog]\n"
+     "    append log reduce [event :ref]\n]\n"
+     "loud: func [[trace] n] [n * 3]\nquiet: func [[no-trace] n] [n + 1]\n"
+     "w: func [n] [1 + loud quiet n]\n"
+     "print do/trace [trace false w 1 w 2 w 3] :logger\nprint mold log\n",
+     "prolog loud call *"),
     ("set_word_errors",
      "g: func [x /local y] [y: x * 2 y: y + x]\nprint [g 1 g 2]\n"
      "h: func [x] [y: x]\nh 1 h 2\nh ()\n",
