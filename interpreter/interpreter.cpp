@@ -1475,9 +1475,9 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
 }
 
 // finish_call(slot, true) for a frame the plan pushed itself (so there is
-// one to pop).
-[[gnu::always_inline]] inline void finish_planned(cell_t* slot) {
-    cell_t* result = stack::arguments;
+// one to pop), its result at result.
+[[gnu::always_inline]] inline void finish_planned(cell_t* slot,
+                                                  const cell_t* result = stack::arguments) {
     call_frame_t* f = --stack::ctop;
     stack::arguments = stack::cell_at(f->prev);
     *slot = *result;
@@ -1520,24 +1520,33 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
 // run_function for a recursive call, its frame filled: the callee is the
 // function whose plan runs, so that plan serves it while the stamp holds
 // (its body and compiled code never change, and its trace flags passed
-// when the running call began).
-[[gnu::always_inline]] inline void run_self(const plan_run& x, cell_t* slot) {
+// when the running call began). Returns the cell that holds the result,
+// nullptr when an exit is pending.
+[[gnu::always_inline]] inline const cell_t* run_self(const plan_run& x, cell_t* slot) {
+    cell_t* result;
     {
         function_run<false, true> run(function::context_of(slot));
         stack::ctop[-1].header |= frame::EXIT_TARGET;
         plan::count(plan::C_RUN);
         const pnode_t* block = x.head + 1;
         plan_run y{x.head, stack::arguments, x.epoch};
-        cell_t* result = run_planned(y, block, &block->value, true);
-        if (result != nullptr) [[likely]] {
+        result = run_planned(y, block, &block->value, true);
+        // The caller pops the frame next, its mark with it, and takes the
+        // result from where it is, unless the tracer is to see it first.
+        if (result != nullptr && tracing) [[unlikely]] {
             *stack::arguments = *result;
             stack::top_slot = stack::arguments + 1;
-            if (tracing) [[unlikely]]
-                fire_event(event::EPILOG, &block->value, -1, nullptr, slot);
+            fire_event(event::EPILOG, &block->value, -1, nullptr, slot);
             stack::ctop[-1].header &= ~frame::EXIT_TARGET;
+            result = nullptr;
         }
     }
-    absorb_return();
+    if (result == nullptr) [[unlikely]] {
+        absorb_return();
+        if (exits::pending) return nullptr;
+        result = stack::arguments;
+    }
+    return result;
 }
 
 // call_simple with planned arguments.
@@ -1556,12 +1565,17 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     if (exits::pending) [[unlikely]]
         return pos;
     push_locals(static_cast<int32_t>((plan >> PLAN_LOCALS_SHIFT) & 0xFFFF));
-    if ((ref->header & plan::SELF_CALL) && plan_holds(x) && origin_fits(false)) [[likely]]
-        run_self(x, slot);
-    else if (ref->header & plan::PLAIN_CALL) run_function<true>(slot);
-    else run_function(slot);
-    if (exits::pending) return pos;
-    finish_planned(slot);
+    if ((ref->header & plan::SELF_CALL) && plan_holds(x) && origin_fits(false)) [[likely]] {
+        const cell_t* result = run_self(x, slot);
+        if (result == nullptr) [[unlikely]]
+            return pos;
+        finish_planned(slot, result);
+    } else {
+        if (ref->header & plan::PLAIN_CALL) run_function<true>(slot);
+        else run_function(slot);
+        if (exits::pending) return pos;
+        finish_planned(slot);
+    }
     if (infix) return pos;
     return plan_lookahead(x, n, code, pos, end);
 }
