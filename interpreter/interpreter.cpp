@@ -349,10 +349,10 @@ int32_t call_infix(cell_t* slot, const cell_t* word, uint32_t plan, const cell_t
     }
 }
 
-// Pops a call's frame and leaves its result in the callee's slot (push) or
-// in the caller's result slot; returns where it went.
-inline cell_t* finish_call(cell_t* slot, bool push) {
-    cell_t* result = stack::arguments;
+// Pops a call's frame and leaves its result (in the frame's result slot
+// unless given) in the callee's slot (push) or in the caller's result slot;
+// returns where it went.
+inline cell_t* finish_call(cell_t* slot, bool push, const cell_t* result = stack::arguments) {
     stack::unwind();
     cell_t* target = push ? slot : stack::arguments;
     *target = *result;
@@ -1173,10 +1173,39 @@ inline void absorb_return() {
 [[gnu::always_inline]] inline cell_t* run_planned_body(const plan::pnode_t* head,
                                                        const cell_t* body);
 
+// The result of a function's body run (nullptr: an exit is pending), in
+// the function's run: the caller pops the frame next, its exit-target mark
+// with it, and takes the result from where it is, unless the tracer is to
+// see it first in the frame's result slot.
+[[gnu::always_inline]] inline cell_t* body_done(cell_t* result, const cell_t* body,
+                                                const cell_t* fn) {
+    if (result != nullptr && tracing) [[unlikely]] {
+        *stack::arguments = *result;
+        stack::top_slot = stack::arguments + 1;
+        fire_event(event::EPILOG, body, -1, nullptr, fn);
+        stack::ctop[-1].header &= ~frame::EXIT_TARGET;
+        return nullptr;
+    }
+    return result;
+}
+
+// The cell holding a call's result once its function's run ended (result
+// as body_done gave it): a return or exit that ended it is taken; nullptr
+// when an exit is still pending.
+[[gnu::always_inline]] inline const cell_t* call_result(const cell_t* result) {
+    if (result != nullptr) [[likely]]
+        return result;
+    absorb_return();
+    return exits::pending ? nullptr : stack::arguments;
+}
+
+// Runs the function at fn, its frame marked and filled; returns the cell
+// holding its result, nullptr when an exit is pending.
 // plain: the callee's cell was seen with a body block, no compiled code and
 // no trace flags (a plan's builder saw it): the same cell keeps them, as a
 // function's more series is written only while it is made.
-template <bool plain = false> [[gnu::always_inline]] inline void run_function(const cell_t* fn) {
+template <bool plain = false>
+[[gnu::always_inline]] inline const cell_t* run_function(const cell_t* fn) {
     cell_t* more = alloc::buffer(fn->data3)->head_cell();
     const cell_t* compiled = more + function::MORE_CODE;
     if (tracing || (!plain && ((fn->header & (function::FLAG_NO_TRACE | function::FLAG_TRACE)) ||
@@ -1184,7 +1213,7 @@ template <bool plain = false> [[gnu::always_inline]] inline void run_function(co
                                (type_of(compiled) == TYPE_integer && integer::get(compiled) != 0))))
         [[unlikely]] {
         call_function(fn, nullptr, callback::NONE);
-        return;
+        return exits::pending ? nullptr : stack::arguments;
     }
     cell_t body = more[function::MORE_BODY];
     // Its plan, built on the second call (which may allocate).
@@ -1198,22 +1227,17 @@ template <bool plain = false> [[gnu::always_inline]] inline void run_function(co
             p = head;
         else p = plan::of_function(fn);
     }
+    cell_t* result;
     {
         function_run<false> run(function::context_of(fn));
         // Every caller marked the function's frame: it is the innermost.
         stack::ctop[-1].header |= frame::EXIT_TARGET;
         // The body runs in the function's own frame, its values above the
         // locals: that frame is the exit target return lands on anyway.
-        cell_t* result = p != nullptr ? run_planned_body(p, &body) : run_in_place<true>(&body);
-        if (result != nullptr) [[likely]] {
-            *stack::arguments = *result;
-            stack::top_slot = stack::arguments + 1;
-            if (tracing) [[unlikely]]
-                fire_event(event::EPILOG, &body, -1, nullptr, fn);
-            stack::ctop[-1].header &= ~frame::EXIT_TARGET;
-        }
+        result = p != nullptr ? run_planned_body(p, &body) : run_in_place<true>(&body);
+        result = body_done(result, &body, fn);
     }
-    absorb_return();
+    return call_result(result);
 }
 
 // eval_code for a function! named by a word, its plan of normal arguments
@@ -1234,9 +1258,10 @@ template <bool plain = false> [[gnu::always_inline]] inline void run_function(co
             check_argument(slot, i);
     }
     push_locals(static_cast<int32_t>((plan >> PLAN_LOCALS_SHIFT) & 0xFFFF));
-    run_function(slot);
-    if (exits::pending) return pos;
-    finish_call(slot, push);
+    const cell_t* result = run_function(slot);
+    if (result == nullptr) [[unlikely]]
+        return pos;
+    finish_call(slot, push, result);
     return pos;
 }
 
@@ -1530,23 +1555,9 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
         plan::count(plan::C_RUN);
         const pnode_t* block = x.head + 1;
         plan_run y{x.head, stack::arguments, x.epoch};
-        result = run_planned(y, block, &block->value, true);
-        // The caller pops the frame next, its mark with it, and takes the
-        // result from where it is, unless the tracer is to see it first.
-        if (result != nullptr && tracing) [[unlikely]] {
-            *stack::arguments = *result;
-            stack::top_slot = stack::arguments + 1;
-            fire_event(event::EPILOG, &block->value, -1, nullptr, slot);
-            stack::ctop[-1].header &= ~frame::EXIT_TARGET;
-            result = nullptr;
-        }
+        result = body_done(run_planned(y, block, &block->value, true), &block->value, slot);
     }
-    if (result == nullptr) [[unlikely]] {
-        absorb_return();
-        if (exits::pending) return nullptr;
-        result = stack::arguments;
-    }
-    return result;
+    return call_result(result);
 }
 
 // call_simple with planned arguments.
@@ -1571,10 +1582,11 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
             return pos;
         finish_planned(slot, result);
     } else {
-        if (ref->header & plan::PLAIN_CALL) run_function<true>(slot);
-        else run_function(slot);
-        if (exits::pending) return pos;
-        finish_planned(slot);
+        const cell_t* result =
+            (ref->header & plan::PLAIN_CALL) ? run_function<true>(slot) : run_function(slot);
+        if (result == nullptr) [[unlikely]]
+            return pos;
+        finish_planned(slot, result);
     }
     if (infix) return pos;
     return plan_lookahead(x, n, code, pos, end);
@@ -1948,16 +1960,17 @@ int32_t eval_code(const cell_t* callee, const cell_t* code, int32_t pos, int32_t
         pos = fetch_simple(plan, t, slot, code, pos, end, infix);
     else pos = fetch_args(slot, code, pos, end, path, ref_pos, mode::EVAL, infix);
     if (exits::pending) return pos;
+    const cell_t* result = stack::arguments;
     if (t == TYPE_function) {
         complete_frame(function::context_of(slot));
-        run_function(slot);
-        if (exits::pending) return pos;
+        result = run_function(slot);
+        if (result == nullptr) return pos;
     } else if (t == TYPE_routine) {
         call_routine(slot);
         if (exits::pending) return pos;
     }
 
-    cell_t* target = finish_call(slot, push);
+    cell_t* target = finish_call(slot, push, result);
     if (tracing) [[unlikely]]
         fire_event(event::RETURN, code, pos, &name, target);
     return pos;
