@@ -1479,9 +1479,11 @@ inline bool op_at(const cell_t* code, int32_t pos) {
 
 // The callee a call node expects, when its word still holds it; nullptr
 // otherwise. The same cell has the same arguments plan: a callee's arguments
-// cache, once made (the builder saw it made), is never made again.
+// cache, once made (the builder saw it made), is never made again. The word
+// is read where its context's values live, a node the builder noted.
 [[gnu::always_inline]] inline const cell_t* plan_callee(const pnode_t* n) {
-    const cell_t* v = peek_global(&n[1].value);
+    const pnode_t* ref = n + 1;
+    const cell_t* v = alloc::buffer(static_cast<node_t>(ref->end))->head_cell() + ref->value.data3;
     if (std::memcmp(v, &n->value, sizeof(cell_t)) != 0) [[unlikely]]
         return nullptr;
     return v;

@@ -99,7 +99,9 @@ enum kind : uint8_t {
               // step K_OP and the right operand's subtree
     K_OP,  // small the fast operation (0: none, the operator is called); pos the
            // operator's position; value the op! expected; then K_WORDREF (aux 2)
-    K_WORDREF,  // value: the word that names a call (its frame's name, its guard)
+    K_WORDREF,  // value: the word that names a call (its frame's name, its guard); for
+                // a call, a conditional or return, end the node of that word's
+                // context's values
     K_GENERIC,  // the interpreter's own path for this expression (end -1: not known)
     K_COUNT
 };

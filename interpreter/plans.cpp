@@ -156,7 +156,10 @@ struct builder {
     void call_head(uint8_t kind, const cell_t* c, const cell_t* v, int32_t pos, uint32_t summary,
                    uint32_t small) {
         emit(make(kind, pos, -1, 0, v, small));
-        emit(make(K_WORDREF, pos, pos + 1, static_cast<int32_t>(summary), c));
+        // end: the node of the values of the word's context, which the
+        // context keeps from its making (global_value found it there).
+        auto values = static_cast<int32_t>(_context::cell_of(c->data1)->data2);
+        emit(make(K_WORDREF, pos, values, static_cast<int32_t>(summary), c));
     }
 
     // The expression at pos of cells (end cells), as eval_operand takes it
