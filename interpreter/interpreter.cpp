@@ -360,6 +360,15 @@ inline cell_t* finish_call(cell_t* slot, bool push, const cell_t* result = stack
     return target;
 }
 
+// finish_call for a frame the caller pushed itself (so there is one to pop).
+[[gnu::always_inline]] inline void finish_pushed(cell_t* slot, bool push, const cell_t* result) {
+    call_frame_t* f = --stack::ctop;
+    stack::arguments = stack::cell_at(f->prev);
+    cell_t* target = push ? slot : stack::arguments;
+    *target = *result;
+    stack::top_slot = target + 1;
+}
+
 // The infix lookahead after a pushed value, when a word follows it: only a
 // word can be an operator.
 [[gnu::always_inline]] inline int32_t lookahead(const cell_t* code, int32_t pos, int32_t end) {
@@ -1275,7 +1284,7 @@ template <bool plain = false>
     const cell_t* result = run_function(slot);
     if (result == nullptr) [[unlikely]]
         return pos;
-    finish_call(slot, push, result);
+    finish_pushed(slot, push, result);
     return pos;
 }
 
@@ -1515,14 +1524,11 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     return fetch_normal(slot, i, code, pos, end, infix);
 }
 
-// finish_call(slot, true) for a frame the plan pushed itself (so there is
-// one to pop), its result at result.
+// finish_call(slot, true) for a frame the plan pushed itself, its result at
+// result.
 [[gnu::always_inline]] inline void finish_planned(cell_t* slot,
                                                   const cell_t* result = stack::arguments) {
-    call_frame_t* f = --stack::ctop;
-    stack::arguments = stack::cell_at(f->prev);
-    *slot = *result;
-    stack::top_slot = slot + 1;
+    finish_pushed(slot, true, result);
 }
 
 // The arguments after the first, whose node is a.
@@ -1938,7 +1944,8 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
         return run_in_place<true>(body);
     plan::count(plan::C_RUN);
     plan_run x{head, stack::arguments, plan::epoch};
-    return run_planned(x, block, body, false);
+    // run_function found nothing traced and nothing ran since.
+    return run_planned(x, block, body, true);
 }
 
 }  // namespace
