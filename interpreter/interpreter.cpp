@@ -1598,7 +1598,10 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     if (exits::pending) [[unlikely]]
         return pos;
     push_locals(static_cast<int32_t>((plan >> PLAN_LOCALS_SHIFT) & 0xFFFF));
-    if ((ref->header & plan::SELF_CALL) && plan_holds(x) && origin_fits(false)) [[likely]] {
+    // A plan runs for user code called from user code, and only code_origin
+    // changes the interpreted mark, putting it back however it is left: the
+    // caller is user code here.
+    if ((ref->header & plan::SELF_CALL) && plan_holds(x)) [[likely]] {
         const cell_t* result = run_self(x, slot);
         if (result == nullptr) [[unlikely]]
             return pos;
