@@ -114,9 +114,9 @@ constexpr uint32_t COMPOUND = 1u << 31;
 constexpr uint32_t PROBE = 1u << 30;
 constexpr uint32_t SIMPLE_INFIX = 1u << 28;
 // On a K_CALL's K_WORDREF: the callee expected is the very function the plan
-// is of (a recursive call), so the callee's plan is the one running; a plan
-// is never replaced for its function, only marked dropped, which moves the
-// stamp first.
+// is of (a recursive call), so the callee's plan is the one running while the
+// stamp its run began with holds: a plan is never replaced for its function,
+// and is dropped only once the stamp moved.
 constexpr uint32_t SELF_CALL = 1u << 28;
 // On a K_CALL's K_WORDREF: the callee was seen with a body block, no compiled
 // code and no trace flags, which the same cell keeps.

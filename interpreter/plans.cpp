@@ -116,8 +116,8 @@ uint32_t summary_of(const cell_t* callee) {
 // no compiled code, no trace flags.
 bool plain_function_q(const cell_t* fn) {
     if (fn->header & (function::FLAG_NO_TRACE | function::FLAG_TRACE)) return false;
-    const cell_t* more = function::more(fn, 0);
-    return series::block_kind_q(type_of(more + function::MORE_BODY)) && function::code_of(fn) == 0;
+    return series::block_kind_q(type_of(function::more(fn, function::MORE_BODY))) &&
+           function::code_of(fn) == 0;
 }
 
 struct builder {
