@@ -1582,16 +1582,26 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     return call_result(result);
 }
 
+// The callee of call node n pushed and its frame marked (fn: a function's);
+// nullptr when its word no longer holds it.
+template <bool fn> [[gnu::always_inline]] inline cell_t* plan_push_callee(const pnode_t* n) {
+    const cell_t* v = plan_callee(n);
+    if (v == nullptr) [[unlikely]]
+        return nullptr;
+    check_native_stack();
+    cell_t* slot = stack::push(v);
+    if constexpr (fn) stack::mark_interp_func(&n[1].value);
+    else stack::mark_interp_native(&n[1].value);
+    return slot;
+}
+
 // call_simple with planned arguments.
 [[gnu::noinline]] int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code,
                                     int32_t pos, int32_t end, bool infix) {
-    const cell_t* v = plan_callee(n);
-    if (v == nullptr) [[unlikely]]
+    cell_t* slot = plan_push_callee<true>(n);
+    if (slot == nullptr) [[unlikely]]
         return plan_fallback(n, code, pos, end, infix);
-    check_native_stack();
-    cell_t* slot = stack::push(v);
     const pnode_t* ref = n + 1;
-    stack::mark_interp_func(&ref->value);
     auto plan = static_cast<uint32_t>(ref->aux);
     pos =
         plan_arguments(x, n + 2, slot, static_cast<int32_t>(n->small()), plan, code, pos + 1, end);
@@ -1620,12 +1630,9 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
 // call_native with planned arguments.
 [[gnu::noinline]] int32_t plan_native(const plan_run& x, const pnode_t* n, const cell_t* code,
                                       int32_t pos, int32_t end, bool infix) {
-    const cell_t* v = plan_callee(n);
-    if (v == nullptr) [[unlikely]]
+    cell_t* slot = plan_push_callee<false>(n);
+    if (slot == nullptr) [[unlikely]]
         return plan_fallback(n, code, pos, end, infix);
-    check_native_stack();
-    cell_t* slot = stack::push(v);
-    stack::mark_interp_native(&n[1].value);
     auto count = static_cast<int32_t>(n->small());
     pos =
         plan_arguments(x, n + 2, slot, count, static_cast<uint32_t>(n[1].aux), code, pos + 1, end);
