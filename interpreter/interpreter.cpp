@@ -1179,6 +1179,7 @@ inline void absorb_return() {
     }
 }
 
+template <bool from_plan = false>
 [[gnu::always_inline]] inline cell_t* run_planned_body(const plan::pnode_t* head,
                                                        const cell_t* body);
 
@@ -1210,9 +1211,10 @@ inline void absorb_return() {
 
 // Runs the function at fn, its frame marked and filled; returns the cell
 // holding its result, nullptr when an exit is pending.
-// plain: the callee's cell was seen with a body block, no compiled code and
-// no trace flags (a plan's builder saw it): the same cell keeps them, as a
-// function's more series is written only while it is made.
+// plain: a planned body calls it (so plans are on, and the caller is user
+// code), and the callee's cell was seen with a body block, no compiled code
+// and no trace flags (the plan's builder saw it): the same cell keeps them,
+// as a function's more series is written only while it is made.
 template <bool plain = false>
 [[gnu::always_inline]] inline const cell_t* run_function(const cell_t* fn) {
     cell_t* more = alloc::buffer(fn->data3)->head_cell();
@@ -1227,7 +1229,7 @@ template <bool plain = false>
     cell_t body = more[function::MORE_BODY];
     // Its plan, built on the second call (which may allocate).
     const plan::pnode_t* p = nullptr;
-    if (plan::enabled) {
+    if (plain || plan::enabled) {
         const cell_t* m = more + function::MORE_PLAN;
         const plan::pnode_t* head;
         if (type_of(m) == TYPE_block &&
@@ -1243,7 +1245,7 @@ template <bool plain = false>
         stack::ctop[-1].header |= frame::EXIT_TARGET;
         // The body runs in the function's own frame, its values above the
         // locals: that frame is the exit target return lands on anyway.
-        result = p != nullptr ? run_planned_body(p, &body) : run_in_place<true>(&body);
+        result = p != nullptr ? run_planned_body<plain>(p, &body) : run_in_place<true>(&body);
         result = body_done(result, &body, fn);
     }
     return call_result(result);
@@ -1947,12 +1949,14 @@ int32_t plan_call_infix(const plan_run& x, const pnode_t* r, cell_t* slot, const
 }
 
 // Inline in each call site: one C++ frame less per planned call.
+// from_plan: a planned body calls, so the caller is user code.
+template <bool from_plan>
 [[gnu::always_inline]] inline cell_t* run_planned_body(const pnode_t* head, const cell_t* body) {
     const pnode_t* block = head + 1;
     // The plan is of this body, as the function holds it now, and of user
     // code run from user code.
     if (body->data2 != block->value.data2 || body->data1 != block->value.data1 ||
-        !origin_fits(false)) [[unlikely]]
+        !(from_plan || origin_fits(false))) [[unlikely]]
         return run_in_place<true>(body);
     plan::count(plan::C_RUN);
     plan_run x{head, stack::arguments, plan::epoch};
