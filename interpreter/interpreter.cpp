@@ -1261,19 +1261,21 @@ template <bool plain = false>
     cell_t* slot = stack::push(fn);
     stack::mark_interp_func(word);
     int32_t n = static_cast<int32_t>(plan & PLAN_ARGS_MASK);
-    // An argument that is a literal with no word after it is pushed as
-    // eval_operand pushes it; that runs nothing, so the cells read for it
-    // serve the next argument too.
+    // fetch_normal, with the cells read again only after an argument that
+    // may have run something: a literal with no word after it is pushed as
+    // eval_operand pushes it, and that runs nothing.
     int32_t live = end;
     const cell_t* cells = live_cells(code, &live);
     for (int32_t i = 0; i < n; i++) {
+        if (pos >= live) [[unlikely]]
+            fire_no_arg(slot, i);
         const cell_t* c = cells + pos;
-        if (pos < live && !tracing && inert_q(type_of(c)) &&
-            !(pos + 1 < live && type_of(c + 1) == TYPE_word)) [[likely]] {
+        if (!tracing && inert_q(type_of(c)) && !(pos + 1 < live && type_of(c + 1) == TYPE_word))
+            [[likely]] {
             stack::push(c);
             pos++;
         } else {
-            pos = fetch_normal(slot, i, code, pos, end, false);
+            pos = eval_operand(c, live, code, pos, end, false);
             if (exits::pending) [[unlikely]]
                 return pos;
             live = end;
