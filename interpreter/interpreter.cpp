@@ -349,15 +349,24 @@ int32_t call_infix(cell_t* slot, const cell_t* word, uint32_t plan, const cell_t
     }
 }
 
-// Pops a call's frame and leaves its result in the callee's slot (push) or
-// in the caller's result slot; returns where it went.
-inline cell_t* finish_call(cell_t* slot, bool push) {
-    cell_t* result = stack::arguments;
+// Pops a call's frame and leaves its result (in the frame's result slot
+// unless given) in the callee's slot (push) or in the caller's result slot;
+// returns where it went.
+inline cell_t* finish_call(cell_t* slot, bool push, const cell_t* result = stack::arguments) {
     stack::unwind();
     cell_t* target = push ? slot : stack::arguments;
     *target = *result;
     stack::top_slot = target + 1;
     return target;
+}
+
+// finish_call for a frame the caller pushed itself (so there is one to pop).
+[[gnu::always_inline]] inline void finish_pushed(cell_t* slot, bool push, const cell_t* result) {
+    call_frame_t* f = --stack::ctop;
+    stack::arguments = stack::cell_at(f->prev);
+    cell_t* target = push ? slot : stack::arguments;
+    *target = *result;
+    stack::top_slot = target + 1;
 }
 
 // The infix lookahead after a pushed value, when a word follows it: only a
@@ -1124,9 +1133,11 @@ inline void complete_frame(node_t ctx) {
 // have a new buffer by then). The interpreter's own calls (general false)
 // always have a context and start untraced; call_function's may be routines
 // (no context) and traced.
-template <bool general> class function_run {
+// user: the caller is known to run user code (the interpreted mark is set).
+template <bool general, bool user = false> class function_run {
 public:
-    explicit function_run(node_t ctx) : ctx_(ctx), from_user_(stack::interpreted_mark != 0) {
+    explicit function_run(node_t ctx)
+        : ctx_(ctx), from_user_(user || stack::interpreted_mark != 0) {
         if constexpr (general) {
             saved_tracing_ = tracing;
             saved_caller_ = library_caller_tracing;
@@ -1170,47 +1181,76 @@ inline void absorb_return() {
     }
 }
 
+template <bool from_plan = false>
 [[gnu::always_inline]] inline cell_t* run_planned_body(const plan::pnode_t* head,
                                                        const cell_t* body);
 
-[[gnu::always_inline]] inline void run_function(const cell_t* fn) {
+// The result of a function's body run (nullptr: an exit is pending), in
+// the function's run: the caller pops the frame next, its exit-target mark
+// with it, and takes the result from where it is, unless the tracer is to
+// see it first in the frame's result slot.
+[[gnu::always_inline]] inline cell_t* body_done(cell_t* result, const cell_t* body,
+                                                const cell_t* fn) {
+    if (result != nullptr && tracing) [[unlikely]] {
+        *stack::arguments = *result;
+        stack::top_slot = stack::arguments + 1;
+        fire_event(event::EPILOG, body, -1, nullptr, fn);
+        stack::ctop[-1].header &= ~frame::EXIT_TARGET;
+        return nullptr;
+    }
+    return result;
+}
+
+// The cell holding a call's result once its function's run ended (result
+// as body_done gave it): a return or exit that ended it is taken; nullptr
+// when an exit is still pending.
+[[gnu::always_inline]] inline const cell_t* call_result(const cell_t* result) {
+    if (result != nullptr) [[likely]]
+        return result;
+    absorb_return();
+    return exits::pending ? nullptr : stack::arguments;
+}
+
+// Runs the function at fn, its frame marked and filled; returns the cell
+// holding its result, nullptr when an exit is pending.
+// plain: a planned body calls it (so plans are on, and the caller is user
+// code), and the callee's cell was seen with a body block, no compiled code
+// and no trace flags (the plan's builder saw it): the same cell keeps them,
+// as a function's more series is written only while it is made.
+template <bool plain = false>
+[[gnu::always_inline]] inline const cell_t* run_function(const cell_t* fn) {
     cell_t* more = alloc::buffer(fn->data3)->head_cell();
     const cell_t* compiled = more + function::MORE_CODE;
-    if (tracing || (fn->header & (function::FLAG_NO_TRACE | function::FLAG_TRACE)) ||
-        !series::block_kind_q(type_of(more + function::MORE_BODY)) ||
-        (type_of(compiled) == TYPE_integer && integer::get(compiled) != 0)) [[unlikely]] {
+    if (tracing || (!plain && ((fn->header & (function::FLAG_NO_TRACE | function::FLAG_TRACE)) ||
+                               !series::block_kind_q(type_of(more + function::MORE_BODY)) ||
+                               (type_of(compiled) == TYPE_integer && integer::get(compiled) != 0))))
+        [[unlikely]] {
         call_function(fn, nullptr, callback::NONE);
-        return;
+        return exits::pending ? nullptr : stack::arguments;
     }
     cell_t body = more[function::MORE_BODY];
     // Its plan, built on the second call (which may allocate).
     const plan::pnode_t* p = nullptr;
-    if (plan::enabled) {
+    if (plain || plan::enabled) {
         const cell_t* m = more + function::MORE_PLAN;
-        const plan::pnode_t* head = nullptr;
-        if (type_of(m) == TYPE_block) [[likely]]
-            head = plan::held_plan(m);
-        if (head != nullptr && static_cast<uint32_t>(head->end) == plan::epoch && head->pos >= 0)
-            [[likely]]
+        const plan::pnode_t* head;
+        if (type_of(m) == TYPE_block &&
+            (head = plan::held_plan(m),
+             static_cast<uint32_t>(head->end) == plan::epoch && head->pos >= 0)) [[likely]]
             p = head;
         else p = plan::of_function(fn);
     }
+    cell_t* result;
     {
         function_run<false> run(function::context_of(fn));
         // Every caller marked the function's frame: it is the innermost.
         stack::ctop[-1].header |= frame::EXIT_TARGET;
         // The body runs in the function's own frame, its values above the
         // locals: that frame is the exit target return lands on anyway.
-        cell_t* result = p != nullptr ? run_planned_body(p, &body) : run_in_place<true>(&body);
-        if (result != nullptr) [[likely]] {
-            *stack::arguments = *result;
-            stack::top_slot = stack::arguments + 1;
-            if (tracing) [[unlikely]]
-                fire_event(event::EPILOG, &body, -1, nullptr, fn);
-            stack::ctop[-1].header &= ~frame::EXIT_TARGET;
-        }
+        result = p != nullptr ? run_planned_body<plain>(p, &body) : run_in_place<true>(&body);
+        result = body_done(result, &body, fn);
     }
-    absorb_return();
+    return call_result(result);
 }
 
 // eval_code for a function! named by a word, its plan of normal arguments
@@ -1223,17 +1263,34 @@ inline void absorb_return() {
     cell_t* slot = stack::push(fn);
     stack::mark_interp_func(word);
     int32_t n = static_cast<int32_t>(plan & PLAN_ARGS_MASK);
+    // fetch_normal, with the cells read again only after an argument that
+    // may have run something: a literal with no word after it is pushed as
+    // eval_operand pushes it, and that runs nothing.
+    int32_t live = end;
+    const cell_t* cells = live_cells(code, &live);
     for (int32_t i = 0; i < n; i++) {
-        pos = fetch_normal(slot, i, code, pos, end, false);
-        if (exits::pending) [[unlikely]]
-            return pos;
+        if (pos >= live) [[unlikely]]
+            fire_no_arg(slot, i);
+        const cell_t* c = cells + pos;
+        if (!tracing && inert_q(type_of(c)) && !(pos + 1 < live && type_of(c + 1) == TYPE_word))
+            [[likely]] {
+            stack::push(c);
+            pos++;
+        } else {
+            pos = eval_operand(c, live, code, pos, end, false);
+            if (exits::pending) [[unlikely]]
+                return pos;
+            live = end;
+            cells = live_cells(code, &live);
+        }
         if (check_needed(plan, stack::top_slot - 1)) [[unlikely]]
             check_argument(slot, i);
     }
     push_locals(static_cast<int32_t>((plan >> PLAN_LOCALS_SHIFT) & 0xFFFF));
-    run_function(slot);
-    if (exits::pending) return pos;
-    finish_call(slot, push);
+    const cell_t* result = run_function(slot);
+    if (result == nullptr) [[unlikely]]
+        return pos;
+    finish_pushed(slot, push, result);
     return pos;
 }
 
@@ -1447,22 +1504,22 @@ inline bool op_at(const cell_t* code, int32_t pos) {
     return alloc::buffer(c->data2)->head_cell() + word->data3;
 }
 
-// The callee a call node expects, when its word still holds it (with the
-// same arguments plan); nullptr otherwise.
+// The callee a call node expects, when its word still holds it; nullptr
+// otherwise. The same cell has the same arguments plan: a callee's arguments
+// cache, once made (the builder saw it made), is never made again. The word
+// is read where its context's values live, a node the builder noted.
 [[gnu::always_inline]] inline const cell_t* plan_callee(const pnode_t* n) {
     const pnode_t* ref = n + 1;
-    const cell_t* v = peek_global(&ref->value);
-    if (v == nullptr || std::memcmp(v, &n->value, sizeof(cell_t)) != 0) [[unlikely]]
-        return nullptr;
-    const cell_t* cache = alloc::buffer(v->data3)->head_cell() + 1;
-    if (type_of(cache) != TYPE_block || cache->data3 != static_cast<uint32_t>(ref->aux))
-        [[unlikely]]
+    const cell_t* v = alloc::buffer(static_cast<node_t>(ref->end))->head_cell() + ref->value.data3;
+    if (std::memcmp(v, &n->value, sizeof(cell_t)) != 0) [[unlikely]]
         return nullptr;
     return v;
 }
 
 int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos, int32_t end,
                   bool infix);
+int32_t plan_native(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
+                    int32_t end, bool infix);
 int32_t plan_conditional(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
                          int32_t end, bool infix);
 int32_t plan_infix(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
@@ -1488,45 +1545,121 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     return fetch_normal(slot, i, code, pos, end, infix);
 }
 
-// finish_call(slot, true) for a frame the plan pushed itself (so there is
-// one to pop).
-[[gnu::always_inline]] inline void finish_planned(cell_t* slot) {
-    cell_t* result = stack::arguments;
-    call_frame_t* f = --stack::ctop;
-    stack::arguments = stack::cell_at(f->prev);
-    *slot = *result;
-    stack::top_slot = slot + 1;
+// finish_call(slot, true) for a frame the plan pushed itself, its result at
+// result.
+[[gnu::always_inline]] inline void finish_planned(cell_t* slot,
+                                                  const cell_t* result = stack::arguments) {
+    finish_pushed(slot, true, result);
 }
 
-// call_simple and call_native with planned arguments.
-[[gnu::noinline]] int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code,
-                                    int32_t pos, int32_t end, bool infix) {
-    const cell_t* v = plan_callee(n);
-    if (v == nullptr) [[unlikely]]
-        return plan_fallback(n, code, pos, end, infix);
-    check_native_stack();
-    cell_t* slot = stack::push(v);
-    bool fn = n->kind() == plan::K_CALL;
-    if (fn) stack::mark_interp_func(&n[1].value);
-    else stack::mark_interp_native(&n[1].value);
-    auto plan = static_cast<uint32_t>(n[1].aux);
-    auto count = static_cast<int32_t>(n->small());
-    const pnode_t* a = n + 2;
-    pos++;
-    for (int32_t i = 0; i < count; i++) {
-        pos = plan_argument(x, a, slot, i, code, pos, end, false, i == 0);
+// The arguments after the first, whose node is a.
+[[gnu::noinline]] int32_t plan_later_arguments(const plan_run& x, const pnode_t* a, cell_t* slot,
+                                               int32_t count, uint32_t plan, const cell_t* code,
+                                               int32_t pos, int32_t end) {
+    for (int32_t i = 1; i < count; i++) {
+        a += plan::size_of(a);
+        pos = plan_argument(x, a, slot, i, code, pos, end, false, false);
         if (exits::pending) [[unlikely]]
             return pos;
         if (check_needed(plan, stack::top_slot - 1)) [[unlikely]]
             check_argument(slot, i);
-        a += plan::size_of(a);
     }
-    if (fn) {
-        push_locals(static_cast<int32_t>((plan >> PLAN_LOCALS_SHIFT) & 0xFFFF));
-        run_function(slot);
+    return pos;
+}
+
+// The arguments of the call at slot from its first argument's node a on,
+// each checked as the interpreter's fetch does. Stops at a pending exit.
+[[gnu::always_inline]] inline int32_t plan_arguments(const plan_run& x, const pnode_t* a,
+                                                     cell_t* slot, int32_t count, uint32_t plan,
+                                                     const cell_t* code, int32_t pos, int32_t end) {
+    if (count == 0) return pos;
+    // The first apart: most calls take one argument, and the loop's values
+    // need not live across it.
+    pos = run_node(x, a, code, pos, end, false);
+    if (exits::pending) [[unlikely]]
+        return pos;
+    if (check_needed(plan, stack::top_slot - 1)) [[unlikely]]
+        check_argument(slot, 0);
+    if (count == 1) [[likely]]
+        return pos;
+    return plan_later_arguments(x, a, slot, count, plan, code, pos, end);
+}
+
+// run_function for a recursive call, its frame filled: the callee is the
+// function whose plan runs, so that plan serves it while the stamp holds
+// (its body and compiled code never change, and its trace flags passed
+// when the running call began). Returns the cell that holds the result,
+// nullptr when an exit is pending.
+[[gnu::always_inline]] inline const cell_t* run_self(const plan_run& x, cell_t* slot) {
+    cell_t* result;
+    {
+        function_run<false, true> run(function::context_of(slot));
+        stack::ctop[-1].header |= frame::EXIT_TARGET;
+        plan::count(plan::C_RUN);
+        const pnode_t* block = x.head + 1;
+        plan_run y(x.head, stack::arguments);
+        result = body_done(run_planned(y, block, &block->value, true), &block->value, slot);
+    }
+    return call_result(result);
+}
+
+// The callee of call node n pushed and its frame marked (fn: a function's);
+// nullptr when its word no longer holds it.
+template <bool fn> [[gnu::always_inline]] inline cell_t* plan_push_callee(const pnode_t* n) {
+    const cell_t* v = plan_callee(n);
+    if (v == nullptr) [[unlikely]]
+        return nullptr;
+    check_native_stack();
+    cell_t* slot = stack::push(v);
+    if constexpr (fn) stack::mark_interp_func(&n[1].value);
+    else stack::mark_interp_native(&n[1].value);
+    return slot;
+}
+
+// call_simple with planned arguments.
+[[gnu::noinline]] int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                    int32_t pos, int32_t end, bool infix) {
+    cell_t* slot = plan_push_callee<true>(n);
+    if (slot == nullptr) [[unlikely]]
+        return plan_fallback(n, code, pos, end, infix);
+    const pnode_t* ref = n + 1;
+    auto plan = static_cast<uint32_t>(ref->aux);
+    pos =
+        plan_arguments(x, n + 2, slot, static_cast<int32_t>(n->small()), plan, code, pos + 1, end);
+    if (exits::pending) [[unlikely]]
+        return pos;
+    push_locals(static_cast<int32_t>((plan >> PLAN_LOCALS_SHIFT) & 0xFFFF));
+    // A plan runs for user code called from user code, and only code_origin
+    // changes the interpreted mark, putting it back however it is left: the
+    // caller is user code here.
+    if ((ref->header & plan::SELF_CALL) && plan_holds(x)) [[likely]] {
+        const cell_t* result = run_self(x, slot);
+        if (result == nullptr) [[unlikely]]
+            return pos;
+        finish_planned(slot, result);
     } else {
-        run_simple_entry(type_of(slot), slot, count);
+        const cell_t* result =
+            (ref->header & plan::PLAIN_CALL) ? run_function<true>(slot) : run_function(slot);
+        if (result == nullptr) [[unlikely]]
+            return pos;
+        finish_planned(slot, result);
     }
+    if (infix) return pos;
+    return plan_lookahead(x, n, code, pos, end);
+}
+
+// call_native with planned arguments.
+[[gnu::noinline]] int32_t plan_native(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                      int32_t pos, int32_t end, bool infix) {
+    cell_t* slot = plan_push_callee<false>(n);
+    if (slot == nullptr) [[unlikely]]
+        return plan_fallback(n, code, pos, end, infix);
+    auto count = static_cast<int32_t>(n->small());
+    pos =
+        plan_arguments(x, n + 2, slot, count, static_cast<uint32_t>(n[1].aux), code, pos + 1, end);
+    if (exits::pending) [[unlikely]]
+        return pos;
+    run_simple_entry(type_of(slot), slot, count);
     if (exits::pending) return pos;
     finish_planned(slot);
     if (infix) return pos;
@@ -1893,8 +2026,12 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     }
     if (n->header & plan::SIMPLE_INFIX) return plan_simple_infix(x, n, code, pos, end);
     if (kind == plan::K_INFIX) return plan_infix(x, n, code, pos, end);
-    if (kind == plan::K_CALL || kind == plan::K_NATIVE)
-        return plan_call(x, n, code, pos, end, infix);
+    // One test for both kinds: a test per kind here made the chain a jump
+    // table, dearer for every node after it.
+    if (kind == plan::K_CALL || kind == plan::K_NATIVE) {
+        if (kind == plan::K_CALL) return plan_call(x, n, code, pos, end, infix);
+        return plan_native(x, n, code, pos, end, infix);
+    }
     if (kind == plan::K_COND) return plan_conditional(x, n, code, pos, end, infix);
     if (kind == plan::K_PAREN) return plan_paren(x, n, code, pos, end, infix);
     return plan_other(x, n, code, pos, end, infix);
@@ -1986,16 +2123,19 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
 }
 
 // Inline in each call site: one C++ frame less per planned call.
+// from_plan: a planned body calls, so the caller is user code.
+template <bool from_plan>
 [[gnu::always_inline]] inline cell_t* run_planned_body(const pnode_t* head, const cell_t* body) {
     const pnode_t* block = head + 1;
     // The plan is of this body, as the function holds it now, and of user
     // code run from user code.
     if (body->data2 != block->value.data2 || body->data1 != block->value.data1 ||
-        !origin_fits(false)) [[unlikely]]
+        !(from_plan || origin_fits(false))) [[unlikely]]
         return run_in_place<true>(body);
     plan::count(plan::C_RUN);
     plan_run x(head, stack::arguments);
-    return run_planned(x, block, body, false);
+    // run_function found nothing traced and nothing ran since.
+    return run_planned(x, block, body, true);
 }
 
 }  // namespace
@@ -2033,16 +2173,17 @@ int32_t eval_code(const cell_t* callee, const cell_t* code, int32_t pos, int32_t
         pos = fetch_simple(plan, t, slot, code, pos, end, infix);
     else pos = fetch_args(slot, code, pos, end, path, ref_pos, mode::EVAL, infix);
     if (exits::pending) return pos;
+    const cell_t* result = stack::arguments;
     if (t == TYPE_function) {
         complete_frame(function::context_of(slot));
-        run_function(slot);
-        if (exits::pending) return pos;
+        result = run_function(slot);
+        if (result == nullptr) return pos;
     } else if (t == TYPE_routine) {
         call_routine(slot);
         if (exits::pending) return pos;
     }
 
-    cell_t* target = finish_call(slot, push);
+    cell_t* target = finish_call(slot, push, result);
     if (tracing) [[unlikely]]
         fire_event(event::RETURN, code, pos, &name, target);
     return pos;

@@ -101,7 +101,9 @@ enum kind : uint8_t {
     K_OP,  // small the fast operation (0: none, the operator is called); pos the
            // operator's position; value the op! expected; then K_WORDREF (its aux
            // the operation the operator stands for on the fast paths)
-    K_WORDREF,  // value: the word that names a call (its frame's name, its guard)
+    K_WORDREF,  // value: the word that names a call (its frame's name, its guard); for
+                // a call, a conditional or return, end the node of that word's
+                // context's values
     K_GENERIC,  // the interpreter's own path for this expression (end -1: not known)
     K_END,  // after a block's expressions: pos -2, which no walk position matches
     K_COUNT
@@ -114,6 +116,14 @@ enum kind : uint8_t {
 constexpr uint32_t COMPOUND = 1u << 31;
 constexpr uint32_t PROBE = 1u << 30;
 constexpr uint32_t SIMPLE_INFIX = 1u << 28;
+// On a K_CALL's K_WORDREF: the callee expected is the very function the plan
+// is of (a recursive call), so the callee's plan is the one running while the
+// stamp its run began with holds: a plan is never replaced for its function,
+// and is dropped only once the stamp moved.
+constexpr uint32_t SELF_CALL = 1u << 28;
+// On a K_CALL's K_WORDREF: the callee was seen with a body block, no compiled
+// code and no trace flags, which the same cell keeps.
+constexpr uint32_t PLAIN_CALL = 1u << 29;
 // With PROBE: the word that follows is one of the function's own, its frame
 // slot in the small field (of the node; of its K_WORDREF for a call or a
 // conditional; of its first step's K_WORDREF for an operator chain): the

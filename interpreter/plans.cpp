@@ -18,6 +18,7 @@
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/op.h"
+#include "datatypes/series.h"
 #include "interpreter/fast_ops.h"
 #include "interpreter/interpreter.h"
 #include "natives/ids.h"
@@ -112,8 +113,17 @@ uint32_t summary_of(const cell_t* callee) {
     return type_of(cache) == TYPE_block ? cache->data3 : 0;
 }
 
+// Whether run_function may take the function's body as it stands: a block,
+// no compiled code, no trace flags.
+bool plain_function_q(const cell_t* fn) {
+    if (fn->header & (function::FLAG_NO_TRACE | function::FLAG_TRACE)) return false;
+    return series::block_kind_q(type_of(function::more(fn, function::MORE_BODY))) &&
+           function::code_of(fn) == 0;
+}
+
 struct builder {
     node_t fn_ctx;
+    cell_t fn;  // the function planned
     std::vector<pnode_t> nodes;
     std::vector<cell_t> snapshots;
     // Blocks still to plan: the node whose aux takes their K_BLOCK's index.
@@ -147,7 +157,10 @@ struct builder {
     void call_head(uint8_t kind, const cell_t* c, const cell_t* v, int32_t pos, uint32_t summary,
                    uint32_t small) {
         emit(make(kind, pos, -1, 0, v, small));
-        emit(make(K_WORDREF, pos, pos + 1, static_cast<int32_t>(summary), c));
+        // end: the node of the values of the word's context, which the
+        // context keeps from its making (global_value found it there).
+        auto values = static_cast<int32_t>(_context::cell_of(c->data1)->data2);
+        emit(make(K_WORDREF, pos, values, static_cast<int32_t>(summary), c));
     }
 
     // The expression at pos of cells (end cells), as eval_operand takes it
@@ -238,6 +251,9 @@ struct builder {
             return p;
         } else if (vt == TYPE_function) {
             call_head(K_CALL, c, &expected, pos, summary, static_cast<uint32_t>(n));
+            if (std::memcmp(&expected, &fn, sizeof(cell_t)) == 0)
+                nodes[head + 1].header |= SELF_CALL;
+            if (plain_function_q(&expected)) nodes[head + 1].header |= PLAIN_CALL;
         } else {
             call_head(K_NATIVE, c, &expected, pos, summary, static_cast<uint32_t>(n));
         }
@@ -399,6 +415,7 @@ const pnode_t* build(const cell_t* slot) {
     if (type_of(&body) != TYPE_block || top_level::library_q(body.data2)) return nullptr;
     builder b;
     b.fn_ctx = function::context_of(slot);
+    b.fn = *slot;
     b.emit(make(K_HEAD, 0, 0, 0, nullptr));
     b.pending.push_back({-1, body});
     for (size_t i = 0; i < b.pending.size() && !b.failed; i++) {

@@ -151,6 +151,32 @@ CASES = [
      "o: 5\nk: func [x] [r: either x [o: :+ 1] [2] o 3 r]\n"
      "print [k false k false]\nprint k true\no: 5\nprint k false\ng false 1\n",
      "nope has no value"),
+    ("recursive_call",
+     # A call of the function whose plan runs takes that plan: not once its
+     # arguments changed its body (10 comes to its end), nor under a trace
+     # an argument switched on, nor when the word names another function.
+     "m: func [n] [if n = 3 [append body-of :r [10]] n]\n"
+     "r: func [n] [either n > 0 [1 + r m n - 1] [0]]\n"
+     "print [r 1 r 1]\nprint r 5\nprint r 5\n"
+     "tracer: func [event code offset value ref frame] [\n"
+     "    [call return]\n"
+     "    print [event mold :ref]\n]\n"
+     "s: func [n] [either n > 0 [1 + s (if n = 2 [trace true] n - 1)] [0]]\n"
+     "print [s 1 s 1]\nprint mold do/trace [trace false s 2] :tracer\n"
+     "q: func [n] [either n > 0 [1 + q n - 1] [0]]\n"
+     "print [q 2 q 2]\np: :q\nq: func [n] [n * 100]\nprint p 2\n",
+     "101"),
+    ("trace_flags_of_callee",
+     # A planned call of a function with trace flags still takes them: a
+     # [trace] callee shows its events, a [no-trace] one stays silent.
+     "log: copy []\n"
+     "logger: func [event code offset value ref frame] [\n"
+     "    [call prolog epilog]\n"
+     "    append log reduce [event :ref]\n]\n"
+     "loud: func [[trace] n] [n * 3]\nquiet: func [[no-trace] n] [n + 1]\n"
+     "w: func [n] [1 + loud quiet n]\n"
+     "print do/trace [trace false w 1 w 2 w 3] :logger\nprint mold log\n",
+     "prolog loud call *"),
     ("set_word_errors",
      "g: func [x /local y] [y: x * 2 y: y + x]\nprint [g 1 g 2]\n"
      "h: func [x] [y: x]\nh 1 h 2\nh ()\n",
