@@ -1676,10 +1676,10 @@ template <bool fn> [[gnu::always_inline]] inline cell_t* plan_push_callee(const 
     return plan_block_generic(code, pos, end, base);
 }
 
-// run_planned for a planned conditional's branch (the guards read): a block
-// of one expression, the common branch, runs without the block loop. After
-// its node the block is over wherever the stamp stands, so the guards need
-// no reading there.
+// run_planned for a planned conditional's branch or a paren (the guards
+// read): a block of one expression, the common case, runs without the block
+// loop. After its node the block is over wherever the stamp stands, so the
+// guards need no reading there.
 [[gnu::always_inline]] inline cell_t* plan_branch(const plan_run& x, const pnode_t* block,
                                                   const cell_t* code) {
     const pnode_t* n = block + 2;
@@ -1921,7 +1921,7 @@ template <bool fn> [[gnu::always_inline]] inline cell_t* plan_push_callee(const 
                                                         int32_t end, bool infix) {
     check_native_stack();
     cell_t* held = stack::push(&n->value);
-    cell_t* r = run_planned(x, x.head + n->aux, held, true);
+    cell_t* r = plan_branch(x, x.head + n->aux, held);
     if (r == nullptr) [[unlikely]]
         return pos;
     *held = *r;
