@@ -1603,23 +1603,29 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     return call_result(result);
 }
 
-// The callee of call node n pushed and its frame marked (fn: a function's);
-// nullptr when its word no longer holds it.
-template <bool fn> [[gnu::always_inline]] inline cell_t* plan_push_callee(const pnode_t* n) {
+// The frame of the call whose word's node is ref, its callee just pushed at
+// slot: the record as mark_interp_func or mark_interp_native writes it, its
+// header made by the builder.
+[[gnu::always_inline]] inline void plan_mark(const pnode_t* ref, cell_t* slot) {
+    stack::push_frame_made(static_cast<uint32_t>(ref->pos), ref->value.data1, slot + 1);
+}
+
+// The callee of call node n (a call, a native's or a conditional) pushed and
+// its frame marked; nullptr when its word no longer holds it.
+[[gnu::always_inline]] inline cell_t* plan_push_callee(const pnode_t* n) {
     const cell_t* v = plan_callee(n);
     if (v == nullptr) [[unlikely]]
         return nullptr;
     check_native_stack();
     cell_t* slot = stack::push(v);
-    if constexpr (fn) stack::mark_interp_func(&n[1].value);
-    else stack::mark_interp_native(&n[1].value);
+    plan_mark(n + 1, slot);
     return slot;
 }
 
 // call_simple with planned arguments.
 [[gnu::noinline]] int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code,
                                     int32_t pos, int32_t end, bool infix) {
-    cell_t* slot = plan_push_callee<true>(n);
+    cell_t* slot = plan_push_callee(n);
     if (slot == nullptr) [[unlikely]]
         return plan_fallback(n, code, pos, end, infix);
     const pnode_t* ref = n + 1;
@@ -1651,7 +1657,7 @@ template <bool fn> [[gnu::always_inline]] inline cell_t* plan_push_callee(const 
 // call_native with planned arguments.
 [[gnu::noinline]] int32_t plan_native(const plan_run& x, const pnode_t* n, const cell_t* code,
                                       int32_t pos, int32_t end, bool infix) {
-    cell_t* slot = plan_push_callee<false>(n);
+    cell_t* slot = plan_push_callee(n);
     if (slot == nullptr) [[unlikely]]
         return plan_fallback(n, code, pos, end, infix);
     auto count = static_cast<int32_t>(n->small());
@@ -1770,12 +1776,9 @@ template <bool fn> [[gnu::always_inline]] inline cell_t* plan_push_callee(const 
 // last may have a word after (the others have a block after them).
 [[gnu::noinline]] int32_t plan_conditional(const plan_run& x, const pnode_t* n, const cell_t* code,
                                            int32_t pos, int32_t end, bool infix) {
-    const cell_t* v = plan_callee(n);
-    if (v == nullptr) [[unlikely]]
+    cell_t* slot = plan_push_callee(n);
+    if (slot == nullptr) [[unlikely]]
         return plan_fallback(n, code, pos, end, infix);
-    check_native_stack();
-    cell_t* slot = stack::push(v);
-    stack::mark_interp_native(&n[1].value);
     auto plan = static_cast<uint32_t>(n[1].aux);
     const pnode_t* a = n + 2;
     pos = plan_argument(x, a, slot, 0, code, pos + 1, end, false, true);
@@ -1836,8 +1839,8 @@ template <bool fn> [[gnu::always_inline]] inline cell_t* plan_push_callee(const 
                                                       cell_t* slot, const cell_t* word,
                                                       uint32_t plan, fast_op f, const cell_t* code,
                                                       int32_t pos, int32_t end) {
-    stack::top_slot = slot + 1;
-    stack::mark_interp_native(word);
+    // A plan runs for user code: the interpreted mark is set.
+    stack::push_frame_made(stack::frame_header(word, frame::INTERP_NATIVE), word->data1, slot + 1);
     stack::top_slot = slot + 2;
     cell_t* left = slot + 1;
     bool integers = f != FAST_NONE && type_of(left) == TYPE_integer;
@@ -1956,7 +1959,7 @@ template <bool fn> [[gnu::always_inline]] inline cell_t* plan_push_callee(const 
         if (v == nullptr) [[unlikely]]
             return plan_fallback(n, code, pos, end, infix);
         cell_t* slot = stack::push(v);
-        stack::mark_interp_native(&n[1].value);
+        plan_mark(n + 1, slot);
         pos = plan_argument(x, n + 2, slot, 0, code, pos + 1, end, false, true);
         if (exits::pending) [[unlikely]]
             return pos;
