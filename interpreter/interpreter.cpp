@@ -1136,7 +1136,8 @@ inline void complete_frame(node_t ctx) {
 // user: the caller is known to run user code (the interpreted mark is set).
 template <bool general, bool user = false> class function_run {
 public:
-    explicit function_run(node_t ctx)
+    // base: the function's arguments (its frame's base).
+    explicit function_run(node_t ctx, const cell_t* base = stack::arguments)
         : ctx_(ctx), from_user_(user || stack::interpreted_mark != 0) {
         if constexpr (general) {
             saved_tracing_ = tracing;
@@ -1145,7 +1146,7 @@ public:
         }
         uint32_t* values = stack::values_word(ctx_);
         saved_values_ = *values;
-        *values = stack::index_of(stack::arguments);
+        *values = stack::index_of(base);
     }
     ~function_run() {
         if (!general || ctx_ != 0) *stack::values_word(ctx_) = saved_values_;
@@ -1405,19 +1406,24 @@ inline bool operator_follows(const cell_t* c, int32_t pos, int32_t live) {
 using plan::pnode_t;
 
 // A run of a function's plan, from its body's start to its end, which holds
-// while the guard byte is zero. It starts untraced (run_function tested
-// tracing just before: verify mode checks it), so it clears the byte, and
-// hands back the stamp's bit it found however it is left: each run sees the
-// stamp's moves since its own start.
+// while the guard byte is zero.
 struct plan_run {
     const pnode_t* head;
     cell_t* frame;  // the function's arguments: its words' values
+};
+
+// The start of a run. It starts untraced (run_function tested tracing just
+// before: verify mode checks it), so it clears the byte, and hands back the
+// stamp's bit it found however it is left: each run sees the stamp's moves
+// since its own start. (A recursive call, which its caller's run found the
+// byte clear for, needs neither: run_self.)
+struct plan_start : plan_run {
     uint8_t outer = stamp::guard;
 
-    plan_run(const pnode_t* h, cell_t* f) : head(h), frame(f) { stamp::guard = 0; }
-    ~plan_run() { stamp::guard |= outer; }
-    plan_run(const plan_run&) = delete;
-    plan_run& operator=(const plan_run&) = delete;
+    plan_start(const pnode_t* h, cell_t* f) : plan_run{h, f} { stamp::guard = 0; }
+    ~plan_start() { stamp::guard |= outer; }
+    plan_start(const plan_start&) = delete;
+    plan_start& operator=(const plan_start&) = delete;
 };
 
 // The stamp unchanged and nothing traced: one compare.
@@ -1593,11 +1599,13 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
 [[gnu::always_inline]] inline const cell_t* run_self(const plan_run& x, cell_t* slot) {
     cell_t* result;
     {
-        function_run<false, true> run(function::context_of(slot));
+        function_run<false, true> run(function::context_of(slot), slot + 1);
         stack::ctop[-1].header |= frame::EXIT_TARGET;
         plan::count(plan::C_RUN);
         const pnode_t* block = x.head + 1;
-        plan_run y(x.head, stack::arguments);
+        // The caller found the guard byte clear just before, and nothing ran
+        // since: this run starts with it clear and has no bit to hand back.
+        const plan_run y{x.head, slot + 1};
         result = body_done(run_planned(y, block, &block->value, true), &block->value, slot);
     }
     return call_result(result);
@@ -2136,7 +2144,7 @@ template <bool from_plan>
         !(from_plan || origin_fits(false))) [[unlikely]]
         return run_in_place<true>(body);
     plan::count(plan::C_RUN);
-    plan_run x(head, stack::arguments);
+    plan_start x(head, stack::arguments);
     // run_function found nothing traced and nothing ran since.
     return run_planned(x, block, body, true);
 }
