@@ -1558,6 +1558,17 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     finish_pushed(slot, true, result);
 }
 
+// finish_planned for a call whose frame was marked over the tops given: a
+// call that ended with no exit pending popped every frame it marked, so its
+// own is the innermost, and that frame's base is the caller's.
+[[gnu::always_inline]] inline void finish_marked(const stack::tops_t& caller, cell_t* slot,
+                                                 const cell_t* result) {
+    stack::ctop = caller.ctop;
+    stack::arguments = caller.arguments;
+    *slot = *result;
+    stack::top_slot = slot + 1;
+}
+
 // The arguments after the first, whose node is a.
 [[gnu::noinline]] int32_t plan_later_arguments(const plan_run& x, const pnode_t* a, cell_t* slot,
                                                int32_t count, uint32_t plan, const cell_t* code,
@@ -1633,6 +1644,7 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
 // call_simple with planned arguments.
 [[gnu::noinline]] int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code,
                                     int32_t pos, int32_t end, bool infix) {
+    stack::tops_t caller = stack::tops();
     cell_t* slot = plan_push_callee(n);
     if (slot == nullptr) [[unlikely]]
         return plan_fallback(n, code, pos, end, infix);
@@ -1650,13 +1662,13 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
         const cell_t* result = run_self(x, slot);
         if (result == nullptr) [[unlikely]]
             return pos;
-        finish_planned(slot, result);
+        finish_marked(caller, slot, result);
     } else {
         const cell_t* result =
             (ref->header & plan::PLAIN_CALL) ? run_function<true>(slot) : run_function(slot);
         if (result == nullptr) [[unlikely]]
             return pos;
-        finish_planned(slot, result);
+        finish_marked(caller, slot, result);
     }
     if (infix) return pos;
     return plan_lookahead(x, n, code, pos, end);
