@@ -1136,7 +1136,8 @@ inline void complete_frame(node_t ctx) {
 // user: the caller is known to run user code (the interpreted mark is set).
 template <bool general, bool user = false> class function_run {
 public:
-    explicit function_run(node_t ctx)
+    // base: the function's arguments (its frame's base).
+    explicit function_run(node_t ctx, const cell_t* base = stack::arguments)
         : ctx_(ctx), from_user_(user || stack::interpreted_mark != 0) {
         if constexpr (general) {
             saved_tracing_ = tracing;
@@ -1145,7 +1146,7 @@ public:
         }
         uint32_t* values = stack::values_word(ctx_);
         saved_values_ = *values;
-        *values = stack::index_of(stack::arguments);
+        *values = stack::index_of(base);
     }
     ~function_run() {
         if (!general || ctx_ != 0) *stack::values_word(ctx_) = saved_values_;
@@ -1405,19 +1406,24 @@ inline bool operator_follows(const cell_t* c, int32_t pos, int32_t live) {
 using plan::pnode_t;
 
 // A run of a function's plan, from its body's start to its end, which holds
-// while the guard byte is zero. It starts untraced (run_function tested
-// tracing just before: verify mode checks it), so it clears the byte, and
-// hands back the stamp's bit it found however it is left: each run sees the
-// stamp's moves since its own start.
+// while the guard byte is zero.
 struct plan_run {
     const pnode_t* head;
     cell_t* frame;  // the function's arguments: its words' values
+};
+
+// The start of a run. It starts untraced (run_function tested tracing just
+// before: verify mode checks it), so it clears the byte, and hands back the
+// stamp's bit it found however it is left: each run sees the stamp's moves
+// since its own start. (A recursive call, which its caller's run found the
+// byte clear for, needs neither: run_self.)
+struct plan_start : plan_run {
     uint8_t outer = stamp::guard;
 
-    plan_run(const pnode_t* h, cell_t* f) : head(h), frame(f) { stamp::guard = 0; }
-    ~plan_run() { stamp::guard |= outer; }
-    plan_run(const plan_run&) = delete;
-    plan_run& operator=(const plan_run&) = delete;
+    plan_start(const pnode_t* h, cell_t* f) : plan_run{h, f} { stamp::guard = 0; }
+    ~plan_start() { stamp::guard |= outer; }
+    plan_start(const plan_start&) = delete;
+    plan_start& operator=(const plan_start&) = delete;
 };
 
 // The stamp unchanged and nothing traced: one compare.
@@ -1552,6 +1558,17 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     finish_pushed(slot, true, result);
 }
 
+// finish_planned for a call whose frame was marked over the tops given: a
+// call that ended with no exit pending popped every frame it marked, so its
+// own is the innermost, and that frame's base is the caller's.
+[[gnu::always_inline]] inline void finish_marked(const stack::tops_t& caller, cell_t* slot,
+                                                 const cell_t* result) {
+    stack::ctop = caller.ctop;
+    stack::arguments = caller.arguments;
+    *slot = *result;
+    stack::top_slot = slot + 1;
+}
+
 // The arguments after the first, whose node is a.
 [[gnu::noinline]] int32_t plan_later_arguments(const plan_run& x, const pnode_t* a, cell_t* slot,
                                                int32_t count, uint32_t plan, const cell_t* code,
@@ -1593,33 +1610,42 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
 [[gnu::always_inline]] inline const cell_t* run_self(const plan_run& x, cell_t* slot) {
     cell_t* result;
     {
-        function_run<false, true> run(function::context_of(slot));
+        function_run<false, true> run(function::context_of(slot), slot + 1);
         stack::ctop[-1].header |= frame::EXIT_TARGET;
         plan::count(plan::C_RUN);
         const pnode_t* block = x.head + 1;
-        plan_run y(x.head, stack::arguments);
+        // The caller found the guard byte clear just before, and nothing ran
+        // since: this run starts with it clear and has no bit to hand back.
+        const plan_run y{x.head, slot + 1};
         result = body_done(run_planned(y, block, &block->value, true), &block->value, slot);
     }
     return call_result(result);
 }
 
-// The callee of call node n pushed and its frame marked (fn: a function's);
-// nullptr when its word no longer holds it.
-template <bool fn> [[gnu::always_inline]] inline cell_t* plan_push_callee(const pnode_t* n) {
+// The frame of the call whose word's node is ref, its callee just pushed at
+// slot: the record as mark_interp_func or mark_interp_native writes it, its
+// header made by the builder.
+[[gnu::always_inline]] inline void plan_mark(const pnode_t* ref, cell_t* slot) {
+    stack::push_frame_made(static_cast<uint32_t>(ref->pos), ref->value.data1, slot + 1);
+}
+
+// The callee of call node n (a call, a native's or a conditional) pushed and
+// its frame marked; nullptr when its word no longer holds it.
+[[gnu::always_inline]] inline cell_t* plan_push_callee(const pnode_t* n) {
     const cell_t* v = plan_callee(n);
     if (v == nullptr) [[unlikely]]
         return nullptr;
     check_native_stack();
     cell_t* slot = stack::push(v);
-    if constexpr (fn) stack::mark_interp_func(&n[1].value);
-    else stack::mark_interp_native(&n[1].value);
+    plan_mark(n + 1, slot);
     return slot;
 }
 
 // call_simple with planned arguments.
 [[gnu::noinline]] int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code,
                                     int32_t pos, int32_t end, bool infix) {
-    cell_t* slot = plan_push_callee<true>(n);
+    stack::tops_t caller = stack::tops();
+    cell_t* slot = plan_push_callee(n);
     if (slot == nullptr) [[unlikely]]
         return plan_fallback(n, code, pos, end, infix);
     const pnode_t* ref = n + 1;
@@ -1636,13 +1662,13 @@ template <bool fn> [[gnu::always_inline]] inline cell_t* plan_push_callee(const 
         const cell_t* result = run_self(x, slot);
         if (result == nullptr) [[unlikely]]
             return pos;
-        finish_planned(slot, result);
+        finish_marked(caller, slot, result);
     } else {
         const cell_t* result =
             (ref->header & plan::PLAIN_CALL) ? run_function<true>(slot) : run_function(slot);
         if (result == nullptr) [[unlikely]]
             return pos;
-        finish_planned(slot, result);
+        finish_marked(caller, slot, result);
     }
     if (infix) return pos;
     return plan_lookahead(x, n, code, pos, end);
@@ -1651,7 +1677,7 @@ template <bool fn> [[gnu::always_inline]] inline cell_t* plan_push_callee(const 
 // call_native with planned arguments.
 [[gnu::noinline]] int32_t plan_native(const plan_run& x, const pnode_t* n, const cell_t* code,
                                       int32_t pos, int32_t end, bool infix) {
-    cell_t* slot = plan_push_callee<false>(n);
+    cell_t* slot = plan_push_callee(n);
     if (slot == nullptr) [[unlikely]]
         return plan_fallback(n, code, pos, end, infix);
     auto count = static_cast<int32_t>(n->small());
@@ -1770,12 +1796,9 @@ template <bool fn> [[gnu::always_inline]] inline cell_t* plan_push_callee(const 
 // last may have a word after (the others have a block after them).
 [[gnu::noinline]] int32_t plan_conditional(const plan_run& x, const pnode_t* n, const cell_t* code,
                                            int32_t pos, int32_t end, bool infix) {
-    const cell_t* v = plan_callee(n);
-    if (v == nullptr) [[unlikely]]
+    cell_t* slot = plan_push_callee(n);
+    if (slot == nullptr) [[unlikely]]
         return plan_fallback(n, code, pos, end, infix);
-    check_native_stack();
-    cell_t* slot = stack::push(v);
-    stack::mark_interp_native(&n[1].value);
     auto plan = static_cast<uint32_t>(n[1].aux);
     const pnode_t* a = n + 2;
     pos = plan_argument(x, a, slot, 0, code, pos + 1, end, false, true);
@@ -1836,8 +1859,8 @@ template <bool fn> [[gnu::always_inline]] inline cell_t* plan_push_callee(const 
                                                       cell_t* slot, const cell_t* word,
                                                       uint32_t plan, fast_op f, const cell_t* code,
                                                       int32_t pos, int32_t end) {
-    stack::top_slot = slot + 1;
-    stack::mark_interp_native(word);
+    // A plan runs for user code: the interpreted mark is set.
+    stack::push_frame_made(stack::frame_header(word, frame::INTERP_NATIVE), word->data1, slot + 1);
     stack::top_slot = slot + 2;
     cell_t* left = slot + 1;
     bool integers = f != FAST_NONE && type_of(left) == TYPE_integer;
@@ -1956,7 +1979,7 @@ template <bool fn> [[gnu::always_inline]] inline cell_t* plan_push_callee(const 
         if (v == nullptr) [[unlikely]]
             return plan_fallback(n, code, pos, end, infix);
         cell_t* slot = stack::push(v);
-        stack::mark_interp_native(&n[1].value);
+        plan_mark(n + 1, slot);
         pos = plan_argument(x, n + 2, slot, 0, code, pos + 1, end, false, true);
         if (exits::pending) [[unlikely]]
             return pos;
@@ -2133,7 +2156,7 @@ template <bool from_plan>
         !(from_plan || origin_fits(false))) [[unlikely]]
         return run_in_place<true>(body);
     plan::count(plan::C_RUN);
-    plan_run x(head, stack::arguments);
+    plan_start x(head, stack::arguments);
     // run_function found nothing traced and nothing ran since.
     return run_planned(x, block, body, true);
 }

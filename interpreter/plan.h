@@ -103,7 +103,7 @@ enum kind : uint8_t {
            // the operation the operator stands for on the fast paths)
     K_WORDREF,  // value: the word that names a call (its frame's name, its guard); for
                 // a call, a conditional or return, end the node of that word's
-                // context's values
+                // context's values and pos the header of the frame the call marks
     K_GENERIC,  // the interpreter's own path for this expression (end -1: not known)
     K_END,  // after a block's expressions: pos -2, which no walk position matches
     K_COUNT

@@ -160,7 +160,14 @@ struct builder {
         // end: the node of the values of the word's context, which the
         // context keeps from its making (global_value found it there).
         auto values = static_cast<int32_t>(_context::cell_of(c->data1)->data2);
-        emit(make(K_WORDREF, pos, values, static_cast<int32_t>(summary), c));
+        // pos: the header of the frame the call marks. A plan runs only for
+        // user code called from user code (run_planned_body's origin test;
+        // only code_origin changes the interpreted mark, and it puts the
+        // caller's back however it is left), so the mark is known.
+        uint32_t header = stack::frame_header(c, (kind == K_CALL ? frame::FUNC : frame::NATIVE) |
+                                                     frame::INTERPRETED);
+        emit(make(K_WORDREF, static_cast<int32_t>(header), values, static_cast<int32_t>(summary),
+                  c));
     }
 
     // The expression at pos of cells (end cells), as eval_operand takes it
@@ -520,6 +527,11 @@ void verify_block(const pnode_t* head, const pnode_t* block, const cell_t* code)
     // A write of tracing that bypassed set_tracing lets a plan run traced.
     if (tracing) [[unlikely]] {
         std::fprintf(stderr, "plan verify: a plan ran while tracing\n");
+        std::abort();
+    }
+    // The frames a plan marks carry the interpreted mark the builder put in.
+    if (stack::interpreted_mark != frame::INTERPRETED) [[unlikely]] {
+        std::fprintf(stderr, "plan verify: a plan ran outside user code\n");
         std::abort();
     }
     if (same) return;

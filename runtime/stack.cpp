@@ -84,6 +84,11 @@ void overflow() {
     fire(err::stack_overflow);
 }
 
+void overflow_at(cell_t* base) {
+    top_slot = base;
+    overflow();
+}
+
 void reset() {
     cell_t* last = top();
     if (top_slot > bottom && type_of(last) == TYPE_error) copy_cell(last, arguments);

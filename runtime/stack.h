@@ -25,7 +25,9 @@
 // error value has room), empties the cycle stack and raises stack-overflow.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "runtime/alloc.h"
 #include "runtime/cell.h"
@@ -118,6 +120,8 @@ inline cell_t* cell_at(uint32_t index) { return bottom + index; }
 
 // Empties the cycle stack, lowers the top and raises stack-overflow.
 [[noreturn]] void overflow();
+// overflow() with the top at base first: where push_frame would have it.
+[[noreturn]] void overflow_at(cell_t* base);
 
 // --- argument stack --------------------------------------------------------
 // Grants the cell at the top (contents as they were) while top + 1 stays below
@@ -159,11 +163,40 @@ void pop_frame_and_cell();  // pops a frame and lowers the top by one cell
 // --- marking frames --------------------------------------------------------
 // Pushes a frame record whose base is the current top. Inline: every call of
 // the evaluator marks one.
+// The record made whole beforehand (header: symbol, kind and marks; context:
+// the called word's) and the new base given: for callers that know both
+// without reading the word or the top again.
+inline call_frame_t* push_frame_made(uint32_t header, node_t context, cell_t* base) {
+    call_frame_t* f = ctop;
+    if (f >= cend) [[unlikely]]
+        overflow_at(base);
+    // The header and the caller's base (its byte offset shifted to the
+    // index's place) in one store: apart, the compiler packs them through
+    // vector registers.
+    if constexpr (std::endian::native == std::endian::little) {
+        uint64_t first = header | (static_cast<uint64_t>(reinterpret_cast<uintptr_t>(arguments) -
+                                                         reinterpret_cast<uintptr_t>(bottom))
+                                   << 28);
+        std::memcpy(f, &first, sizeof first);
+    } else {
+        f->header = header;
+        f->prev = index_of(arguments);
+    }
+    f->context = context;
+    f->func_context = 0;
+    f->saved_values = 0;
+    ctop = f + 1;
+    arguments = base;
+    return f;
+}
+inline uint32_t frame_header(const cell_t* word, uint32_t header) {
+    return (word ? (word->data2 & frame::SYMBOL_MASK) : 0) | header;
+}
 inline call_frame_t* push_frame(const cell_t* word, uint32_t header) {
     call_frame_t* f = ctop;
     if (f >= cend) [[unlikely]]
         overflow();
-    f->header = (word ? (word->data2 & frame::SYMBOL_MASK) : 0) | header;
+    f->header = frame_header(word, header);
     f->prev = index_of(arguments);
     f->context = word ? word->data1 : 0;
     f->func_context = 0;

@@ -38,6 +38,12 @@ CASES = [
      "g: func [x] [x * 65536]\nk: func [x] [2147483647 + x]\n"
      "print [g 1 g 2 g 65536 k 1 k 0 k 2 type? k 1]\nprint 1 / (g 0)\n",
      "*** Where: /"),
+    ("frames_of_planned_calls",
+     # The frames planned calls mark (their headers made by the builder):
+     # the interpreted mark and the Stack line read as the interpreter's.
+     "z: false\nd: func [n] [either n = 0 [either z [1 + zz] [print system/state/interpreted? 0]]"
+     " [1 + d n - 1]]\nd 1 d 1\nprint d 2\nz: true\nd 3\n",
+     " d d d d"),
     ("deep_recursion",
      "d: func [n] [either n = 0 [0] [1 + d n - 1]]\nprint d 10 print d 20\nd 1000000\n",
      "stack overflow"),
