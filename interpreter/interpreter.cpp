@@ -1496,12 +1496,16 @@ inline bool op_at(const cell_t* code, int32_t pos) {
     return pos;
 }
 
-// peek_value for a word the plan's builder found bound, in a context whose
-// values live in a series (a call's or an operator's word): a context keeps
-// that from its making, and the plan keeps the word's context alive.
-[[gnu::always_inline]] inline const cell_t* peek_global(const cell_t* word) {
-    const cell_t* c = _context::cell_of(word->data1);
-    return alloc::buffer(c->data2)->head_cell() + word->data3;
+// The operator an operator step s (a K_OP) expects, when its word still
+// holds it; nullptr otherwise. The word is read where its context's values
+// live, a node the builder noted in its K_WORDREF (a context keeps it from
+// its making, and the plan keeps the word's context alive).
+[[gnu::always_inline]] inline const cell_t* plan_operator(const pnode_t* s) {
+    const pnode_t* ref = s + 1;
+    const cell_t* v = alloc::buffer(static_cast<node_t>(ref->end))->head_cell() + ref->value.data3;
+    if (std::memcmp(v, &s->value, sizeof(cell_t)) != 0) [[unlikely]]
+        return nullptr;
+    return v;
 }
 
 // The callee a call node expects, when its word still holds it; nullptr
@@ -1874,8 +1878,8 @@ template <bool fn> [[gnu::always_inline]] inline cell_t* plan_push_callee(const 
     for (uint32_t k = n->small(); k > 0; k--) {
         if (s->pos != pos || !plan_holds(x)) [[unlikely]]
             return plan_infix_generic(code, pos, end);
-        const cell_t* v = peek_global(&s[1].value);
-        if (v == nullptr || std::memcmp(v, &s->value, sizeof(cell_t)) != 0) [[unlikely]] {
+        const cell_t* v = plan_operator(s);
+        if (v == nullptr) [[unlikely]] {
             plan::count_fallback(s);
             return plan_infix_generic(code, pos, end);
         }
@@ -1984,10 +1988,10 @@ template <bool fn> [[gnu::always_inline]] inline cell_t* plan_push_callee(const 
     const pnode_t* s = n + 2;
     if (n[1].kind() == plan::K_LIT) check_native_stack();  // as eval_expression does
     const cell_t* left = plan_leaf(x, n + 1);
-    const cell_t* op = peek_global(&s[1].value);
+    const cell_t* op = plan_operator(s);
     const cell_t* right = plan_leaf(x, n + 4);
-    if (left == nullptr || !plain_value_q(type_of(left)) || right == nullptr || op == nullptr ||
-        std::memcmp(op, &s->value, sizeof(cell_t)) != 0) [[unlikely]]
+    if (left == nullptr || !plain_value_q(type_of(left)) || right == nullptr || op == nullptr)
+        [[unlikely]]
         return plan_fallback(n, code, pos, end, false);
     stack::push(left);
     if (!fast_compute(static_cast<fast_op>(s->small()), stack::top_slot - 1, right)) [[unlikely]] {

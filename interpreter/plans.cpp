@@ -339,8 +339,10 @@ struct builder {
             }
             emit(make(K_OP, p, -1, 0, v, fast ? static_cast<uint32_t>(f) : 0));
             // A called operator's word keeps the operation too: its result
-            // is computed in place when both operands are integers.
-            emit(make(K_WORDREF, p, p + 1, static_cast<int32_t>(f), w));
+            // is computed in place when both operands are integers. end: the
+            // node of the values of the word's context, as for a call.
+            auto values = static_cast<int32_t>(_context::cell_of(w->data1)->data2);
+            emit(make(K_WORDREF, p, values, static_cast<int32_t>(f), w));
             int32_t step = static_cast<int32_t>(nodes.size()) - 2;
             if (first_ref < 0) first_ref = step + 1;
             if (fast) {
