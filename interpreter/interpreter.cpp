@@ -1982,9 +1982,8 @@ template <bool fn> [[gnu::always_inline]] inline cell_t* plan_push_callee(const 
 // left op right with two leaves and an operator computed in place, as
 // eval_operand and infix_loop take it. Nothing runs between reading the
 // operands and computing, so the guards are read before the push.
-[[gnu::always_inline]] inline int32_t plan_simple_infix(const plan_run& x, const pnode_t* n,
-                                                        const cell_t* code, int32_t pos,
-                                                        int32_t end) {
+[[gnu::noinline]] int32_t plan_simple_infix_rest(const plan_run& x, const pnode_t* n,
+                                                 const cell_t* code, int32_t pos, int32_t end) {
     const pnode_t* s = n + 2;
     if (n[1].kind() == plan::K_LIT) check_native_stack();  // as eval_expression does
     const cell_t* left = plan_leaf(x, n + 1);
@@ -2002,6 +2001,74 @@ template <bool fn> [[gnu::always_inline]] inline cell_t* plan_push_callee(const 
     if (n->probe() && op_after(x, n, code, pos)) [[unlikely]]
         return plan_infix_generic(code, pos, end);
     return pos;
+}
+
+// The cell a word holds, read where its context's values live (a node the
+// builder noted in the leaf's aux).
+[[gnu::always_inline]] inline const cell_t* plan_global(const pnode_t* n) {
+    return alloc::buffer(static_cast<node_t>(n->aux))->head_cell() + n->value.data3;
+}
+
+// The lane's operands when they are not integers both (or their sum,
+// difference or product does not fit): as plan_simple_infix_rest goes on
+// from reading them.
+[[gnu::noinline]] int32_t plan_simple_infix_other(const plan_run& x, const pnode_t* n,
+                                                  const cell_t* left, const cell_t* right,
+                                                  const cell_t* code, int32_t pos, int32_t end) {
+    const pnode_t* s = n + 2;
+    if (!plain_value_q(type_of(left)) || plan_operator(s) == nullptr) [[unlikely]]
+        return plan_fallback(n, code, pos, end, false);
+    stack::push(left);
+    if (!fast_compute(static_cast<fast_op>(s->small()), stack::top_slot - 1, right)) [[unlikely]] {
+        plan::count_fallback(s);
+        return plan_infix_generic(code, s->pos, end);
+    }
+    pos = n->end;
+    if (n->probe() && op_after(x, n, code, pos)) [[unlikely]]
+        return plan_infix_generic(code, pos, end);
+    return pos;
+}
+
+// plan_simple_infix_rest for the operands the builder gave a lane, integers
+// both: the operands are read where the builder found them, with no walk
+// through their kinds, and the result is made in the new top cell.
+[[gnu::always_inline]] inline int32_t plan_simple_infix(const plan_run& x, const pnode_t* n,
+                                                        const cell_t* code, int32_t pos,
+                                                        int32_t end) {
+    uint32_t lane = n->value.data1;
+    if (lane == 0) [[unlikely]]
+        return plan_simple_infix_rest(x, n, code, pos, end);
+    const cell_t* left = x.frame + n[1].aux;
+    if (lane & (plan::INFIX_LEFT_GLOBAL | plan::INFIX_LEFT_LITERAL)) [[unlikely]] {
+        if (lane & plan::INFIX_LEFT_GLOBAL) {
+            left = plan_global(n + 1);
+        } else {
+            check_native_stack();  // as eval_expression does
+            left = &n[1].value;
+        }
+    }
+    const cell_t* right = &n[4].value;
+    if (!(lane & plan::INFIX_RIGHT_LITERAL))
+        right = (lane & plan::INFIX_RIGHT_GLOBAL) ? plan_global(n + 4) : x.frame + n[4].aux;
+    cell_t* top = stack::top_slot;
+    if (type_of(left) == TYPE_integer && type_of(right) == TYPE_integer && top + 1 < stack::end &&
+        plan_operator(n + 2) != nullptr) [[likely]] {
+        *top = *left;
+        if (fast_integers(static_cast<fast_op>(n->value.data2), top, integer::get(left),
+                          integer::get(right))) [[likely]] {
+            stack::top_slot = top + 1;
+            pos = n->end;
+            if (!n->probe()) return pos;
+            bool op = (n->header & plan::PROBE_LOCAL)
+                          ? type_of(reinterpret_cast<const cell_t*>(
+                                reinterpret_cast<const char*>(x.frame) + n->value.data3)) == TYPE_op
+                          : op_at(code, pos);
+            if (op) [[unlikely]]
+                return plan_infix_generic(code, pos, end);
+            return pos;
+        }
+    }
+    return plan_simple_infix_other(x, n, left, right, code, pos, end);
 }
 
 // One node: values inline, everything else in its own routine.

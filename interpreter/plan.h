@@ -109,6 +109,19 @@ enum kind : uint8_t {
     K_COUNT
 };
 
+// A K_INFIX marked SIMPLE_INFIX has an integer! value: data1 where the
+// runner's lane reads its operands (0: the lane does not take them), data2
+// its fast operation, data3 with PROBE_LOCAL the byte offset of the probed
+// word's frame slot. An operand is a word of the function's own context
+// (read in the frame), a word read where its context's values live (that
+// node in the leaf's aux: INFIX_LEFT_GLOBAL, INFIX_RIGHT_GLOBAL) or a
+// literal (INFIX_LEFT_LITERAL, INFIX_RIGHT_LITERAL).
+constexpr uint32_t INFIX_LANE = 1;
+constexpr uint32_t INFIX_RIGHT_GLOBAL = 2;
+constexpr uint32_t INFIX_RIGHT_LITERAL = 4;
+constexpr uint32_t INFIX_LEFT_GLOBAL = INFIX_RIGHT_GLOBAL << 2;
+constexpr uint32_t INFIX_LEFT_LITERAL = INFIX_RIGHT_LITERAL << 2;
+
 // Header bits. PROBE: a word follows the expression that must be checked
 // for an operator (the lookahead) before the plan goes on. COMPOUND: the
 // node's subtree takes aux nodes (else one). SIMPLE_INFIX: a K_INFIX of one

@@ -282,6 +282,19 @@ struct builder {
         nodes[holder].header |= index << SMALL_SHIFT;
     }
 
+    // Where the lane of a simple operator reads the leaf n, as its right
+    // operand: the frame (0), INFIX_RIGHT_GLOBAL or INFIX_RIGHT_LITERAL; -1
+    // for a word whose context's values are on the stack. A word read where
+    // its context's values live gets that node in its aux.
+    static int32_t operand_source(pnode_t& n) {
+        if (n.kind() == K_LOCAL) return 0;
+        if (n.kind() == K_LIT) return INFIX_RIGHT_LITERAL;
+        const cell_t* c = _context::cell_of(n.value.data1);
+        if (c->header & FLAG_STACK_VALUES) return -1;
+        n.aux = static_cast<int32_t>(c->data2);
+        return INFIX_RIGHT_GLOBAL;
+    }
+
     // Whether a word holding an operator follows the cell at p.
     static bool op_value_after(const cell_t* cells, int32_t p, int32_t end) {
         return p + 1 < end && op_value(cells + p + 1) != nullptr;
@@ -362,11 +375,20 @@ struct builder {
             return n.kind() == K_LIT || n.kind() == K_LOCAL || n.kind() == K_WORD;
         };
         if (steps == 1 && nodes.size() == static_cast<size_t>(head) + 5 && leaf(nodes[head + 1]) &&
-            nodes[head + 2].small() != 0 && leaf(nodes[head + 4]))
+            nodes[head + 2].small() != 0 && leaf(nodes[head + 4])) {
             nodes[head].header |= SIMPLE_INFIX;
+            int32_t left = operand_source(nodes[head + 1]);
+            int32_t right = operand_source(nodes[head + 4]);
+            uint32_t lane = 0;
+            if (left >= 0 && right >= 0)
+                lane = INFIX_LANE | static_cast<uint32_t>(left) << 2 | static_cast<uint32_t>(right);
+            nodes[head].value = cell_t{TYPE_integer, lane, nodes[head + 2].small(), 0};
+        }
         nodes[head].aux = static_cast<int32_t>(nodes.size()) - head;
         nodes[head].end = p;
         if (p < end && type_of(cells + p) == TYPE_word) probe(head, cells + p, first_ref);
+        if ((nodes[head].header & (SIMPLE_INFIX | PROBE_LOCAL)) == (SIMPLE_INFIX | PROBE_LOCAL))
+            nodes[head].value.data3 = nodes[first_ref].small() * sizeof(cell_t);
         return p;
     }
 
