@@ -181,6 +181,17 @@ as_logic:
     return true;
 }
 
+// fast_compute's float case for plans, result holding a copy of the left
+// operand, of the right operand's type.
+[[gnu::always_inline]] inline bool fast_floats(fast_op f, cell_t* result, const cell_t* right) {
+    if (type_of(result) != TYPE_float_ || f > FAST_MULTIPLY) return false;
+    double l = cell::get_float(result);
+    double r = cell::get_float(right);
+    result->header = TYPE_float_;
+    cell::put_float(result, f == FAST_ADD ? l + r : f == FAST_SUBTRACT ? l - r : l * r);
+    return true;
+}
+
 }  // namespace zuv::interpreter
 
 namespace zuv::actions {

@@ -2009,13 +2009,21 @@ template <bool fn> [[gnu::always_inline]] inline cell_t* plan_push_callee(const 
     return alloc::buffer(static_cast<node_t>(n->aux))->head_cell() + n->value.data3;
 }
 
+// An operand of the lane, read from its source's INFIX_RIGHT_ bits.
+inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint32_t source) {
+    if (source & plan::INFIX_RIGHT_GLOBAL) return plan_global(n);
+    if (source & plan::INFIX_RIGHT_LITERAL) return &n->value;
+    return x.frame + n->aux;
+}
+
 // The lane's operands when they are not integers both (or their sum,
 // difference or product does not fit): as plan_simple_infix_rest goes on
 // from reading them.
 [[gnu::noinline]] int32_t plan_simple_infix_other(const plan_run& x, const pnode_t* n,
-                                                  const cell_t* left, const cell_t* right,
                                                   const cell_t* code, int32_t pos, int32_t end) {
     const pnode_t* s = n + 2;
+    const cell_t* left = plan_lane_operand(x, n + 1, n->value.data1 >> 2);
+    const cell_t* right = plan_lane_operand(x, n + 4, n->value.data1);
     if (!plain_value_q(type_of(left)) || plan_operator(s) == nullptr) [[unlikely]]
         return plan_fallback(n, code, pos, end, false);
     stack::push(left);
@@ -2029,9 +2037,10 @@ template <bool fn> [[gnu::always_inline]] inline cell_t* plan_push_callee(const 
     return pos;
 }
 
-// plan_simple_infix_rest for the operands the builder gave a lane, integers
-// both: the operands are read where the builder found them, with no walk
-// through their kinds, and the result is made in the new top cell.
+// plan_simple_infix_rest for the operands the builder gave a lane: they are
+// read where the builder found them, with no walk through their kinds, and
+// two integers (or two floats) are computed into the new top cell. Anything
+// else, and a sum, difference or product that does not fit, goes out of line.
 [[gnu::always_inline]] inline int32_t plan_simple_infix(const plan_run& x, const pnode_t* n,
                                                         const cell_t* code, int32_t pos,
                                                         int32_t end) {
@@ -2051,24 +2060,30 @@ template <bool fn> [[gnu::always_inline]] inline cell_t* plan_push_callee(const 
     if (!(lane & plan::INFIX_RIGHT_LITERAL))
         right = (lane & plan::INFIX_RIGHT_GLOBAL) ? plan_global(n + 4) : x.frame + n[4].aux;
     cell_t* top = stack::top_slot;
+    bool done = false;
     if (type_of(left) == TYPE_integer && type_of(right) == TYPE_integer && top + 1 < stack::end &&
         plan_operator(n + 2) != nullptr) [[likely]] {
         *top = *left;
-        if (fast_integers(static_cast<fast_op>(n->value.data2), top, integer::get(left),
-                          integer::get(right))) [[likely]] {
-            stack::top_slot = top + 1;
-            pos = n->end;
-            if (!n->probe()) return pos;
-            bool op = (n->header & plan::PROBE_LOCAL)
-                          ? type_of(reinterpret_cast<const cell_t*>(
-                                reinterpret_cast<const char*>(x.frame) + n->value.data3)) == TYPE_op
-                          : op_at(code, pos);
-            if (op) [[unlikely]]
-                return plan_infix_generic(code, pos, end);
-            return pos;
-        }
+        done = fast_integers(static_cast<fast_op>(n->value.data2), top, integer::get(left),
+                             integer::get(right));
+    } else if (type_of(left) == TYPE_float_ && type_of(right) == TYPE_float_ &&
+               top + 1 < stack::end && plan_operator(n + 2) != nullptr) {
+        *top = *left;
+        done = fast_floats(static_cast<fast_op>(n->value.data2), top, right);
     }
-    return plan_simple_infix_other(x, n, left, right, code, pos, end);
+    if (done) [[likely]] {
+        stack::top_slot = top + 1;
+        pos = n->end;
+        if (!n->probe()) return pos;
+        bool op = (n->header & plan::PROBE_LOCAL)
+                      ? type_of(reinterpret_cast<const cell_t*>(
+                            reinterpret_cast<const char*>(x.frame) + n->value.data3)) == TYPE_op
+                      : op_at(code, pos);
+        if (op) [[unlikely]]
+            return plan_infix_generic(code, pos, end);
+        return pos;
+    }
+    return plan_simple_infix_other(x, n, code, pos, end);
 }
 
 // One node: values inline, everything else in its own routine.
