@@ -1895,19 +1895,19 @@ template <bool fn> [[gnu::always_inline]] inline cell_t* plan_push_callee(const 
             }
             pos = s->end;
         } else {
-            cell_t* l = stack::top_slot - 1;
-            cell_t callee = *v;
-            cell::set_type(&callee, op::wrapped_type(v));
-            callee.header &= ~(0xFFu << op::WRAPPED_SHIFT);
-            stack::push_slot();
+            // The callee under its left operand: the operator's native or
+            // action, its flags and wrapped type cleared. The builder saw its
+            // arguments plan simple, of two arguments, which the same cell
+            // keeps.
+            cell_t* l = stack::push_slot() - 1;
             l[1] = l[0];
-            l[0] = callee;
-            const cell_t* cache = alloc::buffer(callee.data3)->head_cell() + 1;
-            if (type_of(cache) == TYPE_block &&
-                (cache->data3 & (PLAN_SIMPLE | PLAN_ARGS_MASK)) == (PLAN_SIMPLE | 2u)) [[likely]]
-                pos = plan_call_infix(x, r, l, &s[1].value, cache->data3,
-                                      static_cast<fast_op>(s[1].aux), code, pos + 1, end);
-            else pos = eval_code(l, code, pos + 1, end, true, pos, true);
+            l[0] = *v;
+            uint32_t h = v->header;
+            l[0].header = (h & ~(HEADER_TYPE_MASK | (0xFFu << op::WRAPPED_SHIFT))) |
+                          ((h >> op::WRAPPED_SHIFT) & 0xFFu);
+            uint32_t plan = (s[1].header & plan::OPERATOR_ANY_TYPES) ? PLAN_ANY_TYPES : 0;
+            pos = plan_call_infix(x, r, l, &s[1].value, plan, static_cast<fast_op>(s[1].aux), code,
+                                  pos + 1, end);
             if (exits::pending) return pos;
         }
         s = r + plan::size_of(r);

@@ -137,6 +137,9 @@ constexpr uint32_t SELF_CALL = 1u << 28;
 // On a K_CALL's K_WORDREF: the callee was seen with a body block, no compiled
 // code and no trace flags, which the same cell keeps.
 constexpr uint32_t PLAIN_CALL = 1u << 29;
+// On a called operator's K_WORDREF: the operator's arguments take every
+// type outside SELDOM_TYPES (PLAN_ANY_TYPES of its arguments plan).
+constexpr uint32_t OPERATOR_ANY_TYPES = 1u << 28;
 // With PROBE: the word that follows is one of the function's own, its frame
 // slot in the small field (of the node; of its K_WORDREF for a call or a
 // conditional; of its first step's K_WORDREF for an operator chain): the

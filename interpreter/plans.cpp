@@ -340,14 +340,17 @@ struct builder {
                     }
                 }
             }
+            uint32_t summary = 0;
             if (!fast) {
                 // The operator is called: a native or action of two normal
-                // arguments, as the lookahead calls it.
+                // arguments, as the lookahead calls it. The same op! has the
+                // same arguments cache: once made, a cache is never made again.
                 uint8_t ct = op::wrapped_type(v);
                 cell_t callee = *v;
                 callee.header = ct;
+                summary = summary_of(&callee);
                 if ((ct != TYPE_native && ct != TYPE_action) ||
-                    (summary_of(&callee) & (PLAN_SIMPLE | PLAN_ARGS_MASK)) != (PLAN_SIMPLE | 2u))
+                    (summary & (PLAN_SIMPLE | PLAN_ARGS_MASK)) != (PLAN_SIMPLE | 2u))
                     return -1;
             }
             emit(make(K_OP, p, -1, 0, v, fast ? static_cast<uint32_t>(f) : 0));
@@ -355,7 +358,8 @@ struct builder {
             // is computed in place when both operands are integers. end: the
             // node of the values of the word's context, as for a call.
             auto values = static_cast<int32_t>(_context::cell_of(w->data1)->data2);
-            emit(make(K_WORDREF, p, values, static_cast<int32_t>(f), w));
+            int32_t ref = emit(make(K_WORDREF, p, values, static_cast<int32_t>(f), w));
+            if (summary & PLAN_ANY_TYPES) nodes[ref].header |= OPERATOR_ANY_TYPES;
             int32_t step = static_cast<int32_t>(nodes.size()) - 2;
             if (first_ref < 0) first_ref = step + 1;
             if (fast) {
