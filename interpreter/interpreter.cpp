@@ -1853,7 +1853,9 @@ template <bool fn> [[gnu::always_inline]] inline cell_t* plan_push_callee(const 
     if (exits::pending) [[unlikely]]
         return pos;
     const cell_t* right = stack::top_slot - 1;
-    if (!integers || type_of(right) != TYPE_integer || !fast_compute(f, left, right)) {
+    if (!integers || type_of(right) != TYPE_integer ||
+        !(fast_integers(f, left, integer::get(left), integer::get(right)) ||
+          fast_compute(f, left, right))) {
         if (check_needed(plan, right)) check_argument(slot, 1);
         run_simple_entry(type_of(slot), slot, 2);
         if (exits::pending) return pos;
