@@ -1890,8 +1890,12 @@ template <bool fn> [[gnu::always_inline]] inline cell_t* plan_push_callee(const 
             const cell_t* right = &r->value;
             if (r->kind() == plan::K_LOCAL) right = x.frame + r->aux;
             else if (r->kind() == plan::K_WORD) right = peek_value(&r->value);
-            if (right == nullptr || !fast_compute(static_cast<fast_op>(s->small()),
-                                                  stack::top_slot - 1, right)) [[unlikely]] {
+            cell_t* l = stack::top_slot - 1;
+            auto f = static_cast<fast_op>(s->small());
+            bool integers = right != nullptr && type_of(l) == TYPE_integer &&
+                            type_of(right) == TYPE_integer &&
+                            fast_integers(f, l, integer::get(l), integer::get(right));
+            if (!integers && (right == nullptr || !fast_compute(f, l, right))) [[unlikely]] {
                 plan::count_fallback(s);
                 return plan_infix_generic(code, pos, end);
             }
