@@ -141,6 +141,57 @@ inline fast_op fast_op_of(const cell_t* op) { return fast_op_of(op::wrapped_type
     return false;
 }
 
+// fast_compute's integer case for plans: l op r into result, which holds a
+// copy of the left operand (an integer!), leaving it as fast_compute leaves
+// its left cell. False when a sum, difference or product does not fit 32
+// bits: fast_compute makes its float. f is an operation, never FAST_NONE
+// (the builder gives plans' operators no other): the dispatch then needs no
+// range test.
+[[gnu::always_inline]] inline bool fast_integers(fast_op f, cell_t* result, int32_t l, int32_t r) {
+    int32_t v;
+    bool b;
+    switch (f) {
+    case FAST_ADD:
+        if (__builtin_add_overflow(l, r, &v)) return false;
+        break;
+    case FAST_SUBTRACT:
+        if (__builtin_sub_overflow(l, r, &v)) return false;
+        break;
+    case FAST_MULTIPLY:
+        if (__builtin_mul_overflow(l, r, &v)) return false;
+        break;
+    case FAST_AND: v = l & r; break;
+    case FAST_OR: v = l | r; break;
+    case FAST_XOR: v = l ^ r; break;
+    case FAST_EQUAL:
+    case FAST_STRICT_EQUAL: b = l == r; goto as_logic;
+    case FAST_NOT_EQUAL: b = l != r; goto as_logic;
+    case FAST_LESSER: b = l < r; goto as_logic;
+    case FAST_LESSER_EQUAL: b = !(r < l); goto as_logic;
+    case FAST_GREATER: b = r < l; goto as_logic;
+    case FAST_GREATER_EQUAL: b = !(l < r); goto as_logic;
+    default: __builtin_unreachable();
+    }
+    // The type is integer! already: its flags stay, as set_type keeps them.
+    result->data2 = static_cast<uint32_t>(v);
+    return true;
+as_logic:
+    result->header = TYPE_logic;
+    result->data1 = b ? 1u : 0u;
+    return true;
+}
+
+// fast_compute's float case for plans, result holding a copy of the left
+// operand, of the right operand's type.
+[[gnu::always_inline]] inline bool fast_floats(fast_op f, cell_t* result, const cell_t* right) {
+    if (type_of(result) != TYPE_float_ || f > FAST_MULTIPLY) return false;
+    double l = cell::get_float(result);
+    double r = cell::get_float(right);
+    result->header = TYPE_float_;
+    cell::put_float(result, f == FAST_ADD ? l + r : f == FAST_SUBTRACT ? l - r : l * r);
+    return true;
+}
+
 }  // namespace zuv::interpreter
 
 namespace zuv::actions {

@@ -1502,12 +1502,16 @@ inline bool op_at(const cell_t* code, int32_t pos) {
     return pos;
 }
 
-// peek_value for a word the plan's builder found bound, in a context whose
-// values live in a series (a call's or an operator's word): a context keeps
-// that from its making, and the plan keeps the word's context alive.
-[[gnu::always_inline]] inline const cell_t* peek_global(const cell_t* word) {
-    const cell_t* c = _context::cell_of(word->data1);
-    return alloc::buffer(c->data2)->head_cell() + word->data3;
+// The operator an operator step s (a K_OP) expects, when its word still
+// holds it; nullptr otherwise. The word is read where its context's values
+// live, a node the builder noted in its K_WORDREF (a context keeps it from
+// its making, and the plan keeps the word's context alive).
+[[gnu::always_inline]] inline const cell_t* plan_operator(const pnode_t* s) {
+    const pnode_t* ref = s + 1;
+    const cell_t* v = alloc::buffer(static_cast<node_t>(ref->end))->head_cell() + ref->value.data3;
+    if (std::memcmp(v, &s->value, sizeof(cell_t)) != 0) [[unlikely]]
+        return nullptr;
+    return v;
 }
 
 // The callee a call node expects, when its word still holds it; nullptr
@@ -1872,7 +1876,9 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     if (exits::pending) [[unlikely]]
         return pos;
     const cell_t* right = stack::top_slot - 1;
-    if (!integers || type_of(right) != TYPE_integer || !fast_compute(f, left, right)) {
+    if (!integers || type_of(right) != TYPE_integer ||
+        !(fast_integers(f, left, integer::get(left), integer::get(right)) ||
+          fast_compute(f, left, right))) {
         if (check_needed(plan, right)) check_argument(slot, 1);
         run_simple_entry(type_of(slot), slot, 2);
         if (exits::pending) return pos;
@@ -1897,8 +1903,8 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     for (uint32_t k = n->small(); k > 0; k--) {
         if (s->pos != pos || !plan_holds(x)) [[unlikely]]
             return plan_infix_generic(code, pos, end);
-        const cell_t* v = peek_global(&s[1].value);
-        if (v == nullptr || std::memcmp(v, &s->value, sizeof(cell_t)) != 0) [[unlikely]] {
+        const cell_t* v = plan_operator(s);
+        if (v == nullptr) [[unlikely]] {
             plan::count_fallback(s);
             return plan_infix_generic(code, pos, end);
         }
@@ -1907,26 +1913,30 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
             const cell_t* right = &r->value;
             if (r->kind() == plan::K_LOCAL) right = x.frame + r->aux;
             else if (r->kind() == plan::K_WORD) right = peek_value(&r->value);
-            if (right == nullptr || !fast_compute(static_cast<fast_op>(s->small()),
-                                                  stack::top_slot - 1, right)) [[unlikely]] {
+            cell_t* l = stack::top_slot - 1;
+            auto f = static_cast<fast_op>(s->small());
+            bool integers = right != nullptr && type_of(l) == TYPE_integer &&
+                            type_of(right) == TYPE_integer &&
+                            fast_integers(f, l, integer::get(l), integer::get(right));
+            if (!integers && (right == nullptr || !fast_compute(f, l, right))) [[unlikely]] {
                 plan::count_fallback(s);
                 return plan_infix_generic(code, pos, end);
             }
             pos = s->end;
         } else {
-            cell_t* l = stack::top_slot - 1;
-            cell_t callee = *v;
-            cell::set_type(&callee, op::wrapped_type(v));
-            callee.header &= ~(0xFFu << op::WRAPPED_SHIFT);
-            stack::push_slot();
+            // The callee under its left operand: the operator's native or
+            // action, its flags and wrapped type cleared. The builder saw its
+            // arguments plan simple, of two arguments, which the same cell
+            // keeps.
+            cell_t* l = stack::push_slot() - 1;
             l[1] = l[0];
-            l[0] = callee;
-            const cell_t* cache = alloc::buffer(callee.data3)->head_cell() + 1;
-            if (type_of(cache) == TYPE_block &&
-                (cache->data3 & (PLAN_SIMPLE | PLAN_ARGS_MASK)) == (PLAN_SIMPLE | 2u)) [[likely]]
-                pos = plan_call_infix(x, r, l, &s[1].value, cache->data3,
-                                      static_cast<fast_op>(s[1].aux), code, pos + 1, end);
-            else pos = eval_code(l, code, pos + 1, end, true, pos, true);
+            l[0] = *v;
+            uint32_t h = v->header;
+            l[0].header = (h & ~(HEADER_TYPE_MASK | (0xFFu << op::WRAPPED_SHIFT))) |
+                          ((h >> op::WRAPPED_SHIFT) & 0xFFu);
+            uint32_t plan = (s[1].header & plan::OPERATOR_ANY_TYPES) ? PLAN_ANY_TYPES : 0;
+            pos = plan_call_infix(x, r, l, &s[1].value, plan, static_cast<fast_op>(s[1].aux), code,
+                                  pos + 1, end);
             if (exits::pending) return pos;
         }
         s = r + plan::size_of(r);
@@ -2001,16 +2011,15 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
 // left op right with two leaves and an operator computed in place, as
 // eval_operand and infix_loop take it. Nothing runs between reading the
 // operands and computing, so the guards are read before the push.
-[[gnu::always_inline]] inline int32_t plan_simple_infix(const plan_run& x, const pnode_t* n,
-                                                        const cell_t* code, int32_t pos,
-                                                        int32_t end) {
+[[gnu::noinline]] int32_t plan_simple_infix_rest(const plan_run& x, const pnode_t* n,
+                                                 const cell_t* code, int32_t pos, int32_t end) {
     const pnode_t* s = n + 2;
     if (n[1].kind() == plan::K_LIT) check_native_stack();  // as eval_expression does
     const cell_t* left = plan_leaf(x, n + 1);
-    const cell_t* op = peek_global(&s[1].value);
+    const cell_t* op = plan_operator(s);
     const cell_t* right = plan_leaf(x, n + 4);
-    if (left == nullptr || !plain_value_q(type_of(left)) || right == nullptr || op == nullptr ||
-        std::memcmp(op, &s->value, sizeof(cell_t)) != 0) [[unlikely]]
+    if (left == nullptr || !plain_value_q(type_of(left)) || right == nullptr || op == nullptr)
+        [[unlikely]]
         return plan_fallback(n, code, pos, end, false);
     stack::push(left);
     if (!fast_compute(static_cast<fast_op>(s->small()), stack::top_slot - 1, right)) [[unlikely]] {
@@ -2021,6 +2030,89 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     if (n->probe() && op_after(x, n, code, pos)) [[unlikely]]
         return plan_infix_generic(code, pos, end);
     return pos;
+}
+
+// The cell a word holds, read where its context's values live (a node the
+// builder noted in the leaf's aux).
+[[gnu::always_inline]] inline const cell_t* plan_global(const pnode_t* n) {
+    return alloc::buffer(static_cast<node_t>(n->aux))->head_cell() + n->value.data3;
+}
+
+// An operand of the lane, read from its source's INFIX_RIGHT_ bits.
+inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint32_t source) {
+    if (source & plan::INFIX_RIGHT_GLOBAL) return plan_global(n);
+    if (source & plan::INFIX_RIGHT_LITERAL) return &n->value;
+    return x.frame + n->aux;
+}
+
+// The lane's operands when they are not integers both (or their sum,
+// difference or product does not fit): as plan_simple_infix_rest goes on
+// from reading them.
+[[gnu::noinline]] int32_t plan_simple_infix_other(const plan_run& x, const pnode_t* n,
+                                                  const cell_t* code, int32_t pos, int32_t end) {
+    const pnode_t* s = n + 2;
+    const cell_t* left = plan_lane_operand(x, n + 1, n->value.data1 >> 2);
+    const cell_t* right = plan_lane_operand(x, n + 4, n->value.data1);
+    if (!plain_value_q(type_of(left)) || plan_operator(s) == nullptr) [[unlikely]]
+        return plan_fallback(n, code, pos, end, false);
+    stack::push(left);
+    if (!fast_compute(static_cast<fast_op>(s->small()), stack::top_slot - 1, right)) [[unlikely]] {
+        plan::count_fallback(s);
+        return plan_infix_generic(code, s->pos, end);
+    }
+    pos = n->end;
+    if (n->probe() && op_after(x, n, code, pos)) [[unlikely]]
+        return plan_infix_generic(code, pos, end);
+    return pos;
+}
+
+// plan_simple_infix_rest for the operands the builder gave a lane: they are
+// read where the builder found them, with no walk through their kinds, and
+// two integers (or two floats) are computed into the new top cell. Anything
+// else, and a sum, difference or product that does not fit, goes out of line.
+[[gnu::always_inline]] inline int32_t plan_simple_infix(const plan_run& x, const pnode_t* n,
+                                                        const cell_t* code, int32_t pos,
+                                                        int32_t end) {
+    uint32_t lane = n->value.data1;
+    if (lane == 0) [[unlikely]]
+        return plan_simple_infix_rest(x, n, code, pos, end);
+    const cell_t* left = x.frame + n[1].aux;
+    if (lane & (plan::INFIX_LEFT_GLOBAL | plan::INFIX_LEFT_LITERAL)) [[unlikely]] {
+        if (lane & plan::INFIX_LEFT_GLOBAL) {
+            left = plan_global(n + 1);
+        } else {
+            check_native_stack();  // as eval_expression does
+            left = &n[1].value;
+        }
+    }
+    const cell_t* right = &n[4].value;
+    if (!(lane & plan::INFIX_RIGHT_LITERAL))
+        right = (lane & plan::INFIX_RIGHT_GLOBAL) ? plan_global(n + 4) : x.frame + n[4].aux;
+    cell_t* top = stack::top_slot;
+    bool done = false;
+    if (type_of(left) == TYPE_integer && type_of(right) == TYPE_integer && top + 1 < stack::end &&
+        plan_operator(n + 2) != nullptr) [[likely]] {
+        *top = *left;
+        done = fast_integers(static_cast<fast_op>(n->value.data2), top, integer::get(left),
+                             integer::get(right));
+    } else if (type_of(left) == TYPE_float_ && type_of(right) == TYPE_float_ &&
+               top + 1 < stack::end && plan_operator(n + 2) != nullptr) {
+        *top = *left;
+        done = fast_floats(static_cast<fast_op>(n->value.data2), top, right);
+    }
+    if (done) [[likely]] {
+        stack::top_slot = top + 1;
+        pos = n->end;
+        if (!n->probe()) return pos;
+        bool op = (n->header & plan::PROBE_LOCAL)
+                      ? type_of(reinterpret_cast<const cell_t*>(
+                            reinterpret_cast<const char*>(x.frame) + n->value.data3)) == TYPE_op
+                      : op_at(code, pos);
+        if (op) [[unlikely]]
+            return plan_infix_generic(code, pos, end);
+        return pos;
+    }
+    return plan_simple_infix_other(x, n, code, pos, end);
 }
 
 // One node: values inline, everything else in its own routine.

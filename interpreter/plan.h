@@ -102,12 +102,26 @@ enum kind : uint8_t {
            // operator's position; value the op! expected; then K_WORDREF (its aux
            // the operation the operator stands for on the fast paths)
     K_WORDREF,  // value: the word that names a call (its frame's name, its guard); for
-                // a call, a conditional or return, end the node of that word's
-                // context's values and pos the header of the frame the call marks
+                // a call, a conditional, return or an operator, end the node of that
+                // word's context's values; for a call, a conditional or return, pos
+                // the header of the frame the call marks
     K_GENERIC,  // the interpreter's own path for this expression (end -1: not known)
     K_END,  // after a block's expressions: pos -2, which no walk position matches
     K_COUNT
 };
+
+// A K_INFIX marked SIMPLE_INFIX has an integer! value: data1 where the
+// runner's lane reads its operands (0: the lane does not take them), data2
+// its fast operation, data3 with PROBE_LOCAL the byte offset of the probed
+// word's frame slot. An operand is a word of the function's own context
+// (read in the frame), a word read where its context's values live (that
+// node in the leaf's aux: INFIX_LEFT_GLOBAL, INFIX_RIGHT_GLOBAL) or a
+// literal (INFIX_LEFT_LITERAL, INFIX_RIGHT_LITERAL).
+constexpr uint32_t INFIX_LANE = 1;
+constexpr uint32_t INFIX_RIGHT_GLOBAL = 2;
+constexpr uint32_t INFIX_RIGHT_LITERAL = 4;
+constexpr uint32_t INFIX_LEFT_GLOBAL = INFIX_RIGHT_GLOBAL << 2;
+constexpr uint32_t INFIX_LEFT_LITERAL = INFIX_RIGHT_LITERAL << 2;
 
 // Header bits. PROBE: a word follows the expression that must be checked
 // for an operator (the lookahead) before the plan goes on. COMPOUND: the
@@ -124,6 +138,9 @@ constexpr uint32_t SELF_CALL = 1u << 28;
 // On a K_CALL's K_WORDREF: the callee was seen with a body block, no compiled
 // code and no trace flags, which the same cell keeps.
 constexpr uint32_t PLAIN_CALL = 1u << 29;
+// On a called operator's K_WORDREF: the operator's arguments take every
+// type outside SELDOM_TYPES (PLAN_ANY_TYPES of its arguments plan).
+constexpr uint32_t OPERATOR_ANY_TYPES = 1u << 28;
 // With PROBE: the word that follows is one of the function's own, its frame
 // slot in the small field (of the node; of its K_WORDREF for a call or a
 // conditional; of its first step's K_WORDREF for an operator chain): the

@@ -289,6 +289,19 @@ struct builder {
         nodes[holder].header |= index << SMALL_SHIFT;
     }
 
+    // Where the lane of a simple operator reads the leaf n, as its right
+    // operand: the frame (0), INFIX_RIGHT_GLOBAL or INFIX_RIGHT_LITERAL; -1
+    // for a word whose context's values are on the stack. A word read where
+    // its context's values live gets that node in its aux.
+    static int32_t operand_source(pnode_t& n) {
+        if (n.kind() == K_LOCAL) return 0;
+        if (n.kind() == K_LIT) return INFIX_RIGHT_LITERAL;
+        const cell_t* c = _context::cell_of(n.value.data1);
+        if (c->header & FLAG_STACK_VALUES) return -1;
+        n.aux = static_cast<int32_t>(c->data2);
+        return INFIX_RIGHT_GLOBAL;
+    }
+
     // Whether a word holding an operator follows the cell at p.
     static bool op_value_after(const cell_t* cells, int32_t p, int32_t end) {
         return p + 1 < end && op_value(cells + p + 1) != nullptr;
@@ -334,20 +347,26 @@ struct builder {
                     }
                 }
             }
+            uint32_t summary = 0;
             if (!fast) {
                 // The operator is called: a native or action of two normal
-                // arguments, as the lookahead calls it.
+                // arguments, as the lookahead calls it. The same op! has the
+                // same arguments cache: once made, a cache is never made again.
                 uint8_t ct = op::wrapped_type(v);
                 cell_t callee = *v;
                 callee.header = ct;
+                summary = summary_of(&callee);
                 if ((ct != TYPE_native && ct != TYPE_action) ||
-                    (summary_of(&callee) & (PLAN_SIMPLE | PLAN_ARGS_MASK)) != (PLAN_SIMPLE | 2u))
+                    (summary & (PLAN_SIMPLE | PLAN_ARGS_MASK)) != (PLAN_SIMPLE | 2u))
                     return -1;
             }
             emit(make(K_OP, p, -1, 0, v, fast ? static_cast<uint32_t>(f) : 0));
             // A called operator's word keeps the operation too: its result
-            // is computed in place when both operands are integers.
-            emit(make(K_WORDREF, p, p + 1, static_cast<int32_t>(f), w));
+            // is computed in place when both operands are integers. end: the
+            // node of the values of the word's context, as for a call.
+            auto values = static_cast<int32_t>(_context::cell_of(w->data1)->data2);
+            int32_t ref = emit(make(K_WORDREF, p, values, static_cast<int32_t>(f), w));
+            if (summary & PLAN_ANY_TYPES) nodes[ref].header |= OPERATOR_ANY_TYPES;
             int32_t step = static_cast<int32_t>(nodes.size()) - 2;
             if (first_ref < 0) first_ref = step + 1;
             if (fast) {
@@ -367,11 +386,20 @@ struct builder {
             return n.kind() == K_LIT || n.kind() == K_LOCAL || n.kind() == K_WORD;
         };
         if (steps == 1 && nodes.size() == static_cast<size_t>(head) + 5 && leaf(nodes[head + 1]) &&
-            nodes[head + 2].small() != 0 && leaf(nodes[head + 4]))
+            nodes[head + 2].small() != 0 && leaf(nodes[head + 4])) {
             nodes[head].header |= SIMPLE_INFIX;
+            int32_t left = operand_source(nodes[head + 1]);
+            int32_t right = operand_source(nodes[head + 4]);
+            uint32_t lane = 0;
+            if (left >= 0 && right >= 0)
+                lane = INFIX_LANE | static_cast<uint32_t>(left) << 2 | static_cast<uint32_t>(right);
+            nodes[head].value = cell_t{TYPE_integer, lane, nodes[head + 2].small(), 0};
+        }
         nodes[head].aux = static_cast<int32_t>(nodes.size()) - head;
         nodes[head].end = p;
         if (p < end && type_of(cells + p) == TYPE_word) probe(head, cells + p, first_ref);
+        if ((nodes[head].header & (SIMPLE_INFIX | PROBE_LOCAL)) == (SIMPLE_INFIX | PROBE_LOCAL))
+            nodes[head].value.data3 = nodes[first_ref].small() * sizeof(cell_t);
         return p;
     }
 

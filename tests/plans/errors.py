@@ -183,6 +183,29 @@ CASES = [
      "w: func [n] [1 + loud quiet n]\n"
      "print do/trace [trace false w 1 w 2 w 3] :logger\nprint mold log\n",
      "prolog loud call *"),
+    ("operand_kinds",
+     # left op right read where the builder found its operands: local,
+     # global and literal, on each side; integers, overflow, floats, every
+     # fast operation; then a global operand rebound to a string.
+     "k: 7 big: 2147483647 fl: 1.5\n"
+     "g: func [x y /local r] [r: copy [] "
+     + "".join("append r %s " % e for e in [
+         "x + 1", "x - y", "k * x", "x + k", "3 - x", "big + x", "x * fl", "x < 2", "x <= y",
+         "x > k", "x >= 7", "x = y", "x <> y", "x == y", "x and 6", "x or y", "x xor k"])
+     + "r]\n"
+     "print mold g 1 2 print mold g 1 2\nprint mold g 2147483647 -1\n"
+     "print mold g -2147483648 1\nprint mold g 5 5\n"
+     "f: func [x /local r] [r: copy [] append r x + 1.5 append r fl * x append r x - fl "
+     "append r x < fl r]\n"
+     "print mold f 1.5 print mold f 2.5 print mold f 1\n"
+     "k: \"s\"\nprint mold g 3 3\n",
+     "*** Where: *"),
+    ("outer_word_operand",
+     # An operand bound to another function's frame is read through its
+     # context, which has none once that function returned.
+     "outer: func [a] [inner: func [z] [a + z] inner 1 inner 2 inner 3]\n"
+     "print mold outer 1 print mold outer 2\ninner 5\n",
+     "context for a is not available"),
     ("set_word_errors",
      "g: func [x /local y] [y: x * 2 y: y + x]\nprint [g 1 g 2]\n"
      "h: func [x] [y: x]\nh 1 h 2\nh ()\n",
