@@ -1606,6 +1606,38 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     return plan_later_arguments(x, a, slot, count, plan, code, pos, end);
 }
 
+// The rest of a branch block after its one node ended before the block's
+// end (a stamp moved while it ran): as run_planned goes on from there.
+[[gnu::noinline]] cell_t* plan_branch_rest(const pnode_t* block, const cell_t* code, int32_t pos,
+                                           int32_t end, cell_t* base) {
+    end = live_end(code, end);
+    if (pos >= end) return base;
+    plan::count_fallback(block);
+    return plan_block_generic(code, pos, end, base);
+}
+
+// run_planned for a planned conditional's branch, a paren or a recursive
+// call's body (the guards read): a block of one expression, the common case,
+// runs without the block loop. After its node the block is over wherever the
+// stamp stands, so the guards need no reading there.
+[[gnu::always_inline]] inline cell_t* plan_branch(const plan_run& x, const pnode_t* block,
+                                                  const cell_t* code) {
+    const pnode_t* n = block + 2;
+    if (!(block->header & plan::ONE_EXPRESSION) || plan::verify) [[unlikely]]
+        return run_planned(x, block, code, true);
+    int32_t pos = block->pos;
+    int32_t end = block->end;
+    cell_t* base = stack::top_slot;
+    *position = *code;
+    position->data1 = static_cast<uint32_t>(pos);
+    pos = run_node(x, n, code, pos, end, false);
+    if (exits::pending) [[unlikely]]
+        return nullptr;
+    if (pos >= end) [[likely]]
+        return base;
+    return plan_branch_rest(block, code, pos, end, base);
+}
+
 // run_function for a recursive call, its frame filled: the callee is the
 // function whose plan runs, so that plan serves it while the stamp holds
 // (its body and compiled code never change, and its trace flags passed
@@ -1621,7 +1653,7 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
         // The caller found the guard byte clear just before, and nothing ran
         // since: this run starts with it clear and has no bit to hand back.
         const plan_run y{x.head, slot + 1};
-        result = body_done(run_planned(y, block, &block->value, true), &block->value, slot);
+        result = body_done(plan_branch(y, block, &block->value), &block->value, slot);
     }
     return call_result(result);
 }
@@ -1694,38 +1726,6 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     finish_planned(slot);
     if (infix) return pos;
     return plan_lookahead(x, n, code, pos, end);
-}
-
-// The rest of a branch block after its one node ended before the block's
-// end (a stamp moved while it ran): as run_planned goes on from there.
-[[gnu::noinline]] cell_t* plan_branch_rest(const pnode_t* block, const cell_t* code, int32_t pos,
-                                           int32_t end, cell_t* base) {
-    end = live_end(code, end);
-    if (pos >= end) return base;
-    plan::count_fallback(block);
-    return plan_block_generic(code, pos, end, base);
-}
-
-// run_planned for a planned conditional's branch or a paren (the guards
-// read): a block of one expression, the common case, runs without the block
-// loop. After its node the block is over wherever the stamp stands, so the
-// guards need no reading there.
-[[gnu::always_inline]] inline cell_t* plan_branch(const plan_run& x, const pnode_t* block,
-                                                  const cell_t* code) {
-    const pnode_t* n = block + 2;
-    if (!(block->header & plan::ONE_EXPRESSION) || plan::verify) [[unlikely]]
-        return run_planned(x, block, code, true);
-    int32_t pos = block->pos;
-    int32_t end = block->end;
-    cell_t* base = stack::top_slot;
-    *position = *code;
-    position->data1 = static_cast<uint32_t>(pos);
-    pos = run_node(x, n, code, pos, end, false);
-    if (exits::pending) [[unlikely]]
-        return nullptr;
-    if (pos >= end) [[likely]]
-        return base;
-    return plan_branch_rest(block, code, pos, end, base);
 }
 
 // The branches of a planned conditional past its condition, when they do
