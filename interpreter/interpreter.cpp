@@ -1839,7 +1839,9 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     const pnode_t* last = n + n->aux - 1;
     const pnode_t* first = last - (either ? 1 : 0);
     cell_t* top = stack::top_slot;
-    if (first->pos != pos || !plan_holds(x) || top + 3 >= stack::end ||
+    // A condition the lane computed ran nothing: the walk is where the
+    // builder put the first branch, under the guards read before it.
+    if ((!computed && (first->pos != pos || !plan_holds(x))) || top + 3 >= stack::end ||
         (last->probe() && op_after(x, last, code, last->end))) [[unlikely]]
         return conditional_rest(x, n, slot, code, pos, end, infix);
     // With one branch the second write lands above the top, unused.
