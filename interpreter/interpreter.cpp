@@ -1637,7 +1637,10 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
 // run_planned for a planned conditional's branch, a paren or a recursive
 // call's body (the guards read): a block of one expression, the common case,
 // runs without the block loop. After its node the block is over wherever the
-// stamp stands, so the guards need no reading there.
+// stamp stands, so the guards need no reading there. body: a recursive
+// function's body, most often one conditional, which is tried before
+// run_node's walk through the kinds.
+template <bool body = false>
 [[gnu::always_inline]] inline cell_t* plan_branch(const plan_run& x, const pnode_t* block,
                                                   const cell_t* code) {
     const pnode_t* n = block + 2;
@@ -1648,7 +1651,8 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     cell_t* base = stack::top_slot;
     *position = *code;
     position->data1 = static_cast<uint32_t>(pos);
-    pos = run_node(x, n, code, pos, end, false);
+    if (body && n->kind() == plan::K_COND) pos = plan_conditional(x, n, code, pos, end, false);
+    else pos = run_node(x, n, code, pos, end, false);
     if (exits::pending) [[unlikely]]
         return nullptr;
     if (pos >= end) [[likely]]
@@ -1671,7 +1675,7 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
         // The caller found the guard byte clear just before, and nothing ran
         // since: this run starts with it clear and has no bit to hand back.
         const plan_run y{x.head, slot + 1};
-        result = body_done(plan_branch(y, block, &block->value), &block->value, slot);
+        result = body_done(plan_branch<true>(y, block, &block->value), &block->value, slot);
     }
     return call_result(result);
 }
