@@ -1435,6 +1435,9 @@ inline bool plan_holds(const plan_run&) { return stamp::guard == 0; }
 [[gnu::always_inline]] inline cell_t* run_planned(const plan_run& x, const pnode_t* block,
                                                   const cell_t* code, bool guards_read);
 [[gnu::always_inline]] inline const cell_t* plan_leaf(const plan_run& x, const pnode_t* n);
+[[gnu::always_inline]] inline int32_t plan_simple_infix(const plan_run& x, const pnode_t* n,
+                                                        const cell_t* code, int32_t pos,
+                                                        int32_t end, bool* computed = nullptr);
 
 // The interpreter's own path for the expression at pos.
 [[gnu::noinline]] int32_t plan_fallback(const pnode_t* n, const cell_t* code, int32_t pos,
@@ -1573,6 +1576,16 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     stack::top_slot = slot + 1;
 }
 
+// run_node for a node run where its value is not taken as an infix operand,
+// computed set when the operators' lane computed it (see plan_simple_infix):
+// the tests for a pending exit and for a seldom type need not follow.
+[[gnu::always_inline]] inline int32_t plan_computing(const plan_run& x, const pnode_t* n,
+                                                     const cell_t* code, int32_t pos, int32_t end,
+                                                     bool* computed) {
+    if (n->header & plan::SIMPLE_INFIX) return plan_simple_infix(x, n, code, pos, end, computed);
+    return run_node(x, n, code, pos, end, false);
+}
+
 // The arguments after the first, whose node is a.
 [[gnu::noinline]] int32_t plan_later_arguments(const plan_run& x, const pnode_t* a, cell_t* slot,
                                                int32_t count, uint32_t plan, const cell_t* code,
@@ -1596,14 +1609,55 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     if (count == 0) return pos;
     // The first apart: most calls take one argument, and the loop's values
     // need not live across it.
-    pos = run_node(x, a, code, pos, end, false);
-    if (exits::pending) [[unlikely]]
-        return pos;
-    if (check_needed(plan, stack::top_slot - 1)) [[unlikely]]
+    bool computed = false;
+    pos = plan_computing(x, a, code, pos, end, &computed);
+    if (!computed) {
+        if (exits::pending) [[unlikely]]
+            return pos;
+        if (check_needed(plan, stack::top_slot - 1)) [[unlikely]]
+            check_argument(slot, 0);
+    } else if (!(plan & PLAN_ANY_TYPES)) [[unlikely]] {
         check_argument(slot, 0);
+    }
     if (count == 1) [[likely]]
         return pos;
     return plan_later_arguments(x, a, slot, count, plan, code, pos, end);
+}
+
+// The rest of a branch block after its one node ended before the block's
+// end (a stamp moved while it ran): as run_planned goes on from there.
+[[gnu::noinline]] cell_t* plan_branch_rest(const pnode_t* block, const cell_t* code, int32_t pos,
+                                           int32_t end, cell_t* base) {
+    end = live_end(code, end);
+    if (pos >= end) return base;
+    plan::count_fallback(block);
+    return plan_block_generic(code, pos, end, base);
+}
+
+// run_planned for a planned conditional's branch, a paren or a recursive
+// call's body (the guards read): a block of one expression, the common case,
+// runs without the block loop. After its node the block is over wherever the
+// stamp stands, so the guards need no reading there. body: a recursive
+// function's body, most often one conditional, which is tried before
+// run_node's walk through the kinds.
+template <bool body = false>
+[[gnu::always_inline]] inline cell_t* plan_branch(const plan_run& x, const pnode_t* block,
+                                                  const cell_t* code) {
+    const pnode_t* n = block + 2;
+    if (!(block->header & plan::ONE_EXPRESSION) || plan::verify) [[unlikely]]
+        return run_planned(x, block, code, true);
+    int32_t pos = block->pos;
+    int32_t end = block->end;
+    cell_t* base = stack::top_slot;
+    *position = *code;
+    position->data1 = static_cast<uint32_t>(pos);
+    if (body && n->kind() == plan::K_COND) pos = plan_conditional(x, n, code, pos, end, false);
+    else pos = run_node(x, n, code, pos, end, false);
+    if (exits::pending) [[unlikely]]
+        return nullptr;
+    if (pos >= end) [[likely]]
+        return base;
+    return plan_branch_rest(block, code, pos, end, base);
 }
 
 // run_function for a recursive call, its frame filled: the callee is the
@@ -1621,7 +1675,7 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
         // The caller found the guard byte clear just before, and nothing ran
         // since: this run starts with it clear and has no bit to hand back.
         const plan_run y{x.head, slot + 1};
-        result = body_done(run_planned(y, block, &block->value, true), &block->value, slot);
+        result = body_done(plan_branch<true>(y, block, &block->value), &block->value, slot);
     }
     return call_result(result);
 }
@@ -1694,38 +1748,6 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     finish_planned(slot);
     if (infix) return pos;
     return plan_lookahead(x, n, code, pos, end);
-}
-
-// The rest of a branch block after its one node ended before the block's
-// end (a stamp moved while it ran): as run_planned goes on from there.
-[[gnu::noinline]] cell_t* plan_branch_rest(const pnode_t* block, const cell_t* code, int32_t pos,
-                                           int32_t end, cell_t* base) {
-    end = live_end(code, end);
-    if (pos >= end) return base;
-    plan::count_fallback(block);
-    return plan_block_generic(code, pos, end, base);
-}
-
-// run_planned for a planned conditional's branch or a paren (the guards
-// read): a block of one expression, the common case, runs without the block
-// loop. After its node the block is over wherever the stamp stands, so the
-// guards need no reading there.
-[[gnu::always_inline]] inline cell_t* plan_branch(const plan_run& x, const pnode_t* block,
-                                                  const cell_t* code) {
-    const pnode_t* n = block + 2;
-    if (!(block->header & plan::ONE_EXPRESSION) || plan::verify) [[unlikely]]
-        return run_planned(x, block, code, true);
-    int32_t pos = block->pos;
-    int32_t end = block->end;
-    cell_t* base = stack::top_slot;
-    *position = *code;
-    position->data1 = static_cast<uint32_t>(pos);
-    pos = run_node(x, n, code, pos, end, false);
-    if (exits::pending) [[unlikely]]
-        return nullptr;
-    if (pos >= end) [[likely]]
-        return base;
-    return plan_branch_rest(block, code, pos, end, base);
 }
 
 // The branches of a planned conditional past its condition, when they do
@@ -1804,11 +1826,16 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     if (slot == nullptr) [[unlikely]]
         return plan_fallback(n, code, pos, end, infix);
     auto plan = static_cast<uint32_t>(n[1].aux);
-    const pnode_t* a = n + 2;
-    pos = plan_argument(x, a, slot, 0, code, pos + 1, end, false, true);
-    if (exits::pending) [[unlikely]]
-        return pos;
-    if (!(plan & PLAN_FIRST_ANY) || seldom_q(stack::top_slot - 1)) check_argument(slot, 0);
+    // The condition's node, the walk on it with the guards read.
+    bool computed = false;
+    pos = plan_computing(x, n + 2, code, pos + 1, end, &computed);
+    if (!computed) {
+        if (exits::pending) [[unlikely]]
+            return pos;
+        if (!(plan & PLAN_FIRST_ANY) || seldom_q(stack::top_slot - 1)) check_argument(slot, 0);
+    } else if (!(plan & PLAN_FIRST_ANY)) {
+        check_argument(slot, 0);
+    }
     // The branches as the plan has them, while the walk is on the first:
     // pushing them runs nothing, so the guards read once serve them all.
     // The last branch ends the conditional's nodes.
@@ -1816,7 +1843,9 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     const pnode_t* last = n + n->aux - 1;
     const pnode_t* first = last - (either ? 1 : 0);
     cell_t* top = stack::top_slot;
-    if (first->pos != pos || !plan_holds(x) || top + 3 >= stack::end ||
+    // A condition the lane computed ran nothing: the walk is where the
+    // builder put the first branch, under the guards read before it.
+    if ((!computed && (first->pos != pos || !plan_holds(x))) || top + 3 >= stack::end ||
         (last->probe() && op_after(x, last, code, last->end))) [[unlikely]]
         return conditional_rest(x, n, slot, code, pos, end, infix);
     // With one branch the second write lands above the top, unused.
@@ -2070,9 +2099,11 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
 // read where the builder found them, with no walk through their kinds, and
 // two integers (or two floats) are computed into the new top cell. Anything
 // else, and a sum, difference or product that does not fit, goes out of line.
+// computed, when given, is set where the value was computed in place: a
+// number or a logic! on top, nothing run, no exit pending.
 [[gnu::always_inline]] inline int32_t plan_simple_infix(const plan_run& x, const pnode_t* n,
                                                         const cell_t* code, int32_t pos,
-                                                        int32_t end) {
+                                                        int32_t end, bool* computed) {
     uint32_t lane = n->value.data1;
     if (lane == 0) [[unlikely]]
         return plan_simple_infix_rest(x, n, code, pos, end);
@@ -2103,13 +2134,17 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
     if (done) [[likely]] {
         stack::top_slot = top + 1;
         pos = n->end;
-        if (!n->probe()) return pos;
+        if (!n->probe()) {
+            if (computed != nullptr) *computed = true;
+            return pos;
+        }
         bool op = (n->header & plan::PROBE_LOCAL)
                       ? type_of(reinterpret_cast<const cell_t*>(
                             reinterpret_cast<const char*>(x.frame) + n->value.data3)) == TYPE_op
                       : op_at(code, pos);
         if (op) [[unlikely]]
             return plan_infix_generic(code, pos, end);
+        if (computed != nullptr) *computed = true;
         return pos;
     }
     return plan_simple_infix_other(x, n, code, pos, end);
