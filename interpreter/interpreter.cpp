@@ -1860,11 +1860,12 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
 // integer!, so an integer operand needs no typeset read, and two integers
 // are computed in place as run_simple_entry computes them.
 [[gnu::always_inline]] inline int32_t plan_call_infix(const plan_run& x, const pnode_t* r,
-                                                      cell_t* slot, const cell_t* word,
+                                                      cell_t* slot, const pnode_t* ref,
                                                       uint32_t plan, fast_op f, const cell_t* code,
                                                       int32_t pos, int32_t end) {
-    // A plan runs for user code: the interpreted mark is set.
-    stack::push_frame_made(stack::frame_header(word, frame::INTERP_NATIVE), word->data1, slot + 1);
+    // The header made by the builder (a plan runs for user code: the
+    // interpreted mark is set).
+    plan_mark(ref, slot);
     stack::top_slot = slot + 2;
     cell_t* left = slot + 1;
     bool integers = f != FAST_NONE && type_of(left) == TYPE_integer;
@@ -1935,7 +1936,7 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
             l[0].header = (h & ~(HEADER_TYPE_MASK | (0xFFu << op::WRAPPED_SHIFT))) |
                           ((h >> op::WRAPPED_SHIFT) & 0xFFu);
             uint32_t plan = (s[1].header & plan::OPERATOR_ANY_TYPES) ? PLAN_ANY_TYPES : 0;
-            pos = plan_call_infix(x, r, l, &s[1].value, plan, static_cast<fast_op>(s[1].aux), code,
+            pos = plan_call_infix(x, r, l, s + 1, plan, static_cast<fast_op>(s[1].aux), code,
                                   pos + 1, end);
             if (exits::pending) return pos;
         }

@@ -103,8 +103,8 @@ enum kind : uint8_t {
            // the operation the operator stands for on the fast paths)
     K_WORDREF,  // value: the word that names a call (its frame's name, its guard); for
                 // a call, a conditional, return or an operator, end the node of that
-                // word's context's values; for a call, a conditional or return, pos
-                // the header of the frame the call marks
+                // word's context's values; for a call, a conditional, return or an
+                // operator, pos the header of the frame the call marks
     K_GENERIC,  // the interpreter's own path for this expression (end -1: not known)
     K_END,  // after a block's expressions: pos -2, which no walk position matches
     K_COUNT
