@@ -1873,7 +1873,14 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
         node_t cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
         check_arg(slot, 0, alloc::buffer(cache)->head_cell(), left);
     }
-    pos = plan_argument(x, r, slot, 1, code, pos, end, true, false);
+    // The right operand's node starts right after the operator's, whose
+    // position and guards its caller read: pushing the callee, its left
+    // operand and the frame ran nothing.
+    // A call or a paren, the right operands of most called operators, is
+    // dispatched straight: run_node's kind chain tests the leaves first.
+    if (r->kind() == plan::K_CALL) pos = plan_call(x, r, code, pos, end, true);
+    else if (r->kind() == plan::K_PAREN) pos = plan_paren(x, r, code, pos, end, true);
+    else pos = plan_argument(x, r, slot, 1, code, pos, end, true, true);
     if (exits::pending) [[unlikely]]
         return pos;
     const cell_t* right = stack::top_slot - 1;
