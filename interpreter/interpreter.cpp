@@ -1908,7 +1908,9 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     if (exits::pending) [[unlikely]]
         return pos;
     const pnode_t* s = left + plan::size_of(left);
-    for (uint32_t k = n->small(); k > 0; k--) {
+    // A chain has one step at least; the next step's node is found only when
+    // there is one.
+    for (uint32_t k = n->small();;) {
         if (s->pos != pos || !plan_holds(x)) [[unlikely]]
             return plan_infix_generic(code, pos, end);
         const cell_t* v = plan_operator(s);
@@ -1947,6 +1949,7 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
                                   pos + 1, end);
             if (exits::pending) return pos;
         }
+        if (--k == 0) break;
         s = r + plan::size_of(r);
     }
     if (pos != n->end || !plan_holds(x)) [[unlikely]]
