@@ -1935,15 +1935,13 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
             pos = s->end;
         } else {
             // The callee under its left operand: the operator's native or
-            // action, its flags and wrapped type cleared. The builder saw its
+            // action, its header made by the builder. The builder saw its
             // arguments plan simple, of two arguments, which the same cell
             // keeps.
             cell_t* l = stack::push_slot() - 1;
             l[1] = l[0];
             l[0] = *v;
-            uint32_t h = v->header;
-            l[0].header = (h & ~(HEADER_TYPE_MASK | (0xFFu << op::WRAPPED_SHIFT))) |
-                          ((h >> op::WRAPPED_SHIFT) & 0xFFu);
+            l[0].header = static_cast<uint32_t>(s->end);
             uint32_t plan = (s[1].header & plan::OPERATOR_ANY_TYPES) ? PLAN_ANY_TYPES : 0;
             pos = plan_call_infix(x, r, l, s + 1, plan, static_cast<fast_op>(s[1].aux), code,
                                   pos + 1, end);

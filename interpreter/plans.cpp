@@ -378,7 +378,14 @@ struct builder {
             } else {
                 p = expression(cells, p + 1, end, true);
             }
-            nodes[step].end = p;
+            // A called step's end is not read: its place holds the header
+            // of the callee pushed under the left operand, the operator's
+            // native or action with its flags, its wrapped type cleared.
+            if (fast) nodes[step].end = p;
+            else
+                nodes[step].end = static_cast<int32_t>(
+                    (v->header & ~(HEADER_TYPE_MASK | (0xFFu << op::WRAPPED_SHIFT))) |
+                    op::wrapped_type(v));
             steps++;
         }
         if (p < 0 || steps > SMALL_LIMIT) return -1;
