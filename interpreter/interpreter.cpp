@@ -1884,8 +1884,10 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     if (exits::pending) [[unlikely]]
         return pos;
     const cell_t* right = stack::top_slot - 1;
+    // An addition, the commonest, is tested before the operations' table.
     if (!integers || type_of(right) != TYPE_integer ||
-        !(fast_integers(f, left, integer::get(left), integer::get(right)) ||
+        !((f == FAST_ADD ? fast_integers(FAST_ADD, left, integer::get(left), integer::get(right))
+                         : fast_integers(f, left, integer::get(left), integer::get(right))) ||
           fast_compute(f, left, right))) {
         if (check_needed(plan, right)) check_argument(slot, 1);
         run_simple_entry(type_of(slot), slot, 2);
