@@ -1855,7 +1855,8 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     return conditional_value(x, n, code, end, infix, stack::arguments - 1, r, nullptr);
 }
 
-// call_infix with a planned right operand. f: the operation the operator
+// call_infix with a planned right operand, its callee and left operand
+// pushed at slot (the top above them). f: the operation the operator
 // stands for on the fast paths. Every such operation's arguments take
 // integer!, so an integer operand needs no typeset read, and two integers
 // are computed in place as run_simple_entry computes them.
@@ -1866,7 +1867,6 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     // The header made by the builder (a plan runs for user code: the
     // interpreted mark is set).
     plan_mark(ref, slot);
-    stack::top_slot = slot + 2;
     cell_t* left = slot + 1;
     bool integers = f != FAST_NONE && type_of(left) == TYPE_integer;
     if (!integers && check_needed(plan, left)) {
