@@ -1855,6 +1855,9 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     return conditional_value(x, n, code, end, infix, stack::arguments - 1, r, nullptr);
 }
 
+int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
+                           int32_t end);
+
 // call_infix with a planned right operand, its callee and left operand
 // pushed at slot (the top above them). f: the operation the operator
 // stands for on the fast paths. Every such operation's arguments take
@@ -1879,7 +1882,7 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     // A call or a paren, the right operands of most called operators, is
     // dispatched straight: run_node's kind chain tests the leaves first.
     if (r->kind() == plan::K_CALL) pos = plan_call(x, r, code, pos, end, true);
-    else if (r->kind() == plan::K_PAREN) pos = plan_paren(x, r, code, pos, end, true);
+    else if (r->kind() == plan::K_PAREN) pos = plan_paren_operand(x, r, code, pos, end);
     else pos = plan_argument(x, r, slot, 1, code, pos, end, true, true);
     if (exits::pending) [[unlikely]]
         return pos;
@@ -1895,6 +1898,12 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     }
     finish_planned(slot);
     return pos;
+}
+
+// A paren as an operator's right operand: no lookahead after it.
+[[gnu::noinline]] int32_t plan_paren_operand(const plan_run& x, const pnode_t* n,
+                                             const cell_t* code, int32_t pos, int32_t end) {
+    return plan_paren_inline(x, n, code, pos, end, true);
 }
 
 // An operator chain: the left operand, then each step as the lookahead
