@@ -1864,15 +1864,20 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
 // integer!, so an integer operand needs no typeset read, and two integers
 // are computed in place as run_simple_entry computes them.
 [[gnu::always_inline]] inline int32_t plan_call_infix(const plan_run& x, const pnode_t* r,
-                                                      cell_t* slot, const pnode_t* ref,
-                                                      uint32_t plan, fast_op f, const cell_t* code,
-                                                      int32_t pos, int32_t end) {
+                                                      cell_t* slot, const pnode_t* ref, fast_op f,
+                                                      const cell_t* code, int32_t pos,
+                                                      int32_t end) {
     // The header made by the builder (a plan runs for user code: the
     // interpreted mark is set).
     plan_mark(ref, slot);
+    // The arguments plan's one bit the checks read, read where it is needed:
+    // computed ahead, it lives across the right operand.
+    auto arg_plan = [ref] {
+        return (ref->header & plan::OPERATOR_ANY_TYPES) ? uint32_t{PLAN_ANY_TYPES} : 0u;
+    };
     cell_t* left = slot + 1;
     bool integers = f != FAST_NONE && type_of(left) == TYPE_integer;
-    if (!integers && check_needed(plan, left)) {
+    if (!integers && check_needed(arg_plan(), left)) {
         node_t cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
         check_arg(slot, 0, alloc::buffer(cache)->head_cell(), left);
     }
@@ -1892,7 +1897,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
         !((f == FAST_ADD ? fast_integers(FAST_ADD, left, integer::get(left), integer::get(right))
                          : fast_integers(f, left, integer::get(left), integer::get(right))) ||
           fast_compute(f, left, right))) {
-        if (check_needed(plan, right)) check_argument(slot, 1);
+        if (check_needed(arg_plan(), right)) check_argument(slot, 1);
         run_simple_entry(type_of(slot), slot, 2);
         if (exits::pending) return pos;
     }
@@ -1953,9 +1958,8 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
             l[1] = l[0];
             l[0] = *v;
             l[0].header = static_cast<uint32_t>(s->end);
-            uint32_t plan = (s[1].header & plan::OPERATOR_ANY_TYPES) ? PLAN_ANY_TYPES : 0;
-            pos = plan_call_infix(x, r, l, s + 1, plan, static_cast<fast_op>(s[1].aux), code,
-                                  pos + 1, end);
+            pos =
+                plan_call_infix(x, r, l, s + 1, static_cast<fast_op>(s[1].aux), code, pos + 1, end);
             if (exits::pending) return pos;
         }
         if (--k == 0) break;
