@@ -1884,36 +1884,60 @@ template <bool body = false>
     return conditional_value(x, n, code, end, infix, stack::arguments - 1, r, nullptr);
 }
 
-// call_infix with a planned right operand. f: the operation the operator
+int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
+                           int32_t end);
+
+// call_infix with a planned right operand, its callee and left operand
+// pushed at slot (the top above them). f: the operation the operator
 // stands for on the fast paths. Every such operation's arguments take
 // integer!, so an integer operand needs no typeset read, and two integers
 // are computed in place as run_simple_entry computes them.
 [[gnu::always_inline]] inline int32_t plan_call_infix(const plan_run& x, const pnode_t* r,
-                                                      cell_t* slot, const cell_t* word,
-                                                      uint32_t plan, fast_op f, const cell_t* code,
-                                                      int32_t pos, int32_t end) {
-    // A plan runs for user code: the interpreted mark is set.
-    stack::push_frame_made(stack::frame_header(word, frame::INTERP_NATIVE), word->data1, slot + 1);
-    stack::top_slot = slot + 2;
+                                                      cell_t* slot, const pnode_t* ref, fast_op f,
+                                                      const cell_t* code, int32_t pos,
+                                                      int32_t end) {
+    // The header made by the builder (a plan runs for user code: the
+    // interpreted mark is set).
+    plan_mark(ref, slot);
+    // The arguments plan's one bit the checks read, read where it is needed:
+    // computed ahead, it lives across the right operand.
+    auto arg_plan = [ref] {
+        return (ref->header & plan::OPERATOR_ANY_TYPES) ? uint32_t{PLAN_ANY_TYPES} : 0u;
+    };
     cell_t* left = slot + 1;
     bool integers = f != FAST_NONE && type_of(left) == TYPE_integer;
-    if (!integers && check_needed(plan, left)) {
+    if (!integers && check_needed(arg_plan(), left)) {
         node_t cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
         check_arg(slot, 0, alloc::buffer(cache)->head_cell(), left);
     }
-    pos = plan_argument(x, r, slot, 1, code, pos, end, true, false);
+    // The right operand's node starts right after the operator's, whose
+    // position and guards its caller read: pushing the callee, its left
+    // operand and the frame ran nothing.
+    // A call or a paren, the right operands of most called operators, is
+    // dispatched straight: run_node's kind chain tests the leaves first.
+    if (r->kind() == plan::K_CALL) pos = plan_call(x, r, code, pos, end, true);
+    else if (r->kind() == plan::K_PAREN) pos = plan_paren_operand(x, r, code, pos, end);
+    else pos = plan_argument(x, r, slot, 1, code, pos, end, true, true);
     if (exits::pending) [[unlikely]]
         return pos;
     const cell_t* right = stack::top_slot - 1;
+    // An addition, the commonest, is tested before the operations' table.
     if (!integers || type_of(right) != TYPE_integer ||
-        !(fast_integers(f, left, integer::get(left), integer::get(right)) ||
+        !((f == FAST_ADD ? fast_integers(FAST_ADD, left, integer::get(left), integer::get(right))
+                         : fast_integers(f, left, integer::get(left), integer::get(right))) ||
           fast_compute(f, left, right))) {
-        if (check_needed(plan, right)) check_argument(slot, 1);
+        if (check_needed(arg_plan(), right)) check_argument(slot, 1);
         run_simple_entry(type_of(slot), slot, 2);
         if (exits::pending) return pos;
     }
     finish_planned(slot);
     return pos;
+}
+
+// A paren as an operator's right operand: no lookahead after it.
+[[gnu::noinline]] int32_t plan_paren_operand(const plan_run& x, const pnode_t* n,
+                                             const cell_t* code, int32_t pos, int32_t end) {
+    return plan_paren_inline(x, n, code, pos, end, true);
 }
 
 // An operator chain: the left operand, then each step as the lookahead
@@ -1929,7 +1953,9 @@ template <bool body = false>
     if (exits::pending) [[unlikely]]
         return pos;
     const pnode_t* s = left + plan::size_of(left);
-    for (uint32_t k = n->small(); k > 0; k--) {
+    // A chain has one step at least; the next step's node is found only when
+    // there is one.
+    for (uint32_t k = n->small();;) {
         if (s->pos != pos || !plan_holds(x)) [[unlikely]]
             return plan_infix_generic(code, pos, end);
         const cell_t* v = plan_operator(s);
@@ -1954,20 +1980,18 @@ template <bool body = false>
             pos = s->end;
         } else {
             // The callee under its left operand: the operator's native or
-            // action, its flags and wrapped type cleared. The builder saw its
+            // action, its header made by the builder. The builder saw its
             // arguments plan simple, of two arguments, which the same cell
             // keeps.
             cell_t* l = stack::push_slot() - 1;
             l[1] = l[0];
             l[0] = *v;
-            uint32_t h = v->header;
-            l[0].header = (h & ~(HEADER_TYPE_MASK | (0xFFu << op::WRAPPED_SHIFT))) |
-                          ((h >> op::WRAPPED_SHIFT) & 0xFFu);
-            uint32_t plan = (s[1].header & plan::OPERATOR_ANY_TYPES) ? PLAN_ANY_TYPES : 0;
-            pos = plan_call_infix(x, r, l, &s[1].value, plan, static_cast<fast_op>(s[1].aux), code,
-                                  pos + 1, end);
+            l[0].header = static_cast<uint32_t>(s->end);
+            pos =
+                plan_call_infix(x, r, l, s + 1, static_cast<fast_op>(s[1].aux), code, pos + 1, end);
             if (exits::pending) return pos;
         }
+        if (--k == 0) break;
         s = r + plan::size_of(r);
     }
     if (pos != n->end || !plan_holds(x)) [[unlikely]]

@@ -99,12 +99,14 @@ enum kind : uint8_t {
     K_INFIX,  // left op right ...: small the step count; the left subtree, then per
               // step K_OP and the right operand's subtree
     K_OP,  // small the fast operation (0: none, the operator is called); pos the
-           // operator's position; value the op! expected; then K_WORDREF (its aux
-           // the operation the operator stands for on the fast paths)
+           // operator's position; end the step's end, for a called operator the
+           // header of the callee it pushes; value the op! expected; then
+           // K_WORDREF (its aux the operation the operator stands for on the
+           // fast paths)
     K_WORDREF,  // value: the word that names a call (its frame's name, its guard); for
                 // a call, a conditional, return or an operator, end the node of that
-                // word's context's values; for a call, a conditional or return, pos
-                // the header of the frame the call marks
+                // word's context's values; for a call, a conditional, return or an
+                // operator, pos the header of the frame the call marks
     K_GENERIC,  // the interpreter's own path for this expression (end -1: not known)
     K_END,  // after a block's expressions: pos -2, which no walk position matches
     K_COUNT

@@ -363,9 +363,11 @@ struct builder {
             emit(make(K_OP, p, -1, 0, v, fast ? static_cast<uint32_t>(f) : 0));
             // A called operator's word keeps the operation too: its result
             // is computed in place when both operands are integers. end: the
-            // node of the values of the word's context, as for a call.
+            // node of the values of the word's context, as for a call; pos
+            // the header of the frame a called operator marks, as for a call.
             auto values = static_cast<int32_t>(_context::cell_of(w->data1)->data2);
-            int32_t ref = emit(make(K_WORDREF, p, values, static_cast<int32_t>(f), w));
+            auto header = static_cast<int32_t>(stack::frame_header(w, frame::INTERP_NATIVE));
+            int32_t ref = emit(make(K_WORDREF, header, values, static_cast<int32_t>(f), w));
             if (summary & PLAN_ANY_TYPES) nodes[ref].header |= OPERATOR_ANY_TYPES;
             int32_t step = static_cast<int32_t>(nodes.size()) - 2;
             if (first_ref < 0) first_ref = step + 1;
@@ -376,7 +378,14 @@ struct builder {
             } else {
                 p = expression(cells, p + 1, end, true);
             }
-            nodes[step].end = p;
+            // A called step's end is not read: its place holds the header
+            // of the callee pushed under the left operand, the operator's
+            // native or action with its flags, its wrapped type cleared.
+            if (fast) nodes[step].end = p;
+            else
+                nodes[step].end = static_cast<int32_t>(
+                    (v->header & ~(HEADER_TYPE_MASK | (0xFFu << op::WRAPPED_SHIFT))) |
+                    op::wrapped_type(v));
             steps++;
         }
         if (p < 0 || steps > SMALL_LIMIT) return -1;

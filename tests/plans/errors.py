@@ -206,6 +206,15 @@ CASES = [
      "outer: func [a] [inner: func [z] [a + z] inner 1 inner 2 inner 3]\n"
      "print mold outer 1 print mold outer 2\ninner 5\n",
      "context for a is not available"),
+    ("called_operator_operands",
+     # A called operator's right operand, a paren or a call, runs with the
+     # operator's frame marked; an error inside it leaves through that frame.
+     "h: func [x] [either x = 0 [zz] [x]]\n"
+     "g: func [x] [reduce [x + (h x) x * h x (h x) + h x + (x)]]\n"
+     "print mold g 1 print mold g 2\n"
+     "k: func [x] [x + (h x)]\nm: func [x] [x * h x]\nk 1 k 1 m 1 m 1\n"
+     "print try [k 0]\nm 0\n",
+     "*** Stack: try-do m h"),
     ("set_word_errors",
      "g: func [x /local y] [y: x * 2 y: y + x]\nprint [g 1 g 2]\n"
      "h: func [x] [y: x]\nh 1 h 2\nh ()\n",
