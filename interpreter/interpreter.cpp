@@ -2061,6 +2061,22 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     return &n->value;
 }
 
+// The end of left op right off the lane, its operands read and plain and
+// its operator the one expected: computed in place or by the operator loop.
+int32_t plan_simple_infix_compute(const plan_run& x, const pnode_t* n, const cell_t* left,
+                                  const cell_t* right, const cell_t* code, int32_t end) {
+    const pnode_t* s = n + 2;
+    stack::push(left);
+    if (!fast_compute(static_cast<fast_op>(s->small()), stack::top_slot - 1, right)) [[unlikely]] {
+        plan::count_fallback(s);
+        return plan_infix_generic(code, s->pos, end);
+    }
+    int32_t pos = n->end;
+    if (n->probe() && op_after(x, n, code, pos)) [[unlikely]]
+        return plan_infix_generic(code, pos, end);
+    return pos;
+}
+
 // left op right with two leaves and an operator computed in place, as
 // eval_operand and infix_loop take it. Nothing runs between reading the
 // operands and computing, so the guards are read before the push.
@@ -2074,15 +2090,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     if (left == nullptr || !plain_value_q(type_of(left)) || right == nullptr || op == nullptr)
         [[unlikely]]
         return plan_fallback(n, code, pos, end, false);
-    stack::push(left);
-    if (!fast_compute(static_cast<fast_op>(s->small()), stack::top_slot - 1, right)) [[unlikely]] {
-        plan::count_fallback(s);
-        return plan_infix_generic(code, s->pos, end);
-    }
-    pos = n->end;
-    if (n->probe() && op_after(x, n, code, pos)) [[unlikely]]
-        return plan_infix_generic(code, pos, end);
-    return pos;
+    return plan_simple_infix_compute(x, n, left, right, code, end);
 }
 
 // The cell a word holds, read where its context's values live (a node the
@@ -2108,15 +2116,7 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
     const cell_t* right = plan_lane_operand(x, n + 4, n->value.data1);
     if (!plain_value_q(type_of(left)) || plan_operator(s) == nullptr) [[unlikely]]
         return plan_fallback(n, code, pos, end, false);
-    stack::push(left);
-    if (!fast_compute(static_cast<fast_op>(s->small()), stack::top_slot - 1, right)) [[unlikely]] {
-        plan::count_fallback(s);
-        return plan_infix_generic(code, s->pos, end);
-    }
-    pos = n->end;
-    if (n->probe() && op_after(x, n, code, pos)) [[unlikely]]
-        return plan_infix_generic(code, pos, end);
-    return pos;
+    return plan_simple_infix_compute(x, n, left, right, code, end);
 }
 
 // plan_simple_infix_rest for the operands the builder gave a lane: they are
