@@ -1505,23 +1505,14 @@ inline bool op_at(const cell_t* code, int32_t pos) {
     return pos;
 }
 
-// The operator an operator step s (a K_OP) expects, when its word still
-// holds it; nullptr otherwise. The word is read where its context's values
-// live, a node the builder noted in its K_WORDREF (a context keeps it from
-// its making, and the plan keeps the word's context alive).
-[[gnu::always_inline]] inline const cell_t* plan_operator(const pnode_t* s) {
-    const pnode_t* ref = s + 1;
-    const cell_t* v = alloc::buffer(static_cast<node_t>(ref->end))->head_cell() + ref->value.data3;
-    if (std::memcmp(v, &s->value, sizeof(cell_t)) != 0) [[unlikely]]
-        return nullptr;
-    return v;
-}
-
-// The callee a call node expects, when its word still holds it; nullptr
-// otherwise. The same cell has the same arguments plan: a callee's arguments
-// cache, once made (the builder saw it made), is never made again. The word
-// is read where its context's values live, a node the builder noted.
-[[gnu::always_inline]] inline const cell_t* plan_callee(const pnode_t* n) {
+// The value a node expects its word (the K_WORDREF after it) to hold: a
+// call's callee, a conditional's or return's native, an operator step's op!;
+// nullptr when the word holds something else now. The word is read where its
+// context's values live, a node the builder noted in the K_WORDREF (a
+// context keeps it from its making, and the plan keeps the word's context
+// alive). A callee's arguments plan goes with the cell: its cache, once made
+// (the builder saw it made), is never made again.
+[[gnu::always_inline]] inline const cell_t* plan_expected(const pnode_t* n) {
     const pnode_t* ref = n + 1;
     const cell_t* v = alloc::buffer(static_cast<node_t>(ref->end))->head_cell() + ref->value.data3;
     if (std::memcmp(v, &n->value, sizeof(cell_t)) != 0) [[unlikely]]
@@ -1690,7 +1681,7 @@ template <bool body = false>
 // The callee of call node n (a call, a native's or a conditional) pushed and
 // its frame marked; nullptr when its word no longer holds it.
 [[gnu::always_inline]] inline cell_t* plan_push_callee(const pnode_t* n) {
-    const cell_t* v = plan_callee(n);
+    const cell_t* v = plan_expected(n);
     if (v == nullptr) [[unlikely]]
         return nullptr;
     check_native_stack();
@@ -1958,7 +1949,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     for (uint32_t k = n->small();;) {
         if (s->pos != pos || !plan_holds(x)) [[unlikely]]
             return plan_infix_generic(code, pos, end);
-        const cell_t* v = plan_operator(s);
+        const cell_t* v = plan_expected(s);
         if (v == nullptr) [[unlikely]] {
             plan::count_fallback(s);
             return plan_infix_generic(code, pos, end);
@@ -2038,7 +2029,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     }
     case plan::K_RETURN: {
         // eval_return with a planned argument.
-        const cell_t* v = plan_callee(n);
+        const cell_t* v = plan_expected(n);
         if (v == nullptr) [[unlikely]]
             return plan_fallback(n, code, pos, end, infix);
         cell_t* slot = stack::push(v);
@@ -2085,7 +2076,7 @@ int32_t plan_simple_infix_compute(const plan_run& x, const pnode_t* n, const cel
     const pnode_t* s = n + 2;
     if (n[1].kind() == plan::K_LIT) check_native_stack();  // as eval_expression does
     const cell_t* left = plan_leaf(x, n + 1);
-    const cell_t* op = plan_operator(s);
+    const cell_t* op = plan_expected(s);
     const cell_t* right = plan_leaf(x, n + 4);
     if (left == nullptr || !plain_value_q(type_of(left)) || right == nullptr || op == nullptr)
         [[unlikely]]
@@ -2114,7 +2105,7 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
     const pnode_t* s = n + 2;
     const cell_t* left = plan_lane_operand(x, n + 1, n->value.data1 >> 2);
     const cell_t* right = plan_lane_operand(x, n + 4, n->value.data1);
-    if (!plain_value_q(type_of(left)) || plan_operator(s) == nullptr) [[unlikely]]
+    if (!plain_value_q(type_of(left)) || plan_expected(s) == nullptr) [[unlikely]]
         return plan_fallback(n, code, pos, end, false);
     return plan_simple_infix_compute(x, n, left, right, code, end);
 }
@@ -2146,12 +2137,12 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
     cell_t* top = stack::top_slot;
     bool done = false;
     if (type_of(left) == TYPE_integer && type_of(right) == TYPE_integer && top + 1 < stack::end &&
-        plan_operator(n + 2) != nullptr) [[likely]] {
+        plan_expected(n + 2) != nullptr) [[likely]] {
         *top = *left;
         done = fast_integers(static_cast<fast_op>(n->value.data2), top, integer::get(left),
                              integer::get(right));
     } else if (type_of(left) == TYPE_float_ && type_of(right) == TYPE_float_ &&
-               top + 1 < stack::end && plan_operator(n + 2) != nullptr) {
+               top + 1 < stack::end && plan_expected(n + 2) != nullptr) {
         *top = *left;
         done = fast_floats(static_cast<fast_op>(n->value.data2), top, right);
     }
