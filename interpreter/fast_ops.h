@@ -147,7 +147,10 @@ inline fast_op fast_op_of(const cell_t* op) { return fast_op_of(op::wrapped_type
 // bits: fast_compute makes its float. f is an operation, never FAST_NONE
 // (the builder gives plans' operators no other): the dispatch then needs no
 // range test.
-[[gnu::always_inline]] inline bool fast_integers(fast_op f, cell_t* result, int32_t l, int32_t r) {
+// truthy, when given, gets whether the result is true as a condition (every
+// integer is), so a caller that tests it need not read the cell back.
+[[gnu::always_inline]] inline bool fast_integers(fast_op f, cell_t* result, int32_t l, int32_t r,
+                                                 bool* truthy = nullptr) {
     int32_t v;
     bool b;
     switch (f) {
@@ -174,10 +177,12 @@ inline fast_op fast_op_of(const cell_t* op) { return fast_op_of(op::wrapped_type
     }
     // The type is integer! already: its flags stay, as set_type keeps them.
     result->data2 = static_cast<uint32_t>(v);
+    if (truthy != nullptr) *truthy = true;
     return true;
 as_logic:
     result->header = TYPE_logic;
     result->data1 = b ? 1u : 0u;
+    if (truthy != nullptr) *truthy = b;
     return true;
 }
 

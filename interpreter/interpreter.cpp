@@ -1435,6 +1435,7 @@ inline bool plan_holds(const plan_run&) { return stamp::guard == 0; }
 [[gnu::always_inline]] inline cell_t* run_planned(const plan_run& x, const pnode_t* block,
                                                   const cell_t* code, bool guards_read);
 [[gnu::always_inline]] inline const cell_t* plan_leaf(const plan_run& x, const pnode_t* n);
+inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint32_t source);
 [[gnu::always_inline]] inline int32_t plan_simple_infix(const plan_run& x, const pnode_t* n,
                                                         const cell_t* code, int32_t pos,
                                                         int32_t end, bool* computed = nullptr);
@@ -1792,6 +1793,16 @@ template <bool body = false>
     return plan_lookahead(x, n, code, pos, end);
 }
 
+// Where the walk goes on after a planned conditional, its value on top.
+// probed: the last branch when nothing ran since its probe, which read the
+// same word as the lookahead's (and found no operator there).
+[[gnu::always_inline]] inline int32_t conditional_next(const plan_run& x, const pnode_t* n,
+                                                       const cell_t* code, int32_t end, bool infix,
+                                                       const pnode_t* probed) {
+    if (infix || (probed != nullptr && (!n->probe() || probed->probe()))) return n->end;
+    return plan_lookahead(x, n, code, n->end, end);
+}
+
 // The value of a planned conditional into the callee's slot (the cell under
 // the frame's arguments), as finish_planned leaves it, then the lookahead.
 // probed: the last branch when nothing ran since its probe, which read the
@@ -1804,8 +1815,78 @@ template <bool body = false>
     call_frame_t* f = --stack::ctop;
     stack::arguments = stack::cell_at(f->prev);
     stack::top_slot = slot + 1;
-    if (infix || (probed != nullptr && (!n->probe() || probed->probe()))) return n->end;
-    return plan_lookahead(x, n, code, n->end, end);
+    return conditional_next(x, n, code, end, infix, probed);
+}
+
+// plan_conditional when the operators' lane computes the condition: two
+// integer operands. Computing it runs nothing and can raise nothing, so it
+// is done before the conditional's frame is marked, into the cell that frame
+// takes as its first argument, and a branch of one plain value is then taken
+// with no frame at all: nothing could see that frame between its marking and
+// its end. The room the frame and its arguments take is checked first, so a
+// full stack still raises where the conditional's own path would. False,
+// having changed nothing anybody reads, when the lane does not take it.
+[[gnu::always_inline]] inline bool conditional_lane(const plan_run& x, const pnode_t* n,
+                                                    const cell_t* code, int32_t end, bool infix,
+                                                    int32_t* next) {
+    if (!(n[1].header & plan::LANE_CONDITION)) return false;
+    const pnode_t* c = n + 2;
+    uint32_t lane = c->value.data1;
+    cell_t* slot = stack::top_slot;
+    if (slot + 5 >= stack::end || stack::ctop >= stack::cend) [[unlikely]]
+        return false;
+    const cell_t* v = plan_expected(n);
+    if (v == nullptr) [[unlikely]]
+        return false;
+    check_native_stack();
+    const cell_t* left = plan_lane_operand(x, c + 1, lane >> 2);
+    const cell_t* right = plan_lane_operand(x, c + 4, lane);
+    if (type_of(left) != TYPE_integer || type_of(right) != TYPE_integer ||
+        plan_expected(c + 2) == nullptr) [[unlikely]]
+        return false;
+    cell_t* args = slot + 1;
+    *args = *left;
+    bool truthy;
+    if (!fast_integers(static_cast<fast_op>(c->value.data2), args, integer::get(left),
+                       integer::get(right), &truthy)) [[unlikely]]
+        return false;
+    // The condition's subtree is the lane's five nodes; the branches follow.
+    bool either = n->small() == EITHER_INDEX;
+    const pnode_t* first = c + 5;
+    const pnode_t* last = first + (either ? 1 : 0);
+    if (last->probe() && op_after(x, last, code, last->end)) [[unlikely]]
+        return false;
+    int32_t k = truthy ? 0 : 1;
+    if (!either && !truthy) {
+        *slot = *args;
+        slot->header = TYPE_none;
+        stack::top_slot = slot + 1;
+        *next = conditional_next(x, n, code, end, infix, last);
+        return true;
+    }
+    const pnode_t* block = x.head + first[k].aux;
+    const pnode_t* e = block + 2;
+    if ((block->header & plan::ONE_EXPRESSION) && !plan::verify &&
+        (e->kind() == plan::K_LOCAL || e->kind() == plan::K_WORD || e->kind() == plan::K_LIT)) {
+        const cell_t* value = plan_leaf(x, e);
+        if (value != nullptr && plain_value_q(type_of(value))) [[likely]] {
+            *position = first[k].value;
+            position->data1 = static_cast<uint32_t>(block->pos);
+            *slot = *value;
+            stack::top_slot = slot + 1;
+            *next = conditional_next(x, n, code, end, infix, last);
+            return true;
+        }
+    }
+    *slot = *v;
+    plan_mark(n + 1, slot);
+    args[1] = first->value;
+    args[2] = last->value;
+    stack::top_slot = args + (either ? 3 : 2);
+    cell_t* r = plan_branch(x, block, args + 1 + k);
+    *next = r == nullptr ? n->end
+                         : conditional_value(x, n, code, end, infix, stack::arguments - 1, r, nullptr);
+    return true;
 }
 
 // call_conditional with a planned condition and branches. The builder made
@@ -1813,6 +1894,7 @@ template <bool body = false>
 // last may have a word after (the others have a block after them).
 [[gnu::noinline]] int32_t plan_conditional(const plan_run& x, const pnode_t* n, const cell_t* code,
                                            int32_t pos, int32_t end, bool infix) {
+    if (int32_t next; conditional_lane(x, n, code, end, infix, &next)) return next;
     cell_t* slot = plan_push_callee(n);
     if (slot == nullptr) [[unlikely]]
         return plan_fallback(n, code, pos, end, infix);

@@ -140,6 +140,10 @@ constexpr uint32_t SELF_CALL = 1u << 28;
 // On a K_CALL's K_WORDREF: the callee was seen with a body block, no compiled
 // code and no trace flags, which the same cell keeps.
 constexpr uint32_t PLAIN_CALL = 1u << 29;
+// On a conditional's K_WORDREF: its condition is a K_INFIX the operators'
+// lane reads (SIMPLE_INFIX, INFIX_LANE, no probe) and the native's first
+// argument takes every type outside SELDOM_TYPES (PLAN_FIRST_ANY).
+constexpr uint32_t LANE_CONDITION = 1u << 28;
 // On a called operator's K_WORDREF: the operator's arguments take every
 // type outside SELDOM_TYPES (PLAN_ANY_TYPES of its arguments plan).
 constexpr uint32_t OPERATOR_ANY_TYPES = 1u << 28;
