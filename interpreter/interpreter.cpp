@@ -1884,8 +1884,9 @@ template <bool body = false>
     args[2] = last->value;
     stack::top_slot = args + (either ? 3 : 2);
     cell_t* r = plan_branch(x, block, args + 1 + k);
-    *next = r == nullptr ? n->end
-                         : conditional_value(x, n, code, end, infix, stack::arguments - 1, r, nullptr);
+    *next = r == nullptr
+                ? n->end
+                : conditional_value(x, n, code, end, infix, stack::arguments - 1, r, nullptr);
     return true;
 }
 

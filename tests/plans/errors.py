@@ -215,6 +215,19 @@ CASES = [
      "k: func [x] [x + (h x)]\nm: func [x] [x * h x]\nk 1 k 1 m 1 m 1\n"
      "print try [k 0]\nm 0\n",
      "*** Stack: try-do m h"),
+    ("lane_conditions",
+     # A condition two integers give (computed before the conditional's
+     # frame) with branches of one value, which take no frame, and branches
+     # that run something; conditions the lane leaves (an overflow, a float,
+     # a string); a branch value that is a function; an error in a branch
+     # after such a condition leaves through the conditional's frame.
+     "f: func [] [9]\nb: 2147483647\n"
+     "g: func [x y] [reduce [if x < 2 [x] if x > 2 [y] either x = 1 [y] [x] "
+     "either x + b [1] [2] either x * 2 [x + 1] [0] if x - 1 [y] either x [x] [0]]]\n"
+     "print mold g 1 5 print mold g 1 5\nprint mold g 3 :f\nprint mold g 1.5 2\n"
+     "print mold g 2147483647 0\nprint mold try [g \"s\" 0]\n"
+     "h: func [x] [either x < 2 [x + zz] [x]]\nh 5 h 5\nh 1\n",
+     "*** Near : x + zz"),
     ("set_word_errors",
      "g: func [x /local y] [y: x * 2 y: y + x]\nprint [g 1 g 2]\n"
      "h: func [x] [y: x]\nh 1 h 2\nh ()\n",
