@@ -1839,8 +1839,14 @@ template <bool body = false>
     if (v == nullptr) [[unlikely]]
         return false;
     check_native_stack();
-    const cell_t* left = plan_lane_operand(x, c + 1, lane >> 2);
-    const cell_t* right = plan_lane_operand(x, c + 4, lane);
+    // A local compared with a literal, the common condition, read with no
+    // test of the sources.
+    const cell_t* left = x.frame + c[1].aux;
+    const cell_t* right = &c[4].value;
+    if (lane != (plan::INFIX_LANE | plan::INFIX_RIGHT_LITERAL)) {
+        left = plan_lane_operand(x, c + 1, lane >> 2);
+        right = plan_lane_operand(x, c + 4, lane);
+    }
     if (type_of(left) != TYPE_integer || type_of(right) != TYPE_integer ||
         plan_expected(c + 2) == nullptr) [[unlikely]]
         return false;
