@@ -1636,7 +1636,7 @@ template <bool body = false>
 [[gnu::always_inline]] inline cell_t* plan_branch(const plan_run& x, const pnode_t* block,
                                                   const cell_t* code) {
     const pnode_t* n = block + 2;
-    if (!(block->header & plan::ONE_EXPRESSION) || plan::verify) [[unlikely]]
+    if (!(block->header & plan::ONE_EXPRESSION)) [[unlikely]]
         return run_planned(x, block, code, true);
     int32_t pos = block->pos;
     int32_t end = block->end;
@@ -1872,7 +1872,7 @@ template <bool body = false>
     }
     const pnode_t* block = x.head + first[k].aux;
     const pnode_t* e = block + 2;
-    if ((block->header & plan::ONE_EXPRESSION) && !plan::verify &&
+    if ((block->header & plan::ONE_EXPRESSION) &&
         (e->kind() == plan::K_LOCAL || e->kind() == plan::K_WORD || e->kind() == plan::K_LIT)) {
         const cell_t* value = plan_leaf(x, e);
         if (value != nullptr && plain_value_q(type_of(value))) [[likely]] {
@@ -1947,7 +1947,7 @@ template <bool body = false>
     const pnode_t* block = x.head + first[k].aux;
     const cell_t* branch_code = args + 1 + k;
     const pnode_t* e = block + 2;
-    if ((block->header & plan::ONE_EXPRESSION) && !plan::verify &&
+    if ((block->header & plan::ONE_EXPRESSION) &&
         (e->kind() == plan::K_LOCAL || e->kind() == plan::K_WORD || e->kind() == plan::K_LIT)) {
         // A branch of one value: run_node's leaf, its push and the result's
         // copy made one, nothing run (the stack's room checked above).

@@ -434,7 +434,9 @@ struct builder {
         for (; pos >= 0 && pos < end && !failed; expressions++)
             pos = expression(cells, pos, end, false);
         nodes[bi].aux = static_cast<int32_t>(nodes.size()) - bi - 2;
-        if (expressions == 1) nodes[bi].header |= ONE_EXPRESSION;
+        // Verify mode checks each block as the block loop enters it: there
+        // no block is run without that loop.
+        if (expressions == 1 && !verify) nodes[bi].header |= ONE_EXPRESSION;
         // The walk compares each node's position with its own: the
         // sentinel ends the block's nodes without a count to test.
         emit(make(K_END, -2, -2, 0, nullptr));
