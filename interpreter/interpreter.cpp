@@ -1516,7 +1516,11 @@ inline bool op_at(const cell_t* code, int32_t pos) {
 [[gnu::always_inline]] inline const cell_t* plan_expected(const pnode_t* n) {
     const pnode_t* ref = n + 1;
     const cell_t* v = alloc::buffer(static_cast<node_t>(ref->end))->head_cell() + ref->value.data3;
-    if (std::memcmp(v, &n->value, sizeof(cell_t)) != 0) [[unlikely]]
+    // As two words: a memcmp the compiler judges cold becomes a call.
+    uint64_t now[2], expected[2];
+    std::memcpy(now, v, sizeof now);
+    std::memcpy(expected, &n->value, sizeof expected);
+    if (((now[0] ^ expected[0]) | (now[1] ^ expected[1])) != 0) [[unlikely]]
         return nullptr;
     return v;
 }
@@ -1818,20 +1822,20 @@ template <bool body = false>
     return conditional_next(x, n, code, end, infix, probed);
 }
 
-// plan_conditional when the operators' lane computes the condition: two
-// integer operands. Computing it runs nothing and can raise nothing, so it
-// is done before the conditional's frame is marked, into the cell that frame
-// takes as its first argument, and a branch of one plain value is then taken
-// with no frame at all: nothing could see that frame between its marking and
-// its end. The room the frame and its arguments take is checked first, so a
-// full stack still raises where the conditional's own path would. False,
-// having changed nothing anybody reads, when the lane does not take it.
-[[gnu::always_inline]] inline bool conditional_lane(const plan_run& x, const pnode_t* n,
-                                                    const cell_t* code, int32_t end, bool infix,
-                                                    int32_t* next) {
-    if (!(n[1].header & plan::LANE_CONDITION)) return false;
+// plan_conditional when its condition runs nothing and can raise nothing:
+// two integers the operators' lane computes (lane), or a leaf holding a
+// plain value. The condition is then taken before the conditional's frame is
+// marked, into the cell that frame takes as its first argument, and a branch
+// of one plain value is taken with no frame at all: nothing could see that
+// frame between its marking and its end. The room the frame and its
+// arguments take is checked first, so a full stack still raises where the
+// conditional's own path would. False, having changed nothing anybody reads,
+// when the condition is not of that kind now.
+template <bool lane>
+[[gnu::always_inline]] inline bool conditional_quiet(const plan_run& x, const pnode_t* n,
+                                                     const cell_t* code, int32_t end, bool infix,
+                                                     int32_t* next) {
     const pnode_t* c = n + 2;
-    uint32_t lane = c->value.data1;
     cell_t* slot = stack::top_slot;
     if (slot + 5 >= stack::end || stack::ctop >= stack::cend) [[unlikely]]
         return false;
@@ -1839,26 +1843,38 @@ template <bool body = false>
     if (v == nullptr) [[unlikely]]
         return false;
     check_native_stack();
-    // A local compared with a literal, the common condition, read with no
-    // test of the sources.
-    const cell_t* left = x.frame + c[1].aux;
-    const cell_t* right = &c[4].value;
-    if (lane != (plan::INFIX_LANE | plan::INFIX_RIGHT_LITERAL)) {
-        left = plan_lane_operand(x, c + 1, lane >> 2);
-        right = plan_lane_operand(x, c + 4, lane);
-    }
-    if (type_of(left) != TYPE_integer || type_of(right) != TYPE_integer ||
-        plan_expected(c + 2) == nullptr) [[unlikely]]
-        return false;
     cell_t* args = slot + 1;
-    *args = *left;
     bool truthy;
-    if (!fast_integers(static_cast<fast_op>(c->value.data2), args, integer::get(left),
-                       integer::get(right), &truthy)) [[unlikely]]
-        return false;
-    // The condition's subtree is the lane's five nodes; the branches follow.
+    const pnode_t* first;
+    if constexpr (lane) {
+        // A local compared with a literal, the common condition, read with
+        // no test of the sources.
+        uint32_t sources = c->value.data1;
+        const cell_t* left = x.frame + c[1].aux;
+        const cell_t* right = &c[4].value;
+        if (sources != (plan::INFIX_LANE | plan::INFIX_RIGHT_LITERAL)) {
+            left = plan_lane_operand(x, c + 1, sources >> 2);
+            right = plan_lane_operand(x, c + 4, sources);
+        }
+        if (type_of(left) != TYPE_integer || type_of(right) != TYPE_integer ||
+            plan_expected(c + 2) == nullptr) [[unlikely]]
+            return false;
+        *args = *left;
+        if (!fast_integers(static_cast<fast_op>(c->value.data2), args, integer::get(left),
+                           integer::get(right), &truthy)) [[unlikely]]
+            return false;
+        first = c + 5;  // the lane's five nodes
+    } else {
+        // A seldom type has its typeset read (and an unset is an error).
+        const cell_t* value = plan_leaf(x, c);
+        if (value == nullptr || !plain_value_q(type_of(value)) || seldom_q(value)) [[unlikely]]
+            return false;
+        *args = *value;
+        uint8_t t = type_of(value);
+        truthy = !(t == TYPE_none || (t == TYPE_logic && value->data1 != 1));
+        first = c + 1;
+    }
     bool either = n->small() == EITHER_INDEX;
-    const pnode_t* first = c + 5;
     const pnode_t* last = first + (either ? 1 : 0);
     if (last->probe() && op_after(x, last, code, last->end)) [[unlikely]]
         return false;
@@ -1901,7 +1917,12 @@ template <bool body = false>
 // last may have a word after (the others have a block after them).
 [[gnu::noinline]] int32_t plan_conditional(const plan_run& x, const pnode_t* n, const cell_t* code,
                                            int32_t pos, int32_t end, bool infix) {
-    if (int32_t next; conditional_lane(x, n, code, end, infix, &next)) return next;
+    int32_t next;
+    if (n[1].header & plan::LANE_CONDITION) {
+        if (conditional_quiet<true>(x, n, code, end, infix, &next)) return next;
+    } else if (n[1].header & plan::LEAF_CONDITION) {
+        if (conditional_quiet<false>(x, n, code, end, infix, &next)) return next;
+    }
     cell_t* slot = plan_push_callee(n);
     if (slot == nullptr) [[unlikely]]
         return plan_fallback(n, code, pos, end, infix);

@@ -144,6 +144,10 @@ constexpr uint32_t PLAIN_CALL = 1u << 29;
 // lane reads (SIMPLE_INFIX, INFIX_LANE, no probe) and the native's first
 // argument takes every type outside SELDOM_TYPES (PLAN_FIRST_ANY).
 constexpr uint32_t LANE_CONDITION = 1u << 28;
+// On a conditional's K_WORDREF: its condition is a leaf (a literal or a
+// word) with no probe, and the native's first argument takes every type
+// outside SELDOM_TYPES.
+constexpr uint32_t LEAF_CONDITION = 1u << 29;
 // On a called operator's K_WORDREF: the operator's arguments take every
 // type outside SELDOM_TYPES (PLAN_ANY_TYPES of its arguments plan).
 constexpr uint32_t OPERATOR_ANY_TYPES = 1u << 28;

@@ -246,9 +246,13 @@ struct builder {
             if (p >= end) return -1;
             p = expression(cells, p, end, false);
             const pnode_t& cond = nodes[static_cast<size_t>(head) + 2];
-            if (p >= 0 && (cond.header & (SIMPLE_INFIX | PROBE)) == SIMPLE_INFIX &&
-                (cond.value.data1 & INFIX_LANE) && (summary & PLAN_FIRST_ANY))
-                nodes[static_cast<size_t>(head) + 1].header |= LANE_CONDITION;
+            if (p >= 0 && (summary & PLAN_FIRST_ANY) && !(cond.header & PROBE)) {
+                uint8_t k = cond.kind();
+                if ((cond.header & SIMPLE_INFIX) && (cond.value.data1 & INFIX_LANE))
+                    nodes[static_cast<size_t>(head) + 1].header |= LANE_CONDITION;
+                else if (k == K_LIT || k == K_LOCAL || k == K_WORD)
+                    nodes[static_cast<size_t>(head) + 1].header |= LEAF_CONDITION;
+            }
             for (int32_t i = 1; i < n && p >= 0; i++) {
                 if (p >= end || type_of(cells + p) != TYPE_block || op_value_after(cells, p, end))
                     return -1;

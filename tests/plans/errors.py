@@ -228,6 +228,17 @@ CASES = [
      "print mold g 2147483647 0\nprint mold try [g \"s\" 0]\n"
      "h: func [x] [either x < 2 [x + zz] [x]]\nh 5 h 5\nh 1\n",
      "*** Near : x + zz"),
+    ("leaf_conditions",
+     # A condition that is a literal or a word holding a plain value is taken
+     # before the conditional's frame too: every kind of value as condition,
+     # a word that loses its value, an error in a branch after such a one.
+     "t: true f: false n: none s: \"\" z: 0\n"
+     "g: func [x] [reduce [either t [1] [2] either f [1] [2] if n [3] if s [4] either z [x] [0] "
+     "either x [x] [0] if x [x] either 1.5 [1] [2] either 'q [1] [2]]]\n"
+     "print mold g 1 print mold g 1\nprint mold g none\nprint mold g false\n"
+     "k: func [x] [either x [x + zz] [u]]\nprint mold try [k false] print mold try [k false]\n"
+     "u: 5 print k false\nk 1\n",
+     "*** Near : x + zz"),
     ("set_word_errors",
      "g: func [x /local y] [y: x * 2 y: y + x]\nprint [g 1 g 2]\n"
      "h: func [x] [y: x]\nh 1 h 2\nh ()\n",
