@@ -42,15 +42,13 @@
 namespace zuv::interpreter {
 
 namespace {
-// The two interpreter-wide cells live in static storage rather than in the
-// root block: error::position keeps their address for good, and a memory
-// manager reset (tests do it) must never leave it pointing at a freed root
-// buffer. The collector marks both as roots.
-cell_t position_cell{TYPE_none, 0, 0, 0};  // none until a block runs
+// The tracer cell lives in static storage rather than in the root block, as
+// the position cell does (interpreter.h): error::position keeps that one's
+// address for good, and a memory manager reset (tests do it) must never
+// leave it pointing at a freed root buffer. The collector marks both as roots.
 cell_t tracer_cell{TYPE_unset, 0, 0, 0};
 }  // namespace
 
-cell_t* position = &position_cell;
 cell_t* tracer = &tracer_cell;
 bool tracing = false;
 uint32_t trace_mask = 0;

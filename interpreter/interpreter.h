@@ -47,7 +47,11 @@ namespace interpreter {
 // --- state ---------------------------------------------------------------------
 // The block under evaluation, its index at the current expression (error
 // reports copy it as their near). Both cells are roots for the collector.
-extern cell_t* position;
+// The position cell is in static storage (a memory manager reset, which
+// tests make, must never free it) and its address is a constant: a store of
+// the position, made per expression, needs no load of where it goes.
+inline cell_t position_cell{TYPE_none, 0, 0, 0};  // none until a block runs
+inline cell_t* const position = &position_cell;
 // The user tracer (unset when none) and the switch tested before every event.
 extern cell_t* tracer;
 extern bool tracing;
