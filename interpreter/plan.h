@@ -73,7 +73,9 @@ inline bool seldom_q(const cell_t* value) { return (SELDOM_TYPES >> (type_of(val
 // 8-15) and a small operand (bits 16-27) and whose words are the node's
 // position, end and aux field; the second a value (a literal, an expected
 // callee, a word), of which the block holds a copy for the collector to
-// mark. After the nodes come the snapshots of the planned blocks' cells.
+// mark. The nodes end with the entries of probed words (see PROBE_LOCAL),
+// which no walk reaches; after the nodes come the snapshots of the planned
+// blocks' cells.
 
 namespace zuv::interpreter::plan {
 
