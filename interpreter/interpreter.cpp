@@ -1773,7 +1773,7 @@ template <bool body = false>
     if (branches->pos == pos && plan_holds(x)) {
         for (; i < count; i++) {
             const pnode_t* b = branches + i - 1;
-            if (b->probe() && op_after(x, b, code, pos + 1)) break;
+            if (b->probe() && op_probed(x, b, b, code, pos + 1)) break;
             stack::push(&b->value);
             pos++;
         }
@@ -1855,7 +1855,7 @@ template <bool body = false>
     // A condition the lane computed ran nothing: the walk is where the
     // builder put the first branch, under the guards read before it.
     if ((!computed && (first->pos != pos || !plan_holds(x))) || top + 3 >= stack::end ||
-        (last->probe() && op_after(x, last, code, last->end))) [[unlikely]]
+        (last->probe() && op_probed(x, last, last, code, last->end))) [[unlikely]]
         return conditional_rest(x, n, slot, code, pos, end, infix);
     // With one branch the second write lands above the top, unused.
     top[0] = first->value;
