@@ -186,6 +186,17 @@ CASES = [
      "print mold outer :+ print mold outer :*\nprint mold outer 5\n"
      "v: :+\ninner 4\n",
      "context for v is not available"),
+    ("probes_in_a_long_body",
+     # g's plan takes the most nodes a plan may have, which leaves its
+     # probed global word no room for an entry node (it is looked up); k's,
+     # one call shorter, has the room. Each call's probe is held by its
+     # K_WORDREF, whose header bits next to the small field mean a call of
+     # the function itself.
+     "o: 10\nh: func [x] [x]\n"
+     "g: func [a] [a a " + "h a o 2 " * 818 + "]\n"
+     "k: func [a] [a a " + "h a o 2 " * 817 + "]\n"
+     "print [g 1 g 1 k 1 k 1]\no: :+\nprint [g 1 k 1]\no: func [] [zz]\ng 1\n",
+     "*** Stack: try-do g o"),
     ("branch_goes_on_after_its_node",
      # A branch whose first expression the plan leaves to the interpreter
      # (a path) goes on past it, its later expressions unplanned.
