@@ -320,9 +320,10 @@ struct builder {
             const pnode_t& n = nodes[static_cast<size_t>(i)];
             if ((n.header & (PROBE | PROBE_LOCAL)) != PROBE) continue;
             pnode_t& h = nodes[static_cast<size_t>(probe_holder(&n) - nodes.data())];
+            if (h.small() == 0) continue;  // probe() found no entry for it
             int32_t at = base + static_cast<int32_t>(h.small());
             h.header &= ~SMALL_MASK;
-            if (at > base && at < static_cast<int32_t>(nodes.size()))
+            if (at < static_cast<int32_t>(nodes.size()))
                 h.header |= static_cast<uint32_t>(at) << SMALL_SHIFT;
         }
     }
