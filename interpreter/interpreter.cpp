@@ -1473,24 +1473,42 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
     }
 }
 
-// Whether the cell at pos is a word holding an operator now.
-inline bool op_at(const cell_t* code, int32_t pos) {
+// Whether the cell at pos is a word holding an operator now: the probe of a
+// word the builder left no entry for (its context's values on the stack),
+// out of line to keep the probe sites small.
+[[gnu::noinline]] bool op_at(const cell_t* code, int32_t pos) {
     const cell_t* v = peek_value(cell_at(code, pos));
     return v != nullptr && type_of(v) == TYPE_op;
 }
 
-// The probe of node n: whether the word at pos, after it, holds an operator
-// now. A word of the function's own context is read from the frame, where
-// its context reads it while the body runs.
+// The cell a word holds, read where its context's values live (a node the
+// builder noted in the node's aux: a leaf, a probe's entry).
+[[gnu::always_inline]] inline const cell_t* plan_global(const pnode_t* n) {
+    return alloc::buffer(static_cast<node_t>(n->aux))->head_cell() + n->value.data3;
+}
+
+// The probe of node n, its holder's small field read (plan::probe_holder):
+// whether the word at pos, after it, holds an operator now. A word of the
+// function's own context is read from the frame, where its context reads it
+// while the body runs; another where its context's values live, through the
+// entry node the builder made for it, if any. The stamp the caller read says
+// the word's cell, and so its binding, are the ones the builder saw. The
+// readings end on one test: a test each cost a flag set and tested.
+[[gnu::always_inline]] inline bool op_probed(const plan_run& x, const pnode_t* n,
+                                             const pnode_t* holder, const cell_t* code,
+                                             int32_t pos) {
+    uint32_t small = holder->small();
+    const cell_t* v;
+    if (n->header & plan::PROBE_LOCAL) v = x.frame + small;
+    else if (small != 0) [[likely]] v = plan_global(x.head + small);
+    else return op_at(code, pos);
+    return type_of(v) == TYPE_op;
+}
+
+// The probe of node n, of any kind.
 [[gnu::always_inline]] inline bool op_after(const plan_run& x, const pnode_t* n, const cell_t* code,
                                             int32_t pos) {
-    if (n->header & plan::PROBE_LOCAL) {
-        const pnode_t* holder = n;
-        if (n->kind() == plan::K_INFIX) holder = n + 1 + plan::size_of(n + 1) + 1;
-        else if (n->header & plan::COMPOUND) holder = n + 1;
-        return type_of(x.frame + holder->small()) == TYPE_op;
-    }
-    return op_at(code, pos);
+    return op_probed(x, n, plan::probe_holder(n), code, pos);
 }
 
 // The lookahead after the value of node n, which ended at pos.
@@ -1758,7 +1776,7 @@ template <bool body = false>
     if (branches->pos == pos && plan_holds(x)) {
         for (; i < count; i++) {
             const pnode_t* b = branches + i - 1;
-            if (b->probe() && op_after(x, b, code, pos + 1)) break;
+            if (b->probe() && op_probed(x, b, b, code, pos + 1)) break;
             stack::push(&b->value);
             pos++;
         }
@@ -1945,7 +1963,7 @@ template <bool lane>
     // A condition the lane computed ran nothing: the walk is where the
     // builder put the first branch, under the guards read before it.
     if ((!computed && (first->pos != pos || !plan_holds(x))) || top + 3 >= stack::end ||
-        (last->probe() && op_after(x, last, code, last->end))) [[unlikely]]
+        (last->probe() && op_probed(x, last, last, code, last->end))) [[unlikely]]
         return conditional_rest(x, n, slot, code, pos, end, infix);
     // With one branch the second write lands above the top, unused.
     top[0] = first->value;
@@ -2192,12 +2210,6 @@ int32_t plan_simple_infix_compute(const plan_run& x, const pnode_t* n, const cel
     return plan_simple_infix_compute(x, n, left, right, code, end);
 }
 
-// The cell a word holds, read where its context's values live (a node the
-// builder noted in the leaf's aux).
-[[gnu::always_inline]] inline const cell_t* plan_global(const pnode_t* n) {
-    return alloc::buffer(static_cast<node_t>(n->aux))->head_cell() + n->value.data3;
-}
-
 // An operand of the lane, read from its source's INFIX_RIGHT_ bits.
 inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint32_t source) {
     if (source & plan::INFIX_RIGHT_GLOBAL) return plan_global(n);
@@ -2264,7 +2276,7 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
         bool op = (n->header & plan::PROBE_LOCAL)
                       ? type_of(reinterpret_cast<const cell_t*>(
                             reinterpret_cast<const char*>(x.frame) + n->value.data3)) == TYPE_op
-                      : op_at(code, pos);
+                      : op_probed(x, n, n + 3, code, pos);
         if (op) [[unlikely]]
             return plan_infix_generic(code, pos, end);
         if (computed != nullptr) *computed = true;
@@ -2293,7 +2305,7 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
         stack::push(v);
         // The caller read the guards just before this node: a leaf ends
         // where its node does, and pushing it ran nothing.
-        if (!infix && n->probe() && op_after(x, n, code, pos + 1)) [[unlikely]]
+        if (!infix && n->probe() && op_probed(x, n, n, code, pos + 1)) [[unlikely]]
             return plan_infix_generic(code, pos + 1, end);
         return pos + 1;
     }
@@ -2327,9 +2339,7 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
         return false;
     }
     if (n->probe()) {
-        bool op = (n->header & plan::PROBE_LOCAL) ? type_of(x.frame + n->small()) == TYPE_op
-                                                  : op_at(code, pos + 1);
-        if (op) return false;
+        if (op_probed(x, n, n, code, pos + 1)) return false;
         // eval_operand hands a literal with a word after it to
         // eval_expression, which checks the depth.
         if (kind == plan::K_LIT) check_native_stack();

@@ -73,7 +73,9 @@ inline bool seldom_q(const cell_t* value) { return (SELDOM_TYPES >> (type_of(val
 // 8-15) and a small operand (bits 16-27) and whose words are the node's
 // position, end and aux field; the second a value (a literal, an expected
 // callee, a word), of which the block holds a copy for the collector to
-// mark. After the nodes come the snapshots of the planned blocks' cells.
+// mark. The nodes end with the entries of probed words (see PROBE_LOCAL),
+// which no walk reaches; after the nodes come the snapshots of the planned
+// blocks' cells.
 
 namespace zuv::interpreter::plan {
 
@@ -86,7 +88,8 @@ enum kind : uint8_t {
     K_SNAP,  // pos the snapshot's first cell (from the series head), end its cell count
     K_LIT,  // a value that stands for itself
     K_LOCAL,  // a word of the function's own context: aux its frame slot; value the word
-    K_WORD,  // another word, read through its context; value the word
+    K_WORD,  // another word, read through its context; value the word (a probe's
+             // entry node after the blocks too, see PROBE_LOCAL)
     K_PAREN,  // aux the node index of the paren's K_BLOCK; value the paren
     K_SET,  // a set-word, its value's subtree next; aux the subtree's node count
     K_CALL,  // a function call (small: argument count); value the callee expected;
@@ -152,9 +155,13 @@ constexpr uint32_t LEAF_CONDITION = 1u << 29;
 // type outside SELDOM_TYPES (PLAN_ANY_TYPES of its arguments plan).
 constexpr uint32_t OPERATOR_ANY_TYPES = 1u << 28;
 // With PROBE: the word that follows is one of the function's own, its frame
-// slot in the small field (of the node; of its K_WORDREF for a call or a
-// conditional; of its first step's K_WORDREF for an operator chain): the
-// probe reads the frame instead of looking the word up.
+// slot in the small field of the probe's holder (probe_holder): the probe
+// reads the frame instead of looking the word up. With PROBE and not
+// PROBE_LOCAL, a holder's small field that is not 0 is the index of an
+// entry node after the plan's blocks: a K_WORD whose aux is the node of its
+// context's values (a context whose values are not on the stack keeps that
+// node from its making), read as a lane operand is. 0: the probe looks the
+// word up in its cell.
 constexpr uint32_t PROBE_LOCAL = 1u << 29;
 constexpr uint32_t SMALL_SHIFT = 16;
 constexpr uint32_t SMALL_LIMIT = 0xFFFu;
@@ -179,5 +186,14 @@ static_assert(sizeof(pnode_t) == 32, "a node is two cells");
 
 // Nodes of the subtree at n (n itself included; not for K_BLOCK).
 inline int32_t size_of(const pnode_t* n) { return (n->header & COMPOUND) ? n->aux : 1; }
+
+// The node whose small field says where the probe of n reads its word: n
+// itself for a leaf, a paren or a branch, its K_WORDREF for a call or a
+// conditional, its first step's K_WORDREF for an operator chain.
+inline const pnode_t* probe_holder(const pnode_t* n) {
+    if (n->kind() == K_INFIX) return n + 1 + size_of(n + 1) + 1;
+    if (n->header & COMPOUND) return n + 1;
+    return n;
+}
 
 }  // namespace zuv::interpreter::plan

@@ -132,6 +132,10 @@ struct builder {
         cell_t code;
     };
     std::vector<pending_t> pending;
+    // The words probed where their context's values live, one per binding:
+    // a holder's small field names one of them (from 1) until entries()
+    // places them after the blocks.
+    std::vector<cell_t> probed;
     bool failed = false;
 
     int32_t emit(const pnode_t& n) {
@@ -285,16 +289,51 @@ struct builder {
     // an operator chain's first K_WORDREF).
     void probe(int32_t i, const cell_t* w, int32_t first_ref = -1) {
         nodes[i].header |= PROBE;
-        auto index = static_cast<uint32_t>(w->data3);
-        if (w->data1 != fn_ctx || index > SMALL_LIMIT) return;
         uint8_t k = nodes[i].kind();
         int32_t holder = i;
         if (k == K_CALL || k == K_NATIVE || k == K_COND) holder = i + 1;  // its K_WORDREF
         else if (k == K_INFIX) holder = first_ref;
         else if (k != K_LIT && k != K_LOCAL && k != K_WORD && k != K_PAREN && k != K_BRANCH) return;
         if (holder < 0) return;
-        nodes[i].header |= PROBE_LOCAL;
-        nodes[holder].header |= index << SMALL_SHIFT;
+        auto index = static_cast<uint32_t>(w->data3);
+        if (w->data1 == fn_ctx) {
+            if (index > SMALL_LIMIT) return;
+            nodes[i].header |= PROBE_LOCAL;
+            nodes[holder].header |= index << SMALL_SHIFT;
+            return;
+        }
+        if (static_cast<int32_t>(index) < 0 || w->data1 == 0 ||
+            (_context::cell_of(w->data1)->header & FLAG_STACK_VALUES))
+            return;
+        size_t e = 0;
+        while (e < probed.size() && (probed[e].data1 != w->data1 || probed[e].data3 != w->data3))
+            e++;
+        if (e == probed.size()) probed.push_back(*w);
+        if (e + 1 <= SMALL_LIMIT)
+            nodes[holder].header |= static_cast<uint32_t>(e + 1) << SMALL_SHIFT;
+    }
+
+    // The entry nodes of the words probed where their context's values
+    // live, after the blocks; each holder's small field turns from the
+    // word's number into its entry's index, or 0 where that does not fit.
+    // After COMPOUND is set (probe_holder reads it).
+    void entries() {
+        auto base = static_cast<int32_t>(nodes.size()) - 1;
+        for (const cell_t& w : probed) {
+            if (static_cast<int32_t>(nodes.size()) > static_cast<int32_t>(SMALL_LIMIT)) break;
+            auto values = static_cast<int32_t>(_context::cell_of(w.data1)->data2);
+            nodes.push_back(make(K_WORD, -2, -2, values, &w));
+        }
+        for (int32_t i = 1; i <= base; i++) {
+            const pnode_t& n = nodes[static_cast<size_t>(i)];
+            if ((n.header & (PROBE | PROBE_LOCAL)) != PROBE) continue;
+            pnode_t& h = nodes[static_cast<size_t>(probe_holder(&n) - nodes.data())];
+            if (h.small() == 0) continue;  // probe() found no entry for it
+            int32_t at = base + static_cast<int32_t>(h.small());
+            h.header &= ~SMALL_MASK;
+            if (at < static_cast<int32_t>(nodes.size()))
+                h.header |= static_cast<uint32_t>(at) << SMALL_SHIFT;
+        }
     }
 
     // Where the lane of a simple operator reads the leaf n, as its right
@@ -490,6 +529,7 @@ const pnode_t* build(const cell_t* slot) {
         default: break;
         }
     }
+    b.entries();
     auto count = static_cast<int32_t>(b.nodes.size());
     b.nodes[0].aux = count;
     b.nodes[0].end = static_cast<int32_t>(epoch);

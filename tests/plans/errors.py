@@ -141,6 +141,62 @@ CASES = [
      "k: func [a o] [b7: if a > 0 [a] o 3 b8: either a > 0 [a] [a] o 3]\n"
      "print [k 1 5 k 1 5]\nk 1 :+\n",
      "[3 3 3 3 4]"),
+    ("global_becomes_operator",
+     # The probe after a value reads a global word where its context keeps
+     # its values: o and p rebound to an operator (and back) between calls
+     # and by sw inside the body, after a literal, a local, a paren, a call
+     # and its argument, an operator chain and a branch.
+     "o: 10 p: 20 n: 5\nh: func [x] [x]\n"
+     "g: func [a] [b1: a o 2 b2: 1 p 2 b3: (a) o 2 b4: h a p 2 b5: a + 1 o 2 b6: a + n p 2 "
+     "reduce [b1 b2 b3 b4 b5 b6]]\n"
+     "q: func [a] [a o 2]\nr: func [] [1 p 2]\n"
+     "print mold g 1 print mold g 2 print [q 1 q 1 r r]\n"
+     "o: :+ print mold g 1 print [q 1 r]\n"
+     "o: 10 p: :* print mold g 3 print [q 1 r]\n"
+     "p: 20 print mold g 4 print [q 1 r]\n"
+     "sw: func [v] [o: :v 0]\n"
+     "k: func [a] [b1: a o 2 sw :- b2: a o 2 b3: h a o 2 sw 10 b4: a o 2 "
+     "reduce [b1 b2 b3 b4]]\n"
+     "print mold k 1 print mold k 1 print mold k 5\n"
+     "o: :+ print mold k 2 print mold :o\n"
+     "e: func [a] [c1: either a > 0 [a] [0] p 3 c2: if a > 0 [a] o 3 reduce [c1 c2]]\n"
+     "print mold e 1 print mold e 1 print mold e 0\n"
+     "o: 10 p: :+ print mold e 0\ne 1\n",
+     "[1 -1 -1 1]"),
+    ("object_word_becomes_operator",
+     # The same for a word of an object: the object's s, not the global s,
+     # and a body bound to the object from outside it.
+     "obj: context [\n"
+     "    s: 10\n"
+     "    m: func [a] [b1: a s 2 b2: (a) s 2 b3: a + 1 s 2 reduce [b1 b2 b3]]\n"
+     "]\n"
+     "print mold obj/m 1 print mold obj/m 2\n"
+     "obj/s: :* print mold obj/m 3\nobj/s: 10 print mold obj/m 4\n"
+     "s: :+ print mold obj/m 5\n"
+     "t: func [a] bind [b1: a s 2 b2: 1 s 2 reduce [b1 b2]] obj\n"
+     "print mold t 1 print mold t 1\nobj/s: :- print mold t 7\n"
+     "obj/s: \"x\" print mold t 7\nobj/s: :+ print mold obj/m \"a\"\n",
+     "[5 -1]"),
+    ("outer_frame_word_becomes_operator",
+     # A word of another function's frame is probed through its context:
+     # an operator as that function's argument, then no frame at all.
+     "outer: func [v] [inner: func [z] [b1: z v 2 b2: 1 v 2 b3: (z) v 2 "
+     "reduce [b1 b2 b3]] reduce [inner 1 inner 2 inner 3]]\n"
+     "print mold outer 10 print mold outer 20\n"
+     "print mold outer :+ print mold outer :*\nprint mold outer 5\n"
+     "v: :+\ninner 4\n",
+     "context for v is not available"),
+    ("probes_in_a_long_body",
+     # g's plan takes the most nodes a plan may have, which leaves its
+     # probed global word no room for an entry node (it is looked up); k's,
+     # one call shorter, has the room. Each call's probe is held by its
+     # K_WORDREF, whose header bits next to the small field mean a call of
+     # the function itself.
+     "o: 10\nh: func [x] [x]\n"
+     "g: func [a] [a a " + "h a o 2 " * 818 + "]\n"
+     "k: func [a] [a a " + "h a o 2 " * 817 + "]\n"
+     "print [g 1 g 1 k 1 k 1]\no: :+\nprint [g 1 k 1]\no: func [] [zz]\ng 1\n",
+     "*** Stack: try-do g o"),
     ("branch_goes_on_after_its_node",
      # A branch whose first expression the plan leaves to the interpreter
      # (a path) goes on past it, its later expressions unplanned.
