@@ -1892,7 +1892,7 @@ template <bool lane>
     }
     bool either = n->small() == EITHER_INDEX;
     const pnode_t* last = first + (either ? 1 : 0);
-    if (last->probe() && op_after(x, last, code, last->end)) [[unlikely]]
+    if (last->probe() && op_probed(x, last, last, code, last->end)) [[unlikely]]
         return false;
     int32_t k = truthy ? 0 : 1;
     if (!either && !truthy) {
