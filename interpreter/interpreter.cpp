@@ -1438,6 +1438,24 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
                                                         const cell_t* code, int32_t pos,
                                                         int32_t end, bool* computed = nullptr);
 
+// The value of a planned block of one leaf (ONE_LEAF), a paren's or a
+// branch's, when that is a plain value: what running the block would leave,
+// taken with nothing run. nullptr otherwise.
+[[gnu::always_inline]] inline const cell_t* plan_leaf_value(const plan_run& x,
+                                                            const pnode_t* block) {
+    if (!(block->header & plan::ONE_LEAF)) return nullptr;
+    const cell_t* value = plan_leaf(x, block + 2);
+    if (value == nullptr || !plain_value_q(type_of(value))) [[unlikely]]
+        return nullptr;
+    return value;
+}
+
+// The position a block of one expression leaves once that ran: its head.
+[[gnu::always_inline]] inline void plan_block_position(const pnode_t* block, const cell_t* code) {
+    *position = *code;
+    position->data1 = static_cast<uint32_t>(block->pos);
+}
+
 // The interpreter's own path for the expression at pos.
 [[gnu::noinline]] int32_t plan_fallback(const pnode_t* n, const cell_t* code, int32_t pos,
                                         int32_t end, bool infix) {
@@ -1903,18 +1921,12 @@ template <bool lane>
         return true;
     }
     const pnode_t* block = x.head + first[k].aux;
-    const pnode_t* e = block + 2;
-    if ((block->header & plan::ONE_EXPRESSION) &&
-        (e->kind() == plan::K_LOCAL || e->kind() == plan::K_WORD || e->kind() == plan::K_LIT)) {
-        const cell_t* value = plan_leaf(x, e);
-        if (value != nullptr && plain_value_q(type_of(value))) [[likely]] {
-            *position = first[k].value;
-            position->data1 = static_cast<uint32_t>(block->pos);
-            *slot = *value;
-            stack::top_slot = slot + 1;
-            *next = conditional_next(x, n, code, end, infix, last);
-            return true;
-        }
+    if (const cell_t* value = plan_leaf_value(x, block)) [[likely]] {
+        plan_block_position(block, &first[k].value);
+        *slot = *value;
+        stack::top_slot = slot + 1;
+        *next = conditional_next(x, n, code, end, infix, last);
+        return true;
     }
     *slot = *v;
     plan_mark(n + 1, slot);
@@ -1983,17 +1995,11 @@ template <bool lane>
     }
     const pnode_t* block = x.head + first[k].aux;
     const cell_t* branch_code = args + 1 + k;
-    const pnode_t* e = block + 2;
-    if ((block->header & plan::ONE_EXPRESSION) &&
-        (e->kind() == plan::K_LOCAL || e->kind() == plan::K_WORD || e->kind() == plan::K_LIT)) {
-        // A branch of one value: run_node's leaf, its push and the result's
-        // copy made one, nothing run (the stack's room checked above).
-        const cell_t* value = plan_leaf(x, e);
-        if (value != nullptr && plain_value_q(type_of(value))) [[likely]] {
-            *position = *branch_code;
-            position->data1 = static_cast<uint32_t>(block->pos);
-            return conditional_value(x, n, code, end, infix, slot, value, last);
-        }
+    // A branch of one value: run_node's leaf, its push and the result's
+    // copy made one, nothing run (the stack's room checked above).
+    if (const cell_t* value = plan_leaf_value(x, block)) [[likely]] {
+        plan_block_position(block, branch_code);
+        return conditional_value(x, n, code, end, infix, slot, value, last);
     }
     cell_t* r = plan_branch(x, block, branch_code);
     if (r == nullptr) [[unlikely]]
@@ -2057,6 +2063,31 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     return plan_paren_inline(x, n, code, pos, end, true);
 }
 
+// A called operator's step (its K_OP at s) whose right operand is a paren
+// of one leaf (r), when both operands are integers its fast operation
+// computes: the result in the left operand's cell, the position where the
+// paren's run leaves it. Nothing could see the operator's frame or the
+// paren's cell: the room they take is checked instead, so a full stack
+// raises where the operator's own path would. False, having changed
+// nothing, otherwise.
+[[gnu::always_inline]] inline bool plan_quiet_operator(const plan_run& x, const pnode_t* s,
+                                                       const pnode_t* r) {
+    auto f = static_cast<fast_op>(s[1].aux);
+    cell_t* l = stack::top_slot - 1;
+    const pnode_t* block = x.head + r->aux;
+    if (f == FAST_NONE || type_of(l) != TYPE_integer || !(block->header & plan::ONE_LEAF))
+        return false;
+    const cell_t* right = plan_leaf(x, block + 2);
+    // The callee's cell, the paren's and its value above the left operand.
+    if (right == nullptr || type_of(right) != TYPE_integer || l + 4 >= stack::end ||
+        stack::ctop >= stack::cend)
+        return false;
+    check_native_stack();
+    if (!fast_integers(f, l, integer::get(l), integer::get(right))) return false;
+    plan_block_position(block, &r->value);
+    return true;
+}
+
 // An operator chain: the left operand, then each step as the lookahead
 // takes it (infix_loop); a step off the plan hands the rest of the chain to
 // infix_loop.
@@ -2095,6 +2126,8 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
                 return plan_infix_generic(code, pos, end);
             }
             pos = s->end;
+        } else if (r->kind() == plan::K_PAREN && plan_quiet_operator(x, s, r)) {
+            pos = r->pos + 1;
         } else {
             // The callee under its left operand: the operator's native or
             // action, its header made by the builder. The builder saw its
@@ -2123,11 +2156,22 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
                                                         const cell_t* code, int32_t pos,
                                                         int32_t end, bool infix) {
     check_native_stack();
-    cell_t* held = stack::push(&n->value);
-    cell_t* r = plan_branch(x, x.head + n->aux, held);
-    if (r == nullptr) [[unlikely]]
-        return pos;
-    *held = *r;
+    const pnode_t* block = x.head + n->aux;
+    cell_t* held = stack::top_slot;
+    // A paren of one plain leaf: its value where the paren's cell would ride,
+    // nothing run, once the room that run takes (the cell and the value) is
+    // seen to be there.
+    const cell_t* value = plan_leaf_value(x, block);
+    if (value != nullptr && held + 2 < stack::end) {
+        plan_block_position(block, &n->value);
+        *held = *value;
+    } else {
+        held = stack::push(&n->value);
+        cell_t* r = plan_branch(x, block, held);
+        if (r == nullptr) [[unlikely]]
+            return pos;
+        *held = *r;
+    }
     stack::top_slot = held + 1;
     return infix ? pos + 1 : plan_lookahead(x, n, code, pos + 1, end);
 }
@@ -2322,10 +2366,10 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
     return plan_other(x, n, code, pos, end, infix);
 }
 
-// A literal or a word of the function's own context as a statement of a
-// block, pushed when it is all the statement is: a plain value with no
-// operator after it (the word probed after it reads as run_node's probe
-// does). False, having pushed nothing, for anything else.
+// A literal, a word of the function's own context or a paren of one plain
+// leaf as a statement of a block, pushed when it is all the statement is: a
+// plain value with no operator after it (the word probed after it reads as
+// run_node's probe does). False, having pushed nothing, for anything else.
 [[gnu::always_inline]] inline bool plan_quiet_leaf(const plan_run& x, const pnode_t* n,
                                                    const cell_t* code, int32_t pos) {
     uint8_t kind = n->kind();
@@ -2335,6 +2379,17 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
         if (!plain_value_q(type_of(v))) return false;
     } else if (kind == plan::K_LIT) {
         v = &n->value;
+    } else if (kind == plan::K_PAREN) {
+        // As plan_paren_inline takes it, the room the paren's run takes seen
+        // to be there.
+        const pnode_t* block = x.head + n->aux;
+        v = plan_leaf_value(x, block);
+        if (v == nullptr || stack::top_slot + 2 >= stack::end) return false;
+        if (n->probe() && op_probed(x, n, n, code, pos + 1)) return false;
+        check_native_stack();
+        plan_block_position(block, &n->value);
+        *stack::top_slot++ = *v;
+        return true;
     } else {
         return false;
     }

@@ -84,7 +84,8 @@ enum kind : uint8_t {
              // at, pos -1 once dropped
     K_BLOCK,  // a block: pos its head, end its length, aux its expressions' node count
               // (K_END after them not counted); value the block cell; the next node
-              // (K_SNAP) says where its snapshot is; small ONE_EXPRESSION's bit
+              // (K_SNAP) says where its snapshot is; small ONE_EXPRESSION's and
+              // ONE_LEAF's bits
     K_SNAP,  // pos the snapshot's first cell (from the series head), end its cell count
     K_LIT,  // a value that stands for itself
     K_LOCAL,  // a word of the function's own context: aux its frame slot; value the word
@@ -170,6 +171,9 @@ constexpr uint32_t SMALL_MASK = SMALL_LIMIT << SMALL_SHIFT;
 // (a branch runs it without the block loop); never in verify mode, whose
 // check of each block is made by that loop.
 constexpr uint32_t ONE_EXPRESSION = 1u << SMALL_SHIFT;
+// With ONE_EXPRESSION: that expression is a leaf (a literal or a word), whose
+// value a paren or a branch can take without running the block.
+constexpr uint32_t ONE_LEAF = 2u << SMALL_SHIFT;
 
 struct pnode_t {
     uint32_t header;

@@ -479,7 +479,11 @@ struct builder {
         nodes[bi].aux = static_cast<int32_t>(nodes.size()) - bi - 2;
         // Verify mode checks each block as the block loop enters it: there
         // no block is run without that loop.
-        if (expressions == 1 && !verify) nodes[bi].header |= ONE_EXPRESSION;
+        if (expressions == 1 && !verify) {
+            nodes[bi].header |= ONE_EXPRESSION;
+            uint8_t k = nodes[static_cast<size_t>(bi) + 2].kind();
+            if (k == K_LOCAL || k == K_WORD || k == K_LIT) nodes[bi].header |= ONE_LEAF;
+        }
         // The walk compares each node's position with its own: the
         // sentinel ends the block's nodes without a count to test.
         emit(make(K_END, -2, -2, 0, nullptr));

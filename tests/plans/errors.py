@@ -295,6 +295,26 @@ CASES = [
      "k: func [x] [either x [x + zz] [u]]\nprint mold try [k false] print mold try [k false]\n"
      "u: 5 print k false\nk 1\n",
      "*** Near : x + zz"),
+    ("leaf_parens",
+     # A paren of one leaf is taken without running its block, as a
+     # statement, an argument, an operand, and a called operator's right
+     # operand: floats, overflow, a word that comes to hold a function, an
+     # unset word and a wrong type on the right of an operator.
+     "t: 7 big: 2147483647 v: 1\n"
+     "g: func [x] [(x) (1) reduce [(x) (1) (t) ([a]) (x) + 1 x + (x) x - (t) x * (big) "
+     "x < (t) (x) = 2 negate (x)]]\n"
+     "print mold g 1 print mold g 1\nprint mold g 2.5\nprint mold g -2\n"
+     "k: func [] [(v)] k k v: func [] [9] print k\n"
+     "u: func [x] [x + (w)]\nprint mold try [u 1] print mold try [u 1]\n"
+     "w: 2 print u 1 w: \"s\"\nu 1\n",
+     "*** Near : w"),
+    ("leaf_parens_deep",
+     # Recursion to the stack's end through parens of one leaf taken without
+     # their run: the overflow comes where the paren's run would raise it.
+     "a: func [n] [(n) a n + 1]\nb: func [n] [n + (n) + b n + 1]\n"
+     "c: func [n] [either n > 0 [(n)] [(n) c n - 1]]\nd: func [n] [c (n) d n + 1]\n"
+     "foreach f [a b d] [e: try [do reduce [f 1]] print [e/id mold e/near]]\n",
+     "stack-overflow (n)"),
     ("set_word_errors",
      "g: func [x /local y] [y: x * 2 y: y + x]\nprint [g 1 g 2]\n"
      "h: func [x] [y: x]\nh 1 h 2\nh ()\n",
