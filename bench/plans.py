@@ -5,8 +5,9 @@ Prints, for fib and for three-argument calls, callgrind instruction counts per
 call (the same program with a tiny count taken off, so start-up drops out)
 beside wall-clock medians of the full-size runs; then the per-operation costs
 inside a function body (a body holding the operation 50 times against one
-holding its parts only, called 2,000 times) beside the budgets the plans aim
-at; then start-up instructions with plans off and on.
+holding its parts only, each called 2,000 times less 1,000 times, so that
+loading the body, its first run and its plan's build drop out) beside the
+budgets the plans aim at; then start-up instructions with plans off and on.
 
 Usage: bench/plans.py [--runs N] [--zuv PATH] [--python PATH] [--no-time]
 """
@@ -50,9 +51,9 @@ OP_REPEAT = 50
 OP_CALLS = 2000
 
 
-def op_program(body):
+def op_program(body, calls):
     return ("Zuv []\nh: func [a] [a]\nt: true\n"
-            "g: func [x] [%s]\nloop %d [g 1]\n" % ((" " + body) * OP_REPEAT, OP_CALLS))
+            "g: func [x] [%s]\nloop %d [g 1]\n" % ((" " + body) * OP_REPEAT, calls))
 
 
 def instructions(argv, env):
@@ -121,9 +122,12 @@ def main():
         for name, body, parts, budget in OPS:
             row = []
             for _, env in modes:
-                full = instructions([args.zuv, write("op.zuv", op_program(body))], env)
-                less = instructions([args.zuv, write("op.zuv", op_program(parts))], env)
-                row.append((full - less) / (OP_REPEAT * OP_CALLS))
+                cost = 0
+                for text, sign in ((body, 1), (parts, -1)):
+                    for calls, half in ((OP_CALLS, 1), (OP_CALLS // 2, -1)):
+                        path = write("op.zuv", op_program(text, calls))
+                        cost += sign * half * instructions([args.zuv, path], env)
+                row.append(cost / (OP_REPEAT * (OP_CALLS - OP_CALLS // 2)))
             print("%-18s %10.0f %10.0f %8d" % (name, row[0], row[1], budget))
 
         print()
