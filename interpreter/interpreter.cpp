@@ -2274,6 +2274,45 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
     return plan_simple_infix_compute(x, n, left, right, code, end);
 }
 
+// left op (leaf), the step a called operator (INFIX_PAREN): plan_infix's
+// run of it when both operands are integers its fast operation computes, as
+// plan_quiet_operator takes it, with no walk through the chain: the result
+// pushed, the position where the paren's run leaves it. The room the
+// operator's frame, its callee's cell and the paren's run take is checked
+// first, so a full stack raises on plan_infix's path as it would there.
+// Anything else goes to plan_infix, nothing having changed. (It does not
+// say it computed, as plan_simple_infix does: a flag whose address leaves
+// the inlined lanes would live in memory in each of them.)
+[[gnu::noinline]] int32_t plan_paren_lane(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                          int32_t pos, int32_t end) {
+    const pnode_t* block = x.head + n[4].aux;
+    const cell_t* left = plan_leaf(x, n + 1);
+    const cell_t* right = plan_leaf(x, block + 2);
+    cell_t* top = stack::top_slot;
+    if (left == nullptr || right == nullptr || type_of(left) != TYPE_integer ||
+        type_of(right) != TYPE_integer || top + 4 >= stack::end || stack::ctop >= stack::cend ||
+        plan_expected(n + 2) == nullptr) [[unlikely]]
+        return plan_infix(x, n, code, pos, end);
+    // The paren's own check, which also stands for a literal left operand's.
+    check_native_stack();
+    *top = *left;
+    if (!fast_integers(static_cast<fast_op>(n->value.data2), top, integer::get(left),
+                       integer::get(right))) [[unlikely]]
+        return plan_infix(x, n, code, pos, end);
+    plan_block_position(block, &n[4].value);
+    stack::top_slot = top + 1;
+    pos = n->end;
+    if (n->probe()) {
+        bool op = (n->header & plan::PROBE_LOCAL)
+                      ? type_of(reinterpret_cast<const cell_t*>(
+                            reinterpret_cast<const char*>(x.frame) + n->value.data3)) == TYPE_op
+                      : op_probed(x, n, n + 3, code, pos);
+        if (op) [[unlikely]]
+            return plan_infix_generic(code, pos, end);
+    }
+    return pos;
+}
+
 // plan_simple_infix_rest for the operands the builder gave a lane: they are
 // read where the builder found them, with no walk through their kinds, and
 // two integers (or two floats) are computed into the new top cell. Anything
@@ -2284,8 +2323,10 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
                                                         const cell_t* code, int32_t pos,
                                                         int32_t end, bool* computed) {
     uint32_t lane = n->value.data1;
-    if (lane == 0) [[unlikely]]
+    if (!(lane & plan::INFIX_LANE)) [[unlikely]] {
+        if (lane & plan::INFIX_PAREN) return plan_paren_lane(x, n, code, pos, end);
         return plan_simple_infix_rest(x, n, code, pos, end);
+    }
     const cell_t* left = x.frame + n[1].aux;
     if (lane & (plan::INFIX_LEFT_GLOBAL | plan::INFIX_LEFT_LITERAL)) [[unlikely]] {
         if (lane & plan::INFIX_LEFT_GLOBAL) {

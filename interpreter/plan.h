@@ -122,17 +122,23 @@ enum kind : uint8_t {
 // word's frame slot. An operand is a word of the function's own context
 // (read in the frame), a word read where its context's values live (that
 // node in the leaf's aux: INFIX_LEFT_GLOBAL, INFIX_RIGHT_GLOBAL) or a
-// literal (INFIX_LEFT_LITERAL, INFIX_RIGHT_LITERAL).
+// literal (INFIX_LEFT_LITERAL, INFIX_RIGHT_LITERAL). data1 INFIX_PAREN (and
+// not INFIX_LANE): the step is a called operator whose right operand is a
+// paren of one leaf (ONE_LEAF), data2 the operation it stands for on the
+// fast paths; the lane takes two integers with neither the operator's frame
+// nor the paren's run.
 constexpr uint32_t INFIX_LANE = 1;
 constexpr uint32_t INFIX_RIGHT_GLOBAL = 2;
 constexpr uint32_t INFIX_RIGHT_LITERAL = 4;
 constexpr uint32_t INFIX_LEFT_GLOBAL = INFIX_RIGHT_GLOBAL << 2;
 constexpr uint32_t INFIX_LEFT_LITERAL = INFIX_RIGHT_LITERAL << 2;
+constexpr uint32_t INFIX_PAREN = INFIX_LEFT_LITERAL << 1;
 
 // Header bits. PROBE: a word follows the expression that must be checked
 // for an operator (the lookahead) before the plan goes on. COMPOUND: the
 // node's subtree takes aux nodes (else one). SIMPLE_INFIX: a K_INFIX of one
-// fast step whose operands are a literal or a word each.
+// fast step whose operands are a literal or a word each, or of one called
+// step whose right operand is a paren of one leaf (INFIX_PAREN).
 constexpr uint32_t COMPOUND = 1u << 31;
 constexpr uint32_t PROBE = 1u << 30;
 constexpr uint32_t SIMPLE_INFIX = 1u << 28;

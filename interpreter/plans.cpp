@@ -459,6 +459,31 @@ struct builder {
         return p;
     }
 
+    // left op (leaf): one step, a leaf on the left, a called operator that
+    // stands for a fast operation and a paren of one leaf on the right,
+    // which the runner's lane takes as it takes two leaves. After every
+    // block is planned: ONE_LEAF is known only then.
+    void paren_lanes() {
+        auto leaf = [](const pnode_t& n) {
+            return n.kind() == K_LIT || n.kind() == K_LOCAL || n.kind() == K_WORD;
+        };
+        for (size_t i = 0; i + 4 < nodes.size(); i++) {
+            pnode_t& n = nodes[i];
+            if (n.kind() != K_INFIX || n.aux != 5 || n.small() != 1 || (n.header & SIMPLE_INFIX))
+                continue;
+            const pnode_t& op = nodes[i + 2];
+            const pnode_t& ref = nodes[i + 3];
+            const pnode_t& right = nodes[i + 4];
+            if (!leaf(nodes[i + 1]) || op.small() != 0 || ref.aux == FAST_NONE ||
+                right.kind() != K_PAREN ||
+                !(nodes[static_cast<size_t>(right.aux)].header & ONE_LEAF))
+                continue;
+            n.header |= SIMPLE_INFIX;
+            uint32_t offset = (n.header & PROBE_LOCAL) ? ref.small() * sizeof(cell_t) : 0;
+            n.value = cell_t{TYPE_integer, INFIX_PAREN, static_cast<uint32_t>(ref.aux), offset};
+        }
+    }
+
     // A block's nodes: K_BLOCK, K_SNAP, then its expressions as far as
     // their positions are known, then K_END.
     void block(const cell_t* code) {
@@ -521,6 +546,7 @@ const pnode_t* build(const cell_t* slot) {
         b.block(&p.code);
     }
     if (b.failed) return nullptr;
+    b.paren_lanes();
     for (pnode_t& n : b.nodes) {
         switch (n.kind()) {
         case K_OP: n.aux = 2; [[fallthrough]];

@@ -315,6 +315,41 @@ CASES = [
      "c: func [n] [either n > 0 [(n)] [(n) c n - 1]]\nd: func [n] [c (n) d n + 1]\n"
      "foreach f [a b d] [e: try [do reduce [f 1]] print [e/id mold e/near]]\n",
      "stack-overflow (n)"),
+    ("paren_operand_lane",
+     # left op (leaf) computed with neither the operator's frame nor the
+     # paren's run, as a statement, an argument, a set-word's value and a
+     # condition: every kind of leaf on each side, overflow, floats, an
+     # operator after it (a local and a global that come to hold one), a word
+     # in the paren that comes to hold a function or a native, the operator
+     # rebound, a string on the right; the position the paren leaves, seen by
+     # the next argument's error; an error in the paren names the operator.
+     "k: 7 big: 2147483647 fl: 1.5 o: 10\nh: func [x] [x]\nw: func [a b] [a]\n"
+     "g: func [x p /local r s] [r: copy [] append r x + (x) append r 1 - (x) append r k * (x) "
+     "append r x + (k) append r x < (3) append r big + (x) append r x * (fl) "
+     "append r x - (big) s: x - (x) append r s append r h x + (2) x + (x) p 2 "
+     "append r x + (x) o 3 append r x = (k) either x + (k) [append r 0] [] x * (x) r]\n"
+     "print mold g 1 5 print mold g 1 5\nprint mold g 2147483647 5\nprint mold g 1.5 5\n"
+     "print mold g -3 :*\no: :+ print mold g 2 5 o: 10\n"
+     "k: func [] [print \"called\" 3] print mold g 4 5\n"
+     "k: 7 fl: :print print mold try [g 1 5] fl: 1.5\n"
+     "plus: :+ +: :- print mold g 1 5 +: :plus\nprint mold try [g \"s\" 5]\n"
+     "n: func [x] [w x + (x) 1 / 0]\nloop 3 [print mold try [n 1]]\n"
+     "q: func [n] [print n + (zz)]\nattempt [q 1] attempt [q 1]\nq 1\n",
+     "*** Where: +"),
+    ("paren_operand_lane_deep",
+     # Recursion to the stack's end through left op (leaf): the room the
+     # operator's frame and the paren's run would take is checked where they
+     # would take it, for frames of several sizes, and for calls of no
+     # argument, which run out of frames before cells.
+     "d0: func [n] [n + (n) d0 n + 1]\nd1: func [n /local a] [n + (n) d1 n + 1]\n"
+     "d2: func [n /local a b] [n + (n) d2 n + 1]\nd3: func [n /local a b c] [n + (n) d3 n + 1]\n"
+     "e0: func [n] [1 + (n) e0 n + 1]\nw: func [a b] [a]\nr: func [n] [w n + (n) r n + 1]\n"
+     "s: func [n] [w 1 + (n) s n + 1]\n"
+     "foreach f [d0 d1 d2 d3 e0 r s] [e: try [do reduce [f 1]] print [f e/id mold e/near e/where]]\n"
+     "c: 1\nz0: func [] [c + (c) z0]\nz1: func [] [c + (c) if true [z1]]\n"
+     "z2: func [] [if true [c + (c) z2]]\nz3: func [] [c + (c) if true [if true [z3]]]\n"
+     "foreach f [z0 z1 z2 z3] [e: try [do reduce [f]] print [f e/id mold e/near e/where]]\n",
+     "stack-overflow (n) +"),
     ("set_word_errors",
      "g: func [x /local y] [y: x * 2 y: y + x]\nprint [g 1 g 2]\n"
      "h: func [x] [y: x]\nh 1 h 2\nh ()\n",
