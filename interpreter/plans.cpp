@@ -138,6 +138,14 @@ struct builder {
     std::vector<cell_t> probed;
     bool failed = false;
 
+    // Drops the nodes from first on and the blocks they wait for: a pending
+    // entry past the nodes kept would give its block's index to whatever
+    // node comes to stand there (or to none).
+    void drop_from(int32_t first) {
+        nodes.resize(static_cast<size_t>(first));
+        std::erase_if(pending, [first](const pending_t& q) { return q.node >= first; });
+    }
+
     int32_t emit(const pnode_t& n) {
         nodes.push_back(n);
         if (static_cast<int32_t>(nodes.size()) > MAX_NODES) failed = true;
@@ -200,14 +208,14 @@ struct builder {
             after = word_expression(cells, pos, end);
         }
         if (after < 0) {
-            nodes.resize(first);
+            drop_from(first);
             emit(make(K_GENERIC, pos, -1, 0, c));
             return -1;
         }
         if (infix) return after;
         int32_t r = lookahead(cells, first, after, end);
         if (r < 0) {
-            nodes.resize(first);
+            drop_from(first);
             emit(make(K_GENERIC, pos, -1, 0, c));
         }
         return r;

@@ -350,6 +350,14 @@ CASES = [
      "z2: func [] [if true [c + (c) z2]]\nz3: func [] [c + (c) if true [if true [z3]]]\n"
      "foreach f [z0 z1 z2 z3] [e: try [do reduce [f]] print [f e/id mold e/near e/where]]\n",
      "stack-overflow (n) +"),
+    ("statement_left_after_its_paren",
+     # A statement the builder gives up on (an operator with nothing after
+     # it) once it planned a paren in it: that paren's block is not planned
+     # into some other node, a branch's leaf or past the nodes.
+     "h: func [x] [x]\nh2: func [x y] [x]\n"
+     "f: func [a] [print if a [a] h2 a (a) +]\ng: func [a] [print either a [a] [0] h (a) +]\n"
+     "loop 3 [attempt [f 1] attempt [g 2]]\nf 3\n",
+     "1\n2\n1\n2\n1\n2\n3\n"),
     ("set_word_errors",
      "g: func [x /local y] [y: x * 2 y: y + x]\nprint [g 1 g 2]\n"
      "h: func [x] [y: x]\nh 1 h 2\nh ()\n",
