@@ -1505,6 +1505,15 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
     return alloc::buffer(static_cast<node_t>(n->aux))->head_cell() + n->value.data3;
 }
 
+// The cell a K_WORD leaf's word holds: where its context's values live when
+// the builder noted that node (its aux), else through the word's context;
+// nullptr when it has none to read.
+[[gnu::always_inline]] inline const cell_t* plan_word(const pnode_t* n) {
+    if (n->aux != 0) [[likely]]
+        return plan_global(n);
+    return peek_value(&n->value);
+}
+
 // The probe of node n, its holder's small field read (plan::probe_holder):
 // whether the word at pos, after it, holds an operator now. A word of the
 // function's own context is read from the frame, where its context reads it
@@ -2007,6 +2016,122 @@ template <bool lane>
     return conditional_value(x, n, code, end, infix, stack::arguments - 1, r, nullptr);
 }
 
+// Whether the native stack is past its limit (check_native_stack would
+// raise): a test with no call, for a routine that makes none.
+[[gnu::always_inline]] inline bool native_stack_low() {
+#if defined(__x86_64__)
+    uintptr_t sp;
+    asm("mov %%rsp, %0" : "=r"(sp));
+#else
+    auto sp = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+#endif
+    return sp < stack_limit;
+}
+
+// What conditional_leaf leaves to its caller.
+enum quiet_t : int32_t {
+    QUIET_END,  // the value in the callee's slot and no operator after it: the walk
+                // goes on at the conditional's end
+    QUIET_LOOKAHEAD,  // the value in the callee's slot, the lookahead still to make
+    QUIET_NOT,  // nothing anybody reads changed: the conditional's own path
+    QUIET_BRANCH,  // the condition in the cell above the callee's slot: branch 0
+                   // (QUIET_BRANCH + 1: branch 1) to run in the conditional's frame
+};
+
+// conditional_quiet<false> as a routine that calls none and takes few
+// values, so that it saves no registers: what needs a call is left to its
+// caller (quiet_t), and so is a native stack past its limit or a probe of a
+// word with no entry (the conditional's own path raises or reads there).
+// QUIET_LOOKAHEAD: the lookahead is still to make unless the conditional is
+// an operand.
+[[gnu::noinline]] int32_t conditional_leaf(const plan_run& x, const pnode_t* n) {
+    const pnode_t* c = n + 2;
+    cell_t* slot = stack::top_slot;
+    if (slot + 5 >= stack::end || stack::ctop >= stack::cend || plan_expected(n) == nullptr ||
+        native_stack_low()) [[unlikely]]
+        return QUIET_NOT;
+    // A seldom type has its typeset read (and an unset is an error).
+    const cell_t* condition = plan_leaf(x, c);
+    if (condition == nullptr || ((NOT_PLAIN | SELDOM_TYPES) >> (type_of(condition) & 63)) & 1)
+        [[unlikely]]
+        return QUIET_NOT;
+    uint8_t t = type_of(condition);
+    bool truthy = !(t == TYPE_none || (t == TYPE_logic && condition->data1 != 1));
+    const pnode_t* first = c + 1;
+    bool either = n->small() == EITHER_INDEX;
+    const pnode_t* last = first + (either ? 1 : 0);
+    if (last->probe()) {
+        // op_probed, with the look-up of a word that has no entry inline.
+        uint32_t small = last->small();
+        const cell_t* v;
+        if (last->header & plan::PROBE_LOCAL) v = x.frame + small;
+        else if (small != 0) [[likely]] v = plan_global(x.head + small);
+        else return QUIET_NOT;
+        if (type_of(v) == TYPE_op) [[unlikely]]
+            return QUIET_NOT;
+    }
+    // The last branch's probe read the word the lookahead reads.
+    int32_t done = !n->probe() || last->probe() ? QUIET_END : QUIET_LOOKAHEAD;
+    int32_t k = truthy ? 0 : 1;
+    if (!either && !truthy) {
+        *slot = *condition;
+        slot->header = TYPE_none;
+        stack::top_slot = slot + 1;
+        return done;
+    }
+    const pnode_t* block = x.head + first[k].aux;
+    if (const cell_t* value = plan_leaf_value(x, block)) [[likely]] {
+        plan_block_position(block, &first[k].value);
+        *slot = *value;
+        stack::top_slot = slot + 1;
+        return done;
+    }
+    slot[1] = *condition;
+    return QUIET_BRANCH + k;
+}
+
+// What conditional_leaf left to do (quiet_t), but for QUIET_END. The walk
+// stands at the conditional's position (a node runs only there).
+[[gnu::noinline]] int32_t conditional_after(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                            int32_t end, bool infix, int32_t quiet) {
+    if (quiet == QUIET_LOOKAHEAD) return plan_lookahead(x, n, code, n->end, end);
+    if (quiet == QUIET_NOT) [[unlikely]]
+        return plan_conditional(x, n, code, n->pos, end, infix);
+    // A branch that is not one plain value: the frame marked over the
+    // condition and the branches as the conditional's own path leaves it,
+    // then the branch run.
+    int32_t k = quiet - QUIET_BRANCH;
+    cell_t* slot = stack::top_slot;
+    cell_t* args = slot + 1;
+    bool either = n->small() == EITHER_INDEX;
+    const pnode_t* first = n + 3;
+    const pnode_t* last = first + (either ? 1 : 0);
+    // The callee: the 16 bytes its word was found holding.
+    *slot = n->value;
+    plan_mark(n + 1, slot);
+    args[1] = first->value;
+    args[2] = last->value;
+    stack::top_slot = args + (either ? 3 : 2);
+    cell_t* r = plan_branch(x, x.head + first[k].aux, args + 1 + k);
+    if (r == nullptr) [[unlikely]]
+        return n->end;
+    return conditional_value(x, n, code, end, infix, stack::arguments - 1, r, nullptr);
+}
+
+// A planned conditional met as a node: one of a leaf condition the quiet
+// way, out of line.
+[[gnu::always_inline]] inline int32_t plan_conditional_node(const plan_run& x, const pnode_t* n,
+                                                            const cell_t* code, int32_t pos,
+                                                            int32_t end, bool infix) {
+    if (n[1].header & plan::LEAF_CONDITION) {
+        int32_t quiet = conditional_leaf(x, n);
+        if (quiet == QUIET_END || (infix && quiet == QUIET_LOOKAHEAD)) [[likely]]
+            return n->end;
+        return conditional_after(x, n, code, end, infix, quiet);
+    }
+    return plan_conditional(x, n, code, pos, end, infix);
+}
+
 int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
                            int32_t end);
 
@@ -2218,7 +2343,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
 // none to read.
 [[gnu::always_inline]] inline const cell_t* plan_leaf(const plan_run& x, const pnode_t* n) {
     if (n->kind() == plan::K_LOCAL) return x.frame + n->aux;
-    if (n->kind() == plan::K_WORD) return peek_value(&n->value);
+    if (n->kind() == plan::K_WORD) return plan_word(n);
     return &n->value;
 }
 
@@ -2361,7 +2486,7 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
         if (kind == plan::K_CALL) return plan_call(x, n, code, pos, end, infix);
         return plan_native(x, n, code, pos, end, infix);
     }
-    if (kind == plan::K_COND) return plan_conditional(x, n, code, pos, end, infix);
+    if (kind == plan::K_COND) return plan_conditional_node(x, n, code, pos, end, infix);
     if (kind == plan::K_PAREN) return plan_paren(x, n, code, pos, end, infix);
     return plan_other(x, n, code, pos, end, infix);
 }
