@@ -1572,7 +1572,14 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
                   bool infix);
 int32_t plan_native(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
                     int32_t end, bool infix);
-int32_t plan_conditional(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
+[[gnu::always_inline]] inline int32_t plan_conditional(const plan_run& x, const pnode_t* n,
+                                                       const cell_t* code, int32_t pos, int32_t end,
+                                                       bool infix);
+int32_t conditional_body(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
+                         int32_t end);
+int32_t conditional_called(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
+                           int32_t end, bool infix);
+int32_t conditional_lane(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
                          int32_t end, bool infix);
 int32_t plan_infix(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
                    int32_t end);
@@ -1690,7 +1697,9 @@ template <bool body = false>
     cell_t* base = stack::top_slot;
     *position = *code;
     position->data1 = static_cast<uint32_t>(pos);
-    if (body && n->kind() == plan::K_COND) pos = plan_conditional(x, n, code, pos, end, false);
+    if (body && n->kind() == plan::K_COND)
+        pos = (n[1].header & plan::LANE_CONDITION) ? conditional_lane(x, n, code, pos, end, false)
+                                                   : conditional_body(x, n, code, pos, end);
     else pos = run_node(x, n, code, pos, end, false);
     if (exits::pending) [[unlikely]]
         return nullptr;
@@ -1865,16 +1874,15 @@ template <bool body = false>
     return conditional_next(x, n, code, end, infix, probed);
 }
 
-// plan_conditional when its condition runs nothing and can raise nothing:
-// two integers the operators' lane computes (lane), or a leaf holding a
-// plain value. The condition is then taken before the conditional's frame is
-// marked, into the cell that frame takes as its first argument, and a branch
-// of one plain value is taken with no frame at all: nothing could see that
-// frame between its marking and its end. The room the frame and its
-// arguments take is checked first, so a full stack still raises where the
-// conditional's own path would. False, having changed nothing anybody reads,
-// when the condition is not of that kind now.
-template <bool lane>
+// plan_conditional when its condition is two integers the operators' lane
+// computes: it runs nothing and can raise nothing. The condition is then
+// taken before the conditional's frame is marked, into the cell that frame
+// takes as its first argument, and a branch of one plain value is taken
+// with no frame at all: nothing could see that frame between its marking
+// and its end. The room the frame and its arguments take is checked first,
+// so a full stack still raises where the conditional's own path would.
+// False, having changed nothing anybody reads, when the condition is not of
+// that kind now. (A leaf condition: conditional_leaf.)
 [[gnu::always_inline]] inline bool conditional_quiet(const plan_run& x, const pnode_t* n,
                                                      const cell_t* code, int32_t end, bool infix,
                                                      int32_t* next) {
@@ -1888,35 +1896,23 @@ template <bool lane>
     check_native_stack();
     cell_t* args = slot + 1;
     bool truthy;
-    const pnode_t* first;
-    if constexpr (lane) {
-        // A local compared with a literal, the common condition, read with
-        // no test of the sources.
-        uint32_t sources = c->value.data1;
-        const cell_t* left = x.frame + c[1].aux;
-        const cell_t* right = &c[4].value;
-        if (sources != (plan::INFIX_LANE | plan::INFIX_RIGHT_LITERAL)) {
-            left = plan_lane_operand(x, c + 1, sources >> 2);
-            right = plan_lane_operand(x, c + 4, sources);
-        }
-        if (type_of(left) != TYPE_integer || type_of(right) != TYPE_integer ||
-            plan_expected(c + 2) == nullptr) [[unlikely]]
-            return false;
-        *args = *left;
-        if (!fast_integers(static_cast<fast_op>(c->value.data2), args, integer::get(left),
-                           integer::get(right), &truthy)) [[unlikely]]
-            return false;
-        first = c + 5;  // the lane's five nodes
-    } else {
-        // A seldom type has its typeset read (and an unset is an error).
-        const cell_t* value = plan_leaf(x, c);
-        if (value == nullptr || !plain_value_q(type_of(value)) || seldom_q(value)) [[unlikely]]
-            return false;
-        *args = *value;
-        uint8_t t = type_of(value);
-        truthy = !(t == TYPE_none || (t == TYPE_logic && value->data1 != 1));
-        first = c + 1;
+    // A local compared with a literal, the common condition, read with no
+    // test of the sources.
+    uint32_t sources = c->value.data1;
+    const cell_t* left = x.frame + c[1].aux;
+    const cell_t* right = &c[4].value;
+    if (sources != (plan::INFIX_LANE | plan::INFIX_RIGHT_LITERAL)) {
+        left = plan_lane_operand(x, c + 1, sources >> 2);
+        right = plan_lane_operand(x, c + 4, sources);
     }
+    if (type_of(left) != TYPE_integer || type_of(right) != TYPE_integer ||
+        plan_expected(c + 2) == nullptr) [[unlikely]]
+        return false;
+    *args = *left;
+    if (!fast_integers(static_cast<fast_op>(c->value.data2), args, integer::get(left),
+                       integer::get(right), &truthy)) [[unlikely]]
+        return false;
+    const pnode_t* first = c + 5;  // the lane's five nodes
     bool either = n->small() == EITHER_INDEX;
     const pnode_t* last = first + (either ? 1 : 0);
     if (last->probe() && op_probed(x, last, last, code, last->end)) [[unlikely]]
@@ -1952,14 +1948,9 @@ template <bool lane>
 // call_conditional with a planned condition and branches. The builder made
 // `if` two arguments and `either` three, the branches blocks that only the
 // last may have a word after (the others have a block after them).
-[[gnu::noinline]] int32_t plan_conditional(const plan_run& x, const pnode_t* n, const cell_t* code,
-                                           int32_t pos, int32_t end, bool infix) {
-    int32_t next;
-    if (n[1].header & plan::LANE_CONDITION) {
-        if (conditional_quiet<true>(x, n, code, end, infix, &next)) return next;
-    } else if (n[1].header & plan::LEAF_CONDITION) {
-        if (conditional_quiet<false>(x, n, code, end, infix, &next)) return next;
-    }
+[[gnu::noinline]] int32_t conditional_called(const plan_run& x, const pnode_t* n,
+                                             const cell_t* code, int32_t pos, int32_t end,
+                                             bool infix) {
     cell_t* slot = plan_push_callee(n);
     if (slot == nullptr) [[unlikely]]
         return plan_fallback(n, code, pos, end, infix);
@@ -2038,12 +2029,13 @@ enum quiet_t : int32_t {
                    // (QUIET_BRANCH + 1: branch 1) to run in the conditional's frame
 };
 
-// conditional_quiet<false> as a routine that calls none and takes few
-// values, so that it saves no registers: what needs a call is left to its
-// caller (quiet_t), and so is a native stack past its limit or a probe of a
-// word with no entry (the conditional's own path raises or reads there).
-// QUIET_LOOKAHEAD: the lookahead is still to make unless the conditional is
-// an operand.
+// A planned conditional whose condition is a leaf (a literal or a word)
+// holding a plain value, taken as conditional_quiet takes a lane's, by a
+// routine that calls none and takes two values, so that it saves almost no
+// registers: what needs a call is left to its caller (quiet_t), and so is a
+// native stack past its limit or a probe of a word with no entry (the
+// conditional's own path raises or reads there). It does not know whether
+// the conditional is an operand, which needs no lookahead after it.
 [[gnu::noinline]] int32_t conditional_leaf(const plan_run& x, const pnode_t* n) {
     const pnode_t* c = n + 2;
     cell_t* slot = stack::top_slot;
@@ -2096,7 +2088,7 @@ enum quiet_t : int32_t {
                                             int32_t end, bool infix, int32_t quiet) {
     if (quiet == QUIET_LOOKAHEAD) return plan_lookahead(x, n, code, n->end, end);
     if (quiet == QUIET_NOT) [[unlikely]]
-        return plan_conditional(x, n, code, n->pos, end, infix);
+        return conditional_called(x, n, code, n->pos, end, infix);
     // A branch that is not one plain value: the frame marked over the
     // condition and the branches as the conditional's own path leaves it,
     // then the branch run.
@@ -2118,18 +2110,43 @@ enum quiet_t : int32_t {
     return conditional_value(x, n, code, end, infix, stack::arguments - 1, r, nullptr);
 }
 
-// A planned conditional met as a node: one of a leaf condition the quiet
-// way, out of line.
-[[gnu::always_inline]] inline int32_t plan_conditional_node(const plan_run& x, const pnode_t* n,
-                                                            const cell_t* code, int32_t pos,
-                                                            int32_t end, bool infix) {
-    if (n[1].header & plan::LEAF_CONDITION) {
-        int32_t quiet = conditional_leaf(x, n);
-        if (quiet == QUIET_END || (infix && quiet == QUIET_LOOKAHEAD)) [[likely]]
-            return n->end;
-        return conditional_after(x, n, code, end, infix, quiet);
-    }
-    return plan_conditional(x, n, code, pos, end, infix);
+// A planned conditional of a leaf condition: the quiet way, out of line.
+[[gnu::always_inline]] inline int32_t conditional_leaf_node(const plan_run& x, const pnode_t* n,
+                                                            const cell_t* code, int32_t end,
+                                                            bool infix) {
+    int32_t quiet = conditional_leaf(x, n);
+    if (quiet == QUIET_END || (infix && quiet == QUIET_LOOKAHEAD)) [[likely]]
+        return n->end;
+    return conditional_after(x, n, code, end, infix, quiet);
+}
+
+// A conditional of a lane's condition, the quiet way first.
+[[gnu::noinline]] int32_t conditional_lane(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                           int32_t pos, int32_t end, bool infix) {
+    int32_t next;
+    if (conditional_quiet(x, n, code, end, infix, &next)) [[likely]]
+        return next;
+    return conditional_called(x, n, code, pos, end, infix);
+}
+
+// A planned conditional: the quiet way when the builder found a condition
+// that runs nothing, each kind in a routine of its own (the conditional's
+// own path saves six registers and spills across its calls).
+[[gnu::always_inline]] inline int32_t plan_conditional(const plan_run& x, const pnode_t* n,
+                                                       const cell_t* code, int32_t pos, int32_t end,
+                                                       bool infix) {
+    uint32_t ref = n[1].header;
+    if (ref & plan::LEAF_CONDITION) return conditional_leaf_node(x, n, code, end, infix);
+    if (ref & plan::LANE_CONDITION) return conditional_lane(x, n, code, pos, end, infix);
+    return conditional_called(x, n, code, pos, end, infix);
+}
+
+// plan_conditional out of line, for a function's body, which a recursive
+// call runs inline: there the lane's conditional, the common body, is
+// called straight and the other kinds through this.
+[[gnu::noinline]] int32_t conditional_body(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                           int32_t pos, int32_t end) {
+    return plan_conditional(x, n, code, pos, end, false);
 }
 
 int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
@@ -2486,7 +2503,7 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
         if (kind == plan::K_CALL) return plan_call(x, n, code, pos, end, infix);
         return plan_native(x, n, code, pos, end, infix);
     }
-    if (kind == plan::K_COND) return plan_conditional_node(x, n, code, pos, end, infix);
+    if (kind == plan::K_COND) return plan_conditional(x, n, code, pos, end, infix);
     if (kind == plan::K_PAREN) return plan_paren(x, n, code, pos, end, infix);
     return plan_other(x, n, code, pos, end, infix);
 }
