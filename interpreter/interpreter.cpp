@@ -2038,22 +2038,15 @@ enum quiet_t : int32_t {
 // the conditional is an operand, which needs no lookahead after it.
 [[gnu::noinline]] int32_t conditional_leaf(const plan_run& x, const pnode_t* n) {
     const pnode_t* c = n + 2;
-    cell_t* slot = stack::top_slot;
-    if (slot + 5 >= stack::end || stack::ctop >= stack::cend || plan_expected(n) == nullptr ||
-        native_stack_low()) [[unlikely]]
+    if (stack::top_slot + 5 >= stack::end || stack::ctop >= stack::cend ||
+        plan_expected(n) == nullptr || native_stack_low()) [[unlikely]]
         return QUIET_NOT;
-    // A seldom type has its typeset read (and an unset is an error).
-    const cell_t* condition = plan_leaf(x, c);
-    if (condition == nullptr || ((NOT_PLAIN | SELDOM_TYPES) >> (type_of(condition) & 63)) & 1)
-        [[unlikely]]
-        return QUIET_NOT;
-    uint8_t t = type_of(condition);
-    bool truthy = !(t == TYPE_none || (t == TYPE_logic && condition->data1 != 1));
     const pnode_t* first = c + 1;
-    bool either = n->small() == EITHER_INDEX;
-    const pnode_t* last = first + (either ? 1 : 0);
+    // The last branch ends the conditional's nodes; `if` has one.
+    const pnode_t* last = n + n->aux - 1;
+    bool either = last != first;
     if (last->probe()) {
-        // op_probed, with the look-up of a word that has no entry inline.
+        // op_probed, but for the look-up of a word with no entry.
         uint32_t small = last->small();
         const cell_t* v;
         if (last->header & plan::PROBE_LOCAL) v = x.frame + small;
@@ -2062,9 +2055,17 @@ enum quiet_t : int32_t {
         if (type_of(v) == TYPE_op) [[unlikely]]
             return QUIET_NOT;
     }
+    // A seldom type has its typeset read (and an unset is an error).
+    const cell_t* condition = plan_leaf(x, c);
+    if (condition == nullptr || ((NOT_PLAIN | SELDOM_TYPES) >> (type_of(condition) & 63)) & 1)
+        [[unlikely]]
+        return QUIET_NOT;
+    uint8_t t = type_of(condition);
+    bool truthy = !(t == TYPE_none || (t == TYPE_logic && condition->data1 != 1));
     // The last branch's probe read the word the lookahead reads.
     int32_t done = !n->probe() || last->probe() ? QUIET_END : QUIET_LOOKAHEAD;
     int32_t k = truthy ? 0 : 1;
+    cell_t* slot = stack::top_slot;
     if (!either && !truthy) {
         *slot = *condition;
         slot->header = TYPE_none;
