@@ -1505,6 +1505,15 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
     return alloc::buffer(static_cast<node_t>(n->aux))->head_cell() + n->value.data3;
 }
 
+// The cell a K_WORD leaf's word holds: where its context's values live when
+// the builder noted that node (its aux), else through the word's context;
+// nullptr when it has none to read.
+[[gnu::always_inline]] inline const cell_t* plan_word(const pnode_t* n) {
+    if (n->aux != 0) [[likely]]
+        return plan_global(n);
+    return peek_value(&n->value);
+}
+
 // The probe of node n, its holder's small field read (plan::probe_holder):
 // whether the word at pos, after it, holds an operator now. A word of the
 // function's own context is read from the frame, where its context reads it
@@ -1563,7 +1572,14 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
                   bool infix);
 int32_t plan_native(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
                     int32_t end, bool infix);
-int32_t plan_conditional(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
+[[gnu::always_inline]] inline int32_t plan_conditional(const plan_run& x, const pnode_t* n,
+                                                       const cell_t* code, int32_t pos, int32_t end,
+                                                       bool infix);
+int32_t conditional_body(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
+                         int32_t end);
+int32_t conditional_called(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
+                           int32_t end, bool infix);
+int32_t conditional_lane(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
                          int32_t end, bool infix);
 int32_t plan_infix(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
                    int32_t end);
@@ -1681,7 +1697,9 @@ template <bool body = false>
     cell_t* base = stack::top_slot;
     *position = *code;
     position->data1 = static_cast<uint32_t>(pos);
-    if (body && n->kind() == plan::K_COND) pos = plan_conditional(x, n, code, pos, end, false);
+    if (body && n->kind() == plan::K_COND)
+        pos = (n[1].header & plan::LANE_CONDITION) ? conditional_lane(x, n, code, pos, end, false)
+                                                   : conditional_body(x, n, code, pos, end);
     else pos = run_node(x, n, code, pos, end, false);
     if (exits::pending) [[unlikely]]
         return nullptr;
@@ -1856,16 +1874,15 @@ template <bool body = false>
     return conditional_next(x, n, code, end, infix, probed);
 }
 
-// plan_conditional when its condition runs nothing and can raise nothing:
-// two integers the operators' lane computes (lane), or a leaf holding a
-// plain value. The condition is then taken before the conditional's frame is
-// marked, into the cell that frame takes as its first argument, and a branch
-// of one plain value is taken with no frame at all: nothing could see that
-// frame between its marking and its end. The room the frame and its
-// arguments take is checked first, so a full stack still raises where the
-// conditional's own path would. False, having changed nothing anybody reads,
-// when the condition is not of that kind now.
-template <bool lane>
+// plan_conditional when its condition is two integers the operators' lane
+// computes: it runs nothing and can raise nothing. The condition is then
+// taken before the conditional's frame is marked, into the cell that frame
+// takes as its first argument, and a branch of one plain value is taken
+// with no frame at all: nothing could see that frame between its marking
+// and its end. The room the frame and its arguments take is checked first,
+// so a full stack still raises where the conditional's own path would.
+// False, having changed nothing anybody reads, when the condition is not of
+// that kind now. (A leaf condition: conditional_leaf.)
 [[gnu::always_inline]] inline bool conditional_quiet(const plan_run& x, const pnode_t* n,
                                                      const cell_t* code, int32_t end, bool infix,
                                                      int32_t* next) {
@@ -1879,35 +1896,23 @@ template <bool lane>
     check_native_stack();
     cell_t* args = slot + 1;
     bool truthy;
-    const pnode_t* first;
-    if constexpr (lane) {
-        // A local compared with a literal, the common condition, read with
-        // no test of the sources.
-        uint32_t sources = c->value.data1;
-        const cell_t* left = x.frame + c[1].aux;
-        const cell_t* right = &c[4].value;
-        if (sources != (plan::INFIX_LANE | plan::INFIX_RIGHT_LITERAL)) {
-            left = plan_lane_operand(x, c + 1, sources >> 2);
-            right = plan_lane_operand(x, c + 4, sources);
-        }
-        if (type_of(left) != TYPE_integer || type_of(right) != TYPE_integer ||
-            plan_expected(c + 2) == nullptr) [[unlikely]]
-            return false;
-        *args = *left;
-        if (!fast_integers(static_cast<fast_op>(c->value.data2), args, integer::get(left),
-                           integer::get(right), &truthy)) [[unlikely]]
-            return false;
-        first = c + 5;  // the lane's five nodes
-    } else {
-        // A seldom type has its typeset read (and an unset is an error).
-        const cell_t* value = plan_leaf(x, c);
-        if (value == nullptr || !plain_value_q(type_of(value)) || seldom_q(value)) [[unlikely]]
-            return false;
-        *args = *value;
-        uint8_t t = type_of(value);
-        truthy = !(t == TYPE_none || (t == TYPE_logic && value->data1 != 1));
-        first = c + 1;
+    // A local compared with a literal, the common condition, read with no
+    // test of the sources.
+    uint32_t sources = c->value.data1;
+    const cell_t* left = x.frame + c[1].aux;
+    const cell_t* right = &c[4].value;
+    if (sources != (plan::INFIX_LANE | plan::INFIX_RIGHT_LITERAL)) {
+        left = plan_lane_operand(x, c + 1, sources >> 2);
+        right = plan_lane_operand(x, c + 4, sources);
     }
+    if (type_of(left) != TYPE_integer || type_of(right) != TYPE_integer ||
+        plan_expected(c + 2) == nullptr) [[unlikely]]
+        return false;
+    *args = *left;
+    if (!fast_integers(static_cast<fast_op>(c->value.data2), args, integer::get(left),
+                       integer::get(right), &truthy)) [[unlikely]]
+        return false;
+    const pnode_t* first = c + 5;  // the lane's five nodes
     bool either = n->small() == EITHER_INDEX;
     const pnode_t* last = first + (either ? 1 : 0);
     if (last->probe() && op_probed(x, last, last, code, last->end)) [[unlikely]]
@@ -1943,14 +1948,9 @@ template <bool lane>
 // call_conditional with a planned condition and branches. The builder made
 // `if` two arguments and `either` three, the branches blocks that only the
 // last may have a word after (the others have a block after them).
-[[gnu::noinline]] int32_t plan_conditional(const plan_run& x, const pnode_t* n, const cell_t* code,
-                                           int32_t pos, int32_t end, bool infix) {
-    int32_t next;
-    if (n[1].header & plan::LANE_CONDITION) {
-        if (conditional_quiet<true>(x, n, code, end, infix, &next)) return next;
-    } else if (n[1].header & plan::LEAF_CONDITION) {
-        if (conditional_quiet<false>(x, n, code, end, infix, &next)) return next;
-    }
+[[gnu::noinline]] int32_t conditional_called(const plan_run& x, const pnode_t* n,
+                                             const cell_t* code, int32_t pos, int32_t end,
+                                             bool infix) {
     cell_t* slot = plan_push_callee(n);
     if (slot == nullptr) [[unlikely]]
         return plan_fallback(n, code, pos, end, infix);
@@ -2005,6 +2005,149 @@ template <bool lane>
     if (r == nullptr) [[unlikely]]
         return n->end;
     return conditional_value(x, n, code, end, infix, stack::arguments - 1, r, nullptr);
+}
+
+// Whether the native stack is past its limit (check_native_stack would
+// raise): a test with no call, for a routine that makes none.
+[[gnu::always_inline]] inline bool native_stack_low() {
+#if defined(__x86_64__)
+    uintptr_t sp;
+    asm("mov %%rsp, %0" : "=r"(sp));
+#else
+    auto sp = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+#endif
+    return sp < stack_limit;
+}
+
+// What conditional_leaf leaves to its caller.
+enum quiet_t : int32_t {
+    QUIET_END,  // the value in the callee's slot and no operator after it: the walk
+                // goes on at the conditional's end
+    QUIET_LOOKAHEAD,  // the value in the callee's slot, the lookahead still to make
+    QUIET_NOT,  // nothing anybody reads changed: the conditional's own path
+    QUIET_BRANCH,  // the condition in the cell above the callee's slot: branch 0
+                   // (QUIET_BRANCH + 1: branch 1) to run in the conditional's frame
+};
+
+// A planned conditional whose condition is a leaf (a literal or a word)
+// holding a plain value, taken as conditional_quiet takes a lane's, by a
+// routine that calls none and takes two values, so that it saves almost no
+// registers: what needs a call is left to its caller (quiet_t), and so is a
+// native stack past its limit or a probe of a word with no entry (the
+// conditional's own path raises or reads there). It does not know whether
+// the conditional is an operand, which needs no lookahead after it.
+[[gnu::noinline]] int32_t conditional_leaf(const plan_run& x, const pnode_t* n) {
+    const pnode_t* c = n + 2;
+    if (stack::top_slot + 5 >= stack::end || stack::ctop >= stack::cend ||
+        plan_expected(n) == nullptr || native_stack_low()) [[unlikely]]
+        return QUIET_NOT;
+    const pnode_t* first = c + 1;
+    // The last branch ends the conditional's nodes; `if` has one.
+    const pnode_t* last = n + n->aux - 1;
+    bool either = last != first;
+    if (last->probe()) {
+        // op_probed, but for the look-up of a word with no entry.
+        uint32_t small = last->small();
+        const cell_t* v;
+        if (last->header & plan::PROBE_LOCAL) v = x.frame + small;
+        else if (small != 0) [[likely]] v = plan_global(x.head + small);
+        else return QUIET_NOT;
+        if (type_of(v) == TYPE_op) [[unlikely]]
+            return QUIET_NOT;
+    }
+    // A seldom type has its typeset read (and an unset is an error).
+    const cell_t* condition = plan_leaf(x, c);
+    if (condition == nullptr || ((NOT_PLAIN | SELDOM_TYPES) >> (type_of(condition) & 63)) & 1)
+        [[unlikely]]
+        return QUIET_NOT;
+    uint8_t t = type_of(condition);
+    bool truthy = !(t == TYPE_none || (t == TYPE_logic && condition->data1 != 1));
+    // The last branch's probe read the word the lookahead reads.
+    int32_t done = !n->probe() || last->probe() ? QUIET_END : QUIET_LOOKAHEAD;
+    int32_t k = truthy ? 0 : 1;
+    cell_t* slot = stack::top_slot;
+    if (!either && !truthy) {
+        *slot = *condition;
+        slot->header = TYPE_none;
+        stack::top_slot = slot + 1;
+        return done;
+    }
+    const pnode_t* block = x.head + first[k].aux;
+    if (const cell_t* value = plan_leaf_value(x, block)) [[likely]] {
+        plan_block_position(block, &first[k].value);
+        *slot = *value;
+        stack::top_slot = slot + 1;
+        return done;
+    }
+    slot[1] = *condition;
+    return QUIET_BRANCH + k;
+}
+
+// What conditional_leaf left to do (quiet_t), but for QUIET_END. The walk
+// stands at the conditional's position (a node runs only there).
+[[gnu::noinline]] int32_t conditional_after(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                            int32_t end, bool infix, int32_t quiet) {
+    if (quiet == QUIET_LOOKAHEAD) return plan_lookahead(x, n, code, n->end, end);
+    if (quiet == QUIET_NOT) [[unlikely]]
+        return conditional_called(x, n, code, n->pos, end, infix);
+    // A branch that is not one plain value: the frame marked over the
+    // condition and the branches as the conditional's own path leaves it,
+    // then the branch run.
+    int32_t k = quiet - QUIET_BRANCH;
+    cell_t* slot = stack::top_slot;
+    cell_t* args = slot + 1;
+    bool either = n->small() == EITHER_INDEX;
+    const pnode_t* first = n + 3;
+    const pnode_t* last = first + (either ? 1 : 0);
+    // The callee: the 16 bytes its word was found holding.
+    *slot = n->value;
+    plan_mark(n + 1, slot);
+    args[1] = first->value;
+    args[2] = last->value;
+    stack::top_slot = args + (either ? 3 : 2);
+    cell_t* r = plan_branch(x, x.head + first[k].aux, args + 1 + k);
+    if (r == nullptr) [[unlikely]]
+        return n->end;
+    return conditional_value(x, n, code, end, infix, stack::arguments - 1, r, nullptr);
+}
+
+// A planned conditional of a leaf condition: the quiet way, out of line.
+[[gnu::always_inline]] inline int32_t conditional_leaf_node(const plan_run& x, const pnode_t* n,
+                                                            const cell_t* code, int32_t end,
+                                                            bool infix) {
+    int32_t quiet = conditional_leaf(x, n);
+    if (quiet == QUIET_END || (infix && quiet == QUIET_LOOKAHEAD)) [[likely]]
+        return n->end;
+    return conditional_after(x, n, code, end, infix, quiet);
+}
+
+// A conditional of a lane's condition, the quiet way first.
+[[gnu::noinline]] int32_t conditional_lane(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                           int32_t pos, int32_t end, bool infix) {
+    int32_t next;
+    if (conditional_quiet(x, n, code, end, infix, &next)) [[likely]]
+        return next;
+    return conditional_called(x, n, code, pos, end, infix);
+}
+
+// A planned conditional: the quiet way when the builder found a condition
+// that runs nothing, each kind in a routine of its own (the conditional's
+// own path saves six registers and spills across its calls).
+[[gnu::always_inline]] inline int32_t plan_conditional(const plan_run& x, const pnode_t* n,
+                                                       const cell_t* code, int32_t pos, int32_t end,
+                                                       bool infix) {
+    uint32_t ref = n[1].header;
+    if (ref & plan::LEAF_CONDITION) return conditional_leaf_node(x, n, code, end, infix);
+    if (ref & plan::LANE_CONDITION) return conditional_lane(x, n, code, pos, end, infix);
+    return conditional_called(x, n, code, pos, end, infix);
+}
+
+// plan_conditional out of line, for a function's body, which a recursive
+// call runs inline: there the lane's conditional, the common body, is
+// called straight and the other kinds through this.
+[[gnu::noinline]] int32_t conditional_body(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                           int32_t pos, int32_t end) {
+    return plan_conditional(x, n, code, pos, end, false);
 }
 
 int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
@@ -2218,7 +2361,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
 // none to read.
 [[gnu::always_inline]] inline const cell_t* plan_leaf(const plan_run& x, const pnode_t* n) {
     if (n->kind() == plan::K_LOCAL) return x.frame + n->aux;
-    if (n->kind() == plan::K_WORD) return peek_value(&n->value);
+    if (n->kind() == plan::K_WORD) return plan_word(n);
     return &n->value;
 }
 

@@ -89,8 +89,10 @@ enum kind : uint8_t {
     K_SNAP,  // pos the snapshot's first cell (from the series head), end its cell count
     K_LIT,  // a value that stands for itself
     K_LOCAL,  // a word of the function's own context: aux its frame slot; value the word
-    K_WORD,  // another word, read through its context; value the word (a probe's
-             // entry node after the blocks too, see PROBE_LOCAL)
+    K_WORD,  // another word; value the word; aux the node of its context's values
+             // when they do not live on the stack (read there), else 0 (read
+             // through its context); a probe's entry node after the blocks too,
+             // see PROBE_LOCAL
     K_PAREN,  // aux the node index of the paren's K_BLOCK; value the paren
     K_SET,  // a set-word, its value's subtree next; aux the subtree's node count
     K_CALL,  // a function call (small: argument count); value the callee expected;

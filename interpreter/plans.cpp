@@ -159,10 +159,20 @@ struct builder {
         return v != nullptr && type_of(v) == TYPE_op ? v : nullptr;
     }
 
+    // A word bound where its context's values live (not on the stack) gets
+    // that node in its aux: the runner reads it there with no look-up of
+    // the context, as a probe's entry is read.
     void word_node(const cell_t* c, int32_t pos) {
-        if (c->data1 == fn_ctx && static_cast<int32_t>(c->data3) >= 0)
+        if (c->data1 == fn_ctx && static_cast<int32_t>(c->data3) >= 0) {
             emit(make(K_LOCAL, pos, pos + 1, static_cast<int32_t>(c->data3), c));
-        else emit(make(K_WORD, pos, pos + 1, 0, c));
+            return;
+        }
+        int32_t values = 0;
+        if (static_cast<int32_t>(c->data3) >= 0 && c->data1 != 0) {
+            const cell_t* ctx = _context::cell_of(c->data1);
+            if (!(ctx->header & FLAG_STACK_VALUES)) values = static_cast<int32_t>(ctx->data2);
+        }
+        emit(make(K_WORD, pos, pos + 1, values, c));
     }
 
     // A call's word and its expected value.

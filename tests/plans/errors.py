@@ -295,6 +295,23 @@ CASES = [
      "k: func [x] [either x [x + zz] [u]]\nprint mold try [k false] print mold try [k false]\n"
      "u: 5 print k false\nk 1\n",
      "*** Near : x + zz"),
+    ("leaf_condition_words",
+     # A condition word read where its context's values live (the global
+     # context, an object) or through its context (another function's
+     # frame, which has none once that returned), rebound between calls to
+     # another value, a function, an operator or nothing; a recursion to the
+     # stack's end through the branch after such a condition; an operator
+     # after the conditional held by a word with no entry of its own.
+     "t: true\no: context [a: true g: func [x] [either a [x] [0]]]\n"
+     "g: func [x] [reduce [either t [x] [0] if t [x] o/g x]]\n"
+     "print mold g 1 print mold g 1\nt: false o/a: none\nprint mold g 2\n"
+     "t: func [] [print \"called\" false]\nprint mold g 3\n"
+     "d: func [n] [either t [d n + 1] [0]]\nt: true\ne: try [d 1] print [e/id mold e/near]\n"
+     "outer: func [a p] [inner: func [z] [either a [z] [0] p 3] reduce [inner 1 inner 2 inner 3]]\n"
+     "print mold outer true 5 print mold outer false 5\n"
+     "e: try [outer true :+] print [e/id mold e/near]\nprint mold try [inner 4]\n"
+     "t: :+\ne: try [g 4] print [e/id mold e/near]\nunset 't\ng 5\n",
+     "t has no value"),
     ("leaf_parens",
      # A paren of one leaf is taken without running its block, as a
      # statement, an argument, an operand, and a called operator's right
