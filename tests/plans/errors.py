@@ -315,6 +315,24 @@ CASES = [
      "c: func [n] [either n > 0 [(n)] [(n) c n - 1]]\nd: func [n] [c (n) d n + 1]\n"
      "foreach f [a b d] [e: try [do reduce [f 1]] print [e/id mold e/near]]\n",
      "stack-overflow (n)"),
+    ("leaf_bodies",
+     # A called function whose body is one leaf gives its value with nothing
+     # run: a local, a literal, a global, an operator after the call (and one
+     # stored by its argument), a local holding a function (which the body
+     # calls), a global that loses its value, the position an error after
+     # the call reports, and deep recursion through such calls.
+     "o: 10 gw: 4\n"
+     "id: func [a] [a] one: func [] [1] glob: func [] [gw]\nf0: func [] [print \"ran\" 3]\n"
+     "g: func [x] [r1: id x r2: id 1.5 r3: one r4: glob r5: id x o 2 r6: id [b] r7: id :f0 "
+     "reduce [r1 r2 r3 r4 r5 r6 r7]]\n"
+     "print mold g 1 print mold g 2\no: :+ print mold g 3\no: 10 gw: \"s\" print mold g 4\n"
+     "five: func [a] [5] minus: func [] [:-]\n"
+     "sq: func [x] [o: 10 r1: five o: minus o 2 r2: five x o 2 reduce [r1 r2]]\n"
+     "print mold sq 1 print mold sq 1 o: 10\n"
+     "m: func [x] [add id x \"a\"]\nprint mold try [m 1] print mold try [m 1]\n"
+     "d: func [n] [id n d n + 1]\ne: try [d 1] print [e/id mold e/near]\n"
+     "k: func [] [glob]\nk k unset 'gw\nk\n",
+     "*** Stack: try-do k glob"),
     ("set_word_errors",
      "g: func [x /local y] [y: x * 2 y: y + x]\nprint [g 1 g 2]\n"
      "h: func [x] [y: x]\nh 1 h 2\nh ()\n",
