@@ -1816,11 +1816,88 @@ template <bool self>
     return plan_call_body<self>(x, n, code, pos, end, infix, caller, slot);
 }
 
+// The value of the leaf that is the body of a callee taking its arguments
+// at args (as its frame would hold them, count of them): nullptr unless it
+// holds a plain value.
+[[gnu::always_inline]] inline const cell_t* leaf_body_value(const pnode_t* leaf, const cell_t* args,
+                                                            int32_t count) {
+    const cell_t* v = &leaf->value;
+    if (leaf->kind() == plan::K_LOCAL) {
+        if (leaf->aux >= count) [[unlikely]]
+            return nullptr;
+        v = args;
+    } else if (leaf->kind() == plan::K_WORD) {
+        v = peek_value(v);
+        if (v == nullptr) [[unlikely]]
+            return nullptr;
+    }
+    return plain_value_q(type_of(v)) ? v : nullptr;
+}
+
+// A plain call (LEAF_BODY) of a function whose planned body is one leaf
+// holding a plain value, its one argument, if any, a leaf holding a plain
+// value that needs no check, with no operator after it: nothing would run
+// between marking the call's frame and popping it, so no frame is marked
+// and the callee's value goes straight to the slot the callee would have
+// been pushed to. The position is stored as the body's run leaves it. The
+// checks the call would fail (the native stack, room on both stacks) and
+// anything else take the call's way, which raises what it raises there.
+[[gnu::noinline]] int32_t plan_call_leaf(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                         int32_t pos, int32_t end, bool infix) {
+    const cell_t* fn = plan_expected(n);
+    if (fn == nullptr) [[unlikely]]
+        return plan_call_of<false>(x, n, code, pos, end, infix);
+    check_native_stack();
+    const cell_t* more = alloc::buffer(fn->data3)->head_cell();
+    const cell_t* m = more + function::MORE_PLAN;
+    if (type_of(m) != TYPE_block || stack::top_slot + 3 >= stack::end ||
+        stack::ctop >= stack::cend || caller_tracing_request >= 0) [[unlikely]]
+        return plan_call_of<false>(x, n, code, pos, end, infix);
+    const pnode_t* head = plan::held_plan(m);
+    const pnode_t* block = head + 1;
+    const cell_t* body = more + function::MORE_BODY;
+    if (static_cast<uint32_t>(head->end) != plan::epoch || head->pos < 0 ||
+        !(block->header & plan::ONE_LEAF) || body->data2 != block->value.data2 ||
+        body->data1 != block->value.data1) [[unlikely]]
+        return plan_call_of<false>(x, n, code, pos, end, infix);
+    auto count = static_cast<int32_t>(n->small());
+    const cell_t* arg = nullptr;
+    if (count != 0) {
+        const pnode_t* a = n + 2;
+        uint8_t kind = a->kind();
+        if (kind == plan::K_LOCAL) arg = x.frame + a->aux;
+        else if (kind == plan::K_LIT) arg = &a->value;
+        else if (kind == plan::K_WORD) arg = peek_value(&a->value);
+        if (arg == nullptr || !plain_value_q(type_of(arg)) ||
+            check_needed(static_cast<uint32_t>(n[1].aux), arg) ||
+            (a->probe() && op_probed(x, a, a, code, pos + 2))) [[unlikely]]
+            return plan_call_of<false>(x, n, code, pos, end, infix);
+    }
+    const cell_t* value = leaf_body_value(block + 2, arg, count);
+    if (value == nullptr) [[unlikely]]
+        return plan_call_of<false>(x, n, code, pos, end, infix);
+    plan::count(plan::C_RUN);
+    plan_block_position(block, body);
+    *stack::top_slot++ = *value;
+    // The argument's probe read the word after the call, and nothing ran
+    // since.
+    if (infix || count != 0) return pos + 1 + count;
+    return plan_lookahead(x, n, code, pos + 1, end);
+}
+
+// plan_call for a call that is not recursive: a test and a jump, out of the
+// lines of the callers plan_call is inline in.
+[[gnu::noinline]] int32_t plan_call_other(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                          int32_t pos, int32_t end, bool infix) {
+    if (n[1].header & plan::LEAF_BODY) return plan_call_leaf(x, n, code, pos, end, infix);
+    return plan_call_of<false>(x, n, code, pos, end, infix);
+}
+
 // call_simple with planned arguments.
 int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos, int32_t end,
                   bool infix) {
     if (n[1].header & plan::SELF_CALL) return plan_call_of<true>(x, n, code, pos, end, infix);
-    return plan_call_of<false>(x, n, code, pos, end, infix);
+    return plan_call_other(x, n, code, pos, end, infix);
 }
 
 // call_native with planned arguments.

@@ -333,6 +333,20 @@ CASES = [
      "d: func [n] [id n d n + 1]\ne: try [d 1] print [e/id mold e/near]\n"
      "k: func [] [glob]\nk k unset 'gw\nk\n",
      "*** Stack: try-do k glob"),
+    ("leaf_calls_without_frames",
+     # Calls of functions whose body is one leaf, with no argument or one
+     # leaf argument, mark no frame when nothing would run in it: anything
+     # that would see the frame or fail takes the call's way (an operator
+     # after a call of no argument, an unset argument, an argument of the
+     # wrong type, a callee whose body changed, one called the first time).
+     "o: 10 gw: 4\n"
+     "id: func [a] [a] one: func [] [1] idi: func [a [integer!]] [a] fresh: func [a] [a]\n"
+     "g: func [x] [r1: one o 2 r2: id gw r3: idi x r4: fresh x reduce [r1 r2 r3 r4]]\n"
+     "print mold g 1 print mold g 2 o: :+ print mold g 3 o: 10\n"
+     "append body-of :fresh [+ 1] print mold g 4\n"
+     "change body-of :one [7] print mold try [g 5]\n"
+     "print mold try [g \"s\"]\nunset 'gw\ng 6\n",
+     "*** Stack: try-do g id"),
     ("set_word_errors",
      "g: func [x /local y] [y: x * 2 y: y + x]\nprint [g 1 g 2]\n"
      "h: func [x] [y: x]\nh 1 h 2\nh ()\n",
