@@ -1834,34 +1834,52 @@ template <bool self>
     return plain_value_q(type_of(v)) ? v : nullptr;
 }
 
+// Whether the probe of node n (its holder given) finds no operator in the
+// word after it, read in the frame or through the entry node: false too when
+// the word has to be looked up (which is a call).
+[[gnu::always_inline]] inline bool no_op_probed(const plan_run& x, const pnode_t* n,
+                                                const pnode_t* holder) {
+    uint32_t small = holder->small();
+    const cell_t* v;
+    if (n->header & plan::PROBE_LOCAL) v = x.frame + small;
+    else if (small != 0) [[likely]] v = plan_global(x.head + small);
+    else return false;
+    return type_of(v) != TYPE_op;
+}
+
 // A plain call (LEAF_BODY) of a function whose planned body is one leaf
 // holding a plain value, its one argument, if any, a leaf holding a plain
-// value that needs no check, with no operator after it: nothing would run
-// between marking the call's frame and popping it, so no frame is marked
-// and the callee's value goes straight to the slot the callee would have
-// been pushed to. The position is stored as the body's run leaves it. The
-// checks the call would fail (the native stack, room on both stacks) and
-// anything else take the call's way, which raises what it raises there.
-[[gnu::noinline]] int32_t plan_call_leaf(const plan_run& x, const pnode_t* n, const cell_t* code,
-                                         int32_t pos, int32_t end, bool infix) {
+// value that needs no check, with no operator after the call: nothing would
+// run between marking the call's frame and popping it, so no frame is
+// marked and the callee's value goes straight to the slot the callee would
+// have been pushed to. The position is stored as the body's run leaves it.
+// False, nothing done, for anything else, and where the call would fail a
+// check (room on both stacks) or look a word up: the call's way then raises
+// what it raises there. With no argument, the lookahead after the call is
+// made before it (nothing runs in between); with one, the argument's probe
+// reads the same word. Nothing here is a call, so the routine it is inline
+// in needs no registers saved for its fast way.
+[[gnu::always_inline]] inline bool plan_call_leaf(const plan_run& x, const pnode_t* n) {
     const cell_t* fn = plan_expected(n);
     if (fn == nullptr) [[unlikely]]
-        return plan_call_of<false>(x, n, code, pos, end, infix);
+        return false;
     check_native_stack();
     const cell_t* more = alloc::buffer(fn->data3)->head_cell();
     const cell_t* m = more + function::MORE_PLAN;
     if (type_of(m) != TYPE_block || stack::top_slot + 3 >= stack::end ||
         stack::ctop >= stack::cend || caller_tracing_request >= 0) [[unlikely]]
-        return plan_call_of<false>(x, n, code, pos, end, infix);
+        return false;
     const pnode_t* head = plan::held_plan(m);
     const pnode_t* block = head + 1;
     const cell_t* body = more + function::MORE_BODY;
     if (static_cast<uint32_t>(head->end) != plan::epoch || head->pos < 0 ||
         !(block->header & plan::ONE_LEAF) || body->data2 != block->value.data2 ||
         body->data1 != block->value.data1) [[unlikely]]
-        return plan_call_of<false>(x, n, code, pos, end, infix);
-    auto count = static_cast<int32_t>(n->small());
+        return false;
     const cell_t* arg = nullptr;
+    const pnode_t* probed = n;  // the node whose probe reads the word after the call
+    const pnode_t* holder = n + 1;
+    auto count = static_cast<int32_t>(n->small());
     if (count != 0) {
         const pnode_t* a = n + 2;
         uint8_t kind = a->kind();
@@ -1869,27 +1887,28 @@ template <bool self>
         else if (kind == plan::K_LIT) arg = &a->value;
         else if (kind == plan::K_WORD) arg = peek_value(&a->value);
         if (arg == nullptr || !plain_value_q(type_of(arg)) ||
-            check_needed(static_cast<uint32_t>(n[1].aux), arg) ||
-            (a->probe() && op_probed(x, a, a, code, pos + 2))) [[unlikely]]
-            return plan_call_of<false>(x, n, code, pos, end, infix);
+            check_needed(static_cast<uint32_t>(n[1].aux), arg)) [[unlikely]]
+            return false;
+        probed = a;
+        holder = a;
     }
+    if (probed->probe() && !no_op_probed(x, probed, holder)) [[unlikely]]
+        return false;
     const cell_t* value = leaf_body_value(block + 2, arg, count);
     if (value == nullptr) [[unlikely]]
-        return plan_call_of<false>(x, n, code, pos, end, infix);
+        return false;
     plan::count(plan::C_RUN);
     plan_block_position(block, body);
     *stack::top_slot++ = *value;
-    // The argument's probe read the word after the call, and nothing ran
-    // since.
-    if (infix || count != 0) return pos + 1 + count;
-    return plan_lookahead(x, n, code, pos + 1, end);
+    return true;
 }
 
-// plan_call for a call that is not recursive: a test and a jump, out of the
-// lines of the callers plan_call is inline in.
+// plan_call for a call that is not recursive, out of the lines of the
+// callers plan_call is inline in.
 [[gnu::noinline]] int32_t plan_call_other(const plan_run& x, const pnode_t* n, const cell_t* code,
                                           int32_t pos, int32_t end, bool infix) {
-    if (n[1].header & plan::LEAF_BODY) return plan_call_leaf(x, n, code, pos, end, infix);
+    if ((n[1].header & plan::LEAF_BODY) && plan_call_leaf(x, n)) [[likely]]
+        return pos + 1 + static_cast<int32_t>(n->small());
     return plan_call_of<false>(x, n, code, pos, end, infix);
 }
 
