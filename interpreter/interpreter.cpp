@@ -1903,12 +1903,21 @@ template <bool self>
     return true;
 }
 
-// plan_call for a call that is not recursive, out of the lines of the
-// callers plan_call is inline in.
+// A call marked LEAF_BODY: plan_call_leaf's short way, else the call's.
+[[gnu::noinline]] int32_t plan_call_leaf_body(const plan_run& x, const pnode_t* n,
+                                              const cell_t* code, int32_t pos, int32_t end,
+                                              bool infix) {
+    if (plan_call_leaf(x, n)) [[likely]]
+        return pos + 1 + static_cast<int32_t>(n->small());
+    return plan_call_of<false>(x, n, code, pos, end, infix);
+}
+
+// plan_call for a call that is not recursive: a test and a jump, out of the
+// lines of the callers plan_call is inline in (there the test made the
+// recursive call's path spill more).
 [[gnu::noinline]] int32_t plan_call_other(const plan_run& x, const pnode_t* n, const cell_t* code,
                                           int32_t pos, int32_t end, bool infix) {
-    if ((n[1].header & plan::LEAF_BODY) && plan_call_leaf(x, n)) [[likely]]
-        return pos + 1 + static_cast<int32_t>(n->small());
+    if (n[1].header & plan::LEAF_BODY) return plan_call_leaf_body(x, n, code, pos, end, infix);
     return plan_call_of<false>(x, n, code, pos, end, infix);
 }
 
