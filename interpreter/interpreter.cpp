@@ -1183,6 +1183,8 @@ inline void absorb_return() {
 template <bool from_plan = false>
 [[gnu::always_inline]] inline cell_t* run_planned_body(const plan::pnode_t* head,
                                                        const cell_t* body);
+[[gnu::always_inline]] inline const cell_t* plan_body_leaf(const plan::pnode_t* head,
+                                                           const cell_t* body);
 
 // The result of a function's body run (nullptr: an exit is pending), in
 // the function's run: the caller pops the frame next, its exit-target mark
@@ -1215,15 +1217,17 @@ template <bool from_plan = false>
 // plain: a planned body calls it (so plans are on, and the caller is user
 // code), and the callee's cell was seen with a body block, no compiled code
 // and no trace flags (the plan's builder saw it): the same cell keeps them,
-// as a function's more series is written only while it is made.
+// as a function's more series is written only while it is made. Its body
+// may then be a leaf taken with nothing run; quiet is cleared otherwise.
 template <bool plain = false>
-[[gnu::always_inline]] inline const cell_t* run_function(const cell_t* fn) {
+[[gnu::always_inline]] inline const cell_t* run_function(const cell_t* fn, bool* quiet = nullptr) {
     cell_t* more = alloc::buffer(fn->data3)->head_cell();
     const cell_t* compiled = more + function::MORE_CODE;
     if (tracing || (!plain && ((fn->header & (function::FLAG_NO_TRACE | function::FLAG_TRACE)) ||
                                !series::block_kind_q(type_of(more + function::MORE_BODY)) ||
                                (type_of(compiled) == TYPE_integer && integer::get(compiled) != 0))))
         [[unlikely]] {
+        if (quiet != nullptr) *quiet = false;
         call_function(fn, nullptr, callback::NONE);
         return exits::pending ? nullptr : stack::arguments;
     }
@@ -1238,7 +1242,12 @@ template <bool plain = false>
              static_cast<uint32_t>(head->end) == plan::epoch && head->pos >= 0)) [[likely]]
             p = head;
         else p = plan::of_function(fn);
+        if constexpr (plain) {
+            if (p != nullptr) [[likely]]
+                if (const cell_t* leaf = plan_body_leaf(p, &body)) return leaf;
+        }
     }
+    if (quiet != nullptr) *quiet = false;
     cell_t* result;
     {
         function_run<false> run(function::context_of(fn));
@@ -1429,7 +1438,7 @@ inline bool plan_holds(const plan_run&) { return stamp::guard == 0; }
 
 [[gnu::always_inline]] inline int32_t run_node(const plan_run& x, const pnode_t* n,
                                                const cell_t* code, int32_t pos, int32_t end,
-                                               bool infix);
+                                               bool infix, bool* quiet = nullptr);
 [[gnu::always_inline]] inline cell_t* run_planned(const plan_run& x, const pnode_t* block,
                                                   const cell_t* code, bool guards_read);
 [[gnu::always_inline]] inline const cell_t* plan_leaf(const plan_run& x, const pnode_t* n);
@@ -1624,12 +1633,13 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
 
 // run_node for a node run where its value is not taken as an infix operand,
 // computed set when the operators' lane computed it (see plan_simple_infix):
-// the tests for a pending exit and for a seldom type need not follow.
+// the tests for a pending exit and for a seldom type need not follow. quiet
+// as run_node sets it.
 [[gnu::always_inline]] inline int32_t plan_computing(const plan_run& x, const pnode_t* n,
                                                      const cell_t* code, int32_t pos, int32_t end,
-                                                     bool* computed) {
+                                                     bool* computed, bool* quiet = nullptr) {
     if (n->header & plan::SIMPLE_INFIX) return plan_simple_infix(x, n, code, pos, end, computed);
-    return run_node(x, n, code, pos, end, false);
+    return run_node(x, n, code, pos, end, false, quiet);
 }
 
 // The arguments after the first, whose node is a.
@@ -1649,14 +1659,18 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
 
 // The arguments of the call at slot from its first argument's node a on,
 // each checked as the interpreter's fetch does. Stops at a pending exit.
+// quiet, when given, is set where the call's one argument was a leaf whose
+// probe just found no operator after it (run_node's quiet).
 [[gnu::always_inline]] inline int32_t plan_arguments(const plan_run& x, const pnode_t* a,
                                                      cell_t* slot, int32_t count, uint32_t plan,
-                                                     const cell_t* code, int32_t pos, int32_t end) {
+                                                     const cell_t* code, int32_t pos, int32_t end,
+                                                     bool* quiet = nullptr) {
     if (count == 0) return pos;
     // The first apart: most calls take one argument, and the loop's values
     // need not live across it.
     bool computed = false;
-    pos = plan_computing(x, a, code, pos, end, &computed);
+    bool leaf = false;
+    pos = plan_computing(x, a, code, pos, end, &computed, quiet != nullptr ? &leaf : nullptr);
     if (!computed) {
         if (exits::pending) [[unlikely]]
             return pos;
@@ -1665,8 +1679,10 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
     } else if (!(plan & PLAN_ANY_TYPES)) [[unlikely]] {
         check_argument(slot, 0);
     }
-    if (count == 1) [[likely]]
+    if (count == 1) [[likely]] {
+        if (quiet != nullptr) *quiet = leaf;
         return pos;
+    }
     return plan_later_arguments(x, a, slot, count, plan, code, pos, end);
 }
 
@@ -1728,6 +1744,28 @@ template <bool body = false>
     return call_result(result);
 }
 
+// A planned body of one leaf holding a plain value gives that value with
+// nothing run: its run would only store the body's head as the position and
+// push the value, which the caller copies to the callee's slot (so the stack
+// must have the room). Nothing reads the context's values word, the guard
+// byte or the tracing state that run sets and gives back, unless a `trace`
+// request waits for the call's end. nullptr: the body runs.
+[[gnu::always_inline]] inline const cell_t* plan_body_leaf(const pnode_t* head,
+                                                           const cell_t* body) {
+    const pnode_t* block = head + 1;
+    if (!(block->header & plan::ONE_LEAF)) [[likely]]
+        return nullptr;
+    if (body->data2 != block->value.data2 || body->data1 != block->value.data1 ||
+        caller_tracing_request >= 0 || stack::top_slot + 1 >= stack::end) [[unlikely]]
+        return nullptr;
+    const cell_t* value = plan_leaf_value(plan_run{head, stack::arguments}, block);
+    if (value == nullptr) [[unlikely]]
+        return nullptr;
+    plan::count(plan::C_RUN);
+    plan_block_position(block, body);
+    return value;
+}
+
 // The frame of the call whose word's node is ref, its callee just pushed at
 // slot: the record as mark_interp_func or mark_interp_native writes it, its
 // header made by the builder.
@@ -1747,37 +1785,165 @@ template <bool body = false>
     return slot;
 }
 
-// call_simple with planned arguments.
-[[gnu::noinline]] int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code,
-                                    int32_t pos, int32_t end, bool infix) {
-    stack::tops_t caller = stack::tops();
-    cell_t* slot = plan_push_callee(n);
-    if (slot == nullptr) [[unlikely]]
-        return plan_fallback(n, code, pos, end, infix);
+// A call of a function that is not the plan's own or not plain: the
+// general run, out of plan_call's lines.
+[[gnu::noinline]] const cell_t* run_other_function(const cell_t* slot) {
+    return run_function(slot);
+}
+
+// plan_call past its callee's push, self for a recursive call (SELF_CALL).
+template <bool self>
+[[gnu::always_inline]] inline int32_t
+plan_call_body(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos, int32_t end,
+               bool infix, const stack::tops_t& caller, cell_t* slot) {
     const pnode_t* ref = n + 1;
     auto plan = static_cast<uint32_t>(ref->aux);
-    pos =
-        plan_arguments(x, n + 2, slot, static_cast<int32_t>(n->small()), plan, code, pos + 1, end);
+    bool quiet = false;
+    pos = plan_arguments(x, n + 2, slot, static_cast<int32_t>(n->small()), plan, code, pos + 1, end,
+                         self ? nullptr : &quiet);
     if (exits::pending) [[unlikely]]
         return pos;
     push_locals(static_cast<int32_t>((plan >> PLAN_LOCALS_SHIFT) & 0xFFFF));
     // A plan runs for user code called from user code, and only code_origin
     // changes the interpreted mark, putting it back however it is left: the
     // caller is user code here.
-    if ((ref->header & plan::SELF_CALL) && plan_holds(x)) [[likely]] {
-        const cell_t* result = run_self(x, slot);
-        if (result == nullptr) [[unlikely]]
-            return pos;
-        finish_marked(caller, slot, result);
-    } else {
-        const cell_t* result =
-            (ref->header & plan::PLAIN_CALL) ? run_function<true>(slot) : run_function(slot);
-        if (result == nullptr) [[unlikely]]
-            return pos;
-        finish_marked(caller, slot, result);
-    }
-    if (infix) return pos;
+    const cell_t* result;
+    if (self && plan_holds(x)) [[likely]]
+        result = run_self(x, slot);
+    else if (!self && (ref->header & plan::PLAIN_CALL)) [[likely]]
+        result = run_function<true>(slot, &quiet);
+    else result = run_other_function(slot);
+    if (result == nullptr) [[unlikely]]
+        return pos;
+    finish_marked(caller, slot, result);
+    // A body of one leaf ran nothing since the argument's probe read the
+    // word after the call: the lookahead would find what that probe did.
+    if (infix || quiet) return pos;
     return plan_lookahead(x, n, code, pos, end);
+}
+
+// plan_call, apart for a recursive call (self) and any other: neither
+// keeps the other's values in its registers.
+template <bool self>
+[[gnu::noinline]] int32_t plan_call_of(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                       int32_t pos, int32_t end, bool infix) {
+    stack::tops_t caller = stack::tops();
+    cell_t* slot = plan_push_callee(n);
+    if (slot == nullptr) [[unlikely]]
+        return plan_fallback(n, code, pos, end, infix);
+    return plan_call_body<self>(x, n, code, pos, end, infix, caller, slot);
+}
+
+// The value of the leaf that is the body of a callee taking its arguments
+// at args (as its frame would hold them, count of them): nullptr unless it
+// holds a plain value.
+[[gnu::always_inline]] inline const cell_t* leaf_body_value(const pnode_t* leaf, const cell_t* args,
+                                                            int32_t count) {
+    const cell_t* v = &leaf->value;
+    if (leaf->kind() == plan::K_LOCAL) {
+        if (leaf->aux >= count) [[unlikely]]
+            return nullptr;
+        v = args;
+    } else if (leaf->kind() == plan::K_WORD) {
+        v = peek_value(v);
+        if (v == nullptr) [[unlikely]]
+            return nullptr;
+    }
+    return plain_value_q(type_of(v)) ? v : nullptr;
+}
+
+// Whether the probe of node n (its holder given) finds no operator in the
+// word after it, read in the frame or through the entry node: false too when
+// the word has to be looked up (which is a call).
+[[gnu::always_inline]] inline bool no_op_probed(const plan_run& x, const pnode_t* n,
+                                                const pnode_t* holder) {
+    uint32_t small = holder->small();
+    const cell_t* v;
+    if (n->header & plan::PROBE_LOCAL) v = x.frame + small;
+    else if (small != 0) [[likely]] v = plan_global(x.head + small);
+    else return false;
+    return type_of(v) != TYPE_op;
+}
+
+// A plain call (LEAF_BODY) of a function whose planned body is one leaf
+// holding a plain value, its one argument, if any, a leaf holding a plain
+// value that needs no check, with no operator after the call: nothing would
+// run between marking the call's frame and popping it, so no frame is
+// marked and the callee's value goes straight to the slot the callee would
+// have been pushed to. The position is stored as the body's run leaves it.
+// False, nothing done, for anything else, and where the call would fail a
+// check (room on both stacks) or look a word up: the call's way then raises
+// what it raises there. With no argument, the lookahead after the call is
+// made before it (nothing runs in between); with one, the argument's probe
+// reads the same word. Nothing here is a call, so the routine it is inline
+// in needs no registers saved for its fast way.
+[[gnu::always_inline]] inline bool plan_call_leaf(const plan_run& x, const pnode_t* n) {
+    const cell_t* fn = plan_expected(n);
+    if (fn == nullptr) [[unlikely]]
+        return false;
+    check_native_stack();
+    const cell_t* more = alloc::buffer(fn->data3)->head_cell();
+    const cell_t* m = more + function::MORE_PLAN;
+    if (type_of(m) != TYPE_block || stack::top_slot + 3 >= stack::end ||
+        stack::ctop >= stack::cend || caller_tracing_request >= 0) [[unlikely]]
+        return false;
+    const pnode_t* head = plan::held_plan(m);
+    const pnode_t* block = head + 1;
+    const cell_t* body = more + function::MORE_BODY;
+    if (static_cast<uint32_t>(head->end) != plan::epoch || head->pos < 0 ||
+        !(block->header & plan::ONE_LEAF) || body->data2 != block->value.data2 ||
+        body->data1 != block->value.data1) [[unlikely]]
+        return false;
+    const cell_t* arg = nullptr;
+    const pnode_t* probed = n;  // the node whose probe reads the word after the call
+    const pnode_t* holder = n + 1;
+    auto count = static_cast<int32_t>(n->small());
+    if (count != 0) {
+        const pnode_t* a = n + 2;
+        uint8_t kind = a->kind();
+        if (kind == plan::K_LOCAL) arg = x.frame + a->aux;
+        else if (kind == plan::K_LIT) arg = &a->value;
+        else if (kind == plan::K_WORD) arg = peek_value(&a->value);
+        if (arg == nullptr || !plain_value_q(type_of(arg)) ||
+            check_needed(static_cast<uint32_t>(n[1].aux), arg)) [[unlikely]]
+            return false;
+        probed = a;
+        holder = a;
+    }
+    if (probed->probe() && !no_op_probed(x, probed, holder)) [[unlikely]]
+        return false;
+    const cell_t* value = leaf_body_value(block + 2, arg, count);
+    if (value == nullptr) [[unlikely]]
+        return false;
+    plan::count(plan::C_RUN);
+    plan_block_position(block, body);
+    *stack::top_slot++ = *value;
+    return true;
+}
+
+// A call marked LEAF_BODY: plan_call_leaf's short way, else the call's.
+[[gnu::noinline]] int32_t plan_call_leaf_body(const plan_run& x, const pnode_t* n,
+                                              const cell_t* code, int32_t pos, int32_t end,
+                                              bool infix) {
+    if (plan_call_leaf(x, n)) [[likely]]
+        return pos + 1 + static_cast<int32_t>(n->small());
+    return plan_call_of<false>(x, n, code, pos, end, infix);
+}
+
+// plan_call for a call that is not recursive: a test and a jump, out of the
+// lines of the callers plan_call is inline in (there the test made the
+// recursive call's path spill more).
+[[gnu::noinline]] int32_t plan_call_other(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                          int32_t pos, int32_t end, bool infix) {
+    if (n[1].header & plan::LEAF_BODY) return plan_call_leaf_body(x, n, code, pos, end, infix);
+    return plan_call_of<false>(x, n, code, pos, end, infix);
+}
+
+// call_simple with planned arguments.
+int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos, int32_t end,
+                  bool infix) {
+    if (n[1].header & plan::SELF_CALL) return plan_call_of<true>(x, n, code, pos, end, infix);
+    return plan_call_other(x, n, code, pos, end, infix);
 }
 
 // call_native with planned arguments.
@@ -2513,10 +2679,12 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
     return plan_simple_infix_other(x, n, code, pos, end);
 }
 
-// One node: values inline, everything else in its own routine.
+// One node: values inline, everything else in its own routine. quiet, when
+// given, is set where the node was a leaf pushed with nothing run whose probe
+// (if a word follows) found no operator.
 [[gnu::always_inline]] inline int32_t run_node(const plan_run& x, const pnode_t* n,
                                                const cell_t* code, int32_t pos, int32_t end,
-                                               bool infix) {
+                                               bool infix, bool* quiet) {
     uint8_t kind = n->kind();
     if (kind == plan::K_LOCAL || kind == plan::K_WORD || kind == plan::K_LIT) {
         const cell_t* v = &n->value;
@@ -2535,6 +2703,7 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
         // where its node does, and pushing it ran nothing.
         if (!infix && n->probe() && op_probed(x, n, n, code, pos + 1)) [[unlikely]]
             return plan_infix_generic(code, pos + 1, end);
+        if (quiet != nullptr) *quiet = true;
         return pos + 1;
     }
     if (n->header & plan::SIMPLE_INFIX) return plan_simple_infix(x, n, code, pos, end);

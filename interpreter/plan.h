@@ -152,6 +152,12 @@ constexpr uint32_t SELF_CALL = 1u << 28;
 // On a K_CALL's K_WORDREF: the callee was seen with a body block, no compiled
 // code and no trace flags, which the same cell keeps.
 constexpr uint32_t PLAIN_CALL = 1u << 29;
+// On a plain call's K_WORDREF (which no walk reaches, so COMPOUND's bit is
+// free there): the callee takes at most one argument, a leaf, and no
+// locals, and its body was one literal or word when the plan was built. Only
+// a hint: the runner checks the callee's own plan before it takes the call's
+// short way (plan_call_leaf).
+constexpr uint32_t LEAF_BODY = 1u << 31;
 // On a conditional's K_WORDREF: its condition is a K_INFIX the operators'
 // lane reads (SIMPLE_INFIX, INFIX_LANE, no probe) and the native's first
 // argument takes every type outside SELDOM_TYPES (PLAN_FIRST_ANY).

@@ -121,6 +121,16 @@ bool plain_function_q(const cell_t* fn) {
            function::code_of(fn) == 0;
 }
 
+// Whether the function's body is one literal or word (the hint LEAF_BODY).
+bool leaf_body_q(const cell_t* fn) {
+    const cell_t* body = function::more(fn, function::MORE_BODY);
+    int32_t head = block::head_index(body);
+    series_buffer_t* b = alloc::buffer(body->data2);
+    if (head < 0 || (b->used() >> 4) - head != 1) return false;
+    uint8_t t = type_of(b->head_cell() + head);
+    return t == TYPE_word || inert_q(t);
+}
+
 struct builder {
     node_t fn_ctx;
     cell_t fn;  // the function planned
@@ -290,13 +300,22 @@ struct builder {
             call_head(K_CALL, c, &expected, pos, summary, static_cast<uint32_t>(n));
             if (std::memcmp(&expected, &fn, sizeof(cell_t)) == 0)
                 nodes[head + 1].header |= SELF_CALL;
-            if (plain_function_q(&expected)) nodes[head + 1].header |= PLAIN_CALL;
+            if (plain_function_q(&expected)) {
+                nodes[head + 1].header |= PLAIN_CALL;
+                // Its one argument is seen to be a leaf below.
+                if (n <= 1 && !(summary & PLAN_LOCALS_MASK) && leaf_body_q(&expected))
+                    nodes[head + 1].header |= LEAF_BODY;
+            }
         } else {
             call_head(K_NATIVE, c, &expected, pos, summary, static_cast<uint32_t>(n));
         }
         for (int32_t i = 0; i < n && p >= 0; i++) {
             if (p >= end) return -1;  // a missing argument: the interpreter's error
             p = expression(cells, p, end, false);
+        }
+        if (n == 1 && p >= 0) {
+            uint8_t k = nodes[static_cast<size_t>(head) + 2].kind();
+            if (k != K_LOCAL && k != K_WORD && k != K_LIT) nodes[head + 1].header &= ~LEAF_BODY;
         }
         nodes[head].aux = static_cast<int32_t>(nodes.size()) - head;
         nodes[head].end = p;

@@ -375,6 +375,38 @@ CASES = [
      "f: func [a] [print if a [a] h2 a (a) +]\ng: func [a] [print either a [a] [0] h (a) +]\n"
      "loop 3 [attempt [f 1] attempt [g 2]]\nf 3\n",
      "1\n2\n1\n2\n1\n2\n3\n"),
+    ("leaf_bodies",
+     # A called function whose body is one leaf gives its value with nothing
+     # run: a local, a literal, a global, an operator after the call (and one
+     # stored by its argument), a local holding a function (which the body
+     # calls), a global that loses its value, the position an error after
+     # the call reports, and deep recursion through such calls.
+     "o: 10 gw: 4\n"
+     "id: func [a] [a] one: func [] [1] glob: func [] [gw]\nf0: func [] [print \"ran\" 3]\n"
+     "g: func [x] [r1: id x r2: id 1.5 r3: one r4: glob r5: id x o 2 r6: id [b] r7: id :f0 "
+     "reduce [r1 r2 r3 r4 r5 r6 r7]]\n"
+     "print mold g 1 print mold g 2\no: :+ print mold g 3\no: 10 gw: \"s\" print mold g 4\n"
+     "five: func [a] [5] minus: func [] [:-]\n"
+     "sq: func [x] [o: 10 r1: five o: minus o 2 r2: five x o 2 reduce [r1 r2]]\n"
+     "print mold sq 1 print mold sq 1 o: 10\n"
+     "m: func [x] [add id x \"a\"]\nprint mold try [m 1] print mold try [m 1]\n"
+     "d: func [n] [id n d n + 1]\ne: try [d 1] print [e/id mold e/near]\n"
+     "k: func [] [glob]\nk k unset 'gw\nk\n",
+     "*** Stack: try-do k glob"),
+    ("leaf_calls_without_frames",
+     # Calls of functions whose body is one leaf, with no argument or one
+     # leaf argument, mark no frame when nothing would run in it: anything
+     # that would see the frame or fail takes the call's way (an operator
+     # after a call of no argument, an unset argument, an argument of the
+     # wrong type, a callee whose body changed, one called the first time).
+     "o: 10 gw: 4\n"
+     "id: func [a] [a] one: func [] [1] idi: func [a [integer!]] [a] fresh: func [a] [a]\n"
+     "g: func [x] [r1: one o 2 r2: id gw r3: idi x r4: fresh x reduce [r1 r2 r3 r4]]\n"
+     "print mold g 1 print mold g 2 o: :+ print mold g 3 o: 10\n"
+     "append body-of :fresh [+ 1] print mold g 4\n"
+     "change body-of :one [7] print mold try [g 5]\n"
+     "print mold try [g \"s\"]\nunset 'gw\ng 6\n",
+     "*** Stack: try-do g id"),
     ("set_word_errors",
      "g: func [x /local y] [y: x * 2 y: y + x]\nprint [g 1 g 2]\n"
      "h: func [x] [y: x]\nh 1 h 2\nh ()\n",
