@@ -2081,7 +2081,8 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
     const pnode_t* first = c + 5;  // the lane's five nodes
     bool either = n->small() == EITHER_INDEX;
     const pnode_t* last = first + (either ? 1 : 0);
-    if (last->probe() && op_probed(x, last, last, code, last->end)) [[unlikely]]
+    if (last->probe() && !(n[1].header & plan::OWN_WORD_AFTER) &&
+        op_probed(x, last, last, code, last->end)) [[unlikely]]
         return false;
     int32_t k = truthy ? 0 : 1;
     if (!either && !truthy) {
@@ -2211,7 +2212,7 @@ enum quiet_t : int32_t {
     // The last branch ends the conditional's nodes; `if` has one.
     const pnode_t* last = n + n->aux - 1;
     bool either = last != first;
-    if (last->probe()) {
+    if (last->probe() && !(n[1].header & plan::OWN_WORD_AFTER)) {
         // op_probed, but for the look-up of a word with no entry.
         uint32_t small = last->small();
         const cell_t* v;

@@ -166,6 +166,11 @@ constexpr uint32_t LANE_CONDITION = 1u << 28;
 // word) with no probe, and the native's first argument takes every type
 // outside SELDOM_TYPES.
 constexpr uint32_t LEAF_CONDITION = 1u << 29;
+// On a conditional's K_WORDREF (which no walk reaches, so COMPOUND's bit is
+// free there): the word after its last branch, which that branch probes, is
+// the conditional's own word, bound alike. A conditional that checked its
+// word holding its native, with nothing run since, knows the probe's answer.
+constexpr uint32_t OWN_WORD_AFTER = 1u << 31;
 // On a called operator's K_WORDREF: the operator's arguments take every
 // type outside SELDOM_TYPES (PLAN_ANY_TYPES of its arguments plan).
 constexpr uint32_t OPERATOR_ANY_TYPES = 1u << 28;

@@ -293,6 +293,8 @@ struct builder {
                 pending.push_back({b, cells[p]});
                 p++;
             }
+            if (p >= 0 && own_word_after(nodes[nodes.size() - 1], c, cells, p, end))
+                nodes[static_cast<size_t>(head) + 1].header |= OWN_WORD_AFTER;
             nodes[head].aux = static_cast<int32_t>(nodes.size()) - head;
             nodes[head].end = p;
             return p;
@@ -320,6 +322,17 @@ struct builder {
         nodes[head].aux = static_cast<int32_t>(nodes.size()) - head;
         nodes[head].end = p;
         return p;
+    }
+
+    // Whether the word after the last branch, which it probes, is the
+    // conditional's word c bound alike (not a word of the function's own,
+    // whose values move with its frame).
+    bool own_word_after(const pnode_t& last, const cell_t* c, const cell_t* cells, int32_t p,
+                        int32_t end) const {
+        if (p >= end || (last.header & (PROBE | PROBE_LOCAL)) != PROBE) return false;
+        const cell_t* w = cells + p;
+        return type_of(w) == TYPE_word && w->data1 == c->data1 && w->data3 == c->data3 &&
+               w->data1 != fn_ctx && w->data1 != 0;
     }
 
     // Marks node i to probe the word w after it for an operator (first_ref:

@@ -407,6 +407,19 @@ CASES = [
      "change body-of :one [7] print mold try [g 5]\n"
      "print mold try [g \"s\"]\nunset 'gw\ng 6\n",
      "*** Stack: try-do g id"),
+    ("conditional_word_after_last_branch",
+     # A conditional followed by its own word takes that word's probe from
+     # its own check: either rebound to a function, then to an operator,
+     # between calls; then a word of the same name bound elsewhere after the
+     # last branch, turned into an operator.
+     "t: true\ng: func [x] [either t [x] [x] either t [x + 1] [x] if t [x] if x > 0 [x * 2] "
+     "if t [x] either x > 1 [x] [0] either t [x] [x]]\nprint [g 1 g 2]\n"
+     "saved: :either\neither: func [c a b] [print \"mine\" 42]\nprint g 3\n"
+     "either: :saved\nprint g 4\neither: :+\nr: try [g 5]\neither: :saved\n"
+     "print [mold r g 6]\n"
+     "o: context [either: 10]\nk: func [x] compose [either t [x] [x] (in o 'either) 5]\n"
+     "print [k 1 k 2]\no/either: 20\nprint [k 3]\no/either: :+\nk 4\n",
+     "either does not allow block!"),
     ("set_word_errors",
      "g: func [x /local y] [y: x * 2 y: y + x]\nprint [g 1 g 2]\n"
      "h: func [x] [y: x]\nh 1 h 2\nh ()\n",
