@@ -2222,13 +2222,20 @@ enum quiet_t : int32_t {
         if (type_of(v) == TYPE_op) [[unlikely]]
             return QUIET_NOT;
     }
-    // A seldom type has its typeset read (and an unset is an error).
+    // A seldom type has its typeset read (and an unset is an error); a
+    // logic!, the common condition, needs no test of the masks.
     const cell_t* condition = plan_leaf(x, c);
-    if (condition == nullptr || ((NOT_PLAIN | SELDOM_TYPES) >> (type_of(condition) & 63)) & 1)
-        [[unlikely]]
+    if (condition == nullptr) [[unlikely]]
         return QUIET_NOT;
     uint8_t t = type_of(condition);
-    bool truthy = !(t == TYPE_none || (t == TYPE_logic && condition->data1 != 1));
+    bool truthy;
+    if (t == TYPE_logic) [[likely]] {
+        truthy = condition->data1 == 1;
+    } else {
+        if (((NOT_PLAIN | SELDOM_TYPES) >> (t & 63)) & 1) [[unlikely]]
+            return QUIET_NOT;
+        truthy = t != TYPE_none;
+    }
     // The last branch's probe read the word the lookahead reads.
     int32_t done = !n->probe() || last->probe() ? QUIET_END : QUIET_LOOKAHEAD;
     int32_t k = truthy ? 0 : 1;
