@@ -2212,7 +2212,11 @@ enum quiet_t : int32_t {
     // The last branch ends the conditional's nodes; `if` has one.
     const pnode_t* last = n + n->aux - 1;
     bool either = last != first;
-    if (last->probe() && !(n[1].header & plan::OWN_WORD_AFTER)) {
+    // The last branch's probe reads the word the lookahead reads.
+    int32_t done = QUIET_END;
+    if (!last->probe()) {
+        if (n->probe()) done = QUIET_LOOKAHEAD;
+    } else if (!(n[1].header & plan::OWN_WORD_AFTER)) {
         // op_probed, but for the look-up of a word with no entry.
         uint32_t small = last->small();
         const cell_t* v;
@@ -2236,8 +2240,6 @@ enum quiet_t : int32_t {
             return QUIET_NOT;
         truthy = t != TYPE_none;
     }
-    // The last branch's probe read the word the lookahead reads.
-    int32_t done = !n->probe() || last->probe() ? QUIET_END : QUIET_LOOKAHEAD;
     int32_t k = truthy ? 0 : 1;
     cell_t* slot = stack::top_slot;
     if (!either && !truthy) {
