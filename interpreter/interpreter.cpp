@@ -2214,9 +2214,11 @@ enum quiet_t : int32_t {
     bool either = last != first;
     // The last branch's probe reads the word the lookahead reads.
     int32_t done = QUIET_END;
-    if (!last->probe()) {
+    if (n[1].header & plan::OWN_WORD_AFTER) {
+        // The check of the conditional's own word read the probe's.
+    } else if (!last->probe()) {
         if (n->probe()) done = QUIET_LOOKAHEAD;
-    } else if (!(n[1].header & plan::OWN_WORD_AFTER)) {
+    } else {
         // op_probed, but for the look-up of a word with no entry.
         uint32_t small = last->small();
         const cell_t* v;
