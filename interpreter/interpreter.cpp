@@ -1508,6 +1508,51 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
     return v != nullptr && type_of(v) == TYPE_op;
 }
 
+// The statement before statement n in its planned block; nullptr for the
+// first.
+const pnode_t* statement_before(const pnode_t* head, const pnode_t* n) {
+    for (int32_t i = 1; i < head->aux; i++) {
+        const pnode_t* b = head + i;
+        if (b->kind() != plan::K_BLOCK) continue;
+        const pnode_t* before = nullptr;
+        for (const pnode_t* s = b + 2; s->kind() != plan::K_END; s += plan::size_of(s)) {
+            if (s == n) return before;
+            before = s;
+        }
+    }
+    return nullptr;
+}
+
+// Statement n, at pos, whose first read answers the probe the statement
+// before it left out (ANSWERS_PROBE), found the word there holding an
+// operator: that statement's value is the operator's left operand, and the
+// operator loop goes on as after the probe. Nothing ran since that
+// statement's value was made: it is still at the top (the base), or, for a
+// word of the function's own context, which the block's loop takes without
+// a push, read again as it was. Position: the statement's, as the probe
+// would have left it.
+[[gnu::noinline, gnu::cold]] int32_t plan_answer(const plan_run& x, const pnode_t* n,
+                                                 const cell_t* code, int32_t pos, int32_t end) {
+    const pnode_t* before = statement_before(x.head, n);
+    if (before == nullptr) [[unlikely]]
+        return plan_fallback(n, code, pos, end, false);
+    if (before->kind() == plan::K_LOCAL) stack::push(x.frame + before->aux);
+    else stack::top_slot++;
+    position->data1 = static_cast<uint32_t>(before->pos);
+    return infix_loop(code, pos, end, true);
+}
+
+// A call's or a native's statement n whose guard failed: plan_answer's
+// case when its read answers a probe (REF_ANSWERS_PROBE), else the
+// interpreter's path.
+[[gnu::noinline, gnu::cold]] int32_t plan_call_missed(const plan_run& x, const pnode_t* n,
+                                                      const cell_t* code, int32_t pos, int32_t end,
+                                                      bool infix) {
+    if (!infix && (n[1].header & plan::REF_ANSWERS_PROBE) && op_at(code, pos))
+        return plan_answer(x, n, code, pos, end);
+    return plan_fallback(n, code, pos, end, infix);
+}
+
 // The cell a word holds, read where its context's values live (a node the
 // builder noted in the node's aux: a leaf, a probe's entry).
 [[gnu::always_inline]] inline const cell_t* plan_global(const pnode_t* n) {
@@ -1830,7 +1875,7 @@ template <bool self>
     stack::tops_t caller = stack::tops();
     cell_t* slot = plan_push_callee(n);
     if (slot == nullptr) [[unlikely]]
-        return plan_fallback(n, code, pos, end, infix);
+        return plan_call_missed(x, n, code, pos, end, infix);
     return plan_call_body<self>(x, n, code, pos, end, infix, caller, slot);
 }
 
@@ -1876,8 +1921,11 @@ template <bool self>
 // what it raises there. With no argument, the lookahead after the call is
 // made before it (nothing runs in between); with one, the argument's probe
 // reads the same word. Nothing here is a call, so the routine it is inline
-// in needs no registers saved for its fast way.
-[[gnu::always_inline]] inline bool plan_call_leaf(const plan_run& x, const pnode_t* n) {
+// in needs no registers saved for its fast way. The body's position is left
+// only where it stays (placed): a statement of a block that is not its last
+// is followed by the block's own position.
+[[gnu::always_inline]] inline bool plan_call_leaf(const plan_run& x, const pnode_t* n,
+                                                  bool placed = true) {
     const cell_t* fn = plan_expected(n);
     if (fn == nullptr) [[unlikely]]
         return false;
@@ -1916,7 +1964,7 @@ template <bool self>
     if (value == nullptr) [[unlikely]]
         return false;
     plan::count(plan::C_RUN);
-    plan_block_position(block, body);
+    if (placed) plan_block_position(block, body);
     *stack::top_slot++ = *value;
     return true;
 }
@@ -1951,7 +1999,7 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
                                       int32_t pos, int32_t end, bool infix) {
     cell_t* slot = plan_push_callee(n);
     if (slot == nullptr) [[unlikely]]
-        return plan_fallback(n, code, pos, end, infix);
+        return plan_call_missed(x, n, code, pos, end, infix);
     auto count = static_cast<int32_t>(n->small());
     pos =
         plan_arguments(x, n + 2, slot, count, static_cast<uint32_t>(n[1].aux), code, pos + 1, end);
@@ -2590,6 +2638,8 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
     const pnode_t* s = n + 2;
     const cell_t* left = plan_lane_operand(x, n + 1, n->value.data1 >> 2);
     const cell_t* right = plan_lane_operand(x, n + 4, n->value.data1);
+    if ((n[1].header & plan::ANSWERS_PROBE) && type_of(left) == TYPE_op) [[unlikely]]
+        return plan_answer(x, n, code, pos, end);
     if (!plain_value_q(type_of(left)) || plan_expected(s) == nullptr) [[unlikely]]
         return plan_fallback(n, code, pos, end, false);
     return plan_simple_infix_compute(x, n, left, right, code, end);
@@ -2703,8 +2753,12 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
         if (kind == plan::K_LOCAL) v = x.frame + n->aux;
         else if (kind == plan::K_WORD) v = peek_value(&n->value);
         if (kind != plan::K_LIT) {
-            if (v == nullptr || !plain_value_q(type_of(v))) [[unlikely]]
+            if (v == nullptr || !plain_value_q(type_of(v))) [[unlikely]] {
+                if (!infix && (n->header & plan::ANSWERS_PROBE) && v != nullptr &&
+                    type_of(v) == TYPE_op)
+                    return plan_answer(x, n, code, pos, end);
                 return plan_fallback(n, code, pos, end, infix);
+            }
         } else if (!infix && n->probe()) {
             // eval_operand hands a literal with a word after it to
             // eval_expression, which checks the depth.
@@ -2732,11 +2786,13 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
 }
 
 // A literal, a word of the function's own context or a paren of one plain
-// leaf as a statement of a block, pushed when it is all the statement is: a
+// leaf as a statement of a block, taken when it is all the statement is: a
 // plain value with no operator after it (the word probed after it reads as
-// run_node's probe does). False, having pushed nothing, for anything else.
+// run_node's probe does). Pushed only when kept, as the block's last
+// statement: no later statement reads the others' values. False, having
+// pushed nothing, for anything else.
 [[gnu::always_inline]] inline bool plan_quiet_leaf(const plan_run& x, const pnode_t* n,
-                                                   const cell_t* code, int32_t pos) {
+                                                   const cell_t* code, int32_t pos, bool keep) {
     uint8_t kind = n->kind();
     const cell_t* v;
     if (kind == plan::K_LOCAL) {
@@ -2752,8 +2808,12 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
         if (v == nullptr || stack::top_slot + 2 >= stack::end) return false;
         if (n->probe() && op_probed(x, n, n, code, pos + 1)) return false;
         check_native_stack();
-        plan_block_position(block, &n->value);
-        *stack::top_slot++ = *v;
+        // The paren's position is left only for the block's end: any other
+        // statement is followed by the block's own position.
+        if (keep) {
+            plan_block_position(block, &n->value);
+            *stack::top_slot++ = *v;
+        }
         return true;
     } else {
         return false;
@@ -2764,8 +2824,23 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
         // eval_expression, which checks the depth.
         if (kind == plan::K_LIT) check_native_stack();
     }
-    stack::push(v);
+    if (keep) stack::push(v);
     return true;
+}
+
+// Statements that are leaves taken with nothing run (plan_quiet_leaf), from
+// n on, each followed by the next statement's node at the next position:
+// the node of the first that is not, or nullptr once the block's last
+// statement was one, its value pushed. Out of line, where its loop keeps
+// its few values in registers.
+[[gnu::noinline]] const pnode_t* plan_quiet_run(const plan_run& x, const pnode_t* n,
+                                                const cell_t* code, int32_t end) {
+    for (int32_t pos = n->pos;; pos++, n++) {
+        bool last = pos + 1 >= end;
+        if (!plan_quiet_leaf(x, n, code, pos, last)) return n;
+        if (last) return nullptr;
+        position->data1 = static_cast<uint32_t>(pos + 1);
+    }
 }
 
 // run_in_place on a planned block. guards_read: the caller read the guards
@@ -2786,38 +2861,83 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
         stack::push_slot()->header = TYPE_unset;
         return base;
     }
+    // Only the last statement's value is kept (see plan_quiet_leaf), so
+    // that a leaf before it pushes nothing: with no room for a cell above
+    // the base, the interpreter's run raises stack-overflow where it would.
+    if (base + 1 >= stack::end) [[unlikely]]
+        return run_in_place(code);
     const pnode_t* n = block + 2;
     // The guards are read on entry and after each node (nothing runs
-    // between that and the next node).
-    for (;;) {
-        *position = *code;
-        position->data1 = static_cast<uint32_t>(pos);
-        if (n->pos != pos) [[unlikely]]  // K_END after the last node matches no position
-            break;
-        if (plan_quiet_leaf(x, n, code, pos)) {
-            // Pushing it ran nothing: no exit is pending, the guards hold.
-            if (++pos >= end) return base;
-            stack::top_slot = base;
-            n++;
-            continue;
-        }
-        pos = run_node(x, n, code, pos, end, false);
-        if (exits::pending) [[unlikely]]
-            return nullptr;
-        // The next node is found only when there is one to run: most
-        // planned blocks hold one expression.
-        if (!plan_holds(x)) [[unlikely]] {
-            end = live_end(code, end);
+    // between that and the next node). Each statement starts with the
+    // position holding the block at its own, and n its first node.
+    *position = *code;
+    position->data1 = static_cast<uint32_t>(pos);
+    if (n->pos == pos) [[likely]] {
+        for (;;) {
+            uint8_t kind = n->kind();
+            if (kind == plan::K_LOCAL || kind == plan::K_LIT || kind == plan::K_PAREN) {
+                const pnode_t* after = plan_quiet_run(x, n, code, end);
+                if (after == nullptr) return base;
+                pos += static_cast<int32_t>(after - n);
+                n = after;
+                kind = n->kind();
+            }
+            const pnode_t* next = nullptr;
+            if (kind == plan::K_INFIX) {
+                if (n->header & plan::SIMPLE_INFIX) {
+                    bool computed = false;
+                    pos = plan_simple_infix(x, n, code, pos, end, &computed);
+                    // A value computed in the lane: five nodes, the position
+                    // untouched.
+                    if (computed) next = n + 5;
+                } else {
+                    pos = plan_infix(x, n, code, pos, end);
+                }
+            } else if (kind == plan::K_CALL) {
+                // A call of a leaf body inline here, where it has no
+                // registers of its own to save.
+                if ((n[1].header & plan::LEAF_BODY) && plan_call_leaf(x, n, n->end >= end)) {
+                    // Nothing ran.
+                    pos = n->end;
+                    next = n + n->aux;
+                } else {
+                    pos = plan_call(x, n, code, pos, end, false);
+                }
+            } else if (kind == plan::K_COND) {
+                pos = plan_conditional(x, n, code, pos, end, false);
+            } else if (kind == plan::K_SET || kind == plan::K_RETURN) {
+                pos = plan_other(x, n, code, pos, end, false);
+            } else {
+                pos = run_node(x, n, code, pos, end, false);
+            }
+            if (next != nullptr) {
+                if (pos >= end) return base;
+                stack::top_slot = base;
+                n = next;
+                position->data1 = static_cast<uint32_t>(pos);
+                continue;
+            }
+            if (exits::pending) [[unlikely]]
+                return nullptr;
+            // The next node is found only when there is one to run: most
+            // planned blocks hold one expression.
+            if (!plan_holds(x)) [[unlikely]] {
+                end = live_end(code, end);
+                if (pos >= end) return base;
+                stack::top_slot = base;
+                *position = *code;
+                position->data1 = static_cast<uint32_t>(pos);
+                n += plan::size_of(n);
+                break;
+            }
             if (pos >= end) return base;
             stack::top_slot = base;
+            n += plan::size_of(n);
             *position = *code;
             position->data1 = static_cast<uint32_t>(pos);
-            n += plan::size_of(n);
-            break;
+            if (n->pos != pos) [[unlikely]]  // K_END after the last node matches no position
+                break;
         }
-        if (pos >= end) return base;
-        stack::top_slot = base;
-        n += plan::size_of(n);
     }
     pos = plan_fallback(n->kind() != plan::K_END ? n : block, code, pos, end, false);
     if (exits::pending) [[unlikely]]

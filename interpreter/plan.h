@@ -137,7 +137,8 @@ constexpr uint32_t INFIX_LEFT_LITERAL = INFIX_RIGHT_LITERAL << 2;
 constexpr uint32_t INFIX_PAREN = INFIX_LEFT_LITERAL << 1;
 
 // Header bits. PROBE: a word follows the expression that must be checked
-// for an operator (the lookahead) before the plan goes on. COMPOUND: the
+// for an operator (the lookahead) before the plan goes on (unless the next
+// statement's own read answers it: ANSWERS_PROBE). COMPOUND: the
 // node's subtree takes aux nodes (else one). SIMPLE_INFIX: a K_INFIX of one
 // fast step whose operands are a literal or a word each, or of one called
 // step whose right operand is a paren of one leaf (INFIX_PAREN).
@@ -171,6 +172,18 @@ constexpr uint32_t LEAF_CONDITION = 1u << 29;
 // the conditional's own word, bound alike. A conditional that checked its
 // word holding its native, with nothing run since, knows the probe's answer.
 constexpr uint32_t OWN_WORD_AFTER = 1u << 31;
+// Probes left to the next statement. When a statement of a block is
+// followed by one whose first act is to read the word the first would
+// probe (a leaf, a call's or a native's guard, the left operand of an
+// operators' lane), that read answers the probe, made with nothing run
+// since: the first statement probes nothing (its PROBE cleared) and the
+// reading node carries the flag. Found holding an operator there, the word
+// makes the first statement's value that operator's left operand
+// (plan_answer). ANSWERS_PROBE on a leaf: the statement itself, or the left
+// operand of a K_INFIX lane; REF_ANSWERS_PROBE on a call's or native's
+// K_WORDREF (where PROBE's bit is free).
+constexpr uint32_t ANSWERS_PROBE = 1u << 28;
+constexpr uint32_t REF_ANSWERS_PROBE = 1u << 30;
 // On a called operator's K_WORDREF: the operator's arguments take every
 // type outside SELDOM_TYPES (PLAN_ANY_TYPES of its arguments plan).
 constexpr uint32_t OPERATOR_ANY_TYPES = 1u << 28;

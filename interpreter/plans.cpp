@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "datatypes/block.h"
@@ -146,6 +147,8 @@ struct builder {
     // a holder's small field names one of them (from 1) until entries()
     // places them after the blocks.
     std::vector<cell_t> probed;
+    // Statements next to each other in a block: their first nodes.
+    std::vector<std::pair<int32_t, int32_t>> neighbours;
     bool failed = false;
 
     // Drops the nodes from first on and the blocks they wait for: a pending
@@ -376,7 +379,8 @@ struct builder {
         }
         for (int32_t i = 1; i <= base; i++) {
             const pnode_t& n = nodes[static_cast<size_t>(i)];
-            if ((n.header & (PROBE | PROBE_LOCAL)) != PROBE) continue;
+            // A K_WORDREF never probes: PROBE's bit there is REF_ANSWERS_PROBE.
+            if (n.kind() == K_WORDREF || (n.header & (PROBE | PROBE_LOCAL)) != PROBE) continue;
             pnode_t& h = nodes[static_cast<size_t>(probe_holder(&n) - nodes.data())];
             if (h.small() == 0) continue;  // probe() found no entry for it
             int32_t at = base + static_cast<int32_t>(h.small());
@@ -534,6 +538,42 @@ struct builder {
         }
     }
 
+    // The node of statement i whose first act reads the word at the
+    // statement's position, and the flag it takes (see ANSWERS_PROBE);
+    // nullptr when there is none.
+    pnode_t* answering(int32_t i, uint32_t* flag) {
+        pnode_t& n = nodes[static_cast<size_t>(i)];
+        pnode_t& next = nodes[static_cast<size_t>(i) + 1];
+        auto word = [](const pnode_t& m) { return m.kind() == K_LOCAL || m.kind() == K_WORD; };
+        *flag = ANSWERS_PROBE;
+        if (word(n)) return &n;
+        // The lane reads its left operand first; an operator found there
+        // leaves it (plan_simple_infix_other).
+        if (n.kind() == K_INFIX && (n.header & SIMPLE_INFIX) && (n.value.data1 & INFIX_LANE) &&
+            word(next) && next.pos == n.pos)
+            return &next;
+        *flag = REF_ANSWERS_PROBE;
+        if (n.kind() == K_CALL || n.kind() == K_NATIVE) return &next;
+        return nullptr;
+    }
+
+    // Leaves the probe of statement first to the read that starts statement
+    // second, right after it (see ANSWERS_PROBE). The first is one whose
+    // runs skip only their last probe when PROBE is clear, and that leaves
+    // its value where plan_answer finds it.
+    void leave_probe(int32_t first, int32_t second) {
+        pnode_t& a = nodes[static_cast<size_t>(first)];
+        uint8_t k = a.kind();
+        if (!(a.header & PROBE) || nodes[static_cast<size_t>(second)].pos != a.end ||
+            (k != K_LOCAL && k != K_WORD && k != K_CALL && k != K_NATIVE && k != K_INFIX))
+            return;
+        uint32_t flag = 0;
+        pnode_t* reader = answering(second, &flag);
+        if (reader == nullptr) return;
+        a.header &= ~(PROBE | PROBE_LOCAL);
+        reader->header |= flag;
+    }
+
     // A block's nodes: K_BLOCK, K_SNAP, then its expressions as far as
     // their positions are known, then K_END.
     void block(const cell_t* code) {
@@ -549,8 +589,13 @@ struct builder {
         snapshots.insert(snapshots.end(), cells, cells + end);
         int32_t pos = head;
         int32_t expressions = 0;
-        for (; pos >= 0 && pos < end && !failed; expressions++)
+        int32_t previous = -1;
+        for (; pos >= 0 && pos < end && !failed; expressions++) {
+            auto at = static_cast<int32_t>(nodes.size());
             pos = expression(cells, pos, end, false);
+            if (previous >= 0) neighbours.push_back({previous, at});
+            previous = at;
+        }
         nodes[bi].aux = static_cast<int32_t>(nodes.size()) - bi - 2;
         // Verify mode checks each block as the block loop enters it: there
         // no block is run without that loop.
@@ -597,6 +642,8 @@ const pnode_t* build(const cell_t* slot) {
     }
     if (b.failed) return nullptr;
     b.paren_lanes();
+    // After paren_lanes: which K_INFIX is a lane is known only then.
+    for (auto [first, second] : b.neighbours) b.leave_probe(first, second);
     for (pnode_t& n : b.nodes) {
         switch (n.kind()) {
         case K_OP: n.aux = 2; [[fallthrough]];

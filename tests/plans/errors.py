@@ -420,6 +420,26 @@ CASES = [
      "o: context [either: 10]\nk: func [x] compose [either t [x] [x] (in o 'either) 5]\n"
      "print [k 1 k 2]\no/either: 20\nprint [k 3]\no/either: :+\nk 4\n",
      "either does not allow block!"),
+    ("probes_left_to_next_statement",
+     # A statement's lookahead answered by the next statement's own read of
+     # the word, then that word turned into an operator: after a local (with
+     # the next a local, a global, a call, a native, a lane's left operand),
+     # after a global, after a call of no argument, after a call that
+     # rebinds the next word itself, after a lane; and the error a local
+     # operator with nothing after it raises.
+     "f: func [a b c] [a b c]\nprint [f 1 2 3 f 1 2 3 f 1 :+ 3 f 1 :* 3]\n"
+     "print mold try [f 1 2 :+]\nf 1 :print 3\n"
+     "gw: 7\ng: func [x] [x gw 5]\nprint [g 1 g 2]\ngw: :-\nprint g 10\n"
+     "w: func [x] [gw x 5]\ngw: 100\nprint [w 1 w 2 w :+]\n"
+     "k0: func [] [5]\nm: func [x] [x * 10]\nh: func [] [k0 m 2]\nprint [h h]\nm: :+\n"
+     "print h\n"
+     "k: func [x] [if x > 2 [m: :+] x]\nj: func [a] [k a m a]\nm: func [x] [x * 10]\n"
+     "print [j 1 j 2 j 3]\n"
+     "pr: :form\np: func [a] [k0 pr a]\nprint [p 1 p 2]\npr: :*\nprint p 3\n"
+     "l: func [x] [x + 1 m 2]\nm: func [x] [x * 10]\nprint [l 1 l 2]\nm: :-\nprint l 5\n"
+     "q: func [x y] [x y + 1]\nprint [q 1 2 q 1 2]\nprint mold try [q 1 :*]\n"
+     "s: func [x y] [x y]\nprint [s 1 2 s 1 2]\ns 1 :+\n",
+     "y is missing its value2 argument"),
     ("set_word_errors",
      "g: func [x /local y] [y: x * 2 y: y + x]\nprint [g 1 g 2]\n"
      "h: func [x] [y: x]\nh 1 h 2\nh ()\n",

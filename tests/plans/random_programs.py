@@ -7,9 +7,9 @@ themselves (literals, arguments, locals, globals, set-words, parens,
 operators, if and either with block branches, calls, return) with forms
 they leave to the interpreter (paths, loops, get-words, errors), calls them
 several times (a plan is built on the second call), and between calls may
-rebind a global word, an operator or a function, or change a body. Errors
-are caught and printed with their Where and Near, and a program may end on
-an uncaught one.
+rebind a global word (to an operator too), an operator or a function, or
+change a body. Errors are caught and printed with their Where and Near, and
+a program may end on an uncaught one.
 
 Usage: random_programs.py ZUV [COUNT [FIRST_SEED]]
 """
@@ -117,7 +117,8 @@ class Program:
                 lines.append("show [%s]" % self.call(name, arity))
             k = r.randrange(8)
             if k == 0:
-                lines.append("g1: %s" % r.choice(["10", "\"s\"", "func [] [5]", "none", "2.5"]))
+                lines.append("g1: %s" % r.choice(["10", "\"s\"", "func [] [5]", "none", "2.5",
+                                                  ":+", ":*"]))
             elif k == 1:
                 lines.append("append body-of :%s [%s]" % (name, self.value([], 0)))
             elif k == 2:
