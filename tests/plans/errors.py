@@ -440,6 +440,16 @@ CASES = [
      "q: func [x y] [x y + 1]\nprint [q 1 2 q 1 2]\nprint mold try [q 1 :*]\n"
      "s: func [x y] [x y]\nprint [s 1 2 s 1 2]\ns 1 :+\n",
      "y is missing its value2 argument"),
+    ("leaf_statements_at_the_stack_end",
+     # Leaf statements other than a block's last are not pushed: reached
+     # with the stack one cell from its end, the block still overflows at
+     # its first leaf. The wrapper's locals shift where recursion meets the
+     # end, so some runs arrive there exactly.
+     "d: func [n /local a b c] [a b n either n = 0 [0] [d n - 1] a]\nd 2 d 2\n"
+     "locals: copy []\nrepeat i 40 [\n    w: func compose [/local (locals)] [d 100000]\n"
+     "    e: try [w]\n    print [i e/id mold e/near]\n"
+     "    append locals to word! rejoin [\"v\" i]\n]\n",
+     "stack-overflow [a b n either"),
     ("set_word_errors",
      "g: func [x /local y] [y: x * 2 y: y + x]\nprint [g 1 g 2]\n"
      "h: func [x] [y: x]\nh 1 h 2\nh ()\n",
