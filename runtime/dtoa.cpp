@@ -102,7 +102,7 @@ double strtod(const char* start, const char* end, int32_t extra_exponent, int32_
     }
     if (unused) *unused = static_cast<int32_t>(end - p);
 
-    if (count == 0) return 0.0;
+    if (count == 0) return negative ? -0.0 : 0.0;
     while (count > 1 && digits[count - 1] == '0' && !sticky) {
         count--;
         exponent10++;
@@ -122,8 +122,8 @@ double strtod(const char* start, const char* end, int32_t extra_exponent, int32_
     auto result = std::from_chars(text, t, value, std::chars_format::scientific);
     if (result.ec == std::errc::result_out_of_range)
         value = count + exponent10 > 0 ? std::numeric_limits<double>::infinity() : 0.0;
-    // 0.0 - value: a negative zero comes out as +0.0.
-    return negative ? 0.0 - value : value;
+    // The sign stays on a zero too: mold writes -0.0, and load must give it back.
+    return negative ? -value : value;
 }
 
 digits_t dtoa(double d, int32_t precision, bool point) {

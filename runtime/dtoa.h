@@ -53,7 +53,8 @@ struct text_t {
 // value is multiplied by 10^extra_exponent (-2 reads a percentage). The
 // text needs no terminator; the caller has checked its syntax. unused, when
 // given, receives the count of characters after the last one read. A
-// negative zero result reads as +0.0.
+// negative text keeps its sign also when the value is zero (-0.0, or an
+// underflow such as -1e-400), as the formatter writes it.
 double strtod(const char* start, const char* end, int32_t extra_exponent,
               int32_t* unused = nullptr);
 

@@ -141,9 +141,13 @@ TEST(Dtoa, StrtodValues) {
 }
 
 TEST(Dtoa, StrtodNegativeZeroAndSpecialTexts) {
-    EXPECT_FALSE(std::signbit(read("-0")));
-    EXPECT_FALSE(std::signbit(read("-0.0e5")));
-    EXPECT_FALSE(std::signbit(read("-1e-400")));
+    // A negative zero keeps its sign, as format writes it ("-0.0").
+    EXPECT_TRUE(std::signbit(read("-0")));
+    EXPECT_TRUE(std::signbit(read("-0.0e5")));
+    EXPECT_TRUE(std::signbit(read("-1e-400")));
+    EXPECT_FALSE(std::signbit(read("0.0")));
+    EXPECT_FALSE(std::signbit(read("+0.0")));
+    EXPECT_TRUE(std::signbit(read(dtoa::format(-0.0, 0, true).c_str())));
     EXPECT_EQ(read("1.#INF"), inf);
     EXPECT_EQ(read("-1.#INF"), -inf);
     EXPECT_EQ(read("1.#inf"), inf);
