@@ -17,6 +17,7 @@
 #include "datatypes/word.h"
 #include "runtime/collector.h"
 #include "runtime/compiled.h"
+#include "runtime/dtoa.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
 #include "runtime/words.h"
@@ -476,11 +477,16 @@ int32_t write_elements(const cell_t* v, cell_t* buffer, bool part, int32_t limit
             string::concatenate_literal(buffer, integer::form_signed(read_int(p, type, size)).text);
             break;
         case TYPE_float_:
-            string::concatenate_literal(
-                buffer,
-                float_::form_float(read_double(p, size),
-                                   size == 8 ? float_::form_kind::FLOAT : float_::form_kind::SINGLE)
-                    .text);
+            // Molded text loads back as the same element: the shortest
+            // digits for the element's own size, where form rounds.
+            if (mold)
+                string::concatenate_literal(buffer,
+                                            dtoa::format(read_double(p, size), 0, true, size == 4).chars);
+            else
+                string::concatenate_literal(buffer, float_::form_float(read_double(p, size),
+                                                                       size == 8 ? float_::form_kind::FLOAT
+                                                                                 : float_::form_kind::SINGLE)
+                                                        .text);
             break;
         default:
             string::concatenate_literal(

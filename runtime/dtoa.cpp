@@ -126,7 +126,7 @@ double strtod(const char* start, const char* end, int32_t extra_exponent, int32_
     return negative ? -value : value;
 }
 
-digits_t dtoa(double d, int32_t precision, bool point) {
+digits_t dtoa(double d, int32_t precision, bool point, bool single) {
     digits_t r;
     r.buffer[0] = '-';
     r.special = nullptr;
@@ -153,10 +153,15 @@ digits_t dtoa(double d, int32_t precision, bool point) {
     char sci[48];
     double magnitude = std::fabs(d);
     int digits_wanted = precision > 30 ? 30 : precision;
-    auto res = precision <= 0
-                   ? std::to_chars(sci, sci + sizeof sci, magnitude, std::chars_format::scientific)
-                   : std::to_chars(sci, sci + sizeof sci, magnitude, std::chars_format::scientific,
-                                   digits_wanted - 1);
+    std::to_chars_result res;
+    if (precision > 0)
+        res = std::to_chars(sci, sci + sizeof sci, magnitude, std::chars_format::scientific,
+                            digits_wanted - 1);
+    else if (single)
+        res = std::to_chars(sci, sci + sizeof sci, static_cast<float>(magnitude),
+                            std::chars_format::scientific);
+    else
+        res = std::to_chars(sci, sci + sizeof sci, magnitude, std::chars_format::scientific);
     const char* p = sci;
     char* out = r.buffer + 1;
     int n = 0;
@@ -173,9 +178,9 @@ digits_t dtoa(double d, int32_t precision, bool point) {
     return r;
 }
 
-text_t format(double d, int32_t precision, bool point) {
+text_t format(double d, int32_t precision, bool point, bool single) {
     text_t t;
-    digits_t g = dtoa(d, precision, point);
+    digits_t g = dtoa(d, precision, point, single);
     if (g.special) {
         size_t n = std::strlen(g.special);
         std::memcpy(t.chars, g.special, n + 1);

@@ -61,13 +61,15 @@ double strtod(const char* start, const char* end, int32_t extra_exponent,
 // The digits of d: precision <= 0 gives the shortest digits that read back
 // to d, precision > 0 at most that many significant digits (rounded to
 // nearest, ties to even). Trailing zeros are removed. point chooses "0.0"
-// over "0" for a zero.
-digits_t dtoa(double d, int32_t precision, bool point);
+// over "0" for a zero. single (with precision <= 0) takes d as a float32
+// element and gives the shortest digits that read back to the same float32
+// (at most 9): the double's own shortest digits would show the widening.
+digits_t dtoa(double d, int32_t precision, bool point, bool single = false);
 
 // The text that the number forms start from: plain notation for decimal
 // exponents -6 to 17 (0.0000001 ... 100000000000000000.0), exponent notation
 // ("1.5e300", "1.0e-8") outside. point adds ".0" where the text would end in
 // a point or a single digit before the exponent; without it the point goes.
-text_t format(double d, int32_t precision, bool point);
+text_t format(double d, int32_t precision, bool point, bool single = false);
 
 }  // namespace zuv::dtoa
