@@ -67,6 +67,11 @@ void unescape(cell_t* str) {
                     if (low < 0xDC00 || low > 0xDFFF) fire(err::invalid_data, str);
                     read += 6;
                     c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                } else if (c >= 0xDC00 && c <= 0xDFFF) {
+                    // A low half with no high one before it is no character:
+                    // kept, it would make text that can be neither molded
+                    // nor written out.
+                    fire(err::invalid_data, str);
                 }
                 break;
             default: fire(err::invalid_data, str);
