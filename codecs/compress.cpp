@@ -9,6 +9,20 @@
 namespace zuv::compress {
 
 int32_t zlib_word, deflate_word, gzip_word, zstd_word;
+failure_t last_failure = failure_t::none;
+
+const char* failure_text(failure_t why) {
+    switch (why) {
+    case failure_t::header: return "bad header";
+    case failure_t::truncated: return "truncated";
+    case failure_t::corrupt: return "corrupt compressed data";
+    case failure_t::check: return "checksum mismatch";
+    case failure_t::length: return "length mismatch";
+    case failure_t::trailing: return "bytes after the end";
+    case failure_t::too_large: return "output over the size limit";
+    default: return "bad data";
+    }
+}
 
 void init() {
     zlib_word = symbol::resolve(symbol::make("zlib"));
@@ -87,17 +101,19 @@ int zlib_compress(uint8_t* dst, uint32_t* cap, const uint8_t* src, size_t len, i
 
 int zlib_decompress(uint8_t* dst, uint32_t* cap, const uint8_t* src, size_t len) {
     // Two header bytes and the four of the Adler-32 at the least.
-    if (len < 6 || len > SIZE_LIMIT) return BAD;
+    if (len > SIZE_LIMIT) return fail(failure_t::too_large);
+    if (len < 2) return fail(failure_t::truncated);
     uint32_t pair = uint32_t{src[0]} << 8 | src[1];
     bool deflated = (src[0] & 0x0F) == 8;
     bool window_ok = (src[0] & 0x80) == 0;
     bool dictionary = (src[1] & 0x20) != 0;
-    if (pair % 31 != 0 || !deflated || !window_ok || dictionary) return BAD;
+    if (pair % 31 != 0 || !deflated || !window_ok || dictionary) return fail(failure_t::header);
+    if (len < 6) return fail(failure_t::truncated);
     uint64_t out = 0;
     int r = deflate_engine::inflate(dst, room_of(dst, cap), src + 2, len - 6,
                                     inflate_limit(len - 6), &out);
     if (r != DONE) return r == BAD ? BAD : answer(r, cap, out);
-    if (checksum::adler32(dst, out) != read_be32(src + len - 4)) return BAD;
+    if (checksum::adler32(dst, out) != read_be32(src + len - 4)) return fail(failure_t::check);
     return answer(DONE, cap, out);
 }
 

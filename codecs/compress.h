@@ -25,6 +25,19 @@ constexpr int DONE = 0;
 constexpr int MORE_ROOM = 1;
 constexpr int BAD = 2;
 
+// Why the last decompression that answered BAD refused its input, so that
+// the message can say which: data cut short and data over the size limit
+// call for different remedies than damaged data. Set by fail(); reset by
+// callers before an entry when they want the reason.
+enum class failure_t { none, header, truncated, corrupt, check, length, trailing, too_large };
+extern failure_t last_failure;
+inline int fail(failure_t why) {
+    last_failure = why;
+    return BAD;
+}
+// A short text for a reason: "truncated", "bad header", ...
+const char* failure_text(failure_t why);
+
 // Sources and results stay below a series' limit.
 constexpr uint64_t SIZE_LIMIT = 0x7FFFFFFF;
 
@@ -45,7 +58,10 @@ int deflate_compress(uint8_t* dst, uint32_t* cap, const uint8_t* src, size_t len
 int deflate_decompress(uint8_t* dst, uint32_t* cap, const uint8_t* src, size_t len);
 // Data that already starts as gzip (1F 8B 08) is copied unchanged.
 int gzip_compress(uint8_t* dst, uint32_t* cap, const uint8_t* src, size_t len, int level);
-// The size query (null destination) is answered from the trailer alone.
+// Every member is decoded and the results joined, as gzip -dc does. The size
+// query (null destination) is answered from the last trailer alone: exact
+// for one member; with several the decoding answers MORE_ROOM with the
+// whole size.
 int gzip_decompress(uint8_t* dst, uint32_t* cap, const uint8_t* src, size_t len);
 
 // Most bytes a DEFLATE stream of len bytes can give: every bit carries at

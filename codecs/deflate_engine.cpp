@@ -43,6 +43,8 @@ uInt room(uint64_t n) { return static_cast<uInt>(std::min<uint64_t>(n, UINT32_MA
 // area, counting. step is one call of the engine.
 template <typename Step>
 int run(z_stream* z, uint8_t* dst, uint64_t cap, uint64_t limit, uint64_t* out, Step step) {
+    using compress::fail;
+    using compress::failure_t;
     if (!dst) cap = 0;
     uint8_t scratch[SCRATCH];
     bool counting = cap == 0;
@@ -56,16 +58,20 @@ int run(z_stream* z, uint8_t* dst, uint64_t cap, uint64_t limit, uint64_t* out, 
             z->avail_out = SCRATCH;
         }
         int r = step(z);
-        if (z->total_out > limit) return compress::BAD;
+        // Past a series' limit the data may well be sound; short of it,
+        // only damaged data expands beyond what its length allows.
+        if (z->total_out > limit)
+            return fail(limit >= compress::SIZE_LIMIT ? failure_t::too_large : failure_t::corrupt);
         if (r == Z_STREAM_END) break;
-        if (r != Z_OK && r != Z_BUF_ERROR) return compress::BAD;
+        if (r != Z_OK && r != Z_BUF_ERROR) return fail(failure_t::corrupt);
         // Stopped short of the end with room left: the input ran out.
-        if (z->avail_out != 0) return compress::BAD;
+        if (z->avail_out != 0) return fail(failure_t::truncated);
         counting = true;
     }
     *out = z->total_out;
     return z->total_out > cap ? compress::MORE_ROOM : compress::DONE;
 }
+
 
 }  // namespace
 
@@ -80,12 +86,20 @@ int deflate(uint8_t* dst, uint64_t cap, const uint8_t* src, uint64_t len, int le
 }
 
 int inflate(uint8_t* dst, uint64_t cap, const uint8_t* src, uint64_t len, uint64_t limit,
-            uint64_t* out) {
+            uint64_t* out, uint64_t* used) {
     z_stream* z = inflater();
     if (!z) return compress::BAD;
     z->next_in = const_cast<Bytef*>(src);
     z->avail_in = static_cast<uInt>(len);
-    return run(z, dst, cap, limit, out, [](z_stream* s) { return ::inflate(s, Z_NO_FLUSH); });
+    int r = run(z, dst, cap, limit, out, [](z_stream* s) { return ::inflate(s, Z_NO_FLUSH); });
+    *used = z->total_in;
+    return r;
+}
+
+int inflate(uint8_t* dst, uint64_t cap, const uint8_t* src, uint64_t len, uint64_t limit,
+            uint64_t* out) {
+    uint64_t used = 0;
+    return inflate(dst, cap, src, len, limit, out, &used);
 }
 
 }  // namespace zuv::deflate_engine

@@ -21,5 +21,9 @@ int deflate(uint8_t* dst, uint64_t cap, const uint8_t* src, uint64_t len, int le
 // limit bytes in all is BAD, which also bounds the work of counting.
 int inflate(uint8_t* dst, uint64_t cap, const uint8_t* src, uint64_t len, uint64_t limit,
             uint64_t* out);
+// The same, also giving in *used the input bytes up to the stream's end, for
+// framings that follow it with more (the gzip trailer and later members).
+int inflate(uint8_t* dst, uint64_t cap, const uint8_t* src, uint64_t len, uint64_t limit,
+            uint64_t* out, uint64_t* used);
 
 }  // namespace zuv::deflate_engine

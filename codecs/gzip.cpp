@@ -1,5 +1,7 @@
-// The gzip framing (RFC 1952) over the DEFLATE engine: one member, a 10-byte
-// header and a trailer of the CRC-32 and the length, both little-endian.
+// The gzip framing (RFC 1952) over the DEFLATE engine: members of a 10-byte
+// header, a DEFLATE stream and a trailer of the CRC-32 and the length, both
+// little-endian. Writing makes one member; reading joins every member.
+#include <algorithm>
 #include <cstring>
 
 #include "codecs/checksum.h"
@@ -80,26 +82,50 @@ int gzip_compress(uint8_t* dst, uint32_t* cap, const uint8_t* src, size_t len, i
 }
 
 int gzip_decompress(uint8_t* dst, uint32_t* cap, const uint8_t* src, size_t len) {
-    if (len < HEADER + TRAILER || len > SIZE_LIMIT || !gzip_magic_q(src) || src[3] >= 32)
-        return BAD;
-    uint64_t body_end = len - TRAILER;
-    uint64_t start = header_end(src, body_end);
-    if (start == 0) return BAD;
-    uint64_t body = body_end - start;
-    uint64_t size = read_le32(src + len - 4);
-    if (size > inflate_limit(body)) return BAD;
-    uint64_t room = dst ? *cap : 0;
-    if (room < size) {
-        *cap = static_cast<uint32_t>(size);
-        return MORE_ROOM;
+    if (len > SIZE_LIMIT) return fail(failure_t::too_large);
+    if (len < HEADER + TRAILER) return fail(failure_t::truncated);
+    if (!gzip_magic_q(src) || src[3] >= 32) return fail(failure_t::header);
+    if (!dst) {
+        if (header_end(src, len - TRAILER) == 0) return fail(failure_t::header);
+        // A size the input cannot hold comes from data cut short, a forged
+        // trailer or output past the limit: the decoding below, counting,
+        // tells which. So does a size of 0, which may be an empty member.
+        uint64_t size = read_le32(src + len - 4);
+        if (size > 0 && size <= inflate_limit(len - HEADER - TRAILER)) {
+            *cap = static_cast<uint32_t>(size);
+            return MORE_ROOM;
+        }
     }
-    // Output beyond the trailer's size is as wrong as output short of it.
-    uint64_t out = 0;
-    if (deflate_engine::inflate(dst, size, src + start, body, size, &out) != DONE || out != size)
-        return BAD;
-    if (checksum::crc32(dst, size) != read_le32(src + body_end)) return BAD;
-    *cap = static_cast<uint32_t>(size);
-    return DONE;
+    // Member after member, each output after the last one's; what does not
+    // fit is counted, and a member that did not fit whole is not checked
+    // now: the call with room enough checks it.
+    uint64_t room = dst ? *cap : 0, total = 0, pos = 0;
+    while (pos < len) {
+        const uint8_t* member = src + pos;
+        uint64_t rest = len - pos;
+        if (rest < HEADER + TRAILER || !gzip_magic_q(member) || member[3] >= 32)
+            return fail(pos > 0 ? failure_t::trailing
+                        : rest < HEADER + TRAILER ? failure_t::truncated
+                                                  : failure_t::header);
+        uint64_t start = header_end(member, rest - TRAILER);
+        if (start == 0) return fail(failure_t::header);
+        uint64_t body = rest - TRAILER - start;
+        uint64_t out = 0, used = 0;
+        uint64_t at = std::min(total, room);
+        int r = deflate_engine::inflate(dst + at, room - at, member + start, body,
+                                        inflate_limit(body), &out, &used);
+        if (r == BAD) return BAD;
+        if (total + out > SIZE_LIMIT) return fail(failure_t::too_large);
+        const uint8_t* trailer = member + start + used;
+        if (static_cast<uint32_t>(out) != read_le32(trailer + 4)) return fail(failure_t::length);
+        if (r == DONE && total + out <= room &&
+            checksum::crc32(dst + total, out) != read_le32(trailer))
+            return fail(failure_t::check);
+        total += out;
+        pos += start + used + TRAILER;
+    }
+    *cap = static_cast<uint32_t>(total);
+    return total > room ? MORE_ROOM : DONE;
 }
 
 }  // namespace zuv::compress

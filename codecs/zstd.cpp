@@ -17,6 +17,8 @@ using compress::BAD;
 using compress::DONE;
 using compress::MORE_ROOM;
 using compress::SIZE_LIMIT;
+using compress::fail;
+using compress::failure_t;
 
 namespace {
 
@@ -43,6 +45,34 @@ ZSTD_DCtx* decompressor() {
     return d;
 }
 
+// The reason behind an engine error.
+int fail_with(size_t code) {
+    switch (ZSTD_getErrorCode(code)) {
+    case ZSTD_error_srcSize_wrong: return fail(failure_t::truncated);
+    case ZSTD_error_checksum_wrong: return fail(failure_t::check);
+    case ZSTD_error_prefix_unknown:
+    case ZSTD_error_frameParameter_unsupported: return fail(failure_t::header);
+    default: return fail(failure_t::corrupt);
+    }
+}
+
+// Past a series' limit the frames may well be sound; short of it, only
+// damaged frames say they hold more than their length allows.
+int fail_size(uint64_t limit) {
+    return fail(limit >= SIZE_LIMIT ? failure_t::too_large : failure_t::corrupt);
+}
+
+// The reason a frame walk stopped: the first frame that cannot be read.
+int fail_frames(const uint8_t* src, size_t len) {
+    while (len > 0) {
+        size_t n = ZSTD_findFrameCompressedSize(src, len);
+        if (ZSTD_isError(n)) return fail_with(n);
+        src += n;
+        len -= n;
+    }
+    return fail(failure_t::corrupt);
+}
+
 int window_log_max(uint64_t limit) {
     int log = 0;
     while (log < WINDOW_LOG_CEILING && (uint64_t{1} << log) < limit) log++;
@@ -66,13 +96,13 @@ int count(const uint8_t* src, size_t len, uint64_t limit, uint64_t* total) {
         ZSTD_outBuffer out{scratch.get(), scratch_size, 0};
         size_t before = in.pos;
         size_t pending = ZSTD_decompressStream(stream.get(), &out, &in);
-        if (ZSTD_isError(pending)) return BAD;
+        if (ZSTD_isError(pending)) return fail_with(pending);
         *total += out.pos;
-        if (*total > limit) return BAD;
+        if (*total > limit) return fail_size(limit);
         // 0: a frame ended and all of it is out.
         if (pending == 0 && in.pos == in.size) return DONE;
         // Stuck: the input was cut short.
-        if (in.pos == before && out.pos == 0) return BAD;
+        if (in.pos == before && out.pos == 0) return fail(failure_t::truncated);
     }
 }
 
@@ -111,7 +141,8 @@ int compress(uint8_t* dst, uint32_t* cap, const uint8_t* src, size_t len, int le
 
 int decompress(uint8_t* dst, uint32_t* cap, const uint8_t* src, size_t len) {
     // The engine reads no input as no frames, so nothing; data holds one frame at least.
-    if (len == 0 || len > SIZE_LIMIT) return BAD;
+    if (len > SIZE_LIMIT) return fail(failure_t::too_large);
+    if (len == 0) return fail(failure_t::truncated);
     ZSTD_DCtx* d = decompressor();
     if (!d) return BAD;
     if (dst) {
@@ -120,23 +151,27 @@ int decompress(uint8_t* dst, uint32_t* cap, const uint8_t* src, size_t len) {
             *cap = static_cast<uint32_t>(r);
             return DONE;
         }
-        if (ZSTD_getErrorCode(r) != ZSTD_error_dstSize_tooSmall) return BAD;
+        if (ZSTD_getErrorCode(r) != ZSTD_error_dstSize_tooSmall) return fail_with(r);
     }
     uint64_t limit = decompress_limit(len);
     unsigned long long size = ZSTD_findDecompressedSize(src, len);
-    if (size == ZSTD_CONTENTSIZE_ERROR) return BAD;
+    if (size == ZSTD_CONTENTSIZE_ERROR) return fail_frames(src, len);
     if (size == ZSTD_CONTENTSIZE_UNKNOWN) {
         size = ZSTD_decompressBound(src, len);
-        if (size == ZSTD_CONTENTSIZE_ERROR) return BAD;
+        if (size == ZSTD_CONTENTSIZE_ERROR) return fail_frames(src, len);
         if (size > LOOSE_RATIO * len || size > LOOSE_SIZE) {
             uint64_t counted = 0;
             if (count(src, len, limit, &counted) != DONE) return BAD;
             size = counted;
         }
     }
-    if (size > limit) return BAD;
+    if (size > limit) {
+        // More than the frames' bytes can give is a forged size, not a large one.
+        bool possible = size <= (uint64_t{len} + 2) / 3 * BLOCK;
+        return fail(possible && size > SIZE_LIMIT ? failure_t::too_large : failure_t::length);
+    }
     // The decode failed with room enough: the data is at fault, not the room.
-    if (dst && *cap >= size) return BAD;
+    if (dst && *cap >= size) return fail(failure_t::corrupt);
     *cap = static_cast<uint32_t>(size);
     return size == 0 ? DONE : MORE_ROOM;
 }

@@ -14,9 +14,11 @@
 #include "codecs/compress.h"
 #include "codecs/crypto.h"
 #include "codecs/zstd.h"
+#include "datatypes/actions.h"
 #include "datatypes/binary.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
+#include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "io/simple_io.h"
@@ -108,6 +110,22 @@ compress::method_t method_arg(const cell_t* word) {
     return m;
 }
 
+// Raises what a refused decompression calls for: size-limit for output past
+// a series' limit (the data may be sound), else invalid-data; the message
+// names the method and the reason ("gzip: truncated").
+[[noreturn, gnu::cold]] void fire_refused(const cell_t* method) {
+    compress::failure_t why = compress::last_failure;
+    if (why == compress::failure_t::none) fire_with(err::invalid_data, method);
+    cell_t* text = stack::push_slot();
+    text->header = TYPE_unset;
+    string::make_at(text, 64);
+    cell_t word = *method;
+    actions::form(&word, text, false, 0);
+    string::concatenate_literal(text, ": ");
+    string::concatenate_literal(text, compress::failure_text(why));
+    fire_with(why == compress::failure_t::too_large ? err::size_limit : err::invalid_data, text);
+}
+
 // Above this much unused room the result is copied into a binary of its
 // own size: a buffer sized for the worst case would stay mostly empty.
 constexpr uint32_t SLACK = 4096;
@@ -123,12 +141,13 @@ template <typename F> void run_twice(F entry, uint64_t room, const cell_t* metho
         if (room > compress::SIZE_LIMIT || room > alloc::SERIES_LIMIT) fire(err::no_memory);
         binary::make_at(out, static_cast<int64_t>(room));
         uint32_t cap = static_cast<uint32_t>(room);
+        compress::last_failure = compress::failure_t::none;
         int code = entry(binary::rs_head(out), &cap);
         if (code == compress::MORE_ROOM && attempt == 0 && cap > room) {
             room = cap;
             continue;
         }
-        if (code != compress::DONE || cap > room) fire_with(err::invalid_data, method);
+        if (code != compress::DONE || cap > room) fire_refused(method);
         series_buffer_t* s = binary::buffer_of(out);
         s->tail = s->head + static_cast<int32_t>(cap);
         if (room - cap > SLACK) {
@@ -233,6 +252,7 @@ void decompress(int32_t check, const int32_t* refinements) {
         if (hint < 0) fire_with(err::out_of_range, size);
     }
     source_t src(stack::arguments);
+    compress::last_failure = compress::failure_t::none;
     // The size comes from the data when the hint cannot be trusted: gzip
     // reads its trailer, zstd its frame header; zlib and deflate need a
     // counting pass, worth it only when the hint would not hold the input.
@@ -243,8 +263,7 @@ void decompress(int32_t check, const int32_t* refinements) {
     if (query) {
         uint32_t cap = 0;
         int code = e.unpack(nullptr, &cap, src.data(), src.size());
-        if (code != compress::DONE && code != compress::MORE_ROOM)
-            fire_with(err::invalid_data, method);
+        if (code != compress::DONE && code != compress::MORE_ROOM) fire_refused(method);
         room = cap;
     }
     run_twice(
