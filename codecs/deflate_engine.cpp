@@ -72,7 +72,6 @@ int run(z_stream* z, uint8_t* dst, uint64_t cap, uint64_t limit, uint64_t* out, 
     return z->total_out > cap ? compress::MORE_ROOM : compress::DONE;
 }
 
-
 }  // namespace
 
 int deflate(uint8_t* dst, uint64_t cap, const uint8_t* src, uint64_t len, int level,

@@ -15,10 +15,10 @@ namespace zuv::zstd {
 
 using compress::BAD;
 using compress::DONE;
-using compress::MORE_ROOM;
-using compress::SIZE_LIMIT;
 using compress::fail;
 using compress::failure_t;
+using compress::MORE_ROOM;
+using compress::SIZE_LIMIT;
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "datatypes/actions.h"
@@ -518,6 +519,10 @@ cell_t* sort(cell_t* series, bool case_, cell_t* skip_cell, cell_t* comparator, 
         else sort_by_value(self, start, records, skip, op, flags, stable);
     } catch (const search::exit_pending&) {
         return stack::arguments;  // the exit passes on; both stacks are its
+    } catch (const std::bad_alloc&) {
+        // The copies are the size of the data: a refusal is the script's
+        // no-memory, and the block is as it was.
+        fire(err::no_memory);
     }
     series::signal_owner(self, series::change_word::sorted, nullptr, start, count);
     *stack::arguments = *self;

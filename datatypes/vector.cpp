@@ -480,13 +480,14 @@ int32_t write_elements(const cell_t* v, cell_t* buffer, bool part, int32_t limit
             // Molded text loads back as the same element: the shortest
             // digits for the element's own size, where form rounds.
             if (mold)
-                string::concatenate_literal(buffer,
-                                            dtoa::format(read_double(p, size), 0, true, size == 4).chars);
+                string::concatenate_literal(
+                    buffer, dtoa::format(read_double(p, size), 0, true, size == 4).chars);
             else
-                string::concatenate_literal(buffer, float_::form_float(read_double(p, size),
-                                                                       size == 8 ? float_::form_kind::FLOAT
-                                                                                 : float_::form_kind::SINGLE)
-                                                        .text);
+                string::concatenate_literal(
+                    buffer,
+                    float_::form_float(read_double(p, size), size == 8 ? float_::form_kind::FLOAT
+                                                                       : float_::form_kind::SINGLE)
+                        .text);
             break;
         default:
             string::concatenate_literal(

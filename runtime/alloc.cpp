@@ -21,18 +21,29 @@ namespace {
 constexpr size_t TABLE_SLOTS = size_t{1} << 27;
 constexpr int MAX_NODE_FRAMES = static_cast<int>((TABLE_SLOTS - 1) / NODES_PER_FRAME);
 node_frame_t* frames_by_index[MAX_NODE_FRAMES];
+// The frames the reserved table holds: fewer under a limit on address space.
+int node_frame_limit = MAX_NODE_FRAMES;
 
 // Blocks from the system keep their size in a prefix of 16 bytes (one word
 // would do, but what follows stays 16-byte aligned this way).
 constexpr size_t OS_PREFIX = 16;
 constexpr size_t PAGE = 4096;
 
+// Under a limit on address space (ulimit -v) the whole table's 1 GiB of
+// reservation would leave no room, or none at all, for the series it
+// indexes: it takes an eighth of the limit instead, still more handles than
+// series that fit (each takes 32 bytes at the least).
 void reserve_node_table() {
     if (node_table != nullptr) return;
-    void* p = mmap(nullptr, TABLE_SLOTS * sizeof(uintptr_t), PROT_READ | PROT_WRITE,
+    size_t slots = TABLE_SLOTS;
+    if (uint64_t limit = platform::address_space_limit())
+        slots = static_cast<size_t>(
+            std::clamp<uint64_t>(limit / 8 / sizeof(uintptr_t), NODES_PER_FRAME + 1, TABLE_SLOTS));
+    void* p = mmap(nullptr, slots * sizeof(uintptr_t), PROT_READ | PROT_WRITE,
                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (p == MAP_FAILED) lowrt::quit(lowrt::OUT_OF_MEMORY);
     node_table = static_cast<uintptr_t*>(p);
+    node_frame_limit = static_cast<int>((slots - 1) / NODES_PER_FRAME);
 }
 
 int frame_index(node_t node) { return static_cast<int>((node - 1) / NODES_PER_FRAME); }
@@ -109,8 +120,8 @@ void os_free(void* address) {
 void new_node_frame(int count) {
     count = std::min(count, NODES_PER_FRAME);
     int index = 0;
-    while (index < MAX_NODE_FRAMES && frames_by_index[index] != nullptr) index++;
-    if (index == MAX_NODE_FRAMES) fire(err::no_memory);
+    while (index < node_frame_limit && frames_by_index[index] != nullptr) index++;
+    if (index == node_frame_limit) fire(err::no_memory);
 
     auto* frame = static_cast<node_frame_t*>(os_allocate(sizeof(node_frame_t)));
     *frame = node_frame_t{};

@@ -160,8 +160,7 @@ digits_t dtoa(double d, int32_t precision, bool point, bool single) {
     else if (single)
         res = std::to_chars(sci, sci + sizeof sci, static_cast<float>(magnitude),
                             std::chars_format::scientific);
-    else
-        res = std::to_chars(sci, sci + sizeof sci, magnitude, std::chars_format::scientific);
+    else res = std::to_chars(sci, sci + sizeof sci, magnitude, std::chars_format::scientific);
     const char* p = sci;
     char* out = r.buffer + 1;
     int n = 0;

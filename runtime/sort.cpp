@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 
 #include "runtime/fire.h"
-#include "runtime/lowrt.h"
 
 namespace zuv::sort {
 
@@ -447,11 +447,15 @@ template <class R> void sorter_t<R>::mergesort(uint8_t* base, size_t count, uint
     }
 }
 
-// The process heap's merge buffer, given back however the sort ends.
+// The process heap's merge buffer, given back however the sort ends. Its size
+// follows the data: when the system refuses it, the sort fails with
+// no-memory and the run goes on.
 struct heap_buffer_t {
     void* block;
-    explicit heap_buffer_t(size_t bytes) : block(lowrt::allocate(bytes)) {}
-    ~heap_buffer_t() { lowrt::release(block); }
+    explicit heap_buffer_t(size_t bytes) : block(std::malloc(bytes == 0 ? 1 : bytes)) {
+        if (block == nullptr) fire(err::no_memory);
+    }
+    ~heap_buffer_t() { std::free(block); }
     heap_buffer_t(const heap_buffer_t&) = delete;
     heap_buffer_t& operator=(const heap_buffer_t&) = delete;
 };

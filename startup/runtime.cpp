@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <cfenv>
 #include <cstdio>
 #include <cstring>
@@ -117,6 +118,7 @@ void shutdown() { alloc::free_all(); }
 namespace {
 
 constexpr size_t STACK_SIZE = size_t{512} << 20;
+constexpr size_t MIN_STACK_SIZE = size_t{16} << 20;
 constexpr size_t GUARD_SIZE = size_t{1} << 20;
 
 struct entry_t {
@@ -146,7 +148,14 @@ void enter(int argc, char** argv, void (*run)(int, char**)) {
     entry = entry_t{argc, argv, run};
     pthread_attr_t attr;
     pthread_attr_init(&attr);
-    pthread_attr_setstacksize(&attr, STACK_SIZE);
+    // Under a limit on address space the stack takes a quarter of it at the
+    // most, so that the series have room to be refused one by one as
+    // no-memory errors rather than the whole run failing to start.
+    size_t stack_size = STACK_SIZE;
+    if (uint64_t limit = platform::address_space_limit())
+        stack_size =
+            static_cast<size_t>(std::clamp<uint64_t>(limit / 4, MIN_STACK_SIZE, STACK_SIZE));
+    pthread_attr_setstacksize(&attr, stack_size);
     pthread_attr_setguardsize(&attr, GUARD_SIZE);
     pthread_t thread;
     // Without room for the big stack, run on this one rather than not at all.

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "runtime/lowrt.h"
@@ -68,6 +69,12 @@ void* virtual_alloc(size_t size, bool executable) {
 }
 
 bool virtual_free(void* address, size_t size) { return munmap(address, size) == 0; }
+
+uint64_t address_space_limit() {
+    rlimit r{};
+    if (getrlimit(RLIMIT_AS, &r) != 0 || r.rlim_cur == RLIM_INFINITY) return 0;
+    return static_cast<uint64_t>(r.rlim_cur);
+}
 
 std::string get_current_dir() {
     std::unique_ptr<char, decltype(&free)> p(getcwd(nullptr, 0), &free);

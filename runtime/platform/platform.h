@@ -20,6 +20,9 @@ void init();
 void* virtual_alloc(size_t size, bool executable);
 // false when the system refuses to take the block back.
 bool virtual_free(void* address, size_t size);
+// The process's limit on address space (ulimit -v) in bytes; 0 when none.
+// Reservations sized for a whole 64-bit address space scale down to it.
+uint64_t address_space_limit();
 
 // The current folder as UTF-8 text; empty on failure.
 std::string get_current_dir();

@@ -174,8 +174,8 @@ TEST_F(Oracle, GzipMembersAreJoined) {
         int k = 0;
         for (const bytes& m : members) {
             // Members from the tool and from us, in turn.
-            std::optional<bytes> g = k++ % 2 ? compress_as_native(gzip_codec, m, -1)
-                                             : through("gzip -c", m);
+            std::optional<bytes> g =
+                k++ % 2 ? compress_as_native(gzip_codec, m, -1) : through("gzip -c", m);
             ASSERT_TRUE(g);
             joined.insert(joined.end(), g->begin(), g->end());
         }
@@ -185,8 +185,8 @@ TEST_F(Oracle, GzipMembersAreJoined) {
         ASSERT_TRUE(*tool == *py) << "file " << n;
         auto ours = decompress_as_native(gzip_codec, joined);
         ASSERT_TRUE(ours) << "file " << n;
-        EXPECT_TRUE(*ours == *tool) << "file " << n << ": " << ours->size() << " bytes, not "
-                                    << tool->size();
+        EXPECT_TRUE(*ours == *tool)
+            << "file " << n << ": " << ours->size() << " bytes, not " << tool->size();
         n++;
     }
 }
