@@ -85,6 +85,24 @@ private:
     // Codec mode: each class id of the stream gets one new class id.
     std::unordered_map<int32_t, int32_t> classes_;
     int32_t depth_ = 0;
+    // A map or hash sits in the target as a block while its cells are read,
+    // since it is indexed only when complete. A reference reaching it then
+    // (the map holds itself, or a series inside it holds the map) is noted
+    // and gets the type and table once the map is made.
+    struct building_t {
+        node_t node;
+        uint32_t type;
+    };
+    struct pending_t {
+        node_t into;
+        int32_t idx;
+        node_t node;
+    };
+    std::vector<building_t> building_;
+    std::vector<pending_t> pending_;
+    uint32_t building_type(const cell_t& v) const;
+    void refer(node_t into, int32_t idx, cell_t* v);
+    void made(node_t node, const cell_t& made);
 
     // --- bytes ---
     [[noreturn]] void fault(const uint8_t* at) const {
@@ -211,6 +229,40 @@ void reader::global_word(int32_t sym, uint32_t type, cell_t* out) {
     index = static_cast<int32_t>(out->data3);
 }
 
+// The type a block still being read will have: a map or hash under
+// construction; 0 for any other value.
+uint32_t reader::building_type(const cell_t& v) const {
+    if (type_of(&v) != TYPE_block) return 0;
+    for (const building_t& b : building_)
+        if (b.node == v.data2) return b.type;
+    return 0;
+}
+
+// Places a value reached by a reference at into[idx]. A map or hash still
+// being read stays a block there until it is made: the collector may run
+// meanwhile, and a map cell without its table would not do.
+void reader::refer(node_t into, int32_t idx, cell_t* v) {
+    if (building_type(*v)) pending_.push_back({into, idx, v->data2});
+    *at(into, idx) = *v;
+}
+
+// The map or hash of node is made: the references noted meanwhile become it.
+void reader::made(node_t node, const cell_t& done) {
+    building_.pop_back();
+    for (size_t i = 0; i < pending_.size();) {
+        if (pending_[i].node != node) {
+            i++;
+            continue;
+        }
+        cell_t* c = at(pending_[i].into, pending_[i].idx);
+        cell::set_type(c, type_of(&done));
+        if (type_of(&done) == TYPE_map) c->data1 = 0;
+        c->data3 = done.data3;
+        pending_[i] = pending_.back();
+        pending_.pop_back();
+    }
+}
+
 // Follows a reference path from the target block; the value found.
 cell_t reader::walk(bool headed) {
     const uint8_t* at = p_;
@@ -299,7 +351,7 @@ void reader::read_record(node_t into, int32_t slot) {
             else fault(tag_at);
             int32_t idx = place(into, slot);
             if (nl) v.header |= FLAG_NEW_LINE;
-            *at(into, idx) = v;
+            refer(into, idx, &v);
             depth_--;
             return;
         }
@@ -319,7 +371,7 @@ void reader::read_record(node_t into, int32_t slot) {
             cell_t v = walk(true);
             int32_t idx = place(into, slot);
             if (nl) v.header |= FLAG_NEW_LINE;
-            *at(into, idx) = v;
+            refer(into, idx, &v);
             depth_--;
             return;
         }
@@ -516,6 +568,12 @@ void reader::read_series(node_t into, int32_t idx, uint32_t type, bool form, uin
         uint8_t t = type_of(&found);
         cell_t v = found;
         bool block_family = series::block_kind_q(static_cast<uint8_t>(type)) && type != TYPE_hash;
+        if (building_type(found) == type) {
+            // The map or hash this record is inside of, or one it holds.
+            if (has_head) v.data1 = static_cast<uint32_t>(head);
+            refer(into, idx, &v);
+            return;
+        }
         if (block_family &&
             (t == TYPE_native || t == TYPE_action || t == TYPE_op || t == TYPE_function)) {
             v = cell_t{type, 0, found.data2, 0};
@@ -539,16 +597,19 @@ void reader::read_series(node_t into, int32_t idx, uint32_t type, bool form, uin
         // Built as a block, indexed when complete: paths into it meanwhile see its cells.
         *at(into, idx) = cell_t{type == TYPE_map || type == TYPE_hash ? uint32_t{TYPE_block} : type,
                                 static_cast<uint32_t>(type == TYPE_map ? 0 : head), node, 0};
+        if (type == TYPE_map || type == TYPE_hash) building_.push_back({node, type});
         for (int64_t i = 0; i < n; i++) read_record(node, -1);
         if (type == TYPE_map) {
             cell_t whole{TYPE_block, 0, node, 0};
             cell_t m{TYPE_unset, 0, 0, 0};
             map::make_at(&m, &whole, 0);
             *at(into, idx) = m;
+            made(node, m);
         } else if (type == TYPE_hash) {
             cell_t h{TYPE_block, static_cast<uint32_t>(head), node, 0};
             hash_type::index_block(&h, static_cast<int32_t>(n));
             *at(into, idx) = h;
+            made(node, h);
         }
         return;
     }
