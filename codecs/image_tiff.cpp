@@ -1,8 +1,11 @@
-// TIFF over libtiff, reading and writing in memory. 8-bit RGB(A) and grey
-// strips are read row by row as stored; everything else goes through the
-// library's RGBA reader, whose alpha comes back premultiplied and is turned
-// back into straight alpha. Written as 8-bit RGBA with unassociated alpha,
-// LZW compressed.
+// TIFF over libtiff, reading and writing in memory. RGB(A) and grey of 8 or
+// 16 bits a sample with straight (unassociated) alpha or none are read as
+// stored, in strips or tiles, contiguous or one plane a sample; everything
+// else goes through the library's RGBA reader, whose alpha comes back
+// premultiplied and is turned back into straight alpha. Premultiplying
+// loses the colour of nearly transparent pixels, which is why the first
+// way is taken wherever it can be. Written as 8-bit RGBA with unassociated
+// alpha, LZW compressed.
 #include <tiffio.h>
 
 #include <algorithm>
@@ -27,7 +30,7 @@ static_assert(TIFFLIB_AT_LEAST(4, 5, 0), "the headers must describe libtiff.so.6
     X(TIFFOpenOptionsSetMaxSingleMemAlloc) X(TIFFClientOpenExt) X(TIFFOpenOptionsFree)              \
     X(TIFFScanlineSize) X(TIFFReadScanline) X(TIFFReadRGBAImageOriented) X(TIFFGetField)            \
     X(TIFFGetFieldDefaulted) X(TIFFIsTiled) X(TIFFClose) X(TIFFSetField) X(TIFFDefaultStripSize)    \
-    X(TIFFWriteScanline)
+    X(TIFFWriteScanline) X(TIFFReadTile) X(TIFFTileSize)
 // clang-format on
 
 struct tiff_api {
@@ -105,21 +108,84 @@ inline uint32_t unpremultiply(uint32_t c, uint32_t a) {
     return a == 0 ? 0 : std::min<uint32_t>(255, (c * 255 + a / 2) / a);
 }
 
-// Contiguous 8-bit RGB, RGBA, grey or grey + alpha, alpha unassociated:
-// the rows as stored.
-bool read_rows(const tiff_api& lib, TIFF* t, raster_t& out, uint16_t samples, bool grey,
-               bool alpha) {
-    tmsize_t line = lib.TIFFScanlineSize(t);
-    if (line < static_cast<tmsize_t>(out.width) * samples) return false;
-    std::vector<uint8_t> row(static_cast<size_t>(line));
-    for (int32_t y = 0; y < out.height; y++) {
-        if (lib.TIFFReadScanline(t, row.data(), static_cast<uint32_t>(y), 0) < 0) return false;
-        uint32_t* dst = &out.pixels[static_cast<size_t>(y) * static_cast<size_t>(out.width)];
-        const uint8_t* s = row.data();
-        for (int32_t x = 0; x < out.width; x++, s += samples) {
-            uint32_t a = alpha ? s[grey ? 1 : 3] : 255;
-            dst[x] = grey ? pack(s[0], s[0], s[0], a) : pack(s[0], s[1], s[2], a);
+// The layout of the samples as stored.
+struct layout_t {
+    uint16_t samples;  // per pixel
+    uint16_t bytes;  // per sample: 1 or 2
+    bool separate;  // one plane a sample
+};
+
+// Copies n pixels of one plane from src into px (every sample of every pixel,
+// 8 bits each) at pixel `at`. A 16-bit sample (in the machine's order, as the
+// library gives it) keeps its high byte, as PIL reads it.
+void take(const layout_t& l, const uint8_t* src, uint8_t* px, size_t at, size_t n, int plane) {
+    size_t per = l.separate ? 1 : l.samples;
+    uint8_t* d = px + at * l.samples + (l.separate ? plane : 0);
+    for (size_t i = 0; i < n; i++, d += l.samples)
+        for (size_t k = 0; k < per; k++, src += l.bytes) {
+            if (l.bytes == 1) {
+                d[k] = src[0];
+            } else {
+                uint16_t v;
+                std::memcpy(&v, src, 2);
+                d[k] = static_cast<uint8_t>(v >> 8);
+            }
         }
+}
+
+// Every sample of every pixel as stored, 8 bits each, from tiles or strips.
+bool read_samples(const tiff_api& lib, TIFF* t, const layout_t& l, size_t w, size_t h,
+                  std::vector<uint8_t>& px) {
+    int planes = l.separate ? l.samples : 1;
+    size_t pixel = (l.separate ? 1 : l.samples) * size_t{l.bytes};
+    if (!lib.TIFFIsTiled(t)) {
+        tmsize_t line = lib.TIFFScanlineSize(t);
+        if (line < 0 || static_cast<size_t>(line) < w * pixel) return false;
+        std::vector<uint8_t> row(static_cast<size_t>(line));
+        for (int plane = 0; plane < planes; plane++)
+            for (size_t y = 0; y < h; y++) {
+                if (lib.TIFFReadScanline(t, row.data(), static_cast<uint32_t>(y),
+                                         static_cast<uint16_t>(plane)) < 0)
+                    return false;
+                take(l, row.data(), px.data(), y * w, w, plane);
+            }
+        return true;
+    }
+    uint32_t tw = 0, th = 0;
+    lib.TIFFGetField(t, TIFFTAG_TILEWIDTH, &tw);
+    lib.TIFFGetField(t, TIFFTAG_TILELENGTH, &th);
+    tmsize_t size = lib.TIFFTileSize(t);
+    size_t row = size_t{tw} * pixel;
+    // A tile no larger than the largest image: a forged size asks for no more.
+    if (tw == 0 || th == 0 || size < 0 || static_cast<size_t>(size) < row * th ||
+        static_cast<int64_t>(size) > MAX_SIDE * MAX_SIDE * 8)
+        return false;
+    std::vector<uint8_t> tile(static_cast<size_t>(size));
+    for (int plane = 0; plane < planes; plane++)
+        for (size_t ty = 0; ty < h; ty += th)
+            for (size_t tx = 0; tx < w; tx += tw) {
+                if (lib.TIFFReadTile(t, tile.data(), static_cast<uint32_t>(tx),
+                                     static_cast<uint32_t>(ty), 0,
+                                     static_cast<uint16_t>(plane)) < 0)
+                    return false;
+                size_t n = std::min<size_t>(tw, w - tx);
+                for (size_t r = 0; r < th && ty + r < h; r++)
+                    take(l, tile.data() + r * row, px.data(), (ty + r) * w + tx, n, plane);
+            }
+    return true;
+}
+
+// RGB, RGBA, grey or grey + alpha (alpha straight) as stored.
+bool read_direct(const tiff_api& lib, TIFF* t, raster_t& out, const layout_t& l, bool grey,
+                 bool alpha) {
+    size_t w = static_cast<size_t>(out.width), h = static_cast<size_t>(out.height);
+    std::vector<uint8_t> px(w * h * l.samples);
+    if (!read_samples(lib, t, l, w, h, px)) return false;
+    const uint8_t* s = px.data();
+    for (uint32_t& p : out.pixels) {
+        uint32_t a = alpha ? s[grey ? 1 : 3] : 255;
+        p = grey ? pack(s[0], s[0], s[0], a) : pack(s[0], s[1], s[2], a);
+        s += l.samples;
     }
     return true;
 }
@@ -163,12 +229,12 @@ bool decode_tiff(const uint8_t* data, size_t size, raster_t& out) {
         bool grey = photometric == PHOTOMETRIC_MINISBLACK;
         bool rgb = photometric == PHOTOMETRIC_RGB;
         bool unassociated = extra_count == 1 && extra && extra[0] == EXTRASAMPLE_UNASSALPHA;
-        bool plain = has_photometric && bits == 8 && planar == PLANARCONFIG_CONTIG &&
-                     !lib.TIFFIsTiled(t) &&
-                     ((rgb && (samples == 3 || (samples == 4 && unassociated))) ||
-                      (grey && (samples == 1 || (samples == 2 && unassociated))));
-        ok = plain ? read_rows(lib, t, out, samples, grey, samples == 4 || samples == 2)
-                   : read_rgba(lib, t, out);
+        bool direct = has_photometric && (bits == 8 || bits == 16) &&
+                      ((rgb && (samples == 3 || (samples == 4 && unassociated))) ||
+                       (grey && (samples == 1 || (samples == 2 && unassociated))));
+        layout_t l{samples, static_cast<uint16_t>(bits / 8), planar == PLANARCONFIG_SEPARATE};
+        ok = direct ? read_direct(lib, t, out, l, grey, samples == 4 || samples == 2)
+                    : read_rgba(lib, t, out);
     }
     lib.TIFFClose(t);
     if (!ok) out = raster_t{};

@@ -4,7 +4,7 @@
 Usage: image_oracle.py ZUV [MAGICK_DIR]
 
 Fixtures are made here: by PIL, by ImageMagick (what PIL does not write:
-interlaced and 16-bit PNG, 4-bit BMP, tiled TIFF) and by hand (BMP with
+interlaced and 16-bit PNG, 4-bit BMP, tiled, 16-bit and planar TIFF) and by hand (BMP with
 RLE4, RLE8, top-down rows and odd bit fields). Zuv decodes each and prints
 the size and the raw pixels (B, G, R, opacity); they must equal PIL's RGBA
 (JPEG within a small tolerance), or, for the hand-packed files, the pixels
@@ -44,6 +44,14 @@ def varied(mode, w=W, h=H):
     im.putdata([((x * 37 + y * 11) % 256, (y * 53 + 7) % 256, (x * y * 29 + 3) % 256,
                  (255 if (x + y) % 4 else (x * 40) % 256)) for y in range(h) for x in range(w)])
     return im if mode == "RGBA" else im.convert(mode)
+
+
+def faint():
+    """RGBA whose alpha takes every low value: premultiplied colour loses most there."""
+    im = Image.new("RGBA", (W, H))
+    im.putdata([((x * 37 + y * 11) % 256, (y * 53 + 7) % 256, (x * y * 29 + 3) % 256, (x * 16 + y * 3) % 256)
+                for y in range(H) for x in range(W)])
+    return im
 
 
 def saved(im, fmt, **options):
@@ -143,6 +151,7 @@ def hand_made():
 def decodable():
     rgba = varied("RGBA")
     png_rgba = saved(rgba, "PNG")
+    png_faint = saved(faint(), "PNG")
     p = varied("RGB").quantize(16)
     p_trns = p.copy()
     p_trns.info["transparency"] = 3
@@ -176,6 +185,18 @@ def decodable():
         "tiled.tif": magick(png_rgba, "-define", "tiff:tile-geometry=16x16", "-alpha", "associate",
                             out_fmt="TIFF"),
         "palette.tif": saved(p, "TIFF"),
+        # Straight alpha that only the library's RGBA reader took: tiles,
+        # 16-bit samples (any value, not only multiples of 257), one plane a
+        # sample; the colour of nearly transparent pixels must stay exact.
+        "tiled-straight.tif": magick(png_faint, "-define", "tiff:tile-geometry=8x8", out_fmt="TIFF"),
+        "rgba16.tif": magick(png_faint, "-depth", "16", out_fmt="TIFF"),
+        "noise16.tif": magick(png_faint, "-depth", "16", "-attenuate", "0.5", "+noise", "Uniform",
+                              out_fmt="TIFF"),
+        "planar.tif": magick(png_faint, "-interlace", "plane", out_fmt="TIFF"),
+        "planar16-tiled.tif": magick(png_faint, "-interlace", "plane", "-depth", "16", "-define",
+                                     "tiff:tile-geometry=16x16", out_fmt="TIFF"),
+        "rgb16-planar.tif": magick(saved(varied("RGB"), "PNG"), "-interlace", "plane", "-depth", "16",
+                                   out_fmt="TIFF"),
     }
     return cases
 
