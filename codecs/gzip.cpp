@@ -103,10 +103,10 @@ int gzip_decompress(uint8_t* dst, uint32_t* cap, const uint8_t* src, size_t len)
     while (pos < len) {
         const uint8_t* member = src + pos;
         uint64_t rest = len - pos;
-        if (rest < HEADER + TRAILER || !gzip_magic_q(member) || member[3] >= 32)
-            return fail(pos > 0                   ? failure_t::trailing
-                        : rest < HEADER + TRAILER ? failure_t::truncated
-                                                  : failure_t::header);
+        bool magic = rest >= 3 && gzip_magic_q(member);
+        if (pos > 0 && !magic) return fail(failure_t::trailing);
+        if (rest < HEADER + TRAILER) return fail(failure_t::truncated);
+        if (!magic || member[3] >= 32) return fail(failure_t::header);
         uint64_t start = header_end(member, rest - TRAILER);
         if (start == 0) return fail(failure_t::header);
         uint64_t body = rest - TRAILER - start;
