@@ -194,7 +194,7 @@ view: func [spec /local win faces i f] [
         f: pick faces i
         switch/default k [
             "Tab" [i: i // (length? faces) + 1]
-            "Space" [if find [check radio] f/type [f/data: not f/data do-actor f none 'change]]
+            "Space" [if f/type = 'check [f/data: not f/data do-actor f none 'change]]
             "Enter" [do-actor f none either f/type = 'button ['click] ['enter]]
         ] [f/text: append any [f/text copy ""] k]
     ]
