@@ -48,6 +48,8 @@ CASES = [
     ("a file outside the working folder", F + "zuv ../x.zuv\nZuv []\n" + F + "\n", "outside"),
     ("no example at all", "Just prose.\n", "holds no example"),
     ("a block that never closes", F + "zuv\n>> 1\n== 1\n", "never closes"),
+    ("keys before a block that runs no window",
+     "<!-- keys: Enter -->\n" + F + "zuv\n>> 1\n== 1\n" + F + "\n", "keys are for"),
     ("a window as shown", FORM % "got hi", None),
     ("a window whose output differs", FORM % "got ho", "differs"),
 ]

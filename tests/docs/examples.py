@@ -229,7 +229,7 @@ def run_window_tmux(folder, block, what):
     sock = os.path.join(folder.root, "tmux.sock")
     env = " ".join("%s=%s" % (k, shlex.quote(v)) for k, v in folder.env.items()
                    if k != "TERM")
-    shell = "cd %s; env %s TERM=xterm-256color %s; echo \"exit=$?\"; exec sleep 600" % (
+    shell = "cd %s; env -i %s TERM=xterm-256color %s; echo \"exit=$?\"; exec sleep 600" % (
         shlex.quote(folder.cwd), env, folder.command(command))
 
     def tmux(*args):
@@ -240,7 +240,7 @@ def run_window_tmux(folder, block, what):
         return tmux("capture-pane", "-p", "-t", "t").split("\n")
 
     def wait(predicate, about):
-        end = time.time() + 20
+        end = time.time() + 30
         while time.time() < end:
             if predicate():
                 return
@@ -278,6 +278,8 @@ def check_document(zuv, doc):
     try:
         for block in blocks:
             what = block.where(doc)
+            if block.keys is not None and not (block.lang == "sh" and shell_steps(block)):
+                raise Failure("%s: keys are for a shell session that runs a window" % what)
             if block.lang == "zuv" and block.name:
                 path = os.path.normpath(os.path.join(folder.cwd, block.name))
                 if not path.startswith(folder.cwd + os.sep):
@@ -301,8 +303,6 @@ def check_document(zuv, doc):
                     else:
                         print("%s: no tmux, the window ran without a terminal only" % what)
                 count += 1
-            elif block.keys is not None:
-                raise Failure("%s: keys are for a shell session that runs a window" % what)
         if count == 0:
             raise Failure("%s holds no example" % doc)
     finally:
