@@ -843,6 +843,9 @@ int32_t eval_expression(const cell_t* code, int32_t pos, int32_t end, bool no_in
         if (exits::pending) return pos;
         if (push) stack::unwind();
         else stack::unwind_last();
+        // The value has had its lookahead already.
+        if (tracing && !push) [[unlikely]]
+            fire_event(event::EXPR, code, pos, nullptr, stack::arguments);
         return pos;
     }
     case TYPE_get_path: {
