@@ -472,8 +472,12 @@ struct code_origin {
     }
     ~code_origin() {
         stack::interpreted_mark = saved;
-        set_tracing(saved_tracing);
-        library_caller_tracing = saved_caller;
+        // A `trace` request made inside goes on in the user code the block
+        // returns to, or in the user blocks the library evaluates next.
+        bool requested = caller_tracing_request >= 0;
+        set_tracing(requested && saved != 0 ? caller_tracing_request != 0 : saved_tracing);
+        library_caller_tracing =
+            requested && saved == 0 ? caller_tracing_request != 0 : saved_caller;
     }
     code_origin(const code_origin&) = delete;
     code_origin& operator=(const code_origin&) = delete;
@@ -843,6 +847,9 @@ int32_t eval_expression(const cell_t* code, int32_t pos, int32_t end, bool no_in
         if (exits::pending) return pos;
         if (push) stack::unwind();
         else stack::unwind_last();
+        // The value has had its lookahead already.
+        if (tracing && !push) [[unlikely]]
+            fire_event(event::EXPR, code, pos, nullptr, stack::arguments);
         return pos;
     }
     case TYPE_get_path: {
@@ -1149,11 +1156,14 @@ public:
     ~function_run() {
         if (!general || ctx_ != 0) *stack::values_word(ctx_) = saved_values_;
         bool restored = general ? saved_tracing_ : false;
-        // A library call from user code hands back the state `trace` asked for.
-        if (caller_tracing_request >= 0 && from_user_) [[unlikely]] {
+        // A call from user code hands back the state `trace` asked for, and
+        // it stays asked for until the trace ends: a plain function does not
+        // undo its body's `trace false`. A body that set its own tracing
+        // puts the caller's state and request back.
+        if (scoped_) [[unlikely]]
+            caller_tracing_request = saved_request_;
+        else if (caller_tracing_request >= 0 && from_user_) [[unlikely]]
             restored = caller_tracing_request != 0;
-            caller_tracing_request = -1;
-        }
         // Mostly unchanged: the guard byte is written only on a change.
         if (tracing != restored) [[unlikely]]
             set_tracing(restored);
@@ -1162,9 +1172,21 @@ public:
     function_run(const function_run&) = delete;
     function_run& operator=(const function_run&) = delete;
 
+    // The body runs with tracing of its own (a trace or no-trace function, a
+    // callback whose kind is not traced): requests of the caller do not
+    // reach in, nor those made inside out.
+    void scope_tracing() {
+        if (scoped_) return;
+        scoped_ = true;
+        saved_request_ = caller_tracing_request;
+        caller_tracing_request = -1;
+    }
+
 private:
     node_t ctx_;
     bool from_user_;
+    bool scoped_ = false;
+    int8_t saved_request_ = -1;
     uint32_t saved_values_ = 0;
     bool saved_tracing_ = false;
     bool saved_caller_ = false;
@@ -3224,6 +3246,7 @@ void call_function(const cell_t* fn, const cell_t* word, uint32_t callback_kind)
             if (callback_traced_q(callback_kind)) {
                 traced_callback = tracing;
             } else {
+                run.scope_tracing();
                 set_tracing(false);
                 library_caller_tracing = false;
             }
@@ -3240,6 +3263,7 @@ void call_function(const cell_t* fn, const cell_t* word, uint32_t callback_kind)
         } else {
             stack::set_exit_target(1);
             if (fn->header & (function::FLAG_NO_TRACE | function::FLAG_TRACE)) [[unlikely]] {
+                run.scope_tracing();
                 if (fn->header & function::FLAG_NO_TRACE) set_tracing(false);
                 if ((fn->header & function::FLAG_TRACE) && tracer_installed && !tracer_running) {
                     set_tracing(true);

@@ -119,6 +119,7 @@ void fire_traced(uint32_t ev, const cell_t* code, int32_t pos, const cell_t* ref
     cell_t saved_position = *position;
     bool saved_tracing = tracing;
     bool saved_library = library_caller_tracing;
+    int8_t saved_request = caller_tracing_request;
     set_tracing(false);
     library_caller_tracing = false;
     tracer_running = true;
@@ -135,6 +136,8 @@ void fire_traced(uint32_t ev, const cell_t* code, int32_t pos, const cell_t* ref
     // already, and the traced code cannot go on where it was.
     if (!returned) throw exits::escape{};
     *position = saved_position;
+    // A `trace` the tracer itself calls is no request of the traced code.
+    caller_tracing_request = saved_request;
     set_tracing(saved_tracing);
     library_caller_tracing = saved_library;
     stack::top_slot = saved_top;
@@ -149,6 +152,7 @@ bool start_trace(const cell_t* fn) {
     trace_hook = fire_traced;
     zuv::fire_event = error_event;
     tracer_installed = true;
+    caller_tracing_request = -1;
     set_tracing(true);
     library_caller_tracing = true;
     fire_init();
@@ -159,6 +163,7 @@ void drop_trace() {
     unset::make_at(tracer);
     tracer_running = false;
     tracer_installed = false;
+    caller_tracing_request = -1;
     set_tracing(false);
     library_caller_tracing = false;
     trace_hook = nullptr;

@@ -33,14 +33,15 @@ extern bool tracer_running;
 extern bool library_caller_tracing;
 
 // `trace true` and `trace false` from library code: the tracing state that
-// the user code which called it gets back when the call returns (-1: none
-// asked). Library code cannot set `tracing` itself, which its guards put back
-// on the way out.
+// the user code which called it gets back when the call returns, and keeps
+// past the returns of the functions around it until the trace ends or
+// another request comes (-1: none asked). Library code cannot set `tracing`
+// itself, which its guards put back on the way out.
 extern int8_t caller_tracing_request;
 // Asks for tracing in the calling user code: on only while a tracer is
-// installed.
+// installed; without one there is nothing to switch.
 inline void request_caller_tracing(bool on) {
-    caller_tracing_request = on && tracer_installed ? 1 : 0;
+    caller_tracing_request = tracer_installed ? (on ? 1 : 0) : -1;
 }
 
 // The mask a tracer asks for: the event words of the block its body begins

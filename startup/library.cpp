@@ -398,10 +398,12 @@ void collect_calls() {
 void tracing_q() { logic::make_at(arg(0), interpreter::tracing_anywhere()); }
 
 // `trace true`/`trace false`: the calling user code's tracing, on only while
-// a tracer is installed.
+// a tracer is installed. Answers whether an earlier `trace false` had paused
+// it (the guided tracer then has events missing).
 void set_tracing() {
+    bool paused = interpreter::caller_tracing_request == 0;
     interpreter::request_caller_tracing(logic::truthy(arg(0)));
-    stack::set_last(&unset_value);
+    logic::make_at(arg(0), paused);
 }
 
 // --- routines: internal (the library's start-up only) ------------------------------------
@@ -488,7 +490,7 @@ const routine_def_t routine_defs[] = {
 // Routines that only the library's start-up calls; their words are unset
 // once it is done.
 const routine_def_t internal_defs[] = {
-    {"__set-tracing", R"~("Internal Use Only" on [logic!])~", "[interpreter/tracing?: on]", set_tracing, -1},
+    {"__set-tracing", R"~("Internal Use Only" on [logic!] return: [logic!])~", "[interpreter/tracing?: on]", set_tracing, TYPE_logic},
     {"__words-object", R"~("Returns the object of the global context" return: [object!])~", "[system/make-words-object]", words_object, -1},
     {"__error-catalog", R"~("Returns the error catalog object" return: [object!])~", "[error/catalog]", error_catalog, -1},
     {"__error-prototype", R"~("Returns the prototype object of error values" return: [object!])~", "[error/prototype]", error_prototype, -1},

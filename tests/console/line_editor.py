@@ -514,7 +514,8 @@ def case_zuv_complete_file():
     def body(p):
         folder = os.path.join(p.dir, "f")
         os.makedirs(os.path.join(folder, "alpine"))
-        for name in ("alpha.txt", "beta.txt"):
+        os.makedirs(os.path.join(folder, "sub dir"))
+        for name in ("alpha.txt", "beta.txt", os.path.join("sub dir", "zed file.txt")):
             open(os.path.join(folder, name), "w").close()
         p.text("change-dir %f/")
         p.keys("Enter")
@@ -527,6 +528,16 @@ def case_zuv_complete_file():
         p.keys("Tab")
         p.wait_row(y, ">> alpha.txt alpine/")
         p.wait_row(y + 1, ">> %alp")
+        # A name with a blank goes in quotes; after a folder the cursor stays
+        # inside them, and the next Tab goes on there.
+        y = next_line(p)
+        p.text("%su")
+        p.keys("Tab")
+        p.wait_row(y, '>> %"sub dir/"')
+        p.wait_cursor((13, y))
+        p.keys("Tab")
+        p.wait_row(y, '>> %"sub dir/zed file.txt"')
+        p.wait_cursor((26, y))
         # A folder that does not exist completes nothing: the Tab goes in.
         y = next_line(p)
         p.text("%nope/x")
