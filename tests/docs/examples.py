@@ -133,7 +133,8 @@ class Folder:
         self.env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": home,
                     "TMPDIR": tmp, "XDG_CACHE_HOME": os.path.join(home, ".cache"),
                     "LANG": "C.UTF-8", "LC_ALL": "C.UTF-8", "TZ": "UTC", "TERM": "dumb"}
-        for key in ("ZUV_GC_STRESS", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
+        for key in ("ZUV_GC_STRESS", "ZUV_NO_FAST_PATHS", "ZUV_PLANS", "ZUV_PLAN_VERIFY",
+                    "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
             if key in os.environ:
                 self.env[key] = os.environ[key]
 
