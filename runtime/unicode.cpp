@@ -92,6 +92,19 @@ int64_t count_chars(const uint8_t* start, const uint8_t* end) {
     return n;
 }
 
+bool valid_utf8_q(const uint8_t* start, const uint8_t* end) {
+    int32_t cp;
+    while (start < end) {
+        if (*start < 0x80) {
+            start++;
+            continue;
+        }
+        start = fast_decode_utf8_char(start, end, &cp);
+        if (cp < 0 || cp == 0xFFFE) return false;
+    }
+    return true;
+}
+
 const uint8_t* skip_utf8_chars(const uint8_t* start, const uint8_t* end, int64_t n) {
     int32_t cp;
     while (n >= 1 && start < end) {
