@@ -1,8 +1,9 @@
 // call: running another program for the call native.
 //
 // Every command runs as `/bin/sh -c COMMAND`, started with posix_spawn, with
-// or without /shell: the shell splits the words and runs its built-ins, and a
-// program it cannot find gives its status 127. The child gets descriptors 0,
+// or without /shell: the shell splits the words of a string! and runs its
+// built-ins, and a program it cannot find gives its status 127. A file!
+// names one program: it goes to the shell quoted as one word. The child gets descriptors 0,
 // 1 and 2 only (everything the runtime opens is close-on-exec, and any other
 // descriptor the process was given is closed in the child), the
 // environment as set-env left it, the current folder, and default signal
@@ -20,7 +21,13 @@
 // otherwise it returns the child's pid at once, and the child is reaped when
 // it ends (io/call_reap.h). -1 when a file cannot be opened or the shell
 // cannot be started; every descriptor the call opened is closed again on
-// every path.
+// every path. A command longer than the system passes to a program raises
+// too-long instead, so it is not taken for a missing one.
+//
+// Captured output goes straight into its target: a binary! receives the
+// bytes at its tail as they come; text is gathered and then decoded onto
+// the string!'s tail. A target that an object owns is told of the change
+// before the child starts and once its output is in.
 //
 // While waiting, one poll loop writes the input and drains output and error
 // together, so a child that writes much before it reads, or fills its error
@@ -32,11 +39,10 @@
 #include <string>
 
 #include "runtime/cell.h"
+#include "runtime/unicode.h"
 
 namespace zuv::call {
 
-// Characters of the scratch string that captured text is decoded in.
-constexpr int32_t SCRATCH_UNITS = 102400;
 // Captured output beyond this many bytes could not become one value.
 constexpr int64_t MAX_CAPTURE = 0x7FFFFFF0;
 
@@ -44,14 +50,19 @@ constexpr int64_t MAX_CAPTURE = 0x7FFFFFF0;
 struct redirect_t {
     enum kind_t : uint8_t { NONE, DATA, FILE, CAPTURE };
     kind_t kind = NONE;
-    // DATA: the bytes to send. They may lie in a series buffer: the worker
-    // allocates nothing in series memory, so they stay where they are.
-    const uint8_t* data = nullptr;
+    // DATA: the bytes to send. When they lie in a binary!'s buffer their
+    // address is read again for each write: a capture into a binary! grows
+    // its buffer while the child runs, and that may move any buffer.
+    text_source data = text_source::at(nullptr);
     // DATA: bytes to send; CAPTURE: bytes captured so far.
     int64_t length = 0;
     // FILE: the OS path.
     std::string path;
-    // CAPTURE: malloc'ed, 4096 bytes at first and doubled each time it fills.
+    // CAPTURE into a binary!: the target (rooted by the caller), whose
+    // buffer the bytes are read into at its tail, doubled each time it fills.
+    cell_t* target = nullptr;
+    // CAPTURE otherwise: malloc'ed, 4096 bytes at first and doubled each
+    // time it fills.
     uint8_t* buffer = nullptr;
     int64_t capacity = 0;
     // CAPTURE: more came than MAX_CAPTURE or memory allowed; the rest was
@@ -71,7 +82,7 @@ struct flags_t {
     bool shell = false;  // every command goes through the shell anyway
 };
 
-// Start-up step: makes the scratch string in a new slot of the root block.
+// Start-up step: SIGCHLD back to its default when it came to us ignored.
 void init();
 
 // The call native's work, arguments in its order. cmd is a string! or
@@ -79,15 +90,23 @@ void init();
 // when absent; out and err must stay rooted (the captured output is
 // appended to them). Returns the exit status, the pid or -1. Raises
 // invalid-arg for a command holding a NUL or an argument of another type,
-// no-memory when a capture outgrows one value, invalid-utf8 when text
+// too-long for a command the system will not pass, no-memory when a capture
+// outgrows one value, invalid-utf8 (leaving the string! as it was) when text
 // captured into a string! is not UTF-8.
 int32_t run(const cell_t* cmd, bool wait, bool show, bool console, bool shell, const cell_t* in,
             cell_t* out, cell_t* err);
 
 // The worker: starts the command and, when the call waits, feeds and
-// drains the redirections and waits. Fills the captures; raises nothing.
+// drains the redirections and waits. Fills the captures. Returns -1 with
+// errno set when nothing could be started. Raises only when a binary!
+// target cannot grow (no-memory), and then the child is left to be reaped.
 int32_t spawn(const std::string& command, const flags_t& flags, redirect_t& in, redirect_t& out,
               redirect_t& err);
+
+// The text a command is given to the shell as: a string!'s as it is; a
+// file!'s local path quoted as one word ('...', a ' inside written '\''),
+// an empty one left empty.
+std::string command_text(const cell_t* cmd);
 
 // Hands a URL or a local file name to the desktop's opener, `xdg-open`,
 // found on PATH and given the text as its one argument: no shell sees it.
@@ -95,9 +114,11 @@ int32_t spawn(const std::string& command, const flags_t& flags, redirect_t& in, 
 // cannot be started (not on PATH, not executable, a NUL in the text).
 bool open_with_desktop(const std::string& target);
 
-// Appends captured bytes to the target: a binary! gets them as they are, a
-// string! gets them decoded as UTF-8 (whatever the shell or console flags;
-// a leading byte-order mark dropped).
+// Appends text captured into the buffer to the string! target, decoded as
+// UTF-8 (whatever the shell or console flags; a leading byte-order mark
+// dropped); a binary! target has its bytes already. Raises invalid-utf8,
+// having appended nothing, when the text is not UTF-8 or ends inside a
+// character.
 void decode_output(cell_t* target, const redirect_t& capture);
 
 }  // namespace zuv::call

@@ -15,6 +15,7 @@
 
 #include "io/call.h"
 #include "io/call_reap.h"
+#include "runtime/alloc.h"
 
 extern char** environ;
 
@@ -141,12 +142,31 @@ struct spawn_setup_t {
     bool close_rest() { return posix_spawn_file_actions_addclosefrom_np(&actions, 3) == 0; }
 };
 
-// Where the next read of a capture goes, and how much fits. Past the
-// largest value, or when memory runs out, reads go to a sink: the child is
-// drained all the same, and the capture marked.
+// Where the next read of a capture goes, and how much fits: the binary!
+// target's tail, or the record's buffer. Each grows to twice its size when
+// full. Past the largest value, or when the buffer's memory runs out, reads
+// go to a sink: the child is drained all the same, and the capture marked.
+// Growing the target allocates series memory, which may move any buffer:
+// the address is good until the read that follows, nothing longer.
 uint8_t* capture_room(redirect_t& r, int64_t* room) {
     static uint8_t sink[1 << 16];
-    if (r.length == r.capacity && !r.overflow) {
+    if (r.target != nullptr && !r.overflow) {
+        series_buffer_t* s = alloc::buffer(r.target->data2);
+        if (s->tail == s->size) {
+            int64_t grown =
+                std::min<int64_t>(2 * static_cast<int64_t>(s->size) + FIRST_CAPTURE, MAX_CAPTURE);
+            if (r.length >= MAX_CAPTURE || grown <= s->size) {
+                r.overflow = true;
+            } else {
+                s = alloc::expand_series_copy(s, grown);
+            }
+        }
+        if (!r.overflow) {
+            *room = s->size - s->tail;
+            return s->tail_ptr();
+        }
+    }
+    if (r.target == nullptr && r.length == r.capacity && !r.overflow) {
         int64_t grown = r.capacity == 0 ? FIRST_CAPTURE : std::min(r.capacity * 2, MAX_CAPTURE);
         void* p = grown > r.capacity ? std::realloc(r.buffer, static_cast<size_t>(grown)) : nullptr;
         if (p == nullptr) {
@@ -172,6 +192,7 @@ void drain(fd_t& pipe, redirect_t& r) {
     ssize_t n = ::read(pipe.get(), at, static_cast<size_t>(room));
     if (n > 0) {
         if (!r.overflow) r.length += n;
+        if (r.target != nullptr && !r.overflow) alloc::buffer(r.target->data2)->tail += n;
     } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
         pipe.reset();
     }
@@ -182,7 +203,7 @@ void drain(fd_t& pipe, redirect_t& r) {
 // is ignored, so the write fails instead of ending us.
 void send(fd_t& pipe, const redirect_t& in, int64_t* sent) {
     int64_t n = std::min(in.length - *sent, SEND_CHUNK);
-    ssize_t w = ::write(pipe.get(), in.data + *sent, static_cast<size_t>(n));
+    ssize_t w = ::write(pipe.get(), in.data.bytes() + *sent, static_cast<size_t>(n));
     if (w > 0) {
         *sent += w;
         if (*sent >= in.length) pipe.reset();
@@ -244,6 +265,7 @@ int32_t wait_for(pid_t pid) {
 
 int32_t spawn(const std::string& command, const flags_t& flags, redirect_t& in, redirect_t& out,
               redirect_t& err) {
+    errno = 0;
     bool waiting = flags.wait || flags.console || in.kind != redirect_t::NONE ||
                    out.kind != redirect_t::NONE || err.kind != redirect_t::NONE;
     // Our ends of the pipes, the child's ends, the files and the null device.
@@ -288,7 +310,11 @@ int32_t spawn(const std::string& command, const flags_t& flags, redirect_t& in, 
     char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>("--"),
                     const_cast<char*>(command.c_str()), nullptr};
     pid_t pid;
-    if (posix_spawn(&pid, "/bin/sh", &setup.actions, &setup.attr, argv, environ) != 0) return -1;
+    // E2BIG tells the caller the command is longer than a program is given.
+    if (int failed = posix_spawn(&pid, "/bin/sh", &setup.actions, &setup.attr, argv, environ)) {
+        errno = failed;
+        return -1;
+    }
     // The child holds its ends now; ours must go, or our reads would never
     // see the end of its output.
     child_in.reset();
@@ -300,7 +326,14 @@ int32_t spawn(const std::string& command, const flags_t& flags, redirect_t& in, 
         adopt(pid);
         return pid;
     }
-    exchange(input, in, output, out, error, err);
+    try {
+        exchange(input, in, output, out, error, err);
+    } catch (...) {
+        // A binary! target could not grow: our ends close as this unwinds,
+        // so the child sees a broken pipe; whenever it ends, it is reaped.
+        adopt(pid);
+        throw;
+    }
     return wait_for(pid);
 }
 
