@@ -3,6 +3,7 @@
 #include "io/call.h"
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "datatypes/binary.h"
@@ -10,6 +11,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "io/call_reap.h"
+#include "runtime/alloc.h"
 #include "runtime/fire.h"
 #include "runtime/unicode.h"
 
@@ -33,16 +35,14 @@ void prepare_input(const cell_t* in, redirect_t& r, std::string& input_text) {
     case TYPE_string:
         input_text = unicode::to_utf8(in);
         r.kind = redirect_t::DATA;
-        r.data = text_source::at(reinterpret_cast<const uint8_t*>(input_text.data()));
+        r.data = reinterpret_cast<const uint8_t*>(input_text.data());
         r.length = static_cast<int64_t>(input_text.size());
         break;
-    case TYPE_binary: {
-        series_buffer_t* s = binary::buffer_of(in);
+    case TYPE_binary:
         r.kind = redirect_t::DATA;
-        r.data = text_source::in(in->data2, static_cast<int32_t>(binary::rs_head(in) - s->data()));
+        r.data = binary::rs_head(in);
         r.length = binary::rs_length_q(in);
         break;
-    }
     case TYPE_file:
         r.kind = redirect_t::FILE;
         r.path = file::to_os_path(in);
@@ -51,24 +51,36 @@ void prepare_input(const cell_t* in, redirect_t& r, std::string& input_text) {
     }
 }
 
-// Text captures gather in the record's buffer; a binary! takes the bytes
-// itself, unless it is the output's target too: then the error is gathered
-// apart and follows the output, as with text.
-void prepare_output(cell_t* target, redirect_t& r, const cell_t* other) {
+void prepare_output(const cell_t* target, redirect_t& r) {
     if (absent_q(target)) return;
     switch (type_of(target)) {
-    case TYPE_string: r.kind = redirect_t::CAPTURE; break;
-    case TYPE_binary:
-        r.kind = redirect_t::CAPTURE;
-        if (other == nullptr || type_of(other) != TYPE_binary || other->data2 != target->data2)
-            r.target = target;
-        break;
+    case TYPE_string:
+    case TYPE_binary: r.kind = redirect_t::CAPTURE; break;
     case TYPE_file:
         r.kind = redirect_t::FILE;
         r.path = file::to_os_path(target);
         break;
     default: fire_invalid(target);
     }
+}
+
+// Bytes moved from a capture to its target between two releases of the
+// capture's pages.
+constexpr int64_t SLICE = 1 << 20;
+
+// Raises invalid-utf8 for the first sequence in [p, end) that is not
+// UTF-8: the strict decoder raises with its bytes, and a character cut by
+// the end is raised here with what there is of it.
+[[noreturn]] void fire_not_utf8(const uint8_t* p, const uint8_t* end) {
+    while (p < end) {
+        int32_t cp = *p;
+        const uint8_t* next = *p < 0x80 ? p + 1 : unicode::fast_decode_utf8_char(p, end, &cp);
+        if (cp < 0 || cp == 0xFFFE) break;
+        p = next;
+    }
+    int64_t available = end - p;
+    unicode::decode_utf8_char(p, &available);
+    fire(err::invalid_utf8, binary::load(p, end - p));
 }
 
 bool captured_q(const cell_t* target) {
@@ -122,8 +134,10 @@ int32_t run(const cell_t* cmd, bool wait, bool show, bool console, bool shell, c
     redirect_t rin, rout, rerr;
     std::string input_text;
     prepare_input(in, rin, input_text);
-    prepare_output(out, rout, nullptr);
-    prepare_output(err, rerr, out);
+    prepare_output(out, rout);
+    prepare_output(err, rerr);
+    // Nothing allocates in series memory from here until the worker
+    // returns: a binary!'s bytes stay where rin points.
     int32_t result = spawn(command, flags_t{wait, show, console, shell}, rin, rout, rerr);
     if (result == -1 && errno == E2BIG) fire(err::too_long);
     if (rout.overflow || rerr.overflow) fire(err::no_memory);
@@ -140,32 +154,45 @@ int32_t run(const cell_t* cmd, bool wait, bool show, bool console, bool shell, c
     return result;
 }
 
-void decode_output(cell_t* target, const redirect_t& capture) {
-    if (capture.length == 0 || capture.target != nullptr) return;
-    if (type_of(target) == TYPE_binary) {
-        binary::rs_append(target, capture.buffer, static_cast<int32_t>(capture.length));
-        return;
-    }
-    const uint8_t* p = capture.buffer;
+void decode_output(cell_t* target, redirect_t& capture) {
+    if (capture.length == 0) return;
+    const uint8_t* start = capture.buffer;
+    const uint8_t* p = start;
     const uint8_t* end = p + capture.length;
-    if (capture.length >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) p += 3;
-    // Checked whole before a character is appended: text that is not UTF-8
-    // is reported, not shortened.
-    if (!unicode::valid_utf8_q(p, end)) {
-        const uint8_t* q = p;
-        while (q < end) {
-            int32_t cp;
-            const uint8_t* next = *q < 0x80 ? q + 1 : unicode::fast_decode_utf8_char(q, end, &cp);
-            if (*q >= 0x80 && (cp < 0 || cp == 0xFFFE)) break;
-            q = next;
-        }
-        // The strict decoder raises with the offending bytes; a character
-        // cut by the end is raised here with what there is of it.
-        int64_t available = end - q;
-        unicode::decode_utf8_char(q, &available);
-        fire(err::invalid_utf8, binary::load(q, end - q));
+    bool text = type_of(target) == TYPE_string;
+    if (text) {
+        if (capture.length >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) p += 3;
+        // Checked whole before a character is appended: text that is not
+        // UTF-8 is reported, not shortened.
+        if (!unicode::valid_utf8_q(p, end)) fire_not_utf8(p, end);
     }
-    string::append_utf8(target, reinterpret_cast<const char*>(p), end - p);
+    // Room for all of it at once, so the target is not copied as it grows:
+    // pages of it not written yet cost nothing.
+    series_buffer_t* s = alloc::buffer(target->data2);
+    int64_t need = s->tail + (end - p) * s->unit();
+    if (need > static_cast<int64_t>(alloc::SERIES_LIMIT)) fire(err::no_memory);
+    if (need > s->size) alloc::expand_series_copy(s, need);
+    while (p < end) {
+        const uint8_t* stop = end - p > SLICE ? p + SLICE : end;
+        // A slice of text ends between characters.
+        while (text && stop < end && (*stop & 0xC0) == 0x80) stop--;
+        if (text) {
+            // ASCII onto one-byte characters is copied as it is (the room is
+            // there); the rest is decoded a character at a time.
+            const uint8_t* ascii = p;
+            series_buffer_t* t = alloc::buffer(target->data2);
+            if (t->unit() == 1) {
+                ascii = unicode::skip_ascii(p, stop);
+                std::memcpy(t->tail_ptr(), p, static_cast<size_t>(ascii - p));
+                t->tail += static_cast<int32_t>(ascii - p);
+            }
+            string::append_utf8(target, reinterpret_cast<const char*>(ascii), stop - ascii);
+        } else {
+            binary::rs_append(target, p, static_cast<int32_t>(stop - p));
+        }
+        p = stop;
+        capture.release_below(p - start);
+    }
 }
 
 }  // namespace zuv::call

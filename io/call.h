@@ -24,10 +24,12 @@
 // every path. A command longer than the system passes to a program raises
 // too-long instead, so it is not taken for a missing one.
 //
-// Captured output goes straight into its target: a binary! receives the
-// bytes at its tail as they come; text is gathered and then decoded onto
-// the string!'s tail. A target that an object owns is told of the change
-// before the child starts and once its output is in.
+// Captured output is gathered in memory mapped for it (grown by remapping,
+// never copied) and then moved onto the target's tail a slice at a time,
+// text decoded on the way, each slice's pages given back as it is done: the
+// output is held about once, not once per copy. A target that an object
+// owns is told of the change before the child starts and once its output
+// is in.
 //
 // While waiting, one poll loop writes the input and drains output and error
 // together, so a child that writes much before it reads, or fills its error
@@ -39,7 +41,6 @@
 #include <string>
 
 #include "runtime/cell.h"
-#include "runtime/unicode.h"
 
 namespace zuv::call {
 
@@ -50,27 +51,27 @@ constexpr int64_t MAX_CAPTURE = 0x7FFFFFF0;
 struct redirect_t {
     enum kind_t : uint8_t { NONE, DATA, FILE, CAPTURE };
     kind_t kind = NONE;
-    // DATA: the bytes to send. When they lie in a binary!'s buffer their
-    // address is read again for each write: a capture into a binary! grows
-    // its buffer while the child runs, and that may move any buffer.
-    text_source data = text_source::at(nullptr);
+    // DATA: the bytes to send. They may lie in a series buffer: the worker
+    // allocates nothing in series memory, so they stay where they are.
+    const uint8_t* data = nullptr;
     // DATA: bytes to send; CAPTURE: bytes captured so far.
     int64_t length = 0;
     // FILE: the OS path.
     std::string path;
-    // CAPTURE into a binary!: the target (rooted by the caller), whose
-    // buffer the bytes are read into at its tail, doubled each time it fills.
-    cell_t* target = nullptr;
-    // CAPTURE otherwise: malloc'ed, 4096 bytes at first and doubled each
-    // time it fills.
+    // CAPTURE: mapped, 64 KiB at first and remapped to twice its size each
+    // time it fills; pages below released are given back already.
     uint8_t* buffer = nullptr;
     int64_t capacity = 0;
+    int64_t released = 0;
     // CAPTURE: more came than MAX_CAPTURE or memory allowed; the rest was
     // drained and dropped.
     bool overflow = false;
 
     redirect_t() = default;
     ~redirect_t();
+    // Gives back the whole pages of the buffer below offset end: their
+    // bytes have been moved out.
+    void release_below(int64_t end);
     redirect_t(const redirect_t&) = delete;
     redirect_t& operator=(const redirect_t&) = delete;
 };
@@ -97,9 +98,8 @@ int32_t run(const cell_t* cmd, bool wait, bool show, bool console, bool shell, c
             cell_t* out, cell_t* err);
 
 // The worker: starts the command and, when the call waits, feeds and
-// drains the redirections and waits. Fills the captures. Returns -1 with
-// errno set when nothing could be started. Raises only when a binary!
-// target cannot grow (no-memory), and then the child is left to be reaped.
+// drains the redirections and waits. Fills the captures; raises nothing.
+// Returns -1 with errno set when nothing could be started.
 int32_t spawn(const std::string& command, const flags_t& flags, redirect_t& in, redirect_t& out,
               redirect_t& err);
 
@@ -114,11 +114,11 @@ std::string command_text(const cell_t* cmd);
 // cannot be started (not on PATH, not executable, a NUL in the text).
 bool open_with_desktop(const std::string& target);
 
-// Appends text captured into the buffer to the string! target, decoded as
-// UTF-8 (whatever the shell or console flags; a leading byte-order mark
-// dropped); a binary! target has its bytes already. Raises invalid-utf8,
-// having appended nothing, when the text is not UTF-8 or ends inside a
-// character.
-void decode_output(cell_t* target, const redirect_t& capture);
+// Appends captured bytes to the target, giving the capture's pages back as
+// they are moved: a binary! gets them as they are, a string! gets them
+// decoded as UTF-8 (whatever the shell or console flags; a leading
+// byte-order mark dropped). Raises invalid-utf8, having appended nothing,
+// when the text is not UTF-8 or ends inside a character.
+void decode_output(cell_t* target, redirect_t& capture);
 
 }  // namespace zuv::call

@@ -4,28 +4,37 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <utility>
 
 #include "io/call.h"
 #include "io/call_reap.h"
-#include "runtime/alloc.h"
 
 extern char** environ;
 
 namespace zuv::call {
 
-redirect_t::~redirect_t() { std::free(buffer); }
+redirect_t::~redirect_t() {
+    if (buffer != nullptr) ::munmap(buffer, static_cast<size_t>(capacity));
+}
+
+void redirect_t::release_below(int64_t end) {
+    static const int64_t page = ::sysconf(_SC_PAGESIZE);
+    int64_t whole = end / page * page;
+    if (whole <= released) return;
+    ::madvise(buffer + released, static_cast<size_t>(whole - released), MADV_DONTNEED);
+    released = whole;
+}
 
 namespace {
 
-constexpr int64_t FIRST_CAPTURE = 4096;
+constexpr int64_t FIRST_CAPTURE = 1 << 16;
 // Bytes handed to one write on the input pipe.
 constexpr int64_t SEND_CHUNK = 1 << 16;
 
@@ -142,34 +151,22 @@ struct spawn_setup_t {
     bool close_rest() { return posix_spawn_file_actions_addclosefrom_np(&actions, 3) == 0; }
 };
 
-// Where the next read of a capture goes, and how much fits: the binary!
-// target's tail, or the record's buffer. Each grows to twice its size when
-// full. Past the largest value, or when the buffer's memory runs out, reads
-// go to a sink: the child is drained all the same, and the capture marked.
-// Growing the target allocates series memory, which may move any buffer:
-// the address is good until the read that follows, nothing longer.
+// Where the next read of a capture goes, and how much fits. Past the
+// largest value, or when memory runs out, reads go to a sink: the child is
+// drained all the same, and the capture marked.
 uint8_t* capture_room(redirect_t& r, int64_t* room) {
     static uint8_t sink[1 << 16];
-    if (r.target != nullptr && !r.overflow) {
-        series_buffer_t* s = alloc::buffer(r.target->data2);
-        if (s->tail == s->size) {
-            int64_t grown =
-                std::min<int64_t>(2 * static_cast<int64_t>(s->size) + FIRST_CAPTURE, MAX_CAPTURE);
-            if (r.length >= MAX_CAPTURE || grown <= s->size) {
-                r.overflow = true;
-            } else {
-                s = alloc::expand_series_copy(s, grown);
-            }
-        }
-        if (!r.overflow) {
-            *room = s->size - s->tail;
-            return s->tail_ptr();
-        }
-    }
-    if (r.target == nullptr && r.length == r.capacity && !r.overflow) {
+    if (r.length == r.capacity && !r.overflow) {
         int64_t grown = r.capacity == 0 ? FIRST_CAPTURE : std::min(r.capacity * 2, MAX_CAPTURE);
-        void* p = grown > r.capacity ? std::realloc(r.buffer, static_cast<size_t>(grown)) : nullptr;
-        if (p == nullptr) {
+        // Remapping moves the pages, not the bytes: no copy, and no moment
+        // when the old and the new buffer are both held.
+        void* p = grown <= r.capacity ? MAP_FAILED
+                  : r.capacity == 0
+                      ? ::mmap(nullptr, static_cast<size_t>(grown), PROT_READ | PROT_WRITE,
+                               MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+                      : ::mremap(r.buffer, static_cast<size_t>(r.capacity),
+                                 static_cast<size_t>(grown), MREMAP_MAYMOVE);
+        if (p == MAP_FAILED) {
             r.overflow = true;
         } else {
             r.buffer = static_cast<uint8_t*>(p);
@@ -192,7 +189,6 @@ void drain(fd_t& pipe, redirect_t& r) {
     ssize_t n = ::read(pipe.get(), at, static_cast<size_t>(room));
     if (n > 0) {
         if (!r.overflow) r.length += n;
-        if (r.target != nullptr && !r.overflow) alloc::buffer(r.target->data2)->tail += n;
     } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
         pipe.reset();
     }
@@ -203,7 +199,7 @@ void drain(fd_t& pipe, redirect_t& r) {
 // is ignored, so the write fails instead of ending us.
 void send(fd_t& pipe, const redirect_t& in, int64_t* sent) {
     int64_t n = std::min(in.length - *sent, SEND_CHUNK);
-    ssize_t w = ::write(pipe.get(), in.data.bytes() + *sent, static_cast<size_t>(n));
+    ssize_t w = ::write(pipe.get(), in.data + *sent, static_cast<size_t>(n));
     if (w > 0) {
         *sent += w;
         if (*sent >= in.length) pipe.reset();
@@ -326,14 +322,7 @@ int32_t spawn(const std::string& command, const flags_t& flags, redirect_t& in, 
         adopt(pid);
         return pid;
     }
-    try {
-        exchange(input, in, output, out, error, err);
-    } catch (...) {
-        // A binary! target could not grow: our ends close as this unwinds,
-        // so the child sees a broken pipe; whenever it ends, it is reaped.
-        adopt(pid);
-        throw;
-    }
+    exchange(input, in, output, out, error, err);
     return wait_for(pid);
 }
 

@@ -392,8 +392,8 @@ TEST_F(IoCall, LargeExchangesDoNotDeadlock) {
         EXPECT_TRUE(contents(out) == data);
     }
     {
-        // Input sent from the binary! that the output grows: the bytes to
-        // send are found again after each growth, which may move them.
+        // Input sent from the binary! that the output is appended to: it
+        // gets the input as it was before the call, then the output.
         cell_t* both = bytes(data);
         EXPECT_EQ(call("cat", {.in = both, .out = both}), 0);
         EXPECT_TRUE(contents(both) == data + data);
