@@ -166,7 +166,6 @@ cell_t* read_desktop(tools::bridge_t bridge) {
     for (const char* t : TEXT_TYPES) {
         if (!offers_q(types, t)) continue;
         if (!tools::fetch(bridge, t, &bytes)) return push_false();
-        if (bytes.empty()) return push_none();  // how xclip holds an emptied clipboard
         std::string text = fold_crlf(bytes);
         if (!utf8_q(text)) return push_false();
         return string::load(reinterpret_cast<const uint8_t*>(text.data()),
