@@ -9,8 +9,8 @@ captures what it writes, then checks the length:
   py bytes         subprocess.run(CMD, shell=True, capture_output=True).stdout
   py str           the same, .decode()
 
-Runs alternate; the table gives the median wall time and the peak memory of
-each, and, with --instructions, the instructions of one run under callgrind
+Runs alternate; the table gives the median wall time and median peak memory
+of each, and, with --instructions, the instructions of one run under callgrind
 (the capturing process only: the shell and its children are not followed).
 zuv gathers the output in mapped memory and moves it onto the target a
 slice at a time, giving each slice's pages back: it is held about once,
@@ -22,14 +22,13 @@ Usage: bench/call_capture.py [--runs N] [--size BYTES] [--zuv PATH] [--python PA
 import argparse
 import os
 import re
-import statistics
 import subprocess
 import sys
 import tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "bench"))
-from run import Runner  # noqa: E402
+from run import Runner, interleaved  # noqa: E402
 
 CMD = "head -c @SIZE@ /dev/zero | tr '\\\\0' a"
 ZUV_BINARY = ('Zuv []\nb: copy #{}\ncall/output {' + CMD + '} b\n'
@@ -75,22 +74,17 @@ def main():
             argvs[name] = [binary, path]
         measure = os.path.join(os.path.dirname(os.path.abspath(args.zuv)), "zuv_measure")
         run = Runner(measure if os.path.exists(measure) else None, 300)
-        results = {name: [] for name, _, _, _ in programs}
-        for _ in range(args.runs):
-            for name, _, _, _ in programs:
-                ok, wall, rss, why = run(argvs[name], tmp)
-                if not ok:
-                    sys.exit("%s failed: %s" % (name, why))
-                results[name].append((wall, rss))
-        counts = {name: instructions(argvs[name], tmp) for name, _, _, _ in programs} if args.instructions else {}
+        names = [name for name, _, _, _ in programs]
+        results = interleaved(run, [argvs[name] for name in names], tmp, args.runs)
+        counts = {name: instructions(argvs[name], tmp) for name in names} if args.instructions else {}
 
     print("%-14s %10s %10s %12s" % ("%d MB" % (args.size // 1000000), "median s", "peak MiB",
                                     "instructions" if counts else ""))
-    for name, _, _, _ in programs:
-        wall = statistics.median(w for w, _ in results[name])
-        peak = max(r for _, r in results[name]) / 1024
+    for name, (medians, why) in zip(names, results):
+        if medians is None:
+            sys.exit("%s failed: %s" % (name, why))
         ir = "%12d" % counts[name] if counts else ""
-        print("%-14s %10.3f %10.1f %s" % (name, wall, peak, ir))
+        print("%-14s %10.3f %10.1f %s" % (name, medians[0] / 1000.0, medians[1] / 1024, ir))
 
 
 if __name__ == "__main__":
