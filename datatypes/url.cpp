@@ -246,11 +246,6 @@ namespace {
 
 inline bool http_q(cell_t* u) { return string::starts_with_q(u, "http"); }
 
-[[noreturn]] void fire_no_connect(const cell_t* url) {
-    cell_t u = *url;
-    fire(err::no_connect, &u);
-}
-
 cell_t method_word(const char* name) { return word::make_global(symbol::make(name)); }
 
 // A port of the URL's scheme, pushed; nullptr when an exit is pending.
@@ -273,7 +268,6 @@ cell_t* read(cell_t* source, cell_t* part, cell_t* seek, bool binary, bool lines
         if (part || seek || as) fire(err::not_done);
         cell_t get = method_word("get");
         cell_t* r = simple_io::request_http(&get, source, nullptr, nullptr, binary, lines, info);
-        if (r == nullptr) fire_no_connect(source);
         *stack::arguments = *r;
         return stack::arguments;
     }
@@ -315,7 +309,6 @@ cell_t* write(cell_t* destination, cell_t* data, bool binary, bool lines, bool i
         }
     }
     cell_t* r = simple_io::request_http(&method, destination, headers, body, binary, lines, info);
-    if (r == nullptr) fire_no_connect(destination);
     *stack::arguments = *r;
     return stack::arguments;
 }

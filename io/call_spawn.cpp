@@ -4,13 +4,13 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <utility>
 
 #include "io/call.h"
@@ -20,11 +20,21 @@ extern char** environ;
 
 namespace zuv::call {
 
-redirect_t::~redirect_t() { std::free(buffer); }
+redirect_t::~redirect_t() {
+    if (buffer != nullptr) ::munmap(buffer, static_cast<size_t>(capacity));
+}
+
+void redirect_t::release_below(int64_t end) {
+    static const int64_t page = ::sysconf(_SC_PAGESIZE);
+    int64_t whole = end / page * page;
+    if (whole <= released) return;
+    ::madvise(buffer + released, static_cast<size_t>(whole - released), MADV_DONTNEED);
+    released = whole;
+}
 
 namespace {
 
-constexpr int64_t FIRST_CAPTURE = 4096;
+constexpr int64_t FIRST_CAPTURE = 1 << 16;
 // Bytes handed to one write on the input pipe.
 constexpr int64_t SEND_CHUNK = 1 << 16;
 
@@ -148,8 +158,15 @@ uint8_t* capture_room(redirect_t& r, int64_t* room) {
     static uint8_t sink[1 << 16];
     if (r.length == r.capacity && !r.overflow) {
         int64_t grown = r.capacity == 0 ? FIRST_CAPTURE : std::min(r.capacity * 2, MAX_CAPTURE);
-        void* p = grown > r.capacity ? std::realloc(r.buffer, static_cast<size_t>(grown)) : nullptr;
-        if (p == nullptr) {
+        // Remapping moves the pages, not the bytes: no copy, and no moment
+        // when the old and the new buffer are both held.
+        void* p = grown <= r.capacity ? MAP_FAILED
+                  : r.capacity == 0
+                      ? ::mmap(nullptr, static_cast<size_t>(grown), PROT_READ | PROT_WRITE,
+                               MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+                      : ::mremap(r.buffer, static_cast<size_t>(r.capacity),
+                                 static_cast<size_t>(grown), MREMAP_MAYMOVE);
+        if (p == MAP_FAILED) {
             r.overflow = true;
         } else {
             r.buffer = static_cast<uint8_t*>(p);
@@ -244,6 +261,7 @@ int32_t wait_for(pid_t pid) {
 
 int32_t spawn(const std::string& command, const flags_t& flags, redirect_t& in, redirect_t& out,
               redirect_t& err) {
+    errno = 0;
     bool waiting = flags.wait || flags.console || in.kind != redirect_t::NONE ||
                    out.kind != redirect_t::NONE || err.kind != redirect_t::NONE;
     // Our ends of the pipes, the child's ends, the files and the null device.
@@ -288,7 +306,11 @@ int32_t spawn(const std::string& command, const flags_t& flags, redirect_t& in, 
     char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>("--"),
                     const_cast<char*>(command.c_str()), nullptr};
     pid_t pid;
-    if (posix_spawn(&pid, "/bin/sh", &setup.actions, &setup.attr, argv, environ) != 0) return -1;
+    // E2BIG tells the caller the command is longer than a program is given.
+    if (int failed = posix_spawn(&pid, "/bin/sh", &setup.actions, &setup.attr, argv, environ)) {
+        errno = failed;
+        return -1;
+    }
     // The child holds its ends now; ours must go, or our reads would never
     // see the end of its output.
     child_in.reset();

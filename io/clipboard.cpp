@@ -137,13 +137,7 @@ std::string fold_crlf(const std::string& text) {
 // would raise on anything else, and a read reports failure by its result.
 bool utf8_q(const std::string& text) {
     const auto* p = reinterpret_cast<const uint8_t*>(text.data());
-    const uint8_t* end = p + text.size();
-    while (p < end) {
-        int32_t cp;
-        p = unicode::fast_decode_utf8_char(p, end, &cp);
-        if (cp < 0 || cp == 0xFFFE) return false;
-    }
-    return true;
+    return unicode::valid_utf8_q(p, p + text.size());
 }
 
 cell_t* push_false() {
@@ -172,7 +166,6 @@ cell_t* read_desktop(tools::bridge_t bridge) {
     for (const char* t : TEXT_TYPES) {
         if (!offers_q(types, t)) continue;
         if (!tools::fetch(bridge, t, &bytes)) return push_false();
-        if (bytes.empty()) return push_none();  // how xclip holds an emptied clipboard
         std::string text = fold_crlf(bytes);
         if (!utf8_q(text)) return push_false();
         return string::load(reinterpret_cast<const uint8_t*>(text.data()),

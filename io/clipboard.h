@@ -5,8 +5,11 @@
 // When a desktop tool is at hand (clipboard_tools.h), a write also goes to
 // the desktop and a read asks the desktop: text as UTF-8 with LF line ends
 // (CR LF folded on reading), files as a text/uri-list of file:// URIs of
-// their absolute paths, images as PNG (JPEG, GIF and BMP also read).
-// Failures are results (false), never errors.
+// their absolute paths, images as PNG (JPEG, GIF and BMP also read). A
+// desktop clipboard that nobody owns reads as none, an empty text as "";
+// xclip, which cannot give the selection up, empties it by holding nothing
+// under a type of our own (tools::EMPTY_TYPE). Failures are results
+// (false), never errors; a value it cannot hold is invalid-arg.
 #pragma once
 
 #include "runtime/cell.h"
@@ -24,7 +27,7 @@ bool write(const cell_t* value);
 // The library's routines (entries read stack::arguments, leave the result there).
 namespace routines {
 void read();  // -> string! block! image! none! logic!
-void write();  // data [string! block! image! none!] -> logic!
+void write();  // data (any value; invalid-arg for what it cannot hold) -> logic!
 }  // namespace routines
 
 }  // namespace zuv::clipboard

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -87,9 +88,9 @@ bool finish(pid_t pid, clock_type::time_point deadline) {
     }
 }
 
-// Starts argv with in_fd and out_fd as its standard input and output (the
-// null device in their place when -1) and the null device as its error.
-pid_t start(const std::vector<std::string>& args, int in_fd, int out_fd) {
+// Starts argv with in_fd, out_fd and err_fd as its standard input, output
+// and error (the null device in their place when -1).
+pid_t start(const std::vector<std::string>& args, int in_fd, int out_fd, int err_fd = -1) {
     fd_t null_in(::open("/dev/null", O_RDONLY | O_CLOEXEC));
     fd_t null_out(::open("/dev/null", O_WRONLY | O_CLOEXEC));
     if (null_in.fd < 0 || null_out.fd < 0) return -1;
@@ -115,7 +116,7 @@ pid_t start(const std::vector<std::string>& args, int in_fd, int out_fd) {
         posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK) == 0 &&
         posix_spawn_file_actions_adddup2(&actions, in_fd >= 0 ? in_fd : null_in.fd, 0) == 0 &&
         posix_spawn_file_actions_adddup2(&actions, out_fd >= 0 ? out_fd : null_out.fd, 1) == 0 &&
-        posix_spawn_file_actions_adddup2(&actions, null_out.fd, 2) == 0 &&
+        posix_spawn_file_actions_adddup2(&actions, err_fd >= 0 ? err_fd : null_out.fd, 2) == 0 &&
         posix_spawn_file_actions_addclosefrom_np(&actions, 3) == 0;
     pid_t pid = -1;
     if (ok && posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ) != 0) pid = -1;
@@ -155,13 +156,27 @@ bool write_once(const std::vector<std::string>& args, const std::string& bytes) 
     return sent && ended_well;
 }
 
+// What a reader wrote on its error output, from the file that held it.
+std::string errors_of(int fd) {
+    std::string text;
+    char chunk[512];
+    ssize_t n;
+    if (fd < 0 || ::lseek(fd, 0, SEEK_SET) != 0) return text;
+    while (text.size() < 4096 && (n = ::read(fd, chunk, sizeof chunk)) > 0)
+        text.append(chunk, static_cast<size_t>(n));
+    return text;
+}
+
 // One run of a reader: its whole output, then its exit. timed_out tells a
-// run that outlived the limit.
-bool read_once(const std::vector<std::string>& args, std::string* out, bool* timed_out) {
+// run that outlived the limit; errors (when given) receives what a failed
+// run wrote on its error output, kept in a memory file that never fills.
+bool read_once(const std::vector<std::string>& args, std::string* out, bool* timed_out,
+               std::string* errors) {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0) return false;
     fd_t read_end(ends[0]), write_end(ends[1]);
-    pid_t pid = start(args, -1, write_end.fd);
+    fd_t error_file(errors != nullptr ? ::memfd_create("clipboard-errors", MFD_CLOEXEC) : -1);
+    pid_t pid = start(args, -1, write_end.fd, error_file.fd);
     write_end.reset();
     if (pid < 0) return false;
     auto deadline = clock_type::now() + LIMIT;
@@ -185,6 +200,7 @@ bool read_once(const std::vector<std::string>& args, std::string* out, bool* tim
     }
     bool ok = finish(pid, deadline);
     if (!ok && remaining_ms(deadline) == 0) *timed_out = true;
+    if (!ok && errors != nullptr) *errors = errors_of(error_file.fd);
     return ok;
 }
 
@@ -197,12 +213,24 @@ bool write_tool(const std::vector<std::string>& args, const std::string& bytes) 
     return false;
 }
 
-bool read_tool(const std::vector<std::string>& args, std::string* out) {
+// The words the tools fail with when the clipboard has no owner: nothing
+// was ever copied, or its owner has gone. That is an empty clipboard, not
+// a failure.
+bool no_owner_q(const std::string& errors) {
+    for (const char* words : {"target TARGETS not available", "Nothing is copied", "No selection"})
+        if (errors.find(words) != std::string::npos) return true;
+    return false;
+}
+
+// The same for a reader; errors receives the last failed run's error text.
+// A clipboard without an owner is not asked again.
+bool read_tool(const std::vector<std::string>& args, std::string* out,
+               std::string* errors = nullptr) {
     for (int i = 0; i < ATTEMPTS; i++) {
         if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         bool timed_out = false;
-        if (read_once(args, out, &timed_out)) return true;
-        if (timed_out) return false;
+        if (read_once(args, out, &timed_out, errors)) return true;
+        if (timed_out || (errors != nullptr && no_owner_q(*errors))) return false;
     }
     return false;
 }
@@ -227,8 +255,9 @@ bool put(bridge_t bridge, const std::string& type, const std::string& bytes) {
         return write_tool({"wl-copy", "--type", type}, bytes);
     }
     if (bridge == bridge_t::XCLIP) {
-        // xclip has no way to empty the selection: it holds an empty text.
-        std::string t = type.empty() ? std::string("UTF8_STRING") : type;
+        // xclip cannot give the selection up: it holds nothing under a type
+        // of our own, which no reader takes for text, files or an image.
+        std::string t = type.empty() ? std::string(EMPTY_TYPE) : type;
         return write_tool({"xclip", "-selection", "clipboard", "-t", t, "-i"},
                           type.empty() ? std::string() : bytes);
     }
@@ -236,13 +265,15 @@ bool put(bridge_t bridge, const std::string& type, const std::string& bytes) {
 }
 
 bool offered(bridge_t bridge, std::vector<std::string>* types) {
-    std::string listing;
+    std::string listing, errors;
     bool ok = false;
-    if (bridge == bridge_t::WAYLAND) ok = read_tool({"wl-paste", "--list-types"}, &listing);
+    if (bridge == bridge_t::WAYLAND)
+        ok = read_tool({"wl-paste", "--list-types"}, &listing, &errors);
     if (bridge == bridge_t::XCLIP)
-        ok = read_tool({"xclip", "-selection", "clipboard", "-o", "-t", "TARGETS"}, &listing);
-    if (!ok) return false;
+        ok = read_tool({"xclip", "-selection", "clipboard", "-o", "-t", "TARGETS"}, &listing,
+                       &errors);
     types->clear();
+    if (!ok) return no_owner_q(errors);
     size_t from = 0;
     while (from < listing.size()) {
         size_t to = listing.find('\n', from);

@@ -23,9 +23,14 @@ bridge_t chosen();
 // The desktop's name of a type: xclip calls UTF-8 text UTF8_STRING.
 std::string type_name(bridge_t bridge, const std::string& mime);
 
+// What an emptied clipboard holds under xclip, which cannot give the
+// selection up: nothing, under this type.
+constexpr const char* EMPTY_TYPE = "application/x-zuv-empty";
+
 // Places bytes under a type; an empty type empties the clipboard.
 bool put(bridge_t bridge, const std::string& type, const std::string& bytes);
-// The types the clipboard offers, one a line (empty when it holds nothing).
+// The types the clipboard offers, one a line (none when it holds nothing,
+// also when it has no owner at all).
 bool offered(bridge_t bridge, std::vector<std::string>* types);
 // The clipboard's bytes of a type.
 bool fetch(bridge_t bridge, const std::string& type, std::string* bytes);

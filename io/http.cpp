@@ -4,6 +4,7 @@
 #define CURL_DISABLE_TYPECHECK
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -38,7 +39,8 @@ namespace {
 // clang-format off
 #define ZUV_CURL_FUNCTIONS(X)                                                                       \
     X(curl_global_init) X(curl_easy_init) X(curl_easy_setopt) X(curl_easy_perform)                  \
-    X(curl_easy_getinfo) X(curl_easy_cleanup) X(curl_slist_append) X(curl_slist_free_all)
+    X(curl_easy_getinfo) X(curl_easy_cleanup) X(curl_slist_append) X(curl_slist_free_all) \
+    X(curl_easy_strerror)
 // clang-format on
 
 struct curl_api {
@@ -90,8 +92,31 @@ std::string text_of(const cell_t* value_at) {
     return text;
 }
 
-// The header lines of a header block. curl reads "Name:" as "remove the
-// header" and "Name;" as "send it empty".
+// A header name or method must be an HTTP token: anything else would be
+// read by the server as another name, or end the line.
+bool token_q(const std::string& text) {
+    if (text.empty()) return false;
+    for (unsigned char c : text) {
+        bool alnum = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+        if (!alnum && std::strchr("!#$%&'*+-.^_`|~", c) == nullptr) return false;
+    }
+    return true;
+}
+
+// A CR or LF in a value would start another header line (or end the
+// headers), and a NUL would cut the value: such a value is refused.
+bool field_value_q(const std::string& text) {
+    return text.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
+}
+
+[[noreturn]] void fire_invalid(const cell_t* value) {
+    cell_t v = *value;
+    fire(err::invalid_arg, &v);
+}
+
+// The header lines of a header block, each name and value checked before
+// anything is sent. curl reads "Name:" as "remove the header" and "Name;"
+// as "send it empty".
 std::vector<std::string> header_lines(const cell_t* headers_at) {
     cell_t headers = *headers_at;
     collector::root_cell keep(&headers);
@@ -100,14 +125,64 @@ std::vector<std::string> header_lines(const cell_t* headers_at) {
     for (int32_t i = head; i + 1 < block::abs_length(&headers); i += 2) {
         cell_t name = *block::rs_abs_at(&headers, i);
         cell_t value = *block::rs_abs_at(&headers, i + 1);
+        collector::root_cell keep_name(&name);
         collector::root_cell keep_value(&value);
         std::string line = text_of(&name);
+        if (!token_q(line)) fire_invalid(&name);
         std::string text =
             type_of(&value) == TYPE_string ? unicode::to_utf8(&value) : text_of(&value);
+        if (!field_value_q(text)) fire_invalid(&value);
         line += text.empty() ? ";" : ": " + text;
         lines.push_back(std::move(line));
     }
     return lines;
+}
+
+// The URL as libcurl takes it. The URL's text is kept decoded, so it goes
+// out percent-encoded again, except the brackets of an IP literal host,
+// which are the authority's syntax, not data.
+std::string request_target(const cell_t* url) {
+    std::string text = unicode::to_utf8(url);
+    size_t authority = text.find("://");
+    authority = authority == std::string::npos ? text.size() : authority + 3;
+    size_t authority_end = std::min(text.find_first_of("/?#", authority), text.size());
+    std::string target;
+    for (size_t i = 0; i < text.size(); i++) {
+        auto b = static_cast<unsigned char>(text[i]);
+        if (i >= authority && i < authority_end && (b == '[' || b == ']')) {
+            target += static_cast<char>(b);
+            continue;
+        }
+        url::encoded_byte e = url::encode_byte(url::MODE_SAFE, b);
+        target.append(e.text, static_cast<size_t>(e.length));
+    }
+    return target;
+}
+
+// Pushes a string! of bytes from the wire: UTF-8 when they are sound UTF-8,
+// else Latin-1, each byte one character (HTTP's obs-text): a header is
+// never refused, and never loses a byte, for its encoding.
+cell_t* push_wire_text(const char* bytes, size_t length) {
+    const auto* p = reinterpret_cast<const uint8_t*>(bytes);
+    if (unicode::valid_utf8_q(p, p + length))
+        return string::load(p, static_cast<int64_t>(length), string::ENCODING_UTF8);
+    std::string utf8;
+    utf8.reserve(length * 2);
+    for (size_t i = 0; i < length; i++) {
+        uint8_t out[4];
+        int n = unicode::cp_to_utf8(p[i], out);
+        utf8.append(reinterpret_cast<const char*>(out), static_cast<size_t>(n));
+    }
+    return string::load(reinterpret_cast<const uint8_t*>(utf8.data()),
+                        static_cast<int64_t>(utf8.size()), string::ENCODING_UTF8);
+}
+
+// Raises no-connect with the URL and the transfer library's reason.
+[[noreturn]] void fire_no_connect(const cell_t* url, const std::string& reason) {
+    cell_t u = *url;
+    collector::root_cell keep(&u);
+    cell_t* why = push_wire_text(reason.data(), reason.size());
+    fire(err::no_connect, &u, why);
 }
 
 // What the transfer callbacks gather. A binary body of announced length is
@@ -251,11 +326,13 @@ void parse_headers(const char* text, size_t length, cell_t* map) {
         if (colon != nullptr && colon > line) {
             const char* value = colon + 1;
             while (value < line_end && (*value == ' ' || *value == '\t')) value++;
-            cell_t* key = stack::push_slot();
-            cell::begin(key);
-            word::make_at(symbol::make_alt(line, static_cast<int32_t>(colon - line)), key);
-            string::load(reinterpret_cast<const uint8_t*>(value), line_end - value,
-                         string::ENCODING_UTF8);
+            // A name that is not UTF-8 is taken as Latin-1, as a value is.
+            cell_t* name = push_wire_text(line, static_cast<size_t>(colon - line));
+            std::string name_text = unicode::to_utf8(name);
+            cell_t* key = name;
+            word::make_at(
+                symbol::make_alt(name_text.data(), static_cast<int32_t>(name_text.size())), key);
+            push_wire_text(value, static_cast<size_t>(line_end - value));
             add_header(map, key, key + 1);
             stack::pop(2);
         }
@@ -270,12 +347,8 @@ cell_t* request_http(const cell_t* method, const cell_t* url, const cell_t* head
     std::string verb = text_of(method);
     for (char& c : verb)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    // The URL's text is kept decoded: it goes out percent-encoded again.
-    std::string target;
-    for (unsigned char b : unicode::to_utf8(url)) {
-        url::encoded_byte e = url::encode_byte(url::MODE_SAFE, b);
-        target.append(e.text, static_cast<size_t>(e.length));
-    }
+    if (!token_q(verb)) fire_invalid(method);
+    std::string target = request_target(url);
     bool bodiless = verb == "GET" || verb == "HEAD";
     bool has_body = !bodiless && data != nullptr && type_of(data) != TYPE_none;
     std::string body;
@@ -305,13 +378,13 @@ cell_t* request_http(const cell_t* method, const cell_t* url, const cell_t* head
     std::string no_proxy = no_proxy_list();
 
     const curl_api* lib = curl_lib();
-    if (lib == nullptr) return nullptr;
+    if (lib == nullptr) fire_no_connect(url, "libcurl.so.4 cannot be loaded");
     std::unique_ptr<CURL, easy_deleter> curl(lib->curl_easy_init());
-    if (!curl) return nullptr;
+    if (!curl) fire(err::no_memory);
     std::unique_ptr<curl_slist, slist_deleter> list;
     for (const std::string& l : lines_out) {
         curl_slist* grown = lib->curl_slist_append(list.get(), l.c_str());
-        if (grown == nullptr) return nullptr;
+        if (grown == nullptr) fire(err::no_memory);
         list.release();
         list.reset(grown);
     }
@@ -321,6 +394,9 @@ cell_t* request_http(const cell_t* method, const cell_t* url, const cell_t* head
     none::make_at(held);
     if (binary && !lines && verb != "HEAD") response.direct = held;
     CURL* c = curl.get();
+    // libcurl's own words for a failure, more telling than its code's name.
+    char reason[CURL_ERROR_SIZE] = "";
+    lib->curl_easy_setopt(c, CURLOPT_ERRORBUFFER, reason);
     lib->curl_easy_setopt(c, CURLOPT_URL, target.c_str());
     lib->curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     // Only HTTP, also where a redirect leads: a server must not make a
@@ -354,8 +430,10 @@ cell_t* request_http(const cell_t* method, const cell_t* url, const cell_t* head
     CURLcode code = lib->curl_easy_perform(c);
     if (response.too_large || response.no_memory) fire(err::no_memory);
     if (code != CURLE_OK) {
+        curl.reset();
+        list.reset();
         stack::pop(1);
-        return nullptr;
+        fire_no_connect(url, *reason != '\0' ? reason : lib->curl_easy_strerror(code));
     }
     long status = 0;
     lib->curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);

@@ -4,6 +4,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -12,6 +13,7 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/integer.h"
 #include "datatypes/map.h"
 #include "datatypes/object.h"
 #include "datatypes/string.h"
@@ -135,6 +137,16 @@ void parse_release(const char* release, uint8_t out[3]) {
     }
 }
 
+int32_t build_number(const char* version) {
+    if (*version != '#') return 0;
+    int64_t n = 0;
+    for (const char* p = version + 1; *p >= '0' && *p <= '9'; p++) {
+        n = n * 10 + (*p - '0');
+        if (n > INT32_MAX) return 0;
+    }
+    return static_cast<int32_t>(n);
+}
+
 const char* arch_name(const char* machine) {
     if (std::strcmp(machine, "x86_64") == 0 || std::strcmp(machine, "amd64") == 0) return "x86-64";
     if (std::strcmp(machine, "aarch64") == 0 || std::strcmp(machine, "arm64") == 0) return "ARM64";
@@ -171,9 +183,9 @@ cell_t* get_os_info() {
     tuple::make_at(&tuple, version, 3);
     set_field(ctx, "version", &tuple);
 
-    cell_t* build = push_utf8(u.version);
-    set_field(ctx, "build", build);
-    stack::pop(1);
+    cell_t build;
+    integer::make_at(&build, build_number(u.version));
+    set_field(ctx, "build", &build);
     return obj;
 }
 

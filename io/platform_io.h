@@ -25,7 +25,8 @@ cell_t* list_env();
 // Pushes the system description: an object! with the fields name ("Linux"),
 // arch (a word: x86-64, x86-32, ARM64, ARM, IA-64 or Unknown), version (a
 // tuple of the kernel release's first three numbers, each clamped to 255)
-// and build (the kernel's version text, a string!). Returns the pushed cell.
+// and build (an integer!: build_number of the kernel's version text).
+// Returns the pushed cell.
 cell_t* get_os_info();
 
 // Returns when the value's datatype id is type; raises invalid-arg with the
@@ -35,6 +36,10 @@ void expect_type(const cell_t* value, int32_t type);
 // The kernel release text parsed as up to three numbers, each clamped to
 // 255 (missing parts are 0): "6.1.0-18-amd64" gives 6, 1, 0.
 void parse_release(const char* release, uint8_t out[3]);
+// The kernel's build count: the number after the "#" that starts a uname
+// version text ("#1 SMP ..." gives 1); 0 when there is none, or it passes
+// the integer! range.
+int32_t build_number(const char* version);
 // The arch word's text for a uname machine name.
 const char* arch_name(const char* machine);
 

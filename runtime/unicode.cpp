@@ -1,6 +1,7 @@
 #include "runtime/unicode.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "datatypes/binary.h"
 #include "datatypes/string.h"
@@ -90,6 +91,31 @@ int64_t count_chars(const uint8_t* start, const uint8_t* end) {
         n++;
     }
     return n;
+}
+
+const uint8_t* skip_ascii(const uint8_t* start, const uint8_t* end) {
+    // Eight bytes at a time while none has its top bit set.
+    while (end - start >= 8) {
+        uint64_t word;
+        std::memcpy(&word, start, 8);
+        if (word & 0x8080808080808080u) break;
+        start += 8;
+    }
+    while (start < end && *start < 0x80) start++;
+    return start;
+}
+
+bool valid_utf8_q(const uint8_t* start, const uint8_t* end) {
+    int32_t cp;
+    while (start < end) {
+        if (*start < 0x80) {
+            start = skip_ascii(start, end);
+            continue;
+        }
+        start = fast_decode_utf8_char(start, end, &cp);
+        if (cp < 0 || cp == 0xFFFE) return false;
+    }
+    return true;
 }
 
 const uint8_t* skip_utf8_chars(const uint8_t* start, const uint8_t* end, int64_t n) {

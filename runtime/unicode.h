@@ -71,6 +71,11 @@ inline const uint8_t* fast_decode_utf8_char(const uint8_t* p, const uint8_t* end
 }
 
 int64_t count_chars(const uint8_t* start, const uint8_t* end);
+// The first byte at or after start that is not ASCII, or end.
+const uint8_t* skip_ascii(const uint8_t* start, const uint8_t* end);
+// True when the bytes are all sound UTF-8, as the strict decoder takes it
+// (U+FFFE refused too): what it would load without raising.
+bool valid_utf8_q(const uint8_t* start, const uint8_t* end);
 const uint8_t* skip_utf8_chars(const uint8_t* start, const uint8_t* end, int64_t n);
 // 4, 3 or 2 by the lead byte's top bits; 0 for ASCII and continuation bytes.
 int utf8_char_size(uint8_t lead);

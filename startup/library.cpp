@@ -482,7 +482,7 @@ const routine_def_t routine_defs[] = {
     {"collect-calls", R"~(blk [block!])~", "[stack/collect-calls blk]", collect_calls, -1},
     {"tracing?", R"~(return: [logic!])~", "[interpreter/tracing?]", tracing_q, TYPE_logic},
     {"read-clipboard", R"~("Return the contents of the system clipboard" return: [logic! none! string! block! image!] "false on failure, none if empty, otherwise: string!, block! of files!, or an image!")~", "[clipboard/read]", clipboard::routines::read, -1},
-    {"write-clipboard", R"~("Write content to the system clipboard" data [string! block! image! none!] "string!, block! of files!, an image! or none!" return: [logic!] "indicates success")~", "[clipboard/write data]", clipboard::routines::write, TYPE_logic},
+    {"write-clipboard", R"~("Write content to the system clipboard" data "string!, block! of files!, an image! or none!" return: [logic!] "indicates success")~", "[clipboard/write data]", clipboard::routines::write, TYPE_logic},
     {"unescape", R"~("Decodes the JSON escapes of a string in place" str [string!] return: [string!])~", "[json/unescape str]", json::routines::unescape, -1},
     {"write-stdout", R"~("Write data to STDOUT" data [any-type!])~", "[simple-io/write-stdout data]", simple_io::routines::write_stdout, -1},
 };

@@ -3,9 +3,11 @@
 
     clipboard_xvfb.py ZUV PYTHON
 
-Under xvfb-run: text that Zuv writes is read by `xclip -selection clipboard
--o`; text and a PNG that `xclip -i` places are read by Zuv, the image's
-pixels equal to PIL's decode of the same file (PYTHON is a Python with PIL).
+Under xvfb-run: a clipboard nobody owns reads as none, an empty text as
+"", an emptied clipboard as none; text that Zuv writes is read by `xclip
+-selection clipboard -o`; text and a PNG that `xclip -i` places are read by
+Zuv, the image's pixels equal to PIL's decode of the same file (PYTHON is a
+Python with PIL).
 """
 import os
 import shutil
@@ -26,6 +28,13 @@ offered() {
     done
     return 1
 }
+"$ZUV" read-text.zuv > fresh.out
+"$ZUV" write-empty.zuv
+offered UTF8_STRING
+"$ZUV" read-text.zuv > empty-text.out
+"$ZUV" write-none.zuv
+offered application/x-zuv-empty
+"$ZUV" read-text.zuv > emptied.out
 "$ZUV" write.zuv
 offered UTF8_STRING || offered STRING
 xclip -selection clipboard -o > from-zuv.txt
@@ -38,6 +47,8 @@ offered image/png
 """
 
 WRITE = 'Zuv []\nprint write-clipboard "written by zuv^/second line"\n'
+WRITE_EMPTY = 'Zuv []\nprint write-clipboard ""\n'
+WRITE_NONE = 'Zuv []\nprint write-clipboard none\n'
 READ_TEXT = "Zuv []\nprint mold read-clipboard\n"
 READ_IMAGE = """Zuv []
 img: read-clipboard
@@ -70,7 +81,8 @@ def main():
             fail("%s is not installed (the Makefile's packages install it)" % tool)
     work = tempfile.mkdtemp(prefix="zuv-clipboard-")
     try:
-        for name, text in (("write.zuv", WRITE), ("read-text.zuv", READ_TEXT), ("read-image.zuv", READ_IMAGE)):
+        for name, text in (("write.zuv", WRITE), ("write-empty.zuv", WRITE_EMPTY), ("write-none.zuv", WRITE_NONE),
+                           ("read-text.zuv", READ_TEXT), ("read-image.zuv", READ_IMAGE)):
             with open(os.path.join(work, name), "w") as f:
                 f.write(text)
         subprocess.run([python, "-c", PICTURE, "picture.png", "pil.rgba"], cwd=work, check=True)
@@ -85,6 +97,11 @@ def main():
             with open(os.path.join(work, name), mode) as f:
                 return f.read()
 
+        # A clipboard nobody owns is empty, not a failure; an empty text is
+        # a text; an emptied clipboard is empty.
+        for name, want in (("fresh.out", "none\n"), ("empty-text.out", '""\n'), ("emptied.out", "none\n")):
+            if read(name) != want:
+                fail("%s: zuv read %r" % (name, read(name)))
         if read("from-zuv.txt") != "written by zuv\nsecond line":
             fail("xclip read %r" % read("from-zuv.txt"))
         if read("text.out") != '"from xclip^/line two"\n':

@@ -4,14 +4,16 @@
 Usage: run_http.py ZUV_BINARY path/to/NAME.zuv
 
 Starts server.py (an HTTP port and an HTTPS port with a fresh self-signed
-certificate, both on 127.0.0.1), then runs NAME.zuv as run_script.py runs a
+certificate, both on 127.0.0.1, and an HTTP port on ::1), then runs NAME.zuv as run_script.py runs a
 script test, with these variables in its environment:
   ZUV_HTTP    http://127.0.0.1:PORT
   ZUV_HTTPS   https://127.0.0.1:TLSPORT
+  ZUV_HTTP6   http://[::1]:PORT6
   ZUV_CLOSED  http://127.0.0.1:CLOSEDPORT (a port nothing listens on)
   no_proxy    *
 Then compares
-  NAME.out       with stdout, the ports written @PORT@, @TLSPORT@, @CLOSEDPORT@;
+  NAME.out       with stdout, the ports written @PORT@, @TLSPORT@, @CLOSEDPORT@,
+                 @PORT6@, and "after N ms" for the time a connection took;
   NAME.requests  (when present) with the requests the server received, one
                  block per request: method and path, the headers sorted by
                  name, the body as a Python bytes literal.
@@ -20,6 +22,7 @@ The exit status must be 0.
 
 import json
 import os
+import re
 import shutil
 import signal
 import socket
@@ -86,16 +89,17 @@ def main(argv):
         server = subprocess.Popen([sys.executable, os.path.join(HERE, "server.py"), log, cert, key],
                                   stdout=subprocess.PIPE, stdin=subprocess.DEVNULL)
         ports = server.stdout.readline().split()
-        if len(ports) != 2:
+        if len(ports) != 3:
             print("FAIL %s: the server did not start" % script)
             return 1
-        port, tls_port = (int(p) for p in ports)
+        port, tls_port, port6 = (int(p) for p in ports)
         closed = free_port()
 
         env = run_script.build_env(home, tmp, None)
         env.update({
             "ZUV_HTTP": "http://127.0.0.1:%d" % port,
             "ZUV_HTTPS": "https://127.0.0.1:%d" % tls_port,
+            "ZUV_HTTP6": "http://[::1]:%d" % port6,
             "ZUV_CLOSED": "http://127.0.0.1:%d" % closed,
             "no_proxy": "*",
         })
@@ -113,6 +117,11 @@ def main(argv):
         def normal(data):
             for number, name in ((tls_port, b"@TLSPORT@"), (closed, b"@CLOSEDPORT@"), (port, b"@PORT@")):
                 data = data.replace(b"127.0.0.1:%d" % number, b"127.0.0.1:" + name)
+            data = data.replace(b"[::1]:%d" % port6, b"[::1]:@PORT6@")
+            # The transfer library's reason for a refused connection names
+            # the port and how long it tried.
+            data = data.replace(b"127.0.0.1 port %d" % closed, b"127.0.0.1 port @CLOSEDPORT@")
+            data = re.sub(rb"after \d+ ms", b"after N ms", data)
             return data
 
         problems = []

@@ -4,7 +4,8 @@
 Usage: server.py LOG [CERT KEY]
 
 Listens on 127.0.0.1 at a free port (and, given a certificate and key, a
-second HTTPS port), prints "PORT [HTTPS-PORT]" on one line, then serves
+second HTTPS port), and on ::1 at a third, prints "PORT [HTTPS-PORT] PORT6"
+on one line, then serves
 until /stop is asked for or 60 s have passed. Each request is appended to
 LOG as one JSON line: method, path, headers (in the order sent) and body
 (latin-1 text of the bytes).
@@ -12,6 +13,7 @@ LOG as one JSON line: method, path, headers (in the order sent) and body
 
 import json
 import os
+import socket
 import ssl
 import sys
 import threading
@@ -112,6 +114,40 @@ class Handler(BaseHTTPRequestHandler):
             self.send_header("Location", "/text")
             self.send_header("Content-Length", "0")
             self.end_headers()
+        elif path == "/latin1":
+            # Header bytes that are not UTF-8 (Latin-1 "café" in a value and
+            # in a name) beside a value that is UTF-8.
+            self.send_response(200)
+            self._headers_buffer.append(b"X-Latin: caf\xe9\r\n")
+            self._headers_buffer.append(b"X-\xc9t\xe9: 1\r\n")
+            self._headers_buffer.append(b"X-Utf8: caf\xc3\xa9\r\n")
+            self.send_header("Content-Length", "2")
+            self.end_headers()
+            self.wfile.write(b"ok")
+        elif path == "/short":
+            # Announces more than it sends, then closes.
+            self.send_response(200)
+            self.send_header("Content-Length", "100")
+            self.end_headers()
+            self.wfile.write(b"only part")
+            self.wfile.flush()
+            self.close_connection = True
+        elif path == "/loop":
+            self.send_response(302)
+            self.send_header("Location", "/loop")
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+        elif path.startswith("/flaky/"):
+            # Fails (404, then 500) until /recover is asked for, then serves
+            # the script below; the status is per path.
+            with log_lock:
+                recovered = counts.get("/recover", 0) > 0
+            if recovered:
+                self.reply(200, b'Zuv []\nprint "recovered"\n[1 2]\n')
+            elif counts[path] == 1:
+                self.reply(404, b'print "ran the 404 page"')
+            else:
+                self.reply(500, b'print "ran the 500 page"')
         elif path == "/to-file":
             self.send_response(302)
             self.send_header("Location", "file:///dev/null")
@@ -145,6 +181,10 @@ class Server(ThreadingHTTPServer):
     daemon_threads = True
 
 
+class Server6(Server):
+    address_family = socket.AF_INET6
+
+
 def main(argv):
     log_path = argv[1]
     plain = Server(("127.0.0.1", 0), Handler)
@@ -157,6 +197,10 @@ def main(argv):
         context.load_cert_chain(argv[2], argv[3])
         secure.socket = context.wrap_socket(secure.socket, server_side=True)
         servers.append(secure)
+    # The same handler on ::1, for IPv6 literal hosts.
+    loopback6 = Server6(("::1", 0), Handler)
+    loopback6.log_path = log_path
+    servers.append(loopback6)
     print(" ".join(str(s.server_address[1]) for s in servers), flush=True)
     threading.Timer(LIFETIME, lambda: os._exit(0)).start()
     for s in servers[1:]:

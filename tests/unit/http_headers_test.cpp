@@ -40,6 +40,11 @@ TEST_F(HttpHeaders, ValuesStartAfterTheColonAndBlanks) {
         {"X-A: a:b\r\n", "#[X-A: \"a:b\"]"},  // the first colon ends the name
         {"\r\nno colon\r\n: x\r\n", "#[]"},  // blank, colon-less and nameless lines
         {"X-A: caf\xc3\xa9\r\n", "#[X-A: \"caf\xc3\xa9\"]"},
+        // Bytes that are not UTF-8 are Latin-1 (obs-text), in a value or a
+        // name, a byte cut off a UTF-8 character too; nothing is dropped.
+        {"X-A: caf\xe9\r\n", "#[X-A: \"caf\xc3\xa9\"]"},
+        {"X-\xc9: 1\r\n", "#[X-\xc3\x89: \"1\"]"},
+        {"X-A: \xc3\r\n", "#[X-A: \"\xc3\x83\"]"},
     };
     for (auto& c : cases) EXPECT_EQ(parsed(c.lines), c.expected) << c.lines;
 }

@@ -16,6 +16,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "datatypes/binary.h"
 #include "datatypes/integer.h"
@@ -159,6 +160,25 @@ TEST_F(IoCall, CommandAsFileAndBadArguments) {
     EXPECT_EQ(raised([&] { call("true", {.out = n}); }), err::invalid_arg);
     EXPECT_EQ(raised([&] { call::run(n, true, false, false, false, nullptr, nullptr, nullptr); }),
               err::invalid_arg);
+}
+
+TEST_F(IoCall, FileCommandIsOneWordForTheShell) {
+    const std::pair<const char*, const char*> rows[] = {
+        {"/bin/true", "'/bin/true'"},
+        {"./my prog.sh", "'./my prog.sh'"},
+        {"none;touch X$HOME`id`", "'none;touch X$HOME`id`'"},
+        {"it's", "'it'\\''s'"},
+        {"", ""}};
+    for (auto [path, command] : rows) EXPECT_EQ(call::command_text(file(path)), command) << path;
+    // A string! is shell text: it stays as it is.
+    EXPECT_EQ(call::command_text(text("a b; c")), "a b; c");
+}
+
+TEST_F(IoCall, CommandTooLongForTheSystemIsAnError) {
+    // Linux passes no single argument beyond 128 KiB.
+    std::string command = "true" + std::string(200 * 1024, ' ');
+    EXPECT_EQ(raised([&] { call(command); }), err::too_long);
+    EXPECT_EQ(call("true" + std::string(100 * 1024, ' ')), 0);
 }
 
 TEST_F(IoCall, CapturesIntoStringsAndBinaries) {
@@ -370,6 +390,13 @@ TEST_F(IoCall, LargeExchangesDoNotDeadlock) {
         cell_t* out = bytes("");
         EXPECT_EQ(call("cat", {.in = bytes(data), .out = out}), 0);
         EXPECT_TRUE(contents(out) == data);
+    }
+    {
+        // Input sent from the binary! that the output is appended to: it
+        // gets the input as it was before the call, then the output.
+        cell_t* both = bytes(data);
+        EXPECT_EQ(call("cat", {.in = both, .out = both}), 0);
+        EXPECT_TRUE(contents(both) == data + data);
     }
     {
         // A child that ends without reading: the sending stops quietly and

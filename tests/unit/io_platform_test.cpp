@@ -6,10 +6,12 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/integer.h"
 #include "datatypes/map.h"
 #include "datatypes/object.h"
 #include "datatypes/symbol.h"
@@ -50,6 +52,18 @@ TEST_F(IoPlatform, KernelReleaseBecomesAClampedTuple) {
     }
 }
 
+TEST_F(IoPlatform, BuildNumberFromTheKernelVersion) {
+    const std::pair<const char*, int32_t> rows[] = {
+        {"#1 SMP PREEMPT_DYNAMIC Debian 6.1.76-1 (2024-02-01)", 1},
+        {"#104-Ubuntu SMP Tue Jan 9 15:25:40 UTC 2024", 104},
+        {"#2147483647", 2147483647},
+        {"#2147483648 SMP", 0},
+        {"SMP #3", 0},
+        {"#", 0},
+        {"", 0}};
+    for (auto [version, build] : rows) EXPECT_EQ(platform::build_number(version), build) << version;
+}
+
 TEST_F(IoPlatform, ArchitectureWords) {
     const std::pair<const char*, const char*> rows[] = {
         {"x86_64", "x86-64"}, {"i686", "x86-32"}, {"i386", "x86-32"},     {"aarch64", "ARM64"},
@@ -74,7 +88,8 @@ TEST_F(IoPlatform, OsInfoObject) {
     platform::parse_release(u.release, want);
     EXPECT_EQ(tuple::length_of(version), 3);
     EXPECT_EQ(std::memcmp(tuple::bytes_of(version), want, 3), 0);
-    EXPECT_EQ(unicode::to_utf8(field("build")), u.version);
+    ASSERT_EQ(type_of(field("build")), TYPE_integer);
+    EXPECT_EQ(integer::get(field("build")), platform::build_number(u.version));
     // The four fields, in order.
     ASSERT_EQ(object::word_count(obj), 4);
     const char* order[] = {"name", "arch", "version", "build"};

@@ -1,6 +1,7 @@
 // Unicode conversion: the decoders, the loaders, the exports, and an oracle
 // check of every code point against Python's codecs.
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "runtime/unicode.h"
@@ -117,6 +118,34 @@ TEST_F(Unicode, StrictDecoderRejectsOverlongAndSurrogates) {
     int64_t count = 2;
     const uint8_t cut[] = {0xE2, 0x82};
     EXPECT_EQ(unicode::decode_utf8_char(cut, &count), -1);
+}
+
+TEST_F(Unicode, ValidityAsTheStrictDecoderJudgesIt) {
+    // Each bad sequence also after ASCII runs of 7 to 17 bytes: the ASCII
+    // is skipped eight bytes at a time.
+    const std::pair<bytes, bool> rows[] = {{{}, true},
+                                           {{0x41, 0xC3, 0xA9, 0xF0, 0x9F, 0x98, 0x80}, true},
+                                           {{0xC3}, false},  // a lead byte without its continuation
+                                           {{0xFF}, false},  // never a UTF-8 byte
+                                           {{0xC0, 0x80}, false},  // overlong
+                                           {{0xED, 0xA0, 0x80}, false},  // a surrogate
+                                           {{0xEF, 0xBF, 0xBE}, false},  // U+FFFE
+                                           {{0xF4, 0x90, 0x80, 0x80}, false},  // past U+10FFFF
+                                           {{0x80}, false}};  // a stray continuation byte
+    for (const auto& [tail, valid] : rows) {
+        for (size_t run = 0; run <= 17; run += run == 0 ? 7 : 1) {
+            bytes in(run, 'a');
+            in.insert(in.end(), tail.begin(), tail.end());
+            in.push_back('z');
+            const uint8_t* end = in.data() + in.size();
+            EXPECT_EQ(unicode::valid_utf8_q(in.data(), end), valid) << run;
+            // And cut at the end, where nothing may be read past it.
+            EXPECT_EQ(unicode::valid_utf8_q(in.data(), end - 1), valid) << run;
+            size_t first = 0;
+            while (first < in.size() && in[first] < 0x80) first++;
+            EXPECT_EQ(unicode::skip_ascii(in.data(), end), in.data() + first) << run;
+        }
+    }
 }
 
 TEST_F(Unicode, FastDecoderStaysInsideItsEnd) {
