@@ -22,9 +22,19 @@ struct helper_t {
 };
 
 constexpr helper_t HELPERS[] = {
-    {"pad", pad},   {"rejoin", rejoin}, {"split", split}, {"cos", cos},
-    {"sin", sin},   {"tan", tan},       {"acos", acos},   {"asin", asin},
-    {"atan", atan}, {"atan2", atan2},   {"sqrt", sqrt},   {"to-json", to_json},
+    {"pad", pad},
+    {"rejoin", rejoin},
+    {"split", split},
+    {"cos", cos},
+    {"sin", sin},
+    {"tan", tan},
+    {"acos", acos},
+    {"asin", asin},
+    {"atan", atan},
+    {"atan2", atan2},
+    {"sqrt", sqrt},
+    {"to-json", to_json},
+    {"load-json", load_json},
 };
 
 }  // namespace
