@@ -35,6 +35,7 @@ constexpr helper_t HELPERS[] = {
     {"sqrt", sqrt},
     {"to-json", to_json},
     {"load-json", load_json},
+    {"to-csv", to_csv},
 };
 
 }  // namespace

@@ -82,38 +82,33 @@ private:
     void text(const char* s) { string::concatenate_literal(out_, s); }
     void put(uint32_t c) { string::append_char(out_, c); }
 
-    void form(cell_t* v) {
+    void form_into(const cell_t* v, cell_t* target) {
         static const cell_t word = action_word("form");
         scratch s(word);
-        actions::form(s.push(v), out_, false, NO_LIMIT);
+        actions::form(s.push(v), target, false, NO_LIMIT);
     }
-    void form(const cell_t* v) { form(const_cast<cell_t*>(v)); }
-    void mold(const cell_t* v) {
+    void mold_into(const cell_t* v, cell_t* target) {
         static const cell_t word = action_word("mold");
         scratch s(word);
-        actions::mold(s.push(v), out_, false, false, false, false, NO_LIMIT, 0);
+        actions::mold(s.push(v), target, false, false, false, false, NO_LIMIT, 0);
     }
+    void form(const cell_t* v) { form_into(v, out_); }
+    void mold(const cell_t* v) { mold_into(v, out_); }
     // A new string pushed on the stack: `form value`, `mold :value`.
-    cell_t* formed(const cell_t* v) {
+    static cell_t* new_text() {
         cell_t* r = stack::push_slot();
         r->header = TYPE_unset;
         string::make_at(r, 16);
-        {
-            static const cell_t word = action_word("form");
-            scratch s(word);
-            actions::form(s.push(v), r, false, NO_LIMIT);
-        }
+        return r;
+    }
+    cell_t* formed(const cell_t* v) {
+        cell_t* r = new_text();
+        form_into(v, r);
         return r;
     }
     cell_t* molded(const cell_t* v) {
-        cell_t* r = stack::push_slot();
-        r->header = TYPE_unset;
-        string::make_at(r, 16);
-        {
-            static const cell_t word = action_word("mold");
-            scratch s(word);
-            actions::mold(s.push(v), r, false, false, false, false, NO_LIMIT, 0);
-        }
+        cell_t* r = new_text();
+        mold_into(v, r);
         return r;
     }
     // `to block! value`, pushed.

@@ -98,6 +98,14 @@ private:
         while (pos_ < tail_ && blank_q(at(pos_))) pos_++;
     }
 
+    // A comma between items, and the blank after it.
+    bool comma() {
+        if (peek() != ',') return false;
+        pos_++;
+        skip_blank();
+        return true;
+    }
+
     bool literal(const char* word) {
         int32_t p = pos_;
         for (const char* w = word; *w; w++, p++)
@@ -296,9 +304,7 @@ private:
                 item->header = TYPE_none;
                 if (!value(item)) return false;
                 block::rs_append(out, item);
-                if (peek() != ',') break;
-                pos_++;
-                skip_blank();
+                if (!comma()) break;
             }
             stack::pop(1);
         }
@@ -333,9 +339,7 @@ private:
                 item->header = TYPE_none;
                 if (!value(item)) return false;
                 block::rs_append(members, item);
-                if (peek() != ',') break;
-                pos_++;
-                skip_blank();
+                if (!comma()) break;
             }
             stack::pop(1);
         }
