@@ -1234,6 +1234,21 @@ template <bool from_plan = false>
     return exits::pending ? nullptr : stack::arguments;
 }
 
+// call_function for a function with a compiled body (a library helper)
+// while nothing is traced: the entry runs in the function's own run, with
+// no callback or tracing work around it.
+[[gnu::noinline]] const cell_t* run_compiled(const cell_t* fn, int32_t code) {
+    routine::entry_t entry = routine::entry_at(code);
+    if (entry == nullptr) [[unlikely]]
+        fire(err::not_done);
+    {
+        function_run<false> run(function::context_of(fn));
+        entry();
+    }
+    absorb_return();
+    return exits::pending ? nullptr : stack::arguments;
+}
+
 // Runs the function at fn, its frame marked and filled; returns the cell
 // holding its result, nullptr when an exit is pending.
 // plain: a planned body calls it (so plans are on, and the caller is user
@@ -1250,6 +1265,9 @@ template <bool plain = false>
                                (type_of(compiled) == TYPE_integer && integer::get(compiled) != 0))))
         [[unlikely]] {
         if (quiet != nullptr) *quiet = false;
+        if (!tracing && type_of(compiled) == TYPE_integer && integer::get(compiled) != 0 &&
+            !(fn->header & (function::FLAG_NO_TRACE | function::FLAG_TRACE)))
+            return run_compiled(fn, integer::get(compiled));
         call_function(fn, nullptr, callback::NONE);
         return exits::pending ? nullptr : stack::arguments;
     }

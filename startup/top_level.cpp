@@ -25,6 +25,7 @@
 #include "runtime/fire.h"
 #include "runtime/platform/platform.h"
 #include "runtime/stack.h"
+#include "startup/helpers.h"
 #include "startup/library.h"
 #include "startup/runtime.h"
 
@@ -168,6 +169,7 @@ void run() {
 
     library::drop_internal_routines();
     mark_function_bodies();
+    helpers::attach();
 }
 
 }  // namespace zuv::top_level

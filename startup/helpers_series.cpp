@@ -1,0 +1,148 @@
+// pad, rejoin and split: their bodies' steps, each action called as the
+// body would call it, on a native frame of its own (an action leaves its
+// result in its frame's first cell).
+#include <cstdint>
+#include <limits>
+
+#include "datatypes/actions.h"
+#include "datatypes/block.h"
+#include "datatypes/char.h"
+#include "datatypes/integer.h"
+#include "datatypes/series.h"
+#include "datatypes/string.h"
+#include "natives/natives.h"
+#include "runtime/exits.h"
+#include "runtime/stack.h"
+#include "startup/helpers.h"
+#include "startup/helpers_frame.h"
+
+namespace zuv::helpers {
+
+namespace {
+
+inline cell_t* arg(int32_t i) { return stack::arguments + i; }
+
+// `form value`: a new string.
+cell_t form_of(const cell_t* value) {
+    static const cell_t word = action_word("form");
+    scratch s(word);
+    cell_t* v = s.push(value);
+    cell_t* text = stack::push_slot();
+    text->header = TYPE_unset;
+    string::make_at(text, 16);
+    actions::form(v, text, false, std::numeric_limits<int32_t>::max());
+    return *text;
+}
+
+// `copy value`, value a series.
+cell_t copy_of(const cell_t* value, const cell_t* part) {
+    static const cell_t word = action_word("copy");
+    scratch s(word);
+    cell_t* v = s.push(value);
+    cell_t* p = part != nullptr ? s.push(part) : nullptr;
+    return *actions::copy(v, stack::arguments, p, false, nullptr);
+}
+
+// `find series pattern`; none or the series at the match.
+cell_t find_in(const cell_t* series, const cell_t* pattern) {
+    static const cell_t word = action_word("find");
+    scratch s(word);
+    cell_t* v = s.push(series);
+    cell_t* p = s.push(pattern);
+    return *actions::find(v, p, nullptr, false, false, false, false, nullptr, nullptr, false, false,
+                          false, false);
+}
+
+// `append series value` (with /dup count when count is above 1).
+void append_to(const cell_t* series, const cell_t* value) {
+    static const cell_t word = action_word("append");
+    scratch s(word);
+    cell_t* v = s.push(series);
+    cell_t* x = s.push(value);
+    series::set_head_index(v, 0);
+    if (type_of(v) == TYPE_string && type_of(x) == TYPE_string && string::append_plain(v, x))
+        return;
+    actions::append(v, x, -1, false, 1);
+}
+
+// `insert/dup series value count`, count above 0.
+void insert_dup(const cell_t* series, const cell_t* value, int32_t count) {
+    static const cell_t word = action_word("insert");
+    scratch s(word);
+    cell_t* v = s.push(series);
+    cell_t* x = s.push(value);
+    actions::insert(v, x, -1, false, count);
+}
+
+}  // namespace
+
+// str n /left /with c
+void pad() {
+    cell_t* str = arg(0);
+    if (type_of(str) != TYPE_string) *str = form_of(str);
+    int64_t count = int64_t{integer::get(arg(1))} - actions::length_q(str);
+    // The body's subtraction overflows: its error is the body's to raise.
+    if (count < std::numeric_limits<int32_t>::min() || count > std::numeric_limits<int32_t>::max())
+        return run_body();
+    if (count > 0) {
+        cell_t at = *str;
+        if (!logic::truthy(arg(2))) series::set_head_index(&at, series::rs_abs_length_q(&at));
+        cell_t c;
+        if (type_of(arg(4)) == TYPE_char_) c = *arg(4);
+        else char_::make_at(&c, ' ');
+        insert_dup(&at, &c, static_cast<int32_t>(count));
+    }
+    stack::keep();
+}
+
+// block
+void rejoin() {
+    static constexpr int32_t NO_INTO[] = {-1};
+    // A return or exit in the block ends rejoin, as it ends the body that
+    // reduces it.
+    stack::set_exit_target(1);
+    natives::reduce(0, NO_INTO);
+    if (exits::pending) return;
+    stack::set_exit_target(0);
+    cell_t* block = arg(0);
+    if (series::rs_tail_q(block)) return;
+    cell_t* base = stack::push_slot();
+    base->header = TYPE_unset;
+    const cell_t* first = block::rs_abs_at(block, series::head_index(block));
+    *base = series::series_q(type_of(first)) ? copy_of(first, nullptr) : form_of(first);
+    cell_t rest = *block;
+    series::set_head_index(&rest, series::head_index(block) + 1);
+    append_to(base, &rest);
+    series::set_head_index(base, 0);
+    *block = *base;
+    stack::keep();
+}
+
+// series dlm /local size out pos
+void split() {
+    cell_t* series = arg(0);
+    cell_t* dlm = arg(1);
+    int32_t size = type_of(dlm) == TYPE_string ? actions::length_q(dlm) : 1;
+    // An empty delimiter matches without moving on: the body's own loop.
+    if (size == 0) return run_body();
+    cell_t* out = arg(4);
+    block::make_at(out, 8);
+    cell_t* pos = arg(5);
+    for (;;) {
+        *pos = find_in(series, dlm);
+        if (type_of(pos) == TYPE_none) break;
+        cell_t piece = copy_of(series, pos);
+        append_to(out, &piece);
+        int32_t next = series::head_index(pos) + size;
+        int32_t tail = series::rs_abs_length_q(pos);
+        *series = *pos;
+        series::set_head_index(series, next < tail ? next : tail);
+    }
+    cell_t last = copy_of(series, nullptr);
+    append_to(out, &last);
+    series::set_head_index(out, 0);
+    *arg(0) = *out;
+    stack::keep();
+}
+
+}  // namespace zuv::helpers
