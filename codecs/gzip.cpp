@@ -104,7 +104,12 @@ int gzip_decompress(uint8_t* dst, uint32_t* cap, const uint8_t* src, size_t len)
         const uint8_t* member = src + pos;
         uint64_t rest = len - pos;
         bool magic = rest >= 3 && gzip_magic_q(member);
-        if (pos > 0 && !magic) return fail(failure_t::trailing);
+        if (pos > 0 && !magic) {
+            // Files written in fixed-size blocks end padded with zeros,
+            // which gzip -dc and Python's reader pass over.
+            if (std::all_of(member, src + len, [](uint8_t b) { return b == 0; })) break;
+            return fail(failure_t::trailing);
+        }
         if (rest < HEADER + TRAILER) return fail(failure_t::truncated);
         if (!magic || member[3] >= 32) return fail(failure_t::header);
         uint64_t start = header_end(member, rest - TRAILER);

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "codecs/image_codecs.h"
 #include "runtime/platform/dynamic_library.h"
@@ -160,17 +161,20 @@ bool read_samples(const tiff_api& lib, TIFF* t, const layout_t& l, size_t w, siz
     if (tw == 0 || th == 0 || size < 0 || static_cast<size_t>(size) < row * th ||
         static_cast<int64_t>(size) > MAX_SIDE * MAX_SIDE * 8)
         return false;
-    std::vector<uint8_t> tile(static_cast<size_t>(size));
+    // Left unfilled: the size comes from the file, and only the pages the
+    // library writes are taken from the system. A forged tile, far larger
+    // than its data, then costs no more than the data it holds.
+    auto tile = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(size));
     for (int plane = 0; plane < planes; plane++)
         for (size_t ty = 0; ty < h; ty += th)
             for (size_t tx = 0; tx < w; tx += tw) {
-                if (lib.TIFFReadTile(t, tile.data(), static_cast<uint32_t>(tx),
+                if (lib.TIFFReadTile(t, tile.get(), static_cast<uint32_t>(tx),
                                      static_cast<uint32_t>(ty), 0,
                                      static_cast<uint16_t>(plane)) < 0)
                     return false;
                 size_t n = std::min<size_t>(tw, w - tx);
                 for (size_t r = 0; r < th && ty + r < h; r++)
-                    take(l, tile.data() + r * row, px.data(), (ty + r) * w + tx, n, plane);
+                    take(l, tile.get() + r * row, px.data(), (ty + r) * w + tx, n, plane);
             }
     return true;
 }

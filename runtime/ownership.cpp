@@ -124,11 +124,10 @@ void set_owner(const cell_t* value, const cell_t* owner, const cell_t* word) {
 void bind(const cell_t* value, const cell_t* owner, const cell_t* word) {
     // An owner skips its own fields when it is met inside another value, but
     // binding it to itself claims them: `make` from a prototype that has an
-    // on-deep-change* binds the copy before its spec sets the fields, and
-    // again after.
-    cell_t* ctx_cell = _context::cell_of(owner->data1);
+    // on-deep-change* binds the copy before the block given to make sets
+    // the fields, and again after.
     if (type_of(value) == TYPE_object && value->data1 == owner->data1)
-        ctx_cell->header &= ~FLAG_OWNER;
+        _context::cell_of(owner->data1)->header &= ~FLAG_OWNER;
     set_owner(value, owner, word);
     _context::cell_of(owner->data1)->header |= FLAG_OWNER;
 }
