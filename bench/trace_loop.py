@@ -17,15 +17,14 @@ Usage: bench/trace_loop.py [--runs N] [--zuv PATH] [--python PATH] [--no-instruc
 """
 
 import os
-import re
 import statistics
-import subprocess
 import sys
 import tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "bench"))
 from run import Runner  # noqa: E402
+from parse_text import instructions  # noqa: E402
 from side_by_side import arguments  # noqa: E402
 
 PROGRAMS = [
@@ -47,17 +46,6 @@ def write_programs(tmp, n):
             f.write(code.replace("@N@", str(n)))
         paths.append(path)
     return paths
-
-
-def instructions(argv):
-    """Instructions of a whole run under callgrind, 0 when valgrind fails."""
-    with tempfile.TemporaryDirectory() as tmp:
-        done = subprocess.run(["valgrind", "--tool=callgrind",
-                               "--callgrind-out-file=" + os.path.join(tmp, "cg")] + argv,
-                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.PIPE)
-    found = re.search(rb"Collected : (\d+)", done.stderr)
-    return int(found.group(1)) if found else 0
 
 
 def main():
