@@ -5,7 +5,7 @@ import subprocess
 import sys
 
 binary, fault, status, pattern = sys.argv[1:5]
-p = subprocess.run([binary, fault], capture_output=True, stdin=subprocess.DEVNULL, timeout=60)
+p = subprocess.run([binary, fault], capture_output=True, stdin=subprocess.DEVNULL, timeout=240)
 out = p.stdout.decode("utf-8", "replace")
 ok = p.returncode == int(status) and re.fullmatch(pattern, out, re.S) is not None
 if not ok:
