@@ -257,6 +257,29 @@ print ["END" length? system/view/screens/1/pane]
     run(script, body)
 
 
+def case_second_window():
+    """A window shown after another starts below what was printed after the
+    first: the first one's cursor row does not survive its end."""
+    script = """
+print "before"
+view [below text "one" text "two" button "OK" [unview]]
+print "line after first window"
+view [button "OK2" [unview]]
+print "end"
+"""
+    def body(p):
+        p.wait_text("OK")
+        p.keys("Enter")
+        p.wait_text("OK2")
+        p.keys("Enter")
+        p.wait_text("end")
+        text = [r.strip() for r in p.rows() if r.strip()]
+        at = [text.index(line) if line in text else -1
+              for line in ("before", "line after first window", "end")]
+        check(-1 not in at and at == sorted(at), "lines lost or out of order: %r" % text)
+    run(script, body, width=100, height=30)
+
+
 def case_restore_error():
     def body(p):
         marker_row(p)

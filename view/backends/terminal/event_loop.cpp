@@ -12,6 +12,7 @@
 #include "datatypes/word.h"
 #include "interpreter/interpreter.h"
 #include "runtime/exits.h"
+#include "runtime/fire.h"
 #include "runtime/lowrt.h"
 #include "runtime/stack.h"
 #include "view/backends/terminal/console_mode.h"
@@ -92,6 +93,10 @@ void restore_terminal() {
         raw_cursor_down(sc.height() - 1 - sc.cursor_row);
         raw_write("\r\n");
     }
+    // The cursor is below the area now: the next area starts there, not
+    // rows above it over what was printed since.
+    sc.cursor_row = 0;
+    sc.drawn = false;
     if (motion_on) raw_write("\x1b[?1003l");
     if (mouse_on) raw_write("\x1b[?1006l\x1b[?1015l\x1b[?1002l\x1b[?1000l");
     mouse_on = 0;
@@ -153,6 +158,15 @@ void on_tstp(int) {
     if (had_mouse) raw_write("\x1b[?1006l\x1b[?1015l\x1b[?1002l\x1b[?1000l");
     if (had_alternate) raw_write("\x1b[?1049l");
     if (had_hidden) raw_write("\x1b[?25h");
+    // The shell writes below the inline area, and the area comes back below
+    // what it wrote.
+    screen_t& sc = screen();
+    if (!had_alternate && sc.drawn) {
+        raw_cursor_down(sc.height() - 1 - sc.cursor_row);
+        raw_write("\r\n");
+    }
+    sc.cursor_row = 0;
+    sc.drawn = false;
     suspend();
     struct sigaction dfl {};
     dfl.sa_handler = SIG_DFL;
@@ -272,8 +286,16 @@ public:
     void report(int32_t row, int32_t) override {
         screen().origin_row = row;
         ++screen().reports_seen;
+        // Mouse reports after it in the same input count from the placed area.
+        place_area();
+        input().origin_row = screen().fullscreen ? 0 : screen().origin_row;
     }
 };
+
+void ask_cursor_report() {
+    ++screen().reports_asked;
+    write("\x1b[6n", 4);
+}
 
 // Reads what waits, in bounded chunks; the number of bytes read.
 size_t read_input() {
@@ -286,6 +308,7 @@ size_t read_input() {
         ui().redraw = true;
         screen().redraw = true;
         screen().drawn = false;
+        if (terminal_owned && !screen().fullscreen) ask_cursor_report();
     }
     if (!input_live) return 0;
     char chunk[READ_CHUNK];
@@ -312,11 +335,6 @@ void follow_mouse_event_flag() {
     motion_on = want ? 1 : 0;
     if (want) set_mode(MOTION_MODE);
     else reset_mode(MOTION_MODE);
-}
-
-void ask_cursor_report() {
-    ++screen().reports_asked;
-    write("\x1b[6n", 4);
 }
 
 void enter_ui_mode() {
@@ -366,6 +384,8 @@ void shutdown() {
     screen_t& sc = screen();
     sc.fullscreen = false;
     sc.size_to(0, 0);
+    sc.cursor_row = 0;
+    sc.origin_row = 0;
 }
 
 void leave_ui_mode() {
@@ -446,6 +466,9 @@ bool do_events(bool one_pass) {
     bool got = false;
     int32_t frame = 0;
     for (;;) {
+        // Without a terminal only timers can ever end a run: one with no
+        // timer would wait for ever.
+        if (!one_pass && !input_live && timer_count() == 0) fire(err::no_terminal);
         got = read_input() > 0;
         if (one_pass && !got) break;
         int32_t t = frame;
@@ -458,6 +481,7 @@ bool do_events(bool one_pass) {
         timers_tick(t);
         follow_mouse_event_flag();
         if (terminal_owned && active_q()) render();
+        else place_area();
         screen_t& sc = screen();
         input().origin_row = sc.fullscreen ? 0 : sc.origin_row;
         input().decode(sink);
