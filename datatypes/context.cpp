@@ -1,5 +1,6 @@
 #include "datatypes/context.h"
 
+#include "datatypes/object.h"
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
@@ -212,7 +213,6 @@ cell_t* get_slow(const cell_t* word) {
 }
 
 cell_t* set_in(cell_t* word, const cell_t* value, node_t ctx, bool fire_events) {
-    (void)fire_events;  // needs object change events: the object's on-change handler
     if (ctx == 0) fire(err::not_defined, word);
     cell_t copy = *value;
     int32_t index = static_cast<int32_t>(word->data3);
@@ -223,9 +223,26 @@ cell_t* set_in(cell_t* word, const cell_t* value, node_t ctx, bool fire_events) 
     }
     cell_t* slot = value_at(ctx, index);
     if (slot == nullptr) fire(err::not_defined, word);
-    if (kind_of(cell_of(ctx)) == KIND_OBJECT) get_symbol_word(ctx, index)->header |= FLAG_WORD_SET;
+    if (kind_of(cell_of(ctx)) != KIND_OBJECT) {
+        *slot = copy;
+        return slot;
+    }
+    get_symbol_word(ctx, index)->header |= FLAG_WORD_SET;
+    // An object with a change record hears of the store (set, set-word),
+    // as it does of a path store: the old value rides on the stack meanwhile.
+    cell_t obj = *get_self_value(ctx);
+    if (!fire_events || type_of(&obj) != TYPE_object || obj.data3 == 0) {
+        *slot = copy;
+        return slot;
+    }
+    cell_t* top = stack::top_slot;
+    cell_t* old = stack::push(slot);
+    cell_t* now = stack::push(&copy);
+    cell_t* w = stack::push(word);
     *slot = copy;
-    return slot;
+    object::fire_on_set(&obj, w, old, now);
+    stack::top_slot = top;
+    return value_at(ctx, index);
 }
 
 cell_t* set(cell_t* word, const cell_t* value) { return set_in(word, value, word->data1, true); }

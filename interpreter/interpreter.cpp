@@ -6,6 +6,8 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <cstring>
 
 #include "datatypes/action_entries.h"
@@ -55,6 +57,8 @@ uint32_t trace_mask = 0;
 native_entry_t* native_table = nullptr;
 trace_hook_t trace_hook = nullptr;
 uint32_t callback_bits = 0;
+interrupt_handler_t interrupt_handler = nullptr;
+volatile sig_atomic_t interrupt_requested = 0;
 
 namespace {
 
@@ -67,8 +71,10 @@ int32_t system_symbol = 0;
 int32_t system_global_symbol = 0;
 
 // Below this native stack address an evaluation raises stack-overflow instead
-// of running into the guard page.
-uintptr_t stack_limit = 0;
+// of running into the guard page. An interrupt request raises it to the top,
+// so that the next test takes the slow path at no cost to the others.
+std::atomic<uintptr_t> stack_limit{0};
+uintptr_t normal_stack_limit = 0;
 
 // Natives and actions have at most 11 refinements; a spec with more than
 // this many cannot name the extra ones.
@@ -107,6 +113,16 @@ inline void emit(const cell_t* value, bool push) {
     else stack::set_last_keep(value);
 }
 
+// The slow path of the native stack test: an interrupt request, or a real
+// overflow.
+[[gnu::noinline]] void native_stack_exceeded() {
+    if (interrupt_requested) {
+        run_interrupt();
+        return;
+    }
+    stack::overflow();
+}
+
 inline void check_native_stack() {
     // The stack pointer itself: asking for the frame address would make every
     // caller set up a frame pointer.
@@ -116,8 +132,8 @@ inline void check_native_stack() {
 #else
     auto sp = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
 #endif
-    if (sp < stack_limit) [[unlikely]]
-        stack::overflow();
+    if (sp < stack_limit.load(std::memory_order_relaxed)) [[unlikely]]
+        native_stack_exceeded();
 }
 
 // The value of a word for the infix lookahead: nullptr when the word is
@@ -432,8 +448,26 @@ void init_stack_limit() {
         pthread_attr_getstack(&attr, &low, &size);
         pthread_attr_destroy(&attr);
         size_t margin = std::min<size_t>(size / 8, size_t{1} << 20);
-        stack_limit = reinterpret_cast<uintptr_t>(low) + margin;
+        normal_stack_limit = reinterpret_cast<uintptr_t>(low) + margin;
+        if (!interrupt_requested) stack_limit.store(normal_stack_limit, std::memory_order_relaxed);
     }
+}
+
+void request_interrupt() {
+    interrupt_requested = 1;
+    stack_limit.store(UINTPTR_MAX, std::memory_order_relaxed);
+}
+
+void run_interrupt() {
+    if (!take_interrupt()) return;
+    if (interrupt_handler != nullptr) interrupt_handler();
+}
+
+bool take_interrupt() {
+    if (!interrupt_requested) return false;
+    interrupt_requested = 0;
+    stack_limit.store(normal_stack_limit, std::memory_order_relaxed);
+    return true;
 }
 
 // --- blocks ----------------------------------------------------------------------------
@@ -909,6 +943,9 @@ template <bool check_origin> cell_t* run_in_place(const cell_t* code) {
     if (pos < 0) pos = 0;
     cell_t* base = stack::top_slot;
     if (pos >= end) [[unlikely]] {
+        // A loop over an empty body evaluates nothing else: an interrupt
+        // must reach it here.
+        check_native_stack();
         stack::push_slot()->header = TYPE_unset;
         return base;
     }
@@ -2271,7 +2308,7 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
 #else
     auto sp = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
 #endif
-    return sp < stack_limit;
+    return sp < stack_limit.load(std::memory_order_relaxed);
 }
 
 // What conditional_leaf leaves to its caller.

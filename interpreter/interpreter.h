@@ -33,6 +33,7 @@
 // Action entries (interpreter/action_entries.h) take the positions only.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 
 #include "runtime/cell.h"
@@ -109,6 +110,23 @@ void init();
 // Takes the calling thread's native stack for the depth limit (init does it
 // for the thread that starts the runtime).
 void init_stack_limit();
+
+// Interrupts (Ctrl-C while a UI owns the terminal): request_interrupt, safe
+// in a signal handler, makes the evaluator run interrupt_handler before its
+// next expression or call; the handler raises or throws to stop the code,
+// or returns to let it go on. take_interrupt answers whether a request was
+// still waiting and withdraws it. Loops call poll_interrupt between rounds:
+// a round may evaluate nothing that tests (a lone word, an empty block).
+using interrupt_handler_t = void (*)();
+extern interrupt_handler_t interrupt_handler;
+extern volatile sig_atomic_t interrupt_requested;
+void request_interrupt();
+bool take_interrupt();
+void run_interrupt();
+inline void poll_interrupt() {
+    if (interrupt_requested) [[unlikely]]
+        run_interrupt();
+}
 
 // --- evaluation -----------------------------------------------------------------
 // Evaluates a whole block (or paren) from its index in a frame named <body>.

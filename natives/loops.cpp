@@ -61,6 +61,7 @@ inline step after_body() {
 // any evaluation.
 template <typename F> inline bool exit_after(F&& f) {
     try {
+        interpreter::poll_interrupt();
         f();
     } catch (const exits::escape&) {
     }

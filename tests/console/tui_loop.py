@@ -63,7 +63,9 @@ def zuv_pane(script, width=80, height=24, note_pid=False):
         shell_quote(ZUV)
     if note_pid:
         run_zuv = "echo $$ > pid.txt; " + run_zuv
-    command = ("cd %s; stty -g > before.txt; unset COLORTERM; sh -c %s; echo \"exit=$?\"; "
+    # Job control puts zuv in a process group of its own, as an interactive
+    # shell does: a Ctrl-C typed at the terminal reaches zuv alone.
+    command = ("set -m; cd %s; stty -g > before.txt; unset COLORTERM; sh -c %s; echo \"exit=$?\"; "
                "stty -g > after.txt; exec sleep 600" % (shell_quote(pane.dir), shell_quote(run_zuv)))
     pane.tmux("respawn-pane", "-k", "-t", "t", "sh", "-c", command)
     return pane
@@ -215,6 +217,67 @@ def case_ctrl_c():
         p.keys("C-c")
         p.wait_text("AFTER")
     run(INPUT_WINDOW + "view win\nprint \"AFTER\"\n", body)
+
+
+def case_ctrl_c_actor():
+    """Ctrl-C stops an actor that runs for ever: it ends the innermost run,
+    whose windows close with it, and the outer run goes on."""
+    script = INPUT_WINDOW + """
+win/actors: make win/actors [
+    on-key: func [f e] [
+        note ['key mold e/key]
+        if e/key = #"l" [note ['looping] until [false]]
+        if e/key = #"n" [
+            view make face! [type: 'window size: 12x1 pane: reduce [
+                make face! [type: 'base size: 10x1 text: "MARK-TWO"]
+            ] actors: object [
+                on-key: func [f e] [if e/key = #"l" [note ['inner 'looping] loop 1 [forever []]]]
+            ]]
+            note ['back length? system/view/screens/1/pane]
+        ]
+    ]
+]
+view win
+print ["END" length? system/view/screens/1/pane]
+"""
+    def body(p):
+        marker_row(p)
+        p.text("n")
+        p.wait_text("MARK-TWO")
+        p.text("l")
+        wait_log(p, "inner looping")
+        p.keys("C-c")
+        wait_log(p, "back 1")
+        p.text("a")
+        wait_log(p, "key #\"a\"")
+        p.text("l")
+        wait_log(p, "looping")
+        p.keys("C-c")
+        p.wait_text("END 0")
+    run(script, body)
+
+
+def case_second_window():
+    """A window shown after another starts below what was printed after the
+    first: the first one's cursor row does not survive its end."""
+    script = """
+print "before"
+view [below text "one" text "two" button "OK" [unview]]
+print "line after first window"
+view [button "OK2" [unview]]
+print "end"
+"""
+    def body(p):
+        p.wait_text("OK")
+        p.keys("Enter")
+        p.wait_text("OK2")
+        p.keys("Enter")
+        p.wait_text("end")
+        text = [r.strip() for r in p.rows() if r.strip()]
+        at = [text.index(line) if line in text else -1
+              for line in ("before", "line after first window", "end")]
+        check(-1 not in at and at == sorted(at), "lines lost or out of order: %r" % text)
+    run(script, body, width=100, height=30)
 
 
 def case_restore_error():

@@ -70,7 +70,13 @@ TEST_F(TuiConsoleMode, ModesComeBackAfterDeactivation) {
     EXPECT_TRUE(active_q());
     struct termios mode {};
     ASSERT_EQ(tcgetattr(slave, &mode), 0);
-    EXPECT_EQ(mode.c_lflag & (ICANON | ECHO | IEXTEN | ISIG), 0u);
+    EXPECT_EQ(mode.c_lflag & (ICANON | ECHO | IEXTEN), 0u);
+    // Ctrl-C stays a signal (it must reach running code); Ctrl-\ and Ctrl-Z
+    // are keys.
+    EXPECT_NE(mode.c_lflag & ISIG, 0u);
+    EXPECT_EQ(mode.c_cc[VINTR], 3);
+    EXPECT_EQ(mode.c_cc[VQUIT], _POSIX_VDISABLE);
+    EXPECT_EQ(mode.c_cc[VSUSP], _POSIX_VDISABLE);
     EXPECT_EQ(mode.c_iflag & (IXON | ICRNL), 0u);
     EXPECT_NE(mode.c_oflag & OPOST, 0u);
     EXPECT_EQ(mode.c_cc[VMIN], 0);

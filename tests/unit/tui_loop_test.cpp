@@ -133,6 +133,32 @@ TEST_F(TuiLoop, ClicksAndDoubleClicks) {
     EXPECT_EQ(log(), "down up click down up click dbl-click down up click");
 }
 
+// The cursor report names the terminal's last row: the three-row area is
+// pulled up to fit, and mouse rows count from where it was placed, whether
+// the click comes frames later (nothing repainted between) or in the same
+// read as the report.
+TEST_F(TuiLoop, ClicksCountFromTheAreaPlacedToFit) {
+    const std::string report = "\x1b[24;1R";
+    const std::string click = mouse(0, 2, 22, false) + mouse(0, 2, 22, true);
+    const std::map<int32_t, std::string> cases[] = {
+        {{1, report}, {3, click}},
+        {{1, report + click}},
+    };
+    for (const auto& input : cases) {
+        eval(R"(log: copy []
+            note: func [f e] [append log reduce [e/type e/offset]]
+            b: make face! [type: 'base offset: 1x1 size: 4x1 actors: object [on-click: :note]]
+            view/no-wait make face! [type: 'window size: 10x3 pane: reduce [b]])");
+        screen().origin_row = 0;
+        fake = fake_t{};
+        fake.input = input;
+        fake.stop_at = 5;
+        eval("do-events");
+        EXPECT_EQ(log(), "click 1x0");
+        eval("unview/all");
+    }
+}
+
 TEST_F(TuiLoop, ClicksFarApartAreSingle) {
     eval(R"(log: copy []
         note: func [f e] [append log e/type]

@@ -144,10 +144,10 @@ TEST(TuiScreen, InlineAreaMovesUpToFit) {
     s.term_height = 24;
     s.size_to(10, 5);
     s.origin_row = 22;
-    s.place_inline();
+    s.place_inline(5);
     EXPECT_EQ(s.origin_row, 19);
     s.fullscreen = true;
-    s.place_inline();
+    s.place_inline(5);
     EXPECT_EQ(s.origin_row, 0);
 }
 

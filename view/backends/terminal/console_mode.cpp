@@ -41,8 +41,14 @@ bool activate(int in_fd, int out_fd) {
         std::atexit(restore_on_exit);
     }
     struct termios mode = saved_mode;
-    mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | IEXTEN | ISIG);
+    // Ctrl-C stays a signal, so that it reaches Zuv code that runs for long
+    // (an actor in a loop reads no keys); Ctrl-\ and Ctrl-Z arrive as keys.
+    mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | IEXTEN);
+    mode.c_lflag |= ISIG;
     mode.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL);
+    mode.c_cc[VINTR] = 3;
+    mode.c_cc[VQUIT] = _POSIX_VDISABLE;
+    mode.c_cc[VSUSP] = _POSIX_VDISABLE;
     mode.c_cc[VMIN] = 0;
     mode.c_cc[VTIME] = 0;
     ui_mode = mode;

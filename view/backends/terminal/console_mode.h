@@ -1,5 +1,5 @@
 // The console while the terminal UI runs: keys arrive byte by byte without
-// echo (Ctrl-C as byte 3, Ctrl-S and Enter as themselves), reads never
+// echo (Ctrl-C as SIGINT, Ctrl-S, Ctrl-Z and Enter as themselves), reads never
 // wait, and output keeps its newline translation. The modes found at
 // activation come back at deactivation and on every end of the process.
 #pragma once

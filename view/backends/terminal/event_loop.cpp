@@ -8,7 +8,13 @@
 #include <csignal>
 
 #include "datatypes/logic.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "interpreter/interpreter.h"
+#include "runtime/exits.h"
+#include "runtime/fire.h"
 #include "runtime/lowrt.h"
+#include "runtime/stack.h"
 #include "view/backends/terminal/console_mode.h"
 #include "view/backends/terminal/frame_clock.h"
 #include "view/backends/terminal/input.h"
@@ -87,6 +93,10 @@ void restore_terminal() {
         raw_cursor_down(sc.height() - 1 - sc.cursor_row);
         raw_write("\r\n");
     }
+    // The cursor is below the area now: the next area starts there, not
+    // rows above it over what was printed since.
+    sc.cursor_row = 0;
+    sc.drawn = false;
     if (motion_on) raw_write("\x1b[?1003l");
     if (mouse_on) raw_write("\x1b[?1006l\x1b[?1015l\x1b[?1002l\x1b[?1000l");
     mouse_on = 0;
@@ -122,6 +132,18 @@ void on_ending_signal(int sig) {
     raise(sig);
 }
 
+// Ctrl-C typed at the terminal halts what runs (the evaluator stops at its
+// next expression, the loop at its next frame); a SIGINT sent from outside
+// ends the process as before.
+void on_interrupt(int sig, siginfo_t* info, void*) {
+    if (info != nullptr && info->si_code == SI_KERNEL && terminal_owned) {
+        interpreter::request_interrupt();
+        wake();
+        return;
+    }
+    on_ending_signal(sig);
+}
+
 void on_winch(int) {
     winch = 1;
     wake();
@@ -136,6 +158,15 @@ void on_tstp(int) {
     if (had_mouse) raw_write("\x1b[?1006l\x1b[?1015l\x1b[?1002l\x1b[?1000l");
     if (had_alternate) raw_write("\x1b[?1049l");
     if (had_hidden) raw_write("\x1b[?25h");
+    // The shell writes below the inline area, and the area comes back below
+    // what it wrote.
+    screen_t& sc = screen();
+    if (!had_alternate && sc.drawn) {
+        raw_cursor_down(sc.height() - 1 - sc.cursor_row);
+        raw_write("\r\n");
+    }
+    sc.cursor_row = 0;
+    sc.drawn = false;
     suspend();
     struct sigaction dfl {};
     dfl.sa_handler = SIG_DFL;
@@ -167,10 +198,14 @@ void install_handlers() {
     struct sigaction sa {};
     sa.sa_handler = on_ending_signal;
     sigemptyset(&sa.sa_mask);
+    struct sigaction ia {};
+    ia.sa_sigaction = on_interrupt;
+    ia.sa_flags = SA_SIGINFO;
+    sigemptyset(&ia.sa_mask);
     for (size_t i = 0; i < ENDING_COUNT; ++i) {
         sigaction(ENDING_SIGNALS[i], nullptr, &old_ending[i]);
         if (!(old_ending[i].sa_flags & SA_SIGINFO) && old_ending[i].sa_handler == SIG_DFL)
-            sigaction(ENDING_SIGNALS[i], &sa, nullptr);
+            sigaction(ENDING_SIGNALS[i], ENDING_SIGNALS[i] == SIGINT ? &ia : &sa, nullptr);
     }
     struct sigaction wa {};
     wa.sa_handler = on_winch;
@@ -251,8 +286,16 @@ public:
     void report(int32_t row, int32_t) override {
         screen().origin_row = row;
         ++screen().reports_seen;
+        // Mouse reports after it in the same input count from the placed area.
+        place_area();
+        input().origin_row = screen().fullscreen ? 0 : screen().origin_row;
     }
 };
+
+void ask_cursor_report() {
+    ++screen().reports_asked;
+    write("\x1b[6n", 4);
+}
 
 // Reads what waits, in bounded chunks; the number of bytes read.
 size_t read_input() {
@@ -265,6 +308,7 @@ size_t read_input() {
         ui().redraw = true;
         screen().redraw = true;
         screen().drawn = false;
+        if (terminal_owned && !screen().fullscreen) ask_cursor_report();
     }
     if (!input_live) return 0;
     char chunk[READ_CHUNK];
@@ -291,11 +335,6 @@ void follow_mouse_event_flag() {
     motion_on = want ? 1 : 0;
     if (want) set_mode(MOTION_MODE);
     else reset_mode(MOTION_MODE);
-}
-
-void ask_cursor_report() {
-    ++screen().reports_asked;
-    write("\x1b[6n", 4);
 }
 
 void enter_ui_mode() {
@@ -341,13 +380,18 @@ void shutdown() {
     s.pressed.clear();
     s.click_state = s.click_timer = 0;
     s.halt = false;
+    s.halted_depth = 0;
     screen_t& sc = screen();
     sc.fullscreen = false;
     sc.size_to(0, 0);
+    sc.cursor_row = 0;
+    sc.origin_row = 0;
 }
 
 void leave_ui_mode() {
     if (terminal_owned) {
+        // A Ctrl-C that came as the UI ended was meant for the UI.
+        interpreter::take_interrupt();
         drain_reports();
         restore_terminal();
         remove_handlers();
@@ -373,6 +417,26 @@ struct run_guard {
 
 void poll_pass() {
     if (input_live) do_events(true);
+}
+
+// Ctrl-C ends the innermost run; with no run (a window shown by
+// view/no-wait while the script waits) it stays for the script's code.
+void halt_innermost_run() {
+    ui_state_t& s = ui();
+    if (s.loop_depth <= 0) return;
+    if (s.halted_depth == 0 || s.halted_depth > s.loop_depth) s.halted_depth = s.loop_depth;
+    --s.loop_depth;
+}
+
+// Ctrl-C reached running Zuv code: it stops as `halt` stops it, and
+// `do-safe` ends the run its actor was called from. The halt is noted
+// first, so that a run whose code swallowed the throw ends all the same.
+void halt_running_code() {
+    ui_state_t& s = ui();
+    if (s.loop_depth > 0 && (s.halted_depth == 0 || s.halted_depth > s.loop_depth))
+        s.halted_depth = s.loop_depth;
+    throw_halt();
+    throw exits::escape{};
 }
 
 }  // namespace
@@ -402,6 +466,9 @@ bool do_events(bool one_pass) {
     bool got = false;
     int32_t frame = 0;
     for (;;) {
+        // Without a terminal only timers can ever end a run: one with no
+        // timer would wait for ever.
+        if (!one_pass && !input_live && timer_count() == 0) fire(err::no_terminal);
         got = read_input() > 0;
         if (one_pass && !got) break;
         int32_t t = frame;
@@ -414,16 +481,22 @@ bool do_events(bool one_pass) {
         timers_tick(t);
         follow_mouse_event_flag();
         if (terminal_owned && active_q()) render();
+        else place_area();
         screen_t& sc = screen();
         input().origin_row = sc.fullscreen ? 0 : sc.origin_row;
         input().decode(sink);
         if (s.click_state == 2 && s.click_timer < 800) s.click_timer += FRAME_MS;
         frame = static_cast<int32_t>(loop_io.now_ms() - start);
-        if (s.halt) {
+        if (s.halt || (s.loop_depth > 0 && interpreter::take_interrupt())) {
             s.halt = false;
-            if (s.loop_depth > 0) --s.loop_depth;
+            halt_innermost_run();
         }
+        if (s.halted_depth > 0 && s.loop_depth >= s.halted_depth) s.loop_depth = s.halted_depth - 1;
         if (one_pass || s.loop_depth <= entry) break;
+    }
+    if (!one_pass) {
+        s.last_run_halted = s.halted_depth == entry + 1;
+        if (s.last_run_halted) s.halted_depth = 0;
     }
     if (nested && !one_pass) {
         char scratch[READ_CHUNK];
@@ -437,6 +510,16 @@ bool do_events(bool one_pass) {
 
 void exit_event_loop() {
     if (ui().loop_depth > 0) --ui().loop_depth;
+}
+
+void throw_halt() {
+    cell_t value = word::make_global(symbol::make("halt-request"));
+    cell_t name = word::make_global(symbol::make("console"));
+    cell_t halt = word::make_global(symbol::make("halt"));
+    stack::mark_native(&halt);
+    stack::push(&value);
+    stack::push(&name);
+    exits::throw_throw(exits::THROW_THROW);
 }
 
 void init_event_loop() {
@@ -453,6 +536,7 @@ void init_event_loop() {
     }
     lowrt::add_exit_hook(restore_terminal);
     poll_hook = poll_pass;
+    interpreter::interrupt_handler = halt_running_code;
 }
 
 }  // namespace zuv::tui

@@ -26,6 +26,11 @@ bool do_events(bool one_pass);
 // Ends the innermost running loop; nothing when none runs.
 void exit_event_loop();
 
+// Throws what `halt` throws (the word halt-request, named console) from the
+// current frame; it returns with the throw pending, or raises "no catch for
+// throw" where a try/all stands before every catch.
+void throw_halt();
+
 // What the loop reads time and input through; tests put a fake terminal
 // and a fake clock in its place.
 struct loop_io_t {

@@ -170,6 +170,12 @@ void do_event_loop() {
     bool one_pass = type_of(a) == TYPE_logic && logic::get(a);
     bool got = do_events(one_pass);
     logic::make_at(stack::arguments, got);
+    // A run that Ctrl-C ended hands the halt on to `do-events`, which closes
+    // the run's windows.
+    if (!one_pass && ui().last_run_halted) {
+        ui().last_run_halted = false;
+        throw_halt();
+    }
 }
 
 void exit_event_loop() {

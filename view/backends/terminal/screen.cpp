@@ -109,12 +109,12 @@ const tui_cell_t* screen_t::at(int32_t x, int32_t y) const {
     return const_cast<screen_t*>(this)->at(x, y);
 }
 
-void screen_t::place_inline() {
+void screen_t::place_inline(int32_t height) {
     if (fullscreen) {
         origin_row = 0;
         return;
     }
-    if (origin_row + height_ > term_height) origin_row = std::max(term_height - height_, 0);
+    if (origin_row + height > term_height) origin_row = std::max(term_height - height, 0);
 }
 
 void screen_t::write_into(std::string& out) {

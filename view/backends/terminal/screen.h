@@ -75,9 +75,9 @@ public:
     tui_cell_t* at(int32_t x, int32_t y);
     const tui_cell_t* at(int32_t x, int32_t y) const;
 
-    // Keeps the inline area on the terminal: when it would run past the
-    // bottom, it moves up. Fullscreen it stays at the top.
-    void place_inline();
+    // Keeps an inline area of the given height on the terminal: when it
+    // would run past the bottom, it moves up. Fullscreen it stays at the top.
+    void place_inline(int32_t height);
 
     // The bytes that bring the terminal up to date with the grid (nothing
     // for an empty grid); sets cursor_row to where the cursor is left.

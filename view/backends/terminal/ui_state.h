@@ -39,6 +39,10 @@ struct ui_state_t {
     int32_t click_timer = 0;
     // Ctrl-C: the running loop leaves its innermost run.
     bool halt = false;
+    // The depth of the run a Ctrl-C ended (0 for none): the run notes it
+    // when it ends, and its windows are closed with it.
+    int32_t halted_depth = 0;
+    bool last_run_halted = false;
 };
 
 ui_state_t& ui();

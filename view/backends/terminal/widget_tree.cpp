@@ -471,10 +471,17 @@ void draw_active_window() {
     draw_tree(win->widget, 0, 0, nullptr);
 }
 
+void place_area() {
+    screen_t& sc = screen();
+    window_t* win = ui().active_window;
+    int32_t height = win == nullptr ? 0 : static_cast<int32_t>(win->y2 - win->y1);
+    sc.place_inline(std::clamp(height, 0, std::max(sc.term_height, 0)));
+}
+
 void render() {
     screen_t& sc = screen();
+    place_area();
     if (!ui().redraw && !sc.redraw) return;
-    sc.place_inline();
     draw_active_window();
     bool caret = sc.caret_shown && (sc.caret_col >= 0 || sc.caret_row >= 0);
     if (!caret && active_q()) show_cursor(false);

@@ -29,6 +29,11 @@ void pick_active_window();
 // Draws the active window into the screen's grid (sized to it).
 void draw_active_window();
 
+// Places the inline area for the active window's height (screen_t::
+// place_inline); render does it every frame, before its redraw test, and a
+// cursor report at once: mouse rows count from the placed area.
+void place_area();
+
 // The frame's repaint, when one was asked for: the active window drawn and
 // written in one write, the cursor hidden unless the focused widget shows
 // a caret.
