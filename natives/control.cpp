@@ -500,6 +500,10 @@ void try_(int32_t check, const int32_t* refinements) {
         cell_t e = *stack::top();
         stack::ctop = saved_ctop;
         stack::arguments = base;
+        // The cells of the frames the error left are free: the trace is made
+        // above the try's own (a stack overflow's error rides in the reserve
+        // past the end, where nothing more may be pushed).
+        stack::top_slot = base + 1;
         if (keep) error::capture_stack(&e);
         stack::set_last_keep(&e);
         return;
