@@ -205,7 +205,12 @@ int32_t fetch_one(uint32_t kind, const cell_t* code, int32_t pos, int32_t end, b
         return pos + 1;
     case ARG_LIT:
         switch (type_of(c)) {
-        case TYPE_paren: eval(c, false); return pos + 1;
+        case TYPE_paren: {
+            nested_position kept(c);
+            eval(c, false);
+            if (!exits::pending) kept.restore();
+            return pos + 1;
+        }
         case TYPE_get_word: stack::push(_context::get(c)); return pos + 1;
         case TYPE_get_path: {
             cell_t path = *c;
@@ -758,8 +763,10 @@ int32_t eval_expression(const cell_t* code, int32_t pos, int32_t end, bool no_in
         if (tracing) [[unlikely]] {
             // eval's own frame is the paren's: keep stores into the result
             // slot, else the value is pushed in place of the code cell.
+            nested_position kept(c);
             eval(c, !push);
             if (exits::pending) return pos;
+            kept.restore();
             pos++;
             break;
         }
@@ -767,9 +774,11 @@ int32_t eval_expression(const cell_t* code, int32_t pos, int32_t end, bool no_in
         // block alive); its value then takes that cell's place, or the
         // result slot's.
         cell_t* held = stack::push(c);
+        nested_position kept(c);
         cell_t* r = run_in_place(held);
         if (r == nullptr) [[unlikely]]
             return pos;
+        kept.restore();
         cell_t* target = push ? held : stack::arguments;
         *target = *r;
         stack::top_slot = target + 1;
@@ -930,9 +939,11 @@ template <bool check_origin> cell_t* run_in_place(const cell_t* code) {
 // A branch of `if` or `either` (one of the current frame's arguments): its
 // value becomes the frame's result.
 [[gnu::always_inline]] inline void run_branch(const cell_t* branch) {
+    nested_position kept(branch);
     cell_t* r = run_in_place(branch);
     if (r == nullptr) [[unlikely]]
         return;
+    kept.restore();
     *stack::arguments = *r;
     stack::top_slot = stack::arguments + 1;
 }
@@ -984,9 +995,11 @@ template <bool check_origin> cell_t* run_in_place(const cell_t* code) {
                                      bool infix) {
     check_native_stack();
     cell_t* held = stack::push(c);
+    nested_position kept(c);
     cell_t* r = run_in_place(held);
     if (r == nullptr) [[unlikely]]
         return pos;
+    kept.restore();
     *held = *r;
     stack::top_slot = held + 1;
     pos++;
@@ -1748,8 +1761,8 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
 // function's body, most often one conditional, which is tried before
 // run_node's walk through the kinds.
 template <bool body = false>
-[[gnu::always_inline]] inline cell_t* plan_branch(const plan_run& x, const pnode_t* block,
-                                                  const cell_t* code) {
+[[gnu::always_inline]] inline cell_t* plan_block_run(const plan_run& x, const pnode_t* block,
+                                                     const cell_t* code) {
     const pnode_t* n = block + 2;
     if (!(block->header & plan::ONE_EXPRESSION)) [[unlikely]]
         return run_planned(x, block, code, true);
@@ -1767,6 +1780,20 @@ template <bool body = false>
     if (pos >= end) [[likely]]
         return base;
     return plan_branch_rest(block, code, pos, end, base);
+}
+template <bool body = false>
+[[gnu::always_inline]] inline cell_t* plan_branch(const plan_run& x, const pnode_t* block,
+                                                  const cell_t* code) {
+    if constexpr (body) {
+        return plan_block_run<true>(x, block, code);
+    } else {
+        // A nested block: the position back as the interpreter gives it.
+        nested_position kept;
+        cell_t* r = plan_block_run(x, block, code);
+        if (r != nullptr) [[likely]]
+            kept.restore();
+        return r;
+    }
 }
 
 // run_function for a recursive call, its frame filled: the callee is the
@@ -2049,8 +2076,10 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
             args->header = TYPE_none;
             stack::top_slot = args + 1;
         } else {
+            nested_position kept;
             cell_t* r = run_planned(x, x.head + branches[k].aux, args + 1 + k, true);
             if (r == nullptr) return pos;
+            kept.restore();
             *stack::arguments = *r;
             stack::top_slot = stack::arguments + 1;
         }
@@ -2142,7 +2171,6 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
     }
     const pnode_t* block = x.head + first[k].aux;
     if (const cell_t* value = plan_leaf_value(x, block)) [[likely]] {
-        plan_block_position(block, &first[k].value);
         *slot = *value;
         stack::top_slot = slot + 1;
         *next = conditional_next(x, n, code, end, infix, last);
@@ -2213,7 +2241,6 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
     // A branch of one value: run_node's leaf, its push and the result's
     // copy made one, nothing run (the stack's room checked above).
     if (const cell_t* value = plan_leaf_value(x, block)) [[likely]] {
-        plan_block_position(block, branch_code);
         return conditional_value(x, n, code, end, infix, slot, value, last);
     }
     cell_t* r = plan_branch(x, block, branch_code);
@@ -2300,7 +2327,6 @@ enum quiet_t : int32_t {
     }
     const pnode_t* block = x.head + first[k].aux;
     if (const cell_t* value = plan_leaf_value(x, block)) [[likely]] {
-        plan_block_position(block, &first[k].value);
         *slot = *value;
         stack::top_slot = slot + 1;
         return done;
@@ -2434,8 +2460,8 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
 
 // A called operator's step (its K_OP at s) whose right operand is a paren
 // of one leaf (r), when both operands are integers its fast operation
-// computes: the result in the left operand's cell, the position where the
-// paren's run leaves it. Nothing could see the operator's frame or the
+// computes: the result in the left operand's cell, the position as the
+// paren's run gives it back. Nothing could see the operator's frame or the
 // paren's cell: the room they take is checked instead, so a full stack
 // raises where the operator's own path would. False, having changed
 // nothing, otherwise.
@@ -2453,7 +2479,6 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
         return false;
     check_native_stack();
     if (!fast_integers(f, l, integer::get(l), integer::get(right))) return false;
-    plan_block_position(block, &r->value);
     return true;
 }
 
@@ -2532,7 +2557,6 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     // seen to be there.
     const cell_t* value = plan_leaf_value(x, block);
     if (value != nullptr && held + 2 < stack::end) {
-        plan_block_position(block, &n->value);
         *held = *value;
     } else {
         held = stack::push(&n->value);
@@ -2648,7 +2672,7 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
 // left op (leaf), the step a called operator (INFIX_PAREN): plan_infix's
 // run of it when both operands are integers its fast operation computes, as
 // plan_quiet_operator takes it, with no walk through the chain: the result
-// pushed, the position where the paren's run leaves it. The room the
+// pushed, the position as the paren's run gives it back. The room the
 // operator's frame, its callee's cell and the paren's run take is checked
 // first, so a full stack raises on plan_infix's path as it would there.
 // Anything else goes to plan_infix, nothing having changed. (It does not
@@ -2670,7 +2694,6 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
     if (!fast_integers(static_cast<fast_op>(n->value.data2), top, integer::get(left),
                        integer::get(right))) [[unlikely]]
         return plan_infix(x, n, code, pos, end);
-    plan_block_position(block, &n[4].value);
     stack::top_slot = top + 1;
     pos = n->end;
     if (n->probe()) {
@@ -2808,12 +2831,7 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
         if (v == nullptr || stack::top_slot + 2 >= stack::end) return false;
         if (n->probe() && op_probed(x, n, n, code, pos + 1)) return false;
         check_native_stack();
-        // The paren's position is left only for the block's end: any other
-        // statement is followed by the block's own position.
-        if (keep) {
-            plan_block_position(block, &n->value);
-            *stack::top_slot++ = *v;
-        }
+        if (keep) *stack::top_slot++ = *v;
         return true;
     } else {
         return false;

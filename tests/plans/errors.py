@@ -324,7 +324,7 @@ CASES = [
      "k: func [] [(v)] k k v: func [] [9] print k\n"
      "u: func [x] [x + (w)]\nprint mold try [u 1] print mold try [u 1]\n"
      "w: 2 print u 1 w: \"s\"\nu 1\n",
-     "*** Near : w"),
+     "*** Near : x + (w)"),
     ("leaf_parens_deep",
      # Recursion to the stack's end through parens of one leaf taken without
      # their run: the overflow comes where the paren's run would raise it.
