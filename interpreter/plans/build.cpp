@@ -6,7 +6,7 @@
 // plain value or an operator. Those are the plan's assumptions; the runner
 // re-reads every such word and compares before it relies on one, and the
 // stamp says whether the cells are still the ones the plan was built from.
-#include "interpreter/plans.h"
+#include "interpreter/plans/plans.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,10 +1,10 @@
 // Function-body plans: building, guards, verify mode and counters (the
-// layout is in interpreter/plan.h; the interpreter runs them).
+// layout is in interpreter/plans/nodes.h; the interpreter runs them).
 #pragma once
 
 #include <cstdint>
 
-#include "interpreter/plan.h"
+#include "interpreter/plans/nodes.h"
 #include "runtime/alloc.h"
 #include "runtime/cell.h"
 #include "runtime/stamp.h"
