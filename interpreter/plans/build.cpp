@@ -41,6 +41,7 @@ namespace interpreter::plan {
 
 bool enabled = true;
 bool verify = false;
+bool eager = false;
 bool counting = false;
 uint64_t counters[C_COUNT];
 uint64_t fallbacks[K_COUNT];
@@ -597,9 +598,10 @@ struct builder {
             previous = at;
         }
         nodes[bi].aux = static_cast<int32_t>(nodes.size()) - bi - 2;
-        // Verify mode checks each block as the block loop enters it: there
-        // no block is run without that loop.
-        if (expressions == 1 && !verify) {
+        // Verify mode builds these shapes too: the runner checks a block of
+        // one expression, and a leaf it takes with nothing run, where it
+        // takes them.
+        if (expressions == 1) {
             nodes[bi].header |= ONE_EXPRESSION;
             uint8_t k = nodes[static_cast<size_t>(bi) + 2].kind();
             if (k == K_LOCAL || k == K_WORD || k == K_LIT) nodes[bi].header |= ONE_LEAF;
@@ -690,6 +692,7 @@ const pnode_t* build(const cell_t* slot) {
 void init() {
     const char* on = platform::get_env("ZUV_PLANS");
     enabled = !general_path_only && (on == nullptr || std::strcmp(on, "0") != 0);
+    eager = enabled && on != nullptr && std::strcmp(on, "eager") == 0;
     verify = platform::get_env("ZUV_PLAN_VERIFY") != nullptr;
     bool was_counting = counting;
     counting = platform::get_env("ZUV_PLAN_COUNTS") != nullptr;
@@ -717,11 +720,11 @@ const pnode_t* of_function(const cell_t* slot) {
         head->pos = -1;
         return nullptr;
     }
-    if (t == TYPE_unset) {
+    if (t == TYPE_unset && !eager) {
         *m = cell_t{TYPE_integer, 0, 1, 0};
         return nullptr;
     }
-    if (t != TYPE_integer) return nullptr;
+    if (t != TYPE_integer && t != TYPE_unset) return nullptr;
     const pnode_t* p = build(slot);
     if (p == nullptr) {
         count(C_NOT_PLANNED);

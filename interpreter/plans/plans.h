@@ -12,11 +12,13 @@
 namespace zuv::interpreter::plan {
 
 // Whether calls build and run plans (unless ZUV_PLANS is 0 or
-// ZUV_NO_FAST_PATHS is set), whether every planned block run is checked against its
-// snapshot (ZUV_PLAN_VERIFY), and whether the counters are kept and printed
+// ZUV_NO_FAST_PATHS is set), whether every planned block the runner takes is
+// checked against its snapshot (ZUV_PLAN_VERIFY), and whether the counters are kept and printed
 // at exit (ZUV_PLAN_COUNTS).
 extern bool enabled;
 extern bool verify;
+// ZUV_PLANS=eager: a plan is built at a function's first call.
+extern bool eager;
 extern bool counting;
 
 // The modification stamp (runtime/stamp.h): a plan runs only while the
