@@ -598,9 +598,9 @@ struct builder {
             previous = at;
         }
         nodes[bi].aux = static_cast<int32_t>(nodes.size()) - bi - 2;
-        // Verify mode builds these shapes too: the runner checks a block of
-        // one expression, and a leaf it takes with nothing run, where it
-        // takes them.
+        // Verify mode builds these shapes too: a planned run checks every
+        // block of its plan as it begins (verify_plan), so the blocks it
+        // takes without the block loop are checked as well.
         if (expressions == 1) {
             nodes[bi].header |= ONE_EXPRESSION;
             uint8_t k = nodes[static_cast<size_t>(bi) + 2].kind();
@@ -733,6 +733,11 @@ const pnode_t* of_function(const cell_t* slot) {
     }
     count(C_BUILD);
     return p;
+}
+
+void verify_plan(const pnode_t* head) {
+    for (int32_t i = 1; i < head->aux; i++)
+        if (head[i].kind() == K_BLOCK) verify_block(head, head + i, &head[i].value);
 }
 
 void verify_block(const pnode_t* head, const pnode_t* block, const cell_t* code) {

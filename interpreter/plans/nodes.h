@@ -200,8 +200,7 @@ constexpr uint32_t SMALL_SHIFT = 16;
 constexpr uint32_t SMALL_LIMIT = 0xFFFu;
 constexpr uint32_t SMALL_MASK = SMALL_LIMIT << SMALL_SHIFT;
 // A K_BLOCK's small field: 1 when its nodes are those of one expression
-// (a branch runs it without the block loop); never in verify mode, whose
-// check of each block is made by that loop.
+// (a branch runs it without the block loop).
 constexpr uint32_t ONE_EXPRESSION = 1u << SMALL_SHIFT;
 // With ONE_EXPRESSION: that expression is a leaf (a literal or a word), whose
 // value a paren or a branch can take without running the block.

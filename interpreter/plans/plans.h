@@ -47,6 +47,9 @@ const pnode_t* of_function(const cell_t* slot);
 // run while tracing is a write of tracing that forgot the guard byte: either
 // stops the process with a message.
 void verify_block(const pnode_t* head, const pnode_t* block, const cell_t* code);
+// verify_block on every block of a plan: a run checks them as it begins,
+// since it takes blocks of one expression and leaves without the loop.
+void verify_plan(const pnode_t* head);
 
 // Counters (only while `counting`).
 enum counter : int32_t { C_BUILD, C_NOT_PLANNED, C_INVALID, C_RUN, C_COUNT };

@@ -55,8 +55,6 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
 [[gnu::always_inline]] inline const cell_t* plan_leaf_value(const plan_run& x,
                                                             const pnode_t* block) {
     if (!(block->header & plan::ONE_LEAF)) return nullptr;
-    if (plan::verify) [[unlikely]]
-        plan::verify_block(x.head, block, &block->value);
     const cell_t* value = plan_leaf(x, block + 2);
     if (value == nullptr || !plain_value_q(type_of(value))) [[unlikely]]
         return nullptr;
@@ -357,8 +355,6 @@ template <bool body = false>
     const pnode_t* n = block + 2;
     if (!(block->header & plan::ONE_EXPRESSION)) [[unlikely]]
         return run_planned(x, block, code, true);
-    if (plan::verify) [[unlikely]]
-        plan::verify_block(x.head, block, code);
     int32_t pos = block->pos;
     int32_t end = block->end;
     cell_t* base = stack::top_slot;
@@ -580,8 +576,6 @@ template <bool self>
     }
     if (probed->probe() && !no_op_probed(x, probed, holder)) [[unlikely]]
         return false;
-    if (plan::verify) [[unlikely]]
-        plan::verify_block(head, block, body);
     const cell_t* value = leaf_body_value(block + 2, arg, count);
     if (value == nullptr) [[unlikely]]
         return false;
@@ -1067,8 +1061,6 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     const pnode_t* block = x.head + r->aux;
     if (f == FAST_NONE || type_of(l) != TYPE_integer || !(block->header & plan::ONE_LEAF))
         return false;
-    if (plan::verify) [[unlikely]]
-        plan::verify_block(x.head, block, &block->value);
     const cell_t* right = plan_leaf(x, block + 2);
     // The callee's cell, the paren's and its value above the left operand.
     if (right == nullptr || type_of(right) != TYPE_integer || l + 4 >= stack::end ||
@@ -1278,8 +1270,6 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
 [[gnu::noinline]] int32_t plan_paren_lane(const plan_run& x, const pnode_t* n, const cell_t* code,
                                           int32_t pos, int32_t end) {
     const pnode_t* block = x.head + n[4].aux;
-    if (plan::verify) [[unlikely]]
-        plan::verify_block(x.head, block, &block->value);
     const cell_t* left = plan_leaf(x, n + 1);
     const cell_t* right = plan_leaf(x, block + 2);
     cell_t* top = stack::top_slot;
@@ -1573,6 +1563,10 @@ template <bool from_plan>
         !(from_plan || origin_fits(false))) [[unlikely]]
         return run_in_place<true>(body);
     plan::count(plan::C_RUN);
+    // Verify mode: the blocks a run may take without the block loop (of
+    // one expression, or a leaf) are checked here, as it begins.
+    if (plan::verify) [[unlikely]]
+        plan::verify_plan(head);
     plan_start x(head, stack::arguments);
     // run_function found nothing traced and nothing ran since.
     return run_planned(x, block, body, true);
