@@ -42,6 +42,7 @@ namespace interpreter::plan {
 bool enabled = true;
 bool verify = false;
 bool eager = false;
+bool dumping = false;
 bool counting = false;
 uint64_t counters[C_COUNT];
 uint64_t fallbacks[K_COUNT];
@@ -62,10 +63,6 @@ constexpr int32_t MAX_NODES = 4096;
 uint32_t plan_kind = 0;
 
 void release_plan(uintptr_t plan) { lowrt::release(reinterpret_cast<void*>(plan)); }
-
-const char* const kind_names[K_COUNT] = {"head",   "block", "snap", "literal", "local",   "word",
-                                         "paren",  "set",   "call", "native",  "cond",    "branch",
-                                         "return", "infix", "op",   "wordref", "generic", "end"};
 
 void print_counters() {
     std::fprintf(stderr, "plans: built %llu, not planned %llu, invalidated %llu, runs %llu\n",
@@ -647,16 +644,8 @@ const pnode_t* build(const cell_t* slot) {
     // After paren_lanes: which K_INFIX is a lane is known only then.
     for (auto [first, second] : b.neighbours) b.leave_probe(first, second);
     for (pnode_t& n : b.nodes) {
-        switch (n.kind()) {
-        case K_OP: n.aux = 2; [[fallthrough]];
-        case K_SET:
-        case K_CALL:
-        case K_NATIVE:
-        case K_COND:
-        case K_RETURN:
-        case K_INFIX: n.header |= COMPOUND; break;
-        default: break;
-        }
+        if (n.kind() == K_OP) n.aux = 2;
+        if (compound_kinds[n.kind()]) n.header |= COMPOUND;
     }
     b.entries();
     auto count = static_cast<int32_t>(b.nodes.size());
@@ -694,6 +683,7 @@ void init() {
     enabled = !general_path_only && (on == nullptr || std::strcmp(on, "0") != 0);
     eager = enabled && on != nullptr && std::strcmp(on, "eager") == 0;
     verify = platform::get_env("ZUV_PLAN_VERIFY") != nullptr;
+    dumping = platform::get_env("ZUV_PLAN_DUMP") != nullptr;
     bool was_counting = counting;
     counting = platform::get_env("ZUV_PLAN_COUNTS") != nullptr;
     if (counting && !was_counting) lowrt::add_exit_hook(print_counters);
@@ -732,6 +722,8 @@ const pnode_t* of_function(const cell_t* slot) {
         return nullptr;
     }
     count(C_BUILD);
+    if (dumping) [[unlikely]]
+        dump(p);
     return p;
 }
 

@@ -51,6 +51,10 @@ void verify_block(const pnode_t* head, const pnode_t* block, const cell_t* code)
 // since it takes blocks of one expression and leaves without the loop.
 void verify_plan(const pnode_t* head);
 
+// ZUV_PLAN_DUMP: prints each plan as it is built (dump.cpp).
+extern bool dumping;
+void dump(const pnode_t* head);
+
 // Counters (only while `counting`).
 enum counter : int32_t { C_BUILD, C_NOT_PLANNED, C_INVALID, C_RUN, C_COUNT };
 extern uint64_t counters[C_COUNT];
