@@ -815,7 +815,7 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
     stack::top_slot = top + (either ? 2 : 1);
     cell_t* args = slot + 1;
     uint8_t t = type_of(args);
-    bool truthy = !(t == TYPE_none || (t == TYPE_logic && args->data1 != 1));
+    bool truthy = logic::truthy(args);
     int32_t k = 0;  // the branch taken
     if (either) {
         if (t == TYPE_unset) [[unlikely]]
