@@ -35,7 +35,7 @@ ZUV_BENCH  ?= OFF
 
 # GC stress: every test under a large prime period, then the `stress1`-labelled
 # subset collecting at every allocation. Both runs, and the sanitizer run,
-# check every planned block against its snapshot (docs/evaluator.md).
+# check every planned block against its snapshot (docs/plans.md).
 STRESS_PERIOD ?= 97
 PLANS_ENV = ZUV_PLAN_VERIFY=1
 
@@ -49,7 +49,7 @@ FORMAT_DIRS := runtime startup datatypes interpreter lexer natives parse console
                view boot tests bench tools
 
 .PHONY: deps build build-asan configure configure-asan run test test-asan \
-        test-stress test-general format-check bench configure-fuzz fuzz-lexer fuzz-decompress fuzz-image fuzz-zuvbin fuzz-input format clean help
+        test-stress test-general test-plans-eager format-check bench configure-fuzz fuzz-lexer fuzz-decompress fuzz-image fuzz-zuvbin fuzz-input format clean help
 
 help:
 	@echo "make run         build and start the interactive console"
@@ -57,6 +57,7 @@ help:
 	@echo "make test-asan   build with ASan+UBSan into $(ASAN_DIR)/ and run every test"
 	@echo "make test-stress run the tests with ZUV_GC_STRESS set (plans verified)"
 	@echo "make test-general run the scripts with every call on the general path"
+	@echo "make test-plans-eager run the scripts with plans at the first call, verified"
 	@echo "make bench       build and run the benchmarks"
 	@echo "make fuzz-lexer  fuzz the lexer for FUZZ_TIME seconds (clang, ASan+UBSan)"
 	@echo "make fuzz-decompress  the same for the four decompressors"
@@ -122,6 +123,12 @@ test-stress: build
 # that path stays tested while fast paths and plans grow.
 test-general: build
 	ZUV_NO_FAST_PATHS=1 $(CTEST) --test-dir $(BUILD_DIR) -L '^script$$' $(CTEST_FLAGS)
+
+# The script suite with plans built at every function's first call and
+# every planned block checked against its snapshot where the runner takes it:
+# every block the plans can take meets verify mode (docs/plans.md).
+test-plans-eager: build
+	ZUV_PLANS=eager $(PLANS_ENV) $(CTEST) --test-dir $(BUILD_DIR) -L '^(script|plans)$$' $(CTEST_FLAGS)
 
 bench: ZUV_BENCH = ON
 bench: build

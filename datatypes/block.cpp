@@ -173,7 +173,7 @@ cell_t* make_in(cell_t* parent, int32_t capacity) { return make_child(parent, ca
 
 void init_root() {
     make_fixed(nullptr, ROOT_CELLS, &root);
-    make_fixed(&root, stack::ARGUMENT_CELLS);
+    make_fixed(&root, stack::ARGUMENT_BUFFER_CELLS);
     make_fixed(&root, stack::FRAME_CELLS);
     make_in(&root, SYMBOL_CELLS);
     // The stacks take these two buffers as theirs (stack::init makes its own

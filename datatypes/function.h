@@ -32,7 +32,7 @@ constexpr int32_t MORE_BODY = 0;  // deep copy of the body, or none
 constexpr int32_t MORE_CODE = 2;  // integer!: compiled body's entry index; unset when none
 constexpr int32_t MORE_OP = 3;  // for a function wrapped by an op!: a copy of the function
 constexpr int32_t MORE_OWNER = 4;  // integer!: node of the object context it belongs to; else unset
-// The interpreter's plan of the body (interpreter/plans.h): unset before the
+// The interpreter's plan of the body (interpreter/plans/plans.h): unset before the
 // first call, integer! 1 after it, then the plan's block (a fixed series), or
 // none when the body has no plan.
 constexpr int32_t MORE_PLAN = 5;

@@ -4,7 +4,7 @@
 // refinement (word 3: its ordinal for natives and actions, its slot for
 // functions), an integer! for a run of locals, and for natives and actions
 // with refinements a closing integer! counting them. Word 3 of the cache
-// cell holds the plan summary (interpreter/plan.h).
+// cell holds the plan summary (interpreter/plans/nodes.h).
 #include "datatypes/action.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -16,7 +16,7 @@
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "interpreter/interpreter.h"
-#include "interpreter/plan.h"
+#include "interpreter/plans/nodes.h"
 #include "runtime/alloc.h"
 #include "runtime/collector.h"
 #include "runtime/fire.h"
@@ -60,7 +60,7 @@ int32_t canonical(words::id w) {
     return symbol::resolve(static_cast<int32_t>(words::symbol_of(w)));
 }
 
-// The plan summary of a cache (interpreter/plan.h). With the fast paths
+// The plan summary of a cache (interpreter/plans/nodes.h). With the fast paths
 // off every cache has none, so every call takes the general path.
 uint32_t plan_of(const cell_t* cache, bool native_like) {
     if (general_path_only) return 0;

@@ -144,9 +144,9 @@ inline fast_op fast_op_of(const cell_t* op) { return fast_op_of(op::wrapped_type
 // fast_compute's integer case for plans: l op r into result, which holds a
 // copy of the left operand (an integer!), leaving it as fast_compute leaves
 // its left cell. False when a sum, difference or product does not fit 32
-// bits: fast_compute makes its float. f is an operation, never FAST_NONE
-// (the builder gives plans' operators no other): the dispatch then needs no
-// range test.
+// bits (fast_compute makes its float), and for anything that is not an
+// operation: f comes from a plan's node, and a bad one must fall back to
+// the operator's own path, never jump outside the switch.
 // truthy, when given, gets whether the result is true as a condition (every
 // integer is), so a caller that tests it need not read the cell back.
 [[gnu::always_inline]] inline bool fast_integers(fast_op f, cell_t* result, int32_t l, int32_t r,
@@ -173,7 +173,7 @@ inline fast_op fast_op_of(const cell_t* op) { return fast_op_of(op::wrapped_type
     case FAST_LESSER_EQUAL: b = !(r < l); goto as_logic;
     case FAST_GREATER: b = r < l; goto as_logic;
     case FAST_GREATER_EQUAL: b = !(l < r); goto as_logic;
-    default: __builtin_unreachable();
+    default: return false;
     }
     // The type is integer! already: its flags stay, as set_type keeps them.
     result->data2 = static_cast<uint32_t>(v);

@@ -38,6 +38,7 @@
 
 #include "runtime/cell.h"
 #include "runtime/stamp.h"
+#include "startup/top_level.h"
 
 namespace zuv {
 
@@ -53,6 +54,23 @@ namespace interpreter {
 // the position, made per expression, needs no load of where it goes.
 inline cell_t position_cell{TYPE_none, 0, 0, 0};  // none until a block runs
 inline cell_t* const position = &position_cell;
+
+// A nested block of user code (a paren, a branch) gives the position back as
+// it found it once it ran to its end: an error later in the same expression
+// is near the expression, not the block that ran inside it. After an error
+// or an exit the position stays where that happened. Function bodies leave
+// theirs (the statement loop sets the whole position again), and library
+// code leaves the position of the user code it ran.
+struct nested_position {
+    cell_t saved = *position;
+    bool user = true;
+    // A block of planned code (user code).
+    nested_position() = default;
+    explicit nested_position(const cell_t* code) : user(!top_level::library_q(code->data2)) {}
+    void restore() const {
+        if (user) *position = saved;
+    }
+};
 // The user tracer (unset when none) and the switch tested before every event.
 extern cell_t* tracer;
 extern bool tracing;

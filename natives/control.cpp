@@ -56,6 +56,15 @@ inline int32_t next_value(const cell_t* code, int32_t pos) {
 // block's last value, left in the result slot.
 inline void eval_branch(const cell_t* branch) { interpreter::eval(branch, true); }
 
+// A conditional's branch, a block nested in the code around it, gives the
+// position back once it ran (interpreter::nested_position). A block `do`
+// runs (code from elsewhere, the console's commands) leaves its own.
+inline void eval_nested_branch(const cell_t* branch) {
+    interpreter::nested_position kept(branch);
+    interpreter::eval(branch, true);
+    if (!exits::pending) kept.restore();
+}
+
 bool same_word_q(const cell_t* a, const cell_t* b) {
     return symbol::resolve(word::symbol_of(a)) == symbol::resolve(word::symbol_of(b));
 }
@@ -209,7 +218,7 @@ void if_(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
         check_args(id::if_, refinements);
     cell_t* a = stack::arguments;
-    if (truthy(a)) eval_branch(a + 1);
+    if (truthy(a)) eval_nested_branch(a + 1);
     else result_none();
 }
 
@@ -217,7 +226,7 @@ void unless(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
         check_args(id::unless, refinements);
     cell_t* a = stack::arguments;
-    if (!truthy(a)) eval_branch(a + 1);
+    if (!truthy(a)) eval_nested_branch(a + 1);
     else result_none();
 }
 
@@ -225,7 +234,7 @@ void either(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
         check_args(id::either, refinements);
     cell_t* a = stack::arguments;
-    eval_branch(truthy_strict(a) ? a + 1 : a + 2);
+    eval_nested_branch(truthy_strict(a) ? a + 1 : a + 2);
 }
 
 void any(int32_t check, const int32_t* refinements) {
@@ -299,7 +308,7 @@ void switch_(int32_t check, const int32_t* refinements) {
         return;
     }
     if (refinements[0] >= 0) {
-        eval_branch(a + refinements[0]);
+        eval_nested_branch(a + refinements[0]);
         return;
     }
     result_none();
@@ -500,6 +509,10 @@ void try_(int32_t check, const int32_t* refinements) {
         cell_t e = *stack::top();
         stack::ctop = saved_ctop;
         stack::arguments = base;
+        // The cells of the frames the error left are free: the trace is made
+        // above the try's own (a stack overflow's error rides in the reserve
+        // past the end, where nothing more may be pushed).
+        stack::top_slot = base + 1;
         if (keep) error::capture_stack(&e);
         stack::set_last_keep(&e);
         return;

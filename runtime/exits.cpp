@@ -160,7 +160,13 @@ void uncaught(cell_t* error) {
     // The frames of the error are popped but still whole: its trace is taken
     // now, as a catch that keeps it would.
     error::capture_stack(error);
-    error::print(error);
+    // Every frame is gone: the report is made from the bottom up (a stack
+    // overflow's error rides in the reserve past the end, where nothing more
+    // may be pushed).
+    cell_t e = *error;
+    stack::ctop = stack::cbottom;
+    stack::arguments = stack::top_slot = stack::bottom;
+    error::print(stack::push(&e));
     // Not lowrt::quit: its runtime-error lines must not follow the text.
     lowrt::run_exit_hooks();
     _exit(254);

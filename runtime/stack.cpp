@@ -56,15 +56,15 @@ node_t take_buffer(node_t node, int32_t cells, series_buffer_t*& own) {
 void init() {
     // Fixed buffers never move, so the addresses below hold for the life of
     // the process.
-    argument_node = take_buffer(argument_node, ARGUMENT_CELLS, own_arguments);
+    argument_node = take_buffer(argument_node, ARGUMENT_BUFFER_CELLS, own_arguments);
     frame_node = take_buffer(frame_node, FRAME_CELLS, own_frames);
     series_buffer_t* a = alloc::buffer(argument_node);
     bottom = reinterpret_cast<cell_t*>(a->data());
-    end = bottom + a->size / static_cast<int32_t>(sizeof(cell_t));
+    end = bottom + ARGUMENT_CELLS;
     arguments = top_slot = bottom;
     // The collector reads every cell up to the top only, but a cell handed
     // out by push_slot keeps whatever was there: start from unset!.
-    for (cell_t* c = bottom; c < end; c++) *c = cell_t{TYPE_unset, 0, 0, 0};
+    for (cell_t* c = bottom; c < end + OVERFLOW_RESERVE; c++) *c = cell_t{TYPE_unset, 0, 0, 0};
 
     series_buffer_t* f = alloc::buffer(frame_node);
     cbottom = reinterpret_cast<call_frame_t*>(f->data());
@@ -78,10 +78,20 @@ void init() {
 }
 
 void overflow() {
-    top_slot = (top_slot - bottom > OVERFLOW_RESERVE) ? top_slot - OVERFLOW_RESERVE : bottom;
-    if (arguments > top_slot) arguments = top_slot;
     cycles::reset();
-    fire(err::stack_overflow);
+    // The error takes cells above the top, in the reserve: lowering the top
+    // instead would build it over cells of the frames below, which can
+    // outlive the `try` that catches it (a call whose argument caught the
+    // overflow still needs its callee cell). An overflow while it is built
+    // (the reserve used up) travels bare.
+    cell_t* limit = bottom + ARGUMENT_CELLS;
+    end = limit + OVERFLOW_RESERVE;
+    try {
+        fire(err::stack_overflow);
+    } catch (...) {
+        end = limit;
+        throw;
+    }
 }
 
 void overflow_at(cell_t* base) {

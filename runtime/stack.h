@@ -21,8 +21,10 @@
 // word of a function context whose values live on the stack) holds a cell
 // INDEX counted from `bottom`, never an address: index_of / cell_at convert.
 //
-// Overflow of either stack lowers the top by a few cells (so building the
-// error value has room), empties the cycle stack and raises stack-overflow.
+// Overflow of either stack empties the cycle stack and raises stack-overflow.
+// The error is built in a reserve of cells past `end`, granted only while it
+// is built: never below the top, where the cells can belong to frames that
+// outlive the `try` that catches it.
 #pragma once
 
 #include <bit>
@@ -82,10 +84,12 @@ constexpr uint32_t FLAG_STACK_VALUES = 1u << 22;
 namespace stack {
 
 constexpr int32_t ARGUMENT_CELLS = 20000;
+// The cells past `end` that only the building of a stack-overflow error takes.
+constexpr int32_t OVERFLOW_RESERVE = 8;
+// The argument stack's buffer: its cells and the reserve.
+constexpr int32_t ARGUMENT_BUFFER_CELLS = ARGUMENT_CELLS + OVERFLOW_RESERVE;
 constexpr int32_t FRAME_CELLS = 15000;  // 240,000 bytes: 12,000 frames
 constexpr int32_t FRAME_COUNT = FRAME_CELLS * 16 / 20;
-// How far the overflow recovery lowers the top before raising the error.
-constexpr int32_t OVERFLOW_RESERVE = 5;
 
 // --- state -----------------------------------------------------------------
 extern cell_t* bottom;
@@ -118,7 +122,8 @@ void init();
 inline uint32_t index_of(const cell_t* c) { return static_cast<uint32_t>(c - bottom); }
 inline cell_t* cell_at(uint32_t index) { return bottom + index; }
 
-// Empties the cycle stack, lowers the top and raises stack-overflow.
+// Empties the cycle stack and raises stack-overflow, built in the reserve
+// past `end` (the top stays where it is).
 [[noreturn]] void overflow();
 // overflow() with the top at base first: where push_frame would have it.
 [[noreturn]] void overflow_at(cell_t* base);

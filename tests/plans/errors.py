@@ -17,6 +17,19 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import plans_run  # noqa: E402
 
+# Every way of writing a function's body in place, for writes_to_planned_body.
+WRITERS = [
+    "b: body-of :f b/3: 10", "poke body-of :f 4 20", "swap at body-of :f 4 at body-of :f 5",
+    "reverse at body-of :f 4", "sort at body-of :f 4", "remove-each x at body-of :f 4 [x = 10]",
+    "replace body-of :f 2 7", "alter body-of :f 99", "alter body-of :f 10",
+    "change/part body-of :f [5] 3", "trim body-of :f", "take/last body-of :f",
+    "insert body-of :f [9]", "random/seed 1 random body-of :f",
+    "move at body-of :f 4 tail body-of :f", "unique body-of :f", "clear body-of :f",
+    "append body-of :f [2 + 2]", "bind body-of :f context [x: 1]", "new-line body-of :f true",
+    "new-line/all body-of :f false", "remove body-of :f", "change body-of :f 7",
+    "append/only body-of :f [1]", "reverse body-of :f",
+]
+
 # name, program, a text the output must hold.
 CASES = [
     ("no_value_in_branch",
@@ -119,17 +132,11 @@ CASES = [
      "f: func [] [g 10 0]\nprint [f f f f]\nk 1\n",
      "zz has no value"),
     ("writes_to_planned_body",
-     "f: func [] [1 + 2 3 4 5]\nt: does [f f print mold f]\n"
-     "t b: body-of :f b/3: 10 t\npoke body-of :f 4 20 t\n"
-     "swap at body-of :f 4 at body-of :f 5 t\nreverse at body-of :f 4 t\n"
-     "sort at body-of :f 4 t\nremove-each x at body-of :f 4 [x = 10] t\n"
-     "replace body-of :f 2 7 t\nalter body-of :f 99 t\nalter body-of :f 99 t\n"
-     "change/part body-of :f [5] 3 t\ntrim body-of :f t\ntake/last body-of :f t\n"
-     "insert body-of :f [9] t\nrandom/seed 1 random body-of :f t\n"
-     "move at body-of :f 1 at body-of :f 3 t\nunique body-of :f t\n"
-     "clear body-of :f t\nappend body-of :f [2 + 2] t\n"
-     "bind body-of :f context [x: 1] t\nnew-line body-of :f true t\n"
-     "new-line/all body-of :f false t\n",
+     # Each writer meets a live plan: a fresh function, its plan built and
+     # run by its first two calls, then the write, then a call that must see
+     # it (the body is planned again or runs on the interpreter's path).
+     "mk: func [body] [f: func [] copy/deep body f f]\nt: does [print mold f]\n"
+     + "".join("mk [1 + 2 3 4 5 10] %s t\n" % w for w in WRITERS),
      "unset"),
     ("local_becomes_operator",
      # The probe after a value reads a local from the frame: the same word
@@ -324,7 +331,7 @@ CASES = [
      "k: func [] [(v)] k k v: func [] [9] print k\n"
      "u: func [x] [x + (w)]\nprint mold try [u 1] print mold try [u 1]\n"
      "w: 2 print u 1 w: \"s\"\nu 1\n",
-     "*** Near : w"),
+     "*** Near : x + (w)"),
     ("leaf_parens_deep",
      # Recursion to the stack's end through parens of one leaf taken without
      # their run: the overflow comes where the paren's run would raise it.

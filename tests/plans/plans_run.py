@@ -26,7 +26,9 @@ MODES = ("plans off", "plans on", "plans verified")
 def run(zuv, path, mode):
     env = {k: os.environ[k] for k in PASS_THROUGH if k in os.environ}
     env.update({"LANG": "C.UTF-8", "LC_ALL": "C.UTF-8", "TZ": "UTC", "TERM": "dumb"})
-    env["ZUV_PLANS"] = "0" if mode == "plans off" else "1"
+    # make test-plans-eager runs these with plans built at the first call.
+    on = "eager" if os.environ.get("ZUV_PLANS") == "eager" else "1"
+    env["ZUV_PLANS"] = "0" if mode == "plans off" else on
     if mode == "plans verified":
         env["ZUV_PLAN_VERIFY"] = "1"
     p = subprocess.run([zuv, path], env=env, stdin=subprocess.DEVNULL, capture_output=True,

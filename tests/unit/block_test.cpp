@@ -293,7 +293,7 @@ TEST_F(Block, RootBlockHoldsTheFixedStacksAndTheSymbolBlock) {
     EXPECT_TRUE(block::buffer_of(&block::root)->flags & series_flag::FIXED);
     cell_t* args = block::rs_abs_at(&block::root, block::ROOT_ARGUMENTS);
     EXPECT_TRUE(block::buffer_of(args)->flags & series_flag::FIXED);
-    EXPECT_EQ(block::buffer_of(args)->size, stack::ARGUMENT_CELLS * 16);
+    EXPECT_EQ(block::buffer_of(args)->size, stack::ARGUMENT_BUFFER_CELLS * 16);
     EXPECT_EQ(block::buffer_of(block::rs_abs_at(&block::root, block::ROOT_FRAMES))->size,
               stack::FRAME_CELLS * 16);
     cell_t* symbols = block::rs_abs_at(&block::root, block::ROOT_SYMBOLS);

@@ -65,8 +65,10 @@ TEST_F(Stack, TheLastCellIsNeverGranted) {
     } catch (const raised_error& e) {
         EXPECT_EQ(e.id, err::stack_overflow);
     }
-    // Room to build the error, and no stale cycle entry.
-    EXPECT_EQ(depth(), stack::ARGUMENT_CELLS - 1 - stack::OVERFLOW_RESERVE);
+    // The top stays (the cells below it belong to live frames), the reserve
+    // is taken back, and no stale cycle entry is left.
+    EXPECT_EQ(depth(), stack::ARGUMENT_CELLS - 1);
+    EXPECT_EQ(stack::end - stack::bottom, stack::ARGUMENT_CELLS);
     EXPECT_EQ(cycles::depth(), 0);
 }
 

@@ -1,10 +1,10 @@
 // Function-body plans: building, guards, verify mode and counters (the
-// layout is in interpreter/plan.h; the interpreter runs them).
+// layout is in interpreter/plans/nodes.h; the interpreter runs them).
 #pragma once
 
 #include <cstdint>
 
-#include "interpreter/plan.h"
+#include "interpreter/plans/nodes.h"
 #include "runtime/alloc.h"
 #include "runtime/cell.h"
 #include "runtime/stamp.h"
@@ -12,11 +12,13 @@
 namespace zuv::interpreter::plan {
 
 // Whether calls build and run plans (unless ZUV_PLANS is 0 or
-// ZUV_NO_FAST_PATHS is set), whether every planned block run is checked against its
-// snapshot (ZUV_PLAN_VERIFY), and whether the counters are kept and printed
+// ZUV_NO_FAST_PATHS is set), whether every planned block the runner takes is
+// checked against its snapshot (ZUV_PLAN_VERIFY), and whether the counters are kept and printed
 // at exit (ZUV_PLAN_COUNTS).
 extern bool enabled;
 extern bool verify;
+// ZUV_PLANS=eager: a plan is built at a function's first call.
+extern bool eager;
 extern bool counting;
 
 // The modification stamp (runtime/stamp.h): a plan runs only while the
@@ -45,6 +47,13 @@ const pnode_t* of_function(const cell_t* slot);
 // run while tracing is a write of tracing that forgot the guard byte: either
 // stops the process with a message.
 void verify_block(const pnode_t* head, const pnode_t* block, const cell_t* code);
+// verify_block on every block of a plan: a run checks them as it begins,
+// since it takes blocks of one expression and leaves without the loop.
+void verify_plan(const pnode_t* head);
+
+// ZUV_PLAN_DUMP: prints each plan as it is built (dump.cpp).
+extern bool dumping;
+void dump(const pnode_t* head);
 
 // Counters (only while `counting`).
 enum counter : int32_t { C_BUILD, C_NOT_PLANNED, C_INVALID, C_RUN, C_COUNT };

@@ -79,43 +79,25 @@ inline bool seldom_q(const cell_t* value) { return (SELDOM_TYPES >> (type_of(val
 
 namespace zuv::interpreter::plan {
 
+// The kinds, from interpreter/plans/kinds.def.
 enum kind : uint8_t {
-    K_HEAD,  // the plan's first node: aux the node count, end the stamp it was checked
-             // at, pos -1 once dropped
-    K_BLOCK,  // a block: pos its head, end its length, aux its expressions' node count
-              // (K_END after them not counted); value the block cell; the next node
-              // (K_SNAP) says where its snapshot is; small ONE_EXPRESSION's and
-              // ONE_LEAF's bits
-    K_SNAP,  // pos the snapshot's first cell (from the series head), end its cell count
-    K_LIT,  // a value that stands for itself
-    K_LOCAL,  // a word of the function's own context: aux its frame slot; value the word
-    K_WORD,  // another word; value the word; aux the node of its context's values
-             // when they do not live on the stack (read there), else 0 (read
-             // through its context); a probe's entry node after the blocks too,
-             // see PROBE_LOCAL
-    K_PAREN,  // aux the node index of the paren's K_BLOCK; value the paren
-    K_SET,  // a set-word, its value's subtree next; aux the subtree's node count
-    K_CALL,  // a function call (small: argument count); value the callee expected;
-             // then K_WORDREF (the word), then the arguments' subtrees
-    K_NATIVE,  // the same for a native or action with a simple plan
-    K_COND,  // if or either (small: the native's slot), then K_WORDREF, the
-             // condition's subtree and K_BRANCH per branch
-    K_BRANCH,  // aux the node index of the branch's K_BLOCK; value the block cell
-    K_RETURN,  // return (value the native expected), K_WORDREF, the argument's subtree
-    K_INFIX,  // left op right ...: small the step count; the left subtree, then per
-              // step K_OP and the right operand's subtree
-    K_OP,  // small the fast operation (0: none, the operator is called); pos the
-           // operator's position; end the step's end, for a called operator the
-           // header of the callee it pushes; value the op! expected; then
-           // K_WORDREF (its aux the operation the operator stands for on the
-           // fast paths)
-    K_WORDREF,  // value: the word that names a call (its frame's name, its guard); for
-                // a call, a conditional, return or an operator, end the node of that
-                // word's context's values; for a call, a conditional, return or an
-                // operator, pos the header of the frame the call marks
-    K_GENERIC,  // the interpreter's own path for this expression (end -1: not known)
-    K_END,  // after a block's expressions: pos -2, which no walk position matches
+#define ZUV_PLAN_KIND(id, name, compound) id,
+#include "interpreter/plans/kinds.def"
+#undef ZUV_PLAN_KIND
     K_COUNT
+};
+
+// The kinds' names (the dump, the counters) and whether a node of the kind
+// holds a subtree of aux nodes.
+constexpr const char* kind_names[K_COUNT] = {
+#define ZUV_PLAN_KIND(id, name, compound) name,
+#include "interpreter/plans/kinds.def"
+#undef ZUV_PLAN_KIND
+};
+constexpr bool compound_kinds[K_COUNT] = {
+#define ZUV_PLAN_KIND(id, name, compound) compound,
+#include "interpreter/plans/kinds.def"
+#undef ZUV_PLAN_KIND
 };
 
 // A K_INFIX marked SIMPLE_INFIX has an integer! value: data1 where the
@@ -200,8 +182,7 @@ constexpr uint32_t SMALL_SHIFT = 16;
 constexpr uint32_t SMALL_LIMIT = 0xFFFu;
 constexpr uint32_t SMALL_MASK = SMALL_LIMIT << SMALL_SHIFT;
 // A K_BLOCK's small field: 1 when its nodes are those of one expression
-// (a branch runs it without the block loop); never in verify mode, whose
-// check of each block is made by that loop.
+// (a branch runs it without the block loop).
 constexpr uint32_t ONE_EXPRESSION = 1u << SMALL_SHIFT;
 // With ONE_EXPRESSION: that expression is a leaf (a literal or a word), whose
 // value a paren or a branch can take without running the block.

@@ -6,7 +6,7 @@
 // plain value or an operator. Those are the plan's assumptions; the runner
 // re-reads every such word and compares before it relies on one, and the
 // stamp says whether the cells are still the ones the plan was built from.
-#include "interpreter/plans.h"
+#include "interpreter/plans/plans.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -41,6 +41,8 @@ namespace interpreter::plan {
 
 bool enabled = true;
 bool verify = false;
+bool eager = false;
+bool dumping = false;
 bool counting = false;
 uint64_t counters[C_COUNT];
 uint64_t fallbacks[K_COUNT];
@@ -61,10 +63,6 @@ constexpr int32_t MAX_NODES = 4096;
 uint32_t plan_kind = 0;
 
 void release_plan(uintptr_t plan) { lowrt::release(reinterpret_cast<void*>(plan)); }
-
-const char* const kind_names[K_COUNT] = {"head",   "block", "snap", "literal", "local",   "word",
-                                         "paren",  "set",   "call", "native",  "cond",    "branch",
-                                         "return", "infix", "op",   "wordref", "generic", "end"};
 
 void print_counters() {
     std::fprintf(stderr, "plans: built %llu, not planned %llu, invalidated %llu, runs %llu\n",
@@ -597,9 +595,10 @@ struct builder {
             previous = at;
         }
         nodes[bi].aux = static_cast<int32_t>(nodes.size()) - bi - 2;
-        // Verify mode checks each block as the block loop enters it: there
-        // no block is run without that loop.
-        if (expressions == 1 && !verify) {
+        // Verify mode builds these shapes too: a planned run checks every
+        // block of its plan as it begins (verify_plan), so the blocks it
+        // takes without the block loop are checked as well.
+        if (expressions == 1) {
             nodes[bi].header |= ONE_EXPRESSION;
             uint8_t k = nodes[static_cast<size_t>(bi) + 2].kind();
             if (k == K_LOCAL || k == K_WORD || k == K_LIT) nodes[bi].header |= ONE_LEAF;
@@ -645,16 +644,8 @@ const pnode_t* build(const cell_t* slot) {
     // After paren_lanes: which K_INFIX is a lane is known only then.
     for (auto [first, second] : b.neighbours) b.leave_probe(first, second);
     for (pnode_t& n : b.nodes) {
-        switch (n.kind()) {
-        case K_OP: n.aux = 2; [[fallthrough]];
-        case K_SET:
-        case K_CALL:
-        case K_NATIVE:
-        case K_COND:
-        case K_RETURN:
-        case K_INFIX: n.header |= COMPOUND; break;
-        default: break;
-        }
+        if (n.kind() == K_OP) n.aux = 2;
+        if (compound_kinds[n.kind()]) n.header |= COMPOUND;
     }
     b.entries();
     auto count = static_cast<int32_t>(b.nodes.size());
@@ -690,7 +681,9 @@ const pnode_t* build(const cell_t* slot) {
 void init() {
     const char* on = platform::get_env("ZUV_PLANS");
     enabled = !general_path_only && (on == nullptr || std::strcmp(on, "0") != 0);
+    eager = enabled && on != nullptr && std::strcmp(on, "eager") == 0;
     verify = platform::get_env("ZUV_PLAN_VERIFY") != nullptr;
+    dumping = platform::get_env("ZUV_PLAN_DUMP") != nullptr;
     bool was_counting = counting;
     counting = platform::get_env("ZUV_PLAN_COUNTS") != nullptr;
     if (counting && !was_counting) lowrt::add_exit_hook(print_counters);
@@ -717,11 +710,11 @@ const pnode_t* of_function(const cell_t* slot) {
         head->pos = -1;
         return nullptr;
     }
-    if (t == TYPE_unset) {
+    if (t == TYPE_unset && !eager) {
         *m = cell_t{TYPE_integer, 0, 1, 0};
         return nullptr;
     }
-    if (t != TYPE_integer) return nullptr;
+    if (t != TYPE_integer && t != TYPE_unset) return nullptr;
     const pnode_t* p = build(slot);
     if (p == nullptr) {
         count(C_NOT_PLANNED);
@@ -729,7 +722,14 @@ const pnode_t* of_function(const cell_t* slot) {
         return nullptr;
     }
     count(C_BUILD);
+    if (dumping) [[unlikely]]
+        dump(p);
     return p;
+}
+
+void verify_plan(const pnode_t* head) {
+    for (int32_t i = 1; i < head->aux; i++)
+        if (head[i].kind() == K_BLOCK) verify_block(head, head + i, &head[i].value);
 }
 
 void verify_block(const pnode_t* head, const pnode_t* block, const cell_t* code) {
