@@ -129,6 +129,7 @@ void scan_context(series_buffer_t* s) {
     }
     mark_table(c->data1);
     if (!(c->header & FLAG_STACK_VALUES)) mark_cells_node(c->data2);
+    if (c->header & _context::FLAG_MARKS_NODE) mark_node(c->data3);
     mark_value(c + 1);
 }
 
@@ -172,6 +173,7 @@ void mark_value(const cell_t* c) {
     case TYPE_context:
         mark_table(c->data1);
         if (!(c->header & FLAG_STACK_VALUES)) mark_cells_node(c->data2);
+        if (c->header & _context::FLAG_MARKS_NODE) mark_node(c->data3);
         break;
     case TYPE_word:
     case TYPE_set_word:
