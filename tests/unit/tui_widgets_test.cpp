@@ -201,14 +201,15 @@ TEST_F(TuiWidgets, FieldEditing) {
         f: make face! [type: 'field offset: 0x1 size: 10x1 text: "ab"]
         wide: make face! [type: 'field offset: 0x2 size: 4x1 text: "中"]
     ]])");
-    // Widths count in columns: a second wide character fills the field.
+    // Widths count in columns, past the field's own width.
     widget_t* wide = widget("wide");
     send_widget_event(wide, event_type::key, {0, 0, 0x4E2D, 0});
     send_widget_event(wide, event_type::key, {0, 0, 'x', 0});
-    EXPECT_EQ(text_of_value("wide/text"), U"中中");
-    EXPECT_EQ(wide->cursor_col, 4);
+    EXPECT_EQ(text_of_value("wide/text"), U"中中x");
+    EXPECT_EQ(wide->cursor_col, 5);
+    // A full field takes more: it scrolls rather than refusing the key.
     send_widget_event(widget("full"), event_type::key, {0, 0, 'x', 0});
-    EXPECT_EQ(text_facet("full"), "\"0123456789\"");
+    EXPECT_EQ(text_facet("full"), "\"0123456789x\"");
 
     widget_t* f = widget("f");
     EXPECT_EQ(f->cursor_index, 2);
@@ -234,6 +235,59 @@ TEST_F(TuiWidgets, FieldEditing) {
     update_view(&face);
     EXPECT_EQ(f->cursor_index, 5);
     EXPECT_EQ(f->cursor_col, 5);
+}
+
+// Text wider than its field scrolls so that the caret stays in view; the
+// text itself is kept whole.
+TEST_F(TuiWidgets, FieldScrollsToTheCaret) {
+    show_window(R"(make face! [type: 'window size: 6x3 pane: reduce [
+        f: make face! [type: 'field offset: 0x0 size: 6x1 text: "abcdefghij" flags: 'focusable]
+        w: make face! [type: 'field offset: 0x1 size: 5x1 text: "中文字" flags: 'focusable]
+        e: make face! [type: 'field offset: 0x2 size: 6x1 flags: 'focusable]
+    ]])");
+    widget_t* f = widget("f");
+    struct step_t {
+        int32_t key;  // 0: none, before the first draw
+        const char32_t* shown;
+        int32_t caret;
+    };
+    // The caret at the end of the text shows the last 5 characters and the
+    // caret's cell; moving left past the edge scrolls back.
+    const step_t steps[] = {
+        {0, U"fghij ", 5},   {'k', U"ghijk ", 5}, {-23, U"ghijk ", 4}, {-23, U"ghijk ", 3},
+        {-23, U"ghijk ", 2}, {-23, U"ghijk ", 1}, {-23, U"ghijk ", 0}, {-23, U"fghijk", 0},
+        {127, U"fghijk", 0}, {-22, U"fghijk", 1},
+    };
+    set_focus(f);
+    for (const step_t& s : steps) {
+        if (s.key != 0) send_widget_event(f, event_type::key, {0, 0, s.key, 0});
+        draw_active_window();
+        EXPECT_EQ(row(0), s.shown) << "after key " << s.key;
+        EXPECT_EQ(screen().caret_col, s.caret) << "after key " << s.key;
+    }
+    EXPECT_EQ(text_facet("f"), "\"abcdfghijk\"");
+    // A click counts from the text's first column, not the field's.
+    send_widget_event(f, event_type::click, {0, 0, 0, 0});
+    EXPECT_EQ(f->cursor_index, 4);
+
+    // A wide character is shown whole or not at all.
+    widget_t* w = widget("w");
+    set_focus(w);
+    draw_active_window();
+    EXPECT_EQ(row(1).substr(0, 5), U"文~字~ ");
+    EXPECT_EQ(screen().caret_col, 4);
+    send_widget_event(w, event_type::key, {0, 0, -23, 0});
+    send_widget_event(w, event_type::key, {0, 0, -23, 0});
+    send_widget_event(w, event_type::key, {0, 0, -23, 0});
+    draw_active_window();
+    EXPECT_EQ(row(1).substr(0, 4), U"中~文~");
+    EXPECT_EQ(screen().caret_col, 0);
+
+    // Typing into an empty field past its width keeps every character.
+    widget_t* e = widget("e");
+    for (char32_t c : std::u32string(U"0123456789"))
+        send_widget_event(e, event_type::key, {0, 0, static_cast<int32_t>(c), 0});
+    EXPECT_EQ(text_facet("e"), "\"0123456789\"");
 }
 
 TEST_F(TuiWidgets, RateTimersAndFocus) {
