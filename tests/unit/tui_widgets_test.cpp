@@ -313,6 +313,28 @@ TEST_F(TuiWidgets, RateTimersAndFocus) {
               err::invalid_facet_type);
 }
 
+// A face of a kind the terminal does not draw never takes the focus, even
+// flagged focusable: not first in its window, not by a click, not by Tab.
+TEST_F(TuiWidgets, UndrawnFacesTakeNoFocus) {
+    for (const char* kind :
+         {"slider", "scroller", "drop-list", "drop-down", "tab-panel", "calendar", "camera"}) {
+        std::string text = std::string(R"(make face! [type: 'window size: 10x2 pane: reduce [
+            u: make face! [type: ')") +
+                           kind + R"( offset: 0x0 size: 10x1 flags: [focusable]]
+            b: make face! [type: 'button offset: 0x1 size: 4x1 flags: [focusable] text: "ok"]
+        ]])";
+        show_window(text.c_str());
+        EXPECT_TRUE(ui().focused == widget("b")) << kind;
+        EXPECT_EQ(widget("u")->flags & widget_flag::FOCUSABLE, 0u) << kind;
+        // Tab from the window's start and Shift-Tab from its end.
+        EXPECT_EQ(type_of_value("next-one: get-focusable win/pane"), TYPE_object) << kind;
+        EXPECT_EQ(text_facet("next-one"), "\"ok\"") << kind;
+        EXPECT_EQ(type_of_value("next-one: get-focusable/back tail win/pane"), TYPE_object);
+        EXPECT_EQ(text_facet("next-one"), "\"ok\"") << kind;
+        destroy_widget(&window);
+    }
+}
+
 TEST_F(TuiWidgets, FramesPasswordsAndHints) {
     show_window(R"(make face! [type: 'window size: 8x6 pane: reduce [
         make face! [type: 'group-box offset: 0x0 size: 8x3 text: "Go"

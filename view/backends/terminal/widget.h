@@ -93,6 +93,7 @@ cell_t* face_facet(const cell_t* face, int32_t index);
 namespace routines {
 // The TUI-helpers routines over a face's widget.
 void focused_q();  // face -> logic!
+void drawn_q();  // face -> logic!: whether the terminal draws its type
 void widget_data();  // face -> integer!
 void set_face_ui();  // face string
 }  // namespace routines

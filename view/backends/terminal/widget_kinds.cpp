@@ -399,6 +399,15 @@ void render_rich_text(int32_t x, int32_t y, widget_t* w, const clip_box_t& paren
     draw_face(x, y, w, w->styled.empty() ? 0 : draw_flag::NO_TEXT, parent);
 }
 
+// The kinds the terminal has no drawing of: the focus would vanish on them.
+bool drawn_kind(int32_t kind) {
+    static const char* const undrawn[] = {"slider",    "scroller", "drop-list", "drop-down",
+                                          "tab-panel", "calendar", "camera"};
+    for (const char* name : undrawn)
+        if (kind == sym(name)) return false;
+    return true;
+}
+
 }  // namespace
 
 void reset_edit_state(widget_t* w) {
@@ -412,6 +421,7 @@ void reset_edit_state(widget_t* w) {
 
 void init_kind(widget_t* w) {
     w->render = render_text;
+    if (!drawn_kind(w->kind)) w->flags &= ~widget_flag::FOCUSABLE;
     if (w->kind == sym("window")) {
         w->render = nullptr;
     } else if (w->kind == sym("base")) {
@@ -446,5 +456,15 @@ void init_kind(widget_t* w) {
         w->render = render_rich_text;
     }
 }
+
+namespace routines {
+
+void drawn_q() {
+    cell_t* a = stack::arguments;
+    const cell_t* type = face_facet(a, facet::TYPE);
+    logic::make_at(a, type == nullptr || drawn_kind(symbol_of_word(type)));
+}
+
+}  // namespace routines
 
 }  // namespace zuv::tui
