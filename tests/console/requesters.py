@@ -155,6 +155,33 @@ def case_request_dir():
     with_script(FOLDERS, body)
 
 
+# Typed names: an absolute one stands alone, another is taken inside the
+# folder shown; Enter in the "Selected:" field accepts as the button does.
+TYPED = """
+create-dir %sub/
+print ["picked" mold request-file "and" mold request-dir]
+"""
+
+
+def case_request_typed():
+    def body(p):
+        p.wait_text("Please choose a file:")
+        p.wait_text("sub/")
+        p.keys("Tab", "Tab")
+        p.text("/x/y.txt")
+        p.wait_text("Selected:  /x/y.txt")
+        p.keys("Enter")
+        # The folder dialog has no file list.
+        p.wait(lambda: not any(" Files " in r for r in p.rows()) and
+               any(" Folders " in r for r in p.rows()), "the folder dialog")
+        p.keys("Tab")
+        p.text("sub")
+        p.wait_text("Selected:  sub")
+        p.keys("Enter")
+        ended(p, "picked %/x/y.txt and %" + p.dir + "/sub/")
+    with_script(TYPED, body)
+
+
 # --- colour requester ---------------------------------------------------------------------
 
 # Each dialog starts from another colour, so that the test knows when the
