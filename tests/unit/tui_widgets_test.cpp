@@ -174,9 +174,10 @@ TEST_F(TuiWidgets, CheckAndRadioReactToSpace) {
 }
 
 TEST_F(TuiWidgets, FocusedTextListInReverseVideo) {
-    show_window(R"(make face! [type: 'window size: 6x4 pane: reduce [
+    show_window(R"(make face! [type: 'window size: 6x5 pane: reduce [
         l: make face! [type: 'text-list offset: 0x0 size: 6x4 flags: 'focusable
             data: ["a" "b" "c"] selected: 5]
+        b: make face! [type: 'button offset: 0x4 size: 4x1 flags: 'focusable text: "ok"]
     ]])");
     EXPECT_TRUE(ui().focused == widget("l"));
     EXPECT_EQ(integer_of("l/selected"), 3);
@@ -193,6 +194,14 @@ TEST_F(TuiWidgets, FocusedTextListInReverseVideo) {
     EXPECT_EQ(integer_of("l/selected"), 2);
     send_widget_event(widget("l"), event_type::click, {0, 0, 0, 0});
     EXPECT_EQ(integer_of("l/selected"), 1);
+
+    // The highlight leaves with the focus and comes back with it.
+    set_focus(widget("b"));
+    draw_active_window();
+    EXPECT_EQ(screen().at(0, 0)->attrs & attr::INVERSE, 0u);
+    set_focus(widget("l"));
+    draw_active_window();
+    EXPECT_EQ(screen().at(0, 0)->attrs & attr::INVERSE, attr::INVERSE);
 }
 
 TEST_F(TuiWidgets, FieldEditing) {

@@ -301,7 +301,8 @@ int32_t selected_of(widget_t* w) {
 }
 
 int32_t list_event(int32_t type, widget_t* w, const widget_event_t& e) {
-    if (type == event_type::focus) {
+    // The highlight shows where the focus is: it comes and goes with it.
+    if (type == event_type::focus || type == event_type::unfocus) {
         prepare_list(w);
         mark_redraw(w);
         return 0;
