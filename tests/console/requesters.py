@@ -88,6 +88,17 @@ def case_alert():
     with_script(ALERT_FROM_WINDOW, body)
 
 
+# A message of wide characters is as wide as its columns: one row, whole.
+def case_alert_wide():
+    source = 'alert "中文字中文字中文字中文字" print "closed"'
+    def body(p):
+        p.wait_text("OK")
+        check(any("中文字中文字中文字中文字" in r for r in p.rows()), "message cut")
+        p.keys("Enter")
+        ended(p, "closed")
+    with_script(source, body)
+
+
 # --- file and folder requesters -----------------------------------------------------------
 
 # The results are printed once all dialogs are closed: an inline dialog is
