@@ -22,6 +22,7 @@
 #include "runtime/stack.h"
 #include "runtime/stamp.h"
 #include "runtime/words.h"
+#include "startup/top_level.h"
 
 namespace zuv {
 namespace block {
@@ -549,6 +550,7 @@ cell_t* copy(cell_t* value, cell_t* result, cell_t* part, bool deep, cell_t* typ
     }
     cycles::guard inside(node);
     deep_copy_cells(result, 0, abs_length(result), 1, true, types);
+    top_level::inherit_library(&self, result);
     return result;
 }
 

@@ -216,7 +216,15 @@ int32_t trace_form(int32_t level, const cell_t* stack_field, cell_t* out, int32_
         if (internal_frame(f)) continue;
         *scratch = frame_word(f);
         if (level <= 1 && !function_q(scratch)) continue;
-        budget = word::form(scratch, out, true, budget);
+        // A name that does not fit ends the trace whole: half a name reads
+        // as another function's.
+        int32_t before = string::rs_abs_length_q(out);
+        int32_t left = word::form(scratch, out, true, budget);
+        if (left < 0) {
+            string::truncate_to(string::buffer_of(out), before);
+            break;
+        }
+        budget = left;
         string::concatenate_literal(out, " ");
         budget -= 1;
     }

@@ -504,6 +504,7 @@ const routine_def_t internal_defs[] = {
     {"__image-decode", R"~("Decodes binary data or a file into an image" data return: [image!])~", "[image/decode data]", image::routines::decode, -1},
     {"__replace-runs", R"~("Replaces the runs between marks in one pass; FALSE when it cannot" series marks replacement return: [logic!])~", "[series/replace-runs series marks replacement]", series::routines::replace_runs, TYPE_logic},
     {"__tui-focused?", R"~("Whether the face's widget has the keyboard focus" face return: [logic!])~", "[gui/has-focus? face]", tui::routines::focused_q, TYPE_logic},
+    {"__tui-drawn?", R"~("Whether the terminal draws faces of the face's type" face [object!] return: [logic!])~", "[gui/drawn? face]", tui::routines::drawn_q, TYPE_logic},
     {"__tui-widget-data", R"~("The per-kind data of the face's widget" face return: [integer!])~", "[gui/widget-data face]", tui::routines::widget_data, TYPE_integer},
     {"__tui-set-face-ui", R"~("Gives the face's widget the text it shows" face ui [string!])~", "[gui/set-widget-ui face ui]", tui::routines::set_face_ui, -1},
     {"__tui-make-view", R"~("Makes the face's widget and returns its handle" face [object!] parent [handle!] return: [handle!])~", "[gui/OS-make-view face parent]", tui::routines::make_view, -1},

@@ -27,6 +27,14 @@ inline bool library_q(node_t node) {
     return node != 0 && (alloc::buffer(node)->flags & LIBRARY_SERIES) != 0;
 }
 
+// Code a library function builds from its own (a template composed or
+// copied deep) is library code too: its series gets the flag of the source.
+// Only the new series itself: the values spliced into it stay as they are.
+inline void inherit_library(const cell_t* from, const cell_t* made) {
+    if (library_q(from->data2) && made->data2 != 0)
+        alloc::buffer(made->data2)->flags |= LIBRARY_SERIES;
+}
+
 // Library sources whose name sorts at or after this prefix run after event!
 // is registered; the ones before it build the base library and `system`.
 constexpr const char* EVENT_BOUNDARY = "60";

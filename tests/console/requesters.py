@@ -88,6 +88,17 @@ def case_alert():
     with_script(ALERT_FROM_WINDOW, body)
 
 
+# A message of wide characters is as wide as its columns: one row, whole.
+def case_alert_wide():
+    source = 'alert "中文字中文字中文字中文字" print "closed"'
+    def body(p):
+        p.wait_text("OK")
+        check(any("中文字中文字中文字中文字" in r for r in p.rows()), "message cut")
+        p.keys("Enter")
+        ended(p, "closed")
+    with_script(source, body)
+
+
 # --- file and folder requesters -----------------------------------------------------------
 
 # The results are printed once all dialogs are closed: an inline dialog is
@@ -153,6 +164,33 @@ def case_request_dir():
         p.keys("Tab", "Tab", "Enter")
         ended(p, "picked %" + p.dir + "/sub/ and %/")
     with_script(FOLDERS, body)
+
+
+# Typed names: an absolute one stands alone, another is taken inside the
+# folder shown; Enter in the "Selected:" field accepts as the button does.
+TYPED = """
+create-dir %sub/
+print ["picked" mold request-file "and" mold request-dir]
+"""
+
+
+def case_request_typed():
+    def body(p):
+        p.wait_text("Please choose a file:")
+        p.wait_text("sub/")
+        p.keys("Tab", "Tab")
+        p.text("/x/y.txt")
+        p.wait_text("Selected:  /x/y.txt")
+        p.keys("Enter")
+        # The folder dialog has no file list.
+        p.wait(lambda: not any(" Files " in r for r in p.rows()) and
+               any(" Folders " in r for r in p.rows()), "the folder dialog")
+        p.keys("Tab")
+        p.text("sub")
+        p.wait_text("Selected:  sub")
+        p.keys("Enter")
+        ended(p, "picked %/x/y.txt and %" + p.dir + "/sub/")
+    with_script(TYPED, body)
 
 
 # --- colour requester ---------------------------------------------------------------------

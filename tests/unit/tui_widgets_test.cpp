@@ -174,9 +174,10 @@ TEST_F(TuiWidgets, CheckAndRadioReactToSpace) {
 }
 
 TEST_F(TuiWidgets, FocusedTextListInReverseVideo) {
-    show_window(R"(make face! [type: 'window size: 6x4 pane: reduce [
+    show_window(R"(make face! [type: 'window size: 6x5 pane: reduce [
         l: make face! [type: 'text-list offset: 0x0 size: 6x4 flags: 'focusable
             data: ["a" "b" "c"] selected: 5]
+        b: make face! [type: 'button offset: 0x4 size: 4x1 flags: 'focusable text: "ok"]
     ]])");
     EXPECT_TRUE(ui().focused == widget("l"));
     EXPECT_EQ(integer_of("l/selected"), 3);
@@ -193,6 +194,14 @@ TEST_F(TuiWidgets, FocusedTextListInReverseVideo) {
     EXPECT_EQ(integer_of("l/selected"), 2);
     send_widget_event(widget("l"), event_type::click, {0, 0, 0, 0});
     EXPECT_EQ(integer_of("l/selected"), 1);
+
+    // The highlight leaves with the focus and comes back with it.
+    set_focus(widget("b"));
+    draw_active_window();
+    EXPECT_EQ(screen().at(0, 0)->attrs & attr::INVERSE, 0u);
+    set_focus(widget("l"));
+    draw_active_window();
+    EXPECT_EQ(screen().at(0, 0)->attrs & attr::INVERSE, attr::INVERSE);
 }
 
 TEST_F(TuiWidgets, FieldEditing) {
@@ -201,14 +210,15 @@ TEST_F(TuiWidgets, FieldEditing) {
         f: make face! [type: 'field offset: 0x1 size: 10x1 text: "ab"]
         wide: make face! [type: 'field offset: 0x2 size: 4x1 text: "中"]
     ]])");
-    // Widths count in columns: a second wide character fills the field.
+    // Widths count in columns, past the field's own width.
     widget_t* wide = widget("wide");
     send_widget_event(wide, event_type::key, {0, 0, 0x4E2D, 0});
     send_widget_event(wide, event_type::key, {0, 0, 'x', 0});
-    EXPECT_EQ(text_of_value("wide/text"), U"中中");
-    EXPECT_EQ(wide->cursor_col, 4);
+    EXPECT_EQ(text_of_value("wide/text"), U"中中x");
+    EXPECT_EQ(wide->cursor_col, 5);
+    // A full field takes more: it scrolls rather than refusing the key.
     send_widget_event(widget("full"), event_type::key, {0, 0, 'x', 0});
-    EXPECT_EQ(text_facet("full"), "\"0123456789\"");
+    EXPECT_EQ(text_facet("full"), "\"0123456789x\"");
 
     widget_t* f = widget("f");
     EXPECT_EQ(f->cursor_index, 2);
@@ -236,6 +246,59 @@ TEST_F(TuiWidgets, FieldEditing) {
     EXPECT_EQ(f->cursor_col, 5);
 }
 
+// Text wider than its field scrolls so that the caret stays in view; the
+// text itself is kept whole.
+TEST_F(TuiWidgets, FieldScrollsToTheCaret) {
+    show_window(R"(make face! [type: 'window size: 6x3 pane: reduce [
+        f: make face! [type: 'field offset: 0x0 size: 6x1 text: "abcdefghij" flags: 'focusable]
+        w: make face! [type: 'field offset: 0x1 size: 5x1 text: "中文字" flags: 'focusable]
+        e: make face! [type: 'field offset: 0x2 size: 6x1 flags: 'focusable]
+    ]])");
+    widget_t* f = widget("f");
+    struct step_t {
+        int32_t key;  // 0: none, before the first draw
+        const char32_t* shown;
+        int32_t caret;
+    };
+    // The caret at the end of the text shows the last 5 characters and the
+    // caret's cell; moving left past the edge scrolls back.
+    const step_t steps[] = {
+        {0, U"fghij ", 5},   {'k', U"ghijk ", 5}, {-23, U"ghijk ", 4}, {-23, U"ghijk ", 3},
+        {-23, U"ghijk ", 2}, {-23, U"ghijk ", 1}, {-23, U"ghijk ", 0}, {-23, U"fghijk", 0},
+        {127, U"fghijk", 0}, {-22, U"fghijk", 1},
+    };
+    set_focus(f);
+    for (const step_t& s : steps) {
+        if (s.key != 0) send_widget_event(f, event_type::key, {0, 0, s.key, 0});
+        draw_active_window();
+        EXPECT_EQ(row(0), s.shown) << "after key " << s.key;
+        EXPECT_EQ(screen().caret_col, s.caret) << "after key " << s.key;
+    }
+    EXPECT_EQ(text_facet("f"), "\"abcdfghijk\"");
+    // A click counts from the text's first column, not the field's.
+    send_widget_event(f, event_type::click, {0, 0, 0, 0});
+    EXPECT_EQ(f->cursor_index, 4);
+
+    // A wide character is shown whole or not at all.
+    widget_t* w = widget("w");
+    set_focus(w);
+    draw_active_window();
+    EXPECT_EQ(row(1).substr(0, 5), U"文~字~ ");
+    EXPECT_EQ(screen().caret_col, 4);
+    send_widget_event(w, event_type::key, {0, 0, -23, 0});
+    send_widget_event(w, event_type::key, {0, 0, -23, 0});
+    send_widget_event(w, event_type::key, {0, 0, -23, 0});
+    draw_active_window();
+    EXPECT_EQ(row(1).substr(0, 4), U"中~文~");
+    EXPECT_EQ(screen().caret_col, 0);
+
+    // Typing into an empty field past its width keeps every character.
+    widget_t* e = widget("e");
+    for (char32_t c : std::u32string(U"0123456789"))
+        send_widget_event(e, event_type::key, {0, 0, static_cast<int32_t>(c), 0});
+    EXPECT_EQ(text_facet("e"), "\"0123456789\"");
+}
+
 TEST_F(TuiWidgets, RateTimersAndFocus) {
     show_window(R"(make face! [type: 'window size: 10x3 pane: reduce [
         t: make face! [type: 'base offset: 0x0 size: 4x1 rate: 4]
@@ -257,6 +320,28 @@ TEST_F(TuiWidgets, RateTimersAndFocus) {
     cell_t zero = eval("z");
     EXPECT_EQ(zuv::testing::raised_clearing_stacks([&] { make_view(&zero, widget("t")); }),
               err::invalid_facet_type);
+}
+
+// A face of a kind the terminal does not draw never takes the focus, even
+// flagged focusable: not first in its window, not by a click, not by Tab.
+TEST_F(TuiWidgets, UndrawnFacesTakeNoFocus) {
+    for (const char* kind :
+         {"slider", "scroller", "drop-list", "drop-down", "tab-panel", "calendar", "camera"}) {
+        std::string text = std::string(R"(make face! [type: 'window size: 10x2 pane: reduce [
+            u: make face! [type: ')") +
+                           kind + R"( offset: 0x0 size: 10x1 flags: [focusable]]
+            b: make face! [type: 'button offset: 0x1 size: 4x1 flags: [focusable] text: "ok"]
+        ]])";
+        show_window(text.c_str());
+        EXPECT_TRUE(ui().focused == widget("b")) << kind;
+        EXPECT_EQ(widget("u")->flags & widget_flag::FOCUSABLE, 0u) << kind;
+        // Tab from the window's start and Shift-Tab from its end.
+        EXPECT_EQ(type_of_value("next-one: get-focusable win/pane"), TYPE_object) << kind;
+        EXPECT_EQ(text_facet("next-one"), "\"ok\"") << kind;
+        EXPECT_EQ(type_of_value("next-one: get-focusable/back tail win/pane"), TYPE_object);
+        EXPECT_EQ(text_facet("next-one"), "\"ok\"") << kind;
+        destroy_widget(&window);
+    }
 }
 
 TEST_F(TuiWidgets, FramesPasswordsAndHints) {

@@ -67,7 +67,8 @@ struct widget_t {
     uint32_t handle = 0;  // the value of its handle!
     // Fields: the cursor as a character index and a column, the text's
     // width in columns; editing is set while the field changes its own text.
-    int32_t cursor_index = 0, cursor_col = 0, text_width = 0;
+    // scroll_col is the column of the text at the field's left edge.
+    int32_t cursor_index = 0, cursor_col = 0, text_width = 0, scroll_col = 0;
     int32_t editing = 0;
     // The `draw` block (node, index) that failed: skipped until it changes.
     uint32_t bad_draw_node = 0, bad_draw_index = 0;
@@ -92,6 +93,7 @@ cell_t* face_facet(const cell_t* face, int32_t index);
 namespace routines {
 // The TUI-helpers routines over a face's widget.
 void focused_q();  // face -> logic!
+void drawn_q();  // face -> logic!: whether the terminal draws its type
 void widget_data();  // face -> integer!
 void set_face_ui();  // face string
 }  // namespace routines

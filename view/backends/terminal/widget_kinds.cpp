@@ -104,12 +104,35 @@ void init_base(widget_t* w) {
 
 int32_t field_width(const widget_t* w) { return static_cast<int32_t>(w->x2 - w->x1); }
 
+// Text wider than the field scrolls: the caret stays in view and the
+// field shows as much of the text as fits. The left edge falls on a
+// character's first column, so a wide character is never shown in half.
+void scroll_field(widget_t* w) {
+    int32_t width = field_width(w);
+    int32_t want = w->scroll_col;
+    if (width <= 0) {
+        want = 0;
+    } else {
+        want = std::min(want, w->cursor_col);
+        want = std::max(want, w->cursor_col - width + 1);
+        want = std::min(want, std::max(w->text_width - width + 1, 0));
+        want = std::max(want, 0);
+    }
+    int32_t col = 0;
+    if (want > 0) {
+        std::u32string text = text_of(face_facet(&w->face, facet::TEXT));
+        for (size_t i = 0; i < text.size() && col < want; ++i) col += char_width(text[i]);
+    }
+    w->scroll_col = col;
+}
+
 void render_field(int32_t x, int32_t y, widget_t* w, const clip_box_t& parent) {
     w->y2 = w->y1 + 1;
+    scroll_field(w);
     uint32_t flags = draw_flag::SGR | ((w->flags & widget_flag::PASSWORD) ? draw_flag::MASKED : 0);
     draw_face(x, y, w, flags, parent);
     if (focused(w)) {
-        screen().caret_col = x + w->cursor_col;
+        screen().caret_col = x + w->cursor_col - w->scroll_col;
         screen().caret_row = y;
     }
 }
@@ -131,7 +154,7 @@ cell_t* field_text(widget_t* w) {
 int32_t field_event(int32_t type, widget_t* w, const widget_event_t& e) {
     if (type == event_type::click) {
         std::u32string text = text_of(field_text(w));
-        text_measure_t m = text_columns(text, std::max(e.x, 0));
+        text_measure_t m = text_columns(text, std::max(e.x + w->scroll_col, 0));
         w->cursor_index = m.count;
         w->cursor_col = m.widest;
         mark_redraw(w);
@@ -169,7 +192,6 @@ int32_t field_event(int32_t type, widget_t* w, const widget_event_t& e) {
         return 0;
     } else {
         int32_t cw = char_width(static_cast<uint32_t>(key));
-        if (w->text_width + cw > field_width(w)) return 0;
         cell_t at = *text;
         at.data1 += static_cast<uint32_t>(w->cursor_index);
         cell_t c;
@@ -279,7 +301,8 @@ int32_t selected_of(widget_t* w) {
 }
 
 int32_t list_event(int32_t type, widget_t* w, const widget_event_t& e) {
-    if (type == event_type::focus) {
+    // The highlight shows where the focus is: it comes and goes with it.
+    if (type == event_type::focus || type == event_type::unfocus) {
         prepare_list(w);
         mark_redraw(w);
         return 0;
@@ -377,19 +400,29 @@ void render_rich_text(int32_t x, int32_t y, widget_t* w, const clip_box_t& paren
     draw_face(x, y, w, w->styled.empty() ? 0 : draw_flag::NO_TEXT, parent);
 }
 
+// The kinds the terminal has no drawing of: the focus would vanish on them.
+bool drawn_kind(int32_t kind) {
+    static const char* const undrawn[] = {"slider",    "scroller", "drop-list", "drop-down",
+                                          "tab-panel", "calendar", "camera"};
+    for (const char* name : undrawn)
+        if (kind == sym(name)) return false;
+    return true;
+}
+
 }  // namespace
 
 void reset_edit_state(widget_t* w) {
     cell_t* text = face_facet(&w->face, facet::TEXT);
-    w->cursor_index = w->cursor_col = w->text_width = 0;
+    w->cursor_index = w->cursor_col = w->text_width = w->scroll_col = 0;
     if (text == nullptr || !string::any_string_q(type_of(text))) return;
-    text_measure_t m = text_columns(text_of(text), std::max(field_width(w), 0));
+    text_measure_t m = text_columns(text_of(text), NO_LIMIT);
     w->cursor_index = m.count;
     w->cursor_col = w->text_width = m.widest;
 }
 
 void init_kind(widget_t* w) {
     w->render = render_text;
+    if (!drawn_kind(w->kind)) w->flags &= ~widget_flag::FOCUSABLE;
     if (w->kind == sym("window")) {
         w->render = nullptr;
     } else if (w->kind == sym("base")) {
@@ -424,5 +457,15 @@ void init_kind(widget_t* w) {
         w->render = render_rich_text;
     }
 }
+
+namespace routines {
+
+void drawn_q() {
+    cell_t* a = stack::arguments;
+    const cell_t* type = face_facet(a, facet::TYPE);
+    logic::make_at(a, type == nullptr || drawn_kind(symbol_of_word(type)));
+}
+
+}  // namespace routines
 
 }  // namespace zuv::tui

@@ -530,6 +530,11 @@ void draw_face(int32_t x, int32_t y, widget_t* w, uint32_t draw_flags, const cli
     std::u32string shown;
     if (text != nullptr && string::any_string_q(type_of(text)) && string::rs_length_q(text) > 0) {
         shown = text_of(text);
+        // A scrolled field starts at the character on its left edge.
+        size_t skip = 0;
+        for (int32_t col = 0; col < w->scroll_col && skip < shown.size(); ++skip)
+            col += char_width(shown[skip]);
+        shown.erase(0, skip);
     } else if (cell_t* hint = option(face, "hint");
                hint != nullptr && string::any_string_q(type_of(hint))) {
         shown = text_of(hint);
