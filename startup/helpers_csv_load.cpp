@@ -1,14 +1,15 @@
-// load-csv for its common shapes: lines as blocks (or one flat block, or a
-// map of columns, named from a header line or A, B, ...), with the comma or
+// load-csv for its common shapes: lines as blocks (or one flat block, a map
+// of columns, or a map per line, named from a header line or A, B, ...),
+// with the comma or
 // a delimiter of plain characters and the double quote. The grammar is the
 // library's rules read in one pass: a field is quoted (its doubled quotes
 // made single, and only where a delimiter, a line end or the end follows
 // the closing quote) or else plain text up to a line end or a whole
 // delimiter; lines end with CR LF, LF or CR. What this does not take on runs
-// the library's load-csv: /trim, /quote, /as-records, refinements that
-// clash, a delimiter holding a letter, a control, a quote or a line end,
-// data too small for its header, a header naming a column twice, and lines
-// out of step (the body gives each case its error).
+// the library's load-csv: /trim, /quote, refinements that clash, a
+// delimiter holding a letter, a control, a quote or a line end, data too
+// small for its header, and lines out of step (the body gives each case its
+// error).
 #include <cstdint>
 #include <vector>
 
@@ -159,29 +160,35 @@ private:
     }
 };
 
-// "A" to "B", "Z" to "AA", "AZ" to "BA".
-std::vector<uint8_t> next_column_name(std::vector<uint8_t> name) {
-    size_t i = name.size();
+// The next column name, as the library makes it: "A" to "B", "Z" to "AA",
+// "AZ" to "BA"; the last character not a Z moves on by one. False when it
+// would move past the last code point (the library's error).
+bool next_column_name(std::vector<uint32_t>* name) {
+    size_t i = name->size();
     while (i > 0) {
-        if (name[i - 1] != 'Z') {
-            name[i - 1]++;
-            return name;
+        uint32_t& c = (*name)[i - 1];
+        if (c != 'Z') {
+            if (c >= 0x10FFFF) return false;
+            c++;
+            return true;
         }
-        name[i - 1] = 'A';
-        i--;
+        c = 'A';
+        if (--i == 0) name->insert(name->begin(), 'A');
     }
-    name.insert(name.begin(), 'A');
-    return name;
+    return true;
 }
 
-// Whether two names are the same key to a map put with case.
-bool same_text_q(const cell_t* a, const cell_t* b) {
-    int32_t n = string::rs_length_q(a);
-    if (n != string::rs_length_q(b)) return false;
-    int32_t ha = series::head_index(a), hb = series::head_index(b);
-    for (int32_t i = 0; i < n; i++)
-        if (string::rs_abs_at(a, ha + i) != string::rs_abs_at(b, hb + i)) return false;
-    return true;
+void make_name(cell_t* out, const std::vector<uint32_t>& name) {
+    string::make_at(out, static_cast<int64_t>(name.size()));
+    for (uint32_t c : name) string::append_char(out, c);
+}
+
+std::vector<uint32_t> text_of(const cell_t* s) {
+    std::vector<uint32_t> t;
+    int32_t head = series::head_index(s);
+    int32_t n = string::rs_length_q(s);
+    for (int32_t i = 0; i < n; i++) t.push_back(string::rs_abs_at(s, head + i));
+    return t;
 }
 
 }  // namespace
@@ -190,11 +197,13 @@ bool same_text_q(const cell_t* a, const cell_t* b) {
 void load_csv() {
     cell_t* a = stack::arguments;
     bool header = logic::truthy(a + 3);
-    bool columns = logic::truthy(a + 4) || header;
+    bool columns = logic::truthy(a + 4);
+    bool records = logic::truthy(a + 5);
     bool flat = logic::truthy(a + 6);
-    if (type_of(a) != TYPE_string || logic::truthy(a + 5) || logic::truthy(a + 7) ||
-        logic::truthy(a + 8) || (flat && (logic::truthy(a + 4) || header)))
+    bool clash = (columns && records) || (flat && (columns || records || header));
+    if (type_of(a) != TYPE_string || clash || logic::truthy(a + 7) || logic::truthy(a + 8))
         return run_body();
+    if (header && !records) columns = true;
     std::vector<uint32_t> delimiter;
     if (logic::truthy(a + 1)) delimiter = delimiter_of(a + 2);
     else delimiter.push_back(',');
@@ -205,54 +214,73 @@ void load_csv() {
     cell_t* line = stack::push_slot();
     cell_t* value = stack::push_slot();
     cell_t* names = stack::push_slot();
+    cell_t* key = stack::push_slot();
     block::make_at(output, 1000);
+    block::make_at(names, 16);
     reader r(a, delimiter);
     if (header) {
-        block::make_at(names, 16);
         r.line(names, value);
         if (!r.line_end() || r.end_q()) {
             stack::top_slot = base;
             return run_body();
         }
-        int32_t n = block::abs_length(names);
-        for (int32_t i = 0; i < n; i++)
-            for (int32_t j = i + 1; j < n; j++)
-                if (same_text_q(block::rs_abs_at(names, i), block::rs_abs_at(names, j))) {
-                    stack::top_slot = base;
-                    return run_body();
-                }
+    } else {
+        make_name(value, {'A'});
+        block::rs_append(names, value);
     }
     int32_t size = -1;
     while (!r.end_q()) {
         block::make_at(line, size < 0 ? 16 : size);
         int32_t n = r.line(line, value);
-        if (size < 0) size = n;
+        if (size < 0) {
+            size = n;
+            // Records name each field: the names run on from the last one.
+            if (records) {
+                std::vector<uint32_t> name =
+                    text_of(block::rs_abs_at(names, -1 + block::abs_length(names)));
+                while (block::abs_length(names) < size) {
+                    if (!next_column_name(&name)) {
+                        stack::top_slot = base;
+                        return run_body();
+                    }
+                    make_name(value, name);
+                    block::rs_append(names, value);
+                }
+            }
+        }
         // A line out of step: the library's reading gives the error.
         if (n != size) {
             stack::top_slot = base;
             return run_body();
         }
-        if (flat) block::append_block(output, line);
-        else block::rs_append(output, line);
+        if (records) {
+            map::make_at(value, nullptr, 2 * n);
+            for (int32_t k = 0; k < n; k++) {
+                *key = *block::rs_abs_at(names, k);
+                map::put_value(value, key, block::rs_abs_at(line, k), true);
+            }
+            block::rs_append(output, value);
+        } else if (flat) {
+            block::append_block(output, line);
+        } else {
+            block::rs_append(output, line);
+        }
         r.line_end();
     }
     if (columns) {
         int32_t longest = size < 0 ? 0 : size;
-        if (!header || longest > block::abs_length(names)) {
+        if (longest > block::abs_length(names)) {
             block::make_at(names, longest);
-            std::vector<uint8_t> name{'A'};
-            for (int32_t i = 0; i < (longest < 1 ? 1 : longest); i++) {
-                string::make_at(value, static_cast<int64_t>(name.size()));
-                string::append_bytes(value, reinterpret_cast<const char*>(name.data()),
-                                     static_cast<int64_t>(name.size()));
+            std::vector<uint32_t> name{'A'};
+            for (int32_t i = 0; i < longest; i++) {
+                make_name(value, name);
                 block::rs_append(names, value);
-                name = next_column_name(name);
+                next_column_name(&name);
             }
         }
         int32_t count = block::abs_length(names);
         int32_t lines = block::abs_length(output);
         map::make_at(line, nullptr, 2 * count);
-        cell_t* key = stack::push_slot();
         for (int32_t k = 0; k < count; k++) {
             block::make_at(value, lines);
             for (int32_t i = 0; i < lines; i++) {
