@@ -215,6 +215,8 @@ void load_csv() {
     cell_t* value = stack::push_slot();
     cell_t* names = stack::push_slot();
     cell_t* key = stack::push_slot();
+    // The collector reads these before each is filled.
+    for (cell_t* c = output; c <= key; c++) none::make_at(c);
     block::make_at(output, 1000);
     block::make_at(names, 16);
     reader r(a, delimiter);
