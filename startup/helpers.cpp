@@ -36,6 +36,7 @@ constexpr helper_t HELPERS[] = {
     {"to-json", to_json},
     {"load-json", load_json},
     {"to-csv", to_csv},
+    {"load-csv", load_csv},
 };
 
 }  // namespace
