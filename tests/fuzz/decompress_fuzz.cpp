@@ -58,6 +58,14 @@ bool decode(const method_t& m, const uint8_t* src, size_t len, std::vector<uint8
     out->assign(cap, 0);
     uint32_t asked = cap;
     r = m.decompress(out->data(), &cap, src, len);
+    // gzip answers the query from the last member's trailer alone, so with
+    // several members the decoding may ask once more, for the whole size.
+    if (r == compress::MORE_ROOM && m.decompress == compress::gzip_decompress && cap > asked) {
+        if (cap > ROOM_CAP) return false;
+        out->assign(cap, 0);
+        asked = cap;
+        r = m.decompress(out->data(), &cap, src, len);
+    }
     require(r == compress::DONE || r == compress::BAD);
     if (r != compress::DONE) return false;
     require(cap <= asked);
