@@ -34,6 +34,13 @@ def raw_deflate(data, level):
     return c.compress(data) + c.flush()
 
 
+def two_members(data):
+    half = len(data) // 2
+    first = tool(["gzip", "-c", "-n"], data[:half])
+    second = tool(["gzip", "-c", "-n"], data[half:])
+    return None if first is None or second is None else first + second
+
+
 def main():
     out = sys.argv[1]
     os.makedirs(out, exist_ok=True)
@@ -46,6 +53,8 @@ def main():
             (DEFLATE, raw_deflate(data, 9)),
             (GZIP, tool(["gzip", "-c", "-n"], data)),
             (GZIP, tool(["gzip", "-9", "-c"], data)),
+            # Two members, as `cat a.gz b.gz` makes: the size query sees only the last.
+            (GZIP, two_members(data)),
             (ZSTD, tool(["zstd", "-q", "-c"], data)),  # from a pipe: no content size
             (ZSTD, tool(["zstd", "-q", "-19", "-c", "--no-check"], data)),
         ]
