@@ -325,5 +325,25 @@ TEST_F(TuiDraw, Text) {
     EXPECT_EQ(row(0), U"  ab  ");
 }
 
+TEST_F(TuiDraw, TextKeepsTheBackground) {
+    // On the face's colour, and on a filled box drawn before it.
+    window = eval(R"(win: make face! [type: 'window size: 12x4 pane: reduce [
+        make face! [type: 'base offset: 1x1 size: 10x2 color: 0.0.255
+            draw: [pen 255.0.0 text 1x0 "hi" fill-pen 255.0.0 box 5x1 8x1 text 5x1 "wide"]]
+    ]])");
+    widget_t* w = make_view(&window, nullptr);
+    cell_t pane = *face_facet(&window, facet::PANE);
+    cell_t child = *block::rs_head(&pane);
+    make_view(&child, w);
+    draw_active_window();
+    EXPECT_EQ(row(1).substr(2, 2), U"hi");
+    EXPECT_EQ(row(2).substr(6, 4), U"wide");
+    for (int32_t x : {2, 3}) {
+        EXPECT_EQ(screen().at(x, 1)->bg, BLUE) << x;
+        EXPECT_EQ(screen().at(x, 1)->fg, RED) << x;
+    }
+    for (int32_t x : {6, 7, 8, 9}) EXPECT_EQ(screen().at(x, 2)->bg, RED) << x;
+}
+
 }  // namespace
 }  // namespace zuv::tui

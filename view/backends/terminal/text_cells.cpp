@@ -31,10 +31,12 @@ struct glyph_t {
 
 // Puts one character into the grid. A narrow character over a wide one
 // clears the wide one's tail; anything over a tail clears the character it
-// belonged to, so no half of a wide character stays behind.
-void put(screen_t& grid, int32_t col, int32_t row, const glyph_t& g, int width) {
+// belonged to, so no half of a wide character stays behind. Laid over,
+// a character with no background of its own keeps the cell's.
+void put(screen_t& grid, int32_t col, int32_t row, glyph_t g, int width, bool over) {
     tui_cell_t* cell = grid.at(col, row);
     if (cell == nullptr) return;
+    if (over && g.bg == 0) g.bg = cell->bg;
     if (cell->attrs & attr::WIDE_TAIL) {
         if (tui_cell_t* head = grid.at(col - 1, row)) *head = tui_cell_t{0, head->bg, 0, 0};
     }
@@ -57,6 +59,7 @@ void draw_walk(screen_t& grid, size_t length, Source&& source, int32_t x, int32_
                const clip_box_t& clip, const text_style_t& style) {
     if (style.flags & draw_flag::NO_TEXT) return;
     bool wrap = (style.para & para_bit::WRAP) != 0;
+    bool over = (style.flags & draw_flag::OVER) != 0;
     int32_t col = x, row = y;
     size_t i = 0;
     while (i < length && row < clip.y2) {
@@ -91,7 +94,7 @@ void draw_walk(screen_t& grid, size_t length, Source&& source, int32_t x, int32_
             if (row >= clip.y2) break;
             if (col + w > clip.x2) return;  // wider than the box itself
         }
-        if (row >= clip.y1 && col >= clip.x1) put(grid, col, row, g, w);
+        if (row >= clip.y1 && col >= clip.x1) put(grid, col, row, g, w, over);
         col += w;
     }
 }
