@@ -280,6 +280,50 @@ print "end"
     run(script, body, width=100, height=30)
 
 
+def case_scrollback():
+    """Repaints of an area on the terminal's top row leave the scrollback
+    as it was: each row is erased as a line, never the screen from its
+    home position, which tmux copies into its history."""
+    script = """
+b: make face! [type: 'base offset: 0x0 size: 10x1 text: "MARK-UI"]
+win: make face! [type: 'window size: 20x3 pane: reduce [b] actors: object [
+    on-key: func [f e] [either e/key = #"q" [unview] [b/text: rejoin ["K" e/key]]]
+]]
+view win
+"""
+    def history(p):
+        return int(p.tmux("display-message", "-p", "-t", "t", "#{history_size}").strip())
+
+    def body(p):
+        check(marker_row(p) == 0, "the area is not on the top row")
+        before = history(p)
+        for key in "abcdef":
+            p.text(key)
+            p.wait_row(0, "K" + key)
+        check(history(p) == before, "scrollback grew from %d to %d lines" % (before, history(p)))
+        p.text("q")
+    run(script, body)
+
+
+def case_print_fullscreen():
+    """Text printed while a fullscreen window is shown (an actor's error)
+    is whole on the normal screen once the window is gone."""
+    script = """
+view/flags [button "boom" [1 / 0]] 'fullscreen
+print "END"
+"""
+    def body(p):
+        p.wait_text("boom")
+        p.keys("Enter")
+        time.sleep(0.5)  # the error prints
+        p.keys("Escape")
+        p.wait_text("END")
+        text = "\n".join(p.rows())
+        check("Math Error" in text and "divide by zero" in text and "Stack: try-do" in text,
+              "the error is not whole:\n" + text)
+    run(script, body)
+
+
 def case_restore_error():
     def body(p):
         marker_row(p)

@@ -539,7 +539,7 @@ TEST_F(TuiWidgets, RenderWritesOnceAndPlacesTheCaret) {
     close(slave);
     // The area, then the cursor back on the field's row after "ab"; the
     // cursor was never hidden, so nothing shows it again.
-    EXPECT_EQ(out, "\r\x1b[0J     \x1b[49m\r\r\nab   \r\x1b[2C");
+    EXPECT_EQ(out, "\r\x1b[2K     \x1b[49m\r\r\n\x1b[2Kab   \r\x1b[2C");
     EXPECT_EQ(screen().cursor_row, 1);
     // Nothing changed: no repaint.
     render();

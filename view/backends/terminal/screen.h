@@ -4,8 +4,11 @@
 //
 // The writer sends attribute and colour sequences only where they change
 // along a row, so a row in the default colours costs its characters and one
-// line end. Inline (below the prompt) the area is redrawn from its top row;
-// fullscreen it starts at the home position of the alternate screen.
+// line end. Inline (below the prompt) the area is redrawn from its top row,
+// each row erased as a line of its own: an erase to the end of the screen
+// from the home position counts as clearing it in some terminals (tmux),
+// which would copy the screen into the user's scrollback at every repaint.
+// Fullscreen it starts at the home position of the alternate screen.
 #pragma once
 
 #include <cstdint>
@@ -60,7 +63,10 @@ public:
     int32_t reports_seen = 0;
 
     bool fullscreen = false;
+    // Something was written since the last erase: written_rows rows from
+    // the area's top.
     bool drawn = false;
+    int32_t written_rows = 0;
     bool redraw = true;
 
     int32_t width() const { return width_; }
@@ -82,6 +88,10 @@ public:
     // The bytes that bring the terminal up to date with the grid (nothing
     // for an empty grid); sets cursor_row to where the cursor is left.
     void write_into(std::string& out);
+
+    // The bytes that erase the inline area drawn last, leaving the cursor
+    // at the start of its top row (cursor_row 0).
+    void erase_into(std::string& out);
 
 private:
     std::vector<tui_cell_t> cells_;
