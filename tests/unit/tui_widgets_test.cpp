@@ -173,6 +173,26 @@ TEST_F(TuiWidgets, CheckAndRadioReactToSpace) {
     EXPECT_EQ(row(0), U"☐ Yes     ");
 }
 
+// Moving the focus repaints: the widget that had it is no longer drawn in
+// reverse video, whatever the widget that takes it does with `focus`.
+TEST_F(TuiWidgets, FocusMovesRepaint) {
+    show_window(R"(make face! [type: 'window size: 10x3 pane: reduce [
+        c: make face! [type: 'check offset: 0x0 size: 8x1 text: "Yes" flags: 'focusable]
+        r: make face! [type: 'radio offset: 0x1 size: 8x1 text: "A" flags: 'focusable]
+        b: make face! [type: 'button offset: 0x2 size: 4x1 text: "ok" flags: 'focusable]
+    ]])");
+    for (const char* from : {"c", "r", "b"})
+        for (const char* to : {"c", "r", "b"}) {
+            if (std::string(from) == to) continue;
+            set_focus(widget(from));
+            draw_active_window();
+            ui().redraw = false;
+            screen().redraw = false;
+            set_focus(widget(to));
+            EXPECT_TRUE(ui().redraw || screen().redraw) << from << " to " << to;
+        }
+}
+
 TEST_F(TuiWidgets, FocusedTextListInReverseVideo) {
     show_window(R"(make face! [type: 'window size: 6x5 pane: reduce [
         l: make face! [type: 'text-list offset: 0x0 size: 6x4 flags: 'focusable

@@ -249,10 +249,6 @@ void render_mark(int32_t x, int32_t y, widget_t* w, const clip_box_t& parent) {
 // A check box toggles, a radio is set. A click on a radio sends no
 // `change` of its own: the library's radio handler sends one.
 int32_t mark_event(int32_t type, widget_t* w, const widget_event_t& e) {
-    if (type == event_type::focus) {
-        mark_redraw(w);
-        return 0;
-    }
     bool space = type == event_type::key && e.datum == ' ';
     if (!space && type != event_type::click) return 0;
     bool radio = w->kind == sym("radio");
