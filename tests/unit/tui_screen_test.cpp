@@ -87,6 +87,15 @@ TEST(TuiScreen, WideCharacterTailIsNotWritten) {
     EXPECT_EQ(written(s), ESC + "[H\xE4\xB8\xAD" + "x");
 }
 
+TEST(TuiScreen, MarksFollowTheirCharacter) {
+    screen_t s = grid_of(3, 1, {"ab"});
+    s.add_mark(0, 0, 0x301);
+    s.add_mark(0, 0, 0x323);
+    s.at(1, 0)->attrs |= attr::MASKED;
+    s.add_mark(1, 0, 0x301);  // a masked cell shows "*" alone
+    EXPECT_EQ(written(s), ESC + "[Ha\u0301\u0323* ");
+}
+
 TEST(TuiScreen, BackgroundRestartsOnEveryRow) {
     uint32_t blue = colour_word(colour_kind::INDEXED, 21);
     screen_t s = grid_of(1, 2, {});

@@ -108,7 +108,28 @@ void screen_t::size_to(int32_t w, int32_t h) {
     clear();
 }
 
-void screen_t::clear() { std::fill(cells_.begin(), cells_.end(), tui_cell_t{0, 0, 0, 0}); }
+void screen_t::clear() {
+    std::fill(cells_.begin(), cells_.end(), tui_cell_t{0, 0, 0, 0});
+    marks_.clear();
+}
+
+void screen_t::add_mark(int32_t x, int32_t y, uint32_t cp) {
+    tui_cell_t* cell = at(x, y);
+    if (cell == nullptr) return;
+    std::u32string& marks = marks_[static_cast<size_t>(y) * width_ + x];
+    if (!(cell->attrs & attr::MARKS)) {
+        marks.clear();
+        cell->attrs |= attr::MARKS;
+    }
+    if (marks.size() < MAX_MARKS) marks += static_cast<char32_t>(cp);
+}
+
+std::u32string_view screen_t::marks_of(int32_t x, int32_t y) const {
+    const tui_cell_t* cell = at(x, y);
+    if (cell == nullptr || !(cell->attrs & attr::MARKS)) return {};
+    auto found = marks_.find(static_cast<size_t>(y) * width_ + x);
+    return found == marks_.end() ? std::u32string_view() : std::u32string_view(found->second);
+}
 
 tui_cell_t* screen_t::at(int32_t x, int32_t y) {
     if (x < 0 || y < 0 || x >= width_ || y >= height_) return nullptr;
@@ -155,9 +176,13 @@ void screen_t::write_into(std::string& out) {
             if (has(cell.attrs, attr::WIDE_TAIL)) continue;
             append_changes(out, running, cell);
             running = cell;
-            if (has(cell.attrs, attr::MASKED)) out += '*';
-            else if (cell.code == 0) out += ' ';
+            if (has(cell.attrs, attr::MASKED)) {
+                out += '*';
+                continue;
+            }
+            if (cell.code == 0) out += ' ';
             else append_shown(out, static_cast<uint32_t>(cell.code));
+            for (char32_t mark : marks_of(x, y)) append_shown(out, mark);
         }
         if (y + 1 < height_) {
             running.bg = 0;

@@ -13,6 +13,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace zuv::tui {
@@ -30,6 +32,10 @@ constexpr uint32_t ITALIC = 0x100;
 constexpr uint32_t CONCEAL = 0x200;
 constexpr uint32_t WIDE_TAIL = 0x400;  // right half of a double-width character
 constexpr uint32_t MASKED = 0x800;  // written as "*"
+// Zero-width characters (combining marks) go with the cell's character:
+// the screen keeps them beside the grid (screen_t::marks_of). A cell
+// written anew loses the bit, and so its marks.
+constexpr uint32_t MARKS = 0x10000;
 }  // namespace attr
 
 struct tui_cell_t {
@@ -81,6 +87,13 @@ public:
     tui_cell_t* at(int32_t x, int32_t y);
     const tui_cell_t* at(int32_t x, int32_t y) const;
 
+    // Adds a zero-width character to those drawn with the cell's character
+    // (up to MAX_MARKS of them); nothing outside the grid.
+    void add_mark(int32_t x, int32_t y, uint32_t cp);
+    // The cell's zero-width characters, empty when it has none.
+    std::u32string_view marks_of(int32_t x, int32_t y) const;
+    static constexpr size_t MAX_MARKS = 16;
+
     // Keeps an inline area of the given height on the terminal: when it
     // would run past the bottom, it moves up. Fullscreen it stays at the top.
     void place_inline(int32_t height);
@@ -95,6 +108,8 @@ public:
 
 private:
     std::vector<tui_cell_t> cells_;
+    // By cell index; an entry counts only while its cell has attr::MARKS.
+    std::unordered_map<size_t, std::u32string> marks_;
     int32_t width_ = 0;
     int32_t height_ = 0;
 };

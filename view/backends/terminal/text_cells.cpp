@@ -43,12 +43,13 @@ void put(screen_t& grid, int32_t col, int32_t row, glyph_t g, int width, bool ov
     tui_cell_t* next = grid.at(col + 1, row);
     if (next != nullptr && (next->attrs & attr::WIDE_TAIL) && width < 2)
         *next = tui_cell_t{0, next->bg, 0, 0};
-    *cell = tui_cell_t{static_cast<int32_t>(g.cp), g.bg, g.fg, g.attrs & ~attr::WIDE_TAIL};
+    *cell = tui_cell_t{static_cast<int32_t>(g.cp), g.bg, g.fg,
+                       g.attrs & ~(attr::WIDE_TAIL | attr::MARKS)};
     if (width == 2 && next != nullptr) {
         tui_cell_t* after = grid.at(col + 2, row);
         if (after != nullptr && (after->attrs & attr::WIDE_TAIL))
             *after = tui_cell_t{0, after->bg, 0, 0};
-        *next = tui_cell_t{0, g.bg, g.fg, (g.attrs & ~attr::WIDE_TAIL) | attr::WIDE_TAIL};
+        *next = tui_cell_t{0, g.bg, g.fg, (g.attrs & ~attr::MARKS) | attr::WIDE_TAIL};
     }
 }
 
@@ -61,6 +62,9 @@ void draw_walk(screen_t& grid, size_t length, Source&& source, int32_t x, int32_
     bool wrap = (style.para & para_bit::WRAP) != 0;
     bool over = (style.flags & draw_flag::OVER) != 0;
     int32_t col = x, row = y;
+    // The cell of the character just drawn, which takes the zero-width
+    // characters after it; -1 when that character was not drawn.
+    int32_t base_col = -1, base_row = -1;
     size_t i = 0;
     while (i < length && row < clip.y2) {
         glyph_t g{};
@@ -71,10 +75,16 @@ void draw_walk(screen_t& grid, size_t length, Source&& source, int32_t x, int32_
         if (g.cp == LF) {
             col = x;
             ++row;
+            base_col = -1;
             continue;
         }
-        int w = char_width(g.cp);
-        if (w == 0) continue;
+        // A masked text shows one "*" per character, whatever its width.
+        int w = (g.attrs & attr::MASKED) ? 1 : char_width(g.cp);
+        if (w == 0) {
+            if (base_col >= 0) grid.add_mark(base_col, base_row, g.cp);
+            continue;
+        }
+        base_col = -1;
         if (col + w > clip.x2) {
             if (!wrap) {
                 // The rest of the line is out of the box.
@@ -94,7 +104,11 @@ void draw_walk(screen_t& grid, size_t length, Source&& source, int32_t x, int32_
             if (row >= clip.y2) break;
             if (col + w > clip.x2) return;  // wider than the box itself
         }
-        if (row >= clip.y1 && col >= clip.x1) put(grid, col, row, g, w, over);
+        if (row >= clip.y1 && col >= clip.x1) {
+            put(grid, col, row, g, w, over);
+            base_col = col;
+            base_row = row;
+        }
         col += w;
     }
 }
