@@ -324,6 +324,41 @@ print "END"
     run(script, body)
 
 
+def case_no_wait():
+    """A window shown by view/no-wait is drawn, and the passes that `wait`
+    runs keep it up to date and take its keys; printing goes above it; the
+    terminal comes back once it is closed, and the script goes on."""
+    script = """
+view/no-wait [t: text 20 "MARK-UI" f: field 10]
+repeat i 30 [
+    ; the pass runs actors: what `wait` answers stays none
+    unless none? w: wait 0.1 [note ['wait-gave mold :w]]
+    t/text: rejoin ["count " i]
+]
+print "printed while shown"
+repeat i 10 [wait 0.1 t/text: rejoin ["again " i]]
+unview
+note ['typed f/text]
+print "END"
+repeat i 5 [wait 0.05]
+"""
+    def body(p):
+        p.wait_text("MARK-UI")
+        p.wait_text("count ")
+        p.text("abc")
+        p.wait_text("abc")
+        p.wait_text("again 9")
+        p.wait_text("END")
+        rows = [r.strip() for r in p.rows() if r.strip()]
+        at = [next((i for i, r in enumerate(rows) if line in r), -1)
+              for line in ("printed while shown", "again 9", "END")]
+        check(-1 not in at and at == sorted(at), "lines lost or out of order: %r" % rows)
+        check(not any("count" in r for r in rows), "the area was not erased by the print: %r" % rows)
+        wait_log(p, "typed abc")
+        check(log_lines(p) == ["typed abc"], "log: %r" % log_lines(p))
+    run(script, body)
+
+
 def case_restore_error():
     def body(p):
         marker_row(p)

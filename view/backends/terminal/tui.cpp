@@ -51,7 +51,10 @@ void no_window() {}
 }  // namespace
 
 poll_hook_t poll_hook = no_window;
+poll_hook_t release_hook = no_window;
 
 void poll_events() { poll_hook(); }
+
+void before_read() { release_hook(); }
 
 }  // namespace zuv::tui
