@@ -359,6 +359,21 @@ repeat i 5 [wait 0.05]
     run(script, body)
 
 
+def case_no_wait_exit():
+    """A script that ends with a view/no-wait window shown gives the
+    terminal back whole: no cursor report reaches the shell as text."""
+    script = """
+view/no-wait [text "MARK-UI"]
+wait 0.2
+print "END"
+"""
+    def body(p):
+        p.wait_text("exit=0")
+        text = "\n".join(p.rows())
+        check("\x1b" not in text and "R" not in text.replace("END", ""), "leaked:\n" + text)
+    run(script, body)
+
+
 def case_restore_error():
     def body(p):
         marker_row(p)

@@ -418,6 +418,15 @@ struct run_guard {
     }
 };
 
+// A window shown by view/no-wait may still hold the terminal as the
+// process ends, with a cursor report due after the last print: it is
+// awaited, lest it reach the shell as typed text.
+void restore_at_exit() {
+    standing = false;
+    if (terminal_owned) drain_reports();
+    restore_terminal();
+}
+
 void poll_pass() {
     if (input_live || (ui().active_window != nullptr && ui().loop_depth == 0)) do_events(true);
 }
@@ -571,7 +580,7 @@ void init_event_loop() {
     } else {
         wake_pipe[0] = wake_pipe[1] = -1;
     }
-    lowrt::add_exit_hook(restore_terminal);
+    lowrt::add_exit_hook(restore_at_exit);
     poll_hook = poll_pass;
     release_hook = release_standing;
     interpreter::interrupt_handler = halt_running_code;
