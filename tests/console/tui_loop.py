@@ -329,7 +329,7 @@ def case_no_wait():
     runs keep it up to date and take its keys; printing goes above it; the
     terminal comes back once it is closed, and the script goes on."""
     script = """
-view/no-wait [t: text 20 "MARK-UI" f: field 10]
+view/no-wait [t: text 20 "shown" f: field 10]
 repeat i 30 [
     ; the pass runs actors: what `wait` answers stays none
     unless none? w: wait 0.1 [note ['wait-gave mold :w]]
@@ -343,8 +343,7 @@ print "END"
 repeat i 5 [wait 0.05]
 """
     def body(p):
-        p.wait_text("MARK-UI")
-        p.wait_text("count ")
+        p.wait_text("count ", timeout=20)
         p.text("abc")
         p.wait_text("abc")
         p.wait_text("again 9")
