@@ -313,10 +313,11 @@ void wait(int32_t check, const int32_t* refinements) {
     case TYPE_time: seconds = float_::get(v); break;
     default: fire_invalid(v);
     }
-    none::make_at(v);
-    stack::keep();
     platform::wait(seconds);
+    // The pass runs actors, which use the stack: the answer is made after.
     tui::poll_events();
+    none::make_at(stack::arguments);
+    stack::keep();
 }
 
 // --- memory ------------------------------------------------------------------------------

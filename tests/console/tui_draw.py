@@ -88,5 +88,34 @@ def case_base_draw():
     tui_loop.run(DRAW_WINDOW, body)
 
 
+def case_marks_and_text():
+    """Combining marks show with their base characters (a text, a field,
+    a text list); Draw's text keeps the face's background."""
+    script = """
+win: layout [
+    below
+    text "MARK-UI"
+    text "cafe^(0301)"
+    field 12 "nai^(0308)ve"
+    text-list 12x2 data ["re^(0301)sume^(0301)" "x"]
+    base 12x2 0.0.255 draw [pen 255.255.0 text 1x0 "hi there"]
+]
+win/actors: object [on-key: func [f e] [if e/key = #"q" [unview]]]
+view win
+"""
+    def body(p):
+        tui_loop.marker_row(p)
+        for word in ("cafe\u0301", "nai\u0308ve", "re\u0301sume\u0301"):
+            p.wait(lambda: any(word in r for r in p.rows()), repr(word))
+        p.wait_text("hi there")
+        rows = coloured_rows(p)
+        y = next(i for i, r in enumerate(p.rows()) if "hi there" in r)
+        x = p.rows()[y].index("hi there")
+        for cell in rows[y][x:x + 8]:
+            check(cell[1] == 226 and cell[2] == 21, "Draw text cell %r" % (cell,))
+        p.text("q")
+    tui_loop.run(script, body)
+
+
 if __name__ == "__main__":
     sys.exit(tui_loop.main(globals()))

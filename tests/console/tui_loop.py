@@ -280,6 +280,99 @@ print "end"
     run(script, body, width=100, height=30)
 
 
+def case_scrollback():
+    """Repaints of an area on the terminal's top row leave the scrollback
+    as it was: each row is erased as a line, never the screen from its
+    home position, which tmux copies into its history."""
+    script = """
+b: make face! [type: 'base offset: 0x0 size: 10x1 text: "MARK-UI"]
+win: make face! [type: 'window size: 20x3 pane: reduce [b] actors: object [
+    on-key: func [f e] [either e/key = #"q" [unview] [b/text: rejoin ["K" e/key]]]
+]]
+view win
+"""
+    def history(p):
+        return int(p.tmux("display-message", "-p", "-t", "t", "#{history_size}").strip())
+
+    def body(p):
+        check(marker_row(p) == 0, "the area is not on the top row")
+        before = history(p)
+        for key in "abcdef":
+            p.text(key)
+            p.wait_row(0, "K" + key)
+        check(history(p) == before, "scrollback grew from %d to %d lines" % (before, history(p)))
+        p.text("q")
+    run(script, body)
+
+
+def case_print_fullscreen():
+    """Text printed while a fullscreen window is shown (an actor's error)
+    is whole on the normal screen once the window is gone."""
+    script = """
+view/flags [button "boom" [1 / 0]] 'fullscreen
+print "END"
+"""
+    def body(p):
+        p.wait_text("boom")
+        p.keys("Enter")
+        time.sleep(0.5)  # the error prints
+        p.keys("Escape")
+        p.wait_text("END")
+        text = "\n".join(p.rows())
+        check("Math Error" in text and "divide by zero" in text and "Stack: try-do" in text,
+              "the error is not whole:\n" + text)
+    run(script, body)
+
+
+def case_no_wait():
+    """A window shown by view/no-wait is drawn, and the passes that `wait`
+    runs keep it up to date and take its keys; printing goes above it; the
+    terminal comes back once it is closed, and the script goes on."""
+    script = """
+view/no-wait [t: text 20 "shown" f: field 10]
+repeat i 30 [
+    ; the pass runs actors: what `wait` answers stays none
+    unless none? w: wait 0.1 [note ['wait-gave mold :w]]
+    t/text: rejoin ["count " i]
+]
+print "printed while shown"
+repeat i 10 [wait 0.1 t/text: rejoin ["again " i]]
+unview
+note ['typed f/text]
+print "END"
+repeat i 5 [wait 0.05]
+"""
+    def body(p):
+        p.wait_text("count ", timeout=20)
+        p.text("abc")
+        p.wait_text("abc")
+        p.wait_text("again 9")
+        p.wait_text("END")
+        rows = [r.strip() for r in p.rows() if r.strip()]
+        at = [next((i for i, r in enumerate(rows) if line in r), -1)
+              for line in ("printed while shown", "again 9", "END")]
+        check(-1 not in at and at == sorted(at), "lines lost or out of order: %r" % rows)
+        check(not any("count" in r for r in rows), "the area was not erased by the print: %r" % rows)
+        wait_log(p, "typed abc")
+        check(log_lines(p) == ["typed abc"], "log: %r" % log_lines(p))
+    run(script, body)
+
+
+def case_no_wait_exit():
+    """A script that ends with a view/no-wait window shown gives the
+    terminal back whole: no cursor report reaches the shell as text."""
+    script = """
+view/no-wait [text "MARK-UI"]
+wait 0.2
+print "END"
+"""
+    def body(p):
+        p.wait_text("exit=0")
+        text = "\n".join(p.rows())
+        check("\x1b" not in text and "R" not in text.replace("END", ""), "leaked:\n" + text)
+    run(script, body)
+
+
 def case_restore_error():
     def body(p):
         marker_row(p)

@@ -114,12 +114,13 @@ TEST_F(TuiConsoleMode, RepaintIsOneWriteAndPrintingMovesAround) {
     s.at(1, 1)->code = 'b';
     flush_screen();
     // Output processing is kept, so the line feed arrives as CR LF.
-    EXPECT_EQ(received(), "\r\x1b[0Ja \x1b[49m\r\r\n b");
+    EXPECT_EQ(received(), "\r\x1b[2Ka \x1b[49m\r\r\n\x1b[2K b");
     EXPECT_TRUE(s.drawn);
     EXPECT_FALSE(s.redraw);
 
     before_print();
-    EXPECT_EQ(received(), "\r\x1b[1A\x1b[0J");
+    // Row by row, back to the top.
+    EXPECT_EQ(received(), "\r\x1b[1A\x1b[2K\x1b[1B\x1b[2K\x1b[1A");
     EXPECT_FALSE(s.drawn);
     EXPECT_EQ(s.cursor_row, 0);
     after_print();
@@ -134,6 +135,29 @@ TEST_F(TuiConsoleMode, RepaintIsOneWriteAndPrintingMovesAround) {
     before_print();
     after_print();
     EXPECT_EQ(received(), "");
+}
+
+// Fullscreen, printed text goes to the normal screen, where it stays to be
+// read; the window comes back on the alternate screen, repainted.
+TEST_F(TuiConsoleMode, PrintingLeavesTheAlternateScreen) {
+    ASSERT_TRUE(activate(slave, slave));
+    screen_t& s = screen();
+    s.fullscreen = true;
+    enter_fullscreen();
+    s.size_to(2, 1);
+    s.at(0, 0)->code = 'a';
+    flush_screen();
+    received();
+    before_print();
+    EXPECT_EQ(received(), "\x1b[?1049l");
+    EXPECT_FALSE(fullscreen_entered_q());
+    after_print();
+    EXPECT_EQ(received(), "\x1b[?1049h\x1b[2J");
+    EXPECT_TRUE(fullscreen_entered_q());
+    EXPECT_TRUE(s.redraw);
+    leave_fullscreen();
+    received();
+    s.fullscreen = false;
 }
 
 }  // namespace

@@ -57,6 +57,16 @@ protected:
 
     static std::u32string row(int32_t y) { return row_text(screen(), y); }
 
+    // Makes the widgets of `window` and of the first face of its pane, and
+    // draws them.
+    void draw_window_and_child() {
+        widget_t* w = make_view(&window, nullptr);
+        cell_t pane = *face_facet(&window, facet::PANE);
+        cell_t child = *block::rs_head(&pane);
+        make_view(&child, w);
+        draw_active_window();
+    }
+
     static bool blank() {
         for (int32_t y = 0; y < screen().height(); ++y)
             if (row(y) != std::u32string(static_cast<size_t>(screen().width()), U' ')) return false;
@@ -181,11 +191,7 @@ TEST_F(TuiDraw, FaceDrawStopsAtItsBox) {
         make face! [type: 'base offset: 2x1 size: 5x3
             draw: [line 0x0 20x0 circle 2x1 4 fill-pen 0.0.255 triangle 0x0 10x2 0x9]]
     ]])");
-    widget_t* w = make_view(&window, nullptr);
-    cell_t pane = *face_facet(&window, facet::PANE);
-    cell_t child = *block::rs_head(&pane);
-    make_view(&child, w);
-    draw_active_window();
+    draw_window_and_child();
     for (int32_t y = 0; y < 6; ++y)
         for (int32_t x = 0; x < 12; ++x) {
             if (x >= 2 && x < 7 && y >= 1 && y < 4) continue;
@@ -323,6 +329,22 @@ TEST_F(TuiDraw, Text) {
     // Cut to the clip box.
     draw("[text 2x0 \"abcdef\"]", 6, 1, 0, 0, {0, 0, 4, 1});
     EXPECT_EQ(row(0), U"  ab  ");
+}
+
+TEST_F(TuiDraw, TextKeepsTheBackground) {
+    // On the face's colour, and on a filled box drawn before it.
+    window = eval(R"(win: make face! [type: 'window size: 12x4 pane: reduce [
+        make face! [type: 'base offset: 1x1 size: 10x2 color: 0.0.255
+            draw: [pen 255.0.0 text 1x0 "hi" fill-pen 255.0.0 box 5x1 8x1 text 5x1 "wide"]]
+    ]])");
+    draw_window_and_child();
+    EXPECT_EQ(row(1).substr(2, 2), U"hi");
+    EXPECT_EQ(row(2).substr(6, 4), U"wide");
+    for (int32_t x : {2, 3}) {
+        EXPECT_EQ(screen().at(x, 1)->bg, BLUE) << x;
+        EXPECT_EQ(screen().at(x, 1)->fg, RED) << x;
+    }
+    for (int32_t x : {6, 7, 8, 9}) EXPECT_EQ(screen().at(x, 2)->bg, RED) << x;
 }
 
 }  // namespace

@@ -87,6 +87,15 @@ TEST(TuiScreen, WideCharacterTailIsNotWritten) {
     EXPECT_EQ(written(s), ESC + "[H\xE4\xB8\xAD" + "x");
 }
 
+TEST(TuiScreen, MarksFollowTheirCharacter) {
+    screen_t s = grid_of(3, 1, {"ab"});
+    s.add_mark(0, 0, 0x301);
+    s.add_mark(0, 0, 0x323);
+    s.at(1, 0)->attrs |= attr::MASKED;
+    s.add_mark(1, 0, 0x301);  // a masked cell shows "*" alone
+    EXPECT_EQ(written(s), ESC + "[Ha\u0301\u0323* ");
+}
+
 TEST(TuiScreen, BackgroundRestartsOnEveryRow) {
     uint32_t blue = colour_word(colour_kind::INDEXED, 21);
     screen_t s = grid_of(1, 2, {});
@@ -99,10 +108,45 @@ TEST(TuiScreen, BackgroundRestartsOnEveryRow) {
 TEST(TuiScreen, InlineStartsFromTheCursorRow) {
     screen_t s = grid_of(1, 3, {"a", "b", "c"});
     s.fullscreen = false;
-    EXPECT_EQ(written(s), "\r" + ESC + "[0Ja" + ESC + "[49m\r\nb" + ESC + "[49m\r\nc");
+    // Each row is erased as a line: an erase to the end of the screen from
+    // the home position would copy the screen into tmux's scrollback.
+    EXPECT_EQ(written(s), "\r" + ESC + "[2Ka" + ESC + "[49m\r\n" + ESC + "[2Kb" + ESC + "[49m\r\n" +
+                              ESC + "[2Kc");
     EXPECT_EQ(s.cursor_row, 2);
     // The next repaint goes back up over the area first.
-    EXPECT_EQ(written(s).substr(0, 9), "\r" + ESC + "[2A" + ESC + "[0J");
+    s.drawn = true;
+    EXPECT_EQ(written(s).substr(0, 9), "\r" + ESC + "[2A" + ESC + "[2K");
+}
+
+TEST(TuiScreen, InlineAreaErasesWhatItLeaves) {
+    screen_t s = grid_of(1, 3, {"a", "b", "c"});
+    s.fullscreen = false;
+    s.term_height = 10;
+    s.origin_row = 0;
+    written(s);
+    s.drawn = true;
+    // Shorter: the rows below it are erased and the cursor comes back.
+    s.size_to(1, 1);
+    *s.at(0, 0) = {'x', 0, 0, 0};
+    EXPECT_EQ(written(s), "\r" + ESC + "[2A" + ESC + "[2Kx" + ESC + "[1B" + ESC + "[2K" + ESC +
+                              "[1B" + ESC + "[2K" + ESC + "[2A");
+    EXPECT_EQ(s.cursor_row, 0);
+    // A printer erases the area row by row and starts on its top row.
+    s.size_to(1, 3);
+    written(s);
+    std::string out;
+    s.erase_into(out);
+    EXPECT_EQ(out, "\r" + ESC + "[2A" + ESC + "[2K" + ESC + "[1B" + ESC + "[2K" + ESC + "[1B" +
+                       ESC + "[2K" + ESC + "[2A");
+    EXPECT_EQ(s.cursor_row, 0);
+    // At the bottom of the terminal only the rows it has are visited.
+    s.origin_row = 8;
+    s.cursor_row = 1;
+    out.clear();
+    s.erase_into(out);
+    EXPECT_EQ(out, "\r" + ESC + "[1A" + ESC + "[2K" + ESC + "[1B" + ESC + "[2K" + ESC + "[1A");
+    for (const char* erase : {"[J", "[0J", "[2J"})
+        EXPECT_EQ(out.find(ESC + erase), std::string::npos) << erase;
 }
 
 TEST(TuiScreen, CaretPlacesTheCursor) {

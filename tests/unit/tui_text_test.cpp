@@ -225,6 +225,48 @@ TEST(TuiText, OverwritingWideCharactersLeavesNoHalf) {
     EXPECT_EQ(row_text(s, 0), U"中~ b");
 }
 
+// A zero-width character (a combining mark) is drawn with the character
+// before it on its row; without one drawn there it is dropped.
+TEST(TuiText, CombiningMarksGoWithTheirBase) {
+    struct mark_case {
+        std::u32string text;
+        clip_box_t clip;
+        std::u32string row;
+        int32_t col;  // the cell that carries the marks, -1 for none
+        std::u32string marks;
+    };
+    const mark_case cases[] = {
+        {U"cafe\u0301", {0, 0, 6, 2}, U"cafe  ", 3, U"\u0301"},
+        {U"e\u0301\u0323x", {0, 0, 6, 2}, U"ex    ", 0, U"\u0301\u0323"},
+        {U"中\u0301", {0, 0, 6, 2}, U"中~    ", 0, U"\u0301"},
+        {U"\u0301a", {0, 0, 6, 2}, U"a     ", -1, U""},  // nothing before it
+        {U"a\n\u0301", {0, 0, 6, 2}, U"a     ", -1, U""},  // the row above is not its row
+        {U"ab\u0301", {0, 0, 1, 2}, U"a     ", -1, U""},  // its base is clipped
+        {U"e\u0301", {1, 0, 6, 2}, U"      ", -1, U""},
+    };
+    for (const auto& c : cases) {
+        screen_t s = grid(6, 2);
+        text_style_t style;
+        style.para = 0;
+        draw_text(s, c.text, 0, 0, c.clip, style);
+        EXPECT_EQ(row_text(s, 0), c.row);
+        for (int32_t x = 0; x < 6; ++x)
+            for (int32_t y = 0; y < 2; ++y)
+                EXPECT_EQ(s.marks_of(x, y), x == c.col && y == 0 ? c.marks : U"") << x << "," << y;
+    }
+    // Drawn over, a cell loses its marks; a cleared screen has none.
+    screen_t s = grid(6, 1);
+    draw_text(s, U"e\u0301", 0, 0, {0, 0, 6, 1}, text_style_t{});
+    draw_text(s, U"o", 0, 0, {0, 0, 6, 1}, text_style_t{});
+    EXPECT_EQ(s.marks_of(0, 0), U"");
+    draw_text(s, U"e\u0301", 0, 0, {0, 0, 6, 1}, text_style_t{});
+    s.clear();
+    EXPECT_EQ(s.marks_of(0, 0), U"");
+    // A long run of marks is bounded.
+    draw_text(s, U"e" + std::u32string(1000, U'\u0301'), 0, 0, {0, 0, 6, 1}, text_style_t{});
+    EXPECT_EQ(s.marks_of(0, 0).size(), screen_t::MAX_MARKS);
+}
+
 TEST(TuiText, StyledRunsAndStyleAttributes) {
     screen_t s = grid(4, 1);
     uint32_t green = colour_word(colour_kind::INDEXED, 46);

@@ -173,6 +173,26 @@ TEST_F(TuiWidgets, CheckAndRadioReactToSpace) {
     EXPECT_EQ(row(0), U"☐ Yes     ");
 }
 
+// Moving the focus repaints: the widget that had it is no longer drawn in
+// reverse video, whatever the widget that takes it does with `focus`.
+TEST_F(TuiWidgets, FocusMovesRepaint) {
+    show_window(R"(make face! [type: 'window size: 10x3 pane: reduce [
+        c: make face! [type: 'check offset: 0x0 size: 8x1 text: "Yes" flags: 'focusable]
+        r: make face! [type: 'radio offset: 0x1 size: 8x1 text: "A" flags: 'focusable]
+        b: make face! [type: 'button offset: 0x2 size: 4x1 text: "ok" flags: 'focusable]
+    ]])");
+    for (const char* from : {"c", "r", "b"})
+        for (const char* to : {"c", "r", "b"}) {
+            if (std::string(from) == to) continue;
+            set_focus(widget(from));
+            draw_active_window();
+            ui().redraw = false;
+            screen().redraw = false;
+            set_focus(widget(to));
+            EXPECT_TRUE(ui().redraw || screen().redraw) << from << " to " << to;
+        }
+}
+
 TEST_F(TuiWidgets, FocusedTextListInReverseVideo) {
     show_window(R"(make face! [type: 'window size: 6x5 pane: reduce [
         l: make face! [type: 'text-list offset: 0x0 size: 6x4 flags: 'focusable
@@ -367,6 +387,49 @@ TEST_F(TuiWidgets, FramesPasswordsAndHints) {
     EXPECT_EQ(row(5), U"      cl  ");  // cut by the panel's edge
 }
 
+// A password shows one "*" per character, wide ones and marks too, and
+// its caret counts the same columns.
+TEST_F(TuiWidgets, PasswordCaretCountsShownColumns) {
+    show_window(R"~(make face! [type: 'window size: 6x1 pane: reduce [
+        p: make face! [type: 'field offset: 0x0 size: 6x1 text: "中e^(0301)" flags: 'password]
+    ]])~");
+    widget_t* p = widget("p");
+    set_focus(p);
+    constexpr int32_t KEY_LEFT = -23;
+    struct step {
+        int32_t key;  // 0: none
+        std::u32string text;
+        int32_t caret;
+    };
+    const step steps[] = {
+        {0, U"中e\u0301", 3},  // three characters, three "*"
+        {KEY_LEFT, U"中e\u0301", 2}, {KEY_LEFT, U"中e\u0301", 1},
+        {0x6587, U"中文e\u0301", 2}, {'x', U"中文xe\u0301", 3},
+        {'y', U"中文xye\u0301", 4},  {'z', U"中文xyze\u0301", 5},  // 7 characters, 6 shown
+        {8, U"中文xye\u0301", 4},
+    };
+    for (const auto& st : steps) {
+        if (st.key != 0) send_widget_event(p, event_type::key, {0, 0, st.key, 0});
+        EXPECT_EQ(text_of_value("p/text"), st.text);
+        draw_active_window();
+        EXPECT_EQ(screen().caret_col, st.caret) << st.caret;
+        int32_t stars = 0;
+        for (int32_t x = 0; x < 6; ++x) {
+            const tui_cell_t* c = screen().at(x, 0);
+            EXPECT_FALSE(c->attrs & attr::WIDE_TAIL) << x;
+            if (c->code != 0) {
+                EXPECT_TRUE(c->attrs & attr::MASKED) << x;
+                ++stars;
+            }
+        }
+        EXPECT_EQ(stars, std::min<int32_t>(static_cast<int32_t>(st.text.size()), 6)) << st.caret;
+    }
+    // A click counts characters too.
+    send_widget_event(p, event_type::click, {1, 0, 0, 0});
+    draw_active_window();
+    EXPECT_EQ(screen().caret_col, 1);
+}
+
 TEST_F(TuiWidgets, HiddenWindowsGiveWayAndDestroyedOnesGo) {
     show_window(R"(make face! [type: 'window size: 4x1 pane: reduce [
         make face! [type: 'text offset: 0x0 size: 4x1 text: "one"]
@@ -539,7 +602,7 @@ TEST_F(TuiWidgets, RenderWritesOnceAndPlacesTheCaret) {
     close(slave);
     // The area, then the cursor back on the field's row after "ab"; the
     // cursor was never hidden, so nothing shows it again.
-    EXPECT_EQ(out, "\r\x1b[0J     \x1b[49m\r\r\nab   \r\x1b[2C");
+    EXPECT_EQ(out, "\r\x1b[2K     \x1b[49m\r\r\n\x1b[2Kab   \r\x1b[2C");
     EXPECT_EQ(screen().cursor_row, 1);
     // Nothing changed: no repaint.
     render();

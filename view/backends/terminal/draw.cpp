@@ -510,6 +510,7 @@ private:
         // Text needs a font to be drawn in pixels; an image gets none.
         if (!painting_ || !surface_.cells()) return;
         text_style_t style;
+        style.flags = draw_flag::OVER;
         style.fg = font_colour_ ? text_colour_ : paint_.pen;
         if (within_ != nullptr)
             if (const cell_t* para = face_facet(&within_->face, facet::PARA))

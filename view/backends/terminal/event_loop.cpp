@@ -44,6 +44,9 @@ int32_t current_frame = 0;
 // The outermost loop runs and its input is a terminal (or a test's).
 bool input_live = false;
 bool terminal_owned = false;  // the outermost loop set the terminal's modes
+// A window shown by view/no-wait owns the terminal outside any loop, so
+// that the passes `wait` runs can draw it and read its input.
+bool standing = false;
 
 // Read from signal handlers.
 volatile sig_atomic_t mouse_on = 0;
@@ -415,8 +418,41 @@ struct run_guard {
     }
 };
 
+// A window shown by view/no-wait may still hold the terminal as the
+// process ends, with a cursor report due after the last print: it is
+// awaited, lest it reach the shell as typed text.
+void restore_at_exit() {
+    standing = false;
+    if (terminal_owned) drain_reports();
+    restore_terminal();
+}
+
 void poll_pass() {
-    if (input_live) do_events(true);
+    if (input_live || (ui().active_window != nullptr && ui().loop_depth == 0)) do_events(true);
+}
+
+// A pass with no loop running and a window to show takes the terminal and
+// keeps it after it returns, when the input is a terminal.
+void stand() {
+    if (ui().active_window == nullptr) return;
+    enter_ui_mode();
+    if (!terminal_owned) {
+        if (input_live) loop_io.leave();
+        input_live = false;
+        return;
+    }
+    standing = true;
+    mark_redraw(nullptr);
+    ui().redraw = true;
+}
+
+// What changed since the last pass is drawn first: the window stays on
+// the screen as the UI leaves it, above what comes next.
+void release_standing() {
+    if (!standing) return;
+    standing = false;
+    if (terminal_owned && active_q() && ui().active_window != nullptr) render();
+    leave_ui_mode();
 }
 
 // Ctrl-C ends the innermost run; with no run (a window shown by
@@ -451,6 +487,7 @@ int32_t frame_time() { return current_frame; }
 
 bool do_events(bool one_pass) {
     ui_state_t& s = ui();
+    if (one_pass && !input_live && s.loop_depth == 0) stand();
     const bool nested = one_pass || input_live || s.loop_depth > 0;
     const int32_t entry = s.loop_depth;
     if (!one_pass) ++s.loop_depth;
@@ -470,7 +507,11 @@ bool do_events(bool one_pass) {
         // timer would wait for ever.
         if (!one_pass && !input_live && timer_count() == 0) fire(err::no_terminal);
         got = read_input() > 0;
-        if (one_pass && !got) break;
+        if (one_pass && !got) {
+            // What changed since the last pass shows all the same.
+            if (terminal_owned && active_q()) render();
+            break;
+        }
         int32_t t = frame;
         if (frame <= FRAME_MS) {
             loop_io.wait(FRAME_MS - frame);
@@ -505,7 +546,12 @@ bool do_events(bool one_pass) {
             }
         input().clear();
     }
+    release_if_idle();
     return got;
+}
+
+void release_if_idle() {
+    if (standing && ui().loop_depth == 0 && ui().windows.empty()) release_standing();
 }
 
 void exit_event_loop() {
@@ -534,8 +580,9 @@ void init_event_loop() {
     } else {
         wake_pipe[0] = wake_pipe[1] = -1;
     }
-    lowrt::add_exit_hook(restore_terminal);
+    lowrt::add_exit_hook(restore_at_exit);
     poll_hook = poll_pass;
+    release_hook = release_standing;
     interpreter::interrupt_handler = halt_running_code;
 }
 

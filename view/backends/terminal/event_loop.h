@@ -7,7 +7,9 @@
 // every bit of it back however it ends: a normal return, an error unwinding
 // the loop, an exit of the process from an actor, a runtime error, or a
 // signal (SIGTERM, SIGHUP, SIGINT). Nested loops (a modal requester, the
-// one pass that `wait` runs) leave the terminal as they found it.
+// one pass that `wait` runs) leave the terminal as they found it; a pass
+// with no loop running (view/no-wait, then `wait`) takes it for as long as
+// a window is shown.
 //
 // Waiting is done in poll on the input, so that a key ends the wait at
 // once; SIGWINCH wakes it through a self-pipe.
@@ -25,6 +27,11 @@ bool do_events(bool one_pass);
 
 // Ends the innermost running loop; nothing when none runs.
 void exit_event_loop();
+
+// A window shown by view/no-wait keeps the terminal between the passes
+// that `wait` runs; it gives it back once no window is left and no loop
+// runs (or when the console reads a line, tui::before_read).
+void release_if_idle();
 
 // Throws what `halt` throws (the word halt-request, named console) from the
 // current frame; it returns with the throw pending, or raises "no catch for

@@ -88,6 +88,7 @@ void destroy_view() {
     destroy_widget(a);
     if (empty) tui::exit_event_loop();
     if (!ui().windows.empty()) ui().redraw = true;
+    tui::release_if_idle();
     stack::set_last(&none_value);
 }
 

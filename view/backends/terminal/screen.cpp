@@ -69,6 +69,16 @@ void append_shown(std::string& out, uint32_t cp) {
     append_utf8(out, cp);
 }
 
+// Rows of an earlier, taller area below the new one: erased one by one
+// and the cursor brought back. Only rows the terminal has below the area
+// are visited: a move down stops at the bottom, where the erase would hit
+// the area's own last row.
+void erase_below(std::string& out, int32_t rows) {
+    if (rows <= 0) return;
+    for (int32_t i = 0; i < rows; ++i) csi(out, "1B\x1b[2K");
+    csi_n(out, rows, 'A');
+}
+
 }  // namespace
 
 void append_utf8(std::string& out, uint32_t cp) {
@@ -98,7 +108,28 @@ void screen_t::size_to(int32_t w, int32_t h) {
     clear();
 }
 
-void screen_t::clear() { std::fill(cells_.begin(), cells_.end(), tui_cell_t{0, 0, 0, 0}); }
+void screen_t::clear() {
+    std::fill(cells_.begin(), cells_.end(), tui_cell_t{0, 0, 0, 0});
+    marks_.clear();
+}
+
+void screen_t::add_mark(int32_t x, int32_t y, uint32_t cp) {
+    tui_cell_t* cell = at(x, y);
+    if (cell == nullptr) return;
+    std::u32string& marks = marks_[static_cast<size_t>(y) * width_ + x];
+    if (!(cell->attrs & attr::MARKS)) {
+        marks.clear();
+        cell->attrs |= attr::MARKS;
+    }
+    if (marks.size() < MAX_MARKS) marks += static_cast<char32_t>(cp);
+}
+
+std::u32string_view screen_t::marks_of(int32_t x, int32_t y) const {
+    const tui_cell_t* cell = at(x, y);
+    if (cell == nullptr || !(cell->attrs & attr::MARKS)) return {};
+    auto found = marks_.find(static_cast<size_t>(y) * width_ + x);
+    return found == marks_.end() ? std::u32string_view() : std::u32string_view(found->second);
+}
 
 tui_cell_t* screen_t::at(int32_t x, int32_t y) {
     if (x < 0 || y < 0 || x >= width_ || y >= height_) return nullptr;
@@ -117,26 +148,41 @@ void screen_t::place_inline(int32_t height) {
     if (origin_row + height > term_height) origin_row = std::max(term_height - height, 0);
 }
 
+void screen_t::erase_into(std::string& out) {
+    out += '\r';
+    if (cursor_row > 0) csi_n(out, cursor_row, 'A');
+    csi(out, "2K");
+    int32_t rows = drawn ? std::min(written_rows, std::max(term_height - origin_row, 1)) : 1;
+    erase_below(out, rows - 1);
+    cursor_row = 0;
+}
+
 void screen_t::write_into(std::string& out) {
     if (width_ < 1 || height_ < 1) return;
+    int32_t stale = 0;
     if (fullscreen) {
         csi(out, "H");
     } else {
         out += '\r';
         if (cursor_row > 0) csi_n(out, cursor_row, 'A');
-        csi(out, "0J");
+        if (drawn) stale = std::min(written_rows, term_height - origin_row) - height_;
     }
     tui_cell_t running{0, 0, 0, 0};
     for (int32_t y = 0; y < height_; ++y) {
+        if (!fullscreen) csi(out, "2K");
         const tui_cell_t* row = &cells_[static_cast<size_t>(y) * width_];
         for (int32_t x = 0; x < width_; ++x) {
             const tui_cell_t& cell = row[x];
             if (has(cell.attrs, attr::WIDE_TAIL)) continue;
             append_changes(out, running, cell);
             running = cell;
-            if (has(cell.attrs, attr::MASKED)) out += '*';
-            else if (cell.code == 0) out += ' ';
+            if (has(cell.attrs, attr::MASKED)) {
+                out += '*';
+                continue;
+            }
+            if (cell.code == 0) out += ' ';
             else append_shown(out, static_cast<uint32_t>(cell.code));
+            for (char32_t mark : marks_of(x, y)) append_shown(out, mark);
         }
         if (y + 1 < height_) {
             running.bg = 0;
@@ -144,6 +190,8 @@ void screen_t::write_into(std::string& out) {
         }
     }
     append_changes(out, running, tui_cell_t{0, 0, 0, 0});
+    erase_below(out, stale);
+    written_rows = height_;
     if (caret_shown && (caret_col >= 0 || caret_row >= 0)) {
         out += '\r';
         if (height_ - caret_row - 1 > 0) csi_n(out, height_ - caret_row - 1, 'A');

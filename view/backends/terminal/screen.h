@@ -4,12 +4,17 @@
 //
 // The writer sends attribute and colour sequences only where they change
 // along a row, so a row in the default colours costs its characters and one
-// line end. Inline (below the prompt) the area is redrawn from its top row;
-// fullscreen it starts at the home position of the alternate screen.
+// line end. Inline (below the prompt) the area is redrawn from its top row,
+// each row erased as a line of its own: an erase to the end of the screen
+// from the home position counts as clearing it in some terminals (tmux),
+// which would copy the screen into the user's scrollback at every repaint.
+// Fullscreen it starts at the home position of the alternate screen.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace zuv::tui {
@@ -27,6 +32,10 @@ constexpr uint32_t ITALIC = 0x100;
 constexpr uint32_t CONCEAL = 0x200;
 constexpr uint32_t WIDE_TAIL = 0x400;  // right half of a double-width character
 constexpr uint32_t MASKED = 0x800;  // written as "*"
+// Zero-width characters (combining marks) go with the cell's character:
+// the screen keeps them beside the grid (screen_t::marks_of). A cell
+// written anew loses the bit, and so its marks.
+constexpr uint32_t MARKS = 0x10000;
 }  // namespace attr
 
 struct tui_cell_t {
@@ -60,7 +69,10 @@ public:
     int32_t reports_seen = 0;
 
     bool fullscreen = false;
+    // Something was written since the last erase: written_rows rows from
+    // the area's top.
     bool drawn = false;
+    int32_t written_rows = 0;
     bool redraw = true;
 
     int32_t width() const { return width_; }
@@ -75,6 +87,13 @@ public:
     tui_cell_t* at(int32_t x, int32_t y);
     const tui_cell_t* at(int32_t x, int32_t y) const;
 
+    // Adds a zero-width character to those drawn with the cell's character
+    // (up to MAX_MARKS of them); nothing outside the grid.
+    void add_mark(int32_t x, int32_t y, uint32_t cp);
+    // The cell's zero-width characters, empty when it has none.
+    std::u32string_view marks_of(int32_t x, int32_t y) const;
+    static constexpr size_t MAX_MARKS = 16;
+
     // Keeps an inline area of the given height on the terminal: when it
     // would run past the bottom, it moves up. Fullscreen it stays at the top.
     void place_inline(int32_t height);
@@ -83,8 +102,14 @@ public:
     // for an empty grid); sets cursor_row to where the cursor is left.
     void write_into(std::string& out);
 
+    // The bytes that erase the inline area drawn last, leaving the cursor
+    // at the start of its top row (cursor_row 0).
+    void erase_into(std::string& out);
+
 private:
     std::vector<tui_cell_t> cells_;
+    // By cell index; an entry counts only while its cell has attr::MARKS.
+    std::unordered_map<size_t, std::u32string> marks_;
     int32_t width_ = 0;
     int32_t height_ = 0;
 };

@@ -31,22 +31,25 @@ struct glyph_t {
 
 // Puts one character into the grid. A narrow character over a wide one
 // clears the wide one's tail; anything over a tail clears the character it
-// belonged to, so no half of a wide character stays behind.
-void put(screen_t& grid, int32_t col, int32_t row, const glyph_t& g, int width) {
+// belonged to, so no half of a wide character stays behind. Laid over,
+// a character with no background of its own keeps the cell's.
+void put(screen_t& grid, int32_t col, int32_t row, glyph_t g, int width, bool over) {
     tui_cell_t* cell = grid.at(col, row);
     if (cell == nullptr) return;
+    if (over && g.bg == 0) g.bg = cell->bg;
     if (cell->attrs & attr::WIDE_TAIL) {
         if (tui_cell_t* head = grid.at(col - 1, row)) *head = tui_cell_t{0, head->bg, 0, 0};
     }
     tui_cell_t* next = grid.at(col + 1, row);
     if (next != nullptr && (next->attrs & attr::WIDE_TAIL) && width < 2)
         *next = tui_cell_t{0, next->bg, 0, 0};
-    *cell = tui_cell_t{static_cast<int32_t>(g.cp), g.bg, g.fg, g.attrs & ~attr::WIDE_TAIL};
+    *cell = tui_cell_t{static_cast<int32_t>(g.cp), g.bg, g.fg,
+                       g.attrs & ~(attr::WIDE_TAIL | attr::MARKS)};
     if (width == 2 && next != nullptr) {
         tui_cell_t* after = grid.at(col + 2, row);
         if (after != nullptr && (after->attrs & attr::WIDE_TAIL))
             *after = tui_cell_t{0, after->bg, 0, 0};
-        *next = tui_cell_t{0, g.bg, g.fg, (g.attrs & ~attr::WIDE_TAIL) | attr::WIDE_TAIL};
+        *next = tui_cell_t{0, g.bg, g.fg, (g.attrs & ~attr::MARKS) | attr::WIDE_TAIL};
     }
 }
 
@@ -57,7 +60,11 @@ void draw_walk(screen_t& grid, size_t length, Source&& source, int32_t x, int32_
                const clip_box_t& clip, const text_style_t& style) {
     if (style.flags & draw_flag::NO_TEXT) return;
     bool wrap = (style.para & para_bit::WRAP) != 0;
+    bool over = (style.flags & draw_flag::OVER) != 0;
     int32_t col = x, row = y;
+    // The cell of the character just drawn, which takes the zero-width
+    // characters after it; -1 when that character was not drawn.
+    int32_t base_col = -1, base_row = -1;
     size_t i = 0;
     while (i < length && row < clip.y2) {
         glyph_t g{};
@@ -68,10 +75,16 @@ void draw_walk(screen_t& grid, size_t length, Source&& source, int32_t x, int32_
         if (g.cp == LF) {
             col = x;
             ++row;
+            base_col = -1;
             continue;
         }
-        int w = char_width(g.cp);
-        if (w == 0) continue;
+        // A masked text shows one "*" per character, whatever its width.
+        int w = (g.attrs & attr::MASKED) ? 1 : char_width(g.cp);
+        if (w == 0) {
+            if (base_col >= 0) grid.add_mark(base_col, base_row, g.cp);
+            continue;
+        }
+        base_col = -1;
         if (col + w > clip.x2) {
             if (!wrap) {
                 // The rest of the line is out of the box.
@@ -91,7 +104,11 @@ void draw_walk(screen_t& grid, size_t length, Source&& source, int32_t x, int32_
             if (row >= clip.y2) break;
             if (col + w > clip.x2) return;  // wider than the box itself
         }
-        if (row >= clip.y1 && col >= clip.x1) put(grid, col, row, g, w);
+        if (row >= clip.y1 && col >= clip.x1) {
+            put(grid, col, row, g, w, over);
+            base_col = col;
+            base_row = row;
+        }
         col += w;
     }
 }

@@ -18,6 +18,9 @@ constexpr uint32_t INVERSE = 0x8;
 constexpr uint32_t MASKED = 0x800;
 constexpr uint32_t SGR = 0x1000;  // escape sequences in the text apply
 constexpr uint32_t NO_TEXT = 0x2000;  // nothing is drawn
+// Text laid over what is drawn already (Draw's `text`): a cell keeps its
+// background where the text gives none.
+constexpr uint32_t OVER = 0x4000;
 }  // namespace draw_flag
 
 // Para bits: horizontal and vertical alignment, wrapping.

@@ -8,17 +8,26 @@
 
 namespace zuv::tui {
 
+namespace {
+// A print that left the alternate screen, to come back after it.
+bool print_left_alternate = false;
+}  // namespace
+
 // The erase runs even when the cursor was left on the area's top row: a
 // one-row area would otherwise keep its tail beside the printed text.
+// Fullscreen, the text goes to the normal screen, where the user reads it
+// (and finds it after the UI ends); the window comes back over it.
 void before_print() {
     if (!active_q()) return;
     screen_t& s = screen();
-    if (s.drawn) {
-        std::string erase = "\r";
-        if (s.cursor_row > 0) erase += "\x1b[" + std::to_string(s.cursor_row) + "A";
-        erase += "\x1b[0J";
+    if (fullscreen_entered_q()) {
+        std::fflush(stdout);
+        leave_fullscreen();
+        print_left_alternate = true;
+    } else if (s.drawn) {
+        std::string erase;
+        s.erase_into(erase);
         write(erase.data(), erase.size());
-        s.cursor_row = 0;
     }
     s.drawn = false;
     std::fflush(stdout);
@@ -28,6 +37,11 @@ void before_print() {
 void after_print() {
     if (!active_q()) return;
     screen().redraw = true;
+    if (print_left_alternate) {
+        print_left_alternate = false;
+        enter_fullscreen();
+        return;
+    }
     ++screen().reports_asked;
     write("\x1b[6n", 4);
 }
@@ -37,7 +51,10 @@ void no_window() {}
 }  // namespace
 
 poll_hook_t poll_hook = no_window;
+poll_hook_t release_hook = no_window;
 
 void poll_events() { poll_hook(); }
+
+void before_read() { release_hook(); }
 
 }  // namespace zuv::tui

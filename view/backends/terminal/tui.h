@@ -18,4 +18,10 @@ using poll_hook_t = void (*)();
 extern poll_hook_t poll_hook;
 void poll_events();
 
+// Gives the terminal back before the console reads a line: a window shown
+// by view/no-wait keeps it only while the script runs (release_hook, empty
+// while no terminal UI exists). The next pass takes it again.
+extern poll_hook_t release_hook;
+void before_read();
+
 }  // namespace zuv::tui

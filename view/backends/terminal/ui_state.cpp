@@ -91,6 +91,9 @@ void set_focus(widget_t* w, window_t* window) {
         uint32_t new_handle = w->handle;
         state.focused = nullptr;
         old->flags &= ~widget_flag::FOCUSED;
+        // The focus shows (buttons, check boxes and lists in reverse video):
+        // both widgets are drawn anew, whatever their handlers do.
+        mark_redraw(old);
         send_widget_event(old, event_type::unfocus);
         if (widget_of_handle(new_handle) != w) return;  // an actor destroyed it
         if (state.focused != nullptr || window != state.active_window) {
@@ -101,6 +104,7 @@ void set_focus(widget_t* w, window_t* window) {
     window->focused = w;
     state.focused = w;
     w->flags |= widget_flag::FOCUSED;
+    mark_redraw(w);
     send_widget_event(w, event_type::focus);
 }
 

@@ -121,7 +121,7 @@ void scroll_field(widget_t* w) {
     int32_t col = 0;
     if (want > 0) {
         std::u32string text = text_of(face_facet(&w->face, facet::TEXT));
-        for (size_t i = 0; i < text.size() && col < want; ++i) col += char_width(text[i]);
+        for (size_t i = 0; i < text.size() && col < want; ++i) col += shown_width(w, text[i]);
     }
     w->scroll_col = col;
 }
@@ -154,7 +154,7 @@ cell_t* field_text(widget_t* w) {
 int32_t field_event(int32_t type, widget_t* w, const widget_event_t& e) {
     if (type == event_type::click) {
         std::u32string text = text_of(field_text(w));
-        text_measure_t m = text_columns(text, std::max(e.x + w->scroll_col, 0));
+        text_measure_t m = shown_columns(w, text, std::max(e.x + w->scroll_col, 0));
         w->cursor_index = m.count;
         w->cursor_col = m.widest;
         mark_redraw(w);
@@ -169,16 +169,16 @@ int32_t field_event(int32_t type, widget_t* w, const widget_event_t& e) {
     if (key == KEY_LEFT || key == 2) {
         if (w->cursor_index > 0) {
             --w->cursor_index;
-            w->cursor_col -= char_width(now[w->cursor_index]);
+            w->cursor_col -= shown_width(w, now[w->cursor_index]);
         }
     } else if (key == KEY_RIGHT || key == 6) {
         if (w->cursor_index < length) {
-            w->cursor_col += char_width(now[w->cursor_index]);
+            w->cursor_col += shown_width(w, now[w->cursor_index]);
             ++w->cursor_index;
         }
     } else if (key == 8 || key == 127) {
         if (w->cursor_index > 0) {
-            int32_t cw = char_width(now[w->cursor_index - 1]);
+            int32_t cw = shown_width(w, now[w->cursor_index - 1]);
             cell_t at = *text;
             at.data1 += static_cast<uint32_t>(w->cursor_index - 1);
             ++w->editing;
@@ -191,7 +191,7 @@ int32_t field_event(int32_t type, widget_t* w, const widget_event_t& e) {
     } else if (key == 10 || (key > 0 && key < 32) || key < 0) {
         return 0;
     } else {
-        int32_t cw = char_width(static_cast<uint32_t>(key));
+        int32_t cw = shown_width(w, static_cast<char32_t>(key));
         cell_t at = *text;
         at.data1 += static_cast<uint32_t>(w->cursor_index);
         cell_t c;
@@ -249,10 +249,6 @@ void render_mark(int32_t x, int32_t y, widget_t* w, const clip_box_t& parent) {
 // A check box toggles, a radio is set. A click on a radio sends no
 // `change` of its own: the library's radio handler sends one.
 int32_t mark_event(int32_t type, widget_t* w, const widget_event_t& e) {
-    if (type == event_type::focus) {
-        mark_redraw(w);
-        return 0;
-    }
     bool space = type == event_type::key && e.datum == ' ';
     if (!space && type != event_type::click) return 0;
     bool radio = w->kind == sym("radio");
@@ -415,7 +411,7 @@ void reset_edit_state(widget_t* w) {
     cell_t* text = face_facet(&w->face, facet::TEXT);
     w->cursor_index = w->cursor_col = w->text_width = w->scroll_col = 0;
     if (text == nullptr || !string::any_string_q(type_of(text))) return;
-    text_measure_t m = text_columns(text_of(text), NO_LIMIT);
+    text_measure_t m = shown_columns(w, text_of(text), NO_LIMIT);
     w->cursor_index = m.count;
     w->cursor_col = w->text_width = m.widest;
 }

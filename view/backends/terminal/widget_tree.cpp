@@ -491,6 +491,17 @@ void render() {
     ui().redraw = false;
 }
 
+int32_t shown_width(const widget_t* w, char32_t c) {
+    return (w->flags & widget_flag::PASSWORD) ? 1 : char_width(c);
+}
+
+text_measure_t shown_columns(const widget_t* w, std::u32string_view text, int32_t max_width) {
+    if (!(w->flags & widget_flag::PASSWORD)) return text_columns(text, max_width);
+    int32_t n = static_cast<int32_t>(std::min<size_t>(text.size(), INT32_MAX));
+    n = std::clamp(max_width, 0, n);
+    return text_measure_t{n, n, 1};
+}
+
 void draw_face(int32_t x, int32_t y, widget_t* w, uint32_t draw_flags, const clip_box_t& parent) {
     const cell_t* face = &w->face;
     text_style_t style;
@@ -532,7 +543,9 @@ void draw_face(int32_t x, int32_t y, widget_t* w, uint32_t draw_flags, const cli
         // A scrolled field starts at the character on its left edge.
         size_t skip = 0;
         for (int32_t col = 0; col < w->scroll_col && skip < shown.size(); ++skip)
-            col += char_width(shown[skip]);
+            col += shown_width(w, shown[skip]);
+        // The marks of the last character left out go with it.
+        while (skip > 0 && skip < shown.size() && shown_width(w, shown[skip]) == 0) ++skip;
         shown.erase(0, skip);
     } else if (cell_t* hint = option(face, "hint");
                hint != nullptr && string::any_string_q(type_of(hint))) {

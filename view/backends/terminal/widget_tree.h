@@ -43,6 +43,12 @@ void render();
 // (or the hint) aligned in the box, within clip.
 void draw_face(int32_t x, int32_t y, widget_t* w, uint32_t draw_flags, const clip_box_t& clip);
 
+// The columns a character of the widget's text takes: one for each in a
+// password, which shows a "*" per character.
+int32_t shown_width(const widget_t* w, char32_t c);
+// text_columns for the widget's text, counted as shown_width counts.
+text_measure_t shown_columns(const widget_t* w, std::u32string_view text, int32_t max_width);
+
 // Runs a face's `draw` block on the cells of its widget's box (the Draw
 // dialect's draw::draw_block).
 using draw_block_fn = void (*)(widget_t* w, const clip_box_t& clip, int32_t x, int32_t y);
