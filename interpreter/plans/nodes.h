@@ -134,6 +134,17 @@ constexpr uint32_t wordref_flags[K_COUNT] = {
 #include "interpreter/plans/kinds.def"
 };
 
+// The list's own rules: COMPOUND is the compound kinds' flag, and only a
+// kind with a subtree has a K_WORDREF after it.
+constexpr bool kinds_consistent() {
+    for (int k = 0; k < K_COUNT; k++) {
+        if (((kind_flags[k] & COMPOUND) != 0) != compound_kinds[k]) return false;
+        if (wordref_flags[k] != 0 && !compound_kinds[k]) return false;
+    }
+    return (kind_flags[K_WORDREF] | wordref_flags[K_WORDREF]) == 0;
+}
+static_assert(kinds_consistent(), "kinds.def: COMPOUND or a wordref flag on the wrong kind");
+
 // A K_INFIX marked SIMPLE_INFIX has an integer! value: data1 where the
 // runner's lane reads its operands (0: the lane does not take them), data2
 // its fast operation, data3 with PROBE_LOCAL the byte offset of the probed
