@@ -268,6 +268,48 @@ inline uint32_t step_count(const pnode_t* infix) { return small_of(infix, SMALL_
 // K_OP: its fast_op, FAST_NONE for a called operator.
 inline uint32_t fast_operation(const pnode_t* op) { return small_of(op, SMALL_OPERATION); }
 
+// aux by kind, where the runner reads it as other than a subtree's size.
+// A K_LOCAL's: its word's frame slot.
+inline int32_t frame_slot(const pnode_t* local) {
+    assert(local->kind() == K_LOCAL);
+    return local->aux;
+}
+// A K_PAREN's or K_BRANCH's: the K_BLOCK of its block's nodes.
+inline const pnode_t* block_of(const pnode_t* head, const pnode_t* n) {
+    assert(n->kind() == K_PAREN || n->kind() == K_BRANCH);
+    return head + n->aux;
+}
+// A K_WORD's (a leaf or a probe's entry): the node of its context's values,
+// 0 for none (the word is read through its context).
+inline uint32_t word_values(const pnode_t* word) {
+    assert(word->kind() == K_WORD);
+    return static_cast<uint32_t>(word->aux);
+}
+
+// A K_WORDREF's fields, read through what they mean there. The header of
+// the frame the call (or conditional, return, called operator) marks:
+inline uint32_t frame_header(const pnode_t* ref) {
+    assert(ref->kind() == K_WORDREF);
+    return static_cast<uint32_t>(ref->pos);
+}
+// The node of the values of the word's context, where the word is read:
+inline uint32_t values_node(const pnode_t* ref) {
+    assert(ref->kind() == K_WORDREF);
+    return static_cast<uint32_t>(ref->end);
+}
+// A call's, a native's, a conditional's or return's: the callee's
+// arguments plan summary (PLAN_SIMPLE and the rest).
+inline uint32_t arguments_plan(const pnode_t* ref) {
+    assert(ref->kind() == K_WORDREF && ref[-1].kind() != K_OP);
+    return static_cast<uint32_t>(ref->aux);
+}
+// An operator step's: the fast operation the operator stands for (its
+// fast_op, FAST_NONE for none), for a called one too.
+inline uint32_t operator_operation(const pnode_t* ref) {
+    assert(ref->kind() == K_WORDREF && ref[-1].kind() == K_OP);
+    return static_cast<uint32_t>(ref->aux);
+}
+
 // Nodes of the subtree at n (n itself included; not for K_BLOCK).
 inline int32_t size_of(const pnode_t* n) { return (n->flags & COMPOUND) ? n->aux : 1; }
 

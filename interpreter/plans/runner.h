@@ -138,7 +138,7 @@ const pnode_t* statement_before(const pnode_t* head, const pnode_t* n) {
     const pnode_t* before = statement_before(x.head, n);
     if (before == nullptr) [[unlikely]]
         return plan_fallback(n, code, pos, end, false);
-    if (before->kind() == plan::K_LOCAL) stack::push(x.frame + before->aux);
+    if (before->kind() == plan::K_LOCAL) stack::push(x.frame + plan::frame_slot(before));
     else stack::top_slot++;
     position->data1 = static_cast<uint32_t>(before->pos);
     return infix_loop(code, pos, end, true);
@@ -158,14 +158,14 @@ const pnode_t* statement_before(const pnode_t* head, const pnode_t* n) {
 // The cell a word holds, read where its context's values live (a node the
 // builder noted in the node's aux: a leaf, a probe's entry).
 [[gnu::always_inline]] inline const cell_t* plan_global(const pnode_t* n) {
-    return alloc::buffer(static_cast<node_t>(n->aux))->head_cell() + n->value.data3;
+    return alloc::buffer(static_cast<node_t>(plan::word_values(n)))->head_cell() + n->value.data3;
 }
 
 // The cell a K_WORD leaf's word holds: where its context's values live when
 // the builder noted that node (its aux), else through the word's context;
 // nullptr when it has none to read.
 [[gnu::always_inline]] inline const cell_t* plan_word(const pnode_t* n) {
-    if (n->aux != 0) [[likely]]
+    if (plan::word_values(n) != 0) [[likely]]
         return plan_global(n);
     return peek_value(&n->value);
 }
@@ -214,7 +214,8 @@ const pnode_t* statement_before(const pnode_t* head, const pnode_t* n) {
 // (the builder saw it made), is never made again.
 [[gnu::always_inline]] inline const cell_t* plan_expected(const pnode_t* n) {
     const pnode_t* ref = n + 1;
-    const cell_t* v = alloc::buffer(static_cast<node_t>(ref->end))->head_cell() + ref->value.data3;
+    const cell_t* v =
+        alloc::buffer(static_cast<node_t>(plan::values_node(ref)))->head_cell() + ref->value.data3;
     // As two words: a memcmp the compiler judges cold becomes a call.
     uint64_t now[2], expected[2];
     std::memcpy(now, v, sizeof now);
@@ -431,7 +432,7 @@ template <bool body = false>
 // slot: the record as mark_interp_func or mark_interp_native writes it, its
 // header made by the builder.
 [[gnu::always_inline]] inline void plan_mark(const pnode_t* ref, cell_t* slot) {
-    stack::push_frame_made(static_cast<uint32_t>(ref->pos), ref->value.data1, slot + 1);
+    stack::push_frame_made(plan::frame_header(ref), ref->value.data1, slot + 1);
 }
 
 // The callee of call node n (a call, a native's or a conditional) pushed and
@@ -458,7 +459,7 @@ template <bool self>
 plan_call_body(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos, int32_t end,
                bool infix, const stack::tops_t& caller, cell_t* slot) {
     const pnode_t* ref = n + 1;
-    auto plan = static_cast<uint32_t>(ref->aux);
+    uint32_t plan = plan::arguments_plan(ref);
     bool quiet = false;
     pos = plan_arguments(x, n + 2, slot, plan::argument_count(n), plan, code, pos + 1, end,
                          self ? nullptr : &quiet);
@@ -502,7 +503,7 @@ template <bool self>
                                                             int32_t count) {
     const cell_t* v = &leaf->value;
     if (leaf->kind() == plan::K_LOCAL) {
-        if (leaf->aux >= count) [[unlikely]]
+        if (plan::frame_slot(leaf) >= count) [[unlikely]]
             return nullptr;
         v = args;
     } else if (leaf->kind() == plan::K_WORD) {
@@ -565,11 +566,11 @@ template <bool self>
     if (count != 0) {
         const pnode_t* a = n + 2;
         uint8_t kind = a->kind();
-        if (kind == plan::K_LOCAL) arg = x.frame + a->aux;
+        if (kind == plan::K_LOCAL) arg = x.frame + plan::frame_slot(a);
         else if (kind == plan::K_LIT) arg = &a->value;
         else if (kind == plan::K_WORD) arg = peek_value(&a->value);
         if (arg == nullptr || !plain_value_q(type_of(arg)) ||
-            check_needed(static_cast<uint32_t>(n[1].aux), arg)) [[unlikely]]
+            check_needed(plan::arguments_plan(n + 1), arg)) [[unlikely]]
             return false;
         probed = a;
         holder = a;
@@ -617,8 +618,7 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
     if (slot == nullptr) [[unlikely]]
         return plan_call_missed(x, n, code, pos, end, infix);
     auto count = plan::argument_count(n);
-    pos =
-        plan_arguments(x, n + 2, slot, count, static_cast<uint32_t>(n[1].aux), code, pos + 1, end);
+    pos = plan_arguments(x, n + 2, slot, count, plan::arguments_plan(n + 1), code, pos + 1, end);
     if (exits::pending) [[unlikely]]
         return pos;
     run_simple_entry(type_of(slot), slot, count);
@@ -635,7 +635,7 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
 [[gnu::noinline]] int32_t conditional_rest(const plan_run& x, const pnode_t* n, cell_t* slot,
                                            const cell_t* code, int32_t pos, int32_t end,
                                            bool infix) {
-    auto plan = static_cast<uint32_t>(n[1].aux);
+    uint32_t plan = plan::arguments_plan(n + 1);
     auto count = static_cast<int32_t>(plan & PLAN_ARGS_MASK);
     const pnode_t* branches = n + 2 + plan::size_of(n + 2);
     int32_t i = 1;
@@ -659,7 +659,7 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
             stack::top_slot = args + 1;
         } else {
             nested_position kept;
-            cell_t* r = run_planned(x, x.head + branches[k].aux, args + 1 + k, true);
+            cell_t* r = run_planned(x, plan::block_of(x.head, branches + k), args + 1 + k, true);
             if (r == nullptr) return pos;
             kept.restore();
             *stack::arguments = *r;
@@ -708,7 +708,8 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
     if (k < 0) {
         *slot = *condition;
         slot->header = TYPE_none;
-    } else if (const cell_t* value = plan_leaf_value(x, x.head + first[k].aux)) [[likely]] {
+    } else if (const cell_t* value = plan_leaf_value(x, plan::block_of(x.head, first + k)))
+        [[likely]] {
         *slot = *value;
     } else {
         return false;
@@ -742,6 +743,7 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
     // A local compared with a literal, the common condition, read with no
     // test of the sources.
     uint32_t sources = c->value.data1;
+    // (Read before its kind is known: the raw aux.)
     const cell_t* left = x.frame + c[1].aux;
     const cell_t* right = &c[4].value;
     if (sources != (plan::INFIX_LANE | plan::INFIX_RIGHT_LITERAL)) {
@@ -766,7 +768,7 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
         *next = conditional_next(x, n, code, end, infix, last);
         return true;
     }
-    const pnode_t* block = x.head + first[k].aux;
+    const pnode_t* block = plan::block_of(x.head, first + k);
     *slot = *v;
     plan_mark(n + 1, slot);
     args[1] = first->value;
@@ -788,7 +790,7 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
     cell_t* slot = plan_push_callee(n);
     if (slot == nullptr) [[unlikely]]
         return plan_fallback(n, code, pos, end, infix);
-    auto plan = static_cast<uint32_t>(n[1].aux);
+    uint32_t plan = plan::arguments_plan(n + 1);
     // The condition's node, the walk on it with the guards read.
     bool computed = false;
     pos = plan_computing(x, n + 2, code, pos + 1, end, &computed);
@@ -821,7 +823,7 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
         args->header = TYPE_none;
         return conditional_value(x, n, code, end, infix, slot, args, last);
     }
-    const pnode_t* block = x.head + first[k].aux;
+    const pnode_t* block = plan::block_of(x.head, first + k);
     const cell_t* branch_code = args + 1 + k;
     // A branch of one value: run_node's leaf, its push and the result's
     // copy made one, nothing run (the stack's room checked above).
@@ -920,7 +922,7 @@ enum quiet_t : int32_t {
     args[1] = first->value;
     args[2] = last->value;
     stack::top_slot = args + (either ? 3 : 2);
-    cell_t* r = plan_branch(x, x.head + first[k].aux, args + 1 + k);
+    cell_t* r = plan_branch(x, plan::block_of(x.head, first + k), args + 1 + k);
     if (r == nullptr) [[unlikely]]
         return n->end;
     return conditional_value(x, n, code, end, infix, stack::arguments - 1, r, nullptr);
@@ -1030,9 +1032,9 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
 // nothing, otherwise.
 [[gnu::always_inline]] inline bool plan_quiet_operator(const plan_run& x, const pnode_t* s,
                                                        const pnode_t* r) {
-    auto f = static_cast<fast_op>(s[1].aux);
+    auto f = static_cast<fast_op>(plan::operator_operation(s + 1));
     cell_t* l = stack::top_slot - 1;
-    const pnode_t* block = x.head + r->aux;
+    const pnode_t* block = plan::block_of(x.head, r);
     if (f == FAST_NONE || type_of(l) != TYPE_integer || !(block->flags & plan::ONE_LEAF))
         return false;
     const cell_t* right = plan_leaf(x, block + 2);
@@ -1071,7 +1073,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
         const pnode_t* r = s + 2;
         if (plan::fast_operation(s) != FAST_NONE) {
             const cell_t* right = &r->value;
-            if (r->kind() == plan::K_LOCAL) right = x.frame + r->aux;
+            if (r->kind() == plan::K_LOCAL) right = x.frame + plan::frame_slot(r);
             else if (r->kind() == plan::K_WORD) right = peek_value(&r->value);
             cell_t* l = stack::top_slot - 1;
             auto f = static_cast<fast_op>(plan::fast_operation(s));
@@ -1094,8 +1096,9 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
             l[1] = l[0];
             l[0] = *v;
             l[0].header = static_cast<uint32_t>(s->end);
-            pos =
-                plan_call_infix(x, r, l, s + 1, static_cast<fast_op>(s[1].aux), code, pos + 1, end);
+            pos = plan_call_infix(x, r, l, s + 1,
+                                  static_cast<fast_op>(plan::operator_operation(s + 1)), code,
+                                  pos + 1, end);
             if (exits::pending) return pos;
         }
         if (--k == 0) break;
@@ -1113,7 +1116,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
                                                         const cell_t* code, int32_t pos,
                                                         int32_t end, bool infix) {
     check_native_stack();
-    const pnode_t* block = x.head + n->aux;
+    const pnode_t* block = plan::block_of(x.head, n);
     cell_t* held = stack::top_slot;
     // A paren of one plain leaf: its value where the paren's cell would ride,
     // nothing run, once the room that run takes (the cell and the value) is
@@ -1163,7 +1166,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
         pos = plan_argument(x, n + 2, slot, 0, code, pos + 1, end, false, true);
         if (exits::pending) [[unlikely]]
             return pos;
-        return_fetched(slot, static_cast<uint32_t>(n[1].aux));
+        return_fetched(slot, plan::arguments_plan(n + 1));
         return pos;
     }
     default: return plan_fallback(n, code, pos, end, infix);
@@ -1173,7 +1176,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
 // The value of a leaf node (a literal or a word); nullptr when a word has
 // none to read.
 [[gnu::always_inline]] inline const cell_t* plan_leaf(const plan_run& x, const pnode_t* n) {
-    if (n->kind() == plan::K_LOCAL) return x.frame + n->aux;
+    if (n->kind() == plan::K_LOCAL) return x.frame + plan::frame_slot(n);
     if (n->kind() == plan::K_WORD) return plan_word(n);
     return &n->value;
 }
@@ -1215,7 +1218,7 @@ int32_t plan_simple_infix_compute(const plan_run& x, const pnode_t* n, const cel
 inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint32_t source) {
     if (source & plan::INFIX_RIGHT_GLOBAL) return plan_global(n);
     if (source & plan::INFIX_RIGHT_LITERAL) return &n->value;
-    return x.frame + n->aux;
+    return x.frame + plan::frame_slot(n);
 }
 
 // The lane's operands when they are not integers both (or their sum,
@@ -1244,7 +1247,7 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
 // the inlined lanes would live in memory in each of them.)
 [[gnu::noinline]] int32_t plan_paren_lane(const plan_run& x, const pnode_t* n, const cell_t* code,
                                           int32_t pos, int32_t end) {
-    const pnode_t* block = x.head + n[4].aux;
+    const pnode_t* block = plan::block_of(x.head, n + 4);
     const cell_t* left = plan_leaf(x, n + 1);
     const cell_t* right = plan_leaf(x, block + 2);
     cell_t* top = stack::top_slot;
@@ -1285,6 +1288,7 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
         if (lane & plan::INFIX_PAREN) return plan_paren_lane(x, n, code, pos, end);
         return plan_simple_infix_rest(x, n, code, pos, end);
     }
+    // (Read before its kind is known: the raw aux.)
     const cell_t* left = x.frame + n[1].aux;
     if (lane & (plan::INFIX_LEFT_GLOBAL | plan::INFIX_LEFT_LITERAL)) [[unlikely]] {
         if (lane & plan::INFIX_LEFT_GLOBAL) {
@@ -1296,7 +1300,8 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
     }
     const cell_t* right = &n[4].value;
     if (!(lane & plan::INFIX_RIGHT_LITERAL))
-        right = (lane & plan::INFIX_RIGHT_GLOBAL) ? plan_global(n + 4) : x.frame + n[4].aux;
+        right = (lane & plan::INFIX_RIGHT_GLOBAL) ? plan_global(n + 4)
+                                                  : x.frame + plan::frame_slot(n + 4);
     cell_t* top = stack::top_slot;
     bool done = false;
     if (type_of(left) == TYPE_integer && type_of(right) == TYPE_integer && top + 1 < stack::end &&
@@ -1337,7 +1342,7 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
     uint8_t kind = n->kind();
     if (kind == plan::K_LOCAL || kind == plan::K_WORD || kind == plan::K_LIT) {
         const cell_t* v = &n->value;
-        if (kind == plan::K_LOCAL) v = x.frame + n->aux;
+        if (kind == plan::K_LOCAL) v = x.frame + plan::frame_slot(n);
         else if (kind == plan::K_WORD) v = peek_value(&n->value);
         if (kind != plan::K_LIT) {
             if (v == nullptr || !plain_value_q(type_of(v))) [[unlikely]] {
@@ -1383,14 +1388,14 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
     uint8_t kind = n->kind();
     const cell_t* v;
     if (kind == plan::K_LOCAL) {
-        v = x.frame + n->aux;
+        v = x.frame + plan::frame_slot(n);
         if (!plain_value_q(type_of(v))) return false;
     } else if (kind == plan::K_LIT) {
         v = &n->value;
     } else if (kind == plan::K_PAREN) {
         // As plan_paren_inline takes it, the room the paren's run takes seen
         // to be there.
-        const pnode_t* block = x.head + n->aux;
+        const pnode_t* block = plan::block_of(x.head, n);
         v = plan_leaf_value(x, block);
         if (v == nullptr || stack::top_slot + 2 >= stack::end) return false;
         if (n->probe() && op_probed(x, n, n, code, pos + 1)) return false;
