@@ -3,6 +3,7 @@
 // result in its frame's first cell).
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 #include "datatypes/actions.h"
@@ -13,6 +14,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "interpreter/interpreter.h"
+#include "runtime/alloc.h"
 #include "runtime/exits.h"
 #include "runtime/stack.h"
 #include "startup/helpers.h"
@@ -74,6 +76,25 @@ void insert_dup(const cell_t* series, const cell_t* value, int32_t count) {
     cell_t* v = s.push(series);
     cell_t* x = s.push(value);
     actions::insert(v, x, -1, false, count);
+}
+
+// What insert/dup of the character c count times does at the string's
+// position, done in place for one-byte text and a one-byte character, short
+// of what could run out of memory: false, having done nothing, otherwise (a
+// string watched by its owner among them).
+bool fill_in(const cell_t* at, uint32_t c, int32_t count) {
+    constexpr int32_t IN_PLACE_MOST = 1 << 20;
+    node_t node = at->data2;
+    series_buffer_t* b = alloc::buffer(node);
+    if (c >= 0x80 || count > IN_PLACE_MOST || b->unit() != 1 || (b->flags & series_flag::OWNED))
+        return false;
+    int32_t length = b->used();
+    int32_t from = std::clamp(static_cast<int32_t>(at->data1), 0, length);
+    alloc::alloc_tail_unit(b, count);
+    uint8_t* text = alloc::buffer(node)->head_ptr();
+    std::memmove(text + from + count, text + from, static_cast<size_t>(length - from));
+    std::memset(text + from, static_cast<int>(c), static_cast<size_t>(count));
+    return true;
 }
 
 // The text of value added at the tail of the string base, as appending a
@@ -140,11 +161,13 @@ void pad() {
         return run_body();
     if (count > 0) {
         cell_t at = *str;
-        if (!logic::truthy(arg(2))) series::set_head_index(&at, series::rs_abs_length_q(&at));
+        bool left = logic::truthy(arg(2));
+        if (!left) series::set_head_index(&at, series::rs_abs_length_q(&at));
         cell_t c;
         if (type_of(arg(4)) == TYPE_char_) c = *arg(4);
         else char_::make_at(&c, ' ');
-        insert_dup(&at, &c, static_cast<int32_t>(count));
+        if (!fill_in(&at, c.data2, static_cast<int32_t>(count)))
+            insert_dup(&at, &c, static_cast<int32_t>(count));
     }
     stack::keep();
 }
