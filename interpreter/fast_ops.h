@@ -88,7 +88,21 @@ inline fast_op fast_op_of(const cell_t* op) { return fast_op_of(op::wrapped_type
 // native's.
 [[gnu::always_inline]] inline bool fast_compute(fast_op f, cell_t* left, const cell_t* right) {
     uint8_t lt = type_of(left);
-    if (lt != type_of(right)) return false;
+    uint8_t rt = type_of(right);
+    if (lt != rt) {
+        // An integer and a float: the sum, difference or product of the two
+        // as floats, which the integer's own math gives as well.
+        bool mixed =
+            (lt == TYPE_integer && rt == TYPE_float_) || (lt == TYPE_float_ && rt == TYPE_integer);
+        if (!mixed || f < FAST_ADD || f > FAST_MULTIPLY) return false;
+        double l =
+            lt == TYPE_integer ? static_cast<double>(integer::get(left)) : cell::get_float(left);
+        double r =
+            rt == TYPE_integer ? static_cast<double>(integer::get(right)) : cell::get_float(right);
+        left->header = TYPE_float_;
+        cell::put_float(left, f == FAST_ADD ? l + r : f == FAST_SUBTRACT ? l - r : l * r);
+        return true;
+    }
     if (lt == TYPE_integer) [[likely]] {
         int32_t l = integer::get(left);
         int32_t r = integer::get(right);

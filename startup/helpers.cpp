@@ -37,6 +37,9 @@ constexpr helper_t HELPERS[] = {
     {"load-json", load_json},
     {"to-csv", to_csv},
     {"load-csv", load_csv},
+    {"to-integer", to_integer},
+    {"to-float", to_float},
+    {"to-string", to_string},
 };
 
 }  // namespace

@@ -1,8 +1,9 @@
 // Library functions with compiled bodies.
 //
 // A few helpers of the library sit under the inner loops of ordinary
-// programs: `pad`, `rejoin`, `split`, the short math names, the JSON
-// codec's `to-json` and `load-json`, the CSV codec's `to-csv` and `load-csv`. They stay
+// programs: `pad`, `rejoin`, `split`, the short math names, `to-integer`,
+// `to-float`, `to-string`, the JSON codec's `to-json` and `load-json`, the
+// CSV codec's `to-csv` and `load-csv`. They stay
 // function! values made by their Zuv source, with that source's spec, help
 // texts and body (what `source` and `help` show); once the sources have
 // run, each gets a C++ entry in its more series (function::MORE_CODE), and
@@ -45,5 +46,8 @@ void to_json();
 void load_json();
 void to_csv();
 void load_csv();
+void to_integer();
+void to_float();
+void to_string();
 
 }  // namespace zuv::helpers

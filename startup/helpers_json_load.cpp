@@ -293,6 +293,14 @@ private:
         return ok;
     }
 
+    // Reads a value into item (a rooted stack cell) and appends it to into.
+    bool append_value(cell_t* item, cell_t* into) {
+        item->header = TYPE_none;
+        if (!value(item)) return false;
+        block::rs_append(into, item);
+        return true;
+    }
+
     bool array(cell_t* out) {
         if (++depth_ > DEPTH) return false;
         pos_++;
@@ -301,9 +309,7 @@ private:
         if (peek() != ']') {
             cell_t* item = stack::push_slot();
             for (;;) {
-                item->header = TYPE_none;
-                if (!value(item)) return false;
-                block::rs_append(out, item);
+                if (!append_value(item, out)) return false;
                 if (!comma()) break;
             }
             stack::pop(1);
@@ -336,9 +342,7 @@ private:
                 if (peek() != ':') return false;
                 pos_++;
                 skip_blank();
-                item->header = TYPE_none;
-                if (!value(item)) return false;
-                block::rs_append(members, item);
+                if (!append_value(item, members)) return false;
                 if (!comma()) break;
             }
             stack::pop(1);
