@@ -523,6 +523,8 @@ struct code_origin {
 };
 
 inline bool origin_fits(bool library) { return (stack::interpreted_mark == 0) == library; }
+// A block a loop runs, through its plan when it has one (plans/loops.h).
+cell_t* run_loop_block(const cell_t* code);
 
 inline bool run_frame(const cell_t* code);
 [[gnu::noinline, gnu::cold]] bool run_frame_from_other_origin(const cell_t* code, bool library) {
@@ -594,7 +596,7 @@ void eval_here(const cell_t* block) {
         eval(block, true);
         return;
     }
-    cell_t* r = run_in_place<true>(block);
+    cell_t* r = plan::enabled ? run_loop_block(block) : run_in_place<true>(block);
     if (r == nullptr) [[unlikely]]
         return;
     *stack::arguments = *r;
@@ -1331,7 +1333,7 @@ template <bool plain = false>
             (head = plan::held_plan(m),
              static_cast<uint32_t>(head->end) == plan::epoch && head->pos >= 0)) [[likely]]
             p = head;
-        else p = plan::of_function(fn);
+        else if (type_of(m) != TYPE_none) p = plan::of_function(fn);
         if constexpr (plain) {
             if (p != nullptr) [[likely]]
                 if (const cell_t* leaf = plan_body_leaf(p, &body)) return leaf;
@@ -1491,6 +1493,7 @@ inline bool operator_follows(const cell_t* c, int32_t pos, int32_t live) {
     return pos;
 }
 
+#include "interpreter/plans/loops.h"
 #include "interpreter/plans/runner.h"
 
 }  // namespace

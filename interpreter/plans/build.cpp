@@ -624,16 +624,20 @@ bool blocks_unchanged(const pnode_t* head) {
     return true;
 }
 
-// Builds the plan of the function at slot into its more series; nullptr
-// when the body gives none.
-const pnode_t* build(const cell_t* slot) {
-    cell_t body = *function::more(slot, function::MORE_BODY);
-    if (type_of(&body) != TYPE_block || top_level::library_q(body.data2)) return nullptr;
+}  // namespace
+
+// The plan of body, fn_ctx the context whose words the runner reads in its
+// frame (NO_CONTEXT: none), fn the function planned (none for a block a
+// loop runs); nullptr when the body gives none. *keep takes the block that
+// holds the plan's handle and its nodes' values, which the caller makes
+// reachable before anything else allocates.
+pnode_t* build_body(const cell_t* body, node_t fn_ctx, const cell_t* fn, node_t* keep_out) {
+    if (type_of(body) != TYPE_block || top_level::library_q(body->data2)) return nullptr;
     builder b;
-    b.fn_ctx = function::context_of(slot);
-    b.fn = *slot;
+    b.fn_ctx = fn_ctx;
+    b.fn = *fn;
     b.emit(make(K_HEAD, 0, 0, 0, nullptr));
-    b.pending.push_back({-1, body});
+    b.pending.push_back({-1, *body});
     for (size_t i = 0; i < b.pending.size() && !b.failed; i++) {
         builder::pending_t p = b.pending[i];
         if (p.node >= 0) b.nodes[p.node].aux = static_cast<int32_t>(b.nodes.size());
@@ -655,7 +659,7 @@ const pnode_t* build(const cell_t* slot) {
     for (pnode_t& n : b.nodes)
         if (n.kind() == K_SNAP) n.pos += snap_base;
     // The block first (it may collect): then nothing allocates until the
-    // plan is registered and the function holds the block.
+    // plan is registered and the caller holds the block.
     node_t keep = alloc::alloc_unset_cells(int64_t{count} + 2);
     size_t bytes = static_cast<size_t>(count) * 32 + b.snapshots.size() * 16;
     auto* plan = static_cast<uint8_t*>(lowrt::allocate(bytes));
@@ -672,8 +676,38 @@ const pnode_t* build(const cell_t* slot) {
                   static_cast<uint32_t>(address >> 32), 0};
     for (int32_t i = 0; i < count; i++) k[i + 2] = b.nodes[static_cast<size_t>(i)].value;
     kb->tail = kb->head + (count + 2) * 16;
+    *keep_out = keep;
+    return reinterpret_cast<pnode_t*>(plan);
+}
+
+bool current(pnode_t* head) {
+    if (head->pos < 0) return false;
+    if (static_cast<uint32_t>(head->end) == epoch) [[likely]]
+        return true;
+    // Some planned block was written: this plan holds if its own blocks
+    // are as it saw them.
+    if (blocks_unchanged(head)) {
+        head->end = static_cast<int32_t>(epoch);
+        return true;
+    }
+    // Dropped for good, but kept while its holder lives: a run of it
+    // further up the stack may still be walking it.
+    count(C_INVALID);
+    head->pos = -1;
+    return false;
+}
+
+namespace {
+
+// Builds the plan of the function at slot into its more series; nullptr
+// when the body gives none.
+const pnode_t* build(const cell_t* slot) {
+    cell_t body = *function::more(slot, function::MORE_BODY);
+    node_t keep = 0;
+    pnode_t* plan = build_body(&body, function::context_of(slot), slot, &keep);
+    if (plan == nullptr) return nullptr;
     *function::more(slot, function::MORE_PLAN) = cell_t{TYPE_block, 0, keep, 0};
-    return reinterpret_cast<const pnode_t*>(plan);
+    return plan;
 }
 
 }  // namespace
@@ -688,6 +722,7 @@ void init() {
     counting = platform::get_env("ZUV_PLAN_COUNTS") != nullptr;
     if (counting && !was_counting) lowrt::add_exit_hook(print_counters);
     plan_kind = static_cast<uint32_t>(externals::register_kind(0, release_plan));
+    forget_blocks();
 }
 
 const pnode_t* of_function(const cell_t* slot) {
@@ -695,22 +730,12 @@ const pnode_t* of_function(const cell_t* slot) {
     uint8_t t = type_of(m);
     if (t == TYPE_block) [[likely]] {
         pnode_t* head = held_plan(m);
-        if (head->pos < 0) return nullptr;
-        if (static_cast<uint32_t>(head->end) == epoch) [[likely]]
-            return head;
-        // Some planned block was written: this plan holds if its own blocks
-        // are as it saw them.
-        if (blocks_unchanged(head)) {
-            head->end = static_cast<int32_t>(epoch);
-            return head;
-        }
-        // Dropped for good, but kept while the function lives: a run of it
-        // further up the stack may still be walking it.
-        count(C_INVALID);
-        head->pos = -1;
-        return nullptr;
+        return current(head) ? head : nullptr;
     }
-    if (t == TYPE_unset && !eager) {
+    // A library body is never planned (build says so at once): its calls
+    // then skip this routine (run_function reads the none).
+    if (t == TYPE_unset && !eager &&
+        !top_level::library_q(function::more(slot, function::MORE_BODY)->data2)) {
         *m = cell_t{TYPE_integer, 0, 1, 0};
         return nullptr;
     }
