@@ -293,7 +293,8 @@ int32_t call_infix(cell_t* slot, const cell_t* word, uint32_t plan, const cell_t
                                                const cell_t* right) {
     // The routines call what start-up defined (a runtime made without the
     // library has none of it).
-    if (start_up_value(op::wrapped_type(op), op->data1) == nullptr) return false;
+    if (f == FAST_REMAINDER || start_up_value(op::wrapped_type(op), op->data1) == nullptr)
+        return false;
     if (type_of(w + 1) == TYPE_word) {
         uint8_t rt = type_of(right);
         if (callable_q(rt) || rt == TYPE_unset || rt == TYPE_op) return false;
@@ -1493,8 +1494,9 @@ inline bool operator_follows(const cell_t* c, int32_t pos, int32_t live) {
     return pos;
 }
 
-#include "interpreter/plans/loops.h"
 #include "interpreter/plans/runner.h"
+// The runs of loops' blocks, which use the runner.
+#include "interpreter/plans/loops.h"
 
 }  // namespace
 

@@ -457,6 +457,12 @@ CASES = [
      "    e: try [w]\n    print [i e/id mold e/near]\n"
      "    append locals to word! rejoin [\"v\" i]\n]\n",
      "stack-overflow [a b n either"),
+    ("remainder_fallbacks",
+     # % of two integers is computed in place, except where the action raises.
+     "r: func [x y] [x % y]\nprint [r 7 3 r -7 3 r 7 -3 r 7.5 2 r 2147483647 2]\n"
+     "print mold try [r -2147483648 -1]\nloop 3 [print [(5 % 3) 1 + (7 % 4)]]\n"
+     "print mold try [loop 2 [x: 0 print 5 % x]]\nr 1 0\n",
+     "*** Where: %"),
     # Blocks run by loops get plans of their own (their second run builds).
     ("loop_body_changed_while_running",
      "b: [append b [+ 5] 1]\nprint loop 3 b\nprint mold b\n"
