@@ -712,9 +712,17 @@ inline void return_fetched(const cell_t* slot, uint32_t plan) {
         check_arg(slot, 0, alloc::buffer(cache)->head_cell(), stack::top_slot - 1);
     }
     // Straight in the function's body, the frame under return's own is the
-    // exit target: land there without the general walk.
+    // exit target; in a branch of `if` or `either` there, the one under the
+    // conditional's (a native's frame, which restores nothing): land there
+    // without the general walk.
     call_frame_t* own = stack::ctop - 1;
     call_frame_t* target = own - 1;
+    if (target > stack::cbottom + 1 && !(target->header & frame::EXIT_TARGET) &&
+        frame::kind_of(target) == frame::KIND_NATIVE &&
+        ((target - 1)->header & frame::EXIT_TARGET)) {
+        own = target;
+        target--;
+    }
     if (target > stack::cbottom && (target->header & frame::EXIT_TARGET)) [[likely]] {
         cell_t* base = stack::cell_at(own->prev);
         *base = stack::top_slot[-1];
