@@ -58,12 +58,12 @@ FIB_SMALL, FIB_BIG = 12, 20
 # name, Zuv program (%d the iteration count), CPython program.
 LOOPS = [
     ("top-level while",
-     "s: 0 i: 0\nwhile [i < %d] [s: s + (i % 7) i: i + 1]\n",
-     "s = 0\ni = 0\nwhile i < %d:\n    s += i % 7\n    i += 1\n"),
+     "s: 0 i: 0\nwhile [i < %d] [s: s + (i %% 7) i: i + 1]\n",
+     "s = 0\ni = 0\nwhile i < %d:\n    s += i %% 7\n    i += 1\n"),
     ("while in a function called once",
-     "run: func [k /local s i] [s: 0 i: 0 while [i < k] [s: s + (i % 7) i: i + 1] s]\n"
+     "run: func [k /local s i] [s: 0 i: 0 while [i < k] [s: s + (i %% 7) i: i + 1] s]\n"
      "run %d\n",
-     "def run(k):\n    s = 0\n    i = 0\n    while i < k:\n        s += i % 7\n        i += 1\n"
+     "def run(k):\n    s = 0\n    i = 0\n    while i < k:\n        s += i %% 7\n        i += 1\n"
      "    return s\nrun(%d)\n"),
     ("repeat at top level",
      "s: 0\nrepeat i %d [s: s + i]\n",
