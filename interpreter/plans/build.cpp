@@ -227,6 +227,20 @@ struct builder {
             return after;  // the value had its lookahead
         } else if (t == TYPE_word) {
             after = word_expression(cells, pos, end);
+        } else if (t == TYPE_get_word || t == TYPE_lit_word || t == TYPE_get_path ||
+                   t == TYPE_lit_path || (t == TYPE_path && !path_call_q(c))) {
+            // The interpreter's own path, for one cell: the walk comes back
+            // to the plan after it where it ends there (a path that turns
+            // out to call leaves the plan for the rest of its block).
+            emit(make(K_GENERIC, pos, pos + 1, 0, c));
+            after = pos + 1;
+        } else if (t == TYPE_set_path && pos + 1 < end) {
+            // The same for the path and its value, whose extent the value's
+            // nodes (dropped: the interpreter runs it) tell.
+            after = expression(cells, pos + 1, end, false);
+            drop_from(first);
+            emit(make(K_GENERIC, pos, after, 0, c));
+            return after;  // the value had its lookahead
         }
         if (after < 0) {
             drop_from(first);
@@ -240,6 +254,24 @@ struct builder {
             emit(make(K_GENERIC, pos, -1, 0, c));
         }
         return r;
+    }
+
+    // Whether the path at c starts with a word holding a callable now (a
+    // call with refinements, whose extent the builder does not know).
+    static bool path_call_q(const cell_t* c) {
+        series_buffer_t* b = alloc::buffer(c->data2);
+        int32_t head = static_cast<int32_t>(c->data1);
+        if (head < 0 || head >= (b->used() >> 4)) return true;
+        const cell_t* w = b->head_cell() + head;
+        if (type_of(w) != TYPE_word) return true;
+        auto index = static_cast<int32_t>(w->data3);
+        if (index < 0 || w->data1 == 0) return true;
+        // A function's word is read in its frame while that runs.
+        const cell_t* ctx = _context::cell_of(w->data1);
+        const cell_t* v = global_value(w);
+        if ((ctx->header & FLAG_STACK_VALUES) && ctx->data2 != 0)
+            v = stack::cell_at(ctx->data2) + index;
+        return v == nullptr || callable_q(type_of(v));
     }
 
     int32_t word_expression(const cell_t* cells, int32_t pos, int32_t end) {

@@ -463,6 +463,16 @@ CASES = [
      "print mold try [r -2147483648 -1]\nloop 3 [print [(5 % 3) 1 + (7 % 4)]]\n"
      "print mold try [loop 2 [x: 0 print 5 % x]]\nr 1 0\n",
      "*** Where: %"),
+    ("paths_in_planned_bodies",
+     # A path is run by the interpreter, and the walk comes back to the plan
+     # where it ended as the builder saw it: one cell, or a set-path and its
+     # value. A path that turns into a call leaves the plan for the rest of
+     # its block.
+     "o: context [v: 1]\ng: func [x /local y] [y: o/v + x o/v: y * 2 print [:x 'x o/v] y]\n"
+     "print [g 1 g 2]\no/v: func [a] [a * 100]\nprint mold try [g 3]\n"
+     "b: context [x: 1]\nloop 3 [b/x: b/x + 1 prin b/x prin \" \"] print \"\"\n"
+     "o: context [v: \"s\"]\ng 4\n",
+     "*** Where: +"),
     # Blocks run by loops get plans of their own (their second run builds).
     ("loop_body_changed_while_running",
      "b: [append b [+ 5] 1]\nprint loop 3 b\nprint mold b\n"
