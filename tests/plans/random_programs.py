@@ -60,7 +60,8 @@ class Program:
                                               self.body(names, depth - 1))
         if k == 9:
             return r.choice(["first [5 6]", "pick [7 8] 2", "length? \"abc\"", "abs -3",
-                             "negate 4", "max 2 9", ":g1", "'w", "to integer! \"12\""])
+                             "negate 4", "max 2 9", ":g1", "'w", "to integer! \"12\"",
+                             "o/a", "o/b/2", ":o/a"])
         if k == 10 and names:
             return "%s: %s" % (r.choice(names), self.expression(names, depth - 1))
         return str(r.randrange(-5, 10))
@@ -84,7 +85,7 @@ class Program:
             elif k == 2 and names:
                 parts.append("%s: %s" % (r.choice(names), self.expression(names, depth)))
             elif k == 3:
-                parts.append("g2: %s" % self.expression(names, 0))
+                parts.append(r.choice(["g2", "o/a"]) + ": " + self.expression(names, 0))
             else:
                 parts.append(self.expression(names, depth))
         return " ".join(parts)
@@ -125,7 +126,7 @@ class Program:
 
     def source(self):
         r = self.rng
-        lines = ["g1: 3", "g2: 4",
+        lines = ["g1: 3", "g2: 4", "o: context [a: 1 b: [5 6]]",
                  "show: func [b] [either error? set/any 'e try b "
                  "[print [\"error\" e/id mold e/where mold/flat e/near]] "
                  "[print mold/flat :e]]"]
@@ -136,8 +137,9 @@ class Program:
                 lines.append("show [%s]" % self.call(name, arity))
             k = r.randrange(8)
             if k == 0:
-                lines.append("g1: %s" % r.choice(["10", "\"s\"", "func [] [5]", "none", "2.5",
-                                                  ":+", ":*"]))
+                lines.append("%s: %s" % (r.choice(["g1", "o/a"]),
+                                         r.choice(["10", "\"s\"", "func [] [5]", "none", "2.5",
+                                                   ":+", ":*"])))
             elif k == 1:
                 lines.append("append body-of :%s [%s]" % (name, self.value([], 0)))
             elif k == 2:
