@@ -660,23 +660,31 @@ int32_t call_conditional(const cell_t* fn, const cell_t* word, uint32_t plan, co
 // bound to a global or function context with its values in place stores
 // straight into its slot; objects (their words' set flags), unbound words
 // and the rest take the general path.
+// The slot a set-word stores into straight: a word bound to a global or
+// function context with its values in place. nullptr for objects (their
+// words' set flags), unbound words and the rest.
+[[gnu::always_inline]] inline cell_t* set_word_slot(const cell_t* w) {
+    int32_t index = static_cast<int32_t>(w->data3);
+    node_t ctx = w->data1;
+    if (index < 0 || ctx == 0) [[unlikely]]
+        return nullptr;
+    cell_t* cc = _context::cell_of(ctx);
+    if (_context::kind_of(cc) == _context::KIND_OBJECT) [[unlikely]]
+        return nullptr;
+    if (!(cc->header & FLAG_STACK_VALUES)) return alloc::buffer(cc->data2)->head_cell() + index;
+    if (cc->data2 != 0) [[likely]]
+        return stack::cell_at(cc->data2) + index;
+    return nullptr;
+}
+
 inline void store_set_word() {
     cell_t* w = stack::arguments;
     cell_t* value = w + 1;
-    int32_t index = static_cast<int32_t>(w->data3);
-    node_t ctx = w->data1;
-    if (index >= 0 && ctx != 0 && type_of(value) != TYPE_unset) [[likely]] {
-        cell_t* cc = _context::cell_of(ctx);
-        if (_context::kind_of(cc) != _context::KIND_OBJECT) [[likely]] {
-            cell_t* slot = nullptr;
-            if (!(cc->header & FLAG_STACK_VALUES))
-                slot = alloc::buffer(cc->data2)->head_cell() + index;
-            else if (cc->data2 != 0) slot = stack::cell_at(cc->data2) + index;
-            if (slot != nullptr) [[likely]] {
-                *slot = *value;
-                *w = *value;
-                return;
-            }
+    if (type_of(value) != TYPE_unset) [[likely]] {
+        if (cell_t* slot = set_word_slot(w)) [[likely]] {
+            *slot = *value;
+            *w = *value;
+            return;
         }
     }
     word::set_star();

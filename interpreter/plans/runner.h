@@ -1163,6 +1163,49 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     return plan_paren_inline(x, n, code, pos, end, infix);
 }
 
+// A set-word whose value is a leaf holding a plain value or two integers
+// the operators' lane computes, with no operator after it: nothing runs
+// between the set-word's frame and its unwinding, so nothing could see
+// them; the value is stored where the frame's result would be left, once
+// the room the frame and the set-word's cell take is seen to be there.
+// False, having changed nothing, otherwise.
+[[gnu::always_inline]] inline bool plan_quiet_set(const plan_run& x, const pnode_t* n,
+                                                  const cell_t* code) {
+    const pnode_t* v = n + 1;
+    cell_t* top = stack::top_slot;
+    if (top + 2 >= stack::end || stack::ctop >= stack::cend) [[unlikely]]
+        return false;
+    uint8_t kind = v->kind();
+    const cell_t* value;
+    if (kind == plan::K_LOCAL || kind == plan::K_LIT || kind == plan::K_WORD) {
+        value = plan_leaf(x, v);
+        if (value == nullptr || !plain_value_q(type_of(value)) ||
+            (v->probe() && op_probed(x, v, v, code, v->pos + 1)))
+            return false;
+    } else if ((v->header & plan::SIMPLE_INFIX) && (v->value.data1 & plan::INFIX_LANE)) {
+        uint32_t lane = v->value.data1;
+        const cell_t* left = plan_lane_operand(x, v + 1, lane >> 2);
+        const cell_t* right = plan_lane_operand(x, v + 4, lane);
+        if (type_of(left) != TYPE_integer || type_of(right) != TYPE_integer ||
+            plan_expected(v + 2) == nullptr || (v->probe() && op_after(x, v, code, v->end)))
+            return false;
+        *top = *left;
+        if (!fast_integers(static_cast<fast_op>(v->value.data2), top, integer::get(left),
+                           integer::get(right)))
+            return false;
+        value = top;
+    } else {
+        return false;
+    }
+    cell_t* slot = set_word_slot(&n->value);
+    if (slot == nullptr) [[unlikely]]
+        return false;
+    *top = *value;
+    *slot = *value;
+    stack::top_slot = top + 1;
+    return true;
+}
+
 // A set-word and return: the code of eval_set_word and eval_return with
 // planned contents.
 [[gnu::noinline]] int32_t plan_other(const plan_run& x, const pnode_t* n, const cell_t* code,
@@ -1170,6 +1213,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     switch (n->kind()) {
     case plan::K_SET: {
         check_native_stack();
+        if (plan_quiet_set(x, n, code)) return n->end;
         stack::mark_interp_native(&n->value);
         stack::push(&n->value);
         // Its value's node follows, with the guards run_node's caller read.

@@ -473,6 +473,15 @@ CASES = [
      "b: context [x: 1]\nloop 3 [b/x: b/x + 1 prin b/x prin \" \"] print \"\"\n"
      "o: context [v: \"s\"]\ng 4\n",
      "*** Where: +"),
+    ("quiet_set_words_at_the_stack_end",
+     # A set-word whose value is a leaf or a lane marks no frame: reached
+     # with the stack at its end, it still overflows where the interpreter
+     # does (the wrapper's locals shift where recursion meets the end).
+     "d: func [n /local a b] [a: n b: n + 1 either n = 0 [0] [d n - 1]]\nd 2 d 2\n"
+     "locals: copy []\nrepeat i 40 [\n    w: func compose [/local (locals)] [d 100000]\n"
+     "    e: try [w]\n    print [i e/id mold e/near]\n"
+     "    append locals to word! rejoin [\"v\" i]\n]\n",
+     "stack-overflow"),
     # Blocks run by loops get plans of their own (their second run builds).
     ("loop_body_changed_while_running",
      "b: [append b [+ 5] 1]\nprint loop 3 b\nprint mold b\n"
