@@ -11,12 +11,12 @@ Usage: bench/fib_forms.py [--zuv PATH] [--python PATH] [--only NAME]
 
 import argparse
 import os
-import re
-import subprocess
 import sys
 import tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from plans import fib_calls, instructions  # noqa: E402
 
 PY_FIB = ("def fib(n):\n    return n if n < 2 else fib(n - 1) + fib(n - 2)\n"
           "fib(%d)\n")
@@ -74,24 +74,6 @@ LOOPS = [
 ]
 LOOP_SMALL, LOOP_BIG = 10000, 60000
 FOREACH_SMALL, FOREACH_BIG = 10, 60
-
-
-def fib_calls(n):
-    a, b = 1, 1
-    for _ in range(n):
-        a, b = b, a + b + 1
-    return a
-
-
-def instructions(argv, env):
-    with tempfile.TemporaryDirectory() as tmp:
-        out = os.path.join(tmp, "cg.out")
-        p = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=" + out] + argv,
-                           env=env, capture_output=True, text=True)
-        m = re.search(r"refs:\s+([\d,]+)", p.stderr)
-        if m is None:
-            sys.exit("callgrind failed on %s:\n%s" % (argv, p.stderr[-2000:]))
-        return int(m.group(1).replace(",", ""))
 
 
 def main():
