@@ -1163,8 +1163,38 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     return plan_paren_inline(x, n, code, pos, end, infix);
 }
 
-// A set-word whose value is a leaf holding a plain value or two integers
-// the operators' lane computes, with no operator after it: nothing runs
+// An operator chain of a leaf and fast steps on leaves (x * 3 % 7),
+// computed into *top with nothing run as plan_infix computes it: false
+// where a step would call or run anything (or a comparison's value would be
+// the next step's left operand), *top then holding nothing of use.
+[[gnu::noinline]] bool plan_quiet_chain(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                        cell_t* top) {
+    auto leaf = [](const pnode_t* m) {
+        return m->kind() == plan::K_LOCAL || m->kind() == plan::K_WORD || m->kind() == plan::K_LIT;
+    };
+    const pnode_t* left = n + 1;
+    if (!leaf(left)) return false;
+    const cell_t* l = plan_leaf(x, left);
+    if (l == nullptr || type_of(l) != TYPE_integer) return false;
+    *top = *l;
+    const pnode_t* s = left + 1;
+    for (uint32_t k = n->small(); k > 0; k--) {
+        const pnode_t* r = s + 2;
+        if (type_of(top) != TYPE_integer || s->small() == 0 || !leaf(r) ||
+            plan_expected(s) == nullptr)
+            return false;
+        const cell_t* right = plan_leaf(x, r);
+        if (right == nullptr || type_of(right) != TYPE_integer ||
+            !fast_integers(static_cast<fast_op>(s->small()), top, integer::get(top),
+                           integer::get(right)))
+            return false;
+        s = r + 1;
+    }
+    return !(n->probe() && op_after(x, n, code, n->end));
+}
+
+// A set-word whose value is a leaf holding a plain value, two integers the
+// operators' lane computes or a quiet chain, with no operator after it: nothing runs
 // between the set-word's frame and its unwinding, so nothing could see
 // them; the value is stored where the frame's result would be left, once
 // the room the frame and the set-word's cell take is seen to be there.
@@ -1193,6 +1223,9 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
         if (!fast_integers(static_cast<fast_op>(v->value.data2), top, integer::get(left),
                            integer::get(right)))
             return false;
+        value = top;
+    } else if (kind == plan::K_INFIX && v[2].kind() == plan::K_OP && v[2].small() != 0 &&
+               plan_quiet_chain(x, v, code, top)) {
         value = top;
     } else {
         return false;

@@ -482,6 +482,14 @@ CASES = [
      "    e: try [w]\n    print [i e/id mold e/near]\n"
      "    append locals to word! rejoin [\"v\" i]\n]\n",
      "stack-overflow"),
+    ("quiet_set_word_chains",
+     # A set-word's chain of fast steps is computed with no frame; a step
+     # that does not fit, a comparison with a step after it, a paren step or
+     # a rebound operator takes the frame's path.
+     "c: func [x /local y z w] [y: x * 65536 * 65536 z: x < 2 = true w: x + 1 * 2 + (x)"
+     " print [y z w] y]\nc 1 c 2\nprint c 3\nmul: :*\n*: :-\nprint c 4\n*: :mul\n"
+     "print c 5\nc \"a\"\n",
+     "*** Where: *"),
     # Blocks run by loops get plans of their own (their second run builds).
     ("loop_body_changed_while_running",
      "b: [append b [+ 5] 1]\nprint loop 3 b\nprint mold b\n"
