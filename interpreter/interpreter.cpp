@@ -525,7 +525,7 @@ struct code_origin {
 
 inline bool origin_fits(bool library) { return (stack::interpreted_mark == 0) == library; }
 // A block a loop runs, through its plan when it has one (plans/loops.h).
-cell_t* run_loop_block(const cell_t* code);
+[[gnu::always_inline]] inline cell_t* run_loop_block(const cell_t* code);
 
 inline bool run_frame(const cell_t* code);
 [[gnu::noinline, gnu::cold]] bool run_frame_from_other_origin(const cell_t* code, bool library) {
