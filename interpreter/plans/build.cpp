@@ -81,7 +81,9 @@ void print_counters() {
 pnode_t make(uint8_t kind, int32_t pos, int32_t end, int32_t aux, const cell_t* value,
              uint32_t small = 0) {
     pnode_t n{};
-    n.header = TYPE_integer | (uint32_t{kind} << 8) | ((small << SMALL_SHIFT) & SMALL_MASK);
+    n.flags = 0;
+    n.kind_id = kind;
+    n.small_field = static_cast<uint16_t>(small);
     n.pos = pos;
     n.end = end;
     n.aux = aux;
@@ -311,12 +313,12 @@ struct builder {
             if (p >= end) return -1;
             p = expression(cells, p, end, false);
             const pnode_t& cond = nodes[static_cast<size_t>(head) + 2];
-            if (p >= 0 && (summary & PLAN_FIRST_ANY) && !(cond.header & PROBE)) {
+            if (p >= 0 && (summary & PLAN_FIRST_ANY) && !(cond.flags & PROBE)) {
                 uint8_t k = cond.kind();
-                if ((cond.header & SIMPLE_INFIX) && (cond.value.data1 & INFIX_LANE))
-                    nodes[static_cast<size_t>(head) + 1].header |= LANE_CONDITION;
+                if ((cond.flags & SIMPLE_INFIX) && (cond.value.data1 & INFIX_LANE))
+                    nodes[static_cast<size_t>(head) + 1].flags |= LANE_CONDITION;
                 else if (k == K_LIT || k == K_LOCAL || k == K_WORD)
-                    nodes[static_cast<size_t>(head) + 1].header |= LEAF_CONDITION;
+                    nodes[static_cast<size_t>(head) + 1].flags |= LEAF_CONDITION;
             }
             for (int32_t i = 1; i < n && p >= 0; i++) {
                 if (p >= end || type_of(cells + p) != TYPE_block || op_value_after(cells, p, end))
@@ -327,19 +329,19 @@ struct builder {
                 p++;
             }
             if (p >= 0 && own_word_after(nodes[nodes.size() - 1], c, cells, p, end))
-                nodes[static_cast<size_t>(head) + 1].header |= OWN_WORD_AFTER;
+                nodes[static_cast<size_t>(head) + 1].flags |= OWN_WORD_AFTER;
             nodes[head].aux = static_cast<int32_t>(nodes.size()) - head;
             nodes[head].end = p;
             return p;
         } else if (vt == TYPE_function) {
             call_head(K_CALL, c, &expected, pos, summary, static_cast<uint32_t>(n));
             if (std::memcmp(&expected, &fn, sizeof(cell_t)) == 0)
-                nodes[head + 1].header |= SELF_CALL;
+                nodes[head + 1].flags |= SELF_CALL;
             if (plain_function_q(&expected)) {
-                nodes[head + 1].header |= PLAIN_CALL;
+                nodes[head + 1].flags |= PLAIN_CALL;
                 // Its one argument is seen to be a leaf below.
                 if (n <= 1 && !(summary & PLAN_LOCALS_MASK) && leaf_body_q(&expected))
-                    nodes[head + 1].header |= LEAF_BODY;
+                    nodes[head + 1].flags |= LEAF_BODY;
             }
         } else {
             call_head(K_NATIVE, c, &expected, pos, summary, static_cast<uint32_t>(n));
@@ -350,7 +352,7 @@ struct builder {
         }
         if (n == 1 && p >= 0) {
             uint8_t k = nodes[static_cast<size_t>(head) + 2].kind();
-            if (k != K_LOCAL && k != K_WORD && k != K_LIT) nodes[head + 1].header &= ~LEAF_BODY;
+            if (k != K_LOCAL && k != K_WORD && k != K_LIT) nodes[head + 1].flags &= ~LEAF_BODY;
         }
         nodes[head].aux = static_cast<int32_t>(nodes.size()) - head;
         nodes[head].end = p;
@@ -362,7 +364,7 @@ struct builder {
     // whose values move with its frame).
     bool own_word_after(const pnode_t& last, const cell_t* c, const cell_t* cells, int32_t p,
                         int32_t end) const {
-        if (p >= end || (last.header & (PROBE | PROBE_LOCAL)) != PROBE) return false;
+        if (p >= end || (last.flags & (PROBE | PROBE_LOCAL)) != PROBE) return false;
         const cell_t* w = cells + p;
         return type_of(w) == TYPE_word && w->data1 == c->data1 && w->data3 == c->data3 &&
                w->data1 != fn_ctx && w->data1 != 0;
@@ -371,7 +373,9 @@ struct builder {
     // Marks node i to probe the word w after it for an operator (first_ref:
     // an operator chain's first K_WORDREF).
     void probe(int32_t i, const cell_t* w, int32_t first_ref = -1) {
-        nodes[i].header |= PROBE;
+        // The interpreter's run of a generic node makes its own lookahead.
+        if (nodes[i].kind() == K_GENERIC) return;
+        nodes[i].flags |= PROBE;
         uint8_t k = nodes[i].kind();
         int32_t holder = i;
         if (k == K_CALL || k == K_NATIVE || k == K_COND) holder = i + 1;  // its K_WORDREF
@@ -381,8 +385,8 @@ struct builder {
         auto index = static_cast<uint32_t>(w->data3);
         if (w->data1 == fn_ctx) {
             if (index > SMALL_LIMIT) return;
-            nodes[i].header |= PROBE_LOCAL;
-            nodes[holder].header |= index << SMALL_SHIFT;
+            nodes[i].flags |= PROBE_LOCAL;
+            nodes[holder].small_field |= static_cast<uint16_t>(index);
             return;
         }
         if (static_cast<int32_t>(index) < 0 || w->data1 == 0 ||
@@ -392,8 +396,7 @@ struct builder {
         while (e < probed.size() && (probed[e].data1 != w->data1 || probed[e].data3 != w->data3))
             e++;
         if (e == probed.size()) probed.push_back(*w);
-        if (e + 1 <= SMALL_LIMIT)
-            nodes[holder].header |= static_cast<uint32_t>(e + 1) << SMALL_SHIFT;
+        if (e + 1 <= SMALL_LIMIT) nodes[holder].small_field |= static_cast<uint16_t>(e + 1);
     }
 
     // The entry nodes of the words probed where their context's values
@@ -409,14 +412,12 @@ struct builder {
         }
         for (int32_t i = 1; i <= base; i++) {
             const pnode_t& n = nodes[static_cast<size_t>(i)];
-            // A K_WORDREF never probes: PROBE's bit there is REF_ANSWERS_PROBE.
-            if (n.kind() == K_WORDREF || (n.header & (PROBE | PROBE_LOCAL)) != PROBE) continue;
+            if (n.kind() == K_WORDREF || (n.flags & (PROBE | PROBE_LOCAL)) != PROBE) continue;
             pnode_t& h = nodes[static_cast<size_t>(probe_holder(&n) - nodes.data())];
             if (h.small() == 0) continue;  // probe() found no entry for it
             int32_t at = base + static_cast<int32_t>(h.small());
-            h.header &= ~SMALL_MASK;
-            if (at < static_cast<int32_t>(nodes.size()))
-                h.header |= static_cast<uint32_t>(at) << SMALL_SHIFT;
+            h.small_field = 0;
+            if (at < static_cast<int32_t>(nodes.size())) h.small_field = static_cast<uint16_t>(at);
         }
     }
 
@@ -499,7 +500,7 @@ struct builder {
             auto values = static_cast<int32_t>(_context::cell_of(w->data1)->data2);
             auto header = static_cast<int32_t>(stack::frame_header(w, frame::INTERP_NATIVE));
             int32_t ref = emit(make(K_WORDREF, header, values, static_cast<int32_t>(f), w));
-            if (summary & PLAN_ANY_TYPES) nodes[ref].header |= OPERATOR_ANY_TYPES;
+            if (summary & PLAN_ANY_TYPES) nodes[ref].flags |= OPERATOR_ANY_TYPES;
             int32_t step = static_cast<int32_t>(nodes.size()) - 2;
             if (first_ref < 0) first_ref = step + 1;
             if (fast) {
@@ -520,14 +521,14 @@ struct builder {
             steps++;
         }
         if (p < 0 || steps > SMALL_LIMIT) return -1;
-        nodes[head].header |= steps << SMALL_SHIFT;
+        nodes[head].small_field = static_cast<uint16_t>(steps);
         // left op right, both leaves, computed in place: run inline.
         auto leaf = [](const pnode_t& n) {
             return n.kind() == K_LIT || n.kind() == K_LOCAL || n.kind() == K_WORD;
         };
         if (steps == 1 && nodes.size() == static_cast<size_t>(head) + 5 && leaf(nodes[head + 1]) &&
             nodes[head + 2].small() != 0 && leaf(nodes[head + 4])) {
-            nodes[head].header |= SIMPLE_INFIX;
+            nodes[head].flags |= SIMPLE_INFIX;
             int32_t left = operand_source(nodes[head + 1]);
             int32_t right = operand_source(nodes[head + 4]);
             uint32_t lane = 0;
@@ -538,7 +539,7 @@ struct builder {
         nodes[head].aux = static_cast<int32_t>(nodes.size()) - head;
         nodes[head].end = p;
         if (p < end && type_of(cells + p) == TYPE_word) probe(head, cells + p, first_ref);
-        if ((nodes[head].header & (SIMPLE_INFIX | PROBE_LOCAL)) == (SIMPLE_INFIX | PROBE_LOCAL))
+        if ((nodes[head].flags & (SIMPLE_INFIX | PROBE_LOCAL)) == (SIMPLE_INFIX | PROBE_LOCAL))
             nodes[head].value.data3 = nodes[first_ref].small() * sizeof(cell_t);
         return p;
     }
@@ -553,17 +554,17 @@ struct builder {
         };
         for (size_t i = 0; i + 4 < nodes.size(); i++) {
             pnode_t& n = nodes[i];
-            if (n.kind() != K_INFIX || n.aux != 5 || n.small() != 1 || (n.header & SIMPLE_INFIX))
+            if (n.kind() != K_INFIX || n.aux != 5 || n.small() != 1 || (n.flags & SIMPLE_INFIX))
                 continue;
             const pnode_t& op = nodes[i + 2];
             const pnode_t& ref = nodes[i + 3];
             const pnode_t& right = nodes[i + 4];
             if (!leaf(nodes[i + 1]) || op.small() != 0 || ref.aux == FAST_NONE ||
                 right.kind() != K_PAREN ||
-                !(nodes[static_cast<size_t>(right.aux)].header & ONE_LEAF))
+                !(nodes[static_cast<size_t>(right.aux)].flags & ONE_LEAF))
                 continue;
-            n.header |= SIMPLE_INFIX;
-            uint32_t offset = (n.header & PROBE_LOCAL) ? ref.small() * sizeof(cell_t) : 0;
+            n.flags |= SIMPLE_INFIX;
+            uint32_t offset = (n.flags & PROBE_LOCAL) ? ref.small() * sizeof(cell_t) : 0;
             n.value = cell_t{TYPE_integer, INFIX_PAREN, static_cast<uint32_t>(ref.aux), offset};
         }
     }
@@ -579,7 +580,7 @@ struct builder {
         if (word(n)) return &n;
         // The lane reads its left operand first; an operator found there
         // leaves it (plan_simple_infix_other).
-        if (n.kind() == K_INFIX && (n.header & SIMPLE_INFIX) && (n.value.data1 & INFIX_LANE) &&
+        if (n.kind() == K_INFIX && (n.flags & SIMPLE_INFIX) && (n.value.data1 & INFIX_LANE) &&
             word(next) && next.pos == n.pos)
             return &next;
         *flag = REF_ANSWERS_PROBE;
@@ -594,14 +595,14 @@ struct builder {
     void leave_probe(int32_t first, int32_t second) {
         pnode_t& a = nodes[static_cast<size_t>(first)];
         uint8_t k = a.kind();
-        if (!(a.header & PROBE) || nodes[static_cast<size_t>(second)].pos != a.end ||
+        if (!(a.flags & PROBE) || nodes[static_cast<size_t>(second)].pos != a.end ||
             (k != K_LOCAL && k != K_WORD && k != K_CALL && k != K_NATIVE && k != K_INFIX))
             return;
         uint32_t flag = 0;
         pnode_t* reader = answering(second, &flag);
         if (reader == nullptr) return;
-        a.header &= ~(PROBE | PROBE_LOCAL);
-        reader->header |= flag;
+        a.flags &= ~(PROBE | PROBE_LOCAL);
+        reader->flags |= flag;
     }
 
     // A block's nodes: K_BLOCK, K_SNAP, then its expressions as far as
@@ -631,9 +632,9 @@ struct builder {
         // block of its plan as it begins (verify_plan), so the blocks it
         // takes without the block loop are checked as well.
         if (expressions == 1) {
-            nodes[bi].header |= ONE_EXPRESSION;
+            nodes[bi].flags |= ONE_EXPRESSION;
             uint8_t k = nodes[static_cast<size_t>(bi) + 2].kind();
-            if (k == K_LOCAL || k == K_WORD || k == K_LIT) nodes[bi].header |= ONE_LEAF;
+            if (k == K_LOCAL || k == K_WORD || k == K_LIT) nodes[bi].flags |= ONE_LEAF;
         }
         // The walk compares each node's position with its own: the
         // sentinel ends the block's nodes without a count to test.
@@ -643,7 +644,7 @@ struct builder {
 
 // Compares the plan's blocks with their snapshots.
 bool blocks_unchanged(const pnode_t* head) {
-    const auto* cells = reinterpret_cast<const cell_t*>(head);
+    const cell_t* cells = snapshots_of(head);
     for (int32_t i = 1; i < head->aux; i++) {
         const pnode_t* n = head + i;
         if (n->kind() != K_BLOCK) continue;
@@ -681,24 +682,21 @@ pnode_t* build_body(const cell_t* body, node_t fn_ctx, const cell_t* fn, node_t*
     for (auto [first, second] : b.neighbours) b.leave_probe(first, second);
     for (pnode_t& n : b.nodes) {
         if (n.kind() == K_OP) n.aux = 2;
-        if (compound_kinds[n.kind()]) n.header |= COMPOUND;
+        if (compound_kinds[n.kind()]) n.flags |= COMPOUND;
     }
     b.entries();
     auto count = static_cast<int32_t>(b.nodes.size());
     b.nodes[0].aux = count;
     b.nodes[0].end = static_cast<int32_t>(epoch);
-    int32_t snap_base = count * 2;
-    for (pnode_t& n : b.nodes)
-        if (n.kind() == K_SNAP) n.pos += snap_base;
     // The block first (it may collect): then nothing allocates until the
     // plan is registered and the caller holds the block.
     node_t keep = alloc::alloc_unset_cells(int64_t{count} + 2);
-    size_t bytes = static_cast<size_t>(count) * 32 + b.snapshots.size() * 16;
+    size_t node_bytes = static_cast<size_t>(count) * sizeof(pnode_t);
+    size_t bytes = node_bytes + b.snapshots.size() * sizeof(cell_t);
     auto* plan = static_cast<uint8_t*>(lowrt::allocate(bytes));
-    std::memcpy(plan, b.nodes.data(), static_cast<size_t>(count) * 32);
+    std::memcpy(plan, b.nodes.data(), node_bytes);
     if (!b.snapshots.empty())
-        std::memcpy(plan + static_cast<size_t>(count) * 32, b.snapshots.data(),
-                    b.snapshots.size() * 16);
+        std::memcpy(plan + node_bytes, b.snapshots.data(), b.snapshots.size() * sizeof(cell_t));
     int32_t entry = externals::add(reinterpret_cast<uintptr_t>(plan), plan_kind);
     series_buffer_t* kb = alloc::buffer(keep);
     cell_t* k = kb->head_cell();
@@ -781,7 +779,29 @@ const pnode_t* of_function(const cell_t* slot) {
     count(C_BUILD);
     if (dumping) [[unlikely]]
         dump(p);
+    if (verify) [[unlikely]]
+        verify_kinds(p);
     return p;
+}
+
+void verify_kinds(const pnode_t* head) {
+    for (int32_t i = 0; i < head->aux; i++) {
+        const pnode_t* n = head + i;
+        uint8_t k = n->kind();
+        const char* fault = nullptr;
+        if (k >= K_COUNT) fault = "a kind not in kinds.def";
+        else if (n->flags &
+                 ~(k == K_WORDREF && i > 0 ? wordref_flags[n[-1].kind()] : kind_flags[k]))
+            fault = "a flag its kind may not carry";
+        else if (((n->flags & COMPOUND) != 0) != compound_kinds[k])
+            fault = "COMPOUND not as its kind says";
+        else if (small_uses[k] == SMALL_NONE && n->small() != 0)
+            fault = "a small field its kind does not have";
+        if (fault == nullptr) continue;
+        std::fprintf(stderr, "plan verify: node %d (%s) carries %s\n", i,
+                     k < K_COUNT ? kind_names[k] : "?", fault);
+        std::abort();
+    }
 }
 
 void verify_plan(const pnode_t* head) {
@@ -790,7 +810,7 @@ void verify_plan(const pnode_t* head) {
 }
 
 void verify_block(const pnode_t* head, const pnode_t* block, const cell_t* code) {
-    const auto* cells = reinterpret_cast<const cell_t*>(head);
+    const cell_t* cells = snapshots_of(head);
     const pnode_t* s = block + 1;
     series_buffer_t* b = alloc::buffer(code->data2);
     bool same = code->data2 == block->value.data2 && (b->used() >> 4) == s->end &&

@@ -7,6 +7,7 @@
 // and their arguments are never fetched.
 #pragma once
 
+#include <cassert>
 #include <cstdint>
 
 #include "runtime/cell.h"
@@ -64,41 +65,85 @@ inline bool seldom_q(const cell_t* value) { return (SELDOM_TYPES >> (type_of(val
 // dispatch on cell types, the word look-ups and the lookahead probes decided
 // once. Everything a plan cannot run itself goes through the interpreter's
 // own code for that expression (a generic node, or a fallback when a guard
-// fails). See docs/evaluator.md.
+// fails). See docs/plans.md.
 //
 // A plan is memory of its own (it never moves), registered as an external
 // resource whose handle sits in a block in the function's more[MORE_PLAN]:
-// it lives exactly as long as the function. Its nodes take two cells each:
-// the first an integer! cell whose header carries the node's kind (bits
-// 8-15) and a small operand (bits 16-27) and whose words are the node's
-// position, end and aux field; the second a value (a literal, an expected
-// callee, a word), of which the block holds a copy for the collector to
-// mark. The nodes end with the entries of probed words (see PROBE_LOCAL),
-// which no walk reaches; after the nodes come the snapshots of the planned
-// blocks' cells.
+// it lives exactly as long as the function. Its nodes (pnode_t) carry a
+// kind, flags, a small operand, a position, an end, an aux field and a
+// value (a literal, an expected callee, a word), of which the block holds a
+// copy for the collector to mark. The nodes end with the entries of probed
+// words (see PROBE_LOCAL), which no walk reaches; after the nodes come the
+// snapshots of the planned blocks' cells.
 
 namespace zuv::interpreter::plan {
 
 // The kinds, from interpreter/plans/kinds.def.
 enum kind : uint8_t {
-#define ZUV_PLAN_KIND(id, name, compound) id,
+#define ZUV_PLAN_KIND(id, name, compound, small, flags, ref_flags) id,
 #include "interpreter/plans/kinds.def"
-#undef ZUV_PLAN_KIND
     K_COUNT
 };
 
-// The kinds' names (the dump, the counters) and whether a node of the kind
-// holds a subtree of aux nodes.
-constexpr const char* kind_names[K_COUNT] = {
-#define ZUV_PLAN_KIND(id, name, compound) name,
+// The flags, each a bit of its own, from kinds.def.
+enum flag_bit : uint32_t {
+#define ZUV_PLAN_FLAG(id) id##_BIT,
 #include "interpreter/plans/kinds.def"
-#undef ZUV_PLAN_KIND
+    FLAG_COUNT
+};
+static_assert(FLAG_COUNT <= 32, "a node's flags are one 32-bit field");
+#define ZUV_PLAN_FLAG(id) constexpr uint32_t id = 1u << id##_BIT;
+#include "interpreter/plans/kinds.def"
+constexpr const char* flag_names[FLAG_COUNT] = {
+#define ZUV_PLAN_FLAG(id) #id,
+#include "interpreter/plans/kinds.def"
+};
+
+// What a node's small field holds, by its kind (kinds.def); read through
+// the accessor of that meaning below.
+enum small_use : uint8_t {
+    SMALL_NONE,  // nothing: it stays 0
+    SMALL_PROBE,  // a probe's reading (probe_slot)
+    SMALL_ARGUMENTS,  // the number of arguments (argument_count)
+    SMALL_NATIVE,  // the native's slot (native_slot)
+    SMALL_STEPS,  // the number of operator steps (step_count)
+    SMALL_OPERATION,  // the fast operation, 0 for none (fast_operation)
+};
+
+// The kinds' names (the dump, the counters), whether a node of the kind
+// holds a subtree of aux nodes, what its small field holds, and the flags
+// it and the K_WORDREF after it may carry (verify mode checks them).
+constexpr const char* kind_names[K_COUNT] = {
+#define ZUV_PLAN_KIND(id, name, compound, small, flags, ref_flags) name,
+#include "interpreter/plans/kinds.def"
 };
 constexpr bool compound_kinds[K_COUNT] = {
-#define ZUV_PLAN_KIND(id, name, compound) compound,
+#define ZUV_PLAN_KIND(id, name, compound, small, flags, ref_flags) compound,
 #include "interpreter/plans/kinds.def"
-#undef ZUV_PLAN_KIND
 };
+constexpr small_use small_uses[K_COUNT] = {
+#define ZUV_PLAN_KIND(id, name, compound, small, flags, ref_flags) small,
+#include "interpreter/plans/kinds.def"
+};
+constexpr uint32_t kind_flags[K_COUNT] = {
+#define ZUV_PLAN_KIND(id, name, compound, small, flags, ref_flags) flags,
+#include "interpreter/plans/kinds.def"
+};
+constexpr uint32_t wordref_flags[K_COUNT] = {
+#define ZUV_PLAN_KIND(id, name, compound, small, flags, ref_flags) ref_flags,
+#include "interpreter/plans/kinds.def"
+};
+
+// The list's own rules: COMPOUND is the compound kinds' flag, and only a
+// kind with a subtree has a K_WORDREF after it.
+constexpr bool kinds_consistent() {
+    for (int k = 0; k < K_COUNT; k++) {
+        if (((kind_flags[k] & COMPOUND) != 0) != compound_kinds[k]) return false;
+        if (wordref_flags[k] != 0 && !compound_kinds[k]) return false;
+    }
+    return (kind_flags[K_WORDREF] | wordref_flags[K_WORDREF]) == 0;
+}
+static_assert(kinds_consistent(), "kinds.def: COMPOUND or a wordref flag on the wrong kind");
 
 // A K_INFIX marked SIMPLE_INFIX has an integer! value: data1 where the
 // runner's lane reads its operands (0: the lane does not take them), data2
@@ -118,42 +163,23 @@ constexpr uint32_t INFIX_LEFT_GLOBAL = INFIX_RIGHT_GLOBAL << 2;
 constexpr uint32_t INFIX_LEFT_LITERAL = INFIX_RIGHT_LITERAL << 2;
 constexpr uint32_t INFIX_PAREN = INFIX_LEFT_LITERAL << 1;
 
-// Header bits. PROBE: a word follows the expression that must be checked
-// for an operator (the lookahead) before the plan goes on (unless the next
-// statement's own read answers it: ANSWERS_PROBE). COMPOUND: the
-// node's subtree takes aux nodes (else one). SIMPLE_INFIX: a K_INFIX of one
-// fast step whose operands are a literal or a word each, or of one called
-// step whose right operand is a paren of one leaf (INFIX_PAREN).
-constexpr uint32_t COMPOUND = 1u << 31;
-constexpr uint32_t PROBE = 1u << 30;
-constexpr uint32_t SIMPLE_INFIX = 1u << 28;
-// On a K_CALL's K_WORDREF: the callee expected is the very function the plan
-// is of (a recursive call), so the callee's plan is the one running while the
-// stamp its run began with holds: a plan is never replaced for its function,
-// and is dropped only once the stamp moved.
-constexpr uint32_t SELF_CALL = 1u << 28;
-// On a K_CALL's K_WORDREF: the callee was seen with a body block, no compiled
-// code and no trace flags, which the same cell keeps.
-constexpr uint32_t PLAIN_CALL = 1u << 29;
-// On a plain call's K_WORDREF (which no walk reaches, so COMPOUND's bit is
-// free there): the callee takes at most one argument, a leaf, and no
-// locals, and its body was one literal or word when the plan was built. Only
-// a hint: the runner checks the callee's own plan before it takes the call's
-// short way (plan_call_leaf).
-constexpr uint32_t LEAF_BODY = 1u << 31;
-// On a conditional's K_WORDREF: its condition is a K_INFIX the operators'
-// lane reads (SIMPLE_INFIX, INFIX_LANE, no probe) and the native's first
-// argument takes every type outside SELDOM_TYPES (PLAN_FIRST_ANY).
-constexpr uint32_t LANE_CONDITION = 1u << 28;
-// On a conditional's K_WORDREF: its condition is a leaf (a literal or a
-// word) with no probe, and the native's first argument takes every type
-// outside SELDOM_TYPES.
-constexpr uint32_t LEAF_CONDITION = 1u << 29;
-// On a conditional's K_WORDREF (which no walk reaches, so COMPOUND's bit is
-// free there): the word after its last branch, which that branch probes, is
-// the conditional's own word, bound alike. A conditional that checked its
-// word holding its native, with nothing run since, knows the probe's answer.
-constexpr uint32_t OWN_WORD_AFTER = 1u << 31;
+// The flags (kinds.def lists which kind carries which).
+//
+// COMPOUND: the node's subtree takes aux nodes (else one); set on every
+// node of a compound kind.
+//
+// PROBE: a word follows the expression that must be checked for an
+// operator (the lookahead) before the plan goes on, unless the next
+// statement's own read answers it (ANSWERS_PROBE). With PROBE, PROBE_LOCAL:
+// the word that follows is one of the function's own, its frame slot in
+// the probe_slot of the probe's holder (probe_holder): the probe reads the
+// frame instead of looking the word up. With PROBE and not PROBE_LOCAL, a
+// holder's probe_slot that is not 0 is the index of an entry node after
+// the plan's blocks: a K_WORD whose aux is the node of its context's values
+// (a context whose values are not on the stack keeps that node from its
+// making), read as a lane operand is. 0: the probe looks the word up in its
+// cell.
+//
 // Probes left to the next statement. When a statement of a block is
 // followed by one whose first act is to read the word the first would
 // probe (a leaf, a call's or a native's guard, the left operand of an
@@ -163,54 +189,143 @@ constexpr uint32_t OWN_WORD_AFTER = 1u << 31;
 // makes the first statement's value that operator's left operand
 // (plan_answer). ANSWERS_PROBE on a leaf: the statement itself, or the left
 // operand of a K_INFIX lane; REF_ANSWERS_PROBE on a call's or native's
-// K_WORDREF (where PROBE's bit is free).
-constexpr uint32_t ANSWERS_PROBE = 1u << 28;
-constexpr uint32_t REF_ANSWERS_PROBE = 1u << 30;
-// On a called operator's K_WORDREF: the operator's arguments take every
-// type outside SELDOM_TYPES (PLAN_ANY_TYPES of its arguments plan).
-constexpr uint32_t OPERATOR_ANY_TYPES = 1u << 28;
-// With PROBE: the word that follows is one of the function's own, its frame
-// slot in the small field of the probe's holder (probe_holder): the probe
-// reads the frame instead of looking the word up. With PROBE and not
-// PROBE_LOCAL, a holder's small field that is not 0 is the index of an
-// entry node after the plan's blocks: a K_WORD whose aux is the node of its
-// context's values (a context whose values are not on the stack keeps that
-// node from its making), read as a lane operand is. 0: the probe looks the
-// word up in its cell.
-constexpr uint32_t PROBE_LOCAL = 1u << 29;
-constexpr uint32_t SMALL_SHIFT = 16;
-constexpr uint32_t SMALL_LIMIT = 0xFFFu;
-constexpr uint32_t SMALL_MASK = SMALL_LIMIT << SMALL_SHIFT;
-// A K_BLOCK's small field: 1 when its nodes are those of one expression
-// (a branch runs it without the block loop).
-constexpr uint32_t ONE_EXPRESSION = 1u << SMALL_SHIFT;
-// With ONE_EXPRESSION: that expression is a leaf (a literal or a word), whose
-// value a paren or a branch can take without running the block.
-constexpr uint32_t ONE_LEAF = 2u << SMALL_SHIFT;
+// K_WORDREF.
+//
+// SIMPLE_INFIX: a K_INFIX of one fast step whose operands are a literal or
+// a word each, or of one called step whose right operand is a paren of one
+// leaf (INFIX_PAREN).
+//
+// ONE_EXPRESSION: a K_BLOCK whose nodes are those of one expression (a
+// branch runs it without the block loop). ONE_LEAF, with it: that
+// expression is a leaf (a literal or a word), whose value a paren or a
+// branch can take without running the block.
+//
+// On a K_CALL's K_WORDREF. SELF_CALL: the callee expected is the very
+// function the plan is of (a recursive call), so the callee's plan is the
+// one running while the stamp its run began with holds: a plan is never
+// replaced for its function, and is dropped only once the stamp moved.
+// PLAIN_CALL: the callee was seen with a body block, no compiled code and
+// no trace flags, which the same cell keeps. LEAF_BODY, on a plain call's:
+// the callee takes at most one argument, a leaf, and no locals, and its
+// body was one literal or word when the plan was built. Only a hint: the
+// runner checks the callee's own plan before it takes the call's short way
+// (plan_call_leaf).
+//
+// On a K_COND's K_WORDREF. LANE_CONDITION: its condition is a K_INFIX the
+// operators' lane reads (SIMPLE_INFIX, INFIX_LANE, no probe) and the
+// native's first argument takes every type outside SELDOM_TYPES
+// (PLAN_FIRST_ANY). LEAF_CONDITION: its condition is a leaf (a literal or a
+// word) with no probe, and the native's first argument takes every type
+// outside SELDOM_TYPES. OWN_WORD_AFTER: the word after its last branch,
+// which that branch probes, is the conditional's own word, bound alike. A
+// conditional that checked its word holding its native, with nothing run
+// since, knows the probe's answer.
+//
+// On a called operator's K_WORDREF. OPERATOR_ANY_TYPES: the operator's
+// arguments take every type outside SELDOM_TYPES (PLAN_ANY_TYPES of its
+// arguments plan).
+
+// The largest value the small field holds.
+constexpr uint32_t SMALL_LIMIT = 0xFFFFu;
 
 struct pnode_t {
-    uint32_t header;
+    uint32_t flags;  // those of kinds.def's for the kind
+    uint8_t kind_id;
+    uint8_t unused = 0;
+    uint16_t small_field;  // its meaning by kind: small_uses, the accessors below
     int32_t pos;
     int32_t end;
     int32_t aux;
+    int32_t unused_too = 0;  // keeps value 8-aligned
     cell_t value;
 
-    uint8_t kind() const { return static_cast<uint8_t>(header >> 8); }
-    uint32_t small() const { return (header & SMALL_MASK) >> SMALL_SHIFT; }
-    bool probe() const { return (header & PROBE) != 0; }
+    uint8_t kind() const { return kind_id; }
+    // The small field as it stands, whatever it means (the builder, the
+    // dump, verify mode): the runner reads it through its meaning's
+    // accessor.
+    uint32_t small() const { return small_field; }
+    bool probe() const { return (flags & PROBE) != 0; }
 };
-static_assert(sizeof(pnode_t) == 32, "a node is two cells");
+static_assert(sizeof(pnode_t) == 40, "a node's size is measured: see docs/plans.md");
+
+// The small field by its meaning. Each serves the kinds kinds.def gives that
+// meaning.
+inline uint32_t small_of(const pnode_t* n, [[maybe_unused]] small_use use) {
+    assert(small_uses[n->kind()] == use);
+    return n->small_field;
+}
+// A probe's holder (probe_holder): the frame slot with PROBE_LOCAL, else
+// the probe's entry node (0: none).
+inline uint32_t probe_slot(const pnode_t* holder) { return small_of(holder, SMALL_PROBE); }
+// K_CALL, K_NATIVE, K_RETURN.
+inline int32_t argument_count(const pnode_t* call) {
+    return static_cast<int32_t>(small_of(call, SMALL_ARGUMENTS));
+}
+// K_COND: `if`'s or `either`'s slot in the natives' table.
+inline uint32_t native_slot(const pnode_t* cond) { return small_of(cond, SMALL_NATIVE); }
+// K_INFIX.
+inline uint32_t step_count(const pnode_t* infix) { return small_of(infix, SMALL_STEPS); }
+// K_OP: its fast_op, FAST_NONE for a called operator.
+inline uint32_t fast_operation(const pnode_t* op) { return small_of(op, SMALL_OPERATION); }
+
+// aux by kind, where the runner reads it as other than a subtree's size.
+// A K_LOCAL's: its word's frame slot.
+inline int32_t frame_slot(const pnode_t* local) {
+    assert(local->kind() == K_LOCAL);
+    return local->aux;
+}
+// A K_PAREN's or K_BRANCH's: the K_BLOCK of its block's nodes.
+inline const pnode_t* block_of(const pnode_t* head, const pnode_t* n) {
+    assert(n->kind() == K_PAREN || n->kind() == K_BRANCH);
+    return head + n->aux;
+}
+// A K_WORD's (a leaf or a probe's entry): the node of its context's values,
+// 0 for none (the word is read through its context).
+inline uint32_t word_values(const pnode_t* word) {
+    assert(word->kind() == K_WORD);
+    return static_cast<uint32_t>(word->aux);
+}
+
+// A K_WORDREF's fields, read through what they mean there. The header of
+// the frame the call (or conditional, return, called operator) marks:
+inline uint32_t frame_header(const pnode_t* ref) {
+    assert(ref->kind() == K_WORDREF);
+    return static_cast<uint32_t>(ref->pos);
+}
+// The node of the values of the word's context, where the word is read:
+inline uint32_t values_node(const pnode_t* ref) {
+    assert(ref->kind() == K_WORDREF);
+    return static_cast<uint32_t>(ref->end);
+}
+// A call's, a native's, a conditional's or return's: the callee's
+// arguments plan summary (PLAN_SIMPLE and the rest).
+inline uint32_t arguments_plan(const pnode_t* ref) {
+    assert(ref->kind() == K_WORDREF && ref[-1].kind() != K_OP);
+    return static_cast<uint32_t>(ref->aux);
+}
+// An operator step's: the fast operation the operator stands for (its
+// fast_op, FAST_NONE for none), for a called one too.
+inline uint32_t operator_operation(const pnode_t* ref) {
+    assert(ref->kind() == K_WORDREF && ref[-1].kind() == K_OP);
+    return static_cast<uint32_t>(ref->aux);
+}
 
 // Nodes of the subtree at n (n itself included; not for K_BLOCK).
-inline int32_t size_of(const pnode_t* n) { return (n->header & COMPOUND) ? n->aux : 1; }
+inline int32_t size_of(const pnode_t* n) { return (n->flags & COMPOUND) ? n->aux : 1; }
 
-// The node whose small field says where the probe of n reads its word: n
+// The node whose probe_slot says where the probe of n reads its word: n
 // itself for a leaf, a paren or a branch, its K_WORDREF for a call or a
 // conditional, its first step's K_WORDREF for an operator chain.
 inline const pnode_t* probe_holder(const pnode_t* n) {
     if (n->kind() == K_INFIX) return n + 1 + size_of(n + 1) + 1;
-    if (n->header & COMPOUND) return n + 1;
+    if (n->flags & COMPOUND) return n + 1;
     return n;
+}
+
+// The snapshots of a plan's blocks, after its nodes (a K_SNAP's pos counts
+// from here).
+inline const cell_t* snapshots_of(const pnode_t* head) {
+    return reinterpret_cast<const cell_t*>(head + head->aux);
 }
 
 }  // namespace zuv::interpreter::plan

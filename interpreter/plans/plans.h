@@ -47,6 +47,10 @@ const pnode_t* of_function(const cell_t* slot);
 // run while tracing is a write of tracing that forgot the guard byte: either
 // stops the process with a message.
 void verify_block(const pnode_t* head, const pnode_t* block, const cell_t* code);
+// Verify mode, on a plan just built: every node carries only the flags and
+// fields kinds.def gives its kind (a K_WORDREF those its owner's wordref
+// flags name); a fault stops the process with a message.
+void verify_kinds(const pnode_t* head);
 // verify_block on every block of a plan: a run checks them as it begins,
 // since it takes blocks of one expression and leaves without the loop.
 void verify_plan(const pnode_t* head);

@@ -54,7 +54,7 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
 // taken with nothing run. nullptr otherwise.
 [[gnu::always_inline]] inline const cell_t* plan_leaf_value(const plan_run& x,
                                                             const pnode_t* block) {
-    if (!(block->header & plan::ONE_LEAF)) return nullptr;
+    if (!(block->flags & plan::ONE_LEAF)) return nullptr;
     const cell_t* value = plan_leaf(x, block + 2);
     if (value == nullptr || !plain_value_q(type_of(value))) [[unlikely]]
         return nullptr;
@@ -138,7 +138,7 @@ const pnode_t* statement_before(const pnode_t* head, const pnode_t* n) {
     const pnode_t* before = statement_before(x.head, n);
     if (before == nullptr) [[unlikely]]
         return plan_fallback(n, code, pos, end, false);
-    if (before->kind() == plan::K_LOCAL) stack::push(x.frame + before->aux);
+    if (before->kind() == plan::K_LOCAL) stack::push(x.frame + plan::frame_slot(before));
     else stack::top_slot++;
     position->data1 = static_cast<uint32_t>(before->pos);
     return infix_loop(code, pos, end, true);
@@ -150,7 +150,7 @@ const pnode_t* statement_before(const pnode_t* head, const pnode_t* n) {
 [[gnu::noinline, gnu::cold]] int32_t plan_call_missed(const plan_run& x, const pnode_t* n,
                                                       const cell_t* code, int32_t pos, int32_t end,
                                                       bool infix) {
-    if (!infix && (n[1].header & plan::REF_ANSWERS_PROBE) && op_at(code, pos))
+    if (!infix && (n[1].flags & plan::REF_ANSWERS_PROBE) && op_at(code, pos))
         return plan_answer(x, n, code, pos, end);
     return plan_fallback(n, code, pos, end, infix);
 }
@@ -158,14 +158,14 @@ const pnode_t* statement_before(const pnode_t* head, const pnode_t* n) {
 // The cell a word holds, read where its context's values live (a node the
 // builder noted in the node's aux: a leaf, a probe's entry).
 [[gnu::always_inline]] inline const cell_t* plan_global(const pnode_t* n) {
-    return alloc::buffer(static_cast<node_t>(n->aux))->head_cell() + n->value.data3;
+    return alloc::buffer(static_cast<node_t>(plan::word_values(n)))->head_cell() + n->value.data3;
 }
 
 // The cell a K_WORD leaf's word holds: where its context's values live when
 // the builder noted that node (its aux), else through the word's context;
 // nullptr when it has none to read.
 [[gnu::always_inline]] inline const cell_t* plan_word(const pnode_t* n) {
-    if (n->aux != 0) [[likely]]
+    if (plan::word_values(n) != 0) [[likely]]
         return plan_global(n);
     return peek_value(&n->value);
 }
@@ -180,9 +180,9 @@ const pnode_t* statement_before(const pnode_t* head, const pnode_t* n) {
 [[gnu::always_inline]] inline bool op_probed(const plan_run& x, const pnode_t* n,
                                              const pnode_t* holder, const cell_t* code,
                                              int32_t pos) {
-    uint32_t small = holder->small();
+    uint32_t small = plan::probe_slot(holder);
     const cell_t* v;
-    if (n->header & plan::PROBE_LOCAL) v = x.frame + small;
+    if (n->flags & plan::PROBE_LOCAL) v = x.frame + small;
     else if (small != 0) [[likely]] v = plan_global(x.head + small);
     else return op_at(code, pos);
     return type_of(v) == TYPE_op;
@@ -214,7 +214,8 @@ const pnode_t* statement_before(const pnode_t* head, const pnode_t* n) {
 // (the builder saw it made), is never made again.
 [[gnu::always_inline]] inline const cell_t* plan_expected(const pnode_t* n) {
     const pnode_t* ref = n + 1;
-    const cell_t* v = alloc::buffer(static_cast<node_t>(ref->end))->head_cell() + ref->value.data3;
+    const cell_t* v =
+        alloc::buffer(static_cast<node_t>(plan::values_node(ref)))->head_cell() + ref->value.data3;
     // As two words: a memcmp the compiler judges cold becomes a call.
     uint64_t now[2], expected[2];
     std::memcpy(now, v, sizeof now);
@@ -285,7 +286,7 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
 [[gnu::always_inline]] inline int32_t plan_computing(const plan_run& x, const pnode_t* n,
                                                      const cell_t* code, int32_t pos, int32_t end,
                                                      bool* computed, bool* quiet = nullptr) {
-    if (n->header & plan::SIMPLE_INFIX) return plan_simple_infix(x, n, code, pos, end, computed);
+    if (n->flags & plan::SIMPLE_INFIX) return plan_simple_infix(x, n, code, pos, end, computed);
     return run_node(x, n, code, pos, end, false, quiet);
 }
 
@@ -353,7 +354,7 @@ template <bool body = false>
 [[gnu::always_inline]] inline cell_t* plan_block_run(const plan_run& x, const pnode_t* block,
                                                      const cell_t* code) {
     const pnode_t* n = block + 2;
-    if (!(block->header & plan::ONE_EXPRESSION)) [[unlikely]]
+    if (!(block->flags & plan::ONE_EXPRESSION)) [[unlikely]]
         return run_planned(x, block, code, true);
     int32_t pos = block->pos;
     int32_t end = block->end;
@@ -361,8 +362,8 @@ template <bool body = false>
     *position = *code;
     position->data1 = static_cast<uint32_t>(pos);
     if (body && n->kind() == plan::K_COND)
-        pos = (n[1].header & plan::LANE_CONDITION) ? conditional_lane(x, n, code, pos, end, false)
-                                                   : conditional_body(x, n, code, pos, end);
+        pos = (n[1].flags & plan::LANE_CONDITION) ? conditional_lane(x, n, code, pos, end, false)
+                                                  : conditional_body(x, n, code, pos, end);
     else pos = run_node(x, n, code, pos, end, false);
     if (exits::pending) [[unlikely]]
         return nullptr;
@@ -414,7 +415,7 @@ template <bool body = false>
 [[gnu::always_inline]] inline const cell_t* plan_body_leaf(const pnode_t* head,
                                                            const cell_t* body) {
     const pnode_t* block = head + 1;
-    if (!(block->header & plan::ONE_LEAF)) [[likely]]
+    if (!(block->flags & plan::ONE_LEAF)) [[likely]]
         return nullptr;
     if (body->data2 != block->value.data2 || body->data1 != block->value.data1 ||
         caller_tracing_request >= 0 || stack::top_slot + 1 >= stack::end) [[unlikely]]
@@ -431,7 +432,7 @@ template <bool body = false>
 // slot: the record as mark_interp_func or mark_interp_native writes it, its
 // header made by the builder.
 [[gnu::always_inline]] inline void plan_mark(const pnode_t* ref, cell_t* slot) {
-    stack::push_frame_made(static_cast<uint32_t>(ref->pos), ref->value.data1, slot + 1);
+    stack::push_frame_made(plan::frame_header(ref), ref->value.data1, slot + 1);
 }
 
 // The callee of call node n (a call, a native's or a conditional) pushed and
@@ -458,9 +459,9 @@ template <bool self>
 plan_call_body(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos, int32_t end,
                bool infix, const stack::tops_t& caller, cell_t* slot) {
     const pnode_t* ref = n + 1;
-    auto plan = static_cast<uint32_t>(ref->aux);
+    uint32_t plan = plan::arguments_plan(ref);
     bool quiet = false;
-    pos = plan_arguments(x, n + 2, slot, static_cast<int32_t>(n->small()), plan, code, pos + 1, end,
+    pos = plan_arguments(x, n + 2, slot, plan::argument_count(n), plan, code, pos + 1, end,
                          self ? nullptr : &quiet);
     if (exits::pending) [[unlikely]]
         return pos;
@@ -471,7 +472,7 @@ plan_call_body(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t 
     const cell_t* result;
     if (self && plan_holds(x)) [[likely]]
         result = run_self(x, slot);
-    else if (!self && (ref->header & plan::PLAIN_CALL)) [[likely]]
+    else if (!self && (ref->flags & plan::PLAIN_CALL)) [[likely]]
         result = run_function<true>(slot, &quiet);
     else result = run_other_function(slot);
     if (result == nullptr) [[unlikely]]
@@ -502,7 +503,7 @@ template <bool self>
                                                             int32_t count) {
     const cell_t* v = &leaf->value;
     if (leaf->kind() == plan::K_LOCAL) {
-        if (leaf->aux >= count) [[unlikely]]
+        if (plan::frame_slot(leaf) >= count) [[unlikely]]
             return nullptr;
         v = args;
     } else if (leaf->kind() == plan::K_WORD) {
@@ -518,9 +519,9 @@ template <bool self>
 // the word has to be looked up (which is a call).
 [[gnu::always_inline]] inline bool no_op_probed(const plan_run& x, const pnode_t* n,
                                                 const pnode_t* holder) {
-    uint32_t small = holder->small();
+    uint32_t small = plan::probe_slot(holder);
     const cell_t* v;
-    if (n->header & plan::PROBE_LOCAL) v = x.frame + small;
+    if (n->flags & plan::PROBE_LOCAL) v = x.frame + small;
     else if (small != 0) [[likely]] v = plan_global(x.head + small);
     else return false;
     return type_of(v) != TYPE_op;
@@ -555,21 +556,21 @@ template <bool self>
     const pnode_t* block = head + 1;
     const cell_t* body = more + function::MORE_BODY;
     if (static_cast<uint32_t>(head->end) != plan::epoch || head->pos < 0 ||
-        !(block->header & plan::ONE_LEAF) || body->data2 != block->value.data2 ||
+        !(block->flags & plan::ONE_LEAF) || body->data2 != block->value.data2 ||
         body->data1 != block->value.data1) [[unlikely]]
         return false;
     const cell_t* arg = nullptr;
     const pnode_t* probed = n;  // the node whose probe reads the word after the call
     const pnode_t* holder = n + 1;
-    auto count = static_cast<int32_t>(n->small());
+    auto count = plan::argument_count(n);
     if (count != 0) {
         const pnode_t* a = n + 2;
         uint8_t kind = a->kind();
-        if (kind == plan::K_LOCAL) arg = x.frame + a->aux;
+        if (kind == plan::K_LOCAL) arg = x.frame + plan::frame_slot(a);
         else if (kind == plan::K_LIT) arg = &a->value;
         else if (kind == plan::K_WORD) arg = peek_value(&a->value);
         if (arg == nullptr || !plain_value_q(type_of(arg)) ||
-            check_needed(static_cast<uint32_t>(n[1].aux), arg)) [[unlikely]]
+            check_needed(plan::arguments_plan(n + 1), arg)) [[unlikely]]
             return false;
         probed = a;
         holder = a;
@@ -590,7 +591,7 @@ template <bool self>
                                               const cell_t* code, int32_t pos, int32_t end,
                                               bool infix) {
     if (plan_call_leaf(x, n)) [[likely]]
-        return pos + 1 + static_cast<int32_t>(n->small());
+        return pos + 1 + plan::argument_count(n);
     return plan_call_of<false>(x, n, code, pos, end, infix);
 }
 
@@ -599,14 +600,14 @@ template <bool self>
 // recursive call's path spill more).
 [[gnu::noinline]] int32_t plan_call_other(const plan_run& x, const pnode_t* n, const cell_t* code,
                                           int32_t pos, int32_t end, bool infix) {
-    if (n[1].header & plan::LEAF_BODY) return plan_call_leaf_body(x, n, code, pos, end, infix);
+    if (n[1].flags & plan::LEAF_BODY) return plan_call_leaf_body(x, n, code, pos, end, infix);
     return plan_call_of<false>(x, n, code, pos, end, infix);
 }
 
 // call_simple with planned arguments.
 int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos, int32_t end,
                   bool infix) {
-    if (n[1].header & plan::SELF_CALL) return plan_call_of<true>(x, n, code, pos, end, infix);
+    if (n[1].flags & plan::SELF_CALL) return plan_call_of<true>(x, n, code, pos, end, infix);
     return plan_call_other(x, n, code, pos, end, infix);
 }
 
@@ -616,9 +617,8 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
     cell_t* slot = plan_push_callee(n);
     if (slot == nullptr) [[unlikely]]
         return plan_call_missed(x, n, code, pos, end, infix);
-    auto count = static_cast<int32_t>(n->small());
-    pos =
-        plan_arguments(x, n + 2, slot, count, static_cast<uint32_t>(n[1].aux), code, pos + 1, end);
+    auto count = plan::argument_count(n);
+    pos = plan_arguments(x, n + 2, slot, count, plan::arguments_plan(n + 1), code, pos + 1, end);
     if (exits::pending) [[unlikely]]
         return pos;
     run_simple_entry(type_of(slot), slot, count);
@@ -635,7 +635,7 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
 [[gnu::noinline]] int32_t conditional_rest(const plan_run& x, const pnode_t* n, cell_t* slot,
                                            const cell_t* code, int32_t pos, int32_t end,
                                            bool infix) {
-    auto plan = static_cast<uint32_t>(n[1].aux);
+    uint32_t plan = plan::arguments_plan(n + 1);
     auto count = static_cast<int32_t>(plan & PLAN_ARGS_MASK);
     const pnode_t* branches = n + 2 + plan::size_of(n + 2);
     int32_t i = 1;
@@ -653,20 +653,13 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
         return pos;
     if (planned) {
         cell_t* args = stack::arguments;
-        bool truthy = logic::truthy(args);
-        int32_t k = 0;
-        if (n->small() == EITHER_INDEX) {
-            if (type_of(args) == TYPE_unset) fire(err::no_return);
-            k = truthy ? 0 : 1;
-        } else if (!truthy) {
-            k = -1;
-        }
+        int32_t k = conditional_branch(plan::native_slot(n) == EITHER_INDEX, args);
         if (k < 0) {
             args->header = TYPE_none;
             stack::top_slot = args + 1;
         } else {
             nested_position kept;
-            cell_t* r = run_planned(x, x.head + branches[k].aux, args + 1 + k, true);
+            cell_t* r = run_planned(x, plan::block_of(x.head, branches + k), args + 1 + k, true);
             if (r == nullptr) return pos;
             kept.restore();
             *stack::arguments = *r;
@@ -706,6 +699,25 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
     return conditional_next(x, n, code, end, infix, probed);
 }
 
+// The value of a conditional that takes branch k of those from first on
+// (branch_taken) into slot, when it needs nothing run: none for `if` on a
+// false condition, else the branch's one plain value. False when the branch
+// has to run.
+[[gnu::always_inline]] inline bool quiet_value(const plan_run& x, const pnode_t* first, int32_t k,
+                                               cell_t* slot, const cell_t* condition) {
+    if (k < 0) {
+        *slot = *condition;
+        slot->header = TYPE_none;
+    } else if (const cell_t* value = plan_leaf_value(x, plan::block_of(x.head, first + k)))
+        [[likely]] {
+        *slot = *value;
+    } else {
+        return false;
+    }
+    stack::top_slot = slot + 1;
+    return true;
+}
+
 // plan_conditional when its condition is two integers the operators' lane
 // computes: it runs nothing and can raise nothing. The condition is then
 // taken before the conditional's frame is marked, into the cell that frame
@@ -731,6 +743,7 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
     // A local compared with a literal, the common condition, read with no
     // test of the sources.
     uint32_t sources = c->value.data1;
+    // (Read before its kind is known: the raw aux.)
     const cell_t* left = x.frame + c[1].aux;
     const cell_t* right = &c[4].value;
     if (sources != (plan::INFIX_LANE | plan::INFIX_RIGHT_LITERAL)) {
@@ -745,26 +758,17 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
                        integer::get(right), &truthy)) [[unlikely]]
         return false;
     const pnode_t* first = c + 5;  // the lane's five nodes
-    bool either = n->small() == EITHER_INDEX;
+    bool either = plan::native_slot(n) == EITHER_INDEX;
     const pnode_t* last = first + (either ? 1 : 0);
-    if (last->probe() && !(n[1].header & plan::OWN_WORD_AFTER) &&
+    if (last->probe() && !(n[1].flags & plan::OWN_WORD_AFTER) &&
         op_probed(x, last, last, code, last->end)) [[unlikely]]
         return false;
-    int32_t k = truthy ? 0 : 1;
-    if (!either && !truthy) {
-        *slot = *args;
-        slot->header = TYPE_none;
-        stack::top_slot = slot + 1;
+    int32_t k = branch_taken(either, truthy);
+    if (quiet_value(x, first, k, slot, args)) [[likely]] {
         *next = conditional_next(x, n, code, end, infix, last);
         return true;
     }
-    const pnode_t* block = x.head + first[k].aux;
-    if (const cell_t* value = plan_leaf_value(x, block)) [[likely]] {
-        *slot = *value;
-        stack::top_slot = slot + 1;
-        *next = conditional_next(x, n, code, end, infix, last);
-        return true;
-    }
+    const pnode_t* block = plan::block_of(x.head, first + k);
     *slot = *v;
     plan_mark(n + 1, slot);
     args[1] = first->value;
@@ -786,7 +790,7 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
     cell_t* slot = plan_push_callee(n);
     if (slot == nullptr) [[unlikely]]
         return plan_fallback(n, code, pos, end, infix);
-    auto plan = static_cast<uint32_t>(n[1].aux);
+    uint32_t plan = plan::arguments_plan(n + 1);
     // The condition's node, the walk on it with the guards read.
     bool computed = false;
     pos = plan_computing(x, n + 2, code, pos + 1, end, &computed);
@@ -800,7 +804,7 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
     // The branches as the plan has them, while the walk is on the first:
     // pushing them runs nothing, so the guards read once serve them all.
     // The last branch ends the conditional's nodes.
-    bool either = n->small() == EITHER_INDEX;
+    bool either = plan::native_slot(n) == EITHER_INDEX;
     const pnode_t* last = n + n->aux - 1;
     const pnode_t* first = last - (either ? 1 : 0);
     cell_t* top = stack::top_slot;
@@ -814,18 +818,12 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
     top[1] = last->value;
     stack::top_slot = top + (either ? 2 : 1);
     cell_t* args = slot + 1;
-    uint8_t t = type_of(args);
-    bool truthy = logic::truthy(args);
-    int32_t k = 0;  // the branch taken
-    if (either) {
-        if (t == TYPE_unset) [[unlikely]]
-            fire(err::no_return);
-        k = truthy ? 0 : 1;
-    } else if (!truthy) {
+    int32_t k = conditional_branch(either, args);
+    if (k < 0) {
         args->header = TYPE_none;
         return conditional_value(x, n, code, end, infix, slot, args, last);
     }
-    const pnode_t* block = x.head + first[k].aux;
+    const pnode_t* block = plan::block_of(x.head, first + k);
     const cell_t* branch_code = args + 1 + k;
     // A branch of one value: run_node's leaf, its push and the result's
     // copy made one, nothing run (the stack's room checked above).
@@ -836,18 +834,6 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
     if (r == nullptr) [[unlikely]]
         return n->end;
     return conditional_value(x, n, code, end, infix, stack::arguments - 1, r, nullptr);
-}
-
-// Whether the native stack is past its limit (check_native_stack would
-// raise): a test with no call, for a routine that makes none.
-[[gnu::always_inline]] inline bool native_stack_low() {
-#if defined(__x86_64__)
-    uintptr_t sp;
-    asm("mov %%rsp, %0" : "=r"(sp));
-#else
-    auto sp = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
-#endif
-    return sp < stack_limit.load(std::memory_order_relaxed);
 }
 
 // What conditional_leaf leaves to its caller.
@@ -878,15 +864,15 @@ enum quiet_t : int32_t {
     bool either = last != first;
     // The last branch's probe reads the word the lookahead reads.
     int32_t done = QUIET_END;
-    if (n[1].header & plan::OWN_WORD_AFTER) {
+    if (n[1].flags & plan::OWN_WORD_AFTER) {
         // The check of the conditional's own word read the probe's.
     } else if (!last->probe()) {
         if (n->probe()) done = QUIET_LOOKAHEAD;
     } else {
         // op_probed, but for the look-up of a word with no entry.
-        uint32_t small = last->small();
+        uint32_t small = plan::probe_slot(last);
         const cell_t* v;
-        if (last->header & plan::PROBE_LOCAL) v = x.frame + small;
+        if (last->flags & plan::PROBE_LOCAL) v = x.frame + small;
         else if (small != 0) [[likely]] v = plan_global(x.head + small);
         else return QUIET_NOT;
         if (type_of(v) == TYPE_op) [[unlikely]]
@@ -906,20 +892,10 @@ enum quiet_t : int32_t {
             return QUIET_NOT;
         truthy = t != TYPE_none;
     }
-    int32_t k = truthy ? 0 : 1;
+    int32_t k = branch_taken(either, truthy);
     cell_t* slot = stack::top_slot;
-    if (!either && !truthy) {
-        *slot = *condition;
-        slot->header = TYPE_none;
-        stack::top_slot = slot + 1;
+    if (quiet_value(x, first, k, slot, condition)) [[likely]]
         return done;
-    }
-    const pnode_t* block = x.head + first[k].aux;
-    if (const cell_t* value = plan_leaf_value(x, block)) [[likely]] {
-        *slot = *value;
-        stack::top_slot = slot + 1;
-        return done;
-    }
     slot[1] = *condition;
     return QUIET_BRANCH + k;
 }
@@ -937,7 +913,7 @@ enum quiet_t : int32_t {
     int32_t k = quiet - QUIET_BRANCH;
     cell_t* slot = stack::top_slot;
     cell_t* args = slot + 1;
-    bool either = n->small() == EITHER_INDEX;
+    bool either = plan::native_slot(n) == EITHER_INDEX;
     const pnode_t* first = n + 3;
     const pnode_t* last = first + (either ? 1 : 0);
     // The callee: the 16 bytes its word was found holding.
@@ -946,7 +922,7 @@ enum quiet_t : int32_t {
     args[1] = first->value;
     args[2] = last->value;
     stack::top_slot = args + (either ? 3 : 2);
-    cell_t* r = plan_branch(x, x.head + first[k].aux, args + 1 + k);
+    cell_t* r = plan_branch(x, plan::block_of(x.head, first + k), args + 1 + k);
     if (r == nullptr) [[unlikely]]
         return n->end;
     return conditional_value(x, n, code, end, infix, stack::arguments - 1, r, nullptr);
@@ -977,7 +953,7 @@ enum quiet_t : int32_t {
 [[gnu::always_inline]] inline int32_t plan_conditional(const plan_run& x, const pnode_t* n,
                                                        const cell_t* code, int32_t pos, int32_t end,
                                                        bool infix) {
-    uint32_t ref = n[1].header;
+    uint32_t ref = n[1].flags;
     if (ref & plan::LEAF_CONDITION) return conditional_leaf_node(x, n, code, end, infix);
     if (ref & plan::LANE_CONDITION) return conditional_lane(x, n, code, pos, end, infix);
     return conditional_called(x, n, code, pos, end, infix);
@@ -1009,7 +985,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     // The arguments plan's one bit the checks read, read where it is needed:
     // computed ahead, it lives across the right operand.
     auto arg_plan = [ref] {
-        return (ref->header & plan::OPERATOR_ANY_TYPES) ? uint32_t{PLAN_ANY_TYPES} : 0u;
+        return (ref->flags & plan::OPERATOR_ANY_TYPES) ? uint32_t{PLAN_ANY_TYPES} : 0u;
     };
     cell_t* left = slot + 1;
     bool integers = f != FAST_NONE && type_of(left) == TYPE_integer;
@@ -1056,10 +1032,10 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
 // nothing, otherwise.
 [[gnu::always_inline]] inline bool plan_quiet_operator(const plan_run& x, const pnode_t* s,
                                                        const pnode_t* r) {
-    auto f = static_cast<fast_op>(s[1].aux);
+    auto f = static_cast<fast_op>(plan::operator_operation(s + 1));
     cell_t* l = stack::top_slot - 1;
-    const pnode_t* block = x.head + r->aux;
-    if (f == FAST_NONE || type_of(l) != TYPE_integer || !(block->header & plan::ONE_LEAF))
+    const pnode_t* block = plan::block_of(x.head, r);
+    if (f == FAST_NONE || type_of(l) != TYPE_integer || !(block->flags & plan::ONE_LEAF))
         return false;
     const cell_t* right = plan_leaf(x, block + 2);
     // The callee's cell, the paren's and its value above the left operand.
@@ -1086,7 +1062,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     const pnode_t* s = left + plan::size_of(left);
     // A chain has one step at least; the next step's node is found only when
     // there is one.
-    for (uint32_t k = n->small();;) {
+    for (uint32_t k = plan::step_count(n);;) {
         if (s->pos != pos || !plan_holds(x)) [[unlikely]]
             return plan_infix_generic(code, pos, end);
         const cell_t* v = plan_expected(s);
@@ -1095,12 +1071,12 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
             return plan_infix_generic(code, pos, end);
         }
         const pnode_t* r = s + 2;
-        if (s->small() != 0) {
+        if (plan::fast_operation(s) != FAST_NONE) {
             const cell_t* right = &r->value;
-            if (r->kind() == plan::K_LOCAL) right = x.frame + r->aux;
+            if (r->kind() == plan::K_LOCAL) right = x.frame + plan::frame_slot(r);
             else if (r->kind() == plan::K_WORD) right = peek_value(&r->value);
             cell_t* l = stack::top_slot - 1;
-            auto f = static_cast<fast_op>(s->small());
+            auto f = static_cast<fast_op>(plan::fast_operation(s));
             bool integers = right != nullptr && type_of(l) == TYPE_integer &&
                             type_of(right) == TYPE_integer &&
                             fast_integers(f, l, integer::get(l), integer::get(right));
@@ -1120,8 +1096,9 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
             l[1] = l[0];
             l[0] = *v;
             l[0].header = static_cast<uint32_t>(s->end);
-            pos =
-                plan_call_infix(x, r, l, s + 1, static_cast<fast_op>(s[1].aux), code, pos + 1, end);
+            pos = plan_call_infix(x, r, l, s + 1,
+                                  static_cast<fast_op>(plan::operator_operation(s + 1)), code,
+                                  pos + 1, end);
             if (exits::pending) return pos;
         }
         if (--k == 0) break;
@@ -1139,7 +1116,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
                                                         const cell_t* code, int32_t pos,
                                                         int32_t end, bool infix) {
     check_native_stack();
-    const pnode_t* block = x.head + n->aux;
+    const pnode_t* block = plan::block_of(x.head, n);
     cell_t* held = stack::top_slot;
     // A paren of one plain leaf: its value where the paren's cell would ride,
     // nothing run, once the room that run takes (the cell and the value) is
@@ -1178,14 +1155,14 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     if (l == nullptr || type_of(l) != TYPE_integer) return false;
     *top = *l;
     const pnode_t* s = left + 1;
-    for (uint32_t k = n->small(); k > 0; k--) {
+    for (uint32_t k = plan::step_count(n); k > 0; k--) {
         const pnode_t* r = s + 2;
-        if (type_of(top) != TYPE_integer || s->small() == 0 || !leaf(r) ||
+        if (type_of(top) != TYPE_integer || plan::fast_operation(s) == 0 || !leaf(r) ||
             plan_expected(s) == nullptr)
             return false;
         const cell_t* right = plan_leaf(x, r);
         if (right == nullptr || type_of(right) != TYPE_integer ||
-            !fast_integers(static_cast<fast_op>(s->small()), top, integer::get(top),
+            !fast_integers(static_cast<fast_op>(plan::fast_operation(s)), top, integer::get(top),
                            integer::get(right)))
             return false;
         s = r + 1;
@@ -1212,7 +1189,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
         if (value == nullptr || !plain_value_q(type_of(value)) ||
             (v->probe() && op_probed(x, v, v, code, v->pos + 1)))
             return false;
-    } else if ((v->header & plan::SIMPLE_INFIX) && (v->value.data1 & plan::INFIX_LANE)) {
+    } else if ((v->flags & plan::SIMPLE_INFIX) && (v->value.data1 & plan::INFIX_LANE)) {
         uint32_t lane = v->value.data1;
         const cell_t* left = plan_lane_operand(x, v + 1, lane >> 2);
         const cell_t* right = plan_lane_operand(x, v + 4, lane);
@@ -1224,8 +1201,8 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
                            integer::get(right)))
             return false;
         value = top;
-    } else if (kind == plan::K_INFIX && v[2].kind() == plan::K_OP && v[2].small() != 0 &&
-               plan_quiet_chain(x, v, code, top)) {
+    } else if (kind == plan::K_INFIX && v[2].kind() == plan::K_OP &&
+               plan::fast_operation(v + 2) != 0 && plan_quiet_chain(x, v, code, top)) {
         value = top;
     } else {
         return false;
@@ -1266,7 +1243,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
         pos = plan_argument(x, n + 2, slot, 0, code, pos + 1, end, false, true);
         if (exits::pending) [[unlikely]]
             return pos;
-        return_fetched(slot, static_cast<uint32_t>(n[1].aux));
+        return_fetched(slot, plan::arguments_plan(n + 1));
         return pos;
     }
     default: return plan_fallback(n, code, pos, end, infix);
@@ -1276,7 +1253,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
 // The value of a leaf node (a literal or a word); nullptr when a word has
 // none to read.
 [[gnu::always_inline]] inline const cell_t* plan_leaf(const plan_run& x, const pnode_t* n) {
-    if (n->kind() == plan::K_LOCAL) return x.frame + n->aux;
+    if (n->kind() == plan::K_LOCAL) return x.frame + plan::frame_slot(n);
     if (n->kind() == plan::K_WORD) return plan_word(n);
     return &n->value;
 }
@@ -1287,7 +1264,8 @@ int32_t plan_simple_infix_compute(const plan_run& x, const pnode_t* n, const cel
                                   const cell_t* right, const cell_t* code, int32_t end) {
     const pnode_t* s = n + 2;
     stack::push(left);
-    if (!fast_compute(static_cast<fast_op>(s->small()), stack::top_slot - 1, right)) [[unlikely]] {
+    if (!fast_compute(static_cast<fast_op>(plan::fast_operation(s)), stack::top_slot - 1, right))
+        [[unlikely]] {
         plan::count_fallback(s);
         return plan_infix_generic(code, s->pos, end);
     }
@@ -1317,7 +1295,7 @@ int32_t plan_simple_infix_compute(const plan_run& x, const pnode_t* n, const cel
 inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint32_t source) {
     if (source & plan::INFIX_RIGHT_GLOBAL) return plan_global(n);
     if (source & plan::INFIX_RIGHT_LITERAL) return &n->value;
-    return x.frame + n->aux;
+    return x.frame + plan::frame_slot(n);
 }
 
 // The lane's operands when they are not integers both (or their sum,
@@ -1328,7 +1306,7 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
     const pnode_t* s = n + 2;
     const cell_t* left = plan_lane_operand(x, n + 1, n->value.data1 >> 2);
     const cell_t* right = plan_lane_operand(x, n + 4, n->value.data1);
-    if ((n[1].header & plan::ANSWERS_PROBE) && type_of(left) == TYPE_op) [[unlikely]]
+    if ((n[1].flags & plan::ANSWERS_PROBE) && type_of(left) == TYPE_op) [[unlikely]]
         return plan_answer(x, n, code, pos, end);
     if (!plain_value_q(type_of(left)) || plan_expected(s) == nullptr) [[unlikely]]
         return plan_fallback(n, code, pos, end, false);
@@ -1346,7 +1324,7 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
 // the inlined lanes would live in memory in each of them.)
 [[gnu::noinline]] int32_t plan_paren_lane(const plan_run& x, const pnode_t* n, const cell_t* code,
                                           int32_t pos, int32_t end) {
-    const pnode_t* block = x.head + n[4].aux;
+    const pnode_t* block = plan::block_of(x.head, n + 4);
     const cell_t* left = plan_leaf(x, n + 1);
     const cell_t* right = plan_leaf(x, block + 2);
     cell_t* top = stack::top_slot;
@@ -1363,7 +1341,7 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
     stack::top_slot = top + 1;
     pos = n->end;
     if (n->probe()) {
-        bool op = (n->header & plan::PROBE_LOCAL)
+        bool op = (n->flags & plan::PROBE_LOCAL)
                       ? type_of(reinterpret_cast<const cell_t*>(
                             reinterpret_cast<const char*>(x.frame) + n->value.data3)) == TYPE_op
                       : op_probed(x, n, n + 3, code, pos);
@@ -1387,6 +1365,7 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
         if (lane & plan::INFIX_PAREN) return plan_paren_lane(x, n, code, pos, end);
         return plan_simple_infix_rest(x, n, code, pos, end);
     }
+    // (Read before its kind is known: the raw aux.)
     const cell_t* left = x.frame + n[1].aux;
     if (lane & (plan::INFIX_LEFT_GLOBAL | plan::INFIX_LEFT_LITERAL)) [[unlikely]] {
         if (lane & plan::INFIX_LEFT_GLOBAL) {
@@ -1398,7 +1377,8 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
     }
     const cell_t* right = &n[4].value;
     if (!(lane & plan::INFIX_RIGHT_LITERAL))
-        right = (lane & plan::INFIX_RIGHT_GLOBAL) ? plan_global(n + 4) : x.frame + n[4].aux;
+        right = (lane & plan::INFIX_RIGHT_GLOBAL) ? plan_global(n + 4)
+                                                  : x.frame + plan::frame_slot(n + 4);
     cell_t* top = stack::top_slot;
     bool done = false;
     if (type_of(left) == TYPE_integer && type_of(right) == TYPE_integer && top + 1 < stack::end &&
@@ -1418,7 +1398,7 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
             if (computed != nullptr) *computed = true;
             return pos;
         }
-        bool op = (n->header & plan::PROBE_LOCAL)
+        bool op = (n->flags & plan::PROBE_LOCAL)
                       ? type_of(reinterpret_cast<const cell_t*>(
                             reinterpret_cast<const char*>(x.frame) + n->value.data3)) == TYPE_op
                       : op_probed(x, n, n + 3, code, pos);
@@ -1439,11 +1419,11 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
     uint8_t kind = n->kind();
     if (kind == plan::K_LOCAL || kind == plan::K_WORD || kind == plan::K_LIT) {
         const cell_t* v = &n->value;
-        if (kind == plan::K_LOCAL) v = x.frame + n->aux;
+        if (kind == plan::K_LOCAL) v = x.frame + plan::frame_slot(n);
         else if (kind == plan::K_WORD) v = peek_value(&n->value);
         if (kind != plan::K_LIT) {
             if (v == nullptr || !plain_value_q(type_of(v))) [[unlikely]] {
-                if (!infix && (n->header & plan::ANSWERS_PROBE) && v != nullptr &&
+                if (!infix && (n->flags & plan::ANSWERS_PROBE) && v != nullptr &&
                     type_of(v) == TYPE_op)
                     return plan_answer(x, n, code, pos, end);
                 return plan_fallback(n, code, pos, end, infix);
@@ -1461,7 +1441,7 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
         if (quiet != nullptr) *quiet = true;
         return pos + 1;
     }
-    if (n->header & plan::SIMPLE_INFIX) return plan_simple_infix(x, n, code, pos, end);
+    if (n->flags & plan::SIMPLE_INFIX) return plan_simple_infix(x, n, code, pos, end);
     if (kind == plan::K_INFIX) return plan_infix(x, n, code, pos, end);
     // One test for both kinds: a test per kind here made the chain a jump
     // table, dearer for every node after it.
@@ -1485,14 +1465,14 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
     uint8_t kind = n->kind();
     const cell_t* v;
     if (kind == plan::K_LOCAL) {
-        v = x.frame + n->aux;
+        v = x.frame + plan::frame_slot(n);
         if (!plain_value_q(type_of(v))) return false;
     } else if (kind == plan::K_LIT) {
         v = &n->value;
     } else if (kind == plan::K_PAREN) {
         // As plan_paren_inline takes it, the room the paren's run takes seen
         // to be there.
-        const pnode_t* block = x.head + n->aux;
+        const pnode_t* block = plan::block_of(x.head, n);
         v = plan_leaf_value(x, block);
         if (v == nullptr || stack::top_slot + 2 >= stack::end) return false;
         if (n->probe() && op_probed(x, n, n, code, pos + 1)) return false;
@@ -1568,7 +1548,7 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
             }
             const pnode_t* next = nullptr;
             if (kind == plan::K_INFIX) {
-                if (n->header & plan::SIMPLE_INFIX) {
+                if (n->flags & plan::SIMPLE_INFIX) {
                     bool computed = false;
                     pos = plan_simple_infix(x, n, code, pos, end, &computed);
                     // A value computed in the lane: five nodes, the position
@@ -1580,7 +1560,7 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
             } else if (kind == plan::K_CALL) {
                 // A call of a leaf body inline here, where it has no
                 // registers of its own to save.
-                if ((n[1].header & plan::LEAF_BODY) && plan_call_leaf(x, n, n->end >= end)) {
+                if ((n[1].flags & plan::LEAF_BODY) && plan_call_leaf(x, n, n->end >= end)) {
                     // Nothing ran.
                     pos = n->end;
                     next = n + n->aux;
