@@ -41,7 +41,10 @@ enum fast_op : int32_t {
     FAST_LESSER,
     FAST_LESSER_EQUAL,
     FAST_GREATER,
-    FAST_GREATER_EQUAL
+    FAST_GREATER_EQUAL,
+    // Integers only, and not by zero or INT32_MIN by -1 (the action raises):
+    // no routine stands for it, so the operator is called for the rest.
+    FAST_REMAINDER
 };
 constexpr bool fast_math_q(fast_op f) { return f <= FAST_XOR; }
 
@@ -63,6 +66,7 @@ inline fast_op fast_op_of(uint8_t type, uint32_t index) {
         case ACT_and_t: return FAST_AND;
         case ACT_or_t: return FAST_OR;
         case ACT_xor_t: return FAST_XOR;
+        case ACT_remainder: return FAST_REMAINDER;
         default: return FAST_NONE;
         }
     case TYPE_native:
@@ -132,6 +136,10 @@ inline fast_op fast_op_of(const cell_t* op) { return fast_op_of(op::wrapped_type
         case FAST_LESSER_EQUAL: b = !(r < l); goto as_logic;
         case FAST_GREATER: b = r < l; goto as_logic;
         case FAST_GREATER_EQUAL: b = !(l < r); goto as_logic;
+        case FAST_REMAINDER:
+            if (r == 0 || (l == INT32_MIN && r == -1)) return false;
+            v = l % r;
+            break;
         default: return false;
         }
         integer::make_at(left, v);
@@ -187,6 +195,10 @@ inline fast_op fast_op_of(const cell_t* op) { return fast_op_of(op::wrapped_type
     case FAST_LESSER_EQUAL: b = !(r < l); goto as_logic;
     case FAST_GREATER: b = r < l; goto as_logic;
     case FAST_GREATER_EQUAL: b = !(l < r); goto as_logic;
+    case FAST_REMAINDER:
+        if (r == 0 || (l == INT32_MIN && r == -1)) return false;
+        v = l % r;
+        break;
     default: return false;
     }
     // The type is integer! already: its flags stay, as set_type keeps them.

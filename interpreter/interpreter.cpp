@@ -299,7 +299,8 @@ int32_t call_infix(cell_t* slot, const cell_t* word, uint32_t plan, const cell_t
                                                const cell_t* right) {
     // The routines call what start-up defined (a runtime made without the
     // library has none of it).
-    if (start_up_value(op::wrapped_type(op), op->data1) == nullptr) return false;
+    if (f == FAST_REMAINDER || start_up_value(op::wrapped_type(op), op->data1) == nullptr)
+        return false;
     if (type_of(w + 1) == TYPE_word) {
         uint8_t rt = type_of(right);
         if (callable_q(rt) || rt == TYPE_unset || rt == TYPE_op) return false;
@@ -529,6 +530,8 @@ struct code_origin {
 };
 
 inline bool origin_fits(bool library) { return (stack::interpreted_mark == 0) == library; }
+// A block a loop runs, through its plan when it has one (plans/loops.h).
+[[gnu::always_inline]] inline cell_t* run_loop_block(const cell_t* code);
 
 inline bool run_frame(const cell_t* code);
 [[gnu::noinline, gnu::cold]] bool run_frame_from_other_origin(const cell_t* code, bool library) {
@@ -600,7 +603,7 @@ void eval_here(const cell_t* block) {
         eval(block, true);
         return;
     }
-    cell_t* r = run_in_place<true>(block);
+    cell_t* r = plan::enabled ? run_loop_block(block) : run_in_place<true>(block);
     if (r == nullptr) [[unlikely]]
         return;
     *stack::arguments = *r;
@@ -664,23 +667,31 @@ int32_t call_refined(const cell_t* path, const cell_t* code, int32_t pos, int32_
 // bound to a global or function context with its values in place stores
 // straight into its slot; objects (their words' set flags), unbound words
 // and the rest take the general path.
+// The slot a set-word stores into straight: a word bound to a global or
+// function context with its values in place. nullptr for objects (their
+// words' set flags), unbound words and the rest.
+[[gnu::always_inline]] inline cell_t* set_word_slot(const cell_t* w) {
+    int32_t index = static_cast<int32_t>(w->data3);
+    node_t ctx = w->data1;
+    if (index < 0 || ctx == 0) [[unlikely]]
+        return nullptr;
+    cell_t* cc = _context::cell_of(ctx);
+    if (_context::kind_of(cc) == _context::KIND_OBJECT) [[unlikely]]
+        return nullptr;
+    if (!(cc->header & FLAG_STACK_VALUES)) return alloc::buffer(cc->data2)->head_cell() + index;
+    if (cc->data2 != 0) [[likely]]
+        return stack::cell_at(cc->data2) + index;
+    return nullptr;
+}
+
 inline void store_set_word() {
     cell_t* w = stack::arguments;
     cell_t* value = w + 1;
-    int32_t index = static_cast<int32_t>(w->data3);
-    node_t ctx = w->data1;
-    if (index >= 0 && ctx != 0 && type_of(value) != TYPE_unset) [[likely]] {
-        cell_t* cc = _context::cell_of(ctx);
-        if (_context::kind_of(cc) != _context::KIND_OBJECT) [[likely]] {
-            cell_t* slot = nullptr;
-            if (!(cc->header & FLAG_STACK_VALUES))
-                slot = alloc::buffer(cc->data2)->head_cell() + index;
-            else if (cc->data2 != 0) slot = stack::cell_at(cc->data2) + index;
-            if (slot != nullptr) [[likely]] {
-                *slot = *value;
-                *w = *value;
-                return;
-            }
+    if (type_of(value) != TYPE_unset) [[likely]] {
+        if (cell_t* slot = set_word_slot(w)) [[likely]] {
+            *slot = *value;
+            *w = *value;
+            return;
         }
     }
     word::set_star();
@@ -716,9 +727,17 @@ inline void return_fetched(const cell_t* slot, uint32_t plan) {
         check_arg(slot, 0, alloc::buffer(cache)->head_cell(), stack::top_slot - 1);
     }
     // Straight in the function's body, the frame under return's own is the
-    // exit target: land there without the general walk.
+    // exit target; in a branch of `if` or `either` there, the one under the
+    // conditional's (a native's frame, which restores nothing): land there
+    // without the general walk.
     call_frame_t* own = stack::ctop - 1;
     call_frame_t* target = own - 1;
+    if (target > stack::cbottom + 1 && !(target->header & frame::EXIT_TARGET) &&
+        frame::kind_of(target) == frame::KIND_NATIVE &&
+        ((target - 1)->header & frame::EXIT_TARGET)) {
+        own = target;
+        target--;
+    }
     if (target > stack::cbottom && (target->header & frame::EXIT_TARGET)) [[likely]] {
         cell_t* base = stack::cell_at(own->prev);
         *base = stack::top_slot[-1];
@@ -1355,7 +1374,7 @@ template <bool plain = false>
             (head = plan::held_plan(m),
              static_cast<uint32_t>(head->end) == plan::epoch && head->pos >= 0)) [[likely]]
             p = head;
-        else p = plan::of_function(fn);
+        else if (type_of(m) != TYPE_none) p = plan::of_function(fn);
         if constexpr (plain) {
             if (p != nullptr) [[likely]]
                 if (const cell_t* leaf = plan_body_leaf(p, &body)) return leaf;
@@ -1616,6 +1635,8 @@ bool refinements_named(node_t cache, const cell_t* element, int32_t count, bool 
 }
 
 #include "interpreter/plans/runner.h"
+// The runs of loops' blocks, which use the runner.
+#include "interpreter/plans/loops.h"
 
 }  // namespace
 

@@ -229,6 +229,20 @@ struct builder {
             return after;  // the value had its lookahead
         } else if (t == TYPE_word) {
             after = word_expression(cells, pos, end);
+        } else if (t == TYPE_get_word || t == TYPE_lit_word || t == TYPE_get_path ||
+                   t == TYPE_lit_path || (t == TYPE_path && !path_call_q(c))) {
+            // The interpreter's own path, for one cell: the walk comes back
+            // to the plan after it where it ends there (a path that turns
+            // out to call leaves the plan for the rest of its block).
+            emit(make(K_GENERIC, pos, pos + 1, 0, c));
+            after = pos + 1;
+        } else if (t == TYPE_set_path && pos + 1 < end) {
+            // The same for the path and its value, whose extent the value's
+            // nodes (dropped: the interpreter runs it) tell.
+            after = expression(cells, pos + 1, end, false);
+            drop_from(first);
+            emit(make(K_GENERIC, pos, after, 0, c));
+            return after;  // the value had its lookahead
         }
         if (after < 0) {
             drop_from(first);
@@ -242,6 +256,24 @@ struct builder {
             emit(make(K_GENERIC, pos, -1, 0, c));
         }
         return r;
+    }
+
+    // Whether the path at c starts with a word holding a callable now (a
+    // call with refinements, whose extent the builder does not know).
+    static bool path_call_q(const cell_t* c) {
+        series_buffer_t* b = alloc::buffer(c->data2);
+        int32_t head = static_cast<int32_t>(c->data1);
+        if (head < 0 || head >= (b->used() >> 4)) return true;
+        const cell_t* w = b->head_cell() + head;
+        if (type_of(w) != TYPE_word) return true;
+        auto index = static_cast<int32_t>(w->data3);
+        if (index < 0 || w->data1 == 0) return true;
+        // A function's word is read in its frame while that runs.
+        const cell_t* ctx = _context::cell_of(w->data1);
+        const cell_t* v = global_value(w);
+        if ((ctx->header & FLAG_STACK_VALUES) && ctx->data2 != 0)
+            v = stack::cell_at(ctx->data2) + index;
+        return v == nullptr || callable_q(type_of(v));
     }
 
     int32_t word_expression(const cell_t* cells, int32_t pos, int32_t end) {
@@ -341,6 +373,8 @@ struct builder {
     // Marks node i to probe the word w after it for an operator (first_ref:
     // an operator chain's first K_WORDREF).
     void probe(int32_t i, const cell_t* w, int32_t first_ref = -1) {
+        // The interpreter's run of a generic node makes its own lookahead.
+        if (nodes[i].kind() == K_GENERIC) return;
         nodes[i].flags |= PROBE;
         uint8_t k = nodes[i].kind();
         int32_t holder = i;
@@ -623,16 +657,20 @@ bool blocks_unchanged(const pnode_t* head) {
     return true;
 }
 
-// Builds the plan of the function at slot into its more series; nullptr
-// when the body gives none.
-const pnode_t* build(const cell_t* slot) {
-    cell_t body = *function::more(slot, function::MORE_BODY);
-    if (type_of(&body) != TYPE_block || top_level::library_q(body.data2)) return nullptr;
+}  // namespace
+
+// The plan of body, fn_ctx the context whose words the runner reads in its
+// frame (NO_CONTEXT: none), fn the function planned (none for a block a
+// loop runs); nullptr when the body gives none. *keep takes the block that
+// holds the plan's handle and its nodes' values, which the caller makes
+// reachable before anything else allocates.
+pnode_t* build_body(const cell_t* body, node_t fn_ctx, const cell_t* fn, node_t* keep_out) {
+    if (type_of(body) != TYPE_block || top_level::library_q(body->data2)) return nullptr;
     builder b;
-    b.fn_ctx = function::context_of(slot);
-    b.fn = *slot;
+    b.fn_ctx = fn_ctx;
+    b.fn = *fn;
     b.emit(make(K_HEAD, 0, 0, 0, nullptr));
-    b.pending.push_back({-1, body});
+    b.pending.push_back({-1, *body});
     for (size_t i = 0; i < b.pending.size() && !b.failed; i++) {
         builder::pending_t p = b.pending[i];
         if (p.node >= 0) b.nodes[p.node].aux = static_cast<int32_t>(b.nodes.size());
@@ -651,7 +689,7 @@ const pnode_t* build(const cell_t* slot) {
     b.nodes[0].aux = count;
     b.nodes[0].end = static_cast<int32_t>(epoch);
     // The block first (it may collect): then nothing allocates until the
-    // plan is registered and the function holds the block.
+    // plan is registered and the caller holds the block.
     node_t keep = alloc::alloc_unset_cells(int64_t{count} + 2);
     size_t node_bytes = static_cast<size_t>(count) * sizeof(pnode_t);
     size_t bytes = node_bytes + b.snapshots.size() * sizeof(cell_t);
@@ -668,8 +706,38 @@ const pnode_t* build(const cell_t* slot) {
                   static_cast<uint32_t>(address >> 32), 0};
     for (int32_t i = 0; i < count; i++) k[i + 2] = b.nodes[static_cast<size_t>(i)].value;
     kb->tail = kb->head + (count + 2) * 16;
+    *keep_out = keep;
+    return reinterpret_cast<pnode_t*>(plan);
+}
+
+bool current(pnode_t* head) {
+    if (head->pos < 0) return false;
+    if (static_cast<uint32_t>(head->end) == epoch) [[likely]]
+        return true;
+    // Some planned block was written: this plan holds if its own blocks
+    // are as it saw them.
+    if (blocks_unchanged(head)) {
+        head->end = static_cast<int32_t>(epoch);
+        return true;
+    }
+    // Dropped for good, but kept while its holder lives: a run of it
+    // further up the stack may still be walking it.
+    count(C_INVALID);
+    head->pos = -1;
+    return false;
+}
+
+namespace {
+
+// Builds the plan of the function at slot into its more series; nullptr
+// when the body gives none.
+const pnode_t* build(const cell_t* slot) {
+    cell_t body = *function::more(slot, function::MORE_BODY);
+    node_t keep = 0;
+    pnode_t* plan = build_body(&body, function::context_of(slot), slot, &keep);
+    if (plan == nullptr) return nullptr;
     *function::more(slot, function::MORE_PLAN) = cell_t{TYPE_block, 0, keep, 0};
-    return reinterpret_cast<const pnode_t*>(plan);
+    return plan;
 }
 
 }  // namespace
@@ -684,6 +752,7 @@ void init() {
     counting = platform::get_env("ZUV_PLAN_COUNTS") != nullptr;
     if (counting && !was_counting) lowrt::add_exit_hook(print_counters);
     plan_kind = static_cast<uint32_t>(externals::register_kind(0, release_plan));
+    forget_blocks();
 }
 
 const pnode_t* of_function(const cell_t* slot) {
@@ -691,22 +760,12 @@ const pnode_t* of_function(const cell_t* slot) {
     uint8_t t = type_of(m);
     if (t == TYPE_block) [[likely]] {
         pnode_t* head = held_plan(m);
-        if (head->pos < 0) return nullptr;
-        if (static_cast<uint32_t>(head->end) == epoch) [[likely]]
-            return head;
-        // Some planned block was written: this plan holds if its own blocks
-        // are as it saw them.
-        if (blocks_unchanged(head)) {
-            head->end = static_cast<int32_t>(epoch);
-            return head;
-        }
-        // Dropped for good, but kept while the function lives: a run of it
-        // further up the stack may still be walking it.
-        count(C_INVALID);
-        head->pos = -1;
-        return nullptr;
+        return current(head) ? head : nullptr;
     }
-    if (t == TYPE_unset && !eager) {
+    // A library body is never planned (build says so at once): its calls
+    // then skip this routine (run_function reads the none).
+    if (t == TYPE_unset && !eager &&
+        !top_level::library_q(function::more(slot, function::MORE_BODY)->data2)) {
         *m = cell_t{TYPE_integer, 0, 1, 0};
         return nullptr;
     }

@@ -59,6 +59,45 @@ void verify_plan(const pnode_t* head);
 extern bool dumping;
 void dump(const pnode_t* head);
 
+// The plan of body (build.cpp): fn_ctx the context whose words the runner
+// reads in its frame (NO_CONTEXT: none), fn the function planned (a none
+// cell for a block a loop runs); nullptr when the body gives none. *keep
+// takes the block holding the plan's handle and its nodes' values: the
+// caller makes it reachable before anything else allocates.
+constexpr node_t NO_CONTEXT = ~node_t{0};
+pnode_t* build_body(const cell_t* body, node_t fn_ctx, const cell_t* fn, node_t* keep);
+// Whether the plan holds at the current stamp (its blocks compared with
+// their snapshots once the stamp moved); a plan whose blocks changed is
+// dropped for good, marked so.
+bool current(pnode_t* head);
+
+// The plan of a block a loop runs (blocks.cpp), kept in a table by the
+// block's series and head. The first run only counts (ZUV_PLANS=eager: it
+// builds); the second builds. A plan keeps its block alive while runs use
+// it: a collection drops the entries no run used since the one before.
+struct block_plan {
+    node_t series;  // 0: a free entry
+    uint32_t head;  // the block cell's index word
+    pnode_t* plan;  // nullptr until built
+    node_t keep;  // the block that holds the plan (build_body)
+    // The function context whose words the plan reads in the frame: that
+    // context's values while the run starts (0: none).
+    node_t ctx;
+    uint32_t active;  // runs in progress: the entry stays while any walks it
+    bool used;  // run since the last collection
+    bool refused;  // the builder gave no plan
+};
+constexpr int32_t BLOCK_TABLE_BITS = 9;
+extern block_plan block_table[1 << BLOCK_TABLE_BITS];
+// The one entry a block's series may have.
+inline block_plan* block_slot(node_t series) {
+    return &block_table[(series * 2654435761u) >> (32 - BLOCK_TABLE_BITS)];
+}
+// The entry of the block at code with a plan to run now; nullptr otherwise.
+block_plan* of_block(const cell_t* code);
+// Drops every entry (a runtime started again).
+void forget_blocks();
+
 // Counters (only while `counting`).
 enum counter : int32_t { C_BUILD, C_NOT_PLANNED, C_INVALID, C_RUN, C_COUNT };
 extern uint64_t counters[C_COUNT];

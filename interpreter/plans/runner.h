@@ -1140,6 +1140,82 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     return plan_paren_inline(x, n, code, pos, end, infix);
 }
 
+// An operator chain of a leaf and fast steps on leaves (x * 3 % 7),
+// computed into *top with nothing run as plan_infix computes it: false
+// where a step would call or run anything (or a comparison's value would be
+// the next step's left operand), *top then holding nothing of use.
+[[gnu::noinline]] bool plan_quiet_chain(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                        cell_t* top) {
+    auto leaf = [](const pnode_t* m) {
+        return m->kind() == plan::K_LOCAL || m->kind() == plan::K_WORD || m->kind() == plan::K_LIT;
+    };
+    const pnode_t* left = n + 1;
+    if (!leaf(left)) return false;
+    const cell_t* l = plan_leaf(x, left);
+    if (l == nullptr || type_of(l) != TYPE_integer) return false;
+    *top = *l;
+    const pnode_t* s = left + 1;
+    for (uint32_t k = plan::step_count(n); k > 0; k--) {
+        const pnode_t* r = s + 2;
+        if (type_of(top) != TYPE_integer || plan::fast_operation(s) == 0 || !leaf(r) ||
+            plan_expected(s) == nullptr)
+            return false;
+        const cell_t* right = plan_leaf(x, r);
+        if (right == nullptr || type_of(right) != TYPE_integer ||
+            !fast_integers(static_cast<fast_op>(plan::fast_operation(s)), top, integer::get(top),
+                           integer::get(right)))
+            return false;
+        s = r + 1;
+    }
+    return !(n->probe() && op_after(x, n, code, n->end));
+}
+
+// A set-word whose value is a leaf holding a plain value, two integers the
+// operators' lane computes or a quiet chain, with no operator after it: nothing runs
+// between the set-word's frame and its unwinding, so nothing could see
+// them; the value is stored where the frame's result would be left, once
+// the room the frame and the set-word's cell take is seen to be there.
+// False, having changed nothing, otherwise.
+[[gnu::always_inline]] inline bool plan_quiet_set(const plan_run& x, const pnode_t* n,
+                                                  const cell_t* code) {
+    const pnode_t* v = n + 1;
+    cell_t* top = stack::top_slot;
+    if (top + 2 >= stack::end || stack::ctop >= stack::cend) [[unlikely]]
+        return false;
+    uint8_t kind = v->kind();
+    const cell_t* value;
+    if (kind == plan::K_LOCAL || kind == plan::K_LIT || kind == plan::K_WORD) {
+        value = plan_leaf(x, v);
+        if (value == nullptr || !plain_value_q(type_of(value)) ||
+            (v->probe() && op_probed(x, v, v, code, v->pos + 1)))
+            return false;
+    } else if ((v->flags & plan::SIMPLE_INFIX) && (v->value.data1 & plan::INFIX_LANE)) {
+        uint32_t lane = v->value.data1;
+        const cell_t* left = plan_lane_operand(x, v + 1, lane >> 2);
+        const cell_t* right = plan_lane_operand(x, v + 4, lane);
+        if (type_of(left) != TYPE_integer || type_of(right) != TYPE_integer ||
+            plan_expected(v + 2) == nullptr || (v->probe() && op_after(x, v, code, v->end)))
+            return false;
+        *top = *left;
+        if (!fast_integers(static_cast<fast_op>(v->value.data2), top, integer::get(left),
+                           integer::get(right)))
+            return false;
+        value = top;
+    } else if (kind == plan::K_INFIX && v[2].kind() == plan::K_OP &&
+               plan::fast_operation(v + 2) != 0 && plan_quiet_chain(x, v, code, top)) {
+        value = top;
+    } else {
+        return false;
+    }
+    cell_t* slot = set_word_slot(&n->value);
+    if (slot == nullptr) [[unlikely]]
+        return false;
+    *top = *value;
+    *slot = *value;
+    stack::top_slot = top + 1;
+    return true;
+}
+
 // A set-word and return: the code of eval_set_word and eval_return with
 // planned contents.
 [[gnu::noinline]] int32_t plan_other(const plan_run& x, const pnode_t* n, const cell_t* code,
@@ -1147,6 +1223,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     switch (n->kind()) {
     case plan::K_SET: {
         check_native_stack();
+        if (plan_quiet_set(x, n, code)) return n->end;
         stack::mark_interp_native(&n->value);
         stack::push(&n->value);
         // Its value's node follows, with the guards run_node's caller read.

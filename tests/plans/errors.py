@@ -457,6 +457,76 @@ CASES = [
      "    e: try [w]\n    print [i e/id mold e/near]\n"
      "    append locals to word! rejoin [\"v\" i]\n]\n",
      "stack-overflow [a b n either"),
+    ("remainder_fallbacks",
+     # % of two integers is computed in place, except where the action raises.
+     "r: func [x y] [x % y]\nprint [r 7 3 r -7 3 r 7 -3 r 7.5 2 r 2147483647 2]\n"
+     "print mold try [r -2147483648 -1]\nloop 3 [print [(5 % 3) 1 + (7 % 4)]]\n"
+     "print mold try [loop 2 [x: 0 print 5 % x]]\nr 1 0\n",
+     "*** Where: %"),
+    ("paths_in_planned_bodies",
+     # A path is run by the interpreter, and the walk comes back to the plan
+     # where it ended as the builder saw it: one cell, or a set-path and its
+     # value. A path that turns into a call leaves the plan for the rest of
+     # its block.
+     "o: context [v: 1]\ng: func [x /local y] [y: o/v + x o/v: y * 2 print [:x 'x o/v] y]\n"
+     "print [g 1 g 2]\no/v: func [a] [a * 100]\nprint mold try [g 3]\n"
+     "b: context [x: 1]\nloop 3 [b/x: b/x + 1 prin b/x prin \" \"] print \"\"\n"
+     "o: context [v: \"s\"]\ng 4\n",
+     "*** Where: +"),
+    ("quiet_set_words_at_the_stack_end",
+     # A set-word whose value is a leaf or a lane marks no frame: reached
+     # with the stack at its end, it still overflows where the interpreter
+     # does (the wrapper's locals shift where recursion meets the end).
+     "d: func [n /local a b] [a: n b: n + 1 either n = 0 [0] [d n - 1]]\nd 2 d 2\n"
+     "locals: copy []\nrepeat i 40 [\n    w: func compose [/local (locals)] [d 100000]\n"
+     "    e: try [w]\n    print [i e/id mold e/near]\n"
+     "    append locals to word! rejoin [\"v\" i]\n]\n",
+     "stack-overflow"),
+    ("quiet_set_word_chains",
+     # A set-word's chain of fast steps is computed with no frame; a step
+     # that does not fit, a comparison with a step after it, a paren step or
+     # a rebound operator takes the frame's path.
+     "c: func [x /local y z w] [y: x * 65536 * 65536 z: x < 2 = true w: x + 1 * 2 + (x)"
+     " print [y z w] y]\nc 1 c 2\nprint c 3\nmul: :*\n*: :-\nprint c 4\n*: :mul\n"
+     "print c 5\nc \"a\"\n",
+     "*** Where: *"),
+    # Blocks run by loops get plans of their own (their second run builds).
+    ("loop_body_changed_while_running",
+     "b: [append b [+ 5] 1]\nprint loop 3 b\nprint mold b\n"
+     "c: [x: 1 append c [qq]]\nloop 3 c\n",
+     "qq has no value"),
+    ("loop_body_of_a_function_that_returned",
+     # Its words read the function's frame only while the function runs.
+     "f: func [x] [[x + 1]]\nb: f 1\nprint mold try [loop 3 b]\n"
+     "g: func [x] [loop 2 [print x + 1] [x * 2]]\nd: g 5\nloop 2 d\n",
+     "*** Where:"),
+    ("loop_bodies_in_recursion",
+     # The body's words read the frame of the call running it: recursion
+     # inside moves the values and puts them back.
+     "f: func [n] [repeat i 2 [if n > 0 [f n - 1] prin [n i \"\"]] print \"\"]\nf 2\n"
+     "g: func [n /local k] [k: 0 while [k < 2] [k: k + 1 if n > 0 [g n - 1] prin [n k \"\"]]"
+     " k + zz]\ng 2\n",
+     "zz has no value"),
+    ("words_of_two_functions_in_a_loop_body",
+     "inner: func [b /local x] [x: 5 loop 3 append copy b [prin x x: x + 1] x]\n"
+     "outer: func [a] [inner [a: a + 1 prin a]]\nprint outer 1\nprint outer 10\n"
+     "w: func [b /local y] [y: 2 loop 2 b]\nv: func [a] [w [print a + y]]\nv 1\n",
+     "y has no value"),
+    ("words_rebound_inside_loop_bodies",
+     "h: func [x] [x]\nloop 3 [print h 5 h: func [x] [x * 2]]\n"
+     "a: 1 b: 2\nrepeat i 3 [print mold try [a b] a: :+]\n"
+     "t: 1 loop 3 [print [t] if t = 2 [either: func [c a b] [print \"own\"]] t: t + 1]\n"
+     "either: :if\nloop 2 [print 1 + zz]\n",
+     "zz has no value"),
+    ("exits_from_loop_bodies",
+     "n: 0 while [n < 4] [n: n + 1 if n = 2 [continue] if n = 4 [break] print n]\n"
+     "f: func [k] [foreach x [1 2 3] [if x = k [return x * 10]] 0]\nprint [f 2 f 3 f 9]\n"
+     "print catch [forever [repeat i 3 [if i = 2 [throw i]]]]\n"
+     "r: [1 2 3 4] remove-each x r [x > 2] print mold r\n"
+     "s: [1 2 3] forall s [if s/1 = 2 [s/1: 20]] print mold s\n"
+     "m: 0 until [m: m + 1 m > 2] print m\n"
+     "loop 2 [while [true] [1 / 0]]\n",
+     "*** Where: /"),
     ("set_word_errors",
      "g: func [x /local y] [y: x * 2 y: y + x]\nprint [g 1 g 2]\n"
      "h: func [x] [y: x]\nh 1 h 2\nh ()\n",

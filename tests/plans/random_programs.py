@@ -60,7 +60,8 @@ class Program:
                                               self.body(names, depth - 1))
         if k == 9:
             return r.choice(["first [5 6]", "pick [7 8] 2", "length? \"abc\"", "abs -3",
-                             "negate 4", "max 2 9", ":g1", "'w", "to integer! \"12\""])
+                             "negate 4", "max 2 9", ":g1", "'w", "to integer! \"12\"",
+                             "o/a", "o/b/2", ":o/a"])
         if k == 10 and names:
             return "%s: %s" % (r.choice(names), self.expression(names, depth - 1))
         return str(r.randrange(-5, 10))
@@ -77,17 +78,36 @@ class Program:
         for _ in range(r.randrange(1, 4)):
             k = r.randrange(10)
             if k == 0 and depth > 0:
-                parts.append("loop 2 [%s]" % self.body(names, depth - 1))
+                parts.append(self.loop(names, depth - 1))
             elif k == 1:
                 parts.append("if %s [return %s]" % (self.expression(names, 0),
                                                      self.expression(names, 0)))
             elif k == 2 and names:
                 parts.append("%s: %s" % (r.choice(names), self.expression(names, depth)))
             elif k == 3:
-                parts.append("g2: %s" % self.expression(names, 0))
+                parts.append(r.choice(["g2", "o/a"]) + ": " + self.expression(names, 0))
             else:
                 parts.append(self.expression(names, depth))
         return " ".join(parts)
+
+    def loop(self, names, depth):
+        """A loop whose body the loop runs as a planned block: every loop
+        native, with break and continue now and then; each ends however its
+        body's words are rebound (the counters are the loop's own)."""
+        r = self.rng
+        body = self.body(names, depth)
+        forms = ["loop 2 [%s]", "repeat i 2 [%s]", "foreach e [1 2] [%s]",
+                 "foreach [e d] [1 2 3 4] [%s]", "n: 0 while [n < 2] [n: n + 1 %s]",
+                 "remove-each e [1 2 3] [%s e > 1]", "s: [1 2] forall s [%s]",
+                 # continue would skip what ends these two
+                 "m: 0 until [m: m + 1 %s m > 1]", "forever [%s break]"]
+        form = r.choice(forms)
+        k = r.randrange(12)
+        if k == 0:
+            body = "if %s [break] %s" % (self.expression(names, 0), body)
+        elif k == 1 and form not in forms[-2:]:
+            body = "if %s [continue] %s" % (self.expression(names, 0), body)
+        return form % body
 
     def function(self, index):
         r = self.rng
@@ -106,7 +126,7 @@ class Program:
 
     def source(self):
         r = self.rng
-        lines = ["g1: 3", "g2: 4",
+        lines = ["g1: 3", "g2: 4", "o: context [a: 1 b: [5 6]]",
                  "show: func [b] [either error? set/any 'e try b "
                  "[print [\"error\" e/id mold e/where mold/flat e/near]] "
                  "[print mold/flat :e]]"]
@@ -117,8 +137,9 @@ class Program:
                 lines.append("show [%s]" % self.call(name, arity))
             k = r.randrange(8)
             if k == 0:
-                lines.append("g1: %s" % r.choice(["10", "\"s\"", "func [] [5]", "none", "2.5",
-                                                  ":+", ":*"]))
+                lines.append("%s: %s" % (r.choice(["g1", "o/a"]),
+                                         r.choice(["10", "\"s\"", "func [] [5]", "none", "2.5",
+                                                   ":+", ":*"])))
             elif k == 1:
                 lines.append("append body-of :%s [%s]" % (name, self.value([], 0)))
             elif k == 2:
@@ -127,6 +148,15 @@ class Program:
                 lines.append("either: :saved" if "saved:" in "\n".join(lines) else "g2: 1")
             for _ in range(r.randrange(1, 3)):
                 lines.append("show [%s]" % self.call(name, arity))
+            # Top-level loops: their bodies, bound to the global context,
+            # are planned blocks too.
+            k = r.randrange(4)
+            if k == 0:
+                lines.append("loop 3 [show [%s]]" % self.call(name, arity))
+            elif k == 1:
+                lines.append("repeat j 3 [g2: j show [%s]]" % self.call(name, arity))
+            elif k == 2:
+                lines.append("show [%s]" % self.loop([], 1))
         if r.randrange(4) == 0:
             name, arity = r.choice(self.functions)
             lines.append(self.call(name, arity))

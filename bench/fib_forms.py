@@ -1,0 +1,122 @@
+#!/usr/bin/env python3
+"""The same function written in the forms users write, so that a regression
+in any one form shows: callgrind instructions per call of fib with plans off
+and on, beside CPython's for the same shape (Debian's /usr/bin/python3), and
+the ratio to CPython. Then loops (a top-level while, and the same loop in a
+function called once): instructions per iteration. Each figure is the
+difference of two runs of different sizes, so start-up drops out.
+
+Usage: bench/fib_forms.py [--zuv PATH] [--python PATH] [--only NAME]
+"""
+
+import argparse
+import os
+import sys
+import tempfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from plans import fib_calls, instructions  # noqa: E402
+
+PY_FIB = ("def fib(n):\n    return n if n < 2 else fib(n - 1) + fib(n - 2)\n"
+          "fib(%d)\n")
+PY_IF = ("def fib(n):\n    if n < 2:\n        return n\n    return fib(n - 1) + fib(n - 2)\n"
+         "fib(%d)\n")
+PY_LOCALS = ("def fib(n):\n    a = 0\n    b = 0\n    if n < 2:\n        return n\n"
+             "    a = fib(n - 1)\n    b = fib(n - 2)\n    return a + b\nfib(%d)\n")
+PY_METHOD = ("class M:\n    def fib(self, n):\n"
+             "        return n if n < 2 else m.fib(n - 1) + m.fib(n - 2)\n"
+             "m = M()\nm.fib(%d)\n")
+PY_KEYWORD = ("def fib(n, quiet=False):\n"
+              "    return n if n < 2 else fib(n - 1, quiet=True) + fib(n - 2, quiet=True)\n"
+              "fib(%d)\n")
+
+# name, Zuv program (%d the argument), the CPython program of the same shape.
+FORMS = [
+    ("either, call in parens left",
+     "fib: func [n] [either n < 2 [n] [(fib n - 1) + fib n - 2]]\nfib %d\n", PY_FIB),
+    ("either, both calls in parens",
+     "fib: func [n] [either n < 2 [n] [(fib n - 1) + (fib n - 2)]]\nfib %d\n", PY_FIB),
+    ("if ... [return n]",
+     "fib: func [n] [if n < 2 [return n] (fib n - 1) + fib n - 2]\nfib %d\n", PY_IF),
+    ("prefix add",
+     "fib: func [n] [either n < 2 [n] [add fib n - 1 fib n - 2]]\nfib %d\n", PY_FIB),
+    ("function with locals",
+     "fib: function [n] [a: 0 b: 0 either n < 2 [n] [a: fib n - 1 b: fib n - 2 a + b]]\n"
+     "fib %d\n", PY_LOCALS),
+    ("refinement (path call)",
+     "fib: func [n /quiet] [either n < 2 [n] [(fib/quiet n - 1) + fib/quiet n - 2]]\n"
+     "fib %d\n", PY_KEYWORD),
+    ("object path call",
+     "m: context [fib: func [n] [either n < 2 [n] [(m/fib n - 1) + m/fib n - 2]]]\n"
+     "m/fib %d\n", PY_METHOD),
+    ("called from a loop",
+     "fib: func [n] [either n < 2 [n] [(fib n - 1) + fib n - 2]]\nloop 1 [fib %d]\n", PY_FIB),
+]
+FIB_SMALL, FIB_BIG = 12, 20
+
+# name, Zuv program (%d the iteration count), CPython program.
+LOOPS = [
+    ("top-level while",
+     "s: 0 i: 0\nwhile [i < %d] [s: s + (i %% 7) i: i + 1]\n",
+     "s = 0\ni = 0\nwhile i < %d:\n    s += i %% 7\n    i += 1\n"),
+    ("while in a function called once",
+     "run: func [k /local s i] [s: 0 i: 0 while [i < k] [s: s + (i %% 7) i: i + 1] s]\n"
+     "run %d\n",
+     "def run(k):\n    s = 0\n    i = 0\n    while i < k:\n        s += i %% 7\n        i += 1\n"
+     "    return s\nrun(%d)\n"),
+    ("repeat at top level",
+     "s: 0\nrepeat i %d [s: s + i]\n",
+     "s = 0\nfor i in range(1, %d + 1):\n    s += i\n"),
+    ("foreach over a block",
+     "b: make block! 0 loop 1000 [append b 3]\ns: 0\nloop %d [foreach x b [s: s + x]]\n",
+     "b = [3] * 1000\ns = 0\nfor _ in range(%d):\n    for x in b:\n        s += x\n"),
+]
+LOOP_SMALL, LOOP_BIG = 10000, 60000
+FOREACH_SMALL, FOREACH_BIG = 10, 60
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__,
+                                 formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--zuv", default=os.path.join(ROOT, "build", "zuv"))
+    ap.add_argument("--python", default="/usr/bin/python3")
+    ap.add_argument("--only", help="the rows whose name holds this text")
+    args = ap.parse_args()
+    base = {k: v for k, v in os.environ.items() if not k.startswith("ZUV_")}
+    modes = [dict(base, ZUV_PLANS="0"), dict(base, ZUV_PLANS="1")]
+
+    with tempfile.TemporaryDirectory() as tmp:
+        def per_unit(exe, env, text, ext, small, big, units):
+            paths = []
+            for n in (small, big):
+                path = os.path.join(tmp, "p%d%s" % (n, ext))
+                with open(path, "w") as f:
+                    f.write(("Zuv []\n" if ext == ".zuv" else "") + text % n)
+                paths.append(path)
+            lo, hi = (instructions([exe, p], env) for p in paths)
+            return (hi - lo) / (units(big) - units(small))
+
+        def table(title, rows, small, big, units):
+            print("%-34s %10s %10s %10s %8s" % (title, "plans off", "plans on", "CPython",
+                                                "on/Py"))
+            for name, zuv_text, py_text in rows:
+                if args.only and args.only not in name:
+                    continue
+                lo, hi, each = small, big, units
+                if name.startswith("foreach"):
+                    # 1,000 iterations of foreach's body per count
+                    lo, hi, each = FOREACH_SMALL, FOREACH_BIG, lambda n: n * 1000
+                figures = [per_unit(args.zuv, env, zuv_text, ".zuv", lo, hi, each)
+                           for env in modes]
+                py = per_unit(args.python, base, py_text, ".py", lo, hi, each)
+                print("%-34s %10.0f %10.0f %10.0f %8.2f" % (name, figures[0], figures[1], py,
+                                                            figures[1] / py))
+
+        table("fib form (instructions per call)", FORMS, FIB_SMALL, FIB_BIG, fib_calls)
+        print()
+        table("loop (instructions per iteration)", LOOPS, LOOP_SMALL, LOOP_BIG, lambda n: n)
+
+
+if __name__ == "__main__":
+    main()

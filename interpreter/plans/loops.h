@@ -1,0 +1,53 @@
+// The runs of the plans of blocks loops run (interpreter/plans/blocks.cpp):
+// the runner's own code (runner.h), entered from eval_here. interpreter.cpp
+// includes this once, inside its anonymous namespace, after the runner.
+
+// A run in progress of a block's plan: its entry stays in the table, and its
+// plan alive, however the run is left.
+struct block_plan_use {
+    plan::block_plan* entry;
+    explicit block_plan_use(plan::block_plan* e) : entry(e) { e->active++; }
+    ~block_plan_use() { entry->active--; }
+    block_plan_use(const block_plan_use&) = delete;
+    block_plan_use& operator=(const block_plan_use&) = delete;
+};
+
+// The run of the plan of entry e for the block at code: as run_in_place<true>
+// runs it, with the function whose words the plan reads in the frame
+// running (the frame is that function's values while the run lasts: a call
+// that moves them puts them back as it ends).
+[[gnu::noinline]] cell_t* run_block_plan(plan::block_plan* e, const cell_t* code) {
+    cell_t* frame = stack::arguments;
+    if (e->ctx != 0) {
+        const cell_t* c = _context::cell_of(e->ctx);
+        if (c->data2 == 0) [[unlikely]]
+            return run_in_place<true>(code);
+        frame = stack::cell_at(c->data2);
+    }
+    const pnode_t* head = e->plan;
+    plan::count(plan::C_RUN);
+    if (plan::verify) [[unlikely]]
+        plan::verify_plan(head);
+    block_plan_use use(e);
+    plan_start x(head, frame);
+    return run_planned(x, head + 1, code, true);
+}
+
+// run_in_place<true>(code) for a block a loop runs, through its plan when it
+// has one to run now: user code run from user code, nothing traced (eval_here
+// tested it). Inline in eval_here: a block refused costs its look-up only.
+[[gnu::always_inline]] inline cell_t* run_loop_block(const cell_t* code) {
+    if (type_of(code) != TYPE_block || !origin_fits(false)) [[unlikely]]
+        return run_in_place<true>(code);
+    // Its entry, and a plan that holds at the current stamp.
+    plan::block_plan* e = plan::block_slot(code->data2);
+    bool mine = e->series == code->data2 && e->head == code->data1;
+    if (mine && e->plan != nullptr && static_cast<uint32_t>(e->plan->end) == plan::epoch &&
+        e->plan->pos >= 0) [[likely]] {
+        e->used = true;
+        return run_block_plan(e, code);
+    }
+    if ((mine && e->refused) || (e = plan::of_block(code)) == nullptr)
+        return run_in_place<true>(code);
+    return run_block_plan(e, code);
+}
