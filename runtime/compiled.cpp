@@ -92,7 +92,7 @@ void set_ctx(node_t ctx, int32_t index) {
     copy_cell(stack::top(), slot_or_fail(ctx, index));
     stack::top_slot = stack::arguments;
     if (_context::kind_of(_context::cell_of(ctx)) == _context::KIND_OBJECT)
-        object::get_word(ctx, index)->header |= _context::FLAG_WORD_SET;
+        _context::mark_set(ctx, index);
 }
 
 cell_t* get_ctx(node_t ctx, int32_t index) { return slot_or_fail(ctx, index); }
