@@ -362,6 +362,9 @@ cell_t* set_in(cell_t* word, const cell_t* value, node_t ctx, bool fire_events) 
         *slot = copy;
         return slot;
     }
+    // Marking may allocate and move the series holding word: only its copy
+    // is read past it.
+    cell_t name = *word;
     mark_set(ctx, index);
     cell_t* slot = value_at(ctx, index);
     // An object with a change record hears of the store (set, set-word),
@@ -374,7 +377,7 @@ cell_t* set_in(cell_t* word, const cell_t* value, node_t ctx, bool fire_events) 
     cell_t* top = stack::top_slot;
     cell_t* old = stack::push(slot);
     cell_t* now = stack::push(&copy);
-    cell_t* w = stack::push(word);
+    cell_t* w = stack::push(&name);
     *slot = copy;
     object::fire_on_set(&obj, w, old, now);
     stack::top_slot = top;

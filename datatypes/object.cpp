@@ -717,13 +717,15 @@ cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, 
         if (symbol::resolve(word::symbol_of(element)) == canonical_of(words::id::self))
             fire(err::invalid_path, path, element);
         cell_t obj = *parent, v = *value;
-        cell_t old = *_context::value_at(ctx, index);
+        cell_t w = type_of(element) == TYPE_word ? *element : _context::field_word(ctx, index);
+        cell::set_type(&w, TYPE_word);
+        // Marking may allocate and move the path's series: only copies are
+        // read past it.
         _context::mark_set(ctx, index);
+        cell_t old = *_context::value_at(ctx, index);
         cell_t* slot = _context::value_at(ctx, index);
         *slot = v;
         if (obj.data3 != 0) {
-            cell_t w = type_of(element) == TYPE_word ? *element : _context::field_word(ctx, index);
-            cell::set_type(&w, TYPE_word);
             fire_on_set(&obj, &w, &old, &v);
             slot = _context::value_at(ctx, index);
         }
