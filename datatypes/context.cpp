@@ -34,6 +34,10 @@ bool is_self_q(const cell_t* word, int32_t self) {
 void append_value(node_t ctx) {
     cell_t* c = cell_of(ctx);
     if (c->header & FLAG_ON_STACK) return;
+    if (c->data2 == ctx) {
+        unfold(ctx);
+        c = cell_of(ctx);
+    }
     alloc::alloc_tail(alloc::buffer(c->data2));
 }
 
@@ -126,22 +130,36 @@ node_t make(const cell_t* spec, bool on_stack, bool self, int32_t kind) {
 node_t make_shared(node_t table, node_t sharer) {
     int32_t count =
         alloc::buffer(static_cast<node_t>(hashtable::record(table)->block))->used() / 16;
-    node_t ctx = alloc::alloc_cells(2);
-    collector::root_node keep_ctx(ctx);
-    node_t values = alloc::alloc_cells(count < 1 ? 1 : count);
-    series_buffer_t* vs = alloc::buffer(values);
-    cell_t* v = vs->head_cell();
-    for (int32_t i = 0; i < count; i++) v[i] = cell_t{TYPE_unset, 0, 0, 0};
-    vs->tail = vs->head + count * 16;
+    // One series: the two cells, then the values.
+    node_t ctx = alloc::alloc_cells(2 + count);
     series_buffer_t* s = alloc::buffer(ctx);
-    cell_t* c = s->head_cell();
+    auto* c = reinterpret_cast<cell_t*>(s->data());
     c[0] = cell_t{TYPE_context | (static_cast<uint32_t>(KIND_OBJECT) << KIND_SHIFT) | FLAG_SELF |
                       FLAG_SHARED,
-                  table, values, 0};
-    c[1] = cell_t{TYPE_unset, 0, 0, 0};
-    s->tail = s->head + 2 * 16;
+                  table, ctx, 0};
+    for (int32_t i = 1; i < 2 + count; i++) c[i] = cell_t{TYPE_unset, 0, 0, 0};
+    s->head = 2 * 16;
+    s->tail = s->head + count * 16;
+    s->flags |= series_flag::CONTEXT_VALUES;
     if (sharer != 0) share(sharer);
     return ctx;
+}
+
+void unfold(node_t ctx) {
+    if (cell_of(ctx)->data2 != ctx) return;
+    collector::root_node keep_ctx(ctx);
+    int32_t count = alloc::buffer(ctx)->used() / 16;
+    node_t values = alloc::alloc_cells(count < 1 ? 1 : count);
+    series_buffer_t* s = alloc::buffer(ctx);
+    series_buffer_t* vs = alloc::buffer(values);
+    cell_t* from = s->head_cell();
+    cell_t* to = vs->head_cell();
+    for (int32_t i = 0; i < count; i++) to[i] = from[i];
+    vs->tail = vs->head + count * 16;
+    s->flags &= ~series_flag::CONTEXT_VALUES;
+    s->head = 0;
+    s->tail = 2 * 16;
+    cell_of(ctx)->data2 = values;
 }
 
 void share(node_t ctx) {
@@ -195,6 +213,7 @@ namespace {
 // Gives a context that shares its table a copy of its own, its words bound
 // to it, before it adds a word.
 void own_table(node_t ctx) {
+    unfold(ctx);
     node_t table = hashtable::clone_into(table_of(ctx));
     cell_t* c = cell_of(ctx);
     c->data1 = table;

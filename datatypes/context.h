@@ -3,7 +3,12 @@
 // A context maps words to value slots: the global words, every object's
 // fields, every function's arguments and locals. A context is a node whose
 // series holds two cells: the context! cell and the self value (the object or
-// function that owns it; unset! until its maker copies it in).
+// function that owns it; unset! until its maker copies it in). The two cells
+// sit at the start of the series' data, whatever its head: an object made by
+// shape keeps its values in the same series, after them, its head past them
+// (series_flag::CONTEXT_VALUES; word 2 then names the context's own node), so
+// that it costs one series and one node. The first word it adds moves the
+// values to a series of their own.
 //
 // The context! cell: header bits 11-12 the kind (0 global, 1 function, 2
 // object), bit 22 values on the argument stack, bit 24 has a self value; word
@@ -55,7 +60,7 @@ constexpr uint32_t FLAG_MARKS_NODE = 1u << 26;
 
 extern node_t global_node;
 
-inline cell_t* cell_of(node_t ctx) { return alloc::buffer(ctx)->head_cell(); }
+inline cell_t* cell_of(node_t ctx) { return reinterpret_cast<cell_t*>(alloc::buffer(ctx)->data()); }
 inline int32_t kind_of(const cell_t* ctx_cell) {
     return static_cast<int32_t>((ctx_cell->header & KIND_MASK) >> KIND_SHIFT);
 }
@@ -75,6 +80,9 @@ node_t clone(cell_t* holder, int32_t kind);
 node_t make_shared(node_t table, node_t sharer);
 // Flags ctx as sharing its table (whose words then name no context).
 void share(node_t ctx);
+// Gives a context that keeps its values in its own series a values series
+// of their own (before they grow, or are worked on as a block).
+void unfold(node_t ctx);
 inline node_t table_of(node_t ctx) { return cell_of(ctx)->data1; }
 
 // --- the word block ------------------------------------------------------------

@@ -245,6 +245,7 @@ cell_t* copy_into(const cell_t* source, cell_t* result, bool deep, const cell_t*
         for (int32_t i = 0; i < count; i++)
             if (deep_copied(type_of(_context::value_at(ctx, i)))) copy_slot(ctx, i, true, false);
     } else if (types != nullptr) {
+        _context::unfold(ctx);
         cell_t values;
         block::init_value(&values, TYPE_block, _context::cell_of(ctx)->data2);
         collector::root_cell keep(&values);

@@ -34,6 +34,8 @@ constexpr uint32_t OWNED = 1u << 17;
 constexpr uint32_t FIXED = 1u << 20;
 // A block that an interpreter plan was built from (runtime/stamp.h).
 constexpr uint32_t PLANNED = 1u << 26;
+// A context series whose values follow its two cells (its head is past them).
+constexpr uint32_t CONTEXT_VALUES = 1u << 23;
 constexpr uint32_t BIG = 1u << 24;
 constexpr uint32_t MARK = 1u << 27;
 constexpr uint32_t HEAD_MIDDLE = 1u << 28;

@@ -113,7 +113,8 @@ inline bool mark_buffer(node_t node, series_buffer_t* s) {
 void mark_value(const cell_t* c);
 
 void scan_cells(series_buffer_t* s) {
-    int32_t head = s->head, tail = s->tail;
+    // A context's own values: its two cells before them count too.
+    int32_t head = (s->flags & series_flag::CONTEXT_VALUES) ? 0 : s->head, tail = s->tail;
     if (tail > s->size) tail = s->size;
     if (head < 0 || head >= tail) return;
     auto* c = reinterpret_cast<const cell_t*>(s->data() + head);
@@ -122,8 +123,8 @@ void scan_cells(series_buffer_t* s) {
 }
 
 void scan_context(series_buffer_t* s) {
-    const cell_t* c = s->head_cell();
-    if (type_of(c) != TYPE_context || s->size - s->head < 32) {
+    auto* c = reinterpret_cast<const cell_t*>(s->data());
+    if (type_of(c) != TYPE_context || s->size < 32 || (s->flags & series_flag::CONTEXT_VALUES)) {
         scan_cells(s);
         return;
     }

@@ -129,7 +129,7 @@ cell_t* eval_path(bool set, cell_t* path, cell_t* head, cell_t* const* elements,
     cell_t* parent = stack::push_slot();
     parent->header = TYPE_none;
     if (type_of(head) == TYPE_word && head->data1 != 0 && head->data1 != _context::global_node) {
-        const cell_t* self = alloc::buffer(head->data1)->head_cell() + 1;
+        const cell_t* self = _context::get_self_value(head->data1);
         if (type_of(self) != TYPE_object) *parent = *self;
     }
     cell_t* previous = stack::push(head);

@@ -6,10 +6,12 @@
 
 #include "datatypes/error.h"
 #include "datatypes/function.h"
+#include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/object.h"
 #include "datatypes/routine.h"
 #include "function_fixture.h"
+#include "runtime/collector.h"
 #include "runtime/ownership.h"
 #include "runtime/words.h"
 
@@ -270,6 +272,27 @@ TEST_F(Objects, ObjectsOfOneShapeShareTheirWordsUntilOneAddsAWord) {
     EXPECT_NE(table(third), table(first));
     EXPECT_EQ(molded(&third, false, false, true), "make object! [q: 1 y: 2]");
     EXPECT_EQ(molded(&first, false, false, true), "make object! [x: 1 y: 2]");
+}
+
+// An object of a shape keeps its values in its context's own series (the
+// values word names the context itself). The first word it adds moves them out, and a
+// collection keeps them either way.
+TEST_F(Objects, AnObjectOfAShapeIsOneSeriesUntilItAddsAWord) {
+    cell_t proto = construct("[a: 1 b: \"two\"]");
+    cell_t same = make_object(proto, anchor(load("[]")));
+    EXPECT_EQ(_context::cell_of(same.data1)->data2, same.data1);
+    collector::do_cycle();
+    EXPECT_EQ(molded(&same, false, false, true), "make object! [a: 1 b: \"two\"]");
+    cell_t word = _context::field_word(same.data1, 0);
+    cell_t c = anchor(load("[c:]"));
+    cell_t v;
+    integer::make_at(&v, 3);
+    _context::add_value(same.data1, block::rs_head(&c), &v);
+    EXPECT_NE(_context::cell_of(same.data1)->data2, same.data1);
+    collector::do_cycle();
+    EXPECT_EQ(molded(&same, false, false, true), "make object! [a: 1 b: \"two\" c: 3]");
+    EXPECT_EQ(molded(&proto, false, false, true), "make object! [a: 1 b: \"two\"]");
+    EXPECT_EQ(integer::get(_context::get(&word)), 1);
 }
 
 TEST_F(Objects, CopyAndPaths) {
