@@ -1,5 +1,8 @@
 #include "datatypes/context.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "datatypes/object.h"
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
@@ -8,6 +11,7 @@
 #include "runtime/cycles.h"
 #include "runtime/hashtable.h"
 #include "runtime/stamp.h"
+#include "runtime/words.h"
 
 namespace zuv {
 
@@ -17,9 +21,9 @@ node_t global_node = 0;
 
 namespace {
 
-node_t table_of(node_t ctx) { return cell_of(ctx)->data1; }
-
-int32_t self_symbol() { return symbol::resolve(symbol::make("self")); }
+int32_t self_symbol() {
+    return symbol::resolve(static_cast<int32_t>(words::symbol_of(words::id::self)));
+}
 
 bool is_self_q(const cell_t* word, int32_t self) {
     return type_of(word) == TYPE_word && symbol::resolve(word::symbol_of(word)) == self;
@@ -30,6 +34,10 @@ bool is_self_q(const cell_t* word, int32_t self) {
 void append_value(node_t ctx) {
     cell_t* c = cell_of(ctx);
     if (c->header & FLAG_ON_STACK) return;
+    if (c->data2 == ctx) {
+        unfold(ctx);
+        c = cell_of(ctx);
+    }
     alloc::alloc_tail(alloc::buffer(c->data2));
 }
 
@@ -119,9 +127,60 @@ node_t make(const cell_t* spec, bool on_stack, bool self, int32_t kind) {
     return ctx;
 }
 
+node_t make_shared(node_t table, node_t sharer) {
+    int32_t count =
+        alloc::buffer(static_cast<node_t>(hashtable::record(table)->block))->used() / 16;
+    // One series: the two cells, then the values.
+    node_t ctx = alloc::alloc_cells(2 + count);
+    series_buffer_t* s = alloc::buffer(ctx);
+    auto* c = reinterpret_cast<cell_t*>(s->data());
+    c[0] = cell_t{TYPE_context | (static_cast<uint32_t>(KIND_OBJECT) << KIND_SHIFT) | FLAG_SELF |
+                      FLAG_SHARED,
+                  table, ctx, 0};
+    for (int32_t i = 1; i < 2 + count; i++) c[i] = cell_t{TYPE_unset, 0, 0, 0};
+    s->head = 2 * 16;
+    s->tail = s->head + count * 16;
+    s->flags |= series_flag::CONTEXT_VALUES;
+    if (sharer != 0) share(sharer);
+    return ctx;
+}
+
+void unfold(node_t ctx) {
+    if (cell_of(ctx)->data2 != ctx) return;
+    collector::root_node keep_ctx(ctx);
+    int32_t count = alloc::buffer(ctx)->used() / 16;
+    node_t values = alloc::alloc_cells(count < 1 ? 1 : count);
+    series_buffer_t* s = alloc::buffer(ctx);
+    series_buffer_t* vs = alloc::buffer(values);
+    cell_t* from = s->head_cell();
+    cell_t* to = vs->head_cell();
+    for (int32_t i = 0; i < count; i++) to[i] = from[i];
+    vs->tail = vs->head + count * 16;
+    s->flags &= ~series_flag::CONTEXT_VALUES;
+    s->head = 0;
+    s->tail = 2 * 16;
+    cell_of(ctx)->data2 = values;
+}
+
+void share(node_t ctx) {
+    cell_t* c = cell_of(ctx);
+    if (c->header & FLAG_SHARED) return;
+    c->header |= FLAG_SHARED;
+    series_buffer_t* words = get_symbols(ctx);
+    cell_t* w = words->head_cell();
+    for (int32_t i = 0, n = words->used() / 16; i < n; i++) w[i].data1 = 0;
+}
+
 node_t clone(cell_t* holder, int32_t kind) {
     node_t source = holder->data1;
     cell_t source_cell = *cell_of(source);
+    if (kind == KIND_OBJECT && kind_of(&source_cell) == KIND_OBJECT && !on_stack_q(&source_cell) &&
+        (source_cell.header & FLAG_SELF)) {
+        // The copy has the same words as its source: it shares the table.
+        node_t ctx = make_shared(source_cell.data1, source);
+        holder->data1 = ctx;
+        return ctx;
+    }
     int32_t count = word_count(source);
     node_t ctx = create(count, on_stack_q(&source_cell), (source_cell.header & FLAG_SELF) != 0,
                         &source_cell, kind);
@@ -149,8 +208,103 @@ int32_t find_word(node_t ctx, int32_t symbol, bool case_insensitive) {
     return hashtable::get_symbol(table_of(ctx), symbol, case_insensitive, 0, &index);
 }
 
+namespace {
+
+// Gives a context that shares its table a copy of its own, its words bound
+// to it, before it adds a word.
+void own_table(node_t ctx) {
+    unfold(ctx);
+    node_t table = hashtable::clone_into(table_of(ctx));
+    cell_t* c = cell_of(ctx);
+    c->data1 = table;
+    c->header &= ~FLAG_SHARED;
+    series_buffer_t* words = get_symbols(ctx);
+    cell_t* w = words->head_cell();
+    for (int32_t i = 0, n = words->used() / 16; i < n; i++) w[i].data1 = ctx;
+}
+
+}  // namespace
+
 int32_t find_word_star(node_t ctx, int32_t symbol, bool case_insensitive, int32_t* index) {
+    if (cell_of(ctx)->header & FLAG_SHARED) {
+        int32_t found = hashtable::get_symbol(table_of(ctx), symbol, case_insensitive, 0, index);
+        if (found >= 0) return found;
+        own_table(ctx);
+    }
     return hashtable::get_symbol(table_of(ctx), symbol, case_insensitive, ctx, index);
+}
+
+cell_t field_word(node_t ctx, int32_t index) {
+    cell_t w = *get_symbol_word(ctx, index);
+    w.data1 = ctx;
+    return w;
+}
+
+// --- set marks -------------------------------------------------------------------
+
+namespace {
+
+// The marks node of ctx with room for index's bit.
+uint8_t* marks_for(node_t ctx, int32_t index) {
+    cell_t* c = cell_of(ctx);
+    int32_t need = index / 8 + 1;
+    if (c->header & FLAG_MARKS_NODE) {
+        series_buffer_t* m = alloc::buffer(c->data3);
+        if (m->size >= need) return m->data();
+    }
+    int32_t words = word_count(ctx);
+    int32_t size = std::max(need, words / 8 + 1);
+    node_t node = alloc::alloc_bytes_filled(size < 8 ? 8 : size, 0);
+    c = cell_of(ctx);
+    uint8_t* bits = alloc::buffer(node)->data();
+    if (c->header & FLAG_MARKS_NODE) {
+        series_buffer_t* old = alloc::buffer(c->data3);
+        std::memcpy(bits, old->data(), static_cast<size_t>(old->size));
+    } else {
+        uint32_t low = c->data3;
+        std::memcpy(bits, &low, sizeof low);
+    }
+    c->data3 = node;
+    c->header |= FLAG_MARKS_NODE;
+    return bits;
+}
+
+}  // namespace
+
+void mark_set(node_t ctx, int32_t index) {
+    cell_t* c = cell_of(ctx);
+    if (!(c->header & FLAG_MARKS_NODE) && index < 32) {
+        c->data3 |= 1u << index;
+        return;
+    }
+    marks_for(ctx, index)[index / 8] |= static_cast<uint8_t>(1u << (index % 8));
+}
+
+bool set_q(node_t ctx, int32_t index) {
+    const cell_t* c = cell_of(ctx);
+    if (!(c->header & FLAG_MARKS_NODE)) return index < 32 && (c->data3 >> index & 1u) != 0;
+    series_buffer_t* m = alloc::buffer(c->data3);
+    return index / 8 < m->size && (m->data()[index / 8] >> (index % 8) & 1u) != 0;
+}
+
+void clear_marks(node_t ctx) {
+    cell_t* c = cell_of(ctx);
+    c->data3 = 0;
+    c->header &= ~FLAG_MARKS_NODE;
+}
+
+void copy_marks(node_t ctx, node_t from) {
+    const cell_t* f = cell_of(from);
+    if (!(f->header & FLAG_MARKS_NODE)) {
+        cell_t* c = cell_of(ctx);
+        c->data3 = f->data3;
+        c->header &= ~FLAG_MARKS_NODE;
+        return;
+    }
+    node_t node = alloc::copy_series(alloc::buffer(f->data3));
+    cell_t* c = cell_of(ctx);
+    c->data3 = node;
+    c->header |= FLAG_MARKS_NODE;
 }
 
 int32_t add(node_t ctx, const cell_t* word) {
@@ -221,13 +375,17 @@ cell_t* set_in(cell_t* word, const cell_t* value, node_t ctx, bool fire_events) 
         if (index < 0) index = add(ctx, word);
         word->data3 = static_cast<uint32_t>(index);
     }
-    cell_t* slot = value_at(ctx, index);
-    if (slot == nullptr) fire(err::not_defined, word);
+    if (value_at(ctx, index) == nullptr) fire(err::not_defined, word);
     if (kind_of(cell_of(ctx)) != KIND_OBJECT) {
+        cell_t* slot = value_at(ctx, index);
         *slot = copy;
         return slot;
     }
-    get_symbol_word(ctx, index)->header |= FLAG_WORD_SET;
+    // Marking may allocate and move the series holding word: only its copy
+    // is read past it.
+    cell_t name = *word;
+    mark_set(ctx, index);
+    cell_t* slot = value_at(ctx, index);
     // An object with a change record hears of the store (set, set-word),
     // as it does of a path store: the old value rides on the stack meanwhile.
     cell_t obj = *get_self_value(ctx);
@@ -238,7 +396,7 @@ cell_t* set_in(cell_t* word, const cell_t* value, node_t ctx, bool fire_events) 
     cell_t* top = stack::top_slot;
     cell_t* old = stack::push(slot);
     cell_t* now = stack::push(&copy);
-    cell_t* w = stack::push(word);
+    cell_t* w = stack::push(&name);
     *slot = copy;
     object::fire_on_set(&obj, w, old, now);
     stack::top_slot = top;

@@ -9,6 +9,7 @@
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/object_shape.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -20,6 +21,7 @@
 #include "runtime/compiled.h"
 #include "runtime/cycles.h"
 #include "runtime/exits.h"
+#include "runtime/hashtable.h"
 #include "runtime/ownership.h"
 #include "runtime/stack.h"
 #include "runtime/words.h"
@@ -89,12 +91,12 @@ void copy_slot(node_t ctx, int32_t i, bool deep, bool rebind) {
 // Clears the set markers of the context's words and the new-line markers of
 // its values.
 void clear_markers(node_t ctx, bool values) {
+    _context::clear_marks(ctx);
+    if (!values) return;
     int32_t n = _context::word_count(ctx);
-    for (int32_t i = 0; i < n; i++) {
-        _context::get_symbol_word(ctx, i)->header &= ~_context::FLAG_WORD_SET;
-        if (values)
-            if (cell_t* v = _context::value_at(ctx, i)) cell::clear_new_line(v);
-    }
+    cell_t* v = _context::value_at(ctx, 0);
+    if (v != nullptr)
+        for (int32_t i = 0; i < n; i++) cell::clear_new_line(v + i);
 }
 
 // --- change records ------------------------------------------------------------
@@ -126,6 +128,28 @@ void call_handler(const cell_t* handler, words::id name, cell_t* args, int32_t c
     cell_t result;
     if (!interpreter::call_back(handler, &frame_word, args, count, kind, &result))
         throw exits::escape{};
+}
+
+// The slots of the two handler words in obj (-1: absent), remembered in the
+// table: every object of a shape has them at the same places.
+constexpr uint32_t MEMO_HANDLERS = 1u << 31;
+constexpr int32_t MEMO_LIMIT = 0x7FFE;
+
+void handler_slots(const cell_t* obj, int32_t* change, int32_t* deep) {
+    hashtable_t* t = hashtable::record(_context::table_of(obj->data1));
+    auto memo = static_cast<uint32_t>(t->memo);
+    if (memo & MEMO_HANDLERS) {
+        *change = static_cast<int32_t>(memo & 0x7FFF) - 1;
+        *deep = static_cast<int32_t>((memo >> 15) & 0x7FFF) - 1;
+        return;
+    }
+    *change = find_symbol(obj, static_cast<int32_t>(words::symbol_of(words::id::on_change_star)));
+    *deep =
+        find_symbol(obj, static_cast<int32_t>(words::symbol_of(words::id::on_deep_change_star)));
+    if (*change < MEMO_LIMIT && *deep < MEMO_LIMIT)
+        hashtable::record(_context::table_of(obj->data1))->memo =
+            static_cast<int32_t>(MEMO_HANDLERS | static_cast<uint32_t>(*change + 1) |
+                                 static_cast<uint32_t>(*deep + 1) << 15);
 }
 
 }  // namespace
@@ -216,10 +240,12 @@ cell_t* copy_into(const cell_t* source, cell_t* result, bool deep, const cell_t*
     if (from != nullptr && to != nullptr)
         for (int32_t i = 0; i < count; i++) to[i] = from[i];
     init_value(result, type_of(source), ctx, static_cast<int32_t>(source->data2), source->data3);
+    _context::copy_marks(ctx, from_ctx);
     if (deep && types == nullptr) {
         for (int32_t i = 0; i < count; i++)
             if (deep_copied(type_of(_context::value_at(ctx, i)))) copy_slot(ctx, i, true, false);
     } else if (types != nullptr) {
+        _context::unfold(ctx);
         cell_t values;
         block::init_value(&values, TYPE_block, _context::cell_of(ctx)->data2);
         collector::root_cell keep(&values);
@@ -329,7 +355,10 @@ cell_t* make(cell_t* proto, cell_t* spec, int32_t) {
     cell_t p = *proto, s = *spec;
     cell_t* out = stack::push_slot();
     cell::begin(out);
+    node_t shared = 0;
     if (from_object) copy_into(&p, out, false);
+    else if (type_of(&s) == TYPE_block && (shared = shape::context_for(&s)) != 0)
+        init_value(out, TYPE_object, shared, 0, 0);
     else make_at(out, 4);
     node_t ctx = out->data1;
     bool added;
@@ -337,7 +366,12 @@ cell_t* make(cell_t* proto, cell_t* spec, int32_t) {
         added = extend(out, &s);
     } else if (type_of(&s) == TYPE_block) {
         cell_t* body = stack::push(&s);
-        added = _context::collect_set_words(ctx, body);
+        if (shared != 0) {
+            added = true;
+        } else {
+            added = _context::collect_set_words(ctx, body);
+            if (!from_object) shape::remember(&s, ctx);
+        }
         _context::bind(body, ctx, true);
         if (from_object) copy_series_values(out);
         interpreter::eval(body, false);
@@ -374,7 +408,7 @@ cell_t* reflect(cell_t* value, int32_t field) {
         bool changed = f == canonical_of(words::id::changed);
         cell_t* b = block::push_only_star(n);
         for (int32_t i = 0; i < n; i++) {
-            if (changed && !(get_word(ctx, i)->header & _context::FLAG_WORD_SET)) continue;
+            if (changed && !_context::set_q(ctx, i)) continue;
             cell_t w = bound_word(i, TYPE_word);
             block::rs_append(b, &w);
         }
@@ -492,7 +526,7 @@ void install_on_set(int32_t on_change, int32_t on_change_locals, int32_t on_deep
         new_record(on_change, on_change_locals, 0, on_deep_change, on_deep_change_locals, 0);
     obj->data3 = record;
     if (on_deep_change != -1) {
-        cell_t w = *get_word(obj->data1, on_deep_change);
+        cell_t w = _context::field_word(obj->data1, on_deep_change);
         cell_t o = *obj;
         ownership::bind(&o, &o, &w);
     }
@@ -501,10 +535,8 @@ void install_on_set(int32_t on_change, int32_t on_change_locals, int32_t on_deep
 
 void install_handlers(cell_t* obj) {
     node_t ctx = obj->data1;
-    int32_t change =
-        find_symbol(obj, static_cast<int32_t>(words::symbol_of(words::id::on_change_star)));
-    int32_t deep =
-        find_symbol(obj, static_cast<int32_t>(words::symbol_of(words::id::on_deep_change_star)));
+    int32_t change, deep;
+    handler_slots(obj, &change, &deep);
     if (change < 0 && deep < 0) {
         obj->data3 = 0;
         *_context::get_self_value(ctx) = *obj;
@@ -527,7 +559,7 @@ void install_handlers(cell_t* obj) {
     }
     obj->data3 = new_record(change, locals[0], specs[0], deep, locals[1], specs[1]);
     if (deep >= 0) {
-        cell_t w = *get_word(ctx, deep);
+        cell_t w = _context::field_word(ctx, deep);
         cell_t o = *obj;
         ownership::bind(&o, &o, &w);
     }
@@ -637,13 +669,12 @@ void set_many(cell_t* obj, cell_t* value, bool any, bool only, bool some) {
             if (!source(i, &item)) continue;
             if (some && type_of(&item) == TYPE_none) continue;
         }
-        get_word(ctx, i)->header |= _context::FLAG_WORD_SET;
+        _context::mark_set(ctx, i);
         cell_t old = *_context::value_at(ctx, i);
         *_context::value_at(ctx, i) = item;
         if (o.data3 != 0) {
-            cell_t w = *get_word(ctx, i);
+            cell_t w = _context::field_word(ctx, i);
             cell::set_type(&w, TYPE_word);
-            w.header &= ~_context::FLAG_WORD_SET;
             fire_on_set(&o, &w, &old, &item);
             if (exits::pending_q()) return;
         }
@@ -667,6 +698,10 @@ cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, 
     if (!word_kind(type_of(element))) fire(err::invalid_path, path, element);
     node_t ctx = parent->data1;
     int32_t index = static_cast<int32_t>(element->data3);
+    // Bound to a field of another object of the same shape: the same index.
+    if (element->data1 != ctx && element->data1 != 0 && index >= 0 &&
+        _context::table_of(element->data1) == _context::table_of(ctx))
+        element->data1 = ctx;
     if (element->data1 != ctx || index < 0) {
         index = _context::find_word(ctx, word::symbol_of(element), true);
         if (index >= 0) {
@@ -683,14 +718,15 @@ cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, 
         if (symbol::resolve(word::symbol_of(element)) == canonical_of(words::id::self))
             fire(err::invalid_path, path, element);
         cell_t obj = *parent, v = *value;
+        cell_t w = type_of(element) == TYPE_word ? *element : _context::field_word(ctx, index);
+        cell::set_type(&w, TYPE_word);
+        // Marking may allocate and move the path's series: only copies are
+        // read past it.
+        _context::mark_set(ctx, index);
         cell_t old = *_context::value_at(ctx, index);
-        get_word(ctx, index)->header |= _context::FLAG_WORD_SET;
         cell_t* slot = _context::value_at(ctx, index);
         *slot = v;
         if (obj.data3 != 0) {
-            cell_t w = type_of(element) == TYPE_word ? *element : *get_word(ctx, index);
-            cell::set_type(&w, TYPE_word);
-            w.header &= ~_context::FLAG_WORD_SET;
             fire_on_set(&obj, &w, &old, &v);
             slot = _context::value_at(ctx, index);
         }
@@ -800,6 +836,7 @@ cell_t* find(cell_t* series, cell_t* value, cell_t*, bool, bool, bool, bool, cel
 }
 
 void init() {
+    shape::reset();
     datatype::record_t r(TYPE_object, 0, "object!");
     r.own<ACT_make>(make);
     r.own<ACT_reflect>(reflect);

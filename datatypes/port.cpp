@@ -249,7 +249,9 @@ void spec_of_url(const cell_t* url, cell_t* out) {
         cell_t callee = *decode;
         cell_t word = word::make_global(decode_url_sym);
         cell_t arg = u;
-        cell_t result;
+        // Guarded before the call writes it: a collection inside the call
+        // reads it as it stands.
+        cell_t result = N();
         collector::root_cell keep_result(&result);
         if (!interpreter::call_back(&callee, &word, &arg, 1, interpreter::callback::NONE, &result))
             return;

@@ -132,13 +132,13 @@ cell_t* push(const cell_t* word) { return stack::push(word); }
 cell_t* at(node_t ctx, int32_t index) { return _context::get_symbol_word(ctx, index); }
 cell_t* push_local(node_t ctx, int32_t index) { return stack::push(at(ctx, index)); }
 
-cell_t* in_context_or_global(node_t ctx, int32_t symbol) {
+cell_t in_context_or_global(node_t ctx, int32_t symbol) {
     if (ctx != 0) {
         int32_t index = _context::find_word(ctx, symbol, false);
-        if (index >= 0) return at(ctx, index);
+        if (index >= 0) return _context::field_word(ctx, index);
     }
     cell_t w = make_global(symbol);
-    return at(_context::global_node, index_of(&w));
+    return *at(_context::global_node, index_of(&w));
 }
 
 // --- reading and writing values --------------------------------------------------
@@ -169,10 +169,10 @@ cell_t* local_slot(node_t ctx, int32_t index) {
 
 void store_local(node_t ctx, int32_t index, const cell_t* value) {
     cell_t copy = *value;
-    cell_t* slot = local_slot(ctx, index);
+    local_slot(ctx, index);
     if (_context::kind_of(_context::cell_of(ctx)) == _context::KIND_OBJECT)
-        at(ctx, index)->header |= _context::FLAG_WORD_SET;
-    *slot = copy;
+        _context::mark_set(ctx, index);
+    *local_slot(ctx, index) = copy;
 }
 
 }  // namespace

@@ -48,7 +48,7 @@ cell_t* push_local(node_t ctx, int32_t index);
 cell_t* at(node_t ctx, int32_t index);
 // The context's word for the symbol (case-sensitive), else the global
 // context's word for it (added when absent).
-cell_t* in_context_or_global(node_t ctx, int32_t symbol);
+cell_t in_context_or_global(node_t ctx, int32_t symbol);
 
 // --- reading and writing values ------------------------------------------------
 cell_t* get(const cell_t* word);  // pushes; unset raises no-value

@@ -18,9 +18,13 @@
 // overwritten.
 //
 // Fast path: a get of word/integer on a block or word/word on an object,
-// the forms loops use most, is read in place without pushing anything. An
-// object field element keeps the binding the object's path action gives it
-// (written back into the path), so the next walk finds the field by index.
+// and a set of word/word on an object without change handlers, the forms
+// loops use most, are done in place without pushing anything. An object
+// field element keeps the binding the object's path action gives it
+// (written back into the path), so the next walk finds the field by index;
+// objects that share one shape (one symbols table) have every field at the
+// same index, so the binding serves each object of the shape: the element
+// is bound to the object met, as the action would have.
 #include <cstring>
 
 #include "datatypes/actions.h"
@@ -29,13 +33,16 @@
 #include "datatypes/datatype.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
+#include "datatypes/symbol.h"
 #include "datatypes/unset.h"
+#include "datatypes/word.h"
 #include "interpreter/fast_ops.h"
 #include "interpreter/interpreter.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
+#include "runtime/words.h"
 
 namespace zuv::interpreter {
 
@@ -59,23 +66,53 @@ inline bool callable_q(uint8_t t) {
 // How the current parent can be found again after a paren element.
 enum class origin : uint8_t { head_word, series_cell, object_field, lost };
 
+// Whether the word sel, an element of a path, is bound to a field of the
+// object obj or of another object of its shape; binds it to obj then.
+inline bool field_of(cell_t* sel, const cell_t* obj) {
+    if (type_of(sel) != TYPE_word || static_cast<int32_t>(sel->data3) < 0) return false;
+    if (sel->data1 == obj->data1) return true;
+    if (sel->data1 == 0 || _context::table_of(sel->data1) != _context::table_of(obj->data1))
+        return false;
+    sel->data1 = obj->data1;
+    return true;
+}
+
 // The value a get of the two-element path at cells reaches without any call,
 // nullptr when the general walk is needed.
-inline const cell_t* read_in_place(const cell_t* cells) {
+inline const cell_t* read_in_place(cell_t* cells) {
     if (type_of(cells) != TYPE_word) return nullptr;
     const cell_t* v = _context::get(cells);
-    const cell_t* sel = cells + 1;
+    cell_t* sel = cells + 1;
     uint8_t vt = type_of(v), st = type_of(sel);
     const cell_t* r = nullptr;
     if (vt == TYPE_block && st == TYPE_integer) {
         r = actions::pick_inline(v, integer::get(sel));
-    } else if (vt == TYPE_object && st == TYPE_word && sel->data1 == v->data1 &&
-               static_cast<int32_t>(sel->data3) >= 0) {
+    } else if (vt == TYPE_object && field_of(sel, v)) {
         r = _context::value_at(v->data1, static_cast<int32_t>(sel->data3));
         if (r == nullptr || type_of(r) == TYPE_unset) return nullptr;  // the action reports it
     }
     if (r == nullptr || callable_q(type_of(r))) return nullptr;
     return r;
+}
+
+// A set of the two-element path at cells, word/field on an object without
+// change handlers, to the set-path's value (the frame's first argument):
+// whether it was done. The general walk does the rest, handlers included.
+inline bool write_in_place(cell_t* cells) {
+    if (type_of(cells) != TYPE_word) return false;
+    const cell_t* v = _context::get(cells);
+    cell_t* sel = cells + 1;
+    if (type_of(v) != TYPE_object || v->data3 != 0 || !field_of(sel, v)) return false;
+    // The object action refuses self; the word is seldom a field.
+    if (symbol::resolve(word::symbol_of(sel)) ==
+        symbol::resolve(static_cast<int32_t>(words::symbol_of(words::id::self))))
+        return false;
+    node_t ctx = v->data1;
+    auto index = static_cast<int32_t>(sel->data3);
+    cell_t value = *stack::arguments;
+    _context::mark_set(ctx, index);
+    *_context::value_at(ctx, index) = value;
+    return true;
 }
 
 // Where the cell r, just reached from parent, lives: a cell of parent's
@@ -324,11 +361,13 @@ cell_t* pick_through_path(const cell_t* word, const cell_t* value, int32_t index
 
 int32_t eval_path(const cell_t* path, const cell_t* code, int32_t pos, int32_t end, bool set,
                   bool get, bool push, bool case_) {
-    if (!set && !tracing) [[likely]] {
+    if (!tracing) [[likely]] {
         series_buffer_t* s = alloc::buffer(path->data2);
         int32_t h = static_cast<int32_t>(path->data1);
         if (h >= 0 && (s->used() >> 4) - h == 2) {
-            if (const cell_t* r = read_in_place(s->head_cell() + h)) {
+            if (set) {
+                if (write_in_place(s->head_cell() + h)) return pos;
+            } else if (const cell_t* r = read_in_place(s->head_cell() + h)) {
                 cell_t result = *r;
                 if (push) stack::push(&result);
                 else stack::set_last_keep(&result);

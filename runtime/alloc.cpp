@@ -196,10 +196,26 @@ int64_t nodes_in_use() {
 
 namespace {
 
+// A spare frame of at least that many bytes, taken off the spare list.
+series_frame_t* take_spare(size_t size) {
+    for (series_frame_t** link = &memory.s_spare; *link; link = &(*link)->next) {
+        series_frame_t* frame = *link;
+        if (frame->size < size) continue;
+        *link = frame->next;
+        memory.spare_bytes -= frame->size;
+        return frame;
+    }
+    return nullptr;
+}
+
 series_frame_t* make_series_frame() {
     size_t area = memory.s_size;
-    auto* frame = static_cast<series_frame_t*>(os_allocate(sizeof(series_frame_t) + area));
-    frame->size = sizeof(series_frame_t) + area;
+    auto* frame = take_spare(sizeof(series_frame_t) + area);
+    if (frame == nullptr) {
+        frame = static_cast<series_frame_t*>(os_allocate(sizeof(series_frame_t) + area));
+        frame->size = sizeof(series_frame_t) + area;
+    }
+    area = frame->size - sizeof(series_frame_t);
     frame->heap = frame->area();
     frame->end = frame->area() + area;
     if (memory.s_size < memory.s_max) memory.s_size = std::min(memory.s_size * 2, memory.s_max);
@@ -222,13 +238,44 @@ series_frame_t* make_series_frame() {
 
 void new_series_frame() { make_series_frame(); }
 
-void free_series_frame(series_frame_t* frame) {
+namespace {
+
+void unlink_series_frame(series_frame_t* frame) {
     if (frame->prev) frame->prev->next = frame->next;
     else memory.s_head = frame->next;
     if (frame->next) frame->next->prev = frame->prev;
     else memory.s_tail = frame->prev;
     if (memory.s_active == frame) memory.s_active = memory.s_tail;
+}
+
+}  // namespace
+
+void free_series_frame(series_frame_t* frame) {
+    unlink_series_frame(frame);
     os_free(frame);
+}
+
+void keep_series_frame(series_frame_t* frame) {
+    unlink_series_frame(frame);
+    frame->next = memory.s_spare;
+    frame->prev = nullptr;
+    memory.s_spare = frame;
+    memory.spare_bytes += frame->size;
+}
+
+void release_spares(size_t limit) {
+    while (memory.s_spare && memory.total > limit) {
+        series_frame_t* frame = memory.s_spare;
+        memory.s_spare = frame->next;
+        memory.spare_bytes -= frame->size;
+        os_free(frame);
+    }
+    node_frame_t* frame = memory.n_head;
+    while (frame && memory.total > limit) {
+        node_frame_t* next = frame->next;
+        if (frame->used == 0) free_node_frame(frame);
+        frame = next;
+    }
 }
 
 series_frame_t* find_room(size_t bytes) {
@@ -455,7 +502,7 @@ void release_node_frames() {
     node_frame_t* frame = memory.n_head;
     while (frame) {
         node_frame_t* next = frame->next;
-        if (frame->used == 0 || frame->evacuate) {
+        if (frame->evacuate) {
             free_node_frame(frame);
         } else {
             frame->history =
@@ -477,6 +524,7 @@ void free_all() {
     collector::stress_period = 0;
     while (memory.n_head) free_node_frame(memory.n_head);
     while (memory.s_head) free_series_frame(memory.s_head);
+    release_spares(0);
     while (memory.b_head) {
         big_frame_t* frame = memory.b_head;
         memory.b_head = frame->next;

@@ -34,6 +34,8 @@ constexpr uint32_t OWNED = 1u << 17;
 constexpr uint32_t FIXED = 1u << 20;
 // A block that an interpreter plan was built from (runtime/stamp.h).
 constexpr uint32_t PLANNED = 1u << 26;
+// A context series whose values follow its two cells (its head is past them).
+constexpr uint32_t CONTEXT_VALUES = 1u << 23;
 constexpr uint32_t BIG = 1u << 24;
 constexpr uint32_t MARK = 1u << 27;
 constexpr uint32_t HEAD_MIDDLE = 1u << 28;
@@ -100,6 +102,10 @@ struct memory_state_t {
     size_t s_size;  // size of the next series frame
     size_t s_max;  // largest series frame (2 MB); buffers from here on get big frames
     big_frame_t* b_head;
+    // Empty series frames kept for reuse (linked by next), and their bytes
+    // (part of total).
+    series_frame_t* s_spare;
+    size_t spare_bytes;
 };
 
 namespace alloc {
@@ -141,6 +147,14 @@ void free_node(node_frame_t* frame, node_t node);
 
 void new_series_frame();
 void free_series_frame(series_frame_t* frame);
+// Takes an empty frame out of use and keeps it for the next frame needed.
+void keep_series_frame(series_frame_t* frame);
+// Bytes taken from the system that hold series or nodes (total less the
+// spare frames).
+inline size_t in_use() { return memory.total - memory.spare_bytes; }
+// Gives spare series frames and empty node frames back to the system until
+// total is at most limit (or none is left).
+void release_spares(size_t limit);
 series_frame_t* find_room(size_t bytes);
 
 series_buffer_t* alloc_buffer(int64_t units, int32_t unit, int32_t head_offset);
@@ -176,6 +190,7 @@ void free_big_frame(series_buffer_t* buffer);
 
 // Epilogues of a collection.
 void sweep_big_frames();
+// Frames whose nodes are all free stay for reuse (release_spares frees them).
 void release_node_frames();
 
 // How many nodes are in use in all node frames.

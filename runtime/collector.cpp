@@ -113,7 +113,8 @@ inline bool mark_buffer(node_t node, series_buffer_t* s) {
 void mark_value(const cell_t* c);
 
 void scan_cells(series_buffer_t* s) {
-    int32_t head = s->head, tail = s->tail;
+    // A context's own values: its two cells before them count too.
+    int32_t head = (s->flags & series_flag::CONTEXT_VALUES) ? 0 : s->head, tail = s->tail;
     if (tail > s->size) tail = s->size;
     if (head < 0 || head >= tail) return;
     auto* c = reinterpret_cast<const cell_t*>(s->data() + head);
@@ -122,13 +123,14 @@ void scan_cells(series_buffer_t* s) {
 }
 
 void scan_context(series_buffer_t* s) {
-    const cell_t* c = s->head_cell();
-    if (type_of(c) != TYPE_context || s->size - s->head < 32) {
+    auto* c = reinterpret_cast<const cell_t*>(s->data());
+    if (type_of(c) != TYPE_context || s->size < 32 || (s->flags & series_flag::CONTEXT_VALUES)) {
         scan_cells(s);
         return;
     }
     mark_table(c->data1);
     if (!(c->header & FLAG_STACK_VALUES)) mark_cells_node(c->data2);
+    if (c->header & _context::FLAG_MARKS_NODE) mark_node(c->data3);
     mark_value(c + 1);
 }
 
@@ -172,6 +174,7 @@ void mark_value(const cell_t* c) {
     case TYPE_context:
         mark_table(c->data1);
         if (!(c->header & FLAG_STACK_VALUES)) mark_cells_node(c->data2);
+        if (c->header & _context::FLAG_MARKS_NODE) mark_node(c->data3);
         break;
     case TYPE_word:
     case TYPE_set_word:
@@ -387,7 +390,7 @@ void compact() {
     while (f) {
         series_frame_t* next = f->next;
         compact_frame(f);
-        if (f->prev && next && f->heap == f->area()) alloc::free_series_frame(f);
+        if (f->prev && next && f->heap == f->area()) alloc::keep_series_frame(f);
         f = next;
     }
 }
@@ -492,14 +495,32 @@ size_t live_bytes() {
 
 }  // namespace
 
+// Frames a collection empties are kept for reuse, not handed back to the
+// system: a program that makes and drops data at a steady rate would
+// otherwise unmap frames after each collection and map them again at once,
+// paying for the system calls and a page fault per page. The spares go back
+// only when the heap has stayed well above what is live: more than twice the
+// room the next collection allows, after TRIM_AFTER collections in a row.
+// Then they go until the heap is at most the live data and that room.
+constexpr int TRIM_AFTER = 3;
+int collections_above = 0;
+
 void collect_if_enabled() {
     if (!active) return;
     do_cycle();
-    next_collection = alloc::memory.total + std::max(live_bytes() / 2, MIN_GROWTH);
+    size_t live = live_bytes();
+    size_t room = std::max(live / 2, MIN_GROWTH);
+    next_collection = alloc::in_use() + room;
+    if (alloc::memory.total <= live + 2 * room) {
+        collections_above = 0;
+    } else if (++collections_above >= TRIM_AFTER) {
+        alloc::release_spares(live + room);
+        collections_above = 0;
+    }
 }
 
 void collect_if_due() {
-    if (stress_period == 0 && alloc::memory.total < next_collection) return;
+    if (stress_period == 0 && alloc::in_use() < next_collection) return;
     collect_if_enabled();
 }
 

@@ -92,7 +92,7 @@ void set_ctx(node_t ctx, int32_t index) {
     copy_cell(stack::top(), slot_or_fail(ctx, index));
     stack::top_slot = stack::arguments;
     if (_context::kind_of(_context::cell_of(ctx)) == _context::KIND_OBJECT)
-        object::get_word(ctx, index)->header |= _context::FLAG_WORD_SET;
+        _context::mark_set(ctx, index);
 }
 
 cell_t* get_ctx(node_t ctx, int32_t index) { return slot_or_fail(ctx, index); }
@@ -129,7 +129,7 @@ cell_t* eval_path(bool set, cell_t* path, cell_t* head, cell_t* const* elements,
     cell_t* parent = stack::push_slot();
     parent->header = TYPE_none;
     if (type_of(head) == TYPE_word && head->data1 != 0 && head->data1 != _context::global_node) {
-        const cell_t* self = alloc::buffer(head->data1)->head_cell() + 1;
+        const cell_t* self = _context::get_self_value(head->data1);
         if (type_of(self) != TYPE_object) *parent = *self;
     }
     cell_t* previous = stack::push(head);

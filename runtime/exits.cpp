@@ -73,7 +73,7 @@ cell_t frame_word(const call_frame_t* f) {
     int32_t symbol = static_cast<int32_t>(frame::symbol_of(f));
     cell_t w;
     int32_t index = f->context != 0 ? _context::find_word(f->context, symbol, false) : -1;
-    if (index >= 0) return *word::at(f->context, index);
+    if (index >= 0) return _context::field_word(f->context, index);
     index = _context::find_word(_context::global_node, symbol, false);
     if (index >= 0) return *word::at(_context::global_node, index);
     word::make_raw(&w, TYPE_word, 0, symbol, 0);
@@ -177,9 +177,7 @@ cell_t get_call() {
     stack::throw_origin = nullptr;
     for (call_frame_t* f = start - 1; f >= cbottom; f--) {
         if (internal_frame(f)) continue;
-        cell_t* w =
-            word::in_context_or_global(f->context, static_cast<int32_t>(frame::symbol_of(f)));
-        return *w;
+        return word::in_context_or_global(f->context, static_cast<int32_t>(frame::symbol_of(f)));
     }
     return words::word(words::id::tag_not_found);
 }
@@ -188,7 +186,7 @@ void collect_calls(cell_t* out) {
     for (call_frame_t* f = ctop - 1; f > cbottom; f--) {
         if (internal_frame(f)) continue;
         node_t ctx = f->func_context ? f->func_context : f->context;
-        cell_t w = *word::in_context_or_global(ctx, static_cast<int32_t>(frame::symbol_of(f)));
+        cell_t w = word::in_context_or_global(ctx, static_cast<int32_t>(frame::symbol_of(f)));
         block::rs_append(out, &w);
         cell_t n{TYPE_integer, 0, f->prev, 0};
         block::rs_append(out, &n);

@@ -260,7 +260,7 @@ node_t init(int32_t size, const cell_t* block, int32_t kind, int32_t value_cells
     t->kind = kind;
     t->buckets = buckets;
     t->bound = static_cast<int32_t>(buckets * LOAD_FACTOR);
-    t->unused = 0;
+    t->memo = 0;
     t->keys = static_cast<int32_t>(keys);
     t->block = static_cast<int32_t>(block_node);
     if (kind == KIND_HASH) {
@@ -1015,6 +1015,7 @@ int32_t get_symbol(node_t table, int32_t sym, bool case_insensitive, node_t cont
     w->data3 = static_cast<uint32_t>(n);
     w->header = TYPE_word;
     t = record(table);
+    t->memo = 0;
     set_live(slots(t), empty, n, h);
     t->alive++;
     t->occupied++;

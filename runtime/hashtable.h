@@ -29,7 +29,9 @@ struct hashtable_t {
     int32_t alive;  // live entries
     int32_t indexes;  // kind 0: node of bucket+1 per block position; kinds 3+: entry size in bytes
     int32_t chains;  // kind 0: node of the chains store (a node per chain list, 0 when released)
-    int32_t unused;  // 0 (the word that named a flags series; states sit beside the keys)
+    // Kind 2: what a context's user remembers about the words (0: nothing
+    // yet), cleared whenever a word is added.
+    int32_t memo;
     int32_t keys;  // node: per bucket a 32-bit position / chain (-k) / entry offset, then its hash
     int32_t block;  // node of the cell series holding the values (or the entries)
     int32_t occupied;  // live + deleted buckets

@@ -76,7 +76,7 @@ void set_owner_in(cell_t* value, const cell_t* owner, const cell_t* word) {
         for (int32_t i = 0; i < n; i++) {
             cell_t item = _context::value_at(ctx, i)[0];
             if (type_of(&item) == TYPE_object && item.data1 == owner->data1) continue;
-            cell_t field_word = *object::get_word(ctx, i);
+            cell_t field_word = _context::field_word(ctx, i);
             set_owner_in(&item, owner, &field_word);
         }
     }

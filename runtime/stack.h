@@ -249,7 +249,9 @@ cell_t* mark_func(const cell_t* word, node_t ctx);
 cell_t* mark_func_body(const cell_t* word, node_t ctx);
 
 // The values word (data word 2) of the context cell held by a context node.
-inline uint32_t* values_word(node_t ctx) { return &alloc::buffer(ctx)->head_cell()->data2; }
+inline uint32_t* values_word(node_t ctx) {
+    return &reinterpret_cast<cell_t*>(alloc::buffer(ctx)->data())->data2;
+}
 
 // --- frame flags -----------------------------------------------------------
 inline void set_exit_target(int flag) {

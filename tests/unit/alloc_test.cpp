@@ -231,7 +231,7 @@ TEST_F(Alloc, NodesComeFromFramesAndGoBack) {
     EXPECT_NE(alloc::memory.n_head, alloc::memory.n_tail);
 }
 
-TEST_F(Alloc, EmptyNodeFramesAreReleasedAfterACollection) {
+TEST_F(Alloc, EmptyNodeFramesAreKeptAfterACollectionUntilSparesAreReleased) {
     std::vector<node_t> nodes;
     for (int i = 0; i < alloc::NODES_PER_FRAME + 5; i++) nodes.push_back(alloc::alloc_node());
     node_frame_t* second = alloc::memory.n_tail;
@@ -239,6 +239,8 @@ TEST_F(Alloc, EmptyNodeFramesAreReleasedAfterACollection) {
     for (int i = alloc::NODES_PER_FRAME; i < alloc::NODES_PER_FRAME + 5; i++)
         alloc::free_node(alloc::frame_of(nodes[i]), nodes[i]);
     alloc::release_node_frames();
+    EXPECT_EQ(alloc::memory.n_tail, second);  // kept: the next nodes come from it
+    alloc::release_spares(0);
     EXPECT_EQ(alloc::memory.n_head, alloc::memory.n_tail);
 }
 

@@ -72,10 +72,17 @@ protected:
         head_ = alloc::memory.s_head;
         tail_ = alloc::memory.s_tail;
         active_ = alloc::memory.s_active;
+        spare_ = alloc::memory.s_spare;
+        spare_bytes_ = alloc::memory.spare_bytes;
         alloc::memory.s_head = alloc::memory.s_tail = alloc::memory.s_active = nullptr;
+        alloc::memory.s_spare = nullptr;
+        alloc::memory.spare_bytes = 0;
     }
     void TearDown() override {
         drop_frames();
+        alloc::release_spares(0);
+        alloc::memory.s_spare = spare_;
+        alloc::memory.spare_bytes = spare_bytes_;
         alloc::memory.s_head = head_;
         alloc::memory.s_tail = tail_;
         alloc::memory.s_active = active_;
@@ -119,6 +126,8 @@ private:
     series_frame_t* head_ = nullptr;
     series_frame_t* tail_ = nullptr;
     series_frame_t* active_ = nullptr;
+    series_frame_t* spare_ = nullptr;
+    size_t spare_bytes_ = 0;
 };
 
 TEST_F(IsolatedFrames, LiveBuffersAroundADeadOneEndUpAdjacent) {
@@ -149,7 +158,7 @@ TEST_F(IsolatedFrames, LiveBuffersAroundADeadOneEndUpAdjacent) {
     for (uint8_t* p = f->heap; p < old_heap; p++) ASSERT_EQ(*p, collector::POISON);
 }
 
-TEST_F(IsolatedFrames, EmptiedMiddleFrameIsReleasedAndTheLastKept) {
+TEST_F(IsolatedFrames, EmptiedMiddleFrameIsKeptForReuseAndTheLastKeptInPlace) {
     std::vector<series_frame_t*> list = frames(3);
     fill_into(list[0]);
     node_t kept = bytes_filled(64, 'k');
@@ -167,7 +176,38 @@ TEST_F(IsolatedFrames, EmptiedMiddleFrameIsReleasedAndTheLastKept) {
     EXPECT_TRUE(listed(list[2]));
     EXPECT_EQ(list[2]->heap, list[2]->area());
     EXPECT_EQ(alloc::memory.s_tail, list[2]);
+    EXPECT_TRUE(all_bytes(kept, 'k'));
+    // The emptied frame is a spare: still taken from the system, and the
+    // next frame needed, without a new mapping.
+    EXPECT_EQ(alloc::memory.s_spare, list[1]);
+    EXPECT_EQ(alloc::memory.total, total);
+    EXPECT_EQ(alloc::in_use(), total - list[1]->size);
+    alloc::new_series_frame();
+    EXPECT_TRUE(listed(list[1]));
+    EXPECT_EQ(alloc::memory.s_spare, nullptr);
+    EXPECT_EQ(alloc::memory.total, total);
+    EXPECT_EQ(list[1]->heap, list[1]->area());
+}
+
+TEST_F(IsolatedFrames, SparesGoBackToTheSystemDownToTheLimit) {
+    std::vector<series_frame_t*> list = frames(4);
+    fill_into(list[0]);
+    node_t kept = bytes_filled(64, 'k');
+    for (int i = 1; i < 4; i++) {
+        fill_into(list[i]);
+        bytes_filled(64, 'x');
+    }
+    collector::root_node keep(kept);
+    collector::do_cycle();
+    ASSERT_EQ(alloc::memory.spare_bytes, list[1]->size + list[2]->size);
+    size_t total = alloc::memory.total;
+
+    alloc::release_spares(total - 1);  // one frame is enough to get below
+    EXPECT_EQ(alloc::memory.spare_bytes, list[1]->size);
     EXPECT_LT(alloc::memory.total, total);
+    alloc::release_spares(0);
+    EXPECT_EQ(alloc::memory.s_spare, nullptr);
+    EXPECT_EQ(alloc::memory.spare_bytes, 0u);
     EXPECT_TRUE(all_bytes(kept, 'k'));
 }
 
@@ -468,15 +508,20 @@ TEST_F(Collector, RegisteredMarkersRunEachCycle) {
     EXPECT_FALSE(alive(marker_node));
 }
 
-TEST_F(Collector, EmptiedNodeFramesAreReleased) {
+TEST_F(Collector, EmptiedNodeFramesAreKeptUntilSparesAreReleased) {
     int64_t used = alloc::nodes_in_use();
     collector::active = false;  // no collection may reclaim them early
     for (int i = 0; i < 2 * alloc::NODES_PER_FRAME; i++) alloc::alloc_bytes(16);
     collector::active = true;
-    size_t total = alloc::memory.total;
     collector::do_cycle();
     EXPECT_LE(alloc::nodes_in_use(), used);
+    int empty = 0;
+    for (node_frame_t* f = alloc::memory.n_head; f; f = f->next) empty += f->used == 0;
+    EXPECT_GE(empty, 1);
+    size_t total = alloc::memory.total;
+    alloc::release_spares(0);
     EXPECT_LT(alloc::memory.total, total);
+    for (node_frame_t* f = alloc::memory.n_head; f; f = f->next) EXPECT_NE(f->used, 0);
 }
 
 }  // namespace

@@ -6,10 +6,12 @@
 
 #include "datatypes/error.h"
 #include "datatypes/function.h"
+#include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/object.h"
 #include "datatypes/routine.h"
 #include "function_fixture.h"
+#include "runtime/collector.h"
 #include "runtime/ownership.h"
 #include "runtime/words.h"
 
@@ -234,6 +236,63 @@ TEST_F(Objects, MakeFromObjectSpecsAndClassIds) {
 
     cell_t n = integer(1);
     EXPECT_EQ(raised([&] { make_object(type, n); }), err::malconstruct);
+}
+
+TEST_F(Objects, ObjectsOfOneShapeShareTheirWordsUntilOneAddsAWord) {
+    auto table = [](const cell_t& o) { return _context::table_of(o.data1); };
+    cell_t proto = construct("[a: 1 b: 2]");
+    cell_t same = make_object(proto, anchor(load("[a: 5]")));
+    cell_t copied = anchor(
+        *actions::copy(stack::push(&proto), stack::push(&none_value), nullptr, false, nullptr));
+    EXPECT_EQ(table(same), table(proto));
+    EXPECT_EQ(table(copied), table(proto));
+    cell_t grown = make_object(same, anchor(load("[c: 3]")));
+    EXPECT_NE(table(grown), table(proto));
+    EXPECT_EQ(object::word_count(&proto), 2);
+    EXPECT_EQ(object::word_count(&grown), 3);
+    // A word of a shared table is bound to the object asked about.
+    cell_t w = _context::field_word(same.data1, 1);
+    EXPECT_EQ(w.data1, same.data1);
+    EXPECT_EQ(w.data3, 1u);
+
+    // Objects made from one spec block share the words of the first.
+    cell_t type;
+    datatype::make_at(&type, TYPE_object);
+    cell_t spec = anchor(load("[x: 1 y: 2]"));
+    cell_t first = make_object(type, spec);
+    cell_t second = make_object(type, spec);
+    EXPECT_EQ(table(first), table(second));
+    EXPECT_NE(first.data1, second.data1);
+    EXPECT_NE(first.data2, second.data2);  // each still a class of its own
+    EXPECT_EQ(molded(&second, false, false, true), "make object! [x: 1 y: 2]");
+    // Once the block's set-words differ, a new table.
+    cell_t other = anchor(load("[q:]"));
+    *block::rs_head(&spec) = *block::rs_head(&other);
+    cell_t third = make_object(type, spec);
+    EXPECT_NE(table(third), table(first));
+    EXPECT_EQ(molded(&third, false, false, true), "make object! [q: 1 y: 2]");
+    EXPECT_EQ(molded(&first, false, false, true), "make object! [x: 1 y: 2]");
+}
+
+// An object of a shape keeps its values in its context's own series (the
+// values word names the context itself). The first word it adds moves them out, and a
+// collection keeps them either way.
+TEST_F(Objects, AnObjectOfAShapeIsOneSeriesUntilItAddsAWord) {
+    cell_t proto = construct("[a: 1 b: \"two\"]");
+    cell_t same = make_object(proto, anchor(load("[]")));
+    EXPECT_EQ(_context::cell_of(same.data1)->data2, same.data1);
+    collector::do_cycle();
+    EXPECT_EQ(molded(&same, false, false, true), "make object! [a: 1 b: \"two\"]");
+    cell_t word = _context::field_word(same.data1, 0);
+    cell_t c = anchor(load("[c:]"));
+    cell_t v;
+    integer::make_at(&v, 3);
+    _context::add_value(same.data1, block::rs_head(&c), &v);
+    EXPECT_NE(_context::cell_of(same.data1)->data2, same.data1);
+    collector::do_cycle();
+    EXPECT_EQ(molded(&same, false, false, true), "make object! [a: 1 b: \"two\" c: 3]");
+    EXPECT_EQ(molded(&proto, false, false, true), "make object! [a: 1 b: \"two\"]");
+    EXPECT_EQ(integer::get(_context::get(&word)), 1);
 }
 
 TEST_F(Objects, CopyAndPaths) {

@@ -144,7 +144,7 @@ TEST_F(Contexts, CaseVariantFindsTheSameSlot) {
     EXPECT_EQ(static_cast<int32_t>(unknown.data3), slot);
     EXPECT_EQ(_context::word_count(ctx), 1);
     EXPECT_EQ(type_of(_context::get(&lower)), TYPE_logic);
-    EXPECT_TRUE(_context::get_symbol_word(ctx, slot)->header & _context::FLAG_WORD_SET);
+    EXPECT_TRUE(_context::set_q(ctx, slot));
 }
 
 TEST_F(Contexts, GlobalWordsShareASlotAcrossSpellings) {

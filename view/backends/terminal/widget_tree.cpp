@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "datatypes/block.h"
+#include "datatypes/context.h"
 #include "datatypes/error.h"
 #include "datatypes/handle.h"
 #include "datatypes/integer.h"
@@ -255,7 +256,7 @@ void set_facet(const cell_t* face_value, int32_t index, const cell_t* value) {
     cell_t old = *slot;
     cell_t now = *value;
     *slot = now;
-    cell_t word = *object::get_word(object::context_of(&face), index);
+    cell_t word = _context::field_word(object::context_of(&face), index);
     object::fire_on_set(&face, &word, &old, &now);
 }
 

@@ -1,0 +1,124 @@
+#!/usr/bin/env python3
+"""Object-heavy programs side by side with CPython and Lua: CPU time, peak
+memory and callgrind instructions.
+
+The programs are bench/scripts/NAME.{zuv,py,lua} for NAME in PROGRAMS: nbody
+(field reads and writes through paths on five bodies made from one spec
+block), bintrees (make and walk binary trees of objects made from a
+prototype), objects_make (a million two-field objects kept at once) and
+objects_walk (a thousand objects of one spec, fields read and written in a
+loop). Each is run --runs times, the three interpreters alternating; the
+table shows the median CPU time (user + system) and the largest peak RSS of
+each, and Zuv's ratios to the other two. With --instructions each program
+also runs once under callgrind at a reduced size (SMALLER below) and the
+instruction counts of the whole process are shown.
+
+Usage: bench/objects.py [--runs N] [--instructions] [--zuv PATH] [NAME ...]
+"""
+
+import argparse
+import os
+import re
+import statistics
+import subprocess
+import sys
+import tempfile
+
+from run import SCRIPTS, ROOT, find_tool
+
+PROGRAMS = ["nbody", "bintrees", "objects_make", "objects_walk"]
+
+# Under callgrind the programs run at a reduced size: (pattern, replacement)
+# applied to the source of every language.
+SMALLER = {
+    "nbody": [(r"\b300000\b", "3000")],
+    "bintrees": [(r"(max[-_]depth\s*[:=]\s*)15", r"\g<1>12")],
+    "objects_make": [(r"\b1000000\b", "100000"), (r"\b1000001\b", "100001")],
+    "objects_walk": [(r"(loop |range\(|for _ = 1, )1000\b", r"\g<1>100")],
+}
+
+
+def cpu_run(measure, argv, timeout):
+    """(cpu seconds, peak RSS KiB) of one run, through zuv_measure when there
+    is one (the CPU time wait4 reports for it includes its child's)."""
+    cmd = [measure, str(timeout)] + argv if measure else argv
+    with tempfile.TemporaryFile() as err:
+        proc = subprocess.Popen(cmd, cwd=SCRIPTS, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE if measure else subprocess.DEVNULL,
+                                stderr=err)
+        out = proc.stdout.read() if measure else b""
+        _, status, usage = os.wait4(proc.pid, 0)
+        proc.returncode = code = os.waitstatus_to_exitcode(status)
+        if code != 0 or (measure and int(out.split()[0]) != 0):
+            err.seek(0)
+            sys.exit("%s failed: %s" % (" ".join(argv), err.read().decode(errors="replace")[-500:]))
+    rss = int(out.split()[2]) if measure else usage.ru_maxrss
+    return usage.ru_utime + usage.ru_stime, rss
+
+
+def instructions(argv, source, name, tmp):
+    """Callgrind's instruction count of the program at its reduced size."""
+    text = open(source, encoding="utf-8").read()
+    for pattern, replacement in SMALLER.get(name, []):
+        text = re.sub(pattern, replacement, text)
+    small = os.path.join(tmp, os.path.basename(source))
+    with open(small, "w", encoding="utf-8") as f:
+        f.write(text)
+    proc = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null"]
+                          + argv + [small], cwd=SCRIPTS, capture_output=True, text=True)
+    found = re.search(r"refs:\s+([\d,]+)", proc.stderr)
+    return int(found.group(1).replace(",", "")) if found else None
+
+
+def ratio(a, b):
+    return "%8.2f" % (a / b) if a and b else "%8s" % "-"
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    ap.add_argument("--runs", type=int, default=3)
+    ap.add_argument("--instructions", action="store_true")
+    ap.add_argument("--zuv", default=os.path.join(ROOT, "build", "zuv"))
+    ap.add_argument("--python", default=find_tool("/usr/bin/python3", "python3"))
+    ap.add_argument("--lua", default=find_tool("/usr/bin/lua5.4", "lua5.4"))
+    ap.add_argument("names", nargs="*")
+    args = ap.parse_args()
+    zuv = os.path.abspath(args.zuv)
+    measure = os.path.join(os.path.dirname(zuv), "zuv_measure")
+    measure = measure if os.access(measure, os.X_OK) else None
+    names = args.names or PROGRAMS
+    langs = [("zuv", zuv, ".zuv"), ("py", args.python, ".py"), ("lua", args.lua, ".lua")]
+    print("zuv: %s\npython: %s\nlua: %s\n" % (zuv, args.python, args.lua))
+    head = "%-14s" % "program" + "".join("%9s" % h for h in (
+        "zuv s", "py s", "lua s", "zuv/py", "zuv/lua", "zuv MiB", "py MiB", "lua MiB",
+        "mem/py", "mem/lua"))
+    if args.instructions:
+        head += "".join("%12s" % h for h in ("zuv Mi", "py Mi", "lua Mi")) + "%8s" % "ins/py"
+    print(head)
+    for name in names:
+        cpu = {lang: [] for lang, _, _ in langs}
+        rss = {lang: 0 for lang, _, _ in langs}
+        for _ in range(max(1, args.runs)):
+            for lang, exe, ext in langs:
+                c, r = cpu_run(measure, [exe, name + ext], 600)
+                cpu[lang].append(c)
+                rss[lang] = max(rss[lang], r)
+        t = {lang: statistics.median(v) for lang, v in cpu.items()}
+        m = {lang: v / 1024 for lang, v in rss.items()}
+        line = "%-14s" % name + "".join("%9.2f" % t[k] for k in ("zuv", "py", "lua"))
+        line += ratio(t["zuv"], t["py"]) + " " + ratio(t["zuv"], t["lua"])
+        line += "".join("%9.1f" % m[k] for k in ("zuv", "py", "lua"))
+        line += ratio(m["zuv"], m["py"]) + " " + ratio(m["zuv"], m["lua"])
+        if args.instructions:
+            with tempfile.TemporaryDirectory() as tmp:
+                ins = {lang: instructions([exe], os.path.join(SCRIPTS, name + ext), name, tmp)
+                       for lang, exe, ext in langs}
+            line += "".join("%12.1f" % (ins[k] / 1e6) if ins[k] else "%12s" % "-"
+                            for k in ("zuv", "py", "lua"))
+            line += ratio(ins["zuv"], ins["py"])
+        print(line, flush=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
