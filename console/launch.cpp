@@ -16,9 +16,9 @@
 #include "lexer/lexer.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
+#include "runtime/library_code.h"
 #include "runtime/platform/platform.h"
 #include "runtime/stack.h"
-#include "startup/top_level.h"
 
 namespace zuv::console {
 
@@ -40,7 +40,7 @@ int launch() {
                 nullptr, nullptr, nullptr);
     // The call is the runtime's own, as the console is: errors of a script
     // report the script's code as near, not this line.
-    top_level::mark_library(base);
+    library_code::mark_library(base);
     interpreter::eval(base, true);
     exits::pending = 0;
     stack::unwind();

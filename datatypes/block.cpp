@@ -19,15 +19,16 @@
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/fire.h"
+#include "runtime/library_code.h"
 #include "runtime/stack.h"
 #include "runtime/stamp.h"
 #include "runtime/words.h"
-#include "startup/top_level.h"
 
 namespace zuv {
 namespace block {
 
 cell_t root{TYPE_unset, 0, 0, 0};
+int booting_q = 0;
 int32_t mold_depth = 0;
 
 // --- raw operations ---------------------------------------------------------
@@ -550,7 +551,7 @@ cell_t* copy(cell_t* value, cell_t* result, cell_t* part, bool deep, cell_t* typ
     }
     cycles::guard inside(node);
     deep_copy_cells(result, 0, abs_length(result), 1, true, types);
-    top_level::inherit_library(&self, result);
+    library_code::inherit_library(&self, result);
     return result;
 }
 

@@ -26,6 +26,10 @@ namespace block {
 // init_root. Its first three cells are fixed at start-up (ROOT_ARGUMENTS ...);
 // everything start-up keeps for the life of the process is appended after.
 extern cell_t root;
+
+// 1 while start-up runs: words, refinements and issues made now are also
+// kept in the root block. The library's top level sets it back to 0.
+extern int booting_q;
 constexpr int32_t ROOT_CELLS = 8792;
 constexpr int32_t SYMBOL_CELLS = 4000;
 // Cells of the root block made by init_root.

@@ -12,7 +12,6 @@
 #include "datatypes/symbol.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
-#include "startup/runtime.h"
 
 namespace zuv::word {
 
@@ -20,7 +19,7 @@ namespace {
 
 // Start-up words are kept alive by a copy in the root block.
 void keep_if_booting(const cell_t* w) {
-    if (runtime::booting_q && block::root.data2 != 0) block::rs_append(&block::root, w);
+    if (block::booting_q && block::root.data2 != 0) block::rs_append(&block::root, w);
 }
 
 cell_t global_word(int32_t symbol) {

@@ -30,8 +30,8 @@
 #include "runtime/fire.h"
 #include "runtime/platform/platform.h"
 #include "runtime/stack.h"
+#include "runtime/ui_hooks.h"
 #include "runtime/words.h"
-#include "view/backends/terminal/tui.h"
 
 namespace zuv::natives {
 
@@ -316,7 +316,7 @@ void wait(int32_t check, const int32_t* refinements) {
     none::make_at(v);
     stack::keep();
     platform::wait(seconds);
-    tui::poll_events();
+    ui_hooks::poll_events();
 }
 
 // --- memory ------------------------------------------------------------------------------
