@@ -36,8 +36,7 @@ int launch() {
     cell_t* base = stack::mark_native(nullptr);
     stack::push_slot()->header = TYPE_unset;
     lexer::scan(base, reinterpret_cast<const uint8_t*>(entry),
-                static_cast<int32_t>(std::strlen(entry)), false, true, true, false, nullptr,
-                nullptr, nullptr, nullptr);
+                static_cast<int32_t>(std::strlen(entry)), {}, nullptr, nullptr, nullptr, nullptr);
     // The call is the runtime's own, as the console is: errors of a script
     // report the script's code as near, not this line.
     library_code::mark_library(base);

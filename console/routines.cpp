@@ -169,8 +169,7 @@ cell_t* push_loaded(const char* text) {
     cell_t* out = stack::push_slot();
     out->header = TYPE_unset;
     lexer::scan(out, reinterpret_cast<const uint8_t*>(text),
-                static_cast<int32_t>(std::strlen(text)), false, true, true, false, nullptr, nullptr,
-                nullptr, nullptr);
+                static_cast<int32_t>(std::strlen(text)), {}, nullptr, nullptr, nullptr, nullptr);
     return out;
 }
 

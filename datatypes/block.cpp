@@ -603,7 +603,7 @@ cell_t* to(cell_t* proto, cell_t* spec, int32_t type) {
     } else if (t == TYPE_string) {
         r.header = TYPE_unset;
         collector::root_cell keep(&r);
-        lexer::scan_string(&r, &sp, -1, false, true, true, false, nullptr, nullptr, nullptr);
+        lexer::scan_string(&r, &sp, -1, {}, nullptr, nullptr, nullptr);
     } else {
         r = *push_only_star(1);
         rs_append(&r, &sp);

@@ -100,8 +100,8 @@ void register_event() {
 }  // namespace
 
 void lex_source(const char* text, unsigned long size, cell_t* out) {
-    lexer::scan(out, reinterpret_cast<const uint8_t*>(text), static_cast<int32_t>(size), false,
-                true, true, false, nullptr, nullptr, nullptr, nullptr);
+    lexer::scan(out, reinterpret_cast<const uint8_t*>(text), static_cast<int32_t>(size), {},
+                nullptr, nullptr, nullptr, nullptr);
 }
 
 void run() {

@@ -29,8 +29,8 @@ protected:
         cell_t* out = stack::push_slot();
         out->header = TYPE_unset;
         lexer::scan(out, reinterpret_cast<const uint8_t*>(text),
-                    static_cast<int32_t>(std::strlen(text)), false, true, true, true, nullptr,
-                    nullptr, nullptr, nullptr);
+                    static_cast<int32_t>(std::strlen(text)), {.wrap = true}, nullptr, nullptr,
+                    nullptr, nullptr);
         return out;
     }
     static cell_t* push_int(int32_t v) {

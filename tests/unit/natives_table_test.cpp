@@ -49,8 +49,8 @@ TEST_F(NativesTable, EveryNativeHasItsListedSpec) {
         cell_t* listed = stack::push_slot();
         listed->header = TYPE_unset;
         lexer::scan(listed, reinterpret_cast<const uint8_t*>(info.spec),
-                    static_cast<int32_t>(std::strlen(info.spec)), false, true, true, false, nullptr,
-                    nullptr, nullptr, nullptr);
+                    static_cast<int32_t>(std::strlen(info.spec)), {}, nullptr, nullptr, nullptr,
+                    nullptr);
         EXPECT_EQ(molded(&spec), molded(listed));
 
         int32_t length = block::abs_length(&spec);
