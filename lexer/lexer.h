@@ -319,6 +319,9 @@ int32_t scan_string(cell_t* out, const cell_t* string, int32_t count, scan_mode_
 // Loads one value from the whole string into out; false (out none) when the
 // string holds no value or more than one. Syntax errors are raised.
 bool scan_one_value_last(cell_t* out, const cell_t* string);
+// Loads a NUL-terminated UTF-8 text (the runtime's own: a routine's spec or
+// body) into a new block left pushed on the argument stack.
+cell_t* push_loaded(const char* text);
 
 // Step "lexer": the value buffer, the scratch, the event words.
 void init();

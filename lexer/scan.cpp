@@ -307,6 +307,14 @@ bool trace_resumable(cell_t* out, const cell_t* string, const cell_t* callback, 
     return true;
 }
 
+cell_t* push_loaded(const char* text) {
+    cell_t* out = stack::push_slot();
+    out->header = TYPE_unset;
+    scan(out, reinterpret_cast<const uint8_t*>(text), static_cast<int32_t>(std::strlen(text)), {},
+         nullptr, nullptr, nullptr, nullptr);
+    return out;
+}
+
 bool scan_one_value_last(cell_t* out, const cell_t* string) {
     // The whole text is loaded; it must hold exactly one value.
     cell_t all{TYPE_unset, 0, 0, 0};
