@@ -125,7 +125,7 @@ void run() {
     for (unsigned long i = 0; i < count; i++) {
         boot::source_t src =
             from_image ? boot::source_t{boot::image.names[i], nullptr, 0} : boot::sources[i];
-        if (!event_registered && std::strcmp(src.name, EVENT_BOUNDARY) >= 0) {
+        if (!event_registered && i >= boot::event_index) {
             register_event();
             event_registered = true;
         }

@@ -1,12 +1,12 @@
 // The top level of the library: the start-up after runtime::init.
 //
 // run() makes the values that come from C++ tables (startup/library.h),
-// then evaluates the library's Zuv sources (boot/*.zuv, embedded in file
-// name order, which is the load order), registers event! and switches the
-// collector on. Any error while it runs is an error nothing catches: the
-// caller prints it and ends the process with status 254, so a broken library
-// never yields a half-started runtime. Everything it loads carries the flag
-// of library code (runtime/library_code.h).
+// then evaluates the library's Zuv sources (boot/*.zuv, embedded in the load
+// order of boot/load-order.txt) with event! registered where that list says,
+// and switches the collector on. Any error while it runs is an error nothing
+// catches: the caller prints it and ends the process with status 254, so a
+// broken library never yields a half-started runtime. Everything it loads
+// carries the flag of library code (runtime/library_code.h).
 #pragma once
 
 #include <cstdint>
@@ -14,10 +14,6 @@
 #include "runtime/cell.h"
 
 namespace zuv::top_level {
-
-// Library sources whose name sorts at or after this prefix run after event!
-// is registered; the ones before it build the base library and `system`.
-constexpr const char* EVENT_BOUNDARY = "60";
 
 // Runs the library's start-up once; see above. With a boot image
 // (boot/image.h) the sources come decoded from it, else they are lexed.
