@@ -81,7 +81,6 @@ extern backend_t backend;
 
 inline bool scripted_q(const cell_t* c) { return (c->header & SCRIPTED) != 0; }
 inline int32_t type_code(const cell_t* c) { return static_cast<int32_t>(c->data1); }
-inline uint32_t flags_of(const cell_t* c) { return c->data3; }
 
 // The field number of a word (canonical symbol); an unknown word raises
 // cannot-use with the word and value when value is an event!, else gives -1.

@@ -42,8 +42,6 @@ void to_local_path(const cell_t* file, cell_t* target, bool full) {
 
 std::string to_os_path(const cell_t* file) { return unicode::to_utf8(file); }
 
-void from_local_path(cell_t*) {}
-
 // --- mold ------------------------------------------------------------------------------
 
 int32_t mold(cell_t* value, cell_t* buffer, bool, bool, bool, bool part, int32_t limit, int32_t) {

@@ -23,8 +23,6 @@ void to_local_path(const cell_t* file, cell_t* target, bool full);
 std::string to_os_path(const cell_t* file);
 // Pushes the process's current folder as a string ending with "/".
 cell_t* get_current_dir();
-// A path from the operating system in place: nothing to change on POSIX.
-void from_local_path(cell_t* string);
 
 // The file services the actions run. The I/O layer (io/simple_io.h), which
 // sits above the datatypes, installs them at start-up.

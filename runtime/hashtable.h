@@ -94,11 +94,9 @@ cell_t* find_map_integer(node_t table, int32_t key, free_bucket_t* room);
 void enter_map_integer(node_t table, const free_bucket_t& room, int32_t p);
 
 void delete_(node_t table, cell_t* value);
-void remove_range(node_t table, int32_t position, int32_t count);
 // Keep a hash! index in step with values moved inside its block. move answers
 // 1 when it declined (too many positions) and the caller must rebuild.
 int move(node_t table, int32_t shift, int32_t position, int32_t count, bool flag);
-void move_range(node_t table, int32_t to, int32_t from, int32_t count);
 
 void clear(node_t table);
 node_t copy(node_t source, node_t new_block);
