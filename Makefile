@@ -54,7 +54,7 @@ FORMAT_DIRS := runtime startup datatypes interpreter lexer natives parse console
                view boot tests bench tools
 
 .PHONY: deps build build-asan configure configure-asan run test test-asan \
-        test-stress test-general test-plans-eager format-check bench configure-fuzz fuzz-lexer fuzz-decompress fuzz-image fuzz-zuvbin fuzz-input format clean help
+        test-stress test-general test-plans-eager format-check layer-check bench configure-fuzz fuzz-lexer fuzz-decompress fuzz-image fuzz-zuvbin fuzz-input format clean help
 
 help:
 	@echo "make run         build and start the interactive console"
@@ -69,6 +69,7 @@ help:
 	@echo "make fuzz-image  the same for the image decoders"
 	@echo "make fuzz-zuvbin  the same for the Zuvbin decoder"
 	@echo "make fuzz-input  the same for the terminal UI's input decoder"
+	@echo "make layer-check  no include runs up the layers (docs/architecture.md)"
 	@echo "make build | build-asan | deps | format | clean"
 
 # Only touches apt when something is actually missing, so it is cheap to run
@@ -114,7 +115,7 @@ build-asan: deps configure-asan
 run: build
 	@exec ./$(BUILD_DIR)/zuv
 
-test: build
+test: build layer-check
 	$(CTEST) --test-dir $(BUILD_DIR) $(CTEST_FLAGS)
 
 test-asan: build-asan
@@ -184,6 +185,11 @@ format-check: deps
 	@files=$$(find $(FORMAT_DIRS) -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.hpp' \) 2>/dev/null); \
 	if [ -n "$$files" ]; then clang-format --dry-run -Werror $$files; fi
 	@echo "format: clean"
+
+# Fails on an include running up the layers of docs/architecture.md
+# outside its named groups (a second's work, so `make test` runs it too).
+layer-check:
+	@$(PYTHON) tools/layers.py
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR)

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <openssl/evp.h>
-#include <sys/random.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +10,7 @@
 #include "datatypes/integer.h"
 #include "runtime/fire.h"
 #include "runtime/platform/dynamic_library.h"
+#include "runtime/platform/platform.h"
 
 namespace zuv::crypto {
 
@@ -102,31 +102,8 @@ digest_t digest_stream_t::finish() {
     return d;
 }
 
-bool read_random_device(const char* path, void* buffer, size_t length) {
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    auto* p = static_cast<uint8_t*>(buffer);
-    size_t got = 0;
-    while (got < length) {
-        ssize_t n = read(fd, p + got, length - got);
-        if (n > 0) got += static_cast<size_t>(n);
-        else if (n < 0 && errno == EINTR) continue;
-        else break;
-    }
-    close(fd);
-    return got == length;
-}
-
 void gen_random(void* buffer, size_t length) {
-    auto* p = static_cast<uint8_t*>(buffer);
-    size_t got = 0;
-    while (got < length) {
-        ssize_t n = getrandom(p + got, length - got, 0);
-        if (n > 0) got += static_cast<size_t>(n);
-        else if (n < 0 && errno == EINTR) continue;
-        else break;  // no such call (an old kernel or a sandbox), or refused
-    }
-    if (got < length && !read_random_device("/dev/urandom", p + got, length - got)) unavailable();
+    if (!platform::random_bytes(buffer, length)) unavailable();
 }
 
 }  // namespace zuv::crypto

@@ -40,11 +40,8 @@ private:
     void* context_;
 };
 
-// Fills the buffer with random bytes from the kernel's secure source.
+// Fills the buffer with random bytes from the kernel's secure source
+// (platform::random_bytes); a feature-not-available error without one.
 void gen_random(void* buffer, size_t length);
-
-// The fallback source: reads the whole length from a device file; false when
-// it cannot be opened or read to the end.
-bool read_random_device(const char* path, void* buffer, size_t length);
 
 }  // namespace zuv::crypto

@@ -39,6 +39,13 @@ void encode_cp(const cell_t* value, cell_t* out);
 int32_t decode(const uint8_t* data, int64_t length, cell_t* target, bool codec_mode,
                const cell_t* argument = nullptr);
 
+// The runtime's own native! and action! values by number (nullptr for a
+// number without one), which codec mode gives scripts in place of a decoded
+// native or action. The natives and the library's tables sit above the
+// codecs, so start-up installs these.
+extern const cell_t* (*native_value)(int32_t number);
+extern const cell_t* (*action_value)(int32_t number);
+
 // The boot load: the image decoded in boot mode into the root block with the
 // collector held off. Returns the root index of the first value added; the
 // root cell pointer (first_root) is set to it unless keep is set. A stream

@@ -31,18 +31,16 @@
 #include "datatypes/native.h"
 #include "datatypes/object.h"
 #include "datatypes/op.h"
+#include "datatypes/os_image.h"
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "datatypes/tuple.h"
 #include "datatypes/unset.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
-#include "natives/natives.h"
 #include "runtime/collector.h"
 #include "runtime/fire.h"
-#include "runtime/platform/os_image.h"
 #include "runtime/stack.h"
-#include "startup/library.h"
 
 namespace zuv::zuvbin {
 
@@ -937,9 +935,8 @@ void reader::read_native(node_t into, int32_t idx, uint32_t type) {
         // Scripts get the runtime's own value: a native or action called
         // through a spec other than its own would read arguments that its
         // frame does not hold.
-        const cell_t* own = type == TYPE_native
-                                ? natives::value_of(static_cast<int32_t>(number))
-                                : library::action_value(static_cast<int32_t>(number));
+        const cell_t* own = type == TYPE_native ? native_value(static_cast<int32_t>(number))
+                                                : action_value(static_cast<int32_t>(number));
         if (!own) fault(a);
         *at(into, idx) = *own;
         drop_last(scratch_, 1);
@@ -1051,7 +1048,12 @@ void reader::run(bool symbols) {
     fire(err::invalid_data, arg);
 }
 
+const cell_t* none_yet(int32_t) { return nullptr; }
+
 }  // namespace
+
+const cell_t* (*native_value)(int32_t number) = none_yet;
+const cell_t* (*action_value)(int32_t number) = none_yet;
 
 int32_t decode(const uint8_t* data, int64_t length, cell_t* target, bool codec_mode,
                const cell_t* argument) {

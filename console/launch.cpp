@@ -16,9 +16,9 @@
 #include "lexer/lexer.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
+#include "runtime/library_code.h"
 #include "runtime/platform/platform.h"
 #include "runtime/stack.h"
-#include "startup/top_level.h"
 
 namespace zuv::console {
 
@@ -36,11 +36,10 @@ int launch() {
     cell_t* base = stack::mark_native(nullptr);
     stack::push_slot()->header = TYPE_unset;
     lexer::scan(base, reinterpret_cast<const uint8_t*>(entry),
-                static_cast<int32_t>(std::strlen(entry)), false, true, true, false, nullptr,
-                nullptr, nullptr, nullptr);
+                static_cast<int32_t>(std::strlen(entry)), {}, nullptr, nullptr, nullptr, nullptr);
     // The call is the runtime's own, as the console is: errors of a script
     // report the script's code as near, not this line.
-    top_level::mark_library(base);
+    library_code::mark_library(base);
     interpreter::eval(base, true);
     exits::pending = 0;
     stack::unwind();

@@ -165,18 +165,9 @@ const routine_def_t routine_defs[] = {
 };
 // clang-format on
 
-cell_t* push_loaded(const char* text) {
-    cell_t* out = stack::push_slot();
-    out->header = TYPE_unset;
-    lexer::scan(out, reinterpret_cast<const uint8_t*>(text),
-                static_cast<int32_t>(std::strlen(text)), false, true, true, false, nullptr, nullptr,
-                nullptr, nullptr);
-    return out;
-}
-
 void define_routine(const routine_def_t& r) {
-    cell_t* spec = push_loaded(r.spec);
-    cell_t* body = push_loaded(r.body);
+    cell_t* spec = lexer::push_loaded(r.spec);
+    cell_t* body = lexer::push_loaded(r.body);
     if (type_of(body) == TYPE_block && block::rs_length_q(body) == 1) {
         cell_t inner = *block::rs_abs_at(body, block::head_index(body));
         if (type_of(&inner) == TYPE_block) *body = inner;

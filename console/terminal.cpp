@@ -25,8 +25,8 @@
 #include "runtime/console_output.h"
 #include "runtime/lowrt.h"
 #include "runtime/platform/platform.h"
+#include "runtime/ui_hooks.h"
 #include "runtime/unicode.h"
-#include "view/backends/terminal/tui.h"
 
 namespace zuv::terminal {
 namespace {
@@ -379,7 +379,7 @@ int32_t _read_input(const cell_t* prompt, bool hidden) {
         stdin_readline(&held_line);
         return 0;
     }
-    tui::before_read();
+    ui_hooks::before_read();
     std::u32string prompt_text = text_of(prompt, static_cast<int32_t>(prompt->data1));
     block_history history;
     int32_t head;

@@ -114,8 +114,6 @@ bool apply_range(cell_t* b, int64_t low, int64_t high, int op) {
 
 // --- the bit buffer -------------------------------------------------------------
 
-bool bit_outside_q(const cell_t* b, int64_t n) { return n < 0 || n / 8 >= byte_count(b); }
-
 uint8_t* ensure_bit(cell_t* b, int64_t n) {
     if (n > MAX_BIT) fire(err::no_memory);
     int64_t needed = n / 8 + 1;

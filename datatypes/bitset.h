@@ -37,8 +37,6 @@ inline bool member_q(const cell_t* b, uint32_t n) {
     return (s->head_ptr()[n / 8] & (0x80u >> (n % 8))) != 0;
 }
 
-// Whether bit n lies beyond the tail (a negative n counts as outside).
-bool bit_outside_q(const cell_t* b, int64_t n);
 // Grows the buffer (new bytes 0x00, or 0xFF for an inverted set) so that
 // bit n exists; returns byte 0's address.
 uint8_t* ensure_bit(cell_t* b, int64_t n);

@@ -19,15 +19,16 @@
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/fire.h"
+#include "runtime/library_code.h"
 #include "runtime/stack.h"
 #include "runtime/stamp.h"
 #include "runtime/words.h"
-#include "startup/top_level.h"
 
 namespace zuv {
 namespace block {
 
 cell_t root{TYPE_unset, 0, 0, 0};
+int booting_q = 0;
 int32_t mold_depth = 0;
 
 // --- raw operations ---------------------------------------------------------
@@ -75,15 +76,6 @@ cell_t* rs_append(cell_t* b, const cell_t* value) {
     return slot;
 }
 
-void rs_remove_last(cell_t* b) {
-    series_buffer_t* s = buffer_of(b);
-    stamp::written(s);
-    if (s->used() < 16) return;
-    s->tail -= 16;
-    int32_t total = s->used() >> 4;
-    if (head_index(b) > total) set_head_index(b, total);
-}
-
 // Makes room for count cells at the tail (growing to twice the need when
 // the buffer is full) and returns the buffer that holds them.
 static series_buffer_t* reserve(cell_t* b, int64_t count) {
@@ -124,18 +116,6 @@ void insert_value(cell_t* b, const cell_t* value, bool at_start, bool advance) {
     s->tail += 16;
     if (hash_type::hashed_q(b)) hash_type::cells_added(b, at, 1);
     if (advance) set_head_index(b, at + 1);
-}
-
-cell_t* insert_block(cell_t* b, const cell_t* source) {
-    cell_t src = *source;
-    int32_t count = rs_length_q(&src);
-    int32_t h = head_index(&src);
-    for (int32_t i = 0; i < count; i++) {
-        // Read through the node each time: the insertion may move either buffer.
-        cell_t v = *rs_abs_at(&src, h + i);
-        insert_value(b, &v, false, true);
-    }
-    return b;
 }
 
 // --- constructors -----------------------------------------------------------
@@ -200,14 +180,6 @@ void insert_star() {
 void append_star() {
     cell_t* value = stack::top();
     insert(value - 1, value, -1, false, 1, true);
-    stack::pop(1);
-}
-
-void append_arg_star() {
-    cell_t* value = stack::top();
-    cell_t b = value[-1];
-    insert(&b, value, -1, false, 1, true);
-    value[-1] = *value;
     stack::pop(1);
 }
 
@@ -337,16 +309,6 @@ cell_t* clone(const cell_t* b, bool deep, bool copy_parens) {
         *rs_abs_at(slot, i) = r;
     }
     return slot;
-}
-
-cell_t* select_value(cell_t* b, cell_t* value) {
-    int32_t total = abs_length(b);
-    auto cmp = reinterpret_cast<action_fn::compare_t>(actions::get_action_ptr(value, ACT_compare));
-    for (int32_t i = std::max(0, head_index(b)); i < total; i++) {
-        if (cmp(value, rs_abs_at(b, i), actions::cmp::FIND) == 0)
-            return i + 1 < total ? rs_abs_at(b, i + 1) : &none_value;
-    }
-    return &none_value;
 }
 
 int32_t remove_value(cell_t* b, cell_t* value) {
@@ -550,7 +512,7 @@ cell_t* copy(cell_t* value, cell_t* result, cell_t* part, bool deep, cell_t* typ
     }
     cycles::guard inside(node);
     deep_copy_cells(result, 0, abs_length(result), 1, true, types);
-    top_level::inherit_library(&self, result);
+    library_code::inherit_library(&self, result);
     return result;
 }
 
@@ -602,7 +564,7 @@ cell_t* to(cell_t* proto, cell_t* spec, int32_t type) {
     } else if (t == TYPE_string) {
         r.header = TYPE_unset;
         collector::root_cell keep(&r);
-        lexer::scan_string(&r, &sp, -1, false, true, true, false, nullptr, nullptr, nullptr);
+        lexer::scan_string(&r, &sp, -1, {}, nullptr, nullptr, nullptr);
     } else {
         r = *push_only_star(1);
         rs_append(&r, &sp);

@@ -26,6 +26,10 @@ namespace block {
 // init_root. Its first three cells are fixed at start-up (ROOT_ARGUMENTS ...);
 // everything start-up keeps for the life of the process is appended after.
 extern cell_t root;
+
+// 1 while start-up runs: words, refinements and issues made now are also
+// kept in the root block. The library's top level sets it back to 0.
+extern int booting_q;
 constexpr int32_t ROOT_CELLS = 8792;
 constexpr int32_t SYMBOL_CELLS = 4000;
 // Cells of the root block made by init_root.
@@ -82,13 +86,8 @@ void truncate_at(cell_t* b, int32_t i);
 // A copy of value in a new cell at the tail; returns the new cell. value may
 // lie in the block itself: it is copied before the buffer can move.
 cell_t* rs_append(cell_t* b, const cell_t* value);
-// Drops the last cell, if any, and clamps a head left beyond the new tail.
-void rs_remove_last(cell_t* b);
 // Copies every cell of source from its head to the tail of b; returns b.
 cell_t* append_block(cell_t* b, const cell_t* source);
-// The cell after the first cell equal to value (compare code 12); the shared
-// none cell when absent or when the match is the last cell.
-cell_t* select_value(cell_t* b, cell_t* value);
 // Removes the first cell equal (code 12) to value; 0 when nothing was removed.
 int32_t remove_value(cell_t* b, cell_t* value);
 // The cell after the first word kind with the symbol of word (through the
@@ -97,8 +96,6 @@ cell_t* select_word(cell_t* b, const cell_t* word, bool strict);
 // Inserts one cell at the head (or at index 0 with at_start); with advance
 // the head moves past it.
 void insert_value(cell_t* b, const cell_t* value, bool at_start, bool advance);
-// Inserts every cell of source at the head of b; returns b.
-cell_t* insert_block(cell_t* b, const cell_t* source);
 // Pushes a new block holding copies of the cells of b from its head. deep:
 // nested blocks (with copy_parens also parens and paths) are cloned too. No
 // cycle check: only for blocks that cannot contain themselves.
@@ -130,8 +127,6 @@ cell_t* push_only_star(int32_t capacity);
 // held by the cell beneath it; the block stays as the last pushed value.
 void insert_star();
 void append_star();
-// append_star that leaves the argument, not the block, on the stack.
-void append_arg_star();
 
 // --- action entries of block! ---------------------------------------------
 cell_t* make(cell_t* proto, cell_t* spec, int32_t type);

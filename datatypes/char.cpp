@@ -59,8 +59,6 @@ static int32_t escape(cell_t* buffer, uint32_t c, bool all) {
     return 1;
 }
 
-void append_escaped(cell_t* buffer, uint32_t c, bool all) { escape(buffer, c, all); }
-
 void do_math(int32_t code) {
     cell_t* value1 = stack::arguments;
     cell_t* value2 = value1 + 1;

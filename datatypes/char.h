@@ -20,9 +20,6 @@ inline uint32_t get(const cell_t* cell) { return cell->data2; }
 cell_t* make_in(cell_t* block, uint32_t code_point);
 cell_t* push(uint32_t code_point);
 
-// Appends the character as mold writes it between the quotes.
-void append_escaped(cell_t* buffer, uint32_t c, bool all);
-
 void do_math(int32_t code);
 
 // --- action entries ---

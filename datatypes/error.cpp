@@ -313,25 +313,6 @@ cell_t* create(err id, const cell_t* arg1, const cell_t* arg2, const cell_t* arg
     return spec;
 }
 
-cell_t* create_words(const cell_t* category_word, const cell_t* id_word, const cell_t* arg1,
-                     const cell_t* arg2, const cell_t* arg3) {
-    const cell_t* given[3] = {arg1, arg2, arg3};
-    cell_t args[3];
-    for (int i = 0; i < 3; i++) args[i] = given[i] ? *given[i] : cell_t{TYPE_none, 0, 0, 0};
-    cell_t* spec = stack::push_slot();
-    cell_t names[2] = {*category_word, *id_word};
-    cell::begin(spec);
-    block::make_at(spec, 2);
-    block::rs_append(spec, &names[0]);
-    block::rs_append(spec, &names[1]);
-    cell_t* e = make(prototype_cell, spec, TYPE_error);
-    for (int i = 0; i < 3; i++)
-        if (given[i]) *field(e, FIELD_ARG1 + i) = args[i];
-    *spec = *e;
-    stack::top_slot = spec + 1;
-    return spec;
-}
-
 err id_of(const cell_t* error) {
     cell_t* code = field(error, FIELD_CODE);
     if (type_of(code) != TYPE_integer) return err::invalid_error;

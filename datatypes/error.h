@@ -76,9 +76,6 @@ inline int32_t stack_field() { return FIELD_STACK; }
 // absent arguments leave the fields none).
 cell_t* create(err id, const cell_t* arg1 = nullptr, const cell_t* arg2 = nullptr,
                const cell_t* arg3 = nullptr);
-// The same from a category word and an id word.
-cell_t* create_words(const cell_t* category, const cell_t* id, const cell_t* arg1,
-                     const cell_t* arg2, const cell_t* arg3);
 
 // The err id named by an error's code; err::invalid_error when the code
 // names no catalog id.

@@ -16,8 +16,6 @@
 #include "runtime/fire.h"
 #include "runtime/stack.h"
 #include "runtime/words.h"
-#include "view/backends/terminal/event_fields.h"
-#include "view/backends/terminal/event_types.h"
 
 namespace zuv::event {
 
@@ -61,10 +59,12 @@ int32_t field_index(const cell_t* word, const cell_t* value) {
     return -1;
 }
 
+backend_t backend{};
+
 uint32_t flag_bit(const cell_t* word) {
     if (!word::any_word_q(type_of(word))) return 0;
     int32_t sym = symbol::resolve(word::symbol_of(word));
-    for (const auto& f : tui::flag_words)
+    for (const auto& f : flag_words)
         if (sym == symbol::resolve(symbol::make(f.text))) return f.bit;
     if (sym == symbol::resolve(symbol::make("command"))) return flag::COMMAND;
     return 0;
@@ -72,7 +72,7 @@ uint32_t flag_bit(const cell_t* word) {
 
 cell_t* get_field(const cell_t* event, int32_t index) {
     cell_t e = *event;
-    if (!scripted_q(&e)) return tui::push_event_field(&e, index);
+    if (!scripted_q(&e)) return backend.push_field(&e, index);
     switch (index) {
     case field::FACE:
     case field::WINDOW:
@@ -94,7 +94,7 @@ cell_t* get_field(const cell_t* event, int32_t index) {
         return cp == 0 ? none::push() : char_::push(cp);
     }
     case field::ORIENTATION: return none::push();
-    default: return tui::push_event_field(&e, index);
+    default: return backend.push_field(&e, index);
     }
 }
 
@@ -153,7 +153,7 @@ cell_t* make(cell_t*, cell_t* spec, int32_t) {
         uint8_t vt = type_of(&v);
         if (set_word_is(sym, words::id::type)) {
             if (vt == TYPE_word || vt == TYPE_lit_word)
-                code = static_cast<uint32_t>(tui::event_type_code(&v));
+                code = static_cast<uint32_t>(backend.type_code_of(&v));
         } else if (set_word_is(sym, words::id::key)) {
             if (vt == TYPE_char_) bits = (bits & ~KEY_MASK) | (char_::get(&v) & KEY_MASK);
         } else if (set_word_is(sym, words::id::flags)) {
@@ -222,7 +222,7 @@ cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, 
     if (index != field::TYPE) fire(err::bad_path_set, path, element);
     if (type_of(value) != TYPE_word) fire(err::bad_path_set, path, value);
     cell_t v = *value;
-    int32_t code = tui::event_type_code(&v);
+    int32_t code = backend.type_code_of(&v);
     parent->data1 = static_cast<uint32_t>(code);
     return value;
 }

@@ -56,9 +56,31 @@ constexpr int32_t TYPE = 1, FACE = 2, WINDOW = 3, OFFSET = 4, KEY = 5, PICKED = 
                   CTRL_Q = 13, SHIFT_Q = 14, ORIENTATION = 15, COUNT = 15;
 }
 
+struct flag_word_t {
+    const char* text;
+    uint32_t bit;
+};
+
+// The flag words of an event's `flags` field, in the order that field lists
+// them; `make event!` accepts the same words (and `command`).
+constexpr flag_word_t flag_words[] = {
+    {"away", flag::AWAY},         {"down", flag::DOWN},         {"mid-down", flag::MID_DOWN},
+    {"alt-down", flag::ALT_DOWN}, {"aux-down", flag::AUX_DOWN}, {"control", flag::CONTROL},
+    {"shift", flag::SHIFT},       {"alt", flag::ALT},
+};
+
+// The backend's readers of what a backend event holds: every field but the
+// ones a scripted event holds in itself, and the code of a type word. The
+// UI (view/backends/terminal/event_fields.h and event_types.h), which sits
+// above the datatypes, installs them at start-up.
+struct backend_t {
+    cell_t* (*push_field)(const cell_t* event, int32_t index);
+    int32_t (*type_code_of)(const cell_t* word);
+};
+extern backend_t backend;
+
 inline bool scripted_q(const cell_t* c) { return (c->header & SCRIPTED) != 0; }
 inline int32_t type_code(const cell_t* c) { return static_cast<int32_t>(c->data1); }
-inline uint32_t flags_of(const cell_t* c) { return c->data3; }
 
 // The field number of a word (canonical symbol); an unknown word raises
 // cannot-use with the word and value when value is an event!, else gives -1.

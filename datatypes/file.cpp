@@ -9,7 +9,6 @@
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
 #include "datatypes/url.h"
-#include "io/simple_io.h"
 #include "runtime/fire.h"
 #include "runtime/platform/platform.h"
 #include "runtime/stack.h"
@@ -43,8 +42,6 @@ void to_local_path(const cell_t* file, cell_t* target, bool full) {
 
 std::string to_os_path(const cell_t* file) { return unicode::to_utf8(file); }
 
-void from_local_path(cell_t*) {}
-
 // --- mold ------------------------------------------------------------------------------
 
 int32_t mold(cell_t* value, cell_t* buffer, bool, bool, bool, bool part, int32_t limit, int32_t) {
@@ -71,23 +68,25 @@ int32_t mold(cell_t* value, cell_t* buffer, bool, bool, bool, bool part, int32_t
     return limit - count - 1;
 }
 
+services_t services{};
+
 // --- file actions ------------------------------------------------------------------------
-// Each goes through the file services of io/simple_io.h.
+// Each goes through the file services the I/O layer installs.
 
 cell_t* delete_(cell_t* file) {
-    bool ok = simple_io::delete_(file);
+    bool ok = services.delete_(file);
     logic::make_at(stack::arguments, ok);
     return stack::arguments;
 }
 
 cell_t* query(cell_t* file) {
-    cell_t* result = simple_io::query(file);
+    cell_t* result = services.query(file);
     stack::set_last(result);
     return stack::arguments;
 }
 
 cell_t* rename(cell_t* from, cell_t* to) {
-    bool ok = simple_io::rename(from, to);
+    bool ok = services.rename(from, to);
     logic::make_at(stack::arguments, ok);
     return stack::arguments;
 }
@@ -95,7 +94,7 @@ cell_t* rename(cell_t* from, cell_t* to) {
 cell_t* read(cell_t* source, cell_t* part, cell_t* seek, bool binary, bool lines, bool,
              cell_t* as) {
     if (as != nullptr) fire(err::not_done);
-    cell_t* result = simple_io::read(source, part, seek, binary, lines);
+    cell_t* result = services.read(source, part, seek, binary, lines);
     stack::set_last(result);
     return stack::arguments;
 }
@@ -103,7 +102,7 @@ cell_t* read(cell_t* source, cell_t* part, cell_t* seek, bool binary, bool lines
 cell_t* write(cell_t* destination, cell_t* data, bool binary, bool lines, bool, bool append_,
               cell_t* part, cell_t* seek, cell_t* allow, cell_t* as) {
     if (allow != nullptr || as != nullptr) fire(err::not_done);
-    simple_io::write(destination, data, part, seek, binary, append_, lines);
+    services.write(destination, data, part, seek, binary, append_, lines);
     stack::set_last(&unset_value);
     return stack::arguments;
 }

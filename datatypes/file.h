@@ -23,8 +23,19 @@ void to_local_path(const cell_t* file, cell_t* target, bool full);
 std::string to_os_path(const cell_t* file);
 // Pushes the process's current folder as a string ending with "/".
 cell_t* get_current_dir();
-// A path from the operating system in place: nothing to change on POSIX.
-void from_local_path(cell_t* string);
+
+// The file services the actions run. The I/O layer (io/simple_io.h), which
+// sits above the datatypes, installs them at start-up.
+struct services_t {
+    bool (*delete_)(const cell_t* file);
+    bool (*rename)(const cell_t* from, const cell_t* to);
+    cell_t* (*query)(const cell_t* file);
+    cell_t* (*read)(const cell_t* file, const cell_t* part, const cell_t* seek, bool binary,
+                    bool lines);
+    int64_t (*write)(const cell_t* file, const cell_t* data, const cell_t* part, const cell_t* seek,
+                     bool binary, bool append, bool lines);
+};
+extern services_t services;
 
 // --- action entries ------------------------------------------------------------
 int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,

@@ -48,9 +48,6 @@ cell_t* push64(uint32_t low, uint32_t high);
 cell_t* box(double d);  // the result slot, header written whole
 
 inline double abs(double d) { return std::fabs(d); }
-inline bool nan_q(double d) { return std::isnan(d); }
-inline bool nan32_q(float f) { return std::isnan(f); }
-inline bool special_q(double d) { return !std::isfinite(d); }
 bool almost_equal_q(double a, double b);
 bool almost_equal32_q(float a, float b);
 

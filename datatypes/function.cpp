@@ -14,9 +14,9 @@
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/fire.h"
+#include "runtime/library_code.h"
 #include "runtime/stack.h"
 #include "runtime/words.h"
-#include "startup/top_level.h"
 
 namespace zuv::function {
 namespace {
@@ -112,7 +112,7 @@ node_t push(const cell_t* spec, const cell_t* body, node_t ctx, int32_t code, no
         stack::pop(1);
         // A function made from library code is library code too, wherever it
         // is made (a method copied into a new object, a helper made at run time).
-        if (top_level::library_q(bp->data2)) top_level::mark_library(&body_copy);
+        if (library_code::library_q(bp->data2)) library_code::mark_library(&body_copy);
     }
     cell_t* m = alloc::buffer(more_series)->head_cell();
     m[MORE_BODY] = body_copy;

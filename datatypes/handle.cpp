@@ -46,16 +46,6 @@ cell_t* push(uint32_t value, uint32_t kind) {
     return c;
 }
 
-cell_t* push_null() { return push(0, kind::NONE); }
-
-cell_t* make_external_at(cell_t* cell, uint32_t value, uint32_t kind, uintptr_t object,
-                         uint32_t ext_kind) {
-    int32_t index = externals::add(object, ext_kind);
-    cell::begin(cell);
-    put(cell, value, kind, index);
-    return cell;
-}
-
 void mark(const cell_t* cell) {
     int32_t index = external_of(cell);
     if (index >= 0 && index < externals::capacity()) externals::mark(index, 0);

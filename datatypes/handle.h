@@ -38,11 +38,6 @@ cell_t* make_in(cell_t* block, uint32_t value, uint32_t kind);
 // The result slot becomes the handle.
 cell_t* box(uint32_t value, uint32_t kind);
 cell_t* push(uint32_t value, uint32_t kind);
-cell_t* push_null();
-// A handle that owns an external resource: records object under the
-// external kind ext_kind (externals::register_kind) and keeps its index.
-cell_t* make_external_at(cell_t* cell, uint32_t value, uint32_t kind, uintptr_t object,
-                         uint32_t ext_kind);
 // Collector hook: keeps the handle's external entry alive.
 void mark(const cell_t* cell);
 

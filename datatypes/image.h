@@ -1,5 +1,5 @@
 // image!: a two-dimensional series of pixels, a head (in pixels, row-major)
-// over a width x height bitmap (runtime/platform/os_image.h).
+// over a width x height bitmap (datatypes/os_image.h).
 //
 // The cell: word 1 the head index, word 2 the image node (0: an image
 // without a bitmap, as every image of zero width or height is), word 3 the

@@ -113,12 +113,6 @@ cell_t* box(int32_t value) {
     return c;
 }
 
-int32_t get_star() { return get(stack::arguments); }
-
-int32_t get_or_zero_star() {
-    return type_of(stack::arguments) == TYPE_integer ? get(stack::arguments) : 0;
-}
-
 int32_t abs(int32_t value) {
     if (value == INT32_MIN) fire(err::overflow);
     return value < 0 ? -value : value;

@@ -46,8 +46,6 @@ inline int32_t get(const cell_t* cell) { return static_cast<int32_t>(cell->data2
 cell_t* make_in(cell_t* block, int32_t value);
 cell_t* push(int32_t value);
 cell_t* box(int32_t value);  // the current call's result slot, header written whole
-int32_t get_star();  // word 2 of the first argument slot
-int32_t get_or_zero_star();  // the same when that slot holds an integer!, else 0
 
 inline int32_t sign(int32_t value) { return (value > 0) - (value < 0); }
 // -2147483648 raises overflow.

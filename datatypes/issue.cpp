@@ -10,7 +10,6 @@
 #include "datatypes/word.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
-#include "startup/runtime.h"
 
 namespace zuv::issue {
 
@@ -27,7 +26,7 @@ cell_t* make_at(cell_t* cell, const char* text) { return make_symbol_at(cell, sy
 cell_t* load(const char* text) {
     cell_t w;
     make_at(&w, text);
-    if (runtime::booting_q && block::root.data2 != 0) return block::rs_append(&block::root, &w);
+    if (block::booting_q && block::root.data2 != 0) return block::rs_append(&block::root, &w);
     return stack::push(&w);
 }
 

@@ -22,10 +22,10 @@
 #include "runtime/cycles.h"
 #include "runtime/exits.h"
 #include "runtime/hashtable.h"
+#include "runtime/library_code.h"
 #include "runtime/ownership.h"
 #include "runtime/stack.h"
 #include "runtime/words.h"
-#include "startup/top_level.h"
 
 namespace zuv::object {
 namespace {
@@ -275,7 +275,7 @@ void rebind_function(cell_t* obj, int32_t index) {
     cell_t* copy = stack::top();
     // A library method copied into a user's object stays library code, so
     // an error inside it still reports the user's code as near.
-    if (top_level::library_q(body.data2)) top_level::mark_library(copy);
+    if (library_code::library_q(body.data2)) library_code::mark_library(copy);
     _context::bind(copy, octx, true);
     _context::bind(copy, fctx, false);
     cell_t spec;

@@ -7,21 +7,24 @@
 // row is copied slot by slot where the record says INHERIT), so dispatch is
 // one indexed load and one indirect call and never walks a parent chain.
 //
-// Rows are written only by registration, parent first, in the one order of
-// datatype::registration_order (registry.cpp); afterwards they are read-only.
+// Rows are written only by registration, parent first: at start-up in the
+// one order of datatype::registration_order (registry.cpp), and event! late,
+// by the library's top level (register_late); afterwards they are read-only.
 //
 // How a datatype module registers (in its init(), plugged into its slot of
 // the order table in registry.cpp):
 //
 //     void integer::init() {
 //         datatype::record_t r(TYPE_integer, 0, "integer!");
-//         r.entries[ACT_make - 1] = own<ACT_make>(make);
-//         r.entries[ACT_random - 1] = own<ACT_random>(random);
+//         r.own<ACT_make>(make);
+//         r.own<ACT_random>(random);
 //         ...
+//         r.inherit({ACT_add, ACT_subtract});  // the parent's entries
 //         datatype::register_type(datatype::RECORD_COUNT, r);
 //     }
 //
-// An entry left nullptr is unsupported; datatype::INHERIT takes the parent's.
+// An entry left nullptr is unsupported; one marked INHERIT (inherit,
+// inherit_range) takes the parent's.
 #pragma once
 
 #include <cstdint>
@@ -32,14 +35,14 @@
 
 namespace zuv {
 
-// The table is sized for ids 0..56 with 256 entries per row; entries 63..256
-// of a row are never used. Index: (type << 8) + action - 1.
+// One row of 256 entries per id (0..TYPE_SLOTS - 1); only the first
+// ACTION_COUNT entries of a row are used. Index: (type << 8) + action - 1.
 constexpr int ACTION_ROW = 256;
 extern action_entry_t type_action_table[TYPE_SLOTS * ACTION_ROW];
 
 namespace datatype {
 
-// Words in a registration record: id, parent, name and the 62 entries.
+// Words in a registration record: id, parent, name and the ACTION_COUNT entries.
 constexpr int32_t RECORD_COUNT = 3 + ACTION_COUNT;
 
 // The "take the parent's entry" mark (all bits set).

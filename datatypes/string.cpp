@@ -228,36 +228,6 @@ series_buffer_t* append_char(series_buffer_t* s, uint32_t c) {
     }
 }
 
-series_buffer_t* widen_copy(series_buffer_t* source, series_buffer_t* target, int64_t size,
-                            uint32_t target_unit, int32_t source_offset, int32_t target_offset,
-                            int32_t byte_limit, bool keep) {
-    uint32_t source_unit = source->unit();
-    std::vector<uint8_t> old;  // the source's units when the source itself moves
-    const uint8_t* from;
-    const uint8_t* limit;
-    if (target == nullptr) {
-        int32_t tail = source->tail - source->head;
-        old.assign(source->head_ptr(), source->tail_ptr());
-        if (size == 0) size = 2 * static_cast<int64_t>(source->size);
-        target = alloc::expand_series(source, checked_bytes(size));
-        target->tail = target->head;
-        from = old.data() + source_offset;
-        limit = old.data() + (byte_limit < 1 ? tail : std::min(byte_limit, tail));
-    } else {
-        from = source->head_ptr() + source_offset;
-        limit = byte_limit < 1 ? source->tail_ptr()
-                               : std::min(source->head_ptr() + byte_limit, source->tail_ptr());
-    }
-    uint8_t* to = target->head_ptr() + target_offset;
-    for (; from < limit; from += source_unit, to += target_unit)
-        put_char(to, target_unit, get_char(from, source_unit));
-    if (!keep) {
-        target->tail = static_cast<int32_t>(to - target->data());
-        target->flags = (target->flags & ~series_flag::UNIT_MASK) | target_unit;
-    }
-    return target;
-}
-
 void swap_ranges(uint8_t* a, int32_t length_a, uint8_t* b, int32_t length_b, int32_t gap) {
     // [A][gap][B] -> [B][gap][A] by three reversals: no scratch memory, and
     // each range keeps its own byte order.
@@ -267,17 +237,6 @@ void swap_ranges(uint8_t* a, int32_t length_a, uint8_t* b, int32_t length_b, int
     std::reverse(a, a + length_b);
     std::reverse(a + length_b, a + length_b + gap);
     std::reverse(a + length_b + gap, end);
-}
-
-void move_chars(cell_t* source, cell_t* target, int32_t bytes) {
-    uint32_t unit = buffer_of(source)->unit();
-    int32_t count = bytes / static_cast<int32_t>(unit);
-    int32_t at = static_cast<int32_t>(target->data1);
-    for (int32_t i = 0; i < count; i++) {
-        uint32_t c = rs_abs_at(source, static_cast<int32_t>(source->data1) + i);
-        poke_char(buffer_of(target), at + i, c);
-    }
-    remove_part(source, static_cast<int32_t>(source->data1), count);
 }
 
 void concatenate(cell_t* target, cell_t* source, int32_t part, int32_t offset, bool keep_unit,

@@ -143,13 +143,8 @@ inline series_buffer_t* append_char(cell_t* value, uint32_t c) {
     return append_char(buffer_of(value), c);
 }
 series_buffer_t* widen_to(series_buffer_t* s, uint32_t unit);
-// Copies units from a narrower source into a wider target (see string.cpp).
-series_buffer_t* widen_copy(series_buffer_t* source, series_buffer_t* target, int64_t size,
-                            uint32_t target_unit, int32_t source_offset, int32_t target_offset,
-                            int32_t byte_limit, bool keep);
 // Exchanges two byte ranges in place: B ends up at a, A at a + length_b + gap.
 void swap_ranges(uint8_t* a, int32_t length_a, uint8_t* b, int32_t length_b, int32_t gap);
-void move_chars(cell_t* source, cell_t* target, int32_t bytes);
 
 // Joins source onto target: part < 0 means all of the source from its head;
 // offset counts characters from the target's head (modes insert, overwrite);

@@ -27,11 +27,6 @@ int32_t make_case_insensitive(const char* text) {
                                      true);
 }
 
-int32_t make_from_string(cell_t* value) {
-    std::string utf8 = unicode::to_utf8(value);
-    return make_alt(utf8.data(), static_cast<int32_t>(utf8.size()));
-}
-
 const char* get_utf8(int32_t id) {
     series_buffer_t* s = alloc::buffer(cell_of(id)->data3);
     if (s->tail >= s->size) s = alloc::expand_series(s, s->size + 16);

@@ -42,7 +42,6 @@ inline int32_t resolve(int32_t id) {
 
 int32_t make(const char* text);
 int32_t make_alt(const char* text, int32_t length);
-int32_t make_from_string(cell_t* value);
 int32_t make_case_insensitive(const char* text);
 
 // The NUL-terminated UTF-8 name; valid until the next allocation.

@@ -89,13 +89,6 @@ bool load_at(const char* text, int32_t length, cell_t* cell) {
     return true;
 }
 
-cell_t* from_integers(cell_t* cell, const cell_t* integers, int32_t count) {
-    uint8_t b[12] = {};
-    count = std::min(count, MAX_LENGTH);
-    for (int32_t i = 0; i < count; i++) b[i] = static_cast<uint8_t>(integers[i].data2);
-    return make_at(cell, b, count);
-}
-
 cell_t* from_binary(cell_t* cell, const cell_t* binary) {
     series_buffer_t* s = alloc::buffer(binary->data2);
     int32_t head = static_cast<int32_t>(binary->data1);
@@ -122,12 +115,6 @@ cell_t* from_issue(cell_t* cell, const cell_t* issue) {
     for (int32_t i = 0; i < n / 2; i++)
         b[i] = static_cast<uint8_t>(digits[2 * i] * 16 + digits[2 * i + 1]);
     return make_at(cell, b, n / 2);
-}
-
-cell_t* make_rgba(cell_t* cell, int32_t r, int32_t g, int32_t b, int32_t a) {
-    uint8_t bytes[4] = {static_cast<uint8_t>(r), static_cast<uint8_t>(g), static_cast<uint8_t>(b),
-                        static_cast<uint8_t>(a)};
-    return make_at(cell, bytes, a == -1 ? 3 : 4);
 }
 
 bool zero_q(const cell_t* value) {

@@ -39,15 +39,11 @@ cell_t* push(int32_t length, uint32_t word1, uint32_t word2, uint32_t word3);
 // false when the text is not a tuple (the cell is then untouched).
 bool load_at(const char* text, int32_t length, cell_t* cell);
 
-// Bytes from the low 8 bits of count integer cells, at least 3.
-cell_t* from_integers(cell_t* cell, const cell_t* integers, int32_t count);
 // The bytes from a binary's head, at most 12, at least 3.
 cell_t* from_binary(cell_t* cell, const cell_t* binary);
 // A colour issue of 3, 6 or 8 hexadecimal digits; anything else raises
 // invalid-data with the issue.
 cell_t* from_issue(cell_t* cell, const cell_t* issue);
-// 3 bytes when a is -1, else 4.
-cell_t* make_rgba(cell_t* cell, int32_t r, int32_t g, int32_t b, int32_t a);
 
 bool zero_q(const cell_t* value);
 

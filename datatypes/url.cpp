@@ -14,7 +14,6 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "io/http.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
@@ -267,7 +266,7 @@ cell_t* read(cell_t* source, cell_t* part, cell_t* seek, bool binary, bool lines
     if (http_q(source)) {
         if (part || seek || as) fire(err::not_done);
         cell_t get = method_word("get");
-        cell_t* r = simple_io::request_http(&get, source, nullptr, nullptr, binary, lines, info);
+        cell_t* r = request_http(&get, source, nullptr, nullptr, binary, lines, info);
         *stack::arguments = *r;
         return stack::arguments;
     }
@@ -308,10 +307,12 @@ cell_t* write(cell_t* destination, cell_t* data, bool binary, bool lines, bool i
             if (at < end) body = stack::push(block::rs_abs_at(&spec, at));
         }
     }
-    cell_t* r = simple_io::request_http(&method, destination, headers, body, binary, lines, info);
+    cell_t* r = request_http(&method, destination, headers, body, binary, lines, info);
     *stack::arguments = *r;
     return stack::arguments;
 }
+
+request_http_t request_http = nullptr;
 
 // --- registration ------------------------------------------------------------------------
 

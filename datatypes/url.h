@@ -9,6 +9,13 @@
 
 namespace zuv::url {
 
+// The HTTP request the actions read and write run for http and https URLs.
+// The I/O layer (io/http.h), which sits above the datatypes, installs it at
+// start-up.
+using request_http_t = cell_t* (*)(const cell_t* method, const cell_t* url, const cell_t* headers,
+                                   const cell_t* data, bool binary, bool lines, bool info);
+extern request_http_t request_http;
+
 // Modes of encode and encode_byte: which bytes stay as they are.
 constexpr int MODE_UNRESERVED = 254;  // - . 0-9 A-Z _ a-z ~
 constexpr int MODE_SAFE = 255;  // the unreserved ones and ! # $ & ' ( ) * + , / : = ? @

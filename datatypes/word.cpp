@@ -12,7 +12,6 @@
 #include "datatypes/symbol.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
-#include "startup/runtime.h"
 
 namespace zuv::word {
 
@@ -20,7 +19,7 @@ namespace {
 
 // Start-up words are kept alive by a copy in the root block.
 void keep_if_booting(const cell_t* w) {
-    if (runtime::booting_q && block::root.data2 != 0) block::rs_append(&block::root, w);
+    if (block::booting_q && block::root.data2 != 0) block::rs_append(&block::root, w);
 }
 
 cell_t global_word(int32_t symbol) {
@@ -121,8 +120,6 @@ cell_t* make_in(int32_t symbol, cell_t* block) {
 
 cell_t* load_in(const char* text, cell_t* block) { return make_in(symbol::make(text), block); }
 
-cell_t* make_at_result(int32_t symbol) { return make_at(symbol, stack::arguments); }
-
 cell_t* push_symbol(int32_t symbol) {
     cell_t w = global_word(symbol);
     return stack::push(&w);
@@ -167,35 +164,9 @@ cell_t* local_slot(node_t ctx, int32_t index) {
     return slot;
 }
 
-void store_local(node_t ctx, int32_t index, const cell_t* value) {
-    cell_t copy = *value;
-    local_slot(ctx, index);
-    if (_context::kind_of(_context::cell_of(ctx)) == _context::KIND_OBJECT)
-        _context::mark_set(ctx, index);
-    *local_slot(ctx, index) = copy;
-}
-
 }  // namespace
 
 cell_t* get_local(node_t ctx, int32_t index) { return stack::push(local_slot(ctx, index)); }
-
-cell_t* set_local(node_t ctx, int32_t index) {
-    cell_t value = *stack::top();
-    cell_t* old = stack::push(local_slot(ctx, index));
-    store_local(ctx, index, &value);
-    return old;
-}
-
-void replace_local(node_t ctx, int32_t index) { store_local(ctx, index, stack::top()); }
-
-void set_local_from_result(node_t ctx, int32_t index) { store_local(ctx, index, stack::arguments); }
-
-void set_checked_at(cell_t* slot) {
-    if (type_of(stack::arguments) == TYPE_unset) fire(err::need_value);
-    copy_cell(stack::arguments, slot);
-}
-
-cell_t* symbol_cell(const cell_t* word) { return symbol::get(symbol_of(word)); }
 
 // --- actions ---------------------------------------------------------------------
 

@@ -41,7 +41,6 @@ cell_t make_global(int32_t symbol);
 cell_t* make_at(int32_t symbol, cell_t* cell);
 cell_t* make_in(int32_t symbol, cell_t* block);
 cell_t* load_in(const char* text, cell_t* block);
-cell_t* make_at_result(int32_t symbol);
 cell_t* push_symbol(int32_t symbol);
 cell_t* push(const cell_t* word);
 cell_t* push_local(node_t ctx, int32_t index);
@@ -56,11 +55,6 @@ cell_t* get_any(const cell_t* word);  // pushes, no check
 inline cell_t* push_value(const cell_t* word) { return get_any(word); }
 void set_star();  // word at the arguments base, value after it
 cell_t* get_local(node_t ctx, int32_t index);
-cell_t* set_local(node_t ctx, int32_t index);
-void replace_local(node_t ctx, int32_t index);
-void set_local_from_result(node_t ctx, int32_t index);
-void set_checked_at(cell_t* slot);
-cell_t* symbol_cell(const cell_t* word);
 
 // --- actions -------------------------------------------------------------------
 cell_t* make(cell_t* proto, cell_t* spec, int32_t type);

@@ -36,10 +36,10 @@
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
+#include "runtime/library_code.h"
 #include "runtime/platform/platform.h"
 #include "runtime/stack.h"
 #include "runtime/words.h"
-#include "startup/top_level.h"
 
 namespace zuv::interpreter {
 
@@ -549,7 +549,7 @@ inline bool run_frame(const cell_t* code);
 // pending: its frames are unwound already. Otherwise the value is in the
 // frame's result slot, the frame still marked.
 inline bool run_frame(const cell_t* code) {
-    bool library = top_level::library_q(code->data2);
+    bool library = library_code::library_q(code->data2);
     if (!origin_fits(library)) [[unlikely]]
         return run_frame_from_other_origin(code, library);
     int32_t head = block::head_index(code);
@@ -985,7 +985,7 @@ template <bool check_origin> cell_t* run_in_place(const cell_t* code) {
         stack::push_slot()->header = TYPE_unset;
         return base;
     }
-    bool track = !(b->flags & top_level::LIBRARY_SERIES);
+    bool track = !(b->flags & series_flag::LIBRARY);
     if constexpr (check_origin) {
         if (!origin_fits(!track)) [[unlikely]]
             return run_in_place_from_other_origin(code, !track);
@@ -1933,7 +1933,7 @@ void call_function(const cell_t* fn, const cell_t* word, uint32_t callback_kind)
             // epilog, and nothing from inside it.
             bool body_traced =
                 tracing &&
-                !top_level::library_q(series::block_kind_q(type_of(&body)) ? body.data2 : 0);
+                !library_code::library_q(series::block_kind_q(type_of(&body)) ? body.data2 : 0);
             if (body_traced) [[unlikely]]
                 fire_event(event::PROLOG, &body, -1, word, fn);
             if (series::block_kind_q(type_of(&body))) [[likely]] {

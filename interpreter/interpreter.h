@@ -37,8 +37,8 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/library_code.h"
 #include "runtime/stamp.h"
-#include "startup/top_level.h"
 
 namespace zuv {
 
@@ -66,7 +66,7 @@ struct nested_position {
     bool user = true;
     // A block of planned code (user code).
     nested_position() = default;
-    explicit nested_position(const cell_t* code) : user(!top_level::library_q(code->data2)) {}
+    explicit nested_position(const cell_t* code) : user(!library_code::library_q(code->data2)) {}
     void restore() const {
         if (user) *position = saved;
     }

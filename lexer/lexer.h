@@ -280,14 +280,23 @@ struct token_list_t {
 token_list_t tokens(const uint8_t* text, int32_t length);
 
 // ---- The driver (lexer/scan.cpp) ---------------------------------------
+// How a scan runs; `{}` loads every value into a new block.
+struct scan_mode_t {
+    // Stop after the first complete value.
+    bool one_value = false;
+    // Build values and raise syntax errors; else only check (scan-only).
+    bool load = true;
+    // With load, write the result: in one-value mode without wrap the first
+    // value (or none when there is none) to out or appended to into;
+    // otherwise a new block of all values to out, or all values appended to
+    // into. Scan-only modes set out to none.
+    bool store = true;
+    // In one-value mode, still write a block (of the one value).
+    bool wrap = false;
+};
+
 // Scans length bytes of UTF-8 text. Returns the kind of the last token: a
 // datatype id, 0 when none, error! when a scan-only mode met a syntax error.
-// - one_value: stop after the first complete value.
-// - load: build values and raise syntax errors; else only check (scan-only).
-// - store: with load, write the result: in one-value mode without wrap the
-//   first value (or none when there is none) to out or appended to into;
-//   otherwise a new block of all values to out, or all values appended to
-//   into. Scan-only modes set out to none.
 // - consumed (may be nullptr): the position reached, in bytes, or in
 //   characters when input_value is a string!.
 // - callback: a function! or routine! called for the events (nullptr: none).
@@ -296,21 +305,23 @@ token_list_t tokens(const uint8_t* text, int32_t length);
 //   that an allocation could move.
 // out and into must stay valid across allocations (argument-stack slots, or
 // rooted cells).
-int32_t scan(cell_t* out, const uint8_t* text, int32_t length, bool one_value, bool load,
-             bool store, bool wrap, int32_t* consumed, const cell_t* callback,
-             const cell_t* input_value, cell_t* into);
+int32_t scan(cell_t* out, const uint8_t* text, int32_t length, scan_mode_t mode, int32_t* consumed,
+             const cell_t* callback, const cell_t* input_value, cell_t* into);
 // The same with a C++ hook for the events of event_mask instead of a
 // callback value (the console's checks, tests, tools).
-int32_t scan_hooked(cell_t* out, const uint8_t* text, int32_t length, bool one_value, bool load,
-                    bool store, bool wrap, int32_t* consumed, event_fn hook, void* hook_data,
-                    uint32_t event_mask, const cell_t* input_value, cell_t* into);
+int32_t scan_hooked(cell_t* out, const uint8_t* text, int32_t length, scan_mode_t mode,
+                    int32_t* consumed, event_fn hook, void* hook_data, uint32_t event_mask,
+                    const cell_t* input_value, cell_t* into);
 // Scans count characters (-1: all) of any-string from its head, encoded to
 // UTF-8 in the scratch first; consumed counts characters.
-int32_t scan_string(cell_t* out, const cell_t* string, int32_t count, bool one_value, bool load,
-                    bool store, bool wrap, int32_t* consumed, const cell_t* callback, cell_t* into);
+int32_t scan_string(cell_t* out, const cell_t* string, int32_t count, scan_mode_t mode,
+                    int32_t* consumed, const cell_t* callback, cell_t* into);
 // Loads one value from the whole string into out; false (out none) when the
 // string holds no value or more than one. Syntax errors are raised.
 bool scan_one_value_last(cell_t* out, const cell_t* string);
+// Loads a NUL-terminated UTF-8 text (the runtime's own: a routine's spec or
+// body) into a new block left pushed on the argument stack.
+cell_t* push_loaded(const char* text);
 
 // Step "lexer": the value buffer, the scratch, the event words.
 void init();

@@ -248,36 +248,34 @@ int32_t offset_in_input(state_t& s, int32_t at) {
     return type_of(&s.input_value) == TYPE_binary ? at : char_offset(s, at);
 }
 
-int32_t scan(cell_t* out, const uint8_t* text, int32_t length, bool one_value, bool load,
-             bool store, bool wrap, int32_t* consumed, const cell_t* callback,
-             const cell_t* input_value, cell_t* into) {
+int32_t scan(cell_t* out, const uint8_t* text, int32_t length, scan_mode_t mode, int32_t* consumed,
+             const cell_t* callback, const cell_t* input_value, cell_t* into) {
     state_t s;
     s.fixed = text;
-    set_up(s, length, load, store, input_value);
+    set_up(s, length, mode.load, mode.store, input_value);
     set_callback(s, callback);
-    return run_scan(s, out, one_value, store, wrap, consumed, into);
+    return run_scan(s, out, mode.one_value, mode.store, mode.wrap, consumed, into);
 }
 
-int32_t scan_hooked(cell_t* out, const uint8_t* text, int32_t length, bool one_value, bool load,
-                    bool store, bool wrap, int32_t* consumed, event_fn hook, void* hook_data,
-                    uint32_t event_mask, const cell_t* input_value, cell_t* into) {
+int32_t scan_hooked(cell_t* out, const uint8_t* text, int32_t length, scan_mode_t mode,
+                    int32_t* consumed, event_fn hook, void* hook_data, uint32_t event_mask,
+                    const cell_t* input_value, cell_t* into) {
     state_t s;
     s.fixed = text;
-    set_up(s, length, load, store, input_value);
+    set_up(s, length, mode.load, mode.store, input_value);
     s.hook = hook;
     s.hook_data = hook_data;
     s.event_mask = hook ? event_mask : 0;
-    return run_scan(s, out, one_value, store, wrap, consumed, into);
+    return run_scan(s, out, mode.one_value, mode.store, mode.wrap, consumed, into);
 }
 
-int32_t scan_string(cell_t* out, const cell_t* string, int32_t count, bool one_value, bool load,
-                    bool store, bool wrap, int32_t* consumed, const cell_t* callback,
-                    cell_t* into) {
+int32_t scan_string(cell_t* out, const cell_t* string, int32_t count, scan_mode_t mode,
+                    int32_t* consumed, const cell_t* callback, cell_t* into) {
     if (!scratch) init();
     uint8_t* text = nullptr;
     scratch_guard guard{scratch_used, nullptr};
     int32_t bytes = encode_string(string, count, &text, &guard.owned);
-    return scan(out, text, bytes, one_value, load, store, wrap, consumed, callback, string, into);
+    return scan(out, text, bytes, mode, consumed, callback, string, into);
 }
 
 bool trace_resumable(cell_t* out, const cell_t* string, const cell_t* callback, resume_t& resume) {
@@ -309,11 +307,19 @@ bool trace_resumable(cell_t* out, const cell_t* string, const cell_t* callback, 
     return true;
 }
 
+cell_t* push_loaded(const char* text) {
+    cell_t* out = stack::push_slot();
+    out->header = TYPE_unset;
+    scan(out, reinterpret_cast<const uint8_t*>(text), static_cast<int32_t>(std::strlen(text)), {},
+         nullptr, nullptr, nullptr, nullptr);
+    return out;
+}
+
 bool scan_one_value_last(cell_t* out, const cell_t* string) {
     // The whole text is loaded; it must hold exactly one value.
     cell_t all{TYPE_unset, 0, 0, 0};
     collector::root_cell keep(&all);
-    scan_string(&all, string, -1, false, true, true, false, nullptr, nullptr, nullptr);
+    scan_string(&all, string, -1, {}, nullptr, nullptr, nullptr);
     if (type_of(&all) != TYPE_block || block::rs_length_q(&all) != 1) {
         none::make_at(out);
         return false;

@@ -174,8 +174,8 @@ void do_file(cell_t* value) {
     cell_t* code = stack::push_slot();
     code->header = TYPE_unset;
     lexer::scan(code, reinterpret_cast<const uint8_t*>(text.data() + at),
-                static_cast<int32_t>(text.size() - at), false, true, true, true, nullptr, nullptr,
-                nullptr, nullptr);
+                static_cast<int32_t>(text.size() - at), {.wrap = true}, nullptr, nullptr, nullptr,
+                nullptr);
     // Past the header word and its block.
     block::set_head_index(code, block::head_index(code) + 2);
     if (block::head_index(code) > block::abs_length(code))
@@ -395,7 +395,7 @@ void do_value(cell_t* value, int32_t args_at, int32_t next_at) {
     case TYPE_string: {
         cell_t* code = stack::push_slot();
         code->header = TYPE_unset;
-        lexer::scan_string(code, value, -1, false, true, true, true, nullptr, nullptr, nullptr);
+        lexer::scan_string(code, value, -1, {.wrap = true}, nullptr, nullptr, nullptr);
         if (next_at >= 0) {
             cell_t* position = stack::arguments + next_at;
             int32_t after = interpreter::do_next(code);

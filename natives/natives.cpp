@@ -171,8 +171,8 @@ void make_numbered(cell_t* out, const char* spec_text, int32_t number, uint8_t t
     cell_t* spec = stack::push_slot();
     spec->header = TYPE_unset;
     lexer::scan(spec, reinterpret_cast<const uint8_t*>(spec_text),
-                static_cast<int32_t>(std::strlen(spec_text)), false, true, true, true, nullptr,
-                nullptr, nullptr, nullptr);
+                static_cast<int32_t>(std::strlen(spec_text)), {.wrap = true}, nullptr, nullptr,
+                nullptr, nullptr);
     block::rs_append(made, spec);
     cell_t n{TYPE_unset, 0, 0, 0};
     integer::make_at(&n, number);

@@ -30,8 +30,8 @@
 #include "runtime/fire.h"
 #include "runtime/platform/platform.h"
 #include "runtime/stack.h"
+#include "runtime/ui_hooks.h"
 #include "runtime/words.h"
-#include "view/backends/terminal/tui.h"
 
 namespace zuv::natives {
 
@@ -315,7 +315,7 @@ void wait(int32_t check, const int32_t* refinements) {
     }
     platform::wait(seconds);
     // The pass runs actors, which use the stack: the answer is made after.
-    tui::poll_events();
+    ui_hooks::poll_events();
     none::make_at(stack::arguments);
     stack::keep();
 }

@@ -68,11 +68,15 @@ void transcode(int32_t check, const int32_t* refinements) {
     int32_t consumed = 0;
     int32_t kind;
     if (binary) {
-        kind = lexer::scan(out, nullptr, count, one_value, load, store, !one && !next, &consumed,
-                           callback, src, next ? nullptr : into);
+        kind = lexer::scan(
+            out, nullptr, count,
+            {.one_value = one_value, .load = load, .store = store, .wrap = !one && !next},
+            &consumed, callback, src, next ? nullptr : into);
     } else {
-        kind = lexer::scan_string(out, src, count, one_value, load, store, !one && !next, &consumed,
-                                  callback, next ? nullptr : into);
+        kind = lexer::scan_string(
+            out, src, count,
+            {.one_value = one_value, .load = load, .store = store, .wrap = !one && !next},
+            &consumed, callback, next ? nullptr : into);
     }
     // A throw (or any other exit) from the callback has unwound the stacks to
     // its target, which holds its value: writing a result would overwrite it.

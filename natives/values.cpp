@@ -22,9 +22,9 @@
 #include "natives/values.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
+#include "runtime/library_code.h"
 #include "runtime/stack.h"
 #include "runtime/words.h"
-#include "startup/top_level.h"
 
 namespace zuv::natives {
 
@@ -104,7 +104,7 @@ bool compose_into(const cell_t* block, cell_t* target, bool deep, bool only, boo
                 made->header = TYPE_unset;
                 block::make_at(made, std::max(block::rs_length_q(inner), 1));
                 if (!compose_into(inner, made, true, only, false)) return false;
-                top_level::inherit_library(inner, made);
+                library_code::inherit_library(inner, made);
                 v = *made;
                 v.header = (v.header & ~FLAG_NEW_LINE) | (inner->header & FLAG_NEW_LINE);
                 add_value(target, &v, insert);
@@ -199,7 +199,7 @@ void compose(int32_t check, const int32_t* refinements) {
         block::make_at(target, std::max(block::rs_length_q(value), 1));
     }
     if (!compose_into(value, target, deep, only, insert)) return;
-    if (!into) top_level::inherit_library(value, target);
+    if (!into) library_code::inherit_library(value, target);
     cell_t result = *target;
     stack::set_last_keep(&result);
 }

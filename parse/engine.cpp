@@ -532,8 +532,9 @@ step_t engine_t::match_type(const cell_t* types, int32_t after) {
     cell_t* out = stack::push_slot();
     none::make_at(out);
     int32_t consumed = 0;
-    int32_t kind = lexer::scan(out, nullptr, e - ip, true, false, false, false, &consumed, nullptr,
-                               source, nullptr);
+    int32_t kind =
+        lexer::scan(out, nullptr, e - ip, {.one_value = true, .load = false, .store = false},
+                    &consumed, nullptr, source, nullptr);
     stack::top_slot = base;
     bool ok = kind > 0 && kind != TYPE_error &&
               (type_of(&t) == TYPE_datatype ? static_cast<int32_t>(t.data1) == kind

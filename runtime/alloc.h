@@ -32,6 +32,8 @@ namespace series_flag {
 constexpr uint32_t UNIT_MASK = 0x1F;
 constexpr uint32_t OWNED = 1u << 17;
 constexpr uint32_t FIXED = 1u << 20;
+// Library code (runtime/library_code.h).
+constexpr uint32_t LIBRARY = 1u << 21;
 // A block that an interpreter plan was built from (runtime/stamp.h).
 constexpr uint32_t PLANNED = 1u << 26;
 // A context series whose values follow its two cells (its head is past them).

@@ -54,10 +54,6 @@ int32_t pick_int(node_t array, int32_t index) {
     return v;
 }
 
-void poke_int(node_t array, int32_t index, int32_t value) {
-    std::memcpy(alloc::buffer(array)->head_ptr() + (index - 1) * 4, &value, 4);
-}
-
 int32_t find_int(node_t array, int32_t value) {
     series_buffer_t* s = alloc::buffer(array);
     for (int32_t offset = 0; offset + 4 <= s->used(); offset += 4) {

@@ -24,7 +24,6 @@ uint8_t pick_byte(node_t array, int32_t index);
 
 void append_int(node_t array, int32_t value);
 int32_t pick_int(node_t array, int32_t index);
-void poke_int(node_t array, int32_t index, int32_t value);
 int32_t find_int(node_t array, int32_t value);  // byte offset, or -1
 void insert_int(node_t array, int32_t value, int32_t index);  // before the 0-based index
 
@@ -34,9 +33,6 @@ inline void append_pointer(node_t array, uint32_t value) {
 }
 inline uint32_t pick_pointer(node_t array, int32_t index) {
     return static_cast<uint32_t>(pick_int(array, index));
-}
-inline void poke_pointer(node_t array, int32_t index, uint32_t value) {
-    poke_int(array, index, static_cast<int32_t>(value));
 }
 inline int32_t find_pointer(node_t array, uint32_t value) {
     return find_int(array, static_cast<int32_t>(value));

@@ -109,12 +109,6 @@ inline double get_float(const cell_t* c) {
     return d;
 }
 inline void put_float(cell_t* c, double d) { std::memcpy(&c->data2, &d, sizeof d); }
-inline int64_t get_int64(const cell_t* c) {
-    int64_t v;
-    std::memcpy(&v, &c->data2, sizeof v);
-    return v;
-}
-inline void put_int64(cell_t* c, int64_t v) { std::memcpy(&c->data2, &v, sizeof v); }
 
 }  // namespace cell
 }  // namespace zuv

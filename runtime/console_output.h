@@ -29,12 +29,7 @@ void init_console_output();
 // ending the line when newline is set.
 void write_text(const uint8_t* text, size_t bytes, uint32_t unit, bool newline);
 
-inline void prin_latin1(const uint8_t* text, size_t bytes) { write_text(text, bytes, 1, false); }
 inline void print_latin1(const uint8_t* text, size_t bytes) { write_text(text, bytes, 1, true); }
-inline void prin_ucs2(const uint8_t* text, size_t bytes) { write_text(text, bytes, 2, false); }
-inline void print_ucs2(const uint8_t* text, size_t bytes) { write_text(text, bytes, 2, true); }
-inline void prin_ucs4(const uint8_t* text, size_t bytes) { write_text(text, bytes, 4, false); }
-inline void print_ucs4(const uint8_t* text, size_t bytes) { write_text(text, bytes, 4, true); }
 
 // Writes NUL-terminated bytes unchanged (no line end), then calls the raw
 // output hooks with the text and its length.

@@ -81,8 +81,4 @@ bool detect_q(const cell_t* value, cell_t* out, int32_t* remaining, bool mold) {
     return true;
 }
 
-void remap(const node_t* map) {
-    for (node_t* p = base; p < cursor; p++) *p = map[*p];
-}
-
 }  // namespace zuv::cycles

@@ -51,10 +51,6 @@ bool detect_q(const cell_t* value, cell_t* out, int32_t* remaining, bool mold);
 // The marker detect_q writes (exposed for walkers that build text themselves).
 const char* marker(uint8_t type, bool mold);
 
-// Rewrites every entry through the collector's node map (when node frames are
-// evacuated); map[old] = new.
-void remap(const node_t* map);
-
 // Scope of one walk level: pushes on entry, pops on every exit (error or not)
 // unless the stack was emptied meanwhile.
 class guard {

@@ -126,18 +126,6 @@ void sweep() {
     }
 }
 
-void set_object(int32_t index, uintptr_t object) {
-    external_entry_t& e = entries[index];
-    uintptr_t old = e.object;
-    e.object = object;
-    if (old != object) release(e.flags, old);
-}
-
-void for_each_kind(int32_t kind, void (*callback)(int32_t index, external_entry_t* entry)) {
-    for (int32_t i = live_head; i >= 0; i = entries[i].next)
-        if (static_cast<int32_t>(entries[i].flags & KIND_MASK) == kind) callback(i, &entries[i]);
-}
-
 external_entry_t* entry(int32_t index) { return &entries[index]; }
 int32_t capacity() { return entry_capacity; }
 int32_t live_count() { return live; }

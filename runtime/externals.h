@@ -48,8 +48,6 @@ void remove(int32_t index, bool release_first);
 bool mark(int32_t index, uintptr_t object);
 // Releases and frees every unmarked live entry, unmarks the others.
 void sweep();
-void set_object(int32_t index, uintptr_t object);
-void for_each_kind(int32_t kind, void (*callback)(int32_t index, external_entry_t* entry));
 
 external_entry_t* entry(int32_t index);
 int32_t capacity();

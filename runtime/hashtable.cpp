@@ -620,26 +620,6 @@ void delete_(node_t table, cell_t* value) {
     t->alive--;
 }
 
-void remove_range(node_t table, int32_t position, int32_t count) {
-    hashtable_t* t = record(table);
-    int32_t length = block_length(t);
-    if (position < 0) position = 0;
-    if (count > length - position) count = length - position;
-    if (count <= 0) return;
-    if (position == 0 && count >= length) {
-        reset_arrays(table);
-        return;
-    }
-    if (t->kind != KIND_HASH) {
-        t->alive -= count;
-        return;
-    }
-    // put counts one per entered cell, so only the cells actually entered
-    // lower the count (duplicates share no bucket of their own).
-    for (int32_t q = position; q < position + count; q++)
-        if (release_position(table, q)) record(table)->alive--;
-}
-
 int move(node_t table, int32_t shift, int32_t position, int32_t count, bool flag) {
     if (count > MOVE_LIMIT) return 1;
     hashtable_t* t = record(table);
@@ -670,28 +650,6 @@ int move(node_t table, int32_t shift, int32_t position, int32_t count, bool flag
             if (q < to || q >= to + n) idx[q] = NO_INDEX;
     }
     return 0;
-}
-
-void move_range(node_t table, int32_t to, int32_t from, int32_t count) {
-    hashtable_t* t = record(table);
-    if (t->kind != KIND_HASH || count <= 0 || to == from) return;
-    if (to > from && to < from + count) return;
-    if (count > MOVE_LIMIT || std::abs(to - from) > MOVE_LIMIT) {
-        rebuild(table, block_length(t));
-        return;
-    }
-    // `to` is where the first moved value stands afterwards.
-    int32_t low = std::min(to, from), high = std::max(to, from) + count;
-    auto new_position = [=](int32_t q) {
-        if (q >= from && q < from + count) return q + (to - from);
-        return to < from ? q + count : q - count;
-    };
-    remap_positions(table, low, high, new_position);
-    grow_indexes(table, high);
-    t = record(table);
-    uint32_t* idx = index_words(t);
-    std::vector<uint32_t> old(idx + low, idx + high);
-    for (int32_t q = low; q < high; q++) idx[new_position(q)] = old[static_cast<size_t>(q - low)];
 }
 
 // --- growing ---------------------------------------------------------------------

@@ -12,8 +12,8 @@
 // key's 32-bit hash, which also tells its state (empty, deleted, live), so a
 // probe passes non-matching buckets without reading their keys. Probing
 // visits h, h+1, h+3, h+6, ... (triangular offsets), which reaches every
-// bucket of a power-of-two table once. A table
-// grows when its occupied buckets (live + deleted) reach 0.77 of the buckets.
+// bucket of a power-of-two table once. A table grows when its occupied
+// buckets (live + deleted) reach 0.77 of the buckets.
 //
 // Every function takes the table's node and re-reads the record through it
 // after anything that allocates: tables move like all series.
@@ -54,7 +54,8 @@ enum kind_t : int32_t {
 
 constexpr double LOAD_FACTOR = 0.77;
 
-// Bucket states (two bits each).
+// Bucket states, told by the hash a bucket stores (0 empty, 1 deleted, any
+// other live: stored hashes are folded past both).
 constexpr uint32_t BUCKET_LIVE = 0, BUCKET_DELETED = 1, BUCKET_EMPTY = 2;
 
 // put_with_status reports this when it rebuilt a whole hash! index.
@@ -95,11 +96,9 @@ cell_t* find_map_integer(node_t table, int32_t key, free_bucket_t* room);
 void enter_map_integer(node_t table, const free_bucket_t& room, int32_t p);
 
 void delete_(node_t table, cell_t* value);
-void remove_range(node_t table, int32_t position, int32_t count);
 // Keep a hash! index in step with values moved inside its block. move answers
 // 1 when it declined (too many positions) and the caller must rebuild.
 int move(node_t table, int32_t shift, int32_t position, int32_t count, bool flag);
-void move_range(node_t table, int32_t to, int32_t from, int32_t count);
 
 void clear(node_t table);
 node_t copy(node_t source, node_t new_block);
@@ -129,8 +128,8 @@ void sweep(node_t table);
 int32_t put_string_key(node_t table, const char* text, int32_t length, bool case_insensitive);
 int32_t get_symbol(node_t table, int32_t symbol, bool case_insensitive, node_t context,
                    int32_t* index);
-// A kind-2 table that shares nothing with its source (new record, flags,
-// keys and word block).
+// A kind-2 table that shares nothing with its source (new record, keys and
+// word block).
 node_t clone_into(node_t source);
 
 // Debug listing to standard output.

@@ -137,16 +137,6 @@ void unset_owner(const cell_t* value) {
     unset_owner_in(&v);
 }
 
-void unset_owner_range(const cell_t* block, int32_t index, int32_t count) {
-    node_t node = block->data2;
-    for (int32_t i = index; i < index + count; i++) {
-        series_buffer_t* s = alloc::buffer(node);
-        if (i >= s->used() / 16) break;
-        cell_t item = s->head_cell()[i];
-        unset_owner_in(&item);
-    }
-}
-
 cell_t* get_owner(node_t node) {
     if (table == 0) return nullptr;
     cell_t* slots = hashtable::get_int_key(table, static_cast<int32_t>(node));

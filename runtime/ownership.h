@@ -37,7 +37,6 @@ void set_owner(const cell_t* value, const cell_t* owner, const cell_t* word);
 // set_owner, then marks owner's context cell as an owner.
 void bind(const cell_t* value, const cell_t* owner, const cell_t* word);
 void unset_owner(const cell_t* value);
-void unset_owner_range(const cell_t* block, int32_t index, int32_t count);
 
 // The owner object cell of the node's entry, nullptr when it has none.
 cell_t* get_owner(node_t node);

@@ -6,7 +6,7 @@
 #include "datatypes/string.h"
 #include "runtime/console_output.h"
 #include "runtime/lowrt.h"
-#include "view/backends/terminal/tui.h"
+#include "runtime/ui_hooks.h"
 
 namespace zuv::print_hooks {
 
@@ -77,8 +77,24 @@ void call_raw(const char* text, int32_t length, int32_t zero) {
         reinterpret_cast<raw_hook_t>(raw_list.entries[i])(text, length, zero);
 }
 
+}  // namespace zuv::print_hooks
+
+namespace zuv::ui_hooks {
+namespace {
+void nothing() {}
+}  // namespace
+
+step_t before_print = nothing;
+step_t after_print = nothing;
+step_t poll_events = nothing;
+step_t before_read = nothing;
+
+}  // namespace zuv::ui_hooks
+
+namespace zuv::print_hooks {
+
 void console_printer(cell_t* string, bool newline) {
-    tui::before_print();
+    ui_hooks::before_print();
     const uint8_t* head = string::rs_head(string);
     series_buffer_t* s = string::buffer_of(string);
     uint32_t unit = s->unit();
@@ -91,7 +107,7 @@ void console_printer(cell_t* string, bool newline) {
         platform::prin_cstring("\n");
     }
     std::fflush(nullptr);
-    tui::after_print();
+    ui_hooks::after_print();
 }
 
 }  // namespace zuv::print_hooks

@@ -3,8 +3,8 @@
 // print and prin never write to the console themselves: they hand the string
 // to every registered print hook, in the order the hooks were added. Start-up
 // registers one, the console printer, which writes through the console
-// output layer and brackets the write with the terminal UI's before-print and
-// after-print steps, so that printed text and a live terminal UI never draw
+// output layer and brackets the write with the UI's before-print and
+// after-print steps (runtime/ui_hooks.h), so that printed text and a live terminal UI never draw
 // over each other. A second list, the raw output hooks, hears every text the
 // low-level writers emit (NUL-terminated texts and formatted numbers).
 //

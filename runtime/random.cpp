@@ -1,7 +1,8 @@
 #include "runtime/random.h"
 
-#include "codecs/crypto.h"
+#include "runtime/fire.h"
 #include "runtime/hash.h"
+#include "runtime/platform/platform.h"
 
 namespace zuv::random {
 namespace {
@@ -58,7 +59,7 @@ int32_t rand() {
 
 int32_t rand_secure() {
     uint32_t v = 0;
-    crypto::gen_random(&v, sizeof v);
+    if (!platform::random_bytes(&v, sizeof v)) fire(err::feature_na);
     return static_cast<int32_t>(v & 0x7FFFFFFFu);
 }
 

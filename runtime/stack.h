@@ -241,7 +241,6 @@ inline cell_t* mark_try_all(const cell_t* word) { return mark(word, frame::TRY_A
 inline cell_t* mark_catch(const cell_t* word) { return mark(word, frame::CATCH); }
 inline cell_t* mark_eval(const cell_t* word) { return mark(word, frame::EVAL); }
 inline cell_t* mark_loop(const cell_t* word) { return mark(word, frame::LOOP); }
-inline cell_t* mark_9(const cell_t* word) { return mark(word, frame::FRAME_9); }
 // Saves the function context's values word in the frame (ctx 0: no context).
 cell_t* mark_func(const cell_t* word, node_t ctx);
 // Points the function context's values at the arguments just pushed, then
@@ -264,8 +263,6 @@ void set_interpreted();
 call_frame_t* mark_caller_exit_target();  // nullptr when already set
 void clear_exit_target(call_frame_t* f);
 bool marked_frame_q(call_frame_t* from, bool single);
-inline call_frame_t* get_ctop() { return ctop - 1; }
-inline void set_ctop(call_frame_t* f) { ctop = f; }
 void set_call_symbol(const cell_t* value);
 // Set by the non-local exits while a throw is in progress (its origin frame
 // top); set_call_symbol then renames the frame below it.

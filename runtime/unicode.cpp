@@ -118,15 +118,6 @@ bool valid_utf8_q(const uint8_t* start, const uint8_t* end) {
     return true;
 }
 
-const uint8_t* skip_utf8_chars(const uint8_t* start, const uint8_t* end, int64_t n) {
-    int32_t cp;
-    while (n >= 1 && start < end) {
-        start = fast_decode_utf8_char(start, end, &cp);
-        n--;
-    }
-    return start;
-}
-
 int utf8_char_size(uint8_t lead) {
     if ((lead & 0xF0) == 0xF0) return 4;
     if ((lead & 0xE0) == 0xE0) return 3;

@@ -76,7 +76,6 @@ const uint8_t* skip_ascii(const uint8_t* start, const uint8_t* end);
 // True when the bytes are all sound UTF-8, as the strict decoder takes it
 // (U+FFFE refused too): what it would load without raising.
 bool valid_utf8_q(const uint8_t* start, const uint8_t* end);
-const uint8_t* skip_utf8_chars(const uint8_t* start, const uint8_t* end, int64_t n);
 // 4, 3 or 2 by the lead byte's top bits; 0 for ASCII and continuation bytes.
 int utf8_char_size(uint8_t lead);
 // These raise invalid-char for a code point above 0x10FFFF.

@@ -201,8 +201,8 @@ private:
         if (n >= static_cast<int32_t>(sizeof text)) return lex(out, start, n);
         for (int32_t i = 0; i < n; i++) text[i] = static_cast<char>(at(start + i));
         out->header = TYPE_none;
-        lexer::scan(out, reinterpret_cast<const uint8_t*>(text), n, true, true, true, false,
-                    nullptr, nullptr, nullptr, nullptr);
+        lexer::scan(out, reinterpret_cast<const uint8_t*>(text), n, {.one_value = true}, nullptr,
+                    nullptr, nullptr, nullptr);
         return true;
     }
 
@@ -212,7 +212,7 @@ private:
         t->header = TYPE_unset;
         text_at(t, start, n, false);
         out->header = TYPE_none;
-        lexer::scan_string(out, t, n, true, true, true, false, nullptr, nullptr, nullptr);
+        lexer::scan_string(out, t, n, {.one_value = true}, nullptr, nullptr, nullptr);
         stack::pop(1);
         return true;
     }

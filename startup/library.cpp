@@ -65,16 +65,6 @@ void set_global(const char* name, const cell_t* value) {
     _context::set(&w, value);
 }
 
-// Loads text into a new block left pushed on the argument stack.
-cell_t* push_loaded(const char* text) {
-    cell_t* out = stack::push_slot();
-    out->header = TYPE_unset;
-    lexer::scan(out, reinterpret_cast<const uint8_t*>(text),
-                static_cast<int32_t>(std::strlen(text)), false, true, true, false, nullptr, nullptr,
-                nullptr, nullptr);
-    return out;
-}
-
 // The word naming a routine or argument in an error report.
 cell_t error_word(const char* name) {
     return word::make_global(symbol::make_alt(name, static_cast<int32_t>(std::strlen(name))));
@@ -532,8 +522,8 @@ const routine_def_t internal_defs[] = {
 
 void define_routine(const char* name, const char* spec_text, const char* body_text,
                     routine::entry_t entry, int32_t return_type) {
-    cell_t* spec = push_loaded(spec_text);
-    cell_t* body = push_loaded(body_text);
+    cell_t* spec = lexer::push_loaded(spec_text);
+    cell_t* body = lexer::push_loaded(body_text);
     cell_t* made = body;
     // A body text holds one block; reflection shows that block.
     if (type_of(body) == TYPE_block && block::rs_length_q(body) == 1) {
@@ -576,7 +566,7 @@ void define_actions() {
         cell_t* made = stack::push_slot();
         made->header = TYPE_unset;  // the collector may scan it during the allocation below
         block::make_at(made, 2);
-        cell_t* spec = push_loaded(a.spec);
+        cell_t* spec = lexer::push_loaded(a.spec);
         block::rs_append(made, spec);
         cell_t n;
         integer::make_at(&n, a.number);

@@ -10,15 +10,21 @@
 
 #include "codecs/checksum.h"
 #include "codecs/compress.h"
+#include "codecs/zuvbin.h"
 #include "console/launch.h"
 #include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
+#include "datatypes/event.h"
+#include "datatypes/file.h"
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
+#include "datatypes/url.h"
 #include "interpreter/interpreter.h"
 #include "io/call.h"
+#include "io/http.h"
+#include "io/simple_io.h"
 #include "lexer/lexer.h"
 #include "natives/natives.h"
 #include "parse/parser.h"
@@ -34,19 +40,39 @@
 #include "runtime/print_hooks.h"
 #include "runtime/random.h"
 #include "runtime/stack.h"
+#include "runtime/ui_hooks.h"
 #include "runtime/words.h"
+#include "startup/library.h"
 #include "startup/top_level.h"
+#include "view/backends/terminal/event_fields.h"
+#include "view/backends/terminal/event_types.h"
+#include "view/backends/terminal/tui.h"
 
 namespace zuv::runtime {
-
-int booting_q = 0;
 
 namespace {
 
 int saved_argc = 0;
 char** saved_argv = nullptr;
 
-void set_booting() { booting_q = 1; }
+void set_booting() { block::booting_q = 1; }
+
+// The hooks through which lower layers reach the ones above them: the
+// terminal UI's steps (print and `wait`) and event readers, the I/O services
+// of the file! and url! actions, and the runtime's own natives and actions
+// that the Zuvbin decoder hands out.
+void install_hooks() {
+    ui_hooks::before_print = tui::before_print;
+    ui_hooks::after_print = tui::after_print;
+    ui_hooks::poll_events = tui::poll_events;
+    ui_hooks::before_read = tui::before_read;
+    event::backend = {tui::push_event_field, tui::event_type_code};
+    file::services = {simple_io::delete_, simple_io::rename, simple_io::query, simple_io::read,
+                      simple_io::write};
+    url::request_http = simple_io::request_http;
+    zuvbin::native_value = natives::value_of;
+    zuvbin::action_value = library::action_value;
+}
 
 void start_platform() { platform::init(); }
 
@@ -76,6 +102,7 @@ void checksum_compress_call() {
 const init_step_t steps[] = {
     {"booting", set_booting},
     {"print hooks", print_hooks::init},
+    {"upper layers' hooks", install_hooks},
     {"platform", start_platform},
     {"random", random::init},
     {"memory manager", start_memory},

@@ -11,10 +11,6 @@
 
 namespace zuv::runtime {
 
-// 1 while start-up runs: words, refinements and issues made now are also
-// kept in the root block. The library's top level sets it back to 0.
-extern int booting_q;
-
 struct init_step_t {
     const char* name;
     void (*run)();

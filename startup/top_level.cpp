@@ -23,6 +23,7 @@
 #include "runtime/cycles.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
+#include "runtime/library_code.h"
 #include "runtime/platform/platform.h"
 #include "runtime/stack.h"
 #include "startup/helpers.h"
@@ -35,26 +36,6 @@ image_t image{nullptr, 0, nullptr, 0};
 
 namespace zuv::top_level {
 namespace {
-
-bool code_kind_q(uint8_t t) {
-    return t == TYPE_block || t == TYPE_paren || (t >= TYPE_path && t <= TYPE_get_path);
-}
-
-// An explicit work list: nesting depth costs heap, never C++ stack.
-void mark_nodes(node_t first) {
-    std::vector<node_t> todo{first};
-    while (!todo.empty()) {
-        node_t n = todo.back();
-        todo.pop_back();
-        series_buffer_t* s = alloc::buffer(n);
-        if (s->flags & LIBRARY_SERIES) continue;
-        s->flags |= LIBRARY_SERIES;
-        const cell_t* c = s->head_cell();
-        int32_t count = s->used() / 16;
-        for (int32_t i = 0; i < count; i++)
-            if (code_kind_q(type_of(c + i)) && c[i].data2 != 0) todo.push_back(c[i].data2);
-    }
-}
 
 // Marks the bodies of the library's functions: the ones bound to global
 // words and those held by the objects reachable from them.
@@ -76,7 +57,7 @@ void mark_function_bodies() {
             uint8_t t = type_of(v);
             if (t == TYPE_function) {
                 const cell_t* body = function::more(v, function::MORE_BODY);
-                if (type_of(body) == TYPE_block) mark_nodes(body->data2);
+                if (type_of(body) == TYPE_block) library_code::mark_library(body);
             } else if (t == TYPE_object) {
                 contexts.push_back(object::context_of(v));
             }
@@ -92,7 +73,7 @@ void run_source(const boot::source_t& src, const cell_t* code) {
     stack::push_slot()->header = TYPE_unset;
     if (code) *base = *code;
     else lex_source(src.text, src.size, base);
-    mark_library(base);
+    library_code::mark_library(base);
     interpreter::eval(base, true);
     // A stray exit at a source's top level ends that source only.
     exits::pending = 0;
@@ -102,10 +83,10 @@ void run_source(const boot::source_t& src, const cell_t* code) {
 
 void register_event() {
     int32_t before = datatype::top_id;
-    runtime::booting_q = 1;
+    block::booting_q = 1;
     datatype::register_late();
     if (datatype::top_id != before) datatype::make_words();
-    runtime::booting_q = 0;
+    block::booting_q = 0;
     // The datatype words got their values before these types existed.
     for (int32_t id = before + 1; id <= datatype::top_id; id++) {
         if (datatype::name_table[id].name == nullptr) continue;
@@ -119,12 +100,8 @@ void register_event() {
 }  // namespace
 
 void lex_source(const char* text, unsigned long size, cell_t* out) {
-    lexer::scan(out, reinterpret_cast<const uint8_t*>(text), static_cast<int32_t>(size), false,
-                true, true, false, nullptr, nullptr, nullptr, nullptr);
-}
-
-void mark_library(const cell_t* block) {
-    if (code_kind_q(type_of(block)) && block->data2 != 0) mark_nodes(block->data2);
+    lexer::scan(out, reinterpret_cast<const uint8_t*>(text), static_cast<int32_t>(size), {},
+                nullptr, nullptr, nullptr, nullptr);
 }
 
 void run() {
@@ -134,7 +111,7 @@ void run() {
     library::define_literals();
     library::define_routines();
 
-    runtime::booting_q = 0;
+    block::booting_q = 0;
     collector::active = true;
 
     // The image's blocks stay in the root block, after its cells so far.
@@ -148,7 +125,7 @@ void run() {
     for (unsigned long i = 0; i < count; i++) {
         boot::source_t src =
             from_image ? boot::source_t{boot::image.names[i], nullptr, 0} : boot::sources[i];
-        if (!event_registered && std::strcmp(src.name, EVENT_BOUNDARY) >= 0) {
+        if (!event_registered && i >= boot::event_index) {
             register_event();
             event_registered = true;
         }

@@ -12,7 +12,7 @@
 #include "interpreter/plans/plans.h"
 #include "runtime/collector.h"
 #include "runtime/stack.h"
-#include "startup/top_level.h"
+#include "runtime/library_code.h"
 
 namespace zuv::interpreter::plan {
 

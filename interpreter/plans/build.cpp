@@ -26,10 +26,10 @@
 #include "runtime/alloc.h"
 #include "runtime/collector.h"
 #include "runtime/externals.h"
+#include "runtime/library_code.h"
 #include "runtime/lowrt.h"
 #include "runtime/platform/platform.h"
 #include "runtime/stack.h"
-#include "startup/top_level.h"
 
 namespace zuv {
 namespace stamp {

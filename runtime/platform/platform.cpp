@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <sys/mman.h>
+#include <sys/random.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -163,6 +164,33 @@ void write_all(int fd, const char* bytes, size_t count) {
         bytes += n;
         count -= static_cast<size_t>(n);
     }
+}
+
+bool read_random_device(const char* path, void* buffer, size_t length) {
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    auto* p = static_cast<uint8_t*>(buffer);
+    size_t got = 0;
+    while (got < length) {
+        ssize_t n = read(fd, p + got, length - got);
+        if (n > 0) got += static_cast<size_t>(n);
+        else if (n < 0 && errno == EINTR) continue;
+        else break;
+    }
+    close(fd);
+    return got == length;
+}
+
+bool random_bytes(void* buffer, size_t length) {
+    auto* p = static_cast<uint8_t*>(buffer);
+    size_t got = 0;
+    while (got < length) {
+        ssize_t n = getrandom(p + got, length - got, 0);
+        if (n > 0) got += static_cast<size_t>(n);
+        else if (n < 0 && errno == EINTR) continue;
+        else break;  // no such call (an old kernel or a sandbox), or refused
+    }
+    return got == length || read_random_device("/dev/urandom", p + got, length - got);
 }
 
 }  // namespace zuv::platform

@@ -66,4 +66,12 @@ constexpr int OUTPUT_LOST_STATUS = 74;
 // standard error, the exit hooks run, and status 74.
 [[noreturn]] void output_failed(int error);
 
+// Fills the buffer with random bytes from the kernel's secure source; false
+// when neither the system call nor the device gives them.
+bool random_bytes(void* buffer, size_t length);
+
+// The fallback source: reads the whole length from a device file; false when
+// it cannot be opened or read to the end.
+bool read_random_device(const char* path, void* buffer, size_t length);
+
 }  // namespace zuv::platform

@@ -14,10 +14,10 @@
 #include "codecs/image_codecs.h"
 #include "datatypes/binary.h"
 #include "datatypes/image.h"
+#include "datatypes/os_image.h"
 #include "fuzz_runtime.h"
 #include "runtime/collector.h"
 #include "runtime/fire.h"
-#include "runtime/platform/os_image.h"
 #include "runtime/stack.h"
 
 using namespace zuv;

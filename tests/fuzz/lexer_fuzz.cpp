@@ -41,10 +41,10 @@ void load(const uint8_t* data, int32_t size, const cell_t* input, bool one_value
     out->header = TYPE_unset;
     try {
         if (input)
-            lexer::scan_hooked(out, nullptr, size, one_value, true, true, false, nullptr, churn,
+            lexer::scan_hooked(out, nullptr, size, {.one_value = one_value}, nullptr, churn,
                                nullptr, lexer::EV_ALL, input, nullptr);
         else
-            lexer::scan(out, data, size, one_value, true, true, false, nullptr, nullptr, nullptr,
+            lexer::scan(out, data, size, {.one_value = one_value}, nullptr, nullptr, nullptr,
                         nullptr);
     } catch (const raised_error&) {
     }
@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     reset_stacks();
     cell_t* out = stack::push_slot();
-    lexer::scan(out, data, n, false, false, true, false, nullptr, nullptr, nullptr, nullptr);
+    lexer::scan(out, data, n, {.load = false}, nullptr, nullptr, nullptr, nullptr);
     lexer::tokens(data, n);
     reset_stacks();
     collector::stress_period = collector::stress_countdown = 0;

@@ -17,6 +17,7 @@
 #include "datatypes/issue.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "molded.h"
 #include "runtime/fire.h"
 #include "runtime_fixture.h"
 
@@ -105,11 +106,11 @@ protected:
     }
     static std::string mold(cell_t* v, bool only = false, bool flat = false, int32_t indent = 0,
                             bool part = false, int32_t limit = -1, int32_t* left = nullptr) {
-        cell_t* out = stack::push_slot();
-        string::make_at(out, 16);
-        int32_t r = binary::mold(v, out, only, false, flat, part, limit, indent);
-        if (left) *left = r;
-        return narrow(out);
+        return zuv::test::molded(v, {.only = only,
+                                     .flat = flat,
+                                     .limit = part ? limit : -1,
+                                     .indent = indent,
+                                     .left = left});
     }
 };
 

@@ -13,6 +13,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "molded.h"
 #include "runtime/alloc.h"
 #include "runtime/collector.h"
 #include "runtime/fire.h"
@@ -79,10 +80,7 @@ public:
 
     // The molded text of a value.
     static std::string molded(cell_t* v, bool only = false, bool flat = false, int32_t limit = -1) {
-        cell_t buf;
-        string::make_at(&buf, 64);
-        actions::mold(v, &buf, only, false, flat, limit >= 0, limit, 0);
-        return narrow(&buf);
+        return zuv::test::molded(v, {.only = only, .flat = flat, .limit = limit});
     }
     static std::string formed(cell_t* v) {
         cell_t buf;

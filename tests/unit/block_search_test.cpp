@@ -3,6 +3,7 @@
 #include "datatypes/block_search.h"
 #include "datatypes/string_search.h"
 #include "interpreter_fixture.h"
+#include "molded.h"
 #include "runtime/collector.h"
 
 namespace zuv::test {
@@ -10,14 +11,7 @@ namespace {
 
 class BlockSearch : public InterpreterTest {
 public:
-    static std::string molded(const cell_t* v) {
-        cell_t out;
-        string::make_at(&out, 64);
-        cell_t copy = *v;
-        collector::root_cell keep_out(&out), keep_copy(&copy);
-        actions::mold(&copy, &out, false, false, true, false, 0x7FFFFFFF, 0);
-        return text_of(&out);
-    }
+    static std::string molded(const cell_t* v) { return zuv::test::molded(v, {.flat = true}); }
     static cell_t integer_cell(int32_t n) {
         return cell_t{TYPE_integer, 0, static_cast<uint32_t>(n), 0};
     }

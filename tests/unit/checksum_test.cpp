@@ -9,6 +9,7 @@
 #include "datatypes/symbol.h"
 #include "runtime/console_output.h"
 #include "runtime/fire.h"
+#include "runtime/platform/platform.h"
 #include "runtime/random.h"
 #include "runtime_fixture.h"
 
@@ -208,9 +209,9 @@ TEST(SecureRandom, FillsWholeBuffers) {
 
 TEST(SecureRandom, DeviceFallbackReadsToTheEndOrFails) {
     bytes buffer(100, 0xAA);
-    EXPECT_TRUE(crypto::read_random_device("/dev/zero", buffer.data(), buffer.size()));
+    EXPECT_TRUE(platform::read_random_device("/dev/zero", buffer.data(), buffer.size()));
     EXPECT_EQ(buffer, bytes(100, 0));
-    EXPECT_FALSE(crypto::read_random_device("/dev/null", buffer.data(), buffer.size()));
-    EXPECT_FALSE(crypto::read_random_device("/nonexistent/random", buffer.data(), buffer.size()));
-    EXPECT_TRUE(crypto::read_random_device("/dev/urandom", buffer.data(), buffer.size()));
+    EXPECT_FALSE(platform::read_random_device("/dev/null", buffer.data(), buffer.size()));
+    EXPECT_FALSE(platform::read_random_device("/nonexistent/random", buffer.data(), buffer.size()));
+    EXPECT_TRUE(platform::read_random_device("/dev/urandom", buffer.data(), buffer.size()));
 }

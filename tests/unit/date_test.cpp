@@ -29,6 +29,7 @@
 #include "datatypes/time.h"
 #include "datatypes/word.h"
 #include "gc_anchor.h"
+#include "molded.h"
 #include "runtime/collector.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
@@ -89,11 +90,7 @@ protected:
         return text_of(&s);
     }
     static std::string molded(cell_t v, bool all = false) {
-        cell_t s;
-        string::make_at(&s, 32);
-        collector::root_cell keep_s(&s), keep_v(&v);
-        actions::mold(&v, &s, false, all, false, false, -1, 0);
-        return text_of(&s);
+        return zuv::test::molded(&v, {.all = all});
     }
     static cell_t block_of(std::initializer_list<cell_t> items) {
         cell_t b;

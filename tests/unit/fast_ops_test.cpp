@@ -15,6 +15,7 @@
 #include "interpreter/fast_ops.h"
 #include "interpreter/interpreter.h"
 #include "lexer/lexer.h"
+#include "molded.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/stack.h"
@@ -35,8 +36,8 @@ protected:
         cell_t* code = stack::push_slot();
         code->header = TYPE_unset;
         lexer::scan(code, reinterpret_cast<const uint8_t*>(text),
-                    static_cast<int32_t>(std::strlen(text)), false, true, true, false, nullptr,
-                    nullptr, nullptr, nullptr);
+                    static_cast<int32_t>(std::strlen(text)), {}, nullptr, nullptr, nullptr,
+                    nullptr);
         return code;
     }
 
@@ -50,16 +51,7 @@ protected:
     }
 
     static std::string molded(const cell_t* v) {
-        cell_t out, copy = *v;
-        string::make_at(&out, 64);
-        collector::root_cell keep_out(&out), keep_copy(&copy);
-        actions::mold(&copy, &out, false, true, true, false, 0x7FFFFFFF, 0);
-        std::string s;
-        series_buffer_t* b = string::buffer_of(&out);
-        for (int32_t i = 0; i < b->used() / static_cast<int32_t>(b->unit()); i++)
-            s.push_back(static_cast<char>(
-                string::get_char(b->head_ptr() + static_cast<size_t>(i) * b->unit(), b->unit())));
-        return s;
+        return zuv::test::molded(v, {.all = true, .flat = true});
     }
 
     // What body gives: the molded value it returns, or the error's id. The

@@ -4,6 +4,7 @@
 #include "datatypes/file.h"
 #include "datatypes/url.h"
 #include "interpreter_fixture.h"
+#include "molded.h"
 #include "runtime/unicode.h"
 
 namespace zuv::test {
@@ -23,12 +24,7 @@ public:
     static std::string utf8_of(const cell_t* s) { return unicode::to_utf8(s); }
     static std::string molded(cell_t v, bool part = false, int32_t limit = -1,
                               int32_t* left = nullptr) {
-        cell_t out;
-        string::make_at(&out, 16);
-        collector::root_cell keep_out(&out), keep_v(&v);
-        int32_t r = actions::mold(&v, &out, false, false, false, part, limit, 0);
-        if (left) *left = r;
-        return utf8_of(&out);
+        return zuv::test::molded(&v, {.limit = part ? limit : -1, .left = left});
     }
 };
 

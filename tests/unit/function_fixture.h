@@ -17,6 +17,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "gc_anchor.h"
+#include "molded.h"
 #include "runtime/alloc.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
@@ -72,11 +73,7 @@ public:
     }
     static std::string molded(const cell_t* v, bool only = false, bool all = false,
                               bool flat = false) {
-        cell_t out, copy = *v;
-        string::make_at(&out, 64);
-        collector::root_cell keep_out(&out), keep_copy(&copy);
-        actions::mold(&copy, &out, only, all, flat, false, 0x7FFFFFFF, 0);
-        return text_of(&out);
+        return zuv::test::molded(v, {.only = only, .all = all, .flat = flat});
     }
     static std::string formed(const cell_t* v) {
         cell_t out, copy = *v;

@@ -4,6 +4,7 @@
 #include "datatypes/map.h"
 #include "interpreter_fixture.h"
 #include "io/http.h"
+#include "molded.h"
 #include "runtime/unicode.h"
 
 namespace zuv::test {
@@ -17,12 +18,9 @@ public:
         cell::begin(map);
         map::make_at(map, nullptr, 20);
         simple_io::parse_headers(lines.data(), lines.size(), map);
-        cell_t out;
-        string::make_at(&out, 64);
-        collector::root_cell keep(&out);
-        actions::mold(map, &out, false, false, true, false, -1, 0);
+        std::string text = zuv::test::molded(map, {.flat = true});
         stack::pop(1);
-        return unicode::to_utf8(&out);
+        return text;
     }
 };
 

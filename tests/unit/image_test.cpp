@@ -9,9 +9,9 @@
 
 #include "codecs/image_codecs.h"
 #include "datatypes/image.h"
+#include "datatypes/os_image.h"
 #include "datatypes/pair.h"
-#include "runtime/platform/os_image.h"
-#include "runtime/platform/pixels.h"
+#include "datatypes/pixels.h"
 #include "runtime/stack.h"
 #include "runtime_fixture.h"
 

@@ -9,8 +9,8 @@
 #include "datatypes/logic.h"
 #include "interpreter/interpreter.h"
 #include "lexer/lexer.h"
+#include "runtime/library_code.h"
 #include "runtime/stack.h"
-#include "startup/top_level.h"
 #include "tests/unit/runtime_fixture.h"
 
 namespace zuv {
@@ -24,9 +24,9 @@ protected:
         cell_t* code = stack::push_slot();
         code->header = TYPE_unset;
         lexer::scan(code, reinterpret_cast<const uint8_t*>(text),
-                    static_cast<int32_t>(std::strlen(text)), false, true, true, false, nullptr,
-                    nullptr, nullptr, nullptr);
-        if (library) top_level::mark_library(code);
+                    static_cast<int32_t>(std::strlen(text)), {}, nullptr, nullptr, nullptr,
+                    nullptr);
+        if (library) library_code::mark_library(code);
         interpreter::eval_here(code);
         cell_t* result = stack::top();
         EXPECT_EQ(type_of(result), TYPE_logic) << text;

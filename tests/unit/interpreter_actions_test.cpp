@@ -8,6 +8,7 @@
 #include "datatypes/action_entries.h"
 #include "datatypes/block.h"
 #include "interpreter_fixture.h"
+#include "molded.h"
 #include "runtime/collector.h"
 
 namespace zuv::test {
@@ -64,14 +65,7 @@ public:
         integer::make_at(&c, v);
         return c;
     }
-    static std::string molded(const cell_t& v) {
-        cell_t out;
-        string::make_at(&out, 16);
-        cell_t copy = v;
-        collector::root_cell keep_out(&out), keep_copy(&copy);
-        actions::mold(&copy, &out, false, false, false, false, 0x7FFFFFFF, 0);
-        return text_of(&out);
-    }
+    static std::string molded(const cell_t& v) { return zuv::test::molded(&v); }
 };
 
 TEST_F(Actions, EveryActionReachesItsTypesImplementation) {

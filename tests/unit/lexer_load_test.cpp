@@ -170,8 +170,7 @@ std::string load(const std::string& text) {
     out->header = TYPE_unset;
     try {
         lexer::scan(out, reinterpret_cast<const uint8_t*>(text.data()),
-                    static_cast<int32_t>(text.size()), false, true, true, false, nullptr, nullptr,
-                    nullptr, nullptr);
+                    static_cast<int32_t>(text.size()), {}, nullptr, nullptr, nullptr, nullptr);
     } catch (const raised_error& e) {
         return describe_error(e);
     }
@@ -404,8 +403,8 @@ TEST_F(LexerLoad, ErrorArguments) {
         cell::begin(out);
         try {
             lexer::scan(out, reinterpret_cast<const uint8_t*>(r.text),
-                        static_cast<int32_t>(std::strlen(r.text)), false, true, true, false,
-                        nullptr, nullptr, nullptr, nullptr);
+                        static_cast<int32_t>(std::strlen(r.text)), {}, nullptr, nullptr, nullptr,
+                        nullptr);
             ADD_FAILURE() << "no error for " << r.text;
         } catch (const raised_error& e) {
             EXPECT_EQ(e.id, r.id) << r.text;
@@ -433,8 +432,8 @@ TEST_F(LexerLoad, NewLineMarkers) {
     cell_t* out = stack::push_slot();
     cell::begin(out);
     const char* text = "a\nb c";
-    lexer::scan(out, reinterpret_cast<const uint8_t*>(text), 5, false, true, true, false, nullptr,
-                nullptr, nullptr, nullptr);
+    lexer::scan(out, reinterpret_cast<const uint8_t*>(text), 5, {}, nullptr, nullptr, nullptr,
+                nullptr);
     ASSERT_EQ(block::rs_length_q(out), 3);
     cell_t* first = block::rs_head(out);
     EXPECT_FALSE(first[0].header & FLAG_NEW_LINE);
@@ -447,14 +446,14 @@ TEST_F(LexerLoad, OneValueAndScanOnly) {
     cell::begin(out);
     int32_t consumed = 0;
     const char* text = "[1 2] 3";
-    int32_t kind = lexer::scan(out, reinterpret_cast<const uint8_t*>(text), 7, true, true, true,
-                               false, &consumed, nullptr, nullptr, nullptr);
+    int32_t kind = lexer::scan(out, reinterpret_cast<const uint8_t*>(text), 7, {.one_value = true},
+                               &consumed, nullptr, nullptr, nullptr);
     EXPECT_EQ(kind, TYPE_block);
     EXPECT_EQ(describe(out), "block! [integer! 1 | integer! 2]");
     EXPECT_EQ(consumed, 5);
     // Scan-only: a syntax error is reported by kind, nothing is raised.
-    kind = lexer::scan(out, reinterpret_cast<const uint8_t*>("[1 2"), 4, false, false, true, false,
-                       nullptr, nullptr, nullptr, nullptr);
+    kind = lexer::scan(out, reinterpret_cast<const uint8_t*>("[1 2"), 4, {.load = false}, nullptr,
+                       nullptr, nullptr, nullptr);
     EXPECT_EQ(kind, TYPE_error);
     EXPECT_EQ(type_of(out), TYPE_none);
     // Scan-only still reads each literal whole: a point's ")" and a char's
@@ -462,8 +461,8 @@ TEST_F(LexerLoad, OneValueAndScanOnly) {
     // to be read again forever).
     const char* nested = "[(1, 2) #\"]\"]";
     kind = lexer::scan(out, reinterpret_cast<const uint8_t*>(nested),
-                       static_cast<int32_t>(std::strlen(nested)), false, false, true, false,
-                       nullptr, nullptr, nullptr, nullptr);
+                       static_cast<int32_t>(std::strlen(nested)), {.load = false}, nullptr, nullptr,
+                       nullptr, nullptr);
     EXPECT_EQ(kind, TYPE_block);
 }
 
@@ -476,7 +475,7 @@ TEST_F(LexerLoad, StringInputCountsCharacters) {
     cell_t* out = stack::push_slot();
     cell::begin(out);
     int32_t consumed = 0;
-    lexer::scan_string(out, s, -1, true, true, true, false, &consumed, nullptr, nullptr);
+    lexer::scan_string(out, s, -1, {.one_value = true}, &consumed, nullptr, nullptr);
     EXPECT_EQ(describe(out), "word! \xC3\xA9t\xC3\xA9");
     EXPECT_EQ(consumed, 3);
     EXPECT_TRUE(lexer::scan_one_value_last(out, s) == false);
@@ -501,8 +500,8 @@ TEST_F(LexerLoad, BinaryInputSurvivesAllocationInCallbacks) {
     };
     cell_t* out = stack::push_slot();
     cell::begin(out);
-    lexer::scan_hooked(out, nullptr, static_cast<int32_t>(std::strlen(text)), false, true, true,
-                       false, nullptr, churn, nullptr, lexer::EV_ALL, bin, nullptr);
+    lexer::scan_hooked(out, nullptr, static_cast<int32_t>(std::strlen(text)), {}, nullptr, churn,
+                       nullptr, lexer::EV_ALL, bin, nullptr);
     EXPECT_EQ(describe(out),
               "block! [word! abc | block! [integer! 1 | integer! 2] | string! u1 xyz]");
 }
@@ -539,8 +538,7 @@ TEST_F(LexerLoad, IncompleteInputEvents) {
         cell_t* out = stack::push_slot();
         cell::begin(out);
         lexer::scan_hooked(out, reinterpret_cast<const uint8_t*>(r.text),
-                           static_cast<int32_t>(std::strlen(r.text)), false, true, true, false,
-                           nullptr, record, &seen,
+                           static_cast<int32_t>(std::strlen(r.text)), {}, nullptr, record, &seen,
                            lexer::EV_OPEN | lexer::EV_CLOSE | lexer::EV_ERROR, nullptr, nullptr);
         EXPECT_EQ(seen.log, r.log) << r.text;
     }
@@ -558,14 +556,14 @@ TEST_F(LexerLoad, DroppedErrorResumes) {
     cell_t* out = stack::push_slot();
     cell::begin(out);
     const char* text = "a } b";
-    lexer::scan_hooked(out, reinterpret_cast<const uint8_t*>(text), 5, false, true, true, false,
-                       nullptr, skip, nullptr, lexer::EV_ERROR, nullptr, nullptr);
+    lexer::scan_hooked(out, reinterpret_cast<const uint8_t*>(text), 5, {}, nullptr, skip, nullptr,
+                       lexer::EV_ERROR, nullptr, nullptr);
     EXPECT_EQ(describe(out), "block! [word! a | word! b]");
     // An error inside a get-path closes the path as the kind it opened with
     // (closing it as path! was a mismatch that raised again, endlessly).
     const char* path = ":ba/b//3";
-    lexer::scan_hooked(out, reinterpret_cast<const uint8_t*>(path), 8, false, true, true, false,
-                       nullptr, skip, nullptr, lexer::EV_ERROR, nullptr, nullptr);
+    lexer::scan_hooked(out, reinterpret_cast<const uint8_t*>(path), 8, {}, nullptr, skip, nullptr,
+                       lexer::EV_ERROR, nullptr, nullptr);
     EXPECT_EQ(type_of(out), TYPE_block);
 }
 
@@ -578,8 +576,8 @@ TEST_F(LexerLoad, CallbackFunctionFiltersAndDrops) {
     cell::begin(body);
     auto load_into = [](cell_t* out, const char* text) {
         lexer::scan(out, reinterpret_cast<const uint8_t*>(text),
-                    static_cast<int32_t>(std::strlen(text)), false, true, true, false, nullptr,
-                    nullptr, nullptr, nullptr);
+                    static_cast<int32_t>(std::strlen(text)), {}, nullptr, nullptr, nullptr,
+                    nullptr);
     };
     load_into(spec, "event input type line token");
     load_into(body, "[load] #(false)");
@@ -589,8 +587,7 @@ TEST_F(LexerLoad, CallbackFunctionFiltersAndDrops) {
     cell::begin(out);
     const char* text = "a [b {c}] 1";
     lexer::scan(out, reinterpret_cast<const uint8_t*>(text),
-                static_cast<int32_t>(std::strlen(text)), false, true, true, false, nullptr, fn,
-                nullptr, nullptr);
+                static_cast<int32_t>(std::strlen(text)), {}, nullptr, fn, nullptr, nullptr);
     EXPECT_EQ(describe(out), "block! [block! []]");
 }
 

@@ -43,8 +43,8 @@ protected:
         cell_t* code = stack::push_slot();
         code->header = TYPE_unset;
         lexer::scan(code, reinterpret_cast<const uint8_t*>(text),
-                    static_cast<int32_t>(std::strlen(text)), false, true, true, false, nullptr,
-                    nullptr, nullptr, nullptr);
+                    static_cast<int32_t>(std::strlen(text)), {}, nullptr, nullptr, nullptr,
+                    nullptr);
         interpreter::eval_here(code);
         cell_t result = *stack::top();
         native_frame();

@@ -14,6 +14,7 @@
 #include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "gc_anchor.h"
+#include "molded.h"
 #include "runtime/collector.h"
 #include "runtime/fire.h"
 #include "runtime/hashtable.h"
@@ -50,10 +51,7 @@ protected:
         return out;
     }
     static std::string molded(cell_t v, bool flat = false, int32_t indent = 0) {
-        cell_t s = new_string();
-        collector::root_cell keep(&v);
-        actions::mold(&v, &s, false, false, flat, false, -1, indent);
-        return text_of(&s);
+        return zuv::test::molded(&v, {.flat = flat, .indent = indent});
     }
     static std::string formed(cell_t v) {
         cell_t s = new_string();

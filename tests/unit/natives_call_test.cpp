@@ -24,15 +24,6 @@ namespace {
 
 class NativesCall : public Runtime {
 protected:
-    // Loads text into a new block pushed on the stack.
-    static cell_t* push_loaded(const char* text) {
-        cell_t* out = stack::push_slot();
-        out->header = TYPE_unset;
-        lexer::scan(out, reinterpret_cast<const uint8_t*>(text),
-                    static_cast<int32_t>(std::strlen(text)), false, true, true, true, nullptr,
-                    nullptr, nullptr, nullptr);
-        return out;
-    }
     static cell_t* push_int(int32_t v) {
         cell_t* c = stack::push_slot();
         cell::begin(c);
@@ -53,7 +44,7 @@ protected:
 TEST_F(NativesCall, UnusedRefinementIgnoresCellsThatFollow) {
     // case with /all off: the cell after the cases block is not an argument.
     stack::mark_native(natives::word_of(natives::id::case_));
-    push_loaded("true [1] true [2]");
+    lexer::push_loaded("true [1] true [2]");
     push_int(99);
     int32_t refs[1] = {-1};
     natives::case_(0, refs);
@@ -65,8 +56,8 @@ TEST_F(NativesCall, UnusedRefinementIgnoresCellsThatFollow) {
     // switch without /default: the block after the cases is not evaluated.
     stack::mark_native(natives::word_of(natives::id::switch_));
     push_int(5);
-    push_loaded("1 [10]");
-    push_loaded("20");
+    lexer::push_loaded("1 [10]");
+    lexer::push_loaded("20");
     int32_t no_default[1] = {-1};
     natives::switch_(0, no_default);
     EXPECT_EQ(type_of(stack::arguments), TYPE_none);
@@ -75,8 +66,8 @@ TEST_F(NativesCall, UnusedRefinementIgnoresCellsThatFollow) {
     // With the refinement its argument is read at the given position.
     stack::mark_native(natives::word_of(natives::id::switch_));
     push_int(5);
-    push_loaded("1 [10]");
-    push_loaded("20");
+    lexer::push_loaded("1 [10]");
+    lexer::push_loaded("20");
     int32_t with_default[1] = {2};
     natives::switch_(0, with_default);
     EXPECT_EQ(integer::get(stack::arguments), 20);
@@ -85,8 +76,8 @@ TEST_F(NativesCall, UnusedRefinementIgnoresCellsThatFollow) {
 
 TEST_F(NativesCall, UncheckedCallersGetExpectArg) {
     stack::mark_native(natives::word_of(natives::id::loop));
-    push_loaded("a");  // loop wants integer! or float!
-    push_loaded("1");
+    lexer::push_loaded("a");  // loop wants integer! or float!
+    lexer::push_loaded("1");
     int32_t refs[1] = {-1};
     try {
         natives::loop(1, refs);
@@ -114,7 +105,7 @@ TEST_F(NativesCall, LoopCountTruncatesFloats) {
 
 TEST_F(NativesCall, ForeachStepsOverTheStateCells) {
     // state: the series, then the word; past the tail a word gets none.
-    cell_t* state = push_loaded("1 2 3");
+    cell_t* state = lexer::push_loaded("1 2 3");
     cell_t w = global("step-word");
     stack::push(&w);
     EXPECT_TRUE(natives::foreach_next(state));
@@ -124,8 +115,8 @@ TEST_F(NativesCall, ForeachStepsOverTheStateCells) {
     EXPECT_EQ(global_int("step-word"), 3);
     EXPECT_FALSE(natives::foreach_next(state));
 
-    cell_t* pair_state = push_loaded("1 2 3");
-    cell_t* words = push_loaded("pa pb");
+    cell_t* pair_state = lexer::push_loaded("1 2 3");
+    cell_t* words = lexer::push_loaded("pa pb");
     EXPECT_TRUE(natives::foreach_next_block(pair_state, 2));
     EXPECT_EQ(global_int("pb"), 2);
     EXPECT_TRUE(natives::foreach_next_block(pair_state, 2));
@@ -137,8 +128,8 @@ TEST_F(NativesCall, ForeachStepsOverTheStateCells) {
 }
 
 TEST_F(NativesCall, RemoveEachNextRemovesWhatWasVisited) {
-    cell_t* state = push_loaded("1 2 3 4");
-    cell_t* words = push_loaded("ra rb");
+    cell_t* state = lexer::push_loaded("1 2 3 4");
+    cell_t* words = lexer::push_loaded("ra rb");
     (void)words;
     cell_t yes{TYPE_logic, 1, 0, 0}, no{TYPE_logic, 0, 0, 0};
     ASSERT_TRUE(natives::foreach_next_block(state, 2));

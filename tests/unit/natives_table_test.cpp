@@ -14,6 +14,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "lexer/lexer.h"
+#include "molded.h"
 #include "natives/natives.h"
 #include "runtime/collector.h"
 #include "runtime/stack.h"
@@ -22,27 +23,7 @@
 namespace zuv::testing {
 namespace {
 
-std::string text_of(const cell_t* s) {
-    std::string out;
-    series_buffer_t* b = string::buffer_of(s);
-    uint32_t unit = b->unit();
-    for (int32_t i = static_cast<int32_t>(s->data1); i < b->used() / static_cast<int32_t>(unit);
-         i++)
-        out.push_back(static_cast<char>(
-            string::get_char(b->head_ptr() + static_cast<size_t>(i) * unit, unit)));
-    return out;
-}
-
-std::string molded(const cell_t* v) {
-    // Copied before anything allocates: a collection may move the block v lies in.
-    cell_t copy = *v;
-    collector::root_cell keep_copy(&copy);
-    cell_t out;
-    string::make_at(&out, 64);
-    collector::root_cell keep_out(&out);
-    actions::mold(&copy, &out, false, false, true, false, 0x7FFFFFFF, 0);
-    return text_of(&out);
-}
+std::string molded(const cell_t* v) { return zuv::test::molded(v, {.flat = true}); }
 
 // The spec block laid out as the table's columns.
 class NativesTable : public Runtime {};
@@ -68,8 +49,8 @@ TEST_F(NativesTable, EveryNativeHasItsListedSpec) {
         cell_t* listed = stack::push_slot();
         listed->header = TYPE_unset;
         lexer::scan(listed, reinterpret_cast<const uint8_t*>(info.spec),
-                    static_cast<int32_t>(std::strlen(info.spec)), false, true, true, false, nullptr,
-                    nullptr, nullptr, nullptr);
+                    static_cast<int32_t>(std::strlen(info.spec)), {}, nullptr, nullptr, nullptr,
+                    nullptr);
         EXPECT_EQ(molded(&spec), molded(listed));
 
         int32_t length = block::abs_length(&spec);

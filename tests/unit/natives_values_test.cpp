@@ -31,8 +31,8 @@ protected:
         cell_t* spec = stack::push_slot();
         spec->header = TYPE_unset;
         lexer::scan(spec, reinterpret_cast<const uint8_t*>(src),
-                    static_cast<int32_t>(std::strlen(src)), true, true, true, false, nullptr,
-                    nullptr, nullptr, nullptr);
+                    static_cast<int32_t>(std::strlen(src)), {.one_value = true}, nullptr, nullptr,
+                    nullptr, nullptr);
         cell_t proto{TYPE_datatype, type, 0, 0};
         cell_t made = test::anchor(*actions::make(&proto, spec));
         stack::arguments = stack::top_slot = stack::bottom;

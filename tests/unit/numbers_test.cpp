@@ -11,6 +11,7 @@
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/time.h"
+#include "molded.h"
 #include "registry_fixture.h"
 #include "runtime/words.h"
 
@@ -47,11 +48,7 @@ protected:
         actions::form(&v, &s, false, -1);
         return text_of(&s);
     }
-    std::string molded(cell_t v, bool all = false) {
-        cell_t s = new_string();
-        actions::mold(&v, &s, false, all, false, false, -1, 0);
-        return text_of(&s);
-    }
+    std::string molded(cell_t v, bool all = false) { return zuv::test::molded(&v, {.all = all}); }
     static cell_t text(const char* ascii) {
         cell_t s = new_string();
         string::concatenate_literal(&s, ascii);

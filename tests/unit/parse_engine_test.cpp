@@ -34,8 +34,8 @@ protected:
             cell_t* code = stack::push_slot();
             none::make_at(code);
             lexer::scan(code, reinterpret_cast<const uint8_t*>(source),
-                        static_cast<int32_t>(std::strlen(source)), false, true, true, false,
-                        nullptr, nullptr, nullptr, nullptr);
+                        static_cast<int32_t>(std::strlen(source)), {}, nullptr, nullptr, nullptr,
+                        nullptr);
             interpreter::eval(code, false);
             if (exits::pending_q()) {
                 exits::pending = 0;

@@ -23,6 +23,7 @@
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
 #include "gc_anchor.h"
+#include "molded.h"
 #include "runtime/collector.h"
 #include "runtime/fire.h"
 #include "runtime/words.h"
@@ -80,12 +81,7 @@ protected:
             out.push_back(static_cast<char>(string::get_char(p, b->unit())));
         return out;
     }
-    static std::string molded(cell_t v) {
-        cell_t s = new_string();
-        collector::root_cell keep(&v);
-        actions::mold(&v, &s, false, false, false, false, -1, 0);
-        return text_of(&s);
-    }
+    static std::string molded(cell_t v) { return zuv::test::molded(&v); }
     static std::string formed(cell_t v) {
         cell_t s = new_string();
         collector::root_cell keep(&v);

@@ -115,12 +115,9 @@ TEST_F(CollectEveryAllocation, LexerLoadsAndReportsWideTextWhileBuffersMove) {
             std::u32string got;
             try {
                 if (through_node)
-                    lexer::scan_hooked(out, nullptr, n, false, true, true, false, nullptr,
-                                       allocate_between_tokens, nullptr, lexer::EV_ALL, input,
-                                       nullptr);
-                else
-                    lexer::scan(out, text, n, false, true, true, false, nullptr, nullptr, nullptr,
-                                nullptr);
+                    lexer::scan_hooked(out, nullptr, n, {}, nullptr, allocate_between_tokens,
+                                       nullptr, lexer::EV_ALL, input, nullptr);
+                else lexer::scan(out, text, n, {}, nullptr, nullptr, nullptr, nullptr);
                 ASSERT_FALSE(r.fails) << r.text;
                 got = chars_of_string(block::rs_head(out));
             } catch (const raised_error&) {

@@ -7,6 +7,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/issue.h"
 #include "datatypes/word.h"
+#include "molded.h"
 #include "registry_fixture.h"
 #include "runtime/hashtable.h"
 
@@ -25,12 +26,7 @@ cell_t word_of(const char* text, uint8_t type = TYPE_word) {
     return w;
 }
 
-std::string molded(cell_t* v) {
-    cell_t out;
-    string::make_at(&out, 16);
-    actions::mold(v, &out, false, false, false, false, 0x7FFFFFFF, 0);
-    return RegistryTest::text_of(&out);
-}
+std::string molded(cell_t* v) { return zuv::test::molded(v); }
 
 TEST_F(Symbols, CaseVariantsShareOneCanonicalId) {
     int32_t lower = symbol::make("print");

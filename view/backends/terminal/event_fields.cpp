@@ -42,7 +42,7 @@ uint32_t logic_bit(int32_t index) {
 cell_t* push_flags(uint32_t bits) {
     // A new block each time: a handler may keep what it read.
     cell_t* b = block::push_only_star(8);
-    for (const auto& f : flag_words) {
+    for (const auto& f : event::flag_words) {
         if (!(bits & f.bit)) continue;
         cell_t w = word::make_global(symbol::make(f.text));
         block::rs_append(b, &w);

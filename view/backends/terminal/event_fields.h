@@ -15,20 +15,6 @@
 
 namespace zuv::tui {
 
-struct flag_word_t {
-    const char* text;
-    uint32_t bit;
-};
-
-// The flag words of an event's `flags` field, in the order that field lists
-// them; `make event!` accepts the same words (and `command`).
-constexpr flag_word_t flag_words[] = {
-    {"away", event::flag::AWAY},         {"down", event::flag::DOWN},
-    {"mid-down", event::flag::MID_DOWN}, {"alt-down", event::flag::ALT_DOWN},
-    {"aux-down", event::flag::AUX_DOWN}, {"control", event::flag::CONTROL},
-    {"shift", event::flag::SHIFT},       {"alt", event::flag::ALT},
-};
-
 // Pushes the value of field index (1..15) of an event.
 cell_t* push_event_field(const cell_t* event, int32_t index);
 

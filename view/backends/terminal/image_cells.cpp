@@ -1,7 +1,7 @@
 #include "view/backends/terminal/image_cells.h"
 
 #include "datatypes/image.h"
-#include "runtime/platform/os_image.h"
+#include "datatypes/os_image.h"
 #include "view/backends/terminal/colour.h"
 #include "view/backends/terminal/output.h"
 #include "view/backends/terminal/widget.h"

@@ -1,4 +1,4 @@
-#include "runtime/platform/os_image.h"
+#include "datatypes/os_image.h"
 
 #include <cstdio>
 

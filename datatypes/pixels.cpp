@@ -1,14 +1,14 @@
-#include "runtime/platform/pixels.h"
+#include "datatypes/pixels.h"
 
 #include <algorithm>
 #include <cmath>
 #include <new>
 
 #include "datatypes/image.h"
+#include "datatypes/os_image.h"
 #include "datatypes/pair.h"
 #include "datatypes/point2d.h"
 #include "runtime/fire.h"
-#include "runtime/platform/os_image.h"
 
 namespace zuv {
 
