@@ -1,8 +1,11 @@
 #include "startup/helpers.h"
 
+#include <initializer_list>
+
 #include "datatypes/context.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
+#include "datatypes/object.h"
 #include "datatypes/routine.h"
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
@@ -42,15 +45,31 @@ constexpr helper_t HELPERS[] = {
     {"to-string", to_string},
 };
 
+// The object a path of words from the global context names, or nullptr.
+const cell_t* object_at(std::initializer_list<const char*> path) {
+    node_t ctx = _context::global_node;
+    const cell_t* value = nullptr;
+    for (const char* word : path) {
+        value = _context::get_in(symbol::make(word), ctx);
+        if (value == nullptr || type_of(value) != TYPE_object) return nullptr;
+        ctx = object::context_of(value);
+    }
+    return value;
+}
+
+void give_entry(cell_t* fn, routine::entry_t entry) {
+    if (fn == nullptr || type_of(fn) != TYPE_function) return;
+    integer::make_at(function::more(fn, function::MORE_CODE), routine::add_entry(entry));
+}
+
 }  // namespace
 
 void attach() {
-    for (const helper_t& h : HELPERS) {
-        cell_t* fn = _context::get_in(symbol::make(h.word), _context::global_node);
-        if (fn == nullptr || type_of(fn) != TYPE_function) continue;
-        cell_t* code = function::more(fn, function::MORE_CODE);
-        integer::make_at(code, routine::add_entry(h.entry));
-    }
+    for (const helper_t& h : HELPERS)
+        give_entry(_context::get_in(symbol::make(h.word), _context::global_node), h.entry);
+    if (const cell_t* tracers = object_at({"system", "tools", "tracers"}))
+        give_entry(_context::get_in(symbol::make("mold-part"), object::context_of(tracers)),
+                   mold_part);
     // A plan built while the library started may have taken one of them for
     // an interpreted callee: every plan is checked again.
     stamp::epoch++;

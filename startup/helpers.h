@@ -2,14 +2,12 @@
 //
 // A few helpers of the library sit under the inner loops of ordinary
 // programs: `pad`, `rejoin`, `split`, the short math names, `to-integer`,
-// `to-float`, `to-string`, the JSON codec's `to-json` and `load-json`, the
-// CSV codec's `to-csv` and `load-csv`. They stay
-// function! values made by their Zuv source, with that source's spec, help
-// texts and body (what `source` and `help` show); once the sources have
-// run, each gets a C++ entry in its more series (function::MORE_CODE), and
-// a call runs the entry instead of interpreting the body. The Zuv bodies
-// stay the reference: an entry does what its body does with the same
-// natives and actions underneath, and hands a case it does not take on (an
+// `to-float`, `to-string`, the tracer's `mold-part`, the JSON codec's `to-json` and `load-json`,
+// the CSV codec's `to-csv` and `load-csv`. They stay function! values made by their Zuv source,
+// with that source's spec, help texts and body (what `source` and `help` show); once the sources
+// have run, each gets a C++ entry in its more series (function::MORE_CODE), and a call runs the
+// entry instead of interpreting the body. The Zuv bodies stay the reference: an entry does what its
+// body does with the same natives and actions underneath, and hands a case it does not take on (an
 // overflow on the way, a delimiter that would never move the search on,
 // text that is no JSON) to the body itself, in the same frame.
 //
@@ -49,5 +47,6 @@ void load_csv();
 void to_integer();
 void to_float();
 void to_string();
+void mold_part();  // system/tools/tracers/mold-part
 
 }  // namespace zuv::helpers
