@@ -11,8 +11,8 @@
 #include "datatypes/context.h"
 #include "interpreter/plans/plans.h"
 #include "runtime/collector.h"
-#include "runtime/stack.h"
 #include "runtime/library_code.h"
+#include "runtime/stack.h"
 
 namespace zuv::interpreter::plan {
 
