@@ -33,16 +33,11 @@ const char* const action_texts[ACTION_COUNT + 1] = {
 #undef ZUV_ACTION
 };
 
-// Symbols are made on first use: ports register before the symbol table
-// exists. (The field word actor and the action words belong in the
-// predefined words list once it has them.)
-int32_t action_symbols[ACTION_COUNT + 1];
-int32_t actor_symbol = 0;
-
-cell_t action_word(int32_t action) {
-    if (action_symbols[action] == 0) action_symbols[action] = symbol::make(action_texts[action]);
-    return word::make_global(action_symbols[action]);
-}
+// Symbols are looked up at each use, not kept: ports register before the
+// symbol table exists, and a table made again (as each test suite does)
+// gives the same names other numbers. (The field word actor and the action
+// words belong in the predefined words list once it has them.)
+cell_t action_word(int32_t action) { return word::make_global(symbol::make(action_texts[action])); }
 
 inline cell_t L(bool b) {
     cell_t c{};
@@ -70,8 +65,7 @@ template <int A> void forward_frame() {
 }  // namespace
 
 cell_t* get_actor(const cell_t* port) {
-    if (actor_symbol == 0) actor_symbol = symbol::make("actor");
-    int32_t i = object::find_symbol(port, actor_symbol);
+    int32_t i = object::find_symbol(port, symbol::make("actor"));
     cell_t* actor = i < 0 ? nullptr : _context::value_at(object::context_of(port), i);
     if (!actor || type_of(actor) != TYPE_object) fire(err::invalid_port);
     return actor;
@@ -211,14 +205,9 @@ cell_t* write_(cell_t* p, cell_t* data, bool, bool, bool, bool, cell_t*, cell_t*
 
 namespace {
 
-// Symbols of the fields and system paths a port is made from, made on
-// first use like the action words.
-int32_t sym(int32_t& slot, const char* text) {
-    if (slot == 0) slot = symbol::make(text);
-    return slot;
-}
-int32_t system_sym, standard_sym, port_sym, url_parts_sym, schemes_sym, scheme_sym, spec_sym,
-    ref_sym, decode_url_sym;
+// The symbols of the fields and system paths a port is made from, looked up
+// at each use like the action words.
+int32_t sym(const char* text) { return symbol::make(text); }
 
 // A field of an object, nullptr when the value is no object or lacks it.
 cell_t* field(const cell_t* obj, int32_t symbol) {
@@ -233,8 +222,7 @@ cell_t* global(int32_t symbol) {
 
 // system/standard/<name>, copied out; none before the system object exists.
 cell_t standard(int32_t symbol) {
-    cell_t* v =
-        field(field(global(sym(system_sym, "system")), sym(standard_sym, "standard")), symbol);
+    cell_t* v = field(field(global(sym("system")), sym("standard")), symbol);
     return v && type_of(v) == TYPE_object ? *v : N();
 }
 
@@ -244,10 +232,10 @@ cell_t standard(int32_t symbol) {
 void spec_of_url(const cell_t* url, cell_t* out) {
     cell_t u = *url;
     collector::root_cell keep(&u);
-    cell_t* decode = global(sym(decode_url_sym, "decode-url"));
+    cell_t* decode = global(sym("decode-url"));
     if (decode && type_of(decode) == TYPE_function) {
         cell_t callee = *decode;
-        cell_t word = word::make_global(decode_url_sym);
+        cell_t word = word::make_global(sym("decode-url"));
         cell_t arg = u;
         // Guarded before the call writes it: a collection inside the call
         // reads it as it stands.
@@ -260,7 +248,7 @@ void spec_of_url(const cell_t* url, cell_t* out) {
             return;
         }
     }
-    cell_t parts = standard(sym(url_parts_sym, "url-parts"));
+    cell_t parts = standard(sym("url-parts"));
     if (type_of(&parts) != TYPE_object) fire(err::unknown_scheme, &u);
     object::copy_into(&parts, out, false);
     int32_t length = string::rs_length_q(&u);
@@ -271,15 +259,15 @@ void spec_of_url(const cell_t* url, cell_t* out) {
     if (colon > 0) {
         std::string name = unicode::to_utf8(&u, colon, false);
         cell_t w = word::make_global(symbol::make(name.c_str()));
-        if (cell_t* slot = field(out, sym(scheme_sym, "scheme"))) *slot = w;
+        if (cell_t* slot = field(out, sym("scheme"))) *slot = w;
     }
-    if (cell_t* slot = field(out, sym(ref_sym, "ref"))) *slot = u;
+    if (cell_t* slot = field(out, sym("ref"))) *slot = u;
 }
 
 // The scheme object registered under the word in system/schemes (a block of
 // name/object pairs), nullptr when there is none.
 cell_t* find_scheme(const cell_t* name) {
-    cell_t* schemes = field(global(sym(system_sym, "system")), sym(schemes_sym, "schemes"));
+    cell_t* schemes = field(global(sym("system")), sym("schemes"));
     if (schemes == nullptr || type_of(schemes) != TYPE_block) return nullptr;
     int32_t wanted = symbol::resolve(word::symbol_of(name));
     int32_t end = block::abs_length(schemes);
@@ -307,7 +295,7 @@ cell_t* make(cell_t*, cell_t* spec_in, int32_t) {
         if (exits::pending_q()) return stack::arguments;
         break;
     default: {
-        cell_t parts = standard(sym(url_parts_sym, "url-parts"));
+        cell_t parts = standard(sym("url-parts"));
         if (type_of(&parts) != TYPE_object) fire(err::unknown_scheme, &given);
         object::make(&parts, &given, TYPE_object);
         if (exits::pending_q()) return stack::arguments;
@@ -315,24 +303,24 @@ cell_t* make(cell_t*, cell_t* spec_in, int32_t) {
         break;
     }
     }
-    cell_t* scheme = field(spec, sym(scheme_sym, "scheme"));
+    cell_t* scheme = field(spec, sym("scheme"));
     if (scheme == nullptr || !word::any_word_q(type_of(scheme))) fire(err::no_scheme, spec);
     cell_t name = *scheme;
-    cell_t proto = standard(sym(port_sym, "port"));
+    cell_t proto = standard(sym("port"));
     if (type_of(&proto) != TYPE_object) fire(err::unknown_scheme, spec);
     cell_t* port = stack::push_slot();
     cell::begin(port);
     object::copy_into(&proto, port, false);
     object::init_value(port, TYPE_port, object::context_of(port), CLASS_ID, port->data3);
-    if (cell_t* slot = field(port, sym(spec_sym, "spec"))) *slot = *spec;
-    if (cell_t* slot = field(port, sym(scheme_sym, "scheme"))) *slot = name;
+    if (cell_t* slot = field(port, sym("spec"))) *slot = *spec;
+    if (cell_t* slot = field(port, sym("scheme"))) *slot = name;
     cell_t* found = find_scheme(&name);
     if (found == nullptr || type_of(found) != TYPE_object) fire(err::unknown_scheme, spec);
-    cell_t* actor = field(found, sym(actor_symbol, "actor"));
+    cell_t* actor = field(found, sym("actor"));
     if (actor == nullptr || (type_of(actor) != TYPE_object && type_of(actor) != TYPE_handle))
         fire(err::invalid_actor);
     cell_t a = *actor;
-    if (cell_t* slot = field(port, actor_symbol)) *slot = a;
+    if (cell_t* slot = field(port, sym("actor"))) *slot = a;
     cell_t made = *port;
     stack::pop(2);
     *stack::arguments = made;
