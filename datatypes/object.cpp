@@ -103,7 +103,6 @@ void clear_markers(node_t ctx, bool values) {
 
 cell_t* record_cells(node_t record) { return alloc::buffer(record)->head_cell(); }
 inline uint32_t slot_of(const cell_t* c) { return c->data2 >> 16; }
-inline int32_t locals_of(const cell_t* c) { return static_cast<int32_t>(c->data2 & 0xFFFF); }
 
 node_t new_record(int32_t on_change, int32_t change_locals, node_t change_spec, int32_t on_deep,
                   int32_t deep_locals, node_t deep_spec) {
@@ -585,11 +584,6 @@ void fire_on_set(cell_t* obj, cell_t* word, cell_t* old_value, cell_t* new_value
         _context::bind_word(ctx, &args[0]);
     }
     call_handler(&handler, words::id::on_change_star, args, 3, interpreter::CALL_ON_CHANGE);
-}
-
-void fire_on_set_star(cell_t* obj, cell_t* word) {
-    cell_t* top = stack::top();
-    fire_on_set(obj, word, top - 1, top);
 }
 
 void fire_on_set_word(cell_t* word, cell_t* old_value, cell_t* new_value) {

@@ -96,8 +96,6 @@ void install_handlers(cell_t* obj);
 bool has_on_deep_change_q(const cell_t* obj);
 // Calls on-change* with the word, the old and the new value.
 void fire_on_set(cell_t* obj, cell_t* word, cell_t* old_value, cell_t* new_value);
-// The same with the two cells below the stack top as old and new values.
-void fire_on_set_star(cell_t* obj, cell_t* word);
 // For a word bound in an object context: its object's handler.
 void fire_on_set_word(cell_t* word, cell_t* old_value, cell_t* new_value);
 // set on an object: every field (but the handlers) from value.

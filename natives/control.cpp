@@ -39,11 +39,6 @@ inline void result_none() {
     stack::keep();
 }
 
-inline void result_unset() {
-    stack::arguments->header = TYPE_unset;
-    stack::keep();
-}
-
 // The block's live length (code may shorten the block it runs).
 inline int32_t live_length(const cell_t* b) { return block::abs_length(b); }
 

@@ -349,20 +349,4 @@ bool truthy_strict(const cell_t* value) {
     return logic::truthy(value);
 }
 
-bool eval_block(const cell_t* block) {
-    interpreter::eval(block, true);
-    return exits::pending == 0;
-}
-
-bool series_bounds(const cell_t* s, int32_t* index, int32_t* length) {
-    if (!series::series_q(type_of(s))) return false;
-    int32_t n = series::rs_abs_length_q(s);
-    int32_t i = series::head_index(s);
-    if (i < 0) i = 0;
-    if (i > n) i = n;
-    *index = i;
-    *length = n;
-    return true;
-}
-
 }  // namespace zuv::natives

@@ -86,14 +86,6 @@ inline bool truthy(const cell_t* value) { return logic::truthy(value); }
 // The strict test: unset raises no-return.
 bool truthy_strict(const cell_t* value);
 
-// Evaluates a block into the current frame's result slot (top just above).
-// Returns false when a non-local exit is pending afterwards.
-bool eval_block(const cell_t* block);
-
-// The index of a series value (clamped to 0 and its length) and its length
-// in elements; false for values that are not series.
-bool series_bounds(const cell_t* series, int32_t* index, int32_t* length);
-
 // --- loop steps (shared with C++ callers that run their own loops) -------------
 // foreach and remove-each keep two state cells on the argument stack: a copy
 // of the series (its index is the iteration position) and, in the next cell,

@@ -55,7 +55,6 @@ struct series_buffer_t {
     uint8_t* data() { return reinterpret_cast<uint8_t*>(this) + sizeof(series_buffer_t); }
     uint8_t* head_ptr() { return data() + head; }
     uint8_t* tail_ptr() { return data() + tail; }
-    uint8_t* end_ptr() { return data() + size; }
     cell_t* head_cell() { return reinterpret_cast<cell_t*>(head_ptr()); }
     cell_t* tail_cell() { return reinterpret_cast<cell_t*>(tail_ptr()); }
     uint32_t unit() const { return flags & series_flag::UNIT_MASK; }

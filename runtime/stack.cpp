@@ -105,20 +105,10 @@ void reset() {
     top_slot = arguments + 1;
 }
 
-bool top_is_function_q() {
-    uint8_t t = top_type();
-    return top_slot > bottom && (t == TYPE_function || t == TYPE_routine);
-}
-
 void push_down() {
     if (top_slot - bottom < 2) return;
     top_slot[-2] = top_slot[-1];
     top_slot--;
-}
-
-void pop_frame_and_cell() {
-    if (ctop > cbottom) ctop--;
-    pop(1);
 }
 
 namespace {

@@ -160,10 +160,7 @@ inline void keep() { top_slot = arguments + 1; }
 // Keeps an error that was pushed last as the call's result.
 void reset();
 
-// Defined for completeness; nothing calls them.
-bool top_is_function_q();  // last pushed value is function! or routine!
 void push_down();  // moves the last pushed cell over the one beneath it, pops one
-void pop_frame_and_cell();  // pops a frame and lowers the top by one cell
 
 // --- marking frames --------------------------------------------------------
 // Pushes a frame record whose base is the current top. Inline: every call of

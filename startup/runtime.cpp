@@ -130,11 +130,6 @@ const init_step_t steps[] = {
 
 }  // namespace
 
-const init_step_t* init_steps(int* count) {
-    *count = static_cast<int>(sizeof steps / sizeof steps[0]);
-    return steps;
-}
-
 void init() {
     for (const init_step_t& step : steps)
         if (step.run) step.run();

@@ -16,9 +16,6 @@ struct init_step_t {
     void (*run)();
 };
 
-// The steps in order, for tests and tools.
-const init_step_t* init_steps(int* count);
-
 void init();
 void shutdown();
 

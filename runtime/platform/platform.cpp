@@ -149,8 +149,6 @@ uint32_t get_date(bool utc) {
            zone;
 }
 
-bool is_tty(int fd) { return isatty(fd) == 1; }
-
 void write_all(int fd, const char* bytes, size_t count) {
     if (fd == STDOUT_FILENO && output_lost) return;
     while (count > 0) {

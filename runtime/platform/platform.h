@@ -49,9 +49,6 @@ uint32_t get_date(bool utc);
 // The zone field for an offset in minutes east of UTC.
 uint32_t pack_zone(int offset_minutes);
 
-// Whether a standard stream is a terminal.
-bool is_tty(int fd);
-
 // Writes all bytes to a standard stream. A failed write to standard output
 // ends the process (output_failed); one to standard error is dropped, but a
 // closed pipe there too ends the process with 141.

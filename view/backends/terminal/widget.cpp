@@ -82,13 +82,6 @@ widget_t* widget_of_handle(uint32_t value) {
     return s.widget.get();
 }
 
-std::vector<widget_t*> live_widgets() {
-    std::vector<widget_t*> out;
-    for (const slot_t& s : slots)
-        if (s.widget) out.push_back(s.widget.get());
-    return out;
-}
-
 cell_t* face_facet(const cell_t* face, int32_t index) {
     if (type_of(face) != TYPE_object || index >= object::word_count(face)) return nullptr;
     return object::get_values(face) + index;

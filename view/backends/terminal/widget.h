@@ -80,8 +80,6 @@ widget_t* new_widget();
 void free_widget(widget_t* w);
 // The live widget of a handle value, nullptr when it is gone.
 widget_t* widget_of_handle(uint32_t value);
-// Every live widget, in slot order.
-std::vector<widget_t*> live_widgets();
 
 // The face's widget: nullptr when `state` is not a block starting with a
 // window handle of a live widget.
