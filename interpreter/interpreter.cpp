@@ -120,6 +120,13 @@ inline void emit(const cell_t* value, bool push) {
         run_interrupt();
         return;
     }
+    // A limit raised with no request waiting: a Ctrl-C that came while the
+    // last one was being taken. Only a stack past its normal limit overflows.
+    if (reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) >= normal_stack_limit) {
+        stack_limit.store(normal_stack_limit, std::memory_order_relaxed);
+        if (interrupt_requested) request_interrupt();
+        return;
+    }
     stack::overflow();
 }
 
@@ -478,6 +485,9 @@ void run_interrupt() {
 bool take_interrupt() {
     if (!interrupt_requested) return false;
     interrupt_requested = 0;
+    // The request is withdrawn before the limit comes down, so that one
+    // arriving in between finds its flag, not only a raised limit.
+    std::atomic_signal_fence(std::memory_order_seq_cst);
     stack_limit.store(normal_stack_limit, std::memory_order_relaxed);
     return true;
 }
