@@ -28,6 +28,7 @@
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "interpreter/fast_ops.h"
+#include "interpreter/path_fields.h"
 #include "interpreter/plans/nodes.h"
 #include "interpreter/plans/plans.h"
 #include "interpreter/trace.h"
@@ -1647,6 +1648,10 @@ bool refinements_named(node_t cache, const cell_t* element, int32_t count, bool 
 #include "interpreter/plans/runner.h"
 // The runs of loops' blocks, which use the runner.
 #include "interpreter/plans/loops.h"
+// The runs of path nodes, which use the runner.
+#include "interpreter/plans/paths.h"
+// Chains of numbers computed with nothing run.
+#include "interpreter/plans/quiet.h"
 
 }  // namespace
 

@@ -38,6 +38,7 @@
 #include "datatypes/word.h"
 #include "interpreter/fast_ops.h"
 #include "interpreter/interpreter.h"
+#include "interpreter/path_fields.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
@@ -65,35 +66,6 @@ inline bool callable_q(uint8_t t) {
 
 // How the current parent can be found again after a paren element.
 enum class origin : uint8_t { head_word, series_cell, object_field, lost };
-
-// Whether the word sel, an element of a path, is bound to a field of the
-// object obj or of another object of its shape; binds it to obj then.
-inline bool field_of(cell_t* sel, const cell_t* obj) {
-    if (type_of(sel) != TYPE_word || static_cast<int32_t>(sel->data3) < 0) return false;
-    if (sel->data1 == obj->data1) return true;
-    if (sel->data1 == 0 || _context::table_of(sel->data1) != _context::table_of(obj->data1))
-        return false;
-    sel->data1 = obj->data1;
-    return true;
-}
-
-// The value a get of the two-element path at cells reaches without any call,
-// nullptr when the general walk is needed.
-inline const cell_t* read_in_place(cell_t* cells) {
-    if (type_of(cells) != TYPE_word) return nullptr;
-    const cell_t* v = _context::get(cells);
-    cell_t* sel = cells + 1;
-    uint8_t vt = type_of(v), st = type_of(sel);
-    const cell_t* r = nullptr;
-    if (vt == TYPE_block && st == TYPE_integer) {
-        r = actions::pick_inline(v, integer::get(sel));
-    } else if (vt == TYPE_object && field_of(sel, v)) {
-        r = _context::value_at(v->data1, static_cast<int32_t>(sel->data3));
-        if (r == nullptr || type_of(r) == TYPE_unset) return nullptr;  // the action reports it
-    }
-    if (r == nullptr || callable_q(type_of(r))) return nullptr;
-    return r;
-}
 
 // A set of the two-element path at cells, word/field on an object without
 // change handlers, to the set-path's value (the frame's first argument):
@@ -362,17 +334,16 @@ cell_t* pick_through_path(const cell_t* word, const cell_t* value, int32_t index
 int32_t eval_path(const cell_t* path, const cell_t* code, int32_t pos, int32_t end, bool set,
                   bool get, bool push, bool case_) {
     if (!tracing) [[likely]] {
-        series_buffer_t* s = alloc::buffer(path->data2);
-        int32_t h = static_cast<int32_t>(path->data1);
-        if (h >= 0 && (s->used() >> 4) - h == 2) {
-            if (set) {
-                if (write_in_place(s->head_cell() + h)) return pos;
-            } else if (const cell_t* r = read_in_place(s->head_cell() + h)) {
-                cell_t result = *r;
-                if (push) stack::push(&result);
-                else stack::set_last_keep(&result);
-                return pos + 1;
-            }
+        if (set) {
+            series_buffer_t* s = alloc::buffer(path->data2);
+            int32_t h = static_cast<int32_t>(path->data1);
+            if (h >= 0 && (s->used() >> 4) - h == 2 && write_in_place(s->head_cell() + h))
+                return pos;
+        } else if (const cell_t* r = read_path_in_place(path)) {
+            cell_t result = *r;
+            if (push) stack::push(&result);
+            else stack::set_last_keep(&result);
+            return pos + 1;
         }
     }
     return walk_path(path, code, pos, end, set, get, push, case_);

@@ -8,6 +8,7 @@
 // stamp says whether the cells are still the ones the plan was built from.
 #include "interpreter/plans/plans.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -233,15 +234,16 @@ struct builder {
                    t == TYPE_lit_path || (t == TYPE_path && !path_call_q(c))) {
             // The interpreter's own path, for one cell: the walk comes back
             // to the plan after it where it ends there (a path that turns
-            // out to call leaves the plan for the rest of its block).
-            emit(make(K_GENERIC, pos, pos + 1, 0, c));
+            // out to call leaves the plan for the rest of its block). A
+            // path of two elements is read in place while it can be.
+            emit(make(t == TYPE_path && field_path_q(c) ? K_PATH : K_GENERIC, pos, pos + 1, 0, c));
             after = pos + 1;
         } else if (t == TYPE_set_path && pos + 1 < end) {
-            // The same for the path and its value, whose extent the value's
-            // nodes (dropped: the interpreter runs it) tell.
+            // As a set-word: the value's nodes, then the store (eval_path's).
+            int32_t n = emit(make(K_SETPATH, pos, -1, 0, c));
             after = expression(cells, pos + 1, end, false);
-            drop_from(first);
-            emit(make(K_GENERIC, pos, after, 0, c));
+            nodes[n].aux = static_cast<int32_t>(nodes.size()) - n;
+            nodes[n].end = after;
             return after;  // the value had its lookahead
         }
         if (after < 0) {
@@ -256,6 +258,17 @@ struct builder {
             emit(make(K_GENERIC, pos, -1, 0, c));
         }
         return r;
+    }
+
+    // Whether the path at c is a word and a word or integer, the paths
+    // read_path_in_place reads.
+    static bool field_path_q(const cell_t* c) {
+        series_buffer_t* b = alloc::buffer(c->data2);
+        auto head = static_cast<int32_t>(c->data1);
+        if (head < 0 || (b->used() >> 4) - head != 2) return false;
+        const cell_t* cells = b->head_cell() + head;
+        uint8_t t = type_of(cells + 1);
+        return type_of(cells) == TYPE_word && (t == TYPE_word || t == TYPE_integer);
     }
 
     // Whether the path at c starts with a word holding a callable now (a
@@ -380,7 +393,9 @@ struct builder {
         int32_t holder = i;
         if (k == K_CALL || k == K_NATIVE || k == K_COND) holder = i + 1;  // its K_WORDREF
         else if (k == K_INFIX) holder = first_ref;
-        else if (k != K_LIT && k != K_LOCAL && k != K_WORD && k != K_PAREN && k != K_BRANCH) return;
+        else if (k != K_LIT && k != K_LOCAL && k != K_WORD && k != K_PAREN && k != K_BRANCH &&
+                 k != K_PATH)
+            return;
         if (holder < 0) return;
         auto index = static_cast<uint32_t>(w->data3);
         if (w->data1 == fn_ctx) {
@@ -477,6 +492,10 @@ struct builder {
                         const cell_t* rv = global_value(right);
                         fast = rv != nullptr && plain_q(rv);
                     }
+                } else if (type_of(right) == TYPE_path) {
+                    // Read in place by the step, which leaves it to the
+                    // operator loop when it reaches anything else.
+                    fast = field_path_q(right) && !path_call_q(right);
                 }
             }
             uint32_t summary = 0;
@@ -505,6 +524,7 @@ struct builder {
             if (first_ref < 0) first_ref = step + 1;
             if (fast) {
                 if (type_of(right) == TYPE_word) word_node(right, p + 1);
+                else if (type_of(right) == TYPE_path) emit(make(K_PATH, p + 1, p + 2, 0, right));
                 else emit(make(K_LIT, p + 1, p + 2, 0, right));
                 p += 2;
             } else {
@@ -566,6 +586,54 @@ struct builder {
             n.flags |= SIMPLE_INFIX;
             uint32_t offset = (n.flags & PROBE_LOCAL) ? ref.small() * sizeof(cell_t) : 0;
             n.value = cell_t{TYPE_integer, INFIX_PAREN, static_cast<uint32_t>(ref.aux), offset};
+        }
+    }
+
+    // The operator chains a run computes with nothing run (QUIET_CHAIN,
+    // plans/quiet.h): every operand a leaf, a path of two elements or a
+    // paren of one such leaf or chain, every step a fast operation or a
+    // called operator that stands for one with such a paren on its right;
+    // parens nested QUIET_DEPTH deep at most, for the room the runner
+    // checks. A paren's block comes after the nodes of the chain it is in,
+    // so a walk from the last node finds the inner chains marked first.
+    // After COMPOUND is set (size_of reads it).
+    static constexpr int32_t QUIET_DEPTH = 2;
+    void quiet_chains() {
+        std::vector<int32_t> depth(nodes.size(), -1);
+        // The parens an operand nests (0 for a leaf or a path), -1 when not quiet.
+        auto operand = [&](int32_t m) -> int32_t {
+            const pnode_t& o = nodes[static_cast<size_t>(m)];
+            uint8_t k = o.kind();
+            if (k == K_LOCAL || k == K_WORD || k == K_LIT || k == K_PATH) return 0;
+            if (k != K_PAREN) return -1;
+            const pnode_t& b = nodes[static_cast<size_t>(o.aux)];
+            if (b.flags & ONE_LEAF) return 1;
+            const pnode_t& c = nodes[static_cast<size_t>(o.aux) + 2];
+            if (!(b.flags & ONE_EXPRESSION) || c.kind() != K_INFIX || (c.flags & PROBE) ||
+                depth[static_cast<size_t>(o.aux) + 2] < 0)
+                return -1;
+            return depth[static_cast<size_t>(o.aux) + 2] + 1;
+        };
+        for (auto i = static_cast<int32_t>(nodes.size()) - 1; i > 0; i--) {
+            if (nodes[static_cast<size_t>(i)].kind() != K_INFIX) continue;
+            int32_t left = i + 1;
+            int32_t d = operand(left);
+            int32_t s = left + size_of(&nodes[static_cast<size_t>(left)]);
+            for (uint32_t k = nodes[static_cast<size_t>(i)].small(); k > 0 && d >= 0; k--) {
+                int32_t r = s + 2;
+                const pnode_t& op = nodes[static_cast<size_t>(s)];
+                if (op.small() == 0 && (nodes[static_cast<size_t>(r)].kind() != K_PAREN ||
+                                        nodes[static_cast<size_t>(s) + 1].aux == FAST_NONE)) {
+                    d = -1;
+                    break;
+                }
+                int32_t o = operand(r);
+                d = o < 0 ? -1 : std::max(d, o);
+                s = r + size_of(&nodes[static_cast<size_t>(r)]);
+            }
+            if (d < 0 || d > QUIET_DEPTH) continue;
+            depth[static_cast<size_t>(i)] = d;
+            nodes[static_cast<size_t>(i)].flags |= QUIET_CHAIN;
         }
     }
 
@@ -684,6 +752,7 @@ pnode_t* build_body(const cell_t* body, node_t fn_ctx, const cell_t* fn, node_t*
         if (n.kind() == K_OP) n.aux = 2;
         if (compound_kinds[n.kind()]) n.flags |= COMPOUND;
     }
+    b.quiet_chains();
     b.entries();
     auto count = static_cast<int32_t>(b.nodes.size());
     b.nodes[0].aux = count;

@@ -242,6 +242,15 @@ int32_t plan_infix(const plan_run& x, const pnode_t* n, const cell_t* code, int3
                    int32_t end);
 int32_t plan_other(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
                    int32_t end, bool infix);
+// Path nodes (plans/paths.h).
+int32_t plan_path(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos, int32_t end,
+                  bool infix);
+int32_t plan_set_path(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
+                      int32_t end);
+[[gnu::always_inline]] inline const cell_t* plan_path_operand(const pnode_t* r);
+// An operator chain of numbers (QUIET_CHAIN) computed into *top with
+// nothing run (plans/quiet.h).
+bool plan_quiet_chain(const plan_run& x, const pnode_t* n, const cell_t* code, cell_t* top);
 int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
                    int32_t end, bool infix);
 [[gnu::always_inline]] inline int32_t plan_paren_inline(const plan_run& x, const pnode_t* n,
@@ -1052,6 +1061,10 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
 // infix_loop.
 [[gnu::noinline]] int32_t plan_infix(const plan_run& x, const pnode_t* n, const cell_t* code,
                                      int32_t pos, int32_t end) {
+    if ((n->flags & plan::QUIET_CHAIN) && plan_quiet_chain(x, n, code, stack::top_slot)) {
+        stack::top_slot++;
+        return n->end;
+    }
     const pnode_t* left = n + 1;
     if (left->kind() == plan::K_LIT) check_native_stack();  // as eval_expression does
     // A paren on the left, as in (f a) + ..., runs here: one C++ frame less.
@@ -1075,6 +1088,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
             const cell_t* right = &r->value;
             if (r->kind() == plan::K_LOCAL) right = x.frame + plan::frame_slot(r);
             else if (r->kind() == plan::K_WORD) right = peek_value(&r->value);
+            else if (r->kind() == plan::K_PATH) right = plan_path_operand(r);
             cell_t* l = stack::top_slot - 1;
             auto f = static_cast<fast_op>(plan::fast_operation(s));
             bool integers = right != nullptr && type_of(l) == TYPE_integer &&
@@ -1140,34 +1154,15 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     return plan_paren_inline(x, n, code, pos, end, infix);
 }
 
-// An operator chain of a leaf and fast steps on leaves (x * 3 % 7),
-// computed into *top with nothing run as plan_infix computes it: false
-// where a step would call or run anything (or a comparison's value would be
-// the next step's left operand), *top then holding nothing of use.
-[[gnu::noinline]] bool plan_quiet_chain(const plan_run& x, const pnode_t* n, const cell_t* code,
-                                        cell_t* top) {
-    auto leaf = [](const pnode_t* m) {
-        return m->kind() == plan::K_LOCAL || m->kind() == plan::K_WORD || m->kind() == plan::K_LIT;
-    };
-    const pnode_t* left = n + 1;
-    if (!leaf(left)) return false;
-    const cell_t* l = plan_leaf(x, left);
-    if (l == nullptr || type_of(l) != TYPE_integer) return false;
-    *top = *l;
-    const pnode_t* s = left + 1;
-    for (uint32_t k = plan::step_count(n); k > 0; k--) {
-        const pnode_t* r = s + 2;
-        if (type_of(top) != TYPE_integer || plan::fast_operation(s) == 0 || !leaf(r) ||
-            plan_expected(s) == nullptr)
-            return false;
-        const cell_t* right = plan_leaf(x, r);
-        if (right == nullptr || type_of(right) != TYPE_integer ||
-            !fast_integers(static_cast<fast_op>(plan::fast_operation(s)), top, integer::get(top),
-                           integer::get(right)))
-            return false;
-        s = r + 1;
-    }
-    return !(n->probe() && op_after(x, n, code, n->end));
+// The value at top, computed with nothing run, stored by the set-word n as
+// plan_quiet_set stores it.
+[[gnu::noinline]] bool plan_quiet_stored(const pnode_t* n, cell_t* top) {
+    cell_t* slot = set_word_slot(&n->value);
+    if (slot == nullptr) [[unlikely]]
+        return false;
+    *slot = *top;
+    stack::top_slot = top + 1;
+    return true;
 }
 
 // A set-word whose value is a leaf holding a plain value, two integers the
@@ -1195,14 +1190,14 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
         const cell_t* right = plan_lane_operand(x, v + 4, lane);
         if (type_of(left) != TYPE_integer || type_of(right) != TYPE_integer ||
             plan_expected(v + 2) == nullptr || (v->probe() && op_after(x, v, code, v->end)))
-            return false;
+            return (v->flags & plan::QUIET_CHAIN) && plan_quiet_chain(x, v, code, top) &&
+                   plan_quiet_stored(n, top);
         *top = *left;
         if (!fast_integers(static_cast<fast_op>(v->value.data2), top, integer::get(left),
                            integer::get(right)))
             return false;
         value = top;
-    } else if (kind == plan::K_INFIX && v[2].kind() == plan::K_OP &&
-               plan::fast_operation(v + 2) != 0 && plan_quiet_chain(x, v, code, top)) {
+    } else if ((v->flags & plan::QUIET_CHAIN) && plan_quiet_chain(x, v, code, top)) {
         value = top;
     } else {
         return false;
@@ -1246,6 +1241,8 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
         return_fetched(slot, plan::arguments_plan(n + 1));
         return pos;
     }
+    case plan::K_PATH: return plan_path(x, n, code, pos, end, infix);
+    case plan::K_SETPATH: return plan_set_path(x, n, code, pos, end);
     default: return plan_fallback(n, code, pos, end, infix);
     }
 }

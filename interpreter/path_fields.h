@@ -1,0 +1,58 @@
+// The reads of two-element paths that need no walk (word/integer on a block,
+// word/field on an object), shared by the path walk's fast path and the
+// plans' path nodes, which must reach exactly the same values.
+#pragma once
+
+#include <cstdint>
+
+#include "datatypes/actions.h"
+#include "datatypes/context.h"
+#include "datatypes/integer.h"
+#include "runtime/cell.h"
+
+namespace zuv::interpreter {
+
+// Whether the word sel, an element of a path, is bound to a field of the
+// object obj or of another object of its shape; binds it to obj then.
+inline bool field_of(cell_t* sel, const cell_t* obj) {
+    if (type_of(sel) != TYPE_word || static_cast<int32_t>(sel->data3) < 0) return false;
+    if (sel->data1 == obj->data1) return true;
+    if (sel->data1 == 0 || _context::table_of(sel->data1) != _context::table_of(obj->data1))
+        return false;
+    sel->data1 = obj->data1;
+    return true;
+}
+
+// The value a get of the two-element path at cells reaches without any call,
+// nullptr when the general walk is needed (a callable, an unset field, any
+// other form).
+[[gnu::always_inline]] inline const cell_t* read_in_place(cell_t* cells) {
+    if (type_of(cells) != TYPE_word) return nullptr;
+    const cell_t* v = _context::get(cells);
+    cell_t* sel = cells + 1;
+    uint8_t vt = type_of(v), st = type_of(sel);
+    const cell_t* r = nullptr;
+    if (vt == TYPE_block && st == TYPE_integer) {
+        r = actions::pick_inline(v, integer::get(sel));
+    } else if (vt == TYPE_object && field_of(sel, v)) {
+        r = _context::value_at(v->data1, static_cast<int32_t>(sel->data3));
+        if (r == nullptr || type_of(r) == TYPE_unset) return nullptr;  // the action reports it
+    }
+    if (r == nullptr) return nullptr;
+    uint8_t rt = type_of(r);
+    if (rt == TYPE_native || rt == TYPE_action || rt == TYPE_function || rt == TYPE_routine)
+        return nullptr;
+    return r;
+}
+
+// read_in_place for the path cell path, when it has two elements from its
+// head.
+[[gnu::always_inline]] inline const cell_t* read_path_in_place(const cell_t* path) {
+    series_buffer_t* s = alloc::buffer(path->data2);
+    auto h = static_cast<int32_t>(path->data1);
+    if (h < 0 || (s->used() >> 4) - h != 2) [[unlikely]]
+        return nullptr;
+    return read_in_place(s->head_cell() + h);
+}
+
+}  // namespace zuv::interpreter

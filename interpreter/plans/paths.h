@@ -1,0 +1,62 @@
+// The runs of path nodes (K_PATH, K_SETPATH): the runner's own code, as
+// eval_expression runs a path and a set-path. interpreter.cpp includes this
+// once, inside its anonymous namespace, after the runner.
+
+// A get of a path of two elements (K_PATH) as eval_operand takes it: read in
+// place (read_path_in_place, the path walk's own fast path) when it reaches
+// a plain value, else the interpreter's path, which also calls what it
+// reaches. The path's cells are read at each run: they may change without
+// the stamp (only the block holding the path is planned).
+[[gnu::noinline]] int32_t plan_path(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                    int32_t pos, int32_t end, bool infix) {
+    check_native_stack();  // as eval_expression does
+    const cell_t* v = read_path_in_place(&n->value);
+    if (v == nullptr) [[unlikely]]
+        return plan_fallback(n, code, pos, end, infix);
+    cell_t result = *v;
+    stack::push(&result);
+    // The caller read the guards just before this node, and the read ran
+    // nothing.
+    if (!infix && n->probe() && op_probed(x, n, n, code, pos + 1)) [[unlikely]]
+        return plan_infix_generic(code, pos + 1, end);
+    return pos + 1;
+}
+
+// The right operand of a fast step that is a path (K_PATH), read as the
+// operator the interpreter calls for it would fetch it: nullptr, having done
+// nothing, where that call must run (the room its frame takes not there, a
+// native stack to check, anything but a plain value reached), so that it
+// raises and reads where it would.
+[[gnu::always_inline]] inline const cell_t* plan_path_operand(const pnode_t* r) {
+    if (stack::top_slot + 4 >= stack::end || stack::ctop >= stack::cend || native_stack_low())
+        [[unlikely]]
+        return nullptr;
+    return read_path_in_place(&r->value);
+}
+
+// A set-path and its value (K_SETPATH), as eval_expression runs them: the
+// value in the set-path's frame, then the store through eval_path, whose
+// fast path and walk run every check and change handler. The path stays
+// alive with the plan, which holds a copy of its cell.
+[[gnu::noinline]] int32_t plan_set_path(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                        int32_t pos, int32_t end) {
+    check_native_stack();
+    stack::mark_interp_native(&set_path_word);
+    // Its value's node follows, with the guards run_node's caller read.
+    const pnode_t* v = n + 1;
+    cell_t* top = stack::top_slot;
+    if ((v->flags & plan::QUIET_CHAIN) && plan_quiet_chain(x, v, code, top)) {
+        stack::top_slot = top + 1;
+        pos = v->end;
+    } else {
+        pos = run_node(x, v, code, pos + 1, end, false);
+        if (exits::pending) [[unlikely]]
+            return pos;
+    }
+    cell_t path = n->value;
+    eval_path(&path, code, pos, end, true, false, true, false);
+    if (exits::pending) [[unlikely]]
+        return pos;
+    stack::unwind();
+    return pos;
+}
