@@ -67,26 +67,6 @@ inline bool callable_q(uint8_t t) {
 // How the current parent can be found again after a paren element.
 enum class origin : uint8_t { head_word, series_cell, object_field, lost };
 
-// A set of the two-element path at cells, word/field on an object without
-// change handlers, to the set-path's value (the frame's first argument):
-// whether it was done. The general walk does the rest, handlers included.
-inline bool write_in_place(cell_t* cells) {
-    if (type_of(cells) != TYPE_word) return false;
-    const cell_t* v = _context::get(cells);
-    cell_t* sel = cells + 1;
-    if (type_of(v) != TYPE_object || v->data3 != 0 || !field_of(sel, v)) return false;
-    // The object action refuses self; the word is seldom a field.
-    if (symbol::resolve(word::symbol_of(sel)) ==
-        symbol::resolve(static_cast<int32_t>(words::symbol_of(words::id::self))))
-        return false;
-    node_t ctx = v->data1;
-    auto index = static_cast<int32_t>(sel->data3);
-    cell_t value = *stack::arguments;
-    _context::mark_set(ctx, index);
-    *_context::value_at(ctx, index) = value;
-    return true;
-}
-
 // Where the cell r, just reached from parent, lives: a cell of parent's
 // series or a field of parent's object (index in *at), else lost.
 origin locate(const cell_t* parent, const cell_t* r, int32_t* at) {
@@ -335,10 +315,7 @@ int32_t eval_path(const cell_t* path, const cell_t* code, int32_t pos, int32_t e
                   bool get, bool push, bool case_) {
     if (!tracing) [[likely]] {
         if (set) {
-            series_buffer_t* s = alloc::buffer(path->data2);
-            int32_t h = static_cast<int32_t>(path->data1);
-            if (h >= 0 && (s->used() >> 4) - h == 2 && write_in_place(s->head_cell() + h))
-                return pos;
+            if (write_path_in_place(path, stack::arguments)) return pos;
         } else if (const cell_t* r = read_path_in_place(path)) {
             cell_t result = *r;
             if (push) stack::push(&result);

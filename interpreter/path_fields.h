@@ -8,7 +8,10 @@
 #include "datatypes/actions.h"
 #include "datatypes/context.h"
 #include "datatypes/integer.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "runtime/cell.h"
+#include "runtime/words.h"
 
 namespace zuv::interpreter {
 
@@ -53,6 +56,37 @@ inline bool field_of(cell_t* sel, const cell_t* obj) {
     if (h < 0 || (s->used() >> 4) - h != 2) [[unlikely]]
         return nullptr;
     return read_in_place(s->head_cell() + h);
+}
+
+// A set of the two-element path at cells, word/field on an object without
+// change handlers, to value (a set-path's, the first argument of its frame
+// in the interpreter's run): whether it was done. The general walk does the
+// rest, handlers included.
+inline bool write_in_place(cell_t* cells, const cell_t* value) {
+    if (type_of(cells) != TYPE_word) return false;
+    const cell_t* v = _context::get(cells);
+    cell_t* sel = cells + 1;
+    if (type_of(v) != TYPE_object || v->data3 != 0 || !field_of(sel, v)) return false;
+    // The object action refuses self; the word is seldom a field.
+    if (symbol::resolve(word::symbol_of(sel)) ==
+        symbol::resolve(static_cast<int32_t>(words::symbol_of(words::id::self))))
+        return false;
+    node_t ctx = v->data1;
+    auto index = static_cast<int32_t>(sel->data3);
+    // Marking may allocate: the value is stored from a copy.
+    cell_t stored = *value;
+    _context::mark_set(ctx, index);
+    *_context::value_at(ctx, index) = stored;
+    return true;
+}
+
+// write_in_place for the set-path cell path, when it has two elements from
+// its head.
+inline bool write_path_in_place(const cell_t* path, const cell_t* value) {
+    series_buffer_t* s = alloc::buffer(path->data2);
+    auto h = static_cast<int32_t>(path->data1);
+    if (h < 0 || (s->used() >> 4) - h != 2) return false;
+    return write_in_place(s->head_cell() + h, value);
 }
 
 }  // namespace zuv::interpreter

@@ -41,14 +41,23 @@
 [[gnu::noinline]] int32_t plan_set_path(const plan_run& x, const pnode_t* n, const cell_t* code,
                                         int32_t pos, int32_t end) {
     check_native_stack();
-    stack::mark_interp_native(&set_path_word);
-    // Its value's node follows, with the guards run_node's caller read.
     const pnode_t* v = n + 1;
     cell_t* top = stack::top_slot;
+    // A number computed with nothing run, stored in place: nothing could see
+    // the frame the value would be made in (where it lands, top, is the
+    // frame's first argument), and the store runs no code. The room that
+    // frame takes the chain saw to be there.
     if ((v->flags & plan::QUIET_CHAIN) && plan_quiet_chain(x, v, code, top)) {
+        if (write_path_in_place(&n->value, top)) [[likely]] {
+            stack::top_slot = top + 1;
+            return v->end;
+        }
+        stack::mark_interp_native(&set_path_word);
         stack::top_slot = top + 1;
         pos = v->end;
     } else {
+        stack::mark_interp_native(&set_path_word);
+        // Its value's node follows, with the guards run_node's caller read.
         pos = run_node(x, v, code, pos + 1, end, false);
         if (exits::pending) [[unlikely]]
             return pos;
