@@ -473,6 +473,38 @@ CASES = [
      "b: context [x: 1]\nloop 3 [b/x: b/x + 1 prin b/x prin \" \"] print \"\"\n"
      "o: context [v: \"s\"]\ng 4\n",
      "*** Where: +"),
+    ("path_nodes",
+     # Paths of two elements are read and stored by the plan in place while
+     # they reach a number or plain value on an object without a change
+     # handler: objects of other shapes met in turn, a change handler, a
+     # field that is a string, overflows, no such field, a head that is no
+     # object, a field holding a function (a call), an unset field, self,
+     # and an error after them.
+     "walk: func [b k /local s] [s: 0 foreach o b [s: s + (o/x * k)"
+     " o/x: o/x + (k * 2) - o/y prin [o/x \"\"]] print \"\" s]\n"
+     "objs: reduce [context [x: 1.5 y: 2] context [y: 3 x: 5] context [x: 1 y: 0.5 z: 3]]\n"
+     "print walk objs 2 print walk objs 3\n"
+     "c: context [x: 1 y: 1 on-change*: func [w o n] [prin [\"chg\" w o n \"\"]]]\n"
+     "print walk reduce [c c] 1\n"
+     "print mold try [walk reduce [context [x: 1 y: \"a\"]] 1]\n"
+     "print mold try [walk reduce [context [x: 2147483647 y: 0]] 2147483647]\n"
+     "print mold try [walk reduce [context [y: 1]] 1]\nprint mold try [walk [5] 1]\n"
+     "f: context [x: func [a] [a * 100] y: 1]\nprint mold try [walk reduce [f] 2]\n"
+     "u: context [x: 1 y: 2] unset in u 'x\nprint mold try [walk reduce [u] 2]\n"
+     "s: func [o] [o/self: 1]\nprint mold try [s context [a: 1]] print mold try [s context [a: 1]]\n"
+     "walk reduce [context [x: 1 y: 2]] zz\n",
+     "zz has no value"),
+    ("quiet_chains_at_the_stack_end",
+     # Chains of numbers through paths and nested parens mark no frame and
+     # push no paren: reached with the stack at its end, they still overflow
+     # where the interpreter does.
+     "p: context [a: 1.5 b: 2]\n"
+     "d: func [n /local a] [a: p/a + (n * 2) + ((n * 1.5) - p/b)"
+     " p/b: p/a - (n * (0.5 * n)) either n = 0 [0] [d n - 1]]\nd 2 d 2\n"
+     "locals: copy []\nrepeat i 40 [\n    w: func compose [/local (locals)] [d 100000]\n"
+     "    e: try [w]\n    print [i e/id mold e/near]\n"
+     "    append locals to word! rejoin [\"v\" i]\n]\n",
+     "stack-overflow"),
     ("quiet_set_words_at_the_stack_end",
      # A set-word whose value is a leaf or a lane marks no frame: reached
      # with the stack at its end, it still overflows where the interpreter

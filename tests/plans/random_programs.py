@@ -23,6 +23,13 @@ import plans_run  # noqa: E402
 
 OPS = ["+", "-", "*", "+", "-", "<", ">", "=", "<>", "<=", "and", "or"]
 
+# Paths of two elements, which plans read and store in place: objects of two
+# shapes (p and q have their words in other orders), one with a change
+# handler, a word rebound between them and to other values, a block and a
+# map.
+PATHS = ["p/a", "q/a", "p/b", "cur/a", "cur/b", "c/a", "blk/2", "mp/k", "cur/2"]
+HOLDERS = ["o", "p", "q", "c", "blk", "mp", "none", "func [] [5]", "context [b: 1]"]
+
 
 class Program:
     def __init__(self, rng):
@@ -43,7 +50,7 @@ class Program:
         if k == 2:
             return r.choice(self.globals)
         if k == 3:
-            return r.choice(["1.5", "true", "none", '"ab"', "#\"c\"", "2x3"])
+            return r.choice(["1.5", "true", "none", '"ab"', "#\"c\"", "2x3", "0.25"])
         if k == 4 and names:
             return r.choice(names)
         if k in (5, 6):
@@ -61,7 +68,7 @@ class Program:
         if k == 9:
             return r.choice(["first [5 6]", "pick [7 8] 2", "length? \"abc\"", "abs -3",
                              "negate 4", "max 2 9", ":g1", "'w", "to integer! \"12\"",
-                             "o/a", "o/b/2", ":o/a"])
+                             "o/a", "o/b/2", ":o/a"] + PATHS)
         if k == 10 and names:
             return "%s: %s" % (r.choice(names), self.expression(names, depth - 1))
         return str(r.randrange(-5, 10))
@@ -85,7 +92,7 @@ class Program:
             elif k == 2 and names:
                 parts.append("%s: %s" % (r.choice(names), self.expression(names, depth)))
             elif k == 3:
-                parts.append(r.choice(["g2", "o/a"]) + ": " + self.expression(names, 0))
+                parts.append(r.choice(["g2", "o/a"] + PATHS) + ": " + self.expression(names, 0))
             else:
                 parts.append(self.expression(names, depth))
         return " ".join(parts)
@@ -127,6 +134,9 @@ class Program:
     def source(self):
         r = self.rng
         lines = ["g1: 3", "g2: 4", "o: context [a: 1 b: [5 6]]",
+                 "p: context [a: 1.5 b: 2]", "q: context [b: 0.5 a: 4]",
+                 "c: context [a: 1 on-change*: func [w o n] [prin [\"chg\" w n \"\"]]]",
+                 "blk: [1 2.5 3]", "mp: make map! [k 1]", "cur: p",
                  "show: func [b] [either error? set/any 'e try b "
                  "[print [\"error\" e/id mold e/where mold/flat e/near]] "
                  "[print mold/flat :e]]"]
@@ -146,6 +156,11 @@ class Program:
                 lines.append("saved: :either either: func [c a b] [if c [do a]] ")
             elif k == 3:
                 lines.append("either: :saved" if "saved:" in "\n".join(lines) else "g2: 1")
+            elif k in (4, 5):
+                lines.append("cur: " + r.choice(HOLDERS))
+            elif k == 6:
+                lines.append(r.choice(["p/a", "q/b", "c/a", "blk/2", "mp/k"]) + ": " +
+                             r.choice(["10", "0.5", "\"s\"", "func [] [5]", ":+", "none"]))
             for _ in range(r.randrange(1, 3)):
                 lines.append("show [%s]" % self.call(name, arity))
             # Top-level loops: their bodies, bound to the global context,
