@@ -29,10 +29,22 @@ bool quiet_chain_value(const plan_run& x, const pnode_t* n, cell_t* out);
         v = plan_word(m);
     } else {
         // A paren (the builder gave no other kind the flag): its one leaf
-        // or chain.
+        // or chain; a chain of two leaves read as the operators' lane reads
+        // them.
         const pnode_t* block = plan::block_of(x.head, m);
         if (block->flags & plan::ONE_LEAF) return quiet_number(x, block + 2, out);
-        return quiet_chain_value(x, block + 2, out);
+        const pnode_t* c = block + 2;
+        uint32_t lane = c->value.data1;
+        if (!(c->flags & plan::SIMPLE_INFIX) || !(lane & plan::INFIX_LANE)) [[unlikely]]
+            return quiet_chain_value(x, c, out);
+        const cell_t* left = plan_lane_operand(x, c + 1, lane >> 2);
+        const cell_t* right = plan_lane_operand(x, c + 4, lane);
+        uint8_t lt = type_of(left);
+        if ((lt != TYPE_integer && lt != TYPE_float_) || plan_expected(c + 2) == nullptr)
+            [[unlikely]]
+            return false;
+        *out = *left;
+        return fast_compute(static_cast<fast_op>(c->value.data2), out, right);
     }
     if (v == nullptr) [[unlikely]]
         return false;

@@ -1568,6 +1568,8 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
                 pos = plan_conditional(x, n, code, pos, end, false);
             } else if (kind == plan::K_SET || kind == plan::K_RETURN) {
                 pos = plan_other(x, n, code, pos, end, false);
+            } else if (kind == plan::K_SETPATH) {
+                pos = plan_set_path(x, n, code, pos, end);
             } else {
                 pos = run_node(x, n, code, pos, end, false);
             }
