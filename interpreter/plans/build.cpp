@@ -235,9 +235,19 @@ struct builder {
             // The interpreter's own path, for one cell: the walk comes back
             // to the plan after it where it ends there (a path that turns
             // out to call leaves the plan for the rest of its block). A
-            // path of two elements is read in place while it can be.
-            emit(make(t == TYPE_path && field_path_q(c) ? K_PATH : K_GENERIC, pos, pos + 1, 0, c));
+            // path of two elements is read in place while it can be; one
+            // whose field holds a function now is a call, whose extent its
+            // arguments' nodes (dropped: the interpreter runs it) tell.
+            int32_t arguments = t == TYPE_path && field_path_q(c) ? field_call_arguments(c) : -1;
+            emit(make(t == TYPE_path && field_path_q(c) && arguments < 0 ? K_PATH : K_GENERIC, pos,
+                      pos + 1, 0, c));
             after = pos + 1;
+            for (int32_t i = 0; i < arguments && after >= 0; i++)
+                after = after < end ? expression(cells, after, end, false) : -1;
+            if (arguments > 0 && after >= 0) {
+                drop_from(first);
+                emit(make(K_GENERIC, pos, after, 0, c));
+            }
         } else if (t == TYPE_set_path && pos + 1 < end) {
             // As a set-word: the value's nodes, then the store (eval_path's).
             int32_t n = emit(make(K_SETPATH, pos, -1, 0, c));
@@ -271,21 +281,47 @@ struct builder {
         return type_of(cells) == TYPE_word && (t == TYPE_word || t == TYPE_integer);
     }
 
+    // The number of arguments of the function the field of a path of two
+    // words (field_path_q) holds now, its head an object: -1 when it holds
+    // anything else or its arguments plan is not simple. Read with no
+    // binding made: the walk binds the element when it runs.
+    static int32_t field_call_arguments(const cell_t* c) {
+        const cell_t* cells = alloc::buffer(c->data2)->head_cell() + c->data1;
+        const cell_t* obj = head_value(cells);
+        const cell_t* sel = cells + 1;
+        auto index = static_cast<int32_t>(sel->data3);
+        if (obj == nullptr || type_of(obj) != TYPE_object || type_of(sel) != TYPE_word ||
+            index < 0 || sel->data1 == 0 ||
+            _context::table_of(sel->data1) != _context::table_of(obj->data1))
+            return -1;
+        const cell_t* v = _context::value_at(obj->data1, index);
+        if (v == nullptr) return -1;
+        uint8_t vt = type_of(v);
+        if (vt != TYPE_function && vt != TYPE_native && vt != TYPE_action) return -1;
+        uint32_t summary = summary_of(v);
+        if (!(summary & PLAN_SIMPLE)) return -1;
+        return static_cast<int32_t>(summary & PLAN_ARGS_MASK);
+    }
+
+    // The value the word at w holds now (a function's word read in its
+    // frame while that runs); nullptr when it has none to read.
+    static const cell_t* head_value(const cell_t* w) {
+        if (type_of(w) != TYPE_word) return nullptr;
+        auto index = static_cast<int32_t>(w->data3);
+        if (index < 0 || w->data1 == 0) return nullptr;
+        const cell_t* ctx = _context::cell_of(w->data1);
+        if ((ctx->header & FLAG_STACK_VALUES) && ctx->data2 != 0)
+            return stack::cell_at(ctx->data2) + index;
+        return global_value(w);
+    }
+
     // Whether the path at c starts with a word holding a callable now (a
     // call with refinements, whose extent the builder does not know).
     static bool path_call_q(const cell_t* c) {
         series_buffer_t* b = alloc::buffer(c->data2);
         int32_t head = static_cast<int32_t>(c->data1);
         if (head < 0 || head >= (b->used() >> 4)) return true;
-        const cell_t* w = b->head_cell() + head;
-        if (type_of(w) != TYPE_word) return true;
-        auto index = static_cast<int32_t>(w->data3);
-        if (index < 0 || w->data1 == 0) return true;
-        // A function's word is read in its frame while that runs.
-        const cell_t* ctx = _context::cell_of(w->data1);
-        const cell_t* v = global_value(w);
-        if ((ctx->header & FLAG_STACK_VALUES) && ctx->data2 != 0)
-            v = stack::cell_at(ctx->data2) + index;
+        const cell_t* v = head_value(b->head_cell() + head);
         return v == nullptr || callable_q(type_of(v));
     }
 
@@ -495,7 +531,8 @@ struct builder {
                 } else if (type_of(right) == TYPE_path) {
                     // Read in place by the step, which leaves it to the
                     // operator loop when it reaches anything else.
-                    fast = field_path_q(right) && !path_call_q(right);
+                    fast = field_path_q(right) && !path_call_q(right) &&
+                           field_call_arguments(right) < 0;
                 }
             }
             uint32_t summary = 0;
