@@ -494,6 +494,17 @@ CASES = [
      "s: func [o] [o/self: 1]\nprint mold try [s context [a: 1]] print mold try [s context [a: 1]]\n"
      "walk reduce [context [x: 1 y: 2]] zz\n",
      "zz has no value"),
+    ("field_calls",
+     # A path whose field holds a function is a call whose extent its
+     # arguments give when the plan is built; a field changed since (other
+     # arguments, no function, another object) leaves the plan where the
+     # position differs.
+     "m: context [f: func [a] [a * 2] g: 5]\n"
+     "h: func [x] [print [(m/f x + 1) + m/f x - 1 m/g] m/f x]\nh 1 h 2\n"
+     "m/f: func [a b] [a + b]\nprint mold try [h 3]\nm/f: 10\nprint h 4\n"
+     "m/f: func [] [7]\nprint h 5\nm: context [f: func [a] [a * 3]]\n"
+     "print mold try [h 6]\nm: context [f: func [a] [a * 3] g: 1]\nprint h zz\n",
+     "zz has no value"),
     ("quiet_chains_at_the_stack_end",
      # Chains of numbers through paths and nested parens mark no frame and
      # push no paren: reached with the stack at its end, they still overflow
