@@ -238,13 +238,27 @@ struct builder {
             // path of two elements is read in place while it can be; one
             // whose field holds a function now is a call, whose extent its
             // arguments' nodes (dropped: the interpreter runs it) tell.
-            int32_t arguments = t == TYPE_path && field_path_q(c) ? field_call_arguments(c) : -1;
-            emit(make(t == TYPE_path && field_path_q(c) && arguments < 0 ? K_PATH : K_GENERIC, pos,
-                      pos + 1, 0, c));
+            cell_t fn{};
+            int32_t arguments =
+                t == TYPE_path && field_path_q(c) ? field_call_arguments(c, &fn) : -1;
+            bool planned = arguments >= 0 && type_of(&fn) == TYPE_function;
+            int32_t head =
+                emit(make(planned                                              ? K_FIELDCALL
+                          : t == TYPE_path && field_path_q(c) && arguments < 0 ? K_PATH
+                                                                               : K_GENERIC,
+                          pos, pos + 1, 0, c, planned ? arguments : 0));
+            if (planned) {
+                uint32_t summary = summary_of(&fn);
+                int32_t ref = emit(make(K_WORDREF, 0, 0, static_cast<int32_t>(summary), &fn));
+                if (plain_function_q(&fn)) nodes[ref].flags |= PLAIN_CALL;
+            }
             after = pos + 1;
             for (int32_t i = 0; i < arguments && after >= 0; i++)
                 after = after < end ? expression(cells, after, end, false) : -1;
-            if (arguments > 0 && after >= 0) {
+            if (planned) {
+                nodes[head].aux = static_cast<int32_t>(nodes.size()) - head;
+                nodes[head].end = after;
+            } else if (arguments > 0 && after >= 0) {
                 drop_from(first);
                 emit(make(K_GENERIC, pos, after, 0, c));
             }
@@ -285,7 +299,7 @@ struct builder {
     // words (field_path_q) holds now, its head an object: -1 when it holds
     // anything else or its arguments plan is not simple. Read with no
     // binding made: the walk binds the element when it runs.
-    static int32_t field_call_arguments(const cell_t* c) {
+    static int32_t field_call_arguments(const cell_t* c, cell_t* fn = nullptr) {
         const cell_t* cells = alloc::buffer(c->data2)->head_cell() + c->data1;
         const cell_t* obj = head_value(cells);
         const cell_t* sel = cells + 1;
@@ -300,6 +314,7 @@ struct builder {
         if (vt != TYPE_function && vt != TYPE_native && vt != TYPE_action) return -1;
         uint32_t summary = summary_of(v);
         if (!(summary & PLAN_SIMPLE)) return -1;
+        if (fn != nullptr) *fn = *v;
         return static_cast<int32_t>(summary & PLAN_ARGS_MASK);
     }
 
@@ -423,7 +438,7 @@ struct builder {
     // an operator chain's first K_WORDREF).
     void probe(int32_t i, const cell_t* w, int32_t first_ref = -1) {
         // The interpreter's run of a generic node makes its own lookahead.
-        if (nodes[i].kind() == K_GENERIC) return;
+        if (nodes[i].kind() == K_GENERIC || nodes[i].kind() == K_FIELDCALL) return;
         nodes[i].flags |= PROBE;
         uint8_t k = nodes[i].kind();
         int32_t holder = i;

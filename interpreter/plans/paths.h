@@ -69,3 +69,52 @@
     stack::unwind();
     return pos;
 }
+
+// A call of the function a field holds (K_FIELDCALL), as eval_expression
+// runs the path: the walk's cells pushed as walk_path pushes them (its
+// parent, grandparent, item and three more), the call made as eval_code
+// makes it (its frame named by the path's head word) with planned
+// arguments, its value in place of those cells, then the lookahead. The
+// path is read again at each run; a field that no longer holds the
+// function the plan expects, an object's own word as head, or any other
+// form is the interpreter's path (the field's binding made by the read is
+// the one that path makes too).
+[[gnu::noinline]] int32_t plan_field_call(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                          int32_t pos, int32_t end, bool infix) {
+    check_native_stack();  // as eval_expression does
+    const cell_t* path = &n->value;
+    series_buffer_t* s = alloc::buffer(path->data2);
+    auto h = static_cast<int32_t>(path->data1);
+    if (h < 0 || (s->used() >> 4) - h != 2) [[unlikely]]
+        return plan_fallback(n, code, pos, end, infix);
+    cell_t* cells = s->head_cell() + h;
+    if (type_of(cells) != TYPE_word) [[unlikely]]
+        return plan_fallback(n, code, pos, end, infix);
+    node_t home = cells->data1;
+    const cell_t* obj = _context::get(cells);
+    if (type_of(obj) != TYPE_object || !field_of(cells + 1, obj) ||
+        (home != 0 && home != _context::global_node &&
+         _context::kind_of(_context::cell_of(home)) == _context::KIND_OBJECT)) [[unlikely]]
+        return plan_fallback(n, code, pos, end, infix);
+    const cell_t* f = _context::value_at(obj->data1, static_cast<int32_t>(cells[1].data3));
+    if (f == nullptr || std::memcmp(f, &n[1].value, sizeof(cell_t)) != 0) [[unlikely]]
+        return plan_fallback(n, code, pos, end, infix);
+    cell_t name = *cells;
+    cell_t object = *obj;
+    cell_t* saved_top = stack::top_slot;
+    stack::push(&object);
+    stack::push(&none_value);
+    stack::push(&name);
+    for (int32_t i = 0; i < 3; i++) stack::push(&none_value);
+    stack::tops_t caller = stack::tops();
+    cell_t* slot = stack::push(&n[1].value);
+    stack::mark_interp_func(&name);
+    pos = plan_call_body<false>(x, n, code, pos, end, true, caller, slot);
+    if (exits::pending) [[unlikely]]
+        return pos;
+    cell_t result = *slot;
+    stack::top_slot = saved_top;
+    stack::push(&result);
+    if (infix) return pos;
+    return plan_lookahead_generic(code, pos, end);
+}

@@ -505,6 +505,28 @@ CASES = [
      "m/f: func [] [7]\nprint h 5\nm: context [f: func [a] [a * 3]]\n"
      "print mold try [h 6]\nm: context [f: func [a] [a * 3] g: 1]\nprint h zz\n",
      "zz has no value"),
+    ("field_calls_planned",
+     # The call of a field's function runs planned: its frame named by the
+     # path's head, its arguments checked, objects of other shapes and a
+     # field that is no function met in turn, recursion to the stack's end,
+     # errors inside the callee and in its arguments.
+     "m: context [f: func [a] [a * 2] g: 5 s: context [t: func [a] [a + 1]]]\n"
+     "h: func [x] [print [(m/f x + 1) + m/f x - 1 m/g m/f m/f x] m/f x]\nh 1 h 2\n"
+     "k: func [o x] [o/f x]\n"
+     "print [k m 1 k m 2 k context [f: func [a] [a - 1]] 5\n"
+     "    k context [f: func [a] [a * 10] g: 1] 5]\n"
+     "print mold try [k context [f: 5] 1]\n"
+     "r: func [n] [if n > 0 [m/f r n - 1] n]\n"
+     "r 3 r 3\n"
+     "print mold try [r 100000]\n"
+     "m/f: func [a] [a + zz]\n"
+     "print mold try [h 1]\n"
+     "m/f: func [a [string!]] [a]\n"
+     "print mold try [h 1]\n"
+     "w: context [f: func [a] [a * 2] run: func [x] [f x + self/f x]]\n"
+     "print [w/run 1 w/run 2]\n"
+     "h zz\n",
+     "zz has no value"),
     ("quiet_chains_at_the_stack_end",
      # Chains of numbers through paths and nested parens mark no frame and
      # push no paren: reached with the stack at its end, they still overflow

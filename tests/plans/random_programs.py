@@ -28,7 +28,8 @@ OPS = ["+", "-", "*", "+", "-", "<", ">", "=", "<>", "<=", "and", "or"]
 # handler, a word rebound between them and to other values, a block and a
 # map.
 PATHS = ["p/a", "q/a", "p/b", "cur/a", "cur/b", "c/a", "blk/2", "mp/k", "cur/2"]
-HOLDERS = ["o", "p", "q", "c", "blk", "mp", "none", "func [] [5]", "context [b: 1]"]
+HOLDERS = ["o", "p", "q", "c", "blk", "mp", "none", "func [] [5]", "context [b: 1]",
+           "context [a: func [x] [x + 1] b: 2]"]
 
 
 class Program:
@@ -160,7 +161,8 @@ class Program:
                 lines.append("cur: " + r.choice(HOLDERS))
             elif k == 6:
                 lines.append(r.choice(["p/a", "q/b", "c/a", "blk/2", "mp/k"]) + ": " +
-                             r.choice(["10", "0.5", "\"s\"", "func [] [5]", ":+", "none"]))
+                             r.choice(["10", "0.5", "\"s\"", "func [] [5]", ":+", "none",
+                                       "func [x] [x * 2]", "func [x y] [x - y]"]))
             for _ in range(r.randrange(1, 3)):
                 lines.append("show [%s]" % self.call(name, arity))
             # Top-level loops: their bodies, bound to the global context,
