@@ -224,6 +224,12 @@ constexpr uint32_t INFIX_PAREN = INFIX_LEFT_LITERAL << 1;
 // On a called operator's K_WORDREF. OPERATOR_ANY_TYPES: the operator's
 // arguments take every type outside SELDOM_TYPES (PLAN_ANY_TYPES of its
 // arguments plan).
+//
+// On the K_HEAD. LIBRARY_PLAN: the plan of a library function's body. Its
+// run leaves the user code's position alone (it keeps its own in a cell no
+// error reads), the frames it marks carry no interpreted mark, and its calls
+// take none of the short ways of SELF_CALL, PLAIN_CALL and LEAF_BODY, which
+// count on caller and callee being user code.
 
 // The largest value the small field holds.
 constexpr uint32_t SMALL_LIMIT = 0xFFFFu;
