@@ -352,6 +352,8 @@ struct builder {
             bool user = !library && !library_body_q(&expected);
             if (user && std::memcmp(&expected, &fn, sizeof(cell_t)) == 0)
                 nodes[head + 1].flags |= SELF_CALL;
+            if (!user && plain_function_q(&expected) && library_body_q(&expected))
+                nodes[head + 1].flags |= LIBRARY_CALL;
             if (user && plain_function_q(&expected)) {
                 nodes[head + 1].flags |= PLAIN_CALL;
                 // Its one argument is seen to be a leaf below.
@@ -748,13 +750,25 @@ bool current(pnode_t* head) {
 
 namespace {
 
+// Whether a library body's plan would cost more than it saves: a body of
+// one expression that the plan hands partly to the interpreter (a generic
+// node) pays the planned call's and the fallback's work around the
+// interpreter's own (measured: also, to-word). Its plan, unreferenced,
+// goes at the next collection.
+bool no_gain_q(const pnode_t* plan) {
+    if (!(plan->flags & LIBRARY_PLAN) || !(plan[1].flags & ONE_EXPRESSION)) return false;
+    for (int32_t i = 1; i < plan->aux; i++)
+        if (plan[i].kind() == K_GENERIC) return true;
+    return false;
+}
+
 // Builds the plan of the function at slot into its more series; nullptr
 // when the body gives none.
 const pnode_t* build(const cell_t* slot) {
     cell_t body = *function::more(slot, function::MORE_BODY);
     node_t keep = 0;
     pnode_t* plan = build_body(&body, function::context_of(slot), slot, &keep);
-    if (plan == nullptr) return nullptr;
+    if (plan == nullptr || no_gain_q(plan)) return nullptr;
     *function::more(slot, function::MORE_PLAN) = cell_t{TYPE_block, 0, keep, 0};
     return plan;
 }

@@ -31,10 +31,10 @@ cell_t library_position{TYPE_none, 0, 0, 0};
 // nested_position for a planned block: the position of the run given back
 // as it was found once the block ran to its end.
 struct plan_nested_position {
-    cell_t* where;
+    const plan_run& x;
     cell_t saved;
-    explicit plan_nested_position(const plan_run& x) : where(x.where), saved(*x.where) {}
-    void restore() const { *where = saved; }
+    explicit plan_nested_position(const plan_run& run) : x(run), saved(*run.where) {}
+    void restore() const { *x.where = saved; }
 };
 
 // The start of a run. It starts untraced (run_function tested tracing just
@@ -474,6 +474,12 @@ template <bool body = false>
     return run_function(slot);
 }
 
+// A call marked LIBRARY_CALL: run_function for a plain callee whose body
+// is library code.
+[[gnu::noinline]] const cell_t* run_library_function(const cell_t* slot) {
+    return run_function<true, true>(slot);
+}
+
 // plan_call past its callee's push, self for a recursive call (SELF_CALL).
 template <bool self>
 [[gnu::always_inline]] inline int32_t
@@ -495,6 +501,7 @@ plan_call_body(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t 
         result = run_self(x, slot);
     else if (!self && (ref->flags & plan::PLAIN_CALL)) [[likely]]
         result = run_function<true>(slot, &quiet);
+    else if (!self && (ref->flags & plan::LIBRARY_CALL)) result = run_library_function(slot);
     else result = run_other_function(slot);
     if (result == nullptr) [[unlikely]]
         return pos;
@@ -1555,9 +1562,8 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
     // The guards are read on entry and after each node (nothing runs
     // between that and the next node). Each statement starts with the
     // position holding the block at its own, and n its first node.
-    cell_t* where = x.where;
-    *where = *code;
-    where->data1 = static_cast<uint32_t>(pos);
+    *x.where = *code;
+    x.where->data1 = static_cast<uint32_t>(pos);
     if (n->pos == pos) [[likely]] {
         for (;;) {
             uint8_t kind = n->kind();
@@ -1600,7 +1606,7 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
                 if (pos >= end) return base;
                 stack::top_slot = base;
                 n = next;
-                where->data1 = static_cast<uint32_t>(pos);
+                x.where->data1 = static_cast<uint32_t>(pos);
                 continue;
             }
             if (exits::pending) [[unlikely]]
@@ -1611,16 +1617,16 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
                 end = live_end(code, end);
                 if (pos >= end) return base;
                 stack::top_slot = base;
-                *where = *code;
-                where->data1 = static_cast<uint32_t>(pos);
+                *x.where = *code;
+                x.where->data1 = static_cast<uint32_t>(pos);
                 n += plan::size_of(n);
                 break;
             }
             if (pos >= end) return base;
             stack::top_slot = base;
             n += plan::size_of(n);
-            *where = *code;
-            where->data1 = static_cast<uint32_t>(pos);
+            *x.where = *code;
+            x.where->data1 = static_cast<uint32_t>(pos);
             if (n->pos != pos) [[unlikely]]  // K_END after the last node matches no position
                 break;
         }
