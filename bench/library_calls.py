@@ -1,0 +1,96 @@
+#!/usr/bin/env python3
+"""Calls of library functions that run as Zuv code (not the compiled
+helpers): callgrind instructions per call, plans off and on.
+
+Each helper is called from a user function, `f: func [x] [HELPER]`, x a
+block of five integers; the figure is the cost of one `f b` in a loop (the
+program run with 11,000 calls less the one with 1,000, over 10,000), so
+start-up, the first calls and the plans' builds drop out. `mixed` is a loop
+of several such calls at top level. --base adds the plans-on column of
+another binary (the build before a change).
+
+Figures (instructions per call of f; the build before library plans, then
+with them: library bodies, their loop blocks and the calls into them
+planned):
+
+  helper             plans off  before  library plans
+  first x                 1300    1290           1240
+  last x                  1670    1647           1467
+  empty? x                1900    1879           1485
+  mod 17 5                4120    4090           3285
+  sum x                   8100    8040           7135
+  extract x 2            16800   16760          16172
+  repend copy [] x        6240    6202           5949
+  attempt [1]             4960    4922           4646
+  also x 1                1680    1661           1678
+  to-word "a"             1920    1905           1914
+
+also and to-word (one expression with a generic node) get no plan: their
+plans cost more than they saved (1747 and 1944). The cost of the library
+run for fib and the three-argument call (bench/plans.py): fib 506 to 511
+instructions a call, call3 720 to 724 (the run's position is read through
+the run: one load and one spill more per planned call).
+
+Usage: bench/library_calls.py [--zuv PATH] [--base PATH]
+"""
+
+import argparse
+import os
+import subprocess
+import sys
+import tempfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+HELPERS = [
+    "first x", "last x", "second x", "empty? x", "mod 17 5", "sum x", "extract x 2",
+    "repend copy [] x", "attempt [1]", "collect [keep 1]", "also x 1", "to-word \"a\"",
+]
+
+MIXED = ("s: 0 loop %d [s: s + first b s: s + last b if empty? b [s: s + 1] "
+         "s: s + mod s 7 s: s + sum b]\n")
+
+
+def program(body, calls):
+    return "Zuv []\nb: [1 2 3 4 5]\nf: func [x] [%s]\nloop %d [f b]\n" % (body, calls)
+
+
+def instructions(zuv, source, plans):
+    with tempfile.TemporaryDirectory() as tmp:
+        path = os.path.join(tmp, "p.zuv")
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(source)
+        env = dict(os.environ, ZUV_PLANS=plans)
+        done = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null",
+                               zuv, path], env=env, capture_output=True, text=True)
+        for line in done.stderr.splitlines():
+            if "refs:" in line:
+                return int(line.split()[-1].replace(",", ""))
+    sys.exit("callgrind of %s failed:\n%s" % (zuv, done.stderr))
+
+
+def per_call(zuv, make, plans):
+    return (instructions(zuv, make(11000), plans) - instructions(zuv, make(1000), plans)) // 10000
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--zuv", default=os.path.join(ROOT, "build", "zuv"))
+    ap.add_argument("--base", help="another binary: its plans-on figures beside")
+    args = ap.parse_args()
+    head = "%-20s %10s %10s" % ("helper", "plans off", "plans on")
+    if args.base:
+        head += " %10s" % "base on"
+    print(head)
+    rows = [(h, lambda n, h=h: program(h, n)) for h in HELPERS]
+    rows.append(("mixed (top level)", lambda n: "Zuv []\nb: [1 2 3 4 5]\n" + MIXED % n))
+    for name, make in rows:
+        line = "%-20s %10d %10d" % (name, per_call(args.zuv, make, "0"),
+                                    per_call(args.zuv, make, "1"))
+        if args.base:
+            line += " %10d" % per_call(args.base, make, "1")
+        print(line, flush=True)
+
+
+if __name__ == "__main__":
+    main()
