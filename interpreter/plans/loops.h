@@ -31,8 +31,9 @@ template <bool library = false>
     if (plan::verify) [[unlikely]]
         plan::verify_plan(head);
     block_plan_use use(e);
-    plan_start x(head, frame, library ? &library_position : position);
-    return run_planned(x, head + 1, code, true);
+    cell_t* where = library ? &library_position : position;
+    plan_start x(head, frame, where);
+    return run_planned(x, head + 1, code, true, where);
 }
 
 // run_loop_block's way for library code: a library block run from library

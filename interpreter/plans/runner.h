@@ -60,7 +60,8 @@ inline bool plan_holds(const plan_run&) { return stamp::guard == 0; }
                                                const cell_t* code, int32_t pos, int32_t end,
                                                bool infix, bool* quiet = nullptr);
 [[gnu::always_inline]] inline cell_t* run_planned(const plan_run& x, const pnode_t* block,
-                                                  const cell_t* code, bool guards_read);
+                                                  const cell_t* code, bool guards_read,
+                                                  cell_t* where);
 [[gnu::always_inline]] inline const cell_t* plan_leaf(const plan_run& x, const pnode_t* n);
 inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint32_t source);
 [[gnu::always_inline]] inline int32_t plan_simple_infix(const plan_run& x, const pnode_t* n,
@@ -376,7 +377,7 @@ template <bool body = false>
                                                      const cell_t* code) {
     const pnode_t* n = block + 2;
     if (!(block->flags & plan::ONE_EXPRESSION)) [[unlikely]]
-        return run_planned(x, block, code, true);
+        return run_planned(x, block, code, true, x.where);
     int32_t pos = block->pos;
     int32_t end = block->end;
     cell_t* base = stack::top_slot;
@@ -687,7 +688,8 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
             stack::top_slot = args + 1;
         } else {
             plan_nested_position kept(x);
-            cell_t* r = run_planned(x, plan::block_of(x.head, branches + k), args + 1 + k, true);
+            cell_t* r =
+                run_planned(x, plan::block_of(x.head, branches + k), args + 1 + k, true, x.where);
             if (r == nullptr) return pos;
             kept.restore();
             *stack::arguments = *r;
@@ -1537,8 +1539,11 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
 
 // run_in_place on a planned block. guards_read: the caller read the guards
 // and nothing ran since (a paren's node, a branch of a planned conditional).
+// where: x.where, given as a constant where the caller knows it (the block
+// loop's stores then need no load).
 [[gnu::always_inline]] inline cell_t* run_planned(const plan_run& x, const pnode_t* block,
-                                                  const cell_t* code, bool guards_read) {
+                                                  const cell_t* code, bool guards_read,
+                                                  cell_t* where) {
     if (!guards_read && !plan_holds(x)) [[unlikely]]
         return run_in_place(code);
     if (plan::verify) [[unlikely]]
@@ -1562,8 +1567,8 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
     // The guards are read on entry and after each node (nothing runs
     // between that and the next node). Each statement starts with the
     // position holding the block at its own, and n its first node.
-    *x.where = *code;
-    x.where->data1 = static_cast<uint32_t>(pos);
+    *where = *code;
+    where->data1 = static_cast<uint32_t>(pos);
     if (n->pos == pos) [[likely]] {
         for (;;) {
             uint8_t kind = n->kind();
@@ -1606,7 +1611,7 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
                 if (pos >= end) return base;
                 stack::top_slot = base;
                 n = next;
-                x.where->data1 = static_cast<uint32_t>(pos);
+                where->data1 = static_cast<uint32_t>(pos);
                 continue;
             }
             if (exits::pending) [[unlikely]]
@@ -1617,16 +1622,16 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
                 end = live_end(code, end);
                 if (pos >= end) return base;
                 stack::top_slot = base;
-                *x.where = *code;
-                x.where->data1 = static_cast<uint32_t>(pos);
+                *where = *code;
+                where->data1 = static_cast<uint32_t>(pos);
                 n += plan::size_of(n);
                 break;
             }
             if (pos >= end) return base;
             stack::top_slot = base;
             n += plan::size_of(n);
-            *x.where = *code;
-            x.where->data1 = static_cast<uint32_t>(pos);
+            *where = *code;
+            where->data1 = static_cast<uint32_t>(pos);
             if (n->pos != pos) [[unlikely]]  // K_END after the last node matches no position
                 break;
         }
@@ -1649,7 +1654,7 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
         plan_start x(head, stack::arguments, &library_position);
         // run_function found nothing traced, and the calls mark changed
         // nothing the guard byte holds.
-        return run_planned(x, head + 1, body, true);
+        return run_planned(x, head + 1, body, true, &library_position);
     };
     if (origin_fits(true)) return run();
     code_origin origin(true);
@@ -1684,5 +1689,5 @@ template <bool from_plan>
         plan::verify_plan(head);
     plan_start x(head, stack::arguments);
     // run_function found nothing traced and nothing ran since.
-    return run_planned(x, block, body, true);
+    return run_planned(x, block, body, true, position);
 }
