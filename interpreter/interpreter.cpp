@@ -1309,6 +1309,7 @@ inline void absorb_return() {
 template <bool from_plan = false>
 [[gnu::always_inline]] inline cell_t* run_planned_body(const plan::pnode_t* head,
                                                        const cell_t* body);
+cell_t* run_planned_elsewhere(const plan::pnode_t* head, const cell_t* body);
 [[gnu::always_inline]] inline const cell_t* plan_body_leaf(const plan::pnode_t* head,
                                                            const cell_t* body);
 
@@ -1360,7 +1361,9 @@ template <bool from_plan = false>
 // and no trace flags (the plan's builder saw it): the same cell keeps them,
 // as a function's more series is written only while it is made. Its body
 // may then be a leaf taken with nothing run; quiet is cleared otherwise.
-template <bool plain = false>
+// library: such a callee whose body is library code (its plan is run as
+// library code, and a leaf body is run too).
+template <bool plain = false, bool library = false>
 [[gnu::always_inline]] inline const cell_t* run_function(const cell_t* fn, bool* quiet = nullptr) {
     cell_t* more = alloc::buffer(fn->data3)->head_cell();
     const cell_t* compiled = more + function::MORE_CODE;
@@ -1386,7 +1389,7 @@ template <bool plain = false>
              static_cast<uint32_t>(head->end) == plan::epoch && head->pos >= 0)) [[likely]]
             p = head;
         else if (type_of(m) != TYPE_none) p = plan::of_function(fn);
-        if constexpr (plain) {
+        if constexpr (plain && !library) {
             if (p != nullptr) [[likely]]
                 if (const cell_t* leaf = plan_body_leaf(p, &body)) return leaf;
         }
@@ -1399,7 +1402,9 @@ template <bool plain = false>
         stack::ctop[-1].header |= frame::EXIT_TARGET;
         // The body runs in the function's own frame, its values above the
         // locals: that frame is the exit target return lands on anyway.
-        result = p != nullptr ? run_planned_body<plain>(p, &body) : run_in_place<true>(&body);
+        if constexpr (library)
+            result = p != nullptr ? run_planned_elsewhere(p, &body) : run_in_place<true>(&body);
+        else result = p != nullptr ? run_planned_body<plain>(p, &body) : run_in_place<true>(&body);
         result = body_done(result, &body, fn);
     }
     return call_result(result);

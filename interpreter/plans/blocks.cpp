@@ -71,10 +71,11 @@ void forget_blocks() {
     for (block_plan& e : block_table) e = block_plan{};
 }
 
-block_plan* of_block(const cell_t* code) {
+block_plan* of_block(const cell_t* code, bool library) {
     node_t series = code->data2;
+    uint32_t head = code->data1 | (library ? LIBRARY_KEY : 0);
     block_plan* e = block_slot(series);
-    if (e->series == series && e->head == code->data1) [[likely]] {
+    if (e->series == series && e->head == head) [[likely]] {
         if (e->plan != nullptr) [[likely]] {
             if (!current(e->plan)) return nullptr;
             e->used = true;
@@ -85,8 +86,8 @@ block_plan* of_block(const cell_t* code) {
         if (e->active != 0) return nullptr;
         *e = block_plan{};
         e->series = series;
-        e->head = code->data1;
-        if (top_level::library_q(series)) {
+        e->head = head;
+        if (top_level::library_q(series) != library) {
             e->refused = true;
             return nullptr;
         }

@@ -123,6 +123,12 @@ bool plain_function_q(const cell_t* fn) {
            function::code_of(fn) == 0;
 }
 
+// Whether the function's body is library code.
+bool library_body_q(const cell_t* fn) {
+    const cell_t* body = function::more(fn, function::MORE_BODY);
+    return series::block_kind_q(type_of(body)) && top_level::library_q(body->data2);
+}
+
 // Whether the function's body is one literal or word (the hint LEAF_BODY).
 bool leaf_body_q(const cell_t* fn) {
     const cell_t* body = function::more(fn, function::MORE_BODY);
@@ -136,6 +142,9 @@ bool leaf_body_q(const cell_t* fn) {
 struct builder {
     node_t fn_ctx;
     cell_t fn;  // the function planned
+    // A library function's body: every block of it is library code, and
+    // the frames its calls mark carry no interpreted mark.
+    bool library = false;
     std::vector<pnode_t> nodes;
     std::vector<cell_t> snapshots;
     // Blocks still to plan: the node whose aux takes their K_BLOCK's index.
@@ -165,6 +174,9 @@ struct builder {
         if (static_cast<int32_t>(nodes.size()) > MAX_NODES) failed = true;
         return static_cast<int32_t>(nodes.size()) - 1;
     }
+
+    // The interpreted mark of the frames the plan's calls mark.
+    uint32_t mark() const { return library ? 0 : frame::INTERPRETED; }
 
     // Whether the cell is a word holding an operator now.
     static const cell_t* op_value(const cell_t* c) {
@@ -197,11 +209,12 @@ struct builder {
         // context keeps from its making (global_value found it there).
         auto values = static_cast<int32_t>(_context::cell_of(c->data1)->data2);
         // pos: the header of the frame the call marks. A plan runs only for
-        // user code called from user code (run_planned_body's origin test;
-        // only code_origin changes the interpreted mark, and it puts the
-        // caller's back however it is left), so the mark is known.
-        uint32_t header = stack::frame_header(c, (kind == K_CALL ? frame::FUNC : frame::NATIVE) |
-                                                     frame::INTERPRETED);
+        // code called from code of its own origin (run_planned_body's origin
+        // test, or the library run's code_origin; only code_origin changes
+        // the interpreted mark, and it puts the caller's back however it is
+        // left), so the mark is known.
+        uint32_t header =
+            stack::frame_header(c, (kind == K_CALL ? frame::FUNC : frame::NATIVE) | mark());
         emit(make(K_WORDREF, static_cast<int32_t>(header), values, static_cast<int32_t>(summary),
                   c));
     }
@@ -399,9 +412,13 @@ struct builder {
             return p;
         } else if (vt == TYPE_function) {
             call_head(K_CALL, c, &expected, pos, summary, static_cast<uint32_t>(n));
-            if (std::memcmp(&expected, &fn, sizeof(cell_t)) == 0)
+            // The short ways count on user code calling user code.
+            bool user = !library && !library_body_q(&expected);
+            if (user && std::memcmp(&expected, &fn, sizeof(cell_t)) == 0)
                 nodes[head + 1].flags |= SELF_CALL;
-            if (plain_function_q(&expected)) {
+            if (!user && plain_function_q(&expected) && library_body_q(&expected))
+                nodes[head + 1].flags |= LIBRARY_CALL;
+            if (user && plain_function_q(&expected)) {
                 nodes[head + 1].flags |= PLAIN_CALL;
                 // Its one argument is seen to be a leaf below.
                 if (n <= 1 && !(summary & PLAN_LOCALS_MASK) && leaf_body_q(&expected))
@@ -569,7 +586,7 @@ struct builder {
             // node of the values of the word's context, as for a call; pos
             // the header of the frame a called operator marks, as for a call.
             auto values = static_cast<int32_t>(_context::cell_of(w->data1)->data2);
-            auto header = static_cast<int32_t>(stack::frame_header(w, frame::INTERP_NATIVE));
+            auto header = static_cast<int32_t>(stack::frame_header(w, frame::NATIVE | mark()));
             int32_t ref = emit(make(K_WORDREF, header, values, static_cast<int32_t>(f), w));
             if (summary & PLAN_ANY_TYPES) nodes[ref].flags |= OPERATOR_ANY_TYPES;
             int32_t step = static_cast<int32_t>(nodes.size()) - 2;
@@ -730,7 +747,9 @@ struct builder {
     void block(const cell_t* code) {
         series_buffer_t* b = alloc::buffer(code->data2);
         b->flags |= series_flag::PLANNED;
-        if (b->flags & top_level::LIBRARY_SERIES) failed = true;
+        // A plan is of one origin: a block of the other would need the
+        // other's position and marks.
+        if (((b->flags & top_level::LIBRARY_SERIES) != 0) != library) failed = true;
         int32_t end = b->used() >> 4;
         int32_t head = block::head_index(code);
         if (head < 0) head = 0;
@@ -785,11 +804,13 @@ bool blocks_unchanged(const pnode_t* head) {
 // holds the plan's handle and its nodes' values, which the caller makes
 // reachable before anything else allocates.
 pnode_t* build_body(const cell_t* body, node_t fn_ctx, const cell_t* fn, node_t* keep_out) {
-    if (type_of(body) != TYPE_block || top_level::library_q(body->data2)) return nullptr;
+    if (type_of(body) != TYPE_block) return nullptr;
     builder b;
     b.fn_ctx = fn_ctx;
     b.fn = *fn;
+    b.library = top_level::library_q(body->data2);
     b.emit(make(K_HEAD, 0, 0, 0, nullptr));
+    if (b.library) b.nodes[0].flags |= LIBRARY_PLAN;
     b.pending.push_back({-1, *body});
     for (size_t i = 0; i < b.pending.size() && !b.failed; i++) {
         builder::pending_t p = b.pending[i];
@@ -850,13 +871,25 @@ bool current(pnode_t* head) {
 
 namespace {
 
+// Whether a library body's plan would cost more than it saves: a body of
+// one expression that the plan hands partly to the interpreter (a generic
+// node) pays the planned call's and the fallback's work around the
+// interpreter's own (measured: also, to-word). Its plan, unreferenced,
+// goes at the next collection.
+bool no_gain_q(const pnode_t* plan) {
+    if (!(plan->flags & LIBRARY_PLAN) || !(plan[1].flags & ONE_EXPRESSION)) return false;
+    for (int32_t i = 1; i < plan->aux; i++)
+        if (plan[i].kind() == K_GENERIC) return true;
+    return false;
+}
+
 // Builds the plan of the function at slot into its more series; nullptr
 // when the body gives none.
 const pnode_t* build(const cell_t* slot) {
     cell_t body = *function::more(slot, function::MORE_BODY);
     node_t keep = 0;
     pnode_t* plan = build_body(&body, function::context_of(slot), slot, &keep);
-    if (plan == nullptr) return nullptr;
+    if (plan == nullptr || no_gain_q(plan)) return nullptr;
     *function::more(slot, function::MORE_PLAN) = cell_t{TYPE_block, 0, keep, 0};
     return plan;
 }
@@ -883,10 +916,7 @@ const pnode_t* of_function(const cell_t* slot) {
         pnode_t* head = held_plan(m);
         return current(head) ? head : nullptr;
     }
-    // A library body is never planned (build says so at once): its calls
-    // then skip this routine (run_function reads the none).
-    if (t == TYPE_unset && !eager &&
-        !top_level::library_q(function::more(slot, function::MORE_BODY)->data2)) {
+    if (t == TYPE_unset && !eager) {
         *m = cell_t{TYPE_integer, 0, 1, 0};
         return nullptr;
     }
@@ -942,7 +972,8 @@ void verify_block(const pnode_t* head, const pnode_t* block, const cell_t* code)
         std::abort();
     }
     // The frames a plan marks carry the interpreted mark the builder put in.
-    if (stack::interpreted_mark != frame::INTERPRETED) [[unlikely]] {
+    uint32_t mark = (head->flags & LIBRARY_PLAN) ? 0 : frame::INTERPRETED;
+    if (stack::interpreted_mark != mark) [[unlikely]] {
         std::fprintf(stderr, "plan verify: a plan ran outside user code\n");
         std::abort();
     }

@@ -16,6 +16,8 @@ struct block_plan_use {
 // runs it, with the function whose words the plan reads in the frame
 // running (the frame is that function's values while the run lasts: a call
 // that moves them puts them back as it ends).
+// library: a library block's plan, whose run keeps its position apart.
+template <bool library = false>
 [[gnu::noinline]] cell_t* run_block_plan(plan::block_plan* e, const cell_t* code) {
     cell_t* frame = stack::arguments;
     if (e->ctx != 0) {
@@ -29,16 +31,36 @@ struct block_plan_use {
     if (plan::verify) [[unlikely]]
         plan::verify_plan(head);
     block_plan_use use(e);
-    plan_start x(head, frame);
-    return run_planned(x, head + 1, code, true);
+    cell_t* where = library ? &library_position : position;
+    plan_start x(head, frame, where);
+    return run_planned(x, head + 1, code, true, where);
+}
+
+// run_loop_block's way for library code: a library block run from library
+// code through its plan (keyed apart), anything else on the interpreter's
+// path.
+[[gnu::noinline]] cell_t* run_library_loop_block(const cell_t* code) {
+    if (type_of(code) != TYPE_block || !origin_fits(true) || !library_code::library_q(code->data2))
+        return run_in_place<true>(code);
+    plan::block_plan* e = plan::block_slot(code->data2);
+    bool mine = e->series == code->data2 && e->head == (code->data1 | plan::LIBRARY_KEY);
+    if (mine && e->plan != nullptr && static_cast<uint32_t>(e->plan->end) == plan::epoch &&
+        e->plan->pos >= 0) [[likely]] {
+        e->used = true;
+        return run_block_plan<true>(e, code);
+    }
+    if ((mine && e->refused) || (e = plan::of_block(code, true)) == nullptr)
+        return run_in_place<true>(code);
+    return run_block_plan<true>(e, code);
 }
 
 // run_in_place<true>(code) for a block a loop runs, through its plan when it
-// has one to run now: user code run from user code, nothing traced (eval_here
-// tested it). Inline in eval_here: a block refused costs its look-up only.
+// has one to run now: user code run from user code (or library code from
+// library code, out of line), nothing traced (eval_here tested it). Inline
+// in eval_here: a block refused costs its look-up only.
 [[gnu::always_inline]] inline cell_t* run_loop_block(const cell_t* code) {
     if (type_of(code) != TYPE_block || !origin_fits(false)) [[unlikely]]
-        return run_in_place<true>(code);
+        return run_library_loop_block(code);
     // Its entry, and a plan that holds at the current stamp.
     plan::block_plan* e = plan::block_slot(code->data2);
     bool mine = e->series == code->data2 && e->head == code->data1;

@@ -209,7 +209,9 @@ constexpr uint32_t INFIX_PAREN = INFIX_LEFT_LITERAL << 1;
 // the callee takes at most one argument, a leaf, and no locals, and its
 // body was one literal or word when the plan was built. Only a hint: the
 // runner checks the callee's own plan before it takes the call's short way
-// (plan_call_leaf).
+// (plan_call_leaf). LIBRARY_CALL: the callee was seen as PLAIN_CALL says,
+// its body library code; the call runs the callee's plan as library code
+// (run_library_function).
 //
 // On a K_COND's K_WORDREF. LANE_CONDITION: its condition is a K_INFIX the
 // operators' lane reads (SIMPLE_INFIX, INFIX_LANE, no probe) and the
@@ -224,6 +226,12 @@ constexpr uint32_t INFIX_PAREN = INFIX_LEFT_LITERAL << 1;
 // On a called operator's K_WORDREF. OPERATOR_ANY_TYPES: the operator's
 // arguments take every type outside SELDOM_TYPES (PLAN_ANY_TYPES of its
 // arguments plan).
+//
+// On the K_HEAD. LIBRARY_PLAN: the plan of a library function's body. Its
+// run leaves the user code's position alone (it keeps its own in a cell no
+// error reads), the frames it marks carry no interpreted mark, and its calls
+// take none of the short ways of SELF_CALL, PLAIN_CALL and LEAF_BODY, which
+// count on caller and callee being user code.
 
 // The largest value the small field holds.
 constexpr uint32_t SMALL_LIMIT = 0xFFFFu;

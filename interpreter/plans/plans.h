@@ -94,7 +94,11 @@ inline block_plan* block_slot(node_t series) {
     return &block_table[(series * 2654435761u) >> (32 - BLOCK_TABLE_BITS)];
 }
 // The entry of the block at code with a plan to run now; nullptr otherwise.
-block_plan* of_block(const cell_t* code);
+// library: a block of library code run from library code, whose entry is
+// keyed apart (LIBRARY_KEY in its head word): a run from user code never
+// finds its plan, nor a run from library code a user block's.
+constexpr uint32_t LIBRARY_KEY = 1u << 31;
+block_plan* of_block(const cell_t* code, bool library = false);
 // Drops every entry (a runtime started again).
 void forget_blocks();
 

@@ -19,6 +19,22 @@ using plan::pnode_t;
 struct plan_run {
     const pnode_t* head;
     cell_t* frame;  // the function's arguments: its words' values
+    // The cell the run keeps its position in: the interpreter's for user
+    // code; for library code, which leaves the position of the user code
+    // that called it for errors to report, one that nothing reads.
+    cell_t* where;
+};
+
+// The position cell of library plans' runs (plan_run::where).
+cell_t library_position{TYPE_none, 0, 0, 0};
+
+// nested_position for a planned block: the position of the run given back
+// as it was found once the block ran to its end.
+struct plan_nested_position {
+    const plan_run& x;
+    cell_t saved;
+    explicit plan_nested_position(const plan_run& run) : x(run), saved(*run.where) {}
+    void restore() const { *x.where = saved; }
 };
 
 // The start of a run. It starts untraced (run_function tested tracing just
@@ -29,7 +45,9 @@ struct plan_run {
 struct plan_start : plan_run {
     uint8_t outer = stamp::guard;
 
-    plan_start(const pnode_t* h, cell_t* f) : plan_run{h, f} { stamp::guard = 0; }
+    plan_start(const pnode_t* h, cell_t* f, cell_t* where = position) : plan_run{h, f, where} {
+        stamp::guard = 0;
+    }
     ~plan_start() { stamp::guard |= outer; }
     plan_start(const plan_start&) = delete;
     plan_start& operator=(const plan_start&) = delete;
@@ -42,7 +60,8 @@ inline bool plan_holds(const plan_run&) { return stamp::guard == 0; }
                                                const cell_t* code, int32_t pos, int32_t end,
                                                bool infix, bool* quiet = nullptr);
 [[gnu::always_inline]] inline cell_t* run_planned(const plan_run& x, const pnode_t* block,
-                                                  const cell_t* code, bool guards_read);
+                                                  const cell_t* code, bool guards_read,
+                                                  cell_t* where);
 [[gnu::always_inline]] inline const cell_t* plan_leaf(const plan_run& x, const pnode_t* n);
 inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint32_t source);
 [[gnu::always_inline]] inline int32_t plan_simple_infix(const plan_run& x, const pnode_t* n,
@@ -89,13 +108,16 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
 // value of the expression just run on top.
 [[gnu::noinline]] cell_t* plan_block_generic(const cell_t* code, int32_t pos, int32_t end,
                                              cell_t* base) {
+    bool track = !library_code::library_q(code->data2);
     for (;;) {
         int32_t live = alloc::buffer(code->data2)->used() >> 4;
         if (live < end) end = live;
         if (pos >= end) return base;
         stack::top_slot = base;
-        *position = *code;
-        position->data1 = static_cast<uint32_t>(pos);
+        if (track) {
+            *position = *code;
+            position->data1 = static_cast<uint32_t>(pos);
+        }
         pos = eval_operand(cell_at(code, pos), end, code, pos, end, false);
         if (exits::pending) [[unlikely]]
             return nullptr;
@@ -140,7 +162,7 @@ const pnode_t* statement_before(const pnode_t* head, const pnode_t* n) {
         return plan_fallback(n, code, pos, end, false);
     if (before->kind() == plan::K_LOCAL) stack::push(x.frame + plan::frame_slot(before));
     else stack::top_slot++;
-    position->data1 = static_cast<uint32_t>(before->pos);
+    x.where->data1 = static_cast<uint32_t>(before->pos);
     return infix_loop(code, pos, end, true);
 }
 
@@ -366,12 +388,12 @@ template <bool body = false>
                                                      const cell_t* code) {
     const pnode_t* n = block + 2;
     if (!(block->flags & plan::ONE_EXPRESSION)) [[unlikely]]
-        return run_planned(x, block, code, true);
+        return run_planned(x, block, code, true, x.where);
     int32_t pos = block->pos;
     int32_t end = block->end;
     cell_t* base = stack::top_slot;
-    *position = *code;
-    position->data1 = static_cast<uint32_t>(pos);
+    *x.where = *code;
+    x.where->data1 = static_cast<uint32_t>(pos);
     if (body && n->kind() == plan::K_COND)
         pos = (n[1].flags & plan::LANE_CONDITION) ? conditional_lane(x, n, code, pos, end, false)
                                                   : conditional_body(x, n, code, pos, end);
@@ -389,7 +411,7 @@ template <bool body = false>
         return plan_block_run<true>(x, block, code);
     } else {
         // A nested block: the position back as the interpreter gives it.
-        nested_position kept;
+        plan_nested_position kept(x);
         cell_t* r = plan_block_run(x, block, code);
         if (r != nullptr) [[likely]]
             kept.restore();
@@ -411,7 +433,7 @@ template <bool body = false>
         const pnode_t* block = x.head + 1;
         // The caller found the guard byte clear just before, and nothing ran
         // since: this run starts with it clear and has no bit to hand back.
-        const plan_run y{x.head, slot + 1};
+        const plan_run y{x.head, slot + 1, x.where};
         result = body_done(plan_branch<true>(y, block, &block->value), &block->value, slot);
     }
     return call_result(result);
@@ -431,7 +453,7 @@ template <bool body = false>
     if (body->data2 != block->value.data2 || body->data1 != block->value.data1 ||
         caller_tracing_request >= 0 || stack::top_slot + 1 >= stack::end) [[unlikely]]
         return nullptr;
-    const cell_t* value = plan_leaf_value(plan_run{head, stack::arguments}, block);
+    const cell_t* value = plan_leaf_value(plan_run{head, stack::arguments, position}, block);
     if (value == nullptr) [[unlikely]]
         return nullptr;
     plan::count(plan::C_RUN);
@@ -464,6 +486,12 @@ template <bool body = false>
     return run_function(slot);
 }
 
+// A call marked LIBRARY_CALL: run_function for a plain callee whose body
+// is library code.
+[[gnu::noinline]] const cell_t* run_library_function(const cell_t* slot) {
+    return run_function<true, true>(slot);
+}
+
 // plan_call past its callee's push, self for a recursive call (SELF_CALL).
 template <bool self>
 [[gnu::always_inline]] inline int32_t
@@ -485,6 +513,7 @@ plan_call_body(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t 
         result = run_self(x, slot);
     else if (!self && (ref->flags & plan::PLAIN_CALL)) [[likely]]
         result = run_function<true>(slot, &quiet);
+    else if (!self && (ref->flags & plan::LIBRARY_CALL)) result = run_library_function(slot);
     else result = run_other_function(slot);
     if (result == nullptr) [[unlikely]]
         return pos;
@@ -669,8 +698,9 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
             args->header = TYPE_none;
             stack::top_slot = args + 1;
         } else {
-            nested_position kept;
-            cell_t* r = run_planned(x, plan::block_of(x.head, branches + k), args + 1 + k, true);
+            plan_nested_position kept(x);
+            cell_t* r =
+                run_planned(x, plan::block_of(x.head, branches + k), args + 1 + k, true, x.where);
             if (r == nullptr) return pos;
             kept.restore();
             *stack::arguments = *r;
@@ -1503,14 +1533,17 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
         bool last = pos + 1 >= end;
         if (!plan_quiet_leaf(x, n, code, pos, last)) return n;
         if (last) return nullptr;
-        position->data1 = static_cast<uint32_t>(pos + 1);
+        x.where->data1 = static_cast<uint32_t>(pos + 1);
     }
 }
 
 // run_in_place on a planned block. guards_read: the caller read the guards
 // and nothing ran since (a paren's node, a branch of a planned conditional).
+// where: x.where, given as a constant where the caller knows it (the block
+// loop's stores then need no load).
 [[gnu::always_inline]] inline cell_t* run_planned(const plan_run& x, const pnode_t* block,
-                                                  const cell_t* code, bool guards_read) {
+                                                  const cell_t* code, bool guards_read,
+                                                  cell_t* where) {
     if (!guards_read && !plan_holds(x)) [[unlikely]]
         return run_in_place(code);
     if (plan::verify) [[unlikely]]
@@ -1534,8 +1567,8 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
     // The guards are read on entry and after each node (nothing runs
     // between that and the next node). Each statement starts with the
     // position holding the block at its own, and n its first node.
-    *position = *code;
-    position->data1 = static_cast<uint32_t>(pos);
+    *where = *code;
+    where->data1 = static_cast<uint32_t>(pos);
     if (n->pos == pos) [[likely]] {
         for (;;) {
             uint8_t kind = n->kind();
@@ -1580,7 +1613,7 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
                 if (pos >= end) return base;
                 stack::top_slot = base;
                 n = next;
-                position->data1 = static_cast<uint32_t>(pos);
+                where->data1 = static_cast<uint32_t>(pos);
                 continue;
             }
             if (exits::pending) [[unlikely]]
@@ -1591,16 +1624,16 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
                 end = live_end(code, end);
                 if (pos >= end) return base;
                 stack::top_slot = base;
-                *position = *code;
-                position->data1 = static_cast<uint32_t>(pos);
+                *where = *code;
+                where->data1 = static_cast<uint32_t>(pos);
                 n += plan::size_of(n);
                 break;
             }
             if (pos >= end) return base;
             stack::top_slot = base;
             n += plan::size_of(n);
-            *position = *code;
-            position->data1 = static_cast<uint32_t>(pos);
+            *where = *code;
+            where->data1 = static_cast<uint32_t>(pos);
             if (n->pos != pos) [[unlikely]]  // K_END after the last node matches no position
                 break;
         }
@@ -1611,16 +1644,46 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
     return plan_block_generic(code, pos, end, base);
 }
 
+// The plan of a library function's body, run from code of either origin:
+// as run_in_place<true> runs the body, with the calls mark and the tracing
+// state of library code while it runs. Its position is a cell of its own
+// (plan_run::where): the user code's stays where that code left it.
+[[gnu::noinline]] cell_t* run_library_plan(const pnode_t* head, const cell_t* body) {
+    auto run = [head, body] {
+        plan::count(plan::C_RUN);
+        if (plan::verify) [[unlikely]]
+            plan::verify_plan(head);
+        plan_start x(head, stack::arguments, &library_position);
+        // run_function found nothing traced, and the calls mark changed
+        // nothing the guard byte holds.
+        return run_planned(x, head + 1, body, true, &library_position);
+    };
+    if (origin_fits(true)) return run();
+    code_origin origin(true);
+    return run();
+}
+
+// A plan run_planned_body does not run inline: a library function's, or a
+// user function's called from library code (which the interpreter runs).
+[[gnu::noinline]] cell_t* run_planned_elsewhere(const pnode_t* head, const cell_t* body) {
+    const pnode_t* block = head + 1;
+    if (body->data2 != block->value.data2 || body->data1 != block->value.data1 ||
+        !(head->flags & plan::LIBRARY_PLAN)) [[unlikely]]
+        return run_in_place<true>(body);
+    return run_library_plan(head, body);
+}
+
 // Inline in each call site: one C++ frame less per planned call.
-// from_plan: a planned body calls, so the caller is user code.
+// from_plan: a planned body calls, so the caller is user code and so is
+// the callee (the builder gives library callees no short way).
 template <bool from_plan>
 [[gnu::always_inline]] inline cell_t* run_planned_body(const pnode_t* head, const cell_t* body) {
     const pnode_t* block = head + 1;
     // The plan is of this body, as the function holds it now, and of user
     // code run from user code.
     if (body->data2 != block->value.data2 || body->data1 != block->value.data1 ||
-        !(from_plan || origin_fits(false))) [[unlikely]]
-        return run_in_place<true>(body);
+        !(from_plan || (origin_fits(false) && !(head->flags & plan::LIBRARY_PLAN)))) [[unlikely]]
+        return run_planned_elsewhere(head, body);
     plan::count(plan::C_RUN);
     // Verify mode: the blocks a run may take without the block loop (of
     // one expression, or a leaf) are checked here, as it begins.
@@ -1628,5 +1691,5 @@ template <bool from_plan>
         plan::verify_plan(head);
     plan_start x(head, stack::arguments);
     // run_function found nothing traced and nothing ran since.
-    return run_planned(x, block, body, true);
+    return run_planned(x, block, body, true, position);
 }

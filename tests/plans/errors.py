@@ -592,6 +592,58 @@ CASES = [
      "m: 0 until [m: m + 1 m > 2] print m\n"
      "loop 2 [while [true] [1 / 0]]\n",
      "*** Where: /"),
+    # Library functions' bodies are planned too: their runs leave the user
+    # code's position alone, so an error inside one is near the user code
+    # that called it (or the user code it last ran), as the interpreter
+    # reports it.
+    ("library_calls_with_bad_arguments",
+     "b: [1 2 3]\ng: func [x] [reduce [first x last x empty? x mod 7 3]]\n"
+     "print mold g b print mold g b\nprint mold try [g 5]\n"
+     "h: func [x y] [mod x y]\nprint [h 7 3 h 8 3]\n"
+     "e: try [h 5 0] print [e/id mold e/near mold e/where]\n"
+     "s: func [v] [sum v]\nprint [s [1 2] s [3 4]]\n"
+     "e: try [s [1 \"a\"]] print [e/id mold e/near mold e/where mold e/arg1 mold e/arg2]\n"
+     "r: func [v] [repend v [1 + 2 zz]]\n"
+     "loop 2 [e: try [r copy []] print [e/id mold e/near mold e/where]]\n"
+     "print mold try [empty? 5]\nh 1 0\n",
+     "*** Near : mod x y"),
+    ("library_functions_given_callbacks",
+     # A block or function handed to library code that breaks, returns,
+     # throws or raises: the exit crosses the library's planned frames.
+     "f: func [n] [loop 3 [attempt [if n > 1 [break] n: n + 1]] n]\nprint [f 0 f 0 f 5]\n"
+     "c: func [n] [collect [keep n if n > 2 [return n * 10] keep n + 1]]\n"
+     "print [mold c 1 mold c 1 mold c 5]\n"
+     "t: func [n] [catch [collect [keep n throw n + 100]]]\nprint [t 1 t 1]\n"
+     "a: func [] [attempt [1 / 0]]\nprint [mold a mold a]\n"
+     "w: func [n] [repeat i 3 [collect [keep i if i = n [break]]] n]\nprint [w 2 w 2]\n"
+     "q: func [n] [also n return n + 1]\nprint [q 1 q 1]\n"
+     "k: func [n] [collect [keep n keep n / 0]]\nprint mold try [k 1]\nk 1\n",
+     "*** Stack: try-do k collect keep"),
+    ("library_function_calls_user_code",
+     # A word the library calls, rebound by the user: the error the library
+     # raises after that user code ran is near the user code's last position.
+     "m: func [a b] [mod a b]\nprint [m 7 3 m -7 3]\nsaved: :absolute\n"
+     "absolute: func [v] [print \"mine\" \"x\"]\n"
+     "e: try [m 7 3] print [e/id mold e/near mold e/where]\n"
+     "absolute: :saved\nprint [m 7 3 m -7 3]\n"
+     "b: [1 2 3 4]\nx: func [v] [extract v 2]\nprint mold x b print mold x b\n"
+     "kept: :skip\nskip: func [s n] [print \"mine\" n + 1]\n"
+     "e: try [x b] print [e/id mold e/near mold e/where]\nskip: :kept\n"
+     "absolute: func [v] [print \"mine\" \"x\"]\nm 5 3\n",
+     "*** Near : \"x\""),
+    ("library_function_redefined",
+     # The user's own function under a library name, in user code planned
+     # with the library's, in library code calling it, and put back.
+     "b: [1 2 3 4]\nx: func [v] [extract v 2]\ng: func [v] [reduce [first v last v]]\n"
+     "print mold x b print mold x b print mold g b print mold g b\n"
+     "saved: :first\nfirst: func [s] [pick s 2]\nprint mold x b print mold g b\n"
+     "first: func [s] [s/9 + zz]\nprint mold try [x b]\nprint mold try [g b]\n"
+     "first: :saved\nprint mold x b print mold g b\n"
+     "saved-pick: :pick\npick: func [s i] [i * 100]\nprint [first b second b last b]\n"
+     "pick: :saved-pick\nprint [first b second b last b]\n"
+     "mod: func [a b] [a - b + zz]\nprint mold try [mod 1 2]\n"
+     "first: func [s] [s + zz]\nx b\n",
+     "*** Stack: try-do x extract first"),
     ("set_word_errors",
      "g: func [x /local y] [y: x * 2 y: y + x]\nprint [g 1 g 2]\n"
      "h: func [x] [y: x]\nh 1 h 2\nh ()\n",

@@ -11,6 +11,11 @@ rebind a global word (to an operator too), an operator or a function, or
 change a body. Errors are caught and printed with their Where and Near, and
 a program may end on an uncaught one.
 
+A second set of programs also calls library functions (whose bodies are
+planned as library code), with arguments of any type, blocks that break,
+return or raise, and now and then a library function redefined by the user
+or put back.
+
 Usage: random_programs.py ZUV [COUNT [FIRST_SEED]]
 """
 
@@ -33,14 +38,34 @@ HOLDERS = ["o", "p", "q", "c", "blk", "mp", "none", "func [] [5]", "context [b: 
 
 
 class Program:
-    def __init__(self, rng):
+    def __init__(self, rng, library=False):
         self.rng = rng
         self.functions = []  # (name, arity)
         self.globals = ["g1", "g2"]
+        self.library = library
+
+    def library_value(self, names, depth):
+        """A call of a library function (or of the user's function that
+        took its name)."""
+        r = self.rng
+        e = self.expression(names, depth)
+        block = r.choice(["[1 2 3 4]", "[5]", "[]", '"abc"', "copy [7 8]"])
+        forms = ["first %s" % block, "last %s" % block, "second %s" % block,
+                 "empty? %s" % block, "first (%s)" % e, "empty? (%s)" % e,
+                 "mod %s %s" % (self.value(names, 0), self.value(names, 0)),
+                 "also %s %s" % (self.value(names, 0), self.value(names, 0)),
+                 "attempt [%s]" % self.body(names, depth),
+                 "collect [keep %s %s]" % (self.value(names, 0), self.body(names, depth)),
+                 "extract %s %s" % (block, self.value(names, 0)),
+                 "sum reduce [%s %s]" % (self.value(names, 0), self.value(names, 0)),
+                 "repend copy [] [%s]" % e]
+        return r.choice(forms)
 
     def value(self, names, depth):
         """A value expression: no operator after it (the caller adds them)."""
         r = self.rng
+        if self.library and depth > 0 and r.randrange(4) == 0:
+            return self.library_value(names, depth - 1)
         # Mostly integers and words, so that most bodies run to their end.
         k = r.choice([0, 0, 0, 1, 1, 1, 2, 4, 5, 6, 7, 7, 8, 8, 9, 10, 11, 3]
                      if depth > 0 else [0, 0, 1, 1, 2, 4, 3])
@@ -141,6 +166,8 @@ class Program:
                  "show: func [b] [either error? set/any 'e try b "
                  "[print [\"error\" e/id mold e/where mold/flat e/near]] "
                  "[print mold/flat :e]]"]
+        if self.library:
+            lines.append("lib-first: :first lib-mod: :mod lib-skip: :skip")
         for i in range(r.randrange(2, 6)):
             text, name, arity = self.function(i)
             lines.append(text)
@@ -157,6 +184,11 @@ class Program:
                 lines.append("saved: :either either: func [c a b] [if c [do a]] ")
             elif k == 3:
                 lines.append("either: :saved" if "saved:" in "\n".join(lines) else "g2: 1")
+            elif self.library and k in (4, 5):
+                lines.append(r.choice([
+                    "first: func [s] [either series? s [pick s 2] [s + zz]]",
+                    "mod: func [a b] [a - b]", "skip: func [s n] [n]",
+                    "first: :lib-first mod: :lib-mod skip: :lib-skip"]))
             elif k in (4, 5):
                 lines.append("cur: " + r.choice(HOLDERS))
             elif k == 6:
@@ -182,7 +214,9 @@ class Program:
 
 def programs(count, first):
     return [("seed%d" % s, Program(random.Random(s)).source())
-            for s in range(first, first + count)]
+            for s in range(first, first + count)] + \
+        [("library%d" % s, Program(random.Random(s), library=True).source())
+         for s in range(first, first + count // 2)]
 
 
 if __name__ == "__main__":
