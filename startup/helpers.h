@@ -48,5 +48,15 @@ void to_integer();
 void to_float();
 void to_string();
 void mold_part();  // system/tools/tracers/mold-part
+void collector();  // system/tools/tracers/data/collector
+
+// Finds the words and functions the collector's entry works on, in the
+// tracers object the library made.
+void find_collector_words(const cell_t* tracers);
+
+// mold-part's steps for the tracer's entries: the molded text goes to out (a
+// cell the collector sees). False, with nothing done, for a part the entry
+// leaves to the body.
+bool mold_part_into(cell_t* out, const cell_t* value, int32_t part, bool only);
 
 }  // namespace zuv::helpers
