@@ -41,7 +41,7 @@ inline cell_t* arg(int32_t i) { return stack::arguments + i; }
 // The frame: event code offset value ref frame /local report drop-left isop
 // bgn fr. The locals' slots hold the entry's own new values while it runs
 // (the body sets each before it reads it).
-constexpr int32_t EVENT = 0, CODE = 1, VALUE = 3, REF = 4, FRAME = 5;
+constexpr int32_t EVENT = 0, CODE = 1, OFFSET = 2, VALUE = 3, REF = 4, FRAME = 5;
 constexpr int32_t MOLDED = 7, SPARE = 8;
 
 // Words of the data context the collector reads and sets.
@@ -343,10 +343,27 @@ bool report_due(event_kind kind) {
     return depth == 0 || (depth == 1 && (kind == EV_CALL || kind == EV_RETURN));
 }
 
+// The library's inspector begins by leaving, with nothing done, unless the
+// event may show a line (its `unless switch event [...] [exit]`): three of
+// the four reports of a plain traced statement. Such a call is skipped; the
+// cases it weighs further (a pushed word in /all) are left to it.
+bool inspector_leaves(event_kind kind, const cell_t* data) {
+    if (object::context_of(data) != layout.data) return false;
+    bool all = logic::truthy(data_value(SUB_EXPRS));
+    switch (kind) {
+    case EV_EXPR: return all || integer_of(EXPR_DEPTH) != 0 || type_of(arg(CODE)) == TYPE_paren;
+    case EV_ERROR:
+    case EV_THROW: return false;
+    case EV_PUSH:
+    case EV_RETURN: return !all;
+    default: return true;
+    }
+}
+
 // do report: false when the inspector left with an exit bound outside it.
 bool report(event_kind kind, const cell_t* data) {
-    if (!report_due(kind)) return true;
-    cell_t args[6] = {*data, *arg(EVENT), *arg(CODE), *arg(2), *arg(VALUE), *arg(REF)};
+    if (!report_due(kind) || inspector_leaves(kind, data)) return true;
+    cell_t args[6] = {*data, *arg(EVENT), *arg(CODE), *arg(OFFSET), *arg(VALUE), *arg(REF)};
     cell_t word;
     word::make_raw(&word, TYPE_word, layout.data, layout.inspect_symbol, layout.at[INSPECT]);
     cell_t fn = *data_value(INSPECT);
@@ -526,8 +543,10 @@ void find_collector_words(const cell_t* tracers) {
 void collector() {
     const cell_t* fn = stack::arguments - 1;
     if (layout.data == 0 || function_node(fn) != layout.collector_fn) return run_body();
-    if (type_of(arg(EVENT)) != TYPE_word || type_of(arg(FRAME)) != TYPE_pair ||
-        logic::truthy(data_value(DEBUG_Q)) || !words_ok())
+    // The inspector's types (event [word!] offset [integer!]) hold for what a
+    // trace gives; a call made by hand with others is the body's.
+    if (type_of(arg(EVENT)) != TYPE_word || type_of(arg(OFFSET)) != TYPE_integer ||
+        type_of(arg(FRAME)) != TYPE_pair || logic::truthy(data_value(DEBUG_Q)) || !words_ok())
         return run_body();
     const cell_t* data = data_object();
     if (data == nullptr || function_node(data_value(INSPECT)) != layout.inspect_fn)
