@@ -67,9 +67,14 @@ void give_entry(cell_t* fn, routine::entry_t entry) {
 void attach() {
     for (const helper_t& h : HELPERS)
         give_entry(_context::get_in(symbol::make(h.word), _context::global_node), h.entry);
-    if (const cell_t* tracers = object_at({"system", "tools", "tracers"}))
+    if (const cell_t* tracers = object_at({"system", "tools", "tracers"})) {
         give_entry(_context::get_in(symbol::make("mold-part"), object::context_of(tracers)),
                    mold_part);
+        find_collector_words(tracers);
+        if (const cell_t* data = object_at({"system", "tools", "tracers", "data"}))
+            give_entry(_context::get_in(symbol::make("collector"), object::context_of(data)),
+                       collector);
+    }
     // A plan built while the library started may have taken one of them for
     // an interpreted callee: every plan is checked again.
     stamp::epoch++;

@@ -49,14 +49,11 @@ uint32_t closer_in(const uint8_t* text, uint32_t unit, int32_t count) {
 
 }  // namespace
 
-// value part /only /local r pos closer
-void mold_part() {
-    int32_t part = integer::get(arg(1));
+bool mold_part_into(cell_t* out, const cell_t* value, int32_t part, bool only) {
     // Below five characters the body's skips run into the head: its own steps.
-    if (part < 5 || part == std::numeric_limits<int32_t>::max()) return run_body();
-    cell_t* r = arg(3);
-    *r = mold_flat(arg(0), logic::truthy(arg(2)), part + 1);
-    series_buffer_t* b = string::buffer_of(r);
+    if (part < 5 || part == std::numeric_limits<int32_t>::max()) return false;
+    *out = mold_flat(value, only, part + 1);
+    series_buffer_t* b = string::buffer_of(out);
     uint32_t unit = b->unit();
     int32_t length = b->used() / static_cast<int32_t>(unit);
     if (part < length) {
@@ -67,7 +64,14 @@ void mold_part() {
         if (closer != 0) string::put_char(text + int64_t{at + 3} * unit, unit, closer);
         string::truncate_to(b, length - 1);
     }
-    *arg(0) = *r;
+    return true;
+}
+
+// value part /only /local r pos closer
+void mold_part() {
+    if (!mold_part_into(arg(3), arg(0), integer::get(arg(1)), logic::truthy(arg(2))))
+        return run_body();
+    *arg(0) = *arg(3);
     stack::keep();
 }
 
