@@ -27,6 +27,7 @@
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
+#include "interpreter/entry_arguments.h"
 #include "interpreter/fast_ops.h"
 #include "interpreter/plans/nodes.h"
 #include "interpreter/plans/plans.h"
@@ -1117,6 +1118,29 @@ template <bool check_origin> cell_t* run_in_place(const cell_t* code) {
     return pos;
 }
 
+// Whether the cell after c (at pos + 1, live the end) would start the infix
+// lookahead of the value at c: a word holding an operator.
+inline bool operator_follows(const cell_t* c, int32_t pos, int32_t live) {
+    if (pos + 1 >= live || type_of(c + 1) != TYPE_word) return false;
+    const cell_t* v = peek_value(c + 1);
+    return v != nullptr && type_of(v) == TYPE_op;
+}
+
+// The value an argument at c (pos, live the end) pushes when taking it runs
+// nothing: a value that stands for itself or a word holding a plain value,
+// with no operator after it. nullptr when it must be evaluated.
+[[gnu::always_inline]] inline const cell_t* quiet_operand(const cell_t* c, int32_t pos,
+                                                          int32_t live) {
+    uint8_t t = type_of(c);
+    const cell_t* v = c;
+    if (!inert_q(t)) {
+        if (t != TYPE_word) return nullptr;
+        v = peek_value(c);
+        if (v == nullptr || !plain_value_q(type_of(v))) return nullptr;
+    }
+    return operator_follows(c, pos, live) ? nullptr : v;
+}
+
 // Pushes the value of the expression at pos (c, with live the end clamped to
 // the block's tail) and returns the position after it; infix: the right
 // operand of an operator, which takes no lookahead of its own. While nothing
@@ -1445,14 +1469,6 @@ template <bool plain = false>
     return pos;
 }
 
-// Whether the cell after c (at pos + 1, live the end) would start the infix
-// lookahead of the value at c: a word holding an operator.
-inline bool operator_follows(const cell_t* c, int32_t pos, int32_t live) {
-    if (pos + 1 >= live || type_of(c + 1) != TYPE_word) return false;
-    const cell_t* v = peek_value(c + 1);
-    return v != nullptr && type_of(v) == TYPE_op;
-}
-
 // The arguments of a conditional from the one at index i on: a branch
 // written as a block is pushed as it stands, anything else takes the operand
 // path and its type check. Stops at a pending exit.
@@ -1499,27 +1515,65 @@ inline bool operator_follows(const cell_t* c, int32_t pos, int32_t live) {
     return pos;
 }
 
+// The n arguments of the native or action at slot (its cache, its plan) for
+// call_native, pushed and checked. The cells are read again only after an
+// argument that ran something. With a descriptor d, a type is one test of
+// its mask; without one (none made, or every argument takes every type but
+// the seldom ones) the cache is read as check_needed asks. Stops at a
+// pending exit.
+template <bool with_descriptor>
+[[gnu::always_inline]] inline int32_t fetch_native(const entry_arguments* d, const cell_t* slot,
+                                                   node_t cache, uint32_t plan, const cell_t* code,
+                                                   int32_t pos, int32_t end) {
+    auto n = static_cast<int32_t>(plan & PLAN_ARGS_MASK);
+    int32_t live = end;
+    const cell_t* cells = live_cells(code, &live);
+    for (int32_t i = 0; i < n; i++) {
+        if (pos >= live) [[unlikely]]
+            fire_no_arg(slot, i);
+        const cell_t* c = cells + pos;
+        // An earlier argument may have switched the tracer on.
+        const cell_t* v = tracing ? nullptr : quiet_operand(c, pos, live);
+        if (v != nullptr) [[likely]] {
+            stack::push(v);
+            pos++;
+        } else {
+            pos = eval_operand(c, live, code, pos, end, false);
+            if (exits::pending) [[unlikely]]
+                return pos;
+            live = end;
+            cells = live_cells(code, &live);
+        }
+        const cell_t* arg = stack::top_slot - 1;
+        if (with_descriptor ? !takes_q(d, i, arg) : check_needed(plan, arg)) [[unlikely]]
+            check_arg(slot, i, alloc::buffer(cache)->head_cell() + i, arg);
+    }
+    return pos;
+}
+
 // eval_code for a native or action named by a word, its plan simple, nothing
 // traced: no path, no infix shuffle, no events.
 [[gnu::noinline]] int32_t call_native(const cell_t* fn, const cell_t* word, uint32_t plan,
                                       const cell_t* code, int32_t pos, int32_t end, bool push) {
     check_native_stack();
     cell_t* slot = stack::push(fn);
-    stack::mark_interp_native(word);
+    // mark_interp_native's record, made whole at once: a call named by a
+    // word always has one.
+    stack::push_frame_made((word->data2 & frame::SYMBOL_MASK) | frame::NATIVE |
+                               stack::interpreted_mark,
+                           word->data1, slot + 1);
     // A handle stays the same when its buffer moves: read once, it serves
     // every argument's check.
     node_t cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
-    int32_t n = static_cast<int32_t>(plan & PLAN_ARGS_MASK);
-    for (int32_t i = 0; i < n; i++) {
-        pos = fetch_normal(slot, i, code, pos, end, false);
-        if (exits::pending) [[unlikely]]
-            return pos;
-        if (check_needed(plan, stack::top_slot - 1))
-            check_arg(slot, i, alloc::buffer(cache)->head_cell() + i, stack::top_slot - 1);
-    }
-    run_simple_entry(type_of(slot), slot, n);
+    const entry_arguments* d =
+        plan & PLAN_ANY_TYPES ? nullptr : described(type_of(slot), slot->data1, cache);
+    pos = d != nullptr ? fetch_native<true>(d, slot, cache, plan, code, pos, end)
+                       : fetch_native<false>(d, slot, cache, plan, code, pos, end);
+    if (exits::pending) [[unlikely]]
+        return pos;
+    run_simple_entry(type_of(slot), slot, static_cast<int32_t>(plan & PLAN_ARGS_MASK));
     if (exits::pending) return pos;
-    finish_call(slot, push);
+    finish_pushed(slot, push, stack::arguments);
     return pos;
 }
 
