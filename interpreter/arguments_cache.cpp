@@ -192,18 +192,31 @@ void build_cache(const cell_t* callee) {
     alloc::buffer(more)->head_cell()[1] = cache;
 }
 
-// The descriptor of a start-up entry read from its cache, when its plan is
-// simple and it has few enough arguments; d is left empty otherwise.
+// The descriptor of a start-up entry read from its cache. d is left empty
+// when it takes more arguments than a descriptor holds, or one no entry
+// has: a get-word argument, or a quoted one that may be left out.
 void describe(entry_arguments* d, const cell_t* cache) {
     *d = entry_arguments{};
-    uint32_t plan = cache->data3;
-    auto n = static_cast<int32_t>(plan & PLAN_ARGS_MASK);
-    if (!(plan & PLAN_SIMPLE) || n > DESCRIBED_ARGS_MAX) return;
+    int32_t n = block::abs_length(cache);
+    int32_t count = 0;
     for (int32_t i = 0; i < n; i++) {
         const cell_t* e = block::rs_abs_at(cache, i);
+        // The first refinement (or the closing count) ends them.
+        if (type_of(e) != TYPE_typeset) break;
+        uint32_t kind = (e->header & ARG_KIND_MASK) >> ARG_KIND_SHIFT;
+        if (kind == ARG_RETURN) continue;
+        if (count == DESCRIBED_ARGS_MAX || i > UINT8_MAX || kind == ARG_GET ||
+            (kind == ARG_LIT && typeset::has_q(e, TYPE_unset))) {
+            *d = entry_arguments{};
+            return;
+        }
+        d->entry[count] = static_cast<uint8_t>(i);
+        d->kind[count] = static_cast<uint8_t>(kind);
         for (int32_t id = 0; id < 64; id++)
-            if (typeset::has_q(e, id)) d->types[i] |= uint64_t{1} << id;
+            if (typeset::has_q(e, id)) d->types[count] |= uint64_t{1} << id;
+        count++;
     }
+    d->count = static_cast<uint8_t>(count);
     d->cache = cache->data2;
 }
 

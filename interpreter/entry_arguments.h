@@ -1,7 +1,9 @@
 // The argument descriptors of the natives and actions start-up defined: the
-// types their arguments take, read out of their arguments caches once. A
-// call whose plan is simple then checks each argument's type with one test
-// of a mask instead of finding the cache's buffer and reading its typeset.
+// arguments a call with no refinement takes, read out of their arguments
+// caches once: for each its cache entry, how it is quoted and the types it
+// takes. A call then checks each argument's type with one test of a mask
+// instead of finding the cache's buffer and reading its typeset, and one
+// with quoted arguments fetches them in a plain loop, not the general walk.
 //
 // A descriptor holds only while its callee calls through the very cache it
 // was read from (the start-up cache of its entry): the call compares the
@@ -16,13 +18,20 @@
 
 namespace zuv::interpreter {
 
-// Natives and actions of more normal arguments than this have no descriptor.
+// Natives and actions of more arguments than this (before their first
+// refinement) have no descriptor.
 constexpr int32_t DESCRIBED_ARGS_MAX = 6;
 
 struct entry_arguments {
     // The cache block read (0: no descriptor).
     node_t cache = 0;
-    // Bit t of types[i]: normal argument i takes datatype id t.
+    // The arguments before the first refinement.
+    uint8_t count = 0;
+    // Argument i: its cache entry (a return: entry before it shifts it) and
+    // its kind (ARG_NORMAL or ARG_LIT).
+    uint8_t entry[DESCRIBED_ARGS_MAX] = {};
+    uint8_t kind[DESCRIBED_ARGS_MAX] = {};
+    // Bit t of types[i]: argument i takes datatype id t.
     uint64_t types[DESCRIBED_ARGS_MAX] = {};
 };
 

@@ -1577,6 +1577,33 @@ template <bool with_descriptor>
     return pos;
 }
 
+// fetch_args for a call of a described native or action (t, at callee,
+// its descriptor d, its cache) with no path, in ordinary evaluation: its
+// arguments as their kinds say, up to the first refinement, then its entry.
+// The descriptor has no optional argument: a missing one is an error.
+[[gnu::noinline]] int32_t fetch_described(const entry_arguments* d, uint8_t t, const cell_t* callee,
+                                          node_t cache, const cell_t* code, int32_t pos,
+                                          int32_t end) {
+    for (int32_t k = 0; k < d->count; k++) {
+        int32_t i = d->entry[k];
+        uint32_t kind = d->kind[k];
+        if (pos >= live_end(code, end)) fire_no_arg(callee, i);
+        pos = kind == ARG_NORMAL ? fetch_normal(callee, i, code, pos, end, false)
+                                 : fetch_one(kind, code, pos, end, false);
+        if (exits::pending) [[unlikely]]
+            return pos;
+        const cell_t* arg = stack::top_slot - 1;
+        if (!takes_q(d, k, arg)) [[unlikely]]
+            check_arg(callee, i, alloc::buffer(cache)->head_cell() + i, arg);
+    }
+    if (tracing) [[unlikely]] {
+        cell_t name = call_word();
+        fire_event(event::CALL, code, pos, &name, callee);
+    }
+    run_entry(t, callee, no_refinements);
+    return pos;
+}
+
 // The operator call of the infix lookahead, its callee at slot with the left
 // operand above it, for a native or action with a simple plan of two
 // arguments while nothing is traced.
@@ -1763,6 +1790,9 @@ int32_t fetch_args(const cell_t* callee, const cell_t* code, int32_t pos, int32_
     bool applying = (mode & 3) != 0;
     bool safer = (mode & mode::SAFER) != 0;
     node_t cache = arguments_cache(callee)->data2;
+    if (native_like && path == nullptr && mode == mode::EVAL && !infix)
+        if (const entry_arguments* d = described(t, callee->data1, cache))
+            return fetch_described(d, t, callee, cache, code, pos, end);
     int32_t count = alloc::buffer(cache)->used() >> 4;
 
     // Every position starts unused, also past the spec's count: an entry
