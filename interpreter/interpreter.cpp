@@ -1066,15 +1066,8 @@ template <bool check_origin> cell_t* run_in_place(const cell_t* code) {
     run_branch(a + 1);
 }
 
-// Runs a native or action whose n normal arguments are in place, while
-// nothing is traced: if and either run their branch here, integer arithmetic
-// and comparison need no entry.
-[[gnu::always_inline]] inline void run_simple_entry(uint8_t t, const cell_t* callee, int32_t n) {
-    if (t == TYPE_native && (callee->data1 == EITHER_INDEX || callee->data1 == IF_INDEX) &&
-        native_table != nullptr && native_table[callee->data1] != nullptr) {
-        run_conditional(callee->data1);
-        return;
-    }
+// run_simple_entry for a callee that is neither `if` nor `either`.
+[[gnu::always_inline]] inline void run_plain_entry(uint8_t t, const cell_t* callee, int32_t n) {
     if (n == 2) {
         cell_t* a = stack::arguments;
         fast_op f = fast_op_of(t, callee->data1);
@@ -1084,6 +1077,18 @@ template <bool check_origin> cell_t* run_in_place(const cell_t* code) {
         }
     }
     run_entry(t, callee, no_refinements);
+}
+
+// Runs a native or action whose n normal arguments are in place, while
+// nothing is traced: if and either run their branch here, integer arithmetic
+// and comparison need no entry.
+[[gnu::always_inline]] inline void run_simple_entry(uint8_t t, const cell_t* callee, int32_t n) {
+    if (t == TYPE_native && (callee->data1 == EITHER_INDEX || callee->data1 == IF_INDEX) &&
+        native_table != nullptr && native_table[callee->data1] != nullptr) {
+        run_conditional(callee->data1);
+        return;
+    }
+    run_plain_entry(t, callee, n);
 }
 
 // A paren as eval_expression runs it while nothing is traced: its cell rides
@@ -1571,7 +1576,8 @@ template <bool with_descriptor>
                        : fetch_native<false>(d, slot, cache, plan, code, pos, end);
     if (exits::pending) [[unlikely]]
         return pos;
-    run_simple_entry(type_of(slot), slot, static_cast<int32_t>(plan & PLAN_ARGS_MASK));
+    // call_direct takes `if` and `either` elsewhere.
+    run_plain_entry(type_of(slot), slot, static_cast<int32_t>(plan & PLAN_ARGS_MASK));
     if (exits::pending) return pos;
     finish_pushed(slot, push, stack::arguments);
     return pos;
