@@ -15,6 +15,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
+#include "interpreter/entry_arguments.h"
 #include "interpreter/interpreter.h"
 #include "interpreter/plans/nodes.h"
 #include "runtime/alloc.h"
@@ -191,7 +192,38 @@ void build_cache(const cell_t* callee) {
     alloc::buffer(more)->head_cell()[1] = cache;
 }
 
+// The descriptor of a start-up entry read from its cache. d is left empty
+// when it takes more arguments than a descriptor holds, or one no entry
+// has: a get-word argument, or a quoted one that may be left out.
+void describe(entry_arguments* d, const cell_t* cache) {
+    *d = entry_arguments{};
+    int32_t n = block::abs_length(cache);
+    int32_t count = 0;
+    for (int32_t i = 0; i < n; i++) {
+        const cell_t* e = block::rs_abs_at(cache, i);
+        // The first refinement (or the closing count) ends them.
+        if (type_of(e) != TYPE_typeset) break;
+        uint32_t kind = (e->header & ARG_KIND_MASK) >> ARG_KIND_SHIFT;
+        if (kind == ARG_RETURN) continue;
+        if (count == DESCRIBED_ARGS_MAX || i > UINT8_MAX || kind == ARG_GET ||
+            (kind == ARG_LIT && typeset::has_q(e, TYPE_unset))) {
+            *d = entry_arguments{};
+            return;
+        }
+        d->entry[count] = static_cast<uint8_t>(i);
+        d->kind[count] = static_cast<uint8_t>(kind);
+        for (int32_t id = 0; id < 64; id++)
+            if (typeset::has_q(e, id)) d->types[count] |= uint64_t{1} << id;
+        count++;
+    }
+    d->count = static_cast<uint8_t>(count);
+    d->cache = cache->data2;
+}
+
 }  // namespace
+
+entry_arguments native_arguments[native::TABLE_SLOTS];
+entry_arguments action_arguments[action::COUNT];
 
 cell_t* arguments_cache(const cell_t* callee) {
     cell_t* slot = alloc::buffer(callee->data3)->head_cell() + 1;
@@ -206,6 +238,8 @@ void forget_caches() {
     for (cell_t& c : action_caches) c = none_value;
     for (cell_t& c : native_values) c = none_value;
     for (cell_t& c : action_values) c = none_value;
+    for (entry_arguments& d : native_arguments) d = entry_arguments{};
+    for (entry_arguments& d : action_arguments) d = entry_arguments{};
 }
 
 void prepare_caches() {
@@ -232,6 +266,7 @@ void prepare_caches() {
         if (keep != nullptr && type_of(keep) != TYPE_block) {
             *keep = cache;
             (t == TYPE_native ? native_values : action_values)[v.data1] = v;
+            describe((t == TYPE_native ? native_arguments : action_arguments) + v.data1, &cache);
         }
     }
 }

@@ -27,6 +27,7 @@
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
+#include "interpreter/entry_arguments.h"
 #include "interpreter/fast_ops.h"
 #include "interpreter/path_fields.h"
 #include "interpreter/plans/nodes.h"
@@ -1066,15 +1067,8 @@ template <bool check_origin> cell_t* run_in_place(const cell_t* code) {
     run_branch(a + 1);
 }
 
-// Runs a native or action whose n normal arguments are in place, while
-// nothing is traced: if and either run their branch here, integer arithmetic
-// and comparison need no entry.
-[[gnu::always_inline]] inline void run_simple_entry(uint8_t t, const cell_t* callee, int32_t n) {
-    if (t == TYPE_native && (callee->data1 == EITHER_INDEX || callee->data1 == IF_INDEX) &&
-        native_table != nullptr && native_table[callee->data1] != nullptr) {
-        run_conditional(callee->data1);
-        return;
-    }
+// run_simple_entry for a callee that is neither `if` nor `either`.
+[[gnu::always_inline]] inline void run_plain_entry(uint8_t t, const cell_t* callee, int32_t n) {
     if (n == 2) {
         cell_t* a = stack::arguments;
         fast_op f = fast_op_of(t, callee->data1);
@@ -1084,6 +1078,18 @@ template <bool check_origin> cell_t* run_in_place(const cell_t* code) {
         }
     }
     run_entry(t, callee, no_refinements);
+}
+
+// Runs a native or action whose n normal arguments are in place, while
+// nothing is traced: if and either run their branch here, integer arithmetic
+// and comparison need no entry.
+[[gnu::always_inline]] inline void run_simple_entry(uint8_t t, const cell_t* callee, int32_t n) {
+    if (t == TYPE_native && (callee->data1 == EITHER_INDEX || callee->data1 == IF_INDEX) &&
+        native_table != nullptr && native_table[callee->data1] != nullptr) {
+        run_conditional(callee->data1);
+        return;
+    }
+    run_plain_entry(t, callee, n);
 }
 
 // A paren as eval_expression runs it while nothing is traced: its cell rides
@@ -1116,6 +1122,29 @@ template <bool check_origin> cell_t* run_in_place(const cell_t* code) {
     store_set_word();
     stack::unwind();
     return pos;
+}
+
+// Whether the cell after c (at pos + 1, live the end) would start the infix
+// lookahead of the value at c: a word holding an operator.
+inline bool operator_follows(const cell_t* c, int32_t pos, int32_t live) {
+    if (pos + 1 >= live || type_of(c + 1) != TYPE_word) return false;
+    const cell_t* v = peek_value(c + 1);
+    return v != nullptr && type_of(v) == TYPE_op;
+}
+
+// The value an argument at c (pos, live the end) pushes when taking it runs
+// nothing: a value that stands for itself or a word holding a plain value,
+// with no operator after it. nullptr when it must be evaluated.
+[[gnu::always_inline]] inline const cell_t* quiet_operand(const cell_t* c, int32_t pos,
+                                                          int32_t live) {
+    uint8_t t = type_of(c);
+    const cell_t* v = c;
+    if (!inert_q(t)) {
+        if (t != TYPE_word) return nullptr;
+        v = peek_value(c);
+        if (v == nullptr || !plain_value_q(type_of(v))) return nullptr;
+    }
+    return operator_follows(c, pos, live) ? nullptr : v;
 }
 
 // Pushes the value of the expression at pos (c, with live the end clamped to
@@ -1451,14 +1480,6 @@ template <bool plain = false, bool library = false>
     return pos;
 }
 
-// Whether the cell after c (at pos + 1, live the end) would start the infix
-// lookahead of the value at c: a word holding an operator.
-inline bool operator_follows(const cell_t* c, int32_t pos, int32_t live) {
-    if (pos + 1 >= live || type_of(c + 1) != TYPE_word) return false;
-    const cell_t* v = peek_value(c + 1);
-    return v != nullptr && type_of(v) == TYPE_op;
-}
-
 // The arguments of a conditional from the one at index i on: a branch
 // written as a block is pushed as it stands, anything else takes the operand
 // path and its type check. Stops at a pending exit.
@@ -1505,27 +1526,93 @@ inline bool operator_follows(const cell_t* c, int32_t pos, int32_t live) {
     return pos;
 }
 
+// The n arguments of the native or action at slot (its cache, its plan) for
+// call_native, pushed and checked. The cells are read again only after an
+// argument that ran something. With a descriptor d, a type is one test of
+// its mask; without one (none made, or every argument takes every type but
+// the seldom ones) the cache is read as check_needed asks. Stops at a
+// pending exit.
+template <bool with_descriptor>
+[[gnu::always_inline]] inline int32_t fetch_native(const entry_arguments* d, const cell_t* slot,
+                                                   node_t cache, uint32_t plan, const cell_t* code,
+                                                   int32_t pos, int32_t end) {
+    auto n = static_cast<int32_t>(plan & PLAN_ARGS_MASK);
+    int32_t live = end;
+    const cell_t* cells = live_cells(code, &live);
+    for (int32_t i = 0; i < n; i++) {
+        if (pos >= live) [[unlikely]]
+            fire_no_arg(slot, i);
+        const cell_t* c = cells + pos;
+        // An earlier argument may have switched the tracer on.
+        const cell_t* v = tracing ? nullptr : quiet_operand(c, pos, live);
+        if (v != nullptr) [[likely]] {
+            stack::push(v);
+            pos++;
+        } else {
+            pos = eval_operand(c, live, code, pos, end, false);
+            if (exits::pending) [[unlikely]]
+                return pos;
+            live = end;
+            cells = live_cells(code, &live);
+        }
+        const cell_t* arg = stack::top_slot - 1;
+        if (with_descriptor ? !takes_q(d, i, arg) : check_needed(plan, arg)) [[unlikely]]
+            check_arg(slot, i, alloc::buffer(cache)->head_cell() + i, arg);
+    }
+    return pos;
+}
+
 // eval_code for a native or action named by a word, its plan simple, nothing
 // traced: no path, no infix shuffle, no events.
 [[gnu::noinline]] int32_t call_native(const cell_t* fn, const cell_t* word, uint32_t plan,
                                       const cell_t* code, int32_t pos, int32_t end, bool push) {
     check_native_stack();
     cell_t* slot = stack::push(fn);
-    stack::mark_interp_native(word);
+    // mark_interp_native's record, made whole at once: a call named by a
+    // word always has one.
+    stack::push_frame_made((word->data2 & frame::SYMBOL_MASK) | frame::NATIVE |
+                               stack::interpreted_mark,
+                           word->data1, slot + 1);
     // A handle stays the same when its buffer moves: read once, it serves
     // every argument's check.
     node_t cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
-    int32_t n = static_cast<int32_t>(plan & PLAN_ARGS_MASK);
-    for (int32_t i = 0; i < n; i++) {
-        pos = fetch_normal(slot, i, code, pos, end, false);
+    const entry_arguments* d =
+        plan & PLAN_ANY_TYPES ? nullptr : described(type_of(slot), slot->data1, cache);
+    pos = d != nullptr ? fetch_native<true>(d, slot, cache, plan, code, pos, end)
+                       : fetch_native<false>(d, slot, cache, plan, code, pos, end);
+    if (exits::pending) [[unlikely]]
+        return pos;
+    // call_direct takes `if` and `either` elsewhere.
+    run_plain_entry(type_of(slot), slot, static_cast<int32_t>(plan & PLAN_ARGS_MASK));
+    if (exits::pending) return pos;
+    finish_pushed(slot, push, stack::arguments);
+    return pos;
+}
+
+// fetch_args for a call of a described native or action (t, at callee,
+// its descriptor d, its cache) with no path, in ordinary evaluation: its
+// arguments as their kinds say, up to the first refinement, then its entry.
+// The descriptor has no optional argument: a missing one is an error.
+[[gnu::noinline]] int32_t fetch_described(const entry_arguments* d, uint8_t t, const cell_t* callee,
+                                          node_t cache, const cell_t* code, int32_t pos,
+                                          int32_t end) {
+    for (int32_t k = 0; k < d->count; k++) {
+        int32_t i = d->entry[k];
+        uint32_t kind = d->kind[k];
+        if (pos >= live_end(code, end)) fire_no_arg(callee, i);
+        pos = kind == ARG_NORMAL ? fetch_normal(callee, i, code, pos, end, false)
+                                 : fetch_one(kind, code, pos, end, false);
         if (exits::pending) [[unlikely]]
             return pos;
-        if (check_needed(plan, stack::top_slot - 1))
-            check_arg(slot, i, alloc::buffer(cache)->head_cell() + i, stack::top_slot - 1);
+        const cell_t* arg = stack::top_slot - 1;
+        if (!takes_q(d, k, arg)) [[unlikely]]
+            check_arg(callee, i, alloc::buffer(cache)->head_cell() + i, arg);
     }
-    run_simple_entry(type_of(slot), slot, n);
-    if (exits::pending) return pos;
-    finish_call(slot, push);
+    if (tracing) [[unlikely]] {
+        cell_t name = call_word();
+        fire_event(event::CALL, code, pos, &name, callee);
+    }
+    run_entry(t, callee, no_refinements);
     return pos;
 }
 
@@ -1719,6 +1806,9 @@ int32_t fetch_args(const cell_t* callee, const cell_t* code, int32_t pos, int32_
     bool applying = (mode & 3) != 0;
     bool safer = (mode & mode::SAFER) != 0;
     node_t cache = arguments_cache(callee)->data2;
+    if (native_like && path == nullptr && mode == mode::EVAL && !infix)
+        if (const entry_arguments* d = described(t, callee->data1, cache))
+            return fetch_described(d, t, callee, cache, code, pos, end);
     int32_t count = alloc::buffer(cache)->used() >> 4;
 
     // Every position starts unused, also past the spec's count: an entry
