@@ -263,7 +263,12 @@ struct builder {
             if (planned) {
                 uint32_t summary = summary_of(&fn);
                 int32_t ref = emit(make(K_WORDREF, 0, 0, static_cast<int32_t>(summary), &fn));
-                if (plain_function_q(&fn)) nodes[ref].flags |= PLAIN_CALL;
+                // As for a call by word: the short ways count on user code
+                // calling user code (a field may hold a library function).
+                bool user = !library && !library_body_q(&fn);
+                if (!user && plain_function_q(&fn) && library_body_q(&fn))
+                    nodes[ref].flags |= LIBRARY_CALL;
+                if (user && plain_function_q(&fn)) nodes[ref].flags |= PLAIN_CALL;
             }
             after = pos + 1;
             for (int32_t i = 0; i < arguments && after >= 0; i++)

@@ -527,6 +527,13 @@ CASES = [
      "print [w/run 1 w/run 2]\n"
      "h zz\n",
      "zz has no value"),
+    ("library_functions_in_fields",
+     # A field may hold a library function: its call from a planned user
+     # body runs as library code, with the library's calls mark.
+     "m: context [f: :probe g: :dirize]\n"
+     "h: func [x] [m/f x m/g \"a\"]\nloop 3 [print [h 1 m/f 2 m/g \"b\"]]\n"
+     "print m/g zz\n",
+     "zz has no value"),
     ("quiet_chains_at_the_stack_end",
      # Chains of numbers through paths and nested parens mark no frame and
      # push no paren: reached with the stack at its end, they still overflow
