@@ -118,3 +118,95 @@
     if (infix) return pos;
     return plan_lookahead_generic(code, pos, end);
 }
+
+// Whether two cells are the same 16 bytes.
+[[gnu::always_inline]] inline bool same_cell(const cell_t* a, const cell_t* b) {
+    uint64_t l[2], r[2];
+    std::memcpy(l, a, sizeof l);
+    std::memcpy(r, b, sizeof r);
+    return ((l[0] ^ r[0]) | (l[1] ^ r[1])) == 0;
+}
+
+// Whether the path of the refined call n holds the elements the plan
+// expects: read at each run, since a path's cells change without the stamp.
+[[gnu::always_inline]] inline bool refined_path_holds(const pnode_t* n) {
+    const pnode_t* ref = n + 1;
+    const pnode_t* frame = n + 2;
+    int32_t length = plan::path_length(ref);
+    const cell_t* path = &frame->value;
+    series_buffer_t* s = alloc::buffer(path->data2);
+    auto h = static_cast<int32_t>(path->data1);
+    if ((s->used() >> 4) - h != length) [[unlikely]]
+        return false;
+    const cell_t* cells = s->head_cell() + h;
+    if (!same_cell(cells, &ref->value)) [[unlikely]]
+        return false;
+    for (int32_t k = 1; k < length; k++)
+        if (!same_cell(cells + k, &frame[k].value)) [[unlikely]]
+            return false;
+    return true;
+}
+
+// A call with refinements named in its path (K_REFCALL), as call_refined
+// makes it while the path and the function its head word holds are the
+// ones the plan expects: the callee pushed and its frame marked, then the
+// frame's slots in order (an argument's node run and checked against its
+// entry, none for an argument of a refinement left off, each refinement's
+// logic!), the locals, and the call run as a plain call's, its value in the
+// callee's slot, then the lookahead. Anything else is the interpreter's
+// path.
+template <bool self>
+[[gnu::always_inline]] inline int32_t plan_refined_call_of(const plan_run& x, const pnode_t* n,
+                                                           const cell_t* code, int32_t pos,
+                                                           int32_t end, bool infix) {
+    const pnode_t* ref = n + 1;
+    const pnode_t* frame = n + 2;
+    const cell_t* fn = refined_path_holds(n) ? plan_expected(n) : nullptr;
+    if (fn == nullptr) [[unlikely]]
+        return plan_fallback(n, code, pos, end, infix);
+    check_native_stack();  // as eval_expression does
+    stack::tops_t caller = stack::tops();
+    cell_t* slot = stack::push(fn);
+    plan_mark(ref, slot);
+    uint32_t layout = plan::refined_layout(frame);
+    int32_t slots = plan::refined_slots(frame);
+    const pnode_t* a = frame + plan::path_length(ref);
+    pos++;
+    bool first = true;
+    for (int32_t i = 0; i < slots; i++, layout >>= 2) {
+        uint32_t what = layout & 3;
+        if (what == plan::SLOT_ARGUMENT) {
+            // The first argument's node is where the walk stands, with the
+            // guards its caller read: what was pushed since ran nothing.
+            pos = plan_argument(x, a, slot, i, code, pos, end, false, first);
+            if (exits::pending) [[unlikely]]
+                return pos;
+            check_argument(slot, i);
+            a += plan::size_of(a);
+            first = false;
+        } else if (what == plan::SLOT_NONE) {
+            stack::push_slot()->header = TYPE_none;
+        } else {
+            logic::make_at(stack::push_slot(), what == plan::SLOT_TRUE);
+        }
+    }
+    push_locals(plan::refined_locals(frame));
+    complete_frame(function::context_of(slot));
+    const cell_t* result;
+    if (self && plan_holds(x)) [[likely]]
+        result = run_self(x, slot);
+    else if (!self) result = run_function<true>(slot);
+    else result = run_other_function(slot);
+    if (result == nullptr) [[unlikely]]
+        return pos;
+    finish_marked(caller, slot, result);
+    if (infix) return pos;
+    return plan_lookahead(x, n, code, pos, end);
+}
+
+[[gnu::noinline]] int32_t plan_refined_call(const plan_run& x, const pnode_t* n,
+                                            const cell_t* code, int32_t pos, int32_t end,
+                                            bool infix) {
+    if (n[1].flags & plan::SELF_CALL) return plan_refined_call_of<true>(x, n, code, pos, end, infix);
+    return plan_refined_call_of<false>(x, n, code, pos, end, infix);
+}

@@ -271,6 +271,8 @@ int32_t plan_set_path(const plan_run& x, const pnode_t* n, const cell_t* code, i
                       int32_t end);
 int32_t plan_field_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
                         int32_t end, bool infix);
+int32_t plan_refined_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
+                          int32_t end, bool infix);
 [[gnu::always_inline]] inline const cell_t* plan_path_operand(const pnode_t* r);
 // An operator chain of numbers (QUIET_CHAIN) computed into *top with
 // nothing run (plans/quiet.h).
@@ -1276,6 +1278,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     case plan::K_PATH: return plan_path(x, n, code, pos, end, infix);
     case plan::K_SETPATH: return plan_set_path(x, n, code, pos, end);
     case plan::K_FIELDCALL: return plan_field_call(x, n, code, pos, end, infix);
+    case plan::K_REFCALL: return plan_refined_call(x, n, code, pos, end, infix);
     default: return plan_fallback(n, code, pos, end, infix);
     }
 }
