@@ -1272,7 +1272,7 @@ public:
         saved_values_ = *values;
         *values = stack::index_of(base);
     }
-    ~function_run() {
+    [[gnu::always_inline]] ~function_run() {
         if (!general || ctx_ != 0) *stack::values_word(ctx_) = saved_values_;
         bool restored = general ? saved_tracing_ : false;
         // A call from user code hands back the state `trace` asked for, and

@@ -263,7 +263,12 @@ struct builder {
             if (planned) {
                 uint32_t summary = summary_of(&fn);
                 int32_t ref = emit(make(K_WORDREF, 0, 0, static_cast<int32_t>(summary), &fn));
-                if (plain_function_q(&fn)) nodes[ref].flags |= PLAIN_CALL;
+                // The short ways count on user code calling user code.
+                if (!library && !library_body_q(&fn) && plain_function_q(&fn)) {
+                    nodes[ref].flags |= PLAIN_CALL;
+                    if (std::memcmp(&fn, &this->fn, sizeof(cell_t)) == 0)
+                        nodes[ref].flags |= SELF_CALL;
+                }
             }
             after = pos + 1;
             for (int32_t i = 0; i < arguments && after >= 0; i++)
@@ -527,11 +532,11 @@ struct builder {
     // an operator chain's first K_WORDREF).
     void probe(int32_t i, const cell_t* w, int32_t first_ref = -1) {
         // The interpreter's run of a generic node makes its own lookahead.
-        if (nodes[i].kind() == K_GENERIC || nodes[i].kind() == K_FIELDCALL) return;
+        if (nodes[i].kind() == K_GENERIC) return;
         nodes[i].flags |= PROBE;
         uint8_t k = nodes[i].kind();
         int32_t holder = i;
-        if (k == K_CALL || k == K_NATIVE || k == K_COND || k == K_REFCALL)
+        if (k == K_CALL || k == K_NATIVE || k == K_COND || k == K_REFCALL || k == K_FIELDCALL)
             holder = i + 1;  // its K_WORDREF
         else if (k == K_INFIX) holder = first_ref;
         else if (k != K_LIT && k != K_LOCAL && k != K_WORD && k != K_PAREN && k != K_BRANCH &&

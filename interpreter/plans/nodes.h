@@ -344,7 +344,7 @@ inline int32_t refined_locals(const pnode_t* frame) {
 }
 
 // Nodes of the subtree at n (n itself included; not for K_BLOCK).
-inline int32_t size_of(const pnode_t* n) { return (n->flags & COMPOUND) ? n->aux : 1; }
+[[gnu::always_inline]] inline int32_t size_of(const pnode_t* n) { return (n->flags & COMPOUND) ? n->aux : 1; }
 
 // The node whose probe_slot says where the probe of n reads its word: n
 // itself for a leaf, a paren or a branch, its K_WORDREF for a call or a
