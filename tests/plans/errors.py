@@ -644,6 +644,13 @@ CASES = [
      "mod: func [a b] [a - b + zz]\nprint mold try [mod 1 2]\n"
      "first: func [s] [s + zz]\nx b\n",
      "*** Stack: try-do x extract first"),
+    ("field_call_of_library_function",
+     # A field holding a library function: its call runs the callee as
+     # library code, which leaves the position an error reports to the
+     # user code that called it.
+     "o: context [f: :mod]\ng: func [x y] [o/f x y]\nprint [g 7 3 g 8 3]\n"
+     "print mold try [g \"a\" 2]\ng 5 0\n",
+     "*** Near : o/f x y"),
     ("refined_calls",
      # A path naming refinements of the function its head word holds is a
      # planned call: refinements used or not, in the spec's order or not, a
