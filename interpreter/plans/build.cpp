@@ -213,8 +213,8 @@ struct builder {
         // test, or the library run's code_origin; only code_origin changes
         // the interpreted mark, and it puts the caller's back however it is
         // left), so the mark is known.
-        uint32_t header =
-            stack::frame_header(c, (kind == K_CALL || kind == K_REFCALL ? frame::FUNC : frame::NATIVE) | mark());
+        uint32_t header = stack::frame_header(
+            c, (kind == K_CALL || kind == K_REFCALL ? frame::FUNC : frame::NATIVE) | mark());
         emit(make(K_WORDREF, static_cast<int32_t>(header), values, static_cast<int32_t>(summary),
                   c));
     }
@@ -411,8 +411,7 @@ struct builder {
             if (slots == REFINED_SLOTS_MAX) return -1;
             layout |= slot << (2 * slots++);
         }
-        if (slots + std::max(locals, 0) != _context::word_count(function::context_of(v)))
-            return -1;
+        if (slots + std::max(locals, 0) != _context::word_count(function::context_of(v))) return -1;
         auto call = static_cast<int32_t>(nodes.size());
         call_head(K_REFCALL, head, v, pos, 0, static_cast<uint32_t>(arguments));
         nodes[call + 1].aux = length;

@@ -200,7 +200,8 @@ constexpr uint32_t INFIX_PAREN = INFIX_LEFT_LITERAL << 1;
 // expression is a leaf (a literal or a word), whose value a paren or a
 // branch can take without running the block.
 //
-// On a K_CALL's K_WORDREF. SELF_CALL: the callee expected is the very
+// On a K_CALL's K_WORDREF (SELF_CALL and PLAIN_CALL also on a field
+// call's and a refined call's). SELF_CALL: the callee expected is the very
 // function the plan is of (a recursive call), so the callee's plan is the
 // one running while the stamp its run began with holds: a plan is never
 // replaced for its function, and is dropped only once the stamp moved.
@@ -344,7 +345,9 @@ inline int32_t refined_locals(const pnode_t* frame) {
 }
 
 // Nodes of the subtree at n (n itself included; not for K_BLOCK).
-[[gnu::always_inline]] inline int32_t size_of(const pnode_t* n) { return (n->flags & COMPOUND) ? n->aux : 1; }
+[[gnu::always_inline]] inline int32_t size_of(const pnode_t* n) {
+    return (n->flags & COMPOUND) ? n->aux : 1;
+}
 
 // The node whose probe_slot says where the probe of n reads its word: n
 // itself for a leaf, a paren or a branch, its K_WORDREF for a call or a

@@ -1,6 +1,7 @@
-// The runs of path nodes (K_PATH, K_SETPATH): the runner's own code, as
-// eval_expression runs a path and a set-path. interpreter.cpp includes this
-// once, inside its anonymous namespace, after the runner.
+// The runs of path nodes (K_PATH, K_SETPATH, K_FIELDCALL, K_REFCALL): the
+// runner's own code, as eval_expression runs a path, a set-path and a call
+// through a path. interpreter.cpp includes this once, inside its anonymous
+// namespace, after the runner.
 
 // A get of a path of two elements (K_PATH) as eval_operand takes it: read in
 // place (read_path_in_place, the path walk's own fast path) when it reaches
@@ -134,8 +135,9 @@ template <bool self>
         stack::push(&n[1].value);
     }
     stack::tops_t caller{slot, stack::arguments, stack::ctop};
-    stack::push_frame_made(stack::frame_header(saved_top + 2, frame::FUNC | stack::interpreted_mark),
-                           saved_top[2].data1, slot + 1);
+    stack::push_frame_made(
+        stack::frame_header(saved_top + 2, frame::FUNC | stack::interpreted_mark),
+        saved_top[2].data1, slot + 1);
     pos = plan_call_body<self>(x, n, code, pos, end, true, caller, slot);
     if (exits::pending) [[unlikely]]
         return pos;
@@ -228,10 +230,10 @@ template <bool self>
     return plan_lookahead(x, n, code, pos, end);
 }
 
-[[gnu::noinline]] int32_t plan_refined_call(const plan_run& x, const pnode_t* n,
-                                            const cell_t* code, int32_t pos, int32_t end,
-                                            bool infix) {
-    if (n[1].flags & plan::SELF_CALL) return plan_refined_call_of<true>(x, n, code, pos, end, infix);
+[[gnu::noinline]] int32_t plan_refined_call(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                            int32_t pos, int32_t end, bool infix) {
+    if (n[1].flags & plan::SELF_CALL)
+        return plan_refined_call_of<true>(x, n, code, pos, end, infix);
     return plan_refined_call_of<false>(x, n, code, pos, end, infix);
 }
 
