@@ -225,6 +225,32 @@ void describe(entry_arguments* d, const cell_t* cache) {
 entry_arguments native_arguments[native::TABLE_SLOTS];
 entry_arguments action_arguments[action::COUNT];
 
+int32_t find_refinement(node_t cache, int32_t symbol) {
+    series_buffer_t* b = alloc::buffer(cache);
+    int32_t n = b->used() >> 4;
+    cell_t* e = b->head_cell();
+    for (int32_t i = 0; i < n; i++)
+        if (type_of(e + i) == TYPE_refinement && symbol::resolve(word::symbol_of(e + i)) == symbol)
+            return i;
+    return -1;
+}
+
+bool refinements_named(node_t cache, const cell_t* element, int32_t count, bool native_like,
+                       uint64_t* on) {
+    int32_t last = -1;
+    for (int32_t k = 0; k < count; k++) {
+        if (type_of(element + k) != TYPE_word) return false;
+        int32_t r = find_refinement(cache, symbol::resolve(word::symbol_of(element + k)));
+        if (r <= last || r >= 64) return false;
+        if (native_like &&
+            static_cast<int32_t>(alloc::buffer(cache)->head_cell()[r].data3) > MAX_REFINEMENTS)
+            return false;
+        last = r;
+        *on |= uint64_t{1} << r;
+    }
+    return true;
+}
+
 cell_t* arguments_cache(const cell_t* callee) {
     cell_t* slot = alloc::buffer(callee->data3)->head_cell() + 1;
     if (type_of(slot) == TYPE_block) [[likely]]

@@ -78,9 +78,6 @@ int32_t system_global_symbol = 0;
 std::atomic<uintptr_t> stack_limit{0};
 uintptr_t normal_stack_limit = 0;
 
-// Natives and actions have at most 11 refinements; a spec with more than
-// this many cannot name the extra ones.
-constexpr int32_t MAX_REFINEMENTS = 16;
 // The positions of a call that uses no refinement.
 constexpr int32_t no_refinements[MAX_REFINEMENTS] = {-1, -1, -1, -1, -1, -1, -1, -1,
                                                      -1, -1, -1, -1, -1, -1, -1, -1};
@@ -271,17 +268,6 @@ inline bool check_needed(uint32_t plan, const cell_t* value) {
 inline void check_argument(const cell_t* slot, int32_t i) {
     node_t cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
     check_arg(slot, i, alloc::buffer(cache)->head_cell() + i, stack::top_slot - 1);
-}
-
-// The cache entry of the refinement named by symbol; -1 when there is none.
-int32_t find_refinement(node_t cache, int32_t symbol) {
-    series_buffer_t* b = alloc::buffer(cache);
-    int32_t n = b->used() >> 4;
-    cell_t* e = b->head_cell();
-    for (int32_t i = 0; i < n; i++)
-        if (type_of(e + i) == TYPE_refinement && symbol::resolve(word::symbol_of(e + i)) == symbol)
-            return i;
-    return -1;
 }
 
 // The operator at pos once its fetch has been traced: the hook runs code
@@ -1286,7 +1272,7 @@ public:
         saved_values_ = *values;
         *values = stack::index_of(base);
     }
-    ~function_run() {
+    [[gnu::always_inline]] ~function_run() {
         if (!general || ctx_ != 0) *stack::values_word(ctx_) = saved_values_;
         bool restored = general ? saved_tracing_ : false;
         // A call from user code hands back the state `trace` asked for, and
@@ -1635,26 +1621,6 @@ template <bool with_descriptor>
     if (exits::pending) return pos;
     finish_call(slot, push);
     return pos;
-}
-
-// The cache entries of the refinements a path names after its head: a bit
-// per entry, false when the path needs the general walk (an element that
-// is no plain word, a refinement the callee lacks or one met out of the
-// spec's order, which decides the order its arguments are evaluated in).
-bool refinements_named(node_t cache, const cell_t* element, int32_t count, bool native_like,
-                       uint64_t* on) {
-    int32_t last = -1;
-    for (int32_t k = 0; k < count; k++) {
-        if (type_of(element + k) != TYPE_word) return false;
-        int32_t r = find_refinement(cache, symbol::resolve(word::symbol_of(element + k)));
-        if (r <= last || r >= 64) return false;
-        if (native_like &&
-            static_cast<int32_t>(alloc::buffer(cache)->head_cell()[r].data3) > MAX_REFINEMENTS)
-            return false;
-        last = r;
-        *on |= uint64_t{1} << r;
-    }
-    return true;
 }
 
 // A path call (word/refinement...) of a native, action or function, its

@@ -213,8 +213,8 @@ struct builder {
         // test, or the library run's code_origin; only code_origin changes
         // the interpreted mark, and it puts the caller's back however it is
         // left), so the mark is known.
-        uint32_t header =
-            stack::frame_header(c, (kind == K_CALL ? frame::FUNC : frame::NATIVE) | mark());
+        uint32_t header = stack::frame_header(
+            c, (kind == K_CALL || kind == K_REFCALL ? frame::FUNC : frame::NATIVE) | mark());
         emit(make(K_WORDREF, static_cast<int32_t>(header), values, static_cast<int32_t>(summary),
                   c));
     }
@@ -263,12 +263,12 @@ struct builder {
             if (planned) {
                 uint32_t summary = summary_of(&fn);
                 int32_t ref = emit(make(K_WORDREF, 0, 0, static_cast<int32_t>(summary), &fn));
-                // As for a call by word: the short ways count on user code
-                // calling user code (a field may hold a library function).
-                bool user = !library && !library_body_q(&fn);
-                if (!user && plain_function_q(&fn) && library_body_q(&fn))
-                    nodes[ref].flags |= LIBRARY_CALL;
-                if (user && plain_function_q(&fn)) nodes[ref].flags |= PLAIN_CALL;
+                // The short ways count on user code calling user code.
+                if (!library && !library_body_q(&fn) && plain_function_q(&fn)) {
+                    nodes[ref].flags |= PLAIN_CALL;
+                    if (std::memcmp(&fn, &this->fn, sizeof(cell_t)) == 0)
+                        nodes[ref].flags |= SELF_CALL;
+                }
             }
             after = pos + 1;
             for (int32_t i = 0; i < arguments && after >= 0; i++)
@@ -287,6 +287,8 @@ struct builder {
             nodes[n].aux = static_cast<int32_t>(nodes.size()) - n;
             nodes[n].end = after;
             return after;  // the value had its lookahead
+        } else if (t == TYPE_path && path_call_q(c)) {
+            after = refined_call(cells, pos, end);
         }
         if (after < 0) {
             drop_from(first);
@@ -356,6 +358,75 @@ struct builder {
         if (head < 0 || head >= (b->used() >> 4)) return true;
         const cell_t* v = head_value(b->head_cell() + head);
         return v == nullptr || callable_q(type_of(v));
+    }
+
+    // A call of the function the path's head word holds now with the
+    // refinements its other elements name (K_REFCALL), as call_refined makes
+    // it: user code calling a plain user function, words naming refinements
+    // in the spec's order, normal arguments at their own cache entry, the
+    // frame's slots known. Returns the position after its arguments, -1
+    // (nodes left to drop) for any other path, which the interpreter runs.
+    int32_t refined_call(const cell_t* cells, int32_t pos, int32_t end) {
+        const cell_t* c = cells + pos;
+        series_buffer_t* b = alloc::buffer(c->data2);
+        auto h = static_cast<int32_t>(c->data1);
+        int32_t length = (b->used() >> 4) - h;
+        if (library || h < 0 || length < 2 || length > REFINED_SLOTS_MAX) return -1;
+        const cell_t* head = b->head_cell() + h;
+        if (type_of(head) != TYPE_word || head->data1 == fn_ctx) return -1;
+        const cell_t* v = global_value(head);
+        if (v == nullptr || type_of(v) != TYPE_function || !plain_function_q(v) ||
+            library_body_q(v))
+            return -1;
+        const cell_t* cache = alloc::buffer(v->data3)->head_cell() + 1;
+        uint64_t on = 0;
+        if (type_of(cache) != TYPE_block ||
+            !refinements_named(cache->data2, head + 1, length - 1, false, &on))
+            return -1;
+        // The frame's slots as call_refined fills them, entry by entry; an
+        // argument's check reads the entry at its own slot.
+        uint32_t layout = 0;
+        int32_t slots = 0, locals = 0, arguments = 0;
+        bool active = true;
+        series_buffer_t* cb = alloc::buffer(cache->data2);
+        int32_t entries = cb->used() >> 4;
+        for (int32_t i = 0; i < entries; i++) {
+            const cell_t* e = cb->head_cell() + i;
+            uint32_t slot = SLOT_NONE;
+            if (type_of(e) == TYPE_typeset) {
+                uint32_t kind = (e->header & ARG_KIND_MASK) >> ARG_KIND_SHIFT;
+                if (kind == ARG_RETURN) continue;
+                if (active && (kind != ARG_NORMAL || i != slots)) return -1;
+                if (active) slot = SLOT_ARGUMENT, arguments++;
+            } else if (type_of(e) == TYPE_refinement) {
+                active = (on >> i) & 1;
+                slot = active ? SLOT_TRUE : SLOT_FALSE;
+            } else if (type_of(e) == TYPE_integer) {
+                if (locals != 0 || i + 1 != entries) return -1;
+                locals = static_cast<int32_t>(integer::get(e));
+                continue;
+            } else {
+                continue;
+            }
+            if (slots == REFINED_SLOTS_MAX) return -1;
+            layout |= slot << (2 * slots++);
+        }
+        if (slots + std::max(locals, 0) != _context::word_count(function::context_of(v))) return -1;
+        auto call = static_cast<int32_t>(nodes.size());
+        call_head(K_REFCALL, head, v, pos, 0, static_cast<uint32_t>(arguments));
+        nodes[call + 1].aux = length;
+        nodes[call + 1].flags |= PLAIN_CALL;
+        if (std::memcmp(v, &fn, sizeof(cell_t)) == 0) nodes[call + 1].flags |= SELF_CALL;
+        emit(make(K_ELEMENT, static_cast<int32_t>(layout), locals, slots, c));
+        for (int32_t k = 1; k < length; k++) emit(make(K_ELEMENT, 0, 0, 0, head + k));
+        int32_t p = pos + 1;
+        for (int32_t i = 0; i < arguments && p >= 0; i++) {
+            if (p >= end) return -1;  // a missing argument: the interpreter's error
+            p = expression(cells, p, end, false);
+        }
+        nodes[call].aux = static_cast<int32_t>(nodes.size()) - call;
+        nodes[call].end = p;
+        return p;
     }
 
     int32_t word_expression(const cell_t* cells, int32_t pos, int32_t end) {
@@ -460,11 +531,12 @@ struct builder {
     // an operator chain's first K_WORDREF).
     void probe(int32_t i, const cell_t* w, int32_t first_ref = -1) {
         // The interpreter's run of a generic node makes its own lookahead.
-        if (nodes[i].kind() == K_GENERIC || nodes[i].kind() == K_FIELDCALL) return;
+        if (nodes[i].kind() == K_GENERIC) return;
         nodes[i].flags |= PROBE;
         uint8_t k = nodes[i].kind();
         int32_t holder = i;
-        if (k == K_CALL || k == K_NATIVE || k == K_COND) holder = i + 1;  // its K_WORDREF
+        if (k == K_CALL || k == K_NATIVE || k == K_COND || k == K_REFCALL || k == K_FIELDCALL)
+            holder = i + 1;  // its K_WORDREF
         else if (k == K_INFIX) holder = first_ref;
         else if (k != K_LIT && k != K_LOCAL && k != K_WORD && k != K_PAREN && k != K_BRANCH &&
                  k != K_PATH)

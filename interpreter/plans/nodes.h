@@ -200,7 +200,8 @@ constexpr uint32_t INFIX_PAREN = INFIX_LEFT_LITERAL << 1;
 // expression is a leaf (a literal or a word), whose value a paren or a
 // branch can take without running the block.
 //
-// On a K_CALL's K_WORDREF. SELF_CALL: the callee expected is the very
+// On a K_CALL's K_WORDREF (SELF_CALL and PLAIN_CALL also on a field
+// call's and a refined call's). SELF_CALL: the callee expected is the very
 // function the plan is of (a recursive call), so the callee's plan is the
 // one running while the stamp its run began with holds: a plan is never
 // replaced for its function, and is dropped only once the stamp moved.
@@ -318,8 +319,35 @@ inline uint32_t operator_operation(const pnode_t* ref) {
     return static_cast<uint32_t>(ref->aux);
 }
 
+// A refined call's K_WORDREF: the length of its path.
+inline int32_t path_length(const pnode_t* ref) {
+    assert(ref->kind() == K_WORDREF && ref[-1].kind() == K_REFCALL);
+    return ref->aux;
+}
+// What a refined call's frame slot holds, in the order call_refined pushes
+// them: an argument (the next argument node), none (an argument of a
+// refinement left off), or a refinement's logic!. The locals follow.
+enum refined_slot : uint32_t { SLOT_NONE, SLOT_FALSE, SLOT_TRUE, SLOT_ARGUMENT };
+constexpr int32_t REFINED_SLOTS_MAX = 16;
+// The frame of a refined call, its first K_ELEMENT: the slots' codes, their
+// count, and the locals pushed after them.
+inline uint32_t refined_layout(const pnode_t* frame) {
+    assert(frame->kind() == K_ELEMENT && frame[-1].kind() == K_WORDREF);
+    return static_cast<uint32_t>(frame->pos);
+}
+inline int32_t refined_slots(const pnode_t* frame) {
+    assert(frame->kind() == K_ELEMENT);
+    return frame->aux;
+}
+inline int32_t refined_locals(const pnode_t* frame) {
+    assert(frame->kind() == K_ELEMENT);
+    return frame->end;
+}
+
 // Nodes of the subtree at n (n itself included; not for K_BLOCK).
-inline int32_t size_of(const pnode_t* n) { return (n->flags & COMPOUND) ? n->aux : 1; }
+[[gnu::always_inline]] inline int32_t size_of(const pnode_t* n) {
+    return (n->flags & COMPOUND) ? n->aux : 1;
+}
 
 // The node whose probe_slot says where the probe of n reads its word: n
 // itself for a leaf, a paren or a branch, its K_WORDREF for a call or a

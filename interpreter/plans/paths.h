@@ -1,6 +1,7 @@
-// The runs of path nodes (K_PATH, K_SETPATH): the runner's own code, as
-// eval_expression runs a path and a set-path. interpreter.cpp includes this
-// once, inside its anonymous namespace, after the runner.
+// The runs of path nodes (K_PATH, K_SETPATH, K_FIELDCALL, K_REFCALL): the
+// runner's own code, as eval_expression runs a path, a set-path and a call
+// through a path. interpreter.cpp includes this once, inside its anonymous
+// namespace, after the runner.
 
 // A get of a path of two elements (K_PATH) as eval_operand takes it: read in
 // place (read_path_in_place, the path walk's own fast path) when it reaches
@@ -70,6 +71,14 @@
     return pos;
 }
 
+// Whether two cells are the same 16 bytes.
+[[gnu::always_inline]] inline bool same_cell(const cell_t* a, const cell_t* b) {
+    uint64_t l[2], r[2];
+    std::memcpy(l, a, sizeof l);
+    std::memcpy(r, b, sizeof r);
+    return ((l[0] ^ r[0]) | (l[1] ^ r[1])) == 0;
+}
+
 // A call of the function a field holds (K_FIELDCALL), as eval_expression
 // runs the path: the walk's cells pushed as walk_path pushes them (its
 // parent, grandparent, item and three more), the call made as eval_code
@@ -78,9 +87,12 @@
 // path is read again at each run; a field that no longer holds the
 // function the plan expects, an object's own word as head, or any other
 // form is the interpreter's path (the field's binding made by the read is
-// the one that path makes too).
-[[gnu::noinline]] int32_t plan_field_call(const plan_run& x, const pnode_t* n, const cell_t* code,
-                                          int32_t pos, int32_t end, bool infix) {
+// the one that path makes too). self: the field holds the function whose
+// plan runs (SELF_CALL), which runs that plan as a recursive call does.
+template <bool self>
+[[gnu::always_inline]] inline int32_t plan_field_call_of(const plan_run& x, const pnode_t* n,
+                                                         const cell_t* code, int32_t pos,
+                                                         int32_t end, bool infix) {
     check_native_stack();  // as eval_expression does
     const cell_t* path = &n->value;
     series_buffer_t* s = alloc::buffer(path->data2);
@@ -97,24 +109,140 @@
          _context::kind_of(_context::cell_of(home)) == _context::KIND_OBJECT)) [[unlikely]]
         return plan_fallback(n, code, pos, end, infix);
     const cell_t* f = _context::value_at(obj->data1, static_cast<int32_t>(cells[1].data3));
-    if (f == nullptr || std::memcmp(f, &n[1].value, sizeof(cell_t)) != 0) [[unlikely]]
+    if (f == nullptr || !same_cell(f, &n[1].value)) [[unlikely]]
         return plan_fallback(n, code, pos, end, infix);
-    cell_t name = *cells;
-    cell_t object = *obj;
     cell_t* saved_top = stack::top_slot;
-    stack::push(&object);
-    stack::push(&none_value);
-    stack::push(&name);
-    for (int32_t i = 0; i < 3; i++) stack::push(&none_value);
-    stack::tops_t caller = stack::tops();
-    cell_t* slot = stack::push(&n[1].value);
-    stack::mark_interp_func(&name);
-    pos = plan_call_body<false>(x, n, code, pos, end, true, caller, slot);
+    cell_t* slot = saved_top + 6;
+    // The walk's cells and the callee, stored in place when there is room
+    // for all seven: pushed one by one otherwise, to raise where the walk's
+    // pushes would.
+    if (slot + 1 < stack::end) [[likely]] {
+        saved_top[0] = *obj;
+        saved_top[1] = none_value;
+        saved_top[2] = *cells;
+        saved_top[3] = none_value;
+        saved_top[4] = none_value;
+        saved_top[5] = none_value;
+        *slot = n[1].value;
+        stack::top_slot = slot + 1;
+    } else {
+        cell_t name = *cells;
+        cell_t object = *obj;
+        stack::push(&object);
+        stack::push(&none_value);
+        stack::push(&name);
+        for (int32_t i = 0; i < 3; i++) stack::push(&none_value);
+        stack::push(&n[1].value);
+    }
+    stack::tops_t caller{slot, stack::arguments, stack::ctop};
+    stack::push_frame_made(
+        stack::frame_header(saved_top + 2, frame::FUNC | stack::interpreted_mark),
+        saved_top[2].data1, slot + 1);
+    pos = plan_call_body<self>(x, n, code, pos, end, true, caller, slot);
     if (exits::pending) [[unlikely]]
         return pos;
-    cell_t result = *slot;
-    stack::top_slot = saved_top;
-    stack::push(&result);
+    *saved_top = *slot;
+    stack::top_slot = saved_top + 1;
     if (infix) return pos;
-    return plan_lookahead_generic(code, pos, end);
+    return plan_lookahead(x, n, code, pos, end);
+}
+
+[[gnu::noinline]] int32_t plan_field_call(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                          int32_t pos, int32_t end, bool infix) {
+    if (n[1].flags & plan::SELF_CALL) return plan_field_call_of<true>(x, n, code, pos, end, infix);
+    return plan_field_call_of<false>(x, n, code, pos, end, infix);
+}
+
+// Whether the path of the refined call n holds the elements the plan
+// expects: read at each run, since a path's cells change without the stamp.
+[[gnu::always_inline]] inline bool refined_path_holds(const pnode_t* n) {
+    const pnode_t* ref = n + 1;
+    const pnode_t* frame = n + 2;
+    int32_t length = plan::path_length(ref);
+    const cell_t* path = &frame->value;
+    series_buffer_t* s = alloc::buffer(path->data2);
+    auto h = static_cast<int32_t>(path->data1);
+    if ((s->used() >> 4) - h != length) [[unlikely]]
+        return false;
+    const cell_t* cells = s->head_cell() + h;
+    if (!same_cell(cells, &ref->value)) [[unlikely]]
+        return false;
+    for (int32_t k = 1; k < length; k++)
+        if (!same_cell(cells + k, &frame[k].value)) [[unlikely]]
+            return false;
+    return true;
+}
+
+// A call with refinements named in its path (K_REFCALL), as call_refined
+// makes it while the path and the function its head word holds are the
+// ones the plan expects: the callee pushed and its frame marked, then the
+// frame's slots in order (an argument's node run and checked against its
+// entry, none for an argument of a refinement left off, each refinement's
+// logic!), the locals, and the call run as a plain call's, its value in the
+// callee's slot, then the lookahead. Anything else is the interpreter's
+// path.
+template <bool self>
+[[gnu::always_inline]] inline int32_t plan_refined_call_of(const plan_run& x, const pnode_t* n,
+                                                           const cell_t* code, int32_t pos,
+                                                           int32_t end, bool infix) {
+    const pnode_t* ref = n + 1;
+    const pnode_t* frame = n + 2;
+    const cell_t* fn = refined_path_holds(n) ? plan_expected(n) : nullptr;
+    if (fn == nullptr) [[unlikely]]
+        return plan_fallback(n, code, pos, end, infix);
+    check_native_stack();  // as eval_expression does
+    stack::tops_t caller = stack::tops();
+    cell_t* slot = stack::push(fn);
+    plan_mark(ref, slot);
+    uint32_t layout = plan::refined_layout(frame);
+    int32_t slots = plan::refined_slots(frame);
+    const pnode_t* a = frame + plan::path_length(ref);
+    pos++;
+    bool first = true;
+    for (int32_t i = 0; i < slots; i++, layout >>= 2) {
+        uint32_t what = layout & 3;
+        if (what == plan::SLOT_ARGUMENT) {
+            // The first argument's node is where the walk stands, with the
+            // guards its caller read: what was pushed since ran nothing.
+            pos = plan_argument(x, a, slot, i, code, pos, end, false, first);
+            if (exits::pending) [[unlikely]]
+                return pos;
+            check_argument(slot, i);
+            a += plan::size_of(a);
+            first = false;
+        } else if (what == plan::SLOT_NONE) {
+            stack::push_slot()->header = TYPE_none;
+        } else {
+            logic::make_at(stack::push_slot(), what == plan::SLOT_TRUE);
+        }
+    }
+    push_locals(plan::refined_locals(frame));
+    complete_frame(function::context_of(slot));
+    const cell_t* result;
+    if (self && plan_holds(x)) [[likely]]
+        result = run_self(x, slot);
+    else if (!self) result = run_function<true>(slot);
+    else result = run_other_function(slot);
+    if (result == nullptr) [[unlikely]]
+        return pos;
+    finish_marked(caller, slot, result);
+    if (infix) return pos;
+    return plan_lookahead(x, n, code, pos, end);
+}
+
+[[gnu::noinline]] int32_t plan_refined_call(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                            int32_t pos, int32_t end, bool infix) {
+    if (n[1].flags & plan::SELF_CALL)
+        return plan_refined_call_of<true>(x, n, code, pos, end, infix);
+    return plan_refined_call_of<false>(x, n, code, pos, end, infix);
+}
+
+// run_node's last resort: a call through a path, or plan_other. Apart from
+// plan_other, whose cases save registers on entry: a path call is taken
+// here with none saved.
+[[gnu::noinline]] int32_t plan_path_call(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                         int32_t pos, int32_t end, bool infix) {
+    if (n->kind() == plan::K_FIELDCALL) return plan_field_call(x, n, code, pos, end, infix);
+    if (n->kind() == plan::K_REFCALL) return plan_refined_call(x, n, code, pos, end, infix);
+    return plan_other(x, n, code, pos, end, infix);
 }

@@ -31,7 +31,7 @@ void init();
 // The plan a function's more[MORE_PLAN] block holds (cell 0 its externals
 // handle, cell 1 its address, then copies of the nodes' values, which keep
 // what the plan expects alive).
-inline pnode_t* held_plan(const cell_t* more_plan) {
+[[gnu::always_inline]] inline pnode_t* held_plan(const cell_t* more_plan) {
     const cell_t* c = alloc::buffer(more_plan->data2)->head_cell() + 1;
     return reinterpret_cast<pnode_t*>(uintptr_t{c->data1} | (uintptr_t{c->data2} << 32));
 }

@@ -271,6 +271,10 @@ int32_t plan_set_path(const plan_run& x, const pnode_t* n, const cell_t* code, i
                       int32_t end);
 int32_t plan_field_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
                         int32_t end, bool infix);
+int32_t plan_refined_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
+                          int32_t end, bool infix);
+int32_t plan_path_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
+                       int32_t end, bool infix);
 [[gnu::always_inline]] inline const cell_t* plan_path_operand(const pnode_t* r);
 // An operator chain of numbers (QUIET_CHAIN) computed into *top with
 // nothing run (plans/quiet.h).
@@ -1275,7 +1279,6 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     }
     case plan::K_PATH: return plan_path(x, n, code, pos, end, infix);
     case plan::K_SETPATH: return plan_set_path(x, n, code, pos, end);
-    case plan::K_FIELDCALL: return plan_field_call(x, n, code, pos, end, infix);
     default: return plan_fallback(n, code, pos, end, infix);
     }
 }
@@ -1481,7 +1484,7 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
     }
     if (kind == plan::K_COND) return plan_conditional(x, n, code, pos, end, infix);
     if (kind == plan::K_PAREN) return plan_paren(x, n, code, pos, end, infix);
-    return plan_other(x, n, code, pos, end, infix);
+    return plan_path_call(x, n, code, pos, end, infix);
 }
 
 // A literal, a word of the function's own context or a paren of one plain

@@ -651,6 +651,65 @@ CASES = [
      "mod: func [a b] [a - b + zz]\nprint mold try [mod 1 2]\n"
      "first: func [s] [s + zz]\nx b\n",
      "*** Stack: try-do x extract first"),
+    ("field_call_of_library_function",
+     # A field holding a library function: its call runs the callee as
+     # library code, which leaves the position an error reports to the
+     # user code that called it.
+     "o: context [f: :mod]\ng: func [x y] [o/f x y]\nprint [g 7 3 g 8 3]\n"
+     "print mold try [g \"a\" 2]\ng 5 0\n",
+     "*** Near : o/f x y"),
+    ("refined_calls",
+     # A path naming refinements of the function its head word holds is a
+     # planned call: refinements used or not, in the spec's order or not, a
+     # refinement's argument, locals, none of them; an operator after a call
+     # of no argument, a word after one that turns into an operator, and
+     # /local named as a refinement (the interpreter's error).
+     "f: func [a /r b /s c] [reduce [a r b s c]]\n"
+     "g: func [x] [reduce [f x f/r x x + 1 f/s x 3 f/r/s x 1 2 f/s/r x 1 2]]\n"
+     "print mold g 1 print mold g 2\n"
+     "h: func [x /local y] [y: f/r x 10 * 2 y]\nprint mold h 1 print mold h 2\n"
+     "q: func [n /quiet /local a] [a: n either n < 2 [n] [(q/quiet n - 1) + q/quiet n - 2]]\n"
+     "print [q 10 q 12]\n"
+     "n0: func [/r] [either r [10] [20]]\no: 5\nk: func [] [x: n0/r o 2]\n"
+     "m: func [] [n0/r + 1]\nprint [k k m m]\no: :+\nprint k\no: :*\nprint k\n"
+     "l: func [x] [f/local x]\nprint mold try [l 1] print mold try [l 1]\n"
+     "z: func [] [f/r 1]\nprint mold try [z] print mold try [z]\nl 2\n",
+     "*** Where: f"),
+    ("refined_calls_changed",
+     # What a refined call's plan expects changes: the function redefined
+     # between calls and while the call's own arguments run, and inside a
+     # loop; the head rebound to an object holding a function, to a block,
+     # to a function lacking the refinement; the path itself rewritten.
+     "f: func [a /r b] [reduce ['f a r b]]\ng: func [x] [f/r x x]\n"
+     "print mold g 1 print mold g 2\n"
+     "f: func [a /r b] [reduce ['f2 a r b]]\nprint mold g 3\n"
+     "f: context [r: func [a b] [reduce ['obj a b]]]\nprint mold try [g 4]\n"
+     "f: [10 20 30] r: 2\nprint mold try [g 5]\n"
+     "f: func [a /q b] [a]\nprint mold try [g 6]\n"
+     "f: func [a /r b] [reduce [a b]]\n"
+     "e: func [x] [reduce [f/r x (f: func [a /r b] [reduce ['late a b]] 1) f/r x 2]]\n"
+     "print mold e 1 f: func [a /r b] [reduce [a b]] print mold e 2\n"
+     "w: func [n] [loop n [f/r 1 2 f: func [a /r b] [a * 100]] f/r 3 4]\n"
+     "print mold w 2 print mold w 2\n"
+     "f: func [a /r b] [reduce [a b]]\nt: func [x] [f/r x x * 2]\n"
+     "print mold t 1 print mold t 2\np: first body-of :t\n"
+     "p/2: 'zz\nprint mold try [t 3]\np/2: 'r\nprint mold t 4\n"
+     "append p 'q\nprint mold try [t 5]\nremove back tail p\n"
+     "p/1: 'other\nother: func [a /r b] [reduce ['other a b]]\nprint mold t 6\n"
+     "other: 5\nt 7\n",
+     "*** Where: t"),
+    ("refined_call_errors",
+     # Errors of refined calls: a refinement's argument of the wrong type,
+     # an error inside the callee, one in an argument, recursion to the
+     # stack's end.
+     "t: func [a /r b [integer!]] [a + any [b 0]]\nu: func [x] [t/r 1 x]\n"
+     "print [u 1 u 2]\nprint mold try [u \"x\"]\n"
+     "e: func [a /r b] [b + zz]\nk: func [x] [e/r x 1]\n"
+     "print mold try [k 1] print mold try [k 1]\n"
+     "v: func [x] [e/r x yy]\nprint mold try [v 1] print mold try [v 1]\n"
+     "d: func [n /deep] [either n = 0 [0] [1 + d/deep n - 1]]\nprint d 10 print d 20\n"
+     "print mold try [d 1000000]\nu 1.5\n",
+     "*** Near : t/r 1 x"),
     ("set_word_errors",
      "g: func [x /local y] [y: x * 2 y: y + x]\nprint [g 1 g 2]\n"
      "h: func [x] [y: x]\nh 1 h 2\nh ()\n",

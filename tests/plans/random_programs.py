@@ -41,6 +41,7 @@ class Program:
     def __init__(self, rng, library=False):
         self.rng = rng
         self.functions = []  # (name, arity)
+        self.refined = set()  # the functions that take /r and its argument
         self.globals = ["g1", "g2"]
         self.library = library
 
@@ -84,6 +85,9 @@ class Program:
         if k == 7 and self.functions:
             name, arity = r.choice(self.functions)
             args = [self.expression(names, depth - 1) for _ in range(arity)]
+            if name in self.refined and r.randrange(2) == 0:
+                name += "/r"
+                args.append(self.expression(names, depth - 1))
             return " ".join([name] + args)
         if k == 8:
             cond = self.expression(names, depth - 1)
@@ -147,14 +151,21 @@ class Program:
         arity = r.randrange(0, 4)
         args = ["a%d" % i for i in range(arity)]
         local = ["l%d" % i for i in range(r.randrange(0, 2))]
-        spec = " ".join(args + (["/local"] + local if local else []))
-        body = self.body(args + local, 2)
         name = "f%d" % index
+        refinement = []
+        if r.randrange(3) == 0:
+            refinement = ["/r", "rr"]
+            self.refined.add(name)
+        spec = " ".join(args + refinement + (["/local"] + local if local else []))
+        body = self.body(args + local, 2)
         self.functions.append((name, arity))
         return "%s: func [%s] [%s]" % (name, spec, body), name, arity
 
     def call(self, name, arity):
         args = [self.value([], 1) for _ in range(arity)]
+        if name in self.refined and self.rng.randrange(2) == 0:
+            name += "/r"
+            args.append(self.value([], 1))
         return " ".join([name] + args)
 
     def source(self):
@@ -191,6 +202,12 @@ class Program:
                     "first: :lib-first mod: :lib-mod skip: :lib-skip"]))
             elif k in (4, 5):
                 lines.append("cur: " + r.choice(HOLDERS))
+            elif k == 7 and name in self.refined:
+                # Another function under the name: /r taken in another place,
+                # or none.
+                lines.append("%s: %s" % (name, r.choice([
+                    "func [/r x] [reduce [r x]]", "func [a b /r x] [reduce [a b x]]",
+                    "func [a] [a]", "context [r: func [a] [a]]"])))
             elif k == 6:
                 lines.append(r.choice(["p/a", "q/b", "c/a", "blk/2", "mp/k"]) + ": " +
                              r.choice(["10", "0.5", "\"s\"", "func [] [5]", ":+", "none",
