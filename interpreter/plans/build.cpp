@@ -368,9 +368,13 @@ struct builder {
             return pos + 1;
         }
         uint8_t vt = type_of(v);
-        if (vt == TYPE_op || vt == TYPE_unset || vt == TYPE_routine) return -1;
+        if (vt == TYPE_op || vt == TYPE_unset) return -1;
         uint32_t summary = summary_of(v);
         if (!(summary & PLAN_SIMPLE)) return -1;
+        // A routine (the type tests: none? and the like) runs as a native
+        // does once its arguments are in; one with locals would need them
+        // pushed, which the native's run does not do.
+        if (vt == TYPE_routine && (summary & PLAN_LOCALS_MASK) != 0) return -1;
         auto n = static_cast<int32_t>(summary & PLAN_ARGS_MASK);
         cell_t expected = *v;
         int32_t head = static_cast<int32_t>(nodes.size());

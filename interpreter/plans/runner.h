@@ -661,7 +661,10 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
     pos = plan_arguments(x, n + 2, slot, count, plan::arguments_plan(n + 1), code, pos + 1, end);
     if (exits::pending) [[unlikely]]
         return pos;
-    run_simple_entry(type_of(slot), slot, count);
+    // A routine runs as eval_code runs one: its entry, no native's.
+    uint8_t t = type_of(slot);
+    if (t == TYPE_routine) call_routine(slot);
+    else run_simple_entry(t, slot, count);
     if (exits::pending) return pos;
     finish_planned(slot);
     if (infix) return pos;

@@ -644,6 +644,18 @@ CASES = [
      "mod: func [a b] [a - b + zz]\nprint mold try [mod 1 2]\n"
      "first: func [s] [s + zz]\nx b\n",
      "*** Stack: try-do x extract first"),
+    ("routine_calls",
+     # Type tests (routines) called from planned code: on paths, as a
+     # conditional's condition, a bad argument, one rebound to a function
+     # and back, and left without its argument.
+     "k: func [x] [either none? x/left [1] [1 + k x/left]]\n"
+     "o: context [left: context [left: context [left: none]]]\nprint [k o k o]\n"
+     "g: func [x] [reduce [none? x integer? x string? x/1 logic? none? :x]]\n"
+     "print mold g [1] print mold g [\"a\"]\nprint mold try [g none]\n"
+     "saved: :none?\nnone?: func [v] [prin \"mine \" false]\nprint mold try [k o]\n"
+     "none?: :saved\nprint k o\n"
+     "h: func [] [integer? 1 integer?]\nh\n",
+     "*** Where: integer?"),
     ("set_word_errors",
      "g: func [x /local y] [y: x * 2 y: y + x]\nprint [g 1 g 2]\n"
      "h: func [x] [y: x]\nh 1 h 2\nh ()\n",
