@@ -361,8 +361,19 @@ cell_t* make(cell_t* proto, cell_t* spec, int32_t) {
     else make_at(out, 4);
     node_t ctx = out->data1;
     bool added;
+    bool empty_spec = false;
     if (type_of(&s) == TYPE_object) {
         added = extend(out, &s);
+    } else if (type_of(&s) == TYPE_block && from_object && !interpreter::tracing &&
+               block::head_index(&s) >= block::abs_length(&s)) {
+        // An empty spec on a prototype (make proto []), the common way to
+        // make many objects of one kind: it adds no word and its run sets
+        // nothing, so the copy needs only its series values of its own and
+        // the marks cleared. Traced, its run shows, and takes the way below.
+        added = false;
+        empty_spec = true;
+        copy_series_values(out);
+        clear_markers(ctx, true);
     } else if (type_of(&s) == TYPE_block) {
         cell_t* body = stack::push(&s);
         if (shared != 0) {
@@ -383,7 +394,9 @@ cell_t* make(cell_t* proto, cell_t* spec, int32_t) {
     // A prototype that is no object has no class to keep.
     int32_t class_id = added || !from_object ? new_class_id() : static_cast<int32_t>(p.data2);
     init_value(out, TYPE_object, ctx, class_id, out->data3);
-    install_handlers(out);
+    // After an empty spec the object is the copy as copy_into left it,
+    // handlers installed.
+    if (!empty_spec) install_handlers(out);
     cell_t made = *out;
     stack::pop(1);
     stack::set_last(&made);
