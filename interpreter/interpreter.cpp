@@ -308,7 +308,7 @@ int32_t call_infix(cell_t* slot, const cell_t* word, uint32_t plan, const cell_t
                                                const cell_t* right) {
     // The routines call what start-up defined (a runtime made without the
     // library has none of it).
-    if (f == FAST_REMAINDER || start_up_value(op::wrapped_type(op), op->data1) == nullptr)
+    if (f >= FAST_REMAINDER || start_up_value(op::wrapped_type(op), op->data1) == nullptr)
         return false;
     if (type_of(w + 1) == TYPE_word) {
         uint8_t rt = type_of(right);

@@ -656,6 +656,20 @@ CASES = [
      "none?: :saved\nprint k o\n"
      "h: func [] [integer? 1 integer?]\nh\n",
      "*** Where: integer?"),
+    ("division_in_chains",
+     # / is a fast operation: an exact quotient of integers stays an
+     # integer, an inexact one is a float, a float by zero is infinite, an
+     # integer by zero and -2147483648 / -1 raise as the action does; in
+     # chains through paths, parens and set-paths, and called with a paren.
+     "o: context [a: 7 b: 2.0 c: 0]\n"
+     "q: func [x y /local r] [r: x / y print [r type? r (x / y) * 2 x / (y) o/a / x"
+     " 1 + (o/b / y)] o/b: o/b / x + (o/a / 2) r]\n"
+     "foreach [x y] [6 3 7 2 -7 2 1.5 0.5 7 2.0 1 0.0 -1.0 0 2147483647 -1] [q x y]\n"
+     "print [o/b 10 / 4 10 / 5 3.0 / 0]\n"
+     "print mold try [q 5 0]\nprint mold try [q -2147483648 -1]\n"
+     "print mold try [q 1 o/c]\nprint mold try [q 1 \"a\"]\n"
+     "loop 2 [print [o/a / 7 o/a / o/c]]\n",
+     "zero-divide"),
     ("set_word_errors",
      "g: func [x /local y] [y: x * 2 y: y + x]\nprint [g 1 g 2]\n"
      "h: func [x] [y: x]\nh 1 h 2\nh ()\n",
