@@ -2,9 +2,10 @@
 // runner's own code, included by interpreter.cpp once, inside its anonymous
 // namespace, after the runner.
 //
-// A chain whose operands are leaves, paths of two elements and parens of
-// such a chain or leaf, and whose steps are fast operations or operators
-// that stand for one (their right operand such a paren), computes what the
+// A chain whose operands are leaves, paths of two elements, parens of such
+// a chain or leaf and, on the right of a step, square-root of a leaf or
+// path, and whose steps are fast operations or operators
+// that stand for one (their right operand such a paren or root), computes what the
 // chain's own run computes: fast_compute is what the fast steps and the
 // called operators' in-place results use, and a float's math is its own.
 // Nothing runs in it, so nothing could see the operators' frames or the
@@ -13,6 +14,7 @@
 // it would.
 
 bool quiet_chain_value(const plan_run& x, const pnode_t* n, cell_t* out);
+bool quiet_root(const plan_run& x, const pnode_t* m, cell_t* out);
 
 // The number operand m gives with nothing run, into out; false, having run
 // nothing, when it is anything else or needs anything run.
@@ -27,6 +29,8 @@ bool quiet_chain_value(const plan_run& x, const pnode_t* n, cell_t* out);
         v = read_path_in_place(&m->value);
     } else if (k == plan::K_WORD) {
         v = plan_word(m);
+    } else if (k == plan::K_NATIVE) [[unlikely]] {
+        return quiet_root(x, m, out);
     } else {
         // A paren (the builder gave no other kind the flag): its one leaf
         // or chain; a chain of two leaves read as the operators' lane reads
@@ -52,6 +56,21 @@ bool quiet_chain_value(const plan_run& x, const pnode_t* n, cell_t* out);
     if (t != TYPE_integer && t != TYPE_float_) [[unlikely]]
         return false;
     *out = *v;
+    return true;
+}
+
+// A call of square-root on a leaf or path (the builder's quiet_root_q) into
+// out, as the native computes it: the root of the number as a float, NaN
+// for a negative one. False, having run nothing, where the word no longer
+// holds the native or the argument is no integer or float (the call then
+// runs, and checks it).
+[[gnu::noinline]] bool quiet_root(const plan_run& x, const pnode_t* m, cell_t* out) {
+    cell_t a;
+    if (plan_expected(m) == nullptr || !quiet_number(x, m + 2, &a)) return false;
+    double d =
+        type_of(&a) == TYPE_integer ? static_cast<double>(integer::get(&a)) : cell::get_float(&a);
+    *out = cell_t{TYPE_float_, 0, 0, 0};
+    cell::put_float(out, std::sqrt(d));
     return true;
 }
 

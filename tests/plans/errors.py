@@ -670,6 +670,18 @@ CASES = [
      "print mold try [q 1 o/c]\nprint mold try [q 1 \"a\"]\n"
      "loop 2 [print [o/a / 7 o/a / o/c]]\n",
      "zero-divide"),
+    ("square_roots_in_chains",
+     # square-root of a leaf or a path on the right of a step is computed in
+     # its chain: an integer, a float, a negative number (NaN), a percent
+     # and a string (the native's run and its error), the word rebound to a
+     # function and back.
+     "p: context [v: 16]\n"
+     "m: func [d /local r] [r: 1.0 / (d * square-root d) p/v: p/v * square-root p/v"
+     " print [r 2 + square-root d p/v] r]\n"
+     "foreach d [4 2.25 -1.0 0 50%] [m d]\n"
+     "saved: :square-root\nsquare-root: func [x] [x * 10]\nm 4\nsquare-root: :saved\nm 9\n"
+     "print mold try [m \"a\"]\nm zz\n",
+     "zz has no value"),
     ("set_word_errors",
      "g: func [x /local y] [y: x * 2 y: y + x]\nprint [g 1 g 2]\n"
      "h: func [x] [y: x]\nh 1 h 2\nh ()\n",
