@@ -95,8 +95,8 @@ bool quiet_root(const plan_run& x, const pnode_t* m, cell_t* out);
 // plan_quiet_chain: the chain at n (QUIET_CHAIN) into *top, the lookahead
 // after it finding no operator. False, *top then holding nothing of use,
 // where anything would have to run.
-[[gnu::noinline]] bool plan_quiet_chain(const plan_run& x, const pnode_t* n, const cell_t* code,
-                                        cell_t* top) {
+[[gnu::always_inline]] inline bool plan_quiet_chain(const plan_run& x, const pnode_t* n,
+                                                    const cell_t* code, cell_t* top) {
     // More than the deepest a chain's run goes (parens two deep at most: the
     // builder's QUIET_DEPTH): per level its left operand, an operator's
     // callee and frame, a paren's cell and a path read's room.

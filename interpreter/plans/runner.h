@@ -274,7 +274,8 @@ int32_t plan_field_call(const plan_run& x, const pnode_t* n, const cell_t* code,
 [[gnu::always_inline]] inline const cell_t* plan_path_operand(const pnode_t* r);
 // An operator chain of numbers (QUIET_CHAIN) computed into *top with
 // nothing run (plans/quiet.h).
-bool plan_quiet_chain(const plan_run& x, const pnode_t* n, const cell_t* code, cell_t* top);
+[[gnu::always_inline]] inline bool plan_quiet_chain(const plan_run& x, const pnode_t* n,
+                                                    const cell_t* code, cell_t* top);
 int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
                    int32_t end, bool infix);
 [[gnu::always_inline]] inline int32_t plan_paren_inline(const plan_run& x, const pnode_t* n,
