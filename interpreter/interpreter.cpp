@@ -1077,6 +1077,17 @@ template <bool check_origin> cell_t* run_in_place(const cell_t* code) {
             stack::top_slot = a + 1;
             return;
         }
+        // pick of a block by an integer inside it: the cell the action
+        // reaches, as a path's pick takes it (outside: the action's none).
+        if (t == TYPE_action && callee->data1 + 1 == ACT_pick && type_of(a) == TYPE_block &&
+            type_of(a + 1) == TYPE_integer) {
+            const cell_t* r = actions::pick_inline(a, integer::get(a + 1));
+            if (r != &none_value) {
+                *a = *r;
+                stack::top_slot = a + 1;
+                return;
+            }
+        }
     }
     run_entry(t, callee, no_refinements);
 }
