@@ -42,7 +42,7 @@ bool deep_copied(uint8_t t) {
 }
 
 // Series values that an object made from a prototype gets its own copy of.
-bool owned_series(uint8_t t) {
+[[gnu::always_inline]] inline bool owned_series(uint8_t t) {
     return series::block_kind_q(t) || series::any_string_q(t) || t == TYPE_vector ||
            t == TYPE_binary || t == TYPE_image;
 }
@@ -372,8 +372,14 @@ cell_t* make(cell_t* proto, cell_t* spec, int32_t) {
         // the marks cleared. Traced, its run shows, and takes the way below.
         added = false;
         empty_spec = true;
-        copy_series_values(out);
-        clear_markers(ctx, true);
+        // copy_series_values and clear_markers in one pass: a series of its
+        // own per field, then no marks and no new-line flags.
+        int32_t n = _context::word_count(ctx);
+        for (int32_t i = 0; i < n; i++) {
+            if (owned_series(type_of(_context::value_at(ctx, i)))) copy_slot(ctx, i, true, true);
+            cell::clear_new_line(_context::value_at(ctx, i));
+        }
+        _context::clear_marks(ctx);
     } else if (type_of(&s) == TYPE_block) {
         cell_t* body = stack::push(&s);
         if (shared != 0) {
