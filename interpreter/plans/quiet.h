@@ -30,7 +30,15 @@ bool quiet_root(const plan_run& x, const pnode_t* m, cell_t* out);
 // The number operand m gives with nothing run, into out; false, having run
 // nothing, when it is anything else or needs anything run.
 [[gnu::always_inline]] inline bool quiet_number(const plan_run& x, const pnode_t* m, cell_t* out) {
+    // Parens of one leaf are walked into, not recursed into: the function is
+    // always inlined, and a compiler may refuse recursive inlining.
     uint8_t k = m->kind();
+    while (k != plan::K_LOCAL && k != plan::K_LIT && k != plan::K_PATH && k != plan::K_WORD) {
+        const pnode_t* block = plan::block_of(x.head, m);
+        if (!(block->flags & plan::ONE_LEAF)) break;
+        m = block + 2;
+        k = m->kind();
+    }
     const cell_t* v;
     // quiet_leaf's cases written out: that way the common ones cost less.
     if (k == plan::K_LOCAL) {
@@ -44,12 +52,9 @@ bool quiet_root(const plan_run& x, const pnode_t* m, cell_t* out);
     } else if (k == plan::K_NATIVE) [[unlikely]] {
         return quiet_root(x, m, out);
     } else {
-        // A paren (the builder gave no other kind the flag): its one leaf
-        // or chain; a chain of two leaves read as the operators' lane reads
-        // them.
-        const pnode_t* block = plan::block_of(x.head, m);
-        if (block->flags & plan::ONE_LEAF) return quiet_number(x, block + 2, out);
-        const pnode_t* c = block + 2;
+        // A paren of a chain (the builder gave no other kind the flag); a
+        // chain of two leaves read as the operators' lane reads them.
+        const pnode_t* c = plan::block_of(x.head, m) + 2;
         uint32_t lane = c->value.data1;
         if (!(c->flags & plan::SIMPLE_INFIX) || !(lane & plan::INFIX_LANE)) [[unlikely]]
             return quiet_chain_value(x, c, out);
