@@ -17,8 +17,7 @@ bool quiet_chain_value(const plan_run& x, const pnode_t* n, cell_t* out);
 bool quiet_root(const plan_run& x, const pnode_t* m, cell_t* out);
 
 // The cell the leaf or path m reads with nothing run, nullptr when it has
-// none to read; k its kind, known to be one of those four. (quiet_root's:
-// quiet_number is inline and recursive, which it may not be from there.)
+// none to read; k its kind, known to be one of those four.
 [[gnu::always_inline]] inline const cell_t* quiet_leaf(const plan_run& x, const pnode_t* m,
                                                        uint8_t k) {
     if (k == plan::K_LOCAL) return x.frame + plan::frame_slot(m);
@@ -31,41 +30,45 @@ bool quiet_root(const plan_run& x, const pnode_t* m, cell_t* out);
 // nothing, when it is anything else or needs anything run.
 [[gnu::always_inline]] inline bool quiet_number(const plan_run& x, const pnode_t* m, cell_t* out) {
     // Parens of one leaf are walked into, not recursed into: the function is
-    // always inlined, and a compiler may refuse recursive inlining.
+    // always inlined, and a compiler may refuse recursive inlining. The
+    // leaves are tested first, so that they pay nothing for the walk.
     uint8_t k = m->kind();
-    while (k != plan::K_LOCAL && k != plan::K_LIT && k != plan::K_PATH && k != plan::K_WORD) {
-        const pnode_t* block = plan::block_of(x.head, m);
-        if (!(block->flags & plan::ONE_LEAF)) break;
-        m = block + 2;
-        k = m->kind();
-    }
     const cell_t* v;
-    // quiet_leaf's cases written out: that way the common ones cost less.
-    if (k == plan::K_LOCAL) {
-        v = x.frame + plan::frame_slot(m);
-    } else if (k == plan::K_LIT) {
-        v = &m->value;
-    } else if (k == plan::K_PATH) {
-        v = read_path_in_place(&m->value);
-    } else if (k == plan::K_WORD) {
-        v = plan_word(m);
-    } else if (k == plan::K_NATIVE) [[unlikely]] {
-        return quiet_root(x, m, out);
-    } else {
-        // A paren of a chain (the builder gave no other kind the flag); a
-        // chain of two leaves read as the operators' lane reads them.
-        const pnode_t* c = plan::block_of(x.head, m) + 2;
-        uint32_t lane = c->value.data1;
-        if (!(c->flags & plan::SIMPLE_INFIX) || !(lane & plan::INFIX_LANE)) [[unlikely]]
-            return quiet_chain_value(x, c, out);
-        const cell_t* left = plan_lane_operand(x, c + 1, lane >> 2);
-        const cell_t* right = plan_lane_operand(x, c + 4, lane);
-        uint8_t lt = type_of(left);
-        if ((lt != TYPE_integer && lt != TYPE_float_) || plan_expected(c + 2) == nullptr)
-            [[unlikely]]
-            return false;
-        *out = *left;
-        return fast_compute(static_cast<fast_op>(c->value.data2), out, right);
+    for (;;) {
+        if (k == plan::K_LOCAL) {
+            v = x.frame + plan::frame_slot(m);
+        } else if (k == plan::K_LIT) {
+            v = &m->value;
+        } else if (k == plan::K_PATH) {
+            v = read_path_in_place(&m->value);
+        } else if (k == plan::K_WORD) {
+            v = plan_word(m);
+        } else if (k == plan::K_NATIVE) [[unlikely]] {
+            return quiet_root(x, m, out);
+        } else {
+            // A paren (the builder gave no other kind the flag): its one
+            // leaf, or its chain; a chain of two leaves read as the
+            // operators' lane reads them.
+            const pnode_t* block = plan::block_of(x.head, m);
+            if (block->flags & plan::ONE_LEAF) {
+                m = block + 2;
+                k = m->kind();
+                continue;
+            }
+            const pnode_t* c = block + 2;
+            uint32_t lane = c->value.data1;
+            if (!(c->flags & plan::SIMPLE_INFIX) || !(lane & plan::INFIX_LANE)) [[unlikely]]
+                return quiet_chain_value(x, c, out);
+            const cell_t* left = plan_lane_operand(x, c + 1, lane >> 2);
+            const cell_t* right = plan_lane_operand(x, c + 4, lane);
+            uint8_t lt = type_of(left);
+            if ((lt != TYPE_integer && lt != TYPE_float_) || plan_expected(c + 2) == nullptr)
+                [[unlikely]]
+                return false;
+            *out = *left;
+            return fast_compute(static_cast<fast_op>(c->value.data2), out, right);
+        }
+        break;
     }
     if (v == nullptr) [[unlikely]]
         return false;
