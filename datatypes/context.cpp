@@ -271,12 +271,7 @@ uint8_t* marks_for(node_t ctx, int32_t index) {
 
 }  // namespace
 
-void mark_set(node_t ctx, int32_t index) {
-    cell_t* c = cell_of(ctx);
-    if (!(c->header & FLAG_MARKS_NODE) && index < 32) {
-        c->data3 |= 1u << index;
-        return;
-    }
+void mark_set_in_node(node_t ctx, int32_t index) {
     marks_for(ctx, index)[index / 8] |= static_cast<uint8_t>(1u << (index % 8));
 }
 

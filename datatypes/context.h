@@ -97,7 +97,17 @@ inline int32_t word_count(node_t ctx) { return get_symbols(ctx)->used() / 16; }
 cell_t field_word(node_t ctx, int32_t index);
 
 // --- set marks -------------------------------------------------------------------
-void mark_set(node_t ctx, int32_t index);
+// mark_set's way for the marks in a byte series (word 32 on, or made so).
+void mark_set_in_node(node_t ctx, int32_t index);
+// Inline: every store through a path marks its field.
+inline void mark_set(node_t ctx, int32_t index) {
+    cell_t* c = cell_of(ctx);
+    if (!(c->header & FLAG_MARKS_NODE) && index < 32) [[likely]] {
+        c->data3 |= 1u << index;
+        return;
+    }
+    mark_set_in_node(ctx, index);
+}
 bool set_q(node_t ctx, int32_t index);
 void clear_marks(node_t ctx);
 // Gives ctx the marks of from (a copy).

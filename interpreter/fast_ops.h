@@ -8,7 +8,7 @@
 // are exactly theirs.
 //
 // The interpreter is their user: an operator whose value wraps add,
-// subtract, multiply, and~, or~, xor~ or one of the seven comparison natives
+// subtract, multiply, divide, and~, or~, xor~ or one of the seven comparison natives
 // goes through math_op_top or compare_op_top while nothing is traced (in
 // library code nothing is), and a path that picks from a block by an
 // integer through pick_inline.
@@ -44,9 +44,22 @@ enum fast_op : int32_t {
     FAST_GREATER_EQUAL,
     // Integers only, and not by zero or INT32_MIN by -1 (the action raises):
     // no routine stands for it, so the operator is called for the rest.
-    FAST_REMAINDER
+    FAST_REMAINDER,
+    // Floats, an integer and a float, or integers (an inexact quotient is
+    // the float of it); not an integer by zero or INT32_MIN by -1 (the
+    // action raises). No routine stands for it either.
+    FAST_DIVIDE
 };
 constexpr bool fast_math_q(fast_op f) { return f <= FAST_XOR; }
+// The operations fast_compute makes on floats.
+constexpr bool float_math_q(fast_op f) {
+    return (f >= FAST_ADD && f <= FAST_MULTIPLY) || f == FAST_DIVIDE;
+}
+// A float operation of float_math_q: the plain double operation, as the
+// float action computes it.
+[[gnu::always_inline]] inline double float_compute(fast_op f, double l, double r) {
+    return f == FAST_ADD ? l + r : f == FAST_SUBTRACT ? l - r : f != FAST_DIVIDE ? l * r : l / r;
+}
 
 namespace native_number {
 #define ZUV_NATIVE(number, name, word, spec) constexpr uint32_t name = number;
@@ -67,6 +80,7 @@ inline fast_op fast_op_of(uint8_t type, uint32_t index) {
         case ACT_or_t: return FAST_OR;
         case ACT_xor_t: return FAST_XOR;
         case ACT_remainder: return FAST_REMAINDER;
+        case ACT_divide: return FAST_DIVIDE;
         default: return FAST_NONE;
         }
     case TYPE_native:
@@ -94,17 +108,17 @@ inline fast_op fast_op_of(const cell_t* op) { return fast_op_of(op::wrapped_type
     uint8_t lt = type_of(left);
     uint8_t rt = type_of(right);
     if (lt != rt) {
-        // An integer and a float: the sum, difference or product of the two
-        // as floats, which the integer's own math gives as well.
+        // An integer and a float: the sum, difference, product or quotient
+        // of the two as floats, which the integer's own math gives as well.
         bool mixed =
             (lt == TYPE_integer && rt == TYPE_float_) || (lt == TYPE_float_ && rt == TYPE_integer);
-        if (!mixed || f < FAST_ADD || f > FAST_MULTIPLY) return false;
+        if (!mixed || !float_math_q(f)) return false;
         double l =
             lt == TYPE_integer ? static_cast<double>(integer::get(left)) : cell::get_float(left);
         double r =
             rt == TYPE_integer ? static_cast<double>(integer::get(right)) : cell::get_float(right);
         left->header = TYPE_float_;
-        cell::put_float(left, f == FAST_ADD ? l + r : f == FAST_SUBTRACT ? l - r : l * r);
+        cell::put_float(left, float_compute(f, l, r));
         return true;
     }
     if (lt == TYPE_integer) [[likely]] {
@@ -140,6 +154,14 @@ inline fast_op fast_op_of(const cell_t* op) { return fast_op_of(op::wrapped_type
             if (r == 0 || (l == INT32_MIN && r == -1)) return false;
             v = l % r;
             break;
+        case FAST_DIVIDE:
+            if (r == 0 || (l == INT32_MIN && r == -1)) return false;
+            if (l % r == 0) {
+                v = l / r;
+                break;
+            }
+            wide = static_cast<double>(l) / static_cast<double>(r);
+            goto as_float;
         default: return false;
         }
         integer::make_at(left, v);
@@ -153,11 +175,17 @@ inline fast_op fast_op_of(const cell_t* op) { return fast_op_of(op::wrapped_type
         left->data1 = b ? 1u : 0u;
         return true;
     }
+    // Division apart: the sums and products of every float chain pay no
+    // compare for it.
     if (lt == TYPE_float_ && f <= FAST_MULTIPLY) {
         double l = cell::get_float(left);
         double r = cell::get_float(right);
         left->header = TYPE_float_;
         cell::put_float(left, f == FAST_ADD ? l + r : f == FAST_SUBTRACT ? l - r : l * r);
+        return true;
+    }
+    if (lt == TYPE_float_ && f == FAST_DIVIDE) {
+        cell::put_float(left, cell::get_float(left) / cell::get_float(right));
         return true;
     }
     return false;
@@ -199,6 +227,11 @@ inline fast_op fast_op_of(const cell_t* op) { return fast_op_of(op::wrapped_type
         if (r == 0 || (l == INT32_MIN && r == -1)) return false;
         v = l % r;
         break;
+    case FAST_DIVIDE:
+        // An inexact quotient is a float: fast_compute's.
+        if (r == 0 || (l == INT32_MIN && r == -1) || l % r != 0) return false;
+        v = l / r;
+        break;
     default: return false;
     }
     // The type is integer! already: its flags stay, as set_type keeps them.
@@ -215,11 +248,11 @@ as_logic:
 // fast_compute's float case for plans, result holding a copy of the left
 // operand, of the right operand's type.
 [[gnu::always_inline]] inline bool fast_floats(fast_op f, cell_t* result, const cell_t* right) {
-    if (type_of(result) != TYPE_float_ || f > FAST_MULTIPLY) return false;
+    if (type_of(result) != TYPE_float_ || !float_math_q(f)) return false;
     double l = cell::get_float(result);
     double r = cell::get_float(right);
     result->header = TYPE_float_;
-    cell::put_float(result, f == FAST_ADD ? l + r : f == FAST_SUBTRACT ? l - r : l * r);
+    cell::put_float(result, float_compute(f, l, r));
     return true;
 }
 

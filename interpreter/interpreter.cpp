@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <csignal>
 #include <cstring>
 
@@ -294,7 +295,7 @@ int32_t call_infix(cell_t* slot, const cell_t* word, uint32_t plan, const cell_t
                                                const cell_t* right) {
     // The routines call what start-up defined (a runtime made without the
     // library has none of it).
-    if (f == FAST_REMAINDER || start_up_value(op::wrapped_type(op), op->data1) == nullptr)
+    if (f >= FAST_REMAINDER || start_up_value(op::wrapped_type(op), op->data1) == nullptr)
         return false;
     if (type_of(w + 1) == TYPE_word) {
         uint8_t rt = type_of(right);
@@ -1061,6 +1062,17 @@ template <bool check_origin> cell_t* run_in_place(const cell_t* code) {
         if (f != FAST_NONE && fast_compute(f, a, a + 1)) {
             stack::top_slot = a + 1;
             return;
+        }
+        // pick of a block by an integer inside it: the cell the action
+        // reaches, as a path's pick takes it (outside: the action's none).
+        if (t == TYPE_action && callee->data1 + 1 == ACT_pick && type_of(a) == TYPE_block &&
+            type_of(a + 1) == TYPE_integer) {
+            const cell_t* r = actions::pick_inline(a, integer::get(a + 1));
+            if (r != &none_value) {
+                *a = *r;
+                stack::top_slot = a + 1;
+                return;
+            }
         }
     }
     run_entry(t, callee, no_refinements);

@@ -444,9 +444,13 @@ struct builder {
             return pos + 1;
         }
         uint8_t vt = type_of(v);
-        if (vt == TYPE_op || vt == TYPE_unset || vt == TYPE_routine) return -1;
+        if (vt == TYPE_op || vt == TYPE_unset) return -1;
         uint32_t summary = summary_of(v);
         if (!(summary & PLAN_SIMPLE)) return -1;
+        // A routine (the type tests: none? and the like) runs as a native
+        // does once its arguments are in; one with locals would need them
+        // pushed, which the native's run does not do.
+        if (vt == TYPE_routine && (summary & PLAN_LOCALS_MASK) != 0) return -1;
         auto n = static_cast<int32_t>(summary & PLAN_ARGS_MASK);
         cell_t expected = *v;
         int32_t head = static_cast<int32_t>(nodes.size());
@@ -744,13 +748,26 @@ struct builder {
     // so a walk from the last node finds the inner chains marked first.
     // After COMPOUND is set (size_of reads it).
     static constexpr int32_t QUIET_DEPTH = 2;
+    // Whether node m is a call of square-root on a leaf or a path, with no
+    // probe after it: a right operand a quiet chain computes (its room
+    // counted as a paren's).
+    bool quiet_root_q(int32_t m) const {
+        const pnode_t& o = nodes[static_cast<size_t>(m)];
+        if (o.kind() != K_NATIVE || o.small() != 1 || (o.flags & PROBE) ||
+            type_of(&o.value) != TYPE_native || o.value.data1 != native_number::square_root - 1)
+            return false;
+        const pnode_t& a = nodes[static_cast<size_t>(m) + 2];
+        uint8_t k = a.kind();
+        return (k == K_LOCAL || k == K_WORD || k == K_LIT || k == K_PATH) && !(a.flags & PROBE);
+    }
     void quiet_chains() {
         std::vector<int32_t> depth(nodes.size(), -1);
         // The parens an operand nests (0 for a leaf or a path), -1 when not quiet.
-        auto operand = [&](int32_t m) -> int32_t {
+        auto operand = [&](int32_t m, bool right) -> int32_t {
             const pnode_t& o = nodes[static_cast<size_t>(m)];
             uint8_t k = o.kind();
             if (k == K_LOCAL || k == K_WORD || k == K_LIT || k == K_PATH) return 0;
+            if (right && quiet_root_q(m)) return 1;
             if (k != K_PAREN) return -1;
             const pnode_t& b = nodes[static_cast<size_t>(o.aux)];
             if (b.flags & ONE_LEAF) return 1;
@@ -763,17 +780,18 @@ struct builder {
         for (auto i = static_cast<int32_t>(nodes.size()) - 1; i > 0; i--) {
             if (nodes[static_cast<size_t>(i)].kind() != K_INFIX) continue;
             int32_t left = i + 1;
-            int32_t d = operand(left);
+            int32_t d = operand(left, false);
             int32_t s = left + size_of(&nodes[static_cast<size_t>(left)]);
             for (uint32_t k = nodes[static_cast<size_t>(i)].small(); k > 0 && d >= 0; k--) {
                 int32_t r = s + 2;
                 const pnode_t& op = nodes[static_cast<size_t>(s)];
-                if (op.small() == 0 && (nodes[static_cast<size_t>(r)].kind() != K_PAREN ||
-                                        nodes[static_cast<size_t>(s) + 1].aux == FAST_NONE)) {
+                if (op.small() == 0 &&
+                    ((nodes[static_cast<size_t>(r)].kind() != K_PAREN && !quiet_root_q(r)) ||
+                     nodes[static_cast<size_t>(s) + 1].aux == FAST_NONE)) {
                     d = -1;
                     break;
                 }
-                int32_t o = operand(r);
+                int32_t o = operand(r, true);
                 d = o < 0 ? -1 : std::max(d, o);
                 s = r + size_of(&nodes[static_cast<size_t>(r)]);
             }

@@ -278,7 +278,8 @@ int32_t plan_path_call(const plan_run& x, const pnode_t* n, const cell_t* code, 
 [[gnu::always_inline]] inline const cell_t* plan_path_operand(const pnode_t* r);
 // An operator chain of numbers (QUIET_CHAIN) computed into *top with
 // nothing run (plans/quiet.h).
-bool plan_quiet_chain(const plan_run& x, const pnode_t* n, const cell_t* code, cell_t* top);
+[[gnu::always_inline]] inline bool plan_quiet_chain(const plan_run& x, const pnode_t* n,
+                                                    const cell_t* code, cell_t* top);
 int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
                    int32_t end, bool infix);
 [[gnu::always_inline]] inline int32_t plan_paren_inline(const plan_run& x, const pnode_t* n,
@@ -665,7 +666,10 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
     pos = plan_arguments(x, n + 2, slot, count, plan::arguments_plan(n + 1), code, pos + 1, end);
     if (exits::pending) [[unlikely]]
         return pos;
-    run_simple_entry(type_of(slot), slot, count);
+    // A routine runs as eval_code runs one: its entry, no native's.
+    uint8_t t = type_of(slot);
+    if (t == TYPE_routine) call_routine(slot);
+    else run_simple_entry(t, slot, count);
     if (exits::pending) return pos;
     finish_planned(slot);
     if (infix) return pos;

@@ -710,6 +710,44 @@ CASES = [
      "d: func [n /deep] [either n = 0 [0] [1 + d/deep n - 1]]\nprint d 10 print d 20\n"
      "print mold try [d 1000000]\nu 1.5\n",
      "*** Near : t/r 1 x"),
+    ("routine_calls",
+     # Type tests (routines) called from planned code: on paths, as a
+     # conditional's condition, a bad argument, one rebound to a function
+     # and back, and left without its argument.
+     "k: func [x] [either none? x/left [1] [1 + k x/left]]\n"
+     "o: context [left: context [left: context [left: none]]]\nprint [k o k o]\n"
+     "g: func [x] [reduce [none? x integer? x string? x/1 logic? none? :x]]\n"
+     "print mold g [1] print mold g [\"a\"]\nprint mold try [g none]\n"
+     "saved: :none?\nnone?: func [v] [prin \"mine \" false]\nprint mold try [k o]\n"
+     "none?: :saved\nprint k o\n"
+     "h: func [] [integer? 1 integer?]\nh\n",
+     "*** Where: integer?"),
+    ("division_in_chains",
+     # / is a fast operation: an exact quotient of integers stays an
+     # integer, an inexact one is a float, a float by zero is infinite, an
+     # integer by zero and -2147483648 / -1 raise as the action does; in
+     # chains through paths, parens and set-paths, and called with a paren.
+     "o: context [a: 7 b: 2.0 c: 0]\n"
+     "q: func [x y /local r] [r: x / y print [r type? r (x / y) * 2 x / (y) o/a / x"
+     " 1 + (o/b / y)] o/b: o/b / x + (o/a / 2) r]\n"
+     "foreach [x y] [6 3 7 2 -7 2 1.5 0.5 7 2.0 1 0.0 -1.0 0 2147483647 -1] [q x y]\n"
+     "print [o/b 10 / 4 10 / 5 3.0 / 0]\n"
+     "print mold try [q 5 0]\nprint mold try [q -2147483648 -1]\n"
+     "print mold try [q 1 o/c]\nprint mold try [q 1 \"a\"]\n"
+     "loop 2 [print [o/a / 7 o/a / o/c]]\n",
+     "zero-divide"),
+    ("square_roots_in_chains",
+     # square-root of a leaf or a path on the right of a step is computed in
+     # its chain: an integer, a float, a negative number (NaN), a percent
+     # and a string (the native's run and its error), the word rebound to a
+     # function and back.
+     "p: context [v: 16]\n"
+     "m: func [d /local r] [r: 1.0 / (d * square-root d) p/v: p/v * square-root p/v"
+     " print [r 2 + square-root d p/v] r]\n"
+     "foreach d [4 2.25 -1.0 0 50%] [m d]\n"
+     "saved: :square-root\nsquare-root: func [x] [x * 10]\nm 4\nsquare-root: :saved\nm 9\n"
+     "print mold try [m \"a\"]\nm zz\n",
+     "zz has no value"),
     ("set_word_errors",
      "g: func [x /local y] [y: x * 2 y: y + x]\nprint [g 1 g 2]\n"
      "h: func [x] [y: x]\nh 1 h 2\nh ()\n",
