@@ -16,7 +16,11 @@ bool quiet_chain_value(const plan_run& x, const pnode_t* n, cell_t* out);
 
 // The number operand m gives with nothing run, into out; false, having run
 // nothing, when it is anything else or needs anything run.
+// A paren of one leaf goes round again on that leaf (a loop, not a call:
+// an always-inline function cannot call itself in a build that does not
+// optimise).
 [[gnu::always_inline]] inline bool quiet_number(const plan_run& x, const pnode_t* m, cell_t* out) {
+again:
     uint8_t k = m->kind();
     const cell_t* v;
     if (k == plan::K_LOCAL) {
@@ -32,7 +36,10 @@ bool quiet_chain_value(const plan_run& x, const pnode_t* n, cell_t* out);
         // or chain; a chain of two leaves read as the operators' lane reads
         // them.
         const pnode_t* block = plan::block_of(x.head, m);
-        if (block->flags & plan::ONE_LEAF) return quiet_number(x, block + 2, out);
+        if (block->flags & plan::ONE_LEAF) {
+            m = block + 2;
+            goto again;
+        }
         const pnode_t* c = block + 2;
         uint32_t lane = c->value.data1;
         if (!(c->flags & plan::SIMPLE_INFIX) || !(lane & plan::INFIX_LANE)) [[unlikely]]
