@@ -50,6 +50,15 @@ step now costs about 88,000 instructions: most of it is the interpreted
 inspector building the one line a step; the handler calls (14 events) take
 about 13,000.
 
+A later session (the same machine shared with three builds, load about
+12; medians of 5 runs):
+
+  program        median s   instr (N=2000)
+  zuv trace      1.603      210,515,596
+  zuv untraced   0.507       44,272,691
+  py trace       1.589      169,432,377
+  ratio          time 1.01, instructions 1.24
+
 Usage: bench/trace_loop.py [--runs N] [--zuv PATH] [--python PATH] [--no-instructions]
 """
 

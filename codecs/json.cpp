@@ -78,7 +78,11 @@ void unescape(cell_t* str) {
             }
         }
         // Widening keeps character indexes, so read and write stay valid.
-        s = string::overwrite_char(s, write, c);
+        // write never passes read: a character the unit holds goes in place.
+        uint32_t unit = s->unit();
+        if (unit == 4 || c <= (unit == 1 ? 0xFFu : 0xFFFFu))
+            string::put_char(s->head_ptr() + static_cast<size_t>(write) * unit, unit, c);
+        else s = string::overwrite_char(s, write, c);
         write++;
     }
     string::truncate_to(s, write);

@@ -439,6 +439,8 @@ void init() {
     collector::interpreter_marker = [] {
         collector::mark_values(position, position + 1);
         collector::mark_values(tracer, tracer + 1);
+        for (const held_position* h = innermost_held; h != nullptr; h = h->outer)
+            collector::mark_values(&h->saved, &h->saved + 1);
     };
     error::evaluate = [](cell_t* block) {
         eval(block, false);

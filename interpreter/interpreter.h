@@ -61,12 +61,31 @@ inline cell_t* const position = &position_cell;
 // or an exit the position stays where that happened. Function bodies leave
 // theirs (the statement loop sets the whole position again), and library
 // code leaves the position of the user code it ran.
-struct nested_position {
-    cell_t saved = *position;
+//
+// A position held to give back is a root while it is held: the block it
+// names may be held by nothing else meanwhile (a block `do` ran and left the
+// position in, made by reduce, say), and would be freed, then named again.
+// The holders form a chain through the native stack, innermost first.
+struct held_position {
+    cell_t saved;
+    held_position* outer;
+    explicit held_position(const cell_t* from);
+    ~held_position();
+    held_position(const held_position&) = delete;
+    held_position& operator=(const held_position&) = delete;
+};
+inline held_position* innermost_held = nullptr;
+inline held_position::held_position(const cell_t* from) : saved(*from), outer(innermost_held) {
+    innermost_held = this;
+}
+inline held_position::~held_position() { innermost_held = outer; }
+
+struct nested_position : held_position {
     bool user = true;
     // A block of planned code (user code).
-    nested_position() = default;
-    explicit nested_position(const cell_t* code) : user(!library_code::library_q(code->data2)) {}
+    nested_position() : held_position(position) {}
+    explicit nested_position(const cell_t* code)
+        : held_position(position), user(!library_code::library_q(code->data2)) {}
     void restore() const {
         if (user) *position = saved;
     }

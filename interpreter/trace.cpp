@@ -116,7 +116,7 @@ void fire_traced(uint32_t ev, const cell_t* code, int32_t pos, const cell_t* ref
     cell_t frame_word;
     word::make_raw(&frame_word, TYPE_word, owner, callback_symbol, -1);
     // The tracer's code moves the position that errors report as near.
-    cell_t saved_position = *position;
+    held_position saved_position(position);
     bool saved_tracing = tracing;
     bool saved_library = library_caller_tracing;
     int8_t saved_request = caller_tracing_request;
@@ -135,7 +135,7 @@ void fire_traced(uint32_t ev, const cell_t* code, int32_t pos, const cell_t* ref
     // A break, continue or throw left the tracer: its frames are unwound
     // already, and the traced code cannot go on where it was.
     if (!returned) throw exits::escape{};
-    *position = saved_position;
+    *position = saved_position.saved;
     // A `trace` the tracer itself calls is no request of the traced code.
     caller_tracing_request = saved_request;
     set_tracing(saved_tracing);

@@ -327,6 +327,29 @@ int32_t decode_utf8_char(const uint8_t* p, int64_t* count) {
     return static_cast<int32_t>(cp);
 }
 
+// Copies the ASCII bytes at the start of from (at most n) into a one-byte
+// buffer, eight at a time while it can; fold stops at a carriage return,
+// which the caller's loop turns into a line feed. Returns how many it copied.
+static int64_t ascii_run(const uint8_t* from, uint8_t* to, int64_t n, bool fold) {
+    constexpr uint64_t HIGH = 0x8080808080808080ull;
+    constexpr uint64_t ONES = 0x0101010101010101ull;
+    int64_t k = 0;
+    while (k + 8 <= n) {
+        uint64_t w;
+        std::memcpy(&w, from + k, 8);
+        if (w & HIGH) break;
+        uint64_t cr = w ^ (ONES * '\r');
+        if (fold && ((cr - ONES) & ~cr & HIGH)) break;
+        std::memcpy(to + k, &w, 8);
+        k += 8;
+    }
+    while (k < n && from[k] < 0x80 && !(fold && from[k] == '\r')) {
+        to[k] = from[k];
+        k++;
+    }
+    return k;
+}
+
 node_t load_utf8(text_source source, int64_t length, node_t target, int64_t* remaining, bool fold) {
     int64_t n = std::max<int64_t>(length, 1);
     node_t node;
@@ -351,6 +374,13 @@ node_t load_utf8(text_source source, int64_t length, node_t target, int64_t* rem
     uint32_t unit = s->unit();
     int64_t out = s->head;  // write offset in bytes from the data start
     while (at < length) {
+        if (unit == 1 && src[at] < 0x80) {
+            int64_t k =
+                ascii_run(src + at, s->data() + out, std::min(length - at, s->size - out), fold);
+            at += k;
+            out += k;
+            if (k > 0) continue;
+        }
         int64_t count = length - at;
         int32_t c;
         if (src[at] < 0x80) {

@@ -6,6 +6,7 @@
 // runs the library's decoder instead: its error value (and the line, index
 // and column it reports) are the library's.
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <unordered_map>
 
@@ -90,12 +91,28 @@ private:
     int32_t depth_ = 0;
     // What each name became: a word, or none for a string key.
     std::unordered_map<std::u32string, cell_t> names_;
+    std::u32string key_;  // known_word's scratch
 
     uint32_t at(int32_t i) const { return string::rs_abs_at(input_, i); }
     uint32_t peek() const { return pos_ < tail_ ? at(pos_) : 0xFFFFFFFFu; }
 
+    // The input's characters where they are now: valid until the next
+    // allocation, which may move the buffer.
+    struct chars_t {
+        const uint8_t* p;
+        uint32_t unit;
+        uint32_t operator[](int32_t i) const {
+            return string::get_char(p + static_cast<size_t>(i) * unit, unit);
+        }
+    };
+    chars_t chars() const {
+        series_buffer_t* s = string::buffer_of(input_);
+        return {s->head_ptr(), s->unit()};
+    }
+
     void skip_blank() {
-        while (pos_ < tail_ && blank_q(at(pos_))) pos_++;
+        chars_t c = chars();
+        while (pos_ < tail_ && blank_q(c[pos_])) pos_++;
     }
 
     // A comma between items, and the blank after it.
@@ -119,8 +136,18 @@ private:
     bool string_span(int32_t* start, int32_t* length, bool* escaped) {
         *start = pos_;
         *escaped = false;
+        chars_t s = chars();
         while (pos_ < tail_) {
-            uint32_t c = at(pos_);
+            if (s.unit == 1) {
+                // Most of a string is plain characters: pass them in a tight loop.
+                while (pos_ < tail_) {
+                    uint8_t b = s.p[pos_];
+                    if (b == '"' || b == '\\' || b < 32) break;
+                    pos_++;
+                }
+                if (pos_ >= tail_) break;
+            }
+            uint32_t c = s[pos_];
             if (c == '"') {
                 *length = pos_ - *start;
                 pos_++;
@@ -130,11 +157,11 @@ private:
             if (c == '\\') {
                 *escaped = true;
                 if (pos_ + 1 >= tail_) return false;
-                uint32_t e = at(pos_ + 1);
+                uint32_t e = s[pos_ + 1];
                 if (e == 'u') {
                     if (pos_ + 6 > tail_) return false;
                     for (int32_t k = 2; k < 6; k++)
-                        if (!hex_q(at(pos_ + k))) return false;
+                        if (!hex_q(s[pos_ + k])) return false;
                     pos_ += 6;
                     continue;
                 }
@@ -152,10 +179,15 @@ private:
     // The text from start, length characters, as a new string in out; its
     // escapes read when escaped (a bad surrogate raises unescape's error).
     void text_at(cell_t* out, int32_t start, int32_t length, bool escaped) {
-        string::make_at(out, length);
-        cell_t from = *input_;
-        series::set_head_index(&from, start);
-        string::concatenate(out, &from, length, 0, true, string::MODE_APPEND);
+        // The input's unit, as appending the span to a new string gives.
+        string::make_at_unit(out, length, static_cast<int32_t>(string::buffer_of(input_)->unit()));
+        if (length > 0) {
+            series_buffer_t* to = string::buffer_of(out);
+            chars_t from = chars();
+            size_t bytes = static_cast<size_t>(length) * from.unit;
+            std::memcpy(to->tail_ptr(), from.p + static_cast<size_t>(start) * from.unit, bytes);
+            to->tail += static_cast<int32_t>(bytes);
+        }
         if (escaped) {
             // Its error names unescape, as the library's call does.
             static const cell_t word = action_word("unescape");
@@ -231,6 +263,18 @@ private:
             found = names_.emplace(std::move(key), made).first;
         }
         if (type_of(&found->second) != TYPE_none) *text = found->second;
+    }
+
+    // A name already seen that became a word, read into out straight from
+    // the input (no string made); false when it is new or stays a string.
+    bool known_word(cell_t* out, int32_t start, int32_t length) {
+        chars_t c = chars();
+        key_.clear();
+        for (int32_t i = start; i < start + length; i++) key_.push_back(c[i]);
+        auto found = names_.find(key_);
+        if (found == names_.end() || type_of(&found->second) == TYPE_none) return false;
+        *out = found->second;
+        return true;
     }
 
     static bool word_syntax_q(const std::u32string& s) {
@@ -335,8 +379,10 @@ private:
                 bool escaped;
                 if (!string_span(&start, &length, &escaped)) return false;
                 item->header = TYPE_none;
-                text_at(item, start, length, escaped);
-                name_key(item);
+                if (escaped || !known_word(item, start, length)) {
+                    text_at(item, start, length, escaped);
+                    name_key(item);
+                }
                 block::rs_append(members, item);
                 skip_blank();
                 if (peek() != ':') return false;

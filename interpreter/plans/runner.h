@@ -30,10 +30,9 @@ cell_t library_position{TYPE_none, 0, 0, 0};
 
 // nested_position for a planned block: the position of the run given back
 // as it was found once the block ran to its end.
-struct plan_nested_position {
+struct plan_nested_position : held_position {
     const plan_run& x;
-    cell_t saved;
-    explicit plan_nested_position(const plan_run& run) : x(run), saved(*run.where) {}
+    explicit plan_nested_position(const plan_run& run) : held_position(run.where), x(run) {}
     void restore() const { *x.where = saved; }
 };
 
