@@ -277,6 +277,9 @@ int32_t plan_field_call(const plan_run& x, const pnode_t* n, const cell_t* code,
 bool plan_quiet_chain(const plan_run& x, const pnode_t* n, const cell_t* code, cell_t* top);
 int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
                    int32_t end, bool infix);
+[[gnu::always_inline]] inline int32_t plan_paren_call(const plan_run& x, const pnode_t* n,
+                                                      const cell_t* code, int32_t pos, int32_t end,
+                                                      bool infix);
 [[gnu::always_inline]] inline int32_t plan_paren_inline(const plan_run& x, const pnode_t* n,
                                                         const cell_t* code, int32_t pos,
                                                         int32_t end, bool infix);
@@ -759,6 +762,31 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
     return true;
 }
 
+// A conditional marked BODY_RETURN that takes branch (its block given),
+// when that is `return leaf` with the leaf holding a plain value that needs
+// no check: the body ends with that value in the conditional's slot, the
+// position left where the return's exit leaves it (the branch at its head),
+// and the walk given the body's end. Nothing could see the conditional's
+// and return's frames between their marking and the exit that pops them:
+// the room they take is checked instead, and that the frame under them is
+// the function's, which the exit lands on. False, nothing changed, for
+// anything else.
+[[gnu::always_inline]] inline bool plan_body_return(const plan_run& x, const pnode_t* branch,
+                                                    const pnode_t* block, cell_t* slot) {
+    const pnode_t* r = block + 2;
+    if (r->kind() != plan::K_RETURN || plan_expected(r) == nullptr) return false;
+    const cell_t* v = plan_leaf(x, r + 2);
+    if (v == nullptr || !plain_value_q(type_of(v)) ||
+        check_needed(plan::arguments_plan(r + 1), v) || slot + 8 >= stack::end ||
+        stack::ctop + 2 >= stack::cend || !(stack::ctop[-1].header & frame::EXIT_TARGET))
+        return false;
+    *x.where = branch->value;
+    x.where->data1 = static_cast<uint32_t>(block->pos);
+    *slot = *v;
+    stack::top_slot = slot + 1;
+    return true;
+}
+
 // plan_conditional when its condition is two integers the operators' lane
 // computes: it runs nothing and can raise nothing. The condition is then
 // taken before the conditional's frame is marked, into the cell that frame
@@ -810,6 +838,10 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
         return true;
     }
     const pnode_t* block = plan::block_of(x.head, first + k);
+    if ((n[1].flags & plan::BODY_RETURN) && plan_body_return(x, first + k, block, slot)) {
+        *next = end;
+        return true;
+    }
     *slot = *v;
     plan_mark(n + 1, slot);
     args[1] = first->value;
@@ -1161,6 +1193,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
 [[gnu::always_inline]] inline int32_t plan_paren_inline(const plan_run& x, const pnode_t* n,
                                                         const cell_t* code, int32_t pos,
                                                         int32_t end, bool infix) {
+    if (n->flags & plan::PAREN_CALL) return plan_paren_call(x, n, code, pos, end, infix);
     check_native_stack();
     const pnode_t* block = plan::block_of(x.head, n);
     cell_t* held = stack::top_slot;
@@ -1181,15 +1214,50 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     return infix ? pos + 1 : plan_lookahead(x, n, code, pos + 1, end);
 }
 
+// A paren of one call (PAREN_CALL): plan_paren_inline's run of it, the
+// call's node run straight, with no walk through the kinds or the block's
+// shape.
+[[gnu::always_inline]] inline int32_t plan_paren_call(const plan_run& x, const pnode_t* n,
+                                                      const cell_t* code, int32_t pos, int32_t end,
+                                                      bool infix) {
+    check_native_stack();
+    const pnode_t* block = plan::block_of(x.head, n);
+    cell_t* held = stack::push(&n->value);
+    plan_nested_position kept(x);
+    int32_t at = block->pos;
+    *x.where = *held;
+    x.where->data1 = static_cast<uint32_t>(at);
+    cell_t* base = held + 1;
+    at = plan_call(x, block + 2, held, at, block->end, false);
+    if (exits::pending) [[unlikely]]
+        return pos;
+    if (at < block->end) [[unlikely]] {
+        base = plan_branch_rest(block, held, at, block->end, base);
+        if (base == nullptr) return pos;
+    }
+    kept.restore();
+    *held = *base;
+    stack::top_slot = held + 1;
+    return infix ? pos + 1 : plan_lookahead(x, n, code, pos + 1, end);
+}
+
 [[gnu::noinline]] int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code,
                                      int32_t pos, int32_t end, bool infix) {
     return plan_paren_inline(x, n, code, pos, end, infix);
 }
 
+// The slot the set-word n stores into, as set_word_slot finds it: a word of
+// the function's own (SET_LOCAL) in the frame its K_LOCAL reads read, which
+// is the one its context's values name while a node of the run runs.
+[[gnu::always_inline]] inline cell_t* plan_set_slot(const plan_run& x, const pnode_t* n) {
+    if (n->flags & plan::SET_LOCAL) return x.frame + n->value.data3;
+    return set_word_slot(&n->value);
+}
+
 // The value at top, computed with nothing run, stored by the set-word n as
 // plan_quiet_set stores it.
-[[gnu::noinline]] bool plan_quiet_stored(const pnode_t* n, cell_t* top) {
-    cell_t* slot = set_word_slot(&n->value);
+[[gnu::noinline]] bool plan_quiet_stored(const plan_run& x, const pnode_t* n, cell_t* top) {
+    cell_t* slot = plan_set_slot(x, n);
     if (slot == nullptr) [[unlikely]]
         return false;
     *slot = *top;
@@ -1223,7 +1291,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
         if (type_of(left) != TYPE_integer || type_of(right) != TYPE_integer ||
             plan_expected(v + 2) == nullptr || (v->probe() && op_after(x, v, code, v->end)))
             return (v->flags & plan::QUIET_CHAIN) && plan_quiet_chain(x, v, code, top) &&
-                   plan_quiet_stored(n, top);
+                   plan_quiet_stored(x, n, top);
         *top = *left;
         if (!fast_integers(static_cast<fast_op>(v->value.data2), top, integer::get(left),
                            integer::get(right)))
@@ -1234,7 +1302,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     } else {
         return false;
     }
-    cell_t* slot = set_word_slot(&n->value);
+    cell_t* slot = plan_set_slot(x, n);
     if (slot == nullptr) [[unlikely]]
         return false;
     *top = *value;
@@ -1256,7 +1324,14 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
         // Its value's node follows, with the guards run_node's caller read.
         pos = run_node(x, n + 1, code, pos + 1, end, false);
         if (exits::pending) return pos;
-        store_set_word();
+        // store_set_word, the slot found as the quiet store finds it.
+        cell_t* w = stack::arguments;
+        if ((n->flags & plan::SET_LOCAL) && type_of(w + 1) != TYPE_unset) [[likely]] {
+            x.frame[n->value.data3] = w[1];
+            *w = w[1];
+        } else {
+            store_set_word();
+        }
         stack::unwind();
         return pos;
     }
