@@ -774,7 +774,12 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
 [[gnu::always_inline]] inline bool plan_body_return(const plan_run& x, const pnode_t* branch,
                                                     const pnode_t* block, cell_t* slot) {
     const pnode_t* r = block + 2;
-    if (r->kind() != plan::K_RETURN || plan_expected(r) == nullptr) return false;
+    // The builder saw one branch of that shape; the other may be any.
+    uint8_t k = r[2].kind();
+    if (r->kind() != plan::K_RETURN ||
+        (k != plan::K_LOCAL && k != plan::K_WORD && k != plan::K_LIT) || r[2].probe() ||
+        plan_expected(r) == nullptr)
+        return false;
     const cell_t* v = plan_leaf(x, r + 2);
     if (v == nullptr || !plain_value_q(type_of(v)) ||
         check_needed(plan::arguments_plan(r + 1), v) || slot + 8 >= stack::end ||
