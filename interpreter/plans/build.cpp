@@ -428,6 +428,8 @@ struct builder {
             }
         } else {
             call_head(K_NATIVE, c, &expected, pos, summary, static_cast<uint32_t>(n));
+            if (n == 2 && fast_op_of(vt, expected.data1) != FAST_NONE)
+                nodes[head + 1].flags |= FAST_NATIVE;
         }
         for (int32_t i = 0; i < n && p >= 0; i++) {
             if (p >= end) return -1;  // a missing argument: the interpreter's error

@@ -207,6 +207,10 @@ constexpr uint32_t INFIX_PAREN = INFIX_LEFT_LITERAL << 1;
 // context whose words the plan reads in the frame): stored into the frame,
 // where its K_LOCAL reads read it, at the word's index (plan_set_slot).
 //
+// FAST_NATIVE, on a K_NATIVE's K_WORDREF: the native or action takes two
+// arguments and stands for a fast operation (add, subtract, lesser? ...),
+// which computes two integers in place as its entry would (plan_native).
+//
 // On a K_CALL's K_WORDREF. SELF_CALL: the callee expected is the very
 // function the plan is of (a recursive call), so the callee's plan is the
 // one running while the stamp its run began with holds: a plan is never

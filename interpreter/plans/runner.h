@@ -654,12 +654,50 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
     return plan_call_other(x, n, code, pos, end, infix);
 }
 
+// A native of two arguments that stands for a fast operation (FAST_NATIVE),
+// its callee pushed at slot: its arguments' nodes run in line (a call
+// dispatched straight), each checked as the interpreter's fetch does, then
+// two integers computed in place as run_plain_entry computes them.
+[[gnu::always_inline]] inline int32_t plan_native_fast(const plan_run& x, const pnode_t* n,
+                                                       cell_t* slot, const cell_t* code,
+                                                       int32_t pos, int32_t end) {
+    uint32_t plan = plan::arguments_plan(n + 1);
+    // The first argument's node, the walk on it with the guards read.
+    const pnode_t* a = n + 2;
+    for (int32_t i = 0; i < 2; i++) {
+        if (i == 1 && (a->pos != pos || !plan_holds(x))) [[unlikely]]
+            pos = fetch_normal(slot, i, code, pos, end, false);
+        else if (a->kind() == plan::K_CALL) pos = plan_call(x, a, code, pos, end, false);
+        else pos = run_node(x, a, code, pos, end, false);
+        if (exits::pending) [[unlikely]]
+            return pos;
+        if (check_needed(plan, stack::top_slot - 1)) [[unlikely]]
+            check_argument(slot, i);
+        a += plan::size_of(a);
+    }
+    cell_t* left = stack::arguments;
+    const cell_t* right = left + 1;
+    if (type_of(left) == TYPE_integer && type_of(right) == TYPE_integer &&
+        fast_integers(fast_op_of(type_of(slot), slot->data1), left, integer::get(left),
+                      integer::get(right))) [[likely]]
+        stack::top_slot = left + 1;
+    else run_simple_entry(type_of(slot), slot, 2);
+    return pos;
+}
+
 // call_native with planned arguments.
 [[gnu::noinline]] int32_t plan_native(const plan_run& x, const pnode_t* n, const cell_t* code,
                                       int32_t pos, int32_t end, bool infix) {
     cell_t* slot = plan_push_callee(n);
     if (slot == nullptr) [[unlikely]]
         return plan_call_missed(x, n, code, pos, end, infix);
+    if (n[1].flags & plan::FAST_NATIVE) {
+        pos = plan_native_fast(x, n, slot, code, pos + 1, end);
+        if (exits::pending) return pos;
+        finish_planned(slot);
+        if (infix) return pos;
+        return plan_lookahead(x, n, code, pos, end);
+    }
     auto count = plan::argument_count(n);
     pos = plan_arguments(x, n + 2, slot, count, plan::arguments_plan(n + 1), code, pos + 1, end);
     if (exits::pending) [[unlikely]]
