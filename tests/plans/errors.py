@@ -679,6 +679,20 @@ CASES = [
      "o: function [n] [a: n inner: func [k] [a: a + k] inner 1 inner 2 a]\n"
      "print [o 1 o 5]\nq: function [n] [a: n + zz]\nq 1 q 1\n",
      "zz has no value"),
+    ("fast_natives_by_name",
+     # Natives called by name that stand for a fast operation: integers in
+     # place; floats, a sum that does not fit, a remainder by zero, a word
+     # rebound by the user and an argument of the wrong type go through the
+     # entry, or the interpreter, as before.
+     "f: func [a b /local r] [r: copy [] append r add a b append r subtract a b"
+     " append r multiply a b append r lesser? a b append r greater-or-equal? a b"
+     " append r equal? a b append r remainder a b r]\nk: func [a b] [and~ a b]\n"
+     "print mold f 7 3 print mold f 7 3 print mold f 2.5 3 print mold f 2147483647 2\n"
+     "print [k 6 3 k 6 3 k true false]\n"
+     "print mold try [f 7 0]\nsaved: :add\nadd: func [a b] [a * 100 + b]\nprint mold f 7 3\n"
+     "add: :saved\nprint mold f 7 3\ng: func [n] [add n add n 1]\nprint [g 1 g 2]\n"
+     "g \"a\"\n",
+     "*** Where: add"),
     ("set_word_errors",
      "g: func [x /local y] [y: x * 2 y: y + x]\nprint [g 1 g 2]\n"
      "h: func [x] [y: x]\nh 1 h 2\nh ()\n",
