@@ -1354,6 +1354,27 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     return true;
 }
 
+// A set-word that plan_quiet_set did not take: the code of eval_set_word
+// with its value planned, past its depth check.
+[[gnu::noinline]] int32_t plan_set_framed(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                          int32_t pos, int32_t end) {
+    stack::mark_interp_native(&n->value);
+    stack::push(&n->value);
+    // Its value's node follows, with the guards run_node's caller read.
+    pos = run_node(x, n + 1, code, pos + 1, end, false);
+    if (exits::pending) return pos;
+    // store_set_word, the slot found as the quiet store finds it.
+    cell_t* w = stack::arguments;
+    if ((n->flags & plan::SET_LOCAL) && type_of(w + 1) != TYPE_unset) [[likely]] {
+        x.frame[n->value.data3] = w[1];
+        *w = w[1];
+    } else {
+        store_set_word();
+    }
+    stack::unwind();
+    return pos;
+}
+
 // A set-word and return: the code of eval_set_word and eval_return with
 // planned contents.
 [[gnu::noinline]] int32_t plan_other(const plan_run& x, const pnode_t* n, const cell_t* code,
@@ -1362,21 +1383,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     case plan::K_SET: {
         check_native_stack();
         if (plan_quiet_set(x, n, code)) return n->end;
-        stack::mark_interp_native(&n->value);
-        stack::push(&n->value);
-        // Its value's node follows, with the guards run_node's caller read.
-        pos = run_node(x, n + 1, code, pos + 1, end, false);
-        if (exits::pending) return pos;
-        // store_set_word, the slot found as the quiet store finds it.
-        cell_t* w = stack::arguments;
-        if ((n->flags & plan::SET_LOCAL) && type_of(w + 1) != TYPE_unset) [[likely]] {
-            x.frame[n->value.data3] = w[1];
-            *w = w[1];
-        } else {
-            store_set_word();
-        }
-        stack::unwind();
-        return pos;
+        return plan_set_framed(x, n, code, pos, end);
     }
     case plan::K_RETURN: {
         // eval_return with a planned argument.
@@ -1720,7 +1727,17 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
                 }
             } else if (kind == plan::K_COND) {
                 pos = plan_conditional(x, n, code, pos, end, false);
-            } else if (kind == plan::K_SET || kind == plan::K_RETURN) {
+            } else if (kind == plan::K_SET) {
+                // plan_other's set-word, the quiet one here, where it saves no
+                // registers: it runs nothing.
+                check_native_stack();
+                if (plan_quiet_set(x, n, code)) {
+                    pos = n->end;
+                    next = n + n->aux;
+                } else {
+                    pos = plan_set_framed(x, n, code, pos, end);
+                }
+            } else if (kind == plan::K_RETURN) {
                 pos = plan_other(x, n, code, pos, end, false);
             } else if (kind == plan::K_SETPATH) {
                 pos = plan_set_path(x, n, code, pos, end);
