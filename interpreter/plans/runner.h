@@ -1360,8 +1360,10 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
                                           int32_t pos, int32_t end) {
     stack::mark_interp_native(&n->value);
     stack::push(&n->value);
-    // Its value's node follows, with the guards run_node's caller read.
-    pos = run_node(x, n + 1, code, pos + 1, end, false);
+    // Its value's node follows, with the guards run_node's caller read; a
+    // call, the common value here, dispatched straight.
+    if (n[1].kind() == plan::K_CALL) pos = plan_call(x, n + 1, code, pos + 1, end, false);
+    else pos = run_node(x, n + 1, code, pos + 1, end, false);
     if (exits::pending) return pos;
     // store_set_word, the slot found as the quiet store finds it.
     cell_t* w = stack::arguments;
