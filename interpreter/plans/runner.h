@@ -661,20 +661,28 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
 [[gnu::always_inline]] inline int32_t plan_native_fast(const plan_run& x, const pnode_t* n,
                                                        cell_t* slot, const cell_t* code,
                                                        int32_t pos, int32_t end) {
-    uint32_t plan = plan::arguments_plan(n + 1);
+    // Every such operation's arguments take integer!: an integer needs no
+    // typeset read.
+    auto checked = [n, slot](int32_t i) {
+        const cell_t* v = stack::top_slot - 1;
+        if (type_of(v) != TYPE_integer && check_needed(plan::arguments_plan(n + 1), v)) [[unlikely]]
+            check_argument(slot, i);
+    };
     // The first argument's node, the walk on it with the guards read.
     const pnode_t* a = n + 2;
-    for (int32_t i = 0; i < 2; i++) {
-        if (i == 1 && (a->pos != pos || !plan_holds(x))) [[unlikely]]
-            pos = fetch_normal(slot, i, code, pos, end, false);
-        else if (a->kind() == plan::K_CALL) pos = plan_call(x, a, code, pos, end, false);
-        else pos = run_node(x, a, code, pos, end, false);
-        if (exits::pending) [[unlikely]]
-            return pos;
-        if (check_needed(plan, stack::top_slot - 1)) [[unlikely]]
-            check_argument(slot, i);
-        a += plan::size_of(a);
-    }
+    pos = a->kind() == plan::K_CALL ? plan_call(x, a, code, pos, end, false)
+                                    : run_node(x, a, code, pos, end, false);
+    if (exits::pending) [[unlikely]]
+        return pos;
+    checked(0);
+    a += plan::size_of(a);
+    if (a->pos != pos || !plan_holds(x)) [[unlikely]]
+        pos = fetch_normal(slot, 1, code, pos, end, false);
+    else if (a->kind() == plan::K_CALL) pos = plan_call(x, a, code, pos, end, false);
+    else pos = run_node(x, a, code, pos, end, false);
+    if (exits::pending) [[unlikely]]
+        return pos;
+    checked(1);
     cell_t* left = stack::arguments;
     const cell_t* right = left + 1;
     if (type_of(left) == TYPE_integer && type_of(right) == TYPE_integer &&
