@@ -242,6 +242,9 @@ struct builder {
             after = expression(cells, pos + 1, end, false);
             nodes[n].aux = static_cast<int32_t>(nodes.size()) - n;
             nodes[n].end = after;
+            if ((nodes[static_cast<size_t>(n)].flags & SET_LOCAL) && nodes[n].aux == 2 &&
+                nodes[static_cast<size_t>(n) + 1].kind() == K_LIT)
+                nodes[static_cast<size_t>(n)].flags |= SET_LITERAL;
             return after;  // the value had its lookahead
         } else if (t == TYPE_word) {
             after = word_expression(cells, pos, end);

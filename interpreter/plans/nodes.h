@@ -206,6 +206,8 @@ constexpr uint32_t INFIX_PAREN = INFIX_LEFT_LITERAL << 1;
 // SET_LOCAL: a K_SET whose word is one of the function's own (bound to the
 // context whose words the plan reads in the frame): stored into the frame,
 // where its K_LOCAL reads read it, at the word's index (plan_set_slot).
+// SET_LITERAL, with it: its value is a literal (K_LIT), stored with no
+// walk through the value's kinds (plan_set_literal).
 //
 // FAST_NATIVE, on a K_NATIVE's K_WORDREF: the native or action takes two
 // arguments and stands for a fast operation (add, subtract, lesser? ...),

@@ -1305,6 +1305,21 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     return set_word_slot(&n->value);
 }
 
+// plan_quiet_set for a set-word of a literal into the frame (SET_LITERAL),
+// as a statement of a block, not its last: no later statement reads its
+// value, so it is not pushed (the room that takes is checked as the quiet
+// way checks it). False, nothing changed, with an operator after the value
+// or no room.
+[[gnu::always_inline]] inline bool plan_set_literal(const plan_run& x, const pnode_t* n,
+                                                    const cell_t* code) {
+    const pnode_t* v = n + 1;
+    if (stack::top_slot + 2 >= stack::end || stack::ctop >= stack::cend ||
+        (v->probe() && op_probed(x, v, v, code, v->pos + 1))) [[unlikely]]
+        return false;
+    x.frame[n->value.data3] = v->value;
+    return true;
+}
+
 // The value at top, computed with nothing run, stored by the set-word n as
 // plan_quiet_set stores it.
 [[gnu::noinline]] bool plan_quiet_stored(const plan_run& x, const pnode_t* n, cell_t* top) {
@@ -1741,6 +1756,18 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
                 // plan_other's set-word, the quiet one here, where it saves no
                 // registers: it runs nothing.
                 check_native_stack();
+                if ((n->flags & plan::SET_LITERAL) && n->end < end &&
+                    plan_set_literal(x, n, code)) {
+                    // A run of them, which runs nothing: the next statement's
+                    // node follows each, at its end, with the top at the base.
+                    do {
+                        pos = n->end;
+                        n += 2;
+                        where->data1 = static_cast<uint32_t>(pos);
+                    } while ((n->flags & plan::SET_LITERAL) && n->end < end &&
+                             plan_set_literal(x, n, code));
+                    continue;
+                }
                 if (plan_quiet_set(x, n, code)) {
                     pos = n->end;
                     next = n + n->aux;
