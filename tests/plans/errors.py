@@ -679,6 +679,19 @@ CASES = [
      "o: function [n] [a: n inner: func [k] [a: a + k] inner 1 inner 2 a]\n"
      "print [o 1 o 5]\nq: function [n] [a: n + zz]\nq 1 q 1\n",
      "zz has no value"),
+    ("set_words_of_literals",
+     # Set-words of literals into the frame, stored in a run with nothing
+     # pushed: a word after the literal that turns into an operator, the
+     # last statement's value, and the stack's end met where the
+     # interpreter meets it.
+     "o: 10\ng: function [n] [a: 1 b: 2 c: 3 o 4 reduce [a b c]]\n"
+     "print mold g 1 print mold g 1\no: :+ print mold g 1\no: 10\n"
+     "h: function [n] [a: 5 b: 6]\nprint [h 1 h 1]\n"
+     "d: function [n] [a: 1 b: 2 either n = 0 [0] [d n - 1]]\nd 2 d 2\n"
+     "locals: copy []\nrepeat i 40 [\n    w: func compose [/local (locals)] [d 100000]\n"
+     "    e: try [w]\n    print [i e/id mold e/near]\n"
+     "    append locals to word! rejoin [\"v\" i]\n]\n",
+     "stack-overflow"),
     ("fast_natives_by_name",
      # Natives called by name that stand for a fast operation: integers in
      # place; floats, a sum that does not fit, a remainder by zero, a word
