@@ -1379,8 +1379,8 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
 
 // A set-word that plan_quiet_set did not take: the code of eval_set_word
 // with its value planned, past its depth check.
-[[gnu::noinline]] int32_t plan_set_framed(const plan_run& x, const pnode_t* n, const cell_t* code,
-                                          int32_t pos, int32_t end) {
+[[gnu::always_inline]] inline int32_t
+plan_set_framed(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos, int32_t end) {
     stack::mark_interp_native(&n->value);
     stack::push(&n->value);
     // Its value's node follows, with the guards run_node's caller read; a
@@ -1768,7 +1768,8 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
                              plan_set_literal(x, n, code));
                     continue;
                 }
-                if (plan_quiet_set(x, n, code)) {
+                // A call's value runs: no quiet way to try.
+                if (n[1].kind() != plan::K_CALL && plan_quiet_set(x, n, code)) {
                     pos = n->end;
                     next = n + n->aux;
                 } else {
