@@ -1730,7 +1730,30 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
                 kind = n->kind();
             }
             const pnode_t* next = nullptr;
-            if (kind == plan::K_INFIX) {
+            if (kind == plan::K_SET) {
+                // plan_other's set-word, taken here: the quiet ones with no
+                // call, the framed one in line.
+                check_native_stack();
+                if ((n->flags & plan::SET_LITERAL) && n->end < end &&
+                    plan_set_literal(x, n, code)) {
+                    // A run of them, which runs nothing: the next statement's
+                    // node follows each, at its end, with the top at the base.
+                    do {
+                        pos = n->end;
+                        n += 2;
+                        where->data1 = static_cast<uint32_t>(pos);
+                    } while ((n->flags & plan::SET_LITERAL) && n->end < end &&
+                             plan_set_literal(x, n, code));
+                    continue;
+                }
+                // A call's value runs: no quiet way to try.
+                if (n[1].kind() != plan::K_CALL && plan_quiet_set(x, n, code)) {
+                    pos = n->end;
+                    next = n + n->aux;
+                } else {
+                    pos = plan_set_framed(x, n, code, pos, end);
+                }
+            } else if (kind == plan::K_INFIX) {
                 if (n->flags & plan::SIMPLE_INFIX) {
                     bool computed = false;
                     pos = plan_simple_infix(x, n, code, pos, end, &computed);
@@ -1752,29 +1775,6 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
                 }
             } else if (kind == plan::K_COND) {
                 pos = plan_conditional(x, n, code, pos, end, false);
-            } else if (kind == plan::K_SET) {
-                // plan_other's set-word, the quiet one here, where it saves no
-                // registers: it runs nothing.
-                check_native_stack();
-                if ((n->flags & plan::SET_LITERAL) && n->end < end &&
-                    plan_set_literal(x, n, code)) {
-                    // A run of them, which runs nothing: the next statement's
-                    // node follows each, at its end, with the top at the base.
-                    do {
-                        pos = n->end;
-                        n += 2;
-                        where->data1 = static_cast<uint32_t>(pos);
-                    } while ((n->flags & plan::SET_LITERAL) && n->end < end &&
-                             plan_set_literal(x, n, code));
-                    continue;
-                }
-                // A call's value runs: no quiet way to try.
-                if (n[1].kind() != plan::K_CALL && plan_quiet_set(x, n, code)) {
-                    pos = n->end;
-                    next = n + n->aux;
-                } else {
-                    pos = plan_set_framed(x, n, code, pos, end);
-                }
             } else if (kind == plan::K_RETURN) {
                 pos = plan_other(x, n, code, pos, end, false);
             } else if (kind == plan::K_SETPATH) {
