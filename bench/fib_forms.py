@@ -18,18 +18,18 @@ operation computes integers in place, and set-words of locals store into
 the frame (a run of literals with nothing pushed).
 
   form                                  before  ratio    after  ratio
-  either, call in parens left              515   0.99      510   0.96
-  either, both calls in parens             568   1.08      549   1.04
-  if ... [return n]                        630   1.22      538   1.04
+  either, call in parens left              515   0.99      510   0.97
+  either, both calls in parens             568   1.08      549   1.05
+  if ... [return n]                        630   1.22      543   1.05
   prefix add                               584   1.12      522   0.99
-  function with locals                    1016   1.49      740   1.08
-  refinement (path call)                  1284   1.74     1299   1.74
-  object path call                         779   1.36      779   1.36
+  function with locals                    1016   1.49      724   1.06
+  refinement (path call)                  1284   1.74     1293   1.74
+  object path call                         779   1.36      779   1.35
   called from a loop                       515   0.97      510   0.97
-  top-level while                          878   0.60      784   0.51
-  while in a function called once          865   1.02      738   0.87
-  repeat at top level                      358   0.41      312   0.35
-  foreach over a block                     449   0.55      403   0.53
+  top-level while                          878   0.60      773   0.52
+  while in a function called once          865   1.02      728   0.85
+  repeat at top level                      358   0.41      302   0.35
+  foreach over a block                     449   0.55      393   0.52
 """
 
 import argparse
