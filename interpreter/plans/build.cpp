@@ -237,9 +237,14 @@ struct builder {
             after = pos + 1;
         } else if (t == TYPE_set_word && pos + 1 < end) {
             int32_t n = emit(make(K_SET, pos, -1, 0, c));
+            if (c->data1 == fn_ctx && static_cast<int32_t>(c->data3) >= 0)
+                nodes[static_cast<size_t>(n)].flags |= SET_LOCAL;
             after = expression(cells, pos + 1, end, false);
             nodes[n].aux = static_cast<int32_t>(nodes.size()) - n;
             nodes[n].end = after;
+            if ((nodes[static_cast<size_t>(n)].flags & SET_LOCAL) && nodes[n].aux == 2 &&
+                nodes[static_cast<size_t>(n) + 1].kind() == K_LIT)
+                nodes[static_cast<size_t>(n)].flags |= SET_LITERAL;
             return after;  // the value had its lookahead
         } else if (t == TYPE_word) {
             after = word_expression(cells, pos, end);
@@ -506,6 +511,8 @@ struct builder {
             }
         } else {
             call_head(K_NATIVE, c, &expected, pos, summary, static_cast<uint32_t>(n));
+            if (n == 2 && fast_op_of(vt, expected.data1) != FAST_NONE)
+                nodes[head + 1].flags |= FAST_NATIVE;
         }
         for (int32_t i = 0; i < n && p >= 0; i++) {
             if (p >= end) return -1;  // a missing argument: the interpreter's error
@@ -801,6 +808,38 @@ struct builder {
         }
     }
 
+    // Marks BODY_RETURN the conditionals that are statements of a
+    // function's body (its block is the first planned) with a branch of
+    // `return leaf`. After COMPOUND is set: the statements are walked by
+    // their sizes.
+    void body_returns() {
+        if (type_of(&fn) != TYPE_function) return;
+        auto returns_leaf = [this](const pnode_t& branch) {
+            auto b = static_cast<size_t>(branch.aux);
+            if (!(nodes[b].flags & ONE_EXPRESSION) || nodes[b + 2].kind() != K_RETURN) return false;
+            const pnode_t& a = nodes[b + 4];
+            uint8_t k = a.kind();
+            return (k == K_LOCAL || k == K_WORD || k == K_LIT) && !(a.flags & PROBE);
+        };
+        for (size_t i = 3; nodes[i].kind() != K_END; i += static_cast<size_t>(size_of(&nodes[i]))) {
+            if (nodes[i].kind() != K_COND) continue;
+            size_t last = i + static_cast<size_t>(nodes[i].aux) - 1;
+            size_t first = last - (nodes[i].small() == EITHER_INDEX ? 1 : 0);
+            for (size_t b = first; b <= last; b++)
+                if (returns_leaf(nodes[b])) nodes[i + 1].flags |= BODY_RETURN;
+        }
+    }
+
+    // Marks PAREN_CALL the parens whose block is one call.
+    void paren_calls() {
+        for (pnode_t& n : nodes) {
+            if (n.kind() != K_PAREN) continue;
+            auto b = static_cast<size_t>(n.aux);
+            if ((nodes[b].flags & ONE_EXPRESSION) && nodes[b + 2].kind() == K_CALL)
+                n.flags |= PAREN_CALL;
+        }
+    }
+
     // The node of statement i whose first act reads the word at the
     // statement's position, and the flag it takes (see ANSWERS_PROBE);
     // nullptr when there is none.
@@ -920,6 +959,8 @@ pnode_t* build_body(const cell_t* body, node_t fn_ctx, const cell_t* fn, node_t*
         if (n.kind() == K_OP) n.aux = 2;
         if (compound_kinds[n.kind()]) n.flags |= COMPOUND;
     }
+    b.body_returns();
+    b.paren_calls();
     b.quiet_chains();
     b.entries();
     auto count = static_cast<int32_t>(b.nodes.size());

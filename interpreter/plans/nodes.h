@@ -200,6 +200,19 @@ constexpr uint32_t INFIX_PAREN = INFIX_LEFT_LITERAL << 1;
 // expression is a leaf (a literal or a word), whose value a paren or a
 // branch can take without running the block.
 //
+// PAREN_CALL: a K_PAREN whose block is one call (ONE_EXPRESSION, a K_CALL):
+// the call runs straight from the paren's node (plan_paren_call).
+//
+// SET_LOCAL: a K_SET whose word is one of the function's own (bound to the
+// context whose words the plan reads in the frame): stored into the frame,
+// where its K_LOCAL reads read it, at the word's index (plan_set_slot).
+// SET_LITERAL, with it: its value is a literal (K_LIT), stored with no
+// walk through the value's kinds (plan_set_literal).
+//
+// FAST_NATIVE, on a K_NATIVE's K_WORDREF: the native or action takes two
+// arguments and stands for a fast operation (add, subtract, lesser? ...),
+// which computes two integers in place as its entry would (plan_native).
+//
 // On a K_CALL's K_WORDREF (SELF_CALL and PLAIN_CALL also on a field
 // call's and a refined call's). SELF_CALL: the callee expected is the very
 // function the plan is of (a recursive call), so the callee's plan is the
@@ -223,6 +236,11 @@ constexpr uint32_t INFIX_PAREN = INFIX_LEFT_LITERAL << 1;
 // which that branch probes, is the conditional's own word, bound alike. A
 // conditional that checked its word holding its native, with nothing run
 // since, knows the probe's answer.
+// BODY_RETURN: the conditional is a statement of a function's body (not of
+// a block a loop runs) and one of its branches is `return leaf`, a block of
+// that one expression whose argument has no probe: taken, that branch ends
+// the body with the leaf's value, as the return's exit would, with no exit
+// made (plan_body_return).
 //
 // On a called operator's K_WORDREF. OPERATOR_ANY_TYPES: the operator's
 // arguments take every type outside SELDOM_TYPES (PLAN_ANY_TYPES of its

@@ -281,6 +281,9 @@ int32_t plan_path_call(const plan_run& x, const pnode_t* n, const cell_t* code, 
                                                     const cell_t* code, cell_t* top);
 int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
                    int32_t end, bool infix);
+[[gnu::always_inline]] inline int32_t plan_paren_call(const plan_run& x, const pnode_t* n,
+                                                      const cell_t* code, int32_t pos, int32_t end,
+                                                      bool infix);
 [[gnu::always_inline]] inline int32_t plan_paren_inline(const plan_run& x, const pnode_t* n,
                                                         const cell_t* code, int32_t pos,
                                                         int32_t end, bool infix);
@@ -655,12 +658,58 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
     return plan_call_other(x, n, code, pos, end, infix);
 }
 
+// A native of two arguments that stands for a fast operation (FAST_NATIVE),
+// its callee pushed at slot: its arguments' nodes run in line (a call
+// dispatched straight), each checked as the interpreter's fetch does, then
+// two integers computed in place as run_plain_entry computes them.
+[[gnu::always_inline]] inline int32_t plan_native_fast(const plan_run& x, const pnode_t* n,
+                                                       cell_t* slot, const cell_t* code,
+                                                       int32_t pos, int32_t end) {
+    // Every such operation's arguments take integer!: an integer needs no
+    // typeset read.
+    auto checked = [n, slot](int32_t i) {
+        const cell_t* v = stack::top_slot - 1;
+        if (type_of(v) != TYPE_integer && check_needed(plan::arguments_plan(n + 1), v)) [[unlikely]]
+            check_argument(slot, i);
+    };
+    // The first argument's node, the walk on it with the guards read.
+    const pnode_t* a = n + 2;
+    pos = a->kind() == plan::K_CALL ? plan_call(x, a, code, pos, end, false)
+                                    : run_node(x, a, code, pos, end, false);
+    if (exits::pending) [[unlikely]]
+        return pos;
+    checked(0);
+    a += plan::size_of(a);
+    if (a->pos != pos || !plan_holds(x)) [[unlikely]]
+        pos = fetch_normal(slot, 1, code, pos, end, false);
+    else if (a->kind() == plan::K_CALL) pos = plan_call(x, a, code, pos, end, false);
+    else pos = run_node(x, a, code, pos, end, false);
+    if (exits::pending) [[unlikely]]
+        return pos;
+    checked(1);
+    cell_t* left = stack::arguments;
+    const cell_t* right = left + 1;
+    if (type_of(left) == TYPE_integer && type_of(right) == TYPE_integer &&
+        fast_integers(fast_op_of(type_of(slot), slot->data1), left, integer::get(left),
+                      integer::get(right))) [[likely]]
+        stack::top_slot = left + 1;
+    else run_simple_entry(type_of(slot), slot, 2);
+    return pos;
+}
+
 // call_native with planned arguments.
 [[gnu::noinline]] int32_t plan_native(const plan_run& x, const pnode_t* n, const cell_t* code,
                                       int32_t pos, int32_t end, bool infix) {
     cell_t* slot = plan_push_callee(n);
     if (slot == nullptr) [[unlikely]]
         return plan_call_missed(x, n, code, pos, end, infix);
+    if (n[1].flags & plan::FAST_NATIVE) {
+        pos = plan_native_fast(x, n, slot, code, pos + 1, end);
+        if (exits::pending) return pos;
+        finish_planned(slot);
+        if (infix) return pos;
+        return plan_lookahead(x, n, code, pos, end);
+    }
     auto count = plan::argument_count(n);
     pos = plan_arguments(x, n + 2, slot, count, plan::arguments_plan(n + 1), code, pos + 1, end);
     if (exits::pending) [[unlikely]]
@@ -766,6 +815,36 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
     return true;
 }
 
+// A conditional marked BODY_RETURN that takes branch (its block given),
+// when that is `return leaf` with the leaf holding a plain value that needs
+// no check: the body ends with that value in the conditional's slot, the
+// position left where the return's exit leaves it (the branch at its head),
+// and the walk given the body's end. Nothing could see the conditional's
+// and return's frames between their marking and the exit that pops them:
+// the room they take is checked instead, and that the frame under them is
+// the function's, which the exit lands on. False, nothing changed, for
+// anything else.
+[[gnu::always_inline]] inline bool plan_body_return(const plan_run& x, const pnode_t* branch,
+                                                    const pnode_t* block, cell_t* slot) {
+    const pnode_t* r = block + 2;
+    // The builder saw one branch of that shape; the other may be any.
+    uint8_t k = r[2].kind();
+    if (r->kind() != plan::K_RETURN ||
+        (k != plan::K_LOCAL && k != plan::K_WORD && k != plan::K_LIT) || r[2].probe() ||
+        plan_expected(r) == nullptr)
+        return false;
+    const cell_t* v = plan_leaf(x, r + 2);
+    if (v == nullptr || !plain_value_q(type_of(v)) ||
+        check_needed(plan::arguments_plan(r + 1), v) || slot + 8 >= stack::end ||
+        stack::ctop + 2 >= stack::cend || !(stack::ctop[-1].header & frame::EXIT_TARGET))
+        return false;
+    *x.where = branch->value;
+    x.where->data1 = static_cast<uint32_t>(block->pos);
+    *slot = *v;
+    stack::top_slot = slot + 1;
+    return true;
+}
+
 // plan_conditional when its condition is two integers the operators' lane
 // computes: it runs nothing and can raise nothing. The condition is then
 // taken before the conditional's frame is marked, into the cell that frame
@@ -817,6 +896,10 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
         return true;
     }
     const pnode_t* block = plan::block_of(x.head, first + k);
+    if ((n[1].flags & plan::BODY_RETURN) && plan_body_return(x, first + k, block, slot)) {
+        *next = end;
+        return true;
+    }
     *slot = *v;
     plan_mark(n + 1, slot);
     args[1] = first->value;
@@ -1168,6 +1251,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
 [[gnu::always_inline]] inline int32_t plan_paren_inline(const plan_run& x, const pnode_t* n,
                                                         const cell_t* code, int32_t pos,
                                                         int32_t end, bool infix) {
+    if (n->flags & plan::PAREN_CALL) return plan_paren_call(x, n, code, pos, end, infix);
     check_native_stack();
     const pnode_t* block = plan::block_of(x.head, n);
     cell_t* held = stack::top_slot;
@@ -1188,15 +1272,65 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     return infix ? pos + 1 : plan_lookahead(x, n, code, pos + 1, end);
 }
 
+// A paren of one call (PAREN_CALL): plan_paren_inline's run of it, the
+// call's node run straight, with no walk through the kinds or the block's
+// shape.
+[[gnu::always_inline]] inline int32_t plan_paren_call(const plan_run& x, const pnode_t* n,
+                                                      const cell_t* code, int32_t pos, int32_t end,
+                                                      bool infix) {
+    check_native_stack();
+    const pnode_t* block = plan::block_of(x.head, n);
+    cell_t* held = stack::push(&n->value);
+    plan_nested_position kept(x);
+    int32_t at = block->pos;
+    *x.where = *held;
+    x.where->data1 = static_cast<uint32_t>(at);
+    cell_t* base = held + 1;
+    at = plan_call(x, block + 2, held, at, block->end, false);
+    if (exits::pending) [[unlikely]]
+        return pos;
+    if (at < block->end) [[unlikely]] {
+        base = plan_branch_rest(block, held, at, block->end, base);
+        if (base == nullptr) return pos;
+    }
+    kept.restore();
+    *held = *base;
+    stack::top_slot = held + 1;
+    return infix ? pos + 1 : plan_lookahead(x, n, code, pos + 1, end);
+}
+
 [[gnu::noinline]] int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code,
                                      int32_t pos, int32_t end, bool infix) {
     return plan_paren_inline(x, n, code, pos, end, infix);
 }
 
+// The slot the set-word n stores into, as set_word_slot finds it: a word of
+// the function's own (SET_LOCAL) in the frame its K_LOCAL reads read, which
+// is the one its context's values name while a node of the run runs.
+[[gnu::always_inline]] inline cell_t* plan_set_slot(const plan_run& x, const pnode_t* n) {
+    if (n->flags & plan::SET_LOCAL) return x.frame + n->value.data3;
+    return set_word_slot(&n->value);
+}
+
+// plan_quiet_set for a set-word of a literal into the frame (SET_LITERAL),
+// as a statement of a block, not its last: no later statement reads its
+// value, so it is not pushed (the room that takes is checked as the quiet
+// way checks it). False, nothing changed, with an operator after the value
+// or no room.
+[[gnu::always_inline]] inline bool plan_set_literal(const plan_run& x, const pnode_t* n,
+                                                    const cell_t* code) {
+    const pnode_t* v = n + 1;
+    if (stack::top_slot + 2 >= stack::end || stack::ctop >= stack::cend ||
+        (v->probe() && op_probed(x, v, v, code, v->pos + 1))) [[unlikely]]
+        return false;
+    x.frame[n->value.data3] = v->value;
+    return true;
+}
+
 // The value at top, computed with nothing run, stored by the set-word n as
 // plan_quiet_set stores it.
-[[gnu::noinline]] bool plan_quiet_stored(const pnode_t* n, cell_t* top) {
-    cell_t* slot = set_word_slot(&n->value);
+[[gnu::noinline]] bool plan_quiet_stored(const plan_run& x, const pnode_t* n, cell_t* top) {
+    cell_t* slot = plan_set_slot(x, n);
     if (slot == nullptr) [[unlikely]]
         return false;
     *slot = *top;
@@ -1230,7 +1364,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
         if (type_of(left) != TYPE_integer || type_of(right) != TYPE_integer ||
             plan_expected(v + 2) == nullptr || (v->probe() && op_after(x, v, code, v->end)))
             return (v->flags & plan::QUIET_CHAIN) && plan_quiet_chain(x, v, code, top) &&
-                   plan_quiet_stored(n, top);
+                   plan_quiet_stored(x, n, top);
         *top = *left;
         if (!fast_integers(static_cast<fast_op>(v->value.data2), top, integer::get(left),
                            integer::get(right)))
@@ -1241,13 +1375,36 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     } else {
         return false;
     }
-    cell_t* slot = set_word_slot(&n->value);
+    cell_t* slot = plan_set_slot(x, n);
     if (slot == nullptr) [[unlikely]]
         return false;
     *top = *value;
     *slot = *value;
     stack::top_slot = top + 1;
     return true;
+}
+
+// A set-word that plan_quiet_set did not take: the code of eval_set_word
+// with its value planned, past its depth check.
+[[gnu::always_inline]] inline int32_t
+plan_set_framed(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos, int32_t end) {
+    stack::mark_interp_native(&n->value);
+    stack::push(&n->value);
+    // Its value's node follows, with the guards run_node's caller read; a
+    // call, the common value here, dispatched straight.
+    if (n[1].kind() == plan::K_CALL) pos = plan_call(x, n + 1, code, pos + 1, end, false);
+    else pos = run_node(x, n + 1, code, pos + 1, end, false);
+    if (exits::pending) return pos;
+    // store_set_word, the slot found as the quiet store finds it.
+    cell_t* w = stack::arguments;
+    if ((n->flags & plan::SET_LOCAL) && type_of(w + 1) != TYPE_unset) [[likely]] {
+        x.frame[n->value.data3] = w[1];
+        *w = w[1];
+    } else {
+        store_set_word();
+    }
+    stack::unwind();
+    return pos;
 }
 
 // A set-word and return: the code of eval_set_word and eval_return with
@@ -1258,14 +1415,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     case plan::K_SET: {
         check_native_stack();
         if (plan_quiet_set(x, n, code)) return n->end;
-        stack::mark_interp_native(&n->value);
-        stack::push(&n->value);
-        // Its value's node follows, with the guards run_node's caller read.
-        pos = run_node(x, n + 1, code, pos + 1, end, false);
-        if (exits::pending) return pos;
-        store_set_word();
-        stack::unwind();
-        return pos;
+        return plan_set_framed(x, n, code, pos, end);
     }
     case plan::K_RETURN: {
         // eval_return with a planned argument.
@@ -1586,7 +1736,30 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
                 kind = n->kind();
             }
             const pnode_t* next = nullptr;
-            if (kind == plan::K_INFIX) {
+            if (kind == plan::K_SET) {
+                // plan_other's set-word, taken here: the quiet ones with no
+                // call, the framed one in line.
+                check_native_stack();
+                if ((n->flags & plan::SET_LITERAL) && n->end < end &&
+                    plan_set_literal(x, n, code)) {
+                    // A run of them, which runs nothing: the next statement's
+                    // node follows each, at its end, with the top at the base.
+                    do {
+                        pos = n->end;
+                        n += 2;
+                        where->data1 = static_cast<uint32_t>(pos);
+                    } while ((n->flags & plan::SET_LITERAL) && n->end < end &&
+                             plan_set_literal(x, n, code));
+                    continue;
+                }
+                // A call's value runs: no quiet way to try.
+                if (n[1].kind() != plan::K_CALL && plan_quiet_set(x, n, code)) {
+                    pos = n->end;
+                    next = n + n->aux;
+                } else {
+                    pos = plan_set_framed(x, n, code, pos, end);
+                }
+            } else if (kind == plan::K_INFIX) {
                 if (n->flags & plan::SIMPLE_INFIX) {
                     bool computed = false;
                     pos = plan_simple_infix(x, n, code, pos, end, &computed);
@@ -1608,7 +1781,7 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
                 }
             } else if (kind == plan::K_COND) {
                 pos = plan_conditional(x, n, code, pos, end, false);
-            } else if (kind == plan::K_SET || kind == plan::K_RETURN) {
+            } else if (kind == plan::K_RETURN) {
                 pos = plan_other(x, n, code, pos, end, false);
             } else if (kind == plan::K_SETPATH) {
                 pos = plan_set_path(x, n, code, pos, end);

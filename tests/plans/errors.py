@@ -748,6 +748,68 @@ CASES = [
      "saved: :square-root\nsquare-root: func [x] [x * 10]\nm 4\nsquare-root: :saved\nm 9\n"
      "print mold try [m \"a\"]\nm zz\n",
      "zz has no value"),
+    ("returns_from_branches",
+     # A branch of `return leaf` that is a statement of the body ends it
+     # without the exit; in a loop's block, with a value that is not plain,
+     # or under a `return` rebound by the user, the return runs as before.
+     # The error after it is near where the return left the position.
+     "r: func [n] [if n < 2 [return n] (r n - 1) + r n - 2]\n"
+     "e: func [n] [either n > 0 [return n * 2] [return n] 7]\n"
+     "w: func [x] [if x [return :print] 0]\n"
+     "l: func [n] [loop 3 [if n > 1 [return n]] 0]\n"
+     "print [r 10 r 10 e 3 e -3 e 3 mold w true mold w false l 1 l 5 l 5]\n"
+     "rr: func [n] [if n > 0 [return n] 5]\nprint [rr 1 rr 1]\n"
+     "saved: :return\nreturn: func [v] [v * 100]\nprint [rr 1 rr 0]\nreturn: :saved\n"
+     "print [rr 1 r 6 r 1]\nd: func [n] [if n = 0 [return 0] 1 + d n - 1]\n"
+     "e: try [d 1000000] print e/id\ng: func [n] [(r n) + zz]\ng 1\n",
+     "zz has no value"),
+    ("parens_of_one_call",
+     # A paren holding one call: its callee rebound, an error inside, and
+     # the paren's block grown while its call runs.
+     "h: func [n] [n * 2]\nf: func [n] [(h n) + (h n + 1)]\nprint [f 1 f 2]\n"
+     "h: func [n] [n - 1]\nprint f 3\nh: 5\nprint mold try [f 3]\n"
+     "g: func [x] [if x = 3 [append first body-of :p [100]] x]\n"
+     "p: func [x] [(g x)]\nprint [p 1 p 2 p 3 p 4]\n"
+     "h: func [n] [n + zz]\nf 1\n",
+     "zz has no value"),
+    ("set_words_of_locals",
+     # Set-words of the function's own words store in the running frame:
+     # through recursion, with the function redefined while it runs, from a
+     # loop's block, and from a function inside it (whose word is not its
+     # own).
+     "f: function [n] [a: 1 b: 0 if n = 3 [set 'f func [k] [k * 1000]] if n > 0 [b: f n - 1]"
+     " a: a + b a]\ng: :f\nprint g 3 f: :g print g 4 f: :g print g 5\n"
+     "s: function [n] [t: 0 repeat i n [t: t + i u: t * 2] u]\nprint [s 3 s 4]\n"
+     "o: function [n] [a: n inner: func [k] [a: a + k] inner 1 inner 2 a]\n"
+     "print [o 1 o 5]\nq: function [n] [a: n + zz]\nq 1 q 1\n",
+     "zz has no value"),
+    ("set_words_of_literals",
+     # Set-words of literals into the frame, stored in a run with nothing
+     # pushed: a word after the literal that turns into an operator, the
+     # last statement's value, and the stack's end met where the
+     # interpreter meets it.
+     "o: 10\ng: function [n] [a: 1 b: 2 c: 3 o 4 reduce [a b c]]\n"
+     "print mold g 1 print mold g 1\no: :+ print mold g 1\no: 10\n"
+     "h: function [n] [a: 5 b: 6]\nprint [h 1 h 1]\n"
+     "d: function [n] [a: 1 b: 2 either n = 0 [0] [d n - 1]]\nd 2 d 2\n"
+     "locals: copy []\nrepeat i 40 [\n    w: func compose [/local (locals)] [d 100000]\n"
+     "    e: try [w]\n    print [i e/id mold e/near]\n"
+     "    append locals to word! rejoin [\"v\" i]\n]\n",
+     "stack-overflow"),
+    ("fast_natives_by_name",
+     # Natives called by name that stand for a fast operation: integers in
+     # place; floats, a sum that does not fit, a remainder by zero, a word
+     # rebound by the user and an argument of the wrong type go through the
+     # entry, or the interpreter, as before.
+     "f: func [a b /local r] [r: copy [] append r add a b append r subtract a b"
+     " append r multiply a b append r lesser? a b append r greater-or-equal? a b"
+     " append r equal? a b append r remainder a b r]\nk: func [a b] [and~ a b]\n"
+     "print mold f 7 3 print mold f 7 3 print mold f 2.5 3 print mold f 2147483647 2\n"
+     "print [k 6 3 k 6 3 k true false]\n"
+     "print mold try [f 7 0]\nsaved: :add\nadd: func [a b] [a * 100 + b]\nprint mold f 7 3\n"
+     "add: :saved\nprint mold f 7 3\ng: func [n] [add n add n 1]\nprint [g 1 g 2]\n"
+     "g \"a\"\n",
+     "*** Where: add"),
     ("set_word_errors",
      "g: func [x /local y] [y: x * 2 y: y + x]\nprint [g 1 g 2]\n"
      "h: func [x] [y: x]\nh 1 h 2\nh ()\n",
