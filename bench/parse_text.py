@@ -17,14 +17,16 @@ builds the text is timed too, and the "net" columns take its figures off
 from callgrind (valgrind), steady on a busy machine; times are medians.
 The ratios are zuv's over py finditer's: the bar is 1.5 in both.
 
-Figures (8 cores shared with three builds; instructions at load about 40,
-times of 7 runs at load about 8):
+Figures (8 cores shared with other builds; times of 3 runs, noisy), after
+parse's parens ran through their plans (net Ir before: thru 1,381,677,093,
+thru /case 1,351,306,648, to 1,743,678,459; the time ratios of a run
+before at the same load: 2.26, 2.28, 2.93):
 
   program          net s   ratio        net Ir   ratio
-  zuv thru         0.077    0.69   1,379,676,047   1.04
-  zuv thru /case   0.046    0.41   1,348,743,141   1.01
-  zuv to           0.179    1.59   1,741,757,716   1.31
-  py finditer      0.113    1.00   1,331,255,114   1.00
+  zuv thru         0.089    1.74   1,197,681,551   0.90
+  zuv thru /case   0.096    1.87   1,167,311,106   0.88
+  zuv to           0.071    1.39   1,559,682,917   1.17
+  py finditer      0.051    1.00   1,331,162,002   1.00
 
 Usage: bench/parse_text.py [--runs N] [--zuv PATH] [--python PATH] [--no-instructions]
 """

@@ -532,6 +532,7 @@ struct code_origin {
 
 inline bool origin_fits(bool library) { return (stack::interpreted_mark == 0) == library; }
 // A block a loop runs, through its plan when it has one (plans/loops.h).
+template <uint8_t kind = TYPE_block>
 [[gnu::always_inline]] inline cell_t* run_loop_block(const cell_t* code);
 
 inline bool run_frame(const cell_t* code);
@@ -609,6 +610,22 @@ void eval_here(const cell_t* block) {
         return;
     *stack::arguments = *r;
     stack::top_slot = stack::arguments + 1;
+}
+
+void eval_paren_pushed(const cell_t* paren) {
+    if (tracing || !plan::enabled) [[unlikely]] {
+        // Traces show the <body> frame's enter and exit events.
+        eval(paren, false);
+        return;
+    }
+    // eval's frame and code cell, so that errors count the same frames; only
+    // the run of the expressions differs.
+    cell_t* code = stack::push(paren);
+    stack::mark_eval(&body_word);
+    cell_t* r = run_loop_block<TYPE_paren>(code);
+    if (r == nullptr) [[unlikely]]
+        return;
+    finish_call(code, true, r);
 }
 
 int32_t eval_next(const cell_t* code, int32_t pos, int32_t end, bool push) {

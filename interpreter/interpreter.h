@@ -179,6 +179,11 @@ void eval(const cell_t* block, bool keep);
 // For natives that run a block argument many times (loops).
 void eval_here(const cell_t* block);
 
+// eval(paren, false) through the paren's plan when it has one: the result is
+// left as one new cell pushed on the stack. For natives that run a paren they
+// hold many times (parse's actions).
+void eval_paren_pushed(const cell_t* paren);
+
 // One expression at pos (with the infix lookahead) inside a native frame named
 // <body>; push: the result is left pushed, else stored in the result slot.
 // Returns the index after the expression.

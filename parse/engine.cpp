@@ -335,7 +335,7 @@ bool engine_t::call_back(uint32_t ev) {
 // eval pushes the paren under its frame before anything can move, so the
 // paren needs no slot of its own here.
 cell_t* engine_t::eval_paren(const cell_t* paren) {
-    interpreter::eval(paren, false);
+    interpreter::eval_paren_pushed(paren);
     if (exits::pending_q()) [[unlikely]]
         throw stop_t{};
     set_cells(rule_buffer(), rtop);

@@ -938,7 +938,8 @@ bool blocks_unchanged(const pnode_t* head) {
 // holds the plan's handle and its nodes' values, which the caller makes
 // reachable before anything else allocates.
 pnode_t* build_body(const cell_t* body, node_t fn_ctx, const cell_t* fn, node_t* keep_out) {
-    if (type_of(body) != TYPE_block) return nullptr;
+    // A paren: an action parse runs (its contents plan as a block's do).
+    if (type_of(body) != TYPE_block && type_of(body) != TYPE_paren) return nullptr;
     builder b;
     b.fn_ctx = fn_ctx;
     b.fn = *fn;

@@ -39,8 +39,9 @@ template <bool library = false>
 // run_loop_block's way for library code: a library block run from library
 // code through its plan (keyed apart), anything else on the interpreter's
 // path.
+template <uint8_t kind = TYPE_block>
 [[gnu::noinline]] cell_t* run_library_loop_block(const cell_t* code) {
-    if (type_of(code) != TYPE_block || !origin_fits(true) || !library_code::library_q(code->data2))
+    if (type_of(code) != kind || !origin_fits(true) || !library_code::library_q(code->data2))
         return run_in_place<true>(code);
     plan::block_plan* e = plan::block_slot(code->data2);
     bool mine = e->series == code->data2 && e->head == (code->data1 | plan::LIBRARY_KEY);
@@ -58,9 +59,11 @@ template <bool library = false>
 // has one to run now: user code run from user code (or library code from
 // library code, out of line), nothing traced (eval_here tested it). Inline
 // in eval_here: a block refused costs its look-up only.
-[[gnu::always_inline]] inline cell_t* run_loop_block(const cell_t* code) {
-    if (type_of(code) != TYPE_block || !origin_fits(false)) [[unlikely]]
-        return run_library_loop_block(code);
+// kind: the type of code it plans, TYPE_paren for the parens parse runs (a
+// paren runs its contents as a block does, so the two share plans).
+template <uint8_t kind> [[gnu::always_inline]] inline cell_t* run_loop_block(const cell_t* code) {
+    if (type_of(code) != kind || !origin_fits(false)) [[unlikely]]
+        return run_library_loop_block<kind>(code);
     // Its entry, and a plan that holds at the current stamp.
     plan::block_plan* e = plan::block_slot(code->data2);
     bool mine = e->series == code->data2 && e->head == code->data1;

@@ -810,6 +810,22 @@ CASES = [
      "add: :saved\nprint mold f 7 3\ng: func [n] [add n add n 1]\nprint [g 1 g 2]\n"
      "g \"a\"\n",
      "*** Where: add"),
+    ("parse_parens",
+     # Parse's actions run through their plans: a counter; a paren that
+     # redefines a word it calls, and one that rewrites the rule holding it;
+     # break from a paren inside a loop; an error raised in a paren (its
+     # Near, and the frames the error's stack counts).
+     "n: 0\nparse append/dup copy \"\" \"-ab\" 50 [any [thru \"ab\" (n: n + 1)]]\nprint n\n"
+     "k: func [x] [x + 1]\nn: 0\nparse \"ababab\" [any [thru \"b\" (n: k n"
+     " k: func [x] [x * 10])]]\nprint n\n"
+     "r: [any [thru \"b\" (n: n + 1 if n = 3 [r/2/3: quote (n: n + 100)])]]\nn: 0\n"
+     "parse \"abababab\" r print n\n"
+     "n: 0 loop 3 [parse \"ababab\" [any [thru \"b\" (n: n + 1 if n = 4 [break])]]]\n"
+     "print n\n"
+     "direct: get in try [1 / 0] 'stack\n"
+     "n: 2 print (get in try [parse \"aaa\" [any [skip (n: n - 1 1 / n)]]] 'stack) - direct\n"
+     "n: 3 parse \"aaa\" [any [skip (n: n - 1 print 10 / n)]]\n",
+     "*** Near : print 10 / n"),
     ("set_word_errors",
      "g: func [x /local y] [y: x * 2 y: y + x]\nprint [g 1 g 2]\n"
      "h: func [x] [y: x]\nh 1 h 2\nh ()\n",
