@@ -36,6 +36,21 @@ struct plan_nested_position : held_position {
     void restore() const { *x.where = saved; }
 };
 
+// The same for a block entered from the code `around` (a paren or a branch
+// standing in it), the common case: while the position names around's own
+// series it needs no root, since whatever runs around keeps that alive. It
+// then lives in registers, with no destructor, which a held position's
+// chain link would force into memory (and every caller into an unwinding
+// pad). A foreign position (left by a call the expression made) goes to
+// the held form, out of line.
+struct plan_kept_position {
+    const plan_run& x;
+    cell_t saved;
+    explicit plan_kept_position(const plan_run& run) : x(run), saved(*run.where) {}
+    bool foreign(const cell_t* around) const { return saved.data2 != around->data2; }
+    void restore() const { *x.where = saved; }
+};
+
 // The start of a run. It starts untraced (run_function tested tracing just
 // before: verify mode checks it), so it clears the byte, and hands back the
 // stamp's bit it found however it is left: each run sees the stamp's moves
@@ -411,18 +426,31 @@ template <bool body = false>
         return base;
     return plan_branch_rest(block, code, pos, end, base);
 }
+// A nested block: the position back as the interpreter gives it.
+template <class Kept>
+[[gnu::always_inline]] inline cell_t* plan_nested_run(const plan_run& x, const pnode_t* block,
+                                                      const cell_t* code, const Kept& kept) {
+    cell_t* r = plan_block_run(x, block, code);
+    if (r != nullptr) [[likely]]
+        kept.restore();
+    return r;
+}
+[[gnu::noinline]] cell_t* plan_branch_held(const plan_run& x, const pnode_t* block,
+                                           const cell_t* code) {
+    return plan_nested_run(x, block, code, plan_nested_position(x));
+}
+// A branch or a paren's block (code), which stands in the code `around`.
 template <bool body = false>
 [[gnu::always_inline]] inline cell_t* plan_branch(const plan_run& x, const pnode_t* block,
-                                                  const cell_t* code) {
+                                                  const cell_t* code,
+                                                  const cell_t* around = nullptr) {
     if constexpr (body) {
         return plan_block_run<true>(x, block, code);
     } else {
-        // A nested block: the position back as the interpreter gives it.
-        plan_nested_position kept(x);
-        cell_t* r = plan_block_run(x, block, code);
-        if (r != nullptr) [[likely]]
-            kept.restore();
-        return r;
+        plan_kept_position kept(x);
+        if (kept.foreign(around)) [[unlikely]]
+            return plan_branch_held(x, block, code);
+        return plan_nested_run(x, block, code, kept);
     }
 }
 
@@ -905,7 +933,7 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
     args[1] = first->value;
     args[2] = last->value;
     stack::top_slot = args + (either ? 3 : 2);
-    cell_t* r = plan_branch(x, block, args + 1 + k);
+    cell_t* r = plan_branch(x, block, args + 1 + k, code);
     *next = r == nullptr
                 ? n->end
                 : conditional_value(x, n, code, end, infix, stack::arguments - 1, r, nullptr);
@@ -961,7 +989,7 @@ int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32
     if (const cell_t* value = plan_leaf_value(x, block)) [[likely]] {
         return conditional_value(x, n, code, end, infix, slot, value, last);
     }
-    cell_t* r = plan_branch(x, block, branch_code);
+    cell_t* r = plan_branch(x, block, branch_code, code);
     if (r == nullptr) [[unlikely]]
         return n->end;
     return conditional_value(x, n, code, end, infix, stack::arguments - 1, r, nullptr);
@@ -1053,7 +1081,7 @@ enum quiet_t : int32_t {
     args[1] = first->value;
     args[2] = last->value;
     stack::top_slot = args + (either ? 3 : 2);
-    cell_t* r = plan_branch(x, plan::block_of(x.head, first + k), args + 1 + k);
+    cell_t* r = plan_branch(x, plan::block_of(x.head, first + k), args + 1 + k, code);
     if (r == nullptr) [[unlikely]]
         return n->end;
     return conditional_value(x, n, code, end, infix, stack::arguments - 1, r, nullptr);
@@ -1130,6 +1158,8 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     // A call or a paren, the right operands of most called operators, is
     // dispatched straight: run_node's kind chain tests the leaves first.
     if (r->kind() == plan::K_CALL) pos = plan_call(x, r, code, pos, end, true);
+    else if (r->kind() == plan::K_PAREN && (r->flags & plan::PAREN_CALL))
+        pos = plan_paren_call(x, r, code, pos, end, true);
     else if (r->kind() == plan::K_PAREN) pos = plan_paren_operand(x, r, code, pos, end);
     else pos = plan_argument(x, r, slot, 1, code, pos, end, true, true);
     if (exits::pending) [[unlikely]]
@@ -1263,7 +1293,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
         *held = *value;
     } else {
         held = stack::push(&n->value);
-        cell_t* r = plan_branch(x, block, held);
+        cell_t* r = plan_branch(x, block, held, code);
         if (r == nullptr) [[unlikely]]
             return pos;
         *held = *r;
@@ -1274,14 +1304,12 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
 
 // A paren of one call (PAREN_CALL): plan_paren_inline's run of it, the
 // call's node run straight, with no walk through the kinds or the block's
-// shape.
-[[gnu::always_inline]] inline int32_t plan_paren_call(const plan_run& x, const pnode_t* n,
-                                                      const cell_t* code, int32_t pos, int32_t end,
-                                                      bool infix) {
-    check_native_stack();
+// shape. held: the paren's cell, pushed.
+template <class Kept>
+[[gnu::always_inline]] inline int32_t
+plan_paren_call_run(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
+                    int32_t end, bool infix, cell_t* held, const Kept& kept) {
     const pnode_t* block = plan::block_of(x.head, n);
-    cell_t* held = stack::push(&n->value);
-    plan_nested_position kept(x);
     int32_t at = block->pos;
     *x.where = *held;
     x.where->data1 = static_cast<uint32_t>(at);
@@ -1297,6 +1325,21 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     *held = *base;
     stack::top_slot = held + 1;
     return infix ? pos + 1 : plan_lookahead(x, n, code, pos + 1, end);
+}
+[[gnu::noinline]] int32_t plan_paren_call_held(const plan_run& x, const pnode_t* n,
+                                               const cell_t* code, int32_t pos, int32_t end,
+                                               bool infix, cell_t* held) {
+    return plan_paren_call_run(x, n, code, pos, end, infix, held, plan_nested_position(x));
+}
+[[gnu::always_inline]] inline int32_t plan_paren_call(const plan_run& x, const pnode_t* n,
+                                                      const cell_t* code, int32_t pos, int32_t end,
+                                                      bool infix) {
+    check_native_stack();
+    cell_t* held = stack::push(&n->value);
+    plan_kept_position kept(x);
+    if (kept.foreign(code)) [[unlikely]]
+        return plan_paren_call_held(x, n, code, pos, end, infix, held);
+    return plan_paren_call_run(x, n, code, pos, end, infix, held, kept);
 }
 
 [[gnu::noinline]] int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code,
