@@ -1770,15 +1770,11 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
     where->data1 = static_cast<uint32_t>(pos);
     if (n->pos == pos) [[likely]] {
         for (;;) {
-            uint8_t kind = n->kind();
-            if (kind == plan::K_LOCAL || kind == plan::K_LIT || kind == plan::K_PAREN) {
-                const pnode_t* after = plan_quiet_run(x, n, code, end);
-                if (after == nullptr) return base;
-                pos += static_cast<int32_t>(after - n);
-                n = after;
-                kind = n->kind();
-            }
             const pnode_t* next = nullptr;
+            uint8_t kind = n->kind();
+            // Set-words first, the statements of most loop bodies; then one
+            // jump on the kind, where a chain of tests would cost a
+            // statement several compares before the common kinds.
             if (kind == plan::K_SET) {
                 // plan_other's set-word, taken here: the quiet ones with no
                 // call, the framed one in line.
@@ -1802,34 +1798,50 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
                 } else {
                     pos = plan_set_framed(x, n, code, pos, end);
                 }
-            } else if (kind == plan::K_INFIX) {
-                if (n->flags & plan::SIMPLE_INFIX) {
-                    bool computed = false;
-                    pos = plan_simple_infix(x, n, code, pos, end, &computed);
-                    // A value computed in the lane: five nodes, the position
-                    // untouched.
-                    if (computed) next = n + 5;
-                } else {
-                    pos = plan_infix(x, n, code, pos, end);
-                }
-            } else if (kind == plan::K_CALL) {
-                // A call of a leaf body inline here, where it has no
-                // registers of its own to save.
-                if ((n[1].flags & plan::LEAF_BODY) && plan_call_leaf(x, n, n->end >= end)) {
-                    // Nothing ran.
-                    pos = n->end;
-                    next = n + n->aux;
-                } else {
-                    pos = plan_call(x, n, code, pos, end, false);
-                }
-            } else if (kind == plan::K_COND) {
-                pos = plan_conditional(x, n, code, pos, end, false);
-            } else if (kind == plan::K_RETURN) {
-                pos = plan_other(x, n, code, pos, end, false);
-            } else if (kind == plan::K_SETPATH) {
-                pos = plan_set_path(x, n, code, pos, end);
             } else {
-                pos = run_node(x, n, code, pos, end, false);
+                switch (kind) {
+                case plan::K_LOCAL:
+                case plan::K_LIT:
+                case plan::K_PAREN: {
+                    const pnode_t* after = plan_quiet_run(x, n, code, end);
+                    if (after == nullptr) return base;
+                    if (after != n) {
+                        // The quiet statements taken, the next one is
+                        // dispatched on its own kind.
+                        pos += static_cast<int32_t>(after - n);
+                        n = after;
+                        continue;
+                    }
+                    pos = run_node(x, n, code, pos, end, false);
+                    break;
+                }
+                case plan::K_INFIX:
+                    if (n->flags & plan::SIMPLE_INFIX) {
+                        bool computed = false;
+                        pos = plan_simple_infix(x, n, code, pos, end, &computed);
+                        // A value computed in the lane: five nodes, the position
+                        // untouched.
+                        if (computed) next = n + 5;
+                    } else {
+                        pos = plan_infix(x, n, code, pos, end);
+                    }
+                    break;
+                case plan::K_CALL:
+                    // A call of a leaf body inline here, where it has no
+                    // registers of its own to save.
+                    if ((n[1].flags & plan::LEAF_BODY) && plan_call_leaf(x, n, n->end >= end)) {
+                        // Nothing ran.
+                        pos = n->end;
+                        next = n + n->aux;
+                    } else {
+                        pos = plan_call(x, n, code, pos, end, false);
+                    }
+                    break;
+                case plan::K_COND: pos = plan_conditional(x, n, code, pos, end, false); break;
+                case plan::K_RETURN: pos = plan_other(x, n, code, pos, end, false); break;
+                case plan::K_SETPATH: pos = plan_set_path(x, n, code, pos, end); break;
+                default: pos = run_node(x, n, code, pos, end, false); break;
+                }
             }
             if (next != nullptr) {
                 if (pos >= end) return base;
