@@ -528,14 +528,15 @@ template <bool body = false>
 }
 
 // plan_call past its callee's push, self for a recursive call (SELF_CALL).
-template <bool self>
+// first: the node of the first argument, counted from n's.
+template <bool self, int32_t first = 2>
 [[gnu::always_inline]] inline int32_t
 plan_call_body(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos, int32_t end,
                bool infix, const stack::tops_t& caller, cell_t* slot) {
     const pnode_t* ref = n + 1;
     uint32_t plan = plan::arguments_plan(ref);
     bool quiet = false;
-    pos = plan_arguments(x, n + 2, slot, plan::argument_count(n), plan, code, pos + 1, end,
+    pos = plan_arguments(x, n + first, slot, plan::argument_count(n), plan, code, pos + 1, end,
                          self ? nullptr : &quiet);
     if (exits::pending) [[unlikely]]
         return pos;
@@ -1161,6 +1162,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     else if (r->kind() == plan::K_PAREN && (r->flags & plan::PAREN_CALL))
         pos = plan_paren_call(x, r, code, pos, end, true);
     else if (r->kind() == plan::K_PAREN) pos = plan_paren_operand(x, r, code, pos, end);
+    else if (r->kind() == plan::K_FIELDCALL) pos = plan_field_call(x, r, code, pos, end, true);
     else pos = plan_argument(x, r, slot, 1, code, pos, end, true, true);
     if (exits::pending) [[unlikely]]
         return pos;
