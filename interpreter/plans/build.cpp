@@ -867,13 +867,16 @@ struct builder {
         }
     }
 
-    // Marks PAREN_CALL the parens whose block is one call.
+    // Marks PAREN_CALL or PAREN_PATH_CALL the parens whose block is one
+    // call.
     void paren_calls() {
         for (pnode_t& n : nodes) {
             if (n.kind() != K_PAREN) continue;
             auto b = static_cast<size_t>(n.aux);
-            if ((nodes[b].flags & ONE_EXPRESSION) && nodes[b + 2].kind() == K_CALL)
-                n.flags |= PAREN_CALL;
+            if (!(nodes[b].flags & ONE_EXPRESSION)) continue;
+            if (nodes[b + 2].kind() == K_CALL) n.flags |= PAREN_CALL;
+            if (nodes[b + 2].kind() == K_FIELDCALL || nodes[b + 2].kind() == K_REFCALL)
+                n.flags |= PAREN_PATH_CALL;
         }
     }
 
