@@ -60,6 +60,27 @@ the frame (a run of literals with nothing pushed).
   while in a function called once          865   1.02      728   0.85
   repeat at top level                      358   0.41      302   0.35
   foreach over a block                     449   0.55      393   0.52
+
+Field calls as built: before, a field call looked its head word and its
+field up through their contexts and bound the element at every run, and a
+paren of a path call ran its block; after, the path's cells, the object
+and the field are compared with the builder's snapshots where their values
+live, an operator's right operand that is a field call is dispatched
+straight, and a chain's left paren of a path call runs that call straight.
+
+  form                                  before  ratio    after  ratio
+  either, call in parens left              514   0.98      514   0.98
+  either, both calls in parens             548   1.05      548   1.05
+  if ... [return n]                        546   1.06      546   1.05
+  prefix add                               532   1.01      532   1.01
+  function with locals                     734   1.07      734   1.07
+  refinement (path call)                   704   0.95      698   0.94
+  object path call                         618   1.08      592   1.03
+  called from a loop                       514   0.99      514   0.98
+  top-level while                          781   0.53      781   0.45
+  while in a function called once          731   0.86      731   0.86
+  repeat at top level                      320   0.35      320   0.33
+  foreach over a block                     411   0.48      411   0.46
 """
 
 import argparse

@@ -274,6 +274,7 @@ struct builder {
                     if (std::memcmp(&fn, &this->fn, sizeof(cell_t)) == 0)
                         nodes[ref].flags |= SELF_CALL;
                 }
+                field_snapshot(c);
             }
             after = pos + 1;
             for (int32_t i = 0; i < arguments && after >= 0; i++)
@@ -318,6 +319,42 @@ struct builder {
         const cell_t* cells = b->head_cell() + head;
         uint8_t t = type_of(cells + 1);
         return type_of(cells) == TYPE_word && (t == TYPE_word || t == TYPE_integer);
+    }
+
+    // The node of the values of the context ctx while it lives, 0 when it
+    // has none of its own for good: on the stack, or folded into the
+    // context's own node (adding a word moves them out).
+    static uint32_t lasting_values(node_t ctx) {
+        if (ctx == 0) return 0;
+        const cell_t* c = _context::cell_of(ctx);
+        if ((c->header & FLAG_STACK_VALUES) || c->data2 == ctx) return 0;
+        return c->data2;
+    }
+
+    // The three K_ELEMENTs after a field call's K_WORDREF, for the run's
+    // short way (plan_field_call_of): the path's head word as it stands
+    // (pos: where its value lives, end: where the object's field values
+    // live), its field word bound to that object, and the object. All zero
+    // (no word matches) when the head is not a word of lasting values that
+    // is not an object's own, or the object's values may move.
+    void field_snapshot(const cell_t* c) {
+        const cell_t* cells = alloc::buffer(c->data2)->head_cell() + c->data1;
+        node_t home = cells->data1;
+        const cell_t* obj = global_value(cells);
+        uint32_t at = lasting_values(home);
+        uint32_t fields =
+            obj != nullptr && type_of(obj) == TYPE_object ? lasting_values(obj->data1) : 0;
+        bool own = home != 0 && home != _context::global_node &&
+                   _context::kind_of(_context::cell_of(home)) == _context::KIND_OBJECT;
+        if (at == 0 || fields == 0 || own) {
+            for (int32_t i = 0; i < 3; i++) emit(make(K_ELEMENT, 0, 0, 0, nullptr));
+            return;
+        }
+        cell_t field = cells[1];
+        field.data1 = obj->data1;
+        emit(make(K_ELEMENT, static_cast<int32_t>(at), static_cast<int32_t>(fields), 0, cells));
+        emit(make(K_ELEMENT, 0, 0, 0, &field));
+        emit(make(K_ELEMENT, 0, 0, 0, obj));
     }
 
     // The number of arguments of the function the field of a path of two
@@ -830,13 +867,16 @@ struct builder {
         }
     }
 
-    // Marks PAREN_CALL the parens whose block is one call.
+    // Marks PAREN_CALL or PAREN_PATH_CALL the parens whose block is one
+    // call.
     void paren_calls() {
         for (pnode_t& n : nodes) {
             if (n.kind() != K_PAREN) continue;
             auto b = static_cast<size_t>(n.aux);
-            if ((nodes[b].flags & ONE_EXPRESSION) && nodes[b + 2].kind() == K_CALL)
-                n.flags |= PAREN_CALL;
+            if (!(nodes[b].flags & ONE_EXPRESSION)) continue;
+            if (nodes[b + 2].kind() == K_CALL) n.flags |= PAREN_CALL;
+            if (nodes[b + 2].kind() == K_FIELDCALL || nodes[b + 2].kind() == K_REFCALL)
+                n.flags |= PAREN_PATH_CALL;
         }
     }
 

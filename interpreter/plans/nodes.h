@@ -202,6 +202,9 @@ constexpr uint32_t INFIX_PAREN = INFIX_LEFT_LITERAL << 1;
 //
 // PAREN_CALL: a K_PAREN whose block is one call (ONE_EXPRESSION, a K_CALL):
 // the call runs straight from the paren's node (plan_paren_call).
+// PAREN_PATH_CALL: the same for a call through a path (a K_FIELDCALL or a
+// K_REFCALL), taken so only where a paren is an operator chain's left
+// operand.
 //
 // SET_LOCAL: a K_SET whose word is one of the function's own (bound to the
 // context whose words the plan reads in the frame): stored into the frame,

@@ -79,6 +79,36 @@
     return ((l[0] ^ r[0]) | (l[1] ^ r[1])) == 0;
 }
 
+// The object the field call n reads through the path's cells, its head
+// word's value, when its field holds the function the plan expects: read
+// and bound as the path walk reads them; nullptr for anything else (an
+// object's own word as head: the interpreter's path).
+[[gnu::noinline]] const cell_t* field_object(const pnode_t* n, cell_t* cells) {
+    if (type_of(cells) != TYPE_word) return nullptr;
+    node_t home = cells->data1;
+    const cell_t* obj = _context::get(cells);
+    if (type_of(obj) != TYPE_object || !field_of(cells + 1, obj) ||
+        (home != 0 && home != _context::global_node &&
+         _context::kind_of(_context::cell_of(home)) == _context::KIND_OBJECT))
+        return nullptr;
+    const cell_t* f = _context::value_at(obj->data1, static_cast<int32_t>(cells[1].data3));
+    if (f == nullptr || !same_cell(f, &n[1].value)) return nullptr;
+    return obj;
+}
+
+// Whether the path's cells, the head word's value and the field's are the
+// ones the builder saw (the snapshots after the field call's K_WORDREF):
+// then field_object would find the same object, with no binding to make.
+[[gnu::always_inline]] inline bool field_as_built(const pnode_t* n, const cell_t* cells) {
+    const pnode_t* e = n + 2;
+    if (e->pos == 0 || !same_cell(cells, &e[0].value) || !same_cell(cells + 1, &e[1].value))
+        [[unlikely]]
+        return false;
+    const cell_t* obj = alloc::buffer(static_cast<node_t>(e->pos))->head_cell() + e[0].value.data3;
+    const cell_t* f = alloc::buffer(static_cast<node_t>(e->end))->head_cell() + e[1].value.data3;
+    return same_cell(obj, &e[2].value) && same_cell(f, &n[1].value);
+}
+
 // A call of the function a field holds (K_FIELDCALL), as eval_expression
 // runs the path: the walk's cells pushed as walk_path pushes them (its
 // parent, grandparent, item and three more), the call made as eval_code
@@ -90,9 +120,9 @@
 // the one that path makes too). self: the field holds the function whose
 // plan runs (SELF_CALL), which runs that plan as a recursive call does.
 template <bool self>
-[[gnu::always_inline]] inline int32_t plan_field_call_of(const plan_run& x, const pnode_t* n,
-                                                         const cell_t* code, int32_t pos,
-                                                         int32_t end, bool infix) {
+[[gnu::noinline]] int32_t plan_field_call_of(const plan_run& x, const pnode_t* n,
+                                             const cell_t* code, int32_t pos, int32_t end,
+                                             bool infix) {
     check_native_stack();  // as eval_expression does
     const cell_t* path = &n->value;
     series_buffer_t* s = alloc::buffer(path->data2);
@@ -100,17 +130,12 @@ template <bool self>
     if (h < 0 || (s->used() >> 4) - h != 2) [[unlikely]]
         return plan_fallback(n, code, pos, end, infix);
     cell_t* cells = s->head_cell() + h;
-    if (type_of(cells) != TYPE_word) [[unlikely]]
-        return plan_fallback(n, code, pos, end, infix);
-    node_t home = cells->data1;
-    const cell_t* obj = _context::get(cells);
-    if (type_of(obj) != TYPE_object || !field_of(cells + 1, obj) ||
-        (home != 0 && home != _context::global_node &&
-         _context::kind_of(_context::cell_of(home)) == _context::KIND_OBJECT)) [[unlikely]]
-        return plan_fallback(n, code, pos, end, infix);
-    const cell_t* f = _context::value_at(obj->data1, static_cast<int32_t>(cells[1].data3));
-    if (f == nullptr || !same_cell(f, &n[1].value)) [[unlikely]]
-        return plan_fallback(n, code, pos, end, infix);
+    const cell_t* obj = &n[4].value;
+    if (!field_as_built(n, cells)) [[unlikely]] {
+        obj = field_object(n, cells);
+        if (obj == nullptr) [[unlikely]]
+            return plan_fallback(n, code, pos, end, infix);
+    }
     cell_t* saved_top = stack::top_slot;
     cell_t* slot = saved_top + 6;
     // The walk's cells and the callee, stored in place when there is room
@@ -138,7 +163,7 @@ template <bool self>
     stack::push_frame_made(
         stack::frame_header(saved_top + 2, frame::FUNC | stack::interpreted_mark),
         saved_top[2].data1, slot + 1);
-    pos = plan_call_body<self>(x, n, code, pos, end, true, caller, slot);
+    pos = plan_call_body<self, 5>(x, n, code, pos, end, true, caller, slot);
     if (exits::pending) [[unlikely]]
         return pos;
     *saved_top = *slot;

@@ -299,6 +299,11 @@ int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int3
 [[gnu::always_inline]] inline int32_t plan_paren_call(const plan_run& x, const pnode_t* n,
                                                       const cell_t* code, int32_t pos, int32_t end,
                                                       bool infix);
+template <bool path = false>
+[[gnu::always_inline]] inline int32_t plan_paren_call_of(const plan_run& x, const pnode_t* n,
+                                                         const cell_t* code, int32_t pos,
+                                                         int32_t end, bool infix);
+template <bool paths = false>
 [[gnu::always_inline]] inline int32_t plan_paren_inline(const plan_run& x, const pnode_t* n,
                                                         const cell_t* code, int32_t pos,
                                                         int32_t end, bool infix);
@@ -528,14 +533,15 @@ template <bool body = false>
 }
 
 // plan_call past its callee's push, self for a recursive call (SELF_CALL).
-template <bool self>
+// first: the node of the first argument, counted from n's.
+template <bool self, int32_t first = 2>
 [[gnu::always_inline]] inline int32_t
 plan_call_body(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos, int32_t end,
                bool infix, const stack::tops_t& caller, cell_t* slot) {
     const pnode_t* ref = n + 1;
     uint32_t plan = plan::arguments_plan(ref);
     bool quiet = false;
-    pos = plan_arguments(x, n + 2, slot, plan::argument_count(n), plan, code, pos + 1, end,
+    pos = plan_arguments(x, n + first, slot, plan::argument_count(n), plan, code, pos + 1, end,
                          self ? nullptr : &quiet);
     if (exits::pending) [[unlikely]]
         return pos;
@@ -1161,6 +1167,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     else if (r->kind() == plan::K_PAREN && (r->flags & plan::PAREN_CALL))
         pos = plan_paren_call(x, r, code, pos, end, true);
     else if (r->kind() == plan::K_PAREN) pos = plan_paren_operand(x, r, code, pos, end);
+    else if (r->kind() == plan::K_FIELDCALL) pos = plan_field_call(x, r, code, pos, end, true);
     else pos = plan_argument(x, r, slot, 1, code, pos, end, true, true);
     if (exits::pending) [[unlikely]]
         return pos;
@@ -1220,7 +1227,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     const pnode_t* left = n + 1;
     if (left->kind() == plan::K_LIT) check_native_stack();  // as eval_expression does
     // A paren on the left, as in (f a) + ..., runs here: one C++ frame less.
-    if (left->kind() == plan::K_PAREN) pos = plan_paren_inline(x, left, code, pos, end, true);
+    if (left->kind() == plan::K_PAREN) pos = plan_paren_inline<true>(x, left, code, pos, end, true);
     else pos = run_node(x, left, code, pos, end, true);
     if (exits::pending) [[unlikely]]
         return pos;
@@ -1277,7 +1284,9 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     return pos;
 }
 
-// eval_paren with a planned paren.
+// eval_paren with a planned paren. paths: a paren of a call through a path
+// (PAREN_PATH_CALL) runs its call straight too.
+template <bool paths>
 [[gnu::always_inline]] inline int32_t plan_paren_inline(const plan_run& x, const pnode_t* n,
                                                         const cell_t* code, int32_t pos,
                                                         int32_t end, bool infix) {
@@ -1292,6 +1301,10 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     if (value != nullptr && held + 2 < stack::end) {
         *held = *value;
     } else {
+        // Tested where no leaf was found, so that a paren of a leaf or a
+        // call does not pay for it.
+        if (paths && (n->flags & plan::PAREN_PATH_CALL))
+            return plan_paren_call_of<true>(x, n, code, pos, end, infix);
         held = stack::push(&n->value);
         cell_t* r = plan_branch(x, block, held, code);
         if (r == nullptr) [[unlikely]]
@@ -1302,10 +1315,10 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     return infix ? pos + 1 : plan_lookahead(x, n, code, pos + 1, end);
 }
 
-// A paren of one call (PAREN_CALL): plan_paren_inline's run of it, the
-// call's node run straight, with no walk through the kinds or the block's
-// shape. held: the paren's cell, pushed.
-template <class Kept>
+// A paren of one call (PAREN_CALL, PAREN_PATH_CALL: path):
+// plan_paren_inline's run of it, the call's node run straight, with no walk
+// through the kinds or the block's shape. held: the paren's cell, pushed.
+template <bool path = false, class Kept>
 [[gnu::always_inline]] inline int32_t
 plan_paren_call_run(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
                     int32_t end, bool infix, cell_t* held, const Kept& kept) {
@@ -1314,7 +1327,8 @@ plan_paren_call_run(const plan_run& x, const pnode_t* n, const cell_t* code, int
     *x.where = *held;
     x.where->data1 = static_cast<uint32_t>(at);
     cell_t* base = held + 1;
-    at = plan_call(x, block + 2, held, at, block->end, false);
+    at = path ? plan_path_call(x, block + 2, held, at, block->end, false)
+              : plan_call(x, block + 2, held, at, block->end, false);
     if (exits::pending) [[unlikely]]
         return pos;
     if (at < block->end) [[unlikely]] {
@@ -1326,20 +1340,27 @@ plan_paren_call_run(const plan_run& x, const pnode_t* n, const cell_t* code, int
     stack::top_slot = held + 1;
     return infix ? pos + 1 : plan_lookahead(x, n, code, pos + 1, end);
 }
+template <bool path = false>
 [[gnu::noinline]] int32_t plan_paren_call_held(const plan_run& x, const pnode_t* n,
                                                const cell_t* code, int32_t pos, int32_t end,
                                                bool infix, cell_t* held) {
-    return plan_paren_call_run(x, n, code, pos, end, infix, held, plan_nested_position(x));
+    return plan_paren_call_run<path>(x, n, code, pos, end, infix, held, plan_nested_position(x));
 }
-[[gnu::always_inline]] inline int32_t plan_paren_call(const plan_run& x, const pnode_t* n,
-                                                      const cell_t* code, int32_t pos, int32_t end,
-                                                      bool infix) {
+template <bool path>
+[[gnu::always_inline]] inline int32_t plan_paren_call_of(const plan_run& x, const pnode_t* n,
+                                                         const cell_t* code, int32_t pos,
+                                                         int32_t end, bool infix) {
     check_native_stack();
     cell_t* held = stack::push(&n->value);
     plan_kept_position kept(x);
     if (kept.foreign(code)) [[unlikely]]
-        return plan_paren_call_held(x, n, code, pos, end, infix, held);
-    return plan_paren_call_run(x, n, code, pos, end, infix, held, kept);
+        return plan_paren_call_held<path>(x, n, code, pos, end, infix, held);
+    return plan_paren_call_run<path>(x, n, code, pos, end, infix, held, kept);
+}
+[[gnu::always_inline]] inline int32_t plan_paren_call(const plan_run& x, const pnode_t* n,
+                                                      const cell_t* code, int32_t pos, int32_t end,
+                                                      bool infix) {
+    return plan_paren_call_of<false>(x, n, code, pos, end, infix);
 }
 
 [[gnu::noinline]] int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code,

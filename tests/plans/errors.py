@@ -527,6 +527,38 @@ CASES = [
      "print [w/run 1 w/run 2]\n"
      "h zz\n",
      "zz has no value"),
+    ("field_calls_after_changes",
+     # A planned field call compares the path's cells, the head's object and
+     # the field's function with those it was built with: each changed in
+     # turn (the path's own cells written, the head rebound to an object of
+     # more fields, the field set and set back, the head rebound to another
+     # object or to no object), and the head an object made from another
+     # (its values in its context's own series).
+     "m: context [f: func [a] [a * 2] g: func [a] [a - 1]]\n"
+     "q: context [f: func [a] [a + 100]]\n"
+     "h: func [x] [(m/f x) + m/f x + 1]\nh 1 h 2\nprint h 3\n"
+     "p: first first body-of :h\nchange p 'q\nprint h 3\n"
+     "change p 'm change next p 'g\nprint h 3\nchange next p 'f\n"
+     "m: make m [z: 1]\nprint [h 3 m/z]\n"
+     "old: :m/f\nm/f: func [a] [a * 10]\nprint h 3\nm/f: :old\nprint h 3\n"
+     "n: make m []\nk: func [x] [n/f x]\nk 1 k 2\nprint k 3\n"
+     "n/f: func [a] [a + 1000]\nprint k 3\n"
+     "m: q\nprint h 3\nm: 5\nprint mold try [h 3]\nh zz\n",
+     "zz has no value"),
+    ("path_calls_in_left_parens",
+     # A paren of one call through a path, an operator's left operand, runs
+     # that call straight: its paren written while the call runs, the callee
+     # changed, a throw and a return out of it, an error inside.
+     "f: func [a /r b] [either r [a + b] [a]]\nm: context [g: func [a] [a * 2]]\n"
+     "h: func [x] [(f/r x 1) - (m/g x) + ((m/g x) * 3)]\nh 1 h 2\nprint h 3\n"
+     "k: func [x] [(m/g x) + (f/r x 2)]\nk 1 k 2\nprint k 3\n"
+     "m/g: func [a] [append first body-of :k 100 a]\nprint k 4\n"
+     "print [k 5 mold body-of :k]\nf: func [a /r b] [a * 100]\nprint [h 3 k 3]\n"
+     "m/g: func [a] [either a > 5 [throw a] [a]]\nprint catch [k 7]\n"
+     "s: func [x] [(f/r x 2) + 1]\ns 1 s 2\n"
+     "f: func [a /r b] [if a = 3 [return 77] a]\nprint [s 3 s 4]\n"
+     "m/g: func [a] [a + zz]\nk 6\n",
+     "zz has no value"),
     ("library_functions_in_fields",
      # A field may hold a library function: its call from a planned user
      # body runs as library code, with the library's calls mark.
