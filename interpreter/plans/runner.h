@@ -1821,21 +1821,6 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
                 }
             } else {
                 switch (kind) {
-                case plan::K_LOCAL:
-                case plan::K_LIT:
-                case plan::K_PAREN: {
-                    const pnode_t* after = plan_quiet_run(x, n, code, end);
-                    if (after == nullptr) return base;
-                    if (after != n) {
-                        // The quiet statements taken, the next one is
-                        // dispatched on its own kind.
-                        pos += static_cast<int32_t>(after - n);
-                        n = after;
-                        continue;
-                    }
-                    pos = run_node(x, n, code, pos, end, false);
-                    break;
-                }
                 case plan::K_INFIX:
                     if (n->flags & plan::SIMPLE_INFIX) {
                         bool computed = false;
@@ -1861,6 +1846,21 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
                 case plan::K_COND: pos = plan_conditional(x, n, code, pos, end, false); break;
                 case plan::K_RETURN: pos = plan_other(x, n, code, pos, end, false); break;
                 case plan::K_SETPATH: pos = plan_set_path(x, n, code, pos, end); break;
+                case plan::K_LOCAL:
+                case plan::K_LIT:
+                case plan::K_PAREN: {
+                    const pnode_t* after = plan_quiet_run(x, n, code, end);
+                    if (after == nullptr) return base;
+                    if (after != n) {
+                        // The quiet statements taken, the next one is
+                        // dispatched on its own kind.
+                        pos += static_cast<int32_t>(after - n);
+                        n = after;
+                        continue;
+                    }
+                    // Not quiet: run_node's, one copy of it in line.
+                    [[fallthrough]];
+                }
                 default: pos = run_node(x, n, code, pos, end, false); break;
                 }
             }
