@@ -71,7 +71,7 @@ call (plan_lead_body) and the locals take one room test.
   either, both calls in parens             548   1.04      546   1.03
   if ... [return n]                        546   1.06      546   1.05
   prefix add                               532   1.01      530   1.01
-  function with locals                     734   1.07      712   1.04
+  function with locals                     734   1.07      708   1.03
   refinement (path call)                   704   0.95      704   0.95
   object path call                         618   1.07      618   1.08
   called from a loop                       514   0.98      512   0.97

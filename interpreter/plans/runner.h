@@ -1440,9 +1440,15 @@ plan_paren_call_run(const plan_run& x, const pnode_t* n, const cell_t* code, int
         x.where->data1 = static_cast<uint32_t>(pos);
         native_stack_exceeded();
     }
+    // plan_set_literal's tests, the room once: nothing is pushed before
+    // the last expression.
+    if (stack::top_slot + 2 >= stack::end || stack::ctop >= stack::cend) [[unlikely]]
+        return plan_lead_left(x, n, code, pos, end, base);
     do {
-        if (!plan_set_literal(x, n, code)) [[unlikely]]
+        const pnode_t* v = n + 1;
+        if (v->probe() && op_probed(x, v, v, code, v->pos + 1)) [[unlikely]]
             return plan_lead_left(x, n, code, pos, end, base);
+        x.frame[n->value.data3] = v->value;
         pos = n->end;
         n += 2;
     } while ((n->flags & plan::SET_LITERAL) && n->end < end);
