@@ -104,6 +104,25 @@ straight, and a chain's left paren of a path call runs that call straight.
   while in a function called once          731   0.86      731   0.86
   repeat at top level                      320   0.35      320   0.33
   foreach over a block                     411   0.48      411   0.46
+
+Literal leads: before, a body that gives its locals literals before its
+one expression ran the block loop, and a planned call pushed its locals
+with a room test each; after, such a body runs apart on a plain recursive
+call (plan_lead_body) and the locals take one room test.
+
+  form                                  before  ratio    after  ratio
+  either, call in parens left              514   0.97      512   0.98
+  either, both calls in parens             548   1.04      546   1.03
+  if ... [return n]                        546   1.06      546   1.05
+  prefix add                               532   1.01      530   1.01
+  function with locals                     734   1.07      708   1.03
+  refinement (path call)                   704   0.95      704   0.95
+  object path call                         618   1.07      618   1.08
+  called from a loop                       514   0.98      512   0.97
+  top-level while                          781   0.53      781   0.52
+  while in a function called once          731   0.86      731   0.86
+  repeat at top level                      320   0.36      320   0.36
+  foreach over a block                     411   0.42      411   0.53
 """
 
 import argparse

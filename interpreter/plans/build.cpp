@@ -934,10 +934,14 @@ struct builder {
         int32_t pos = head;
         int32_t expressions = 0;
         int32_t previous = -1;
+        bool lead = true;  // every statement before the latest a SET_LITERAL
         for (; pos >= 0 && pos < end && !failed; expressions++) {
             auto at = static_cast<int32_t>(nodes.size());
             pos = expression(cells, pos, end, false);
-            if (previous >= 0) neighbours.push_back({previous, at});
+            if (previous >= 0) {
+                neighbours.push_back({previous, at});
+                if (!(nodes[static_cast<size_t>(previous)].flags & SET_LITERAL)) lead = false;
+            }
             previous = at;
         }
         nodes[bi].aux = static_cast<int32_t>(nodes.size()) - bi - 2;
@@ -948,6 +952,8 @@ struct builder {
             nodes[bi].flags |= ONE_EXPRESSION;
             uint8_t k = nodes[static_cast<size_t>(bi) + 2].kind();
             if (k == K_LOCAL || k == K_WORD || k == K_LIT) nodes[bi].flags |= ONE_LEAF;
+        } else if (expressions > 1 && lead) {
+            nodes[bi].flags |= LITERAL_LEAD;
         }
         // The walk compares each node's position with its own: the
         // sentinel ends the block's nodes without a count to test.

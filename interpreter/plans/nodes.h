@@ -199,6 +199,10 @@ constexpr uint32_t INFIX_PAREN = INFIX_LEFT_LITERAL << 1;
 // branch runs it without the block loop). ONE_LEAF, with it: that
 // expression is a leaf (a literal or a word), whose value a paren or a
 // branch can take without running the block.
+// LITERAL_LEAD: a K_BLOCK of two expressions or more, each but the last a
+// set-word of a literal into the frame (SET_LITERAL): a function's body
+// that gives its locals their first values, run without the block loop
+// (plan_lead_body).
 //
 // PAREN_CALL: a K_PAREN whose block is one call (ONE_EXPRESSION, a K_CALL):
 // the call runs straight from the paren's node (plan_paren_call).

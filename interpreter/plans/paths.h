@@ -163,7 +163,7 @@ template <bool self>
     stack::push_frame_made(
         stack::frame_header(saved_top + 2, frame::FUNC | stack::interpreted_mark),
         saved_top[2].data1, slot + 1);
-    pos = plan_call_body<self, 5>(x, n, code, pos, end, true, caller, slot);
+    pos = plan_call_body<self, 5, false>(x, n, code, pos, end, true, caller, slot);
     if (exits::pending) [[unlikely]]
         return pos;
     *saved_top = *slot;

@@ -394,6 +394,25 @@ template <bool paths = false>
     return plan_later_arguments(x, a, slot, count, plan, code, pos, end);
 }
 
+// A body's set-word of LITERAL_LEAD at n, pos, not taken: the position
+// on it, and the rest of the block on the interpreter's path.
+[[gnu::noinline, gnu::cold]] cell_t* plan_lead_left(const plan_run& x, const pnode_t* n,
+                                                    const cell_t* code, int32_t pos, int32_t end,
+                                                    cell_t* base) {
+    *x.where = *code;
+    x.where->data1 = static_cast<uint32_t>(pos);
+    pos = plan_fallback(n, code, pos, end, false);
+    if (exits::pending) [[unlikely]]
+        return nullptr;
+    return plan_block_generic(code, pos, end, base);
+}
+[[gnu::noinline]] cell_t* plan_lead_body(const plan_run& x, const pnode_t* block,
+                                         const cell_t* code);
+template <bool body>
+[[gnu::always_inline]] inline cell_t* plan_last_run(const plan_run& x, const pnode_t* block,
+                                                    const pnode_t* n, const cell_t* code,
+                                                    int32_t pos, int32_t end, cell_t* base);
+
 // The rest of a branch block after its one node ended before the block's
 // end (a stamp moved while it ran): as run_planned goes on from there.
 [[gnu::noinline]] cell_t* plan_branch_rest(const pnode_t* block, const cell_t* code, int32_t pos,
@@ -409,16 +428,27 @@ template <bool paths = false>
 // runs without the block loop. After its node the block is over wherever the
 // stamp stands, so the guards need no reading there. body: a recursive
 // function's body, most often one conditional, which is tried before
-// run_node's walk through the kinds.
-template <bool body = false>
+// run_node's walk through the kinds. lead: as run_self's.
+template <bool body = false, bool lead = false>
 [[gnu::always_inline]] inline cell_t* plan_block_run(const plan_run& x, const pnode_t* block,
                                                      const cell_t* code) {
     const pnode_t* n = block + 2;
-    if (!(block->flags & plan::ONE_EXPRESSION)) [[unlikely]]
-        return run_planned(x, block, code, true, x.where);
+    if (!(block->flags & plan::ONE_EXPRESSION)) [[unlikely]] {
+        if (!lead || !(block->flags & plan::LITERAL_LEAD))
+            return run_planned(x, block, code, true, x.where);
+        return plan_lead_body(x, block, code);
+    }
     int32_t pos = block->pos;
     int32_t end = block->end;
-    cell_t* base = stack::top_slot;
+    return plan_last_run<body>(x, block, n, code, pos, end, stack::top_slot);
+}
+// The last expression of a block, node n at pos, the base its value goes
+// to: the block's one expression, or the expression after a body's
+// LITERAL_LEAD. body: as plan_block_run's.
+template <bool body>
+[[gnu::always_inline]] inline cell_t* plan_last_run(const plan_run& x, const pnode_t* block,
+                                                    const pnode_t* n, const cell_t* code,
+                                                    int32_t pos, int32_t end, cell_t* base) {
     *x.where = *code;
     x.where->data1 = static_cast<uint32_t>(pos);
     if (body && n->kind() == plan::K_COND)
@@ -431,6 +461,7 @@ template <bool body = false>
         return base;
     return plan_branch_rest(block, code, pos, end, base);
 }
+
 // A nested block: the position back as the interpreter gives it.
 template <class Kept>
 [[gnu::always_inline]] inline cell_t* plan_nested_run(const plan_run& x, const pnode_t* block,
@@ -445,12 +476,12 @@ template <class Kept>
     return plan_nested_run(x, block, code, plan_nested_position(x));
 }
 // A branch or a paren's block (code), which stands in the code `around`.
-template <bool body = false>
+template <bool body = false, bool lead = false>
 [[gnu::always_inline]] inline cell_t* plan_branch(const plan_run& x, const pnode_t* block,
                                                   const cell_t* code,
                                                   const cell_t* around = nullptr) {
     if constexpr (body) {
-        return plan_block_run<true>(x, block, code);
+        return plan_block_run<true, lead>(x, block, code);
     } else {
         plan_kept_position kept(x);
         if (kept.foreign(around)) [[unlikely]]
@@ -463,7 +494,10 @@ template <bool body = false>
 // function whose plan runs, so that plan serves it while the stamp holds
 // (its body and compiled code never change, and its trace flags passed
 // when the running call began). Returns the cell that holds the result,
-// nullptr when an exit is pending.
+// nullptr when an exit is pending. lead: a body of LITERAL_LEAD runs
+// apart (plan_lead_body); the path calls, whose lines that test would
+// crowd, leave it to the block loop.
+template <bool lead = false>
 [[gnu::always_inline]] inline const cell_t* run_self(const plan_run& x, cell_t* slot) {
     cell_t* result;
     {
@@ -474,7 +508,7 @@ template <bool body = false>
         // The caller found the guard byte clear just before, and nothing ran
         // since: this run starts with it clear and has no bit to hand back.
         const plan_run y{x.head, slot + 1, x.where};
-        result = body_done(plan_branch<true>(y, block, &block->value), &block->value, slot);
+        result = body_done(plan_branch<true, lead>(y, block, &block->value), &block->value, slot);
     }
     return call_result(result);
 }
@@ -532,9 +566,25 @@ template <bool body = false>
     return run_function<true, true>(slot);
 }
 
+// push_locals for a planned call: the room for all of them tested once,
+// push_locals' own pushes raising where the room runs out.
+[[gnu::always_inline]] inline void plan_push_locals(int32_t n) {
+    if (n < 1) return;
+    cell_t* c = stack::top_slot;
+    if (c + n >= stack::end) [[unlikely]] {
+        push_locals(n);
+        return;
+    }
+    c->header = TYPE_logic;
+    c->data1 = 0;
+    for (int32_t i = 1; i < n; i++) c[i].header = TYPE_none;
+    stack::top_slot = c + n;
+}
+
 // plan_call past its callee's push, self for a recursive call (SELF_CALL).
-// first: the node of the first argument, counted from n's.
-template <bool self, int32_t first = 2>
+// first: the node of the first argument, counted from n's. lead: as
+// run_self's.
+template <bool self, int32_t first = 2, bool lead = true>
 [[gnu::always_inline]] inline int32_t
 plan_call_body(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos, int32_t end,
                bool infix, const stack::tops_t& caller, cell_t* slot) {
@@ -545,13 +595,13 @@ plan_call_body(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t 
                          self ? nullptr : &quiet);
     if (exits::pending) [[unlikely]]
         return pos;
-    push_locals(static_cast<int32_t>((plan >> PLAN_LOCALS_SHIFT) & 0xFFFF));
+    plan_push_locals(static_cast<int32_t>((plan >> PLAN_LOCALS_SHIFT) & 0xFFFF));
     // A plan runs for user code called from user code, and only code_origin
     // changes the interpreted mark, putting it back however it is left: the
     // caller is user code here.
     const cell_t* result;
     if (self && plan_holds(x)) [[likely]]
-        result = run_self(x, slot);
+        result = run_self<lead>(x, slot);
     else if (!self && (ref->flags & plan::PLAIN_CALL)) [[likely]]
         result = run_function<true>(slot, &quiet);
     else if (!self && (ref->flags & plan::LIBRARY_CALL)) result = run_library_function(slot);
@@ -1391,6 +1441,40 @@ template <bool path>
     return true;
 }
 
+// A function's body of LITERAL_LEAD (the guards read): its set-words of
+// literals stored as the block loop stores a run of them (nothing pushed,
+// nothing run, so the position is stored once, at the last expression),
+// then that expression run as a block of one expression runs it. A
+// set-word the quiet store does not take (no room, an operator after its
+// value) sends the rest of the block to the interpreter's path.
+[[gnu::noinline]] cell_t* plan_lead_body(const plan_run& x, const pnode_t* block,
+                                         const cell_t* code) {
+    if (plan::verify) [[unlikely]]
+        plan::verify_block(x.head, block, code);
+    const pnode_t* n = block + 2;
+    int32_t pos = block->pos;
+    int32_t end = block->end;
+    cell_t* base = stack::top_slot;
+    if (native_stack_low()) [[unlikely]] {
+        // The position the block loop holds when it checks.
+        *x.where = *code;
+        x.where->data1 = static_cast<uint32_t>(pos);
+        native_stack_exceeded();
+    }
+    // plan_set_literal's tests, the room once: nothing is pushed before
+    // the last expression.
+    if (stack::top_slot + 2 >= stack::end || stack::ctop >= stack::cend) [[unlikely]]
+        return plan_lead_left(x, n, code, pos, end, base);
+    do {
+        const pnode_t* v = n + 1;
+        if (v->probe() && op_probed(x, v, v, code, v->pos + 1)) [[unlikely]]
+            return plan_lead_left(x, n, code, pos, end, base);
+        x.frame[n->value.data3] = v->value;
+        pos = n->end;
+        n += 2;
+    } while ((n->flags & plan::SET_LITERAL) && n->end < end);
+    return plan_last_run<true>(x, block, n, code, pos, end, base);
+}
 // The value at top, computed with nothing run, stored by the set-word n as
 // plan_quiet_set stores it.
 [[gnu::noinline]] bool plan_quiet_stored(const plan_run& x, const pnode_t* n, cell_t* top) {

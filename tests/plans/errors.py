@@ -858,6 +858,31 @@ CASES = [
      "n: 2 print (get in try [parse \"aaa\" [any [skip (n: n - 1 1 / n)]]] 'stack) - direct\n"
      "n: 3 parse \"aaa\" [any [skip (n: n - 1 print 10 / n)]]\n",
      "*** Near : print 10 / n"),
+    ("literal_lead_bodies",
+     # A recursive body that gives its locals literals, then one expression
+     # (a conditional, a native's call, a set-word): the probe after the
+     # last literal finding an operator deep in the recursion, and an error
+     # at the innermost call.
+     "f: function [n] [a: 10 b: 20 either n < 2 [n] [a: f n - 1 b: f n - 2 a + b]]\n"
+     "print [f 10 f 10]\np: func [x] [x]\n"
+     "g: function [n] [a: 0 b: 1 p either n > 0 [if n = 1 [set (quote p) :+] g n - 1] [a + n]]\n"
+     "print [g 2 g 2] p: func [x] [x] print g 3\n"
+     "t: function [n] [a: 1 b: 2 add a + b either n > 0 [t n - 1] [n]]\nprint [t 3 t 3]\n"
+     "u: function [n] [a: 5 b: either n > 0 [u n - 1] [a + 2]]\nprint [u 2 u 2]\n"
+     "v: function [n] [a: 1 b: 2 c: 3 either n = 0 [1 + none] [v n - 1]]\nv 1\n",
+     "*** Near : 1 + none"),
+    ("literal_lead_deep_recursion",
+     "k: function [n] [a: 0 b: 0 either n = 0 [0] [1 + k n - 1]]\nprint k 10 print k 20\n"
+     "k 1000000\n",
+     "stack overflow"),
+    ("literal_lead_at_the_stack_end",
+     # The literals stored with nothing pushed: reached with the stack at
+     # its end, the body overflows where the interpreter's run does.
+     "d: function [n] [a: 0 b: 0 either n = 0 [0] [d n - 1]]\nd 2 d 2\n"
+     "locals: copy []\nrepeat i 40 [\n    w: func compose [/local (locals)] [d 100000]\n"
+     "    e: try [w]\n    print [i e/id mold e/near]\n"
+     "    append locals to word! rejoin [\"v\" i]\n]\n",
+     "stack-overflow [a: 0 b: 0"),
     ("set_word_errors",
      "g: func [x /local y] [y: x * 2 y: y + x]\nprint [g 1 g 2]\n"
      "h: func [x] [y: x]\nh 1 h 2\nh ()\n",
