@@ -123,6 +123,23 @@ call (plan_lead_body) and the locals take one room test.
   while in a function called once          731   0.86      731   0.86
   repeat at top level                      320   0.36      320   0.36
   foreach over a block                     411   0.42      411   0.53
+
+All three together (main after the merges; CPython's column moves by about
+five instructions from run to run):
+
+  form                                  plans on    CPython    on/Py
+  either, call in parens left                512        523     0.98
+  either, both calls in parens               546        527     1.04
+  if ... [return n]                          538        518     1.04
+  prefix add                                 530        527     1.01
+  function with locals                       702        684     1.03
+  refinement (path call)                     698        746     0.94
+  object path call                           592        572     1.04
+  called from a loop                         512        527     0.97
+  top-level while                            765       1490     0.51
+  while in a function called once            721        852     0.85
+  repeat at top level                        310        932     0.33
+  foreach over a block                       401        772     0.52
 """
 
 import argparse
