@@ -16,6 +16,14 @@ planned as library code), with arguments of any type, blocks that break,
 return or raise, and now and then a library function redefined by the user
 or put back.
 
+A third set defines self-recursive functions in the shapes plans take
+apart from other calls (a body that gives locals literals before its one
+expression, calls in parens on either side of an operator, `if ...
+[return ...]`, prefix calls, a refined call of itself, a field call of
+itself through an object), some of which rebind the function's word, the
+object's field, `either` or an operator, or change the body, while the
+recursion runs.
+
 Usage: random_programs.py ZUV [COUNT [FIRST_SEED]]
 """
 
@@ -229,10 +237,108 @@ class Program:
         return "\n".join(lines) + "\n"
 
 
+class RecursiveProgram:
+    """Self-recursive functions, their depth bounded by a counter that every
+    recursive call lowers."""
+
+    def __init__(self, rng):
+        self.rng = rng
+        self.refined = False  # the function being made takes /r k
+
+    def leaf(self, locals_, k):
+        r = self.rng
+        return r.choice(["n", "0", "1", "n * 2", "(n + 1)"] + locals_ +
+                        (["k", "k - n", "(n + k)"] if k else []))
+
+    def call(self, name, field):
+        """A recursive call of the function: by word, refined, or through
+        the object holding it."""
+        r = self.rng
+        arg = r.choice(["n - 1", "n - 2", "n - 1", "(n - 1)"])
+        forms = ["%s %s" % (name, arg), "%s %s" % (name, arg)]
+        if self.refined:
+            forms.append("%s/r %s k" % (name, arg))
+        if field:
+            forms.append("m/%s %s" % (name, arg))
+        return r.choice(forms)
+
+    def step(self, name, field, locals_, k):
+        """The recursive branch: two calls combined in one of the shapes."""
+        r = self.rng
+        a, b = self.call(name, field), self.call(name, field)
+        # Mostly arithmetic, so that most recursions run to their end.
+        op = r.choice(["+", "-", "*", "+", "-", "+", "+", "-", "and", "<"])
+        shapes = ["(%s) %s %s" % (a, op, b), "(%s) %s (%s)" % (a, op, b),
+                  "%s %s %s" % (self.leaf(locals_, k), op, a), "add %s %s" % (a, b),
+                  "either n > 3 [%s] [%s]" % (a, b)]
+        if locals_:
+            shapes.append("%s: %s %s: %s %s %s %s" % (locals_[0], a, locals_[-1], b,
+                                                      locals_[0], op, locals_[-1]))
+        return r.choice(shapes)
+
+    def change(self, name, field):
+        """What a call deep in the recursion may do to the code around it."""
+        r = self.rng
+        forms = ["%s: func [n] [n]" % name, "g: g + 1",
+                 "saved-either: :either either: func [c a b] [either* c a b]",
+                 "append body-of :%s [n]" % name, "+: :-", "+: :add"]
+        if field:
+            forms += ["m/%s: func [n] [0]" % name, "m: context [%s: none]" % name]
+        return r.choice(forms)
+
+    def function(self, name, field):
+        r = self.rng
+        self.refined = r.randrange(2) == 0
+        locals_ = ["l%d" % i for i in range(r.choice([0, 1, 1, 2]))]
+        lead = " ".join("%s: %s" % (l, r.choice(["0", "1", "2", "0", "2.5", "none"]))
+                        for l in locals_)
+        # k, the refinement's argument, is set first in some bodies (no
+        # literal lead then), and is read only there.
+        k = self.refined and r.randrange(2) == 0
+        cond = r.choice(["n < 2", "n <= 1", "1 > n", "lesser? n 2"])
+        step = self.step(name, field, locals_, k)
+        if r.randrange(4) == 0:
+            step = "if n = %d [%s] %s" % (r.randrange(1, 4), self.change(name, field), step)
+        if r.randrange(3) == 0:
+            body = "%s if %s [return %s] %s" % (lead, cond, self.leaf(locals_, k), step)
+        else:
+            body = "%s either %s [%s] [%s]" % (lead, cond, self.leaf(locals_, k), step)
+        if k:
+            body = "k: any [k 1] " + body
+        spec = "n /r k" if self.refined else "n"
+        maker = "function" if locals_ and r.randrange(2) == 0 else "func"
+        if maker == "func" and locals_:
+            spec += " /local " + " ".join(locals_)
+        return "%s [%s] [%s]" % (maker, spec, " ".join(body.split()))
+
+    def source(self):
+        r = self.rng
+        lines = ["g: 0", "either*: :either"]
+        for i in range(r.randrange(1, 4)):
+            name = "rec%d" % i
+            field = r.randrange(3) == 0
+            text = self.function(name, field)
+            if field:
+                lines.append("m: context [%s: %s]" % (name, text))
+                lines.append("%s: :m/%s" % (name, name))
+                callee = "m/%s" % name
+            else:
+                lines.append("%s: %s" % (name, text))
+                callee = name
+            for _ in range(r.randrange(2, 4)):
+                lines.append("show [%s %d]" % (callee, r.randrange(0, 7)))
+            lines.append("either: :either* +: :add")
+        return "\n".join(["show: func [b] [either error? set/any 'e try b "
+                          "[print [\"error\" e/id mold e/where mold/flat e/near]] "
+                          "[print mold/flat :e]]"] + lines) + "\n"
+
+
 def programs(count, first):
     return [("seed%d" % s, Program(random.Random(s)).source())
             for s in range(first, first + count)] + \
         [("library%d" % s, Program(random.Random(s), library=True).source())
+         for s in range(first, first + count // 2)] + \
+        [("recursive%d" % s, RecursiveProgram(random.Random(s)).source())
          for s in range(first, first + count // 2)]
 
 
