@@ -476,18 +476,12 @@ template <class Kept>
     return plan_nested_run(x, block, code, plan_nested_position(x));
 }
 // A branch or a paren's block (code), which stands in the code `around`.
-template <bool body = false, bool lead = false>
 [[gnu::always_inline]] inline cell_t* plan_branch(const plan_run& x, const pnode_t* block,
-                                                  const cell_t* code,
-                                                  const cell_t* around = nullptr) {
-    if constexpr (body) {
-        return plan_block_run<true, lead>(x, block, code);
-    } else {
-        plan_kept_position kept(x);
-        if (kept.foreign(around)) [[unlikely]]
-            return plan_branch_held(x, block, code);
-        return plan_nested_run(x, block, code, kept);
-    }
+                                                  const cell_t* code, const cell_t* around) {
+    plan_kept_position kept(x);
+    if (kept.foreign(around)) [[unlikely]]
+        return plan_branch_held(x, block, code);
+    return plan_nested_run(x, block, code, kept);
 }
 
 // run_function for a recursive call, its frame filled: the callee is the
@@ -508,7 +502,8 @@ template <bool lead = false>
         // The caller found the guard byte clear just before, and nothing ran
         // since: this run starts with it clear and has no bit to hand back.
         const plan_run y{x.head, slot + 1, x.where};
-        result = body_done(plan_branch<true, lead>(y, block, &block->value), &block->value, slot);
+        result =
+            body_done(plan_block_run<true, lead>(y, block, &block->value), &block->value, slot);
     }
     return call_result(result);
 }
