@@ -400,9 +400,10 @@ cell_t* make(cell_t* proto, cell_t* spec, int32_t) {
     // A prototype that is no object has no class to keep.
     int32_t class_id = added || !from_object ? new_class_id() : static_cast<int32_t>(p.data2);
     init_value(out, TYPE_object, ctx, class_id, out->data3);
-    // After an empty spec the object is the copy as copy_into left it,
-    // handlers installed.
-    if (!empty_spec) install_handlers(out);
+    // The series the object got copies of after copy_into installed its
+    // handlers are its own to report; one without handlers is as copy_into
+    // left it.
+    if (!empty_spec || out->data3 != 0) install_handlers(out);
     cell_t made = *out;
     stack::pop(1);
     stack::set_last(&made);
