@@ -560,8 +560,11 @@ cell_t* read_dir(const cell_t* dir) {
         DIR* d = ::opendir(path.empty() ? "." : path.c_str());
         if (d == nullptr) fire_cannot_open(dir);
         int fd = ::dirfd(d);
-        errno = 0;
-        while (dirent* e = ::readdir(d)) {
+        // readdir tells its end from its failure by errno alone, which the
+        // look at a link below may have set (a link to nothing is listed
+        // too, as a file): it is cleared before each entry.
+        dirent* e;
+        while ((errno = 0, e = ::readdir(d)) != nullptr) {
             const char* name = e->d_name;
             if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
             bool is_dir = e->d_type == DT_DIR;
