@@ -202,10 +202,10 @@ cell_t* take(cell_t* series, cell_t* part, bool deep, bool last);
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
 int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
              int32_t limit, int32_t indent);
-// The caret escape that mold writes for c: "^(hex)" for 30 and 128-159 (and
-// for everything above 127 when all is set); "^" and a letter for a control
-// character, a double quote or a caret; "^~" for 127. Empty for a character
-// that molds as itself.
+// The caret escape that mold writes for c: "^(hex)" for 30, 128-159 and a
+// surrogate (which text cannot carry: unicode.h), and for everything above
+// 127 when all is set; "^" and a letter for a control character, a double
+// quote or a caret; "^~" for 127. Empty for a character that molds as itself.
 struct caret_text {
     char text[12];
 };

@@ -139,7 +139,8 @@ int64_t utf8_byte_count(const uint8_t* start, const uint8_t* end, uint32_t unit)
     return n;
 }
 
-int cp_to_utf8(uint32_t cp, uint8_t* out) {
+// UTF-8 of any code point up to 0x10FFFF, surrogates as they stand.
+static int put_utf8(uint32_t cp, uint8_t* out) {
     if (cp < 0x80) {
         out[0] = static_cast<uint8_t>(cp);
         return 1;
@@ -163,6 +164,10 @@ int cp_to_utf8(uint32_t cp, uint8_t* out) {
         return 4;
     }
     invalid_char(cp);
+}
+
+int cp_to_utf8(uint32_t cp, uint8_t* out) {
+    return put_utf8(surrogate_q(cp) ? REPLACEMENT_CHAR : cp, out);
 }
 
 int cp_to_utf8_limited(uint32_t cp, uint8_t* out, int room) {
@@ -264,6 +269,16 @@ std::u16string to_utf16(const cell_t* string) {
     std::u16string out;
     if (!to_utf16_crlf(string, -1, true, &out)) out.clear();
     return out;
+}
+
+bool holds_surrogate_q(const cell_t* string) {
+    int64_t n = export_count(string, -1);
+    uint32_t unit = string::buffer_of(string)->unit();
+    if (unit == 1) return false;
+    const uint8_t* p = export_start(string);
+    for (int64_t i = 0; i < n; i++, p += unit)
+        if (surrogate_q(string::get_char(p, unit))) return true;
+    return false;
 }
 
 // --- widening in place -------------------------------------------------------------

@@ -229,6 +229,28 @@ TEST_F(Unicode, ExportsToUtf8AndUtf16) {
     EXPECT_EQ(second, "zz");
 }
 
+// Text has no form for a surrogate alone: every text export writes U+FFFD,
+// so that nothing written is refused when read back.
+TEST_F(Unicode, TextWritesASurrogateAloneAsTheReplacementCharacter) {
+    uint8_t out[4];
+    for (uint32_t cp : {0xD800u, 0xDBFFu, 0xDC00u, 0xDCE9u, 0xDFFFu}) {
+        ASSERT_EQ(unicode::cp_to_utf8(cp, out), 3) << std::hex << cp;
+        EXPECT_EQ(bytes(out, out + 3), (bytes{0xEF, 0xBF, 0xBD})) << std::hex << cp;
+        EXPECT_EQ(unicode::cp_utf8_size(cp), 3) << "the size counted beforehand holds";
+    }
+    cell_t s = text(U"a\xDC00"
+                    U"b\xD83D\xDE00",
+                    2);
+    EXPECT_EQ(unicode::to_utf8(&s), "a\xEF\xBF\xBD"
+                                    "b\xEF\xBF\xBD\xEF\xBF\xBD");
+    std::string buffer(16, '\0');
+    int64_t n = unicode::to_utf8_buffer(&s, reinterpret_cast<uint8_t*>(buffer.data()), -1, false);
+    EXPECT_EQ(buffer.substr(0, static_cast<size_t>(n)), unicode::to_utf8(&s));
+    EXPECT_TRUE(unicode::holds_surrogate_q(&s));
+    cell_t plain = text(U"a\xE9\U0001F600", 4);
+    EXPECT_FALSE(unicode::holds_surrogate_q(&plain));
+}
+
 TEST_F(Unicode, WideningKeepsTheText) {
     cell_t s = text("hello");
     series_buffer_t* b = unicode::latin1_to_ucs2(string::buffer_of(&s));
