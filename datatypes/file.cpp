@@ -25,7 +25,7 @@ cell_t* get_current_dir() {
     std::string dir = platform::get_current_dir();
     if (dir.empty() || dir.back() != '/') dir.push_back('/');
     return string::load(reinterpret_cast<const uint8_t*>(dir.data()),
-                        static_cast<int64_t>(dir.size()), string::ENCODING_UTF8);
+                        static_cast<int64_t>(dir.size()), string::ENCODING_OS);
 }
 
 void to_local_path(const cell_t* file, cell_t* target, bool full) {
@@ -41,7 +41,7 @@ void to_local_path(const cell_t* file, cell_t* target, bool full) {
     stack::pop(1);
 }
 
-std::string to_os_path(const cell_t* file) { return unicode::to_utf8(file); }
+bool to_os_path(const cell_t* file, std::string* out) { return unicode::to_os_text(file, out); }
 
 // --- mold ------------------------------------------------------------------------------
 

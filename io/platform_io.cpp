@@ -110,9 +110,9 @@ cell_t* list_env() {
         std::string name_text(entry, name_length);
         std::string value_text(value);
         string::load_in(reinterpret_cast<const uint8_t*>(name_text.data()),
-                        static_cast<int64_t>(name_text.size()), block, string::ENCODING_UTF8);
+                        static_cast<int64_t>(name_text.size()), block, string::ENCODING_OS);
         string::load_in(reinterpret_cast<const uint8_t*>(value_text.data()),
-                        static_cast<int64_t>(value_text.size()), block, string::ENCODING_UTF8);
+                        static_cast<int64_t>(value_text.size()), block, string::ENCODING_OS);
     }
     cell_t* map = stack::push_slot();
     cell::begin(map);

@@ -20,6 +20,8 @@ cell_t* command_line();
 
 // Pushes a map! of every environment variable's name to its value (both
 // string!). A name ends at the first "=" that is not its first character.
+// Names and values are decoded as names of the system (string::ENCODING_OS):
+// a byte that is not UTF-8 is kept.
 cell_t* list_env();
 
 // Pushes the system description: an object! with the fields name ("Linux"),

@@ -48,12 +48,8 @@ constexpr int64_t MAX_VALUE_BYTES = 0x7FFFFFF0;
 // Writes are gathered up to this many bytes before a system call.
 constexpr size_t WRITE_BATCH = 1 << 20;
 
-// The OS path of a file! value; false when it cannot name a file (a NUL
-// inside would silently cut the path short).
-bool os_path(const cell_t* file, std::string* out) {
-    *out = file::to_os_path(file);
-    return out->find('\0') == std::string::npos;
-}
+// The OS path of a file! value; false when it cannot name a file.
+bool os_path(const cell_t* file, std::string* out) { return file::to_os_path(file, out); }
 
 [[noreturn]] void fire_cannot_open(const cell_t* file) {
     cell_t f = *file;
@@ -588,9 +584,8 @@ cell_t* push_files(const std::vector<std::string>& names) {
     cell::begin(block);
     block::make_at(block, static_cast<int32_t>(names.size()));
     for (const std::string& name : names) {
-        cell_t* f =
-            string::load_in(reinterpret_cast<const uint8_t*>(name.data()),
-                            static_cast<int64_t>(name.size()), block, string::ENCODING_UTF8);
+        cell_t* f = string::load_in(reinterpret_cast<const uint8_t*>(name.data()),
+                                    static_cast<int64_t>(name.size()), block, string::ENCODING_OS);
         cell::set_type(f, TYPE_file);
     }
     return block;

@@ -326,8 +326,9 @@ void get_current_dir() {
 }
 
 void set_current_dir() {
-    std::string path = file::to_os_path(arg(0));
-    if (!platform::set_current_dir(path.c_str())) fire(err::cannot_open, arg(0));
+    std::string path;
+    if (!file::to_os_path(arg(0), &path) || !platform::set_current_dir(path.c_str()))
+        fire(err::cannot_open, arg(0));
     stack::set_last(&unset_value);
 }
 
