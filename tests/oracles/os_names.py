@@ -1,12 +1,13 @@
 #!/usr/bin/python3
 """Names of the system that are not UTF-8, against Python's os (surrogateescape).
 
-File names, the current folder and environment values are bytes on Linux. zuv must carry every byte: Python's surrogate escapes
+File names, the current folder, environment values and command-line arguments
+are bytes on Linux. zuv must carry every byte: Python's surrogate escapes
 (each byte that is not UTF-8 becomes U+DC80-U+DCFF) are the oracle. The script
 runs in a folder whose own name is not UTF-8, lists a folder of seeded random
 names (with a link to nothing and a folder of such a name), reads, renames,
-deletes and makes files through them, and passes them to the environment and
-to a child process. What it reports comes out as
+deletes and makes files through them, passes them to the environment and to a
+child process, and receives some as arguments. What it reports comes out as
 to-json/ascii, which json.loads reads into the same str Python decodes.
 
 Usage: os_names.py ZUV
@@ -80,7 +81,7 @@ def check(zuv, root):
 
     env_value = b"v\xe9\x80" + bytes(range(1, 256)).replace(b"=", b"")
     env = {b"PATH": b"/usr/bin:/bin", b"LANG": b"C.UTF-8", b"ZN": env_value, b"Z\xffN": b"\xfe"}
-    args = [b"names.zuv"]
+    args = [b"names.zuv", b"a\xff", b'q"t', b"two words", b"", b"\xed\xa0\x80"]
     proc = subprocess.run([os.fsencode(zuv)] + args, cwd=home, env=env, stdin=subprocess.DEVNULL,
                           capture_output=True, timeout=100)
     if proc.returncode != 0:
@@ -100,6 +101,7 @@ def check(zuv, root):
         "contents": [[decode(n), n.hex(), len(n.hex())] for n in names],
         "env": decode(env_value),
         "list-env": {decode(k): decode(v) for k, v in env.items()},
+        "args": [decode(a) for a in args[1:]],
         "child-env": env_value.hex(),
         "called": "called",
         "inner-what-dir": decode(sub) + "/inner\udc80/",
@@ -135,6 +137,7 @@ emit "get-current-dir" get-current-dir
 emit "clean-path" to string! clean-path %x
 emit "env" get-env "ZN"
 emit "list-env" list-env
+emit "args" system/options/args
 sub: none
 foreach f read %./ [if dir? f [sub: f]]
 emit "listing" read sub
