@@ -60,18 +60,16 @@ void unescape(cell_t* str) {
             case 'u':
                 c = code_at(read);
                 read += 4;
-                if (c >= 0xD800 && c <= 0xDBFF) {
-                    if (read + 6 > length || at(read) != '\\' || at(read + 1) != 'u')
-                        fire(err::invalid_data, str);
+                // A high half and an escaped low one make one character; a
+                // half alone stays a character of its own, as to-json
+                // writes it (and as mold writes it back).
+                if (c >= 0xD800 && c <= 0xDBFF && read + 6 <= length && at(read) == '\\' &&
+                    at(read + 1) == 'u') {
                     uint32_t low = code_at(read + 2);
-                    if (low < 0xDC00 || low > 0xDFFF) fire(err::invalid_data, str);
-                    read += 6;
-                    c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-                } else if (c >= 0xDC00 && c <= 0xDFFF) {
-                    // A low half with no high one before it is no character:
-                    // kept, it would make text that can be neither molded
-                    // nor written out.
-                    fire(err::invalid_data, str);
+                    if (low >= 0xDC00 && low <= 0xDFFF) {
+                        read += 6;
+                        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                    }
                 }
                 break;
             default: fire(err::invalid_data, str);

@@ -10,9 +10,9 @@ namespace zuv::json {
 // Decodes the JSON escapes of a string in place, from its head: the text
 // only shrinks, so every result character is written over what was read.
 // A character wider than the buffer's unit widens the buffer first. Raises
-// script invalid-data with the string for a bad or cut escape, for a
-// high surrogate not followed by an escaped low one, and for a low
-// surrogate alone.
+// script invalid-data with the string for a bad or cut escape. An escaped
+// high surrogate followed by an escaped low one gives one character; a
+// surrogate escaped alone gives that surrogate (to-json writes one so).
 void unescape(cell_t* str);
 
 namespace routines {

@@ -3,6 +3,7 @@
 
 #include "console/terminal_keys.h"
 #include "runtime/case_folding.h"
+#include "runtime/unicode.h"
 
 namespace zuv::terminal {
 namespace {
@@ -12,21 +13,9 @@ constexpr char32_t ESC = 27;
 bool control_q(char32_t c) { return c < 0x20 || (c >= 0x7F && c < 0xA0); }
 
 void append_utf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | c >> 6);
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | c >> 12);
-        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | c >> 18);
-        out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
+    uint8_t bytes[4];
+    out.append(reinterpret_cast<const char*>(bytes),
+               static_cast<size_t>(unicode::cp_to_utf8(static_cast<uint32_t>(c), bytes)));
 }
 
 // A cursor move of n rows or columns: "ESC [ n X".

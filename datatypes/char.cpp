@@ -1,7 +1,6 @@
 #include "datatypes/char.h"
 
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 
 #include "datatypes/action_types.h"
@@ -42,19 +41,11 @@ cell_t* push(uint32_t code_point) {
     return c;
 }
 
-// Returns the characters written.
+// Returns the characters written. A character molds as it does inside a
+// string.
 static int32_t escape(cell_t* buffer, uint32_t c, bool all) {
-    if (c == 30 || (c >= 128 && c <= 159) || (c > 127 && all)) {
-        char text[16];
-        std::snprintf(text, sizeof text, "^(%X)", c);
-        return append_text(buffer, text);
-    }
-    char caret[3] = {'^', 0, 0};
-    if (c < 32) caret[1] = c == 9 ? '-' : c == 10 ? '/' : static_cast<char>('@' + c);
-    else if (c == '"') caret[1] = '"';
-    else if (c == '^') caret[1] = '^';
-    else if (c == 127) caret[1] = '~';
-    if (caret[1]) return append_text(buffer, caret);
+    string::caret_text e = string::caret_escape(c, all);
+    if (e.text[0] != 0) return append_text(buffer, e.text);
     string::append_char(buffer, c);
     return 1;
 }

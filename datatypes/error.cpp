@@ -21,6 +21,7 @@
 #include "runtime/platform/platform.h"
 #include "runtime/print_hooks.h"
 #include "runtime/stack.h"
+#include "runtime/unicode.h"
 #include "runtime/words.h"
 
 namespace zuv::error {
@@ -389,30 +390,8 @@ void print(cell_t* error) {
     } else {
         // No printer yet (early start-up): the text goes out as UTF-8.
         string::append_char(text, '\n');
-        series_buffer_t* s = string::buffer_of(text);
-        uint32_t unit = s->unit();
-        int32_t n = s->used() / static_cast<int32_t>(unit);
-        char bytes[4];
-        for (int32_t i = 0; i < n; i++) {
-            uint32_t c = string::get_char(s->head_ptr() + static_cast<size_t>(i) * unit, unit);
-            int k = 0;
-            if (c < 0x80) {
-                bytes[k++] = static_cast<char>(c);
-            } else if (c < 0x800) {
-                bytes[k++] = static_cast<char>(0xC0 | (c >> 6));
-                bytes[k++] = static_cast<char>(0x80 | (c & 0x3F));
-            } else if (c < 0x10000) {
-                bytes[k++] = static_cast<char>(0xE0 | (c >> 12));
-                bytes[k++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-                bytes[k++] = static_cast<char>(0x80 | (c & 0x3F));
-            } else {
-                bytes[k++] = static_cast<char>(0xF0 | (c >> 18));
-                bytes[k++] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-                bytes[k++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-                bytes[k++] = static_cast<char>(0x80 | (c & 0x3F));
-            }
-            platform::write_all(STDOUT_FILENO, bytes, static_cast<size_t>(k));
-        }
+        std::string bytes = unicode::to_utf8(text);
+        platform::write_all(STDOUT_FILENO, bytes.data(), bytes.size());
     }
     stack::pop(2);
 }

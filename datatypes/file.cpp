@@ -2,6 +2,7 @@
 #include "datatypes/file.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "datatypes/logic.h"
 #include "datatypes/registry.h"
@@ -24,7 +25,7 @@ cell_t* get_current_dir() {
     std::string dir = platform::get_current_dir();
     if (dir.empty() || dir.back() != '/') dir.push_back('/');
     return string::load(reinterpret_cast<const uint8_t*>(dir.data()),
-                        static_cast<int64_t>(dir.size()), string::ENCODING_UTF8);
+                        static_cast<int64_t>(dir.size()), string::ENCODING_OS);
 }
 
 void to_local_path(const cell_t* file, cell_t* target, bool full) {
@@ -40,7 +41,7 @@ void to_local_path(const cell_t* file, cell_t* target, bool full) {
     stack::pop(1);
 }
 
-std::string to_os_path(const cell_t* file) { return unicode::to_utf8(file); }
+bool to_os_path(const cell_t* file, std::string* out) { return unicode::to_os_text(file, out); }
 
 // --- mold ------------------------------------------------------------------------------
 
@@ -57,15 +58,33 @@ int32_t mold(cell_t* value, cell_t* buffer, bool, bool, bool, bool part, int32_t
     int32_t count = length;
     if (part) count = std::clamp(limit, 0, length);
     bool quoted = false;
-    for (int32_t i = 0; i < count && !quoted; i++) {
+    // A surrogate (a byte of a name that is not UTF-8) has no form in text:
+    // it is written as its caret escape, which the quoted form reads back.
+    bool escapes = false;
+    for (int32_t i = 0; i < count; i++) {
         uint32_t c = string::rs_abs_at(self, head + i);
-        quoted = c < 127 && !safe_q(c);
+        quoted = quoted || (c < 127 && !safe_q(c));
+        escapes = escapes || unicode::surrogate_q(c);
     }
-    if (quoted) string::append_char(buffer, '"');
-    string::concatenate(buffer, self, count, 0, false, string::MODE_APPEND);
-    if (quoted) string::append_char(buffer, '"');
+    if (quoted || escapes) string::append_char(buffer, '"');
+    int32_t extra = 0;
+    if (!escapes) {
+        string::concatenate(buffer, self, count, 0, false, string::MODE_APPEND);
+    } else {
+        for (int32_t i = 0; i < count; i++) {
+            uint32_t c = string::rs_abs_at(self, head + i);
+            if (!unicode::surrogate_q(c)) {
+                string::append_char(buffer, c);
+                continue;
+            }
+            string::caret_text e = string::caret_escape(c, false);
+            string::concatenate_literal(buffer, e.text);
+            extra += static_cast<int32_t>(std::strlen(e.text)) - 1;
+        }
+    }
+    if (quoted || escapes) string::append_char(buffer, '"');
     stack::pop(1);
-    return limit - count - 1;
+    return limit - count - extra - 1;
 }
 
 services_t services{};

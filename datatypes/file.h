@@ -19,8 +19,10 @@ bool safe_q(uint32_t c);
 // Appends the operating system's form of the path to target (a string);
 // full: a relative path is prefixed with the current folder.
 void to_local_path(const cell_t* file, cell_t* target, bool full);
-// The operating system's form of the path as UTF-8, relative paths kept.
-std::string to_os_path(const cell_t* file);
+// The operating system's bytes for the path (unicode::to_os_text), relative
+// paths kept; false when no path can hold the name (a NUL, a surrogate that
+// stands for no byte): any other path would name another file.
+bool to_os_path(const cell_t* file, std::string* out);
 // Pushes the process's current folder as a string ending with "/".
 cell_t* get_current_dir();
 

@@ -165,8 +165,10 @@ cell_t* load_binary(const cell_t* data, cell_t* out) {
 }
 
 cell_t* load_file(const cell_t* file, cell_t* out) {
-    std::string path = file::to_os_path(file);
-    node_t node = guarded([&] { return os_image::from_file(path.c_str()); });
+    std::string path;
+    node_t node = 0;
+    if (file::to_os_path(file, &path))
+        node = guarded([&] { return os_image::from_file(path.c_str()); });
     if (!node) fire(err::cannot_open, file);
     return init_image(out, node);
 }

@@ -43,15 +43,9 @@ cell_t* make(cell_t* proto, cell_t* spec, int32_t type) {
         return spec;
     }
     if (t == TYPE_char_ || t == TYPE_string) {
-        // Any text is taken unchanged, without checking its characters.
-        std::string text;
-        if (t == TYPE_char_) {
-            uint8_t bytes[4];
-            int n = unicode::cp_to_utf8(spec->data2, bytes);
-            text.assign(reinterpret_cast<char*>(bytes), static_cast<size_t>(n));
-        } else {
-            text = unicode::to_utf8(spec);
-        }
+        // Any text is taken unchanged, without checking its characters
+        // (but a surrogate, which no spelling holds).
+        std::string text = word::spelling_of(spec);
         int32_t symbol = symbol::make_alt(text.data(), static_cast<int32_t>(text.size()));
         make_symbol_at(proto, symbol);
         cell::set_type(proto, static_cast<uint32_t>(type));

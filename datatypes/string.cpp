@@ -67,6 +67,8 @@ cell_t* load_at(const uint8_t* bytes, int64_t count, cell_t* cell, int encoding)
         node = unicode::load_utf8_new(bytes, count);
     } else if (encoding == ENCODING_UTF16LE) {
         node = unicode::load_utf16le(text_source::at(bytes), count / 2, nullptr, false);
+    } else if (encoding == ENCODING_OS) {
+        node = unicode::load_os_text(bytes, count);
     } else {
         // The one encoding request nothing can satisfy is a caller's fault.
         lowrt::quit(PROCESS_FAILURE);

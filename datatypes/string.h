@@ -33,9 +33,11 @@ namespace string {
 // The scratch buffer of swap_ranges stays this large between calls.
 constexpr int32_t SCRATCH_SIZE = 65536;
 
-// Encodings that load_at understands.
+// Encodings that load_at understands. ENCODING_OS is for names from the
+// system: UTF-8 whose bytes that are not UTF-8 are kept (unicode::load_os_text).
 constexpr int ENCODING_UTF8 = 0;
 constexpr int ENCODING_UTF16LE = -1;
+constexpr int ENCODING_OS = -2;
 
 // Modes of concatenate.
 constexpr int MODE_APPEND = 0;
@@ -62,7 +64,7 @@ void make_at_unit(cell_t* cell, int64_t capacity, int32_t unit);
 // Pushes a copy of the value on the argument stack and returns the slot.
 cell_t* push(const cell_t* value);
 
-// Decodes bytes (encoding 0 UTF-8, -1 UTF-16LE) into a new string! in cell,
+// Decodes bytes (encoding 0 UTF-8, -1 UTF-16LE, -2 system names) into a new string! in cell,
 // or in a new cell pushed on the argument stack when cell is nullptr.
 cell_t* load_at(const uint8_t* bytes, int64_t count, cell_t* cell, int encoding);
 cell_t* load(const uint8_t* bytes, int64_t count, int encoding);
@@ -202,10 +204,10 @@ cell_t* take(cell_t* series, cell_t* part, bool deep, bool last);
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
 int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
              int32_t limit, int32_t indent);
-// The caret escape that mold writes for c: "^(hex)" for 30 and 128-159 (and
-// for everything above 127 when all is set); "^" and a letter for a control
-// character, a double quote or a caret; "^~" for 127. Empty for a character
-// that molds as itself.
+// The caret escape that mold writes for c: "^(hex)" for 30, 128-159 and a
+// surrogate (which text cannot carry: unicode.h), and for everything above
+// 127 when all is set; "^" and a letter for a control character, a double
+// quote or a caret; "^~" for 127. Empty for a character that molds as itself.
 struct caret_text {
     char text[12];
 };

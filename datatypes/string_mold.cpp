@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "datatypes/string.h"
+#include "runtime/unicode.h"
 
 namespace zuv::string {
 namespace {
@@ -39,7 +40,7 @@ int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit) {
 caret_text caret_escape(uint32_t c, bool all) {
     caret_text e{};
     char* out = e.text;
-    if (c == 30 || (c >= 128 && c <= 159) || (all && c > 127)) {
+    if (c == 30 || (c >= 128 && c <= 159) || (all && c > 127) || unicode::surrogate_q(c)) {
         *out++ = '^';
         *out++ = '(';
         hex_text h = to_hex(static_cast<int32_t>(c), true);

@@ -93,6 +93,17 @@ cell_t from_text(const std::string& text, const cell_t* spec) {
 
 // --- making words ----------------------------------------------------------------
 
+std::string spelling_of(const cell_t* text) {
+    if (type_of(text) == TYPE_char_) {
+        if (unicode::surrogate_q(text->data2)) fire(err::invalid_chars, text);
+        uint8_t bytes[4];
+        int n = unicode::cp_to_utf8(text->data2, bytes);
+        return std::string(reinterpret_cast<char*>(bytes), static_cast<size_t>(n));
+    }
+    if (unicode::holds_surrogate_q(text)) fire(err::invalid_chars, text);
+    return unicode::to_utf8(text);
+}
+
 cell_t make_global(int32_t symbol) {
     cell_t w;
     _context::add_global(symbol, false, true, &w);
@@ -175,14 +186,8 @@ cell_t* make(cell_t* proto, cell_t* spec, int32_t type) {
     switch (type_of(spec)) {
     case TYPE_datatype: result = datatype::name_table[spec->data1].word; break;
     case TYPE_logic: result = global_word(symbol::make(spec->data1 == 1 ? "true" : "false")); break;
-    case TYPE_string: result = from_text(unicode::to_utf8(spec), spec); break;
-    case TYPE_char_: {
-        uint8_t bytes[4];
-        int n = unicode::cp_to_utf8(spec->data2, bytes);
-        result =
-            from_text(std::string(reinterpret_cast<char*>(bytes), static_cast<size_t>(n)), spec);
-        break;
-    }
+    case TYPE_string:
+    case TYPE_char_: result = from_text(spelling_of(spec), spec); break;
     case TYPE_word:
     case TYPE_set_word:
     case TYPE_lit_word:

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "datatypes/context.h"
 #include "runtime/cell.h"
@@ -42,6 +43,10 @@ cell_t* make_at(int32_t symbol, cell_t* cell);
 cell_t* make_in(int32_t symbol, cell_t* block);
 cell_t* load_in(const char* text, cell_t* block);
 cell_t* push_symbol(int32_t symbol);
+// The UTF-8 spelling of a string!'s text from its head or of a char!.
+// Raises invalid-chars for a surrogate: text has no form for it, and its
+// stand-in would spell another word.
+std::string spelling_of(const cell_t* text);
 cell_t* push(const cell_t* word);
 cell_t* push_local(node_t ctx, int32_t index);
 cell_t* at(node_t ctx, int32_t index);

@@ -45,7 +45,7 @@ void prepare_input(const cell_t* in, redirect_t& r, std::string& input_text) {
         break;
     case TYPE_file:
         r.kind = redirect_t::FILE;
-        r.path = file::to_os_path(in);
+        if (!file::to_os_path(in, &r.path)) fire_invalid(in);
         break;
     default: fire_invalid(in);
     }
@@ -58,7 +58,7 @@ void prepare_output(const cell_t* target, redirect_t& r) {
     case TYPE_binary: r.kind = redirect_t::CAPTURE; break;
     case TYPE_file:
         r.kind = redirect_t::FILE;
-        r.path = file::to_os_path(target);
+        if (!file::to_os_path(target, &r.path)) fire_invalid(target);
         break;
     default: fire_invalid(target);
     }
@@ -96,11 +96,16 @@ int32_t tail_index(const cell_t* target) {
 }  // namespace
 
 std::string command_text(const cell_t* cmd) {
+    // A command line goes to the system as a name does (a NUL, which would
+    // have the shell run the command cut short, is refused there too).
     std::string text;
     switch (type_of(cmd)) {
-    case TYPE_string: text = unicode::to_utf8(cmd); break;
+    case TYPE_string:
+        if (!unicode::to_os_text(cmd, &text)) fire_invalid(cmd);
+        break;
     case TYPE_file: {
-        std::string path = file::to_os_path(cmd);
+        std::string path;
+        if (!file::to_os_path(cmd, &path)) fire_invalid(cmd);
         if (path.empty()) break;
         text.push_back('\'');
         for (char c : path) {
@@ -112,8 +117,6 @@ std::string command_text(const cell_t* cmd) {
     }
     default: fire_invalid(cmd);
     }
-    // The shell would run the command cut short at the NUL.
-    if (text.find('\0') != std::string::npos) fire_invalid(cmd);
     return text;
 }
 

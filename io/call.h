@@ -105,7 +105,8 @@ int32_t spawn(const std::string& command, const flags_t& flags, redirect_t& in, 
 
 // The text a command is given to the shell as: a string!'s as it is; a
 // file!'s local path quoted as one word ('...', a ' inside written '\''),
-// an empty one left empty.
+// an empty one left empty; both as names of the system
+// (unicode::to_os_text). Raises invalid-arg for what no name holds.
 std::string command_text(const cell_t* cmd);
 
 // Hands a URL or a local file name to the desktop's opener, `xdg-open`,

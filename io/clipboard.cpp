@@ -240,12 +240,13 @@ bool write(const cell_t* value) {
         int32_t n = block::rs_length_q(value);
         const cell_t* at = block::rs_abs_at(value, block::head_index(value));
         for (int32_t i = 0; i < n; i++) {
-            if (type_of(at + i) != TYPE_file) {
+            // No allocation here: the block's cells stay put.
+            std::string path;
+            if (type_of(at + i) != TYPE_file || !file::to_os_path(at + i, &path)) {
                 cell_t bad = at[i];
                 fire(err::invalid_arg, &bad);
             }
-            // No allocation here: the block's cells stay put.
-            next.files.push_back(file::to_os_path(at + i));
+            next.files.push_back(std::move(path));
         }
         break;
     }

@@ -68,6 +68,11 @@ cell_t* push_utf8(const std::string& text) {
                         static_cast<int64_t>(text.size()), string::ENCODING_UTF8);
 }
 
+cell_t* push_os_text(const std::string& text) {
+    return string::load(reinterpret_cast<const uint8_t*>(text.data()),
+                        static_cast<int64_t>(text.size()), string::ENCODING_OS);
+}
+
 // Sets field `name` of the object's context to the value (a stable cell).
 void set_field(node_t ctx, const char* name, const cell_t* value) {
     cell_t w;
@@ -89,7 +94,19 @@ std::string command_line_text() {
     return line;
 }
 
-cell_t* command_line() { return push_utf8(command_line_text()); }
+cell_t* command_line() { return push_os_text(command_line_text()); }
+
+cell_t* command_arguments() {
+    std::vector<std::string> args = process_arguments();
+    if (!args.empty()) args[0] = program_path(args);
+    cell_t* block = stack::push_slot();
+    cell::begin(block);
+    block::make_at(block, static_cast<int32_t>(args.size()));
+    for (const std::string& arg : args)
+        string::load_in(reinterpret_cast<const uint8_t*>(arg.data()),
+                        static_cast<int64_t>(arg.size()), block, string::ENCODING_OS);
+    return block;
+}
 
 cell_t* list_env() {
     cell_t* block = stack::push_slot();
@@ -110,9 +127,9 @@ cell_t* list_env() {
         std::string name_text(entry, name_length);
         std::string value_text(value);
         string::load_in(reinterpret_cast<const uint8_t*>(name_text.data()),
-                        static_cast<int64_t>(name_text.size()), block, string::ENCODING_UTF8);
+                        static_cast<int64_t>(name_text.size()), block, string::ENCODING_OS);
         string::load_in(reinterpret_cast<const uint8_t*>(value_text.data()),
-                        static_cast<int64_t>(value_text.size()), block, string::ENCODING_UTF8);
+                        static_cast<int64_t>(value_text.size()), block, string::ENCODING_OS);
     }
     cell_t* map = stack::push_slot();
     cell::begin(map);

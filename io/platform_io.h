@@ -17,9 +17,15 @@ namespace zuv::platform {
 std::string command_line_text();
 // Pushes command_line_text as a new string!; returns the pushed cell.
 cell_t* command_line();
+// Pushes a block! of the program's path and then each argument, one string!
+// each as the process received them; returns the pushed cell. The command
+// line's text cannot give them back: an argument may hold a double quote.
+cell_t* command_arguments();
 
 // Pushes a map! of every environment variable's name to its value (both
 // string!). A name ends at the first "=" that is not its first character.
+// Names, values, the command line and the arguments are decoded as names of
+// the system (string::ENCODING_OS): a byte that is not UTF-8 is kept.
 cell_t* list_env();
 
 // Pushes the system description: an object! with the fields name ("Linux"),

@@ -48,12 +48,8 @@ constexpr int64_t MAX_VALUE_BYTES = 0x7FFFFFF0;
 // Writes are gathered up to this many bytes before a system call.
 constexpr size_t WRITE_BATCH = 1 << 20;
 
-// The OS path of a file! value; false when it cannot name a file (a NUL
-// inside would silently cut the path short).
-bool os_path(const cell_t* file, std::string* out) {
-    *out = file::to_os_path(file);
-    return out->find('\0') == std::string::npos;
-}
+// The OS path of a file! value; false when it cannot name a file.
+bool os_path(const cell_t* file, std::string* out) { return file::to_os_path(file, out); }
 
 [[noreturn]] void fire_cannot_open(const cell_t* file) {
     cell_t f = *file;
@@ -560,8 +556,11 @@ cell_t* read_dir(const cell_t* dir) {
         DIR* d = ::opendir(path.empty() ? "." : path.c_str());
         if (d == nullptr) fire_cannot_open(dir);
         int fd = ::dirfd(d);
-        errno = 0;
-        while (dirent* e = ::readdir(d)) {
+        // readdir tells its end from its failure by errno alone, which the
+        // look at a link below may have set (a link to nothing is listed
+        // too, as a file): it is cleared before each entry.
+        dirent* e;
+        while ((errno = 0, e = ::readdir(d)) != nullptr) {
             const char* name = e->d_name;
             if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
             bool is_dir = e->d_type == DT_DIR;
@@ -585,9 +584,8 @@ cell_t* push_files(const std::vector<std::string>& names) {
     cell::begin(block);
     block::make_at(block, static_cast<int32_t>(names.size()));
     for (const std::string& name : names) {
-        cell_t* f =
-            string::load_in(reinterpret_cast<const uint8_t*>(name.data()),
-                            static_cast<int64_t>(name.size()), block, string::ENCODING_UTF8);
+        cell_t* f = string::load_in(reinterpret_cast<const uint8_t*>(name.data()),
+                                    static_cast<int64_t>(name.size()), block, string::ENCODING_OS);
         cell::set_type(f, TYPE_file);
     }
     return block;

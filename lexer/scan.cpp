@@ -20,6 +20,7 @@
 #include "runtime/exits.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
+#include "runtime/unicode.h"
 
 namespace zuv::lexer {
 
@@ -209,21 +210,8 @@ int32_t encode_string(const cell_t* string, int32_t count, uint8_t** text, uint8
     uint8_t* o = *text;
     for (int32_t i = 0; i < count; ++i, p += unit) {
         uint32_t c = string::get_char(p, unit);
-        if (c < 0x80) {
-            *o++ = static_cast<uint8_t>(c);
-        } else if (c < 0x800) {
-            *o++ = static_cast<uint8_t>(0xC0 | c >> 6);
-            *o++ = static_cast<uint8_t>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            *o++ = static_cast<uint8_t>(0xE0 | c >> 12);
-            *o++ = static_cast<uint8_t>(0x80 | (c >> 6 & 0x3F));
-            *o++ = static_cast<uint8_t>(0x80 | (c & 0x3F));
-        } else {
-            *o++ = static_cast<uint8_t>(0xF0 | c >> 18);
-            *o++ = static_cast<uint8_t>(0x80 | (c >> 12 & 0x3F));
-            *o++ = static_cast<uint8_t>(0x80 | (c >> 6 & 0x3F));
-            *o++ = static_cast<uint8_t>(0x80 | (c & 0x3F));
-        }
+        if (c < 0x80) *o++ = static_cast<uint8_t>(c);
+        else o += unicode::cp_to_utf8(c, o);
     }
     *o = 0;
     int32_t bytes = static_cast<int32_t>(o - *text);

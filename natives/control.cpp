@@ -29,6 +29,7 @@
 #include "runtime/exits.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
+#include "runtime/unicode.h"
 
 namespace zuv::natives {
 
@@ -78,8 +79,6 @@ bool too_long_q(const struct stat& st) {
 
 // False when the file cannot be opened or read; too-long past the limit.
 bool read_file(const std::string& path, std::string* out) {
-    // A NUL would cut the path short and open another file.
-    if (path.find('\0') != std::string::npos) return false;
     int fd;
     do {
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -109,33 +108,6 @@ bool read_file(const std::string& path, std::string* out) {
     return true;
 }
 
-// The UTF-8 text of a file! or url! value from its head.
-std::string utf8_of(const cell_t* s) {
-    std::string out;
-    series_buffer_t* b = alloc::buffer(s->data2);
-    uint32_t unit = b->unit();
-    int32_t n = b->used() / static_cast<int32_t>(unit);
-    for (int32_t i = series::head_index(s); i < n; i++) {
-        uint32_t c = string::get_char(b->head_ptr() + static_cast<size_t>(i) * unit, unit);
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return out;
-}
-
 // Whether text from i starts a header: "Zuv", blanks, "[".
 bool header_at(const std::string& text, size_t i) {
     if (text.compare(i, 3, "Zuv") != 0) return false;
@@ -149,9 +121,9 @@ bool header_at(const std::string& text, size_t i) {
 // Reads a script, checks its header and evaluates what follows it: do of a
 // file before the library's do-file exists (start-up, bare runtimes).
 void do_file(cell_t* value) {
-    std::string path = utf8_of(value);
+    std::string path;
     std::string text;
-    if (!read_file(path, &text)) {
+    if (!unicode::to_os_text(value, &path) || !read_file(path, &text)) {
         cell_t v = *value;
         fire(err::cannot_open, &v);
     }
@@ -184,10 +156,9 @@ void do_file(cell_t* value) {
 // none). The result goes to the result slot.
 void run_script(cell_t* value, const cell_t* args) {
     if (type_of(value) == TYPE_file) {
-        std::string path = file::to_os_path(value);
+        std::string path;
         struct stat st;
-        if (path.find('\0') == std::string::npos && ::stat(path.c_str(), &st) == 0 &&
-            too_long_q(st))
+        if (file::to_os_path(value, &path) && ::stat(path.c_str(), &st) == 0 && too_long_q(st))
             fire(err::too_long);
     }
     int32_t symbol = symbol::make_alt("do-file", 7);

@@ -21,18 +21,19 @@ namespace zuv::natives {
 
 namespace {
 
-// The variable's name: a string's text from its head, or a word's name. A
-// name the system cannot hold (empty, with "=" after its first character,
-// or a NUL) raises invalid-arg: setting it would silently do nothing.
+// The variable's name: a string's text from its head (unicode::to_os_text),
+// or a word's name. A name the system cannot hold (empty, with "=" after its
+// first character, a NUL, a surrogate that stands for no byte) raises
+// invalid-arg: setting it would silently do nothing.
 std::string env_name(const cell_t* var, bool for_setting) {
     cell_t v = *var;
     std::string name;
+    bool bad = false;
     if (string::any_string_q(type_of(&v))) {
-        name = unicode::to_utf8(&v);
+        bad = !unicode::to_os_text(&v, &name);
     } else {
         name = symbol::get_utf8(word::symbol_of(&v));
     }
-    bool bad = name.find('\0') != std::string::npos;
     if (for_setting) bad = bad || name.empty() || name.find('=', 1) != std::string::npos;
     if (bad) fire(err::invalid_arg, &v);
     return name;
@@ -51,7 +52,7 @@ void get_env(int32_t check, const int32_t* refinements) {
     }
     std::string text(value);  // decoding allocates; keep no pointer into the environment
     cell_t* s = string::load(reinterpret_cast<const uint8_t*>(text.data()),
-                             static_cast<int64_t>(text.size()), string::ENCODING_UTF8);
+                             static_cast<int64_t>(text.size()), string::ENCODING_OS);
     stack::set_last_keep(s);
 }
 
@@ -63,8 +64,8 @@ void set_env(int32_t check, const int32_t* refinements) {
     if (type_of(value) == TYPE_none) {
         ok = platform::unset_env(name.c_str());
     } else {
-        std::string text = unicode::to_utf8(value);
-        if (text.find('\0') != std::string::npos) {
+        std::string text;
+        if (!unicode::to_os_text(value, &text)) {
             cell_t v = *value;
             fire(err::invalid_arg, &v);
         }

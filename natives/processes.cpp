@@ -2,7 +2,6 @@
 // browse, through the desktop's opener.
 #include <string>
 
-#include "datatypes/file.h"
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
@@ -42,9 +41,9 @@ void call(int32_t check, const int32_t* refinements) {
 void browse(int32_t check, const int32_t* refinements) {
     if (check) check_args(id::browse, refinements);
     const cell_t* target = stack::arguments;
-    std::string text =
-        type_of(target) == TYPE_file ? file::to_os_path(target) : unicode::to_utf8(target);
-    if (!call::open_with_desktop(text)) {
+    // An argument of the desktop's opener, as a name of the system.
+    std::string text;
+    if (!unicode::to_os_text(target, &text) || !call::open_with_desktop(text)) {
         cell_t v = *target;
         fire(err::cannot_open, &v);
     }

@@ -26,6 +26,7 @@
 #include "runtime/alloc.h"
 #include "runtime/case_folding.h"
 #include "runtime/stack.h"
+#include "runtime/unicode.h"
 
 namespace zuv::parser::match {
 
@@ -144,21 +145,9 @@ inline uint32_t pattern_t::at(int32_t k) const {
 }
 
 void add_utf8(pattern_t& out, uint32_t c) {
-    if (c < 0x80) {
-        out.push(c);
-    } else if (c < 0x800) {
-        out.push(0xC0 | (c >> 6));
-        out.push(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out.push(0xE0 | (c >> 12));
-        out.push(0x80 | ((c >> 6) & 0x3F));
-        out.push(0x80 | (c & 0x3F));
-    } else {
-        out.push(0xF0 | (c >> 18));
-        out.push(0x80 | ((c >> 12) & 0x3F));
-        out.push(0x80 | ((c >> 6) & 0x3F));
-        out.push(0x80 | (c & 0x3F));
-    }
+    uint8_t bytes[4];
+    int n = unicode::cp_to_utf8(c, bytes);
+    for (int i = 0; i < n; i++) out.push(bytes[i]);
 }
 
 // The characters of a text value from its head; tags come with "<" and ">".

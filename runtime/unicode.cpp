@@ -139,7 +139,9 @@ int64_t utf8_byte_count(const uint8_t* start, const uint8_t* end, uint32_t unit)
     return n;
 }
 
-int cp_to_utf8(uint32_t cp, uint8_t* out) {
+// UTF-8 of any code point up to 0x10FFFF, surrogates as they stand (only
+// names for the system take that path, and only for what it can hold).
+static int put_utf8(uint32_t cp, uint8_t* out) {
     if (cp < 0x80) {
         out[0] = static_cast<uint8_t>(cp);
         return 1;
@@ -163,6 +165,10 @@ int cp_to_utf8(uint32_t cp, uint8_t* out) {
         return 4;
     }
     invalid_char(cp);
+}
+
+int cp_to_utf8(uint32_t cp, uint8_t* out) {
+    return put_utf8(surrogate_q(cp) ? REPLACEMENT_CHAR : cp, out);
 }
 
 int cp_to_utf8_limited(uint32_t cp, uint8_t* out, int room) {
@@ -264,6 +270,76 @@ std::u16string to_utf16(const cell_t* string) {
     std::u16string out;
     if (!to_utf16_crlf(string, -1, true, &out)) out.clear();
     return out;
+}
+
+bool holds_surrogate_q(const cell_t* string) {
+    int64_t n = export_count(string, -1);
+    uint32_t unit = string::buffer_of(string)->unit();
+    if (unit == 1) return false;
+    const uint8_t* p = export_start(string);
+    for (int64_t i = 0; i < n; i++, p += unit)
+        if (surrogate_q(string::get_char(p, unit))) return true;
+    return false;
+}
+
+// --- names of the system ------------------------------------------------------------
+
+namespace {
+// A byte that is not UTF-8 stands as U+DC00 plus the byte (always 0x80 or
+// more: ASCII is always UTF-8).
+constexpr uint32_t BYTE_ESCAPE = 0xDC00;
+constexpr uint32_t FIRST_BYTE_ESCAPE = BYTE_ESCAPE + 0x80;
+constexpr uint32_t LAST_BYTE_ESCAPE = BYTE_ESCAPE + 0xFF;
+}  // namespace
+
+node_t load_os_text(const uint8_t* source, int64_t length) {
+    // Decoded first: the string's unit follows from its widest character.
+    std::u32string text;
+    text.reserve(static_cast<size_t>(length));
+    uint32_t widest = 0;
+    const uint8_t* end = source + length;
+    for (const uint8_t* p = source; p < end;) {
+        int32_t cp = *p;
+        const uint8_t* next = *p < 0x80 ? p + 1 : fast_decode_utf8_char(p, end, &cp);
+        if (cp < 0) {
+            // every byte the decoder gave up on stands for itself
+            for (; p < next; p++) text.push_back(BYTE_ESCAPE + *p);
+            widest = std::max(widest, BYTE_ESCAPE);
+            continue;
+        }
+        text.push_back(static_cast<char32_t>(cp));
+        widest = std::max(widest, static_cast<uint32_t>(cp));
+        p = next;
+    }
+    int32_t unit = widest > 0xFFFF ? 4 : widest > 0xFF ? 2 : 1;
+    node_t node =
+        alloc::alloc_series(std::max<int64_t>(static_cast<int64_t>(text.size()), 1), unit, 0);
+    series_buffer_t* s = alloc::buffer(node);
+    uint8_t* out = s->head_ptr();
+    for (size_t i = 0; i < text.size(); i++)
+        string::put_char(out + i * static_cast<size_t>(unit), static_cast<uint32_t>(unit), text[i]);
+    s->tail = s->head + static_cast<int32_t>(text.size()) * unit;
+    return node;
+}
+
+bool to_os_text(const cell_t* string, std::string* out) {
+    int64_t n = export_count(string, -1);
+    uint32_t unit = string::buffer_of(string)->unit();
+    const uint8_t* p = export_start(string);
+    out->clear();
+    out->reserve(static_cast<size_t>(n));
+    uint8_t b[4];
+    for (int64_t i = 0; i < n; i++, p += unit) {
+        uint32_t c = string::get_char(p, unit);
+        if (c == 0) return false;
+        if (c >= FIRST_BYTE_ESCAPE && c <= LAST_BYTE_ESCAPE) {
+            out->push_back(static_cast<char>(c - BYTE_ESCAPE));
+            continue;
+        }
+        if (surrogate_q(c)) return false;
+        out->append(reinterpret_cast<const char*>(b), static_cast<size_t>(put_utf8(c, b)));
+    }
+    return true;
 }
 
 // --- widening in place -------------------------------------------------------------

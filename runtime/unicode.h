@@ -14,6 +14,14 @@
 // Exports hand back text the caller owns (std::string / std::u16string or a
 // caller's buffer), never a shared area that the next conversion reuses.
 //
+// A string may hold a surrogate alone (an escape, to char!, a JSON escape, a
+// name from the system), which UTF-8 has no form for. Two exports, one rule
+// each: text (files, the console, codecs, checksums, processes' input) writes
+// it as U+FFFD, so that nothing written is refused when read back; names for
+// the system (paths, the environment, command lines) carry the bytes that
+// are not UTF-8 as U+DC80-U+DCFF, one character a byte, and write each back as
+// its byte (load_os_text, to_os_text).
+//
 // Loaders read their source through a text_source: when the bytes live in a
 // series buffer (a binary!), the loader re-reads their address after each
 // allocation, because allocating may move that buffer.
@@ -78,7 +86,12 @@ const uint8_t* skip_ascii(const uint8_t* start, const uint8_t* end);
 bool valid_utf8_q(const uint8_t* start, const uint8_t* end);
 // 4, 3 or 2 by the lead byte's top bits; 0 for ASCII and continuation bytes.
 int utf8_char_size(uint8_t lead);
-// These raise invalid-char for a code point above 0x10FFFF.
+// The code point that text writes for a surrogate alone.
+constexpr uint32_t REPLACEMENT_CHAR = 0xFFFD;
+inline bool surrogate_q(uint32_t cp) { return (cp & 0xFFFFF800u) == 0xD800; }
+
+// These raise invalid-char for a code point above 0x10FFFF. A surrogate takes
+// the three bytes of U+FFFD.
 int cp_utf8_size(uint32_t cp);
 int64_t utf8_byte_count(const uint8_t* start, const uint8_t* end, uint32_t unit);
 int cp_to_utf8(uint32_t cp, uint8_t* out);
@@ -119,6 +132,18 @@ int32_t decode_utf8_char(const uint8_t* p, int64_t* count);
 node_t load_utf8(text_source source, int64_t length, node_t target, int64_t* remaining, bool fold);
 node_t load_utf8_into(text_source source, int64_t length, cell_t* string, int64_t* remaining);
 node_t load_utf8_new(const uint8_t* source, int64_t length);
+
+// Whether the string holds a surrogate from its head on.
+bool holds_surrogate_q(const cell_t* string);
+
+// Names from the system: bytes that are not UTF-8 become U+DC80-U+DCFF, one
+// character a byte, so that to_os_text gives the same bytes back. Nothing is
+// skipped or folded (a name may begin with a byte-order mark).
+node_t load_os_text(const uint8_t* source, int64_t length);
+// The bytes the system takes for a name: UTF-8, with U+DC80-U+DCFF written
+// as the byte each stands for. false when the string holds what no name can:
+// a NUL, or a surrogate outside that range.
+bool to_os_text(const cell_t* string, std::string* out);
 
 // Unit width (1, 2 or 4) that UTF-16LE input of count units needs.
 uint32_t utf16_unit_width(const uint8_t* source, int64_t count);

@@ -20,6 +20,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "runtime/stack.h"
+#include "runtime/unicode.h"
 #include "startup/helpers.h"
 #include "startup/helpers_frame.h"
 
@@ -144,8 +145,9 @@ private:
         text(t);
     }
 
+    // A surrogate alone is escaped: text has no form for it, JSON does.
     bool normal(uint32_t c) const {
-        if (c < 32 || c == '"' || c == '\\') return false;
+        if (c < 32 || c == '"' || c == '\\' || unicode::surrogate_q(c)) return false;
         return !ascii_ || c <= 127;
     }
 

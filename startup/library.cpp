@@ -326,8 +326,9 @@ void get_current_dir() {
 }
 
 void set_current_dir() {
-    std::string path = file::to_os_path(arg(0));
-    if (!platform::set_current_dir(path.c_str())) fire(err::cannot_open, arg(0));
+    std::string path;
+    if (!file::to_os_path(arg(0), &path) || !platform::set_current_dir(path.c_str()))
+        fire(err::cannot_open, arg(0));
     stack::set_last(&unset_value);
 }
 
@@ -435,6 +436,12 @@ void command_line() {
     stack::set_last(&line);
 }
 
+void command_args() {
+    cell_t args = *platform::command_arguments();
+    stack::pop(1);
+    stack::set_last(&args);
+}
+
 // --- the routine table -------------------------------------------------------------------
 
 struct routine_def_t {
@@ -489,6 +496,7 @@ const routine_def_t internal_defs[] = {
     {"__gc-series-cycles", R"~(return: [integer!])~", "[collector/cycles]", gc_series_cycles, TYPE_integer},
     {"__gc-nodes-cycles", R"~(return: [integer!])~", "[collector/node-cycles]", gc_nodes_cycles, TYPE_integer},
     {"__command-line", R"~("Returns the raw command line" return: [string!])~", "[platform/command-line]", command_line, -1},
+    {"__command-args", R"~("Returns the program's path and its arguments as the process received them" return: [block!])~", "[platform/command-args]", command_args, -1},
     {"__set-float-flag", R"~(word [word!] value)~", "[float/set-flag word value]", set_float_flag, -1},
     {"__image-encode", R"~("Encodes an image to a file format" img [image!] where index [integer!] return: [binary!])~", "[image/encode img where index]", image::routines::encode, -1},
     {"__image-decode", R"~("Decodes binary data or a file into an image" data return: [image!])~", "[image/decode data]", image::routines::decode, -1},

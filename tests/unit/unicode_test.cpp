@@ -229,6 +229,66 @@ TEST_F(Unicode, ExportsToUtf8AndUtf16) {
     EXPECT_EQ(second, "zz");
 }
 
+// Text has no form for a surrogate alone: every text export writes U+FFFD,
+// so that nothing written is refused when read back.
+TEST_F(Unicode, TextWritesASurrogateAloneAsTheReplacementCharacter) {
+    uint8_t out[4];
+    for (uint32_t cp : {0xD800u, 0xDBFFu, 0xDC00u, 0xDCE9u, 0xDFFFu}) {
+        ASSERT_EQ(unicode::cp_to_utf8(cp, out), 3) << std::hex << cp;
+        EXPECT_EQ(bytes(out, out + 3), (bytes{0xEF, 0xBF, 0xBD})) << std::hex << cp;
+        EXPECT_EQ(unicode::cp_utf8_size(cp), 3) << "the size counted beforehand holds";
+    }
+    cell_t s = text(U"a\xDC00"
+                    U"b\xD83D\xDE00",
+                    2);
+    EXPECT_EQ(unicode::to_utf8(&s), "a\xEF\xBF\xBD"
+                                    "b\xEF\xBF\xBD\xEF\xBF\xBD");
+    std::string buffer(16, '\0');
+    int64_t n = unicode::to_utf8_buffer(&s, reinterpret_cast<uint8_t*>(buffer.data()), -1, false);
+    EXPECT_EQ(buffer.substr(0, static_cast<size_t>(n)), unicode::to_utf8(&s));
+    EXPECT_TRUE(unicode::holds_surrogate_q(&s));
+    cell_t plain = text(U"a\xE9\U0001F600", 4);
+    EXPECT_FALSE(unicode::holds_surrogate_q(&plain));
+}
+
+// Names of the system: every byte that is not UTF-8 becomes U+DC80-U+DCFF and
+// goes back as the same byte (as Python's surrogateescape does); what no name
+// can hold is refused rather than written as another name.
+TEST_F(Unicode, SystemNamesKeepEveryByte) {
+    struct {
+        bytes in;
+        std::u32string chars;
+    } cases[] = {
+        {{'a', 0xE9, 'b'},
+         U"a\xDCE9"
+         U"b"},
+        {{0xC3, 0xA9}, U"\xE9"},
+        {{0xE2, 0x82}, U"\xDCE2\xDC82"},
+        {{0xED, 0xB0, 0x80}, U"\xDCED\xDCB0\xDC80"},
+        {{0xC0, 0xAF}, U"\xDCC0\xDCAF"},
+        {{0xF4, 0x90, 0x80, 0x80}, U"\xDCF4\xDC90\xDC80\xDC80"},
+        {{0xEF, 0xBB, 0xBF, 'x'}, U"\xFEFFx"},
+        {{0xEF, 0xBF, 0xBE}, U"\xFFFE"},
+        {{0xF0, 0x9F, 0x98, 0x80, 0xFF}, U"\U0001F600\xDCFF"},
+        {{}, U""},
+    };
+    for (auto& c : cases) {
+        cell_t s{TYPE_string, 0,
+                 unicode::load_os_text(c.in.data(), static_cast<int64_t>(c.in.size())), 0};
+        EXPECT_EQ(chars(&s), c.chars) << c.chars.size();
+        std::string back;
+        ASSERT_TRUE(unicode::to_os_text(&s, &back));
+        EXPECT_EQ(bytes(back.begin(), back.end()), c.in);
+    }
+    const std::u32string refused[] = {{U'a', 0, U'b'}, U"\xD800", U"\xDC7F", U"\xDD00", U"\xDFFF"};
+    for (const std::u32string& name : refused) {
+        cell_t s = text(name, 4);
+        std::string out;
+        EXPECT_FALSE(unicode::to_os_text(&s, &out))
+            << std::hex << static_cast<uint32_t>(name.back());
+    }
+}
+
 TEST_F(Unicode, WideningKeepsTheText) {
     cell_t s = text("hello");
     series_buffer_t* b = unicode::latin1_to_ucs2(string::buffer_of(&s));
