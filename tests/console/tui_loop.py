@@ -171,6 +171,38 @@ view win
     run(script, body)
 
 
+def case_resize_click():
+    """The terminal moves an inline area as it changes size (rows brought
+    back from its history above it, or pushed into it): clicks still hit
+    what is drawn."""
+    script = """
+repeat i 60 [print ["line" i]]
+n: 0
+win: layout [
+    size 40x5 t: text 38 "MARK-UI" return
+    b: button "Click" [n: n + 1 t/text: rejoin ["clicked " n]]
+]
+win/actors: object [
+    on-resize: func [f e] [t/text: form system/view/screens/1/size]
+    on-key: func [f e] [if e/key = #"q" [unview]]
+]
+view win
+"""
+    def body(p):
+        marker_row(p)
+        for n, (width, height) in enumerate(((100, 40), (100, 14), (90, 30)), 1):
+            p.tmux("resize-window", "-t", "t", "-x", str(width), "-y", str(height))
+            # Drawn after the report was asked for: the report comes first.
+            marker_row(p, "%dx%d" % (width, height))
+            y = next(i for i, r in enumerate(p.rows()) if "Click" in r)
+            x = p.rows()[y].index("Click")
+            mouse(p, 0, x + 1, y)
+            mouse(p, 0, x + 1, y, release=True)
+            p.wait_text("clicked %d" % n)
+        p.text("q")
+    run(script, body, width=100, height=20)
+
+
 def case_nested():
     script = INPUT_WINDOW + """
 win/actors: make win/actors [

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <string>
 
 #include "datatypes/logic.h"
 #include "datatypes/symbol.h"
@@ -300,10 +301,24 @@ void ask_cursor_report() {
     write("\x1b[6n", 4);
 }
 
+// A terminal that changes size moves what it shows, the inline area with
+// it: a taller one brings rows back from its history above the area, a
+// shorter one pushes rows into it. The area's top row is asked for again,
+// with the cursor on that row, lest clicks count from where it was.
+void find_area_again() {
+    screen_t& sc = screen();
+    std::string up = "\r";
+    if (sc.cursor_row > 0) up += "\x1b[" + std::to_string(sc.cursor_row) + "A";
+    write(up.data(), up.size());
+    sc.cursor_row = 0;
+    ask_cursor_report();
+}
+
 // Reads what waits, in bounded chunks; the number of bytes read.
 size_t read_input() {
     if (winch) {
         winch = 0;
+        if (terminal_owned && !screen().fullscreen) find_area_again();
         terminal_resized();
     }
     if (resumed) {
