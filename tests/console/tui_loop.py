@@ -251,6 +251,28 @@ def case_ctrl_c():
     run(INPUT_WINDOW + "view win\nprint \"AFTER\"\n", body)
 
 
+def case_ctrl_c_wait():
+    """Ctrl-C ends a `wait` at once: in an actor it stops the actor and ends
+    its run; with a view/no-wait window and no run it ends the process, as
+    it does without a window. Each wait is longer than the case may take."""
+    def in_actor(p):
+        marker_row(p)
+        p.keys("Enter")
+        wait_log(p, "waiting")
+        p.keys("C-c")
+        p.wait_text("AFTER")
+        check(log_lines(p) == ["waiting"], "log: %r" % log_lines(p))
+    run("view [button \"MARK-UI\" [note ['waiting] wait 100 note ['after]]]\n"
+        "print \"AFTER\"\n", in_actor)
+
+    def no_run(p):
+        marker_row(p)
+        wait_log(p, "waiting")
+        p.keys("C-c")
+    run("view/no-wait [text \"MARK-UI\"]\nnote ['waiting]\nwait 100\nprint \"AFTER\"\n",
+        no_run, status=130)
+
+
 def case_ctrl_c_actor():
     """Ctrl-C stops an actor that runs for ever: it ends the innermost run,
     whose windows close with it, and the outer run goes on."""

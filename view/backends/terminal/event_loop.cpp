@@ -54,6 +54,9 @@ volatile sig_atomic_t mouse_on = 0;
 volatile sig_atomic_t motion_on = 0;
 volatile sig_atomic_t winch = 0;
 volatile sig_atomic_t resumed = 0;
+// Runs of the loop under way (one_pass passes not counted): a Ctrl-C
+// ends the innermost, and with none it ends the process.
+volatile sig_atomic_t runs_going = 0;
 int wake_pipe[2] = {-1, -1};
 
 // --- the restore that every end of the process runs ---------------------------------------
@@ -136,11 +139,13 @@ void on_ending_signal(int sig) {
     raise(sig);
 }
 
-// Ctrl-C typed at the terminal halts what runs (the evaluator stops at its
-// next expression, the loop at its next frame); a SIGINT sent from outside
-// ends the process as before.
+// Ctrl-C typed at the terminal halts the innermost run of the loop (the
+// evaluator stops at its next expression, the loop at its next frame). A
+// SIGINT sent from outside, or one that finds no run (a view/no-wait window
+// shown while the script goes on), ends the process as it would without a
+// window.
 void on_interrupt(int sig, siginfo_t* info, void*) {
-    if (info != nullptr && info->si_code == SI_KERNEL && terminal_owned) {
+    if (info != nullptr && info->si_code == SI_KERNEL && terminal_owned && runs_going > 0) {
         interpreter::request_interrupt();
         wake();
         return;
@@ -427,7 +432,9 @@ void leave_ui_mode() {
 struct run_guard {
     int32_t entry;
     bool outermost;
+    bool counted;
     ~run_guard() {
+        if (counted) runs_going = runs_going - 1;
         if (ui().loop_depth > entry) ui().loop_depth = entry;
         if (outermost) leave_ui_mode();
     }
@@ -470,8 +477,9 @@ void release_standing() {
     leave_ui_mode();
 }
 
-// Ctrl-C ends the innermost run; with no run (a window shown by
-// view/no-wait while the script waits) it stays for the script's code.
+// Ctrl-C ends the innermost run. With no run (the pass `wait` runs for a
+// view/no-wait window) there is none to end: the signal itself ended the
+// process then (on_interrupt), and a byte 3 in the input does nothing.
 void halt_innermost_run() {
     ui_state_t& s = ui();
     if (s.loop_depth <= 0) return;
@@ -505,8 +513,11 @@ bool do_events(bool one_pass) {
     if (one_pass && !input_live && s.loop_depth == 0) stand();
     const bool nested = one_pass || input_live || s.loop_depth > 0;
     const int32_t entry = s.loop_depth;
-    if (!one_pass) ++s.loop_depth;
-    run_guard guard{entry, !nested};
+    if (!one_pass) {
+        ++s.loop_depth;
+        runs_going = runs_going + 1;
+    }
+    run_guard guard{entry, !nested, !one_pass};
     if (!nested) {
         enter_ui_mode();
         mark_redraw(nullptr);
@@ -543,7 +554,9 @@ bool do_events(bool one_pass) {
         input().decode(sink);
         if (s.click_state == 2 && s.click_timer < 800) s.click_timer += FRAME_MS;
         frame = static_cast<int32_t>(loop_io.now_ms() - start);
-        if (s.halt || (s.loop_depth > 0 && interpreter::take_interrupt())) {
+        // A pass that `wait` runs leaves an interrupt to the code that
+        // called it, which stops where it is.
+        if (s.halt || (!one_pass && s.loop_depth > 0 && interpreter::take_interrupt())) {
             s.halt = false;
             halt_innermost_run();
         }
