@@ -64,8 +64,10 @@ def zuv_pane(script, width=80, height=24, note_pid=False):
     if note_pid:
         run_zuv = "echo $$ > pid.txt; " + run_zuv
     # Job control puts zuv in a process group of its own, as an interactive
-    # shell does: a Ctrl-C typed at the terminal reaches zuv alone.
-    command = ("set -m; cd %s; stty -g > before.txt; unset COLORTERM; sh -c %s; echo \"exit=$?\"; "
+    # shell does: a Ctrl-C typed at the terminal reaches zuv alone. A shell
+    # whose command died by SIGINT ends itself the same way, unless it has a
+    # trap for it: the trap keeps it to note the status.
+    command = ("set -m; trap : INT; ulimit -c 0; cd %s; stty -g > before.txt; unset COLORTERM; sh -c %s; echo \"exit=$?\"; "
                "stty -g > after.txt; exec sleep 600" % (shell_quote(pane.dir), shell_quote(run_zuv)))
     pane.tmux("respawn-pane", "-k", "-t", "t", "sh", "-c", command)
     return pane
@@ -445,8 +447,7 @@ def case_restore_quit():
 
 
 def case_restore_fullscreen():
-    script = INPUT_WINDOW.replace("size: 20x3 pane", "size: 20x3 flags: [fullscreen] pane") + \
-        "view win\n"
+    script = FULLSCREEN_WINDOW + "view win\n"
     def body(p):
         marker_row(p)
         check(p.tmux("display-message", "-p", "-t", "t", "#{alternate_on}").strip() == "1",
@@ -455,9 +456,13 @@ def case_restore_fullscreen():
     run(script, body)
 
 
-def signal_case(sig):
+FULLSCREEN_WINDOW = INPUT_WINDOW.replace("size: 20x3 pane", "size: 20x3 flags: [fullscreen] pane")
+
+
+def signal_case(sig, fullscreen=False):
     """Sends sig to zuv while its window is shown; answers the pane."""
-    pane = zuv_pane(INPUT_WINDOW + "view win\n", note_pid=True)
+    window = FULLSCREEN_WINDOW if fullscreen else INPUT_WINDOW
+    pane = zuv_pane(window + "view win\n", note_pid=True)
     marker_row(pane)
     pane.wait(lambda: pane.file("pid.txt"), "the pid")
     os.kill(int(pane.file("pid.txt")), sig)
@@ -478,6 +483,23 @@ def case_restore_sigint():
         expect_restored(pane, 130)
     finally:
         pane.close()
+
+
+def case_restore_signals():
+    """Every signal that ends the process finds the terminal given back
+    first, inline and fullscreen, and then ends it itself: the shell sees
+    128 and its number."""
+    signals = [signal.SIGQUIT, signal.SIGABRT, signal.SIGUSR1, signal.SIGUSR2, signal.SIGALRM,
+               signal.SIGHUP, signal.SIGTRAP, signal.SIGXCPU, signal.SIGPROF, signal.SIGSYS,
+               signal.SIGRTMIN + 2, signal.SIGRTMAX]
+    for n, sig in enumerate(signals):
+        pane = signal_case(sig, fullscreen=n % 2 == 1)
+        try:
+            expect_restored(pane, 128 + sig)
+        except Failure as f:
+            raise Failure("signal %d: %s" % (sig, f))
+        finally:
+            pane.close()
 
 
 def case_restore_runtime_error():

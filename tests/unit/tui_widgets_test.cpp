@@ -1,7 +1,6 @@
 // Widgets made from library faces, drawn into the cell screen.
 #include <gtest/gtest.h>
 
-#include <poll.h>
 #include <pty.h>
 #include <unistd.h>
 
@@ -16,6 +15,7 @@
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
 #include "tests/unit/library_fixture.h"
+#include "tests/unit/tui_pty.h"
 #include "tests/unit/tui_rows.h"
 #include "tests/unit/tui_screen_fixture.h"
 #include "view/backends/terminal/colour.h"
@@ -617,16 +617,7 @@ TEST_F(TuiWidgets, RenderWritesOnceAndPlacesTheCaret) {
     screen().cursor_row = 0;
     ui().redraw = true;
     render();
-    std::string out;
-    char buf[4096];
-    struct pollfd pfd {
-        master, POLLIN, 0
-    };
-    while (poll(&pfd, 1, 100) > 0) {
-        ssize_t n = read(master, buf, sizeof buf);
-        if (n <= 0) break;
-        out.append(buf, static_cast<size_t>(n));
-    }
+    std::string out = test::received(master, 100);
     deactivate();
     close(master);
     close(slave);

@@ -5,8 +5,8 @@
 // The outermost loop owns the terminal: it enters UI mode (raw input,
 // mouse reporting, the alternate screen for a fullscreen window) and gives
 // every bit of it back however it ends: a normal return, an error unwinding
-// the loop, an exit of the process from an actor, a runtime error, or a
-// signal (SIGTERM, SIGHUP, SIGINT). Nested loops (a modal requester, the
+// the loop, an exit of the process from an actor, a runtime error, or any
+// signal that ends the process (ui_mode.h). Nested loops (a modal requester, the
 // one pass that `wait` runs) leave the terminal as they found it; a pass
 // with no loop running (view/no-wait, then `wait`) takes it for as long as
 // a window is shown.

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -64,18 +65,45 @@ void wake() {
 
 // --- signals -------------------------------------------------------------------------------
 
-constexpr int ENDING_SIGNALS[] = {SIGHUP, SIGINT, SIGTERM};
-constexpr size_t ENDING_COUNT = sizeof ENDING_SIGNALS / sizeof ENDING_SIGNALS[0];
-struct sigaction old_ending[ENDING_COUNT];
+// Every signal that ends the process by default and can be caught, and
+// the real-time ones after them, but for the faults (SIGSEGV, SIGBUS,
+// SIGFPE, SIGILL), which the runtime turns into its errors, whose end runs
+// the exit hooks and so this restore, and SIGPIPE, which it ignores.
+constexpr int ENDING_SIGNALS[] = {SIGHUP,    SIGINT,  SIGQUIT, SIGTRAP,   SIGABRT, SIGUSR1,
+                                  SIGUSR2,   SIGALRM, SIGTERM, SIGSTKFLT, SIGXCPU, SIGXFSZ,
+                                  SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,    SIGSYS};
+
+template <typename F> void for_each_ending(F f) {
+    for (int sig : ENDING_SIGNALS) f(sig);
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) f(sig);
+}
+
+// By signal number: the action found before the UI's, and whether the
+// UI's took its place.
+struct sigaction old_action[NSIG];
+volatile sig_atomic_t replaced[NSIG];
 struct sigaction old_winch, old_tstp;
 bool handlers_installed = false;
+// The runtime's thread, which draws.
+pthread_t ui_thread;
+
+// A signal that reached the thread that only waits goes on to the one
+// that draws, whose writes it then interrupts rather than runs beside.
+bool passed_on(int sig) {
+    if (pthread_equal(pthread_self(), ui_thread)) return false;
+    pthread_kill(ui_thread, sig);
+    return true;
+}
 
 void on_ending_signal(int sig) {
+    if (passed_on(sig)) return;
+    if (mode.owned) drain_reports();
     restore_terminal();
-    // Ctrl-C from outside ends the program as an interrupted evaluation does.
-    if (sig == SIGINT) _exit(130);
-    for (size_t i = 0; i < ENDING_COUNT; ++i)
-        if (ENDING_SIGNALS[i] == sig) sigaction(sig, &old_ending[i], nullptr);
+    if (sig > 0 && sig < NSIG && replaced[sig]) {
+        replaced[sig] = 0;
+        sigaction(sig, &old_action[sig], nullptr);
+    }
+    // Delivered once this handler returns: the process ends by the signal.
     raise(sig);
 }
 
@@ -99,7 +127,8 @@ void on_winch(int) {
 }
 
 // Stops with the shell's modes back; continues in UI mode, repainted.
-void on_tstp(int) {
+void on_tstp(int sig) {
+    if (passed_on(sig)) return;
     int saved_errno = errno;
     bool had_mouse = mode.mouse_on, had_motion = mode.motion_on;
     bool had_alternate = fullscreen_entered_q(), had_hidden = cursor_hidden_q();
@@ -189,18 +218,23 @@ void drain_reports() {
 void install_signal_handlers() {
     if (handlers_installed) return;
     handlers_installed = true;
+    ui_thread = pthread_self();
     struct sigaction sa {};
     sa.sa_handler = on_ending_signal;
+    // An abort with the stack nearly spent still restores.
+    sa.sa_flags = SA_ONSTACK;
     sigemptyset(&sa.sa_mask);
     struct sigaction ia {};
     ia.sa_sigaction = on_interrupt;
     ia.sa_flags = SA_SIGINFO;
     sigemptyset(&ia.sa_mask);
-    for (size_t i = 0; i < ENDING_COUNT; ++i) {
-        sigaction(ENDING_SIGNALS[i], nullptr, &old_ending[i]);
-        if (!(old_ending[i].sa_flags & SA_SIGINFO) && old_ending[i].sa_handler == SIG_DFL)
-            sigaction(ENDING_SIGNALS[i], ENDING_SIGNALS[i] == SIGINT ? &ia : &sa, nullptr);
-    }
+    for_each_ending([&](int sig) {
+        sigaction(sig, nullptr, &old_action[sig]);
+        if ((old_action[sig].sa_flags & SA_SIGINFO) || old_action[sig].sa_handler != SIG_DFL)
+            return;
+        replaced[sig] = 1;
+        sigaction(sig, sig == SIGINT ? &ia : &sa, nullptr);
+    });
     struct sigaction wa {};
     wa.sa_handler = on_winch;
     wa.sa_flags = SA_RESTART;
@@ -218,7 +252,11 @@ void install_signal_handlers() {
 void remove_signal_handlers() {
     if (!handlers_installed) return;
     handlers_installed = false;
-    for (size_t i = 0; i < ENDING_COUNT; ++i) sigaction(ENDING_SIGNALS[i], &old_ending[i], nullptr);
+    for_each_ending([](int sig) {
+        if (!replaced[sig]) return;
+        replaced[sig] = 0;
+        sigaction(sig, &old_action[sig], nullptr);
+    });
     sigaction(SIGWINCH, &old_winch, nullptr);
     sigaction(SIGTSTP, &old_tstp, nullptr);
 }

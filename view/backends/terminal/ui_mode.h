@@ -4,6 +4,11 @@
 // loop's end, the runtime's exit hooks, and the signals that end or stop
 // the process. Signal handlers read and change the state kept here, so it
 // lives in volatile flags and is undone with system calls alone.
+//
+// A signal sent to the process may reach either of its threads, and the
+// one that started the runtime only waits for it. One that ends the
+// process is handled on the runtime's own thread, which so stops drawing
+// while the terminal is given back; the process then dies by the signal.
 #pragma once
 
 #include <csignal>
@@ -33,8 +38,8 @@ void restore_terminal();
 // reach the shell as typed text, and drops the input waiting.
 void drain_reports();
 
-// While the UI owns the terminal: handlers for SIGHUP, SIGINT and SIGTERM
-// (the terminal restored first), SIGTSTP (the shell's modes while
+// While the UI owns the terminal: handlers for the signals that end the
+// process (the terminal restored first), SIGTSTP (the shell's modes while
 // stopped), SIGWINCH and Ctrl-C. A signal that is ignored or has a
 // handler of the program's own is left alone.
 void install_signal_handlers();
