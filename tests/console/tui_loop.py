@@ -313,6 +313,41 @@ print ["END" length? system/view/screens/1/pane]
     run(script, body)
 
 
+def case_last_state():
+    """A window that closes leaves its area showing its last state: what
+    changed just before `unview` is drawn before the terminal is given
+    back, whoever closes it."""
+    cases = [
+        # A timer's actor, in a run of the loop.
+        ('view [text "MARK-UI" return p: progress 22 0% rate 20 on-time [\n'
+         '    p/data: p/data + 25% if p/data >= 100% [unview]]]', None, "[####################]"),
+        # A key's actor.
+        ('view [t: text 20 "MARK-UI" f: field 5 on-key [t/text: "closed by a key" unview]]',
+         "x", "closed by a key"),
+        # The script, with a view/no-wait window shown.
+        ('view/no-wait [t: text 20 "MARK-UI"]\nwait 0.1\nt/text: "closed by the script"\nunview',
+         None, "closed by the script"),
+    ]
+    for script, key, last in cases:
+        def body(p):
+            marker_row(p)
+            if key:
+                p.text(key)
+            p.wait_text("exit=0")
+            check(any(last in r for r in p.rows()), "%r not shown:\n%s" % (last, "\n".join(p.rows())))
+        run(script + "\n", body)
+
+    # A print just before the window closed erased it: it is not drawn again.
+    def printed(p):
+        marker_row(p)
+        p.keys("Enter")
+        p.wait_text("exit=0")
+        rows = [r.strip() for r in p.rows() if r.strip()]
+        check("printed" in rows and not any("MARK-UI" in r for r in rows[rows.index("printed"):]),
+              "the window drawn again after the print: %r" % rows)
+    run('view [text "MARK-UI" button "Go" [print "printed" unview]]\n', printed)
+
+
 def case_second_window():
     """A window shown after another starts below what was printed after the
     first: the first one's cursor row does not survive its end."""
@@ -402,11 +437,11 @@ repeat i 5 [wait 0.05]
         p.wait_text("count ", timeout=20)
         p.text("abc")
         p.wait_text("abc")
-        p.wait_text("again 9")
+        p.wait_text("again 10")
         p.wait_text("END")
         rows = [r.strip() for r in p.rows() if r.strip()]
         at = [next((i for i, r in enumerate(rows) if line in r), -1)
-              for line in ("printed while shown", "again 9", "END")]
+              for line in ("printed while shown", "again 10", "END")]
         check(-1 not in at and at == sorted(at), "lines lost or out of order: %r" % rows)
         check(not any("count" in r for r in rows), "the area was not erased by the print: %r" % rows)
         wait_log(p, "typed abc")

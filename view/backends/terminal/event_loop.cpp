@@ -363,6 +363,17 @@ void release_if_idle() {
     if (standing && ui().loop_depth == 0 && ui().windows.empty()) release_standing();
 }
 
+void draw_last_state(widget_t* window) {
+    const ui_state_t& s = ui();
+    // A window erased for a print and not drawn since is no longer on the
+    // screen: nothing there to bring up to date.
+    if (!ui_mode().owned || !active_q() || screen().fullscreen || !screen().drawn) return;
+    if (s.active_window == nullptr || s.active_window->widget != window) return;
+    for (const window_t* other : s.windows)
+        if (other != s.active_window && !(other->widget->flags & widget_flag::HIDDEN)) return;
+    render();
+}
+
 void exit_event_loop() {
     if (ui().loop_depth > 0) --ui().loop_depth;
 }

@@ -28,6 +28,13 @@ bool do_events(bool one_pass);
 // Ends the innermost running loop; nothing when none runs.
 void exit_event_loop();
 
+struct widget_t;
+// The window is about to close: when it is the one on the screen and no
+// other is left to show, what changed since the last frame is drawn first,
+// so that its inline area keeps its last state once the terminal is given
+// back.
+void draw_last_state(widget_t* window);
+
 // A window shown by view/no-wait keeps the terminal between the passes
 // that `wait` runs; it gives it back once no window is left and no loop
 // runs (or when the console reads a line, tui::before_read).
