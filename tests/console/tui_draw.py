@@ -117,6 +117,35 @@ view win
     tui_loop.run(script, body)
 
 
+def case_draw_error():
+    """A face's bad Draw block, found as the face is drawn, is reported
+    where it stands (the command missing its argument), as the face's
+    `draw` block's error, with the functions running; then the window goes
+    on without it."""
+    script = """
+win: layout [
+    below
+    text "MARK-UI"
+    base 20x2 draw [pen 255.0.0 line 0x0]
+]
+win/actors: object [on-key: func [f e] [if e/key = #"q" [unview]]]
+view win
+print "END"
+"""
+    def body(p):
+        tui_loop.marker_row(p)
+        p.wait_text("*** Stack:")
+        rows = [r.rstrip() for r in p.rows()]
+        for line in ("*** Script Error: DRAW - invalid input at: [line 0x0]", "*** Where: draw",
+                     "*** Near : pen 255.0.0 line 0x0"):
+            check(line in rows, "%r not shown:\n%s" % (line, "\n".join(rows)))
+        stack = next((r for r in rows if r.startswith("*** Stack:")), "")
+        check("view" in stack.split(), "the stack: %r" % stack)
+        p.text("q")
+        p.wait_text("END")
+    tui_loop.run(script, body)
+
+
 # Zero-width characters, each text as wide as its columns. Where a terminal
 # may draw a sequence otherwise (one emoji for a joined family, a wide heart
 # for U+2764 U+FE0F), the row is checked by where it ends.

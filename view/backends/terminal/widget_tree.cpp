@@ -233,12 +233,19 @@ void run_draw_block(widget_t* w, const clip_box_t& clip, int32_t x, int32_t y) {
         stack::top_slot = top;
         if (widget_of_handle(handle) != w) return;
         draw = face_facet(&w->face, facet::DRAW);
-        if (draw != nullptr && type_of(draw) == TYPE_block) {
+        bool block = draw != nullptr && type_of(draw) == TYPE_block;
+        if (block) {
             w->bad_draw_node = draw->data2;
             w->bad_draw_index = draw->data1;
         }
         if (type_of(&error) == TYPE_error) {
+            // No code of the user's runs as a face is drawn: the error
+            // points at the face's `draw` block, the input it came from.
+            cell_t near = block ? *draw : none_value;
             cell_t* kept = stack::push(&error);
+            cell_t where = word::make_global(symbol::make("draw"));
+            if (block) *error::field(kept, error::FIELD_NEAR) = near;
+            *error::field(kept, error::FIELD_WHERE) = where;
             error::print(kept);
             stack::top_slot = top;
         }
