@@ -539,16 +539,19 @@ def case_restore_signals():
 
 def case_restore_runtime_error():
     # A fault ends the program with its runtime error, the terminal first
-    # given back.
-    pane = signal_case(11)
-    try:
-        pane.wait_text("Runtime Error")
-        pane.wait_text("exit=")
-        status = int(next(r for r in pane.rows() if "exit=" in r).split("exit=")[1].split()[0])
-        check(status not in (0, 139), "exit status %d" % status)
-        expect_restored(pane, status)
-    finally:
-        pane.close()
+    # given back, inline and fullscreen.
+    faults = [signal.SIGSEGV, signal.SIGBUS, signal.SIGFPE, signal.SIGILL]
+    for n, sig in enumerate(faults):
+        pane = signal_case(sig, fullscreen=n % 2 == 1)
+        try:
+            pane.wait_text("Runtime Error")
+            pane.wait_text("exit=")
+            row = next(r for r in pane.rows() if "exit=" in r)
+            status = int(row.split("exit=")[1].split()[0])
+            check(status not in (0, 128 + sig), "signal %d: exit status %d" % (sig, status))
+            expect_restored(pane, status)
+        finally:
+            pane.close()
 
 
 def case_stop_and_continue():
