@@ -466,6 +466,7 @@ void init_stack_limit() {
 void request_interrupt() {
     interrupt_requested = 1;
     stack_limit.store(UINTPTR_MAX, std::memory_order_relaxed);
+    platform::wake_wait();
 }
 
 void run_interrupt() {

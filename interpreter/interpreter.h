@@ -150,10 +150,10 @@ void init_stack_limit();
 
 // Interrupts (Ctrl-C while a UI owns the terminal): request_interrupt, safe
 // in a signal handler, makes the evaluator run interrupt_handler before its
-// next expression or call; the handler raises or throws to stop the code,
-// or returns to let it go on. take_interrupt answers whether a request was
-// still waiting and withdraws it. Loops call poll_interrupt between rounds:
-// a round may evaluate nothing that tests (a lone word, an empty block).
+// next expression or call (a `wait` under way ends first); the handler
+// raises or throws to stop the code, or returns to let it go on. take_interrupt answers whether a
+// request was still waiting and withdraws it. Loops call poll_interrupt between rounds: a round may
+// evaluate nothing that tests (a lone word, an empty block).
 using interrupt_handler_t = void (*)();
 extern interrupt_handler_t interrupt_handler;
 extern volatile sig_atomic_t interrupt_requested;

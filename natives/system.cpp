@@ -313,7 +313,8 @@ void wait(int32_t check, const int32_t* refinements) {
     case TYPE_time: seconds = float_::get(v); break;
     default: fire_invalid(v);
     }
-    platform::wait(seconds);
+    // Ctrl-C in a window's event loop asks the code that runs to stop.
+    platform::wait(seconds, &interpreter::interrupt_requested);
     // The pass runs actors, which use the stack: the answer is made after.
     ui_hooks::poll_events();
     none::make_at(stack::arguments);

@@ -8,11 +8,15 @@
 #include <ctime>
 #include <fcntl.h>
 #include <memory>
+#include <poll.h>
 #include <string>
+#include <sys/eventfd.h>
 #include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/resource.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include "runtime/lowrt.h"
 
@@ -22,6 +26,16 @@ namespace {
 // Set once standard output is lost: what is still written to it on the way
 // out (the exit hooks' flush) is dropped.
 bool output_lost = false;
+
+// Readable once wake_wait ran: a signal reaches whichever thread the system
+// picks, and only this brings the runtime's thread out of a wait.
+int wake_fd = -1;
+
+int64_t monotonic_ms() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
 
 }  // namespace
 
@@ -41,6 +55,8 @@ void init() {
             close(stand_in);
         }
     }
+    // After the stand-ins: it must not take the number of a closed stream.
+    if (wake_fd < 0) wake_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 }
 
 void output_failed(int error) {
@@ -91,11 +107,35 @@ int64_t wait_ms(double seconds) {
     return static_cast<int64_t>(ms);
 }
 
-void wait(double seconds) {
+void wait(double seconds, const volatile sig_atomic_t* stop) {
     int64_t ms = wait_ms(seconds);
-    timespec t{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
-    while (nanosleep(&t, &t) == -1 && errno == EINTR) {
+    if (stop == nullptr || wake_fd < 0) {
+        timespec t{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+        while (nanosleep(&t, &t) == -1 && errno == EINTR) {
+        }
+        return;
     }
+    // The flag is tested before each sleep, and a wake-up that came after
+    // the test ends the sleep at once.
+    int64_t end = monotonic_ms() + ms;
+    for (;;) {
+        if (*stop) return;
+        int64_t left = end - monotonic_ms();
+        if (left <= 0) return;
+        pollfd p{wake_fd, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(std::min<int64_t>(left, INT_MAX))) > 0) {
+            uint64_t count = 0;
+            ssize_t r = ::read(wake_fd, &count, sizeof count);
+            (void)r;
+        }
+    }
+}
+
+void wake_wait() {
+    if (wake_fd < 0) return;
+    uint64_t one = 1;
+    ssize_t r = ::write(wake_fd, &one, sizeof one);
+    (void)r;
 }
 
 namespace {

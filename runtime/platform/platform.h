@@ -7,6 +7,7 @@
 // a packing) so that callers can rely on a stated result.
 #pragma once
 
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -28,8 +29,12 @@ uint64_t address_space_limit();
 std::string get_current_dir();
 bool set_current_dir(const char* path);
 
-// Sleeps for the given seconds, never less than 1 ms.
-void wait(double seconds);
+// Sleeps for the given seconds, never less than 1 ms. With stop, a signal
+// handler that sets *stop and calls wake_wait ends it early, whichever
+// thread the signal reached.
+void wait(double seconds, const volatile sig_atomic_t* stop = nullptr);
+// Async-signal-safe.
+void wake_wait();
 // The whole milliseconds that wait() sleeps for a request.
 int64_t wait_ms(double seconds);
 

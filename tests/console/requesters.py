@@ -133,6 +133,30 @@ def case_request_file():
     with_script(FILES, body)
 
 
+# A name wider than the file list keeps one row, cut at the list's edge:
+# a click on the row of a name picks that name.
+LONG_NAME = """
+write %a-long-file-name-that-runs-well-past-the-list-edge.txt ""
+write %b.txt ""
+write %c.txt ""
+print ["picked" mold request-file]
+"""
+
+
+def case_request_file_long():
+    def body(p):
+        p.wait_text("Please choose a file:")
+        p.wait_text("c.txt")
+        y, x = box_around(p, "b.txt")
+        click(p, x + 1, y)
+        p.keys("Enter")
+        p.wait_text("Selected:  ")
+        p.wait(lambda: any("Selected:" in r and ".txt" in r for r in p.rows()), "a name picked")
+        p.keys("Tab", "Tab", "Enter")
+        ended(p, "picked %" + p.dir + "/b.txt")
+    with_script(LONG_NAME, body)
+
+
 def case_request_file_none():
     # Open with an empty field, then Cancel.
     source = 'print ["picked" mold request-file/title "First" "and" mold request-file/title "Second"]'

@@ -117,5 +117,78 @@ view win
     tui_loop.run(script, body)
 
 
+def case_draw_error():
+    """A face's bad Draw block, found as the face is drawn, is reported
+    where it stands (the command missing its argument), as the face's
+    `draw` block's error, with the functions running; then the window goes
+    on without it."""
+    script = """
+win: layout [
+    below
+    text "MARK-UI"
+    base 20x2 draw [pen 255.0.0 line 0x0]
+]
+win/actors: object [on-key: func [f e] [if e/key = #"q" [unview]]]
+view win
+print "END"
+"""
+    def body(p):
+        tui_loop.marker_row(p)
+        p.wait_text("*** Stack:")
+        rows = [r.rstrip() for r in p.rows()]
+        for line in ("*** Script Error: DRAW - invalid input at: [line 0x0]", "*** Where: draw",
+                     "*** Near : pen 255.0.0 line 0x0"):
+            check(line in rows, "%r not shown:\n%s" % (line, "\n".join(rows)))
+        stack = next((r for r in rows if r.startswith("*** Stack:")), "")
+        check("view" in stack.split(), "the stack: %r" % stack)
+        p.text("q")
+        p.wait_text("END")
+    tui_loop.run(script, body)
+
+
+# Zero-width characters, each text as wide as its columns. Where a terminal
+# may draw a sequence otherwise (one emoji for a joined family, a wide heart
+# for U+2764 U+FE0F), the row is checked by where it ends.
+ZERO_WIDTH = [
+    ("a^(200D)b^(200D)cd", 4, "abcd"),
+    ("w^(200B)x^(FEFF)y^(200E)z^(2060)", 4, "wxyz"),
+    ("^(0915)^(094D)^(200C)^(0937)", 2, None),
+    ("^(1F468)^(200D)^(1F469)^(200D)^(1F467)", 6, None),
+    ("^(1F3F4)^(E0067)^(E0062)^(E0065)^(E006E)^(E0067)^(E007F)", 2, None),
+    ("^(2764)^(FE0F)", 1, None),
+]
+INVISIBLE = dict.fromkeys(map(ord, "\u200b\u200c\u200d\u200e\u2060\ufeff"))
+
+
+def case_zero_width():
+    """Zero-width characters (joiners, zero-width spaces, direction marks,
+    variation selectors, tags) take no column: a text shows all of its
+    characters, and what follows it on the row stays in its place. Each
+    text is shown in a window of one row, a marker after it."""
+    cases = " ".join('"%s" %d' % (text, width) for text, width, _ in ZERO_WIDTH)
+    script = """
+n: 0
+foreach [t w] [%s] [
+    n: n + 1
+    view make face! [type: 'window size: as-pair w + 4 1 pane: reduce [
+        make face! [type: 'text offset: 0x0 size: as-pair w 1 text: t]
+        make face! [type: 'text offset: as-pair w + 1 0 size: 3x1 text: rejoin ["|" n "|"]]
+    ] actors: object [on-key: func [f e] [unview]]]
+]
+""" % cases
+
+    def body(p):
+        for n, (text, width, shown) in enumerate(ZERO_WIDTH, 1):
+            marker = "|%d|" % n
+            y = tui_loop.marker_row(p, marker)
+            # The row ends where the grid has it: the cursor after its last cell.
+            p.wait_cursor((width + 4, y))
+            row = p.rows()[y].translate(INVISIBLE)
+            if shown:
+                check(row.startswith(shown + " " + marker), "row %r for %s" % (row, text))
+            p.text("q")
+    tui_loop.run(script, body)
+
+
 if __name__ == "__main__":
     sys.exit(tui_loop.main(globals()))

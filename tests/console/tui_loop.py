@@ -64,8 +64,10 @@ def zuv_pane(script, width=80, height=24, note_pid=False):
     if note_pid:
         run_zuv = "echo $$ > pid.txt; " + run_zuv
     # Job control puts zuv in a process group of its own, as an interactive
-    # shell does: a Ctrl-C typed at the terminal reaches zuv alone.
-    command = ("set -m; cd %s; stty -g > before.txt; unset COLORTERM; sh -c %s; echo \"exit=$?\"; "
+    # shell does: a Ctrl-C typed at the terminal reaches zuv alone. A shell
+    # whose command died by SIGINT ends itself the same way, unless it has a
+    # trap for it: the trap keeps it to note the status.
+    command = ("set -m; trap : INT; ulimit -c 0; cd %s; stty -g > before.txt; unset COLORTERM; sh -c %s; echo \"exit=$?\"; "
                "stty -g > after.txt; exec sleep 600" % (shell_quote(pane.dir), shell_quote(run_zuv)))
     pane.tmux("respawn-pane", "-k", "-t", "t", "sh", "-c", command)
     return pane
@@ -171,6 +173,38 @@ view win
     run(script, body)
 
 
+def case_resize_click():
+    """The terminal moves an inline area as it changes size (rows brought
+    back from its history above it, or pushed into it): clicks still hit
+    what is drawn."""
+    script = """
+repeat i 60 [print ["line" i]]
+n: 0
+win: layout [
+    size 40x5 t: text 38 "MARK-UI" return
+    b: button "Click" [n: n + 1 t/text: rejoin ["clicked " n]]
+]
+win/actors: object [
+    on-resize: func [f e] [t/text: form system/view/screens/1/size]
+    on-key: func [f e] [if e/key = #"q" [unview]]
+]
+view win
+"""
+    def body(p):
+        marker_row(p)
+        for n, (width, height) in enumerate(((100, 40), (100, 14), (90, 30)), 1):
+            p.tmux("resize-window", "-t", "t", "-x", str(width), "-y", str(height))
+            # Drawn after the report was asked for: the report comes first.
+            marker_row(p, "%dx%d" % (width, height))
+            y = next(i for i, r in enumerate(p.rows()) if "Click" in r)
+            x = p.rows()[y].index("Click")
+            mouse(p, 0, x + 1, y)
+            mouse(p, 0, x + 1, y, release=True)
+            p.wait_text("clicked %d" % n)
+        p.text("q")
+    run(script, body, width=100, height=20)
+
+
 def case_nested():
     script = INPUT_WINDOW + """
 win/actors: make win/actors [
@@ -219,6 +253,28 @@ def case_ctrl_c():
     run(INPUT_WINDOW + "view win\nprint \"AFTER\"\n", body)
 
 
+def case_ctrl_c_wait():
+    """Ctrl-C ends a `wait` at once: in an actor it stops the actor and ends
+    its run; with a view/no-wait window and no run it ends the process, as
+    it does without a window. Each wait is longer than the case may take."""
+    def in_actor(p):
+        marker_row(p)
+        p.keys("Enter")
+        wait_log(p, "waiting")
+        p.keys("C-c")
+        p.wait_text("AFTER")
+        check(log_lines(p) == ["waiting"], "log: %r" % log_lines(p))
+    run("view [button \"MARK-UI\" [note ['waiting] wait 100 note ['after]]]\n"
+        "print \"AFTER\"\n", in_actor)
+
+    def no_run(p):
+        marker_row(p)
+        wait_log(p, "waiting")
+        p.keys("C-c")
+    run("view/no-wait [text \"MARK-UI\"]\nnote ['waiting]\nwait 100\nprint \"AFTER\"\n",
+        no_run, status=130)
+
+
 def case_ctrl_c_actor():
     """Ctrl-C stops an actor that runs for ever: it ends the innermost run,
     whose windows close with it, and the outer run goes on."""
@@ -255,6 +311,41 @@ print ["END" length? system/view/screens/1/pane]
         p.keys("C-c")
         p.wait_text("END 0")
     run(script, body)
+
+
+def case_last_state():
+    """A window that closes leaves its area showing its last state: what
+    changed just before `unview` is drawn before the terminal is given
+    back, whoever closes it."""
+    cases = [
+        # A timer's actor, in a run of the loop.
+        ('view [text "MARK-UI" return p: progress 22 0% rate 20 on-time [\n'
+         '    p/data: p/data + 25% if p/data >= 100% [unview]]]', None, "[####################]"),
+        # A key's actor.
+        ('view [t: text 20 "MARK-UI" f: field 5 on-key [t/text: "closed by a key" unview]]',
+         "x", "closed by a key"),
+        # The script, with a view/no-wait window shown.
+        ('view/no-wait [t: text 20 "MARK-UI"]\nwait 0.1\nt/text: "closed by the script"\nunview',
+         None, "closed by the script"),
+    ]
+    for script, key, last in cases:
+        def body(p):
+            marker_row(p)
+            if key:
+                p.text(key)
+            p.wait_text("exit=0")
+            check(any(last in r for r in p.rows()), "%r not shown:\n%s" % (last, "\n".join(p.rows())))
+        run(script + "\n", body)
+
+    # A print just before the window closed erased it: it is not drawn again.
+    def printed(p):
+        marker_row(p)
+        p.keys("Enter")
+        p.wait_text("exit=0")
+        rows = [r.strip() for r in p.rows() if r.strip()]
+        check("printed" in rows and not any("MARK-UI" in r for r in rows[rows.index("printed"):]),
+              "the window drawn again after the print: %r" % rows)
+    run('view [text "MARK-UI" button "Go" [print "printed" unview]]\n', printed)
 
 
 def case_second_window():
@@ -346,11 +437,11 @@ repeat i 5 [wait 0.05]
         p.wait_text("count ", timeout=20)
         p.text("abc")
         p.wait_text("abc")
-        p.wait_text("again 9")
+        p.wait_text("again 10")
         p.wait_text("END")
         rows = [r.strip() for r in p.rows() if r.strip()]
         at = [next((i for i, r in enumerate(rows) if line in r), -1)
-              for line in ("printed while shown", "again 9", "END")]
+              for line in ("printed while shown", "again 10", "END")]
         check(-1 not in at and at == sorted(at), "lines lost or out of order: %r" % rows)
         check(not any("count" in r for r in rows), "the area was not erased by the print: %r" % rows)
         wait_log(p, "typed abc")
@@ -391,8 +482,7 @@ def case_restore_quit():
 
 
 def case_restore_fullscreen():
-    script = INPUT_WINDOW.replace("size: 20x3 pane", "size: 20x3 flags: [fullscreen] pane") + \
-        "view win\n"
+    script = FULLSCREEN_WINDOW + "view win\n"
     def body(p):
         marker_row(p)
         check(p.tmux("display-message", "-p", "-t", "t", "#{alternate_on}").strip() == "1",
@@ -401,9 +491,13 @@ def case_restore_fullscreen():
     run(script, body)
 
 
-def signal_case(sig):
+FULLSCREEN_WINDOW = INPUT_WINDOW.replace("size: 20x3 pane", "size: 20x3 flags: [fullscreen] pane")
+
+
+def signal_case(sig, fullscreen=False):
     """Sends sig to zuv while its window is shown; answers the pane."""
-    pane = zuv_pane(INPUT_WINDOW + "view win\n", note_pid=True)
+    window = FULLSCREEN_WINDOW if fullscreen else INPUT_WINDOW
+    pane = zuv_pane(window + "view win\n", note_pid=True)
     marker_row(pane)
     pane.wait(lambda: pane.file("pid.txt"), "the pid")
     os.kill(int(pane.file("pid.txt")), sig)
@@ -426,18 +520,38 @@ def case_restore_sigint():
         pane.close()
 
 
+def case_restore_signals():
+    """Every signal that ends the process finds the terminal given back
+    first, inline and fullscreen, and then ends it itself: the shell sees
+    128 and its number."""
+    signals = [signal.SIGQUIT, signal.SIGABRT, signal.SIGUSR1, signal.SIGUSR2, signal.SIGALRM,
+               signal.SIGHUP, signal.SIGTRAP, signal.SIGXCPU, signal.SIGPROF, signal.SIGSYS,
+               signal.SIGRTMIN + 2, signal.SIGRTMAX]
+    for n, sig in enumerate(signals):
+        pane = signal_case(sig, fullscreen=n % 2 == 1)
+        try:
+            expect_restored(pane, 128 + sig)
+        except Failure as f:
+            raise Failure("signal %d: %s" % (sig, f))
+        finally:
+            pane.close()
+
+
 def case_restore_runtime_error():
     # A fault ends the program with its runtime error, the terminal first
-    # given back.
-    pane = signal_case(11)
-    try:
-        pane.wait_text("Runtime Error")
-        pane.wait_text("exit=")
-        status = int(next(r for r in pane.rows() if "exit=" in r).split("exit=")[1].split()[0])
-        check(status not in (0, 139), "exit status %d" % status)
-        expect_restored(pane, status)
-    finally:
-        pane.close()
+    # given back, inline and fullscreen.
+    faults = [signal.SIGSEGV, signal.SIGBUS, signal.SIGFPE, signal.SIGILL]
+    for n, sig in enumerate(faults):
+        pane = signal_case(sig, fullscreen=n % 2 == 1)
+        try:
+            pane.wait_text("Runtime Error")
+            pane.wait_text("exit=")
+            row = next(r for r in pane.rows() if "exit=" in r)
+            status = int(row.split("exit=")[1].split()[0])
+            check(status not in (0, 128 + sig), "signal %d: exit status %d" % (sig, status))
+            expect_restored(pane, status)
+        finally:
+            pane.close()
 
 
 def case_stop_and_continue():

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -12,6 +11,7 @@
 #include <cstdio>
 #include <string>
 
+#include "tests/unit/tui_pty.h"
 #include "view/backends/terminal/console_mode.h"
 #include "view/backends/terminal/output.h"
 #include "view/backends/terminal/tui.h"
@@ -47,20 +47,7 @@ struct TuiConsoleMode : ::testing::Test {
     }
 
     // Everything the terminal received so far.
-    std::string received() {
-        std::string out;
-        char buf[4096];
-        while (true) {
-            struct pollfd pfd {
-                master, POLLIN, 0
-            };
-            if (poll(&pfd, 1, 100) <= 0) break;
-            ssize_t n = read(master, buf, sizeof buf);
-            if (n <= 0) break;
-            out.append(buf, static_cast<size_t>(n));
-        }
-        return out;
-    }
+    std::string received() { return test::received(master, 100); }
 };
 
 TEST_F(TuiConsoleMode, ModesComeBackAfterDeactivation) {

@@ -5,10 +5,13 @@
 #include <string>
 
 #include "datatypes/block.h"
+#include "datatypes/error.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
 #include "runtime/fire.h"
+#include "runtime/stack.h"
 #include "tests/unit/library_fixture.h"
+#include "tests/unit/molded.h"
 #include "tests/unit/tui_rows.h"
 #include "tests/unit/tui_screen_fixture.h"
 #include "view/backends/terminal/colour.h"
@@ -41,11 +44,16 @@ protected:
         draw::run_block(s, &cmds, nullptr);
     }
 
-    // The error a block raises, or "none".
+    // The error a block raises, or "none"; refused_at is where it stands
+    // (its argument, molded).
+    static inline std::string refused_at;
     static std::string refusal(const char* text) {
+        refused_at.clear();
         try {
             draw(text, 10, 5);
         } catch (const raised_error& e) {
+            if (stack::top_slot > stack::bottom && stack::top_type() == TYPE_error)
+                refused_at = zuv::test::molded(error::field(stack::top(), error::FIELD_ARG1));
             native_frame();
             if (e.id == err::draw_invalid) return "draw-invalid";
             if (e.id == err::draw_infinite) return "draw-infinite";
@@ -217,28 +225,42 @@ TEST_F(TuiDraw, SetWordsWordsAndNesting) {
     EXPECT_EQ(row(0), U"█");
 }
 
+// A refusal stands at the offending value, or at the command whose
+// argument is missing: never at the block's end or at the next command.
 TEST_F(TuiDraw, RefusedBlocks) {
     struct {
         const char* block;
         const char* error;
+        const char* at;  // nullptr: not looked at
     } cases[] = {
-        {"[pen 255.0.0 line 0x0]", "draw-invalid"},
-        {"[line 0x0 1x1 foo]", "draw-invalid"},
-        {"[12]", "draw-invalid"},
-        {"[box 0x0]", "draw-invalid"},
-        {"[triangle 0x0 1x1]", "draw-invalid"},
-        {"[circle 0x0]", "draw-invalid"},
-        {"[pen]", "draw-invalid"},
-        {"[pen \"red\"]", "draw-invalid"},
-        {"[pen line 0x0 1x1]", "draw-invalid"},
-        {"[text 0x0 12]", "draw-invalid"},
-        {"[font 12]", "draw-invalid"},
-        {"b: [line 0x0 1x1] append/only b b", "draw-infinite"},
-        {"b: [[line 0x0 1x1]] append/only first b b", "draw-infinite"},
-        {"b: [push []] append/only second b b", "draw-infinite"},
-        {"b: copy [] loop 2000 [b: reduce [b]]", "stack-overflow"},
+        {"[pen 255.0.0 line 0x0]", "draw-invalid", "[line 0x0]"},
+        {"[line 0x0 box 1x1 2x2]", "draw-invalid", "[line 0x0 box 1x1 2x2]"},
+        {"[line 0x0 1x1 foo]", "draw-invalid", "[foo]"},
+        {"[12]", "draw-invalid", "[12]"},
+        {"[box 0x0]", "draw-invalid", "[box 0x0]"},
+        {"[box 0x0 \"bad\" 3x3]", "draw-invalid", "[\"bad\" 3x3]"},
+        {"[triangle 0x0 1x1]", "draw-invalid", "[triangle 0x0 1x1]"},
+        {"[circle 0x0]", "draw-invalid", "[circle 0x0]"},
+        {"[pen]", "draw-invalid", "[pen]"},
+        {"[pen \"red\"]", "draw-invalid", "[\"red\"]"},
+        {"[pen redd]", "draw-invalid", "[pen redd]"},
+        {"[pen line 0x0 1x1]", "draw-invalid", "[pen line 0x0 1x1]"},
+        {"[text 0x0 12]", "draw-invalid", "[12]"},
+        {"[font 12]", "draw-invalid", "[12]"},
+        {"[push [line 1x1]]", "draw-invalid", "[line 1x1]"},
+        {"[shape [move 0x0 line]]", "draw-invalid", "[line]"},
+        {"[matrix [1 0 0 1 0 x]]", "draw-invalid", "[x]"},
+        {"b: [line 0x0 1x1] append/only b b", "draw-infinite", nullptr},
+        {"b: [[line 0x0 1x1]] append/only first b b", "draw-infinite", nullptr},
+        {"b: [push []] append/only second b b", "draw-infinite", nullptr},
+        {"b: copy [] loop 2000 [b: reduce [b]]", "stack-overflow", nullptr},
     };
-    for (const auto& c : cases) EXPECT_EQ(refusal(c.block), c.error) << c.block;
+    for (const auto& c : cases) {
+        EXPECT_EQ(refusal(c.block), c.error) << c.block;
+        if (c.at != nullptr) {
+            EXPECT_EQ(refused_at, c.at) << c.block;
+        }
+    }
 }
 
 // The commands that draw nothing in cells, with the argument forms the

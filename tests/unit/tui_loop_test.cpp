@@ -3,6 +3,13 @@
 // nested loops and timers that go while they tick.
 #include <gtest/gtest.h>
 
+#include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -12,6 +19,7 @@
 #include "datatypes/string.h"
 #include "runtime/fire.h"
 #include "tests/unit/library_fixture.h"
+#include "tests/unit/tui_pty.h"
 #include "view/backends/terminal/event_loop.h"
 #include "view/backends/terminal/output.h"
 #include "view/backends/terminal/ui_state.h"
@@ -336,6 +344,44 @@ TEST_F(TuiLoop, ARemovedTimerIsNeverTouchedAgain) {
     fired.clear();
     eval("do-events");
     EXPECT_EQ(fired, (std::vector<std::string>{"a", "c", "c", "c"}));
+}
+
+// An abort on the runtime's own thread (a failed assertion) gives the
+// terminal back, then ends the process by itself. The process is a child
+// with a pseudo-terminal for its input and output and a view/no-wait window
+// holding the terminal.
+TEST_F(TuiLoop, AnAbortGivesTheTerminalBack) {
+    int master = -1, slave = -1;
+    struct winsize ws {};
+    ws.ws_col = 80;
+    ws.ws_row = 24;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, &ws), 0);
+    struct termios before {};
+    ASSERT_EQ(tcgetattr(slave, &before), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        dup2(slave, STDIN_FILENO);
+        dup2(slave, STDOUT_FILENO);
+        loop_io = terminal_io();
+        eval(R"(view/no-wait [text "x"])");
+        std::abort();
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGABRT) << "status " << status;
+    struct termios after {};
+    ASSERT_EQ(tcgetattr(slave, &after), 0);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    std::string out = test::received(master, 0);
+    // Mouse reporting was on and the cursor hidden; both came back.
+    size_t on = out.find("\x1b[?1000h"), off = out.find("\x1b[?1000l");
+    EXPECT_TRUE(on != std::string::npos && off != std::string::npos && off > on) << out;
+    size_t hidden = out.find("\x1b[?25l"), shown = out.rfind("\x1b[?25h");
+    EXPECT_TRUE(hidden != std::string::npos && shown != std::string::npos && shown > hidden) << out;
+    close(master);
+    close(slave);
 }
 
 }  // namespace

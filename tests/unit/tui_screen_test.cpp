@@ -87,13 +87,25 @@ TEST(TuiScreen, WideCharacterTailIsNotWritten) {
     EXPECT_EQ(written(s), ESC + "[H\xE4\xB8\xAD" + "x");
 }
 
+// The cell after a character with marks is placed by its column (a
+// terminal may give the cluster other columns), and so is the one after
+// that when a joiner may have taken it into the cluster.
 TEST(TuiScreen, MarksFollowTheirCharacter) {
     screen_t s = grid_of(3, 1, {"ab"});
     s.add_mark(0, 0, 0x301);
     s.add_mark(0, 0, 0x323);
     s.at(1, 0)->attrs |= attr::MASKED;
     s.add_mark(1, 0, 0x301);  // a masked cell shows "*" alone
-    EXPECT_EQ(written(s), ESC + "[Ha\u0301\u0323* ");
+    EXPECT_EQ(written(s), ESC + "[Ha\u0301\u0323" + ESC + "[2G* ");
+    s = grid_of(6, 1, {""});
+    s.at(0, 0)->code = 0x1F468;
+    s.at(1, 0)->attrs = attr::WIDE_TAIL;
+    s.add_mark(0, 0, 0x200D);
+    s.at(2, 0)->code = 0x1F469;
+    s.at(3, 0)->attrs = attr::WIDE_TAIL;
+    s.at(4, 0)->code = 'x';
+    s.at(5, 0)->code = 'y';
+    EXPECT_EQ(written(s), ESC + "[H\U0001F468\u200D" + ESC + "[3G\U0001F469" + ESC + "[5Gxy");
 }
 
 TEST(TuiScreen, BackgroundRestartsOnEveryRow) {

@@ -37,6 +37,8 @@ TEST(TuiText, Measures) {
         {U"abcdef", 0, true, {6, 6, 1}},  // 0: no wrap limit
         {U"a中b", 2, true, {2, 3, 3}},
         {U"a中b", 1, true, {1, 1, 1}},  // wider than the wrap width: the walk ends
+        {U"a\u200Db\u200Dcd", NO_LIMIT, false, {4, 6, 1}},  // joiners take no column
+        {U"\U0001F468\u200D\U0001F469", 3, false, {2, 2, 1}},
     };
     for (const auto& c : cases) {
         text_measure_t m = c.wrap ? wrap_columns(c.text, c.limit) : text_columns(c.text, c.limit);
@@ -243,6 +245,12 @@ TEST(TuiText, CombiningMarksGoWithTheirBase) {
         {U"a\n\u0301", {0, 0, 6, 2}, U"a     ", -1, U""},  // the row above is not its row
         {U"ab\u0301", {0, 0, 1, 2}, U"a     ", -1, U""},  // its base is clipped
         {U"e\u0301", {1, 0, 6, 2}, U"      ", -1, U""},
+        {U"x\u200By", {0, 0, 6, 2}, U"xy    ", 0, U"\u200B"},
+        {U"\U0001F3F4\U000E0067\U000E007F!",
+         {0, 0, 6, 2},
+         U"\U0001F3F4~!   ",
+         0,
+         U"\U000E0067\U000E007F"},
     };
     for (const auto& c : cases) {
         screen_t s = grid(6, 2);
@@ -265,6 +273,24 @@ TEST(TuiText, CombiningMarksGoWithTheirBase) {
     // A long run of marks is bounded.
     draw_text(s, U"e" + std::u32string(1000, U'\u0301'), 0, 0, {0, 0, 6, 1}, text_style_t{});
     EXPECT_EQ(s.marks_of(0, 0).size(), screen_t::MAX_MARKS);
+}
+
+// Characters a terminal draws with the one before them take no column:
+// format characters but the soft hyphen, conjoining Hangul vowels and
+// finals, marks and variation selectors. Their neighbours keep theirs.
+TEST(TuiText, ZeroWidthCharacters) {
+    const uint32_t none[] = {0x0301,  0x061C,  0x1160,  0x11FF,  0x180E, 0x200B, 0x200C,  0x200D,
+                             0x200E,  0x200F,  0x202A,  0x202E,  0x2060, 0x2064, 0x2066,  0x206F,
+                             0xD7B0,  0xD7FB,  0xFE0F,  0xFEFF,  0xFFF9, 0xFFFB, 0x13430, 0x1BCA0,
+                             0x1D173, 0xE0001, 0xE0020, 0xE007F, 0xE0100};
+    for (uint32_t cp : none) EXPECT_EQ(char_width(cp), 0) << std::hex << "U+" << cp;
+    const struct {
+        uint32_t cp;
+        int32_t width;
+    } some[] = {{0x00AD, 1},  {0x115F, 2},  {0x200A, 1}, {0x2010, 1}, {0x2065, 1},
+                {0x2070, 1},  {0xD7C7, 1},  {0xFEFE, 1}, {0xFFFC, 1}, {0xE0002, 1},
+                {0xE0080, 1}, {0x1F468, 2}, {0x4E00, 2}, {'a', 1}};
+    for (const auto& c : some) EXPECT_EQ(char_width(c.cp), c.width) << std::hex << "U+" << c.cp;
 }
 
 TEST(TuiText, StyledRunsAndStyleAttributes) {

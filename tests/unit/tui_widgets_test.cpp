@@ -1,12 +1,12 @@
 // Widgets made from library faces, drawn into the cell screen.
 #include <gtest/gtest.h>
 
-#include <poll.h>
 #include <pty.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "datatypes/block.h"
 #include "datatypes/float.h"
@@ -15,6 +15,7 @@
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
 #include "tests/unit/library_fixture.h"
+#include "tests/unit/tui_pty.h"
 #include "tests/unit/tui_rows.h"
 #include "tests/unit/tui_screen_fixture.h"
 #include "view/backends/terminal/colour.h"
@@ -79,6 +80,13 @@ protected:
     }
 
     static std::u32string row(int32_t y) { return row_text(screen(), y); }
+    // Every row of the screen.
+    using rows_t = std::vector<std::u32string>;
+    static rows_t rows() {
+        rows_t all;
+        for (int32_t y = 0; y < screen().height(); ++y) all.push_back(row(y));
+        return all;
+    }
 
     static std::string text_facet(const char* word) {
         std::string code = std::string("mold ") + word + "/text";
@@ -97,11 +105,8 @@ TEST_F(TuiWidgets, LabelsExistOnceMade) {
         make face! [type: 'radio offset: 0x4 size: 8x1 text: "A" data: true]
     ]])");
     draw_active_window();
-    EXPECT_EQ(row(0), U"[#####     ]  ");
-    EXPECT_EQ(row(1), U"[          ]  ");
-    EXPECT_EQ(row(2), U"[          ]  ");
-    EXPECT_EQ(row(3), U"☐ Yes         ");
-    EXPECT_EQ(row(4), U"◉ A           ");
+    EXPECT_EQ(rows(), (rows_t{U"[#####     ]  ", U"[          ]  ", U"[          ]  ",
+                              U"☐ Yes         ", U"◉ A           "}));
 }
 
 // Two pixels a cell: the upper one the background, the lower one the
@@ -222,6 +227,31 @@ TEST_F(TuiWidgets, FocusedTextListInReverseVideo) {
     set_focus(widget("l"));
     draw_active_window();
     EXPECT_EQ(screen().at(0, 0)->attrs & attr::INVERSE, attr::INVERSE);
+}
+
+// Rows are items to a click: an item wider than the list is cut at its
+// edge and one with line feeds shows their picture, each in one row.
+TEST_F(TuiWidgets, TextListItemsKeepOneRowEach) {
+    show_window(R"(make face! [type: 'window size: 6x4 pane: reduce [
+        l: make face! [type: 'text-list offset: 0x0 size: 6x4 flags: 'focusable selected: 1
+            data: ["abcdefghijkl" "sec^/ond" "abcde中" "中文中文" "third" "fourth"]]
+    ]])");
+    draw_active_window();
+    EXPECT_EQ(rows(), (rows_t{U"abcdef", U"sec\u240Aon", U"abcde ", U"中~文~中~"}));
+    // The highlight of a cut item ends with its row.
+    EXPECT_EQ(screen().at(5, 0)->attrs & attr::INVERSE, attr::INVERSE);
+    EXPECT_EQ(screen().at(0, 1)->attrs & attr::INVERSE, 0u);
+    send_widget_event(widget("l"), event_type::click, {2, 1, 0, 0});
+    EXPECT_EQ(integer_of("l/selected"), 2);
+    send_widget_event(widget("l"), event_type::click, {2, 3, 0, 0});
+    EXPECT_EQ(integer_of("l/selected"), 4);
+    // The selection moved down out of the box scrolls it by one item.
+    send_widget_event(widget("l"), event_type::key, {0, 0, -21, 0});
+    EXPECT_EQ(integer_of("l/selected"), 5);
+    draw_active_window();
+    EXPECT_EQ(row(0), U"sec\u240Aon");
+    EXPECT_EQ(row(3), U"third ");
+    EXPECT_EQ(screen().at(0, 3)->attrs & attr::INVERSE, attr::INVERSE);
 }
 
 TEST_F(TuiWidgets, FieldEditing) {
@@ -587,16 +617,7 @@ TEST_F(TuiWidgets, RenderWritesOnceAndPlacesTheCaret) {
     screen().cursor_row = 0;
     ui().redraw = true;
     render();
-    std::string out;
-    char buf[4096];
-    struct pollfd pfd {
-        master, POLLIN, 0
-    };
-    while (poll(&pfd, 1, 100) > 0) {
-        ssize_t n = read(master, buf, sizeof buf);
-        if (n <= 0) break;
-        out.append(buf, static_cast<size_t>(n));
-    }
+    std::string out = test::received(master, 100);
     deactivate();
     close(master);
     close(slave);

@@ -69,6 +69,9 @@ struct cursor_t {
     cell_t block;
     int32_t pos;
     int32_t end;
+    // Where the command being read starts (-1: none): an argument that is
+    // missing is reported there, not at the block's end or the next word.
+    int32_t command = -1;
 
     bool more() const { return pos < end; }
     cell_t* raw() const { return block::rs_abs_at(&block, pos); }
@@ -93,6 +96,7 @@ public:
         cursor_t c{block, head, head + block::rs_length_q(&block)};
         while (c.more()) {
             cell_t* v = c.raw();
+            c.command = c.pos;
             switch (type_of(v)) {
             case TYPE_set_word: {
                 // The word names the commands that follow, for code that
@@ -134,9 +138,17 @@ private:
 
     // --- reading ---------------------------------------------------------------------------
 
+    // At the offending value; where an argument is missing (the block
+    // ends, or a word stands there: the next command or a word whose value
+    // does not fit), at the command that wanted it.
     [[noreturn]] static void invalid(const cursor_t& c) {
+        bool missing = !c.more();
+        if (!missing) {
+            uint8_t t = type_of(c.raw());
+            missing = t == TYPE_word || t == TYPE_lit_word || t == TYPE_set_word;
+        }
         cell_t at = c.block;
-        block::set_head_index(&at, c.pos);
+        block::set_head_index(&at, missing && c.command >= 0 ? c.command : c.pos);
         fire(err::draw_invalid, &at);
     }
 
@@ -561,6 +573,7 @@ private:
         int32_t head = block::head_index(path);
         cursor_t c{*path, head, head + block::rs_length_q(path)};
         while (c.more()) {
+            c.command = c.pos;
             int32_t id = word_of(c.raw(), true);
             if (id < 0) invalid(c);
             ++c.pos;

@@ -1,11 +1,10 @@
 #include "view/backends/terminal/event_loop.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
+#include <string>
 
 #include "datatypes/logic.h"
 #include "datatypes/symbol.h"
@@ -21,6 +20,7 @@
 #include "view/backends/terminal/output.h"
 #include "view/backends/terminal/routing.h"
 #include "view/backends/terminal/tui.h"
+#include "view/backends/terminal/ui_mode.h"
 #include "view/backends/terminal/ui_state.h"
 #include "view/backends/terminal/widget_tree.h"
 
@@ -33,8 +33,6 @@ constexpr int32_t FRAME_MS = 33;
 // so that a flood of input cannot stall the frame.
 constexpr size_t READ_CHUNK = 4096;
 constexpr size_t READ_LIMIT = 64 * 1024;
-// How long a cursor report still due may take once the UI ends.
-constexpr int32_t REPORT_DRAIN_MS = 100;
 
 // The mouse modes: clicks, drags, the extended and the SGR encodings.
 constexpr int MOUSE_MODES[] = {1000, 1002, 1015, 1006};
@@ -43,194 +41,9 @@ constexpr int MOTION_MODE = 1003;  // any motion, only while mouse-event? is tru
 int32_t current_frame = 0;
 // The outermost loop runs and its input is a terminal (or a test's).
 bool input_live = false;
-bool terminal_owned = false;  // the outermost loop set the terminal's modes
 // A window shown by view/no-wait owns the terminal outside any loop, so
 // that the passes `wait` runs can draw it and read its input.
 bool standing = false;
-
-// Read from signal handlers.
-volatile sig_atomic_t mouse_on = 0;
-volatile sig_atomic_t motion_on = 0;
-volatile sig_atomic_t winch = 0;
-volatile sig_atomic_t resumed = 0;
-int wake_pipe[2] = {-1, -1};
-
-// --- the restore that every end of the process runs ---------------------------------------
-
-void raw_write(const char* text, size_t n) {
-    while (n > 0) {
-        ssize_t w = ::write(output_fd(), text, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return;
-        text += w;
-        n -= static_cast<size_t>(w);
-    }
-}
-
-void raw_write(const char* text) {
-    size_t n = 0;
-    while (text[n] != 0) ++n;
-    raw_write(text, n);
-}
-
-// "ESC [ n B" without the library's formatting, for signal handlers.
-void raw_cursor_down(int32_t n) {
-    if (n < 1) return;
-    char text[16] = "\x1b[";
-    char digits[12];
-    int k = 0;
-    for (; n > 0 && k < 11; n /= 10) digits[k++] = static_cast<char>('0' + n % 10);
-    int at = 2;
-    while (k > 0) text[at++] = digits[--k];
-    text[at++] = 'B';
-    raw_write(text, static_cast<size_t>(at));
-}
-
-// Undoes what UI mode set, in the order it was set up; only system calls,
-// so that signal handlers may run it.
-void restore_terminal() {
-    if (!terminal_owned) return;
-    terminal_owned = false;
-    screen_t& sc = screen();
-    if (!sc.fullscreen && sc.drawn) {
-        raw_cursor_down(sc.height() - 1 - sc.cursor_row);
-        raw_write("\r\n");
-    }
-    // The cursor is below the area now: the next area starts there, not
-    // rows above it over what was printed since.
-    sc.cursor_row = 0;
-    sc.drawn = false;
-    if (motion_on) raw_write("\x1b[?1003l");
-    if (mouse_on) raw_write("\x1b[?1006l\x1b[?1015l\x1b[?1002l\x1b[?1000l");
-    mouse_on = 0;
-    motion_on = 0;
-    if (fullscreen_entered_q()) raw_write("\x1b[?1049l");
-    if (cursor_hidden_q()) raw_write("\x1b[?25h");
-    forget_terminal_modes();
-    deactivate();
-}
-
-// --- signals -------------------------------------------------------------------------------
-
-constexpr int ENDING_SIGNALS[] = {SIGHUP, SIGINT, SIGTERM};
-constexpr size_t ENDING_COUNT = sizeof ENDING_SIGNALS / sizeof ENDING_SIGNALS[0];
-struct sigaction old_ending[ENDING_COUNT];
-struct sigaction old_winch, old_tstp;
-bool handlers_installed = false;
-
-void wake() {
-    if (wake_pipe[1] >= 0) {
-        char b = 1;
-        ssize_t r = ::write(wake_pipe[1], &b, 1);
-        (void)r;
-    }
-}
-
-void on_ending_signal(int sig) {
-    restore_terminal();
-    // Ctrl-C from outside ends the program as an interrupted evaluation does.
-    if (sig == SIGINT) _exit(130);
-    for (size_t i = 0; i < ENDING_COUNT; ++i)
-        if (ENDING_SIGNALS[i] == sig) sigaction(sig, &old_ending[i], nullptr);
-    raise(sig);
-}
-
-// Ctrl-C typed at the terminal halts what runs (the evaluator stops at its
-// next expression, the loop at its next frame); a SIGINT sent from outside
-// ends the process as before.
-void on_interrupt(int sig, siginfo_t* info, void*) {
-    if (info != nullptr && info->si_code == SI_KERNEL && terminal_owned) {
-        interpreter::request_interrupt();
-        wake();
-        return;
-    }
-    on_ending_signal(sig);
-}
-
-void on_winch(int) {
-    winch = 1;
-    wake();
-}
-
-// Stops with the shell's modes back; continues in UI mode, repainted.
-void on_tstp(int) {
-    int saved_errno = errno;
-    bool had_mouse = mouse_on, had_motion = motion_on;
-    bool had_alternate = fullscreen_entered_q(), had_hidden = cursor_hidden_q();
-    if (had_motion) raw_write("\x1b[?1003l");
-    if (had_mouse) raw_write("\x1b[?1006l\x1b[?1015l\x1b[?1002l\x1b[?1000l");
-    if (had_alternate) raw_write("\x1b[?1049l");
-    if (had_hidden) raw_write("\x1b[?25h");
-    // The shell writes below the inline area, and the area comes back below
-    // what it wrote.
-    screen_t& sc = screen();
-    if (!had_alternate && sc.drawn) {
-        raw_cursor_down(sc.height() - 1 - sc.cursor_row);
-        raw_write("\r\n");
-    }
-    sc.cursor_row = 0;
-    sc.drawn = false;
-    suspend();
-    struct sigaction dfl {};
-    dfl.sa_handler = SIG_DFL;
-    sigemptyset(&dfl.sa_mask);
-    struct sigaction mine {};
-    sigaction(SIGTSTP, &dfl, &mine);
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGTSTP);
-    sigprocmask(SIG_UNBLOCK, &set, nullptr);
-    raise(SIGTSTP);
-    // Continued.
-    sigaction(SIGTSTP, &mine, nullptr);
-    resume();
-    if (had_alternate) raw_write("\x1b[?1049h\x1b[2J");
-    if (had_mouse) raw_write("\x1b[?1000h\x1b[?1002h\x1b[?1015h\x1b[?1006h");
-    if (had_motion) raw_write("\x1b[?1003h");
-    if (had_hidden) raw_write("\x1b[?25l");
-    resumed = 1;
-    wake();
-    errno = saved_errno;
-}
-
-// Signals that would end or stop the process find the terminal restored;
-// one that is ignored or has a handler of the program's own is left alone.
-void install_handlers() {
-    if (handlers_installed) return;
-    handlers_installed = true;
-    struct sigaction sa {};
-    sa.sa_handler = on_ending_signal;
-    sigemptyset(&sa.sa_mask);
-    struct sigaction ia {};
-    ia.sa_sigaction = on_interrupt;
-    ia.sa_flags = SA_SIGINFO;
-    sigemptyset(&ia.sa_mask);
-    for (size_t i = 0; i < ENDING_COUNT; ++i) {
-        sigaction(ENDING_SIGNALS[i], nullptr, &old_ending[i]);
-        if (!(old_ending[i].sa_flags & SA_SIGINFO) && old_ending[i].sa_handler == SIG_DFL)
-            sigaction(ENDING_SIGNALS[i], ENDING_SIGNALS[i] == SIGINT ? &ia : &sa, nullptr);
-    }
-    struct sigaction wa {};
-    wa.sa_handler = on_winch;
-    wa.sa_flags = SA_RESTART;
-    sigemptyset(&wa.sa_mask);
-    sigaction(SIGWINCH, &wa, &old_winch);
-    struct sigaction ta {};
-    ta.sa_handler = on_tstp;
-    ta.sa_flags = SA_RESTART;
-    sigemptyset(&ta.sa_mask);
-    sigaction(SIGTSTP, nullptr, &old_tstp);
-    if (!(old_tstp.sa_flags & SA_SIGINFO) && old_tstp.sa_handler == SIG_DFL)
-        sigaction(SIGTSTP, &ta, nullptr);
-}
-
-void remove_handlers() {
-    if (!handlers_installed) return;
-    handlers_installed = false;
-    for (size_t i = 0; i < ENDING_COUNT; ++i) sigaction(ENDING_SIGNALS[i], &old_ending[i], nullptr);
-    sigaction(SIGWINCH, &old_winch, nullptr);
-    sigaction(SIGTSTP, &old_tstp, nullptr);
-}
 
 // --- the terminal's input and time ---------------------------------------------------------
 
@@ -238,18 +51,12 @@ bool terminal_enter() { return activate(STDIN_FILENO, STDOUT_FILENO); }
 
 void terminal_leave() { deactivate(); }
 
-void drain_wake_pipe() {
-    char scratch[64];
-    while (wake_pipe[0] >= 0 && ::read(wake_pipe[0], scratch, sizeof scratch) > 0) {
-    }
-}
-
 // Without a terminal only the wake-up pipe is watched: a redirected input
 // at its end would end every wait at once.
 void terminal_wait(int32_t ms) {
     struct pollfd fds[2];
     nfds_t n = 0;
-    if (wake_pipe[0] >= 0) fds[n++] = {wake_pipe[0], POLLIN, 0};
+    if (wake_fd() >= 0) fds[n++] = {wake_fd(), POLLIN, 0};
     if (active_q()) fds[n++] = {STDIN_FILENO, POLLIN, 0};
     if (n == 0) {
         if (ms > 0) usleep(static_cast<useconds_t>(ms) * 1000);
@@ -300,18 +107,33 @@ void ask_cursor_report() {
     write("\x1b[6n", 4);
 }
 
+// A terminal that changes size moves what it shows, the inline area with
+// it: a taller one brings rows back from its history above the area, a
+// shorter one pushes rows into it. The area's top row is asked for again,
+// with the cursor on that row, lest clicks count from where it was.
+void find_area_again() {
+    screen_t& sc = screen();
+    std::string up = "\r";
+    if (sc.cursor_row > 0) up += "\x1b[" + std::to_string(sc.cursor_row) + "A";
+    write(up.data(), up.size());
+    sc.cursor_row = 0;
+    ask_cursor_report();
+}
+
 // Reads what waits, in bounded chunks; the number of bytes read.
 size_t read_input() {
-    if (winch) {
-        winch = 0;
+    ui_mode_t& m = ui_mode();
+    if (m.winch) {
+        m.winch = 0;
+        if (m.owned && !screen().fullscreen) find_area_again();
         terminal_resized();
     }
-    if (resumed) {
-        resumed = 0;
+    if (m.resumed) {
+        m.resumed = 0;
         ui().redraw = true;
         screen().redraw = true;
         screen().drawn = false;
-        if (terminal_owned && !screen().fullscreen) ask_cursor_report();
+        if (m.owned && !screen().fullscreen) ask_cursor_report();
     }
     if (!input_live) return 0;
     char chunk[READ_CHUNK];
@@ -332,10 +154,11 @@ bool mouse_event_q() {
 
 // Any motion is reported only while a script asks for it.
 void follow_mouse_event_flag() {
-    if (!terminal_owned || !mouse_on) return;
+    ui_mode_t& m = ui_mode();
+    if (!m.owned || !m.mouse_on) return;
     bool want = mouse_event_q();
-    if (want == (motion_on != 0)) return;
-    motion_on = want ? 1 : 0;
+    if (want == (m.motion_on != 0)) return;
+    m.motion_on = want ? 1 : 0;
     if (want) set_mode(MOTION_MODE);
     else reset_mode(MOTION_MODE);
 }
@@ -343,36 +166,14 @@ void follow_mouse_event_flag() {
 void enter_ui_mode() {
     input_live = loop_io.enter();
     if (!active_q()) return;
-    terminal_owned = true;
-    install_handlers();
+    ui_mode().owned = 1;
+    install_signal_handlers();
     screen_t& sc = screen();
     if (sc.fullscreen) enter_fullscreen();
     else ask_cursor_report();
     for (int mode : MOUSE_MODES) set_mode(mode);
-    mouse_on = 1;
+    ui_mode().mouse_on = 1;
     follow_mouse_event_flag();
-}
-
-// A report asked for and not yet come would reach the shell as typed text.
-void drain_reports() {
-    screen_t& sc = screen();
-    int64_t start = now_ms();
-    char chunk[256];
-    while (sc.reports_seen < sc.reports_asked) {
-        int64_t left = REPORT_DRAIN_MS - (now_ms() - start);
-        if (left <= 0) break;
-        struct pollfd p {
-            STDIN_FILENO, POLLIN, 0
-        };
-        if (poll(&p, 1, static_cast<int>(left)) <= 0) break;
-        ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
-        if (n <= 0) break;
-        for (ssize_t i = 0; i < n; ++i)
-            if (chunk[i] == 'R') ++sc.reports_seen;
-    }
-    while (::read(STDIN_FILENO, chunk, sizeof chunk) > 0) {
-    }
-    sc.reports_seen = sc.reports_asked = 0;
 }
 
 void shutdown() {
@@ -392,12 +193,12 @@ void shutdown() {
 }
 
 void leave_ui_mode() {
-    if (terminal_owned) {
+    if (ui_mode().owned) {
         // A Ctrl-C that came as the UI ended was meant for the UI.
         interpreter::take_interrupt();
         drain_reports();
         restore_terminal();
-        remove_handlers();
+        remove_signal_handlers();
     } else if (input_live) {
         loop_io.leave();
     }
@@ -412,7 +213,9 @@ void leave_ui_mode() {
 struct run_guard {
     int32_t entry;
     bool outermost;
+    bool counted;
     ~run_guard() {
+        if (counted) ui_mode().runs_going = ui_mode().runs_going - 1;
         if (ui().loop_depth > entry) ui().loop_depth = entry;
         if (outermost) leave_ui_mode();
     }
@@ -423,7 +226,7 @@ struct run_guard {
 // awaited, lest it reach the shell as typed text.
 void restore_at_exit() {
     standing = false;
-    if (terminal_owned) drain_reports();
+    if (ui_mode().owned) drain_reports();
     restore_terminal();
 }
 
@@ -436,7 +239,7 @@ void poll_pass() {
 void stand() {
     if (ui().active_window == nullptr) return;
     enter_ui_mode();
-    if (!terminal_owned) {
+    if (!ui_mode().owned) {
         if (input_live) loop_io.leave();
         input_live = false;
         return;
@@ -451,12 +254,13 @@ void stand() {
 void release_standing() {
     if (!standing) return;
     standing = false;
-    if (terminal_owned && active_q() && ui().active_window != nullptr) render();
+    if (ui_mode().owned && active_q() && ui().active_window != nullptr) render();
     leave_ui_mode();
 }
 
-// Ctrl-C ends the innermost run; with no run (a window shown by
-// view/no-wait while the script waits) it stays for the script's code.
+// Ctrl-C ends the innermost run. With no run (the pass `wait` runs for a
+// view/no-wait window) there is none to end: the signal itself ended the
+// process then (on_interrupt), and a byte 3 in the input does nothing.
 void halt_innermost_run() {
     ui_state_t& s = ui();
     if (s.loop_depth <= 0) return;
@@ -490,8 +294,11 @@ bool do_events(bool one_pass) {
     if (one_pass && !input_live && s.loop_depth == 0) stand();
     const bool nested = one_pass || input_live || s.loop_depth > 0;
     const int32_t entry = s.loop_depth;
-    if (!one_pass) ++s.loop_depth;
-    run_guard guard{entry, !nested};
+    if (!one_pass) {
+        ++s.loop_depth;
+        ui_mode().runs_going = ui_mode().runs_going + 1;
+    }
+    run_guard guard{entry, !nested, !one_pass};
     if (!nested) {
         enter_ui_mode();
         mark_redraw(nullptr);
@@ -509,7 +316,7 @@ bool do_events(bool one_pass) {
         got = read_input() > 0;
         if (one_pass && !got) {
             // What changed since the last pass shows all the same.
-            if (terminal_owned && active_q()) render();
+            if (ui_mode().owned && active_q()) render();
             break;
         }
         int32_t t = frame;
@@ -521,14 +328,16 @@ bool do_events(bool one_pass) {
         current_frame = t;
         timers_tick(t);
         follow_mouse_event_flag();
-        if (terminal_owned && active_q()) render();
+        if (ui_mode().owned && active_q()) render();
         else place_area();
         screen_t& sc = screen();
         input().origin_row = sc.fullscreen ? 0 : sc.origin_row;
         input().decode(sink);
         if (s.click_state == 2 && s.click_timer < 800) s.click_timer += FRAME_MS;
         frame = static_cast<int32_t>(loop_io.now_ms() - start);
-        if (s.halt || (s.loop_depth > 0 && interpreter::take_interrupt())) {
+        // A pass that `wait` runs leaves an interrupt to the code that
+        // called it, which stops where it is.
+        if (s.halt || (!one_pass && s.loop_depth > 0 && interpreter::take_interrupt())) {
             s.halt = false;
             halt_innermost_run();
         }
@@ -554,6 +363,17 @@ void release_if_idle() {
     if (standing && ui().loop_depth == 0 && ui().windows.empty()) release_standing();
 }
 
+void draw_last_state(widget_t* window) {
+    const ui_state_t& s = ui();
+    // A window erased for a print and not drawn since is no longer on the
+    // screen: nothing there to bring up to date.
+    if (!ui_mode().owned || !active_q() || screen().fullscreen || !screen().drawn) return;
+    if (s.active_window == nullptr || s.active_window->widget != window) return;
+    for (const window_t* other : s.windows)
+        if (other != s.active_window && !(other->widget->flags & widget_flag::HIDDEN)) return;
+    render();
+}
+
 void exit_event_loop() {
     if (ui().loop_depth > 0) --ui().loop_depth;
 }
@@ -572,14 +392,7 @@ void init_event_loop() {
     static bool done = false;
     if (done) return;
     done = true;
-    if (pipe(wake_pipe) == 0) {
-        for (int fd : wake_pipe) {
-            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-            fcntl(fd, F_SETFD, FD_CLOEXEC);
-        }
-    } else {
-        wake_pipe[0] = wake_pipe[1] = -1;
-    }
+    init_wake_pipe();
     lowrt::add_exit_hook(restore_at_exit);
     poll_hook = poll_pass;
     release_hook = release_standing;

@@ -5,8 +5,8 @@
 // The outermost loop owns the terminal: it enters UI mode (raw input,
 // mouse reporting, the alternate screen for a fullscreen window) and gives
 // every bit of it back however it ends: a normal return, an error unwinding
-// the loop, an exit of the process from an actor, a runtime error, or a
-// signal (SIGTERM, SIGHUP, SIGINT). Nested loops (a modal requester, the
+// the loop, an exit of the process from an actor, a runtime error, or any
+// signal that ends the process (ui_mode.h). Nested loops (a modal requester, the
 // one pass that `wait` runs) leave the terminal as they found it; a pass
 // with no loop running (view/no-wait, then `wait`) takes it for as long as
 // a window is shown.
@@ -27,6 +27,13 @@ bool do_events(bool one_pass);
 
 // Ends the innermost running loop; nothing when none runs.
 void exit_event_loop();
+
+struct widget_t;
+// The window is about to close: when it is the one on the screen and no
+// other is left to show, what changed since the last frame is drawn first,
+// so that its inline area keeps its last state once the terminal is given
+// back.
+void draw_last_state(widget_t* window);
 
 // A window shown by view/no-wait keeps the terminal between the passes
 // that `wait` runs; it gives it back once no window is left and no loop

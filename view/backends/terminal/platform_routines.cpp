@@ -85,6 +85,7 @@ void update_view() {
 void destroy_view() {
     cell_t* a = stack::arguments;
     bool empty = type_of(a + 1) == TYPE_logic && logic::get(a + 1);
+    if (widget_t* w = face_handle_q(a)) tui::draw_last_state(w);
     destroy_widget(a);
     if (empty) tui::exit_event_loop();
     if (!ui().windows.empty()) ui().redraw = true;

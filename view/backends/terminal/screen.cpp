@@ -8,6 +8,8 @@ namespace zuv::tui {
 
 namespace {
 
+constexpr char32_t ZWJ = 0x200D;
+
 void csi(std::string& out, const char* tail) {
     out += "\x1b[";
     out += tail;
@@ -171,9 +173,19 @@ void screen_t::write_into(std::string& out) {
     for (int32_t y = 0; y < height_; ++y) {
         if (!fullscreen) csi(out, "2K");
         const tui_cell_t* row = &cells_[static_cast<size_t>(y) * width_];
+        // A terminal may give a character and the zero-width ones after it
+        // other columns than the grid does: a variation selector may ask
+        // for a wide emoji, and a joiner (U+200D) may take the character
+        // after it into the same place, as one emoji. The cell after either
+        // is placed by its column, so the rest of the row stays where the
+        // grid has it.
+        bool place_next = false, joins_next = false;
         for (int32_t x = 0; x < width_; ++x) {
             const tui_cell_t& cell = row[x];
             if (has(cell.attrs, attr::WIDE_TAIL)) continue;
+            if (place_next) csi_n(out, x + 1, 'G');
+            place_next = joins_next;
+            joins_next = false;
             append_changes(out, running, cell);
             running = cell;
             if (has(cell.attrs, attr::MASKED)) {
@@ -182,7 +194,12 @@ void screen_t::write_into(std::string& out) {
             }
             if (cell.code == 0) out += ' ';
             else append_shown(out, static_cast<uint32_t>(cell.code));
-            for (char32_t mark : marks_of(x, y)) append_shown(out, mark);
+            std::u32string_view marks = marks_of(x, y);
+            for (char32_t mark : marks) append_shown(out, mark);
+            if (!marks.empty()) {
+                place_next = true;
+                joins_next = marks.back() == ZWJ;
+            }
         }
         if (y + 1 < height_) {
             running.bg = 0;

@@ -1,6 +1,7 @@
 #include "view/backends/terminal/text_cells.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "runtime/case_folding.h"
 #include "view/backends/terminal/colour.h"
@@ -15,6 +16,22 @@ constexpr char32_t ESC = 0x1B;
 // run of digits cannot overflow.
 constexpr int32_t SGR_PARAM_CAP = 9999;
 constexpr int SGR_MAX_PARAMS = 3;
+
+// Characters a terminal draws with the one before them that the runtime's
+// width table (marks) gives a column: the format characters (zero-width
+// space, non-joiner and joiner, direction marks, embeddings and isolates,
+// word joiner and invisible operators, byte order mark, tags) less the
+// soft hyphen, the Mongolian vowel separator, and the vowels and final
+// consonants of conjoining Hangul. These are the characters the C
+// library's wcwidth gives no column and the table one. Sorted.
+constexpr struct {
+    uint32_t first, last;
+} JOINED[] = {
+    {0x061C, 0x061C},   {0x1160, 0x11FF},   {0x180E, 0x180E},   {0x200B, 0x200F},
+    {0x202A, 0x202E},   {0x2060, 0x2064},   {0x2066, 0x206F},   {0xD7B0, 0xD7C6},
+    {0xD7CB, 0xD7FB},   {0xFEFF, 0xFEFF},   {0xFFF9, 0xFFFB},   {0x13430, 0x13438},
+    {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0001, 0xE0001}, {0xE0020, 0xE007F},
+};
 
 const uint32_t SGR_ATTRS[10] = {
     0,           attr::BOLD, attr::DIM,     attr::ITALIC,  attr::UNDERLINE,
@@ -115,7 +132,15 @@ void draw_walk(screen_t& grid, size_t length, Source&& source, int32_t x, int32_
 
 }  // namespace
 
-int32_t char_width(uint32_t cp) { return terminal::char_width(cp); }
+int32_t char_width(uint32_t cp) {
+    if (cp >= JOINED[0].first && cp <= JOINED[std::size(JOINED) - 1].last) {
+        for (const auto& range : JOINED) {
+            if (cp < range.first) break;
+            if (cp <= range.last) return 0;
+        }
+    }
+    return terminal::char_width(cp);
+}
 
 text_measure_t text_columns(std::u32string_view text, int32_t max_width) {
     text_measure_t m{0, 0, 1};

@@ -21,6 +21,9 @@ constexpr uint32_t NO_TEXT = 0x2000;  // nothing is drawn
 // Text laid over what is drawn already (Draw's `text`): a cell keeps its
 // background where the text gives none.
 constexpr uint32_t OVER = 0x4000;
+// Each line keeps its one row, cut at the box's right edge: a text list's
+// rows are its items, which clicks pick by row.
+constexpr uint32_t CUT = 0x8000;
 }  // namespace draw_flag
 
 // Para bits: horizontal and vertical alignment, wrapping.

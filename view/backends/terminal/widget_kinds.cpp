@@ -291,6 +291,11 @@ void prepare_list(widget_t* w) {
     call_helper("make-text-list-ui", w, &result);
 }
 
+// The highlight is an escape sequence in the label.
+void render_list(int32_t x, int32_t y, widget_t* w, const clip_box_t& parent) {
+    draw_face(x, y, w, draw_flag::SGR | draw_flag::CUT, parent);
+}
+
 int32_t selected_of(widget_t* w) {
     cell_t* s = face_facet(&w->face, facet::SELECTED);
     return type_of(s) == TYPE_integer ? integer::get(s) : 0;
@@ -444,7 +449,7 @@ void init_kind(widget_t* w) {
         w->handle_event = mark_event;
     } else if (w->kind == sym("text-list")) {
         w->update = prepare_list;
-        w->render = render_text;  // its reverse video is an escape sequence
+        w->render = render_list;
         w->handle_event = list_event;
     } else if (w->kind == sym("group-box")) {
         w->render = render_group_box;

@@ -233,12 +233,19 @@ void run_draw_block(widget_t* w, const clip_box_t& clip, int32_t x, int32_t y) {
         stack::top_slot = top;
         if (widget_of_handle(handle) != w) return;
         draw = face_facet(&w->face, facet::DRAW);
-        if (draw != nullptr && type_of(draw) == TYPE_block) {
+        bool block = draw != nullptr && type_of(draw) == TYPE_block;
+        if (block) {
             w->bad_draw_node = draw->data2;
             w->bad_draw_index = draw->data1;
         }
         if (type_of(&error) == TYPE_error) {
+            // No code of the user's runs as a face is drawn: the error
+            // points at the face's `draw` block, the input it came from.
+            cell_t near = block ? *draw : none_value;
             cell_t* kept = stack::push(&error);
+            cell_t where = word::make_global(symbol::make("draw"));
+            if (block) *error::field(kept, error::FIELD_NEAR) = near;
+            *error::field(kept, error::FIELD_WHERE) = where;
             error::print(kept);
             stack::top_slot = top;
         }
@@ -512,15 +519,18 @@ void draw_face(int32_t x, int32_t y, widget_t* w, uint32_t draw_flags, const cli
         int32_t i = object::find_symbol(font, symbol::make("color"));
         if (i >= 0) style.fg = colour_of(object::get_values(font) + i);
     }
-    style.para = para_bits(face_facet(face, facet::PARA)) | para_bit::WRAP;
+    style.para = para_bits(face_facet(face, facet::PARA));
+    if (!(draw_flags & draw_flag::CUT)) style.para |= para_bit::WRAP;
     style.flags = draw_flags;
     int32_t wd = static_cast<int32_t>(w->x2 - w->x1), ht = static_cast<int32_t>(w->y2 - w->y1);
     clip_box_t clip = clip_box(x, y, wd, ht, &parent, screen());
     if (clip.x1 >= clip.x2 || clip.y1 >= clip.y2) return;
     fill_box(screen(), clip.x1, clip.y1, clip.x2 - clip.x1, clip.y2 - clip.y1, style.bg);
     if (!w->styled.empty()) {
+        // Always wrapped: an image's cells fill the box row by row.
         text_style_t runs = style;
         runs.flags = 0;
+        runs.para |= para_bit::WRAP;
         draw_runs(screen(), w->styled.data(), static_cast<int32_t>(w->styled.size()), x, y, clip,
                   runs);
     }
