@@ -363,6 +363,12 @@ int32_t mold_pairs(cell_t* map, cell_t* buffer, bool only, bool all, bool flat, 
         if (mold && !only && !flat) limit = write_indent(buffer, indent + 1, limit);
         cell_t key = entries(block)[p];
         cell::clear_new_line(&key);
+        // A key stored as a set-word reads back from a lit-word as well: the
+        // one to write when its set-word text does not load (=: does not).
+        if (mold && type_of(&key) == TYPE_set_word &&
+            !word::molds_loadably_q(word::symbol_of(&key), TYPE_set_word) &&
+            word::molds_loadably_q(word::symbol_of(&key), TYPE_lit_word))
+            cell::set_type(&key, TYPE_lit_word);
         limit = actions::mold(&key, buffer, false, all, flat, part, limit, indent + 1);
         string::append_char(buffer, ' ');
         limit--;
