@@ -62,6 +62,7 @@ constexpr const char* field_names[FIELD_COUNT] = {"code", "type", "id",    "arg1
 cell_t fallback[2];
 cell_t* catalog_cell = nullptr;
 cell_t* prototype_cell = nullptr;
+cell_t* reserved_cell = nullptr;  // the no-memory error made at start-up
 
 // err id per code, for id_of.
 int32_t first_of_category[CATEGORY_COUNT + 1];
@@ -286,7 +287,23 @@ void init() {
     datatype::register_type(datatype::RECORD_COUNT, r);
 }
 
-void forget() { catalog_cell = prototype_cell = nullptr; }
+void forget() { catalog_cell = prototype_cell = reserved_cell = nullptr; }
+
+void reserve() {
+    cell_t* e = create(err::no_memory);
+    reserved_cell = block::rs_append(&block::root, e);
+    stack::pop(1);
+}
+
+cell_t* reserved_no_memory() {
+    if (reserved_cell == nullptr) return nullptr;
+    // Made afresh for each raise as far as writing in place goes: what an
+    // earlier raise set is cleared.
+    for (int32_t i = FIELD_ARG1; i < FIELD_COUNT; i++)
+        *field(reserved_cell, i) = cell_t{TYPE_none, 0, 0, 0};
+    if (position != nullptr) *field(reserved_cell, FIELD_NEAR) = *position;
+    return stack::push(reserved_cell);
+}
 
 cell_t* catalog() { return catalog_cell; }
 cell_t* category(int32_t index) {

@@ -46,6 +46,13 @@ constexpr int32_t NEAR_LIMIT = 40;
 void init_catalog();
 // Registers error! (parent object!).
 void init();
+// Start-up, once the stacks exist: makes the no-memory error that a raise
+// uses when there is no room to make one, and keeps it in the root block.
+void reserve();
+// That error pushed on the argument stack, its arguments, near, where and
+// stack fields cleared (near set as make sets it); nullptr before reserve.
+// Every raise with no room shares the one value.
+cell_t* reserved_no_memory();
 // Forgets the catalog and prototype, as a memory manager started again from
 // nothing (tests of single modules do) no longer holds them.
 void forget();

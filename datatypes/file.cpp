@@ -45,6 +45,24 @@ bool to_os_path(const cell_t* file, std::string* out) { return unicode::to_os_te
 
 // --- mold ------------------------------------------------------------------------------
 
+namespace {
+
+// Whether c may stand in a file! without quotes: the safe set, but for the
+// characters that end the token there.
+bool bare_q(uint32_t c) { return safe_q(c) && c != '(' && c != ')' && c != ':' && c != '@'; }
+
+// Whether the quoted form holds c as it is: it ends at a quote or a line
+// end, reads caret escapes, and no source text holds a NUL.
+bool quotable_q(uint32_t c) { return c >= 32 && c != '"' && c != '^' && c != 127; }
+
+}  // namespace
+
+// Plain when every character may stand bare, quoted when one may not; a
+// name holding a character that the quoted form cannot hold (a quote, a
+// control character such as a line feed, a caret) is written bare with
+// every ASCII character outside the bare set percent-escaped, which the
+// lexer decodes: Linux names may hold any of them. A name holding a
+// surrogate is quoted, with caret escapes.
 int32_t mold(cell_t* value, cell_t* buffer, bool, bool, bool, bool part, int32_t limit, int32_t) {
     cell_t* self = stack::push(value);
     int32_t length = string::rs_length_q(self);
@@ -57,34 +75,49 @@ int32_t mold(cell_t* value, cell_t* buffer, bool, bool, bool, bool part, int32_t
     }
     int32_t count = length;
     if (part) count = std::clamp(limit, 0, length);
-    bool quoted = false;
-    // A surrogate (a byte of a name that is not UTF-8) has no form in text:
-    // it is written as its caret escape, which the quoted form reads back.
-    bool escapes = false;
+    // A surrogate (a byte of a name that is not UTF-8) has no form in text
+    // and percent escapes decode as UTF-8, so such a name is quoted and every
+    // character the quoted form cannot hold is written as its caret escape.
+    bool quoted = false, escaped = false, surrogates = false;
     for (int32_t i = 0; i < count; i++) {
         uint32_t c = string::rs_abs_at(self, head + i);
-        quoted = quoted || (c < 127 && !safe_q(c));
-        escapes = escapes || unicode::surrogate_q(c);
+        quoted = quoted || (c < 128 && !bare_q(c));
+        escaped = escaped || !quotable_q(c);
+        surrogates = surrogates || unicode::surrogate_q(c);
     }
-    if (quoted || escapes) string::append_char(buffer, '"');
-    int32_t extra = 0;
-    if (!escapes) {
-        string::concatenate(buffer, self, count, 0, false, string::MODE_APPEND);
-    } else {
+    int32_t written = 1 + count;
+    if (surrogates) {
+        string::append_char(buffer, '"');
         for (int32_t i = 0; i < count; i++) {
             uint32_t c = string::rs_abs_at(self, head + i);
-            if (!unicode::surrogate_q(c)) {
+            if (quotable_q(c) && !unicode::surrogate_q(c)) {
                 string::append_char(buffer, c);
                 continue;
             }
             string::caret_text e = string::caret_escape(c, false);
             string::concatenate_literal(buffer, e.text);
-            extra += static_cast<int32_t>(std::strlen(e.text)) - 1;
+            written += static_cast<int32_t>(std::strlen(e.text)) - 1;
         }
+        string::append_char(buffer, '"');
+    } else if (escaped) {
+        for (int32_t i = 0; i < count; i++) {
+            uint32_t c = string::rs_abs_at(self, head + i);
+            if (c < 128 && !bare_q(c)) {
+                url::encoded_byte e =
+                    url::encode_byte(url::MODE_UNRESERVED, static_cast<uint8_t>(c));
+                for (int k = 0; k < e.length; k++) string::append_char(buffer, e.text[k]);
+                written += e.length - 1;
+            } else {
+                string::append_char(buffer, c);
+            }
+        }
+    } else {
+        if (quoted) string::append_char(buffer, '"');
+        string::concatenate(buffer, self, count, 0, false, string::MODE_APPEND);
+        if (quoted) string::append_char(buffer, '"');
     }
-    if (quoted || escapes) string::append_char(buffer, '"');
     stack::pop(1);
-    return limit - count - extra - 1;
+    return limit - written;
 }
 
 services_t services{};

@@ -13,7 +13,8 @@
 
 namespace zuv::file {
 
-// Whether the character may stand in a molded file! without quotes.
+// Whether the ASCII character is in the safe set of percent encoding (mold
+// keeps a file! bare only with these, and not all of them).
 bool safe_q(uint32_t c);
 
 // Appends the operating system's form of the path to target (a string);

@@ -191,33 +191,44 @@ bool valid_key_q(int32_t type) {
     }
 }
 
+namespace {
+
+inline bool series_key_q(uint8_t t) {
+    return t == TYPE_string || t == TYPE_file || t == TYPE_url || t == TYPE_binary ||
+           t == TYPE_tag || t == TYPE_email || t == TYPE_ref;
+}
+
+// key (a series kind) becomes a copy of its text from its head.
+void copy_key_series(cell_t* key) {
+    series_buffer_t* s = alloc::buffer(key->data2);
+    int32_t unit = static_cast<int32_t>(s->unit());
+    int32_t length = std::max(0, s->used() / unit - static_cast<int32_t>(key->data1));
+    node_t copy = alloc::copy_string_part(key->data2, static_cast<int32_t>(key->data1), length);
+    key->data1 = 0;
+    key->data2 = copy;
+    key->data3 = 0;
+}
+
+}  // namespace
+
 void preprocess_key(cell_t* key, const cell_t* accessed) {
     uint8_t t = type_of(key);
+    // A copy, so that changing the caller's string later leaves the key as it was.
+    if (series_key_q(t)) return copy_key_series(key);
     switch (t) {
-    case TYPE_string:
-    case TYPE_file:
-    case TYPE_url:
-    case TYPE_binary:
-    case TYPE_tag:
-    case TYPE_email:
-    case TYPE_ref: {
-        // A copy from the head, so that changing the caller's string later
-        // leaves the key as it was.
-        series_buffer_t* s = alloc::buffer(key->data2);
-        int32_t unit = static_cast<int32_t>(s->unit());
-        int32_t length = std::max(0, s->used() / unit - static_cast<int32_t>(key->data1));
-        node_t copy = alloc::copy_string_part(key->data2, static_cast<int32_t>(key->data1), length);
-        key->data1 = 0;
-        key->data2 = copy;
-        key->data3 = 0;
-        return;
-    }
     case TYPE_word:
     case TYPE_lit_word:
     case TYPE_get_word: cell::set_type(key, TYPE_set_word); return;
     default:
         if (!valid_key_q(t)) fire_bad_key(key, accessed);
     }
+}
+
+void hand_out_key(cell_t* key) {
+    cell::clear_new_line(key);
+    uint8_t t = type_of(key);
+    if (t == TYPE_set_word) cell::set_type(key, TYPE_word);
+    else if (series_key_q(t)) copy_key_series(key);
 }
 
 void preprocess_key_at(node_t block, int32_t position) {
@@ -320,13 +331,13 @@ bool foreach_next(cell_t* map, cell_t* words, int32_t count, int32_t* position) 
     for (int32_t i = 0; i < count; i++) {
         while (p < total && removed_q(entries(block) + p + 1 - (p & 1))) p += 2 - (p & 1);
         cell_t value = p < total ? entries(block)[p] : cell_t{TYPE_none, 0, 0, 0};
+        collector::root_cell keep(&value);
         if (p < total) {
-            if ((p & 1) == 0 && type_of(&value) == TYPE_set_word) cell::set_type(&value, TYPE_word);
+            if ((p & 1) == 0) hand_out_key(&value);
             cell::clear_new_line(&value);
             p++;
             set = true;
         }
-        collector::root_cell keep(&value);
         cell_t word = block::rs_head(&w)[i];
         _context::set(&word, &value);
         total = cell_count(block);
@@ -352,6 +363,12 @@ int32_t mold_pairs(cell_t* map, cell_t* buffer, bool only, bool all, bool flat, 
         if (mold && !only && !flat) limit = write_indent(buffer, indent + 1, limit);
         cell_t key = entries(block)[p];
         cell::clear_new_line(&key);
+        // A key stored as a set-word reads back from a lit-word as well: the
+        // one to write when its set-word text does not load (=: does not).
+        if (mold && type_of(&key) == TYPE_set_word &&
+            !word::molds_loadably_q(word::symbol_of(&key), TYPE_set_word) &&
+            word::molds_loadably_q(word::symbol_of(&key), TYPE_lit_word))
+            cell::set_type(&key, TYPE_lit_word);
         limit = actions::mold(&key, buffer, false, all, flat, part, limit, indent + 1);
         string::append_char(buffer, ' ');
         limit--;
@@ -444,6 +461,33 @@ cell_t* make_from(cell_t* spec, int32_t type, bool conversion) {
 cell_t* make(cell_t*, cell_t* spec, int32_t type) { return make_from(spec, type, false); }
 cell_t* to(cell_t*, cell_t* spec, int32_t type) { return make_from(spec, type, true); }
 
+cell_t live_block(const cell_t* map, bool keys, bool values) {
+    cell_t m = *map;
+    collector::root_cell keep_map(&m);
+    node_t block = block_of(&m);
+    int32_t live = table_word(&m);
+    bool body = keys && values;
+    cell_t out;
+    block::make_at(&out, std::max(1, body ? 2 * live : live));
+    collector::root_cell keep(&out);
+    for (int32_t p = 0; p + 1 < cell_count(block); p += 2) {
+        if (removed_q(entries(block) + p + 1)) continue;
+        if (keys) {
+            cell_t k = entries(block)[p];
+            collector::root_cell keep_key(&k);
+            hand_out_key(&k);
+            if (body) k.header |= FLAG_NEW_LINE;
+            block::rs_append(&out, &k);
+        }
+        if (values) {
+            cell_t v = entries(block)[p + 1];
+            cell::clear_new_line(&v);
+            block::rs_append(&out, &v);
+        }
+    }
+    return out;
+}
+
 cell_t* reflect(cell_t* value, int32_t field) {
     int32_t f = symbol::resolve(field);
     auto is = [f](words::id w) {
@@ -451,27 +495,8 @@ cell_t* reflect(cell_t* value, int32_t field) {
     };
     bool keys = is(words::id::words), values = is(words::id::values), body = is(words::id::body);
     if (!keys && !values && !body) fire(err::not_done);
-    cell_t m = *value;
-    node_t block = block_of(&m);
-    int32_t live = table_word(&m);
+    cell_t out = live_block(value, keys || body, values || body);
     cell_t* result = stack::arguments;
-    cell_t out;
-    block::make_at(&out, std::max(1, body ? 2 * live : live));
-    collector::root_cell keep(&out);
-    for (int32_t p = 0; p + 1 < cell_count(block); p += 2) {
-        if (removed_q(entries(block) + p + 1)) continue;
-        if (keys || body) {
-            cell_t k = entries(block)[p];
-            if (type_of(&k) == TYPE_set_word) cell::set_type(&k, TYPE_word);
-            k.header = body ? (k.header | FLAG_NEW_LINE) : (k.header & ~FLAG_NEW_LINE);
-            block::rs_append(&out, &k);
-        }
-        if (values || body) {
-            cell_t v = entries(block)[p + 1];
-            cell::clear_new_line(&v);
-            block::rs_append(&out, &v);
-        }
-    }
     *result = out;
     return result;
 }
@@ -563,10 +588,9 @@ cell_t* find(cell_t* series, cell_t* value, cell_t*, bool, bool case_, bool same
              cell_t*, bool, bool, bool, bool) {
     cell_t* k = find_entry(series, value, same ? SAME : case_ ? STRICT_EQUAL : EQUAL);
     if (!k || removed_q(k + 1)) return none::push();
-    cell_t key = *k;
-    cell::clear_new_line(&key);
-    if (type_of(&key) == TYPE_set_word) cell::set_type(&key, TYPE_word);
-    return stack::push(&key);
+    cell_t* key = stack::push(k);
+    hand_out_key(key);
+    return key;
 }
 
 cell_t* select(cell_t* series, cell_t* value, cell_t*, bool, bool case_, bool same, bool, cell_t*,

@@ -11,7 +11,9 @@
 // memory. The table's live count is the map's length.
 //
 // Keys are found without case unless /case is asked for; string-like keys are
-// stored as copies and word keys as set-words (preprocess_key).
+// stored as copies and word keys as set-words (preprocess_key). A stored
+// string-like key never leaves the map: every way out (foreach, reflect,
+// find, set) hands out a copy (hand_out_key).
 #pragma once
 
 #include <cstdint>
@@ -40,6 +42,11 @@ bool valid_key_q(int32_t type);
 // copy allocates); use preprocess_key_at for a key inside a block.
 void preprocess_key(cell_t* key, const cell_t* accessed);
 void preprocess_key_at(node_t block, int32_t position);
+// Makes a stored key (a cell the caller holds rooted, outside any buffer)
+// into the value a caller is given: a set-word as a word, a series kind as
+// a fresh copy, since a change made through the stored one would leave the
+// key out of its place in the index.
+void hand_out_key(cell_t* key);
 
 // Adds the pairs of a block (a changed value for a present key); case_
 // compares keys with case.
@@ -47,6 +54,9 @@ cell_t* extend(cell_t* map, cell_t* block, bool case_);
 // Writes the live pairs (see map.cpp for the layouts).
 int32_t mold_pairs(cell_t* map, cell_t* buffer, bool only, bool all, bool flat, bool part,
                    int32_t limit, int32_t indent, bool mold);
+// A new block of the live keys (as hand_out_key gives them), of the live
+// values, or of both alternately (each key then marked to start a line).
+cell_t live_block(const cell_t* map, bool keys, bool values);
 // One step of foreach: sets the words of the block (count of them) from the
 // live entries from *position (an entry index into the block, in cells),
 // advancing it; answers whether a word was set.

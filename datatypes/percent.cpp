@@ -5,6 +5,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "runtime/alloc.h"
+#include "runtime/dtoa.h"
 #include "runtime/stack.h"
 
 namespace zuv::percent {
@@ -38,8 +39,13 @@ int32_t form(cell_t* value, cell_t* buffer, bool, int32_t limit) {
     return limit - t.length;
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool, bool, bool part, int32_t limit, int32_t) {
-    return form(value, buffer, part, limit);
+// The shortest digits that the lexer reads back as the same double: the
+// formed text keeps 13 digits of the value times 100, which seldom does.
+int32_t mold(cell_t* value, cell_t* buffer, bool, bool, bool, bool, int32_t limit, int32_t) {
+    dtoa::text_t t = dtoa::format_scaled(cell::get_float(value), 2);
+    string::concatenate_literal(buffer, t.chars);
+    string::append_char(buffer, '%');
+    return limit - t.length - 1;
 }
 
 void init() {

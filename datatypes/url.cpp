@@ -203,7 +203,8 @@ int32_t mold(cell_t* value, cell_t* buffer, bool, bool, bool, bool part, int32_t
     int32_t written = 0;
     for (unsigned char b : bytes) {
         if (part && written >= limit) break;
-        encoded_byte e = encode_byte(MODE_SAFE, b);
+        // Parens are safe in a URL but end the token: escaped, they load.
+        encoded_byte e = encode_byte(b == '(' || b == ')' ? MODE_UNRESERVED : MODE_SAFE, b);
         append_text(buffer, e.text, e.length);
         written += e.length;
     }

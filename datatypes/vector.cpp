@@ -490,11 +490,17 @@ int32_t write_elements(const cell_t* v, cell_t* buffer, bool part, int32_t limit
                         .text);
             break;
         default:
-            string::concatenate_literal(
-                buffer, float_::form_float(read_double(p, size) * 100.0,
-                                           size == 8 ? float_::form_kind::PERCENT
-                                                     : float_::form_kind::SINGLE_PERCENT)
-                            .text);
+            if (mold) {
+                string::concatenate_literal(
+                    buffer, dtoa::format_scaled(read_double(p, size), 2, size == 4).chars);
+                string::append_char(buffer, '%');
+            } else {
+                string::concatenate_literal(
+                    buffer, float_::form_float(read_double(p, size) * 100.0,
+                                               size == 8 ? float_::form_kind::PERCENT
+                                                         : float_::form_kind::SINGLE_PERCENT)
+                                .text);
+            }
         }
         limit -= text_length(buffer) - before;
     }

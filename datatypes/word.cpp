@@ -10,6 +10,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "lexer/lexer.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
 
@@ -80,10 +81,45 @@ std::string name_of(int32_t symbol) {
     return std::string(symbol::get_utf8(symbol), static_cast<size_t>(symbol::utf8_length(symbol)));
 }
 
+// Whether the lexer reads the whole text as one token of the kind: the
+// shape test above lets through what the lexer splits (a blank code point
+// such as U+2028, a "<" after the first character) or refuses, and a word
+// that no source text gives back would mold as text that does not load.
+bool lexes_as_q(const std::string& text, uint8_t type) {
+    lexer::token_list_t t = lexer::tokens(reinterpret_cast<const uint8_t*>(text.data()),
+                                          static_cast<int32_t>(text.size()));
+    return t.tokens.size() == 1 && t.kind == type && t.tokens[0].start == 0 &&
+           t.tokens[0].end >= static_cast<int32_t>(text.size()) - (type == TYPE_set_word ? 1 : 0);
+}
+
+}  // namespace
+
+bool molds_loadably_q(int32_t symbol, uint8_t type) {
+    const char* name = symbol::get_utf8(symbol);
+    int32_t n = symbol::utf8_length(symbol);
+    auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    bool plain = n > 0 && letter(name[0]);
+    for (int32_t i = 1; i < n && plain; i++)
+        plain = letter(name[i]) || (name[i] >= '0' && name[i] <= '9') ||
+                std::strchr("-_?!*", name[i]) != nullptr;
+    if (plain) return true;
+    std::string text(name, static_cast<size_t>(n));
+    switch (type) {
+    case TYPE_set_word: text += ':'; break;
+    case TYPE_lit_word: text.insert(0, 1, '\''); break;
+    case TYPE_get_word: text.insert(0, 1, ':'); break;
+    case TYPE_refinement: text.insert(0, 1, '/'); break;
+    default: break;
+    }
+    return lexes_as_q(text, type);
+}
+
+namespace {
+
 // The word a text reads as, bound in the global context.
 cell_t from_text(const std::string& text, const cell_t* spec) {
     scanned_t s = scan_word(text);
-    if (s.type == 0) fire(err::invalid_chars, spec);
+    if (s.type == 0 || !lexes_as_q(text, s.type)) fire(err::invalid_chars, spec);
     cell_t w = global_word(symbol::make_alt(s.name.data(), static_cast<int32_t>(s.name.size())));
     if (s.type == TYPE_issue) w.data3 = static_cast<uint32_t>(-1);
     return w;

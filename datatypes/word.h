@@ -37,6 +37,9 @@ inline cell_t* make_raw(cell_t* cell, uint8_t type, node_t ctx, int32_t symbol, 
 // --- making words --------------------------------------------------------------
 // A word bound in the global context; while booting a copy is also kept in
 // the root block, so that start-up words survive collections.
+// Whether the word of the symbol, as a word of the kind, molds as text that
+// the lexer reads back as that word (=: does not load, '= does).
+bool molds_loadably_q(int32_t symbol, uint8_t type);
 cell_t load(const char* text);
 cell_t make_global(int32_t symbol);
 cell_t* make_at(int32_t symbol, cell_t* cell);

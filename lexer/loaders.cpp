@@ -419,19 +419,6 @@ void load_binary(state_t& s, int32_t start, int32_t end, uint32_t, int32_t load)
     store(index, c);
 }
 
-void load_percent(state_t& s, int32_t start, int32_t end, uint32_t, int32_t load) {
-    s.position = end + 1;  // the "%"
-    double d = read_float(copy_text(s, start, end), -2);
-    if (std::isnan(d)) throw_error(s, start, end + 1, TYPE_float_);
-    if (!load) return;
-    need_type(s, start, end + 1, TYPE_percent);
-    int32_t index = push_value(s);
-    cell_t c{};
-    cell::put_float(&c, d);
-    c.header = TYPE_percent;
-    store(index, c);
-}
-
 void load_float(state_t& s, int32_t start, int32_t end, uint32_t, int32_t load) {
     double d = read_float(copy_text(s, start, end), 0);
     if (std::isnan(d)) throw_error(s, start, end, TYPE_float_);
@@ -482,6 +469,23 @@ void make_point(cell_t* c, const float* v, int32_t n) {
 }
 
 }  // namespace
+
+void load_percent(state_t& s, int32_t start, int32_t end, uint32_t, int32_t load) {
+    s.position = end + 1;  // the "%"
+    std::string text = copy_text(s, start, end);
+    double d;
+    // "1.#INF%" and "1.#NaN%": what mold writes for a percent that is no number.
+    bool ok = text.find('#') != std::string::npos ? read_special(text, &d)
+                                                  : !std::isnan(d = read_float(text, -2));
+    if (!ok) throw_error(s, start, end + 1, TYPE_float_);
+    if (!load) return;
+    need_type(s, start, end + 1, TYPE_percent);
+    int32_t index = push_value(s);
+    cell_t c{};
+    cell::put_float(&c, d);
+    c.header = TYPE_percent;
+    store(index, c);
+}
 
 void load_float_special(state_t& s, int32_t start, int32_t end, uint32_t, int32_t load) {
     double d;

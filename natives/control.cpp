@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <new>
+#include <stdexcept>
 #include <string>
 
 #include "datatypes/actions.h"
@@ -467,9 +469,7 @@ void try_(int32_t check, const int32_t* refinements) {
     cell_t* code = stack::push(&block);
     if (all_) stack::mark_try_all(word_of(id::try_));
     else stack::mark_try(word_of(id::try_));
-    try {
-        interpreter::eval(code, true);
-    } catch (const raised_error&) {
+    auto land = [&] {
         exits::pending = 0;
         if (type_of(stack::top()) != TYPE_error) throw;
         cell_t e = *stack::top();
@@ -479,9 +479,32 @@ void try_(int32_t check, const int32_t* refinements) {
         // above the try's own (a stack overflow's error rides in the reserve
         // past the end, where nothing more may be pushed).
         stack::top_slot = base + 1;
-        if (keep) error::capture_stack(&e);
+        // The trace needs memory that a no-memory error may not find: raised
+        // here, past the try, it would go uncaught.
+        if (keep && error::id_of(&e) != err::no_memory) error::capture_stack(&e);
         stack::set_last_keep(&e);
+    };
+    bool refused = false;
+    try {
+        interpreter::eval(code, true);
+    } catch (const raised_error&) {
+        land();
         return;
+    } catch (const std::bad_alloc&) {
+        refused = true;
+    } catch (const std::length_error&) {
+        refused = true;
+    }
+    if (refused) {
+        // C++ code (a container of a native or codec) was refused memory.
+        // The frames it ran under are still on the stack: raised from here,
+        // no-memory unwinds them to this try as any error does.
+        try {
+            fire(err::no_memory);
+        } catch (const raised_error&) {
+            land();
+            return;
+        }
     }
     // A pending exit has passed through (a try-all frame turns every exit
     // that would cross it into an error, so none passes there).

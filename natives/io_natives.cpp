@@ -97,15 +97,8 @@ void to_local_file(int32_t check, const int32_t* refinements) {
 void size_q(int32_t check, const int32_t* refinements) {
     if (check) check_args(id::size_q, refinements);
     int64_t size = simple_io::size_q(stack::arguments);
-    if (size < 0) {
-        none::make_at(stack::arguments);
-    } else if (size > INT32_MAX) {
-        // Beyond integer!'s range: the size cannot be told exactly.
-        cell_t v = *stack::arguments;
-        fire(err::out_of_range, &v);
-    } else {
-        integer::make_at(stack::arguments, static_cast<int32_t>(size));
-    }
+    if (size < 0) none::make_at(stack::arguments);
+    else make_figure(stack::arguments, size);
     stack::keep();
 }
 

@@ -7,6 +7,7 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/native.h"
 #include "datatypes/op.h"
@@ -347,6 +348,11 @@ bool truthy_strict(const cell_t* value) {
     if (t == TYPE_unset) [[unlikely]]
         fire(err::no_return);
     return logic::truthy(value);
+}
+
+cell_t* make_figure(cell_t* cell, int64_t n) {
+    if (n > INT32_MAX || n < INT32_MIN) return float_::make_at(cell, static_cast<double>(n));
+    return integer::make_at(cell, static_cast<int32_t>(n));
 }
 
 }  // namespace zuv::natives

@@ -85,6 +85,9 @@ void check_args(int32_t number, const int32_t* refinements);
 inline bool truthy(const cell_t* value) { return logic::truthy(value); }
 // The strict test: unset raises no-return.
 bool truthy_strict(const cell_t* value);
+// A count (a size, a figure of memory) as an integer!, or past the integer
+// range as a float!, which holds it exactly up to 2^53.
+cell_t* make_figure(cell_t* cell, int64_t n);
 
 // --- loop steps (shared with C++ callers that run their own loops) -------------
 // foreach and remove-each keep two state cells on the argument stack: a copy

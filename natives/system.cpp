@@ -106,12 +106,6 @@ int64_t memory_in_use() {
     return sum;
 }
 
-// An integer!, or a float! past the integer range.
-cell_t* make_figure(cell_t* cell, int64_t n) {
-    if (n > INT32_MAX || n < INT32_MIN) return float_::make_at(cell, static_cast<double>(n));
-    return integer::make_at(cell, static_cast<int32_t>(n));
-}
-
 void append_figure(cell_t* block, int64_t n) {
     cell_t c;
     c.header = TYPE_unset;

@@ -11,6 +11,7 @@
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/object.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
@@ -20,6 +21,7 @@
 #include "interpreter/interpreter.h"
 #include "natives/natives.h"
 #include "natives/values.h"
+#include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
 #include "runtime/library_code.h"
@@ -59,10 +61,6 @@ void add_value(cell_t* target, const cell_t* value, bool insert) {
 
 // The value i of a set source (from its head), nullptr past its tail.
 const cell_t* pick_source(const cell_t* value, int32_t i) {
-    if (type_of(value) == TYPE_map) {
-        series_buffer_t* s = alloc::buffer(value->data2);
-        return i < s->used() / 16 ? s->head_cell() + i : nullptr;
-    }
     int32_t at = std::max(block::head_index(value), 0) + i;
     return at < block::abs_length(value) ? block::rs_abs_at(value, at) : nullptr;
 }
@@ -224,6 +222,14 @@ void set_path(const cell_t* path, const cell_t* value, bool case_) {
 
 void set_many(const cell_t* words, const cell_t* value, bool any, bool only, bool some) {
     bool spread = !only && set_source_q(type_of(value));
+    // A map gives its live keys and values: its entry block also holds
+    // removed entries, and its keys must not be handed out themselves.
+    cell_t pairs{TYPE_none, 0, 0, 0};
+    collector::root_cell keep(&pairs);
+    if (spread && type_of(value) == TYPE_map) {
+        pairs = map::live_block(value, true, true);
+        value = &pairs;
+    }
     int32_t head = std::max(block::head_index(words), 0);
     int32_t n = block::abs_length(words);
     // Every target first, so that a bad one leaves every word as it was.

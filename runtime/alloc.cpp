@@ -99,13 +99,37 @@ void init() {
     memory.s_max = SERIES_FRAME_MAX;
 }
 
-void* os_allocate(size_t size, bool executable) {
-    size_t rounded = round_up(size + OS_PREFIX, PAGE);
-    void* block = platform::virtual_alloc(rounded, executable);
+namespace {
+
+void* claim(void* block, size_t rounded) {
     if (block == nullptr) fire(err::no_memory);
     memory.total += rounded;
     *static_cast<size_t*>(block) = rounded;
     return static_cast<uint8_t*>(block) + OS_PREFIX;
+}
+
+// A frame for a buffer, asked for where the collector may run: when the
+// system refuses it, a collection frees the garbage (the partial result of
+// a native that ran out, say) and gives the spare frames back, and the
+// system is asked once more. Without it the refusal would stand until the
+// heap next grew enough to collect, and every allocation after one that
+// was refused, however small, would fail too.
+void* os_allocate_collecting(size_t size) {
+    size_t rounded = round_up(size + OS_PREFIX, PAGE);
+    void* block = platform::virtual_alloc(rounded, false);
+    if (block == nullptr && collector::active && !collector::running_q()) {
+        collector::collect_if_enabled();
+        release_spares(0);
+        block = platform::virtual_alloc(rounded, false);
+    }
+    return claim(block, rounded);
+}
+
+}  // namespace
+
+void* os_allocate(size_t size, bool executable) {
+    size_t rounded = round_up(size + OS_PREFIX, PAGE);
+    return claim(platform::virtual_alloc(rounded, executable), rounded);
 }
 
 void os_free(void* address) {
@@ -212,7 +236,7 @@ series_frame_t* make_series_frame() {
     size_t area = memory.s_size;
     auto* frame = take_spare(sizeof(series_frame_t) + area);
     if (frame == nullptr) {
-        frame = static_cast<series_frame_t*>(os_allocate(sizeof(series_frame_t) + area));
+        frame = static_cast<series_frame_t*>(os_allocate_collecting(sizeof(series_frame_t) + area));
         frame->size = sizeof(series_frame_t) + area;
     }
     area = frame->size - sizeof(series_frame_t);
@@ -459,7 +483,7 @@ void zero_words(uint32_t* first, uint32_t* last) {
 // --- big frames ---------------------------------------------------------------
 
 series_buffer_t* new_big_frame(size_t total) {
-    auto* frame = static_cast<big_frame_t*>(os_allocate(sizeof(big_frame_t) + total));
+    auto* frame = static_cast<big_frame_t*>(os_allocate_collecting(sizeof(big_frame_t) + total));
     frame->next = nullptr;
     frame->zero = 0;
     frame->size = total;

@@ -177,9 +177,10 @@ digits_t dtoa(double d, int32_t precision, bool point, bool single) {
     return r;
 }
 
-text_t format(double d, int32_t precision, bool point, bool single) {
+namespace {
+
+text_t layout(const digits_t& g, bool point) {
     text_t t;
-    digits_t g = dtoa(d, precision, point, single);
     if (g.special) {
         size_t n = std::strlen(g.special);
         std::memcpy(t.chars, g.special, n + 1);
@@ -230,6 +231,18 @@ text_t format(double d, int32_t precision, bool point, bool single) {
     *o = '\0';
     t.length = static_cast<int32_t>(o - t.chars);
     return t;
+}
+
+}  // namespace
+
+text_t format(double d, int32_t precision, bool point, bool single) {
+    return layout(dtoa(d, precision, point, single), point);
+}
+
+text_t format_scaled(double d, int32_t shift, bool single) {
+    digits_t g = dtoa(d, 0, false, single);
+    if (!g.special) g.exponent += shift;
+    return layout(g, false);
 }
 
 }  // namespace zuv::dtoa

@@ -71,5 +71,10 @@ digits_t dtoa(double d, int32_t precision, bool point, bool single = false);
 // ("1.5e300", "1.0e-8") outside. point adds ".0" where the text would end in
 // a point or a single digit before the exponent; without it the point goes.
 text_t format(double d, int32_t precision, bool point, bool single = false);
+// The shortest digits of d laid out as format lays them out (no ".0"), the
+// decimal point moved shift places to the right: the text of d x 10^shift
+// that strtod with an extra exponent of -shift reads back as d exactly,
+// which the double d x 10^shift itself may not. single as for dtoa.
+text_t format_scaled(double d, int32_t shift, bool single = false);
 
 }  // namespace zuv::dtoa

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cstdio>
+
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
@@ -10,6 +12,7 @@
 #include "runtime/collector.h"
 #include "runtime/fire.h"
 #include "runtime/lowrt.h"
+#include "runtime/platform/platform.h"
 #include "runtime/stack.h"
 #include "runtime/words.h"
 
@@ -157,9 +160,23 @@ void throw_throw(uint32_t code) {
 }
 
 void uncaught(cell_t* error) {
+    // An error raised while one is reported (no room left for the report's
+    // text): its id alone is written.
+    static bool reporting = false;
+    if (reporting) {
+        err id = error::id_of(error);
+        char text[128];
+        int n = std::snprintf(text, sizeof text, "\n*** Error %d: %s\n", errors::code(id),
+                              errors::info(id).word);
+        platform::write_all(STDOUT_FILENO, text, static_cast<size_t>(n));
+        lowrt::run_exit_hooks();
+        _exit(254);
+    }
+    reporting = true;
     // The frames of the error are popped but still whole: its trace is taken
-    // now, as a catch that keeps it would.
-    error::capture_stack(error);
+    // now, as a catch that keeps it would (not for want of memory: the trace
+    // needs more).
+    if (error::id_of(error) != err::no_memory) error::capture_stack(error);
     // Every frame is gone: the report is made from the bottom up (a stack
     // overflow's error rides in the reserve past the end, where nothing more
     // may be pushed).

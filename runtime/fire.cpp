@@ -53,6 +53,11 @@ bool building = false;
     building = true;
     try {
         e = error::create(id, arg1, arg2, arg3);
+    } catch (const raised_error& inner) {
+        building = false;
+        // No room to make the error: the no-memory error made at start-up
+        // travels instead, so that the nearest try still catches a value.
+        if (inner.id != err::no_memory || (e = error::reserved_no_memory()) == nullptr) throw;
     } catch (...) {
         building = false;
         throw;

@@ -1,6 +1,7 @@
 // to-csv for its common shape, a block of lines that are all blocks of the
 // same length, with a one-character delimiter and quote that are no
-// letters: encode-blocks and to-csv-line in one pass. Each value is formed;
+// letters: encode-blocks and to-csv-line in one pass. Each value is formed
+// (a float or percent molded, as escape-value writes it);
 // text holding a space, a line end, the quote or the delimiter is quoted,
 // its quotes doubled. Every other shape (maps, records, /skip, lines of
 // other kinds or lengths, a line of one empty field or none, a letter as
@@ -83,7 +84,11 @@ void to_csv() {
         for (int32_t j = from; j < n; j++) {
             *item = *block::rs_abs_at(block::rs_abs_at(a, i), j);
             string::truncate_to(string::buffer_of(text), 0);
-            {
+            if (type_of(item) == TYPE_float_ || type_of(item) == TYPE_percent) {
+                static const cell_t word = action_word("mold");
+                scratch s(word);
+                actions::mold(s.push(item), text, false, false, false, false, NO_LIMIT, 0);
+            } else {
                 static const cell_t word = action_word("form");
                 scratch s(word);
                 actions::form(s.push(item), text, false, NO_LIMIT);

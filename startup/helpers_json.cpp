@@ -57,11 +57,10 @@ public:
             return true;
         }
         case TYPE_percent: {
-            // `to float!` keeps the stored value.
+            // `to float!` keeps the stored value; written as that float is.
             cell_t f = *v;
             cell::set_type(&f, TYPE_float_);
-            mold(&f);
-            return true;
+            return value(&f);
         }
         case TYPE_string: string_text(v); return true;
         case TYPE_block: return block(v);

@@ -14,12 +14,14 @@
 #include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
+#include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "lexer/lexer.h"
+#include "runtime/dtoa.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
@@ -230,7 +232,7 @@ private:
             integer::make_at(out, at(start) == '-' ? -v : v);
             return true;
         }
-        if (n >= static_cast<int32_t>(sizeof text)) return lex(out, start, n);
+        if (n >= static_cast<int32_t>(sizeof text)) return long_number(out, start, n);
         for (int32_t i = 0; i < n; i++) text[i] = static_cast<char>(at(start + i));
         out->header = TYPE_none;
         lexer::scan(out, reinterpret_cast<const uint8_t*>(text), n, {.one_value = true}, nullptr,
@@ -238,14 +240,17 @@ private:
         return true;
     }
 
-    // A long number's text through the lexer from a string of its own.
-    bool lex(cell_t* out, int32_t start, int32_t n) {
-        cell_t* t = stack::push_slot();
-        t->header = TYPE_unset;
-        text_at(t, start, n, false);
+    // A long number: a float read by the lexer's own conversion, which
+    // takes any length (the lexer refuses a text of more than 312
+    // characters, and JSON puts no bound on a number's digits). Past the
+    // doubles' range it is an infinity, as 1e400 is; every integer there
+    // is past 32 bits, where the lexer too gives a float.
+    bool long_number(cell_t* out, int32_t start, int32_t n) {
+        std::string text(static_cast<size_t>(n), '\0');
+        for (int32_t i = 0; i < n; i++)
+            text[static_cast<size_t>(i)] = static_cast<char>(at(start + i));
         out->header = TYPE_none;
-        lexer::scan_string(out, t, n, {.one_value = true}, nullptr, nullptr, nullptr);
-        stack::pop(1);
+        float_::make_at(out, dtoa::strtod(text.data(), text.data() + n, 0));
         return true;
     }
 

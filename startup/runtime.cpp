@@ -124,6 +124,7 @@ const init_step_t steps[] = {
     {"lexer", lexer::init},
     {"boot load", natives::define_words},
     {"interpreter", interpreter::init},
+    {"reserved error", error::reserve},
     {"external cells", ext_slots::init},
     {"collector", collector::init},
 };
@@ -216,6 +217,16 @@ void start(int argc, char** argv) {
         const err_info& info = errors::info(e.id);
         char text[128];
         int n = snprintf(text, sizeof text, "*** Error %d: %s\n", errors::code(e.id), info.word);
+        platform::write_all(STDOUT_FILENO, text, static_cast<size_t>(n));
+        lowrt::run_exit_hooks();
+        _exit(254);
+    } catch (const std::bad_alloc&) {
+        // C++ code refused memory where no try stood: reported as the
+        // uncaught no-memory error would be.
+        const err_info& info = errors::info(err::no_memory);
+        char text[128];
+        int n = snprintf(text, sizeof text, "*** Error %d: %s\n", errors::code(err::no_memory),
+                         info.word);
         platform::write_all(STDOUT_FILENO, text, static_cast<size_t>(n));
         lowrt::run_exit_hooks();
         _exit(254);

@@ -13,11 +13,17 @@ the same fields: Zuv compares them with ==.
 Tables of one column come up too: a line of one empty field must be
 written as two quotes, since csv.reader reads an empty line as no field at
 all.
+
+Tables of floats (random bit patterns, the edges, negative zero) written by
+to-csv, plainly and through the library's writers (/skip), must read back
+through Python's float as the same doubles.
 """
 
 import csv
 import io
+import math
 import random
+import struct
 import sys
 
 from zuv_driver import fail, run_parts, zuv_string
@@ -61,6 +67,51 @@ in: func [i texts [block!] rows d q /local t r] [
 """
 
 
+FLOAT_EDGES = [0.0, -0.0, 5e-324, -5e-324, 2.2250738585072014e-308, 1.7976931348623157e308,
+               -1.7976931348623157e308, 251440.60821610806, 0.1, 1e16, 1e17, 1e22, 1e-7, 2.0 ** 53 + 2]
+
+
+def random_double(rng):
+    if rng.random() < 0.2:
+        return rng.choice(FLOAT_EDGES)
+    while True:
+        d = struct.unpack("<d", struct.pack("<Q", rng.getrandbits(64)))[0]
+        if math.isfinite(d):
+            return d
+
+
+def bits(d):
+    return struct.pack("<d", d)
+
+
+def floats(zuv, rng, count):
+    """to-csv of float tables, read back by csv.reader and float()."""
+    cases, lines = [], []
+    for i in range(count):
+        width = rng.randrange(1, 5)
+        rows = [[random_double(rng) for _ in range(width)] for _ in range(rng.randrange(1, 4))]
+        cases.append(rows)
+        flat = " ".join(repr(x) for row in rows for x in row)
+        if i % 2:
+            lines.append("prin to-csv [%s] prin \"^(1F)\"\n" % " ".join(
+                "[" + " ".join(repr(x) for x in row) + "]" for row in rows))
+        else:
+            lines.append("prin to-csv/skip [%s] %d prin \"^(1F)\"\n" % (flat, width))
+    written = run_parts(zuv, "Zuv []\n", lines).decode("utf-8").split("\x1f")
+    bad = []
+    for rows, text in zip(cases, written):
+        back = list(csv.reader(io.StringIO(text, newline="")))
+        try:
+            same = len(back) == len(rows) and all(
+                len(b) == len(r) and all(bits(float(f)) == bits(x) for f, x in zip(b, r))
+                for b, r in zip(back, rows))
+        except ValueError:
+            same = False
+        if not same:
+            bad.append("to-csv of %r: %r" % (rows, text))
+    return bad
+
+
 def main():
     zuv = sys.argv[1]
     count = int(sys.argv[2]) if len(sys.argv) > 2 else COUNT
@@ -97,9 +148,10 @@ def main():
             bad.append("to-csv of %r (delimiter %r, quote %r): %r reads as %r" % (rows, d, q, text, back))
             if len(bad) > 20:
                 break
+    bad += floats(zuv, rng, count // 3)
     if bad:
-        fail("\n".join(bad))
-    print("ok: %d tables, seed %d" % (count, seed))
+        fail("\n".join(bad[:20]))
+    print("ok: %d tables and %d of floats, seed %d" % (count, count // 3, seed))
 
 
 if __name__ == "__main__":

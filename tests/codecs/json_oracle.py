@@ -15,6 +15,12 @@ to-json must write each as text that reads back as the same double.
 Integers beyond 32 bits load as floats, exact up to 2^53; written back they
 must still equal the integer.
 
+Numbers longer than the lexer reads (integers of any length, floats with
+hundreds of digits or exponents with leading zeros) must load as the double
+Python's Decimal gives (an infinity past the doubles' range), both plainly
+and nested deeper than the compiled decoder goes, where the library's own
+decoder reads them.
+
 Left out on purpose: U+FFFE (not taken by this runtime's UTF-8 decoder) and
 surrogate code points.
 """
@@ -24,6 +30,7 @@ import math
 import random
 import struct
 import sys
+from decimal import Decimal
 
 from zuv_driver import fail, run_parts, zuv_string
 
@@ -180,6 +187,46 @@ in: func [i texts [block!] v] [
 """
 
 
+def random_long_number(rng):
+    """A JSON number of more than 312 characters."""
+    sign = rng.choice(("", "-"))
+    kind = rng.randrange(4)
+    if kind == 0:  # an integer, mostly past the doubles' range
+        return sign + str(rng.randrange(1, 10)) + "".join(rng.choice("0123456789") for _ in range(rng.randrange(312, 700)))
+    if kind == 1:  # many digits, the point placing the value anywhere in range
+        n = rng.randrange(313, 900)
+        digits = str(rng.randrange(1, 10)) + "".join(rng.choice("0123456789") for _ in range(n))
+        return "%s%s.%se%d" % (sign, digits[:1], digits[1:], rng.randrange(-330, 310))
+    if kind == 2:  # leading zeros after the point
+        return "%s0.%s%s" % (sign, "0" * rng.randrange(300, 400), rng.randrange(1, 10 ** 17))
+    # an exponent written with many leading zeros, or past every double
+    exponent = "0" * rng.randrange(300, 400) + str(rng.randrange(0, 400)) if rng.random() < 0.7 else str(
+        rng.randrange(10 ** 9, 10 ** 17))
+    return "%s%d.%de%s%s" % (sign, rng.randrange(1, 10), rng.randrange(0, 10 ** 15), rng.choice(("", "+", "-")), exponent)
+
+
+def long_numbers(zuv, rng, count):
+    """load-json of long numbers, plainly and deep inside arrays."""
+    texts = [random_long_number(rng) for _ in range(count)]
+    lines = ["print mold load-json %s\n" % zuv_string(t) for t in texts]
+    lines += ["print mold load-json %s\n" % zuv_string("[" * 120 + t + "]" * 120) for t in texts]
+    rows = run_parts(zuv, "Zuv []\n", lines).decode("utf-8").split("\n")
+    bad = []
+    for i, row in enumerate(rows[:2 * count]):
+        text = texts[i % count]
+        want = float(Decimal(text))
+        got = row.strip("[]")
+        back = {"1.#INF": math.inf, "-1.#INF": -math.inf}.get(got)
+        try:
+            back = float(got) if back is None else back
+        except ValueError:
+            back = None
+        if back is None or struct.pack("<d", back) != struct.pack("<d", want):
+            bad.append("load-json of %s...%s (%d characters%s): %s, not %r" % (
+                text[:20], text[-20:], len(text), ", nested" if i >= count else "", row[:80], want))
+    return bad
+
+
 def main():
     zuv = sys.argv[1]
     count = int(sys.argv[2]) if len(sys.argv) > 2 else COUNT
@@ -223,9 +270,10 @@ def main():
                 bad.append("%s of value %d: %r gives %r, not %r" % (how, i, text, back, held))
         if len(bad) > 20:
             break
+    bad += long_numbers(zuv, rng, max(count // 50, 50))
     if bad:
         fail("\n".join(bad[:20]))
-    print("ok: %d values, seed %d" % (count, seed))
+    print("ok: %d values and %d long numbers, seed %d" % (count, max(count // 50, 50), seed))
 
 
 if __name__ == "__main__":

@@ -2,7 +2,11 @@
 // so that tests can check what each end of the process prints and returns.
 #include <cstdio>
 #include <cstring>
+#include <new>
 
+#include "interpreter/interpreter.h"
+#include "lexer/lexer.h"
+#include "natives/natives.h"
 #include "runtime/alloc.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
@@ -46,6 +50,15 @@ __attribute__((no_sanitize("undefined"))) void provoke(int argc, char** argv) {
             zuv::exits::throw_throw(zuv::exits::THROW_THROW);
         }
         zuv::fire(zuv::err::zero_divide);
+    }
+    if (!strcmp(what, "bad-alloc")) {
+        // A native whose C++ containers the system refuses memory: the
+        // nearest try gets no-memory, and the run goes on.
+        zuv::natives::table[zuv::natives::slot_of(zuv::natives::id::checksum)] =
+            [](int32_t, const int32_t*) { throw std::bad_alloc(); };
+        zuv::cell_t* code =
+            zuv::lexer::push_loaded("e: try [checksum \"x\" 'md5] print e/id print 1 + 1");
+        zuv::interpreter::eval(code, false);
     }
     // Anything else: a normal end.
 }

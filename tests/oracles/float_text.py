@@ -6,7 +6,10 @@ Usage: float_text.py ZUV
 
 Each double (random bit patterns, short decimals, the edges, negative zero)
 goes through load of its literal and mold, through to-json and load-json,
-and through load-json of json.dumps. float! vectors of 64 and 32 bits are
+and through load-json of json.dumps. As a percent! it must mold as the
+shortest digits of the double with the point moved two places (Python's repr
+gives them), which Python's Fraction reads back as the same double, and the
+lexer too; to-json of it is the double's own JSON. float! vectors of 64 and 32 bits are
 molded and loaded back: every element must come back with the same bits,
 and a 32-bit element is molded with the fewest digits that read back as
 that float32 (9 at most), as Python finds them.
@@ -14,6 +17,8 @@ that float32 (9 at most), as Python finds them.
 
 import json
 import math
+from decimal import Decimal
+from fractions import Fraction
 import os
 import random
 import struct
@@ -104,6 +109,30 @@ def doubles(cases):
             cases.append((expr, [d], None))
 
 
+def percents(cases):
+    for _ in range(1500):
+        d = random_double()
+        lit = repr(d)
+        cases.append(("mold to percent! %s" % lit, [d], "percent text"))
+        cases.append(("load mold to percent! %s" % lit, [d], "percent"))
+        cases.append(("load-json to-json to percent! %s" % lit, [d], None))
+    # Percent vectors mold each element as the shortest text of its own size.
+    for size, draw in ((64, random_double), (32, random_single)):
+        for _ in range(300):
+            values = [draw() for _ in range(rng.randrange(1, 6))]
+            made = "append make vector! [percent! %d []] reduce [%s]" % (
+                size, " ".join("to percent! %s" % repr(x) for x in values))
+            cases.append(("mold %s" % made, values, "percents %d" % size))
+
+
+def percent_back(text):
+    """The double a percent text reads as: its number divided by 100, exactly."""
+    if not text.endswith("%"):
+        raise ValueError(text)
+    back = float(Fraction(Decimal(text[:-1])) / 100)
+    return -back if text.startswith("-") and back == 0 else back
+
+
 def vectors(cases):
     for _ in range(400):
         values = [random_double() for _ in range(rng.randrange(1, 6))]
@@ -118,6 +147,30 @@ def vectors(cases):
 
 
 def check(case, want, how, got):
+    if how in ("percent", "percent text"):
+        text = got[1:-1] if how == "percent text" else got
+        try:
+            back = percent_back(text)
+        except (ValueError, ArithmeticError):
+            return "%s: %s is no percent" % (case, got)
+        digits = significant(text[:-1])
+        if bits(back) != bits(want[0]) or digits != significant(repr(want[0])):
+            return "%s: %s is not the shortest percent of %r" % (case, got, want[0])
+        return None
+    if how and how.startswith("percents"):
+        texts = got[1:-1].rsplit("[", 1)[-1].strip("]").split()
+        if len(texts) != len(want):
+            return "%s: want %r, got %s" % (case, want, got)
+        for w, t in zip(want, texts):
+            try:
+                back = percent_back(t)
+            except (ValueError, ArithmeticError):
+                return "%s: %s is no percent" % (case, t)
+            single = how.endswith("32")
+            digits = shortest_single(w) if single else significant(repr(w))
+            if (f32(back) if single else back) != w or significant(t[:-1]) != digits:
+                return "%s: %s is not the shortest percent of %r" % (case, t, w)
+        return None
     texts = read_answer(got)
     if how == "single":
         # load of the molded text: [make vector! [float! 32 [...]]]
@@ -141,6 +194,7 @@ def check(case, want, how, got):
 def main():
     cases = []
     doubles(cases)
+    percents(cases)
     vectors(cases)
     answers = oracle_run.run(sys.argv[1], [c for c, _, _ in cases], PRELUDE)
     failures = []
