@@ -1,6 +1,6 @@
 // The runs of the plans of blocks loops run (interpreter/plans/blocks.cpp):
 // the runner's own code (runner.h), entered from eval_here. interpreter.cpp
-// includes this once, inside its anonymous namespace, after the runner.
+// includes this once, after the runner.
 
 // A run in progress of a block's plan: its entry stays in the table, and its
 // plan alive, however the run is left.

@@ -1,7 +1,6 @@
 // The runs of path nodes (K_PATH, K_SETPATH, K_FIELDCALL, K_REFCALL): the
 // runner's own code, as eval_expression runs a path, a set-path and a call
-// through a path. interpreter.cpp includes this once, inside its anonymous
-// namespace, after the runner.
+// through a path. interpreter.cpp includes this once, after the runner.
 
 // A get of a path of two elements (K_PATH) as eval_operand takes it: read in
 // place (read_path_in_place, the path walk's own fast path) when it reaches

@@ -1,6 +1,5 @@
 // Operator chains of numbers computed with nothing run (QUIET_CHAIN): the
-// runner's own code, included by interpreter.cpp once, inside its anonymous
-// namespace, after the runner.
+// runner's own code, included by interpreter.cpp once, after the runner.
 //
 // A chain whose operands are leaves, paths of two elements, parens of such
 // a chain or leaf and, on the right of a step, square-root of a leaf or

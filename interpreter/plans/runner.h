@@ -1,7 +1,6 @@
 // The runner of function-body plans: the interpreter's own code, kept in a
-// file of its own. interpreter.cpp includes it once, inside its anonymous
-// namespace, after the routines it shares: one translation unit keeps them
-// inlined into the planned code, as they were before the move.
+// file of its own. interpreter.cpp includes it once, after its own code; the
+// routines it shares with the interpreter are in interpreter/internal.h.
 
 // --- plans ---------------------------------------------------------------------------
 // The runner of function-body plans (interpreter/plans/nodes.h). Each node does what
