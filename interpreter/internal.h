@@ -1,5 +1,5 @@
 // The interpreter's own routines, shared by the code of interpreter.cpp and
-// the plan runner (plans/runner.h and the files after it), which calls them as
+// the plan runner (plans/runner.h and its units), which calls them as
 // the interpreter's own code does: code access, the native stack's limit,
 // argument checks and fetches, the operand path, the infix lookahead, the
 // runs of calls, conditionals and functions. The hot ones are inline here,
@@ -17,6 +17,7 @@
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/native.h"
 #include "datatypes/op.h"
 #include "datatypes/routine.h"
 #include "datatypes/series.h"
@@ -98,7 +99,7 @@ int32_t eval_return(const cell_t* callee, const cell_t* word, const cell_t* code
                                        int32_t end, bool push);
 [[gnu::noinline]] const cell_t* run_compiled(const cell_t* fn, int32_t code);
 
-// The runner's entries a function's run takes (plans/runner.h).
+// The runner's entries a function's run takes (plans/runner.h, runner.cpp).
 template <bool from_plan = false>
 [[gnu::always_inline]] inline cell_t* run_planned_body(const plan::pnode_t* head,
                                                        const cell_t* body);

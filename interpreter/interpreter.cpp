@@ -45,6 +45,7 @@
 #include "runtime/words.h"
 
 #include "interpreter/internal.h"
+#include "interpreter/plans/runner.h"
 
 namespace zuv::interpreter {
 
@@ -296,10 +297,6 @@ bool take_interrupt() {
 }
 
 // --- blocks ----------------------------------------------------------------------------
-
-// A block a loop runs, through its plan when it has one (plans/loops.h).
-template <uint8_t kind = TYPE_block>
-[[gnu::always_inline]] inline cell_t* run_loop_block(const cell_t* code);
 
 namespace {
 
@@ -1062,14 +1059,6 @@ namespace {
     finish_call(slot, push, result);
     return pos;
 }
-
-#include "interpreter/plans/runner.h"
-// The runs of loops' blocks, which use the runner.
-#include "interpreter/plans/loops.h"
-// The runs of path nodes, which use the runner.
-#include "interpreter/plans/paths.h"
-// Chains of numbers computed with nothing run.
-#include "interpreter/plans/quiet.h"
 
 int32_t eval_code(const cell_t* callee, const cell_t* code, int32_t pos, int32_t end, bool push,
                   int32_t word_pos, bool infix, const cell_t* path, int32_t ref_pos) {
