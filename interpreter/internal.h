@@ -1,6 +1,7 @@
-// The interpreter's own routines, shared by the code of interpreter.cpp and
-// the plan runner (plans/runner.h and its units), which calls them as
-// the interpreter's own code does: code access, the native stack's limit,
+// The interpreter's own routines, shared by its units (interpreter.cpp: state
+// and start-up; eval.cpp: blocks and expressions; calls.cpp: calls and their
+// arguments) and the plan runner (plans/runner.h and its units), which calls
+// them as the interpreter's own code does: code access, the native stack's limit,
 // argument checks and fetches, the operand path, the infix lookahead, the
 // runs of calls, conditionals and functions. The hot ones are inline here,
 // so that every unit that runs code keeps them in its own lines (the figures
@@ -66,12 +67,12 @@ constexpr uint32_t IF_INDEX = natives::slot_of(natives::id::if_);
 constexpr uint32_t EITHER_INDEX = natives::slot_of(natives::id::either);
 
 // --- out of line ------------------------------------------------------------------
-// Routines of interpreter.cpp the inline ones below call.
+// The routines the inline ones below call, defined with their comments.
 
+// interpreter.cpp
 [[gnu::noinline]] void native_stack_exceeded();
-[[noreturn, gnu::cold]] void fire_no_arg(const cell_t* callee, int32_t entry);
-[[noreturn, gnu::cold]] void fire_expect_arg(const cell_t* callee, int32_t entry,
-                                             const cell_t* value);
+
+// eval.cpp
 [[gnu::cold, gnu::noinline]] const cell_t* traced_operator(const cell_t* code, int32_t pos,
                                                            int32_t* end, const cell_t** cells);
 [[gnu::noinline, gnu::cold]] bool fast_routine(fast_op f, const cell_t* op, const cell_t* w,
@@ -81,12 +82,17 @@ constexpr uint32_t EITHER_INDEX = natives::slot_of(natives::id::either);
 // Parens and branches written in the code need no check: they come from the
 // same source as the code around them.
 template <bool check_origin = false> cell_t* run_in_place(const cell_t* code);
-int32_t eval_return(const cell_t* callee, const cell_t* word, const cell_t* code, int32_t pos,
-                    int32_t end);
 [[gnu::noinline]] int32_t eval_paren(const cell_t* c, const cell_t* code, int32_t pos, int32_t end,
                                      bool infix);
 [[gnu::noinline]] int32_t eval_set_word(const cell_t* c, int32_t live, const cell_t* code,
                                         int32_t pos, int32_t end);
+
+// calls.cpp
+[[noreturn, gnu::cold]] void fire_no_arg(const cell_t* callee, int32_t entry);
+[[noreturn, gnu::cold]] void fire_expect_arg(const cell_t* callee, int32_t entry,
+                                             const cell_t* value);
+int32_t eval_return(const cell_t* callee, const cell_t* word, const cell_t* code, int32_t pos,
+                    int32_t end);
 [[gnu::noinline]] int32_t call_simple(const cell_t* fn, const cell_t* word, uint32_t plan,
                                       const cell_t* code, int32_t pos, int32_t end, bool push);
 [[gnu::noinline]] int32_t call_native(const cell_t* fn, const cell_t* word, uint32_t plan,
@@ -99,7 +105,7 @@ int32_t eval_return(const cell_t* callee, const cell_t* word, const cell_t* code
                                        int32_t end, bool push);
 [[gnu::noinline]] const cell_t* run_compiled(const cell_t* fn, int32_t code);
 
-// The runner's entries a function's run takes (plans/runner.h, runner.cpp).
+// The runner's entries a function's run takes (plans/runner.h, plans/runner.cpp).
 template <bool from_plan = false>
 [[gnu::always_inline]] inline cell_t* run_planned_body(const plan::pnode_t* head,
                                                        const cell_t* body);
