@@ -1,12 +1,14 @@
 // The interpreter's own routines, shared by its units (interpreter.cpp: state
 // and start-up; eval.cpp: blocks and expressions; calls.cpp: calls and their
 // arguments) and the plan runner (plans/runner.h and its units), which calls
-// them as the interpreter's own code does: code access, the native stack's limit,
-// argument checks and fetches, the operand path, the infix lookahead, the
-// runs of calls, conditionals and functions. The hot ones are inline here,
-// so that every unit that runs code keeps them in its own lines (the figures
-// of bench/fib_forms.py depend on it); the others are declared here and
-// defined with their comments. Other folders go through interpreter.h.
+// them as the interpreter's own code does: code access, the native stack's
+// limit, argument checks and fetches, the operand path, the infix lookahead,
+// the runs of calls and conditionals, and what a function's run needs (the
+// run itself, which takes the function's plan, is run_function in
+// plans/runner.h). The hot ones are inline here, so that every unit that runs
+// code keeps them in its own lines (the figures of bench/fib_forms.py depend
+// on it); the others are declared here and defined with their comments.
+// Other folders go through interpreter.h.
 #pragma once
 
 #include <atomic>
@@ -105,13 +107,113 @@ int32_t eval_return(const cell_t* callee, const cell_t* word, const cell_t* code
                                        int32_t end, bool push);
 [[gnu::noinline]] const cell_t* run_compiled(const cell_t* fn, int32_t code);
 
-// The runner's entries a function's run takes (plans/runner.h, plans/runner.cpp).
-template <bool from_plan = false>
-[[gnu::always_inline]] inline cell_t* run_planned_body(const plan::pnode_t* head,
-                                                       const cell_t* body);
-cell_t* run_planned_elsewhere(const plan::pnode_t* head, const cell_t* body);
-[[gnu::always_inline]] inline const cell_t* plan_body_leaf(const plan::pnode_t* head,
-                                                           const cell_t* body);
+// --- types ------------------------------------------------------------------------
+
+// While a block runs, the calls it makes are marked as the interpreter's or,
+// for library code, as compiled calls. The mark changes only where user code
+// and library code meet, so a block whose origin matches the current mark
+// runs with no change; otherwise a cold wrapper sets the mark and puts the
+// caller's back however the block is left.
+// Library code is silent for a tracer: it runs with tracing off, and the
+// user blocks it evaluates run with the state of the user code that called
+// it.
+struct code_origin {
+    uint32_t saved = stack::interpreted_mark;
+    bool saved_tracing = tracing;
+    bool saved_caller = library_caller_tracing;
+    explicit code_origin(bool library) {
+        stack::interpreted_mark = library ? 0 : frame::INTERPRETED;
+        if (library) {
+            library_caller_tracing = tracing;
+            set_tracing(false);
+        } else {
+            set_tracing(tracing || library_caller_tracing);
+        }
+    }
+    ~code_origin() {
+        stack::interpreted_mark = saved;
+        // A `trace` request made inside goes on in the user code the block
+        // returns to, or in the user blocks the library evaluates next.
+        bool requested = caller_tracing_request >= 0;
+        set_tracing(requested && saved != 0 ? caller_tracing_request != 0 : saved_tracing);
+        library_caller_tracing =
+            requested && saved == 0 ? caller_tracing_request != 0 : saved_caller;
+    }
+    code_origin(const code_origin&) = delete;
+    code_origin& operator=(const code_origin&) = delete;
+};
+
+// call_function for the interpreter's own calls of a function with an
+// interpreted body while nothing is traced: the same protocol with nothing
+// for callbacks or compiled bodies, and the body run from a copy of its cell
+// (fn, on the stack in its slot, keeps the body alive).
+// While a function runs, its context reads its values from the current
+// frame; the values it read before, and the tracing state, come back however
+// the call ends (the context is found again through its node, which may
+// have a new buffer by then). The interpreter's own calls (general false)
+// always have a context and start untraced; call_function's may be routines
+// (no context) and traced.
+// user: the caller is known to run user code (the interpreted mark is set).
+template <bool general, bool user = false> class function_run {
+public:
+    // base: the function's arguments (its frame's base).
+    explicit function_run(node_t ctx, const cell_t* base = stack::arguments)
+        : ctx_(ctx), from_user_(user || stack::interpreted_mark != 0) {
+        if constexpr (general) {
+            saved_tracing_ = tracing;
+            saved_caller_ = library_caller_tracing;
+            if (ctx_ == 0) return;
+        }
+        uint32_t* values = stack::values_word(ctx_);
+        saved_values_ = *values;
+        *values = stack::index_of(base);
+    }
+    [[gnu::always_inline]] ~function_run() {
+        if (!general || ctx_ != 0) *stack::values_word(ctx_) = saved_values_;
+        bool restored = general ? saved_tracing_ : false;
+        // A call from user code hands back the state `trace` asked for, and
+        // it stays asked for until the trace ends: a plain function does not
+        // undo its body's `trace false`. A body that set its own tracing
+        // puts the caller's state and request back.
+        if (scoped_) [[unlikely]]
+            caller_tracing_request = saved_request_;
+        else if (caller_tracing_request >= 0 && from_user_) [[unlikely]]
+            restored = caller_tracing_request != 0;
+        // Mostly unchanged: the guard byte is written only on a change.
+        if (tracing != restored) [[unlikely]]
+            set_tracing(restored);
+        if constexpr (general) library_caller_tracing = saved_caller_;
+    }
+    function_run(const function_run&) = delete;
+    function_run& operator=(const function_run&) = delete;
+
+    // The body runs with tracing of its own (a trace or no-trace function, a
+    // callback whose kind is not traced): requests of the caller do not
+    // reach in, nor those made inside out.
+    void scope_tracing() {
+        if (scoped_) return;
+        scoped_ = true;
+        saved_request_ = caller_tracing_request;
+        caller_tracing_request = -1;
+    }
+
+private:
+    node_t ctx_;
+    bool from_user_;
+    bool scoped_ = false;
+    int8_t saved_request_ = -1;
+    uint32_t saved_values_ = 0;
+    bool saved_tracing_ = false;
+    bool saved_caller_ = false;
+};
+
+// --- inline -----------------------------------------------------------------------
+// The inline routines have internal linkage, as they had when one unit held
+// them all: each unit keeps its own copies, and GCC weighs inlining them as
+// it did then (made external, the general path of bench/fib_forms.py's loops
+// took two percent more instructions).
+
+namespace {
 
 // --- code access ------------------------------------------------------------------
 
@@ -297,40 +399,7 @@ inline void push_locals(int32_t n) {
 
 // --- blocks -----------------------------------------------------------------------
 
-// While a block runs, the calls it makes are marked as the interpreter's or,
-// for library code, as compiled calls. The mark changes only where user code
-// and library code meet, so a block whose origin matches the current mark
-// runs with no change; otherwise a cold wrapper sets the mark and puts the
-// caller's back however the block is left.
-// Library code is silent for a tracer: it runs with tracing off, and the
-// user blocks it evaluates run with the state of the user code that called
-// it.
-struct code_origin {
-    uint32_t saved = stack::interpreted_mark;
-    bool saved_tracing = tracing;
-    bool saved_caller = library_caller_tracing;
-    explicit code_origin(bool library) {
-        stack::interpreted_mark = library ? 0 : frame::INTERPRETED;
-        if (library) {
-            library_caller_tracing = tracing;
-            set_tracing(false);
-        } else {
-            set_tracing(tracing || library_caller_tracing);
-        }
-    }
-    ~code_origin() {
-        stack::interpreted_mark = saved;
-        // A `trace` request made inside goes on in the user code the block
-        // returns to, or in the user blocks the library evaluates next.
-        bool requested = caller_tracing_request >= 0;
-        set_tracing(requested && saved != 0 ? caller_tracing_request != 0 : saved_tracing);
-        library_caller_tracing =
-            requested && saved == 0 ? caller_tracing_request != 0 : saved_caller;
-    }
-    code_origin(const code_origin&) = delete;
-    code_origin& operator=(const code_origin&) = delete;
-};
-
+// Whether the calls mark already says code of this origin runs (code_origin).
 inline bool origin_fits(bool library) { return (stack::interpreted_mark == 0) == library; }
 
 // --- expressions ------------------------------------------------------------------
@@ -590,70 +659,6 @@ inline void complete_frame(node_t ctx) {
     function::fill_frame(ctx, static_cast<int32_t>(stack::top_slot - stack::arguments));
 }
 
-// call_function for the interpreter's own calls of a function with an
-// interpreted body while nothing is traced: the same protocol with nothing
-// for callbacks or compiled bodies, and the body run from a copy of its cell
-// (fn, on the stack in its slot, keeps the body alive).
-// While a function runs, its context reads its values from the current
-// frame; the values it read before, and the tracing state, come back however
-// the call ends (the context is found again through its node, which may
-// have a new buffer by then). The interpreter's own calls (general false)
-// always have a context and start untraced; call_function's may be routines
-// (no context) and traced.
-// user: the caller is known to run user code (the interpreted mark is set).
-template <bool general, bool user = false> class function_run {
-public:
-    // base: the function's arguments (its frame's base).
-    explicit function_run(node_t ctx, const cell_t* base = stack::arguments)
-        : ctx_(ctx), from_user_(user || stack::interpreted_mark != 0) {
-        if constexpr (general) {
-            saved_tracing_ = tracing;
-            saved_caller_ = library_caller_tracing;
-            if (ctx_ == 0) return;
-        }
-        uint32_t* values = stack::values_word(ctx_);
-        saved_values_ = *values;
-        *values = stack::index_of(base);
-    }
-    [[gnu::always_inline]] ~function_run() {
-        if (!general || ctx_ != 0) *stack::values_word(ctx_) = saved_values_;
-        bool restored = general ? saved_tracing_ : false;
-        // A call from user code hands back the state `trace` asked for, and
-        // it stays asked for until the trace ends: a plain function does not
-        // undo its body's `trace false`. A body that set its own tracing
-        // puts the caller's state and request back.
-        if (scoped_) [[unlikely]]
-            caller_tracing_request = saved_request_;
-        else if (caller_tracing_request >= 0 && from_user_) [[unlikely]]
-            restored = caller_tracing_request != 0;
-        // Mostly unchanged: the guard byte is written only on a change.
-        if (tracing != restored) [[unlikely]]
-            set_tracing(restored);
-        if constexpr (general) library_caller_tracing = saved_caller_;
-    }
-    function_run(const function_run&) = delete;
-    function_run& operator=(const function_run&) = delete;
-
-    // The body runs with tracing of its own (a trace or no-trace function, a
-    // callback whose kind is not traced): requests of the caller do not
-    // reach in, nor those made inside out.
-    void scope_tracing() {
-        if (scoped_) return;
-        scoped_ = true;
-        saved_request_ = caller_tracing_request;
-        caller_tracing_request = -1;
-    }
-
-private:
-    node_t ctx_;
-    bool from_user_;
-    bool scoped_ = false;
-    int8_t saved_request_ = -1;
-    uint32_t saved_values_ = 0;
-    bool saved_tracing_ = false;
-    bool saved_caller_ = false;
-};
-
 // A return or exit that ended the function lands here: its value is the
 // call's result.
 inline void absorb_return() {
@@ -690,62 +695,6 @@ inline void absorb_return() {
     return exits::pending ? nullptr : stack::arguments;
 }
 
-// Runs the function at fn, its frame marked and filled; returns the cell
-// holding its result, nullptr when an exit is pending.
-// plain: a planned body calls it (so plans are on, and the caller is user
-// code), and the callee's cell was seen with a body block, no compiled code
-// and no trace flags (the plan's builder saw it): the same cell keeps them,
-// as a function's more series is written only while it is made. Its body
-// may then be a leaf taken with nothing run; quiet is cleared otherwise.
-// library: such a callee whose body is library code (its plan is run as
-// library code, and a leaf body is run too).
-template <bool plain = false, bool library = false>
-[[gnu::always_inline]] inline const cell_t* run_function(const cell_t* fn, bool* quiet = nullptr) {
-    cell_t* more = alloc::buffer(fn->data3)->head_cell();
-    const cell_t* compiled = more + function::MORE_CODE;
-    if (tracing || (!plain && ((fn->header & (function::FLAG_NO_TRACE | function::FLAG_TRACE)) ||
-                               !series::block_kind_q(type_of(more + function::MORE_BODY)) ||
-                               (type_of(compiled) == TYPE_integer && integer::get(compiled) != 0))))
-        [[unlikely]] {
-        if (quiet != nullptr) *quiet = false;
-        if (!tracing && type_of(compiled) == TYPE_integer && integer::get(compiled) != 0 &&
-            !(fn->header & (function::FLAG_NO_TRACE | function::FLAG_TRACE)))
-            return run_compiled(fn, integer::get(compiled));
-        call_function(fn, nullptr, callback::NONE);
-        return exits::pending ? nullptr : stack::arguments;
-    }
-    cell_t body = more[function::MORE_BODY];
-    // Its plan, built on the second call (which may allocate).
-    const plan::pnode_t* p = nullptr;
-    if (plain || plan::enabled) {
-        const cell_t* m = more + function::MORE_PLAN;
-        const plan::pnode_t* head;
-        if (type_of(m) == TYPE_block &&
-            (head = plan::held_plan(m),
-             static_cast<uint32_t>(head->end) == plan::epoch && head->pos >= 0)) [[likely]]
-            p = head;
-        else if (type_of(m) != TYPE_none) p = plan::of_function(fn);
-        if constexpr (plain && !library) {
-            if (p != nullptr) [[likely]]
-                if (const cell_t* leaf = plan_body_leaf(p, &body)) return leaf;
-        }
-    }
-    if (quiet != nullptr) *quiet = false;
-    cell_t* result;
-    {
-        function_run<false> run(function::context_of(fn));
-        // Every caller marked the function's frame: it is the innermost.
-        stack::ctop[-1].header |= frame::EXIT_TARGET;
-        // The body runs in the function's own frame, its values above the
-        // locals: that frame is the exit target return lands on anyway.
-        if constexpr (library)
-            result = p != nullptr ? run_planned_elsewhere(p, &body) : run_in_place<true>(&body);
-        else result = p != nullptr ? run_planned_body<plain>(p, &body) : run_in_place<true>(&body);
-        result = body_done(result, &body, fn);
-    }
-    return call_result(result);
-}
-
 // The arguments of a conditional from the one at index i on: a branch
 // written as a block is pushed as it stands, anything else takes the operand
 // path and its type check. Stops at a pending exit.
@@ -768,5 +717,7 @@ template <bool plain = false, bool library = false>
     }
     return pos;
 }
+
+}  // namespace
 
 }  // namespace zuv::interpreter

@@ -2,10 +2,12 @@
 // runner.cpp runs blocks, calls, operators, parens, set-words and returns;
 // conditionals.cpp the planned `if` and `either`; paths.cpp path reads,
 // set-paths and calls through paths; quiet.cpp chains of numbers computed
-// with nothing run; block_runs.cpp the plans of the blocks loops run. The block
-// loop (run_planned), the node dispatch (run_node), a call's arguments and
-// a recursive call's run are inline here, with what they inline, so that
-// every place a plan starts or a call recurses runs them in its own lines
+// with nothing run; block_runs.cpp the plans of the blocks loops run. A
+// function's run (run_function, through its plan when it has one), the
+// block loop (run_planned), the node dispatch (run_node), a call's arguments
+// and a recursive call's run are inline here, with what they inline, so
+// that every place a call runs, a plan starts or a call recurses (the
+// interpreter's calls, the loops, the path calls) runs them in its own lines
 // (bench/fib_forms.py measures it); the routines each kind of node runs out
 // of line are declared here. The interpreter's routines the runner calls
 // are in interpreter/internal.h.
@@ -84,21 +86,6 @@ struct plan_start : plan_run {
     plan_start& operator=(const plan_start&) = delete;
 };
 
-// The stamp unchanged and nothing traced: one compare.
-inline bool plan_holds(const plan_run&) { return stamp::guard == 0; }
-
-[[gnu::always_inline]] inline int32_t run_node(const plan_run& x, const pnode_t* n,
-                                               const cell_t* code, int32_t pos, int32_t end,
-                                               bool infix, bool* quiet = nullptr);
-[[gnu::always_inline]] inline cell_t* run_planned(const plan_run& x, const pnode_t* block,
-                                                  const cell_t* code, bool guards_read,
-                                                  cell_t* where);
-[[gnu::always_inline]] inline const cell_t* plan_leaf(const plan_run& x, const pnode_t* n);
-inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint32_t source);
-[[gnu::always_inline]] inline int32_t plan_simple_infix(const plan_run& x, const pnode_t* n,
-                                                        const cell_t* code, int32_t pos,
-                                                        int32_t end, bool* computed = nullptr);
-
 // --- out of line ------------------------------------------------------------------
 // The routines each kind of node runs, defined with their comments.
 
@@ -147,6 +134,7 @@ template <bool self>
                                           int32_t pos, int32_t end);
 [[gnu::noinline]] const pnode_t* plan_quiet_run(const plan_run& x, const pnode_t* n,
                                                 const cell_t* code, int32_t end);
+[[gnu::noinline]] cell_t* run_planned_elsewhere(const pnode_t* head, const cell_t* body);
 
 // conditionals.cpp
 [[gnu::noinline]] int32_t conditional_called(const plan_run& x, const pnode_t* n,
@@ -180,6 +168,83 @@ template <uint8_t kind = TYPE_block>
 [[gnu::noinline]] cell_t* run_library_loop_block(const cell_t* code);
 
 // --- inline -----------------------------------------------------------------------
+// Internal to each unit, as interpreter/internal.h's inline routines are.
+
+namespace {
+
+// The stamp unchanged and nothing traced: one compare.
+inline bool plan_holds(const plan_run&) { return stamp::guard == 0; }
+
+[[gnu::always_inline]] inline int32_t run_node(const plan_run& x, const pnode_t* n,
+                                               const cell_t* code, int32_t pos, int32_t end,
+                                               bool infix, bool* quiet = nullptr);
+[[gnu::always_inline]] inline cell_t* run_planned(const plan_run& x, const pnode_t* block,
+                                                  const cell_t* code, bool guards_read,
+                                                  cell_t* where);
+[[gnu::always_inline]] inline const cell_t* plan_leaf(const plan_run& x, const pnode_t* n);
+inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint32_t source);
+template <bool from_plan = false>
+[[gnu::always_inline]] inline cell_t* run_planned_body(const pnode_t* head, const cell_t* body);
+[[gnu::always_inline]] inline const cell_t* plan_body_leaf(const pnode_t* head, const cell_t* body);
+[[gnu::always_inline]] inline int32_t plan_simple_infix(const plan_run& x, const pnode_t* n,
+                                                        const cell_t* code, int32_t pos,
+                                                        int32_t end, bool* computed = nullptr);
+
+// Runs the function at fn, its frame marked and filled; returns the cell
+// holding its result, nullptr when an exit is pending.
+// plain: a planned body calls it (so plans are on, and the caller is user
+// code), and the callee's cell was seen with a body block, no compiled code
+// and no trace flags (the plan's builder saw it): the same cell keeps them,
+// as a function's more series is written only while it is made. Its body
+// may then be a leaf taken with nothing run; quiet is cleared otherwise.
+// library: such a callee whose body is library code (its plan is run as
+// library code, and a leaf body is run too).
+template <bool plain = false, bool library = false>
+[[gnu::always_inline]] inline const cell_t* run_function(const cell_t* fn, bool* quiet = nullptr) {
+    cell_t* more = alloc::buffer(fn->data3)->head_cell();
+    const cell_t* compiled = more + function::MORE_CODE;
+    if (tracing || (!plain && ((fn->header & (function::FLAG_NO_TRACE | function::FLAG_TRACE)) ||
+                               !series::block_kind_q(type_of(more + function::MORE_BODY)) ||
+                               (type_of(compiled) == TYPE_integer && integer::get(compiled) != 0))))
+        [[unlikely]] {
+        if (quiet != nullptr) *quiet = false;
+        if (!tracing && type_of(compiled) == TYPE_integer && integer::get(compiled) != 0 &&
+            !(fn->header & (function::FLAG_NO_TRACE | function::FLAG_TRACE)))
+            return run_compiled(fn, integer::get(compiled));
+        call_function(fn, nullptr, callback::NONE);
+        return exits::pending ? nullptr : stack::arguments;
+    }
+    cell_t body = more[function::MORE_BODY];
+    // Its plan, built on the second call (which may allocate).
+    const plan::pnode_t* p = nullptr;
+    if (plain || plan::enabled) {
+        const cell_t* m = more + function::MORE_PLAN;
+        const plan::pnode_t* head;
+        if (type_of(m) == TYPE_block &&
+            (head = plan::held_plan(m),
+             static_cast<uint32_t>(head->end) == plan::epoch && head->pos >= 0)) [[likely]]
+            p = head;
+        else if (type_of(m) != TYPE_none) p = plan::of_function(fn);
+        if constexpr (plain && !library) {
+            if (p != nullptr) [[likely]]
+                if (const cell_t* leaf = plan_body_leaf(p, &body)) return leaf;
+        }
+    }
+    if (quiet != nullptr) *quiet = false;
+    cell_t* result;
+    {
+        function_run<false> run(function::context_of(fn));
+        // Every caller marked the function's frame: it is the innermost.
+        stack::ctop[-1].header |= frame::EXIT_TARGET;
+        // The body runs in the function's own frame, its values above the
+        // locals: that frame is the exit target return lands on anyway.
+        if constexpr (library)
+            result = p != nullptr ? run_planned_elsewhere(p, &body) : run_in_place<true>(&body);
+        else result = p != nullptr ? run_planned_body<plain>(p, &body) : run_in_place<true>(&body);
+        result = body_done(result, &body, fn);
+    }
+    return call_result(result);
+}
 
 [[gnu::always_inline]] inline int32_t plan_conditional(const plan_run& x, const pnode_t* n,
                                                        const cell_t* code, int32_t pos, int32_t end,
@@ -1028,7 +1093,7 @@ template <bool from_plan>
     return run_planned(x, block, body, true, position);
 }
 
-// --- entries from the path nodes, the chains and the loops ---------------------------
+// --- entries from the path nodes, the chains and the loops ------------------------
 
 // The right operand of a fast step that is a path (K_PATH), read as the
 // operator the interpreter calls for it would fetch it: nullptr, having done
@@ -1078,5 +1143,7 @@ template <uint8_t kind = TYPE_block>
         return run_in_place<true>(code);
     return run_block_plan(e, code);
 }
+
+}  // namespace
 
 }  // namespace zuv::interpreter
