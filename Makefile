@@ -50,7 +50,7 @@ PACKAGES := build-essential g++ cmake ninja-build ccache pkg-config python3 \
             libtiff-dev lua5.4 tmux clang-format clang libclang-rt-dev zstd \
             imagemagick python3-pil xvfb xauth xclip
 
-FORMAT_DIRS := runtime startup datatypes interpreter lexer natives parse console io codecs \
+FORMAT_DIRS := runtime startup datatypes interpreter lexer natives parse helpers console io codecs \
                view boot tests bench tools
 
 .PHONY: deps build build-asan configure configure-asan run test test-asan \

@@ -41,7 +41,7 @@ rough): pick b x 0.102 s before and after, repeat i 1 [0] 0.237 s before,
 
 "first b" and "to-integer t" are library functions: "first" calls natives
 in its body, which runs as library code (plans off) either way. The plans-on
-column of a plain native call is the planned path (plans/runner.h), which
+column of a plain native call is the planned path (plans/runner.cpp), which
 this branch left alone; f3 is the three-argument function call of
 bench/plans.py (call3), unchanged.
 

@@ -62,7 +62,7 @@ inline bool field_of(cell_t* sel, const cell_t* obj) {
 // change handlers, to value (a set-path's, the first argument of its frame
 // in the interpreter's run): whether it was done. The general walk does the
 // rest, handlers included.
-inline bool write_in_place(cell_t* cells, const cell_t* value) {
+[[gnu::always_inline]] inline bool write_in_place(cell_t* cells, const cell_t* value) {
     if (type_of(cells) != TYPE_word) return false;
     const cell_t* v = _context::get(cells);
     cell_t* sel = cells + 1;

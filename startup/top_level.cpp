@@ -17,6 +17,7 @@
 #include "datatypes/object.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
+#include "helpers/helpers.h"
 #include "interpreter/interpreter.h"
 #include "lexer/lexer.h"
 #include "runtime/collector.h"
@@ -26,7 +27,6 @@
 #include "runtime/library_code.h"
 #include "runtime/platform/platform.h"
 #include "runtime/stack.h"
-#include "startup/helpers.h"
 #include "startup/library.h"
 #include "startup/runtime.h"
 

@@ -30,7 +30,9 @@ LAYERS = [
     ("lexer", ["lexer/"]),
     ("I/O and codecs", ["io/", "codecs/"]),
     ("evaluator", ["interpreter/", "natives/", "parse/"]),
-    ("library", ["boot/"]),
+    # The library: its functions written in Zuv, and the compiled bodies some
+    # of them get (they run actions, natives and codecs, and wire nothing).
+    ("library", ["boot/", "helpers/"]),
     ("console", ["console/"]),
     ("UI", ["view/"]),
     ("start-up", ["startup/"]),
@@ -53,7 +55,7 @@ GROUPS = [
 ]
 
 FOLDERS = ["runtime", "datatypes", "lexer", "io", "codecs", "interpreter", "natives", "parse",
-           "boot", "console", "view", "startup"]
+           "boot", "helpers", "console", "view", "startup"]
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
 
 

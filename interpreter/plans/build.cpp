@@ -784,7 +784,7 @@ struct builder {
     }
 
     // The operator chains a run computes with nothing run (QUIET_CHAIN,
-    // plans/quiet.h): every operand a leaf, a path of two elements or a
+    // plans/quiet.cpp): every operand a leaf, a path of two elements or a
     // paren of one such leaf or chain, every step a fast operation or a
     // called operator that stands for one with such a paren on its right;
     // parens nested QUIET_DEPTH deep at most, for the room the runner

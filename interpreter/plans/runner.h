@@ -1,16 +1,35 @@
-// The runner of function-body plans: the interpreter's own code, kept in a
-// file of its own. interpreter.cpp includes it once, inside its anonymous
-// namespace, after the routines it shares: one translation unit keeps them
-// inlined into the planned code, as they were before the move.
+// The runner of plans (interpreter/plans/nodes.h): what its units share.
+// runner.cpp runs blocks, calls, operators, parens, set-words and returns;
+// conditionals.cpp the planned `if` and `either`; paths.cpp path reads,
+// set-paths and calls through paths; quiet.cpp chains of numbers computed
+// with nothing run; block_runs.cpp the plans of the blocks loops run. A
+// function's run (run_function, through its plan when it has one), the
+// block loop (run_planned), the node dispatch (run_node), a call's arguments
+// and a recursive call's run are inline here, with what they inline, so
+// that every place a call runs, a plan starts or a call recurses (the
+// interpreter's calls, the loops, the path calls) runs them in its own lines
+// (bench/fib_forms.py measures it); the routines each kind of node runs out
+// of line are declared here. The interpreter's routines the runner calls
+// are in interpreter/internal.h.
+//
+// Each node does what the interpreter does for its expression, in the same
+// order: the same frames, pushes, checks, position stores and depth checks.
+// A node runs only where the walk stands at its position with the stamp
+// unchanged and nothing traced; anywhere else, and when a word no longer
+// holds what the plan expects, the expression goes through eval_operand or
+// fetch_normal, and a block whose walk left the plan finishes on the
+// interpreter's own path.
+#pragma once
 
-// --- plans ---------------------------------------------------------------------------
-// The runner of function-body plans (interpreter/plans/nodes.h). Each node does what
-// the code above does for its expression, in the same order: the same
-// frames, pushes, checks, position stores and depth checks. A node runs only
-// where the walk stands at its position with the stamp unchanged and nothing
-// traced; anywhere else, and when a word no longer holds what the plan
-// expects, the expression goes through eval_operand or fetch_normal, and a
-// block whose walk left the plan finishes on the interpreter's own path.
+#include <cstdint>
+#include <cstring>
+
+#include "interpreter/internal.h"
+#include "interpreter/path_fields.h"
+#include "interpreter/plans/nodes.h"
+#include "interpreter/plans/plans.h"
+
+namespace zuv::interpreter {
 
 using plan::pnode_t;
 
@@ -26,7 +45,7 @@ struct plan_run {
 };
 
 // The position cell of library plans' runs (plan_run::where).
-cell_t library_position{TYPE_none, 0, 0, 0};
+extern cell_t library_position;
 
 // nested_position for a planned block: the position of the run given back
 // as it was found once the block ran to its end.
@@ -67,6 +86,92 @@ struct plan_start : plan_run {
     plan_start& operator=(const plan_start&) = delete;
 };
 
+// --- out of line ------------------------------------------------------------------
+// The routines each kind of node runs, defined with their comments.
+
+// runner.cpp
+[[gnu::noinline]] int32_t plan_fallback(const pnode_t* n, const cell_t* code, int32_t pos,
+                                        int32_t end, bool infix);
+[[gnu::noinline, gnu::cold]] int32_t plan_lookahead_generic(const cell_t* code, int32_t pos,
+                                                            int32_t end);
+[[gnu::noinline, gnu::cold]] int32_t plan_infix_generic(const cell_t* code, int32_t pos,
+                                                        int32_t end);
+[[gnu::noinline]] cell_t* plan_block_generic(const cell_t* code, int32_t pos, int32_t end,
+                                             cell_t* base);
+[[gnu::noinline]] bool op_at(const cell_t* code, int32_t pos);
+[[gnu::noinline, gnu::cold]] int32_t plan_answer(const plan_run& x, const pnode_t* n,
+                                                 const cell_t* code, int32_t pos, int32_t end);
+[[gnu::noinline]] int32_t plan_later_arguments(const plan_run& x, const pnode_t* a, cell_t* slot,
+                                               int32_t count, uint32_t plan, const cell_t* code,
+                                               int32_t pos, int32_t end);
+[[gnu::noinline]] cell_t* plan_branch_rest(const pnode_t* block, const cell_t* code, int32_t pos,
+                                           int32_t end, cell_t* base);
+[[gnu::noinline]] cell_t* plan_branch_held(const plan_run& x, const pnode_t* block,
+                                           const cell_t* code);
+[[gnu::noinline]] const cell_t* run_other_function(const cell_t* slot);
+[[gnu::noinline]] const cell_t* run_library_function(const cell_t* slot);
+template <bool self>
+[[gnu::noinline]] int32_t plan_call_of(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                       int32_t pos, int32_t end, bool infix);
+[[gnu::noinline]] int32_t plan_call_other(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                          int32_t pos, int32_t end, bool infix);
+[[gnu::noinline]] int32_t plan_native(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                      int32_t pos, int32_t end, bool infix);
+[[gnu::noinline]] int32_t plan_infix(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                     int32_t pos, int32_t end);
+[[gnu::noinline]] int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                     int32_t pos, int32_t end, bool infix);
+[[gnu::noinline]] cell_t* plan_lead_body(const plan_run& x, const pnode_t* block,
+                                         const cell_t* code);
+[[gnu::noinline]] bool plan_quiet_stored(const plan_run& x, const pnode_t* n, cell_t* top);
+[[gnu::noinline]] int32_t plan_other(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                     int32_t pos, int32_t end, bool infix);
+[[gnu::noinline]] int32_t plan_simple_infix_rest(const plan_run& x, const pnode_t* n,
+                                                 const cell_t* code, int32_t pos, int32_t end);
+[[gnu::noinline]] int32_t plan_simple_infix_other(const plan_run& x, const pnode_t* n,
+                                                  const cell_t* code, int32_t pos, int32_t end);
+[[gnu::noinline]] int32_t plan_paren_lane(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                          int32_t pos, int32_t end);
+[[gnu::noinline]] const pnode_t* plan_quiet_run(const plan_run& x, const pnode_t* n,
+                                                const cell_t* code, int32_t end);
+[[gnu::noinline]] cell_t* run_planned_elsewhere(const pnode_t* head, const cell_t* body);
+
+// conditionals.cpp
+[[gnu::noinline]] int32_t conditional_called(const plan_run& x, const pnode_t* n,
+                                             const cell_t* code, int32_t pos, int32_t end,
+                                             bool infix);
+[[gnu::noinline]] int32_t conditional_leaf(const plan_run& x, const pnode_t* n);
+[[gnu::noinline]] int32_t conditional_after(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                            int32_t end, bool infix, int32_t quiet);
+[[gnu::noinline]] int32_t conditional_lane(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                           int32_t pos, int32_t end, bool infix);
+[[gnu::noinline]] int32_t conditional_body(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                           int32_t pos, int32_t end);
+
+// paths.cpp
+[[gnu::noinline]] int32_t plan_path(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                    int32_t pos, int32_t end, bool infix);
+[[gnu::noinline]] int32_t plan_set_path(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                        int32_t pos, int32_t end);
+[[gnu::noinline]] int32_t plan_field_call(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                          int32_t pos, int32_t end, bool infix);
+[[gnu::noinline]] int32_t plan_path_call(const plan_run& x, const pnode_t* n, const cell_t* code,
+                                         int32_t pos, int32_t end, bool infix);
+
+// quiet.cpp
+[[gnu::noinline]] bool quiet_chain_value(const plan_run& x, const pnode_t* n, cell_t* out);
+
+// block_runs.cpp
+template <bool library = false>
+[[gnu::noinline]] cell_t* run_block_plan(plan::block_plan* e, const cell_t* code);
+template <uint8_t kind = TYPE_block>
+[[gnu::noinline]] cell_t* run_library_loop_block(const cell_t* code);
+
+// --- inline -----------------------------------------------------------------------
+// Internal to each unit, as interpreter/internal.h's inline routines are.
+
+namespace {
+
 // The stamp unchanged and nothing traced: one compare.
 inline bool plan_holds(const plan_run&) { return stamp::guard == 0; }
 
@@ -78,9 +183,77 @@ inline bool plan_holds(const plan_run&) { return stamp::guard == 0; }
                                                   cell_t* where);
 [[gnu::always_inline]] inline const cell_t* plan_leaf(const plan_run& x, const pnode_t* n);
 inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint32_t source);
+template <bool from_plan = false>
+[[gnu::always_inline]] inline cell_t* run_planned_body(const pnode_t* head, const cell_t* body);
+[[gnu::always_inline]] inline const cell_t* plan_body_leaf(const pnode_t* head, const cell_t* body);
 [[gnu::always_inline]] inline int32_t plan_simple_infix(const plan_run& x, const pnode_t* n,
                                                         const cell_t* code, int32_t pos,
                                                         int32_t end, bool* computed = nullptr);
+
+// Runs the function at fn, its frame marked and filled; returns the cell
+// holding its result, nullptr when an exit is pending.
+// plain: a planned body calls it (so plans are on, and the caller is user
+// code), and the callee's cell was seen with a body block, no compiled code
+// and no trace flags (the plan's builder saw it): the same cell keeps them,
+// as a function's more series is written only while it is made. Its body
+// may then be a leaf taken with nothing run; quiet is cleared otherwise.
+// library: such a callee whose body is library code (its plan is run as
+// library code, and a leaf body is run too).
+template <bool plain = false, bool library = false>
+[[gnu::always_inline]] inline const cell_t* run_function(const cell_t* fn, bool* quiet = nullptr) {
+    cell_t* more = alloc::buffer(fn->data3)->head_cell();
+    const cell_t* compiled = more + function::MORE_CODE;
+    if (tracing || (!plain && ((fn->header & (function::FLAG_NO_TRACE | function::FLAG_TRACE)) ||
+                               !series::block_kind_q(type_of(more + function::MORE_BODY)) ||
+                               (type_of(compiled) == TYPE_integer && integer::get(compiled) != 0))))
+        [[unlikely]] {
+        if (quiet != nullptr) *quiet = false;
+        if (!tracing && type_of(compiled) == TYPE_integer && integer::get(compiled) != 0 &&
+            !(fn->header & (function::FLAG_NO_TRACE | function::FLAG_TRACE)))
+            return run_compiled(fn, integer::get(compiled));
+        call_function(fn, nullptr, callback::NONE);
+        return exits::pending ? nullptr : stack::arguments;
+    }
+    cell_t body = more[function::MORE_BODY];
+    // Its plan, built on the second call (which may allocate).
+    const plan::pnode_t* p = nullptr;
+    if (plain || plan::enabled) {
+        const cell_t* m = more + function::MORE_PLAN;
+        const plan::pnode_t* head;
+        if (type_of(m) == TYPE_block &&
+            (head = plan::held_plan(m),
+             static_cast<uint32_t>(head->end) == plan::epoch && head->pos >= 0)) [[likely]]
+            p = head;
+        else if (type_of(m) != TYPE_none) p = plan::of_function(fn);
+        if constexpr (plain && !library) {
+            if (p != nullptr) [[likely]]
+                if (const cell_t* leaf = plan_body_leaf(p, &body)) return leaf;
+        }
+    }
+    if (quiet != nullptr) *quiet = false;
+    cell_t* result;
+    {
+        function_run<false> run(function::context_of(fn));
+        // Every caller marked the function's frame: it is the innermost.
+        stack::ctop[-1].header |= frame::EXIT_TARGET;
+        // The body runs in the function's own frame, its values above the
+        // locals: that frame is the exit target return lands on anyway.
+        if constexpr (library)
+            result = p != nullptr ? run_planned_elsewhere(p, &body) : run_in_place<true>(&body);
+        else result = p != nullptr ? run_planned_body<plain>(p, &body) : run_in_place<true>(&body);
+        result = body_done(result, &body, fn);
+    }
+    return call_result(result);
+}
+
+[[gnu::always_inline]] inline int32_t plan_conditional(const plan_run& x, const pnode_t* n,
+                                                       const cell_t* code, int32_t pos, int32_t end,
+                                                       bool infix);
+[[gnu::always_inline]] inline const cell_t* plan_path_operand(const pnode_t* r);
+// An operator chain of numbers (QUIET_CHAIN) computed into *top with
+// nothing run (quiet.cpp).
+[[gnu::always_inline]] inline bool plan_quiet_chain(const plan_run& x, const pnode_t* n,
+                                                    const cell_t* code, cell_t* top);
 
 // The value of a planned block of one leaf (ONE_LEAF), a paren's or a
 // branch's, when that is a plain value: what running the block would leave,
@@ -98,97 +271,6 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
 [[gnu::always_inline]] inline void plan_block_position(const pnode_t* block, const cell_t* code) {
     *position = *code;
     position->data1 = static_cast<uint32_t>(block->pos);
-}
-
-// The interpreter's own path for the expression at pos.
-[[gnu::noinline]] int32_t plan_fallback(const pnode_t* n, const cell_t* code, int32_t pos,
-                                        int32_t end, bool infix) {
-    plan::count_fallback(n);
-    int32_t live = end;
-    const cell_t* c = live_cells(code, &live) + pos;
-    return eval_operand(c, live, code, pos, end, infix);
-}
-
-// The interpreter's lookahead and operator loop, out of the planned code.
-[[gnu::noinline, gnu::cold]] int32_t plan_lookahead_generic(const cell_t* code, int32_t pos,
-                                                            int32_t end) {
-    return lookahead(code, pos, end);
-}
-[[gnu::noinline, gnu::cold]] int32_t plan_infix_generic(const cell_t* code, int32_t pos,
-                                                        int32_t end) {
-    return infix_loop(code, pos, end, true);
-}
-// The rest of a block that left its plan: run_in_place's loop from pos, the
-// value of the expression just run on top.
-[[gnu::noinline]] cell_t* plan_block_generic(const cell_t* code, int32_t pos, int32_t end,
-                                             cell_t* base) {
-    bool track = !library_code::library_q(code->data2);
-    for (;;) {
-        int32_t live = alloc::buffer(code->data2)->used() >> 4;
-        if (live < end) end = live;
-        if (pos >= end) return base;
-        stack::top_slot = base;
-        if (track) {
-            *position = *code;
-            position->data1 = static_cast<uint32_t>(pos);
-        }
-        pos = eval_operand(cell_at(code, pos), end, code, pos, end, false);
-        if (exits::pending) [[unlikely]]
-            return nullptr;
-    }
-}
-
-// Whether the cell at pos is a word holding an operator now: the probe of a
-// word the builder left no entry for (its context's values on the stack),
-// out of line to keep the probe sites small.
-[[gnu::noinline]] bool op_at(const cell_t* code, int32_t pos) {
-    const cell_t* v = peek_value(cell_at(code, pos));
-    return v != nullptr && type_of(v) == TYPE_op;
-}
-
-// The statement before statement n in its planned block; nullptr for the
-// first.
-const pnode_t* statement_before(const pnode_t* head, const pnode_t* n) {
-    for (int32_t i = 1; i < head->aux; i++) {
-        const pnode_t* b = head + i;
-        if (b->kind() != plan::K_BLOCK) continue;
-        const pnode_t* before = nullptr;
-        for (const pnode_t* s = b + 2; s->kind() != plan::K_END; s += plan::size_of(s)) {
-            if (s == n) return before;
-            before = s;
-        }
-    }
-    return nullptr;
-}
-
-// Statement n, at pos, whose first read answers the probe the statement
-// before it left out (ANSWERS_PROBE), found the word there holding an
-// operator: that statement's value is the operator's left operand, and the
-// operator loop goes on as after the probe. Nothing ran since that
-// statement's value was made: it is still at the top (the base), or, for a
-// word of the function's own context, which the block's loop takes without
-// a push, read again as it was. Position: the statement's, as the probe
-// would have left it.
-[[gnu::noinline, gnu::cold]] int32_t plan_answer(const plan_run& x, const pnode_t* n,
-                                                 const cell_t* code, int32_t pos, int32_t end) {
-    const pnode_t* before = statement_before(x.head, n);
-    if (before == nullptr) [[unlikely]]
-        return plan_fallback(n, code, pos, end, false);
-    if (before->kind() == plan::K_LOCAL) stack::push(x.frame + plan::frame_slot(before));
-    else stack::top_slot++;
-    x.where->data1 = static_cast<uint32_t>(before->pos);
-    return infix_loop(code, pos, end, true);
-}
-
-// A call's or a native's statement n whose guard failed: plan_answer's
-// case when its read answers a probe (REF_ANSWERS_PROBE), else the
-// interpreter's path.
-[[gnu::noinline, gnu::cold]] int32_t plan_call_missed(const plan_run& x, const pnode_t* n,
-                                                      const cell_t* code, int32_t pos, int32_t end,
-                                                      bool infix) {
-    if (!infix && (n[1].flags & plan::REF_ANSWERS_PROBE) && op_at(code, pos))
-        return plan_answer(x, n, code, pos, end);
-    return plan_fallback(n, code, pos, end, infix);
 }
 
 // The cell a word holds, read where its context's values live (a node the
@@ -261,52 +343,12 @@ const pnode_t* statement_before(const pnode_t* head, const pnode_t* n) {
     return v;
 }
 
-int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos, int32_t end,
-                  bool infix);
-int32_t plan_native(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
-                    int32_t end, bool infix);
-[[gnu::always_inline]] inline int32_t plan_conditional(const plan_run& x, const pnode_t* n,
-                                                       const cell_t* code, int32_t pos, int32_t end,
-                                                       bool infix);
-int32_t conditional_body(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
-                         int32_t end);
-int32_t conditional_called(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
-                           int32_t end, bool infix);
-int32_t conditional_lane(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
-                         int32_t end, bool infix);
-int32_t plan_infix(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
-                   int32_t end);
-int32_t plan_other(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
-                   int32_t end, bool infix);
-// Path nodes (plans/paths.h).
-int32_t plan_path(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos, int32_t end,
-                  bool infix);
-int32_t plan_set_path(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
-                      int32_t end);
-int32_t plan_field_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
-                        int32_t end, bool infix);
-int32_t plan_refined_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
-                          int32_t end, bool infix);
-int32_t plan_path_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
-                       int32_t end, bool infix);
-[[gnu::always_inline]] inline const cell_t* plan_path_operand(const pnode_t* r);
-// An operator chain of numbers (QUIET_CHAIN) computed into *top with
-// nothing run (plans/quiet.h).
-[[gnu::always_inline]] inline bool plan_quiet_chain(const plan_run& x, const pnode_t* n,
-                                                    const cell_t* code, cell_t* top);
-int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
-                   int32_t end, bool infix);
-[[gnu::always_inline]] inline int32_t plan_paren_call(const plan_run& x, const pnode_t* n,
-                                                      const cell_t* code, int32_t pos, int32_t end,
-                                                      bool infix);
-template <bool path = false>
-[[gnu::always_inline]] inline int32_t plan_paren_call_of(const plan_run& x, const pnode_t* n,
-                                                         const cell_t* code, int32_t pos,
-                                                         int32_t end, bool infix);
-template <bool paths = false>
-[[gnu::always_inline]] inline int32_t plan_paren_inline(const plan_run& x, const pnode_t* n,
-                                                        const cell_t* code, int32_t pos,
-                                                        int32_t end, bool infix);
+// call_simple with planned arguments.
+inline int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
+                         int32_t end, bool infix) {
+    if (n[1].flags & plan::SELF_CALL) return plan_call_of<true>(x, n, code, pos, end, infix);
+    return plan_call_other(x, n, code, pos, end, infix);
+}
 
 // Argument i of the call at slot: its node when the walk is on it, else the
 // interpreter's fetch. first: the argument right after the call's word,
@@ -350,21 +392,6 @@ template <bool paths = false>
     return run_node(x, n, code, pos, end, false, quiet);
 }
 
-// The arguments after the first, whose node is a.
-[[gnu::noinline]] int32_t plan_later_arguments(const plan_run& x, const pnode_t* a, cell_t* slot,
-                                               int32_t count, uint32_t plan, const cell_t* code,
-                                               int32_t pos, int32_t end) {
-    for (int32_t i = 1; i < count; i++) {
-        a += plan::size_of(a);
-        pos = plan_argument(x, a, slot, i, code, pos, end, false, false);
-        if (exits::pending) [[unlikely]]
-            return pos;
-        if (check_needed(plan, stack::top_slot - 1)) [[unlikely]]
-            check_argument(slot, i);
-    }
-    return pos;
-}
-
 // The arguments of the call at slot from its first argument's node a on,
 // each checked as the interpreter's fetch does. Stops at a pending exit.
 // quiet, when given, is set where the call's one argument was a leaf whose
@@ -394,34 +421,10 @@ template <bool paths = false>
     return plan_later_arguments(x, a, slot, count, plan, code, pos, end);
 }
 
-// A body's set-word of LITERAL_LEAD at n, pos, not taken: the position
-// on it, and the rest of the block on the interpreter's path.
-[[gnu::noinline, gnu::cold]] cell_t* plan_lead_left(const plan_run& x, const pnode_t* n,
-                                                    const cell_t* code, int32_t pos, int32_t end,
-                                                    cell_t* base) {
-    *x.where = *code;
-    x.where->data1 = static_cast<uint32_t>(pos);
-    pos = plan_fallback(n, code, pos, end, false);
-    if (exits::pending) [[unlikely]]
-        return nullptr;
-    return plan_block_generic(code, pos, end, base);
-}
-[[gnu::noinline]] cell_t* plan_lead_body(const plan_run& x, const pnode_t* block,
-                                         const cell_t* code);
 template <bool body>
 [[gnu::always_inline]] inline cell_t* plan_last_run(const plan_run& x, const pnode_t* block,
                                                     const pnode_t* n, const cell_t* code,
                                                     int32_t pos, int32_t end, cell_t* base);
-
-// The rest of a branch block after its one node ended before the block's
-// end (a stamp moved while it ran): as run_planned goes on from there.
-[[gnu::noinline]] cell_t* plan_branch_rest(const pnode_t* block, const cell_t* code, int32_t pos,
-                                           int32_t end, cell_t* base) {
-    end = live_end(code, end);
-    if (pos >= end) return base;
-    plan::count_fallback(block);
-    return plan_block_generic(code, pos, end, base);
-}
 
 // run_planned for a planned conditional's branch, a paren or a recursive
 // call's body (the guards read): a block of one expression, the common case,
@@ -471,10 +474,7 @@ template <class Kept>
         kept.restore();
     return r;
 }
-[[gnu::noinline]] cell_t* plan_branch_held(const plan_run& x, const pnode_t* block,
-                                           const cell_t* code) {
-    return plan_nested_run(x, block, code, plan_nested_position(x));
-}
+
 // A branch or a paren's block (code), which stands in the code `around`.
 [[gnu::always_inline]] inline cell_t* plan_branch(const plan_run& x, const pnode_t* block,
                                                   const cell_t* code, const cell_t* around) {
@@ -549,18 +549,6 @@ template <bool lead = false>
     return slot;
 }
 
-// A call of a function that is not the plan's own or not plain: the
-// general run, out of plan_call's lines.
-[[gnu::noinline]] const cell_t* run_other_function(const cell_t* slot) {
-    return run_function(slot);
-}
-
-// A call marked LIBRARY_CALL: run_function for a plain callee whose body
-// is library code.
-[[gnu::noinline]] const cell_t* run_library_function(const cell_t* slot) {
-    return run_function<true, true>(slot);
-}
-
 // push_locals for a planned call: the room for all of them tested once,
 // push_locals' own pushes raising where the room runs out.
 [[gnu::always_inline]] inline void plan_push_locals(int32_t n) {
@@ -608,18 +596,6 @@ plan_call_body(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t 
     // word after the call: the lookahead would find what that probe did.
     if (infix || quiet) return pos;
     return plan_lookahead(x, n, code, pos, end);
-}
-
-// plan_call, apart for a recursive call (self) and any other: neither
-// keeps the other's values in its registers.
-template <bool self>
-[[gnu::noinline]] int32_t plan_call_of(const plan_run& x, const pnode_t* n, const cell_t* code,
-                                       int32_t pos, int32_t end, bool infix) {
-    stack::tops_t caller = stack::tops();
-    cell_t* slot = plan_push_callee(n);
-    if (slot == nullptr) [[unlikely]]
-        return plan_call_missed(x, n, code, pos, end, infix);
-    return plan_call_body<self>(x, n, code, pos, end, infix, caller, slot);
 }
 
 // The value of the leaf that is the body of a callee taking its arguments
@@ -712,340 +688,6 @@ template <bool self>
     return true;
 }
 
-// A call marked LEAF_BODY: plan_call_leaf's short way, else the call's.
-[[gnu::noinline]] int32_t plan_call_leaf_body(const plan_run& x, const pnode_t* n,
-                                              const cell_t* code, int32_t pos, int32_t end,
-                                              bool infix) {
-    if (plan_call_leaf(x, n)) [[likely]]
-        return pos + 1 + plan::argument_count(n);
-    return plan_call_of<false>(x, n, code, pos, end, infix);
-}
-
-// plan_call for a call that is not recursive: a test and a jump, out of the
-// lines of the callers plan_call is inline in (there the test made the
-// recursive call's path spill more).
-[[gnu::noinline]] int32_t plan_call_other(const plan_run& x, const pnode_t* n, const cell_t* code,
-                                          int32_t pos, int32_t end, bool infix) {
-    if (n[1].flags & plan::LEAF_BODY) return plan_call_leaf_body(x, n, code, pos, end, infix);
-    return plan_call_of<false>(x, n, code, pos, end, infix);
-}
-
-// call_simple with planned arguments.
-int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos, int32_t end,
-                  bool infix) {
-    if (n[1].flags & plan::SELF_CALL) return plan_call_of<true>(x, n, code, pos, end, infix);
-    return plan_call_other(x, n, code, pos, end, infix);
-}
-
-// A native of two arguments that stands for a fast operation (FAST_NATIVE),
-// its callee pushed at slot: its arguments' nodes run in line (a call
-// dispatched straight), each checked as the interpreter's fetch does, then
-// two integers computed in place as run_plain_entry computes them.
-[[gnu::always_inline]] inline int32_t plan_native_fast(const plan_run& x, const pnode_t* n,
-                                                       cell_t* slot, const cell_t* code,
-                                                       int32_t pos, int32_t end) {
-    // Every such operation's arguments take integer!: an integer needs no
-    // typeset read.
-    auto checked = [n, slot](int32_t i) {
-        const cell_t* v = stack::top_slot - 1;
-        if (type_of(v) != TYPE_integer && check_needed(plan::arguments_plan(n + 1), v)) [[unlikely]]
-            check_argument(slot, i);
-    };
-    // The first argument's node, the walk on it with the guards read.
-    const pnode_t* a = n + 2;
-    pos = a->kind() == plan::K_CALL ? plan_call(x, a, code, pos, end, false)
-                                    : run_node(x, a, code, pos, end, false);
-    if (exits::pending) [[unlikely]]
-        return pos;
-    checked(0);
-    a += plan::size_of(a);
-    if (a->pos != pos || !plan_holds(x)) [[unlikely]]
-        pos = fetch_normal(slot, 1, code, pos, end, false);
-    else if (a->kind() == plan::K_CALL) pos = plan_call(x, a, code, pos, end, false);
-    else pos = run_node(x, a, code, pos, end, false);
-    if (exits::pending) [[unlikely]]
-        return pos;
-    checked(1);
-    cell_t* left = stack::arguments;
-    const cell_t* right = left + 1;
-    if (type_of(left) == TYPE_integer && type_of(right) == TYPE_integer &&
-        fast_integers(fast_op_of(type_of(slot), slot->data1), left, integer::get(left),
-                      integer::get(right))) [[likely]]
-        stack::top_slot = left + 1;
-    else run_simple_entry(type_of(slot), slot, 2);
-    return pos;
-}
-
-// call_native with planned arguments.
-[[gnu::noinline]] int32_t plan_native(const plan_run& x, const pnode_t* n, const cell_t* code,
-                                      int32_t pos, int32_t end, bool infix) {
-    cell_t* slot = plan_push_callee(n);
-    if (slot == nullptr) [[unlikely]]
-        return plan_call_missed(x, n, code, pos, end, infix);
-    if (n[1].flags & plan::FAST_NATIVE) {
-        pos = plan_native_fast(x, n, slot, code, pos + 1, end);
-        if (exits::pending) return pos;
-        finish_planned(slot);
-        if (infix) return pos;
-        return plan_lookahead(x, n, code, pos, end);
-    }
-    auto count = plan::argument_count(n);
-    pos = plan_arguments(x, n + 2, slot, count, plan::arguments_plan(n + 1), code, pos + 1, end);
-    if (exits::pending) [[unlikely]]
-        return pos;
-    // A routine runs as eval_code runs one: its entry, no native's.
-    uint8_t t = type_of(slot);
-    if (t == TYPE_routine) call_routine(slot);
-    else run_simple_entry(t, slot, count);
-    if (exits::pending) return pos;
-    finish_planned(slot);
-    if (infix) return pos;
-    return plan_lookahead(x, n, code, pos, end);
-}
-
-// The branches of a planned conditional past its condition, when they do
-// not all take the planned way (the walk is off them, a guard moved, the
-// stack is full, an operator follows the last): pushed as the plan has them
-// while it can, the rest fetched as call_conditional does.
-[[gnu::noinline]] int32_t conditional_rest(const plan_run& x, const pnode_t* n, cell_t* slot,
-                                           const cell_t* code, int32_t pos, int32_t end,
-                                           bool infix) {
-    uint32_t plan = plan::arguments_plan(n + 1);
-    auto count = static_cast<int32_t>(plan & PLAN_ARGS_MASK);
-    const pnode_t* branches = n + 2 + plan::size_of(n + 2);
-    int32_t i = 1;
-    if (branches->pos == pos && plan_holds(x)) {
-        for (; i < count; i++) {
-            const pnode_t* b = branches + i - 1;
-            if (b->probe() && op_probed(x, b, b, code, pos + 1)) break;
-            stack::push(&b->value);
-            pos++;
-        }
-    }
-    bool planned = i == count;
-    pos = fetch_branches(slot, i, count, plan, code, pos, end);
-    if (exits::pending) [[unlikely]]
-        return pos;
-    if (planned) {
-        cell_t* args = stack::arguments;
-        int32_t k = conditional_branch(plan::native_slot(n) == EITHER_INDEX, args);
-        if (k < 0) {
-            args->header = TYPE_none;
-            stack::top_slot = args + 1;
-        } else {
-            plan_nested_position kept(x);
-            cell_t* r =
-                run_planned(x, plan::block_of(x.head, branches + k), args + 1 + k, true, x.where);
-            if (r == nullptr) return pos;
-            kept.restore();
-            *stack::arguments = *r;
-            stack::top_slot = stack::arguments + 1;
-        }
-    } else {
-        run_simple_entry(TYPE_native, slot, count);
-    }
-    if (exits::pending) return pos;
-    finish_planned(slot);
-    if (infix) return pos;
-    return plan_lookahead(x, n, code, pos, end);
-}
-
-// Where the walk goes on after a planned conditional, its value on top.
-// probed: the last branch when nothing ran since its probe, which read the
-// same word as the lookahead's (and found no operator there).
-[[gnu::always_inline]] inline int32_t conditional_next(const plan_run& x, const pnode_t* n,
-                                                       const cell_t* code, int32_t end, bool infix,
-                                                       const pnode_t* probed) {
-    if (infix || (probed != nullptr && (!n->probe() || probed->probe()))) return n->end;
-    return plan_lookahead(x, n, code, n->end, end);
-}
-
-// The value of a planned conditional into the callee's slot (the cell under
-// the frame's arguments), as finish_planned leaves it, then the lookahead.
-// probed: the last branch when nothing ran since its probe, which read the
-// same word as the lookahead's (and found no operator there).
-[[gnu::always_inline]] inline int32_t conditional_value(const plan_run& x, const pnode_t* n,
-                                                        const cell_t* code, int32_t end, bool infix,
-                                                        cell_t* slot, const cell_t* value,
-                                                        const pnode_t* probed) {
-    *slot = *value;
-    call_frame_t* f = --stack::ctop;
-    stack::arguments = stack::cell_at(f->prev);
-    stack::top_slot = slot + 1;
-    return conditional_next(x, n, code, end, infix, probed);
-}
-
-// The value of a conditional that takes branch k of those from first on
-// (branch_taken) into slot, when it needs nothing run: none for `if` on a
-// false condition, else the branch's one plain value. False when the branch
-// has to run.
-[[gnu::always_inline]] inline bool quiet_value(const plan_run& x, const pnode_t* first, int32_t k,
-                                               cell_t* slot, const cell_t* condition) {
-    if (k < 0) {
-        *slot = *condition;
-        slot->header = TYPE_none;
-    } else if (const cell_t* value = plan_leaf_value(x, plan::block_of(x.head, first + k)))
-        [[likely]] {
-        *slot = *value;
-    } else {
-        return false;
-    }
-    stack::top_slot = slot + 1;
-    return true;
-}
-
-// A conditional marked BODY_RETURN that takes branch (its block given),
-// when that is `return leaf` with the leaf holding a plain value that needs
-// no check: the body ends with that value in the conditional's slot, the
-// position left where the return's exit leaves it (the branch at its head),
-// and the walk given the body's end. Nothing could see the conditional's
-// and return's frames between their marking and the exit that pops them:
-// the room they take is checked instead, and that the frame under them is
-// the function's, which the exit lands on. False, nothing changed, for
-// anything else.
-[[gnu::always_inline]] inline bool plan_body_return(const plan_run& x, const pnode_t* branch,
-                                                    const pnode_t* block, cell_t* slot) {
-    const pnode_t* r = block + 2;
-    // The builder saw one branch of that shape; the other may be any.
-    uint8_t k = r[2].kind();
-    if (r->kind() != plan::K_RETURN ||
-        (k != plan::K_LOCAL && k != plan::K_WORD && k != plan::K_LIT) || r[2].probe() ||
-        plan_expected(r) == nullptr)
-        return false;
-    const cell_t* v = plan_leaf(x, r + 2);
-    if (v == nullptr || !plain_value_q(type_of(v)) ||
-        check_needed(plan::arguments_plan(r + 1), v) || slot + 8 >= stack::end ||
-        stack::ctop + 2 >= stack::cend || !(stack::ctop[-1].header & frame::EXIT_TARGET))
-        return false;
-    *x.where = branch->value;
-    x.where->data1 = static_cast<uint32_t>(block->pos);
-    *slot = *v;
-    stack::top_slot = slot + 1;
-    return true;
-}
-
-// plan_conditional when its condition is two integers the operators' lane
-// computes: it runs nothing and can raise nothing. The condition is then
-// taken before the conditional's frame is marked, into the cell that frame
-// takes as its first argument, and a branch of one plain value is taken
-// with no frame at all: nothing could see that frame between its marking
-// and its end. The room the frame and its arguments take is checked first,
-// so a full stack still raises where the conditional's own path would.
-// False, having changed nothing anybody reads, when the condition is not of
-// that kind now. (A leaf condition: conditional_leaf.)
-[[gnu::always_inline]] inline bool conditional_quiet(const plan_run& x, const pnode_t* n,
-                                                     const cell_t* code, int32_t end, bool infix,
-                                                     int32_t* next) {
-    const pnode_t* c = n + 2;
-    cell_t* slot = stack::top_slot;
-    if (slot + 5 >= stack::end || stack::ctop >= stack::cend) [[unlikely]]
-        return false;
-    const cell_t* v = plan_expected(n);
-    if (v == nullptr) [[unlikely]]
-        return false;
-    check_native_stack();
-    cell_t* args = slot + 1;
-    bool truthy;
-    // A local compared with a literal, the common condition, read with no
-    // test of the sources.
-    uint32_t sources = c->value.data1;
-    // (Read before its kind is known: the raw aux.)
-    const cell_t* left = x.frame + c[1].aux;
-    const cell_t* right = &c[4].value;
-    if (sources != (plan::INFIX_LANE | plan::INFIX_RIGHT_LITERAL)) {
-        left = plan_lane_operand(x, c + 1, sources >> 2);
-        right = plan_lane_operand(x, c + 4, sources);
-    }
-    if (type_of(left) != TYPE_integer || type_of(right) != TYPE_integer ||
-        plan_expected(c + 2) == nullptr) [[unlikely]]
-        return false;
-    *args = *left;
-    if (!fast_integers(static_cast<fast_op>(c->value.data2), args, integer::get(left),
-                       integer::get(right), &truthy)) [[unlikely]]
-        return false;
-    const pnode_t* first = c + 5;  // the lane's five nodes
-    bool either = plan::native_slot(n) == EITHER_INDEX;
-    const pnode_t* last = first + (either ? 1 : 0);
-    if (last->probe() && !(n[1].flags & plan::OWN_WORD_AFTER) &&
-        op_probed(x, last, last, code, last->end)) [[unlikely]]
-        return false;
-    int32_t k = branch_taken(either, truthy);
-    if (quiet_value(x, first, k, slot, args)) [[likely]] {
-        *next = conditional_next(x, n, code, end, infix, last);
-        return true;
-    }
-    const pnode_t* block = plan::block_of(x.head, first + k);
-    if ((n[1].flags & plan::BODY_RETURN) && plan_body_return(x, first + k, block, slot)) {
-        *next = end;
-        return true;
-    }
-    *slot = *v;
-    plan_mark(n + 1, slot);
-    args[1] = first->value;
-    args[2] = last->value;
-    stack::top_slot = args + (either ? 3 : 2);
-    cell_t* r = plan_branch(x, block, args + 1 + k, code);
-    *next = r == nullptr
-                ? n->end
-                : conditional_value(x, n, code, end, infix, stack::arguments - 1, r, nullptr);
-    return true;
-}
-
-// call_conditional with a planned condition and branches. The builder made
-// `if` two arguments and `either` three, the branches blocks that only the
-// last may have a word after (the others have a block after them).
-[[gnu::noinline]] int32_t conditional_called(const plan_run& x, const pnode_t* n,
-                                             const cell_t* code, int32_t pos, int32_t end,
-                                             bool infix) {
-    cell_t* slot = plan_push_callee(n);
-    if (slot == nullptr) [[unlikely]]
-        return plan_fallback(n, code, pos, end, infix);
-    uint32_t plan = plan::arguments_plan(n + 1);
-    // The condition's node, the walk on it with the guards read.
-    bool computed = false;
-    pos = plan_computing(x, n + 2, code, pos + 1, end, &computed);
-    if (!computed) {
-        if (exits::pending) [[unlikely]]
-            return pos;
-        if (!(plan & PLAN_FIRST_ANY) || seldom_q(stack::top_slot - 1)) check_argument(slot, 0);
-    } else if (!(plan & PLAN_FIRST_ANY)) {
-        check_argument(slot, 0);
-    }
-    // The branches as the plan has them, while the walk is on the first:
-    // pushing them runs nothing, so the guards read once serve them all.
-    // The last branch ends the conditional's nodes.
-    bool either = plan::native_slot(n) == EITHER_INDEX;
-    const pnode_t* last = n + n->aux - 1;
-    const pnode_t* first = last - (either ? 1 : 0);
-    cell_t* top = stack::top_slot;
-    // A condition the lane computed ran nothing: the walk is where the
-    // builder put the first branch, under the guards read before it.
-    if ((!computed && (first->pos != pos || !plan_holds(x))) || top + 3 >= stack::end ||
-        (last->probe() && op_probed(x, last, last, code, last->end))) [[unlikely]]
-        return conditional_rest(x, n, slot, code, pos, end, infix);
-    // With one branch the second write lands above the top, unused.
-    top[0] = first->value;
-    top[1] = last->value;
-    stack::top_slot = top + (either ? 2 : 1);
-    cell_t* args = slot + 1;
-    int32_t k = conditional_branch(either, args);
-    if (k < 0) {
-        args->header = TYPE_none;
-        return conditional_value(x, n, code, end, infix, slot, args, last);
-    }
-    const pnode_t* block = plan::block_of(x.head, first + k);
-    const cell_t* branch_code = args + 1 + k;
-    // A branch of one value: run_node's leaf, its push and the result's
-    // copy made one, nothing run (the stack's room checked above).
-    if (const cell_t* value = plan_leaf_value(x, block)) [[likely]] {
-        return conditional_value(x, n, code, end, infix, slot, value, last);
-    }
-    cell_t* r = plan_branch(x, block, branch_code, code);
-    if (r == nullptr) [[unlikely]]
-        return n->end;
-    return conditional_value(x, n, code, end, infix, stack::arguments - 1, r, nullptr);
-}
-
 // What conditional_leaf leaves to its caller.
 enum quiet_t : int32_t {
     QUIET_END,  // the value in the callee's slot and no operator after it: the walk
@@ -1056,88 +698,6 @@ enum quiet_t : int32_t {
                    // (QUIET_BRANCH + 1: branch 1) to run in the conditional's frame
 };
 
-// A planned conditional whose condition is a leaf (a literal or a word)
-// holding a plain value, taken as conditional_quiet takes a lane's, by a
-// routine that calls none and takes two values, so that it saves almost no
-// registers: what needs a call is left to its caller (quiet_t), and so is a
-// native stack past its limit or a probe of a word with no entry (the
-// conditional's own path raises or reads there). It does not know whether
-// the conditional is an operand, which needs no lookahead after it.
-[[gnu::noinline]] int32_t conditional_leaf(const plan_run& x, const pnode_t* n) {
-    const pnode_t* c = n + 2;
-    if (stack::top_slot + 5 >= stack::end || stack::ctop >= stack::cend ||
-        plan_expected(n) == nullptr || native_stack_low()) [[unlikely]]
-        return QUIET_NOT;
-    const pnode_t* first = c + 1;
-    // The last branch ends the conditional's nodes; `if` has one.
-    const pnode_t* last = n + n->aux - 1;
-    bool either = last != first;
-    // The last branch's probe reads the word the lookahead reads.
-    int32_t done = QUIET_END;
-    if (n[1].flags & plan::OWN_WORD_AFTER) {
-        // The check of the conditional's own word read the probe's.
-    } else if (!last->probe()) {
-        if (n->probe()) done = QUIET_LOOKAHEAD;
-    } else {
-        // op_probed, but for the look-up of a word with no entry.
-        uint32_t small = plan::probe_slot(last);
-        const cell_t* v;
-        if (last->flags & plan::PROBE_LOCAL) v = x.frame + small;
-        else if (small != 0) [[likely]] v = plan_global(x.head + small);
-        else return QUIET_NOT;
-        if (type_of(v) == TYPE_op) [[unlikely]]
-            return QUIET_NOT;
-    }
-    // A seldom type has its typeset read (and an unset is an error); a
-    // logic!, the common condition, needs no test of the masks.
-    const cell_t* condition = plan_leaf(x, c);
-    if (condition == nullptr) [[unlikely]]
-        return QUIET_NOT;
-    uint8_t t = type_of(condition);
-    bool truthy;
-    if (t == TYPE_logic) [[likely]] {
-        truthy = condition->data1 == 1;
-    } else {
-        if (((NOT_PLAIN | SELDOM_TYPES) >> (t & 63)) & 1) [[unlikely]]
-            return QUIET_NOT;
-        truthy = t != TYPE_none;
-    }
-    int32_t k = branch_taken(either, truthy);
-    cell_t* slot = stack::top_slot;
-    if (quiet_value(x, first, k, slot, condition)) [[likely]]
-        return done;
-    slot[1] = *condition;
-    return QUIET_BRANCH + k;
-}
-
-// What conditional_leaf left to do (quiet_t), but for QUIET_END. The walk
-// stands at the conditional's position (a node runs only there).
-[[gnu::noinline]] int32_t conditional_after(const plan_run& x, const pnode_t* n, const cell_t* code,
-                                            int32_t end, bool infix, int32_t quiet) {
-    if (quiet == QUIET_LOOKAHEAD) return plan_lookahead(x, n, code, n->end, end);
-    if (quiet == QUIET_NOT) [[unlikely]]
-        return conditional_called(x, n, code, n->pos, end, infix);
-    // A branch that is not one plain value: the frame marked over the
-    // condition and the branches as the conditional's own path leaves it,
-    // then the branch run.
-    int32_t k = quiet - QUIET_BRANCH;
-    cell_t* slot = stack::top_slot;
-    cell_t* args = slot + 1;
-    bool either = plan::native_slot(n) == EITHER_INDEX;
-    const pnode_t* first = n + 3;
-    const pnode_t* last = first + (either ? 1 : 0);
-    // The callee: the 16 bytes its word was found holding.
-    *slot = n->value;
-    plan_mark(n + 1, slot);
-    args[1] = first->value;
-    args[2] = last->value;
-    stack::top_slot = args + (either ? 3 : 2);
-    cell_t* r = plan_branch(x, plan::block_of(x.head, first + k), args + 1 + k, code);
-    if (r == nullptr) [[unlikely]]
-        return n->end;
-    return conditional_value(x, n, code, end, infix, stack::arguments - 1, r, nullptr);
-}
-
 // A planned conditional of a leaf condition: the quiet way, out of line.
 [[gnu::always_inline]] inline int32_t conditional_leaf_node(const plan_run& x, const pnode_t* n,
                                                             const cell_t* code, int32_t end,
@@ -1146,15 +706,6 @@ enum quiet_t : int32_t {
     if (quiet == QUIET_END || (infix && quiet == QUIET_LOOKAHEAD)) [[likely]]
         return n->end;
     return conditional_after(x, n, code, end, infix, quiet);
-}
-
-// A conditional of a lane's condition, the quiet way first.
-[[gnu::noinline]] int32_t conditional_lane(const plan_run& x, const pnode_t* n, const cell_t* code,
-                                           int32_t pos, int32_t end, bool infix) {
-    int32_t next;
-    if (conditional_quiet(x, n, code, end, infix, &next)) [[likely]]
-        return next;
-    return conditional_called(x, n, code, pos, end, infix);
 }
 
 // A planned conditional: the quiet way when the builder found a condition
@@ -1167,250 +718,6 @@ enum quiet_t : int32_t {
     if (ref & plan::LEAF_CONDITION) return conditional_leaf_node(x, n, code, end, infix);
     if (ref & plan::LANE_CONDITION) return conditional_lane(x, n, code, pos, end, infix);
     return conditional_called(x, n, code, pos, end, infix);
-}
-
-// plan_conditional out of line, for a function's body, which a recursive
-// call runs inline: there the lane's conditional, the common body, is
-// called straight and the other kinds through this.
-[[gnu::noinline]] int32_t conditional_body(const plan_run& x, const pnode_t* n, const cell_t* code,
-                                           int32_t pos, int32_t end) {
-    return plan_conditional(x, n, code, pos, end, false);
-}
-
-int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
-                           int32_t end);
-
-// call_infix with a planned right operand, its callee and left operand
-// pushed at slot (the top above them). f: the operation the operator
-// stands for on the fast paths. Every such operation's arguments take
-// integer!, so an integer operand needs no typeset read, and two integers
-// are computed in place as run_simple_entry computes them.
-[[gnu::always_inline]] inline int32_t plan_call_infix(const plan_run& x, const pnode_t* r,
-                                                      cell_t* slot, const pnode_t* ref, fast_op f,
-                                                      const cell_t* code, int32_t pos,
-                                                      int32_t end) {
-    // The header made by the builder (a plan runs for user code: the
-    // interpreted mark is set).
-    plan_mark(ref, slot);
-    // The arguments plan's one bit the checks read, read where it is needed:
-    // computed ahead, it lives across the right operand.
-    auto arg_plan = [ref] {
-        return (ref->flags & plan::OPERATOR_ANY_TYPES) ? uint32_t{PLAN_ANY_TYPES} : 0u;
-    };
-    cell_t* left = slot + 1;
-    bool integers = f != FAST_NONE && type_of(left) == TYPE_integer;
-    if (!integers && check_needed(arg_plan(), left)) {
-        node_t cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
-        check_arg(slot, 0, alloc::buffer(cache)->head_cell(), left);
-    }
-    // The right operand's node starts right after the operator's, whose
-    // position and guards its caller read: pushing the callee, its left
-    // operand and the frame ran nothing.
-    // A call or a paren, the right operands of most called operators, is
-    // dispatched straight: run_node's kind chain tests the leaves first.
-    if (r->kind() == plan::K_CALL) pos = plan_call(x, r, code, pos, end, true);
-    else if (r->kind() == plan::K_PAREN && (r->flags & plan::PAREN_CALL))
-        pos = plan_paren_call(x, r, code, pos, end, true);
-    else if (r->kind() == plan::K_PAREN) pos = plan_paren_operand(x, r, code, pos, end);
-    else if (r->kind() == plan::K_FIELDCALL) pos = plan_field_call(x, r, code, pos, end, true);
-    else pos = plan_argument(x, r, slot, 1, code, pos, end, true, true);
-    if (exits::pending) [[unlikely]]
-        return pos;
-    const cell_t* right = stack::top_slot - 1;
-    // An addition, the commonest, is tested before the operations' table.
-    if (!integers || type_of(right) != TYPE_integer ||
-        !((f == FAST_ADD ? fast_integers(FAST_ADD, left, integer::get(left), integer::get(right))
-                         : fast_integers(f, left, integer::get(left), integer::get(right))) ||
-          fast_compute(f, left, right))) {
-        if (check_needed(arg_plan(), right)) check_argument(slot, 1);
-        run_simple_entry(type_of(slot), slot, 2);
-        if (exits::pending) return pos;
-    }
-    finish_planned(slot);
-    return pos;
-}
-
-// A paren as an operator's right operand: no lookahead after it.
-[[gnu::noinline]] int32_t plan_paren_operand(const plan_run& x, const pnode_t* n,
-                                             const cell_t* code, int32_t pos, int32_t end) {
-    return plan_paren_inline(x, n, code, pos, end, true);
-}
-
-// A called operator's step (its K_OP at s) whose right operand is a paren
-// of one leaf (r), when both operands are integers its fast operation
-// computes: the result in the left operand's cell, the position as the
-// paren's run gives it back. Nothing could see the operator's frame or the
-// paren's cell: the room they take is checked instead, so a full stack
-// raises where the operator's own path would. False, having changed
-// nothing, otherwise.
-[[gnu::always_inline]] inline bool plan_quiet_operator(const plan_run& x, const pnode_t* s,
-                                                       const pnode_t* r) {
-    auto f = static_cast<fast_op>(plan::operator_operation(s + 1));
-    cell_t* l = stack::top_slot - 1;
-    const pnode_t* block = plan::block_of(x.head, r);
-    if (f == FAST_NONE || type_of(l) != TYPE_integer || !(block->flags & plan::ONE_LEAF))
-        return false;
-    const cell_t* right = plan_leaf(x, block + 2);
-    // The callee's cell, the paren's and its value above the left operand.
-    if (right == nullptr || type_of(right) != TYPE_integer || l + 4 >= stack::end ||
-        stack::ctop >= stack::cend)
-        return false;
-    check_native_stack();
-    if (!fast_integers(f, l, integer::get(l), integer::get(right))) return false;
-    return true;
-}
-
-// An operator chain: the left operand, then each step as the lookahead
-// takes it (infix_loop); a step off the plan hands the rest of the chain to
-// infix_loop.
-[[gnu::noinline]] int32_t plan_infix(const plan_run& x, const pnode_t* n, const cell_t* code,
-                                     int32_t pos, int32_t end) {
-    if ((n->flags & plan::QUIET_CHAIN) && plan_quiet_chain(x, n, code, stack::top_slot)) {
-        stack::top_slot++;
-        return n->end;
-    }
-    const pnode_t* left = n + 1;
-    if (left->kind() == plan::K_LIT) check_native_stack();  // as eval_expression does
-    // A paren on the left, as in (f a) + ..., runs here: one C++ frame less.
-    if (left->kind() == plan::K_PAREN) pos = plan_paren_inline<true>(x, left, code, pos, end, true);
-    else pos = run_node(x, left, code, pos, end, true);
-    if (exits::pending) [[unlikely]]
-        return pos;
-    const pnode_t* s = left + plan::size_of(left);
-    // A chain has one step at least; the next step's node is found only when
-    // there is one.
-    for (uint32_t k = plan::step_count(n);;) {
-        if (s->pos != pos || !plan_holds(x)) [[unlikely]]
-            return plan_infix_generic(code, pos, end);
-        const cell_t* v = plan_expected(s);
-        if (v == nullptr) [[unlikely]] {
-            plan::count_fallback(s);
-            return plan_infix_generic(code, pos, end);
-        }
-        const pnode_t* r = s + 2;
-        if (plan::fast_operation(s) != FAST_NONE) {
-            const cell_t* right = &r->value;
-            if (r->kind() == plan::K_LOCAL) right = x.frame + plan::frame_slot(r);
-            else if (r->kind() == plan::K_WORD) right = peek_value(&r->value);
-            else if (r->kind() == plan::K_PATH) right = plan_path_operand(r);
-            cell_t* l = stack::top_slot - 1;
-            auto f = static_cast<fast_op>(plan::fast_operation(s));
-            bool integers = right != nullptr && type_of(l) == TYPE_integer &&
-                            type_of(right) == TYPE_integer &&
-                            fast_integers(f, l, integer::get(l), integer::get(right));
-            if (!integers && (right == nullptr || !fast_compute(f, l, right))) [[unlikely]] {
-                plan::count_fallback(s);
-                return plan_infix_generic(code, pos, end);
-            }
-            pos = s->end;
-        } else if (r->kind() == plan::K_PAREN && plan_quiet_operator(x, s, r)) {
-            pos = r->pos + 1;
-        } else {
-            // The callee under its left operand: the operator's native or
-            // action, its header made by the builder. The builder saw its
-            // arguments plan simple, of two arguments, which the same cell
-            // keeps.
-            cell_t* l = stack::push_slot() - 1;
-            l[1] = l[0];
-            l[0] = *v;
-            l[0].header = static_cast<uint32_t>(s->end);
-            pos = plan_call_infix(x, r, l, s + 1,
-                                  static_cast<fast_op>(plan::operator_operation(s + 1)), code,
-                                  pos + 1, end);
-            if (exits::pending) return pos;
-        }
-        if (--k == 0) break;
-        s = r + plan::size_of(r);
-    }
-    if (pos != n->end || !plan_holds(x)) [[unlikely]]
-        return plan_infix_generic(code, pos, end);
-    if (n->probe() && op_after(x, n, code, pos)) [[unlikely]]
-        return plan_infix_generic(code, pos, end);
-    return pos;
-}
-
-// eval_paren with a planned paren. paths: a paren of a call through a path
-// (PAREN_PATH_CALL) runs its call straight too.
-template <bool paths>
-[[gnu::always_inline]] inline int32_t plan_paren_inline(const plan_run& x, const pnode_t* n,
-                                                        const cell_t* code, int32_t pos,
-                                                        int32_t end, bool infix) {
-    if (n->flags & plan::PAREN_CALL) return plan_paren_call(x, n, code, pos, end, infix);
-    check_native_stack();
-    const pnode_t* block = plan::block_of(x.head, n);
-    cell_t* held = stack::top_slot;
-    // A paren of one plain leaf: its value where the paren's cell would ride,
-    // nothing run, once the room that run takes (the cell and the value) is
-    // seen to be there.
-    const cell_t* value = plan_leaf_value(x, block);
-    if (value != nullptr && held + 2 < stack::end) {
-        *held = *value;
-    } else {
-        // Tested where no leaf was found, so that a paren of a leaf or a
-        // call does not pay for it.
-        if (paths && (n->flags & plan::PAREN_PATH_CALL))
-            return plan_paren_call_of<true>(x, n, code, pos, end, infix);
-        held = stack::push(&n->value);
-        cell_t* r = plan_branch(x, block, held, code);
-        if (r == nullptr) [[unlikely]]
-            return pos;
-        *held = *r;
-    }
-    stack::top_slot = held + 1;
-    return infix ? pos + 1 : plan_lookahead(x, n, code, pos + 1, end);
-}
-
-// A paren of one call (PAREN_CALL, PAREN_PATH_CALL: path):
-// plan_paren_inline's run of it, the call's node run straight, with no walk
-// through the kinds or the block's shape. held: the paren's cell, pushed.
-template <bool path = false, class Kept>
-[[gnu::always_inline]] inline int32_t
-plan_paren_call_run(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
-                    int32_t end, bool infix, cell_t* held, const Kept& kept) {
-    const pnode_t* block = plan::block_of(x.head, n);
-    int32_t at = block->pos;
-    *x.where = *held;
-    x.where->data1 = static_cast<uint32_t>(at);
-    cell_t* base = held + 1;
-    at = path ? plan_path_call(x, block + 2, held, at, block->end, false)
-              : plan_call(x, block + 2, held, at, block->end, false);
-    if (exits::pending) [[unlikely]]
-        return pos;
-    if (at < block->end) [[unlikely]] {
-        base = plan_branch_rest(block, held, at, block->end, base);
-        if (base == nullptr) return pos;
-    }
-    kept.restore();
-    *held = *base;
-    stack::top_slot = held + 1;
-    return infix ? pos + 1 : plan_lookahead(x, n, code, pos + 1, end);
-}
-template <bool path = false>
-[[gnu::noinline]] int32_t plan_paren_call_held(const plan_run& x, const pnode_t* n,
-                                               const cell_t* code, int32_t pos, int32_t end,
-                                               bool infix, cell_t* held) {
-    return plan_paren_call_run<path>(x, n, code, pos, end, infix, held, plan_nested_position(x));
-}
-template <bool path>
-[[gnu::always_inline]] inline int32_t plan_paren_call_of(const plan_run& x, const pnode_t* n,
-                                                         const cell_t* code, int32_t pos,
-                                                         int32_t end, bool infix) {
-    check_native_stack();
-    cell_t* held = stack::push(&n->value);
-    plan_kept_position kept(x);
-    if (kept.foreign(code)) [[unlikely]]
-        return plan_paren_call_held<path>(x, n, code, pos, end, infix, held);
-    return plan_paren_call_run<path>(x, n, code, pos, end, infix, held, kept);
-}
-[[gnu::always_inline]] inline int32_t plan_paren_call(const plan_run& x, const pnode_t* n,
-                                                      const cell_t* code, int32_t pos, int32_t end,
-                                                      bool infix) {
-    return plan_paren_call_of<false>(x, n, code, pos, end, infix);
-}
-
-[[gnu::noinline]] int32_t plan_paren(const plan_run& x, const pnode_t* n, const cell_t* code,
-                                     int32_t pos, int32_t end, bool infix) {
-    return plan_paren_inline(x, n, code, pos, end, infix);
 }
 
 // The slot the set-word n stores into, as set_word_slot finds it: a word of
@@ -1433,51 +740,6 @@ template <bool path>
         (v->probe() && op_probed(x, v, v, code, v->pos + 1))) [[unlikely]]
         return false;
     x.frame[n->value.data3] = v->value;
-    return true;
-}
-
-// A function's body of LITERAL_LEAD (the guards read): its set-words of
-// literals stored as the block loop stores a run of them (nothing pushed,
-// nothing run, so the position is stored once, at the last expression),
-// then that expression run as a block of one expression runs it. A
-// set-word the quiet store does not take (no room, an operator after its
-// value) sends the rest of the block to the interpreter's path.
-[[gnu::noinline]] cell_t* plan_lead_body(const plan_run& x, const pnode_t* block,
-                                         const cell_t* code) {
-    if (plan::verify) [[unlikely]]
-        plan::verify_block(x.head, block, code);
-    const pnode_t* n = block + 2;
-    int32_t pos = block->pos;
-    int32_t end = block->end;
-    cell_t* base = stack::top_slot;
-    if (native_stack_low()) [[unlikely]] {
-        // The position the block loop holds when it checks.
-        *x.where = *code;
-        x.where->data1 = static_cast<uint32_t>(pos);
-        native_stack_exceeded();
-    }
-    // plan_set_literal's tests, the room once: nothing is pushed before
-    // the last expression.
-    if (stack::top_slot + 2 >= stack::end || stack::ctop >= stack::cend) [[unlikely]]
-        return plan_lead_left(x, n, code, pos, end, base);
-    do {
-        const pnode_t* v = n + 1;
-        if (v->probe() && op_probed(x, v, v, code, v->pos + 1)) [[unlikely]]
-            return plan_lead_left(x, n, code, pos, end, base);
-        x.frame[n->value.data3] = v->value;
-        pos = n->end;
-        n += 2;
-    } while ((n->flags & plan::SET_LITERAL) && n->end < end);
-    return plan_last_run<true>(x, block, n, code, pos, end, base);
-}
-// The value at top, computed with nothing run, stored by the set-word n as
-// plan_quiet_set stores it.
-[[gnu::noinline]] bool plan_quiet_stored(const plan_run& x, const pnode_t* n, cell_t* top) {
-    cell_t* slot = plan_set_slot(x, n);
-    if (slot == nullptr) [[unlikely]]
-        return false;
-    *slot = *top;
-    stack::top_slot = top + 1;
     return true;
 }
 
@@ -1550,35 +812,6 @@ plan_set_framed(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t
     return pos;
 }
 
-// A set-word and return: the code of eval_set_word and eval_return with
-// planned contents.
-[[gnu::noinline]] int32_t plan_other(const plan_run& x, const pnode_t* n, const cell_t* code,
-                                     int32_t pos, int32_t end, bool infix) {
-    switch (n->kind()) {
-    case plan::K_SET: {
-        check_native_stack();
-        if (plan_quiet_set(x, n, code)) return n->end;
-        return plan_set_framed(x, n, code, pos, end);
-    }
-    case plan::K_RETURN: {
-        // eval_return with a planned argument.
-        const cell_t* v = plan_expected(n);
-        if (v == nullptr) [[unlikely]]
-            return plan_fallback(n, code, pos, end, infix);
-        cell_t* slot = stack::push(v);
-        plan_mark(n + 1, slot);
-        pos = plan_argument(x, n + 2, slot, 0, code, pos + 1, end, false, true);
-        if (exits::pending) [[unlikely]]
-            return pos;
-        return_fetched(slot, plan::arguments_plan(n + 1));
-        return pos;
-    }
-    case plan::K_PATH: return plan_path(x, n, code, pos, end, infix);
-    case plan::K_SETPATH: return plan_set_path(x, n, code, pos, end);
-    default: return plan_fallback(n, code, pos, end, infix);
-    }
-}
-
 // The value of a leaf node (a literal or a word); nullptr when a word has
 // none to read.
 [[gnu::always_inline]] inline const cell_t* plan_leaf(const plan_run& x, const pnode_t* n) {
@@ -1587,97 +820,11 @@ plan_set_framed(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t
     return &n->value;
 }
 
-// The end of left op right off the lane, its operands read and plain and
-// its operator the one expected: computed in place or by the operator loop.
-int32_t plan_simple_infix_compute(const plan_run& x, const pnode_t* n, const cell_t* left,
-                                  const cell_t* right, const cell_t* code, int32_t end) {
-    const pnode_t* s = n + 2;
-    stack::push(left);
-    if (!fast_compute(static_cast<fast_op>(plan::fast_operation(s)), stack::top_slot - 1, right))
-        [[unlikely]] {
-        plan::count_fallback(s);
-        return plan_infix_generic(code, s->pos, end);
-    }
-    int32_t pos = n->end;
-    if (n->probe() && op_after(x, n, code, pos)) [[unlikely]]
-        return plan_infix_generic(code, pos, end);
-    return pos;
-}
-
-// left op right with two leaves and an operator computed in place, as
-// eval_operand and infix_loop take it. Nothing runs between reading the
-// operands and computing, so the guards are read before the push.
-[[gnu::noinline]] int32_t plan_simple_infix_rest(const plan_run& x, const pnode_t* n,
-                                                 const cell_t* code, int32_t pos, int32_t end) {
-    const pnode_t* s = n + 2;
-    if (n[1].kind() == plan::K_LIT) check_native_stack();  // as eval_expression does
-    const cell_t* left = plan_leaf(x, n + 1);
-    const cell_t* op = plan_expected(s);
-    const cell_t* right = plan_leaf(x, n + 4);
-    if (left == nullptr || !plain_value_q(type_of(left)) || right == nullptr || op == nullptr)
-        [[unlikely]]
-        return plan_fallback(n, code, pos, end, false);
-    return plan_simple_infix_compute(x, n, left, right, code, end);
-}
-
 // An operand of the lane, read from its source's INFIX_RIGHT_ bits.
 inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint32_t source) {
     if (source & plan::INFIX_RIGHT_GLOBAL) return plan_global(n);
     if (source & plan::INFIX_RIGHT_LITERAL) return &n->value;
     return x.frame + plan::frame_slot(n);
-}
-
-// The lane's operands when they are not integers both (or their sum,
-// difference or product does not fit): as plan_simple_infix_rest goes on
-// from reading them.
-[[gnu::noinline]] int32_t plan_simple_infix_other(const plan_run& x, const pnode_t* n,
-                                                  const cell_t* code, int32_t pos, int32_t end) {
-    const pnode_t* s = n + 2;
-    const cell_t* left = plan_lane_operand(x, n + 1, n->value.data1 >> 2);
-    const cell_t* right = plan_lane_operand(x, n + 4, n->value.data1);
-    if ((n[1].flags & plan::ANSWERS_PROBE) && type_of(left) == TYPE_op) [[unlikely]]
-        return plan_answer(x, n, code, pos, end);
-    if (!plain_value_q(type_of(left)) || plan_expected(s) == nullptr) [[unlikely]]
-        return plan_fallback(n, code, pos, end, false);
-    return plan_simple_infix_compute(x, n, left, right, code, end);
-}
-
-// left op (leaf), the step a called operator (INFIX_PAREN): plan_infix's
-// run of it when both operands are integers its fast operation computes, as
-// plan_quiet_operator takes it, with no walk through the chain: the result
-// pushed, the position as the paren's run gives it back. The room the
-// operator's frame, its callee's cell and the paren's run take is checked
-// first, so a full stack raises on plan_infix's path as it would there.
-// Anything else goes to plan_infix, nothing having changed. (It does not
-// say it computed, as plan_simple_infix does: a flag whose address leaves
-// the inlined lanes would live in memory in each of them.)
-[[gnu::noinline]] int32_t plan_paren_lane(const plan_run& x, const pnode_t* n, const cell_t* code,
-                                          int32_t pos, int32_t end) {
-    const pnode_t* block = plan::block_of(x.head, n + 4);
-    const cell_t* left = plan_leaf(x, n + 1);
-    const cell_t* right = plan_leaf(x, block + 2);
-    cell_t* top = stack::top_slot;
-    if (left == nullptr || right == nullptr || type_of(left) != TYPE_integer ||
-        type_of(right) != TYPE_integer || top + 4 >= stack::end || stack::ctop >= stack::cend ||
-        plan_expected(n + 2) == nullptr) [[unlikely]]
-        return plan_infix(x, n, code, pos, end);
-    // The paren's own check, which also stands for a literal left operand's.
-    check_native_stack();
-    *top = *left;
-    if (!fast_integers(static_cast<fast_op>(n->value.data2), top, integer::get(left),
-                       integer::get(right))) [[unlikely]]
-        return plan_infix(x, n, code, pos, end);
-    stack::top_slot = top + 1;
-    pos = n->end;
-    if (n->probe()) {
-        bool op = (n->flags & plan::PROBE_LOCAL)
-                      ? type_of(reinterpret_cast<const cell_t*>(
-                            reinterpret_cast<const char*>(x.frame) + n->value.data3)) == TYPE_op
-                      : op_probed(x, n, n + 3, code, pos);
-        if (op) [[unlikely]]
-            return plan_infix_generic(code, pos, end);
-    }
-    return pos;
 }
 
 // plan_simple_infix_rest for the operands the builder gave a lane: they are
@@ -1781,59 +928,6 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
     if (kind == plan::K_COND) return plan_conditional(x, n, code, pos, end, infix);
     if (kind == plan::K_PAREN) return plan_paren(x, n, code, pos, end, infix);
     return plan_path_call(x, n, code, pos, end, infix);
-}
-
-// A literal, a word of the function's own context or a paren of one plain
-// leaf as a statement of a block, taken when it is all the statement is: a
-// plain value with no operator after it (the word probed after it reads as
-// run_node's probe does). Pushed only when kept, as the block's last
-// statement: no later statement reads the others' values. False, having
-// pushed nothing, for anything else.
-[[gnu::always_inline]] inline bool plan_quiet_leaf(const plan_run& x, const pnode_t* n,
-                                                   const cell_t* code, int32_t pos, bool keep) {
-    uint8_t kind = n->kind();
-    const cell_t* v;
-    if (kind == plan::K_LOCAL) {
-        v = x.frame + plan::frame_slot(n);
-        if (!plain_value_q(type_of(v))) return false;
-    } else if (kind == plan::K_LIT) {
-        v = &n->value;
-    } else if (kind == plan::K_PAREN) {
-        // As plan_paren_inline takes it, the room the paren's run takes seen
-        // to be there.
-        const pnode_t* block = plan::block_of(x.head, n);
-        v = plan_leaf_value(x, block);
-        if (v == nullptr || stack::top_slot + 2 >= stack::end) return false;
-        if (n->probe() && op_probed(x, n, n, code, pos + 1)) return false;
-        check_native_stack();
-        if (keep) *stack::top_slot++ = *v;
-        return true;
-    } else {
-        return false;
-    }
-    if (n->probe()) {
-        if (op_probed(x, n, n, code, pos + 1)) return false;
-        // eval_operand hands a literal with a word after it to
-        // eval_expression, which checks the depth.
-        if (kind == plan::K_LIT) check_native_stack();
-    }
-    if (keep) stack::push(v);
-    return true;
-}
-
-// Statements that are leaves taken with nothing run (plan_quiet_leaf), from
-// n on, each followed by the next statement's node at the next position:
-// the node of the first that is not, or nullptr once the block's last
-// statement was one, its value pushed. Out of line, where its loop keeps
-// its few values in registers.
-[[gnu::noinline]] const pnode_t* plan_quiet_run(const plan_run& x, const pnode_t* n,
-                                                const cell_t* code, int32_t end) {
-    for (int32_t pos = n->pos;; pos++, n++) {
-        bool last = pos + 1 >= end;
-        if (!plan_quiet_leaf(x, n, code, pos, last)) return n;
-        if (last) return nullptr;
-        x.where->data1 = static_cast<uint32_t>(pos + 1);
-    }
 }
 
 // run_in_place on a planned block. guards_read: the caller read the guards
@@ -1978,35 +1072,6 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
     return plan_block_generic(code, pos, end, base);
 }
 
-// The plan of a library function's body, run from code of either origin:
-// as run_in_place<true> runs the body, with the calls mark and the tracing
-// state of library code while it runs. Its position is a cell of its own
-// (plan_run::where): the user code's stays where that code left it.
-[[gnu::noinline]] cell_t* run_library_plan(const pnode_t* head, const cell_t* body) {
-    auto run = [head, body] {
-        plan::count(plan::C_RUN);
-        if (plan::verify) [[unlikely]]
-            plan::verify_plan(head);
-        plan_start x(head, stack::arguments, &library_position);
-        // run_function found nothing traced, and the calls mark changed
-        // nothing the guard byte holds.
-        return run_planned(x, head + 1, body, true, &library_position);
-    };
-    if (origin_fits(true)) return run();
-    code_origin origin(true);
-    return run();
-}
-
-// A plan run_planned_body does not run inline: a library function's, or a
-// user function's called from library code (which the interpreter runs).
-[[gnu::noinline]] cell_t* run_planned_elsewhere(const pnode_t* head, const cell_t* body) {
-    const pnode_t* block = head + 1;
-    if (body->data2 != block->value.data2 || body->data1 != block->value.data1 ||
-        !(head->flags & plan::LIBRARY_PLAN)) [[unlikely]]
-        return run_in_place<true>(body);
-    return run_library_plan(head, body);
-}
-
 // Inline in each call site: one C++ frame less per planned call.
 // from_plan: a planned body calls, so the caller is user code and so is
 // the callee (the builder gives library callees no short way).
@@ -2027,3 +1092,58 @@ template <bool from_plan>
     // run_function found nothing traced and nothing ran since.
     return run_planned(x, block, body, true, position);
 }
+
+// --- entries from the path nodes, the chains and the loops ------------------------
+
+// The right operand of a fast step that is a path (K_PATH), read as the
+// operator the interpreter calls for it would fetch it: nullptr, having done
+// nothing, where that call must run (the room its frame takes not there, a
+// native stack to check, anything but a plain value reached), so that it
+// raises and reads where it would.
+[[gnu::always_inline]] inline const cell_t* plan_path_operand(const pnode_t* r) {
+    if (stack::top_slot + 4 >= stack::end || stack::ctop >= stack::cend || native_stack_low())
+        [[unlikely]]
+        return nullptr;
+    return read_path_in_place(&r->value);
+}
+
+// plan_quiet_chain: the chain at n (QUIET_CHAIN) into *top, the lookahead
+// after it finding no operator. False, *top then holding nothing of use,
+// where anything would have to run.
+[[gnu::always_inline]] inline bool plan_quiet_chain(const plan_run& x, const pnode_t* n,
+                                                    const cell_t* code, cell_t* top) {
+    // More than the deepest a chain's run goes (parens two deep at most: the
+    // builder's QUIET_DEPTH): per level its left operand, an operator's
+    // callee and frame, a paren's cell and a path read's room.
+    if (top + 16 >= stack::end || stack::ctop + 4 >= stack::cend || native_stack_low()) [[unlikely]]
+        return false;
+    if (!quiet_chain_value(x, n, top)) return false;
+    return !(n->probe() && op_after(x, n, code, n->end));
+}
+
+// run_in_place<true>(code) for a block a loop runs, through its plan when it
+// has one to run now: user code run from user code (or library code from
+// library code, out of line), nothing traced (eval_here tested it). Inline
+// in eval_here: a block refused costs its look-up only.
+// kind: the type of code it plans, TYPE_paren for the parens parse runs (a
+// paren runs its contents as a block does, so the two share plans).
+template <uint8_t kind = TYPE_block>
+[[gnu::always_inline]] inline cell_t* run_loop_block(const cell_t* code) {
+    if (type_of(code) != kind || !origin_fits(false)) [[unlikely]]
+        return run_library_loop_block<kind>(code);
+    // Its entry, and a plan that holds at the current stamp.
+    plan::block_plan* e = plan::block_slot(code->data2);
+    bool mine = e->series == code->data2 && e->head == code->data1;
+    if (mine && e->plan != nullptr && static_cast<uint32_t>(e->plan->end) == plan::epoch &&
+        e->plan->pos >= 0) [[likely]] {
+        e->used = true;
+        return run_block_plan(e, code);
+    }
+    if ((mine && e->refused) || (e = plan::of_block(code)) == nullptr)
+        return run_in_place<true>(code);
+    return run_block_plan(e, code);
+}
+
+}  // namespace
+
+}  // namespace zuv::interpreter

@@ -13,12 +13,12 @@
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "helpers/helpers.h"
+#include "helpers/helpers_frame.h"
 #include "interpreter/interpreter.h"
 #include "runtime/alloc.h"
 #include "runtime/exits.h"
 #include "runtime/stack.h"
-#include "startup/helpers.h"
-#include "startup/helpers_frame.h"
 
 namespace zuv::helpers {
 

@@ -8,9 +8,9 @@
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/string.h"
+#include "helpers/helpers.h"
+#include "helpers/helpers_frame.h"
 #include "runtime/stack.h"
-#include "startup/helpers.h"
-#include "startup/helpers_frame.h"
 
 namespace zuv::helpers {
 

@@ -19,10 +19,10 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
+#include "helpers/helpers.h"
+#include "helpers/helpers_frame.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
-#include "startup/helpers.h"
-#include "startup/helpers_frame.h"
 
 namespace zuv::helpers {
 

@@ -1,6 +1,4 @@
-// Operator chains of numbers computed with nothing run (QUIET_CHAIN): the
-// runner's own code, included by interpreter.cpp once, inside its anonymous
-// namespace, after the runner.
+// Operator chains of numbers computed with nothing run (QUIET_CHAIN).
 //
 // A chain whose operands are leaves, paths of two elements, parens of such
 // a chain or leaf and, on the right of a step, square-root of a leaf or
@@ -13,7 +11,14 @@
 // there first, so that where they are not the chain's own run raises where
 // it would.
 
-bool quiet_chain_value(const plan_run& x, const pnode_t* n, cell_t* out);
+#include <cmath>
+
+#include "interpreter/plans/runner.h"
+
+namespace zuv::interpreter {
+
+namespace {
+
 bool quiet_root(const plan_run& x, const pnode_t* m, cell_t* out);
 
 // The cell the leaf or path m reads with nothing run, nullptr when it has
@@ -95,6 +100,8 @@ bool quiet_root(const plan_run& x, const pnode_t* m, cell_t* out);
     return true;
 }
 
+}  // namespace
+
 // The chain at n into out, its room and native stack seen to be there.
 [[gnu::noinline]] bool quiet_chain_value(const plan_run& x, const pnode_t* n, cell_t* out) {
     const pnode_t* left = n + 1;
@@ -113,16 +120,4 @@ bool quiet_root(const plan_run& x, const pnode_t* m, cell_t* out);
     return true;
 }
 
-// plan_quiet_chain: the chain at n (QUIET_CHAIN) into *top, the lookahead
-// after it finding no operator. False, *top then holding nothing of use,
-// where anything would have to run.
-[[gnu::always_inline]] inline bool plan_quiet_chain(const plan_run& x, const pnode_t* n,
-                                                    const cell_t* code, cell_t* top) {
-    // More than the deepest a chain's run goes (parens two deep at most: the
-    // builder's QUIET_DEPTH): per level its left operand, an operator's
-    // callee and frame, a paren's cell and a path read's room.
-    if (top + 16 >= stack::end || stack::ctop + 4 >= stack::cend || native_stack_low()) [[unlikely]]
-        return false;
-    if (!quiet_chain_value(x, n, top)) return false;
-    return !(n->probe() && op_after(x, n, code, n->end));
-}
+}  // namespace zuv::interpreter

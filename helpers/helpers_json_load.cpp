@@ -20,13 +20,13 @@
 #include "datatypes/none.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "helpers/helpers.h"
+#include "helpers/helpers_frame.h"
 #include "lexer/lexer.h"
 #include "runtime/dtoa.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
-#include "startup/helpers.h"
-#include "startup/helpers_frame.h"
 
 namespace zuv::helpers {
 

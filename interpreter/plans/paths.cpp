@@ -1,7 +1,9 @@
-// The runs of path nodes (K_PATH, K_SETPATH, K_FIELDCALL, K_REFCALL): the
-// runner's own code, as eval_expression runs a path, a set-path and a call
-// through a path. interpreter.cpp includes this once, inside its anonymous
-// namespace, after the runner.
+// The runs of path nodes (K_PATH, K_SETPATH, K_FIELDCALL, K_REFCALL), as
+// eval_expression runs a path, a set-path and a call through a path.
+
+#include "interpreter/plans/runner.h"
+
+namespace zuv::interpreter {
 
 // A get of a path of two elements (K_PATH) as eval_operand takes it: read in
 // place (read_path_in_place, the path walk's own fast path) when it reaches
@@ -21,18 +23,6 @@
     if (!infix && n->probe() && op_probed(x, n, n, code, pos + 1)) [[unlikely]]
         return plan_infix_generic(code, pos + 1, end);
     return pos + 1;
-}
-
-// The right operand of a fast step that is a path (K_PATH), read as the
-// operator the interpreter calls for it would fetch it: nullptr, having done
-// nothing, where that call must run (the room its frame takes not there, a
-// native stack to check, anything but a plain value reached), so that it
-// raises and reads where it would.
-[[gnu::always_inline]] inline const cell_t* plan_path_operand(const pnode_t* r) {
-    if (stack::top_slot + 4 >= stack::end || stack::ctop >= stack::cend || native_stack_low())
-        [[unlikely]]
-        return nullptr;
-    return read_path_in_place(&r->value);
 }
 
 // A set-path and its value (K_SETPATH), as eval_expression runs them: the
@@ -70,6 +60,8 @@
     stack::unwind();
     return pos;
 }
+
+namespace {
 
 // Whether two cells are the same 16 bytes.
 [[gnu::always_inline]] inline bool same_cell(const cell_t* a, const cell_t* b) {
@@ -172,11 +164,15 @@ template <bool self>
     return plan_lookahead(x, n, code, pos, end);
 }
 
+}  // namespace
+
 [[gnu::noinline]] int32_t plan_field_call(const plan_run& x, const pnode_t* n, const cell_t* code,
                                           int32_t pos, int32_t end, bool infix) {
     if (n[1].flags & plan::SELF_CALL) return plan_field_call_of<true>(x, n, code, pos, end, infix);
     return plan_field_call_of<false>(x, n, code, pos, end, infix);
 }
+
+namespace {
 
 // Whether the path of the refined call n holds the elements the plan
 // expects: read at each run, since a path's cells change without the stamp.
@@ -262,6 +258,8 @@ template <bool self>
     return plan_refined_call_of<false>(x, n, code, pos, end, infix);
 }
 
+}  // namespace
+
 // run_node's last resort: a call through a path, or plan_other. Apart from
 // plan_other, whose cases save registers on entry: a path call is taken
 // here with none saved.
@@ -271,3 +269,5 @@ template <bool self>
     if (n->kind() == plan::K_REFCALL) return plan_refined_call(x, n, code, pos, end, infix);
     return plan_other(x, n, code, pos, end, infix);
 }
+
+}  // namespace zuv::interpreter

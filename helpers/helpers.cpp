@@ -1,4 +1,4 @@
-#include "startup/helpers.h"
+#include "helpers/helpers.h"
 
 #include <initializer_list>
 

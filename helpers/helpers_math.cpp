@@ -1,8 +1,8 @@
 // The short math names: each hands its frame, whose first cells are the
 // worker's arguments, to the native its body calls, with /radians on where
 // the native takes it.
+#include "helpers/helpers.h"
 #include "natives/natives.h"
-#include "startup/helpers.h"
 
 namespace zuv::helpers {
 

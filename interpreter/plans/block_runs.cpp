@@ -1,6 +1,11 @@
-// The runs of the plans of blocks loops run (interpreter/plans/blocks.cpp):
-// the runner's own code (runner.h), entered from eval_here. interpreter.cpp
-// includes this once, inside its anonymous namespace, after the runner.
+// The runs of the plans of blocks loops run (interpreter/plans/blocks.cpp),
+// entered from eval_here through run_loop_block (runner.h).
+
+#include "interpreter/plans/runner.h"
+
+namespace zuv::interpreter {
+
+namespace {
 
 // A run in progress of a block's plan: its entry stays in the table, and its
 // plan alive, however the run is left.
@@ -12,12 +17,14 @@ struct block_plan_use {
     block_plan_use& operator=(const block_plan_use&) = delete;
 };
 
+}  // namespace
+
 // The run of the plan of entry e for the block at code: as run_in_place<true>
 // runs it, with the function whose words the plan reads in the frame
 // running (the frame is that function's values while the run lasts: a call
 // that moves them puts them back as it ends).
 // library: a library block's plan, whose run keeps its position apart.
-template <bool library = false>
+template <bool library>
 [[gnu::noinline]] cell_t* run_block_plan(plan::block_plan* e, const cell_t* code) {
     cell_t* frame = stack::arguments;
     if (e->ctx != 0) {
@@ -36,11 +43,13 @@ template <bool library = false>
     return run_planned(x, head + 1, code, true, where);
 }
 
+template cell_t* run_block_plan<false>(plan::block_plan* e, const cell_t* code);
+template cell_t* run_block_plan<true>(plan::block_plan* e, const cell_t* code);
+
 // run_loop_block's way for library code: a library block run from library
 // code through its plan (keyed apart), anything else on the interpreter's
 // path.
-template <uint8_t kind = TYPE_block>
-[[gnu::noinline]] cell_t* run_library_loop_block(const cell_t* code) {
+template <uint8_t kind> [[gnu::noinline]] cell_t* run_library_loop_block(const cell_t* code) {
     if (type_of(code) != kind || !origin_fits(true) || !library_code::library_q(code->data2))
         return run_in_place<true>(code);
     plan::block_plan* e = plan::block_slot(code->data2);
@@ -55,24 +64,7 @@ template <uint8_t kind = TYPE_block>
     return run_block_plan<true>(e, code);
 }
 
-// run_in_place<true>(code) for a block a loop runs, through its plan when it
-// has one to run now: user code run from user code (or library code from
-// library code, out of line), nothing traced (eval_here tested it). Inline
-// in eval_here: a block refused costs its look-up only.
-// kind: the type of code it plans, TYPE_paren for the parens parse runs (a
-// paren runs its contents as a block does, so the two share plans).
-template <uint8_t kind> [[gnu::always_inline]] inline cell_t* run_loop_block(const cell_t* code) {
-    if (type_of(code) != kind || !origin_fits(false)) [[unlikely]]
-        return run_library_loop_block<kind>(code);
-    // Its entry, and a plan that holds at the current stamp.
-    plan::block_plan* e = plan::block_slot(code->data2);
-    bool mine = e->series == code->data2 && e->head == code->data1;
-    if (mine && e->plan != nullptr && static_cast<uint32_t>(e->plan->end) == plan::epoch &&
-        e->plan->pos >= 0) [[likely]] {
-        e->used = true;
-        return run_block_plan(e, code);
-    }
-    if ((mine && e->refused) || (e = plan::of_block(code)) == nullptr)
-        return run_in_place<true>(code);
-    return run_block_plan(e, code);
-}
+template cell_t* run_library_loop_block<TYPE_block>(const cell_t* code);
+template cell_t* run_library_loop_block<TYPE_paren>(const cell_t* code);
+
+}  // namespace zuv::interpreter

@@ -26,11 +26,11 @@
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
+#include "helpers/helpers.h"
 #include "interpreter/interpreter.h"
 #include "runtime/exits.h"
 #include "runtime/hashtable.h"
 #include "runtime/stack.h"
-#include "startup/helpers.h"
 
 namespace zuv::helpers {
 

@@ -2,9 +2,9 @@
 // datatype and value, as its body does, on a native frame of its own.
 #include "datatypes/actions.h"
 #include "datatypes/datatype.h"
+#include "helpers/helpers.h"
+#include "helpers/helpers_frame.h"
 #include "runtime/stack.h"
-#include "startup/helpers.h"
-#include "startup/helpers_frame.h"
 
 namespace zuv::helpers {
 

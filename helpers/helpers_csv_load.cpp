@@ -19,8 +19,8 @@
 #include "datatypes/none.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "helpers/helpers.h"
 #include "runtime/stack.h"
-#include "startup/helpers.h"
 
 namespace zuv::helpers {
 
