@@ -60,7 +60,12 @@ cell_t lookup_key(const cell_t* key) {
 // key was never stored.
 cell_t* find_entry(const cell_t* map, const cell_t* key, int32_t code) {
     node_t table = table_of(map);
-    cell_t* found = hashtable::get(table, key, 0, 1, code, false, false);
+    uint8_t kt = type_of(key);
+    cell_t* found;
+    if ((kt == TYPE_word || kt == TYPE_set_word || kt == TYPE_lit_word || kt == TYPE_get_word) &&
+        (code == EQUAL || code == STRICT_EQUAL)) [[likely]]
+        found = hashtable::find_map_word(table, word::symbol_of(key), code == STRICT_EQUAL);
+    else found = hashtable::get(table, key, 0, 1, code, false, false);
     if (!found || !removed_q(found + 1) || code == SAME) return found;
     int32_t offset = static_cast<int32_t>(found - entries(block_of(map)));
     cell_t k = lookup_key(key);

@@ -77,6 +77,14 @@ inline cell_t* find_integer_value(const cell_t* map, int32_t key) {
 }
 void put_integer(cell_t* map, const cell_t* key, const cell_t* value);
 
+// The key cell of the entry of a word-kind key, found without case (the
+// key of a path), removed or not, or nullptr: find_entry's first look, kept
+// short. A removed entry met sends the caller to find_value, which looks on
+// for a live case variant.
+inline cell_t* find_word_entry(const cell_t* map, const cell_t* key) {
+    return hashtable::find_map_word(table_of(map), static_cast<int32_t>(key->data2), false);
+}
+
 // --- action entries ---
 cell_t* make(cell_t* proto, cell_t* spec, int32_t type);
 cell_t* to(cell_t* proto, cell_t* spec, int32_t type);

@@ -598,6 +598,32 @@ cell_t* find_map_integer(node_t table, int32_t key, free_bucket_t* room) {
     return nullptr;
 }
 
+cell_t* find_map_word(node_t table, int32_t symbol, bool case_) {
+    // As find_map_integer: nothing here allocates or compares through an action.
+    const hashtable_t* t = record(table);
+    const slot_t* slot = slots(t);
+    cell_t* cells = block_cells(t);
+    int32_t canonical = symbol::ready_q() ? symbol::resolve(symbol) : symbol;
+    uint32_t h = fold(hash::mix(static_cast<uint32_t>(canonical)));  // as hash::value of a word
+    uint32_t mask = static_cast<uint32_t>(t->buckets) - 1;
+    uint32_t i = h & mask;
+    for (uint32_t step = 0; step <= mask;) {
+        uint32_t s = slot[i].hash;
+        if (s == h) {
+            cell_t* stored = cells + slot[i].key;
+            if (type_of(stored) == TYPE_set_word &&
+                (case_ ? static_cast<int32_t>(stored->data2) == symbol
+                       : (symbol::ready_q() ? symbol::resolve(static_cast<int32_t>(stored->data2))
+                                            : static_cast<int32_t>(stored->data2)) == canonical))
+                return stored;
+        } else if (s == SLOT_EMPTY) {
+            return nullptr;
+        }
+        i = (i + ++step) & mask;
+    }
+    return nullptr;
+}
+
 void enter_map_integer(node_t table, const free_bucket_t& room, int32_t p) {
     hashtable_t* t = record(table);
     slot_t* slot = slots(t);

@@ -95,6 +95,13 @@ struct free_bucket_t {
 cell_t* find_map_integer(node_t table, int32_t key, free_bucket_t* room);
 void enter_map_integer(node_t table, const free_bucket_t& room, int32_t p);
 
+// map! tables with a word-kind key (stored as a set-word), the key of paths
+// and of most selects: the key's hash is that of its canonical symbol, so a
+// stored set-word matches without case when its canonical symbol is the
+// key's, with case when its symbol is. Answers the key cell of the first
+// such entry on the probe (removed or not), or nullptr.
+cell_t* find_map_word(node_t table, int32_t symbol, bool case_);
+
 void delete_(node_t table, cell_t* value);
 // Keep a hash! index in step with values moved inside its block. move answers
 // 1 when it declined (too many positions) and the caller must rebuild.
