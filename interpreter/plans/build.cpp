@@ -23,6 +23,7 @@
 #include "datatypes/series.h"
 #include "interpreter/fast_ops.h"
 #include "interpreter/interpreter.h"
+#include "interpreter/plans/pick_helpers.h"
 #include "natives/ids.h"
 #include "runtime/alloc.h"
 #include "runtime/collector.h"
@@ -538,8 +539,13 @@ struct builder {
             bool user = !library && !library_body_q(&expected);
             if (user && std::memcmp(&expected, &fn, sizeof(cell_t)) == 0)
                 nodes[head + 1].flags |= SELF_CALL;
-            if (!user && plain_function_q(&expected) && library_body_q(&expected))
+            if (!user && plain_function_q(&expected) && library_body_q(&expected)) {
                 nodes[head + 1].flags |= LIBRARY_CALL;
+                // Its one argument is seen to be a leaf below.
+                if (n == 1 && !(summary & PLAN_LOCALS_MASK) &&
+                    picked_index(&expected, nullptr) != 0)
+                    nodes[head + 1].flags |= LEAF_PICK;
+            }
             if (user && plain_function_q(&expected)) {
                 nodes[head + 1].flags |= PLAIN_CALL;
                 // Its one argument is seen to be a leaf below.
@@ -557,7 +563,8 @@ struct builder {
         }
         if (n == 1 && p >= 0) {
             uint8_t k = nodes[static_cast<size_t>(head) + 2].kind();
-            if (k != K_LOCAL && k != K_WORD && k != K_LIT) nodes[head + 1].flags &= ~LEAF_BODY;
+            if (k != K_LOCAL && k != K_WORD && k != K_LIT)
+                nodes[head + 1].flags &= ~(LEAF_BODY | LEAF_PICK);
         }
         nodes[head].aux = static_cast<int32_t>(nodes.size()) - head;
         nodes[head].end = p;

@@ -232,7 +232,11 @@ constexpr uint32_t INFIX_PAREN = INFIX_LEFT_LITERAL << 1;
 // runner checks the callee's own plan before it takes the call's short way
 // (plan_call_leaf). LIBRARY_CALL: the callee was seen as PLAIN_CALL says,
 // its body library code; the call runs the callee's plan as library code
-// (run_library_function).
+// (run_library_function). LEAF_PICK, on such a call's: the callee takes one
+// argument, a leaf, and no locals, and its body was a pick of that argument
+// (interpreter/plans/pick_helpers.h) when the plan was built. Only a hint:
+// the runner reads the body again before it takes the short way
+// (plan_call_pick).
 //
 // On a K_COND's K_WORDREF. LANE_CONDITION: its condition is a K_INFIX the
 // operators' lane reads (SIMPLE_INFIX, INFIX_LANE, no probe) and the

@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "interpreter/plans/pick_helpers.h"
+
 namespace zuv::interpreter {
 
 cell_t library_position{TYPE_none, 0, 0, 0};
@@ -186,11 +188,50 @@ template int32_t plan_call_of<false>(const plan_run& x, const pnode_t* n, const 
 
 namespace {
 
-// A call marked LEAF_BODY: plan_call_leaf's short way, else the call's.
+// A call marked LEAF_PICK of a library function whose body picks from its
+// argument (pick_helpers.h), given a block by a leaf with no operator after
+// it: the cell the body's pick would reach, pushed where the callee would
+// have been. Nothing the call would run can be seen: library code leaves
+// the position alone, the pick of a block by an integer calls nothing and
+// raises nothing, and the argument is checked against the callee's typeset
+// as the call checks it. False, nothing done, for anything else, where a
+// stack would be short of the room the call takes, and for a pick outside
+// the block (the call's way answers it).
+bool plan_call_pick(const plan_run& x, const pnode_t* n) {
+    const cell_t* fn = plan_expected(n);
+    if (fn == nullptr) [[unlikely]]
+        return false;
+    check_native_stack();
+    // The callee's frame with its argument, then pick's with its two.
+    if (stack::top_slot + 8 >= stack::end || stack::ctop + 2 >= stack::cend ||
+        caller_tracing_request >= 0) [[unlikely]]
+        return false;
+    const pnode_t* a = n + 2;
+    uint8_t kind = a->kind();
+    const cell_t* arg = nullptr;
+    if (kind == plan::K_LOCAL) arg = x.frame + plan::frame_slot(a);
+    else if (kind == plan::K_LIT) arg = &a->value;
+    else if (kind == plan::K_WORD) arg = peek_value(&a->value);
+    if (arg == nullptr || type_of(arg) != TYPE_block) return false;
+    const cell_t* more = alloc::buffer(fn->data3)->head_cell();
+    if (type_of(more + 1) != TYPE_block ||
+        !typeset::has_q(alloc::buffer(more[1].data2)->head_cell(), TYPE_block))
+        return false;
+    if (a->probe() && !no_op_probed(x, a, a)) return false;
+    int32_t index = picked_index(fn, arg);
+    if (index == 0) return false;
+    const cell_t* r = actions::pick_inline(arg, index);
+    if (r == &none_value) return false;
+    plan::count(plan::C_RUN);
+    *stack::top_slot++ = *r;
+    return true;
+}
+
+// A call marked LEAF_BODY or LEAF_PICK: its short way, else the call's.
 [[gnu::noinline]] int32_t plan_call_leaf_body(const plan_run& x, const pnode_t* n,
                                               const cell_t* code, int32_t pos, int32_t end,
                                               bool infix) {
-    if (plan_call_leaf(x, n)) [[likely]]
+    if ((n[1].flags & plan::LEAF_PICK) ? plan_call_pick(x, n) : plan_call_leaf(x, n)) [[likely]]
         return pos + 1 + plan::argument_count(n);
     return plan_call_of<false>(x, n, code, pos, end, infix);
 }
@@ -202,7 +243,8 @@ namespace {
 // recursive call's path spill more).
 [[gnu::noinline]] int32_t plan_call_other(const plan_run& x, const pnode_t* n, const cell_t* code,
                                           int32_t pos, int32_t end, bool infix) {
-    if (n[1].flags & plan::LEAF_BODY) return plan_call_leaf_body(x, n, code, pos, end, infix);
+    if (n[1].flags & (plan::LEAF_BODY | plan::LEAF_PICK))
+        return plan_call_leaf_body(x, n, code, pos, end, infix);
     return plan_call_of<false>(x, n, code, pos, end, infix);
 }
 
