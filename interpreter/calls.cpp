@@ -727,7 +727,32 @@ int32_t fetch_args(const cell_t* callee, const cell_t* code, int32_t pos, int32_
     return pos;
 }
 
+namespace {
+// call_function for a function whose body is a block, with no trace flag,
+// while no tracer is installed (and the short ways are on): the
+// interpreter's own call (its plan, no <body> frame), so that a sort's
+// comparator, a change handler or `apply` costs what a call from code does.
+// The caller marked the frame and filled it; the result goes where
+// call_function leaves it.
+[[gnu::noinline]] void call_plain(const cell_t* fn) {
+    check_native_stack();
+    complete_frame(function::context_of(fn));
+    const cell_t* result = run_function(fn);
+    if (result == nullptr) return;
+    *stack::arguments = *result;
+    stack::top_slot = stack::arguments + 1;
+    stack::set_exit_target(0);
+}
+}  // namespace
+
 void call_function(const cell_t* fn, const cell_t* word, uint32_t callback_kind) {
+    if (type_of(fn) == TYPE_function &&
+        !(fn->header & (function::FLAG_NO_TRACE | function::FLAG_TRACE)) && !tracer_installed &&
+        !general_path_only && !tracing_anywhere() &&
+        series::block_kind_q(type_of(function::more(fn, function::MORE_BODY)))) [[likely]] {
+        call_plain(fn);
+        return;
+    }
     // fn may be a stack cell that an exit passing through overwrites: take
     // what the way out needs now.
     node_t ctx = 0;

@@ -28,6 +28,7 @@
 #include "interpreter/trace.h"
 #include "lexer/lexer.h"
 #include "natives/natives.h"
+#include "natives/switch_cases.h"
 #include "runtime/exits.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
@@ -253,7 +254,9 @@ void switch_(int32_t check, const int32_t* refinements) {
     cell_t* cases = a + 1;
     const cell_t* found = nullptr;
     uint8_t t = type_of(value);
-    if (t != TYPE_block) {
+    int32_t at = t == TYPE_block ? switch_cases::NO_MATCH : switch_cases::find(cases, value);
+    if (at >= 0) found = block::rs_abs_at(cases, at);
+    if (at == switch_cases::SCAN) {
         int32_t n = live_length(cases);
         for (int32_t i = block::head_index(cases); i < n; i++) {
             cell_t* c = block::rs_abs_at(cases, i);
@@ -270,9 +273,10 @@ void switch_(int32_t check, const int32_t* refinements) {
         }
     }
     if (found != nullptr) {
-        // Evaluated from a stack copy: the branch may change the cases block.
+        // Evaluated from a stack copy (the branch may change the cases block),
+        // in this frame and through its plan, as loops run their bodies.
         cell_t* branch = stack::push(found);
-        interpreter::eval(branch, true);
+        interpreter::eval_here(branch);
         return;
     }
     if (refinements[0] >= 0) {

@@ -148,4 +148,4 @@ if __name__ == "__main__":
     count = int(sys.argv[2]) if len(sys.argv) > 2 else 40
     first = int(sys.argv[3]) if len(sys.argv) > 3 else 1
     sys.argv = sys.argv[:2]
-    plans_run.main(programs(count, first), modes=plans_run.MODES + ("no fast paths",))
+    plans_run.main(programs(count, first), modes=plans_run.WITH_GENERAL)
