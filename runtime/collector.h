@@ -144,7 +144,8 @@ public:
         if (saved_ != 0 && library_period != 0) stress_period = stress_countdown = library_period;
     }
     ~library_stress() {
-        if (saved_ != 0 && stress_period == library_period) stress_period = stress_countdown = saved_;
+        if (saved_ != 0 && stress_period == library_period)
+            stress_period = stress_countdown = saved_;
     }
     library_stress(const library_stress&) = delete;
     library_stress& operator=(const library_stress&) = delete;
