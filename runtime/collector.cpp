@@ -28,6 +28,7 @@ uint32_t evacuations = 0;
 uint32_t history_depth = 5;
 uint32_t stress_period = 0;
 uint32_t stress_countdown = 0;
+uint32_t library_period = 0;
 
 marker_fn interpreter_marker = nullptr;
 marker_fn lexer_marker = nullptr;
@@ -424,6 +425,13 @@ void flush_dead_nodes() {
     dead_count = 0;
 }
 
+// A period from the environment; 0 when unset or not a positive number.
+uint32_t period_from_env(const char* name) {
+    const char* text = platform::get_env(name);
+    long n = text != nullptr ? strtol(text, nullptr, 10) : 0;
+    return n > 0 && n <= long{UINT32_MAX} ? static_cast<uint32_t>(n) : 0;
+}
+
 }  // namespace
 
 // --- public ------------------------------------------------------------------
@@ -436,16 +444,13 @@ void init() {
     // Quarantined nodes of an earlier memory manager mean nothing now.
     if (quarantine) std::memset(quarantine, 0, QUARANTINE * sizeof(node_t));
     quarantine_next = 0;
-    const char* stress = platform::get_env("ZUV_GC_STRESS");
-    if (stress != nullptr) {
-        long n = strtol(stress, nullptr, 10);
-        if (n > 0) {
-            // The stress mode collects from here on, without waiting for the
-            // library's top level to switch the collector on.
-            stress_period = static_cast<uint32_t>(n);
-            stress_countdown = stress_period;
-            active = true;
-        }
+    library_period = 0;
+    if (uint32_t n = period_from_env("ZUV_GC_STRESS")) {
+        // The stress mode collects from here on, without waiting for the
+        // library's top level to switch the collector on.
+        stress_period = stress_countdown = n;
+        library_period = period_from_env("ZUV_GC_STRESS_LIBRARY");
+        active = true;
     }
 }
 

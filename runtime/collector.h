@@ -42,6 +42,11 @@ extern uint32_t history_depth;
 // Stress mode: collect every stress_period buffer allocations (0: off).
 extern uint32_t stress_period;
 extern uint32_t stress_countdown;
+// The stress mode's period while the library's top level runs, from
+// ZUV_GC_STRESS_LIBRARY (0: stress_period itself). The top level is the same
+// work in every run, so a stress run need not collect at every allocation
+// through it in every script: one script that does covers it.
+extern uint32_t library_period;
 constexpr uint8_t POISON = 0xDB;
 
 // Start-up step "collector": counters, and the stress mode from the
@@ -129,6 +134,24 @@ public:
 
 private:
     uint32_t slot_;
+};
+
+// Under the stress mode, collects every library_period allocations for its
+// lifetime (the library's top level), then every stress_period again.
+class library_stress {
+public:
+    library_stress() : saved_(stress_period) {
+        if (saved_ != 0 && library_period != 0) stress_period = stress_countdown = library_period;
+    }
+    ~library_stress() {
+        if (saved_ != 0 && stress_period == library_period)
+            stress_period = stress_countdown = saved_;
+    }
+    library_stress(const library_stress&) = delete;
+    library_stress& operator=(const library_stress&) = delete;
+
+private:
+    uint32_t saved_;
 };
 
 // Switches the collector off for its lifetime (when asked), restoring the

@@ -105,6 +105,7 @@ void lex_source(const char* text, unsigned long size, cell_t* out) {
 }
 
 void run() {
+    collector::library_stress stress;
     // Made from C++ tables before any library source: the source itself
     // needs them (see startup/library.h).
     library::define_actions();

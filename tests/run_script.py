@@ -23,9 +23,10 @@ every run.
 Each run gets a fresh working folder holding a copy of the script, with HOME,
 XDG_CACHE_HOME and TMPDIR pointing into private folders beside it. The environment
 is rebuilt from scratch so that results do not depend on who runs the test;
-ZUV_GC_STRESS, the switches of the interpreter's fast paths and plans
-(ZUV_NO_FAST_PATHS, ZUV_PLANS, ZUV_PLAN_VERIFY) and the sanitizer option
-variables are passed through.
+the collector's stress mode (ZUV_GC_STRESS, ZUV_GC_STRESS_LIBRARY), the
+switches of the interpreter's fast paths and plans (ZUV_NO_FAST_PATHS,
+ZUV_PLANS, ZUV_PLAN_VERIFY) and the sanitizer option variables are passed
+through.
 
 Environment of the runner itself:
   ZUV_TEST_TIMEOUT  seconds before the run is killed (default 60)
@@ -43,8 +44,8 @@ import sys
 import tempfile
 
 DEFAULT_TIMEOUT = 60.0
-PASS_THROUGH = ("ZUV_GC_STRESS", "ZUV_NO_FAST_PATHS", "ZUV_PLANS", "ZUV_PLAN_VERIFY",
-                "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS",
+PASS_THROUGH = ("ZUV_GC_STRESS", "ZUV_GC_STRESS_LIBRARY", "ZUV_NO_FAST_PATHS", "ZUV_PLANS",
+                "ZUV_PLAN_VERIFY", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS",
                 "ASAN_SYMBOLIZER_PATH")
 NOSCRIPT = "@NOSCRIPT"
 # ASan/LSan open their reports with "==PID==ERROR: ...Sanitizer"; UBSan, when

@@ -255,9 +255,12 @@ def case_hide():
         p.keys("Enter")
         p.wait_text("got[6]: secret")
         p.wait_row(2, ">>")
-        p.keys("Up")  # nothing hidden went to the history
-        time.sleep(0.3)
-        check(p.rows()[2].rstrip() == ">>", "hidden line in the history: %r" % p.rows()[2])
+        # Nothing hidden went to the history: Up recalls nothing, and the key
+        # typed after it shows once Up has been dealt with.
+        p.keys("Up")
+        p.text("x")
+        p.wait(lambda: p.rows()[2].rstrip().endswith("*"), "the key after Up")
+        check(p.rows()[2].rstrip() == ">> *", "hidden line in the history: %r" % p.rows()[2])
     with_pane(body, "--hide")
 
 
@@ -280,8 +283,9 @@ def case_restore_quit():
         started(pane)
         pane.text("ab")
         pane.keys("C-d")  # not at the end of an empty line: nothing
-        time.sleep(0.2)
-        pane.keys("C-u", "BSpace", "BSpace", "C-d")
+        pane.text("c")
+        pane.wait_row(0, ">> abc")
+        pane.keys("C-u", "BSpace", "BSpace", "BSpace", "C-d")
         expect_restored(pane, 0)
     finally:
         pane.close()
@@ -574,10 +578,14 @@ class Pty:
         return bool(data)
 
     def read_until(self, marker, timeout=10.0):
+        self.read_while(lambda got: marker not in got, 0, "%r" % marker, timeout)
+
+    def read_while(self, waiting, at, what, timeout=10.0):
+        """Reads while waiting(the output from at on) holds, at most timeout seconds."""
         end = time.time() + timeout
-        while marker not in self.output:
+        while waiting(self.output[at:]):
             if time.time() > end:
-                raise Failure("timed out waiting for %r; got %r" % (marker, self.output[-200:]))
+                raise Failure("timed out waiting for %s; got %r" % (what, self.output[-200:]))
             self.pump(0.1)
 
     def quiet(self, wait=0.3):
@@ -609,18 +617,19 @@ def case_echo():
     t = Pty()
     try:
         t.read_until(b">> ")
+        # Each key's echo follows the last one's at once: a redraw, or bytes
+        # more than the echo, would show before the next key's echo.
+        at = t.output.index(b">> ") + 3
+        keys = [(bytes([ch]), bytes([ch])) for ch in b"print"]
+        keys.append((b"\x1b[D", b"\x1b[D"))  # Left: a cursor move only
+        for key, echo in keys:
+            t.send(key)
+            t.read_while(lambda got: echo.startswith(got) and got != echo, at, "%r" % echo)
+            got = t.output[at:at + len(echo)]
+            check(got == echo, "%r at the end of the line wrote %r" % (key, t.output[at:]))
+            at += len(echo)
         t.quiet()
-        for ch in b"print":
-            mark = len(t.output)
-            t.send(bytes([ch]))
-            t.quiet(0.2)
-            got = t.output[mark:]
-            check(got == bytes([ch]), "typing %r at the end wrote %r" % (chr(ch), got))
-        mark = len(t.output)
-        t.send(b"\x1b[D")  # Left: a cursor move only
-        t.quiet(0.3)
-        got = t.output[mark:]
-        check(got == b"\x1b[D", "Left wrote %r" % got)
+        check(t.output[at:] == b"", "after the echoes: %r" % t.output[at:])
     finally:
         t.close()
 

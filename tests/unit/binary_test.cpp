@@ -18,6 +18,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "molded.h"
+#include "needs_tool.h"
 #include "runtime/fire.h"
 #include "runtime_fixture.h"
 
@@ -601,7 +602,7 @@ for i in range(10000):
 )PY";
 
 TEST_F(Binary, EnbaseDebaseAgreeWithPython) {
-    if (access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "no /usr/bin/python3";
+    ZUV_NEEDS_TOOL(access("/usr/bin/python3", X_OK) == 0, "no /usr/bin/python3");
     ASSERT_EQ(setenv("ZUV_BINARY_ORACLE", ORACLE, 1), 0);
     FILE* in = popen("/usr/bin/python3 -c \"$ZUV_BINARY_ORACLE\" 2>/dev/null", "r");
     ASSERT_NE(in, nullptr);
@@ -609,7 +610,7 @@ TEST_F(Binary, EnbaseDebaseAgreeWithPython) {
     char chunk[65536];
     for (size_t n; (n = fread(chunk, 1, sizeof chunk, in)) > 0;) all.append(chunk, n);
     int status = pclose(in);
-    if (status != 0 && all.empty()) GTEST_SKIP() << "python3 did not run";
+    ZUV_NEEDS_TOOL(status == 0 || !all.empty(), "python3 did not run");
     ASSERT_EQ(status, 0);
 
     auto encoded = [&](cell_t* value, int32_t base) {

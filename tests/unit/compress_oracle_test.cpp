@@ -17,6 +17,7 @@
 #include "codecs/crypto.h"
 #include "compress_fixture.h"
 #include "datatypes/symbol.h"
+#include "needs_tool.h"
 #include "runtime_fixture.h"
 
 using namespace zuv;
@@ -130,7 +131,7 @@ protected:
 }  // namespace
 
 TEST_F(Oracle, GzipToolReadsOursAndWeReadItsOutput) {
-    if (!have("gzip")) GTEST_SKIP() << "no gzip tool";
+    ZUV_NEEDS_TOOL(have("gzip"), "no gzip tool");
     for (const sample_t& s : all_samples()) {
         bool big = s.data.size() > (1u << 20);
         for (int level : {-1, 1, 9}) {
@@ -161,7 +162,7 @@ TEST_F(Oracle, GzipToolReadsOursAndWeReadItsOutput) {
 // also matches the first member alone), members of the tool's and of ours,
 // and empty members between.
 TEST_F(Oracle, GzipMembersAreJoined) {
-    if (!have("gzip")) GTEST_SKIP() << "no gzip tool";
+    ZUV_NEEDS_TOOL(have("gzip"), "no gzip tool");
     std::vector<sample_t> parts = samples();
     bytes text = text_bytes(3000, 41);
     bytes random = random_bytes(5000, 42);
@@ -192,7 +193,7 @@ TEST_F(Oracle, GzipMembersAreJoined) {
 }
 
 TEST_F(Oracle, ZstdToolReadsOursAndWeReadItsFrames) {
-    if (!have("zstd")) GTEST_SKIP() << "no zstd tool";
+    ZUV_NEEDS_TOOL(have("zstd"), "no zstd tool");
     for (const sample_t& s : all_samples()) {
         bool big = s.data.size() > (1u << 20);
         for (int level : {1, 3, 19}) {

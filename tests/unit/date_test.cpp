@@ -30,6 +30,7 @@
 #include "datatypes/word.h"
 #include "gc_anchor.h"
 #include "molded.h"
+#include "needs_tool.h"
 #include "runtime/collector.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
@@ -526,7 +527,7 @@ TEST_F(Dates, RandomStaysInRangeAndSeedingGivesUnset) {
 // of the year, Sunday-based weeks, epoch seconds, differences and the UTC
 // date of the same instant; every answer must match ours.
 TEST_F(Dates, AgreesWithPythonDatetime) {
-    if (access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "no /usr/bin/python3";
+    ZUV_NEEDS_TOOL(access("/usr/bin/python3", X_OK) == 0, "no /usr/bin/python3");
     struct case_t {
         int32_t y, m, d, s, q;  // q: zone in quarter hours
     };

@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "needs_tool.h"
 #include "runtime/dtoa.h"
 
 using namespace zuv;
@@ -268,8 +269,8 @@ TEST(Dtoa, OracleRoundTripAndPythonRepr) {
         ours[i] = t.c_str();
     }
 
-    if (access("/usr/bin/python3", X_OK) != 0)
-        GTEST_SKIP() << "no /usr/bin/python3 for the repr comparison";
+    ZUV_NEEDS_TOOL(access("/usr/bin/python3", X_OK) == 0,
+                   "no /usr/bin/python3 for the repr comparison");
     char dir[] = "/tmp/zuv_dtoa_XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
     std::string in = std::string(dir) + "/values.bin";

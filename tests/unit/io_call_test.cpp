@@ -118,8 +118,10 @@ protected:
         ::closedir(d);
         return all;
     }
-    // Open descriptors and what they refer to, the listing's own left out.
-    static std::map<std::string, std::string> open_fds() {
+    // Open descriptors of the kinds a call opens (pipes, the null device,
+    // files in the test's folder) and what they refer to: what else the
+    // process holds, or opens meanwhile, is none of the calls' doing.
+    std::map<std::string, std::string> call_fds() const {
         std::map<std::string, std::string> fds;
         DIR* d = ::opendir("/proc/self/fd");
         if (d == nullptr) return fds;
@@ -129,7 +131,8 @@ protected:
             if (name == "." || name == ".." || name == own) continue;
             char target[4096];
             ssize_t n = ::readlink(("/proc/self/fd/" + name).c_str(), target, sizeof target);
-            fds[name] = n < 0 ? "?" : std::string(target, static_cast<size_t>(n));
+            std::string to = n < 0 ? "?" : std::string(target, static_cast<size_t>(n));
+            if (to.starts_with("pipe:") || to == "/dev/null" || to.starts_with(dir)) fds[name] = to;
         }
         ::closedir(d);
         return fds;
@@ -357,17 +360,40 @@ TEST_F(IoCall, ChildSeesOurEnvironmentFolderAndOnlyThreeDescriptors) {
     ASSERT_TRUE(platform::set_env("ZUV_CALL_TEST", "set here"));
     std::string cwd = platform::get_current_dir();
     ASSERT_EQ(::chdir(dir.c_str()), 0);
-    // A descriptor we were given open, without close-on-exec, stays ours.
-    int inherited = ::open("/dev/null", O_RDONLY);
+    // A descriptor we were given open, without close-on-exec, stays ours:
+    // a file of a name of its own, high above whatever else is open.
+    int opened = ::open((dir + "inherited").c_str(), O_RDONLY | O_CREAT, 0600);
+    ASSERT_GE(opened, 0);
+    int inherited = ::fcntl(opened, F_DUPFD, 100);
+    ::close(opened);
+    ASSERT_GE(inherited, 100);
+    // The child lists the descriptors still open once the glob that lists
+    // them has closed its folder, and where each leads: what the shell
+    // itself holds open for a moment does not count.
     cell_t* out = text("");
-    EXPECT_EQ(
-        call(R"(printf '%s|%s|' "$ZUV_CALL_TEST" "$PWD"; cd /proc/$$/fd && echo *)", {.out = out}),
-        0);
+    EXPECT_EQ(call(R"sh(printf '%s|%s|' "$ZUV_CALL_TEST" "$PWD"
+for f in /proc/$$/fd/*; do
+    if [ -e "$f" ]; then printf '%s>%s\n' "${f##*/}" "$(readlink "$f")"; fi
+done)sh",
+                   {.out = out}),
+              0);
     ::close(inherited);
     ASSERT_EQ(::chdir(cwd.c_str()), 0);
     std::string folder = dir.substr(0, dir.size() - 1);
-    // 3 is the folder that the shell's glob holds open while it lists it.
-    EXPECT_EQ(contents(out), "set here|" + folder + "|0 1 2 3\n");
+    std::string listing = contents(out);
+    std::string prefix = "set here|" + folder + "|";
+    ASSERT_EQ(listing.substr(0, prefix.size()), prefix) << listing;
+    std::istringstream lines(listing.substr(prefix.size()));
+    std::string numbers;
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_EQ(line.find("inherited"), std::string::npos) << line;
+        numbers += line.substr(0, line.find('>')) + " ";
+    }
+    // Our standard streams that are open (the output is the call's pipe),
+    // nothing else.
+    std::string standard = ::fcntl(0, F_GETFD) >= 0 ? "0 1 " : "1 ";
+    if (::fcntl(2, F_GETFD) >= 0) standard += "2 ";
+    EXPECT_EQ(numbers, standard) << listing;
 }
 
 TEST_F(IoCall, LargeExchangesDoNotDeadlock) {
@@ -443,7 +469,7 @@ TEST_F(IoCall, AnIgnoredChildSignalIsUndoneAtStartUp) {
 
 TEST_F(IoCall, ManyCallsLeaveNoDescriptorOrChild) {
     put(dir + "in.txt", "in");
-    std::map<std::string, std::string> before = open_fds();
+    std::map<std::string, std::string> before = call_fds();
     cell_t* mark = stack::top_slot;
     for (int i = 0; i < 1000; i++) {
         switch (i % 6) {
@@ -464,7 +490,7 @@ TEST_F(IoCall, ManyCallsLeaveNoDescriptorOrChild) {
     }
     EXPECT_TRUE(within(5, [] { return call::adopted_count() == 0; }));
     EXPECT_EQ(children(), "");
-    EXPECT_EQ(open_fds(), before);
+    EXPECT_EQ(call_fds(), before);
     EXPECT_EQ(slurp(dir + "out.txt").size(), 2u * 166);
 }
 

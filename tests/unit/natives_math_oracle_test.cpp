@@ -18,6 +18,7 @@
 
 #include "datatypes/float.h"
 #include "natives/natives.h"
+#include "needs_tool.h"
 #include "runtime/stack.h"
 #include "runtime_fixture.h"
 
@@ -83,7 +84,7 @@ protected:
 };
 
 TEST_F(NativesMathOracle, SameBitsAsPythonMath) {
-    if (access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "no /usr/bin/python3";
+    ZUV_NEEDS_TOOL(access("/usr/bin/python3", X_OK) == 0, "no /usr/bin/python3");
     const std::vector<native_case_t> cases = {
         {"sine", natives::sine, true, false, "(lambda r: 0.0 if abs(r) < EPS else r)(math.sin(x))",
          angle},

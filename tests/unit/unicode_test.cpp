@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "needs_tool.h"
 #include "runtime/unicode.h"
 #include "text_fixture.h"
 
@@ -329,7 +330,7 @@ TEST_F(Unicode, AgreesWithPythonCodecsOnEveryCodePoint) {
         "sys.stdout.buffer.write(s.encode(\"utf-16-le\"))";
     bytes py8 = python(utf8_script);
     bytes py16 = python(utf16_script);
-    if (py8.empty() || py16.empty()) GTEST_SKIP() << "python3 is not available";
+    ZUV_NEEDS_TOOL(!py8.empty() && !py16.empty(), "python3 is not available");
 
     std::u32string all;
     for (char32_t c = 0; c <= 0x10FFFF; c++)
@@ -386,7 +387,7 @@ TEST_F(Unicode, PythonAlsoRejectsWhatTheStrictDecoderRejects) {
                "        c.decode(\"utf-8\"); sys.stdout.write(\"1\")\n"
                "    except UnicodeDecodeError:\n"
                "        sys.stdout.write(\"0\")\n");
-    if (verdicts.empty()) GTEST_SKIP() << "python3 is not available";
+    ZUV_NEEDS_TOOL(!verdicts.empty(), "python3 is not available");
     EXPECT_EQ(std::string(verdicts.begin(), verdicts.end()), "00000000");
 }
 
