@@ -14,8 +14,8 @@ namespace {
 [[gnu::noinline]] int32_t conditional_rest(const plan_run& x, const pnode_t* n, cell_t* slot,
                                            const cell_t* code, int32_t pos, int32_t end,
                                            bool infix) {
-    uint32_t plan = plan::arguments_plan(n + 1);
-    auto count = static_cast<int32_t>(plan & PLAN_ARGS_MASK);
+    call_summary_t summary = plan::callee_summary(n + 1);
+    auto count = summary.args();
     const pnode_t* branches = n + 2 + plan::size_of(n + 2);
     int32_t i = 1;
     if (branches->pos == pos && plan_holds(x)) {
@@ -27,7 +27,7 @@ namespace {
         }
     }
     bool planned = i == count;
-    pos = fetch_branches(slot, i, count, plan, code, pos, end);
+    pos = fetch_branches(slot, i, count, summary, code, pos, end);
     if (exits::pending) [[unlikely]]
         return pos;
     if (planned) {
@@ -118,7 +118,7 @@ namespace {
         return false;
     const cell_t* v = plan_leaf(x, r + 2);
     if (v == nullptr || !plain_value_q(type_of(v)) ||
-        check_needed(plan::arguments_plan(r + 1), v) || slot + 8 >= stack::end ||
+        check_needed(plan::callee_summary(r + 1), v) || slot + 8 >= stack::end ||
         stack::ctop + 2 >= stack::cend || !(stack::ctop[-1].header & frame::EXIT_TARGET))
         return false;
     *x.where = branch->value;
@@ -206,15 +206,15 @@ namespace {
     cell_t* slot = plan_push_callee(n);
     if (slot == nullptr) [[unlikely]]
         return plan_fallback(n, code, pos, end, infix);
-    uint32_t plan = plan::arguments_plan(n + 1);
+    call_summary_t summary = plan::callee_summary(n + 1);
     // The condition's node, the walk on it with the guards read.
     bool computed = false;
     pos = plan_computing(x, n + 2, code, pos + 1, end, &computed);
     if (!computed) {
         if (exits::pending) [[unlikely]]
             return pos;
-        if (!(plan & PLAN_FIRST_ANY) || seldom_q(stack::top_slot - 1)) check_argument(slot, 0);
-    } else if (!(plan & PLAN_FIRST_ANY)) {
+        if (!summary.first_any_q() || seldom_q(stack::top_slot - 1)) check_argument(slot, 0);
+    } else if (!summary.first_any_q()) {
         check_argument(slot, 0);
     }
     // The branches as the plan has them, while the walk is on the first:

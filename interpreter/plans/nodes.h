@@ -1,15 +1,11 @@
-// The plan summary of a callee's arguments cache, kept in word 3 of the cache
-// cell (a block leaves it unused): what the common calls read instead of
-// walking the cache. It is 0 unless the plan is simple: normal arguments only
-// (no refinement, get-word or lit-word), then return: entries and at most one
-// run of locals. A native or action whose refinements all follow its normal
-// arguments has a simple plan too: a call with no path takes none of them,
-// and their arguments are never fetched.
+// The plan engine's node layout, and the cell-type masks the runner and
+// the interpreter's fast paths test values with.
 #pragma once
 
 #include <cassert>
 #include <cstdint>
 
+#include "interpreter/arguments_cache.h"
 #include "runtime/cell.h"
 
 namespace zuv::interpreter {
@@ -35,26 +31,6 @@ constexpr uint64_t NOT_PLAIN = (uint64_t{1} << TYPE_native) | (uint64_t{1} << TY
                                (uint64_t{1} << TYPE_function) | (uint64_t{1} << TYPE_routine) |
                                (uint64_t{1} << TYPE_unset) | (uint64_t{1} << TYPE_op);
 inline bool plain_value_q(uint8_t t) { return !((NOT_PLAIN >> (t & 63)) & 1); }
-
-constexpr uint32_t PLAN_SIMPLE = 1u << 31;
-// The number of normal arguments.
-constexpr uint32_t PLAN_ARGS_MASK = 0xFFu;
-// The number of locals (/local counted), in bits 8-23.
-constexpr uint32_t PLAN_LOCALS_SHIFT = 8;
-constexpr uint32_t PLAN_LOCALS_MASK = 0xFFFFu << PLAN_LOCALS_SHIFT;
-// Every normal argument's typeset takes every type outside SELDOM_TYPES: only
-// an argument of those types needs its typeset read.
-constexpr uint32_t PLAN_ANY_TYPES = 1u << 30;
-// Every normal argument after the first takes a block!: the branches of `if`
-// and `either` written as blocks need no check.
-constexpr uint32_t PLAN_LATER_BLOCKS = 1u << 29;
-// The first normal argument's typeset takes every type outside SELDOM_TYPES.
-constexpr uint32_t PLAN_FIRST_ANY = 1u << 28;
-// The types "takes every value" leaves aside: unset, and triple! and series!,
-// which `any-type!` (the type of most natives' arguments) leaves out.
-constexpr uint64_t SELDOM_TYPES =
-    (uint64_t{1} << TYPE_unset) | (uint64_t{1} << TYPE_triple) | (uint64_t{1} << TYPE_series);
-inline bool seldom_q(const cell_t* value) { return (SELDOM_TYPES >> (type_of(value) & 63)) & 1; }
 
 }  // namespace zuv::interpreter
 
@@ -237,7 +213,7 @@ constexpr uint32_t INFIX_PAREN = INFIX_LEFT_LITERAL << 1;
 // On a K_COND's K_WORDREF. LANE_CONDITION: its condition is a K_INFIX the
 // operators' lane reads (SIMPLE_INFIX, INFIX_LANE, no probe) and the
 // native's first argument takes every type outside SELDOM_TYPES
-// (PLAN_FIRST_ANY). LEAF_CONDITION: its condition is a leaf (a literal or a
+// (first_any_q of its call summary). LEAF_CONDITION: its condition is a leaf (a literal or a
 // word) with no probe, and the native's first argument takes every type
 // outside SELDOM_TYPES. OWN_WORD_AFTER: the word after its last branch,
 // which that branch probes, is the conditional's own word, bound alike. A
@@ -250,8 +226,8 @@ constexpr uint32_t INFIX_PAREN = INFIX_LEFT_LITERAL << 1;
 // made (plan_body_return).
 //
 // On a called operator's K_WORDREF. OPERATOR_ANY_TYPES: the operator's
-// arguments take every type outside SELDOM_TYPES (PLAN_ANY_TYPES of its
-// arguments plan).
+// arguments take every type outside SELDOM_TYPES (any_types_q of its
+// call summary).
 //
 // On the K_HEAD. LIBRARY_PLAN: the plan of a library function's body. Its
 // run leaves the user code's position alone (it keeps its own in a cell no
@@ -331,11 +307,11 @@ inline uint32_t values_node(const pnode_t* ref) {
     assert(ref->kind() == K_WORDREF);
     return static_cast<uint32_t>(ref->end);
 }
-// A call's, a native's, a conditional's or return's: the callee's
-// arguments plan summary (PLAN_SIMPLE and the rest).
-inline uint32_t arguments_plan(const pnode_t* ref) {
+// A call's, a native's, a conditional's or return's: the callee's call
+// summary (arguments_cache.h).
+inline call_summary_t callee_summary(const pnode_t* ref) {
     assert(ref->kind() == K_WORDREF && ref[-1].kind() != K_OP);
-    return static_cast<uint32_t>(ref->aux);
+    return call_summary_t::from_bits(static_cast<uint32_t>(ref->aux));
 }
 // An operator step's: the fast operation the operator stands for (its
 // fast_op, FAST_NONE for none), for a called one too.

@@ -110,14 +110,14 @@ namespace {
 
 // The arguments after the first, whose node is a.
 [[gnu::noinline]] int32_t plan_later_arguments(const plan_run& x, const pnode_t* a, cell_t* slot,
-                                               int32_t count, uint32_t plan, const cell_t* code,
-                                               int32_t pos, int32_t end) {
+                                               int32_t count, call_summary_t summary,
+                                               const cell_t* code, int32_t pos, int32_t end) {
     for (int32_t i = 1; i < count; i++) {
         a += plan::size_of(a);
         pos = plan_argument(x, a, slot, i, code, pos, end, false, false);
         if (exits::pending) [[unlikely]]
             return pos;
-        if (check_needed(plan, stack::top_slot - 1)) [[unlikely]]
+        if (check_needed(summary, stack::top_slot - 1)) [[unlikely]]
             check_argument(slot, i);
     }
     return pos;
@@ -219,7 +219,7 @@ namespace {
     // typeset read.
     auto checked = [n, slot](int32_t i) {
         const cell_t* v = stack::top_slot - 1;
-        if (type_of(v) != TYPE_integer && check_needed(plan::arguments_plan(n + 1), v)) [[unlikely]]
+        if (type_of(v) != TYPE_integer && check_needed(plan::callee_summary(n + 1), v)) [[unlikely]]
             check_argument(slot, i);
     };
     // The first argument's node, the walk on it with the guards read.
@@ -263,7 +263,7 @@ namespace {
         return plan_lookahead(x, n, code, pos, end);
     }
     auto count = plan::argument_count(n);
-    pos = plan_arguments(x, n + 2, slot, count, plan::arguments_plan(n + 1), code, pos + 1, end);
+    pos = plan_arguments(x, n + 2, slot, count, plan::callee_summary(n + 1), code, pos + 1, end);
     if (exits::pending) [[unlikely]]
         return pos;
     // A routine runs as eval_code runs one: its entry, no native's.
@@ -305,14 +305,16 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     // The header made by the builder (a plan runs for user code: the
     // interpreted mark is set).
     plan_mark(ref, slot);
-    // The arguments plan's one bit the checks read, read where it is needed:
-    // computed ahead, it lives across the right operand.
-    auto arg_plan = [ref] {
-        return (ref->flags & plan::OPERATOR_ANY_TYPES) ? uint32_t{PLAN_ANY_TYPES} : 0u;
+    // The callee's call summary as far as the checks read it (the builder
+    // kept its one bit they test), read where it is needed: computed ahead,
+    // it lives across the right operand.
+    auto checks = [ref] {
+        return call_summary_t::simple(2, 0, (ref->flags & plan::OPERATOR_ANY_TYPES) != 0, false,
+                                      false);
     };
     cell_t* left = slot + 1;
     bool integers = f != FAST_NONE && type_of(left) == TYPE_integer;
-    if (!integers && check_needed(arg_plan(), left)) {
+    if (!integers && check_needed(checks(), left)) {
         node_t cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
         check_arg(slot, 0, alloc::buffer(cache)->head_cell(), left);
     }
@@ -335,7 +337,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
         !((f == FAST_ADD ? fast_integers(FAST_ADD, left, integer::get(left), integer::get(right))
                          : fast_integers(f, left, integer::get(left), integer::get(right))) ||
           fast_compute(f, left, right))) {
-        if (check_needed(arg_plan(), right)) check_argument(slot, 1);
+        if (check_needed(checks(), right)) check_argument(slot, 1);
         run_simple_entry(type_of(slot), slot, 2);
         if (exits::pending) return pos;
     }
@@ -423,7 +425,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
         } else {
             // The callee under its left operand: the operator's native or
             // action, its header made by the builder. The builder saw its
-            // arguments plan simple, of two arguments, which the same cell
+            // call summary simple, of two arguments, which the same cell
             // keeps.
             cell_t* l = stack::push_slot() - 1;
             l[1] = l[0];
@@ -598,7 +600,7 @@ template <bool path>
         pos = plan_argument(x, n + 2, slot, 0, code, pos + 1, end, false, true);
         if (exits::pending) [[unlikely]]
             return pos;
-        return_fetched(slot, plan::arguments_plan(n + 1));
+        return_fetched(slot, plan::callee_summary(n + 1));
         return pos;
     }
     case plan::K_PATH: return plan_path(x, n, code, pos, end, infix);

@@ -102,8 +102,8 @@ struct plan_start : plan_run {
 [[gnu::noinline, gnu::cold]] int32_t plan_answer(const plan_run& x, const pnode_t* n,
                                                  const cell_t* code, int32_t pos, int32_t end);
 [[gnu::noinline]] int32_t plan_later_arguments(const plan_run& x, const pnode_t* a, cell_t* slot,
-                                               int32_t count, uint32_t plan, const cell_t* code,
-                                               int32_t pos, int32_t end);
+                                               int32_t count, call_summary_t summary,
+                                               const cell_t* code, int32_t pos, int32_t end);
 [[gnu::noinline]] cell_t* plan_branch_rest(const pnode_t* block, const cell_t* code, int32_t pos,
                                            int32_t end, cell_t* base);
 [[gnu::noinline]] cell_t* plan_branch_held(const plan_run& x, const pnode_t* block,
@@ -328,7 +328,7 @@ template <bool plain = false, bool library = false>
 // nullptr when the word holds something else now. The word is read where its
 // context's values live, a node the builder noted in the K_WORDREF (a
 // context keeps it from its making, and the plan keeps the word's context
-// alive). A callee's arguments plan goes with the cell: its cache, once made
+// alive). A callee's call summary goes with the cell: its cache, once made
 // (the builder saw it made), is never made again.
 [[gnu::always_inline]] inline const cell_t* plan_expected(const pnode_t* n) {
     const pnode_t* ref = n + 1;
@@ -397,8 +397,9 @@ inline int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code
 // quiet, when given, is set where the call's one argument was a leaf whose
 // probe just found no operator after it (run_node's quiet).
 [[gnu::always_inline]] inline int32_t plan_arguments(const plan_run& x, const pnode_t* a,
-                                                     cell_t* slot, int32_t count, uint32_t plan,
-                                                     const cell_t* code, int32_t pos, int32_t end,
+                                                     cell_t* slot, int32_t count,
+                                                     call_summary_t summary, const cell_t* code,
+                                                     int32_t pos, int32_t end,
                                                      bool* quiet = nullptr) {
     if (count == 0) return pos;
     // The first apart: most calls take one argument, and the loop's values
@@ -409,16 +410,16 @@ inline int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code
     if (!computed) {
         if (exits::pending) [[unlikely]]
             return pos;
-        if (check_needed(plan, stack::top_slot - 1)) [[unlikely]]
+        if (check_needed(summary, stack::top_slot - 1)) [[unlikely]]
             check_argument(slot, 0);
-    } else if (!(plan & PLAN_ANY_TYPES)) [[unlikely]] {
+    } else if (!summary.any_types_q()) [[unlikely]] {
         check_argument(slot, 0);
     }
     if (count == 1) [[likely]] {
         if (quiet != nullptr) *quiet = leaf;
         return pos;
     }
-    return plan_later_arguments(x, a, slot, count, plan, code, pos, end);
+    return plan_later_arguments(x, a, slot, count, summary, code, pos, end);
 }
 
 template <bool body>
@@ -572,13 +573,13 @@ template <bool self, int32_t first = 2, bool lead = true>
 plan_call_body(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos, int32_t end,
                bool infix, const stack::tops_t& caller, cell_t* slot) {
     const pnode_t* ref = n + 1;
-    uint32_t plan = plan::arguments_plan(ref);
+    call_summary_t summary = plan::callee_summary(ref);
     bool quiet = false;
-    pos = plan_arguments(x, n + first, slot, plan::argument_count(n), plan, code, pos + 1, end,
+    pos = plan_arguments(x, n + first, slot, plan::argument_count(n), summary, code, pos + 1, end,
                          self ? nullptr : &quiet);
     if (exits::pending) [[unlikely]]
         return pos;
-    plan_push_locals(static_cast<int32_t>((plan >> PLAN_LOCALS_SHIFT) & 0xFFFF));
+    plan_push_locals(summary.locals());
     // A plan runs for user code called from user code, and only code_origin
     // changes the interpreted mark, putting it back however it is left: the
     // caller is user code here.
@@ -672,7 +673,7 @@ plan_call_body(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t 
         else if (kind == plan::K_LIT) arg = &a->value;
         else if (kind == plan::K_WORD) arg = peek_value(&a->value);
         if (arg == nullptr || !plain_value_q(type_of(arg)) ||
-            check_needed(plan::arguments_plan(n + 1), arg)) [[unlikely]]
+            check_needed(plan::callee_summary(n + 1), arg)) [[unlikely]]
             return false;
         probed = a;
         holder = a;
