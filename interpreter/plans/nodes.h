@@ -345,6 +345,105 @@ inline int32_t refined_locals(const pnode_t* frame) {
     return frame->end;
 }
 
+// --- compound layouts -------------------------------------------------------
+// Where the nodes of each compound kind keep their parts (kinds.def says
+// what each part holds), read through these and not at offsets by hand: the
+// debug build checks the kind of each.
+
+// A call's, native's, conditional's, return's, operator step's, field or
+// refined call's K_WORDREF, right after it, and that K_WORDREF's flags (its
+// owner's wordref flags).
+inline const pnode_t* wordref_of(const pnode_t* n) {
+    assert(n->kind() == K_CALL || n->kind() == K_NATIVE || n->kind() == K_COND ||
+           n->kind() == K_RETURN || n->kind() == K_OP || n->kind() == K_FIELDCALL ||
+           n->kind() == K_REFCALL);
+    assert(n[1].kind() == K_WORDREF);
+    return n + 1;
+}
+inline uint32_t wordref_flags_of(const pnode_t* n) { return wordref_of(n)->flags; }
+
+// Where the first argument's subtree starts, counted from the call's node:
+// after the K_WORDREF, and for a field call after its three K_ELEMENTs.
+constexpr int32_t CALL_ARGUMENTS = 2;
+constexpr int32_t FIELD_CALL_ARGUMENTS = 5;
+// A K_CALL's, K_NATIVE's or K_RETURN's first argument.
+inline const pnode_t* arguments_of(const pnode_t* call) {
+    assert(call->kind() == K_CALL || call->kind() == K_NATIVE || call->kind() == K_RETURN);
+    return call + CALL_ARGUMENTS;
+}
+
+// A K_COND's condition, and its first K_BRANCH (the other follows it) for
+// a condition of one node: a leaf, or the lane's (lane_end).
+inline const pnode_t* condition_of(const pnode_t* cond) {
+    assert(cond->kind() == K_COND);
+    return cond + 2;
+}
+inline const pnode_t* leaf_condition_branches(const pnode_t* cond) {
+    assert(cond->kind() == K_COND && !(condition_of(cond)->flags & COMPOUND));
+    return cond + 3;
+}
+
+// A K_SET's or K_SETPATH's value.
+inline const pnode_t* set_value(const pnode_t* set) {
+    assert(set->kind() == K_SET || set->kind() == K_SETPATH);
+    return set + 1;
+}
+
+// A K_INFIX's left operand; a K_OP's right operand (after its K_WORDREF).
+inline const pnode_t* infix_left(const pnode_t* infix) {
+    assert(infix->kind() == K_INFIX);
+    return infix + 1;
+}
+inline const pnode_t* op_right(const pnode_t* op) {
+    assert(op->kind() == K_OP);
+    return op + 2;
+}
+// The operators' lane, a SIMPLE_INFIX K_INFIX of one step: five nodes, the
+// left leaf, the K_OP and its K_WORDREF, the right leaf. lane_end is the
+// node after them.
+inline const pnode_t* lane_left(const pnode_t* infix) {
+    assert(infix->kind() == K_INFIX && (infix->flags & SIMPLE_INFIX));
+    return infix + 1;
+}
+inline const pnode_t* lane_op(const pnode_t* infix) {
+    assert(infix->kind() == K_INFIX && (infix->flags & SIMPLE_INFIX) && infix[2].kind() == K_OP);
+    return infix + 2;
+}
+inline const pnode_t* lane_right(const pnode_t* infix) {
+    assert(infix->kind() == K_INFIX && (infix->flags & SIMPLE_INFIX));
+    return infix + 4;
+}
+inline const pnode_t* lane_end(const pnode_t* infix) {
+    assert(infix->kind() == K_INFIX && (infix->flags & SIMPLE_INFIX));
+    return infix + 5;
+}
+
+// A K_FIELDCALL's three K_ELEMENTs: the path's two cells, then the object
+// expected (field_snapshot).
+inline const pnode_t* field_elements(const pnode_t* call) {
+    assert(call->kind() == K_FIELDCALL && call[2].kind() == K_ELEMENT);
+    return call + 2;
+}
+inline const pnode_t* field_object_expected(const pnode_t* call) {
+    return field_elements(call) + 2;
+}
+// A K_REFCALL's frame, its first K_ELEMENT (the refinements' follow it).
+inline const pnode_t* refined_frame(const pnode_t* call) {
+    assert(call->kind() == K_REFCALL && call[2].kind() == K_ELEMENT);
+    return call + 2;
+}
+
+// The K_HEAD's body: the K_BLOCK of the function's body (or of the block a
+// loop runs). A K_BLOCK's first statement, after its K_SNAP.
+inline const pnode_t* body_of(const pnode_t* head) {
+    assert(head->kind() == K_HEAD && head[1].kind() == K_BLOCK);
+    return head + 1;
+}
+inline const pnode_t* statements_of(const pnode_t* block) {
+    assert(block->kind() == K_BLOCK && block[1].kind() == K_SNAP);
+    return block + 2;
+}
+
 // Nodes of the subtree at n (n itself included; not for K_BLOCK).
 [[gnu::always_inline]] inline int32_t size_of(const pnode_t* n) {
     return (n->flags & COMPOUND) ? n->aux : 1;

@@ -64,7 +64,8 @@ const pnode_t* statement_before(const pnode_t* head, const pnode_t* n) {
         const pnode_t* b = head + i;
         if (b->kind() != plan::K_BLOCK) continue;
         const pnode_t* before = nullptr;
-        for (const pnode_t* s = b + 2; s->kind() != plan::K_END; s += plan::size_of(s)) {
+        for (const pnode_t* s = plan::statements_of(b); s->kind() != plan::K_END;
+             s += plan::size_of(s)) {
             if (s == n) return before;
             before = s;
         }
@@ -101,7 +102,7 @@ namespace {
 [[gnu::noinline, gnu::cold]] int32_t plan_call_missed(const plan_run& x, const pnode_t* n,
                                                       const cell_t* code, int32_t pos, int32_t end,
                                                       bool infix) {
-    if (!infix && (n[1].flags & plan::REF_ANSWERS_PROBE) && op_at(code, pos))
+    if (!infix && (plan::wordref_flags_of(n) & plan::REF_ANSWERS_PROBE) && op_at(code, pos))
         return plan_answer(x, n, code, pos, end);
     return plan_fallback(n, code, pos, end, infix);
 }
@@ -202,7 +203,8 @@ namespace {
 // recursive call's path spill more).
 [[gnu::noinline]] int32_t plan_call_other(const plan_run& x, const pnode_t* n, const cell_t* code,
                                           int32_t pos, int32_t end, bool infix) {
-    if (n[1].flags & plan::LEAF_BODY) return plan_call_leaf_body(x, n, code, pos, end, infix);
+    if (plan::wordref_flags_of(n) & plan::LEAF_BODY)
+        return plan_call_leaf_body(x, n, code, pos, end, infix);
     return plan_call_of<false>(x, n, code, pos, end, infix);
 }
 
@@ -219,11 +221,12 @@ namespace {
     // typeset read.
     auto checked = [n, slot](int32_t i) {
         const cell_t* v = stack::top_slot - 1;
-        if (type_of(v) != TYPE_integer && check_needed(plan::callee_summary(n + 1), v)) [[unlikely]]
+        if (type_of(v) != TYPE_integer &&
+            check_needed(plan::callee_summary(plan::wordref_of(n)), v)) [[unlikely]]
             check_argument(slot, i);
     };
     // The first argument's node, the walk on it with the guards read.
-    const pnode_t* a = n + 2;
+    const pnode_t* a = plan::arguments_of(n);
     pos = a->kind() == plan::K_CALL ? plan_call(x, a, code, pos, end, false)
                                     : run_node(x, a, code, pos, end, false);
     if (exits::pending) [[unlikely]]
@@ -255,7 +258,7 @@ namespace {
     cell_t* slot = plan_push_callee(n);
     if (slot == nullptr) [[unlikely]]
         return plan_call_missed(x, n, code, pos, end, infix);
-    if (n[1].flags & plan::FAST_NATIVE) {
+    if (plan::wordref_flags_of(n) & plan::FAST_NATIVE) {
         pos = plan_native_fast(x, n, slot, code, pos + 1, end);
         if (exits::pending) return pos;
         finish_planned(slot);
@@ -263,7 +266,8 @@ namespace {
         return plan_lookahead(x, n, code, pos, end);
     }
     auto count = plan::argument_count(n);
-    pos = plan_arguments(x, n + 2, slot, count, plan::callee_summary(n + 1), code, pos + 1, end);
+    pos = plan_arguments(x, plan::arguments_of(n), slot, count,
+                         plan::callee_summary(plan::wordref_of(n)), code, pos + 1, end);
     if (exits::pending) [[unlikely]]
         return pos;
     // A routine runs as eval_code runs one: its entry, no native's.
@@ -360,12 +364,12 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
 // nothing, otherwise.
 [[gnu::always_inline]] inline bool plan_quiet_operator(const plan_run& x, const pnode_t* s,
                                                        const pnode_t* r) {
-    auto f = static_cast<fast_op>(plan::operator_operation(s + 1));
+    auto f = static_cast<fast_op>(plan::operator_operation(plan::wordref_of(s)));
     cell_t* l = stack::top_slot - 1;
     const pnode_t* block = plan::block_of(x.head, r);
     if (f == FAST_NONE || type_of(l) != TYPE_integer || !(block->flags & plan::ONE_LEAF))
         return false;
-    const cell_t* right = plan_leaf(x, block + 2);
+    const cell_t* right = plan_leaf(x, plan::statements_of(block));
     // The callee's cell, the paren's and its value above the left operand.
     if (right == nullptr || type_of(right) != TYPE_integer || l + 4 >= stack::end ||
         stack::ctop >= stack::cend)
@@ -386,7 +390,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
         stack::top_slot++;
         return n->end;
     }
-    const pnode_t* left = n + 1;
+    const pnode_t* left = plan::infix_left(n);
     if (left->kind() == plan::K_LIT) check_native_stack();  // as eval_expression does
     // A paren on the left, as in (f a) + ..., runs here: one C++ frame less.
     if (left->kind() == plan::K_PAREN) pos = plan_paren_inline<true>(x, left, code, pos, end, true);
@@ -404,7 +408,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
             plan::count_fallback(s);
             return plan_infix_generic(code, pos, end);
         }
-        const pnode_t* r = s + 2;
+        const pnode_t* r = plan::op_right(s);
         if (plan::fast_operation(s) != FAST_NONE) {
             const cell_t* right = &r->value;
             if (r->kind() == plan::K_LOCAL) right = x.frame + plan::frame_slot(r);
@@ -431,9 +435,10 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
             l[1] = l[0];
             l[0] = *v;
             l[0].header = static_cast<uint32_t>(s->end);
-            pos = plan_call_infix(x, r, l, s + 1,
-                                  static_cast<fast_op>(plan::operator_operation(s + 1)), code,
-                                  pos + 1, end);
+            pos =
+                plan_call_infix(x, r, l, plan::wordref_of(s),
+                                static_cast<fast_op>(plan::operator_operation(plan::wordref_of(s))),
+                                code, pos + 1, end);
             if (exits::pending) return pos;
         }
         if (--k == 0) break;
@@ -491,8 +496,9 @@ plan_paren_call_run(const plan_run& x, const pnode_t* n, const cell_t* code, int
     *x.where = *held;
     x.where->data1 = static_cast<uint32_t>(at);
     cell_t* base = held + 1;
-    at = path ? plan_path_call(x, block + 2, held, at, block->end, false)
-              : plan_call(x, block + 2, held, at, block->end, false);
+    const pnode_t* call = plan::statements_of(block);
+    at = path ? plan_path_call(x, call, held, at, block->end, false)
+              : plan_call(x, call, held, at, block->end, false);
     if (exits::pending) [[unlikely]]
         return pos;
     if (at < block->end) [[unlikely]] {
@@ -544,7 +550,7 @@ template <bool path>
                                          const cell_t* code) {
     if (plan::verify) [[unlikely]]
         plan::verify_block(x.head, block, code);
-    const pnode_t* n = block + 2;
+    const pnode_t* n = plan::statements_of(block);
     int32_t pos = block->pos;
     int32_t end = block->end;
     cell_t* base = stack::top_slot;
@@ -559,7 +565,7 @@ template <bool path>
     if (stack::top_slot + 2 >= stack::end || stack::ctop >= stack::cend) [[unlikely]]
         return plan_lead_left(x, n, code, pos, end, base);
     do {
-        const pnode_t* v = n + 1;
+        const pnode_t* v = plan::set_value(n);
         if (v->probe() && op_probed(x, v, v, code, v->pos + 1)) [[unlikely]]
             return plan_lead_left(x, n, code, pos, end, base);
         x.frame[n->value.data3] = v->value;
@@ -596,11 +602,11 @@ template <bool path>
         if (v == nullptr) [[unlikely]]
             return plan_fallback(n, code, pos, end, infix);
         cell_t* slot = stack::push(v);
-        plan_mark(n + 1, slot);
-        pos = plan_argument(x, n + 2, slot, 0, code, pos + 1, end, false, true);
+        plan_mark(plan::wordref_of(n), slot);
+        pos = plan_argument(x, plan::arguments_of(n), slot, 0, code, pos + 1, end, false, true);
         if (exits::pending) [[unlikely]]
             return pos;
-        return_fetched(slot, plan::callee_summary(n + 1));
+        return_fetched(slot, plan::callee_summary(plan::wordref_of(n)));
         return pos;
     }
     case plan::K_PATH: return plan_path(x, n, code, pos, end, infix);
@@ -615,7 +621,7 @@ namespace {
 // its operator the one expected: computed in place or by the operator loop.
 int32_t plan_simple_infix_compute(const plan_run& x, const pnode_t* n, const cell_t* left,
                                   const cell_t* right, const cell_t* code, int32_t end) {
-    const pnode_t* s = n + 2;
+    const pnode_t* s = plan::lane_op(n);
     stack::push(left);
     if (!fast_compute(static_cast<fast_op>(plan::fast_operation(s)), stack::top_slot - 1, right))
         [[unlikely]] {
@@ -635,11 +641,11 @@ int32_t plan_simple_infix_compute(const plan_run& x, const pnode_t* n, const cel
 // operands and computing, so the guards are read before the push.
 [[gnu::noinline]] int32_t plan_simple_infix_rest(const plan_run& x, const pnode_t* n,
                                                  const cell_t* code, int32_t pos, int32_t end) {
-    const pnode_t* s = n + 2;
-    if (n[1].kind() == plan::K_LIT) check_native_stack();  // as eval_expression does
-    const cell_t* left = plan_leaf(x, n + 1);
+    const pnode_t* s = plan::lane_op(n);
+    if (plan::lane_left(n)->kind() == plan::K_LIT) check_native_stack();  // as eval_expression does
+    const cell_t* left = plan_leaf(x, plan::lane_left(n));
     const cell_t* op = plan_expected(s);
-    const cell_t* right = plan_leaf(x, n + 4);
+    const cell_t* right = plan_leaf(x, plan::lane_right(n));
     if (left == nullptr || !plain_value_q(type_of(left)) || right == nullptr || op == nullptr)
         [[unlikely]]
         return plan_fallback(n, code, pos, end, false);
@@ -651,10 +657,10 @@ int32_t plan_simple_infix_compute(const plan_run& x, const pnode_t* n, const cel
 // from reading them.
 [[gnu::noinline]] int32_t plan_simple_infix_other(const plan_run& x, const pnode_t* n,
                                                   const cell_t* code, int32_t pos, int32_t end) {
-    const pnode_t* s = n + 2;
-    const cell_t* left = plan_lane_operand(x, n + 1, n->value.data1 >> 2);
-    const cell_t* right = plan_lane_operand(x, n + 4, n->value.data1);
-    if ((n[1].flags & plan::ANSWERS_PROBE) && type_of(left) == TYPE_op) [[unlikely]]
+    const pnode_t* s = plan::lane_op(n);
+    const cell_t* left = plan_lane_operand(x, plan::lane_left(n), n->value.data1 >> 2);
+    const cell_t* right = plan_lane_operand(x, plan::lane_right(n), n->value.data1);
+    if ((plan::lane_left(n)->flags & plan::ANSWERS_PROBE) && type_of(left) == TYPE_op) [[unlikely]]
         return plan_answer(x, n, code, pos, end);
     if (!plain_value_q(type_of(left)) || plan_expected(s) == nullptr) [[unlikely]]
         return plan_fallback(n, code, pos, end, false);
@@ -672,13 +678,13 @@ int32_t plan_simple_infix_compute(const plan_run& x, const pnode_t* n, const cel
 // the inlined lanes would live in memory in each of them.)
 [[gnu::noinline]] int32_t plan_paren_lane(const plan_run& x, const pnode_t* n, const cell_t* code,
                                           int32_t pos, int32_t end) {
-    const pnode_t* block = plan::block_of(x.head, n + 4);
-    const cell_t* left = plan_leaf(x, n + 1);
-    const cell_t* right = plan_leaf(x, block + 2);
+    const pnode_t* block = plan::block_of(x.head, plan::lane_right(n));
+    const cell_t* left = plan_leaf(x, plan::lane_left(n));
+    const cell_t* right = plan_leaf(x, plan::statements_of(block));
     cell_t* top = stack::top_slot;
     if (left == nullptr || right == nullptr || type_of(left) != TYPE_integer ||
         type_of(right) != TYPE_integer || top + 4 >= stack::end || stack::ctop >= stack::cend ||
-        plan_expected(n + 2) == nullptr) [[unlikely]]
+        plan_expected(plan::lane_op(n)) == nullptr) [[unlikely]]
         return plan_infix(x, n, code, pos, end);
     // The paren's own check, which also stands for a literal left operand's.
     check_native_stack();
@@ -692,7 +698,7 @@ int32_t plan_simple_infix_compute(const plan_run& x, const pnode_t* n, const cel
         bool op = (n->flags & plan::PROBE_LOCAL)
                       ? type_of(reinterpret_cast<const cell_t*>(
                             reinterpret_cast<const char*>(x.frame) + n->value.data3)) == TYPE_op
-                      : op_probed(x, n, n + 3, code, pos);
+                      : op_probed(x, n, plan::wordref_of(plan::lane_op(n)), code, pos);
         if (op) [[unlikely]]
             return plan_infix_generic(code, pos, end);
     }
@@ -770,7 +776,7 @@ namespace {
         plan_start x(head, stack::arguments, &library_position);
         // run_function found nothing traced, and the calls mark changed
         // nothing the guard byte holds.
-        return run_planned(x, head + 1, body, true, &library_position);
+        return run_planned(x, plan::body_of(head), body, true, &library_position);
     };
     if (origin_fits(true)) return run();
     code_origin origin(true);
@@ -782,7 +788,7 @@ namespace {
 // A plan run_planned_body does not run inline: a library function's, or a
 // user function's called from library code (which the interpreter runs).
 [[gnu::noinline]] cell_t* run_planned_elsewhere(const pnode_t* head, const cell_t* body) {
-    const pnode_t* block = head + 1;
+    const pnode_t* block = plan::body_of(head);
     if (body->data2 != block->value.data2 || body->data1 != block->value.data1 ||
         !(head->flags & plan::LIBRARY_PLAN)) [[unlikely]]
         return run_in_place<true>(body);
