@@ -4,7 +4,8 @@
 // refinement (word 3: its ordinal for natives and actions, its slot for
 // functions), an integer! for a run of locals, and for natives and actions
 // with refinements a closing integer! counting them. Word 3 of the cache
-// cell holds the plan summary (interpreter/plans/nodes.h).
+// cell holds the call summary (arguments_cache.h).
+#include "interpreter/arguments_cache.h"
 #include "datatypes/action.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -17,7 +18,6 @@
 #include "datatypes/word.h"
 #include "interpreter/entry_arguments.h"
 #include "interpreter/interpreter.h"
-#include "interpreter/plans/nodes.h"
 #include "runtime/alloc.h"
 #include "runtime/collector.h"
 #include "runtime/fire.h"
@@ -61,10 +61,10 @@ int32_t canonical(words::id w) {
     return symbol::resolve(static_cast<int32_t>(words::symbol_of(w)));
 }
 
-// The plan summary of a cache (interpreter/plans/nodes.h). With the fast paths
-// off every cache has none, so every call takes the general path.
-uint32_t plan_of(const cell_t* cache, bool native_like) {
-    if (general_path_only) return 0;
+// The call summary of a cache. With the fast paths off every cache has an
+// empty one, so every call takes the general path.
+call_summary_t summarize(const cell_t* cache, bool native_like) {
+    if (general_path_only) return {};
     int32_t n = block::abs_length(cache);
     uint32_t args = 0;
     uint32_t locals = 0;
@@ -85,7 +85,7 @@ uint32_t plan_of(const cell_t* cache, bool native_like) {
                 returns++;
                 break;
             }
-            if (locals != 0 || returns != 0 || kind != ARG_NORMAL) return 0;
+            if (locals != 0 || returns != 0 || kind != ARG_NORMAL) return {};
             bool takes_all = true;
             for (int32_t id = 1; id <= TYPE_COUNT && takes_all; id++)
                 if (!((SELDOM_TYPES >> id) & 1) && !typeset::has_q(e, id)) takes_all = false;
@@ -96,15 +96,16 @@ uint32_t plan_of(const cell_t* cache, bool native_like) {
             break;
         }
         case TYPE_integer:
-            if (locals != 0 || integer::get(e) < 1 || integer::get(e) > 0xFFFF) return 0;
+            if (locals != 0 || integer::get(e) < 1 ||
+                integer::get(e) > static_cast<int32_t>(call_summary_t::MAX_LOCALS))
+                return {};
             locals = static_cast<uint32_t>(integer::get(e));
             break;
-        default: return 0;
+        default: return {};
         }
     }
-    if (args > PLAN_ARGS_MASK) return 0;
-    return PLAN_SIMPLE | (any_types ? PLAN_ANY_TYPES : 0) | (later_blocks ? PLAN_LATER_BLOCKS : 0) |
-           (first_any ? PLAN_FIRST_ANY : 0) | args | (locals << PLAN_LOCALS_SHIFT);
+    if (args > call_summary_t::MAX_ARGS) return {};
+    return call_summary_t::simple(args, locals, any_types, later_blocks, first_any);
 }
 
 void build_cache(const cell_t* callee) {
@@ -180,15 +181,14 @@ void build_cache(const cell_t* callee) {
         integer::make_at(&count, refinements);
         block::rs_append(&cache, &count);
     }
-    uint32_t plan = plan_of(&cache, native_like);
+    call_summary_t summary = summarize(&cache, native_like);
     // A spec changed before the first call gives a frame that does not fill
     // the function's context: such calls take the general path, which pads it.
-    if (t == TYPE_function && (plan & PLAN_SIMPLE)) {
-        int32_t frame =
-            static_cast<int32_t>((plan & PLAN_ARGS_MASK) + ((plan >> PLAN_LOCALS_SHIFT) & 0xFFFF));
-        if (frame != _context::word_count(function::context_of(callee))) plan = 0;
+    if (t == TYPE_function && summary.simple_q()) {
+        int32_t frame = summary.args() + summary.locals();
+        if (frame != _context::word_count(function::context_of(callee))) summary = {};
     }
-    cache.data3 = plan;
+    set_cached_summary(&cache, summary);
     alloc::buffer(more)->head_cell()[1] = cache;
 }
 

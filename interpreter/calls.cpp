@@ -116,12 +116,12 @@ int32_t fetch_one(uint32_t kind, const cell_t* code, int32_t pos, int32_t end, b
 
 namespace {
 
-// The plan summary of a callee, its cache made on first use.
-inline uint32_t plan_of_callee(const cell_t* callee) {
+// The call summary of a callee, its cache made on first use.
+inline call_summary_t summary_of_callee(const cell_t* callee) {
     cell_t* c = alloc::buffer(callee->data3)->head_cell() + 1;
     if (type_of(c) != TYPE_block) [[unlikely]]
         c = arguments_cache(callee);
-    return c->data3;
+    return cached_summary(c);
 }
 
 }  // namespace
@@ -131,10 +131,9 @@ inline uint32_t plan_of_callee(const cell_t* callee) {
 // nothing built for a result that never comes back.
 int32_t eval_return(const cell_t* callee, const cell_t* word, const cell_t* code, int32_t pos,
                     int32_t end) {
-    uint32_t plan = plan_of_callee(callee);
+    call_summary_t summary = summary_of_callee(callee);
     // One argument and no locals; the bits about types do not matter.
-    if ((plan & (PLAN_SIMPLE | PLAN_ARGS_MASK | PLAN_LOCALS_MASK)) != (PLAN_SIMPLE | 1u))
-        [[unlikely]]
+    if (!summary.simple_with(1, 0)) [[unlikely]]
         return eval_code(callee, code, pos, end, false, pos - 1, false);
     // callee points into a context's values, which the argument may move:
     // from here on only its copy in the slot is read.
@@ -143,7 +142,7 @@ int32_t eval_return(const cell_t* callee, const cell_t* word, const cell_t* code
     pos = fetch_normal(slot, 0, code, pos, end, false);
     if (exits::pending) [[unlikely]]
         return pos;
-    return_fetched(slot, plan);
+    return_fetched(slot, summary);
     return pos;
 }
 
@@ -166,11 +165,11 @@ namespace {
     return operator_follows(c, pos, live) ? nullptr : v;
 }
 
-// The common call: no path, ordinary evaluation, a plan of normal arguments
+// The common call: no path, ordinary evaluation, a call summary of normal arguments
 // only. Returns the position after the arguments.
-inline int32_t fetch_simple(uint32_t plan, uint8_t t, const cell_t* callee, const cell_t* code,
-                            int32_t pos, int32_t end, bool infix) {
-    int32_t n = static_cast<int32_t>(plan & PLAN_ARGS_MASK);
+inline int32_t fetch_simple(call_summary_t summary, uint8_t t, const cell_t* callee,
+                            const cell_t* code, int32_t pos, int32_t end, bool infix) {
+    int32_t n = summary.args();
     node_t cache = alloc::buffer(callee->data3)->head_cell()[1].data2;
     int32_t i = 0;
     if (infix && n > 0) {
@@ -181,11 +180,11 @@ inline int32_t fetch_simple(uint32_t plan, uint8_t t, const cell_t* callee, cons
         pos = fetch_normal(callee, i, code, pos, end, infix);
         if (exits::pending) [[unlikely]]
             return pos;
-        if (check_needed(plan, stack::top_slot - 1)) [[unlikely]]
+        if (check_needed(summary, stack::top_slot - 1)) [[unlikely]]
             check_arg(callee, i, alloc::buffer(cache)->head_cell() + i, stack::top_slot - 1);
     }
     if (t == TYPE_function || t == TYPE_routine) {
-        push_locals(static_cast<int32_t>((plan >> PLAN_LOCALS_SHIFT) & 0xFFFF));
+        push_locals(summary.locals());
         if (tracing) [[unlikely]] {
             cell_t name = call_word();
             fire_event(event::CALL, code, pos, &name, callee);
@@ -219,16 +218,16 @@ inline int32_t fetch_simple(uint32_t plan, uint8_t t, const cell_t* callee, cons
     return exits::pending ? nullptr : stack::arguments;
 }
 
-// eval_code for a function! named by a word, its plan of normal arguments
+// eval_code for a function! named by a word, its call summary of normal arguments
 // only, nothing traced: the same frame, arguments and result with none of
 // the other cases' tests. (Natives through here cost every other expression
 // more than they save: eval_expression grows.)
-[[gnu::noinline]] int32_t call_simple(const cell_t* fn, const cell_t* word, uint32_t plan,
+[[gnu::noinline]] int32_t call_simple(const cell_t* fn, const cell_t* word, call_summary_t summary,
                                       const cell_t* code, int32_t pos, int32_t end, bool push) {
     check_native_stack();
     cell_t* slot = stack::push(fn);
     stack::mark_interp_func(word);
-    int32_t n = static_cast<int32_t>(plan & PLAN_ARGS_MASK);
+    int32_t n = summary.args();
     // fetch_normal, with the cells read again only after an argument that
     // may have run something: a literal with no word after it is pushed as
     // eval_operand pushes it, and that runs nothing.
@@ -249,10 +248,10 @@ inline int32_t fetch_simple(uint32_t plan, uint8_t t, const cell_t* callee, cons
             live = end;
             cells = live_cells(code, &live);
         }
-        if (check_needed(plan, stack::top_slot - 1)) [[unlikely]]
+        if (check_needed(summary, stack::top_slot - 1)) [[unlikely]]
             check_argument(slot, i);
     }
-    push_locals(static_cast<int32_t>((plan >> PLAN_LOCALS_SHIFT) & 0xFFFF));
+    push_locals(summary.locals());
     const cell_t* result = run_function(slot);
     if (result == nullptr) [[unlikely]]
         return pos;
@@ -263,18 +262,18 @@ inline int32_t fetch_simple(uint32_t plan, uint8_t t, const cell_t* callee, cons
 // call_native for `if` and `either`: a branch written as a block is pushed
 // as it stands, with neither the operand path nor a type check when the
 // spec takes blocks there. Anything else there takes the usual way.
-[[gnu::noinline]] int32_t call_conditional(const cell_t* fn, const cell_t* word, uint32_t plan,
-                                           const cell_t* code, int32_t pos, int32_t end,
-                                           bool push) {
+[[gnu::noinline]] int32_t call_conditional(const cell_t* fn, const cell_t* word,
+                                           call_summary_t summary, const cell_t* code, int32_t pos,
+                                           int32_t end, bool push) {
     check_native_stack();
     cell_t* slot = stack::push(fn);
     stack::mark_interp_native(word);
-    int32_t n = static_cast<int32_t>(plan & PLAN_ARGS_MASK);
+    int32_t n = summary.args();
     pos = fetch_normal(slot, 0, code, pos, end, false);
     if (exits::pending) [[unlikely]]
         return pos;
-    if (!(plan & PLAN_FIRST_ANY) || seldom_q(stack::top_slot - 1)) check_argument(slot, 0);
-    pos = fetch_branches(slot, 1, n, plan, code, pos, end);
+    if (!summary.first_any_q() || seldom_q(stack::top_slot - 1)) check_argument(slot, 0);
+    pos = fetch_branches(slot, 1, n, summary, code, pos, end);
     if (exits::pending) [[unlikely]]
         return pos;
     run_simple_entry(TYPE_native, slot, n);
@@ -285,7 +284,7 @@ inline int32_t fetch_simple(uint32_t plan, uint8_t t, const cell_t* callee, cons
 
 namespace {
 
-// The n arguments of the native or action at slot (its cache, its plan) for
+// The n arguments of the native or action at slot (its cache, its summary) for
 // call_native, pushed and checked. The cells are read again only after an
 // argument that ran something. With a descriptor d, a type is one test of
 // its mask; without one (none made, or every argument takes every type but
@@ -293,9 +292,9 @@ namespace {
 // pending exit.
 template <bool with_descriptor>
 [[gnu::always_inline]] inline int32_t fetch_native(const entry_arguments* d, const cell_t* slot,
-                                                   node_t cache, uint32_t plan, const cell_t* code,
-                                                   int32_t pos, int32_t end) {
-    auto n = static_cast<int32_t>(plan & PLAN_ARGS_MASK);
+                                                   node_t cache, call_summary_t summary,
+                                                   const cell_t* code, int32_t pos, int32_t end) {
+    auto n = summary.args();
     int32_t live = end;
     const cell_t* cells = live_cells(code, &live);
     for (int32_t i = 0; i < n; i++) {
@@ -315,7 +314,7 @@ template <bool with_descriptor>
             cells = live_cells(code, &live);
         }
         const cell_t* arg = stack::top_slot - 1;
-        if (with_descriptor ? !takes_q(d, i, arg) : check_needed(plan, arg)) [[unlikely]]
+        if (with_descriptor ? !takes_q(d, i, arg) : check_needed(summary, arg)) [[unlikely]]
             check_arg(slot, i, alloc::buffer(cache)->head_cell() + i, arg);
     }
     return pos;
@@ -323,9 +322,9 @@ template <bool with_descriptor>
 
 }  // namespace
 
-// eval_code for a native or action named by a word, its plan simple, nothing
-// traced: no path, no infix shuffle, no events.
-[[gnu::noinline]] int32_t call_native(const cell_t* fn, const cell_t* word, uint32_t plan,
+// eval_code for a native or action named by a word, its call summary simple,
+// nothing traced: no path, no infix shuffle, no events.
+[[gnu::noinline]] int32_t call_native(const cell_t* fn, const cell_t* word, call_summary_t summary,
                                       const cell_t* code, int32_t pos, int32_t end, bool push) {
     check_native_stack();
     cell_t* slot = stack::push(fn);
@@ -338,13 +337,13 @@ template <bool with_descriptor>
     // every argument's check.
     node_t cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
     const entry_arguments* d =
-        plan & PLAN_ANY_TYPES ? nullptr : described(type_of(slot), slot->data1, cache);
-    pos = d != nullptr ? fetch_native<true>(d, slot, cache, plan, code, pos, end)
-                       : fetch_native<false>(d, slot, cache, plan, code, pos, end);
+        summary.any_types_q() ? nullptr : described(type_of(slot), slot->data1, cache);
+    pos = d != nullptr ? fetch_native<true>(d, slot, cache, summary, code, pos, end)
+                       : fetch_native<false>(d, slot, cache, summary, code, pos, end);
     if (exits::pending) [[unlikely]]
         return pos;
     // call_direct takes `if` and `either` elsewhere.
-    run_plain_entry(type_of(slot), slot, static_cast<int32_t>(plan & PLAN_ARGS_MASK));
+    run_plain_entry(type_of(slot), slot, summary.args());
     if (exits::pending) return pos;
     finish_pushed(slot, push, stack::arguments);
     return pos;
@@ -382,20 +381,20 @@ namespace {
 }  // namespace
 
 // The operator call of the infix lookahead, its callee at slot with the left
-// operand above it, for a native or action with a simple plan of two
+// operand above it, for a native or action with a simple call summary of two
 // arguments while nothing is traced.
-[[gnu::noinline]] int32_t call_infix(cell_t* slot, const cell_t* word, uint32_t plan,
+[[gnu::noinline]] int32_t call_infix(cell_t* slot, const cell_t* word, call_summary_t summary,
                                      const cell_t* code, int32_t pos, int32_t end, bool push) {
     stack::top_slot = slot + 1;
     stack::mark_interp_native(word);
     stack::top_slot = slot + 2;
     node_t cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
-    if (check_needed(plan, slot + 1))
+    if (check_needed(summary, slot + 1))
         check_arg(slot, 0, alloc::buffer(cache)->head_cell(), slot + 1);
     pos = fetch_normal(slot, 1, code, pos, end, true);
     if (exits::pending) [[unlikely]]
         return pos;
-    if (check_needed(plan, stack::top_slot - 1)) check_argument(slot, 1);
+    if (check_needed(summary, stack::top_slot - 1)) check_argument(slot, 1);
     run_simple_entry(type_of(slot), slot, 2);
     if (exits::pending) return pos;
     finish_call(slot, push);
@@ -510,9 +509,9 @@ int32_t eval_code(const cell_t* callee, const cell_t* code, int32_t pos, int32_t
     else stack::mark_interp_native(&name);
     if (infix) stack::top_slot++;
 
-    uint32_t plan = plan_of_callee(slot);
-    if ((plan & PLAN_SIMPLE) && path == nullptr) [[likely]]
-        pos = fetch_simple(plan, t, slot, code, pos, end, infix);
+    call_summary_t summary = summary_of_callee(slot);
+    if (summary.simple_q() && path == nullptr) [[likely]]
+        pos = fetch_simple(summary, t, slot, code, pos, end, infix);
     else pos = fetch_args(slot, code, pos, end, path, ref_pos, mode::EVAL, infix);
     if (exits::pending) return pos;
     const cell_t* result = stack::arguments;
@@ -534,9 +533,9 @@ int32_t eval_code(const cell_t* callee, const cell_t* code, int32_t pos, int32_t
 int32_t fetch_args(const cell_t* callee, const cell_t* code, int32_t pos, int32_t end,
                    const cell_t* path, int32_t ref_pos, int32_t mode, bool infix) {
     uint8_t t = type_of(callee);
-    uint32_t plan = plan_of_callee(callee);
-    if ((plan & PLAN_SIMPLE) && path == nullptr && mode == mode::EVAL) [[likely]]
-        return fetch_simple(plan, t, callee, code, pos, end, infix);
+    call_summary_t summary = summary_of_callee(callee);
+    if (summary.simple_q() && path == nullptr && mode == mode::EVAL) [[likely]]
+        return fetch_simple(summary, t, callee, code, pos, end, infix);
     bool native_like = t == TYPE_native || t == TYPE_action;
     bool applying = (mode & 3) != 0;
     bool safer = (mode & mode::SAFER) != 0;

@@ -95,13 +95,14 @@ template <bool check_origin = false> cell_t* run_in_place(const cell_t* code);
                                              const cell_t* value);
 int32_t eval_return(const cell_t* callee, const cell_t* word, const cell_t* code, int32_t pos,
                     int32_t end);
-[[gnu::noinline]] int32_t call_simple(const cell_t* fn, const cell_t* word, uint32_t plan,
+[[gnu::noinline]] int32_t call_simple(const cell_t* fn, const cell_t* word, call_summary_t summary,
                                       const cell_t* code, int32_t pos, int32_t end, bool push);
-[[gnu::noinline]] int32_t call_native(const cell_t* fn, const cell_t* word, uint32_t plan,
+[[gnu::noinline]] int32_t call_native(const cell_t* fn, const cell_t* word, call_summary_t summary,
                                       const cell_t* code, int32_t pos, int32_t end, bool push);
-[[gnu::noinline]] int32_t call_conditional(const cell_t* fn, const cell_t* word, uint32_t plan,
-                                           const cell_t* code, int32_t pos, int32_t end, bool push);
-[[gnu::noinline]] int32_t call_infix(cell_t* slot, const cell_t* word, uint32_t plan,
+[[gnu::noinline]] int32_t call_conditional(const cell_t* fn, const cell_t* word,
+                                           call_summary_t summary, const cell_t* code, int32_t pos,
+                                           int32_t end, bool push);
+[[gnu::noinline]] int32_t call_infix(cell_t* slot, const cell_t* word, call_summary_t summary,
                                      const cell_t* code, int32_t pos, int32_t end, bool push);
 [[gnu::noinline]] int32_t call_refined(const cell_t* path, const cell_t* code, int32_t pos,
                                        int32_t end, bool push);
@@ -280,11 +281,11 @@ inline void check_arg(const cell_t* callee, int32_t entry, const cell_t* types,
         fire_expect_arg(callee, entry, value);
 }
 
-// Whether an argument of a simple plan must have its typeset read: always
+// Whether an argument of a simple call summary must have its typeset read: always
 // for a value of a seldom type, else only when some argument does not take
 // every type.
-inline bool check_needed(uint32_t plan, const cell_t* value) {
-    return !(plan & PLAN_ANY_TYPES) || seldom_q(value);
+inline bool check_needed(call_summary_t summary, const cell_t* value) {
+    return !summary.any_types_q() || seldom_q(value);
 }
 
 // check_arg for the argument just pushed as entry i of the callee at slot,
@@ -351,8 +352,8 @@ inline void check_argument(const cell_t* slot, int32_t i) {
         uint8_t ct = type_of(&callee);
         const cell_t* cache = alloc::buffer(callee.data3)->head_cell() + 1;
         if (!tracing && (ct == TYPE_native || ct == TYPE_action) && type_of(cache) == TYPE_block &&
-            (cache->data3 & (PLAN_SIMPLE | PLAN_ARGS_MASK)) == (PLAN_SIMPLE | 2u)) [[likely]]
-            pos = call_infix(left, w, cache->data3, code, pos + 1, end, push);
+            cached_summary(cache).simple_with(2)) [[likely]]
+            pos = call_infix(left, w, cached_summary(cache), code, pos + 1, end, push);
         else pos = eval_code(left, code, pos + 1, end, push, pos, true);
         if (exits::pending) return pos;
         cells = live_cells(code, &end);
@@ -405,15 +406,15 @@ inline bool origin_fits(bool library) { return (stack::interpreted_mark == 0) ==
 // --- expressions ------------------------------------------------------------------
 
 // The direct call of a function, native or action of type vt, named by a
-// word, whose plan is simple, while nothing is traced.
+// word, whose call summary is simple, while nothing is traced.
 [[gnu::always_inline]] inline int32_t call_direct(uint8_t vt, const cell_t* fn, const cell_t* word,
-                                                  uint32_t plan, const cell_t* code, int32_t pos,
-                                                  int32_t end, bool push) {
-    if (vt == TYPE_function) return call_simple(fn, word, plan, code, pos, end, push);
+                                                  call_summary_t summary, const cell_t* code,
+                                                  int32_t pos, int32_t end, bool push) {
+    if (vt == TYPE_function) return call_simple(fn, word, summary, code, pos, end, push);
     if (vt == TYPE_native && (fn->data1 == IF_INDEX || fn->data1 == EITHER_INDEX) &&
-        (plan & PLAN_ARGS_MASK) != 0)
-        return call_conditional(fn, word, plan, code, pos, end, push);
-    return call_native(fn, word, plan, code, pos, end, push);
+        summary.args() != 0)
+        return call_conditional(fn, word, summary, code, pos, end, push);
+    return call_native(fn, word, summary, code, pos, end, push);
 }
 
 // word::set_star for the set-word frame (the word, then its value): a word
@@ -451,8 +452,8 @@ inline void store_set_word() {
 }
 
 // return's argument is in place: checked, then straight to the exit.
-inline void return_fetched(const cell_t* slot, uint32_t plan) {
-    if (check_needed(plan, stack::top_slot - 1)) {
+inline void return_fetched(const cell_t* slot, call_summary_t summary) {
+    if (check_needed(summary, stack::top_slot - 1)) {
         node_t cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
         check_arg(slot, 0, alloc::buffer(cache)->head_cell(), stack::top_slot - 1);
     }
@@ -594,7 +595,7 @@ inline bool operator_follows(const cell_t* c, int32_t pos, int32_t live) {
 // operand of an operator, which takes no lookahead of its own. While nothing
 // is traced the common forms skip eval_expression: a value that stands for
 // itself, a word holding one, and a word naming a function, native or action
-// whose plan is simple. Nothing between reading a cell and pushing its value
+// whose call summary is simple. Nothing between reading a cell and pushing its value
 // (or marking the call's frame) can allocate.
 [[gnu::always_inline]] inline int32_t eval_operand(const cell_t* c, int32_t live,
                                                    const cell_t* code, int32_t pos, int32_t end,
@@ -621,8 +622,10 @@ inline bool operator_follows(const cell_t* c, int32_t pos, int32_t live) {
                     return eval_return(v, c, code, pos + 1, end);
                 } else if (vt != TYPE_routine) {
                     const cell_t* cache = alloc::buffer(v->data3)->head_cell() + 1;
-                    if (type_of(cache) == TYPE_block && (cache->data3 & PLAN_SIMPLE)) [[likely]] {
-                        pos = call_direct(vt, v, c, cache->data3, code, pos + 1, end, true);
+                    if (type_of(cache) == TYPE_block && cached_summary(cache).simple_q())
+                        [[likely]] {
+                        pos =
+                            call_direct(vt, v, c, cached_summary(cache), code, pos + 1, end, true);
                         if (exits::pending || infix) return pos;
                         return lookahead(code, pos, end);
                     }
@@ -699,12 +702,12 @@ inline void absorb_return() {
 // written as a block is pushed as it stands, anything else takes the operand
 // path and its type check. Stops at a pending exit.
 [[gnu::always_inline]] inline int32_t fetch_branches(cell_t* slot, int32_t i, int32_t count,
-                                                     uint32_t plan, const cell_t* code, int32_t pos,
-                                                     int32_t end) {
+                                                     call_summary_t summary, const cell_t* code,
+                                                     int32_t pos, int32_t end) {
     for (; i < count; i++) {
         int32_t live = end;
         const cell_t* c = live_cells(code, &live) + pos;
-        if ((plan & PLAN_LATER_BLOCKS) && pos < live && type_of(c) == TYPE_block &&
+        if (summary.later_blocks_q() && pos < live && type_of(c) == TYPE_block &&
             !operator_follows(c, pos, live)) [[likely]] {
             stack::push(c);
             pos++;
@@ -713,7 +716,7 @@ inline void absorb_return() {
         pos = fetch_normal(slot, i, code, pos, end, false);
         if (exits::pending) [[unlikely]]
             return pos;
-        if (check_needed(plan, stack::top_slot - 1)) check_argument(slot, i);
+        if (check_needed(summary, stack::top_slot - 1)) check_argument(slot, i);
     }
     return pos;
 }

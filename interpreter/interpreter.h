@@ -36,6 +36,7 @@
 #include <csignal>
 #include <cstdint>
 
+#include "interpreter/arguments_cache.h"
 #include "runtime/cell.h"
 #include "runtime/library_code.h"
 #include "runtime/stamp.h"
@@ -263,33 +264,6 @@ cell_t* pick_through_path(const cell_t* word, const cell_t* value, int32_t index
 // after everything consumed.
 int32_t eval_path(const cell_t* path, const cell_t* code, int32_t pos, int32_t end, bool set,
                   bool get, bool push, bool case_);
-
-// --- the arguments cache ---------------------------------------------------------
-// Kind of an argument entry, in bits 20-21 of its typeset's header.
-constexpr uint32_t ARG_KIND_SHIFT = 20;
-constexpr uint32_t ARG_KIND_MASK = 3u << ARG_KIND_SHIFT;
-constexpr uint32_t ARG_NORMAL = 0, ARG_GET = 1, ARG_LIT = 2, ARG_RETURN = 3;
-// Natives and actions have at most 11 refinements; a spec with more than
-// this many cannot name the extra ones.
-constexpr int32_t MAX_REFINEMENTS = 16;
-// The cache entry of the refinement named by symbol; -1 when there is none.
-int32_t find_refinement(node_t cache, int32_t symbol);
-// The cache entries of the refinements a path names after its head (count
-// elements from element): a bit per entry in *on, false when the path needs
-// the general walk (an element that is no plain word, a refinement the
-// callee lacks or one met out of the spec's order, which decides the order
-// its arguments are evaluated in).
-bool refinements_named(node_t cache, const cell_t* element, int32_t count, bool native_like,
-                       uint64_t* on);
-// The cache block of a callee (made on first use): a cell of its more series,
-// valid until the next allocation.
-cell_t* arguments_cache(const cell_t* callee);
-// Makes the caches of the natives, actions and routines of the global
-// context, before any script runs.
-void prepare_caches();
-// Drops them: a runtime started again (tests do) has none until it makes
-// them again.
-void forget_caches();
 
 }  // namespace interpreter
 }  // namespace zuv

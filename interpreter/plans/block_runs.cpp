@@ -40,7 +40,7 @@ template <bool library>
     block_plan_use use(e);
     cell_t* where = library ? &library_position : position;
     plan_start x(head, frame, where);
-    return run_planned(x, head + 1, code, true, where);
+    return run_planned(x, plan::body_of(head), code, true, where);
 }
 
 template cell_t* run_block_plan<false>(plan::block_plan* e, const cell_t* code);

@@ -104,7 +104,9 @@ block_plan* of_block(const cell_t* code, bool library) {
     // A body of one function call gains nothing: the interpreter's direct
     // call runs the callee's own plan with less work around it than the
     // planned call's (its plan, unreferenced, goes at the next collection).
-    if (p != nullptr && (p[1].flags & ONE_EXPRESSION) && p[3].kind() == K_CALL) p = nullptr;
+    if (p != nullptr && (body_of(p)->flags & ONE_EXPRESSION) &&
+        statements_of(body_of(p))->kind() == K_CALL)
+        p = nullptr;
     if (p == nullptr || e->series != series) {
         count(C_NOT_PLANNED);
         if (e->series == series) e->refused = true;

@@ -110,10 +110,11 @@ bool plain_q(const cell_t* v) {
     return !callable_q(t) && t != TYPE_unset && t != TYPE_op;
 }
 
-// The plan summary of a callee's arguments cache; 0 when it has none yet.
-uint32_t summary_of(const cell_t* callee) {
+// The call summary of a callee's arguments cache; empty when it has none
+// yet.
+call_summary_t summary_of(const cell_t* callee) {
     const cell_t* cache = alloc::buffer(callee->data3)->head_cell() + 1;
-    return type_of(cache) == TYPE_block ? cache->data3 : 0;
+    return type_of(cache) == TYPE_block ? cached_summary(cache) : call_summary_t{};
 }
 
 // Whether run_function may take the function's body as it stands: a block,
@@ -203,8 +204,8 @@ struct builder {
     }
 
     // A call's word and its expected value.
-    void call_head(uint8_t kind, const cell_t* c, const cell_t* v, int32_t pos, uint32_t summary,
-                   uint32_t small) {
+    void call_head(uint8_t kind, const cell_t* c, const cell_t* v, int32_t pos,
+                   call_summary_t summary, uint32_t small) {
         emit(make(kind, pos, -1, 0, v, small));
         // end: the node of the values of the word's context, which the
         // context keeps from its making (global_value found it there).
@@ -216,8 +217,8 @@ struct builder {
         // left), so the mark is known.
         uint32_t header = stack::frame_header(
             c, (kind == K_CALL || kind == K_REFCALL ? frame::FUNC : frame::NATIVE) | mark());
-        emit(make(K_WORDREF, static_cast<int32_t>(header), values, static_cast<int32_t>(summary),
-                  c));
+        emit(make(K_WORDREF, static_cast<int32_t>(header), values,
+                  static_cast<int32_t>(summary.bits()), c));
     }
 
     // The expression at pos of cells (end cells), as eval_operand takes it
@@ -267,8 +268,9 @@ struct builder {
                                                                                : K_GENERIC,
                           pos, pos + 1, 0, c, planned ? arguments : 0));
             if (planned) {
-                uint32_t summary = summary_of(&fn);
-                int32_t ref = emit(make(K_WORDREF, 0, 0, static_cast<int32_t>(summary), &fn));
+                call_summary_t summary = summary_of(&fn);
+                int32_t ref =
+                    emit(make(K_WORDREF, 0, 0, static_cast<int32_t>(summary.bits()), &fn));
                 // The short ways count on user code calling user code.
                 if (!library && !library_body_q(&fn) && plain_function_q(&fn)) {
                     nodes[ref].flags |= PLAIN_CALL;
@@ -360,7 +362,7 @@ struct builder {
 
     // The number of arguments of the function the field of a path of two
     // words (field_path_q) holds now, its head an object: -1 when it holds
-    // anything else or its arguments plan is not simple. Read with no
+    // anything else or its call summary is not simple. Read with no
     // binding made: the walk binds the element when it runs.
     static int32_t field_call_arguments(const cell_t* c, cell_t* fn = nullptr) {
         const cell_t* cells = alloc::buffer(c->data2)->head_cell() + c->data1;
@@ -375,10 +377,10 @@ struct builder {
         if (v == nullptr) return -1;
         uint8_t vt = type_of(v);
         if (vt != TYPE_function && vt != TYPE_native && vt != TYPE_action) return -1;
-        uint32_t summary = summary_of(v);
-        if (!(summary & PLAN_SIMPLE)) return -1;
+        call_summary_t summary = summary_of(v);
+        if (!summary.simple_q()) return -1;
         if (fn != nullptr) *fn = *v;
-        return static_cast<int32_t>(summary & PLAN_ARGS_MASK);
+        return summary.args();
     }
 
     // The value the word at w holds now (a function's word read in its
@@ -456,7 +458,7 @@ struct builder {
         }
         if (slots + std::max(locals, 0) != _context::word_count(function::context_of(v))) return -1;
         auto call = static_cast<int32_t>(nodes.size());
-        call_head(K_REFCALL, head, v, pos, 0, static_cast<uint32_t>(arguments));
+        call_head(K_REFCALL, head, v, pos, call_summary_t{}, static_cast<uint32_t>(arguments));
         nodes[call + 1].aux = length;
         nodes[call + 1].flags |= PLAIN_CALL;
         if (std::memcmp(v, &fn, sizeof(cell_t)) == 0) nodes[call + 1].flags |= SELF_CALL;
@@ -488,32 +490,31 @@ struct builder {
         }
         uint8_t vt = type_of(v);
         if (vt == TYPE_op || vt == TYPE_unset) return -1;
-        uint32_t summary = summary_of(v);
-        if (!(summary & PLAN_SIMPLE)) return -1;
+        call_summary_t summary = summary_of(v);
+        if (!summary.simple_q()) return -1;
         // A routine (the type tests: none? and the like) runs as a native
         // does once its arguments are in; one with locals would need them
         // pushed, which the native's run does not do.
-        if (vt == TYPE_routine && (summary & PLAN_LOCALS_MASK) != 0) return -1;
-        auto n = static_cast<int32_t>(summary & PLAN_ARGS_MASK);
+        if (vt == TYPE_routine && summary.locals() != 0) return -1;
+        auto n = summary.args();
         cell_t expected = *v;
         int32_t head = static_cast<int32_t>(nodes.size());
         int32_t p = pos + 1;
         if (vt == TYPE_native && expected.data1 == RETURN_SLOT) {
-            if ((summary & (PLAN_SIMPLE | PLAN_ARGS_MASK | PLAN_LOCALS_MASK)) != (PLAN_SIMPLE | 1u))
-                return -1;
+            if (!summary.simple_with(1, 0)) return -1;
             call_head(K_RETURN, c, &expected, pos, summary, 1);
         } else if (vt == TYPE_native &&
                    (expected.data1 == IF_INDEX || expected.data1 == EITHER_INDEX)) {
             // `if` takes a condition and a branch, `either` two branches: the
             // runner counts on that.
-            if (n != (expected.data1 == EITHER_INDEX ? 3 : 2) || !(summary & PLAN_LATER_BLOCKS) ||
+            if (n != (expected.data1 == EITHER_INDEX ? 3 : 2) || !summary.later_blocks_q() ||
                 native_table == nullptr || native_table[expected.data1] == nullptr)
                 return -1;
             call_head(K_COND, c, &expected, pos, summary, expected.data1);
             if (p >= end) return -1;
             p = expression(cells, p, end, false);
             const pnode_t& cond = nodes[static_cast<size_t>(head) + 2];
-            if (p >= 0 && (summary & PLAN_FIRST_ANY) && !(cond.flags & PROBE)) {
+            if (p >= 0 && summary.first_any_q() && !(cond.flags & PROBE)) {
                 uint8_t k = cond.kind();
                 if ((cond.flags & SIMPLE_INFIX) && (cond.value.data1 & INFIX_LANE))
                     nodes[static_cast<size_t>(head) + 1].flags |= LANE_CONDITION;
@@ -549,7 +550,7 @@ struct builder {
             if (user && plain_function_q(&expected)) {
                 nodes[head + 1].flags |= PLAIN_CALL;
                 // Its one argument is seen to be a leaf below.
-                if (n <= 1 && !(summary & PLAN_LOCALS_MASK) && leaf_body_q(&expected))
+                if (n <= 1 && summary.locals() == 0 && leaf_body_q(&expected))
                     nodes[head + 1].flags |= LEAF_BODY;
             }
         } else {
@@ -699,7 +700,7 @@ struct builder {
                            field_call_arguments(right) < 0;
                 }
             }
-            uint32_t summary = 0;
+            call_summary_t summary;
             if (!fast) {
                 // The operator is called: a native or action of two normal
                 // arguments, as the lookahead calls it. The same op! has the
@@ -708,9 +709,7 @@ struct builder {
                 cell_t callee = *v;
                 callee.header = ct;
                 summary = summary_of(&callee);
-                if ((ct != TYPE_native && ct != TYPE_action) ||
-                    (summary & (PLAN_SIMPLE | PLAN_ARGS_MASK)) != (PLAN_SIMPLE | 2u))
-                    return -1;
+                if ((ct != TYPE_native && ct != TYPE_action) || !summary.simple_with(2)) return -1;
             }
             emit(make(K_OP, p, -1, 0, v, fast ? static_cast<uint32_t>(f) : 0));
             // A called operator's word keeps the operation too: its result
@@ -720,7 +719,7 @@ struct builder {
             auto values = static_cast<int32_t>(_context::cell_of(w->data1)->data2);
             auto header = static_cast<int32_t>(stack::frame_header(w, frame::NATIVE | mark()));
             int32_t ref = emit(make(K_WORDREF, header, values, static_cast<int32_t>(f), w));
-            if (summary & PLAN_ANY_TYPES) nodes[ref].flags |= OPERATOR_ANY_TYPES;
+            if (summary.any_types_q()) nodes[ref].flags |= OPERATOR_ANY_TYPES;
             int32_t step = static_cast<int32_t>(nodes.size()) - 2;
             if (first_ref < 0) first_ref = step + 1;
             if (fast) {

@@ -14,9 +14,10 @@ namespace {
 [[gnu::noinline]] int32_t conditional_rest(const plan_run& x, const pnode_t* n, cell_t* slot,
                                            const cell_t* code, int32_t pos, int32_t end,
                                            bool infix) {
-    uint32_t plan = plan::arguments_plan(n + 1);
-    auto count = static_cast<int32_t>(plan & PLAN_ARGS_MASK);
-    const pnode_t* branches = n + 2 + plan::size_of(n + 2);
+    call_summary_t summary = plan::callee_summary(plan::wordref_of(n));
+    auto count = summary.args();
+    const pnode_t* condition = plan::condition_of(n);
+    const pnode_t* branches = condition + plan::size_of(condition);
     int32_t i = 1;
     if (branches->pos == pos && plan_holds(x)) {
         for (; i < count; i++) {
@@ -27,7 +28,7 @@ namespace {
         }
     }
     bool planned = i == count;
-    pos = fetch_branches(slot, i, count, plan, code, pos, end);
+    pos = fetch_branches(slot, i, count, summary, code, pos, end);
     if (exits::pending) [[unlikely]]
         return pos;
     if (planned) {
@@ -109,16 +110,17 @@ namespace {
 // anything else.
 [[gnu::always_inline]] inline bool plan_body_return(const plan_run& x, const pnode_t* branch,
                                                     const pnode_t* block, cell_t* slot) {
-    const pnode_t* r = block + 2;
+    const pnode_t* r = plan::statements_of(block);
     // The builder saw one branch of that shape; the other may be any.
-    uint8_t k = r[2].kind();
+    const pnode_t* argument = plan::arguments_of(r);
+    uint8_t k = argument->kind();
     if (r->kind() != plan::K_RETURN ||
-        (k != plan::K_LOCAL && k != plan::K_WORD && k != plan::K_LIT) || r[2].probe() ||
+        (k != plan::K_LOCAL && k != plan::K_WORD && k != plan::K_LIT) || argument->probe() ||
         plan_expected(r) == nullptr)
         return false;
-    const cell_t* v = plan_leaf(x, r + 2);
+    const cell_t* v = plan_leaf(x, argument);
     if (v == nullptr || !plain_value_q(type_of(v)) ||
-        check_needed(plan::arguments_plan(r + 1), v) || slot + 8 >= stack::end ||
+        check_needed(plan::callee_summary(plan::wordref_of(r)), v) || slot + 8 >= stack::end ||
         stack::ctop + 2 >= stack::cend || !(stack::ctop[-1].header & frame::EXIT_TARGET))
         return false;
     *x.where = branch->value;
@@ -140,7 +142,7 @@ namespace {
 [[gnu::always_inline]] inline bool conditional_quiet(const plan_run& x, const pnode_t* n,
                                                      const cell_t* code, int32_t end, bool infix,
                                                      int32_t* next) {
-    const pnode_t* c = n + 2;
+    const pnode_t* c = plan::condition_of(n);
     cell_t* slot = stack::top_slot;
     if (slot + 5 >= stack::end || stack::ctop >= stack::cend) [[unlikely]]
         return false;
@@ -154,23 +156,23 @@ namespace {
     // test of the sources.
     uint32_t sources = c->value.data1;
     // (Read before its kind is known: the raw aux.)
-    const cell_t* left = x.frame + c[1].aux;
-    const cell_t* right = &c[4].value;
+    const cell_t* left = x.frame + plan::lane_left(c)->aux;
+    const cell_t* right = &plan::lane_right(c)->value;
     if (sources != (plan::INFIX_LANE | plan::INFIX_RIGHT_LITERAL)) {
-        left = plan_lane_operand(x, c + 1, sources >> 2);
-        right = plan_lane_operand(x, c + 4, sources);
+        left = plan_lane_operand(x, plan::lane_left(c), sources >> 2);
+        right = plan_lane_operand(x, plan::lane_right(c), sources);
     }
     if (type_of(left) != TYPE_integer || type_of(right) != TYPE_integer ||
-        plan_expected(c + 2) == nullptr) [[unlikely]]
+        plan_expected(plan::lane_op(c)) == nullptr) [[unlikely]]
         return false;
     *args = *left;
     if (!fast_integers(static_cast<fast_op>(c->value.data2), args, integer::get(left),
                        integer::get(right), &truthy)) [[unlikely]]
         return false;
-    const pnode_t* first = c + 5;  // the lane's five nodes
+    const pnode_t* first = plan::lane_end(c);
     bool either = plan::native_slot(n) == EITHER_INDEX;
     const pnode_t* last = first + (either ? 1 : 0);
-    if (last->probe() && !(n[1].flags & plan::OWN_WORD_AFTER) &&
+    if (last->probe() && !(plan::wordref_flags_of(n) & plan::OWN_WORD_AFTER) &&
         op_probed(x, last, last, code, last->end)) [[unlikely]]
         return false;
     int32_t k = branch_taken(either, truthy);
@@ -179,12 +181,13 @@ namespace {
         return true;
     }
     const pnode_t* block = plan::block_of(x.head, first + k);
-    if ((n[1].flags & plan::BODY_RETURN) && plan_body_return(x, first + k, block, slot)) {
+    if ((plan::wordref_flags_of(n) & plan::BODY_RETURN) &&
+        plan_body_return(x, first + k, block, slot)) {
         *next = end;
         return true;
     }
     *slot = *v;
-    plan_mark(n + 1, slot);
+    plan_mark(plan::wordref_of(n), slot);
     args[1] = first->value;
     args[2] = last->value;
     stack::top_slot = args + (either ? 3 : 2);
@@ -206,15 +209,15 @@ namespace {
     cell_t* slot = plan_push_callee(n);
     if (slot == nullptr) [[unlikely]]
         return plan_fallback(n, code, pos, end, infix);
-    uint32_t plan = plan::arguments_plan(n + 1);
+    call_summary_t summary = plan::callee_summary(plan::wordref_of(n));
     // The condition's node, the walk on it with the guards read.
     bool computed = false;
-    pos = plan_computing(x, n + 2, code, pos + 1, end, &computed);
+    pos = plan_computing(x, plan::condition_of(n), code, pos + 1, end, &computed);
     if (!computed) {
         if (exits::pending) [[unlikely]]
             return pos;
-        if (!(plan & PLAN_FIRST_ANY) || seldom_q(stack::top_slot - 1)) check_argument(slot, 0);
-    } else if (!(plan & PLAN_FIRST_ANY)) {
+        if (!summary.first_any_q() || seldom_q(stack::top_slot - 1)) check_argument(slot, 0);
+    } else if (!summary.first_any_q()) {
         check_argument(slot, 0);
     }
     // The branches as the plan has them, while the walk is on the first:
@@ -260,17 +263,17 @@ namespace {
 // conditional's own path raises or reads there). It does not know whether
 // the conditional is an operand, which needs no lookahead after it.
 [[gnu::noinline]] int32_t conditional_leaf(const plan_run& x, const pnode_t* n) {
-    const pnode_t* c = n + 2;
+    const pnode_t* c = plan::condition_of(n);
     if (stack::top_slot + 5 >= stack::end || stack::ctop >= stack::cend ||
         plan_expected(n) == nullptr || native_stack_low()) [[unlikely]]
         return QUIET_NOT;
-    const pnode_t* first = c + 1;
+    const pnode_t* first = plan::leaf_condition_branches(n);
     // The last branch ends the conditional's nodes; `if` has one.
     const pnode_t* last = n + n->aux - 1;
     bool either = last != first;
     // The last branch's probe reads the word the lookahead reads.
     int32_t done = QUIET_END;
-    if (n[1].flags & plan::OWN_WORD_AFTER) {
+    if (plan::wordref_flags_of(n) & plan::OWN_WORD_AFTER) {
         // The check of the conditional's own word read the probe's.
     } else if (!last->probe()) {
         if (n->probe()) done = QUIET_LOOKAHEAD;
@@ -320,11 +323,11 @@ namespace {
     cell_t* slot = stack::top_slot;
     cell_t* args = slot + 1;
     bool either = plan::native_slot(n) == EITHER_INDEX;
-    const pnode_t* first = n + 3;
+    const pnode_t* first = plan::leaf_condition_branches(n);
     const pnode_t* last = first + (either ? 1 : 0);
     // The callee: the 16 bytes its word was found holding.
     *slot = n->value;
-    plan_mark(n + 1, slot);
+    plan_mark(plan::wordref_of(n), slot);
     args[1] = first->value;
     args[2] = last->value;
     stack::top_slot = args + (either ? 3 : 2);

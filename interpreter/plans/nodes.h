@@ -1,15 +1,11 @@
-// The plan summary of a callee's arguments cache, kept in word 3 of the cache
-// cell (a block leaves it unused): what the common calls read instead of
-// walking the cache. It is 0 unless the plan is simple: normal arguments only
-// (no refinement, get-word or lit-word), then return: entries and at most one
-// run of locals. A native or action whose refinements all follow its normal
-// arguments has a simple plan too: a call with no path takes none of them,
-// and their arguments are never fetched.
+// The plan engine's node layout, and the cell-type masks the runner and
+// the interpreter's fast paths test values with.
 #pragma once
 
 #include <cassert>
 #include <cstdint>
 
+#include "interpreter/arguments_cache.h"
 #include "runtime/cell.h"
 
 namespace zuv::interpreter {
@@ -35,26 +31,6 @@ constexpr uint64_t NOT_PLAIN = (uint64_t{1} << TYPE_native) | (uint64_t{1} << TY
                                (uint64_t{1} << TYPE_function) | (uint64_t{1} << TYPE_routine) |
                                (uint64_t{1} << TYPE_unset) | (uint64_t{1} << TYPE_op);
 inline bool plain_value_q(uint8_t t) { return !((NOT_PLAIN >> (t & 63)) & 1); }
-
-constexpr uint32_t PLAN_SIMPLE = 1u << 31;
-// The number of normal arguments.
-constexpr uint32_t PLAN_ARGS_MASK = 0xFFu;
-// The number of locals (/local counted), in bits 8-23.
-constexpr uint32_t PLAN_LOCALS_SHIFT = 8;
-constexpr uint32_t PLAN_LOCALS_MASK = 0xFFFFu << PLAN_LOCALS_SHIFT;
-// Every normal argument's typeset takes every type outside SELDOM_TYPES: only
-// an argument of those types needs its typeset read.
-constexpr uint32_t PLAN_ANY_TYPES = 1u << 30;
-// Every normal argument after the first takes a block!: the branches of `if`
-// and `either` written as blocks need no check.
-constexpr uint32_t PLAN_LATER_BLOCKS = 1u << 29;
-// The first normal argument's typeset takes every type outside SELDOM_TYPES.
-constexpr uint32_t PLAN_FIRST_ANY = 1u << 28;
-// The types "takes every value" leaves aside: unset, and triple! and series!,
-// which `any-type!` (the type of most natives' arguments) leaves out.
-constexpr uint64_t SELDOM_TYPES =
-    (uint64_t{1} << TYPE_unset) | (uint64_t{1} << TYPE_triple) | (uint64_t{1} << TYPE_series);
-inline bool seldom_q(const cell_t* value) { return (SELDOM_TYPES >> (type_of(value) & 63)) & 1; }
 
 }  // namespace zuv::interpreter
 
@@ -241,7 +217,7 @@ constexpr uint32_t INFIX_PAREN = INFIX_LEFT_LITERAL << 1;
 // On a K_COND's K_WORDREF. LANE_CONDITION: its condition is a K_INFIX the
 // operators' lane reads (SIMPLE_INFIX, INFIX_LANE, no probe) and the
 // native's first argument takes every type outside SELDOM_TYPES
-// (PLAN_FIRST_ANY). LEAF_CONDITION: its condition is a leaf (a literal or a
+// (first_any_q of its call summary). LEAF_CONDITION: its condition is a leaf (a literal or a
 // word) with no probe, and the native's first argument takes every type
 // outside SELDOM_TYPES. OWN_WORD_AFTER: the word after its last branch,
 // which that branch probes, is the conditional's own word, bound alike. A
@@ -254,8 +230,8 @@ constexpr uint32_t INFIX_PAREN = INFIX_LEFT_LITERAL << 1;
 // made (plan_body_return).
 //
 // On a called operator's K_WORDREF. OPERATOR_ANY_TYPES: the operator's
-// arguments take every type outside SELDOM_TYPES (PLAN_ANY_TYPES of its
-// arguments plan).
+// arguments take every type outside SELDOM_TYPES (any_types_q of its
+// call summary).
 //
 // On the K_HEAD. LIBRARY_PLAN: the plan of a library function's body. Its
 // run leaves the user code's position alone (it keeps its own in a cell no
@@ -335,11 +311,11 @@ inline uint32_t values_node(const pnode_t* ref) {
     assert(ref->kind() == K_WORDREF);
     return static_cast<uint32_t>(ref->end);
 }
-// A call's, a native's, a conditional's or return's: the callee's
-// arguments plan summary (PLAN_SIMPLE and the rest).
-inline uint32_t arguments_plan(const pnode_t* ref) {
+// A call's, a native's, a conditional's or return's: the callee's call
+// summary (arguments_cache.h).
+inline call_summary_t callee_summary(const pnode_t* ref) {
     assert(ref->kind() == K_WORDREF && ref[-1].kind() != K_OP);
-    return static_cast<uint32_t>(ref->aux);
+    return call_summary_t::from_bits(static_cast<uint32_t>(ref->aux));
 }
 // An operator step's: the fast operation the operator stands for (its
 // fast_op, FAST_NONE for none), for a called one too.
@@ -371,6 +347,105 @@ inline int32_t refined_slots(const pnode_t* frame) {
 inline int32_t refined_locals(const pnode_t* frame) {
     assert(frame->kind() == K_ELEMENT);
     return frame->end;
+}
+
+// --- compound layouts -------------------------------------------------------
+// Where the nodes of each compound kind keep their parts (kinds.def says
+// what each part holds), read through these and not at offsets by hand: the
+// debug build checks the kind of each.
+
+// A call's, native's, conditional's, return's, operator step's, field or
+// refined call's K_WORDREF, right after it, and that K_WORDREF's flags (its
+// owner's wordref flags).
+inline const pnode_t* wordref_of(const pnode_t* n) {
+    assert(n->kind() == K_CALL || n->kind() == K_NATIVE || n->kind() == K_COND ||
+           n->kind() == K_RETURN || n->kind() == K_OP || n->kind() == K_FIELDCALL ||
+           n->kind() == K_REFCALL);
+    assert(n[1].kind() == K_WORDREF);
+    return n + 1;
+}
+inline uint32_t wordref_flags_of(const pnode_t* n) { return wordref_of(n)->flags; }
+
+// Where the first argument's subtree starts, counted from the call's node:
+// after the K_WORDREF, and for a field call after its three K_ELEMENTs.
+constexpr int32_t CALL_ARGUMENTS = 2;
+constexpr int32_t FIELD_CALL_ARGUMENTS = 5;
+// A K_CALL's, K_NATIVE's or K_RETURN's first argument.
+inline const pnode_t* arguments_of(const pnode_t* call) {
+    assert(call->kind() == K_CALL || call->kind() == K_NATIVE || call->kind() == K_RETURN);
+    return call + CALL_ARGUMENTS;
+}
+
+// A K_COND's condition, and its first K_BRANCH (the other follows it) for
+// a condition of one node: a leaf, or the lane's (lane_end).
+inline const pnode_t* condition_of(const pnode_t* cond) {
+    assert(cond->kind() == K_COND);
+    return cond + 2;
+}
+inline const pnode_t* leaf_condition_branches(const pnode_t* cond) {
+    assert(cond->kind() == K_COND && !(condition_of(cond)->flags & COMPOUND));
+    return cond + 3;
+}
+
+// A K_SET's or K_SETPATH's value.
+inline const pnode_t* set_value(const pnode_t* set) {
+    assert(set->kind() == K_SET || set->kind() == K_SETPATH);
+    return set + 1;
+}
+
+// A K_INFIX's left operand; a K_OP's right operand (after its K_WORDREF).
+inline const pnode_t* infix_left(const pnode_t* infix) {
+    assert(infix->kind() == K_INFIX);
+    return infix + 1;
+}
+inline const pnode_t* op_right(const pnode_t* op) {
+    assert(op->kind() == K_OP);
+    return op + 2;
+}
+// The operators' lane, a SIMPLE_INFIX K_INFIX of one step: five nodes, the
+// left leaf, the K_OP and its K_WORDREF, the right leaf. lane_end is the
+// node after them.
+inline const pnode_t* lane_left(const pnode_t* infix) {
+    assert(infix->kind() == K_INFIX && (infix->flags & SIMPLE_INFIX));
+    return infix + 1;
+}
+inline const pnode_t* lane_op(const pnode_t* infix) {
+    assert(infix->kind() == K_INFIX && (infix->flags & SIMPLE_INFIX) && infix[2].kind() == K_OP);
+    return infix + 2;
+}
+inline const pnode_t* lane_right(const pnode_t* infix) {
+    assert(infix->kind() == K_INFIX && (infix->flags & SIMPLE_INFIX));
+    return infix + 4;
+}
+inline const pnode_t* lane_end(const pnode_t* infix) {
+    assert(infix->kind() == K_INFIX && (infix->flags & SIMPLE_INFIX));
+    return infix + 5;
+}
+
+// A K_FIELDCALL's three K_ELEMENTs: the path's two cells, then the object
+// expected (field_snapshot).
+inline const pnode_t* field_elements(const pnode_t* call) {
+    assert(call->kind() == K_FIELDCALL && call[2].kind() == K_ELEMENT);
+    return call + 2;
+}
+inline const pnode_t* field_object_expected(const pnode_t* call) {
+    return field_elements(call) + 2;
+}
+// A K_REFCALL's frame, its first K_ELEMENT (the refinements' follow it).
+inline const pnode_t* refined_frame(const pnode_t* call) {
+    assert(call->kind() == K_REFCALL && call[2].kind() == K_ELEMENT);
+    return call + 2;
+}
+
+// The K_HEAD's body: the K_BLOCK of the function's body (or of the block a
+// loop runs). A K_BLOCK's first statement, after its K_SNAP.
+inline const pnode_t* body_of(const pnode_t* head) {
+    assert(head->kind() == K_HEAD && head[1].kind() == K_BLOCK);
+    return head + 1;
+}
+inline const pnode_t* statements_of(const pnode_t* block) {
+    assert(block->kind() == K_BLOCK && block[1].kind() == K_SNAP);
+    return block + 2;
 }
 
 // Nodes of the subtree at n (n itself included; not for K_BLOCK).

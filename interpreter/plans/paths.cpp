@@ -32,7 +32,7 @@ namespace zuv::interpreter {
 [[gnu::noinline]] int32_t plan_set_path(const plan_run& x, const pnode_t* n, const cell_t* code,
                                         int32_t pos, int32_t end) {
     check_native_stack();
-    const pnode_t* v = n + 1;
+    const pnode_t* v = plan::set_value(n);
     cell_t* top = stack::top_slot;
     // A number computed with nothing run, stored in place: nothing could see
     // the frame the value would be made in (where it lands, top, is the
@@ -84,7 +84,7 @@ namespace {
          _context::kind_of(_context::cell_of(home)) == _context::KIND_OBJECT))
         return nullptr;
     const cell_t* f = _context::value_at(obj->data1, static_cast<int32_t>(cells[1].data3));
-    if (f == nullptr || !same_cell(f, &n[1].value)) return nullptr;
+    if (f == nullptr || !same_cell(f, &plan::wordref_of(n)->value)) return nullptr;
     return obj;
 }
 
@@ -92,13 +92,13 @@ namespace {
 // ones the builder saw (the snapshots after the field call's K_WORDREF):
 // then field_object would find the same object, with no binding to make.
 [[gnu::always_inline]] inline bool field_as_built(const pnode_t* n, const cell_t* cells) {
-    const pnode_t* e = n + 2;
+    const pnode_t* e = plan::field_elements(n);
     if (e->pos == 0 || !same_cell(cells, &e[0].value) || !same_cell(cells + 1, &e[1].value))
         [[unlikely]]
         return false;
     const cell_t* obj = alloc::buffer(static_cast<node_t>(e->pos))->head_cell() + e[0].value.data3;
     const cell_t* f = alloc::buffer(static_cast<node_t>(e->end))->head_cell() + e[1].value.data3;
-    return same_cell(obj, &e[2].value) && same_cell(f, &n[1].value);
+    return same_cell(obj, &e[2].value) && same_cell(f, &plan::wordref_of(n)->value);
 }
 
 // A call of the function a field holds (K_FIELDCALL), as eval_expression
@@ -122,7 +122,7 @@ template <bool self>
     if (h < 0 || (s->used() >> 4) - h != 2) [[unlikely]]
         return plan_fallback(n, code, pos, end, infix);
     cell_t* cells = s->head_cell() + h;
-    const cell_t* obj = &n[4].value;
+    const cell_t* obj = &plan::field_object_expected(n)->value;
     if (!field_as_built(n, cells)) [[unlikely]] {
         obj = field_object(n, cells);
         if (obj == nullptr) [[unlikely]]
@@ -140,7 +140,7 @@ template <bool self>
         saved_top[3] = none_value;
         saved_top[4] = none_value;
         saved_top[5] = none_value;
-        *slot = n[1].value;
+        *slot = plan::wordref_of(n)->value;
         stack::top_slot = slot + 1;
     } else {
         cell_t name = *cells;
@@ -149,13 +149,14 @@ template <bool self>
         stack::push(&none_value);
         stack::push(&name);
         for (int32_t i = 0; i < 3; i++) stack::push(&none_value);
-        stack::push(&n[1].value);
+        stack::push(&plan::wordref_of(n)->value);
     }
     stack::tops_t caller{slot, stack::arguments, stack::ctop};
     stack::push_frame_made(
         stack::frame_header(saved_top + 2, frame::FUNC | stack::interpreted_mark),
         saved_top[2].data1, slot + 1);
-    pos = plan_call_body<self, 5, false>(x, n, code, pos, end, true, caller, slot);
+    pos = plan_call_body<self, plan::FIELD_CALL_ARGUMENTS, false>(x, n, code, pos, end, true,
+                                                                  caller, slot);
     if (exits::pending) [[unlikely]]
         return pos;
     *saved_top = *slot;
@@ -168,7 +169,8 @@ template <bool self>
 
 [[gnu::noinline]] int32_t plan_field_call(const plan_run& x, const pnode_t* n, const cell_t* code,
                                           int32_t pos, int32_t end, bool infix) {
-    if (n[1].flags & plan::SELF_CALL) return plan_field_call_of<true>(x, n, code, pos, end, infix);
+    if (plan::wordref_flags_of(n) & plan::SELF_CALL)
+        return plan_field_call_of<true>(x, n, code, pos, end, infix);
     return plan_field_call_of<false>(x, n, code, pos, end, infix);
 }
 
@@ -177,8 +179,8 @@ namespace {
 // Whether the path of the refined call n holds the elements the plan
 // expects: read at each run, since a path's cells change without the stamp.
 [[gnu::always_inline]] inline bool refined_path_holds(const pnode_t* n) {
-    const pnode_t* ref = n + 1;
-    const pnode_t* frame = n + 2;
+    const pnode_t* ref = plan::wordref_of(n);
+    const pnode_t* frame = plan::refined_frame(n);
     int32_t length = plan::path_length(ref);
     const cell_t* path = &frame->value;
     series_buffer_t* s = alloc::buffer(path->data2);
@@ -206,8 +208,8 @@ template <bool self>
 [[gnu::always_inline]] inline int32_t plan_refined_call_of(const plan_run& x, const pnode_t* n,
                                                            const cell_t* code, int32_t pos,
                                                            int32_t end, bool infix) {
-    const pnode_t* ref = n + 1;
-    const pnode_t* frame = n + 2;
+    const pnode_t* ref = plan::wordref_of(n);
+    const pnode_t* frame = plan::refined_frame(n);
     const cell_t* fn = refined_path_holds(n) ? plan_expected(n) : nullptr;
     if (fn == nullptr) [[unlikely]]
         return plan_fallback(n, code, pos, end, infix);
@@ -253,7 +255,7 @@ template <bool self>
 
 [[gnu::noinline]] int32_t plan_refined_call(const plan_run& x, const pnode_t* n, const cell_t* code,
                                             int32_t pos, int32_t end, bool infix) {
-    if (n[1].flags & plan::SELF_CALL)
+    if (plan::wordref_flags_of(n) & plan::SELF_CALL)
         return plan_refined_call_of<true>(x, n, code, pos, end, infix);
     return plan_refined_call_of<false>(x, n, code, pos, end, infix);
 }

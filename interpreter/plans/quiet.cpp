@@ -56,19 +56,19 @@ bool quiet_root(const plan_run& x, const pnode_t* m, cell_t* out);
             // operators' lane reads them.
             const pnode_t* block = plan::block_of(x.head, m);
             if (block->flags & plan::ONE_LEAF) {
-                m = block + 2;
+                m = plan::statements_of(block);
                 k = m->kind();
                 continue;
             }
-            const pnode_t* c = block + 2;
+            const pnode_t* c = plan::statements_of(block);
             uint32_t lane = c->value.data1;
             if (!(c->flags & plan::SIMPLE_INFIX) || !(lane & plan::INFIX_LANE)) [[unlikely]]
                 return quiet_chain_value(x, c, out);
-            const cell_t* left = plan_lane_operand(x, c + 1, lane >> 2);
-            const cell_t* right = plan_lane_operand(x, c + 4, lane);
+            const cell_t* left = plan_lane_operand(x, plan::lane_left(c), lane >> 2);
+            const cell_t* right = plan_lane_operand(x, plan::lane_right(c), lane);
             uint8_t lt = type_of(left);
-            if ((lt != TYPE_integer && lt != TYPE_float_) || plan_expected(c + 2) == nullptr)
-                [[unlikely]]
+            if ((lt != TYPE_integer && lt != TYPE_float_) ||
+                plan_expected(plan::lane_op(c)) == nullptr) [[unlikely]]
                 return false;
             *out = *left;
             return fast_compute(static_cast<fast_op>(c->value.data2), out, right);
@@ -91,7 +91,8 @@ bool quiet_root(const plan_run& x, const pnode_t* m, cell_t* out);
 // runs, and checks it).
 [[gnu::noinline]] bool quiet_root(const plan_run& x, const pnode_t* m, cell_t* out) {
     if (plan_expected(m) == nullptr) return false;
-    const cell_t* a = quiet_leaf(x, m + 2, m[2].kind());
+    const pnode_t* argument = plan::arguments_of(m);
+    const cell_t* a = quiet_leaf(x, argument, argument->kind());
     uint8_t t = a == nullptr ? static_cast<uint8_t>(TYPE_unset) : type_of(a);
     if (t != TYPE_integer && t != TYPE_float_) return false;
     double d = t == TYPE_integer ? static_cast<double>(integer::get(a)) : cell::get_float(a);
@@ -104,13 +105,13 @@ bool quiet_root(const plan_run& x, const pnode_t* m, cell_t* out);
 
 // The chain at n into out, its room and native stack seen to be there.
 [[gnu::noinline]] bool quiet_chain_value(const plan_run& x, const pnode_t* n, cell_t* out) {
-    const pnode_t* left = n + 1;
+    const pnode_t* left = plan::infix_left(n);
     if (!quiet_number(x, left, out)) return false;
     const pnode_t* s = left + plan::size_of(left);
     for (uint32_t k = plan::step_count(n); k > 0; k--) {
-        const pnode_t* r = s + 2;
+        const pnode_t* r = plan::op_right(s);
         auto f = static_cast<fast_op>(plan::fast_operation(s));
-        if (f == FAST_NONE) f = static_cast<fast_op>(plan::operator_operation(s + 1));
+        if (f == FAST_NONE) f = static_cast<fast_op>(plan::operator_operation(plan::wordref_of(s)));
         cell_t right;
         if (plan_expected(s) == nullptr || !quiet_number(x, r, &right) ||
             !fast_compute(f, out, &right)) [[unlikely]]

@@ -66,7 +66,8 @@ const pnode_t* statement_before(const pnode_t* head, const pnode_t* n) {
         const pnode_t* b = head + i;
         if (b->kind() != plan::K_BLOCK) continue;
         const pnode_t* before = nullptr;
-        for (const pnode_t* s = b + 2; s->kind() != plan::K_END; s += plan::size_of(s)) {
+        for (const pnode_t* s = plan::statements_of(b); s->kind() != plan::K_END;
+             s += plan::size_of(s)) {
             if (s == n) return before;
             before = s;
         }
@@ -103,7 +104,7 @@ namespace {
 [[gnu::noinline, gnu::cold]] int32_t plan_call_missed(const plan_run& x, const pnode_t* n,
                                                       const cell_t* code, int32_t pos, int32_t end,
                                                       bool infix) {
-    if (!infix && (n[1].flags & plan::REF_ANSWERS_PROBE) && op_at(code, pos))
+    if (!infix && (plan::wordref_flags_of(n) & plan::REF_ANSWERS_PROBE) && op_at(code, pos))
         return plan_answer(x, n, code, pos, end);
     return plan_fallback(n, code, pos, end, infix);
 }
@@ -112,14 +113,14 @@ namespace {
 
 // The arguments after the first, whose node is a.
 [[gnu::noinline]] int32_t plan_later_arguments(const plan_run& x, const pnode_t* a, cell_t* slot,
-                                               int32_t count, uint32_t plan, const cell_t* code,
-                                               int32_t pos, int32_t end) {
+                                               int32_t count, call_summary_t summary,
+                                               const cell_t* code, int32_t pos, int32_t end) {
     for (int32_t i = 1; i < count; i++) {
         a += plan::size_of(a);
         pos = plan_argument(x, a, slot, i, code, pos, end, false, false);
         if (exits::pending) [[unlikely]]
             return pos;
-        if (check_needed(plan, stack::top_slot - 1)) [[unlikely]]
+        if (check_needed(summary, stack::top_slot - 1)) [[unlikely]]
             check_argument(slot, i);
     }
     return pos;
@@ -206,7 +207,7 @@ bool plan_call_pick(const plan_run& x, const pnode_t* n) {
     if (stack::top_slot + 8 >= stack::end || stack::ctop + 2 >= stack::cend ||
         caller_tracing_request >= 0) [[unlikely]]
         return false;
-    const pnode_t* a = n + 2;
+    const pnode_t* a = plan::arguments_of(n);
     uint8_t kind = a->kind();
     const cell_t* arg = nullptr;
     if (kind == plan::K_LOCAL) arg = x.frame + plan::frame_slot(a);
@@ -231,7 +232,7 @@ bool plan_call_pick(const plan_run& x, const pnode_t* n) {
 [[gnu::noinline]] int32_t plan_call_leaf_body(const plan_run& x, const pnode_t* n,
                                               const cell_t* code, int32_t pos, int32_t end,
                                               bool infix) {
-    if ((n[1].flags & plan::LEAF_PICK) ? plan_call_pick(x, n) : plan_call_leaf(x, n)) [[likely]]
+    if ((plan::wordref_flags_of(n) & plan::LEAF_PICK) ? plan_call_pick(x, n) : plan_call_leaf(x, n)) [[likely]]
         return pos + 1 + plan::argument_count(n);
     return plan_call_of<false>(x, n, code, pos, end, infix);
 }
@@ -243,7 +244,7 @@ bool plan_call_pick(const plan_run& x, const pnode_t* n) {
 // recursive call's path spill more).
 [[gnu::noinline]] int32_t plan_call_other(const plan_run& x, const pnode_t* n, const cell_t* code,
                                           int32_t pos, int32_t end, bool infix) {
-    if (n[1].flags & (plan::LEAF_BODY | plan::LEAF_PICK))
+    if (plan::wordref_flags_of(n) & (plan::LEAF_BODY | plan::LEAF_PICK))
         return plan_call_leaf_body(x, n, code, pos, end, infix);
     return plan_call_of<false>(x, n, code, pos, end, infix);
 }
@@ -261,11 +262,12 @@ namespace {
     // typeset read.
     auto checked = [n, slot](int32_t i) {
         const cell_t* v = stack::top_slot - 1;
-        if (type_of(v) != TYPE_integer && check_needed(plan::arguments_plan(n + 1), v)) [[unlikely]]
+        if (type_of(v) != TYPE_integer &&
+            check_needed(plan::callee_summary(plan::wordref_of(n)), v)) [[unlikely]]
             check_argument(slot, i);
     };
     // The first argument's node, the walk on it with the guards read.
-    const pnode_t* a = n + 2;
+    const pnode_t* a = plan::arguments_of(n);
     pos = a->kind() == plan::K_CALL ? plan_call(x, a, code, pos, end, false)
                                     : run_node(x, a, code, pos, end, false);
     if (exits::pending) [[unlikely]]
@@ -297,7 +299,7 @@ namespace {
     cell_t* slot = plan_push_callee(n);
     if (slot == nullptr) [[unlikely]]
         return plan_call_missed(x, n, code, pos, end, infix);
-    if (n[1].flags & plan::FAST_NATIVE) {
+    if (plan::wordref_flags_of(n) & plan::FAST_NATIVE) {
         pos = plan_native_fast(x, n, slot, code, pos + 1, end);
         if (exits::pending) return pos;
         finish_planned(slot);
@@ -305,7 +307,8 @@ namespace {
         return plan_lookahead(x, n, code, pos, end);
     }
     auto count = plan::argument_count(n);
-    pos = plan_arguments(x, n + 2, slot, count, plan::arguments_plan(n + 1), code, pos + 1, end);
+    pos = plan_arguments(x, plan::arguments_of(n), slot, count,
+                         plan::callee_summary(plan::wordref_of(n)), code, pos + 1, end);
     if (exits::pending) [[unlikely]]
         return pos;
     // A routine runs as eval_code runs one: its entry, no native's.
@@ -347,14 +350,16 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     // The header made by the builder (a plan runs for user code: the
     // interpreted mark is set).
     plan_mark(ref, slot);
-    // The arguments plan's one bit the checks read, read where it is needed:
-    // computed ahead, it lives across the right operand.
-    auto arg_plan = [ref] {
-        return (ref->flags & plan::OPERATOR_ANY_TYPES) ? uint32_t{PLAN_ANY_TYPES} : 0u;
+    // The callee's call summary as far as the checks read it (the builder
+    // kept its one bit they test), read where it is needed: computed ahead,
+    // it lives across the right operand.
+    auto checks = [ref] {
+        return call_summary_t::simple(2, 0, (ref->flags & plan::OPERATOR_ANY_TYPES) != 0, false,
+                                      false);
     };
     cell_t* left = slot + 1;
     bool integers = f != FAST_NONE && type_of(left) == TYPE_integer;
-    if (!integers && check_needed(arg_plan(), left)) {
+    if (!integers && check_needed(checks(), left)) {
         node_t cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
         check_arg(slot, 0, alloc::buffer(cache)->head_cell(), left);
     }
@@ -377,7 +382,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
         !((f == FAST_ADD ? fast_integers(FAST_ADD, left, integer::get(left), integer::get(right))
                          : fast_integers(f, left, integer::get(left), integer::get(right))) ||
           fast_compute(f, left, right))) {
-        if (check_needed(arg_plan(), right)) check_argument(slot, 1);
+        if (check_needed(checks(), right)) check_argument(slot, 1);
         run_simple_entry(type_of(slot), slot, 2);
         if (exits::pending) return pos;
     }
@@ -400,12 +405,12 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
 // nothing, otherwise.
 [[gnu::always_inline]] inline bool plan_quiet_operator(const plan_run& x, const pnode_t* s,
                                                        const pnode_t* r) {
-    auto f = static_cast<fast_op>(plan::operator_operation(s + 1));
+    auto f = static_cast<fast_op>(plan::operator_operation(plan::wordref_of(s)));
     cell_t* l = stack::top_slot - 1;
     const pnode_t* block = plan::block_of(x.head, r);
     if (f == FAST_NONE || type_of(l) != TYPE_integer || !(block->flags & plan::ONE_LEAF))
         return false;
-    const cell_t* right = plan_leaf(x, block + 2);
+    const cell_t* right = plan_leaf(x, plan::statements_of(block));
     // The callee's cell, the paren's and its value above the left operand.
     if (right == nullptr || type_of(right) != TYPE_integer || l + 4 >= stack::end ||
         stack::ctop >= stack::cend)
@@ -426,7 +431,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
         stack::top_slot++;
         return n->end;
     }
-    const pnode_t* left = n + 1;
+    const pnode_t* left = plan::infix_left(n);
     if (left->kind() == plan::K_LIT) check_native_stack();  // as eval_expression does
     // A paren on the left, as in (f a) + ..., runs here: one C++ frame less.
     if (left->kind() == plan::K_PAREN) pos = plan_paren_inline<true>(x, left, code, pos, end, true);
@@ -444,7 +449,7 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
             plan::count_fallback(s);
             return plan_infix_generic(code, pos, end);
         }
-        const pnode_t* r = s + 2;
+        const pnode_t* r = plan::op_right(s);
         if (plan::fast_operation(s) != FAST_NONE) {
             const cell_t* right = &r->value;
             if (r->kind() == plan::K_LOCAL) right = x.frame + plan::frame_slot(r);
@@ -465,15 +470,16 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
         } else {
             // The callee under its left operand: the operator's native or
             // action, its header made by the builder. The builder saw its
-            // arguments plan simple, of two arguments, which the same cell
+            // call summary simple, of two arguments, which the same cell
             // keeps.
             cell_t* l = stack::push_slot() - 1;
             l[1] = l[0];
             l[0] = *v;
             l[0].header = static_cast<uint32_t>(s->end);
-            pos = plan_call_infix(x, r, l, s + 1,
-                                  static_cast<fast_op>(plan::operator_operation(s + 1)), code,
-                                  pos + 1, end);
+            pos =
+                plan_call_infix(x, r, l, plan::wordref_of(s),
+                                static_cast<fast_op>(plan::operator_operation(plan::wordref_of(s))),
+                                code, pos + 1, end);
             if (exits::pending) return pos;
         }
         if (--k == 0) break;
@@ -531,8 +537,9 @@ plan_paren_call_run(const plan_run& x, const pnode_t* n, const cell_t* code, int
     *x.where = *held;
     x.where->data1 = static_cast<uint32_t>(at);
     cell_t* base = held + 1;
-    at = path ? plan_path_call(x, block + 2, held, at, block->end, false)
-              : plan_call(x, block + 2, held, at, block->end, false);
+    const pnode_t* call = plan::statements_of(block);
+    at = path ? plan_path_call(x, call, held, at, block->end, false)
+              : plan_call(x, call, held, at, block->end, false);
     if (exits::pending) [[unlikely]]
         return pos;
     if (at < block->end) [[unlikely]] {
@@ -584,7 +591,7 @@ template <bool path>
                                          const cell_t* code) {
     if (plan::verify) [[unlikely]]
         plan::verify_block(x.head, block, code);
-    const pnode_t* n = block + 2;
+    const pnode_t* n = plan::statements_of(block);
     int32_t pos = block->pos;
     int32_t end = block->end;
     cell_t* base = stack::top_slot;
@@ -599,7 +606,7 @@ template <bool path>
     if (stack::top_slot + 2 >= stack::end || stack::ctop >= stack::cend) [[unlikely]]
         return plan_lead_left(x, n, code, pos, end, base);
     do {
-        const pnode_t* v = n + 1;
+        const pnode_t* v = plan::set_value(n);
         if (v->probe() && op_probed(x, v, v, code, v->pos + 1)) [[unlikely]]
             return plan_lead_left(x, n, code, pos, end, base);
         x.frame[n->value.data3] = v->value;
@@ -636,11 +643,11 @@ template <bool path>
         if (v == nullptr) [[unlikely]]
             return plan_fallback(n, code, pos, end, infix);
         cell_t* slot = stack::push(v);
-        plan_mark(n + 1, slot);
-        pos = plan_argument(x, n + 2, slot, 0, code, pos + 1, end, false, true);
+        plan_mark(plan::wordref_of(n), slot);
+        pos = plan_argument(x, plan::arguments_of(n), slot, 0, code, pos + 1, end, false, true);
         if (exits::pending) [[unlikely]]
             return pos;
-        return_fetched(slot, plan::arguments_plan(n + 1));
+        return_fetched(slot, plan::callee_summary(plan::wordref_of(n)));
         return pos;
     }
     case plan::K_PATH: return plan_path(x, n, code, pos, end, infix);
@@ -655,7 +662,7 @@ namespace {
 // its operator the one expected: computed in place or by the operator loop.
 int32_t plan_simple_infix_compute(const plan_run& x, const pnode_t* n, const cell_t* left,
                                   const cell_t* right, const cell_t* code, int32_t end) {
-    const pnode_t* s = n + 2;
+    const pnode_t* s = plan::lane_op(n);
     stack::push(left);
     if (!fast_compute(static_cast<fast_op>(plan::fast_operation(s)), stack::top_slot - 1, right))
         [[unlikely]] {
@@ -675,11 +682,11 @@ int32_t plan_simple_infix_compute(const plan_run& x, const pnode_t* n, const cel
 // operands and computing, so the guards are read before the push.
 [[gnu::noinline]] int32_t plan_simple_infix_rest(const plan_run& x, const pnode_t* n,
                                                  const cell_t* code, int32_t pos, int32_t end) {
-    const pnode_t* s = n + 2;
-    if (n[1].kind() == plan::K_LIT) check_native_stack();  // as eval_expression does
-    const cell_t* left = plan_leaf(x, n + 1);
+    const pnode_t* s = plan::lane_op(n);
+    if (plan::lane_left(n)->kind() == plan::K_LIT) check_native_stack();  // as eval_expression does
+    const cell_t* left = plan_leaf(x, plan::lane_left(n));
     const cell_t* op = plan_expected(s);
-    const cell_t* right = plan_leaf(x, n + 4);
+    const cell_t* right = plan_leaf(x, plan::lane_right(n));
     if (left == nullptr || !plain_value_q(type_of(left)) || right == nullptr || op == nullptr)
         [[unlikely]]
         return plan_fallback(n, code, pos, end, false);
@@ -691,10 +698,10 @@ int32_t plan_simple_infix_compute(const plan_run& x, const pnode_t* n, const cel
 // from reading them.
 [[gnu::noinline]] int32_t plan_simple_infix_other(const plan_run& x, const pnode_t* n,
                                                   const cell_t* code, int32_t pos, int32_t end) {
-    const pnode_t* s = n + 2;
-    const cell_t* left = plan_lane_operand(x, n + 1, n->value.data1 >> 2);
-    const cell_t* right = plan_lane_operand(x, n + 4, n->value.data1);
-    if ((n[1].flags & plan::ANSWERS_PROBE) && type_of(left) == TYPE_op) [[unlikely]]
+    const pnode_t* s = plan::lane_op(n);
+    const cell_t* left = plan_lane_operand(x, plan::lane_left(n), n->value.data1 >> 2);
+    const cell_t* right = plan_lane_operand(x, plan::lane_right(n), n->value.data1);
+    if ((plan::lane_left(n)->flags & plan::ANSWERS_PROBE) && type_of(left) == TYPE_op) [[unlikely]]
         return plan_answer(x, n, code, pos, end);
     if (!plain_value_q(type_of(left)) || plan_expected(s) == nullptr) [[unlikely]]
         return plan_fallback(n, code, pos, end, false);
@@ -712,13 +719,13 @@ int32_t plan_simple_infix_compute(const plan_run& x, const pnode_t* n, const cel
 // the inlined lanes would live in memory in each of them.)
 [[gnu::noinline]] int32_t plan_paren_lane(const plan_run& x, const pnode_t* n, const cell_t* code,
                                           int32_t pos, int32_t end) {
-    const pnode_t* block = plan::block_of(x.head, n + 4);
-    const cell_t* left = plan_leaf(x, n + 1);
-    const cell_t* right = plan_leaf(x, block + 2);
+    const pnode_t* block = plan::block_of(x.head, plan::lane_right(n));
+    const cell_t* left = plan_leaf(x, plan::lane_left(n));
+    const cell_t* right = plan_leaf(x, plan::statements_of(block));
     cell_t* top = stack::top_slot;
     if (left == nullptr || right == nullptr || type_of(left) != TYPE_integer ||
         type_of(right) != TYPE_integer || top + 4 >= stack::end || stack::ctop >= stack::cend ||
-        plan_expected(n + 2) == nullptr) [[unlikely]]
+        plan_expected(plan::lane_op(n)) == nullptr) [[unlikely]]
         return plan_infix(x, n, code, pos, end);
     // The paren's own check, which also stands for a literal left operand's.
     check_native_stack();
@@ -732,7 +739,7 @@ int32_t plan_simple_infix_compute(const plan_run& x, const pnode_t* n, const cel
         bool op = (n->flags & plan::PROBE_LOCAL)
                       ? type_of(reinterpret_cast<const cell_t*>(
                             reinterpret_cast<const char*>(x.frame) + n->value.data3)) == TYPE_op
-                      : op_probed(x, n, n + 3, code, pos);
+                      : op_probed(x, n, plan::wordref_of(plan::lane_op(n)), code, pos);
         if (op) [[unlikely]]
             return plan_infix_generic(code, pos, end);
     }
@@ -810,7 +817,7 @@ namespace {
         plan_start x(head, stack::arguments, &library_position);
         // run_function found nothing traced, and the calls mark changed
         // nothing the guard byte holds.
-        return run_planned(x, head + 1, body, true, &library_position);
+        return run_planned(x, plan::body_of(head), body, true, &library_position);
     };
     if (origin_fits(true)) return run();
     code_origin origin(true);
@@ -822,7 +829,7 @@ namespace {
 // A plan run_planned_body does not run inline: a library function's, or a
 // user function's called from library code (which the interpreter runs).
 [[gnu::noinline]] cell_t* run_planned_elsewhere(const pnode_t* head, const cell_t* body) {
-    const pnode_t* block = head + 1;
+    const pnode_t* block = plan::body_of(head);
     if (body->data2 != block->value.data2 || body->data1 != block->value.data1 ||
         !(head->flags & plan::LIBRARY_PLAN)) [[unlikely]]
         return run_in_place<true>(body);

@@ -102,8 +102,8 @@ struct plan_start : plan_run {
 [[gnu::noinline, gnu::cold]] int32_t plan_answer(const plan_run& x, const pnode_t* n,
                                                  const cell_t* code, int32_t pos, int32_t end);
 [[gnu::noinline]] int32_t plan_later_arguments(const plan_run& x, const pnode_t* a, cell_t* slot,
-                                               int32_t count, uint32_t plan, const cell_t* code,
-                                               int32_t pos, int32_t end);
+                                               int32_t count, call_summary_t summary,
+                                               const cell_t* code, int32_t pos, int32_t end);
 [[gnu::noinline]] cell_t* plan_branch_rest(const pnode_t* block, const cell_t* code, int32_t pos,
                                            int32_t end, cell_t* base);
 [[gnu::noinline]] cell_t* plan_branch_held(const plan_run& x, const pnode_t* block,
@@ -261,7 +261,7 @@ template <bool plain = false, bool library = false>
 [[gnu::always_inline]] inline const cell_t* plan_leaf_value(const plan_run& x,
                                                             const pnode_t* block) {
     if (!(block->flags & plan::ONE_LEAF)) return nullptr;
-    const cell_t* value = plan_leaf(x, block + 2);
+    const cell_t* value = plan_leaf(x, plan::statements_of(block));
     if (value == nullptr || !plain_value_q(type_of(value))) [[unlikely]]
         return nullptr;
     return value;
@@ -328,10 +328,10 @@ template <bool plain = false, bool library = false>
 // nullptr when the word holds something else now. The word is read where its
 // context's values live, a node the builder noted in the K_WORDREF (a
 // context keeps it from its making, and the plan keeps the word's context
-// alive). A callee's arguments plan goes with the cell: its cache, once made
+// alive). A callee's call summary goes with the cell: its cache, once made
 // (the builder saw it made), is never made again.
 [[gnu::always_inline]] inline const cell_t* plan_expected(const pnode_t* n) {
-    const pnode_t* ref = n + 1;
+    const pnode_t* ref = plan::wordref_of(n);
     const cell_t* v =
         alloc::buffer(static_cast<node_t>(plan::values_node(ref)))->head_cell() + ref->value.data3;
     // As two words: a memcmp the compiler judges cold becomes a call.
@@ -346,7 +346,8 @@ template <bool plain = false, bool library = false>
 // call_simple with planned arguments.
 inline int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos,
                          int32_t end, bool infix) {
-    if (n[1].flags & plan::SELF_CALL) return plan_call_of<true>(x, n, code, pos, end, infix);
+    if (plan::wordref_flags_of(n) & plan::SELF_CALL)
+        return plan_call_of<true>(x, n, code, pos, end, infix);
     return plan_call_other(x, n, code, pos, end, infix);
 }
 
@@ -397,8 +398,9 @@ inline int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code
 // quiet, when given, is set where the call's one argument was a leaf whose
 // probe just found no operator after it (run_node's quiet).
 [[gnu::always_inline]] inline int32_t plan_arguments(const plan_run& x, const pnode_t* a,
-                                                     cell_t* slot, int32_t count, uint32_t plan,
-                                                     const cell_t* code, int32_t pos, int32_t end,
+                                                     cell_t* slot, int32_t count,
+                                                     call_summary_t summary, const cell_t* code,
+                                                     int32_t pos, int32_t end,
                                                      bool* quiet = nullptr) {
     if (count == 0) return pos;
     // The first apart: most calls take one argument, and the loop's values
@@ -409,16 +411,16 @@ inline int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code
     if (!computed) {
         if (exits::pending) [[unlikely]]
             return pos;
-        if (check_needed(plan, stack::top_slot - 1)) [[unlikely]]
+        if (check_needed(summary, stack::top_slot - 1)) [[unlikely]]
             check_argument(slot, 0);
-    } else if (!(plan & PLAN_ANY_TYPES)) [[unlikely]] {
+    } else if (!summary.any_types_q()) [[unlikely]] {
         check_argument(slot, 0);
     }
     if (count == 1) [[likely]] {
         if (quiet != nullptr) *quiet = leaf;
         return pos;
     }
-    return plan_later_arguments(x, a, slot, count, plan, code, pos, end);
+    return plan_later_arguments(x, a, slot, count, summary, code, pos, end);
 }
 
 template <bool body>
@@ -435,7 +437,7 @@ template <bool body>
 template <bool body = false, bool lead = false>
 [[gnu::always_inline]] inline cell_t* plan_block_run(const plan_run& x, const pnode_t* block,
                                                      const cell_t* code) {
-    const pnode_t* n = block + 2;
+    const pnode_t* n = plan::statements_of(block);
     if (!(block->flags & plan::ONE_EXPRESSION)) [[unlikely]] {
         if (!lead || !(block->flags & plan::LITERAL_LEAD))
             return run_planned(x, block, code, true, x.where);
@@ -455,8 +457,9 @@ template <bool body>
     *x.where = *code;
     x.where->data1 = static_cast<uint32_t>(pos);
     if (body && n->kind() == plan::K_COND)
-        pos = (n[1].flags & plan::LANE_CONDITION) ? conditional_lane(x, n, code, pos, end, false)
-                                                  : conditional_body(x, n, code, pos, end);
+        pos = (plan::wordref_flags_of(n) & plan::LANE_CONDITION)
+                  ? conditional_lane(x, n, code, pos, end, false)
+                  : conditional_body(x, n, code, pos, end);
     else pos = run_node(x, n, code, pos, end, false);
     if (exits::pending) [[unlikely]]
         return nullptr;
@@ -498,7 +501,7 @@ template <bool lead = false>
         function_run<false, true> run(function::context_of(slot), slot + 1);
         stack::ctop[-1].header |= frame::EXIT_TARGET;
         plan::count(plan::C_RUN);
-        const pnode_t* block = x.head + 1;
+        const pnode_t* block = plan::body_of(x.head);
         // The caller found the guard byte clear just before, and nothing ran
         // since: this run starts with it clear and has no bit to hand back.
         const plan_run y{x.head, slot + 1, x.where};
@@ -516,7 +519,7 @@ template <bool lead = false>
 // request waits for the call's end. nullptr: the body runs.
 [[gnu::always_inline]] inline const cell_t* plan_body_leaf(const pnode_t* head,
                                                            const cell_t* body) {
-    const pnode_t* block = head + 1;
+    const pnode_t* block = plan::body_of(head);
     if (!(block->flags & plan::ONE_LEAF)) [[likely]]
         return nullptr;
     if (body->data2 != block->value.data2 || body->data1 != block->value.data1 ||
@@ -545,7 +548,7 @@ template <bool lead = false>
         return nullptr;
     check_native_stack();
     cell_t* slot = stack::push(v);
-    plan_mark(n + 1, slot);
+    plan_mark(plan::wordref_of(n), slot);
     return slot;
 }
 
@@ -567,18 +570,18 @@ template <bool lead = false>
 // plan_call past its callee's push, self for a recursive call (SELF_CALL).
 // first: the node of the first argument, counted from n's. lead: as
 // run_self's.
-template <bool self, int32_t first = 2, bool lead = true>
+template <bool self, int32_t first = plan::CALL_ARGUMENTS, bool lead = true>
 [[gnu::always_inline]] inline int32_t
 plan_call_body(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t pos, int32_t end,
                bool infix, const stack::tops_t& caller, cell_t* slot) {
-    const pnode_t* ref = n + 1;
-    uint32_t plan = plan::arguments_plan(ref);
+    const pnode_t* ref = plan::wordref_of(n);
+    call_summary_t summary = plan::callee_summary(ref);
     bool quiet = false;
-    pos = plan_arguments(x, n + first, slot, plan::argument_count(n), plan, code, pos + 1, end,
+    pos = plan_arguments(x, n + first, slot, plan::argument_count(n), summary, code, pos + 1, end,
                          self ? nullptr : &quiet);
     if (exits::pending) [[unlikely]]
         return pos;
-    plan_push_locals(static_cast<int32_t>((plan >> PLAN_LOCALS_SHIFT) & 0xFFFF));
+    plan_push_locals(summary.locals());
     // A plan runs for user code called from user code, and only code_origin
     // changes the interpreted mark, putting it back however it is left: the
     // caller is user code here.
@@ -655,7 +658,7 @@ plan_call_body(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t 
         stack::ctop >= stack::cend || caller_tracing_request >= 0) [[unlikely]]
         return false;
     const pnode_t* head = plan::held_plan(m);
-    const pnode_t* block = head + 1;
+    const pnode_t* block = plan::body_of(head);
     const cell_t* body = more + function::MORE_BODY;
     if (static_cast<uint32_t>(head->end) != plan::epoch || head->pos < 0 ||
         !(block->flags & plan::ONE_LEAF) || body->data2 != block->value.data2 ||
@@ -663,23 +666,23 @@ plan_call_body(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t 
         return false;
     const cell_t* arg = nullptr;
     const pnode_t* probed = n;  // the node whose probe reads the word after the call
-    const pnode_t* holder = n + 1;
+    const pnode_t* holder = plan::wordref_of(n);
     auto count = plan::argument_count(n);
     if (count != 0) {
-        const pnode_t* a = n + 2;
+        const pnode_t* a = plan::arguments_of(n);
         uint8_t kind = a->kind();
         if (kind == plan::K_LOCAL) arg = x.frame + plan::frame_slot(a);
         else if (kind == plan::K_LIT) arg = &a->value;
         else if (kind == plan::K_WORD) arg = peek_value(&a->value);
         if (arg == nullptr || !plain_value_q(type_of(arg)) ||
-            check_needed(plan::arguments_plan(n + 1), arg)) [[unlikely]]
+            check_needed(plan::callee_summary(plan::wordref_of(n)), arg)) [[unlikely]]
             return false;
         probed = a;
         holder = a;
     }
     if (probed->probe() && !no_op_probed(x, probed, holder)) [[unlikely]]
         return false;
-    const cell_t* value = leaf_body_value(block + 2, arg, count);
+    const cell_t* value = leaf_body_value(plan::statements_of(block), arg, count);
     if (value == nullptr) [[unlikely]]
         return false;
     plan::count(plan::C_RUN);
@@ -714,7 +717,7 @@ enum quiet_t : int32_t {
 [[gnu::always_inline]] inline int32_t plan_conditional(const plan_run& x, const pnode_t* n,
                                                        const cell_t* code, int32_t pos, int32_t end,
                                                        bool infix) {
-    uint32_t ref = n[1].flags;
+    uint32_t ref = plan::wordref_flags_of(n);
     if (ref & plan::LEAF_CONDITION) return conditional_leaf_node(x, n, code, end, infix);
     if (ref & plan::LANE_CONDITION) return conditional_lane(x, n, code, pos, end, infix);
     return conditional_called(x, n, code, pos, end, infix);
@@ -735,7 +738,7 @@ enum quiet_t : int32_t {
 // or no room.
 [[gnu::always_inline]] inline bool plan_set_literal(const plan_run& x, const pnode_t* n,
                                                     const cell_t* code) {
-    const pnode_t* v = n + 1;
+    const pnode_t* v = plan::set_value(n);
     if (stack::top_slot + 2 >= stack::end || stack::ctop >= stack::cend ||
         (v->probe() && op_probed(x, v, v, code, v->pos + 1))) [[unlikely]]
         return false;
@@ -751,7 +754,7 @@ enum quiet_t : int32_t {
 // False, having changed nothing, otherwise.
 [[gnu::always_inline]] inline bool plan_quiet_set(const plan_run& x, const pnode_t* n,
                                                   const cell_t* code) {
-    const pnode_t* v = n + 1;
+    const pnode_t* v = plan::set_value(n);
     cell_t* top = stack::top_slot;
     if (top + 2 >= stack::end || stack::ctop >= stack::cend) [[unlikely]]
         return false;
@@ -764,10 +767,11 @@ enum quiet_t : int32_t {
             return false;
     } else if ((v->flags & plan::SIMPLE_INFIX) && (v->value.data1 & plan::INFIX_LANE)) {
         uint32_t lane = v->value.data1;
-        const cell_t* left = plan_lane_operand(x, v + 1, lane >> 2);
-        const cell_t* right = plan_lane_operand(x, v + 4, lane);
+        const cell_t* left = plan_lane_operand(x, plan::lane_left(v), lane >> 2);
+        const cell_t* right = plan_lane_operand(x, plan::lane_right(v), lane);
         if (type_of(left) != TYPE_integer || type_of(right) != TYPE_integer ||
-            plan_expected(v + 2) == nullptr || (v->probe() && op_after(x, v, code, v->end)))
+            plan_expected(plan::lane_op(v)) == nullptr ||
+            (v->probe() && op_after(x, v, code, v->end)))
             return (v->flags & plan::QUIET_CHAIN) && plan_quiet_chain(x, v, code, top) &&
                    plan_quiet_stored(x, n, top);
         *top = *left;
@@ -797,8 +801,9 @@ plan_set_framed(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t
     stack::push(&n->value);
     // Its value's node follows, with the guards run_node's caller read; a
     // call, the common value here, dispatched straight.
-    if (n[1].kind() == plan::K_CALL) pos = plan_call(x, n + 1, code, pos + 1, end, false);
-    else pos = run_node(x, n + 1, code, pos + 1, end, false);
+    const pnode_t* v = plan::set_value(n);
+    if (v->kind() == plan::K_CALL) pos = plan_call(x, v, code, pos + 1, end, false);
+    else pos = run_node(x, v, code, pos + 1, end, false);
     if (exits::pending) return pos;
     // store_set_word, the slot found as the quiet store finds it.
     cell_t* w = stack::arguments;
@@ -842,28 +847,28 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
         return plan_simple_infix_rest(x, n, code, pos, end);
     }
     // (Read before its kind is known: the raw aux.)
-    const cell_t* left = x.frame + n[1].aux;
+    const cell_t* left = x.frame + plan::lane_left(n)->aux;
     if (lane & (plan::INFIX_LEFT_GLOBAL | plan::INFIX_LEFT_LITERAL)) [[unlikely]] {
         if (lane & plan::INFIX_LEFT_GLOBAL) {
-            left = plan_global(n + 1);
+            left = plan_global(plan::lane_left(n));
         } else {
             check_native_stack();  // as eval_expression does
-            left = &n[1].value;
+            left = &plan::lane_left(n)->value;
         }
     }
-    const cell_t* right = &n[4].value;
+    const cell_t* right = &plan::lane_right(n)->value;
     if (!(lane & plan::INFIX_RIGHT_LITERAL))
-        right = (lane & plan::INFIX_RIGHT_GLOBAL) ? plan_global(n + 4)
-                                                  : x.frame + plan::frame_slot(n + 4);
+        right = (lane & plan::INFIX_RIGHT_GLOBAL) ? plan_global(plan::lane_right(n))
+                                                  : x.frame + plan::frame_slot(plan::lane_right(n));
     cell_t* top = stack::top_slot;
     bool done = false;
     if (type_of(left) == TYPE_integer && type_of(right) == TYPE_integer && top + 1 < stack::end &&
-        plan_expected(n + 2) != nullptr) [[likely]] {
+        plan_expected(plan::lane_op(n)) != nullptr) [[likely]] {
         *top = *left;
         done = fast_integers(static_cast<fast_op>(n->value.data2), top, integer::get(left),
                              integer::get(right));
     } else if (type_of(left) == TYPE_float_ && type_of(right) == TYPE_float_ &&
-               top + 1 < stack::end && plan_expected(n + 2) != nullptr) {
+               top + 1 < stack::end && plan_expected(plan::lane_op(n)) != nullptr) {
         *top = *left;
         done = fast_floats(static_cast<fast_op>(n->value.data2), top, right);
     }
@@ -877,7 +882,7 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
         bool op = (n->flags & plan::PROBE_LOCAL)
                       ? type_of(reinterpret_cast<const cell_t*>(
                             reinterpret_cast<const char*>(x.frame) + n->value.data3)) == TYPE_op
-                      : op_probed(x, n, n + 3, code, pos);
+                      : op_probed(x, n, plan::wordref_of(plan::lane_op(n)), code, pos);
         if (op) [[unlikely]]
             return plan_infix_generic(code, pos, end);
         if (computed != nullptr) *computed = true;
@@ -956,7 +961,7 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
     // the base, the interpreter's run raises stack-overflow where it would.
     if (base + 1 >= stack::end) [[unlikely]]
         return run_in_place(code);
-    const pnode_t* n = block + 2;
+    const pnode_t* n = plan::statements_of(block);
     // The guards are read on entry and after each node (nothing runs
     // between that and the next node). Each statement starts with the
     // position holding the block at its own, and n its first node.
@@ -986,7 +991,7 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
                     continue;
                 }
                 // A call's value runs: no quiet way to try.
-                if (n[1].kind() != plan::K_CALL && plan_quiet_set(x, n, code)) {
+                if (plan::set_value(n)->kind() != plan::K_CALL && plan_quiet_set(x, n, code)) {
                     pos = n->end;
                     next = n + n->aux;
                 } else {
@@ -998,9 +1003,9 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
                     if (n->flags & plan::SIMPLE_INFIX) {
                         bool computed = false;
                         pos = plan_simple_infix(x, n, code, pos, end, &computed);
-                        // A value computed in the lane: five nodes, the position
+                        // A value computed in the lane: the position
                         // untouched.
-                        if (computed) next = n + 5;
+                        if (computed) next = plan::lane_end(n);
                     } else {
                         pos = plan_infix(x, n, code, pos, end);
                     }
@@ -1008,7 +1013,8 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
                 case plan::K_CALL:
                     // A call of a leaf body inline here, where it has no
                     // registers of its own to save.
-                    if ((n[1].flags & plan::LEAF_BODY) && plan_call_leaf(x, n, n->end >= end)) {
+                    if ((plan::wordref_flags_of(n) & plan::LEAF_BODY) &&
+                        plan_call_leaf(x, n, n->end >= end)) {
                         // Nothing ran.
                         pos = n->end;
                         next = n + n->aux;
@@ -1077,7 +1083,7 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
 // the callee (the builder gives library callees no short way).
 template <bool from_plan>
 [[gnu::always_inline]] inline cell_t* run_planned_body(const pnode_t* head, const cell_t* body) {
-    const pnode_t* block = head + 1;
+    const pnode_t* block = plan::body_of(head);
     // The plan is of this body, as the function holds it now, and of user
     // code run from user code.
     if (body->data2 != block->value.data2 || body->data1 != block->value.data1 ||
