@@ -181,13 +181,11 @@ cell_t* alloc_tail_value(cell_t* block);
 uint8_t* alloc_tail_unit(series_buffer_t* s, int32_t bytes);
 
 void fill(uint8_t* start, uint8_t* end, uint8_t byte);
-void zero_words(uint32_t* first, uint32_t* last);
 inline uint64_t round_up(uint64_t value, uint64_t alignment) {
     return (value + alignment - 1) & ~(alignment - 1);
 }
 
 series_buffer_t* new_big_frame(size_t total);
-void free_big_frame(series_buffer_t* buffer);
 
 // Epilogues of a collection.
 void sweep_big_frames();

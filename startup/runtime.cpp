@@ -52,9 +52,6 @@ namespace zuv::runtime {
 
 namespace {
 
-int saved_argc = 0;
-char** saved_argv = nullptr;
-
 void set_booting() { block::booting_q = 1; }
 
 // The hooks through which lower layers reach the ones above them: the
@@ -187,12 +184,7 @@ void enter(int argc, char** argv, void (*run)(int, char**)) {
     lowrt::quit(0);
 }
 
-int arg_count() { return saved_argc; }
-char** arg_values() { return saved_argv; }
-
 void start(int argc, char** argv) {
-    saved_argc = argc;
-    saved_argv = argv;
     // Double precision, round to nearest, every exception masked: the
     // defaults of SSE arithmetic, set again in case a library changed them.
     fesetenv(FE_DFL_ENV);

@@ -28,8 +28,4 @@ void shutdown();
 // before the stack is. Installs the fault handlers first. Never returns.
 [[noreturn]] void enter(int argc, char** argv, void (*entry)(int, char**));
 
-// What start() received, for the command-line services.
-int arg_count();
-char** arg_values();
-
 }  // namespace zuv::runtime
