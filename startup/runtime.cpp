@@ -94,8 +94,7 @@ void checksum_compress_call() {
     call::init();
 }
 
-// The order is binding; see the header. nullptr marks a step whose module
-// has not landed yet.
+// The order is binding; see the header.
 const init_step_t steps[] = {
     {"booting", set_booting},
     {"print hooks", print_hooks::init},
@@ -129,8 +128,7 @@ const init_step_t steps[] = {
 }  // namespace
 
 void init() {
-    for (const init_step_t& step : steps)
-        if (step.run) step.run();
+    for (const init_step_t& step : steps) step.run();
 }
 
 void shutdown() { alloc::free_all(); }

@@ -4,7 +4,7 @@
 // later steps use what earlier ones made (the stacks need the root block,
 // the natives need the predefined words, the boot load needs all of it).
 // The order is the table in runtime.cpp; a module plugs its initialiser into
-// its step there, and a step with no module yet is skipped.
+// its step there.
 #pragma once
 
 #include <cstdint>
