@@ -37,9 +37,6 @@ constexpr char HEX[] = "0123456789ABCDEF";
 constexpr int32_t FLAT_LIMIT = 30;
 constexpr int32_t LINE_BYTES = 32;
 
-// Bit 19 of a bitset's buffer flags: the set is complemented.
-constexpr uint32_t BITSET_INVERTED = 1u << 19;
-
 inline bool block_like_q(uint8_t t) { return t == TYPE_block || t == TYPE_paren || t == TYPE_hash; }
 
 [[noreturn]] void fire_with_type(err id, int32_t type, const cell_t* value) {
@@ -347,7 +344,8 @@ bool match_bitset_q(const cell_t* value, const cell_t* bitset) {
     if (rs_tail_q(value)) return false;
     uint32_t c = *rs_head(value);
     series_buffer_t* bits = alloc::buffer(bitset->data2);
-    if (c / 8 >= static_cast<uint32_t>(bits->used())) return (bits->flags & BITSET_INVERTED) != 0;
+    if (c / 8 >= static_cast<uint32_t>(bits->used()))
+        return (bits->flags & series_flag::BITSET_INVERTED) != 0;
     return (bits->head_ptr()[c / 8] & (0x80u >> (c % 8))) != 0;
 }
 

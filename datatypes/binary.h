@@ -54,7 +54,6 @@ inline bool rs_tail_q(const cell_t* value) {
 // Moves the head by n bytes when the result stays inside; returns tail? of
 // the result.
 bool rs_skip(cell_t* value, int32_t n);
-inline bool rs_next(cell_t* value) { return rs_skip(value, 1); }
 // The byte at the head; -1 at the tail.
 inline int32_t head_byte(const cell_t* value) { return rs_tail_q(value) ? -1 : *rs_head(value); }
 // Drops the bytes from the head on.

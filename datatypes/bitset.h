@@ -18,7 +18,7 @@
 
 namespace zuv::bitset {
 
-constexpr uint32_t FLAG_INVERTED = 1u << 19;
+constexpr uint32_t FLAG_INVERTED = series_flag::BITSET_INVERTED;
 
 // Operations of process, process_range and process_string.
 constexpr int OP_SIZE = 0, OP_SET = 1, OP_TEST = 2, OP_CLEAR = 3;

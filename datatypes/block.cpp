@@ -38,12 +38,6 @@ int32_t rs_length_q(const cell_t* b) {
     return n < 0 ? 0 : n;
 }
 
-bool rs_next(cell_t* b) {
-    int32_t total = abs_length(b);
-    if (head_index(b) < total) set_head_index(b, head_index(b) + 1);
-    return head_index(b) >= total;
-}
-
 cell_t* rs_head(cell_t* b) {
     int32_t total = abs_length(b);
     if (head_index(b) > total) set_head_index(b, total);

@@ -67,8 +67,6 @@ inline cell_t* init_value(cell_t* c, uint32_t type, node_t node, int32_t head = 
 // --- raw operations ---------------------------------------------------------
 // Cells from the head to the tail (0 when the head lies beyond the tail).
 int32_t rs_length_q(const cell_t* b);
-// Head + 1 unless at the tail; whether the head is now at the tail.
-bool rs_next(cell_t* b);
 // The head cell; a head beyond the tail is first set to the tail.
 cell_t* rs_head(cell_t* b);
 // Just past the last cell.

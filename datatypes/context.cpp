@@ -317,16 +317,6 @@ cell_t* add_value(node_t ctx, const cell_t* word, const cell_t* value) {
     return slot;
 }
 
-cell_t* add_word(node_t ctx, const cell_t* word, const cell_t* value) {
-    cell_t copy = *value;
-    int32_t index = -1;
-    if (find_word_star(ctx, word::symbol_of(word), true, &index) != -1) return nullptr;
-    append_value(ctx);
-    cell_t* slot = value_at(ctx, index);
-    if (slot) *slot = copy;
-    return slot;
-}
-
 bool collect_set_words(node_t ctx, cell_t* block) {
     series_buffer_t* s = alloc::buffer(block->data2);
     int32_t length = s->used() / 16;

@@ -120,8 +120,6 @@ int32_t find_word(node_t ctx, int32_t symbol, bool case_insensitive);
 int32_t find_word_star(node_t ctx, int32_t symbol, bool case_insensitive, int32_t* index);
 int32_t add(node_t ctx, const cell_t* word);
 cell_t* add_value(node_t ctx, const cell_t* word, const cell_t* value);
-// nullptr when the word was there already.
-cell_t* add_word(node_t ctx, const cell_t* word, const cell_t* value);
 bool collect_set_words(node_t ctx, cell_t* block);
 // A word of the symbol bound in the global context (added, unset, when
 // absent). Case variants of a name share the canonical word's slot.

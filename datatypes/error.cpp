@@ -342,16 +342,6 @@ err id_of(const cell_t* error) {
     return static_cast<err>(i);
 }
 
-int32_t get_type(const cell_t* error) {
-    cell_t* t = field(error, FIELD_TYPE);
-    return word_kind(type_of(t)) ? word::symbol_of(t) : 0;
-}
-
-int32_t get_id(const cell_t* error) {
-    cell_t* i = field(error, FIELD_ID);
-    return word_kind(type_of(i)) ? word::symbol_of(i) : 0;
-}
-
 void set_where(cell_t* error, const cell_t* value) {
     cell_t* w = field(error, FIELD_WHERE);
     if (type_of(w) == TYPE_none) *w = *value;

@@ -87,9 +87,6 @@ cell_t* create(err id, const cell_t* arg1 = nullptr, const cell_t* arg2 = nullpt
 // The err id named by an error's code; err::invalid_error when the code
 // names no catalog id.
 err id_of(const cell_t* error);
-// Symbol ids of the type and id fields (0 when they hold no word).
-int32_t get_type(const cell_t* error);
-int32_t get_id(const cell_t* error);
 // Stores value in where while where is none.
 void set_where(cell_t* error, const cell_t* value);
 // The n-th word-like entry of the spec of the current call's function, as a

@@ -89,14 +89,6 @@ cell_t* push(double d) {
     return c;
 }
 
-cell_t* push64(uint32_t low, uint32_t high) {
-    cell_t* c = stack::push_slot();
-    c->data2 = low;
-    c->data3 = high;
-    c->header = TYPE_float_;
-    return c;
-}
-
 cell_t* box(double d) {
     cell_t* c = stack::arguments;
     cell::put_float(c, d);

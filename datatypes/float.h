@@ -44,7 +44,6 @@ inline cell_t* make_at(cell_t* cell, double d) {
 }
 cell_t* make_in(cell_t* block, double d);
 cell_t* push(double d);
-cell_t* push64(uint32_t low, uint32_t high);
 cell_t* box(double d);  // the result slot, header written whole
 
 inline double abs(double d) { return std::fabs(d); }

@@ -10,9 +10,6 @@ inline cell_t* load_in(const char* text, cell_t* block) {
     return word::load_in_kind(text, block, TYPE_lit_word);
 }
 inline cell_t* push(const cell_t* w) { return word::push_kind(w, TYPE_lit_word); }
-inline cell_t* push_local(node_t ctx, int32_t index) {
-    return word::push_local_kind(ctx, index, TYPE_lit_word);
-}
 inline void set() { word::set_kind(); }
 inline void get() { word::get_kind(); }
 

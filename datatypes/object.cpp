@@ -185,8 +185,6 @@ cell_t* make_at(cell_t* cell, int32_t size) {
 
 int32_t word_count(const cell_t* obj) { return _context::word_count(obj->data1); }
 
-cell_t* first_word(const cell_t* obj) { return get_word(obj->data1, 0); }
-
 cell_t* get_values(const cell_t* obj) { return _context::value_at(obj->data1, 0); }
 
 cell_t* get_word(node_t ctx, int32_t index) { return _context::get_symbol_word(ctx, index); }
@@ -209,17 +207,6 @@ cell_t* word_of_value(const cell_t* obj, const cell_t* value) {
     cell_t* values = get_values(obj);
     if (values == nullptr || value < values || value >= values + word_count(obj)) return nullptr;
     return get_word(obj->data1, static_cast<int32_t>(value - values));
-}
-
-bool class_at_q(node_t ctx, int32_t index, int32_t class_id) {
-    const cell_t* v = _context::value_at(ctx, index);
-    return v != nullptr && type_of(v) == TYPE_object && static_cast<int32_t>(v->data2) == class_id;
-}
-
-bool class_of_word_q(const cell_t* word, int32_t class_id) {
-    int32_t index = word::index_of(word);
-    if (word->data1 == 0 || index < 0) return false;
-    return class_at_q(word->data1, index, class_id);
 }
 
 // --- making ------------------------------------------------------------------
@@ -538,20 +525,6 @@ int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool
 
 // --- change events ---------------------------------------------------------------
 
-void install_on_set(int32_t on_change, int32_t on_change_locals, int32_t on_deep_change,
-                    int32_t on_deep_change_locals) {
-    cell_t* obj = stack::top();
-    node_t record =
-        new_record(on_change, on_change_locals, 0, on_deep_change, on_deep_change_locals, 0);
-    obj->data3 = record;
-    if (on_deep_change != -1) {
-        cell_t w = _context::field_word(obj->data1, on_deep_change);
-        cell_t o = *obj;
-        ownership::bind(&o, &o, &w);
-    }
-    *_context::get_self_value(obj->data1) = *obj;
-}
-
 void install_handlers(cell_t* obj) {
     node_t ctx = obj->data1;
     int32_t change, deep;
@@ -604,14 +577,6 @@ void fire_on_set(cell_t* obj, cell_t* word, cell_t* old_value, cell_t* new_value
         _context::bind_word(ctx, &args[0]);
     }
     call_handler(&handler, words::id::on_change_star, args, 3, interpreter::CALL_ON_CHANGE);
-}
-
-void fire_on_set_word(cell_t* word, cell_t* old_value, cell_t* new_value) {
-    node_t ctx = word->data1;
-    if (ctx == 0 || _context::kind_of(_context::cell_of(ctx)) != _context::KIND_OBJECT) return;
-    cell_t obj = *_context::get_self_value(ctx);
-    if (type_of(&obj) != TYPE_object) return;
-    fire_on_set(&obj, word, old_value, new_value);
 }
 
 void fire_on_deep_change(cell_t* owner, cell_t* word, cell_t* target, cell_t* action,

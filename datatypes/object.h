@@ -58,7 +58,6 @@ void copy_series_values(cell_t* obj);
 
 // Fields.
 int32_t word_count(const cell_t* obj);
-cell_t* first_word(const cell_t* obj);
 cell_t* get_values(const cell_t* obj);
 // The word at index of the context's word block.
 cell_t* get_word(node_t ctx, int32_t index);
@@ -69,9 +68,6 @@ int32_t find_symbol(const cell_t* obj, int32_t symbol);
 cell_t* select_word(const cell_t* obj, const cell_t* word);
 // The word whose value cell is at that address, nullptr outside the values.
 cell_t* word_of_value(const cell_t* obj, const cell_t* value);
-// Whether the word's value (or the slot's) is an object! of that class.
-bool class_of_word_q(const cell_t* word, int32_t class_id);
-bool class_at_q(node_t ctx, int32_t index, int32_t class_id);
 
 // A copy of source into result: a new context with the same words and the
 // values as they stand (deep: series values copied too).
@@ -85,19 +81,12 @@ int32_t serialize(const cell_t* obj, cell_t* buffer, bool only, bool all, bool f
                   int32_t limit, int32_t indent, bool mold);
 
 // --- change events ---------------------------------------------------------
-// Gives the object on the stack top a record from these numbers (no spec
-// nodes cached); an on-deep-change* index other than -1 makes it the owner
-// of its series.
-void install_on_set(int32_t on_change, int32_t on_change_locals, int32_t on_deep_change,
-                    int32_t on_deep_change_locals);
 // Builds obj's record from its own handler fields (none: no record); a
 // handler field holding neither function! nor routine! raises bad-field-set.
 void install_handlers(cell_t* obj);
 bool has_on_deep_change_q(const cell_t* obj);
 // Calls on-change* with the word, the old and the new value.
 void fire_on_set(cell_t* obj, cell_t* word, cell_t* old_value, cell_t* new_value);
-// For a word bound in an object context: its object's handler.
-void fire_on_set_word(cell_t* word, cell_t* old_value, cell_t* new_value);
 // set on an object: every field (but the handlers) from value.
 void set_many(cell_t* obj, cell_t* value, bool any, bool only, bool some);
 

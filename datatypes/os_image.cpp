@@ -42,8 +42,6 @@ bitmap_t* bitmap(node_t node) {
 }
 
 uint32_t* pixels(node_t node) { return bitmap(node)->pixels.data(); }
-int32_t width_q(node_t node) { return static_cast<int32_t>(record(node)->size & 0xFFFF); }
-int32_t height_q(node_t node) { return static_cast<int32_t>(record(node)->size >> 16); }
 void set_changed(node_t node) { record(node)->flags |= CHANGED; }
 
 node_t make_node(bitmap_t&& pixels) {

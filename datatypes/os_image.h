@@ -55,8 +55,6 @@ bool encode(node_t node, int32_t format, std::vector<uint8_t>& out);
 node_record_t* record(node_t node);
 bitmap_t* bitmap(node_t node);
 uint32_t* pixels(node_t node);
-int32_t width_q(node_t node);
-int32_t height_q(node_t node);
 // Records a change of the pixels (through a write of the image! layer).
 void set_changed(node_t node);
 

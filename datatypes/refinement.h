@@ -9,9 +9,6 @@ inline cell_t load(const char* text) { return word::load_kind(text, TYPE_refinem
 // Appends to the root block a refinement! of the interned text, unbound.
 cell_t* load_in(const char* text);
 inline cell_t* push(const cell_t* w) { return word::push_kind(w, TYPE_refinement); }
-inline cell_t* push_local(node_t ctx, int32_t index) {
-    return word::push_local_kind(ctx, index, TYPE_refinement);
-}
 inline void set() { word::set_kind(); }
 inline void get() { word::get_kind(); }
 

@@ -74,7 +74,7 @@ namespace {
 
 constexpr const char* type_names[TYPE_SLOTS] = {
     nullptr,
-#define ZUV_TYPE(id, ident, name) name,
+#define ZUV_TYPE(id, ident, name, refs) name,
 #include "datatypes/types.def"
 #undef ZUV_TYPE
 };

@@ -115,7 +115,6 @@ inline int32_t rs_abs_length_q(const cell_t* value) {
 // Moves the head by n when it stays inside; returns whether the result is
 // at its tail.
 bool rs_skip(cell_t* value, int32_t n);
-inline bool rs_next(cell_t* value) { return rs_skip(value, 1); }
 // Address of the head character; a head beyond the tail is first reset to
 // the length, in the cell itself.
 uint8_t* rs_head(cell_t* value);

@@ -273,8 +273,8 @@ bool match_bitset_q(cell_t* value, cell_t* bitset) {
     if (rs_tail_q(value)) return false;
     uint32_t c = get_char(rs_head(value), buffer_of(value)->unit());
     series_buffer_t* bits = alloc::buffer(bitset->data2);
-    constexpr uint32_t INVERTED = 1u << 19;
-    if (c / 8 >= static_cast<uint32_t>(bits->used())) return (bits->flags & INVERTED) != 0;
+    if (c / 8 >= static_cast<uint32_t>(bits->used()))
+        return (bits->flags & series_flag::BITSET_INVERTED) != 0;
     return (bits->head_ptr()[c / 8] & (0x80u >> (c % 8))) != 0;
 }
 

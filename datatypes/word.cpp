@@ -174,7 +174,6 @@ cell_t* push_symbol(int32_t symbol) {
 
 cell_t* push(const cell_t* word) { return stack::push(word); }
 cell_t* at(node_t ctx, int32_t index) { return _context::get_symbol_word(ctx, index); }
-cell_t* push_local(node_t ctx, int32_t index) { return stack::push(at(ctx, index)); }
 
 cell_t in_context_or_global(node_t ctx, int32_t symbol) {
     if (ctx != 0) {
@@ -319,10 +318,6 @@ cell_t* push_kind(const cell_t* word, uint8_t type) {
     cell_t* c = stack::push(word);
     cell::set_type(c, type);
     return c;
-}
-
-cell_t* push_local_kind(node_t ctx, int32_t index, uint8_t type) {
-    return push_kind(at(ctx, index), type);
 }
 
 void set_kind() {

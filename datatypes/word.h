@@ -51,7 +51,6 @@ cell_t* push_symbol(int32_t symbol);
 // stand-in would spell another word.
 std::string spelling_of(const cell_t* text);
 cell_t* push(const cell_t* word);
-cell_t* push_local(node_t ctx, int32_t index);
 cell_t* at(node_t ctx, int32_t index);
 // The context's word for the symbol (case-sensitive), else the global
 // context's word for it (added when absent).
@@ -76,7 +75,6 @@ void index_q();
 cell_t load_kind(const char* text, uint8_t type);
 cell_t* load_in_kind(const char* text, cell_t* block, uint8_t type);
 cell_t* push_kind(const cell_t* word, uint8_t type);
-cell_t* push_local_kind(node_t ctx, int32_t index, uint8_t type);
 // set stores the second argument of the current call and makes it the result;
 // get makes the word's value the result.
 void set_kind();

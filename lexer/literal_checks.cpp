@@ -30,16 +30,6 @@ void check_char(state_t& s, int32_t start, int32_t end, uint32_t, int32_t) {
     s.position = end + 1;
 }
 
-void check_file(state_t& s, int32_t start, int32_t end, uint32_t flags, int32_t) {
-    const uint8_t* t = s.bytes();
-    if (end - start >= 2 && t[start + 1] == '"') {
-        check_string_text(s, start, start + 2, end, flags, TYPE_file);
-        s.position = end + 1;
-    }
-}
-
-void consume_closer(state_t& s, int32_t, int32_t end, uint32_t, int32_t) { s.position = end + 1; }
-
 void check_point(state_t& s, int32_t start, int32_t end, uint32_t, int32_t) {
     if (start > 0 && s.bytes()[start - 1] == '(') s.token_start = start - 1;
     s.start_state = S_START;

@@ -15,9 +15,6 @@ void check_string_text(state_t& s, int32_t token_start, int32_t from, int32_t to
                        int32_t kind);
 
 void check_char(state_t& s, int32_t start, int32_t end, uint32_t flags, int32_t load);
-void check_file(state_t& s, int32_t start, int32_t end, uint32_t flags, int32_t load);
-// Consumes the byte that ended the token (">", "}", ")", "%").
-void consume_closer(state_t& s, int32_t start, int32_t end, uint32_t flags, int32_t load);
 // The point token begins after the "(" that its paren scanner consumed.
 void check_point(state_t& s, int32_t start, int32_t end, uint32_t flags, int32_t load);
 // 2 to 8 hexadecimal digits, then "h".

@@ -164,7 +164,7 @@ void scan_construct(state_t& s, int32_t start, int32_t end, uint32_t, int32_t lo
     if (same_text(text, length, "true") || same_text(text, length, "false")) kind = TYPE_logic;
     else if (same_text(text, length, "none")) kind = TYPE_none;
     else if (same_text(text, length, "unset")) kind = TYPE_unset;
-#define ZUV_TYPE(id, ident, name) else if (same_text(text, length, name)) kind = id;
+#define ZUV_TYPE(id, ident, name, refs) else if (same_text(text, length, name)) kind = id;
 #include "datatypes/types.def"
 #undef ZUV_TYPE
     if (kind == 0) throw_error(s, start, end + 1, ERR_BAD_CONSTRUCT);

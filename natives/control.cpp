@@ -611,14 +611,4 @@ void catch_(int32_t check, const int32_t* refinements) {
     stack::unwind_last();
 }
 
-void check_thrown(bool keep) {
-    cell_t e = *stack::top();
-    if (keep) error::capture_stack(&e);
-    int32_t throw_symbol = symbol::resolve(symbol::make("throw"));
-    if (symbol::resolve(error::get_type(&e)) == throw_symbol &&
-        symbol::resolve(error::get_id(&e)) == throw_symbol)
-        exits::throw_error(&e);
-    stack::set_last_keep(&e);
-}
-
 }  // namespace zuv::natives

@@ -233,21 +233,6 @@ void forall_end(const cell_t* word, const cell_t* saved) {
     _context::set(&w, saved);
 }
 
-void forall_mark(const cell_t* word, cell_t* saved) { saved->data1 = _context::get(word)->data1; }
-
-void repeat_init(int32_t start) {
-    cell_t* counter = stack::arguments - 3;
-    cell::begin(counter);
-    integer::make_at(counter, start);
-}
-
-void repeat_next(const cell_t* word, int32_t i) {
-    cell_t w = *word;
-    cell_t v{TYPE_unset, 0, 0, 0};
-    integer::make_at(&v, i + 1);
-    _context::set(&w, &v);
-}
-
 int32_t loop_count_at(cell_t* count) {
     if (type_of(count) == TYPE_integer) return integer::get(count);
     double d = std::trunc(cell::get_float(count));
@@ -259,8 +244,6 @@ int32_t loop_count_at(cell_t* count) {
     integer::make_at(count, n);
     return n;
 }
-
-int32_t loop_count() { return loop_count_at(stack::arguments); }
 
 bool series_more_q(const cell_t* series) {
     int32_t i = series::head_index(series);

@@ -107,22 +107,10 @@ void remove_each_next(cell_t* state, const cell_t* result, int32_t n);
 bool forall_next(const cell_t* word, const cell_t* saved, bool advance);
 // Sets the loop word back to the saved series.
 void forall_end(const cell_t* word, const cell_t* saved);
-// Copies the word's current index into the saved series cell.
-void forall_mark(const cell_t* word, cell_t* saved);
-// Stores start into the counter cell three cells below the current arguments.
-void repeat_init(int32_t start);
-// Sets the counter word to i + 1.
-void repeat_next(const cell_t* word, int32_t i);
 // The count argument as an integer (a float is truncated toward zero), also
 // written back into the cell.
 int32_t loop_count_at(cell_t* count);
-int32_t loop_count();  // on the first argument of the current frame
 // Whether the series value's index is before its tail.
 bool series_more_q(const cell_t* series);
-
-// After a guarded evaluation that ended with an error: the error becomes the
-// result (keep: its near is filled in), unless it is the no-catch-for-throw
-// error, which is raised again.
-void check_thrown(bool keep);
 
 }  // namespace zuv::natives

@@ -475,11 +475,6 @@ void fill(uint8_t* start, uint8_t* end, uint8_t byte) {
     if (end > start) std::memset(start, byte, static_cast<size_t>(end - start));
 }
 
-void zero_words(uint32_t* first, uint32_t* last) {
-    do *first = 0;
-    while (++first <= last);
-}
-
 // --- big frames ---------------------------------------------------------------
 
 series_buffer_t* new_big_frame(size_t total) {
@@ -491,17 +486,6 @@ series_buffer_t* new_big_frame(size_t total) {
     while (*link) link = &(*link)->next;
     *link = frame;
     return frame->buffer();
-}
-
-void free_big_frame(series_buffer_t* buffer) {
-    for (big_frame_t** link = &memory.b_head; *link; link = &(*link)->next) {
-        if ((*link)->buffer() == buffer) {
-            big_frame_t* frame = *link;
-            *link = frame->next;
-            os_free(frame);
-            return;
-        }
-    }
 }
 
 void sweep_big_frames() {

@@ -23,6 +23,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 
 #include "runtime/cell.h"
 
@@ -31,6 +32,8 @@ namespace zuv {
 namespace series_flag {
 constexpr uint32_t UNIT_MASK = 0x1F;
 constexpr uint32_t OWNED = 1u << 17;
+// A bitset! whose set is complemented (datatypes/bitset.h).
+constexpr uint32_t BITSET_INVERTED = 1u << 19;
 constexpr uint32_t FIXED = 1u << 20;
 // Library code (runtime/library_code.h).
 constexpr uint32_t LIBRARY = 1u << 21;
@@ -43,6 +46,19 @@ constexpr uint32_t MARK = 1u << 27;
 constexpr uint32_t HEAD_MIDDLE = 1u << 28;
 constexpr uint32_t NEW = 1u << 29;
 constexpr uint32_t ACTIVE = 1u << 31;
+
+// Each flag has bits of its own: two sharing a bit would read each other's state.
+constexpr bool disjoint(std::initializer_list<uint32_t> flags) {
+    uint32_t seen = 0;
+    for (uint32_t f : flags) {
+        if (seen & f) return false;
+        seen |= f;
+    }
+    return true;
+}
+static_assert(disjoint({UNIT_MASK, OWNED, BITSET_INVERTED, FIXED, LIBRARY, CONTEXT_VALUES, BIG,
+                        PLANNED, MARK, HEAD_MIDDLE, NEW, ACTIVE}),
+              "two series flags share a bit");
 }  // namespace series_flag
 
 struct series_buffer_t {
@@ -181,13 +197,11 @@ cell_t* alloc_tail_value(cell_t* block);
 uint8_t* alloc_tail_unit(series_buffer_t* s, int32_t bytes);
 
 void fill(uint8_t* start, uint8_t* end, uint8_t byte);
-void zero_words(uint32_t* first, uint32_t* last);
 inline uint64_t round_up(uint64_t value, uint64_t alignment) {
     return (value + alignment - 1) & ~(alignment - 1);
 }
 
 series_buffer_t* new_big_frame(size_t total);
-void free_big_frame(series_buffer_t* buffer);
 
 // Epilogues of a collection.
 void sweep_big_frames();

@@ -31,13 +31,13 @@ static_assert(sizeof(cell_t) == 16, "cells are four 32-bit words");
 
 // Datatype ids, from the one list in datatypes/types.def.
 enum type_id : uint8_t {
-#define ZUV_TYPE(id, ident, name) TYPE_##ident = id,
+#define ZUV_TYPE(id, ident, name, refs) TYPE_##ident = id,
 #include "datatypes/types.def"
 #undef ZUV_TYPE
 };
 // The number of datatypes: the list's entries, numbered 1 up without gaps.
 constexpr int TYPE_COUNT = 0
-#define ZUV_TYPE(id, ident, name) +1
+#define ZUV_TYPE(id, ident, name, refs) +1
 #include "datatypes/types.def"
 #undef ZUV_TYPE
     ;
@@ -48,7 +48,7 @@ constexpr bool numbered_from_one(std::initializer_list<int> ids) {
     return true;
 }
 static_assert(numbered_from_one({
-#define ZUV_TYPE(id, ident, name) id,
+#define ZUV_TYPE(id, ident, name, refs) id,
 #include "datatypes/types.def"
 #undef ZUV_TYPE
               }),

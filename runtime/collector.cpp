@@ -149,44 +149,48 @@ inline void mark_word_context(node_t ctx, uint32_t symbol) {
     else mark_context(ctx);
 }
 
+// What a cell refers to, by datatype: the last column of datatypes/types.def.
+enum class refs : uint8_t {
+    none,
+    cells,
+    text,
+    context,
+    word,
+    native,
+    function,
+    bytes,
+    object,
+    table,
+    handle,
+    image
+};
+// Indexed by any type byte, so that a cell of no datatype refers to nothing.
+constexpr refs refs_of[256] = {
+    refs::none,
+#define ZUV_TYPE(id, ident, name, what) refs::what,
+#include "datatypes/types.def"
+#undef ZUV_TYPE
+};
+
 void mark_value(const cell_t* c) {
-    switch (type_of(c)) {
-    case TYPE_block:
-    case TYPE_paren:
-    case TYPE_path:
-    case TYPE_lit_path:
-    case TYPE_set_path:
-    case TYPE_get_path: mark_cells_node(c->data2); break;
-    case TYPE_event:
-        // A scripted event's extra fields or a backend event's record; 0
-        // when a scripted event has none.
-        if (c->data2 != 0) mark_cells_node(c->data2);
-        break;
-    case TYPE_string:
-    case TYPE_file:
-    case TYPE_url:
-    case TYPE_tag:
-    case TYPE_email:
-    case TYPE_ref:
-    case TYPE_symbol:
+    switch (refs_of[type_of(c)]) {
+    case refs::none: break;
+    // Series of cells; an event's are a scripted event's extra fields or a
+    // backend event's record (0 when a scripted event has none).
+    case refs::cells: mark_cells_node(c->data2); break;
+    case refs::text:
         mark_node(c->data2);
         mark_node(c->data3);
         break;
-    case TYPE_context:
+    case refs::context:
         mark_table(c->data1);
         if (!(c->header & FLAG_STACK_VALUES)) mark_cells_node(c->data2);
         if (c->header & _context::FLAG_MARKS_NODE) mark_node(c->data3);
         break;
-    case TYPE_word:
-    case TYPE_set_word:
-    case TYPE_lit_word:
-    case TYPE_get_word:
-    case TYPE_refinement:
+    case refs::word:
         if (c->data1) mark_word_context(c->data1, c->data2);
         break;
-    case TYPE_native:
-    case TYPE_action:
-    case TYPE_op: {
+    case refs::native: {
         mark_cells_node(c->data2);
         mark_cells_node(c->data3);
         uint32_t wrapped = (c->header >> 16) & 0xFF;
@@ -194,37 +198,30 @@ void mark_value(const cell_t* c) {
             mark_context(c->data1);
         break;
     }
-    case TYPE_function:
-    case TYPE_routine:
+    case refs::function:
         mark_context(c->data1);
         mark_cells_node(c->data2);
         mark_cells_node(c->data3);
         break;
-    case TYPE_bitset:
-    case TYPE_vector:
-    case TYPE_binary: mark_node(c->data2); break;
-    case TYPE_object:
-    case TYPE_error:
-    case TYPE_port:
+    case refs::bytes: mark_node(c->data2); break;
+    case refs::object:
         mark_context(c->data1);
         mark_node(c->data3);
         break;
-    case TYPE_hash:
-    case TYPE_map:
+    case refs::table:
         mark_cells_node(c->data2);
         mark_table(c->data3);
         break;
-    case TYPE_handle: {
+    case refs::handle: {
         auto index = static_cast<int32_t>(c->data3);
         if (index >= 0 && index < externals::capacity() &&
             !(externals::entry(index)->flags & externals::FREE))
             externals::mark(index, 0);
         break;
     }
-    case TYPE_image:
+    case refs::image:
         if (c->data2 && mark_node(c->data2) && image_marker) image_marker(c->data2);
         break;
-    default: break;
     }
 }
 

@@ -56,71 +56,10 @@ void set_word_checked(const cell_t* word) {
     _context::set(&w, value);
 }
 
-void set_word_top(const cell_t* word) {
-    set_word_checked(word);
-    stack::top_slot = stack::arguments;
-}
-
 cell_t* get_word_checked(const cell_t* word) {
     cell_t* value = _context::get(word);
     if (type_of(value) == TYPE_unset) fire(err::no_value, word);
     return value;
-}
-
-namespace {
-
-cell_t* slot_or_fail(node_t ctx, int32_t index) {
-    cell_t* slot = _context::value_at(ctx, index);
-    if (slot == nullptr) fire(err::not_defined, object::get_word(ctx, index));
-    return slot;
-}
-
-}  // namespace
-
-void set_ctx_checked(node_t ctx, int32_t index) {
-    cell_t* value = stack::top();
-    if (type_of(value) == TYPE_unset) fire(err::need_value, object::get_word(ctx, index));
-    copy_cell(value, slot_or_fail(ctx, index));
-}
-
-void set_ctx_top(node_t ctx, int32_t index) {
-    set_ctx_checked(ctx, index);
-    stack::top_slot = stack::arguments;
-}
-
-void set_ctx(node_t ctx, int32_t index) {
-    copy_cell(stack::top(), slot_or_fail(ctx, index));
-    stack::top_slot = stack::arguments;
-    if (_context::kind_of(_context::cell_of(ctx)) == _context::KIND_OBJECT)
-        _context::mark_set(ctx, index);
-}
-
-cell_t* get_ctx(node_t ctx, int32_t index) { return slot_or_fail(ctx, index); }
-
-void set_refinement(const cell_t* value, int32_t slot, int32_t count) {
-    cell_t* r = stack::arguments + slot;
-    if (truthy(value)) {
-        r->data1 = 1;
-        return;
-    }
-    for (int32_t i = 1; i <= count; i++) r[i].header = TYPE_none;
-}
-
-int32_t refinement_params(bool native, int32_t refinement_count, const refinement_use_t* uses,
-                          int32_t use_count, int32_t* params) {
-    int32_t first = native ? 1 : 0;
-    if (native) params[0] = 1;
-    for (int32_t i = 0; i < refinement_count; i++) params[first + i] = -1;
-    for (int32_t g = 0; g < use_count; g++) {
-        const refinement_use_t& u = uses[g];
-        if (truthy(u.value)) {
-            if (u.position >= 1 && u.position <= refinement_count)
-                params[first + u.position - 1] = u.offset;
-        } else {
-            for (int32_t i = 0; i < u.count; i++) stack::arguments[u.offset + i].header = TYPE_none;
-        }
-    }
-    return first + refinement_count;
 }
 
 cell_t* eval_path(bool set, cell_t* path, cell_t* head, cell_t* const* elements, int32_t count) {

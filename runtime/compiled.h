@@ -48,40 +48,13 @@ inline const cell_t* check_unset(int32_t arg_num, const cell_t* value) {
     return value;
 }
 
-// --- words and context slots -----------------------------------------------------
-// The value stored is the last pushed cell. The *_checked variants refuse
-// an unset value (need-value); the *_top variants then reset the stack top to
-// the arguments base.
+// --- words and refinements -------------------------------------------------------
+// Stores the last pushed cell into the word; need-value when it is unset.
 void set_word_checked(const cell_t* word);
-void set_word_top(const cell_t* word);
 // The word's value; no-value when unset.
 cell_t* get_word_checked(const cell_t* word);
-void set_ctx_checked(node_t ctx, int32_t index);
-void set_ctx_top(node_t ctx, int32_t index);
-void set_ctx(node_t ctx, int32_t index);
-// not-defined when the context has no values.
-cell_t* get_ctx(node_t ctx, int32_t index);
-
-// --- refinements -----------------------------------------------------------------
 // Truth without the unset check: only none and false are false.
 inline bool truthy(const cell_t* value) { return logic::truthy(value); }
-// The refinement at arguments base + slot becomes true when value is truthy;
-// otherwise the count cells after it become none.
-void set_refinement(const cell_t* value, int32_t slot, int32_t count);
-
-// One refinement used at a call site.
-struct refinement_use_t {
-    const cell_t* value;  // the refinement's value (truthy: used)
-    int32_t position;  // among the entry's refinement parameters, from 1
-    int32_t offset;  // of its first argument from the arguments base
-    int32_t count;  // its arguments
-};
-// The refinement parameters of an entry call: one per refinement of the entry,
-// -1 when unused, else the offset of its first argument; the cells of an
-// unused refinement's arguments become none. A native gets a leading 1.
-// Writes into params and returns how many were written.
-int32_t refinement_params(bool native, int32_t refinement_count, const refinement_use_t* uses,
-                          int32_t use_count, int32_t* params);
 
 // --- paths, select -----------------------------------------------------------------
 // Evaluates head/elements[0]/.../elements[count-1]; with set, stores the

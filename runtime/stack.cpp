@@ -203,10 +203,6 @@ void unwind_last() {
     cell_t* result = unwind_frame(false);
     copy_cell(result, arguments);
 }
-void unwind_func_last() {
-    cell_t* result = unwind_frame(true);
-    copy_cell(result, arguments);
-}
 void revert() { revert_frame(false); }
 void revert_func() { revert_frame(true); }
 

@@ -49,7 +49,7 @@ static_assert(sizeof(call_frame_t) == 20, "a call frame is five 32-bit words");
 namespace frame {
 // Kinds (header bits 24-27).
 constexpr uint32_t KIND_FUNC = 1, KIND_NATIVE = 2, KIND_TRY = 4, KIND_TRY_ALL = 5, KIND_CATCH = 6,
-                   KIND_EVAL = 7, KIND_LOOP = 8, KIND_9 = 9;
+                   KIND_EVAL = 7, KIND_LOOP = 8;
 
 constexpr uint32_t SYMBOL_MASK = 0x00FFFFFFu;
 constexpr uint32_t KIND_MASK = 0x0F000000u;
@@ -71,7 +71,6 @@ constexpr uint32_t CATCH = header_of(KIND_CATCH);
 // An eval frame always counts as the interpreter's.
 constexpr uint32_t EVAL = header_of(KIND_EVAL) | INTERPRETED;
 constexpr uint32_t LOOP = header_of(KIND_LOOP);
-constexpr uint32_t FRAME_9 = header_of(KIND_9);
 
 inline uint32_t kind_of(const call_frame_t* f) { return (f->header & KIND_MASK) >> 24; }
 inline uint32_t symbol_of(const call_frame_t* f) { return f->header & SYMBOL_MASK; }
@@ -281,7 +280,6 @@ inline void unwind() {
 }
 void unwind_func();
 void unwind_last();
-void unwind_func_last();
 void revert();
 void revert_func();
 void pop_frame();

@@ -189,7 +189,7 @@ const typeset_def_t typeset_defs[] = {
     {"any-type!", "default! internal!"},
 };
 
-#define ZUV_TYPE(id, ident, name) {name, id},
+#define ZUV_TYPE(id, ident, name, refs) {name, id},
 const struct {
     const char* name;
     int32_t id;

@@ -52,9 +52,6 @@ namespace zuv::runtime {
 
 namespace {
 
-int saved_argc = 0;
-char** saved_argv = nullptr;
-
 void set_booting() { block::booting_q = 1; }
 
 // The hooks through which lower layers reach the ones above them: the
@@ -97,8 +94,7 @@ void checksum_compress_call() {
     call::init();
 }
 
-// The order is binding; see the header. nullptr marks a step whose module
-// has not landed yet.
+// The order is binding; see the header.
 const init_step_t steps[] = {
     {"booting", set_booting},
     {"print hooks", print_hooks::init},
@@ -132,8 +128,7 @@ const init_step_t steps[] = {
 }  // namespace
 
 void init() {
-    for (const init_step_t& step : steps)
-        if (step.run) step.run();
+    for (const init_step_t& step : steps) step.run();
 }
 
 void shutdown() { alloc::free_all(); }
@@ -187,12 +182,7 @@ void enter(int argc, char** argv, void (*run)(int, char**)) {
     lowrt::quit(0);
 }
 
-int arg_count() { return saved_argc; }
-char** arg_values() { return saved_argv; }
-
 void start(int argc, char** argv) {
-    saved_argc = argc;
-    saved_argv = argv;
     // Double precision, round to nearest, every exception masked: the
     // defaults of SSE arithmetic, set again in case a library changed them.
     fesetenv(FE_DFL_ENV);

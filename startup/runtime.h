@@ -4,7 +4,7 @@
 // later steps use what earlier ones made (the stacks need the root block,
 // the natives need the predefined words, the boot load needs all of it).
 // The order is the table in runtime.cpp; a module plugs its initialiser into
-// its step there, and a step with no module yet is skipped.
+// its step there.
 #pragma once
 
 #include <cstdint>
@@ -27,9 +27,5 @@ void shutdown();
 // budgets of recursive work (evaluation, molding, parsing) the limit long
 // before the stack is. Installs the fault handlers first. Never returns.
 [[noreturn]] void enter(int argc, char** argv, void (*entry)(int, char**));
-
-// What start() received, for the command-line services.
-int arg_count();
-char** arg_values();
 
 }  // namespace zuv::runtime

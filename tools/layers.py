@@ -5,7 +5,9 @@ Every C++ source of the runtime belongs to one layer (LAYERS, bottom first,
 the first matching path prefix wins). A file may include from its own layer
 and the layers below it; an include running up the layers fails the check
 unless one of the named groups (GROUPS) allows it. Includes of files outside
-the layered folders (system headers, generated files) are not checked.
+the layered folders (system headers, generated files) are not checked;
+an include written relative to its file ("../runtime/cell.h") is checked as
+the file it names.
 
 Usage: tools/layers.py [ROOT]   (exit status 1 on any include running up)
 """
@@ -76,6 +78,17 @@ def allowed(source, target):
     return any(member(source, froms) and member(target, tos) for _, froms, tos in GROUPS)
 
 
+def resolve(root, source, target):
+    """The included file's path from the root, as the compiler finds it: a
+    quoted include is looked for beside the including file first (so
+    "../runtime/cell.h" and "cell.h" name files of the tree too), then on the
+    include path, whose one entry for the tree is the root."""
+    beside = os.path.normpath(os.path.join(os.path.dirname(source), target))
+    if not beside.startswith("..") and os.path.isfile(os.path.join(root, beside)):
+        return beside
+    return os.path.normpath(target)
+
+
 def main():
     root = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(
         os.path.dirname(os.path.abspath(__file__)))
@@ -93,7 +106,7 @@ def main():
                         m = INCLUDE.match(line)
                         if not m:
                             continue
-                        target = m.group(1)
+                        target = resolve(root, path, m.group(1))
                         target_rank, target_layer = layer_of(target)
                         if target_rank is None:
                             continue

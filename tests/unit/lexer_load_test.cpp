@@ -29,7 +29,7 @@ using namespace zuv;
 
 std::string type_name(int32_t id) {
     switch (id) {
-#define ZUV_TYPE(n, ident, name)                                                                   \
+#define ZUV_TYPE(n, ident, name, refs)                                                             \
     case n:                                                                                        \
         return name;
 #include "datatypes/types.def"

@@ -236,7 +236,7 @@ struct names_t {
 
 int type_by_name(const std::string& name) {
     if (name == "none") return 0;
-#define ZUV_TYPE(id, ident, text)                                                                  \
+#define ZUV_TYPE(id, ident, text, refs)                                                            \
     if (name == text) return id;
 #include "datatypes/types.def"
 #undef ZUV_TYPE

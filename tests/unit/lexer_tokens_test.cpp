@@ -25,7 +25,7 @@ const char* final_name(int32_t final_state) {
 
 std::string type_name(int32_t kind) {
     switch (kind) {
-#define ZUV_TYPE(id, ident, name)                                                                  \
+#define ZUV_TYPE(id, ident, name, refs)                                                            \
     case id:                                                                                       \
         return name;
 #include "datatypes/types.def"

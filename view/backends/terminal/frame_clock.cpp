@@ -9,8 +9,4 @@ int64_t now_ms() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-int64_t frame_start() { return now_ms(); }
-
-int64_t frame_elapsed(int64_t start) { return now_ms() - start; }
-
 }  // namespace zuv::tui

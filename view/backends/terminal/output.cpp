@@ -15,11 +15,6 @@ std::string out_buffer;
 volatile sig_atomic_t cursor_hidden = 0;
 volatile sig_atomic_t alternate_entered = 0;
 
-void send_csi(int n, const char* tail) {
-    std::string seq = "\x1b[" + std::to_string(n) + tail;
-    write(seq.data(), seq.size());
-}
-
 }  // namespace
 
 screen_t& screen() { return the_screen; }
@@ -34,10 +29,6 @@ void set_mode(int n) {
 void reset_mode(int n) {
     std::string seq = "\x1b[?" + std::to_string(n) + "l";
     write(seq.data(), seq.size());
-}
-
-void cursor_down(int n) {
-    if (n >= 1) send_csi(n, "B");
 }
 
 void show_cursor(bool shown) {
@@ -66,11 +57,6 @@ bool fullscreen_entered_q() { return alternate_entered != 0; }
 void forget_terminal_modes() {
     cursor_hidden = 0;
     alternate_entered = 0;
-}
-
-void clear_screen() {
-    std::fflush(stdout);
-    write("\x1b[2J", 4);
 }
 
 void flush_screen() {

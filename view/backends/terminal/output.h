@@ -19,7 +19,6 @@ void write(const char* bytes, size_t count);
 
 void set_mode(int n);  // "\033[?nh"
 void reset_mode(int n);  // "\033[?nl"
-void cursor_down(int n);
 
 // Shows or hides the terminal cursor, sending only a change.
 void show_cursor(bool shown);
@@ -33,7 +32,6 @@ bool fullscreen_entered_q();
 // After a restore that wrote its own sequences: the cursor is shown and the
 // alternate screen left.
 void forget_terminal_modes();
-void clear_screen();
 
 // Writes the screen's grid in one write; the screen is then drawn and no
 // redraw is pending.
