@@ -515,6 +515,7 @@ void init() {
     r.own<ACT_mold>(mold);
     r.own<ACT_eval_path>(eval_path);
     r.own<ACT_compare>(compare);
+    r.quiet_compare = compare;
     r.own<ACT_append>(insert);
     r.own<ACT_change>(change);
     r.own<ACT_insert>(insert);

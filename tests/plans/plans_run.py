@@ -21,6 +21,8 @@ PASS_THROUGH = ("PATH", "ZUV_GC_STRESS", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_
 
 
 MODES = ("plans off", "plans on", "plans verified")
+# With ZUV_NO_FAST_PATHS: every call and operator on the general path.
+GENERAL = "general path"
 
 
 def run(zuv, path, mode):
@@ -31,12 +33,14 @@ def run(zuv, path, mode):
     env["ZUV_PLANS"] = "0" if mode == "plans off" else on
     if mode == "plans verified":
         env["ZUV_PLAN_VERIFY"] = "1"
+    if mode == GENERAL:
+        env["ZUV_NO_FAST_PATHS"] = "1"
     p = subprocess.run([zuv, path], env=env, stdin=subprocess.DEVNULL, capture_output=True,
                        timeout=TIMEOUT, cwd=os.path.dirname(path))
     return p.returncode, p.stdout, p.stderr
 
 
-def compare(zuv, cases):
+def compare(zuv, cases, modes=MODES):
     """cases: (name, source) pairs. Returns the number of differing cases,
     after printing each difference; every case's source is written to a
     temporary folder."""
@@ -46,7 +50,7 @@ def compare(zuv, cases):
             path = os.path.join(tmp, name + ".zuv")
             with open(path, "w", encoding="utf-8") as f:
                 f.write("Zuv []\n" + source)
-            runs = [(mode, run(zuv, path, mode)) for mode in MODES]
+            runs = [(mode, run(zuv, path, mode)) for mode in modes]
             if any(r != runs[0][1] for _, r in runs):
                 failed += 1
                 print("DIFFERS: %s\n--- source\n%s" % (name, source))
@@ -57,11 +61,11 @@ def compare(zuv, cases):
     return failed
 
 
-def main(cases, check=None):
+def main(cases, check=None, modes=MODES):
     if len(sys.argv) != 2:
         sys.exit("usage: %s ZUV" % sys.argv[0])
     zuv = os.path.abspath(sys.argv[1])
-    failed = compare(zuv, cases)
+    failed = compare(zuv, cases, modes)
     if check is not None:
         failed += check(zuv)
     print("%d cases, %d differ" % (len(cases), failed))
