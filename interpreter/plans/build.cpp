@@ -543,7 +543,7 @@ struct builder {
             if (!user && plain_function_q(&expected) && library_body_q(&expected)) {
                 nodes[head + 1].flags |= LIBRARY_CALL;
                 // Its one argument is seen to be a leaf below.
-                if (n == 1 && !(summary & PLAN_LOCALS_MASK) &&
+                if (n == 1 && summary.locals() == 0 &&
                     picked_index(&expected, nullptr) != 0)
                     nodes[head + 1].flags |= LEAF_PICK;
             }
