@@ -838,21 +838,31 @@ bool call_back(const cell_t* callee, const cell_t* frame_word, cell_t* args, int
         cell_t cache = *arguments_cache(slot);
         stack::top_slot = first;
         kept = 0;
-        bool active = true;
-        for (int32_t i = 0; i < block::abs_length(&cache); i++) {
-            const cell_t* e = block::rs_abs_at(&cache, i);
-            switch (type_of(e)) {
-            case TYPE_refinement:
-                stack::push(&false_value);
-                active = false;
-                break;
-            case TYPE_typeset:
-                if (((e->header & ARG_KIND_MASK) >> ARG_KIND_SHIFT) == ARG_RETURN) break;
-                if (active && kept < count) stack::top_slot = first + ++kept;
-                else stack::push(&none_value);
-                break;
-            case TYPE_integer: push_locals(integer::get(e)); break;
-            default: break;
+        if (cache.data3 & PLAN_SIMPLE) [[likely]] {
+            // Normal arguments, then the locals: the walk's frame, from the
+            // summary.
+            int32_t n = static_cast<int32_t>(cache.data3 & PLAN_ARGS_MASK);
+            kept = n < count ? n : count;
+            stack::top_slot = first + kept;
+            for (int32_t i = kept; i < n; i++) stack::push(&none_value);
+            push_locals(static_cast<int32_t>((cache.data3 >> PLAN_LOCALS_SHIFT) & 0xFFFF));
+        } else {
+            bool active = true;
+            for (int32_t i = 0; i < block::abs_length(&cache); i++) {
+                const cell_t* e = block::rs_abs_at(&cache, i);
+                switch (type_of(e)) {
+                case TYPE_refinement:
+                    stack::push(&false_value);
+                    active = false;
+                    break;
+                case TYPE_typeset:
+                    if (((e->header & ARG_KIND_MASK) >> ARG_KIND_SHIFT) == ARG_RETURN) break;
+                    if (active && kept < count) stack::top_slot = first + ++kept;
+                    else stack::push(&none_value);
+                    break;
+                case TYPE_integer: push_locals(integer::get(e)); break;
+                default: break;
+                }
             }
         }
     }

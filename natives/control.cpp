@@ -274,9 +274,12 @@ void switch_(int32_t check, const int32_t* refinements) {
     }
     if (found != nullptr) {
         // Evaluated from a stack copy (the branch may change the cases block),
-        // in this frame and through its plan, as loops run their bodies.
+        // in this frame and through its plan, as loops run their bodies,
+        // unless a tracer may see its <body> frame (user code that library
+        // code runs switches tracing back on).
         cell_t* branch = stack::push(found);
-        interpreter::eval_here(branch);
+        if (interpreter::tracing_anywhere()) interpreter::eval(branch, true);
+        else interpreter::eval_here(branch);
         return;
     }
     if (refinements[0] >= 0) {
