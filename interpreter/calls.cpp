@@ -61,6 +61,24 @@ namespace {
 
 }  // namespace
 
+// The call event of a short way's call that began untraced, when one of its
+// arguments switched tracing on (`1 + do [trace true 2]`), as the general
+// path fires it.
+void fire_resumed_call(const cell_t* callee, const cell_t* code, int32_t pos) {
+    cell_t name = call_word();
+    fire_event(event::CALL, code, pos, &name, callee);
+}
+
+// finish_call for a short way's call that began untraced, when its arguments
+// or its run switched tracing on (`catch [trace true]`): the return event the
+// general path fires there.
+void finish_resumed(cell_t* slot, bool push, const cell_t* result, const cell_t* code,
+                    int32_t pos) {
+    cell_t name = call_word();
+    cell_t* target = finish_call(slot, push, result);
+    fire_event(event::RETURN, code, pos, &name, target);
+}
+
 [[noreturn, gnu::cold]] void fire_no_arg(const cell_t* callee, int32_t entry) {
     cell_t fn = call_word();
     cell_t arg = argument_word(callee, entry);
@@ -253,10 +271,14 @@ inline int32_t fetch_simple(uint32_t plan, uint8_t t, const cell_t* callee, cons
             check_argument(slot, i);
     }
     push_locals(static_cast<int32_t>((plan >> PLAN_LOCALS_SHIFT) & 0xFFFF));
+    if (tracing) [[unlikely]]
+        fire_resumed_call(slot, code, pos);
     const cell_t* result = run_function(slot);
     if (result == nullptr) [[unlikely]]
         return pos;
-    finish_pushed(slot, push, result);
+    if (tracing) [[unlikely]]
+        finish_resumed(slot, push, result, code, pos);
+    else finish_pushed(slot, push, result);
     return pos;
 }
 
@@ -277,9 +299,13 @@ inline int32_t fetch_simple(uint32_t plan, uint8_t t, const cell_t* callee, cons
     pos = fetch_branches(slot, 1, n, plan, code, pos, end);
     if (exits::pending) [[unlikely]]
         return pos;
+    if (tracing) [[unlikely]]
+        fire_resumed_call(slot, code, pos);
     run_simple_entry(TYPE_native, slot, n);
     if (exits::pending) return pos;
-    finish_call(slot, push);
+    if (tracing) [[unlikely]]
+        finish_resumed(slot, push, stack::arguments, code, pos);
+    else finish_call(slot, push);
     return pos;
 }
 
@@ -343,10 +369,14 @@ template <bool with_descriptor>
                        : fetch_native<false>(d, slot, cache, plan, code, pos, end);
     if (exits::pending) [[unlikely]]
         return pos;
+    if (tracing) [[unlikely]]
+        fire_resumed_call(slot, code, pos);
     // call_direct takes `if` and `either` elsewhere.
     run_plain_entry(type_of(slot), slot, static_cast<int32_t>(plan & PLAN_ARGS_MASK));
     if (exits::pending) return pos;
-    finish_pushed(slot, push, stack::arguments);
+    if (tracing) [[unlikely]]
+        finish_resumed(slot, push, stack::arguments, code, pos);
+    else finish_pushed(slot, push, stack::arguments);
     return pos;
 }
 
@@ -396,9 +426,13 @@ namespace {
     if (exits::pending) [[unlikely]]
         return pos;
     if (check_needed(plan, stack::top_slot - 1)) check_argument(slot, 1);
+    if (tracing) [[unlikely]]
+        fire_resumed_call(slot, code, pos);
     run_simple_entry(type_of(slot), slot, 2);
     if (exits::pending) return pos;
-    finish_call(slot, push);
+    if (tracing) [[unlikely]]
+        finish_resumed(slot, push, stack::arguments, code, pos);
+    else finish_call(slot, push);
     return pos;
 }
 
@@ -469,6 +503,8 @@ namespace {
         default: break;
         }
     }
+    if (tracing) [[unlikely]]
+        fire_resumed_call(slot, code, pos);
     const cell_t* result = stack::arguments;
     if (native_like) {
         run_entry(t, slot, refs);
@@ -478,7 +514,9 @@ namespace {
         result = run_function(slot);
         if (result == nullptr) return pos;
     }
-    finish_call(slot, push, result);
+    if (tracing) [[unlikely]]
+        finish_resumed(slot, push, result, code, pos);
+    else finish_call(slot, push, result);
     return pos;
 }
 
