@@ -78,6 +78,8 @@ void terminate_console() {
 
 void input_ended_q() { logic::make_at(arg(0), terminal::stdin_ended); }
 
+void input_quit_q() { logic::make_at(arg(0), terminal::input_quit_q()); }
+
 // The console start: the title (only on a terminal) and the window size.
 void console_init() {
     terminal::init(arg(0));
@@ -160,6 +162,7 @@ const routine_def_t routine_defs[] = {
     {"input-stdin", R"~("Temporary function, internal use only" return: [string!])~", "[terminal/stdin-readline stack/arguments]", input_stdin, TYPE_string},
     {"read-stdin", R"~("Temporary function, internal use only" buffer [binary!] buflen [integer!])~", "[simple-io/read-data stdin buffer buflen]", read_stdin, -1},
     {"_input-ended?", R"~("Internal Use Only" return: [logic!])~", "[terminal/stdin-ended?]", input_ended_q, TYPE_logic},
+    {"_input-quit?", R"~("Internal Use Only" return: [logic!])~", "[terminal/input-quit?]", input_quit_q, TYPE_logic},
     {"_trace-delimiters", R"~("Internal Use Only" buffer [string!] open [block!] callback [function!] more? [logic!])~", "[console/trace-delimiters buffer open callback more?]", trace_delimiters, -1},
     {"__console-init", R"~("Internal Use Only" str [string!])~", "[terminal/init str]", console_init, -1},
 };

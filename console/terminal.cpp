@@ -372,9 +372,12 @@ void _set_buffer_history(const cell_t* line, const cell_t* hist) {
 
 void _terminate_console() {}
 
+bool input_quit_q() { return editor.quit_key; }
+
 int32_t _read_input(const cell_t* prompt, bool hidden) {
     platform::flush_console_output();
     if (!string::any_string_q(type_of(&held_line))) return 0;
+    editor.quit_key = false;
     if (!stdin_console_q()) {
         stdin_readline(&held_line);
         return 0;

@@ -41,6 +41,10 @@ void _set_buffer_history(const cell_t* line, const cell_t* hist);
 // (console/stdin.h) reads the line and no prompt is shown.
 int32_t _read_input(const cell_t* prompt, bool hidden);
 
+// `_input-quit?`: whether the last read ended by Ctrl-C, or Ctrl-D on an
+// empty line, rather than by a "q" typed (false after a piped read).
+bool input_quit_q();
+
 // `_terminate-console`: nothing to do on this platform.
 void _terminate_console();
 

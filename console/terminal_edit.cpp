@@ -50,6 +50,7 @@ void line_editor::begin(const std::u32string& prompt, bool hide, int32_t columns
     index_ = -1;
     count_ = history != nullptr ? history->count() : 0;
     result_head_ = 0;
+    quit_key = false;
     first_refresh_ = true;
     full_redraw_ = true;
     owed_ = false;
@@ -373,10 +374,12 @@ bool line_editor::key(int32_t k) {
         }
         if (length != 0) return true;
         line = U"q";
+        quit_key = true;
         finish(0);
         return false;
     case 3:  // Ctrl-C
         line = U"q";
+        quit_key = true;
         finish(0);
         return false;
     case KEY_ESCAPE: {

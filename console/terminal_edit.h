@@ -72,6 +72,9 @@ public:
     // Set by the caller before a key when more keys are already waiting:
     // edits that would redraw the line only note that it is owed.
     bool defer = false;
+    // The read was ended by Ctrl-C, or Ctrl-D on an empty line (the line is
+    // then "q").
+    bool quit_key = false;
 
     // Starts a read: draws the prompt and the line (or the saved line). The
     // terminal's cursor stands at start_column of its row.

@@ -61,6 +61,24 @@ namespace {
 
 }  // namespace
 
+// The call event of a short way's call that began untraced, when one of its
+// arguments switched tracing on (`1 + do [trace true 2]`), as the general
+// path fires it.
+void fire_resumed_call(const cell_t* callee, const cell_t* code, int32_t pos) {
+    cell_t name = call_word();
+    fire_event(event::CALL, code, pos, &name, callee);
+}
+
+// finish_call for a short way's call that began untraced, when its arguments
+// or its run switched tracing on (`catch [trace true]`): the return event the
+// general path fires there.
+void finish_resumed(cell_t* slot, bool push, const cell_t* result, const cell_t* code,
+                    int32_t pos) {
+    cell_t name = call_word();
+    cell_t* target = finish_call(slot, push, result);
+    fire_event(event::RETURN, code, pos, &name, target);
+}
+
 [[noreturn, gnu::cold]] void fire_no_arg(const cell_t* callee, int32_t entry) {
     cell_t fn = call_word();
     cell_t arg = argument_word(callee, entry);
@@ -252,10 +270,14 @@ inline int32_t fetch_simple(call_summary_t summary, uint8_t t, const cell_t* cal
             check_argument(slot, i);
     }
     push_locals(summary.locals());
+    if (tracing) [[unlikely]]
+        fire_resumed_call(slot, code, pos);
     const cell_t* result = run_function(slot);
     if (result == nullptr) [[unlikely]]
         return pos;
-    finish_pushed(slot, push, result);
+    if (tracing) [[unlikely]]
+        finish_resumed(slot, push, result, code, pos);
+    else finish_pushed(slot, push, result);
     return pos;
 }
 
@@ -276,9 +298,13 @@ inline int32_t fetch_simple(call_summary_t summary, uint8_t t, const cell_t* cal
     pos = fetch_branches(slot, 1, n, summary, code, pos, end);
     if (exits::pending) [[unlikely]]
         return pos;
+    if (tracing) [[unlikely]]
+        fire_resumed_call(slot, code, pos);
     run_simple_entry(TYPE_native, slot, n);
     if (exits::pending) return pos;
-    finish_call(slot, push);
+    if (tracing) [[unlikely]]
+        finish_resumed(slot, push, stack::arguments, code, pos);
+    else finish_call(slot, push);
     return pos;
 }
 
@@ -342,10 +368,14 @@ template <bool with_descriptor>
                        : fetch_native<false>(d, slot, cache, summary, code, pos, end);
     if (exits::pending) [[unlikely]]
         return pos;
+    if (tracing) [[unlikely]]
+        fire_resumed_call(slot, code, pos);
     // call_direct takes `if` and `either` elsewhere.
     run_plain_entry(type_of(slot), slot, summary.args());
     if (exits::pending) return pos;
-    finish_pushed(slot, push, stack::arguments);
+    if (tracing) [[unlikely]]
+        finish_resumed(slot, push, stack::arguments, code, pos);
+    else finish_pushed(slot, push, stack::arguments);
     return pos;
 }
 
@@ -395,9 +425,13 @@ namespace {
     if (exits::pending) [[unlikely]]
         return pos;
     if (check_needed(summary, stack::top_slot - 1)) check_argument(slot, 1);
+    if (tracing) [[unlikely]]
+        fire_resumed_call(slot, code, pos);
     run_simple_entry(type_of(slot), slot, 2);
     if (exits::pending) return pos;
-    finish_call(slot, push);
+    if (tracing) [[unlikely]]
+        finish_resumed(slot, push, stack::arguments, code, pos);
+    else finish_call(slot, push);
     return pos;
 }
 
@@ -468,6 +502,8 @@ namespace {
         default: break;
         }
     }
+    if (tracing) [[unlikely]]
+        fire_resumed_call(slot, code, pos);
     const cell_t* result = stack::arguments;
     if (native_like) {
         run_entry(t, slot, refs);
@@ -477,7 +513,9 @@ namespace {
         result = run_function(slot);
         if (result == nullptr) return pos;
     }
-    finish_call(slot, push, result);
+    if (tracing) [[unlikely]]
+        finish_resumed(slot, push, result, code, pos);
+    else finish_call(slot, push, result);
     return pos;
 }
 
@@ -838,14 +876,15 @@ bool call_back(const cell_t* callee, const cell_t* frame_word, cell_t* args, int
         cell_t cache = *arguments_cache(slot);
         stack::top_slot = first;
         kept = 0;
-        if (cache.data3 & PLAN_SIMPLE) [[likely]] {
+        call_summary_t summary = cached_summary(&cache);
+        if (summary.simple_q()) [[likely]] {
             // Normal arguments, then the locals: the walk's frame, from the
             // summary.
-            int32_t n = static_cast<int32_t>(cache.data3 & PLAN_ARGS_MASK);
+            int32_t n = summary.args();
             kept = n < count ? n : count;
             stack::top_slot = first + kept;
             for (int32_t i = kept; i < n; i++) stack::push(&none_value);
-            push_locals(static_cast<int32_t>((cache.data3 >> PLAN_LOCALS_SHIFT) & 0xFFFF));
+            push_locals(summary.locals());
         } else {
             bool active = true;
             for (int32_t i = 0; i < block::abs_length(&cache); i++) {

@@ -208,6 +208,15 @@ private:
     bool saved_caller_ = false;
 };
 
+// A short way's call (or a plan's) that began untraced, when its arguments
+// switched tracing on: the call event the general path fires there.
+[[gnu::cold, gnu::noinline]] void fire_resumed_call(const cell_t* callee, const cell_t* code,
+                                                    int32_t pos);
+// finish_call for such a call when its arguments or its run switched
+// tracing on (`catch [trace true]`), with the return event.
+[[gnu::cold, gnu::noinline]] void finish_resumed(cell_t* slot, bool push, const cell_t* result,
+                                                 const cell_t* code, int32_t pos);
+
 // --- inline -----------------------------------------------------------------------
 // The inline routines have internal linkage, as they had when one unit held
 // them all: each unit keeps its own copies, and GCC weighs inlining them as

@@ -31,6 +31,8 @@ namespace {
     pos = fetch_branches(slot, i, count, summary, code, pos, end);
     if (exits::pending) [[unlikely]]
         return pos;
+    if (tracing) [[unlikely]]
+        fire_resumed_call(slot, code, pos);
     if (planned) {
         cell_t* args = stack::arguments;
         int32_t k = conditional_branch(plan::native_slot(n) == EITHER_INDEX, args);
@@ -50,7 +52,9 @@ namespace {
         run_simple_entry(TYPE_native, slot, count);
     }
     if (exits::pending) return pos;
-    finish_planned(slot);
+    if (tracing) [[unlikely]]
+        finish_resumed(slot, true, stack::arguments, code, pos);
+    else finish_planned(slot);
     if (infix) return pos;
     return plan_lookahead(x, n, code, pos, end);
 }
@@ -78,6 +82,24 @@ namespace {
     stack::arguments = stack::cell_at(f->prev);
     stack::top_slot = slot + 1;
     return conditional_next(x, n, code, end, infix, probed);
+}
+
+// conditional_value for the branch r that ran, when it switched tracing on
+// (`if true [trace true]`): with the return event the interpreter's call
+// fires there.
+[[gnu::cold, gnu::noinline]] int32_t traced_branch_value(const plan_run& x, const pnode_t* n,
+                                                         const cell_t* code, int32_t end,
+                                                         bool infix, const cell_t* r) {
+    finish_resumed(stack::arguments - 1, true, r, code, n->end);
+    return conditional_next(x, n, code, end, infix, nullptr);
+}
+
+[[gnu::always_inline]] inline int32_t branch_value(const plan_run& x, const pnode_t* n,
+                                                   const cell_t* code, int32_t end, bool infix,
+                                                   const cell_t* r) {
+    if (tracing) [[unlikely]]
+        return traced_branch_value(x, n, code, end, infix, r);
+    return conditional_value(x, n, code, end, infix, stack::arguments - 1, r, nullptr);
 }
 
 // The value of a conditional that takes branch k of those from first on
@@ -192,9 +214,7 @@ namespace {
     args[2] = last->value;
     stack::top_slot = args + (either ? 3 : 2);
     cell_t* r = plan_branch(x, block, args + 1 + k, code);
-    *next = r == nullptr
-                ? n->end
-                : conditional_value(x, n, code, end, infix, stack::arguments - 1, r, nullptr);
+    *next = r == nullptr ? n->end : branch_value(x, n, code, end, infix, r);
     return true;
 }
 
@@ -252,7 +272,7 @@ namespace {
     cell_t* r = plan_branch(x, block, branch_code, code);
     if (r == nullptr) [[unlikely]]
         return n->end;
-    return conditional_value(x, n, code, end, infix, stack::arguments - 1, r, nullptr);
+    return branch_value(x, n, code, end, infix, r);
 }
 
 // A planned conditional whose condition is a leaf (a literal or a word)
@@ -334,7 +354,7 @@ namespace {
     cell_t* r = plan_branch(x, plan::block_of(x.head, first + k), args + 1 + k, code);
     if (r == nullptr) [[unlikely]]
         return n->end;
-    return conditional_value(x, n, code, end, infix, stack::arguments - 1, r, nullptr);
+    return branch_value(x, n, code, end, infix, r);
 }
 
 // A conditional of a lane's condition, the quiet way first.

@@ -241,6 +241,8 @@ template <bool self>
     }
     push_locals(plan::refined_locals(frame));
     complete_frame(function::context_of(slot));
+    if (tracing) [[unlikely]]
+        fire_resumed_call(slot, code, pos);
     const cell_t* result;
     if (self && plan_holds(x)) [[likely]]
         result = run_self(x, slot);
@@ -248,7 +250,9 @@ template <bool self>
     else result = run_other_function(slot);
     if (result == nullptr) [[unlikely]]
         return pos;
-    finish_marked(caller, slot, result);
+    if (tracing) [[unlikely]]
+        finish_resumed(slot, true, result, code, pos);
+    else finish_marked(caller, slot, result);
     if (infix) return pos;
     return plan_lookahead(x, n, code, pos, end);
 }

@@ -281,6 +281,8 @@ namespace {
     if (exits::pending) [[unlikely]]
         return pos;
     checked(1);
+    if (tracing) [[unlikely]]
+        fire_resumed_call(slot, code, pos);
     cell_t* left = stack::arguments;
     const cell_t* right = left + 1;
     if (type_of(left) == TYPE_integer && type_of(right) == TYPE_integer &&
@@ -302,7 +304,9 @@ namespace {
     if (plan::wordref_flags_of(n) & plan::FAST_NATIVE) {
         pos = plan_native_fast(x, n, slot, code, pos + 1, end);
         if (exits::pending) return pos;
-        finish_planned(slot);
+        if (tracing) [[unlikely]]
+            finish_resumed(slot, true, stack::arguments, code, pos);
+        else finish_planned(slot);
         if (infix) return pos;
         return plan_lookahead(x, n, code, pos, end);
     }
@@ -313,10 +317,14 @@ namespace {
         return pos;
     // A routine runs as eval_code runs one: its entry, no native's.
     uint8_t t = type_of(slot);
+    if (tracing) [[unlikely]]
+        fire_resumed_call(slot, code, pos);
     if (t == TYPE_routine) call_routine(slot);
     else run_simple_entry(t, slot, count);
     if (exits::pending) return pos;
-    finish_planned(slot);
+    if (tracing) [[unlikely]]
+        finish_resumed(slot, true, stack::arguments, code, pos);
+    else finish_planned(slot);
     if (infix) return pos;
     return plan_lookahead(x, n, code, pos, end);
 }
@@ -377,6 +385,8 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     if (exits::pending) [[unlikely]]
         return pos;
     const cell_t* right = stack::top_slot - 1;
+    if (tracing) [[unlikely]]
+        fire_resumed_call(slot, code, pos);
     // An addition, the commonest, is tested before the operations' table.
     if (!integers || type_of(right) != TYPE_integer ||
         !((f == FAST_ADD ? fast_integers(FAST_ADD, left, integer::get(left), integer::get(right))
@@ -386,7 +396,9 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
         run_simple_entry(type_of(slot), slot, 2);
         if (exits::pending) return pos;
     }
-    finish_planned(slot);
+    if (tracing) [[unlikely]]
+        finish_resumed(slot, true, stack::arguments, code, pos);
+    else finish_planned(slot);
     return pos;
 }
 

@@ -582,6 +582,8 @@ plan_call_body(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t 
     if (exits::pending) [[unlikely]]
         return pos;
     plan_push_locals(summary.locals());
+    if (tracing) [[unlikely]]
+        fire_resumed_call(slot, code, pos);
     // A plan runs for user code called from user code, and only code_origin
     // changes the interpreted mark, putting it back however it is left: the
     // caller is user code here.
@@ -594,7 +596,9 @@ plan_call_body(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t 
     else result = run_other_function(slot);
     if (result == nullptr) [[unlikely]]
         return pos;
-    finish_marked(caller, slot, result);
+    if (tracing) [[unlikely]]
+        finish_resumed(slot, true, result, code, pos);
+    else finish_marked(caller, slot, result);
     // A body of one leaf ran nothing since the argument's probe read the
     // word after the call: the lookahead would find what that probe did.
     if (infix || quiet) return pos;

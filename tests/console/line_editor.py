@@ -431,6 +431,30 @@ def case_zuv_escape():
     with_zuv(body)
 
 
+def case_zuv_quit_open():
+    # Ctrl-D (then Ctrl-C) with a bracket open ends the console as at an
+    # empty prompt, history saved; the "q" the keys give joins no code.
+    for key in ("C-d", "C-c"):
+        def body(p):
+            p.text("f: func [x] [")
+            p.keys("Enter")
+            p.wait_row(prompt_row(p) + 1, "[")
+            p.text("x + 1")
+            p.keys("Enter")
+            p.wait(lambda: sum(r.rstrip() == "[" for r in p.rows()) == 1, "the empty continuation")
+        pane = zuv_pane()
+        try:
+            pane.wait_text("Type HELP")
+            pane.wait(lambda: prompt_row(pane) >= 0, "the prompt")
+            body(pane)
+            pane.keys(key)
+            expect_restored(pane, 0)
+            cfg = pane.file("cache/Zuv/Zuv-Console/console-cfg.zuv") or ""
+            check("x + 1" in cfg and "f: func [x] [" in cfg, "history not saved: %r" % cfg)
+        finally:
+            pane.close()
+
+
 def case_zuv_hide():
     def body(p):
         p.text('s: ask/hide "Password: "')
