@@ -543,8 +543,7 @@ struct builder {
             if (!user && plain_function_q(&expected) && library_body_q(&expected)) {
                 nodes[head + 1].flags |= LIBRARY_CALL;
                 // Its one argument is seen to be a leaf below.
-                if (n == 1 && summary.locals() == 0 &&
-                    picked_index(&expected, nullptr) != 0)
+                if (n == 1 && summary.locals() == 0 && picked_index(&expected, nullptr) != 0)
                     nodes[head + 1].flags |= LEAF_PICK;
             }
             if (user && plain_function_q(&expected)) {

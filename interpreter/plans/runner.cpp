@@ -232,7 +232,8 @@ bool plan_call_pick(const plan_run& x, const pnode_t* n) {
 [[gnu::noinline]] int32_t plan_call_leaf_body(const plan_run& x, const pnode_t* n,
                                               const cell_t* code, int32_t pos, int32_t end,
                                               bool infix) {
-    if ((plan::wordref_flags_of(n) & plan::LEAF_PICK) ? plan_call_pick(x, n) : plan_call_leaf(x, n)) [[likely]]
+    if ((plan::wordref_flags_of(n) & plan::LEAF_PICK) ? plan_call_pick(x, n) : plan_call_leaf(x, n))
+        [[likely]]
         return pos + 1 + plan::argument_count(n);
     return plan_call_of<false>(x, n, code, pos, end, infix);
 }
