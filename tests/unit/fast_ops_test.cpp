@@ -227,5 +227,44 @@ TEST_F(FastOps, PicksGiveWhatPathEvaluationGives) {
     }
 }
 
+// The plans' integer routine against the general one it stands in for: the
+// same value where it answers, and where it declines the general one either
+// declines too (the action raises) or makes the float of the exact result.
+TEST_F(FastOps, IntegerRoutineAgreesWithTheGeneralOne) {
+    const int32_t values[] = {INT32_MIN, INT32_MIN + 1, -65536,   -7, -2, -1, 0, 1, 2, 3,
+                              7,         65536,         INT32_MAX};
+    using namespace interpreter;
+    for (int32_t code = FAST_NONE; code <= FAST_DIVIDE; code++) {
+        auto f = static_cast<fast_op>(code);
+        for (int32_t l : values) {
+            for (int32_t r : values) {
+                SCOPED_TRACE("op " + std::to_string(code) + ": " + std::to_string(l) + ", " +
+                             std::to_string(r));
+                cell_t general;
+                integer::make_at(&general, l);
+                cell_t right;
+                integer::make_at(&right, r);
+                bool general_done = fast_compute(f, &general, &right);
+                cell_t planned;
+                integer::make_at(&planned, l);
+                bool truthy = false;
+                bool planned_done = fast_integers(f, &planned, l, r, &truthy);
+                if (planned_done) {
+                    ASSERT_TRUE(general_done);
+                    EXPECT_EQ(type_of(&planned), type_of(&general));
+                    EXPECT_EQ(molded(&planned), molded(&general));
+                    EXPECT_EQ(truthy, logic::truthy(&planned));
+                } else {
+                    // Declined: the left cell as it was, and nothing the
+                    // general routine gives as an integer or a logic.
+                    EXPECT_EQ(type_of(&planned), TYPE_integer);
+                    EXPECT_EQ(integer::get(&planned), l);
+                    if (general_done) EXPECT_EQ(type_of(&general), TYPE_float_);
+                }
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace zuv
