@@ -131,7 +131,7 @@ int32_t find(const cell_t* cases, const cell_t* value) {
     if (!e->built || !(b->flags & series_flag::PLANNED) ||
         (e->epoch != stamp::epoch &&
          (e->cells.size() != static_cast<size_t>(n) ||
-          std::memcmp(e->cells.data(), cells, sizeof(cell_t) * n) != 0))) {
+          (n != 0 && std::memcmp(e->cells.data(), cells, sizeof(cell_t) * n) != 0)))) {
         b->flags |= series_flag::PLANNED;
         build(e, cells, n);
     }
