@@ -54,7 +54,6 @@ void init() {
     r.own<ACT_form>(form);
     r.own<ACT_mold>(mold);
     r.own<ACT_compare>(compare);
-    r.quiet_compare = compare;
     register_type(RECORD_COUNT, r);
 }
 
