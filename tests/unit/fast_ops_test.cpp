@@ -259,7 +259,9 @@ TEST_F(FastOps, IntegerRoutineAgreesWithTheGeneralOne) {
                     // general routine gives as an integer or a logic.
                     EXPECT_EQ(type_of(&planned), TYPE_integer);
                     EXPECT_EQ(integer::get(&planned), l);
-                    if (general_done) EXPECT_EQ(type_of(&general), TYPE_float_);
+                    if (general_done) {
+                        EXPECT_EQ(type_of(&general), TYPE_float_);
+                    }
                 }
             }
         }
