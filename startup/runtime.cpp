@@ -182,7 +182,9 @@ void enter(int argc, char** argv, void (*run)(int, char**)) {
     lowrt::quit(0);
 }
 
-void start(int argc, char** argv) {
+// The arguments are read from the process itself (/proc/self/cmdline), as it
+// received them; enter hands them over only because its entry takes them.
+void start(int, char**) {
     // Double precision, round to nearest, every exception masked: the
     // defaults of SSE arithmetic, set again in case a library changed them.
     fesetenv(FE_DFL_ENV);
