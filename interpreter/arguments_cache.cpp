@@ -97,15 +97,15 @@ call_summary_t summarize(const cell_t* cache, bool native_like) {
         }
         case TYPE_integer:
             if (locals != 0 || integer::get(e) < 1 ||
-                integer::get(e) > static_cast<int32_t>(call_summary_t::MAX_LOCALS))
+                integer::get(e) > static_cast<int32_t>(call_summary::MAX_LOCALS))
                 return {};
             locals = static_cast<uint32_t>(integer::get(e));
             break;
         default: return {};
         }
     }
-    if (args > call_summary_t::MAX_ARGS) return {};
-    return call_summary_t::simple(args, locals, any_types, later_blocks, first_any);
+    if (args > call_summary::MAX_ARGS) return {};
+    return call_summary::simple(args, locals, any_types, later_blocks, first_any);
 }
 
 void build_cache(const cell_t* callee) {
@@ -184,8 +184,8 @@ void build_cache(const cell_t* callee) {
     call_summary_t summary = summarize(&cache, native_like);
     // A spec changed before the first call gives a frame that does not fill
     // the function's context: such calls take the general path, which pads it.
-    if (t == TYPE_function && summary.simple_q()) {
-        int32_t frame = summary.args() + summary.locals();
+    if (t == TYPE_function && call_summary::simple_q(summary)) {
+        int32_t frame = call_summary::args(summary) + call_summary::locals(summary);
         if (frame != _context::word_count(function::context_of(callee))) summary = {};
     }
     set_cached_summary(&cache, summary);

@@ -53,68 +53,77 @@ inline bool seldom_q(const cell_t* value) { return (SELDOM_TYPES >> (type_of(val
 // A callee's call summary, as its cache cell holds it. One 32-bit word, so
 // that it passes in a register and the hot tests stay one mask and compare.
 // The empty summary (0) is not simple: every call takes the general path.
-class call_summary_t {
-public:
-    static constexpr uint32_t MAX_ARGS = 0xFF;
-    static constexpr uint32_t MAX_LOCALS = 0xFFFF;
+// A scalar read through the functions of call_summary, not a class with
+// members: a member call takes the object's address, and the sanitizer
+// build then keeps a guarded copy on the stack at every use, which deep
+// recursion cannot afford.
+enum class call_summary_t : uint32_t {};
 
-    constexpr call_summary_t() = default;
-    // A simple shape of args normal arguments (at most MAX_ARGS) and locals
-    // locals (/local counted, at most MAX_LOCALS).
-    static constexpr call_summary_t simple(uint32_t args, uint32_t locals, bool any_types,
-                                           bool later_blocks, bool first_any) {
-        return call_summary_t(SIMPLE | (any_types ? ANY_TYPES : 0) |
-                              (later_blocks ? LATER_BLOCKS : 0) | (first_any ? FIRST_ANY : 0) |
-                              args | (locals << LOCALS_SHIFT));
-    }
-    // The word as a cache cell or a plan node keeps it, and back.
-    static constexpr call_summary_t from_bits(uint32_t bits) { return call_summary_t(bits); }
-    constexpr uint32_t bits() const { return bits_; }
+namespace call_summary {
 
-    constexpr bool simple_q() const { return bits_ & SIMPLE; }
-    // The number of normal arguments and of locals (0 unless simple).
-    constexpr int32_t args() const { return static_cast<int32_t>(bits_ & ARGS_MASK); }
-    constexpr int32_t locals() const {
-        return static_cast<int32_t>((bits_ & LOCALS_MASK) >> LOCALS_SHIFT);
-    }
-    // Simple, of exactly args normal arguments (any locals); and of exactly
-    // args arguments and locals locals.
-    constexpr bool simple_with(uint32_t args) const {
-        return (bits_ & (SIMPLE | ARGS_MASK)) == (SIMPLE | args);
-    }
-    constexpr bool simple_with(uint32_t args, uint32_t locals) const {
-        return (bits_ & (SIMPLE | ARGS_MASK | LOCALS_MASK)) ==
-               (SIMPLE | args | (locals << LOCALS_SHIFT));
-    }
-    // Every normal argument's typeset takes every type outside SELDOM_TYPES:
-    // only an argument of those types needs its typeset read.
-    constexpr bool any_types_q() const { return bits_ & ANY_TYPES; }
-    // Every normal argument after the first takes a block!: the branches of
-    // `if` and `either` written as blocks need no check.
-    constexpr bool later_blocks_q() const { return bits_ & LATER_BLOCKS; }
-    // The first normal argument's typeset takes every type outside
-    // SELDOM_TYPES.
-    constexpr bool first_any_q() const { return bits_ & FIRST_ANY; }
+constexpr uint32_t MAX_ARGS = 0xFF;
+constexpr uint32_t MAX_LOCALS = 0xFFFF;
 
-private:
-    static constexpr uint32_t SIMPLE = 1u << 31;
-    static constexpr uint32_t ANY_TYPES = 1u << 30;
-    static constexpr uint32_t LATER_BLOCKS = 1u << 29;
-    static constexpr uint32_t FIRST_ANY = 1u << 28;
-    static constexpr uint32_t ARGS_MASK = MAX_ARGS;
-    static constexpr uint32_t LOCALS_SHIFT = 8;
-    static constexpr uint32_t LOCALS_MASK = MAX_LOCALS << LOCALS_SHIFT;
+namespace bits_ {
+constexpr uint32_t SIMPLE = 1u << 31;
+constexpr uint32_t ANY_TYPES = 1u << 30;
+constexpr uint32_t LATER_BLOCKS = 1u << 29;
+constexpr uint32_t FIRST_ANY = 1u << 28;
+constexpr uint32_t ARGS_MASK = MAX_ARGS;
+constexpr uint32_t LOCALS_SHIFT = 8;
+constexpr uint32_t LOCALS_MASK = MAX_LOCALS << LOCALS_SHIFT;
+}  // namespace bits_
 
-    constexpr explicit call_summary_t(uint32_t bits) : bits_(bits) {}
-    uint32_t bits_ = 0;
-};
+// The word as a cache cell or a plan node keeps it, and back.
+constexpr call_summary_t from_bits(uint32_t bits) { return static_cast<call_summary_t>(bits); }
+constexpr uint32_t bits(call_summary_t s) { return static_cast<uint32_t>(s); }
+
+// A simple shape of args normal arguments (at most MAX_ARGS) and locals
+// locals (/local counted, at most MAX_LOCALS).
+constexpr call_summary_t simple(uint32_t args, uint32_t locals, bool any_types, bool later_blocks,
+                                bool first_any) {
+    using namespace bits_;
+    return from_bits(SIMPLE | (any_types ? ANY_TYPES : 0) | (later_blocks ? LATER_BLOCKS : 0) |
+                     (first_any ? FIRST_ANY : 0) | args | (locals << LOCALS_SHIFT));
+}
+
+constexpr bool simple_q(call_summary_t s) { return bits(s) & bits_::SIMPLE; }
+// The number of normal arguments and of locals (0 unless simple).
+constexpr int32_t args(call_summary_t s) {
+    return static_cast<int32_t>(bits(s) & bits_::ARGS_MASK);
+}
+constexpr int32_t locals(call_summary_t s) {
+    return static_cast<int32_t>((bits(s) & bits_::LOCALS_MASK) >> bits_::LOCALS_SHIFT);
+}
+// Simple, of exactly args normal arguments (any locals); and of exactly
+// args arguments and locals locals.
+constexpr bool simple_with(call_summary_t s, uint32_t args) {
+    using namespace bits_;
+    return (bits(s) & (SIMPLE | ARGS_MASK)) == (SIMPLE | args);
+}
+constexpr bool simple_with(call_summary_t s, uint32_t args, uint32_t locals) {
+    using namespace bits_;
+    return (bits(s) & (SIMPLE | ARGS_MASK | LOCALS_MASK)) ==
+           (SIMPLE | args | (locals << LOCALS_SHIFT));
+}
+// Every normal argument's typeset takes every type outside SELDOM_TYPES:
+// only an argument of those types needs its typeset read.
+constexpr bool any_types_q(call_summary_t s) { return bits(s) & bits_::ANY_TYPES; }
+// Every normal argument after the first takes a block!: the branches of
+// `if` and `either` written as blocks need no check.
+constexpr bool later_blocks_q(call_summary_t s) { return bits(s) & bits_::LATER_BLOCKS; }
+// The first normal argument's typeset takes every type outside
+// SELDOM_TYPES.
+constexpr bool first_any_q(call_summary_t s) { return bits(s) & bits_::FIRST_ANY; }
+
+}  // namespace call_summary
 
 // The summary a cache cell holds, and its store.
 inline call_summary_t cached_summary(const cell_t* cache) {
-    return call_summary_t::from_bits(cache->data3);
+    return call_summary::from_bits(cache->data3);
 }
 inline void set_cached_summary(cell_t* cache, call_summary_t summary) {
-    cache->data3 = summary.bits();
+    cache->data3 = call_summary::bits(summary);
 }
 
 }  // namespace zuv::interpreter

@@ -151,7 +151,7 @@ int32_t eval_return(const cell_t* callee, const cell_t* word, const cell_t* code
                     int32_t end) {
     call_summary_t summary = summary_of_callee(callee);
     // One argument and no locals; the bits about types do not matter.
-    if (!summary.simple_with(1, 0)) [[unlikely]]
+    if (!call_summary::simple_with(summary, 1, 0)) [[unlikely]]
         return eval_code(callee, code, pos, end, false, pos - 1, false);
     // callee points into a context's values, which the argument may move:
     // from here on only its copy in the slot is read.
@@ -187,7 +187,7 @@ namespace {
 // only. Returns the position after the arguments.
 inline int32_t fetch_simple(call_summary_t summary, uint8_t t, const cell_t* callee,
                             const cell_t* code, int32_t pos, int32_t end, bool infix) {
-    int32_t n = summary.args();
+    int32_t n = call_summary::args(summary);
     node_t cache = alloc::buffer(callee->data3)->head_cell()[1].data2;
     int32_t i = 0;
     if (infix && n > 0) {
@@ -202,7 +202,7 @@ inline int32_t fetch_simple(call_summary_t summary, uint8_t t, const cell_t* cal
             check_arg(callee, i, alloc::buffer(cache)->head_cell() + i, stack::top_slot - 1);
     }
     if (t == TYPE_function || t == TYPE_routine) {
-        push_locals(summary.locals());
+        push_locals(call_summary::locals(summary));
         if (tracing) [[unlikely]] {
             cell_t name = call_word();
             fire_event(event::CALL, code, pos, &name, callee);
@@ -245,7 +245,7 @@ inline int32_t fetch_simple(call_summary_t summary, uint8_t t, const cell_t* cal
     check_native_stack();
     cell_t* slot = stack::push(fn);
     stack::mark_interp_func(word);
-    int32_t n = summary.args();
+    int32_t n = call_summary::args(summary);
     // fetch_normal, with the cells read again only after an argument that
     // may have run something: a literal with no word after it is pushed as
     // eval_operand pushes it, and that runs nothing.
@@ -269,7 +269,7 @@ inline int32_t fetch_simple(call_summary_t summary, uint8_t t, const cell_t* cal
         if (check_needed(summary, stack::top_slot - 1)) [[unlikely]]
             check_argument(slot, i);
     }
-    push_locals(summary.locals());
+    push_locals(call_summary::locals(summary));
     if (tracing) [[unlikely]]
         fire_resumed_call(slot, code, pos);
     const cell_t* result = run_function(slot);
@@ -290,11 +290,12 @@ inline int32_t fetch_simple(call_summary_t summary, uint8_t t, const cell_t* cal
     check_native_stack();
     cell_t* slot = stack::push(fn);
     stack::mark_interp_native(word);
-    int32_t n = summary.args();
+    int32_t n = call_summary::args(summary);
     pos = fetch_normal(slot, 0, code, pos, end, false);
     if (exits::pending) [[unlikely]]
         return pos;
-    if (!summary.first_any_q() || seldom_q(stack::top_slot - 1)) check_argument(slot, 0);
+    if (!call_summary::first_any_q(summary) || seldom_q(stack::top_slot - 1))
+        check_argument(slot, 0);
     pos = fetch_branches(slot, 1, n, summary, code, pos, end);
     if (exits::pending) [[unlikely]]
         return pos;
@@ -320,7 +321,7 @@ template <bool with_descriptor>
 [[gnu::always_inline]] inline int32_t fetch_native(const entry_arguments* d, const cell_t* slot,
                                                    node_t cache, call_summary_t summary,
                                                    const cell_t* code, int32_t pos, int32_t end) {
-    auto n = summary.args();
+    auto n = call_summary::args(summary);
     int32_t live = end;
     const cell_t* cells = live_cells(code, &live);
     for (int32_t i = 0; i < n; i++) {
@@ -363,7 +364,7 @@ template <bool with_descriptor>
     // every argument's check.
     node_t cache = alloc::buffer(slot->data3)->head_cell()[1].data2;
     const entry_arguments* d =
-        summary.any_types_q() ? nullptr : described(type_of(slot), slot->data1, cache);
+        call_summary::any_types_q(summary) ? nullptr : described(type_of(slot), slot->data1, cache);
     pos = d != nullptr ? fetch_native<true>(d, slot, cache, summary, code, pos, end)
                        : fetch_native<false>(d, slot, cache, summary, code, pos, end);
     if (exits::pending) [[unlikely]]
@@ -371,7 +372,7 @@ template <bool with_descriptor>
     if (tracing) [[unlikely]]
         fire_resumed_call(slot, code, pos);
     // call_direct takes `if` and `either` elsewhere.
-    run_plain_entry(type_of(slot), slot, summary.args());
+    run_plain_entry(type_of(slot), slot, call_summary::args(summary));
     if (exits::pending) return pos;
     if (tracing) [[unlikely]]
         finish_resumed(slot, push, stack::arguments, code, pos);
@@ -548,7 +549,7 @@ int32_t eval_code(const cell_t* callee, const cell_t* code, int32_t pos, int32_t
     if (infix) stack::top_slot++;
 
     call_summary_t summary = summary_of_callee(slot);
-    if (summary.simple_q() && path == nullptr) [[likely]]
+    if (call_summary::simple_q(summary) && path == nullptr) [[likely]]
         pos = fetch_simple(summary, t, slot, code, pos, end, infix);
     else pos = fetch_args(slot, code, pos, end, path, ref_pos, mode::EVAL, infix);
     if (exits::pending) return pos;
@@ -572,7 +573,7 @@ int32_t fetch_args(const cell_t* callee, const cell_t* code, int32_t pos, int32_
                    const cell_t* path, int32_t ref_pos, int32_t mode, bool infix) {
     uint8_t t = type_of(callee);
     call_summary_t summary = summary_of_callee(callee);
-    if (summary.simple_q() && path == nullptr && mode == mode::EVAL) [[likely]]
+    if (call_summary::simple_q(summary) && path == nullptr && mode == mode::EVAL) [[likely]]
         return fetch_simple(summary, t, callee, code, pos, end, infix);
     bool native_like = t == TYPE_native || t == TYPE_action;
     bool applying = (mode & 3) != 0;
@@ -877,14 +878,14 @@ bool call_back(const cell_t* callee, const cell_t* frame_word, cell_t* args, int
         stack::top_slot = first;
         kept = 0;
         call_summary_t summary = cached_summary(&cache);
-        if (summary.simple_q()) [[likely]] {
+        if (call_summary::simple_q(summary)) [[likely]] {
             // Normal arguments, then the locals: the walk's frame, from the
             // summary.
-            int32_t n = summary.args();
+            int32_t n = call_summary::args(summary);
             kept = n < count ? n : count;
             stack::top_slot = first + kept;
             for (int32_t i = kept; i < n; i++) stack::push(&none_value);
-            push_locals(summary.locals());
+            push_locals(call_summary::locals(summary));
         } else {
             bool active = true;
             for (int32_t i = 0; i < block::abs_length(&cache); i++) {

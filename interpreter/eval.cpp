@@ -204,7 +204,7 @@ int32_t eval_expression(const cell_t* code, int32_t pos, int32_t end, bool no_in
                 // Its plan read without building it: nothing here may allocate
                 // while v and c still point into buffers.
                 const cell_t* cache = alloc::buffer(v->data3)->head_cell() + 1;
-                if (type_of(cache) == TYPE_block && cached_summary(cache).simple_q() &&
+                if (type_of(cache) == TYPE_block && call_summary::simple_q(cached_summary(cache)) &&
                     vt != TYPE_routine) [[likely]] {
                     pos = call_direct(vt, v, c, cached_summary(cache), code, pos + 1, end, push);
                     if (exits::pending) return pos;

@@ -294,7 +294,7 @@ inline void check_arg(const cell_t* callee, int32_t entry, const cell_t* types,
 // for a value of a seldom type, else only when some argument does not take
 // every type.
 inline bool check_needed(call_summary_t summary, const cell_t* value) {
-    return !summary.any_types_q() || seldom_q(value);
+    return !call_summary::any_types_q(summary) || seldom_q(value);
 }
 
 // check_arg for the argument just pushed as entry i of the callee at slot,
@@ -361,7 +361,7 @@ inline void check_argument(const cell_t* slot, int32_t i) {
         uint8_t ct = type_of(&callee);
         const cell_t* cache = alloc::buffer(callee.data3)->head_cell() + 1;
         if (!tracing && (ct == TYPE_native || ct == TYPE_action) && type_of(cache) == TYPE_block &&
-            cached_summary(cache).simple_with(2)) [[likely]]
+            call_summary::simple_with(cached_summary(cache), 2)) [[likely]]
             pos = call_infix(left, w, cached_summary(cache), code, pos + 1, end, push);
         else pos = eval_code(left, code, pos + 1, end, push, pos, true);
         if (exits::pending) return pos;
@@ -421,7 +421,7 @@ inline bool origin_fits(bool library) { return (stack::interpreted_mark == 0) ==
                                                   int32_t pos, int32_t end, bool push) {
     if (vt == TYPE_function) return call_simple(fn, word, summary, code, pos, end, push);
     if (vt == TYPE_native && (fn->data1 == IF_INDEX || fn->data1 == EITHER_INDEX) &&
-        summary.args() != 0)
+        call_summary::args(summary) != 0)
         return call_conditional(fn, word, summary, code, pos, end, push);
     return call_native(fn, word, summary, code, pos, end, push);
 }
@@ -631,8 +631,8 @@ inline bool operator_follows(const cell_t* c, int32_t pos, int32_t live) {
                     return eval_return(v, c, code, pos + 1, end);
                 } else if (vt != TYPE_routine) {
                     const cell_t* cache = alloc::buffer(v->data3)->head_cell() + 1;
-                    if (type_of(cache) == TYPE_block && cached_summary(cache).simple_q())
-                        [[likely]] {
+                    if (type_of(cache) == TYPE_block &&
+                        call_summary::simple_q(cached_summary(cache))) [[likely]] {
                         pos =
                             call_direct(vt, v, c, cached_summary(cache), code, pos + 1, end, true);
                         if (exits::pending || infix) return pos;
@@ -716,7 +716,7 @@ inline void absorb_return() {
     for (; i < count; i++) {
         int32_t live = end;
         const cell_t* c = live_cells(code, &live) + pos;
-        if (summary.later_blocks_q() && pos < live && type_of(c) == TYPE_block &&
+        if (call_summary::later_blocks_q(summary) && pos < live && type_of(c) == TYPE_block &&
             !operator_follows(c, pos, live)) [[likely]] {
             stack::push(c);
             pos++;

@@ -12,6 +12,7 @@
 // that runs in between never follows a node word that is not valid yet.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
@@ -102,13 +103,17 @@ inline void clear_new_line(cell_t* c) { c->header &= ~FLAG_NEW_LINE; }
 inline void begin(cell_t* c) { c->header = TYPE_unset; }
 
 // 64-bit scalars (floats, times, ...) keep their bits in words 2-3, low word
-// first. The words are only 4-byte aligned, hence the copies.
+// first. The words are only 4-byte aligned: they are read as one unaligned
+// 64-bit word, never through a local whose address is taken (a sanitizer
+// build gives each such local guarded stack, in every routine it inlines
+// into, and deep recursion runs out of stack).
+using unaligned_u64 = uint64_t __attribute__((may_alias, aligned(4)));
 inline double get_float(const cell_t* c) {
-    double d;
-    std::memcpy(&d, &c->data2, sizeof d);
-    return d;
+    return std::bit_cast<double>(*reinterpret_cast<const unaligned_u64*>(&c->data2));
 }
-inline void put_float(cell_t* c, double d) { std::memcpy(&c->data2, &d, sizeof d); }
+inline void put_float(cell_t* c, double d) {
+    *reinterpret_cast<unaligned_u64*>(&c->data2) = std::bit_cast<uint64_t>(d);
+}
 
 }  // namespace cell
 }  // namespace zuv

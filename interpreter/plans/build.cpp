@@ -218,7 +218,7 @@ struct builder {
         uint32_t header = stack::frame_header(
             c, (kind == K_CALL || kind == K_REFCALL ? frame::FUNC : frame::NATIVE) | mark());
         emit(make(K_WORDREF, static_cast<int32_t>(header), values,
-                  static_cast<int32_t>(summary.bits()), c));
+                  static_cast<int32_t>(call_summary::bits(summary)), c));
     }
 
     // The expression at pos of cells (end cells), as eval_operand takes it
@@ -269,8 +269,8 @@ struct builder {
                           pos, pos + 1, 0, c, planned ? arguments : 0));
             if (planned) {
                 call_summary_t summary = summary_of(&fn);
-                int32_t ref =
-                    emit(make(K_WORDREF, 0, 0, static_cast<int32_t>(summary.bits()), &fn));
+                int32_t ref = emit(
+                    make(K_WORDREF, 0, 0, static_cast<int32_t>(call_summary::bits(summary)), &fn));
                 // The short ways count on user code calling user code.
                 if (!library && !library_body_q(&fn) && plain_function_q(&fn)) {
                     nodes[ref].flags |= PLAIN_CALL;
@@ -378,9 +378,9 @@ struct builder {
         uint8_t vt = type_of(v);
         if (vt != TYPE_function && vt != TYPE_native && vt != TYPE_action) return -1;
         call_summary_t summary = summary_of(v);
-        if (!summary.simple_q()) return -1;
+        if (!call_summary::simple_q(summary)) return -1;
         if (fn != nullptr) *fn = *v;
-        return summary.args();
+        return call_summary::args(summary);
     }
 
     // The value the word at w holds now (a function's word read in its
@@ -491,30 +491,31 @@ struct builder {
         uint8_t vt = type_of(v);
         if (vt == TYPE_op || vt == TYPE_unset) return -1;
         call_summary_t summary = summary_of(v);
-        if (!summary.simple_q()) return -1;
+        if (!call_summary::simple_q(summary)) return -1;
         // A routine (the type tests: none? and the like) runs as a native
         // does once its arguments are in; one with locals would need them
         // pushed, which the native's run does not do.
-        if (vt == TYPE_routine && summary.locals() != 0) return -1;
-        auto n = summary.args();
+        if (vt == TYPE_routine && call_summary::locals(summary) != 0) return -1;
+        auto n = call_summary::args(summary);
         cell_t expected = *v;
         int32_t head = static_cast<int32_t>(nodes.size());
         int32_t p = pos + 1;
         if (vt == TYPE_native && expected.data1 == RETURN_SLOT) {
-            if (!summary.simple_with(1, 0)) return -1;
+            if (!call_summary::simple_with(summary, 1, 0)) return -1;
             call_head(K_RETURN, c, &expected, pos, summary, 1);
         } else if (vt == TYPE_native &&
                    (expected.data1 == IF_INDEX || expected.data1 == EITHER_INDEX)) {
             // `if` takes a condition and a branch, `either` two branches: the
             // runner counts on that.
-            if (n != (expected.data1 == EITHER_INDEX ? 3 : 2) || !summary.later_blocks_q() ||
-                native_table == nullptr || native_table[expected.data1] == nullptr)
+            if (n != (expected.data1 == EITHER_INDEX ? 3 : 2) ||
+                !call_summary::later_blocks_q(summary) || native_table == nullptr ||
+                native_table[expected.data1] == nullptr)
                 return -1;
             call_head(K_COND, c, &expected, pos, summary, expected.data1);
             if (p >= end) return -1;
             p = expression(cells, p, end, false);
             const pnode_t& cond = nodes[static_cast<size_t>(head) + 2];
-            if (p >= 0 && summary.first_any_q() && !(cond.flags & PROBE)) {
+            if (p >= 0 && call_summary::first_any_q(summary) && !(cond.flags & PROBE)) {
                 uint8_t k = cond.kind();
                 if ((cond.flags & SIMPLE_INFIX) && (cond.value.data1 & INFIX_LANE))
                     nodes[static_cast<size_t>(head) + 1].flags |= LANE_CONDITION;
@@ -543,13 +544,14 @@ struct builder {
             if (!user && plain_function_q(&expected) && library_body_q(&expected)) {
                 nodes[head + 1].flags |= LIBRARY_CALL;
                 // Its one argument is seen to be a leaf below.
-                if (n == 1 && summary.locals() == 0 && picked_index(&expected, nullptr) != 0)
+                if (n == 1 && call_summary::locals(summary) == 0 &&
+                    picked_index(&expected, nullptr) != 0)
                     nodes[head + 1].flags |= LEAF_PICK;
             }
             if (user && plain_function_q(&expected)) {
                 nodes[head + 1].flags |= PLAIN_CALL;
                 // Its one argument is seen to be a leaf below.
-                if (n <= 1 && summary.locals() == 0 && leaf_body_q(&expected))
+                if (n <= 1 && call_summary::locals(summary) == 0 && leaf_body_q(&expected))
                     nodes[head + 1].flags |= LEAF_BODY;
             }
         } else {
@@ -699,7 +701,7 @@ struct builder {
                            field_call_arguments(right) < 0;
                 }
             }
-            call_summary_t summary;
+            call_summary_t summary{};
             if (!fast) {
                 // The operator is called: a native or action of two normal
                 // arguments, as the lookahead calls it. The same op! has the
@@ -708,7 +710,9 @@ struct builder {
                 cell_t callee = *v;
                 callee.header = ct;
                 summary = summary_of(&callee);
-                if ((ct != TYPE_native && ct != TYPE_action) || !summary.simple_with(2)) return -1;
+                if ((ct != TYPE_native && ct != TYPE_action) ||
+                    !call_summary::simple_with(summary, 2))
+                    return -1;
             }
             emit(make(K_OP, p, -1, 0, v, fast ? static_cast<uint32_t>(f) : 0));
             // A called operator's word keeps the operation too: its result
@@ -718,7 +722,7 @@ struct builder {
             auto values = static_cast<int32_t>(_context::cell_of(w->data1)->data2);
             auto header = static_cast<int32_t>(stack::frame_header(w, frame::NATIVE | mark()));
             int32_t ref = emit(make(K_WORDREF, header, values, static_cast<int32_t>(f), w));
-            if (summary.any_types_q()) nodes[ref].flags |= OPERATOR_ANY_TYPES;
+            if (call_summary::any_types_q(summary)) nodes[ref].flags |= OPERATOR_ANY_TYPES;
             int32_t step = static_cast<int32_t>(nodes.size()) - 2;
             if (first_ref < 0) first_ref = step + 1;
             if (fast) {

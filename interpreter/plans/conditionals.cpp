@@ -15,7 +15,7 @@ namespace {
                                            const cell_t* code, int32_t pos, int32_t end,
                                            bool infix) {
     call_summary_t summary = plan::callee_summary(plan::wordref_of(n));
-    auto count = summary.args();
+    auto count = call_summary::args(summary);
     const pnode_t* condition = plan::condition_of(n);
     const pnode_t* branches = condition + plan::size_of(condition);
     int32_t i = 1;
@@ -236,8 +236,9 @@ namespace {
     if (!computed) {
         if (exits::pending) [[unlikely]]
             return pos;
-        if (!summary.first_any_q() || seldom_q(stack::top_slot - 1)) check_argument(slot, 0);
-    } else if (!summary.first_any_q()) {
+        if (!call_summary::first_any_q(summary) || seldom_q(stack::top_slot - 1))
+            check_argument(slot, 0);
+    } else if (!call_summary::first_any_q(summary)) {
         check_argument(slot, 0);
     }
     // The branches as the plan has them, while the walk is on the first:

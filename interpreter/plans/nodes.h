@@ -315,7 +315,7 @@ inline uint32_t values_node(const pnode_t* ref) {
 // summary (arguments_cache.h).
 inline call_summary_t callee_summary(const pnode_t* ref) {
     assert(ref->kind() == K_WORDREF && ref[-1].kind() != K_OP);
-    return call_summary_t::from_bits(static_cast<uint32_t>(ref->aux));
+    return call_summary::from_bits(static_cast<uint32_t>(ref->aux));
 }
 // An operator step's: the fast operation the operator stands for (its
 // fast_op, FAST_NONE for none), for a called one too.

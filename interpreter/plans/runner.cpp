@@ -363,8 +363,8 @@ int32_t plan_paren_operand(const plan_run& x, const pnode_t* n, const cell_t* co
     // kept its one bit they test), read where it is needed: computed ahead,
     // it lives across the right operand.
     auto checks = [ref] {
-        return call_summary_t::simple(2, 0, (ref->flags & plan::OPERATOR_ANY_TYPES) != 0, false,
-                                      false);
+        return call_summary::simple(2, 0, (ref->flags & plan::OPERATOR_ANY_TYPES) != 0, false,
+                                    false);
     };
     cell_t* left = slot + 1;
     bool integers = f != FAST_NONE && type_of(left) == TYPE_integer;

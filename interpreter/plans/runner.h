@@ -413,7 +413,7 @@ inline int32_t plan_call(const plan_run& x, const pnode_t* n, const cell_t* code
             return pos;
         if (check_needed(summary, stack::top_slot - 1)) [[unlikely]]
             check_argument(slot, 0);
-    } else if (!summary.any_types_q()) [[unlikely]] {
+    } else if (!call_summary::any_types_q(summary)) [[unlikely]] {
         check_argument(slot, 0);
     }
     if (count == 1) [[likely]] {
@@ -581,7 +581,7 @@ plan_call_body(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t 
                          self ? nullptr : &quiet);
     if (exits::pending) [[unlikely]]
         return pos;
-    plan_push_locals(summary.locals());
+    plan_push_locals(call_summary::locals(summary));
     if (tracing) [[unlikely]]
         fire_resumed_call(slot, code, pos);
     // A plan runs for user code called from user code, and only code_origin
