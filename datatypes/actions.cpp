@@ -63,14 +63,7 @@ bool compare(cell_t* value1, cell_t* value2, int32_t op) {
         default: fire(err::invalid_compare, value1, value2);
         }
     }
-    switch (op) {
-    case cmp::NOT_EQUAL: return r != 0;
-    case cmp::LESSER: return r < 0;
-    case cmp::LESSER_EQUAL: return r <= 0;
-    case cmp::GREATER: return r > 0;
-    case cmp::GREATER_EQUAL: return r >= 0;
-    default: return r == 0;
-    }
+    return truth_of(r, op);
 }
 
 int32_t compare_value(cell_t* value1, cell_t* value2, int32_t op) {

@@ -62,6 +62,22 @@ namespace cmp {
 constexpr int32_t EQUAL = 0, NOT_EQUAL = 1, STRICT_EQUAL = 2, LESSER = 3, LESSER_EQUAL = 4,
                   GREATER = 5, GREATER_EQUAL = 6, SORT = 7, SORT_CASE = 8, SAME = 9, FIND_LIT = 10,
                   FIND_LIT_NOCASE = 11, FIND = 12;
+// The answer of a quiet compare (quiet_compare_table) where the compare
+// entry would raise or allocate: the comparison native's call decides.
+constexpr int32_t ASK_CALL = -3;
+}  // namespace cmp
+
+// The truth of a comparison code from the compare entry's answer r (-2,
+// not comparable, apart): the orderings by its sign, the others by zero.
+constexpr bool truth_of(int32_t r, int32_t op) {
+    switch (op) {
+    case cmp::NOT_EQUAL: return r != 0;
+    case cmp::LESSER: return r < 0;
+    case cmp::LESSER_EQUAL: return r <= 0;
+    case cmp::GREATER: return r > 0;
+    case cmp::GREATER_EQUAL: return r >= 0;
+    default: return r == 0;
+    }
 }
 
 // The truth of value1 <op> value2; incomparable values are unequal, and an

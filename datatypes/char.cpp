@@ -159,6 +159,7 @@ void init() {
     r.own<ACT_form>(form);
     r.own<ACT_mold>(mold);
     r.own<ACT_compare>(compare);
+    r.quiet_compare = compare;
     r.own<ACT_add>(add);
     r.own<ACT_divide>(divide);
     r.own<ACT_multiply>(multiply);

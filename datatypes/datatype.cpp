@@ -54,6 +54,7 @@ void init() {
     r.own<ACT_form>(form);
     r.own<ACT_mold>(mold);
     r.own<ACT_compare>(compare);
+    r.quiet_compare = compare;
     register_type(RECORD_COUNT, r);
 }
 

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "datatypes/action_types.h"
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
@@ -428,6 +429,17 @@ int32_t compare(cell_t* value1, cell_t* value2, int32_t op) {
     }
 }
 
+namespace {
+
+// A money amount reads the float as an amount, which raises for more places
+// than an amount keeps: the call decides.
+int32_t compare_quiet(cell_t* value1, cell_t* value2, int32_t op) {
+    if (type_of(value2) == TYPE_money) return actions::cmp::ASK_CALL;
+    return compare(value1, value2, op);
+}
+
+}  // namespace
+
 void absolute() {
     cell_t* v = stack::arguments;
     cell::put_float(v, std::fabs(cell::get_float(v)));
@@ -551,6 +563,7 @@ void init() {
     r.own<ACT_form>(form);
     r.own<ACT_mold>(mold);
     r.own<ACT_compare>(compare);
+    r.quiet_compare = compare_quiet;
     r.own<ACT_absolute>(absolute);
     r.own<ACT_add>(add);
     r.own<ACT_divide>(divide);

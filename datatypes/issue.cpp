@@ -66,6 +66,15 @@ int32_t compare(cell_t* value1, cell_t* value2, int32_t op) {
     return word::compare(value1, value2, op);
 }
 
+namespace {
+
+int32_t compare_quiet(cell_t* value1, cell_t* value2, int32_t op) {
+    if (type_of(value2) != TYPE_issue) return -2;
+    return word::compare_quiet(value1, value2, op);
+}
+
+}  // namespace
+
 void init() {
     datatype::record_t r(TYPE_issue, TYPE_word, "issue!");
     r.own<ACT_make>(make);
@@ -73,6 +82,7 @@ void init() {
     r.inherit({ACT_form});
     r.own<ACT_mold>(mold);
     r.own<ACT_compare>(compare);
+    r.quiet_compare = compare_quiet;
     datatype::register_type(datatype::RECORD_COUNT, r);
 }
 

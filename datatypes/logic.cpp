@@ -138,6 +138,7 @@ void init() {
     r.own<ACT_form>(form);
     r.own<ACT_mold>(mold);
     r.own<ACT_compare>(compare);
+    r.quiet_compare = compare;
     r.own<ACT_and_t>(and_t);
     r.own<ACT_complement>(complement);
     r.own<ACT_or_t>(or_t);

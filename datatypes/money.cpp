@@ -5,6 +5,7 @@
 #include <cstring>
 #include <strings.h>
 
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -511,7 +512,10 @@ bool even_q(cell_t* value) { return !odd_q(value); }
 
 // --- comparison ------------------------------------------------------------------------------
 
-int32_t compare(cell_t* value1, cell_t* value2, int32_t op) {
+namespace {
+
+// The compare entry; quiet: cmp::ASK_CALL where it would raise.
+int32_t compare_with(cell_t* value1, cell_t* value2, int32_t op, bool quiet) {
     uint8_t t2 = type_of(value2);
     bool strict = op == 2 || op == 9 || op == 12;
     if (strict && t2 != TYPE_money) return 1;
@@ -524,6 +528,7 @@ int32_t compare(cell_t* value1, cell_t* value2, int32_t op) {
         if (op == 12 || op == 9) {
             if (a.currency != b.currency) return 1;
         } else if (op >= 3 && op <= 6) {
+            if (incompatible && quiet) return actions::cmp::ASK_CALL;
             if (incompatible) fire(err::wrong_denom, value1, value2);
         } else if (op == 7 || op == 8) {
             if (a.currency != b.currency) {
@@ -541,6 +546,9 @@ int32_t compare(cell_t* value1, cell_t* value2, int32_t op) {
     }
     case TYPE_integer: b = convert(value2); break;
     case TYPE_float_: {
+        // The float is read as an amount, which raises for more places than
+        // an amount keeps.
+        if (quiet) return actions::cmp::ASK_CALL;
         double d = float_::get(value2);
         if (std::isnan(d)) {
             // As between floats: no ordering test holds, NaN sorts last.
@@ -564,6 +572,16 @@ int32_t compare(cell_t* value1, cell_t* value2, int32_t op) {
     default: return -2;
     }
     return compare_amounts(a, b);
+}
+
+int32_t compare_quiet(cell_t* value1, cell_t* value2, int32_t op) {
+    return compare_with(value1, value2, op, true);
+}
+
+}  // namespace
+
+int32_t compare(cell_t* value1, cell_t* value2, int32_t op) {
+    return compare_with(value1, value2, op, false);
 }
 
 // --- make and to ------------------------------------------------------------------------------
@@ -764,6 +782,7 @@ void init() {
     r.own<ACT_mold>(mold);
     r.own<ACT_eval_path>(eval_path);
     r.own<ACT_compare>(compare);
+    r.quiet_compare = compare_quiet;
     r.own<ACT_absolute>(absolute);
     r.own<ACT_add>(add);
     r.own<ACT_divide>(divide);

@@ -72,6 +72,7 @@ void init() {
     r.own<ACT_form>(form);
     r.own<ACT_mold>(mold);
     r.own<ACT_compare>(compare);
+    r.quiet_compare = compare;
     r.own<ACT_clear>(clear);
     r.own<ACT_find>(find);
     r.own<ACT_length_q>(length_q);

@@ -282,6 +282,7 @@ void init() {
     r.own<ACT_mold>(mold);
     r.own<ACT_eval_path>(eval_path);
     r.own<ACT_compare>(compare);
+    r.quiet_compare = compare;
     r.own<ACT_absolute>(absolute);
     r.own<ACT_add>(add);
     r.own<ACT_divide>(divide);

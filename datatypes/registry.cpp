@@ -64,6 +64,7 @@
 namespace zuv {
 
 action_entry_t type_action_table[TYPE_SLOTS * ACTION_ROW];
+action_fn::compare_t quiet_compare_table[TYPE_SLOTS];
 
 namespace datatype {
 
@@ -187,10 +188,13 @@ void register_type(int32_t count, const record_t& record) {
         action_entry_t a = record.entries[n];
         row[n] = (p != 0 && a == INHERIT) ? parent_row[n] : a;
     }
+    bool inherited = p != 0 && record.entries[ACT_compare - 1] == INHERIT;
+    quiet_compare_table[t] = inherited ? quiet_compare_table[p] : record.quiet_compare;
 }
 
 void init_tables() {
     std::memset(type_action_table, 0, sizeof type_action_table);
+    std::memset(quiet_compare_table, 0, sizeof quiet_compare_table);
     std::memset(name_table, 0, sizeof name_table);
     top_id = 0;
     // A new start-up (tests run several) makes the symbols and the global

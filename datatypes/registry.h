@@ -40,6 +40,15 @@ namespace zuv {
 constexpr int ACTION_ROW = 256;
 extern action_entry_t type_action_table[TYPE_SLOTS * ACTION_ROW];
 
+// Per id, the compare the operators may call with no frame of their own
+// (nullptr: every comparison of the type is the comparison native's call).
+// Such an entry answers as the type's compare entry does for the seven
+// operator codes and any second value, except that it never raises, never
+// allocates and runs no code: where the compare entry would, it answers
+// cmp::ASK_CALL and the native's call answers instead, with its frame.
+// A type whose compare entry is inherited inherits this one too.
+extern action_fn::compare_t quiet_compare_table[TYPE_SLOTS];
+
 namespace datatype {
 
 // Words in a registration record: id, parent, name and the ACTION_COUNT entries.
@@ -53,6 +62,7 @@ struct record_t {
     int32_t parent;  // 0: none
     const char* name;  // with the final "!"
     action_entry_t entries[ACTION_COUNT];  // index action - 1
+    action_fn::compare_t quiet_compare = nullptr;  // see quiet_compare_table
 
     record_t(int32_t id_, int32_t parent_, const char* name_)
         : id(id_), parent(parent_), name(name_), entries{} {}

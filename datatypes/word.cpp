@@ -287,6 +287,17 @@ int32_t compare(cell_t* value1, cell_t* value2, int32_t op) {
     }
 }
 
+int32_t compare_quiet(cell_t* value1, cell_t* value2, int32_t op) {
+    // An ordering reads the names' string forms, made on first need: until
+    // both are made, the call makes them.
+    if (op >= actions::cmp::LESSER && op <= actions::cmp::GREATER_EQUAL &&
+        any_word_q(type_of(value2)) &&
+        (symbol::cell_of(symbol_of(value1))->data2 == 0 ||
+         symbol::cell_of(symbol_of(value2))->data2 == 0))
+        return actions::cmp::ASK_CALL;
+    return compare(value1, value2, op);
+}
+
 void index_q() {
     cell_t* a = stack::arguments;
     int32_t index = index_of(a);
@@ -338,6 +349,7 @@ void init() {
     r.own<ACT_form>(form);
     r.own<ACT_mold>(mold);
     r.own<ACT_compare>(compare);
+    r.quiet_compare = compare_quiet;
     r.own<ACT_index_q>(index_q);
     datatype::register_type(datatype::RECORD_COUNT, r);
 }

@@ -69,6 +69,8 @@ int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
 int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
              int32_t limit, int32_t indent);
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op);
+// compare as a quiet compare (datatypes/registry.h).
+int32_t compare_quiet(cell_t* value1, cell_t* value2, int32_t op);
 void index_q();
 
 // The per-kind services: the word services with the kind's type set after.

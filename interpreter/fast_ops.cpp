@@ -5,8 +5,34 @@
 #include "datatypes/none.h"
 #include "datatypes/series.h"
 #include "interpreter/interpreter.h"
+#include "interpreter/plans/nodes.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
+
+namespace zuv::interpreter {
+
+bool compare_values(fast_op f, cell_t* left, const cell_t* right) {
+    uint8_t lt = type_of(left);
+    action_fn::compare_t quiet = lt < TYPE_SLOTS ? quiet_compare_table[lt] : nullptr;
+    if (quiet == nullptr || !plain_value_q(type_of(right)) || general_path_only) return false;
+    int32_t op = f - FAST_EQUAL;
+    // The compare takes its operands writable; it changes neither.
+    cell_t r = *right;
+    int32_t d = quiet(left, &r, op);
+    if (d == actions::cmp::ASK_CALL) return false;
+    bool truth;
+    if (d == -2) {
+        // Not comparable: unequal, and an ordering is the call's error.
+        if (op >= actions::cmp::LESSER) return false;
+        truth = op == actions::cmp::NOT_EQUAL;
+    } else {
+        truth = actions::truth_of(d, op);
+    }
+    logic::make_at(left, truth);
+    return true;
+}
+
+}  // namespace zuv::interpreter
 
 namespace zuv::actions {
 

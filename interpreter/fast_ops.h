@@ -51,6 +51,9 @@ enum fast_op : int32_t {
     FAST_DIVIDE
 };
 constexpr bool fast_math_q(fast_op f) { return f <= FAST_XOR; }
+// The seven comparisons, whose codes are cmp::EQUAL to cmp::GREATER_EQUAL
+// in the same order.
+constexpr bool fast_compare_q(fast_op f) { return f >= FAST_EQUAL && f <= FAST_GREATER_EQUAL; }
 // The operations fast_compute makes on floats.
 constexpr bool float_math_q(fast_op f) {
     return (f >= FAST_ADD && f <= FAST_MULTIPLY) || f == FAST_DIVIDE;
@@ -99,11 +102,21 @@ inline fast_op fast_op_of(uint8_t type, uint32_t index) {
 }
 inline fast_op fast_op_of(const cell_t* op) { return fast_op_of(op::wrapped_type(op), op->data1); }
 
+// The comparison f (fast_compare_q) of two values, not both integers, by the
+// left one's type's quiet compare (datatypes/registry.h): its logic! result
+// into left. False, having changed nothing, where that type has none, where
+// the right value is one an operator would call or refuse (a function,
+// op!, unset!), where the compare asks for the call, and for an ordering of
+// values that cannot be ordered: the comparison native's call then answers
+// and raises as it does, in its frame. With ZUV_NO_FAST_PATHS always false.
+[[gnu::noinline]] bool compare_values(fast_op f, cell_t* left, const cell_t* right);
+
 // The inline case of every fast path: left op right into left when both are
 // integer! (a sum, difference or product that does not fit 32 bits is the
 // float of the exact result, as the actions give it), or both float! for
-// add, subtract and multiply. False for every other case: the action's or
-// native's.
+// add, subtract and multiply; a comparison of other values by
+// compare_values. False for every other case: the action's or native's.
+// right is a value: a caller holding a cell of code has seen it inert.
 [[gnu::always_inline]] inline bool fast_compute(fast_op f, cell_t* left, const cell_t* right) {
     uint8_t lt = type_of(left);
     uint8_t rt = type_of(right);
@@ -112,7 +125,7 @@ inline fast_op fast_op_of(const cell_t* op) { return fast_op_of(op::wrapped_type
         // of the two as floats, which the integer's own math gives as well.
         bool mixed =
             (lt == TYPE_integer && rt == TYPE_float_) || (lt == TYPE_float_ && rt == TYPE_integer);
-        if (!mixed || !float_math_q(f)) return false;
+        if (!mixed || !float_math_q(f)) return fast_compare_q(f) && compare_values(f, left, right);
         double l =
             lt == TYPE_integer ? static_cast<double>(integer::get(left)) : cell::get_float(left);
         double r =
@@ -188,7 +201,7 @@ inline fast_op fast_op_of(const cell_t* op) { return fast_op_of(op::wrapped_type
         cell::put_float(left, cell::get_float(left) / cell::get_float(right));
         return true;
     }
-    return false;
+    return fast_compare_q(f) && compare_values(f, left, right);
 }
 
 // fast_compute's integer case for plans: l op r into result, which holds a

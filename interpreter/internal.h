@@ -333,8 +333,11 @@ inline void check_argument(const cell_t* slot, int32_t i) {
         if (!tracing && pos + 1 < end) {
             fast_op f = fast_op_of(v);
             if (f != FAST_NONE) {
+                // A cell of code that is not inert is no value yet: the
+                // call evaluates it.
                 const cell_t* right = w + 1;
                 if (type_of(right) == TYPE_word) right = peek_value(right);
+                else if (!inert_q(type_of(right))) right = nullptr;
                 if (right != nullptr) [[likely]] {
                     if (fast_compute(f, left, right)) [[likely]] {
                         pos += 2;
