@@ -530,10 +530,8 @@ inline void run_entry(uint8_t t, const cell_t* callee, const int32_t* refs) {
 
 // branch_taken on the condition's value: `either` of an unset raises.
 [[gnu::always_inline]] inline int32_t conditional_branch(bool either, const cell_t* condition) {
-    int32_t k = branch_taken(either, logic::truthy(condition));
-    if (either && type_of(condition) == TYPE_unset) [[unlikely]]
-        fire(err::no_return);
-    return k;
+    return branch_taken(either,
+                        either ? logic::truthy_strict(condition) : logic::truthy(condition));
 }
 
 // `if` and `either` with their arguments in place and checked: the natives'
