@@ -32,11 +32,9 @@ bool true_q(const cell_t* value, bool check, const cell_t* name) {
     return truthy(value);
 }
 
-bool top_true_q() {
-    const cell_t* slot = stack::arguments;
-    if (type_of(slot) == TYPE_unset) fire(err::no_return);
-    return truthy(slot);
-}
+void refuse_unset() { fire(err::no_return); }
+
+bool top_true_q() { return truthy_strict(stack::arguments); }
 
 bool top_false_q() { return !truthy(stack::arguments); }
 

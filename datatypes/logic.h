@@ -23,6 +23,15 @@ inline bool truthy(const cell_t* value) {
     uint8_t t = type_of(value);
     return !(t == TYPE_none || (t == TYPE_logic && value->data1 != 1));
 }
+// Raises no-return: a condition that must have a value (either's, a loop's)
+// was a block that gave none.
+[[noreturn, gnu::cold]] void refuse_unset();
+// The truth rule for a condition that must have a value: unset raises.
+inline bool truthy_strict(const cell_t* value) {
+    if (type_of(value) == TYPE_unset) [[unlikely]]
+        refuse_unset();
+    return truthy(value);
+}
 
 cell_t* make_in(cell_t* block, bool value);
 cell_t* box(bool value);  // the current call's result slot

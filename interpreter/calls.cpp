@@ -209,9 +209,11 @@ inline int32_t fetch_simple(call_summary_t summary, uint8_t t, const cell_t* cal
         }
         return pos;
     }
-    if (tracing) [[unlikely]] {
-        cell_t name = call_word();
-        fire_event(event::CALL, code, pos, &name, callee);
+    if (!short_ways) [[unlikely]] {
+        if (tracing) {
+            cell_t name = call_word();
+            fire_event(event::CALL, code, pos, &name, callee);
+        }
         run_entry(t, callee, no_refinements);
         return pos;
     }
@@ -255,7 +257,7 @@ inline int32_t fetch_simple(call_summary_t summary, uint8_t t, const cell_t* cal
         if (pos >= live) [[unlikely]]
             fire_no_arg(slot, i);
         const cell_t* c = cells + pos;
-        if (!tracing && inert_q(type_of(c)) && !(pos + 1 < live && type_of(c + 1) == TYPE_word))
+        if (short_ways && inert_q(type_of(c)) && !(pos + 1 < live && type_of(c + 1) == TYPE_word))
             [[likely]] {
             stack::push(c);
             pos++;
@@ -329,7 +331,7 @@ template <bool with_descriptor>
             fire_no_arg(slot, i);
         const cell_t* c = cells + pos;
         // An earlier argument may have switched the tracer on.
-        const cell_t* v = tracing ? nullptr : quiet_operand(c, pos, live);
+        const cell_t* v = short_ways ? quiet_operand(c, pos, live) : nullptr;
         if (v != nullptr) [[likely]] {
             stack::push(v);
             pos++;
@@ -786,7 +788,7 @@ namespace {
 void call_function(const cell_t* fn, const cell_t* word, uint32_t callback_kind) {
     if (type_of(fn) == TYPE_function &&
         !(fn->header & (function::FLAG_NO_TRACE | function::FLAG_TRACE)) && !tracer_installed &&
-        !general_path_only && !tracing_anywhere() &&
+        short_ways && !tracing_anywhere() &&
         series::block_kind_q(type_of(function::more(fn, function::MORE_BODY)))) [[likely]] {
         call_plain(fn);
         return;
@@ -878,7 +880,7 @@ bool call_back(const cell_t* callee, const cell_t* frame_word, cell_t* args, int
         stack::top_slot = first;
         kept = 0;
         call_summary_t summary = cached_summary(&cache);
-        if (call_summary::simple_q(summary)) [[likely]] {
+        if (call_summary::simple_q(summary) && short_ways) [[likely]] {
             // Normal arguments, then the locals: the walk's frame, from the
             // summary.
             int32_t n = call_summary::args(summary);

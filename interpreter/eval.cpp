@@ -198,7 +198,7 @@ int32_t eval_expression(const cell_t* code, int32_t pos, int32_t end, bool no_in
         const cell_t* v = _context::get(c);
         uint8_t vt = type_of(v);
         if (callable_q(vt)) {
-            if (!tracing) [[likely]] {
+            if (short_ways) [[likely]] {
                 if (vt == TYPE_native && v->data1 == RETURN_SLOT) [[unlikely]]
                     return eval_return(v, c, code, pos + 1, end);
                 // Its plan read without building it: nothing here may allocate
@@ -315,7 +315,7 @@ int32_t eval_expression(const cell_t* code, int32_t pos, int32_t end, bool no_in
     case TYPE_op: fire(err::not_done);
     case TYPE_path: {
         cell_t path = *c;
-        int32_t after = tracing ? -1 : call_refined(&path, code, pos, end, push);
+        int32_t after = short_ways ? call_refined(&path, code, pos, end, push) : -1;
         pos = after >= 0 ? after : eval_path(&path, code, pos, end, false, false, push, false);
         if (exits::pending) return pos;
         break;

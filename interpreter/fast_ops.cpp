@@ -144,7 +144,8 @@ interpreter::fast_op compare_fast(int32_t op) {
 // The truth of left op right when both are integers.
 bool compare_inline(int32_t op, const cell_t* left, const cell_t* right, bool* truth) {
     cell_t r = *left;
-    if (!interpreter::fast_compute(compare_fast(op), &r, right)) return false;
+    if (interpreter::general_path_only || !interpreter::fast_compute(compare_fast(op), &r, right))
+        return false;
     *truth = logic::get(&r);
     return true;
 }
@@ -155,7 +156,8 @@ bool compare_inline(int32_t op, const cell_t* left, const cell_t* right, bool* t
 
 cell_t* math_op(int32_t op, const cell_t* word, const cell_t* left, const cell_t* right) {
     cell_t r = *left;
-    if (interpreter::fast_compute(math_fast(op), &r, right)) return stack::push(&r);
+    if (!interpreter::general_path_only && interpreter::fast_compute(math_fast(op), &r, right))
+        return stack::push(&r);
     return math_fallback(op, word, left, right);
 }
 
@@ -166,7 +168,8 @@ cell_t* math_op_int(int32_t op, const cell_t* word, const cell_t* left, int32_t 
 
 cell_t* math_op_top(int32_t op, const cell_t* word, const cell_t* right) {
     cell_t* left = stack::top_slot - 1;
-    if (interpreter::fast_compute(math_fast(op), left, right)) return left;
+    if (!interpreter::general_path_only && interpreter::fast_compute(math_fast(op), left, right))
+        return left;
     return replace_top(math_fallback(op, word, left, right));
 }
 
@@ -233,7 +236,7 @@ cell_t* compare_op_top_int(int32_t op, const cell_t* word, int32_t right) {
 // --- blocks ----------------------------------------------------------------------
 
 cell_t* series_nav(int32_t code, const cell_t* word, const cell_t* series) {
-    if (type_of(series) != TYPE_block) [[unlikely]]
+    if (type_of(series) != TYPE_block || interpreter::general_path_only) [[unlikely]]
         return call_through_frame(TYPE_action, static_cast<uint32_t>(nav_action(code) - 1), word,
                                   series, nullptr);
     // As the actions do it, a position past the tail included.
@@ -261,7 +264,7 @@ cell_t* series_nav(int32_t code, const cell_t* word, const cell_t* series) {
 }
 
 cell_t* path_pick(const cell_t* word, const cell_t* value, int32_t index) {
-    if (type_of(value) == TYPE_block) [[likely]]
+    if (type_of(value) == TYPE_block && !interpreter::general_path_only) [[likely]]
         return stack::push(pick_inline(value, index));
     return interpreter::pick_through_path(word, value, index);
 }

@@ -11,7 +11,8 @@
 // subtract, multiply, divide, and~, or~, xor~ or one of the seven comparison natives
 // goes through math_op_top or compare_op_top while nothing is traced (in
 // library code nothing is), and a path that picks from a block by an
-// integer through pick_inline.
+// integer through pick_inline. Under ZUV_NO_FAST_PATHS every routine takes
+// its fallback.
 #pragma once
 
 #include <cstdint>

@@ -330,7 +330,7 @@ inline void check_argument(const cell_t* slot, int32_t i) {
         // evaluation (a value standing for itself, or a word holding a
         // plain value): the fast-path routine, inline here for integers and
         // floats; the routine makes the call itself for the other cases.
-        if (!tracing && pos + 1 < end) {
+        if (short_ways && pos + 1 < end) {
             fast_op f = fast_op_of(v);
             if (f != FAST_NONE) {
                 // A cell of code that is not inert is no value yet: the
@@ -363,8 +363,9 @@ inline void check_argument(const cell_t* slot, int32_t i) {
         left[0] = callee;
         uint8_t ct = type_of(&callee);
         const cell_t* cache = alloc::buffer(callee.data3)->head_cell() + 1;
-        if (!tracing && (ct == TYPE_native || ct == TYPE_action) && type_of(cache) == TYPE_block &&
-            call_summary::simple_with(cached_summary(cache), 2)) [[likely]]
+        if (short_ways && (ct == TYPE_native || ct == TYPE_action) &&
+            type_of(cache) == TYPE_block && call_summary::simple_with(cached_summary(cache), 2))
+            [[likely]]
             pos = call_infix(left, w, cached_summary(cache), code, pos + 1, end, push);
         else pos = eval_code(left, code, pos + 1, end, push, pos, true);
         if (exits::pending) return pos;
@@ -453,7 +454,7 @@ inline bool origin_fits(bool library) { return (stack::interpreted_mark == 0) ==
 inline void store_set_word() {
     cell_t* w = stack::arguments;
     cell_t* value = w + 1;
-    if (type_of(value) != TYPE_unset) [[likely]] {
+    if (type_of(value) != TYPE_unset && short_ways) [[likely]] {
         if (cell_t* slot = set_word_slot(w)) [[likely]] {
             *slot = *value;
             *w = *value;
@@ -533,10 +534,8 @@ inline void run_entry(uint8_t t, const cell_t* callee, const int32_t* refs) {
 
 // branch_taken on the condition's value: `either` of an unset raises.
 [[gnu::always_inline]] inline int32_t conditional_branch(bool either, const cell_t* condition) {
-    int32_t k = branch_taken(either, logic::truthy(condition));
-    if (either && type_of(condition) == TYPE_unset) [[unlikely]]
-        fire(err::no_return);
-    return k;
+    return branch_taken(either,
+                        either ? logic::truthy_strict(condition) : logic::truthy(condition));
 }
 
 // `if` and `either` with their arguments in place and checked: the natives'
@@ -612,7 +611,7 @@ inline bool operator_follows(const cell_t* c, int32_t pos, int32_t live) {
 [[gnu::always_inline]] inline int32_t eval_operand(const cell_t* c, int32_t live,
                                                    const cell_t* code, int32_t pos, int32_t end,
                                                    bool infix) {
-    if (!tracing) [[likely]] {
+    if (short_ways) [[likely]] {
         uint8_t ct = type_of(c);
         bool word_next = pos + 1 < live && type_of(c + 1) == TYPE_word;
         // Most arguments are literals or blocks.

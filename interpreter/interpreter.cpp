@@ -69,6 +69,7 @@ uintptr_t normal_stack_limit = 0;
 // --- start-up ------------------------------------------------------------------------
 
 bool general_path_only = false;
+bool short_ways = true;
 
 void init() {
     general_path_only = platform::get_env("ZUV_NO_FAST_PATHS") != nullptr;

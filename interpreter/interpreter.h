@@ -95,10 +95,19 @@ struct nested_position : held_position {
 extern cell_t* tracer;
 extern bool tracing;
 extern uint32_t trace_mask;
+// True when ZUV_NO_FAST_PATHS was set at start-up: no callee gets a plan,
+// and no short way is taken where a general one exists (a check that the
+// general path still gives what the short ways give).
+extern bool general_path_only;
+// Whether the short ways may be taken: nothing is traced and the switch
+// above is off. Each short way tests this one flag where it already tested
+// `tracing`, so the switch costs the hot paths nothing.
+extern bool short_ways;
 // Every write of `tracing` goes through here: planned runs read it in the
 // stamp's guard byte (runtime/stamp.h).
 inline void set_tracing(bool on) {
     tracing = on;
+    short_ways = !on && !general_path_only;
     stamp::guard = static_cast<uint8_t>((stamp::guard & ~stamp::GUARD_TRACING) |
                                         (on ? stamp::GUARD_TRACING : 0));
 }
@@ -136,11 +145,6 @@ extern uint32_t callback_bits;
 namespace mode {
 constexpr int32_t EVAL = 0, APPLY_ALL = 1, APPLY = 2, SAFER = 4;
 }
-
-// True when ZUV_NO_FAST_PATHS was set at start-up: no callee gets a plan,
-// so every call takes the general path (a check that the general path still
-// gives what the fast paths give).
-extern bool general_path_only;
 
 // Step "interpreter": the position and tracer cells in the root block, the
 // frame words, and the native stack's depth limit for this thread.

@@ -314,7 +314,7 @@ cell_t* pick_through_path(const cell_t* word, const cell_t* value, int32_t index
 int32_t eval_path(const cell_t* path, const cell_t* code, int32_t pos, int32_t end, bool set,
                   bool get, bool push, bool case_) {
     // With case a map's keys are compared otherwise: the walk looks.
-    if (!tracing && !case_) [[likely]] {
+    if (short_ways && !case_) [[likely]] {
         if (set) {
             if (write_path_in_place(path, stack::arguments)) return pos;
         } else if (const cell_t* r = read_path_in_place(path)) {

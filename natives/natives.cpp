@@ -343,13 +343,6 @@ void check_args(int32_t number, const int32_t* refinements) {
 
 // --- shared helpers ---------------------------------------------------------------
 
-bool truthy_strict(const cell_t* value) {
-    uint8_t t = type_of(value);
-    if (t == TYPE_unset) [[unlikely]]
-        fire(err::no_return);
-    return logic::truthy(value);
-}
-
 cell_t* make_figure(cell_t* cell, int64_t n) {
     if (n > INT32_MAX || n < INT32_MIN) return float_::make_at(cell, static_cast<double>(n));
     return integer::make_at(cell, static_cast<int32_t>(n));

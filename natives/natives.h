@@ -81,10 +81,9 @@ extern cell_t* print_buffer;
 // of native `number`; a mismatch raises expect-arg.
 void check_args(int32_t number, const int32_t* refinements);
 
-// The lenient truth test: false only for none and false (unset is true).
-inline bool truthy(const cell_t* value) { return logic::truthy(value); }
-// The strict test: unset raises no-return.
-bool truthy_strict(const cell_t* value);
+// The lenient truth test (unset is true) and the strict one (unset raises).
+using logic::truthy;
+using logic::truthy_strict;
 // A count (a size, a figure of memory) as an integer!, or past the integer
 // range as a float!, which holds it exactly up to 2^53.
 cell_t* make_figure(cell_t* cell, int64_t n);

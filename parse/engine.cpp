@@ -727,8 +727,7 @@ step_t engine_t::exec_keyword(kw_t k) {
         cell_t p = *rule_at(at + 1);
         cell_t* base = stack::top_slot;
         cell_t* result = eval_paren(&p);
-        uint8_t t = type_of(result);
-        bool ok = !(t == TYPE_none || (t == TYPE_logic && !logic::get(result)));
+        bool ok = logic::truthy(result);
         stack::top_slot = base;
         event(EV_PAREN);
         return settle(ok, at + 2);
@@ -742,7 +741,7 @@ step_t engine_t::exec_keyword(kw_t k) {
         cell_t value = *_context::get(&w);
         uint8_t t = type_of(&value);
         if (t == TYPE_unset) fire(err::no_value, &w);
-        bool by_case = !(t == TYPE_none || (t == TYPE_logic && !logic::get(&value)));
+        bool by_case = logic::truthy(&value);
         int32_t f = push_frame(kind::CASE, at + 2, ip);
         put_triple(frame(f) + 1, case_ ? 1 : 0, 0, 0);
         case_ = by_case;

@@ -314,15 +314,9 @@ namespace {
     if (condition == nullptr) [[unlikely]]
         return QUIET_NOT;
     uint8_t t = type_of(condition);
-    bool truthy;
-    if (t == TYPE_logic) [[likely]] {
-        truthy = condition->data1 == 1;
-    } else {
-        if (((NOT_PLAIN | SELDOM_TYPES) >> (t & 63)) & 1) [[unlikely]]
-            return QUIET_NOT;
-        truthy = t != TYPE_none;
-    }
-    int32_t k = branch_taken(either, truthy);
+    if (t != TYPE_logic && (((NOT_PLAIN | SELDOM_TYPES) >> (t & 63)) & 1)) [[unlikely]]
+        return QUIET_NOT;
+    int32_t k = branch_taken(either, logic::truthy(condition));
     cell_t* slot = stack::top_slot;
     if (quiet_value(x, first, k, slot, condition)) [[likely]]
         return done;

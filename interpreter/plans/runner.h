@@ -208,7 +208,7 @@ template <bool plain = false, bool library = false>
                                (type_of(compiled) == TYPE_integer && integer::get(compiled) != 0))))
         [[unlikely]] {
         if (quiet != nullptr) *quiet = false;
-        if (!tracing && type_of(compiled) == TYPE_integer && integer::get(compiled) != 0 &&
+        if (short_ways && type_of(compiled) == TYPE_integer && integer::get(compiled) != 0 &&
             !(fn->header & (function::FLAG_NO_TRACE | function::FLAG_TRACE)))
             return run_compiled(fn, integer::get(compiled));
         call_function(fn, nullptr, callback::NONE);
