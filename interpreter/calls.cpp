@@ -113,12 +113,7 @@ int32_t fetch_one(uint32_t kind, const cell_t* code, int32_t pos, int32_t end, b
         return pos + 1;
     case ARG_LIT:
         switch (type_of(c)) {
-        case TYPE_paren: {
-            nested_position kept(c);
-            eval(c, false);
-            if (!exits::pending) kept.restore();
-            return pos + 1;
-        }
+        case TYPE_paren: eval(c, false); return pos + 1;
         case TYPE_get_word: stack::push(_context::get(c)); return pos + 1;
         case TYPE_get_path: {
             cell_t path = *c;
@@ -793,6 +788,7 @@ void call_function(const cell_t* fn, const cell_t* word, uint32_t callback_kind)
         call_plain(fn);
         return;
     }
+    nested_position kept(stack::interpreted_mark != 0);  // as run_function's
     // fn may be a stack cell that an exit passing through overwrites: take
     // what the way out needs now.
     node_t ctx = 0;
@@ -859,6 +855,7 @@ void call_function(const cell_t* fn, const cell_t* word, uint32_t callback_kind)
         }
     }
     absorb_return();
+    if (!exits::pending) kept.restore();
     if (traced_callback && !exits::pending && tracing) [[unlikely]]
         fire_return(word, stack::arguments);
 }

@@ -70,11 +70,16 @@ inline bool run_frame(const cell_t* code) {
 }  // namespace
 
 void eval(const cell_t* block, bool keep) {
+    // A block that ran to its end gives the position back, as a paren does:
+    // an error later in the expression that ran it (`add do [3 - 1] none`)
+    // is near that expression.
+    nested_position kept(stack::interpreted_mark != 0);
     // The code cell rides on the stack under the frame: it keeps the block
     // alive and gives every position a cell that does not move.
     cell_t* code = stack::push(block);
     stack::mark_eval(&body_word);
     if (!run_frame(code)) return;
+    kept.restore();
     // Pop the frame and the code cell under it.
     finish_call(code, !keep);
 }
@@ -100,11 +105,13 @@ void eval_paren_pushed(const cell_t* paren) {
     }
     // eval's frame and code cell, so that errors count the same frames; only
     // the run of the expressions differs.
+    nested_position kept(paren);
     cell_t* code = stack::push(paren);
     stack::mark_eval(&body_word);
     cell_t* r = run_loop_block<TYPE_paren>(code);
     if (r == nullptr) [[unlikely]]
         return;
+    kept.restore();
     finish_call(code, true, r);
 }
 
@@ -254,10 +261,8 @@ int32_t eval_expression(const cell_t* code, int32_t pos, int32_t end, bool no_in
         if (tracing) [[unlikely]] {
             // eval's own frame is the paren's: keep stores into the result
             // slot, else the value is pushed in place of the code cell.
-            nested_position kept(c);
             eval(c, !push);
             if (exits::pending) return pos;
-            kept.restore();
             pos++;
             break;
         }

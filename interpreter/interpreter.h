@@ -56,12 +56,13 @@ namespace interpreter {
 inline cell_t position_cell{TYPE_none, 0, 0, 0};  // none until a block runs
 inline cell_t* const position = &position_cell;
 
-// A nested block of user code (a paren, a branch) gives the position back as
-// it found it once it ran to its end: an error later in the same expression
-// is near the expression, not the block that ran inside it. After an error
-// or an exit the position stays where that happened. Function bodies leave
-// theirs (the statement loop sets the whole position again), and library
-// code leaves the position of the user code it ran.
+// A block of user code run inside an expression (a paren, a branch, the
+// block of do or of a loop, a function's body) gives the position back as it
+// found it once it ran to its end, and a call also once return ended its
+// body: an error later in the same expression is near the expression, not the
+// block that ran inside it. After an error or any other exit the position
+// stays where that happened, and library code leaves the position of the
+// user code it ran.
 //
 // A position held to give back is a root while it is held: the block it
 // names may be held by nothing else meanwhile (a block `do` ran and left the
@@ -87,6 +88,9 @@ struct nested_position : held_position {
     nested_position() : held_position(position) {}
     explicit nested_position(const cell_t* code)
         : held_position(position), user(!library_code::library_q(code->data2)) {}
+    // A block the running code has run (do's, a loop's body): given back
+    // only to user code.
+    explicit nested_position(bool user_caller) : held_position(position), user(user_caller) {}
     void restore() const {
         if (user) *position = saved;
     }

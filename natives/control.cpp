@@ -52,17 +52,9 @@ inline int32_t next_value(const cell_t* code, int32_t pos) {
 }
 
 // Same frame as case's and do's: the value of a branch that is a block is the
-// block's last value, left in the result slot.
+// block's last value, left in the result slot. Like every block eval runs, it
+// gives the position back once it ran to its end.
 inline void eval_branch(const cell_t* branch) { interpreter::eval(branch, true); }
-
-// A conditional's branch, a block nested in the code around it, gives the
-// position back once it ran (interpreter::nested_position). A block `do`
-// runs (code from elsewhere, the console's commands) leaves its own.
-inline void eval_nested_branch(const cell_t* branch) {
-    interpreter::nested_position kept(branch);
-    interpreter::eval(branch, true);
-    if (!exits::pending) kept.restore();
-}
 
 bool same_word_q(const cell_t* a, const cell_t* b) {
     return symbol::resolve(word::symbol_of(a)) == symbol::resolve(word::symbol_of(b));
@@ -187,7 +179,7 @@ void if_(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
         check_args(id::if_, refinements);
     cell_t* a = stack::arguments;
-    if (truthy(a)) eval_nested_branch(a + 1);
+    if (truthy(a)) eval_branch(a + 1);
     else result_none();
 }
 
@@ -195,7 +187,7 @@ void unless(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
         check_args(id::unless, refinements);
     cell_t* a = stack::arguments;
-    if (!truthy(a)) eval_nested_branch(a + 1);
+    if (!truthy(a)) eval_branch(a + 1);
     else result_none();
 }
 
@@ -203,7 +195,7 @@ void either(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
         check_args(id::either, refinements);
     cell_t* a = stack::arguments;
-    eval_nested_branch(truthy_strict(a) ? a + 1 : a + 2);
+    eval_branch(truthy_strict(a) ? a + 1 : a + 2);
 }
 
 void any(int32_t check, const int32_t* refinements) {
@@ -278,12 +270,17 @@ void switch_(int32_t check, const int32_t* refinements) {
         // unless a tracer may see its <body> frame (user code that library
         // code runs switches tracing back on).
         cell_t* branch = stack::push(found);
-        if (interpreter::tracing_anywhere()) interpreter::eval(branch, true);
-        else interpreter::eval_here(branch);
+        if (interpreter::tracing_anywhere()) {
+            interpreter::eval(branch, true);
+            return;
+        }
+        interpreter::nested_position kept(stack::interpreted_mark != 0);  // as eval's
+        interpreter::eval_here(branch);
+        if (!exits::pending) kept.restore();
         return;
     }
     if (refinements[0] >= 0) {
-        eval_nested_branch(a + refinements[0]);
+        eval_branch(a + refinements[0]);
         return;
     }
     result_none();

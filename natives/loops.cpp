@@ -12,6 +12,7 @@
 // exit, throw) has already unwound past the loop frame and passes on.
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <vector>
 
 #include "datatypes/actions.h"
@@ -89,6 +90,21 @@ inline step run_body(cell_t* base, const cell_t* body) {
         return step::NEXT;
     return after_body();
 }
+
+// A loop gives the position back once it ended by itself or by break, as
+// a block eval runs does, once for all its runs of the body: an error later
+// in the expression that ran it is near that expression. After an error or
+// an exit it passes on, the position stays where that happened.
+class given_back_position {
+public:
+    ~given_back_position() {
+        if (!exits::pending && std::uncaught_exceptions() == uncaught_) kept_.restore();
+    }
+
+private:
+    interpreter::nested_position kept_{stack::interpreted_mark != 0};
+    int uncaught_ = std::uncaught_exceptions();
+};
 
 // Marks the loop frame above the arguments; its base starts unset (the
 // value of a loop that runs no body).
@@ -256,6 +272,7 @@ bool series_more_q(const cell_t* series) {
 void while_(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
         check_args(id::while_, refinements);
+    given_back_position kept;
     cell_t* cond = stack::arguments;
     cell_t* body = cond + 1;
     cell_t* base = mark_loop(id::while_, cond + 2);
@@ -281,6 +298,7 @@ void while_(int32_t check, const int32_t* refinements) {
 void until(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
         check_args(id::until, refinements);
+    given_back_position kept;
     cell_t* body = stack::arguments;
     cell_t* base = mark_loop(id::until, body + 1);
     for (;;) {
@@ -296,6 +314,7 @@ void until(int32_t check, const int32_t* refinements) {
 void loop(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
         check_args(id::loop, refinements);
+    given_back_position kept;
     cell_t* count = stack::arguments;
     cell_t* body = count + 1;
     int32_t n = loop_count_at(count);
@@ -315,6 +334,7 @@ void loop(int32_t check, const int32_t* refinements) {
 void repeat(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
         check_args(id::repeat, refinements);
+    given_back_position kept;
     cell_t* word = stack::arguments;
     cell_t* counter = word + 1;
     cell_t* body = word + 2;
@@ -341,6 +361,7 @@ void repeat(int32_t check, const int32_t* refinements) {
 void forever(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
         check_args(id::forever, refinements);
+    given_back_position kept;
     cell_t* body = stack::arguments;
     cell_t* base = mark_loop(id::forever, body + 1);
     for (;;) {
@@ -354,6 +375,7 @@ void forever(int32_t check, const int32_t* refinements) {
 void foreach (int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
         check_args(id::foreach, refinements);
+    given_back_position kept;
     cell_t* a = stack::arguments;
     cell_t* body = a + 2;
     // The loop steps on its own copy of the series: setting the variable
@@ -379,6 +401,7 @@ void foreach (int32_t check, const int32_t* refinements) {
 void forall(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
         check_args(id::forall, refinements);
+    given_back_position kept;
     cell_t* word = stack::arguments;
     cell_t* body = word + 1;
     cell_t* v = _context::get(word);
@@ -480,6 +503,7 @@ private:
 void remove_each(int32_t check, const int32_t* refinements) {
     if (check) [[unlikely]]
         check_args(id::remove_each, refinements);
+    given_back_position kept;
     cell_t* a = stack::arguments;
     cell_t* body = a + 2;
     stack::top_slot = a + 3;

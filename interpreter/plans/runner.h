@@ -231,6 +231,10 @@ template <bool plain = false, bool library = false>
         }
     }
     if (quiet != nullptr) *quiet = false;
+    // The body gives the position back once it ran, also when return ended
+    // it: `add f none` is near the call, not f's body (for user code: library
+    // code leaves the position of the user code it ran).
+    nested_position kept(stack::interpreted_mark != 0);
     cell_t* result;
     {
         function_run<false> run(function::context_of(fn));
@@ -243,7 +247,10 @@ template <bool plain = false, bool library = false>
         else result = p != nullptr ? run_planned_body<plain>(p, &body) : run_in_place<true>(&body);
         result = body_done(result, &body, fn);
     }
-    return call_result(result);
+    const cell_t* r = call_result(result);
+    if (r != nullptr) [[likely]]
+        kept.restore();
+    return r;
 }
 
 [[gnu::always_inline]] inline int32_t plan_conditional(const plan_run& x, const pnode_t* n,
@@ -265,12 +272,6 @@ template <bool plain = false, bool library = false>
     if (value == nullptr || !plain_value_q(type_of(value))) [[unlikely]]
         return nullptr;
     return value;
-}
-
-// The position a block of one expression leaves once that ran: its head.
-[[gnu::always_inline]] inline void plan_block_position(const pnode_t* block, const cell_t* code) {
-    *position = *code;
-    position->data1 = static_cast<uint32_t>(block->pos);
 }
 
 // The cell a word holds, read where its context's values live (a node the
@@ -496,6 +497,7 @@ template <class Kept>
 // crowd, leave it to the block loop.
 template <bool lead = false>
 [[gnu::always_inline]] inline const cell_t* run_self(const plan_run& x, cell_t* slot) {
+    plan_nested_position kept(x);  // as run_function's
     cell_t* result;
     {
         function_run<false, true> run(function::context_of(slot), slot + 1);
@@ -508,12 +510,15 @@ template <bool lead = false>
         result =
             body_done(plan_block_run<true, lead>(y, block, &block->value), &block->value, slot);
     }
-    return call_result(result);
+    const cell_t* r = call_result(result);
+    if (r != nullptr) [[likely]]
+        kept.restore();
+    return r;
 }
 
 // A planned body of one leaf holding a plain value gives that value with
-// nothing run: its run would only store the body's head as the position and
-// push the value, which the caller copies to the callee's slot (so the stack
+// nothing run: its run would only push the value (the position it stores it
+// gives back), which the caller copies to the callee's slot (so the stack
 // must have the room). Nothing reads the context's values word, the guard
 // byte or the tracing state that run sets and gives back, unless a `trace`
 // request waits for the call's end. nullptr: the body runs.
@@ -529,7 +534,6 @@ template <bool lead = false>
     if (value == nullptr) [[unlikely]]
         return nullptr;
     plan::count(plan::C_RUN);
-    plan_block_position(block, body);
     return value;
 }
 
@@ -641,17 +645,14 @@ plan_call_body(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t 
 // value that needs no check, with no operator after the call: nothing would
 // run between marking the call's frame and popping it, so no frame is
 // marked and the callee's value goes straight to the slot the callee would
-// have been pushed to. The position is stored as the body's run leaves it.
+// have been pushed to. The position stays: the body's run gives it back.
 // False, nothing done, for anything else, and where the call would fail a
 // check (room on both stacks) or look a word up: the call's way then raises
 // what it raises there. With no argument, the lookahead after the call is
 // made before it (nothing runs in between); with one, the argument's probe
 // reads the same word. Nothing here is a call, so the routine it is inline
-// in needs no registers saved for its fast way. The body's position is left
-// only where it stays (placed): a statement of a block that is not its last
-// is followed by the block's own position.
-[[gnu::always_inline]] inline bool plan_call_leaf(const plan_run& x, const pnode_t* n,
-                                                  bool placed = true) {
+// in needs no registers saved for its fast way.
+[[gnu::always_inline]] inline bool plan_call_leaf(const plan_run& x, const pnode_t* n) {
     const cell_t* fn = plan_expected(n);
     if (fn == nullptr) [[unlikely]]
         return false;
@@ -690,7 +691,6 @@ plan_call_body(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t 
     if (value == nullptr) [[unlikely]]
         return false;
     plan::count(plan::C_RUN);
-    if (placed) plan_block_position(block, body);
     *stack::top_slot++ = *value;
     return true;
 }
@@ -1017,8 +1017,7 @@ inline const cell_t* plan_lane_operand(const plan_run& x, const pnode_t* n, uint
                 case plan::K_CALL:
                     // A call of a leaf body inline here, where it has no
                     // registers of its own to save.
-                    if ((plan::wordref_flags_of(n) & plan::LEAF_BODY) &&
-                        plan_call_leaf(x, n, n->end >= end)) {
+                    if ((plan::wordref_flags_of(n) & plan::LEAF_BODY) && plan_call_leaf(x, n)) {
                         // Nothing ran.
                         pos = n->end;
                         next = n + n->aux;

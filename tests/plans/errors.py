@@ -658,6 +658,12 @@ CASES = [
      "q: func [n] [also n return n + 1]\nprint [q 1 q 1]\n"
      "k: func [n] [collect [keep n keep n / 0]]\nprint mold try [k 1]\nk 1\n",
      "*** Stack: try-do k collect keep"),
+    ("near_after_block",
+     # A body that ran to its end, also one return ended, and a loop's gives
+     # the position back: the error later in the expression is near it.
+     "f: does [3 - 1]\nr: func [] [return 3 - 1]\n"
+     "q: func [x] [add f add r add loop 1 [3 - 1] x]\nq 1 q 1\nq none\n",
+     "*** Near : add f add r add loop 1 [3 - 1] x"),
     ("library_function_calls_user_code",
      # A word the library calls, rebound by the user: the error the library
      # raises after that user code ran is near the user code's last position.
