@@ -141,8 +141,12 @@ void mold_star(const int32_t* refs) {
     cell_t* buffer = stack::push_slot();
     string::make_at(buffer, 16);
     if (limit_arg == nullptr || limit > 0) {
-        mold(arg(0), buffer, used(refs, 0), used(refs, 1), used(refs, 2), limit_arg != nullptr,
-             limit, 0);
+        mold(arg(0), buffer,
+             {.only = used(refs, 0),
+              .all = used(refs, 1),
+              .flat = used(refs, 2),
+              .part = limit_arg != nullptr,
+              .limit = limit});
         if (limit_arg != nullptr) string::truncate_to(string::buffer_of(buffer), limit);
     }
     stack::set_last(buffer);

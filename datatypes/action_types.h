@@ -25,6 +25,33 @@ namespace zuv {
 
 using action_entry_t = void (*)();
 
+// How mold writes a value. only: a block's values without its brackets; all:
+// construction syntax for the values that have no literal form; flat: no new
+// lines or indentation; part: stop once limit runs out; limit: what is left
+// to write; indent: the depth a new line starts at. Twelve bytes, so the
+// options travel in two registers like the scalars they replace.
+struct mold_options_t {
+    bool only = false;
+    bool all = false;
+    bool flat = false;
+    bool part = false;
+    int32_t limit = 0;
+    int32_t indent = 0;
+
+    // The options of a value molded inside this one: the same, never only.
+    mold_options_t inner() const {
+        mold_options_t in = *this;
+        in.only = false;
+        return in;
+    }
+    // The same one level deeper: new lines indent once more.
+    mold_options_t deeper() const {
+        mold_options_t in = *this;
+        in.indent++;
+        return in;
+    }
+};
+
 namespace action_fn {
 
 // make and to: proto is the datatype or example value, type the id
@@ -37,8 +64,7 @@ using reflect_t = cell_t* (*)(cell_t* value, int32_t field);
 // form and mold append to buffer (a string cell) and return the limit less
 // what they wrote; negative means the caller cuts the text back.
 using form_t = int32_t (*)(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-using mold_t = int32_t (*)(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-                           int32_t limit, int32_t indent);
+using mold_t = int32_t (*)(cell_t* value, cell_t* buffer, mold_options_t how);
 // Path access: value is the value to set, nullptr for a read; index counts
 // the path's head as 0; case_ asks for case-sensitive keys, get for get-path
 // semantics, tail for the path's last step, evt whether owners are told.

@@ -93,9 +93,8 @@ inline cell_t* to(cell_t* proto, cell_t* spec) {
 inline int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit) {
     return typed<ACT_form>(value)(value, buffer, part, limit);
 }
-inline int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-                    int32_t limit, int32_t indent) {
-    return typed<ACT_mold>(value)(value, buffer, only, all, flat, part, limit, indent);
+inline int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
+    return typed<ACT_mold>(value)(value, buffer, how);
 }
 inline cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path,
                          cell_t* gparent, cell_t* p_item, int32_t index, bool case_, bool get,

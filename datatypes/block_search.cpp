@@ -200,13 +200,13 @@ cell_t* find(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_,
     cell_t result = *series;
     int32_t length = 1, step = 1;
     int32_t pos =
-        search(series, value, part, only, case_, same, skip, last, reverse, match, &length, &step);
+        search(series, value, how.part, how.only, how.case_, how.same, how.skip, how.last, how.reverse, how.match, &length, &step);
     if (pos < 0) {
         set_none(stack::arguments);
         return stack::arguments;
     }
-    if (tail) {
-        bool backward = last || reverse;
+    if (how.tail) {
+        bool backward = how.last || how.reverse;
         int64_t past = int64_t{pos} + (length > 1 ? length : backward ? 1 : step);
         pos = static_cast<int32_t>(std::min<int64_t>(past, abs_length(&result)));
     }
@@ -220,7 +220,7 @@ cell_t* select(cell_t* series, cell_t* value, cell_t* part, bool only, bool case
     cell_t self = *series;
     int32_t length = 1, step = 1;
     int32_t pos =
-        search(series, value, part, only, case_, same, skip, last, reverse, false, &length, &step);
+        search(series, value, how.part, how.only, how.case_, how.same, how.skip, how.last, how.reverse, false, &length, &step);
     if (pos < 0 || pos + length >= abs_length(&self)) {
         set_none(stack::arguments);
         return stack::arguments;

@@ -20,6 +20,7 @@
 
 #include <cstdint>
 
+#include "datatypes/action_types.h"
 #include "runtime/cell.h"
 
 namespace zuv::object {
@@ -77,8 +78,7 @@ cell_t* copy_into(const cell_t* source, cell_t* result, bool deep, const cell_t*
 
 // The fields as "word: value" entries (shared by form and mold of object!,
 // error! and port!); all includes the two change-handler fields.
-int32_t serialize(const cell_t* obj, cell_t* buffer, bool only, bool all, bool flat, bool part,
-                  int32_t limit, int32_t indent, bool mold);
+int32_t serialize(const cell_t* obj, cell_t* buffer, mold_options_t how, bool mold);
 
 // --- change events ---------------------------------------------------------
 // Builds obj's record from its own handler fields (none: no record); a
@@ -100,8 +100,7 @@ void fire_on_deep_change(cell_t* owner, cell_t* word, cell_t* target, cell_t* ac
 cell_t* make(cell_t* proto, cell_t* spec, int32_t type);
 cell_t* reflect(cell_t* value, int32_t field);
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how);
 cell_t* put(cell_t* series, cell_t* key, cell_t* value, bool case_);
 cell_t* modify(cell_t* target, cell_t* field, cell_t* value, bool case_);
 cell_t* copy(cell_t* value, cell_t* result, cell_t* part, bool deep, cell_t* types);

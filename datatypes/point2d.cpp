@@ -282,8 +282,8 @@ int32_t form(cell_t* value, cell_t* buffer, bool, int32_t limit) {
     return shared::form(value, buffer, limit, 2);
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool, bool, bool, int32_t limit, int32_t) {
-    return shared::form(value, buffer, limit, 2);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
+    return shared::form(value, buffer, how.limit, 2);
 }
 
 cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, cell_t*, cell_t*,

@@ -73,8 +73,8 @@ int32_t form(cell_t* value, cell_t* buffer, bool, int32_t limit) {
     return point2d::shared::form(value, buffer, limit, 3);
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool, bool, bool, int32_t limit, int32_t) {
-    return point2d::shared::form(value, buffer, limit, 3);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
+    return point2d::shared::form(value, buffer, how.limit, 3);
 }
 
 cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, cell_t*, cell_t*,

@@ -355,18 +355,18 @@ cell_t* write(cell_t* port, cell_t* data, cell_t* seek) {
 }
 
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit) {
-    return mold(value, buffer, false, false, false, part, limit, 0);
+    return mold(value, buffer, {.part = part, .limit = limit});
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent) {
-    if (cycles::detect_q(value, buffer, &limit, true)) return limit;
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
+    if (cycles::detect_q(value, buffer, &how.limit, true)) return how.limit;
     cell_t obj = *value;
     cycles::guard g(obj.data1);
     string::concatenate_literal(buffer, "make port! [");
-    limit = object::serialize(&obj, buffer, only, all, flat, part, limit - 12, indent + 1, true);
+    how.limit -= 12;
+    how.limit = object::serialize(&obj, buffer, how.deeper(), true);
     string::append_char(buffer, ']');
-    return limit - 1;
+    return how.limit - 1;
 }
 
 void init() {

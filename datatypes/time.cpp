@@ -241,8 +241,8 @@ int32_t form(cell_t* value, cell_t* buffer, bool, int32_t limit) {
     return serialize(cell::get_float(value), buffer, limit);
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool, bool, bool, int32_t limit, int32_t) {
-    return serialize(cell::get_float(value), buffer, limit);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
+    return serialize(cell::get_float(value), buffer, how.limit);
 }
 
 cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, cell_t*, cell_t*,

@@ -144,9 +144,8 @@ int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit) {
     return write(value, buffer, true, part, limit);
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool, bool, bool part, int32_t limit,
-             int32_t) {
-    return write(value, buffer, only, part, limit);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
+    return write(value, buffer, how.only, how.part, how.limit);
 }
 
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op) {

@@ -308,7 +308,7 @@ TEST_F(Numbers, CharacterFormAndEscapes) {
     EXPECT_EQ(formed(C('x')), "x");
     cell_t s = new_string();
     cell_t v = C('a');
-    EXPECT_EQ(char_::mold(&v, &s, false, false, false, false, 10, 0), 6);
+    EXPECT_EQ(char_::mold(&v, &s, {.limit = 10}), 6);
 }
 
 TEST_F(Numbers, IntegerAndCharacterComparison) {
