@@ -522,8 +522,7 @@ cell_t* copy(cell_t* value, cell_t* result, cell_t*, bool, cell_t*) {
     return result;
 }
 
-cell_t* find(cell_t* series, cell_t* value, cell_t*, bool, bool, bool, bool, cell_t*, cell_t*, bool,
-             bool, bool, bool) {
+cell_t* find(cell_t* series, cell_t* value, const find_options_t&) {
     cell_t self = *series;
     bool found = act_on(&self, value, OP_TEST);
     if (found) set_logic(stack::arguments, true);

@@ -79,8 +79,7 @@ void xor_t();
 cell_t* insert(cell_t* series, cell_t* value, int32_t part, bool only, int32_t dup, bool append_);
 cell_t* clear(cell_t* value);
 cell_t* copy(cell_t* value, cell_t* result, cell_t* part, bool deep, cell_t* types);
-cell_t* find(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_, bool same,
-             bool any, cell_t* with, cell_t* skip, bool last, bool reverse, bool tail, bool match);
+cell_t* find(cell_t* series, cell_t* value, const find_options_t& how);
 int32_t length_q(cell_t* value);
 cell_t* pick(cell_t* series, int32_t index, cell_t* index_cell);
 cell_t* poke(cell_t* series, int32_t index, cell_t* index_cell, cell_t* value);

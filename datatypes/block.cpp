@@ -416,8 +416,7 @@ cell_t* put(cell_t* series, cell_t* key, cell_t* value, bool case_) {
     cell_t self = *series, k = *key, v = *value;
     // find leaves its answer in the argument that held the series.
     collector::root_cell keep(&self);
-    cell_t found = *actions::find(&self, &k, nullptr, false, case_, false, false, nullptr, nullptr,
-                                  false, false, false, false);
+    cell_t found = *actions::find(&self, &k, {.case_ = case_});
     bool owned = series::owned_q(&self);
     if (type_of(&found) == TYPE_none) {
         int32_t at = abs_length(&self);
@@ -577,12 +576,10 @@ cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, 
         if (integer) return actions::typed<ACT_pick>(parent)(parent, n, element);
         if (type_of(element) == TYPE_word && type_of(parent) != TYPE_hash)
             return select_word(parent, element, false);
-        return actions::select(parent, element, nullptr, false, case_, false, false, nullptr,
-                               nullptr, false, false);
+        return actions::select(parent, element, {.case_ = case_});
     }
     if (integer) return actions::typed<ACT_poke>(parent)(parent, n, element, value);
-    cell_t found = *actions::find(parent, element, nullptr, false, case_, false, false, nullptr,
-                                  nullptr, false, false, false, false);
+    cell_t found = *actions::find(parent, element, {.case_ = case_});
     if (type_of(&found) == TYPE_none) fire(err::bad_path_set, path, element);
     cell_t two{TYPE_integer, 0, 2, 0};
     return actions::typed<ACT_poke>(&found)(&found, 2, &two, value);

@@ -456,8 +456,7 @@ void power() {
     cell::put_float(base, std::pow(cell::get_float(base), number_of(exponent)));
 }
 
-cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down, bool floor,
-              bool ceiling, bool half_ceiling) {
+cell_t* round(cell_t* value, cell_t* scale, round_options_t how) {
     bool percent = type_of(value) == TYPE_percent;
     double s = percent ? 0.01 : 1.0;
     if (scale) {

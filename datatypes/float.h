@@ -82,8 +82,7 @@ void divide();
 void remainder();
 cell_t* negate(cell_t* value);
 void power();
-cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down, bool floor,
-              bool ceiling, bool half_ceiling);
+cell_t* round(cell_t* value, cell_t* scale, round_options_t how);
 bool even_q(cell_t* value);
 bool odd_q(cell_t* value);
 

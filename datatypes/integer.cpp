@@ -433,8 +433,7 @@ void power() {
     float_::power();
 }
 
-cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down, bool floor,
-              bool ceiling, bool half_ceiling) {
+cell_t* round(cell_t* value, cell_t* scale, round_options_t how) {
     if (scale && type_of(scale) == TYPE_money) fire_not_related(TYPE_money);
     int32_t n = get(value);
     if (n == INT32_MIN) return value;
@@ -445,7 +444,7 @@ cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down
         } else {
             value->header = TYPE_float_;
             cell::put_float(value, static_cast<double>(n));
-            return float_::round(value, scale, even, down, half_down, floor, ceiling, half_ceiling);
+            return float_::round(value, scale, how);
         }
     }
     if (s == 0) return value;

@@ -589,18 +589,16 @@ cell_t* copy(cell_t* value, cell_t* result, cell_t*, bool deep, cell_t* types) {
     return write_map(result, block, table);
 }
 
-cell_t* find(cell_t* series, cell_t* value, cell_t*, bool, bool case_, bool same, bool, cell_t*,
-             cell_t*, bool, bool, bool, bool) {
-    cell_t* k = find_entry(series, value, same ? SAME : case_ ? STRICT_EQUAL : EQUAL);
+cell_t* find(cell_t* series, cell_t* value, const find_options_t& how) {
+    cell_t* k = find_entry(series, value, how.same ? SAME : how.case_ ? STRICT_EQUAL : EQUAL);
     if (!k || removed_q(k + 1)) return none::push();
     cell_t* key = stack::push(k);
     hand_out_key(key);
     return key;
 }
 
-cell_t* select(cell_t* series, cell_t* value, cell_t*, bool, bool case_, bool same, bool, cell_t*,
-               cell_t*, bool, bool) {
-    cell_t* v = find_value(series, value, same ? SAME : case_ ? STRICT_EQUAL : EQUAL);
+cell_t* select(cell_t* series, cell_t* value, const select_options_t& how) {
+    cell_t* v = find_value(series, value, how.same ? SAME : how.case_ ? STRICT_EQUAL : EQUAL);
     if (!v) return none::push();
     return stack::push(v);
 }

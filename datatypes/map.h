@@ -96,13 +96,11 @@ cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, 
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op);
 cell_t* clear(cell_t* value);
 cell_t* copy(cell_t* value, cell_t* result, cell_t* part, bool deep, cell_t* types);
-cell_t* find(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_, bool same,
-             bool any, cell_t* with, cell_t* skip, bool last, bool reverse, bool tail, bool match);
+cell_t* find(cell_t* series, cell_t* value, const find_options_t& how);
 int32_t length_q(cell_t* value);
 cell_t* put(cell_t* series, cell_t* key, cell_t* value, bool case_);
 cell_t* remove(cell_t* series, cell_t* part, cell_t* key);
-cell_t* select(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_, bool same,
-               bool any, cell_t* with, cell_t* skip, bool last, bool reverse);
+cell_t* select(cell_t* series, cell_t* value, const select_options_t& how);
 
 // Registers map! (registration order table).
 void init();

@@ -467,8 +467,7 @@ cell_t* negate(cell_t* value) {
     return value;
 }
 
-cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down, bool floor,
-              bool ceiling, bool half_ceiling) {
+cell_t* round(cell_t* value, cell_t* scale, round_options_t how) {
     amount_t v = get_amount(value);
     if (v == 0) return value;
     amount_t s = UNIT;

@@ -52,14 +52,9 @@ int32_t compare(cell_t*, cell_t* value2, int32_t op) {
 }
 
 cell_t* clear(cell_t*) { return push_last(); }
-cell_t* find(cell_t*, cell_t*, cell_t*, bool, bool, bool, bool, cell_t*, cell_t*, bool, bool, bool,
-             bool) {
-    return push_last();
-}
+cell_t* find(cell_t*, cell_t*, const find_options_t&) { return push_last(); }
 cell_t* remove(cell_t*, cell_t*, cell_t*) { return push_last(); }
-cell_t* select(cell_t*, cell_t*, cell_t*, bool, bool, bool, bool, cell_t*, cell_t*, bool, bool) {
-    return push_last();
-}
+cell_t* select(cell_t*, cell_t*, const select_options_t&) { return push_last(); }
 cell_t* take(cell_t*, cell_t*, bool, bool) { return push_last(); }
 int32_t length_q(cell_t*) { return -1; }
 

@@ -791,8 +791,7 @@ int32_t compare_fields(const cell_t* value1, const cell_t* value2, int32_t op) {
     return 0;
 }
 
-cell_t* select(cell_t* series, cell_t* value, cell_t*, bool, bool, bool, bool, cell_t*, cell_t*,
-               bool, bool) {
+cell_t* select(cell_t* series, cell_t* value, const select_options_t&) {
     if (!word_kind(type_of(value)) && type_of(value) != TYPE_issue) {
         cell_t t = datatype_of(value);
         fire(err::invalid_type, &t);
@@ -802,8 +801,7 @@ cell_t* select(cell_t* series, cell_t* value, cell_t*, bool, bool, bool, bool, c
     return stack::arguments;
 }
 
-cell_t* find(cell_t* series, cell_t* value, cell_t*, bool, bool, bool, bool, cell_t*, cell_t*, bool,
-             bool, bool, bool) {
+cell_t* find(cell_t* series, cell_t* value, const find_options_t&) {
     if (!word_kind(type_of(value)) && type_of(value) != TYPE_issue) {
         cell_t t = datatype_of(value);
         fire(err::invalid_type, &t);

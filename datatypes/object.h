@@ -110,10 +110,8 @@ int32_t compare(cell_t* value1, cell_t* value2, int32_t op);
 // The comparison of two object-like cells (object!, error!, port!) of any
 // type: error! and port! compare through it without retyping an operand.
 int32_t compare_fields(const cell_t* value1, const cell_t* value2, int32_t op);
-cell_t* select(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_, bool same,
-               bool any, cell_t* with, cell_t* skip, bool last, bool reverse);
-cell_t* find(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_, bool same,
-             bool any, cell_t* with, cell_t* skip, bool last, bool reverse, bool tail, bool match);
+cell_t* select(cell_t* series, cell_t* value, const select_options_t& how);
+cell_t* find(cell_t* series, cell_t* value, const find_options_t& how);
 
 // Registers object!.
 void init();

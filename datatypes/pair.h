@@ -53,8 +53,7 @@ void divide();
 void multiply();
 cell_t* negate(cell_t* value);
 void remainder();
-cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down, bool floor,
-              bool ceiling, bool half_ceiling);
+cell_t* round(cell_t* value, cell_t* scale, round_options_t how);
 void subtract();
 void and_t();
 void or_t();

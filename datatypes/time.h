@@ -55,8 +55,7 @@ void add();
 void subtract();
 void multiply();
 void divide();
-cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down, bool floor,
-              bool ceiling, bool half_ceiling);
+cell_t* round(cell_t* value, cell_t* scale, round_options_t how);
 bool even_q(cell_t* value);
 bool odd_q(cell_t* value);
 cell_t* pick(cell_t* value, int32_t index, cell_t* index_cell);

@@ -210,8 +210,7 @@ cell_t* complement(cell_t* value) {
     return stack::push(&t);
 }
 
-cell_t* find(cell_t* series, cell_t* value, cell_t*, bool, bool, bool, bool, cell_t*, cell_t*, bool,
-             bool, bool, bool) {
+cell_t* find(cell_t* series, cell_t* value, const find_options_t&) {
     if (type_of(value) != TYPE_datatype) fire(err::invalid_arg, value);
     bool in = has_q(series, static_cast<int32_t>(value->data1));
     *stack::arguments = cell_t{TYPE_logic, in ? 1u : 0u, 0, 0};

@@ -49,8 +49,7 @@ void and_t();
 void or_t();
 void xor_t();
 cell_t* complement(cell_t* value);
-cell_t* find(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_, bool same,
-             bool any, cell_t* with, cell_t* skip, bool last, bool reverse, bool tail, bool match);
+cell_t* find(cell_t* series, cell_t* value, const find_options_t& how);
 
 // Registers typeset! (id 33).
 void init();
