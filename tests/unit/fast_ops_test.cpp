@@ -240,12 +240,12 @@ TEST_F(FastOps, IntegerRoutineAgreesWithTheGeneralOne) {
             for (int32_t r : values) {
                 SCOPED_TRACE("op " + std::to_string(code) + ": " + std::to_string(l) + ", " +
                              std::to_string(r));
-                cell_t general;
+                cell_t general{};
                 integer::make_at(&general, l);
                 cell_t right;
                 integer::make_at(&right, r);
                 bool general_done = fast_compute(f, &general, &right);
-                cell_t planned;
+                cell_t planned{};
                 integer::make_at(&planned, l);
                 bool truthy = false;
                 bool planned_done = fast_integers(f, &planned, l, r, &truthy);
