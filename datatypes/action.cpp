@@ -15,9 +15,8 @@ int32_t form(cell_t*, cell_t* buffer, bool, int32_t limit) {
     return limit - 8;
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool flat, bool part, int32_t limit,
-             int32_t indent) {
-    return native::mold_spec(value, buffer, "make action! [", all, flat, part, limit, indent);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
+    return native::mold_spec(value, buffer, "make action! [", how);
 }
 
 void init() {

@@ -141,8 +141,12 @@ void mold_star(const int32_t* refs) {
     cell_t* buffer = stack::push_slot();
     string::make_at(buffer, 16);
     if (limit_arg == nullptr || limit > 0) {
-        mold(arg(0), buffer, used(refs, 0), used(refs, 1), used(refs, 2), limit_arg != nullptr,
-             limit, 0);
+        mold(arg(0), buffer,
+             {.only = used(refs, 0),
+              .all = used(refs, 1),
+              .flat = used(refs, 2),
+              .part = limit_arg != nullptr,
+              .limit = limit});
         if (limit_arg != nullptr) string::truncate_to(string::buffer_of(buffer), limit);
     }
     stack::set_last(buffer);
@@ -157,8 +161,13 @@ void eval_path_star(const int32_t*) {
 
 void negate_star(const int32_t*) { result(negate(arg(0))); }
 void round_star(const int32_t* refs) {
-    result(round(arg(0), ref_arg(refs, 0), used(refs, 1), used(refs, 2), used(refs, 3),
-                 used(refs, 4), used(refs, 5), used(refs, 6)));
+    result(round(arg(0), ref_arg(refs, 0),
+                 {.even = used(refs, 1),
+                  .down = used(refs, 2),
+                  .half_down = used(refs, 3),
+                  .floor = used(refs, 4),
+                  .ceiling = used(refs, 5),
+                  .half_ceiling = used(refs, 6)}));
 }
 void even_q_star(const int32_t*) { logic::make_at(stack::arguments, even_q(arg(0))); }
 void odd_q_star(const int32_t*) { logic::make_at(stack::arguments, odd_q(arg(0))); }
@@ -222,11 +231,25 @@ void copy_star(const int32_t* refs) {
     result(copy(arg(0), stack::arguments, ref_arg(refs, 0), used(refs, 1), types));
 }
 
-void find_star(const int32_t* refs) {
-    result(find(arg(0), arg(1), ref_arg(refs, 0), used(refs, 1), used(refs, 2), used(refs, 3),
-                used(refs, 4), ref_arg(refs, 5), ref_arg(refs, 6), used(refs, 7), used(refs, 8),
-                used(refs, 9), used(refs, 10)));
+namespace {
+// The refinements of find, or of select (find's less /tail and /match), in
+// their order in the actions' specs.
+find_options_t search_options(const int32_t* refs, bool find) {
+    return {.part = ref_arg(refs, 0),
+            .with = ref_arg(refs, 5),
+            .skip = ref_arg(refs, 6),
+            .only = used(refs, 1),
+            .case_ = used(refs, 2),
+            .same = used(refs, 3),
+            .any = used(refs, 4),
+            .last = used(refs, 7),
+            .reverse = used(refs, 8),
+            .tail = find && used(refs, 9),
+            .match = find && used(refs, 10)};
 }
+}  // namespace
+
+void find_star(const int32_t* refs) { result(find(arg(0), arg(1), search_options(refs, true))); }
 
 void length_q_star(const int32_t*) {
     int32_t n = length_q(arg(0));
@@ -248,8 +271,7 @@ namespace {
     result(put(arg(0), arg(1), arg(2), used(refs, 0)));
 }
 [[gnu::noinline]] void select_any(const int32_t* refs) {
-    result(select(arg(0), arg(1), ref_arg(refs, 0), used(refs, 1), used(refs, 2), used(refs, 3),
-                  used(refs, 4), ref_arg(refs, 5), ref_arg(refs, 6), used(refs, 7), used(refs, 8)));
+    result(select(arg(0), arg(1), search_options(refs, false)));
 }
 }  // namespace
 

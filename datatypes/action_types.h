@@ -25,6 +25,62 @@ namespace zuv {
 
 using action_entry_t = void (*)();
 
+// How mold writes a value. only: a block's values without its brackets; all:
+// construction syntax for the values that have no literal form; flat: no new
+// lines or indentation; part: stop once limit runs out; limit: what is left
+// to write; indent: the depth a new line starts at. Twelve bytes, so the
+// options travel in two registers like the scalars they replace.
+struct mold_options_t {
+    bool only = false;
+    bool all = false;
+    bool flat = false;
+    bool part = false;
+    int32_t limit = 0;
+    int32_t indent = 0;
+
+    // The options of a value molded inside this one: the same, never only.
+    mold_options_t inner() const {
+        mold_options_t in = *this;
+        in.only = false;
+        return in;
+    }
+    // The same one level deeper: new lines indent once more.
+    mold_options_t deeper() const {
+        mold_options_t in = *this;
+        in.indent++;
+        return in;
+    }
+};
+
+// The refinements of round, one bool each; with none of them set round goes
+// half away from zero.
+struct round_options_t {
+    bool even = false;
+    bool down = false;
+    bool half_down = false;
+    bool floor = false;
+    bool ceiling = false;
+    bool half_ceiling = false;
+};
+
+// The refinements of find and select. A refinement that takes an argument is
+// its cell, nullptr when absent; the cells come first so that the bools pack
+// into one word after them. select has no /tail or /match and ignores them.
+struct find_options_t {
+    cell_t* part = nullptr;
+    cell_t* with = nullptr;
+    cell_t* skip = nullptr;
+    bool only = false;
+    bool case_ = false;
+    bool same = false;
+    bool any = false;
+    bool last = false;
+    bool reverse = false;
+    bool tail = false;  // the position after the match
+    bool match = false;  // a match only at the current position
+};
+using select_options_t = find_options_t;
+
 namespace action_fn {
 
 // make and to: proto is the datatype or example value, type the id
@@ -37,8 +93,7 @@ using reflect_t = cell_t* (*)(cell_t* value, int32_t field);
 // form and mold append to buffer (a string cell) and return the limit less
 // what they wrote; negative means the caller cuts the text back.
 using form_t = int32_t (*)(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-using mold_t = int32_t (*)(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-                           int32_t limit, int32_t indent);
+using mold_t = int32_t (*)(cell_t* value, cell_t* buffer, mold_options_t how);
 // Path access: value is the value to set, nullptr for a read; index counts
 // the path's head as 0; case_ asks for case-sensitive keys, get for get-path
 // semantics, tail for the path's last step, evt whether owners are told.
@@ -52,8 +107,7 @@ using frame_t = void (*)();
 using unary_t = cell_t* (*)(cell_t* value);  // negate, clear, complement, create, close, delete,
                                              // open?, query, update
 using predicate_t = bool (*)(cell_t* number);  // even?, odd?
-using round_t = cell_t* (*)(cell_t* value, cell_t* scale, bool even, bool down, bool half_down,
-                            bool floor, bool ceiling, bool half_ceiling);
+using round_t = cell_t* (*)(cell_t* value, cell_t* scale, round_options_t how);
 // append and insert share one implementation. The action layer has already
 // turned /part into a count (-1: the whole value) and /dup into a count
 // (1 without /dup); append_ says append mode.
@@ -62,12 +116,8 @@ using insert_t = cell_t* (*)(cell_t* series, cell_t* value, int32_t part, bool o
 using change_t = cell_t* (*)(cell_t* series, cell_t* value, int32_t part, bool only, int32_t dup);
 // copy into result (a cell the caller provides; may be value itself).
 using copy_t = cell_t* (*)(cell_t* value, cell_t* result, cell_t* part, bool deep, cell_t* types);
-using find_t = cell_t* (*)(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_,
-                           bool same, bool any, cell_t* with, cell_t* skip, bool last, bool reverse,
-                           bool tail, bool match);
-using select_t = cell_t* (*)(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_,
-                             bool same, bool any, cell_t* with, cell_t* skip, bool last,
-                             bool reverse);
+using find_t = cell_t* (*)(cell_t* series, cell_t* value, const find_options_t& how);
+using select_t = cell_t* (*)(cell_t* series, cell_t* value, const select_options_t& how);
 // -1 stands for none.
 using length_t = int32_t (*)(cell_t* series);
 using move_t = cell_t* (*)(cell_t* origin, cell_t* target, cell_t* part);

@@ -109,9 +109,8 @@ inline cell_t* to(cell_t* proto, cell_t* spec) {
 inline int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit) {
     return typed<ACT_form>(value)(value, buffer, part, limit);
 }
-inline int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-                    int32_t limit, int32_t indent) {
-    return typed<ACT_mold>(value)(value, buffer, only, all, flat, part, limit, indent);
+inline int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
+    return typed<ACT_mold>(value)(value, buffer, how);
 }
 inline cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path,
                          cell_t* gparent, cell_t* p_item, int32_t index, bool case_, bool get,
@@ -126,10 +125,8 @@ inline void multiply() { frame_call<ACT_multiply>(); }
 inline cell_t* negate(cell_t* number) { return typed<ACT_negate>(number)(number); }
 inline void power() { frame_call<ACT_power>(); }
 inline void remainder() { frame_call<ACT_remainder>(); }
-inline cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down, bool floor,
-                     bool ceiling, bool half_ceiling) {
-    return typed<ACT_round>(value)(value, scale, even, down, half_down, floor, ceiling,
-                                   half_ceiling);
+inline cell_t* round(cell_t* value, cell_t* scale, round_options_t how) {
+    return typed<ACT_round>(value)(value, scale, how);
 }
 inline void subtract() { frame_call<ACT_subtract>(); }
 inline bool even_q(cell_t* number) { return typed<ACT_even_q>(number)(number); }
@@ -150,11 +147,8 @@ inline cell_t* clear(cell_t* series) { return typed<ACT_clear>(series)(series); 
 inline cell_t* copy(cell_t* value, cell_t* result, cell_t* part, bool deep, cell_t* types) {
     return typed<ACT_copy>(value)(value, result, part, deep, types);
 }
-inline cell_t* find(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_, bool same,
-                    bool any, cell_t* with, cell_t* skip, bool last, bool reverse, bool tail,
-                    bool match) {
-    return typed<ACT_find>(series)(series, value, part, only, case_, same, any, with, skip, last,
-                                   reverse, tail, match);
+inline cell_t* find(cell_t* series, cell_t* value, const find_options_t& how) {
+    return typed<ACT_find>(series)(series, value, how);
 }
 inline void head() { frame_call<ACT_head>(); }
 inline void head_q() { frame_call<ACT_head_q>(); }
@@ -192,10 +186,8 @@ inline cell_t* remove(cell_t* series, cell_t* part, cell_t* key) {
 inline cell_t* reverse(cell_t* series, cell_t* part, cell_t* skip) {
     return typed<ACT_reverse>(series)(series, part, skip);
 }
-inline cell_t* select(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_, bool same,
-                      bool any, cell_t* with, cell_t* skip, bool last, bool reverse) {
-    return typed<ACT_select>(series)(series, value, part, only, case_, same, any, with, skip, last,
-                                     reverse);
+inline cell_t* select(cell_t* series, cell_t* value, const select_options_t& how) {
+    return typed<ACT_select>(series)(series, value, how);
 }
 inline cell_t* sort(cell_t* series, bool case_, cell_t* skip, cell_t* comparator, cell_t* part,
                     bool all, bool reverse, bool stable) {

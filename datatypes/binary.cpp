@@ -556,53 +556,52 @@ cell_t* to(cell_t*, cell_t* spec, int32_t) {
 
 // --- form and mold ------------------------------------------------------------------------------
 
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool, bool flat, bool part, int32_t limit,
-             int32_t indent) {
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
     int32_t n = rs_length_q(value);
     int32_t head = clamped_head(value);
-    bool lines = !flat && n > FLAT_LIMIT;
+    bool lines = !how.flat && n > FLAT_LIMIT;
     std::string text;
     text.reserve(static_cast<size_t>(n) * 2 +
-                 (lines ? static_cast<size_t>(n / LINE_BYTES + 2) * (5 + 4 * indent) : 0) + 3);
+                 (lines ? static_cast<size_t>(n / LINE_BYTES + 2) * (5 + 4 * how.indent) : 0) + 3);
     auto line_break = [&](int32_t level) {
         text.push_back('\n');
         text.append(static_cast<size_t>(4 * std::max(level, 0)), ' ');
-        limit -= 1 + 4 * std::max(level, 0);
+        how.limit -= 1 + 4 * std::max(level, 0);
     };
     auto flush = [&]() {
         string::append_bytes(buffer, text.data(), static_cast<int64_t>(text.size()));
     };
-    if (!only) {
+    if (!how.only) {
         text += "#{";
-        limit -= 2;
+        how.limit -= 2;
     }
-    if (lines) line_break(indent + 1);
+    if (lines) line_break(how.indent + 1);
     for (int32_t i = 0; i < n; i++) {
-        if (part && limit <= 0) {
+        if (how.part && how.limit <= 0) {
             flush();
-            return limit;
+            return how.limit;
         }
         uint8_t b = buffer_of(value)->head_ptr()[head + i];
         text.push_back(HEX[b >> 4]);
         text.push_back(HEX[b & 15]);
-        limit -= 2;
-        if (lines && (i + 1) % LINE_BYTES == 0) line_break(indent + 1);
+        how.limit -= 2;
+        if (lines && (i + 1) % LINE_BYTES == 0) line_break(how.indent + 1);
     }
-    if (lines && n % LINE_BYTES != 0) line_break(indent);
-    if (part && limit <= 0) {
+    if (lines && n % LINE_BYTES != 0) line_break(how.indent);
+    if (how.part && how.limit <= 0) {
         flush();
-        return limit;
+        return how.limit;
     }
-    if (!only) {
+    if (!how.only) {
         text.push_back('}');
-        limit -= 1;
+        how.limit -= 1;
     }
     flush();
-    return limit;
+    return how.limit;
 }
 
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit) {
-    return mold(value, buffer, false, false, false, part, limit, 0);
+    return mold(value, buffer, {.part = part, .limit = limit});
 }
 
 // --- compare ------------------------------------------------------------------------------------

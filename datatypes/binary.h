@@ -14,6 +14,7 @@
 
 #include <cstdint>
 
+#include "datatypes/action_types.h"
 #include "runtime/alloc.h"
 #include "runtime/cell.h"
 
@@ -115,8 +116,7 @@ void debase(cell_t* value, int32_t base, cell_t* out);
 
 cell_t* to(cell_t* proto, cell_t* spec, int32_t type);
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how);
 int32_t compare_action(cell_t* value1, cell_t* value2, int32_t op);
 // and~, or~, xor~: frame actions on the call's first two arguments.
 void and_t();

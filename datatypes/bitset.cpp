@@ -400,8 +400,8 @@ int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit) {
     return limit;
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool, bool, bool part, int32_t limit, int32_t) {
-    return form(value, buffer, part, limit);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
+    return form(value, buffer, how.part, how.limit);
 }
 
 // --- comparison ----------------------------------------------------------------------
@@ -522,8 +522,7 @@ cell_t* copy(cell_t* value, cell_t* result, cell_t*, bool, cell_t*) {
     return result;
 }
 
-cell_t* find(cell_t* series, cell_t* value, cell_t*, bool, bool, bool, bool, cell_t*, cell_t*, bool,
-             bool, bool, bool) {
+cell_t* find(cell_t* series, cell_t* value, const find_options_t&) {
     cell_t self = *series;
     bool found = act_on(&self, value, OP_TEST);
     if (found) set_logic(stack::arguments, true);

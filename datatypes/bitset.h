@@ -13,6 +13,7 @@
 
 #include <cstdint>
 
+#include "datatypes/action_types.h"
 #include "runtime/alloc.h"
 #include "runtime/cell.h"
 
@@ -66,8 +67,7 @@ cell_t* make(cell_t* proto, cell_t* spec, int32_t type);
 cell_t* to(cell_t* proto, cell_t* spec, int32_t type);
 cell_t* reflect(cell_t* value, int32_t field);
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how);
 cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, cell_t* gparent,
                   cell_t* p_item, int32_t index, bool case_, bool get, bool tail, bool evt);
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op);
@@ -79,8 +79,7 @@ void xor_t();
 cell_t* insert(cell_t* series, cell_t* value, int32_t part, bool only, int32_t dup, bool append_);
 cell_t* clear(cell_t* value);
 cell_t* copy(cell_t* value, cell_t* result, cell_t* part, bool deep, cell_t* types);
-cell_t* find(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_, bool same,
-             bool any, cell_t* with, cell_t* skip, bool last, bool reverse, bool tail, bool match);
+cell_t* find(cell_t* series, cell_t* value, const find_options_t& how);
 int32_t length_q(cell_t* value);
 cell_t* pick(cell_t* series, int32_t index, cell_t* index_cell);
 cell_t* poke(cell_t* series, int32_t index, cell_t* index_cell, cell_t* value);

@@ -416,8 +416,7 @@ cell_t* put(cell_t* series, cell_t* key, cell_t* value, bool case_) {
     cell_t self = *series, k = *key, v = *value;
     // find leaves its answer in the argument that held the series.
     collector::root_cell keep(&self);
-    cell_t found = *actions::find(&self, &k, nullptr, false, case_, false, false, nullptr, nullptr,
-                                  false, false, false, false);
+    cell_t found = *actions::find(&self, &k, {.case_ = case_});
     bool owned = series::owned_q(&self);
     if (type_of(&found) == TYPE_none) {
         int32_t at = abs_length(&self);
@@ -577,12 +576,10 @@ cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, 
         if (integer) return actions::typed<ACT_pick>(parent)(parent, n, element);
         if (type_of(element) == TYPE_word && type_of(parent) != TYPE_hash)
             return select_word(parent, element, false);
-        return actions::select(parent, element, nullptr, false, case_, false, false, nullptr,
-                               nullptr, false, false);
+        return actions::select(parent, element, {.case_ = case_});
     }
     if (integer) return actions::typed<ACT_poke>(parent)(parent, n, element, value);
-    cell_t found = *actions::find(parent, element, nullptr, false, case_, false, false, nullptr,
-                                  nullptr, false, false, false, false);
+    cell_t found = *actions::find(parent, element, {.case_ = case_});
     if (type_of(&found) == TYPE_none) fire(err::bad_path_set, path, element);
     cell_t two{TYPE_integer, 0, 2, 0};
     return actions::typed<ACT_poke>(&found)(&found, 2, &two, value);
@@ -636,42 +633,41 @@ int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit) {
 }
 
 int32_t mold_delimited(cell_t* value, cell_t* buffer, const char* open, const char* close,
-                       bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent) {
-    if (cycles::detect_q(value, buffer, &limit, true)) return limit;
-    if (!only) limit = emit(buffer, open, limit);
+                       mold_options_t how) {
+    if (cycles::detect_q(value, buffer, &how.limit, true)) return how.limit;
+    if (!how.only) how.limit = emit(buffer, open, how.limit);
     cell_t self = *value;
     bool on_new_line = false, stopped = false;
     {
         cycles::guard inside(self.data2);
         int32_t h = std::max(0, head_index(&self));
         for (int32_t i = h; i < abs_length(&self); i++) {
-            if (part && limit < 1) {
+            if (how.part && how.limit < 1) {
                 stopped = true;
                 break;
             }
             cell_t c = *rs_abs_at(&self, i);
             bool first = i == h;
             depth_count level;
-            if (!flat && (c.header & FLAG_NEW_LINE)) {
-                if (first && !only) {
-                    indent++;
+            if (!how.flat && (c.header & FLAG_NEW_LINE)) {
+                if (first && !how.only) {
+                    how.indent++;
                     on_new_line = true;
                 }
-                if (!(first && only)) limit = emit_line(buffer, indent, limit);
+                if (!(first && how.only)) how.limit = emit_line(buffer, how.indent, how.limit);
             } else if (!first) {
-                limit = emit(buffer, " ", limit);
+                how.limit = emit(buffer, " ", how.limit);
             }
-            limit = actions::mold(&c, buffer, false, all, flat, part, limit, indent);
+            how.limit = actions::mold(&c, buffer, how.inner());
         }
     }
-    if (on_new_line && !stopped) limit = emit_line(buffer, indent - 1, limit);
-    if (!only) limit = emit(buffer, close, limit);
-    return limit;
+    if (on_new_line && !stopped) how.limit = emit_line(buffer, how.indent - 1, how.limit);
+    if (!how.only) how.limit = emit(buffer, close, how.limit);
+    return how.limit;
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent) {
-    return mold_delimited(value, buffer, "[", "]", only, all, flat, part, limit, indent);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
+    return mold_delimited(value, buffer, "[", "]", how);
 }
 
 void init() {
@@ -707,9 +703,8 @@ void init() {
 
 namespace paren {
 
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent) {
-    return block::mold_delimited(value, buffer, "(", ")", only, all, flat, part, limit, indent);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
+    return block::mold_delimited(value, buffer, "(", ")", how);
 }
 
 void init() {

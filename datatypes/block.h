@@ -16,6 +16,7 @@
 
 #include <cstdint>
 
+#include "datatypes/action_types.h"
 #include "runtime/alloc.h"
 #include "runtime/cell.h"
 
@@ -130,12 +131,11 @@ void append_star();
 cell_t* make(cell_t* proto, cell_t* spec, int32_t type);
 cell_t* to(cell_t* proto, cell_t* spec, int32_t type);
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how);
 // The molding of every block kind, between the delimiters open and close
 // (written unless only): parens, functions and hash! share it.
 int32_t mold_delimited(cell_t* value, cell_t* buffer, const char* open, const char* close,
-                       bool only, bool all, bool flat, bool part, int32_t limit, int32_t indent);
+                       mold_options_t how);
 cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, cell_t* gparent,
                   cell_t* p_item, int32_t index, bool case_, bool get, bool tail, bool evt);
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op);
@@ -155,8 +155,7 @@ extern int32_t mold_depth;
 namespace paren {
 // Registers paren! (id 6).
 void init();
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how);
 // Pushes a copy of value with header paren!.
 cell_t* push(const cell_t* value);
 }  // namespace paren

@@ -195,18 +195,17 @@ int32_t search(cell_t* series, cell_t* value, cell_t* part, bool only, bool case
 
 }  // namespace
 
-cell_t* find(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_, bool same, bool,
-             cell_t*, cell_t* skip, bool last, bool reverse, bool tail, bool match) {
+cell_t* find(cell_t* series, cell_t* value, const find_options_t& how) {
     cell_t result = *series;
     int32_t length = 1, step = 1;
-    int32_t pos =
-        search(series, value, part, only, case_, same, skip, last, reverse, match, &length, &step);
+    int32_t pos = search(series, value, how.part, how.only, how.case_, how.same, how.skip, how.last,
+                         how.reverse, how.match, &length, &step);
     if (pos < 0) {
         set_none(stack::arguments);
         return stack::arguments;
     }
-    if (tail) {
-        bool backward = last || reverse;
+    if (how.tail) {
+        bool backward = how.last || how.reverse;
         int64_t past = int64_t{pos} + (length > 1 ? length : backward ? 1 : step);
         pos = static_cast<int32_t>(std::min<int64_t>(past, abs_length(&result)));
     }
@@ -215,12 +214,11 @@ cell_t* find(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_,
     return stack::arguments;
 }
 
-cell_t* select(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_, bool same, bool,
-               cell_t*, cell_t* skip, bool last, bool reverse) {
+cell_t* select(cell_t* series, cell_t* value, const select_options_t& how) {
     cell_t self = *series;
     int32_t length = 1, step = 1;
-    int32_t pos =
-        search(series, value, part, only, case_, same, skip, last, reverse, false, &length, &step);
+    int32_t pos = search(series, value, how.part, how.only, how.case_, how.same, how.skip, how.last,
+                         how.reverse, false, &length, &step);
     if (pos < 0 || pos + length >= abs_length(&self)) {
         set_none(stack::arguments);
         return stack::arguments;

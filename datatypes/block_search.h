@@ -14,6 +14,7 @@
 
 #include <cstdint>
 
+#include "datatypes/action_types.h"
 #include "runtime/cell.h"
 
 namespace zuv {
@@ -29,10 +30,8 @@ constexpr int32_t SORT_SHIFT = 2;
 constexpr int32_t SET_UNIQUE = 8, SET_UNION = 9, SET_INTERSECT = 10, SET_EXCLUDE = 11,
                   SET_DIFFERENCE = 12;
 
-cell_t* find(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_, bool same,
-             bool any, cell_t* with, cell_t* skip, bool last, bool reverse, bool tail, bool match);
-cell_t* select(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_, bool same,
-               bool any, cell_t* with, cell_t* skip, bool last, bool reverse);
+cell_t* find(cell_t* series, cell_t* value, const find_options_t& how);
+cell_t* select(cell_t* series, cell_t* value, const select_options_t& how);
 cell_t* sort(cell_t* series, bool case_, cell_t* skip, cell_t* comparator, cell_t* part, bool all,
              bool reverse, bool stable);
 

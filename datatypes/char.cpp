@@ -126,11 +126,11 @@ int32_t form(cell_t* value, cell_t* buffer, bool, int32_t limit) {
     return limit - 1;
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool, bool, int32_t limit, int32_t) {
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
     int32_t n = append_text(buffer, "#\"");
-    n += escape(buffer, get(value), all);
+    n += escape(buffer, get(value), how.all);
     n += append_text(buffer, "\"");
-    return limit - n;
+    return how.limit - n;
 }
 
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op) {

@@ -26,16 +26,16 @@ int32_t form(cell_t* value, cell_t* buffer, bool, int32_t limit) {
     return limit - n;
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool, bool, int32_t limit, int32_t) {
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
     int32_t id = static_cast<int32_t>(value->data1);
     int32_t n = name_length(id) + 1;
-    if (all) string::concatenate_literal(buffer, "#(");
+    if (how.all) string::concatenate_literal(buffer, "#(");
     string::append_bytes(buffer, name_of(id), n);
-    if (all) {
+    if (how.all) {
         string::concatenate_literal(buffer, ")");
         n += 3;
     }
-    return limit - n;
+    return how.limit - n;
 }
 
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op) {

@@ -28,8 +28,8 @@ cell_t* push(const cell_t* value) {
     return c;
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool, bool, bool part, int32_t limit, int32_t) {
-    return string::form(value, buffer, part, limit);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
+    return string::form(value, buffer, how.part, how.limit);
 }
 
 namespace {

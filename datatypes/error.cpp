@@ -226,7 +226,7 @@ int32_t length_of(cell_t* s) { return string::rs_abs_length_q(s); }
 // to the limit when it ran over. Returns the characters appended.
 int32_t append_limited(cell_t* buffer, cell_t* value, bool mold, int32_t limit) {
     int32_t before = length_of(buffer);
-    int32_t rest = mold ? actions::mold(value, buffer, false, false, true, true, limit, 0)
+    int32_t rest = mold ? actions::mold(value, buffer, {.flat = true, .part = true, .limit = limit})
                         : actions::form(value, buffer, true, limit);
     if (rest < 0) string::truncate_to(string::buffer_of(buffer), before + limit);
     return length_of(buffer) - before;
@@ -517,7 +517,8 @@ int32_t form(cell_t* value, cell_t* buffer, bool, int32_t limit) {
     append_text(buffer, "\n*** Near : ");
     *scratch = *field(e, FIELD_NEAR);
     int32_t before = length_of(buffer);
-    limit = actions::mold(scratch, buffer, true, false, true, true, NEAR_LIMIT, 0);
+    limit = actions::mold(scratch, buffer,
+                          {.only = true, .flat = true, .part = true, .limit = NEAR_LIMIT});
     if (limit < 0) string::truncate_to(string::buffer_of(buffer), before + NEAR_LIMIT);
 
     if (int32_t level = stack_trace_level(); level > 0) {
@@ -535,33 +536,33 @@ int32_t form(cell_t* value, cell_t* buffer, bool, int32_t limit) {
     if (type_of(scratch) == TYPE_block) {
         append_text(buffer, "\n*** Files: ");
         before = length_of(buffer);
-        limit = actions::mold(scratch, buffer, true, false, true, true, NEAR_LIMIT, 0);
+        limit = actions::mold(scratch, buffer,
+                              {.only = true, .flat = true, .part = true, .limit = NEAR_LIMIT});
         if (limit < 0) string::truncate_to(string::buffer_of(buffer), before + NEAR_LIMIT);
     }
     stack::pop(2);
     return limit;
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent) {
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
     // An error may hold itself in a field (e/arg1: e); without the cycle
     // stack that recursion runs on until the stack overflows.
     node_t ctx = value->data1;
     if (cycles::find_q(ctx)) {
         append_text(buffer, "make error! [...]");
-        return limit - 17;
+        return how.limit - 17;
     }
     cycles::guard g(ctx);
-    if (!only) {
+    if (!how.only) {
         append_text(buffer, "make error! [");
-        limit -= 13;
+        how.limit -= 13;
     }
-    limit = object::serialize(value, buffer, only, all, flat, part, limit, indent + 1, true);
-    if (!only) {
+    how.limit = object::serialize(value, buffer, how.deeper(), true);
+    if (!how.only) {
         string::append_char(buffer, ']');
-        limit--;
+        how.limit--;
     }
-    return limit;
+    return how.limit;
 }
 
 cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, cell_t* gparent,

@@ -63,7 +63,7 @@ bool quotable_q(uint32_t c) { return c >= 32 && c != '"' && c != '^' && c != 127
 // every ASCII character outside the bare set percent-escaped, which the
 // lexer decodes: Linux names may hold any of them. A name holding a
 // surrogate is quoted, with caret escapes.
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool, bool, bool part, int32_t limit, int32_t) {
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
     cell_t* self = stack::push(value);
     int32_t length = string::rs_length_q(self);
     int32_t head = series::head_index(self);
@@ -71,10 +71,10 @@ int32_t mold(cell_t* value, cell_t* buffer, bool, bool, bool, bool part, int32_t
     if (length == 0) {
         string::concatenate_literal(buffer, "\"\"");
         stack::pop(1);
-        return limit - 1;
+        return how.limit - 1;
     }
     int32_t count = length;
-    if (part) count = std::clamp(limit, 0, length);
+    if (how.part) count = std::clamp(how.limit, 0, length);
     // A surrogate (a byte of a name that is not UTF-8) has no form in text
     // and percent escapes decode as UTF-8, so such a name is quoted and every
     // character the quoted form cannot hold is written as its caret escape.
@@ -117,7 +117,7 @@ int32_t mold(cell_t* value, cell_t* buffer, bool, bool, bool, bool part, int32_t
         if (quoted) string::append_char(buffer, '"');
     }
     stack::pop(1);
-    return limit - written;
+    return how.limit - written;
 }
 
 services_t services{};

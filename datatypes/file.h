@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "datatypes/action_types.h"
 #include "runtime/cell.h"
 
 namespace zuv::file {
@@ -41,8 +42,7 @@ struct services_t {
 extern services_t services;
 
 // --- action entries ------------------------------------------------------------
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how);
 cell_t* delete_(cell_t* file);
 cell_t* query(cell_t* file);
 cell_t* read(cell_t* source, cell_t* part, cell_t* seek, bool binary, bool lines, bool info,

@@ -387,10 +387,10 @@ int32_t form(cell_t* value, cell_t* buffer, bool, int32_t limit) {
     return limit - t.length;
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool, bool, bool, int32_t limit, int32_t) {
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
     dtoa::text_t t = dtoa::format(cell::get_float(value), 0, true);
     string::concatenate_literal(buffer, t.chars);
-    return limit - t.length;
+    return how.limit - t.length;
 }
 
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op) {
@@ -468,8 +468,7 @@ void power() {
     cell::put_float(base, std::pow(cell::get_float(base), number_of(exponent)));
 }
 
-cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down, bool floor,
-              bool ceiling, bool half_ceiling) {
+cell_t* round(cell_t* value, cell_t* scale, round_options_t how) {
     bool percent = type_of(value) == TYPE_percent;
     double s = percent ? 0.01 : 1.0;
     if (scale) {
@@ -511,14 +510,14 @@ cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down
     double toward = d < 0 ? 0.0 - fl : fl;
     double away = d < 0 ? 0.0 - std::ceil(a) : std::ceil(a);
     double n;
-    if (down) n = toward;
-    else if (floor) n = std::floor(d);
-    else if (ceiling) n = std::ceil(d);
+    if (how.down) n = toward;
+    else if (how.floor) n = std::floor(d);
+    else if (how.ceiling) n = std::ceil(d);
     else if (a > half) n = away;
     else if (a < half) n = toward;
-    else if (even) n = std::fmod(fl, 2.0) >= 1.0 ? away : toward;
-    else if (half_down) n = toward;
-    else if (half_ceiling) n = std::ceil(d);
+    else if (how.even) n = std::fmod(fl, 2.0) >= 1.0 ? away : toward;
+    else if (how.half_down) n = toward;
+    else if (how.half_ceiling) n = std::ceil(d);
     else n = away;
 
     double result;

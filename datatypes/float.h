@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "datatypes/action_types.h"
 #include "runtime/cell.h"
 
 namespace zuv::float_ {
@@ -71,8 +72,7 @@ inline int32_t order(double a, double b) {
 cell_t* make(cell_t* proto, cell_t* spec, int32_t type);  // also to
 cell_t* random(cell_t* value, bool seed, bool secure, bool only);
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how);
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op);
 void absolute();
 void add();
@@ -82,8 +82,7 @@ void divide();
 void remainder();
 cell_t* negate(cell_t* value);
 void power();
-cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down, bool floor,
-              bool ceiling, bool half_ceiling);
+cell_t* round(cell_t* value, cell_t* scale, round_options_t how);
 bool even_q(cell_t* value);
 bool odd_q(cell_t* value);
 

@@ -37,11 +37,10 @@ int32_t emit(cell_t* buffer, const char* text, int32_t limit) {
     return limit - static_cast<int32_t>(std::strlen(text));
 }
 
-int32_t mold_block(node_t node, cell_t* buffer, bool only, bool all, bool flat, bool part,
-                   int32_t limit, int32_t indent) {
+int32_t mold_block(node_t node, cell_t* buffer, mold_options_t how) {
     cell_t b;
     block::init_value(&b, TYPE_block, node);
-    return block::mold(&b, buffer, only, all, flat, part, limit, indent);
+    return block::mold(&b, buffer, how);
 }
 
 // A type block: each value, a word taken for its value, must name a type.
@@ -420,14 +419,13 @@ int32_t form(cell_t*, cell_t* buffer, bool, int32_t limit) {
     return emit(buffer, "?function?", limit);
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool flat, bool part, int32_t limit,
-             int32_t indent) {
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
     cell_t fn = *value;
-    limit = emit(buffer, "func ", limit);
-    limit = mold_block(spec_node(&fn), buffer, false, all, flat, part, limit, indent);
+    how.limit = emit(buffer, "func ", how.limit);
+    how.limit = mold_block(spec_node(&fn), buffer, how.inner());
     cell_t body = *more(&fn, MORE_BODY);
-    if (type_of(&body) == TYPE_none) return emit(buffer, " none", limit);
-    return block::mold(&body, buffer, false, all, flat, part, limit, indent);
+    if (type_of(&body) == TYPE_none) return emit(buffer, " none", how.limit);
+    return block::mold(&body, buffer, how.inner());
 }
 
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op) {

@@ -17,6 +17,7 @@
 
 #include <cstdint>
 
+#include "datatypes/action_types.h"
 #include "runtime/alloc.h"
 #include "runtime/cell.h"
 
@@ -84,8 +85,7 @@ cell_t* collect_words(cell_t* spec, cell_t* body);
 cell_t* make(cell_t* proto, cell_t* spec, int32_t type);
 cell_t* reflect(cell_t* value, int32_t field);
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how);
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op);
 
 // Registers function! (parent context!).

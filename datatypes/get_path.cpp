@@ -10,9 +10,8 @@ cell_t* push(cell_t* cell) {
     return stack::push(cell);
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool flat, bool part, int32_t limit,
-             int32_t) {
-    return path::write(value, buffer, true, ":", "", all, flat, part, limit);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
+    return path::write(value, buffer, true, ":", "", how);
 }
 
 void init() {

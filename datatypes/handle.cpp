@@ -58,21 +58,20 @@ int32_t form(cell_t* value, cell_t* buffer, bool, int32_t limit) {
     return limit - 9;
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool, bool part, int32_t limit,
-             int32_t) {
-    if (!all) {
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
+    if (!how.all) {
         string::concatenate_literal(buffer, "handle!");
-        return limit - 7;
+        return how.limit - 7;
     }
     string::concatenate_literal(buffer, "#[handle! ");
-    limit = form(value, buffer, part, limit - 10);
+    how.limit = form(value, buffer, how.part, how.limit - 10);
     if (const char* name = kind_name(kind_of(value))) {
         string::append_char(buffer, ' ');
         string::concatenate_literal(buffer, name);
-        limit -= 1 + static_cast<int32_t>(std::strlen(name));
+        how.limit -= 1 + static_cast<int32_t>(std::strlen(name));
     }
     string::append_char(buffer, ']');
-    return limit - 1;
+    return how.limit - 1;
 }
 
 int32_t compare(cell_t* value1, cell_t* value2, int32_t) {

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 
+#include "datatypes/action_types.h"
 #include "runtime/cell.h"
 
 namespace zuv::handle {
@@ -43,8 +44,7 @@ void mark(const cell_t* cell);
 
 // --- action entries ---
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how);
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op);
 
 // Registers handle! (after integer!).

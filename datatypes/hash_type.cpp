@@ -127,13 +127,12 @@ cell_t* to(cell_t* proto, cell_t* spec, int32_t) {
 
 // --- mold and copy ------------------------------------------------------------------------------
 
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent) {
-    if (!only) {
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
+    if (!how.only) {
         string::concatenate_literal(buffer, "make hash! ");
-        limit -= 11;
+        how.limit -= 11;
     }
-    return block::mold_delimited(value, buffer, "[", "]", only, all, flat, part, limit, indent);
+    return block::mold_delimited(value, buffer, "[", "]", how);
 }
 
 cell_t* copy(cell_t* value, cell_t* result, cell_t* part, bool deep, cell_t* types) {

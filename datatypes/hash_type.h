@@ -10,6 +10,7 @@
 
 #include <cstdint>
 
+#include "datatypes/action_types.h"
 #include "runtime/cell.h"
 
 namespace zuv::hash_type {
@@ -36,8 +37,7 @@ void reindex(const cell_t* value);
 // --- action entries ---
 cell_t* make(cell_t* proto, cell_t* spec, int32_t type);
 cell_t* to(cell_t* proto, cell_t* spec, int32_t type);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how);
 cell_t* copy(cell_t* value, cell_t* result, cell_t* part, bool deep, cell_t* types);
 cell_t* sort(cell_t* series, bool case_, cell_t* skip, cell_t* comparator, cell_t* part, bool all,
              bool reverse, bool stable);

@@ -368,8 +368,7 @@ cell_t* make(cell_t* proto, cell_t* spec, int32_t type) {
 
 // --- form and mold ------------------------------------------------------------------------------
 
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool, bool flat, bool part, int32_t limit,
-             int32_t indent) {
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
     cell_t self = *value;
     std::string text;
     auto line_break = [&](int32_t level) {
@@ -377,24 +376,24 @@ int32_t mold(cell_t* value, cell_t* buffer, bool only, bool, bool flat, bool par
         text.append(static_cast<size_t>(4 * std::max(level, 0)), ' ');
     };
     // The budget counts what has been written; the text stops once it is spent.
-    auto spent = [&] { return part && limit - static_cast<int32_t>(text.size()) <= 0; };
+    auto spent = [&] { return how.part && how.limit - static_cast<int32_t>(text.size()) <= 0; };
     auto flush = [&] {
         string::append_bytes(buffer, text.data(), static_cast<int64_t>(text.size()));
-        return limit - static_cast<int32_t>(text.size());
+        return how.limit - static_cast<int32_t>(text.size());
     };
-    if (!only) text += "make image! [";
+    if (!how.only) text += "make image! [";
     text += std::to_string(width_of(&self)) + "x" + std::to_string(height_of(&self));
     if (!node_of(&self)) {
         text += " #{}";
-        if (!only) text += "]";
+        if (!how.only) text += "]";
         return flush();
     }
     const int32_t count = count_of(&self);
     const int32_t head = std::clamp(head_of(&self), 0, count);
     const int64_t shown = count - head;
-    const bool lines = !flat && shown * 4 > FLAT_BYTES;
+    const bool lines = !how.flat && shown * 4 > FLAT_BYTES;
     text += " #{";
-    if (lines) line_break(indent + 1);
+    if (lines) line_break(how.indent + 1);
     for (int32_t i = 0; i < shown; i++) {
         if (spent()) return flush();
         uint32_t p = pixels_of(&self)[head + i];
@@ -402,32 +401,33 @@ int32_t mold(cell_t* value, cell_t* buffer, bool only, bool, bool flat, bool par
             text.push_back(HEX[(p >> (shift + 4)) & 15]);
             text.push_back(HEX[(p >> shift) & 15]);
         }
-        if (lines && (i + 1) % PIXELS_PER_LINE == 0) line_break(indent + 1);
+        if (lines && (i + 1) % PIXELS_PER_LINE == 0) line_break(how.indent + 1);
     }
-    if (lines && shown % PIXELS_PER_LINE != 0) line_break(indent);
+    if (lines && shown % PIXELS_PER_LINE != 0) line_break(how.indent);
     text += "}";
     const uint32_t* px = pixels_of(&self);
     bool clear = false;
     for (int32_t i = 0; i < count && !clear; i++) clear = (px[i] >> 24) != 255;
     if (clear) {
         text += " #{";
-        line_break(indent + 1);
+        line_break(how.indent + 1);
         for (int32_t i = 0; i < count; i++) {
             if (spent()) return flush();
             uint32_t a = 255 - (px[i] >> 24);
             text.push_back(HEX[a >> 4]);
             text.push_back(HEX[a & 15]);
-            if (!flat && (i + 1) % PIXELS_PER_LINE == 0 && i + 1 < count) line_break(indent + 1);
+            if (!how.flat && (i + 1) % PIXELS_PER_LINE == 0 && i + 1 < count)
+                line_break(how.indent + 1);
         }
-        line_break(indent);
+        line_break(how.indent);
         text += "}";
     }
-    if (!only) text += "]";
+    if (!how.only) text += "]";
     return flush();
 }
 
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit) {
-    return mold(value, buffer, false, false, false, part, limit, 0);
+    return mold(value, buffer, {.part = part, .limit = limit});
 }
 
 // --- path access --------------------------------------------------------------------------------

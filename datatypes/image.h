@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "datatypes/action_types.h"
 #include "runtime/cell.h"
 
 namespace zuv::image {
@@ -62,8 +63,7 @@ int32_t foreach_next(cell_t* state, int32_t n);
 cell_t* make(cell_t* proto, cell_t* spec, int32_t type);
 cell_t* to(cell_t* proto, cell_t* spec, int32_t type);
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how);
 cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, cell_t* gparent,
                   cell_t* p_item, int32_t index, bool case_, bool get, bool tail, bool evt);
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op);

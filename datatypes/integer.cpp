@@ -359,8 +359,8 @@ int32_t form(cell_t* value, cell_t* buffer, bool, int32_t limit) {
     return limit - t.length;
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool, bool, bool part, int32_t limit, int32_t) {
-    return form(value, buffer, part, limit);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
+    return form(value, buffer, how.part, how.limit);
 }
 
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op) {
@@ -433,8 +433,7 @@ void power() {
     float_::power();
 }
 
-cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down, bool floor,
-              bool ceiling, bool half_ceiling) {
+cell_t* round(cell_t* value, cell_t* scale, round_options_t how) {
     if (scale && type_of(scale) == TYPE_money) fire_not_related(TYPE_money);
     int32_t n = get(value);
     if (n == INT32_MIN) return value;
@@ -445,7 +444,7 @@ cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down
         } else {
             value->header = TYPE_float_;
             cell::put_float(value, static_cast<double>(n));
-            return float_::round(value, scale, even, down, half_down, floor, ceiling, half_ceiling);
+            return float_::round(value, scale, how);
         }
     }
     if (s == 0) return value;
@@ -460,12 +459,12 @@ cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down
     };
     auto sign = [n](int32_t x) { return n < 0 ? -x : x; };
     int32_t result;
-    if (down) {
+    if (how.down) {
         result = sign(toward);
-    } else if (floor) {
+    } else if (how.floor) {
         check();
         result = n > 0 ? toward : -away;
-    } else if (ceiling) {
+    } else if (how.ceiling) {
         check();
         result = n >= 0 ? away : -toward;
     } else if (r < s - r) {
@@ -473,16 +472,16 @@ cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down
     } else if (r > s - r) {
         check();
         result = sign(away);
-    } else if (even) {
+    } else if (how.even) {
         if ((v / s) % 2 == 0) {
             result = sign(toward);
         } else {
             check();
             result = sign(away);
         }
-    } else if (half_down) {
+    } else if (how.half_down) {
         result = sign(toward);
-    } else if (half_ceiling) {
+    } else if (how.half_ceiling) {
         check();
         result = n >= 0 ? away : -toward;
     } else {

@@ -17,6 +17,7 @@
 
 #include <cstdint>
 
+#include "datatypes/action_types.h"
 #include "runtime/cell.h"
 
 namespace zuv {
@@ -71,8 +72,7 @@ cell_t* make(cell_t* proto, cell_t* spec, int32_t type);
 cell_t* to(cell_t* proto, cell_t* spec, int32_t type);
 cell_t* random(cell_t* value, bool seed, bool secure, bool only);
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how);
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op);
 void absolute();
 void add();
@@ -81,8 +81,7 @@ void multiply();
 cell_t* negate(cell_t* value);
 void power();
 void remainder();
-cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down, bool floor,
-              bool ceiling, bool half_ceiling);
+cell_t* round(cell_t* value, cell_t* scale, round_options_t how);
 void subtract();
 bool even_q(cell_t* value);
 bool odd_q(cell_t* value);

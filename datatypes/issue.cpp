@@ -56,9 +56,9 @@ cell_t* make(cell_t* proto, cell_t* spec, int32_t type) {
     return r;
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool, bool, bool part, int32_t limit, int32_t) {
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
     string::concatenate_literal(buffer, "#");
-    return word::form(value, buffer, part, limit - 1);
+    return word::form(value, buffer, how.part, how.limit - 1);
 }
 
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "datatypes/action_types.h"
 #include "runtime/cell.h"
 
 namespace zuv::issue {
@@ -14,8 +15,7 @@ cell_t* load(const char* text);
 cell_t* push(const cell_t* word);
 
 cell_t* make(cell_t* proto, cell_t* spec, int32_t type);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how);
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op);
 
 void init();

@@ -5,9 +5,9 @@
 
 namespace zuv::lit_word {
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool, bool, bool part, int32_t limit, int32_t) {
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
     string::concatenate_literal(buffer, "'");
-    return word::form(value, buffer, part, limit - 1);
+    return word::form(value, buffer, how.part, how.limit - 1);
 }
 
 void init() {

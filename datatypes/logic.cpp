@@ -78,12 +78,11 @@ int32_t form(cell_t* value, cell_t* buffer, bool, int32_t limit) {
     return limit - (v ? 4 : 5);
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool, bool part, int32_t limit,
-             int32_t) {
-    if (!all) return form(value, buffer, part, limit);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
+    if (!how.all) return form(value, buffer, how.part, how.limit);
     bool v = get(value);
     string::concatenate_literal(buffer, v ? "#(true)" : "#(false)");
-    return limit - (v ? 7 : 8);
+    return how.limit - (v ? 7 : 8);
 }
 
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op) {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "datatypes/action_types.h"
 #include "datatypes/unset.h"
 #include "runtime/cell.h"
 
@@ -48,8 +49,7 @@ cell_t* make(cell_t* proto, cell_t* spec, int32_t type);
 cell_t* to(cell_t* proto, cell_t* spec, int32_t type);
 cell_t* random(cell_t* value, bool seed, bool secure, bool only);
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how);
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op);
 cell_t* complement(cell_t* value);
 void and_t();

@@ -353,19 +353,19 @@ bool foreach_next(cell_t* map, cell_t* words, int32_t count, int32_t* position) 
 
 // --- text --------------------------------------------------------------------------------
 
-int32_t mold_pairs(cell_t* map, cell_t* buffer, bool only, bool all, bool flat, bool part,
-                   int32_t limit, int32_t indent, bool mold) {
+int32_t mold_pairs(cell_t* map, cell_t* buffer, mold_options_t how, bool mold) {
     node_t block = block_of(map);
     bool first = true;
     for (int32_t p = 0; p + 1 < cell_count(block); p += 2) {
         if (removed_q(entries(block) + p + 1)) continue;
         if (!first) {
-            if (!mold || only || flat) {
-                string::append_char(buffer, (mold && flat) ? ' ' : '\n');
-                limit--;
+            if (!mold || how.only || how.flat) {
+                string::append_char(buffer, (mold && how.flat) ? ' ' : '\n');
+                how.limit--;
             }
         }
-        if (mold && !only && !flat) limit = write_indent(buffer, indent + 1, limit);
+        if (mold && !how.only && !how.flat)
+            how.limit = write_indent(buffer, how.indent + 1, how.limit);
         cell_t key = entries(block)[p];
         cell::clear_new_line(&key);
         // A key stored as a set-word reads back from a lit-word as well: the
@@ -374,48 +374,48 @@ int32_t mold_pairs(cell_t* map, cell_t* buffer, bool only, bool all, bool flat, 
             !word::molds_loadably_q(word::symbol_of(&key), TYPE_set_word) &&
             word::molds_loadably_q(word::symbol_of(&key), TYPE_lit_word))
             cell::set_type(&key, TYPE_lit_word);
-        limit = actions::mold(&key, buffer, false, all, flat, part, limit, indent + 1);
+        how.limit = actions::mold(&key, buffer, how.inner().deeper());
         string::append_char(buffer, ' ');
-        limit--;
+        how.limit--;
         cell_t value = entries(block)[p + 1];
         cell::clear_new_line(&value);
-        limit = actions::mold(&value, buffer, false, all, flat, part, limit, indent + 1);
-        if (mold && !only && !flat) {
+        how.limit = actions::mold(&value, buffer, how.inner().deeper());
+        if (mold && !how.only && !how.flat) {
             string::append_char(buffer, '\n');
-            limit--;
+            how.limit--;
         }
         first = false;
-        if (part && limit <= 0) break;
+        if (how.part && how.limit <= 0) break;
     }
-    return limit;
+    return how.limit;
 }
 
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit) {
     if (cycles::detect_q(value, buffer, &limit, false)) return limit;
     cycles::guard g(block_of(value));
-    return mold_pairs(value, buffer, false, false, false, part, limit, 0, false);
+    return mold_pairs(value, buffer, {.part = part, .limit = limit}, false);
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent) {
-    if (cycles::detect_q(value, buffer, &limit, true)) return limit;
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
+    if (cycles::detect_q(value, buffer, &how.limit, true)) return how.limit;
     cycles::guard g(block_of(value));
-    if (!only) {
+    if (!how.only) {
         string::concatenate_literal(buffer, "#[");
-        limit -= 2;
-        if (!flat && table_word(value) > 0) {
+        how.limit -= 2;
+        if (!how.flat && table_word(value) > 0) {
             string::append_char(buffer, '\n');
-            limit--;
+            how.limit--;
         }
     }
-    int32_t before = limit;
-    limit = mold_pairs(value, buffer, only, all, flat, part, limit, indent, true);
-    if (!only) {
-        if (before != limit && indent >= 1 && !flat) limit = write_indent(buffer, indent, limit);
+    int32_t before = how.limit;
+    how.limit = mold_pairs(value, buffer, how, true);
+    if (!how.only) {
+        if (before != how.limit && how.indent >= 1 && !how.flat)
+            how.limit = write_indent(buffer, how.indent, how.limit);
         string::append_char(buffer, ']');
-        limit--;
+        how.limit--;
     }
-    return limit;
+    return how.limit;
 }
 
 // --- action entries --------------------------------------------------------------------------
@@ -589,18 +589,16 @@ cell_t* copy(cell_t* value, cell_t* result, cell_t*, bool deep, cell_t* types) {
     return write_map(result, block, table);
 }
 
-cell_t* find(cell_t* series, cell_t* value, cell_t*, bool, bool case_, bool same, bool, cell_t*,
-             cell_t*, bool, bool, bool, bool) {
-    cell_t* k = find_entry(series, value, same ? SAME : case_ ? STRICT_EQUAL : EQUAL);
+cell_t* find(cell_t* series, cell_t* value, const find_options_t& how) {
+    cell_t* k = find_entry(series, value, how.same ? SAME : how.case_ ? STRICT_EQUAL : EQUAL);
     if (!k || removed_q(k + 1)) return none::push();
     cell_t* key = stack::push(k);
     hand_out_key(key);
     return key;
 }
 
-cell_t* select(cell_t* series, cell_t* value, cell_t*, bool, bool case_, bool same, bool, cell_t*,
-               cell_t*, bool, bool) {
-    cell_t* v = find_value(series, value, same ? SAME : case_ ? STRICT_EQUAL : EQUAL);
+cell_t* select(cell_t* series, cell_t* value, const select_options_t& how) {
+    cell_t* v = find_value(series, value, how.same ? SAME : how.case_ ? STRICT_EQUAL : EQUAL);
     if (!v) return none::push();
     return stack::push(v);
 }

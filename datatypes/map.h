@@ -18,6 +18,7 @@
 
 #include <cstdint>
 
+#include "datatypes/action_types.h"
 #include "runtime/cell.h"
 #include "runtime/hashtable.h"
 
@@ -52,8 +53,7 @@ void hand_out_key(cell_t* key);
 // compares keys with case.
 cell_t* extend(cell_t* map, cell_t* block, bool case_);
 // Writes the live pairs (see map.cpp for the layouts).
-int32_t mold_pairs(cell_t* map, cell_t* buffer, bool only, bool all, bool flat, bool part,
-                   int32_t limit, int32_t indent, bool mold);
+int32_t mold_pairs(cell_t* map, cell_t* buffer, mold_options_t how, bool mold);
 // A new block of the live keys (as hand_out_key gives them), of the live
 // values, or of both alternately (each key then marked to start a line).
 cell_t live_block(const cell_t* map, bool keys, bool values);
@@ -90,20 +90,17 @@ cell_t* make(cell_t* proto, cell_t* spec, int32_t type);
 cell_t* to(cell_t* proto, cell_t* spec, int32_t type);
 cell_t* reflect(cell_t* value, int32_t field);
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how);
 cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, cell_t* gparent,
                   cell_t* p_item, int32_t index, bool case_, bool get, bool tail, bool evt);
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op);
 cell_t* clear(cell_t* value);
 cell_t* copy(cell_t* value, cell_t* result, cell_t* part, bool deep, cell_t* types);
-cell_t* find(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_, bool same,
-             bool any, cell_t* with, cell_t* skip, bool last, bool reverse, bool tail, bool match);
+cell_t* find(cell_t* series, cell_t* value, const find_options_t& how);
 int32_t length_q(cell_t* value);
 cell_t* put(cell_t* series, cell_t* key, cell_t* value, bool case_);
 cell_t* remove(cell_t* series, cell_t* part, cell_t* key);
-cell_t* select(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_, bool same,
-               bool any, cell_t* with, cell_t* skip, bool last, bool reverse);
+cell_t* select(cell_t* series, cell_t* value, const select_options_t& how);
 
 // Registers map! (registration order table).
 void init();

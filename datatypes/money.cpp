@@ -468,8 +468,7 @@ cell_t* negate(cell_t* value) {
     return value;
 }
 
-cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down, bool floor,
-              bool ceiling, bool half_ceiling) {
+cell_t* round(cell_t* value, cell_t* scale, round_options_t how) {
     amount_t v = get_amount(value);
     if (v == 0) return value;
     amount_t s = UNIT;
@@ -493,12 +492,12 @@ cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down
     bool tie = 2 * r == s;
     bool nearest_up = r >= s - r;
     bool up;
-    if (down) up = false;
-    else if (floor) up = negative;
-    else if (ceiling) up = !negative;
-    else if (even) up = tie ? (lower / s) % 2 != 0 : nearest_up;
-    else if (half_down) up = tie ? false : nearest_up;
-    else if (half_ceiling) up = tie ? !negative : nearest_up;
+    if (how.down) up = false;
+    else if (how.floor) up = negative;
+    else if (how.ceiling) up = !negative;
+    else if (how.even) up = tie ? (lower / s) % 2 != 0 : nearest_up;
+    else if (how.half_down) up = tie ? false : nearest_up;
+    else if (how.half_ceiling) up = tie ? !negative : nearest_up;
     else up = nearest_up;
     amount_t result = up ? upper : lower;
     if (result >= LIMIT) fire_type_limit();
@@ -735,8 +734,8 @@ int32_t form(cell_t* value, cell_t* buffer, bool, int32_t limit) {
     return write_text(value, buffer, limit, true, false);
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool, bool, int32_t limit, int32_t) {
-    return write_text(value, buffer, limit, false, all);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
+    return write_text(value, buffer, how.limit, false, how.all);
 }
 
 // --- access

@@ -92,18 +92,16 @@ int32_t form(cell_t*, cell_t* buffer, bool, int32_t limit) {
     return emit(buffer, "?native?", limit);
 }
 
-int32_t mold_spec(cell_t* value, cell_t* buffer, const char* open, bool all, bool flat, bool part,
-                  int32_t limit, int32_t indent) {
+int32_t mold_spec(cell_t* value, cell_t* buffer, const char* open, mold_options_t how) {
     cell_t spec;
     block::init_value(&spec, TYPE_block, spec_node(value));
-    limit = emit(buffer, open, limit);
-    limit = block::mold(&spec, buffer, false, all, flat, part, limit, indent);
-    return emit(buffer, "]", limit);
+    how.limit = emit(buffer, open, how.limit);
+    how.limit = block::mold(&spec, buffer, how.inner());
+    return emit(buffer, "]", how.limit);
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool flat, bool part, int32_t limit,
-             int32_t indent) {
-    return mold_spec(value, buffer, "make native! [", all, flat, part, limit, indent);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
+    return mold_spec(value, buffer, "make native! [", how);
 }
 
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op) {

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 
+#include "datatypes/action_types.h"
 #include "natives/ids.h"
 #include "runtime/cell.h"
 
@@ -32,15 +33,13 @@ inline node_t spec_node(const cell_t* v) { return v->data2; }
 // TYPE_native or TYPE_action.
 cell_t* make_numbered(cell_t* proto, cell_t* spec, int32_t type);
 // mold of native! and action!: open, the spec block molded, "]".
-int32_t mold_spec(cell_t* value, cell_t* buffer, const char* open, bool all, bool flat, bool part,
-                  int32_t limit, int32_t indent);
+int32_t mold_spec(cell_t* value, cell_t* buffer, const char* open, mold_options_t how);
 
 cell_t* make(cell_t* proto, cell_t* spec, int32_t type);
 // spec and body of native!, action! and op!.
 cell_t* reflect(cell_t* value, int32_t field);
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how);
 // Shared by the three types: equal exactly when the entries are.
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op);
 

@@ -31,11 +31,10 @@ int32_t form(cell_t*, cell_t* buffer, bool, int32_t limit) {
     return limit - 4;
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool, bool part, int32_t limit,
-             int32_t) {
-    if (!all) return form(value, buffer, part, limit);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
+    if (!how.all) return form(value, buffer, how.part, how.limit);
     string::concatenate_literal(buffer, "#(none)");
-    return limit - 7;
+    return how.limit - 7;
 }
 
 int32_t compare(cell_t*, cell_t* value2, int32_t op) {
@@ -53,14 +52,9 @@ int32_t compare(cell_t*, cell_t* value2, int32_t op) {
 }
 
 cell_t* clear(cell_t*) { return push_last(); }
-cell_t* find(cell_t*, cell_t*, cell_t*, bool, bool, bool, bool, cell_t*, cell_t*, bool, bool, bool,
-             bool) {
-    return push_last();
-}
+cell_t* find(cell_t*, cell_t*, const find_options_t&) { return push_last(); }
 cell_t* remove(cell_t*, cell_t*, cell_t*) { return push_last(); }
-cell_t* select(cell_t*, cell_t*, cell_t*, bool, bool, bool, bool, cell_t*, cell_t*, bool, bool) {
-    return push_last();
-}
+cell_t* select(cell_t*, cell_t*, const select_options_t&) { return push_last(); }
 cell_t* take(cell_t*, cell_t*, bool, bool) { return push_last(); }
 int32_t length_q(cell_t*) { return -1; }
 

@@ -451,11 +451,10 @@ cell_t* reflect(cell_t* value, int32_t field) {
     return stack::arguments;
 }
 
-int32_t serialize(const cell_t* obj, cell_t* buffer, bool only, bool all, bool flat, bool part,
-                  int32_t limit, int32_t indent, bool mold) {
+int32_t serialize(const cell_t* obj, cell_t* buffer, mold_options_t how, bool mold) {
     node_t ctx = obj->data1;
     int32_t n = _context::word_count(ctx);
-    bool lines = mold && !flat;
+    bool lines = mold && !how.flat;
     bool first = true;
     // The scratch cells live on the argument stack while values are molded.
     cell_t* w = stack::push_slot();
@@ -464,63 +463,62 @@ int32_t serialize(const cell_t* obj, cell_t* buffer, bool only, bool all, bool f
     v->header = TYPE_unset;
     for (int32_t i = 0; i < n; i++) {
         *w = *get_word(ctx, i);
-        if (!all && handler_word(w)) continue;
-        if (part && limit <= 0) break;
+        if (!how.all && handler_word(w)) continue;
+        if (how.part && how.limit <= 0) break;
         if (first) {
-            if (lines && !only) {
+            if (lines && !how.only) {
                 string::append_char(buffer, '\n');
-                limit--;
+                how.limit--;
             }
         } else {
-            string::append_char(buffer, flat ? ' ' : '\n');
-            limit--;
+            string::append_char(buffer, how.flat ? ' ' : '\n');
+            how.limit--;
         }
         first = false;
-        if (lines) limit = mold::indent(buffer, indent, limit);
+        if (lines) how.limit = mold::indent(buffer, how.indent, how.limit);
         w->header = TYPE_word;
-        limit = word::mold(w, buffer, false, false, flat, part, limit, 0);
+        how.limit = word::mold(w, buffer, {.flat = how.flat, .part = how.part, .limit = how.limit});
         string::concatenate_literal(buffer, ": ");
-        limit -= 2;
+        how.limit -= 2;
         cell_t* slot = _context::value_at(ctx, i);
         *v = slot ? *slot : cell_t{TYPE_unset, 0, 0, 0};
         if (type_of(v) == 0) v->header = TYPE_unset;
         if (type_of(v) == TYPE_word) {
             string::append_char(buffer, '\'');
-            limit--;
+            how.limit--;
         }
         // A value that spans lines continues at the field's own level.
-        limit = actions::mold(v, buffer, false, all, flat, part, limit, indent);
+        how.limit = actions::mold(v, buffer, how.inner());
     }
     stack::pop(2);
-    if (lines && !only && !first) {
+    if (lines && !how.only && !first) {
         string::append_char(buffer, '\n');
-        limit = mold::indent(buffer, indent - 1, limit - 1);
+        how.limit = mold::indent(buffer, how.indent - 1, how.limit - 1);
     }
-    return limit;
+    return how.limit;
 }
 
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit) {
     if (cycles::detect_q(value, buffer, &limit, false)) return limit;
     cell_t obj = *value;
     cycles::guard g(obj.data1);
-    return serialize(&obj, buffer, true, false, false, part, limit, 0, false);
+    return serialize(&obj, buffer, {.only = true, .part = part, .limit = limit}, false);
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent) {
-    if (cycles::detect_q(value, buffer, &limit, true)) return limit;
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
+    if (cycles::detect_q(value, buffer, &how.limit, true)) return how.limit;
     cell_t obj = *value;
     cycles::guard g(obj.data1);
-    if (!only) {
+    if (!how.only) {
         string::concatenate_literal(buffer, "make object! [");
-        limit -= 14;
+        how.limit -= 14;
     }
-    limit = serialize(&obj, buffer, only, all, flat, part, limit, only ? indent : indent + 1, true);
-    if (!only) {
+    how.limit = serialize(&obj, buffer, how.only ? how : how.deeper(), true);
+    if (!how.only) {
         string::append_char(buffer, ']');
-        limit--;
+        how.limit--;
     }
-    return limit;
+    return how.limit;
 }
 
 // --- change events ---------------------------------------------------------------
@@ -793,8 +791,7 @@ int32_t compare_fields(const cell_t* value1, const cell_t* value2, int32_t op) {
     return 0;
 }
 
-cell_t* select(cell_t* series, cell_t* value, cell_t*, bool, bool, bool, bool, cell_t*, cell_t*,
-               bool, bool) {
+cell_t* select(cell_t* series, cell_t* value, const select_options_t&) {
     if (!word_kind(type_of(value)) && type_of(value) != TYPE_issue) {
         cell_t t = datatype_of(value);
         fire(err::invalid_type, &t);
@@ -804,8 +801,7 @@ cell_t* select(cell_t* series, cell_t* value, cell_t*, bool, bool, bool, bool, c
     return stack::arguments;
 }
 
-cell_t* find(cell_t* series, cell_t* value, cell_t*, bool, bool, bool, bool, cell_t*, cell_t*, bool,
-             bool, bool, bool) {
+cell_t* find(cell_t* series, cell_t* value, const find_options_t&) {
     if (!word_kind(type_of(value)) && type_of(value) != TYPE_issue) {
         cell_t t = datatype_of(value);
         fire(err::invalid_type, &t);

@@ -20,6 +20,7 @@
 
 #include <cstdint>
 
+#include "datatypes/action_types.h"
 #include "runtime/cell.h"
 
 namespace zuv::object {
@@ -77,8 +78,7 @@ cell_t* copy_into(const cell_t* source, cell_t* result, bool deep, const cell_t*
 
 // The fields as "word: value" entries (shared by form and mold of object!,
 // error! and port!); all includes the two change-handler fields.
-int32_t serialize(const cell_t* obj, cell_t* buffer, bool only, bool all, bool flat, bool part,
-                  int32_t limit, int32_t indent, bool mold);
+int32_t serialize(const cell_t* obj, cell_t* buffer, mold_options_t how, bool mold);
 
 // --- change events ---------------------------------------------------------
 // Builds obj's record from its own handler fields (none: no record); a
@@ -100,8 +100,7 @@ void fire_on_deep_change(cell_t* owner, cell_t* word, cell_t* target, cell_t* ac
 cell_t* make(cell_t* proto, cell_t* spec, int32_t type);
 cell_t* reflect(cell_t* value, int32_t field);
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how);
 cell_t* put(cell_t* series, cell_t* key, cell_t* value, bool case_);
 cell_t* modify(cell_t* target, cell_t* field, cell_t* value, bool case_);
 cell_t* copy(cell_t* value, cell_t* result, cell_t* part, bool deep, cell_t* types);
@@ -111,10 +110,8 @@ int32_t compare(cell_t* value1, cell_t* value2, int32_t op);
 // The comparison of two object-like cells (object!, error!, port!) of any
 // type: error! and port! compare through it without retyping an operand.
 int32_t compare_fields(const cell_t* value1, const cell_t* value2, int32_t op);
-cell_t* select(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_, bool same,
-               bool any, cell_t* with, cell_t* skip, bool last, bool reverse);
-cell_t* find(cell_t* series, cell_t* value, cell_t* part, bool only, bool case_, bool same,
-             bool any, cell_t* with, cell_t* skip, bool last, bool reverse, bool tail, bool match);
+cell_t* select(cell_t* series, cell_t* value, const select_options_t& how);
+cell_t* find(cell_t* series, cell_t* value, const find_options_t& how);
 
 // Registers object!.
 void init();

@@ -70,22 +70,21 @@ cell_t* make(cell_t*, cell_t* spec, int32_t) {
 
 int32_t form(cell_t*, cell_t* buffer, bool, int32_t limit) { return emit(buffer, "?op?", limit); }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool flat, bool part, int32_t limit,
-             int32_t indent) {
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
     cell_t v = *value;
     bool is_function = wrapped_type(&v) == TYPE_function;
-    limit = emit(buffer, "make op! ", limit);
-    limit = emit(buffer, is_function ? "func " : "[", limit);
+    how.limit = emit(buffer, "make op! ", how.limit);
+    how.limit = emit(buffer, is_function ? "func " : "[", how.limit);
     cell_t spec;
     block::init_value(&spec, TYPE_block, v.data2);
     cell_t anon = words::word(words::id::tag_anon);
     stack::mark_native(&anon);
-    limit = block::mold(&spec, buffer, false, all, flat, part, limit, indent);
+    how.limit = block::mold(&spec, buffer, how.inner());
     stack::revert();
-    if (!is_function) return emit(buffer, "]", limit);
+    if (!is_function) return emit(buffer, "]", how.limit);
     cell_t body = *function::more(&v, function::MORE_BODY);
-    if (type_of(&body) != TYPE_block) return emit(buffer, " none", limit);
-    return block::mold(&body, buffer, false, all, flat, part, limit, indent);
+    if (type_of(&body) != TYPE_block) return emit(buffer, " none", how.limit);
+    return block::mold(&body, buffer, how.inner());
 }
 
 void init() {

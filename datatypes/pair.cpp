@@ -150,8 +150,7 @@ cell_t* negate(cell_t* value) {
     return make_at(value, -x, -y);
 }
 
-cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down, bool floor,
-              bool ceiling, bool half_ceiling) {
+cell_t* round(cell_t* value, cell_t* scale, round_options_t how) {
     if (scale && type_of(scale) == TYPE_money) integer::fire_not_related(TYPE_money);
     cell_t sx{}, sy{};
     cell_t* px = scale;
@@ -166,7 +165,7 @@ cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down
     cell_t* scales[2] = {px, py};
     for (int i = 0; i < 2; i++) {
         cell_t c{TYPE_integer, 0, static_cast<uint32_t>(coords[i]), 0};
-        integer::round(&c, scales[i], even, down, half_down, floor, ceiling, half_ceiling);
+        integer::round(&c, scales[i], how);
         coords[i] = type_of(&c) == TYPE_integer ? integer::get(&c)
                                                 : coordinate_from_float(float_::get(&c), &c);
     }
@@ -225,8 +224,8 @@ int32_t form(cell_t* value, cell_t* buffer, bool, int32_t limit) {
     return limit - n;
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool, bool, bool part, int32_t limit, int32_t) {
-    return form(value, buffer, part, limit);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
+    return form(value, buffer, how.part, how.limit);
 }
 
 // --- access ----------------------------------------------------------------------------

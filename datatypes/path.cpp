@@ -58,40 +58,42 @@ cell_t* to(cell_t* proto, cell_t* spec, int32_t type) {
 }
 
 int32_t write(cell_t* value, cell_t* buffer, bool mold, const char* prefix, const char* suffix,
-              bool all, bool flat, bool part, int32_t limit) {
-    if (cycles::detect_q(value, buffer, &limit, mold)) return limit;
+              mold_options_t how) {
+    if (cycles::detect_q(value, buffer, &how.limit, mold)) return how.limit;
     if (*prefix) {
         string::concatenate_literal(buffer, prefix);
-        limit -= static_cast<int32_t>(std::strlen(prefix));
+        how.limit -= static_cast<int32_t>(std::strlen(prefix));
     }
     cell_t self = *value;
     {
         cycles::guard inside(self.data2);
         for (int32_t i = std::max(0, block::head_index(&self)); i < block::abs_length(&self); i++) {
             cell_t c = *block::rs_abs_at(&self, i);
-            limit = mold ? actions::mold(&c, buffer, false, all, flat, part, limit, 0)
-                         : actions::form(&c, buffer, part, limit);
-            if (part && limit < 1) return limit;
+            how.limit =
+                mold ? actions::mold(
+                           &c, buffer,
+                           {.all = how.all, .flat = how.flat, .part = how.part, .limit = how.limit})
+                     : actions::form(&c, buffer, how.part, how.limit);
+            if (how.part && how.limit < 1) return how.limit;
             if (i + 1 < block::abs_length(&self)) {
                 string::append_char(buffer, '/');
-                limit--;
+                how.limit--;
             }
         }
     }
     if (*suffix) {
         string::concatenate_literal(buffer, suffix);
-        limit -= static_cast<int32_t>(std::strlen(suffix));
+        how.limit -= static_cast<int32_t>(std::strlen(suffix));
     }
-    return limit;
+    return how.limit;
 }
 
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit) {
-    return write(value, buffer, false, "", "", false, false, part, limit);
+    return write(value, buffer, false, "", "", {.part = part, .limit = limit});
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool flat, bool part, int32_t limit,
-             int32_t) {
-    return write(value, buffer, true, "", "", all, flat, part, limit);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
+    return write(value, buffer, true, "", "", how);
 }
 
 cell_t* copy(cell_t* value, cell_t* result, cell_t* part, bool deep, cell_t* types) {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "datatypes/action_types.h"
 #include "runtime/cell.h"
 
 namespace zuv {
@@ -21,13 +22,12 @@ cell_t* push(cell_t* cell);
 cell_t* make(cell_t* proto, cell_t* spec, int32_t type);
 cell_t* to(cell_t* proto, cell_t* spec, int32_t type);
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how);
 cell_t* copy(cell_t* value, cell_t* result, cell_t* part, bool deep, cell_t* types);
 // The walk shared by the four kinds: each value molded (or formed) with "/"
 // between, prefix before and suffix after (either may be empty).
 int32_t write(cell_t* value, cell_t* buffer, bool mold, const char* prefix, const char* suffix,
-              bool all, bool flat, bool part, int32_t limit);
+              mold_options_t how);
 
 // Registers path! (id 25).
 void init();
@@ -36,22 +36,19 @@ void init();
 
 namespace lit_path {
 cell_t* push(cell_t* cell);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how);
 void init();
 }  // namespace lit_path
 
 namespace set_path {
 cell_t* push(cell_t* cell);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how);
 void init();
 }  // namespace set_path
 
 namespace get_path {
 cell_t* push(cell_t* cell);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how);
 void init();
 }  // namespace get_path
 

@@ -41,11 +41,11 @@ int32_t form(cell_t* value, cell_t* buffer, bool, int32_t limit) {
 
 // The shortest digits that the lexer reads back as the same double: the
 // formed text keeps 13 digits of the value times 100, which seldom does.
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool, bool, bool, int32_t limit, int32_t) {
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
     dtoa::text_t t = dtoa::format_scaled(cell::get_float(value), 2);
     string::concatenate_literal(buffer, t.chars);
     string::append_char(buffer, '%');
-    return limit - t.length - 1;
+    return how.limit - t.length - 1;
 }
 
 void init() {

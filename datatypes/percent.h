@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "datatypes/action_types.h"
 #include "runtime/cell.h"
 
 namespace zuv::percent {
@@ -23,8 +24,7 @@ cell_t* box(double d);  // the result slot, header written whole
 
 // --- action entries ---
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how);
 
 // Registers percent! (after float!).
 void init();

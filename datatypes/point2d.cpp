@@ -162,14 +162,19 @@ int32_t form(const cell_t* value, cell_t* buffer, int32_t limit, int n) {
     return limit - 1;
 }
 
-cell_t* round(cell_t* value, cell_t* const* scales, int n, bool even, bool down, bool half_down,
-              bool floor, bool ceiling, bool half_ceiling) {
+cell_t* round(cell_t* value, cell_t* const* scales, int n, round_options_t how) {
     float c[3];
     get_coords(value, c, n);
     for (int i = 0; i < n; i++) {
         cell_t f{TYPE_float_, 0, 0, 0};
         cell::put_float(&f, c[i]);
-        float_::round(&f, scales[i], even, down, half_down, floor, ceiling, half_ceiling);
+        float_::round(&f, scales[i],
+                      {.even = how.even,
+                       .down = how.down,
+                       .half_down = how.half_down,
+                       .floor = how.floor,
+                       .ceiling = how.ceiling,
+                       .half_ceiling = how.half_ceiling});
         c[i] = static_cast<float>(number_of(&f));
     }
     put_coords(value, c, n);
@@ -255,8 +260,7 @@ void absolute() {
 
 cell_t* negate(cell_t* value) { return make_at(value, 0.0f - get_x(value), 0.0f - get_y(value)); }
 
-cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down, bool floor,
-              bool ceiling, bool half_ceiling) {
+cell_t* round(cell_t* value, cell_t* scale, round_options_t how) {
     if (scale && type_of(scale) == TYPE_money) integer::fire_not_related(TYPE_money);
     cell_t s[2] = {};
     cell_t* scales[2] = {scale, scale};
@@ -269,7 +273,7 @@ cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down
         scales[0] = &s[0];
         scales[1] = &s[1];
     }
-    return shared::round(value, scales, 2, even, down, half_down, floor, ceiling, half_ceiling);
+    return shared::round(value, scales, 2, how);
 }
 
 cell_t* make(cell_t*, cell_t* spec, int32_t type) { return shared::make(spec, type, 2); }
@@ -282,8 +286,8 @@ int32_t form(cell_t* value, cell_t* buffer, bool, int32_t limit) {
     return shared::form(value, buffer, limit, 2);
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool, bool, bool, int32_t limit, int32_t) {
-    return shared::form(value, buffer, limit, 2);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
+    return shared::form(value, buffer, how.limit, 2);
 }
 
 cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, cell_t*, cell_t*,

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "datatypes/action_types.h"
 #include "runtime/cell.h"
 
 namespace zuv::point2d {
@@ -51,8 +52,7 @@ int32_t compare(const float* a, const float* b, const cell_t* value1, const cell
 cell_t* random(cell_t* value, bool seed, bool secure, int n);
 int32_t form(const cell_t* value, cell_t* buffer, int32_t limit, int n);
 // Rounds coordinate by coordinate with the given scales (nullptr: none).
-cell_t* round(cell_t* value, cell_t* const* scales, int n, bool even, bool down, bool half_down,
-              bool floor, bool ceiling, bool half_ceiling);
+cell_t* round(cell_t* value, cell_t* const* scales, int n, round_options_t how);
 cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, int n);
 cell_t* pick(cell_t* value, int32_t index, cell_t* index_cell, int n);
 // Make from a block of n numbers, a string, a number, a pair (and a
@@ -64,8 +64,7 @@ cell_t* make(cell_t* spec, int32_t type, int n);
 cell_t* make(cell_t* proto, cell_t* spec, int32_t type);  // also to
 cell_t* random(cell_t* value, bool seed, bool secure, bool only);
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how);
 cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, cell_t* gparent,
                   cell_t* p_item, int32_t index, bool case_, bool get, bool tail, bool evt);
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op);
@@ -75,8 +74,7 @@ void divide();
 void multiply();
 cell_t* negate(cell_t* value);
 void remainder();
-cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down, bool floor,
-              bool ceiling, bool half_ceiling);
+cell_t* round(cell_t* value, cell_t* scale, round_options_t how);
 void subtract();
 cell_t* pick(cell_t* value, int32_t index, cell_t* index_cell);
 cell_t* reverse(cell_t* value, cell_t* part, cell_t* skip);

@@ -43,8 +43,7 @@ cell_t* negate(cell_t* value) {
     return make_at(value, 0.0f - get_x(value), 0.0f - get_y(value), 0.0f - get_z(value));
 }
 
-cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down, bool floor,
-              bool ceiling, bool half_ceiling) {
+cell_t* round(cell_t* value, cell_t* scale, round_options_t how) {
     if (scale && type_of(scale) == TYPE_money) integer::fire_not_related(TYPE_money);
     cell_t s[3] = {};
     cell_t* scales[3] = {scale, scale, scale};
@@ -59,8 +58,7 @@ cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down
         float_::make_at(&s[2], sz);
         for (int i = 0; i < 3; i++) scales[i] = &s[i];
     }
-    return point2d::shared::round(value, scales, 3, even, down, half_down, floor, ceiling,
-                                  half_ceiling);
+    return point2d::shared::round(value, scales, 3, how);
 }
 
 cell_t* make(cell_t*, cell_t* spec, int32_t type) { return point2d::shared::make(spec, type, 3); }
@@ -73,8 +71,8 @@ int32_t form(cell_t* value, cell_t* buffer, bool, int32_t limit) {
     return point2d::shared::form(value, buffer, limit, 3);
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool, bool, bool, int32_t limit, int32_t) {
-    return point2d::shared::form(value, buffer, limit, 3);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
+    return point2d::shared::form(value, buffer, how.limit, 3);
 }
 
 cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, cell_t*, cell_t*,

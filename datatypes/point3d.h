@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "datatypes/action_types.h"
 #include "datatypes/point2d.h"
 #include "runtime/cell.h"
 
@@ -33,8 +34,7 @@ void do_math(int32_t code);
 cell_t* make(cell_t* proto, cell_t* spec, int32_t type);  // also to
 cell_t* random(cell_t* value, bool seed, bool secure, bool only);
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how);
 cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, cell_t* gparent,
                   cell_t* p_item, int32_t index, bool case_, bool get, bool tail, bool evt);
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op);
@@ -44,8 +44,7 @@ void divide();
 void multiply();
 cell_t* negate(cell_t* value);
 void remainder();
-cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down, bool floor,
-              bool ceiling, bool half_ceiling);
+cell_t* round(cell_t* value, cell_t* scale, round_options_t how);
 void subtract();
 cell_t* pick(cell_t* value, int32_t index, cell_t* index_cell);
 cell_t* reverse(cell_t* value, cell_t* part, cell_t* skip);

@@ -108,16 +108,16 @@ cell_t* copy_(cell_t* p, cell_t*, cell_t* part, bool deep, cell_t* types) {
     cell_t a[] = {L(part), V(part), L(deep), L(types), V(types)};
     return forward(ACT_copy, p, a, 5);
 }
-cell_t* find_(cell_t* p, cell_t* value, cell_t* part, bool only, bool case_, bool same, bool any,
-              cell_t* with, cell_t* skip, bool last, bool reverse, bool tail, bool match) {
-    cell_t a[] = {*value,  L(part), V(part), L(only), L(case_),   L(same), L(any),  L(with),
-                  V(with), L(skip), V(skip), L(last), L(reverse), L(tail), L(match)};
+cell_t* find_(cell_t* p, cell_t* value, const find_options_t& how) {
+    cell_t a[] = {*value,      L(how.part), V(how.part),    L(how.only), L(how.case_),
+                  L(how.same), L(how.any),  L(how.with),    V(how.with), L(how.skip),
+                  V(how.skip), L(how.last), L(how.reverse), L(how.tail), L(how.match)};
     return forward(ACT_find, p, a, 15);
 }
-cell_t* select_(cell_t* p, cell_t* value, cell_t* part, bool only, bool case_, bool same, bool any,
-                cell_t* with, cell_t* skip, bool last, bool reverse) {
-    cell_t a[] = {*value,  L(part), V(part), L(only), L(case_), L(same),   L(any),
-                  L(with), V(with), L(skip), V(skip), L(last),  L(reverse)};
+cell_t* select_(cell_t* p, cell_t* value, const select_options_t& how) {
+    cell_t a[] = {*value,      L(how.part), V(how.part),   L(how.only), L(how.case_),
+                  L(how.same), L(how.any),  L(how.with),   V(how.with), L(how.skip),
+                  V(how.skip), L(how.last), L(how.reverse)};
     return forward(ACT_select, p, a, 13);
 }
 int32_t length_(cell_t* p) {
@@ -355,18 +355,18 @@ cell_t* write(cell_t* port, cell_t* data, cell_t* seek) {
 }
 
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit) {
-    return mold(value, buffer, false, false, false, part, limit, 0);
+    return mold(value, buffer, {.part = part, .limit = limit});
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent) {
-    if (cycles::detect_q(value, buffer, &limit, true)) return limit;
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
+    if (cycles::detect_q(value, buffer, &how.limit, true)) return how.limit;
     cell_t obj = *value;
     cycles::guard g(obj.data1);
     string::concatenate_literal(buffer, "make port! [");
-    limit = object::serialize(&obj, buffer, only, all, flat, part, limit - 12, indent + 1, true);
+    how.limit -= 12;
+    how.limit = object::serialize(&obj, buffer, how.deeper(), true);
     string::append_char(buffer, ']');
-    return limit - 1;
+    return how.limit - 1;
 }
 
 void init() {

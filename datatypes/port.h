@@ -13,6 +13,7 @@
 
 #include <cstdint>
 
+#include "datatypes/action_types.h"
 #include "runtime/cell.h"
 
 namespace zuv::port {
@@ -43,8 +44,7 @@ cell_t* write(cell_t* port, cell_t* data, cell_t* seek);
 // --- action entries ---
 cell_t* make(cell_t* proto, cell_t* spec, int32_t type);
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how);
 
 // Registers port! (after object!).
 void init();

@@ -24,11 +24,11 @@ cell_t* push(const cell_t* value) {
     return c;
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool, bool, bool part, int32_t limit, int32_t) {
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
     string::append_char(buffer, '@');
-    limit--;
-    if (part && limit <= 0) return limit;
-    return string::form(value, buffer, part, limit);
+    how.limit--;
+    if (how.part && how.limit <= 0) return how.limit;
+    return string::form(value, buffer, how.part, how.limit);
 }
 
 void init() {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "datatypes/action_types.h"
 #include "runtime/cell.h"
 
 namespace zuv::ref {
@@ -14,8 +15,7 @@ cell_t* load_at(const uint8_t* utf8, int64_t count, cell_t* cell);
 cell_t* load_in(const uint8_t* utf8, int64_t count, cell_t* block);
 cell_t* push(const cell_t* value);
 
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how);
 
 void init();
 

@@ -13,9 +13,9 @@ cell_t* load_in(const char* text) {
     return block::rs_append(&block::root, &w);
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool, bool, bool part, int32_t limit, int32_t) {
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
     string::concatenate_literal(buffer, "/");
-    return word::form(value, buffer, part, limit - 1);
+    return word::form(value, buffer, how.part, how.limit - 1);
 }
 
 void init() {

@@ -1,6 +1,7 @@
 // refinement! values: the word cell (datatypes/word.h) with its own mold (/a).
 #pragma once
 
+#include "datatypes/action_types.h"
 #include "datatypes/word.h"
 
 namespace zuv::refinement {
@@ -12,8 +13,7 @@ inline cell_t* push(const cell_t* w) { return word::push_kind(w, TYPE_refinement
 inline void set() { word::set_kind(); }
 inline void get() { word::get_kind(); }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how);
 
 void init();
 

@@ -76,18 +76,16 @@ int32_t form(cell_t*, cell_t* buffer, bool, int32_t limit) {
     return emit(buffer, "?routine?", limit);
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool flat, bool part, int32_t limit,
-             int32_t indent) {
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
     cell_t r = *value;
-    limit = emit(buffer, "routine ", limit);
+    how.limit = emit(buffer, "routine ", how.limit);
     cell_t spec;
     block::init_value(&spec, TYPE_block, r.data2);
-    limit = block::mold(&spec, buffer, false, all, flat, part, limit, indent);
+    how.limit = block::mold(&spec, buffer, how.inner());
     cell_t body = *function::more(&r, function::MORE_BODY);
-    if (type_of(&body) == TYPE_block)
-        return block::mold(&body, buffer, false, all, flat, part, limit, indent);
-    limit = emit(buffer, " ", limit);
-    return actions::mold(&body, buffer, false, all, flat, part, limit, indent);
+    if (type_of(&body) == TYPE_block) return block::mold(&body, buffer, how.inner());
+    how.limit = emit(buffer, " ", how.limit);
+    return actions::mold(&body, buffer, how.inner());
 }
 
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op) {

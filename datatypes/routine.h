@@ -15,6 +15,7 @@
 
 #include <cstdint>
 
+#include "datatypes/action_types.h"
 #include "runtime/cell.h"
 
 namespace zuv::routine {
@@ -43,8 +44,7 @@ cell_t* push(const cell_t* spec, const cell_t* body, int32_t code, int32_t retur
 
 // Actions (make is not supported; reflect is function!'s).
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how);
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op);
 
 // Registers routine! (parent function!).

@@ -236,8 +236,7 @@ cell_t* remove(cell_t* v, cell_t* part, cell_t* key) {
     if (k < 1) return v;
     int32_t start = head_index(&self);
     if (key) {
-        cell_t* found = actions::find(&self, key, nullptr, false, true, false, false, nullptr,
-                                      nullptr, false, false, false, false);
+        cell_t* found = actions::find(&self, key, {.case_ = true});
         if (type_of(found) == TYPE_none) {
             set_none(stack::arguments);
             return stack::arguments;

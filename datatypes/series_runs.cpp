@@ -169,8 +169,7 @@ int32_t find_from(const cell_t* series, int32_t from, const cell_t* pattern, boo
     cell_t* s = stack::push(series);
     s->data1 = static_cast<uint32_t>(from);
     cell_t* p = stack::push(pattern);
-    cell_t* found = actions::find(s, p, nullptr, false, case_, false, false, nullptr, nullptr,
-                                  false, false, false, false);
+    cell_t* found = actions::find(s, p, {.case_ = case_});
     int32_t at = type_of(found) == TYPE_none ? -1 : head_index(found);
     stack::restore_tops(saved);
     return at;

@@ -5,8 +5,8 @@
 
 namespace zuv::set_word {
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool, bool, bool part, int32_t limit, int32_t) {
-    int32_t rest = word::form(value, buffer, part, limit);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
+    int32_t rest = word::form(value, buffer, how.part, how.limit);
     string::concatenate_literal(buffer, ":");
     return rest - 1;
 }

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "datatypes/action_types.h"
 #include "runtime/alloc.h"
 #include "runtime/cell.h"
 
@@ -201,8 +202,7 @@ cell_t* take(cell_t* series, cell_t* part, bool deep, bool last);
 // --- form and mold ------------------------------------------------------------
 
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how);
 // The caret escape that mold writes for c: "^(hex)" for 30, 128-159 and a
 // surrogate (which text cannot carry: unicode.h), and for everything above
 // 127 when all is set; "^" and a letter for a control character, a double

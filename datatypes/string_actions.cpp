@@ -414,10 +414,8 @@ static cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t*
     }
     if (et == TYPE_word) fire(err::invalid_path, path, element);
     if (value == nullptr || type_of(value) == TYPE_none)
-        return actions::select(parent, element, nullptr, false, case_, false, false, nullptr,
-                               nullptr, false, false);
-    cell_t* found = actions::find(parent, element, nullptr, false, case_, false, false, nullptr,
-                                  nullptr, false, false, false, false);
+        return actions::select(parent, element, {.case_ = case_});
+    cell_t* found = actions::find(parent, element, {.case_ = case_});
     if (type_of(found) == TYPE_none) fire(err::bad_path_set, path, element);
     cell_t at = *found;
     cell_t* index = stack::push_slot();

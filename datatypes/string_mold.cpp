@@ -114,13 +114,12 @@ int32_t first_unclosed_brace(const uint8_t* start, const uint8_t* end, uint32_t 
 
 }  // namespace
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool, bool part, int32_t limit,
-             int32_t) {
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
     // The value's characters are read by index, not by address: appending to
     // the output may move any buffer, the value's own included.
     int32_t length = rs_length_q(value);
     int32_t region = length;
-    if (part && limit >= 0) region = std::min(region, limit);
+    if (how.part && how.limit >= 0) region = std::min(region, how.limit);
     uint32_t head = value->data1;
 
     int32_t quotes = 0, lines = 0;
@@ -154,7 +153,7 @@ int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool, bool part, int
         }
         uint32_t c = rs_abs_at(value, static_cast<int32_t>(head) + i);
         if (!braces) {
-            append_escaped_char(buffer, c, ESCAPE_CARET, all);
+            append_escaped_char(buffer, c, ESCAPE_CARET, how.all);
             continue;
         }
         switch (c) {
@@ -181,12 +180,12 @@ int32_t mold(cell_t* value, cell_t* buffer, bool, bool all, bool, bool part, int
             out = append_char(buffer_of(buffer), '^');
             out = append_char(buffer_of(buffer), '^');
             break;
-        default: append_escaped_char(buffer, c, ESCAPE_CARET, all); break;
+        default: append_escaped_char(buffer, c, ESCAPE_CARET, how.all); break;
         }
     }
     (void)out;
     append_char(buffer_of(buffer), braces ? '}' : '"');
-    return limit - region - 2;
+    return how.limit - region - 2;
 }
 
 }  // namespace zuv::string

@@ -259,16 +259,16 @@ found_t search(cell_t* series, cell_t* value, cell_t* part, bool case_, bool sam
 
 }  // namespace
 
-cell_t* find(cell_t* series, cell_t* value, cell_t* part, bool, bool case_, bool same, bool any,
-             cell_t* with, cell_t* skip, bool last, bool reverse, bool tail, bool match) {
+cell_t* find(cell_t* series, cell_t* value, const find_options_t& how) {
     cell_t self = *series;
-    found_t f = search(series, value, part, case_, same, any, with, skip, last, reverse, match);
+    found_t f = search(series, value, how.part, how.case_, how.same, how.any, how.with, how.skip,
+                       how.last, how.reverse, how.match);
     if (f.pos < 0) {
         set_none(stack::arguments);
         return stack::arguments;
     }
     int32_t pos = f.pos;
-    if (tail)
+    if (how.tail)
         pos = static_cast<int32_t>(std::min<int64_t>(int64_t{pos} + (f.pattern    ? f.span
                                                                      : f.backward ? 1
                                                                                   : f.step),
@@ -278,10 +278,10 @@ cell_t* find(cell_t* series, cell_t* value, cell_t* part, bool, bool case_, bool
     return stack::arguments;
 }
 
-cell_t* select(cell_t* series, cell_t* value, cell_t* part, bool, bool case_, bool same, bool any,
-               cell_t* with, cell_t* skip, bool last, bool reverse) {
+cell_t* select(cell_t* series, cell_t* value, const select_options_t& how) {
     cell_t self = *series;
-    found_t f = search(series, value, part, case_, same, any, with, skip, last, reverse, false);
+    found_t f = search(series, value, how.part, how.case_, how.same, how.any, how.with, how.skip,
+                       how.last, how.reverse, false);
     // The element after the match: past the text matched.
     int32_t after = f.pos + f.span;
     if (f.pos < 0 || after >= rs_abs_length_q(&self)) {

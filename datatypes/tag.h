@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "datatypes/action_types.h"
 #include "runtime/cell.h"
 
 namespace zuv::tag {
@@ -15,8 +16,7 @@ cell_t* load_in(const uint8_t* utf8, int64_t count, cell_t* block);
 cell_t* push(const cell_t* value);
 
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how);
 
 void init();
 

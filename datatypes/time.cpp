@@ -241,8 +241,8 @@ int32_t form(cell_t* value, cell_t* buffer, bool, int32_t limit) {
     return serialize(cell::get_float(value), buffer, limit);
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool, bool, bool, int32_t limit, int32_t) {
-    return serialize(cell::get_float(value), buffer, limit);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
+    return serialize(cell::get_float(value), buffer, how.limit);
 }
 
 cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, cell_t*, cell_t*,
@@ -287,10 +287,9 @@ void divide() {
     if (by_time) cell::set_type(stack::arguments, TYPE_float_);
 }
 
-cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down, bool floor,
-              bool ceiling, bool half_ceiling) {
+cell_t* round(cell_t* value, cell_t* scale, round_options_t how) {
     if (scale && type_of(scale) == TYPE_money) integer::fire_not_related(TYPE_money);
-    float_::round(value, scale, even, down, half_down, floor, ceiling, half_ceiling);
+    float_::round(value, scale, how);
     if (type_of(value) == TYPE_integer) cell::put_float(value, static_cast<int32_t>(value->data2));
     cell::set_type(value, TYPE_time);
     return value;

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 
+#include "datatypes/action_types.h"
 #include "runtime/cell.h"
 
 namespace zuv::time {
@@ -47,16 +48,14 @@ double set_field(double seconds, int32_t index, const cell_t* v);
 // --- action entries ---
 cell_t* make(cell_t* proto, cell_t* spec, int32_t type);  // also to
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how);
 cell_t* eval_path(cell_t* parent, cell_t* element, cell_t* value, cell_t* path, cell_t* gparent,
                   cell_t* p_item, int32_t index, bool case_, bool get, bool tail, bool evt);
 void add();
 void subtract();
 void multiply();
 void divide();
-cell_t* round(cell_t* value, cell_t* scale, bool even, bool down, bool half_down, bool floor,
-              bool ceiling, bool half_ceiling);
+cell_t* round(cell_t* value, cell_t* scale, round_options_t how);
 bool even_q(cell_t* value);
 bool odd_q(cell_t* value);
 cell_t* pick(cell_t* value, int32_t index, cell_t* index_cell);

@@ -253,8 +253,8 @@ int32_t form(cell_t* value, cell_t* buffer, bool, int32_t limit) {
     return limit - n;
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool, bool, bool part, int32_t limit, int32_t) {
-    return form(value, buffer, part, limit);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
+    return form(value, buffer, how.part, how.limit);
 }
 
 int32_t compare(cell_t* value1, cell_t* value2, int32_t) {

@@ -144,9 +144,8 @@ int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit) {
     return write(value, buffer, true, part, limit);
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool, bool, bool part, int32_t limit,
-             int32_t) {
-    return write(value, buffer, only, part, limit);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
+    return write(value, buffer, how.only, how.part, how.limit);
 }
 
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op) {
@@ -211,8 +210,7 @@ cell_t* complement(cell_t* value) {
     return stack::push(&t);
 }
 
-cell_t* find(cell_t* series, cell_t* value, cell_t*, bool, bool, bool, bool, cell_t*, cell_t*, bool,
-             bool, bool, bool) {
+cell_t* find(cell_t* series, cell_t* value, const find_options_t&) {
     if (type_of(value) != TYPE_datatype) fire(err::invalid_arg, value);
     bool in = has_q(series, static_cast<int32_t>(value->data1));
     *stack::arguments = cell_t{TYPE_logic, in ? 1u : 0u, 0, 0};

@@ -35,9 +35,9 @@ cell_t* make(cell_t*, cell_t*, int32_t) { return push(); }
 
 int32_t form(cell_t*, cell_t*, bool, int32_t limit) { return limit; }
 
-int32_t mold(cell_t*, cell_t* buffer, bool, bool all, bool, bool, int32_t limit, int32_t) {
-    string::concatenate_literal(buffer, all ? "#(unset)" : "unset");
-    return limit - (all ? 8 : 5);
+int32_t mold(cell_t*, cell_t* buffer, mold_options_t how) {
+    string::concatenate_literal(buffer, how.all ? "#(unset)" : "unset");
+    return how.limit - (how.all ? 8 : 5);
 }
 
 int32_t compare(cell_t*, cell_t* value2, int32_t op) {

@@ -198,17 +198,17 @@ cell_t* to(cell_t* proto, cell_t* spec, int32_t type) {
 
 // --- mold --------------------------------------------------------------------------------
 
-int32_t mold(cell_t* value, cell_t* buffer, bool, bool, bool, bool part, int32_t limit, int32_t) {
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
     std::string bytes = unicode::to_utf8(value);
     int32_t written = 0;
     for (unsigned char b : bytes) {
-        if (part && written >= limit) break;
+        if (how.part && written >= how.limit) break;
         // Parens are safe in a URL but end the token: escaped, they load.
         encoded_byte e = encode_byte(b == '(' || b == ')' ? MODE_UNRESERVED : MODE_SAFE, b);
         append_text(buffer, e.text, e.length);
         written += e.length;
     }
-    return limit - written;
+    return how.limit - written;
 }
 
 // --- path access ----------------------------------------------------------------------

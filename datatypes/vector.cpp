@@ -514,11 +514,10 @@ int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit) {
     return write_elements(&self, buffer, part, limit, false);
 }
 
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool, bool, bool part, int32_t limit,
-             int32_t) {
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how) {
     cell_t self = *value;
     int32_t before = text_length(buffer);
-    if (!only) string::concatenate_literal(buffer, "make vector! [");
+    if (!how.only) string::concatenate_literal(buffer, "make vector! [");
     uint8_t type = element_type(&self);
     bool short_form = rs_length_q(&self) > 0 && element_size(&self) == default_size(type);
     if (!short_form) {
@@ -526,12 +525,12 @@ int32_t mold(cell_t* value, cell_t* buffer, bool only, bool, bool, bool part, in
         std::snprintf(head, sizeof head, "%s %u [", type_word_text(type), element_size(&self) * 8);
         string::concatenate_literal(buffer, head);
     }
-    limit -= text_length(buffer) - before;
-    limit = write_elements(&self, buffer, part, limit, true);
+    how.limit -= text_length(buffer) - before;
+    how.limit = write_elements(&self, buffer, how.part, how.limit, true);
     before = text_length(buffer);
     if (!short_form) string::append_char(buffer, ']');
-    if (!only) string::append_char(buffer, ']');
-    return limit - (text_length(buffer) - before);
+    if (!how.only) string::append_char(buffer, ']');
+    return how.limit - (text_length(buffer) - before);
 }
 
 // --- comparison ----------------------------------------------------------------------------------

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <string>
 
+#include "datatypes/action_types.h"
 #include "datatypes/context.h"
 #include "runtime/cell.h"
 
@@ -66,8 +67,7 @@ cell_t* get_local(node_t ctx, int32_t index);
 // --- actions -------------------------------------------------------------------
 cell_t* make(cell_t* proto, cell_t* spec, int32_t type);
 int32_t form(cell_t* value, cell_t* buffer, bool part, int32_t limit);
-int32_t mold(cell_t* value, cell_t* buffer, bool only, bool all, bool flat, bool part,
-             int32_t limit, int32_t indent);
+int32_t mold(cell_t* value, cell_t* buffer, mold_options_t how);
 int32_t compare(cell_t* value1, cell_t* value2, int32_t op);
 // compare as a quiet compare (datatypes/registry.h).
 int32_t compare_quiet(cell_t* value1, cell_t* value2, int32_t op);

@@ -87,7 +87,7 @@ void to_csv() {
             if (type_of(item) == TYPE_float_ || type_of(item) == TYPE_percent) {
                 static const cell_t word = action_word("mold");
                 scratch s(word);
-                actions::mold(s.push(item), text, false, false, false, false, NO_LIMIT, 0);
+                actions::mold(s.push(item), text, {.limit = NO_LIMIT});
             } else {
                 static const cell_t word = action_word("form");
                 scratch s(word);

@@ -99,7 +99,7 @@ private:
     void mold_into(const cell_t* v, cell_t* target) {
         static const cell_t word = action_word("mold");
         scratch s(word);
-        actions::mold(s.push(v), target, false, false, false, false, NO_LIMIT, 0);
+        actions::mold(s.push(v), target, {.limit = NO_LIMIT});
     }
     void form(const cell_t* v) { form_into(v, out_); }
     void mold(const cell_t* v) { mold_into(v, out_); }

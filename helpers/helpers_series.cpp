@@ -53,8 +53,7 @@ cell_t find_in(const cell_t* series, const cell_t* pattern) {
     scratch s(word);
     cell_t* v = s.push(series);
     cell_t* p = s.push(pattern);
-    return *actions::find(v, p, nullptr, false, false, false, false, nullptr, nullptr, false, false,
-                          false, false);
+    return *actions::find(v, p, {});
 }
 
 // `append series value` (with /dup count when count is above 1).

@@ -26,7 +26,7 @@ cell_t mold_flat(const cell_t* value, bool only, int32_t limit) {
     cell_t* text = stack::push_slot();
     text->header = TYPE_unset;
     string::make_at(text, 16);
-    actions::mold(v, text, only, false, true, true, limit, 0);
+    actions::mold(v, text, {.only = only, .flat = true, .part = true, .limit = limit});
     string::truncate_to(string::buffer_of(text), limit);
     return *text;
 }

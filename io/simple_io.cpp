@@ -273,7 +273,7 @@ void put_value(writer_t& w, const cell_t* value_at, int64_t part) {
     cell_t* text = stack::push_slot();
     cell::begin(text);
     string::make_at(text, 64);
-    actions::mold(held, text, false, false, false, false, 0, 0);
+    actions::mold(held, text, {});
     int32_t p = part < 0 ? -1 : static_cast<int32_t>(std::min<int64_t>(part, INT32_MAX));
     std::string bytes = unicode::to_utf8(text, p, false);
     stack::pop(2);

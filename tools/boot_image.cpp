@@ -34,7 +34,7 @@ std::string mold_all(cell_t* value) {
     cell_t* buffer = stack::push_slot();
     buffer->header = TYPE_unset;
     string::make_at(buffer, 4096);
-    block::mold(value, buffer, false, true, false, false, 0, 0);
+    block::mold(value, buffer, {.all = true});
     series_buffer_t* s = string::buffer_of(buffer);
     std::string text(reinterpret_cast<const char*>(s->head_ptr()), static_cast<size_t>(s->used()));
     text += static_cast<char>(s->unit());

@@ -45,11 +45,11 @@ TEST_F(BasicValues, FormAndMold) {
         EXPECT_EQ(text_of(&out), c.form);
         EXPECT_EQ(rest, 100 - static_cast<int32_t>(strlen(c.form)));
         out = new_string();
-        rest = actions::mold(&c.value, &out, false, false, false, false, 100, 0);
+        rest = actions::mold(&c.value, &out, {.limit = 100});
         EXPECT_EQ(text_of(&out), c.mold);
         EXPECT_EQ(rest, 100 - static_cast<int32_t>(strlen(c.mold)));
         out = new_string();
-        rest = actions::mold(&c.value, &out, false, true, false, false, 100, 0);
+        rest = actions::mold(&c.value, &out, {.all = true, .limit = 100});
         EXPECT_EQ(text_of(&out), c.mold_all);
         EXPECT_EQ(rest, 100 - static_cast<int32_t>(strlen(c.mold_all)));
     }

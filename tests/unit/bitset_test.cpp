@@ -37,10 +37,7 @@ public:
         return r.data1 != 0;
     }
     static bool found(cell_t* b, cell_t value) {
-        cell_t r = in_frame([&] {
-            return bitset::find(b, &value, nullptr, false, false, false, false, nullptr, nullptr,
-                                false, false, false, false);
-        });
+        cell_t r = in_frame([&] { return bitset::find(b, &value, {}); });
         return type_of(&r) == TYPE_logic;
     }
     static std::string formed_bits(cell_t* b, bool part = false, int32_t limit = -1) {

@@ -42,12 +42,11 @@ public:
     static void install_integer_text() {
         action_entry_t* row = &type_action_table[TYPE_integer << 8];
         if (row[ACT_mold - 1] == nullptr)
-            row[ACT_mold - 1] = own<ACT_mold>(
-                [](cell_t* v, cell_t* buf, bool, bool, bool, bool, int32_t limit, int32_t) {
-                    std::string t = std::to_string(static_cast<int32_t>(v->data2));
-                    string::concatenate_literal(buf, t.c_str());
-                    return limit - static_cast<int32_t>(t.size());
-                });
+            row[ACT_mold - 1] = own<ACT_mold>([](cell_t* v, cell_t* buf, mold_options_t how) {
+                std::string t = std::to_string(static_cast<int32_t>(v->data2));
+                string::concatenate_literal(buf, t.c_str());
+                return how.limit - static_cast<int32_t>(t.size());
+            });
         if (row[ACT_form - 1] == nullptr)
             row[ACT_form - 1] = own<ACT_form>([](cell_t* v, cell_t* buf, bool, int32_t limit) {
                 std::string t = std::to_string(static_cast<int32_t>(v->data2));

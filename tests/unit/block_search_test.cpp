@@ -41,34 +41,34 @@ TEST_F(BlockSearch, FindRefinements) {
         const char* block;
         int32_t head;  // 0-based
         const char* value;
-        bool only, last, reverse, tail, match;
+        find_options_t how;  // the refinements without arguments
         int32_t skip, part;  // 0: not given
         int32_t expected;  // 1-based index, 0 none
     } cases[] = {
-        {"1 2 3 1 2 3", 0, "2", false, false, false, false, false, 0, 0, 2},
-        {"1 2 3 1 2 3", 0, "2", false, true, false, false, false, 0, 0, 5},
-        {"1 2 3 1 2 3", 0, "2", false, false, false, true, false, 0, 0, 3},
-        {"1 2 3 1 2 3", 0, "2", false, false, false, false, true, 0, 0, 0},
-        {"1 2 3 1 2 3", 0, "1", false, false, false, false, true, 0, 0, 1},
-        {"1 2 3 1 2 3", 0, "[2 3]", false, false, false, false, false, 0, 0, 2},
-        {"1 2 3 1 2 3", 0, "[2 3]", false, false, false, true, false, 0, 0, 4},
-        {"1 2 3 1 2 3", 0, "[2 3]", false, true, false, false, false, 0, 0, 5},
-        {"1 2 3 1 2 3", 0, "[3 4]", false, false, false, false, false, 0, 0, 0},
-        {"1 2 3 1 2 3", 0, "[]", false, false, false, false, false, 0, 0, 0},
-        {"1 [2 3] 2 3", 0, "[2 3]", true, false, false, false, false, 0, 0, 2},
-        {"1 [2 3] 2 3", 0, "[2 3]", false, false, false, false, false, 0, 0, 3},
-        {"1 2 3 1 2 3", 0, "2", false, false, false, false, false, 2, 0, 5},
-        {"1 2 3 1 2 3", 0, "1", false, false, false, true, false, 3, 0, 4},
-        {"1 2 3 1 2 3", 0, "3", false, false, false, false, false, 0, 2, 0},
-        {"1 2 3 1 2 3", 0, "2", false, false, false, false, false, 0, 2, 2},
-        {"1 2 3 1 2 3", 0, "2", false, false, false, false, false, 0, -1, 0},
-        {"1 2 3 1 2 3", 3, "1", false, false, true, false, false, 0, 0, 1},
-        {"1 2 3 1 2 3", 3, "3", false, false, true, true, false, 0, 0, 4},
-        {"1 2 3 1 2 3", 3, "1", false, false, true, false, true, 0, 0, 0},
-        {"1 2 3 1 2 3", 0, "1", false, false, true, false, false, 0, 0, 0},
-        {"1 2 3 1 2 3", 6, "3", false, false, false, false, false, 0, 0, 0},
-        {"1 2 3 1 2 3", 6, "3", false, false, true, false, false, 0, 0, 6},
-        {"a \"x\" 3 4", 0, "integer!", false, false, false, false, false, 0, 0, 3},
+        {"1 2 3 1 2 3", 0, "2", {}, 0, 0, 2},
+        {"1 2 3 1 2 3", 0, "2", {.last = true}, 0, 0, 5},
+        {"1 2 3 1 2 3", 0, "2", {.tail = true}, 0, 0, 3},
+        {"1 2 3 1 2 3", 0, "2", {.match = true}, 0, 0, 0},
+        {"1 2 3 1 2 3", 0, "1", {.match = true}, 0, 0, 1},
+        {"1 2 3 1 2 3", 0, "[2 3]", {}, 0, 0, 2},
+        {"1 2 3 1 2 3", 0, "[2 3]", {.tail = true}, 0, 0, 4},
+        {"1 2 3 1 2 3", 0, "[2 3]", {.last = true}, 0, 0, 5},
+        {"1 2 3 1 2 3", 0, "[3 4]", {}, 0, 0, 0},
+        {"1 2 3 1 2 3", 0, "[]", {}, 0, 0, 0},
+        {"1 [2 3] 2 3", 0, "[2 3]", {.only = true}, 0, 0, 2},
+        {"1 [2 3] 2 3", 0, "[2 3]", {}, 0, 0, 3},
+        {"1 2 3 1 2 3", 0, "2", {}, 2, 0, 5},
+        {"1 2 3 1 2 3", 0, "1", {.tail = true}, 3, 0, 4},
+        {"1 2 3 1 2 3", 0, "3", {}, 0, 2, 0},
+        {"1 2 3 1 2 3", 0, "2", {}, 0, 2, 2},
+        {"1 2 3 1 2 3", 0, "2", {}, 0, -1, 0},
+        {"1 2 3 1 2 3", 3, "1", {.reverse = true}, 0, 0, 1},
+        {"1 2 3 1 2 3", 3, "3", {.reverse = true, .tail = true}, 0, 0, 4},
+        {"1 2 3 1 2 3", 3, "1", {.reverse = true, .match = true}, 0, 0, 0},
+        {"1 2 3 1 2 3", 0, "1", {.reverse = true}, 0, 0, 0},
+        {"1 2 3 1 2 3", 6, "3", {}, 0, 0, 0},
+        {"1 2 3 1 2 3", 6, "3", {.reverse = true}, 0, 0, 6},
+        {"a \"x\" 3 4", 0, "integer!", {}, 0, 0, 3},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(std::string(c.block) + " / " + c.value);
@@ -78,9 +78,10 @@ TEST_F(BlockSearch, FindRefinements) {
         if (type_of(&v) == TYPE_word) v = get(c.value);  // a datatype word: its value
         cell_t skip = integer_cell(c.skip), part = integer_cell(c.part);
         cell_t r = in_frame([&] {
-            return block::find(&b, &v, c.part ? &part : nullptr, c.only, false, false, false,
-                               nullptr, c.skip ? &skip : nullptr, c.last, c.reverse, c.tail,
-                               c.match);
+            find_options_t how = c.how;
+            how.part = c.part ? &part : nullptr;
+            how.skip = c.skip ? &skip : nullptr;
+            return block::find(&b, &v, how);
         });
         EXPECT_EQ(index_of(&r), c.expected);
     }
@@ -88,10 +89,7 @@ TEST_F(BlockSearch, FindRefinements) {
     cell_t b = load("a 3 x");
     cell_t dt = get("integer!");
     *block::rs_abs_at(&b, 2) = dt;
-    cell_t r = in_frame([&] {
-        return block::find(&b, &dt, nullptr, true, false, false, false, nullptr, nullptr, false,
-                           false, false, false);
-    });
+    cell_t r = in_frame([&] { return block::find(&b, &dt, {.only = true}); });
     EXPECT_EQ(index_of(&r), 3);
 }
 
@@ -99,34 +97,19 @@ TEST_F(BlockSearch, FindArgumentErrors) {
     cell_t b = load("1 2 3");
     cell_t v = integer_cell(2), zero = integer_cell(0), word = value("x");
     cell_t other = load("1 2");
-    EXPECT_EQ(raised_clearing_stacks([&] {
-                  block::find(&b, &v, nullptr, false, false, false, false, nullptr, &zero, false,
-                              false, false, false);
-              }),
+    EXPECT_EQ(raised_clearing_stacks([&] { block::find(&b, &v, {.skip = &zero}); }),
               err::out_of_range);
-    EXPECT_EQ(raised_clearing_stacks([&] {
-                  block::find(&b, &v, nullptr, false, false, false, false, nullptr, &word, false,
-                              false, false, false);
-              }),
+    EXPECT_EQ(raised_clearing_stacks([&] { block::find(&b, &v, {.skip = &word}); }),
               err::invalid_refine_arg);
-    EXPECT_EQ(raised_clearing_stacks([&] {
-                  block::find(&b, &v, &other, false, false, false, false, nullptr, nullptr, false,
-                              false, false, false);
-              }),
+    EXPECT_EQ(raised_clearing_stacks([&] { block::find(&b, &v, {.part = &other}); }),
               err::invalid_refine_arg);
     // A position of the same block ends the range before it.
     cell_t at = b;
     block::set_head_index(&at, 1);
-    cell_t r = in_frame([&] {
-        return block::find(&b, &v, &at, false, false, false, false, nullptr, nullptr, false, false,
-                           false, false);
-    });
+    cell_t r = in_frame([&] { return block::find(&b, &v, {.part = &at}); });
     EXPECT_EQ(type_of(&r), TYPE_none);
     block::set_head_index(&at, 2);
-    r = in_frame([&] {
-        return block::find(&b, &v, &at, false, false, false, false, nullptr, nullptr, false, false,
-                           false, false);
-    });
+    r = in_frame([&] { return block::find(&b, &v, {.part = &at}); });
     EXPECT_EQ(index_of(&r), 2);
 }
 
@@ -144,10 +127,7 @@ TEST_F(BlockSearch, Select) {
     for (auto& c : cases) {
         cell_t b = load(c.block);
         cell_t v = value(c.value);
-        cell_t r = in_frame([&] {
-            return block::select(&b, &v, nullptr, false, false, false, false, nullptr, nullptr,
-                                 false, false);
-        });
+        cell_t r = in_frame([&] { return block::select(&b, &v, {}); });
         if (std::string(c.expected) == "none") {
             EXPECT_EQ(type_of(&r), TYPE_none) << c.block;
         } else {

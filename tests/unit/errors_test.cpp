@@ -254,7 +254,7 @@ TEST_F(Errors, Mold) {
     cell::begin(&out);
     string::make_at(&out, 64);
     anchor(out);
-    error::mold(&e, &out, false, false, true, false, 0, 0);
+    error::mold(&e, &out, {.flat = true});
     std::string m = text_of(&out);
     EXPECT_EQ(m.substr(0, 30), "make error! [code: 400 type: '");
     EXPECT_EQ(m.back(), ']');

@@ -77,12 +77,10 @@ protected:
                                      : *actions::make(stack::arguments, stack::arguments + 1));
     }
     static cell_t select(cell_t m, cell_t key, bool case_ = false) {
-        return zuv::test::anchor(*actions::select(&m, &key, nullptr, false, case_, false, false,
-                                                  nullptr, nullptr, false, false));
+        return zuv::test::anchor(*actions::select(&m, &key, {.case_ = case_}));
     }
     static cell_t find(cell_t m, cell_t key, bool case_ = false) {
-        return zuv::test::anchor(*actions::find(&m, &key, nullptr, false, case_, false, false,
-                                                nullptr, nullptr, false, false, false, false));
+        return zuv::test::anchor(*actions::find(&m, &key, {.case_ = case_}));
     }
     static void put(cell_t m, cell_t key, cell_t value, bool case_ = false) {
         actions::put(&m, &key, &value, case_);
@@ -300,8 +298,7 @@ TEST_F(MapHash, HashMakeMoldCopy) {
     EXPECT_EQ(type_of(&copied), TYPE_hash);
     EXPECT_EQ(molded(copied), "make hash! [2]");
     cell_t two = I(2);
-    cell_t f = zuv::test::anchor(*actions::find(&copied, &two, nullptr, false, false, false, false,
-                                                nullptr, nullptr, false, false, false, false));
+    cell_t f = zuv::test::anchor(*actions::find(&copied, &two, {}));
     EXPECT_EQ(type_of(&f), TYPE_hash);
     EXPECT_EQ(block::head_index(&f), 0);
     // The plain copy shares nothing with its source's index.
@@ -311,8 +308,7 @@ TEST_F(MapHash, HashMakeMoldCopy) {
     EXPECT_NE(whole.data3, h2.data3);
     cell_t three = I(3);
     actions::append(&whole, &three, -1, false, 1);
-    cell_t g = zuv::test::anchor(*actions::find(&h2, &three, nullptr, false, false, false, false,
-                                                nullptr, nullptr, false, false, false, false));
+    cell_t g = zuv::test::anchor(*actions::find(&h2, &three, {}));
     EXPECT_EQ(type_of(&g), TYPE_none);
 }
 
@@ -331,8 +327,7 @@ TEST_F(MapHash, HashSortKeepsIndex) {
         {S("a"), "\"b\""}, {S("B"), "3"}, {I(3), "4"}, {I(4), "5"}, {I(5), "none"}};
     for (const Case& c : cases) {
         cell_t key = c.key;
-        cell_t s = zuv::test::anchor(*actions::select(&h, &key, nullptr, false, false, false, false,
-                                                      nullptr, nullptr, false, false));
+        cell_t s = zuv::test::anchor(*actions::select(&h, &key, {}));
         EXPECT_EQ(molded(s), c.after) << molded(c.key);
     }
 }
@@ -398,13 +393,11 @@ TEST_F(MapHash, HashFindAgreesWithLinearScan) {
                                          false, false);
             int32_t got = hit ? static_cast<int32_t>(hit - block::first_cell(&self)) : -1;
             ASSERT_EQ(got, expected) << "operation " << op << " value " << molded(v);
-            cell_t found = *actions::find(&self, &v, nullptr, false, false, false, false, nullptr,
-                                          nullptr, false, false, false, false);
+            cell_t found = *actions::find(&self, &v, {});
             ASSERT_EQ(type_of(&found) == TYPE_none ? -1 : block::head_index(&found), expected)
                 << "operation " << op;
             if (expected >= 0 && expected + 1 < n) {
-                cell_t sel = *actions::select(&self, &v, nullptr, false, false, false, false,
-                                              nullptr, nullptr, false, false);
+                cell_t sel = *actions::select(&self, &v, {});
                 cell_t* c = block::first_cell(&self) + expected + 1;
                 ASSERT_TRUE(actions::compare(&sel, c, actions::cmp::STRICT_EQUAL))
                     << "operation " << op;

@@ -14,7 +14,7 @@
 
 namespace zuv::test {
 
-struct mold_options_t {
+struct molded_options_t {
     bool only = false;
     bool all = false;
     bool flat = false;
@@ -23,13 +23,18 @@ struct mold_options_t {
     int32_t* left = nullptr;  // when given: what the action returned
 };
 
-inline std::string molded(const cell_t* v, const mold_options_t& how = {}) {
+inline std::string molded(const cell_t* v, const molded_options_t& how = {}) {
     cell_t copy = *v, out;
     collector::root_cell keep_copy(&copy);
     string::make_at(&out, 64);
     collector::root_cell keep_out(&out);
-    int32_t left = actions::mold(&copy, &out, how.only, how.all, how.flat, how.limit >= 0,
-                                 how.limit, how.indent);
+    int32_t left = actions::mold(&copy, &out,
+                                 {.only = how.only,
+                                  .all = how.all,
+                                  .flat = how.flat,
+                                  .part = how.limit >= 0,
+                                  .limit = how.limit,
+                                  .indent = how.indent});
     if (how.left) *how.left = left;
     return unicode::to_utf8(&out);
 }

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <utility>
 
 #include "datatypes/actions.h"
 #include "datatypes/block.h"
@@ -30,6 +31,19 @@ cell_t F(double d, uint8_t type = TYPE_float_) {
 cell_t T(double seconds) { return F(seconds, TYPE_time); }
 const double inf = std::numeric_limits<double>::infinity();
 const double nan_ = std::numeric_limits<double>::quiet_NaN();
+
+// The refinements a round case sets, for its failure message.
+std::string refinements(const round_options_t& how) {
+    std::string out;
+    for (auto [set, name] : {std::pair{how.even, "/even"},
+                             {how.down, "/down"},
+                             {how.half_down, "/half-down"},
+                             {how.floor, "/floor"},
+                             {how.ceiling, "/ceiling"},
+                             {how.half_ceiling, "/half-ceiling"}})
+        if (set) out += name;
+    return out.empty() ? "(half away from zero)" : out;
+}
 
 class Numbers : public test::RegistryTest {
 protected:
@@ -169,42 +183,49 @@ TEST_F(Numbers, IntegerPowerFallsBackToFloat) {
 }
 
 TEST_F(Numbers, IntegerRoundTable) {
-    enum { EVEN = 1, DOWN = 2, HALF_DOWN = 4, FLOOR = 8, CEILING = 16, HALF_CEILING = 32 };
     struct {
-        int32_t value, scale, flags, result;
+        int32_t value, scale;
+        round_options_t how;
+        int32_t result;
     } cases[] = {
-        {15, 10, 0, 20},         {-15, 10, 0, -20},
-        {25, 10, EVEN, 20},      {35, 10, EVEN, 40},
-        {15, 10, HALF_DOWN, 10}, {-11, 10, FLOOR, -20},
-        {-11, 10, CEILING, -10}, {-11, 10, DOWN | FLOOR, -10},
-        {17, 0, 0, 17},          {INT32_MIN, 10, 0, INT32_MIN},
-        {14, 10, 0, 10},         {-15, 10, HALF_CEILING, -10},
-        {15, -10, 0, 20},        {11, 10, CEILING, 20},
-        {11, 10, FLOOR, 10},
+        {15, 10, {}, 20},
+        {-15, 10, {}, -20},
+        {25, 10, {.even = true}, 20},
+        {35, 10, {.even = true}, 40},
+        {15, 10, {.half_down = true}, 10},
+        {-11, 10, {.floor = true}, -20},
+        {-11, 10, {.ceiling = true}, -10},
+        {-11, 10, {.down = true, .floor = true}, -10},
+        {17, 0, {}, 17},
+        {INT32_MIN, 10, {}, INT32_MIN},
+        {14, 10, {}, 10},
+        {-15, 10, {.half_ceiling = true}, -10},
+        {15, -10, {}, 20},
+        {11, 10, {.ceiling = true}, 20},
+        {11, 10, {.floor = true}, 10},
     };
     for (auto& c : cases) {
         cell_t v = I(c.value);
         cell_t s = I(c.scale);
-        integer::round(&v, &s, c.flags & EVEN, c.flags & DOWN, c.flags & HALF_DOWN, c.flags & FLOOR,
-                       c.flags & CEILING, c.flags & HALF_CEILING);
+        integer::round(&v, &s, c.how);
         EXPECT_EQ(integer::get(&v), c.result)
-            << c.value << " to " << c.scale << " flags " << c.flags;
+            << c.value << " to " << c.scale << " " << refinements(c.how);
     }
     // 5 with a float! scale runs the float rounding.
     cell_t v = I(5);
     cell_t s = F(2.0);
-    integer::round(&v, &s, false, false, false, false, false, false);
+    integer::round(&v, &s, {});
     expect_float(v, 6.0);
     EXPECT_EQ(fails([] {
                   cell_t v = I(2147483647);
                   cell_t s = I(10);
-                  integer::round(&v, &s, false, false, false, false, false, false);
+                  integer::round(&v, &s, {});
               }),
               err::overflow);
     EXPECT_EQ(fails([] {
                   cell_t v = I(5);
                   cell_t s = I(INT32_MIN);
-                  integer::round(&v, &s, false, false, false, false, false, false);
+                  integer::round(&v, &s, {});
               }),
               err::overflow);
 }
@@ -308,7 +329,7 @@ TEST_F(Numbers, CharacterFormAndEscapes) {
     EXPECT_EQ(formed(C('x')), "x");
     cell_t s = new_string();
     cell_t v = C('a');
-    EXPECT_EQ(char_::mold(&v, &s, false, false, false, false, 10, 0), 6);
+    EXPECT_EQ(char_::mold(&v, &s, {.limit = 10}), 6);
 }
 
 TEST_F(Numbers, IntegerAndCharacterComparison) {
@@ -425,42 +446,47 @@ TEST_F(Numbers, FloatArithmetic) {
 }
 
 TEST_F(Numbers, FloatRoundTable) {
-    enum { EVEN = 1, DOWN = 2, HALF_DOWN = 4, FLOOR = 8, CEILING = 16, HALF_CEILING = 32 };
     struct {
         double value;
         double scale;  // 0: no /to
-        int flags;
+        round_options_t how;
         double result;
     } cases[] = {
-        {2.5, 0, 0, 3.0},       {-2.5, 0, 0, -3.0},       {2.5, 0, EVEN, 2.0},
-        {3.5, 0, EVEN, 4.0},    {2.5, 0, HALF_DOWN, 2.0}, {-2.5, 0, HALF_CEILING, -2.0},
-        {-2.1, 0, FLOOR, -3.0}, {-2.7, 0, DOWN, -2.0},    {1.2345, 0.01, 0, 1.23},
-        {1e300, 0, 0, 1e300},   {2.4, 0, 0, 2.0},         {2.6, 0, CEILING, 3.0},
-        {7.0, 5.0, 0, 5.0},
+        {2.5, 0, {}, 3.0},
+        {-2.5, 0, {}, -3.0},
+        {2.5, 0, {.even = true}, 2.0},
+        {3.5, 0, {.even = true}, 4.0},
+        {2.5, 0, {.half_down = true}, 2.0},
+        {-2.5, 0, {.half_ceiling = true}, -2.0},
+        {-2.1, 0, {.floor = true}, -3.0},
+        {-2.7, 0, {.down = true}, -2.0},
+        {1.2345, 0.01, {}, 1.23},
+        {1e300, 0, {}, 1e300},
+        {2.4, 0, {}, 2.0},
+        {2.6, 0, {.ceiling = true}, 3.0},
+        {7.0, 5.0, {}, 5.0},
     };
     for (auto& c : cases) {
         cell_t v = F(c.value);
         cell_t s = F(c.scale);
-        float_::round(&v, c.scale != 0 ? &s : nullptr, c.flags & EVEN, c.flags & DOWN,
-                      c.flags & HALF_DOWN, c.flags & FLOOR, c.flags & CEILING,
-                      c.flags & HALF_CEILING);
-        EXPECT_DOUBLE_EQ(cell::get_float(&v), c.result) << c.value << " flags " << c.flags;
+        float_::round(&v, c.scale != 0 ? &s : nullptr, c.how);
+        EXPECT_DOUBLE_EQ(cell::get_float(&v), c.result) << c.value << " " << refinements(c.how);
     }
     // A subnormal scale goes through the exponent split and stays close.
     cell_t tiny = F(1e-310);
     cell_t tiny_scale = F(1e-320);
-    float_::round(&tiny, &tiny_scale, false, false, false, false, false, false);
+    float_::round(&tiny, &tiny_scale, {});
     EXPECT_NEAR(cell::get_float(&tiny), 1e-310, 1e-319);
     cell_t v = F(2.6);
     cell_t one = I(1);
-    float_::round(&v, &one, false, false, false, false, false, false);
+    float_::round(&v, &one, {});
     expect_int(v, 3);
     // An integer scale cannot hold every float: out of range raises.
     for (double big : {1e10, -3e9, nan_})
         EXPECT_EQ(fails([&] {
                       cell_t v = F(big);
                       cell_t one = I(1);
-                      float_::round(&v, &one, false, false, false, false, false, false);
+                      float_::round(&v, &one, {});
                   }),
                   err::overflow)
             << big;
@@ -568,16 +594,16 @@ TEST_F(Numbers, TimeArithmetic) {
               }),
               err::not_related);
     cell_t v = T(3600.6);
-    time::round(&v, nullptr, false, false, false, false, false, false);
+    time::round(&v, nullptr, {});
     EXPECT_EQ(cell::get_float(&v), 3601.0);
     EXPECT_EQ(type_of(&v), TYPE_time);
     v = T(3640);
     cell_t minute = T(60);
-    time::round(&v, &minute, false, false, false, false, false, false);
+    time::round(&v, &minute, {});
     EXPECT_EQ(cell::get_float(&v), 3660.0);
     v = T(3640);
     cell_t one = I(1);
-    time::round(&v, &one, false, false, false, false, false, false);
+    time::round(&v, &one, {});
     EXPECT_EQ(type_of(&v), TYPE_time);
     EXPECT_EQ(cell::get_float(&v), 3640.0);
     struct {

@@ -346,14 +346,9 @@ TEST_F(Objects, CopyAndPaths) {
     EXPECT_EQ(raised([&] { object::put(&o, &n, &nine, false); }), err::invalid_key_type);
     EXPECT_EQ(raised([&] { object::put(&o, &missing, &nine, false); }), err::unset_path);
     cell_t lit = word("s", TYPE_lit_word);
-    cell_t* found = object::select(&o, &lit, nullptr, false, false, false, false, nullptr, nullptr,
-                                   false, false);
+    cell_t* found = object::select(&o, &lit, {});
     EXPECT_EQ(type_of(found), TYPE_string);
-    EXPECT_EQ(raised([&] {
-                  object::select(&o, &n, nullptr, false, false, false, false, nullptr, nullptr,
-                                 false, false);
-              }),
-              err::invalid_type);
+    EXPECT_EQ(raised([&] { object::select(&o, &n, {}); }), err::invalid_type);
 }
 
 // --- change handlers ----------------------------------------------------------

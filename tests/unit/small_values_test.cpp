@@ -244,12 +244,10 @@ TEST_F(SmallValues, CoordinateOperations) {
 
     cell_t r = P(17, 24);
     cell_t scale = P(10, 5);
-    EXPECT_EQ(molded(*actions::round(&r, &scale, false, false, false, false, false, false)),
-              "20x25");
+    EXPECT_EQ(molded(*actions::round(&r, &scale, {})), "20x25");
     cell_t pt = P2(1.26f, 3.7f);
     cell_t s2 = F(0.1);
-    EXPECT_EQ(molded(*actions::round(&pt, &s2, false, false, false, false, false, false)),
-              "(1.3, 3.7)");
+    EXPECT_EQ(molded(*actions::round(&pt, &s2, {})), "(1.3, 3.7)");
 
     // Paths and pick: by index or by coordinate word.
     cell_t x = words::word(words::id::x), z = words::word(words::id::z);

@@ -38,29 +38,29 @@ TEST_F(StringSearch, FindRefinements) {
         const char* series;
         int32_t head;
         const char* pattern;  // one character: searched as a char!
-        bool case_, last, reverse, tail, match;
+        find_options_t how;  // the refinements without arguments
         int32_t skip, part;
         int32_t expected;
     } cases[] = {
-        {"abcabc", 0, "bc", false, false, false, false, false, 0, 0, 2},
-        {"abcabc", 0, "bc", false, true, false, false, false, 0, 0, 5},
-        {"abcabc", 0, "bc", false, false, false, true, false, 0, 0, 4},
-        {"abcabc", 0, "bc", false, false, false, false, true, 0, 0, 0},
-        {"abcabc", 0, "ab", false, false, false, false, true, 0, 0, 1},
-        {"abcabc", 0, "BC", false, false, false, false, false, 0, 0, 2},
-        {"abcabc", 0, "BC", true, false, false, false, false, 0, 0, 0},
-        {"abcabc", 0, "a", false, false, false, false, false, 3, 0, 1},
-        {"abcabc", 1, "a", false, false, false, false, false, 3, 0, 0},
-        {"xbcabc", 0, "a", false, false, false, false, false, 3, 0, 4},
-        {"abcabc", 0, "c", false, false, false, false, false, 0, 2, 0},
-        {"abcabc", 0, "bc", false, false, false, false, false, 0, 3, 2},
-        {"abcabc", 0, "bc", false, false, false, false, false, 0, 2, 0},
-        {"abcabc", 4, "a", false, false, true, false, false, 0, 0, 4},
-        {"abcabc", 4, "bc", false, false, true, false, false, 0, 0, 2},
-        {"abcabc", 4, "a", false, false, true, false, true, 0, 0, 0},
-        {"abcabc", 4, "c", false, false, true, true, false, 0, 0, 4},
-        {"abcabc", 6, "c", false, false, false, false, false, 0, 0, 0},
-        {"abcabc", 0, "", false, false, false, false, false, 0, 0, 0},
+        {"abcabc", 0, "bc", {}, 0, 0, 2},
+        {"abcabc", 0, "bc", {.last = true}, 0, 0, 5},
+        {"abcabc", 0, "bc", {.tail = true}, 0, 0, 4},
+        {"abcabc", 0, "bc", {.match = true}, 0, 0, 0},
+        {"abcabc", 0, "ab", {.match = true}, 0, 0, 1},
+        {"abcabc", 0, "BC", {}, 0, 0, 2},
+        {"abcabc", 0, "BC", {.case_ = true}, 0, 0, 0},
+        {"abcabc", 0, "a", {}, 3, 0, 1},
+        {"abcabc", 1, "a", {}, 3, 0, 0},
+        {"xbcabc", 0, "a", {}, 3, 0, 4},
+        {"abcabc", 0, "c", {}, 0, 2, 0},
+        {"abcabc", 0, "bc", {}, 0, 3, 2},
+        {"abcabc", 0, "bc", {}, 0, 2, 0},
+        {"abcabc", 4, "a", {.reverse = true}, 0, 0, 4},
+        {"abcabc", 4, "bc", {.reverse = true}, 0, 0, 2},
+        {"abcabc", 4, "a", {.reverse = true, .match = true}, 0, 0, 0},
+        {"abcabc", 4, "c", {.reverse = true, .tail = true}, 0, 0, 4},
+        {"abcabc", 6, "c", {}, 0, 0, 0},
+        {"abcabc", 0, "", {}, 0, 0, 0},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(std::string(c.series) + " / " + c.pattern);
@@ -70,9 +70,10 @@ TEST_F(StringSearch, FindRefinements) {
                                                : text(c.pattern);
         cell_t skip = integer_cell(c.skip), part = integer_cell(c.part);
         cell_t r = in_frame([&] {
-            return string::find(&s, &v, c.part ? &part : nullptr, false, c.case_, false, false,
-                                nullptr, c.skip ? &skip : nullptr, c.last, c.reverse, c.tail,
-                                c.match);
+            find_options_t how = c.how;
+            how.part = c.part ? &part : nullptr;
+            how.skip = c.skip ? &skip : nullptr;
+            return string::find(&s, &v, how);
         });
         EXPECT_EQ(index_of(&r), c.expected);
     }
@@ -82,41 +83,26 @@ TEST_F(StringSearch, FindPatternsOfOtherUnitsAndKinds) {
     // A wide series, a narrow pattern and the other way round.
     cell_t wide = text(U"x\u00e9\u4e2dab", 4);
     cell_t narrow = text("AB");
-    cell_t r = in_frame([&] {
-        return string::find(&wide, &narrow, nullptr, false, false, false, false, nullptr, nullptr,
-                            false, false, false, false);
-    });
+    cell_t r = in_frame([&] { return string::find(&wide, &narrow, {}); });
     EXPECT_EQ(index_of(&r), 4);
     cell_t plain = text("xxABx");
     cell_t pattern = text("ab", 2);
-    r = in_frame([&] {
-        return string::find(&plain, &pattern, nullptr, false, false, false, false, nullptr, nullptr,
-                            false, false, false, false);
-    });
+    r = in_frame([&] { return string::find(&plain, &pattern, {}); });
     EXPECT_EQ(index_of(&r), 3);
     // A word searches for its name; an integer for its form.
     cell_t s = text("say hello 42");
     cell_t w = global_word("hello");
-    r = in_frame([&] {
-        return string::find(&s, &w, nullptr, false, false, false, false, nullptr, nullptr, false,
-                            false, false, false);
-    });
+    r = in_frame([&] { return string::find(&s, &w, {}); });
     EXPECT_EQ(index_of(&r), 5);
     cell_t n = integer_cell(42);
-    r = in_frame([&] {
-        return string::find(&s, &n, nullptr, false, false, false, false, nullptr, nullptr, false,
-                            false, false, false);
-    });
+    r = in_frame([&] { return string::find(&s, &n, {}); });
     EXPECT_EQ(index_of(&r), 11);
     // Folding is for texts only: a binary compares exactly.
     cell_t bin = text("abAB");
     cell::set_type(&bin, TYPE_binary);
     cell_t upper = text("AB");
     cell::set_type(&upper, TYPE_binary);
-    r = in_frame([&] {
-        return string::find(&bin, &upper, nullptr, false, false, false, false, nullptr, nullptr,
-                            false, false, false, false);
-    });
+    r = in_frame([&] { return string::find(&bin, &upper, {}); });
     EXPECT_EQ(index_of(&r), 3);
 }
 
@@ -125,46 +111,23 @@ TEST_F(StringSearch, FindErrors) {
     cell_t v = char_cell('a'), zero = integer_cell(0), other = text("abc");
     cell_t bin = text("a");
     cell::set_type(&bin, TYPE_binary);
-    EXPECT_EQ(raised_clearing_stacks([&] {
-                  string::find(&s, &v, nullptr, false, false, false, true, nullptr, nullptr, false,
-                               false, false, false);
-              }),
-              err::not_done);
-    EXPECT_EQ(raised_clearing_stacks([&] {
-                  string::find(&s, &v, nullptr, false, false, false, false, nullptr, &zero, false,
-                               false, false, false);
-              }),
+    EXPECT_EQ(raised_clearing_stacks([&] { string::find(&s, &v, {.any = true}); }), err::not_done);
+    EXPECT_EQ(raised_clearing_stacks([&] { string::find(&s, &v, {.skip = &zero}); }),
               err::out_of_range);
-    EXPECT_EQ(raised_clearing_stacks([&] {
-                  string::find(&s, &v, &other, false, false, false, false, nullptr, nullptr, false,
-                               false, false, false);
-              }),
+    EXPECT_EQ(raised_clearing_stacks([&] { string::find(&s, &v, {.part = &other}); }),
               err::invalid_refine_arg);
-    EXPECT_EQ(raised_clearing_stacks([&] {
-                  string::find(&s, &bin, nullptr, false, false, false, false, nullptr, nullptr,
-                               false, false, false, false);
-              }),
-              err::invalid_arg);
+    EXPECT_EQ(raised_clearing_stacks([&] { string::find(&s, &bin, {}); }), err::invalid_arg);
 }
 
 TEST_F(StringSearch, Select) {
     cell_t s = text("abc");
     cell_t a = char_cell('a'), c = char_cell('c'), ab = text("ab");
-    cell_t r = in_frame([&] {
-        return string::select(&s, &a, nullptr, false, false, false, false, nullptr, nullptr, false,
-                              false);
-    });
+    cell_t r = in_frame([&] { return string::select(&s, &a, {}); });
     EXPECT_EQ(type_of(&r), TYPE_char_);
     EXPECT_EQ(r.data2, 'b');
-    r = in_frame([&] {
-        return string::select(&s, &c, nullptr, false, false, false, false, nullptr, nullptr, false,
-                              false);
-    });
+    r = in_frame([&] { return string::select(&s, &c, {}); });
     EXPECT_EQ(type_of(&r), TYPE_none);
-    r = in_frame([&] {
-        return string::select(&s, &ab, nullptr, false, false, false, false, nullptr, nullptr, false,
-                              false);
-    });
+    r = in_frame([&] { return string::select(&s, &ab, {}); });
     EXPECT_EQ(r.data2, 'c');
 }
 

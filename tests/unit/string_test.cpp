@@ -188,7 +188,7 @@ protected:
         cell_t v = text(in, in.find_first_of(U"\u20AC") != std::u32string::npos ? 2 : 1);
         cell_t out;
         string::make_at(&out, 0);
-        int32_t r = string::mold(&v, &out, false, all, false, limit >= 0, limit, 0);
+        int32_t r = string::mold(&v, &out, {.all = all, .part = limit >= 0, .limit = limit});
         if (left) *left = r;
         return chars(&out);
     }
