@@ -12,7 +12,6 @@
 // that runs in between never follows a node word that is not valid yet.
 #pragma once
 
-#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
@@ -108,11 +107,13 @@ inline void begin(cell_t* c) { c->header = TYPE_unset; }
 // build gives each such local guarded stack, in every routine it inlines
 // into, and deep recursion runs out of stack).
 using unaligned_u64 = uint64_t __attribute__((may_alias, aligned(4)));
+// (The builtin, not std::bit_cast: that binds a reference, which would be
+// a misaligned one here and a local's address in put_float.)
 inline double get_float(const cell_t* c) {
-    return std::bit_cast<double>(*reinterpret_cast<const unaligned_u64*>(&c->data2));
+    return __builtin_bit_cast(double, *reinterpret_cast<const unaligned_u64*>(&c->data2));
 }
 inline void put_float(cell_t* c, double d) {
-    *reinterpret_cast<unaligned_u64*>(&c->data2) = std::bit_cast<uint64_t>(d);
+    *reinterpret_cast<unaligned_u64*>(&c->data2) = __builtin_bit_cast(uint64_t, d);
 }
 
 }  // namespace cell
