@@ -14,6 +14,7 @@
 
 #include "codecs/base_n.h"
 #include "datatypes/actions.h"
+#include "datatypes/bitset.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -343,10 +344,7 @@ void append_int32_be(cell_t* value, int32_t n) {
 bool match_bitset_q(const cell_t* value, const cell_t* bitset) {
     if (rs_tail_q(value)) return false;
     uint32_t c = *rs_head(value);
-    series_buffer_t* bits = alloc::buffer(bitset->data2);
-    if (c / 8 >= static_cast<uint32_t>(bits->used()))
-        return (bits->flags & series_flag::BITSET_INVERTED) != 0;
-    return (bits->head_ptr()[c / 8] & (0x80u >> (c % 8))) != 0;
+    return bitset::member_q(bitset, c);
 }
 
 bool match_value_q(cell_t* value, cell_t* other, int32_t op) {

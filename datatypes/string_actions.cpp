@@ -13,6 +13,7 @@
 #include <cmath>
 
 #include "datatypes/actions.h"
+#include "datatypes/bitset.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -294,10 +295,7 @@ bool find_char_skip_q(cell_t* value, uint32_t c, int32_t skip, bool case_) {
 bool match_bitset_q(cell_t* value, cell_t* bitset) {
     if (rs_tail_q(value)) return false;
     uint32_t c = get_char(rs_head(value), buffer_of(value)->unit());
-    series_buffer_t* bits = alloc::buffer(bitset->data2);
-    if (c / 8 >= static_cast<uint32_t>(bits->used()))
-        return (bits->flags & series_flag::BITSET_INVERTED) != 0;
-    return (bits->head_ptr()[c / 8] & (0x80u >> (c % 8))) != 0;
+    return bitset::member_q(bitset, c);
 }
 
 bool match_tag_q(cell_t* value, cell_t* tag) {
