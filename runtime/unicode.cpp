@@ -526,7 +526,6 @@ node_t load_utf16le(text_source source, int64_t count, cell_t* string, bool drop
         node = alloc::alloc_series(std::max<int64_t>(count, 1), static_cast<int32_t>(width), 0);
     }
     series_buffer_t* s = alloc::buffer(node);
-    s->flags |= 0x40000u;
     const uint8_t* src = source.bytes();
     uint8_t* out = s->head_ptr();
     auto unit_at = [src](int64_t i) {
