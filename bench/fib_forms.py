@@ -140,6 +140,25 @@ five instructions from run to run):
   while in a function called once            721        852     0.85
   repeat at top level                        310        932     0.33
   foreach over a block                       401        772     0.52
+
+Positions given back by calls: before, a planned recursive or plain call
+held the position it gives back as a link of the collector's chain; after,
+it keeps it in registers while it names the caller's code (and a planned
+branch's or paren's is copied as two words).
+
+  form                                  before  ratio    after  ratio
+  either, call in parens left             534   1.02      529   1.01
+  either, both calls in parens            567   1.08      562   1.07
+  if ... [return n]                       559   1.08      553   1.06
+  prefix add                              550   1.05      544   1.04
+  function with locals                    714   1.04      704   1.03
+  refinement (path call)                  721   0.97      716   0.96
+  object path call                        618   1.08      611   1.07
+  called from a loop                      534   1.02      529   1.02
+  top-level while                         758   0.51      758   0.51
+  while in a function called once         713   0.84      713   0.84
+  repeat at top level                     313   0.35      313   0.35
+  foreach over a block                    404   0.53      404   0.53
 """
 
 import argparse

@@ -245,8 +245,8 @@ template <bool self>
         fire_resumed_call(slot, code, pos);
     const cell_t* result;
     if (self && plan_holds(x)) [[likely]]
-        result = run_self(x, slot);
-    else if (!self) result = run_function<true>(slot);
+        result = run_self(x, code, slot);
+    else if (!self) result = run_function<true>(slot, code);
     else result = run_other_function(slot);
     if (result == nullptr) [[unlikely]]
         return pos;

@@ -158,6 +158,18 @@ namespace {
     return plan_nested_run(x, block, code, plan_nested_position(x));
 }
 
+// run_function and run_self where the position names a block other than
+// the caller's code: held as a root while the body runs (nothing else may
+// hold that block).
+[[gnu::noinline]] const cell_t* run_plain_held(const cell_t* fn, const pnode_t* p,
+                                               const cell_t* body) {
+    return run_function_body<true, false>(fn, p, body,
+                                          nested_position(stack::interpreted_mark != 0));
+}
+[[gnu::noinline]] const cell_t* run_self_held(const plan_run& x, cell_t* slot) {
+    return run_self_body<false>(x, slot, plan_nested_position(x));
+}
+
 // A call of a function that is not the plan's own or not plain: the
 // general run, out of plan_call's lines.
 [[gnu::noinline]] const cell_t* run_other_function(const cell_t* slot) {

@@ -61,13 +61,26 @@ struct plan_nested_position : held_position {
 // then lives in registers, with no destructor, which a held position's
 // chain link would force into memory (and every caller into an unwinding
 // pad). A foreign position (left by a call the expression made) goes to
-// the held form, out of line.
+// the held form, out of line. The cell is kept as two words, which the
+// compiler would otherwise take apart into four and put back together.
 struct plan_kept_position {
     const plan_run& x;
-    cell_t saved;
-    explicit plan_kept_position(const plan_run& run) : x(run), saved(*run.where) {}
-    bool foreign(const cell_t* around) const { return saved.data2 != around->data2; }
-    void restore() const { *x.where = saved; }
+    uint64_t saved[2];
+    explicit plan_kept_position(const plan_run& run) : x(run) {
+        std::memcpy(saved, run.where, sizeof saved);
+    }
+    bool foreign(const cell_t* around) const { return x.where->data2 != around->data2; }
+    void restore() const { std::memcpy(x.where, saved, sizeof saved); }
+};
+
+// The same for a call from planned user code, given back once the callee's
+// body ended (also by return): the caller's run keeps its code alive. The
+// run's position is the interpreter's, as the caller is user code.
+struct call_kept_position {
+    uint64_t saved[2];
+    call_kept_position() { std::memcpy(saved, position, sizeof saved); }
+    bool foreign(const cell_t* code) const { return position->data2 != code->data2; }
+    void restore() const { std::memcpy(position, saved, sizeof saved); }
 };
 
 // The start of a run. It starts untraced (run_function tested tracing just
@@ -109,6 +122,9 @@ struct plan_start : plan_run {
 [[gnu::noinline]] cell_t* plan_branch_held(const plan_run& x, const pnode_t* block,
                                            const cell_t* code);
 [[gnu::noinline]] const cell_t* run_other_function(const cell_t* slot);
+[[gnu::noinline]] const cell_t* run_plain_held(const cell_t* fn, const pnode_t* p,
+                                               const cell_t* body);
+[[gnu::noinline]] const cell_t* run_self_held(const plan_run& x, cell_t* slot);
 [[gnu::noinline]] const cell_t* run_library_function(const cell_t* slot);
 template <bool self>
 [[gnu::noinline]] int32_t plan_call_of(const plan_run& x, const pnode_t* n, const cell_t* code,
@@ -190,6 +206,30 @@ template <bool from_plan = false>
                                                         const cell_t* code, int32_t pos,
                                                         int32_t end, bool* computed = nullptr);
 
+// run_function past its checks: the body (p its plan, or nullptr) run in
+// the function's frame, the position given back by kept once it ended, also
+// by return: `add f none` is near the call, not f's body.
+template <bool plain, bool library, class Kept>
+[[gnu::always_inline]] inline const cell_t*
+run_function_body(const cell_t* fn, const plan::pnode_t* p, const cell_t* body, const Kept& kept) {
+    cell_t* result;
+    {
+        function_run<false> run(function::context_of(fn));
+        // Every caller marked the function's frame: it is the innermost.
+        stack::ctop[-1].header |= frame::EXIT_TARGET;
+        // The body runs in the function's own frame, its values above the
+        // locals: that frame is the exit target return lands on anyway.
+        if constexpr (library)
+            result = p != nullptr ? run_planned_elsewhere(p, body) : run_in_place<true>(body);
+        else result = p != nullptr ? run_planned_body<plain>(p, body) : run_in_place<true>(body);
+        result = body_done(result, body, fn);
+    }
+    const cell_t* r = call_result(result);
+    if (r != nullptr) [[likely]]
+        kept.restore();
+    return r;
+}
+
 // Runs the function at fn, its frame marked and filled; returns the cell
 // holding its result, nullptr when an exit is pending.
 // plain: a planned body calls it (so plans are on, and the caller is user
@@ -197,10 +237,13 @@ template <bool from_plan = false>
 // and no trace flags (the plan's builder saw it): the same cell keeps them,
 // as a function's more series is written only while it is made. Its body
 // may then be a leaf taken with nothing run; quiet is cleared otherwise.
+// caller: then the code the calling run walks, which the position names
+// unless something the expression ran left it elsewhere.
 // library: such a callee whose body is library code (its plan is run as
 // library code, and a leaf body is run too).
 template <bool plain = false, bool library = false>
-[[gnu::always_inline]] inline const cell_t* run_function(const cell_t* fn, bool* quiet = nullptr) {
+[[gnu::always_inline]] inline const cell_t*
+run_function(const cell_t* fn, const cell_t* caller = nullptr, bool* quiet = nullptr) {
     cell_t* more = alloc::buffer(fn->data3)->head_cell();
     const cell_t* compiled = more + function::MORE_CODE;
     if (tracing || (!plain && ((fn->header & (function::FLAG_NO_TRACE | function::FLAG_TRACE)) ||
@@ -231,26 +274,16 @@ template <bool plain = false, bool library = false>
         }
     }
     if (quiet != nullptr) *quiet = false;
-    // The body gives the position back once it ran, also when return ended
-    // it: `add f none` is near the call, not f's body (for user code: library
-    // code leaves the position of the user code it ran).
-    nested_position kept(stack::interpreted_mark != 0);
-    cell_t* result;
-    {
-        function_run<false> run(function::context_of(fn));
-        // Every caller marked the function's frame: it is the innermost.
-        stack::ctop[-1].header |= frame::EXIT_TARGET;
-        // The body runs in the function's own frame, its values above the
-        // locals: that frame is the exit target return lands on anyway.
-        if constexpr (library)
-            result = p != nullptr ? run_planned_elsewhere(p, &body) : run_in_place<true>(&body);
-        else result = p != nullptr ? run_planned_body<plain>(p, &body) : run_in_place<true>(&body);
-        result = body_done(result, &body, fn);
+    if constexpr (plain && !library) {
+        call_kept_position kept;
+        if (kept.foreign(caller)) [[unlikely]]
+            return run_plain_held(fn, p, &body);
+        return run_function_body<plain, library>(fn, p, &body, kept);
+    } else {
+        // Library code leaves the position of the user code it ran.
+        return run_function_body<plain, library>(fn, p, &body,
+                                                 nested_position(stack::interpreted_mark != 0));
     }
-    const cell_t* r = call_result(result);
-    if (r != nullptr) [[likely]]
-        kept.restore();
-    return r;
 }
 
 [[gnu::always_inline]] inline int32_t plan_conditional(const plan_run& x, const pnode_t* n,
@@ -488,16 +521,10 @@ template <class Kept>
     return plan_nested_run(x, block, code, kept);
 }
 
-// run_function for a recursive call, its frame filled: the callee is the
-// function whose plan runs, so that plan serves it while the stamp holds
-// (its body and compiled code never change, and its trace flags passed
-// when the running call began). Returns the cell that holds the result,
-// nullptr when an exit is pending. lead: a body of LITERAL_LEAD runs
-// apart (plan_lead_body); the path calls, whose lines that test would
-// crowd, leave it to the block loop.
-template <bool lead = false>
-[[gnu::always_inline]] inline const cell_t* run_self(const plan_run& x, cell_t* slot) {
-    plan_nested_position kept(x);  // as run_function's
+// run_self past its choice of how the position is kept.
+template <bool lead, class Kept>
+[[gnu::always_inline]] inline const cell_t* run_self_body(const plan_run& x, cell_t* slot,
+                                                          const Kept& kept) {
     cell_t* result;
     {
         function_run<false, true> run(function::context_of(slot), slot + 1);
@@ -514,6 +541,23 @@ template <bool lead = false>
     if (r != nullptr) [[likely]]
         kept.restore();
     return r;
+}
+
+// run_function for a recursive call, its frame filled: the callee is the
+// function whose plan runs, so that plan serves it while the stamp holds
+// (its body and compiled code never change, and its trace flags passed
+// when the running call began). Returns the cell that holds the result,
+// nullptr when an exit is pending. The position goes back as run_function
+// gives it (code: the caller's, as its caller). lead: a body of
+// LITERAL_LEAD runs apart (plan_lead_body); the path calls, whose lines that
+// test would crowd, leave it to the block loop.
+template <bool lead = false>
+[[gnu::always_inline]] inline const cell_t* run_self(const plan_run& x, const cell_t* code,
+                                                     cell_t* slot) {
+    call_kept_position kept;
+    if (kept.foreign(code)) [[unlikely]]
+        return run_self_held(x, slot);
+    return run_self_body<lead>(x, slot, kept);
 }
 
 // A planned body of one leaf holding a plain value gives that value with
@@ -593,9 +637,9 @@ plan_call_body(const plan_run& x, const pnode_t* n, const cell_t* code, int32_t 
     // caller is user code here.
     const cell_t* result;
     if (self && plan_holds(x)) [[likely]]
-        result = run_self<lead>(x, slot);
+        result = run_self<lead>(x, code, slot);
     else if (!self && (ref->flags & plan::PLAIN_CALL)) [[likely]]
-        result = run_function<true>(slot, &quiet);
+        result = run_function<true>(slot, code, &quiet);
     else if (!self && (ref->flags & plan::LIBRARY_CALL)) result = run_library_function(slot);
     else result = run_other_function(slot);
     if (result == nullptr) [[unlikely]]
